@@ -1,0 +1,83 @@
+// The embedded browser of the main window.
+//
+// A thin widget over Qt WebEngine that behaves like the browser control the
+// main window was designed around: it opens a local file by path, asks before
+// every main-frame navigation (the handler may cancel it), reports completed
+// navigations and the address of the hovered link, and can set a style
+// property on the shown document's body.
+//
+// Stored feed copies are RSS 2.0 files with an <?xml-stylesheet?> instruction.
+// Browser engines are dropping built-in XSLT, so the widget applies that
+// stylesheet itself with libxslt (no file writes, no network) and serves the
+// resulting HTML to the engine through its own URL scheme, which has no size
+// limit; relative addresses in the page resolve against the file's folder.
+// JavaScript is off: a feed's content can never run script in the program.
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QWebEngineView;
+class QWebEngineProfile;
+
+class TWebBrowser : public QWidget {
+    Q_OBJECT
+public:
+    explicit TWebBrowser(QWidget* parent = nullptr);
+    ~TWebBrowser() override;
+
+    // Registers the URL scheme that serves transformed pages. Must be called
+    // once before the QApplication is created (main() and test mains).
+    static void RegisterSchemes();
+
+    // Opens a local file path ("/home/u/feeds/1.xml"), a file: URL or any
+    // other address. The before-navigate handler is asked first; a local XML
+    // file with a stylesheet instruction is transformed, anything else is
+    // loaded as is.
+    void Navigate(const QString& pathOrUrl);
+
+    // Sets one CSS property on the current document's body, e.g.
+    // SetBodyStyle("border-style", "none"). Runs in an isolated script world,
+    // so it works while JavaScript is off for the page itself.
+    void SetBodyStyle(const QString& property, const QString& value);
+
+    // The address last navigated to, as given to Navigate or clicked.
+    QString LocationURL() const { return FLocation; }
+
+    // Asked before a main-frame navigation: the target address (a local path
+    // for local files, otherwise the URL) and a cancel flag. Called on the
+    // user-interface thread; set cancel to keep the current page.
+    std::function<void(const QString& address, bool& cancel)> OnBeforeNavigate;
+
+    QWebEngineView* View() const { return FView; }
+
+    // Transforms a local XML file through the stylesheet its xml-stylesheet
+    // instruction names. Returns false (and leaves html untouched) when the
+    // file has no usable XSL instruction; raises std::runtime_error with a
+    // readable message when the file or the stylesheet is broken.
+    static bool TransformLocalXml(const QString& path, QByteArray& html);
+
+signals:
+    // A navigation finished (ok is false for a failed or cancelled load).
+    void NavigateComplete(const QString& address, bool ok);
+    // The status text changed: the address of the hovered link, or "" when
+    // the pointer left it.
+    void StatusTextChange(const QString& text);
+
+private:
+    friend class TWebBrowserPage;
+    // Routes an address from a link click or Navigate; true when it was
+    // taken over (loaded by us or cancelled).
+    bool BeforeNavigate(const QString& address);
+    void LoadLocal(const QString& path);
+    void Load(const QUrl& url);
+
+    QWebEngineProfile* FProfile = nullptr;
+    QWebEngineView* FView = nullptr;
+    class TFeedPageSchemeHandler* FSchemeHandler = nullptr;
+    QString FLocation;
+};
