@@ -1,1 +1,752 @@
 #include "XmlDom.h"
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/entities.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <mutex>
+#include <sstream>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace xml {
+
+namespace {
+
+constexpr const char* kNotSingleText = "Element does not contain a single text node";
+constexpr const char* kStaleHandle = "XML node used after its document was reloaded or closed";
+
+// Internal entities longer than this are dropped rather than expanded: a
+// feed has no business declaring large ones, and it bounds the work.
+constexpr std::size_t kMaxEntityText = 64 * 1024;
+
+void InitLibxml() {
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
+}
+
+const xmlChar* X(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
+
+std::string S(const xmlChar* s) { return s ? std::string(reinterpret_cast<const char*>(s)) : std::string(); }
+
+// Owns a string libxml2 allocated.
+std::string TakeString(xmlChar* s) {
+    std::string result = S(s);
+    if (s) xmlFree(s);
+    return result;
+}
+
+xmlNodePtr N(void* p) { return static_cast<xmlNodePtr>(p); }
+
+std::string QualifiedName(xmlNodePtr node) {
+    std::string name = S(node->name);
+    if ((node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE) && node->ns && node->ns->prefix)
+        return S(node->ns->prefix) + ":" + name;
+    return name;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+bool IsWhitespaceOnly(const xmlChar* text) {
+    if (!text) return true;
+    for (const xmlChar* p = text; *p; ++p)
+        if (*p != ' ' && *p != '\t' && *p != '\n' && *p != '\r') return false;
+    return true;
+}
+
+bool IsTextLike(xmlNodePtr node) { return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE; }
+
+// Calls visit(element) for `root` and every element below it, without
+// recursion, so deeply nested documents cannot exhaust the stack. The
+// visitor may change the element's non-element children.
+template <typename Visit>
+void ForEachElement(xmlNodePtr root, Visit visit) {
+    std::vector<xmlNodePtr> pending{root};
+    while (!pending.empty()) {
+        xmlNodePtr element = pending.back();
+        pending.pop_back();
+        visit(element);
+        for (xmlNodePtr child = element->children; child; child = child->next)
+            if (child->type == XML_ELEMENT_NODE) pending.push_back(child);
+    }
+}
+
+// Entity references to internal entities become their text; anything else
+// (external, undeclared, or holding markup or further references) is
+// dropped. The document therefore holds plain text and CDATA only, which is
+// what every reader of it expects.
+void ResolveEntityReferences(xmlDocPtr doc, xmlNodePtr root) {
+    ForEachElement(root, [doc](xmlNodePtr element) {
+        for (xmlNodePtr child = element->children; child;) {
+            xmlNodePtr next = child->next;
+            if (child->type == XML_ENTITY_REF_NODE) {
+                xmlEntityPtr entity = xmlGetDocEntity(doc, child->name);
+                const char* content = entity ? reinterpret_cast<const char*>(entity->content) : nullptr;
+                if (entity && entity->etype == XML_INTERNAL_GENERAL_ENTITY && content &&
+                    std::strlen(content) <= kMaxEntityText && !std::strchr(content, '&') && !std::strchr(content, '<')) {
+                    xmlNodePtr text = xmlNewDocText(doc, entity->content);
+                    xmlAddPrevSibling(child, text);
+                }
+                xmlUnlinkNode(child);
+                xmlFreeNode(child);
+            }
+            child = next;
+        }
+    });
+}
+
+// Merges neighbouring text nodes (left behind by entity resolution) and
+// drops whitespace-only text that stands beside other nodes: the indentation
+// between elements. An element whose only content is white space keeps it,
+// so a stored text of blanks reads back as written.
+void NormaliseText(xmlNodePtr root) {
+    ForEachElement(root, [](xmlNodePtr element) {
+        for (xmlNodePtr child = element->children; child;) {
+            if (child->type == XML_TEXT_NODE) {
+                while (child->next && child->next->type == XML_TEXT_NODE) {
+                    xmlNodePtr next = child->next;
+                    xmlNodeAddContent(child, next->content);
+                    xmlUnlinkNode(next);
+                    xmlFreeNode(next);
+                }
+            }
+            xmlNodePtr next = child->next;
+            if (child->type == XML_TEXT_NODE && (child->prev || child->next) && IsWhitespaceOnly(child->content)) {
+                xmlUnlinkNode(child);
+                xmlFreeNode(child);
+            }
+            child = next;
+        }
+    });
+}
+
+std::string ParseErrorText(xmlParserCtxtPtr ctxt, const std::string& source) {
+    const xmlError* error = ctxt ? &ctxt->lastError : nullptr;
+    std::ostringstream out;
+    out << "XML parse error";
+    if (!source.empty()) out << " in '" << source << "'";
+    if (error && error->code != XML_ERR_OK) {
+        out << " at line " << error->line << ", column " << error->int2;
+        std::string message = error->message ? error->message : "";
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+            message.pop_back();
+        if (!message.empty()) out << ": " << message;
+    } else {
+        out << ": the document is empty or not well-formed";
+    }
+    return out.str();
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when the
+// bytes there are not a valid, shortest-form sequence.
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char lead = byte(i);
+    std::size_t length;
+    if (lead < 0x80) {
+        cp = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        cp = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        cp = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    if ((length == 3 && cp < 0x800) || (length == 4 && (cp < 0x10000 || cp > 0x10FFFF))) return 0;
+    if (cp >= 0xD800 && cp <= 0xDFFF) return 0;
+    return length;
+}
+
+bool IsXmlChar(char32_t cp) {
+    if (cp < 0x20) return cp == 0x09 || cp == 0x0A || cp == 0x0D;
+    return cp != 0xFFFE && cp != 0xFFFF;
+}
+
+void WriteFileAtomically(const std::string& fileName, const char* data, std::size_t size) {
+    namespace fs = std::filesystem;
+    const fs::path target(fileName);
+    fs::path temp = target;
+    temp += ".tmp";
+#ifndef _WIN32
+    std::string pattern = temp.string() + "-XXXXXX";
+    int fd = mkstemp(pattern.data());
+    if (fd < 0)
+        throw XmlError("Cannot write '" + fileName + "': " + std::strerror(errno));
+    temp = pattern;
+    std::size_t written = 0;
+    while (written < size) {
+        ssize_t n = ::write(fd, data + written, size - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            ::close(fd);
+            ::unlink(temp.c_str());
+            throw XmlError("Cannot write '" + fileName + "': " + std::strerror(err));
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    // The new file must be on disk before it replaces the old one, or a
+    // crash right after the rename could leave an empty file behind.
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        int err = errno;
+        ::unlink(temp.c_str());
+        throw XmlError("Cannot write '" + fileName + "': " + std::strerror(err));
+    }
+    // mkstemp creates the file private to the user; give it the usual mode.
+    ::chmod(temp.c_str(), 0644);
+#else
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(data, static_cast<std::streamsize>(size));
+        out.flush();
+        if (!out) throw XmlError("Cannot write '" + fileName + "'");
+    }
+#endif
+    std::error_code ec;
+    fs::rename(temp, target, ec);
+    if (ec) {
+        fs::remove(temp);
+        throw XmlError("Cannot replace '" + fileName + "': " + ec.message());
+    }
+}
+
+}  // namespace
+
+std::string CleanText(std::string_view text) {
+    // Fast path: most texts are already fine.
+    std::size_t i = 0;
+    char32_t cp = 0;
+    while (i < text.size()) {
+        std::size_t length = DecodeUtf8(text, i, cp);
+        if (length == 0 || !IsXmlChar(cp)) break;
+        i += length;
+    }
+    if (i == text.size()) return std::string(text);
+
+    std::string out(text.substr(0, i));
+    out.reserve(text.size());
+    while (i < text.size()) {
+        std::size_t length = DecodeUtf8(text, i, cp);
+        if (length == 0) {
+            AppendUtf8(out, 0xFFFD);
+            i += 1;
+            continue;
+        }
+        if (IsXmlChar(cp)) out.append(text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
+namespace detail {
+
+struct DocState {
+    xmlDocPtr doc = nullptr;
+    std::uint64_t generation = 1;
+    bool modified = false;
+    bool autoSave = false;
+    std::string fileName;
+    // Removed nodes are kept until the next reset so that handles to them
+    // stay safe to use.
+    std::vector<xmlNodePtr> removed;
+
+    ~DocState() { Reset(nullptr); }
+
+    void Reset(xmlDocPtr replacement) {
+        for (xmlNodePtr node : removed) xmlFreeNode(node);
+        removed.clear();
+        if (doc) xmlFreeDoc(doc);
+        doc = replacement;
+        ++generation;
+    }
+
+    static xmlDocPtr NewEmpty() {
+        xmlDocPtr doc = xmlNewDoc(BAD_CAST "1.0");
+        if (!doc) throw XmlError("Out of memory creating an XML document");
+        return doc;
+    }
+};
+
+}  // namespace detail
+
+// ---------------------------------------------------------------- Node
+
+void* Node::Checked() const {
+    if (!node_) throw XmlError("Null XML node");
+    if (!state_ || state_->generation != generation_ || !state_->doc) throw XmlError(kStaleHandle);
+    return node_;
+}
+
+void Node::MarkModified() const {
+    if (state_) state_->modified = true;
+}
+
+NodeType Node::Type() const {
+    switch (N(Checked())->type) {
+        case XML_ELEMENT_NODE: return NodeType::Element;
+        case XML_TEXT_NODE: return NodeType::Text;
+        case XML_CDATA_SECTION_NODE: return NodeType::CData;
+        case XML_COMMENT_NODE: return NodeType::Comment;
+        case XML_PI_NODE: return NodeType::ProcessingInstruction;
+        default: return NodeType::Other;
+    }
+}
+
+std::string Node::Name() const {
+    xmlNodePtr node = N(Checked());
+    switch (node->type) {
+        case XML_TEXT_NODE: return "#text";
+        case XML_CDATA_SECTION_NODE: return "#cdata-section";
+        case XML_COMMENT_NODE: return "#comment";
+        default: return QualifiedName(node);
+    }
+}
+
+std::string Node::LocalName() const {
+    xmlNodePtr node = N(Checked());
+    if (node->type != XML_ELEMENT_NODE && node->type != XML_PI_NODE) return Name();
+    return S(node->name);
+}
+
+std::string Node::NamespaceURI() const {
+    xmlNodePtr node = N(Checked());
+    if (node->type == XML_ELEMENT_NODE && node->ns) return S(node->ns->href);
+    return {};
+}
+
+Node Node::Parent() const {
+    xmlNodePtr node = N(Checked());
+    xmlNodePtr parent = node->parent;
+    if (!parent || parent->type == XML_DOCUMENT_NODE) return {};
+    return Node(state_, parent, generation_);
+}
+
+Node Node::FirstChild() const {
+    xmlNodePtr child = N(Checked())->children;
+    return child ? Node(state_, child, generation_) : Node();
+}
+
+Node Node::NextSibling() const {
+    xmlNodePtr next = N(Checked())->next;
+    return next ? Node(state_, next, generation_) : Node();
+}
+
+std::size_t Node::ChildCount() const {
+    std::size_t count = 0;
+    for (xmlNodePtr child = N(Checked())->children; child; child = child->next) ++count;
+    return count;
+}
+
+Node Node::Child(std::size_t index) const {
+    for (xmlNodePtr child = N(Checked())->children; child; child = child->next)
+        if (index-- == 0) return Node(state_, child, generation_);
+    return {};
+}
+
+std::vector<Node> Node::Children() const {
+    std::vector<Node> result;
+    for (xmlNodePtr child = N(Checked())->children; child; child = child->next)
+        result.push_back(Node(state_, child, generation_));
+    return result;
+}
+
+std::vector<Node> Node::ChildElements() const {
+    std::vector<Node> result;
+    for (xmlNodePtr child = N(Checked())->children; child; child = child->next)
+        if (child->type == XML_ELEMENT_NODE) result.push_back(Node(state_, child, generation_));
+    return result;
+}
+
+Node Node::FindChild(std::string_view name) const {
+    xmlNodePtr parent = N(Checked());
+    const char* parentNs = parent->ns ? reinterpret_cast<const char*>(parent->ns->href) : nullptr;
+    for (xmlNodePtr child = parent->children; child; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE) continue;
+        if (parentNs) {
+            const char* childNs = child->ns ? reinterpret_cast<const char*>(child->ns->href) : nullptr;
+            if (!childNs || !EqualsIgnoreCase(parentNs, childNs)) continue;
+        }
+        if (S(child->name) == name || QualifiedName(child) == name) return Node(state_, child, generation_);
+    }
+    return {};
+}
+
+Node Node::GetChild(std::string_view name) {
+    Node found = FindChild(name);
+    if (found) return found;
+    xmlNodePtr parent = N(Checked());
+    xmlNodePtr child = xmlNewDocNode(parent->doc, parent->ns, X(std::string(name)), nullptr);
+    xmlAddChild(parent, child);
+    MarkModified();
+    return Node(state_, child, generation_);
+}
+
+Node Node::ChildByName(std::string_view name) const {
+    for (xmlNodePtr child = N(Checked())->children; child; child = child->next)
+        if (child->type == XML_ELEMENT_NODE && QualifiedName(child) == name) return Node(state_, child, generation_);
+    return {};
+}
+
+Node Node::ChildByNameOrCreate(std::string_view name) {
+    Node found = ChildByName(name);
+    return found ? found : AppendElement(name);
+}
+
+Node Node::AppendElement(std::string_view name) {
+    xmlNodePtr parent = N(Checked());
+    xmlNodePtr child = xmlNewDocNode(parent->doc, parent->ns, X(std::string(name)), nullptr);
+    if (!child) throw XmlError("Cannot create element '" + std::string(name) + "'");
+    xmlAddChild(parent, child);
+    MarkModified();
+    return Node(state_, child, generation_);
+}
+
+Node Node::AppendText(std::string_view text) {
+    xmlNodePtr parent = N(Checked());
+    xmlNodePtr child = xmlNewDocTextLen(parent->doc, X(CleanText(text)), static_cast<int>(CleanText(text).size()));
+    // xmlAddChild may merge the new text into a neighbouring text node and
+    // free it; the node it returns is the one that holds the text.
+    child = xmlAddChild(parent, child);
+    MarkModified();
+    return Node(state_, child, generation_);
+}
+
+Node Node::AppendCData(std::string_view text) {
+    xmlNodePtr parent = N(Checked());
+    std::string clean = CleanText(text);
+    xmlNodePtr child = xmlNewCDataBlock(parent->doc, X(clean), static_cast<int>(clean.size()));
+    xmlAddChild(parent, child);
+    MarkModified();
+    return Node(state_, child, generation_);
+}
+
+Node Node::AppendComment(std::string_view text) {
+    xmlNodePtr parent = N(Checked());
+    std::string clean = CleanText(text);
+    // "--" may not appear in a comment; keep the file loadable.
+    for (std::size_t pos; (pos = clean.find("--")) != std::string::npos;) clean.replace(pos, 2, "- -");
+    if (!clean.empty() && clean.back() == '-') clean += ' ';
+    xmlNodePtr child = xmlNewDocComment(parent->doc, X(clean));
+    xmlAddChild(parent, child);
+    MarkModified();
+    return Node(state_, child, generation_);
+}
+
+void Node::Remove() {
+    xmlNodePtr node = N(Checked());
+    if (!node->parent) return;  // already detached
+    if (node->parent->type == XML_DOCUMENT_NODE && node == xmlDocGetRootElement(node->doc))
+        throw XmlError("The document element cannot be removed");
+    xmlUnlinkNode(node);
+    state_->removed.push_back(node);
+    MarkModified();
+}
+
+std::optional<std::string> Node::Attribute(std::string_view name) const {
+    xmlNodePtr node = N(Checked());
+    if (node->type != XML_ELEMENT_NODE) return std::nullopt;
+    for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
+        if (QualifiedName(reinterpret_cast<xmlNodePtr>(attr)) == name)
+            return TakeString(xmlNodeListGetString(node->doc, attr->children, 1));
+    }
+    return std::nullopt;
+}
+
+std::string Node::GetAttribute(std::string_view name) {
+    if (auto value = Attribute(name)) return *value;
+    SetAttribute(name, "");
+    return {};
+}
+
+void Node::SetAttribute(std::string_view name, std::string_view value) {
+    xmlNodePtr node = N(Checked());
+    if (node->type != XML_ELEMENT_NODE) throw XmlError("Attributes belong to elements only");
+    std::string clean = CleanText(value);
+    for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
+        if (QualifiedName(reinterpret_cast<xmlNodePtr>(attr)) == name) {
+            xmlNodeSetContent(reinterpret_cast<xmlNodePtr>(attr), nullptr);
+            // Set as a raw text child: the serializer escapes it, and no
+            // entity syntax in the value is interpreted.
+            xmlNodePtr text = xmlNewDocText(node->doc, X(clean));
+            xmlAddChild(reinterpret_cast<xmlNodePtr>(attr), text);
+            MarkModified();
+            return;
+        }
+    }
+    xmlNewProp(node, X(std::string(name)), nullptr);
+    xmlAttrPtr attr = node->properties;
+    while (attr->next) attr = attr->next;
+    xmlAddChild(reinterpret_cast<xmlNodePtr>(attr), xmlNewDocText(node->doc, X(clean)));
+    MarkModified();
+}
+
+void Node::RemoveAttribute(std::string_view name) {
+    xmlNodePtr node = N(Checked());
+    for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
+        if (QualifiedName(reinterpret_cast<xmlNodePtr>(attr)) == name) {
+            xmlRemoveProp(attr);
+            MarkModified();
+            return;
+        }
+    }
+}
+
+std::vector<std::pair<std::string, std::string>> Node::Attributes() const {
+    xmlNodePtr node = N(Checked());
+    std::vector<std::pair<std::string, std::string>> result;
+    if (node->type != XML_ELEMENT_NODE) return result;
+    for (xmlAttrPtr attr = node->properties; attr; attr = attr->next)
+        result.emplace_back(QualifiedName(reinterpret_cast<xmlNodePtr>(attr)),
+                            TakeString(xmlNodeListGetString(node->doc, attr->children, 1)));
+    return result;
+}
+
+std::size_t Node::AttributeCount() const {
+    xmlNodePtr node = N(Checked());
+    std::size_t count = 0;
+    if (node->type == XML_ELEMENT_NODE)
+        for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) ++count;
+    return count;
+}
+
+std::string Node::Text() const {
+    xmlNodePtr node = N(Checked());
+    if (node->type != XML_ELEMENT_NODE) return S(node->content);
+    xmlNodePtr child = node->children;
+    if (!child) return {};
+    if (child->next || !IsTextLike(child)) throw XmlError(kNotSingleText);
+    return S(child->content);
+}
+
+void Node::SetText(std::string_view text) {
+    xmlNodePtr node = N(Checked());
+    std::string clean = CleanText(text);
+    if (node->type != XML_ELEMENT_NODE) {
+        if (node->type == XML_COMMENT_NODE) {
+            for (std::size_t pos; (pos = clean.find("--")) != std::string::npos;) clean.replace(pos, 2, "- -");
+        }
+        xmlNodeSetContentLen(node, X(clean), static_cast<int>(clean.size()));
+        MarkModified();
+        return;
+    }
+    for (xmlNodePtr child = node->children; child; child = child->next)
+        if (child->type == XML_ELEMENT_NODE) throw XmlError(kNotSingleText);
+    while (node->children) {
+        xmlNodePtr child = node->children;
+        xmlUnlinkNode(child);
+        state_->removed.push_back(child);
+    }
+    if (!clean.empty()) xmlAddChild(node, xmlNewDocTextLen(node->doc, X(clean), static_cast<int>(clean.size())));
+    MarkModified();
+}
+
+std::string Node::FirstChildText() const {
+    xmlNodePtr node = N(Checked());
+    xmlNodePtr child = node->children;
+    if (!child) return {};
+    if (child->type == XML_ELEMENT_NODE) return Node(state_, child, generation_).Text();
+    return S(child->content);
+}
+
+// ---------------------------------------------------------------- Document
+
+Document::Document() : state_(std::make_shared<detail::DocState>()) {
+    InitLibxml();
+    state_->doc = detail::DocState::NewEmpty();
+}
+
+Document::~Document() {
+    if (state_->autoSave && state_->modified && !state_->fileName.empty()) {
+        try {
+            Save();
+        } catch (...) {
+            // A destructor cannot report; callers that care call Save().
+        }
+    }
+    // Handles that outlive the document see a stale generation.
+    state_->Reset(nullptr);
+}
+
+void Document::Clear() {
+    state_->Reset(detail::DocState::NewEmpty());
+    state_->modified = false;
+}
+
+void Document::LoadFromString(std::string_view text) {
+    LoadFromMemory(text, std::string());
+}
+
+void Document::LoadFromMemory(std::string_view text, const std::string& source) {
+    // Whatever happens, the old content is gone: a failed load leaves an
+    // empty document, never a half-parsed one.
+    state_->Reset(detail::DocState::NewEmpty());
+    state_->modified = false;
+
+    if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
+        throw XmlError("XML document too large");
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) throw XmlError("Out of memory creating an XML parser");
+    // No entity substitution, no DTD loading, no network: a feed cannot make
+    // the parser read local files or call out.
+    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()),
+                                      source.empty() ? nullptr : source.c_str(), nullptr, options);
+    if (!doc || !ctxt->wellFormed || !xmlDocGetRootElement(doc)) {
+        std::string message = ParseErrorText(ctxt, source);
+        if (doc) xmlFreeDoc(doc);
+        xmlFreeParserCtxt(ctxt);
+        throw XmlError(message);
+    }
+    xmlFreeParserCtxt(ctxt);
+
+    xmlNodePtr root = xmlDocGetRootElement(doc);
+    ResolveEntityReferences(doc, root);
+    NormaliseText(root);
+    state_->Reset(doc);
+    state_->modified = false;
+}
+
+void Document::LoadFromFile(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) {
+        state_->Reset(detail::DocState::NewEmpty());
+        state_->modified = false;
+        throw XmlError("Cannot open '" + fileName + "': " + std::strerror(errno));
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw XmlError("Cannot read '" + fileName + "'");
+    LoadFromMemory(text, fileName);
+    state_->fileName = fileName;
+}
+
+std::string Document::SaveToString() const {
+    xmlChar* buffer = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(state_->doc, &buffer, &size, "UTF-8", 1);
+    if (!buffer) throw XmlError("Cannot serialise the XML document");
+    std::string result(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(size));
+    xmlFree(buffer);
+    return result;
+}
+
+void Document::SaveToFile(const std::string& fileName) {
+    if (fileName.empty()) throw XmlError("No file name to save the XML document to");
+    std::string text = SaveToString();
+    WriteFileAtomically(fileName, text.data(), text.size());
+    state_->fileName = fileName;
+    state_->modified = false;
+}
+
+void Document::Save() { SaveToFile(state_->fileName); }
+
+const std::string& Document::FileName() const { return state_->fileName; }
+
+Node Document::DocumentElement() const {
+    xmlNodePtr root = state_->doc ? xmlDocGetRootElement(state_->doc) : nullptr;
+    return root ? Node(state_, root, state_->generation) : Node();
+}
+
+Node Document::CreateDocumentElement(std::string_view name) {
+    xmlNodePtr root = xmlNewDocNode(state_->doc, nullptr, X(std::string(name)), nullptr);
+    if (!root) throw XmlError("Cannot create element '" + std::string(name) + "'");
+    xmlNodePtr old = xmlDocSetRootElement(state_->doc, root);
+    if (old) state_->removed.push_back(old);
+    state_->modified = true;
+    return Node(state_, root, state_->generation);
+}
+
+Node Document::AppendProcessingInstruction(std::string_view target, std::string_view data) {
+    if (target == "xml") {
+        // The declaration is not a node; take its version, and always write
+        // UTF-8 (which needs no declared encoding to be read back).
+        std::string text(data);
+        std::string version = "1.0";
+        auto pos = text.find("version");
+        if (pos != std::string::npos) {
+            auto open = text.find_first_of("\"'", pos);
+            if (open != std::string::npos) {
+                auto close = text.find(text[open], open + 1);
+                if (close != std::string::npos) version = text.substr(open + 1, close - open - 1);
+            }
+        }
+        if (state_->doc->version) xmlFree(const_cast<xmlChar*>(state_->doc->version));
+        state_->doc->version = xmlStrdup(X(version));
+        state_->modified = true;
+        return {};
+    }
+    std::string clean = CleanText(data);
+    for (std::size_t pos; (pos = clean.find("?>")) != std::string::npos;) clean.replace(pos, 2, "? >");
+    xmlNodePtr pi = xmlNewDocPI(state_->doc, X(std::string(target)), X(clean));
+    if (!pi) throw XmlError("Cannot create processing instruction '" + std::string(target) + "'");
+    xmlAddChild(reinterpret_cast<xmlNodePtr>(state_->doc), pi);
+    state_->modified = true;
+    return Node(state_, pi, state_->generation);
+}
+
+Node Document::AppendComment(std::string_view text) {
+    std::string clean = CleanText(text);
+    for (std::size_t pos; (pos = clean.find("--")) != std::string::npos;) clean.replace(pos, 2, "- -");
+    if (!clean.empty() && clean.back() == '-') clean += ' ';
+    xmlNodePtr comment = xmlNewDocComment(state_->doc, X(clean));
+    xmlAddChild(reinterpret_cast<xmlNodePtr>(state_->doc), comment);
+    state_->modified = true;
+    return Node(state_, comment, state_->generation);
+}
+
+std::vector<Node> Document::TopLevelNodes() const {
+    std::vector<Node> result;
+    for (xmlNodePtr node = state_->doc->children; node; node = node->next)
+        if (node->type != XML_DTD_NODE) result.push_back(Node(state_, node, state_->generation));
+    return result;
+}
+
+bool Document::Modified() const { return state_->modified; }
+void Document::SetModified(bool modified) { state_->modified = modified; }
+void Document::SetAutoSave(bool on) { state_->autoSave = on; }
+bool Document::AutoSave() const { return state_->autoSave; }
+
+}  // namespace xml

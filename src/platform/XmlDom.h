@@ -205,6 +205,8 @@ public:
     bool AutoSave() const;
 
 private:
+    void LoadFromMemory(std::string_view text, const std::string& source);
+
     std::shared_ptr<detail::DocState> state_;
 };
 
