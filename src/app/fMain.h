@@ -1,0 +1,188 @@
+// The main window: the feed tree on the left, the embedded browser on the
+// right, the toolbar, menus, status bar and the tray icon.
+//
+// The window brings the program up in a fixed order (language catalogue,
+// option store, stored language, feed tree, polling thread, geometry) and
+// takes it down in the reverse one: the polling thread is stopped before the
+// option store goes, and the option store goes first of all, saving a
+// modified config.xml.
+//
+// Every feed's state lives in its <item> element of config.xml; a tree node
+// only refers to that element, so there is no second copy of the feed list.
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QString>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include <memory>
+#include <string>
+
+#include "Options.h"
+#include "TrayIcon.h"
+#include "WebBrowser.h"
+#include "XmlDom.h"
+
+class TUpdateThread;
+
+// A feed node of the tree: it carries a handle to its feed's <item> element.
+// The root node is a plain QTreeWidgetItem and carries nothing.
+class TFeedNode : public QTreeWidgetItem {
+public:
+    static constexpr int kType = QTreeWidgetItem::UserType + 1;
+    explicit TFeedNode(xml::Node item) : QTreeWidgetItem(kType), FItem(std::move(item)) {}
+    const xml::Node& Item() const { return FItem; }
+
+private:
+    xml::Node FItem;
+};
+
+class TFormMain : public QMainWindow {
+    Q_OBJECT
+public:
+    // Runs FormCreate. Start-up failures (no language installed, a missing
+    // or malformed config.xml) raise an exception whose message names the
+    // file and the reason; nothing is written in that case.
+    explicit TFormMain(QWidget* parent = nullptr);
+    ~TFormMain() override;
+
+    // Shows the window as start-up decided: maximised, normal, or only the
+    // tray icon when general\StartTrayIcon is true.
+    void ShowAtStartup();
+
+    TOptions& Options() { return *FOptions; }
+
+    // ---- Feed list ----
+    // The <item> element of a feed node; a null handle for the root (or no
+    // node at all).
+    xml::Node GetFeedItem(QTreeWidgetItem* node) const;
+    // Appends a node for an existing <item> element under the root.
+    QTreeWidgetItem* AddFeedNode(xml::Node item);
+    // "caption", followed by " (unread)" while unread is not 0; bold then.
+    void UpdateNodeCaption(QTreeWidgetItem* node);
+    void LoadFeedList();
+    // Appends a feed for `url` (taken exactly as typed), updates it once and
+    // saves config.xml. Returns the new node.
+    QTreeWidgetItem* AddFeed(const std::string& url);
+    // Deletes the stored copy, the <item> element and the node. Emits
+    // feedDeleted first, so nobody keeps working on the node.
+    void DeleteFeed(QTreeWidgetItem* node);
+    QTreeWidgetItem* RootNode() const;
+    // The feed node whose element has this id, or nullptr.
+    QTreeWidgetItem* FindFeedNodeById(const std::string& id) const;
+    // The text a feed node shows for its element.
+    static QString FeedDisplayText(const xml::Node& item);
+
+    // Status bar: panel 0 carries the update messages, panel 1 the
+    // browser's status text.
+    void SetStatusText(int panel, const QString& text);
+    QString StatusText(int panel) const;
+
+    // ---- Event and action handlers ----
+    void ActionAddFeedExecute();
+    void ActionDeleteFeedExecute();
+    void ActionEditFeedExecute();
+    void ActionCopyURLExecute();
+    void ActionOptionsExecute();
+    void ActionExitExecute();
+    void ActionAboutExecute();
+    void ActionHomePageExecute();
+    void ActionSupportExecute();
+    void TreeViewChange(QTreeWidgetItem* node);
+    // A confirmed in-place edit of a node's label.
+    void TreeViewEdited(QTreeWidgetItem* node, const QString& text);
+    // Decides whether the feed list's context menu opens for a request at
+    // `pos` (viewport coordinates; x == -1 for a keyboard request). A click
+    // on a feed selects it first.
+    bool TreeViewContextPopup(const QPoint& pos);
+    // Keeps status-bar panel 0 as wide as the tree.
+    void SplitterVMoved();
+    // Called by the language catalogue after every selection.
+    void OnLanguageChange();
+
+    // ---- Components, named as the language files name them ----
+    QMenuBar* MainMenu = nullptr;
+    QMenu* File1 = nullptr;
+    QMenu* Feed1 = nullptr;
+    QMenu* LanguageMenu = nullptr;
+    QMenu* Help1 = nullptr;
+    QMenu* PopupMenuFeedList = nullptr;
+    QMenu* PopupMenuTrayIcon = nullptr;
+    QToolBar* ToolBar = nullptr;
+    QSplitter* SplitterV = nullptr;
+    QTreeWidget* TreeView = nullptr;
+    TWebBrowser* WebBrowser = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    QLabel* StatusPanel0 = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+    TTrayIcon* TrayIcon = nullptr;
+
+    QAction* ActionAddFeed = nullptr;
+    QAction* ActionDeleteFeed = nullptr;
+    QAction* ActionEditFeed = nullptr;
+    QAction* ActionUpdateFeed = nullptr;
+    QAction* ActionCopyURL = nullptr;
+    QAction* ActionImportOPML = nullptr;
+    QAction* ActionExportOPML = nullptr;
+    QAction* ActionShowQuillet = nullptr;
+    QAction* ActionHideQuillet = nullptr;
+    QAction* ActionOptions = nullptr;
+    QAction* ActionExit = nullptr;
+    QAction* ActionHelp = nullptr;
+    QAction* ActionAbout = nullptr;
+    QAction* ActionHomePage = nullptr;
+    QAction* ActionSupport = nullptr;
+
+    // ---- Update cycle and display (fMainUpdate.cpp, fMainDisplay.cpp) ----
+    // Called once by the constructor after every component exists and
+    // before FormCreate: connects the handlers of this block (update,
+    // show/hide, help, tray icon clicks, browser events).
+    void ConnectUpdateAndDisplay();
+    // Downloads one feed, stores its copy and updates its element and node.
+    void UpdateFeed(QTreeWidgetItem* node);
+    // The polling thread: started at the end of start-up, stopped and joined
+    // before the option store is destroyed.
+    void StartUpdateThread();
+    void StopUpdateThread();
+    // Shows a feed's stored copy in the browser and clears its unread count.
+    void ShowFeed(QTreeWidgetItem* node);
+    // ---- end update cycle and display ----
+
+signals:
+    // Emitted by DeleteFeed before the node and its element go away.
+    void feedDeleted(QString id);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateWidgets();
+    void CreateTrayIcon();
+    void FormCreate();
+    // Stores the window's size and the tree's width.
+    void FormClose();
+    void RestoreGeometry();
+    // Where the next feed id comes from: the counter, but never below one
+    // more than the largest id already in the list.
+    int NextFeedId(xml::Node counter, xml::Node items) const;
+    // Runs a user-interface handler; an error is shown in a message box
+    // instead of escaping into the event loop.
+    template <typename F>
+    void Guarded(F&& handler);
+
+    std::unique_ptr<TOptions> FOptions;
+    bool FStartInTray = false;
+    bool FStartMaximized = false;
+    bool FClosed = false;
+};
