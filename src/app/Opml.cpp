@@ -1,0 +1,107 @@
+#include "Opml.h"
+
+#include <unordered_set>
+
+#include "XmlDom.h"
+
+namespace opml {
+
+namespace {
+
+bool IsNamed(const xml::Node& node, std::string_view name) {
+    std::string local = node.LocalName();
+    if (local.size() != name.size()) return false;
+    for (std::size_t i = 0; i < local.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(local[i])) != name[i]) return false;
+    return true;
+}
+
+std::vector<Outline> ReadDocument(const xml::Document& doc) {
+    xml::Node root = doc.DocumentElement();
+    if (!IsNamed(root, "opml")) throw OpmlError("not an OPML file: the root element is '" + root.Name() + "'");
+    xml::Node body;
+    for (const xml::Node& child : root.ChildElements())
+        if (IsNamed(child, "body")) body = child;
+    if (!body) throw OpmlError("not an OPML file: it has no body");
+
+    // Depth-first in document order, without recursion: folders may nest
+    // arbitrarily deep in a hostile file.
+    std::vector<Outline> result;
+    std::vector<xml::Node> pending;
+    auto pushChildrenOf = [&pending](const xml::Node& parent) {
+        auto children = parent.ChildElements();
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            if (IsNamed(*it, "outline")) pending.push_back(*it);
+    };
+    pushChildrenOf(body);
+    while (!pending.empty()) {
+        xml::Node outline = pending.back();
+        pending.pop_back();
+        auto url = outline.Attribute("xmlUrl");
+        bool isFolder = !url && !outline.ChildElements().empty();
+        if (isFolder) {
+            pushChildrenOf(outline);
+            continue;
+        }
+        Outline feed;
+        feed.url = url.value_or("");
+        feed.caption = outline.Attribute("text").value_or("");
+        if (feed.caption.empty()) feed.caption = outline.Attribute("title").value_or("");
+        result.push_back(std::move(feed));
+    }
+    return result;
+}
+
+}  // namespace
+
+std::vector<Outline> ReadString(std::string_view text) {
+    xml::Document doc;
+    try {
+        doc.LoadFromString(text);
+    } catch (const xml::XmlError& e) {
+        throw OpmlError(e.what());
+    }
+    return ReadDocument(doc);
+}
+
+std::vector<Outline> ReadFile(const std::string& fileName) {
+    xml::Document doc;
+    try {
+        doc.LoadFromFile(fileName);
+    } catch (const xml::XmlError& e) {
+        throw OpmlError(e.what());
+    }
+    return ReadDocument(doc);
+}
+
+void WriteFile(const std::string& fileName, const std::vector<Outline>& feeds, std::string_view title) {
+    xml::Document doc;
+    doc.AppendProcessingInstruction("xml", "version=\"1.0\"");
+    xml::Node root = doc.CreateDocumentElement("opml");
+    root.SetAttribute("version", "2.0");
+    root.AppendElement("head").AppendElement("title").SetText(title);
+    xml::Node body = root.AppendElement("body");
+    for (const Outline& feed : feeds) {
+        xml::Node outline = body.AppendElement("outline");
+        outline.SetAttribute("type", "rss");
+        outline.SetAttribute("text", feed.caption);
+        outline.SetAttribute("title", feed.caption);
+        outline.SetAttribute("xmlUrl", feed.url);
+    }
+    doc.SaveToFile(fileName);
+}
+
+ImportPlan PlanImport(const std::vector<Outline>& outlines, const std::vector<std::string>& existingUrls) {
+    ImportPlan plan;
+    std::unordered_set<std::string> known(existingUrls.begin(), existingUrls.end());
+    for (const Outline& outline : outlines) {
+        if (outline.url.empty() || !known.insert(outline.url).second) {
+            ++plan.skipped;
+            continue;
+        }
+        plan.toAdd.push_back(outline);
+    }
+    return plan;
+}
+
+}  // namespace opml

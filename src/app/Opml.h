@@ -1,0 +1,42 @@
+// OPML 1.0/2.0 subscription lists, the format every feed reader imports and
+// exports. Plain C++ over the XML layer; the main window adds the feeds.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace opml {
+
+// A malformed file, or a well-formed file that is not OPML.
+class OpmlError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One feed outline. `url` is empty for a leaf outline without xmlUrl.
+struct Outline {
+    std::string url;
+    std::string caption;
+};
+
+// Every leaf outline of the body in document order; outlines nested in
+// folders are flattened. The caption is `text`, else `title`, else empty.
+std::vector<Outline> ReadString(std::string_view text);
+std::vector<Outline> ReadFile(const std::string& fileName);
+
+// Writes an OPML 2.0 file (atomically): one outline per feed with
+// type="rss", text and title from the caption, and xmlUrl.
+void WriteFile(const std::string& fileName, const std::vector<Outline>& feeds, std::string_view title);
+
+// What an import adds: outlines with an address that is neither in the list
+// already nor repeated earlier in the file, in file order. Everything else
+// counts as skipped.
+struct ImportPlan {
+    std::vector<Outline> toAdd;
+    int skipped = 0;
+};
+ImportPlan PlanImport(const std::vector<Outline>& outlines, const std::vector<std::string>& existingUrls);
+
+}  // namespace opml
