@@ -1,0 +1,187 @@
+// Starts the staged quillet binary as a user would, under xvfb-run, with
+// three feeds served from 127.0.0.1, and checks what it leaves in its
+// working directory.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "LoopbackServer.h"
+#include "XmlDom.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const fs::path kStage = QUILLET_STAGE_DIR;
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+std::string RssFeed(const std::vector<std::string>& titles) {
+    std::string items;
+    for (const auto& title : titles)
+        items += "<item><title>" + title + "</title><link>http://example.org/" + title + "</link></item>";
+    return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Daily RSS</title>"
+           "<link>http://example.org/</link><description>d</description>" + items + "</channel></rss>";
+}
+
+const char* kRdfFeed = R"(<?xml version="1.0"?>
+<rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#" xmlns="http://purl.org/rss/1.0/">
+  <channel rdf:about="http://example.org/"><title>Weekly RDF</title><link>http://example.org/</link>
+    <description>r</description></channel>
+  <item rdf:about="http://example.org/1"><title>R1</title><link>http://example.org/1</link></item>
+  <item rdf:about="http://example.org/2"><title>R2</title><link>http://example.org/2</link></item>
+</rdf:RDF>)";
+
+const char* kAtomFeed = R"(<?xml version="1.0"?>
+<feed version="0.3" xmlns="http://purl.org/atom/ns#">
+  <title>Monthly Atom</title><link rel="alternate" href="http://example.org/"/><tagline>a</tagline>
+  <entry><title>A1</title><link href="http://example.org/a1"/><id>a1</id></entry>
+</feed>)";
+
+// The quillet process started by xvfb-run (its child, once it exists).
+pid_t FindChildNamed(pid_t ancestor, const std::string& name) {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string pidText = entry.path().filename();
+        if (pidText.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string comm = ReadFile(entry.path() / "comm");
+        if (comm.rfind(name, 0) != 0) continue;
+        // Walk up the parents to see whether it descends from `ancestor`.
+        pid_t pid = std::stoi(pidText);
+        for (int depth = 0; depth < 5 && pid > 1; ++depth) {
+            std::istringstream stat(ReadFile("/proc/" + std::to_string(pid) + "/stat"));
+            std::string skip, comm2, state;
+            pid_t parent = 0;
+            stat >> skip >> comm2 >> state >> parent;
+            if (parent == ancestor) return std::stoi(pidText);
+            pid = parent;
+        }
+    }
+    return -1;
+}
+
+template <typename Predicate>
+bool WaitFor(Predicate done, std::chrono::seconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (done()) return true;
+        std::this_thread::sleep_for(100ms);
+    }
+    return done();
+}
+
+}  // namespace
+
+TEST(EndToEnd, PollsThreeFormatsCountsNewItemsAndSavesOnSigterm) {
+    if (!fs::exists(kStage / "quillet")) GTEST_SKIP() << "no staged program at " << kStage;
+    if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
+
+    testsupport::LoopbackServer server;
+    std::mutex feedMutex;
+    std::vector<std::string> rssTitles = {"C", "B", "A"};
+    server.AddHandler("/rss.xml", [&](const testsupport::Request&) {
+        std::lock_guard lock(feedMutex);
+        testsupport::Response response;
+        response.headers = {{"Content-Type", "application/rss+xml"}};
+        response.body = RssFeed(rssTitles);
+        return response;
+    });
+    server.AddEndpoint("/rdf.xml", 200, {}, kRdfFeed);
+    server.AddEndpoint("/atom.xml", 200, {}, kAtomFeed);
+
+    const fs::path home = fs::temp_directory_path() / ("quillet-e2e-" + std::to_string(::getpid()));
+    fs::remove_all(home);
+    fs::create_directories(home / "feeds");
+    fs::copy(kStage / "languages", home / "languages", fs::copy_options::recursive);
+    for (const char* file : {"rss.xsl", "quillet"})
+        if (fs::exists(kStage / file)) fs::copy(kStage / file, home / file);
+
+    const std::string config = R"(<?xml version="1.0"?>
+<config>
+  <general><UpdateInterval>1</UpdateInterval><BalloonTimeout>10</BalloonTimeout>
+    <StartTrayIcon>False</StartTrayIcon><ExternalBrowser>False</ExternalBrowser>
+    <SecureFeeds>False</SecureFeeds><FollowRedirects>False</FollowRedirects></general>
+  <internal>
+    <language>1033</language>
+    <mainform><Width>700</Width><Height>500</Height><TreeViewWidth>250</TreeViewWidth></mainform>
+    <feedlist>
+      <items>
+        <item url=")" + server.Url("/rss.xml") + R"(" id="1" caption="" unread="0" lastupdate=""/>
+        <item url=")" + server.Url("/rdf.xml") + R"(" id="2" caption="" unread="0" lastupdate=""/>
+        <item url=")" + server.Url("/atom.xml") + R"(" id="3" caption="" unread="0" lastupdate=""/>
+      </items>
+      <autoincrement><id>4</id></autoincrement>
+    </feedlist>
+  </internal>
+</config>
+)";
+    std::ofstream(home / "config.xml") << config;
+
+    pid_t runner = ::fork();
+    ASSERT_GE(runner, 0);
+    if (runner == 0) {
+        if (::chdir(home.c_str()) != 0) ::_exit(127);
+        if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+        ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 1);
+        ::unsetenv("QT_QPA_PLATFORM");
+        ::execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "./quillet", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+
+    auto stored = [&](int id) { return home / "feeds" / (std::to_string(id) + ".xml"); };
+    bool allStored = WaitFor([&] { return fs::exists(stored(1)) && fs::exists(stored(2)) && fs::exists(stored(3)); }, 90s);
+    if (allStored) {
+        std::lock_guard lock(feedMutex);
+        rssTitles = {"E", "D", "C", "B", "A"};
+    }
+    bool rssUpdated = allStored && WaitFor([&] { return ReadFile(stored(1)).find("<title>E</title>") != std::string::npos; }, 60s);
+
+    pid_t quillet = FindChildNamed(runner, "quillet");
+    if (quillet > 0) ::kill(quillet, SIGTERM);
+    int status = 0;
+    bool ended = WaitFor([&] { return ::waitpid(runner, &status, WNOHANG) == runner; }, 30s);
+    if (!ended) {
+        if (quillet > 0) ::kill(quillet, SIGKILL);
+        ::kill(runner, SIGKILL);
+        ::waitpid(runner, &status, 0);
+    }
+
+    EXPECT_TRUE(allStored) << "stored copies did not appear";
+    EXPECT_TRUE(rssUpdated) << "the changed feed was not polled again";
+    EXPECT_GT(quillet, 0) << "the quillet process was not found";
+    EXPECT_TRUE(ended) << "quillet did not end on SIGTERM";
+
+    xml::Document saved;
+    ASSERT_NO_THROW(saved.LoadFromFile((home / "config.xml").string()));
+    xml::Node items = saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
+    auto feeds = items.ChildElements();
+    ASSERT_EQ(feeds.size(), 3u);
+    EXPECT_EQ(feeds[0].Attribute("caption"), std::optional<std::string>("Daily RSS"));
+    EXPECT_EQ(feeds[1].Attribute("caption"), std::optional<std::string>("Weekly RDF"));
+    EXPECT_EQ(feeds[2].Attribute("caption"), std::optional<std::string>("Monthly Atom"));
+    // Three items on the first download, two more when E and D appeared.
+    EXPECT_EQ(feeds[0].Attribute("unread"), std::optional<std::string>("5"));
+    EXPECT_EQ(feeds[1].Attribute("unread"), std::optional<std::string>("2"));
+    EXPECT_EQ(feeds[2].Attribute("unread"), std::optional<std::string>("1"));
+    xml::Node mainform = saved.DocumentElement().ChildByName("internal").ChildByName("mainform");
+    EXPECT_EQ(mainform.ChildByName("Width").Text(), "700");
+    EXPECT_EQ(mainform.ChildByName("Height").Text(), "500");
+    EXPECT_EQ(mainform.ChildByName("TreeViewWidth").Text(), "250");
+
+    if (!HasFailure()) fs::remove_all(home);
+}
