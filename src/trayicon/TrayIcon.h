@@ -35,6 +35,7 @@
 
 #include <QIcon>
 #include <QList>
+#include <QMenu>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -43,7 +44,6 @@
 #include <functional>
 #include <memory>
 
-class QMenu;
 class QWidget;
 
 class TTrayIcon;

@@ -1,0 +1,181 @@
+#include "TrayNotifyArea.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QStyleHints>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+namespace {
+
+QSystemTrayIcon::MessageIcon ToQtMessageIcon(TBalloonHintIcon Kind)
+{
+    switch (Kind) {
+    case TBalloonHintIcon::bitInfo:
+        return QSystemTrayIcon::Information;
+    case TBalloonHintIcon::bitWarning:
+        return QSystemTrayIcon::Warning;
+    case TBalloonHintIcon::bitError:
+        return QSystemTrayIcon::Critical;
+    case TBalloonHintIcon::bitNone:
+        break;
+    }
+    return QSystemTrayIcon::NoIcon;
+}
+
+// How long a balloon stays when the caller leaves it to the desktop; desktops
+// that honour the hint at all use about this much.
+constexpr int DefaultBalloonMs = 10000;
+
+} // namespace
+
+TQtTrayNotifyArea::TQtTrayNotifyArea(QObject* Parent)
+    : QObject(Parent)
+    , FTrayIcon(new QSystemTrayIcon(this))
+    , FBalloonTimer(new QTimer(this))
+{
+    FBalloonTimer->setSingleShot(true);
+    connect(FBalloonTimer, &QTimer::timeout, this, [this] {
+        FBalloonShowing = false;
+        Report(TTrayCallback::BalloonTimeout);
+    });
+
+    // Qt reports presses only; the component expects the button's way down
+    // and back up, as a mouse gives them.
+    connect(FTrayIcon, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason Reason) {
+                switch (Reason) {
+                case QSystemTrayIcon::Trigger:
+                    Report(TTrayCallback::LeftButtonDown);
+                    Report(TTrayCallback::LeftButtonUp);
+                    break;
+                case QSystemTrayIcon::DoubleClick:
+                    Report(TTrayCallback::LeftButtonDblClick);
+                    Report(TTrayCallback::LeftButtonUp);
+                    break;
+                case QSystemTrayIcon::Context:
+                    Report(TTrayCallback::RightButtonDown);
+                    Report(TTrayCallback::RightButtonUp);
+                    break;
+                case QSystemTrayIcon::MiddleClick:
+                    Report(TTrayCallback::MiddleButtonDown);
+                    Report(TTrayCallback::MiddleButtonUp);
+                    break;
+                case QSystemTrayIcon::Unknown:
+                    break;
+                }
+            });
+    connect(FTrayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
+        FBalloonTimer->stop();
+        FBalloonShowing = false;
+        Report(TTrayCallback::BalloonUserClick);
+    });
+}
+
+TQtTrayNotifyArea::~TQtTrayNotifyArea()
+{
+    FBalloonTimer->stop();
+    FTrayIcon->hide();
+}
+
+bool TQtTrayNotifyArea::Available() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+bool TQtTrayNotifyArea::Add(const TNotifyIconData& Data)
+{
+    if (FAdded)
+        return false;
+    Apply(Data);
+    FTrayIcon->show();
+    FAdded = true;
+    return Available();
+}
+
+bool TQtTrayNotifyArea::Modify(const TNotifyIconData& Data)
+{
+    if (!FAdded)
+        return false;
+    Apply(Data);
+    if (Data.Flags & NIF_INFO) {
+        if (Data.BalloonText.isEmpty())
+            HideBalloon();
+        else
+            ShowBalloon(Data);
+    }
+    return Available();
+}
+
+bool TQtTrayNotifyArea::Delete(const TNotifyIconData&)
+{
+    if (!FAdded)
+        return false;
+    HideBalloon();
+    FTrayIcon->hide();
+    FAdded = false;
+    return true;
+}
+
+std::optional<QPoint> TQtTrayNotifyArea::CursorPos() const
+{
+    return QCursor::pos();
+}
+
+TShiftState TQtTrayNotifyArea::KeyShiftState() const
+{
+    const Qt::KeyboardModifiers Modifiers = QGuiApplication::queryKeyboardModifiers();
+    TShiftState Shift = 0;
+    if (Modifiers & Qt::ShiftModifier)
+        Shift |= ssShift;
+    if (Modifiers & Qt::AltModifier)
+        Shift |= ssAlt;
+    if (Modifiers & Qt::ControlModifier)
+        Shift |= ssCtrl;
+    return Shift;
+}
+
+int TQtTrayNotifyArea::DoubleClickTime() const
+{
+    return QGuiApplication::styleHints()->mouseDoubleClickInterval();
+}
+
+void TQtTrayNotifyArea::Apply(const TNotifyIconData& Data)
+{
+    if (Data.Flags & NIF_ICON)
+        FTrayIcon->setIcon(Data.Icon);
+    if (Data.Flags & NIF_TIP)
+        FTrayIcon->setToolTip(Data.Tip);
+}
+
+void TQtTrayNotifyArea::ShowBalloon(const TNotifyIconData& Data)
+{
+    // Without a notification area Qt drops the message; report nothing then,
+    // as no balloon was shown.
+    if (!Available() || !QSystemTrayIcon::supportsMessages())
+        return;
+    const int Timeout = Data.BalloonTimeoutMs > 0 ? int(Data.BalloonTimeoutMs) : DefaultBalloonMs;
+    FTrayIcon->showMessage(Data.BalloonTitle, Data.BalloonText, ToQtMessageIcon(Data.BalloonIcon),
+                           Timeout);
+    FBalloonShowing = true;
+    FBalloonTimer->start(Timeout);
+    ReportLater(TTrayCallback::BalloonShow);
+}
+
+void TQtTrayNotifyArea::HideBalloon()
+{
+    // Qt has no call to withdraw a message; the desktop lets it expire. What
+    // can be done is to stop waiting for it and say it is gone.
+    if (!FBalloonShowing)
+        return;
+    FBalloonTimer->stop();
+    FBalloonShowing = false;
+    ReportLater(TTrayCallback::BalloonHide);
+}
+
+void TQtTrayNotifyArea::ReportLater(TTrayCallback Callback)
+{
+    // The desktop tells about balloons after the call that showed them has
+    // returned; so do we, and the caller is not re-entered.
+    QMetaObject::invokeMethod(this, [this, Callback] { Report(Callback); }, Qt::QueuedConnection);
+}
