@@ -109,7 +109,7 @@ public:
     void SetOnChange(std::function<void(TvxLanguage&)> onChange) { onChange_ = std::move(onChange); }
 
 private:
-    void TranslateProperties(QObject* component, xml::Node element);
+    void TranslateComponent(QObject* component, xml::Node element);
     std::string MessageText(std::string_view name) const;  // caller holds mutex_
     void CheckMenuEntry(int index);
 
@@ -120,6 +120,7 @@ private:
     std::function<void(TvxLanguage&)> onChange_;
     QPointer<QMenu> menu_;
     QPointer<QActionGroup> menuGroup_;
+    int menuKind_ = TvxLanguageInfo::kLocaleNativeLanguageName;
     mutable std::mutex mutex_;  // guards document_ and current_
 };
 

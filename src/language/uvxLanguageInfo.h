@@ -23,13 +23,19 @@ public:
         : collection_(&collection), index_(index), lcid_(lcid) {}
 
     std::uint32_t LCID() const { return lcid_; }
-    void SetLCID(std::uint32_t lcid) { lcid_ = lcid; }
+    void SetLCID(std::uint32_t lcid)
+    {
+        lcid_ = lcid;
+        folderName_.clear();
+    }
     // Position in the catalogue, in scan order; also the data of its menu
     // entry.
     int Index() const { return index_; }
 
     // The catalogue's folder followed by the identifier as at least four
     // upper-case hexadecimal digits and "/": 1033 gives "languages/0409/".
+    // A language found by a scan keeps the folder name as it was found
+    // ("040c"), so it loads on file systems that tell letter case apart.
     std::string GetFolder() const;
     // GetFolder() + "language.xml".
     std::string GetLanguageFile() const;
@@ -39,7 +45,8 @@ public:
     // kind gives an empty text.
     QString GetLocaleText(int kind) const;
 
-    // Sets the identifier from a folder name read as hexadecimal ("0407").
+    // Sets the identifier from a folder name read as hexadecimal ("0407")
+    // and remembers the name as this language's folder.
     // Raises plat::ConvertError for a name that is not a hexadecimal number
     // of one to eight digits.
     void ParseFolderName(std::string_view name);
@@ -53,4 +60,5 @@ private:
     const TvxLanguage* collection_;
     int index_;
     std::uint32_t lcid_;
+    std::string folderName_;  // as scanned; empty: derived from lcid_
 };

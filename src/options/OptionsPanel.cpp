@@ -1,0 +1,484 @@
+#include "OptionsPanel.h"
+
+#include <algorithm>
+#include <set>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "Convert.h"
+#include "Options.h"
+
+namespace {
+
+// Rows start this far down a page, leaving room for a group's caption, and
+// this far in from its left edge.
+constexpr int kFirstRowTop = 30;
+constexpr int kRowLeft = 20;
+constexpr int kRowGap = 2;
+constexpr int kPageBottomMargin = 30;
+// A row's editor stands this far right of its label's left edge.
+constexpr int kEditorOffset = 100;
+// Labels are shorter than editors: moving them down lines up the texts.
+constexpr int kLabelDrop = 3;
+// Room a framed page keeps between its rows and its frame.
+constexpr int kFrameMargin = 9;
+
+constexpr int kPageIndexRole = Qt::UserRole;
+
+QString ToQ(const std::string& text) { return QString::fromStdString(text); }
+
+std::string AttributeText(const xml::Node& node, std::string_view name) {
+    return node.Attribute(name).value_or(std::string());
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        return lower(x) == lower(y);
+    });
+}
+
+// The dialog names its pages and labels after the elements of struct.xml,
+// and those names are looked up again (by translations, by tests, by the
+// person reading a bug report), so they must be identifiers.
+bool IsIdentifier(std::string_view name) {
+    auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    if (name.empty() || !isLetter(name.front())) return false;
+    return std::all_of(name.begin() + 1, name.end(), [&](char c) { return isLetter(c) || isDigit(c); });
+}
+
+// "net\proxy\Host": where an element stands in struct.xml, for messages.
+std::string ElementPath(const xml::Node& node) {
+    std::string path = node.Name();
+    for (xml::Node parent = node.Parent(); !parent.IsNull() && parent.IsElement() && !parent.Parent().IsNull() &&
+                                           parent.Parent().IsElement();
+         parent = parent.Parent()) {
+        path = parent.Name() + "\\" + path;
+    }
+    return path;
+}
+
+void RequireIdentifier(const xml::Node& node, const char* what) {
+    if (!IsIdentifier(node.Name())) {
+        throw EOptionsStructure("Invalid " + std::string(what) + " name \"" + ElementPath(node) +
+                                "\" in struct.xml: a name must start with a letter or an underscore and "
+                                "hold only letters, digits and underscores");
+    }
+}
+
+int IndexOfName(const std::vector<std::string>& names, std::string_view name) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (EqualsIgnoringCase(names[i], name)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// OptionTypes
+
+const std::vector<std::string>& OptionTypes() {
+    static const std::vector<std::string> types{"string", "choice", "password", "group", "bool"};
+    return types;
+}
+
+int OptionTypeIndex(std::string_view type) {
+    const auto& types = OptionTypes();
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        if (EqualsIgnoringCase(types[i], type)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// TOptionsControl
+
+TOptionsControl::TOptionsControl(TOptionsPage* page, xml::Node configNode, xml::Node structNode)
+    : page_(page), configNode_(configNode), structNode_(structNode) {
+    editorOffset_ = kEditorOffset;
+    captionLabel_ = new QLabel(ToQ(AttributeText(structNode_, "caption")), page_);
+    captionLabel_->setObjectName(ToQ(structNode_.Name()));
+    captionLabel_->adjustSize();
+
+    const auto type = structNode_.Attribute("type");
+    kind_ = type ? OptionTypeIndex(*type) : -1;
+    switch (kind_) {
+    case okChoice: CreateChoiceEditor(); break;
+    case okGroup: CreateGroupEditor(); break;
+    case okBool: CreateBoolEditor(); break;
+    default: CreateEditEditor(); break;
+    }
+}
+
+void TOptionsControl::CreateChoiceEditor() {
+    auto* combo = new QComboBox(page_);
+    for (const xml::Node& choice : structNode_.ChildElements()) {
+        combo->addItem(ToQ(AttributeText(choice, "caption")));
+        choiceNames_.push_back(choice.Name());
+    }
+    combo->setEditable(AttributeText(structNode_, "custom") == "true");
+    // Typed text must never become an entry: the entries run parallel to
+    // ChoiceNames.
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setCurrentIndex(IndexOfName(choiceNames_, AttributeText(structNode_, "default")));
+    combo->resize(combo->sizeHint());
+    editor_ = combo;
+}
+
+void TOptionsControl::CreateGroupEditor() {
+    auto* group = new TOptionsPage(page_);
+    group->SetStructNode(structNode_);
+    group->SetConfigNode(configNode_);
+    group->SetCaption(ToQ(AttributeText(structNode_, "caption")));
+    group->SetFramed(true);
+    editor_ = group;
+    // The frame carries the caption.
+    HideLabel();
+    group->BuildControls();
+}
+
+void TOptionsControl::CreateBoolEditor() {
+    auto* check = new QCheckBox(page_);
+    const auto showLabel = structNode_.Attribute("showlabel");
+    if (showLabel && plat::TryStrToBool(*showLabel) == std::optional<bool>(false)) {
+        HideLabel();
+        check->setText(ToQ(AttributeText(structNode_, "caption")));
+    }
+    check->resize(check->sizeHint());
+    editor_ = check;
+}
+
+void TOptionsControl::CreateEditEditor() {
+    auto* edit = new QLineEdit(page_);
+    if (kind_ == okPassword) {
+        edit->setEchoMode(QLineEdit::Password);
+        // The same mask on every desktop, whatever the style would draw.
+        edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    }
+    edit->resize(edit->sizeHint());
+    editor_ = edit;
+}
+
+void TOptionsControl::HideLabel() {
+    editorOffset_ = 0;
+    captionLabel_->hide();
+}
+
+void TOptionsControl::SetLeft(int x) {
+    captionLabel_->move(x, captionLabel_->y());
+    editor_->move(x + editorOffset_, editor_->y());
+}
+
+void TOptionsControl::SetTop(int y) {
+    captionLabel_->move(captionLabel_->x(), y + kLabelDrop);
+    editor_->move(editor_->x(), y);
+}
+
+int TOptionsControl::Height() const { return editor_->height(); }
+
+void TOptionsControl::ReadValue() {
+    switch (kind_) {
+    case okChoice: ReadChoice(); break;
+    case okGroup: static_cast<TOptionsPage*>(editor_)->LoadValues(); break;
+    case okBool:
+        // A missing or garbled value must not keep the dialog from opening:
+        // it shows unticked, and the next apply stores a proper Boolean.
+        static_cast<QCheckBox*>(editor_)->setChecked(plat::TryStrToBool(configNode_.Text()).value_or(false));
+        break;
+    default: static_cast<QLineEdit*>(editor_)->setText(ToQ(configNode_.Text())); break;
+    }
+}
+
+void TOptionsControl::WriteValue() {
+    switch (kind_) {
+    case okChoice: WriteChoice(); break;
+    case okGroup: static_cast<TOptionsPage*>(editor_)->StoreValues(); break;
+    case okBool: configNode_.SetText(plat::BoolToStr(static_cast<QCheckBox*>(editor_)->isChecked())); break;
+    default: configNode_.SetText(static_cast<QLineEdit*>(editor_)->text().toStdString()); break;
+    }
+}
+
+void TOptionsControl::ReadChoice() {
+    auto* combo = static_cast<QComboBox*>(editor_);
+    const std::string stored = configNode_.Text();
+    const int index = IndexOfName(choiceNames_, stored);
+    combo->setCurrentIndex(index);
+    // A free text stored earlier stays in the box, so applying again keeps
+    // it instead of wiping it.
+    if (index < 0 && combo->isEditable()) combo->setEditText(ToQ(stored));
+}
+
+void TOptionsControl::WriteChoice() {
+    auto* combo = static_cast<QComboBox*>(editor_);
+    const int index = combo->currentIndex();
+    const bool valid = index >= 0 && static_cast<std::size_t>(index) < choiceNames_.size();
+    if (!combo->isEditable()) {
+        // Nothing picked (the stored text named no choice): keep what is
+        // stored rather than inventing a value.
+        if (valid) configNode_.SetText(choiceNames_[static_cast<std::size_t>(index)]);
+        return;
+    }
+    // In a box that takes free text the current index can lag behind what
+    // was typed, so the text decides: an entry's caption stores that
+    // entry's name, anything else is stored as typed.
+    const QString text = combo->currentText();
+    if (valid && combo->itemText(index) == text) {
+        configNode_.SetText(choiceNames_[static_cast<std::size_t>(index)]);
+        return;
+    }
+    const int typed = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (typed >= 0 && static_cast<std::size_t>(typed) < choiceNames_.size()) {
+        configNode_.SetText(choiceNames_[static_cast<std::size_t>(typed)]);
+    } else {
+        configNode_.SetText(text.toStdString());
+    }
+}
+
+// ---------------------------------------------------------------------------
+// TOptionsPage
+
+TOptionsPage::TOptionsPage(QWidget* parent) : QWidget(parent) {}
+
+TOptionsPage::~TOptionsPage() = default;
+
+void TOptionsPage::SetFramed(bool framed) {
+    framed_ = framed;
+    update();
+}
+
+void TOptionsPage::SetCaption(const QString& caption) {
+    caption_ = caption;
+    update();
+}
+
+void TOptionsPage::BuildControls() {
+    std::set<std::string> names;
+    int y = kFirstRowTop;
+    int right = 0;
+    for (const xml::Node& option : structNode_.Children()) {
+        // Comments and stray text in a page are notes for the reader of
+        // struct.xml, not options.
+        if (!option.IsElement()) continue;
+        RequireIdentifier(option, "option");
+        if (!names.insert(option.Name()).second) {
+            throw EOptionsStructure("Duplicate option \"" + ElementPath(option) +
+                                    "\" in struct.xml: option names must be unique within their page or group");
+        }
+        auto row = std::make_unique<TOptionsControl>(this, configNode_.ChildByNameOrCreate(option.Name()), option);
+        row->SetLeft(kRowLeft);
+        row->SetTop(y);
+        y += row->Height() + kRowGap;
+        const QWidget* label = row->CaptionLabel();
+        if (!label->isHidden()) right = std::max(right, label->geometry().right() + 1);
+        right = std::max(right, row->Editor()->geometry().right() + 1);
+        rows_.push_back(std::move(row));
+    }
+    contentSize_ = QSize(right + kRowLeft, y + kPageBottomMargin);
+    resize(contentSize_);
+    if (framed_) FitFrameToRows();
+}
+
+// A group box is as large as its rows and no larger, so groups stack on
+// their page like any other row.
+void TOptionsPage::FitFrameToRows() {
+    QRect bounds;
+    for (const auto& row : rows_) {
+        if (!row->CaptionLabel()->isHidden()) bounds |= row->CaptionLabel()->geometry();
+        bounds |= row->Editor()->geometry();
+    }
+    const int captionWidth = fontMetrics().horizontalAdvance(caption_) + 2 * kRowLeft;
+    const int width = std::max(bounds.right() + 1 + kFrameMargin, captionWidth);
+    const int height = bounds.isNull() ? kFirstRowTop : bounds.bottom() + 1 + kFrameMargin;
+    contentSize_ = QSize(width, height);
+    resize(contentSize_);
+}
+
+void TOptionsPage::LoadValues() {
+    for (const auto& row : rows_) row->ReadValue();
+}
+
+void TOptionsPage::StoreValues() {
+    for (const auto& row : rows_) row->WriteValue();
+}
+
+void TOptionsPage::paintEvent(QPaintEvent* event) {
+    if (!framed_) {
+        QWidget::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    QStyleOptionGroupBox option;
+    option.initFrom(this);  // enabled state, direction, palette
+    option.rect = rect();
+    option.text = caption_;
+    option.textAlignment = Qt::AlignLeft;
+    option.textColor = palette().color(QPalette::WindowText);
+    option.lineWidth = 1;
+    option.midLineWidth = 0;
+    option.features = QStyleOptionFrame::None;
+    option.subControls = QStyle::SC_GroupBoxFrame;
+    if (!caption_.isEmpty()) option.subControls |= QStyle::SC_GroupBoxLabel;
+    style()->drawComplexControl(QStyle::CC_GroupBox, &option, &painter, this);
+}
+
+// ---------------------------------------------------------------------------
+// TOptionsPanel
+
+TOptionsPanel::TOptionsPanel(QWidget* parent) : QWidget(parent) {
+    treeView_ = new QTreeWidget(this);
+    treeView_->setObjectName(QStringLiteral("OptionsTreeView"));
+    treeView_->setColumnCount(1);
+    treeView_->setHeaderHidden(true);
+    treeView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    treeView_->setSelectionMode(QAbstractItemView::SingleSelection);
+    treeView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    treeView_->setAllColumnsShowFocus(true);
+    treeView_->setFixedWidth(treeWidth_);
+    connect(treeView_, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { TreeViewChange(current); });
+
+    noteBook_ = new QStackedWidget(this);
+    noteBook_->setObjectName(QStringLiteral("OptionsNoteBook"));
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    layout->addWidget(treeView_);
+    layout->addWidget(noteBook_, 1);
+}
+
+TOptionsPanel::~TOptionsPanel() = default;
+
+int TOptionsPanel::TreeWidth() const { return treeView_ ? treeWidth_ : 0; }
+
+void TOptionsPanel::SetTreeWidth(int width) {
+    treeWidth_ = std::max(0, width);
+    treeView_->setFixedWidth(treeWidth_);
+    // A tree of no width still holds the entries and the selection; hidden,
+    // it also takes no keyboard focus.
+    treeView_->setVisible(treeWidth_ > 0);
+    updateGeometry();
+}
+
+int TOptionsPanel::PageIndex(const QTreeWidgetItem* item) {
+    return item ? item->data(0, kPageIndexRole).toInt() : -1;
+}
+
+void TOptionsPanel::SetOptions(TOptions* options) {
+    Clear();
+    options_ = options;
+    if (!options_) return;
+    try {
+        BuildTree(nullptr, xml::Node(), xml::Node());
+    } catch (...) {
+        Clear();
+        throw;
+    }
+}
+
+void TOptionsPanel::Clear() {
+    treeView_->clear();
+    pages_.clear();
+    while (noteBook_->count() > 0) {
+        QWidget* page = noteBook_->widget(0);
+        noteBook_->removeWidget(page);
+        delete page;
+    }
+}
+
+void TOptionsPanel::BuildTree(QTreeWidgetItem* parent, xml::Node structNode, xml::Node configNode) {
+    if (structNode.IsNull()) structNode = options_->GetStructNode("\\");
+    if (configNode.IsNull()) configNode = options_->GetConfigNode("\\");
+
+    for (const xml::Node& element : structNode.ChildElements()) {
+        const auto type = element.Attribute("type");
+        if (type == "internal") continue;
+
+        auto* entry = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(treeView_);
+        entry->setText(0, ToQ(AttributeText(element, "caption")));
+        entry->setData(0, kPageIndexRole, 0);
+        if (type == "folder") {
+            entry->setData(0, kPageIndexRole, -1);
+            BuildTree(entry, element, configNode.ChildByNameOrCreate(element.Name()));
+        } else if (type == "page") {
+            AddPage(entry, element, configNode.ChildByNameOrCreate(element.Name()));
+        }
+    }
+
+    if (structNode == options_->StructDocument().DocumentElement()) {
+        treeView_->expandAll();
+        if (treeView_->topLevelItemCount() > 0) {
+            treeView_->setCurrentItem(treeView_->topLevelItem(0));
+            TreeViewChange(treeView_->currentItem());
+        }
+        updateGeometry();
+    }
+}
+
+void TOptionsPanel::AddPage(QTreeWidgetItem* entry, xml::Node structNode, xml::Node configNode) {
+    RequireIdentifier(structNode, "page");
+    const std::string name = structNode.Name();
+    for (const TOptionsPage* page : pages_) {
+        if (page->StructNode().Name() == name) {
+            throw EOptionsStructure("Duplicate page \"" + ElementPath(structNode) + "\" in struct.xml (\"" +
+                                    ElementPath(page->StructNode()) +
+                                    "\" has the same name): page names must be unique in the whole structure");
+        }
+    }
+
+    auto* sheet = new QWidget;
+    sheet->setObjectName(ToQ(name));
+    sheet->setWindowTitle(ToQ(name));
+    entry->setData(0, kPageIndexRole, noteBook_->addWidget(sheet));
+
+    // A page taller or wider than the dialog scrolls instead of hiding its
+    // last rows.
+    auto* scroller = new QScrollArea(sheet);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    auto* sheetLayout = new QVBoxLayout(sheet);
+    sheetLayout->setContentsMargins(0, 0, 0, 0);
+    sheetLayout->addWidget(scroller);
+
+    auto* page = new TOptionsPage(sheet);
+    page->setObjectName(ToQ(name + "Page"));
+    page->SetStructNode(structNode);
+    page->SetConfigNode(configNode);
+    page->SetCaption(ToQ(AttributeText(structNode, "caption")));
+    page->BuildControls();
+    page->LoadValues();
+    scroller->setWidget(page);
+    pages_.push_back(page);
+}
+
+void TOptionsPanel::TreeViewChange(QTreeWidgetItem* current) {
+    if (!current) return;
+    const int index = PageIndex(current);
+    if (index != -1) noteBook_->setCurrentIndex(index);
+}
+
+void TOptionsPanel::ApplyChanges() {
+    if (!options_) return;
+    for (TOptionsPage* page : pages_) page->StoreValues();
+    options_->Save();
+}
+
+QSize TOptionsPanel::sizeHint() const {
+    QSize pages(0, 0);
+    for (const TOptionsPage* page : pages_) pages = pages.expandedTo(page->ContentSize());
+    const int tree = treeView_->isHidden() ? 0 : treeWidth_ + layout()->spacing();
+    return QSize(tree + pages.width(), std::max(pages.height(), treeView_->isHidden() ? 0 : 100));
+}
