@@ -233,6 +233,13 @@ TEST(HttpClient, HttpsIsRefusedBeforeConnectingWhileSecureFeedsAreOff) {
   EXPECT_EQ(server.NumConnections(), 0);
 }
 
+TEST(HttpClient, SecureFeedsLeavePlainHttpAsItWas) {
+  LoopbackServer server;
+  server.AddEndpoint("/feed", 200, {}, "plain");
+  EXPECT_EQ(http::Get(server.Url("/feed"), {.secureFeeds = true}), "plain");
+  EXPECT_EQ(server.LastRequestLine(), "GET /feed HTTP/1.1");
+}
+
 TEST(HttpClient, RedirectToHttpsIsRefusedWhileSecureFeedsAreOff) {
   LoopbackServer server;
   server.AddEndpoint("/old", 301, {{"Location", "https://127.0.0.1:1/feed"}}, "");
