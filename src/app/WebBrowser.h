@@ -70,6 +70,7 @@ signals:
 
 private:
     friend class TWebBrowserPage;
+    friend class TNewWindowCatcher;
     // Routes an address from a link click or Navigate; true when it was
     // taken over (loaded by us or cancelled).
     bool BeforeNavigate(const QString& address);

@@ -1,0 +1,89 @@
+<?xml version="1.0" encoding="UTF-8"?>
+<!--
+  Renders a stored feed copy (RSS 2.0, no namespace) as a readable page.
+  Item descriptions are HTML in most feeds, so they are written out as
+  markup; the program's browser runs pages with JavaScript off, so a
+  feed's markup can show itself but never run script.
+-->
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:output method="html" encoding="UTF-8" indent="no"
+              doctype-public="-//W3C//DTD HTML 4.01//EN"/>
+
+  <xsl:template match="/">
+    <html>
+      <head>
+        <title><xsl:value-of select="rss/channel/title"/></title>
+        <style type="text/css">
+          body { font-family: "DejaVu Sans", Tahoma, Verdana, sans-serif; font-size: 10pt;
+                 margin: 0; padding: 0 14px 14px 14px; color: #222; background: #fff; }
+          .channel { border-bottom: 2px solid #3a6ea5; padding: 10px 0 8px 0; margin-bottom: 6px; }
+          .channel h1 { font-size: 15pt; margin: 0 0 4px 0; }
+          .channel h1 a { color: #1d3f66; text-decoration: none; }
+          .channel h1 a:hover { text-decoration: underline; }
+          .channel .about { color: #555; }
+          .item { border-bottom: 1px solid #ddd; padding: 8px 0; }
+          .item h2 { font-size: 11pt; margin: 0 0 2px 0; }
+          .item h2 a { color: #1d3f66; text-decoration: none; }
+          .item h2 a:hover { text-decoration: underline; }
+          .item .date { color: #777; font-size: 8pt; margin-bottom: 4px; }
+          .item .description { line-height: 1.35; overflow-wrap: break-word; }
+          .item .description img { max-width: 100%; height: auto; }
+          .empty { color: #777; padding: 8px 0; }
+        </style>
+      </head>
+      <body>
+        <xsl:apply-templates select="rss/channel"/>
+      </body>
+    </html>
+  </xsl:template>
+
+  <xsl:template match="channel">
+    <div class="channel">
+      <h1>
+        <xsl:choose>
+          <xsl:when test="normalize-space(link)">
+            <a href="{link}"><xsl:value-of select="title"/></a>
+          </xsl:when>
+          <xsl:otherwise><xsl:value-of select="title"/></xsl:otherwise>
+        </xsl:choose>
+      </h1>
+      <xsl:if test="normalize-space(description)">
+        <div class="about"><xsl:value-of select="description"/></div>
+      </xsl:if>
+    </div>
+    <xsl:apply-templates select="item"/>
+    <xsl:if test="not(item)">
+      <div class="empty">No items.</div>
+    </xsl:if>
+  </xsl:template>
+
+  <xsl:template match="item">
+    <div class="item">
+      <h2>
+        <xsl:variable name="heading">
+          <xsl:choose>
+            <xsl:when test="normalize-space(title)"><xsl:value-of select="title"/></xsl:when>
+            <xsl:otherwise>(untitled)</xsl:otherwise>
+          </xsl:choose>
+        </xsl:variable>
+        <xsl:choose>
+          <xsl:when test="normalize-space(link)">
+            <a href="{link}"><xsl:value-of select="$heading"/></a>
+          </xsl:when>
+          <xsl:when test="guid[not(@isPermaLink = 'false')][starts-with(normalize-space(.), 'http')]">
+            <a href="{normalize-space(guid)}"><xsl:value-of select="$heading"/></a>
+          </xsl:when>
+          <xsl:otherwise><xsl:value-of select="$heading"/></xsl:otherwise>
+        </xsl:choose>
+      </h2>
+      <xsl:if test="normalize-space(pubDate)">
+        <div class="date"><xsl:value-of select="pubDate"/></div>
+      </xsl:if>
+      <xsl:if test="normalize-space(description)">
+        <div class="description">
+          <xsl:value-of select="description" disable-output-escaping="yes"/>
+        </div>
+      </xsl:if>
+    </div>
+  </xsl:template>
+</xsl:stylesheet>

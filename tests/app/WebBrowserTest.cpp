@@ -1,0 +1,226 @@
+// The embedded browser: the stylesheet transformation it does itself, and a
+// few end-to-end checks against the real engine (kept few: the engine takes
+// a moment to start).
+#include "WebBrowser.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineView>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+
+#ifndef QUILLET_DATA_DIR
+#error "QUILLET_DATA_DIR must name the source data folder"
+#endif
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(content);
+}
+
+QByteArray StoredCopy(const QByteArray& pi, const QByteArray& itemDescription)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + pi +
+           "\n<rss version=\"2.0\"><channel><title>Daily &amp; Co</title><link>http://example.invalid/</link>"
+           "<description>Site news</description>"
+           "<item><title>First &lt;story&gt;</title><link>http://example.invalid/1</link>"
+           "<description>" + itemDescription + "</description><pubDate>Tue, 08 Dec 2026 05:00:00 +0000</pubDate></item>"
+           "<item><title>Second</title><link>http://example.invalid/2</link><description>plain</description></item>"
+           "</channel></rss>\n";
+}
+
+// A working directory laid out like the program's: rss.xsl beside feeds/.
+class BrowserFolder {
+public:
+    BrowserFolder()
+    {
+        QFile::copy(QStringLiteral(QUILLET_DATA_DIR "/rss.xsl"), Path("rss.xsl"));
+    }
+    QString Path(const QString& name) const { return FDir.filePath(name); }
+
+private:
+    QTemporaryDir FDir;
+};
+
+const QByteArray kXslPI = "<?xml-stylesheet type=\"text/xsl\" href=\"../rss.xsl\"?>";
+
+TEST(WebBrowserTransform, StoredCopyBecomesReadablePage)
+{
+    BrowserFolder folder;
+    const QString feed = folder.Path("feeds/1.xml");
+    WriteFile(feed, StoredCopy(kXslPI, "&lt;p&gt;Some &lt;b&gt;bold&lt;/b&gt; news&lt;/p&gt;"));
+
+    QByteArray html;
+    ASSERT_TRUE(TWebBrowser::TransformLocalXml(feed, html));
+    const QString page = QString::fromUtf8(html);
+    EXPECT_TRUE(page.contains("<a href=\"http://example.invalid/\">Daily &amp; Co</a>")) << html.constData();
+    EXPECT_TRUE(page.contains("Site news"));
+    EXPECT_TRUE(page.contains("<a href=\"http://example.invalid/1\">First &lt;story&gt;</a>"));
+    // Descriptions are HTML: written out as markup, not as escaped text.
+    EXPECT_TRUE(page.contains("<p>Some <b>bold</b> news</p>"));
+    EXPECT_TRUE(page.contains("Tue, 08 Dec 2026 05:00:00 +0000"));
+    EXPECT_LT(page.indexOf("First"), page.indexOf("Second"));
+}
+
+TEST(WebBrowserTransform, FilesWithoutALocalXslInstructionAreLeftToTheEngine)
+{
+    BrowserFolder folder;
+    struct Case {
+        const char* name;
+        QByteArray pi;
+    } cases[] = {
+        {"no instruction", ""},
+        {"css stylesheet", "<?xml-stylesheet type=\"text/css\" href=\"../rss.css\"?>"},
+        {"remote stylesheet", "<?xml-stylesheet type=\"text/xsl\" href=\"http://example.invalid/x.xsl\"?>"},
+        {"no href", "<?xml-stylesheet type=\"text/xsl\"?>"},
+    };
+    for (const Case& c : cases) {
+        const QString feed = folder.Path("feeds/2.xml");
+        WriteFile(feed, StoredCopy(c.pi, "text"));
+        QByteArray html = "untouched";
+        EXPECT_FALSE(TWebBrowser::TransformLocalXml(feed, html)) << c.name;
+        EXPECT_EQ(html, "untouched") << c.name;
+    }
+    // Not an XML document at all.
+    WriteFile(folder.Path("page.html"), "<html><body>x</body></html>");
+    QByteArray html;
+    EXPECT_FALSE(TWebBrowser::TransformLocalXml(folder.Path("page.html"), html));
+    EXPECT_FALSE(TWebBrowser::TransformLocalXml(folder.Path("feeds/missing.xml"), html));
+}
+
+TEST(WebBrowserTransform, BrokenInputRaisesReadableErrors)
+{
+    BrowserFolder folder;
+    const QString feed = folder.Path("feeds/3.xml");
+    WriteFile(feed, kXslPI + "\n<rss><channel><title>cut off");
+    QByteArray html;
+    try {
+        TWebBrowser::TransformLocalXml(feed, html);
+        FAIL() << "a malformed file must raise";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("3.xml"), std::string::npos) << e.what();
+    }
+
+    WriteFile(feed, StoredCopy("<?xml-stylesheet type=\"text/xsl\" href=\"missing.xsl\"?>", "x"));
+    EXPECT_THROW(TWebBrowser::TransformLocalXml(feed, html), std::runtime_error);
+}
+
+TEST(WebBrowserTransform, StylesheetCannotWriteFiles)
+{
+    BrowserFolder folder;
+    const QString target = folder.Path("written.txt");
+    WriteFile(folder.Path("evil.xsl"),
+              "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\""
+              " xmlns:exsl=\"http://exslt.org/common\" extension-element-prefixes=\"exsl\">"
+              "<xsl:template match=\"/\"><exsl:document href=\"" + target.toUtf8() +
+              "\" method=\"text\">owned</exsl:document><html><body>x</body></html></xsl:template>"
+              "</xsl:stylesheet>");
+    const QString feed = folder.Path("evil.xml");
+    WriteFile(feed, StoredCopy("<?xml-stylesheet type=\"text/xsl\" href=\"evil.xsl\"?>", "x"));
+    QByteArray html;
+    EXPECT_THROW(TWebBrowser::TransformLocalXml(feed, html), std::runtime_error);
+    EXPECT_FALSE(QFile::exists(target));
+}
+
+// ---- with the engine ----
+
+QVariant RunScript(TWebBrowser& browser, const QString& script)
+{
+    QVariant result;
+    QEventLoop loop;
+    browser.View()->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld, [&](const QVariant& v) {
+        result = v;
+        loop.quit();
+    });
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return result;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int ms = 5000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+QString PlainText(TWebBrowser& browser)
+{
+    QString text;
+    QEventLoop loop;
+    browser.View()->page()->toPlainText([&](const QString& t) {
+        text = t;
+        loop.quit();
+    });
+    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return text;
+}
+
+TEST(WebBrowserEngine, ShowsAStoredCopyWithoutRunningItsScript)
+{
+    BrowserFolder folder;
+    const QString feed = folder.Path("feeds/7.xml");
+    WriteFile(feed, StoredCopy(kXslPI,
+                               "Visible words&lt;script&gt;document.body.setAttribute('data-owned','1');"
+                               "document.title='owned'&lt;/script&gt;&lt;img src=x "
+                               "onerror=\"document.body.setAttribute('data-owned','2')\"&gt;"));
+
+    TWebBrowser browser;
+    browser.resize(600, 400);
+    QStringList asked;
+    browser.OnBeforeNavigate = [&](const QString& address, bool& cancel) {
+        asked << address;
+        cancel = !address.startsWith('/');  // never leave the machine in a test
+    };
+    QSignalSpy complete(&browser, &TWebBrowser::NavigateComplete);
+
+    browser.Navigate(feed);
+    ASSERT_TRUE(complete.wait(15000));
+    EXPECT_EQ(asked, QStringList{feed});
+    EXPECT_TRUE(complete.takeFirst().at(1).toBool());
+    EXPECT_EQ(browser.LocationURL(), feed);
+
+    const QString text = PlainText(browser);
+    EXPECT_TRUE(text.contains("Daily & Co")) << text.toStdString();
+    EXPECT_TRUE(text.contains("Visible words"));
+    EXPECT_TRUE(RunScript(browser, "document.body.getAttribute('data-owned')").isNull());
+    EXPECT_NE(browser.View()->page()->title(), "owned");
+
+    // The program's own script still reaches the document.
+    browser.SetBodyStyle("border-style", "none");
+    EXPECT_EQ(RunScript(browser, "document.body.style.borderStyle").toString(), "none");
+
+    // A link click is announced with its address; cancelled, the page stays.
+    complete.clear();
+    RunScript(browser, "document.querySelector('.item a').click(); true");
+    ASSERT_TRUE(WaitUntil([&] { return asked.size() == 2; }));
+    EXPECT_EQ(asked.at(1), "http://example.invalid/1");
+    EXPECT_EQ(browser.LocationURL(), feed);
+    EXPECT_TRUE(PlainText(browser).contains("Daily & Co"));
+
+    // A cancelled Navigate keeps the page too.
+    browser.Navigate("http://example.invalid/other");
+    EXPECT_EQ(asked.size(), 3);
+    EXPECT_EQ(browser.LocationURL(), feed);
+}
+
+}  // namespace
