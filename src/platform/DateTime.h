@@ -24,6 +24,10 @@ struct DateTimeParts {
     int hour = 0, minute = 0, second = 0, millisecond = 0;
     int dayOfWeek = 7;  // 1 = Sunday ... 7 = Saturday
 };
+// Rounds to the nearest millisecond. A value before 1899-12-30 reads its
+// integer part as the day and the fraction's absolute value as the time.
+// Raises std::invalid_argument for a value outside 0001-01-01 to
+// 9999-12-31 or not a number at all.
 DateTimeParts DecodeDateTime(TDateTime value);
 
 // The current local date and time.

@@ -1,0 +1,182 @@
+#include "DateTime.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+using namespace plat;
+
+namespace {
+
+struct Moment {
+    int year, month, day, hour, minute, second, millisecond;
+};
+
+void ExpectParts(const DateTimeParts& p, const Moment& m)
+{
+    EXPECT_EQ(p.year, m.year);
+    EXPECT_EQ(p.month, m.month);
+    EXPECT_EQ(p.day, m.day);
+    EXPECT_EQ(p.hour, m.hour);
+    EXPECT_EQ(p.minute, m.minute);
+    EXPECT_EQ(p.second, m.second);
+    EXPECT_EQ(p.millisecond, m.millisecond);
+}
+
+TEST(DateTime, KnownValues)
+{
+    struct Case {
+        Moment moment;
+        TDateTime value;
+    };
+    const std::vector<Case> cases = {
+        {{1899, 12, 30, 0, 0, 0, 0}, 0.0},
+        {{1899, 12, 31, 0, 0, 0, 0}, 1.0},
+        {{1900, 1, 1, 0, 0, 0, 0}, 2.0},
+        {{1900, 3, 1, 0, 0, 0, 0}, 61.0},  // 1900 was not a leap year
+        {{2000, 1, 1, 0, 0, 0, 0}, 36526.0},
+        {{2000, 1, 1, 12, 0, 0, 0}, 36526.5},
+        {{1899, 12, 30, 6, 0, 0, 0}, 0.25},
+        {{1899, 12, 29, 0, 0, 0, 0}, -1.0},
+        // Before day 0 the time still runs forwards from the start of the
+        // day, but is subtracted.
+        {{1899, 12, 29, 6, 0, 0, 0}, -1.25},
+        {{1899, 12, 28, 18, 0, 0, 0}, -2.75},
+        {{1, 1, 1, 0, 0, 0, 0}, -693593.0},
+        {{9999, 12, 31, 0, 0, 0, 0}, 2958465.0},
+    };
+    for (const Case& c : cases) {
+        const Moment& m = c.moment;
+        SCOPED_TRACE(testing::Message() << m.year << "-" << m.month << "-" << m.day << " " << m.hour);
+        EXPECT_DOUBLE_EQ(EncodeDateTime(m.year, m.month, m.day, m.hour, m.minute, m.second, m.millisecond), c.value);
+        ExpectParts(DecodeDateTime(c.value), m);
+    }
+}
+
+TEST(DateTime, EncodeThenDecodeGivesTheSameParts)
+{
+    const std::vector<Moment> moments = {
+        {2026, 12, 8, 14, 5, 9, 0},      {2024, 2, 29, 23, 59, 59, 999}, {2000, 2, 29, 0, 0, 0, 1},
+        {1999, 12, 31, 23, 59, 59, 999}, {1899, 12, 29, 23, 59, 59, 999}, {1899, 12, 30, 0, 0, 0, 1},
+        {1800, 2, 28, 12, 34, 56, 789},  {1600, 2, 29, 1, 2, 3, 4},       {1, 1, 1, 0, 0, 0, 1},
+        {9999, 12, 31, 23, 59, 59, 999},
+    };
+    for (const Moment& m : moments) {
+        SCOPED_TRACE(testing::Message() << m.year << "-" << m.month << "-" << m.day);
+        ExpectParts(DecodeDateTime(EncodeDateTime(m.year, m.month, m.day, m.hour, m.minute, m.second, m.millisecond)),
+                    m);
+    }
+    // Every millisecond of one day survives the round trip, on both sides of
+    // day 0 where the sign flips the arithmetic.
+    for (int year : {2026, 1899, 1850}) {
+        for (int ms = 0; ms < 24 * 3600 * 1000; ms += 997) {
+            const Moment m{year, 12, 29, ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000};
+            const DateTimeParts p =
+                DecodeDateTime(EncodeDateTime(m.year, m.month, m.day, m.hour, m.minute, m.second, m.millisecond));
+            ASSERT_EQ(p.day, 29) << year << " ms " << ms;
+            ASSERT_EQ(p.hour * 3600000 + p.minute * 60000 + p.second * 1000 + p.millisecond, ms) << year;
+        }
+    }
+}
+
+TEST(DateTime, DecodeRoundsToTheNearestMillisecond)
+{
+    const TDateTime justBeforeMidnight = 1.0 - 0.4 / 86400000.0;
+    ExpectParts(DecodeDateTime(justBeforeMidnight), {1899, 12, 31, 0, 0, 0, 0});
+    const TDateTime justAfterMidnight = 1.0 + 0.4 / 86400000.0;
+    ExpectParts(DecodeDateTime(justAfterMidnight), {1899, 12, 31, 0, 0, 0, 0});
+}
+
+TEST(DateTime, DayOfWeek)
+{
+    struct Case {
+        int year, month, day, dayOfWeek;
+    };
+    const std::vector<Case> cases = {
+        {1899, 12, 30, 7},  // Saturday
+        {1899, 12, 31, 1},  // Sunday
+        {1899, 12, 29, 6},  // Friday
+        {2026, 12, 8, 3},   // Tuesday
+        {2000, 2, 29, 3},   // Tuesday
+        {1970, 1, 1, 5},    // Thursday
+        {1, 1, 1, 2},       // Monday
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DecodeDateTime(EncodeDateTime(c.year, c.month, c.day, 13, 0, 0)).dayOfWeek, c.dayOfWeek)
+            << c.year << "-" << c.month << "-" << c.day;
+    }
+}
+
+TEST(DateTime, ValidityChecks)
+{
+    EXPECT_TRUE(IsValidDate(2024, 2, 29));
+    EXPECT_TRUE(IsValidDate(2000, 2, 29));
+    EXPECT_FALSE(IsValidDate(1900, 2, 29));
+    EXPECT_FALSE(IsValidDate(2023, 2, 29));
+    EXPECT_FALSE(IsValidDate(2026, 4, 31));
+    EXPECT_TRUE(IsValidDate(2026, 12, 31));
+    EXPECT_FALSE(IsValidDate(2026, 13, 1));
+    EXPECT_FALSE(IsValidDate(2026, 0, 1));
+    EXPECT_FALSE(IsValidDate(2026, 1, 0));
+    EXPECT_FALSE(IsValidDate(0, 1, 1));
+    EXPECT_FALSE(IsValidDate(10000, 1, 1));
+
+    EXPECT_TRUE(IsValidTime(23, 59, 59, 999));
+    EXPECT_FALSE(IsValidTime(24, 0, 0));
+    EXPECT_FALSE(IsValidTime(0, 60, 0));
+    EXPECT_FALSE(IsValidTime(0, 0, 60));
+    EXPECT_FALSE(IsValidTime(0, 0, 0, 1000));
+    EXPECT_FALSE(IsValidTime(-1, 0, 0));
+
+    TDateTime out = 123.0;
+    EXPECT_FALSE(TryEncodeDate(2023, 2, 29, out));
+    EXPECT_FALSE(TryEncodeTime(25, 0, 0, 0, out));
+    EXPECT_EQ(out, 123.0);
+    EXPECT_TRUE(TryEncodeTime(18, 0, 0, 0, out));
+    EXPECT_DOUBLE_EQ(out, 0.75);
+
+    EXPECT_THROW(EncodeDateTime(2023, 2, 29, 0, 0, 0), std::invalid_argument);
+    EXPECT_THROW(EncodeDateTime(2023, 2, 28, 0, 61, 0), std::invalid_argument);
+}
+
+TEST(DateTime, DecodeRejectsValuesNoDateCanHave)
+{
+    for (TDateTime bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                          -std::numeric_limits<double>::infinity(), 1e300, -1e300, 2958466.0, -693594.0}) {
+        EXPECT_THROW(DecodeDateTime(bad), std::invalid_argument) << bad;
+        EXPECT_THROW(FormatISO8601(bad), std::invalid_argument) << bad;
+    }
+}
+
+TEST(DateTime, FormatISO8601)
+{
+    EXPECT_EQ(FormatISO8601(EncodeDateTime(2026, 12, 8, 14, 5, 9)), "2026-12-08T14:05:09");
+    EXPECT_EQ(FormatISO8601(EncodeDateTime(2026, 12, 8, 14, 5, 9, 999)), "2026-12-08T14:05:09");
+    EXPECT_EQ(FormatISO8601(kZeroDateTime), "1899-12-30T00:00:00");
+    EXPECT_EQ(FormatISO8601(-1.25), "1899-12-29T06:00:00");
+    EXPECT_EQ(FormatISO8601(EncodeDateTime(9, 1, 2, 3, 4, 5)), "0009-01-02T03:04:05");
+}
+
+TEST(DateTime, NowIsTheLocalClock)
+{
+    const std::time_t before = std::time(nullptr);
+    const TDateTime now = Now();
+    const std::time_t after = std::time(nullptr);
+    std::tm a{};
+    std::tm b{};
+    localtime_r(&before, &a);
+    localtime_r(&after, &b);
+    const TDateTime low = EncodeDateTime(a.tm_year + 1900, a.tm_mon + 1, a.tm_mday, a.tm_hour, a.tm_min,
+                                         a.tm_sec > 59 ? 59 : a.tm_sec);
+    const TDateTime high = EncodeDateTime(b.tm_year + 1900, b.tm_mon + 1, b.tm_mday, b.tm_hour, b.tm_min,
+                                          b.tm_sec > 59 ? 59 : b.tm_sec, 999);
+    EXPECT_GE(now, low);
+    EXPECT_LE(now, high);
+}
+
+}  // namespace
