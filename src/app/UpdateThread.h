@@ -1,0 +1,97 @@
+// The polling thread: walks the feed list one feed per interval.
+//
+// The thread owns no widget and no configuration data. Everything that looks
+// at the tree or the configuration (choosing the next feed, starting and
+// finishing an update, reading the interval) is carried over to the
+// user-interface thread as one queued call each; only the download and the
+// parsing run here. Because each user-interface part is a single event, two
+// updates never interleave their visible steps, and a manual update running
+// on the user-interface thread at the same time cannot deadlock with this
+// thread: it only has to let queued events through.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class QObject;
+class QTreeWidgetItem;
+
+// One feed update, split where it crosses threads.
+class TUpdateJob {
+public:
+    virtual ~TUpdateJob() = default;
+    // The download and the parsing; runs off the user-interface thread and
+    // touches only the job's own objects.
+    virtual void Fetch() = 0;
+    // Applies the result; runs on the user-interface thread.
+    virtual void Finish() = 0;
+    // Abandons a running Fetch as soon as possible; callable from any thread.
+    virtual void Cancel() = 0;
+};
+
+class TUpdateThread {
+public:
+    // What the thread needs from the main window; every function is called
+    // on the user-interface thread, inside an event of `Context`.
+    struct THost {
+        QObject* Context = nullptr;
+        std::function<QTreeWidgetItem*()> RootNode;
+        // The id of a feed node ("" for anything else).
+        std::function<std::string(QTreeWidgetItem*)> FeedId;
+        // Starts updating a feed node; nullptr when there is nothing to fetch.
+        std::function<std::shared_ptr<TUpdateJob>(QTreeWidgetItem*)> BeginUpdate;
+        // The pause after an update, in seconds.
+        std::function<int()> UpdateIntervalSeconds;
+    };
+
+    // Starts running at once: the first feed is updated without a pause.
+    explicit TUpdateThread(THost host);
+    // Stops and joins.
+    ~TUpdateThread();
+    TUpdateThread(const TUpdateThread&) = delete;
+    TUpdateThread& operator=(const TUpdateThread&) = delete;
+
+    // Call on the user-interface thread. Cancels the download in flight,
+    // wakes the sleeping thread and joins it. Once it returns, no queued part
+    // of this thread will touch the window any more.
+    void Stop();
+    bool Terminated() const { return FTerminated.load(); }
+
+    // The feed after the one visited last, or the first feed when that was
+    // the last one, was deleted with nothing after it, or there was none yet;
+    // nullptr for an empty list. User-interface thread only.
+    QTreeWidgetItem* GetNextNode();
+
+    // The id of the feed node visited last ("" before the first pass). A
+    // deleted feed is never dereferenced: it is looked up by id.
+    std::string LastNodeId() const;
+
+private:
+    void Execute();
+    // Runs fn on the user-interface thread and waits for it. False when the
+    // thread was stopped before it ran (fn then never runs).
+    bool RunOnUi(const std::function<void()>& fn);
+    // Waits `seconds` or until stopped.
+    void Pause(int seconds);
+
+    // Shared with queued calls that may outlive a wait: they check `stopped`
+    // on the user-interface thread before doing anything.
+    struct TShared {
+        bool Stopped = false;  // user-interface thread only
+    };
+
+    THost FHost;
+    std::shared_ptr<TShared> FShared = std::make_shared<TShared>();
+    std::string FLastNode;   // id of the feed visited last
+    int FLastIndex = -1;     // its position then, to go on after a deletion
+    std::atomic<bool> FTerminated{false};
+    mutable std::mutex FMutex;
+    std::condition_variable FWake;
+    std::shared_ptr<TUpdateJob> FCurrentJob;  // guarded by FMutex
+    std::thread FThread;
+};

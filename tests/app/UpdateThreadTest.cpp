@@ -1,0 +1,236 @@
+// The polling thread against a plain tree: the order in which it visits
+// feeds, how it copes with feeds added and deleted under it, and how fast it
+// stops. The updates here are stand-ins that record what happened.
+#include "UpdateThread.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTreeWidget>
+#include <QTreeWidgetItem>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done, int ms = 5000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+class FakeJob : public TUpdateJob {
+public:
+    std::function<void(FakeJob&)> OnFetch;
+    std::function<void()> OnFinish;
+    std::atomic<bool> CancelRequested{false};
+    bool FetchedOnUiThread = false;
+
+    void Fetch() override
+    {
+        FetchedOnUiThread = QThread::currentThread() == qApp->thread();
+        if (OnFetch)
+            OnFetch(*this);
+    }
+    void Finish() override
+    {
+        if (OnFinish)
+            OnFinish();
+    }
+    void Cancel() override { CancelRequested = true; }
+};
+
+// A tree with a root and feeds whose id is kept in the node's data.
+class PollingFixture : public ::testing::Test {
+protected:
+    QTreeWidget Tree;
+    QTreeWidgetItem* Root = new QTreeWidgetItem(&Tree, QStringList{"Quillet"});
+    std::vector<std::string> Visits;   // ids, in the order updates began
+    std::vector<std::string> Finished;
+    int Interval = 0;
+    int IntervalReads = 0;
+    // Lets a test act inside the update of a feed (on the user-interface
+    // thread, between the download and the next choice).
+    std::function<void(const std::string&)> DuringFinish;
+    std::function<void(FakeJob&)> DuringFetch;
+    bool AnyFetchOnUiThread = false;
+
+    QTreeWidgetItem* AddFeed(const std::string& id)
+    {
+        auto* node = new QTreeWidgetItem(Root, QStringList{QString::fromStdString("Feed " + id)});
+        node->setData(0, Qt::UserRole, QString::fromStdString(id));
+        return node;
+    }
+    QTreeWidgetItem* Find(const std::string& id)
+    {
+        for (int i = 0; i < Root->childCount(); ++i)
+            if (Root->child(i)->data(0, Qt::UserRole).toString().toStdString() == id)
+                return Root->child(i);
+        return nullptr;
+    }
+
+    std::unique_ptr<TUpdateThread> Start()
+    {
+        TUpdateThread::THost host;
+        host.Context = &Tree;
+        host.RootNode = [this] { return Root; };
+        host.FeedId = [](QTreeWidgetItem* node) { return node->data(0, Qt::UserRole).toString().toStdString(); };
+        host.BeginUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
+            const std::string id = node->data(0, Qt::UserRole).toString().toStdString();
+            Visits.push_back(id);
+            auto job = std::make_shared<FakeJob>();
+            job->OnFetch = DuringFetch;
+            job->OnFinish = [this, id, raw = job.get()] {
+                AnyFetchOnUiThread = AnyFetchOnUiThread || raw->FetchedOnUiThread;
+                Finished.push_back(id);
+                if (DuringFinish)
+                    DuringFinish(id);
+            };
+            return job;
+        };
+        host.UpdateIntervalSeconds = [this] {
+            ++IntervalReads;
+            return Interval;
+        };
+        return std::make_unique<TUpdateThread>(std::move(host));
+    }
+
+    static std::vector<std::string> Ids(std::initializer_list<const char*> ids)
+    {
+        return std::vector<std::string>(ids.begin(), ids.end());
+    }
+};
+
+TEST_F(PollingFixture, VisitsFeedsInListOrderAndStartsAgain)
+{
+    AddFeed("1");
+    AddFeed("2");
+    AddFeed("3");
+    auto thread = Start();
+    ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 5; }));
+    thread->Stop();
+    Visits.resize(5);
+    EXPECT_EQ(Visits, Ids({"1", "2", "3", "1", "2"}));
+    EXPECT_FALSE(AnyFetchOnUiThread);
+    // The pause is read again after every update.
+    EXPECT_GE(IntervalReads, 4);
+}
+
+TEST_F(PollingFixture, FeedAddedDuringTheLastFeedIsVisitedNext)
+{
+    AddFeed("1");
+    AddFeed("2");
+    AddFeed("3");
+    DuringFinish = [&](const std::string& id) {
+        if (id == "3" && !Find("4"))
+            AddFeed("4");
+    };
+    auto thread = Start();
+    ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 5; }));
+    thread->Stop();
+    Visits.resize(5);
+    EXPECT_EQ(Visits, Ids({"1", "2", "3", "4", "1"}));
+}
+
+TEST_F(PollingFixture, DeletingTheLastVisitedFeedDoesNotStopThePass)
+{
+    struct Case {
+        const char* name;
+        const char* deleted;  // deleted while its own update finishes
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"middle feed", "2", Ids({"1", "2", "3", "1", "3"})},
+        {"last feed", "3", Ids({"1", "2", "3", "1", "2"})},
+        {"first feed", "1", Ids({"1", "2", "3", "2", "3"})},
+    };
+    for (const Case& c : cases) {
+        qDeleteAll(Root->takeChildren());
+        Visits.clear();
+        AddFeed("1");
+        AddFeed("2");
+        AddFeed("3");
+        bool deleted = false;
+        DuringFinish = [&](const std::string& id) {
+            if (id == c.deleted && !deleted) {
+                delete Find(id);
+                deleted = true;
+            }
+        };
+        auto thread = Start();
+        ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 5; })) << c.name;
+        thread->Stop();
+        Visits.resize(5);
+        EXPECT_EQ(Visits, c.expected) << c.name;
+    }
+}
+
+TEST_F(PollingFixture, EmptyListSleepsAndLooksAgain)
+{
+    auto thread = Start();
+    ASSERT_TRUE(WaitUntil([&] { return IntervalReads >= 3; }));
+    EXPECT_TRUE(Visits.empty());
+    AddFeed("9");
+    ASSERT_TRUE(WaitUntil([&] { return !Visits.empty(); }));
+    thread->Stop();
+    EXPECT_EQ(Visits.front(), "9");
+}
+
+TEST_F(PollingFixture, StopCancelsASlowDownloadAndNothingFinishesAfterwards)
+{
+    AddFeed("1");
+    std::atomic<bool> fetching{false};
+    DuringFetch = [&](FakeJob& job) {
+        fetching = true;
+        // A download that would take half a minute unless cancelled.
+        for (int i = 0; i < 3000 && !job.CancelRequested; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    auto thread = Start();
+    ASSERT_TRUE(WaitUntil([&] { return fetching.load(); }));
+    QElapsedTimer clock;
+    clock.start();
+    thread->Stop();
+    EXPECT_LT(clock.elapsed(), 2000);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Finished.empty());
+}
+
+TEST_F(PollingFixture, StopDuringALongPauseReturnsAtOnce)
+{
+    AddFeed("1");
+    Interval = 3600;
+    auto thread = Start();
+    ASSERT_TRUE(WaitUntil([&] { return IntervalReads >= 1; }));
+    QElapsedTimer clock;
+    clock.start();
+    thread.reset();  // the destructor stops too
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(Visits, Ids({"1"}));
+}
+
+TEST_F(PollingFixture, StopWhileTheThreadWaitsForTheUserInterface)
+{
+    AddFeed("1");
+    AddFeed("2");
+    // Without processing events the thread's first call to the user-interface
+    // thread stays queued; stopping must neither deadlock nor run it later.
+    auto thread = Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    thread->Stop();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Visits.empty());
+}
+
+}  // namespace
