@@ -1,0 +1,133 @@
+// feedtool: a developer's look at what the feed library makes of a feed.
+//
+//   feedtool [--secure] [--follow] dump FILE|URL      the parsed model as JSON
+//   feedtool [--secure] [--follow] convert IN OUT     store IN as Quillet would
+//
+// IN may be a file or an http(s) address, fetched exactly as the program
+// fetches feeds; --secure and --follow switch on the settings of the same
+// names (general\SecureFeeds, general\FollowRedirects). Exit status: 0 done,
+// 1 the feed could not be fetched, read or written (message on stderr),
+// 2 bad usage.
+#include "FeedDocument.h"
+#include "HttpClient.h"
+#include "JsonText.h"
+
+#include <cctype>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: feedtool [--secure] [--follow] dump FILE|URL\n"
+    "       feedtool [--secure] [--follow] convert IN OUT\n"
+    "  --secure   fetch https addresses (certificates verified)\n"
+    "  --follow   follow redirects (at most 15)\n";
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  return true;
+}
+
+bool IsAddress(const std::string& source) {
+  return StartsWithNoCase(source, "http://") || StartsWithNoCase(source, "https://");
+}
+
+void Load(feed::TFeedDocument& document, const std::string& source,
+          const http::FetchOptions& options) {
+  if (IsAddress(source))
+    document.LoadFromString(http::Get(source, options));
+  else
+    document.LoadFromFile(source);
+}
+
+const char* FormatName(feed::TXMLType type) {
+  switch (type) {
+    case feed::xtRSS: return "rss";
+    case feed::xtRDF: return "rdf";
+    case feed::xtAtom: return "atom";
+  }
+  return "unknown";
+}
+
+void Field(std::ostream& out, const char* indent, const char* name, const std::string& value,
+           bool last = false) {
+  out << indent << '"' << name << "\": " << feedtool::JsonString(value) << (last ? "\n" : ",\n");
+}
+
+void Dump(const feed::TFeedDocument& document, std::ostream& out) {
+  const auto& channel = document.Channel().Required();
+  out << "{\n";
+  Field(out, "  ", "format", FormatName(document.XMLType()));
+  Field(out, "  ", "version", document.Version());
+  Field(out, "  ", "title", channel.Title());
+  Field(out, "  ", "link", channel.Link());
+  Field(out, "  ", "description", channel.Desc());
+  const auto& items = document.Items();
+  out << "  \"items\": [" << (items.Count() == 0 ? "" : "\n");
+  for (int i = 0; i < items.Count(); ++i) {
+    const auto& item = items[i];
+    out << "    {\n";
+    Field(out, "      ", "title", item.Title());
+    Field(out, "      ", "link", item.Link());
+    Field(out, "      ", "description", item.Description());
+    Field(out, "      ", "guid", item.GUID().GUID());
+    Field(out, "      ", "pubDate", item.PubDate().ToRFC822(), true);
+    out << "    }" << (i + 1 < items.Count() ? ",\n" : "\n  ");
+  }
+  out << "]\n}\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  http::FetchOptions options;
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--secure") {
+      options.secureFeeds = true;
+    } else if (arg == "--follow") {
+      options.followRedirects = true;
+    } else if (arg == "-h" || arg == "--help") {
+      std::cout << kUsage;
+      return 0;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      std::cerr << "feedtool: unknown option " << arg << "\n" << kUsage;
+      return 2;
+    } else {
+      args.push_back(arg);
+    }
+  }
+  const bool dump = args.size() == 2 && args[0] == "dump";
+  const bool convert = args.size() == 3 && args[0] == "convert";
+  if (!dump && !convert) {
+    std::cerr << kUsage;
+    return 2;
+  }
+
+  try {
+    feed::TFeedDocument document;
+    Load(document, args[1], options);
+    if (dump) {
+      Dump(document, std::cout);
+    } else {
+      document.SetXSLFileName("../rss.xsl");
+      document.SaveToFile(args[2]);
+    }
+    std::cout.flush();
+    if (!std::cout) {
+      std::cerr << "feedtool: could not write the output\n";
+      return 1;
+    }
+  } catch (const std::exception& error) {
+    std::cerr << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
