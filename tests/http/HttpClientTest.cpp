@@ -12,6 +12,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 using http::FetchOptions;
@@ -219,6 +220,37 @@ TEST(HttpClient, NetworkFailuresCarryTheNetworkMessage) {
   garbage.raw = "this is not HTTP at all\r\n\r\n";
   server.AddEndpoint("/garbage", garbage);
   EXPECT_EQ(FetchError(server.Url("/garbage")).StatusCode(), 0);
+}
+
+TEST(HttpClient, ConnectTimeOutEndsAnUnansweredConnect) {
+  // A listening socket whose accept queue is full drops further SYNs, so the
+  // next connect hangs exactly like one to a dead host.
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 0), 0);
+  socklen_t length = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+
+  THttpClient client;
+  client.SetConnectTimeout(300ms);
+  const auto start = std::chrono::steady_clock::now();
+  const HttpError error =
+      FetchError(client, "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/feed");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_EQ(error.StatusCode(), 0);
+  EXPECT_NE(std::string(error.what()).find("after 3"), std::string::npos) << error.what();
+  EXPECT_NE(std::string(error.what()).find("Timeout was reached"), std::string::npos) << error.what();
+
+  for (const int fd : fillers) close(fd);
+  close(listener);
 }
 
 TEST(HttpClient, HttpsIsRefusedBeforeConnectingWhileSecureFeedsAreOff) {
