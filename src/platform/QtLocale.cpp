@@ -22,12 +22,12 @@ QString PlainNativeLanguageName(const QLocale& locale)
             ++votes[name];
         }
     }
+    // On a tie the locale's own name stays: Persian has one locale in Iran
+    // and one in Afghanistan, where the language is called Dari.
     QString best = locale.nativeLanguageName();
     int bestVotes = votes.value(best, 0);
     for (auto it = votes.cbegin(); it != votes.cend(); ++it) {
-        const bool moreVotes = it.value() > bestVotes;
-        const bool shorterOnTie = it.value() == bestVotes && it.key().size() < best.size();
-        if (moreVotes || shorterOnTie) {
+        if (it.value() > bestVotes) {
             best = it.key();
             bestVotes = it.value();
         }
@@ -35,15 +35,19 @@ QString PlainNativeLanguageName(const QLocale& locale)
     return best;
 }
 
-// "français" becomes "Français" as a menu entry; the first character may be
-// outside the Basic Multilingual Plane, so it is taken as a code point.
-QString CapitalizeFirst(const QString& text, const QLocale& locale)
+// "français" becomes "Français" as a menu entry. Title case, not upper
+// case: Georgian has capitals that never start a word, and its title case
+// leaves the letter as it is. The first character may lie outside the
+// Basic Multilingual Plane, so it is taken as a code point.
+QString CapitalizeFirst(const QString& text)
 {
     if (text.isEmpty()) {
         return text;
     }
-    const qsizetype firstLength = text.at(0).isHighSurrogate() && text.size() > 1 ? 2 : 1;
-    return locale.toUpper(text.left(firstLength)) + text.mid(firstLength);
+    const bool pair = text.size() > 1 && text.at(0).isHighSurrogate() && text.at(1).isLowSurrogate();
+    const char32_t first =
+        QChar::toTitleCase(pair ? QChar::surrogateToUcs4(text.at(0), text.at(1)) : char32_t(text.at(0).unicode()));
+    return QString::fromUcs4(&first, 1) + text.mid(pair ? 2 : 1);
 }
 
 }  // namespace
@@ -56,7 +60,7 @@ QString NativeLanguageName(std::uint32_t lcid)
         if (locale.language() != QLocale::C) {
             const QString nativeName = PlainNativeLanguageName(locale);
             if (!nativeName.isEmpty()) {
-                return CapitalizeFirst(nativeName, locale);
+                return CapitalizeFirst(nativeName);
             }
         }
         return QString::fromStdString(name);

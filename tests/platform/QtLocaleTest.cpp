@@ -32,6 +32,11 @@ TEST(NativeLanguageName, PlainLanguageNameWithCapital)
         // The script makes the difference in Chinese, and is kept.
         {2052, "简体中文"},
         {1028, "繁體中文"},
+        // Persian's two locales disagree (Iran: Farsi, Afghanistan: Dari);
+        // the locale's own name wins.
+        {1065, "فارسی"},
+        // Georgian capitals do not start words; title case keeps the letter.
+        {1079, "ქართული"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(NativeLanguageName(c.lcid), QString::fromUtf8(c.name)) << c.lcid;
