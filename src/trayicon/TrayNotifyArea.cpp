@@ -46,12 +46,10 @@ TQtTrayNotifyArea::TQtTrayNotifyArea(QObject* Parent)
             [this](QSystemTrayIcon::ActivationReason Reason) {
                 switch (Reason) {
                 case QSystemTrayIcon::Trigger:
-                    Report(TTrayCallback::LeftButtonDown);
-                    Report(TTrayCallback::LeftButtonUp);
+                    LeftClicked();
                     break;
                 case QSystemTrayIcon::DoubleClick:
-                    Report(TTrayCallback::LeftButtonDblClick);
-                    Report(TTrayCallback::LeftButtonUp);
+                    LeftDoubleClicked();
                     break;
                 case QSystemTrayIcon::Context:
                     Report(TTrayCallback::RightButtonDown);
@@ -138,6 +136,34 @@ TShiftState TQtTrayNotifyArea::KeyShiftState() const
 int TQtTrayNotifyArea::DoubleClickTime() const
 {
     return QGuiApplication::styleHints()->mouseDoubleClickInterval();
+}
+
+void TQtTrayNotifyArea::LeftClicked()
+{
+    // A second click within the double-click time is the second half of a
+    // double-click, whether or not Qt also reports one.
+    if (FLastClick.isValid() && FLastClick.elapsed() <= DoubleClickTime()) {
+        FLastClick.invalidate();
+        FMadeUpDoubleClick.start();
+        Report(TTrayCallback::LeftButtonDblClick);
+        Report(TTrayCallback::LeftButtonUp);
+        return;
+    }
+    FLastClick.start();
+    Report(TTrayCallback::LeftButtonDown);
+    Report(TTrayCallback::LeftButtonUp);
+}
+
+void TQtTrayNotifyArea::LeftDoubleClicked()
+{
+    FLastClick.invalidate();
+    // Qt's own report of the double-click already made from two clicks.
+    if (FMadeUpDoubleClick.isValid() && FMadeUpDoubleClick.elapsed() <= DoubleClickTime()) {
+        FMadeUpDoubleClick.invalidate();
+        return;
+    }
+    Report(TTrayCallback::LeftButtonDblClick);
+    Report(TTrayCallback::LeftButtonUp);
 }
 
 void TQtTrayNotifyArea::Apply(const TNotifyIconData& Data)

@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QObject>
 #include <QPoint>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <cstdint>
@@ -107,9 +108,12 @@ private:
 //
 // Qt reports presses, not releases, and no mouse moves: a left click becomes
 // left down and up, a double-click becomes double-click and up, the context
-// request right down and up, a middle click middle down and up. Qt reports
-// only the click on a balloon; shown, hidden and timed out are derived here
-// from the balloons this adapter puts up.
+// request right down and up, a middle click middle down and up. Desktops
+// differ in how a double-click arrives (a click then a double-click, two
+// clicks then a double-click, or only two clicks where the icon lives on the
+// D-Bus tray protocol); all of them reach the component as one click followed
+// by one double-click. Qt reports only the click on a balloon; shown, hidden
+// and timed out are derived here from the balloons this adapter puts up.
 class TQtTrayNotifyArea : public QObject, public TTrayNotifyArea {
     Q_OBJECT
 public:
@@ -129,9 +133,13 @@ private:
     void ShowBalloon(const TNotifyIconData& Data);
     void HideBalloon();
     void ReportLater(TTrayCallback Callback);
+    void LeftClicked();
+    void LeftDoubleClicked();
 
     QSystemTrayIcon* FTrayIcon = nullptr;
     QTimer* FBalloonTimer = nullptr;
     bool FAdded = false;
     bool FBalloonShowing = false;
+    QElapsedTimer FLastClick;           // the last single click, while a second may follow
+    QElapsedTimer FMadeUpDoubleClick;   // a double-click made from two clicks
 };

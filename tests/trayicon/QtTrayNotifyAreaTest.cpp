@@ -27,7 +27,6 @@ TEST(QtTrayNotifyArea, ActivationsBecomeButtonDownAndUp)
     };
     const TCase Cases[] = {
         {QSystemTrayIcon::Trigger, {CB::LeftButtonDown, CB::LeftButtonUp}},
-        {QSystemTrayIcon::DoubleClick, {CB::LeftButtonDblClick, CB::LeftButtonUp}},
         {QSystemTrayIcon::Context, {CB::RightButtonDown, CB::RightButtonUp}},
         {QSystemTrayIcon::MiddleClick, {CB::MiddleButtonDown, CB::MiddleButtonUp}},
         {QSystemTrayIcon::Unknown, {}},
@@ -41,6 +40,50 @@ TEST(QtTrayNotifyArea, ActivationsBecomeButtonDownAndUp)
     Seen.clear();
     emit Icon->messageClicked();
     EXPECT_EQ(Seen, std::vector<TTrayCallback>{CB::BalloonUserClick});
+}
+
+TEST(QtTrayNotifyArea, EveryWayOfDoubleClickingGivesOneClickAndOneDoubleClick)
+{
+    using CB = TTrayCallback;
+    const auto T = QSystemTrayIcon::Trigger;
+    const auto D = QSystemTrayIcon::DoubleClick;
+    const std::vector<TTrayCallback> ClickThenDouble = {CB::LeftButtonDown, CB::LeftButtonUp,
+                                                        CB::LeftButtonDblClick, CB::LeftButtonUp};
+    struct TCase {
+        const char* Name;
+        std::vector<QSystemTrayIcon::ActivationReason> Reasons;
+        std::vector<TTrayCallback> Expected;
+    };
+    const TCase Cases[] = {
+        {"click, double-click", {T, D}, ClickThenDouble},
+        {"two clicks, double-click", {T, T, D}, ClickThenDouble},
+        {"two clicks only", {T, T}, ClickThenDouble},
+        {"third click starts anew",
+         {T, T, D, T},
+         {CB::LeftButtonDown, CB::LeftButtonUp, CB::LeftButtonDblClick, CB::LeftButtonUp, CB::LeftButtonDown,
+          CB::LeftButtonUp}},
+    };
+    for (const TCase& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        TQtTrayNotifyArea Area;
+        std::vector<TTrayCallback> Seen;
+        Area.SetCallbackSink([&](TTrayCallback Callback) { Seen.push_back(Callback); });
+        QSystemTrayIcon* Icon = Area.findChild<QSystemTrayIcon*>();
+        for (auto Reason : Case.Reasons)
+            emit Icon->activated(Reason);
+        EXPECT_EQ(Seen, Case.Expected);
+    }
+
+    // Two clicks further apart than the double-click time are two clicks.
+    TQtTrayNotifyArea Area;
+    std::vector<TTrayCallback> Seen;
+    Area.SetCallbackSink([&](TTrayCallback Callback) { Seen.push_back(Callback); });
+    QSystemTrayIcon* Icon = Area.findChild<QSystemTrayIcon*>();
+    emit Icon->activated(T);
+    RunEventsFor(Area.DoubleClickTime() + 50);
+    emit Icon->activated(T);
+    EXPECT_EQ(Seen, (std::vector<TTrayCallback>{CB::LeftButtonDown, CB::LeftButtonUp, CB::LeftButtonDown,
+                                                CB::LeftButtonUp}));
 }
 
 TEST(QtTrayNotifyArea, ModifyAndDeleteFailBeforeAdd)
