@@ -1,0 +1,199 @@
+// The language files Quillet ships: every language must carry the same
+// window entries and messages as English, with placeholders that take the
+// arguments the program passes.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Format.h"
+#include "XmlDom.h"
+#include "uvxLanguage.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kLanguages = fs::path(QUILLET_DATA_DIR) / "languages";
+
+// Every element below `form` as a path, with the attribute names it
+// carries: "FormMain/ActionExit@Caption".
+std::set<std::string> FormEntries(const xml::Node& forms)
+{
+    std::set<std::string> entries;
+    std::vector<std::pair<xml::Node, std::string>> pending{{forms, ""}};
+    while (!pending.empty()) {
+        auto [element, prefix] = pending.back();
+        pending.pop_back();
+        for (const xml::Node& child : element.ChildElements()) {
+            const std::string path = prefix + child.Name();
+            entries.insert(path);
+            for (const auto& attribute : child.Attributes())
+                entries.insert(path + "@" + attribute.first);
+            pending.emplace_back(child, path + "/");
+        }
+    }
+    return entries;
+}
+
+std::set<std::string> MessageNames(const xml::Node& messages)
+{
+    std::set<std::string> names;
+    for (const xml::Node& message : messages.ChildElements())
+        names.insert(message.Name());
+    return names;
+}
+
+// The arguments the program passes to each message.
+const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
+{
+    static const std::map<std::string, std::vector<plat::FormatArg>> arguments = {
+        {"DeleteConfirm", {"Planet News (3)"}},
+        {"UpdatingFeed", {"Planet News"}},
+        {"UpdatedFeed", {"Planet News"}},
+        {"FailedFeed", {"Planet News - HTTP/1.1 404 Not Found"}},
+        {"UpdatedTitles", {"Planet News", 37}},
+        {"ImportedOPML", {12, 45}},
+        {"InvalidOPML", {"no body element"}},
+        {"ConfigLoadFailed", {"config.xml", "line 3: unexpected end"}},
+        {"NoLanguages", {}},
+    };
+    return arguments;
+}
+
+std::vector<fs::path> LanguageFiles()
+{
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(kLanguages)) {
+        if (entry.is_directory())
+            files.push_back(entry.path() / "language.xml");
+    }
+    files.push_back(kLanguages / "Template.xml");
+    return files;
+}
+
+TEST(ShippedLanguages, ScanFindsEnglishAndGerman)
+{
+    TvxLanguage language;
+    language.Scan(kLanguages.string());
+    std::set<std::uint32_t> lcids;
+    for (int i = 0; i < language.Count(); ++i)
+        lcids.insert(language.Item(i).LCID());
+    EXPECT_TRUE(lcids.count(1033));
+    EXPECT_TRUE(lcids.count(1031));
+    EXPECT_EQ(lcids.size(), static_cast<std::size_t>(language.Count()));
+
+    language.SetLCID(1033);
+    EXPECT_EQ(language.FormatMsg("UpdatedTitles", {"Daily", 3}), "Daily: 3 new items");
+    language.SetLCID(1031);
+    EXPECT_EQ(language.FormatMsg("UpdatedTitles", {"Daily", 3}), "Daily: 3 neue Einträge");
+    EXPECT_TRUE(fs::exists(language.GetFileName("struct.xml")));
+}
+
+TEST(ShippedLanguages, EnglishHoldsEveryTextOfTheProgram)
+{
+    xml::Document english;
+    english.LoadFromFile((kLanguages / "0409" / "language.xml").string());
+    const std::set<std::string> entries = FormEntries(english.DocumentElement().ChildByName("form"));
+
+    std::vector<std::string> required;
+    for (const char* action : {"ActionAddFeed", "ActionDeleteFeed", "ActionEditFeed", "ActionUpdateFeed",
+                               "ActionCopyURL", "ActionShowQuillet", "ActionHideQuillet", "ActionOptions",
+                               "ActionExit", "ActionHelp", "ActionAbout", "ActionHomePage", "ActionSupport",
+                               "ActionImportOPML", "ActionExportOPML"}) {
+        required.push_back(std::string("FormMain/") + action + "@Caption");
+        required.push_back(std::string("FormMain/") + action + "@Hint");
+    }
+    for (const char* menu : {"File1", "Feed1", "LanguageMenu", "Help1"})
+        required.push_back(std::string("FormMain/") + menu + "@Caption");
+    for (const char* entry : {"FormMain@Caption", "FormAddFeed@Caption", "FormAddFeed/Label1@Caption",
+                              "FormAddFeed/OKBtn@Caption", "FormAddFeed/CancelBtn@Caption",
+                              "FormOptions@Caption", "FormOptions/OKBtn@Caption", "FormOptions/ApplyBtn@Caption",
+                              "FormOptions/CancelBtn@Caption", "AboutBox@Caption", "AboutBox/Label1@Caption",
+                              "AboutBox/Label2@Caption", "AboutBox/Label3@Caption", "AboutBox/Label4@Caption",
+                              "AboutBox/OKButton@Caption"})
+        required.push_back(entry);
+    for (const std::string& entry : required)
+        EXPECT_TRUE(entries.count(entry)) << entry;
+
+    std::set<std::string> expectedMessages;
+    for (const auto& [name, args] : MessageArguments())
+        expectedMessages.insert(name);
+    EXPECT_EQ(MessageNames(english.DocumentElement().ChildByName("message")), expectedMessages);
+}
+
+TEST(ShippedLanguages, EveryLanguageMatchesEnglish)
+{
+    xml::Document english;
+    english.LoadFromFile((kLanguages / "0409" / "language.xml").string());
+    const std::set<std::string> englishForms = FormEntries(english.DocumentElement().ChildByName("form"));
+    const std::set<std::string> englishMessages = MessageNames(english.DocumentElement().ChildByName("message"));
+
+    for (const fs::path& file : LanguageFiles()) {
+        SCOPED_TRACE(file.string());
+        xml::Document document;
+        ASSERT_NO_THROW(document.LoadFromFile(file.string()));
+        const xml::Node root = document.DocumentElement();
+        EXPECT_EQ(FormEntries(root.ChildByName("form")), englishForms);
+        const xml::Node messages = root.ChildByName("message");
+        EXPECT_EQ(MessageNames(messages), englishMessages);
+
+        for (const xml::Node& element : root.ChildByName("form").ChildElements()) {
+            for (const xml::Node& component : element.ChildElements()) {
+                for (const auto& [name, value] : component.Attributes())
+                    EXPECT_FALSE(value.empty()) << element.Name() << "/" << component.Name() << "@" << name;
+            }
+        }
+        // Each message takes exactly the arguments the program passes and
+        // shows every one of them.
+        for (const auto& [name, args] : MessageArguments()) {
+            const std::string templ = messages.ChildByName(name).IsNull() ? "" : messages.ChildByName(name).Text();
+            EXPECT_FALSE(templ.empty()) << name;
+            std::string text;
+            ASSERT_NO_THROW(text = plat::Format(templ, args)) << name << ": " << templ;
+            for (const plat::FormatArg& arg : args) {
+                const std::string shown = arg.IsText() ? arg.Text() : std::to_string(arg.Number());
+                EXPECT_NE(text.find(shown), std::string::npos) << name << ": " << text;
+            }
+        }
+    }
+}
+
+TEST(ShippedLanguages, StructureFilesOfferTheSameOptions)
+{
+    std::map<std::string, std::string> englishOptions;  // name -> type
+    xml::Document english;
+    english.LoadFromFile((kLanguages / "0409" / "struct.xml").string());
+    for (const xml::Node& option : english.DocumentElement().ChildByName("general").ChildElements())
+        englishOptions[option.Name()] = option.Attribute("type").value_or("");
+    const std::map<std::string, std::string> expected = {
+        {"UpdateInterval", "string"}, {"BalloonTimeout", "string"}, {"StartTrayIcon", "bool"},
+        {"ExternalBrowser", "bool"},  {"SecureFeeds", "bool"},      {"FollowRedirects", "bool"},
+    };
+    EXPECT_EQ(englishOptions, expected);
+
+    for (const auto& entry : fs::directory_iterator(kLanguages)) {
+        if (!entry.is_directory())
+            continue;
+        SCOPED_TRACE(entry.path().string());
+        xml::Document structure;
+        ASSERT_NO_THROW(structure.LoadFromFile((entry.path() / "struct.xml").string()));
+        const xml::Node general = structure.DocumentElement().ChildByName("general");
+        EXPECT_EQ(general.Attribute("type"), "page");
+        EXPECT_FALSE(general.Attribute("caption").value_or("").empty());
+        std::map<std::string, std::string> options;
+        for (const xml::Node& option : general.ChildElements()) {
+            options[option.Name()] = option.Attribute("type").value_or("");
+            EXPECT_FALSE(option.Attribute("caption").value_or("").empty()) << option.Name();
+        }
+        EXPECT_EQ(options, expected);
+        const xml::Node internal = structure.DocumentElement().ChildByName("internal");
+        ASSERT_FALSE(internal.IsNull());
+        EXPECT_EQ(internal.Attribute("type"), "internal");
+    }
+}
+
+}  // namespace
