@@ -57,9 +57,9 @@ void TFeedParserRSS::ReadItem(const xml::Node& element) {
         item.GUID().SetIsPermaLink(!isPermaLink || *isPermaLink == "true");
     }
     if (auto n = Find(element, "pubDate")) item.PubDate().ParseRFC822(n.Text());
-    // An undated item is stamped with the time it was first seen, so that
-    // stored copies always carry a date; a date from Dublin Core is kept.
-    else if (!dcDate) item.PubDate().SetDateTime(plat::Now());
+    // An undated item is dated by the time it was read. The stamp is not
+    // the feed's data, so it is not stored; a date from Dublin Core is kept.
+    else if (!dcDate) item.PubDate().StampNow();
     if (auto n = Find(element, "source")) ReadSource(n, item);
     ReadItemCategories(element, item);
 }

@@ -6,14 +6,17 @@
 #include <string_view>
 
 #include "Convert.h"
+#include "XmlDom.h"
 
 namespace feed {
 
 namespace {
 
 // Blanks and control characters (code 32 and below) do not make a text.
+// Nor do characters a stored copy cannot carry: judging the cleaned text
+// keeps a required element from being written empty.
 bool IsBlankText(const std::string& text) {
-    for (unsigned char c : text) {
+    for (unsigned char c : xml::CleanText(text)) {
         if (c > 32) return false;
     }
     return true;
@@ -204,6 +207,8 @@ TRFC822DateTime::TRFC822DateTime() : FDateTime(plat::Now()) {}
 void TRFC822DateTime::SetDateTime(plat::TDateTime value) { SetFlagged(FDateTime, value, FModified); }
 
 void TRFC822DateTime::SetTimeZone(const std::string& value) { SetFlagged(FTimeZone, value, FModified); }
+
+void TRFC822DateTime::StampNow() { FDateTime = plat::Now(); }
 
 void TRFC822DateTime::ParseISO8601(const std::string& text) {
     std::string s = text;

@@ -55,6 +55,9 @@ public:
     const std::string& TimeZone() const { return FTimeZone; }
     void SetTimeZone(const std::string& value);
     bool Modified() const { return FModified; }
+    // Sets the current local date-time as a default, leaving Modified as it
+    // is: a date a document did not give is shown but never stored.
+    void StampNow();
 
     // Never fail: text that is not a date gives the current local date-time.
     void ParseISO8601(const std::string& text);
