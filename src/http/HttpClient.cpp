@@ -128,21 +128,33 @@ bool IsHttpsUrl(const std::string& url) {
   return true;
 }
 
-THttpClient::THttpClient(FetchOptions options) : options_(options) {}
+void TCancelToken::Cancel() {
+  cancelled_ = true;
+  std::lock_guard lock(mutex_);
+  for (void* multi : active_) curl_multi_wakeup(static_cast<CURLM*>(multi));
+}
+
+void TCancelToken::Attach(void* multi) {
+  std::lock_guard lock(mutex_);
+  active_.push_back(multi);
+}
+
+void TCancelToken::Detach(void* multi) {
+  std::lock_guard lock(mutex_);
+  active_.erase(std::remove(active_.begin(), active_.end(), multi), active_.end());
+}
+
+THttpClient::THttpClient(FetchOptions options, std::shared_ptr<TCancelToken> cancelToken)
+    : options_(options),
+      cancelToken_(cancelToken ? std::move(cancelToken) : std::make_shared<TCancelToken>()) {}
 
 THttpClient::~THttpClient() = default;
-
-void THttpClient::Cancel() {
-  cancelled_ = true;
-  std::lock_guard lock(activeMutex_);
-  if (activeMulti_ != nullptr) curl_multi_wakeup(static_cast<CURLM*>(activeMulti_));
-}
 
 std::string THttpClient::Get(const std::string& url) {
   // Without secure feeds there is no TLS layer at all: refuse before any
   // connection is attempted, with the message users of the original know.
   if (!options_.secureFeeds && IsHttpsUrl(url)) throw HttpError(kHttpsRefused);
-  if (cancelled_) throw HttpError(kCancelled);
+  if (Cancelled()) throw HttpError(kCancelled);
 
   InitCurlOnce();
   // Declared before the handles, so they outlive everything libcurl may touch.
@@ -190,31 +202,25 @@ std::string THttpClient::Get(const std::string& url) {
 
   if (curl_multi_add_handle(multi.get(), e) != CURLM_OK)
     throw HttpError("The network library could not start the transfer");
-  {
-    std::lock_guard lock(activeMutex_);
-    activeMulti_ = multi.get();
-  }
-  // Whatever happens below, the handle leaves the multi stack and Cancel()
-  // stops referring to it before either is destroyed.
+  cancelToken_->Attach(multi.get());
+  // Whatever happens below, the token stops referring to the transfer and
+  // the handle leaves the multi stack before either is destroyed.
   struct Detach {
-    THttpClient& client;
+    TCancelToken& token;
     CURLM* multi;
     CURL* easy;
     ~Detach() {
-      {
-        std::lock_guard lock(client.activeMutex_);
-        client.activeMulti_ = nullptr;
-      }
+      token.Detach(multi);
       curl_multi_remove_handle(multi, easy);
     }
-  } detach{*this, multi.get(), e};
+  } detach{*cancelToken_, multi.get(), e};
 
   // Drive the transfer ourselves rather than with curl_easy_perform, so that
   // cancellation and the stall clock are looked at several times a second.
   bool stalled = false;
   CURLcode result = CURLE_OK;
   for (;;) {
-    if (cancelled_) throw HttpError(kCancelled);
+    if (Cancelled()) throw HttpError(kCancelled);
     int running = 0;
     const CURLMcode step = curl_multi_perform(multi.get(), &running);
     if (step != CURLM_OK) throw HttpError(curl_multi_strerror(step));
@@ -233,7 +239,7 @@ std::string THttpClient::Get(const std::string& url) {
     if (wait != CURLM_OK) throw HttpError(curl_multi_strerror(wait));
   }
 
-  if (cancelled_) throw HttpError(kCancelled);
+  if (Cancelled()) throw HttpError(kCancelled);
   if (stalled)
     throw HttpError("Timed out: no data received from the server for " +
                     DescribeDuration(stallTimeout_));

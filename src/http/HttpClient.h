@@ -15,10 +15,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace http {
 
@@ -47,11 +49,31 @@ inline constexpr std::chrono::milliseconds kDefaultConnectTimeout{30'000};
 inline constexpr std::chrono::milliseconds kDefaultStallTimeout{60'000};
 inline constexpr std::size_t kDefaultMaxBodySize = 32u * 1024 * 1024;
 
+// Cancels fetches from another thread. A client has one of its own; several
+// clients can share one, so that a single Cancel() (the program exiting)
+// ends every fetch in flight and refuses every later one.
+class TCancelToken {
+ public:
+  void Cancel();
+  bool Cancelled() const { return cancelled_; }
+
+ private:
+  friend class THttpClient;
+  // The transfers in flight (libcurl multi handles), woken by Cancel().
+  void Attach(void* multi);
+  void Detach(void* multi);
+
+  std::atomic<bool> cancelled_{false};
+  std::mutex mutex_;
+  std::vector<void*> active_;
+};
+
 // One client per fetch, as the update cycle uses it. Get() blocks the calling
 // thread; Cancel() may be called from any other thread while it runs.
 class THttpClient {
  public:
-  explicit THttpClient(FetchOptions options = {});
+  explicit THttpClient(FetchOptions options = {},
+                       std::shared_ptr<TCancelToken> cancelToken = nullptr);
   ~THttpClient();
   THttpClient(const THttpClient&) = delete;
   THttpClient& operator=(const THttpClient&) = delete;
@@ -60,9 +82,10 @@ class THttpClient {
   std::string Get(const std::string& url);
 
   // Aborts the fetch in progress (it throws "Download cancelled" within a
-  // fraction of a second) and every later Get() of this client. Thread-safe.
-  void Cancel();
-  bool Cancelled() const { return cancelled_; }
+  // fraction of a second) and every later Get() of this client, and of every
+  // client sharing its token. Thread-safe.
+  void Cancel() { cancelToken_->Cancel(); }
+  bool Cancelled() const { return cancelToken_->Cancelled(); }
 
   // Limits; the defaults suit real use, tests shorten them.
   void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
@@ -78,10 +101,7 @@ class THttpClient {
   std::size_t maxBodySize_ = kDefaultMaxBodySize;
   std::string caFile_;
 
-  std::atomic<bool> cancelled_{false};
-  // The transfer in flight, so that Cancel() can wake its wait at once.
-  std::mutex activeMutex_;
-  void* activeMulti_ = nullptr;
+  std::shared_ptr<TCancelToken> cancelToken_;
 };
 
 // Convenience for a one-off fetch that nobody needs to cancel.

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -310,6 +311,29 @@ TEST(HttpClient, CancelAbortsASilentServerWithinASecond) {
 
   // A cancelled client stays cancelled: a shutdown racing a new fetch wins.
   EXPECT_STREQ(FetchError(client, server.Url("/silent")).what(), "Download cancelled");
+}
+
+TEST(HttpClient, ASharedTokenCancelsEveryFetchInFlight) {
+  LoopbackServer server;
+  Response silent;
+  silent.fault = Fault::NeverAnswer;
+  server.AddEndpoint("/silent", silent);
+
+  auto token = std::make_shared<http::TCancelToken>();
+  THttpClient first({}, token);
+  THttpClient second({}, token);
+  auto a = std::async(std::launch::async, [&] { return FetchError(first, server.Url("/silent")); });
+  auto b = std::async(std::launch::async, [&] { return FetchError(second, server.Url("/silent")); });
+  while (server.NumRequests() < 2) std::this_thread::sleep_for(10ms);
+
+  token->Cancel();
+  ASSERT_EQ(a.wait_for(1s), std::future_status::ready);
+  ASSERT_EQ(b.wait_for(1s), std::future_status::ready);
+  EXPECT_STREQ(a.get().what(), "Download cancelled");
+  EXPECT_STREQ(b.get().what(), "Download cancelled");
+  THttpClient later({}, token);
+  EXPECT_STREQ(FetchError(later, server.Url("/silent")).what(), "Download cancelled");
+  EXPECT_EQ(server.NumConnections(), 2);
 }
 
 TEST(HttpClient, CancelAbortsASlowBody) {
