@@ -152,7 +152,7 @@ THttpClient::~THttpClient() = default;
 
 std::string THttpClient::Get(const std::string& url) {
   // Without secure feeds there is no TLS layer at all: refuse before any
-  // connection is attempted, with the message users of the original know.
+  // connection is attempted, with the message Quillet has always given.
   if (!options_.secureFeeds && IsHttpsUrl(url)) throw HttpError(kHttpsRefused);
   if (Cancelled()) throw HttpError(kCancelled);
 
