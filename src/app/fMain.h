@@ -22,7 +22,10 @@
 #include <QString>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QUrl>
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -32,6 +35,10 @@
 #include "XmlDom.h"
 
 class TUpdateThread;
+class TFeedUpdate;
+namespace feed {
+class TFeedDocument;
+}
 
 // A feed node of the tree: it carries a handle to its feed's <item> element.
 // The root node is a plain QTreeWidgetItem and carries nothing.
@@ -147,18 +154,65 @@ public:
     // show/hide, help, tray icon clicks, browser events).
     void ConnectUpdateAndDisplay();
     // Downloads one feed, stores its copy and updates its element and node.
+    // On the user-interface thread: the download runs on a worker while
+    // events (the polling thread's among them) go on being processed, with
+    // the busy cursor showing.
     void UpdateFeed(QTreeWidgetItem* node);
+    // The two halves of an update, each run on the user-interface thread in
+    // one go: the start (what to fetch, "UpdatingFeed") and the result
+    // (caption, unread count, balloon, node, stored copy, display,
+    // lastupdate, "UpdatedFeed" or "FailedFeed").
+    std::shared_ptr<TFeedUpdate> BeginFeedUpdate(QTreeWidgetItem* node);
+    void FinishFeedUpdate(TFeedUpdate& update);
+    // general\UpdateInterval in seconds; 60 when it is not a number.
+    int UpdateIntervalSeconds();
     // The polling thread: started at the end of start-up, stopped and joined
     // before the option store is destroyed.
     void StartUpdateThread();
     void StopUpdateThread();
     // Shows a feed's stored copy in the browser and clears its unread count.
     void ShowFeed(QTreeWidgetItem* node);
+    // Announces the first `count` items of a download with a balloon; with
+    // a null node shows the last balloon again.
+    void ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocument* document, int count);
+    // Shortens a text to `width` pixels of the window's font, with "...".
+    std::string FitTextWidth(const std::string& text, int width) const;
+    static std::string CutText(const std::string& text, int length);
+    static std::string StripTags(const std::string& text);
+
+    void ActionUpdateFeedExecute();
+    void ActionShowQuilletExecute();
+    void ActionHideQuilletExecute();
+    void ActionHelpExecute();
+    void TrayIconClick();
+    void TrayIconDblClick();
+    void TrayIconBalloonHintClick();
+    void ApplicationEvents1Minimize();
+    void WebBrowserBeforeNavigate2(const QString& address, bool& cancel);
+    void WebBrowserDocumentComplete();
+    void WebBrowserStatusTextChange(const QString& text);
+
+    // Hands an address or a document to the desktop; tests replace it.
+    std::function<void(const QUrl&)> OpenExternally;
+
+    std::shared_ptr<TUpdateThread> FUpdateThread;
+    // The feed of the last balloon, by id: a deleted feed is never reached.
+    std::string FBalloonNode;
+    QString FBalloonTitle;
+    QString FBalloonText;
+    // Manual updates in progress (by feed id), so that the same feed is not
+    // fetched twice at once and exit can cancel their downloads.
+    std::map<std::string, std::weak_ptr<TFeedUpdate>> FManualUpdates;
+    // Counts StopUpdateThread calls: a manual update that sees it change
+    // while it downloads drops its result (the window is closing).
+    unsigned FUpdateStops = 0;
     // ---- end update cycle and display ----
 
 signals:
     // Emitted by DeleteFeed before the node and its element go away.
     void feedDeleted(QString id);
+    // The window has closed and stored its state: the program ends.
+    void formClosed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -170,6 +224,8 @@ private:
     void CreateWidgets();
     void CreateTrayIcon();
     void FormCreate();
+    // Raises an error naming config.xml and the reason when it does not load.
+    void CheckConfigFile();
     // Stores the window's size and the tree's width.
     void FormClose();
     void RestoreGeometry();

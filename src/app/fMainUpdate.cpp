@@ -1,13 +1,253 @@
 // The update cycle of the main window: updating one feed and the polling
 // thread that walks the feed list.
+//
+// An update runs in three parts. The start and the result run on the
+// user-interface thread, each in one go, so two updates never interleave
+// the steps that touch the feed's element, the tree, the stored copy, the
+// status bar, the browser or the tray icon. The download and the parsing in
+// between run on another thread: the polling thread, or a worker of a manual
+// update while the user-interface thread keeps processing events.
 #include "fMain.h"
 
-void TFormMain::ConnectUpdateAndDisplay() {}
+#include <QApplication>
+#include <QEventLoop>
+#include <QMessageBox>
 
-void TFormMain::UpdateFeed(QTreeWidgetItem* /*node*/) {}
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <thread>
 
-void TFormMain::StartUpdateThread() {}
+#include "Convert.h"
+#include "DateTime.h"
+#include "FeedUpdate.h"
+#include "UpdateThread.h"
+#include "uvxLanguage.h"
 
-void TFormMain::StopUpdateThread() {}
+namespace {
 
-void TFormMain::ShowFeed(QTreeWidgetItem* /*node*/) {}
+constexpr char kUpdateIntervalPath[] = "general\\UpdateInterval";
+constexpr char kSecureFeedsPath[] = "general\\SecureFeeds";
+constexpr char kFollowRedirectsPath[] = "general\\FollowRedirects";
+constexpr char kFeedsFolder[] = "feeds";
+// The pause when general\UpdateInterval holds no number: polling goes on.
+constexpr int kFallbackIntervalSeconds = 60;
+
+QString Q(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+}
+
+// A status message from the language file; a missing or malformed message
+// must not turn a finished update into a failed one, so the plain argument
+// is shown then.
+QString StatusMessage(const char* name, const std::string& argument)
+{
+    try {
+        return LangFmtQ(name, {argument});
+    } catch (const std::exception&) {
+        return Q(argument);
+    }
+}
+
+std::optional<bool> ReadBool(TOptions& options, const char* path)
+{
+    try {
+        return plat::TryStrToBool(options.GetConfigNode(path).Text());
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// Step 5: a feed the user has not named takes the channel's own title.
+void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded)
+{
+    if (item.Attribute("caption").value_or("").empty())
+        item.SetAttribute("caption", downloaded.Channel().Required().Title());
+}
+
+// The previous stored copy, or null when there is none or it cannot be read:
+// a damaged copy is replaced by the new one instead of failing every later
+// update of the feed.
+std::unique_ptr<feed::TFeedDocument> LoadStoredCopy(const std::string& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        return nullptr;
+    auto stored = std::make_unique<feed::TFeedDocument>();
+    try {
+        stored->LoadFromFile(path);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    return stored;
+}
+
+// Step 10: the stored copy replaces the previous one atomically.
+void SaveStoredCopy(feed::TFeedDocument& downloaded, const std::string& path)
+{
+    std::filesystem::create_directories(kFeedsFolder);
+    downloaded.SaveToFile(path);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// One update
+
+std::shared_ptr<TFeedUpdate> TFormMain::BeginFeedUpdate(QTreeWidgetItem* node)
+{
+    const xml::Node item = GetFeedItem(node);
+    if (!item)
+        return nullptr;
+    TFeedUpdateRequest request;
+    request.Id = item.Attribute("id").value_or("");
+    request.Url = item.Attribute("url").value_or("");
+    request.DisplayText = node->text(0).toStdString();
+    // The network switches are read for every fetch, so a change in the
+    // options applies from the next download on.
+    request.Options.secureFeeds = ReadBool(*FOptions, kSecureFeedsPath).value_or(false);
+    request.Options.followRedirects = ReadBool(*FOptions, kFollowRedirectsPath).value_or(false);
+    SetStatusText(0, StatusMessage("UpdatingFeed", request.DisplayText));
+    return std::make_shared<TFeedUpdate>(std::move(request), [this](TFeedUpdate& update) { FinishFeedUpdate(update); });
+}
+
+void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
+{
+    // The feed may have been deleted while it was downloading: its result
+    // is dropped and nothing is written for it.
+    QTreeWidgetItem* node = FindFeedNodeById(update.Request().Id);
+    if (!node)
+        return;
+    const std::string& displayText = update.Request().DisplayText;
+    try {
+        if (update.Failed())
+            throw std::runtime_error(update.Error());
+        feed::TFeedDocument& downloaded = *update.Document();
+        xml::Node item = GetFeedItem(node);
+
+        FillEmptyCaption(item, downloaded);
+        const std::string path = StoredCopyPath(update.Request().Id);
+
+        // Steps 7 and 8: how many items are new since the stored copy.
+        bool notified = false;
+        const int downloadedCount = downloaded.Items().Count();
+        const std::unique_ptr<feed::TFeedDocument> stored = LoadStoredCopy(path);
+        if (!stored) {
+            // First download: everything is unread, nothing is announced.
+            item.SetAttribute("unread", std::to_string(downloadedCount));
+        } else {
+            const TNewItemCount fresh = CountNewItems(ComparableTitles(downloaded), ComparableTitles(*stored));
+            const int unread = fresh.Replace ? fresh.Count
+                                             : plat::StrToInt(item.Attribute("unread").value_or("")) + fresh.Count;
+            item.SetAttribute("unread", std::to_string(unread));
+            if (fresh.Count != 0) {
+                ShowNotification(node, &downloaded, fresh.Count);
+                notified = true;
+            }
+        }
+
+        UpdateNodeCaption(node);
+        SaveStoredCopy(downloaded, path);
+        if (notified && TreeView->currentItem() == node)
+            ShowFeed(node);
+        item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
+        SetStatusText(0, StatusMessage("UpdatedFeed", displayText));
+    } catch (const std::exception& error) {
+        SetStatusText(0, StatusMessage("FailedFeed", displayText + " - " + error.what()));
+    }
+}
+
+void TFormMain::UpdateFeed(QTreeWidgetItem* node)
+{
+    const xml::Node item = GetFeedItem(node);
+    if (!item)
+        return;
+    // A second request for a feed that is already downloading adds nothing.
+    const std::string id = item.Attribute("id").value_or("");
+    if (auto running = FManualUpdates.find(id); running != FManualUpdates.end() && !running->second.expired())
+        return;
+
+    const std::shared_ptr<TFeedUpdate> update = BeginFeedUpdate(node);
+    if (!update)
+        return;
+    FManualUpdates[id] = update;
+    const unsigned stopsBefore = FUpdateStops;
+
+    // The download runs on a worker; this thread keeps processing events
+    // (painting, the polling thread's queued steps) until it is done.
+    QEventLoop loop;
+    std::thread worker([update, &loop] {
+        update->Fetch();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    if (!update->Fetched())
+        loop.exec();
+    if (!update->Fetched())
+        update->Cancel();  // the loop was ended by the application quitting
+    worker.join();
+    FManualUpdates.erase(id);
+
+    if (FUpdateStops != stopsBefore || update->Cancelled())
+        return;
+    update->Finish();
+}
+
+void TFormMain::ActionUpdateFeedExecute()
+{
+    QTreeWidgetItem* node = TreeView->currentItem();
+    if (GetFeedItem(node).IsNull())
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    UpdateFeed(node);
+    QApplication::restoreOverrideCursor();
+}
+
+// ---------------------------------------------------------------------------
+// The polling thread
+
+int TFormMain::UpdateIntervalSeconds()
+{
+    try {
+        if (const std::optional<int> seconds = plat::TryStrToInt(FOptions->GetConfigNode(kUpdateIntervalPath).Text()))
+            return std::max(0, *seconds);
+    } catch (const std::exception&) {
+    }
+    return kFallbackIntervalSeconds;
+}
+
+void TFormMain::StartUpdateThread()
+{
+    if (FUpdateThread || !FOptions)
+        return;
+    TUpdateThread::THost host;
+    host.Context = this;
+    host.RootNode = [this] { return RootNode(); };
+    host.FeedId = [this](QTreeWidgetItem* node) {
+        const xml::Node item = GetFeedItem(node);
+        return item ? item.Attribute("id").value_or("") : std::string();
+    };
+    host.BeginUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
+        try {
+            return BeginFeedUpdate(node);
+        } catch (const std::exception&) {
+            return nullptr;  // an unreadable element: the pass goes on
+        }
+    };
+    host.UpdateIntervalSeconds = [this] { return UpdateIntervalSeconds(); };
+    FUpdateThread = std::make_shared<TUpdateThread>(std::move(host));
+}
+
+void TFormMain::StopUpdateThread()
+{
+    ++FUpdateStops;
+    for (auto& [id, running] : FManualUpdates) {
+        if (const auto update = running.lock())
+            update->Cancel();
+    }
+    if (FUpdateThread) {
+        FUpdateThread->Stop();
+        FUpdateThread.reset();
+    }
+}

@@ -1,0 +1,76 @@
+#include "FeedUpdate.h"
+
+#include "FeedUtils.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+TFeedUpdate::TFeedUpdate(TFeedUpdateRequest request, std::function<void(TFeedUpdate&)> finish)
+    : FRequest(std::move(request)), FFinish(std::move(finish)), FClient(FRequest.Options)
+{
+}
+
+void TFeedUpdate::Fetch()
+{
+    try {
+        // Checked before anything goes over the network: the id will name
+        // the stored copy.
+        StoredCopyPath(FRequest.Id);
+        const std::string body = FClient.Get(FRequest.Url);
+        auto document = std::make_unique<feed::TFeedDocument>();
+        document->LoadFromString(body);
+        document->SetXSLFileName(kStoredCopyStylesheet);
+        FDocument = std::move(document);
+    } catch (const std::exception& e) {
+        FError = e.what();
+        if (FError.empty())
+            FError = "Unknown error";
+    }
+    FFetched = true;
+}
+
+void TFeedUpdate::Finish()
+{
+    if (FFinish)
+        FFinish(*this);
+}
+
+void TFeedUpdate::Cancel()
+{
+    FClient.Cancel();
+}
+
+TNewItemCount CountNewItems(const std::vector<std::string>& downloaded, const std::vector<std::string>& stored)
+{
+    const int downloadedCount = static_cast<int>(downloaded.size());
+    if (stored.empty())
+        return {downloadedCount, false};
+    const auto match = std::find(downloaded.begin(), downloaded.end(), stored.front());
+    const int n = static_cast<int>(match - downloaded.begin());  // the download's size when absent
+    const int storedCount = static_cast<int>(stored.size());
+    if (n < storedCount)
+        return {n, false};
+    return {storedCount, true};
+}
+
+std::vector<std::string> ComparableTitles(const feed::TFeedDocument& document)
+{
+    std::vector<std::string> titles;
+    const feed::TRSSItems& items = document.Items();
+    titles.reserve(static_cast<std::size_t>(items.Count()));
+    for (int i = 0; i < items.Count(); ++i)
+        titles.push_back(feed::ComparableTitle(items[i].Title()));
+    return titles;
+}
+
+bool IsValidFeedId(std::string_view id)
+{
+    return !id.empty() && id.size() <= 18 && std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string StoredCopyPath(std::string_view id)
+{
+    if (!IsValidFeedId(id))
+        throw std::runtime_error("Invalid feed id \"" + std::string(id) + "\": it must be a decimal number");
+    return "feeds/" + std::string(id) + ".xml";
+}

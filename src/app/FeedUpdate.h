@@ -1,0 +1,83 @@
+// The parts of one feed update that need no window: the download and parse
+// that run off the user-interface thread, the counting of new items, and the
+// rules for the stored copy's file name.
+#pragma once
+
+#include "FeedDocument.h"
+#include "HttpClient.h"
+#include "UpdateThread.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What an update needs to know about its feed, captured on the
+// user-interface thread when it starts.
+struct TFeedUpdateRequest {
+    std::string Id;
+    std::string Url;
+    std::string DisplayText;   // the node's text at the start, for the status messages
+    http::FetchOptions Options;  // general\SecureFeeds, general\FollowRedirects
+};
+
+// One update of one feed: Fetch downloads and parses into a private
+// document (off the user-interface thread), Finish hands the job to the
+// window (on the user-interface thread), Cancel abandons the download.
+class TFeedUpdate : public TUpdateJob {
+public:
+    TFeedUpdate(TFeedUpdateRequest request, std::function<void(TFeedUpdate&)> finish);
+
+    void Fetch() override;
+    void Finish() override;
+    void Cancel() override;
+
+    const TFeedUpdateRequest& Request() const { return FRequest; }
+    // The downloaded feed with its stylesheet set; null when Fetch failed.
+    feed::TFeedDocument* Document() { return FDocument.get(); }
+    // The failure's message ("" on success).
+    const std::string& Error() const { return FError; }
+    bool Failed() const { return !FDocument; }
+    bool Cancelled() const { return FClient.Cancelled(); }
+    bool Fetched() const { return FFetched.load(); }
+    // Tests shorten the client's time-outs.
+    http::THttpClient& Client() { return FClient; }
+
+private:
+    TFeedUpdateRequest FRequest;
+    std::function<void(TFeedUpdate&)> FFinish;
+    http::THttpClient FClient;
+    std::unique_ptr<feed::TFeedDocument> FDocument;
+    std::string FError;
+    std::atomic<bool> FFetched{false};
+};
+
+// How many items of a download are new, given the item titles of the
+// download and of the stored copy, in document order.
+struct TNewItemCount {
+    int Count = 0;
+    // True: the count replaces the unread count; false: it is added to it.
+    bool Replace = false;
+};
+
+// The first stored title marks where the already seen items begin: the
+// items of the download before its first occurrence are new. When it no
+// longer occurs, at most as many items as the stored copy held are taken
+// as new, and that number replaces the unread count. A stored copy without
+// items has no reference title: every downloaded item is new.
+TNewItemCount CountNewItems(const std::vector<std::string>& downloaded, const std::vector<std::string>& stored);
+
+// The titles of a document's items in the form a stored copy gives back.
+std::vector<std::string> ComparableTitles(const feed::TFeedDocument& document);
+
+// A feed id names a file: only decimal digits are accepted.
+bool IsValidFeedId(std::string_view id);
+
+// "feeds/<id>.xml", relative to the working directory; raises
+// std::runtime_error for an id that is not a decimal number.
+std::string StoredCopyPath(std::string_view id);
+
+// The stylesheet reference of every stored copy: rss.xsl in the working
+// directory, one level above feeds/.
+inline constexpr char kStoredCopyStylesheet[] = "../rss.xsl";

@@ -1,0 +1,244 @@
+// Feed display and notifications of the main window: showing a stored copy
+// in the browser, the balloon for new items, the browser's hooks, and
+// showing and hiding the window through the tray icon.
+#include "fMain.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFontMetrics>
+#include <QMessageBox>
+
+#include <algorithm>
+#include <exception>
+
+#include "Convert.h"
+#include "FeedDocument.h"
+#include "FeedUpdate.h"
+#include "TextFit.h"
+#include "uvxLanguage.h"
+
+namespace {
+
+constexpr char kBalloonTimeoutPath[] = "general\\BalloonTimeout";
+constexpr char kExternalBrowserPath[] = "general\\ExternalBrowser";
+constexpr char kHelpFile[] = "help/Quillet.html";
+// Used when general\BalloonTimeout holds no number: a bad setting must not
+// make an update with news fail.
+constexpr int kFallbackBalloonSeconds = 10;
+// Width of one title line of a balloon listing several items.
+constexpr int kBalloonLineWidth = 250;
+
+QString Q(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+}
+
+// Addresses that stay inside the program's browser: local files (a path, a
+// file: URL, a drive-letter path) and the browser's own blank page.
+bool IsLocalAddress(const QString& address)
+{
+    if (address.startsWith('/'))
+        return true;
+    if (address.size() >= 3 && address.at(1) == ':' && (address.at(2) == '\\' || address.at(2) == '/'))
+        return true;
+    const QString scheme = QUrl(address).scheme().toLower();
+    return scheme == QLatin1String("file") || scheme == QLatin1String("about");
+}
+
+}  // namespace
+
+void TFormMain::ConnectUpdateAndDisplay()
+{
+    OpenExternally = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+
+    auto guarded = [this](auto handler) {
+        return [this, handler] {
+            try {
+                handler();
+            } catch (const std::exception& error) {
+                QMessageBox::critical(this, windowTitle(), QString::fromUtf8(error.what()));
+            }
+        };
+    };
+    connect(ActionUpdateFeed, &QAction::triggered, this, guarded([this] { ActionUpdateFeedExecute(); }));
+    connect(ActionShowQuillet, &QAction::triggered, this, guarded([this] { ActionShowQuilletExecute(); }));
+    connect(ActionHideQuillet, &QAction::triggered, this, guarded([this] { ActionHideQuilletExecute(); }));
+    connect(ActionHelp, &QAction::triggered, this, guarded([this] { ActionHelpExecute(); }));
+
+    if (TrayIcon) {
+        TrayIcon->SetOnClick([this](TTrayIcon*) { TrayIconClick(); });
+        TrayIcon->SetOnDblClick([this](TTrayIcon*) { TrayIconDblClick(); });
+        TrayIcon->SetOnBalloonHintClick([this](TTrayIcon*) { TrayIconBalloonHintClick(); });
+        TrayIcon->SetOnMinimizeToTray([this](TTrayIcon*) { ApplicationEvents1Minimize(); });
+    }
+
+    WebBrowser->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
+        WebBrowserBeforeNavigate2(address, cancel);
+    };
+    connect(WebBrowser, &TWebBrowser::NavigateComplete, this, [this] { WebBrowserDocumentComplete(); });
+    connect(WebBrowser, &TWebBrowser::StatusTextChange, this,
+            [this](const QString& text) { WebBrowserStatusTextChange(text); });
+
+    // A balloon of a deleted feed is forgotten: clicking the tray icon then
+    // shows nothing, and nothing can lead back to the feed.
+    connect(this, &TFormMain::feedDeleted, this, [this](const QString& id) {
+        if (id.toStdString() == FBalloonNode) {
+            FBalloonNode.clear();
+            FBalloonTitle.clear();
+            FBalloonText.clear();
+        }
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Showing a feed
+
+void TFormMain::ShowFeed(QTreeWidgetItem* node)
+{
+    xml::Node item = GetFeedItem(node);
+    if (!item)
+        return;
+    if (TreeView->currentItem() != node) {
+        // Selecting runs the selection handler, which shows the feed.
+        TreeView->setCurrentItem(node);
+        if (TreeView->currentItem() == node)
+            return;
+    }
+    for (QTreeWidgetItem* parent = node->parent(); parent; parent = parent->parent())
+        parent->setExpanded(true);
+    TreeView->scrollToItem(node);
+
+    const std::string id = item.Attribute("id").value_or("");
+    if (IsValidFeedId(id))
+        WebBrowser->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))));
+
+    item.SetAttribute("unread", "0");
+    UpdateNodeCaption(node);  // the caption alone, in the normal style
+    TreeView->viewport()->update();
+}
+
+// ---------------------------------------------------------------------------
+// Balloons
+
+void TFormMain::ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocument* document, int count)
+{
+    const xml::Node item = GetFeedItem(node);
+    if (item && document && count > 0 && document->Items().Count() > 0) {
+        const feed::TRSSItems& items = document->Items();
+        count = std::min(count, items.Count());
+        FBalloonNode = item.Attribute("id").value_or("");
+        if (count == 1) {
+            FBalloonTitle = Q(items[0].Title());
+            FBalloonText = Q(StripTags(items[0].Description()));
+        } else {
+            try {
+                FBalloonTitle = LangFmtQ("UpdatedTitles", {document->Channel().Required().Title(), count});
+            } catch (const std::exception&) {
+                FBalloonTitle = Q(document->Channel().Required().Title());
+            }
+            std::string text;
+            for (int i = 0; i < count; ++i)
+                text += FitTextWidth(items[i].Title(), kBalloonLineWidth) + "\r\n";
+            FBalloonText = Q(text);
+        }
+    }
+    if (FBalloonNode.empty() || !TrayIcon)
+        return;
+    int timeout = kFallbackBalloonSeconds;
+    try {
+        timeout = plat::TryStrToInt(FOptions->GetConfigNode(kBalloonTimeoutPath).Text()).value_or(timeout);
+    } catch (const std::exception&) {
+    }
+    TrayIcon->ShowBalloonHint(FBalloonTitle, FBalloonText, TBalloonHintIcon::bitInfo, timeout);
+}
+
+std::string TFormMain::FitTextWidth(const std::string& text, int width) const
+{
+    const QFontMetrics metrics(font());
+    return textfit::FitTextWidth(text, width,
+                                 [&metrics](const std::string& s) { return metrics.horizontalAdvance(Q(s)); });
+}
+
+std::string TFormMain::CutText(const std::string& text, int length)
+{
+    return textfit::CutText(text, length);
+}
+
+std::string TFormMain::StripTags(const std::string& text)
+{
+    return textfit::StripTags(text);
+}
+
+// ---------------------------------------------------------------------------
+// The browser
+
+void TFormMain::WebBrowserBeforeNavigate2(const QString& address, bool& cancel)
+{
+    bool external = false;
+    try {
+        external = plat::TryStrToBool(FOptions->GetConfigNode(kExternalBrowserPath).Text()).value_or(false);
+    } catch (const std::exception&) {
+    }
+    if (external && !IsLocalAddress(address)) {
+        if (OpenExternally)
+            OpenExternally(QUrl(address));
+        cancel = true;
+    }
+}
+
+void TFormMain::WebBrowserDocumentComplete()
+{
+    WebBrowser->SetBodyStyle("border-style", "none");
+}
+
+void TFormMain::WebBrowserStatusTextChange(const QString& text)
+{
+    SetStatusText(1, text);
+}
+
+// ---------------------------------------------------------------------------
+// Showing and hiding the window
+
+void TFormMain::ActionShowQuilletExecute()
+{
+    TrayIcon->ShowMainForm();
+    ActionShowQuillet->setVisible(false);
+    ActionHideQuillet->setVisible(true);
+}
+
+void TFormMain::ActionHideQuilletExecute()
+{
+    TrayIcon->HideMainForm();
+    ActionHideQuillet->setVisible(false);
+    ActionShowQuillet->setVisible(true);
+}
+
+void TFormMain::TrayIconDblClick()
+{
+    ActionShowQuilletExecute();
+}
+
+void TFormMain::ApplicationEvents1Minimize()
+{
+    ActionHideQuilletExecute();
+}
+
+void TFormMain::TrayIconClick()
+{
+    ShowNotification(nullptr, nullptr, 0);
+}
+
+void TFormMain::TrayIconBalloonHintClick()
+{
+    TrayIcon->ShowMainForm();
+    if (QTreeWidgetItem* node = FindFeedNodeById(FBalloonNode))
+        ShowFeed(node);
+}
+
+void TFormMain::ActionHelpExecute()
+{
+    // The help is an HTML page in the working directory, opened by the
+    // desktop's browser; a failure to open it is ignored.
+    if (OpenExternally)
+        OpenExternally(QUrl::fromLocalFile(QDir::current().absoluteFilePath(kHelpFile)));
+}
