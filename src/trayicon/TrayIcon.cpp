@@ -296,8 +296,11 @@ void TTrayIcon::QueueMinimizeToTray()
         this,
         [this] {
             FMinimizeQueued = false;
-            // The user may have restored the window in the meantime.
-            if (!FOwner || !FOwner->isMinimized() || !FMinimizeToTray || !CanHideToTray())
+            // The user may have restored the window in the meantime, or it
+            // is in the tray already (the desktop confirming a state change
+            // late must not announce a second minimise).
+            if (!FOwner || !FOwner->isVisible() || !FOwner->isMinimized() || !FMinimizeToTray ||
+                !CanHideToTray())
                 return;
             if (auto Handler = FOnMinimizeToTray)
                 Handler(this);

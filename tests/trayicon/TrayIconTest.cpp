@@ -532,6 +532,16 @@ TEST_F(TrayIconTest, MinimisingHidesToTheTrayAndShowMainFormRestores)
     EXPECT_FALSE(Window->isMinimized());
     EXPECT_EQ(Announced, 1) << "restoring is no new minimise";
     EXPECT_TRUE(Desktop.IconThere);
+
+    // A window that starts minimised (the start-in-tray setting) goes
+    // straight to the tray as well.
+    Window->hide();
+    Window->showMinimized();
+    ASSERT_TRUE(RunEventsUntil([&] { return !Window->isVisible(); }, 1000));
+    EXPECT_EQ(Announced, 2);
+    Tray->ShowMainForm();
+    EXPECT_TRUE(Window->isVisible());
+    EXPECT_FALSE(Window->isMinimized());
 }
 
 TEST_F(TrayIconTest, MinimisingLeavesTheWindowAloneUnlessAsked)
