@@ -247,7 +247,6 @@ TEST(HttpClient, ConnectTimeOutEndsAnUnansweredConnect) {
       FetchError(client, "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/feed");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
   EXPECT_EQ(error.StatusCode(), 0);
-  EXPECT_NE(std::string(error.what()).find("after 3"), std::string::npos) << error.what();
   EXPECT_NE(std::string(error.what()).find("Timeout was reached"), std::string::npos) << error.what();
 
   for (const int fd : fillers) close(fd);
