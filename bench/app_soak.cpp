@@ -1,0 +1,741 @@
+// Soak run of the whole program: the real main window, its polling thread
+// and its browser, against 1,000 feeds of about 100 KB served from
+// 127.0.0.1, with misbehaving feeds mixed in. One run prints every figure
+// beside its target:
+//   - start-up to an exposed window with 1,000 feeds against none;
+//   - updates per second of the polling thread against a bare loop of
+//     fetch + parse + save with no window;
+//   - the longest stall of the user-interface thread while polling;
+//   - resident memory after 200 and after 2,000 updates;
+//   - what became of each faulty feed, and that every other feed kept
+//     updating and the program ended promptly with a download hanging.
+//
+//   app_soak [--feeds N] [--rounds R]
+//
+// Half of the feeds gain one item per request, so the steady state includes
+// new-item counting, notifications and node captions, not just rewriting
+// unchanged copies.
+#include <QAccessible>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMetaObject>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "FeedDocument.h"
+#include "HttpClient.h"
+#include "LoopbackServer.h"
+#include "WebBrowser.h"
+#include "fMain.h"
+#include "uvxLanguage.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+const fs::path kStage = QUILLET_STAGE_DIR;
+
+// ---------------------------------------------------------------------------
+// Measurements
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Millis(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+// Resident set of this process in KiB, from /proc/self/status.
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+    return -1;
+}
+
+struct Figure {
+    std::string name;
+    std::string value;
+    std::string target;
+    bool pass;
+};
+
+std::vector<Figure> gFigures;
+
+void Report(const std::string& name, const std::string& value, const std::string& target, bool pass) {
+    gFigures.push_back({name, value, target, pass});
+    std::printf("%-44s %-26s target %-14s %s\n", name.c_str(), value.c_str(), target.c_str(), pass ? "PASS" : "MISS");
+    std::fflush(stdout);
+}
+
+std::string Fixed(double value, int decimals) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+    return buffer;
+}
+
+void Note(const std::string& text) {
+    std::printf("  %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+// ---------------------------------------------------------------------------
+// Feeds
+
+// About 1.9 KB of HTML per item, escaped the way RSS carries markup inside
+// <description>; 50 items make a feed of roughly 100 KB.
+constexpr int kItemsPerFeed = 50;
+const std::string kParagraph =
+    "&lt;p&gt;The committee met on Tuesday to review the &lt;b&gt;quarterly figures&lt;/b&gt; and the "
+    "proposed changes to the regional timetable. Members raised questions about maintenance windows, "
+    "passenger numbers on the northern branch, and the cost of the new signalling contract. "
+    "&lt;a href=\"https://example.org/minutes\"&gt;The minutes&lt;/a&gt; will be published next week."
+    "&lt;/p&gt;";
+
+std::string Rfc822(long minutesBeforeBase) {
+    const std::time_t base = 1796000000;  // a fixed instant, so runs are comparable
+    const std::time_t when = base - minutesBeforeBase * 60;
+    std::tm tm{};
+    gmtime_r(&when, &tm);
+    char buffer[64];
+    std::strftime(buffer, sizeof buffer, "%a, %d %b %Y %H:%M:%S +0000", &tm);
+    return buffer;
+}
+
+// Feed `id` whose newest item is number `newest`; items count down from it.
+std::string FeedBody(int id, int newest) {
+    const std::string feed = std::to_string(id);
+    std::string body;
+    body.reserve(110 * 1024);
+    body += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel>"
+            "<title>Soak feed " + feed + "</title><link>https://example.org/feeds/" + feed + "</link>"
+            "<description>Regional news digest number " + feed + "</description><language>en-gb</language>"
+            "<lastBuildDate>" + Rfc822(-newest) + "</lastBuildDate>";
+    for (int n = newest; n > newest - kItemsPerFeed; --n) {
+        const std::string item = std::to_string(n);
+        body += "<item><title>Feed " + feed + " story " + item + ": committee reviews timetable</title>"
+                "<link>https://example.org/feeds/" + feed + "/" + item + "</link>"
+                "<guid>https://example.org/feeds/" + feed + "/" + item + "</guid>"
+                "<pubDate>" + Rfc822(-n) + "</pubDate><description>";
+        for (int p = 0; p < 4; ++p) body += kParagraph;
+        body += "</description></item>";
+    }
+    body += "</channel></rss>\n";
+    return body;
+}
+
+// What a feed does when it is requested.
+enum class FeedKind { Static, Changing, NeverAnswer, ServerError, CloseMidBody, Huge, Malformed, DeletedWhileSlow };
+
+const char* KindName(FeedKind kind) {
+    switch (kind) {
+        case FeedKind::Static: return "static";
+        case FeedKind::Changing: return "changing";
+        case FeedKind::NeverAnswer: return "never answers (armed late in the run)";
+        case FeedKind::ServerError: return "answers 500";
+        case FeedKind::CloseMidBody: return "closes the connection mid-body";
+        case FeedKind::Huge: return "serves 50 MB";
+        case FeedKind::Malformed: return "serves malformed XML";
+        case FeedKind::DeletedWhileSlow: return "deleted while its slow download is in flight";
+    }
+    return "?";
+}
+
+enum class Phase { Setup, Bare, Soak };
+
+// The server side of the run: one handler per feed, a pass counter per
+// feed, and the marks the soak needs, taken on the server's threads the
+// moment the n-th request arrives (a request for feed n+1 means update n
+// has finished, since the polling thread updates one feed at a time).
+class SoakServer {
+public:
+    explicit SoakServer(int feeds) : FKinds(feeds + 1, FeedKind::Static), FHits(feeds + 1), FSoakHits(feeds + 1) {
+        // Faults sit near the end of the list, so start-up windows (which
+        // begin polling at once) never reach them, and the throughput
+        // window in the second pass is clean.
+        for (int id = 2; id <= feeds; ++id) FKinds[id] = id % 2 == 0 ? FeedKind::Changing : FeedKind::Static;
+        FKinds[1] = FeedKind::NeverAnswer;
+        FKinds[feeds - 5] = FeedKind::ServerError;
+        FKinds[feeds - 4] = FeedKind::CloseMidBody;
+        FKinds[feeds - 3] = FeedKind::Huge;
+        FKinds[feeds - 2] = FeedKind::Malformed;
+        FKinds[feeds - 1] = FeedKind::DeletedWhileSlow;
+        for (int id = 1; id <= feeds; ++id)
+            FServer.AddHandler(Path(id), [this, id](const testsupport::Request&) { return Answer(id); });
+    }
+
+    std::string Url(int id) const { return FServer.Url(Path(id)); }
+    FeedKind Kind(int id) const { return FKinds[id]; }
+    int Feeds() const { return static_cast<int>(FKinds.size()) - 1; }
+    bool IsFault(int id) const { return FKinds[id] != FeedKind::Static && FKinds[id] != FeedKind::Changing; }
+
+    std::atomic<Phase> phase{Phase::Setup};
+    std::atomic<bool> neverAnswerArmed{false};
+    // Called on a server thread with the soak ordinal of each request.
+    std::function<void(int ordinal, int id)> onSoakRequest;
+
+    int SoakRequests() const { return FSoakRequests.load(); }
+    int SoakHits(int id) const { return FSoakHits[id].load(); }
+
+private:
+    static std::string Path(int id) { return "/feed/" + std::to_string(id) + ".xml"; }
+
+    testsupport::Response Answer(int id) {
+        const int pass = ++FHits[id];
+        if (phase == Phase::Soak) {
+            ++FSoakHits[id];
+            const int ordinal = ++FSoakRequests;
+            if (onSoakRequest) onSoakRequest(ordinal, id);
+        }
+        testsupport::Response response;
+        response.headers = {{"Content-Type", "application/rss+xml; charset=UTF-8"}};
+        switch (FKinds[id]) {
+            case FeedKind::Changing: response.body = FeedBody(id, 1000 + pass); break;
+            case FeedKind::Static: response.body = FeedBody(id, 1000); break;
+            case FeedKind::NeverAnswer:
+                if (neverAnswerArmed) response.fault = testsupport::Fault::NeverAnswer;
+                response.body = FeedBody(id, 1000);
+                break;
+            case FeedKind::ServerError:
+                response.statusLine = testsupport::StatusLine(500);
+                response.body = "<html><body>Internal Server Error</body></html>";
+                break;
+            case FeedKind::CloseMidBody:
+                response.fault = testsupport::Fault::CloseMidBody;
+                response.body = FeedBody(id, 1000);
+                break;
+            case FeedKind::Huge: response.generatedBodySize = 50ull * 1024 * 1024; break;
+            case FeedKind::Malformed: {
+                const std::string whole = FeedBody(id, 1000);
+                response.body = whole.substr(0, whole.size() / 3) + "<item><title>broken &amp title</item>";
+                break;
+            }
+            case FeedKind::DeletedWhileSlow:
+                response.fault = testsupport::Fault::SlowBody;
+                response.body = FeedBody(id, 1000);
+                response.slowChunkSize = 8 * 1024;
+                response.slowDelay = 100ms;  // about 1.3 s for the whole body
+                break;
+        }
+        return response;
+    }
+
+    std::vector<FeedKind> FKinds;
+    std::vector<std::atomic<int>> FHits;
+    std::vector<std::atomic<int>> FSoakHits;
+    std::atomic<int> FSoakRequests{0};
+    testsupport::LoopbackServer FServer;
+};
+
+// ---------------------------------------------------------------------------
+// Working directories
+
+std::string ConfigXml(const SoakServer& server, int feeds) {
+    std::string items;
+    for (int id = 1; id <= feeds; ++id)
+        items += "        <item url=\"" + server.Url(id) + "\" id=\"" + std::to_string(id) +
+                 "\" caption=\"\" unread=\"0\" lastupdate=\"\"/>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n"
+           "  <general>\n    <UpdateInterval>0</UpdateInterval>\n    <BalloonTimeout>10</BalloonTimeout>\n"
+           "    <StartTrayIcon>False</StartTrayIcon>\n    <ExternalBrowser>False</ExternalBrowser>\n"
+           "    <SecureFeeds>True</SecureFeeds>\n    <FollowRedirects>False</FollowRedirects>\n  </general>\n"
+           "  <internal>\n    <language>1033</language>\n"
+           "    <mainform>\n      <Width>900</Width>\n      <Height>650</Height>\n"
+           "      <TreeViewWidth>260</TreeViewWidth>\n    </mainform>\n"
+           "    <feedlist>\n      <items>\n" + items + "      </items>\n"
+           "      <autoincrement>\n        <id>" + std::to_string(feeds + 1) + "</id>\n      </autoincrement>\n"
+           "    </feedlist>\n  </internal>\n</config>\n";
+}
+
+// A fresh working directory with the staged program files and this config.
+void Stage(const fs::path& dir, const std::string& config) {
+    fs::remove_all(dir);
+    fs::create_directories(dir / "feeds");
+    fs::copy(kStage / "languages", dir / "languages", fs::copy_options::recursive);
+    for (const char* file : {"rss.xsl", "config.default.xml"})
+        if (fs::exists(kStage / file)) fs::copy_file(kStage / file, dir / file);
+    if (fs::exists(kStage / "help")) fs::copy(kStage / "help", dir / "help", fs::copy_options::recursive);
+    std::ofstream(dir / "config.xml") << config;
+}
+
+// ---------------------------------------------------------------------------
+// The window
+
+template <typename Predicate>
+bool ProcessEventsUntil(Predicate done, Clock::duration limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+void ProcessEventsFor(Clock::duration span) {
+    ProcessEventsUntil([] { return false; }, span);
+}
+
+bool Exposed(const QWidget& window) { return window.windowHandle() && window.windowHandle()->isExposed(); }
+
+// Closes and destroys a window; returns how long that took.
+Clock::duration CloseWindow(std::unique_ptr<TFormMain>& form) {
+    const auto start = Clock::now();
+    form->close();
+    form.reset();
+    const auto spent = Clock::now() - start;
+    // Let deferred deletions and the engine's clean-up run before the next
+    // window is timed.
+    ProcessEventsFor(100ms);
+    return spent;
+}
+
+// Start-up as the program does it: construct, show, wait for the window
+// system to expose it. Returns the time taken (the window stays open).
+Clock::duration StartWindow(const fs::path& dir, std::unique_ptr<TFormMain>& form) {
+    fs::current_path(dir);
+    const auto start = Clock::now();
+    form = std::make_unique<TFormMain>();
+    form->ShowAtStartup();
+    if (!ProcessEventsUntil([&] { return Exposed(*form); }, 20s))
+        throw std::runtime_error("the main window was never exposed");
+    return Clock::now() - start;
+}
+
+// ---------------------------------------------------------------------------
+// The phases
+
+void MeasureStartUp(const fs::path& empty, const fs::path& full, int feeds, int rounds) {
+    std::printf("\n== Start-up to an exposed window (%d rounds each, alternating) ==\n", rounds);
+    std::unique_ptr<TFormMain> form;
+    // The first window pays for the browser engine's process and profile.
+    const auto warm = StartWindow(empty, form);
+    CloseWindow(form);
+    Note("warm-up window (browser engine start): " + Fixed(Millis(warm), 1) + " ms");
+
+    std::vector<double> none, many;
+    for (int round = 0; round < rounds; ++round) {
+        many.push_back(Millis(StartWindow(full, form)));
+        CloseWindow(form);
+        none.push_back(Millis(StartWindow(empty, form)));
+        CloseWindow(form);
+    }
+    std::string list;
+    for (int i = 0; i < rounds; ++i) list += Fixed(many[i], 1) + "/" + Fixed(none[i], 1) + " ";
+    Note("rounds (" + std::to_string(feeds) + " feeds / none, ms): " + list);
+    const double ratio = Median(many) / Median(none);
+    Report("start-up, median, " + std::to_string(feeds) + " feeds", Fixed(Median(many), 1) + " ms", "", true);
+    Report("start-up, median, no feeds", Fixed(Median(none), 1) + " ms", "", true);
+    Report("start-up ratio", Fixed(ratio, 2), "<= 1.3", ratio <= 1.3);
+}
+
+// Fetch + LoadFromString + SaveToFile with no window: what the machine can
+// do for one feed at a time. Returns updates per second.
+double MeasureBareLoop(SoakServer& server, const fs::path& dir, int first, int count) {
+    std::printf("\n== Bare loop: fetch + LoadFromString + SaveToFile, feeds %d..%d ==\n", first, first + count - 1);
+    fs::current_path(dir);
+    server.phase = Phase::Bare;
+    http::FetchOptions options;
+    options.secureFeeds = true;
+    auto once = [&](int id) {
+        http::THttpClient client(options);
+        const std::string body = client.Get(server.Url(id));
+        feed::TFeedDocument document;
+        document.LoadFromString(body);
+        document.SetXSLFileName("../rss.xsl");
+        document.SaveToFile("feeds/" + std::to_string(id) + ".xml");
+    };
+    // The first pass creates the files, as the program's first pass does;
+    // the timed one replaces them.
+    for (int id = first; id < first + count; ++id) once(id);
+    const auto start = Clock::now();
+    for (int id = first; id < first + count; ++id) once(id);
+    const double rate = count / Seconds(Clock::now() - start);
+    Note("bare loop: " + Fixed(rate, 1) + " updates/s");
+    return rate;
+}
+
+struct SoakMarks {
+    std::mutex mutex;
+    long rssEarly = -1, rssLate = -1;
+    Clock::time_point windowStart, windowEnd;
+    std::atomic<bool> windowDone{false};
+    std::atomic<bool> hung{false};
+    Clock::time_point hungAt;
+    // Requests per fault feed, with the time they arrived.
+    std::map<int, std::vector<Clock::time_point>> faultRequests;
+    std::map<int, Clock::time_point> firstRequestAfter;  // fault id -> next request's time
+    int lastId = 0;
+};
+
+// The heartbeat: a 10 ms timer on the user-interface thread; a long gap
+// between two ticks is a stall.
+class Heartbeat {
+public:
+    Heartbeat() {
+        FTimer.setTimerType(Qt::PreciseTimer);
+        FTimer.setInterval(10);
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+            const auto now = Clock::now();
+            if (FRunning) {
+                const double gap = Millis(now - FLast);
+                if (gap > FMax) {
+                    FMax = gap;
+                    FWhere = FLabel();
+                }
+                ++FTicks;
+            }
+            FLast = now;
+            FRunning = true;
+        });
+    }
+    void Start(std::function<std::string()> label) {
+        FLabel = std::move(label);
+        FRunning = false;
+        FMax = 0;
+        FTicks = 0;
+        FTimer.start();
+    }
+    void Stop() { FTimer.stop(); }
+    double MaxGapMs() const { return FMax; }
+    const std::string& Where() const { return FWhere; }
+    long Ticks() const { return FTicks; }
+
+private:
+    QTimer FTimer;
+    Clock::time_point FLast;
+    bool FRunning = false;
+    double FMax = 0;
+    long FTicks = 0;
+    std::string FWhere;
+    std::function<std::string()> FLabel;
+};
+
+// Status-bar panel 0 carries the update messages. QLabel announces each new
+// text as an accessibility name change, which lets the run record the
+// messages of the polling thread without touching the program. A message
+// belongs to the feed requested last: the polling thread finishes one feed
+// before it asks for the next.
+std::atomic<int> gLastRequestedId{0};
+std::mutex gStatusMutex;
+std::map<int, std::vector<std::string>> gStatusByFeed;
+QObject* gStatusLabel = nullptr;
+QAccessible::UpdateHandler gPreviousHandler = nullptr;
+
+void RecordStatus(QAccessibleEvent* event) {
+    if (gStatusLabel && event->object() == gStatusLabel && event->type() == QAccessible::NameChanged) {
+        const std::string text = static_cast<QLabel*>(gStatusLabel)->text().toStdString();
+        std::lock_guard lock(gStatusMutex);
+        auto& messages = gStatusByFeed[gLastRequestedId.load()];
+        if (messages.size() < 8) messages.push_back(text);
+    }
+    if (gPreviousHandler) gPreviousHandler(event);
+}
+
+// The last message shown for a feed that is not "updating".
+std::string LastStatus(int id, const std::string& updating) {
+    std::lock_guard lock(gStatusMutex);
+    const auto& messages = gStatusByFeed[id];
+    for (auto it = messages.rbegin(); it != messages.rend(); ++it)
+        if (it->rfind(updating, 0) != 0) return *it;
+    return "";
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+int RunSoak(SoakServer& server, const fs::path& dir, double bareRate) {
+    const int feeds = server.Feeds();
+    const int earlyMark = 200;
+    const int windowFirst = feeds + feeds / 10;
+    const int windowLength = std::min(500, feeds / 2);
+    const int slowId = feeds - 1;
+    std::printf("\n== Soak: %d feeds, UpdateInterval 0 ==\n", feeds);
+
+    SoakMarks marks;
+    std::unique_ptr<TFormMain> form;
+    std::atomic<TFormMain*> window{nullptr};  // for the server's threads
+    std::atomic<bool> slowDeleted{false};
+    Clock::time_point slowRequested, slowDeletedAt;
+    std::atomic<int> updatesAtDeletion{0};
+
+    server.onSoakRequest = [&](int ordinal, int id) {
+        std::lock_guard lock(marks.mutex);
+        const auto now = Clock::now();
+        // Request `ordinal` arrives after update ordinal-1 has finished.
+        if (ordinal == earlyMark + 1) marks.rssEarly = ResidentKiB();
+        if (ordinal == windowFirst) marks.windowStart = now;
+        if (ordinal == windowFirst + windowLength) {
+            marks.windowEnd = now;
+            marks.windowDone = true;
+        }
+        if (ordinal == feeds * 3 / 2) server.neverAnswerArmed = true;
+        if (server.IsFault(marks.lastId) && !marks.firstRequestAfter.count(marks.lastId))
+            marks.firstRequestAfter[marks.lastId] = now;
+        marks.lastId = id;
+        gLastRequestedId = id;
+        if (server.IsFault(id)) marks.faultRequests[id].push_back(now);
+        if (id == 1 && server.neverAnswerArmed && !marks.hung) {
+            marks.rssLate = ResidentKiB();
+            marks.hungAt = now;
+            marks.hung = true;
+        }
+        if (id == slowId && !slowDeleted.exchange(true)) {
+            // Delete the feed on the user-interface thread while its body
+            // is still trickling in, as a user pressing Delete would.
+            slowRequested = now;
+            updatesAtDeletion = ordinal;
+            TFormMain* shown = window.load();
+            QMetaObject::invokeMethod(
+                shown,
+                [shown, slowId, &slowDeletedAt] {
+                    shown->DeleteFeed(shown->FindFeedNodeById(std::to_string(slowId)));
+                    slowDeletedAt = Clock::now();
+                },
+                Qt::QueuedConnection);
+        }
+    };
+
+    server.phase = Phase::Soak;
+    const auto startup = StartWindow(dir, form);
+    window = form.get();
+    Note("window up after " + Fixed(Millis(startup), 1) + " ms; polling");
+    // The text before the feed's name in "UpdatingFeed", to tell the start
+    // of an update from its outcome.
+    const std::string updatingMessage = LangMsg("UpdatingFeed");
+    const std::string updatingPrefix = updatingMessage.substr(0, updatingMessage.find('%'));
+    gStatusLabel = form->StatusPanel0;
+    gPreviousHandler = QAccessible::installUpdateHandler(RecordStatus);
+
+    Heartbeat heartbeat;
+    std::string phase = "pass 1";
+    heartbeat.Start([&] { return phase + ", request " + std::to_string(server.SoakRequests()); });
+
+    const auto soakStart = Clock::now();
+    int lastPrinted = 0;
+    const bool reachedHang = ProcessEventsUntil(
+        [&] {
+            const int n = server.SoakRequests();
+            phase = n <= feeds ? "pass 1" : n < 2 * feeds ? "pass 2" : "pass 3";
+            if (n / 250 != lastPrinted / 250) {
+                lastPrinted = n;
+                std::printf("  ... %d updates, %.0f s, RSS %ld KiB\n", n, Seconds(Clock::now() - soakStart), ResidentKiB());
+                std::fflush(stdout);
+            }
+            return marks.hung.load();
+        },
+        10min);
+    const double pollingMaxGap = heartbeat.MaxGapMs();
+    const std::string pollingMaxWhere = heartbeat.Where();
+    const long ticks = heartbeat.Ticks();
+    const double soakSeconds = Seconds(Clock::now() - soakStart);
+    if (!reachedHang) Note("MISS: the polling thread never came round to the hanging feed");
+
+    // The polling thread now hangs in a download that never answers; the
+    // window must stay responsive, and a manual update of each faulty feed
+    // shows the message a user would read.
+    phase = "manual updates while the polling thread hangs";
+    const int requestsAtHang = server.SoakRequests();
+    std::map<int, std::string> manualMessages;
+    for (int id = feeds - 5; id <= feeds - 2; ++id) {
+        QTreeWidgetItem* node = form->FindFeedNodeById(std::to_string(id));
+        if (!node) continue;
+        const auto start = Clock::now();
+        form->UpdateFeed(node);
+        manualMessages[id] = form->StatusText(0).toStdString() + "  (" + Fixed(Millis(Clock::now() - start), 0) + " ms)";
+    }
+    ProcessEventsFor(500ms);
+    const bool stillHung = server.SoakRequests() == requestsAtHang;
+    heartbeat.Stop();
+    const double overallMaxGap = heartbeat.MaxGapMs();
+
+    // Throughput.
+    std::printf("\n-- polling throughput --\n");
+    if (marks.windowDone) {
+        const double rate = windowLength / Seconds(marks.windowEnd - marks.windowStart);
+        Note("program, requests " + std::to_string(windowFirst) + ".." + std::to_string(windowFirst + windowLength) +
+             " (second pass, stored copies present): " + Fixed(rate, 1) + " updates/s");
+        Report("updates/s, program (polling thread)", Fixed(rate, 1), "", true);
+        Report("updates/s, bare loop", Fixed(bareRate, 1), "", true);
+        Report("program / bare loop", Fixed(100 * rate / bareRate, 0) + " %", ">= 80 %", rate >= 0.8 * bareRate);
+    } else {
+        Report("updates/s, program (polling thread)", "window not reached", ">= 80 % bare", false);
+    }
+    Note("whole soak: " + std::to_string(requestsAtHang) + " requests in " + Fixed(soakSeconds, 1) + " s, " +
+         std::to_string(ticks) + " heartbeats");
+
+    std::printf("\n-- user-interface stalls --\n");
+    Report("longest UI stall while polling", Fixed(pollingMaxGap, 1) + " ms", "< 100 ms", pollingMaxGap < 100);
+    Note("at: " + pollingMaxWhere);
+    Note("including the manual updates of the faulty feeds: " + Fixed(overallMaxGap, 1) + " ms at " + heartbeat.Where());
+
+    std::printf("\n-- resident memory --\n");
+    if (marks.rssEarly > 0 && marks.rssLate > 0) {
+        const double growth = 100.0 * (marks.rssLate - marks.rssEarly) / marks.rssEarly;
+        Report("RSS after " + std::to_string(earlyMark) + " updates", std::to_string(marks.rssEarly / 1024) + " MiB", "", true);
+        Report("RSS after " + std::to_string(requestsAtHang - 1) + " updates", std::to_string(marks.rssLate / 1024) + " MiB",
+               "", true);
+        Report("RSS growth", Fixed(growth, 1) + " %", "< 10 %", growth < 10);
+    } else {
+        Report("RSS growth", "not measured", "< 10 %", false);
+    }
+
+    // Faults.
+    std::printf("\n-- faulty feeds --\n");
+    bool faultsOk = true;
+    for (int id = feeds - 5; id <= feeds - 2; ++id) {
+        const auto& requests = marks.faultRequests[id];
+        const bool stored = fs::exists(dir / "feeds" / (std::to_string(id) + ".xml"));
+        std::string line = "feed " + std::to_string(id) + " (" + KindName(server.Kind(id)) + "): polled " +
+                           std::to_string(requests.size()) + "x, stored copy " + (stored ? "WRITTEN" : "none");
+        if (marks.firstRequestAfter.count(id) && !requests.empty())
+            line += ", next feed requested " + Fixed(Millis(marks.firstRequestAfter[id] - requests.front()), 0) + " ms later";
+        Note(line);
+        const std::string polled = LastStatus(id, updatingPrefix);
+        Note("    polling thread: " + (polled.empty() ? std::string("(no message recorded)") : polled));
+        Note("    manual update:  " + manualMessages[id]);
+        faultsOk = faultsOk && !stored && requests.size() >= 2;
+    }
+    {
+        const bool nodeGone = form->FindFeedNodeById(std::to_string(slowId)) == nullptr;
+        const bool stored = fs::exists(dir / "feeds" / (std::to_string(slowId) + ".xml"));
+        std::string line = "feed " + std::to_string(slowId) + " (" + KindName(server.Kind(slowId)) + "): ";
+        if (slowDeleted) {
+            line += "deleted " + Fixed(Millis(slowDeletedAt - slowRequested), 0) + " ms after its request";
+            if (marks.firstRequestAfter.count(slowId))
+                line += ", next feed requested " + Fixed(Millis(marks.firstRequestAfter[slowId] - slowRequested), 0) +
+                        " ms after it";
+        } else {
+            line += "never requested";
+        }
+        line += std::string(", node ") + (nodeGone ? "gone" : "STILL THERE") + ", stored copy " +
+                (stored ? "WRITTEN" : "none") + ", requests in the soak " + std::to_string(server.SoakHits(slowId));
+        Note(line);
+        faultsOk = faultsOk && slowDeleted && nodeGone && !stored && server.SoakHits(slowId) == 1;
+    }
+    Note("feed 1 (" + std::string(KindName(FeedKind::NeverAnswer)) + "): armed at request " +
+         std::to_string(feeds * 3 / 2) + ", hung at request " + std::to_string(requestsAtHang) +
+         (stillHung ? ", no request since (the polling thread waits in it)" : ", BUT POLLING WENT ON"));
+
+    // Every ordinary feed went through both full passes and has its copy.
+    int missing = 0, underPolled = 0;
+    for (int id = 1; id <= feeds; ++id) {
+        if (server.IsFault(id) && id != 1) continue;
+        if (!fs::exists(dir / "feeds" / (std::to_string(id) + ".xml"))) ++missing;
+        if (server.SoakHits(id) < 2) ++underPolled;
+    }
+    Note(std::to_string(feeds - 5) + " ordinary feeds: " + std::to_string(missing) + " without a stored copy, " +
+         std::to_string(underPolled) + " polled fewer than twice");
+
+    // Exit with a download hanging: the window closes, the polling thread
+    // is cancelled and joined, config.xml is written.
+    QAccessible::installUpdateHandler(gPreviousHandler);
+    gStatusLabel = nullptr;
+    const auto exitTime = CloseWindow(form);
+    const std::string config = ReadText(dir / "config.xml");
+    int items = 0;
+    for (std::size_t at = config.find("<item "); at != std::string::npos; at = config.find("<item ", at + 1)) ++items;
+    const bool deletedSaved = config.find("id=\"" + std::to_string(slowId) + "\"") == std::string::npos;
+    Note("exit with the hanging download: " + Fixed(Millis(exitTime), 0) + " ms; config.xml holds " +
+         std::to_string(items) + " feeds" + (deletedSaved ? ", the deleted one gone" : ", THE DELETED ONE STILL THERE"));
+
+    const bool everythingElse = missing == 0 && underPolled == 0 && stillHung;
+    Report("faulty feeds handled, others kept updating", faultsOk && everythingElse ? "yes" : "no", "all", faultsOk && everythingElse);
+    Report("exit with a download in flight", Fixed(Millis(exitTime), 0) + " ms", "< 2000 ms",
+           exitTime < 2s && items == feeds - 1 && deletedSaved);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    int feeds = 1000;
+    int rounds = 5;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        if (flag == "--feeds") feeds = std::max(50, std::atoi(argv[i + 1]));
+        else if (flag == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
+    }
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS")) qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
+    if (!fs::exists(kStage / "languages")) {
+        std::fprintf(stderr, "app_soak: no staged working directory at %s (build the 'stage' target)\n", kStage.c_str());
+        return 2;
+    }
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    TWebBrowser::RegisterSchemes();
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const auto runStart = Clock::now();
+    const fs::path scratch = fs::temp_directory_path() / ("quillet-soak-" + std::to_string(::getpid()));
+    int result = 0;
+    try {
+        SoakServer server(feeds);
+        std::printf("Quillet soak: %d feeds of %zu bytes (half of them gain an item per request), %u cores\n", feeds,
+                    FeedBody(2, 1000).size(), std::thread::hardware_concurrency());
+        for (int id = 1; id <= feeds; ++id)
+            if (server.IsFault(id)) std::printf("  feed %d %s\n", id, KindName(server.Kind(id)));
+
+        const std::string none = ConfigXml(server, 0);
+        const std::string all = ConfigXml(server, feeds);
+        Stage(scratch / "empty", none);
+        Stage(scratch / "full", all);
+        Stage(scratch / "soak", all);
+        Stage(scratch / "bare", none);
+
+        MeasureStartUp(scratch / "empty", scratch / "full", feeds, rounds);
+        const double bare = MeasureBareLoop(server, scratch / "bare", 2, std::min(500, feeds / 2));
+        result = RunSoak(server, scratch / "soak", bare);
+        server.phase = Phase::Setup;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "app_soak: %s\n", error.what());
+        result = 1;
+    }
+    fs::current_path(fs::temp_directory_path());
+    std::error_code ignored;
+    fs::remove_all(scratch, ignored);
+
+    std::printf("\n== Summary (%.0f s) ==\n", Seconds(Clock::now() - runStart));
+    int missed = 0;
+    for (const Figure& f : gFigures) {
+        if (f.target.empty()) continue;
+        std::printf("%-44s %-26s %-14s %s\n", f.name.c_str(), f.value.c_str(), f.target.c_str(), f.pass ? "PASS" : "MISS");
+        missed += f.pass ? 0 : 1;
+    }
+    std::printf("%d target(s) missed\n", missed);
+    return result;
+}
