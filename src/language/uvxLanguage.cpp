@@ -58,9 +58,13 @@ QObject* FindOwnedComponent(QObject* owner, const QString& name)
 }
 
 // A writable QString property of `object` named `name` (letter case
-// ignored, as component property names are).
+// ignored, as component property names are). The object name is not a
+// text: a language file that renamed a component would break every later
+// lookup of it.
 std::optional<QMetaProperty> StringProperty(const QObject* object, std::string_view name)
 {
+    if (EqualsIgnoringCase(name, "objectName"))
+        return std::nullopt;
     const QMetaObject* meta = object->metaObject();
     for (int i = 0; i < meta->propertyCount(); ++i) {
         const QMetaProperty property = meta->property(i);
@@ -135,13 +139,13 @@ TvxLanguage::~TvxLanguage()
 
 void TvxLanguage::Scan(const std::string& folder)
 {
-    folder_ = folder;
-    if (!folder_.empty() && folder_.back() != '/' && folder_.back() != '\\')
-        folder_ += '/';
+    std::string scanned = folder;
+    if (!scanned.empty() && scanned.back() != '/' && scanned.back() != '\\')
+        scanned += '/';
 
     std::vector<std::string> names;
     std::error_code error;
-    const std::filesystem::path path = folder_.empty() ? std::filesystem::path(".") : std::filesystem::path(folder_);
+    const std::filesystem::path path = scanned.empty() ? std::filesystem::path(".") : std::filesystem::path(scanned);
     std::filesystem::directory_iterator entries(path, error);
     for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
         std::error_code typeError;
@@ -168,6 +172,7 @@ void TvxLanguage::Scan(const std::string& folder)
     }
     {
         std::lock_guard lock(mutex_);
+        folder_ = std::move(scanned);
         items_ = std::move(items);
         current_ = nullptr;
         for (auto& item : items_) {
@@ -203,7 +208,10 @@ void TvxLanguage::BuildMenu(QMenu* menu, int kind)
             try {
                 MenuItemClick(action);
             } catch (const std::exception& error) {
-                QMessageBox::warning(menu_ ? menu_->window() : nullptr, QString(),
+                // A menu is a popup window of its own; the message belongs
+                // to the window whose menu bar holds it.
+                QWidget* owner = menu_ && menu_->parentWidget() ? menu_->parentWidget()->window() : nullptr;
+                QMessageBox::warning(owner, owner ? owner->windowTitle() : QString(),
                                      QString::fromStdString(error.what()));
             }
         });
@@ -276,9 +284,9 @@ void TvxLanguage::SetLCID(std::uint32_t lcid)
 
     TvxLanguageInfo* info = FindLCID(lcid);
     if (info == nullptr && isDefault) {
-        // A user in Austria (0C07) gets German (0407) rather than English
-        // when only the latter German is installed: the low ten bits of an
-        // identifier name the language, the rest its region.
+        // An Austrian user (0C07) is better served by the German of Germany
+        // (0407) than by English: the low ten bits of an identifier name the
+        // language, the bits above them the region.
         for (auto& item : items_) {
             if ((item->LCID() & 0x3FF) == (lcid & 0x3FF)) {
                 info = item.get();

@@ -438,7 +438,7 @@ protected:
 TEST_F(TranslateTest, SetsStringPropertiesOfTheWindowAndWhatItOwns)
 {
     LoadLanguage(R"(<FormTest Caption="Title" Hint="Window hint" minimumWidth="500" Colour="red">
-          <Label1 Caption="Label text"/>
+          <Label1 Caption="Label text" objectName="Renamed"/>
           <GroupBox1 Caption="Group title"/>
           <OKBtn Caption="&amp;OK"/>
           <EditURL placeholderText="https://" Caption="ignored"/>
@@ -453,6 +453,7 @@ TEST_F(TranslateTest, SetsStringPropertiesOfTheWindowAndWhatItOwns)
     EXPECT_EQ(window.toolTip(), "Window hint");
     EXPECT_EQ(window.minimumWidth(), 100);  // not a string property
     EXPECT_EQ(label->text(), "Label text");
+    EXPECT_EQ(label->objectName(), "Label1");
     EXPECT_EQ(group->title(), "Group title");
     EXPECT_EQ(button->text(), "&OK");
     EXPECT_EQ(edit->placeholderText(), "https://");
