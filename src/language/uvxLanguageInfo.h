@@ -15,7 +15,9 @@ class TvxLanguageInfo {
 public:
     // Locale information kinds understood by GetLocaleText, numbered as the
     // Windows locale API numbers them so stored values keep their meaning.
-    static constexpr int kLocaleLanguageName = 2;        // in the user's language
+    // kLocaleLanguageName asks for the name in the user's own language;
+    // Qt offers English names only, so it gives the English name.
+    static constexpr int kLocaleLanguageName = 2;
     static constexpr int kLocaleNativeLanguageName = 4;  // the language's own name
     static constexpr int kLocaleEnglishLanguageName = 0x1001;
 
