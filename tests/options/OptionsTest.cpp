@@ -143,6 +143,10 @@ TEST_F(OptionsTest, MissingSettingIsCreatedEmptyAndSaved)
         options.Save();
         EXPECT_FALSE(options.ConfigDocument().Modified());
     }
+    // People edit config.xml by hand: new elements get lines of their own.
+    EXPECT_NE(ReadFile(configFile).find("\n  <appearance>\n    <BalloonTimeout/>\n  </appearance>\n"),
+              std::string::npos)
+        << ReadFile(configFile);
     xml::Document saved;
     saved.LoadFromFile(configFile);
     const xml::Node appearance = saved.DocumentElement().ChildByName("appearance");
