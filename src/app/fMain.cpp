@@ -1,0 +1,711 @@
+// The main window: start-up, shutdown, window state and the feed list.
+// The update cycle and the feed display live in fMainUpdate.cpp and
+// fMainDisplay.cpp.
+#include "fMain.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "Convert.h"
+#include "DateTime.h"
+#include "AppInfo.h"
+#include "Desktop.h"
+#include "fAbout.h"
+#include "fAddFeed.h"
+#include "fOptions.h"
+#include "uvxLanguage.h"
+
+namespace {
+
+constexpr int kDefaultWidth = 653;
+constexpr int kDefaultHeight = 540;
+constexpr int kDefaultTreeWidth = 200;
+constexpr std::uint32_t kEnglishLCID = 1033;
+
+const char* const kConfigFile = "config.xml";
+// The configuration delivered with the program, copied to config.xml when a
+// user starts without one.
+const char* const kDefaultConfigFile = "config.default.xml";
+const char* const kLanguagesFolder = "languages";
+
+const char* const kItemsPath = "internal\\feedlist\\items";
+const char* const kCounterPath = "internal\\feedlist\\autoincrement\\id";
+const char* const kLanguagePath = "internal\\language";
+const char* const kWidthPath = "internal\\mainform\\Width";
+const char* const kHeightPath = "internal\\mainform\\Height";
+const char* const kTreeWidthPath = "internal\\mainform\\TreeViewWidth";
+const char* const kStartTrayPath = "general\\StartTrayIcon";
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// A feed id names a file under feeds/, so only a plain decimal number may
+// ever reach the file system; anything else in a hand-edited config.xml
+// must not delete a file elsewhere.
+bool IsFeedId(const std::string& id) {
+    return !id.empty() && id.size() <= 10 &&
+           std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::optional<int> ReadInt(const xml::Node& node) {
+    try {
+        return plat::TryStrToInt(node.Text());
+    } catch (const std::exception&) {
+        return std::nullopt;  // an element with element children
+    }
+}
+
+// The tree, with its protected item lookup made reachable and the context
+// menu request handed to the window with the keyboard/mouse distinction the
+// window's rule needs.
+class TFeedTree : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+    using QTreeWidget::itemFromIndex;
+};
+
+// Label editing hands the confirmed text to the window instead of writing it
+// into the model, so the caption goes to the feed's element.
+class TCaptionEditDelegate : public QStyledItemDelegate {
+public:
+    TCaptionEditDelegate(TFeedTree* tree, TFormMain* form) : QStyledItemDelegate(tree), FTree(tree), FForm(form) {}
+
+    void setModelData(QWidget* editor, QAbstractItemModel* /*model*/, const QModelIndex& index) const override {
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        QTreeWidgetItem* node = FTree->itemFromIndex(index);
+        if (line && node) FForm->TreeViewEdited(node, line->text());
+    }
+
+private:
+    TFeedTree* FTree;
+    TFormMain* FForm;
+};
+
+// Restores the default cursor however the guarded work ends.
+class TWaitCursor {
+public:
+    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+
+}  // namespace
+
+// The icons are compiled into the static app library, whose resource
+// registration the linker would otherwise drop.
+static void InitIconResources() { Q_INIT_RESOURCE(app); }
+
+// ---------------------------------------------------------------------------
+// Construction and destruction
+
+TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
+    InitIconResources();
+    setObjectName("FormMain");
+    setWindowTitle("Veltrax Quillet");
+    setWindowIcon(QIcon(":/icons/quillet.svg"));
+    resize(kDefaultWidth, kDefaultHeight);
+    move(0, 0);
+
+    CreateActions();
+    CreateMenus();
+    CreateWidgets();
+    CreateTrayIcon();
+    ConnectUpdateAndDisplay();
+
+    try {
+        FormCreate();
+    } catch (...) {
+        // The catalogue outlives this window: it must not call back into it.
+        GlobalLanguage().SetOnChange(nullptr);
+        StopUpdateThread();
+        throw;
+    }
+}
+
+TFormMain::~TFormMain() {
+    GlobalLanguage().SetOnChange(nullptr);
+    // The polling thread works on the tree and the option store: it goes
+    // first. Then the option store, which writes a modified config.xml.
+    StopUpdateThread();
+    FOptions.reset();
+}
+
+void TFormMain::CreateActions() {
+    auto make = [this](const char* name, const QString& caption, const char* icon = nullptr) {
+        auto* action = new QAction(caption, this);
+        action->setObjectName(name);
+        if (icon) action->setIcon(QIcon(QString(":/icons/%1.svg").arg(icon)));
+        return action;
+    };
+    ActionAddFeed = make("ActionAddFeed", "Add Feed", "add");
+    ActionDeleteFeed = make("ActionDeleteFeed", "Delete Feed", "delete");
+    ActionEditFeed = make("ActionEditFeed", "Edit Feed", "edit");
+    ActionUpdateFeed = make("ActionUpdateFeed", "Update Feed", "update");
+    ActionCopyURL = make("ActionCopyURL", "Copy URL");
+    ActionImportOPML = make("ActionImportOPML", "Import OPML...");
+    ActionExportOPML = make("ActionExportOPML", "Export OPML...");
+    ActionShowQuillet = make("ActionShowQuillet", "Show Quillet");
+    ActionHideQuillet = make("ActionHideQuillet", "Hide Quillet");
+    ActionOptions = make("ActionOptions", "Options", "options");
+    ActionExit = make("ActionExit", "Exit");
+    ActionHelp = make("ActionHelp", "Help", "help");
+    ActionAbout = make("ActionAbout", "About Quillet...");
+    ActionHomePage = make("ActionHomePage", "Home Page");
+    ActionSupport = make("ActionSupport", "Online Support");
+
+    ActionHomePage->setToolTip("Browse Home Page");
+    ActionHomePage->setStatusTip("Browse Home Page");
+    ActionSupport->setToolTip("Online Support");
+    ActionSupport->setStatusTip("Online Support");
+
+    // Feed actions follow the selection; nothing is selected yet.
+    for (QAction* action : {ActionDeleteFeed, ActionEditFeed, ActionUpdateFeed, ActionCopyURL})
+        action->setEnabled(false);
+    ActionShowQuillet->setVisible(false);
+    // Nobody handles these two yet: they stay out of reach until they work.
+    ActionImportOPML->setVisible(false);
+    ActionExportOPML->setVisible(false);
+
+    ActionHelp->setShortcut(QKeySequence::HelpContents);
+    ActionEditFeed->setShortcut(QKeySequence(Qt::Key_F2));
+    ActionEditFeed->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    // Help and Online Support sit in no menu; the window holds them so their
+    // shortcuts work.
+    addAction(ActionHelp);
+    addAction(ActionSupport);
+
+    connect(ActionAddFeed, &QAction::triggered, this, [this] { ActionAddFeedExecute(); });
+    connect(ActionDeleteFeed, &QAction::triggered, this, [this] { ActionDeleteFeedExecute(); });
+    connect(ActionEditFeed, &QAction::triggered, this, [this] { ActionEditFeedExecute(); });
+    connect(ActionCopyURL, &QAction::triggered, this, [this] { ActionCopyURLExecute(); });
+    connect(ActionOptions, &QAction::triggered, this, [this] { ActionOptionsExecute(); });
+    connect(ActionExit, &QAction::triggered, this, [this] { ActionExitExecute(); });
+    connect(ActionAbout, &QAction::triggered, this, [this] { ActionAboutExecute(); });
+    connect(ActionHomePage, &QAction::triggered, this, [this] { ActionHomePageExecute(); });
+    connect(ActionSupport, &QAction::triggered, this, [this] { ActionSupportExecute(); });
+}
+
+void TFormMain::CreateMenus() {
+    // Menus are children of the window itself, so the language file finds
+    // them by name right below FormMain.
+    auto make = [this](const char* name, const QString& title) {
+        auto* menu = new QMenu(title, this);
+        menu->setObjectName(name);
+        return menu;
+    };
+    MainMenu = new QMenuBar(this);
+    MainMenu->setObjectName("MainMenu");
+    setMenuBar(MainMenu);
+
+    File1 = make("File1", "&File");
+    File1->addAction(ActionShowQuillet);
+    File1->addAction(ActionHideQuillet);
+    File1->addAction(ActionOptions);
+    File1->addSeparator();
+    File1->addAction(ActionExit);
+
+    Feed1 = make("Feed1", "F&eed");
+    Feed1->addAction(ActionAddFeed);
+    Feed1->addAction(ActionDeleteFeed);
+    Feed1->addAction(ActionEditFeed);
+    Feed1->addAction(ActionUpdateFeed);
+    Feed1->addAction(ActionCopyURL);
+    Feed1->addSeparator();
+    Feed1->addAction(ActionImportOPML);
+    Feed1->addAction(ActionExportOPML);
+
+    LanguageMenu = make("LanguageMenu", "&Language");
+
+    Help1 = make("Help1", "&Help");
+    Help1->addAction(ActionHomePage);
+    Help1->addAction(ActionAbout);
+
+    for (QMenu* menu : {File1, Feed1, LanguageMenu, Help1}) MainMenu->addMenu(menu);
+
+    PopupMenuFeedList = make("PopupMenuFeedList", QString());
+    PopupMenuFeedList->addAction(ActionAddFeed);
+    PopupMenuFeedList->addAction(ActionDeleteFeed);
+    PopupMenuFeedList->addAction(ActionEditFeed);
+    PopupMenuFeedList->addAction(ActionUpdateFeed);
+    PopupMenuFeedList->addAction(ActionCopyURL);
+
+    PopupMenuTrayIcon = make("PopupMenuTrayIcon", QString());
+    PopupMenuTrayIcon->addAction(ActionShowQuillet);
+    PopupMenuTrayIcon->addAction(ActionHideQuillet);
+    PopupMenuTrayIcon->addAction(ActionOptions);
+    PopupMenuTrayIcon->addAction(ActionAbout);
+    PopupMenuTrayIcon->addSeparator();
+    PopupMenuTrayIcon->addAction(ActionExit);
+}
+
+void TFormMain::CreateWidgets() {
+    ToolBar = new QToolBar(this);
+    ToolBar->setObjectName("ToolBar");
+    ToolBar->setMovable(false);
+    ToolBar->setFloatable(false);
+    ToolBar->setIconSize(QSize(32, 32));
+    ToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    ToolBar->toggleViewAction()->setVisible(false);
+    ToolBar->addAction(ActionAddFeed);
+    ToolBar->addAction(ActionEditFeed);
+    ToolBar->addAction(ActionUpdateFeed);
+    ToolBar->addAction(ActionDeleteFeed);
+    ToolBar->addSeparator();
+    ToolBar->addAction(ActionOptions);
+    addToolBar(Qt::TopToolBarArea, ToolBar);
+
+    SplitterV = new QSplitter(Qt::Horizontal, this);
+    SplitterV->setObjectName("SplitterV");
+    SplitterV->setChildrenCollapsible(false);
+
+    auto* tree = new TFeedTree(SplitterV);
+    TreeView = tree;
+    TreeView->setObjectName("TreeView");
+    TreeView->setColumnCount(1);
+    TreeView->setHeaderHidden(true);
+    TreeView->setRootIsDecorated(false);
+    TreeView->setIndentation(19);
+    TreeView->setFrameShape(QFrame::NoFrame);
+    TreeView->setMinimumWidth(30);
+    TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
+    TreeView->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+    TreeView->setItemDelegate(new TCaptionEditDelegate(tree, this));
+    TreeView->addAction(ActionEditFeed);
+    TreeView->installEventFilter(this);
+    TreeView->viewport()->installEventFilter(this);
+    connect(TreeView, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { Guarded([&] { TreeViewChange(current); }); });
+
+    WebBrowser = new TWebBrowser(SplitterV);
+    WebBrowser->setObjectName("WebBrowser");
+
+    SplitterV->addWidget(TreeView);
+    SplitterV->addWidget(WebBrowser);
+    // The tree keeps its width when the window is resized.
+    SplitterV->setStretchFactor(0, 0);
+    SplitterV->setStretchFactor(1, 1);
+    SplitterV->setSizes({kDefaultTreeWidth, kDefaultWidth - kDefaultTreeWidth});
+    setCentralWidget(SplitterV);
+    connect(SplitterV, &QSplitter::splitterMoved, this, [this] { SplitterVMoved(); });
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName("StatusBar");
+    StatusPanel0 = new QLabel(StatusBar);
+    StatusPanel0->setObjectName("StatusPanel0");
+    StatusPanel0->setFixedWidth(kDefaultTreeWidth);
+    StatusPanel1 = new QLabel(StatusBar);
+    StatusPanel1->setObjectName("StatusPanel1");
+    StatusPanel1->setMinimumWidth(50);
+    StatusBar->addWidget(StatusPanel0);
+    StatusBar->addWidget(StatusPanel1, 1);
+    setStatusBar(StatusBar);
+}
+
+void TFormMain::CreateTrayIcon() {
+    TrayIcon = new TTrayIcon(this);
+    TrayIcon->setObjectName("TrayIcon");
+    TrayIcon->SetIconList({QIcon(":/icons/quillet.svg")});
+    TrayIcon->SetIconIndex(0);
+    TrayIcon->SetHint(windowTitle());
+    TrayIcon->SetPopupMenu(PopupMenuTrayIcon);
+    TrayIcon->SetMinimizeToTray(true);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and shutdown
+
+void TFormMain::FormCreate() {
+    TvxLanguage& language = GlobalLanguage();
+    language.Scan(kLanguagesFolder);
+    if (language.Count() == 0)
+        throw TLanguageError("No language is installed. Quillet needs at least one language folder under \"" +
+                             (std::filesystem::current_path() / kLanguagesFolder).string() + "\".");
+    language.BuildMenu(LanguageMenu, TvxLanguageInfo::kLocaleNativeLanguageName);
+    language.SetOnChange([this](TvxLanguage&) { OnLanguageChange(); });
+    // English first: the window is translated before the option store, whose
+    // structure file comes from the selected language's folder, is loaded.
+    language.SetLCID(kEnglishLCID);
+
+    FOptions = std::make_unique<TOptions>();
+    TOptions::EnsureConfigFile(kConfigFile, kDefaultConfigFile);
+    CheckConfigFile();
+    FOptions->Load(LangFile("struct.xml"), kConfigFile);
+
+    // A stored language that is not a number selects English; selecting it
+    // writes the language actually chosen back to internal\language.
+    const int stored = ReadInt(FOptions->GetConfigNode(kLanguagePath)).value_or(static_cast<int>(kEnglishLCID));
+    language.SetLCID(stored > 0 ? static_cast<std::uint32_t>(stored) : kEnglishLCID);
+
+    LoadFeedList();
+    StartUpdateThread();
+    RestoreGeometry();
+
+    const xml::Node startTray = FOptions->GetConfigNode(kStartTrayPath);
+    std::optional<bool> inTray;
+    try {
+        inTray = plat::TryStrToBool(startTray.Text());
+    } catch (const std::exception&) {
+    }
+    FStartInTray = inTray.value_or(false);
+
+    if (TrayIcon) {
+        TrayIcon->SetIconVisible(true);
+        TrayIcon->Loaded();
+    }
+}
+
+void TFormMain::CheckConfigFile() {
+    // A configuration that does not load is the user's data: say which file
+    // and why, and stop before anything could write over it.
+    try {
+        xml::Document probe;
+        probe.LoadFromFile(kConfigFile);
+    } catch (const std::exception& error) {
+        const std::string file = (std::filesystem::current_path() / kConfigFile).string();
+        std::string message;
+        try {
+            message = LangFmt("ConfigLoadFailed", {file, error.what()});
+        } catch (const std::exception&) {
+        }
+        if (message.empty())
+            message = "The settings file \"" + file + "\" cannot be read: " + error.what() +
+                      ". Quillet leaves it untouched; repair or remove it, then start Quillet again.";
+        throw std::runtime_error(message);
+    }
+}
+
+void TFormMain::RestoreGeometry() {
+    // A missing or garbled size starts with the default window rather than
+    // refusing to start.
+    const std::optional<int> width = ReadInt(FOptions->GetConfigNode(kWidthPath));
+    if (width && *width == 0) {
+        FStartMaximized = true;
+        setWindowState(windowState() | Qt::WindowMaximized);
+    } else {
+        const std::optional<int> height = ReadInt(FOptions->GetConfigNode(kHeightPath));
+        if (width && height && *width > 0 && *height > 0)
+            resize(*width, *height);
+        else
+            resize(kDefaultWidth, kDefaultHeight);
+    }
+
+    std::optional<int> treeWidth = ReadInt(FOptions->GetConfigNode(kTreeWidthPath));
+    if (!treeWidth || *treeWidth < TreeView->minimumWidth()) treeWidth = kDefaultTreeWidth;
+    SplitterV->setSizes({*treeWidth, std::max(1, SplitterV->width() - *treeWidth)});
+    TreeView->resize(*treeWidth, TreeView->height());
+    StatusPanel0->setFixedWidth(*treeWidth);
+}
+
+void TFormMain::ShowAtStartup() {
+    if (FStartInTray) {
+        // Minimising hides the window to the tray where the desktop has a
+        // notification area, and leaves it on the taskbar where it has none.
+        showMinimized();
+    } else if (FStartMaximized) {
+        showMaximized();
+    } else {
+        show();
+    }
+}
+
+void TFormMain::FormClose() {
+    if (!FOptions) return;
+    FOptions->GetConfigNode(kWidthPath).SetText(std::to_string(width()));
+    FOptions->GetConfigNode(kHeightPath).SetText(std::to_string(height()));
+    if (isMaximized()) FOptions->GetConfigNode(kWidthPath).SetText("0");
+    FOptions->GetConfigNode(kTreeWidthPath).SetText(std::to_string(TreeView->width()));
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+    if (!FClosed) {
+        Guarded([this] { FormClose(); });
+        StopUpdateThread();
+        FClosed = true;
+    }
+    QMainWindow::closeEvent(event);
+    emit formClosed();
+}
+
+void TFormMain::OnLanguageChange() {
+    TvxLanguage& language = GlobalLanguage();
+    language.Translate(this);
+    if (!FOptions) return;
+    // Check the new structure file before giving up the current one, so a
+    // broken language folder never leaves the options without a structure.
+    const std::string structFile = LangFile("struct.xml");
+    {
+        xml::Document probe;
+        probe.LoadFromFile(structFile);
+    }
+    FOptions->StructDocument().LoadFromFile(structFile);
+    FOptions->GetConfigNode(kLanguagePath).SetText(std::to_string(language.GetLCID()));
+}
+
+template <typename F>
+void TFormMain::Guarded(F&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        QMessageBox::critical(this, windowTitle(), QString::fromUtf8(error.what()));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The feed list
+
+xml::Node TFormMain::GetFeedItem(QTreeWidgetItem* node) const {
+    if (!node || node->type() != TFeedNode::kType) return {};
+    return static_cast<TFeedNode*>(node)->Item();
+}
+
+QTreeWidgetItem* TFormMain::RootNode() const { return TreeView->topLevelItem(0); }
+
+QString TFormMain::FeedDisplayText(const xml::Node& item) {
+    const std::string caption = item.Attribute("caption").value_or("");
+    const std::string unread = item.Attribute("unread").value_or("");
+    const std::optional<int> count = plat::TryStrToInt(unread);
+    const bool hasUnread = count ? *count != 0 : !unread.empty();
+    if (!hasUnread) return Q(caption);
+    return Q(caption + " (" + unread + ")");
+}
+
+void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
+    const xml::Node item = GetFeedItem(node);
+    if (!item) return;
+    const QString text = FeedDisplayText(item);
+    node->setText(0, text);
+    QFont font = TreeView->font();
+    // The suffix is there exactly while the feed has unread items.
+    font.setBold(text != Q(item.Attribute("caption").value_or("")));
+    node->setFont(0, font);
+}
+
+QTreeWidgetItem* TFormMain::AddFeedNode(xml::Node item) {
+    QTreeWidgetItem* root = RootNode();
+    if (!root) return nullptr;
+    auto* node = new TFeedNode(std::move(item));
+    node->setIcon(0, QIcon(":/icons/feed.svg"));
+    node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
+    root->addChild(node);
+    UpdateNodeCaption(node);
+    return node;
+}
+
+void TFormMain::LoadFeedList() {
+    TreeView->clear();
+    auto* root = new QTreeWidgetItem(TreeView, QStringList{"Quillet"});
+    root->setIcon(0, QIcon(":/icons/root.svg"));
+    root->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    for (const xml::Node& item : FOptions->GetConfigNode(kItemsPath).ChildElements()) AddFeedNode(item);
+    TreeView->expandAll();
+    TreeView->setCurrentItem(root);
+}
+
+QTreeWidgetItem* TFormMain::FindFeedNodeById(const std::string& id) const {
+    QTreeWidgetItem* root = RootNode();
+    if (!root || id.empty()) return nullptr;
+    for (int i = 0; i < root->childCount(); ++i) {
+        QTreeWidgetItem* node = root->child(i);
+        const xml::Node item = GetFeedItem(node);
+        if (item && item.Attribute("id") == id) return node;
+    }
+    return nullptr;
+}
+
+int TFormMain::NextFeedId(xml::Node counter, xml::Node items) const {
+    int largest = 0;
+    for (const xml::Node& item : items.ChildElements()) {
+        if (auto id = plat::TryStrToInt(item.Attribute("id").value_or(""))) largest = std::max(largest, *id);
+    }
+    // Ids name the stored copies: a counter that fell behind the list (an
+    // edited or damaged config.xml) must not hand out an id in use.
+    const std::optional<int> next = ReadInt(counter);
+    return std::max(next.value_or(0), largest + 1);
+}
+
+QTreeWidgetItem* TFormMain::AddFeed(const std::string& url) {
+    xml::Node items = FOptions->GetConfigNode(kItemsPath);
+    xml::Node counter = FOptions->GetConfigNode(kCounterPath);
+    const int id = NextFeedId(counter, items);
+
+    xml::Node item = items.AppendElement("item");
+    item.SetAttribute("url", url);
+    item.SetAttribute("id", std::to_string(id));
+    item.SetAttribute("caption", "");
+    item.SetAttribute("unread", "0");
+    item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
+    counter.SetText(std::to_string(id + 1));
+
+    QTreeWidgetItem* node = AddFeedNode(item);
+    UpdateFeed(node);
+    FOptions->Save();
+    return node;
+}
+
+void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
+    xml::Node item = GetFeedItem(node);
+    if (!item) return;
+    const std::string id = item.Attribute("id").value_or("");
+    emit feedDeleted(Q(id));
+
+    if (IsFeedId(id)) {
+        std::error_code ignored;  // a copy that was never written is fine
+        std::filesystem::remove(std::filesystem::path("feeds") / (id + ".xml"), ignored);
+    }
+    item.Remove();
+    delete node;
+    if (!TreeView->currentItem() && RootNode()) TreeView->setCurrentItem(RootNode());
+}
+
+// ---------------------------------------------------------------------------
+// Handlers
+
+void TFormMain::ActionAddFeedExecute() {
+    Guarded([this] {
+        TFormAddFeed dialog(this);
+        if (dialog.exec() != QDialog::Accepted) return;
+        const std::string url = dialog.URL().toStdString();
+        {
+            TWaitCursor wait;
+            AddFeed(url);
+        }
+        TreeView->expandAll();
+    });
+}
+
+void TFormMain::ActionDeleteFeedExecute() {
+    Guarded([this] {
+        QTreeWidgetItem* node = TreeView->currentItem();
+        if (!GetFeedItem(node)) return;
+        const QString question = LangFmtQ("DeleteConfirm", {node->text(0).toStdString()});
+        const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes) return;
+        DeleteFeed(node);
+        // The removal is kept at once: a crash must not bring the feed back
+        // without its stored copy.
+        FOptions->Save();
+    });
+}
+
+void TFormMain::ActionEditFeedExecute() {
+    QTreeWidgetItem* node = TreeView->currentItem();
+    if (GetFeedItem(node)) TreeView->editItem(node, 0);
+}
+
+void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
+    Guarded([&] {
+        xml::Node item = GetFeedItem(node);
+        if (!item) return;
+        item.SetAttribute("caption", text.toStdString());
+        node->setText(0, text);
+        FOptions->Save();
+    });
+}
+
+void TFormMain::ActionCopyURLExecute() {
+    Guarded([this] {
+        const xml::Node item = GetFeedItem(TreeView->currentItem());
+        if (!item) return;
+        QGuiApplication::clipboard()->setText(Q(item.Attribute("url").value_or("")));
+    });
+}
+
+void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
+    const bool isFeed = !GetFeedItem(node).IsNull();
+    for (QAction* action : {ActionDeleteFeed, ActionUpdateFeed, ActionEditFeed, ActionCopyURL})
+        action->setEnabled(isFeed);
+    if (node) ShowFeed(node);
+}
+
+bool TFormMain::TreeViewContextPopup(const QPoint& pos) {
+    if (pos.x() == -1) return true;  // from the keyboard: for the selection
+    QTreeWidgetItem* node = TreeView->itemAt(pos);
+    if (!node) return false;
+    TreeView->setCurrentItem(node);
+    return true;
+}
+
+void TFormMain::SplitterVMoved() {
+    if (StatusPanel0->width() != TreeView->width()) StatusPanel0->setFixedWidth(TreeView->width());
+}
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && watched == TreeView) {
+        SplitterVMoved();
+    } else if (event->type() == QEvent::ContextMenu && (watched == TreeView || watched == TreeView->viewport())) {
+        auto* request = static_cast<QContextMenuEvent*>(event);
+        const bool fromKeyboard = request->reason() == QContextMenuEvent::Keyboard;
+        QPoint pos(-1, -1);
+        if (!fromKeyboard) pos = TreeView->viewport()->mapFrom(static_cast<QWidget*>(watched), request->pos());
+        bool open = false;
+        Guarded([&] { open = TreeViewContextPopup(pos); });
+        if (open) {
+            QPoint at = request->globalPos();
+            if (fromKeyboard && TreeView->currentItem())
+                at = TreeView->viewport()->mapToGlobal(TreeView->visualItemRect(TreeView->currentItem()).center());
+            PopupMenuFeedList->popup(at);
+        }
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFormMain::ActionOptionsExecute() {
+    Guarded([this] {
+        TFormOptions dialog(this, *FOptions);
+        dialog.exec();
+    });
+}
+
+void TFormMain::ActionAboutExecute() {
+    Guarded([this] {
+        TAboutBox dialog(this);
+        dialog.exec();
+    });
+}
+
+// A failure of the desktop to open the page is not an error of ours.
+void TFormMain::ActionHomePageExecute() {
+    const QUrl page(QString::fromUtf8(kHomePageURL));
+    if (OpenExternally)
+        OpenExternally(page);
+    else
+        plat::OpenWithDesktop(page.toString());
+}
+
+void TFormMain::ActionSupportExecute() {
+    const QUrl page(QString::fromUtf8(kSupportURL));
+    if (OpenExternally)
+        OpenExternally(page);
+    else
+        plat::OpenWithDesktop(page.toString());
+}
+
+void TFormMain::ActionExitExecute() { close(); }
+
+void TFormMain::SetStatusText(int panel, const QString& text) {
+    if (panel == 0)
+        StatusPanel0->setText(text);
+    else if (panel == 1)
+        StatusPanel1->setText(text);
+}
+
+QString TFormMain::StatusText(int panel) const {
+    if (panel == 0) return StatusPanel0->text();
+    if (panel == 1) return StatusPanel1->text();
+    return {};
+}

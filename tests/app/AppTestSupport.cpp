@@ -1,0 +1,50 @@
+#include "AppTestSupport.h"
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace apptest {
+
+fs::path DataDir() { return fs::path(QUILLET_DATA_DIR); }
+
+TStagedHome::TStagedHome() : FPrevious(fs::current_path()) {
+    static std::atomic<int> counter{0};
+    FDir = fs::temp_directory_path() /
+           ("quillet-app-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    fs::remove_all(FDir);
+    fs::create_directories(FDir / "feeds");
+    fs::copy(DataDir() / "languages", FDir / "languages", fs::copy_options::recursive);
+    fs::copy_file(DataDir() / "config.xml", FDir / "config.xml");
+    fs::copy_file(DataDir() / "config.xml", FDir / "config.default.xml");
+    if (fs::exists(DataDir() / "rss.xsl")) fs::copy_file(DataDir() / "rss.xsl", FDir / "rss.xsl");
+    fs::current_path(FDir);
+}
+
+TStagedHome::~TStagedHome() {
+    std::error_code ignored;
+    fs::current_path(FPrevious, ignored);
+    fs::remove_all(FDir, ignored);
+}
+
+std::string TStagedHome::ReadFile(const std::string& relative) const {
+    std::ifstream in(FDir / relative, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + (FDir / relative).string());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void TStagedHome::WriteFile(const std::string& relative, const std::string& content) const {
+    fs::create_directories((FDir / relative).parent_path());
+    std::ofstream out(FDir / relative, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out) throw std::runtime_error("cannot write " + (FDir / relative).string());
+}
+
+}  // namespace apptest

@@ -1,0 +1,395 @@
+// The feed list: the tree mirrors the <item> elements of config.xml, and
+// adding, deleting, renaming and copying work on those elements directly.
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "XmlDom.h"
+#include "fAddFeed.h"
+#include "fMain.h"
+#include "uvxLanguage.h"
+
+namespace {
+
+using apptest::TStagedHome;
+
+// Nothing listens here: a feed's first update fails at once instead of
+// reaching the internet.
+const std::string kDeadURL = "http://127.0.0.1:1/feed.xml";
+
+const char* const kItemsPath = "internal\\feedlist\\items";
+const char* const kCounterPath = "internal\\feedlist\\autoincrement\\id";
+
+std::vector<std::string> AttributeNames(const xml::Node& item) {
+    std::vector<std::string> names;
+    for (const auto& [name, value] : item.Attributes()) names.push_back(name);
+    return names;
+}
+
+// Runs `act` on the next modal window that opens, then lets `open` run it.
+void OnNextModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(modal);
+        }
+    });
+    timer->start();
+}
+
+void ClickButton(QWidget* box, QMessageBox::StandardButton which) {
+    auto* message = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(message, nullptr);
+    message->button(which)->click();
+}
+
+class FeedListTest : public ::testing::Test {
+protected:
+    void SetUp() override { form = std::make_unique<TFormMain>(); }
+    void TearDown() override { form.reset(); }
+
+    xml::Node Items() { return form->Options().GetConfigNode(kItemsPath); }
+    std::string Counter() { return form->Options().GetConfigNode(kCounterPath).Text(); }
+    QTreeWidgetItem* Root() { return form->RootNode(); }
+
+    // Adds an element the way an earlier run would have left it.
+    QTreeWidgetItem* StoredFeed(const std::string& id, const std::string& caption, const std::string& unread,
+                                const std::string& url = kDeadURL) {
+        xml::Node item = Items().AppendElement("item");
+        item.SetAttribute("url", url);
+        item.SetAttribute("id", id);
+        item.SetAttribute("caption", caption);
+        item.SetAttribute("unread", unread);
+        item.SetAttribute("lastupdate", "2026-12-08T10:00:00");
+        return form->AddFeedNode(item);
+    }
+
+    bool FeedActionsEnabled() {
+        return form->ActionDeleteFeed->isEnabled() && form->ActionUpdateFeed->isEnabled() &&
+               form->ActionEditFeed->isEnabled() && form->ActionCopyURL->isEnabled();
+    }
+    bool FeedActionsDisabled() {
+        return !form->ActionDeleteFeed->isEnabled() && !form->ActionUpdateFeed->isEnabled() &&
+               !form->ActionEditFeed->isEnabled() && !form->ActionCopyURL->isEnabled();
+    }
+
+    TStagedHome home;
+    std::unique_ptr<TFormMain> form;
+};
+
+TEST_F(FeedListTest, StartsWithTheRootSelectedAndTheFeedActionsDisabled) {
+    ASSERT_EQ(form->TreeView->topLevelItemCount(), 1);
+    EXPECT_EQ(Root()->text(0), "Quillet");
+    EXPECT_EQ(Root()->childCount(), 0);
+    EXPECT_TRUE(form->GetFeedItem(Root()).IsNull());
+    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_TRUE(FeedActionsDisabled());
+    EXPECT_TRUE(form->ActionAddFeed->isEnabled());
+}
+
+TEST_F(FeedListTest, AddedFeedsGetConsecutiveIdsAndAttributesInTheirOrder) {
+    QTreeWidgetItem* first = form->AddFeed(kDeadURL);
+    QTreeWidgetItem* second = form->AddFeed(kDeadURL + "?second");
+
+    ASSERT_EQ(Items().ChildElements().size(), 2u);
+    const xml::Node a = Items().ChildElements()[0];
+    const xml::Node b = Items().ChildElements()[1];
+    const std::vector<std::string> order = {"url", "id", "caption", "unread", "lastupdate"};
+    EXPECT_EQ(AttributeNames(a), order);
+    EXPECT_EQ(AttributeNames(b), order);
+    EXPECT_EQ(a.Attribute("id"), "1");
+    EXPECT_EQ(b.Attribute("id"), "2");
+    EXPECT_EQ(b.Attribute("url"), kDeadURL + "?second");
+    EXPECT_EQ(a.Attribute("caption"), "");
+    EXPECT_EQ(a.Attribute("unread"), "0");
+    // Local time in ISO 8601 form: 2026-12-08T14:05:09.
+    const std::string stamp = a.Attribute("lastupdate").value_or("");
+    ASSERT_EQ(stamp.size(), 19u) << stamp;
+    EXPECT_EQ(stamp[10], 'T');
+    EXPECT_EQ(Counter(), "3");
+
+    // The nodes refer to those very elements, in list order.
+    ASSERT_EQ(Root()->childCount(), 2);
+    EXPECT_EQ(Root()->child(0), first);
+    EXPECT_EQ(Root()->child(1), second);
+    EXPECT_TRUE(form->GetFeedItem(first) == a);
+    EXPECT_TRUE(form->GetFeedItem(second) == b);
+    EXPECT_EQ(form->FindFeedNodeById("2"), second);
+
+    // Adding saves at once.
+    xml::Document saved;
+    saved.LoadFromFile("config.xml");
+    const xml::Node items = saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
+    EXPECT_EQ(items.ChildElements().size(), 2u);
+}
+
+TEST_F(FeedListTest, TheIdCounterNeverHandsOutAnIdInUse) {
+    StoredFeed("7", "Seven", "0");
+    StoredFeed("3", "Three", "0");
+    const struct {
+        std::string counter;
+        std::string expectedId;
+    } cases[] = {
+        {"", "8"},     // absent or empty: after the largest id
+        {"junk", "9"}, // not a number: the same
+        {"2", "10"},   // behind the list: never a duplicate
+        {"40", "40"},  // ahead of the list: the counter wins
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("counter '" + c.counter + "'");
+        form->Options().GetConfigNode(kCounterPath).SetText(c.counter);
+        QTreeWidgetItem* node = form->AddFeed(kDeadURL);
+        EXPECT_EQ(form->GetFeedItem(node).Attribute("id"), c.expectedId);
+        EXPECT_EQ(Counter(), std::to_string(std::stoi(c.expectedId) + 1));
+    }
+}
+
+TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounter) {
+    QTreeWidgetItem* first = form->AddFeed(kDeadURL);
+    QTreeWidgetItem* second = form->AddFeed(kDeadURL);
+    home.WriteFile("feeds/1.xml", "<rss/>");
+    home.WriteFile("feeds/2.xml", "<rss/>");
+
+    QString announced;
+    bool nodeStillThere = false;
+    QObject::connect(form.get(), &TFormMain::feedDeleted, [&](const QString& id) {
+        announced = id;
+        nodeStillThere = form->FindFeedNodeById(id.toStdString()) != nullptr;
+    });
+
+    form->DeleteFeed(first);
+    EXPECT_EQ(announced, "1");
+    EXPECT_TRUE(nodeStillThere);
+    EXPECT_EQ(Counter(), "3");
+    ASSERT_EQ(Items().ChildElements().size(), 1u);
+    EXPECT_EQ(Items().ChildElements()[0].Attribute("id"), "2");
+    ASSERT_EQ(Root()->childCount(), 1);
+    EXPECT_EQ(Root()->child(0), second);
+    EXPECT_FALSE(std::filesystem::exists("feeds/1.xml"));
+    EXPECT_TRUE(std::filesystem::exists("feeds/2.xml"));
+
+    // The next feed does not get the freed id.
+    QTreeWidgetItem* third = form->AddFeed(kDeadURL);
+    EXPECT_EQ(form->GetFeedItem(third).Attribute("id"), "3");
+}
+
+TEST_F(FeedListTest, DeletingTheOnlyFeedWithoutAStoredCopyLeavesTheRootSelected) {
+    QTreeWidgetItem* only = form->AddFeed(kDeadURL);
+    form->TreeView->setCurrentItem(only);
+    EXPECT_TRUE(FeedActionsEnabled());
+    ASSERT_FALSE(std::filesystem::exists("feeds/1.xml"));
+
+    form->DeleteFeed(only);
+    EXPECT_EQ(Root()->childCount(), 0);
+    EXPECT_TRUE(Items().ChildElements().empty());
+    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_TRUE(FeedActionsDisabled());
+}
+
+TEST_F(FeedListTest, AStoredIdThatIsNotANumberNeverReachesTheFileSystem) {
+    home.WriteFile("keep.xml", "<keep/>");
+    QTreeWidgetItem* node = StoredFeed("../keep", "Odd", "0");
+    form->DeleteFeed(node);
+    EXPECT_TRUE(std::filesystem::exists("keep.xml"));
+    EXPECT_TRUE(Items().ChildElements().empty());
+}
+
+TEST_F(FeedListTest, DeleteAsksFirstAndOnlyYesDeletes) {
+    QTreeWidgetItem* node = StoredFeed("1", "News", "0");
+    form->TreeView->setCurrentItem(node);
+
+    QString question;
+    OnNextModal([&](QWidget* box) {
+        question = qobject_cast<QMessageBox*>(box)->text();
+        ClickButton(box, QMessageBox::No);
+    });
+    form->ActionDeleteFeedExecute();
+    EXPECT_EQ(question, "Do you really want to delete the feed \"News\"?");
+    EXPECT_EQ(Root()->childCount(), 1);
+
+    OnNextModal([&](QWidget* box) { ClickButton(box, QMessageBox::Yes); });
+    form->ActionDeleteFeedExecute();
+    EXPECT_EQ(Root()->childCount(), 0);
+    EXPECT_TRUE(Items().ChildElements().empty());
+
+    // With the root selected there is nothing to ask about.
+    form->TreeView->setCurrentItem(Root());
+    form->ActionDeleteFeedExecute();
+    EXPECT_EQ(form->TreeView->topLevelItemCount(), 1);
+}
+
+TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
+    const struct {
+        std::string caption, unread;
+        QString text;
+        bool bold;
+    } cases[] = {
+        {"News", "3", "News (3)", true},
+        {"News", "0", "News", false},
+        {"", "2", " (2)", true},
+        {"", "0", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("caption '" + c.caption + "' unread " + c.unread);
+        QTreeWidgetItem* node = StoredFeed("1", c.caption, c.unread);
+        EXPECT_EQ(node->text(0), c.text);
+        EXPECT_EQ(node->font(0).bold(), c.bold);
+
+        form->GetFeedItem(node).SetAttribute("unread", c.unread == "0" ? "5" : "0");
+        form->UpdateNodeCaption(node);
+        EXPECT_EQ(node->font(0).bold(), !c.bold);
+        form->DeleteFeed(node);
+    }
+    EXPECT_FALSE(Root()->font(0).bold());
+}
+
+TEST_F(FeedListTest, LoadFeedListRebuildsTheTreeFromTheConfiguration) {
+    StoredFeed("4", "Alpha", "0");
+    StoredFeed("9", "Beta", "12");
+    form->LoadFeedList();
+    ASSERT_EQ(form->TreeView->topLevelItemCount(), 1);
+    ASSERT_EQ(Root()->childCount(), 2);
+    EXPECT_EQ(Root()->child(0)->text(0), "Alpha");
+    EXPECT_EQ(Root()->child(1)->text(0), "Beta (12)");
+    EXPECT_TRUE(Root()->isExpanded());
+    EXPECT_TRUE(form->GetFeedItem(Root()->child(1)) == Items().ChildElements()[1]);
+}
+
+TEST_F(FeedListTest, RenamingStoresTheEditedTextAsCaption) {
+    QTreeWidgetItem* node = StoredFeed("1", "News", "3");
+    form->TreeViewEdited(node, "Morning news");
+    EXPECT_EQ(form->GetFeedItem(node).Attribute("caption"), "Morning news");
+    EXPECT_EQ(node->text(0), "Morning news");
+
+    // The edit box starts with the displayed text; a count suffix the user
+    // leaves in place becomes part of the caption.
+    form->TreeViewEdited(node, "News (3)");
+    EXPECT_EQ(form->GetFeedItem(node).Attribute("caption"), "News (3)");
+
+    // The root has no element: nothing changes.
+    const std::string before = form->Options().ConfigDocument().SaveToString();
+    form->TreeViewEdited(Root(), "Renamed root");
+    EXPECT_EQ(Root()->text(0), "Quillet");
+    EXPECT_EQ(form->Options().ConfigDocument().SaveToString(), before);
+}
+
+TEST_F(FeedListTest, EditFeedOpensTheTreesEditorAndConfirmingStoresTheCaption) {
+    form->show();
+    QTreeWidgetItem* node = StoredFeed("1", "News", "0");
+    form->TreeView->setCurrentItem(node);
+    // Selecting shows the feed, which clears its count; news arriving since.
+    form->GetFeedItem(node).SetAttribute("unread", "3");
+    form->UpdateNodeCaption(node);
+    form->ActionEditFeed->trigger();
+    QApplication::processEvents();
+
+    auto* editor = form->TreeView->viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text(), "News (3)");
+    editor->setText("Evening news");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(form->GetFeedItem(node).Attribute("caption"), "Evening news");
+    EXPECT_EQ(node->text(0), "Evening news");
+}
+
+TEST_F(FeedListTest, CopyURLPutsExactlyTheStoredAddressOnTheClipboard) {
+    const std::string url = "  http://example.org/feed with spaces.xml ";
+    QTreeWidgetItem* node = StoredFeed("1", "Spaced", "0", url);
+    QApplication::clipboard()->setText("before");
+
+    form->TreeView->setCurrentItem(Root());
+    form->ActionCopyURLExecute();
+    EXPECT_EQ(QApplication::clipboard()->text(), "before");
+
+    form->TreeView->setCurrentItem(node);
+    form->ActionCopyURLExecute();
+    EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(url));
+}
+
+TEST_F(FeedListTest, SelectionEnablesTheFeedActionsOnlyForFeeds) {
+    QTreeWidgetItem* node = StoredFeed("1", "News", "0");
+    form->TreeView->setCurrentItem(node);
+    EXPECT_TRUE(FeedActionsEnabled());
+    form->TreeView->setCurrentItem(Root());
+    EXPECT_TRUE(FeedActionsDisabled());
+}
+
+TEST_F(FeedListTest, ContextMenuOpensOnFeedsAndTheKeyboardButNotOnEmptySpace) {
+    form->show();
+    QTreeWidgetItem* node = StoredFeed("1", "News", "0");
+    form->TreeView->expandAll();
+    QApplication::processEvents();
+    form->TreeView->setCurrentItem(Root());
+
+    const QPoint empty(5, form->TreeView->viewport()->height() - 5);
+    ASSERT_EQ(form->TreeView->itemAt(empty), nullptr);
+    EXPECT_FALSE(form->TreeViewContextPopup(empty));
+    EXPECT_EQ(form->TreeView->currentItem(), Root());
+
+    const QPoint onFeed = form->TreeView->visualItemRect(node).center();
+    EXPECT_TRUE(form->TreeViewContextPopup(onFeed));
+    EXPECT_EQ(form->TreeView->currentItem(), node);
+    EXPECT_TRUE(FeedActionsEnabled());
+
+    form->TreeView->setCurrentItem(Root());
+    EXPECT_TRUE(form->TreeViewContextPopup(QPoint(-1, -1)));
+    EXPECT_EQ(form->TreeView->currentItem(), Root());
+}
+
+TEST_F(FeedListTest, AddFeedDialogGivesTheAddressExactlyAsTyped) {
+    OnNextModal([](QWidget* dialog) {
+        auto* add = qobject_cast<TFormAddFeed*>(dialog);
+        ASSERT_NE(add, nullptr);
+        add->EditURL->setText(" http://127.0.0.1:1/a b ");
+        add->OKBtn->click();
+    });
+    form->ActionAddFeedExecute();
+    ASSERT_EQ(Items().ChildElements().size(), 1u);
+    EXPECT_EQ(Items().ChildElements()[0].Attribute("url"), " http://127.0.0.1:1/a b ");
+    EXPECT_EQ(Root()->childCount(), 1);
+
+    OnNextModal([](QWidget* dialog) {
+        auto* add = qobject_cast<TFormAddFeed*>(dialog);
+        ASSERT_NE(add, nullptr);
+        add->EditURL->setText(QString::fromStdString(kDeadURL));
+        add->CancelBtn->click();
+    });
+    form->ActionAddFeedExecute();
+    EXPECT_EQ(Items().ChildElements().size(), 1u);
+    EXPECT_EQ(Counter(), "2");
+}
+
+TEST_F(FeedListTest, AddFeedDialogFollowsTheSelectedLanguage) {
+    {
+        TFormAddFeed dialog(form.get());
+        EXPECT_EQ(dialog.objectName(), "FormAddFeed");
+        EXPECT_EQ(dialog.windowTitle(), "Add Feed");
+        EXPECT_TRUE(dialog.EditURL->text().isEmpty());
+        EXPECT_TRUE(dialog.OKBtn->isDefault());
+    }
+    GlobalLanguage().SetLCID(1031);
+    TFormAddFeed dialog(form.get());
+    EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("Feed hinzufügen"));
+    EXPECT_EQ(dialog.Label1->text(), "Feed-URL:");
+    EXPECT_EQ(dialog.CancelBtn->text(), "Abbrechen");
+}
+
+}  // namespace
