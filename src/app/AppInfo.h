@@ -1,0 +1,12 @@
+// Who makes Quillet and where its users find it: the texts and addresses
+// the about box and the Help menu show.
+#pragma once
+
+// The program's name and version as the about box shows them.
+inline constexpr char kProgramTitle[] = "Veltrax Quillet 1.1";
+
+// The maker's pages, opened in the user's browser.
+inline constexpr char kHomePageURL[] = "https://quillet.veltrax.example/";
+inline constexpr char kSupportURL[] = "https://quillet.veltrax.example/support";
+// The home address as a person reads it, for the about box's link.
+inline constexpr char kHomePageCaption[] = "quillet.veltrax.example";
