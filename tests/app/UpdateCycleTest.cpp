@@ -1,0 +1,357 @@
+// The feed update cycle end to end: a real main window in a staged working
+// directory, feeds served by a loopback server, and the stored copies,
+// elements, node texts and status messages that result.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "FeedUpdate.h"
+#include "LoopbackServer.h"
+#include "fMain.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using apptest::TStagedHome;
+using testsupport::LoopbackServer;
+using testsupport::Response;
+
+bool WaitUntil(const std::function<bool()>& done, int ms = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+std::string Rss(const std::string& channelTitle, const std::vector<std::string>& titles)
+{
+    std::string body = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel>";
+    if (!channelTitle.empty())
+        body += "<title>" + channelTitle + "</title>";
+    body += "<link>http://example.invalid/</link><description>News</description>";
+    for (const std::string& title : titles)
+        body += "<item><title>" + title + "</title><description>About &lt;b&gt;" + title +
+                "&lt;/b&gt; today</description></item>";
+    return body + "</channel></rss>";
+}
+
+class UpdateCycleTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form = std::make_unique<TFormMain>();
+        // The tests drive updates themselves.
+        form->StopUpdateThread();
+        server.AddHandler("/feed", [this](const testsupport::Request&) {
+            std::lock_guard lock(bodyMutex);
+            Response response;
+            response.headers = {{"Content-Type", "application/rss+xml"}};
+            response.body = body;
+            return response;
+        });
+    }
+    void TearDown() override { form.reset(); }
+
+    void Serve(const std::string& text)
+    {
+        std::lock_guard lock(bodyMutex);
+        body = text;
+    }
+
+    QTreeWidgetItem* AddStoredFeed(const std::string& id, const std::string& url, const std::string& caption = "",
+                                   const std::string& unread = "0")
+    {
+        xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
+        item.SetAttribute("url", url);
+        item.SetAttribute("id", id);
+        item.SetAttribute("caption", caption);
+        item.SetAttribute("unread", unread);
+        item.SetAttribute("lastupdate", "earlier");
+        return form->AddFeedNode(item);
+    }
+    std::string Attr(QTreeWidgetItem* node, const char* name)
+    {
+        return form->GetFeedItem(node).Attribute(name).value_or("<absent>");
+    }
+    void SetOption(const char* path, const std::string& value) { form->Options().GetConfigNode(path).SetText(value); }
+    std::string Status() { return form->StatusText(0).toStdString(); }
+    void ForgetBalloon()
+    {
+        form->FBalloonNode.clear();
+        form->FBalloonTitle.clear();
+        form->FBalloonText.clear();
+    }
+
+    TStagedHome home;
+    std::unique_ptr<TFormMain> form;
+    LoopbackServer server;
+    std::mutex bodyMutex;
+    std::string body;
+};
+
+TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne)
+{
+    QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
+    Serve(Rss("Daily", {"A", "B", "C"}));
+
+    form->UpdateFeed(node);
+    EXPECT_EQ(Attr(node, "unread"), "3");
+    EXPECT_EQ(Attr(node, "caption"), "Daily");
+    EXPECT_EQ(node->text(0).toStdString(), "Daily (3)");
+    EXPECT_NE(Attr(node, "lastupdate"), "earlier");
+    EXPECT_TRUE(form->FBalloonNode.empty()) << "no balloon for a first download";
+    EXPECT_EQ(Status(), "Updated ");  // the display text when the update began
+    const std::string stored = home.ReadFile("feeds/1.xml");
+    EXPECT_NE(stored.find("<?xml-stylesheet"), std::string::npos) << stored;
+    EXPECT_NE(stored.find("../rss.xsl"), std::string::npos);
+    EXPECT_NE(stored.find("<title>A</title>"), std::string::npos);
+
+    // The same content again: nothing new, but the copy and the time renew.
+    form->GetFeedItem(node).SetAttribute("lastupdate", "earlier");
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    fs::last_write_time("feeds/1.xml", old);
+    form->UpdateFeed(node);
+    EXPECT_EQ(Attr(node, "unread"), "3");
+    EXPECT_TRUE(form->FBalloonNode.empty());
+    EXPECT_GT(fs::last_write_time("feeds/1.xml"), old);
+    EXPECT_NE(Attr(node, "lastupdate"), "earlier");
+    EXPECT_EQ(Status(), "Updated Daily (3)");
+}
+
+TEST_F(UpdateCycleTest, StatusMessagesFrameTheDownload)
+{
+    QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"), "Mine");
+    Serve(Rss("Daily", {"A"}));
+    const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    ASSERT_TRUE(update);
+    EXPECT_EQ(Status(), "Updating Mine...");
+    update->Fetch();
+    EXPECT_EQ(Status(), "Updating Mine...");  // the download changes nothing visible
+    EXPECT_FALSE(fs::exists("feeds/1.xml"));
+    update->Finish();
+    EXPECT_EQ(Status(), "Updated Mine");
+    EXPECT_TRUE(fs::exists("feeds/1.xml"));
+}
+
+TEST_F(UpdateCycleTest, CountsNewItemsAgainstTheFirstStoredTitle)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> stored, downloaded;
+        std::string unreadBefore, unreadAfter;
+        std::string balloonTitle, balloonText;  // "" when no balloon
+    } cases[] = {
+        {"old first title further down", {"A", "B", "C"}, {"X", "Y", "A", "B"}, "1", "3",
+         "Daily: 2 new items", "X\r\nY\r\n"},
+        {"old first title gone", {"A", "B", "C"}, {"X", "Y", "Z", "W"}, "1", "3",
+         "Daily: 3 new items", "X\r\nY\r\nZ\r\n"},
+        {"one new item", {"A", "B"}, {"N", "A", "B"}, "4", "5", "N", "About N today"},
+        {"nothing new", {"A", "B", "C"}, {"A", "B", "C"}, "2", "2", "", ""},
+        {"download without items", {"A", "B", "C"}, {}, "2", "2", "", ""},
+        {"stored copy without items", {}, {"X", "Y"}, "0", "2", "Daily: 2 new items", "X\r\nY\r\n"},
+        {"titles with entities", {"1 &lt; 2"}, {"new &amp; shiny", "1 &lt; 2"}, "0", "1", "new & shiny",
+         "About new & shiny today"},
+    };
+    int id = 10;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTreeWidgetItem* node = AddStoredFeed(std::to_string(++id), server.Url("/feed"));
+        Serve(Rss("Daily", c.stored));
+        form->UpdateFeed(node);
+        ASSERT_TRUE(fs::exists("feeds/" + std::to_string(id) + ".xml"));
+        form->GetFeedItem(node).SetAttribute("unread", c.unreadBefore);
+        ForgetBalloon();
+
+        Serve(Rss("Daily", c.downloaded));
+        form->UpdateFeed(node);
+        EXPECT_EQ(Attr(node, "unread"), c.unreadAfter);
+        EXPECT_EQ(form->FBalloonTitle.toStdString(), c.balloonTitle);
+        EXPECT_EQ(form->FBalloonText.toStdString(), c.balloonText);
+        EXPECT_EQ(form->FBalloonNode, c.balloonTitle.empty() ? "" : std::to_string(id));
+        EXPECT_EQ(node->text(0).toStdString(), c.unreadAfter == "0" ? "Daily" : "Daily (" + c.unreadAfter + ")");
+    }
+}
+
+TEST_F(UpdateCycleTest, CaptionComesFromTheChannelOnlyWhenEmpty)
+{
+    QTreeWidgetItem* named = AddStoredFeed("1", server.Url("/feed"), "My name");
+    QTreeWidgetItem* untitled = AddStoredFeed("2", server.Url("/feed"));
+    Serve(Rss("Daily", {"A"}));
+    form->UpdateFeed(named);
+    EXPECT_EQ(Attr(named, "caption"), "My name");
+    EXPECT_EQ(named->text(0).toStdString(), "My name (1)");
+
+    Serve(Rss("", {"A"}));
+    form->UpdateFeed(untitled);
+    EXPECT_EQ(Attr(untitled, "caption"), "Title Required");
+}
+
+TEST_F(UpdateCycleTest, FailedDownloadsChangeNothingButTheStatus)
+{
+    server.AddEndpoint("/missing", 404, {}, "gone");
+    server.AddEndpoint("/broken", 200, {}, "<rss version=\"2.0\"><channel><title>cut");
+    server.AddEndpoint("/html", 200, {}, "<html><body>not a feed</body></html>");
+    struct Case {
+        const char* name;
+        std::string url;
+        std::string messagePart;
+    } cases[] = {
+        {"404", server.Url("/missing"), "404"},
+        {"refused", "http://127.0.0.1:1/feed", "127.0.0.1"},
+        {"malformed XML", server.Url("/broken"), ""},
+        {"unknown format", server.Url("/html"), "unkown format"},
+    };
+    const std::string previous = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Kept</title>"
+                                 "<item><title>Old</title></item></channel></rss>\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        home.WriteFile("feeds/5.xml", previous);
+        QTreeWidgetItem* node = AddStoredFeed("5", c.url, "Kept", "2");
+        form->UpdateFeed(node);
+        const std::string status = Status();
+        EXPECT_EQ(status.rfind("Could not update Kept (2) - ", 0), 0u) << status;
+        EXPECT_GT(status.size(), std::string("Could not update Kept (2) - ").size());
+        EXPECT_NE(status.find(c.messagePart), std::string::npos) << status;
+        EXPECT_EQ(home.ReadFile("feeds/5.xml"), previous);
+        EXPECT_EQ(Attr(node, "lastupdate"), "earlier");
+        EXPECT_EQ(Attr(node, "unread"), "2");
+        form->DeleteFeed(node);
+    }
+}
+
+TEST_F(UpdateCycleTest, IdThatIsNoNumberFailsInsteadOfNamingAnotherFile)
+{
+    Serve(Rss("Daily", {"A"}));
+    QTreeWidgetItem* node = AddStoredFeed("../escape", server.Url("/feed"), "Odd");
+    form->UpdateFeed(node);
+    EXPECT_NE(Status().find("Could not update Odd - Invalid feed id"), std::string::npos) << Status();
+    EXPECT_FALSE(fs::exists("escape.xml"));
+    EXPECT_EQ(server.NumHits("/feed"), 0);
+}
+
+TEST_F(UpdateCycleTest, UnreadableStoredCopyIsReplaced)
+{
+    home.WriteFile("feeds/3.xml", "this is not XML");
+    QTreeWidgetItem* node = AddStoredFeed("3", server.Url("/feed"), "", "7");
+    Serve(Rss("Daily", {"A", "B"}));
+    form->UpdateFeed(node);
+    EXPECT_EQ(Attr(node, "unread"), "2");
+    EXPECT_TRUE(form->FBalloonNode.empty());
+    EXPECT_NE(home.ReadFile("feeds/3.xml").find("<title>A</title>"), std::string::npos);
+    EXPECT_EQ(Status(), "Updated  (7)");  // an empty caption with its count
+}
+
+TEST_F(UpdateCycleTest, MissingFeedsFolderIsCreated)
+{
+    fs::remove_all("feeds");
+    QTreeWidgetItem* node = AddStoredFeed("4", server.Url("/feed"));
+    Serve(Rss("Daily", {"A"}));
+    form->UpdateFeed(node);
+    EXPECT_TRUE(fs::exists("feeds/4.xml"));
+}
+
+TEST_F(UpdateCycleTest, FeedDeletedDuringItsDownloadIsDropped)
+{
+    QTreeWidgetItem* node = AddStoredFeed("6", server.Url("/feed"), "Gone");
+    Serve(Rss("Daily", {"A"}));
+    const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    update->Fetch();
+    form->DeleteFeed(node);
+    update->Finish();
+    EXPECT_FALSE(fs::exists("feeds/6.xml"));
+    EXPECT_EQ(Status(), "Updating Gone...");
+}
+
+TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared)
+{
+    QTreeWidgetItem* node = AddStoredFeed("8", server.Url("/feed"));
+    Serve(Rss("Daily", {"A"}));
+    form->UpdateFeed(node);
+    form->TreeView->setCurrentItem(node);  // shows it: unread back to 0
+    EXPECT_EQ(Attr(node, "unread"), "0");
+
+    Serve(Rss("Daily", {"B", "A"}));
+    form->UpdateFeed(node);
+    EXPECT_EQ(form->FBalloonTitle.toStdString(), "B");
+    EXPECT_EQ(Attr(node, "unread"), "0");
+    EXPECT_EQ(node->text(0).toStdString(), "Daily");
+    EXPECT_TRUE(form->WebBrowser->LocationURL().endsWith("/feeds/8.xml"));
+}
+
+TEST_F(UpdateCycleTest, OptionsAreReadForEveryUpdate)
+{
+    QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
+    struct Case {
+        const char *secure, *follow;
+        bool expectSecure, expectFollow;
+    } cases[] = {{"True", "False", true, false}, {"False", "True", false, true}, {"", "junk", false, false}};
+    for (const Case& c : cases) {
+        SetOption("general\\SecureFeeds", c.secure);
+        SetOption("general\\FollowRedirects", c.follow);
+        const auto update = form->BeginFeedUpdate(node);
+        EXPECT_EQ(update->Request().Options.secureFeeds, c.expectSecure) << c.secure;
+        EXPECT_EQ(update->Request().Options.followRedirects, c.expectFollow) << c.follow;
+    }
+
+    const std::pair<const char*, int> intervals[] = {{"5", 5}, {"0", 0}, {"", 60}, {"soon", 60}, {"-3", 0}};
+    for (const auto& [text, seconds] : intervals) {
+        SetOption("general\\UpdateInterval", text);
+        EXPECT_EQ(form->UpdateIntervalSeconds(), seconds) << text;
+    }
+}
+
+TEST_F(UpdateCycleTest, ManualUpdateWhileThePollingThreadDownloads)
+{
+    Response slow;
+    slow.body = Rss("Slow", {"S1", "S2"});
+    slow.fault = testsupport::Fault::SlowBody;
+    slow.slowChunkSize = 16;
+    slow.slowDelay = std::chrono::milliseconds(20);
+    server.AddEndpoint("/slow", slow);
+    QTreeWidgetItem* polled = AddStoredFeed("1", server.Url("/slow"));
+    QTreeWidgetItem* manual = AddStoredFeed("2", server.Url("/feed"));
+    Serve(Rss("Fast", {"F1"}));
+    SetOption("general\\UpdateInterval", "3600");
+
+    form->StartUpdateThread();
+    ASSERT_TRUE(WaitUntil([&] { return server.NumHits("/slow") > 0; }));
+    form->UpdateFeed(manual);
+    EXPECT_EQ(Attr(manual, "caption"), "Fast");
+    EXPECT_EQ(Attr(manual, "unread"), "1");
+    // The polling thread's update completes too, on the user-interface thread.
+    ASSERT_TRUE(WaitUntil([&] { return Attr(polled, "caption") == "Slow"; }));
+    EXPECT_EQ(Attr(polled, "unread"), "2");
+    EXPECT_TRUE(fs::exists("feeds/1.xml"));
+    form->StopUpdateThread();
+}
+
+TEST_F(UpdateCycleTest, ClosingDuringASlowDownloadIsQuickAndSaves)
+{
+    Response hang;
+    hang.fault = testsupport::Fault::NeverAnswer;
+    server.AddEndpoint("/hang", hang);
+    AddStoredFeed("1", server.Url("/hang"), "Hanging");
+    form->StartUpdateThread();
+    ASSERT_TRUE(WaitUntil([&] { return server.NumHits("/hang") > 0 || server.NumConnections() > 0; }));
+    QElapsedTimer clock;
+    clock.start();
+    form->close();
+    form.reset();
+    EXPECT_LT(clock.elapsed(), 2000);
+    const std::string config = home.ReadFile("config.xml");
+    EXPECT_NE(config.find("Hanging"), std::string::npos) << config;
+}
+
+}  // namespace
