@@ -9,57 +9,60 @@ void TFeedParserAtom::Parse() {
     const xml::Node head = Find(feed, "head");
     ReadHeader(head ? head : feed);
     // Entries stand beside the head when a feed has one, so the feed
-    // element's children are always walked; a head's own children are
-    // walked in its place for the channel-level elements it may hold.
-    ReadBody(feed);
+    // element's children are always walked; a head is walked where it
+    // stands for the channel-level elements it may hold.
+    ReadBody(feed, true);
 }
 
 void TFeedParserAtom::ReadHeader(const xml::Node& feedNode) {
     for (xml::Node child = feedNode.FirstChild(); child; child = child.NextSibling()) {
-        if (Is(child, "title")) ChannelReq().SetTitle(child.Text());
+        const std::string name = ElementName(child);
+        if (name == "title") ChannelReq().SetTitle(child.Text());
         // Every link counts, whatever its rel: the last one with an href wins.
-        else if (Is(child, "link")) {
+        else if (name == "link") {
             if (auto href = child.Attribute("href")) ChannelReq().SetLink(*href);
         }
-        else if (Is(child, "tagline")) ChannelReq().SetDesc(child.Text());
-        else if (Is(child, "generator")) ChannelOpt().SetGenerator(child.Text());
-        else if (Is(child, "modified")) ChannelOpt().PubDate().ParseISO8601(child.Text());
+        else if (name == "tagline") ChannelReq().SetDesc(child.Text());
+        else if (name == "generator") ChannelOpt().SetGenerator(child.Text());
+        else if (name == "modified") ChannelOpt().PubDate().ParseISO8601(child.Text());
     }
 }
 
-void TFeedParserAtom::ReadBody(const xml::Node& parent) {
+void TFeedParserAtom::ReadBody(const xml::Node& parent, bool isFeed) {
     for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling()) {
-        if (Is(child, "entry")) ReadEntry(child);
-        else if (Is(child, "language")) ReadLanguage(child);
-        else if (Is(child, "ttl")) ChannelOpt().SetTTL(IntOf(child));
-        else if (Is(child, "image")) ReadImage(child);
-        else if (Is(child, "rating")) ChannelOpt().SetRating(child.Text());
-        else if (Is(child, "textInput")) ReadTextInput(child);
-        else if (Is(child, "skipHours")) ReadSkipHours(child);
-        else if (Is(child, "skipDays")) ReadSkipDays(child);
-        else if (Is(child, "head") && parent == RSS.XMLFile().DocumentElement()) ReadBody(child);
+        const std::string name = ElementName(child);
+        if (name == "entry") ReadEntry(child);
+        else if (name == "language") ReadLanguage(child);
+        else if (name == "ttl") ChannelOpt().SetTTL(IntOf(child));
+        else if (name == "image") ReadImage(child);
+        else if (name == "rating") ChannelOpt().SetRating(child.Text());
+        else if (name == "textInput") ReadTextInput(child);
+        else if (name == "skipHours") ReadSkipHours(child);
+        else if (name == "skipDays") ReadSkipDays(child);
+        else if (name == "head" && isFeed) ReadBody(child, false);
     }
 }
 
 void TFeedParserAtom::ReadEntry(const xml::Node& element) {
     TRSSItem& item = RSS.Items().Add();
-    if (auto n = Find(element, "title")) item.SetTitle(n.Text());
+    const TChildLookup children(element);
+    if (auto n = children.Find("title")) item.SetTitle(n.Text());
     // The first link only: later ones are alternates or editing services.
-    if (auto n = Find(element, "link")) {
+    if (auto n = children.Find("link")) {
         if (auto href = n.Attribute("href")) item.SetLink(*href);
     }
-    if (auto n = Find(element, "content")) ReadContent(n, item);
-    if (auto n = Find(element, "author")) ReadAuthor(n, item);
-    if (auto n = Find(element, "comments")) item.SetComments(n.Text());
-    if (auto n = Find(element, "modified")) item.PubDate().ParseISO8601(n.Text());
-    if (auto n = Find(element, "enclosure")) ReadEnclosure(n, item);
-    if (auto n = Find(element, "id")) {
+    if (auto n = children.Find("content")) ReadContent(n, item);
+    if (auto n = children.Find("author")) ReadAuthor(n, item);
+    if (auto n = children.Find("comments")) item.SetComments(n.Text());
+    if (auto n = children.Find("modified")) item.PubDate().ParseISO8601(n.Text());
+    if (auto n = children.Find("enclosure")) ReadEnclosure(n, item);
+    if (auto n = children.Find("id")) {
         item.GUID().SetInclude(true);
         item.GUID().SetGUID(n.Text());
     }
-    if (auto n = Find(element, "pubDate")) item.PubDate().ParseRFC822(n.Text());
-    if (auto n = Find(element, "source")) ReadSource(n, item);
-    ReadItemCategories(element, item);
+    if (auto n = children.Find("pubDate")) item.PubDate().ParseRFC822(n.Text());
+    if (auto n = children.Find("source")) ReadSource(n, item);
+    ReadItemCategories(children, item);
 }
 
 // Escaped HTML and CDATA give their text; inline markup gives the text of
@@ -71,9 +74,10 @@ void TFeedParserAtom::ReadContent(const xml::Node& content, TRSSItem& item) {
 }
 
 void TFeedParserAtom::ReadAuthor(const xml::Node& author, TRSSItem& item) {
-    if (auto n = Find(author, "name")) item.Author().Name = n.Text();
-    if (auto n = Find(author, "email")) item.Author().EMail = n.Text();
-    if (auto n = Find(author, "url")) item.Author().URL = n.Text();
+    const TChildLookup children(author);
+    if (auto n = children.Find("name")) item.Author().Name = n.Text();
+    if (auto n = children.Find("email")) item.Author().EMail = n.Text();
+    if (auto n = children.Find("url")) item.Author().URL = n.Text();
 }
 
 }  // namespace feed

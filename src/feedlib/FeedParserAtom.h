@@ -13,7 +13,7 @@ public:
 
 private:
     void ReadHeader(const xml::Node& feedNode);
-    void ReadBody(const xml::Node& parent);
+    void ReadBody(const xml::Node& parent, bool isFeed);
     void ReadEntry(const xml::Node& element);
     static void ReadContent(const xml::Node& content, TRSSItem& item);
     static void ReadAuthor(const xml::Node& author, TRSSItem& item);

@@ -25,8 +25,47 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-bool TFeedParserBase::Is(const xml::Node& child, std::string_view name) {
-    return child.Type() == xml::NodeType::Element && child.Name() == name;
+TChildLookup::TChildLookup(const xml::Node& parent) {
+    const std::string parentNamespace = parent.NamespaceURI();
+    FParentHasNamespace = !parentNamespace.empty();
+    FFirst.reserve(16);
+    for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling()) {
+        if (child.Type() != xml::NodeType::Element) continue;
+        // The qualified name is the prefix, a colon and the local name.
+        std::string name = child.Name();
+        const auto colon = name.find(':');
+        std::string localName = colon == std::string::npos ? name : name.substr(colon + 1);
+        if (localName == "category") FCategories.push_back(child);
+        if (FParentHasNamespace) {
+            const std::string childNamespace = child.NamespaceURI();
+            if (!FDublinCoreDate && localName == "date" && EqualsNoCase(childNamespace, kDublinCoreNamespace))
+                FDublinCoreDate = child;
+            // "Find" looks only at children in the parent's namespace.
+            if (!EqualsNoCase(childNamespace, parentNamespace)) continue;
+        }
+        Remember(std::move(localName), child);
+        if (colon != std::string::npos) Remember(std::move(name), child);
+    }
+}
+
+void TChildLookup::Remember(std::string name, const xml::Node& child) {
+    for (const auto& entry : FFirst) {
+        if (entry.first == name) return;
+    }
+    FFirst.emplace_back(std::move(name), child);
+}
+
+xml::Node TChildLookup::Find(std::string_view name) const {
+    for (const auto& [key, node] : FFirst) {
+        if (key == name) return node;
+    }
+    return {};
+}
+
+xml::Node TChildLookup::DCDate() const { return FParentHasNamespace ? FDublinCoreDate : Find("dc:date"); }
+
+std::string TFeedParserBase::ElementName(const xml::Node& child) {
+    return child.Type() == xml::NodeType::Element ? child.Name() : std::string();
 }
 
 std::string TFeedParserBase::GetText(const xml::Node& parent, std::string_view name) {
@@ -52,16 +91,6 @@ xml::Node TFeedParserBase::Require(const xml::Node& parent, std::string_view own
     const xml::Node child = parent.FindChild(name);
     if (!child) throw TFeedException(RequiredFieldMissing(owner, name));
     return child;
-}
-
-xml::Node TFeedParserBase::FindDCDate(const xml::Node& item) {
-    if (item.NamespaceURI().empty()) return item.FindChild("dc:date");
-    for (xml::Node child = item.FirstChild(); child; child = child.NextSibling()) {
-        if (child.Type() == xml::NodeType::Element && child.LocalName() == "date" &&
-            EqualsNoCase(child.NamespaceURI(), kDublinCoreNamespace))
-            return child;
-    }
-    return {};
 }
 
 void TFeedParserBase::ReadLanguage(const xml::Node& element) {
@@ -127,9 +156,8 @@ void TFeedParserBase::ReadSource(const xml::Node& element, TRSSItem& item) {
     item.Source().SetURL(GetAttribute(element, "url"));
 }
 
-void TFeedParserBase::ReadItemCategories(const xml::Node& itemElement, TRSSItem& item) {
-    for (xml::Node child = itemElement.FirstChild(); child; child = child.NextSibling()) {
-        if (child.Type() != xml::NodeType::Element || child.LocalName() != "category") continue;
+void TFeedParserBase::ReadItemCategories(const TChildLookup& children, TRSSItem& item) {
+    for (const xml::Node& child : children.Categories()) {
         TRSSItemCategory& category = item.Categories().Add();
         category.SetTitle(child.Text());
         if (auto domain = child.Attribute("domain")) category.SetDomain(*domain);

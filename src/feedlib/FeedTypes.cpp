@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "Convert.h"
 #include "XmlDom.h"
@@ -27,9 +28,9 @@ std::string OrPlaceholder(const std::string& value, const char* placeholder) {
 }
 
 template <class T>
-void SetFlagged(T& field, const T& value, bool& modified) {
+void SetFlagged(T& field, T value, bool& modified) {
     if (field == value) return;
-    field = value;
+    field = std::move(value);
     modified = true;
 }
 
@@ -327,9 +328,9 @@ void TRSSChannelOpt::SetTTL(int value) {
     FTTLModified = true;
 }
 
-void TRSSItem::SetTitle(const std::string& value) { SetFlagged(FTitle, value, FTitleModified); }
-void TRSSItem::SetLink(const std::string& value) { SetFlagged(FLink, value, FLinkModified); }
-void TRSSItem::SetDescription(const std::string& value) { SetFlagged(FDescription, value, FDescriptionModified); }
-void TRSSItem::SetComments(const std::string& value) { SetFlagged(FComments, value, FCommentsModified); }
+void TRSSItem::SetTitle(std::string value) { SetFlagged(FTitle, std::move(value), FTitleModified); }
+void TRSSItem::SetLink(std::string value) { SetFlagged(FLink, std::move(value), FLinkModified); }
+void TRSSItem::SetDescription(std::string value) { SetFlagged(FDescription, std::move(value), FDescriptionModified); }
+void TRSSItem::SetComments(std::string value) { SetFlagged(FComments, std::move(value), FCommentsModified); }
 
 }  // namespace feed

@@ -493,17 +493,17 @@ public:
     TRSSItems* Collection() const { return FCollection; }
 
     const std::string& Title() const { return FTitle; }
-    void SetTitle(const std::string& value);
+    void SetTitle(std::string value);
     const std::string& Link() const { return FLink; }
-    void SetLink(const std::string& value);
+    void SetLink(std::string value);
     const std::string& Description() const { return FDescription; }
-    void SetDescription(const std::string& value);
+    void SetDescription(std::string value);
     TRSSAuthor& Author() { return FAuthor; }
     const TRSSAuthor& Author() const { return FAuthor; }
     TRSSItemCategories& Categories() { return FCategories; }
     const TRSSItemCategories& Categories() const { return FCategories; }
     const std::string& Comments() const { return FComments; }
-    void SetComments(const std::string& value);
+    void SetComments(std::string value);
     TRSSItemEnclosure& Enclosure() { return FEnclosure; }
     const TRSSItemEnclosure& Enclosure() const { return FEnclosure; }
     TRSSItemGUID& GUID() { return FGUID; }

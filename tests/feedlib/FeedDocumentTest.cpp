@@ -34,9 +34,6 @@ TEST(FeedDocument, FreshComponent) {
     EXPECT_EQ(doc.Items().Owner(), &doc);
     EXPECT_TRUE(doc.XMLFile().IsEmpty());
     EXPECT_EQ(doc.XSLFileName(), "");
-    EXPECT_TRUE(doc.XMLFileOptions().Options().count(doNodeAutoCreate));
-    EXPECT_FALSE(doc.XMLFileOptions().Options().count(doAutoSave));
-    EXPECT_TRUE(doc.XMLFileOptions().ParseOptions().empty());
 }
 
 TEST(FeedDocument, RootDetectionInAnyLetterCase) {

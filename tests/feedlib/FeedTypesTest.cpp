@@ -220,19 +220,3 @@ TEST(Model, CollectionsKeepOrderAndStableReferences) {
     EXPECT_EQ(first.Collection()->Owner(), &opt);
     EXPECT_THROW(opt.Categories().Items(101), std::out_of_range);
 }
-
-TEST(Model, SkipHoursNamedAccessorsMatchTheirHour) {
-    TRSSChannelSkipHours hours;
-    hours.Seth00(true);
-    hours.Seth23(true);
-    EXPECT_TRUE(hours.Hour(0));
-    EXPECT_TRUE(hours.Hour(23));
-    EXPECT_TRUE(hours.h00());
-    EXPECT_FALSE(hours.h01());
-    hours.SetHour(24, true);  // no such hour, no harm
-    EXPECT_FALSE(hours.Hour(24));
-    TRSSChannelSkipDays days;
-    days.SetSunday(true);
-    EXPECT_TRUE(days.Day(6));
-    EXPECT_STREQ(TRSSChannelSkipDays::DayName(6), "Sunday");
-}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "FeedDocument.h"
+#include "FeedParserBase.h"
 #include "FeedUtils.h"
 
 using namespace feed;
@@ -100,4 +101,37 @@ TEST(ComparableTitle, IsTheFormAStoredCopyReadsBack) {
     EXPECT_EQ(ComparableTitle(" plain "), " plain ");
     EXPECT_EQ(ComparableTitle("a\x01" "b"), "ab");
     EXPECT_EQ(ComparableTitle("bad \xFF byte"), "bad \xEF\xBF\xBD byte");
+}
+
+// The item readers answer "find" from one pass; it must agree with the XML
+// layer's lookup on every shape, namespaces and prefixes included.
+TEST(ChildLookup, AgreesWithFindChild) {
+    const std::vector<std::string> documents = {
+        "<item xmlns:atom=\"urn:atom\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><atom:link/><link>l</link>"
+        "<dc:date>d</dc:date><title/><title>second</title><Title/><x:title xmlns:x=\"urn:x\"/><category/></item>",
+        "<item xmlns=\"urn:rss\" xmlns:o=\"urn:other\" xmlns:d=\"HTTP://PURL.ORG/DC/ELEMENTS/1.1/\">"
+        "<o:title/><title>t</title><d:date>x</d:date><o:category/><link xmlns=\"URN:RSS\">l</link>"
+        "<n:link xmlns:n=\"urn:rss\"/><enclosure xmlns=\"\"/></item>",
+        "<p:item xmlns:p=\"urn:p\"><title xmlns=\"urn:p\"/><p:link/><guid/><p:guid/></p:item>",
+    };
+    const std::vector<std::string> names = {"title", "link", "dc:date", "date", "atom:link", "Title", "x:title",
+                                            "category", "enclosure", "guid", "p:guid", "n:link", "missing"};
+    for (const std::string& text : documents) {
+        xml::Document doc;
+        doc.LoadFromString(text);
+        const xml::Node item = doc.DocumentElement();
+        const feed::TChildLookup lookup(item);
+        for (const std::string& name : names) EXPECT_TRUE(lookup.Find(name) == item.FindChild(name)) << name << " in " << text;
+    }
+}
+
+TEST(ChildLookup, CategoriesInAnyNamespaceAndDublinCoreDates) {
+    xml::Document doc;
+    doc.LoadFromString("<item xmlns=\"http://purl.org/rss/1.0/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+                       "xmlns:x=\"urn:x\"><category>a</category><x:category>b</x:category><x:date>no</x:date>"
+                       "<dc:date>yes</dc:date></item>");
+    const feed::TChildLookup lookup(doc.DocumentElement());
+    ASSERT_EQ(lookup.Categories().size(), 2u);
+    EXPECT_EQ(lookup.Categories()[1].Text(), "b");
+    EXPECT_EQ(lookup.DCDate().Text(), "yes");
 }
