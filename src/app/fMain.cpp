@@ -138,6 +138,11 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
 
 TFormMain::~TFormMain() {
     GlobalLanguage().SetOnChange(nullptr);
+    // The children outlive this part of the window: their last signals
+    // (the tree losing its current item) must not reach handlers that use
+    // the option store.
+    for (QObject* child : std::initializer_list<QObject*>{TreeView, SplitterV, WebBrowser, TrayIcon})
+        if (child) child->blockSignals(true);
     // The polling thread works on the tree and the option store: it goes
     // first. Then the option store, which writes a modified config.xml.
     StopUpdateThread();

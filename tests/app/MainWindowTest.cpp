@@ -244,3 +244,34 @@ TEST_F(MainWindowTest, EveryComponentIsANamedChildOfTheWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, StartTrayIconStartsMinimised) {
+    SetStoredValue("general\\StartTrayIcon", "True");
+    TFormMain form;
+    form.ShowAtStartup();
+    QApplication::processEvents();
+    // Hidden to the tray where the desktop has one, minimised where not.
+    EXPECT_TRUE(form.isMinimized() || !form.isVisible());
+}
+
+TEST_F(MainWindowTest, ExitClosesTheWindowStoresItsStateAndEndsTheProgram) {
+    auto form = std::make_unique<TFormMain>();
+    form->ShowAtStartup();
+    form->resize(720, 480);
+    QApplication::processEvents();
+    int closedSignals = 0;
+    QObject::connect(form.get(), &TFormMain::formClosed, [&] { ++closedSignals; });
+
+    form->ActionExit->trigger();
+    EXPECT_EQ(closedSignals, 1);
+    EXPECT_FALSE(form->isVisible());
+    // Nothing is written before the option store goes.
+    EXPECT_EQ(StoredValue("internal\\mainform\\Width"), "653");
+    form.reset();
+    EXPECT_EQ(StoredValue("internal\\mainform\\Width"), "720");
+    EXPECT_EQ(StoredValue("internal\\mainform\\Height"), "480");
+}
+
+}  // namespace
