@@ -31,10 +31,8 @@ TChildLookup::TChildLookup(const xml::Node& parent) {
     FFirst.reserve(16);
     for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling()) {
         if (child.Type() != xml::NodeType::Element) continue;
-        // The qualified name is the prefix, a colon and the local name.
         std::string name = child.Name();
-        const auto colon = name.find(':');
-        std::string localName = colon == std::string::npos ? name : name.substr(colon + 1);
+        std::string localName = child.LocalName();
         if (localName == "category") FCategories.push_back(child);
         if (FParentHasNamespace) {
             const std::string childNamespace = child.NamespaceURI();
@@ -43,8 +41,8 @@ TChildLookup::TChildLookup(const xml::Node& parent) {
             // "Find" looks only at children in the parent's namespace.
             if (!EqualsNoCase(childNamespace, parentNamespace)) continue;
         }
+        if (name != localName) Remember(std::move(name), child);
         Remember(std::move(localName), child);
-        if (colon != std::string::npos) Remember(std::move(name), child);
     }
 }
 

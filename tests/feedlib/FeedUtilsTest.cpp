@@ -113,9 +113,11 @@ TEST(ChildLookup, AgreesWithFindChild) {
         "<o:title/><title>t</title><d:date>x</d:date><o:category/><link xmlns=\"URN:RSS\">l</link>"
         "<n:link xmlns:n=\"urn:rss\"/><enclosure xmlns=\"\"/></item>",
         "<p:item xmlns:p=\"urn:p\"><title xmlns=\"urn:p\"/><p:link/><guid/><p:guid/></p:item>",
+        // A prefix without a declaration stays part of the element's name.
+        "<item><u:title>unbound</u:title><title>t</title><u:link/></item>",
     };
     const std::vector<std::string> names = {"title", "link", "dc:date", "date", "atom:link", "Title", "x:title",
-                                            "category", "enclosure", "guid", "p:guid", "n:link", "missing"};
+                                            "category", "enclosure", "guid", "p:guid", "n:link", "u:title", "u:link", "missing"};
     for (const std::string& text : documents) {
         xml::Document doc;
         doc.LoadFromString(text);
