@@ -69,8 +69,13 @@ bool TUpdateThread::RunOnUi(const std::function<void()>& fn)
     QMetaObject::invokeMethod(
         FHost.Context,
         [shared = FShared, fn, done] {
-            if (!shared->Stopped)
-                fn();
+            // An error must not escape into the event loop; the host reports
+            // its own failures (the status bar), so nothing is lost here.
+            try {
+                if (!shared->Stopped)
+                    fn();
+            } catch (...) {
+            }
             done->set_value();
         },
         Qt::QueuedConnection);
