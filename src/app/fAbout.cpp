@@ -6,8 +6,10 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QFont>
 #include <QIcon>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
@@ -54,6 +56,13 @@ QToolButton* MakeLinkButton(QWidget* parent, const char* name, QAction* action) 
     button->setAutoRaise(true);
     button->setCursor(Qt::PointingHandCursor);
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    // Drawn like a link in a web page, so it reads as something to click.
+    QFont font = button->font();
+    font.setUnderline(true);
+    button->setFont(font);
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, palette.color(QPalette::Link));
+    button->setPalette(palette);
     return button;
 }
 

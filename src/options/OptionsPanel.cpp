@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -346,6 +347,11 @@ TOptionsPanel::TOptionsPanel(QWidget* parent) : QWidget(parent) {
     treeView_->setSelectionMode(QAbstractItemView::SingleSelection);
     treeView_->setSelectionBehavior(QAbstractItemView::SelectRows);
     treeView_->setAllColumnsShowFocus(true);
+    // One column as wide as the tree: long captions are shortened with an
+    // ellipsis (their tool tip shows them whole) instead of scrolling.
+    treeView_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    treeView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    treeView_->setTextElideMode(Qt::ElideRight);
     treeView_->setFixedWidth(treeWidth_);
     connect(treeView_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { TreeViewChange(current); });
@@ -409,6 +415,7 @@ void TOptionsPanel::BuildTree(QTreeWidgetItem* parent, xml::Node structNode, xml
 
         auto* entry = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(treeView_);
         entry->setText(0, ToQ(AttributeText(element, "caption")));
+        entry->setToolTip(0, entry->text(0));
         entry->setData(0, kPageIndexRole, 0);
         if (type == "folder") {
             entry->setData(0, kPageIndexRole, -1);
