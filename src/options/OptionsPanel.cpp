@@ -60,12 +60,13 @@ bool IsIdentifier(std::string_view name) {
     return std::all_of(name.begin() + 1, name.end(), [&](char c) { return isLetter(c) || isDigit(c); });
 }
 
+bool IsElement(const xml::Node& node) { return !node.IsNull() && node.IsElement(); }
+
 // "net\proxy\Host": where an element stands in struct.xml, for messages.
+// The root element's name is left out, as in every option path.
 std::string ElementPath(const xml::Node& node) {
     std::string path = node.Name();
-    for (xml::Node parent = node.Parent(); !parent.IsNull() && parent.IsElement() && !parent.Parent().IsNull() &&
-                                           parent.Parent().IsElement();
-         parent = parent.Parent()) {
+    for (xml::Node parent = node.Parent(); IsElement(parent) && IsElement(parent.Parent()); parent = parent.Parent()) {
         path = parent.Name() + "\\" + path;
     }
     return path;
