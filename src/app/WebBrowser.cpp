@@ -259,7 +259,8 @@ protected:
             FExpected.clear();
             return true;
         }
-        if (type == NavigationTypeReload || type == NavigationTypeBackForward)
+        // A server redirect continues a navigation that was already allowed.
+        if (type == NavigationTypeReload || type == NavigationTypeBackForward || type == NavigationTypeRedirect)
             return true;
         // Everything else (a link, a form, a redirect the page asked for) is
         // decided by the browser, after the current event has finished.
