@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeySequence>
@@ -18,12 +19,15 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
+#include "AppInfo.h"
 #include "Convert.h"
 #include "DateTime.h"
-#include "AppInfo.h"
 #include "Desktop.h"
+#include "Opml.h"
 #include "fAbout.h"
 #include "fAddFeed.h"
 #include "fOptions.h"
@@ -181,9 +185,6 @@ void TFormMain::CreateActions() {
     for (QAction* action : {ActionDeleteFeed, ActionEditFeed, ActionUpdateFeed, ActionCopyURL})
         action->setEnabled(false);
     ActionShowQuillet->setVisible(false);
-    // Nobody handles these two yet: they stay out of reach until they work.
-    ActionImportOPML->setVisible(false);
-    ActionExportOPML->setVisible(false);
 
     ActionHelp->setShortcut(QKeySequence::HelpContents);
     ActionEditFeed->setShortcut(QKeySequence(Qt::Key_F2));
@@ -197,6 +198,8 @@ void TFormMain::CreateActions() {
     connect(ActionDeleteFeed, &QAction::triggered, this, [this] { ActionDeleteFeedExecute(); });
     connect(ActionEditFeed, &QAction::triggered, this, [this] { ActionEditFeedExecute(); });
     connect(ActionCopyURL, &QAction::triggered, this, [this] { ActionCopyURLExecute(); });
+    connect(ActionImportOPML, &QAction::triggered, this, [this] { ActionImportOPMLExecute(); });
+    connect(ActionExportOPML, &QAction::triggered, this, [this] { ActionExportOPMLExecute(); });
     connect(ActionOptions, &QAction::triggered, this, [this] { ActionOptionsExecute(); });
     connect(ActionExit, &QAction::triggered, this, [this] { ActionExitExecute(); });
     connect(ActionAbout, &QAction::triggered, this, [this] { ActionAboutExecute(); });
@@ -542,7 +545,7 @@ int TFormMain::NextFeedId(xml::Node counter, xml::Node items) const {
     return std::max(next.value_or(0), largest + 1);
 }
 
-QTreeWidgetItem* TFormMain::AddFeed(const std::string& url) {
+xml::Node TFormMain::AppendFeedElement(const std::string& url, const std::string& caption) {
     xml::Node items = FOptions->GetConfigNode(kItemsPath);
     xml::Node counter = FOptions->GetConfigNode(kCounterPath);
     const int id = NextFeedId(counter, items);
@@ -550,12 +553,15 @@ QTreeWidgetItem* TFormMain::AddFeed(const std::string& url) {
     xml::Node item = items.AppendElement("item");
     item.SetAttribute("url", url);
     item.SetAttribute("id", std::to_string(id));
-    item.SetAttribute("caption", "");
+    item.SetAttribute("caption", caption);
     item.SetAttribute("unread", "0");
     item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
     counter.SetText(std::to_string(id + 1));
+    return item;
+}
 
-    QTreeWidgetItem* node = AddFeedNode(item);
+QTreeWidgetItem* TFormMain::AddFeed(const std::string& url) {
+    QTreeWidgetItem* node = AddFeedNode(AppendFeedElement(url, ""));
     UpdateFeed(node);
     FOptions->Save();
     return node;
@@ -576,8 +582,51 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
     if (!TreeView->currentItem() && RootNode()) TreeView->setCurrentItem(RootNode());
 }
 
+TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName) {
+    std::vector<opml::Outline> outlines;
+    try {
+        outlines = opml::ReadFile(fileName);
+    } catch (const std::exception& error) {
+        throw std::runtime_error(LangFmt("InvalidOPML", {std::string(error.what())}));
+    }
+    std::vector<std::string> existing;
+    for (const xml::Node& item : FOptions->GetConfigNode(kItemsPath).ChildElements())
+        existing.push_back(item.Attribute("url").value_or(""));
+
+    const opml::ImportPlan plan = opml::PlanImport(outlines, existing);
+    for (const opml::Outline& outline : plan.toAdd) AddFeedNode(AppendFeedElement(outline.url, outline.caption));
+    TreeView->expandAll();
+    FOptions->Save();
+    return {static_cast<int>(plan.toAdd.size()), plan.skipped};
+}
+
+void TFormMain::ExportOPML(const std::string& fileName) {
+    std::vector<opml::Outline> feeds;
+    for (const xml::Node& item : FOptions->GetConfigNode(kItemsPath).ChildElements())
+        feeds.push_back({item.Attribute("url").value_or(""), item.Attribute("caption").value_or("")});
+    opml::WriteFile(fileName, feeds, "Quillet feeds");
+}
+
 // ---------------------------------------------------------------------------
 // Handlers
+
+void TFormMain::ActionImportOPMLExecute() {
+    Guarded([this] {
+        const QString file = QFileDialog::getOpenFileName(this, QString(ActionImportOPML->text()).remove('&'),
+                                                          QString(), "OPML (*.opml *.xml);;* (*)");
+        if (file.isEmpty()) return;
+        const TImportResult result = ImportOPML(file.toStdString());
+        SetStatusText(0, LangFmtQ("ImportedOPML", {result.added, result.skipped}));
+    });
+}
+
+void TFormMain::ActionExportOPMLExecute() {
+    Guarded([this] {
+        const QString file = QFileDialog::getSaveFileName(this, QString(ActionExportOPML->text()).remove('&'),
+                                                          "Quillet.opml", "OPML (*.opml);;* (*)");
+        if (!file.isEmpty()) ExportOPML(file.toStdString());
+    });
+}
 
 void TFormMain::ActionAddFeedExecute() {
     Guarded([this] {

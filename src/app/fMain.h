@@ -87,6 +87,17 @@ public:
     QTreeWidgetItem* FindFeedNodeById(const std::string& id) const;
     // The text a feed node shows for its element.
     static QString FeedDisplayText(const xml::Node& item);
+    // Adds the feeds of an OPML subscription list that are not in the list
+    // yet, with their titles as captions, and saves; the polling thread
+    // fetches them in turn. Returns how many were added and skipped. A file
+    // that is not OPML raises an error carrying the "InvalidOPML" message.
+    struct TImportResult {
+        int added = 0;
+        int skipped = 0;
+    };
+    TImportResult ImportOPML(const std::string& fileName);
+    // Writes the feed list (addresses and captions) as an OPML 2.0 file.
+    void ExportOPML(const std::string& fileName);
 
     // Status bar: panel 0 carries the update messages, panel 1 the
     // browser's status text.
@@ -98,6 +109,8 @@ public:
     void ActionDeleteFeedExecute();
     void ActionEditFeedExecute();
     void ActionCopyURLExecute();
+    void ActionImportOPMLExecute();
+    void ActionExportOPMLExecute();
     void ActionOptionsExecute();
     void ActionExitExecute();
     void ActionAboutExecute();
@@ -232,6 +245,9 @@ private:
     // Where the next feed id comes from: the counter, but never below one
     // more than the largest id already in the list.
     int NextFeedId(xml::Node counter, xml::Node items) const;
+    // Appends a new <item> (attributes in their stored order) with the next
+    // id and advances the counter.
+    xml::Node AppendFeedElement(const std::string& url, const std::string& caption);
     // Runs a user-interface handler; an error is shown in a message box
     // instead of escaping into the event loop.
     template <typename F>

@@ -393,3 +393,55 @@ TEST_F(FeedListTest, AddFeedDialogFollowsTheSelectedLanguage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FeedListTest, OpmlImportAddsNewFeedsWithTheirTitlesAndSkipsKnownOnes) {
+    StoredFeed("1", "Known", "0", "http://127.0.0.1:1/known.xml");
+    home.WriteFile("subscriptions.opml", R"(<?xml version="1.0"?>
+<opml version="2.0"><head><title>Mine</title></head><body>
+  <outline text="Known again" type="rss" xmlUrl="http://127.0.0.1:1/known.xml"/>
+  <outline text="Folder">
+    <outline text="Alpha &amp; Co" type="rss" xmlUrl="http://127.0.0.1:1/a.xml"/>
+    <outline title="Beta" type="rss" xmlUrl="http://127.0.0.1:1/b.xml"/>
+  </outline>
+</body></opml>)");
+
+    const TFormMain::TImportResult result = form->ImportOPML("subscriptions.opml");
+    EXPECT_EQ(result.added, 2);
+    EXPECT_EQ(result.skipped, 1);
+    ASSERT_EQ(Root()->childCount(), 3);
+    EXPECT_EQ(Root()->child(1)->text(0), "Alpha & Co");
+    EXPECT_EQ(Root()->child(2)->text(0), "Beta");
+    const xml::Node beta = form->GetFeedItem(Root()->child(2));
+    EXPECT_EQ(beta.Attribute("url"), "http://127.0.0.1:1/b.xml");
+    EXPECT_EQ(beta.Attribute("id"), "3");
+    EXPECT_EQ(AttributeNames(beta), (std::vector<std::string>{"url", "id", "caption", "unread", "lastupdate"}));
+
+    // What was imported is on disk at once, and exports back the same way.
+    xml::Document saved;
+    saved.LoadFromFile("config.xml");
+    EXPECT_EQ(saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items")
+                  .ChildElements().size(),
+              3u);
+    form->ExportOPML("out.opml");
+    TFormMain::TImportResult again = form->ImportOPML("out.opml");
+    EXPECT_EQ(again.added, 0);
+    EXPECT_EQ(again.skipped, 3);
+}
+
+TEST_F(FeedListTest, OpmlImportOfAFileThatIsNotOpmlChangesNothing) {
+    home.WriteFile("feed.xml", "<rss version=\"2.0\"><channel/></rss>");
+    const std::string before = form->Options().ConfigDocument().SaveToString();
+    try {
+        form->ImportOPML("feed.xml");
+        FAIL() << "an RSS file was taken for OPML";
+    } catch (const std::exception& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("This is not a valid OPML subscription list: ", 0), 0u)
+            << error.what();
+    }
+    EXPECT_EQ(form->Options().ConfigDocument().SaveToString(), before);
+    EXPECT_EQ(Root()->childCount(), 0);
+}
+
+}  // namespace
