@@ -65,7 +65,7 @@ std::vector<std::string> ComparableTitles(const feed::TFeedDocument& document)
 
 bool IsValidFeedId(std::string_view id)
 {
-    return !id.empty() && id.size() <= 18 && std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !id.empty() && std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::string StoredCopyPath(std::string_view id)

@@ -199,9 +199,12 @@ void TFormMain::ActionUpdateFeedExecute()
     QTreeWidgetItem* node = TreeView->currentItem();
     if (GetFeedItem(node).IsNull())
         return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The busy cursor goes back however the update ends.
+    struct TBusyCursor {
+        TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+        ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+    } busy;
     UpdateFeed(node);
-    QApplication::restoreOverrideCursor();
 }
 
 // ---------------------------------------------------------------------------

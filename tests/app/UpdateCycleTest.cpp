@@ -290,6 +290,24 @@ TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared)
     EXPECT_TRUE(form->WebBrowser->LocationURL().endsWith("/feeds/8.xml"));
 }
 
+TEST_F(UpdateCycleTest, AddingAndUpdateFeedActionFetchAtOnce)
+{
+    Serve(Rss("Daily", {"A", "B"}));
+    QTreeWidgetItem* added = form->AddFeed(server.Url("/feed"));
+    EXPECT_EQ(Attr(added, "caption"), "Daily");
+    // AddFeed saves after the update: the saved file has the caption.
+    EXPECT_NE(home.ReadFile("config.xml").find("caption=\"Daily\""), std::string::npos);
+
+    Serve(Rss("Daily", {"C", "A", "B"}));
+    form->TreeView->setCurrentItem(form->RootNode());
+    form->ActionUpdateFeedExecute();  // the root: nothing to update
+    EXPECT_EQ(Attr(added, "unread"), "2");
+    form->TreeView->setCurrentItem(added);
+    form->ActionUpdateFeedExecute();
+    EXPECT_EQ(form->FBalloonTitle.toStdString(), "C");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 TEST_F(UpdateCycleTest, OptionsAreReadForEveryUpdate)
 {
     QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
