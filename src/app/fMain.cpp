@@ -72,9 +72,8 @@ std::optional<int> ReadInt(const xml::Node& node) {
     }
 }
 
-// The tree, with its protected item lookup made reachable and the context
-// menu request handed to the window with the keyboard/mouse distinction the
-// window's rule needs.
+// The tree, with its protected lookup from a model index to an item made
+// reachable for the label editor below.
 class TFeedTree : public QTreeWidget {
 public:
     using QTreeWidget::QTreeWidget;
@@ -356,7 +355,14 @@ void TFormMain::FormCreate() {
     // A stored language that is not a number selects English; selecting it
     // writes the language actually chosen back to internal\language.
     const int stored = ReadInt(FOptions->GetConfigNode(kLanguagePath)).value_or(static_cast<int>(kEnglishLCID));
-    language.SetLCID(stored > 0 ? static_cast<std::uint32_t>(stored) : kEnglishLCID);
+    try {
+        language.SetLCID(stored > 0 ? static_cast<std::uint32_t>(stored) : kEnglishLCID);
+    } catch (const std::exception& error) {
+        // A damaged language folder must not lock the user out: start in
+        // English, which was loaded fine a moment ago, and say why.
+        language.SetLCID(kEnglishLCID);
+        SetStatusText(0, QString::fromUtf8(error.what()));
+    }
 
     LoadFeedList();
     StartUpdateThread();
@@ -752,10 +758,14 @@ void TFormMain::ActionSupportExecute() {
 void TFormMain::ActionExitExecute() { close(); }
 
 void TFormMain::SetStatusText(int panel, const QString& text) {
-    if (panel == 0)
+    if (panel == 0) {
+        // The panel is only as wide as the tree; the whole message (a
+        // failure's reason, say) stays readable on hovering.
         StatusPanel0->setText(text);
-    else if (panel == 1)
+        StatusPanel0->setToolTip(text);
+    } else if (panel == 1) {
         StatusPanel1->setText(text);
+    }
 }
 
 QString TFormMain::StatusText(int panel) const {

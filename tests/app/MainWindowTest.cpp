@@ -124,6 +124,15 @@ TEST_F(MainWindowTest, StoredLanguageThatIsNotInstalledFallsBackToEnglishAndIsWr
     }
 }
 
+TEST_F(MainWindowTest, AStoredLanguageWithADamagedFileStartsInEnglish) {
+    home.WriteFile("languages/0407/language.xml", "<language><form>");
+    SetStoredValue("internal\\language", "1031");
+    auto form = std::make_unique<TFormMain>();
+    EXPECT_EQ(form->File1->title(), "&File");
+    EXPECT_EQ(ConfigValue(*form, "internal\\language"), "1033");
+    EXPECT_NE(form->StatusText(0).indexOf("language.xml"), -1) << form->StatusText(0).toStdString();
+}
+
 TEST_F(MainWindowTest, ClosingMaximisedStoresWidthZeroAndTheNextStartIsMaximised) {
     auto form = std::make_unique<TFormMain>();
     form->ShowAtStartup();
