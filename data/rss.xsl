@@ -28,6 +28,8 @@
           .item .date { color: #777; font-size: 8pt; margin-bottom: 4px; }
           .item .description { line-height: 1.35; overflow-wrap: break-word; }
           .item .description img { max-width: 100%; height: auto; }
+          .item .description > :first-child { margin-top: 0; }
+          .item .description > :last-child { margin-bottom: 0; }
           .empty { color: #777; padding: 8px 0; }
         </style>
       </head>

@@ -17,6 +17,7 @@
 #include "AppTestSupport.h"
 #include "FeedUpdate.h"
 #include "LoopbackServer.h"
+#include "WebBrowser.h"
 #include "fMain.h"
 
 namespace {
@@ -117,6 +118,11 @@ TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne)
     EXPECT_NE(stored.find("<?xml-stylesheet"), std::string::npos) << stored;
     EXPECT_NE(stored.find("../rss.xsl"), std::string::npos);
     EXPECT_NE(stored.find("<title>A</title>"), std::string::npos);
+    // The copy renders through the delivered stylesheet, descriptions as markup.
+    QByteArray page;
+    ASSERT_TRUE(TWebBrowser::TransformLocalXml("feeds/1.xml", page));
+    EXPECT_TRUE(page.contains("<h1>")) << page.constData();
+    EXPECT_TRUE(page.contains("About <b>B</b> today")) << page.constData();
 
     // The same content again: nothing new, but the copy and the time renew.
     form->GetFeedItem(node).SetAttribute("lastupdate", "earlier");
