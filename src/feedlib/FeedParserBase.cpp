@@ -32,7 +32,8 @@ TChildLookup::TChildLookup(const xml::Node& parent) {
     for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling()) {
         if (child.Type() != xml::NodeType::Element) continue;
         std::string name = child.Name();
-        std::string localName = child.LocalName();
+        // Without a colon the qualified name is the local name.
+        std::string localName = name.find(':') == std::string::npos ? name : child.LocalName();
         if (localName == "category") FCategories.push_back(child);
         if (FParentHasNamespace) {
             const std::string childNamespace = child.NamespaceURI();
