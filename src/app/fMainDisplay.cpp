@@ -149,7 +149,10 @@ void TFormMain::ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocumen
         timeout = plat::TryStrToInt(FOptions->GetConfigNode(kBalloonTimeoutPath).Text()).value_or(timeout);
     } catch (const std::exception&) {
     }
-    TrayIcon->ShowBalloonHint(FBalloonTitle, FBalloonText, TBalloonHintIcon::bitInfo, timeout);
+    // The notification area takes an empty text as "no balloon"; an item
+    // without a description is still announced, with its title alone.
+    const QString text = FBalloonText.isEmpty() ? QStringLiteral(" ") : FBalloonText;
+    TrayIcon->ShowBalloonHint(FBalloonTitle, text, TBalloonHintIcon::bitInfo, timeout);
 }
 
 std::string TFormMain::FitTextWidth(const std::string& text, int width) const

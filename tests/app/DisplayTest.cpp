@@ -120,6 +120,13 @@ TEST_F(DisplayTest, BalloonForOneItemShowsTitleAndPlainDescription)
     ASSERT_EQ(balloons->size(), 1u);
     EXPECT_EQ(balloons->back().Title, "Big news");
     EXPECT_EQ(balloons->back().TimeoutMs, 10000u);  // general\BalloonTimeout
+
+    // An item without a description is announced all the same.
+    doc.LoadFromString(Feed({{"Title only", ""}}));
+    form->ShowNotification(node, &doc, 1);
+    EXPECT_EQ(form->FBalloonText, "");
+    ASSERT_EQ(balloons->size(), 2u);
+    EXPECT_EQ(balloons->back().Title, "Title only");
 }
 
 TEST_F(DisplayTest, BalloonForSeveralItemsListsFittedTitles)
