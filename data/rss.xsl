@@ -13,6 +13,11 @@
     <html>
       <head>
         <title><xsl:value-of select="rss/channel/title"/></title>
+        <!-- Relative links and images in the items belong to the feed's site. -->
+        <xsl:variable name="site" select="normalize-space(rss/channel/link)"/>
+        <xsl:if test="starts-with($site, 'http://') or starts-with($site, 'https://')">
+          <base href="{$site}"/>
+        </xsl:if>
         <style type="text/css">
           body { font-family: "DejaVu Sans", Tahoma, Verdana, sans-serif; font-size: 10pt;
                  margin: 0; padding: 0 14px 14px 14px; color: #222; background: #fff; }

@@ -175,9 +175,14 @@ QString StylesheetPath(xmlDoc* doc, const QString& xmlPath)
 }
 
 // Makes relative addresses of the page resolve against the stored file's
-// folder although the page itself is served under the page scheme.
+// folder although the page itself is served under the page scheme, unless
+// the stylesheet chose a base itself (the feed's site, for a stored copy).
 QByteArray WithBase(const QByteArray& html, const QString& folder)
 {
+    static const QRegularExpression ownBase(QStringLiteral("<base\\b[^>]*\\bhref"), QRegularExpression::CaseInsensitiveOption);
+    const int headEnd = html.indexOf("</head>");
+    if (headEnd >= 0 && QString::fromLatin1(html.left(headEnd)).contains(ownBase))
+        return html;
     QByteArray href = QUrl::fromLocalFile(QDir(folder).absolutePath() + QLatin1Char('/')).toEncoded();
     href.replace("&", "&amp;").replace("\"", "&quot;");
     const QByteArray tag = "<base href=\"" + href + "\">";

@@ -75,6 +75,8 @@ TEST(WebBrowserTransform, StoredCopyBecomesReadablePage)
     // Descriptions are HTML: written out as markup, not as escaped text.
     EXPECT_TRUE(page.contains("<p>Some <b>bold</b> news</p>"));
     EXPECT_TRUE(page.contains("Tue, 08 Dec 2026 05:00:00 +0000"));
+    // Relative item links belong to the feed's site.
+    EXPECT_TRUE(page.contains("<base href=\"http://example.invalid/\">"));
     EXPECT_LT(page.indexOf("First"), page.indexOf("Second"));
 }
 
@@ -204,6 +206,7 @@ TEST(WebBrowserEngine, ShowsAStoredCopyWithoutRunningItsScript)
     EXPECT_TRUE(text.contains("Visible words"));
     EXPECT_TRUE(RunScript(browser, "document.body.getAttribute('data-owned')").isNull());
     EXPECT_NE(browser.View()->page()->title(), "owned");
+    EXPECT_EQ(RunScript(browser, "document.baseURI").toString(), "http://example.invalid/");
 
     // The program's own script still reaches the document.
     browser.SetBodyStyle("border-style", "none");
