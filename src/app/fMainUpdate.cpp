@@ -60,7 +60,7 @@ std::optional<bool> ReadBool(TOptions& options, const char* path)
     }
 }
 
-// Step 5: a feed the user has not named takes the channel's own title.
+// A feed the user has not named takes the channel's own title.
 void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded)
 {
     if (item.Attribute("caption").value_or("").empty())
@@ -84,7 +84,28 @@ std::unique_ptr<feed::TFeedDocument> LoadStoredCopy(const std::string& path)
     return stored;
 }
 
-// Step 10: the stored copy replaces the previous one atomically.
+// Sets the unread count from the items that are new since the stored copy
+// and announces them; true when a balloon was shown. The first download
+// makes everything unread and announces nothing.
+bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
+                              const feed::TFeedDocument& downloaded, const std::string& path)
+{
+    const std::unique_ptr<feed::TFeedDocument> stored = LoadStoredCopy(path);
+    if (!stored) {
+        item.SetAttribute("unread", std::to_string(downloaded.Items().Count()));
+        return false;
+    }
+    const TNewItemCount fresh = CountNewItems(ComparableTitles(downloaded), ComparableTitles(*stored));
+    const int unread =
+        fresh.Replace ? fresh.Count : plat::StrToInt(item.Attribute("unread").value_or("")) + fresh.Count;
+    item.SetAttribute("unread", std::to_string(unread));
+    if (fresh.Count == 0)
+        return false;
+    form.ShowNotification(node, &downloaded, fresh.Count);
+    return true;
+}
+
+// The stored copy replaces the previous one atomically.
 void SaveStoredCopy(feed::TFeedDocument& downloaded, const std::string& path)
 {
     std::filesystem::create_directories(kFeedsFolder);
@@ -130,27 +151,14 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         FillEmptyCaption(item, downloaded);
         const std::string path = StoredCopyPath(update.Request().Id);
 
-        // Steps 7 and 8: how many items are new since the stored copy.
-        bool notified = false;
-        const int downloadedCount = downloaded.Items().Count();
-        const std::unique_ptr<feed::TFeedDocument> stored = LoadStoredCopy(path);
-        if (!stored) {
-            // First download: everything is unread, nothing is announced.
-            item.SetAttribute("unread", std::to_string(downloadedCount));
-        } else {
-            const TNewItemCount fresh = CountNewItems(ComparableTitles(downloaded), ComparableTitles(*stored));
-            const int unread = fresh.Replace ? fresh.Count
-                                             : plat::StrToInt(item.Attribute("unread").value_or("")) + fresh.Count;
-            item.SetAttribute("unread", std::to_string(unread));
-            if (fresh.Count != 0) {
-                ShowNotification(node, &downloaded, fresh.Count);
-                notified = true;
-            }
-        }
-
+        const bool announced = CountAndAnnounceNewItems(*this, node, item, downloaded, path);
+        // Refreshed even without unread items, so a caption just taken from
+        // the channel shows at once.
         UpdateNodeCaption(node);
         SaveStoredCopy(downloaded, path);
-        if (notified && TreeView->currentItem() == node)
+        // The user is looking at this feed: the page reloads with the news,
+        // which also counts them as read.
+        if (announced && TreeView->currentItem() == node)
             ShowFeed(node);
         item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
         SetStatusText(0, StatusMessage("UpdatedFeed", displayText));
