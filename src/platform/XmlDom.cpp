@@ -31,6 +31,11 @@ constexpr const char* kStaleHandle = "XML node used after its document was reloa
 // feed has no business declaring large ones, and it bounds the work.
 constexpr std::size_t kMaxEntityText = 64 * 1024;
 
+// libxml2 reports some problems (encoding errors among them) on its
+// generic channel, which prints to stderr; the parse error we raise already
+// says what went wrong.
+void IgnoreLibxmlMessage(void*, const char*, ...) {}
+
 void InitLibxml() {
     static std::once_flag once;
     std::call_once(once, [] { xmlInitParser(); });
@@ -56,10 +61,13 @@ std::string QualifiedName(xmlNodePtr node) {
     return name;
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
+// The namespace rule of child lookup: a parent in no namespace accepts any
+// child; a parent in a namespace only children in the same one (URIs
+// compared without regard to letter case).
+bool SameNamespaceOrFree(xmlNsPtr parentNs, xmlNsPtr childNs) {
+    if (!parentNs || parentNs == childNs) return true;
+    if (!childNs) return false;
+    return parentNs->href == childNs->href || xmlStrcasecmp(parentNs->href, childNs->href) == 0;
 }
 
 bool IsWhitespaceOnly(const xmlChar* text) {
@@ -86,43 +94,59 @@ void ForEachElement(xmlNodePtr root, Visit visit) {
     }
 }
 
-// Entity references to internal entities become their text; anything else
-// (external, undeclared, or holding markup or further references) is
-// dropped. The document therefore holds plain text and CDATA only, which is
-// what every reader of it expects.
-void ResolveEntityReferences(xmlDocPtr doc, xmlNodePtr root) {
+// One pass over every element after parsing, so that the tree holds what
+// every reader of it expects:
+//  * entity references to internal entities become their text; anything
+//    else (external, undeclared, or holding markup or further references)
+//    is dropped, so the tree holds plain text and CDATA only;
+//  * neighbouring text nodes are merged;
+//  * whitespace-only text that stands beside other nodes (the indentation
+//    between elements) is dropped. An element whose only content is white
+//    space keeps it, so a stored text of blanks reads back as written.
+void NormaliseTree(xmlDocPtr doc, xmlNodePtr root) {
     ForEachElement(root, [doc](xmlNodePtr element) {
         for (xmlNodePtr child = element->children; child;) {
-            xmlNodePtr next = child->next;
             if (child->type == XML_ENTITY_REF_NODE) {
+                xmlNodePtr next = child->next;
                 xmlEntityPtr entity = xmlGetDocEntity(doc, child->name);
                 const char* content = entity ? reinterpret_cast<const char*>(entity->content) : nullptr;
+                xmlNodePtr replacement = nullptr;
                 if (entity && entity->etype == XML_INTERNAL_GENERAL_ENTITY && content &&
-                    std::strlen(content) <= kMaxEntityText && !std::strchr(content, '&') && !std::strchr(content, '<')) {
-                    xmlNodePtr text = xmlNewDocText(doc, entity->content);
-                    xmlAddPrevSibling(child, text);
+                    std::strlen(content) <= kMaxEntityText && !std::strchr(content, '&') && !std::strchr(content, '<'))
+                    replacement = xmlNewDocText(doc, entity->content);
+                if (replacement) {
+                    // Merge with a text node before the reference, so the
+                    // checks below see one run of text.
+                    if (child->prev && child->prev->type == XML_TEXT_NODE) {
+                        xmlNodeAddContent(child->prev, replacement->content);
+                        xmlFreeNode(replacement);
+                        replacement = child->prev;
+                    } else {
+                        xmlAddPrevSibling(child, replacement);
+                    }
                 }
+                xmlNodePtr previous = child->prev;
                 xmlUnlinkNode(child);
                 xmlFreeNode(child);
+                // Go on from the text before the reference, if any, so that
+                // it merges with text after it.
+                if (replacement) child = replacement;
+                else if (previous && previous->type == XML_TEXT_NODE) child = previous;
+                else child = next;
+                continue;
             }
-            child = next;
-        }
-    });
-}
-
-// Merges neighbouring text nodes (left behind by entity resolution) and
-// drops whitespace-only text that stands beside other nodes: the indentation
-// between elements. An element whose only content is white space keeps it,
-// so a stored text of blanks reads back as written.
-void NormaliseText(xmlNodePtr root) {
-    ForEachElement(root, [](xmlNodePtr element) {
-        for (xmlNodePtr child = element->children; child;) {
             if (child->type == XML_TEXT_NODE) {
                 while (child->next && child->next->type == XML_TEXT_NODE) {
                     xmlNodePtr next = child->next;
                     xmlNodeAddContent(child, next->content);
                     xmlUnlinkNode(next);
                     xmlFreeNode(next);
+                }
+                // Text followed by an entity reference is handled when the
+                // reference is reached (it merges into this node).
+                if (child->next && child->next->type == XML_ENTITY_REF_NODE) {
+                    child = child->next;
+                    continue;
                 }
             }
             xmlNodePtr next = child->next;
@@ -403,14 +427,19 @@ std::vector<Node> Node::ChildElements() const {
 
 Node Node::FindChild(std::string_view name) const {
     xmlNodePtr parent = N(Checked());
-    const char* parentNs = parent->ns ? reinterpret_cast<const char*>(parent->ns->href) : nullptr;
+    // A prefixed name ("dc:date") may match a child's qualified name; an
+    // unprefixed one can only match a local name.
+    const auto colon = name.find(':');
+    const std::string_view prefix = colon == std::string_view::npos ? std::string_view() : name.substr(0, colon);
+    const std::string_view local = colon == std::string_view::npos ? name : name.substr(colon + 1);
     for (xmlNodePtr child = parent->children; child; child = child->next) {
         if (child->type != XML_ELEMENT_NODE) continue;
-        if (parentNs) {
-            const char* childNs = child->ns ? reinterpret_cast<const char*>(child->ns->href) : nullptr;
-            if (!childNs || !EqualsIgnoreCase(parentNs, childNs)) continue;
-        }
-        if (S(child->name) == name || QualifiedName(child) == name) return Node(state_, child, generation_);
+        if (!SameNamespaceOrFree(parent->ns, child->ns)) continue;
+        const char* childName = reinterpret_cast<const char*>(child->name);
+        if (name == childName) return Node(state_, child, generation_);
+        if (colon != std::string_view::npos && child->ns && child->ns->prefix &&
+            prefix == reinterpret_cast<const char*>(child->ns->prefix) && local == childName)
+            return Node(state_, child, generation_);
     }
     return {};
 }
@@ -628,6 +657,8 @@ void Document::LoadFromMemory(std::string_view text, const std::string& source) 
 
     if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
         throw XmlError("XML document too large");
+    // The generic error channel is per thread; set it on the thread parsing.
+    xmlSetGenericErrorFunc(nullptr, IgnoreLibxmlMessage);
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt) throw XmlError("Out of memory creating an XML parser");
     // No entity substitution, no DTD loading, no network: a feed cannot make
@@ -644,8 +675,7 @@ void Document::LoadFromMemory(std::string_view text, const std::string& source) 
     xmlFreeParserCtxt(ctxt);
 
     xmlNodePtr root = xmlDocGetRootElement(doc);
-    ResolveEntityReferences(doc, root);
-    NormaliseText(root);
+    NormaliseTree(doc, root);
     state_->Reset(doc);
     state_->modified = false;
 }

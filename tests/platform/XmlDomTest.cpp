@@ -123,10 +123,13 @@ TEST(XmlDom, EntitiesAreNeverLoadedFromOutside) {
     WriteFile(dir.File("secret.txt"), "SECRET");
     Document doc;
     doc.LoadFromString("<?xml version='1.0'?><!DOCTYPE r [<!ENTITY ext SYSTEM 'file://" + dir.File("secret.txt") +
-                       "'><!ENTITY inner 'inside'>]><r><a>&ext;</a><b>&inner; text</b></r>");
+                       "'><!ENTITY inner 'inside'>]><r><a>&ext;</a><b>&inner; text</b>"
+                       "<c>x &ext; y</c><d>&inner;&inner;, &inner;</d></r>");
     Node root = doc.DocumentElement();
     EXPECT_EQ(root.ChildByName("a").Text(), "");
     EXPECT_EQ(root.ChildByName("b").Text(), "inside text");
+    EXPECT_EQ(root.ChildByName("c").Text(), "x  y") << "a dropped reference leaves one text node";
+    EXPECT_EQ(root.ChildByName("d").Text(), "insideinside, inside");
     EXPECT_EQ(doc.SaveToString().find("SECRET"), std::string::npos);
 }
 
