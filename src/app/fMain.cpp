@@ -186,8 +186,12 @@ void TFormMain::CreateActions() {
     ActionShowQuillet->setVisible(false);
 
     ActionHelp->setShortcut(QKeySequence::HelpContents);
+    // Feed shortcuts act where the feeds are (tree, toolbar, menus), never
+    // while the browser has the keyboard.
     ActionEditFeed->setShortcut(QKeySequence(Qt::Key_F2));
     ActionEditFeed->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    ActionDeleteFeed->setShortcut(QKeySequence::Delete);
+    ActionDeleteFeed->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     // Help and Online Support sit in no menu; the window holds them so their
     // shortcuts work.
     addAction(ActionHelp);
@@ -292,6 +296,7 @@ void TFormMain::CreateWidgets() {
     TreeView->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     TreeView->setItemDelegate(new TCaptionEditDelegate(tree, this));
     TreeView->addAction(ActionEditFeed);
+    TreeView->addAction(ActionDeleteFeed);
     TreeView->installEventFilter(this);
     TreeView->viewport()->installEventFilter(this);
     connect(TreeView, &QTreeWidget::currentItemChanged, this,

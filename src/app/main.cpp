@@ -27,6 +27,8 @@ void EnterProgramFolder() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // The embedded browser wants these set before the application exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TWebBrowser::RegisterSchemes();
     QApplication app(argc, argv);
     QApplication::setApplicationName(kTitle);

@@ -229,6 +229,21 @@ TEST_F(FeedListTest, DeleteAsksFirstAndOnlyYesDeletes) {
     EXPECT_EQ(Root()->childCount(), 0);
     EXPECT_TRUE(Items().ChildElements().empty());
 
+    // The Delete key in the tree asks the same question.
+    node = StoredFeed("2", "Other", "0");
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    form->TreeView->setFocus();
+    form->TreeView->setCurrentItem(node);
+    question.clear();
+    OnNextModal([&](QWidget* box) {
+        question = qobject_cast<QMessageBox*>(box)->text();
+        ClickButton(box, QMessageBox::No);
+    });
+    QTest::keyClick(form->TreeView, Qt::Key_Delete);
+    EXPECT_EQ(question, "Do you really want to delete the feed \"Other\"?");
+    EXPECT_EQ(Root()->childCount(), 1);
+
     // With the root selected there is nothing to ask about.
     form->TreeView->setCurrentItem(Root());
     form->ActionDeleteFeedExecute();
