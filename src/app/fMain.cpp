@@ -135,6 +135,8 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
         // The catalogue outlives this window: it must not call back into it.
         GlobalLanguage().SetOnChange(nullptr);
         StopUpdateThread();
+        // A start that failed half-way writes nothing back.
+        if (FOptions) FOptions->ConfigDocument().SetAutoSave(false);
         throw;
     }
 }
