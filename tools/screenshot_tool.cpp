@@ -10,6 +10,7 @@
 // each window is saved, which is what a user would see.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -182,15 +183,28 @@ void Say(const std::string& text) {
     std::fflush(stdout);
 }
 
+// Runs the event loop until `done` holds or `limit` passes, looking every
+// 20 ms and sleeping in between.
 template <typename Predicate>
 bool WaitFor(Predicate done, std::chrono::milliseconds limit) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limit.count()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    if (done()) return true;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(20);
+    bool reached = false;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done()) {
+            reached = true;
+            loop.quit();
+        } else if (elapsed.elapsed() > limit.count()) {
+            loop.quit();
+        }
+    });
+    check.start();
+    loop.exec();
+    return reached;
 }
 
 void Settle(std::chrono::milliseconds span) {
