@@ -27,6 +27,8 @@
 #include "Convert.h"
 #include "DateTime.h"
 #include "Desktop.h"
+#include "FeedDocument.h"
+#include "FeedUpdate.h"
 #include "Opml.h"
 #include "fAbout.h"
 #include "fAddFeed.h"
@@ -56,12 +58,17 @@ const char* const kStartTrayPath = "general\\StartTrayIcon";
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-// A feed id names a file under feeds/, so only a plain decimal number may
-// ever reach the file system; anything else in a hand-edited config.xml
-// must not delete a file elsewhere.
-bool IsFeedId(const std::string& id) {
-    return !id.empty() && id.size() <= 10 &&
-           std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
+// The channel title of a feed's stored copy; empty when the feed was never
+// downloaded or its copy cannot be read.
+std::string StoredChannelTitle(const std::string& id) {
+    if (!IsValidFeedId(id) || !std::filesystem::exists(StoredCopyPath(id))) return {};
+    try {
+        feed::TFeedDocument copy;
+        copy.LoadFromFile(StoredCopyPath(id));
+        return copy.Channel().Required().Title();
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 std::optional<int> ReadInt(const xml::Node& node) {
@@ -586,9 +593,11 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
     const std::string id = item.Attribute("id").value_or("");
     emit feedDeleted(Q(id));
 
-    if (IsFeedId(id)) {
+    // Only a decimal id names a stored copy: a hand-edited id must never
+    // delete a file elsewhere.
+    if (IsValidFeedId(id)) {
         std::error_code ignored;  // a copy that was never written is fine
-        std::filesystem::remove(std::filesystem::path("feeds") / (id + ".xml"), ignored);
+        std::filesystem::remove(StoredCopyPath(id), ignored);
     }
     item.Remove();
     delete node;
@@ -615,8 +624,11 @@ TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName) {
 
 void TFormMain::ExportOPML(const std::string& fileName) {
     std::vector<opml::Outline> feeds;
-    for (const xml::Node& item : FOptions->GetConfigNode(kItemsPath).ChildElements())
-        feeds.push_back({item.Attribute("url").value_or(""), item.Attribute("caption").value_or("")});
+    for (const xml::Node& item : FOptions->GetConfigNode(kItemsPath).ChildElements()) {
+        std::string caption = item.Attribute("caption").value_or("");
+        if (caption.empty()) caption = StoredChannelTitle(item.Attribute("id").value_or(""));
+        feeds.push_back({item.Attribute("url").value_or(""), caption});
+    }
     opml::WriteFile(fileName, feeds, "Quillet feeds");
 }
 

@@ -1,0 +1,134 @@
+// Moving subscriptions in and out as OPML, through the main window.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include "AppTestSupport.h"
+#include "XmlDom.h"
+#include "fMain.h"
+
+namespace {
+
+using apptest::TStagedHome;
+
+const char* const kItemsPath = "internal\\feedlist\\items";
+
+// Counts the times a file in the working directory is replaced by a save
+// (the XML layer writes a temporary file and renames it over the target).
+class TReplaceCounter {
+public:
+    explicit TReplaceCounter(const std::string& name) : FName(name) {
+        FFd = inotify_init1(IN_NONBLOCK);
+        if (FFd >= 0) inotify_add_watch(FFd, ".", IN_MOVED_TO);
+    }
+    ~TReplaceCounter() {
+        if (FFd >= 0) ::close(FFd);
+    }
+    int Count() {
+        alignas(inotify_event) char buffer[64 * 1024];
+        for (ssize_t n; (n = ::read(FFd, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n;) {
+                auto* event = reinterpret_cast<inotify_event*>(p);
+                if (event->len > 0 && FName == event->name) ++FCount;
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        return FCount;
+    }
+
+private:
+    std::string FName;
+    int FFd = -1;
+    int FCount = 0;
+};
+
+std::vector<std::pair<std::string, std::string>> FeedList(TFormMain& form) {
+    std::vector<std::pair<std::string, std::string>> feeds;
+    for (const xml::Node& item : form.Options().GetConfigNode(kItemsPath).ChildElements())
+        feeds.emplace_back(item.Attribute("url").value_or(""), item.Attribute("caption").value_or(""));
+    return feeds;
+}
+
+void AddStored(TFormMain& form, const std::string& id, const std::string& url, const std::string& caption) {
+    xml::Node item = form.Options().GetConfigNode(kItemsPath).AppendElement("item");
+    item.SetAttribute("url", url);
+    item.SetAttribute("id", id);
+    item.SetAttribute("caption", caption);
+    item.SetAttribute("unread", "0");
+    item.SetAttribute("lastupdate", "");
+}
+
+}  // namespace
+
+TEST(OpmlImport, ExportThenImportIntoAnEmptyListGivesTheSameFeedsInOrder) {
+    const std::string exported = (std::filesystem::temp_directory_path() /
+                                  ("quillet-export-" + std::to_string(::getpid()) + ".opml")).string();
+    std::vector<std::pair<std::string, std::string>> expected;
+    {
+        TStagedHome home;
+        TFormMain form;
+        AddStored(form, "1", "http://127.0.0.1:1/one.xml", "First & foremost");
+        AddStored(form, "2", "http://127.0.0.1:1/two.xml", "");
+        AddStored(form, "3", "http://127.0.0.1:1/three.xml?a=1&b=2", "Third");
+        // A feed without a caption is exported under its channel title.
+        home.WriteFile("feeds/2.xml", "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Second channel</title>"
+                                      "<link>l</link><description>d</description><item><title>x</title></item>"
+                                      "</channel></rss>");
+        form.ExportOPML(exported);
+        expected = {{"http://127.0.0.1:1/one.xml", "First & foremost"},
+                    {"http://127.0.0.1:1/two.xml", "Second channel"},
+                    {"http://127.0.0.1:1/three.xml?a=1&b=2", "Third"}};
+    }
+    TStagedHome home;
+    TFormMain form;
+    const auto result = form.ImportOPML(exported);
+    std::filesystem::remove(exported);
+    EXPECT_EQ(result.added, 3);
+    EXPECT_EQ(result.skipped, 0);
+    EXPECT_EQ(FeedList(form), expected);
+}
+
+TEST(OpmlImport, AMalformedFileLeavesConfigXmlByteForByte) {
+    TStagedHome home;
+    TFormMain form;
+    AddStored(form, "1", "http://127.0.0.1:1/one.xml", "One");
+    form.Options().Save();
+    const std::string before = home.ReadFile("config.xml");
+    for (const char* text : {"<opml><body><outline xmlUrl='http://x/'>", "<html><body/></html>", "not xml at all"}) {
+        home.WriteFile("bad.opml", text);
+        EXPECT_THROW(form.ImportOPML("bad.opml"), std::exception) << text;
+    }
+    EXPECT_EQ(FeedList(form).size(), 1u);
+    EXPECT_FALSE(form.Options().ConfigDocument().Modified());
+    EXPECT_EQ(home.ReadFile("config.xml"), before);
+}
+
+TEST(OpmlImport, AThousandFeedsImportWellUnderASecondWithOneSave) {
+    TStagedHome home;
+    TFormMain form;
+    std::string text = "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body><outline text=\"All\">";
+    for (int i = 0; i < 1000; ++i)
+        text += "<outline type=\"rss\" text=\"Feed " + std::to_string(i) + "\" xmlUrl=\"http://127.0.0.1:1/" +
+                std::to_string(i) + ".xml\"/>";
+    text += "</outline></body></opml>";
+    home.WriteFile("many.opml", text);
+
+    TReplaceCounter saves("config.xml");
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = form.ImportOPML("many.opml");
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+
+    EXPECT_EQ(result.added, 1000);
+    EXPECT_EQ(form.RootNode()->childCount(), 1000);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(500));
+    EXPECT_EQ(saves.Count(), 1);
+    const auto feeds = FeedList(form);
+    EXPECT_EQ(feeds.front().second, "Feed 0");
+    EXPECT_EQ(feeds.back().first, "http://127.0.0.1:1/999.xml");
+}
