@@ -562,7 +562,6 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
     std::atomic<TFormMain*> window{nullptr};  // for the server's threads
     std::atomic<bool> slowDeleted{false};
     Clock::time_point slowRequested, slowDeletedAt;
-    std::atomic<int> updatesAtDeletion{0};
 
     server.onSoakRequest = [&](int ordinal, int id) {
         std::lock_guard lock(marks.mutex);
@@ -592,15 +591,15 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
             // Delete the feed on the user-interface thread while its body
             // is still trickling in, as a user pressing Delete would.
             slowRequested = now;
-            updatesAtDeletion = ordinal;
             TFormMain* shown = window.load();
-            QMetaObject::invokeMethod(
-                shown,
-                [shown, slowId, &slowDeletedAt] {
-                    shown->DeleteFeed(shown->FindFeedNodeById(std::to_string(slowId)));
-                    slowDeletedAt = Clock::now();
-                },
-                Qt::QueuedConnection);
+            if (shown)
+                QMetaObject::invokeMethod(
+                    shown,
+                    [shown, slowId, &slowDeletedAt] {
+                        shown->DeleteFeed(shown->FindFeedNodeById(std::to_string(slowId)));
+                        slowDeletedAt = Clock::now();
+                    },
+                    Qt::QueuedConnection);
         }
     };
 
@@ -745,6 +744,8 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
     // is cancelled and joined, config.xml is written.
     recorder.reset();
     const auto exitTime = CloseWindow(form);
+    // The marks this run's callback writes to end with this function.
+    server.phase = Phase::Setup;
     const std::string config = ReadText(dir / "config.xml");
     int items = 0;
     for (std::size_t at = config.find("<item "); at != std::string::npos; at = config.find("<item ", at + 1)) ++items;
