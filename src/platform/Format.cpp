@@ -55,7 +55,7 @@ std::string_view FirstChars(std::string_view text, std::size_t chars)
 }
 
 // The parts of one "%[index:][-][width][.precision]type" specifier.
-struct Spec {
+struct Conversion {
     std::optional<std::size_t> index;
     bool leftJustify = false;
     std::size_t width = 0;
@@ -68,27 +68,27 @@ public:
     SpecReader(std::string_view templ, std::size_t pos) : templ_(templ), pos_(pos) {}
 
     // Reads the specifier after a '%'; pos_ then stands after its type.
-    Spec Read()
+    Conversion Read()
     {
-        Spec spec;
+        Conversion conversion;
         std::optional<std::size_t> leading = Number();
         if (leading && Peek() == ':') {
             ++pos_;
-            spec.index = leading;
+            conversion.index = leading;
             leading.reset();
         }
         if (leading) {
-            spec.width = *leading;
+            conversion.width = *leading;
         } else {
             if (Peek() == '-') {
-                spec.leftJustify = true;
+                conversion.leftJustify = true;
                 ++pos_;
             }
-            spec.width = Number().value_or(0);
+            conversion.width = Number().value_or(0);
         }
         if (Peek() == '.') {
             ++pos_;
-            spec.precision = Number().value_or(0);
+            conversion.precision = Number().value_or(0);
         }
         if (pos_ >= templ_.size()) {
             Invalid(templ_);
@@ -100,8 +100,8 @@ public:
         if (type != 'd' && type != 'u' && type != 'x' && type != 's') {
             Invalid(templ_);
         }
-        spec.type = type;
-        return spec;
+        conversion.type = type;
+        return conversion;
     }
 
     std::size_t Position() const { return pos_; }
@@ -148,15 +148,15 @@ std::uint64_t AsUnsigned(const FormatArg& arg)
     return static_cast<std::uint64_t>(arg.Number());
 }
 
-std::string Convert(const Spec& spec, const FormatArg& arg, std::string_view templ)
+std::string Convert(const Conversion& conversion, const FormatArg& arg, std::string_view templ)
 {
-    if (spec.type == 's') {
+    if (conversion.type == 's') {
         if (!arg.IsText()) {
             Invalid(templ);
         }
         std::string_view text = arg.Text();
-        if (spec.precision) {
-            text = FirstChars(text, *spec.precision);
+        if (conversion.precision) {
+            text = FirstChars(text, *conversion.precision);
         }
         return std::string(text);
     }
@@ -165,7 +165,7 @@ std::string Convert(const Spec& spec, const FormatArg& arg, std::string_view tem
     }
     std::string sign;
     std::string digits;
-    if (spec.type == 'd') {
+    if (conversion.type == 'd') {
         const std::int64_t n = arg.Number();
         // Negate through unsigned so the smallest 64-bit value survives.
         const std::uint64_t magnitude = n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
@@ -174,11 +174,11 @@ std::string Convert(const Spec& spec, const FormatArg& arg, std::string_view tem
             sign = "-";
         }
     } else {
-        digits = Digits(AsUnsigned(arg), spec.type == 'x' ? 16 : 10);
+        digits = Digits(AsUnsigned(arg), conversion.type == 'x' ? 16 : 10);
     }
     // For numbers the precision is a minimum count of digits.
-    if (spec.precision && digits.size() < *spec.precision) {
-        digits.insert(0, *spec.precision - digits.size(), '0');
+    if (conversion.precision && digits.size() < *conversion.precision) {
+        digits.insert(0, *conversion.precision - digits.size(), '0');
     }
     return sign + digits;
 }
@@ -204,25 +204,25 @@ std::string Format(std::string_view templ, const std::vector<FormatArg>& args)
             continue;
         }
         SpecReader reader(templ, percent + 1);
-        const Spec spec = reader.Read();
+        const Conversion conversion = reader.Read();
         pos = reader.Position();
 
         // An index moves the argument cursor: later plain specifiers go on
         // from the argument after it.
-        const std::size_t argIndex = spec.index.value_or(nextArg);
+        const std::size_t argIndex = conversion.index.value_or(nextArg);
         if (argIndex >= args.size()) {
             Invalid(templ);
         }
         nextArg = argIndex + 1;
 
-        const std::string value = Convert(spec, args[argIndex], templ);
+        const std::string value = Convert(conversion, args[argIndex], templ);
         const std::size_t chars = CharCount(value);
-        const std::size_t padding = spec.width > chars ? spec.width - chars : 0;
-        if (!spec.leftJustify) {
+        const std::size_t padding = conversion.width > chars ? conversion.width - chars : 0;
+        if (!conversion.leftJustify) {
             out.append(padding, ' ');
         }
         out.append(value);
-        if (spec.leftJustify) {
+        if (conversion.leftJustify) {
             out.append(padding, ' ');
         }
     }
