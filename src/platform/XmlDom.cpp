@@ -663,7 +663,9 @@ void Document::LoadFromMemory(std::string_view text, const std::string& source) 
     if (!ctxt) throw XmlError("Out of memory creating an XML parser");
     // No entity substitution, no DTD loading, no network: a feed cannot make
     // the parser read local files or call out.
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    // NOBLANKS lets the parser skip most indentation instead of building
+    // nodes we would drop; the normalising pass below does the rest.
+    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOBLANKS;
     xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()),
                                       source.empty() ? nullptr : source.c_str(), nullptr, options);
     if (!doc || !ctxt->wellFormed || !xmlDocGetRootElement(doc)) {
