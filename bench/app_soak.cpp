@@ -46,6 +46,7 @@
 #include "FeedDocument.h"
 #include "HttpClient.h"
 #include "LoopbackServer.h"
+#include "Memory.h"
 #include "WebBrowser.h"
 #include "fMain.h"
 #include "uvxLanguage.h"
@@ -779,6 +780,8 @@ void ReportThroughput(const Throughput& program, const Throughput& before, const
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // As the program itself does at start-up.
+    plat::TuneAllocator();
     int feeds = 1000;
     int rounds = 5;
     bool startupOnly = false;

@@ -6,6 +6,7 @@
 
 #include <exception>
 
+#include "Memory.h"
 #include "SignalBridge.h"
 #include "WebBrowser.h"
 #include "fMain.h"
@@ -27,6 +28,7 @@ void EnterProgramFolder() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    plat::TuneAllocator();
     // The embedded browser wants these set before the application exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TWebBrowser::RegisterSchemes();

@@ -1,0 +1,16 @@
+// Tuning of the C library's allocator for a long-running program.
+#pragma once
+
+namespace plat {
+
+// Call once at program start, before any threads exist. Quillet keeps
+// running for days and now and then receives a huge download (up to the
+// HTTP client's cap) that it refuses. With glibc's default, freeing such a
+// buffer raises the allocator's mmap threshold to its size, so every later
+// large buffer comes from a heap arena and its pages stay resident after
+// being freed. A fixed threshold keeps large buffers mapped and returns
+// them to the system when they are freed. Does nothing where the C library
+// offers no such setting.
+void TuneAllocator();
+
+}  // namespace plat
