@@ -46,10 +46,15 @@ QTreeWidgetItem* TUpdateThread::GetNextNode()
     QTreeWidgetItem* next = nullptr;
     if (!FLastNode.empty()) {
         int index = -1;
-        for (int i = 0; i < root->childCount(); ++i) {
-            if (FHost.FeedId(root->child(i)) == FLastNode) {
-                index = i;
-                break;
+        if (FHost.FindFeedNode) {
+            if (QTreeWidgetItem* last = FHost.FindFeedNode(FLastNode))
+                index = root->indexOfChild(last);
+        } else {
+            for (int i = 0; i < root->childCount(); ++i) {
+                if (FHost.FeedId(root->child(i)) == FLastNode) {
+                    index = i;
+                    break;
+                }
             }
         }
         if (index >= 0)
@@ -122,12 +127,22 @@ void TUpdateThread::Execute()
                 std::lock_guard lock(FMutex);
                 FCurrentJob.reset();
             }
-            if (!RunOnUi([&job] { job->Finish(); }))
-                break;
         }
 
+        // The result and the reading of the pause share one trip to the
+        // user-interface thread: every trip adds to each update.
         int interval = 0;
-        if (!RunOnUi([this, &interval] { interval = FHost.UpdateIntervalSeconds(); }))
+        const bool finished = RunOnUi([this, &job, &interval] {
+            if (job) {
+                try {
+                    job->Finish();
+                } catch (...) {
+                    // reported by the host; the pause is still read
+                }
+            }
+            interval = FHost.UpdateIntervalSeconds();
+        });
+        if (!finished)
             break;
         Pause(interval);
     }

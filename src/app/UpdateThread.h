@@ -43,6 +43,9 @@ public:
         std::function<QTreeWidgetItem*()> RootNode;
         // The id of a feed node ("" for anything else).
         std::function<std::string(QTreeWidgetItem*)> FeedId;
+        // The feed node with this id, or nullptr. Optional: without it the
+        // feed list is walked, reading every node's id.
+        std::function<QTreeWidgetItem*(const std::string&)> FindFeedNode;
         // Starts updating a feed node; nullptr when there is nothing to fetch.
         std::function<std::shared_ptr<TUpdateJob>(QTreeWidgetItem*)> BeginUpdate;
         // The pause after an update, in seconds.

@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QStyledItemDelegate>
+#include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <exception>
@@ -41,6 +43,8 @@ constexpr int kDefaultWidth = 653;
 constexpr int kDefaultHeight = 540;
 constexpr int kDefaultTreeWidth = 200;
 constexpr std::uint32_t kEnglishLCID = 1033;
+// How long polling waits for a window being shown to appear on screen.
+constexpr int kExposureFallbackMs = 1000;
 
 const char* const kConfigFile = "config.xml";
 // The configuration delivered with the program, copied to config.xml when a
@@ -124,6 +128,9 @@ static void InitIconResources() { Q_INIT_RESOURCE(app); }
 
 TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     InitIconResources();
+    // Every feed node shows the same icon: one shared icon instead of one
+    // per node, each of which would parse the SVG again.
+    FFeedIcon = QIcon(":/icons/feed.svg");
     setObjectName("FormMain");
     setWindowTitle("Veltrax Quillet");
     setWindowIcon(QIcon(":/icons/quillet.svg"));
@@ -299,6 +306,10 @@ void TFormMain::CreateWidgets() {
     TreeView->setHeaderHidden(true);
     TreeView->setRootIsDecorated(false);
     TreeView->setIndentation(19);
+    // Every row has the same icon and font size; without this the tree
+    // measures each of possibly thousands of rows on every layout (at
+    // start-up and after each caption change).
+    TreeView->setUniformRowHeights(true);
     TreeView->setFrameShape(QFrame::NoFrame);
     TreeView->setMinimumWidth(30);
     TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -363,8 +374,8 @@ void TFormMain::FormCreate() {
 
     FOptions = std::make_unique<TOptions>();
     TOptions::EnsureConfigFile(kConfigFile, kDefaultConfigFile);
-    CheckConfigFile();
-    FOptions->Load(LangFile("struct.xml"), kConfigFile);
+    LoadConfigFile();
+    FOptions->StructDocument().LoadFromFile(LangFile("struct.xml"));
 
     // A stored language that is not a number selects English; selecting it
     // writes the language actually chosen back to internal\language.
@@ -379,7 +390,7 @@ void TFormMain::FormCreate() {
     }
 
     LoadFeedList();
-    StartUpdateThread();
+    StartUpdateThreadSoon();
     RestoreGeometry();
 
     const xml::Node startTray = FOptions->GetConfigNode(kStartTrayPath);
@@ -396,13 +407,19 @@ void TFormMain::FormCreate() {
     }
 }
 
-void TFormMain::CheckConfigFile() {
+void TFormMain::LoadConfigFile() {
     // A configuration that does not load is the user's data: say which file
-    // and why, and stop before anything could write over it.
+    // and why, and stop before anything could write over it. It is parsed
+    // once, straight into the option store (a large feed list makes a
+    // second parse noticeable at start-up).
+    xml::Document& config = FOptions->ConfigDocument();
     try {
-        xml::Document probe;
-        probe.LoadFromFile(kConfigFile);
+        config.LoadFromFile(kConfigFile);
     } catch (const std::exception& error) {
+        // The failed load left the document empty: it must never be saved
+        // over the file the user may still repair.
+        config.SetModified(false);
+        config.SetAutoSave(false);
         const std::string file = (std::filesystem::current_path() / kConfigFile).string();
         std::string message;
         try {
@@ -438,16 +455,52 @@ void TFormMain::RestoreGeometry() {
     StatusPanel0->setFixedWidth(*treeWidth);
 }
 
+void TFormMain::StartUpdateThreadSoon() {
+    // The polling thread begins with the event loop, so its first update
+    // (which starts at once, without a pause) does not compete with the
+    // window's first appearance. A stop before then cancels the start.
+    FUpdateThreadPending = true;
+    QTimer::singleShot(0, this, [this] {
+        if (!FUpdateThreadPending) return;
+        // A window that is being shown starts polling once it is on screen
+        // (see eventFilter); the fallback covers a window system that never
+        // reports it.
+        if (FAwaitingExposure && !(windowHandle() && windowHandle()->isExposed())) {
+            QTimer::singleShot(kExposureFallbackMs, this, [this] { StartPendingUpdateThread(); });
+            return;
+        }
+        StartPendingUpdateThread();
+    });
+}
+
+void TFormMain::StartPendingUpdateThread() {
+    if (FUpdateThreadPending && !FClosed) StartUpdateThread();
+}
+
 void TFormMain::ShowAtStartup() {
     if (FStartInTray) {
         // Minimising hides the window to the tray where the desktop has a
         // notification area, and leaves it on the taskbar where it has none.
         showMinimized();
-    } else if (FStartMaximized) {
-        showMaximized();
-    } else {
-        show();
+        return;
     }
+    FAwaitingExposure = FUpdateThreadPending;
+    if (FStartMaximized)
+        showMaximized();
+    else
+        show();
+    if (!FAwaitingExposure || !windowHandle()) return;
+    if (windowHandle()->isExposed())
+        StartUpdateThreadAfterPaint();
+    else
+        windowHandle()->installEventFilter(this);
+}
+
+void TFormMain::StartUpdateThreadAfterPaint() {
+    FAwaitingExposure = false;
+    if (windowHandle()) windowHandle()->removeEventFilter(this);
+    // Queued behind the exposure: the window paints before the first update.
+    QTimer::singleShot(0, this, [this] { StartPendingUpdateThread(); });
 }
 
 void TFormMain::FormClose() {
@@ -516,42 +569,81 @@ void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
     if (!item) return;
     const QString text = FeedDisplayText(item);
     node->setText(0, text);
-    QFont font = TreeView->font();
     // The suffix is there exactly while the feed has unread items.
-    font.setBold(text != Q(item.Attribute("caption").value_or("")));
+    const bool bold = text != Q(item.Attribute("caption").value_or(""));
+    // A node without a font of its own shows the tree's regular font: most
+    // nodes at start-up need none.
+    if (!bold && !node->data(0, Qt::FontRole).isValid()) return;
+    QFont font = TreeView->font();
+    font.setBold(bold);
     node->setFont(0, font);
+}
+
+std::unique_ptr<QTreeWidgetItem> TFormMain::NewFeedNode(xml::Node item) {
+    auto node = std::make_unique<TFeedNode>(std::move(item));
+    node->setIcon(0, FFeedIcon);
+    node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
+    UpdateNodeCaption(node.get());
+    return node;
+}
+
+void TFormMain::RememberFeedNode(QTreeWidgetItem* node) {
+    const std::string id = GetFeedItem(node).Attribute("id").value_or("");
+    // A hand-edited list may repeat an id: the first node keeps it, as a
+    // walk over the list would find.
+    if (!id.empty()) FFeedNodes.emplace(id, node);
 }
 
 QTreeWidgetItem* TFormMain::AddFeedNode(xml::Node item) {
     QTreeWidgetItem* root = RootNode();
     if (!root) return nullptr;
-    auto* node = new TFeedNode(std::move(item));
-    node->setIcon(0, QIcon(":/icons/feed.svg"));
-    node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
+    QTreeWidgetItem* node = NewFeedNode(std::move(item)).release();
     root->addChild(node);
-    UpdateNodeCaption(node);
+    RememberFeedNode(node);
     return node;
 }
 
 void TFormMain::LoadFeedList() {
+    FFeedNodes.clear();
     TreeView->clear();
-    auto* root = new QTreeWidgetItem(TreeView, QStringList{"Quillet"});
+    auto root = std::make_unique<QTreeWidgetItem>(QStringList{"Quillet"});
     root->setIcon(0, QIcon(":/icons/root.svg"));
     root->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    for (const xml::Node& item : FOptions->GetConfigNode(kItemsPath).ChildElements()) AddFeedNode(item);
-    TreeView->expandAll();
-    TreeView->setCurrentItem(root);
+    // The nodes are made and captioned while detached and enter the tree in
+    // one go: the view then handles one insertion instead of one insertion
+    // and two changes per feed.
+    for (const xml::Node& item : FOptions->GetConfigNode(kItemsPath).ChildElements())
+        root->addChild(NewFeedNode(item).release());
+    QTreeWidgetItem* top = root.release();
+    TreeView->addTopLevelItem(top);
+    for (int i = 0; i < top->childCount(); ++i) RememberFeedNode(top->child(i));
+    // Feed nodes have no children: opening the root opens everything.
+    top->setExpanded(true);
+    TreeView->setCurrentItem(top);
 }
 
 QTreeWidgetItem* TFormMain::FindFeedNodeById(const std::string& id) const {
+    // Called for every update and every step of the polling thread: a
+    // lookup instead of reading the id of each of possibly thousands of
+    // nodes.
+    const auto found = FFeedNodes.find(id);
+    return found == FFeedNodes.end() ? nullptr : found->second;
+}
+
+void TFormMain::ForgetFeedNode(QTreeWidgetItem* node, const std::string& id) {
+    const auto found = FFeedNodes.find(id);
+    if (found == FFeedNodes.end() || found->second != node) return;
+    FFeedNodes.erase(found);
+    // Another node with the same id (a hand-edited list) takes its place.
     QTreeWidgetItem* root = RootNode();
-    if (!root || id.empty()) return nullptr;
-    for (int i = 0; i < root->childCount(); ++i) {
-        QTreeWidgetItem* node = root->child(i);
-        const xml::Node item = GetFeedItem(node);
-        if (item && item.Attribute("id") == id) return node;
+    for (int i = 0; root && i < root->childCount(); ++i) {
+        QTreeWidgetItem* other = root->child(i);
+        const xml::Node item = GetFeedItem(other);
+        if (other != node && item && item.Attribute("id") == id) {
+            FFeedNodes.emplace(id, other);
+            break;
+        }
     }
-    return nullptr;
 }
 
 int TFormMain::NextFeedId(xml::Node counter, xml::Node items) const {
@@ -599,6 +691,7 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
         std::error_code ignored;  // a copy that was never written is fine
         std::filesystem::remove(StoredCopyPath(id), ignored);
     }
+    ForgetFeedNode(node, id);
     item.Remove();
     delete node;
     if (!TreeView->currentItem() && RootNode()) TreeView->setCurrentItem(RootNode());
@@ -723,6 +816,10 @@ void TFormMain::SplitterVMoved() {
 }
 
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Expose && watched == windowHandle()) {
+        if (FAwaitingExposure && windowHandle()->isExposed()) StartUpdateThreadAfterPaint();
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (event->type() == QEvent::Resize && watched == TreeView) {
         SplitterVMoved();
     } else if (event->type() == QEvent::ContextMenu && (watched == TreeView || watched == TreeView->viewport())) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QAction>
+#include <QIcon>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
@@ -26,6 +27,7 @@
 
 #include <functional>
 #include <map>
+#include <unordered_map>
 #include <memory>
 #include <string>
 
@@ -183,6 +185,15 @@ public:
     // before the option store is destroyed.
     void StartUpdateThread();
     void StopUpdateThread();
+    // Starts the polling thread from the event loop: at once, or as soon as
+    // a window being shown is on screen.
+    void StartUpdateThreadSoon();
+    // The window being shown is on screen: polling starts right after this
+    // event, once the window has painted.
+    void StartUpdateThreadAfterPaint();
+    // Starts the polling thread unless it was stopped (or started) since
+    // StartUpdateThreadSoon.
+    void StartPendingUpdateThread();
     // Shows a feed's stored copy in the browser and clears its unread count.
     void ShowFeed(QTreeWidgetItem* node);
     // Announces the first `count` items of a download with a balloon; with
@@ -237,8 +248,16 @@ private:
     void CreateWidgets();
     void CreateTrayIcon();
     void FormCreate();
-    // Raises an error naming config.xml and the reason when it does not load.
-    void CheckConfigFile();
+    // Loads config.xml into the option store; raises an error naming the
+    // file and the reason when it does not load.
+    void LoadConfigFile();
+    // A feed node for an element, with its icon and caption, not yet in
+    // the tree.
+    std::unique_ptr<QTreeWidgetItem> NewFeedNode(xml::Node item);
+    // Enters a node of the tree into the id lookup.
+    void RememberFeedNode(QTreeWidgetItem* node);
+    // Drops a node that is about to be deleted from the id lookup.
+    void ForgetFeedNode(QTreeWidgetItem* node, const std::string& id);
     // Stores the window's size and the tree's width.
     void FormClose();
     void RestoreGeometry();
@@ -254,7 +273,16 @@ private:
     void Guarded(F&& handler);
 
     std::unique_ptr<TOptions> FOptions;
+    QIcon FFeedIcon;
+    // The feed nodes by their element's id, kept by AddFeedNode, DeleteFeed
+    // and LoadFeedList.
+    std::unordered_map<std::string, QTreeWidgetItem*> FFeedNodes;
     bool FStartInTray = false;
     bool FStartMaximized = false;
     bool FClosed = false;
+    // Shown at start-up and not on screen yet: polling waits for it.
+    bool FAwaitingExposure = false;
+    // StartUpdateThreadSoon was called and neither a start nor a stop
+    // has happened since.
+    bool FUpdateThreadPending = false;
 };

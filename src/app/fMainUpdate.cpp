@@ -230,6 +230,7 @@ int TFormMain::UpdateIntervalSeconds()
 
 void TFormMain::StartUpdateThread()
 {
+    FUpdateThreadPending = false;
     if (FUpdateThread || !FOptions)
         return;
     TUpdateThread::THost host;
@@ -239,6 +240,7 @@ void TFormMain::StartUpdateThread()
         const xml::Node item = GetFeedItem(node);
         return item ? item.Attribute("id").value_or("") : std::string();
     };
+    host.FindFeedNode = [this](const std::string& id) { return FindFeedNodeById(id); };
     host.BeginUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
         try {
             return BeginFeedUpdate(node);
@@ -253,6 +255,7 @@ void TFormMain::StartUpdateThread()
 void TFormMain::StopUpdateThread()
 {
     ++FUpdateStops;
+    FUpdateThreadPending = false;
     for (auto& [id, running] : FManualUpdates) {
         if (const auto update = running.lock())
             update->Cancel();

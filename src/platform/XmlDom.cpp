@@ -689,7 +689,21 @@ void Document::LoadFromFile(const std::string& fileName) {
         state_->modified = false;
         throw XmlError("Cannot open '" + fileName + "': " + std::strerror(errno));
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Read in one piece where the size is known (every regular file): a
+    // character-wise read is several times slower on a large feed list or
+    // stored feed.
+    std::string text;
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size >= 0) {
+        in.seekg(0, std::ios::beg);
+        text.resize(static_cast<std::size_t>(size));
+        in.read(text.data(), size);
+        text.resize(static_cast<std::size_t>(in.gcount()));
+    } else {
+        in.clear();  // not seekable: nothing was consumed
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     if (in.bad()) throw XmlError("Cannot read '" + fileName + "'");
     LoadFromMemory(text, fileName);
     state_->fileName = fileName;

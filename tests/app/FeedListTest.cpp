@@ -459,4 +459,36 @@ TEST_F(FeedListTest, OpmlImportOfAFileThatIsNotOpmlChangesNothing) {
     EXPECT_EQ(Root()->childCount(), 0);
 }
 
+TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
+    QTreeWidgetItem* one = StoredFeed("1", "One", "0");
+    QTreeWidgetItem* seven = StoredFeed("7", "Seven", "0");
+    // A hand-edited list may repeat an id: the first node answers for it.
+    QTreeWidgetItem* sevenAgain = StoredFeed("7", "Seven again", "2");
+    QTreeWidgetItem* nine = StoredFeed("9", "Nine", "0");
+    EXPECT_EQ(form->FindFeedNodeById("1"), one);
+    EXPECT_EQ(form->FindFeedNodeById("7"), seven);
+    EXPECT_EQ(form->FindFeedNodeById("9"), nine);
+    EXPECT_EQ(form->FindFeedNodeById(""), nullptr);
+    EXPECT_EQ(form->FindFeedNodeById("42"), nullptr);
+
+    form->DeleteFeed(seven);
+    EXPECT_EQ(form->FindFeedNodeById("7"), sevenAgain);
+    form->DeleteFeed(nine);
+    EXPECT_EQ(form->FindFeedNodeById("9"), nullptr);
+    EXPECT_EQ(form->FindFeedNodeById("1"), one);
+
+    // Reloading the list builds new nodes: the lookup follows them, and
+    // the captions and fonts come out as for nodes added one by one.
+    form->LoadFeedList();
+    ASSERT_EQ(Root()->childCount(), 2);
+    EXPECT_EQ(form->FindFeedNodeById("1"), Root()->child(0));
+    EXPECT_EQ(form->FindFeedNodeById("7"), Root()->child(1));
+    EXPECT_EQ(Root()->child(0)->text(0), "One");
+    EXPECT_FALSE(Root()->child(0)->font(0).bold());
+    EXPECT_EQ(Root()->child(1)->text(0), "Seven again (2)");
+    EXPECT_TRUE(Root()->child(1)->font(0).bold());
+    EXPECT_TRUE(Root()->isExpanded());
+    EXPECT_EQ(form->TreeView->currentItem(), Root());
+}
+
 }  // namespace

@@ -378,4 +378,35 @@ TEST_F(UpdateCycleTest, ClosingDuringASlowDownloadIsQuickAndSaves)
     EXPECT_NE(config.find("Hanging"), std::string::npos) << config;
 }
 
+TEST_F(UpdateCycleTest, PollingStartsByItselfOnceTheEventLoopRunsUnlessStoppedFirst)
+{
+    AddStoredFeed("1", server.Url("/feed"));
+    Serve(Rss("Daily", {"A"}));
+    SetOption("general\\UpdateInterval", "3600");
+    form->Options().Save();
+    form.reset();
+
+    // Shown as at start-up: the first feed is fetched at once, after the
+    // window has come up rather than during its construction.
+    form = std::make_unique<TFormMain>();
+    EXPECT_EQ(server.NumHits("/feed"), 0) << "fetched while the window was being built";
+    form->ShowAtStartup();
+    ASSERT_TRUE(WaitUntil([&] { return server.NumHits("/feed") > 0; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return Attr(form->FindFeedNodeById("1"), "caption") == "Daily"; }));
+    form.reset();
+
+    // Never shown (started to the tray, say): polling starts all the same.
+    const int hits = server.NumHits("/feed");
+    form = std::make_unique<TFormMain>();
+    ASSERT_TRUE(WaitUntil([&] { return server.NumHits("/feed") > hits; }, 5000));
+    form.reset();
+
+    // A stop before the event loop runs cancels the pending start.
+    form = std::make_unique<TFormMain>();
+    form->StopUpdateThread();
+    form->ShowAtStartup();
+    WaitUntil([] { return false; }, 300);
+    EXPECT_EQ(server.NumHits("/feed"), hits + 1);
+}
+
 }  // namespace
