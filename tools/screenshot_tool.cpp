@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 #include "LoopbackServer.h"
+#include "StagedHome.h"
 #include "WebBrowser.h"
 #include "fAbout.h"
 #include "fMain.h"
@@ -244,16 +245,6 @@ std::string ConfigXml(const testsupport::LoopbackServer& server) {
 )";
 }
 
-void StageWorkingDirectory(const fs::path& dir, const std::string& config) {
-    fs::remove_all(dir);
-    fs::create_directories(dir / "feeds");
-    fs::copy(kStage / "languages", dir / "languages", fs::copy_options::recursive);
-    for (const char* file : {"rss.xsl", "config.default.xml"})
-        if (fs::exists(kStage / file)) fs::copy_file(kStage / file, dir / file);
-    if (fs::exists(kStage / "help")) fs::copy(kStage / "help", dir / "help", fs::copy_options::recursive);
-    std::ofstream(dir / "config.xml") << config;
-}
-
 // The window as the display shows it (the browser engine paints through its
 // own surface, which only the window system's copy is sure to contain);
 // the widget's own rendering when the platform cannot read the screen.
@@ -301,7 +292,7 @@ int Run(const fs::path& output) {
     server.AddEndpoint("/kitchengarden/atom.xml", 200, {{"Content-Type", "application/atom+xml"}}, kAtom);
 
     const fs::path home = fs::temp_directory_path() / ("quillet-screenshots-" + std::to_string(::getpid()));
-    StageWorkingDirectory(home, ConfigXml(server));
+    testsupport::StageWorkingDirectory(kStage, home, ConfigXml(server));
     fs::current_path(home);
     const TScratchFolder scratch{home};
 

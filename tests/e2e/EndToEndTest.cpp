@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "LoopbackServer.h"
+#include "StagedHome.h"
 #include "XmlDom.h"
 
 namespace fs = std::filesystem;
@@ -105,12 +106,6 @@ TEST(EndToEnd, PollsThreeFormatsCountsNewItemsAndSavesOnSigterm) {
     server.AddEndpoint("/atom.xml", 200, {}, kAtomFeed);
 
     const fs::path home = fs::temp_directory_path() / ("quillet-e2e-" + std::to_string(::getpid()));
-    fs::remove_all(home);
-    fs::create_directories(home / "feeds");
-    fs::copy(kStage / "languages", home / "languages", fs::copy_options::recursive);
-    for (const char* file : {"rss.xsl", "quillet"})
-        if (fs::exists(kStage / file)) fs::copy(kStage / file, home / file);
-
     const std::string config = R"(<?xml version="1.0"?>
 <config>
   <general><UpdateInterval>1</UpdateInterval><BalloonTimeout>10</BalloonTimeout>
@@ -130,7 +125,8 @@ TEST(EndToEnd, PollsThreeFormatsCountsNewItemsAndSavesOnSigterm) {
   </internal>
 </config>
 )";
-    std::ofstream(home / "config.xml") << config;
+    testsupport::StageWorkingDirectory(kStage, home, config);
+    fs::copy_file(kStage / "quillet", home / "quillet");
 
     pid_t runner = ::fork();
     ASSERT_GE(runner, 0);
