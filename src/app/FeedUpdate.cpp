@@ -3,7 +3,10 @@
 #include "FeedUtils.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <future>
 #include <stdexcept>
+#include <system_error>
 
 TFeedUpdate::TFeedUpdate(TFeedUpdateRequest request, std::function<void(TFeedUpdate&)> finish)
     : FRequest(std::move(request)), FFinish(std::move(finish)), FClient(FRequest.Options)
@@ -15,11 +18,25 @@ void TFeedUpdate::Fetch()
     try {
         // Checked before anything goes over the network: the id will name
         // the stored copy.
-        StoredCopyPath(FRequest.Id);
+        const std::string path = StoredCopyPath(FRequest.Id);
+        // Counting the new items needs the previous stored copy. It is read
+        // on the side while the download runs, so neither the user-interface
+        // thread nor the update's duration pays for it. (An early return
+        // still waits for it: the future's destructor joins.)
+        std::future<TStoredTitles> previous;
+        try {
+            previous = std::async(std::launch::async, [path] { return ReadStoredTitles(path); });
+        } catch (const std::system_error&) {
+            // No thread to spare: the result reads it instead.
+        }
         const std::string body = FClient.Get(FRequest.Url);
         auto document = std::make_unique<feed::TFeedDocument>();
         document->LoadFromString(body);
         document->SetXSLFileName(kStoredCopyStylesheet);
+        if (previous.valid()) {
+            FPreviousTitles = previous.get();
+            FPreviousRead = true;
+        }
         FDocument = std::move(document);
     } catch (const std::exception& e) {
         FError = e.what();
@@ -61,6 +78,20 @@ std::vector<std::string> ComparableTitles(const feed::TFeedDocument& document)
     for (int i = 0; i < items.Count(); ++i)
         titles.push_back(feed::ComparableTitle(items[i].Title()));
     return titles;
+}
+
+TStoredTitles ReadStoredTitles(const std::string& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec))
+        return std::nullopt;
+    try {
+        feed::TFeedDocument stored;
+        stored.LoadFromFile(path);
+        return ComparableTitles(stored);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 bool IsValidFeedId(std::string_view id)

@@ -7,8 +7,10 @@
 #include "HttpClient.h"
 #include "UpdateThread.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,7 +22,17 @@ struct TFeedUpdateRequest {
     std::string Url;
     std::string DisplayText;   // the node's text at the start, for the status messages
     http::FetchOptions Options;  // general\SecureFeeds, general\FollowRedirects
+    // How many times the window had written or removed a stored copy when
+    // the update began: tells the result whether the stored copy read
+    // during the download may have been replaced since.
+    unsigned StoredCopyWrites = 0;
 };
+
+// The item titles of a feed's stored copy (see ComparableTitles), or
+// nullopt when there is none or it cannot be read: a damaged copy is
+// replaced by the next download instead of failing every later update.
+using TStoredTitles = std::optional<std::vector<std::string>>;
+TStoredTitles ReadStoredTitles(const std::string& path);
 
 // One update of one feed: Fetch downloads and parses into a private
 // document (off the user-interface thread), Finish hands the job to the
@@ -41,6 +53,10 @@ public:
     bool Failed() const { return !FDocument; }
     bool Cancelled() const { return FClient.Cancelled(); }
     bool Fetched() const { return FFetched.load(); }
+    // The titles of the feed's stored copy as Fetch found it, read beside
+    // the download; null when Fetch did not get that far. The copy may have
+    // been replaced since: see TFeedUpdateRequest::StoredCopyWrites.
+    const TStoredTitles* PreviousTitles() const { return FPreviousRead ? &FPreviousTitles : nullptr; }
     // Tests shorten the client's time-outs.
     http::THttpClient& Client() { return FClient; }
 
@@ -50,6 +66,8 @@ private:
     http::THttpClient FClient;
     std::unique_ptr<feed::TFeedDocument> FDocument;
     std::string FError;
+    TStoredTitles FPreviousTitles;
+    bool FPreviousRead = false;
     std::atomic<bool> FFetched{false};
 };
 

@@ -339,6 +339,10 @@ void TFormMain::CreateWidgets() {
     StatusPanel0 = new QLabel(StatusBar);
     StatusPanel0->setObjectName("StatusPanel0");
     StatusPanel0->setFixedWidth(kDefaultTreeWidth);
+    // One line high, whatever the text: a label whose size can change makes
+    // every new text (two per feed update) lay out the whole window again.
+    // A longer message is cut here and shown whole on hovering.
+    StatusPanel0->setFixedHeight(StatusPanel0->fontMetrics().height());
     StatusPanel1 = new QLabel(StatusBar);
     StatusPanel1->setObjectName("StatusPanel1");
     StatusPanel1->setMinimumWidth(50);
@@ -688,6 +692,7 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
     // Only a decimal id names a stored copy: a hand-edited id must never
     // delete a file elsewhere.
     if (IsValidFeedId(id)) {
+        ++FStoredCopyWrites;
         std::error_code ignored;  // a copy that was never written is fine
         std::filesystem::remove(StoredCopyPath(id), ignored);
     }

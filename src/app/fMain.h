@@ -230,6 +230,10 @@ public:
     // Counts StopUpdateThread calls: a manual update that sees it change
     // while it downloads drops its result (the window is closing).
     unsigned FUpdateStops = 0;
+    // Counts the writes and removals of stored copies, so an update can
+    // tell whether the copy it read while downloading is still the current
+    // one.
+    unsigned FStoredCopyWrites = 0;
     // ---- end update cycle and display ----
 
 signals:

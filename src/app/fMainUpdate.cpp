@@ -67,35 +67,17 @@ void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded)
         item.SetAttribute("caption", downloaded.Channel().Required().Title());
 }
 
-// The previous stored copy, or null when there is none or it cannot be read:
-// a damaged copy is replaced by the new one instead of failing every later
-// update of the feed.
-std::unique_ptr<feed::TFeedDocument> LoadStoredCopy(const std::string& path)
-{
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec))
-        return nullptr;
-    auto stored = std::make_unique<feed::TFeedDocument>();
-    try {
-        stored->LoadFromFile(path);
-    } catch (const std::exception&) {
-        return nullptr;
-    }
-    return stored;
-}
-
 // Sets the unread count from the items that are new since the stored copy
 // and announces them; true when a balloon was shown. The first download
 // makes everything unread and announces nothing.
 bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
-                              const feed::TFeedDocument& downloaded, const std::string& path)
+                              const feed::TFeedDocument& downloaded, const TStoredTitles& stored)
 {
-    const std::unique_ptr<feed::TFeedDocument> stored = LoadStoredCopy(path);
     if (!stored) {
         item.SetAttribute("unread", std::to_string(downloaded.Items().Count()));
         return false;
     }
-    const TNewItemCount fresh = CountNewItems(ComparableTitles(downloaded), ComparableTitles(*stored));
+    const TNewItemCount fresh = CountNewItems(ComparableTitles(downloaded), *stored);
     const int unread =
         fresh.Replace ? fresh.Count : plat::StrToInt(item.Attribute("unread").value_or("")) + fresh.Count;
     item.SetAttribute("unread", std::to_string(unread));
@@ -130,6 +112,7 @@ std::shared_ptr<TFeedUpdate> TFormMain::BeginFeedUpdate(QTreeWidgetItem* node)
     // options applies from the next download on.
     request.Options.secureFeeds = ReadBool(*FOptions, kSecureFeedsPath).value_or(false);
     request.Options.followRedirects = ReadBool(*FOptions, kFollowRedirectsPath).value_or(false);
+    request.StoredCopyWrites = FStoredCopyWrites;
     SetStatusText(0, StatusMessage("UpdatingFeed", request.DisplayText));
     return std::make_shared<TFeedUpdate>(std::move(request), [this](TFeedUpdate& update) { FinishFeedUpdate(update); });
 }
@@ -151,10 +134,17 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         FillEmptyCaption(item, downloaded);
         const std::string path = StoredCopyPath(update.Request().Id);
 
-        const bool announced = CountAndAnnounceNewItems(*this, node, item, downloaded, path);
+        // The copy read during the download is used unless a stored copy
+        // was written or removed since the update began (a manual update of
+        // this feed may have finished meanwhile); then it is read again.
+        const TStoredTitles* preloaded = update.PreviousTitles();
+        const bool preloadedIsCurrent = preloaded && update.Request().StoredCopyWrites == FStoredCopyWrites;
+        const TStoredTitles previous = preloadedIsCurrent ? *preloaded : ReadStoredTitles(path);
+        const bool announced = CountAndAnnounceNewItems(*this, node, item, downloaded, previous);
         // Refreshed even without unread items, so a caption just taken from
         // the channel shows at once.
         UpdateNodeCaption(node);
+        ++FStoredCopyWrites;
         SaveStoredCopy(downloaded, path);
         // The user is looking at this feed: the page reloads with the news,
         // which also counts them as read.

@@ -491,4 +491,42 @@ TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
     EXPECT_EQ(form->TreeView->currentItem(), Root());
 }
 
+TEST_F(FeedListTest, StatusMessagesLeaveTheWindowLayoutAloneAndShowWholeOnHovering) {
+    form->ShowAtStartup();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QTest::qWait(50);  // the first layouts and paints
+    const QRect bar = form->StatusBar->geometry();
+    const QRect tree = form->TreeView->geometry();
+    // Each feed update sets two messages: they must not lay the window out
+    // again (with a thousand feeds that costs more than the rest of the
+    // update's user-interface work).
+    struct TLayoutCounter : QObject {
+        int requests = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::LayoutRequest) ++requests;
+            return false;
+        }
+    } layouts;
+    form->StatusBar->installEventFilter(&layouts);
+    form->installEventFilter(&layouts);
+    for (const char* text : {"Updating Daily", "Updated Daily", "Updating Weekly (3)"}) {
+        form->SetStatusText(0, text);
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(layouts.requests, 0);
+    form->StatusBar->removeEventFilter(&layouts);
+    form->removeEventFilter(&layouts);
+
+    // A failure's reason may run long or over several lines; the window
+    // must not relayout (or jump) for it.
+    const QString message = "Could not update Daily - XML parse error at line 2, column 33920:\n"
+                            "Premature end of data in tag item line 2\nand more";
+    form->SetStatusText(0, message);
+    QApplication::processEvents();
+    EXPECT_EQ(form->StatusBar->geometry(), bar);
+    EXPECT_EQ(form->TreeView->geometry(), tree);
+    EXPECT_EQ(form->StatusText(0), message);
+    EXPECT_EQ(form->StatusPanel0->toolTip(), message);
+}
+
 }  // namespace

@@ -409,4 +409,36 @@ TEST_F(UpdateCycleTest, PollingStartsByItselfOnceTheEventLoopRunsUnlessStoppedFi
     EXPECT_EQ(server.NumHits("/feed"), hits + 1);
 }
 
+TEST_F(UpdateCycleTest, NewItemsCountAgainstTheStoredCopyAsItIsWhenTheResultArrives)
+{
+    // The previous stored copy is read while a download runs. If another
+    // update of the feed stores a newer copy before this result is applied,
+    // the count must use the newer copy, not the one read earlier.
+    QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
+    Serve(Rss("Daily", {"A", "B", "C", "D", "E"}));
+    form->UpdateFeed(node);
+    ASSERT_EQ(Attr(node, "unread"), "5");
+
+    Serve(Rss("Daily", {"X", "A", "B", "C", "D", "E"}));
+    const std::shared_ptr<TFeedUpdate> slow = form->BeginFeedUpdate(node);
+    slow->Fetch();  // reads the copy that starts with A
+    ASSERT_NE(slow->PreviousTitles(), nullptr);
+
+    Serve(Rss("Daily", {"Y", "X", "A", "B", "C", "D", "E"}));
+    form->UpdateFeed(node);  // Y and X are new
+    ASSERT_EQ(Attr(node, "unread"), "7") << Status();
+
+    // The current copy starts with Y, which the slow download lacks: its
+    // six items count as new. The copy read earlier would have given one.
+    slow->Finish();
+    EXPECT_EQ(Attr(node, "unread"), "13");
+
+    // Nothing stored in between: the copy read during the download serves.
+    Serve(Rss("Daily", {"Z", "X", "A", "B", "C", "D", "E"}));
+    const std::shared_ptr<TFeedUpdate> next = form->BeginFeedUpdate(node);
+    next->Fetch();
+    next->Finish();
+    EXPECT_EQ(Attr(node, "unread"), "14");
+}
+
 }  // namespace
