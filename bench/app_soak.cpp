@@ -46,6 +46,7 @@
 #include "FeedDocument.h"
 #include "HttpClient.h"
 #include "LoopbackServer.h"
+#include "StagedHome.h"
 #include "Memory.h"
 #include "WebBrowser.h"
 #include "fMain.h"
@@ -301,17 +302,6 @@ std::string ConfigXml(const SoakServer& server, int feeds) {
            "    <feedlist>\n      <items>\n" + items + "      </items>\n"
            "      <autoincrement>\n        <id>" + std::to_string(feeds + 1) + "</id>\n      </autoincrement>\n"
            "    </feedlist>\n  </internal>\n</config>\n";
-}
-
-// A fresh working directory with the staged program files and this config.
-void Stage(const fs::path& dir, const std::string& config) {
-    fs::remove_all(dir);
-    fs::create_directories(dir / "feeds");
-    fs::copy(kStage / "languages", dir / "languages", fs::copy_options::recursive);
-    for (const char* file : {"rss.xsl", "config.default.xml"})
-        if (fs::exists(kStage / file)) fs::copy_file(kStage / file, dir / file);
-    if (fs::exists(kStage / "help")) fs::copy(kStage / "help", dir / "help", fs::copy_options::recursive);
-    std::ofstream(dir / "config.xml") << config;
 }
 
 // ---------------------------------------------------------------------------
@@ -821,10 +811,10 @@ int main(int argc, char* argv[]) {
 
         const std::string none = ConfigXml(server, 0);
         const std::string all = ConfigXml(server, feeds);
-        Stage(scratch / "empty", none);
-        Stage(scratch / "full", all);
-        Stage(scratch / "soak", all);
-        Stage(scratch / "bare", none);
+        testsupport::StageWorkingDirectory(kStage, scratch / "empty", none);
+        testsupport::StageWorkingDirectory(kStage, scratch / "full", all);
+        testsupport::StageWorkingDirectory(kStage, scratch / "soak", all);
+        testsupport::StageWorkingDirectory(kStage, scratch / "bare", none);
 
         MeasureStartUp(scratch / "empty", scratch / "full", feeds, rounds);
         if (!startupOnly) {
