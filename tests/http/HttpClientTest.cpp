@@ -1,5 +1,6 @@
 #include "HttpClient.h"
 #include "LoopbackServer.h"
+#include "TempFolder.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -39,19 +40,6 @@ HttpError FetchError(THttpClient& client, const std::string& url) {
 HttpError FetchError(const std::string& url, FetchOptions options = {}) {
   THttpClient client(options);
   return FetchError(client, url);
-}
-
-// A loopback port on which nothing listens.
-int ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
 }
 
 std::string AllBytesExceptNul() {
@@ -202,7 +190,7 @@ TEST(HttpClient, CookiesDoNotSurviveTheFetch) {
 
 TEST(HttpClient, NetworkFailuresCarryTheNetworkMessage) {
   const HttpError refused =
-      FetchError("http://127.0.0.1:" + std::to_string(ClosedPort()) + "/feed");
+      FetchError("http://127.0.0.1:" + std::to_string(testsupport::UnusedLoopbackPort()) + "/feed");
   EXPECT_EQ(refused.StatusCode(), 0);
   EXPECT_NE(std::string(refused.what()).find("Couldn't connect to server"), std::string::npos)
       << refused.what();

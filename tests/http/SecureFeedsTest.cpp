@@ -2,6 +2,7 @@
 // certificate made for the occasion, listening on 127.0.0.1.
 #include "HttpClient.h"
 #include "LoopbackServer.h"
+#include "TempFolder.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -35,18 +36,6 @@ bool CanConnect(int port) {
   return connected;
 }
 
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 class SecureFeeds : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -64,7 +53,7 @@ class SecureFeeds : public ::testing::Test {
         " -keyout " + key + " -out " + certificate_ + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(make.c_str()), 0) << "could not make a certificate";
 
-    port_ = FreePort();
+    port_ = testsupport::UnusedLoopbackPort();
     const std::string accept = "127.0.0.1:" + std::to_string(port_);
     server_ = fork();
     ASSERT_GE(server_, 0);

@@ -23,6 +23,7 @@
 
 #include "Format.h"
 #include "QtLocale.h"
+#include "TempFolder.h"
 #include "uvxLanguage.h"
 
 namespace fs = std::filesystem;
@@ -37,25 +38,7 @@ QT_END_NAMESPACE
 
 namespace {
 
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "quillet-language-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("cannot create a temporary folder");
-        path_ = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string Path() const { return path_.string(); }
-
-private:
-    fs::path path_;
-};
+using testsupport::TempFolder;
 
 void WriteFile(const fs::path& fileName, const std::string& text)
 {

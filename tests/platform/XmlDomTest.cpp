@@ -1,3 +1,4 @@
+#include "TempFolder.h"
 #include "XmlDom.h"
 
 #include <gtest/gtest.h>
@@ -19,20 +20,7 @@ using xml::XmlError;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        path_ = fs::temp_directory_path() / ("xmldom-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-        fs::create_directories(path_);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-    const fs::path& Path() const { return path_; }
-
-private:
-    static inline int counter_ = 0;
-    fs::path path_;
-};
+using TempDir = testsupport::TempFolder;
 
 std::string ReadFile(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
