@@ -1,5 +1,5 @@
-// Helpers shared by the feed library's tests: fixture feeds and a private
-// temporary folder per test.
+// Helpers shared by the feed library's tests: fixture feeds, a private
+// temporary folder per test, and load errors.
 #pragma once
 
 #include <filesystem>
@@ -11,6 +11,7 @@
 
 #include "DateTime.h"
 #include "FeedDocument.h"
+#include "TempFolder.h"
 
 namespace feedtest {
 
@@ -26,28 +27,22 @@ inline std::string ReadFile(const std::string& path) {
 inline std::string Fixture(const std::string& name) { return ReadFile(FixturePath(name)); }
 
 // A folder of its own for each test, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = "feedlib_";
-        if (info) name += std::string(info->test_suite_name()) + "_" + info->name();
-        for (char& c : name) {
-            if (c == '/') c = '_';
-        }
-        path_ = std::filesystem::temp_directory_path() / name;
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
+using TempDir = testsupport::TempFolder;
 
-private:
-    std::filesystem::path path_;
-};
+// The message of the error a load raises; "" when the text loads.
+inline std::string LoadError(feed::TFeedDocument& doc, const std::string& text) {
+    try {
+        doc.LoadFromString(text);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "";
+}
+
+inline std::string LoadError(const std::string& text) {
+    feed::TFeedDocument doc;
+    return LoadError(doc, text);
+}
 
 inline plat::TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
     return plat::EncodeDateTime(y, mo, d, h, mi, s);
