@@ -19,10 +19,15 @@ void DestroyTimerWindowAtExit()
         return;
     TPlainTimerHandler* Handler = GHandler;
     GHandler = nullptr;
-    if (Handler->FDispatching > 0)
-        Handler->FDeleteWhenIdle = true;
+    Handler->DeleteWhenIdle();
+}
+
+void TPlainTimerHandler::DeleteWhenIdle()
+{
+    if (FDispatching > 0)
+        FDeleteWhenIdle = true;
     else
-        delete Handler;
+        delete this;
 }
 
 void AcquireTimerWindow()
@@ -48,10 +53,7 @@ void ReleaseTimerWindow()
         // A new timer from now on gets a new handler, even if this one must
         // live on until the timer callback that released it has returned.
         GHandler = nullptr;
-        if (Handler->FDispatching > 0)
-            Handler->FDeleteWhenIdle = true;
-        else
-            delete Handler;
+        Handler->DeleteWhenIdle();
     }
 }
 

@@ -106,6 +106,10 @@ private:
     friend void DestroyTimerWindowAtExit();
 
     int FUserCount = 0;
+    // A handler running a timer callback cannot be deleted under it: it
+    // then deletes itself once the callback has returned.
+    void DeleteWhenIdle();
+
     int FDispatching = 0;        // nesting depth of timerEvent
     bool FDeleteWhenIdle = false; // the last user left during a dispatch
     QHash<const TPlainTimer*, int> FQtIdOf;
