@@ -61,6 +61,31 @@ std::string QualifiedName(xmlNodePtr node) {
     return name;
 }
 
+// QualifiedName(node) == name, without building the string: lookups by name
+// run for every attribute and child of every element a caller searches.
+bool HasQualifiedName(xmlNodePtr node, std::string_view name) {
+    const std::string_view local = node->name ? reinterpret_cast<const char*>(node->name) : "";
+    if ((node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE) && node->ns && node->ns->prefix) {
+        const std::string_view prefix = reinterpret_cast<const char*>(node->ns->prefix);
+        return name.size() == prefix.size() + 1 + local.size() && name.substr(0, prefix.size()) == prefix &&
+               name[prefix.size()] == ':' && name.substr(prefix.size() + 1) == local;
+    }
+    return name == local;
+}
+
+bool HasQualifiedName(xmlAttrPtr attr, std::string_view name) {
+    return HasQualifiedName(reinterpret_cast<xmlNodePtr>(attr), name);
+}
+
+// An attribute's value. Nearly always a single text node, read in place;
+// anything else is joined by libxml2.
+std::string AttributeValue(xmlNodePtr owner, xmlAttrPtr attr) {
+    const xmlNodePtr value = attr->children;
+    if (!value) return {};
+    if (!value->next && value->type == XML_TEXT_NODE) return S(value->content);
+    return TakeString(xmlNodeListGetString(owner->doc, value, 1));
+}
+
 // The namespace rule of child lookup: a parent in no namespace accepts any
 // child; a parent in a namespace only children in the same one (URIs
 // compared without regard to letter case).
@@ -456,7 +481,7 @@ Node Node::GetChild(std::string_view name) {
 
 Node Node::ChildByName(std::string_view name) const {
     for (xmlNodePtr child = N(Checked())->children; child; child = child->next)
-        if (child->type == XML_ELEMENT_NODE && QualifiedName(child) == name) return Node(state_, child, generation_);
+        if (child->type == XML_ELEMENT_NODE && HasQualifiedName(child, name)) return Node(state_, child, generation_);
     return {};
 }
 
@@ -519,8 +544,7 @@ std::optional<std::string> Node::Attribute(std::string_view name) const {
     xmlNodePtr node = N(Checked());
     if (node->type != XML_ELEMENT_NODE) return std::nullopt;
     for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
-        if (QualifiedName(reinterpret_cast<xmlNodePtr>(attr)) == name)
-            return TakeString(xmlNodeListGetString(node->doc, attr->children, 1));
+        if (HasQualifiedName(attr, name)) return AttributeValue(node, attr);
     }
     return std::nullopt;
 }
@@ -536,7 +560,7 @@ void Node::SetAttribute(std::string_view name, std::string_view value) {
     if (node->type != XML_ELEMENT_NODE) throw XmlError("Attributes belong to elements only");
     std::string clean = CleanText(value);
     for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
-        if (QualifiedName(reinterpret_cast<xmlNodePtr>(attr)) == name) {
+        if (HasQualifiedName(attr, name)) {
             xmlNodeSetContent(reinterpret_cast<xmlNodePtr>(attr), nullptr);
             // Set as a raw text child: the serializer escapes it, and no
             // entity syntax in the value is interpreted.
@@ -556,7 +580,7 @@ void Node::SetAttribute(std::string_view name, std::string_view value) {
 void Node::RemoveAttribute(std::string_view name) {
     xmlNodePtr node = N(Checked());
     for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
-        if (QualifiedName(reinterpret_cast<xmlNodePtr>(attr)) == name) {
+        if (HasQualifiedName(attr, name)) {
             xmlRemoveProp(attr);
             MarkModified();
             return;
@@ -569,8 +593,7 @@ std::vector<std::pair<std::string, std::string>> Node::Attributes() const {
     std::vector<std::pair<std::string, std::string>> result;
     if (node->type != XML_ELEMENT_NODE) return result;
     for (xmlAttrPtr attr = node->properties; attr; attr = attr->next)
-        result.emplace_back(QualifiedName(reinterpret_cast<xmlNodePtr>(attr)),
-                            TakeString(xmlNodeListGetString(node->doc, attr->children, 1)));
+        result.emplace_back(QualifiedName(reinterpret_cast<xmlNodePtr>(attr)), AttributeValue(node, attr));
     return result;
 }
 
@@ -649,12 +672,11 @@ void Document::LoadFromString(std::string_view text) {
     LoadFromMemory(text, std::string());
 }
 
-void Document::LoadFromMemory(std::string_view text, const std::string& source) {
-    // Whatever happens, the old content is gone: a failed load leaves an
-    // empty document, never a half-parsed one.
-    state_->Reset(detail::DocState::NewEmpty());
-    state_->modified = false;
+namespace {
 
+// Parses a whole document the safe way and normalises it; raises XmlError
+// with libxml2's message, line and column. Safe on any thread.
+xmlDocPtr ParseText(std::string_view text, const std::string& source) {
     if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
         throw XmlError("XML document too large");
     // The generic error channel is per thread; set it on the thread parsing.
@@ -675,20 +697,13 @@ void Document::LoadFromMemory(std::string_view text, const std::string& source) 
         throw XmlError(message);
     }
     xmlFreeParserCtxt(ctxt);
-
-    xmlNodePtr root = xmlDocGetRootElement(doc);
-    NormaliseTree(doc, root);
-    state_->Reset(doc);
-    state_->modified = false;
+    NormaliseTree(doc, xmlDocGetRootElement(doc));
+    return doc;
 }
 
-void Document::LoadFromFile(const std::string& fileName) {
+std::string ReadWholeFile(const std::string& fileName) {
     std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        state_->Reset(detail::DocState::NewEmpty());
-        state_->modified = false;
-        throw XmlError("Cannot open '" + fileName + "': " + std::strerror(errno));
-    }
+    if (!in) throw XmlError("Cannot open '" + fileName + "': " + std::strerror(errno));
     // Read in one piece where the size is known (every regular file): a
     // character-wise read is several times slower on a large feed list or
     // stored feed.
@@ -705,8 +720,109 @@ void Document::LoadFromFile(const std::string& fileName) {
         text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     if (in.bad()) throw XmlError("Cannot read '" + fileName + "'");
+    return text;
+}
+
+// What identifies one version of a file: a rewrite through a temporary
+// file changes the inode, an edit in place the time or the size.
+struct FileStamp {
+    bool exists = false;
+    std::uint64_t device = 0, inode = 0, size = 0;
+    std::int64_t seconds = 0, nanoseconds = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const std::string& fileName) {
+    FileStamp stamp;
+#ifndef _WIN32
+    struct stat info {};
+    if (::stat(fileName.c_str(), &info) != 0) return stamp;
+    stamp.exists = true;
+    stamp.device = static_cast<std::uint64_t>(info.st_dev);
+    stamp.inode = static_cast<std::uint64_t>(info.st_ino);
+    stamp.size = static_cast<std::uint64_t>(info.st_size);
+    stamp.seconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
+    stamp.nanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
+#endif
+    return stamp;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- ParsedFile
+
+struct ParsedFile::State {
+    xmlDocPtr doc = nullptr;
+    std::string fileName;
+    std::string error;
+    FileStamp stamp;
+    ~State() {
+        if (doc) xmlFreeDoc(doc);
+    }
+};
+
+ParsedFile::ParsedFile() = default;
+ParsedFile::ParsedFile(ParsedFile&&) noexcept = default;
+ParsedFile& ParsedFile::operator=(ParsedFile&&) noexcept = default;
+ParsedFile::~ParsedFile() = default;
+
+bool ParsedFile::Ok() const { return state_ && state_->doc; }
+
+const std::string& ParsedFile::Error() const {
+    static const std::string none;
+    return state_ ? state_->error : none;
+}
+
+bool ParsedFile::Current() const {
+    // Without a way to tell versions apart, nothing read earlier is trusted.
+    return state_ && state_->stamp.exists && state_->stamp == StampOf(state_->fileName);
+}
+
+ParsedFile ParseFile(const std::string& fileName) {
+    InitLibxml();
+    ParsedFile parsed;
+    parsed.state_ = std::make_unique<ParsedFile::State>();
+    parsed.state_->fileName = fileName;
+    // Taken before reading: a change during the read makes the copy stale.
+    parsed.state_->stamp = StampOf(fileName);
+    try {
+        parsed.state_->doc = ParseText(ReadWholeFile(fileName), fileName);
+    } catch (const std::exception& error) {
+        parsed.state_->error = error.what();
+    }
+    return parsed;
+}
+
+// ---------------------------------------------------------------- Document (loading)
+
+void Document::LoadFromMemory(std::string_view text, const std::string& source) {
+    // Whatever happens, the old content is gone: a failed load leaves an
+    // empty document, never a half-parsed one.
+    state_->Reset(detail::DocState::NewEmpty());
+    state_->modified = false;
+    state_->Reset(ParseText(text, source));
+    state_->modified = false;
+}
+
+void Document::LoadFromFile(const std::string& fileName) {
+    std::string text;
+    try {
+        text = ReadWholeFile(fileName);
+    } catch (const XmlError&) {
+        state_->Reset(detail::DocState::NewEmpty());
+        state_->modified = false;
+        throw;
+    }
     LoadFromMemory(text, fileName);
     state_->fileName = fileName;
+}
+
+bool Document::Adopt(ParsedFile&& parsed) {
+    if (!parsed.Ok() || !parsed.Current()) return false;
+    state_->Reset(std::exchange(parsed.state_->doc, nullptr));
+    state_->modified = false;
+    state_->fileName = parsed.state_->fileName;
+    return true;
 }
 
 std::string Document::SaveToString() const {
