@@ -190,7 +190,8 @@ enum class Phase { Setup, Bare, Soak };
 // The server side of the run: one handler per feed, a pass counter per
 // feed, and the marks the soak needs, taken on the server's threads the
 // moment the n-th request arrives (a request for feed n+1 means update n
-// has finished, since the polling thread updates one feed at a time).
+// has been downloaded; the polling thread fetches one feed at a time, and
+// the result of update n-1 has been applied by then).
 class SoakServer {
 public:
     explicit SoakServer(int feeds) : FKinds(feeds + 1, FeedKind::Static), FHits(feeds + 1), FSoakHits(feeds + 1) {
@@ -496,41 +497,14 @@ private:
     std::function<std::string()> FLabel;
 };
 
-// Status-bar panel 0 carries the update messages. The polling thread hands
-// each step of an update to the window as a queued call; an event filter
-// that looks at the panel before every such call sees the message the
-// previous step left, without touching the program. A message belongs to
-// the feed requested last: the polling thread finishes one feed before it
-// asks for the next.
-std::atomic<int> gLastRequestedId{0};
+// The outcome of every update the polling thread applied, by feed id, as
+// the window reports it (the status text it left).
 std::map<int, std::vector<std::string>> gStatusByFeed;
 
-class TStatusRecorder : public QObject {
-public:
-    explicit TStatusRecorder(TFormMain* form) : FForm(form) { form->installEventFilter(this); }
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == FForm && event->type() == QEvent::MetaCall) {
-            QString text = FForm->StatusText(0);
-            if (text != FLast) {
-                auto& messages = gStatusByFeed[gLastRequestedId.load()];
-                if (messages.size() < 8) messages.push_back(text.toStdString());
-                FLast = std::move(text);
-            }
-        }
-        return false;
-    }
-
-private:
-    TFormMain* FForm;
-    QString FLast;
-};
-
-// The last message shown for a feed that is not "updating".
-std::string LastStatus(int id, const std::string& updating) {
+// The outcome of the last update of a feed ("" when none was applied).
+std::string LastStatus(int id) {
     const auto& messages = gStatusByFeed[id];
-    for (auto it = messages.rbegin(); it != messages.rend(); ++it)
-        if (it->rfind(updating, 0) != 0) return *it;
-    return "";
+    return messages.empty() ? std::string() : messages.back();
 }
 
 std::string ReadText(const fs::path& path) {
@@ -557,7 +531,8 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
     server.onSoakRequest = [&](int ordinal, int id) {
         std::lock_guard lock(marks.mutex);
         const auto now = Clock::now();
-        // Request `ordinal` arrives after update ordinal-1 has finished.
+        // Request `ordinal` arrives once update ordinal-1 has been fetched
+        // and update ordinal-2 applied.
         if (ordinal == earlyMark + 1) marks.rssEarly = ResidentKiB();
         if (ordinal == windowFirst) {
             marks.windowStart = now;
@@ -572,7 +547,6 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
         if (server.IsFault(marks.lastId) && !marks.firstRequestAfter.count(marks.lastId))
             marks.firstRequestAfter[marks.lastId] = now;
         marks.lastId = id;
-        gLastRequestedId = id;
         if (server.IsFault(id) && !marks.manual) marks.faultRequests[id].push_back(now);
         if (id == 1 && server.neverAnswerArmed && !marks.hung) {
             marks.rssLate = ResidentKiB();
@@ -598,13 +572,15 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
     const auto startup = StartWindow(dir, form);
     window = form.get();
     Note("window up after " + Fixed(Millis(startup), 1) + " ms; polling");
-    // The text before the feed's name in "UpdatingFeed", to tell the start
-    // of an update from its outcome.
-    const std::string updatingMessage = LangMsg("UpdatingFeed");
-    const std::string updatingPrefix = updatingMessage.substr(0, updatingMessage.find('%'));
+    // The text before the feed's name in "FailedFeed", to tell a failure.
     const std::string failedMessage = LangMsg("FailedFeed");
     const std::string failedPrefix = failedMessage.substr(0, failedMessage.find('%'));
-    auto recorder = std::make_unique<TStatusRecorder>(form.get());
+    auto recorder = std::make_unique<QObject>();
+    QObject::connect(form.get(), &TFormMain::feedUpdateFinished, recorder.get(), [&marks](QString id, QString message) {
+        if (marks.manual) return;
+        auto& messages = gStatusByFeed[id.toInt()];
+        if (messages.size() < 8) messages.push_back(message.toStdString());
+    });
 
     Heartbeat heartbeat;
     std::string phase = "pass 1";
@@ -694,7 +670,7 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
         if (firstRequestAfter.count(id) && !requests.empty())
             line += ", next feed requested " + Fixed(Millis(firstRequestAfter[id] - requests.front()), 0) + " ms later";
         Note(line);
-        const std::string polled = LastStatus(id, updatingPrefix);
+        const std::string polled = LastStatus(id);
         Note("    polling thread: " + (polled.empty() ? std::string("(no message recorded)") : polled));
         Note("    manual update:  " + manualMessages[id]);
         faultsOk = faultsOk && !stored && requests.size() >= 2 && polled.rfind(failedPrefix, 0) == 0 &&

@@ -8,9 +8,15 @@
 #include <stdexcept>
 #include <system_error>
 
-TFeedUpdate::TFeedUpdate(TFeedUpdateRequest request, std::function<void(TFeedUpdate&)> finish)
-    : FRequest(std::move(request)), FFinish(std::move(finish)), FClient(FRequest.Options)
+TFeedUpdate::TFeedUpdate(TFeedUpdateRequest request, THandler start, THandler finish)
+    : FRequest(std::move(request)), FStart(std::move(start)), FFinish(std::move(finish)), FClient(FRequest.Options)
 {
+}
+
+void TFeedUpdate::Start()
+{
+    if (FStart)
+        FStart(*this);
 }
 
 void TFeedUpdate::Fetch()

@@ -16,15 +16,14 @@
 #include <vector>
 
 // What an update needs to know about its feed, captured on the
-// user-interface thread when it starts.
+// user-interface thread when it is prepared.
 struct TFeedUpdateRequest {
     std::string Id;
     std::string Url;
-    std::string DisplayText;   // the node's text at the start, for the status messages
     http::FetchOptions Options;  // general\SecureFeeds, general\FollowRedirects
-    // How many times the window had written or removed a stored copy when
-    // the update began: tells the result whether the stored copy read
-    // during the download may have been replaced since.
+    // How many times the window had written or removed this feed's stored
+    // copy when the update was prepared: tells the result whether the copy
+    // read during the download may have been replaced since.
     unsigned StoredCopyWrites = 0;
 };
 
@@ -34,18 +33,24 @@ struct TFeedUpdateRequest {
 using TStoredTitles = std::optional<std::vector<std::string>>;
 TStoredTitles ReadStoredTitles(const std::string& path);
 
-// One update of one feed: Fetch downloads and parses into a private
-// document (off the user-interface thread), Finish hands the job to the
-// window (on the user-interface thread), Cancel abandons the download.
+// One update of one feed: Start and Finish hand the job to the window (on
+// the user-interface thread), Fetch downloads and parses into a private
+// document (off the user-interface thread), Cancel abandons the download.
 class TFeedUpdate : public TUpdateJob {
 public:
-    TFeedUpdate(TFeedUpdateRequest request, std::function<void(TFeedUpdate&)> finish);
+    using THandler = std::function<void(TFeedUpdate&)>;
+    TFeedUpdate(TFeedUpdateRequest request, THandler start, THandler finish);
 
+    void Start() override;
     void Fetch() override;
     void Finish() override;
     void Cancel() override;
 
     const TFeedUpdateRequest& Request() const { return FRequest; }
+    // The node's text when the update started, for the status messages;
+    // set and read on the user-interface thread only.
+    const std::string& DisplayText() const { return FDisplayText; }
+    void SetDisplayText(std::string text) { FDisplayText = std::move(text); }
     // The downloaded feed with its stylesheet set; null when Fetch failed.
     feed::TFeedDocument* Document() { return FDocument.get(); }
     // The failure's message ("" on success).
@@ -62,7 +67,9 @@ public:
 
 private:
     TFeedUpdateRequest FRequest;
-    std::function<void(TFeedUpdate&)> FFinish;
+    THandler FStart;
+    THandler FFinish;
+    std::string FDisplayText;
     http::THttpClient FClient;
     std::unique_ptr<feed::TFeedDocument> FDocument;
     std::string FError;

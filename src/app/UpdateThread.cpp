@@ -67,6 +67,53 @@ QTreeWidgetItem* TUpdateThread::GetNextNode()
     return next;
 }
 
+std::shared_ptr<TUpdateJob> TUpdateThread::Visit(QTreeWidgetItem* node)
+{
+    QTreeWidgetItem* root = FHost.RootNode();
+    FLastNode = FHost.FeedId(node);
+    FLastIndex = root ? root->indexOfChild(node) : -1;
+    return FHost.PrepareUpdate(node);
+}
+
+std::shared_ptr<TUpdateJob> TUpdateThread::StartNext()
+{
+    QTreeWidgetItem* node = GetNextNode();
+    if (!node) {
+        FLastNode.clear();
+        FLastIndex = -1;
+        return nullptr;
+    }
+    std::shared_ptr<TUpdateJob> job = Visit(node);
+    if (job)
+        job->Start();
+    return job;
+}
+
+std::shared_ptr<TUpdateJob> TUpdateThread::PrepareAhead(std::string& preparedId)
+{
+    QTreeWidgetItem* node = GetNextNode();
+    // A feed that follows itself (a list of one) must see its own result
+    // before it is fetched again.
+    if (!node || FHost.FeedId(node) == FLastNode)
+        return nullptr;
+    preparedId = FHost.FeedId(node);
+    return FHost.PrepareUpdate(node);
+}
+
+void TUpdateThread::StartPreparedOrAbandon(const std::shared_ptr<TUpdateJob>& prepared, const std::string& preparedId)
+{
+    QTreeWidgetItem* node = GetNextNode();
+    if (node && FHost.FeedId(node) == preparedId) {
+        Visit(node);  // the job prepared earlier stands for this visit
+        prepared->Start();
+        return;
+    }
+    // The list changed while the result was pending: the feed fetched ahead
+    // is not the next one any more. The thread visits the right one instead.
+    FAbandoned = prepared.get();
+    prepared->Cancel();
+}
+
 bool TUpdateThread::RunOnUi(const std::function<void()>& fn)
 {
     auto done = std::make_shared<std::promise<void>>();
@@ -94,6 +141,20 @@ bool TUpdateThread::RunOnUi(const std::function<void()>& fn)
     return !FTerminated;
 }
 
+void TUpdateThread::PostToUi(std::function<void()> fn)
+{
+    QMetaObject::invokeMethod(
+        FHost.Context,
+        [shared = FShared, fn = std::move(fn)] {
+            try {
+                if (!shared->Stopped)
+                    fn();
+            } catch (...) {
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 void TUpdateThread::Pause(int seconds)
 {
     std::unique_lock lock(FMutex);
@@ -102,17 +163,9 @@ void TUpdateThread::Pause(int seconds)
 
 void TUpdateThread::Execute()
 {
+    std::shared_ptr<TUpdateJob> job;  // started or prepared ahead; its result is to come
     while (!FTerminated) {
-        std::shared_ptr<TUpdateJob> job;
-        const bool picked = RunOnUi([this, &job] {
-            QTreeWidgetItem* node = GetNextNode();
-            QTreeWidgetItem* root = FHost.RootNode();
-            FLastNode = node ? FHost.FeedId(node) : std::string();
-            FLastIndex = node && root ? root->indexOfChild(node) : -1;
-            if (node)
-                job = FHost.BeginUpdate(node);
-        });
-        if (!picked)
+        if (!job && !RunOnUi([this, &job] { job = StartNext(); }))
             break;
 
         if (job) {
@@ -129,21 +182,41 @@ void TUpdateThread::Execute()
             }
         }
 
-        // The result and the reading of the pause share one trip to the
-        // user-interface thread: every trip adds to each update.
+        // One trip reads the pause and, when there is none, prepares the
+        // next feed's update so that it downloads while this result is
+        // being applied. Queued calls run in order, so this trip also waits
+        // for the previous result.
         int interval = 0;
-        const bool finished = RunOnUi([this, &job, &interval] {
-            if (job) {
+        std::shared_ptr<TUpdateJob> next;
+        std::string nextId;
+        const bool read = RunOnUi([this, &job, &interval, &next, &nextId] {
+            if (job && job.get() == FAbandoned) {
+                FAbandoned = nullptr;
+                job.reset();  // fetched ahead for nothing: never applied
+                return;
+            }
+            interval = FHost.UpdateIntervalSeconds();
+            if (job && interval == 0)
+                next = PrepareAhead(nextId);
+        });
+        if (!read)
+            break;
+
+        if (job) {
+            // The result and the start of the next update share one event:
+            // nothing can come between them.
+            PostToUi([this, job, next, nextId] {
                 try {
                     job->Finish();
                 } catch (...) {
-                    // reported by the host; the pause is still read
+                    // reported by the host
                 }
-            }
-            interval = FHost.UpdateIntervalSeconds();
-        });
-        if (!finished)
-            break;
-        Pause(interval);
+                if (next)
+                    StartPreparedOrAbandon(next, nextId);
+            });
+        }
+        job = std::move(next);
+        if (!job)
+            Pause(interval);
     }
 }

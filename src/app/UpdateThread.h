@@ -3,11 +3,20 @@
 // The thread owns no widget and no configuration data. Everything that looks
 // at the tree or the configuration (choosing the next feed, starting and
 // finishing an update, reading the interval) is carried over to the
-// user-interface thread as one queued call each; only the download and the
-// parsing run here. Because each user-interface part is a single event, two
-// updates never interleave their visible steps, and a manual update running
-// on the user-interface thread at the same time cannot deadlock with this
+// user-interface thread as queued calls; only the download and the parsing
+// run here. The visible start of an update and its result each run in one
+// event, and a result always runs before the next update's start, so two
+// updates never interleave their visible steps. A manual update running on
+// the user-interface thread at the same time cannot deadlock with this
 // thread: it only has to let queued events through.
+//
+// With no pause between feeds the thread does not wait for a result to be
+// applied: it fetches the next feed while the user-interface thread stores
+// the previous one. That next feed is chosen ahead, silently; when the
+// result has been applied the choice is checked again against the list as
+// it is then, and a feed that is no longer next (one was added, moved or
+// deleted meanwhile) has its download abandoned, so feeds are visited in
+// exactly the order of one-at-a-time polling.
 #pragma once
 
 #include <atomic>
@@ -25,6 +34,9 @@ class QTreeWidgetItem;
 class TUpdateJob {
 public:
     virtual ~TUpdateJob() = default;
+    // The visible start of the update ("UpdatingFeed"); runs on the
+    // user-interface thread, before Finish and never for an abandoned job.
+    virtual void Start() = 0;
     // The download and the parsing; runs off the user-interface thread and
     // touches only the job's own objects.
     virtual void Fetch() = 0;
@@ -46,8 +58,9 @@ public:
         // The feed node with this id, or nullptr. Optional: without it the
         // feed list is walked, reading every node's id.
         std::function<QTreeWidgetItem*(const std::string&)> FindFeedNode;
-        // Starts updating a feed node; nullptr when there is nothing to fetch.
-        std::function<std::shared_ptr<TUpdateJob>(QTreeWidgetItem*)> BeginUpdate;
+        // Prepares the update of a feed node without any visible effect
+        // (what to fetch); nullptr when there is nothing to fetch.
+        std::function<std::shared_ptr<TUpdateJob>(QTreeWidgetItem*)> PrepareUpdate;
         // The pause after an update, in seconds.
         std::function<int()> UpdateIntervalSeconds;
     };
@@ -76,6 +89,20 @@ public:
 
 private:
     void Execute();
+    // User-interface thread. Moves the pass on to `node` (the feed after the
+    // one visited last) and returns its update, not yet started.
+    std::shared_ptr<TUpdateJob> Visit(QTreeWidgetItem* node);
+    // User-interface thread. Chooses the next feed and starts its update;
+    // nullptr for an empty list or a feed with nothing to fetch.
+    std::shared_ptr<TUpdateJob> StartNext();
+    // User-interface thread. Prepares the next feed's update ahead of the
+    // current result, or nullptr when the next feed is the current one.
+    std::shared_ptr<TUpdateJob> PrepareAhead(std::string& preparedId);
+    // User-interface thread, after the current result: starts the update
+    // prepared ahead if its feed is still the next one, else abandons it.
+    void StartPreparedOrAbandon(const std::shared_ptr<TUpdateJob>& prepared, const std::string& preparedId);
+    // Runs fn on the user-interface thread without waiting for it.
+    void PostToUi(std::function<void()> fn);
     // Runs fn on the user-interface thread and waits for it. False when the
     // thread was stopped before it ran (fn then never runs).
     bool RunOnUi(const std::function<void()>& fn);
@@ -90,8 +117,12 @@ private:
 
     THost FHost;
     std::shared_ptr<TShared> FShared = std::make_shared<TShared>();
+    // User-interface thread only:
     std::string FLastNode;   // id of the feed visited last
     int FLastIndex = -1;     // its position then, to go on after a deletion
+    // An update prepared ahead whose feed turned out not to be next: its
+    // download is cancelled and its result never applied.
+    const TUpdateJob* FAbandoned = nullptr;
     std::atomic<bool> FTerminated{false};
     mutable std::mutex FMutex;
     std::condition_variable FWake;

@@ -692,7 +692,7 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
     // Only a decimal id names a stored copy: a hand-edited id must never
     // delete a file elsewhere.
     if (IsValidFeedId(id)) {
-        ++FStoredCopyWrites;
+        ++FStoredCopyWrites[id];
         std::error_code ignored;  // a copy that was never written is fine
         std::filesystem::remove(StoredCopyPath(id), ignored);
     }

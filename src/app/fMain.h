@@ -27,9 +27,9 @@
 
 #include <functional>
 #include <map>
-#include <unordered_map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "Options.h"
 #include "TrayIcon.h"
@@ -173,12 +173,17 @@ public:
     // events (the polling thread's among them) go on being processed, with
     // the busy cursor showing.
     void UpdateFeed(QTreeWidgetItem* node);
-    // The two halves of an update, each run on the user-interface thread in
-    // one go: the start (what to fetch, "UpdatingFeed") and the result
-    // (caption, unread count, balloon, node, stored copy, display,
-    // lastupdate, "UpdatedFeed" or "FailedFeed").
+    // The parts of an update that run on the user-interface thread, each in
+    // one go: preparing it (what to fetch, nothing visible), its start (the
+    // display text, "UpdatingFeed") and its result (caption, unread count,
+    // balloon, node, stored copy, display, lastupdate, "UpdatedFeed" or
+    // "FailedFeed"). BeginFeedUpdate prepares and starts.
+    std::shared_ptr<TFeedUpdate> PrepareFeedUpdate(QTreeWidgetItem* node);
+    void StartFeedUpdate(TFeedUpdate& update);
     std::shared_ptr<TFeedUpdate> BeginFeedUpdate(QTreeWidgetItem* node);
     void FinishFeedUpdate(TFeedUpdate& update);
+    // How many times the stored copy of a feed was written or removed.
+    unsigned StoredCopyWrites(const std::string& id) const;
     // general\UpdateInterval in seconds; 60 when it is not a number.
     int UpdateIntervalSeconds();
     // The polling thread: started at the end of start-up, stopped and joined
@@ -230,15 +235,19 @@ public:
     // Counts StopUpdateThread calls: a manual update that sees it change
     // while it downloads drops its result (the window is closing).
     unsigned FUpdateStops = 0;
-    // Counts the writes and removals of stored copies, so an update can
-    // tell whether the copy it read while downloading is still the current
-    // one.
-    unsigned FStoredCopyWrites = 0;
+    // Counts the writes and removals of each feed's stored copy (by id), so
+    // an update can tell whether the copy it read while downloading is
+    // still the current one.
+    std::unordered_map<std::string, unsigned> FStoredCopyWrites;
     // ---- end update cycle and display ----
 
 signals:
     // Emitted by DeleteFeed before the node and its element go away.
     void feedDeleted(QString id);
+    // An update of a feed has been applied; `message` is the status text it
+    // left ("UpdatedFeed" or "FailedFeed"). Not emitted for a result that
+    // was dropped because its feed was deleted.
+    void feedUpdateFinished(QString id, QString message);
     // The window has closed and stored its state: the program ends.
     void formClosed();
 

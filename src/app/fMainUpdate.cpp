@@ -1,12 +1,13 @@
 // The update cycle of the main window: updating one feed and the polling
 // thread that walks the feed list.
 //
-// An update runs in three parts. The start and the result run on the
-// user-interface thread, each in one go, so two updates never interleave
-// the steps that touch the feed's element, the tree, the stored copy, the
-// status bar, the browser or the tray icon. The download and the parsing in
-// between run on another thread: the polling thread, or a worker of a manual
-// update while the user-interface thread keeps processing events.
+// An update runs in parts. Preparing it (reading what to fetch), its start
+// and its result run on the user-interface thread, each in one go, and a
+// result is always applied before the next update starts, so two updates
+// never interleave the steps that touch the feed's element, the tree, the
+// stored copy, the status bar, the browser or the tray icon. The download
+// and the parsing run on another thread: the polling thread, or a worker of
+// a manual update while the user-interface thread keeps processing events.
 #include "fMain.h"
 
 #include <QApplication>
@@ -99,7 +100,7 @@ void SaveStoredCopy(feed::TFeedDocument& downloaded, const std::string& path)
 // ---------------------------------------------------------------------------
 // One update
 
-std::shared_ptr<TFeedUpdate> TFormMain::BeginFeedUpdate(QTreeWidgetItem* node)
+std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
 {
     const xml::Node item = GetFeedItem(node);
     if (!item)
@@ -107,14 +108,39 @@ std::shared_ptr<TFeedUpdate> TFormMain::BeginFeedUpdate(QTreeWidgetItem* node)
     TFeedUpdateRequest request;
     request.Id = item.Attribute("id").value_or("");
     request.Url = item.Attribute("url").value_or("");
-    request.DisplayText = node->text(0).toStdString();
     // The network switches are read for every fetch, so a change in the
     // options applies from the next download on.
     request.Options.secureFeeds = ReadBool(*FOptions, kSecureFeedsPath).value_or(false);
     request.Options.followRedirects = ReadBool(*FOptions, kFollowRedirectsPath).value_or(false);
-    request.StoredCopyWrites = FStoredCopyWrites;
-    SetStatusText(0, StatusMessage("UpdatingFeed", request.DisplayText));
-    return std::make_shared<TFeedUpdate>(std::move(request), [this](TFeedUpdate& update) { FinishFeedUpdate(update); });
+    request.StoredCopyWrites = StoredCopyWrites(request.Id);
+    return std::make_shared<TFeedUpdate>(
+        std::move(request), [this](TFeedUpdate& update) { StartFeedUpdate(update); },
+        [this](TFeedUpdate& update) { FinishFeedUpdate(update); });
+}
+
+void TFormMain::StartFeedUpdate(TFeedUpdate& update)
+{
+    // A feed deleted since the update was prepared shows nothing; its
+    // result will be dropped.
+    QTreeWidgetItem* node = FindFeedNodeById(update.Request().Id);
+    if (!node)
+        return;
+    update.SetDisplayText(node->text(0).toStdString());
+    SetStatusText(0, StatusMessage("UpdatingFeed", update.DisplayText()));
+}
+
+std::shared_ptr<TFeedUpdate> TFormMain::BeginFeedUpdate(QTreeWidgetItem* node)
+{
+    std::shared_ptr<TFeedUpdate> update = PrepareFeedUpdate(node);
+    if (update)
+        update->Start();
+    return update;
+}
+
+unsigned TFormMain::StoredCopyWrites(const std::string& id) const
+{
+    const auto found = FStoredCopyWrites.find(id);
+    return found == FStoredCopyWrites.end() ? 0 : found->second;
 }
 
 void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
@@ -124,7 +150,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
     QTreeWidgetItem* node = FindFeedNodeById(update.Request().Id);
     if (!node)
         return;
-    const std::string& displayText = update.Request().DisplayText;
+    const std::string& displayText = update.DisplayText();
     try {
         if (update.Failed())
             throw std::runtime_error(update.Error());
@@ -134,17 +160,19 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         FillEmptyCaption(item, downloaded);
         const std::string path = StoredCopyPath(update.Request().Id);
 
-        // The copy read during the download is used unless a stored copy
-        // was written or removed since the update began (a manual update of
-        // this feed may have finished meanwhile); then it is read again.
+        // The copy read during the download is used unless this feed's
+        // stored copy was written or removed since the update was prepared
+        // (a manual update of it may have finished meanwhile); then it is
+        // read again.
         const TStoredTitles* preloaded = update.PreviousTitles();
-        const bool preloadedIsCurrent = preloaded && update.Request().StoredCopyWrites == FStoredCopyWrites;
+        const bool preloadedIsCurrent =
+            preloaded && update.Request().StoredCopyWrites == StoredCopyWrites(update.Request().Id);
         const TStoredTitles previous = preloadedIsCurrent ? *preloaded : ReadStoredTitles(path);
         const bool announced = CountAndAnnounceNewItems(*this, node, item, downloaded, previous);
         // Refreshed even without unread items, so a caption just taken from
         // the channel shows at once.
         UpdateNodeCaption(node);
-        ++FStoredCopyWrites;
+        ++FStoredCopyWrites[update.Request().Id];
         SaveStoredCopy(downloaded, path);
         // The user is looking at this feed: the page reloads with the news,
         // which also counts them as read.
@@ -155,6 +183,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
     } catch (const std::exception& error) {
         SetStatusText(0, StatusMessage("FailedFeed", displayText + " - " + error.what()));
     }
+    emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
 }
 
 void TFormMain::UpdateFeed(QTreeWidgetItem* node)
@@ -231,9 +260,9 @@ void TFormMain::StartUpdateThread()
         return item ? item.Attribute("id").value_or("") : std::string();
     };
     host.FindFeedNode = [this](const std::string& id) { return FindFeedNodeById(id); };
-    host.BeginUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
+    host.PrepareUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
         try {
-            return BeginFeedUpdate(node);
+            return PrepareFeedUpdate(node);
         } catch (const std::exception&) {
             return nullptr;  // an unreadable element: the pass goes on
         }

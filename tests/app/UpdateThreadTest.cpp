@@ -33,11 +33,17 @@ bool WaitUntil(const std::function<bool()>& done, int ms = 5000)
 
 class FakeJob : public TUpdateJob {
 public:
+    std::function<void()> OnStart;
     std::function<void(FakeJob&)> OnFetch;
     std::function<void()> OnFinish;
     std::atomic<bool> CancelRequested{false};
     bool FetchedOnUiThread = false;
 
+    void Start() override
+    {
+        if (OnStart)
+            OnStart();
+    }
     void Fetch() override
     {
         FetchedOnUiThread = QThread::currentThread() == qApp->thread();
@@ -64,6 +70,7 @@ protected:
     // Lets a test act inside the update of a feed (on the user-interface
     // thread, between the download and the next choice).
     std::function<void(const std::string&)> DuringFinish;
+    std::function<void(const std::string&)> DuringStart;
     std::function<void(FakeJob&)> DuringFetch;
     bool AnyFetchOnUiThread = false;
 
@@ -87,10 +94,14 @@ protected:
         host.Context = &Tree;
         host.RootNode = [this] { return Root; };
         host.FeedId = [](QTreeWidgetItem* node) { return node->data(0, Qt::UserRole).toString().toStdString(); };
-        host.BeginUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
+        host.PrepareUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
             const std::string id = node->data(0, Qt::UserRole).toString().toStdString();
-            Visits.push_back(id);
             auto job = std::make_shared<FakeJob>();
+            job->OnStart = [this, id] {
+                Visits.push_back(id);
+                if (DuringStart)
+                    DuringStart(id);
+            };
             job->OnFetch = DuringFetch;
             job->OnFinish = [this, id, raw = job.get()] {
                 AnyFetchOnUiThread = AnyFetchOnUiThread || raw->FetchedOnUiThread;
@@ -174,6 +185,83 @@ TEST_F(PollingFixture, DeletingTheLastVisitedFeedDoesNotStopThePass)
         Visits.resize(5);
         EXPECT_EQ(Visits, c.expected) << c.name;
     }
+}
+
+TEST_F(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterleave)
+{
+    // Each result takes a while on the user-interface thread. With no pause
+    // the next feed downloads meanwhile; a list of one feed must wait for
+    // its own result instead. Either way every start is followed by its own
+    // result before the next start.
+    for (const int feeds : {3, 1}) {
+        qDeleteAll(Root->takeChildren());
+        Visits.clear();
+        Finished.clear();
+        for (int i = 1; i <= feeds; ++i)
+            AddFeed(std::to_string(i));
+        std::vector<std::string> uiSteps;
+        std::atomic<bool> applying{false};
+        std::atomic<int> fetchesDuringAResult{0};
+        // A download notices when a result is being applied while it runs.
+        DuringFetch = [&](FakeJob&) {
+            for (int i = 0; i < 50 && !applying; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            fetchesDuringAResult += applying ? 1 : 0;
+        };
+        DuringStart = [&](const std::string& id) { uiSteps.push_back("start " + id); };
+        DuringFinish = [&](const std::string& id) {
+            uiSteps.push_back("result " + id);
+            applying = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            applying = false;
+        };
+        auto thread = Start();
+        ASSERT_TRUE(WaitUntil([&] { return Finished.size() >= 6; }));
+        thread->Stop();
+        std::vector<std::string> expected;
+        for (int i = 0; i < 6; ++i) {
+            const std::string id = std::to_string(i % feeds + 1);
+            expected.push_back("start " + id);
+            expected.push_back("result " + id);
+        }
+        uiSteps.resize(12);
+        EXPECT_EQ(uiSteps, expected) << feeds << " feeds";
+        if (feeds == 1)
+            EXPECT_EQ(fetchesDuringAResult, 0);
+        else
+            EXPECT_GE(fetchesDuringAResult, 4);
+    }
+}
+
+TEST_F(PollingFixture, AFeedFetchedAheadThatIsNoLongerNextIsAbandoned)
+{
+    AddFeed("1");
+    AddFeed("2");
+    AddFeed("3");
+    // While the first result is applied, feed 2 is already downloading; a
+    // feed inserted after feed 1 now comes first.
+    DuringFinish = [&](const std::string& id) {
+        if (id == "1" && !Find("9")) {
+            auto* inserted = new QTreeWidgetItem(QStringList{"Feed 9"});
+            inserted->setData(0, Qt::UserRole, QString("9"));
+            Root->insertChild(1, inserted);
+        }
+    };
+    std::atomic<int> cancelled{0};
+    DuringFetch = [&](FakeJob& job) {
+        for (int i = 0; i < 50 && !job.CancelRequested; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        cancelled += job.CancelRequested ? 1 : 0;
+    };
+    auto thread = Start();
+    ASSERT_TRUE(WaitUntil([&] { return Finished.size() >= 5; }));
+    const int cancelledWhilePolling = cancelled;  // Stop cancels one more
+    thread->Stop();
+    Visits.resize(5);
+    EXPECT_EQ(Visits, Ids({"1", "9", "2", "3", "1"}));
+    Finished.resize(5);
+    EXPECT_EQ(Finished, Visits);  // the abandoned download was never applied
+    EXPECT_EQ(cancelledWhilePolling, 1);
 }
 
 TEST_F(PollingFixture, EmptyListSleepsAndLooksAgain)
