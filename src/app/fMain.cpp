@@ -23,6 +23,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "AppInfo.h"
@@ -127,6 +128,11 @@ static void InitIconResources() { Q_INIT_RESOURCE(app); }
 // Construction and destruction
 
 TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
+    try {
+        FConfigAhead = std::async(std::launch::async, [] { return xml::ParseFile(kConfigFile); });
+    } catch (const std::system_error&) {
+        // No thread to spare: config.xml is read when its turn comes.
+    }
     InitIconResources();
     // Every feed node shows the same icon: one shared icon instead of one
     // per node, each of which would parse the SVG again.
@@ -417,6 +423,15 @@ void TFormMain::LoadConfigFile() {
     // once, straight into the option store (a large feed list makes a
     // second parse noticeable at start-up).
     xml::Document& config = FOptions->ConfigDocument();
+    // The copy parsed while the window was built serves unless the file
+    // changed since (a missing one has just been created from the default)
+    // or could not be read; then it is read here, reporting any error.
+    if (FConfigAhead.valid()) {
+        try {
+            if (config.Adopt(FConfigAhead.get())) return;
+        } catch (const std::exception&) {
+        }
+    }
     try {
         config.LoadFromFile(kConfigFile);
     } catch (const std::exception& error) {
@@ -559,27 +574,39 @@ xml::Node TFormMain::GetFeedItem(QTreeWidgetItem* node) const {
 
 QTreeWidgetItem* TFormMain::RootNode() const { return TreeView->topLevelItem(0); }
 
-QString TFormMain::FeedDisplayText(const xml::Node& item) {
+namespace {
+
+// What a feed's node shows: the caption, followed by the unread count while
+// there are unread items.
+struct TNodeCaption {
+    QString Text;
+    bool Unread = false;
+};
+
+TNodeCaption NodeCaption(const xml::Node& item) {
     const std::string caption = item.Attribute("caption").value_or("");
     const std::string unread = item.Attribute("unread").value_or("");
     const std::optional<int> count = plat::TryStrToInt(unread);
     const bool hasUnread = count ? *count != 0 : !unread.empty();
-    if (!hasUnread) return Q(caption);
-    return Q(caption + " (" + unread + ")");
+    if (!hasUnread) return {Q(caption), false};
+    return {Q(caption + " (" + unread + ")"), true};
 }
+
+}  // namespace
+
+QString TFormMain::FeedDisplayText(const xml::Node& item) { return NodeCaption(item).Text; }
 
 void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
     const xml::Node item = GetFeedItem(node);
     if (!item) return;
-    const QString text = FeedDisplayText(item);
-    node->setText(0, text);
-    // The suffix is there exactly while the feed has unread items.
-    const bool bold = text != Q(item.Attribute("caption").value_or(""));
-    // A node without a font of its own shows the tree's regular font: most
-    // nodes at start-up need none.
-    if (!bold && !node->data(0, Qt::FontRole).isValid()) return;
+    const TNodeCaption caption = NodeCaption(item);
+    node->setText(0, caption.Text);
+    // Bold exactly while the feed has unread items. A node without a font
+    // of its own shows the tree's regular font: most nodes at start-up need
+    // none.
+    if (!caption.Unread && !node->data(0, Qt::FontRole).isValid()) return;
     QFont font = TreeView->font();
-    font.setBold(bold);
+    font.setBold(caption.Unread);
     node->setFont(0, font);
 }
 

@@ -26,6 +26,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -298,4 +299,7 @@ private:
     // StartUpdateThreadSoon was called and neither a start nor a stop
     // has happened since.
     bool FUpdateThreadPending = false;
+    // config.xml, parsed on another thread while the window is being built
+    // (a long feed list takes a noticeable part of start-up to parse).
+    std::future<xml::ParsedFile> FConfigAhead;
 };
