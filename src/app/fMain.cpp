@@ -13,6 +13,7 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QWindow>
@@ -23,7 +24,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "AppInfo.h"
@@ -127,16 +127,24 @@ static void InitIconResources() { Q_INIT_RESOURCE(app); }
 // ---------------------------------------------------------------------------
 // Construction and destruction
 
+QIcon TFormMain::TreeIcon(const QString& path) const {
+    // Painting a row asks its icon for its size and its pixmap; an SVG icon
+    // answers both through its renderer and cache, which was half the cost
+    // of painting a row. The tree's icons are drawn once, at the tree's
+    // icon size for this screen and for a screen of twice the density.
+    const QIcon drawing(path);
+    const QSize size = TreeView->iconSize().isValid()
+                           ? TreeView->iconSize()
+                           : QSize(style()->pixelMetric(QStyle::PM_SmallIconSize), style()->pixelMetric(QStyle::PM_SmallIconSize));
+    const qreal density = devicePixelRatioF();
+    QIcon icon;
+    icon.addPixmap(drawing.pixmap(size, density));
+    if (density < 2) icon.addPixmap(drawing.pixmap(size, 2));
+    return icon;
+}
+
 TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
-    try {
-        FConfigAhead = std::async(std::launch::async, [] { return xml::ParseFile(kConfigFile); });
-    } catch (const std::system_error&) {
-        // No thread to spare: config.xml is read when its turn comes.
-    }
     InitIconResources();
-    // Every feed node shows the same icon: one shared icon instead of one
-    // per node, each of which would parse the SVG again.
-    FFeedIcon = QIcon(":/icons/feed.svg");
     setObjectName("FormMain");
     setWindowTitle("Veltrax Quillet");
     setWindowIcon(QIcon(":/icons/quillet.svg"));
@@ -146,6 +154,10 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     CreateActions();
     CreateMenus();
     CreateWidgets();
+    // Every feed node shows the same icon: one shared icon instead of one
+    // per node, each of which would parse the SVG again.
+    FFeedIcon = TreeIcon(":/icons/feed.svg");
+    FRootIcon = TreeIcon(":/icons/root.svg");
     CreateTrayIcon();
     ConnectUpdateAndDisplay();
 
@@ -423,15 +435,6 @@ void TFormMain::LoadConfigFile() {
     // once, straight into the option store (a large feed list makes a
     // second parse noticeable at start-up).
     xml::Document& config = FOptions->ConfigDocument();
-    // The copy parsed while the window was built serves unless the file
-    // changed since (a missing one has just been created from the default)
-    // or could not be read; then it is read here, reporting any error.
-    if (FConfigAhead.valid()) {
-        try {
-            if (config.Adopt(FConfigAhead.get())) return;
-        } catch (const std::exception&) {
-        }
-    }
     try {
         config.LoadFromFile(kConfigFile);
     } catch (const std::exception& error) {
@@ -611,8 +614,7 @@ void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
 }
 
 std::unique_ptr<QTreeWidgetItem> TFormMain::NewFeedNode(xml::Node item) {
-    auto node = std::make_unique<TFeedNode>(std::move(item));
-    node->setIcon(0, FFeedIcon);
+    auto node = std::make_unique<TFeedNode>(std::move(item), FFeedIcon);
     node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
     UpdateNodeCaption(node.get());
     return node;
@@ -638,16 +640,25 @@ void TFormMain::LoadFeedList() {
     FFeedNodes.clear();
     TreeView->clear();
     auto root = std::make_unique<QTreeWidgetItem>(QStringList{"Quillet"});
-    root->setIcon(0, QIcon(":/icons/root.svg"));
+    root->setIcon(0, FRootIcon);
     root->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    // The nodes are made and captioned while detached and enter the tree in
-    // one go: the view then handles one insertion instead of one insertion
-    // and two changes per feed.
-    for (const xml::Node& item : FOptions->GetConfigNode(kItemsPath).ChildElements())
-        root->addChild(NewFeedNode(item).release());
+    // The nodes are made, captioned and indexed while detached and enter the
+    // tree in one go: the view then handles one insertion instead of one
+    // insertion and two changes per feed.
+    const std::vector<xml::Node> items = FOptions->GetConfigNode(kItemsPath).ChildElements();
+    FFeedNodes.reserve(items.size());
+    try {
+        for (const xml::Node& item : items) {
+            QTreeWidgetItem* node = NewFeedNode(item).release();
+            root->addChild(node);
+            RememberFeedNode(node);
+        }
+    } catch (...) {
+        FFeedNodes.clear();  // the detached nodes go with the root
+        throw;
+    }
     QTreeWidgetItem* top = root.release();
     TreeView->addTopLevelItem(top);
-    for (int i = 0; i < top->childCount(); ++i) RememberFeedNode(top->child(i));
     // Feed nodes have no children: opening the root opens everything.
     top->setExpanded(true);
     TreeView->setCurrentItem(top);

@@ -26,7 +26,6 @@
 #include <QUrl>
 
 #include <functional>
-#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -48,11 +47,20 @@ class TFeedDocument;
 class TFeedNode : public QTreeWidgetItem {
 public:
     static constexpr int kType = QTreeWidgetItem::UserType + 1;
-    explicit TFeedNode(xml::Node item) : QTreeWidgetItem(kType), FItem(std::move(item)) {}
+    TFeedNode(xml::Node item, QIcon icon) : QTreeWidgetItem(kType), FItem(std::move(item)), FIcon(std::move(icon)) {}
     const xml::Node& Item() const { return FItem; }
+
+    // Every feed shows the same icon; it is handed out when a row is
+    // painted instead of being stored as item data in each of possibly
+    // thousands of nodes.
+    QVariant data(int column, int role) const override {
+        if (column == 0 && role == Qt::DecorationRole) return FIcon;
+        return QTreeWidgetItem::data(column, role);
+    }
 
 private:
     xml::Node FItem;
+    QIcon FIcon;
 };
 
 class TFormMain : public QMainWindow {
@@ -288,6 +296,9 @@ private:
 
     std::unique_ptr<TOptions> FOptions;
     QIcon FFeedIcon;
+    QIcon FRootIcon;
+    // An icon of the feed tree, drawn once at the tree's icon size.
+    QIcon TreeIcon(const QString& path) const;
     // The feed nodes by their element's id, kept by AddFeedNode, DeleteFeed
     // and LoadFeedList.
     std::unordered_map<std::string, QTreeWidgetItem*> FFeedNodes;
@@ -299,7 +310,4 @@ private:
     // StartUpdateThreadSoon was called and neither a start nor a stop
     // has happened since.
     bool FUpdateThreadPending = false;
-    // config.xml, parsed on another thread while the window is being built
-    // (a long feed list takes a noticeable part of start-up to parse).
-    std::future<xml::ParsedFile> FConfigAhead;
 };

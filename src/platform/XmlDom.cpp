@@ -675,7 +675,7 @@ void Document::LoadFromString(std::string_view text) {
 namespace {
 
 // Parses a whole document the safe way and normalises it; raises XmlError
-// with libxml2's message, line and column. Safe on any thread.
+// with libxml2's message, line and column.
 xmlDocPtr ParseText(std::string_view text, const std::string& source) {
     if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
         throw XmlError("XML document too large");
@@ -723,75 +723,7 @@ std::string ReadWholeFile(const std::string& fileName) {
     return text;
 }
 
-// What identifies one version of a file: a rewrite through a temporary
-// file changes the inode, an edit in place the time or the size.
-struct FileStamp {
-    bool exists = false;
-    std::uint64_t device = 0, inode = 0, size = 0;
-    std::int64_t seconds = 0, nanoseconds = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp StampOf(const std::string& fileName) {
-    FileStamp stamp;
-#ifndef _WIN32
-    struct stat info {};
-    if (::stat(fileName.c_str(), &info) != 0) return stamp;
-    stamp.exists = true;
-    stamp.device = static_cast<std::uint64_t>(info.st_dev);
-    stamp.inode = static_cast<std::uint64_t>(info.st_ino);
-    stamp.size = static_cast<std::uint64_t>(info.st_size);
-    stamp.seconds = static_cast<std::int64_t>(info.st_mtim.tv_sec);
-    stamp.nanoseconds = static_cast<std::int64_t>(info.st_mtim.tv_nsec);
-#endif
-    return stamp;
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------- ParsedFile
-
-struct ParsedFile::State {
-    xmlDocPtr doc = nullptr;
-    std::string fileName;
-    std::string error;
-    FileStamp stamp;
-    ~State() {
-        if (doc) xmlFreeDoc(doc);
-    }
-};
-
-ParsedFile::ParsedFile() = default;
-ParsedFile::ParsedFile(ParsedFile&&) noexcept = default;
-ParsedFile& ParsedFile::operator=(ParsedFile&&) noexcept = default;
-ParsedFile::~ParsedFile() = default;
-
-bool ParsedFile::Ok() const { return state_ && state_->doc; }
-
-const std::string& ParsedFile::Error() const {
-    static const std::string none;
-    return state_ ? state_->error : none;
-}
-
-bool ParsedFile::Current() const {
-    // Without a way to tell versions apart, nothing read earlier is trusted.
-    return state_ && state_->stamp.exists && state_->stamp == StampOf(state_->fileName);
-}
-
-ParsedFile ParseFile(const std::string& fileName) {
-    InitLibxml();
-    ParsedFile parsed;
-    parsed.state_ = std::make_unique<ParsedFile::State>();
-    parsed.state_->fileName = fileName;
-    // Taken before reading: a change during the read makes the copy stale.
-    parsed.state_->stamp = StampOf(fileName);
-    try {
-        parsed.state_->doc = ParseText(ReadWholeFile(fileName), fileName);
-    } catch (const std::exception& error) {
-        parsed.state_->error = error.what();
-    }
-    return parsed;
-}
 
 // ---------------------------------------------------------------- Document (loading)
 
@@ -815,14 +747,6 @@ void Document::LoadFromFile(const std::string& fileName) {
     }
     LoadFromMemory(text, fileName);
     state_->fileName = fileName;
-}
-
-bool Document::Adopt(ParsedFile&& parsed) {
-    if (!parsed.Ok() || !parsed.Current()) return false;
-    state_->Reset(std::exchange(parsed.state_->doc, nullptr));
-    state_->modified = false;
-    state_->fileName = parsed.state_->fileName;
-    return true;
 }
 
 std::string Document::SaveToString() const {

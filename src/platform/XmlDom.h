@@ -153,34 +153,6 @@ private:
     std::uint64_t generation_ = 0;
 };
 
-// A file parsed apart from any Document, so that a large file can be parsed
-// on another thread while the caller does other work; Document::Adopt then
-// takes the tree over. Parsed with the same safety as Document::LoadFromFile.
-class ParsedFile {
-public:
-    ParsedFile();
-    ParsedFile(ParsedFile&&) noexcept;
-    ParsedFile& operator=(ParsedFile&&) noexcept;
-    ~ParsedFile();
-
-    // True when the file was read and parsed; otherwise Error() says why.
-    bool Ok() const;
-    const std::string& Error() const;
-    // False once the file has been replaced, changed or removed since it
-    // was read.
-    bool Current() const;
-
-private:
-    friend ParsedFile ParseFile(const std::string& fileName);
-    friend class Document;
-    struct State;
-    std::unique_ptr<State> state_;
-};
-
-// Reads and parses a file; never raises (see ParsedFile::Error). Safe to call
-// on any thread.
-ParsedFile ParseFile(const std::string& fileName);
-
 // One XML document. Starts empty and active; every load replaces its
 // content and invalidates the handles taken from the previous content.
 class Document {
@@ -195,11 +167,6 @@ public:
     // is UTF-8.
     void LoadFromString(std::string_view text);
     void LoadFromFile(const std::string& fileName);
-    // Takes over a file parsed earlier, as LoadFromFile would have loaded
-    // it. Returns false, leaving the document as it was, when the parse
-    // failed or the file has changed since it was read: the caller then
-    // loads the file itself (and sees the error, if any).
-    bool Adopt(ParsedFile&& parsed);
     // Empties the document.
     void Clear();
 

@@ -7,8 +7,6 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <future>
 #include <sstream>
 #include <thread>
 
@@ -305,54 +303,6 @@ TEST(XmlDom, SavedFilesAreIndentedUtf8FromLatin1Input) {
 // Kills a process in the middle of saving a large document, many times at
 // different moments: the target is always either the old file or the new
 // one, complete.
-TEST(XmlDom, AFileParsedOnAnotherThreadIsAdoptedOnlyWhileItIsCurrent) {
-    TempDir dir;
-    const std::string name = dir.File("config.xml");
-    WriteFile(name, "<config>\n  <items><item id='1' caption='One'/></items>\n</config>\n");
-
-    std::future<xml::ParsedFile> ahead = std::async(std::launch::async, [&] { return xml::ParseFile(name); });
-    Document doc;
-    doc.LoadFromString("<old/>");
-    Node old = doc.DocumentElement();
-    ASSERT_TRUE(doc.Adopt(ahead.get()));
-    EXPECT_EQ(doc.DocumentElement().FindChild("items").FindChild("item").Attribute("caption"),
-              std::optional<std::string>("One"));
-    EXPECT_EQ(doc.FileName(), name);
-    EXPECT_FALSE(doc.Modified());
-    EXPECT_THROW(old.Name(), XmlError);
-    doc.DocumentElement().SetAttribute("seen", "1");
-    doc.Save();
-    EXPECT_NE(ReadFile(name).find("seen=\"1\""), std::string::npos);
-
-    // Rewritten (a new file renamed over it), edited in place or removed
-    // since it was read: the caller must load the file again.
-    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
-        {"rewritten", [&] { doc.SaveToFile(name); }},
-        {"edited in place", [&] { std::ofstream(name, std::ios::app) << "<!-- more -->"; }},
-        {"removed", [&] { fs::remove(name); }},
-    };
-    for (const auto& [what, change] : changes) {
-        doc.SaveToFile(name);
-        xml::ParsedFile parsed = xml::ParseFile(name);
-        ASSERT_TRUE(parsed.Ok()) << what;
-        change();
-        Document other;
-        other.LoadFromString("<kept/>");
-        EXPECT_FALSE(other.Adopt(std::move(parsed))) << what;
-        EXPECT_EQ(other.DocumentElement().Name(), "kept") << what;
-    }
-
-    // Failures are held, not raised, and never adopted.
-    xml::ParsedFile missing = xml::ParseFile(dir.File("absent.xml"));
-    EXPECT_FALSE(missing.Ok());
-    EXPECT_NE(missing.Error().find("Cannot open"), std::string::npos) << missing.Error();
-    WriteFile(name, "<config><items></config>");
-    xml::ParsedFile malformed = xml::ParseFile(name);
-    EXPECT_FALSE(malformed.Ok());
-    EXPECT_NE(malformed.Error().find("line 1"), std::string::npos) << malformed.Error();
-    EXPECT_FALSE(doc.Adopt(std::move(malformed)));
-}
-
 TEST(XmlDom, ASaveInterruptedBeforeItsRenameLeavesTheOldFileIntact) {
     TempDir dir;
     const std::string file = dir.File("feed.xml");
