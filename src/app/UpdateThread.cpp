@@ -67,12 +67,11 @@ QTreeWidgetItem* TUpdateThread::GetNextNode()
     return next;
 }
 
-std::shared_ptr<TUpdateJob> TUpdateThread::Visit(QTreeWidgetItem* node)
+void TUpdateThread::MarkVisited(QTreeWidgetItem* node)
 {
     QTreeWidgetItem* root = FHost.RootNode();
     FLastNode = FHost.FeedId(node);
     FLastIndex = root ? root->indexOfChild(node) : -1;
-    return FHost.PrepareUpdate(node);
 }
 
 std::shared_ptr<TUpdateJob> TUpdateThread::StartNext()
@@ -83,7 +82,8 @@ std::shared_ptr<TUpdateJob> TUpdateThread::StartNext()
         FLastIndex = -1;
         return nullptr;
     }
-    std::shared_ptr<TUpdateJob> job = Visit(node);
+    MarkVisited(node);
+    std::shared_ptr<TUpdateJob> job = FHost.PrepareUpdate(node);
     if (job)
         job->Start();
     return job;
@@ -104,7 +104,7 @@ void TUpdateThread::StartPreparedOrAbandon(const std::shared_ptr<TUpdateJob>& pr
 {
     QTreeWidgetItem* node = GetNextNode();
     if (node && FHost.FeedId(node) == preparedId) {
-        Visit(node);  // the job prepared earlier stands for this visit
+        MarkVisited(node);
         prepared->Start();
         return;
     }

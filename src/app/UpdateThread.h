@@ -89,9 +89,8 @@ public:
 
 private:
     void Execute();
-    // User-interface thread. Moves the pass on to `node` (the feed after the
-    // one visited last) and returns its update, not yet started.
-    std::shared_ptr<TUpdateJob> Visit(QTreeWidgetItem* node);
+    // User-interface thread. Moves the pass on to `node`.
+    void MarkVisited(QTreeWidgetItem* node);
     // User-interface thread. Chooses the next feed and starts its update;
     // nullptr for an empty list or a feed with nothing to fetch.
     std::shared_ptr<TUpdateJob> StartNext();
