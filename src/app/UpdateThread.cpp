@@ -4,8 +4,16 @@
 #include <QObject>
 #include <QTreeWidgetItem>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
+
+namespace {
+
+// How often an empty feed list is looked at again when the pause is 0.
+constexpr std::chrono::milliseconds kEmptyListRecheck(250);
+
+}  // namespace
 
 TUpdateThread::TUpdateThread(THost host) : FHost(std::move(host))
 {
@@ -155,10 +163,10 @@ void TUpdateThread::PostToUi(std::function<void()> fn)
         Qt::QueuedConnection);
 }
 
-void TUpdateThread::Pause(int seconds)
+void TUpdateThread::Pause(std::chrono::milliseconds duration)
 {
     std::unique_lock lock(FMutex);
-    FWake.wait_for(lock, std::chrono::seconds(seconds < 0 ? 0 : seconds), [this] { return FTerminated.load(); });
+    FWake.wait_for(lock, std::max(duration, std::chrono::milliseconds(0)), [this] { return FTerminated.load(); });
 }
 
 void TUpdateThread::Execute()
@@ -187,15 +195,17 @@ void TUpdateThread::Execute()
         // being applied. Queued calls run in order, so this trip also waits
         // for the previous result.
         int interval = 0;
+        bool listEmpty = false;
         std::shared_ptr<TUpdateJob> next;
         std::string nextId;
-        const bool read = RunOnUi([this, &job, &interval, &next, &nextId] {
+        const bool read = RunOnUi([this, &job, &interval, &listEmpty, &next, &nextId] {
             if (job && job.get() == FAbandoned) {
                 FAbandoned = nullptr;
                 job.reset();  // fetched ahead for nothing: never applied
                 return;
             }
             interval = FHost.UpdateIntervalSeconds();
+            listEmpty = FLastNode.empty();
             if (job && interval == 0)
                 next = PrepareAhead(nextId);
         });
@@ -216,7 +226,11 @@ void TUpdateThread::Execute()
             });
         }
         job = std::move(next);
-        if (!job)
-            Pause(interval);
+        if (!job) {
+            // With no pause and no feed the thread would only spin; it looks
+            // again a few times a second instead.
+            const std::chrono::milliseconds pause = std::chrono::seconds(interval);
+            Pause(listEmpty ? std::max(pause, kEmptyListRecheck) : pause);
+        }
     }
 }

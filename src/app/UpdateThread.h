@@ -20,6 +20,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -105,8 +106,8 @@ private:
     // Runs fn on the user-interface thread and waits for it. False when the
     // thread was stopped before it ran (fn then never runs).
     bool RunOnUi(const std::function<void()>& fn);
-    // Waits `seconds` or until stopped.
-    void Pause(int seconds);
+    // Waits `duration` or until stopped.
+    void Pause(std::chrono::milliseconds duration);
 
     // Shared with queued calls that may outlive a wait: they check `stopped`
     // on the user-interface thread before doing anything.
