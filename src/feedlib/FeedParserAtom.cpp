@@ -32,14 +32,8 @@ void TFeedParserAtom::ReadBody(const xml::Node& parent, bool isFeed) {
     for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling()) {
         const std::string name = ElementName(child);
         if (name == "entry") ReadEntry(child);
-        else if (name == "language") ReadLanguage(child);
-        else if (name == "ttl") ChannelOpt().SetTTL(IntOf(child));
-        else if (name == "image") ReadImage(child);
-        else if (name == "rating") ChannelOpt().SetRating(child.Text());
-        else if (name == "textInput") ReadTextInput(child);
-        else if (name == "skipHours") ReadSkipHours(child);
-        else if (name == "skipDays") ReadSkipDays(child);
         else if (name == "head" && isFeed) ReadBody(child, false);
+        else ReadCommonChannelElement(name, child);
     }
 }
 

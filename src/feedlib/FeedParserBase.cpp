@@ -92,6 +92,34 @@ xml::Node TFeedParserBase::Require(const xml::Node& parent, std::string_view own
     return child;
 }
 
+bool TFeedParserBase::ReadCommonChannelElement(const std::string& name, const xml::Node& child) {
+    if (name == "language") ReadLanguage(child);
+    else if (name == "ttl") ChannelOpt().SetTTL(IntOf(child));
+    else if (name == "image") ReadImage(child);
+    else if (name == "rating") ChannelOpt().SetRating(child.Text());
+    else if (name == "textInput") ReadTextInput(child);
+    else if (name == "skipHours") ReadSkipHours(child);
+    else if (name == "skipDays") ReadSkipDays(child);
+    else return false;
+    return true;
+}
+
+bool TFeedParserBase::ReadRssChannelElement(const std::string& name, const xml::Node& child) {
+    if (name == "title") ChannelReq().SetTitle(child.Text());
+    else if (name == "link") ChannelReq().SetLink(child.Text());
+    else if (name == "description") ChannelReq().SetDesc(child.Text());
+    else if (name == "copyright") ChannelOpt().SetCopyright(child.Text());
+    else if (name == "managingEditor") ChannelOpt().SetManagingEditor(child.Text());
+    else if (name == "webMaster") ChannelOpt().SetWebMaster(child.Text());
+    else if (name == "generator") ChannelOpt().SetGenerator(child.Text());
+    else if (name == "docs") ChannelOpt().SetDocs(child.Text());
+    else if (name == "pubDate") ChannelOpt().PubDate().ParseRFC822(child.Text());
+    else if (name == "lastBuildDate") ChannelOpt().LastBuildDate().ParseRFC822(child.Text());
+    else if (name == "cloud") ReadCloud(child);
+    else return ReadCommonChannelElement(name, child);
+    return true;
+}
+
 void TFeedParserBase::ReadLanguage(const xml::Node& element) {
     const std::string code = element.Text();
     const TLanguages language = LanguageFromCode(code);

@@ -85,6 +85,14 @@ protected:
     // TFeedException "Required Field Missing. Field: <owner> -> <name>".
     static xml::Node Require(const xml::Node& parent, std::string_view owner, std::string_view name);
     static std::string RequiredFieldMissing(std::string_view owner, std::string_view name);
+    // The channel elements every format may carry (language, ttl, image,
+    // rating, textInput, skipHours, skipDays); false when `name` is none of
+    // them.
+    bool ReadCommonChannelElement(const std::string& name, const xml::Node& element);
+    // The RSS channel elements RSS 0.9x/2.0 and RDF share: the common ones
+    // plus title, link, description, copyright, managingEditor, webMaster,
+    // generator, docs, pubDate, lastBuildDate and cloud.
+    bool ReadRssChannelElement(const std::string& name, const xml::Node& element);
     // Channel-level structures read alike by all three parsers.
     void ReadLanguage(const xml::Node& element);
     void ReadChannelCategory(const xml::Node& element);

@@ -9,26 +9,9 @@ void TFeedParserRDF::Parse() {
         if (name == "channel") ReadChannel(child);
         else if (name == "category") ReadChannelCategory(child);
         else if (name == "item") ReadItem(child);
-        // RSS 0.90 and some generators put these beside the channel; the
-        // later of the two places wins.
-        else if (name == "title") ChannelReq().SetTitle(child.Text());
-        else if (name == "link") ChannelReq().SetLink(child.Text());
-        else if (name == "description") ChannelReq().SetDesc(child.Text());
-        else if (name == "language") ReadLanguage(child);
-        else if (name == "copyright") ChannelOpt().SetCopyright(child.Text());
-        else if (name == "managingEditor") ChannelOpt().SetManagingEditor(child.Text());
-        else if (name == "webMaster") ChannelOpt().SetWebMaster(child.Text());
-        else if (name == "generator") ChannelOpt().SetGenerator(child.Text());
-        else if (name == "docs") ChannelOpt().SetDocs(child.Text());
-        else if (name == "rating") ChannelOpt().SetRating(child.Text());
-        else if (name == "pubDate") ChannelOpt().PubDate().ParseRFC822(child.Text());
-        else if (name == "lastBuildDate") ChannelOpt().LastBuildDate().ParseRFC822(child.Text());
-        else if (name == "cloud") ReadCloud(child);
-        else if (name == "ttl") ChannelOpt().SetTTL(IntOf(child));
-        else if (name == "image") ReadImage(child);
-        else if (name == "textInput") ReadTextInput(child);
-        else if (name == "skipHours") ReadSkipHours(child);
-        else if (name == "skipDays") ReadSkipDays(child);
+        // RSS 0.90 and some generators put the channel's elements beside
+        // the channel; the later of the two places wins.
+        else ReadRssChannelElement(name, child);
     }
 }
 
