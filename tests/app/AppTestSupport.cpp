@@ -1,5 +1,8 @@
 #include "AppTestSupport.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -12,6 +15,13 @@ namespace fs = std::filesystem;
 namespace apptest {
 
 fs::path DataDir() { return fs::path(QUILLET_DATA_DIR); }
+
+bool WaitUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
 
 TStagedHome::TStagedHome() : FPrevious(fs::current_path()) {
     static std::atomic<int> counter{0};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace apptest {
@@ -29,5 +30,9 @@ private:
 
 // The delivered data folder of the sources.
 std::filesystem::path DataDir();
+
+// Processes events until `done` holds or `ms` milliseconds have passed;
+// returns `done` as it is then.
+bool WaitUntil(const std::function<bool()>& done, int ms = 10000);
 
 }  // namespace apptest

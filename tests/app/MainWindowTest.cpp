@@ -21,32 +21,32 @@ using apptest::TStagedHome;
 
 std::string ConfigValue(TFormMain& form, const char* path) { return form.Options().GetConfigNode(path).Text(); }
 
+// The element at a backslash-separated path below the document element;
+// a null node when one is missing and `create` is false.
+xml::Node NodeAtPath(xml::Document& doc, const char* path, bool create) {
+    xml::Node node = doc.DocumentElement();
+    std::string rest = path;
+    while (!rest.empty() && !node.IsNull()) {
+        const auto cut = rest.find('\\');
+        const std::string name = rest.substr(0, cut);
+        node = create ? node.ChildByNameOrCreate(name) : node.ChildByName(name);
+        rest = cut == std::string::npos ? "" : rest.substr(cut + 1);
+    }
+    return node;
+}
+
 // The value as config.xml on disk holds it.
 std::string StoredValue(const char* path) {
     xml::Document doc;
     doc.LoadFromFile("config.xml");
-    xml::Node node = doc.DocumentElement();
-    std::string rest = path;
-    while (!rest.empty()) {
-        const auto cut = rest.find('\\');
-        node = node.ChildByName(rest.substr(0, cut));
-        if (node.IsNull()) return "<absent>";
-        rest = cut == std::string::npos ? "" : rest.substr(cut + 1);
-    }
-    return node.Text();
+    const xml::Node node = NodeAtPath(doc, path, false);
+    return node.IsNull() ? "<absent>" : node.Text();
 }
 
 void SetStoredValue(const char* path, const std::string& value) {
     xml::Document doc;
     doc.LoadFromFile("config.xml");
-    xml::Node node = doc.DocumentElement();
-    std::string rest = path;
-    while (!rest.empty()) {
-        const auto cut = rest.find('\\');
-        node = node.ChildByNameOrCreate(rest.substr(0, cut));
-        rest = cut == std::string::npos ? "" : rest.substr(cut + 1);
-    }
-    node.SetText(value);
+    NodeAtPath(doc, path, true).SetText(value);
     doc.Save();
 }
 

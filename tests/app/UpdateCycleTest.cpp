@@ -24,17 +24,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using apptest::TStagedHome;
+using apptest::WaitUntil;
 using testsupport::LoopbackServer;
 using testsupport::Response;
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
 
 std::string Rss(const std::string& channelTitle, const std::vector<std::string>& titles)
 {

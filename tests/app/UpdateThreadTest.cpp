@@ -3,6 +3,8 @@
 // stops. The updates here are stand-ins that record what happened.
 #include "UpdateThread.h"
 
+#include "AppTestSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -22,14 +24,7 @@
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done, int ms = 5000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using apptest::WaitUntil;
 
 class FakeJob : public TUpdateJob {
 public:

@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QSignalSpy>
@@ -17,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include "AppTestSupport.h"
+
 #include <functional>
 #include <stdexcept>
 
@@ -25,6 +26,8 @@
 #endif
 
 namespace {
+
+using apptest::WaitUntil;
 
 void WriteFile(const QString& path, const QByteArray& content)
 {
@@ -153,15 +156,6 @@ QVariant RunScript(TWebBrowser& browser, const QString& script)
     QTimer::singleShot(5000, &loop, &QEventLoop::quit);
     loop.exec();
     return result;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int ms = 5000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
 }
 
 QString PlainText(TWebBrowser& browser)
