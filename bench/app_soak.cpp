@@ -48,6 +48,7 @@
 #include <unistd.h>
 
 #include "FeedDocument.h"
+#include "HeadlessBrowser.h"
 #include "HttpClient.h"
 #include "LoopbackServer.h"
 #include "StagedHome.h"
@@ -833,10 +834,7 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS")) qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
+    testsupport::PrepareHeadlessBrowser(true);
     if (!fs::exists(kStage / "languages")) {
         std::fprintf(stderr, "app_soak: no staged working directory at %s (build the 'stage' target)\n", kStage.c_str());
         return 2;

@@ -26,6 +26,7 @@
 
 #include <unistd.h>
 
+#include "HeadlessBrowser.h"
 #include "LoopbackServer.h"
 #include "StagedHome.h"
 #include "WebBrowser.h"
@@ -375,9 +376,7 @@ int main(int argc, char* argv[]) {
     }
     fs::create_directories(output);
 
-    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS")) qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
+    testsupport::PrepareHeadlessBrowser(false);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TWebBrowser::RegisterSchemes();
     QApplication app(argc, argv);
