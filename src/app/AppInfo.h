@@ -10,3 +10,11 @@ inline constexpr char kHomePageURL[] = "https://quillet.veltrax.example/";
 inline constexpr char kSupportURL[] = "https://quillet.veltrax.example/support";
 // The home address as a person reads it, for the about box's link.
 inline constexpr char kHomePageCaption[] = "quillet.veltrax.example";
+
+// The reverse-DNS application id: the name of the desktop entry, the icon,
+// the AppStream component and the autostart entry.
+#ifdef QUILLET_APP_ID
+inline constexpr char kAppId[] = QUILLET_APP_ID;
+#else
+inline constexpr char kAppId[] = "io.veltrax.Quillet";
+#endif

@@ -1,6 +1,7 @@
 #include "fAbout.h"
 
 #include <QAction>
+#include <QDir>
 #include <QActionGroup>
 #include <QApplication>
 #include <QGridLayout>
@@ -91,6 +92,12 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     Label2->setWordWrap(true);
     Label3 = MakeLabel(this, "Label3", QStringLiteral("Home Page"));
     Label4 = MakeLabel(this, "Label4", QStringLiteral("Support"));
+    Label5 = MakeLabel(this, "Label5", QStringLiteral("Home folder"));
+    // Where config.xml and feeds/ are: the question behind most support
+    // requests. Not translated, as it is no text of ours.
+    HomeFolder = MakeLabel(this, "HomeFolder", QDir::toNativeSeparators(QDir::currentPath()));
+    HomeFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    HomeFolder->setWordWrap(true);
 
     ActionManagerAbout = new QActionGroup(this);
     ActionManagerAbout->setObjectName(QStringLiteral("ActionManagerAbout"));
@@ -122,8 +129,10 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     grid->addWidget(SpeedButton1, 3, 2, Qt::AlignLeft);
     grid->addWidget(Label4, 4, 0, 1, 2);
     grid->addWidget(SpeedButton2, 4, 2, Qt::AlignLeft);
-    grid->setRowStretch(5, 1);
-    grid->addWidget(OKButton, 6, 0, 1, 3, Qt::AlignHCenter);
+    grid->addWidget(Label5, 5, 0, 1, 2, Qt::AlignTop);
+    grid->addWidget(HomeFolder, 5, 2);
+    grid->setRowStretch(6, 1);
+    grid->addWidget(OKButton, 7, 0, 1, 3, Qt::AlignHCenter);
     grid->setColumnStretch(2, 1);
 
     FormCreate();

@@ -1,5 +1,6 @@
-// The about box: the program's picture, name and version, and links to the
-// maker's home page and support page.
+// The about box: the program's picture, name and version, links to the
+// maker's home page and support page, and the folder the program keeps its
+// files in (its working directory).
 #pragma once
 
 #include <QDialog>
@@ -24,6 +25,8 @@ public:
     QToolButton* SpeedButton1 = nullptr;
     QLabel* Label4 = nullptr;
     QToolButton* SpeedButton2 = nullptr;
+    QLabel* Label5 = nullptr;      // "Home folder"
+    QLabel* HomeFolder = nullptr;  // the folder itself, selectable for copying
     QPushButton* OKButton = nullptr;
     QActionGroup* ActionManagerAbout = nullptr;
     // Open the home page and the support page in the user's browser.

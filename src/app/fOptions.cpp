@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "Autostart.h"
 #include "Options.h"
 #include "OptionsPanel.h"
 #include "uvxLanguage.h"
@@ -96,10 +97,19 @@ void TFormOptions::FitToPanel() {
 
 void TFormOptions::OKBtnClick() {
     OptionsPanel->ApplyChanges();
+    ApplySessionStart();
     accept();
 }
 
-void TFormOptions::ApplyBtnClick() { OptionsPanel->ApplyChanges(); }
+void TFormOptions::ApplyBtnClick() {
+    OptionsPanel->ApplyChanges();
+    ApplySessionStart();
+}
+
+// "Start when I log in" takes effect outside the program, at once.
+void TFormOptions::ApplySessionStart() {
+    if (TOptions* options = OptionsPanel->Options()) autostart::ApplyOption(*options);
+}
 
 void TFormOptions::RunHandler(void (TFormOptions::*handler)()) {
     try {

@@ -27,6 +27,7 @@ public:
     void OKBtnClick();
     // Apply; the dialog stays open.
     void ApplyBtnClick();
+    void ApplySessionStart();
 
     TOptionsPanel* OptionsPanel = nullptr;
     QPushButton* OKBtn = nullptr;

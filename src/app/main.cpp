@@ -1,13 +1,19 @@
-// Quillet's entry: the application object, the main window and its loop.
+// Quillet's entry: the home folder, the application object, one instance per
+// home, the main window and its loop.
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <exception>
+#include <string>
 
+#include "AppInfo.h"
+#include "Autostart.h"
+#include "Home.h"
 #include "Memory.h"
 #include "SignalBridge.h"
+#include "SingleInstance.h"
 #include "WebBrowser.h"
 #include "fMain.h"
 
@@ -15,20 +21,25 @@ namespace {
 
 const char* const kTitle = "Veltrax Quillet";
 
-// The program's files (languages/, config.xml, feeds/, rss.xsl) live in its
-// working directory. Started from a desktop menu, the working directory is
-// often the user's home; then the folder beside the executable is used
-// when it holds the program's files.
-void EnterProgramFolder() {
-    if (QFileInfo(QStringLiteral("languages")).isDir()) return;
-    const QString programFolder = QCoreApplication::applicationDirPath();
-    if (QFileInfo(programFolder + QStringLiteral("/languages")).isDir()) QDir::setCurrent(programFolder);
+void ShowStartError(const std::string& reason) {
+    std::fprintf(stderr, "quillet: %s\n", reason.c_str());
+    QMessageBox::critical(nullptr, QString::fromUtf8(kTitle),
+                          QStringLiteral("Quillet cannot start.\n\n%1").arg(QString::fromStdString(reason)));
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
     plat::TuneAllocator();
+    // The home is chosen and entered before anything else reads or writes a
+    // file: everything after this addresses its files relative to it.
+    std::string homeError;
+    try {
+        plat::EnterHome(plat::THomeEnvironment::FromProcess(argc, argv));
+    } catch (const std::exception& error) {
+        homeError = error.what();
+    }
+
     // The embedded browser wants these set before the application exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TWebBrowser::RegisterSchemes();
@@ -36,22 +47,48 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(kTitle);
     QApplication::setApplicationDisplayName(kTitle);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/quillet.svg")));
+    // Ties the windows and notifications to the installed desktop entry.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
     // The window may sit hidden in the tray while a dialog closes: only
     // closing the main window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    EnterProgramFolder();
+    if (!homeError.empty()) {
+        ShowStartError(homeError);
+        return 1;
+    }
+
+    // A second start in the same home shows the running window instead.
+    TSingleInstance instance(QDir::currentPath());
+    if (!instance.Claim()) {
+        if (!instance.HandOver())
+            std::fprintf(stderr, "quillet: already running in %s, but it did not answer\n",
+                         qPrintable(QDir::currentPath()));
+        return 0;
+    }
 
     try {
         TFormMain form;
         QObject::connect(&form, &TFormMain::formClosed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+        QObject::connect(&instance, &TSingleInstance::showRequested, &form, [&form] {
+            form.ActionShowQuillet->trigger();
+            form.raise();
+            form.activateWindow();
+        });
         // SIGTERM or SIGINT closes the window as the user would, so the
         // geometry, the language and unread counts are saved.
         plat::InstallQuitOnSignals([&form] { form.close(); });
+        // The autostart entry follows the option, also when the program
+        // moved or config.xml was edited by hand; a failure is no reason
+        // not to start.
+        try {
+            autostart::ApplyOption(form.Options());
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "quillet: %s\n", error.what());
+        }
         form.ShowAtStartup();
         return app.exec();
     } catch (const std::exception& error) {
-        QMessageBox::critical(nullptr, QString::fromUtf8(kTitle),
-                              QStringLiteral("Quillet cannot start.\n\n%1").arg(QString::fromUtf8(error.what())));
+        ShowStartError(error.what());
         return 1;
     }
 }

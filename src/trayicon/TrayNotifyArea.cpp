@@ -1,5 +1,7 @@
 #include "TrayNotifyArea.h"
 
+#include "DesktopNotifications.h"
+
 #include <QCursor>
 #include <QGuiApplication>
 #include <QStyleHints>
@@ -99,8 +101,8 @@ bool TQtTrayNotifyArea::Modify(const TNotifyIconData& Data)
     if (Data.Flags & NIF_INFO) {
         if (Data.BalloonText.isEmpty())
             HideBalloon();
-        else
-            ShowBalloon(Data);
+        else if (ShowBalloon(Data))
+            return true;
     }
     return Available();
 }
@@ -174,24 +176,61 @@ void TQtTrayNotifyArea::Apply(const TNotifyIconData& Data)
         FTrayIcon->setToolTip(Data.Tip);
 }
 
-void TQtTrayNotifyArea::ShowBalloon(const TNotifyIconData& Data)
+void TQtTrayNotifyArea::SetDesktopNotifications(TDesktopNotifications* Notifications)
 {
-    // Without a notification area Qt drops the message; report nothing then,
-    // as no balloon was shown.
-    if (!Available() || !QSystemTrayIcon::supportsMessages())
-        return;
+    if (FDesktop && FDesktop != Notifications)
+        FDesktop->SetCallbackSink({});
+    FDesktop = Notifications;
+    FDesktopLookedUp = true;
+    FDesktopShowing = false;
+    if (FDesktop)
+        FDesktop->SetCallbackSink([this](TTrayCallback Callback) {
+            if (Callback != TTrayCallback::BalloonShow)
+                FDesktopShowing = false;
+            Report(Callback);
+        });
+}
+
+TDesktopNotifications* TQtTrayNotifyArea::DesktopNotifications()
+{
+    if (!FDesktopLookedUp) {
+        FDesktopLookedUp = true;
+        if (auto Bus = TDesktopNotifications::SessionBus())
+            SetDesktopNotifications(new TDesktopNotifications(*Bus, this));
+    }
+    return FDesktop;
+}
+
+bool TQtTrayNotifyArea::ShowBalloon(const TNotifyIconData& Data)
+{
     const int Timeout = Data.BalloonTimeoutMs > 0 ? int(Data.BalloonTimeoutMs) : DefaultBalloonMs;
+    if (!Available() || !QSystemTrayIcon::supportsMessages()) {
+        // No notification area: the desktop's notification service, if
+        // there is one; otherwise nothing is shown and nothing reported.
+        TDesktopNotifications* Desktop = DesktopNotifications();
+        if (!Desktop || !Desktop->Show(Data.BalloonTitle, Data.BalloonText, Data.BalloonIcon, Timeout))
+            return false;
+        FDesktopShowing = true;
+        return true;
+    }
     FTrayIcon->showMessage(Data.BalloonTitle, Data.BalloonText, ToQtMessageIcon(Data.BalloonIcon),
                            Timeout);
     FBalloonShowing = true;
     FBalloonTimer->start(Timeout);
     ReportLater(TTrayCallback::BalloonShow);
+    return true;
 }
 
 void TQtTrayNotifyArea::HideBalloon()
 {
     // Qt has no call to withdraw a message; the desktop lets it expire. What
     // can be done is to stop waiting for it and say it is gone.
+    if (FDesktopShowing && FDesktop) {
+        FDesktopShowing = false;
+        FDesktop->Close();
+        ReportLater(TTrayCallback::BalloonHide);
+        return;
+    }
     if (!FBalloonShowing)
         return;
     FBalloonTimer->stop();

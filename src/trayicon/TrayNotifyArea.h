@@ -18,6 +18,7 @@
 
 class QSystemTrayIcon;
 class QTimer;
+class TDesktopNotifications;
 
 // Kind of icon drawn in a balloon; passed to the desktop unchanged.
 enum class TBalloonHintIcon : std::uint8_t { bitNone = 0, bitInfo = 1, bitWarning = 2, bitError = 3 };
@@ -114,6 +115,10 @@ private:
 // D-Bus tray protocol); all of them reach the component as one click followed
 // by one double-click. Qt reports only the click on a balloon; shown, hidden
 // and timed out are derived here from the balloons this adapter puts up.
+//
+// Where the desktop has no notification area, balloons go to its
+// notification service instead (TDesktopNotifications), with the same
+// title, text and time-out, and its answers arrive as the same callbacks.
 class TQtTrayNotifyArea : public QObject, public TTrayNotifyArea {
     Q_OBJECT
 public:
@@ -128,9 +133,15 @@ public:
     TShiftState KeyShiftState() const override;
     int DoubleClickTime() const override;
 
+    // Where balloons go without a notification area. By default the
+    // session bus's service, looked up at the first balloon; tests give
+    // their own. Null: such balloons are dropped.
+    void SetDesktopNotifications(TDesktopNotifications* Notifications);
+    TDesktopNotifications* DesktopNotifications();
+
 private:
     void Apply(const TNotifyIconData& Data);
-    void ShowBalloon(const TNotifyIconData& Data);
+    bool ShowBalloon(const TNotifyIconData& Data);
     void HideBalloon();
     void ReportLater(TTrayCallback Callback);
     void LeftClicked();
@@ -140,6 +151,9 @@ private:
     QTimer* FBalloonTimer = nullptr;
     bool FAdded = false;
     bool FBalloonShowing = false;
+    TDesktopNotifications* FDesktop = nullptr;   // owned through the QObject tree
+    bool FDesktopLookedUp = false;
+    bool FDesktopShowing = false;
     QElapsedTimer FLastClick;           // the last single click, while a second may follow
     QElapsedTimer FMadeUpDoubleClick;   // a double-click made from two clicks
 };

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
@@ -106,6 +107,23 @@ TEST_F(AboutBoxTest, OpensInGermanAfterASwitch) {
     EXPECT_EQ(box.BrowseHomePage->toolTip(), text("BrowseHomePage", "Hint"));
     // The address itself is the same in every language.
     EXPECT_EQ(box.BrowseHomePage->text(), kHomePageCaption);
+}
+
+// Support starts with "where are your files?": the box names the working
+// directory, the program's home, in a way that can be selected and copied.
+TEST_F(AboutBoxTest, ShowsTheHomeFolderInEveryLanguage) {
+    for (const int lcid : {1033, 1031}) {
+        SCOPED_TRACE(lcid);
+        GlobalLanguage().SetLCID(lcid);
+        TAboutBox box(nullptr);
+        EXPECT_EQ(box.HomeFolder->text(), QDir::toNativeSeparators(QDir::currentPath()));
+        EXPECT_EQ(QDir(box.HomeFolder->text()).canonicalPath(), QString::fromStdString(std::filesystem::canonical(home_->Dir()).string()));
+        EXPECT_TRUE(box.HomeFolder->textInteractionFlags() & Qt::TextSelectableByMouse);
+        EXPECT_FALSE(box.Label5->text().isEmpty());
+        if (lcid == 1031) {
+            EXPECT_NE(box.Label5->text(), "Home folder");
+        }
+    }
 }
 
 #include "AboutBoxTest.moc"

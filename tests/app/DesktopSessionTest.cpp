@@ -1,0 +1,182 @@
+// Living in a desktop session: one instance per home folder with the
+// hand-over of a second start, and the session's autostart entry.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalServer>
+#include <QLockFile>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <cstdio>
+#include <tuple>
+#include <vector>
+#include <stdexcept>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "AppInfo.h"
+#include "AppTestSupport.h"
+#include "Autostart.h"
+#include "SingleInstance.h"
+
+namespace {
+
+// Runs `body` in a child process, and reaps it so that its process id is
+// gone. The body ends the child itself when it wants to skip the clean-up.
+template <typename Body>
+void CrashedRun(Body body) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        body();
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+}
+
+QString ReadText(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// Points XDG_RUNTIME_DIR and XDG_CONFIG_HOME into a scratch folder for the
+// test and puts the old values back afterwards.
+class ScopedSessionFolders {
+public:
+    ScopedSessionFolders() {
+        for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"}) {
+            saved_.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+            qputenv(name, QDir(folder_.path()).filePath(QString::fromLatin1(name)).toLocal8Bit());
+            QDir().mkpath(qEnvironmentVariable(name));
+        }
+    }
+    ~ScopedSessionFolders() {
+        for (const auto& [name, value, wasSet] : saved_) {
+            if (wasSet) qputenv(name, value); else qunsetenv(name);
+        }
+    }
+    QString Path() const { return folder_.path(); }
+
+private:
+    QTemporaryDir folder_;
+    std::vector<std::tuple<const char*, QByteArray, bool>> saved_;
+};
+
+}  // namespace
+
+TEST(SingleInstance, ASecondStartInTheSameHomeHandsOverAndAnotherHomeRunsAlongside) {
+    ScopedSessionFolders session;
+    QTemporaryDir home, otherHome;
+    TSingleInstance first(home.path());
+    ASSERT_TRUE(first.Claim());
+    int showRequests = 0;
+    QObject::connect(&first, &TSingleInstance::showRequested, [&] { ++showRequests; });
+
+    // The same folder spelt differently is the same home.
+    TSingleInstance second(home.path() + QStringLiteral("/./"));
+    EXPECT_EQ(TSingleInstance::ServerName(home.path()), TSingleInstance::ServerName(home.path() + "/./"));
+    EXPECT_FALSE(second.Claim());
+
+    // The second start blocks while it waits for the answer, as the real
+    // one does; the first answers from its event loop meanwhile.
+    std::atomic<int> handedOver{-1};
+    std::thread starter([&] { handedOver = second.HandOver(5000) ? 1 : 0; });
+    const bool answered = apptest::WaitUntil([&] { return handedOver != -1; }, 8000);
+    starter.join();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(handedOver, 1);
+    EXPECT_EQ(showRequests, 1);
+
+    TSingleInstance elsewhere(otherHome.path());
+    EXPECT_NE(TSingleInstance::ServerName(otherHome.path()), TSingleInstance::ServerName(home.path()));
+    EXPECT_TRUE(elsewhere.Claim()) << "another home is another instance";
+}
+
+TEST(SingleInstance, WhatACrashedRunLeftBehindDoesNotBlockTheNextStart) {
+    ScopedSessionFolders session;
+    QTemporaryDir home;
+    // A crashed run leaves its lock file and its socket file.
+    CrashedRun([&] {
+        QLockFile lock(TSingleInstance::LockFileName(home.path()));
+        lock.lock();
+        QLocalServer server;
+        server.listen(TSingleInstance::ServerName(home.path()));
+        ::_exit(0);  // no destructor runs, as in a crash
+    });
+    ASSERT_TRUE(QFile::exists(TSingleInstance::LockFileName(home.path())));
+    ASSERT_TRUE(QFile::exists(TSingleInstance::ServerName(home.path())));
+
+    {
+        TSingleInstance next(home.path());
+        ASSERT_TRUE(next.Claim());
+        // It really listens: a further start reaches it.
+        TSingleInstance further(home.path());
+        EXPECT_FALSE(further.Claim());
+    }
+    // A clean end leaves neither behind.
+    EXPECT_FALSE(QFile::exists(TSingleInstance::LockFileName(home.path())));
+    EXPECT_FALSE(QFile::exists(TSingleInstance::ServerName(home.path())));
+}
+
+TEST(SingleInstance, HandOverToNobodyGivesUpInTime) {
+    ScopedSessionFolders session;
+    QTemporaryDir home;
+    TSingleInstance lonely(home.path());
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(lonely.HandOver(300));
+    EXPECT_LT(clock.elapsed(), 3000);
+}
+
+TEST(Autostart, TheEntryStartsThisProgramWithThisHomeQuotedForTheExecLine) {
+    struct Case {
+        const char* program;
+        const char* home;
+        const char* exec;
+    };
+    const Case cases[] = {
+        {"/usr/bin/quillet", "/home/ann/.local/share/quillet",
+         R"(Exec="/usr/bin/quillet" --home "/home/ann/.local/share/quillet")"},
+        {"/opt/my apps/quillet", "/home/ann/100% feeds",
+         R"(Exec="/opt/my apps/quillet" --home "/home/ann/100%% feeds")"},
+        {"/x/quillet", "/home/a\"b$c`d\\e",
+         R"(Exec="/x/quillet" --home "/home/a\\"b\\$c\\`d\\\\e")"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.home);
+        const QString text = autostart::EntryText(QString::fromUtf8(c.program), QString::fromUtf8(c.home));
+        EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
+        EXPECT_TRUE(text.contains(QString::fromUtf8(c.exec) + "\n")) << text.toStdString();
+        EXPECT_TRUE(text.contains("Type=Application\n"));
+        EXPECT_TRUE(text.contains(QStringLiteral("Icon=%1\n").arg(kAppId)));
+    }
+    EXPECT_THROW(autostart::EntryText("/usr/bin/quillet", "/home/a\nb"), std::invalid_argument);
+}
+
+TEST(Autostart, TheOptionCreatesAndRemovesOnlyItsOwnEntry) {
+    ScopedSessionFolders session;
+    const QString path = autostart::EntryPath();
+    EXPECT_EQ(path, session.Path() + QStringLiteral("/XDG_CONFIG_HOME/autostart/%1.desktop").arg(kAppId));
+    QTemporaryDir mine, portable;
+    const QString program = QStringLiteral("/usr/bin/quillet");
+
+    autostart::Apply(true, program, mine.path());
+    EXPECT_EQ(ReadText(path), autostart::EntryText(program, mine.path()));
+    EXPECT_TRUE(autostart::StartsHome(mine.path()));
+    autostart::Apply(true, program, mine.path());  // again: unchanged, no error
+    autostart::Apply(false, program, portable.path());
+    EXPECT_TRUE(QFile::exists(path)) << "another home's start must not remove this entry";
+    autostart::Apply(false, program, mine.path());
+    EXPECT_FALSE(QFile::exists(path));
+    autostart::Apply(false, program, mine.path());  // nothing there: nothing to do
+
+    // A folder that cannot be written is reported, not ignored.
+    qputenv("XDG_CONFIG_HOME", "/proc/quillet-cannot-write-here");
+    EXPECT_THROW(autostart::Apply(true, program, mine.path()), std::runtime_error);
+}
