@@ -2,7 +2,10 @@
 // hand-over of a second start, and the session's autostart entry.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
+#include <QCoreApplication>
 #include <QDir>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLocalServer>
@@ -22,7 +25,11 @@
 #include "AppInfo.h"
 #include "AppTestSupport.h"
 #include "Autostart.h"
+#include "Options.h"
+#include "OptionsPanel.h"
 #include "SingleInstance.h"
+#include "fOptions.h"
+#include "uvxLanguage.h"
 
 namespace {
 
@@ -179,4 +186,36 @@ TEST(Autostart, TheOptionCreatesAndRemovesOnlyItsOwnEntry) {
     // A folder that cannot be written is reported, not ignored.
     qputenv("XDG_CONFIG_HOME", "/proc/quillet-cannot-write-here");
     EXPECT_THROW(autostart::Apply(true, program, mine.path()), std::runtime_error);
+}
+
+// The option on the General page takes effect when the dialog applies it,
+// for the home the program runs in; the delivered configuration has it off.
+TEST(Autostart, TheGeneralPagesOptionWritesAndRemovesTheEntry) {
+    ScopedSessionFolders session;
+    apptest::TStagedHome home;
+    GlobalLanguage().Scan("languages");
+    GlobalLanguage().SetLCID(1033);
+    TOptions options;
+    options.Load(LangFile("struct.xml"), "config.xml");
+    EXPECT_EQ(options.GetConfigNode(autostart::kOptionPath).Text(), "False");
+
+    TFormOptions dialog(nullptr, options);
+    QCheckBox* startOnLogin = nullptr;
+    for (TOptionsPage* page : dialog.OptionsPanel->Pages()) {
+        for (const auto& row : page->Rows()) {
+            if (row->CaptionLabel()->objectName() == "StartOnLogin") startOnLogin = qobject_cast<QCheckBox*>(row->Editor());
+        }
+    }
+    ASSERT_NE(startOnLogin, nullptr);
+    EXPECT_EQ(startOnLogin->text(), "Start when I log in");
+
+    startOnLogin->setChecked(true);
+    dialog.ApplyBtnClick();
+    EXPECT_EQ(options.GetConfigNode(autostart::kOptionPath).Text(), "True");
+    EXPECT_TRUE(autostart::StartsHome(QDir::currentPath()));
+    EXPECT_TRUE(ReadText(autostart::EntryPath()).contains(QCoreApplication::applicationFilePath()));
+
+    startOnLogin->setChecked(false);
+    dialog.OKBtnClick();
+    EXPECT_FALSE(QFile::exists(autostart::EntryPath()));
 }
