@@ -1,7 +1,7 @@
 #include "Home.h"
 
 #include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <stdexcept>
 #include <system_error>
 

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QLocalServer>
 #include <QLockFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -176,6 +178,11 @@ TEST(Autostart, TheOptionCreatesAndRemovesOnlyItsOwnEntry) {
     autostart::Apply(true, program, mine.path());
     EXPECT_EQ(ReadText(path), autostart::EntryText(program, mine.path()));
     EXPECT_TRUE(autostart::StartsHome(mine.path()));
+    // The session reads it with the desktop entry rules.
+    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (!validator.isEmpty()) {
+        EXPECT_EQ(QProcess::execute(validator, {path}), 0);
+    }
     autostart::Apply(true, program, mine.path());  // again: unchanged, no error
     autostart::Apply(false, program, portable.path());
     EXPECT_TRUE(QFile::exists(path)) << "another home's start must not remove this entry";

@@ -104,6 +104,8 @@ QT_QPA_PLATFORM=offscreen timeout 30 "$usr/bin/quillet" >"$scratch/second.log" 2
 second_status=$?
 check "a second start exits with status 0 (was $second_status)" test "$second_status" -eq 0
 check "the first instance still runs" kill -0 "$quillet_pid"
+check "the running instance answered the second start" test -z "$(grep 'did not answer' "$scratch/second.log")"
+check "the second start made no window of its own" test -z "$(grep -i 'cannot start' "$scratch/second.log")"
 
 # --- A clean close ---------------------------------------------------------
 kill -TERM "$quillet_pid"

@@ -172,6 +172,7 @@ TEST(ShippedLanguages, StructureFilesOfferTheSameOptions)
     const std::map<std::string, std::string> expected = {
         {"UpdateInterval", "string"}, {"BalloonTimeout", "string"}, {"StartTrayIcon", "bool"},
         {"ExternalBrowser", "bool"},  {"SecureFeeds", "bool"},      {"FollowRedirects", "bool"},
+        {"StartOnLogin", "bool"},
     };
     EXPECT_EQ(englishOptions, expected);
 
