@@ -124,9 +124,15 @@ TEST(SingleInstance, WhatACrashedRunLeftBehindDoesNotBlockTheNextStart) {
     {
         TSingleInstance next(home.path());
         ASSERT_TRUE(next.Claim());
-        // It really listens: a further start reaches it.
+        // It really listens where the dead socket was: a further start
+        // reaches it.
         TSingleInstance further(home.path());
         EXPECT_FALSE(further.Claim());
+        std::atomic<int> handedOver{-1};
+        std::thread starter([&] { handedOver = further.HandOver(3000) ? 1 : 0; });
+        apptest::WaitUntil([&] { return handedOver != -1; }, 6000);
+        starter.join();
+        EXPECT_EQ(handedOver, 1);
     }
     // A clean end leaves neither behind.
     EXPECT_FALSE(QFile::exists(TSingleInstance::LockFileName(home.path())));
