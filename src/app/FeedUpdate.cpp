@@ -66,6 +66,14 @@ void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string
     }
 }
 
+TFeedUpdate::TLargeParts TFeedUpdate::ReleaseLargeParts()
+{
+    TLargeParts parts{std::move(FDocument), std::move(FDownloadedTitles), std::move(FPreviousTitles)};
+    FTitlesRead = false;
+    FPreviousRead = false;
+    return parts;
+}
+
 void TFeedUpdate::Finish()
 {
     if (FFinish)

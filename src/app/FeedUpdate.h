@@ -73,9 +73,15 @@ public:
     // far (the result then does the work itself, and reports what fails).
     const std::vector<std::string>* DownloadedTitles() const { return FTitlesRead ? &FDownloadedTitles : nullptr; }
     TPendingFile* PendingStoredCopy() { return FStoredCopy.Ready() ? &FStoredCopy : nullptr; }
-    // Hands the downloaded document over, so that it can be freed away from
-    // the user-interface thread.
-    std::unique_ptr<feed::TFeedDocument> ReleaseDocument() { return std::move(FDocument); }
+    // What grows with the feed's size (the downloaded document, both title
+    // lists), handed over once the result is applied, so that it can be
+    // freed away from the user-interface thread.
+    struct TLargeParts {
+        std::unique_ptr<feed::TFeedDocument> Document;
+        std::vector<std::string> DownloadedTitles;
+        TStoredTitles PreviousTitles;
+    };
+    TLargeParts ReleaseLargeParts();
 
 private:
     TFeedUpdateRequest FRequest;

@@ -185,6 +185,7 @@ TFormMain::~TFormMain() {
     // The polling thread works on the tree and the option store: it goes
     // first. Then the option store, which writes a modified config.xml.
     StopUpdateThread();
+    SaveConfigOnClose();
     FOptions.reset();
 }
 
@@ -541,7 +542,6 @@ void TFormMain::closeEvent(QCloseEvent* event) {
         Guarded([this] { FormClose(); });
         StopUpdateThread();
         FClosed = true;
-        SaveConfigOnClose();
     }
     QMainWindow::closeEvent(event);
     emit formClosed();

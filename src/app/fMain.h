@@ -257,14 +257,17 @@ public:
     TConfigSaver* ConfigSaver = nullptr;
     // Tells the user that config.xml could not be saved (the message names
     // the file and the reason): in the status bar, and in a message box
-    // when `interrupt` is set (the first failure of a run, or on closing).
+    // when `interrupt` is set (the first failure of a run, and the last
+    // save).
     // Tests replace it.
     std::function<void(const QString& message, bool interrupt)> ReportConfigSaveFailure;
     void CreateConfigSaver();
     // Asks for a save when config.xml was changed in memory.
     void ScheduleConfigSave();
-    // The last save, when the window closes; a failure is reported.
+    // The last save, as the window goes; a failure is reported in a
+    // message box.
     void SaveConfigOnClose();
+    bool FFinalSave = false;
     // ---- end saving config.xml ----
 
 signals:

@@ -24,13 +24,13 @@ void TFormMain::CreateConfigSaver()
             message = QString::fromStdString("The settings could not be saved to \"" + file + "\": " + reason +
                                              ". The previous file is kept; Quillet tries again with the next change.");
         if (ReportConfigSaveFailure)
-            ReportConfigSaveFailure(message, first || FClosed);
+            ReportConfigSaveFailure(message, first || FFinalSave);
     };
     ReportConfigSaveFailure = [this](const QString& message, bool interrupt) {
         SetStatusText(0, message);
         if (!interrupt)
             return;
-        if (FClosed) {
+        if (FFinalSave) {
             // The window is going away: the user must read this before the
             // program ends.
             QMessageBox::warning(this, windowTitle(), message);
@@ -52,6 +52,9 @@ void TFormMain::ScheduleConfigSave()
 
 void TFormMain::SaveConfigOnClose()
 {
+    // Saved here rather than silently by the option store as it goes, so a
+    // failure can still be told.
+    FFinalSave = true;
     if (ConfigSaver)
         ConfigSaver->SaveNow();
 }

@@ -104,14 +104,12 @@ void SaveStoredCopy(feed::TFeedDocument& downloaded, const std::string& path, TP
     downloaded.SaveToFile(path);
 }
 
-// A large downloaded document takes a while to free; the user-interface
-// thread does not wait for it.
-void FreeInBackground(std::unique_ptr<feed::TFeedDocument> document)
+// A large download takes a while to free; the user-interface thread does
+// not wait for it. The pool's task holds the only reference.
+void FreeInBackground(TFeedUpdate::TLargeParts parts)
 {
-    if (!document)
-        return;
-    std::shared_ptr<feed::TFeedDocument> shared(std::move(document));
-    QThreadPool::globalInstance()->start([shared]() mutable { shared.reset(); });
+    auto shared = std::make_shared<TFeedUpdate::TLargeParts>(std::move(parts));
+    QThreadPool::globalInstance()->start([shared = std::move(shared)]() mutable { shared.reset(); });
 }
 
 }  // namespace
@@ -205,7 +203,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
     }
     emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
     ScheduleConfigSave();
-    FreeInBackground(update.ReleaseDocument());
+    FreeInBackground(update.ReleaseLargeParts());
 }
 
 void TFormMain::UpdateFeed(QTreeWidgetItem* node)
