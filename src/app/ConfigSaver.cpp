@@ -34,7 +34,9 @@ bool TConfigSaver::SaveNow()
 {
     FTimer.stop();
     xml::Document* document = FDocument ? FDocument() : nullptr;
-    if (!document || !document->Modified() || document->FileName().empty())
+    // A document that must not be written back (a start that failed half
+    // way, a file that did not load) is left alone.
+    if (!document || !document->AutoSave() || !document->Modified() || document->FileName().empty())
         return true;
     try {
         document->Save();
