@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -93,6 +94,29 @@ TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow)
 
     EXPECT_LE(first, kMaxHoldMs);
     EXPECT_LE(change, kMaxHoldMs);
+}
+
+TEST(HugeChange, ACopyWrittenForADroppedResultIsNotLeftBehind)
+{
+    TStagedHome home;
+    auto form = std::make_unique<TFormMain>();
+    form->StopUpdateThread();
+    LoopbackServer server;
+    server.AddEndpoint("/feed", 200, {}, "<rss version=\"2.0\"><channel><title>T</title><item><title>A</title>"
+                                        "</item></channel></rss>");
+    xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
+    item.SetAttribute("url", server.Url("/feed"));
+    item.SetAttribute("id", "1");
+    QTreeWidgetItem* node = form->AddFeedNode(item);
+
+    // The feed is deleted while it downloads: its new copy never replaces
+    // anything, and nothing of it stays in the feeds folder.
+    std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    update->Fetch();
+    form->DeleteFeed(node);
+    update->Finish();
+    update.reset();
+    EXPECT_TRUE(std::filesystem::is_empty("feeds"));
 }
 
 }  // namespace
