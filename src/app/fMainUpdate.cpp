@@ -184,7 +184,8 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         const TStoredTitles* preloaded = update.PreviousTitles();
         const bool preloadedIsCurrent =
             preloaded && update.Request().StoredCopyWrites == StoredCopyWrites(update.Request().Id);
-        const TStoredTitles previous = preloadedIsCurrent ? *preloaded : ReadStoredTitles(path);
+        const TStoredTitles reread = preloadedIsCurrent ? std::nullopt : ReadStoredTitles(path);
+        const TStoredTitles& previous = preloadedIsCurrent ? *preloaded : reread;
         const bool announced =
             CountAndAnnounceNewItems(*this, node, item, downloaded, previous, update.DownloadedTitles());
         // Refreshed even without unread items, so a caption just taken from
