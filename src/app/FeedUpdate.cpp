@@ -39,6 +39,7 @@ void TFeedUpdate::Fetch()
         auto document = std::make_unique<feed::TFeedDocument>();
         document->LoadFromString(body);
         document->SetXSLFileName(kStoredCopyStylesheet);
+        PrepareResult(*document, path);
         if (previous.valid()) {
             FPreviousTitles = previous.get();
             FPreviousRead = true;
@@ -50,6 +51,27 @@ void TFeedUpdate::Fetch()
             FError = "Unknown error";
     }
     FFetched = true;
+}
+
+void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string& path)
+{
+    FDownloadedTitles = ComparableTitles(document);
+    FTitlesRead = true;
+    try {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        document.GenerateXML();
+        FStoredCopy = TPendingFile(path, document.XMLFile().SaveToString());
+    } catch (const std::exception&) {
+        // Saved by the result instead, which reports the failure in order.
+    }
+}
+
+TFeedUpdate::TLargeParts TFeedUpdate::ReleaseLargeParts()
+{
+    TLargeParts parts{std::move(FDocument), std::move(FDownloadedTitles), std::move(FPreviousTitles)};
+    FTitlesRead = false;
+    FPreviousRead = false;
+    return parts;
 }
 
 void TFeedUpdate::Finish()

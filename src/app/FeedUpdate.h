@@ -5,6 +5,7 @@
 
 #include "FeedDocument.h"
 #include "HttpClient.h"
+#include "PendingFile.h"
 #include "UpdateThread.h"
 
 #include <atomic>
@@ -65,6 +66,23 @@ public:
     // Tests shorten the client's time-outs.
     http::THttpClient& Client() { return FClient; }
 
+    // Work done beside the download so that applying a large result keeps
+    // the user-interface thread free: the download's titles as they compare
+    // with a stored copy's, and the new stored copy written next to the old
+    // one, ready to be put in its place. Null when Fetch did not get that
+    // far (the result then does the work itself, and reports what fails).
+    const std::vector<std::string>* DownloadedTitles() const { return FTitlesRead ? &FDownloadedTitles : nullptr; }
+    TPendingFile* PendingStoredCopy() { return FStoredCopy.Ready() ? &FStoredCopy : nullptr; }
+    // What grows with the feed's size (the downloaded document, both title
+    // lists), handed over once the result is applied, so that it can be
+    // freed away from the user-interface thread.
+    struct TLargeParts {
+        std::unique_ptr<feed::TFeedDocument> Document;
+        std::vector<std::string> DownloadedTitles;
+        TStoredTitles PreviousTitles;
+    };
+    TLargeParts ReleaseLargeParts();
+
 private:
     TFeedUpdateRequest FRequest;
     THandler FStart;
@@ -75,6 +93,10 @@ private:
     std::string FError;
     TStoredTitles FPreviousTitles;
     bool FPreviousRead = false;
+    void PrepareResult(feed::TFeedDocument& document, const std::string& path);
+    std::vector<std::string> FDownloadedTitles;
+    bool FTitlesRead = false;
+    TPendingFile FStoredCopy;
     std::atomic<bool> FFetched{false};
 };
 

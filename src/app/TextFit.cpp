@@ -1,5 +1,8 @@
 #include "TextFit.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace textfit {
 
 namespace {
@@ -9,51 +12,109 @@ bool IsContinuationByte(unsigned char c)
     return (c & 0xC0) == 0x80;
 }
 
-}  // namespace
-
-std::string CutText(std::string_view text, long long length)
+// How many bytes CutText keeps.
+std::size_t CutLength(std::string_view text, long long length)
 {
     const auto size = static_cast<long long>(text.size());
     if (length >= size)
-        return std::string(text);
+        return text.size();
     // The cut keeps two bytes fewer than asked, as the original double-byte
     // arithmetic does for single-byte text; in UTF-8 it then steps back to
     // the first byte of the character it landed in.
     long long keep = length - 2;
     if (keep <= 0)
-        return {};
+        return 0;
     while (keep > 0 && IsContinuationByte(static_cast<unsigned char>(text[static_cast<std::size_t>(keep)])))
         --keep;
-    return std::string(text.substr(0, static_cast<std::size_t>(keep)));
+    return static_cast<std::size_t>(keep);
 }
 
-std::string StripTags(std::string_view text)
+}  // namespace
+
+std::string CutText(std::string_view text, long long length)
+{
+    return std::string(text.substr(0, CutLength(text, length)));
+}
+
+std::string StripTags(std::string_view text, std::size_t maxChars)
 {
     std::string result;
-    result.reserve(text.size());
+    result.reserve(maxChars == kNoLimit ? text.size() : std::min(text.size(), maxChars * 4));
+    std::size_t chars = 0;
     bool inTag = false;
     for (char c : text) {
-        if (c == '<')
+        if (c == '<') {
             inTag = true;
-        else if (c == '>')
+        } else if (c == '>') {
             inTag = false;
-        else if (!inTag)
+        } else if (!inTag) {
+            if (!IsContinuationByte(static_cast<unsigned char>(c)) && chars++ == maxChars)
+                break;
             result += c;
+        }
     }
     return result;
+}
+
+std::size_t CharCount(std::string_view text)
+{
+    std::size_t chars = 0;
+    for (char c : text)
+        chars += IsContinuationByte(static_cast<unsigned char>(c)) ? 0 : 1;
+    return chars;
 }
 
 std::string FitTextWidth(const std::string& text, int width, const TTextMeasure& measure)
 {
-    std::string result = text;
-    bool shortened = false;
-    while (!result.empty() && measure(result) > width) {
-        result = CutText(result, static_cast<long long>(result.size()) - 1);
-        shortened = true;
+    // The lengths the plain loop would try, longest first: every step is
+    // CutText(t, length of t - 1), ending with the empty text.
+    std::vector<std::size_t> lengths{text.size()};
+    while (lengths.back() > 0)
+        lengths.push_back(CutLength(std::string_view(text).substr(0, lengths.back()),
+                                    static_cast<long long>(lengths.back()) - 1));
+    const auto fits = [&](std::size_t step) {
+        return lengths[step] == 0 || measure(text.substr(0, lengths[step])) <= width;
+    };
+
+    // The loop stops at the first step that fits. Steps fit from some point
+    // on; that point is looked for from the short end, in growing strides,
+    // so only beginnings about twice as long as the result are measured.
+    const std::size_t last = lengths.size() - 1;
+    std::size_t fitting = last;  // fits
+    std::size_t tooWide = last;  // unknown until a step does not fit
+    bool found = false;
+    for (std::size_t stride = 1; !found; stride *= 2) {
+        const std::size_t step = stride > fitting ? 0 : fitting - stride;
+        if (!fits(step)) {
+            tooWide = step;
+            found = true;
+        } else {
+            fitting = step;
+            if (step == 0)
+                return text;  // the whole text fits
+        }
     }
-    if (shortened)
-        result += "...";
-    return result;
+    while (fitting - tooWide > 1) {
+        const std::size_t middle = tooWide + (fitting - tooWide) / 2;
+        if (fits(middle))
+            fitting = middle;
+        else
+            tooWide = middle;
+    }
+    return text.substr(0, lengths[fitting]) + "...";
+}
+
+std::string FittedTitleLines(const std::function<std::string(int)>& title, int count, int width,
+                             const TTextMeasure& measure, std::size_t maxChars)
+{
+    std::string text;
+    std::size_t chars = 0;
+    for (int i = 0; i < count && chars < maxChars; ++i) {
+        const std::string line = FitTextWidth(title(i), width, measure) + "\r\n";
+        chars += CharCount(line);
+        text += line;
+    }
+    return text;
 }
 
 }  // namespace textfit

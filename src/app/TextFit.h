@@ -6,6 +6,7 @@
 // a shortened title always shows whole characters.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -21,8 +22,14 @@ std::string CutText(std::string_view text, long long length);
 
 // Removes markup: "<" starts a tag and ">" ends it; both brackets and the
 // text between them are dropped. Everything else, character references
-// and white space included, is kept in order.
-std::string StripTags(std::string_view text);
+// and white space included, is kept in order. With `maxChars`, stops once
+// the result holds that many characters (a balloon shows no more), so a
+// description of many megabytes costs no more than a short one.
+inline constexpr std::size_t kNoLimit = static_cast<std::size_t>(-1);
+std::string StripTags(std::string_view text, std::size_t maxChars = kNoLimit);
+
+// The number of characters (code points) of a UTF-8 text.
+std::size_t CharCount(std::string_view text);
 
 // Measures a text in pixels.
 using TTextMeasure = std::function<int(const std::string&)>;
@@ -30,6 +37,19 @@ using TTextMeasure = std::function<int(const std::string&)>;
 // `text` shortened with CutText until it measures at most `width` pixels,
 // followed by "..." when it had to be shortened (the dots are not
 // measured). A text that fits is returned unchanged.
+//
+// The result is the one the plain loop (cut, measure, repeat) gives, since
+// a longer beginning of a text is never narrower than a shorter one; it is
+// found by measuring a few short beginnings instead of every cut of a
+// possibly huge title.
 std::string FitTextWidth(const std::string& text, int width, const TTextMeasure& measure);
+
+// The lines of a balloon listing several items: FitTextWidth(title(i),
+// width) followed by "\r\n" for i = 0, 1, ... count - 1, in order. The
+// lines are built only until the text holds `maxChars` characters, as the
+// balloon shows no more: announcing a hundred thousand new items costs as
+// much as announcing a few.
+std::string FittedTitleLines(const std::function<std::string(int)>& title, int count, int width,
+                             const TTextMeasure& measure, std::size_t maxChars);
 
 }  // namespace textfit

@@ -33,6 +33,7 @@
 #include "FeedDocument.h"
 #include "FeedUpdate.h"
 #include "Opml.h"
+#include "StatusLabel.h"
 #include "fAbout.h"
 #include "fAddFeed.h"
 #include "fOptions.h"
@@ -160,6 +161,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     FRootIcon = TreeIcon(":/icons/root.svg");
     CreateTrayIcon();
     ConnectUpdateAndDisplay();
+    CreateConfigSaver();
 
     try {
         FormCreate();
@@ -183,6 +185,7 @@ TFormMain::~TFormMain() {
     // The polling thread works on the tree and the option store: it goes
     // first. Then the option store, which writes a modified config.xml.
     StopUpdateThread();
+    SaveConfigOnClose();
     FOptions.reset();
 }
 
@@ -354,14 +357,15 @@ void TFormMain::CreateWidgets() {
 
     StatusBar = new QStatusBar(this);
     StatusBar->setObjectName("StatusBar");
-    StatusPanel0 = new QLabel(StatusBar);
+    StatusPanel0 = new TStatusLabel(StatusBar);
     StatusPanel0->setObjectName("StatusPanel0");
     StatusPanel0->setFixedWidth(kDefaultTreeWidth);
     // One line high, whatever the text: a label whose size can change makes
     // every new text (two per feed update) lay out the whole window again.
-    // A longer message is cut here and shown whole on hovering.
+    // A longer message is shortened in the middle and shown whole on
+    // hovering.
     StatusPanel0->setFixedHeight(StatusPanel0->fontMetrics().height());
-    StatusPanel1 = new QLabel(StatusBar);
+    StatusPanel1 = new TStatusLabel(StatusBar);
     StatusPanel1->setObjectName("StatusPanel1");
     StatusPanel1->setMinimumWidth(50);
     StatusBar->addWidget(StatusPanel0);

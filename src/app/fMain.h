@@ -38,6 +38,7 @@
 
 class TUpdateThread;
 class TFeedUpdate;
+class TConfigSaver;
 namespace feed {
 class TFeedDocument;
 }
@@ -249,6 +250,25 @@ public:
     // still the current one.
     std::unordered_map<std::string, unsigned> FStoredCopyWrites;
     // ---- end update cycle and display ----
+
+    // ---- Saving config.xml while running (fMainSave.cpp) ----
+    // Gathers the changes of feed states and writes config.xml a few
+    // seconds after the first of them.
+    TConfigSaver* ConfigSaver = nullptr;
+    // Tells the user that config.xml could not be saved (the message names
+    // the file and the reason): in the status bar, and in a message box
+    // when `interrupt` is set (the first failure of a run, and the last
+    // save).
+    // Tests replace it.
+    std::function<void(const QString& message, bool interrupt)> ReportConfigSaveFailure;
+    void CreateConfigSaver();
+    // Asks for a save when config.xml was changed in memory.
+    void ScheduleConfigSave();
+    // The last save, as the window goes; a failure is reported in a
+    // message box.
+    void SaveConfigOnClose();
+    bool FFinalSave = false;
+    // ---- end saving config.xml ----
 
 signals:
     // Emitted by DeleteFeed before the node and its element go away.

@@ -27,6 +27,9 @@ constexpr char kHelpFile[] = "help/Quillet.html";
 constexpr int kFallbackBalloonSeconds = 10;
 // Width of one title line of a balloon listing several items.
 constexpr int kBalloonLineWidth = 250;
+// The notification area shows no more of a balloon's text than this many
+// characters; nothing beyond them is built.
+constexpr std::size_t kBalloonTextChars = 255;
 
 QString Q(const std::string& text)
 {
@@ -115,6 +118,7 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node)
     item.SetAttribute("unread", "0");
     UpdateNodeCaption(node);  // the caption alone, in the normal style
     TreeView->viewport()->update();
+    ScheduleConfigSave();
 }
 
 // ---------------------------------------------------------------------------
@@ -129,17 +133,17 @@ void TFormMain::ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocumen
         FBalloonNode = item.Attribute("id").value_or("");
         if (count == 1) {
             FBalloonTitle = Q(items[0].Title());
-            FBalloonText = Q(StripTags(items[0].Description()));
+            FBalloonText = Q(textfit::StripTags(items[0].Description(), kBalloonTextChars));
         } else {
             try {
                 FBalloonTitle = LangFmtQ("UpdatedTitles", {document->Channel().Required().Title(), count});
             } catch (const std::exception&) {
                 FBalloonTitle = Q(document->Channel().Required().Title());
             }
-            std::string text;
-            for (int i = 0; i < count; ++i)
-                text += FitTextWidth(items[i].Title(), kBalloonLineWidth) + "\r\n";
-            FBalloonText = Q(text);
+            const QFontMetrics metrics(font());
+            FBalloonText = Q(textfit::FittedTitleLines(
+                [&items](int i) { return items[i].Title(); }, count, kBalloonLineWidth,
+                [&metrics](const std::string& s) { return metrics.horizontalAdvance(Q(s)); }, kBalloonTextChars));
         }
     }
     if (FBalloonNode.empty() || !TrayIcon)

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QThreadPool>
 
 #include <algorithm>
 #include <filesystem>
@@ -72,13 +73,15 @@ void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded)
 // and announces them; true when a balloon was shown. The first download
 // makes everything unread and announces nothing.
 bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
-                              const feed::TFeedDocument& downloaded, const TStoredTitles& stored)
+                              const feed::TFeedDocument& downloaded, const TStoredTitles& stored,
+                              const std::vector<std::string>* downloadedTitles)
 {
     if (!stored) {
         item.SetAttribute("unread", std::to_string(downloaded.Items().Count()));
         return false;
     }
-    const TNewItemCount fresh = CountNewItems(ComparableTitles(downloaded), *stored);
+    const TNewItemCount fresh =
+        downloadedTitles ? CountNewItems(*downloadedTitles, *stored) : CountNewItems(ComparableTitles(downloaded), *stored);
     const int unread =
         fresh.Replace ? fresh.Count : plat::StrToInt(item.Attribute("unread").value_or("")) + fresh.Count;
     item.SetAttribute("unread", std::to_string(unread));
@@ -88,11 +91,25 @@ bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node 
     return true;
 }
 
-// The stored copy replaces the previous one atomically.
-void SaveStoredCopy(feed::TFeedDocument& downloaded, const std::string& path)
+// The stored copy replaces the previous one atomically: the copy written
+// beside the download is put in place, or, when that could not be written,
+// the copy is written now (and its failure reported).
+void SaveStoredCopy(feed::TFeedDocument& downloaded, const std::string& path, TPendingFile* pending)
 {
+    if (pending && pending->Target() == path) {
+        pending->Commit();
+        return;
+    }
     std::filesystem::create_directories(kFeedsFolder);
     downloaded.SaveToFile(path);
+}
+
+// A large download takes a while to free; the user-interface thread does
+// not wait for it. The pool's task holds the only reference.
+void FreeInBackground(TFeedUpdate::TLargeParts parts)
+{
+    auto shared = std::make_shared<TFeedUpdate::TLargeParts>(std::move(parts));
+    QThreadPool::globalInstance()->start([shared = std::move(shared)]() mutable { shared.reset(); });
 }
 
 }  // namespace
@@ -167,13 +184,15 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         const TStoredTitles* preloaded = update.PreviousTitles();
         const bool preloadedIsCurrent =
             preloaded && update.Request().StoredCopyWrites == StoredCopyWrites(update.Request().Id);
-        const TStoredTitles previous = preloadedIsCurrent ? *preloaded : ReadStoredTitles(path);
-        const bool announced = CountAndAnnounceNewItems(*this, node, item, downloaded, previous);
+        const TStoredTitles reread = preloadedIsCurrent ? std::nullopt : ReadStoredTitles(path);
+        const TStoredTitles& previous = preloadedIsCurrent ? *preloaded : reread;
+        const bool announced =
+            CountAndAnnounceNewItems(*this, node, item, downloaded, previous, update.DownloadedTitles());
         // Refreshed even without unread items, so a caption just taken from
         // the channel shows at once.
         UpdateNodeCaption(node);
         ++FStoredCopyWrites[update.Request().Id];
-        SaveStoredCopy(downloaded, path);
+        SaveStoredCopy(downloaded, path, update.PendingStoredCopy());
         // The user is looking at this feed: the page reloads with the news,
         // which also counts them as read.
         if (announced && TreeView->currentItem() == node)
@@ -184,6 +203,8 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         SetStatusText(0, StatusMessage("FailedFeed", displayText + " - " + error.what()));
     }
     emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
+    ScheduleConfigSave();
+    FreeInBackground(update.ReleaseLargeParts());
 }
 
 void TFormMain::UpdateFeed(QTreeWidgetItem* node)

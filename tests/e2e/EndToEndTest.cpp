@@ -86,6 +86,44 @@ bool WaitFor(Predicate done, std::chrono::seconds limit) {
     return done();
 }
 
+// A config.xml polling every second, with one feed per address (ids 1, 2, ...).
+std::string ConfigPolling(const std::vector<std::string>& urls) {
+    std::string items;
+    for (std::size_t i = 0; i < urls.size(); ++i)
+        items += "        <item url=\"" + urls[i] + "\" id=\"" + std::to_string(i + 1) +
+                 "\" caption=\"\" unread=\"0\" lastupdate=\"\"/>\n";
+    return R"(<?xml version="1.0"?>
+<config>
+  <general><UpdateInterval>1</UpdateInterval><BalloonTimeout>10</BalloonTimeout>
+    <StartTrayIcon>False</StartTrayIcon><ExternalBrowser>False</ExternalBrowser>
+    <SecureFeeds>False</SecureFeeds><FollowRedirects>False</FollowRedirects></general>
+  <internal>
+    <language>1033</language>
+    <mainform><Width>700</Width><Height>500</Height><TreeViewWidth>250</TreeViewWidth></mainform>
+    <feedlist>
+      <items>
+)" + items + R"(      </items>
+      <autoincrement><id>)" + std::to_string(urls.size() + 1) + R"(</id></autoincrement>
+    </feedlist>
+  </internal>
+</config>
+)";
+}
+
+// Starts the staged program in `home` under xvfb-run; returns xvfb-run's pid.
+pid_t StartQuillet(const fs::path& home) {
+    pid_t runner = ::fork();
+    if (runner == 0) {
+        if (::chdir(home.c_str()) != 0) ::_exit(127);
+        if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
+        ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 1);
+        ::unsetenv("QT_QPA_PLATFORM");
+        ::execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "./quillet", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return runner;
+}
+
 }  // namespace
 
 TEST(EndToEnd, PollsThreeFormatsCountsNewItemsAndSavesOnSigterm) {
@@ -106,38 +144,13 @@ TEST(EndToEnd, PollsThreeFormatsCountsNewItemsAndSavesOnSigterm) {
     server.AddEndpoint("/atom.xml", 200, {}, kAtomFeed);
 
     const fs::path home = fs::temp_directory_path() / ("quillet-e2e-" + std::to_string(::getpid()));
-    const std::string config = R"(<?xml version="1.0"?>
-<config>
-  <general><UpdateInterval>1</UpdateInterval><BalloonTimeout>10</BalloonTimeout>
-    <StartTrayIcon>False</StartTrayIcon><ExternalBrowser>False</ExternalBrowser>
-    <SecureFeeds>False</SecureFeeds><FollowRedirects>False</FollowRedirects></general>
-  <internal>
-    <language>1033</language>
-    <mainform><Width>700</Width><Height>500</Height><TreeViewWidth>250</TreeViewWidth></mainform>
-    <feedlist>
-      <items>
-        <item url=")" + server.Url("/rss.xml") + R"(" id="1" caption="" unread="0" lastupdate=""/>
-        <item url=")" + server.Url("/rdf.xml") + R"(" id="2" caption="" unread="0" lastupdate=""/>
-        <item url=")" + server.Url("/atom.xml") + R"(" id="3" caption="" unread="0" lastupdate=""/>
-      </items>
-      <autoincrement><id>4</id></autoincrement>
-    </feedlist>
-  </internal>
-</config>
-)";
+    const std::string config =
+        ConfigPolling({server.Url("/rss.xml"), server.Url("/rdf.xml"), server.Url("/atom.xml")});
     testsupport::StageWorkingDirectory(kStage, home, config);
     fs::copy_file(kStage / "quillet", home / "quillet");
 
-    pid_t runner = ::fork();
+    pid_t runner = StartQuillet(home);
     ASSERT_GE(runner, 0);
-    if (runner == 0) {
-        if (::chdir(home.c_str()) != 0) ::_exit(127);
-        if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
-        ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 1);
-        ::unsetenv("QT_QPA_PLATFORM");
-        ::execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "./quillet", static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
 
     auto stored = [&](int id) { return home / "feeds" / (std::to_string(id) + ".xml"); };
     bool allStored = WaitFor([&] { return fs::exists(stored(1)) && fs::exists(stored(2)) && fs::exists(stored(3)); }, 90s);
@@ -178,6 +191,80 @@ TEST(EndToEnd, PollsThreeFormatsCountsNewItemsAndSavesOnSigterm) {
     EXPECT_EQ(mainform.ChildByName("Width").Text(), "700");
     EXPECT_EQ(mainform.ChildByName("Height").Text(), "500");
     EXPECT_EQ(mainform.ChildByName("TreeViewWidth").Text(), "250");
+
+    if (!HasFailure()) fs::remove_all(home);
+}
+
+// Killed without warning (a crash, a power cut) while it polls: config.xml
+// must hold the unread counts of the updates made until a few seconds
+// before, and be whole.
+TEST(EndToEnd, UnreadCountsSurviveAKillDuringPolling) {
+    if (!fs::exists(kStage / "quillet")) GTEST_SKIP() << "no staged program at " << kStage;
+    if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
+
+    testsupport::LoopbackServer server;
+    std::mutex feedMutex;
+    std::vector<std::string> rssTitles = {"C", "B", "A"};
+    server.AddHandler("/rss.xml", [&](const testsupport::Request&) {
+        std::lock_guard lock(feedMutex);
+        testsupport::Response response;
+        response.body = RssFeed(rssTitles);
+        return response;
+    });
+    server.AddEndpoint("/rdf.xml", 200, {}, kRdfFeed);
+
+    const fs::path home = fs::temp_directory_path() / ("quillet-e2e-kill-" + std::to_string(::getpid()));
+    const std::string config = ConfigPolling({server.Url("/rss.xml"), server.Url("/rdf.xml")});
+    testsupport::StageWorkingDirectory(kStage, home, config);
+    fs::copy_file(kStage / "quillet", home / "quillet");
+
+    pid_t runner = StartQuillet(home);
+    ASSERT_GE(runner, 0);
+
+    // The unread count config.xml on disk holds for a feed ("" when none).
+    auto unreadOnDisk = [&](const std::string& id) -> std::string {
+        try {
+            xml::Document saved;
+            saved.LoadFromFile((home / "config.xml").string());
+            xml::Node items = saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
+            for (const xml::Node& item : items.ChildElements())
+                if (item.Attribute("id") == id) return item.Attribute("unread").value_or("");
+        } catch (const std::exception&) {
+        }
+        return "";
+    };
+    auto stored = [&](int id) { return home / "feeds" / (std::to_string(id) + ".xml"); };
+    bool allStored = WaitFor([&] { return fs::exists(stored(1)) && fs::exists(stored(2)); }, 90s);
+    if (allStored) {
+        std::lock_guard lock(feedMutex);
+        rssTitles = {"E", "D", "C", "B", "A"};
+    }
+    bool rssUpdated = allStored && WaitFor([&] { return ReadFile(stored(1)).find("<title>E</title>") != std::string::npos; }, 60s);
+    // Saved a few seconds after the update, with the program still running.
+    bool savedWhileRunning = rssUpdated && WaitFor([&] { return unreadOnDisk("1") == "5" && unreadOnDisk("2") == "2"; }, 10s);
+
+    pid_t quillet = FindChildNamed(runner, "quillet");
+    if (quillet > 0) ::kill(quillet, SIGKILL);
+    int status = 0;
+    bool ended = WaitFor([&] { return ::waitpid(runner, &status, WNOHANG) == runner; }, 30s);
+    if (!ended) {
+        ::kill(runner, SIGKILL);
+        ::waitpid(runner, &status, 0);
+    }
+
+    EXPECT_TRUE(allStored) << "stored copies did not appear";
+    EXPECT_TRUE(rssUpdated) << "the changed feed was not polled again";
+    EXPECT_GT(quillet, 0) << "the quillet process was not found";
+    EXPECT_TRUE(savedWhileRunning) << "config.xml did not follow the updates while the program ran";
+
+    // What survives the kill: a whole file with the counts and captions.
+    xml::Document saved;
+    ASSERT_NO_THROW(saved.LoadFromFile((home / "config.xml").string()));
+    auto feeds = saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items").ChildElements();
+    ASSERT_EQ(feeds.size(), 2u);
+    EXPECT_EQ(feeds[0].Attribute("caption"), std::optional<std::string>("Daily RSS"));
+    EXPECT_EQ(feeds[0].Attribute("unread"), std::optional<std::string>("5"));
+    EXPECT_EQ(feeds[1].Attribute("unread"), std::optional<std::string>("2"));
 
     if (!HasFailure()) fs::remove_all(home);
 }

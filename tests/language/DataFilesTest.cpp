@@ -60,6 +60,7 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"InvalidOPML", {"no body element"}},
         {"ConfigLoadFailed", {"config.xml", "line 3: unexpected end"}},
         {"NoLanguages", {}},
+        {"ConfigSaveFailed", {"/home/user/config.xml", "No space left on device"}},
     };
     return arguments;
 }

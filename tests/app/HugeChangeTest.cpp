@@ -1,0 +1,122 @@
+// A feed whose hundred thousand items are all replaced at once: applying the
+// result must not hold the window, whatever the feed's size.
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "AppTestSupport.h"
+#include "FeedUpdate.h"
+#include "LoopbackServer.h"
+#include "fMain.h"
+
+namespace {
+
+using apptest::TStagedHome;
+using testsupport::LoopbackServer;
+using testsupport::Response;
+
+constexpr int kItems = 100000;
+// The longest the user-interface thread may be held by one update.
+constexpr qint64 kMaxHoldMs = 100;
+
+std::string HugeFeed(const std::string& prefix)
+{
+    std::string body = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Huge</title>"
+                       "<link>http://example.invalid/</link><description>d</description>";
+    body.reserve(static_cast<std::size_t>(kItems) * 120);
+    for (int i = 0; i < kItems; ++i)
+        body += "<item><title>" + prefix + " story number " + std::to_string(i) +
+                " with a title long enough to need shortening</title><description>Body " +
+                std::to_string(i) + "</description></item>";
+    return body + "</channel></rss>";
+}
+
+// Runs one update of `node` the way the polling thread does: the download
+// off the user-interface thread, then the result on it, timed together with
+// letting go of the update.
+qint64 TimedUpdate(TFormMain& form, QTreeWidgetItem* node)
+{
+    std::shared_ptr<TFeedUpdate> update = form.BeginFeedUpdate(node);
+    update->Fetch();
+    EXPECT_FALSE(update->Failed()) << update->Error();
+    QElapsedTimer clock;
+    clock.start();
+    update->Finish();
+    update.reset();
+    return clock.elapsed();
+}
+
+TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow)
+{
+    TStagedHome home;
+    auto form = std::make_unique<TFormMain>();
+    form->StopUpdateThread();
+    std::string body;
+    LoopbackServer server;
+    server.AddHandler("/feed", [&body](const testsupport::Request&) {
+        Response response;
+        response.body = body;
+        return response;
+    });
+    xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
+    item.SetAttribute("url", server.Url("/feed"));
+    item.SetAttribute("id", "1");
+    item.SetAttribute("caption", "Huge");
+    item.SetAttribute("unread", "0");
+    QTreeWidgetItem* node = form->AddFeedNode(item);
+    // Another feed is selected, as while the user reads something else.
+    form->TreeView->setCurrentItem(form->RootNode());
+
+    body = HugeFeed("Old");
+    const qint64 first = TimedUpdate(*form, node);
+    ASSERT_EQ(item.Attribute("unread").value_or(""), std::to_string(kItems));
+
+    body = HugeFeed("New");
+    const qint64 change = TimedUpdate(*form, node);
+    std::cout << "[ figures  ] user-interface hold: first download " << first << " ms, 100,000-item change "
+              << change << " ms\n";
+
+    // Every item is new and the count replaced, the balloon lists the
+    // first titles, and the stored copy holds the new items.
+    EXPECT_EQ(item.Attribute("unread").value_or(""), std::to_string(kItems));
+    EXPECT_EQ(form->FBalloonTitle.toStdString(), "Huge: 100000 new items");
+    EXPECT_TRUE(form->FBalloonText.startsWith("New story number 0")) << form->FBalloonText.left(80).toStdString();
+    const std::string stored = home.ReadFile("feeds/1.xml");
+    EXPECT_NE(stored.find("New story number 99999 "), std::string::npos);
+    EXPECT_EQ(stored.find("Old story"), std::string::npos);
+    EXPECT_TRUE(form->StatusText(0).startsWith("Updated Huge")) << form->StatusText(0).toStdString();
+
+    EXPECT_LE(first, kMaxHoldMs);
+    EXPECT_LE(change, kMaxHoldMs);
+}
+
+TEST(HugeChange, ACopyWrittenForADroppedResultIsNotLeftBehind)
+{
+    TStagedHome home;
+    auto form = std::make_unique<TFormMain>();
+    form->StopUpdateThread();
+    LoopbackServer server;
+    server.AddEndpoint("/feed", 200, {}, "<rss version=\"2.0\"><channel><title>T</title><item><title>A</title>"
+                                        "</item></channel></rss>");
+    xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
+    item.SetAttribute("url", server.Url("/feed"));
+    item.SetAttribute("id", "1");
+    QTreeWidgetItem* node = form->AddFeedNode(item);
+
+    // The feed is deleted while it downloads: its new copy never replaces
+    // anything, and nothing of it stays in the feeds folder.
+    std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    update->Fetch();
+    form->DeleteFeed(node);
+    update->Finish();
+    update.reset();
+    EXPECT_TRUE(std::filesystem::is_empty("feeds"));
+}
+
+}  // namespace
