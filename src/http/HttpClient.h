@@ -65,7 +65,9 @@ struct TValidators {
 struct TFetchResult {
   std::string Body;               // decoded body; "" for 304 and 204
   bool NotModified = false;       // 304 to a conditional request
-  TValidators Validators;         // ETag / Last-Modified of this answer, "" when absent
+  // ETag / Last-Modified of this answer, "" when absent; after a 304 the
+  // validators to keep: those the 304 gave, else those that were sent.
+  TValidators Validators;
   std::size_t BytesReceived = 0;  // body bytes on the wire, before decoding
 };
 
@@ -139,7 +141,8 @@ class THttpClient {
   void SetMaxBodySize(std::size_t bytes) { maxBodySize_ = bytes; }
   void SetDeadline(std::chrono::milliseconds deadline) { deadline_ = deadline; }
   // After the first byte of the answer, each window must bring at least
-  // bytesPerSecond * window bytes (headers and body, as on the wire).
+  // bytesPerSecond * window bytes (headers and body, as on the wire); a rate
+  // of 0 switches the check off.
   void SetMinimumRate(std::size_t bytesPerSecond, std::chrono::milliseconds window) {
     minimumRate_ = bytesPerSecond;
     rateWindow_ = window;

@@ -114,7 +114,7 @@ TEST(FetchLimits, MinimumRateEndsATrickleButNotASlowLink) {
       {"a byte every 100 ms", Trickle(std::string(200, 't'), 1, 100ms),
        {.minimumRate = 64, .rateWindow = 500ms, .stall = 400ms},
        "Download slower than 64 bytes per second", 500ms, 1800ms},
-      {"endless trickle", Endless(2, 50ms), {.minimumRate = 100, .rateWindow = 400ms},
+      {"endless trickle", Endless(2, 50ms), {.deadline = 5000ms, .minimumRate = 100, .rateWindow = 400ms},
        "Download slower than 100 bytes per second", 400ms, 1500ms},
       // 2 KB/s for a second: slow, but a real link.
       {"slow link", Trickle(std::string(2000, 's'), 100, 50ms),

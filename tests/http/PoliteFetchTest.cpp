@@ -211,6 +211,32 @@ TEST(PoliteFetch, UnchangedFeedAnswersNotModified) {
   }
 }
 
+TEST(PoliteFetch, NotModifiedKeepsTheValidatorsItDoesNotRenew) {
+  const TValidators current{kETag, kLastModified};
+  const struct {
+    const char* name;
+    testsupport::HeaderList answer;  // the 304's own validators
+    TValidators sent;
+    TValidators kept;
+  } cases[] = {
+      {"bare 304", {}, current, current},
+      {"304 renews the tag", {{"ETag", "\"v2\""}}, current, {"\"v2\"", kLastModified}},
+      {"304 repeats both", {{"ETag", kETag}, {"Last-Modified", kLastModified}}, current, current},
+      // What could not be sent is not handed back as if it had been confirmed.
+      {"unsafe tag left behind", {}, {"\"a\"\r\n", kLastModified}, {"", kLastModified}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackServer server;
+    server.AddEndpoint("/feed", 304, c.answer, "");
+    THttpClient client;
+    const TFetchResult result = client.Fetch(server.Url("/feed"), c.sent);
+    EXPECT_TRUE(result.NotModified);
+    EXPECT_EQ(result.Validators, c.kept);
+    EXPECT_EQ(server.NumHits("/feed"), 1);
+  }
+}
+
 TEST(PoliteFetch, NotModifiedToAPlainRequestAsksOnceMore) {
   LoopbackServer server;
   // A confused cache: 304 to every other plain request, the feed in between.
