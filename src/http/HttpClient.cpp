@@ -454,7 +454,8 @@ std::optional<std::chrono::system_clock::time_point> ParseRetryAfter(
   if (std::all_of(value.begin(), value.end(),
                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
     // Delta-seconds. Anything past the cap is the cap, however many digits.
-    const auto capSeconds = std::chrono::duration_cast<std::chrono::seconds>(kMaxRetryAfter).count();
+    const auto capSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(kMaxRetryAfter).count();
     long long seconds = 0;
     for (const char c : value) {
       seconds = seconds * 10 + (c - '0');

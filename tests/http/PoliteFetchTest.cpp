@@ -348,18 +348,4 @@ TEST(PoliteFetch, BusyServersSayWhenToComeBack) {
       EXPECT_LE(*error.RetryAfter(), after + *c.after);
     }
   }
-
-  // An HTTP date in the near future, as the server's clock writes it.
-  LoopbackServer server;
-  const std::time_t inTwoMinutes = std::chrono::system_clock::to_time_t(
-      std::chrono::system_clock::now() + 120s);
-  char date[64];
-  std::tm tm{};
-  gmtime_r(&inTwoMinutes, &tm);
-  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm);
-  server.AddEndpoint("/feed", 503, {{"Retry-After", date}}, "");
-  THttpClient client;
-  const HttpError error = FetchError(client, server.Url("/feed"));
-  ASSERT_TRUE(error.RetryAfter().has_value());
-  EXPECT_EQ(std::chrono::system_clock::to_time_t(*error.RetryAfter()), inTwoMinutes);
 }
