@@ -170,8 +170,8 @@ std::size_t WireBodyBytes(CURL* easy) {
 
 // The minimum transfer rate, judged over consecutive windows from the first
 // byte of the answer on: the time a server takes to start answering is the
-// connect and stall time-outs' business, and a window of several seconds
-// lets an honest link pause without failing.
+// connect and stall time-outs' business, and a long window lets an honest
+// link pause without failing.
 class MinimumRate {
  public:
   using Clock = std::chrono::steady_clock;

@@ -88,8 +88,11 @@ inline constexpr std::chrono::milliseconds kDefaultDeadline{120'000};
 // averaged over a window of kDefaultRateWindow fails the fetch: far below any
 // real link (a poor mobile connection still moves kilobytes per second), far
 // above a server that trickles a byte now and then to keep the socket alive.
+// The window is as long as the stall time-out, so a server that merely pauses
+// (to build a large feed after sending its headers) is judged by that
+// time-out alone, and only one still running at the window's end can fail.
 inline constexpr std::size_t kDefaultMinimumRate = 64;
-inline constexpr std::chrono::milliseconds kDefaultRateWindow{30'000};
+inline constexpr std::chrono::milliseconds kDefaultRateWindow = kDefaultStallTimeout;
 // A server cannot park a feed for longer than this with Retry-After.
 inline constexpr std::chrono::hours kMaxRetryAfter{24};
 
