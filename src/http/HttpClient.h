@@ -4,8 +4,9 @@
 // fetches (no connection reuse, no cookies), redirects are not followed and
 // every status outside 2xx is an error whose message is the status line as the
 // server sent it ("HTTP/1.1 404 Not Found"), because that message is what the
-// user sees in the status bar. https is refused with "IOHandler value is not
-// valid" unless the user switched secure feeds on.
+// user sees in the status bar (a 304 answering a conditional request is the
+// one exception). https is refused with "IOHandler value is not valid" unless
+// the user switched secure feeds on.
 //
 // A fetch is also a good citizen of the web: it offers every compression
 // libcurl can decode, and it can ask "has this changed since?" with the
@@ -127,13 +128,14 @@ class THttpClient {
   THttpClient& operator=(const THttpClient&) = delete;
 
   // GET url, conditionally when validators are given; throws HttpError.
-  // A 304 to a conditional request is NotModified, not an error.
+  // A 304 to a conditional request is NotModified, not an error; one to a
+  // plain request is asked again once, plainly. The deadline covers both.
   TFetchResult Fetch(const std::string& url, const TValidators& validators = {});
   // GET url and return the decoded body byte for byte; throws HttpError.
   std::string Get(const std::string& url) { return Fetch(url).Body; }
 
   // Aborts the fetch in progress (it throws "Download cancelled" within a
-  // fraction of a second) and every later Get() of this client, and of every
+  // fraction of a second) and every later fetch of this client, and of every
   // client sharing its token. Thread-safe.
   void Cancel() { cancelToken_->Cancel(); }
   bool Cancelled() const { return cancelToken_->Cancelled(); }
