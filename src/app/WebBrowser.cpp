@@ -13,6 +13,8 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInfo>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
@@ -26,18 +28,31 @@
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
 
+#include "HtmlSanitizer.h"
+
+#include <atomic>
 #include <cstdarg>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
-// Pages produced by the stylesheet are served under this scheme. It is a
-// local scheme that may reach local files, so a page can show images kept
-// beside the stored copy, and it has no size limit, unlike setHtml.
+// Pages produced by the stylesheet are served under this scheme, which has
+// no size limit, unlike setHtml. It is not a local scheme: a feed page has
+// no more access to the machine's files than a web page has.
 constexpr char kPageScheme[] = "quillet-page";
+
+// The namespace of <content:encoded>, a feed's full article text.
+constexpr char kContentNamespace[] = "http://purl.org/rss/1.0/modules/content/";
+
+bool IsWebScheme(const QString& scheme)
+{
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
 
 // How many transformed pages stay available to the engine: the one shown and
 // the one being loaded are enough (a reload transforms the file again).
@@ -242,6 +257,30 @@ private:
     std::map<quint64, QByteArray> FPages;
 };
 
+// ---- sub-resources ----
+
+// Every request a page makes besides its own main-frame document: only http
+// and https images pass, and only while web images are on. Style sheets,
+// fonts, frames, objects, media, favicons and pings never load; the page
+// itself (a main-frame request) was already let through CheckNavigation.
+class TPaneRequestPolicy : public QWebEngineUrlRequestInterceptor {
+public:
+    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+
+    std::atomic<bool> FImages{true};
+
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override
+    {
+        const auto type = info.resourceType();
+        if (type == QWebEngineUrlRequestInfo::ResourceTypeMainFrame)
+            return;
+        if (type == QWebEngineUrlRequestInfo::ResourceTypeImage && FImages &&
+            IsWebScheme(info.requestUrl().scheme().toLower()))
+            return;
+        info.block(true);
+    }
+};
+
 // ---- pages ----
 
 class TWebBrowserPage : public QWebEnginePage {
@@ -255,22 +294,29 @@ public:
     // announced; it passes without being asked about again.
     QUrl FExpected;
 
+    // The last main-frame navigation that went ahead.
+    QUrl FPrevious;
+
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
-        if (!isMainFrame)
-            return true;
-        if (url.scheme() == QLatin1String(kPageScheme) || (!FExpected.isEmpty() && url == FExpected)) {
+        if (isMainFrame && !FExpected.isEmpty() && url == FExpected) {
             FExpected.clear();
+            FPrevious = url;
             return true;
         }
-        // A server redirect continues a navigation that was already allowed.
-        if (type == NavigationTypeReload || type == NavigationTypeBackForward || type == NavigationTypeRedirect)
+        switch (TWebBrowser::CheckNavigation(url, type, isMainFrame, FPrevious)) {
+        case TWebBrowser::TNavigationVerdict::Load:
+            FPrevious = url;
             return true;
-        // Everything else (a link, a form, a redirect the page asked for) is
-        // decided by the browser, after the current event has finished.
-        QMetaObject::invokeMethod(
-            FBrowser, [b = FBrowser, url] { b->BeforeNavigate(AddressOf(url)); }, Qt::QueuedConnection);
+        case TWebBrowser::TNavigationVerdict::AskHandler:
+            // Decided by the browser after the current event has finished.
+            QMetaObject::invokeMethod(
+                FBrowser, [b = FBrowser, url] { b->BeforeNavigate(AddressOf(url)); }, Qt::QueuedConnection);
+            return false;
+        case TWebBrowser::TNavigationVerdict::Refuse:
+            break;
+        }
         return false;
     }
 
@@ -287,12 +333,13 @@ public:
     TNewWindowCatcher(QWebEngineProfile* profile, TWebBrowser* browser) : QWebEnginePage(profile, browser), FBrowser(browser) {}
 
 protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
         if (isMainFrame && !FDone) {
             FDone = true;
-            QMetaObject::invokeMethod(
-                FBrowser, [b = FBrowser, url] { b->BeforeNavigate(AddressOf(url)); }, Qt::QueuedConnection);
+            if (TWebBrowser::CheckNavigation(url, type, isMainFrame, {}) == TWebBrowser::TNavigationVerdict::AskHandler)
+                QMetaObject::invokeMethod(
+                    FBrowser, [b = FBrowser, url] { b->BeforeNavigate(AddressOf(url)); }, Qt::QueuedConnection);
             deleteLater();
         }
         return false;
@@ -318,7 +365,9 @@ void TWebBrowser::RegisterSchemes()
     registered = true;
     QWebEngineUrlScheme scheme(kPageScheme);
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
-    scheme.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed);
+    // No flags: the page is treated like a remote one, so it can reach no
+    // local file.
+    scheme.setFlags({});
     QWebEngineUrlScheme::registerScheme(scheme);
 }
 
@@ -330,13 +379,23 @@ TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent)
     FProfile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
     FSchemeHandler = new TFeedPageSchemeHandler(this);
     FProfile->installUrlSchemeHandler(kPageScheme, FSchemeHandler);
+    FRequestPolicy = new TPaneRequestPolicy(this);
+    FProfile->setUrlRequestInterceptor(FRequestPolicy);
 
     auto* page = new TWebBrowserPage(FProfile, this);
     QWebEngineSettings* settings = page->settings();
     settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebEngineSettings::AllowRunningInsecureContent, false);
+    settings->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    settings->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+    settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+    // A file dropped on the pane would otherwise be opened in it.
+    settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
 
     FView = new QWebEngineView(this);
     FView->setPage(page);
@@ -366,7 +425,128 @@ void TWebBrowser::Navigate(const QString& pathOrUrl)
         address = asUrl.toLocalFile();
     else if (!address.isEmpty() && QDir::isRelativePath(address) && (asUrl.scheme().isEmpty() || address.size() < 2))
         address = QDir::current().absoluteFilePath(address);  // a relative file name
+    const bool local = QDir::isAbsolutePath(address) && !address.contains(QLatin1String("://"));
+    const QUrl target = local ? QUrl::fromLocalFile(address) : QUrl(address);
+    const auto* page = static_cast<TWebBrowserPage*>(FView->page());
+    if (CheckNavigation(target, QWebEnginePage::NavigationTypeTyped, true, page->FPrevious) ==
+        TNavigationVerdict::Refuse)
+        return;
     BeforeNavigate(address);
+}
+
+TWebBrowser::TNavigationVerdict TWebBrowser::CheckNavigation(const QUrl& url, QWebEnginePage::NavigationType type,
+                                                             bool isMainFrame, const QUrl& previous)
+{
+    // A feed page has no frames; any left in some page never load.
+    if (!isMainFrame)
+        return TNavigationVerdict::Refuse;
+    const QString scheme = url.scheme().toLower();
+    const bool web = IsWebScheme(scheme);
+    const bool mail = scheme == QLatin1String("mailto");
+    switch (type) {
+    case QWebEnginePage::NavigationTypeTyped:
+        // The program's own: a stored copy or another local file, or an
+        // address the handler was already asked about.
+        return web || mail || scheme == QLatin1String("file") || scheme == QLatin1String(kPageScheme) ||
+                       url.toString() == QLatin1String("about:blank")
+                   ? TNavigationVerdict::Load
+                   : TNavigationVerdict::Refuse;
+    case QWebEnginePage::NavigationTypeLinkClicked:
+        // The user's choice, but only to the web or to mail: other schemes
+        // would hand the address to whatever program claims it.
+        return web || mail ? TNavigationVerdict::AskHandler : TNavigationVerdict::Refuse;
+    case QWebEnginePage::NavigationTypeRedirect:
+        // A web page the user opened may move on to another web page (its
+        // server's redirect or its meta refresh); a feed page never moves.
+        return web && IsWebScheme(previous.scheme().toLower()) ? TNavigationVerdict::Load
+                                                                : TNavigationVerdict::Refuse;
+    case QWebEnginePage::NavigationTypeReload:
+    case QWebEnginePage::NavigationTypeBackForward:
+        return web || scheme == QLatin1String(kPageScheme) ? TNavigationVerdict::Load : TNavigationVerdict::Refuse;
+    default:
+        // Forms and navigations nobody asked for.
+        return TNavigationVerdict::Refuse;
+    }
+}
+
+void TWebBrowser::SetShowWebImages(bool show)
+{
+    FRequestPolicy->FImages = show;
+}
+
+bool TWebBrowser::ShowWebImages() const
+{
+    return FRequestPolicy->FImages;
+}
+
+namespace {
+
+bool IsElement(xmlNode* node, const char* localName, const char* nsUri)
+{
+    if (node->type != XML_ELEMENT_NODE || !node->name || std::strcmp(reinterpret_cast<const char*>(node->name), localName))
+        return false;
+    if (!nsUri)
+        return node->ns == nullptr;
+    return node->ns && node->ns->href && std::strcmp(reinterpret_cast<const char*>(node->ns->href), nsUri) == 0;
+}
+
+// The text of every text and CDATA node below `element`, in document order,
+// which is what the stylesheet's value-of writes out.
+std::string DescendantText(xmlNode* element)
+{
+    std::string text;
+    std::vector<xmlNode*> pending;
+    for (xmlNode* child = element->last; child; child = child->prev)
+        pending.push_back(child);
+    while (!pending.empty()) {
+        xmlNode* node = pending.back();
+        pending.pop_back();
+        if ((node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) && node->content)
+            text += reinterpret_cast<const char*>(node->content);
+        else if (node->type == XML_ELEMENT_NODE)
+            for (xmlNode* child = node->last; child; child = child->prev)
+                pending.push_back(child);
+    }
+    return text;
+}
+
+}  // namespace
+
+void TWebBrowser::SanitizeFeedMarkup(void* xmlDocument)
+{
+    auto* doc = static_cast<xmlDoc*>(xmlDocument);
+    std::vector<xmlNode*> pending;
+    for (xmlNode* node = doc->children; node; node = node->next)
+        pending.push_back(node);
+    std::vector<xmlNode*> references;
+    while (!pending.empty()) {
+        xmlNode* node = pending.back();
+        pending.pop_back();
+        if (node->type == XML_ENTITY_REF_NODE) {
+            // The stylesheet would expand these without any bound.
+            references.push_back(node);
+            continue;
+        }
+        if (node->type != XML_ELEMENT_NODE)
+            continue;
+        // The stylesheet writes an item's description and full text as
+        // markup; every other text (titles, the channel's description) is
+        // written as text and needs no cleaning.
+        const bool inItem = node->parent && IsElement(node->parent, "item", nullptr);
+        if (inItem && (IsElement(node, "description", nullptr) || IsElement(node, "encoded", kContentNamespace))) {
+            const std::string clean = html::SanitizeFragment(DescendantText(node));
+            xmlNodeSetContent(node, nullptr);
+            if (!clean.empty())
+                xmlAddChild(node, xmlNewDocTextLen(doc, reinterpret_cast<const xmlChar*>(clean.data()), int(clean.size())));
+            continue;
+        }
+        for (xmlNode* child = node->children; child; child = child->next)
+            pending.push_back(child);
+    }
+    for (xmlNode* reference : references) {
+        xmlUnlinkNode(reference);
+        xmlFreeNode(reference);
+    }
 }
 
 bool TWebBrowser::BeforeNavigate(const QString& address)
@@ -429,6 +609,9 @@ bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html)
     const QString xslPath = StylesheetPath(doc.get(), path);
     if (xslPath.isEmpty())
         return false;
+    // What the stylesheet writes out as markup is the feed's HTML: only the
+    // allow-listed part of it reaches the page.
+    SanitizeFeedMarkup(doc.get());
 
     XsltErrorCapture errors;
     DocPtr xslDoc = ReadXmlFile(xslPath, "stylesheet");

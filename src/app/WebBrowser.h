@@ -12,10 +12,17 @@
 // resulting HTML to the engine through its own URL scheme, which has no size
 // limit; relative addresses in the page resolve against the file's folder.
 // JavaScript is off: a feed's content can never run script in the program.
+//
+// The pane shows the feed and nothing else of the machine. Its whole policy
+// lives here: the feed's HTML is cleaned by an allow-list before the page is
+// built, every navigation of any kind passes CheckNavigation, and every
+// sub-resource request passes one interceptor that lets through nothing but
+// http and https images, and those only while web images are switched on.
 #pragma once
 
 #include <QString>
 #include <QUrl>
+#include <QWebEnginePage>
 #include <QWidget>
 
 #include <functional>
@@ -55,6 +62,30 @@ public:
 
     QWebEngineView* View() const { return FView; }
 
+    // Whether http and https images of a feed's descriptions are loaded.
+    // On by default; no other sub-resource is ever loaded.
+    void SetShowWebImages(bool show);
+    bool ShowWebImages() const;
+
+    // What becomes of one navigation request.
+    enum class TNavigationVerdict {
+        Load,        // goes ahead without asking again
+        AskHandler,  // goes to OnBeforeNavigate, which may cancel it
+        Refuse,      // ignored
+    };
+    // The one check every navigation passes: those the engine reports
+    // (links, redirects, meta refresh, forms, frames, history) and the
+    // program's own (Navigate, reported as a typed address). `previous` is
+    // the address of the last navigation that went ahead in the main frame.
+    static TNavigationVerdict CheckNavigation(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame,
+                                              const QUrl& previous);
+
+    // Cleans, in a parsed stored copy, the text of every element the
+    // stylesheet writes out as HTML (an item's description and full text,
+    // content:encoded), with the allow-list sanitiser. Entity references are dropped. The document
+    // is an xmlDoc; its file on disk is never changed.
+    static void SanitizeFeedMarkup(void* xmlDocument);
+
     // Transforms a local XML file through the stylesheet its xml-stylesheet
     // instruction names. Returns false (and leaves html untouched) when the
     // file has no usable XSL instruction; raises std::runtime_error with a
@@ -80,5 +111,6 @@ private:
     QWebEngineProfile* FProfile = nullptr;
     QWebEngineView* FView = nullptr;
     class TFeedPageSchemeHandler* FSchemeHandler = nullptr;
+    class TPaneRequestPolicy* FRequestPolicy = nullptr;
     QString FLocation;
 };

@@ -21,6 +21,7 @@ namespace {
 
 constexpr char kBalloonTimeoutPath[] = "general\\BalloonTimeout";
 constexpr char kExternalBrowserPath[] = "general\\ExternalBrowser";
+constexpr char kShowWebImagesPath[] = "general\\ShowWebImages";
 constexpr char kHelpFile[] = "help/Quillet.html";
 // Used when general\BalloonTimeout holds no number: a bad setting must not
 // make an update with news fail.
@@ -112,6 +113,17 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node)
     TreeView->scrollToItem(node);
 
     const std::string id = item.Attribute("id").value_or("");
+    // Shipped on; a configuration from before the option gets it on too,
+    // written down so that the options dialog shows it ticked.
+    bool showImages = true;
+    try {
+        xml::Node option = FOptions->GetConfigNode(kShowWebImagesPath);
+        if (option.Text().empty())
+            option.SetText(plat::BoolToStr(true));
+        showImages = plat::TryStrToBool(option.Text()).value_or(true);
+    } catch (const std::exception&) {
+    }
+    WebBrowser->SetShowWebImages(showImages);
     if (IsValidFeedId(id))
         WebBrowser->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))));
 

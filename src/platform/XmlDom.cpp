@@ -119,66 +119,135 @@ void ForEachElement(xmlNodePtr root, Visit visit) {
     }
 }
 
+// Entity references are expanded by this layer, not by libxml2 (whose
+// substitution mode would also pull in external entities), so the budget
+// libxml2 keeps for its own substitution does not apply here: this one
+// does. A document may grow through entity references by at most
+// kExpansionFactor times its own size and never beyond kMaxExpandedText (the
+// download cap), so a small feed that names a large entity thousands of
+// times is refused instead of becoming hundreds of megabytes.
+constexpr std::size_t kExpansionFactor = 8;
+constexpr std::size_t kMaxExpandedText = 32 * 1024 * 1024;
+
+class EntityBudget {
+public:
+    EntityBudget(xmlDocPtr doc, std::size_t inputSize, const std::string& source)
+        : doc_(doc), limit_(std::min(kMaxExpandedText, inputSize * kExpansionFactor)), source_(source) {}
+
+    // Appends the text of one entity reference to `out`. Internal entities
+    // holding plain text are expanded; anything else (external, undeclared,
+    // holding markup or further references, or larger than kMaxEntityText)
+    // is dropped, so the tree holds plain text and CDATA only. Raises
+    // XmlError when the document's expansions pass the budget.
+    void Expand(const xmlChar* name, std::string& out) {
+        ++references_;
+        xmlEntityPtr entity = xmlGetDocEntity(doc_, name);
+        if (!entity || entity->etype != XML_INTERNAL_GENERAL_ENTITY || !entity->content) return;
+        const char* content = reinterpret_cast<const char*>(entity->content);
+        const std::size_t length = std::strlen(content);
+        if (length > kMaxEntityText || std::memchr(content, '&', length) || std::memchr(content, '<', length)) return;
+        used_ += length;
+        if (used_ > limit_) {
+            std::ostringstream message;
+            message << "XML document refused";
+            if (!source_.empty()) message << " ('" << source_ << "')";
+            message << ": entity expansion limit exceeded, its first " << references_
+                    << " entity references expand to more than " << limit_ << " bytes (the limit is "
+                    << kExpansionFactor << " times the document's size, at most 32 MiB)";
+            throw XmlError(message.str());
+        }
+        out.append(content, length);
+    }
+
+private:
+    xmlDocPtr doc_;
+    std::size_t limit_;
+    std::size_t used_ = 0;
+    std::size_t references_ = 0;
+    const std::string& source_;
+};
+
+bool IsTextOrReference(xmlNodePtr node) {
+    return node && (node->type == XML_TEXT_NODE || node->type == XML_ENTITY_REF_NODE);
+}
+
+void FreeNode(xmlNodePtr node) {
+    xmlUnlinkNode(node);
+    xmlFreeNode(node);
+}
+
+// Replaces the run of text and entity-reference nodes starting at `first`
+// by one text node holding their joined, expanded text (no node when that
+// text is empty). Returns that node, or the node after the run.
+xmlNodePtr JoinTextRun(xmlNodePtr first, EntityBudget& budget) {
+    if (first->type == XML_TEXT_NODE && !IsTextOrReference(first->next)) return first;
+    std::string text;
+    xmlNodePtr end = first;
+    for (; IsTextOrReference(end); end = end->next) {
+        if (end->type == XML_TEXT_NODE) {
+            if (end->content) text += reinterpret_cast<const char*>(end->content);
+        } else {
+            budget.Expand(end->name, text);
+        }
+    }
+    // One buffer per run: appending to a text node once per reference would
+    // copy the growing text again for every reference.
+    xmlNodePtr parent = first->parent;
+    xmlNodePtr before = first->prev;
+    for (xmlNodePtr node = first; node != end;) {
+        xmlNodePtr next = node->next;
+        FreeNode(node);
+        node = next;
+    }
+    if (text.empty()) return end;
+    xmlNodePtr joined =
+        xmlNewDocTextLen(parent->doc, reinterpret_cast<const xmlChar*>(text.data()), static_cast<int>(text.size()));
+    if (!joined) throw XmlError("Out of memory expanding XML entities");
+    // Linked by hand: libxml2's sibling functions merge text into a
+    // neighbouring text node, and the parent may be an attribute.
+    joined->parent = parent;
+    joined->prev = before;
+    joined->next = end;
+    if (before) before->next = joined;
+    else parent->children = joined;
+    if (end) end->prev = joined;
+    else parent->last = joined;
+    return joined;
+}
+
+// An attribute value that names entities becomes one text node with them
+// expanded under the same budget as element text; otherwise every reader of
+// the value would expand them again, without any bound.
+void ExpandAttributeReferences(xmlNodePtr element, EntityBudget& budget) {
+    for (xmlAttrPtr attr = element->properties; attr; attr = attr->next) {
+        bool hasReference = false;
+        for (xmlNodePtr value = attr->children; value && !hasReference; value = value->next)
+            hasReference = value->type == XML_ENTITY_REF_NODE;
+        if (!hasReference) continue;
+        JoinTextRun(attr->children, budget);
+    }
+}
+
 // One pass over every element after parsing, so that the tree holds what
 // every reader of it expects:
-//  * entity references to internal entities become their text; anything
-//    else (external, undeclared, or holding markup or further references)
-//    is dropped, so the tree holds plain text and CDATA only;
+//  * entity references to internal entities become their text, within the
+//    budget above; anything else is dropped;
 //  * neighbouring text nodes are merged;
 //  * whitespace-only text that stands beside other nodes (the indentation
 //    between elements) is dropped. An element whose only content is white
 //    space keeps it, so a stored text of blanks reads back as written.
-void NormaliseTree(xmlDocPtr doc, xmlNodePtr root) {
-    ForEachElement(root, [doc](xmlNodePtr element) {
+void NormaliseTree(xmlDocPtr doc, xmlNodePtr root, std::size_t inputSize, const std::string& source) {
+    EntityBudget budget(doc, inputSize, source);
+    ForEachElement(root, [&budget](xmlNodePtr element) {
+        ExpandAttributeReferences(element, budget);
         for (xmlNodePtr child = element->children; child;) {
-            if (child->type == XML_ENTITY_REF_NODE) {
-                xmlNodePtr next = child->next;
-                xmlEntityPtr entity = xmlGetDocEntity(doc, child->name);
-                const char* content = entity ? reinterpret_cast<const char*>(entity->content) : nullptr;
-                xmlNodePtr replacement = nullptr;
-                if (entity && entity->etype == XML_INTERNAL_GENERAL_ENTITY && content &&
-                    std::strlen(content) <= kMaxEntityText && !std::strchr(content, '&') && !std::strchr(content, '<'))
-                    replacement = xmlNewDocText(doc, entity->content);
-                if (replacement) {
-                    // Merge with a text node before the reference, so the
-                    // checks below see one run of text.
-                    if (child->prev && child->prev->type == XML_TEXT_NODE) {
-                        xmlNodeAddContent(child->prev, replacement->content);
-                        xmlFreeNode(replacement);
-                        replacement = child->prev;
-                    } else {
-                        xmlAddPrevSibling(child, replacement);
-                    }
-                }
-                xmlNodePtr previous = child->prev;
-                xmlUnlinkNode(child);
-                xmlFreeNode(child);
-                // Go on from the text before the reference, if any, so that
-                // it merges with text after it.
-                if (replacement) child = replacement;
-                else if (previous && previous->type == XML_TEXT_NODE) child = previous;
-                else child = next;
-                continue;
-            }
-            if (child->type == XML_TEXT_NODE) {
-                while (child->next && child->next->type == XML_TEXT_NODE) {
-                    xmlNodePtr next = child->next;
-                    xmlNodeAddContent(child, next->content);
-                    xmlUnlinkNode(next);
-                    xmlFreeNode(next);
-                }
-                // Text followed by an entity reference is handled when the
-                // reference is reached (it merges into this node).
-                if (child->next && child->next->type == XML_ENTITY_REF_NODE) {
-                    child = child->next;
-                    continue;
-                }
+            if (IsTextOrReference(child)) {
+                child = JoinTextRun(child, budget);
+                if (!child || child->type != XML_TEXT_NODE) continue;
             }
             xmlNodePtr next = child->next;
-            if (child->type == XML_TEXT_NODE && (child->prev || child->next) && IsWhitespaceOnly(child->content)) {
-                xmlUnlinkNode(child);
-                xmlFreeNode(child);
-            }
+            if (child->type == XML_TEXT_NODE && (child->prev || child->next) && IsWhitespaceOnly(child->content))
+                FreeNode(child);
             child = next;
         }
     });
@@ -697,7 +766,12 @@ xmlDocPtr ParseText(std::string_view text, const std::string& source) {
         throw XmlError(message);
     }
     xmlFreeParserCtxt(ctxt);
-    NormaliseTree(doc, xmlDocGetRootElement(doc));
+    try {
+        NormaliseTree(doc, xmlDocGetRootElement(doc), text.size(), source);
+    } catch (...) {
+        xmlFreeDoc(doc);
+        throw;
+    }
     return doc;
 }
 

@@ -164,7 +164,9 @@ public:
 
     // Parse errors raise XmlError with libxml2's message, line and column;
     // the document is then empty. Declared encodings are honoured; the tree
-    // is UTF-8.
+    // is UTF-8. Internal entities holding plain text are expanded, within a
+    // budget of 8 times the document's size and at most 32 MiB in all; a
+    // document past it raises XmlError naming the entity expansion limit.
     void LoadFromString(std::string_view text);
     void LoadFromFile(const std::string& fileName);
     // Empties the document.

@@ -173,6 +173,7 @@ TEST(ShippedLanguages, StructureFilesOfferTheSameOptions)
     const std::map<std::string, std::string> expected = {
         {"UpdateInterval", "string"}, {"BalloonTimeout", "string"}, {"StartTrayIcon", "bool"},
         {"ExternalBrowser", "bool"},  {"SecureFeeds", "bool"},      {"FollowRedirects", "bool"},
+        {"ShowWebImages", "bool"},
         {"StartOnLogin", "bool"},
     };
     EXPECT_EQ(englishOptions, expected);
@@ -196,6 +197,23 @@ TEST(ShippedLanguages, StructureFilesOfferTheSameOptions)
         ASSERT_FALSE(internal.IsNull());
         EXPECT_EQ(internal.Attribute("type"), "internal");
     }
+}
+
+TEST(ShippedLanguages, TheDeliveredConfigurationShowsWebImages)
+{
+    xml::Document config;
+    config.LoadFromFile((fs::path(QUILLET_DATA_DIR) / "config.xml").string());
+    EXPECT_EQ(config.DocumentElement().ChildByName("general").ChildByName("ShowWebImages").Text(), "True");
+    for (const char* language : {"0409", "0407"}) {
+        xml::Document structure;
+        structure.LoadFromFile((kLanguages / language / "struct.xml").string());
+        const xml::Node option = structure.DocumentElement().ChildByName("general").ChildByName("ShowWebImages");
+        EXPECT_EQ(option.Attribute("type"), "bool") << language;
+    }
+    xml::Document english;
+    english.LoadFromFile((kLanguages / "0409" / "struct.xml").string());
+    EXPECT_EQ(english.DocumentElement().ChildByName("general").ChildByName("ShowWebImages").Attribute("caption"),
+              "Show images from the web");
 }
 
 }  // namespace

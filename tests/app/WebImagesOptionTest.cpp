@@ -1,0 +1,51 @@
+// The "Show images from the web" option reaches the reading pane when a feed
+// is shown, also from a configuration written before the option existed.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "AppTestSupport.h"
+#include "fMain.h"
+
+namespace {
+
+TEST(WebImagesOption, ShowingAFeedAppliesTheOption)
+{
+    apptest::TStagedHome home;
+    auto form = std::make_unique<TFormMain>();
+    form->StopUpdateThread();
+    xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
+    item.SetAttribute("url", "http://127.0.0.1:1/");
+    item.SetAttribute("id", "1");
+    item.SetAttribute("caption", "News");
+    item.SetAttribute("unread", "0");
+    QTreeWidgetItem* node = form->AddFeedNode(item);
+
+    const struct {
+        const char* stored;     // nullptr: no such element
+        bool shown;
+        const char* afterwards;
+    } cases[] = {
+        {"False", false, "False"},
+        {"True", true, "True"},
+        {"0", false, "0"},
+        {nullptr, true, "True"},
+        {"", true, "True"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : "(absent)");
+        xml::Node general = form->Options().GetConfigNode("general");
+        if (xml::Node old = general.ChildByName("ShowWebImages"))
+            old.Remove();
+        if (c.stored)
+            general.AppendElement("ShowWebImages").SetText(c.stored);
+        form->WebBrowser->SetShowWebImages(!c.shown);
+        form->ShowFeed(node);
+        EXPECT_EQ(form->WebBrowser->ShowWebImages(), c.shown);
+        EXPECT_EQ(general.ChildByName("ShowWebImages").Text(), c.afterwards);
+    }
+    form.reset();
+}
+
+}  // namespace
