@@ -637,6 +637,7 @@ void TWebBrowser::SanitizeFeedMarkup(void* xmlDocument)
         // written as text and needs no cleaning.
         const bool inItem = node->parent && IsElement(node->parent, "item", nullptr);
         if (inItem && (IsElement(node, "description", nullptr) || IsElement(node, "encoded", kContentNamespace))) {
+            StopIfDropped();  // cleaning a huge feed takes a while
             const std::string clean = html::SanitizeFragment(DescendantText(node));
             xmlNodeSetContent(node, nullptr);
             if (!clean.empty())

@@ -115,8 +115,13 @@ TEST_F(PageBuildTest, AHugeStoredCopyNeverHoldsTheWindow)
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
     ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
     QElapsedTimer total;
+    qint64 built = -1;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTick.restart());
+        if (built < 0 && total.isValid() && !FBrowser->PageBuildPending())
+            built = total.elapsed();
+    });
     QTimer::singleShot(0, [&] {
         total.start();
         FBrowser->Navigate(Huge());
@@ -128,7 +133,7 @@ TEST_F(PageBuildTest, AHugeStoredCopyNeverHoldsTheWindow)
     ticker.start();
     ASSERT_TRUE(complete.wait(120000));
     ticker.stop();
-    std::cout << "[ figures  ] 100,000-item page shown after " << total.elapsed()
+    std::cout << "[ figures  ] 100,000-item page built in " << built << " ms, shown after " << total.elapsed()
               << " ms; longest user-interface hold " << longest << " ms\n";
 
     EXPECT_LE(longest, kMaxHoldMs);
