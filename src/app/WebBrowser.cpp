@@ -1,13 +1,16 @@
 #include "WebBrowser.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMetaObject>
+#include <QPointer>
 #include <QRegularExpression>
+#include <QThreadPool>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -22,6 +25,7 @@
 
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
+#include <libxslt/extensions.h>
 #include <libxslt/security.h>
 #include <libxslt/transform.h>
 #include <libxslt/xslt.h>
@@ -32,6 +36,7 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -82,9 +87,16 @@ using StylesheetPtr = std::unique_ptr<xsltStylesheet, StylesheetFree>;
 using SecurityPtr = std::unique_ptr<xsltSecurityPrefs, SecurityFree>;
 using ContextPtr = std::unique_ptr<xsltTransformContext, ContextFree>;
 
-void CollectXsltError(void* ctx, const char* msg, ...)
+// libxslt reports through one process-wide handler, while pages are built
+// on several threads at once: the handler is installed once and hands each
+// message to the capture of the thread that caused it.
+thread_local std::string* tXsltErrors = nullptr;
+
+void RouteXsltError(void*, const char* msg, ...)
 {
-    auto* out = static_cast<std::string*>(ctx);
+    std::string* out = tXsltErrors;
+    if (!out)
+        return;  // outside a transformation nobody is waiting for the text
     char buffer[1024];
     va_list args;
     va_start(args, msg);
@@ -94,12 +106,30 @@ void CollectXsltError(void* ctx, const char* msg, ...)
         out->append(buffer);
 }
 
-// Routes libxslt's error output into a string while a transformation runs,
-// instead of letting it go to stderr.
+// libxml2 and libxslt set up their globals lazily and without locks (the
+// parser's tables, the extension registry and its lock, the error handler).
+// Doing it once here, before any transformation, lets any number of threads
+// transform their own documents afterwards.
+void PrepareXslt()
+{
+    static const bool ready = [] {
+        xmlInitParser();
+        xsltInitGlobals();
+        xsltInit();
+        xsltSetGenericErrorFunc(nullptr, &RouteXsltError);
+        return true;
+    }();
+    (void)ready;
+}
+
+// Collects libxslt's error output of this thread while a transformation
+// runs, instead of letting it go to stderr.
 class XsltErrorCapture {
 public:
-    XsltErrorCapture() { xsltSetGenericErrorFunc(&FText, &CollectXsltError); }
-    ~XsltErrorCapture() { xsltSetGenericErrorFunc(nullptr, nullptr); }
+    XsltErrorCapture() : FOuter(tXsltErrors) { tXsltErrors = &FText; }
+    ~XsltErrorCapture() { tXsltErrors = FOuter; }
+    XsltErrorCapture(const XsltErrorCapture&) = delete;
+    XsltErrorCapture& operator=(const XsltErrorCapture&) = delete;
     std::string Text() const
     {
         std::string t = FText;
@@ -109,8 +139,22 @@ public:
     }
 
 private:
+    std::string* FOuter;
     std::string FText;
 };
+
+// A page build that nobody waits for any more stops at the next step
+// instead of running to its end. The flag belongs to the build of this
+// thread; TransformLocalXml keeps its signature for every other caller.
+thread_local const std::atomic<bool>* tBuildDropped = nullptr;
+
+struct BuildDropped {};
+
+void StopIfDropped()
+{
+    if (tBuildDropped && tBuildDropped->load(std::memory_order_relaxed))
+        throw BuildDropped{};
+}
 
 std::string LastXmlError(const std::string& fallback)
 {
@@ -146,7 +190,9 @@ DocPtr ReadXmlFile(const QString& path, const char* what)
 // instruction.
 std::map<QString, QString> PseudoAttributes(const QString& data)
 {
-    static const QRegularExpression re(QStringLiteral(R"re(([A-Za-z_:][-\w.:]*)\s*=\s*(?:"([^"]*)"|'([^']*)'))re"));
+    // Per thread: pages are built on several threads, and a regular
+    // expression object is only reentrant.
+    thread_local const QRegularExpression re(QStringLiteral(R"re(([A-Za-z_:][-\w.:]*)\s*=\s*(?:"([^"]*)"|'([^']*)'))re"));
     std::map<QString, QString> result;
     for (auto it = re.globalMatch(data); it.hasNext();) {
         const auto m = it.next();
@@ -194,14 +240,14 @@ QString StylesheetPath(xmlDoc* doc, const QString& xmlPath)
 // the stylesheet chose a base itself (the feed's site, for a stored copy).
 QByteArray WithBase(const QByteArray& html, const QString& folder)
 {
-    static const QRegularExpression ownBase(QStringLiteral("<base\\b[^>]*\\bhref"), QRegularExpression::CaseInsensitiveOption);
+    thread_local const QRegularExpression ownBase(QStringLiteral("<base\\b[^>]*\\bhref"), QRegularExpression::CaseInsensitiveOption);
     const int headEnd = html.indexOf("</head>");
     if (headEnd >= 0 && QString::fromLatin1(html.left(headEnd)).contains(ownBase))
         return html;
     QByteArray href = QUrl::fromLocalFile(QDir(folder).absolutePath() + QLatin1Char('/')).toEncoded();
     href.replace("&", "&amp;").replace("\"", "&quot;");
     const QByteArray tag = "<base href=\"" + href + "\">";
-    static const QRegularExpression head(QStringLiteral("<head\\b[^>]*>"), QRegularExpression::CaseInsensitiveOption);
+    thread_local const QRegularExpression head(QStringLiteral("<head\\b[^>]*>"), QRegularExpression::CaseInsensitiveOption);
     // Only the start of the page is searched: a feed's own text further down
     // cannot move the base.
     const QString start = QString::fromLatin1(html.left(4096));
@@ -255,6 +301,60 @@ public:
 private:
     quint64 FCounter = 0;
     std::map<quint64, QByteArray> FPages;
+};
+
+// ---- pages built off the user-interface thread ----
+
+// One stored copy made into a page on a worker thread: reading, cleaning and
+// transforming a large feed takes seconds, which the window must not wait
+// for. The worker shares only this object with the browser and never touches
+// the browser itself; the browser takes the result on its own thread, and
+// only if it still wants it.
+class TPageBuild {
+public:
+    explicit TPageBuild(const QString& path) : FPath(path) {}
+
+    const QString& Path() const { return FPath; }
+
+    // Asked from the user-interface thread when a newer navigation or the
+    // browser's end makes the page useless; the worker stops at its next step.
+    void Drop() { FDropped.store(true, std::memory_order_relaxed); }
+    bool Dropped() const { return FDropped.load(std::memory_order_relaxed); }
+
+    // Runs on the worker. Afterwards either the page is ready (a
+    // transformation or an error page) or the file is for the engine to
+    // open as it is.
+    void Run()
+    {
+        tBuildDropped = &FDropped;
+        try {
+            QByteArray html;
+            if (TWebBrowser::TransformLocalXml(FPath, html)) {
+                StopIfDropped();
+                FHtml = WithBase(html, QFileInfo(FPath).absolutePath());
+                FHasPage = true;
+            }
+        } catch (const BuildDropped&) {
+        } catch (const std::exception& e) {
+            FHtml = ErrorPage(FPath, QString::fromUtf8(e.what()));
+            FHasPage = true;
+        } catch (...) {
+            FHtml = ErrorPage(FPath, QStringLiteral("The page could not be built."));
+            FHasPage = true;
+        }
+        tBuildDropped = nullptr;
+    }
+
+    // Read on the user-interface thread once the worker has finished (the
+    // queued delivery orders the accesses).
+    bool HasPage() const { return FHasPage; }
+    const QByteArray& Html() const { return FHtml; }
+
+private:
+    const QString FPath;
+    std::atomic<bool> FDropped{false};
+    bool FHasPage = false;
+    QByteArray FHtml;
 };
 
 // ---- sub-resources ----
@@ -409,6 +509,9 @@ TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent)
 
 TWebBrowser::~TWebBrowser()
 {
+    // A page still being built finishes or stops on its own; nothing waits
+    // for it and its result finds no browser.
+    DropPageBuild();
     // The page must go before the profile it was made with.
     QWebEnginePage* page = FView->page();
     FView->setPage(nullptr);
@@ -534,6 +637,7 @@ void TWebBrowser::SanitizeFeedMarkup(void* xmlDocument)
         // written as text and needs no cleaning.
         const bool inItem = node->parent && IsElement(node->parent, "item", nullptr);
         if (inItem && (IsElement(node, "description", nullptr) || IsElement(node, "encoded", kContentNamespace))) {
+            StopIfDropped();  // cleaning a huge feed takes a while
             const std::string clean = html::SanitizeFragment(DescendantText(node));
             xmlNodeSetContent(node, nullptr);
             if (!clean.empty())
@@ -556,6 +660,8 @@ bool TWebBrowser::BeforeNavigate(const QString& address)
         OnBeforeNavigate(address, cancel);
     if (cancel)
         return true;
+    // Whatever was being built for an earlier navigation is not wanted now.
+    DropPageBuild();
     FLocation = address;
     if (QDir::isAbsolutePath(address) && !address.contains(QLatin1String("://")))
         LoadLocal(address);
@@ -566,17 +672,47 @@ bool TWebBrowser::BeforeNavigate(const QString& address)
 
 void TWebBrowser::LoadLocal(const QString& path)
 {
-    QByteArray html;
-    try {
-        if (!TransformLocalXml(path, html)) {
-            Load(QUrl::fromLocalFile(path));
+    auto build = std::make_shared<TPageBuild>(path);
+    FPageBuild = build;
+    // The worker holds the build and a guarded pointer it only passes on:
+    // the delivery runs on the application's thread and finds out there
+    // whether the browser still exists.
+    QThreadPool::globalInstance()->start([build, browser = QPointer<TWebBrowser>(this)] {
+        if (!build->Dropped())
+            build->Run();
+        if (build->Dropped())
             return;
-        }
-        html = WithBase(html, QFileInfo(path).absolutePath());
-    } catch (const std::exception& e) {
-        html = ErrorPage(path, QString::fromUtf8(e.what()));
-    }
-    Load(FSchemeHandler->Add(html));
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [build, browser] {
+                if (browser)
+                    browser->PageBuilt(build);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TWebBrowser::PageBuilt(const std::shared_ptr<TPageBuild>& build)
+{
+    if (build != FPageBuild)
+        return;  // a newer navigation took its place
+    FPageBuild.reset();
+    if (build->HasPage())
+        Load(FSchemeHandler->Add(build->Html()));
+    else
+        Load(QUrl::fromLocalFile(build->Path()));
+}
+
+void TWebBrowser::DropPageBuild()
+{
+    if (FPageBuild)
+        FPageBuild->Drop();
+    FPageBuild.reset();
+}
+
+bool TWebBrowser::PageBuildPending() const
+{
+    return FPageBuild != nullptr;
 }
 
 void TWebBrowser::Load(const QUrl& url)
@@ -597,6 +733,7 @@ void TWebBrowser::SetBodyStyle(const QString& property, const QString& value)
 
 bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html)
 {
+    PrepareXslt();
     // Only XML documents are candidates; an HTML page or an image is the
     // engine's business.
     static const QStringList xmlSuffixes{QStringLiteral("xml"), QStringLiteral("rss"), QStringLiteral("rdf"),
@@ -609,9 +746,11 @@ bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html)
     const QString xslPath = StylesheetPath(doc.get(), path);
     if (xslPath.isEmpty())
         return false;
+    StopIfDropped();
     // What the stylesheet writes out as markup is the feed's HTML: only the
     // allow-listed part of it reaches the page.
     SanitizeFeedMarkup(doc.get());
+    StopIfDropped();
 
     XsltErrorCapture errors;
     DocPtr xslDoc = ReadXmlFile(xslPath, "stylesheet");
@@ -632,6 +771,7 @@ bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html)
     DocPtr result(xsltApplyStylesheetUser(sheet.get(), doc.get(), nullptr, nullptr, nullptr, ctxt.get()));
     if (!result || ctxt->state == XSLT_STATE_ERROR || ctxt->state == XSLT_STATE_STOPPED)
         throw std::runtime_error("The stylesheet " + xslPath.toStdString() + " failed: " + errors.Text());
+    StopIfDropped();
 
     xmlChar* text = nullptr;
     int length = 0;

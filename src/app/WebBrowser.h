@@ -30,6 +30,7 @@
 
 class QWebEngineView;
 class QWebEngineProfile;
+class TPageBuild;
 
 class TWebBrowser : public QWidget {
     Q_OBJECT
@@ -44,8 +45,14 @@ public:
     // Opens a local file path ("/home/u/feeds/1.xml"), a file: URL or any
     // other address. The before-navigate handler is asked first; a local XML
     // file with a stylesheet instruction is transformed, anything else is
-    // loaded as is.
+    // loaded as is. The transformation runs on a worker thread, so a large
+    // feed never holds the window: the current page stays until the new one
+    // is ready, NavigateComplete tells when it has loaded, and a newer
+    // navigation replaces one whose page is still being built.
     void Navigate(const QString& pathOrUrl);
+
+    // Whether a page is being built for the last navigation.
+    bool PageBuildPending() const;
 
     // Sets one CSS property on the current document's body, e.g.
     // SetBodyStyle("border-style", "none"). Runs in an isolated script world,
@@ -89,7 +96,8 @@ public:
     // Transforms a local XML file through the stylesheet its xml-stylesheet
     // instruction names. Returns false (and leaves html untouched) when the
     // file has no usable XSL instruction; raises std::runtime_error with a
-    // readable message when the file or the stylesheet is broken.
+    // readable message when the file or the stylesheet is broken. Safe to
+    // call on any thread, on several at once.
     static bool TransformLocalXml(const QString& path, QByteArray& html);
 
 signals:
@@ -107,10 +115,15 @@ private:
     bool BeforeNavigate(const QString& address);
     void LoadLocal(const QString& path);
     void Load(const QUrl& url);
+    // Takes a page built on a worker, if it is still the one wanted.
+    void PageBuilt(const std::shared_ptr<TPageBuild>& build);
+    void DropPageBuild();
 
     QWebEngineProfile* FProfile = nullptr;
     QWebEngineView* FView = nullptr;
     class TFeedPageSchemeHandler* FSchemeHandler = nullptr;
     class TPaneRequestPolicy* FRequestPolicy = nullptr;
     QString FLocation;
+    // The page being built for the last navigation, until it is loaded.
+    std::shared_ptr<TPageBuild> FPageBuild;
 };
