@@ -117,8 +117,13 @@ void TReadingPane::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     FOnScreen = true;
     FReleaseTimer.stop();
-    if (OnScreen())
-        OpenPendingPage();
+    // Once the window is on screen, not before: it appears without waiting
+    // for the engine, and a feed chosen as it appears (a balloon click)
+    // replaces the remembered page before that is loaded for nothing.
+    QTimer::singleShot(0, this, [this] {
+        if (OnScreen())
+            OpenPendingPage();
+    });
 }
 
 void TReadingPane::hideEvent(QHideEvent* event)

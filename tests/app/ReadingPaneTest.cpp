@@ -83,7 +83,9 @@ TEST_F(ReadingPaneTest, TheBrowserIsCreatedOnlyForAPageOnScreen)
     // On screen again, the remembered page opens in a new browser.
     QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
     ShowWindow();
-    ASSERT_NE(pane->ExistingBrowser(), nullptr);
+    // Not while the window is being shown: right after.
+    EXPECT_EQ(pane->ExistingBrowser(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() != nullptr; }));
     EXPECT_EQ(pane->ExistingBrowser()->LocationURL(), CopyPath("1"));
     EXPECT_TRUE(PageLoaded(loads));
 }
@@ -139,10 +141,33 @@ TEST_F(ReadingPaneTest, HiddenForTheDelayReleasesTheBrowserAndShowingRestoresThe
 
     QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
     form->ActionShowQuilletExecute();
-    ASSERT_NE(pane->ExistingBrowser(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() != nullptr; }));
     EXPECT_EQ(pane->ExistingBrowser()->LocationURL(), CopyPath("2"));
     EXPECT_TRUE(PageLoaded(loads));
     EXPECT_EQ(form->TreeView->currentItem(), second);
+}
+
+TEST_F(ReadingPaneTest, ABalloonClickAfterAReleaseLoadsOnlyTheBalloonsFeed)
+{
+    QTreeWidgetItem* first = AddFeed("1");
+    AddFeed("2");
+    pane->SetReleaseDelayMs(0);
+    ShowWindow();
+    form->ShowFeed(first);
+    form->ActionHideQuilletExecute();
+    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() == nullptr; }, 5000));
+
+    // The balloon of feed 2 is clicked while the window is in the tray.
+    form->FBalloonNode = "2";
+    QStringList asked;
+    pane->OnBeforeNavigate = [&asked](const QString& address, bool&) { asked << address; };
+    QSignalSpy created(pane, &TReadingPane::BrowserCreated);
+    QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
+    form->TrayIconBalloonHintClick();
+    ASSERT_TRUE(PageLoaded(loads));
+    QTest::qWait(200);
+    EXPECT_EQ(created.count(), 1);
+    EXPECT_EQ(asked, QStringList{CopyPath("2")}) << "the page of feed 1 was loaded before the balloon's";
 }
 
 TEST_F(ReadingPaneTest, TheNavigationHookStillRulesARecreatedBrowser)
@@ -154,7 +179,7 @@ TEST_F(ReadingPaneTest, TheNavigationHookStillRulesARecreatedBrowser)
     form->hide();
     ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() == nullptr; }, 5000));
     ShowWindow();
-    ASSERT_NE(pane->ExistingBrowser(), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() != nullptr; }));
 
     pane->ExistingBrowser()->Navigate("http://example.invalid/story");
     EXPECT_EQ(opened, std::vector<QString>{"http://example.invalid/story"});
