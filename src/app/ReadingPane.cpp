@@ -1,5 +1,6 @@
 #include "ReadingPane.h"
 
+#include <QEvent>
 #include <QHideEvent>
 #include <QPalette>
 #include <QShowEvent>
@@ -116,6 +117,25 @@ void TReadingPane::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     FOnScreen = true;
+    window()->installEventFilter(this);
+    CameOnScreen();
+}
+
+bool TReadingPane::eventFilter(QObject* watched, QEvent* event)
+{
+    // A minimised window's widgets still count as visible.
+    if (watched == window() && event->type() == QEvent::WindowStateChange && isVisible()) {
+        if (!window()->isMinimized()) {
+            FOnScreen = true;
+            CameOnScreen();
+        } else if (FBrowser)
+            FReleaseTimer.start();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TReadingPane::CameOnScreen()
+{
     FReleaseTimer.stop();
     // Once the window is on screen, not before: it appears without waiting
     // for the engine, and a feed chosen as it appears (a balloon click)

@@ -72,12 +72,18 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    // Minimising and restoring the window, which not every window system
+    // reports to the widgets inside as hiding and showing.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Shown and not minimised: a page asked for now is worth loading.
     bool OnScreen() const;
     // Opens the remembered page in the browser, creating it.
     void OpenPendingPage();
+    // The pane has come on screen: keep the browser, and open the
+    // remembered page once the window has appeared.
+    void CameOnScreen();
 
     QPointer<TWebBrowser> FBrowser;
     QTimer FReleaseTimer;

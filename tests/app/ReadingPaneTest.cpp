@@ -147,6 +147,27 @@ TEST_F(ReadingPaneTest, HiddenForTheDelayReleasesTheBrowserAndShowingRestoresThe
     EXPECT_EQ(form->TreeView->currentItem(), second);
 }
 
+TEST_F(ReadingPaneTest, AMinimisedWindowCountsAsHidden)
+{
+    QTreeWidgetItem* first = AddFeed("1");
+    QTreeWidgetItem* second = AddFeed("2");
+    pane->SetReleaseDelayMs(0);
+    ShowWindow();
+    form->ShowFeed(first);
+    ASSERT_NE(pane->ExistingBrowser(), nullptr);
+
+    form->setWindowState(form->windowState() | Qt::WindowMinimized);
+    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() == nullptr; }, 5000));
+    // Still minimised, an update showing the selected feed loads nothing.
+    form->ShowFeed(second);
+    QApplication::processEvents();
+    EXPECT_EQ(pane->ExistingBrowser(), nullptr);
+
+    form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
+    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() != nullptr; }));
+    EXPECT_EQ(pane->LocationURL(), CopyPath("2"));
+}
+
 TEST_F(ReadingPaneTest, ABalloonClickAfterAReleaseLoadsOnlyTheBalloonsFeed)
 {
     QTreeWidgetItem* first = AddFeed("1");
