@@ -6,7 +6,6 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include <cstdlib>
 
 #include "Memory.h"
 #include "WebBrowser.h"

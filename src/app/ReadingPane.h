@@ -65,7 +65,7 @@ public:
 signals:
     void NavigateComplete(const QString& address, bool ok);
     void StatusTextChange(const QString& text);
-    // The browser was created or released (for the status of the engine).
+    // The browser was created or released.
     void BrowserCreated();
     void BrowserReleased();
 
