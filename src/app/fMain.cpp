@@ -343,7 +343,7 @@ void TFormMain::CreateWidgets() {
     connect(TreeView, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { Guarded([&] { TreeViewChange(current); }); });
 
-    WebBrowser = new TWebBrowser(SplitterV);
+    WebBrowser = new TReadingPane(SplitterV);
     WebBrowser->setObjectName("WebBrowser");
 
     SplitterV->addWidget(TreeView);

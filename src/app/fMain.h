@@ -32,6 +32,7 @@
 #include <unordered_map>
 
 #include "Options.h"
+#include "ReadingPane.h"
 #include "TrayIcon.h"
 #include "WebBrowser.h"
 #include "XmlDom.h"
@@ -151,7 +152,9 @@ public:
     QToolBar* ToolBar = nullptr;
     QSplitter* SplitterV = nullptr;
     QTreeWidget* TreeView = nullptr;
-    TWebBrowser* WebBrowser = nullptr;
+    // The reading pane, which creates the browser when a page is shown and
+    // releases it while the window is hidden (Browser() reaches it).
+    TReadingPane* WebBrowser = nullptr;
     QStatusBar* StatusBar = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;

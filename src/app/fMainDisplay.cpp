@@ -79,8 +79,8 @@ void TFormMain::ConnectUpdateAndDisplay()
     WebBrowser->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
         WebBrowserBeforeNavigate2(address, cancel);
     };
-    connect(WebBrowser, &TWebBrowser::NavigateComplete, this, [this] { WebBrowserDocumentComplete(); });
-    connect(WebBrowser, &TWebBrowser::StatusTextChange, this,
+    connect(WebBrowser, &TReadingPane::NavigateComplete, this, [this] { WebBrowserDocumentComplete(); });
+    connect(WebBrowser, &TReadingPane::StatusTextChange, this,
             [this](const QString& text) { WebBrowserStatusTextChange(text); });
 
     // A balloon of a deleted feed is forgotten: clicking the tray icon then

@@ -23,4 +23,10 @@ void TuneAllocator() {
 #endif
 }
 
+void ReturnFreedMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
+
 }  // namespace plat

@@ -13,4 +13,9 @@ namespace plat {
 // offers no such setting.
 void TuneAllocator();
 
+// Returns the free pages of the allocator's heaps to the system, after a
+// large part of the program (the browser engine) has just been freed.
+// Does nothing where the C library cannot do it.
+void ReturnFreedMemory();
+
 }  // namespace plat
