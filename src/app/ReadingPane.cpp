@@ -62,12 +62,20 @@ void TReadingPane::SetBodyStyle(const QString& property, const QString& value)
         FBrowser->SetBodyStyle(property, value);
 }
 
+void TReadingPane::SetShowWebImages(bool show)
+{
+    FShowWebImages = show;
+    if (FBrowser)
+        FBrowser->SetShowWebImages(show);
+}
+
 TWebBrowser* TReadingPane::Browser()
 {
     if (FBrowser)
         return FBrowser;
     FBrowser = new TWebBrowser(this);
     FBrowser->setObjectName("WebBrowserView");
+    FBrowser->SetShowWebImages(FShowWebImages);
     FBrowser->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
         if (OnBeforeNavigate)
             OnBeforeNavigate(address, cancel);

@@ -44,6 +44,11 @@ public:
     // without a browser.
     void SetBodyStyle(const QString& property, const QString& value);
 
+    // Whether pages may load http/https images; kept for every browser the
+    // pane creates later.
+    void SetShowWebImages(bool show);
+    bool ShowWebImages() const { return FShowWebImages; }
+
     // The browser, created now if there is none.
     TWebBrowser* Browser();
     // The browser if it exists; nullptr while none is needed.
@@ -96,4 +101,5 @@ private:
     // widgets with a spontaneous hide event while they keep counting as
     // visible, so visibility alone cannot tell.
     bool FOnScreen = false;
+    bool FShowWebImages = true;
 };
