@@ -728,6 +728,15 @@ std::string ReadWholeFile(const std::string& fileName) {
 // ---------------------------------------------------------------- Document (loading)
 
 void Document::LoadFromMemory(std::string_view text, const std::string& source) {
+    // Servers send a newline or a byte order mark before the XML
+    // declaration (blog engines often do); that is no reason to refuse the
+    // document, so whatever stands before "<?xml" is skipped.
+    {
+        std::size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+        while (start < text.size() && (text[start] == ' ' || text[start] == '\t' || text[start] == '\r' || text[start] == '\n'))
+            ++start;
+        if (start > 0 && text.substr(start, 5) == "<?xml") text.remove_prefix(start);
+    }
     // Whatever happens, the old content is gone: a failed load leaves an
     // empty document, never a half-parsed one.
     state_->Reset(detail::DocState::NewEmpty());
