@@ -59,7 +59,7 @@ std::string TFeedParserAtom10::BodyOf(const xml::Node& element) {
     switch (TextTypeOf(element)) {
         case TTextType::Text:
         case TTextType::Html: body = BodyText(element); break;
-        case TTextType::Xhtml: body = ChildrenMarkup(XhtmlContainer(element)); break;
+        case TTextType::Xhtml: body = xml::ChildrenMarkup(XhtmlContainer(element)); break;
     }
     const auto mode = element.Attribute("mode");
     if (mode && *mode == "base64") body = DecodeContent(false, body);
@@ -75,10 +75,10 @@ void TFeedParserAtom10::Parse() {
     std::vector<xml::Node> entries;
     for (xml::Node child = feed.FirstChild(); child; child = child.NextSibling()) {
         if (child.Type() != xml::NodeType::Element) continue;
-        const std::string name = child.LocalName();
-        if (child.NamespaceURI() != FFeedNamespace) continue;
+        if (xml::NamespaceView(child) != FFeedNamespace) continue;
+        const std::string_view name = xml::LocalNameView(child);
         if (name == "entry") entries.push_back(child);
-        else ReadFeedElement(name, child);
+        else ReadFeedElement(std::string(name), child);
     }
     ReadChannelImage();
     for (const xml::Node& entry : entries) ReadEntry(entry);
@@ -119,13 +119,18 @@ void TFeedParserAtom10::ReadChannelImage() {
 }
 
 TFeedParserAtom10::TAuthor TFeedParserAtom10::ReadAuthor(const xml::Node& author) {
-    const TChildLookup children(author);
     TAuthor result;
-    if (auto n = children.Find("name")) result.name = PlainText(n);
-    if (auto n = children.Find("email")) result.email = PlainText(n);
-    if (auto n = children.Find("uri")) result.uri = PlainText(n);
+    bool hasElements = false;
+    for (xml::Node child = author.FirstChild(); child; child = child.NextSibling()) {
+        if (child.Type() != xml::NodeType::Element) continue;
+        hasElements = true;
+        const std::string_view name = xml::LocalNameView(child);
+        if (name == "name" && result.name.empty()) result.name = PlainText(child);
+        else if (name == "email" && result.email.empty()) result.email = PlainText(child);
+        else if (name == "uri" && result.uri.empty()) result.uri = PlainText(child);
+    }
     // Some feeds write the name as the author's text.
-    if (result.name.empty() && !author.HasChildNodes()) result.name = PlainText(author);
+    if (!hasElements) result.name = PlainText(author);
     return result;
 }
 
@@ -195,9 +200,8 @@ void TFeedParserAtom10::ReadBodies(const TChildLookup& children, TRSSItem& item)
             if (!item.LinkModified()) item.SetLink(ResolveLink(content, *src));
         } else {
             body = BodyOf(content);
-            item.SetContentType(TextTypeOf(content) == TTextType::Xhtml  ? ctXHTML
-                                : TextTypeOf(content) == TTextType::Html ? ctHTML
-                                                                         : ctText);
+            const TTextType type = TextTypeOf(content);
+            item.SetContentType(type == TTextType::Xhtml ? ctXHTML : type == TTextType::Html ? ctHTML : ctText);
         }
     }
     if (summary) {

@@ -49,59 +49,54 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 }  // namespace
 
 TChildLookup::TChildLookup(const xml::Node& parent) {
-    const std::string parentNamespace = parent.NamespaceURI();
-    FParentHasNamespace = !parentNamespace.empty();
-    FFirst.reserve(16);
+    const std::string_view parentNamespace = xml::NamespaceView(parent);
+    FChildren.reserve(16);
     for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling()) {
         if (child.Type() != xml::NodeType::Element) continue;
-        std::string name = child.Name();
-        const bool prefixed = name.find(':') != std::string::npos;
-        // Without a colon the qualified name is the local name.
-        std::string localName = prefixed ? child.LocalName() : name;
+        const std::string_view prefix = xml::PrefixView(child);
+        const std::string_view localName = xml::LocalNameView(child);
+        const std::string_view childNamespace = xml::NamespaceView(child);
         if (localName == "category") FCategories.push_back(child);
-        std::string childNamespace;
-        if (prefixed || FParentHasNamespace) {
-            childNamespace = child.NamespaceURI();
-            if (childNamespace != parentNamespace || prefixed) RememberModule(name, localName, childNamespace, child);
-        }
+        const bool sameNamespace = childNamespace.data() == parentNamespace.data() ||
+                                   EqualsNoCase(childNamespace, parentNamespace);
+        // A prefix never declared leaves the colon in the local name.
+        if (!prefix.empty() || !sameNamespace || localName.find(':') != std::string_view::npos)
+            RememberModule(prefix, localName, childNamespace, child);
         // "Find" looks only at children in the parent's namespace.
-        if (FParentHasNamespace && !EqualsNoCase(childNamespace, parentNamespace)) continue;
+        if (!parentNamespace.empty() && !sameNamespace) continue;
         if (localName == "link") FLinks.push_back(child);
-        if (!prefixed) Remember(FPlain, name, child);
-        if (name != localName) Remember(FFirst, std::move(name), child);
-        Remember(FFirst, std::move(localName), child);
+        FChildren.push_back({prefix, localName, child});
     }
 }
 
-void TChildLookup::RememberModule(const std::string& name, const std::string& localName,
-                                  const std::string& childNamespace, const xml::Node& child) {
+void TChildLookup::RememberModule(std::string_view prefix, std::string_view localName,
+                                  std::string_view childNamespace, const xml::Node& child) {
     for (const ModuleName& module : kModuleNames) {
         xml::Node& slot = FModules[static_cast<std::size_t>(module.element)];
         if (slot) continue;
-        if (name == module.usualName ||
-            (localName == module.localName && SameModuleNamespace(childNamespace, module.namespaceURI)))
+        const std::string_view usual = module.usualName;
+        const auto colon = usual.find(':');
+        const bool usualName = localName == usual ||
+                               (prefix == usual.substr(0, colon) && localName == usual.substr(colon + 1));
+        if (usualName || (localName == module.localName && SameModuleNamespace(childNamespace, module.namespaceURI)))
             slot = child;
     }
 }
 
-void TChildLookup::Remember(std::vector<std::pair<std::string, xml::Node>>& list, std::string name,
-                            const xml::Node& child) {
-    for (const auto& entry : list) {
-        if (entry.first == name) return;
-    }
-    list.emplace_back(std::move(name), child);
-}
-
 xml::Node TChildLookup::Find(std::string_view name) const {
-    for (const auto& [key, node] : FFirst) {
-        if (key == name) return node;
+    const auto colon = name.find(':');
+    for (const TChild& child : FChildren) {
+        if (child.local == name) return child.node;
+        if (colon != std::string_view::npos && child.prefix == name.substr(0, colon) &&
+            child.local == name.substr(colon + 1))
+            return child.node;
     }
     return {};
 }
 
 xml::Node TChildLookup::FindPlain(std::string_view name) const {
-    for (const auto& [key, node] : FPlain) {
-        if (key == name) return node;
+    for (const TChild& child : FChildren) {
+        if (child.prefix.empty() && child.local == name) return child.node;
     }
     return {};
 }
@@ -130,7 +125,7 @@ std::string TFeedParserBase::BodyText(const xml::Node& element) {
     bool hasElements = false;
     for (xml::Node child = element.FirstChild(); child; child = child.NextSibling())
         if (child.Type() == xml::NodeType::Element) hasElements = true;
-    return hasElements ? ChildrenMarkup(element) : TextContent(element);
+    return hasElements ? xml::ChildrenMarkup(element) : TextContent(element);
 }
 
 std::string TFeedParserBase::GetText(const xml::Node& parent, std::string_view name) {
@@ -323,7 +318,8 @@ void TFeedParserBase::ReadItemModules(const TChildLookup& children, TRSSItem& it
     // item with no description already shows it as its description.
     if (auto n = children.Module(TModuleElement::ContentEncoded)) {
         std::string body = BodyText(n);
-        if (body != item.Description()) item.SetContent(std::move(body));
+        if (!item.DescriptionModified()) item.SetDescription(std::move(body));
+        else if (body != item.Description()) item.SetContent(std::move(body));
     }
     if (item.Author().Name.empty()) {
         if (auto n = children.Module(TModuleElement::DCCreator)) SetAuthorName(item, PlainText(n));

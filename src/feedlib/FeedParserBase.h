@@ -68,18 +68,19 @@ public:
     xml::Node DCDate() const;
 
 private:
-    static void Remember(std::vector<std::pair<std::string, xml::Node>>& list, std::string name,
-                         const xml::Node& child);
-    void RememberModule(const std::string& name, const std::string& localName, const std::string& childNamespace,
+    struct TChild {
+        std::string_view prefix, local;
+        xml::Node node;
+    };
+    void RememberModule(std::string_view prefix, std::string_view localName, std::string_view childNamespace,
                         const xml::Node& child);
 
-    bool FParentHasNamespace = false;
-    // The first child for each qualified and local name, in scope.
-    std::vector<std::pair<std::string, xml::Node>> FFirst;
-    std::vector<std::pair<std::string, xml::Node>> FPlain;
-    xml::Node FModules[static_cast<std::size_t>(TModuleElement::Count)];
+    // The element children in the parent's namespace, in document order.
+    // The names are views into the document, which outlives the lookup.
+    std::vector<TChild> FChildren;
     std::vector<xml::Node> FCategories;
     std::vector<xml::Node> FLinks;
+    xml::Node FModules[static_cast<std::size_t>(TModuleElement::Count)];
 };
 
 class TFeedParserBase {

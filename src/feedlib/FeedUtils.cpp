@@ -178,61 +178,6 @@ std::size_t DecodeReference(std::string_view html, std::size_t i, std::string& o
     return 0;
 }
 
-void AppendEscaped(std::string& out, std::string_view text, bool inAttribute) {
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"':
-                if (inAttribute) out += "&quot;";
-                else out += c;
-                break;
-            default: out += c;
-        }
-    }
-}
-
-// HTML elements that have no end tag: "<br></br>" would read as two breaks.
-bool IsVoidElement(std::string_view name) {
-    static constexpr std::string_view kVoid[] = {"area", "base", "br", "col", "embed", "hr", "img",
-                                                 "input", "link", "meta", "source", "track", "wbr"};
-    for (std::string_view v : kVoid)
-        if (v == name) return true;
-    return false;
-}
-
-void AppendMarkup(std::string& out, const xml::Node& node) {
-    switch (node.Type()) {
-        case xml::NodeType::Text: AppendEscaped(out, node.Text(), false); return;
-        case xml::NodeType::CData: out += node.Text(); return;
-        case xml::NodeType::Element: break;
-        default: return;  // comments and instructions are not content
-    }
-    // The local name: inline XHTML is read as HTML, where prefixes mean
-    // nothing.
-    const std::string name = node.LocalName();
-    out += '<';
-    out += name;
-    for (const auto& [attribute, value] : node.Attributes()) {
-        if (attribute == "xmlns" || attribute.rfind("xmlns:", 0) == 0) continue;
-        out += ' ';
-        out += attribute;
-        out += "=\"";
-        AppendEscaped(out, value, true);
-        out += '"';
-    }
-    if (!node.HasChildNodes() && IsVoidElement(name)) {
-        out += " />";
-        return;
-    }
-    out += '>';
-    for (xml::Node child = node.FirstChild(); child; child = child.NextSibling()) AppendMarkup(out, child);
-    out += "</";
-    out += name;
-    out += '>';
-}
-
 void AppendTextContent(std::string& out, const xml::Node& node) {
     for (xml::Node child = node.FirstChild(); child; child = child.NextSibling()) {
         switch (child.Type()) {
@@ -348,11 +293,6 @@ std::string TextContent(const xml::Node& element) {
     return out;
 }
 
-std::string ChildrenMarkup(const xml::Node& element) {
-    std::string out;
-    for (xml::Node child = element.FirstChild(); child; child = child.NextSibling()) AppendMarkup(out, child);
-    return out;
-}
 
 bool IsAbsoluteURL(std::string_view reference) {
     const auto colon = reference.find(':');

@@ -39,11 +39,6 @@ std::string HtmlToText(std::string_view html);
 // plain text of an element that holds markup.
 std::string TextContent(const xml::Node& element);
 
-// The children of `element` as markup: elements with their attributes and
-// contents, text escaped, CDATA as its raw text (feeds put HTML there).
-// For bodies written as inline XHTML.
-std::string ChildrenMarkup(const xml::Node& element);
-
 // `reference` resolved against `base` (RFC 3986): an absolute reference
 // is returned unchanged, as is every reference when `base` is not an
 // absolute address.

@@ -844,4 +844,139 @@ void Document::SetModified(bool modified) { state_->modified = modified; }
 void Document::SetAutoSave(bool on) { state_->autoSave = on; }
 bool Document::AutoSave() const { return state_->autoSave; }
 
+// ---------------------------------------------------------------- Markup
+
+namespace {
+
+void AppendEscapedMarkup(std::string& out, const xmlChar* text, bool inAttribute) {
+    if (!text) return;
+    const char* run = reinterpret_cast<const char*>(text);
+    const char* p = run;
+    for (; *p; ++p) {
+        const char* entity = nullptr;
+        switch (*p) {
+            case '&': entity = "&amp;"; break;
+            case '<': entity = "&lt;"; break;
+            case '>': entity = "&gt;"; break;
+            case '"':
+                if (inAttribute) entity = "&quot;";
+                break;
+            default: break;
+        }
+        if (!entity) continue;
+        out.append(run, static_cast<std::size_t>(p - run));
+        out += entity;
+        run = p + 1;
+    }
+    out.append(run, static_cast<std::size_t>(p - run));
+}
+
+bool IsVoidHtmlElement(const xmlChar* name) {
+    static constexpr const char* kVoid[] = {"area", "base", "br", "col", "embed", "hr", "img",
+                                            "input", "link", "meta", "source", "track", "wbr"};
+    for (const char* v : kVoid)
+        if (xmlStrEqual(name, BAD_CAST v)) return true;
+    return false;
+}
+
+// Iterative, so that nesting costs no stack: libxml2 already bounds depth,
+// but a serialiser should not rely on that.
+void AppendChildrenMarkup(std::string& out, xmlNodePtr parent) {
+    xmlNodePtr node = parent->children;
+    while (node) {
+        bool descend = false;
+        switch (node->type) {
+            case XML_TEXT_NODE: AppendEscapedMarkup(out, node->content, false); break;
+            case XML_CDATA_SECTION_NODE:
+                if (node->content) out += reinterpret_cast<const char*>(node->content);
+                break;
+            case XML_ELEMENT_NODE: {
+                out += '<';
+                out += reinterpret_cast<const char*>(node->name);
+                for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
+                    out += ' ';
+                    if (attr->ns && attr->ns->prefix && !xmlStrEqual(attr->ns->prefix, BAD_CAST "xml")) {
+                        out += reinterpret_cast<const char*>(attr->ns->prefix);
+                        out += ':';
+                    }
+                    out += reinterpret_cast<const char*>(attr->name);
+                    out += "=\"";
+                    if (attr->children && !attr->children->next && attr->children->type == XML_TEXT_NODE) {
+                        AppendEscapedMarkup(out, attr->children->content, true);
+                    } else {
+                        xmlChar* value = xmlNodeListGetString(node->doc, attr->children, 1);
+                        AppendEscapedMarkup(out, value, true);
+                        if (value) xmlFree(value);
+                    }
+                    out += '"';
+                }
+                if (!node->children && IsVoidHtmlElement(node->name)) {
+                    out += " />";
+                } else {
+                    out += '>';
+                    descend = node->children != nullptr;
+                    if (!descend) {
+                        out += "</";
+                        out += reinterpret_cast<const char*>(node->name);
+                        out += '>';
+                    }
+                }
+                break;
+            }
+            default: break;  // comments and instructions are not content
+        }
+        if (descend) {
+            node = node->children;
+            continue;
+        }
+        // Up until a node with a next sibling, closing the elements left.
+        while (node && node != parent && !node->next) {
+            node = node->parent;
+            if (node && node != parent) {
+                out += "</";
+                out += reinterpret_cast<const char*>(node->name);
+                out += '>';
+            }
+        }
+        node = node && node != parent ? node->next : nullptr;
+    }
+}
+
+}  // namespace
+
+// The one door to a handle's node for the helpers below.
+struct NodeAccess {
+    static xmlNodePtr Of(const Node& node) { return N(node.Checked()); }
+};
+
+namespace {
+
+std::string_view View(const xmlChar* text) {
+    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
+}
+
+}  // namespace
+
+std::string_view LocalNameView(const Node& element) { return View(NodeAccess::Of(element)->name); }
+
+std::string_view PrefixView(const Node& element) {
+    xmlNodePtr node = NodeAccess::Of(element);
+    return node->type == XML_ELEMENT_NODE && node->ns ? View(node->ns->prefix) : std::string_view();
+}
+
+std::string_view NamespaceView(const Node& element) {
+    xmlNodePtr node = NodeAccess::Of(element);
+    return node->type == XML_ELEMENT_NODE && node->ns ? View(node->ns->href) : std::string_view();
+}
+
+std::string ChildrenMarkup(const Node& element) {
+    xmlNodePtr node = NodeAccess::Of(element);
+    std::string out;
+    if (node->type != XML_ELEMENT_NODE) return out;
+    out.reserve(1024);
+    AppendChildrenMarkup(out, node);
+    return out;
+}
+
 }  // namespace xml
+
