@@ -40,9 +40,9 @@ TEST(RDFParser, ItemsImageAndChannelBesideEachOther) {
     EXPECT_EQ(doc.Items()[0].Link(), "http://example.org/1");
     EXPECT_EQ(doc.Items()[0].Description(), "One");
     EXPECT_EQ(doc.Items()[1].Title(), "Second");
-    // content:encoded is not read here.
-    EXPECT_EQ(doc.Items()[1].Description(), "");
-    EXPECT_FALSE(doc.Items()[1].DescriptionModified());
+    // content:encoded is the body of an item without a description.
+    EXPECT_EQ(doc.Items()[1].Description(), "<p>Two</p>");
+    EXPECT_EQ(doc.Items()[1].Content(), "");
 }
 
 // Items of RSS 1.0 are in its namespace while their dates are in Dublin
