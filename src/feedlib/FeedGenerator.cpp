@@ -15,6 +15,9 @@ constexpr const char* kLibraryHomePage = "https://quillet.org/feedlib";
 constexpr const char* kLicenceAddress = "http://creativecommons.org/licenses/by-sa/1.0/";
 constexpr const char* kContentNamespace = "http://purl.org/rss/1.0/modules/content/";
 
+// A body that is nothing once cleaned for XML would read back as none.
+bool HasStorableText(const std::string& text) { return !text.empty() && !xml::CleanText(text).empty(); }
+
 void AppendText(xml::Node& parent, const char* name, const std::string& text) {
     parent.AppendElement(name).SetText(text);
 }
@@ -75,7 +78,7 @@ void WriteItem(xml::Node& channel, const TRSSItem& item) {
     if (item.LinkModified()) AppendText(element, "link", item.Link());
     if (item.DescriptionModified()) AppendText(element, "description", item.Description());
     // The full body beside the excerpt, where RSS readers look for it.
-    if (!item.Content().empty()) AppendText(element, "content:encoded", item.Content());
+    if (HasStorableText(item.Content())) AppendText(element, "content:encoded", item.Content());
     if (item.AuthorModified()) AppendText(element, "author", item.Author().Name);
     for (int i = 0; i < item.Categories().Count(); ++i) {
         const TRSSItemCategory& category = item.Categories()[i];
@@ -151,7 +154,7 @@ void TFeedDocument::GenerateXML() {
     // Declared only where an item uses it, so copies of feeds without full
     // bodies stay exactly as they were.
     for (int i = 0; i < FItems->Count(); ++i) {
-        if (!(*FItems)[i].Content().empty()) {
+        if (HasStorableText((*FItems)[i].Content())) {
             rss.SetAttribute("xmlns:content", kContentNamespace);
             break;
         }
