@@ -287,6 +287,7 @@ public:
         return true;
     }
     std::string_view Rest() const { return s_.substr(pos_ < s_.size() ? pos_ : s_.size()); }
+    void Back(std::size_t count) { pos_ = count < pos_ ? pos_ - count : 0; }
 
 private:
     std::string_view s_;
@@ -335,10 +336,14 @@ std::optional<ZonedDateTime> ParseRFC822DateTime(std::string_view text) {
     Scanner in(TrimBlanks(text));
     if (IsAlpha(in.Peek())) {
         const auto dayName = in.Letters();
-        if (dayName.size() < 2) return std::nullopt;
-        in.SkipBlanks();
-        in.Accept(',');
-        in.SkipBlanks();
+        if (MonthFromName(dayName) != 0) {
+            in.Back(dayName.size());  // no day name: the date starts with its month
+        } else {
+            if (dayName.size() < 2) return std::nullopt;
+            in.SkipBlanks();
+            in.Accept(',');
+            in.SkipBlanks();
+        }
     }
     int day = in.Digits(1, 2);
     int month = 0;
