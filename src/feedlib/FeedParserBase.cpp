@@ -56,7 +56,10 @@ TChildLookup::TChildLookup(const xml::Node& parent) {
         const std::string_view prefix = xml::PrefixView(child);
         const std::string_view localName = xml::LocalNameView(child);
         const std::string_view childNamespace = xml::NamespaceView(child);
-        if (localName == "category") FCategories.push_back(child);
+        if (localName == "category") {
+            if (FCategories.empty()) FCategories.reserve(4);
+            FCategories.push_back(child);
+        }
         const bool sameNamespace = childNamespace.data() == parentNamespace.data() ||
                                    EqualsNoCase(childNamespace, parentNamespace);
         // A prefix never declared leaves the colon in the local name.
@@ -64,7 +67,10 @@ TChildLookup::TChildLookup(const xml::Node& parent) {
             RememberModule(prefix, localName, childNamespace, child);
         // "Find" looks only at children in the parent's namespace.
         if (!parentNamespace.empty() && !sameNamespace) continue;
-        if (localName == "link") FLinks.push_back(child);
+        if (localName == "link") {
+            if (FLinks.empty()) FLinks.reserve(8);
+            FLinks.push_back(child);
+        }
         FChildren.push_back({prefix, localName, child});
     }
 }

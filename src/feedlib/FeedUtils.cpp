@@ -261,6 +261,7 @@ URLParts SplitURL(std::string_view url) {
 }  // namespace
 
 std::string HtmlToText(std::string_view html) {
+    if (html.find_first_of("<&") == std::string_view::npos) return std::string(html);
     std::string out;
     out.reserve(html.size());
     for (std::size_t i = 0; i < html.size();) {
