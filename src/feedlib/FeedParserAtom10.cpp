@@ -140,11 +140,15 @@ void TFeedParserAtom10::ReadEntry(const xml::Node& element) {
     if (auto n = children.Find("title")) item.SetTitle(PlainTextOf(n));
     ReadLinks(children, item);
     ReadBodies(children, item);
-    TAuthor author = FFeedAuthor;
-    if (auto n = children.Find("author")) author = ReadAuthor(n);
-    SetAuthorName(item, author.name);
-    item.Author().EMail = author.email;
-    item.Author().URL = author.uri;
+    TAuthor own;
+    const TAuthor* author = &FFeedAuthor;
+    if (auto n = children.Find("author")) {
+        own = ReadAuthor(n);
+        author = &own;
+    }
+    SetAuthorName(item, author->name);
+    item.Author().EMail = author->email;
+    item.Author().URL = author->uri;
     // The first publication is the date a reader knows an entry by; an
     // entry that only says when it was last changed is dated by that.
     if (auto n = children.Find("published")) item.PubDate().ParseISO8601(PlainText(n));

@@ -304,7 +304,7 @@ std::string_view TrimBlanks(std::string_view text) {
 
 std::optional<int> ZoneOffsetMinutes(std::string_view zone) {
     zone = TrimBlanks(zone);
-    if (zone.empty()) return 0;
+    if (zone.empty() || zone == "Z") return 0;
     if (const NamedZone* named = FindNamedZone(zone)) return named->minutes;
     if (IsMilitaryLetter(zone)) return 0;  // their signs were never agreed on: RFC 5322 reads them as unknown
     if (zone[0] == '+' || zone[0] == '-') return NumericOffset(zone);
@@ -316,6 +316,7 @@ std::optional<int> ZoneOffsetMinutes(std::string_view zone) {
 std::string RFC822Zone(std::string_view zone) {
     zone = TrimBlanks(zone);
     if (zone.empty()) return "GMT";
+    if (zone == "Z") return "Z";
     if (const NamedZone* named = FindNamedZone(zone)) {
         if (!named->rfc822) return OffsetText(named->minutes);
         std::string name(named->name);

@@ -850,25 +850,23 @@ namespace {
 
 void AppendEscapedMarkup(std::string& out, const xmlChar* text, bool inAttribute) {
     if (!text) return;
-    const char* run = reinterpret_cast<const char*>(text);
-    const char* p = run;
-    for (; *p; ++p) {
-        const char* entity = nullptr;
+    const char* p = reinterpret_cast<const char*>(text);
+    // Runs of ordinary characters are copied whole; the search for the
+    // next special one is the library's vectorised one.
+    const char* specials = inAttribute ? "&<>\"" : "&<>";
+    for (;;) {
+        const std::size_t run = std::strcspn(p, specials);
+        out.append(p, run);
+        p += run;
         switch (*p) {
-            case '&': entity = "&amp;"; break;
-            case '<': entity = "&lt;"; break;
-            case '>': entity = "&gt;"; break;
-            case '"':
-                if (inAttribute) entity = "&quot;";
-                break;
-            default: break;
+            case '\0': return;
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            default: out += "&quot;"; break;
         }
-        if (!entity) continue;
-        out.append(run, static_cast<std::size_t>(p - run));
-        out += entity;
-        run = p + 1;
+        ++p;
     }
-    out.append(run, static_cast<std::size_t>(p - run));
 }
 
 bool IsVoidHtmlElement(const xmlChar* name) {
