@@ -13,22 +13,34 @@ std::string Lowered(std::string text) {
     return text;
 }
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+        if (x != b[i]) return false;
+    }
+    return true;
+}
+
 // A link's relation; a link without rel is the alternate one. Relations
 // may be written as their registry address.
 std::string RelationOf(const xml::Node& link) {
-    std::string rel = Lowered(link.Attribute("rel").value_or("alternate"));
+    auto rel = link.Attribute("rel");
+    if (!rel || rel->empty() || EqualsNoCase(*rel, "alternate")) return "alternate";
+    std::string lowered = Lowered(std::move(*rel));
     constexpr std::string_view kRegistry = "http://www.iana.org/assignments/relation/";
-    if (rel.rfind(kRegistry, 0) == 0) rel.erase(0, kRegistry.size());
-    return rel.empty() ? "alternate" : rel;
+    if (lowered.rfind(kRegistry, 0) == 0) lowered.erase(0, kRegistry.size());
+    return lowered.empty() ? "alternate" : lowered;
 }
 
 enum class TTextType { Text, Html, Xhtml };
 
 // Atom's three types, and the MIME types some feeds write instead.
 TTextType TextTypeOf(const xml::Node& element) {
-    const std::string type = Lowered(element.Attribute("type").value_or("text"));
-    if (type == "xhtml" || type == "application/xhtml+xml") return TTextType::Xhtml;
-    if (type == "html" || type == "text/html") return TTextType::Html;
+    const auto type = element.Attribute("type");
+    if (!type) return TTextType::Text;
+    if (EqualsNoCase(*type, "xhtml") || EqualsNoCase(*type, "application/xhtml+xml")) return TTextType::Xhtml;
+    if (EqualsNoCase(*type, "html") || EqualsNoCase(*type, "text/html")) return TTextType::Html;
     return TTextType::Text;
 }
 
@@ -55,12 +67,13 @@ std::string TFeedParserAtom10::PlainTextOf(const xml::Node& element) {
 }
 
 std::string TFeedParserAtom10::BodyOf(const xml::Node& element) {
-    std::string body;
     switch (TextTypeOf(element)) {
-        case TTextType::Text:
-        case TTextType::Html: body = BodyText(element); break;
-        case TTextType::Xhtml: body = xml::ChildrenMarkup(XhtmlContainer(element)); break;
+        case TTextType::Xhtml: return xml::ChildrenMarkup(XhtmlContainer(element));
+        case TTextType::Html: return BodyText(element);
+        case TTextType::Text: break;
     }
+    // Only a body of no known type may be base64, as Atom 0.3 wrote it.
+    std::string body = BodyText(element);
     const auto mode = element.Attribute("mode");
     if (mode && *mode == "base64") body = DecodeContent(false, body);
     return body;
@@ -171,7 +184,8 @@ void TFeedParserAtom10::ReadLinks(const TChildLookup& children, TRSSItem& item) 
         const auto href = link.Attribute("href");
         if (!href) continue;
         const std::string rel = RelationOf(link);
-        const std::string type = Lowered(link.Attribute("type").value_or(""));
+        const std::string type = rel == "alternate" || rel == "replies" ? Lowered(link.Attribute("type").value_or(""))
+                                                                         : std::string();
         if (rel == "alternate") {
             // Of several alternates, the web page is the one to open.
             const bool isPage = type.empty() || type == "text/html" || type == "application/xhtml+xml";
