@@ -164,10 +164,11 @@ void TFeedParserAtom10::ReadEntry(const xml::Node& element) {
     item.Author().URL = author->uri;
     // The first publication is the date a reader knows an entry by; an
     // entry that only says when it was last changed is dated by that.
-    if (auto n = children.Find("published")) item.PubDate().ParseISO8601(PlainText(n));
-    else if (auto updated = children.Find("updated")) item.PubDate().ParseISO8601(PlainText(updated));
-    else if (auto issued = children.Find("issued")) item.PubDate().ParseISO8601(PlainText(issued));
-    else if (auto modified = children.Find("modified")) item.PubDate().ParseISO8601(PlainText(modified));
+    for (const char* name : {"published", "updated", "issued", "modified"}) {
+        if (item.PubDate().Modified()) break;
+        // An unreadable date is skipped for the next one.
+        if (auto n = children.Find(name)) item.PubDate().ParseISO8601(PlainText(n));
+    }
     if (auto n = children.Find("id")) {
         item.GUID().SetInclude(true);
         item.GUID().SetGUID(PlainText(n));

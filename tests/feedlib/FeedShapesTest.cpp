@@ -212,6 +212,11 @@ TEST(FeedShapes, RelativeLinksResolveAgainstTheDownloadAddress) {
     doc.LoadFromString(text);
     EXPECT_EQ(doc.Channel().Required().Link(), "https://site.example/home");
     EXPECT_EQ(doc.Items()[0].Link(), "https://site.example/posts/1");
+    // An unreadable publication date gives way to the update date.
+    TFeedDocument dated;
+    dated.LoadFromString("<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><title>e</title>"
+                         "<published>soon</published><updated>2026-12-08T10:00:00+01:00</updated></entry></feed>");
+    EXPECT_EQ(InstantOf(dated.Items()[0].PubDate()), "2026-12-08T09:00:00Z");
     // Unknown address: kept as written.
     TFeedDocument unknown;
     unknown.LoadFromString(text);
