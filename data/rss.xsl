@@ -3,9 +3,16 @@
   Renders a stored feed copy (RSS 2.0, no namespace) as a readable page.
   Item descriptions are HTML in most feeds, so they are written out as
   markup; the program's browser runs pages with JavaScript off, so a
-  feed's markup can show itself but never run script.
+  feed's markup can show itself but never run script. Where an item has
+  its full body (content:encoded) that is shown instead of the excerpt.
+  Dates are shown in the reader's own zone and format when the program
+  renders the page (its page:local-date); any other browser shows them as
+  stored.
 -->
-<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
+                xmlns:content="http://purl.org/rss/1.0/modules/content/"
+                xmlns:page="urn:quillet:page"
+                exclude-result-prefixes="content page">
   <xsl:output method="html" encoding="UTF-8" indent="no"
               doctype-public="-//W3C//DTD HTML 4.01//EN"/>
 
@@ -31,6 +38,9 @@
           .item h2 a { color: #1d3f66; text-decoration: none; }
           .item h2 a:hover { text-decoration: underline; }
           .item .date { color: #777; font-size: 8pt; margin-bottom: 4px; }
+          .item .author { color: #555; }
+          .item .enclosure { margin-top: 6px; font-size: 9pt; }
+          .item .enclosure .type { color: #777; }
           .item .description { line-height: 1.35; overflow-wrap: break-word; }
           .item .description img { max-width: 100%; height: auto; }
           .item .description > :first-child { margin-top: 0; }
@@ -83,14 +93,84 @@
           <xsl:otherwise><xsl:value-of select="$heading"/></xsl:otherwise>
         </xsl:choose>
       </h2>
-      <xsl:if test="normalize-space(pubDate)">
-        <div class="date"><xsl:value-of select="pubDate"/></div>
-      </xsl:if>
-      <xsl:if test="normalize-space(description)">
-        <div class="description">
-          <xsl:value-of select="description" disable-output-escaping="yes"/>
+      <xsl:if test="normalize-space(pubDate) or normalize-space(author)">
+        <div class="date">
+          <xsl:if test="normalize-space(pubDate)">
+            <xsl:choose>
+              <xsl:when test="function-available('page:local-date')">
+                <xsl:value-of select="page:local-date(string(pubDate))"/>
+              </xsl:when>
+              <xsl:otherwise><xsl:value-of select="pubDate"/></xsl:otherwise>
+            </xsl:choose>
+          </xsl:if>
+          <xsl:if test="normalize-space(pubDate) and normalize-space(author)"> &#8212; </xsl:if>
+          <xsl:if test="normalize-space(author)">
+            <span class="author"><xsl:value-of select="author"/></span>
+          </xsl:if>
         </div>
       </xsl:if>
+      <xsl:choose>
+        <xsl:when test="normalize-space(content:encoded)">
+          <div class="description">
+            <xsl:value-of select="content:encoded" disable-output-escaping="yes"/>
+          </div>
+        </xsl:when>
+        <xsl:when test="normalize-space(description)">
+          <div class="description">
+            <xsl:value-of select="description" disable-output-escaping="yes"/>
+          </div>
+        </xsl:when>
+      </xsl:choose>
+      <xsl:apply-templates select="enclosure[normalize-space(@url)]"/>
     </div>
+  </xsl:template>
+
+  <!-- A podcast's audio, a video or a picture: a link the reader can open,
+       with what it is and how large. -->
+  <xsl:template match="enclosure">
+    <div class="enclosure">
+      <a href="{normalize-space(@url)}">
+        <xsl:call-template name="file-name">
+          <xsl:with-param name="url" select="substring-before(concat(normalize-space(@url), '?'), '?')"/>
+        </xsl:call-template>
+      </a>
+      <xsl:if test="normalize-space(@type) or number(@length) &gt; 0">
+        <span class="type">
+          <xsl:text> (</xsl:text>
+          <xsl:value-of select="normalize-space(@type)"/>
+          <xsl:if test="normalize-space(@type) and number(@length) &gt; 0">, </xsl:if>
+          <xsl:if test="number(@length) &gt; 0">
+            <xsl:call-template name="size">
+              <xsl:with-param name="bytes" select="number(@length)"/>
+            </xsl:call-template>
+          </xsl:if>
+          <xsl:text>)</xsl:text>
+        </span>
+      </xsl:if>
+    </div>
+  </xsl:template>
+
+  <!-- The last path segment of an address, or the address itself. -->
+  <xsl:template name="file-name">
+    <xsl:param name="url"/>
+    <xsl:choose>
+      <xsl:when test="contains($url, '/') and substring-after($url, '/') != ''">
+        <xsl:call-template name="file-name">
+          <xsl:with-param name="url" select="substring-after($url, '/')"/>
+        </xsl:call-template>
+      </xsl:when>
+      <xsl:when test="normalize-space($url)"><xsl:value-of select="$url"/></xsl:when>
+      <xsl:otherwise>Enclosure</xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
+
+  <xsl:template name="size">
+    <xsl:param name="bytes"/>
+    <xsl:choose>
+      <xsl:when test="$bytes &gt;= 1073741824"><xsl:value-of select="format-number($bytes div 1073741824, '0.0')"/> GB</xsl:when>
+      <xsl:when test="$bytes &gt;= 1048576"><xsl:value-of select="format-number($bytes div 1048576, '0.0')"/> MB</xsl:when>
+      <xsl:when test="$bytes &gt;= 1024"><xsl:value-of select="format-number($bytes div 1024, '0')"/> KB</xsl:when>
+      <xsl:otherwise><xsl:value-of select="$bytes"/> bytes</xsl:otherwise>
+    </xsl:choose>
   </xsl:template>
 </xsl:stylesheet>

@@ -1,6 +1,6 @@
 // Feeds from anyone, then the stored copy: any input either fails to load
 // with one of the library's own errors, or loads, saves, and reloads with
-// the same channel title and item titles. A crash, a sanitizer report, an
+// the same channel title, item titles, bodies and dates. A crash, a sanitizer report, an
 // unexpected exception or a failed reload is a finding.
 #include <cstdint>
 #include <cstdio>
@@ -57,7 +57,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const feed::TRSSItem& item = doc.Items()[i];
         if (!item.TitleModified() && !item.DescriptionModified()) continue;
         if (written >= copy.Items().Count()) Finding("item lost", item.Title());
-        if (copy.Items()[written].Title() != feed::ComparableTitle(item.Title())) Finding("item title changed", item.Title());
+        const feed::TRSSItem& stored = copy.Items()[written];
+        if (stored.Title() != feed::ComparableTitle(item.Title())) Finding("item title changed", item.Title());
+        if (stored.Body() != feed::ComparableTitle(item.Body())) Finding("item body changed", item.Body());
+        if (stored.PubDate().Modified() != item.PubDate().Modified() ||
+            (item.PubDate().Modified() && stored.PubDate().UTC() != item.PubDate().UTC()))
+            Finding("item date changed", item.PubDate().ToRFC822());
         ++written;
     }
     if (written != copy.Items().Count()) Finding("items added", std::to_string(copy.Items().Count()));

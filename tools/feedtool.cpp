@@ -1,6 +1,7 @@
 // feedtool: a developer's look at what the feed library makes of a feed.
 //
 //   feedtool [--secure] [--follow] dump FILE|URL      the parsed model as JSON
+//                                                     (dates with their zone)
 //   feedtool [--secure] [--follow] convert IN OUT     store IN as Quillet would
 //
 // IN may be a file or an http(s) address, fetched exactly as the program
@@ -40,8 +41,11 @@ bool IsAddress(const std::string& source) {
 
 void Load(feed::TFeedDocument& document, const std::string& source,
           const http::FetchOptions& options) {
-  if (IsAddress(source))
+  if (IsAddress(source)) {
+    // Relative links in the feed are resolved against its own address.
+    document.SetDocumentURL(source);
     document.LoadFromString(http::Get(source, options));
+  }
   else
     document.LoadFromFile(source);
 }
@@ -60,14 +64,41 @@ void Field(std::ostream& out, const char* indent, const char* name, const std::s
   out << indent << '"' << name << "\": " << feedtool::JsonString(value) << (last ? "\n" : ",\n");
 }
 
+// A date as RFC 822 with the zone it was written in; "" when the feed
+// gave none (the model's default is then the time of reading).
+std::string DateText(const feed::TRFC822DateTime& date) {
+  return date.Modified() ? date.ToRFC822() : std::string();
+}
+
+void DumpEnclosure(std::ostream& out, const feed::TRSSItemEnclosure& enclosure) {
+  out << "      \"enclosure\": ";
+  if (!enclosure.Include()) {
+    out << "null,\n";
+    return;
+  }
+  out << "{\"url\": " << feedtool::JsonString(enclosure.URL())
+      << ", \"type\": " << feedtool::JsonString(enclosure.EnclosureType())
+      << ", \"length\": " << enclosure.Length() << "},\n";
+}
+
+void DumpCategories(std::ostream& out, const feed::TRSSItemCategories& categories) {
+  out << "      \"categories\": [";
+  for (int i = 0; i < categories.Count(); ++i)
+    out << (i ? ", " : "") << feedtool::JsonString(categories[i].Title());
+  out << "],\n";
+}
+
 void Dump(const feed::TFeedDocument& document, std::ostream& out) {
   const auto& channel = document.Channel().Required();
+  const auto& optional = document.Channel().Optional();
   out << "{\n";
   Field(out, "  ", "format", FormatName(document.XMLType()));
   Field(out, "  ", "version", document.Version());
   Field(out, "  ", "title", channel.Title());
   Field(out, "  ", "link", channel.Link());
   Field(out, "  ", "description", channel.Desc());
+  Field(out, "  ", "pubDate", DateText(optional.PubDate()));
+  Field(out, "  ", "lastBuildDate", DateText(optional.LastBuildDate()));
   const auto& items = document.Items();
   out << "  \"items\": [" << (items.Count() == 0 ? "" : "\n");
   for (int i = 0; i < items.Count(); ++i) {
@@ -76,8 +107,14 @@ void Dump(const feed::TFeedDocument& document, std::ostream& out) {
     Field(out, "      ", "title", item.Title());
     Field(out, "      ", "link", item.Link());
     Field(out, "      ", "description", item.Description());
+    Field(out, "      ", "content", item.Content());
+    Field(out, "      ", "author", item.Author().Name);
+    Field(out, "      ", "authorEmail", item.Author().EMail);
+    Field(out, "      ", "authorUri", item.Author().URL);
+    DumpEnclosure(out, item.Enclosure());
+    DumpCategories(out, item.Categories());
     Field(out, "      ", "guid", item.GUID().GUID());
-    Field(out, "      ", "pubDate", item.PubDate().ToRFC822(), true);
+    Field(out, "      ", "pubDate", DateText(item.PubDate()), true);
     out << "    }" << (i + 1 < items.Count() ? ",\n" : "\n  ");
   }
   out << "]\n}\n";

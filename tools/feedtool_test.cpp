@@ -108,6 +108,25 @@ TEST_F(FeedTool, DumpsAFixtureFile) {
   EXPECT_EQ(result.out.substr(result.out.size() - 2), "}\n");
 }
 
+TEST_F(FeedTool, DumpsBodiesAuthorsEnclosuresAndZonedDates) {
+  const Outcome result = Run({"dump", Fixture("atom10_links_xhtml_and_base.xml")});
+  ASSERT_EQ(result.status, 0) << result.err;
+  for (const std::string expected : {
+           "\"format\": \"atom\",",
+           "\"pubDate\": \"Mon, 07 Dec 2026 10:20:30 +0100\",",
+           "\"content\": \"<p>First <strong>post</strong>, in full.</p>",
+           "\"author\": \"Alice\",",
+           "\"authorEmail\": \"alice@example.org\",",
+           "\"enclosure\": {\"url\": \"http://example.org/blog/audio/episode1.mp3\", \"type\": \"audio/mpeg\", "
+           "\"length\": 1234567},",
+           "\"categories\": [\"notes\", \"web\"],",
+           "\"enclosure\": null,",
+           "\"pubDate\": \"Mon, 07 Dec 2026 09:00:00 +0100\"",
+           "\"pubDate\": \"Sat, 05 Dec 2026 12:00:00 -0500\"",
+       })
+    EXPECT_NE(result.out.find(expected), std::string::npos) << expected << "\n" << result.out;
+}
+
 TEST_F(FeedTool, DumpsAnAddressWithPlaceholdersAndEscapes) {
   LoopbackServer server;
   server.AddEndpoint("/feed.xml", 200, {{"Content-Type", "application/rss+xml"}},

@@ -1,4 +1,5 @@
 #include "WebBrowser.h"
+#include "FeedPageFunctions.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -734,6 +735,7 @@ void TWebBrowser::SetBodyStyle(const QString& property, const QString& value)
 bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html)
 {
     PrepareXslt();
+    quillet::RegisterFeedPageFunctions();
     // Only XML documents are candidates; an HTML page or an image is the
     // engine's business.
     static const QStringList xmlSuffixes{QStringLiteral("xml"), QStringLiteral("rss"), QStringLiteral("rdf"),

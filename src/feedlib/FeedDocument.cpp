@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "FeedParserAtom.h"
+#include "FeedParserAtom10.h"
 #include "FeedParserRDF.h"
 #include "FeedParserRSS.h"
 #include "Format.h"
@@ -18,6 +19,8 @@ std::string ToLower(std::string text) {
     return text;
 }
 
+constexpr const char* kRDFNamespace = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+
 }  // namespace
 
 TFeedDocument::TFeedDocument()
@@ -25,7 +28,13 @@ TFeedDocument::TFeedDocument()
       FItems(std::make_unique<TRSSItems>(this)),
       FXMLFile(std::make_unique<xml::Document>()) {}
 
-TFeedDocument::~TFeedDocument() = default;
+// The model goes before the document it was read from: freed in that order
+// the allocator merges the freed memory once instead of twice, which on a
+// large feed is a good part of the cost of a load.
+TFeedDocument::~TFeedDocument() {
+    FItems.reset();
+    FChannel.reset();
+}
 
 void TFeedDocument::LoadFromString(const std::string& text) {
     ResetXMLFile();
@@ -56,12 +65,20 @@ void TFeedDocument::ParseXML() {
 
     const xml::Node root = FXMLFile->DocumentElement();
     const std::string rootName = root ? root.Name() : std::string();
-    // Only the name counts, in any letter case; namespaces are not examined.
-    const std::string name = ToLower(rootName);
+    // The root is known by its local name and namespace, whatever prefix
+    // it was written with: "atom10:feed" is an Atom feed like "feed".
+    const std::string localName = root ? ToLower(root.LocalName()) : std::string();
+    const std::string rootNamespace = root ? root.NamespaceURI() : std::string();
     TXMLType type;
-    if (name == "rdf:rdf") type = xtRDF;
-    else if (name == "rss") type = xtRSS;
-    else if (name == "feed") type = xtAtom;
+    bool atom10 = false;
+    if (localName == "rdf" && (rootNamespace == kRDFNamespace || ToLower(rootName) == "rdf:rdf")) type = xtRDF;
+    else if (localName == "rss") type = xtRSS;
+    else if (localName == "feed") {
+        type = xtAtom;
+        // Atom 0.3 has its own namespace or none, and always a version;
+        // a feed in no namespace without one is read as today's Atom.
+        atom10 = rootNamespace == kAtom10Namespace || (rootNamespace.empty() && !root.Attribute("version"));
+    }
     else throw TFeedException(plat::Format("unkown format: %s", {rootName}));
     FXMLType = type;
 
@@ -71,7 +88,10 @@ void TFeedDocument::ParseXML() {
     switch (FXMLType) {
         case xtRDF: parser = std::make_unique<TFeedParserRDF>(*this); break;
         case xtRSS: parser = std::make_unique<TFeedParserRSS>(*this); break;
-        case xtAtom: parser = std::make_unique<TFeedParserAtom>(*this); break;
+        case xtAtom:
+            if (atom10) parser = std::make_unique<TFeedParserAtom10>(*this);
+            else parser = std::make_unique<TFeedParserAtom>(*this);
+            break;
     }
     parser->Parse();
 }

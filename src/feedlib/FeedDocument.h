@@ -1,6 +1,6 @@
 // TFeedDocument: how the application handles one feed. It loads a feed from
-// text or a file, recognises RSS 1.0/RDF, RSS 0.9x/2.0 or Atom by the root
-// element, fills its model through the matching parser, and saves the model
+// text or a file, recognises RSS 1.0/RDF, RSS 0.9x/2.0, Atom 0.3 or Atom
+// 1.0 by the root element's name and namespace, fills its model through the matching parser, and saves the model
 // as an RSS 2.0 file.
 //
 //   feed::TFeedDocument doc;
@@ -92,6 +92,11 @@ public:
     const std::string& XSLFileName() const { return FXSLFileName; }
     void SetXSLFileName(const std::string& value) { FXSLFileName = value; }
 
+    // The address the feed was downloaded from: relative links in it are
+    // resolved against it. Set it before loading; "" when unknown.
+    const std::string& DocumentURL() const { return FDocumentURL; }
+    void SetDocumentURL(const std::string& value) { FDocumentURL = value; }
+
     void LoadFromString(const std::string& text);
     void LoadFromFile(const std::string& fileName);
     // GenerateXML, then an atomic save over fileName.
@@ -111,6 +116,7 @@ private:
     TXMLType FXMLType = xtRDF;
     std::unique_ptr<xml::Document> FXMLFile;
     std::string FXSLFileName;
+    std::string FDocumentURL;
 };
 
 }  // namespace feed

@@ -17,14 +17,14 @@ void TFeedParserAtom::Parse() {
 void TFeedParserAtom::ReadHeader(const xml::Node& feedNode) {
     for (xml::Node child = feedNode.FirstChild(); child; child = child.NextSibling()) {
         const std::string name = ElementName(child);
-        if (name == "title") ChannelReq().SetTitle(child.Text());
+        if (name == "title") ChannelReq().SetTitle(PlainText(child));
         // Every link counts, whatever its rel: the last one with an href wins.
         else if (name == "link") {
             if (auto href = child.Attribute("href")) ChannelReq().SetLink(*href);
         }
-        else if (name == "tagline") ChannelReq().SetDesc(child.Text());
-        else if (name == "generator") ChannelOpt().SetGenerator(child.Text());
-        else if (name == "modified") ChannelOpt().PubDate().ParseISO8601(child.Text());
+        else if (name == "tagline") ChannelReq().SetDesc(BodyText(child));
+        else if (name == "generator") ChannelOpt().SetGenerator(PlainText(child));
+        else if (name == "modified") ChannelOpt().PubDate().ParseISO8601(PlainText(child));
     }
 }
 
@@ -40,38 +40,38 @@ void TFeedParserAtom::ReadBody(const xml::Node& parent, bool isFeed) {
 void TFeedParserAtom::ReadEntry(const xml::Node& element) {
     TRSSItem& item = RSS.Items().Add();
     const TChildLookup children(element);
-    if (auto n = children.Find("title")) item.SetTitle(n.Text());
+    if (auto n = children.Find("title")) item.SetTitle(PlainText(n));
     // The first link only: later ones are alternates or editing services.
     if (auto n = children.Find("link")) {
         if (auto href = n.Attribute("href")) item.SetLink(*href);
     }
     if (auto n = children.Find("content")) ReadContent(n, item);
     if (auto n = children.Find("author")) ReadAuthor(n, item);
-    if (auto n = children.Find("comments")) item.SetComments(n.Text());
-    if (auto n = children.Find("modified")) item.PubDate().ParseISO8601(n.Text());
+    if (auto n = children.Find("comments")) item.SetComments(PlainText(n));
+    if (auto n = children.Find("modified")) item.PubDate().ParseISO8601(PlainText(n));
     if (auto n = children.Find("enclosure")) ReadEnclosure(n, item);
     if (auto n = children.Find("id")) {
         item.GUID().SetInclude(true);
-        item.GUID().SetGUID(n.Text());
+        item.GUID().SetGUID(PlainText(n));
     }
-    if (auto n = children.Find("pubDate")) item.PubDate().ParseRFC822(n.Text());
+    if (auto n = children.Find("pubDate")) item.PubDate().ParseRFC822(PlainText(n));
     if (auto n = children.Find("source")) ReadSource(n, item);
     ReadItemCategories(children, item);
 }
 
-// Escaped HTML and CDATA give their text; inline markup gives the text of
-// its first element. Base64 content is decoded; the type is not consulted.
+// Escaped HTML and CDATA give their text; inline markup gives that markup.
+// Base64 content is decoded; the type is not consulted.
 void TFeedParserAtom::ReadContent(const xml::Node& content, TRSSItem& item) {
-    item.SetDescription(content.FirstChildText());
+    item.SetDescription(BodyText(content));
     const auto mode = content.Attribute("mode");
     if (mode && *mode == "base64") item.SetDescription(DecodeContent(false, item.Description()));
 }
 
 void TFeedParserAtom::ReadAuthor(const xml::Node& author, TRSSItem& item) {
     const TChildLookup children(author);
-    if (auto n = children.Find("name")) item.Author().Name = n.Text();
-    if (auto n = children.Find("email")) item.Author().EMail = n.Text();
-    if (auto n = children.Find("url")) item.Author().URL = n.Text();
+    if (auto n = children.Find("name")) SetAuthorName(item, PlainText(n));
+    if (auto n = children.Find("email")) item.Author().EMail = PlainText(n);
+    if (auto n = children.Find("url")) item.Author().URL = PlainText(n);
 }
 
 }  // namespace feed

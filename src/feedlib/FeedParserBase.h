@@ -6,14 +6,20 @@
 //  * Find: the first child whose qualified or local name matches, within
 //    the parent's namespace when it has one; "get" reads a missing child or
 //    attribute as the empty text.
-//  * Text: an element's single text or CDATA child; anything else raises
-//    "Element does not contain a single text node".
-//  * Numbers: plain decimal integers; an empty or non-numeric value fails
-//    the parse with a conversion error.
+//  * Text: an element's single text or CDATA child. An element that holds
+//    markup or mixes text with CDATA gives its text content (plain text
+//    for names and titles, markup for bodies): one odd element never costs
+//    the whole feed.
+//  * Numbers: plain decimal integers; a value that is none leaves the
+//    field as it was (an enclosure's length reads as 0, unknown).
+//  * Modules: content:encoded, dc:creator, dc:date and media:* are found
+//    by their namespace, whatever prefix a feed gives them, in one place
+//    for every parser.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -24,6 +30,14 @@ namespace feed {
 
 // The Dublin Core vocabulary, where RSS 1.0 feeds keep their dates.
 inline constexpr const char* kDublinCoreNamespace = "http://purl.org/dc/elements/1.1/";
+// Where RSS feeds keep a post's whole body (content:encoded).
+inline constexpr const char* kContentNamespace = "http://purl.org/rss/1.0/modules/content/";
+// Media RSS: pictures and videos of Mastodon, YouTube and podcasts.
+inline constexpr const char* kMediaNamespace = "http://search.yahoo.com/mrss/";
+
+// The module elements an item may carry beside its own vocabulary.
+enum class TModuleElement { ContentEncoded, DCCreator, DCDate, MediaContent, MediaThumbnail, MediaGroup,
+                            MediaDescription, Count };
 
 // "Find" for every name an item table asks about, answered from one pass
 // over the element's children instead of one scan per name: a large feed
@@ -33,9 +47,20 @@ class TChildLookup {
 public:
     explicit TChildLookup(const xml::Node& parent);
     xml::Node Find(std::string_view name) const;
+    // The first child written without a prefix under that name: an
+    // item's own link, not an atom:link before it.
+    xml::Node FindPlain(std::string_view name) const;
+    // The first child of a module element, found by its namespace (any
+    // prefix) or by its usual prefixed name.
+    xml::Node Module(TModuleElement element) const {
+        return FModules[static_cast<std::size_t>(element)];
+    }
     // Every child whose local name is "category", whatever its prefix or
     // namespace, in document order.
     const std::vector<xml::Node>& Categories() const { return FCategories; }
+    // Every child named "link" in the parent's namespace, in document
+    // order: Atom gives each entry several, told apart by their rel.
+    const std::vector<xml::Node>& Links() const { return FLinks; }
     // The item's date in Dublin Core. Items in a namespace (RSS 1.0) are
     // matched by the Dublin Core URI and local name "date", since their
     // dates are never in the items' own namespace; items in no namespace
@@ -43,13 +68,19 @@ public:
     xml::Node DCDate() const;
 
 private:
-    void Remember(std::string name, const xml::Node& child);
+    struct TChild {
+        std::string_view prefix, local;
+        xml::Node node;
+    };
+    void RememberModule(std::string_view prefix, std::string_view localName, std::string_view childNamespace,
+                        const xml::Node& child);
 
-    bool FParentHasNamespace = false;
-    // The first child for each qualified and local name, in scope.
-    std::vector<std::pair<std::string, xml::Node>> FFirst;
+    // The element children in the parent's namespace, in document order.
+    // The names are views into the document, which outlives the lookup.
+    std::vector<TChild> FChildren;
     std::vector<xml::Node> FCategories;
-    xml::Node FDublinCoreDate;
+    std::vector<xml::Node> FLinks;
+    xml::Node FModules[static_cast<std::size_t>(TModuleElement::Count)];
 };
 
 class TFeedParserBase {
@@ -73,14 +104,20 @@ protected:
     // name is not the element the row means.
     static std::string ElementName(const xml::Node& child);
     static xml::Node Find(const xml::Node& parent, std::string_view name) { return parent.FindChild(name); }
+    // An element's text; for one that holds markup or mixes text and CDATA,
+    // the text of it all, as a name or title is plain text.
+    static std::string PlainText(const xml::Node& element);
+    // A body's text: its text or CDATA (HTML, as feeds write bodies), or
+    // for one holding markup, that markup.
+    static std::string BodyText(const xml::Node& element);
     // The text of child `name`, "" when there is none ("get").
     static std::string GetText(const xml::Node& parent, std::string_view name);
     // The text of attribute `name`, "" when absent ("get").
     static std::string GetAttribute(const xml::Node& element, std::string_view name);
-    // An element's text as an integer.
-    static int IntOf(const xml::Node& element);
-    // Attribute `name` as an integer; a missing one fails like an empty one.
-    static int IntAttribute(const xml::Node& element, std::string_view name);
+    // A text as an integer; nullopt for anything but a plain decimal
+    // integer (blanks around it allowed) that fits.
+    static std::optional<int> IntOf(std::string_view text);
+    static std::optional<int> IntOf(const xml::Node& element);
     // Child `name` of a structure that cannot do without it; raises
     // TFeedException "Required Field Missing. Field: <owner> -> <name>".
     static xml::Node Require(const xml::Node& parent, std::string_view owner, std::string_view name);
@@ -95,6 +132,7 @@ protected:
     bool ReadRssChannelElement(const std::string& name, const xml::Node& element);
     // Channel-level structures read alike by all three parsers.
     void ReadLanguage(const xml::Node& element);
+    void ReadLanguageCode(const std::string& code);
     void ReadChannelCategory(const xml::Node& element);
     void ReadCloud(const xml::Node& element);
     void ReadImage(const xml::Node& element);
@@ -104,6 +142,25 @@ protected:
 
     // Item-level structures.
     static void ReadEnclosure(const xml::Node& element, TRSSItem& item);
+    // The enclosure of a media:content or media:thumbnail element.
+    static void ReadMediaEnclosure(const xml::Node& element, TRSSItem& item);
+    // The modules every item format may carry, read after the format's own
+    // elements so that they only fill what those left empty: the full
+    // body from content:encoded, the author from dc:creator, and an
+    // enclosure from media:content or media:thumbnail.
+    static void ReadItemModules(const TChildLookup& children, TRSSItem& item);
+    // An item's link element: its own unprefixed link first, so that an
+    // atom:link written before it does not stand in for it.
+    static xml::Node ItemLink(const TChildLookup& children);
+    // A link element's address: its text, or the href of one without text
+    // (an atom:link).
+    static std::string LinkText(const xml::Node& link);
+    // `reference` resolved against the xml:base attributes around `element`
+    // and the address the document was downloaded from; an absolute
+    // reference, or one with nothing to resolve against, is kept as written.
+    std::string ResolveLink(const xml::Node& element, const std::string& reference) const;
+    // The author's name, raising the flag that stores it.
+    static void SetAuthorName(TRSSItem& item, const std::string& name);
     static void ReadSource(const xml::Node& element, TRSSItem& item);
     static void ReadItemCategories(const TChildLookup& children, TRSSItem& item);
 };

@@ -20,33 +20,33 @@ void TFeedParserRDF::Parse() {
 void TFeedParserRDF::ReadChannel(const xml::Node& channel) {
     for (xml::Node child = channel.FirstChild(); child; child = child.NextSibling()) {
         const std::string name = ElementName(child);
-        if (name == "title") ChannelReq().SetTitle(child.Text());
-        else if (name == "link") ChannelReq().SetLink(child.Text());
-        else if (name == "description") ChannelReq().SetDesc(child.Text());
+        if (name == "title") ChannelReq().SetTitle(PlainText(child));
+        else if (name == "link") ChannelReq().SetLink(PlainText(child));
+        else if (name == "description") ChannelReq().SetDesc(BodyText(child));
     }
 }
 
 void TFeedParserRDF::ReadItem(const xml::Node& element) {
     TRSSItem& item = RSS.Items().Add();
     const TChildLookup children(element);
-    if (auto n = children.Find("title")) item.SetTitle(n.Text());
-    if (auto n = children.Find("link")) item.SetLink(n.Text());
-    if (auto n = children.Find("description")) item.SetDescription(n.Text());
-    if (auto n = children.Find("author")) item.Author().Name = n.Text();
-    if (auto n = children.Find("comments")) item.SetComments(n.Text());
-    if (auto n = children.DCDate()) item.PubDate().ParseISO8601(n.Text());
+    if (auto n = children.Find("title")) item.SetTitle(PlainText(n));
+    if (auto n = ItemLink(children)) item.SetLink(ResolveLink(n, LinkText(n)));
+    if (auto n = children.Find("description")) item.SetDescription(BodyText(n));
+    if (auto n = children.Find("author")) SetAuthorName(item, PlainText(n));
+    if (auto n = children.Find("comments")) item.SetComments(PlainText(n));
+    if (auto n = children.DCDate()) item.PubDate().ParseISO8601(PlainText(n));
     if (auto n = children.Find("enclosure")) ReadEnclosure(n, item);
     if (auto n = children.Find("guid")) {
         item.GUID().SetInclude(true);
-        item.GUID().SetGUID(n.Text());
+        item.GUID().SetGUID(PlainText(n));
         if (auto isPermaLink = n.Attribute("isPermaLink")) item.GUID().SetIsPermaLink(*isPermaLink == "true");
     }
-    if (auto n = children.Find("pubDate")) item.PubDate().ParseRFC822(n.Text());
-    if (auto n = children.Find("source")) {
-        if (!n.Attribute("url")) throw TFeedException(RequiredFieldMissing("source", "url"));
-        ReadSource(n, item);
-    }
+    if (auto n = children.Find("pubDate")) item.PubDate().ParseRFC822(PlainText(n));
+    // A source names the feed it came from by its address; without one it
+    // says nothing and is left out.
+    if (auto n = children.Find("source"); n && n.Attribute("url")) ReadSource(n, item);
     ReadItemCategories(children, item);
+    ReadItemModules(children, item);
 }
 
 }  // namespace feed

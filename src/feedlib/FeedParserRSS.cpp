@@ -21,30 +21,31 @@ void TFeedParserRSS::ReadChannel(const xml::Node& channel) {
 void TFeedParserRSS::ReadItem(const xml::Node& element) {
     TRSSItem& item = RSS.Items().Add();
     const TChildLookup children(element);
-    if (auto n = children.Find("title")) item.SetTitle(n.Text());
-    if (auto n = children.Find("link")) item.SetLink(n.Text());
+    if (auto n = children.Find("title")) item.SetTitle(PlainText(n));
+    if (auto n = ItemLink(children)) item.SetLink(ResolveLink(n, LinkText(n)));
     // The description comes from description, else content:encoded, else content.
-    if (auto n = children.Find("content")) item.SetDescription(n.FirstChildText());
-    if (auto n = children.Find("content:encoded")) item.SetDescription(n.FirstChildText());
-    if (auto n = children.Find("description")) item.SetDescription(n.FirstChildText());
-    if (auto n = children.Find("author")) item.Author().Name = n.Text();
-    if (auto n = children.Find("comments")) item.SetComments(n.Text());
+    if (auto n = children.Find("content")) item.SetDescription(BodyText(n));
+    if (auto n = children.Find("content:encoded")) item.SetDescription(BodyText(n));
+    if (auto n = children.Find("description")) item.SetDescription(BodyText(n));
+    if (auto n = children.Find("author")) SetAuthorName(item, PlainText(n));
+    if (auto n = children.Find("comments")) item.SetComments(PlainText(n));
     const xml::Node dcDate = children.DCDate();
-    if (dcDate) item.PubDate().ParseISO8601(dcDate.Text());
+    if (dcDate) item.PubDate().ParseISO8601(PlainText(dcDate));
     if (auto n = children.Find("enclosure")) ReadEnclosure(n, item);
     if (auto n = children.Find("guid")) {
         item.GUID().SetInclude(true);
-        item.GUID().SetGUID(n.Text());
+        item.GUID().SetGUID(PlainText(n));
         // RSS 2.0 makes a guid a permalink unless it says otherwise.
         const auto isPermaLink = n.Attribute("isPermaLink");
         item.GUID().SetIsPermaLink(!isPermaLink || *isPermaLink == "true");
     }
-    if (auto n = children.Find("pubDate")) item.PubDate().ParseRFC822(n.Text());
+    if (auto n = children.Find("pubDate")) item.PubDate().ParseRFC822(PlainText(n));
     // An undated item is dated by the time it was read. The stamp is not
     // the feed's data, so it is not stored; a date from Dublin Core is kept.
     else if (!dcDate) item.PubDate().StampNow();
     if (auto n = children.Find("source")) ReadSource(n, item);
     ReadItemCategories(children, item);
+    ReadItemModules(children, item);
 }
 
 }  // namespace feed

@@ -44,33 +44,45 @@ enum TLanguages {
     langES_VE, langSV, langSV_FI, langSV_SE, langTR, langUK, langX
 };
 
-// A date-time value with the zone text it was written with. The zone is
-// kept as text and never applied: feeds are shown with the time they gave.
+// A date-time value with the zone it was written in. The clock time is
+// kept as written and the zone beside it, so a stored copy says the same
+// instant the same way and a reader can show it in its own zone.
 class TRFC822DateTime {
 public:
     TRFC822DateTime();  // the current local date-time, zone "GMT"
 
+    // The clock time as written, in the zone below.
     plat::TDateTime DateTime() const { return FDateTime; }
     void SetDateTime(plat::TDateTime value);
+    // The zone in RFC 822 form ("GMT", "PST", "+0100").
     const std::string& TimeZone() const { return FTimeZone; }
+    // Any zone designator; ISO offsets are rewritten as RFC 822 allows.
     void SetTimeZone(const std::string& value);
+    int OffsetMinutes() const { return FOffsetMinutes; }
+    // The instant, as a UTC clock time.
+    plat::TDateTime UTC() const { return FDateTime - FOffsetMinutes / (24.0 * 60.0); }
+    // Raised once a document (or a caller) gave the date: only such dates
+    // are stored.
     bool Modified() const { return FModified; }
     // Sets the current local date-time as a default, leaving Modified as it
     // is: a date a document did not give is shown but never stored.
     void StampNow();
 
-    // Never fail: text that is not a date gives the current local date-time.
+    // Both read either form, as feeds mix them up, and never fail: a text
+    // that is no date leaves the value as it was, so an unreadable date is
+    // not stored at all.
     void ParseISO8601(const std::string& text);
-    // Never fails: unreadable text gives the zero date-time. The zone text
-    // is left as it was.
     void ParseRFC822(const std::string& text);
-    // "Sat, 01 May 2004 10:20:30 GMT": English names whatever the locale,
-    // because RSS readers only understand those.
+    // "Sat, 01 May 2004 10:20:30 +0100": English names whatever the
+    // locale, because RSS readers only understand those.
     std::string ToRFC822() const;
 
 private:
+    void Take(const plat::ZonedDateTime& date);
+
     plat::TDateTime FDateTime;
     std::string FTimeZone = "GMT";
+    int FOffsetMinutes = 0;
     bool FModified = false;
 };
 
@@ -498,6 +510,13 @@ public:
     void SetLink(std::string value);
     const std::string& Description() const { return FDescription; }
     void SetDescription(std::string value);
+    // The full body (content:encoded, Atom content) where the feed gives
+    // one beside a shorter Description; empty when Description is already
+    // the whole body.
+    const std::string& Content() const { return FContent; }
+    void SetContent(std::string value);
+    // What a reader shows: the full body when there is one.
+    const std::string& Body() const { return FContent.empty() ? FDescription : FContent; }
     TRSSAuthor& Author() { return FAuthor; }
     const TRSSAuthor& Author() const { return FAuthor; }
     TRSSItemCategories& Categories() { return FCategories; }
@@ -519,9 +538,9 @@ public:
     bool LinkModified() const { return FLinkModified; }
     bool DescriptionModified() const { return FDescriptionModified; }
     bool CommentsModified() const { return FCommentsModified; }
+    bool ContentModified() const { return FContentModified; }
     // Gates the author element in stored copies. The parsers fill Author's
-    // fields directly and leave it down, so stored copies carry no author
-    // unless a caller asks for one here.
+    // fields directly and raise it once a name was read.
     bool AuthorModified() const { return FAuthorModified; }
     void SetAuthorModified() { FAuthorModified = true; }
 
@@ -539,6 +558,8 @@ private:
     bool FTitleModified = false;
     bool FLinkModified = false;
     bool FDescriptionModified = false;
+    std::string FContent;
+    bool FContentModified = false;
     TRSSItemCategories FCategories;
     TContentType FContentType = ctText;
 };

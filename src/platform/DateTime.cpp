@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <cctype>
 #include <stdexcept>
 
 namespace plat {
@@ -158,6 +159,289 @@ std::string FormatISO8601(TDateTime value)
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
                   p.second);
     return buffer;
+}
+
+// ---- Dates as feeds write them ----------------------------------------------
+
+namespace {
+
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr const char* kFullMonthNames[] = {"January", "February", "March",     "April",   "May",      "June",
+                                           "July",    "August",   "September", "October", "November", "December"};
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    return true;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+int MonthFromName(std::string_view name) {
+    for (int i = 0; i < 12; ++i)
+        if (EqualsNoCase(name, kMonthNames[i]) || EqualsNoCase(name, kFullMonthNames[i])) return i + 1;
+    if (EqualsNoCase(name, "Sept")) return 9;
+    return 0;
+}
+
+struct NamedZone {
+    const char* name;
+    int minutes;
+    bool rfc822;  // a name RFC 822 itself defines, written back as is
+};
+
+// The RFC 822 names, then abbreviations feeds use although RFC 822 does
+// not know them; only unambiguous ones are listed.
+constexpr NamedZone kNamedZones[] = {
+    {"GMT", 0, true},      {"UT", 0, true},       {"Z", 0, true},        {"EST", -300, true},
+    {"EDT", -240, true},   {"CST", -360, true},   {"CDT", -300, true},   {"MST", -420, true},
+    {"MDT", -360, true},   {"PST", -480, true},   {"PDT", -420, true},   {"UTC", 0, false},
+    {"WET", 0, false},     {"WEST", 60, false},   {"BST", 60, false},    {"CET", 60, false},
+    {"CEST", 120, false},  {"MET", 60, false},    {"MEST", 120, false},  {"EET", 120, false},
+    {"EEST", 180, false},  {"MSK", 180, false},   {"JST", 540, false},   {"KST", 540, false},
+    {"HKT", 480, false},   {"SGT", 480, false},   {"AWST", 480, false},  {"ACST", 570, false},
+    {"ACDT", 630, false},  {"AEST", 600, false},  {"AEDT", 660, false},  {"NZST", 720, false},
+    {"NZDT", 780, false},  {"AKST", -540, false}, {"AKDT", -480, false}, {"HST", -600, false},
+    {"NST", -210, false},  {"NDT", -150, false},  {"AST", -240, false},  {"ADT", -180, false},
+};
+
+const NamedZone* FindNamedZone(std::string_view zone) {
+    for (const NamedZone& named : kNamedZones)
+        if (EqualsNoCase(zone, named.name)) return &named;
+    return nullptr;
+}
+
+// "+hhmm", "+hh:mm" or "+hh"; nullopt for anything else.
+std::optional<int> NumericOffset(std::string_view zone) {
+    if (zone.size() < 3 || (zone[0] != '+' && zone[0] != '-')) return std::nullopt;
+    const int sign = zone[0] == '-' ? -1 : 1;
+    std::string digits;
+    for (std::size_t i = 1; i < zone.size(); ++i) {
+        if (IsDigit(zone[i])) digits += zone[i];
+        else if (!(zone[i] == ':' && i == 3)) return std::nullopt;
+    }
+    if (digits.size() != 2 && digits.size() != 4) return std::nullopt;
+    const int hours = (digits[0] - '0') * 10 + (digits[1] - '0');
+    const int minutes = digits.size() == 4 ? (digits[2] - '0') * 10 + (digits[3] - '0') : 0;
+    if (hours > 23 || minutes > 59) return std::nullopt;
+    return sign * (hours * 60 + minutes);
+}
+
+bool IsMilitaryLetter(std::string_view zone) { return zone.size() == 1 && IsAlpha(zone[0]) && Lower(zone[0]) != 'j'; }
+
+std::string OffsetText(int minutes) {
+    char buffer[8];
+    const int magnitude = minutes < 0 ? -minutes : minutes;
+    std::snprintf(buffer, sizeof buffer, "%c%02d%02d", minutes < 0 ? '-' : '+', magnitude / 60 % 100, magnitude % 60);
+    return buffer;
+}
+
+std::optional<ZonedDateTime> Compose(int year, int month, int day, int hour, int minute, int second,
+                                     std::string_view zone) {
+    TDateTime date = 0, time = 0;
+    // A leap second is kept in the minute it belongs to.
+    if (second == 60) second = 59;
+    if (!TryEncodeDate(year, month, day, date) || !TryEncodeTime(hour, minute, second, 0, time)) return std::nullopt;
+    const auto offset = ZoneOffsetMinutes(zone);
+    if (!offset) return std::nullopt;
+    ZonedDateTime result;
+    result.clock = date + time;
+    result.offsetMinutes = *offset;
+    result.zone = RFC822Zone(zone);
+    return result;
+}
+
+class Scanner {
+public:
+    explicit Scanner(std::string_view text) : s_(text) {}
+    void SkipBlanks() {
+        while (pos_ < s_.size() && IsBlank(s_[pos_])) ++pos_;
+    }
+    bool AtEnd() const { return pos_ >= s_.size(); }
+    char Peek() const { return pos_ < s_.size() ? s_[pos_] : '\0'; }
+    std::string_view Letters() {
+        const auto start = pos_;
+        while (pos_ < s_.size() && IsAlpha(s_[pos_])) ++pos_;
+        return s_.substr(start, pos_ - start);
+    }
+    // Between minDigits and maxDigits digits, not followed by another
+    // digit; -1 otherwise (the position is then unspecified).
+    int Digits(std::size_t minDigits, std::size_t maxDigits, std::size_t* count = nullptr) {
+        const auto start = pos_;
+        int value = 0;
+        while (pos_ < s_.size() && pos_ - start < maxDigits && IsDigit(s_[pos_])) value = value * 10 + (s_[pos_++] - '0');
+        if (count) *count = pos_ - start;
+        if (pos_ - start < minDigits || (pos_ < s_.size() && IsDigit(s_[pos_]))) return -1;
+        return value;
+    }
+    bool Accept(char c) {
+        if (Peek() != c || AtEnd()) return false;
+        ++pos_;
+        return true;
+    }
+    std::string_view Rest() const { return s_.substr(pos_ < s_.size() ? pos_ : s_.size()); }
+    void Back(std::size_t count) { pos_ = count < pos_ ? pos_ - count : 0; }
+
+private:
+    std::string_view s_;
+    std::size_t pos_ = 0;
+};
+
+std::string_view TrimBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+std::optional<int> ZoneOffsetMinutes(std::string_view zone) {
+    zone = TrimBlanks(zone);
+    if (zone.empty() || zone == "Z") return 0;
+    if (const NamedZone* named = FindNamedZone(zone)) return named->minutes;
+    if (IsMilitaryLetter(zone)) return 0;  // their signs were never agreed on: RFC 5322 reads them as unknown
+    if (zone[0] == '+' || zone[0] == '-') return NumericOffset(zone);
+    for (char c : zone)
+        if (!IsAlpha(c)) return std::nullopt;
+    return 0;  // an unknown name: the clock time stands, its zone is unknown
+}
+
+std::string RFC822Zone(std::string_view zone) {
+    zone = TrimBlanks(zone);
+    if (zone.empty()) return "GMT";
+    if (zone == "Z") return "Z";
+    if (const NamedZone* named = FindNamedZone(zone)) {
+        if (!named->rfc822) return OffsetText(named->minutes);
+        std::string name(named->name);
+        return name;
+    }
+    if (const auto offset = NumericOffset(zone)) {
+        // "-0000" says "no zone information", which is not the same as +0000.
+        if (*offset == 0 && zone[0] == '-') return "-0000";
+        return OffsetText(*offset);
+    }
+    return "-0000";
+}
+
+std::optional<ZonedDateTime> ParseRFC822DateTime(std::string_view text) {
+    // A trailing comment, "(UTC)" or "(Pacific Standard Time)", says nothing
+    // the zone does not.
+    if (const auto paren = text.find('('); paren != std::string_view::npos) text = text.substr(0, paren);
+    Scanner in(TrimBlanks(text));
+    if (IsAlpha(in.Peek())) {
+        const auto dayName = in.Letters();
+        if (MonthFromName(dayName) != 0) {
+            in.Back(dayName.size());  // no day name: the date starts with its month
+        } else {
+            if (dayName.size() < 2) return std::nullopt;
+            in.SkipBlanks();
+            in.Accept(',');
+            in.SkipBlanks();
+        }
+    }
+    int day = in.Digits(1, 2);
+    int month = 0;
+    if (day < 0) {
+        // "May 1, 2004 ..." is seen too.
+        month = MonthFromName(in.Letters());
+        in.SkipBlanks();
+        day = in.Digits(1, 2);
+        if (month == 0 || day < 0) return std::nullopt;
+        in.Accept(',');
+    } else {
+        in.SkipBlanks();
+        in.Accept('-');  // "01-May-2004"
+        in.SkipBlanks();
+        month = MonthFromName(in.Letters());
+        if (month == 0) return std::nullopt;
+        in.Accept('.');
+    }
+    in.SkipBlanks();
+    in.Accept('-');
+    in.SkipBlanks();
+    std::size_t yearDigits = 0;
+    int year = in.Digits(2, 4, &yearDigits);
+    if (year < 0 || yearDigits == 3) return std::nullopt;
+    if (yearDigits == 2) year += year < 80 ? 2000 : 1900;
+
+    int hour = 0, minute = 0, second = 0;
+    in.SkipBlanks();
+    in.Accept(',');
+    in.SkipBlanks();
+    if (IsDigit(in.Peek())) {
+        hour = in.Digits(1, 2);
+        if (hour < 0 || !in.Accept(':')) return std::nullopt;
+        minute = in.Digits(2, 2);
+        if (minute < 0) return std::nullopt;
+        if (in.Accept(':')) {
+            second = in.Digits(2, 2);
+            if (second < 0) return std::nullopt;
+            // Fractions of a second have no place in RFC 822; drop them.
+            if (in.Accept('.')) in.Digits(1, 9);
+        }
+        in.SkipBlanks();
+    }
+    std::string_view zone = TrimBlanks(in.Rest());
+    // "GMT+0100" / "UTC-05:00": the offset is what counts.
+    if (zone.size() > 3 && (EqualsNoCase(zone.substr(0, 3), "GMT") || EqualsNoCase(zone.substr(0, 3), "UTC")) &&
+        (zone[3] == '+' || zone[3] == '-'))
+        zone.remove_prefix(3);
+    return Compose(year, month, day, hour, minute, second, zone);
+}
+
+std::optional<ZonedDateTime> ParseRFC3339DateTime(std::string_view text) {
+    Scanner in(TrimBlanks(text));
+    const int year = in.Digits(4, 4);
+    if (year < 0) return std::nullopt;
+    int month = 1, day = 1, hour = 0, minute = 0, second = 0;
+    if (in.Accept('-')) {
+        month = in.Digits(2, 2);
+        if (month < 0) return std::nullopt;
+        if (in.Accept('-')) {
+            day = in.Digits(2, 2);
+            if (day < 0) return std::nullopt;
+        }
+    }
+    if (in.Accept('T') || in.Accept('t') || (in.Peek() == ' ' && (in.Accept(' '), IsDigit(in.Peek())))) {
+        hour = in.Digits(2, 2);
+        if (hour < 0 || !in.Accept(':')) return std::nullopt;
+        minute = in.Digits(2, 2);
+        if (minute < 0) return std::nullopt;
+        if (in.Accept(':')) {
+            second = in.Digits(2, 2);
+            if (second < 0) return std::nullopt;
+            if (in.Accept('.') || in.Accept(',')) {
+                if (in.Digits(1, 12) < 0) return std::nullopt;
+            }
+        }
+    }
+    std::string_view zone = TrimBlanks(in.Rest());
+    if (zone == "z") zone = "Z";
+    // An ISO zone is an offset or Z; names are not ISO.
+    if (!zone.empty() && zone != "Z" && zone[0] != '+' && zone[0] != '-') return std::nullopt;
+    return Compose(year, month, day, hour, minute, second, zone);
+}
+
+std::optional<ZonedDateTime> ParseFeedDateTime(std::string_view text) {
+    const std::string_view trimmed = TrimBlanks(text);
+    if (trimmed.size() >= 4 && IsDigit(trimmed[0]) && IsDigit(trimmed[1]) && IsDigit(trimmed[2]) && IsDigit(trimmed[3]))
+        if (auto iso = ParseRFC3339DateTime(trimmed)) return iso;
+    return ParseRFC822DateTime(trimmed);
+}
+
+std::string FormatRFC822(TDateTime clock, std::string_view zone) {
+    const DateTimeParts p = DecodeDateTime(clock);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%s, %02d %s %04d %02d:%02d:%02d ", kDayNames[p.dayOfWeek - 1], p.day,
+                  kMonthNames[p.month - 1], p.year, p.hour, p.minute, p.second);
+    return buffer + RFC822Zone(zone);
 }
 
 }  // namespace plat

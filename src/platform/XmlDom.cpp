@@ -802,6 +802,15 @@ std::string ReadWholeFile(const std::string& fileName) {
 // ---------------------------------------------------------------- Document (loading)
 
 void Document::LoadFromMemory(std::string_view text, const std::string& source) {
+    // Servers send a newline or a byte order mark before the XML
+    // declaration (blog engines often do); that is no reason to refuse the
+    // document, so whatever stands before "<?xml" is skipped.
+    {
+        std::size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+        while (start < text.size() && (text[start] == ' ' || text[start] == '\t' || text[start] == '\r' || text[start] == '\n'))
+            ++start;
+        if (start > 0 && text.substr(start, 5) == "<?xml") text.remove_prefix(start);
+    }
     // Whatever happens, the old content is gone: a failed load leaves an
     // empty document, never a half-parsed one.
     state_->Reset(detail::DocState::NewEmpty());
@@ -909,4 +918,137 @@ void Document::SetModified(bool modified) { state_->modified = modified; }
 void Document::SetAutoSave(bool on) { state_->autoSave = on; }
 bool Document::AutoSave() const { return state_->autoSave; }
 
+// ---------------------------------------------------------------- Markup
+
+namespace {
+
+void AppendEscapedMarkup(std::string& out, const xmlChar* text, bool inAttribute) {
+    if (!text) return;
+    const char* p = reinterpret_cast<const char*>(text);
+    // Runs of ordinary characters are copied whole; the search for the
+    // next special one is the library's vectorised one.
+    const char* specials = inAttribute ? "&<>\"" : "&<>";
+    for (;;) {
+        const std::size_t run = std::strcspn(p, specials);
+        out.append(p, run);
+        p += run;
+        switch (*p) {
+            case '\0': return;
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            default: out += "&quot;"; break;
+        }
+        ++p;
+    }
+}
+
+bool IsVoidHtmlElement(const xmlChar* name) {
+    static constexpr const char* kVoid[] = {"area", "base", "br", "col", "embed", "hr", "img",
+                                            "input", "link", "meta", "source", "track", "wbr"};
+    for (const char* v : kVoid)
+        if (xmlStrEqual(name, BAD_CAST v)) return true;
+    return false;
+}
+
+// Iterative, so that nesting costs no stack: libxml2 already bounds depth,
+// but a serialiser should not rely on that.
+void AppendChildrenMarkup(std::string& out, xmlNodePtr parent) {
+    xmlNodePtr node = parent->children;
+    while (node) {
+        bool descend = false;
+        switch (node->type) {
+            case XML_TEXT_NODE: AppendEscapedMarkup(out, node->content, false); break;
+            case XML_CDATA_SECTION_NODE:
+                if (node->content) out += reinterpret_cast<const char*>(node->content);
+                break;
+            case XML_ELEMENT_NODE: {
+                out += '<';
+                out += reinterpret_cast<const char*>(node->name);
+                for (xmlAttrPtr attr = node->properties; attr; attr = attr->next) {
+                    out += ' ';
+                    if (attr->ns && attr->ns->prefix && !xmlStrEqual(attr->ns->prefix, BAD_CAST "xml")) {
+                        out += reinterpret_cast<const char*>(attr->ns->prefix);
+                        out += ':';
+                    }
+                    out += reinterpret_cast<const char*>(attr->name);
+                    out += "=\"";
+                    if (attr->children && !attr->children->next && attr->children->type == XML_TEXT_NODE) {
+                        AppendEscapedMarkup(out, attr->children->content, true);
+                    } else {
+                        xmlChar* value = xmlNodeListGetString(node->doc, attr->children, 1);
+                        AppendEscapedMarkup(out, value, true);
+                        if (value) xmlFree(value);
+                    }
+                    out += '"';
+                }
+                if (!node->children && IsVoidHtmlElement(node->name)) {
+                    out += " />";
+                } else {
+                    out += '>';
+                    descend = node->children != nullptr;
+                    if (!descend) {
+                        out += "</";
+                        out += reinterpret_cast<const char*>(node->name);
+                        out += '>';
+                    }
+                }
+                break;
+            }
+            default: break;  // comments and instructions are not content
+        }
+        if (descend) {
+            node = node->children;
+            continue;
+        }
+        // Up until a node with a next sibling, closing the elements left.
+        while (node && node != parent && !node->next) {
+            node = node->parent;
+            if (node && node != parent) {
+                out += "</";
+                out += reinterpret_cast<const char*>(node->name);
+                out += '>';
+            }
+        }
+        node = node && node != parent ? node->next : nullptr;
+    }
+}
+
+}  // namespace
+
+// The one door to a handle's node for the helpers below.
+struct NodeAccess {
+    static xmlNodePtr Of(const Node& node) { return N(node.Checked()); }
+};
+
+namespace {
+
+std::string_view View(const xmlChar* text) {
+    return text ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
+}
+
+}  // namespace
+
+std::string_view LocalNameView(const Node& element) { return View(NodeAccess::Of(element)->name); }
+
+std::string_view PrefixView(const Node& element) {
+    xmlNodePtr node = NodeAccess::Of(element);
+    return node->type == XML_ELEMENT_NODE && node->ns ? View(node->ns->prefix) : std::string_view();
+}
+
+std::string_view NamespaceView(const Node& element) {
+    xmlNodePtr node = NodeAccess::Of(element);
+    return node->type == XML_ELEMENT_NODE && node->ns ? View(node->ns->href) : std::string_view();
+}
+
+std::string ChildrenMarkup(const Node& element) {
+    xmlNodePtr node = NodeAccess::Of(element);
+    std::string out;
+    if (node->type != XML_ELEMENT_NODE) return out;
+    out.reserve(1024);
+    AppendChildrenMarkup(out, node);
+    return out;
+}
+
 }  // namespace xml
+

@@ -142,6 +142,7 @@ public:
 private:
     friend class Document;
     friend struct detail::DocState;
+    friend struct NodeAccess;
     Node(std::shared_ptr<detail::DocState> state, void* node, std::uint64_t generation)
         : state_(std::move(state)), node_(node), generation_(generation) {}
 
@@ -211,5 +212,21 @@ private:
 
     std::shared_ptr<detail::DocState> state_;
 };
+
+// ---------------------------------------------------------------- Markup
+
+// The children of `element` as HTML markup, for bodies written as inline
+// XHTML: elements by their local name with their attributes (namespace
+// declarations left out) and contents, text escaped, CDATA as its raw text
+// (feeds put HTML there), comments and instructions dropped. Elements HTML
+// knows as empty ("br", "img") are written as "<br />".
+std::string ChildrenMarkup(const Node& element);
+
+// Names without copying, for readers that look at every child of large
+// documents: the views stay valid while the document holds the node. The
+// prefix is "" for an unprefixed element, the namespace "" for none.
+std::string_view LocalNameView(const Node& element);
+std::string_view PrefixView(const Node& element);
+std::string_view NamespaceView(const Node& element);
 
 }  // namespace xml

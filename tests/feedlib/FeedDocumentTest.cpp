@@ -55,8 +55,8 @@ TEST(FeedDocument, UnknownRootsAreRejectedByName) {
     const std::vector<Case> cases = {
         {Root("RDF"), "unkown format: RDF"},
         {Root("html"), "unkown format: html"},
-        {Root("r:RDF", " xmlns:r=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\""), "unkown format: r:RDF"},
-        {Root("a:rss", " xmlns:a=\"urn:a\""), "unkown format: a:rss"},
+        {Root("r:RDF", " xmlns:r=\"urn:not-rdf\""), "unkown format: r:RDF"},
+        {Root("atom:link", " xmlns:atom=\"http://www.w3.org/2005/Atom\""), "unkown format: atom:link"},
         {"<feeds/>", "unkown format: feeds"},
         {"<channel/>", "unkown format: channel"},
     };
@@ -170,4 +170,26 @@ TEST(FeedDocument, SaveReplacesAnExistingFile) {
     back.LoadFromFile(file);
     EXPECT_EQ(back.Channel().Required().Title(), "Quiet");
     EXPECT_EQ(back.Items().Count(), 0);
+}
+
+// Roots are known by local name and namespace, not by the prefix written.
+TEST(FeedDocument, RootsAreRecognisedByLocalNameAndNamespace) {
+    struct Case {
+        std::string text;
+        TXMLType type;
+    };
+    const std::vector<Case> cases = {
+        {Root("r:RDF", " xmlns:r=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\""), xtRDF},
+        {Root("RDF", " xmlns=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\""), xtRDF},
+        {Root("a:rss", " xmlns:a=\"urn:a\""), xtRSS},
+        {Root("rss", " xmlns=\"http://backend.userland.com/rss2\""), xtRSS},
+        {Root("atom10:feed", " xmlns:atom10=\"http://www.w3.org/2005/Atom\""), xtAtom},
+        {Root("feed", " xmlns=\"http://purl.org/atom/ns#\" version=\"0.3\""), xtAtom},
+    };
+    for (const Case& c : cases) {
+        TFeedDocument doc;
+        doc.SetXMLType(c.type == xtRDF ? xtRSS : xtRDF);
+        EXPECT_EQ(feedtest::LoadError(doc, c.text), "") << c.text;
+        EXPECT_EQ(doc.XMLType(), c.type) << c.text;
+    }
 }

@@ -101,7 +101,7 @@ TEST(Generator, FullChannelInTableOrder) {
                                         "cloud", "ttl", "image", "skipHours", "skipDays", "textInput", "generator",
                                         "rating", "item", "item"}));
     EXPECT_EQ(doc.XMLFile().DocumentElement().Attribute("version"), "0.91");
-    EXPECT_EQ(channel.FindChild("pubDate").Text(), "Sat, 01 May 2004 10:20:30 GMT");
+    EXPECT_EQ(channel.FindChild("pubDate").Text(), "Sat, 01 May 2004 10:20:30 +0200");
     EXPECT_EQ(channel.Child(9).Attribute("domain"), "http://example.org/cats");
     EXPECT_FALSE(channel.Child(10).HasAttribute("domain"));
     const xml::Node cloud = channel.FindChild("cloud");
@@ -115,8 +115,9 @@ TEST(Generator, FullChannelInTableOrder) {
               (std::vector<std::string>{"title", "description", "name", "link"}));
 
     const xml::Node item = channel.FindChild("item");
-    EXPECT_EQ(ChildNames(item), (std::vector<std::string>{"title", "link", "description", "category", "category",
-                                                          "comments", "enclosure", "guid", "pubDate", "source"}));
+    EXPECT_EQ(ChildNames(item), (std::vector<std::string>{"title", "link", "description", "author", "category",
+                                                          "category", "comments", "enclosure", "guid", "pubDate",
+                                                          "source"}));
     EXPECT_EQ(item.FindChild("enclosure").Attributes(),
               (std::vector<std::pair<std::string, std::string>>{
                   {"url", "http://example.org/1.mp3"}, {"length", "123"}, {"type", "audio/mpeg"}}));

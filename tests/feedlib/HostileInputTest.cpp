@@ -94,13 +94,14 @@ TEST(HostileInput, DeepNestingIsRefused) {
     for (int i = 0; i < 100000; ++i) text += "<a>";
     TFeedDocument doc;
     EXPECT_FALSE(LoadsOrFailsCleanly(doc, text));
-    // Well-formed but deep: the first-child rule looks one level down only.
+    // Well-formed and as deep as the parser allows: the markup is the body.
     std::string wellFormed = "<rss><channel><title>deep</title><item><description>";
     for (int i = 0; i < 200; ++i) wellFormed += "<a>";
     wellFormed += "x";
     for (int i = 0; i < 200; ++i) wellFormed += "</a>";
     wellFormed += "</description></item></channel></rss>";
-    EXPECT_FALSE(LoadsOrFailsCleanly(doc, wellFormed));
+    EXPECT_TRUE(LoadsOrFailsCleanly(doc, wellFormed));
+    EXPECT_NE(doc.Items()[0].Description().find("<a><a>x</a></a>"), std::string::npos);
 }
 
 TEST(HostileInput, EntityExpansionBombEndsQuickly) {
@@ -143,11 +144,12 @@ TEST(HostileInput, HugeAttributesAndTexts) {
 }
 
 TEST(HostileInput, NumbersOutOfRange) {
-    for (const char* ttl : {"2147483648", "-2147483649", "+", "-", "0x10", "1e3", " 5"}) {
+    // A number that is none, or too large, leaves its field alone.
+    for (const char* ttl : {"2147483648", "-2147483649", "+", "-", "0x10", "1e3"}) {
         TFeedDocument doc;
-        EXPECT_THROW(doc.LoadFromString(std::string("<rss><channel><ttl>") + ttl + "</ttl><item/></channel></rss>"),
-                     plat::ConvertError)
+        ASSERT_NO_THROW(doc.LoadFromString(std::string("<rss><channel><ttl>") + ttl + "</ttl><item/></channel></rss>"))
             << ttl;
+        EXPECT_FALSE(doc.Channel().Optional().TTLModified()) << ttl;
     }
     TFeedDocument doc;
     doc.LoadFromString("<rss><channel><ttl>2147483647</ttl><item/></channel></rss>");

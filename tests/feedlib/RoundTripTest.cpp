@@ -182,3 +182,56 @@ TEST(RoundTrip, UnstorableRequiredTitleBecomesThePlaceholder) {
     original.GenerateXML();
     EXPECT_EQ(original.XMLFile().DocumentElement().FindChild("channel").FindChild("title").Text(), "Title Required");
 }
+
+// Bodies, authors, enclosures and dates read back the same too: the page is
+// built from the stored copy, and a date must keep its instant there.
+TEST(RoundTrip, BodiesAuthorsEnclosuresAndDatesReadBack) {
+    const std::vector<std::string> dates = {
+        "Sat, 01 May 2004 10:20:30 GMT", "Sat, 01 May 2004 10:20:30 PST", "2004-05-01T10:20:30+05:45",
+        "2004-05-01T23:59:59-09:30",     "2004-05-01T00:00:00Z",          "Mon, 29 Feb 2016 12:00:00 -0000",
+        "Sat, 01 May 2004 10:20:30 CEST", "not a date",
+    };
+    for (unsigned seed = 1; seed <= 400; ++seed) {
+        RandomModel random(seed);
+        TFeedDocument original;
+        original.Channel().Required().SetTitle("Channel");
+        for (int i = random.Below(5) + 1; i > 0; --i) {
+            TRSSItem& item = original.Items().Add();
+            item.SetTitle("Item " + random.Text());
+            if (random.Chance(60)) item.SetDescription(random.Text());
+            if (random.Chance(60)) item.SetContent("<p>" + random.Text() + "</p>");
+            if (random.Chance(50)) {
+                item.Author().Name = "Author " + random.Text();
+                item.SetAuthorModified();
+            }
+            if (random.Chance(40)) {
+                item.Enclosure().SetInclude(true);
+                item.Enclosure().SetURL("http://example.org/" + random.Text());
+                item.Enclosure().SetEnclosureType(random.Chance(50) ? "audio/mpeg" : "");
+                item.Enclosure().SetLength(random.Chance(50) ? 0 : random.Number());
+            }
+            if (random.Chance(70))
+                item.PubDate().ParseRFC822(dates[static_cast<std::size_t>(random.Below(static_cast<int>(dates.size())))]);
+        }
+        original.GenerateXML();
+        const std::string stored = original.XMLFile().SaveToString();
+        TFeedDocument copy;
+        ASSERT_NO_THROW(copy.LoadFromString(stored)) << "seed " << seed << "\n" << stored;
+        ASSERT_EQ(copy.Items().Count(), original.Items().Count()) << stored;
+        for (int i = 0; i < copy.Items().Count(); ++i) {
+            const TRSSItem& a = original.Items()[i];
+            const TRSSItem& b = copy.Items()[i];
+            EXPECT_EQ(b.Body(), ComparableTitle(a.Body())) << "seed " << seed << "\n" << stored;
+            EXPECT_EQ(b.Author().Name, ComparableTitle(a.Author().Name)) << "seed " << seed;
+            EXPECT_EQ(b.Enclosure().Include(), a.Enclosure().Include()) << "seed " << seed;
+            EXPECT_EQ(b.Enclosure().URL(), ComparableTitle(a.Enclosure().URL())) << "seed " << seed;
+            EXPECT_EQ(b.Enclosure().Length(), a.Enclosure().Length()) << "seed " << seed;
+            EXPECT_EQ(b.Enclosure().EnclosureType(), a.Enclosure().EnclosureType()) << "seed " << seed;
+            EXPECT_EQ(b.PubDate().Modified(), a.PubDate().Modified()) << "seed " << seed;
+            if (a.PubDate().Modified()) {
+                EXPECT_DOUBLE_EQ(b.PubDate().UTC(), a.PubDate().UTC()) << "seed " << seed << "\n" << stored;
+                EXPECT_EQ(b.PubDate().TimeZone(), a.PubDate().TimeZone()) << "seed " << seed;
+            }
+        }
+    }
+}

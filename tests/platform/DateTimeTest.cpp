@@ -179,4 +179,49 @@ TEST(DateTime, NowIsTheLocalClock)
     EXPECT_LE(now, high);
 }
 
+// Zones as feeds write them, as RFC 822 allows them to be written back, and
+// the offset that makes the instant.
+TEST(FeedDates, ZonesAndTheirOffsets) {
+    struct Case {
+        const char* zone;
+        const char* rfc822;
+        int offset;
+    };
+    const std::vector<Case> cases = {
+        {"GMT", "GMT", 0},        {"ut", "UT", 0},          {"Z", "Z", 0},          {"EST", "EST", -300},
+        {"EDT", "EDT", -240},     {"CST", "CST", -360},     {"MDT", "MDT", -360},   {"PST", "PST", -480},
+        {"+0100", "+0100", 60},   {"-0930", "-0930", -570}, {"+01:00", "+0100", 60}, {"+05", "+0500", 300},
+        {"-0000", "-0000", 0},    {"+0000", "+0000", 0},    {"UTC", "+0000", 0},    {"CEST", "+0200", 120},
+        {"JST", "+0900", 540},    {"M", "-0000", 0},        {"Mars", "-0000", 0},   {"", "GMT", 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RFC822Zone(c.zone), c.rfc822) << c.zone;
+        ASSERT_TRUE(ZoneOffsetMinutes(c.zone).has_value()) << c.zone;
+        EXPECT_EQ(*ZoneOffsetMinutes(c.zone), c.offset) << c.zone;
+    }
+    for (const char* notAZone : {"+2500", "+01:60", "+1", "GMT trailing", "12:00"})
+        EXPECT_FALSE(ZoneOffsetMinutes(notAZone).has_value()) << notAZone;
+}
+
+TEST(FeedDates, WrittenAsRFC822AndReadBackToTheSameInstant) {
+    const std::vector<const char*> texts = {
+        "2026-12-08T14:30:00+01:00", "2026-12-08T14:30:00.999Z", "Tue, 08 Dec 2026 14:30:00 PST",
+        "8 Dec 26 14:30 -0700",      "2026-02-28",               "Dec 8, 2026 14:30:00 GMT",
+    };
+    for (const char* text : texts) {
+        const auto date = ParseFeedDateTime(text);
+        ASSERT_TRUE(date.has_value()) << text;
+        const std::string written = FormatRFC822(date->clock, date->zone);
+        const auto back = ParseRFC822DateTime(written);
+        ASSERT_TRUE(back.has_value()) << written;
+        EXPECT_DOUBLE_EQ(back->Instant(), date->Instant()) << text << " -> " << written;
+        EXPECT_EQ(back->zone, date->zone) << written;
+    }
+    EXPECT_EQ(FormatRFC822(EncodeDateTime(2004, 5, 1, 10, 20, 30), "+01:00"), "Sat, 01 May 2004 10:20:30 +0100");
+    // Instants compare across zones.
+    EXPECT_DOUBLE_EQ(ParseFeedDateTime("Tue, 08 Dec 2026 06:30:00 PST")->Instant(),
+                     ParseFeedDateTime("2026-12-08T15:30:00+01:00")->Instant());
+}
+
 }  // namespace
+
