@@ -358,7 +358,9 @@ TEST(PaneMarkup, FeedHtmlIsCleanedBeforeThePageIsBuilt)
                "<item><title>I</title><description>&lt;p onclick=\"x()\" style=\"color:red\"&gt;Kept&lt;/p&gt;"
                "&lt;form action=\"http://e.invalid/\"&gt;&lt;input&gt;&lt;/form&gt;"
                "&lt;meta http-equiv=\"refresh\" content=\"0;url=file:///etc/passwd\"&gt;"
-               "<![CDATA[<object data=\"x\"></object><a href=\"javascript:x()\">a</a>]]></description>"
+               "<![CDATA[<object data=\"x\"></object><a href=\"javascript:x()\">a</a>]]></description></item>"
+               // An item with a full body shows it instead of its excerpt.
+               "<item><title>J</title><description>Excerpt</description>"
                "<content:encoded>&lt;embed src=\"x\"&gt;&lt;em&gt;Full&lt;/em&gt;</content:encoded></item>"
                "</channel></rss>");
     file.close();
@@ -374,6 +376,8 @@ TEST(PaneMarkup, FeedHtmlIsCleanedBeforeThePageIsBuilt)
         EXPECT_EQ(html.indexOf(gone), -1) << gone << "\n" << html.constData();
     EXPECT_NE(html.indexOf("<p>Kept</p>"), -1) << html.constData();
     EXPECT_NE(html.indexOf("<a>a</a>"), -1);
+    EXPECT_NE(html.indexOf("<em>Full</em>"), -1);
+    EXPECT_EQ(html.indexOf("<embed"), -1);
     // The stored copy itself is not touched.
     QFile in(feed);
     ASSERT_TRUE(in.open(QIODevice::ReadOnly));
