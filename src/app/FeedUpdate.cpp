@@ -54,6 +54,11 @@ void TFeedUpdate::Fetch()
 
 void TFeedUpdate::Finish()
 {
+    // Done however the result's steps end.
+    struct TMarkDone {
+        std::atomic<bool>& Done;
+        ~TMarkDone() { Done = true; }
+    } markDone{FDone};
     if (FFinish)
         FFinish(*this);
 }
@@ -61,6 +66,7 @@ void TFeedUpdate::Finish()
 void TFeedUpdate::Cancel()
 {
     FClient.Cancel();
+    FDone = true;
 }
 
 TNewItemCount CountNewItems(const std::vector<std::string>& downloaded, const std::vector<std::string>& stored)

@@ -58,6 +58,9 @@ public:
     bool Failed() const { return !FDocument; }
     bool Cancelled() const { return FClient.Cancelled(); }
     bool Fetched() const { return FFetched.load(); }
+    // The result was applied, or the update abandoned: its download no
+    // longer counts as running.
+    bool Done() const { return FDone.load(); }
     // The titles of the feed's stored copy as Fetch found it, read beside
     // the download; null when Fetch did not get that far. The copy may have
     // been replaced since: see TFeedUpdateRequest::StoredCopyWrites.
@@ -76,6 +79,7 @@ private:
     TStoredTitles FPreviousTitles;
     bool FPreviousRead = false;
     std::atomic<bool> FFetched{false};
+    std::atomic<bool> FDone{false};
 };
 
 // How many items of a download are new, given the item titles of the

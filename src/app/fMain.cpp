@@ -33,6 +33,7 @@
 #include "FeedDocument.h"
 #include "FeedUpdate.h"
 #include "Opml.h"
+#include "UpdateAll.h"
 #include "fAbout.h"
 #include "fAddFeed.h"
 #include "fOptions.h"
@@ -158,6 +159,8 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     // per node, each of which would parse the SVG again.
     FFeedIcon = TreeIcon(":/icons/feed.svg");
     FRootIcon = TreeIcon(":/icons/root.svg");
+    FBusyFeedIcon = TreeIcon(":/icons/feed-busy.svg");
+    FFailedFeedIcon = TreeIcon(":/icons/feed-failed.svg");
     CreateTrayIcon();
     ConnectUpdateAndDisplay();
 
@@ -197,6 +200,7 @@ void TFormMain::CreateActions() {
     ActionDeleteFeed = make("ActionDeleteFeed", "Delete Feed", "delete");
     ActionEditFeed = make("ActionEditFeed", "Edit Feed", "edit");
     ActionUpdateFeed = make("ActionUpdateFeed", "Update Feed", "update");
+    ActionUpdateAll = make("ActionUpdateAll", "Update All", "update-all");
     ActionCopyURL = make("ActionCopyURL", "Copy URL");
     ActionImportOPML = make("ActionImportOPML", "Import OPML...");
     ActionExportOPML = make("ActionExportOPML", "Export OPML...");
@@ -268,6 +272,7 @@ void TFormMain::CreateMenus() {
     Feed1->addAction(ActionDeleteFeed);
     Feed1->addAction(ActionEditFeed);
     Feed1->addAction(ActionUpdateFeed);
+    Feed1->addAction(ActionUpdateAll);
     Feed1->addAction(ActionCopyURL);
     Feed1->addSeparator();
     Feed1->addAction(ActionImportOPML);
@@ -291,6 +296,7 @@ void TFormMain::CreateMenus() {
     PopupMenuTrayIcon = make("PopupMenuTrayIcon", QString());
     PopupMenuTrayIcon->addAction(ActionShowQuillet);
     PopupMenuTrayIcon->addAction(ActionHideQuillet);
+    PopupMenuTrayIcon->addAction(ActionUpdateAll);
     PopupMenuTrayIcon->addAction(ActionOptions);
     PopupMenuTrayIcon->addAction(ActionAbout);
     PopupMenuTrayIcon->addSeparator();
@@ -308,6 +314,7 @@ void TFormMain::CreateWidgets() {
     ToolBar->addAction(ActionAddFeed);
     ToolBar->addAction(ActionEditFeed);
     ToolBar->addAction(ActionUpdateFeed);
+    ToolBar->addAction(ActionUpdateAll);
     ToolBar->addAction(ActionDeleteFeed);
     ToolBar->addSeparator();
     ToolBar->addAction(ActionOptions);
@@ -584,15 +591,33 @@ namespace {
 struct TNodeCaption {
     QString Text;
     bool Unread = false;
+    // The caption is empty and the address stands in for it; the text as
+    // the caption alone makes it, for the label editor.
+    std::optional<QString> CaptionText;
 };
+
+// A feed without a name yet (never fetched, or failing) is shown by its
+// address, as host and path, so that no row of the tree is blank; the
+// stored caption stays empty until the feed's own title fills it.
+QString AddressStandIn(const std::string& url) {
+    const QUrl address(Q(url));
+    if (address.host().isEmpty()) return Q(url);
+    QString text = address.host();
+    if (address.port() != -1) text += ':' + QString::number(address.port());
+    return text + address.path();
+}
 
 TNodeCaption NodeCaption(const xml::Node& item) {
     const std::string caption = item.Attribute("caption").value_or("");
     const std::string unread = item.Attribute("unread").value_or("");
     const std::optional<int> count = plat::TryStrToInt(unread);
     const bool hasUnread = count ? *count != 0 : !unread.empty();
-    if (!hasUnread) return {Q(caption), false};
-    return {Q(caption + " (" + unread + ")"), true};
+    const std::string suffix = hasUnread ? " (" + unread + ")" : "";
+    if (caption.empty()) {
+        const QString standIn = AddressStandIn(item.Attribute("url").value_or(""));
+        if (!standIn.isEmpty()) return {standIn + Q(suffix), hasUnread, Q(suffix)};
+    }
+    return {Q(caption + suffix), hasUnread, std::nullopt};
 }
 
 }  // namespace
@@ -604,6 +629,7 @@ void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
     if (!item) return;
     const TNodeCaption caption = NodeCaption(item);
     node->setText(0, caption.Text);
+    if (node->type() == TFeedNode::kType) static_cast<TFeedNode*>(node)->SetEditText(caption.CaptionText);
     // Bold exactly while the feed has unread items. A node without a font
     // of its own shows the tree's regular font: most nodes at start-up need
     // none.
@@ -827,6 +853,11 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
         if (!item) return;
         item.SetAttribute("caption", text.toStdString());
         node->setText(0, text);
+        // An emptied caption shows the address again.
+        if (text.isEmpty())
+            UpdateNodeCaption(node);
+        else if (node->type() == TFeedNode::kType)
+            static_cast<TFeedNode*>(node)->SetEditText(std::nullopt);
         FOptions->Save();
     });
 }

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <algorithm>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "Convert.h"
 #include "DateTime.h"
 #include "FeedUpdate.h"
+#include "UpdateAll.h"
 #include "UpdateThread.h"
 #include "uvxLanguage.h"
 
@@ -113,9 +115,12 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.Options.secureFeeds = ReadBool(*FOptions, kSecureFeedsPath).value_or(false);
     request.Options.followRedirects = ReadBool(*FOptions, kFollowRedirectsPath).value_or(false);
     request.StoredCopyWrites = StoredCopyWrites(request.Id);
-    return std::make_shared<TFeedUpdate>(
+    const std::string id = request.Id;
+    auto update = std::make_shared<TFeedUpdate>(
         std::move(request), [this](TFeedUpdate& update) { StartFeedUpdate(update); },
         [this](TFeedUpdate& update) { FinishFeedUpdate(update); });
+    FDownloads[id] = update;
+    return update;
 }
 
 void TFormMain::StartFeedUpdate(TFeedUpdate& update)
@@ -127,6 +132,7 @@ void TFormMain::StartFeedUpdate(TFeedUpdate& update)
         return;
     update.SetDisplayText(node->text(0).toStdString());
     SetStatusText(0, StatusMessage("UpdatingFeed", update.DisplayText()));
+    MarkFeedBusy(node, true);
 }
 
 std::shared_ptr<TFeedUpdate> TFormMain::BeginFeedUpdate(QTreeWidgetItem* node)
@@ -180,8 +186,10 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
             ShowFeed(node);
         item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
         SetStatusText(0, StatusMessage("UpdatedFeed", displayText));
+        MarkFeedUpdated(node);
     } catch (const std::exception& error) {
         SetStatusText(0, StatusMessage("FailedFeed", displayText + " - " + error.what()));
+        MarkFeedFailed(node, error.what());
     }
     emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
 }
@@ -195,12 +203,30 @@ void TFormMain::UpdateFeed(QTreeWidgetItem* node)
     const std::string id = item.Attribute("id").value_or("");
     if (auto running = FManualUpdates.find(id); running != FManualUpdates.end() && !running->second.expired())
         return;
+    const unsigned stopsBefore = FUpdateStops;
+    // Another download of this feed (the polling thread's, or "update
+    // all") is under way: it ends first, so a feed is never fetched twice
+    // at once; this update then fetches it again.
+    if (FeedDownloading(id)) {
+        QEventLoop wait;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &wait, [&] {
+            if (!FeedDownloading(id) || FUpdateStops != stopsBefore)
+                wait.quit();
+        });
+        poll.start(20);
+        wait.exec();
+        if (FUpdateStops != stopsBefore || FeedDownloading(id))
+            return;  // closing
+        node = FindFeedNodeById(id);
+        if (!node)
+            return;  // deleted meanwhile
+    }
 
     const std::shared_ptr<TFeedUpdate> update = BeginFeedUpdate(node);
     if (!update)
         return;
     FManualUpdates[id] = update;
-    const unsigned stopsBefore = FUpdateStops;
 
     // The download runs on a worker; this thread keeps processing events
     // (painting, the polling thread's queued steps) until it is done.
@@ -260,8 +286,15 @@ void TFormMain::StartUpdateThread()
         return item ? item.Attribute("id").value_or("") : std::string();
     };
     host.FindFeedNode = [this](const std::string& id) { return FindFeedNodeById(id); };
+    host.Deferred = [this](QTreeWidgetItem* node) {
+        const xml::Node item = GetFeedItem(node);
+        return item && PollingDeferred(item.Attribute("id").value_or(""));
+    };
     host.PrepareUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
         try {
+            // Never a second download of a feed that is downloading now.
+            if (const xml::Node item = GetFeedItem(node); item && FeedDownloading(item.Attribute("id").value_or("")))
+                return nullptr;
             return PrepareFeedUpdate(node);
         } catch (const std::exception&) {
             return nullptr;  // an unreadable element: the pass goes on
@@ -275,6 +308,10 @@ void TFormMain::StopUpdateThread()
 {
     ++FUpdateStops;
     FUpdateThreadPending = false;
+    if (FUpdateAll) {
+        FUpdateAll->Cancel();
+        ActionUpdateAll->setEnabled(true);
+    }
     for (auto& [id, running] : FManualUpdates) {
         if (const auto update = running.lock())
             update->Cancel();
@@ -283,4 +320,94 @@ void TFormMain::StopUpdateThread()
         FUpdateThread->Stop();
         FUpdateThread.reset();
     }
+}
+
+// ---------------------------------------------------------------------------
+// Feed state in the tree, back-off and "update all"
+
+bool TFormMain::FeedDownloading(const std::string& id) const
+{
+    const auto found = FDownloads.find(id);
+    if (found == FDownloads.end())
+        return false;
+    const std::shared_ptr<TFeedUpdate> update = found->second.lock();
+    return update && !update->Done();
+}
+
+bool TFormMain::PollingDeferred(const std::string& id) const
+{
+    if (FeedDownloading(id))
+        return true;
+    const auto found = FRetryAfter.find(id);
+    return found != FRetryAfter.end() && std::chrono::system_clock::now() < found->second;
+}
+
+void TFormMain::MarkFeedBusy(QTreeWidgetItem* node, bool busy)
+{
+    if (!node || node->type() != TFeedNode::kType)
+        return;
+    static_cast<TFeedNode*>(node)->SetBusy(busy);
+    ShowFeedState(node);
+}
+
+void TFormMain::MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure)
+{
+    if (!node || node->type() != TFeedNode::kType)
+        return;
+    auto* feed = static_cast<TFeedNode*>(node);
+    feed->SetBusy(false);
+    feed->SetFailure(Q(failure), QDateTime::currentDateTime());
+    ShowFeedState(node);
+}
+
+void TFormMain::MarkFeedUpdated(QTreeWidgetItem* node)
+{
+    if (!node || node->type() != TFeedNode::kType)
+        return;
+    auto* feed = static_cast<TFeedNode*>(node);
+    feed->SetBusy(false);
+    feed->SetFailure(QString(), QDateTime());
+    ShowFeedState(node);
+}
+
+void TFormMain::ShowFeedState(QTreeWidgetItem* node)
+{
+    auto* feed = static_cast<TFeedNode*>(node);
+    const QIcon icon = feed->Busy() ? FBusyFeedIcon : feed->Failed() ? FFailedFeedIcon : QIcon();
+    // The time is written the same way in every language, so the tooltip
+    // reads right after a language switch too.
+    const QString toolTip =
+        feed->Failed() ? feed->Failure() + '\n' + feed->FailureTime().toString("yyyy-MM-dd hh:mm:ss") : QString();
+    feed->ShowState(icon, toolTip);
+}
+
+void TFormMain::ActionUpdateAllExecute()
+{
+    if (!FOptions || FClosed)
+        return;
+    if (!FUpdateAll) {
+        FUpdateAll = std::make_unique<TUpdateAll>([this](const std::string& id) -> std::shared_ptr<TUpdateJob> {
+            // Looked up when its download is due: a feed deleted since the
+            // pass began is left out, and so is one downloading already
+            // (its own result is on the way).
+            QTreeWidgetItem* node = FindFeedNodeById(id);
+            if (!node || FeedDownloading(id))
+                return nullptr;
+            return PrepareFeedUpdate(node);
+        });
+        connect(FUpdateAll.get(), &TUpdateAll::finished, this, [this] { ActionUpdateAll->setEnabled(true); });
+    }
+    if (FUpdateAll->Running())
+        return;
+    std::vector<TUpdateAll::TEntry> entries;
+    if (QTreeWidgetItem* root = RootNode()) {
+        entries.reserve(static_cast<std::size_t>(root->childCount()));
+        for (int i = 0; i < root->childCount(); ++i) {
+            const xml::Node item = GetFeedItem(root->child(i));
+            if (item)
+                entries.push_back({item.Attribute("id").value_or(""), UpdateHostOf(item.Attribute("url").value_or(""))});
+        }
+    }
+    ActionUpdateAll->setEnabled(false);
+    FUpdateAll->Run(std::move(entries));
 }
