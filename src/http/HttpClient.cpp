@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 namespace http {
@@ -57,14 +59,48 @@ std::string DescribeSize(std::size_t bytes) {
 
 bool IsSuccess(long code) { return code >= 200 && code < 300; }
 
+// "If-None-Match: <value>", or nothing when the value could smuggle another
+// header or line into the request (validators come from a stored file and
+// from earlier answers, neither of which is trusted).
+std::optional<std::string> ConditionalHeader(std::string_view name, const std::string& value) {
+  if (value.empty()) return std::nullopt;
+  for (const char c : value)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return std::nullopt;
+  return std::string(name) + ": " + value;
+}
+
+// The value of a "Name: value" header line when its name is `name` (any
+// letter case), surrounding blanks and the line end removed.
+std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(line[i])) !=
+        std::tolower(static_cast<unsigned char>(name[i])))
+      return std::nullopt;
+  std::string_view value = line.substr(name.size() + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
+    value.remove_suffix(1);
+  return value;
+}
+
 // Everything one transfer collects through libcurl's callbacks. The
 // callbacks run on the fetching thread, inside curl_multi_perform.
 struct Transfer {
+  using Clock = std::chrono::steady_clock;
+
   CURL* easy = nullptr;
   std::size_t maxBodySize = 0;
   std::string body;
-  std::string statusLine;  // the last "HTTP/" line: the final response's
-  std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
+  // Of the final response: every status line (a redirect, a 100 Continue)
+  // starts these afresh.
+  std::string statusLine;
+  TValidators validators;
+  std::string retryAfter;
+
+  Clock::time_point lastActivity = Clock::now();
+  std::optional<Clock::time_point> firstByte;  // of any response header
+  std::size_t headerBytes = 0;
   bool started = false;        // the final response's body has begun
   bool tooLarge = false;       // aborted by the size cap
   bool errorStatus = false;    // aborted because the status is not 2xx
@@ -73,19 +109,32 @@ struct Transfer {
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
   auto& transfer = *static_cast<Transfer*>(user);
   const std::size_t length = size * count;
-  transfer.lastActivity = std::chrono::steady_clock::now();
+  transfer.lastActivity = Transfer::Clock::now();
+  if (!transfer.firstByte) transfer.firstByte = transfer.lastActivity;
+  transfer.headerBytes += length;
   std::string_view line(data, length);
   if (line.substr(0, 5) == "HTTP/") {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     transfer.statusLine = std::string(line);
+    transfer.validators = {};
+    transfer.retryAfter.clear();
+  } else if (auto etag = HeaderValue(line, "ETag")) {
+    transfer.validators.ETag = std::string(*etag);
+  } else if (auto modified = HeaderValue(line, "Last-Modified")) {
+    transfer.validators.LastModified = std::string(*modified);
+  } else if (auto retry = HeaderValue(line, "Retry-After")) {
+    transfer.retryAfter = std::string(*retry);
   }
   return length;
 }
 
+// Receives the body after libcurl has undone any content encoding, so the
+// size cap counts decoded bytes: a small compressed answer that inflates
+// past it is stopped here, a piece at a time, before it can fill memory.
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
   auto& transfer = *static_cast<Transfer*>(user);
   const std::size_t length = size * count;
-  transfer.lastActivity = std::chrono::steady_clock::now();
+  transfer.lastActivity = Transfer::Clock::now();
 
   if (!transfer.started) {
     transfer.started = true;
@@ -110,6 +159,13 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   }
   transfer.body.append(data, length);
   return length;
+}
+
+// Body bytes as they arrived on the wire, before any content decoding.
+std::size_t WireBodyBytes(CURL* easy) {
+  curl_off_t bytes = 0;
+  curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &bytes);
+  return bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
 }
 
 void Check(CURLcode code) {
@@ -150,7 +206,21 @@ THttpClient::THttpClient(FetchOptions options, std::shared_ptr<TCancelToken> can
 
 THttpClient::~THttpClient() = default;
 
-std::string THttpClient::Get(const std::string& url) {
+TFetchResult THttpClient::Fetch(const std::string& url, const TValidators& validators) {
+  const auto deadline = std::chrono::steady_clock::now() + deadline_;
+  try {
+    return FetchOnce(url, validators, deadline);
+  } catch (const HttpError& error) {
+    // A 304 to a question that was not asked: some servers and caches answer
+    // one to every client that ever fetched before. Ask once more, plainly;
+    // a second 304 is an error like any other status outside 2xx.
+    if (error.StatusCode() != 304) throw;
+  }
+  return FetchOnce(url, {}, deadline);
+}
+
+TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& validators,
+                                    std::chrono::steady_clock::time_point deadline) {
   // Without secure feeds there is no TLS layer at all: refuse before any
   // connection is attempted, with the message Quillet has always given.
   if (!options_.secureFeeds && IsHttpsUrl(url)) throw HttpError(kHttpsRefused);
@@ -162,6 +232,14 @@ std::string THttpClient::Get(const std::string& url) {
   char errorText[CURL_ERROR_SIZE] = "";
   std::unique_ptr<curl_slist, SlistDeleter> headers(curl_slist_append(nullptr, kAcceptHeader));
   if (!headers) throw HttpError("Out of memory");
+  bool conditional = false;
+  for (const auto& header : {ConditionalHeader("If-None-Match", validators.ETag),
+                             ConditionalHeader("If-Modified-Since", validators.LastModified)}) {
+    if (!header) continue;
+    if (curl_slist_append(headers.get(), header->c_str()) == nullptr)
+      throw HttpError("Out of memory");
+    conditional = true;
+  }
 
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
@@ -179,6 +257,10 @@ std::string THttpClient::Get(const std::string& url) {
   Check(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L));
   Check(curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get()));
   Check(curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent));
+  // "" offers every content encoding this libcurl can decode (gzip and
+  // deflate always, br and zstd where it was built with them) and decodes
+  // the answer before it reaches OnBody.
+  Check(curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, ""));
   // Nothing is shared between fetches: a fresh handle, no connection kept,
   // cookies live in this handle's memory only.
   Check(curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L));
@@ -216,8 +298,11 @@ std::string THttpClient::Get(const std::string& url) {
   } detach{*cancelToken_, multi.get(), e};
 
   // Drive the transfer ourselves rather than with curl_easy_perform, so that
-  // cancellation and the stall clock are looked at several times a second.
-  bool stalled = false;
+  // cancellation and the clocks are looked at several times a second.
+  enum class Limit { None, Stall, Deadline, Rate } limitHit = Limit::None;
+  // The rate is judged over consecutive windows starting at the first byte.
+  std::optional<std::chrono::steady_clock::time_point> windowStart;
+  std::size_t bytesAtWindowStart = 0;
   CURLcode result = CURLE_OK;
   for (;;) {
     if (Cancelled()) throw HttpError(kCancelled);
@@ -231,18 +316,52 @@ std::string THttpClient::Get(const std::string& url) {
                                                                     : CURLE_RECV_ERROR;
       break;
     }
-    if (std::chrono::steady_clock::now() - transfer.lastActivity > stallTimeout_) {
-      stalled = true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - transfer.lastActivity > stallTimeout_) {
+      limitHit = Limit::Stall;
       break;
     }
-    const CURLMcode wait = curl_multi_poll(multi.get(), nullptr, 0, kPollIntervalMs, nullptr);
+    if (now >= deadline) {
+      limitHit = Limit::Deadline;
+      break;
+    }
+    if (transfer.firstByte && minimumRate_ > 0 && rateWindow_.count() > 0) {
+      if (!windowStart) windowStart = transfer.firstByte;
+      const auto elapsed =
+          std::chrono::duration_cast<std::chrono::milliseconds>(now - *windowStart);
+      if (elapsed >= rateWindow_) {
+        const std::size_t received = transfer.headerBytes + WireBodyBytes(e);
+        const auto needed = static_cast<std::uint64_t>(minimumRate_) *
+                            static_cast<std::uint64_t>(elapsed.count()) / 1000;
+        if (received - bytesAtWindowStart < needed) {
+          limitHit = Limit::Rate;
+          break;
+        }
+        windowStart = now;
+        bytesAtWindowStart = received;
+      }
+    }
+    const auto untilDeadline =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+    const CURLMcode wait = curl_multi_poll(
+        multi.get(), nullptr, 0,
+        static_cast<int>(std::min<long long>(kPollIntervalMs, untilDeadline)), nullptr);
     if (wait != CURLM_OK) throw HttpError(curl_multi_strerror(wait));
   }
 
   if (Cancelled()) throw HttpError(kCancelled);
-  if (stalled)
-    throw HttpError("Timed out: no data received from the server for " +
-                    DescribeDuration(stallTimeout_));
+  switch (limitHit) {
+    case Limit::Stall:
+      throw HttpError("Timed out: no data received from the server for " +
+                      DescribeDuration(stallTimeout_));
+    case Limit::Deadline:
+      throw HttpError("Download took longer than " + DescribeDuration(deadline_));
+    case Limit::Rate:
+      throw HttpError("Download slower than " + std::to_string(minimumRate_) +
+                      " bytes per second");
+    case Limit::None:
+      break;
+  }
   if (transfer.tooLarge)
     throw HttpError("The response is too large: a feed may not exceed " +
                     DescribeSize(maxBodySize_));
@@ -250,10 +369,23 @@ std::string THttpClient::Get(const std::string& url) {
   long code = 0;
   curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
   if (result == CURLE_OK || transfer.errorStatus) {
-    if (IsSuccess(code)) return std::move(transfer.body);
+    TFetchResult fetched;
+    fetched.Validators = std::move(transfer.validators);
+    fetched.BytesReceived = WireBodyBytes(e);
+    if (IsSuccess(code)) {
+      fetched.Body = std::move(transfer.body);
+      return fetched;
+    }
+    if (code == 304 && conditional) {
+      fetched.NotModified = true;
+      return fetched;
+    }
     const std::string statusLine =
         transfer.statusLine.empty() ? "HTTP/1.1 " + std::to_string(code) : transfer.statusLine;
-    throw HttpError(statusLine, static_cast<int>(code));
+    std::optional<HttpError::TimePoint> retryAfter;
+    if ((code == 429 || code == 503) && !transfer.retryAfter.empty())
+      retryAfter = ParseRetryAfter(transfer.retryAfter, std::chrono::system_clock::now());
+    throw HttpError(statusLine, static_cast<int>(code), retryAfter);
   }
   // A redirect to https while secure feeds are off ends like an https address.
   if (result == CURLE_UNSUPPORTED_PROTOCOL && !options_.secureFeeds) {
@@ -267,6 +399,39 @@ std::string THttpClient::Get(const std::string& url) {
 std::string Get(const std::string& url, const FetchOptions& options) {
   THttpClient client(options);
   return client.Get(url);
+}
+
+}  // namespace http
+
+namespace http {
+
+std::optional<std::chrono::system_clock::time_point> ParseRetryAfter(
+    std::string_view value, std::chrono::system_clock::time_point now) {
+  while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front())))
+    value.remove_prefix(1);
+  while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back())))
+    value.remove_suffix(1);
+  if (value.empty()) return std::nullopt;
+
+  const auto latest = now + std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                kMaxRetryAfter);
+  if (std::all_of(value.begin(), value.end(),
+                  [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+    // Delta-seconds. Anything past the cap is the cap, however many digits.
+    const auto capSeconds = std::chrono::duration_cast<std::chrono::seconds>(kMaxRetryAfter).count();
+    long long seconds = 0;
+    for (const char c : value) {
+      seconds = seconds * 10 + (c - '0');
+      if (seconds > capSeconds) return latest;
+    }
+    return now + std::chrono::seconds(seconds);
+  }
+  // An HTTP date: it starts with a day name, in each of its three forms.
+  if (!std::isalpha(static_cast<unsigned char>(value.front()))) return std::nullopt;
+  const std::time_t when = curl_getdate(std::string(value).c_str(), nullptr);
+  if (when == -1) return std::nullopt;
+  const auto at = std::chrono::system_clock::from_time_t(when);
+  return std::clamp(at, now, latest);
 }
 
 }  // namespace http

@@ -7,9 +7,15 @@
 // user sees in the status bar. https is refused with "IOHandler value is not
 // valid" unless the user switched secure feeds on.
 //
+// A fetch is also a good citizen of the web: it offers every compression
+// libcurl can decode, and it can ask "has this changed since?" with the
+// validators of an earlier answer, so that an unchanged feed costs a few
+// hundred bytes instead of its whole text.
+//
 // On top of that a fetch can never hang the polling thread for ever: it has a
-// connect time-out, a stall time-out, a cap on the body size, and another
-// thread can cancel it at any moment.
+// connect time-out, a stall time-out, an overall deadline, a minimum transfer
+// rate once the answer has begun, a cap on the (decoded) body size, and
+// another thread can cancel it at any moment.
 #pragma once
 
 #include <atomic>
@@ -17,8 +23,10 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,12 +37,36 @@ namespace http {
 // addresses, cancellation, oversized bodies).
 class HttpError : public std::runtime_error {
  public:
-  explicit HttpError(const std::string& message, int statusCode = 0)
-      : std::runtime_error(message), statusCode_(statusCode) {}
+  using TimePoint = std::chrono::system_clock::time_point;
+
+  explicit HttpError(const std::string& message, int statusCode = 0,
+                     std::optional<TimePoint> retryAfter = std::nullopt)
+      : std::runtime_error(message), statusCode_(statusCode), retryAfter_(retryAfter) {}
   int StatusCode() const { return statusCode_; }
+  // When a 429 or 503 answer said when to come back (Retry-After), that
+  // moment, never more than kMaxRetryAfter after the answer arrived.
+  std::optional<TimePoint> RetryAfter() const { return retryAfter_; }
 
  private:
   int statusCode_;
+  std::optional<TimePoint> retryAfter_;
+};
+
+// The validators of an earlier answer (its ETag and Last-Modified headers,
+// kept as received), sent back as If-None-Match / If-Modified-Since.
+struct TValidators {
+  std::string ETag;
+  std::string LastModified;
+  bool Empty() const { return ETag.empty() && LastModified.empty(); }
+  bool operator==(const TValidators&) const = default;
+};
+
+// What one fetch gives back.
+struct TFetchResult {
+  std::string Body;               // decoded body; "" for 304 and 204
+  bool NotModified = false;       // 304 to a conditional request
+  TValidators Validators;         // ETag / Last-Modified of this answer, "" when absent
+  std::size_t BytesReceived = 0;  // body bytes on the wire, before decoding
 };
 
 // The two switches the user can turn on in the settings (general\SecureFeeds,
@@ -48,6 +80,16 @@ inline constexpr long kMaxRedirects = 15;
 inline constexpr std::chrono::milliseconds kDefaultConnectTimeout{30'000};
 inline constexpr std::chrono::milliseconds kDefaultStallTimeout{60'000};
 inline constexpr std::size_t kDefaultMaxBodySize = 32u * 1024 * 1024;
+// The whole fetch, from connecting to the last byte.
+inline constexpr std::chrono::milliseconds kDefaultDeadline{120'000};
+// Once the answer has begun, fewer than kDefaultMinimumRate bytes per second
+// averaged over a window of kDefaultRateWindow fails the fetch: far below any
+// real link (a poor mobile connection still moves kilobytes per second), far
+// above a server that trickles a byte now and then to keep the socket alive.
+inline constexpr std::size_t kDefaultMinimumRate = 64;
+inline constexpr std::chrono::milliseconds kDefaultRateWindow{30'000};
+// A server cannot park a feed for longer than this with Retry-After.
+inline constexpr std::chrono::hours kMaxRetryAfter{24};
 
 // Cancels fetches from another thread. A client has one of its own; several
 // clients can share one, so that a single Cancel() (the program exiting)
@@ -68,8 +110,9 @@ class TCancelToken {
   std::vector<void*> active_;
 };
 
-// One client per fetch, as the update cycle uses it. Get() blocks the calling
-// thread; Cancel() may be called from any other thread while it runs.
+// One client per fetch, as the update cycle uses it. Fetch() and Get() block
+// the calling thread; Cancel() may be called from any other thread while they
+// run.
 class THttpClient {
  public:
   explicit THttpClient(FetchOptions options = {},
@@ -78,8 +121,11 @@ class THttpClient {
   THttpClient(const THttpClient&) = delete;
   THttpClient& operator=(const THttpClient&) = delete;
 
-  // GET url and return the body byte for byte; throws HttpError.
-  std::string Get(const std::string& url);
+  // GET url, conditionally when validators are given; throws HttpError.
+  // A 304 to a conditional request is NotModified, not an error.
+  TFetchResult Fetch(const std::string& url, const TValidators& validators = {});
+  // GET url and return the decoded body byte for byte; throws HttpError.
+  std::string Get(const std::string& url) { return Fetch(url).Body; }
 
   // Aborts the fetch in progress (it throws "Download cancelled" within a
   // fraction of a second) and every later Get() of this client, and of every
@@ -91,6 +137,13 @@ class THttpClient {
   void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
   void SetStallTimeout(std::chrono::milliseconds timeout) { stallTimeout_ = timeout; }
   void SetMaxBodySize(std::size_t bytes) { maxBodySize_ = bytes; }
+  void SetDeadline(std::chrono::milliseconds deadline) { deadline_ = deadline; }
+  // After the first byte of the answer, each window must bring at least
+  // bytesPerSecond * window bytes (headers and body, as on the wire).
+  void SetMinimumRate(std::size_t bytesPerSecond, std::chrono::milliseconds window) {
+    minimumRate_ = bytesPerSecond;
+    rateWindow_ = window;
+  }
   // Trust the certificates in this PEM file instead of the system's store.
   void SetCertificateAuthorityFile(std::string path) { caFile_ = std::move(path); }
 
@@ -99,7 +152,14 @@ class THttpClient {
   std::chrono::milliseconds connectTimeout_ = kDefaultConnectTimeout;
   std::chrono::milliseconds stallTimeout_ = kDefaultStallTimeout;
   std::size_t maxBodySize_ = kDefaultMaxBodySize;
+  std::chrono::milliseconds deadline_ = kDefaultDeadline;
+  std::size_t minimumRate_ = kDefaultMinimumRate;
+  std::chrono::milliseconds rateWindow_ = kDefaultRateWindow;
   std::string caFile_;
+
+  // One request; the deadline is shared by every request of a Fetch().
+  TFetchResult FetchOnce(const std::string& url, const TValidators& validators,
+                         std::chrono::steady_clock::time_point deadline);
 
   std::shared_ptr<TCancelToken> cancelToken_;
 };
@@ -109,5 +169,12 @@ std::string Get(const std::string& url, const FetchOptions& options = {});
 
 // True when url names the https scheme, in any letter case.
 bool IsHttpsUrl(const std::string& url);
+
+// The moment a Retry-After value names, read as delta-seconds or as an HTTP
+// date (IMF-fixdate, RFC 850 or asctime form), received at `now`. Never
+// earlier than now nor later than now + kMaxRetryAfter; nullopt when the
+// value is neither form.
+std::optional<std::chrono::system_clock::time_point> ParseRetryAfter(
+    std::string_view value, std::chrono::system_clock::time_point now);
 
 }  // namespace http

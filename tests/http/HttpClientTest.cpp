@@ -170,7 +170,11 @@ TEST(HttpClient, RequestCarriesExactlyTheClassicHeaders) {
   EXPECT_EQ(request.CountHeader("User-Agent"), 1);
   EXPECT_EQ(request.Header("User-Agent"), "Mozilla/3.0 (compatible; Indy Library)");
   EXPECT_FALSE(request.HasHeader("Cookie"));
-  EXPECT_FALSE(request.HasHeader("Accept-Encoding"));  // the body must arrive as sent
+  // Compression is offered (and undone before the caller sees the body).
+  EXPECT_EQ(request.CountHeader("Accept-Encoding"), 1);
+  EXPECT_NE(request.Header("Accept-Encoding").find("gzip"), std::string::npos);
+  EXPECT_FALSE(request.HasHeader("If-None-Match"));
+  EXPECT_FALSE(request.HasHeader("If-Modified-Since"));
   EXPECT_FALSE(request.HasHeader("Proxy-Connection"));
 }
 

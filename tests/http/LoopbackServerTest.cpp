@@ -68,3 +68,54 @@ TEST(LoopbackServer, StopReturnsPromptlyWithConnectionsInEveryState) {
   EXPECT_EQ(b.wait_for(5s), std::future_status::ready);
   server.reset();
 }
+
+// Conditional endpoints stand in for real servers in the program's tests, so
+// their idea of "still current" must be the standard one.
+TEST(LoopbackServer, ValidatorsMatchAsAServerComparesThem) {
+  const std::string etag = "\"v2\"";
+  const std::string modified = "Tue, 08 Dec 2026 10:00:00 GMT";
+  const struct {
+    const char* name;
+    testsupport::HeaderList headers;
+    bool match;
+  } cases[] = {
+      {"no validators", {}, false},
+      {"same tag", {{"If-None-Match", "\"v2\""}}, true},
+      {"weak form of the tag", {{"If-None-Match", "W/\"v2\""}}, true},
+      {"tag in a list", {{"If-None-Match", "\"v1\", \"v2\""}}, true},
+      {"any tag", {{"If-None-Match", "*"}}, true},
+      {"other tag", {{"If-None-Match", "\"v1\""}}, false},
+      {"same date", {{"If-Modified-Since", modified}}, true},
+      {"later date", {{"If-Modified-Since", "Wed, 09 Dec 2026 00:00:00 GMT"}}, true},
+      {"earlier date", {{"If-Modified-Since", "Tue, 08 Dec 2026 09:59:59 GMT"}}, false},
+      {"unreadable date", {{"If-Modified-Since", "yesterday"}}, false},
+      {"other tag outweighs a current date",
+       {{"If-None-Match", "\"v1\""}, {"If-Modified-Since", modified}}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Request request;
+    request.headers = c.headers;
+    EXPECT_EQ(testsupport::ValidatorsMatch(request, etag, modified), c.match);
+  }
+}
+
+TEST(LoopbackServer, EncodedBodiesRoundTripThroughTheClient) {
+  LoopbackServer server;
+  Response bomb;
+  bomb.body = testsupport::GzipOfZeros(1'000'000);
+  bomb.headers = {{"Content-Encoding", "gzip"}};
+  server.AddEndpoint("/zeros", bomb);
+  EXPECT_LT(bomb.body.size(), 5'000u);
+  EXPECT_EQ(http::Get(server.Url("/zeros")), std::string(1'000'000, '\0'));
+
+  for (auto encoding : {testsupport::Encoding::Gzip, testsupport::Encoding::Deflate}) {
+    const std::string text = "hello, hello, hello";
+    EXPECT_NE(testsupport::Encode(text, encoding), text);
+    Response response;
+    response.body = text;
+    response.encoding = encoding;
+    server.AddEndpoint("/text", response);
+    EXPECT_EQ(http::Get(server.Url("/text")), text);
+  }
+}

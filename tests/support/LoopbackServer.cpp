@@ -12,8 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <stdexcept>
 #include <strings.h>
+
+#include <zlib.h>
 
 namespace testsupport {
 
@@ -49,6 +52,51 @@ std::string ToHex(std::size_t n) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%zx", n);
   return buffer;
+}
+
+// Deflates everything `produce` yields into one compressed string. produce
+// fills its buffer and returns how many bytes it wrote, 0 at the end.
+template <typename Producer>
+std::string Compress(Encoding encoding, Producer produce) {
+  z_stream stream{};
+  const int windowBits = encoding == Encoding::Gzip ? 15 + 16 : 15;
+  if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 9, Z_DEFAULT_STRATEGY) !=
+      Z_OK)
+    throw std::runtime_error("LoopbackServer: deflateInit2 failed");
+  std::string out;
+  std::string in(64 * 1024, '\0');
+  char buffer[64 * 1024];
+  int flush = Z_NO_FLUSH;
+  do {
+    const std::size_t n = produce(in);
+    flush = n == 0 ? Z_FINISH : Z_NO_FLUSH;
+    stream.next_in = reinterpret_cast<Bytef*>(in.data());
+    stream.avail_in = static_cast<uInt>(n);
+    do {
+      stream.next_out = reinterpret_cast<Bytef*>(buffer);
+      stream.avail_out = sizeof buffer;
+      deflate(&stream, flush);
+      out.append(buffer, sizeof buffer - stream.avail_out);
+    } while (stream.avail_out == 0);
+  } while (flush != Z_FINISH);
+  deflateEnd(&stream);
+  return out;
+}
+
+// Seconds since the epoch of an IMF-fixdate, -1 when it is not one.
+long long ParseImfDate(const std::string& text) {
+  std::tm tm{};
+  const char* end = strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &tm);
+  if (end == nullptr || *end != '\0') return -1;
+  return static_cast<long long>(timegm(&tm));
+}
+
+// An entity tag without its weakness mark, for the weak comparison that
+// If-None-Match uses.
+std::string Opaque(std::string tag) {
+  tag = Trim(tag);
+  if (tag.rfind("W/", 0) == 0) tag.erase(0, 2);
+  return tag;
 }
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -87,12 +135,56 @@ std::string StatusLine(int code) {
       {404, "Not Found"},
       {407, "Proxy Authentication Required"},
       {410, "Gone"},
+      {429, "Too Many Requests"},
       {500, "Internal Server Error"},
       {502, "Bad Gateway"},
       {503, "Service Unavailable"},
   };
   const auto it = reasons.find(code);
   return "HTTP/1.1 " + std::to_string(code) + " " + (it == reasons.end() ? "Unknown" : it->second);
+}
+
+std::string Encode(const std::string& text, Encoding encoding) {
+  if (encoding == Encoding::Identity) return text;
+  std::size_t offset = 0;
+  return Compress(encoding, [&](std::string& in) {
+    const std::size_t n = std::min(in.size(), text.size() - offset);
+    text.copy(in.data(), n, offset);
+    offset += n;
+    return n;
+  });
+}
+
+std::string GzipOfZeros(std::uint64_t inflatedSize) {
+  std::uint64_t left = inflatedSize;
+  return Compress(Encoding::Gzip, [&](std::string& in) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(in.size(), left));
+    std::fill_n(in.begin(), n, '\0');
+    left -= n;
+    return n;
+  });
+}
+
+bool ValidatorsMatch(const Request& request, const std::string& etag,
+                     const std::string& lastModified) {
+  if (request.HasHeader("If-None-Match")) {
+    if (etag.empty()) return false;
+    const std::string list = request.Header("If-None-Match");
+    std::size_t start = 0;
+    for (;;) {
+      const auto comma = list.find(',', start);
+      const std::string tag = Opaque(list.substr(start, comma - start));
+      if (tag == "*" || tag == Opaque(etag)) return true;
+      if (comma == std::string::npos) return false;
+      start = comma + 1;
+    }
+  }
+  if (!request.HasHeader("If-Modified-Since") || lastModified.empty()) return false;
+  const std::string since = request.Header("If-Modified-Since");
+  const long long sinceTime = ParseImfDate(since);
+  const long long modifiedTime = ParseImfDate(lastModified);
+  if (sinceTime < 0 || modifiedTime < 0) return since == lastModified;
+  return modifiedTime <= sinceTime;
 }
 
 LoopbackServer::LoopbackServer() {
@@ -163,6 +255,22 @@ void LoopbackServer::AddEndpoint(const std::string& path, Response response) {
 void LoopbackServer::AddHandler(const std::string& path, Handler handler) {
   std::lock_guard lock(mutex_);
   handlers_[path] = std::move(handler);
+}
+
+void LoopbackServer::AddConditionalEndpoint(const std::string& path, Response response,
+                                            const std::string& etag,
+                                            const std::string& lastModified) {
+  HeaderList validators;
+  if (!etag.empty()) validators.emplace_back("ETag", etag);
+  if (!lastModified.empty()) validators.emplace_back("Last-Modified", lastModified);
+  response.headers.insert(response.headers.end(), validators.begin(), validators.end());
+  AddHandler(path, [=](const Request& request) {
+    if (!ValidatorsMatch(request, etag, lastModified)) return response;
+    Response notModified;
+    notModified.statusLine = StatusLine(304);
+    notModified.headers = validators;
+    return notModified;
+  });
 }
 
 int LoopbackServer::NumHits(const std::string& path) const {
@@ -245,6 +353,7 @@ void LoopbackServer::Serve(int fd) {
       }
     }
   }
+  if (!Pause(response.headDelay)) return;
   SendResponse(fd, response);
   shutdown(fd, SHUT_WR);
 }
@@ -318,11 +427,34 @@ Response LoopbackServer::Dispatch(const Request& request) {
   return handler(request);
 }
 
-void LoopbackServer::SendResponse(int fd, const Response& response) {
-  if (!response.raw.empty()) {
-    SendAll(fd, response.raw);
+void LoopbackServer::SendResponse(int fd, const Response& plain) {
+  if (!plain.raw.empty()) {
+    SendAll(fd, plain.raw);
     return;
   }
+  Response encoded;
+  if (plain.encoding != Encoding::Identity) {
+    // Compressed up front: a generated body is deflated piece by piece, so
+    // only its compressed form is ever held.
+    encoded = plain;
+    std::uint64_t offset = 0;
+    encoded.body = plain.generatedBodySize == 0
+                       ? Encode(plain.body, plain.encoding)
+                       : Compress(plain.encoding, [&](std::string& in) {
+                           const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(
+                               in.size(), plain.generatedBodySize - offset));
+                           for (std::size_t i = 0; i < n; ++i)
+                             in[i] = Response::GeneratedByte(offset + i);
+                           offset += n;
+                           return n;
+                         });
+    encoded.generatedBodySize = 0;
+    if (!HasHeader(encoded.headers, "Content-Encoding"))
+      encoded.headers.emplace_back("Content-Encoding",
+                                   plain.encoding == Encoding::Gzip ? "gzip" : "deflate");
+  }
+  const Response& response = plain.encoding != Encoding::Identity ? encoded : plain;
+
   const std::uint64_t bodySize =
       response.generatedBodySize != 0 ? response.generatedBodySize : response.body.size();
   const int code = StatusCodeOf(response.statusLine);
@@ -332,7 +464,8 @@ void LoopbackServer::SendResponse(int fd, const Response& response) {
   for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
   if (response.chunked) {
     if (!HasHeader(response.headers, "Transfer-Encoding")) head += "Transfer-Encoding: chunked\r\n";
-  } else if (mayHaveBody && !HasHeader(response.headers, "Content-Length")) {
+  } else if (mayHaveBody && response.fault != Fault::EndlessBody &&
+             !HasHeader(response.headers, "Content-Length")) {
     head += "Content-Length: " + std::to_string(bodySize) + "\r\n";
   }
   if (!HasHeader(response.headers, "Connection")) head += "Connection: close\r\n";
@@ -342,6 +475,15 @@ void LoopbackServer::SendResponse(int fd, const Response& response) {
 }
 
 bool LoopbackServer::SendBody(int fd, const Response& response) {
+  if (response.fault == Fault::EndlessBody) {
+    std::string piece(std::max<std::size_t>(1, response.slowChunkSize), '\0');
+    for (std::uint64_t offset = 0;; offset += piece.size()) {
+      for (std::size_t i = 0; i < piece.size(); ++i)
+        piece[i] = Response::GeneratedByte(offset + i);
+      const std::string out = response.chunked ? ToHex(piece.size()) + "\r\n" + piece + "\r\n" : piece;
+      if (!SendAll(fd, out) || !Pause(response.slowDelay)) return false;
+    }
+  }
   const bool generated = response.generatedBodySize != 0;
   const std::uint64_t total = generated ? response.generatedBodySize : response.body.size();
   const std::uint64_t limit = response.fault == Fault::CloseMidBody ? total / 2 : total;
