@@ -35,20 +35,42 @@ void TFeedUpdate::Fetch()
         } catch (const std::system_error&) {
             // No thread to spare: the result reads it instead.
         }
-        const std::string body = FClient.Get(FRequest.Url);
+        // "Not modified" is only worth asking while there is a copy to keep.
+        std::error_code ignored;
+        const bool haveCopy = std::filesystem::exists(path, ignored);
+        http::TFetchResult answer = FClient.Fetch(FRequest.Url, haveCopy ? FRequest.Validators : http::TValidators{});
+        FBytesReceived = answer.BytesReceived;
+        if (answer.NotModified) {
+            FPreviousTitles = previous.valid() ? previous.get() : ReadStoredTitles(path);
+            FPreviousRead = true;
+            if (FPreviousTitles) {
+                FValidators = std::move(answer.Validators);
+                FNotModified = true;
+                FFetched = true;
+                return;
+            }
+            // The copy the server compared with has gone or cannot be read:
+            // the feed is fetched whole, once, to replace it.
+            answer = FClient.Fetch(FRequest.Url);
+            FBytesReceived += answer.BytesReceived;
+        }
+        FValidators = std::move(answer.Validators);
         auto document = std::make_unique<feed::TFeedDocument>();
-        document->LoadFromString(body);
+        document->LoadFromString(answer.Body);
         document->SetXSLFileName(kStoredCopyStylesheet);
         if (previous.valid()) {
             FPreviousTitles = previous.get();
             FPreviousRead = true;
         }
         FDocument = std::move(document);
+    } catch (const http::HttpError& e) {
+        FRetryAfter = e.RetryAfter();
+        FError = e.what();
     } catch (const std::exception& e) {
         FError = e.what();
-        if (FError.empty())
-            FError = "Unknown error";
     }
+    if (!FDocument && !FNotModified && FError.empty())
+        FError = "Unknown error";
     FFetched = true;
 }
 

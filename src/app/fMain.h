@@ -76,11 +76,12 @@ public:
         FFailureTime = std::move(when);
     }
     // What the row shows for that state: an icon in place of the feed's
-    // (a null icon for none) and a tooltip.
+    // (a null icon for none) and a tooltip. The row is repainted by the
+    // caller: announcing a change of the item's data would also reset the
+    // label editor, throwing away a new name being typed.
     void ShowState(QIcon icon, QString toolTip) {
         FStateIcon = std::move(icon);
         FToolTip = std::move(toolTip);
-        emitDataChanged();
     }
     // The text the label editor starts with when the row shows something
     // else than the feed's own caption (its address standing in for an
@@ -290,9 +291,9 @@ public:
     // in list order. Does nothing while a pass is running.
     void ActionUpdateAllExecute();
     std::unique_ptr<TUpdateAll> FUpdateAll;
-    // True while an update of this feed has been prepared and its result
-    // is not applied or dropped yet (by the polling thread, a manual update
-    // or "update all"): nobody starts a second download of it then.
+    // True from the preparation of an update of this feed (by the polling
+    // thread, a manual update or "update all") until its download has
+    // ended or it was abandoned: nobody starts a second download of it then.
     bool FeedDownloading(const std::string& id) const;
     // The feeds of FeedDownloading, by id; user-interface thread only.
     std::unordered_map<std::string, std::weak_ptr<TFeedUpdate>> FDownloads;
@@ -308,6 +309,8 @@ public:
     void MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure);
     void MarkFeedUpdated(QTreeWidgetItem* node);
     void ShowFeedState(QTreeWidgetItem* node);
+    // The result of an update the server answered with "not modified".
+    void ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update);
     QIcon FBusyFeedIcon;
     QIcon FFailedFeedIcon;
     // ---- end update cycle and display ----

@@ -34,6 +34,10 @@ constexpr char kUpdateIntervalPath[] = "general\\UpdateInterval";
 constexpr char kSecureFeedsPath[] = "general\\SecureFeeds";
 constexpr char kFollowRedirectsPath[] = "general\\FollowRedirects";
 constexpr char kFeedsFolder[] = "feeds";
+// The validators of the stored copy, kept as attributes of the feed's
+// element.
+constexpr char kETagAttribute[] = "etag";
+constexpr char kLastModifiedAttribute[] = "lastmodified";
 // The pause when general\UpdateInterval holds no number: polling goes on.
 constexpr int kFallbackIntervalSeconds = 60;
 
@@ -90,6 +94,21 @@ bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node 
     return true;
 }
 
+// The validators of the answer that gave the stored copy, kept with the
+// feed; those the answer lacked are removed, so that they are never sent
+// for a copy they do not describe.
+void StoreValidators(xml::Node item, const http::TValidators& validators)
+{
+    const std::pair<const char*, const std::string*> fields[] = {{kETagAttribute, &validators.ETag},
+                                                                 {kLastModifiedAttribute, &validators.LastModified}};
+    for (const auto& [name, value] : fields) {
+        if (!value->empty())
+            item.SetAttribute(name, *value);
+        else if (item.HasAttribute(name))
+            item.RemoveAttribute(name);
+    }
+}
+
 // The stored copy replaces the previous one atomically.
 void SaveStoredCopy(feed::TFeedDocument& downloaded, const std::string& path)
 {
@@ -115,6 +134,7 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.Options.secureFeeds = ReadBool(*FOptions, kSecureFeedsPath).value_or(false);
     request.Options.followRedirects = ReadBool(*FOptions, kFollowRedirectsPath).value_or(false);
     request.StoredCopyWrites = StoredCopyWrites(request.Id);
+    request.Validators = {item.Attribute(kETagAttribute).value_or(""), item.Attribute(kLastModifiedAttribute).value_or("")};
     const std::string id = request.Id;
     auto update = std::make_shared<TFeedUpdate>(
         std::move(request), [this](TFeedUpdate& update) { StartFeedUpdate(update); },
@@ -160,6 +180,11 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
     try {
         if (update.Failed())
             throw std::runtime_error(update.Error());
+        if (update.NotModified()) {
+            ApplyNotModified(node, update);
+            emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
+            return;
+        }
         feed::TFeedDocument& downloaded = *update.Document();
         xml::Node item = GetFeedItem(node);
 
@@ -185,11 +210,14 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         if (announced && TreeView->currentItem() == node)
             ShowFeed(node);
         item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
+        StoreValidators(item, update.Validators());
         SetStatusText(0, StatusMessage("UpdatedFeed", displayText));
         MarkFeedUpdated(node);
     } catch (const std::exception& error) {
         SetStatusText(0, StatusMessage("FailedFeed", displayText + " - " + error.what()));
         MarkFeedFailed(node, error.what());
+        if (const auto retryAfter = update.RetryAfter())
+            FRetryAfter[update.Request().Id] = *retryAfter;
     }
     emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
 }
@@ -330,8 +358,11 @@ bool TFormMain::FeedDownloading(const std::string& id) const
     const auto found = FDownloads.find(id);
     if (found == FDownloads.end())
         return false;
+    // From its preparation to the end of its download: a result waiting to
+    // be applied holds no connection, and the stored-copy check of
+    // FinishFeedUpdate keeps two results of one feed apart.
     const std::shared_ptr<TFeedUpdate> update = found->second.lock();
-    return update && !update->Done();
+    return update && !update->Done() && !update->Fetched();
 }
 
 bool TFormMain::PollingDeferred(const std::string& id) const
@@ -368,6 +399,35 @@ void TFormMain::MarkFeedUpdated(QTreeWidgetItem* node)
     feed->SetBusy(false);
     feed->SetFailure(QString(), QDateTime());
     ShowFeedState(node);
+    FRetryAfter.erase(feed->Item().Attribute("id").value_or(""));
+}
+
+void TFormMain::ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update)
+{
+    // Nothing is new and the stored copy stays as it is; the update still
+    // succeeded, so its time is kept.
+    xml::Node item = GetFeedItem(node);
+    // A caption emptied by renaming takes the feed's own title again, from
+    // the stored copy this time.
+    if (item.Attribute("caption").value_or("").empty()) {
+        try {
+            feed::TFeedDocument stored;
+            stored.LoadFromFile(StoredCopyPath(update.Request().Id));
+            FillEmptyCaption(item, stored);
+            UpdateNodeCaption(node);
+        } catch (const std::exception&) {
+            // the address keeps standing in for it
+        }
+    }
+    // A 304 may carry fresher validators; it need not repeat them.
+    const http::TValidators& fresh = update.Validators();
+    if (!fresh.ETag.empty())
+        item.SetAttribute(kETagAttribute, fresh.ETag);
+    if (!fresh.LastModified.empty())
+        item.SetAttribute(kLastModifiedAttribute, fresh.LastModified);
+    item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
+    SetStatusText(0, StatusMessage("NotModifiedFeed", update.DisplayText()));
+    MarkFeedUpdated(node);
 }
 
 void TFormMain::ShowFeedState(QTreeWidgetItem* node)
@@ -379,6 +439,8 @@ void TFormMain::ShowFeedState(QTreeWidgetItem* node)
     const QString toolTip =
         feed->Failed() ? feed->Failure() + '\n' + feed->FailureTime().toString("yyyy-MM-dd hh:mm:ss") : QString();
     feed->ShowState(icon, toolTip);
+    if (TreeView && node->treeWidget() == TreeView)
+        TreeView->viewport()->update(TreeView->visualItemRect(node));
 }
 
 void TFormMain::ActionUpdateAllExecute()

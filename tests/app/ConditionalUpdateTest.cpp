@@ -144,6 +144,7 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate)
     fs::last_write_time("feeds/1.xml", written);
     form->GetFeedItem(node).SetAttribute("lastupdate", "earlier");
     form->GetFeedItem(node).SetAttribute("unread", "1");
+    form->UpdateNodeCaption(node);
     finished.clear();
 
     form->UpdateFeed(node);
@@ -154,7 +155,7 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate)
     EXPECT_EQ(fs::last_write_time("feeds/1.xml"), written) << "the stored copy was rewritten";
     EXPECT_EQ(Attr(node, "unread"), "1");
     EXPECT_NE(Attr(node, "lastupdate"), "earlier");
-    EXPECT_EQ(Status(), "127.0.0.1:" + std::to_string(server.Port()) + "/feed (1) has not changed");
+    EXPECT_EQ(Status(), "Daily (1) has not changed");
     EXPECT_TRUE(form->FBalloonNode.empty());
     EXPECT_EQ(finished, std::vector<std::string>{"1"});
     EXPECT_FALSE(static_cast<TFeedNode*>(node)->Failed());

@@ -1,8 +1,9 @@
 // What the tree shows about each feed beyond its caption: the address of a
 // feed without a name, the failure of its last update, and an update in
 // progress.
-#include <QAbstractItemDelegate>
+#include <QApplication>
 #include <QLineEdit>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -167,6 +168,32 @@ TEST_F(FeedStateTest, FeedBeingUpdatedShowsTheBusyIcon)
     again->Fetch();
     again->Finish();
     EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
+}
+
+TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress)
+{
+    form->show();
+    TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
+    form->TreeView->setCurrentItem(node);
+    form->ActionEditFeed->trigger();
+    QApplication::processEvents();
+    auto* editor = form->TreeView->viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    editor->setText("Typed so far");
+
+    // The polling thread starts and ends an update of this very feed.
+    Serve(404, "");
+    const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    QApplication::processEvents();
+    EXPECT_EQ(editor->text(), "Typed so far");
+    update->Fetch();
+    update->Finish();
+    QApplication::processEvents();
+    EXPECT_TRUE(node->Failed());
+    EXPECT_EQ(editor->text(), "Typed so far");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(Caption(node), "Typed so far");
 }
 
 }  // namespace

@@ -351,6 +351,7 @@ TEST_F(PollingFixture, DeferredFeedsArePassedByWithoutTheirOwnPause)
     // where it was once the pause is lifted.
     Visits.clear();
     deferred = {"1", "2", "3", "4"};
+    DeferredAsked = 0;
     thread = Start();
     WaitUntil([] { return false; }, 400);
     EXPECT_TRUE(Visits.empty());
