@@ -168,6 +168,47 @@ std::size_t WireBodyBytes(CURL* easy) {
   return bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
 }
 
+// The minimum transfer rate, judged over consecutive windows from the first
+// byte of the answer on: the time a server takes to start answering is the
+// connect and stall time-outs' business, and a long window lets an honest
+// link pause without failing.
+class MinimumRate {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  MinimumRate(std::size_t bytesPerSecond, std::chrono::milliseconds window)
+      : bytesPerSecond_(bytesPerSecond), window_(window) {}
+
+  // False once a whole window has brought fewer bytes than the rate asks.
+  // received counts every byte of the answer so far.
+  bool Holds(std::optional<Clock::time_point> firstByte, Clock::time_point now,
+             std::size_t received) {
+    if (!firstByte || bytesPerSecond_ == 0 || window_.count() <= 0) return true;
+    if (!judging_) {
+      judging_ = true;
+      windowStart_ = *firstByte;
+    }
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - windowStart_);
+    if (elapsed < window_) return true;
+    // A followed redirect starts the body count afresh.
+    const std::size_t progress =
+        received >= bytesAtWindowStart_ ? received - bytesAtWindowStart_ : received;
+    const auto needed = static_cast<std::uint64_t>(bytesPerSecond_) *
+                        static_cast<std::uint64_t>(elapsed.count()) / 1000;
+    if (progress < needed) return false;
+    windowStart_ = now;
+    bytesAtWindowStart_ = received;
+    return true;
+  }
+
+ private:
+  std::size_t bytesPerSecond_;
+  std::chrono::milliseconds window_;
+  bool judging_ = false;  // the first window has begun
+  Clock::time_point windowStart_{};
+  std::size_t bytesAtWindowStart_ = 0;
+};
+
 void Check(CURLcode code) {
   if (code != CURLE_OK) throw HttpError(curl_easy_strerror(code));
 }
@@ -232,14 +273,18 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
   char errorText[CURL_ERROR_SIZE] = "";
   std::unique_ptr<curl_slist, SlistDeleter> headers(curl_slist_append(nullptr, kAcceptHeader));
   if (!headers) throw HttpError("Out of memory");
-  bool conditional = false;
-  for (const auto& header : {ConditionalHeader("If-None-Match", validators.ETag),
-                             ConditionalHeader("If-Modified-Since", validators.LastModified)}) {
-    if (!header) continue;
+  TValidators sent;  // the validators that went out, unsafe ones left behind
+  const auto addConditional = [&](std::string_view name, const std::string& value,
+                                  std::string& sentValue) {
+    const auto header = ConditionalHeader(name, value);
+    if (!header) return;
     if (curl_slist_append(headers.get(), header->c_str()) == nullptr)
       throw HttpError("Out of memory");
-    conditional = true;
-  }
+    sentValue = value;
+  };
+  addConditional("If-None-Match", validators.ETag, sent.ETag);
+  addConditional("If-Modified-Since", validators.LastModified, sent.LastModified);
+  const bool conditional = !sent.Empty();
 
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
@@ -300,9 +345,7 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
   // Drive the transfer ourselves rather than with curl_easy_perform, so that
   // cancellation and the clocks are looked at several times a second.
   enum class Limit { None, Stall, Deadline, Rate } limitHit = Limit::None;
-  // The rate is judged over consecutive windows starting at the first byte.
-  std::optional<std::chrono::steady_clock::time_point> windowStart;
-  std::size_t bytesAtWindowStart = 0;
+  MinimumRate rate(minimumRate_, rateWindow_);
   CURLcode result = CURLE_OK;
   for (;;) {
     if (Cancelled()) throw HttpError(kCancelled);
@@ -325,21 +368,9 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
       limitHit = Limit::Deadline;
       break;
     }
-    if (transfer.firstByte && minimumRate_ > 0 && rateWindow_.count() > 0) {
-      if (!windowStart) windowStart = transfer.firstByte;
-      const auto elapsed =
-          std::chrono::duration_cast<std::chrono::milliseconds>(now - *windowStart);
-      if (elapsed >= rateWindow_) {
-        const std::size_t received = transfer.headerBytes + WireBodyBytes(e);
-        const auto needed = static_cast<std::uint64_t>(minimumRate_) *
-                            static_cast<std::uint64_t>(elapsed.count()) / 1000;
-        if (received - bytesAtWindowStart < needed) {
-          limitHit = Limit::Rate;
-          break;
-        }
-        windowStart = now;
-        bytesAtWindowStart = received;
-      }
+    if (!rate.Holds(transfer.firstByte, now, transfer.headerBytes + WireBodyBytes(e))) {
+      limitHit = Limit::Rate;
+      break;
     }
     const auto untilDeadline =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
@@ -377,7 +408,12 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
       return fetched;
     }
     if (code == 304 && conditional) {
+      // A 304 confirms the copy those validators stand for; the ones it
+      // repeats (or renews) replace them, the ones it leaves out still hold.
       fetched.NotModified = true;
+      if (fetched.Validators.ETag.empty()) fetched.Validators.ETag = sent.ETag;
+      if (fetched.Validators.LastModified.empty())
+        fetched.Validators.LastModified = sent.LastModified;
       return fetched;
     }
     const std::string statusLine =
@@ -418,7 +454,8 @@ std::optional<std::chrono::system_clock::time_point> ParseRetryAfter(
   if (std::all_of(value.begin(), value.end(),
                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
     // Delta-seconds. Anything past the cap is the cap, however many digits.
-    const auto capSeconds = std::chrono::duration_cast<std::chrono::seconds>(kMaxRetryAfter).count();
+    const auto capSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(kMaxRetryAfter).count();
     long long seconds = 0;
     for (const char c : value) {
       seconds = seconds * 10 + (c - '0');

@@ -4,8 +4,9 @@
 // fetches (no connection reuse, no cookies), redirects are not followed and
 // every status outside 2xx is an error whose message is the status line as the
 // server sent it ("HTTP/1.1 404 Not Found"), because that message is what the
-// user sees in the status bar. https is refused with "IOHandler value is not
-// valid" unless the user switched secure feeds on.
+// user sees in the status bar (a 304 answering a conditional request is the
+// one exception). https is refused with "IOHandler value is not valid" unless
+// the user switched secure feeds on.
 //
 // A fetch is also a good citizen of the web: it offers every compression
 // libcurl can decode, and it can ask "has this changed since?" with the
@@ -65,7 +66,9 @@ struct TValidators {
 struct TFetchResult {
   std::string Body;               // decoded body; "" for 304 and 204
   bool NotModified = false;       // 304 to a conditional request
-  TValidators Validators;         // ETag / Last-Modified of this answer, "" when absent
+  // ETag / Last-Modified of this answer, "" when absent; after a 304 the
+  // validators to keep: those the 304 gave, else those that were sent.
+  TValidators Validators;
   std::size_t BytesReceived = 0;  // body bytes on the wire, before decoding
 };
 
@@ -86,8 +89,11 @@ inline constexpr std::chrono::milliseconds kDefaultDeadline{120'000};
 // averaged over a window of kDefaultRateWindow fails the fetch: far below any
 // real link (a poor mobile connection still moves kilobytes per second), far
 // above a server that trickles a byte now and then to keep the socket alive.
+// The window is as long as the stall time-out, so a server that merely pauses
+// (to build a large feed after sending its headers) is judged by that
+// time-out alone, and only one still running at the window's end can fail.
 inline constexpr std::size_t kDefaultMinimumRate = 64;
-inline constexpr std::chrono::milliseconds kDefaultRateWindow{30'000};
+inline constexpr std::chrono::milliseconds kDefaultRateWindow = kDefaultStallTimeout;
 // A server cannot park a feed for longer than this with Retry-After.
 inline constexpr std::chrono::hours kMaxRetryAfter{24};
 
@@ -122,13 +128,14 @@ class THttpClient {
   THttpClient& operator=(const THttpClient&) = delete;
 
   // GET url, conditionally when validators are given; throws HttpError.
-  // A 304 to a conditional request is NotModified, not an error.
+  // A 304 to a conditional request is NotModified, not an error; one to a
+  // plain request is asked again once, plainly. The deadline covers both.
   TFetchResult Fetch(const std::string& url, const TValidators& validators = {});
   // GET url and return the decoded body byte for byte; throws HttpError.
   std::string Get(const std::string& url) { return Fetch(url).Body; }
 
   // Aborts the fetch in progress (it throws "Download cancelled" within a
-  // fraction of a second) and every later Get() of this client, and of every
+  // fraction of a second) and every later fetch of this client, and of every
   // client sharing its token. Thread-safe.
   void Cancel() { cancelToken_->Cancel(); }
   bool Cancelled() const { return cancelToken_->Cancelled(); }
@@ -139,7 +146,8 @@ class THttpClient {
   void SetMaxBodySize(std::size_t bytes) { maxBodySize_ = bytes; }
   void SetDeadline(std::chrono::milliseconds deadline) { deadline_ = deadline; }
   // After the first byte of the answer, each window must bring at least
-  // bytesPerSecond * window bytes (headers and body, as on the wire).
+  // bytesPerSecond * window bytes (headers and body, as on the wire); a rate
+  // of 0 switches the check off.
   void SetMinimumRate(std::size_t bytesPerSecond, std::chrono::milliseconds window) {
     minimumRate_ = bytesPerSecond;
     rateWindow_ = window;

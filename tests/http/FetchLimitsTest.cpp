@@ -98,12 +98,10 @@ TEST(FetchLimits, DeadlineEndsAFetchThatNeverFinishes) {
   const Case cases[] = {
       {"endless body at a healthy pace", Endless(1000, 10ms), {.deadline = 800ms},
        "Download took longer than 800 ms", 800ms, 2000ms},
-      {"endless body in whole seconds", Endless(1000, 10ms), {.deadline = 1000ms},
-       "Download took longer than 1 second", 1000ms, 2200ms},
       {"silent server, stall clock far off", Silent(), {.deadline = 500ms},
        "Download took longer than 500 ms", 500ms, 1500ms},
-      {"a server that thinks, within the deadline", Thinking(300ms), {.deadline = 1500ms}, "", 300ms,
-       1400ms},
+      {"a server that thinks, within the deadline", Thinking(300ms), {.deadline = 1500ms}, "",
+       300ms, 1400ms},
   };
   for (const auto& c : cases) FetchAndCheck(c);
 }
@@ -114,7 +112,8 @@ TEST(FetchLimits, MinimumRateEndsATrickleButNotASlowLink) {
       {"a byte every 100 ms", Trickle(std::string(200, 't'), 1, 100ms),
        {.minimumRate = 64, .rateWindow = 500ms, .stall = 400ms},
        "Download slower than 64 bytes per second", 500ms, 1800ms},
-      {"endless trickle", Endless(2, 50ms), {.minimumRate = 100, .rateWindow = 400ms},
+      {"endless trickle", Endless(2, 50ms),
+       {.deadline = 5000ms, .minimumRate = 100, .rateWindow = 400ms},
        "Download slower than 100 bytes per second", 400ms, 1500ms},
       // 2 KB/s for a second: slow, but a real link.
       {"slow link", Trickle(std::string(2000, 's'), 100, 50ms),

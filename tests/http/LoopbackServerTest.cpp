@@ -99,23 +99,3 @@ TEST(LoopbackServer, ValidatorsMatchAsAServerComparesThem) {
     EXPECT_EQ(testsupport::ValidatorsMatch(request, etag, modified), c.match);
   }
 }
-
-TEST(LoopbackServer, EncodedBodiesRoundTripThroughTheClient) {
-  LoopbackServer server;
-  Response bomb;
-  bomb.body = testsupport::GzipOfZeros(1'000'000);
-  bomb.headers = {{"Content-Encoding", "gzip"}};
-  server.AddEndpoint("/zeros", bomb);
-  EXPECT_LT(bomb.body.size(), 5'000u);
-  EXPECT_EQ(http::Get(server.Url("/zeros")), std::string(1'000'000, '\0'));
-
-  for (auto encoding : {testsupport::Encoding::Gzip, testsupport::Encoding::Deflate}) {
-    const std::string text = "hello, hello, hello";
-    EXPECT_NE(testsupport::Encode(text, encoding), text);
-    Response response;
-    response.body = text;
-    response.encoding = encoding;
-    server.AddEndpoint("/text", response);
-    EXPECT_EQ(http::Get(server.Url("/text")), text);
-  }
-}

@@ -480,7 +480,8 @@ bool LoopbackServer::SendBody(int fd, const Response& response) {
     for (std::uint64_t offset = 0;; offset += piece.size()) {
       for (std::size_t i = 0; i < piece.size(); ++i)
         piece[i] = Response::GeneratedByte(offset + i);
-      const std::string out = response.chunked ? ToHex(piece.size()) + "\r\n" + piece + "\r\n" : piece;
+      const std::string out =
+          response.chunked ? ToHex(piece.size()) + "\r\n" + piece + "\r\n" : piece;
       if (!SendAll(fd, out) || !Pause(response.slowDelay)) return false;
     }
   }
