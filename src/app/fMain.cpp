@@ -91,6 +91,7 @@ class TFeedTree : public QTreeWidget {
 public:
     using QTreeWidget::QTreeWidget;
     using QTreeWidget::itemFromIndex;
+    bool Editing() const { return state() == EditingState; }
 };
 
 // Label editing hands the confirmed text to the window instead of writing it
@@ -339,7 +340,22 @@ void TFormMain::CreateWidgets() {
     TreeView->setMinimumWidth(30);
     TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
     TreeView->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
-    TreeView->setItemDelegate(new TCaptionEditDelegate(tree, this));
+    auto* captionEditor = new TCaptionEditDelegate(tree, this);
+    TreeView->setItemDelegate(captionEditor);
+    connect(captionEditor, &QAbstractItemDelegate::closeEditor, this,
+            [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
+                // Once the view has left its editing state. A confirmed name
+                // is shown as typed; only the style follows the count then.
+                QTimer::singleShot(0, this, [this, hint] {
+                    QTreeWidgetItem* node = TreeView->currentItem();
+                    const xml::Node item = GetFeedItem(node);
+                    if (!item) return;
+                    UpdateNodeCaption(node);
+                    const std::string caption = item.Attribute("caption").value_or("");
+                    if (hint != QAbstractItemDelegate::RevertModelCache && !caption.empty())
+                        node->setText(0, Q(caption));
+                });
+            });
     TreeView->addAction(ActionEditFeed);
     TreeView->addAction(ActionDeleteFeed);
     TreeView->installEventFilter(this);
@@ -628,8 +644,13 @@ void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
     const xml::Node item = GetFeedItem(node);
     if (!item) return;
     const TNodeCaption caption = NodeCaption(item);
-    node->setText(0, caption.Text);
+    // A new text for a row being renamed would replace what the user is
+    // typing; the row is brought up to date when the rename is abandoned,
+    // and a confirmed one sets the text itself.
+    const bool renaming = static_cast<const TFeedTree*>(TreeView)->Editing() && TreeView->currentItem() == node;
+    if (!renaming) node->setText(0, caption.Text);
     if (node->type() == TFeedNode::kType) static_cast<TFeedNode*>(node)->SetEditText(caption.CaptionText);
+    if (renaming) return;  // a new font would reset the editor just the same
     // Bold exactly while the feed has unread items. A node without a font
     // of its own shows the tree's regular font: most nodes at start-up need
     // none.

@@ -56,6 +56,14 @@ protected:
     std::string Caption(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("caption").value_or("?"); }
     static qint64 IconOf(QTreeWidgetItem* node) { return node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey(); }
     static QString ToolTipOf(QTreeWidgetItem* node) { return node->data(0, Qt::ToolTipRole).toString(); }
+    // The label editor open now (closed ones linger until deleted).
+    QLineEdit* OpenEditor()
+    {
+        for (QLineEdit* editor : form->TreeView->viewport()->findChildren<QLineEdit*>())
+            if (editor->isVisible())
+                return editor;
+        return nullptr;
+    }
     std::string Host() { return "127.0.0.1:" + std::to_string(server.Port()); }
 
     apptest::TStagedHome home;
@@ -177,7 +185,7 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress)
     form->TreeView->setCurrentItem(node);
     form->ActionEditFeed->trigger();
     QApplication::processEvents();
-    auto* editor = form->TreeView->viewport()->findChild<QLineEdit*>();
+    QLineEdit* editor = OpenEditor();
     ASSERT_NE(editor, nullptr);
     editor->setText("Typed so far");
 
@@ -191,9 +199,28 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress)
     QApplication::processEvents();
     EXPECT_TRUE(node->Failed());
     EXPECT_EQ(editor->text(), "Typed so far");
+
+    // A successful one, with new items, neither.
+    Serve(200, "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item></channel></rss>");
+    form->UpdateFeed(node);
+    QApplication::processEvents();
+    EXPECT_EQ(form->GetFeedItem(node).Attribute("unread"), "1");
+    EXPECT_EQ(editor->text(), "Typed so far");
     QTest::keyClick(editor, Qt::Key_Return);
     QApplication::processEvents();
     EXPECT_EQ(Caption(node), "Typed so far");
+
+    // An abandoned rename shows what the feed got meanwhile.
+    form->ActionEditFeed->trigger();
+    QApplication::processEvents();
+    editor = OpenEditor();
+    ASSERT_NE(editor, nullptr);
+    form->GetFeedItem(node).SetAttribute("unread", "4");
+    form->UpdateNodeCaption(node);
+    QTest::keyClick(editor, Qt::Key_Escape);
+    WaitUntil([&] { return node->text(0).endsWith("(4)"); }, 1000);
+    EXPECT_EQ(node->text(0).toStdString(), "Typed so far (4)");
+    EXPECT_TRUE(node->font(0).bold());
 }
 
 }  // namespace
