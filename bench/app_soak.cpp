@@ -13,13 +13,21 @@
 //     updating and the program ended promptly with a download hanging.
 //
 //   app_soak [--feeds N] [--rounds R] [--startup-only]
+//   app_soak --network
 //
 // --startup-only repeats only the start-up measurement (for profiling).
+// --network measures what goes over the wire instead: bytes received and
+// updates per second of the polling thread for a first pass over 50
+// compressible feeds and a second pass with nothing changed, against a
+// server that answers plainly (what every fetch got before compression and
+// validators) and one that compresses and validates; then "update all"
+// against one feed at a time over 200 feeds with 200 ms of latency each.
 // (--startup-child DIR T is the new process of one start-up round.)
 //
 // Half of the feeds gain one item per request, so the steady state includes
 // new-item counting, notifications and node captions, not just rewriting
 // unchanged copies.
+#include <QAction>
 #include <QApplication>
 #include <QEventLoop>
 #include <QMetaObject>
@@ -52,6 +60,7 @@
 #include "HttpClient.h"
 #include "LoopbackServer.h"
 #include "StagedHome.h"
+#include "UpdateAll.h"
 #include "Memory.h"
 #include "WebBrowser.h"
 #include "fMain.h"
@@ -809,6 +818,241 @@ void ReportThroughput(const Throughput& program, const Throughput& before, const
     Report("CPU per update, program / bare loop", Fixed(program.cpuMs, 1) + " / " + Fixed(bareCpu, 1) + " ms", "", true);
 }
 
+
+// ---------------------------------------------------------------------------
+// On the wire: compression, validators and "update all"
+
+// A server for the network figures: every feed static (nothing changes
+// between passes), answering like a web server that compresses
+// (Content-Encoding: gzip, when the request offers it) and validates
+// (ETag, Last-Modified, 304 to a matching If-None-Match), or plainly.
+// Bodies and their compressed forms are made once, so the server's own
+// work does not weigh on the figures.
+class WireServer {
+public:
+    WireServer(int feeds, int items, int hosts) : FHosts(hosts) {
+        for (int id = 1; id <= feeds; ++id) {
+            std::string body = FeedBody(id, 1000);
+            if (items < kItemsPerFeed) {
+                // Cut after `items` items: a small feed, for round-trip figures.
+                std::size_t at = 0;
+                for (int i = 0; i <= items && at != std::string::npos; ++i) at = body.find("<item>", at + 1);
+                if (at != std::string::npos) body = body.substr(0, at) + "</channel></rss>\n";
+            }
+            FBodies.push_back(body);
+            FGzipped.push_back(testsupport::Encode(body, testsupport::Encoding::Gzip));
+            FServer.AddHandler(Path(id), [this, id](const testsupport::Request& request) { return Answer(id, request); });
+        }
+    }
+    // Feed `id` on host h<id % hosts>.localhost, which resolves to this machine.
+    std::string Url(int id) const {
+        return "http://h" + std::to_string(id % FHosts) + ".localhost:" + std::to_string(FServer.Port()) + Path(id);
+    }
+    std::size_t PlainSize(int id) const { return FBodies[static_cast<std::size_t>(id - 1)].size(); }
+
+    std::atomic<bool> compress{false};
+    std::atomic<bool> validate{false};
+    std::atomic<int> latencyMs{0};
+    // Body bytes sent for the n-th request since the last reset (the
+    // polling thread fetches feeds in list order, so request n belongs to
+    // pass (n - 1) / feeds + 1 even when it runs ahead of the results),
+    // and whether it was answered "304".
+    struct Sent {
+        long long bytes = 0;
+        bool notModified = false;
+    };
+    std::vector<Sent> Log() const {
+        std::lock_guard lock(FLogMutex);
+        return FLog;
+    }
+    void ResetCounts() {
+        std::lock_guard lock(FLogMutex);
+        FLog.clear();
+    }
+
+private:
+    static std::string Path(int id) { return "/wire/" + std::to_string(id) + ".xml"; }
+
+    testsupport::Response Answer(int id, const testsupport::Request& request) {
+        if (latencyMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latencyMs.load()));
+        testsupport::Response response;
+        response.headers = {{"Content-Type", "application/rss+xml; charset=UTF-8"}};
+        const std::string etag = "\"wire-" + std::to_string(id) + "\"";
+        if (validate) {
+            response.headers.push_back({"ETag", etag});
+            response.headers.push_back({"Last-Modified", "Tue, 01 Dec 2026 08:00:00 GMT"});
+            if (request.Header("If-None-Match") == etag) {
+                response.statusLine = testsupport::StatusLine(304);
+                Record({0, true});
+                return response;
+            }
+        }
+        const std::size_t index = static_cast<std::size_t>(id - 1);
+        if (compress && request.Header("Accept-Encoding").find("gzip") != std::string::npos) {
+            response.headers.push_back({"Content-Encoding", "gzip"});
+            response.body = FGzipped[index];
+        } else {
+            response.body = FBodies[index];
+        }
+        Record({static_cast<long long>(response.body.size()), false});
+        return response;
+    }
+
+    void Record(Sent sent) {
+        std::lock_guard lock(FLogMutex);
+        FLog.push_back(sent);
+    }
+    mutable std::mutex FLogMutex;
+    std::vector<Sent> FLog;
+
+    int FHosts;
+    std::vector<std::string> FBodies;
+    std::vector<std::string> FGzipped;
+    testsupport::LoopbackServer FServer;
+};
+
+std::string WireConfigXml(const WireServer& server, int feeds) {
+    std::string items;
+    for (int id = 1; id <= feeds; ++id)
+        items += "        <item url=\"" + server.Url(id) + "\" id=\"" + std::to_string(id) +
+                 "\" caption=\"\" unread=\"0\" lastupdate=\"\"/>\n";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n"
+           "  <general>\n    <UpdateInterval>0</UpdateInterval>\n    <BalloonTimeout>10</BalloonTimeout>\n"
+           "    <StartTrayIcon>False</StartTrayIcon>\n    <ExternalBrowser>False</ExternalBrowser>\n"
+           "    <SecureFeeds>False</SecureFeeds>\n    <FollowRedirects>False</FollowRedirects>\n  </general>\n"
+           "  <internal>\n    <language>1033</language>\n"
+           "    <mainform>\n      <Width>900</Width>\n      <Height>650</Height>\n"
+           "      <TreeViewWidth>260</TreeViewWidth>\n    </mainform>\n"
+           "    <feedlist>\n      <items>\n" + items + "      </items>\n"
+           "      <autoincrement>\n        <id>" + std::to_string(feeds + 1) + "</id>\n      </autoincrement>\n"
+           "    </feedlist>\n  </internal>\n</config>\n";
+}
+
+struct PassFigures {
+    double seconds = 0;
+    double rate = 0;  // updates/s
+    long long bytes = 0;
+    int notModified = 0;
+    int failed = 0;
+};
+
+// The polling thread (no pause) over `feeds` feeds, `passes` times in a
+// row; one figure per pass, from its first update to its last result.
+std::vector<PassFigures> PollPasses(WireServer& server, const fs::path& dir, int feeds, int passes) {
+    std::unique_ptr<TFormMain> form;
+    fs::current_path(dir);
+    form = std::make_unique<TFormMain>();
+    int applied = 0;
+    int failed = 0;
+    QObject::connect(form.get(), &TFormMain::feedUpdateFinished, [&](const QString&, const QString& message) {
+        ++applied;
+        if (message.startsWith("Could not")) ++failed;
+    });
+    std::vector<PassFigures> figures;
+    server.ResetCounts();
+    auto start = Clock::now();
+    form->StartUpdateThread();
+    for (int pass = 1; pass <= passes; ++pass) {
+        if (!ProcessEventsUntil([&] { return applied >= pass * feeds; }, 600s))
+            throw std::runtime_error("a polling pass did not finish");
+        const auto end = Clock::now();
+        PassFigures f;
+        f.seconds = Seconds(end - start);
+        f.rate = feeds / f.seconds;
+        f.failed = failed;
+        failed = 0;
+        figures.push_back(f);
+        start = end;
+    }
+    CloseWindow(form);
+    const std::vector<WireServer::Sent> log = server.Log();
+    for (std::size_t n = 0; n < log.size() && n < static_cast<std::size_t>(passes * feeds); ++n) {
+        PassFigures& f = figures[n / static_cast<std::size_t>(feeds)];
+        f.bytes += log[n].bytes;
+        f.notModified += log[n].notModified ? 1 : 0;
+    }
+    for (const PassFigures& f : figures)
+        if (f.failed) Note(std::to_string(f.failed) + " updates of a pass FAILED");
+    return figures;
+}
+
+// "Update all" over every feed of `dir`; seconds until the pass is over.
+double UpdateAllPass(const fs::path& dir, int feeds) {
+    std::unique_ptr<TFormMain> form;
+    fs::current_path(dir);
+    form = std::make_unique<TFormMain>();
+    form->StopUpdateThread();
+    int applied = 0;
+    QObject::connect(form.get(), &TFormMain::feedUpdateFinished, [&](const QString&, const QString&) { ++applied; });
+    const auto start = Clock::now();
+    form->ActionUpdateAll->trigger();
+    if (!ProcessEventsUntil([&] { return form->ActionUpdateAll->isEnabled(); }, 600s))
+        throw std::runtime_error("update all did not finish");
+    const double seconds = Seconds(Clock::now() - start);
+    if (applied != feeds) Note("update all applied " + std::to_string(applied) + " of " + std::to_string(feeds));
+    Note("update all: at most " + std::to_string(form->FUpdateAll->PeakDownloads()) + " downloads at once, " +
+         std::to_string(form->FUpdateAll->PeakPerHost()) + " per host");
+    CloseWindow(form);
+    return seconds;
+}
+
+int RunNetwork(const fs::path& scratch) {
+    constexpr int kFeeds = 50;
+    std::printf("\n-- on the wire: %d feeds of about 100 KB, two polling passes with nothing changed --\n", kFeeds);
+    WireServer wire(kFeeds, kItemsPerFeed, 1);
+    const std::string config = WireConfigXml(wire, kFeeds);
+    long long plainBytes = 0;
+    for (int id = 1; id <= kFeeds; ++id) plainBytes += static_cast<long long>(wire.PlainSize(id));
+
+    // Alternating rounds, so that a change in the machine's load hits both.
+    std::vector<double> plainRates, smartRates;
+    PassFigures plain1, smart1, smart2;
+    for (int round = 0; round < 3; ++round) {
+        wire.compress = false;
+        wire.validate = false;
+        testsupport::StageWorkingDirectory(kStage, scratch / "wire-plain", config);
+        const auto plain = PollPasses(wire, scratch / "wire-plain", kFeeds, 1);
+        plainRates.push_back(plain[0].rate);
+        plain1 = plain[0];
+
+        wire.compress = true;
+        wire.validate = true;
+        testsupport::StageWorkingDirectory(kStage, scratch / "wire-smart", config);
+        const auto smart = PollPasses(wire, scratch / "wire-smart", kFeeds, 2);
+        smartRates.push_back(smart[0].rate);
+        smart1 = smart[0];
+        smart2 = smart[1];
+        Note("round " + std::to_string(round + 1) + ": plain " + Fixed(plain[0].rate, 1) + " updates/s, compressed " +
+             Fixed(smart[0].rate, 1) + " updates/s, unchanged " + Fixed(smart[1].rate, 1) + " updates/s");
+    }
+    const double plainRate = Median(plainRates);
+    const double smartRate = Median(smartRates);
+    Report("pass 1, plain server: bytes", std::to_string(plain1.bytes), "", plain1.bytes == plainBytes);
+    Report("pass 1, compressing server: bytes", std::to_string(smart1.bytes) + " (" +
+           Fixed(100.0 * smart1.bytes / plainBytes, 1) + " %)", "<= 25 %", smart1.bytes <= plainBytes / 4);
+    Report("pass 2, nothing changed: bytes", std::to_string(smart2.bytes) + " (" +
+           Fixed(smart1.bytes ? 100.0 * smart2.bytes / smart1.bytes : 0, 2) + " %), " +
+           std::to_string(smart2.notModified) + " x 304", "<= 2 %", smart2.bytes * 50 <= smart1.bytes);
+    Report("updates/s pass 1, plain / compressed", Fixed(plainRate, 1) + " / " + Fixed(smartRate, 1), "", true);
+    Report("compressed pass 1 against plain", Fixed(100 * smartRate / plainRate, 0) + " %", ">= 90 %",
+           smartRate >= 0.9 * plainRate);
+    Report("updates/s pass 2 (nothing changed)", Fixed(smart2.rate, 1), "", true);
+
+    constexpr int kLatencyFeeds = 200;
+    constexpr int kHosts = 10;
+    std::printf("\n-- update all: %d feeds of 10 items on %d hosts, 200 ms per response --\n", kLatencyFeeds, kHosts);
+    WireServer slow(kLatencyFeeds, 10, kHosts);
+    slow.latencyMs = 200;
+    const std::string slowConfig = WireConfigXml(slow, kLatencyFeeds);
+    testsupport::StageWorkingDirectory(kStage, scratch / "all-serial", slowConfig);
+    const PassFigures serial = PollPasses(slow, scratch / "all-serial", kLatencyFeeds, 1)[0];
+    testsupport::StageWorkingDirectory(kStage, scratch / "all-parallel", slowConfig);
+    const double parallel = UpdateAllPass(scratch / "all-parallel", kLatencyFeeds);
+    Report("one at a time (polling, no pause)", Fixed(serial.seconds, 1) + " s", "", true);
+    Report("update all", Fixed(parallel, 1) + " s", "", true);
+    Report("update all speed-up", Fixed(serial.seconds / parallel, 1) + " x", ">= 4 x", serial.seconds >= 4 * parallel);
+    return 0;
+}
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -817,11 +1061,13 @@ int main(int argc, char* argv[]) {
     int feeds = 1000;
     int rounds = 5;
     bool startupOnly = false;
+    bool network = false;
     std::string childDir;
     long long spawnedAt = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
         if (flag == "--startup-only") startupOnly = true;
+        else if (flag == "--network") network = true;
         else if (flag == "--startup-child" && i + 2 < argc) {
             childDir = argv[++i];
             spawnedAt = std::atoll(argv[++i]);
@@ -829,7 +1075,7 @@ int main(int argc, char* argv[]) {
         else if (flag == "--feeds" && i + 1 < argc) feeds = std::max(50, std::atoi(argv[++i]));
         else if (flag == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
         else {
-            std::fprintf(stderr, "usage: app_soak [--feeds N] [--rounds R] [--startup-only]\n");
+            std::fprintf(stderr, "usage: app_soak [--feeds N] [--rounds R] [--startup-only] | --network\n");
             return 2;
         }
     }
@@ -848,7 +1094,14 @@ int main(int argc, char* argv[]) {
     const auto runStart = Clock::now();
     const fs::path scratch = fs::temp_directory_path() / ("quillet-soak-" + std::to_string(::getpid()));
     int result = 0;
-    try {
+    if (network) {
+        try {
+            result = RunNetwork(scratch);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "app_soak: %s\n", error.what());
+            result = 1;
+        }
+    } else try {
         SoakServer server(feeds);
         std::printf("Quillet soak: %d feeds of %zu bytes (half of them gain an item per request), %u cores\n", feeds,
                     FeedBody(2, 1000).size(), std::thread::hardware_concurrency());

@@ -35,9 +35,30 @@ void TFeedUpdate::Fetch()
         } catch (const std::system_error&) {
             // No thread to spare: the result reads it instead.
         }
-        const std::string body = FClient.Get(FRequest.Url);
+        // "Not modified" is only worth asking while there is a copy to keep.
+        std::error_code ignored;
+        const bool haveCopy = std::filesystem::exists(path, ignored);
+        http::TFetchResult answer = FClient.Fetch(FRequest.Url, haveCopy ? FRequest.Validators : http::TValidators{});
+        FBytesReceived = answer.BytesReceived;
+        if (answer.NotModified) {
+            FPreviousTitles = previous.valid() ? previous.get() : ReadStoredTitles(path);
+            FPreviousRead = true;
+            if (FPreviousTitles) {
+                FValidators = std::move(answer.Validators);
+                FNotModified = true;
+                FFetched = true;
+                return;
+            }
+            // The copy the server compared with has gone or cannot be read:
+            // the feed is fetched whole, once, to replace it.
+            answer = FClient.Fetch(FRequest.Url);
+            FBytesReceived += answer.BytesReceived;
+        }
+        FValidators = std::move(answer.Validators);
         auto document = std::make_unique<feed::TFeedDocument>();
-        document->LoadFromString(body);
+        // Relative addresses in the feed resolve against where it came from.
+        document->SetDocumentURL(FRequest.Url);
+        document->LoadFromString(answer.Body);
         document->SetXSLFileName(kStoredCopyStylesheet);
         PrepareResult(*document, path);
         if (previous.valid()) {
@@ -45,11 +66,14 @@ void TFeedUpdate::Fetch()
             FPreviousRead = true;
         }
         FDocument = std::move(document);
+    } catch (const http::HttpError& e) {
+        FRetryAfter = e.RetryAfter();
+        FError = e.what();
     } catch (const std::exception& e) {
         FError = e.what();
-        if (FError.empty())
-            FError = "Unknown error";
     }
+    if (!FDocument && !FNotModified && FError.empty())
+        FError = "Unknown error";
     FFetched = true;
 }
 
@@ -76,6 +100,11 @@ TFeedUpdate::TLargeParts TFeedUpdate::ReleaseLargeParts()
 
 void TFeedUpdate::Finish()
 {
+    // Done however the result's steps end.
+    struct TMarkDone {
+        std::atomic<bool>& Done;
+        ~TMarkDone() { Done = true; }
+    } markDone{FDone};
     if (FFinish)
         FFinish(*this);
 }
@@ -83,6 +112,7 @@ void TFeedUpdate::Finish()
 void TFeedUpdate::Cancel()
 {
     FClient.Cancel();
+    FDone = true;
 }
 
 TNewItemCount CountNewItems(const std::vector<std::string>& downloaded, const std::vector<std::string>& stored)

@@ -9,6 +9,8 @@
 #include "UpdateThread.h"
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,6 +28,9 @@ struct TFeedUpdateRequest {
     // copy when the update was prepared: tells the result whether the copy
     // read during the download may have been replaced since.
     unsigned StoredCopyWrites = 0;
+    // The validators kept with the feed from its last successful update.
+    // They describe the stored copy, so they are sent only while it exists.
+    http::TValidators Validators;
 };
 
 // The item titles of a feed's stored copy (see ComparableTitles), or
@@ -56,9 +61,21 @@ public:
     feed::TFeedDocument* Document() { return FDocument.get(); }
     // The failure's message ("" on success).
     const std::string& Error() const { return FError; }
-    bool Failed() const { return !FDocument; }
+    bool Failed() const { return !FDocument && !FNotModified; }
+    // The server says the stored copy is current: there is no document,
+    // and nothing is new.
+    bool NotModified() const { return FNotModified; }
+    // The validators of the answer ("" where it had none).
+    const http::TValidators& Validators() const { return FValidators; }
+    // When the server, refusing with 429 or 503, said to come back.
+    std::optional<std::chrono::system_clock::time_point> RetryAfter() const { return FRetryAfter; }
+    // Body bytes on the wire, compressed as they came.
+    std::size_t BytesReceived() const { return FBytesReceived; }
     bool Cancelled() const { return FClient.Cancelled(); }
     bool Fetched() const { return FFetched.load(); }
+    // The result was applied, or the update abandoned: its download no
+    // longer counts as running.
+    bool Done() const { return FDone.load(); }
     // The titles of the feed's stored copy as Fetch found it, read beside
     // the download; null when Fetch did not get that far. The copy may have
     // been replaced since: see TFeedUpdateRequest::StoredCopyWrites.
@@ -98,6 +115,11 @@ private:
     bool FTitlesRead = false;
     TPendingFile FStoredCopy;
     std::atomic<bool> FFetched{false};
+    std::atomic<bool> FDone{false};
+    bool FNotModified = false;
+    http::TValidators FValidators;
+    std::optional<std::chrono::system_clock::time_point> FRetryAfter;
+    std::size_t FBytesReceived = 0;
 };
 
 // How many items of a download are new, given the item titles of the

@@ -75,6 +75,22 @@ QTreeWidgetItem* TUpdateThread::GetNextNode()
     return next;
 }
 
+QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId)
+{
+    QTreeWidgetItem* node = GetNextNode();
+    QTreeWidgetItem* root = FHost.RootNode ? FHost.RootNode() : nullptr;
+    if (!node || !root || !FHost.Deferred)
+        return node;
+    const int count = root->childCount();
+    const int start = root->indexOfChild(node);
+    for (int step = 0; step < count; ++step) {
+        QTreeWidgetItem* candidate = root->child((start + step) % count);
+        if (!FHost.Deferred(candidate) || (!ownId.empty() && FHost.FeedId(candidate) == ownId))
+            return candidate;
+    }
+    return nullptr;
+}
+
 void TUpdateThread::MarkVisited(QTreeWidgetItem* node)
 {
     QTreeWidgetItem* root = FHost.RootNode();
@@ -84,7 +100,10 @@ void TUpdateThread::MarkVisited(QTreeWidgetItem* node)
 
 std::shared_ptr<TUpdateJob> TUpdateThread::StartNext()
 {
-    QTreeWidgetItem* node = GetNextNode();
+    QTreeWidgetItem* node = NextDueNode();
+    FAllDeferred = !node && GetNextNode();
+    if (FAllDeferred)
+        return nullptr;  // the pass stays where it is
     if (!node) {
         FLastNode.clear();
         FLastIndex = -1;
@@ -99,7 +118,7 @@ std::shared_ptr<TUpdateJob> TUpdateThread::StartNext()
 
 std::shared_ptr<TUpdateJob> TUpdateThread::PrepareAhead(std::string& preparedId)
 {
-    QTreeWidgetItem* node = GetNextNode();
+    QTreeWidgetItem* node = NextDueNode();
     // A feed that follows itself (a list of one) must see its own result
     // before it is fetched again.
     if (!node || FHost.FeedId(node) == FLastNode)
@@ -110,7 +129,7 @@ std::shared_ptr<TUpdateJob> TUpdateThread::PrepareAhead(std::string& preparedId)
 
 void TUpdateThread::StartPreparedOrAbandon(const std::shared_ptr<TUpdateJob>& prepared, const std::string& preparedId)
 {
-    QTreeWidgetItem* node = GetNextNode();
+    QTreeWidgetItem* node = NextDueNode(preparedId);
     if (node && FHost.FeedId(node) == preparedId) {
         MarkVisited(node);
         prepared->Start();
@@ -205,7 +224,7 @@ void TUpdateThread::Execute()
                 return;
             }
             interval = FHost.UpdateIntervalSeconds();
-            listEmpty = FLastNode.empty();
+            listEmpty = FLastNode.empty() || FAllDeferred;
             if (job && interval == 0)
                 next = PrepareAhead(nextId);
         });

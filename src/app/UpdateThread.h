@@ -64,6 +64,10 @@ public:
         std::function<std::shared_ptr<TUpdateJob>(QTreeWidgetItem*)> PrepareUpdate;
         // The pause after an update, in seconds.
         std::function<int()> UpdateIntervalSeconds;
+        // Optional: true for a feed the pass is to go by for now (its
+        // server asked for a pause, or it is downloading elsewhere). It is
+        // skipped without a pause of its own, as if it were not in the list.
+        std::function<bool(QTreeWidgetItem*)> Deferred;
     };
 
     // Starts running at once: the first feed is updated without a pause.
@@ -90,6 +94,10 @@ public:
 
 private:
     void Execute();
+    // GetNextNode, passing by deferred feeds in list order; nullptr when
+    // the list is empty or every feed is deferred. The feed `ownId`, whose
+    // download this thread runs itself, is never deferred.
+    QTreeWidgetItem* NextDueNode(const std::string& ownId = {});
     // User-interface thread. Moves the pass on to `node`.
     void MarkVisited(QTreeWidgetItem* node);
     // User-interface thread. Chooses the next feed and starts its update;
@@ -120,6 +128,9 @@ private:
     // User-interface thread only:
     std::string FLastNode;   // id of the feed visited last
     int FLastIndex = -1;     // its position then, to go on after a deletion
+    // The last choice found every feed deferred: the thread waits a moment
+    // before looking again, even with no pause between feeds.
+    bool FAllDeferred = false;
     // An update prepared ahead whose feed turned out not to be next: its
     // download is cancelled and its result never applied.
     const TUpdateJob* FAbandoned = nullptr;

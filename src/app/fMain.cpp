@@ -34,6 +34,7 @@
 #include "FeedUpdate.h"
 #include "Opml.h"
 #include "StatusLabel.h"
+#include "UpdateAll.h"
 #include "fAbout.h"
 #include "fAddFeed.h"
 #include "fOptions.h"
@@ -91,6 +92,7 @@ class TFeedTree : public QTreeWidget {
 public:
     using QTreeWidget::QTreeWidget;
     using QTreeWidget::itemFromIndex;
+    bool Editing() const { return state() == EditingState; }
 };
 
 // Label editing hands the confirmed text to the window instead of writing it
@@ -159,6 +161,8 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     // per node, each of which would parse the SVG again.
     FFeedIcon = TreeIcon(":/icons/feed.svg");
     FRootIcon = TreeIcon(":/icons/root.svg");
+    FBusyFeedIcon = TreeIcon(":/icons/feed-busy.svg");
+    FFailedFeedIcon = TreeIcon(":/icons/feed-failed.svg");
     CreateTrayIcon();
     ConnectUpdateAndDisplay();
     CreateConfigSaver();
@@ -200,6 +204,7 @@ void TFormMain::CreateActions() {
     ActionDeleteFeed = make("ActionDeleteFeed", "Delete Feed", "delete");
     ActionEditFeed = make("ActionEditFeed", "Edit Feed", "edit");
     ActionUpdateFeed = make("ActionUpdateFeed", "Update Feed", "update");
+    ActionUpdateAll = make("ActionUpdateAll", "Update All", "update-all");
     ActionCopyURL = make("ActionCopyURL", "Copy URL");
     ActionImportOPML = make("ActionImportOPML", "Import OPML...");
     ActionExportOPML = make("ActionExportOPML", "Export OPML...");
@@ -271,6 +276,7 @@ void TFormMain::CreateMenus() {
     Feed1->addAction(ActionDeleteFeed);
     Feed1->addAction(ActionEditFeed);
     Feed1->addAction(ActionUpdateFeed);
+    Feed1->addAction(ActionUpdateAll);
     Feed1->addAction(ActionCopyURL);
     Feed1->addSeparator();
     Feed1->addAction(ActionImportOPML);
@@ -294,6 +300,7 @@ void TFormMain::CreateMenus() {
     PopupMenuTrayIcon = make("PopupMenuTrayIcon", QString());
     PopupMenuTrayIcon->addAction(ActionShowQuillet);
     PopupMenuTrayIcon->addAction(ActionHideQuillet);
+    PopupMenuTrayIcon->addAction(ActionUpdateAll);
     PopupMenuTrayIcon->addAction(ActionOptions);
     PopupMenuTrayIcon->addAction(ActionAbout);
     PopupMenuTrayIcon->addSeparator();
@@ -311,6 +318,7 @@ void TFormMain::CreateWidgets() {
     ToolBar->addAction(ActionAddFeed);
     ToolBar->addAction(ActionEditFeed);
     ToolBar->addAction(ActionUpdateFeed);
+    ToolBar->addAction(ActionUpdateAll);
     ToolBar->addAction(ActionDeleteFeed);
     ToolBar->addSeparator();
     ToolBar->addAction(ActionOptions);
@@ -335,7 +343,22 @@ void TFormMain::CreateWidgets() {
     TreeView->setMinimumWidth(30);
     TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
     TreeView->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
-    TreeView->setItemDelegate(new TCaptionEditDelegate(tree, this));
+    auto* captionEditor = new TCaptionEditDelegate(tree, this);
+    TreeView->setItemDelegate(captionEditor);
+    connect(captionEditor, &QAbstractItemDelegate::closeEditor, this,
+            [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
+                // Once the view has left its editing state. A confirmed name
+                // is shown as typed; only the style follows the count then.
+                QTimer::singleShot(0, this, [this, hint] {
+                    QTreeWidgetItem* node = TreeView->currentItem();
+                    const xml::Node item = GetFeedItem(node);
+                    if (!item) return;
+                    UpdateNodeCaption(node);
+                    const std::string caption = item.Attribute("caption").value_or("");
+                    if (hint != QAbstractItemDelegate::RevertModelCache && !caption.empty())
+                        node->setText(0, Q(caption));
+                });
+            });
     TreeView->addAction(ActionEditFeed);
     TreeView->addAction(ActionDeleteFeed);
     TreeView->installEventFilter(this);
@@ -588,15 +611,33 @@ namespace {
 struct TNodeCaption {
     QString Text;
     bool Unread = false;
+    // The caption is empty and the address stands in for it; the text as
+    // the caption alone makes it, for the label editor.
+    std::optional<QString> CaptionText;
 };
+
+// A feed without a name yet (never fetched, or failing) is shown by its
+// address, as host and path, so that no row of the tree is blank; the
+// stored caption stays empty until the feed's own title fills it.
+QString AddressStandIn(const std::string& url) {
+    const QUrl address(Q(url));
+    if (address.host().isEmpty()) return Q(url);
+    QString text = address.host();
+    if (address.port() != -1) text += ':' + QString::number(address.port());
+    return text + address.path();
+}
 
 TNodeCaption NodeCaption(const xml::Node& item) {
     const std::string caption = item.Attribute("caption").value_or("");
     const std::string unread = item.Attribute("unread").value_or("");
     const std::optional<int> count = plat::TryStrToInt(unread);
     const bool hasUnread = count ? *count != 0 : !unread.empty();
-    if (!hasUnread) return {Q(caption), false};
-    return {Q(caption + " (" + unread + ")"), true};
+    const std::string suffix = hasUnread ? " (" + unread + ")" : "";
+    if (caption.empty()) {
+        const QString standIn = AddressStandIn(item.Attribute("url").value_or(""));
+        if (!standIn.isEmpty()) return {standIn + Q(suffix), hasUnread, Q(suffix)};
+    }
+    return {Q(caption + suffix), hasUnread, std::nullopt};
 }
 
 }  // namespace
@@ -607,7 +648,13 @@ void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
     const xml::Node item = GetFeedItem(node);
     if (!item) return;
     const TNodeCaption caption = NodeCaption(item);
-    node->setText(0, caption.Text);
+    // A new text for a row being renamed would replace what the user is
+    // typing; the row is brought up to date when the rename is abandoned,
+    // and a confirmed one sets the text itself.
+    const bool renaming = static_cast<const TFeedTree*>(TreeView)->Editing() && TreeView->currentItem() == node;
+    if (!renaming) node->setText(0, caption.Text);
+    if (node->type() == TFeedNode::kType) static_cast<TFeedNode*>(node)->SetEditText(caption.CaptionText);
+    if (renaming) return;  // a new font would reset the editor just the same
     // Bold exactly while the feed has unread items. A node without a font
     // of its own shows the tree's regular font: most nodes at start-up need
     // none.
@@ -831,6 +878,11 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
         if (!item) return;
         item.SetAttribute("caption", text.toStdString());
         node->setText(0, text);
+        // An emptied caption shows the address again.
+        if (text.isEmpty())
+            UpdateNodeCaption(node);
+        else if (node->type() == TFeedNode::kType)
+            static_cast<TFeedNode*>(node)->SetEditText(std::nullopt);
         FOptions->Save();
     });
 }

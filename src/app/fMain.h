@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QAction>
+#include <QDateTime>
 #include <QIcon>
 #include <QLabel>
 #include <QMainWindow>
@@ -25,9 +26,11 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -40,6 +43,7 @@
 class TUpdateThread;
 class TFeedUpdate;
 class TConfigSaver;
+class TUpdateAll;
 namespace feed {
 class TFeedDocument;
 }
@@ -56,13 +60,45 @@ public:
     // painted instead of being stored as item data in each of possibly
     // thousands of nodes.
     QVariant data(int column, int role) const override {
-        if (column == 0 && role == Qt::DecorationRole) return FIcon;
+        if (column == 0 && role == Qt::DecorationRole) return FStateIcon.isNull() ? FIcon : FStateIcon;
+        if (column == 0 && role == Qt::ToolTipRole && !FToolTip.isEmpty()) return FToolTip;
+        if (column == 0 && role == Qt::EditRole && FEditText) return *FEditText;
         return QTreeWidgetItem::data(column, role);
     }
+
+    // The state of the feed's updates, kept in memory only: downloading
+    // now, and the last failure (its text and time) until the next success.
+    bool Busy() const { return FBusy; }
+    bool Failed() const { return !FFailure.isEmpty(); }
+    const QString& Failure() const { return FFailure; }
+    const QDateTime& FailureTime() const { return FFailureTime; }
+    void SetBusy(bool busy) { FBusy = busy; }
+    void SetFailure(QString failure, QDateTime when) {
+        FFailure = std::move(failure);
+        FFailureTime = std::move(when);
+    }
+    // What the row shows for that state: an icon in place of the feed's
+    // (a null icon for none) and a tooltip. The row is repainted by the
+    // caller: announcing a change of the item's data would also reset the
+    // label editor, throwing away a new name being typed.
+    void ShowState(QIcon icon, QString toolTip) {
+        FStateIcon = std::move(icon);
+        FToolTip = std::move(toolTip);
+    }
+    // The text the label editor starts with when the row shows something
+    // else than the feed's own caption (its address standing in for an
+    // empty one); nullopt when the shown text is the one to edit.
+    void SetEditText(std::optional<QString> text) { FEditText = std::move(text); }
 
 private:
     xml::Node FItem;
     QIcon FIcon;
+    QIcon FStateIcon;
+    QString FToolTip;
+    std::optional<QString> FEditText;
+    bool FBusy = false;
+    QString FFailure;
+    QDateTime FFailureTime;
 };
 
 class TFormMain : public QMainWindow {
@@ -252,6 +288,35 @@ public:
     // an update can tell whether the copy it read while downloading is
     // still the current one.
     std::unordered_map<std::string, unsigned> FStoredCopyWrites;
+
+    // ---- Feed state, back-off and "update all" (fMainUpdate.cpp) ----
+    QAction* ActionUpdateAll = nullptr;
+    // Fetches every feed now, several at a time; the results are applied
+    // in list order. Does nothing while a pass is running.
+    void ActionUpdateAllExecute();
+    std::unique_ptr<TUpdateAll> FUpdateAll;
+    // True from the preparation of an update of this feed (by the polling
+    // thread, a manual update or "update all") until its download has
+    // ended or it was abandoned: nobody starts a second download of it then.
+    bool FeedDownloading(const std::string& id) const;
+    // The feeds of FeedDownloading, by id; user-interface thread only.
+    std::unordered_map<std::string, std::weak_ptr<TFeedUpdate>> FDownloads;
+    // The server asked (429 or 503 with Retry-After) not to be polled for
+    // this feed before this time; a manual update still fetches at once.
+    std::unordered_map<std::string, std::chrono::system_clock::time_point> FRetryAfter;
+    // True while the polling thread is to pass this feed by.
+    bool PollingDeferred(const std::string& id) const;
+    // The row of a feed node shows its update state: busy while an update
+    // of it is under way, the failure icon and a tooltip with the failure
+    // text and its time after a failed update, until the next success.
+    void MarkFeedBusy(QTreeWidgetItem* node, bool busy);
+    void MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure);
+    void MarkFeedUpdated(QTreeWidgetItem* node);
+    void ShowFeedState(QTreeWidgetItem* node);
+    // The result of an update the server answered with "not modified".
+    void ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update);
+    QIcon FBusyFeedIcon;
+    QIcon FFailedFeedIcon;
     // ---- end update cycle and display ----
 
     // ---- Saving config.xml while running (fMainSave.cpp) ----

@@ -68,6 +68,12 @@ void TFormMain::ConnectUpdateAndDisplay()
     connect(ActionShowQuillet, &QAction::triggered, this, guarded([this] { ActionShowQuilletExecute(); }));
     connect(ActionHideQuillet, &QAction::triggered, this, guarded([this] { ActionHideQuilletExecute(); }));
     connect(ActionHelp, &QAction::triggered, this, guarded([this] { ActionHelpExecute(); }));
+    connect(ActionUpdateAll, &QAction::triggered, this, guarded([this] { ActionUpdateAllExecute(); }));
+    // What is kept in memory about a deleted feed goes with it.
+    connect(this, &TFormMain::feedDeleted, this, [this](const QString& id) {
+        FRetryAfter.erase(id.toStdString());
+        FDownloads.erase(id.toStdString());
+    });
 
     if (TrayIcon) {
         TrayIcon->SetOnClick([this](TTrayIcon*) { TrayIconClick(); });

@@ -14,6 +14,7 @@
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <algorithm>
 #include <filesystem>
@@ -24,6 +25,7 @@
 #include "Convert.h"
 #include "DateTime.h"
 #include "FeedUpdate.h"
+#include "UpdateAll.h"
 #include "UpdateThread.h"
 #include "uvxLanguage.h"
 
@@ -33,6 +35,10 @@ constexpr char kUpdateIntervalPath[] = "general\\UpdateInterval";
 constexpr char kSecureFeedsPath[] = "general\\SecureFeeds";
 constexpr char kFollowRedirectsPath[] = "general\\FollowRedirects";
 constexpr char kFeedsFolder[] = "feeds";
+// The validators of the stored copy, kept as attributes of the feed's
+// element.
+constexpr char kETagAttribute[] = "etag";
+constexpr char kLastModifiedAttribute[] = "lastmodified";
 // The pause when general\UpdateInterval holds no number: polling goes on.
 constexpr int kFallbackIntervalSeconds = 60;
 
@@ -91,6 +97,21 @@ bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node 
     return true;
 }
 
+// The validators of the answer that gave the stored copy, kept with the
+// feed; those the answer lacked are removed, so that they are never sent
+// for a copy they do not describe.
+void StoreValidators(xml::Node item, const http::TValidators& validators)
+{
+    const std::pair<const char*, const std::string*> fields[] = {{kETagAttribute, &validators.ETag},
+                                                                 {kLastModifiedAttribute, &validators.LastModified}};
+    for (const auto& [name, value] : fields) {
+        if (!value->empty())
+            item.SetAttribute(name, *value);
+        else if (item.HasAttribute(name))
+            item.RemoveAttribute(name);
+    }
+}
+
 // The stored copy replaces the previous one atomically: the copy written
 // beside the download is put in place, or, when that could not be written,
 // the copy is written now (and its failure reported).
@@ -130,9 +151,13 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.Options.secureFeeds = ReadBool(*FOptions, kSecureFeedsPath).value_or(false);
     request.Options.followRedirects = ReadBool(*FOptions, kFollowRedirectsPath).value_or(false);
     request.StoredCopyWrites = StoredCopyWrites(request.Id);
-    return std::make_shared<TFeedUpdate>(
+    request.Validators = {item.Attribute(kETagAttribute).value_or(""), item.Attribute(kLastModifiedAttribute).value_or("")};
+    const std::string id = request.Id;
+    auto update = std::make_shared<TFeedUpdate>(
         std::move(request), [this](TFeedUpdate& update) { StartFeedUpdate(update); },
         [this](TFeedUpdate& update) { FinishFeedUpdate(update); });
+    FDownloads[id] = update;
+    return update;
 }
 
 void TFormMain::StartFeedUpdate(TFeedUpdate& update)
@@ -144,6 +169,7 @@ void TFormMain::StartFeedUpdate(TFeedUpdate& update)
         return;
     update.SetDisplayText(node->text(0).toStdString());
     SetStatusText(0, StatusMessage("UpdatingFeed", update.DisplayText()));
+    MarkFeedBusy(node, true);
 }
 
 std::shared_ptr<TFeedUpdate> TFormMain::BeginFeedUpdate(QTreeWidgetItem* node)
@@ -171,6 +197,12 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
     try {
         if (update.Failed())
             throw std::runtime_error(update.Error());
+        if (update.NotModified()) {
+            ApplyNotModified(node, update);
+            emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
+            ScheduleConfigSave();  // lastupdate was written
+            return;
+        }
         feed::TFeedDocument& downloaded = *update.Document();
         xml::Node item = GetFeedItem(node);
 
@@ -198,9 +230,14 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         if (announced && TreeView->currentItem() == node)
             ShowFeed(node);
         item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
+        StoreValidators(item, update.Validators());
         SetStatusText(0, StatusMessage("UpdatedFeed", displayText));
+        MarkFeedUpdated(node);
     } catch (const std::exception& error) {
         SetStatusText(0, StatusMessage("FailedFeed", displayText + " - " + error.what()));
+        MarkFeedFailed(node, error.what());
+        if (const auto retryAfter = update.RetryAfter())
+            FRetryAfter[update.Request().Id] = *retryAfter;
     }
     emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
     ScheduleConfigSave();
@@ -216,12 +253,30 @@ void TFormMain::UpdateFeed(QTreeWidgetItem* node)
     const std::string id = item.Attribute("id").value_or("");
     if (auto running = FManualUpdates.find(id); running != FManualUpdates.end() && !running->second.expired())
         return;
+    const unsigned stopsBefore = FUpdateStops;
+    // Another download of this feed (the polling thread's, or "update
+    // all") is under way: it ends first, so a feed is never fetched twice
+    // at once; this update then fetches it again.
+    if (FeedDownloading(id)) {
+        QEventLoop wait;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &wait, [&] {
+            if (!FeedDownloading(id) || FUpdateStops != stopsBefore)
+                wait.quit();
+        });
+        poll.start(20);
+        wait.exec();
+        if (FUpdateStops != stopsBefore || FeedDownloading(id))
+            return;  // closing
+        node = FindFeedNodeById(id);
+        if (!node)
+            return;  // deleted meanwhile
+    }
 
     const std::shared_ptr<TFeedUpdate> update = BeginFeedUpdate(node);
     if (!update)
         return;
     FManualUpdates[id] = update;
-    const unsigned stopsBefore = FUpdateStops;
 
     // The download runs on a worker; this thread keeps processing events
     // (painting, the polling thread's queued steps) until it is done.
@@ -281,8 +336,15 @@ void TFormMain::StartUpdateThread()
         return item ? item.Attribute("id").value_or("") : std::string();
     };
     host.FindFeedNode = [this](const std::string& id) { return FindFeedNodeById(id); };
+    host.Deferred = [this](QTreeWidgetItem* node) {
+        const xml::Node item = GetFeedItem(node);
+        return item && PollingDeferred(item.Attribute("id").value_or(""));
+    };
     host.PrepareUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
         try {
+            // Never a second download of a feed that is downloading now.
+            if (const xml::Node item = GetFeedItem(node); item && FeedDownloading(item.Attribute("id").value_or("")))
+                return nullptr;
             return PrepareFeedUpdate(node);
         } catch (const std::exception&) {
             return nullptr;  // an unreadable element: the pass goes on
@@ -296,6 +358,10 @@ void TFormMain::StopUpdateThread()
 {
     ++FUpdateStops;
     FUpdateThreadPending = false;
+    if (FUpdateAll) {
+        FUpdateAll->Cancel();
+        ActionUpdateAll->setEnabled(true);
+    }
     for (auto& [id, running] : FManualUpdates) {
         if (const auto update = running.lock())
             update->Cancel();
@@ -304,4 +370,128 @@ void TFormMain::StopUpdateThread()
         FUpdateThread->Stop();
         FUpdateThread.reset();
     }
+}
+
+// ---------------------------------------------------------------------------
+// Feed state in the tree, back-off and "update all"
+
+bool TFormMain::FeedDownloading(const std::string& id) const
+{
+    const auto found = FDownloads.find(id);
+    if (found == FDownloads.end())
+        return false;
+    // From its preparation to the end of its download: a result waiting to
+    // be applied holds no connection, and the stored-copy check of
+    // FinishFeedUpdate keeps two results of one feed apart.
+    const std::shared_ptr<TFeedUpdate> update = found->second.lock();
+    return update && !update->Done() && !update->Fetched();
+}
+
+bool TFormMain::PollingDeferred(const std::string& id) const
+{
+    if (FeedDownloading(id))
+        return true;
+    const auto found = FRetryAfter.find(id);
+    return found != FRetryAfter.end() && std::chrono::system_clock::now() < found->second;
+}
+
+void TFormMain::MarkFeedBusy(QTreeWidgetItem* node, bool busy)
+{
+    if (!node || node->type() != TFeedNode::kType)
+        return;
+    static_cast<TFeedNode*>(node)->SetBusy(busy);
+    ShowFeedState(node);
+}
+
+void TFormMain::MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure)
+{
+    if (!node || node->type() != TFeedNode::kType)
+        return;
+    auto* feed = static_cast<TFeedNode*>(node);
+    feed->SetBusy(false);
+    feed->SetFailure(Q(failure), QDateTime::currentDateTime());
+    ShowFeedState(node);
+}
+
+void TFormMain::MarkFeedUpdated(QTreeWidgetItem* node)
+{
+    if (!node || node->type() != TFeedNode::kType)
+        return;
+    auto* feed = static_cast<TFeedNode*>(node);
+    feed->SetBusy(false);
+    feed->SetFailure(QString(), QDateTime());
+    ShowFeedState(node);
+    FRetryAfter.erase(feed->Item().Attribute("id").value_or(""));
+}
+
+void TFormMain::ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update)
+{
+    // Nothing is new and the stored copy stays as it is; the update still
+    // succeeded, so its time is kept.
+    xml::Node item = GetFeedItem(node);
+    // A caption emptied by renaming takes the feed's own title again, from
+    // the stored copy this time.
+    if (item.Attribute("caption").value_or("").empty()) {
+        try {
+            feed::TFeedDocument stored;
+            stored.LoadFromFile(StoredCopyPath(update.Request().Id));
+            FillEmptyCaption(item, stored);
+            UpdateNodeCaption(node);
+        } catch (const std::exception&) {
+            // the address keeps standing in for it
+        }
+    }
+    // A 304 may carry fresher validators; it need not repeat them.
+    const http::TValidators& fresh = update.Validators();
+    if (!fresh.ETag.empty())
+        item.SetAttribute(kETagAttribute, fresh.ETag);
+    if (!fresh.LastModified.empty())
+        item.SetAttribute(kLastModifiedAttribute, fresh.LastModified);
+    item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
+    SetStatusText(0, StatusMessage("NotModifiedFeed", update.DisplayText()));
+    MarkFeedUpdated(node);
+}
+
+void TFormMain::ShowFeedState(QTreeWidgetItem* node)
+{
+    auto* feed = static_cast<TFeedNode*>(node);
+    const QIcon icon = feed->Busy() ? FBusyFeedIcon : feed->Failed() ? FFailedFeedIcon : QIcon();
+    // The time is written the same way in every language, so the tooltip
+    // reads right after a language switch too.
+    const QString toolTip =
+        feed->Failed() ? feed->Failure() + '\n' + feed->FailureTime().toString("yyyy-MM-dd hh:mm:ss") : QString();
+    feed->ShowState(icon, toolTip);
+    if (TreeView && node->treeWidget() == TreeView)
+        TreeView->viewport()->update(TreeView->visualItemRect(node));
+}
+
+void TFormMain::ActionUpdateAllExecute()
+{
+    if (!FOptions || FClosed)
+        return;
+    if (!FUpdateAll) {
+        FUpdateAll = std::make_unique<TUpdateAll>([this](const std::string& id) -> std::shared_ptr<TUpdateJob> {
+            // Looked up when its download is due: a feed deleted since the
+            // pass began is left out, and so is one downloading already
+            // (its own result is on the way).
+            QTreeWidgetItem* node = FindFeedNodeById(id);
+            if (!node || FeedDownloading(id))
+                return nullptr;
+            return PrepareFeedUpdate(node);
+        });
+        connect(FUpdateAll.get(), &TUpdateAll::finished, this, [this] { ActionUpdateAll->setEnabled(true); });
+    }
+    if (FUpdateAll->Running())
+        return;
+    std::vector<TUpdateAll::TEntry> entries;
+    if (QTreeWidgetItem* root = RootNode()) {
+        entries.reserve(static_cast<std::size_t>(root->childCount()));
+        for (int i = 0; i < root->childCount(); ++i) {
+            const xml::Node item = GetFeedItem(root->child(i));
+            if (item)
+                entries.push_back({item.Attribute("id").value_or(""), UpdateHostOf(item.Attribute("url").value_or(""))});
+        }
+    }
+    ActionUpdateAll->setEnabled(false);
+    FUpdateAll->Run(std::move(entries));
 }

@@ -258,8 +258,9 @@ TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
     } cases[] = {
         {"News", "3", "News (3)", true},
         {"News", "0", "News", false},
-        {"", "2", " (2)", true},
-        {"", "0", "", false},
+        // Without a caption the address (host and path) stands in for it.
+        {"", "2", "127.0.0.1:1/feed.xml (2)", true},
+        {"", "0", "127.0.0.1:1/feed.xml", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("caption '" + c.caption + "' unread " + c.unread);

@@ -105,7 +105,9 @@ TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne)
     EXPECT_EQ(node->text(0).toStdString(), "Daily (3)");
     EXPECT_NE(Attr(node, "lastupdate"), "earlier");
     EXPECT_TRUE(form->FBalloonNode.empty()) << "no balloon for a first download";
-    EXPECT_EQ(Status(), "Updated ");  // the display text when the update began
+    // The display text when the update began: the address, standing in
+    // for the empty caption.
+    EXPECT_EQ(Status(), "Updated 127.0.0.1:" + std::to_string(server.Port()) + "/feed");
     const std::string stored = home.ReadFile("feeds/1.xml");
     EXPECT_NE(stored.find("<?xml-stylesheet"), std::string::npos) << stored;
     EXPECT_NE(stored.find("../rss.xsl"), std::string::npos);
@@ -248,7 +250,8 @@ TEST_F(UpdateCycleTest, UnreadableStoredCopyIsReplaced)
     EXPECT_EQ(Attr(node, "unread"), "2");
     EXPECT_TRUE(form->FBalloonNode.empty());
     EXPECT_NE(home.ReadFile("feeds/3.xml").find("<title>A</title>"), std::string::npos);
-    EXPECT_EQ(Status(), "Updated  (7)");  // an empty caption with its count
+    // An empty caption shows the address, with the count.
+    EXPECT_EQ(Status(), "Updated 127.0.0.1:" + std::to_string(server.Port()) + "/feed (7)");
 }
 
 TEST_F(UpdateCycleTest, MissingFeedsFolderIsCreated)

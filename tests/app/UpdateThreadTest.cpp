@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,9 @@ protected:
     std::function<void(const std::string&)> DuringStart;
     std::function<void(FakeJob&)> DuringFetch;
     bool AnyFetchOnUiThread = false;
+    // Feeds the pass is to go by (by id); unset: none.
+    std::function<bool(const std::string&)> IsDeferred;
+    std::atomic<int> DeferredAsked{0};
 
     QTreeWidgetItem* AddFeed(const std::string& id)
     {
@@ -110,6 +114,11 @@ protected:
             ++IntervalReads;
             return Interval;
         };
+        if (IsDeferred)
+            host.Deferred = [this](QTreeWidgetItem* node) {
+                ++DeferredAsked;
+                return IsDeferred(node->data(0, Qt::UserRole).toString().toStdString());
+            };
         return std::make_unique<TUpdateThread>(std::move(host));
     }
 
@@ -319,6 +328,54 @@ TEST_F(PollingFixture, StopWhileTheThreadWaitsForTheUserInterface)
     thread->Stop();
     QCoreApplication::processEvents();
     EXPECT_TRUE(Visits.empty());
+}
+
+TEST_F(PollingFixture, DeferredFeedsArePassedByWithoutTheirOwnPause)
+{
+    for (int i = 1; i <= 4; ++i)
+        AddFeed(std::to_string(i));
+    std::mutex deferredMutex;
+    std::set<std::string> deferred = {"2", "4"};
+    IsDeferred = [&](const std::string& id) {
+        std::lock_guard lock(deferredMutex);
+        return deferred.count(id) > 0;
+    };
+    // No pause between feeds: deferred ones are skipped, others keep order.
+    auto thread = Start();
+    ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 5; }));
+    thread->Stop();
+    Visits.resize(5);
+    EXPECT_EQ(Visits, Ids({"1", "3", "1", "3", "1"}));
+
+    // Every feed deferred: the thread neither visits nor spins, and goes on
+    // where it was once the pause is lifted.
+    Visits.clear();
+    deferred = {"1", "2", "3", "4"};
+    DeferredAsked = 0;
+    thread = Start();
+    WaitUntil([] { return false; }, 400);
+    EXPECT_TRUE(Visits.empty());
+    EXPECT_LT(DeferredAsked.load(), 40) << "looked again too often";
+    {
+        std::lock_guard lock(deferredMutex);
+        deferred = {"1"};
+    }
+    ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 3; }));
+    thread->Stop();
+    Visits.resize(3);
+    EXPECT_EQ(Visits, Ids({"2", "3", "4"}));
+
+    // With a pause, a skipped feed costs no pause of its own.
+    Visits.clear();
+    deferred = {"2", "3"};
+    Interval = 1;
+    QElapsedTimer clock;
+    clock.start();
+    thread = Start();
+    ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 2; }, 5000));
+    EXPECT_LT(clock.elapsed(), 1700) << "2 and 3 each took a pause";
+    thread->Stop();
+    EXPECT_EQ(Visits, Ids({"1", "4"}));
 }
 
 }  // namespace

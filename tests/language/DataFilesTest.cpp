@@ -61,6 +61,7 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"ConfigLoadFailed", {"config.xml", "line 3: unexpected end"}},
         {"NoLanguages", {}},
         {"ConfigSaveFailed", {"/home/user/config.xml", "No space left on device"}},
+        {"NotModifiedFeed", {"Planet News (3)"}},
     };
     return arguments;
 }
@@ -104,7 +105,7 @@ TEST(ShippedLanguages, EnglishHoldsEveryTextOfTheProgram)
     for (const char* action : {"ActionAddFeed", "ActionDeleteFeed", "ActionEditFeed", "ActionUpdateFeed",
                                "ActionCopyURL", "ActionShowQuillet", "ActionHideQuillet", "ActionOptions",
                                "ActionExit", "ActionHelp", "ActionAbout", "ActionHomePage", "ActionSupport",
-                               "ActionImportOPML", "ActionExportOPML"}) {
+                               "ActionImportOPML", "ActionExportOPML", "ActionUpdateAll"}) {
         required.push_back(std::string("FormMain/") + action + "@Caption");
         required.push_back(std::string("FormMain/") + action + "@Hint");
     }

@@ -1,0 +1,226 @@
+// What the tree shows about each feed beyond its caption: the address of a
+// feed without a name, the failure of its last update, and an update in
+// progress.
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "AppTestSupport.h"
+#include "FeedUpdate.h"
+#include "LoopbackServer.h"
+#include "fMain.h"
+#include "uvxLanguage.h"
+
+namespace {
+
+using apptest::WaitUntil;
+
+class FeedStateTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form = std::make_unique<TFormMain>();
+        form->StopUpdateThread();
+        server.AddHandler("/news/feed.xml", [this](const testsupport::Request&) {
+            std::lock_guard lock(mutex);
+            return response;
+        });
+        Serve(200, "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item>"
+                   "<item><title>B</title></item></channel></rss>");
+    }
+    void TearDown() override { GlobalLanguage().SetLCID(1033); }
+
+    void Serve(int status, std::string body)
+    {
+        std::lock_guard lock(mutex);
+        response = testsupport::Response();
+        response.statusLine = testsupport::StatusLine(status);
+        response.body = std::move(body);
+    }
+    TFeedNode* AddStoredFeed(const std::string& url, const std::string& caption = "", const std::string& unread = "0")
+    {
+        xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
+        item.SetAttribute("url", url);
+        item.SetAttribute("id", std::to_string(++lastId));
+        item.SetAttribute("caption", caption);
+        item.SetAttribute("unread", unread);
+        item.SetAttribute("lastupdate", "earlier");
+        return static_cast<TFeedNode*>(form->AddFeedNode(item));
+    }
+    std::string Caption(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("caption").value_or("?"); }
+    static qint64 IconOf(QTreeWidgetItem* node) { return node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey(); }
+    static QString ToolTipOf(QTreeWidgetItem* node) { return node->data(0, Qt::ToolTipRole).toString(); }
+    // The label editor open now (closed ones linger until deleted).
+    QLineEdit* OpenEditor()
+    {
+        for (QLineEdit* editor : form->TreeView->viewport()->findChildren<QLineEdit*>())
+            if (editor->isVisible())
+                return editor;
+        return nullptr;
+    }
+    std::string Host() { return "127.0.0.1:" + std::to_string(server.Port()); }
+
+    apptest::TStagedHome home;
+    std::unique_ptr<TFormMain> form;
+    std::mutex mutex;
+    testsupport::Response response;
+    int lastId = 0;
+    // Last: it stops the threads that use the members above.
+    testsupport::LoopbackServer server;
+};
+
+TEST_F(FeedStateTest, FeedWithoutCaptionShowsItsAddressUntilItHasATitle)
+{
+    struct Case {
+        std::string url;
+        std::string unread;
+        std::string shown;
+    } cases[] = {
+        {"http://example.com/news/rss.xml?page=2#top", "0", "example.com/news/rss.xml"},
+        {"https://Example.com:8443/", "0", "example.com:8443/"},
+        {"http://example.com", "3", "example.com (3)"},
+        {"not an address at all", "0", "not an address at all"},
+    };
+    for (const Case& c : cases) {
+        TFeedNode* node = AddStoredFeed(c.url, "", c.unread);
+        EXPECT_EQ(node->text(0).toStdString(), c.shown) << c.url;
+        EXPECT_EQ(Caption(node), "") << "the stored caption stays empty";
+        // Renaming starts from the caption, not from the address.
+        EXPECT_EQ(node->data(0, Qt::EditRole).toString().toStdString(), c.unread == "0" ? "" : " (" + c.unread + ")");
+    }
+
+    // The first successful update names it; the address goes.
+    TFeedNode* fetched = AddStoredFeed(server.Url("/news/feed.xml"));
+    EXPECT_EQ(fetched->text(0).toStdString(), Host() + "/news/feed.xml");
+    form->UpdateFeed(fetched);
+    EXPECT_EQ(Caption(fetched), "Daily");
+    EXPECT_EQ(fetched->text(0).toStdString(), "Daily (2)");
+    EXPECT_EQ(fetched->data(0, Qt::EditRole).toString().toStdString(), "Daily (2)");
+
+    // Renamed to nothing: the address again, until the next update.
+    form->TreeViewEdited(fetched, "");
+    EXPECT_EQ(Caption(fetched), "");
+    EXPECT_EQ(fetched->text(0).toStdString(), Host() + "/news/feed.xml (2)");
+    form->TreeViewEdited(fetched, "Mine");
+    EXPECT_EQ(fetched->text(0).toStdString(), "Mine");
+    EXPECT_EQ(fetched->data(0, Qt::EditRole).toString().toStdString(), "Mine");
+}
+
+TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess)
+{
+    TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
+    const qint64 normal = IconOf(node);
+    EXPECT_TRUE(ToolTipOf(node).isEmpty());
+
+    Serve(404, "gone");
+    form->UpdateFeed(node);
+    EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
+    const QString tip = ToolTipOf(node);
+    EXPECT_TRUE(tip.contains("404 Not Found")) << tip.toStdString();
+    // The time of the failure, to the second.
+    EXPECT_TRUE(tip.contains(QDateTime::currentDateTime().toString("yyyy-MM-dd"))) << tip.toStdString();
+    EXPECT_EQ(node->text(0).toStdString(), "Mine");
+    const QDateTime failedAt = node->FailureTime();
+
+    // Kept in memory through a language switch and a failing repeat, whose
+    // time replaces the first one.
+    GlobalLanguage().SetLCID(1031);
+    EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
+    EXPECT_EQ(ToolTipOf(node), tip);
+    Serve(200, "<rss><channel><title>broken");
+    form->UpdateFeed(node);
+    EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
+    EXPECT_FALSE(ToolTipOf(node).contains("404")) << "the tooltip tells the latest failure";
+    EXPECT_GE(node->FailureTime(), failedAt);
+
+    Serve(200, "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item></channel></rss>");
+    form->UpdateFeed(node);
+    EXPECT_EQ(IconOf(node), normal);
+    EXPECT_TRUE(ToolTipOf(node).isEmpty());
+    EXPECT_FALSE(node->Failed());
+
+    // Other feeds are not touched by one feed's failure.
+    TFeedNode* other = AddStoredFeed(server.Url("/news/feed.xml"), "Other");
+    Serve(500, "");
+    form->UpdateFeed(node);
+    EXPECT_EQ(IconOf(other), normal);
+    EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
+}
+
+TEST_F(FeedStateTest, FeedBeingUpdatedShowsTheBusyIcon)
+{
+    TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
+    const qint64 normal = IconOf(node);
+    const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    EXPECT_TRUE(node->Busy());
+    EXPECT_EQ(IconOf(node), form->FBusyFeedIcon.cacheKey());
+    EXPECT_TRUE(form->FeedDownloading("1"));
+    update->Fetch();
+    EXPECT_EQ(IconOf(node), form->FBusyFeedIcon.cacheKey()) << "busy until the result is applied";
+    update->Finish();
+    EXPECT_EQ(IconOf(node), normal);
+    EXPECT_FALSE(form->FeedDownloading("1"));
+
+    // A failed feed being updated again shows the busy icon, then the
+    // failure again.
+    Serve(503, "");
+    form->UpdateFeed(node);
+    const std::shared_ptr<TFeedUpdate> again = form->BeginFeedUpdate(node);
+    EXPECT_EQ(IconOf(node), form->FBusyFeedIcon.cacheKey());
+    again->Fetch();
+    again->Finish();
+    EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
+}
+
+TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress)
+{
+    form->show();
+    TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
+    form->TreeView->setCurrentItem(node);
+    form->ActionEditFeed->trigger();
+    QApplication::processEvents();
+    QLineEdit* editor = OpenEditor();
+    ASSERT_NE(editor, nullptr);
+    editor->setText("Typed so far");
+
+    // The polling thread starts and ends an update of this very feed.
+    Serve(404, "");
+    const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    QApplication::processEvents();
+    EXPECT_EQ(editor->text(), "Typed so far");
+    update->Fetch();
+    update->Finish();
+    QApplication::processEvents();
+    EXPECT_TRUE(node->Failed());
+    EXPECT_EQ(editor->text(), "Typed so far");
+
+    // A successful one, with new items, neither.
+    Serve(200, "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item></channel></rss>");
+    form->UpdateFeed(node);
+    QApplication::processEvents();
+    EXPECT_EQ(form->GetFeedItem(node).Attribute("unread"), "1");
+    EXPECT_EQ(editor->text(), "Typed so far");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(Caption(node), "Typed so far");
+
+    // An abandoned rename shows what the feed got meanwhile.
+    form->ActionEditFeed->trigger();
+    QApplication::processEvents();
+    editor = OpenEditor();
+    ASSERT_NE(editor, nullptr);
+    form->GetFeedItem(node).SetAttribute("unread", "4");
+    form->UpdateNodeCaption(node);
+    QTest::keyClick(editor, Qt::Key_Escape);
+    WaitUntil([&] { return node->text(0).endsWith("(4)"); }, 1000);
+    EXPECT_EQ(node->text(0).toStdString(), "Typed so far (4)");
+    EXPECT_TRUE(node->font(0).bold());
+}
+
+}  // namespace
