@@ -32,12 +32,7 @@ TEST(AmplifyingFeed, UpdateFailsQuicklyAndKeepsTheStoredCopy)
     const std::string previous = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Kept</title>"
                                  "<item><title>Old</title></item></channel></rss>\n";
     home.WriteFile("feeds/3.xml", previous);
-    xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
-    item.SetAttribute("url", server.Url("/feed"));
-    item.SetAttribute("id", "3");
-    item.SetAttribute("caption", "Kept");
-    item.SetAttribute("unread", "1");
-    QTreeWidgetItem* node = form->AddFeedNode(item);
+    QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "3", server.Url("/feed"), "Kept", "1");
 
     const auto start = std::chrono::steady_clock::now();
     form->UpdateFeed(node);

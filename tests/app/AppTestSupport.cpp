@@ -1,5 +1,7 @@
 #include "AppTestSupport.h"
 
+#include "fMain.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -55,6 +57,17 @@ void TStagedHome::WriteFile(const std::string& relative, const std::string& cont
     std::ofstream out(FDir / relative, std::ios::binary | std::ios::trunc);
     out << content;
     if (!out) throw std::runtime_error("cannot write " + (FDir / relative).string());
+}
+
+QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,
+                                   const std::string& caption, const std::string& unread)
+{
+    xml::Node item = form.Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
+    item.SetAttribute("url", url);
+    item.SetAttribute("id", id);
+    item.SetAttribute("caption", caption);
+    item.SetAttribute("unread", unread);
+    return form.AddFeedNode(item);
 }
 
 }  // namespace apptest

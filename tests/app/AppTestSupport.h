@@ -6,6 +6,9 @@
 #include <functional>
 #include <string>
 
+class QTreeWidgetItem;
+class TFormMain;
+
 namespace apptest {
 
 // Creates a temporary folder holding what the program expects beside it
@@ -34,5 +37,10 @@ std::filesystem::path DataDir();
 // Processes events until `done` holds or `ms` milliseconds have passed;
 // returns `done` as it is then.
 bool WaitUntil(const std::function<bool()>& done, int ms = 10000);
+
+// Appends a feed element to the window's configuration, as a saved
+// config.xml holds it, and its node to the tree.
+QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,
+                                   const std::string& caption, const std::string& unread = "0");
 
 }  // namespace apptest

@@ -93,12 +93,7 @@ protected:
             response.body = body;
             return response;
         });
-        xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
-        item.SetAttribute("url", server.Url("/feed"));
-        item.SetAttribute("id", "1");
-        item.SetAttribute("caption", "Daily");
-        item.SetAttribute("unread", "0");
-        node = form->AddFeedNode(item);
+        node = apptest::AddConfiguredFeed(*form, "1", server.Url("/feed"), "Daily");
         form->Options().Save();
         form->TreeView->setCurrentItem(form->RootNode());
     }

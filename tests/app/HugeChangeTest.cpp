@@ -64,12 +64,8 @@ TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow)
         response.body = body;
         return response;
     });
-    xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
-    item.SetAttribute("url", server.Url("/feed"));
-    item.SetAttribute("id", "1");
-    item.SetAttribute("caption", "Huge");
-    item.SetAttribute("unread", "0");
-    QTreeWidgetItem* node = form->AddFeedNode(item);
+    QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "1", server.Url("/feed"), "Huge");
+    const xml::Node item = form->GetFeedItem(node);
     // Another feed is selected, as while the user reads something else.
     form->TreeView->setCurrentItem(form->RootNode());
 

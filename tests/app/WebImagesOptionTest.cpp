@@ -15,12 +15,7 @@ TEST(WebImagesOption, ShowingAFeedAppliesTheOption)
     apptest::TStagedHome home;
     auto form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
-    xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
-    item.SetAttribute("url", "http://127.0.0.1:1/");
-    item.SetAttribute("id", "1");
-    item.SetAttribute("caption", "News");
-    item.SetAttribute("unread", "0");
-    QTreeWidgetItem* node = form->AddFeedNode(item);
+    QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "1", "http://127.0.0.1:1/", "News");
 
     const struct {
         const char* stored;     // nullptr: no such element
