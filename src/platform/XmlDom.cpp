@@ -219,10 +219,26 @@ void ExpandAttributeReferences(xmlNodePtr element, EntityBudget& budget) {
 // between two words; everywhere else such a blank is indentation.
 constexpr const char* kXhtmlNamespace = "http://www.w3.org/1999/xhtml";
 
-bool KeepsBlanks(xmlNodePtr element) {
-    return element && element->type == XML_ELEMENT_NODE && element->ns &&
-           xmlStrEqual(element->ns->href, BAD_CAST kXhtmlNamespace);
-}
+bool IsXhtmlNamespace(xmlNsPtr ns) { return ns && xmlStrEqual(ns->href, BAD_CAST kXhtmlNamespace); }
+
+// Whether blanks inside `element` are kept. A document declares its
+// namespaces once for thousands of elements, so the answer for the last
+// namespace asked about is remembered instead of comparing its URI again.
+class BlankRule {
+public:
+    bool KeepsBlanks(xmlNodePtr element) {
+        if (!element || element->type != XML_ELEMENT_NODE) return false;
+        if (element->ns != lastNs_) {
+            lastNs_ = element->ns;
+            lastIsXhtml_ = IsXhtmlNamespace(element->ns);
+        }
+        return lastIsXhtml_;
+    }
+
+private:
+    xmlNsPtr lastNs_ = nullptr;
+    bool lastIsXhtml_ = false;
+};
 
 // Brings the children of one complete element into the form every reader
 // of the tree expects:
@@ -233,9 +249,8 @@ bool KeepsBlanks(xmlNodePtr element) {
 //    between elements) is dropped, except in XHTML markup. An element whose
 //    only content is white space keeps it, so a stored text of blanks reads
 //    back as written.
-void NormaliseChildren(xmlNodePtr element, EntityBudget& budget) {
+void NormaliseChildren(xmlNodePtr element, bool keepBlanks, EntityBudget& budget) {
     if (element->properties) ExpandAttributeReferences(element, budget);
-    const bool keepBlanks = KeepsBlanks(element);
     for (xmlNodePtr child = element->children; child;) {
         if (IsTextOrReference(child)) {
             child = JoinTextRun(child, budget);
@@ -253,6 +268,7 @@ void NormaliseChildren(xmlNodePtr element, EntityBudget& budget) {
 struct LoadState {
     xmlParserCtxtPtr ctxt;
     EntityBudget budget;
+    BlankRule blanks;
     std::string failure;  // why the load was stopped; "" while it goes on
 };
 
@@ -268,7 +284,7 @@ void OnEndElement(void* context, const xmlChar* localName, const xmlChar* prefix
     // is no part of the document's tree.
     if (!state || state->ctxt != ctxt || !element || !state->failure.empty()) return;
     try {
-        NormaliseChildren(element, state->budget);
+        NormaliseChildren(element, state->blanks.KeepsBlanks(element), state->budget);
     } catch (const std::exception& error) {
         // Nothing may be thrown through the parser: it stops, and the
         // caller raises.
@@ -280,7 +296,13 @@ void OnEndElement(void* context, const xmlChar* localName, const xmlChar* prefix
 // Blanks the parser would drop as indentation (XML_PARSE_NOBLANKS); inside
 // XHTML markup they are kept as text.
 void OnIgnorableWhitespace(void* context, const xmlChar* text, int length) {
-    if (KeepsBlanks(static_cast<xmlParserCtxtPtr>(context)->node)) xmlSAX2Characters(context, text, length);
+    const auto ctxt = static_cast<xmlParserCtxtPtr>(context);
+    auto* state = static_cast<LoadState*>(ctxt->_private);
+    const xmlNodePtr element = ctxt->node;
+    const bool keep = state && state->ctxt == ctxt ? state->blanks.KeepsBlanks(element)
+                                                    : element && element->type == XML_ELEMENT_NODE &&
+                                                          IsXhtmlNamespace(element->ns);
+    if (keep) xmlSAX2Characters(context, text, length);
 }
 
 std::string ParseErrorText(xmlParserCtxtPtr ctxt, const std::string& source) {
@@ -794,7 +816,7 @@ xmlDocPtr ParseText(std::string_view text, const std::string& source) {
     // nodes we would drop; the normalising callback does the rest.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOBLANKS;
     xmlCtxtUseOptions(ctxt, options);
-    LoadState state{ctxt, EntityBudget(text.size(), source), {}};
+    LoadState state{ctxt, EntityBudget(text.size(), source), {}, {}};
     ctxt->_private = &state;
     ctxt->sax->endElementNs = OnEndElement;
     ctxt->sax->ignorableWhitespace = OnIgnorableWhitespace;
