@@ -7,6 +7,8 @@
 //   d) LoadFromFile then SaveToFile (one stored copy round),
 // then prints "ratio <format> X.XX", the time of (b) over (a): the median
 // over alternating rounds of the processor time each takes.
+// "--profile <format>" runs (a) and (b) once for one feed and nothing else,
+// for a profiler.
 #include <algorithm>
 #include <exception>
 #include <cstdio>
