@@ -802,7 +802,8 @@ xmlDocPtr ParseText(std::string_view text, const std::string& source) {
         throw XmlError("XML document too large");
     // The generic error channel is per thread; set it on the thread parsing.
     xmlSetGenericErrorFunc(nullptr, IgnoreLibxmlMessage);
-    // A parser over the bytes as they are: no copy of the document.
+    // A context of our own, so that the callbacks below can be set once the
+    // options are applied.
     xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size()));
     if (!ctxt) {
         if (text.empty())
@@ -830,6 +831,9 @@ xmlDocPtr ParseText(std::string_view text, const std::string& source) {
         throw XmlError(message);
     }
     xmlFreeParserCtxt(ctxt);
+    // The document knows where it came from, as a document read by file
+    // name would.
+    if (!source.empty() && !doc->URL) doc->URL = xmlStrdup(X(source));
     return doc;
 }
 
