@@ -55,13 +55,31 @@ xml::Node XhtmlContainer(const xml::Node& element) {
     return only && only.LocalName() == "div" ? only : element;
 }
 
+// XHTML as a browser shows it: every run of blanks (the line breaks and
+// indentation of the markup among them) one space, none at the ends.
+std::string CollapsedBlanks(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    bool blank = false;
+    for (const char c : text) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+            blank = true;
+            continue;
+        }
+        if (blank && !out.empty()) out += ' ';
+        blank = false;
+        out += c;
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string TFeedParserAtom10::PlainTextOf(const xml::Node& element) {
     switch (TextTypeOf(element)) {
         case TTextType::Text: return PlainText(element);
         case TTextType::Html: return HtmlToText(PlainText(element));
-        case TTextType::Xhtml: return TextContent(XhtmlContainer(element));
+        case TTextType::Xhtml: return CollapsedBlanks(TextContent(XhtmlContainer(element)));
     }
     return {};
 }

@@ -1,6 +1,8 @@
 #include "XmlDom.h"
 
+#include <libxml/SAX2.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 #include <libxml/entities.h>
 
@@ -104,21 +106,6 @@ bool IsWhitespaceOnly(const xmlChar* text) {
 
 bool IsTextLike(xmlNodePtr node) { return node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE; }
 
-// Calls visit(element) for `root` and every element below it, without
-// recursion, so deeply nested documents cannot exhaust the stack. The
-// visitor may change the element's non-element children.
-template <typename Visit>
-void ForEachElement(xmlNodePtr root, Visit visit) {
-    std::vector<xmlNodePtr> pending{root};
-    while (!pending.empty()) {
-        xmlNodePtr element = pending.back();
-        pending.pop_back();
-        visit(element);
-        for (xmlNodePtr child = element->children; child; child = child->next)
-            if (child->type == XML_ELEMENT_NODE) pending.push_back(child);
-    }
-}
-
 // Entity references are expanded by this layer, not by libxml2 (whose
 // substitution mode would also pull in external entities), so the budget
 // libxml2 keeps for its own substitution does not apply here: this one
@@ -131,17 +118,17 @@ constexpr std::size_t kMaxExpandedText = 32 * 1024 * 1024;
 
 class EntityBudget {
 public:
-    EntityBudget(xmlDocPtr doc, std::size_t inputSize, const std::string& source)
-        : doc_(doc), limit_(std::min(kMaxExpandedText, inputSize * kExpansionFactor)), source_(source) {}
+    EntityBudget(std::size_t inputSize, const std::string& source)
+        : limit_(std::min(kMaxExpandedText, inputSize * kExpansionFactor)), source_(source) {}
 
     // Appends the text of one entity reference to `out`. Internal entities
     // holding plain text are expanded; anything else (external, undeclared,
     // holding markup or further references, or larger than kMaxEntityText)
     // is dropped, so the tree holds plain text and CDATA only. Raises
     // XmlError when the document's expansions pass the budget.
-    void Expand(const xmlChar* name, std::string& out) {
+    void Expand(xmlDocPtr doc, const xmlChar* name, std::string& out) {
         ++references_;
-        xmlEntityPtr entity = xmlGetDocEntity(doc_, name);
+        xmlEntityPtr entity = xmlGetDocEntity(doc, name);
         if (!entity || entity->etype != XML_INTERNAL_GENERAL_ENTITY || !entity->content) return;
         const char* content = reinterpret_cast<const char*>(entity->content);
         const std::size_t length = std::strlen(content);
@@ -160,7 +147,6 @@ public:
     }
 
 private:
-    xmlDocPtr doc_;
     std::size_t limit_;
     std::size_t used_ = 0;
     std::size_t references_ = 0;
@@ -187,7 +173,7 @@ xmlNodePtr JoinTextRun(xmlNodePtr first, EntityBudget& budget) {
         if (end->type == XML_TEXT_NODE) {
             if (end->content) text += reinterpret_cast<const char*>(end->content);
         } else {
-            budget.Expand(end->name, text);
+            budget.Expand(end->doc, end->name, text);
         }
     }
     // One buffer per run: appending to a text node once per reference would
@@ -228,29 +214,95 @@ void ExpandAttributeReferences(xmlNodePtr element, EntityBudget& budget) {
     }
 }
 
-// One pass over every element after parsing, so that the tree holds what
-// every reader of it expects:
+// Inline XHTML (Atom carries xhtml content, titles and summaries that way)
+// is laid out by a browser, where a blank between two elements is the space
+// between two words; everywhere else such a blank is indentation.
+constexpr const char* kXhtmlNamespace = "http://www.w3.org/1999/xhtml";
+
+bool IsXhtmlNamespace(xmlNsPtr ns) { return ns && xmlStrEqual(ns->href, BAD_CAST kXhtmlNamespace); }
+
+// Whether blanks inside `element` are kept. A document declares its
+// namespaces once for thousands of elements, so the answer for the last
+// namespace asked about is remembered instead of comparing its URI again.
+class BlankRule {
+public:
+    bool KeepsBlanks(xmlNodePtr element) {
+        if (!element || element->type != XML_ELEMENT_NODE) return false;
+        if (element->ns != lastNs_) {
+            lastNs_ = element->ns;
+            lastIsXhtml_ = IsXhtmlNamespace(element->ns);
+        }
+        return lastIsXhtml_;
+    }
+
+private:
+    xmlNsPtr lastNs_ = nullptr;
+    bool lastIsXhtml_ = false;
+};
+
+// Brings the children of one complete element into the form every reader
+// of the tree expects:
 //  * entity references to internal entities become their text, within the
 //    budget above; anything else is dropped;
 //  * neighbouring text nodes are merged;
 //  * whitespace-only text that stands beside other nodes (the indentation
-//    between elements) is dropped. An element whose only content is white
-//    space keeps it, so a stored text of blanks reads back as written.
-void NormaliseTree(xmlDocPtr doc, xmlNodePtr root, std::size_t inputSize, const std::string& source) {
-    EntityBudget budget(doc, inputSize, source);
-    ForEachElement(root, [&budget](xmlNodePtr element) {
-        ExpandAttributeReferences(element, budget);
-        for (xmlNodePtr child = element->children; child;) {
-            if (IsTextOrReference(child)) {
-                child = JoinTextRun(child, budget);
-                if (!child || child->type != XML_TEXT_NODE) continue;
-            }
-            xmlNodePtr next = child->next;
-            if (child->type == XML_TEXT_NODE && (child->prev || child->next) && IsWhitespaceOnly(child->content))
-                FreeNode(child);
-            child = next;
+//    between elements) is dropped, except in XHTML markup. An element whose
+//    only content is white space keeps it, so a stored text of blanks reads
+//    back as written.
+void NormaliseChildren(xmlNodePtr element, bool keepBlanks, EntityBudget& budget) {
+    if (element->properties) ExpandAttributeReferences(element, budget);
+    for (xmlNodePtr child = element->children; child;) {
+        if (IsTextOrReference(child)) {
+            child = JoinTextRun(child, budget);
+            if (!child || child->type != XML_TEXT_NODE) continue;
         }
-    });
+        xmlNodePtr next = child->next;
+        if (!keepBlanks && child->type == XML_TEXT_NODE && (child->prev || child->next) &&
+            IsWhitespaceOnly(child->content))
+            FreeNode(child);
+        child = next;
+    }
+}
+
+// What the parser's callbacks share during one load.
+struct LoadState {
+    xmlParserCtxtPtr ctxt;
+    EntityBudget budget;
+    BlankRule blanks;
+    std::string failure;  // why the load was stopped; "" while it goes on
+};
+
+// The parser calls this as each element closes. Normalising the element's
+// children there, while they are still in the processor's cache, costs a
+// fraction of a second walk over the whole tree after the parse.
+void OnEndElement(void* context, const xmlChar* localName, const xmlChar* prefix, const xmlChar* uri) {
+    const auto ctxt = static_cast<xmlParserCtxtPtr>(context);
+    const xmlNodePtr element = ctxt->node;
+    xmlSAX2EndElementNs(context, localName, prefix, uri);
+    auto* state = static_cast<LoadState*>(ctxt->_private);
+    // The parser checks an entity's markup on a context of its own; that
+    // is no part of the document's tree.
+    if (!state || state->ctxt != ctxt || !element || !state->failure.empty()) return;
+    try {
+        NormaliseChildren(element, state->blanks.KeepsBlanks(element), state->budget);
+    } catch (const std::exception& error) {
+        // Nothing may be thrown through the parser: it stops, and the
+        // caller raises.
+        state->failure = error.what();
+        xmlStopParser(ctxt);
+    }
+}
+
+// Blanks the parser would drop as indentation (XML_PARSE_NOBLANKS); inside
+// XHTML markup they are kept as text.
+void OnIgnorableWhitespace(void* context, const xmlChar* text, int length) {
+    const auto ctxt = static_cast<xmlParserCtxtPtr>(context);
+    auto* state = static_cast<LoadState*>(ctxt->_private);
+    const xmlNodePtr element = ctxt->node;
+    const bool keep = state && state->ctxt == ctxt ? state->blanks.KeepsBlanks(element)
+                                                    : element && element->type == XML_ELEMENT_NODE &&
+                                                          IsXhtmlNamespace(element->ns);
+    if (keep) xmlSAX2Characters(context, text, length);
 }
 
 std::string ParseErrorText(xmlParserCtxtPtr ctxt, const std::string& source) {
@@ -750,28 +802,38 @@ xmlDocPtr ParseText(std::string_view text, const std::string& source) {
         throw XmlError("XML document too large");
     // The generic error channel is per thread; set it on the thread parsing.
     xmlSetGenericErrorFunc(nullptr, IgnoreLibxmlMessage);
-    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
-    if (!ctxt) throw XmlError("Out of memory creating an XML parser");
+    // A context of our own, so that the callbacks below can be set once the
+    // options are applied.
+    xmlParserCtxtPtr ctxt = xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size()));
+    if (!ctxt) {
+        if (text.empty())
+            throw XmlError(std::string("XML parse error") + (source.empty() ? "" : " in '" + source + "'") +
+                           " at line 1, column 1: Document is empty");
+        throw XmlError("Out of memory creating an XML parser");
+    }
     // No entity substitution, no DTD loading, no network: a feed cannot make
     // the parser read local files or call out.
     // NOBLANKS lets the parser skip most indentation instead of building
-    // nodes we would drop; the normalising pass below does the rest.
+    // nodes we would drop; the normalising callback does the rest.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOBLANKS;
-    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()),
-                                      source.empty() ? nullptr : source.c_str(), nullptr, options);
-    if (!doc || !ctxt->wellFormed || !xmlDocGetRootElement(doc)) {
-        std::string message = ParseErrorText(ctxt, source);
+    xmlCtxtUseOptions(ctxt, options);
+    LoadState state{ctxt, EntityBudget(text.size(), source), {}, {}};
+    ctxt->_private = &state;
+    ctxt->sax->endElementNs = OnEndElement;
+    ctxt->sax->ignorableWhitespace = OnIgnorableWhitespace;
+    xmlParseDocument(ctxt);
+    xmlDocPtr doc = ctxt->myDoc;
+    ctxt->myDoc = nullptr;
+    if (!state.failure.empty() || !ctxt->wellFormed || !doc || !xmlDocGetRootElement(doc)) {
+        std::string message = state.failure.empty() ? ParseErrorText(ctxt, source) : state.failure;
         if (doc) xmlFreeDoc(doc);
         xmlFreeParserCtxt(ctxt);
         throw XmlError(message);
     }
     xmlFreeParserCtxt(ctxt);
-    try {
-        NormaliseTree(doc, xmlDocGetRootElement(doc), text.size(), source);
-    } catch (...) {
-        xmlFreeDoc(doc);
-        throw;
-    }
+    // The document knows where it came from, as a document read by file
+    // name would.
+    if (!source.empty() && !doc->URL) doc->URL = xmlStrdup(X(source));
     return doc;
 }
 

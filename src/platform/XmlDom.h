@@ -5,7 +5,9 @@
 // anyone. This layer is the one place where bytes become a document:
 //  * loading is safe (no external entities, no DTD, no network) and drops
 //    whitespace-only text between elements, while an element whose only
-//    content is white space keeps it;
+//    content is white space keeps it; inside XHTML markup (elements in the
+//    XHTML namespace, as feeds carry inline bodies) such text is the space
+//    between two words and is kept;
 //  * CDATA sections stay CDATA nodes;
 //  * node handles are cheap values that raise XmlError instead of touching
 //    freed memory when their document was reloaded or destroyed;

@@ -74,6 +74,8 @@ const Shape kShapes[] = {
      "A post with & in its title", "https://www.reddit.example/r/example/comments/abc/a_post/",
      "2026-12-08T11:58:00Z", "<p>Text of the post</p>", "/u/someone",
      "https://b.thumbs.example/abc.jpg image/* 0"},
+    {"atom10_xhtml_spaces_between_words.xml", xtAtom, "Words apart", "http://words.example.org/", 1,
+     "Bold italic", "http://words.example.org/1", "2026-12-08T12:00:00Z", "<p><b>a</b> <i>b</i></p>", "", ""},
 };
 
 std::string EnclosureOf(const TRSSItem& item) {
@@ -202,6 +204,18 @@ TEST(FeedShapes, Atom10FeedAndEntries) {
     EXPECT_EQ(elsewhere.Link(), "http://example.org/elsewhere/3");
     EXPECT_FALSE(elsewhere.DescriptionModified());
     EXPECT_EQ(elsewhere.PubDate().TimeZone(), "-0500");
+}
+
+// Inline XHTML is markup a browser lays out: the blank between two
+// elements is the space between two words and must survive the load.
+TEST(FeedShapes, XhtmlKeepsTheSpacesBetweenWords) {
+    TFeedDocument doc;
+    doc.LoadFromString(Fixture("atom10_xhtml_spaces_between_words.xml"));
+    EXPECT_EQ(doc.Channel().Required().Title(), "Words apart");
+    const TRSSItem& entry = doc.Items()[0];
+    EXPECT_EQ(entry.Title(), "Bold italic") << "an indented xhtml title reads as one line";
+    EXPECT_EQ(entry.Description(), "<a href=\"/a\">one</a> <a href=\"/b\">two</a>");
+    EXPECT_EQ(entry.Content(), "<p><b>a</b> <i>b</i></p><p>Text <code>x</code> <em>z</em></p>");
 }
 
 TEST(FeedShapes, RelativeLinksResolveAgainstTheDownloadAddress) {

@@ -163,3 +163,18 @@ TEST(XmlDomBounds, TheBoundIsEightTimesTheDocumentsSize) {
     EXPECT_EQ(doc.DocumentElement().ChildByName("channel").ChildByName("title").Text().size(), 1000u * allowed);
     EXPECT_THROW(doc.LoadFromString(EntityDocument(1000, allowed + 1, false)), XmlError);
 }
+
+// The parser checks an entity that holds markup on a context of its own,
+// with the same callbacks as the document; nothing of that may reach the
+// document, and the entity itself is dropped like any other holding markup.
+TEST(XmlDomBounds, EntitiesHoldingMarkupAreDroppedWithoutHarm) {
+    Document doc;
+    doc.LoadFromString(
+        "<!DOCTYPE r [<!ENTITY m '<b> x </b> <i>y</i>'><!ENTITY t 'T'>]>"
+        "<r><a>1 &m; 2</a><a>&m;&m;</a><p xmlns='http://www.w3.org/1999/xhtml'>&t; &m; <b>z</b></p></r>");
+    const std::vector<xml::Node> children = doc.DocumentElement().ChildElements();
+    ASSERT_EQ(children.size(), 3u);
+    EXPECT_EQ(children[0].Text(), "1  2");
+    EXPECT_FALSE(children[1].HasChildNodes());
+    EXPECT_EQ(xml::ChildrenMarkup(children[2]), "T  <b>z</b>");
+}

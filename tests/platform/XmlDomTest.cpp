@@ -49,6 +49,44 @@ TEST(XmlDom, WhitespaceBetweenElementsIsDroppedButSoleContentIsKept) {
     EXPECT_EQ(c.Text(), "<p>html</p>");
 }
 
+// Inline XHTML (a feed's xhtml content) is laid out by a browser, where the
+// blank between two elements is the space between two words; elsewhere
+// blanks between elements are indentation and go.
+TEST(XmlDom, WhitespaceInsideXhtmlMarkupIsKept) {
+    const struct {
+        const char* name;
+        const char* text;
+        const char* markup;  // of the root's one child element
+    } cases[] = {
+        {"blank between two elements",
+         "<r>\n  <div xmlns='http://www.w3.org/1999/xhtml'><b>a</b> <i>b</i></div>\n</r>", "<b>a</b> <i>b</i>"},
+        {"prefixed, and a line break",
+         "<r xmlns:h='http://www.w3.org/1999/xhtml'>\n  <h:p><h:b>a</h:b>\n<h:i>b</h:i></h:p>\n</r>",
+         "<b>a</b>\n<i>b</i>"},
+        {"blanks after text", "<r><p xmlns='http://www.w3.org/1999/xhtml'>x <b>a</b> <i>b</i> </p></r>",
+         "x <b>a</b> <i>b</i> "},
+        {"nested", "<r><div xmlns='http://www.w3.org/1999/xhtml'><p><b>a</b> <i>b</i></p> <p>c</p></div></r>",
+         "<p><b>a</b> <i>b</i></p> <p>c</p>"},
+        {"blanks around an entity",
+         "<!DOCTYPE r [<!ENTITY e 'E'>]><r><p xmlns='http://www.w3.org/1999/xhtml'><b>a</b> &e; <i>b</i></p></r>",
+         "<b>a</b> E <i>b</i>"},
+        {"no namespace: indentation", "<r><div><b>a</b> <i>b</i></div></r>", "<b>a</b><i>b</i>"},
+        {"another namespace: indentation", "<r><div xmlns='urn:example:other'><b>a</b>\n <i>b</i></div></r>",
+         "<b>a</b><i>b</i>"},
+        {"outside the markup: indentation",
+         "<r><c>\n <div xmlns='http://www.w3.org/1999/xhtml'>x</div>\n</c></r>",
+         "<div>x</div>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Document doc;
+        doc.LoadFromString(c.text);
+        const Node root = doc.DocumentElement();
+        ASSERT_EQ(root.ChildCount(), 1u) << "the root's own indentation is dropped";
+        EXPECT_EQ(xml::ChildrenMarkup(root.FirstChild()), c.markup);
+    }
+}
+
 TEST(XmlDom, TextOfMixedContentFailsButFirstChildTextReadsIt) {
     Document doc;
     doc.LoadFromString("<r><d><![CDATA[first]]><b>bold</b></d><e><i>inner</i> tail</e></r>");
