@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "FeedDocument.h"
+#include "XmlDom.h"
 
 namespace feed {
 
@@ -127,23 +128,11 @@ constexpr NamedEntity kNamedEntities[] = {
     {"uuml", "\xC3\xBC"},   {"ouml", "\xC3\xB6"},  {"auml", "\xC3\xA4"},  {"szlig", "\xC3\x9F"},
 };
 
+// A reference to no character (0, a surrogate, past U+10FFFF) becomes the
+// replacement character rather than bytes no XML document can hold.
 void AppendCodePoint(std::string& out, unsigned long cp) {
     if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+    xml::AppendUtf8(out, static_cast<char32_t>(cp));
 }
 
 // Decodes the reference at html[i] ('&'); returns the characters used, 0

@@ -231,4 +231,7 @@ std::string_view LocalNameView(const Node& element);
 std::string_view PrefixView(const Node& element);
 std::string_view NamespaceView(const Node& element);
 
+// Appends the UTF-8 encoding of a Unicode code point (at most U+10FFFF).
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 }  // namespace xml
