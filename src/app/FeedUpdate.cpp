@@ -60,7 +60,7 @@ void TFeedUpdate::Fetch()
         document->SetDocumentURL(FRequest.Url);
         document->LoadFromString(answer.Body);
         document->SetXSLFileName(kStoredCopyStylesheet);
-        PrepareResult(*document, path);
+        PrepareResult(*document, path, answer.Body.size());
         if (previous.valid()) {
             FPreviousTitles = previous.get();
             FPreviousRead = true;
@@ -77,10 +77,20 @@ void TFeedUpdate::Fetch()
     FFetched = true;
 }
 
-void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string& path)
+// Downloads from this size on have their stored copy written beside the
+// download rather than by the window.
+constexpr std::size_t kStoredCopyWrittenAheadBytes = 1024 * 1024;
+
+void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string& path, std::size_t downloadSize)
 {
     FDownloadedTitles = ComparableTitles(document);
     FTitlesRead = true;
+    // An ordinary feed's copy takes the window a few milliseconds to write,
+    // while this thread is already fetching the next feed; writing it here
+    // would put the disk in the polling thread's way instead. Only a large
+    // one is written beside the download, so that it never holds the window.
+    if (downloadSize < kStoredCopyWrittenAheadBytes)
+        return;
     try {
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         document.GenerateXML();

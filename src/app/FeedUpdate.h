@@ -110,7 +110,7 @@ private:
     std::string FError;
     TStoredTitles FPreviousTitles;
     bool FPreviousRead = false;
-    void PrepareResult(feed::TFeedDocument& document, const std::string& path);
+    void PrepareResult(feed::TFeedDocument& document, const std::string& path, std::size_t downloadSize);
     std::vector<std::string> FDownloadedTitles;
     bool FTitlesRead = false;
     TPendingFile FStoredCopy;
