@@ -302,7 +302,10 @@ private:
 // ---------------------------------------------------------------------------
 // Working directories
 
-std::string ConfigXml(const SoakServer& server, int feeds) {
+// The configuration of a working directory polling `feeds` feeds of
+// `server` (anything with Url(id)) with no pause.
+template <typename Server>
+std::string ConfigXml(const Server& server, int feeds, bool secureFeeds = true) {
     std::string items;
     for (int id = 1; id <= feeds; ++id)
         items += "        <item url=\"" + server.Url(id) + "\" id=\"" + std::to_string(id) +
@@ -310,7 +313,8 @@ std::string ConfigXml(const SoakServer& server, int feeds) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n"
            "  <general>\n    <UpdateInterval>0</UpdateInterval>\n    <BalloonTimeout>10</BalloonTimeout>\n"
            "    <StartTrayIcon>False</StartTrayIcon>\n    <ExternalBrowser>False</ExternalBrowser>\n"
-           "    <SecureFeeds>True</SecureFeeds>\n    <FollowRedirects>False</FollowRedirects>\n  </general>\n"
+           "    <SecureFeeds>" + std::string(secureFeeds ? "True" : "False") +
+           "</SecureFeeds>\n    <FollowRedirects>False</FollowRedirects>\n  </general>\n"
            "  <internal>\n    <language>1033</language>\n"
            "    <mainform>\n      <Width>900</Width>\n      <Height>650</Height>\n"
            "      <TreeViewWidth>260</TreeViewWidth>\n    </mainform>\n"
@@ -911,23 +915,6 @@ private:
     testsupport::LoopbackServer FServer;
 };
 
-std::string WireConfigXml(const WireServer& server, int feeds) {
-    std::string items;
-    for (int id = 1; id <= feeds; ++id)
-        items += "        <item url=\"" + server.Url(id) + "\" id=\"" + std::to_string(id) +
-                 "\" caption=\"\" unread=\"0\" lastupdate=\"\"/>\n";
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n"
-           "  <general>\n    <UpdateInterval>0</UpdateInterval>\n    <BalloonTimeout>10</BalloonTimeout>\n"
-           "    <StartTrayIcon>False</StartTrayIcon>\n    <ExternalBrowser>False</ExternalBrowser>\n"
-           "    <SecureFeeds>False</SecureFeeds>\n    <FollowRedirects>False</FollowRedirects>\n  </general>\n"
-           "  <internal>\n    <language>1033</language>\n"
-           "    <mainform>\n      <Width>900</Width>\n      <Height>650</Height>\n"
-           "      <TreeViewWidth>260</TreeViewWidth>\n    </mainform>\n"
-           "    <feedlist>\n      <items>\n" + items + "      </items>\n"
-           "      <autoincrement>\n        <id>" + std::to_string(feeds + 1) + "</id>\n      </autoincrement>\n"
-           "    </feedlist>\n  </internal>\n</config>\n";
-}
-
 struct PassFigures {
     double seconds = 0;
     double rate = 0;  // updates/s
@@ -1000,7 +987,7 @@ int RunNetwork(const fs::path& scratch) {
     constexpr int kFeeds = 50;
     std::printf("\n-- on the wire: %d feeds of about 100 KB, two polling passes with nothing changed --\n", kFeeds);
     WireServer wire(kFeeds, kItemsPerFeed, 1);
-    const std::string config = WireConfigXml(wire, kFeeds);
+    const std::string config = ConfigXml(wire, kFeeds, false);
     long long plainBytes = 0;
     for (int id = 1; id <= kFeeds; ++id) plainBytes += static_cast<long long>(wire.PlainSize(id));
 
@@ -1043,7 +1030,7 @@ int RunNetwork(const fs::path& scratch) {
     std::printf("\n-- update all: %d feeds of 10 items on %d hosts, 200 ms per response --\n", kLatencyFeeds, kHosts);
     WireServer slow(kLatencyFeeds, 10, kHosts);
     slow.latencyMs = 200;
-    const std::string slowConfig = WireConfigXml(slow, kLatencyFeeds);
+    const std::string slowConfig = ConfigXml(slow, kLatencyFeeds, false);
     testsupport::StageWorkingDirectory(kStage, scratch / "all-serial", slowConfig);
     const PassFigures serial = PollPasses(slow, scratch / "all-serial", kLatencyFeeds, 1)[0];
     testsupport::StageWorkingDirectory(kStage, scratch / "all-parallel", slowConfig);
