@@ -86,6 +86,26 @@ bool WaitFor(Predicate done, std::chrono::seconds limit) {
     return done();
 }
 
+// Sends `signal` to the program that xvfb-run (`runner`) started and waits
+// for the runner to end; after 30 s both are killed. Gives the program's
+// pid (-1 when it was not found) and whether the runner ended by itself.
+struct TStopped {
+    pid_t quillet;
+    bool ended;
+};
+TStopped StopProgram(pid_t runner, int signal) {
+    const pid_t quillet = FindChildNamed(runner, "quillet");
+    if (quillet > 0) ::kill(quillet, signal);
+    int status = 0;
+    const bool ended = WaitFor([&] { return ::waitpid(runner, &status, WNOHANG) == runner; }, 30s);
+    if (!ended) {
+        if (quillet > 0) ::kill(quillet, SIGKILL);
+        ::kill(runner, SIGKILL);
+        ::waitpid(runner, &status, 0);
+    }
+    return {quillet, ended};
+}
+
 // A config.xml polling every second, with one feed per address (ids 1, 2, ...).
 std::string ConfigPolling(const std::vector<std::string>& urls) {
     std::string items;
@@ -160,15 +180,7 @@ TEST(EndToEnd, PollsThreeFormatsCountsNewItemsAndSavesOnSigterm) {
     }
     bool rssUpdated = allStored && WaitFor([&] { return ReadFile(stored(1)).find("<title>E</title>") != std::string::npos; }, 60s);
 
-    pid_t quillet = FindChildNamed(runner, "quillet");
-    if (quillet > 0) ::kill(quillet, SIGTERM);
-    int status = 0;
-    bool ended = WaitFor([&] { return ::waitpid(runner, &status, WNOHANG) == runner; }, 30s);
-    if (!ended) {
-        if (quillet > 0) ::kill(quillet, SIGKILL);
-        ::kill(runner, SIGKILL);
-        ::waitpid(runner, &status, 0);
-    }
+    const auto [quillet, ended] = StopProgram(runner, SIGTERM);
 
     EXPECT_TRUE(allStored) << "stored copies did not appear";
     EXPECT_TRUE(rssUpdated) << "the changed feed was not polled again";
@@ -243,14 +255,7 @@ TEST(EndToEnd, UnreadCountsSurviveAKillDuringPolling) {
     // Saved a few seconds after the update, with the program still running.
     bool savedWhileRunning = rssUpdated && WaitFor([&] { return unreadOnDisk("1") == "5" && unreadOnDisk("2") == "2"; }, 10s);
 
-    pid_t quillet = FindChildNamed(runner, "quillet");
-    if (quillet > 0) ::kill(quillet, SIGKILL);
-    int status = 0;
-    bool ended = WaitFor([&] { return ::waitpid(runner, &status, WNOHANG) == runner; }, 30s);
-    if (!ended) {
-        ::kill(runner, SIGKILL);
-        ::waitpid(runner, &status, 0);
-    }
+    const auto [quillet, ended] = StopProgram(runner, SIGKILL);
 
     EXPECT_TRUE(allStored) << "stored copies did not appear";
     EXPECT_TRUE(rssUpdated) << "the changed feed was not polled again";
