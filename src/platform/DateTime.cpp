@@ -294,6 +294,22 @@ private:
     std::size_t pos_ = 0;
 };
 
+// "hh:mm[:ss[.fraction]]" at the scanner; false when it is not well-formed.
+// The hour has minHourDigits to two digits. A fraction of a second is read
+// and dropped: the stored RFC 822 form has no place for it.
+bool ReadClock(Scanner& in, std::size_t minHourDigits, int& hour, int& minute, int& second) {
+    hour = in.Digits(minHourDigits, 2);
+    if (hour < 0 || !in.Accept(':')) return false;
+    minute = in.Digits(2, 2);
+    if (minute < 0) return false;
+    if (in.Accept(':')) {
+        second = in.Digits(2, 2);
+        if (second < 0) return false;
+        if ((in.Accept('.') || in.Accept(',')) && in.Digits(1, 12) < 0) return false;
+    }
+    return true;
+}
+
 std::string_view TrimBlanks(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
     while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
@@ -376,16 +392,7 @@ std::optional<ZonedDateTime> ParseRFC822DateTime(std::string_view text) {
     in.Accept(',');
     in.SkipBlanks();
     if (IsDigit(in.Peek())) {
-        hour = in.Digits(1, 2);
-        if (hour < 0 || !in.Accept(':')) return std::nullopt;
-        minute = in.Digits(2, 2);
-        if (minute < 0) return std::nullopt;
-        if (in.Accept(':')) {
-            second = in.Digits(2, 2);
-            if (second < 0) return std::nullopt;
-            // Fractions of a second have no place in RFC 822; drop them.
-            if (in.Accept('.')) in.Digits(1, 9);
-        }
+        if (!ReadClock(in, 1, hour, minute, second)) return std::nullopt;
         in.SkipBlanks();
     }
     std::string_view zone = TrimBlanks(in.Rest());
@@ -410,17 +417,7 @@ std::optional<ZonedDateTime> ParseRFC3339DateTime(std::string_view text) {
         }
     }
     if (in.Accept('T') || in.Accept('t') || (in.Peek() == ' ' && (in.Accept(' '), IsDigit(in.Peek())))) {
-        hour = in.Digits(2, 2);
-        if (hour < 0 || !in.Accept(':')) return std::nullopt;
-        minute = in.Digits(2, 2);
-        if (minute < 0) return std::nullopt;
-        if (in.Accept(':')) {
-            second = in.Digits(2, 2);
-            if (second < 0) return std::nullopt;
-            if (in.Accept('.') || in.Accept(',')) {
-                if (in.Digits(1, 12) < 0) return std::nullopt;
-            }
-        }
+        if (!ReadClock(in, 2, hour, minute, second)) return std::nullopt;
     }
     std::string_view zone = TrimBlanks(in.Rest());
     if (zone == "z") zone = "Z";
