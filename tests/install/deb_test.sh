@@ -7,9 +7,7 @@ set -uo pipefail
 build=$1
 id=$2
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what=$1; shift; if "$@"; then echo "ok: $what"; else fail "$what"; fi; }
+source "$(dirname "$0")/checks.sh"
 
 if ! command -v dpkg-deb >/dev/null || ! command -v dpkg-shlibdeps >/dev/null; then
   echo "skipped: dpkg-deb or dpkg-shlibdeps is not installed"

@@ -9,9 +9,7 @@ set -uo pipefail
 build=$1
 id=$2
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what=$1; shift; if "$@"; then echo "ok: $what"; else fail "$what"; fi; }
+source "$(dirname "$0")/checks.sh"
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/quillet-install.XXXXXX")
 quillet_pid=
