@@ -62,7 +62,6 @@
 #include "StagedHome.h"
 #include "UpdateAll.h"
 #include "Memory.h"
-#include "WebBrowser.h"
 #include "fMain.h"
 #include "uvxLanguage.h"
 
@@ -409,8 +408,8 @@ long long SteadyNanoseconds() {
 // `spawnedAt` (the parent's clock just before it started this process) the
 // main window was exposed.
 int RunStartUpChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt) {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    TWebBrowser::RegisterSchemes();
+    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM"))
+        qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     fs::current_path(dir);
@@ -1073,8 +1072,8 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     if (!childDir.empty()) return RunStartUpChild(argc, argv, childDir, spawnedAt);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    TWebBrowser::RegisterSchemes();
+    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM"))
+        qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -50,7 +50,6 @@
 #include "LoopbackServer.h"
 #include "Memory.h"
 #include "StagedHome.h"
-#include "WebBrowser.h"
 #include "fMain.h"
 
 namespace fs = std::filesystem;
@@ -268,8 +267,8 @@ bool AwaitPage(TFormMain& form, const std::function<void()>& action, bool loadRe
 int RunChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt)
 {
     plat::TuneAllocator();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    TWebBrowser::RegisterSchemes();
+    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM"))
+        qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     fs::current_path(dir);

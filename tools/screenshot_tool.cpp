@@ -29,7 +29,6 @@
 #include "HeadlessBrowser.h"
 #include "LoopbackServer.h"
 #include "StagedHome.h"
-#include "WebBrowser.h"
 #include "fAbout.h"
 #include "fMain.h"
 #include "fOptions.h"
@@ -377,8 +376,8 @@ int main(int argc, char* argv[]) {
     fs::create_directories(output);
 
     testsupport::PrepareHeadlessBrowser(false);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    TWebBrowser::RegisterSchemes();
+    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM"))
+        qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Veltrax Quillet");
     QApplication::setApplicationDisplayName("Veltrax Quillet");

@@ -1,14 +1,24 @@
 #include "ReadingPane.h"
 
+#include <QCoreApplication>
 #include <QEvent>
+#include <QFileInfo>
 #include <QHideEvent>
 #include <QPalette>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <QWindow>
 
+namespace {
 
-#include "Memory.h"
-#include "WebBrowser.h"
+// A helper that ends within this time of its start is broken rather than
+// unlucky, and waits for the next page to be shown before it is tried again.
+constexpr qint64 kQuickDeathMs = 10 * 1000;
+
+// How long a helper told to end may take before it is killed.
+constexpr int kEndGraceMs = 5 * 1000;
+
+}  // namespace
 
 TReadingPane::TReadingPane(QWidget* parent) : QWidget(parent)
 {
@@ -29,9 +39,17 @@ TReadingPane::TReadingPane(QWidget* parent) : QWidget(parent)
 
 TReadingPane::~TReadingPane()
 {
-    // The browser's last signals must not reach a half-destroyed pane.
-    if (FBrowser)
-        FBrowser->blockSignals(true);
+    if (!FHelper)
+        return;
+    // The helper ends on the end of its input; it is killed if it does
+    // not within a moment, as the program is closing.
+    FHelper->disconnect(this);
+    FHelper->closeWriteChannel();
+    if (!FHelper->waitForFinished(2000))
+        FHelper->kill();
+    FHelper->waitForFinished(1000);
+    delete FHelper;
+    delete FContainer;
 }
 
 int TReadingPane::ReleaseDelayFromEnvironment()
@@ -39,6 +57,23 @@ int TReadingPane::ReleaseDelayFromEnvironment()
     bool ok = false;
     const int ms = qEnvironmentVariableIntValue("QUILLET_BROWSER_RELEASE_MS", &ok);
     return ok && ms >= 0 ? ms : kDefaultReleaseDelayMs;
+}
+
+QString TReadingPane::BrowserProgram()
+{
+    const QString chosen = qEnvironmentVariable("QUILLET_PANE_PROGRAM");
+    if (!chosen.isEmpty())
+        return chosen;
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString beside = folder + QStringLiteral("/quillet-pane");
+    if (QFileInfo(beside).isExecutable())
+        return beside;
+    return folder + QStringLiteral("/../libexec/quillet/quillet-pane");
+}
+
+qint64 TReadingPane::BrowserProcessId() const
+{
+    return FHelper ? FHelper->processId() : 0;
 }
 
 void TReadingPane::Navigate(const QString& pathOrUrl)
@@ -53,58 +88,162 @@ void TReadingPane::Navigate(const QString& pathOrUrl)
 
 QString TReadingPane::LocationURL() const
 {
-    return FBrowser && !FPending ? FBrowser->LocationURL() : FLocation;
+    return FHelper && !FPending && !FOpened.isEmpty() ? FOpened : FLocation;
 }
 
 void TReadingPane::SetBodyStyle(const QString& property, const QString& value)
 {
-    if (FBrowser)
-        FBrowser->SetBodyStyle(property, value);
+    Send(QStringLiteral("bodyStyle"), {{"property", property}, {"value", value}});
 }
 
 void TReadingPane::SetShowWebImages(bool show)
 {
     FShowWebImages = show;
-    if (FBrowser)
-        FBrowser->SetShowWebImages(show);
+    Send(QStringLiteral("images"), {{"on", show}});
 }
 
-TWebBrowser* TReadingPane::Browser()
+void TReadingPane::RequestPageText(std::function<void(const QString&)> reply)
 {
-    if (FBrowser)
-        return FBrowser;
-    FBrowser = new TWebBrowser(this);
-    FBrowser->setObjectName("WebBrowserView");
-    FBrowser->SetShowWebImages(FShowWebImages);
-    FBrowser->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
-        if (OnBeforeNavigate)
-            OnBeforeNavigate(address, cancel);
-    };
-    connect(FBrowser, &TWebBrowser::NavigateComplete, this, &TReadingPane::NavigateComplete);
-    connect(FBrowser, &TWebBrowser::StatusTextChange, this, &TReadingPane::StatusTextChange);
-    layout()->addWidget(FBrowser);
+    if (!FHelper)
+        return;
+    FTextReplies.push_back(std::move(reply));
+    Send(QStringLiteral("pageText"));
+}
+
+void TReadingPane::StartBrowser()
+{
+    if (FHelper)
+        return;
+    FHelper = new QProcess(this);
+    FReader = {};
+    FOpened.clear();
+    FHelper->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QProcess* helper = FHelper;
+    connect(helper, &QProcess::readyReadStandardOutput, this, [this, helper] {
+        if (helper == FHelper)
+            ReadHelper();
+    });
+    connect(helper, &QProcess::finished, this, [this, helper] { HelperEnded(helper); });
+    connect(helper, &QProcess::errorOccurred, this, [this, helper](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            HelperEnded(helper);
+    });
+    FSinceStart.start();
+    helper->start(BrowserProgram(), {});
+    // Written ahead: the pipe keeps them until the helper reads.
+    Send(QStringLiteral("images"), {{"on", FShowWebImages}});
     emit BrowserCreated();
-    return FBrowser;
 }
 
 void TReadingPane::ReleaseBrowser()
 {
     FReleaseTimer.stop();
-    if (!FBrowser)
+    if (!FHelper)
         return;
     // What the user last looked at comes back when the window is shown.
     if (!FLocation.isEmpty())
         FPending = true;
-    TWebBrowser* browser = FBrowser;
-    FBrowser = nullptr;
-    browser->blockSignals(true);
-    delete browser;
-    // The engine's page, its caches and its profile were freed just now:
-    // hand the freed heap back to the system instead of keeping it for a
-    // browser that may not come back today.
-    plat::ReturnFreedMemory();
+    QProcess* helper = FHelper;
+    FHelper = nullptr;
+    FTextReplies.clear();
+    // Its window goes out of sight now and out of the pane once the
+    // process has ended, so it never stands alone on the screen.
+    if (QPointer<QWidget> container = FContainer) {
+        FContainer = nullptr;
+        container->hide();
+        connect(helper, &QProcess::finished, this, [container] { delete container; });
+    }
+    helper->closeWriteChannel();
+    QTimer::singleShot(kEndGraceMs, helper, [helper] { helper->kill(); });
     emit StatusTextChange(QString());
     emit BrowserReleased();
+}
+
+void TReadingPane::HelperEnded(QProcess* helper)
+{
+    const bool current = helper == FHelper;
+    const QString reason = helper->error() == QProcess::FailedToStart
+                               ? QStringLiteral("%1: %2").arg(helper->program(), helper->errorString())
+                               : QStringLiteral("%1 ended (exit status %2)").arg(helper->program()).arg(helper->exitCode());
+    helper->deleteLater();
+    if (!current)
+        return;  // ended as it was told to
+    DropContainer();
+    FHelper = nullptr;
+    FTextReplies.clear();
+    if (!FLocation.isEmpty())
+        FPending = true;
+    emit StatusTextChange(QString());
+    emit BrowserFailed(reason);
+    // A helper that crashed on some page is started again for it, unless
+    // it died at once: then only the next page shown tries again.
+    if (OnScreen() && FSinceStart.elapsed() >= kQuickDeathMs)
+        QTimer::singleShot(0, this, [this] {
+            if (OnScreen())
+                OpenPendingPage();
+        });
+}
+
+void TReadingPane::DropContainer()
+{
+    delete FContainer;
+}
+
+void TReadingPane::Send(const QString& op, QJsonObject fields)
+{
+    if (FHelper)
+        FHelper->write(pane::Encode(op, std::move(fields)));
+}
+
+void TReadingPane::ReadHelper()
+{
+    const QByteArray bytes = FHelper->readAllStandardOutput();
+    for (const QJsonObject& message : FReader.Feed(bytes)) {
+        if (!FHelper)
+            return;  // ended by a handler
+        Handle(message);
+    }
+}
+
+void TReadingPane::Handle(const QJsonObject& message)
+{
+    const QString op = message.value("op").toString();
+    if (op == QLatin1String("ask")) {
+        const QString address = message.value("address").toString();
+        bool cancel = false;
+        if (OnBeforeNavigate)
+            OnBeforeNavigate(address, cancel);
+        if (!cancel && FHelper) {
+            FOpened = address;
+            Send(QStringLiteral("open"), {{"address", address}});
+        } else if (cancel && address == FLocation && !FOpened.isEmpty())
+            FLocation = FOpened;  // what comes back after a release is what was shown
+    } else if (op == QLatin1String("complete"))
+        emit NavigateComplete(message.value("address").toString(), message.value("ok").toBool());
+    else if (op == QLatin1String("status"))
+        emit StatusTextChange(message.value("text").toString());
+    else if (op == QLatin1String("window"))
+        Embed(message.value("id").toString().toULongLong());
+    else if (op == QLatin1String("pageText") && !FTextReplies.empty()) {
+        auto reply = std::move(FTextReplies.front());
+        FTextReplies.pop_front();
+        reply(message.value("text").toString());
+    }
+}
+
+void TReadingPane::Embed(quint64 windowId)
+{
+    DropContainer();
+    // Foreign windows are an X11 matter; elsewhere fromWinId gives nothing
+    // and the helper shows its window on its own.
+    QWindow* window = windowId ? QWindow::fromWinId(WId(windowId)) : nullptr;
+    if (window) {
+        FContainer = QWidget::createWindowContainer(window, this);
+        FContainer->setObjectName("WebBrowserView");
+        layout()->addWidget(FContainer);
+        FContainer->show();
+    }
+    Send(QStringLiteral("show"), {{"embedded", window != nullptr}});
 }
 
 bool TReadingPane::OnScreen() const
@@ -117,7 +256,8 @@ void TReadingPane::OpenPendingPage()
     if (!FPending || FLocation.isEmpty())
         return;
     FPending = false;
-    Browser()->Navigate(FLocation);
+    StartBrowser();
+    Send(QStringLiteral("navigate"), {{"address", FLocation}});
 }
 
 void TReadingPane::showEvent(QShowEvent* event)
@@ -135,7 +275,7 @@ bool TReadingPane::eventFilter(QObject* watched, QEvent* event)
         if (!window()->isMinimized()) {
             FOnScreen = true;
             CameOnScreen();
-        } else if (FBrowser)
+        } else if (FHelper)
             FReleaseTimer.start();
     }
     return QWidget::eventFilter(watched, event);
@@ -157,6 +297,6 @@ void TReadingPane::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     FOnScreen = false;
-    if (FBrowser)
+    if (FHelper)
         FReleaseTimer.start();
 }

@@ -1,60 +1,70 @@
-// The reading pane of the main window: the place where the embedded browser
-// sits, and the owner of its life.
+// The reading pane of the main window: the place where the feed page is
+// shown, and the owner of the browser engine's life.
 //
-// The browser engine is by far the largest part of the program (a renderer
-// process, a GPU-less compositor, caches), while a feed monitor spends most
-// of its day hidden in the notification area. So the pane creates its
-// browser only when there is a page to show and the pane is on screen, and
-// releases it again once the window has been hidden for a while. It keeps
-// the address of the feed page it was last asked to show, so a window shown
-// again comes back with the same page.
+// The engine is by far the largest part of the program (a browser process,
+// a renderer, zygotes, caches), while a feed monitor spends most of its day
+// hidden in the notification area, and an engine does not give its memory
+// back while its process lives. So the engine runs in a helper process,
+// quillet-pane, whose window this pane takes in. The pane starts it only
+// when there is a page to show and the pane is on screen, and ends it once
+// the window has been hidden for a while. It keeps the address of the feed
+// page it was last asked to show, so a window shown again comes back with
+// the same page; a helper that dies is started again the next time a page
+// is shown.
 //
-// Towards the main window it looks like the browser itself: navigate,
-// before-navigate hook, completed navigations and status texts.
+// Towards the main window it looks like a browser: navigate, before-navigate
+// hook, completed navigations and status texts.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QProcess>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 
+#include <deque>
 #include <functional>
 
-class TWebBrowser;
+#include "PaneProtocol.h"
 
 class TReadingPane : public QWidget {
     Q_OBJECT
 public:
-    // How long the window stays hidden before the browser goes, when the
+    // How long the window stays hidden before the engine goes, when the
     // environment says nothing else (QUILLET_BROWSER_RELEASE_MS).
     static constexpr int kDefaultReleaseDelayMs = 60 * 1000;
 
     explicit TReadingPane(QWidget* parent = nullptr);
     ~TReadingPane() override;
 
-    // Shows a local file path or an address. On screen the browser (created
+    // Shows a local file path or an address. On screen the helper (started
     // if need be) opens it at once; otherwise it is opened when the pane is
     // shown next.
     void Navigate(const QString& pathOrUrl);
 
-    // The browser's current address, or the page waiting to be shown.
+    // The address shown, or the page waiting to be shown.
     QString LocationURL() const;
 
     // Sets a CSS property on the shown document's body; nothing to do
-    // without a browser.
+    // without a helper.
     void SetBodyStyle(const QString& property, const QString& value);
 
-    // Whether pages may load http/https images; kept for every browser the
-    // pane creates later.
+    // Whether pages may load http/https images; kept for every helper the
+    // pane starts later.
     void SetShowWebImages(bool show);
     bool ShowWebImages() const { return FShowWebImages; }
 
-    // The browser, created now if there is none.
-    TWebBrowser* Browser();
-    // The browser if it exists; nullptr while none is needed.
-    TWebBrowser* ExistingBrowser() const { return FBrowser; }
+    // Whether the helper process runs (or is starting), and its id.
+    bool BrowserRunning() const { return FHelper != nullptr; }
+    qint64 BrowserProcessId() const;
+    // Whether the helper's window sits inside the pane. Platforms without
+    // foreign windows (Wayland without X, offscreen) show it on its own.
+    bool BrowserEmbedded() const { return FContainer != nullptr; }
 
-    // Drops the browser and its page now; the page to show is remembered.
+    // Starts the helper now if it is not running.
+    void StartBrowser();
+    // Ends the helper now; the page to show is remembered.
     void ReleaseBrowser();
 
     int ReleaseDelayMs() const { return FReleaseTimer.interval(); }
@@ -63,16 +73,28 @@ public:
     // or the default.
     static int ReleaseDelayFromEnvironment();
 
-    // Asked before every main-frame navigation of the browser, as
-    // TWebBrowser::OnBeforeNavigate.
+    // The helper program: $QUILLET_PANE_PROGRAM, else quillet-pane beside
+    // this program or in ../libexec/quillet/ of an installed one.
+    static QString BrowserProgram();
+
+    // Asks the helper for the text of the shown page; `reply` gets it once
+    // it comes (never, if the helper ends first).
+    void RequestPageText(std::function<void(const QString& text)> reply);
+
+    // Asked before every main-frame navigation of the pane; set cancel to
+    // keep the current page. Local pages the program opens itself are
+    // asked about too.
     std::function<void(const QString& address, bool& cancel)> OnBeforeNavigate;
 
 signals:
     void NavigateComplete(const QString& address, bool ok);
     void StatusTextChange(const QString& text);
-    // The browser was created or released.
+    // The helper was started, or told to end.
     void BrowserCreated();
     void BrowserReleased();
+    // The helper could not be started or ended on its own; `reason` says
+    // why, in the system's words.
+    void BrowserFailed(const QString& reason);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -84,22 +106,38 @@ protected:
 private:
     // Shown and not minimised: a page asked for now is worth loading.
     bool OnScreen() const;
-    // Opens the remembered page in the browser, creating it.
+    // Opens the remembered page in the helper, starting it.
     void OpenPendingPage();
-    // The pane has come on screen: keep the browser, and open the
-    // remembered page once the window has appeared.
+    // The pane has come on screen: keep the helper, and open the remembered
+    // page once the window has appeared.
     void CameOnScreen();
 
-    QPointer<TWebBrowser> FBrowser;
+    void Send(const QString& op, QJsonObject fields = {});
+    void ReadHelper();
+    void Handle(const QJsonObject& message);
+    // Takes the helper's window into the pane.
+    void Embed(quint64 windowId);
+    void HelperEnded(QProcess* helper);
+    void DropContainer();
+
+    QProcess* FHelper = nullptr;
+    pane::TLineReader FReader;
+    QPointer<QWidget> FContainer;
     QTimer FReleaseTimer;
     // The page last asked for: restored after a release.
     QString FLocation;
+    // The address the helper was last allowed to open.
+    QString FOpened;
     // FLocation still has to be opened (it was asked for off screen, or the
-    // browser was released since).
+    // helper was ended since).
     bool FPending = false;
     // Between a show event and a hide event. A minimised window hides its
     // widgets with a spontaneous hide event while they keep counting as
     // visible, so visibility alone cannot tell.
     bool FOnScreen = false;
     bool FShowWebImages = true;
+    std::deque<std::function<void(const QString&)>> FTextReplies;
+    // Since the last start: a helper that dies soon after starting is not
+    // started again by itself, so a broken engine cannot loop.
+    QElapsedTimer FSinceStart;
 };

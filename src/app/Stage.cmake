@@ -1,14 +1,14 @@
 # Fills the runnable working directory (cmake -P, run after quillet is
-# linked): the program, its languages, the stylesheet, the help page, the
+# linked): the program and its reading pane, its languages, the stylesheet, the help page, the
 # delivered configuration, and an empty feeds/ folder.
-foreach(var QUILLET_DATA_DIR QUILLET_STAGE_DIR QUILLET_PROGRAM)
+foreach(var QUILLET_DATA_DIR QUILLET_STAGE_DIR QUILLET_PROGRAM QUILLET_PANE_PROGRAM)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "Stage.cmake needs -D${var}=...")
   endif()
 endforeach()
 
 file(MAKE_DIRECTORY ${QUILLET_STAGE_DIR} ${QUILLET_STAGE_DIR}/feeds)
-file(COPY ${QUILLET_PROGRAM} DESTINATION ${QUILLET_STAGE_DIR})
+file(COPY ${QUILLET_PROGRAM} ${QUILLET_PANE_PROGRAM} DESTINATION ${QUILLET_STAGE_DIR})
 
 # Languages are program data: replaced as a whole, so a language removed
 # from the sources does not linger.

@@ -37,7 +37,6 @@
 #include "Options.h"
 #include "ReadingPane.h"
 #include "TrayIcon.h"
-#include "WebBrowser.h"
 #include "XmlDom.h"
 
 class TUpdateThread;

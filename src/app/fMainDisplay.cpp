@@ -88,6 +88,16 @@ void TFormMain::ConnectUpdateAndDisplay()
     connect(WebBrowser, &TReadingPane::NavigateComplete, this, [this] { WebBrowserDocumentComplete(); });
     connect(WebBrowser, &TReadingPane::StatusTextChange, this,
             [this](const QString& text) { WebBrowserStatusTextChange(text); });
+    connect(WebBrowser, &TReadingPane::BrowserFailed, this, [this](const QString& reason) {
+        QString message;
+        try {
+            message = LangFmtQ("ReadingPaneFailed", {reason.toStdString()});
+        } catch (const std::exception&) {
+        }
+        if (message.isEmpty())
+            message = QStringLiteral("The reading pane stopped: %1. It starts again when a feed is shown.").arg(reason);
+        SetStatusText(0, message);
+    });
 
     // A balloon of a deleted feed is forgotten: clicking the tray icon then
     // shows nothing, and nothing can lead back to the feed.

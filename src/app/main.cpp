@@ -14,7 +14,6 @@
 #include "Memory.h"
 #include "SignalBridge.h"
 #include "SingleInstance.h"
-#include "WebBrowser.h"
 #include "fMain.h"
 
 namespace {
@@ -40,9 +39,12 @@ int main(int argc, char* argv[]) {
         homeError = error.what();
     }
 
-    // The embedded browser wants these set before the application exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    TWebBrowser::RegisterSchemes();
+    // The reading pane's window comes from a helper process and is taken
+    // into the main window as an X11 foreign window. On a Wayland desktop
+    // that means running through XWayland, unless the user chose a platform.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QApplication::setApplicationName(kTitle);
     QApplication::setApplicationDisplayName(kTitle);

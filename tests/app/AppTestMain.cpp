@@ -10,6 +10,7 @@
 int main(int argc, char* argv[]) {
     ::testing::InitGoogleTest(&argc, argv);
     testsupport::PrepareHeadlessBrowser(true);
+    qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TWebBrowser::RegisterSchemes();
     QApplication app(argc, argv);

@@ -1,7 +1,8 @@
-// The reading pane's hold on the browser engine: no browser until a page is
-// shown on screen, none for a window that starts in the tray, the browser
-// released after the window has been hidden for the delay, and the same
-// feed page back when the window is shown again.
+// The reading pane's hold on the browser engine: no helper process until a
+// page is shown on screen, none for a window that starts in the tray, the
+// helper ended after the window has been hidden for the delay, the same feed
+// page back when the window is shown again, and a helper that dies or cannot
+// start reported and replaced.
 #include <QDir>
 #include <QApplication>
 #include <QPointer>
@@ -11,13 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <csignal>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "AppTestSupport.h"
 #include "ReadingPane.h"
-#include "WebBrowser.h"
 #include "fMain.h"
 
 namespace {
@@ -56,8 +57,21 @@ protected:
         form->show();
         ASSERT_TRUE(WaitUntil([&] { return form->isVisible(); }));
     }
-    // Waits for the browser's first completed navigation after `spy` began.
+    // Waits for the pane's first completed navigation after `spy` began.
     bool PageLoaded(QSignalSpy& spy) { return WaitUntil([&] { return spy.count() > 0; }, 30000); }
+    // The text of the page the helper shows.
+    QString PageText()
+    {
+        QString text;
+        bool replied = false;
+        pane->RequestPageText([&](const QString& t) {
+            text = t;
+            replied = true;
+        });
+        EXPECT_TRUE(WaitUntil([&] { return replied; }, 10000));
+        return text;
+    }
+    static bool ProcessGone(qint64 pid) { return pid > 0 && ::kill(pid_t(pid), 0) != 0; }
 
     TStagedHome home;
     std::unique_ptr<TFormMain> form;
@@ -71,23 +85,25 @@ TEST_F(ReadingPaneTest, TheBrowserIsCreatedOnlyForAPageOnScreen)
 
     // A window on screen without a feed shown needs no browser.
     ShowWindow();
-    EXPECT_EQ(pane->ExistingBrowser(), nullptr);
-    EXPECT_EQ(form->findChild<TWebBrowser*>(), nullptr);
+    EXPECT_FALSE(pane->BrowserRunning());
 
     // Off screen a feed is only remembered.
     form->hide();
     form->ShowFeed(node);
-    EXPECT_EQ(pane->ExistingBrowser(), nullptr);
+    EXPECT_FALSE(pane->BrowserRunning());
     EXPECT_EQ(pane->LocationURL(), CopyPath("1"));
 
-    // On screen again, the remembered page opens in a new browser.
+    // On screen again, the remembered page opens in a new helper.
     QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
     ShowWindow();
     // Not while the window is being shown: right after.
-    EXPECT_EQ(pane->ExistingBrowser(), nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() != nullptr; }));
-    EXPECT_EQ(pane->ExistingBrowser()->LocationURL(), CopyPath("1"));
-    EXPECT_TRUE(PageLoaded(loads));
+    EXPECT_FALSE(pane->BrowserRunning());
+    ASSERT_TRUE(WaitUntil([&] { return pane->BrowserRunning(); }));
+    ASSERT_TRUE(PageLoaded(loads));
+    EXPECT_EQ(loads.first().at(0).toString(), CopyPath("1"));
+    EXPECT_TRUE(loads.first().at(1).toBool());
+    EXPECT_EQ(pane->LocationURL(), CopyPath("1"));
+    EXPECT_TRUE(PageText().contains("One")) << "the stored copy is shown through its stylesheet";
 }
 
 TEST_F(ReadingPaneTest, AWindowStartedInTheTrayCreatesNoBrowser)
@@ -109,7 +125,7 @@ TEST_F(ReadingPaneTest, AWindowStartedInTheTrayCreatesNoBrowser)
     form->TreeView->setCurrentItem(node);
     form->ShowFeed(node);
     QApplication::processEvents();
-    EXPECT_EQ(form->findChild<TWebBrowser*>(), nullptr);
+    EXPECT_FALSE(pane->BrowserRunning());
     EXPECT_EQ(pane->LocationURL(), CopyPath("1"));
 }
 
@@ -121,29 +137,30 @@ TEST_F(ReadingPaneTest, HiddenForTheDelayReleasesTheBrowserAndShowingRestoresThe
     QSignalSpy released(pane, &TReadingPane::BrowserReleased);
     ShowWindow();
     form->ShowFeed(first);
-    ASSERT_NE(pane->ExistingBrowser(), nullptr);
+    ASSERT_TRUE(pane->BrowserRunning());
 
-    // Shown again within the delay: the same browser stays.
-    const QPointer<TWebBrowser> kept = pane->ExistingBrowser();
+    // Shown again within the delay: the same helper stays.
+    const qint64 kept = pane->BrowserProcessId();
     form->ActionHideQuilletExecute();
     form->ActionShowQuilletExecute();
     QTest::qWait(150);
     EXPECT_EQ(released.count(), 0);
-    EXPECT_EQ(pane->ExistingBrowser(), kept.data());
+    EXPECT_EQ(pane->BrowserProcessId(), kept);
 
     form->ShowFeed(second);
     form->ActionHideQuilletExecute();
     ASSERT_TRUE(WaitUntil([&] { return released.count() == 1; }, 5000));
-    EXPECT_TRUE(kept.isNull()) << "the released browser is destroyed, not kept hidden";
-    EXPECT_EQ(form->findChild<TWebBrowser*>(), nullptr);
+    EXPECT_FALSE(pane->BrowserRunning());
+    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(kept); }, 10000)) << "the helper process ends, it is not kept hidden";
     EXPECT_EQ(pane->LocationURL(), CopyPath("2"));
     EXPECT_EQ(form->StatusText(1), "");
 
     QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
     form->ActionShowQuilletExecute();
-    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() != nullptr; }));
-    EXPECT_EQ(pane->ExistingBrowser()->LocationURL(), CopyPath("2"));
-    EXPECT_TRUE(PageLoaded(loads));
+    ASSERT_TRUE(WaitUntil([&] { return pane->BrowserRunning(); }));
+    ASSERT_TRUE(PageLoaded(loads));
+    EXPECT_EQ(loads.first().at(0).toString(), CopyPath("2"));
+    EXPECT_EQ(pane->LocationURL(), CopyPath("2"));
     EXPECT_EQ(form->TreeView->currentItem(), second);
 }
 
@@ -154,17 +171,17 @@ TEST_F(ReadingPaneTest, AMinimisedWindowCountsAsHidden)
     pane->SetReleaseDelayMs(0);
     ShowWindow();
     form->ShowFeed(first);
-    ASSERT_NE(pane->ExistingBrowser(), nullptr);
+    ASSERT_TRUE(pane->BrowserRunning());
 
     form->setWindowState(form->windowState() | Qt::WindowMinimized);
-    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() == nullptr; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return !pane->BrowserRunning(); }, 5000));
     // Still minimised, an update showing the selected feed loads nothing.
     form->ShowFeed(second);
     QApplication::processEvents();
-    EXPECT_EQ(pane->ExistingBrowser(), nullptr);
+    EXPECT_FALSE(pane->BrowserRunning());
 
     form->setWindowState(form->windowState() & ~Qt::WindowMinimized);
-    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() != nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return pane->BrowserRunning(); }));
     EXPECT_EQ(pane->LocationURL(), CopyPath("2"));
 }
 
@@ -176,7 +193,7 @@ TEST_F(ReadingPaneTest, ABalloonClickAfterAReleaseLoadsOnlyTheBalloonsFeed)
     ShowWindow();
     form->ShowFeed(first);
     form->ActionHideQuilletExecute();
-    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() == nullptr; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return !pane->BrowserRunning(); }, 5000));
 
     // The balloon of feed 2 is clicked while the window is in the tray.
     form->FBalloonNode = "2";
@@ -198,12 +215,66 @@ TEST_F(ReadingPaneTest, TheNavigationHookStillRulesARecreatedBrowser)
     ShowWindow();
     form->ShowFeed(AddFeed("1"));
     form->hide();
-    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() == nullptr; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return !pane->BrowserRunning(); }, 5000));
+    QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
     ShowWindow();
-    ASSERT_TRUE(WaitUntil([&] { return pane->ExistingBrowser() != nullptr; }));
+    ASSERT_TRUE(PageLoaded(loads));
 
-    pane->ExistingBrowser()->Navigate("http://example.invalid/story");
+    // The helper asks the main window, whose choice sends the page to the
+    // desktop's browser and keeps the feed.
+    pane->Navigate("http://example.invalid/story");
+    ASSERT_TRUE(WaitUntil([&] { return !opened.empty(); }, 10000));
     EXPECT_EQ(opened, std::vector<QString>{"http://example.invalid/story"});
+    EXPECT_EQ(pane->LocationURL(), CopyPath("1"));
+
+    // Hidden and shown again, the feed comes back, not the refused address.
+    opened.clear();
+    form->hide();
+    ASSERT_TRUE(WaitUntil([&] { return !pane->BrowserRunning(); }, 5000));
+    loads.clear();
+    ShowWindow();
+    ASSERT_TRUE(PageLoaded(loads));
+    EXPECT_EQ(loads.first().at(0).toString(), CopyPath("1"));
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(ReadingPaneTest, AHelperThatDiesIsReportedAndStartedAgainForTheNextPage)
+{
+    QTreeWidgetItem* first = AddFeed("1");
+    QTreeWidgetItem* second = AddFeed("2");
+    QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
+    ShowWindow();
+    form->ShowFeed(first);
+    ASSERT_TRUE(PageLoaded(loads));
+
+    // Killed at once after its start: reported, and not started again on
+    // its own, so an engine that cannot run does not loop.
+    QSignalSpy failed(pane, &TReadingPane::BrowserFailed);
+    ::kill(pid_t(pane->BrowserProcessId()), SIGKILL);
+    ASSERT_TRUE(WaitUntil([&] { return failed.count() == 1; }, 10000));
+    EXPECT_FALSE(pane->BrowserRunning());
+    EXPECT_TRUE(form->StatusText(0).startsWith("The reading pane stopped: ")) << form->StatusText(0).toStdString();
+    EXPECT_TRUE(form->StatusText(0).contains("quillet-pane")) << form->StatusText(0).toStdString();
+    QTest::qWait(300);
+    EXPECT_FALSE(pane->BrowserRunning());
+
+    loads.clear();
+    form->ShowFeed(second);
+    ASSERT_TRUE(PageLoaded(loads));
+    EXPECT_EQ(loads.first().at(0).toString(), CopyPath("2"));
+}
+
+TEST_F(ReadingPaneTest, AMissingHelperProgramIsReported)
+{
+    qputenv("QUILLET_PANE_PROGRAM", "/nonexistent/quillet-pane");
+    QSignalSpy failed(pane, &TReadingPane::BrowserFailed);
+    ShowWindow();
+    form->ShowFeed(AddFeed("1"));
+    const bool reported = WaitUntil([&] { return failed.count() == 1; }, 10000);
+    qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
+    ASSERT_TRUE(reported);
+    EXPECT_TRUE(failed.first().at(0).toString().startsWith("/nonexistent/quillet-pane: "));
+    EXPECT_FALSE(pane->BrowserRunning());
     EXPECT_EQ(pane->LocationURL(), CopyPath("1"));
 }
 

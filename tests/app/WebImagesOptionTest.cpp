@@ -38,10 +38,10 @@ TEST(WebImagesOption, ShowingAFeedAppliesTheOption)
         form->WebBrowser->SetShowWebImages(!c.shown);
         form->ShowFeed(node);
         EXPECT_EQ(form->WebBrowser->ShowWebImages(), c.shown);
-        // A browser created later by the pane, or again after a release,
+        // A helper started later by the pane, or again after a release,
         // gets the same setting.
         form->WebBrowser->ReleaseBrowser();
-        EXPECT_EQ(form->WebBrowser->Browser()->ShowWebImages(), c.shown);
+        EXPECT_EQ(form->WebBrowser->ShowWebImages(), c.shown);
         EXPECT_EQ(general.ChildByName("ShowWebImages").Text(), c.afterwards);
     }
     form.reset();

@@ -32,7 +32,7 @@ done
 check "package name is quillet" grep -q '^ Package: quillet$' <<<"$info"
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for file in ./usr/bin/quillet ./usr/share/quillet/config.xml ./usr/share/quillet/rss.xsl \
+for file in ./usr/bin/quillet ./usr/libexec/quillet/quillet-pane ./usr/share/quillet/config.xml ./usr/share/quillet/rss.xsl \
             ./usr/share/quillet/languages/0409/language.xml ./usr/share/quillet/help/Quillet.html \
             ./usr/share/applications/$id.desktop ./usr/share/metainfo/$id.metainfo.xml \
             ./usr/share/icons/hicolor/scalable/apps/$id.svg ./usr/share/icons/hicolor/48x48/apps/$id.png; do

@@ -26,7 +26,7 @@ DESTDIR=$root cmake --install "$build" --prefix /usr >"$scratch/install.log" 2>&
   || { cat "$scratch/install.log"; echo "FAIL: cmake --install"; exit 1; }
 usr=$root/usr
 
-for file in bin/quillet share/quillet/config.xml share/quillet/rss.xsl share/quillet/help/Quillet.html \
+for file in bin/quillet libexec/quillet/quillet-pane share/quillet/config.xml share/quillet/rss.xsl share/quillet/help/Quillet.html \
             share/quillet/languages/0409/language.xml share/quillet/languages/0409/struct.xml \
             share/quillet/languages/0407/language.xml \
             share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
@@ -34,12 +34,14 @@ for file in bin/quillet share/quillet/config.xml share/quillet/rss.xsl share/qui
   check "installed $file" test -f "$usr/$file"
 done
 check "the program is executable" test -x "$usr/bin/quillet"
+check "the reading pane's helper is executable" test -x "$usr/libexec/quillet/quillet-pane"
 for size in 16 22 24 32 48 64 128 256; do
   png=$usr/share/icons/hicolor/${size}x${size}/apps/$id.png
   check "icon ${size}x${size}" grep -q "${size} x ${size}" <(file "$png")
 done
-# Only the program and its data: no test runners, no headers, no libraries.
-unexpected=$(cd "$usr" && find . -type f | grep -Ev '^\./(bin/quillet|share/(quillet|applications|metainfo|icons)/)')
+# Only the program, its helper and its data: no test runners, no headers,
+# no libraries.
+unexpected=$(cd "$usr" && find . -type f | grep -Ev '^\./(bin/quillet|libexec/quillet/quillet-pane|share/(quillet|applications|metainfo|icons)/)')
 check "nothing but the program and its data is installed" test -z "$unexpected"
 [ -n "$unexpected" ] && echo "$unexpected"
 
@@ -104,6 +106,13 @@ check "a second start exits with status 0 (was $second_status)" test "$second_st
 check "the first instance still runs" kill -0 "$quillet_pid"
 check "the running instance answered the second start" test -z "$(grep 'did not answer' "$scratch/second.log")"
 check "the second start made no window of its own" test -z "$(grep -i 'cannot start' "$scratch/second.log")"
+
+# --- The installed helper runs on its own libraries -------------------------
+# It announces its window on standard output and ends when its input does.
+(sleep 3) | xvfb-run -a "$usr/libexec/quillet/quillet-pane" >"$scratch/pane.out" 2>"$scratch/pane.log"
+pane_status=$?
+check "the reading pane's helper announced its window" grep -q '"op":"window"' "$scratch/pane.out"
+check "the reading pane's helper ended with its input (status $pane_status)" test "$pane_status" -eq 0
 
 # --- A clean close ---------------------------------------------------------
 kill -TERM "$quillet_pid"

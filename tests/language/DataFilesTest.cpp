@@ -62,6 +62,7 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"NoLanguages", {}},
         {"ConfigSaveFailed", {"/home/user/config.xml", "No space left on device"}},
         {"NotModifiedFeed", {"Planet News (3)"}},
+        {"ReadingPaneFailed", {"quillet-pane ended (exit status 1)"}},
     };
     return arguments;
 }

@@ -659,8 +659,13 @@ bool TWebBrowser::BeforeNavigate(const QString& address)
     bool cancel = false;
     if (OnBeforeNavigate)
         OnBeforeNavigate(address, cancel);
-    if (cancel)
-        return true;
+    if (!cancel)
+        Open(address);
+    return true;
+}
+
+void TWebBrowser::Open(const QString& address)
+{
     // Whatever was being built for an earlier navigation is not wanted now.
     DropPageBuild();
     FLocation = address;
@@ -668,7 +673,6 @@ bool TWebBrowser::BeforeNavigate(const QString& address)
         LoadLocal(address);
     else
         Load(QUrl(address));
-    return true;
 }
 
 void TWebBrowser::LoadLocal(const QString& path)

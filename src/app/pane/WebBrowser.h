@@ -51,6 +51,10 @@ public:
     // navigation replaces one whose page is still being built.
     void Navigate(const QString& pathOrUrl);
 
+    // Opens an address (or absolute local path) without asking
+    // OnBeforeNavigate: for navigations already allowed.
+    void Open(const QString& address);
+
     // Whether a page is being built for the last navigation.
     bool PageBuildPending() const;
 

@@ -1,0 +1,53 @@
+// The conversation between the main window and its reading-pane process.
+//
+// The browser engine lives in a process of its own (quillet-pane) that the
+// main window starts when a page is to be shown and ends when the window
+// has been hidden for a while, so a program waiting in the tray holds no
+// engine at all. The two talk over the helper's standard input and output:
+// one JSON object per line, each naming its kind in "op".
+//
+// Main window to pane:
+//   navigate {address}      show a stored copy or address; the pane asks back
+//   open {address}          the main window allowed this navigation: load it
+//   images {on}             whether http/https images of descriptions load
+//   bodyStyle {property, value}
+//   show {embedded}         the pane's window was taken into the main window
+//                           (or could not be, and shows on its own)
+//   pageText {}             reply with the shown page's text (for tests)
+// Pane to main window:
+//   window {id}             the native window to embed, sent once at start
+//   ask {address}           may the pane go to this address?
+//   complete {address, ok}  a navigation finished
+//   status {text}           the hovered link, "" when the pointer left it
+//   pageText {text}
+//
+// Neither side trusts the other's bytes: a line longer than kMaxLineBytes,
+// or one that is not a JSON object, is dropped.
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <vector>
+
+namespace pane {
+
+inline constexpr qsizetype kMaxLineBytes = 1 << 20;
+
+// One message as a line, ready to write.
+QByteArray Encode(const QString& op, QJsonObject fields = {});
+
+// Splits a byte stream into messages. Bytes arrive in any pieces; each
+// complete line gives one object, with "op" among its fields.
+class TLineReader {
+public:
+    std::vector<QJsonObject> Feed(const QByteArray& bytes);
+
+private:
+    QByteArray FPartial;
+    // Inside a line that grew too long: skipped up to its end.
+    bool FSkipping = false;
+};
+
+}  // namespace pane

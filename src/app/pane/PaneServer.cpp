@@ -1,0 +1,72 @@
+#include "PaneServer.h"
+
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include "WebBrowser.h"
+
+TPaneServer::TPaneServer(TSend send, QObject* parent) : QObject(parent), FSend(std::move(send))
+{
+    FBrowser = new TWebBrowser;
+    FBrowser->setObjectName("WebBrowserView");
+    // A native window of its own from the start, so the main window can take
+    // it in before it is ever shown.
+    FBrowser->setAttribute(Qt::WA_NativeWindow);
+    FBrowser->setWindowTitle(QStringLiteral("Quillet"));
+    FBrowser->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
+        cancel = true;
+        // An unanswered ask is forgotten after a while: the main window
+        // answers only those it allows.
+        if (FAsked.size() >= 16)
+            FAsked.removeFirst();
+        FAsked.append(address);
+        Send(QStringLiteral("ask"), {{"address", address}});
+    };
+    connect(FBrowser, &TWebBrowser::NavigateComplete, this,
+            [this](const QString& address, bool ok) { Send(QStringLiteral("complete"), {{"address", address}, {"ok", ok}}); });
+    connect(FBrowser, &TWebBrowser::StatusTextChange, this,
+            [this](const QString& text) { Send(QStringLiteral("status"), {{"text", text}}); });
+}
+
+TPaneServer::~TPaneServer()
+{
+    delete FBrowser;
+}
+
+void TPaneServer::AnnounceWindow()
+{
+    Send(QStringLiteral("window"), {{"id", QString::number(quint64(FBrowser->winId()))}});
+}
+
+void TPaneServer::Receive(const QByteArray& bytes)
+{
+    for (const QJsonObject& message : FReader.Feed(bytes))
+        Handle(message);
+}
+
+void TPaneServer::Handle(const QJsonObject& message)
+{
+    const QString op = message.value("op").toString();
+    if (op == QLatin1String("navigate"))
+        FBrowser->Navigate(message.value("address").toString());
+    else if (op == QLatin1String("open")) {
+        const QString address = message.value("address").toString();
+        if (FAsked.removeOne(address))
+            FBrowser->Open(address);
+    }
+    else if (op == QLatin1String("images"))
+        FBrowser->SetShowWebImages(message.value("on").toBool(true));
+    else if (op == QLatin1String("bodyStyle"))
+        FBrowser->SetBodyStyle(message.value("property").toString(), message.value("value").toString());
+    else if (op == QLatin1String("show"))
+        FBrowser->show();
+    else if (op == QLatin1String("pageText"))
+        FBrowser->View()->page()->toPlainText(
+            [this](const QString& text) { Send(QStringLiteral("pageText"), {{"text", text}}); });
+}
+
+void TPaneServer::Send(const QString& op, QJsonObject fields)
+{
+    if (FSend)
+        FSend(pane::Encode(op, std::move(fields)));
+}

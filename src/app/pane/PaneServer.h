@@ -1,0 +1,47 @@
+// The reading-pane process's side of the conversation with the main window:
+// one browser, driven by the messages of PaneProtocol.h.
+//
+// The browser asks the main window before every navigation it did not get
+// an "open" for, because only the main window knows the user's choices
+// (such as opening web pages in the desktop's browser). Until the answer
+// comes, the current page stays.
+#pragma once
+
+#include <QJsonObject>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+
+#include "PaneProtocol.h"
+
+class TWebBrowser;
+
+class TPaneServer : public QObject {
+    Q_OBJECT
+public:
+    using TSend = std::function<void(const QByteArray& line)>;
+
+    // `send` writes one encoded line to the main window.
+    explicit TPaneServer(TSend send, QObject* parent = nullptr);
+    ~TPaneServer() override;
+
+    // Bytes from the main window, in any pieces.
+    void Receive(const QByteArray& bytes);
+
+    // Announces the browser's native window; call once the event loop runs.
+    void AnnounceWindow();
+
+    TWebBrowser* Browser() const { return FBrowser; }
+
+private:
+    void Handle(const QJsonObject& message);
+    void Send(const QString& op, QJsonObject fields = {});
+
+    TSend FSend;
+    pane::TLineReader FReader;
+    TWebBrowser* FBrowser = nullptr;
+    // Addresses asked about and not yet answered. "open" is taken only for
+    // one of them, so every navigation has passed the browser's own check.
+    QStringList FAsked;
+};
