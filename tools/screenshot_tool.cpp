@@ -245,12 +245,13 @@ std::string ConfigXml(const testsupport::LoopbackServer& server) {
 )";
 }
 
-// The window as the display shows it (the browser engine paints through its
-// own surface, which only the window system's copy is sure to contain);
-// the widget's own rendering when the platform cannot read the screen.
+// The window as the display shows it: the reading pane is a window of
+// another process, which only the screen's copy contains. The widget's own
+// rendering when the platform cannot read the screen.
 QPixmap Capture(QWidget& window) {
     if (QScreen* screen = window.screen()) {
-        QPixmap shot = screen->grabWindow(window.winId());
+        const QPoint origin = window.mapToGlobal(QPoint(0, 0)) - screen->geometry().topLeft();
+        QPixmap shot = screen->grabWindow(0, origin.x(), origin.y(), window.width(), window.height());
         if (!shot.isNull() && shot.width() > 1) return shot;
     }
     return window.grab();

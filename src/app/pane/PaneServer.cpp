@@ -9,10 +9,10 @@ TPaneServer::TPaneServer(TSend send, QObject* parent) : QObject(parent), FSend(s
 {
     FBrowser = new TWebBrowser;
     FBrowser->setObjectName("WebBrowserView");
-    // A native window of its own from the start, so the main window can take
-    // it in before it is ever shown.
-    FBrowser->setAttribute(Qt::WA_NativeWindow);
     FBrowser->setWindowTitle(QStringLiteral("Quillet"));
+    // A window made with no size stays without one: the main window's
+    // container resizes it once it is taken in.
+    FBrowser->resize(640, 480);
     FBrowser->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
         cancel = true;
         // An unanswered ask is forgotten after a while: the main window
