@@ -5,7 +5,7 @@
 //   - start-up to an exposed window with 50 and with 1,000 feeds (medians
 //     of alternating runs);
 //   - proportional set size (PSS) and resident size of the whole process
-//     tree, the browser engine's helper processes included, read from
+//     tree, the reading pane's process and the engine's helpers included, read from
 //     /proc/<pid>/smaps_rollup: after start-up, with a feed shown, after
 //     the window has been hidden for the browser's release delay, and
 //     after showing it again;
@@ -135,23 +135,30 @@ long FieldKiB(const fs::path& file, const std::string& name)
 
 struct TMemory {
     double pssMiB = 0;
+    // The root process alone.
+    double rootPssMiB = 0;
     double rssMiB = 0;
     int processes = 0;
     // Each process: its role ("program", or the engine's --type) and PSS.
     std::string parts;
 };
 
-// What a process of the tree is: the program itself or one of the engine's
-// helpers, named by its --type argument.
+// What a process of the tree is: the program itself, the reading pane's
+// process, or one of the engine's helpers, named by its --type argument.
 std::string ProcessRole(int pid, int root)
 {
     if (pid == root)
         return "program";
     std::ifstream in(fs::path("/proc") / std::to_string(pid) / "cmdline", std::ios::binary);
     std::string argument;
-    while (std::getline(in, argument, '\0'))
+    bool first = true;
+    while (std::getline(in, argument, '\0')) {
+        if (first && fs::path(argument).filename() == "quillet-pane")
+            return "pane";
+        first = false;
         if (argument.rfind("--type=", 0) == 0)
             return argument.substr(7);
+    }
     return "helper";
 }
 
@@ -162,6 +169,8 @@ TMemory TreeMemory(int root)
         const fs::path rollup = fs::path("/proc") / std::to_string(pid) / "smaps_rollup";
         const double pss = FieldKiB(rollup, "Pss") / 1024.0;
         memory.pssMiB += pss;
+        if (pid == root)
+            memory.rootPssMiB = pss;
         memory.rssMiB += FieldKiB(rollup, "Rss") / 1024.0;
         ++memory.processes;
         memory.parts += " " + ProcessRole(pid, root) + " " + Fixed(pss, 1);
@@ -468,6 +477,24 @@ void MeasureRest(testsupport::LoopbackServer& server, int feeds, int idleSeconds
     const TMemory again = TreeMemory(program.Pid());
     PrintMemory("shown again, the feed restored", again, "target <= 150 MB", again.pssMiB <= 150);
     fs::remove_all(home);
+
+    // What the engine costs whoever hosts it: the same engine, bare, with a
+    // one-line page, in a process tree of its own.
+    QProcess bare;
+    bare.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    bare.start(QUILLET_BARE_ENGINE_PATH, {});
+    if (!bare.waitForReadyRead(60000))
+        throw std::runtime_error("the bare engine did not show its page");
+    std::this_thread::sleep_for(2s);
+    const TMemory floor = TreeMemory(static_cast<int>(bare.processId()));
+    PrintMemory("a bare engine view, one-line page", floor, "", true);
+    const double paneEngine = again.pssMiB - again.rootPssMiB;
+    std::printf("the shown pane's processes against the bare engine: %.1f / %.1f MB = %.2f; "
+                "the program itself adds %.1f MB\n",
+                paneEngine, floor.pssMiB, paneEngine / floor.pssMiB, again.rootPssMiB);
+    bare.closeWriteChannel();
+    if (!bare.waitForFinished(10000))
+        bare.kill();
 }
 
 int Usage()

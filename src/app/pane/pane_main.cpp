@@ -37,11 +37,25 @@ void WriteAll(int fd, const QByteArray& line)
     }
 }
 
+// Qt's X11 layer expects a top-level window to be unmapped when it is
+// shown, and says so when the main window's container has already mapped
+// the pane's window. The window is where it should be; only that one
+// message is dropped.
+QtMessageHandler gDefaultHandler = nullptr;
+
+void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.contains(QLatin1String("setNetWmStateOnUnmappedWindow")))
+        return;
+    gDefaultHandler(type, context, message);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
     plat::TuneAllocator();
+    gDefaultHandler = qInstallMessageHandler(FilterMessages);
     // The protocol owns standard output; whatever a library prints there
     // goes to the error stream instead.
     const int protocolOut = ::dup(STDOUT_FILENO);
