@@ -222,7 +222,12 @@ void TReadingPane::Handle(const QJsonObject& message)
         emit NavigateComplete(message.value("address").toString(), message.value("ok").toBool());
     else if (op == QLatin1String("status"))
         emit StatusTextChange(message.value("text").toString());
-    else if (op == QLatin1String("window"))
+    else if (op == QLatin1String("focus")) {
+        if (FContainer && FForeignWindow) {
+            FContainer->setFocus(Qt::MouseFocusReason);
+            FForeignWindow->requestActivate();
+        }
+    } else if (op == QLatin1String("window"))
         Embed(message.value("id").toString().toULongLong());
     else if (op == QLatin1String("pageText") && !FTextReplies.empty()) {
         auto reply = std::move(FTextReplies.front());
@@ -238,8 +243,11 @@ void TReadingPane::Embed(quint64 windowId)
     // and the helper shows its window on its own.
     QWindow* window = windowId ? QWindow::fromWinId(WId(windowId)) : nullptr;
     if (window) {
+        FForeignWindow = window;
         FContainer = QWidget::createWindowContainer(window, this);
         FContainer->setObjectName("WebBrowserView");
+        // Tab or a click hands the keyboard to the helper's window.
+        FContainer->setFocusPolicy(Qt::StrongFocus);
         layout()->addWidget(FContainer);
         FContainer->show();
     }

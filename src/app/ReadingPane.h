@@ -22,6 +22,7 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <deque>
 #include <functional>
@@ -123,6 +124,8 @@ private:
     QProcess* FHelper = nullptr;
     pane::TLineReader FReader;
     QPointer<QWidget> FContainer;
+    // The helper's window as this process sees it; owned by FContainer.
+    QPointer<QWindow> FForeignWindow;
     QTimer FReleaseTimer;
     // The page last asked for: restored after a release.
     QString FLocation;

@@ -19,6 +19,8 @@
 //   ask {address}           may the pane go to this address?
 //   complete {address, ok}  a navigation finished
 //   status {text}           the hovered link, "" when the pointer left it
+//   focus {}                the user clicked into the pane while it did not
+//                           have the keyboard: the main window hands it over
 //   pageText {text}
 //
 // Neither side trusts the other's bytes: a line longer than kMaxLineBytes,

@@ -1,5 +1,7 @@
 #include "PaneServer.h"
 
+#include <QEvent>
+#include <QGuiApplication>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
@@ -26,6 +28,18 @@ TPaneServer::TPaneServer(TSend send, QObject* parent) : QObject(parent), FSend(s
             [this](const QString& address, bool ok) { Send(QStringLiteral("complete"), {{"address", address}, {"ok", ok}}); });
     connect(FBrowser, &TWebBrowser::StatusTextChange, this,
             [this](const QString& text) { Send(QStringLiteral("status"), {{"text", text}}); });
+    if (QCoreApplication* application = QCoreApplication::instance())
+        application->installEventFilter(this);
+}
+
+bool TPaneServer::eventFilter(QObject* watched, QEvent* event)
+{
+    // The window sits inside another program's window, so the window
+    // manager gives the keyboard to that program on a click. Only the main
+    // window can pass it on, by giving the input focus to the pane's window.
+    if (event->type() == QEvent::MouseButtonPress && !QGuiApplication::focusWindow())
+        Send(QStringLiteral("focus"));
+    return QObject::eventFilter(watched, event);
 }
 
 TPaneServer::~TPaneServer()

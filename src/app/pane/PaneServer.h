@@ -34,6 +34,10 @@ public:
 
     TWebBrowser* Browser() const { return FBrowser; }
 
+protected:
+    // Clicks into the pane, which ask for the keyboard.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void Handle(const QJsonObject& message);
     void Send(const QString& op, QJsonObject fields = {});
