@@ -434,12 +434,11 @@ void MeasureStartUp(testsupport::LoopbackServer& server, int feeds, int largeFee
     fs::remove_all(large);
 }
 
-void MeasureRest(testsupport::LoopbackServer& server, int feeds, int idleSeconds, int releaseMs)
+// The program started, a feed shown, hidden, idle and shown again; returns
+// its memory at the end, when the program has ended.
+TMemory MeasureProgramAtRest(const fs::path& home, int idleSeconds, int releaseMs)
 {
-    const fs::path home = StageHome("rest", feeds, server);
     const int delayMs = releaseMs >= 0 ? releaseMs : kProgramReleaseDelayMs;
-    std::printf("== Memory of the process tree and idle activity, %d feeds, release delay %d s ==\n", feeds,
-                delayMs / 1000);
     TProgram program(home, releaseMs);
     std::this_thread::sleep_for(5s);  // the first poll and the window settle
     PrintMemory("after start-up", TreeMemory(program.Pid()), "", true);
@@ -476,10 +475,20 @@ void MeasureRest(testsupport::LoopbackServer& server, int feeds, int idleSeconds
     std::this_thread::sleep_for(3s);
     const TMemory again = TreeMemory(program.Pid());
     PrintMemory("shown again, the feed restored", again, "target <= 150 MB", again.pssMiB <= 150);
+    return again;
+}
+
+void MeasureRest(testsupport::LoopbackServer& server, int feeds, int idleSeconds, int releaseMs)
+{
+    const fs::path home = StageHome("rest", feeds, server);
+    std::printf("== Memory of the process tree and idle activity, %d feeds, release delay %d s ==\n", feeds,
+                (releaseMs >= 0 ? releaseMs : kProgramReleaseDelayMs) / 1000);
+    const TMemory again = MeasureProgramAtRest(home, idleSeconds, releaseMs);
     fs::remove_all(home);
 
     // What the engine costs whoever hosts it: the same engine, bare, with a
-    // one-line page, in a process tree of its own.
+    // one-line page, in a process tree of its own, once the program has
+    // ended (PSS would otherwise split the libraries between the two).
     QProcess bare;
     bare.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     bare.start(QUILLET_BARE_ENGINE_PATH, {});
