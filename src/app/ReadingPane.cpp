@@ -117,6 +117,7 @@ void TReadingPane::StartBrowser()
     FHelper = new QProcess(this);
     FReader = {};
     FOpened.clear();
+    FStandsAlone = false;
     FHelper->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QProcess* helper = FHelper;
     connect(helper, &QProcess::readyReadStandardOutput, this, [this, helper] {
@@ -251,7 +252,9 @@ void TReadingPane::Embed(quint64 windowId)
         layout()->addWidget(FContainer);
         FContainer->show();
     }
-    Send(QStringLiteral("show"), {{"embedded", window != nullptr}});
+    FStandsAlone = window == nullptr;
+    if (!FStandsAlone || OnScreen())
+        Send(QStringLiteral("show"), {{"embedded", !FStandsAlone}});
 }
 
 bool TReadingPane::OnScreen() const
@@ -283,8 +286,11 @@ bool TReadingPane::eventFilter(QObject* watched, QEvent* event)
         if (!window()->isMinimized()) {
             FOnScreen = true;
             CameOnScreen();
-        } else if (FHelper)
+        } else if (FHelper) {
+            if (FStandsAlone)
+                Send(QStringLiteral("hide"));
             FReleaseTimer.start();
+        }
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -292,6 +298,8 @@ bool TReadingPane::eventFilter(QObject* watched, QEvent* event)
 void TReadingPane::CameOnScreen()
 {
     FReleaseTimer.stop();
+    if (FStandsAlone)
+        Send(QStringLiteral("show"), {{"embedded", false}});
     // Once the window is on screen, not before: it appears without waiting
     // for the engine, and a feed chosen as it appears (a balloon click)
     // replaces the remembered page before that is loaded for nothing.
@@ -305,6 +313,8 @@ void TReadingPane::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
     FOnScreen = false;
+    if (FStandsAlone)
+        Send(QStringLiteral("hide"));
     if (FHelper)
         FReleaseTimer.start();
 }

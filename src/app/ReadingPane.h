@@ -126,6 +126,9 @@ private:
     QPointer<QWidget> FContainer;
     // The helper's window as this process sees it; owned by FContainer.
     QPointer<QWindow> FForeignWindow;
+    // The helper's window stands on its own (it could not be taken in): it
+    // is shown and hidden with the pane.
+    bool FStandsAlone = false;
     QTimer FReleaseTimer;
     // The page last asked for: restored after a release.
     QString FLocation;

@@ -78,6 +78,11 @@ TEST(PaneServer, OpensOnlyAddressesItAskedAbout)
     sent.clear();
     server.Receive(pane::Encode("navigate", {{"address", "javascript:alert(1)"}}));
     EXPECT_TRUE(sent.empty());
+    // A window standing on its own follows the main window.
+    server.Receive(pane::Encode("show", {{"embedded", false}}));
+    EXPECT_TRUE(server.Browser()->isVisible());
+    server.Receive(pane::Encode("hide"));
+    EXPECT_FALSE(server.Browser()->isVisible());
 }
 
 TEST(ReadingPaneProgram, IsFoundBesideTheProgramOrInItsLibexec)

@@ -13,6 +13,7 @@
 //   bodyStyle {property, value}
 //   show {embedded}         the pane's window was taken into the main window
 //                           (or could not be, and shows on its own)
+//   hide {}                 a window on its own goes with the main window
 //   pageText {}             reply with the shown page's text (for tests)
 // Pane to main window:
 //   window {id}             the native window to embed, sent once at start

@@ -74,6 +74,8 @@ void TPaneServer::Handle(const QJsonObject& message)
         FBrowser->SetBodyStyle(message.value("property").toString(), message.value("value").toString());
     else if (op == QLatin1String("show"))
         FBrowser->show();
+    else if (op == QLatin1String("hide"))
+        FBrowser->hide();
     else if (op == QLatin1String("pageText"))
         FBrowser->View()->page()->toPlainText(
             [this](const QString& text) { Send(QStringLiteral("pageText"), {{"text", text}}); });
