@@ -163,13 +163,17 @@ void TReadingPane::ReleaseBrowser()
 void TReadingPane::HelperEnded(QProcess* helper)
 {
     const bool current = helper == FHelper;
-    const QString reason = helper->error() == QProcess::FailedToStart
-                               ? QStringLiteral("%1: %2").arg(helper->program(), helper->errorString())
-                               : QStringLiteral("%1 ended (exit status %2)").arg(helper->program()).arg(helper->exitCode());
+    QString reason;
+    if (helper->error() == QProcess::FailedToStart)
+        reason = QStringLiteral("%1: %2").arg(helper->program(), helper->errorString());
+    else if (helper->exitStatus() == QProcess::CrashExit)
+        reason = QStringLiteral("%1 crashed").arg(helper->program());
+    else
+        reason = QStringLiteral("%1 ended (exit status %2)").arg(helper->program()).arg(helper->exitCode());
     helper->deleteLater();
     if (!current)
         return;  // ended as it was told to
-    DropContainer();
+    delete FContainer;
     FHelper = nullptr;
     FTextReplies.clear();
     if (!FLocation.isEmpty())
@@ -183,11 +187,6 @@ void TReadingPane::HelperEnded(QProcess* helper)
             if (OnScreen())
                 OpenPendingPage();
         });
-}
-
-void TReadingPane::DropContainer()
-{
-    delete FContainer;
 }
 
 void TReadingPane::Send(const QString& op, QJsonObject fields)
@@ -239,7 +238,7 @@ void TReadingPane::Handle(const QJsonObject& message)
 
 void TReadingPane::Embed(quint64 windowId)
 {
-    DropContainer();
+    delete FContainer;
     // Foreign windows are an X11 matter; elsewhere fromWinId gives nothing
     // and the helper shows its window on its own.
     QWindow* window = windowId ? QWindow::fromWinId(WId(windowId)) : nullptr;

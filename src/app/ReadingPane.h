@@ -119,7 +119,6 @@ private:
     // Takes the helper's window into the pane.
     void Embed(quint64 windowId);
     void HelperEnded(QProcess* helper);
-    void DropContainer();
 
     QProcess* FHelper = nullptr;
     pane::TLineReader FReader;

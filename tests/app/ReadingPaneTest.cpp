@@ -254,7 +254,7 @@ TEST_F(ReadingPaneTest, AHelperThatDiesIsReportedAndStartedAgainForTheNextPage)
     ASSERT_TRUE(WaitUntil([&] { return failed.count() == 1; }, 10000));
     EXPECT_FALSE(pane->BrowserRunning());
     EXPECT_TRUE(form->StatusText(0).startsWith("The reading pane stopped: ")) << form->StatusText(0).toStdString();
-    EXPECT_TRUE(form->StatusText(0).contains("quillet-pane")) << form->StatusText(0).toStdString();
+    EXPECT_TRUE(form->StatusText(0).contains("quillet-pane crashed")) << form->StatusText(0).toStdString();
     QTest::qWait(300);
     EXPECT_FALSE(pane->BrowserRunning());
 

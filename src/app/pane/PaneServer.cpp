@@ -67,8 +67,7 @@ void TPaneServer::Handle(const QJsonObject& message)
         const QString address = message.value("address").toString();
         if (FAsked.removeOne(address))
             FBrowser->Open(address);
-    }
-    else if (op == QLatin1String("images"))
+    } else if (op == QLatin1String("images"))
         FBrowser->SetShowWebImages(message.value("on").toBool(true));
     else if (op == QLatin1String("bodyStyle"))
         FBrowser->SetBodyStyle(message.value("property").toString(), message.value("value").toString());
