@@ -60,8 +60,9 @@ pid_t FindChildNamed(pid_t ancestor, const std::string& name) {
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string pidText = entry.path().filename();
         if (pidText.find_first_not_of("0123456789") != std::string::npos) continue;
+        // The whole name: the reading pane's quillet-pane also starts with it.
         std::string comm = ReadFile(entry.path() / "comm");
-        if (comm.rfind(name, 0) != 0) continue;
+        if (comm.substr(0, comm.find('\n')) != name) continue;
         // Walk up the parents to see whether it descends from `ancestor`.
         pid_t pid = std::stoi(pidText);
         for (int depth = 0; depth < 5 && pid > 1; ++depth) {
@@ -144,41 +145,67 @@ pid_t StartQuillet(const fs::path& home) {
     return runner;
 }
 
-}  // namespace
+// The staged program polling a changing RSS feed (id 1) and fixed RDF and
+// Atom feeds from 127.0.0.1, in a working directory of its own.
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(kStage / "quillet")) GTEST_SKIP() << "no staged program at " << kStage;
+        if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
+        server.AddHandler("/rss.xml", [this](const testsupport::Request&) {
+            std::lock_guard lock(feedMutex);
+            testsupport::Response response;
+            response.headers = {{"Content-Type", "application/rss+xml"}};
+            response.body = RssFeed(rssTitles);
+            return response;
+        });
+        server.AddEndpoint("/rdf.xml", 200, {}, kRdfFeed);
+        server.AddEndpoint("/atom.xml", 200, {}, kAtomFeed);
+    }
 
-TEST(EndToEnd, PollsThreeFormatsCountsNewItemsAndSavesOnSigterm) {
-    if (!fs::exists(kStage / "quillet")) GTEST_SKIP() << "no staged program at " << kStage;
-    if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
+    // Stages `home` polling the given feeds (ids 1, 2, ... in that order)
+    // and starts the program there.
+    void Start(const std::string& name, const std::vector<std::string>& paths) {
+        home = fs::temp_directory_path() / (name + "-" + std::to_string(::getpid()));
+        std::vector<std::string> urls;
+        for (const auto& path : paths) urls.push_back(server.Url(path));
+        testsupport::StageWorkingDirectory(kStage, home, ConfigPolling(urls));
+        for (const char* program : {"quillet", "quillet-pane"}) fs::copy_file(kStage / program, home / program);
+        runner = StartQuillet(home);
+        ASSERT_GE(runner, 0);
+    }
+
+    fs::path Stored(int id) const { return home / "feeds" / (std::to_string(id) + ".xml"); }
+
+    // Waits for the first stored copy of feeds 1 to `feeds`, then adds two
+    // items to the RSS feed and waits for them to be stored.
+    void AwaitFirstCopiesThenAChange(int feeds) {
+        allStored = WaitFor([&] {
+            for (int id = 1; id <= feeds; ++id)
+                if (!fs::exists(Stored(id))) return false;
+            return true;
+        }, 90s);
+        if (allStored) {
+            std::lock_guard lock(feedMutex);
+            rssTitles = {"E", "D", "C", "B", "A"};
+        }
+        rssUpdated = allStored && WaitFor([&] { return ReadFile(Stored(1)).find("<title>E</title>") != std::string::npos; }, 60s);
+    }
 
     testsupport::LoopbackServer server;
     std::mutex feedMutex;
     std::vector<std::string> rssTitles = {"C", "B", "A"};
-    server.AddHandler("/rss.xml", [&](const testsupport::Request&) {
-        std::lock_guard lock(feedMutex);
-        testsupport::Response response;
-        response.headers = {{"Content-Type", "application/rss+xml"}};
-        response.body = RssFeed(rssTitles);
-        return response;
-    });
-    server.AddEndpoint("/rdf.xml", 200, {}, kRdfFeed);
-    server.AddEndpoint("/atom.xml", 200, {}, kAtomFeed);
+    fs::path home;
+    pid_t runner = -1;
+    bool allStored = false;
+    bool rssUpdated = false;
+};
 
-    const fs::path home = fs::temp_directory_path() / ("quillet-e2e-" + std::to_string(::getpid()));
-    const std::string config =
-        ConfigPolling({server.Url("/rss.xml"), server.Url("/rdf.xml"), server.Url("/atom.xml")});
-    testsupport::StageWorkingDirectory(kStage, home, config);
-    fs::copy_file(kStage / "quillet", home / "quillet");
+}  // namespace
 
-    pid_t runner = StartQuillet(home);
-    ASSERT_GE(runner, 0);
-
-    auto stored = [&](int id) { return home / "feeds" / (std::to_string(id) + ".xml"); };
-    bool allStored = WaitFor([&] { return fs::exists(stored(1)) && fs::exists(stored(2)) && fs::exists(stored(3)); }, 90s);
-    if (allStored) {
-        std::lock_guard lock(feedMutex);
-        rssTitles = {"E", "D", "C", "B", "A"};
-    }
-    bool rssUpdated = allStored && WaitFor([&] { return ReadFile(stored(1)).find("<title>E</title>") != std::string::npos; }, 60s);
+TEST_F(EndToEnd, PollsThreeFormatsCountsNewItemsAndSavesOnSigterm) {
+    Start("quillet-e2e", {"/rss.xml", "/rdf.xml", "/atom.xml"});
+    AwaitFirstCopiesThenAChange(3);
 
     const auto [quillet, ended] = StopProgram(runner, SIGTERM);
 
@@ -210,28 +237,8 @@ TEST(EndToEnd, PollsThreeFormatsCountsNewItemsAndSavesOnSigterm) {
 // Killed without warning (a crash, a power cut) while it polls: config.xml
 // must hold the unread counts of the updates made until a few seconds
 // before, and be whole.
-TEST(EndToEnd, UnreadCountsSurviveAKillDuringPolling) {
-    if (!fs::exists(kStage / "quillet")) GTEST_SKIP() << "no staged program at " << kStage;
-    if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) GTEST_SKIP() << "xvfb-run is not installed";
-
-    testsupport::LoopbackServer server;
-    std::mutex feedMutex;
-    std::vector<std::string> rssTitles = {"C", "B", "A"};
-    server.AddHandler("/rss.xml", [&](const testsupport::Request&) {
-        std::lock_guard lock(feedMutex);
-        testsupport::Response response;
-        response.body = RssFeed(rssTitles);
-        return response;
-    });
-    server.AddEndpoint("/rdf.xml", 200, {}, kRdfFeed);
-
-    const fs::path home = fs::temp_directory_path() / ("quillet-e2e-kill-" + std::to_string(::getpid()));
-    const std::string config = ConfigPolling({server.Url("/rss.xml"), server.Url("/rdf.xml")});
-    testsupport::StageWorkingDirectory(kStage, home, config);
-    fs::copy_file(kStage / "quillet", home / "quillet");
-
-    pid_t runner = StartQuillet(home);
-    ASSERT_GE(runner, 0);
+TEST_F(EndToEnd, UnreadCountsSurviveAKillDuringPolling) {
+    Start("quillet-e2e-kill", {"/rss.xml", "/rdf.xml"});
 
     // The unread count config.xml on disk holds for a feed ("" when none).
     auto unreadOnDisk = [&](const std::string& id) -> std::string {
@@ -245,13 +252,7 @@ TEST(EndToEnd, UnreadCountsSurviveAKillDuringPolling) {
         }
         return "";
     };
-    auto stored = [&](int id) { return home / "feeds" / (std::to_string(id) + ".xml"); };
-    bool allStored = WaitFor([&] { return fs::exists(stored(1)) && fs::exists(stored(2)); }, 90s);
-    if (allStored) {
-        std::lock_guard lock(feedMutex);
-        rssTitles = {"E", "D", "C", "B", "A"};
-    }
-    bool rssUpdated = allStored && WaitFor([&] { return ReadFile(stored(1)).find("<title>E</title>") != std::string::npos; }, 60s);
+    AwaitFirstCopiesThenAChange(2);
     // Saved a few seconds after the update, with the program still running.
     bool savedWhileRunning = rssUpdated && WaitFor([&] { return unreadOnDisk("1") == "5" && unreadOnDisk("2") == "2"; }, 10s);
 
