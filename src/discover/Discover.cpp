@@ -59,6 +59,31 @@ std::optional<TFeedCandidate> ReadJsonFeed(std::string_view body, const std::str
                         "application/feed+json"};
 }
 
+// The name of the first element of a markup document, after its prolog
+// (declaration, comments, processing instructions, doctype), in lower case.
+std::string RootElementName(std::string_view text) {
+  for (;;) {
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    if (text.substr(0, 4) == "<!--") {
+      const auto end = text.find("-->");
+      if (end == std::string_view::npos) return {};
+      text.remove_prefix(end + 3);
+    } else if (text.substr(0, 2) == "<?" || text.substr(0, 2) == "<!") {
+      const auto end = text.find('>');
+      if (end == std::string_view::npos) return {};
+      text.remove_prefix(end + 1);
+    } else {
+      break;
+    }
+  }
+  if (text.empty() || text.front() != '<') return {};
+  std::size_t end = 1;
+  while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end])) && text[end] != '>' &&
+         text[end] != '/')
+    ++end;
+  return Lower(text.substr(1, end - 1));
+}
+
 // ReadFeed, with the reason an XML body is not a feed in `why`.
 std::optional<TFeedCandidate> ReadFeedOrWhy(const std::string& body, const std::string& url, std::string& why) {
   const std::string_view start = Start(body);
@@ -73,6 +98,12 @@ std::optional<TFeedCandidate> ReadFeedOrWhy(const std::string& body, const std::
   }
   if (start.front() != '<') {
     why = "The answer is neither XML nor JSON.";
+    return std::nullopt;
+  }
+  // An HTML page is no feed: say so without building an XML document of it,
+  // which for a large page costs more than the rest of discovery.
+  if (RootElementName(start) == "html") {
+    why = "The answer is an HTML page.";
     return std::nullopt;
   }
   try {

@@ -2,6 +2,7 @@
 
 #include <libxml/HTMLparser.h>
 #include <libxml/encoding.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 
 #include <algorithm>
@@ -91,21 +92,6 @@ bool IsKnownEncoding(const std::string& name) {
   return true;
 }
 
-// Where libxml2's own encoding detection is weaker than a browser's, the
-// name is settled here and handed to the parser.
-struct HtmlDocDeleter {
-  void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
-};
-using HtmlDoc = std::unique_ptr<xmlDoc, HtmlDocDeleter>;
-
-HtmlDoc ParseHtml(std::string_view html, const std::string& pageUrl, std::string_view contentType) {
-  const std::string encoding = PageEncoding(html, contentType);
-  const int size = static_cast<int>(std::min<std::size_t>(html.size(), INT_MAX));
-  return HtmlDoc(htmlReadMemory(html.data(), size, pageUrl.c_str(), encoding.c_str(),
-                                HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                                    HTML_PARSE_RECOVER | HTML_PARSE_COMPACT));
-}
-
 // ---- What the page says ----------------------------------------------------
 
 struct RawLink {
@@ -119,34 +105,10 @@ struct PageFacts {
   std::string siteName;     // og:site_name
   std::string metaChannel;  // <meta itemprop="channelId">
   std::vector<std::string> addresses;  // canonical link and og:url
+  // While the first <title> is being read.
+  bool inTitle = false;
+  bool titleDone = false;
 };
-
-std::string Attribute(const xmlNode* node, const char* name) {
-  xmlChar* value = xmlGetProp(node, reinterpret_cast<const xmlChar*>(name));
-  if (value == nullptr) return {};
-  std::string text(reinterpret_cast<const char*>(value));
-  xmlFree(value);
-  return text;
-}
-
-std::string Content(const xmlNode* node) {
-  xmlChar* value = xmlNodeGetContent(node);
-  if (value == nullptr) return {};
-  std::string text(reinterpret_cast<const char*>(value));
-  xmlFree(value);
-  return text;
-}
-
-bool NameIs(const xmlNode* node, const char* name) {
-  return xmlStrcasecmp(node->name, reinterpret_cast<const xmlChar*>(name)) == 0;
-}
-
-// Document order without recursion: the parser accepts any nesting depth.
-const xmlNode* NextInOrder(const xmlNode* node, const xmlNode* root) {
-  if (node->children != nullptr && node->type == XML_ELEMENT_NODE) return node->children;
-  while (node != nullptr && node != root && node->next == nullptr) node = node->parent;
-  return node == nullptr || node == root ? nullptr : node->next;
-}
 
 bool HasRelToken(std::string_view rel, std::string_view token) {
   const std::string lower = Lower(rel);
@@ -161,33 +123,90 @@ bool HasRelToken(std::string_view rel, std::string_view token) {
   return false;
 }
 
-PageFacts ReadFacts(const xmlDoc* doc) {
-  PageFacts facts;
-  const xmlNode* root = reinterpret_cast<const xmlNode*>(doc);
-  bool haveTitle = false;
-  for (const xmlNode* node = doc->children; node != nullptr; node = NextInOrder(node, root)) {
-    if (node->type != XML_ELEMENT_NODE) continue;
-    // Links anywhere count, not only in <head>: the parser closes the head
-    // early on markup that does not belong there, and pages are sloppy.
-    if (NameIs(node, "link")) {
-      RawLink link{Attribute(node, "rel"), Attribute(node, "type"), Attribute(node, "href"), Attribute(node, "title")};
-      if (HasRelToken(link.rel, "canonical")) facts.addresses.push_back(link.href);
-      facts.links.push_back(std::move(link));
-    } else if (NameIs(node, "base")) {
-      if (!facts.base && xmlHasProp(node, reinterpret_cast<const xmlChar*>("href")))
-        facts.base = std::string(Trim(Attribute(node, "href")));
-    } else if (NameIs(node, "title")) {
-      if (!haveTitle) facts.title = CollapseBlanks(Content(node));
-      haveTitle = true;
-    } else if (NameIs(node, "meta")) {
-      const std::string property = Lower(Attribute(node, "property"));
-      const std::string itemprop = Lower(Attribute(node, "itemprop"));
-      if (property == "og:site_name") facts.siteName = std::string(Trim(Attribute(node, "content")));
-      else if (property == "og:url") facts.addresses.push_back(Attribute(node, "content"));
-      else if (itemprop == "channelid" && facts.metaChannel.empty())
-        facts.metaChannel = std::string(Trim(Attribute(node, "content")));
-    }
+bool NameIs(const xmlChar* name, const char* wanted) {
+  return xmlStrcasecmp(name, reinterpret_cast<const xmlChar*>(wanted)) == 0;
+}
+
+// The attribute's value; nullopt when absent. The parser gives names in
+// lower case and character references decoded.
+std::optional<std::string> Attribute(const xmlChar** attributes, const char* name) {
+  for (const xmlChar** a = attributes; a != nullptr && a[0] != nullptr; a += 2)
+    if (NameIs(a[0], name)) return a[1] != nullptr ? std::string(reinterpret_cast<const char*>(a[1])) : std::string();
+  return std::nullopt;
+}
+
+std::string AttributeText(const xmlChar** attributes, const char* name) {
+  return Attribute(attributes, name).value_or(std::string());
+}
+
+// The parser's events, not a tree: a large page is read without building
+// a node for each of its elements. Links anywhere count, not only in
+// <head>: the parser closes the head early on markup that does not belong
+// there, and pages are sloppy.
+void OnStartElement(void* context, const xmlChar* name, const xmlChar** attributes) {
+  PageFacts& facts = *static_cast<PageFacts*>(static_cast<htmlParserCtxtPtr>(context)->_private);
+  if (NameIs(name, "link")) {
+    RawLink link{AttributeText(attributes, "rel"), AttributeText(attributes, "type"),
+                 AttributeText(attributes, "href"), AttributeText(attributes, "title")};
+    if (HasRelToken(link.rel, "canonical")) facts.addresses.push_back(link.href);
+    facts.links.push_back(std::move(link));
+  } else if (NameIs(name, "base")) {
+    if (!facts.base)
+      if (auto href = Attribute(attributes, "href")) facts.base = std::string(Trim(*href));
+  } else if (NameIs(name, "title")) {
+    facts.inTitle = !facts.titleDone;
+  } else if (NameIs(name, "meta")) {
+    const std::string property = Lower(AttributeText(attributes, "property"));
+    const std::string itemprop = Lower(AttributeText(attributes, "itemprop"));
+    if (property == "og:site_name") facts.siteName = std::string(Trim(AttributeText(attributes, "content")));
+    else if (property == "og:url") facts.addresses.push_back(AttributeText(attributes, "content"));
+    else if (itemprop == "channelid" && facts.metaChannel.empty())
+      facts.metaChannel = std::string(Trim(AttributeText(attributes, "content")));
   }
+}
+
+void OnEndElement(void* context, const xmlChar* name) {
+  PageFacts& facts = *static_cast<PageFacts*>(static_cast<htmlParserCtxtPtr>(context)->_private);
+  if (facts.inTitle && NameIs(name, "title")) {
+    facts.inTitle = false;
+    facts.titleDone = true;
+    facts.title = CollapseBlanks(facts.title);
+  }
+}
+
+void OnCharacters(void* context, const xmlChar* text, int length) {
+  PageFacts& facts = *static_cast<PageFacts*>(static_cast<htmlParserCtxtPtr>(context)->_private);
+  if (facts.inTitle) facts.title.append(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
+}
+
+struct ParserDeleter {
+  void operator()(htmlParserCtxtPtr parser) const {
+    if (parser->myDoc != nullptr) xmlFreeDoc(parser->myDoc);
+    htmlFreeParserCtxt(parser);
+  }
+};
+
+PageFacts ReadFacts(std::string_view html, std::string_view contentType) {
+  PageFacts facts;
+  const int size = static_cast<int>(std::min<std::size_t>(html.size(), INT_MAX));
+  if (size == 0) return facts;
+  std::unique_ptr<htmlParserCtxt, ParserDeleter> parser(htmlCreateMemoryParserCtxt(html.data(), size));
+  if (!parser) return facts;
+  htmlSAXHandler events{};
+  events.startElement = OnStartElement;
+  events.endElement = OnEndElement;
+  events.characters = OnCharacters;
+  *parser->sax = events;
+  parser->userData = parser.get();
+  parser->_private = &facts;
+  htmlCtxtUseOptions(parser.get(), HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                       HTML_PARSE_RECOVER | HTML_PARSE_NODEFDTD);
+  // libxml2's own detection is weaker than a browser's: the name is settled
+  // here and handed to the parser.
+  if (xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(PageEncoding(html, contentType).c_str()))
+    xmlSwitchToEncoding(parser.get(), handler);
+  htmlParseDocument(parser.get());
+  if (facts.inTitle) facts.title = CollapseBlanks(facts.title);
   return facts;
 }
 
@@ -380,9 +399,7 @@ std::string PageEncoding(std::string_view html, std::string_view contentType) {
 
 TPageFeeds ReadPageFeeds(std::string_view html, const std::string& pageUrl, std::string_view contentType) {
   TPageFeeds result;
-  const HtmlDoc doc = ParseHtml(html, pageUrl, contentType);
-  if (!doc) return result;
-  const PageFacts facts = ReadFacts(doc.get());
+  const PageFacts facts = ReadFacts(html, contentType);
   result.YouTube = IsYouTube(facts, pageUrl);
   result.Feeds = LinkedFeeds(facts, pageUrl);
   Rank(result.Feeds);
