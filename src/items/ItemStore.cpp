@@ -1,0 +1,524 @@
+#include "ItemStore.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "ItemIdentity.h"
+#include "ItemSchema.h"
+#include "Sqlite.h"
+
+namespace items {
+
+namespace fs = std::filesystem;
+using sql::TSqliteError;
+using sql::TStatement;
+using sql::TStatementUse;
+
+namespace {
+
+// The base cannot be used as it is and should be set aside.
+class TDamage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+bool IsDamage(const TSqliteError& e) { return e.Code() == SQLITE_CORRUPT || e.Code() == SQLITE_NOTADB; }
+
+void Configure(sql::TConnection& c, const TStoreOptions& options) {
+    c.Exec("PRAGMA busy_timeout = " + std::to_string(options.BusyTimeoutMs));
+    schema::RegisterFunctions(c);
+    // Reading the journal mode is the first read of the file: a file that
+    // is no database fails here.
+    if (c.QueryText("PRAGMA journal_mode = WAL") != "wal") throw TDamage("the base cannot use a write-ahead log");
+    c.Exec("PRAGMA synchronous = NORMAL");
+}
+
+std::string UtcStamp() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
+    return text;
+}
+
+// Moves the base and its log aside under one free name; returns that name.
+std::string SetAside(const std::string& path) {
+    std::string aside = path + ".damaged-" + UtcStamp();
+    for (int n = 2; fs::exists(aside); ++n) aside = path + ".damaged-" + UtcStamp() + "-" + std::to_string(n);
+    fs::rename(path, aside);
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        std::error_code ignored;
+        if (fs::exists(path + suffix, ignored)) fs::rename(path + suffix, aside + suffix, ignored);
+    }
+    return aside;
+}
+
+// User text as an FTS5 query: each word a quoted string (quotes doubled),
+// so no operator, bracket or column filter can be spelled; the last word
+// a prefix. Words with nothing to index (only punctuation) are dropped.
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::string word;
+    auto flush = [&] {
+        bool indexable = false;
+        for (unsigned char c : word) indexable = indexable || std::isalnum(c) || c >= 0x80;
+        if (indexable) words.push_back(word);
+        word.clear();
+    };
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') flush();
+        else word += c;
+    }
+    flush();
+    constexpr std::size_t kMaxWords = 16;
+    if (words.size() > kMaxWords) words.erase(words.begin(), words.end() - kMaxWords);
+    return words;
+}
+
+std::string FullTextQuery(const std::vector<std::string>& words) {
+    std::string query;
+    for (const std::string& word : words) {
+        if (!query.empty()) query += ' ';
+        query += '"';
+        for (char c : word) query += c == '"' ? std::string("\"\"") : std::string(1, c);
+        query += '"';
+    }
+    return query + "*";
+}
+
+std::string LikePattern(const std::string& word) {
+    std::string pattern = "%";
+    for (char c : word) {
+        if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+        pattern += c;
+    }
+    return pattern + "%";
+}
+
+bool SameTitleOrDate(const TStoredItem& item, const std::string& storedTitleDateKey) {
+    const std::string key = TitleDateKey(item);
+    if (key.empty() || storedTitleDateKey.empty()) return false;
+    const std::size_t a = key.find('\x1f'), b = storedTitleDateKey.find('\x1f');
+    return key.compare(0, a, storedTitleDateKey, 0, b) == 0 || key.compare(a, key.npos, storedTitleDateKey, b) == 0;
+}
+
+}  // namespace
+
+struct TItemStore::TImpl {
+    std::string Path;
+    TStoreOptions Options;
+    sql::TConnection Connection;
+    bool FullText = false;
+    std::unordered_map<std::string_view, std::unique_ptr<TStatement>> Statements;
+
+    TImpl(const std::string& path, const TStoreOptions& options) : Path(path), Options(options), Connection(path) {}
+
+    // Statements are prepared on first use and kept: `sql` is a literal.
+    TStatement& Prepared(std::string_view sql) {
+        auto& slot = Statements[sql];
+        if (!slot) slot = std::make_unique<TStatement>(Connection.Handle(), sql);
+        return *slot;
+    }
+
+    std::optional<TItemId> FindByKey(const std::string& feedId, const std::string& key) {
+        TStatementUse s(Prepared("SELECT id FROM items WHERE feed = ?1 AND key = ?2"));
+        s->Bind(1, feedId).Bind(2, key);
+        if (s->Step()) return s->Int(0);
+        return std::nullopt;
+    }
+
+    struct TCandidate {
+        TItemId Id;
+        std::string TitleDateKey;
+    };
+    std::vector<TCandidate> FindBy(std::string_view sql, const std::string& feedId, const std::string& value) {
+        std::vector<TCandidate> found;
+        TStatementUse s(Prepared(sql));
+        s->Bind(1, feedId).Bind(2, value);
+        while (s->Step()) found.push_back({s->Int(0), s->Text(1)});
+        return found;
+    }
+
+    void Insert(const std::string& feedId, const TStoredItem& item, const std::string& key, std::int64_t now,
+                bool read) {
+        TStatementUse s(Prepared(
+            "INSERT INTO items(feed, key, link_key, title_date_key, guid, link, title, date_text, date_utc, author, "
+            "body, first_seen, last_seen, in_feed, read) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+            "?12, 1, ?13)"));
+        BindItem(*s, feedId, item, key);
+        s->Bind(12, now).Bind(13, std::int64_t{read});
+        s->Run();
+    }
+
+    // The item's latest text and identity. The WHERE clause skips rows that
+    // would not change, so the full-text triggers only run for real edits.
+    void Refresh(TItemId id, const std::string& feedId, const TStoredItem& item, const std::string& key,
+                 std::int64_t now) {
+        {
+            TStatementUse s(Prepared("UPDATE items SET in_feed = 1, last_seen = ?2 WHERE id = ?1"));
+            s->Bind(1, id).Bind(2, now);
+            s->Run();
+        }
+        TStatementUse s(Prepared(
+            "UPDATE items SET key = ?2, link_key = ?3, title_date_key = ?4, guid = ?5, link = ?6, title = ?7, "
+            "date_text = ?8, date_utc = ?9, author = ?10, body = ?11 WHERE id = ?12 AND (key IS NOT ?2 OR "
+            "link_key IS NOT ?3 OR title_date_key IS NOT ?4 OR guid IS NOT ?5 OR link IS NOT ?6 OR title IS NOT ?7 "
+            "OR date_text IS NOT ?8 OR date_utc IS NOT ?9 OR author IS NOT ?10 OR body IS NOT ?11)"));
+        BindItem(*s, feedId, item, key);
+        s->Bind(12, id);
+        s->Run();
+    }
+
+    static void BindItem(TStatement& s, const std::string& feedId, const TStoredItem& item, const std::string& key) {
+        const std::string link = NormalisedLink(item.Link), titleDate = TitleDateKey(item);
+        s.Bind(1, feedId).Bind(2, key);
+        if (link.empty()) s.BindNull(3);
+        else s.Bind(3, link);
+        if (titleDate.empty()) s.BindNull(4);
+        else s.Bind(4, titleDate);
+        s.Bind(5, item.Guid).Bind(6, item.Link).Bind(7, item.Title).Bind(8, item.DateText).Bind(9, item.DateUTC);
+        s.Bind(10, item.Author).Bind(11, item.Body);
+    }
+
+    TDownloadResult Record(const std::string& feedId, const std::vector<TStoredItem>& items, std::int64_t now,
+                           bool seeding);
+    int PruneFeed(const std::string& feedId, std::int64_t now);
+
+    std::vector<TItemId> Returning(TStatement& s) {
+        std::vector<TItemId> ids;
+        while (s.Step()) ids.push_back(s.Int(0));
+        return ids;
+    }
+};
+
+// Matching runs in two passes so that an item still in the feed under its
+// own key is never claimed by another item's looser match: first every
+// exact key, then link and title-date for the rest. A stored item answers
+// for one item of a download at most. A link or title-date key shared by
+// two items of the same download identifies neither (feeds that link
+// every item to their home page), and a link match also needs the title or
+// the date to agree, for feeds that always publish under the same address.
+TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::vector<TStoredItem>& items,
+                                          std::int64_t now, bool seeding) {
+    TDownloadResult result;
+    result.New.assign(items.size(), false);
+    sql::TTransaction transaction(Connection);
+    {
+        TStatementUse s(Prepared("UPDATE items SET in_feed = 0 WHERE feed = ?1 AND in_feed = 1"));
+        s->Bind(1, feedId);
+        s->Run();
+    }
+
+    std::vector<std::string> keys(items.size());
+    std::vector<std::optional<TItemId>> matched(items.size());
+    std::unordered_set<TItemId> claimed;
+    std::unordered_map<std::string, int> linkUses, titleDateUses;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        keys[i] = ItemKey(items[i]);
+        ++linkUses[NormalisedLink(items[i].Link)];
+        ++titleDateUses[TitleDateKey(items[i])];
+        if (const auto id = FindByKey(feedId, keys[i]); id && claimed.insert(*id).second) matched[i] = id;
+    }
+
+    std::unordered_map<std::string, TItemId> keyed;  // keys given to rows in this download
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (matched[i]) {
+            Refresh(*matched[i], feedId, items[i], keys[i], now);
+            keyed.emplace(keys[i], *matched[i]);
+        }
+    }
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (matched[i]) continue;
+        if (keyed.count(keys[i]) || FindByKey(feedId, keys[i])) continue;  // a repeat within the download
+        const TStoredItem& item = items[i];
+        auto pick = [&](const std::vector<TCandidate>& candidates, bool needTitleOrDate) -> std::optional<TItemId> {
+            for (const TCandidate& c : candidates) {
+                if (claimed.count(c.Id)) continue;
+                if (needTitleOrDate && !SameTitleOrDate(item, c.TitleDateKey)) continue;
+                return c.Id;
+            }
+            return std::nullopt;
+        };
+        std::optional<TItemId> id;
+        if (const std::string link = NormalisedLink(item.Link); !link.empty() && linkUses[link] == 1) {
+            id = pick(FindBy("SELECT id, ifnull(title_date_key, '') FROM items WHERE feed = ?1 AND link_key = ?2",
+                             feedId, link),
+                      true);
+        }
+        if (const std::string titleDate = TitleDateKey(item); !id && !titleDate.empty() && titleDateUses[titleDate] == 1) {
+            id = pick(FindBy("SELECT id, title_date_key FROM items WHERE feed = ?1 AND title_date_key = ?2", feedId,
+                             titleDate),
+                      false);
+        }
+        if (id) {
+            claimed.insert(*id);
+            Refresh(*id, feedId, item, keys[i], now);
+        } else {
+            Insert(feedId, item, keys[i], now, seeding);
+            id = sqlite3_last_insert_rowid(Connection.Handle());
+            result.New[i] = !seeding;
+            ++result.NewCount;  // when seeding: how many were added
+        }
+        keyed.emplace(keys[i], *id);
+    }
+    PruneFeed(feedId, now);
+    transaction.Commit();
+    return result;
+}
+
+int TItemStore::TImpl::PruneFeed(const std::string& feedId, std::int64_t now) {
+    int removed = 0;
+    {
+        TStatementUse s(Prepared("DELETE FROM items WHERE feed = ?1 AND in_feed = 0 AND last_seen < ?2"));
+        s->Bind(1, feedId).Bind(2, now - Options.Retention.KeepSeconds);
+        s->Run();
+        removed += static_cast<int>(Connection.Changes());
+    }
+    TStatementUse s(Prepared(
+        "DELETE FROM items WHERE id IN (SELECT id FROM items WHERE feed = ?1 AND in_feed = 0 ORDER BY last_seen "
+        "DESC, id DESC LIMIT -1 OFFSET max(0, ?2 - (SELECT count(*) FROM items WHERE feed = ?1 AND in_feed = 1)))"));
+    s->Bind(1, feedId).Bind(2, std::int64_t{Options.Retention.PerFeedCap});
+    s->Run();
+    return removed + static_cast<int>(Connection.Changes());
+}
+
+TItemStore::TItemStore(std::unique_ptr<TImpl> impl) : FImpl(std::move(impl)) {}
+TItemStore::~TItemStore() = default;
+
+TOpenResult TItemStore::Open(const std::string& path, const TStoreOptions& options) {
+    auto attempt = [&]() -> std::unique_ptr<TItemStore> {
+        auto impl = std::make_unique<TImpl>(path, options);
+        sql::TConnection& c = impl->Connection;
+        Configure(c, options);
+        if (options.CheckOnOpen) {
+            const std::string check = c.QueryText("PRAGMA quick_check(1)");
+            if (check != "ok") throw TDamage("the base is damaged: " + check);
+        }
+        schema::Upgrade(c);
+        schema::CheckShape(c);
+        impl->FullText = options.FullText && schema::EnsureFullText(c);
+        return std::unique_ptr<TItemStore>(new TItemStore(std::move(impl)));
+    };
+
+    TOpenResult result;
+    std::string damage;
+    try {
+        result.Store = attempt();
+        return result;
+    } catch (const TDamage& e) {
+        damage = e.what();
+    } catch (const schema::TSchemaError& e) {
+        damage = e.what();
+    } catch (const TSqliteError& e) {
+        if (!IsDamage(e)) {
+            result.Message = "The item base " + path + " cannot be opened: " + e.what();
+            return result;
+        }
+        damage = e.what();
+    } catch (const std::exception& e) {
+        result.Message = "The item base " + path + " cannot be opened: " + e.what();
+        return result;
+    }
+
+    try {
+        result.SetAsidePath = SetAside(path);
+    } catch (const std::exception& e) {
+        result.Message = "The item base " + path + " is damaged (" + damage + ") and cannot be moved aside: " + e.what();
+        return result;
+    }
+    result.Message = "The item base " + path + " could not be used (" + damage + "); it was kept as " +
+                     result.SetAsidePath + " and a new one was started.";
+    try {
+        result.Store = attempt();
+    } catch (const std::exception& e) {
+        result.Message += " The new base cannot be created either: " + std::string(e.what());
+    }
+    return result;
+}
+
+std::unique_ptr<TItemStore> TItemStore::Connect() const {
+    auto impl = std::make_unique<TImpl>(FImpl->Path, FImpl->Options);
+    Configure(impl->Connection, FImpl->Options);
+    impl->FullText = FImpl->FullText;
+    return std::unique_ptr<TItemStore>(new TItemStore(std::move(impl)));
+}
+
+const std::string& TItemStore::Path() const { return FImpl->Path; }
+bool TItemStore::HasFullText() const { return FImpl->FullText; }
+void TItemStore::SetRetention(const TRetention& retention) { FImpl->Options.Retention = retention; }
+
+TDownloadResult TItemStore::RecordDownload(const std::string& feedId, const std::vector<TStoredItem>& items,
+                                           std::int64_t now) {
+    return FImpl->Record(feedId, items, now, false);
+}
+
+int TItemStore::SeedFromItems(const std::string& feedId, const std::vector<TStoredItem>& items, std::int64_t now) {
+    return FImpl->Record(feedId, items, now, true).NewCount;
+}
+
+void TItemStore::ForgetFeed(const std::string& feedId) {
+    TStatementUse s(FImpl->Prepared("DELETE FROM items WHERE feed = ?1"));
+    s->Bind(1, feedId);
+    s->Run();
+}
+
+int TItemStore::Prune(std::int64_t now) {
+    std::vector<std::string> feeds;
+    {
+        TStatementUse s(FImpl->Prepared("SELECT DISTINCT feed FROM items"));
+        while (s->Step()) feeds.push_back(s->Text(0));
+    }
+    sql::TTransaction transaction(FImpl->Connection);
+    int removed = 0;
+    for (const std::string& feed : feeds) removed += FImpl->PruneFeed(feed, now);
+    transaction.Commit();
+    return removed;
+}
+
+std::vector<TItemId> TItemStore::MarkFeedRead(const std::string& feedId) {
+    TStatementUse s(FImpl->Prepared("UPDATE items SET read = 1 WHERE feed = ?1 AND read = 0 RETURNING id"));
+    s->Bind(1, feedId);
+    return FImpl->Returning(*s);
+}
+
+std::vector<TItemId> TItemStore::MarkFeedsRead(const std::vector<std::string>& feedIds) {
+    sql::TTransaction transaction(FImpl->Connection);
+    std::vector<TItemId> ids;
+    for (const std::string& feed : feedIds) {
+        const std::vector<TItemId> some = MarkFeedRead(feed);
+        ids.insert(ids.end(), some.begin(), some.end());
+    }
+    transaction.Commit();
+    return ids;
+}
+
+std::vector<TItemId> TItemStore::MarkAllRead() {
+    TStatementUse s(FImpl->Prepared("UPDATE items SET read = 1 WHERE read = 0 RETURNING id"));
+    return FImpl->Returning(*s);
+}
+
+void TItemStore::MarkItemsUnread(const std::vector<TItemId>& ids) {
+    sql::TTransaction transaction(FImpl->Connection);
+    TStatementUse s(FImpl->Prepared("UPDATE items SET read = 0 WHERE id = ?1"));
+    for (TItemId id : ids) {
+        s->Bind(1, id);
+        s->Run();
+        s->Reset();
+    }
+    transaction.Commit();
+}
+
+bool TItemStore::SetItemRead(const std::string& feedId, const std::string& key, bool read) {
+    TStatementUse s(FImpl->Prepared("UPDATE items SET read = ?3 WHERE feed = ?1 AND key = ?2"));
+    s->Bind(1, feedId).Bind(2, key).Bind(3, std::int64_t{read});
+    s->Run();
+    return FImpl->Connection.Changes() > 0;
+}
+
+int TItemStore::UnreadCount(const std::string& feedId) {
+    TStatementUse s(FImpl->Prepared("SELECT count(*) FROM items WHERE feed = ?1 AND read = 0"));
+    s->Bind(1, feedId);
+    return s->Step() ? static_cast<int>(s->Int(0)) : 0;
+}
+
+std::map<std::string, int> TItemStore::UnreadCounts() {
+    TStatementUse s(FImpl->Prepared("SELECT feed, count(*) FROM items WHERE read = 0 GROUP BY feed"));
+    std::map<std::string, int> counts;
+    while (s->Step()) counts[s->Text(0)] = static_cast<int>(s->Int(1));
+    return counts;
+}
+
+std::vector<std::string> TItemStore::UnreadKeys(const std::string& feedId) {
+    TStatementUse s(FImpl->Prepared("SELECT key FROM items WHERE feed = ?1 AND read = 0 ORDER BY id"));
+    s->Bind(1, feedId);
+    std::vector<std::string> keys;
+    while (s->Step()) keys.push_back(s->Text(0));
+    return keys;
+}
+
+int TItemStore::ItemCount(const std::string& feedId) {
+    TStatementUse s(FImpl->Prepared("SELECT count(*) FROM items WHERE feed = ?1"));
+    s->Bind(1, feedId);
+    return s->Step() ? static_cast<int>(s->Int(0)) : 0;
+}
+
+int TItemStore::TotalItemCount() { return static_cast<int>(FImpl->Connection.QueryInt("SELECT count(*) FROM items")); }
+
+std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
+    std::vector<TSearchHit> hits;
+    const std::vector<std::string> words = Words(text);
+    if (words.empty() || limit <= 0) return hits;
+    constexpr std::string_view kColumns = "i.feed, i.key, i.title, i.link, i.date_text, i.date_utc";
+    constexpr std::string_view kOrder = " ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1";
+    std::unique_ptr<TStatement> owned;
+    TStatement* s = nullptr;
+    if (FImpl->FullText) {
+        static const std::string sql = "SELECT " + std::string(kColumns) +
+                                       " FROM items_fts JOIN items i ON i.id = items_fts.rowid WHERE items_fts MATCH ?2" +
+                                       std::string(kOrder);
+        s = &FImpl->Prepared(sql);
+        s->Bind(2, FullTextQuery(words));
+    } else {
+        std::string sql = "SELECT " + std::string(kColumns) + " FROM items i WHERE 1";
+        for (std::size_t n = 0; n < words.size(); ++n) {
+            const std::string p = "?" + std::to_string(n + 2);
+            sql += " AND (i.title LIKE " + p + " ESCAPE '\\' OR i.body LIKE " + p + " ESCAPE '\\')";
+        }
+        owned = std::make_unique<TStatement>(FImpl->Connection.Handle(), sql + std::string(kOrder));
+        s = owned.get();
+        for (std::size_t n = 0; n < words.size(); ++n) s->Bind(static_cast<int>(n + 2), LikePattern(words[n]));
+    }
+    TStatementUse use(*s);
+    use->Bind(1, std::int64_t{limit});
+    while (use->Step()) {
+        TSearchHit hit{use->Text(0), use->Text(1), use->Text(2), use->Text(3), use->Text(4), std::nullopt};
+        if (!use->IsNull(5)) hit.DateUTC = use->Int(5);
+        hits.push_back(std::move(hit));
+    }
+    return hits;
+}
+
+std::int64_t TItemStore::Enqueue(const std::string& account, const std::string& kind, const std::string& payload,
+                                 std::int64_t now) {
+    TStatementUse s(FImpl->Prepared(
+        "INSERT INTO pending_changes(account, kind, payload, created) VALUES (?1, ?2, ?3, ?4)"));
+    s->Bind(1, account).Bind(2, kind).Bind(3, payload).Bind(4, now);
+    s->Run();
+    return sqlite3_last_insert_rowid(FImpl->Connection.Handle());
+}
+
+std::vector<TPendingChange> TItemStore::Pending(const std::string& account) {
+    TStatementUse s(FImpl->Prepared(
+        "SELECT id, account, kind, payload, created FROM pending_changes WHERE account = ?1 ORDER BY id"));
+    s->Bind(1, account);
+    std::vector<TPendingChange> changes;
+    while (s->Step()) changes.push_back({s->Int(0), s->Text(1), s->Text(2), s->Text(3), s->Int(4)});
+    return changes;
+}
+
+void TItemStore::RemovePending(std::int64_t id) {
+    TStatementUse s(FImpl->Prepared("DELETE FROM pending_changes WHERE id = ?1"));
+    s->Bind(1, id);
+    s->Run();
+}
+
+std::string TItemStore::CheckIntegrity() {
+    TStatement s(FImpl->Connection.Handle(), "PRAGMA integrity_check");
+    std::string findings;
+    while (s.Step()) findings += (findings.empty() ? "" : "\n") + s.Text(0);
+    return findings;
+}
+
+std::int64_t TItemStore::SizeBytes() {
+    return FImpl->Connection.QueryInt("PRAGMA page_count") * FImpl->Connection.QueryInt("PRAGMA page_size");
+}
+
+}  // namespace items
