@@ -66,14 +66,18 @@ std::string CollapsedBlanks(std::string_view text) {
 }
 
 // FNV-1a: stable across runs and builds, unlike std::hash.
-std::string BodyDigest(std::string_view body) {
+std::uint64_t Fnv1a(std::string_view text) {
     std::uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : body) {
+    for (unsigned char c : text) {
         hash ^= c;
         hash *= 1099511628211ull;
     }
+    return hash;
+}
+
+std::string BodyDigest(std::string_view body) {
     char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(Fnv1a(body)));
     return text;
 }
 
@@ -117,6 +121,12 @@ std::string TitleDateKey(const TStoredItem& item) {
     const std::string date = item.DateUTC ? std::to_string(*item.DateUTC) : std::string(Trimmed(item.DateText));
     if (title.empty() || date.empty()) return {};
     return title + kSeparator + date;
+}
+
+std::int64_t IdentityHash(std::string_view key) {
+    if (key.empty()) return 0;
+    const auto hash = static_cast<std::int64_t>(Fnv1a(key));
+    return hash == 0 ? 1 : hash;
 }
 
 std::string ItemKey(const TStoredItem& item) {

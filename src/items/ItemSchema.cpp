@@ -11,19 +11,20 @@ namespace {
 
 // Version 1. One row per item ever seen in a feed. The identity columns
 // follow ItemIdentity.h, which computes them: `key` is the identity (guid,
-// else normalised link, else title and date), unique per feed; `link_key`
-// and `title_date_key` find the same item re-published under another guid.
-// `in_feed` marks the items of the latest download, which are never pruned;
-// `last_seen` is when an item was last in a download, from which items that
-// left the feed age. Times are seconds since 1970 UTC.
+// else normalised link, else title and date), unique per feed;
+// `link_hash` and `title_date_hash` find candidates for the same item
+// re-published under another guid (0 when the item has no such key).
+// `left_at` is NULL while an item is in its feed (such items are never
+// pruned) and else when it left, from which it ages. A download writes
+// only rows that arrive, change or leave. Times are seconds since 1970 UTC.
 void CreateVersion1(sql::TConnection& c) {
     c.Exec(R"(
 CREATE TABLE items(
   id INTEGER PRIMARY KEY,
   feed TEXT NOT NULL,
   key TEXT NOT NULL,
-  link_key TEXT,
-  title_date_key TEXT,
+  link_hash INTEGER NOT NULL DEFAULT 0,
+  title_date_hash INTEGER NOT NULL DEFAULT 0,
   guid TEXT NOT NULL DEFAULT '',
   link TEXT NOT NULL DEFAULT '',
   title TEXT NOT NULL DEFAULT '',
@@ -32,15 +33,15 @@ CREATE TABLE items(
   author TEXT NOT NULL DEFAULT '',
   body TEXT NOT NULL DEFAULT '',
   first_seen INTEGER NOT NULL,
-  last_seen INTEGER NOT NULL,
-  in_feed INTEGER NOT NULL DEFAULT 1,
+  left_at INTEGER,
   read INTEGER NOT NULL DEFAULT 0
 );
 CREATE UNIQUE INDEX items_by_key ON items(feed, key);
-CREATE INDEX items_by_link ON items(feed, link_key) WHERE link_key IS NOT NULL;
-CREATE INDEX items_by_title_date ON items(feed, title_date_key) WHERE title_date_key IS NOT NULL;
+CREATE INDEX items_by_link ON items(feed, link_hash) WHERE link_hash <> 0;
+CREATE INDEX items_by_title_date ON items(feed, title_date_hash) WHERE title_date_hash <> 0;
+CREATE INDEX items_present ON items(feed) WHERE left_at IS NULL;
+CREATE INDEX items_gone ON items(feed, left_at) WHERE left_at IS NOT NULL;
 CREATE INDEX items_unread ON items(feed) WHERE read = 0;
-CREATE INDEX items_gone ON items(feed, last_seen) WHERE in_feed = 0;
 
 -- Changes waiting to be sent to a sync server, oldest first.
 CREATE TABLE pending_changes(
@@ -135,8 +136,8 @@ void Upgrade(sql::TConnection& c, const std::vector<TMigration>& migrations) {
 void CheckShape(sql::TConnection& c) {
     try {
         sql::TStatement(c.Handle(),
-                        "SELECT id, feed, key, link_key, title_date_key, guid, link, title, date_text, date_utc, author, "
-                        "body, first_seen, last_seen, in_feed, read FROM items LIMIT 0");
+                        "SELECT id, feed, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, "
+                        "body, first_seen, left_at, read FROM items LIMIT 0");
         sql::TStatement(c.Handle(), "SELECT id, account, kind, payload, created FROM pending_changes LIMIT 0");
     } catch (const sql::TSqliteError& e) {
         if (e.Code() == SQLITE_CORRUPT || e.Code() == SQLITE_NOTADB) throw;
@@ -153,13 +154,16 @@ bool EnsureFullText(sql::TConnection& c) {
     sql::TTransaction transaction(c);
     try {
         c.Exec("CREATE VIRTUAL TABLE items_fts USING fts5(title, body, content='items', content_rowid='id', "
-               "tokenize='unicode61 remove_diacritics 2')");
+               "detail=none, columnsize=0, tokenize='unicode61 remove_diacritics 2')");
     } catch (const sql::TSqliteError&) {
         return false;  // this SQLite has no FTS5: search falls back to LIKE
     }
     // An external-content index: the text lives once, in items. What was
     // indexed must be given again to delete it, hence the same expressions;
     // a change to quillet_text needs the index dropped and built again.
+    // detail=none keeps no word positions: a third of the size, and the
+    // search only asks which items hold which words (Search never sends a
+    // phrase of several words).
     c.Exec(R"(
 CREATE TRIGGER items_fts_insert AFTER INSERT ON items BEGIN
   INSERT INTO items_fts(rowid, title, body) VALUES (new.id, new.title, quillet_text(new.body));

@@ -34,6 +34,9 @@ bool IsDamage(const TSqliteError& e) { return e.Code() == SQLITE_CORRUPT || e.Co
 void Configure(sql::TConnection& c, const TStoreOptions& options) {
     c.Exec("PRAGMA busy_timeout = " + std::to_string(options.BusyTimeoutMs));
     schema::RegisterFunctions(c);
+    // Rows hold whole bodies: larger pages waste less of each page. Only a
+    // new, empty base takes it.
+    c.Exec("PRAGMA page_size = 8192");
     // Reading the journal mode is the first read of the file: a file that
     // is no database fails here.
     if (c.QueryText("PRAGMA journal_mode = WAL") != "wal") throw TDamage("the base cannot use a write-ahead log");
@@ -61,35 +64,47 @@ std::string SetAside(const std::string& path) {
     return aside;
 }
 
-// User text as an FTS5 query: each word a quoted string (quotes doubled),
-// so no operator, bracket or column filter can be spelled; the last word
-// a prefix. Words with nothing to index (only punctuation) are dropped.
+// A code point the full-text tokenizer takes as a separator: ASCII other
+// than letters and digits, and the punctuation and symbol blocks (quotes,
+// dashes, arrows, CJK punctuation, emoji).
+bool IsSeparator(char32_t c) {
+    if (c < 0x80) return !std::isalnum(static_cast<int>(c));
+    return (c >= 0xA0 && c <= 0xBF) || c == 0xD7 || c == 0xF7 || (c >= 0x2000 && c <= 0x2BFF) ||
+           (c >= 0x3000 && c <= 0x303F) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF0F) ||
+           (c >= 0xFF1A && c <= 0xFF20) || (c >= 0xFF3B && c <= 0xFF40) || (c >= 0xFF5B && c <= 0xFF65) ||
+           (c >= 0x1F000 && c <= 0x1FAFF);
+}
+
+// The words of user text as the index holds them, so each becomes one
+// quoted token and no operator, bracket or column filter can be spelled.
 std::vector<std::string> Words(const std::string& text) {
     std::vector<std::string> words;
     std::string word;
-    auto flush = [&] {
-        bool indexable = false;
-        for (unsigned char c : word) indexable = indexable || std::isalnum(c) || c >= 0x80;
-        if (indexable) words.push_back(word);
-        word.clear();
-    };
-    for (char c : text) {
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') flush();
-        else word += c;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length && i + k < text.size(); ++k) c = (c << 6) | (text[i + k] & 0x3F);
+        if (IsSeparator(c)) {
+            if (!word.empty()) words.push_back(std::move(word));
+            word.clear();
+        } else {
+            word.append(text, i, length);
+        }
+        i += length;
     }
-    flush();
+    if (!word.empty()) words.push_back(std::move(word));
     constexpr std::size_t kMaxWords = 16;
     if (words.size() > kMaxWords) words.erase(words.begin(), words.end() - kMaxWords);
     return words;
 }
 
+// Every word required, the last also as a prefix (results as one types).
 std::string FullTextQuery(const std::vector<std::string>& words) {
     std::string query;
     for (const std::string& word : words) {
         if (!query.empty()) query += ' ';
-        query += '"';
-        for (char c : word) query += c == '"' ? std::string("\"\"") : std::string(1, c);
-        query += '"';
+        query += '"' + word + '"';
     }
     return query + "*";
 }
@@ -103,11 +118,11 @@ std::string LikePattern(const std::string& word) {
     return pattern + "%";
 }
 
-bool SameTitleOrDate(const TStoredItem& item, const std::string& storedTitleDateKey) {
-    const std::string key = TitleDateKey(item);
-    if (key.empty() || storedTitleDateKey.empty()) return false;
-    const std::size_t a = key.find('\x1f'), b = storedTitleDateKey.find('\x1f');
-    return key.compare(0, a, storedTitleDateKey, 0, b) == 0 || key.compare(a, key.npos, storedTitleDateKey, b) == 0;
+bool SameTitleOrDate(const TStoredItem& item, const TStoredItem& row) {
+    const std::string a = TitleDateKey(item), b = TitleDateKey(row);
+    if (a.empty() || b.empty()) return false;
+    const std::size_t ca = a.find('\x1f'), cb = b.find('\x1f');
+    return a.compare(0, ca, b, 0, cb) == 0 || a.compare(ca, a.npos, b, cb) == 0;
 }
 
 }  // namespace
@@ -128,62 +143,73 @@ struct TItemStore::TImpl {
         return *slot;
     }
 
-    std::optional<TItemId> FindByKey(const std::string& feedId, const std::string& key) {
-        TStatementUse s(Prepared("SELECT id FROM items WHERE feed = ?1 AND key = ?2"));
+    struct TFound {
+        TItemId Id;
+        bool Present;  // in the feed's previous download
+    };
+    std::optional<TFound> FindByKey(const std::string& feedId, const std::string& key) {
+        TStatementUse s(Prepared("SELECT id, left_at IS NULL FROM items WHERE feed = ?1 AND key = ?2"));
         s->Bind(1, feedId).Bind(2, key);
-        if (s->Step()) return s->Int(0);
+        if (s->Step()) return TFound{s->Int(0), s->Int(1) != 0};
         return std::nullopt;
     }
 
-    struct TCandidate {
-        TItemId Id;
-        std::string TitleDateKey;
-    };
-    std::vector<TCandidate> FindBy(std::string_view sql, const std::string& feedId, const std::string& value) {
-        std::vector<TCandidate> found;
+    // Rows whose candidate hash matches, with what it was computed from.
+    std::vector<std::pair<TItemId, TStoredItem>> Candidates(std::string_view sql, const std::string& feedId,
+                                                             std::int64_t hash) {
+        std::vector<std::pair<TItemId, TStoredItem>> found;
         TStatementUse s(Prepared(sql));
-        s->Bind(1, feedId).Bind(2, value);
-        while (s->Step()) found.push_back({s->Int(0), s->Text(1)});
+        s->Bind(1, feedId).Bind(2, hash);
+        while (s->Step()) {
+            TStoredItem row;
+            row.Link = s->Text(1);
+            row.Title = s->Text(2);
+            row.DateText = s->Text(3);
+            if (!s->IsNull(4)) row.DateUTC = s->Int(4);
+            found.emplace_back(s->Int(0), std::move(row));
+        }
         return found;
+    }
+
+    std::vector<TItemId> PresentIds(const std::string& feedId) {
+        TStatementUse s(Prepared("SELECT id FROM items WHERE feed = ?1 AND left_at IS NULL"));
+        s->Bind(1, feedId);
+        return Returning(*s);
+    }
+
+    void SetLeftAt(TItemId id, std::optional<std::int64_t> leftAt) {
+        TStatementUse s(Prepared("UPDATE items SET left_at = ?2 WHERE id = ?1"));
+        s->Bind(1, id).Bind(2, leftAt);
+        s->Run();
     }
 
     void Insert(const std::string& feedId, const TStoredItem& item, const std::string& key, std::int64_t now,
                 bool read) {
         TStatementUse s(Prepared(
-            "INSERT INTO items(feed, key, link_key, title_date_key, guid, link, title, date_text, date_utc, author, "
-            "body, first_seen, last_seen, in_feed, read) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
-            "?12, 1, ?13)"));
+            "INSERT INTO items(feed, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, "
+            "body, first_seen, read) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"));
         BindItem(*s, feedId, item, key);
         s->Bind(12, now).Bind(13, std::int64_t{read});
         s->Run();
     }
 
     // The item's latest text and identity. The WHERE clause skips rows that
-    // would not change, so the full-text triggers only run for real edits.
-    void Refresh(TItemId id, const std::string& feedId, const TStoredItem& item, const std::string& key,
-                 std::int64_t now) {
-        {
-            TStatementUse s(Prepared("UPDATE items SET in_feed = 1, last_seen = ?2 WHERE id = ?1"));
-            s->Bind(1, id).Bind(2, now);
-            s->Run();
-        }
+    // would not change, so an unchanged item costs no write and the
+    // full-text triggers only run for real edits.
+    void Refresh(TItemId id, const std::string& feedId, const TStoredItem& item, const std::string& key) {
         TStatementUse s(Prepared(
-            "UPDATE items SET key = ?2, link_key = ?3, title_date_key = ?4, guid = ?5, link = ?6, title = ?7, "
+            "UPDATE items SET key = ?2, link_hash = ?3, title_date_hash = ?4, guid = ?5, link = ?6, title = ?7, "
             "date_text = ?8, date_utc = ?9, author = ?10, body = ?11 WHERE id = ?12 AND (key IS NOT ?2 OR "
-            "link_key IS NOT ?3 OR title_date_key IS NOT ?4 OR guid IS NOT ?5 OR link IS NOT ?6 OR title IS NOT ?7 "
-            "OR date_text IS NOT ?8 OR date_utc IS NOT ?9 OR author IS NOT ?10 OR body IS NOT ?11)"));
+            "link_hash IS NOT ?3 OR title_date_hash IS NOT ?4 OR guid IS NOT ?5 OR link IS NOT ?6 OR "
+            "title IS NOT ?7 OR date_text IS NOT ?8 OR date_utc IS NOT ?9 OR author IS NOT ?10 OR body IS NOT ?11)"));
         BindItem(*s, feedId, item, key);
         s->Bind(12, id);
         s->Run();
     }
 
     static void BindItem(TStatement& s, const std::string& feedId, const TStoredItem& item, const std::string& key) {
-        const std::string link = NormalisedLink(item.Link), titleDate = TitleDateKey(item);
         s.Bind(1, feedId).Bind(2, key);
-        if (link.empty()) s.BindNull(3);
-        else s.Bind(3, link);
-        if (titleDate.empty()) s.BindNull(4);
-        else s.Bind(4, titleDate);
+        s.Bind(3, IdentityHash(NormalisedLink(item.Link))).Bind(4, IdentityHash(TitleDateKey(item)));
         s.Bind(5, item.Guid).Bind(6, item.Link).Bind(7, item.Title).Bind(8, item.DateText).Bind(9, item.DateUTC);
         s.Bind(10, item.Author).Bind(11, item.Body);
     }
@@ -191,6 +217,16 @@ struct TItemStore::TImpl {
     TDownloadResult Record(const std::string& feedId, const std::vector<TStoredItem>& items, std::int64_t now,
                            bool seeding);
     int PruneFeed(const std::string& feedId, std::int64_t now);
+
+    std::vector<TSearchHit> Hits(TStatement& s) {
+        std::vector<TSearchHit> hits;
+        while (s.Step()) {
+            TSearchHit hit{s.Text(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), std::nullopt};
+            if (!s.IsNull(5)) hit.DateUTC = s.Int(5);
+            hits.push_back(std::move(hit));
+        }
+        return hits;
+    }
 
     std::vector<TItemId> Returning(TStatement& s) {
         std::vector<TItemId> ids;
@@ -211,11 +247,8 @@ TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::
     TDownloadResult result;
     result.New.assign(items.size(), false);
     sql::TTransaction transaction(Connection);
-    {
-        TStatementUse s(Prepared("UPDATE items SET in_feed = 0 WHERE feed = ?1 AND in_feed = 1"));
-        s->Bind(1, feedId);
-        s->Run();
-    }
+    const std::vector<TItemId> present = PresentIds(feedId);
+    const std::unordered_set<TItemId> wasPresent(present.begin(), present.end());
 
     std::vector<std::string> keys(items.size());
     std::vector<std::optional<TItemId>> matched(items.size());
@@ -225,49 +258,58 @@ TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::
         keys[i] = ItemKey(items[i]);
         ++linkUses[NormalisedLink(items[i].Link)];
         ++titleDateUses[TitleDateKey(items[i])];
-        if (const auto id = FindByKey(feedId, keys[i]); id && claimed.insert(*id).second) matched[i] = id;
+        if (const auto found = FindByKey(feedId, keys[i]); found && claimed.insert(found->Id).second) {
+            matched[i] = found->Id;
+        }
     }
 
-    std::unordered_map<std::string, TItemId> keyed;  // keys given to rows in this download
+    std::unordered_set<std::string> keyed;  // keys given to rows in this download
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (matched[i]) {
-            Refresh(*matched[i], feedId, items[i], keys[i], now);
-            keyed.emplace(keys[i], *matched[i]);
-        }
+        if (matched[i]) keyed.insert(keys[i]);
     }
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (matched[i]) continue;
         if (keyed.count(keys[i]) || FindByKey(feedId, keys[i])) continue;  // a repeat within the download
         const TStoredItem& item = items[i];
-        auto pick = [&](const std::vector<TCandidate>& candidates, bool needTitleOrDate) -> std::optional<TItemId> {
-            for (const TCandidate& c : candidates) {
-                if (claimed.count(c.Id)) continue;
-                if (needTitleOrDate && !SameTitleOrDate(item, c.TitleDateKey)) continue;
-                return c.Id;
+        const std::string link = NormalisedLink(item.Link), titleDate = TitleDateKey(item);
+        auto pick = [&](const auto& candidates, auto&& same) -> std::optional<TItemId> {
+            for (const auto& [id, row] : candidates) {
+                if (!claimed.count(id) && same(row)) return id;
             }
             return std::nullopt;
         };
         std::optional<TItemId> id;
-        if (const std::string link = NormalisedLink(item.Link); !link.empty() && linkUses[link] == 1) {
-            id = pick(FindBy("SELECT id, ifnull(title_date_key, '') FROM items WHERE feed = ?1 AND link_key = ?2",
-                             feedId, link),
-                      true);
+        if (!link.empty() && linkUses[link] == 1) {
+            id = pick(Candidates("SELECT id, link, title, date_text, date_utc FROM items WHERE feed = ?1 AND "
+                                 "link_hash = ?2 AND link_hash <> 0",
+                                 feedId, IdentityHash(link)),
+                      [&](const TStoredItem& row) { return NormalisedLink(row.Link) == link && SameTitleOrDate(item, row); });
         }
-        if (const std::string titleDate = TitleDateKey(item); !id && !titleDate.empty() && titleDateUses[titleDate] == 1) {
-            id = pick(FindBy("SELECT id, title_date_key FROM items WHERE feed = ?1 AND title_date_key = ?2", feedId,
-                             titleDate),
-                      false);
+        if (!id && !titleDate.empty() && titleDateUses[titleDate] == 1) {
+            id = pick(Candidates("SELECT id, link, title, date_text, date_utc FROM items WHERE feed = ?1 AND "
+                                 "title_date_hash = ?2 AND title_date_hash <> 0",
+                                 feedId, IdentityHash(titleDate)),
+                      [&](const TStoredItem& row) { return TitleDateKey(row) == titleDate; });
         }
         if (id) {
             claimed.insert(*id);
-            Refresh(*id, feedId, item, keys[i], now);
+            matched[i] = id;
         } else {
             Insert(feedId, item, keys[i], now, seeding);
-            id = sqlite3_last_insert_rowid(Connection.Handle());
+            claimed.insert(sqlite3_last_insert_rowid(Connection.Handle()));
             result.New[i] = !seeding;
             ++result.NewCount;  // when seeding: how many were added
         }
-        keyed.emplace(keys[i], *id);
+        keyed.insert(keys[i]);
+    }
+
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!matched[i]) continue;
+        Refresh(*matched[i], feedId, items[i], keys[i]);
+        if (!wasPresent.count(*matched[i])) SetLeftAt(*matched[i], std::nullopt);  // back in the feed
+    }
+    for (TItemId id : present) {
+        if (!claimed.count(id)) SetLeftAt(id, now);
     }
     PruneFeed(feedId, now);
     transaction.Commit();
@@ -277,14 +319,15 @@ TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::
 int TItemStore::TImpl::PruneFeed(const std::string& feedId, std::int64_t now) {
     int removed = 0;
     {
-        TStatementUse s(Prepared("DELETE FROM items WHERE feed = ?1 AND in_feed = 0 AND last_seen < ?2"));
+        TStatementUse s(Prepared("DELETE FROM items WHERE feed = ?1 AND left_at < ?2"));
         s->Bind(1, feedId).Bind(2, now - Options.Retention.KeepSeconds);
         s->Run();
         removed += static_cast<int>(Connection.Changes());
     }
     TStatementUse s(Prepared(
-        "DELETE FROM items WHERE id IN (SELECT id FROM items WHERE feed = ?1 AND in_feed = 0 ORDER BY last_seen "
-        "DESC, id DESC LIMIT -1 OFFSET max(0, ?2 - (SELECT count(*) FROM items WHERE feed = ?1 AND in_feed = 1)))"));
+        "DELETE FROM items WHERE id IN (SELECT id FROM items WHERE feed = ?1 AND left_at IS NOT NULL ORDER BY "
+        "left_at DESC, id DESC LIMIT -1 OFFSET max(0, ?2 - (SELECT count(*) FROM items WHERE feed = ?1 AND "
+        "left_at IS NULL)))"));
     s->Bind(1, feedId).Bind(2, std::int64_t{Options.Retention.PerFeedCap});
     s->Run();
     return removed + static_cast<int>(Connection.Changes());
@@ -453,37 +496,31 @@ int TItemStore::ItemCount(const std::string& feedId) {
 int TItemStore::TotalItemCount() { return static_cast<int>(FImpl->Connection.QueryInt("SELECT count(*) FROM items")); }
 
 std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
-    std::vector<TSearchHit> hits;
     const std::vector<std::string> words = Words(text);
-    if (words.empty() || limit <= 0) return hits;
-    constexpr std::string_view kColumns = "i.feed, i.key, i.title, i.link, i.date_text, i.date_utc";
-    constexpr std::string_view kOrder = " ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1";
-    std::unique_ptr<TStatement> owned;
-    TStatement* s = nullptr;
+    if (words.empty() || limit <= 0) return {};
     if (FImpl->FullText) {
-        static const std::string sql = "SELECT " + std::string(kColumns) +
-                                       " FROM items_fts JOIN items i ON i.id = items_fts.rowid WHERE items_fts MATCH ?2" +
-                                       std::string(kOrder);
-        s = &FImpl->Prepared(sql);
-        s->Bind(2, FullTextQuery(words));
-    } else {
-        std::string sql = "SELECT " + std::string(kColumns) + " FROM items i WHERE 1";
-        for (std::size_t n = 0; n < words.size(); ++n) {
-            const std::string p = "?" + std::to_string(n + 2);
-            sql += " AND (i.title LIKE " + p + " ESCAPE '\\' OR i.body LIKE " + p + " ESCAPE '\\')";
+        try {
+            TStatementUse s(FImpl->Prepared(
+                "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items_fts JOIN items i ON "
+                "i.id = items_fts.rowid WHERE items_fts MATCH ?2 ORDER BY coalesce(i.date_utc, i.first_seen) DESC, "
+                "i.id DESC LIMIT ?1"));
+            s->Bind(1, std::int64_t{limit}).Bind(2, FullTextQuery(words));
+            return FImpl->Hits(*s);
+        } catch (const TSqliteError& e) {
+            // A word the tokenizer splits where Words did not would be a
+            // phrase, which this index cannot answer: search without it.
+            if (e.Code() != SQLITE_ERROR) throw;
         }
-        owned = std::make_unique<TStatement>(FImpl->Connection.Handle(), sql + std::string(kOrder));
-        s = owned.get();
-        for (std::size_t n = 0; n < words.size(); ++n) s->Bind(static_cast<int>(n + 2), LikePattern(words[n]));
     }
-    TStatementUse use(*s);
-    use->Bind(1, std::int64_t{limit});
-    while (use->Step()) {
-        TSearchHit hit{use->Text(0), use->Text(1), use->Text(2), use->Text(3), use->Text(4), std::nullopt};
-        if (!use->IsNull(5)) hit.DateUTC = use->Int(5);
-        hits.push_back(std::move(hit));
+    std::string sql = "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i WHERE 1";
+    for (std::size_t n = 0; n < words.size(); ++n) {
+        const std::string p = "?" + std::to_string(n + 2);
+        sql += " AND (i.title LIKE " + p + " ESCAPE '\\' OR i.body LIKE " + p + " ESCAPE '\\')";
     }
-    return hits;
+    TStatement s(FImpl->Connection.Handle(), sql + " ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1");
+    s.Bind(1, std::int64_t{limit});
+    for (std::size_t n = 0; n < words.size(); ++n) s.Bind(static_cast<int>(n + 2), LikePattern(words[n]));
+    return FImpl->Hits(s);
 }
 
 std::int64_t TItemStore::Enqueue(const std::string& account, const std::string& kind, const std::string& payload,

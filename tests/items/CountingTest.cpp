@@ -112,7 +112,8 @@ TEST_F(Counting, RetentionAndCapPruneOnlyItemsThatLeftTheFeed) {
     };
     const std::vector<Case> cases = {
         {"kept within the retention", {10 * day, 100}, {{0, {a, b, c}}, {9 * day, {d}}}, 4},
-        {"gone after the retention", {10 * day, 100}, {{0, {a, b, c}}, {5 * day, {d}}, {11 * day, {d}}}, 1},
+        {"gone after the retention", {10 * day, 100}, {{0, {a, b, c}}, {5 * day, {d}}, {15 * day + 1, {d}}}, 1},
+        {"counted from leaving", {10 * day, 100}, {{0, {a, b, c}}, {5 * day, {d}}, {15 * day, {d}}}, 4},
         {"never pruned while in the feed", {1 * day, 2}, {{0, {a, b, c}}, {50 * day, {a, b, c}}}, 3},
         {"cap keeps the most recently seen", {100 * day, 3}, {{0, {a}}, {1, {b}}, {2, {c}}, {3, {d, e}}}, 3},
     };
@@ -123,7 +124,7 @@ TEST_F(Counting, RetentionAndCapPruneOnlyItemsThatLeftTheFeed) {
         for (const auto& [time, items] : c.downloads) Store().RecordDownload(feedId, items, time);
         EXPECT_EQ(Store().ItemCount(feedId), c.remaining) << c.name;
     }
-    // The cap case kept c (seen last) beside d and e: c coming back is not new.
-    EXPECT_EQ(Store().RecordDownload("4", {c, d, e}, 4).NewCount, 0);
-    EXPECT_EQ(Store().RecordDownload("4", {a, c, d, e}, 5).NewCount, 1);
+    // The cap case kept c (the last to leave) beside d and e: c coming back is not new.
+    EXPECT_EQ(Store().RecordDownload("5", {c, d, e}, 4).NewCount, 0);
+    EXPECT_EQ(Store().RecordDownload("5", {a, c, d, e}, 5).NewCount, 1);
 }

@@ -55,7 +55,8 @@ TEST_P(Search, WordsPrefixesAndOrder) {
 
 TEST_P(Search, AnyTextIsSafe) {
     for (const char* text : {"\"", "\"quoted", "a\"b", "NOT", "AND OR", "*", "-minus", "(title", "title)", "title:x",
-                             "^", "NEAR(a b)", "%", "_", "\\", "'; DROP TABLE items; --", "{title body}: x", "a + b"}) {
+                             "^", "NEAR(a b)", "%", "_", "\\", "'; DROP TABLE items; --", "{title body}: x", "a + b",
+                             "l\u2019\u00e9t\u00e9", "a\U0001F600b", "\u65e5\u672c\u8a9e", "caf\u00e9\u00bb"}) {
         EXPECT_NO_THROW(Store().Search(text, 10)) << text;
     }
     EXPECT_EQ(Titles("\"quoted\""), (std::vector<std::string>{"100% \"quoted\" (title)"}));

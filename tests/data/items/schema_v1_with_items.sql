@@ -4,8 +4,8 @@ CREATE TABLE items(
   id INTEGER PRIMARY KEY,
   feed TEXT NOT NULL,
   key TEXT NOT NULL,
-  link_key TEXT,
-  title_date_key TEXT,
+  link_hash INTEGER NOT NULL DEFAULT 0,
+  title_date_hash INTEGER NOT NULL DEFAULT 0,
   guid TEXT NOT NULL DEFAULT '',
   link TEXT NOT NULL DEFAULT '',
   title TEXT NOT NULL DEFAULT '',
@@ -14,15 +14,15 @@ CREATE TABLE items(
   author TEXT NOT NULL DEFAULT '',
   body TEXT NOT NULL DEFAULT '',
   first_seen INTEGER NOT NULL,
-  last_seen INTEGER NOT NULL,
-  in_feed INTEGER NOT NULL DEFAULT 1,
+  left_at INTEGER,
   read INTEGER NOT NULL DEFAULT 0
 );
 CREATE UNIQUE INDEX items_by_key ON items(feed, key);
-CREATE INDEX items_by_link ON items(feed, link_key) WHERE link_key IS NOT NULL;
-CREATE INDEX items_by_title_date ON items(feed, title_date_key) WHERE title_date_key IS NOT NULL;
+CREATE INDEX items_by_link ON items(feed, link_hash) WHERE link_hash <> 0;
+CREATE INDEX items_by_title_date ON items(feed, title_date_hash) WHERE title_date_hash <> 0;
+CREATE INDEX items_present ON items(feed) WHERE left_at IS NULL;
+CREATE INDEX items_gone ON items(feed, left_at) WHERE left_at IS NOT NULL;
 CREATE INDEX items_unread ON items(feed) WHERE read = 0;
-CREATE INDEX items_gone ON items(feed, last_seen) WHERE in_feed = 0;
 CREATE TABLE pending_changes(
   id INTEGER PRIMARY KEY,
   account TEXT NOT NULL,
@@ -31,9 +31,11 @@ CREATE TABLE pending_changes(
   created INTEGER NOT NULL
 );
 CREATE INDEX pending_by_account ON pending_changes(account, id);
-INSERT INTO items(feed, key, link_key, title_date_key, guid, link, title, date_text, date_utc, body, first_seen, last_seen, in_feed, read) VALUES
-  ('1', 'g:one', '//example.org/1', 'First post' || char(31) || '1000', 'one', 'http://example.org/1', 'First post', 'Thu, 01 Jan 1970 00:16:40 GMT', 1000, '<p>Opening words</p>', 5000, 5000, 1, 1),
-  ('1', 'g:two', '//example.org/2', 'Second post' || char(31) || '2000', 'two', 'http://example.org/2', 'Second post', 'Thu, 01 Jan 1970 00:33:20 GMT', 2000, '<p>More words</p>', 5000, 5000, 1, 0),
-  ('7', 'l://example.net/x', '//example.net/x', NULL, '', 'https://example.net/x', 'Gone', '', NULL, '', 4000, 4000, 0, 0);
+-- The hashes are those ItemIdentity gives for the normalised link and the
+-- title and date.
+INSERT INTO items(feed, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, body, first_seen, left_at, read) VALUES
+  ('1', 'g:one', 6864154522102907975, -8972901967948638097, 'one', 'http://example.org/1', 'First post', 'Thu, 01 Jan 1970 00:16:40 GMT', 1000, '<p>Opening words</p>', 5000, NULL, 1),
+  ('1', 'g:two', 6864155621614536186, -6470124921519517216, 'two', 'http://example.org/2', 'Second post', 'Thu, 01 Jan 1970 00:33:20 GMT', 2000, '<p>More words</p>', 5000, NULL, 0),
+  ('7', 'l://example.net/x', -780254018298354139, 0, '', 'https://example.net/x', 'Gone', '', NULL, '', 4000, 4500, 0);
 INSERT INTO pending_changes(account, kind, payload, created) VALUES ('acct', 'read', '{"id":"one"}', 5000);
 PRAGMA user_version = 1;
