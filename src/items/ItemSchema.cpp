@@ -16,7 +16,9 @@ namespace {
 // re-published under another guid (0 when the item has no such key).
 // `left_at` is NULL while an item is in its feed (such items are never
 // pruned) and else when it left, from which it ages. A download writes
-// only rows that arrive, change or leave. Times are seconds since 1970 UTC.
+// only rows that arrive, change or leave. Read state lives apart in the
+// narrow `unread` table (a row per unread item), so marking thousands of
+// items read never rewrites their bodies. Times are seconds since 1970 UTC.
 void CreateVersion1(sql::TConnection& c) {
     c.Exec(R"(
 CREATE TABLE items(
@@ -33,15 +35,23 @@ CREATE TABLE items(
   author TEXT NOT NULL DEFAULT '',
   body TEXT NOT NULL DEFAULT '',
   first_seen INTEGER NOT NULL,
-  left_at INTEGER,
-  read INTEGER NOT NULL DEFAULT 0
+  left_at INTEGER
 );
 CREATE UNIQUE INDEX items_by_key ON items(feed, key);
 CREATE INDEX items_by_link ON items(feed, link_hash) WHERE link_hash <> 0;
 CREATE INDEX items_by_title_date ON items(feed, title_date_hash) WHERE title_date_hash <> 0;
 CREATE INDEX items_present ON items(feed) WHERE left_at IS NULL;
 CREATE INDEX items_gone ON items(feed, left_at) WHERE left_at IS NOT NULL;
-CREATE INDEX items_unread ON items(feed) WHERE read = 0;
+-- Search lists newest first by walking this, so a common word stops early.
+CREATE INDEX items_by_recency ON items(coalesce(date_utc, first_seen));
+CREATE TABLE unread(
+  feed TEXT NOT NULL,
+  id INTEGER NOT NULL,
+  PRIMARY KEY(feed, id)
+) WITHOUT ROWID;
+CREATE TRIGGER items_unread_delete AFTER DELETE ON items BEGIN
+  DELETE FROM unread WHERE feed = old.feed AND id = old.id;
+END;
 
 -- Changes waiting to be sent to a sync server, oldest first.
 CREATE TABLE pending_changes(
@@ -137,7 +147,8 @@ void CheckShape(sql::TConnection& c) {
     try {
         sql::TStatement(c.Handle(),
                         "SELECT id, feed, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, "
-                        "body, first_seen, left_at, read FROM items LIMIT 0");
+                        "body, first_seen, left_at FROM items LIMIT 0");
+        sql::TStatement(c.Handle(), "SELECT feed, id FROM unread LIMIT 0");
         sql::TStatement(c.Handle(), "SELECT id, account, kind, payload, created FROM pending_changes LIMIT 0");
     } catch (const sql::TSqliteError& e) {
         if (e.Code() == SQLITE_CORRUPT || e.Code() == SQLITE_NOTADB) throw;

@@ -187,10 +187,32 @@ struct TItemStore::TImpl {
                 bool read) {
         TStatementUse s(Prepared(
             "INSERT INTO items(feed, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, "
-            "body, first_seen, read) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"));
+            "body, first_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"));
         BindItem(*s, feedId, item, key);
-        s->Bind(12, now).Bind(13, std::int64_t{read});
+        s->Bind(12, now);
         s->Run();
+        if (!read) MarkUnread(sqlite3_last_insert_rowid(Connection.Handle()));
+    }
+
+    void MarkUnread(TItemId id) {
+        TStatementUse s(Prepared("INSERT OR IGNORE INTO unread(feed, id) SELECT feed, id FROM items WHERE id = ?1"));
+        s->Bind(1, id);
+        s->Run();
+    }
+
+    // The ids first, then a plain delete: DELETE ... RETURNING would give
+    // up SQLite's fast path for emptying a table.
+    std::vector<TItemId> MarkRead(std::string_view select, std::string_view remove, const std::string* feedId) {
+        std::vector<TItemId> ids;
+        {
+            TStatementUse s(Prepared(select));
+            if (feedId) s->Bind(1, *feedId);
+            ids = Returning(*s);
+        }
+        TStatementUse s(Prepared(remove));
+        if (feedId) s->Bind(1, *feedId);
+        s->Run();
+        return ids;
     }
 
     // The item's latest text and identity. The WHERE clause skips rows that
@@ -427,16 +449,19 @@ int TItemStore::Prune(std::int64_t now) {
 }
 
 std::vector<TItemId> TItemStore::MarkFeedRead(const std::string& feedId) {
-    TStatementUse s(FImpl->Prepared("UPDATE items SET read = 1 WHERE feed = ?1 AND read = 0 RETURNING id"));
-    s->Bind(1, feedId);
-    return FImpl->Returning(*s);
+    sql::TTransaction transaction(FImpl->Connection);
+    std::vector<TItemId> ids = FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1",
+                                               "DELETE FROM unread WHERE feed = ?1", &feedId);
+    transaction.Commit();
+    return ids;
 }
 
 std::vector<TItemId> TItemStore::MarkFeedsRead(const std::vector<std::string>& feedIds) {
     sql::TTransaction transaction(FImpl->Connection);
     std::vector<TItemId> ids;
     for (const std::string& feed : feedIds) {
-        const std::vector<TItemId> some = MarkFeedRead(feed);
+        const std::vector<TItemId> some = FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1",
+                                                          "DELETE FROM unread WHERE feed = ?1", &feed);
         ids.insert(ids.end(), some.begin(), some.end());
     }
     transaction.Commit();
@@ -444,43 +469,47 @@ std::vector<TItemId> TItemStore::MarkFeedsRead(const std::vector<std::string>& f
 }
 
 std::vector<TItemId> TItemStore::MarkAllRead() {
-    TStatementUse s(FImpl->Prepared("UPDATE items SET read = 1 WHERE read = 0 RETURNING id"));
-    return FImpl->Returning(*s);
+    sql::TTransaction transaction(FImpl->Connection);
+    std::vector<TItemId> ids = FImpl->MarkRead("SELECT id FROM unread", "DELETE FROM unread", nullptr);
+    transaction.Commit();
+    return ids;
 }
 
 void TItemStore::MarkItemsUnread(const std::vector<TItemId>& ids) {
     sql::TTransaction transaction(FImpl->Connection);
-    TStatementUse s(FImpl->Prepared("UPDATE items SET read = 0 WHERE id = ?1"));
-    for (TItemId id : ids) {
-        s->Bind(1, id);
-        s->Run();
-        s->Reset();
-    }
+    for (TItemId id : ids) FImpl->MarkUnread(id);
     transaction.Commit();
 }
 
 bool TItemStore::SetItemRead(const std::string& feedId, const std::string& key, bool read) {
-    TStatementUse s(FImpl->Prepared("UPDATE items SET read = ?3 WHERE feed = ?1 AND key = ?2"));
-    s->Bind(1, feedId).Bind(2, key).Bind(3, std::int64_t{read});
+    const auto found = FImpl->FindByKey(feedId, key);
+    if (!found) return false;
+    if (!read) {
+        FImpl->MarkUnread(found->Id);
+        return true;
+    }
+    TStatementUse s(FImpl->Prepared("DELETE FROM unread WHERE feed = ?1 AND id = ?2"));
+    s->Bind(1, feedId).Bind(2, found->Id);
     s->Run();
-    return FImpl->Connection.Changes() > 0;
+    return true;
 }
 
 int TItemStore::UnreadCount(const std::string& feedId) {
-    TStatementUse s(FImpl->Prepared("SELECT count(*) FROM items WHERE feed = ?1 AND read = 0"));
+    TStatementUse s(FImpl->Prepared("SELECT count(*) FROM unread WHERE feed = ?1"));
     s->Bind(1, feedId);
     return s->Step() ? static_cast<int>(s->Int(0)) : 0;
 }
 
 std::map<std::string, int> TItemStore::UnreadCounts() {
-    TStatementUse s(FImpl->Prepared("SELECT feed, count(*) FROM items WHERE read = 0 GROUP BY feed"));
+    TStatementUse s(FImpl->Prepared("SELECT feed, count(*) FROM unread GROUP BY feed"));
     std::map<std::string, int> counts;
     while (s->Step()) counts[s->Text(0)] = static_cast<int>(s->Int(1));
     return counts;
 }
 
 std::vector<std::string> TItemStore::UnreadKeys(const std::string& feedId) {
-    TStatementUse s(FImpl->Prepared("SELECT key FROM items WHERE feed = ?1 AND read = 0 ORDER BY id"));
+    TStatementUse s(FImpl->Prepared(
+        "SELECT i.key FROM unread u JOIN items i ON i.id = u.id WHERE u.feed = ?1 ORDER BY u.id"));
     s->Bind(1, feedId);
     std::vector<std::string> keys;
     while (s->Step()) keys.push_back(s->Text(0));
@@ -500,10 +529,13 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
     if (words.empty() || limit <= 0) return {};
     if (FImpl->FullText) {
         try {
+            // Newest first by walking the recency index and keeping the
+            // matches: a common word stops after `limit` items instead of
+            // sorting most of the base.
             TStatementUse s(FImpl->Prepared(
-                "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items_fts JOIN items i ON "
-                "i.id = items_fts.rowid WHERE items_fts MATCH ?2 ORDER BY coalesce(i.date_utc, i.first_seen) DESC, "
-                "i.id DESC LIMIT ?1"));
+                "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i INDEXED BY "
+                "items_by_recency WHERE i.id IN (SELECT rowid FROM items_fts WHERE items_fts MATCH ?2) "
+                "ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1"));
             s->Bind(1, std::int64_t{limit}).Bind(2, FullTextQuery(words));
             return FImpl->Hits(*s);
         } catch (const TSqliteError& e) {
