@@ -4,7 +4,7 @@
 QUILLET_PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-svg-dev qt6-webengine-dev libqt6webenginewidgets6
-  libcurl4-openssl-dev libxml2-dev libxslt1-dev zlib1g-dev
+  libcurl4-openssl-dev libxml2-dev libxslt1-dev zlib1g-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth trayer openssl fonts-dejavu-core
   desktop-file-utils appstream dbus-daemon dpkg-dev file
