@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -22,9 +23,6 @@ constexpr std::string_view kVersionPrefix = "https://jsonfeed.org/version/1";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-// Raised from the parser's callback to stop before a too deep tree is built.
-struct TTooDeep {};
-
 // The library's message without its internal tag ("[json.exception.
 // parse_error.101] "), and cut short: it quotes the text it stopped in,
 // which in a hostile document may be a string of megabytes.
@@ -39,6 +37,76 @@ std::string ParseErrorMessage(const json::exception& error) {
     while (cut > 0 && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
     return "JSON " + std::string(message.substr(0, cut)) + "...";
 }
+
+// Builds the tree from the parser's events, the way the library's own
+// builder does, but refusing to open a container deeper than the bound
+// before anything inside it is read, and moving each string into the tree
+// instead of copying it.
+class TBoundedTreeBuilder {
+public:
+    explicit TBoundedTreeBuilder(json& root) : FRoot(root) { FStack.reserve(16); }
+
+    bool null() { return Put(nullptr); }
+    bool boolean(bool value) { return Put(value); }
+    bool number_integer(json::number_integer_t value) { return Put(value); }
+    bool number_unsigned(json::number_unsigned_t value) { return Put(value); }
+    bool number_float(json::number_float_t value, const json::string_t&) { return Put(value); }
+    // The parser reuses its buffer only after clearing it.
+    bool string(json::string_t& value) { return Put(std::move(value)); }
+    bool binary(json::binary_t&) { return false; }  // binary formats only, never JSON text
+    bool start_object(std::size_t) { return Open(json::value_t::object); }
+    bool key(json::string_t& name) {
+        FMember = &FStack.back()->get_ref<json::object_t&>()[std::move(name)];
+        return true;
+    }
+    bool end_object() { return Close(); }
+    bool start_array(std::size_t) { return Open(json::value_t::array); }
+    bool end_array() { return Close(); }
+    bool parse_error(std::size_t, const std::string&, const json::exception& error) {
+        FError = ParseErrorMessage(error);
+        return false;
+    }
+
+    bool TooDeep() const { return FTooDeep; }
+    const std::string& Error() const { return FError; }
+
+private:
+    // Where the next value goes: the root, the end of the open array, or
+    // the member whose key came last. Containers on the stack are never
+    // moved while open: a parent only grows once its open child is closed.
+    json* Place(json&& value) {
+        if (FStack.empty()) {
+            FRoot = std::move(value);
+            return &FRoot;
+        }
+        json& parent = *FStack.back();
+        if (parent.is_array()) return &parent.get_ref<json::array_t&>().emplace_back(std::move(value));
+        *FMember = std::move(value);
+        return FMember;
+    }
+    bool Put(json&& value) {
+        Place(std::move(value));
+        return true;
+    }
+    bool Open(json::value_t type) {
+        if (FStack.size() >= static_cast<std::size_t>(TFeedParserJSON::kMaxDepth)) {
+            FTooDeep = true;
+            return false;
+        }
+        FStack.push_back(Place(json(type)));
+        return true;
+    }
+    bool Close() {
+        FStack.pop_back();
+        return true;
+    }
+
+    json& FRoot;
+    std::vector<json*> FStack;
+    json* FMember = nullptr;
+    bool FTooDeep = false;
+    std::string FError;
+};
 
 json* Member(json& object, const char* name) {
     if (!object.is_object()) return nullptr;
@@ -144,20 +212,15 @@ TFeedParserJSON::TFeedParserJSON(TFeedDocument& rss, std::string_view text)
     if (text.size() > kMaxDocumentSize)
         throw TFeedException("JSON document too large: a feed may not exceed 32 MiB");
     if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-    // The callback sees every object and array as it opens, before anything
-    // inside it is built.
-    const json::parser_callback_t bounded = [](int depth, json::parse_event_t event, json&) {
-        if (depth >= kMaxDepth && (event == json::parse_event_t::object_start || event == json::parse_event_t::array_start))
-            throw TTooDeep{};
-        return true;
-    };
+    TBoundedTreeBuilder builder(*FRoot);
     try {
-        *FRoot = json::parse(text.begin(), text.end(), bounded);
-    } catch (const TTooDeep&) {
-        throw TFeedException("JSON document nested too deeply (more than " + std::to_string(kMaxDepth) + " levels)");
+        if (json::sax_parse(text.data(), text.data() + text.size(), &builder)) return;
     } catch (const json::exception& error) {
         throw TFeedException(ParseErrorMessage(error));
     }
+    if (builder.TooDeep())
+        throw TFeedException("JSON document nested too deeply (more than " + std::to_string(kMaxDepth) + " levels)");
+    throw TFeedException(builder.Error().empty() ? std::string("JSON parse error") : builder.Error());
 }
 
 TFeedParserJSON::~TFeedParserJSON() = default;
