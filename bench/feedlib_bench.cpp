@@ -7,6 +7,8 @@
 //   d) LoadFromFile then SaveToFile (one stored copy round),
 // then prints "ratio <format> X.XX", the time of (b) over (a): the median
 // over alternating rounds of the processor time each takes.
+// A JSON Feed of as many items is measured the same way against a bare
+// nlohmann-json parse of its bytes ("ratio jsonfeed X.XX").
 // "--profile <format>" runs (a) and (b) once for one feed and nothing else,
 // for a profiler.
 #include <algorithm>
@@ -21,6 +23,7 @@
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <nlohmann/json.hpp>
 
 #include "FeedDocument.h"
 
@@ -107,6 +110,30 @@ std::string MakeRSSContent() {
     return text + "</channel>\n</rss>\n";
 }
 
+// JSON Feed 1.1 as blogs write it: the whole post in content_html, a
+// summary, a dated and authored item with tags; strings escaped as JSON.
+std::string MakeJSONFeed() {
+    std::string text = "{\n  \"version\": \"https://jsonfeed.org/version/1.1\",\n  \"title\": \"Benchmark\",\n"
+                       "  \"home_page_url\": \"http://example.org/\",\n  \"feed_url\": \"http://example.org/feed.json\",\n"
+                       "  \"description\": \"A large feed\",\n  \"language\": \"en-US\",\n  \"items\": [\n";
+    for (int i = 0; i < kItems; ++i) {
+        const std::string n = std::to_string(i);
+        text += std::string(i ? ",\n" : "") + "    {\n      \"id\": \"urn:example:" + n +
+                "\",\n      \"url\": \"http://example.org/items/" + n + "\",\n      \"title\": \"Item number " + n +
+                "\",\n      \"content_html\": " + nlohmann::json(Description(i)).dump() +
+                ",\n      \"summary\": \"Item " + n + " of the day\",\n"
+                "      \"date_published\": \"2004-05-01T10:20:30-07:00\",\n"
+                "      \"authors\": [{\"name\": \"Alice\", \"url\": \"http://example.org/alice\"}],\n"
+                "      \"tags\": [\"News\", \"Daily\"]\n    }";
+    }
+    return text + "\n  ]\n}\n";
+}
+
+const std::string& JSONFeed() {
+    static const std::string feed = MakeJSONFeed();
+    return feed;
+}
+
 constexpr int kFormats = 4;
 
 const std::string& Feed(int format) {
@@ -186,6 +213,26 @@ void BM_LoadFromFileAndSave(benchmark::State& state) {
     state.SetLabel(FormatName(static_cast<int>(state.range(0))));
 }
 
+void BM_BareNlohmannJSON(benchmark::State& state) {
+    const std::string& text = JSONFeed();
+    for (auto _ : state) benchmark::DoNotOptimize(nlohmann::json::parse(text).size());
+    state.SetLabel("jsonfeed");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void BM_LoadJSONFeed(benchmark::State& state) {
+    const std::string& text = JSONFeed();
+    for (auto _ : state) {
+        feed::TFeedDocument doc;
+        doc.LoadFromString(text);
+        if (doc.Items().Count() != kItems) state.SkipWithError("wrong item count");
+    }
+    state.SetLabel("jsonfeed");
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+BENCHMARK(BM_BareNlohmannJSON)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadJSONFeed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareLibxml2)->DenseRange(0, kFormats - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadFromString)->DenseRange(0, kFormats - 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SaveToFile)->DenseRange(0, kFormats - 1)->Unit(benchmark::kMillisecond);
@@ -225,10 +272,40 @@ double MedianLoadRatio(int format, int rounds) {
     return ratios[ratios.size() / 2];
 }
 
+// The same for the JSON Feed, against a bare parse by nlohmann-json.
+double MedianJSONLoadRatio(int rounds) {
+    const std::string& text = JSONFeed();
+    std::vector<double> ratios;
+    for (int round = 0; round < rounds; ++round) {
+        const double start = ThreadSeconds();
+        benchmark::DoNotOptimize(nlohmann::json::parse(text).size());
+        const double middle = ThreadSeconds();
+        try {
+            feed::TFeedDocument doc;
+            doc.LoadFromString(text);
+            benchmark::DoNotOptimize(doc.Items().Count());
+        } catch (const std::exception& error) {
+            std::printf("jsonfeed: %s\n", error.what());
+            return 0;
+        }
+        const double end = ThreadSeconds();
+        ratios.push_back((end - middle) / (middle - start));
+    }
+    std::sort(ratios.begin(), ratios.end());
+    return ratios[ratios.size() / 2];
+}
+
 // For profilers (valgrind --tool=callgrind counts instructions even on a
 // loaded machine): one bare parse and walk, then one load, of a single
 // feed, without the benchmarks or the timed rounds.
 int Profile(const char* name) {
+    if (std::string(name) == "jsonfeed") {
+        benchmark::DoNotOptimize(nlohmann::json::parse(JSONFeed()).size());
+        feed::TFeedDocument doc;
+        doc.LoadFromString(JSONFeed());
+        std::printf("%s: %zu items\n", name, static_cast<std::size_t>(doc.Items().Count()));
+        return 0;
+    }
     for (int format = 0; format < kFormats; ++format) {
         if (std::string(FormatName(format)) != name) continue;
         const std::string& text = Feed(format);
@@ -251,9 +328,11 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     for (int format = 0; format < kFormats; ++format)
         std::printf("feed size %s %.1f MB\n", FormatName(format), Feed(format).size() / 1e6);
+    std::printf("feed size jsonfeed %.1f MB\n", JSONFeed().size() / 1e6);
     benchmark::RunSpecifiedBenchmarks();
     for (int format = 0; format < kFormats; ++format)
         std::printf("ratio %s %.2f\n", FormatName(format), MedianLoadRatio(format, 21));
+    std::printf("ratio jsonfeed %.2f\n", MedianJSONLoadRatio(21));
     benchmark::Shutdown();
     return 0;
 }

@@ -65,6 +65,7 @@ const char* FormatName(feed::TXMLType type) {
     case feed::xtRSS: return "rss";
     case feed::xtRDF: return "rdf";
     case feed::xtAtom: return "atom";
+    case feed::xtJSON: return "json";
   }
   return "unknown";
 }

@@ -1,9 +1,12 @@
 #include "FeedDocument.h"
 
 #include <cctype>
+#include <fstream>
+#include <optional>
 
 #include "FeedParserAtom.h"
 #include "FeedParserAtom10.h"
+#include "FeedParserJSON.h"
 #include "FeedParserRDF.h"
 #include "FeedParserRSS.h"
 #include "Format.h"
@@ -20,6 +23,27 @@ std::string ToLower(std::string text) {
 }
 
 constexpr const char* kRDFNamespace = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
+
+// The whole file when it holds JSON; nullopt for anything else, which the
+// XML layer reads (and reports unreadable) itself. Only the first bytes
+// are read to decide, so an XML file is not read twice.
+std::optional<std::string> ReadIfJSON(const std::string& fileName) {
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string head;
+    char block[4096];
+    while (in.read(block, sizeof block) || in.gcount() > 0) {
+        head.append(block, static_cast<std::size_t>(in.gcount()));
+        const auto significant = head.find_first_not_of(" \t\r\n", head.starts_with("\xEF\xBB\xBF") ? 3 : 0);
+        if (significant != std::string::npos || head.size() > TFeedParserJSON::kMaxDocumentSize) break;
+    }
+    if (!TFeedParserJSON::LooksLikeJSON(head)) return std::nullopt;
+    // Read at most one byte past the bound: the parser refuses what is larger.
+    std::string text = std::move(head);
+    while (text.size() <= TFeedParserJSON::kMaxDocumentSize && (in.read(block, sizeof block) || in.gcount() > 0))
+        text.append(block, static_cast<std::size_t>(in.gcount()));
+    return text;
+}
 
 }  // namespace
 
@@ -38,12 +62,14 @@ TFeedDocument::~TFeedDocument() {
 
 void TFeedDocument::LoadFromString(const std::string& text) {
     ResetXMLFile();
+    if (TFeedParserJSON::LooksLikeJSON(text)) return ParseJSON(text);
     FXMLFile->LoadFromString(text);
     ParseXML();
 }
 
 void TFeedDocument::LoadFromFile(const std::string& fileName) {
     ResetXMLFile();
+    if (const auto json = ReadIfJSON(fileName)) return ParseJSON(*json);
     FXMLFile->LoadFromFile(fileName);
     ParseXML();
 }
@@ -57,11 +83,15 @@ void TFeedDocument::SaveToFile(const std::string& fileName) {
 // object always holds exactly the last loaded or generated document.
 void TFeedDocument::ResetXMLFile() { FXMLFile = std::make_unique<xml::Document>(); }
 
+void TFeedDocument::ResetModel() {
+    FChannel = std::make_unique<TRSSChannel>();
+    FItems = std::make_unique<TRSSItems>(this);
+}
+
 void TFeedDocument::ParseXML() {
     // The model is replaced before the format is checked: a document of
     // unknown format leaves nothing of the previous feed behind.
-    FChannel = std::make_unique<TRSSChannel>();
-    FItems = std::make_unique<TRSSItems>(this);
+    ResetModel();
 
     const xml::Node root = FXMLFile->DocumentElement();
     const std::string rootName = root ? root.Name() : std::string();
@@ -92,8 +122,21 @@ void TFeedDocument::ParseXML() {
             if (atom10) parser = std::make_unique<TFeedParserAtom10>(*this);
             else parser = std::make_unique<TFeedParserAtom>(*this);
             break;
+        case xtJSON:  // never an XML root
+            throw TFeedException(plat::Format("unkown format: %s", {rootName}));
     }
     parser->Parse();
+}
+
+// As for XML: malformed text keeps the previous model, JSON of another
+// kind leaves an empty one. The version is the stored copy's, not JSON
+// Feed's, and is kept.
+void TFeedDocument::ParseJSON(std::string_view text) {
+    TFeedParserJSON parser(*this, text);
+    ResetModel();
+    if (!parser.IsJSONFeed()) throw TFeedException("unkown format: JSON that is not a JSON Feed");
+    FXMLType = xtJSON;
+    parser.Parse();
 }
 
 }  // namespace feed

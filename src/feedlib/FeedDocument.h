@@ -20,6 +20,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "FeedTypes.h"
 #include "XmlDom.h"
@@ -97,6 +98,10 @@ public:
     const std::string& DocumentURL() const { return FDocumentURL; }
     void SetDocumentURL(const std::string& value) { FDocumentURL = value; }
 
+    // XML, or a JSON Feed (text that opens with "{" after a byte order mark
+    // and blanks), which leaves XMLFile() empty. Malformed text raises an
+    // error and keeps the model; a document of no known format raises
+    // TFeedException and leaves an empty model.
     void LoadFromString(const std::string& text);
     void LoadFromFile(const std::string& fileName);
     // GenerateXML, then an atomic save over fileName.
@@ -107,7 +112,9 @@ public:
 
 private:
     void ResetXMLFile();
+    void ResetModel();
     void ParseXML();
+    void ParseJSON(std::string_view text);
 
     TXMLFileOptions FXMLFileOptions;
     std::unique_ptr<TRSSChannel> FChannel;

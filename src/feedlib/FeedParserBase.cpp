@@ -113,6 +113,13 @@ std::string TFeedParserBase::ElementName(const xml::Node& child) {
     return child.Type() == xml::NodeType::Element ? child.Name() : std::string();
 }
 
+std::string TFeedParserBase::ElementName(const xml::Node& child, std::string_view vocabulary) {
+    if (child.Type() != xml::NodeType::Element) return {};
+    if (!vocabulary.empty() && EqualsNoCase(xml::NamespaceView(child), vocabulary))
+        return std::string(xml::LocalNameView(child));
+    return child.Name();
+}
+
 std::string TFeedParserBase::PlainText(const xml::Node& element) {
     try {
         return element.Text();

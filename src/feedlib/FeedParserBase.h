@@ -103,6 +103,12 @@ protected:
     // table rows match it exactly, so a prefixed or differently cased
     // name is not the element the row means.
     static std::string ElementName(const xml::Node& child);
+    // The same for a structure written in a namespace of its own (RSS in
+    // the userland namespace, RSS 1.0): a child in `vocabulary` is named by
+    // its local name, whatever prefix it was given, so "x:title" is the
+    // title; children of other namespaces ("dc:title") keep their qualified
+    // name. An empty vocabulary is the plain rule above.
+    static std::string ElementName(const xml::Node& child, std::string_view vocabulary);
     static xml::Node Find(const xml::Node& parent, std::string_view name) { return parent.FindChild(name); }
     // An element's text; for one that holds markup or mixes text and CDATA,
     // the text of it all, as a name or title is plain text.

@@ -2,10 +2,26 @@
 
 namespace feed {
 
+namespace {
+
+// The namespace RSS 1.0 (or 0.90) elements are written in, taken from the
+// channel: feeds give it as the default namespace or with a prefix of
+// their choice ("rss:channel"), and some leave it out.
+std::string VocabularyOf(const xml::Node& root) {
+    for (xml::Node child = root.FirstChild(); child; child = child.NextSibling()) {
+        if (child.Type() == xml::NodeType::Element && xml::LocalNameView(child) == "channel")
+            return child.NamespaceURI();
+    }
+    return {};
+}
+
+}  // namespace
+
 void TFeedParserRDF::Parse() {
     const xml::Node root = RSS.XMLFile().DocumentElement();
+    FVocabulary = VocabularyOf(root);
     for (xml::Node child = root.FirstChild(); child; child = child.NextSibling()) {
-        const std::string name = ElementName(child);
+        const std::string name = ElementName(child, FVocabulary);
         if (name == "channel") ReadChannel(child);
         else if (name == "category") ReadChannelCategory(child);
         else if (name == "item") ReadItem(child);
@@ -19,7 +35,7 @@ void TFeedParserRDF::Parse() {
 // sequence and image references point at elements beside it.
 void TFeedParserRDF::ReadChannel(const xml::Node& channel) {
     for (xml::Node child = channel.FirstChild(); child; child = child.NextSibling()) {
-        const std::string name = ElementName(child);
+        const std::string name = ElementName(child, FVocabulary);
         if (name == "title") ChannelReq().SetTitle(PlainText(child));
         else if (name == "link") ChannelReq().SetLink(PlainText(child));
         else if (name == "description") ChannelReq().SetDesc(BodyText(child));

@@ -2,6 +2,8 @@
 // link and description; items, image and the rest stand beside it.
 #pragma once
 
+#include <string>
+
 #include "FeedParserBase.h"
 
 namespace feed {
@@ -14,6 +16,8 @@ public:
 private:
     void ReadChannel(const xml::Node& channel);
     void ReadItem(const xml::Node& element);
+
+    std::string FVocabulary;
 };
 
 }  // namespace feed

@@ -9,9 +9,12 @@ void TFeedParserRSS::Parse() {
     if (channel) ReadChannel(channel);
 }
 
+// A channel in a namespace (the userland one, or any other the root is
+// written in) has its elements in that namespace, whatever their prefix.
 void TFeedParserRSS::ReadChannel(const xml::Node& channel) {
+    const std::string vocabulary = channel.NamespaceURI();
     for (xml::Node child = channel.FirstChild(); child; child = child.NextSibling()) {
-        const std::string name = ElementName(child);
+        const std::string name = ElementName(child, vocabulary);
         if (name == "category") ReadChannelCategory(child);
         else if (name == "item") ReadItem(child);
         else ReadRssChannelElement(name, child);

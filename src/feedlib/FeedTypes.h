@@ -22,8 +22,9 @@
 
 namespace feed {
 
-// The format of the loaded document.
-enum TXMLType { xtRDF, xtRSS, xtAtom };
+// The format of the loaded document; xtJSON is a JSON Feed, which leaves
+// no XML document behind.
+enum TXMLType { xtRDF, xtRSS, xtAtom, xtJSON };
 
 enum TContentType { ctText, ctHTML, ctXHTML };
 

@@ -283,3 +283,27 @@ TEST(RSSParser, AFailureKeepsWhatWasReadBefore) {
     EXPECT_EQ(error.rfind("XML parse error", 0), 0u) << error;
     EXPECT_EQ(doc.Channel().Required().Title(), "kept");
 }
+
+// A root in a namespace, prefixed or default, puts the channel and item
+// elements in it; elements of other namespaces keep their own meaning.
+TEST(RSSParser, ElementsInTheRootsNamespaceWhateverTheirPrefix) {
+    TFeedDocument doc;
+    doc.LoadFromString(Fixture("rss_prefixed_userland_namespace.xml"));
+    const TRSSChannelOpt& opt = doc.Channel().Optional();
+    EXPECT_EQ(doc.Channel().Required().Title(), "Prefixed RSS");  // not dc:title
+    EXPECT_EQ(doc.Channel().Required().Desc(), "RSS whose every element carries a prefix");
+    EXPECT_EQ(opt.Language(), langDE_DE);
+    EXPECT_EQ(opt.TTL(), 45);
+    ASSERT_EQ(opt.Categories().Count(), 1);
+    EXPECT_EQ(opt.Categories()[0].Category(), "News");
+    ASSERT_EQ(doc.Items().Count(), 2);
+    const TRSSItem& first = doc.Items()[0];
+    EXPECT_EQ(first.Description(), "An excerpt");
+    EXPECT_EQ(first.Content(), "<p>The whole first post</p>");
+    EXPECT_EQ(first.GUID().GUID(), "urn:prefixed:1");
+    EXPECT_FALSE(first.GUID().IsPermaLink());
+    ASSERT_EQ(first.Categories().Count(), 1);
+    EXPECT_EQ(first.Categories()[0].Title(), "Local");
+    EXPECT_EQ(doc.Items()[1].Enclosure().URL(), "http://prefixed-rss.example.org/2.mp3");
+    EXPECT_EQ(doc.Items()[1].Enclosure().Length(), 999);
+}

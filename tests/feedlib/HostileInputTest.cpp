@@ -32,7 +32,7 @@ bool LoadsOrFailsCleanly(TFeedDocument& doc, const std::string& text) {
 std::vector<std::string> AllFixtures() {
     std::vector<std::string> texts;
     for (const auto& entry : std::filesystem::directory_iterator(FEEDLIB_TEST_DATA)) {
-        if (entry.path().extension() == ".xml") texts.push_back(feedtest::ReadFile(entry.path().string()));
+        if (entry.path().extension() == ".xml" || entry.path().extension() == ".json") texts.push_back(feedtest::ReadFile(entry.path().string()));
     }
     return texts;
 }
