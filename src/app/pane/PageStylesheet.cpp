@@ -188,7 +188,7 @@ xmlDocPtr GuardedLoader(const xmlChar* uri, xmlDictPtr dict, int options, void* 
         // The feed as cleaned for the page, not as stored: reached here only
         // when document() spells its address otherwise than the page build.
         xmlDocPtr copy = xmlCopyDoc(policy->feedDoc, 1);
-        if (copy && policy->feedDoc->URL)
+        if (copy && !copy->URL && policy->feedDoc->URL)
             copy->URL = xmlStrdup(policy->feedDoc->URL);
         return copy;
     }
