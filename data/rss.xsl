@@ -7,7 +7,7 @@
   its full body (content:encoded) that is shown instead of the excerpt.
   Dates are shown in the reader's own zone and format when the program
   renders the page (its page:local-date); any other browser shows them as
-  stored.
+  stored. An address is never shown as text longer than 200 characters.
 -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
                 xmlns:content="http://purl.org/rss/1.0/modules/content/"
@@ -130,9 +130,22 @@
   <xsl:template match="enclosure">
     <div class="enclosure">
       <a href="{normalize-space(@url)}">
-        <xsl:call-template name="file-name">
-          <xsl:with-param name="url" select="substring-before(concat(normalize-space(@url), '?'), '?')"/>
-        </xsl:call-template>
+        <xsl:variable name="name">
+          <xsl:choose>
+            <xsl:when test="function-available('page:file-name')">
+              <xsl:value-of select="page:file-name(normalize-space(@url))"/>
+            </xsl:when>
+            <xsl:otherwise>
+              <xsl:call-template name="file-name">
+                <xsl:with-param name="url" select="substring-before(concat(normalize-space(@url), '?'), '?')"/>
+              </xsl:call-template>
+            </xsl:otherwise>
+          </xsl:choose>
+        </xsl:variable>
+        <xsl:choose>
+          <xsl:when test="normalize-space($name)"><xsl:value-of select="$name"/></xsl:when>
+          <xsl:otherwise>Enclosure</xsl:otherwise>
+        </xsl:choose>
       </a>
       <xsl:if test="normalize-space(@type) or number(@length) &gt; 0">
         <span class="type">
@@ -150,17 +163,22 @@
     </div>
   </xsl:template>
 
-  <!-- The last path segment of an address, or the address itself. -->
+  <!-- The last path segment of an address, for browsers without the
+       program's page:file-name. Finding it recurses once per "/" with a
+       copy of the rest, so only a short address is searched; a longer one
+       is shown cut to 200 characters. -->
   <xsl:template name="file-name">
     <xsl:param name="url"/>
     <xsl:choose>
+      <xsl:when test="string-length($url) &gt; 200">
+        <xsl:value-of select="concat(substring($url, 1, 200), '&#8230;')"/>
+      </xsl:when>
       <xsl:when test="contains($url, '/') and substring-after($url, '/') != ''">
         <xsl:call-template name="file-name">
           <xsl:with-param name="url" select="substring-after($url, '/')"/>
         </xsl:call-template>
       </xsl:when>
-      <xsl:when test="normalize-space($url)"><xsl:value-of select="$url"/></xsl:when>
-      <xsl:otherwise>Enclosure</xsl:otherwise>
+      <xsl:otherwise><xsl:value-of select="$url"/></xsl:otherwise>
     </xsl:choose>
   </xsl:template>
 

@@ -190,21 +190,37 @@ bool SchemeAllowed(std::string_view url, bool mailtoToo) {
     return scheme.empty() || scheme == "http" || scheme == "https" || (mailtoToo && scheme == "mailto");
 }
 
-// srcset: comma-separated candidates, each an address and a descriptor.
+// srcset, split into candidates the way a browser splits it: blanks and
+// commas before a candidate are skipped; its address runs to the next blank,
+// and trailing commas of the address end the candidate; otherwise its
+// descriptors run to the next comma outside parentheses. Every address must
+// be one an image may be loaded from.
 bool SourceSetAllowed(std::string_view value) {
     std::size_t pos = 0;
-    while (pos < value.size()) {
-        while (pos < value.size() && (std::isspace(static_cast<unsigned char>(value[pos])) || value[pos] == ','))
-            ++pos;
-        std::size_t end = pos;
-        while (end < value.size() && !std::isspace(static_cast<unsigned char>(value[end]))) ++end;
-        std::string_view candidate = value.substr(pos, end - pos);
-        while (!candidate.empty() && candidate.back() == ',') candidate.remove_suffix(1);
-        if (!candidate.empty() && !IsSafeImageUrl(candidate)) return false;
-        pos = value.find(',', end);
-        if (pos == std::string_view::npos) break;
+    const std::size_t n = value.size();
+    for (;;) {
+        while (pos < n && (IsBlank(value[pos]) || value[pos] == ',')) ++pos;
+        if (pos >= n) return true;
+        const std::size_t start = pos;
+        while (pos < n && !IsBlank(value[pos])) ++pos;
+        std::string_view url = value.substr(start, pos - start);
+        const bool endsCandidate = url.back() == ',';
+        while (!url.empty() && url.back() == ',') url.remove_suffix(1);
+        if (!url.empty() && !IsSafeImageUrl(url)) return false;
+        if (endsCandidate) continue;
+        bool inParentheses = false;
+        for (; pos < n; ++pos) {
+            const char c = value[pos];
+            if (inParentheses) {
+                if (c == ')') inParentheses = false;
+            } else if (c == '(') {
+                inParentheses = true;
+            } else if (c == ',') {
+                ++pos;
+                break;
+            }
+        }
     }
-    return true;
 }
 
 void AppendEscaped(std::string& out, const xmlChar* text, bool inAttribute) {
@@ -314,6 +330,132 @@ void WriteAllowed(xmlNodePtr first, std::string& out) {
     }
 }
 
+// ---- nesting past the parser's limit ----
+
+// libxml2's HTML parser stops at this depth and drops the rest of its input
+// (lifting the limit would let end tags that match nothing cost the square
+// of the depth).
+constexpr std::size_t kParserDepth = 256;
+// The nesting FlattenDeepTags keeps, well inside the parser's limit.
+constexpr std::size_t kFlattenDepth = 200;
+
+DocPtr ParseBody(std::string_view fragment) {
+    // Parsed inside a body, so the parser does not wrap leading text in a
+    // paragraph of its own.
+    std::string document = "<body>";
+    document.append(fragment);
+    const int options = HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NODEFDTD;
+    return DocPtr(htmlReadMemory(document.data(), static_cast<int>(document.size()), nullptr, "UTF-8", options));
+}
+
+std::size_t TreeDepth(xmlDocPtr doc) {
+    std::size_t depth = 0, deepest = 0;
+    xmlNodePtr node = doc->children;
+    while (node) {
+        deepest = std::max(deepest, depth);
+        if (node->children) {
+            node = node->children;
+            ++depth;
+            continue;
+        }
+        while (node && !node->next) {
+            node = node->parent == reinterpret_cast<xmlNodePtr>(doc) ? nullptr : node->parent;
+            --depth;
+        }
+        if (node) node = node->next;
+    }
+    return deepest;
+}
+
+// Elements the parser never opens (HTML 4's empty elements).
+bool ParserTreatsAsEmpty(std::string_view name) {
+    static const std::set<std::string, std::less<>> names = {
+        "area", "base", "basefont", "br", "col", "frame", "hr", "img", "input", "isindex", "link", "meta", "param",
+    };
+    return names.count(name) != 0;
+}
+
+// The fragment with every tag nested deeper than kFlattenDepth left out and
+// all its text kept. The count is the parser's upper bound: an end tag
+// closes only the innermost open element and only when it names it, while
+// the parser closes at least that much (and opens at most html, body and a
+// paragraph of its own), so it never nests deeper than counted here.
+std::string FlattenDeepTags(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    std::vector<std::string> open;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        const std::size_t lt = text.find('<', i);
+        out.append(text.substr(i, lt == std::string_view::npos ? n - i : lt - i));
+        if (lt == std::string_view::npos) break;
+        i = lt + 1;
+        const bool end = i < n && text[i] == '/';
+        const std::size_t nameStart = i + (end ? 1 : 0);
+        if (nameStart >= n || !std::isalpha(static_cast<unsigned char>(text[nameStart]))) {
+            out += '<';  // not a tag: text, or a comment the parser skips alike
+            continue;
+        }
+        std::size_t j = nameStart;
+        while (j < n && !IsBlank(text[j]) && text[j] != '>' && text[j] != '/') ++j;
+        std::string name(text.substr(nameStart, j - nameStart));
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        while (j < n && text[j] != '>') {  // attributes, quoted values read as the parser reads them
+            if (text[j] == '=') {
+                ++j;
+                while (j < n && IsBlank(text[j])) ++j;
+                if (j < n && (text[j] == '"' || text[j] == '\'')) {
+                    const std::size_t close = text.find(text[j], j + 1);
+                    j = close == std::string_view::npos ? n : close + 1;
+                }
+            } else {
+                ++j;
+            }
+        }
+        if (j >= n) {
+            out += '<';  // never closed: the rest is text
+            continue;
+        }
+        const std::size_t tagEnd = j + 1;
+        bool keep = true;
+        if (end) {
+            if (!open.empty() && open.back() == name) open.pop_back();
+            else keep = open.size() < kFlattenDepth;
+        } else if (!ParserTreatsAsEmpty(name)) {
+            keep = open.size() < kFlattenDepth;
+            if (keep) open.push_back(std::move(name));
+        }
+        if (keep) out.append(text.substr(lt, tagEnd - lt));
+        i = tagEnd;
+    }
+    return out;
+}
+
+// The fragment's text without any markup, for a fragment that nests too
+// deep even when flattened: nothing in it can form a tag.
+std::string TextOnly(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '<') {
+            const std::size_t close = text.find('>', i);
+            if (close != std::string_view::npos) {
+                i = close;
+                continue;
+            }
+            out += "&lt;";
+        } else if (c == '>') {
+            out += "&gt;";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 bool IsSafeLinkUrl(std::string_view url) { return SchemeAllowed(url, true); }
@@ -329,12 +471,11 @@ std::string SanitizeFragment(std::string_view fragment) {
         AppendEscaped(out, reinterpret_cast<const xmlChar*>(plain.c_str()), false);
         return out;
     }
-    // Parsed inside a body, so the parser does not wrap leading text in a
-    // paragraph of its own.
-    std::string document = "<body>";
-    document.append(fragment);
-    const int options = HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NODEFDTD;
-    DocPtr doc(htmlReadMemory(document.data(), static_cast<int>(document.size()), nullptr, "UTF-8", options));
+    DocPtr doc = ParseBody(fragment);
+    // At its depth limit the parser stops and drops the rest; the fragment
+    // is parsed again with its deepest tags left out, or as bare text.
+    if (doc && TreeDepth(doc.get()) >= kParserDepth - 6) doc = ParseBody(FlattenDeepTags(fragment));
+    if (doc && TreeDepth(doc.get()) >= kParserDepth - 6) return TextOnly(fragment);
     if (!doc) return {};
     std::string out;
     out.reserve(fragment.size());

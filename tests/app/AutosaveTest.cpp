@@ -18,6 +18,7 @@
 #include "AppTestSupport.h"
 #include "ConfigSaver.h"
 #include "LoopbackServer.h"
+#include "PaneProtocol.h"
 #include "StatusLabel.h"
 #include "XmlDom.h"
 #include "fMain.h"
@@ -265,6 +266,28 @@ TEST_F(AutosaveTest, ALongStatusTextIsShortenedInTheMiddle)
     form->SetStatusText(1, QString(2000, 'x'));
     QApplication::processEvents();
     EXPECT_LE(form->width(), 700);
+}
+
+TEST_F(AutosaveTest, HoveringAHugeAddressTakesNoTime)
+{
+    form->resize(700, 500);
+    form->show();
+    auto* panel = qobject_cast<TStatusLabel*>(form->StatusPanel1);
+    ASSERT_NE(panel, nullptr);
+    const QString address = "http://e.invalid/" + QString(900'000, 'a') + "/end.mp3";
+    QElapsedTimer clock;
+    clock.start();
+    form->WebBrowserStatusTextChange(address);
+    panel->repaint();
+    EXPECT_LT(clock.elapsed(), 50);
+    const QString shown = panel->ShownText();
+    EXPECT_TRUE(shown.startsWith("http://e.invalid/")) << shown.left(40).toStdString();
+    EXPECT_TRUE(shown.endsWith("/end.mp3")) << shown.right(40).toStdString();
+    // Sent from the pane's process, the address stays within a message line.
+    const QString sent = pane::StatusText(address);
+    EXPECT_LE(sent.size(), pane::kMaxStatusChars + 1);
+    EXPECT_TRUE(sent.endsWith("/end.mp3"));
+    EXPECT_EQ(pane::StatusText("http://e.invalid/x"), "http://e.invalid/x");
 }
 
 }  // namespace

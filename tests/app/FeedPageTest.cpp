@@ -6,38 +6,25 @@
 #include <gtest/gtest.h>
 
 #include <libxml/parser.h>
-#include <libxslt/transform.h>
-#include <libxslt/xsltInternals.h>
-#include <libxslt/xsltutils.h>
 
 #include <filesystem>
 #include <string>
 
 #include "FeedDocument.h"
 #include "FeedPageFunctions.h"
+#include "PageStylesheet.h"
 
 namespace {
 
 // Renders a stored copy through data/rss.xsl as the program does.
 std::string RenderStoredCopy(feed::TFeedDocument& model) {
-    quillet::RegisterFeedPageFunctions();
     model.SetXSLFileName("../rss.xsl");
     model.GenerateXML();
     const std::string stored = model.XMLFile().SaveToString();
     xmlDocPtr doc = xmlReadMemory(stored.data(), static_cast<int>(stored.size()), "copy.xml", nullptr, XML_PARSE_NONET);
-    const std::string xslPath = std::string(QUILLET_DATA_DIR) + "/rss.xsl";
-    xsltStylesheetPtr sheet = xsltParseStylesheetFile(reinterpret_cast<const xmlChar*>(xslPath.c_str()));
-    EXPECT_NE(sheet, nullptr);
-    xmlDocPtr result = xsltApplyStylesheet(sheet, doc, nullptr);
-    xmlChar* html = nullptr;
-    int size = 0;
-    xsltSaveResultToString(&html, &size, result, sheet);
-    std::string out(reinterpret_cast<const char*>(html), static_cast<std::size_t>(size));
-    xmlFree(html);
-    xmlFreeDoc(result);
-    xsltFreeStylesheet(sheet);
+    const QByteArray html = quillet::ApplyPageStylesheet(doc, "copy.xml", QUILLET_DATA_DIR "/rss.xsl");
     xmlFreeDoc(doc);
-    return out;
+    return html.toStdString();
 }
 
 }  // namespace
@@ -84,4 +71,22 @@ TEST(FeedPage, StoredCopyShowsBodyAuthorEnclosureAndLocalDate) {
     EXPECT_EQ(page.find("Tue, 08 Dec 2026 14:30:00 GMT"), std::string::npos) << page;
     EXPECT_NE(page.find(quillet::LocalDateText("Tue, 08 Dec 2026 14:30:00 GMT").toStdString()), std::string::npos)
         << page;
+}
+
+TEST(FeedPage, AnEnclosureShowsItsFileNameCutToAFewHundredCharacters) {
+    const std::string longName(500, 'n'), ellipsis = "\xE2\x80\xA6";
+    std::string accented;  // 300 two-byte characters
+    for (int i = 0; i < 300; ++i) accented += "\xC3\xA9";
+    const struct {
+        std::string address, shown;
+    } cases[] = {
+        {"http://cdn.example/ep1.mp3?x=1", "ep1.mp3"},
+        {"http://cdn.example/a/b/ep2.ogg#t=10", "ep2.ogg"},
+        {"http://cdn.example/dir/", "dir/"},
+        {"http://cdn.example", "cdn.example"},
+        {"?only=query", ""},
+        {"http://cdn.example/" + longName, std::string(200, 'n') + ellipsis},
+        {"http://cdn.example/" + accented, accented.substr(0, 400) + ellipsis},
+    };
+    for (const auto& c : cases) EXPECT_EQ(quillet::FileNameText(c.address), c.shown) << c.address;
 }

@@ -19,7 +19,9 @@
 
 #include <libxml/parser.h>
 
+#include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "AppTestSupport.h"
@@ -93,6 +95,22 @@ protected:
     }
 
     QString Url(const char* path) const { return QString::fromStdString(FServer.Url(path)); }
+
+    // Puts a stylesheet of tests/data/stylesheets into the home, its
+    // placeholders replaced, as `name` ("rss.xsl" is the one feeds use).
+    void InstallStylesheet(const char* fixture, const std::map<QString, QString>& values,
+                           const QString& name = QStringLiteral("rss.xsl"))
+    {
+        QFile in(QStringLiteral(QUILLET_TEST_DATA_DIR "/stylesheets/") + fixture);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly)) << fixture;
+        QString text = QString::fromUtf8(in.readAll());
+        for (const auto& [key, value] : values)
+            text.replace(key, value);
+        QFile::remove(FDir.filePath(name));
+        QFile out(FDir.filePath(name));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(text.toUtf8());
+    }
     QString SecretUrl() const { return QUrl::fromLocalFile(FSecret).toString(); }
 
     // Writes a stored copy whose one item has this description (HTML, as a
@@ -304,6 +322,62 @@ TEST_F(HostilePage, OnlyWebAndMailLinksAreFollowed)
     Settle(500);
     EXPECT_TRUE(FAsked.isEmpty()) << FAsked.join(' ').toStdString();
     EXPECT_TRUE(desktop.FOpened.isEmpty());
+}
+
+TEST_F(HostilePage, TheStylesheetReadsOnlyTheFeedAndItself)
+{
+    QTemporaryDir outside;
+    for (const auto& [path, text] : {std::pair{outside.filePath("secret.xml"), "<s>OUTSIDE-SECRET</s>"},
+                                     std::pair{FDir.filePath("secret.xml"), "<s>HOME-SECRET</s>"}}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+    ASSERT_TRUE(QFile::link(outside.filePath("secret.xml"), FDir.filePath("link.xml")));
+    FServer.AddEndpoint("/leak.xml", 200, {{"Content-Type", "application/xml"}}, "<s>NETWORK</s>");
+    InstallStylesheet("reaching_out.xsl", {{"@OUTSIDE@", outside.filePath("secret.xml")},
+                                           {"@SERVER@", Url("")},
+                                           {"feeds/../../outside/", "feeds/../../" + QDir(outside.path()).dirName() + "/"}});
+    ASSERT_TRUE(Show("<p>Item</p>"));
+    Settle(500);
+    const QString text = Text();
+    for (const char* shown : {"Hostile", "own templates: 1", "feed again: Hostile", "home: []", "outside: []",
+                              "climbing: []", "linked: []", "network: []"})
+        EXPECT_TRUE(text.contains(shown)) << shown << "\n" << text.toStdString();
+    EXPECT_EQ(FServer.NumHits("/leak.xml"), 0);
+    for (const testsupport::Request& request : FServer.Requests())
+        EXPECT_EQ(request.target.find("SECRET"), std::string::npos) << request.target;
+}
+
+TEST_F(HostilePage, TheStylesheetWritesNothingAndTakesPartsOnlyFromBesideIt)
+{
+    QTemporaryDir outside;
+    QFile::copy(QStringLiteral(QUILLET_TEST_DATA_DIR "/stylesheets/part.xsl"), outside.filePath("part.xsl"));
+    QFile::copy(QStringLiteral(QUILLET_TEST_DATA_DIR "/stylesheets/part.xsl"), FDir.filePath("part.xsl"));
+    FServer.AddEndpoint("/remote.xsl", 200, {{"Content-Type", "application/xml"}}, "<x/>");
+    ASSERT_TRUE(Show("<p>Item</p>"));  // writes the stored copy
+    const struct {
+        const char* fixture;
+        const char* shown;  // nullptr: the stylesheet fails, naming what it tried
+    } cases[] = {
+        {"writes_a_file.xsl", nullptr},
+        {"includes_beside.xsl", "from the part"},
+        {"includes_outside.xsl", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fixture);
+        InstallStylesheet(c.fixture, {{"@SERVER@", Url("")}, {"@OUTSIDE_PART@", outside.filePath("part.xsl")}});
+        QByteArray html;
+        if (c.shown) {
+            ASSERT_NO_THROW(TWebBrowser::TransformLocalXml(FDir.filePath("feeds/1.xml"), html));
+            EXPECT_TRUE(html.contains(c.shown)) << html.constData();
+        } else {
+            EXPECT_THROW(TWebBrowser::TransformLocalXml(FDir.filePath("feeds/1.xml"), html), std::runtime_error);
+        }
+    }
+    EXPECT_FALSE(QFile::exists(FDir.filePath("written.html")));
+    EXPECT_FALSE(QFile::exists(FDir.filePath("made")));
+    EXPECT_EQ(FServer.NumHits("/remote.xsl"), 0);
 }
 
 TEST(PaneNavigation, OneCheckDecidesEveryKind)

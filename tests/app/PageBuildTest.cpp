@@ -19,7 +19,13 @@
 
 #include "AppTestSupport.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
@@ -222,6 +228,97 @@ TEST_F(PageBuildTest, PagesBuiltAtOnceKeepTheirOwnErrors)
         thread.join();
     for (int t = 0; t < kThreads; ++t)
         EXPECT_EQ(faults[t], "") << "thread " << t;
+}
+
+// A 32 MiB stored copy whose enclosure addresses are as long as an
+// attribute may be (10,000,000 bytes) and nearly all slashes.
+QByteArray SlashyStoredCopy()
+{
+    constexpr qsizetype kFeedSize = 32 << 20;
+    const QByteArray address = "http://e.invalid/" + QByteArray("a/").repeated(4'999'000) + "x.mp3";
+    QByteArray body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + kXslPI +
+                      "\n<rss version=\"2.0\"><channel><title>Slashes</title>";
+    for (int i = 0; i < 3; ++i)
+        body += "<item><title>Long " + QByteArray::number(i) + "</title><enclosure url=\"" + address +
+                "\" type=\"audio/mpeg\" length=\"1\"/></item>";
+    while (body.size() < kFeedSize - 200)
+        body += "<item><title>Filler</title><enclosure url=\"http://e.invalid/a/b/c/d.mp3\"/></item>";
+    return body + "</channel></rss>\n";
+}
+
+long StatusKiB(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(std::string(field).size()));
+    return -1;
+}
+
+// Builds the page of `feed` in a child process and returns how far its
+// resident memory rose above where it started, in KiB; -1 when the build
+// failed or the child died. The child may not grow by more than `limitKiB`,
+// so a regression fails the test instead of the machine. `check` looks at
+// the page in the child; its verdict comes back in `checked`.
+long PageBuildGrowthKiB(const QString& feed, long limitKiB, const std::function<bool(const QByteArray&)>& check,
+                        bool& checked)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        const rlimit cap{rlim_t(StatusKiB("VmSize:") + limitKiB) * 1024, RLIM_INFINITY};
+        setrlimit(RLIMIT_AS, &cap);
+        std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts here
+        const long before = StatusKiB("VmRSS:");
+        QByteArray page;
+        long growth = -1;
+        try {
+            if (TWebBrowser::TransformLocalXml(feed, page))
+                growth = StatusKiB("VmHWM:") - before;
+        } catch (...) {
+        }
+        const QByteArray report = QByteArray::number(qlonglong(growth)) + (check(page) ? " yes" : " no");
+        _exit(write(out[1], report.constData(), size_t(report.size())) == report.size() ? 0 : 1);
+    }
+    close(out[1]);
+    char buffer[64] = {};
+    const ssize_t n = read(out[0], buffer, sizeof buffer - 1);
+    close(out[0]);
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || n <= 0)
+        return -1;
+    const QList<QByteArray> fields = QByteArray(buffer).split(' ');
+    checked = fields.value(1) == "yes";
+    return fields.value(0).toLong();
+}
+
+TEST_F(PageBuildTest, APageOfAddressesFullOfSlashesTakesBoundedMemory)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's own bookkeeping dwarfs the figures";
+#endif
+    const QByteArray stored = SlashyStoredCopy();
+    WriteFile(Path("feeds/3.xml"), stored);
+    const long feedKiB = long(stored.size() / 1024);
+    // The bound: the page of a feed costs at most six times its size, plus
+    // a constant for the libraries' tables.
+    const long boundKiB = 6 * feedKiB + 32 * 1024;
+    bool named = false;
+    const long growth = PageBuildGrowthKiB(
+        Path("feeds/3.xml"), 2 * boundKiB,
+        [](const QByteArray& html) {
+            // Each long link shows the last part, not ten megabytes of address.
+            return html.count("\">x.mp3</a>") == 3 && html.count("\">d.mp3</a>") > 1000;
+        },
+        named);
+    std::cout << "[ figures  ] page of a " << feedKiB / 1024 << " MiB feed with 10 MB addresses of slashes: peak "
+              << growth / 1024 << " MiB above the start\n";
+    ASSERT_GE(growth, 0) << "the page build failed or died";
+    EXPECT_LE(growth, boundKiB);
+    EXPECT_TRUE(named);
 }
 
 }  // namespace

@@ -90,6 +90,14 @@ TEST(HtmlSanitizer, OnlyWebAndMailAddressesSurvive) {
         {"mailto image is dropped", "<img src=\"mailto:a@b.c\">x", "x"},
         {"srcset with a file candidate", "<img src=\"https://e.org/a.png\" srcset=\"https://e.org/b.png 2x, file:///x 3x\">",
          "<img src=\"https://e.org/a.png\">"},
+        {"srcset candidate after one ending in a comma",
+         "<img src=\"https://e.org/a.png\" srcset=\"https://e.org/b.png, data:image/png;base64,AAAA 2x\">",
+         "<img src=\"https://e.org/a.png\">"},
+        {"srcset candidate after commas only", "<img src=\"https://e.org/a.png\" srcset=\",,, file:///x\">",
+         "<img src=\"https://e.org/a.png\">"},
+        {"srcset commas inside a descriptor's parentheses",
+         "<img srcset=\"https://e.org/a.png 1x (c, data:x), https://e.org/b.png 2x\">",
+         "<img srcset=\"https://e.org/a.png 1x (c, data:x), https://e.org/b.png 2x\">"},
         {"quote cite", "<q cite=\"javascript:x\">q</q>", "<q>q</q>"},
         {"odd scheme characters", "<a href=\"ja va:x\">x</a>", "<a>x</a>"},
     };
@@ -100,6 +108,31 @@ TEST(HtmlSanitizer, OnlyWebAndMailAddressesSurvive) {
     EXPECT_TRUE(html::IsSafeLinkUrl("//cdn.example/x"));
     EXPECT_FALSE(html::IsSafeImageUrl("mailto:x@y"));
     EXPECT_FALSE(html::IsSafeLinkUrl(":nothing"));
+}
+
+TEST(HtmlSanitizer, TextNestedPastTheParsersDepthIsKept) {
+    const auto repeat = [](const std::string& text, int count) {
+        std::string out;
+        for (int i = 0; i < count; ++i) out += text;
+        return out;
+    };
+    const struct {
+        const char* name;
+        std::string input;
+        std::string outer;  // markup near the top that stays
+    } cases[] = {
+        {"300 divs", "<p>top</p>" + repeat("<div>", 300) + "DEEP" + repeat("</div>", 300) + "AFTER", "<p>top</p>"},
+        {"unclosed fonts", "<b>top</b>" + repeat("<font>", 1000) + "DEEP<a href=\"javascript:x()\">l</a> AFTER",
+         "<b>top</b>"},
+        {"end tags the parser ignores", "<i>top</i>" + repeat("<b><div></b>", 300) + "DEEP AFTER", "<i>top</i>"},
+        {"a tag never closed", repeat("<div>", 300) + "DEEP AFTER <b title=\"x", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string cleaned = html::SanitizeFragment(c.input);
+        for (const char* text : {"DEEP", "AFTER"}) EXPECT_NE(cleaned.find(text), std::string::npos) << c.name << text;
+        EXPECT_EQ(cleaned.find("javascript"), std::string::npos) << c.name;
+        EXPECT_EQ(cleaned.rfind(c.outer, 0), 0u) << c.name << ": " << cleaned.substr(0, 40);
+    }
 }
 
 TEST(HtmlSanitizer, HostileShapesEndQuickly) {

@@ -12,6 +12,18 @@ QByteArray Encode(const QString& op, QJsonObject fields)
     return QJsonDocument(fields).toJson(QJsonDocument::Compact) + '\n';
 }
 
+QString StatusText(const QString& hovered)
+{
+    if (hovered.size() <= kMaxStatusChars)
+        return hovered;
+    qsizetype head = kMaxStatusChars / 2, tail = kMaxStatusChars / 2;
+    if (hovered.at(head - 1).isHighSurrogate())
+        --head;
+    if (hovered.at(hovered.size() - tail).isLowSurrogate())
+        --tail;
+    return hovered.left(head) + QChar(0x2026) + hovered.right(tail);
+}
+
 std::vector<QJsonObject> TLineReader::Feed(const QByteArray& bytes)
 {
     std::vector<QJsonObject> messages;

@@ -38,6 +38,13 @@ namespace pane {
 
 inline constexpr qsizetype kMaxLineBytes = 1 << 20;
 
+// The hovered address as the pane sends it: its start and end, with an
+// ellipsis for the middle when it has more than kMaxStatusChars characters.
+// A status bar shows far less, and a longer address could pass the line
+// bound, be dropped, and leave the previous address on show.
+inline constexpr qsizetype kMaxStatusChars = 4000;
+QString StatusText(const QString& hovered);
+
 // One message as a line, ready to write.
 QByteArray Encode(const QString& op, QJsonObject fields = {});
 

@@ -27,7 +27,7 @@ TPaneServer::TPaneServer(TSend send, QObject* parent) : QObject(parent), FSend(s
     connect(FBrowser, &TWebBrowser::NavigateComplete, this,
             [this](const QString& address, bool ok) { Send(QStringLiteral("complete"), {{"address", address}, {"ok", ok}}); });
     connect(FBrowser, &TWebBrowser::StatusTextChange, this,
-            [this](const QString& text) { Send(QStringLiteral("status"), {{"text", text}}); });
+            [this](const QString& text) { Send(QStringLiteral("status"), {{"text", pane::StatusText(text)}}); });
     if (QCoreApplication* application = QCoreApplication::instance())
         application->installEventFilter(this);
 }

@@ -1,5 +1,5 @@
 #include "WebBrowser.h"
-#include "FeedPageFunctions.h"
+#include "PageStylesheet.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -25,19 +25,10 @@
 #include <QWebEngineView>
 
 #include <libxml/parser.h>
-#include <libxml/xmlerror.h>
-#include <libxslt/extensions.h>
-#include <libxslt/security.h>
-#include <libxslt/transform.h>
-#include <libxslt/xslt.h>
-#include <libxslt/xsltInternals.h>
-#include <libxslt/xsltutils.h>
 
 #include "HtmlSanitizer.h"
 
 #include <atomic>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -69,81 +60,6 @@ QString AddressOf(const QUrl& url)
     return url.isLocalFile() ? url.toLocalFile() : url.toString();
 }
 
-// ---- libxslt with RAII and collected error text ----
-
-struct DocFree {
-    void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
-};
-struct StylesheetFree {
-    void operator()(xsltStylesheet* s) const { xsltFreeStylesheet(s); }
-};
-struct SecurityFree {
-    void operator()(xsltSecurityPrefs* p) const { xsltFreeSecurityPrefs(p); }
-};
-struct ContextFree {
-    void operator()(xsltTransformContext* c) const { xsltFreeTransformContext(c); }
-};
-using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
-using StylesheetPtr = std::unique_ptr<xsltStylesheet, StylesheetFree>;
-using SecurityPtr = std::unique_ptr<xsltSecurityPrefs, SecurityFree>;
-using ContextPtr = std::unique_ptr<xsltTransformContext, ContextFree>;
-
-// libxslt reports through one process-wide handler, while pages are built
-// on several threads at once: the handler is installed once and hands each
-// message to the capture of the thread that caused it.
-thread_local std::string* tXsltErrors = nullptr;
-
-void RouteXsltError(void*, const char* msg, ...)
-{
-    std::string* out = tXsltErrors;
-    if (!out)
-        return;  // outside a transformation nobody is waiting for the text
-    char buffer[1024];
-    va_list args;
-    va_start(args, msg);
-    std::vsnprintf(buffer, sizeof buffer, msg, args);
-    va_end(args);
-    if (out->size() < 4096)
-        out->append(buffer);
-}
-
-// libxml2 and libxslt set up their globals lazily and without locks (the
-// parser's tables, the extension registry and its lock, the error handler).
-// Doing it once here, before any transformation, lets any number of threads
-// transform their own documents afterwards.
-void PrepareXslt()
-{
-    static const bool ready = [] {
-        xmlInitParser();
-        xsltInitGlobals();
-        xsltInit();
-        xsltSetGenericErrorFunc(nullptr, &RouteXsltError);
-        return true;
-    }();
-    (void)ready;
-}
-
-// Collects libxslt's error output of this thread while a transformation
-// runs, instead of letting it go to stderr.
-class XsltErrorCapture {
-public:
-    XsltErrorCapture() : FOuter(tXsltErrors) { tXsltErrors = &FText; }
-    ~XsltErrorCapture() { tXsltErrors = FOuter; }
-    XsltErrorCapture(const XsltErrorCapture&) = delete;
-    XsltErrorCapture& operator=(const XsltErrorCapture&) = delete;
-    std::string Text() const
-    {
-        std::string t = FText;
-        while (!t.empty() && (t.back() == '\n' || t.back() == ' '))
-            t.pop_back();
-        return t;
-    }
-
-private:
-    std::string* FOuter;
-    std::string FText;
-};
-
 // A page build that nobody waits for any more stops at the next step
 // instead of running to its end. The flag belongs to the build of this
 // thread; TransformLocalXml keeps its signature for every other caller.
@@ -155,36 +71,6 @@ void StopIfDropped()
 {
     if (tBuildDropped && tBuildDropped->load(std::memory_order_relaxed))
         throw BuildDropped{};
-}
-
-std::string LastXmlError(const std::string& fallback)
-{
-    const xmlError* err = xmlGetLastError();
-    if (!err || !err->message)
-        return fallback;
-    std::string msg = err->message;
-    while (!msg.empty() && msg.back() == '\n')
-        msg.pop_back();
-    return msg + " (line " + std::to_string(err->line) + ")";
-}
-
-// Reads a file with the same safe options the rest of the program uses: no
-// network, no DTD loading, no entity substitution.
-DocPtr ReadXmlFile(const QString& path, const char* what)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw std::runtime_error(std::string("Cannot open ") + what + " " + path.toStdString() + ": " +
-                                 file.errorString().toStdString());
-    const QByteArray data = file.readAll();
-    xmlResetLastError();
-    const QByteArray url = QUrl::fromLocalFile(path).toEncoded();
-    DocPtr doc(xmlReadMemory(data.constData(), int(data.size()), url.constData(), nullptr,
-                             XML_PARSE_NONET | XML_PARSE_NOCDATA | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-    if (!doc)
-        throw std::runtime_error(std::string("Cannot read ") + what + " " + path.toStdString() + ": " +
-                                 LastXmlError("not well-formed"));
-    return doc;
 }
 
 // The pseudo-attributes of an <?xml-stylesheet type="text/xsl" href="..."?>
@@ -738,8 +624,6 @@ void TWebBrowser::SetBodyStyle(const QString& property, const QString& value)
 
 bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html)
 {
-    PrepareXslt();
-    quillet::RegisterFeedPageFunctions();
     // Only XML documents are candidates; an HTML page or an image is the
     // engine's business.
     static const QStringList xmlSuffixes{QStringLiteral("xml"), QStringLiteral("rss"), QStringLiteral("rdf"),
@@ -748,7 +632,7 @@ bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html)
         return false;
     if (!QFileInfo::exists(path))
         return false;  // the engine shows its own page for a missing file
-    DocPtr doc = ReadXmlFile(path, "file");
+    quillet::XmlDocPtr doc = quillet::ReadPageXml(path, "file");
     const QString xslPath = StylesheetPath(doc.get(), path);
     if (xslPath.isEmpty())
         return false;
@@ -757,33 +641,6 @@ bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html)
     // allow-listed part of it reaches the page.
     SanitizeFeedMarkup(doc.get());
     StopIfDropped();
-
-    XsltErrorCapture errors;
-    DocPtr xslDoc = ReadXmlFile(xslPath, "stylesheet");
-    StylesheetPtr sheet(xsltParseStylesheetDoc(xslDoc.get()));
-    if (!sheet)
-        throw std::runtime_error("Invalid stylesheet " + xslPath.toStdString() + ": " + errors.Text());
-    xslDoc.release();  // now owned by the stylesheet
-
-    // The stylesheet may read files but never write them or use the network.
-    SecurityPtr prefs(xsltNewSecurityPrefs());
-    xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_WRITE_FILE, xsltSecurityForbid);
-    xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_CREATE_DIRECTORY, xsltSecurityForbid);
-    xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_READ_NETWORK, xsltSecurityForbid);
-    xsltSetSecurityPrefs(prefs.get(), XSLT_SECPREF_WRITE_NETWORK, xsltSecurityForbid);
-    ContextPtr ctxt(xsltNewTransformContext(sheet.get(), doc.get()));
-    if (!ctxt || xsltSetCtxtSecurityPrefs(prefs.get(), ctxt.get()) != 0)
-        throw std::runtime_error("Cannot prepare the stylesheet " + xslPath.toStdString());
-    DocPtr result(xsltApplyStylesheetUser(sheet.get(), doc.get(), nullptr, nullptr, nullptr, ctxt.get()));
-    if (!result || ctxt->state == XSLT_STATE_ERROR || ctxt->state == XSLT_STATE_STOPPED)
-        throw std::runtime_error("The stylesheet " + xslPath.toStdString() + " failed: " + errors.Text());
-    StopIfDropped();
-
-    xmlChar* text = nullptr;
-    int length = 0;
-    if (xsltSaveResultToString(&text, &length, result.get(), sheet.get()) != 0)
-        throw std::runtime_error("Cannot write the result of " + xslPath.toStdString());
-    html = QByteArray(reinterpret_cast<const char*>(text), length);
-    xmlFree(text);
+    html = quillet::ApplyPageStylesheet(doc.get(), path, xslPath);
     return true;
 }

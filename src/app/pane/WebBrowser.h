@@ -8,7 +8,8 @@
 //
 // Stored feed copies are RSS 2.0 files with an <?xml-stylesheet?> instruction.
 // Browser engines are dropping built-in XSLT, so the widget applies that
-// stylesheet itself with libxslt (no file writes, no network) and serves the
+// stylesheet itself with libxslt (PageStylesheet.h: it reads the feed and
+// itself, writes nothing, reaches no network) and serves the
 // resulting HTML to the engine through its own URL scheme, which has no size
 // limit; relative addresses in the page resolve against the file's folder.
 // JavaScript is off: a feed's content can never run script in the program.
