@@ -249,12 +249,14 @@ THomeChoice ChooseHome(const THomeEnvironment& env) {
         choice.Folder = PerUserHome(env);
         choice.Kind = THomeKind::PerUser;
     }
-    // The home named or made for the user is used whatever its mode; a
-    // folder that already exists and is open to others is worth a warning.
-    // One Quillet makes is private (CreateHomeFolder).
-    const TFolderTrust trust = CheckFolder(choice.Folder, env.UserId, kWritableByOthers);
-    if (trust == TFolderTrust::OtherOwner || trust == TFolderTrust::OpenToOthers)
-        choice.Notices.push_back({THomeNotice::OpenToOthers, choice.Folder, DescribeTrust(trust)});
+    // The folder the user named is used whatever its mode, with a warning
+    // when others can change it. One Quillet makes is private
+    // (CreateHomeFolder).
+    if (choice.Kind == THomeKind::Explicit) {
+        const TFolderTrust trust = CheckFolder(choice.Folder, env.UserId, kWritableByOthers);
+        if (trust == TFolderTrust::OtherOwner || trust == TFolderTrust::OpenToOthers)
+            choice.Notices.push_back({THomeNotice::OpenToOthers, choice.Folder, DescribeTrust(trust)});
+    }
     // A home never fills itself from itself (--home naming a portable folder).
     std::error_code error;
     if (auto shared = FindSharedData(env); shared && !fs::equivalent(*shared, choice.Folder, error))

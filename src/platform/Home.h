@@ -51,7 +51,7 @@ enum class THomeKind { Explicit, Current, Program, PerUser };
 struct THomeNotice {
     enum TKind {
         PassedOver,    // Folder held the program's files but others can change it
-        OpenToOthers,  // the home in use (Folder) can be changed by others
+        OpenToOthers,  // the home named with --home (Folder) can be changed by others
         NotRefreshed,  // shipped files in the home (Folder) kept their old copies
     };
     TKind Kind;
