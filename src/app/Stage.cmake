@@ -8,6 +8,10 @@ foreach(var QUILLET_DATA_DIR QUILLET_STAGE_DIR QUILLET_PROGRAM QUILLET_PANE_PROG
 endforeach()
 
 file(MAKE_DIRECTORY ${QUILLET_STAGE_DIR} ${QUILLET_STAGE_DIR}/feeds)
+# The program takes a folder as its home only when group and others cannot
+# write to it; under a umask of 002 the folder would be passed over.
+file(CHMOD ${QUILLET_STAGE_DIR} DIRECTORY_PERMISSIONS
+  OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 file(COPY ${QUILLET_PROGRAM} ${QUILLET_PANE_PROGRAM} DESTINATION ${QUILLET_STAGE_DIR})
 
 # Languages are program data: replaced as a whole, so a language removed

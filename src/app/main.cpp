@@ -14,6 +14,7 @@
 #include "Memory.h"
 #include "SignalBridge.h"
 #include "SingleInstance.h"
+#include "StartupNotices.h"
 #include "fMain.h"
 
 namespace {
@@ -33,8 +34,10 @@ int main(int argc, char* argv[]) {
     // The home is chosen and entered before anything else reads or writes a
     // file: everything after this addresses its files relative to it.
     std::string homeError;
+    plat::THomeChoice home;
     try {
-        plat::EnterHome(plat::THomeEnvironment::FromProcess(argc, argv));
+        home = plat::EnterHome(plat::THomeEnvironment::FromProcess(argc, argv));
+        startup::LogHomeNotices(home);
     } catch (const std::exception& error) {
         homeError = error.what();
     }
@@ -62,10 +65,11 @@ int main(int argc, char* argv[]) {
     // A second start in the same home shows the running window instead.
     TSingleInstance instance(QDir::currentPath());
     if (!instance.Claim()) {
-        if (!instance.HandOver())
-            std::fprintf(stderr, "quillet: already running in %s, but it did not answer\n",
-                         qPrintable(QDir::currentPath()));
-        return 0;
+        if (instance.HandOver()) return 0;
+        // Not handed over is not done: the caller learns it failed.
+        ShowStartError("Quillet already runs in " + QDir::currentPath().toStdString() +
+                       ", but that instance did not answer (it may be another user's, or hang).");
+        return 1;
     }
 
     try {
@@ -88,6 +92,8 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "quillet: %s\n", error.what());
         }
         form.ShowAtStartup();
+        if (const QStringList notices = startup::NoticeTexts(home, instance.ChannelProblem()); !notices.isEmpty())
+            form.SetStatusText(0, notices.join(QStringLiteral("  ")));
         return app.exec();
     } catch (const std::exception& error) {
         ShowStartError(error.what());

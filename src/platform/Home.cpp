@@ -2,8 +2,12 @@
 
 #include <cstdlib>
 #include <algorithm>
+#include <fstream>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
+
+#include "AtomicFile.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -60,31 +64,85 @@ bool IsFile(const fs::path& path) {
 // copy never leaves half a language file behind, and gives the copy the
 // source's time so that "newer" compares installs, not copy times.
 void CopyAtomically(const fs::path& source, const fs::path& target) {
-    const fs::path temporary = target.parent_path() / (target.filename().string() + ".part");
-    fs::copy_file(source, temporary, fs::copy_options::overwrite_existing);
-    fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
-    fs::last_write_time(temporary, fs::last_write_time(source));
-    fs::rename(temporary, target);
+    std::ifstream in(source, std::ios::binary);
+    if (!in) throw std::runtime_error("Cannot read '" + source.string() + "'");
+    TAtomicFile file(target.string());
+    std::vector<char> buffer(64 * 1024);
+    while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0)
+        file.Write(std::string_view(buffer.data(), static_cast<std::size_t>(in.gcount())));
+    if (in.bad()) throw std::runtime_error("Cannot read '" + source.string() + "'");
+    file.Finish();
+    fs::last_write_time(file.TemporaryPath(), fs::last_write_time(source));
+    file.Commit();
 }
 
-void CopyIfMissing(const fs::path& source, const fs::path& target) {
-    if (!fs::exists(target)) CopyAtomically(source, target);
-}
-
-void RefreshIfNewer(const fs::path& source, const fs::path& target) {
-    if (!fs::exists(target) || fs::last_write_time(source) > fs::last_write_time(target))
-        CopyAtomically(source, target);
-}
-
-void RefreshFolder(const fs::path& source, const fs::path& target) {
-    fs::create_directories(target);
-    for (const auto& entry : fs::directory_iterator(source)) {
-        const fs::path to = target / entry.path().filename();
-        if (entry.is_directory())
-            RefreshFolder(entry.path(), to);
-        else if (entry.is_regular_file())
-            RefreshIfNewer(entry.path(), to);
+// Fills the home from the installed data one file at a time. A file that
+// cannot be copied (a full disk, a read error) keeps its old copy and the
+// rest go on; the first reason is kept for the notice.
+class TRefresh {
+public:
+    void IfMissing(const fs::path& source, const fs::path& target) {
+        Step(target, [&] {
+            if (!fs::exists(target)) CopyAtomically(source, target);
+        });
     }
+    void IfNewer(const fs::path& source, const fs::path& target) {
+        Step(target, [&] {
+            if (!fs::exists(target) || fs::last_write_time(source) > fs::last_write_time(target))
+                CopyAtomically(source, target);
+        });
+    }
+    void Folder(const fs::path& source, const fs::path& target) {
+        Step(target, [&] {
+            fs::create_directories(target);
+            for (const auto& entry : fs::directory_iterator(source)) {
+                const fs::path to = target / entry.path().filename();
+                if (entry.is_directory())
+                    Folder(entry.path(), to);
+                else if (entry.is_regular_file())
+                    IfNewer(entry.path(), to);
+            }
+        });
+    }
+    const std::string& FirstFailure() const { return firstFailure_; }
+
+private:
+    template <typename Body>
+    void Step(const fs::path& target, Body body) {
+        // Earlier versions copied through "<name>.part" and left it behind
+        // when the disk was full.
+        std::error_code ignored;
+        fs::remove(fs::path(target.string() + ".part"), ignored);
+        try {
+            body();
+        } catch (const fs::filesystem_error& error) {
+            Failed(error.code().message() + " (" + error.path1().string() + ")");
+        } catch (const std::runtime_error& error) {
+            Failed(error.what());
+        }
+    }
+    void Failed(const std::string& reason) {
+        if (firstFailure_.empty()) firstFailure_ = reason;
+    }
+
+    std::string firstFailure_;
+};
+
+// Whether some languages/<LCID>/ holds a language file.
+bool HoldsAnyLanguage(const fs::path& home) {
+    std::error_code error;
+    for (fs::directory_iterator it(home / "languages", error), end; !error && it != end; it.increment(error)) {
+        if (IsFile(it->path() / "language.xml")) return true;
+    }
+    return false;
+}
+
+// Makes a missing home private to the user; an existing one is left as the
+// user set it.
+void CreateHomeFolder(const fs::path& home) {
+    if (IsDirectory(home)) return;
+    if (home.has_parent_path()) fs::create_directories(home.parent_path());
+    if (fs::create_directory(home)) fs::permissions(home, fs::perms::owner_all, fs::perm_options::replace);
 }
 
 fs::path Absolute(const fs::path& path, const fs::path& base) {
@@ -163,20 +221,41 @@ std::optional<fs::path> FindSharedData(const THomeEnvironment& env) {
 
 THomeChoice ChooseHome(const THomeEnvironment& env) {
     THomeChoice choice;
+    // A portable folder that others can change is passed over: its
+    // config.xml and stylesheet would be theirs to set.
+    auto usablePortable = [&](const fs::path& folder) {
+        if (!HoldsProgramFiles(folder)) return false;
+        const TFolderTrust trust = CheckFolder(folder, env.UserId, kWritableByOthers);
+        if (trust == TFolderTrust::Trusted) return true;
+        std::error_code error;
+        const bool told = std::any_of(choice.Notices.begin(), choice.Notices.end(), [&](const THomeNotice& notice) {
+            return fs::equivalent(notice.Folder, folder, error);
+        });
+        if (!told) choice.Notices.push_back({THomeNotice::PassedOver, folder, DescribeTrust(trust)});
+        return false;
+    };
     if (env.ExplicitHome) {
         choice.Folder = WithoutTrailingSlash(Absolute(*env.ExplicitHome, env.CurrentDir));
         choice.Kind = THomeKind::Explicit;
-    } else if (HoldsProgramFiles(env.CurrentDir)) {
+    } else if (usablePortable(env.CurrentDir)) {
         choice.Folder = env.CurrentDir;
         choice.Kind = THomeKind::Current;
         return choice;
-    } else if (HoldsProgramFiles(env.ProgramDir)) {
+    } else if (usablePortable(env.ProgramDir)) {
         choice.Folder = env.ProgramDir;
         choice.Kind = THomeKind::Program;
         return choice;
     } else {
         choice.Folder = PerUserHome(env);
         choice.Kind = THomeKind::PerUser;
+    }
+    // The folder the user named is used whatever its mode, with a warning
+    // when others can change it. One Quillet makes is private
+    // (CreateHomeFolder).
+    if (choice.Kind == THomeKind::Explicit) {
+        const TFolderTrust trust = CheckFolder(choice.Folder, env.UserId, kWritableByOthers);
+        if (trust == TFolderTrust::OtherOwner || trust == TFolderTrust::OpenToOthers)
+            choice.Notices.push_back({THomeNotice::OpenToOthers, choice.Folder, DescribeTrust(trust)});
     }
     // A home never fills itself from itself (--home naming a portable folder).
     std::error_code error;
@@ -185,44 +264,54 @@ THomeChoice ChooseHome(const THomeEnvironment& env) {
     return choice;
 }
 
-void PrepareHome(const THomeChoice& choice) {
+std::vector<THomeNotice> PrepareHome(const THomeChoice& choice) {
     // A portable folder is used as it is.
-    if (choice.Kind == THomeKind::Current || choice.Kind == THomeKind::Program) return;
+    if (choice.Kind == THomeKind::Current || choice.Kind == THomeKind::Program) return {};
     const fs::path& home = choice.Folder;
+    auto fatal = [&](const std::string& reason) {
+        return std::runtime_error("Quillet cannot prepare its folder " + home.string() + ": " + reason);
+    };
     try {
-        fs::create_directories(home);
-        if (!choice.SharedData.empty()) {
-            const fs::path& shared = choice.SharedData;
-            for (const char* folder : kShippedFolders) {
-                if (IsDirectory(shared / folder)) RefreshFolder(shared / folder, home / folder);
-            }
-            for (const char* file : kShippedFiles) {
-                if (IsFile(shared / file)) RefreshIfNewer(shared / file, home / file);
-            }
-            // A portable folder keeps its delivered configuration apart from
-            // the user's; an installed one ships only the default.
-            const fs::path defaults =
-                IsFile(shared / kDefaultConfigFile) ? shared / kDefaultConfigFile : shared / kConfigFile;
-            if (IsFile(defaults)) {
-                RefreshIfNewer(defaults, home / kDefaultConfigFile);
-                CopyIfMissing(defaults, home / kConfigFile);
-            }
-        }
-        fs::create_directories(home / "feeds");
+        CreateHomeFolder(home);
     } catch (const fs::filesystem_error& error) {
-        throw std::runtime_error("Quillet cannot prepare its folder " + home.string() + ": " +
-                                 error.code().message() + " (" + error.path1().string() + ")");
+        throw fatal(error.code().message() + " (" + error.path1().string() + ")");
     }
-    if (!IsDirectory(home / "languages")) {
+    TRefresh refresh;
+    if (!choice.SharedData.empty()) {
+        const fs::path& shared = choice.SharedData;
+        for (const char* folder : kShippedFolders) {
+            if (IsDirectory(shared / folder)) refresh.Folder(shared / folder, home / folder);
+        }
+        for (const char* file : kShippedFiles) {
+            if (IsFile(shared / file)) refresh.IfNewer(shared / file, home / file);
+        }
+        // A portable folder keeps its delivered configuration apart from
+        // the user's; an installed one ships only the default.
+        const fs::path defaults =
+            IsFile(shared / kDefaultConfigFile) ? shared / kDefaultConfigFile : shared / kConfigFile;
+        if (IsFile(defaults)) {
+            refresh.IfNewer(defaults, home / kDefaultConfigFile);
+            // Should this fail, loading the settings makes it from the
+            // default and reports a failure itself.
+            refresh.IfMissing(defaults, home / kConfigFile);
+        }
+    }
+    std::error_code error;
+    fs::create_directories(home / "feeds", error);
+    if (error) throw fatal(error.message() + " (" + (home / "feeds").string() + ")");
+    if (!HoldsAnyLanguage(home)) {
+        if (!refresh.FirstFailure().empty()) throw fatal("no language file could be copied: " + refresh.FirstFailure());
         throw std::runtime_error("The folder " + home.string() +
                                  " holds no language files, and Quillet's installed data was not found "
                                  "(share/quillet beside the program's folder, or in XDG_DATA_DIRS).");
     }
+    if (refresh.FirstFailure().empty()) return {};
+    return {{THomeNotice::NotRefreshed, home, refresh.FirstFailure()}};
 }
 
 THomeChoice EnterHome(const THomeEnvironment& env) {
     THomeChoice choice = ChooseHome(env);
-    PrepareHome(choice);
+    for (THomeNotice& notice : PrepareHome(choice)) choice.Notices.push_back(std::move(notice));
     std::error_code error;
     fs::current_path(choice.Folder, error);
     if (error) throw std::runtime_error("Quillet cannot enter its folder " + choice.Folder.string() + ": " + error.message());

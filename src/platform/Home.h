@@ -6,17 +6,26 @@
 //      (a portable copy, or the staged build folder);
 //   3. the folder of the executable, when that holds them;
 //   4. the per-user folder $XDG_DATA_HOME/quillet (~/.local/share/quillet).
+// A portable folder (2, 3) is taken only when it is the user's and neither
+// group nor others may write to it: whoever can change config.xml or the
+// stylesheet there decides what Quillet fetches and shows. One that is not
+// is passed over with a notice; --home is obeyed, with the same warning.
+// A home Quillet makes itself is private to the user (mode 0700).
 // A home that is not a portable folder is filled from the installed, read-
 // only shared data (share/quillet beside the program's bin/, else one of
 // $XDG_DATA_DIRS): missing files are copied, and the files that belong to
 // the program rather than the user (languages, rss.xsl, help) are refreshed
-// when the installed copy is newer. config.xml is never overwritten.
+// when the installed copy is newer. config.xml is never overwritten. The
+// refresh is best effort: a copy that fails (a full disk) keeps the old one
+// and yields a notice; only a home left without any language is an error.
 #pragma once
 
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "UserAccess.h"
 
 namespace plat {
 
@@ -29,6 +38,7 @@ struct THomeEnvironment {
     std::string XdgDataHome;                    // empty when unset
     std::string UserHome;                       // $HOME
     std::string XdgDataDirs;                    // empty when unset
+    unsigned UserId = CurrentUserId();          // whose folders are trusted
 
     // The running process: its current directory, executable and variables;
     // ExplicitHome from the command line.
@@ -37,12 +47,25 @@ struct THomeEnvironment {
 
 enum class THomeKind { Explicit, Current, Program, PerUser };
 
+// Something the user should learn at start-up, though Quillet starts.
+struct THomeNotice {
+    enum TKind {
+        PassedOver,    // Folder held the program's files but others can change it
+        OpenToOthers,  // the home named with --home (Folder) can be changed by others
+        NotRefreshed,  // shipped files in the home (Folder) kept their old copies
+    };
+    TKind Kind;
+    std::filesystem::path Folder;
+    std::string Detail;  // the reason in English, for the log
+};
+
 struct THomeChoice {
     std::filesystem::path Folder;
     THomeKind Kind = THomeKind::PerUser;
     // The installed data the home is filled from; empty for portable homes
     // and when nothing is installed.
     std::filesystem::path SharedData;
+    std::vector<THomeNotice> Notices;
 };
 
 // The folder name under the data folders, both per user and shared.
@@ -68,13 +91,14 @@ std::optional<std::filesystem::path> FindSharedData(const THomeEnvironment& env)
 THomeChoice ChooseHome(const THomeEnvironment& env);
 
 // Creates the home with its feeds/ folder and fills it from shared data as
-// described above. Raises std::runtime_error with a readable reason when the
-// folder cannot be made or written, or when it would stay without language
-// files because no shared data was found.
-void PrepareHome(const THomeChoice& choice);
+// described above; returns the notices of shipped files it could not bring
+// up to date. Raises std::runtime_error with a readable reason when the
+// folder or feeds/ cannot be made, or when the home would stay without any
+// language file.
+std::vector<THomeNotice> PrepareHome(const THomeChoice& choice);
 
 // ChooseHome, PrepareHome and make the home the working directory. Returns
-// the choice; errors as for PrepareHome.
+// the choice with every notice; errors as for PrepareHome.
 THomeChoice EnterHome(const THomeEnvironment& env);
 
 }  // namespace plat

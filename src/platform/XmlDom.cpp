@@ -1,5 +1,7 @@
 #include "XmlDom.h"
 
+#include "AtomicFile.h"
+
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
@@ -15,12 +17,6 @@
 #include <limits>
 #include <mutex>
 #include <sstream>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace xml {
 
@@ -357,54 +353,6 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
 bool IsXmlChar(char32_t cp) {
     if (cp < 0x20) return cp == 0x09 || cp == 0x0A || cp == 0x0D;
     return cp != 0xFFFE && cp != 0xFFFF;
-}
-
-void WriteFileAtomically(const std::string& fileName, const char* data, std::size_t size) {
-    namespace fs = std::filesystem;
-    const fs::path target(fileName);
-    fs::path temp = target;
-    temp += ".tmp";
-#ifndef _WIN32
-    std::string pattern = temp.string() + "-XXXXXX";
-    int fd = mkstemp(pattern.data());
-    if (fd < 0)
-        throw XmlError("Cannot write '" + fileName + "': " + std::strerror(errno));
-    temp = pattern;
-    std::size_t written = 0;
-    while (written < size) {
-        ssize_t n = ::write(fd, data + written, size - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            throw XmlError("Cannot write '" + fileName + "': " + std::strerror(err));
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    // The new file must be on disk before it replaces the old one, or a
-    // crash right after the rename could leave an empty file behind.
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        int err = errno;
-        ::unlink(temp.c_str());
-        throw XmlError("Cannot write '" + fileName + "': " + std::strerror(err));
-    }
-    // mkstemp creates the file private to the user; give it the usual mode.
-    ::chmod(temp.c_str(), 0644);
-#else
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(data, static_cast<std::streamsize>(size));
-        out.flush();
-        if (!out) throw XmlError("Cannot write '" + fileName + "'");
-    }
-#endif
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) {
-        fs::remove(temp);
-        throw XmlError("Cannot replace '" + fileName + "': " + ec.message());
-    }
 }
 
 }  // namespace
@@ -908,7 +856,11 @@ std::string Document::SaveToString() const {
 void Document::SaveToFile(const std::string& fileName) {
     if (fileName.empty()) throw XmlError("No file name to save the XML document to");
     std::string text = SaveToString();
-    WriteFileAtomically(fileName, text.data(), text.size());
+    try {
+        plat::WriteFileAtomically(fileName, text);
+    } catch (const std::runtime_error& error) {
+        throw XmlError(error.what());
+    }
     state_->fileName = fileName;
     state_->modified = false;
 }

@@ -8,15 +8,14 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <sys/resource.h>
-
 #include "AppTestSupport.h"
 #include "ConfigSaver.h"
+#include "Isolation.h"
 #include "LoopbackServer.h"
 #include "PaneProtocol.h"
 #include "StatusLabel.h"
@@ -30,28 +29,7 @@ using apptest::WaitUntil;
 using testsupport::LoopbackServer;
 using testsupport::Response;
 
-// Files this process writes may not grow beyond a few bytes while it lives,
-// which fails a save the way a full disk does, even for root.
-class TFullDisk {
-public:
-    TFullDisk()
-    {
-        getrlimit(RLIMIT_FSIZE, &FPrevious);
-        FPreviousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit tiny = FPrevious;
-        tiny.rlim_cur = 16;
-        setrlimit(RLIMIT_FSIZE, &tiny);
-    }
-    ~TFullDisk()
-    {
-        setrlimit(RLIMIT_FSIZE, &FPrevious);
-        std::signal(SIGXFSZ, FPreviousHandler);
-    }
-
-private:
-    rlimit FPrevious{};
-    void (*FPreviousHandler)(int) = nullptr;
-};
+using TFullDisk = testsupport::FullDisk;
 
 std::string Rss(const std::vector<std::string>& titles)
 {
@@ -291,3 +269,39 @@ TEST_F(AutosaveTest, HoveringAHugeAddressTakesNoTime)
 }
 
 }  // namespace
+
+// A save neither widens a file's mode nor replaces a linked config.xml with
+// a plain file, whatever the umask.
+TEST_F(AutosaveTest, SavesKeepModesAndWriteALinkedConfigThroughToItsTarget)
+{
+    namespace fs = std::filesystem;
+    testsupport::ScopedUmask mask(077);
+    const auto modeOf = [](const fs::path& file) { return fs::status(file).permissions() & fs::perms::mask; };
+    using P = fs::perms;
+    fs::create_directories("dotfiles");
+    fs::rename("config.xml", "dotfiles/config.xml");
+    fs::create_symlink("dotfiles/config.xml", "config.xml");
+    fs::permissions("dotfiles/config.xml", P::owner_read | P::owner_write | P::group_read);
+
+    struct Step {
+        std::vector<std::string> titles;
+        std::string unread;
+        P storedCopyMode;  // a new copy follows the umask; a replaced one keeps its mode
+    };
+    const Step steps[] = {
+        {{"A", "B", "C"}, "3", P::owner_read | P::owner_write},
+        {{"D", "A", "B", "C"}, "4", P::owner_read | P::owner_write | P::group_read | P::others_read},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.unread);
+        body = Rss(step.titles);
+        form->UpdateFeed(node);
+        ASSERT_TRUE(WaitUntil([&] { return UnreadOnDisk("1") == step.unread; }, 3000));
+        EXPECT_TRUE(fs::is_symlink("config.xml"));
+        EXPECT_EQ(modeOf("dotfiles/config.xml"), P::owner_read | P::owner_write | P::group_read);
+        EXPECT_EQ(modeOf("feeds/1.xml"), step.storedCopyMode);
+        // The user opens the copy to everyone before the next update.
+        fs::permissions("feeds/1.xml", P::owner_read | P::owner_write | P::group_read | P::others_read);
+    }
+    EXPECT_TRUE(reports.empty());
+}

@@ -21,6 +21,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include <csignal>
+#include <optional>
+
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +35,8 @@
 #include "Options.h"
 #include "OptionsPanel.h"
 #include "SingleInstance.h"
+#include "Isolation.h"
+#include "UserAccess.h"
 #include "fOptions.h"
 #include "uvxLanguage.h"
 
@@ -63,6 +70,8 @@ public:
             saved_.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
             qputenv(name, QDir(folder_.path()).filePath(QString::fromLatin1(name)).toLocal8Bit());
             QDir().mkpath(qEnvironmentVariable(name));
+            // As a session makes them: the user's alone.
+            QFile::setPermissions(qEnvironmentVariable(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         }
     }
     ~ScopedSessionFolders() {
@@ -76,6 +85,50 @@ private:
     QTemporaryDir folder_;
     std::vector<std::tuple<const char*, QByteArray, bool>> saved_;
 };
+
+// A process that listens on `path` and answers "ok" to anything, as one
+// squatting the instance's socket would; as `user` where given.
+class TSquatter {
+public:
+    TSquatter(const QString& path, std::optional<testsupport::OtherUser> user) : path_(path) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        QFile::encodeName(path).toStdString().copy(address.sun_path, sizeof address.sun_path - 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        pid_ = ::fork();
+        if (pid_ != 0) {
+            ::close(fd);
+            return;
+        }
+        if (user && (::setgid(user->gid) != 0 || ::setuid(user->uid) != 0)) ::_exit(2);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 8) != 0) ::_exit(3);
+        for (char buffer[256];;) {
+            const int client = ::accept(fd, nullptr, nullptr);
+            (void)!::read(client, buffer, sizeof buffer);
+            (void)!::write(client, "ok\n", 3);
+            ::close(client);
+        }
+    }
+    ~TSquatter() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        QFile::remove(path_);
+    }
+    bool Listening() const { return apptest::WaitUntil([this] { return QFileInfo(path_).exists(); }, 3000); }
+
+private:
+    QString path_;
+    pid_t pid_ = -1;
+};
+
+// A second start's hand-over, run beside the event loop the first answers from.
+int HandOverFrom(const TSingleInstance& start, int timeoutMs) {
+    std::atomic<int> handedOver{-1};
+    std::thread starter([&] { handedOver = start.HandOver(timeoutMs) ? 1 : 0; });
+    apptest::WaitUntil([&] { return handedOver != -1; }, timeoutMs + 3000);
+    starter.join();
+    return handedOver;
+}
 
 }  // namespace
 
@@ -147,6 +200,57 @@ TEST(SingleInstance, HandOverToNobodyGivesUpInTime) {
     clock.start();
     EXPECT_FALSE(lonely.HandOver(300));
     EXPECT_LT(clock.elapsed(), 3000);
+}
+
+TEST(SingleInstance, WithoutARuntimeFolderTheSocketIsPrivateAndASquatterOnTheOldNameIsNeverAsked) {
+    ScopedSessionFolders session;  // puts XDG_RUNTIME_DIR back
+    qunsetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir home;
+    // The name anyone could compute and take first, as earlier versions used.
+    const QString oldName = QDir::temp().filePath(QFileInfo(TSingleInstance::ServerName(home.path())).fileName());
+    const auto stranger = testsupport::AnotherUser();
+    if (!stranger) std::printf("the squatter runs as this user: only root can start one as another\n");
+    TSquatter squatter(oldName, stranger);
+    ASSERT_TRUE(squatter.Listening());
+
+    TSingleInstance first(home.path());
+    ASSERT_TRUE(first.Claim());
+    EXPECT_TRUE(first.ChannelProblem().isEmpty()) << first.ChannelProblem().toStdString();
+    const QString folder = QFileInfo(first.ListeningName()).absolutePath();
+    EXPECT_EQ(plat::CheckFolder(folder.toStdString(), plat::CurrentUserId(), plat::kAnyAccessByOthers),
+              plat::TFolderTrust::Trusted);
+    int showRequests = 0;
+    QObject::connect(&first, &TSingleInstance::showRequested, [&] { ++showRequests; });
+    TSingleInstance second(home.path());
+    EXPECT_FALSE(second.Claim());
+    EXPECT_EQ(HandOverFrom(second, 5000), 1);
+    EXPECT_EQ(showRequests, 1) << "the real instance, not the squatter, was asked";
+}
+
+TEST(SingleInstance, AnAnswerCountsOnlyFromAProcessOfTheSameUser) {
+    ScopedSessionFolders session;
+    QTemporaryDir home;
+    // A real stranger cannot enter the private folder at all, so trusting
+    // another user id plays one.
+    TSquatter answering(TSingleInstance::ServerName(home.path()), std::nullopt);
+    ASSERT_TRUE(answering.Listening());
+    const std::pair<unsigned, bool> cases[] = {{plat::CurrentUserId(), true}, {plat::CurrentUserId() + 1, false}};
+    for (const auto& [trusted, handedOver] : cases) {
+        TSingleInstance start(home.path());
+        start.SetTrustedUser(trusted);
+        EXPECT_EQ(start.HandOver(600), handedOver) << "trusting user " << trusted;
+    }
+}
+
+TEST(SingleInstance, AHomeThatCannotHoldTheLockStillStartsAndIsFoundByItsSocket) {
+    ScopedSessionFolders session;
+    // Not even root can make a file in a process's /proc folder.
+    const QString home = QDir(QStringLiteral("/proc/self")).canonicalPath();
+    TSingleInstance first(home);
+    ASSERT_TRUE(first.Claim());
+    TSingleInstance second(home);
+    EXPECT_FALSE(second.Claim());
+    EXPECT_EQ(HandOverFrom(second, 3000), 1);
 }
 
 TEST(Autostart, TheEntryStartsThisProgramWithThisHomeQuotedForTheExecLine) {

@@ -63,6 +63,10 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"ConfigSaveFailed", {"/home/user/config.xml", "No space left on device"}},
         {"NotModifiedFeed", {"Planet News (3)"}},
         {"ReadingPaneFailed", {"quillet-pane ended (exit status 1)"}},
+        {"HomePassedOver", {"/tmp/shared", "/home/user/.local/share/quillet"}},
+        {"HomeOpenToOthers", {"/srv/feeds"}},
+        {"ShippedFilesNotRefreshed", {"/home/user/.local/share/quillet", "No space left on device"}},
+        {"InstanceChannelFailed", {"cannot listen on /run/user/1000/quillet-0.sock"}},
     };
     return arguments;
 }

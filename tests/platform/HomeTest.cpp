@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "Home.h"
+#include "Isolation.h"
 #include "TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -51,6 +56,8 @@ protected:
 
     plat::THomeEnvironment Env() {
         fs::create_directories(start);
+        // Whatever the umask: a portable folder the group may write is passed over.
+        for (const fs::path& folder : {start, installed.bin()}) fs::permissions(folder, fs::perms(0755));
         plat::THomeEnvironment env;
         env.CurrentDir = start;
         env.ProgramDir = installed.bin();
@@ -199,4 +206,85 @@ TEST_F(HomeTest, AHomeWithoutLanguagesOrThatCannotBeMadeIsAClearError) {
     } catch (const std::runtime_error& error) {
         EXPECT_NE(std::string(error.what()).find((base / "file" / "home").string()), std::string::npos) << error.what();
     }
+}
+
+TEST_F(HomeTest, AFolderOthersCanChangeIsPassedOverAndANamedOneIsUsedWithAWarning) {
+    enum Owner { Self, Nobody, StrangerById };
+    using N = plat::THomeNotice;
+    struct Case {
+        const char* name;
+        unsigned mode;
+        Owner owner;
+        bool named;  // --home
+        std::optional<N::TKind> notice;
+    };
+    const Case cases[] = {
+        {"the user's own portable folder", 0755, Self, false, std::nullopt},
+        {"a shared folder like /tmp", 01777, Self, false, N::PassedOver},
+        {"a folder the group may write", 0775, Self, false, N::PassedOver},
+        {"another user's folder", 0755, Nobody, false, N::PassedOver},
+        {"another user's folder, by user id", 0755, StrangerById, false, N::PassedOver},
+        {"--home naming a shared folder", 01777, Self, true, N::OpenToOthers},
+        {"--home naming a private folder", 0700, Self, true, std::nullopt},
+    };
+    const auto nobody = testsupport::AnotherUser();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.owner == Nobody && !nobody) {
+            std::printf("skipped row \"%s\": only root can give a folder to another user\n", c.name);
+            continue;
+        }
+        fs::remove_all(start);
+        auto env = Env();
+        Write(start / "config.xml", "<config/>");
+        fs::permissions(start, fs::perms(c.mode));
+        if (c.owner == Nobody) {
+            ASSERT_EQ(::chown(start.c_str(), nobody->uid, nobody->gid), 0);
+        }
+        if (c.owner == StrangerById) env.UserId = plat::CurrentUserId() + 1;
+        if (c.named) env.ExplicitHome = start;
+
+        const plat::THomeChoice choice = plat::ChooseHome(env);
+        const bool passedOver = c.notice == N::PassedOver;
+        EXPECT_EQ(choice.Kind, passedOver ? plat::THomeKind::PerUser : c.named ? plat::THomeKind::Explicit : plat::THomeKind::Current);
+        EXPECT_EQ(choice.Folder, passedOver ? plat::PerUserHome(env) : start);
+        ASSERT_EQ(choice.Notices.size(), c.notice ? 1u : 0u);
+        if (c.notice) {
+            EXPECT_TRUE(choice.Notices[0].Kind == *c.notice && choice.Notices[0].Folder == start);
+        }
+    }
+}
+
+TEST_F(HomeTest, AFullDiskKeepsTheOldShippedFilesAndOnlyAHomeWithoutLanguagesIsFatal) {
+    auto env = Env();
+    const plat::THomeChoice existing = plat::ChooseHome(env);
+    plat::PrepareHome(existing);
+    Write(existing.Folder / "rss.xsl.part", "");  // what a failed copy once left behind
+    // A newer install whose files no longer fit on the disk.
+    for (const char* file : {"rss.xsl", "languages/0409/language.xml", "languages/0407/language.xml"}) {
+        Write(installed.data() / file, std::string(4096, 'x'));
+        fs::last_write_time(installed.data() / file, fs::last_write_time(installed.data() / file) + 10s);
+    }
+    env.ExplicitHome = base / "fresh";
+    const plat::THomeChoice fresh = plat::ChooseHome(env);
+    // 0: starts with one notice; 1: an error that names the languages
+    const std::pair<const plat::THomeChoice*, int> cases[] = {{&existing, 0}, {&fresh, 1}};
+    for (const auto& [choice, expected] : cases) {
+        const int status = testsupport::RunInChild([choice = choice] {
+            testsupport::FullDisk full(1024);
+            try {
+                const auto notices = plat::PrepareHome(*choice);
+                return notices.size() == 1 && notices[0].Kind == plat::THomeNotice::NotRefreshed ? 0 : 2;
+            } catch (const std::runtime_error& error) {
+                return std::string(error.what()).find("language") != std::string::npos ? 1 : 3;
+            }
+        });
+        EXPECT_EQ(status, expected) << choice->Folder;
+        for (const auto& entry : fs::recursive_directory_iterator(choice->Folder)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name.find(".tmp-") == std::string::npos && name.find(".part") == std::string::npos) << name;
+        }
+    }
+    EXPECT_EQ(Read(existing.Folder / "rss.xsl"), "xsl v1");
+    EXPECT_EQ(Read(existing.Folder / "languages/0409/language.xml"), "en v1");
 }

@@ -4,11 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <stdexcept>
 
 #include "AppInfo.h"
+#include "AtomicFile.h"
 #include "Convert.h"
 #include "Options.h"
 
@@ -81,9 +81,7 @@ void Apply(bool Enabled, const QString& Program, const QString& Home) {
     if (ReadAll(path) == text) return;
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         throw std::runtime_error(QStringLiteral("Cannot create the folder of %1.").arg(path).toStdString());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
-        throw std::runtime_error(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()).toStdString());
+    plat::WriteFileAtomically(QFile::encodeName(path).toStdString(), text.toUtf8().toStdString());
 }
 
 void ApplyOption(TOptions& Options) {

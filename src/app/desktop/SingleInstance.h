@@ -7,14 +7,26 @@
 // after the home; a second one fails to take the lock, connects, sends
 // "show" and waits for "ok". A socket left by a crashed run is removed
 // before listening.
+//
+// The socket lives only where no other user can reach it: $XDG_RUNTIME_DIR
+// when it is the user's own with mode 0700, else Qt's runtime folder under
+// the same check, else a private folder in the home. Both ends also check
+// that the process at the other end is the same user, so a stranger can
+// neither take the channel nor answer a second start in its place.
+//
+// The channel speaks lines: "<verb>[ <argument>]\n" asks, one line answers;
+// a verb the instance does not know is answered "unknown".
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
+#include <atomic>
 #include <memory>
 
 class QLocalServer;
+class QLocalSocket;
 class QLockFile;
 
 class TSingleInstance : public QObject {
@@ -23,21 +35,33 @@ public:
     explicit TSingleInstance(const QString& HomeFolder, QObject* Parent = nullptr);
     ~TSingleInstance() override;
 
-    // The socket's full path: in $XDG_RUNTIME_DIR (the temporary folder
-    // without one), named after a digest of the home's canonical path, so
-    // that any spelling of the same folder meets the same socket.
+    // The socket's full paths, most preferred first, in the folders that
+    // pass the check above; named after a digest of the home's canonical
+    // path, so that any spelling of the same folder meets the same socket.
+    static QStringList ServerNames(const QString& HomeFolder);
+    // The first of them.
     static QString ServerName(const QString& HomeFolder);
     // The lock file inside the home.
     static QString LockFileName(const QString& HomeFolder);
 
     // Tries to become the home's running instance. True: this process holds
-    // the home and now answers hand-overs; false: another process does.
+    // the home and answers hand-overs where it could listen; false: another
+    // process of this user does.
     bool Claim();
 
     // Asks the running instance to show its window. True when it confirmed
     // within TimeoutMs. Blocks the calling thread meanwhile (a second start
     // has nothing else to do).
     bool HandOver(int TimeoutMs = 5000) const;
+
+    // After Claim: the socket this instance listens on (empty without one)
+    // and, when a second start cannot reach it, why not.
+    QString ListeningName() const;
+    QString ChannelProblem() const { return FChannelProblem; }
+
+    // The user whose processes are trusted at the other end: this one's,
+    // unless a test plays another user.
+    void SetTrustedUser(unsigned Uid) { FTrustedUser = Uid; }
 
 signals:
     // A second start asked for the window.
@@ -46,9 +70,16 @@ signals:
 private:
     void Listen();
     void Answer();
+    QByteArray Respond(const QByteArray& request);
+    // Connects to `name` and checks who listens there; nullptr when nobody
+    // or a stranger does.
+    std::unique_ptr<QLocalSocket> ConnectTrusted(const QString& name, int timeoutMs) const;
+    bool TrustedServerAnswers() const;
 
     QString FHome;
-    QString FServerName;
     std::unique_ptr<QLockFile> FLock;
     QLocalServer* FServer = nullptr;
+    QString FChannelProblem;
+    unsigned FTrustedUser;
+    mutable std::atomic<bool> FStrangerSeen{false};  // told once on stderr
 };

@@ -5,10 +5,14 @@
 // disk) can so run on one thread, and the moment the new content appears on
 // another, in its place among other steps. Until the rename the previous
 // file stays whole; a pending file that is never put in place is removed.
+// The file's mode and links are kept as plat::TAtomicFile keeps them.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "AtomicFile.h"
 
 class TPendingFile {
 public:
@@ -24,7 +28,7 @@ public:
     TPendingFile& operator=(const TPendingFile&) = delete;
 
     // Written and not yet put in place.
-    bool Ready() const { return !FTemporary.empty(); }
+    bool Ready() const { return FFile && FFile->Open(); }
     const std::string& Target() const { return FTarget; }
     // Replaces the target with the written file. Raises std::runtime_error
     // when the rename fails; the target is then unchanged and the written
@@ -32,8 +36,6 @@ public:
     void Commit();
 
 private:
-    void Discard() noexcept;
-
     std::string FTarget;
-    std::string FTemporary;
+    std::optional<plat::TAtomicFile> FFile;
 };

@@ -1,0 +1,66 @@
+// Replacing a file so that readers see the old content or the new, never a
+// half-written one: the new content goes to a temporary file beside the
+// target, reaches the disk, and is renamed over it.
+//
+// Every file Quillet writes goes through here, so the rules hold for all:
+//  * a replaced file keeps its mode (a config.xml made private stays so);
+//    a new file gets 0666 less the umask, as any program's new file does;
+//  * a target that is a symbolic link (config.xml kept in a dotfiles
+//    folder) is written through to the file the link chain ends at, and
+//    the link stays;
+//  * on failure (a full disk) the target is unchanged and no temporary
+//    file is left behind.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// The file a write to `target` must replace: `target` itself, or where its
+// chain of symbolic links ends (which need not exist yet). Raises
+// std::runtime_error for a chain that loops.
+std::filesystem::path ResolveWriteTarget(const std::filesystem::path& target);
+
+class TAtomicFile {
+public:
+    // Opens the temporary file beside the resolved target. Raises
+    // std::runtime_error naming `target` and the reason.
+    explicit TAtomicFile(const std::string& target);
+    // Without Commit the temporary file is removed.
+    ~TAtomicFile();
+    TAtomicFile(TAtomicFile&& other) noexcept;
+    TAtomicFile& operator=(TAtomicFile&& other) noexcept;
+    TAtomicFile(const TAtomicFile&) = delete;
+    TAtomicFile& operator=(const TAtomicFile&) = delete;
+
+    // Appends to the temporary file. Errors as for the constructor; the
+    // temporary file is then gone.
+    void Write(std::string_view data);
+    // Puts the written data on the disk and closes the temporary file: the
+    // slow part, which may run apart from Commit.
+    void Finish();
+    // Finish if not done, then rename over the target. Errors as above; the
+    // target is then unchanged.
+    void Commit();
+
+    bool Open() const { return !temporary_.empty(); }
+    const std::string& Target() const { return target_; }
+    // The temporary file, for touches such as its time before Commit.
+    const std::filesystem::path& TemporaryPath() const { return temporary_; }
+
+private:
+    [[noreturn]] void Fail(const std::string& reason);
+    void Discard() noexcept;
+
+    std::string target_;               // as the caller named it, for messages
+    std::filesystem::path resolved_;   // what the rename replaces
+    std::filesystem::path temporary_;
+    int fd_ = -1;
+};
+
+// Writes `data` as the whole new content of `target`.
+void WriteFileAtomically(const std::string& target, std::string_view data);
+
+}  // namespace plat

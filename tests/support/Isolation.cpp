@@ -1,0 +1,42 @@
+#include "Isolation.h"
+
+#include <csignal>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+ScopedUmask::ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
+ScopedUmask::~ScopedUmask() { ::umask(previous_); }
+
+FullDisk::FullDisk(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &previous_);
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = previous_;
+    tiny.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &tiny);
+}
+
+FullDisk::~FullDisk() {
+    ::setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previousHandler_);
+}
+
+std::optional<OtherUser> AnotherUser() {
+    const passwd* nobody = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
+    if (!nobody || nobody->pw_uid == 0) return std::nullopt;
+    return OtherUser{nobody->pw_uid, nobody->pw_gid};
+}
+
+int RunInChild(const std::function<int()>& body) {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(body());
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,46 @@
+// Conditions a test sets for this process and puts back afterwards (a
+// umask, a full disk), and the means to act as another user where the test
+// may (as root).
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+namespace testsupport {
+
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask);
+    ~ScopedUmask();
+
+private:
+    mode_t previous_;
+};
+
+// Files this process writes may not grow beyond `bytes` while it lives,
+// which fails a write the way a full disk does, even for root.
+class FullDisk {
+public:
+    explicit FullDisk(rlim_t bytes = 16);
+    ~FullDisk();
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+struct OtherUser {
+    uid_t uid;
+    gid_t gid;
+};
+
+// "nobody" when this process may act as it (as root); nullopt otherwise.
+std::optional<OtherUser> AnotherUser();
+
+// Runs `body` in a forked child; its exit status, or -1.
+int RunInChild(const std::function<int()>& body);
+
+}  // namespace testsupport
