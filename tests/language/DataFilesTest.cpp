@@ -63,6 +63,10 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"ConfigSaveFailed", {"/home/user/config.xml", "No space left on device"}},
         {"NotModifiedFeed", {"Planet News (3)"}},
         {"ReadingPaneFailed", {"quillet-pane ended (exit status 1)"}},
+        {"NewFolderCaption", {}},
+        {"DeleteFolderConfirm", {"Harbour News"}},
+        {"DeleteFolderKeepFeeds", {}},
+        {"DeleteFolderWithFeeds", {}},
     };
     return arguments;
 }
