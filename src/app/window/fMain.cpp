@@ -8,6 +8,10 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <fstream>
+#include <sstream>
 #include <QVBoxLayout>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -36,6 +40,9 @@
 #include "Desktop.h"
 #include "FeedDocument.h"
 #include "FeedUpdate.h"
+#include "Address.h"
+#include "Discover.h"
+#include "FeedList.h"
 #include "Opml.h"
 #include "StatusLabel.h"
 #include "UpdateAll.h"
@@ -59,8 +66,8 @@ const char* const kConfigFile = "config.xml";
 const char* const kDefaultConfigFile = "config.default.xml";
 const char* const kLanguagesFolder = "languages";
 
-const char* const kItemsPath = "internal\\feedlist\\items";
-const char* const kCounterPath = "internal\\feedlist\\autoincrement\\id";
+using feedlist::kCounterPath;
+using feedlist::kItemsPath;
 const char* const kLanguagePath = "internal\\language";
 const char* const kWidthPath = "internal\\mainform\\Width";
 const char* const kHeightPath = "internal\\mainform\\Height";
@@ -82,6 +89,17 @@ std::string StoredChannelTitle(const std::string& id) {
     }
 }
 
+// A file's bytes, or "" when it cannot be read; at most a feed's size.
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamsize size = std::min<std::streamsize>(in ? static_cast<std::streamsize>(in.tellg()) : 0, 32 << 20);
+    std::string text(static_cast<std::size_t>(std::max<std::streamsize>(0, size)), '\0');
+    in.seekg(0);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    return text;
+}
+
 std::optional<int> ReadInt(const xml::Node& node) {
     try {
         return plat::TryStrToInt(node.Text());
@@ -101,9 +119,38 @@ public:
     // A feed or folder dropped in the tree is moved by the window, which
     // moves its element too; the view itself moves nothing.
     std::function<void(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index)> OnMove;
+    // An address or file dropped from another program.
+    std::function<void(const QString& text)> OnDropFromOutside;
 
 protected:
+    static bool FromOutside(const QDropEvent* event, const QObject* self) {
+        return event->source() != self && (event->mimeData()->hasUrls() || event->mimeData()->hasText());
+    }
+    void dragEnterEvent(QDragEnterEvent* event) override {
+        if (FromOutside(event, this)) {
+            event->acceptProposedAction();
+            return;
+        }
+        QTreeWidget::dragEnterEvent(event);
+    }
+    void dragMoveEvent(QDragMoveEvent* event) override {
+        if (FromOutside(event, this)) {
+            event->acceptProposedAction();
+            return;
+        }
+        QTreeWidget::dragMoveEvent(event);
+    }
     void dropEvent(QDropEvent* event) override {
+        if (FromOutside(event, this)) {
+            const QMimeData* data = event->mimeData();
+            const QString text = data->hasUrls() && !data->urls().isEmpty()
+                                     ? (data->urls().front().isLocalFile() ? data->urls().front().toLocalFile()
+                                                                           : data->urls().front().toString())
+                                     : data->text();
+            event->acceptProposedAction();
+            if (OnDropFromOutside) QTimer::singleShot(0, this, [this, text] { OnDropFromOutside(text); });
+            return;
+        }
         QTreeWidgetItem* dragged = currentItem();
         QTreeWidgetItem* target = itemAt(event->position().toPoint());
         event->setDropAction(Qt::IgnoreAction);
@@ -426,7 +473,17 @@ void TFormMain::CreateWidgets() {
     tree->setDragEnabled(true);
     tree->setAcceptDrops(true);
     tree->setDropIndicatorShown(true);
-    tree->setDragDropMode(QAbstractItemView::InternalMove);
+    tree->setDragDropMode(QAbstractItemView::DragDrop);
+    tree->setDefaultDropAction(Qt::MoveAction);
+    tree->OnDropFromOutside = [this](const QString& text) { TakeAddressOrFile(text); };
+    // Paste on the feed list: the Add Feed dialog with the pasted address.
+    auto* paste = new QAction(tree);
+    paste->setObjectName("ActionPasteAddress");
+    paste->setShortcut(QKeySequence::Paste);
+    paste->setShortcutContext(Qt::WidgetShortcut);
+    connect(paste, &QAction::triggered, this,
+            [this] { TakeAddressOrFile(QGuiApplication::clipboard()->text()); });
+    tree->addAction(paste);
     TreeView->setObjectName("TreeView");
     TreeView->setColumnCount(1);
     TreeView->setHeaderHidden(true);
@@ -700,13 +757,8 @@ void TFormMain::OnLanguageChange() {
     FOptions->GetConfigNode(kLanguagePath).SetText(std::to_string(language.GetLCID()));
 }
 
-template <typename F>
-void TFormMain::Guarded(F&& handler) {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        QMessageBox::critical(this, windowTitle(), QString::fromUtf8(error.what()));
-    }
+void TFormMain::ShowHandlerError(const std::exception& error) {
+    QMessageBox::critical(this, windowTitle(), QString::fromUtf8(error.what()));
 }
 
 // ---------------------------------------------------------------------------
@@ -863,35 +915,15 @@ void TFormMain::ForgetFeedNode(QTreeWidgetItem* node, const std::string& id) {
     }
 }
 
-int TFormMain::NextFeedId(xml::Node counter) const {
-    int largest = 0;
-    for (const xml::Node& item : AllFeedElements()) {
-        if (auto id = plat::TryStrToInt(item.Attribute("id").value_or(""))) largest = std::max(largest, *id);
-    }
-    // Ids name the stored copies: a counter that fell behind the list (an
-    // edited or damaged config.xml) must not hand out an id in use.
-    const std::optional<int> next = ReadInt(counter);
-    return std::max(next.value_or(0), largest + 1);
-}
-
 xml::Node TFormMain::AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container) {
-    xml::Node items = container ? container : FOptions->GetConfigNode(kItemsPath);
-    xml::Node counter = FOptions->GetConfigNode(kCounterPath);
-    const int id = NextFeedId(counter);
-
-    xml::Node item = items.AppendElement("item");
-    item.SetAttribute("url", url);
-    item.SetAttribute("id", std::to_string(id));
-    item.SetAttribute("caption", caption);
-    item.SetAttribute("unread", "0");
-    item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
-    counter.SetText(std::to_string(id + 1));
-    return item;
+    xml::Node items = FOptions->GetConfigNode(kItemsPath);
+    return feedlist::AppendFeed(items, FOptions->GetConfigNode(kCounterPath), container ? container : items, url,
+                                caption, plat::FormatISO8601(plat::Now()));
 }
 
-QTreeWidgetItem* TFormMain::AddFeed(const std::string& url, QTreeWidgetItem* folder) {
+QTreeWidgetItem* TFormMain::AddFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
     folder = TargetFolder(folder);
-    QTreeWidgetItem* node = AddFeedNode(AppendFeedElement(url, "", ContainerElement(folder)), folder);
+    QTreeWidgetItem* node = AddFeedNode(AppendFeedElement(url, caption, ContainerElement(folder)), folder);
     UpdateFeed(node);
     FOptions->Save();
     return node;
@@ -928,41 +960,19 @@ TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName) {
     } catch (const std::exception& error) {
         throw std::runtime_error(LangFmt("InvalidOPML", {std::string(error.what())}));
     }
-    std::vector<std::string> existing;
-    for (const xml::Node& item : AllFeedElements()) existing.push_back(item.Attribute("url").value_or(""));
-
-    const opml::ImportPlan plan = opml::PlanImport(outlines, existing);
-    for (const opml::Outline& outline : plan.toAdd) {
-        // Outline folders merge into the folder of the same name at the
-        // same place, or are made.
-        QTreeWidgetItem* folder = RootNode();
-        for (const std::string& name : outline.folders) {
-            QTreeWidgetItem* match = nullptr;
-            for (int i = 0; i < folder->childCount() && !match; ++i) {
-                QTreeWidgetItem* child = folder->child(i);
-                if (IsFolderNode(child) && static_cast<TFolderNode*>(child)->Folder().Attribute("caption") == name)
-                    match = child;
-            }
-            folder = match ? match : AddFolder(name, folder);
-        }
-        AddFeedNode(AppendFeedElement(outline.url, outline.caption, ContainerElement(folder)), folder);
-    }
+    const feedlist::TImport imported = feedlist::Import(FOptions->GetConfigNode(kItemsPath),
+                                                        FOptions->GetConfigNode(kCounterPath), outlines,
+                                                        plat::FormatISO8601(plat::Now()));
+    for (const xml::Node& item : imported.Added) AddFeedNode(item, NodeForContainer(item.Parent()));
     RootNode()->setExpanded(true);
     FOptions->Save();
-    return {static_cast<int>(plan.toAdd.size()), plan.skipped};
+    return {static_cast<int>(imported.Added.size()), imported.Skipped};
 }
 
 void TFormMain::ExportOPML(const std::string& fileName) {
-    std::vector<opml::Outline> feeds;
-    for (QTreeWidgetItem* node : FeedNodesUnder(RootNode())) {
-        const xml::Node item = GetFeedItem(node);
-        std::string caption = item.Attribute("caption").value_or("");
-        if (caption.empty()) caption = StoredChannelTitle(item.Attribute("id").value_or(""));
-        std::vector<std::string> folders;
-        for (QTreeWidgetItem* up = node->parent(); IsFolderNode(up); up = up->parent())
-            folders.insert(folders.begin(), static_cast<TFolderNode*>(up)->Folder().Attribute("caption").value_or(""));
-        feeds.push_back({item.Attribute("url").value_or(""), caption, std::move(folders)});
-    }
+    const std::vector<opml::Outline> feeds =
+        feedlist::Outlines(FOptions->GetConfigNode(kItemsPath),
+                           [](const xml::Node& item) { return StoredChannelTitle(item.Attribute("id").value_or("")); });
     opml::WriteFile(fileName, feeds, "Quillet feeds");
 }
 
@@ -987,16 +997,50 @@ void TFormMain::ActionExportOPMLExecute() {
     });
 }
 
-void TFormMain::ActionAddFeedExecute() {
-    Guarded([this] {
+void TFormMain::ActionAddFeedExecute() { OpenAddFeedDialog(QString()); }
+
+void TFormMain::OpenAddFeedDialog(const QString& address) {
+    Guarded([&] {
         TFormAddFeed dialog(this);
+        dialog.SecureFeeds = SecureFeedsOption();
+        dialog.FindExisting = [this](const std::string& url) -> std::optional<QString> {
+            const std::string wanted = discover::ComparableUrl(url);
+            for (QTreeWidgetItem* node : FeedNodesUnder(RootNode())) {
+                if (discover::ComparableUrl(GetFeedItem(node).Attribute("url").value_or("")) == wanted)
+                    return node->text(0);
+            }
+            return std::nullopt;
+        };
+        if (!address.isEmpty()) dialog.FindFeedsFor(address);
         if (dialog.exec() != QDialog::Accepted) return;
-        const std::string url = dialog.URL().toStdString();
+        QTreeWidgetItem* node = nullptr;
         {
             TWaitCursor wait;
-            AddFeed(url, TreeView->currentItem());
+            node = AddFeed(dialog.URL().toStdString(), TreeView->currentItem(), dialog.Caption().toStdString());
         }
+        if (node) TreeView->setCurrentItem(node);
     });
+}
+
+void TFormMain::TakeAddressOrFile(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) return;
+    // A local file: an OPML list is imported; a feed file is subscribed to
+    // by the address it names for itself.
+    const QUrl asUrl(trimmed);
+    const QString path = asUrl.isLocalFile() ? asUrl.toLocalFile() : trimmed;
+    if (!path.contains(QStringLiteral("://")) && QFileInfo(path).isFile()) {
+        Guarded([&] {
+            if (path.endsWith(QStringLiteral(".opml"), Qt::CaseInsensitive)) {
+                const TImportResult result = ImportOPML(path.toStdString());
+                SetStatusText(0, LangFmtQ("ImportedOPML", {result.added, result.skipped}));
+                return;
+            }
+            OpenAddFeedDialog(Q(discover::FeedFileAddress(ReadWholeFile(path.toStdString())).value_or("")));
+        });
+        return;
+    }
+    OpenAddFeedDialog(trimmed);
 }
 
 void TFormMain::ActionDeleteFeedExecute() {

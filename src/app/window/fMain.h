@@ -28,6 +28,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -107,7 +108,7 @@ class TFolderNode : public QTreeWidgetItem {
 public:
     static constexpr int kType = QTreeWidgetItem::UserType + 2;
     TFolderNode(xml::Node folder, QIcon icon) : QTreeWidgetItem(kType), FFolder(std::move(folder)), FIcon(std::move(icon)) {}
-    const xml::Node& Folder() const { return FFolder; }
+    xml::Node Folder() const { return FFolder; }
     QVariant data(int column, int role) const override {
         if (column == 0 && role == Qt::DecorationRole) return FIcon;
         if (column == 0 && role == Qt::EditRole) return QString::fromStdString(FFolder.Attribute("caption").value_or(""));
@@ -147,7 +148,15 @@ public:
     // Appends a feed for `url` (taken exactly as typed) to `folder` (the
     // root when null), updates it once and saves config.xml. Returns the new
     // node.
-    QTreeWidgetItem* AddFeed(const std::string& url, QTreeWidgetItem* folder = nullptr);
+    QTreeWidgetItem* AddFeed(const std::string& url, QTreeWidgetItem* folder = nullptr,
+                             const std::string& caption = std::string());
+    // The Add Feed dialog, looking for the feeds of `address` at once when
+    // one is given (pasted, dropped, handed over from outside).
+    void OpenAddFeedDialog(const QString& address);
+    // What was pasted, dropped or handed over: an address opens the Add Feed
+    // dialog with it, an OPML file is imported, a feed file is subscribed to
+    // by the address it names.
+    void TakeAddressOrFile(const QString& text);
     // Deletes the stored copy, the <item> element and the node. Emits
     // feedDeleted first, so nobody keeps working on the node.
     void DeleteFeed(QTreeWidgetItem* node);
@@ -292,6 +301,8 @@ public:
     void FinishFeedUpdate(TFeedUpdate& update);
     // How many times the stored copy of a feed was written or removed.
     unsigned StoredCopyWrites(const std::string& id) const;
+    // general\SecureFeeds: whether https addresses may be fetched.
+    bool SecureFeedsOption();
     // general\UpdateInterval in seconds; 60 when it is not a number.
     int UpdateIntervalSeconds();
     // The polling thread: started at the end of start-up, stopped and joined
@@ -433,8 +444,9 @@ private:
     void RestoreExpansion(QTreeWidgetItem* node);
     // Brings the captions of the folders above `node` up to date.
     void UpdateFolderCaptions(QTreeWidgetItem* node);
-    // Every <item> element of the list, in folders too, in document order.
-    std::vector<xml::Node> AllFeedElements() const;
+    // The node of the list or of a <folder> element, its folder nodes made
+    // where they are missing.
+    QTreeWidgetItem* NodeForContainer(const xml::Node& container);
     // Set while the filter opens folders, which must not be remembered.
     bool FFiltering = false;
     QIcon FFolderIcon;
@@ -445,16 +457,20 @@ private:
     // Stores the window's size and the tree's width.
     void FormClose();
     void RestoreGeometry();
-    // Where the next feed id comes from: the counter, but never below one
-    // more than the largest id already in the list.
-    int NextFeedId(xml::Node counter) const;
     // Appends a new <item> (attributes in their stored order) with the next
     // id to `container` (the feed list when null) and advances the counter.
     xml::Node AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container = {});
     // Runs a user-interface handler; an error is shown in a message box
     // instead of escaping into the event loop.
     template <typename F>
-    void Guarded(F&& handler);
+    void Guarded(F&& handler) {
+        try {
+            handler();
+        } catch (const std::exception& error) {
+            ShowHandlerError(error);
+        }
+    }
+    void ShowHandlerError(const std::exception& error);
 
     std::unique_ptr<TOptions> FOptions;
     QIcon FFeedIcon;

@@ -14,18 +14,16 @@
 #include <functional>
 
 #include "Convert.h"
+#include "FeedList.h"
 #include "uvxLanguage.h"
 
 namespace {
 
 const char* const kFolderElement = "folder";
-const char* const kFeedElement = "item";
 const char* const kCaptionAttribute = "caption";
 const char* const kExpandedAttribute = "expanded";
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-bool IsNamed(const xml::Node& element, const char* name) { return element.IsElement() && element.Name() == name; }
 
 long long UnreadOf(const xml::Node& item) {
     const std::optional<int> count = plat::TryStrToInt(item.Attribute("unread").value_or(""));
@@ -59,7 +57,7 @@ bool TFormMain::IsFolderNode(const QTreeWidgetItem* node) { return node && node-
 xml::Node TFormMain::ContainerElement(QTreeWidgetItem* node) const {
     if (!node) return {};
     if (IsFolderNode(node)) return static_cast<TFolderNode*>(node)->Folder();
-    if (node == RootNode()) return FOptions->GetConfigNode("internal\\feedlist\\items");
+    if (node == RootNode()) return FOptions->GetConfigNode(feedlist::kItemsPath);
     return {};
 }
 
@@ -84,11 +82,11 @@ void TFormMain::BuildNodes(QTreeWidgetItem* parent, const xml::Node& container) 
         auto [node, element] = pending.back();
         pending.pop_back();
         for (const xml::Node& child : element.ChildElements()) {
-            if (IsNamed(child, kFeedElement)) {
+            if (feedlist::IsFeed(child)) {
                 QTreeWidgetItem* feed = NewFeedNode(child).release();
                 node->addChild(feed);
                 RememberFeedNode(feed);
-            } else if (IsNamed(child, kFolderElement)) {
+            } else if (feedlist::IsFolder(child)) {
                 QTreeWidgetItem* folder = NewFolderNode(child).release();
                 node->addChild(folder);
                 folders.push_back(folder);
@@ -128,26 +126,26 @@ std::vector<QTreeWidgetItem*> TFormMain::FeedNodesUnder(QTreeWidgetItem* node) c
     return feeds;
 }
 
-std::vector<xml::Node> TFormMain::AllFeedElements() const {
-    std::vector<xml::Node> items;
-    std::vector<xml::Node> pending{FOptions->GetConfigNode("internal\\feedlist\\items")};
-    while (!pending.empty()) {
-        const xml::Node container = pending.back();
-        pending.pop_back();
-        const std::vector<xml::Node> children = container.ChildElements();
-        for (auto it = children.rbegin(); it != children.rend(); ++it) {
-            if (IsNamed(*it, kFolderElement)) pending.push_back(*it);
-        }
-        for (const xml::Node& child : children)
-            if (IsNamed(child, kFeedElement)) items.push_back(child);
-    }
-    return items;
+QTreeWidgetItem* TFormMain::NodeForContainer(const xml::Node& container) {
+    if (!container || container == FOptions->GetConfigNode(feedlist::kItemsPath)) return RootNode();
+    QTreeWidgetItem* found = nullptr;
+    Walk(RootNode(), [&](QTreeWidgetItem* each) {
+        if (!found && IsFolderNode(each) && static_cast<TFolderNode*>(each)->Folder() == container) found = each;
+    });
+    if (found) return found;
+    QTreeWidgetItem* parent = NodeForContainer(container.Parent());
+    found = NewFolderNode(container).release();
+    parent->addChild(found);
+    UpdateNodeCaption(found);
+    found->setExpanded(true);
+    return found;
 }
 
 QTreeWidgetItem* TFormMain::AddFolder(const std::string& caption, QTreeWidgetItem* parent) {
     parent = TargetFolder(parent);
     xml::Node container = ContainerElement(parent);
     if (!container) return nullptr;
+    // A new folder always, even beside one of the same name.
     xml::Node folder = container.AppendElement(kFolderElement);
     folder.SetAttribute(kCaptionAttribute, caption);
     folder.SetAttribute(kExpandedAttribute, plat::BoolToStr(true));

@@ -297,6 +297,11 @@ void TFormMain::UpdateFeed(QTreeWidgetItem* node)
     update->Finish();
 }
 
+bool TFormMain::SecureFeedsOption()
+{
+    return ReadBool(*FOptions, kSecureFeedsPath).value_or(false);
+}
+
 void TFormMain::ActionUpdateFeedExecute()
 {
     QTreeWidgetItem* node = TreeView->currentItem();
