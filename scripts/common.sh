@@ -4,8 +4,8 @@
 QUILLET_PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-svg-dev qt6-webengine-dev libqt6webenginewidgets6
-  libcurl4-openssl-dev libxml2-dev libxslt1-dev zlib1g-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libcurl4-openssl-dev libxml2-dev libxslt1-dev zlib1g-dev libsqlite3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   xvfb xauth trayer openssl fonts-dejavu-core
   desktop-file-utils appstream dbus-daemon dpkg-dev file
 )

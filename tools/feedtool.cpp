@@ -3,12 +3,19 @@
 //   feedtool [--secure] [--follow] dump FILE|URL      the parsed model as JSON
 //                                                     (dates with their zone)
 //   feedtool [--secure] [--follow] convert IN OUT     store IN as Quillet would
+//   feedtool discover ADDRESS                         the feeds ADDRESS stands for,
+//                                                     as a JSON array, best first
 //
 // IN may be a file or an http(s) address, fetched exactly as the program
 // fetches feeds; --secure and --follow switch on the settings of the same
 // names (general\SecureFeeds, general\FollowRedirects). Exit status: 0 done,
 // 1 the feed could not be fetched, read or written (message on stderr),
-// 2 bad usage.
+// 2 bad usage. discover follows redirects and fetches https whatever the
+// switches say (it is what the add-feed dialog does), lists what the page
+// names without fetching it, and exits 1 when it finds no feed.
+#ifdef FEEDTOOL_DISCOVER
+#include "Discover.h"
+#endif
 #include "FeedDocument.h"
 #include "HttpClient.h"
 #include "JsonText.h"
@@ -25,6 +32,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: feedtool [--secure] [--follow] dump FILE|URL\n"
     "       feedtool [--secure] [--follow] convert IN OUT\n"
+#ifdef FEEDTOOL_DISCOVER
+    "       feedtool discover ADDRESS\n"
+#endif
     "  --secure   fetch https addresses (certificates verified)\n"
     "  --follow   follow redirects (at most 15)\n";
 
@@ -120,6 +130,25 @@ void Dump(const feed::TFeedDocument& document, std::ostream& out) {
   out << "]\n}\n";
 }
 
+#ifdef FEEDTOOL_DISCOVER
+int Discover(const std::string& input) {
+  const discover::TDiscoverResult result = discover::Discover(input);
+  if (!result.Ok()) {
+    std::cerr << result.Error->Message << "\n";
+    return 1;
+  }
+  std::cout << "[\n";
+  for (std::size_t i = 0; i < result.Feeds.size(); ++i) {
+    const auto& feed = result.Feeds[i];
+    std::cout << "  {\"url\": " << feedtool::JsonString(feed.Url) << ", \"title\": " << feedtool::JsonString(feed.Title)
+              << ", \"type\": " << feedtool::JsonString(feed.Type) << "}" << (i + 1 < result.Feeds.size() ? ",\n" : "\n");
+  }
+  std::cout << "]\n";
+  std::cout.flush();
+  return std::cout ? 0 : 1;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -141,6 +170,9 @@ int main(int argc, char** argv) {
       args.push_back(arg);
     }
   }
+#ifdef FEEDTOOL_DISCOVER
+  if (args.size() == 2 && args[0] == "discover") return Discover(args[1]);
+#endif
   const bool dump = args.size() == 2 && args[0] == "dump";
   const bool convert = args.size() == 3 && args[0] == "convert";
   if (!dump && !convert) {

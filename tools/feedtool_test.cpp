@@ -211,3 +211,31 @@ TEST_F(FeedTool, ConvertStoresAnRssCopyThatReadsBack) {
   };
   EXPECT_EQ(model(reread.out), model(original.out));
 }
+
+#ifdef FEEDTOOL_DISCOVER
+TEST_F(FeedTool, DiscoverPrintsTheCandidatesAsJsonOrFailsWithTheReason) {
+  LoopbackServer server;
+  server.AddEndpoint("/", 200, {{"Content-Type", "text/html"}},
+                     ReadFile(std::string(DISCOVER_FIXTURES) + "/blogger.html"));
+  server.AddEndpoint("/quoted", 200, {{"Content-Type", "text/html"}},
+                     "<link rel=alternate type=application/rss+xml title='Say &quot;hi&quot; \\ tab\t' href=f>");
+  server.AddEndpoint("/challenge", 403, {}, "<title>Just a moment...</title>");
+
+  const Outcome blog = Run({"discover", server.Url("/")});
+  ASSERT_EQ(blog.status, 0) << blog.err;
+  EXPECT_EQ(blog.out.find("[\n  {\"url\": \"https://fernmoss.blogspot.example/feeds/posts/default\", "
+                          "\"title\": \"Fern & Moss - Atom\", \"type\": \"application/atom+xml\"},\n"),
+            0u)
+      << blog.out;
+  EXPECT_EQ(server.NumRequests(), 1);  // the candidates are not fetched
+
+  const Outcome quoted = Run({"discover", server.Url("/quoted")});
+  ASSERT_EQ(quoted.status, 0) << quoted.err;
+  EXPECT_NE(quoted.out.find("\"title\": \"Say \\\"hi\\\" \\\\ tab\""), std::string::npos) << quoted.out;
+
+  const Outcome refused = Run({"discover", server.Url("/challenge")});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "");
+  EXPECT_NE(refused.err.find("refused access"), std::string::npos) << refused.err;
+}
+#endif

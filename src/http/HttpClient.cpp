@@ -403,6 +403,12 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
     TFetchResult fetched;
     fetched.Validators = std::move(transfer.validators);
     fetched.BytesReceived = WireBodyBytes(e);
+    char* effective = nullptr;
+    if (curl_easy_getinfo(e, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective != nullptr)
+      fetched.EffectiveUrl = effective;
+    char* contentType = nullptr;
+    if (curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType != nullptr)
+      fetched.ContentType = contentType;
     if (IsSuccess(code)) {
       fetched.Body = std::move(transfer.body);
       return fetched;

@@ -70,6 +70,12 @@ struct TFetchResult {
   // validators to keep: those the 304 gave, else those that were sent.
   TValidators Validators;
   std::size_t BytesReceived = 0;  // body bytes on the wire, before decoding
+  // The address that answered, after any redirects followed; relative links
+  // in a page are resolved against it.
+  std::string EffectiveUrl;
+  // The answer's Content-Type header as sent ("text/html; charset=utf-8"),
+  // "" when absent: a page's encoding may be named only there.
+  std::string ContentType;
 };
 
 // The two switches the user can turn on in the settings (general\SecureFeeds,

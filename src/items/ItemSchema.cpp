@@ -1,0 +1,202 @@
+#include "ItemSchema.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <string_view>
+
+namespace items::schema {
+
+namespace {
+
+// Version 1. One row per item ever seen in a feed. The identity columns
+// follow ItemIdentity.h, which computes them: `key` is the identity (guid,
+// else normalised link, else title and date), unique per feed;
+// `link_hash` and `title_date_hash` find candidates for the same item
+// re-published under another guid (0 when the item has no such key).
+// `left_at` is NULL while an item is in its feed (such items are never
+// pruned) and else when it left, from which it ages. A download writes
+// only rows that arrive, change or leave. Read state lives apart in the
+// narrow `unread` table (a row per unread item), so marking thousands of
+// items read never rewrites their bodies. Times are seconds since 1970 UTC.
+void CreateVersion1(sql::TConnection& c) {
+    c.Exec(R"(
+CREATE TABLE items(
+  id INTEGER PRIMARY KEY,
+  feed TEXT NOT NULL,
+  key TEXT NOT NULL,
+  link_hash INTEGER NOT NULL DEFAULT 0,
+  title_date_hash INTEGER NOT NULL DEFAULT 0,
+  guid TEXT NOT NULL DEFAULT '',
+  link TEXT NOT NULL DEFAULT '',
+  title TEXT NOT NULL DEFAULT '',
+  date_text TEXT NOT NULL DEFAULT '',
+  date_utc INTEGER,
+  author TEXT NOT NULL DEFAULT '',
+  body TEXT NOT NULL DEFAULT '',
+  first_seen INTEGER NOT NULL,
+  left_at INTEGER
+);
+CREATE UNIQUE INDEX items_by_key ON items(feed, key);
+CREATE INDEX items_by_link ON items(feed, link_hash) WHERE link_hash <> 0;
+CREATE INDEX items_by_title_date ON items(feed, title_date_hash) WHERE title_date_hash <> 0;
+CREATE INDEX items_present ON items(feed) WHERE left_at IS NULL;
+CREATE INDEX items_gone ON items(feed, left_at) WHERE left_at IS NOT NULL;
+-- Search lists newest first by walking this, so a common word stops early.
+CREATE INDEX items_by_recency ON items(coalesce(date_utc, first_seen));
+CREATE TABLE unread(
+  feed TEXT NOT NULL,
+  id INTEGER NOT NULL,
+  PRIMARY KEY(feed, id)
+) WITHOUT ROWID;
+CREATE TRIGGER items_unread_delete AFTER DELETE ON items BEGIN
+  DELETE FROM unread WHERE feed = old.feed AND id = old.id;
+END;
+
+-- Changes waiting to be sent to a sync server, oldest first.
+CREATE TABLE pending_changes(
+  id INTEGER PRIMARY KEY,
+  account TEXT NOT NULL,
+  kind TEXT NOT NULL,
+  payload TEXT NOT NULL,
+  created INTEGER NOT NULL
+);
+CREATE INDEX pending_by_account ON pending_changes(account, id);
+)");
+}
+
+bool IsTagStart(std::string_view html, std::size_t i) {
+    return i + 1 < html.size() && (std::isalpha(static_cast<unsigned char>(html[i + 1])) || html[i + 1] == '/' ||
+                                   html[i + 1] == '!' || html[i + 1] == '?');
+}
+
+// Tags become blanks (so "a<br>b" stays two words) and the entities that
+// join words are decoded; the tokenizer treats other punctuation as space.
+std::string TextOfHtml(std::string_view html) {
+    std::string out;
+    out.reserve(html.size());
+    for (std::size_t i = 0; i < html.size(); ++i) {
+        const char c = html[i];
+        if (c == '<' && IsTagStart(html, i)) {
+            const std::size_t end = html.find('>', i);
+            if (end == std::string_view::npos) break;
+            out += ' ';
+            i = end;
+        } else if (c == '&') {
+            const std::size_t end = html.find(';', i);
+            const std::string_view name = end == std::string_view::npos ? "" : html.substr(i + 1, end - i - 1);
+            if (name == "amp") out += '&';
+            else if (name == "nbsp" || name == "lt" || name == "gt" || name == "quot") out += ' ';
+            else if (name == "#39" || name == "apos" || name == "rsquo") out += '\'';
+            else {
+                out += c;
+                continue;
+            }
+            i = end;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void TextFunction(sqlite3_context* context, int, sqlite3_value** values) {
+    const auto* html = sqlite3_value_text(values[0]);
+    if (!html) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const std::string text = TextOfHtml(
+        std::string_view(reinterpret_cast<const char*>(html), static_cast<std::size_t>(sqlite3_value_bytes(values[0]))));
+    sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+}  // namespace
+
+const std::vector<TMigration>& Migrations() {
+    static const std::vector<TMigration> migrations = {CreateVersion1};
+    return migrations;
+}
+
+void Upgrade(sql::TConnection& c, const std::vector<TMigration>& migrations) {
+    const auto last = static_cast<std::int64_t>(migrations.size());
+    const std::int64_t version = c.QueryInt("PRAGMA user_version");
+    if (version > last || version < 0) {
+        throw TSchemaError("the base has schema version " + std::to_string(version) + ", this program knows up to " +
+                           std::to_string(last));
+    }
+    for (std::int64_t v = version; v < last; ++v) {
+        try {
+            sql::TTransaction transaction(c);
+            migrations[static_cast<std::size_t>(v)](c);
+            c.Exec("PRAGMA user_version = " + std::to_string(v + 1));
+            transaction.Commit();
+        } catch (const sql::TSqliteError& e) {
+            if (e.Code() == SQLITE_CORRUPT || e.Code() == SQLITE_NOTADB) throw;
+            // Anything else a migration meets (a table of another shape) is a
+            // schema this program cannot take over; disk errors stay as they are.
+            if (e.Code() == SQLITE_FULL || e.Code() == SQLITE_IOERR || e.Code() == SQLITE_BUSY ||
+                e.Code() == SQLITE_READONLY)
+                throw;
+            throw TSchemaError("cannot upgrade the base to schema version " + std::to_string(v + 1) + ": " + e.what());
+        }
+    }
+}
+
+void CheckShape(sql::TConnection& c) {
+    try {
+        sql::TStatement(c.Handle(),
+                        "SELECT id, feed, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, "
+                        "body, first_seen, left_at FROM items LIMIT 0");
+        sql::TStatement(c.Handle(), "SELECT feed, id FROM unread LIMIT 0");
+        sql::TStatement(c.Handle(), "SELECT id, account, kind, payload, created FROM pending_changes LIMIT 0");
+    } catch (const sql::TSqliteError& e) {
+        if (e.Code() == SQLITE_CORRUPT || e.Code() == SQLITE_NOTADB) throw;
+        throw TSchemaError(std::string("the base's tables are not the store's: ") + e.what());
+    }
+}
+
+bool HasFullText(sql::TConnection& c) {
+    return c.QueryInt("SELECT count(*) FROM sqlite_schema WHERE name = 'items_fts'") > 0;
+}
+
+bool EnsureFullText(sql::TConnection& c) {
+    if (HasFullText(c)) return true;
+    sql::TTransaction transaction(c);
+    try {
+        c.Exec("CREATE VIRTUAL TABLE items_fts USING fts5(title, body, content='items', content_rowid='id', "
+               "detail=none, columnsize=0, tokenize='unicode61 remove_diacritics 2')");
+    } catch (const sql::TSqliteError&) {
+        return false;  // this SQLite has no FTS5: search falls back to LIKE
+    }
+    // An external-content index: the text lives once, in items. What was
+    // indexed must be given again to delete it, hence the same expressions;
+    // a change to quillet_text needs the index dropped and built again.
+    // detail=none keeps no word positions: a third of the size, and the
+    // search only asks which items hold which words (Search never sends a
+    // phrase of several words).
+    c.Exec(R"(
+CREATE TRIGGER items_fts_insert AFTER INSERT ON items BEGIN
+  INSERT INTO items_fts(rowid, title, body) VALUES (new.id, new.title, quillet_text(new.body));
+END;
+CREATE TRIGGER items_fts_delete AFTER DELETE ON items BEGIN
+  INSERT INTO items_fts(items_fts, rowid, title, body) VALUES ('delete', old.id, old.title, quillet_text(old.body));
+END;
+CREATE TRIGGER items_fts_update AFTER UPDATE OF title, body ON items BEGIN
+  INSERT INTO items_fts(items_fts, rowid, title, body) VALUES ('delete', old.id, old.title, quillet_text(old.body));
+  INSERT INTO items_fts(rowid, title, body) VALUES (new.id, new.title, quillet_text(new.body));
+END;
+INSERT INTO items_fts(rowid, title, body) SELECT id, title, quillet_text(body) FROM items;
+)");
+    transaction.Commit();
+    return true;
+}
+
+void RegisterFunctions(sql::TConnection& c) {
+    const int rc = sqlite3_create_function_v2(c.Handle(), "quillet_text", 1,
+                                              SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                              TextFunction, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) throw sql::TSqliteError("cannot register quillet_text", rc);
+}
+
+}  // namespace items::schema

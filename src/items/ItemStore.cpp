@@ -1,0 +1,593 @@
+#include "ItemStore.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "ItemIdentity.h"
+#include "ItemSchema.h"
+#include "Sqlite.h"
+
+namespace items {
+
+namespace fs = std::filesystem;
+using sql::TSqliteError;
+using sql::TStatement;
+using sql::TStatementUse;
+
+namespace {
+
+// The base cannot be used as it is and should be set aside.
+class TDamage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+bool IsDamage(const TSqliteError& e) { return e.Code() == SQLITE_CORRUPT || e.Code() == SQLITE_NOTADB; }
+
+void Configure(sql::TConnection& c, const TStoreOptions& options) {
+    c.Exec("PRAGMA busy_timeout = " + std::to_string(options.BusyTimeoutMs));
+    schema::RegisterFunctions(c);
+    // Rows hold whole bodies: larger pages waste less of each page. Only a
+    // new, empty base takes it.
+    c.Exec("PRAGMA page_size = 8192");
+    // Reading the journal mode is the first read of the file: a file that
+    // is no database fails here.
+    if (c.QueryText("PRAGMA journal_mode = WAL") != "wal") throw TDamage("the base cannot use a write-ahead log");
+    c.Exec("PRAGMA synchronous = NORMAL");
+}
+
+std::string UtcStamp() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
+    return text;
+}
+
+// Moves the base and its log aside under one free name; returns that name.
+std::string SetAside(const std::string& path) {
+    std::string aside = path + ".damaged-" + UtcStamp();
+    for (int n = 2; fs::exists(aside); ++n) aside = path + ".damaged-" + UtcStamp() + "-" + std::to_string(n);
+    fs::rename(path, aside);
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        std::error_code ignored;
+        if (fs::exists(path + suffix, ignored)) fs::rename(path + suffix, aside + suffix, ignored);
+    }
+    return aside;
+}
+
+// A code point the full-text tokenizer takes as a separator: ASCII other
+// than letters and digits, and the punctuation and symbol blocks (quotes,
+// dashes, arrows, CJK punctuation, emoji).
+bool IsSeparator(char32_t c) {
+    if (c < 0x80) return !std::isalnum(static_cast<int>(c));
+    return (c >= 0xA0 && c <= 0xBF) || c == 0xD7 || c == 0xF7 || (c >= 0x2000 && c <= 0x2BFF) ||
+           (c >= 0x3000 && c <= 0x303F) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF0F) ||
+           (c >= 0xFF1A && c <= 0xFF20) || (c >= 0xFF3B && c <= 0xFF40) || (c >= 0xFF5B && c <= 0xFF65) ||
+           (c >= 0x1F000 && c <= 0x1FAFF);
+}
+
+// The words of user text as the index holds them, so each becomes one
+// quoted token and no operator, bracket or column filter can be spelled.
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length && i + k < text.size(); ++k) c = (c << 6) | (text[i + k] & 0x3F);
+        if (IsSeparator(c)) {
+            if (!word.empty()) words.push_back(std::move(word));
+            word.clear();
+        } else {
+            word.append(text, i, length);
+        }
+        i += length;
+    }
+    if (!word.empty()) words.push_back(std::move(word));
+    constexpr std::size_t kMaxWords = 16;
+    if (words.size() > kMaxWords) words.erase(words.begin(), words.end() - kMaxWords);
+    return words;
+}
+
+// Every word required, the last also as a prefix (results as one types).
+std::string FullTextQuery(const std::vector<std::string>& words) {
+    std::string query;
+    for (const std::string& word : words) {
+        if (!query.empty()) query += ' ';
+        query += '"' + word + '"';
+    }
+    return query + "*";
+}
+
+std::string LikePattern(const std::string& word) {
+    std::string pattern = "%";
+    for (char c : word) {
+        if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+        pattern += c;
+    }
+    return pattern + "%";
+}
+
+bool SameTitleOrDate(const TStoredItem& item, const TStoredItem& row) {
+    const std::string a = TitleDateKey(item), b = TitleDateKey(row);
+    if (a.empty() || b.empty()) return false;
+    const std::size_t ca = a.find('\x1f'), cb = b.find('\x1f');
+    return a.compare(0, ca, b, 0, cb) == 0 || a.compare(ca, a.npos, b, cb) == 0;
+}
+
+}  // namespace
+
+struct TItemStore::TImpl {
+    std::string Path;
+    TStoreOptions Options;
+    sql::TConnection Connection;
+    bool FullText = false;
+    std::unordered_map<std::string_view, std::unique_ptr<TStatement>> Statements;
+
+    TImpl(const std::string& path, const TStoreOptions& options) : Path(path), Options(options), Connection(path) {}
+
+    // Statements are prepared on first use and kept: `sql` is a literal.
+    TStatement& Prepared(std::string_view sql) {
+        auto& slot = Statements[sql];
+        if (!slot) slot = std::make_unique<TStatement>(Connection.Handle(), sql);
+        return *slot;
+    }
+
+    struct TFound {
+        TItemId Id;
+        bool Present;  // in the feed's previous download
+    };
+    std::optional<TFound> FindByKey(const std::string& feedId, const std::string& key) {
+        TStatementUse s(Prepared("SELECT id, left_at IS NULL FROM items WHERE feed = ?1 AND key = ?2"));
+        s->Bind(1, feedId).Bind(2, key);
+        if (s->Step()) return TFound{s->Int(0), s->Int(1) != 0};
+        return std::nullopt;
+    }
+
+    // Rows whose candidate hash matches, with what it was computed from.
+    std::vector<std::pair<TItemId, TStoredItem>> Candidates(std::string_view sql, const std::string& feedId,
+                                                             std::int64_t hash) {
+        std::vector<std::pair<TItemId, TStoredItem>> found;
+        TStatementUse s(Prepared(sql));
+        s->Bind(1, feedId).Bind(2, hash);
+        while (s->Step()) {
+            TStoredItem row;
+            row.Link = s->Text(1);
+            row.Title = s->Text(2);
+            row.DateText = s->Text(3);
+            if (!s->IsNull(4)) row.DateUTC = s->Int(4);
+            found.emplace_back(s->Int(0), std::move(row));
+        }
+        return found;
+    }
+
+    std::vector<TItemId> PresentIds(const std::string& feedId) {
+        TStatementUse s(Prepared("SELECT id FROM items WHERE feed = ?1 AND left_at IS NULL"));
+        s->Bind(1, feedId);
+        return Returning(*s);
+    }
+
+    void SetLeftAt(TItemId id, std::optional<std::int64_t> leftAt) {
+        TStatementUse s(Prepared("UPDATE items SET left_at = ?2 WHERE id = ?1"));
+        s->Bind(1, id).Bind(2, leftAt);
+        s->Run();
+    }
+
+    void Insert(const std::string& feedId, const TStoredItem& item, const std::string& key, std::int64_t now,
+                bool read) {
+        TStatementUse s(Prepared(
+            "INSERT INTO items(feed, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, "
+            "body, first_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"));
+        BindItem(*s, feedId, item, key);
+        s->Bind(12, now);
+        s->Run();
+        if (!read) MarkUnread(sqlite3_last_insert_rowid(Connection.Handle()));
+    }
+
+    void MarkUnread(TItemId id) {
+        TStatementUse s(Prepared("INSERT OR IGNORE INTO unread(feed, id) SELECT feed, id FROM items WHERE id = ?1"));
+        s->Bind(1, id);
+        s->Run();
+    }
+
+    // The ids first, then a plain delete: DELETE ... RETURNING would give
+    // up SQLite's fast path for emptying a table.
+    std::vector<TItemId> MarkRead(std::string_view select, std::string_view remove, const std::string* feedId) {
+        std::vector<TItemId> ids;
+        {
+            TStatementUse s(Prepared(select));
+            if (feedId) s->Bind(1, *feedId);
+            ids = Returning(*s);
+        }
+        TStatementUse s(Prepared(remove));
+        if (feedId) s->Bind(1, *feedId);
+        s->Run();
+        return ids;
+    }
+
+    // The item's latest text and identity. The WHERE clause skips rows that
+    // would not change, so an unchanged item costs no write and the
+    // full-text triggers only run for real edits.
+    void Refresh(TItemId id, const std::string& feedId, const TStoredItem& item, const std::string& key) {
+        TStatementUse s(Prepared(
+            "UPDATE items SET key = ?2, link_hash = ?3, title_date_hash = ?4, guid = ?5, link = ?6, title = ?7, "
+            "date_text = ?8, date_utc = ?9, author = ?10, body = ?11 WHERE id = ?12 AND (key IS NOT ?2 OR "
+            "link_hash IS NOT ?3 OR title_date_hash IS NOT ?4 OR guid IS NOT ?5 OR link IS NOT ?6 OR "
+            "title IS NOT ?7 OR date_text IS NOT ?8 OR date_utc IS NOT ?9 OR author IS NOT ?10 OR body IS NOT ?11)"));
+        BindItem(*s, feedId, item, key);
+        s->Bind(12, id);
+        s->Run();
+    }
+
+    static void BindItem(TStatement& s, const std::string& feedId, const TStoredItem& item, const std::string& key) {
+        s.Bind(1, feedId).Bind(2, key);
+        s.Bind(3, IdentityHash(NormalisedLink(item.Link))).Bind(4, IdentityHash(TitleDateKey(item)));
+        s.Bind(5, item.Guid).Bind(6, item.Link).Bind(7, item.Title).Bind(8, item.DateText).Bind(9, item.DateUTC);
+        s.Bind(10, item.Author).Bind(11, item.Body);
+    }
+
+    TDownloadResult Record(const std::string& feedId, const std::vector<TStoredItem>& items, std::int64_t now,
+                           bool seeding);
+    int PruneFeed(const std::string& feedId, std::int64_t now);
+
+    std::vector<TSearchHit> Hits(TStatement& s) {
+        std::vector<TSearchHit> hits;
+        while (s.Step()) {
+            TSearchHit hit{s.Text(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), std::nullopt};
+            if (!s.IsNull(5)) hit.DateUTC = s.Int(5);
+            hits.push_back(std::move(hit));
+        }
+        return hits;
+    }
+
+    std::vector<TItemId> Returning(TStatement& s) {
+        std::vector<TItemId> ids;
+        while (s.Step()) ids.push_back(s.Int(0));
+        return ids;
+    }
+};
+
+// Matching runs in two passes so that an item still in the feed under its
+// own key is never claimed by another item's looser match: first every
+// exact key, then link and title-date for the rest. A stored item answers
+// for one item of a download at most. A link or title-date key shared by
+// two items of the same download identifies neither (feeds that link
+// every item to their home page), and a link match also needs the title or
+// the date to agree, for feeds that always publish under the same address.
+TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::vector<TStoredItem>& items,
+                                          std::int64_t now, bool seeding) {
+    TDownloadResult result;
+    result.New.assign(items.size(), false);
+    sql::TTransaction transaction(Connection);
+    const std::vector<TItemId> present = PresentIds(feedId);
+    const std::unordered_set<TItemId> wasPresent(present.begin(), present.end());
+
+    std::vector<std::string> keys(items.size());
+    std::vector<std::optional<TItemId>> matched(items.size());
+    std::unordered_set<TItemId> claimed;
+    std::unordered_map<std::string, int> linkUses, titleDateUses;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        keys[i] = ItemKey(items[i]);
+        ++linkUses[NormalisedLink(items[i].Link)];
+        ++titleDateUses[TitleDateKey(items[i])];
+        if (const auto found = FindByKey(feedId, keys[i]); found && claimed.insert(found->Id).second) {
+            matched[i] = found->Id;
+        }
+    }
+
+    std::unordered_set<std::string> keyed;  // keys given to rows in this download
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (matched[i]) keyed.insert(keys[i]);
+    }
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (matched[i]) continue;
+        if (keyed.count(keys[i]) || FindByKey(feedId, keys[i])) continue;  // a repeat within the download
+        const TStoredItem& item = items[i];
+        const std::string link = NormalisedLink(item.Link), titleDate = TitleDateKey(item);
+        auto pick = [&](const auto& candidates, auto&& same) -> std::optional<TItemId> {
+            for (const auto& [id, row] : candidates) {
+                if (!claimed.count(id) && same(row)) return id;
+            }
+            return std::nullopt;
+        };
+        std::optional<TItemId> id;
+        if (!link.empty() && linkUses[link] == 1) {
+            id = pick(Candidates("SELECT id, link, title, date_text, date_utc FROM items WHERE feed = ?1 AND "
+                                 "link_hash = ?2 AND link_hash <> 0",
+                                 feedId, IdentityHash(link)),
+                      [&](const TStoredItem& row) { return NormalisedLink(row.Link) == link && SameTitleOrDate(item, row); });
+        }
+        if (!id && !titleDate.empty() && titleDateUses[titleDate] == 1) {
+            id = pick(Candidates("SELECT id, link, title, date_text, date_utc FROM items WHERE feed = ?1 AND "
+                                 "title_date_hash = ?2 AND title_date_hash <> 0",
+                                 feedId, IdentityHash(titleDate)),
+                      [&](const TStoredItem& row) { return TitleDateKey(row) == titleDate; });
+        }
+        if (id) {
+            claimed.insert(*id);
+            matched[i] = id;
+        } else {
+            Insert(feedId, item, keys[i], now, seeding);
+            claimed.insert(sqlite3_last_insert_rowid(Connection.Handle()));
+            result.New[i] = !seeding;
+            ++result.NewCount;  // when seeding: how many were added
+        }
+        keyed.insert(keys[i]);
+    }
+
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!matched[i]) continue;
+        Refresh(*matched[i], feedId, items[i], keys[i]);
+        if (!wasPresent.count(*matched[i])) SetLeftAt(*matched[i], std::nullopt);  // back in the feed
+    }
+    for (TItemId id : present) {
+        if (!claimed.count(id)) SetLeftAt(id, now);
+    }
+    PruneFeed(feedId, now);
+    transaction.Commit();
+    return result;
+}
+
+int TItemStore::TImpl::PruneFeed(const std::string& feedId, std::int64_t now) {
+    int removed = 0;
+    {
+        TStatementUse s(Prepared("DELETE FROM items WHERE feed = ?1 AND left_at < ?2"));
+        s->Bind(1, feedId).Bind(2, now - Options.Retention.KeepSeconds);
+        s->Run();
+        removed += static_cast<int>(Connection.Changes());
+    }
+    TStatementUse s(Prepared(
+        "DELETE FROM items WHERE id IN (SELECT id FROM items WHERE feed = ?1 AND left_at IS NOT NULL ORDER BY "
+        "left_at DESC, id DESC LIMIT -1 OFFSET max(0, ?2 - (SELECT count(*) FROM items WHERE feed = ?1 AND "
+        "left_at IS NULL)))"));
+    s->Bind(1, feedId).Bind(2, std::int64_t{Options.Retention.PerFeedCap});
+    s->Run();
+    return removed + static_cast<int>(Connection.Changes());
+}
+
+TItemStore::TItemStore(std::unique_ptr<TImpl> impl) : FImpl(std::move(impl)) {}
+TItemStore::~TItemStore() = default;
+
+TOpenResult TItemStore::Open(const std::string& path, const TStoreOptions& options) {
+    auto attempt = [&]() -> std::unique_ptr<TItemStore> {
+        auto impl = std::make_unique<TImpl>(path, options);
+        sql::TConnection& c = impl->Connection;
+        Configure(c, options);
+        if (options.CheckOnOpen) {
+            const std::string check = c.QueryText("PRAGMA quick_check(1)");
+            if (check != "ok") throw TDamage("the base is damaged: " + check);
+        }
+        schema::Upgrade(c);
+        schema::CheckShape(c);
+        impl->FullText = options.FullText && schema::EnsureFullText(c);
+        return std::unique_ptr<TItemStore>(new TItemStore(std::move(impl)));
+    };
+
+    TOpenResult result;
+    std::string damage;
+    try {
+        result.Store = attempt();
+        return result;
+    } catch (const TDamage& e) {
+        damage = e.what();
+    } catch (const schema::TSchemaError& e) {
+        damage = e.what();
+    } catch (const TSqliteError& e) {
+        if (!IsDamage(e)) {
+            result.Message = "The item base " + path + " cannot be opened: " + e.what();
+            return result;
+        }
+        damage = e.what();
+    } catch (const std::exception& e) {
+        result.Message = "The item base " + path + " cannot be opened: " + e.what();
+        return result;
+    }
+
+    try {
+        result.SetAsidePath = SetAside(path);
+    } catch (const std::exception& e) {
+        result.Message = "The item base " + path + " is damaged (" + damage + ") and cannot be moved aside: " + e.what();
+        return result;
+    }
+    result.Message = "The item base " + path + " could not be used (" + damage + "); it was kept as " +
+                     result.SetAsidePath + " and a new one was started.";
+    try {
+        result.Store = attempt();
+    } catch (const std::exception& e) {
+        result.Message += " The new base cannot be created either: " + std::string(e.what());
+    }
+    return result;
+}
+
+std::unique_ptr<TItemStore> TItemStore::Connect() const {
+    auto impl = std::make_unique<TImpl>(FImpl->Path, FImpl->Options);
+    Configure(impl->Connection, FImpl->Options);
+    impl->FullText = FImpl->FullText;
+    return std::unique_ptr<TItemStore>(new TItemStore(std::move(impl)));
+}
+
+const std::string& TItemStore::Path() const { return FImpl->Path; }
+bool TItemStore::HasFullText() const { return FImpl->FullText; }
+void TItemStore::SetRetention(const TRetention& retention) { FImpl->Options.Retention = retention; }
+
+TDownloadResult TItemStore::RecordDownload(const std::string& feedId, const std::vector<TStoredItem>& items,
+                                           std::int64_t now) {
+    return FImpl->Record(feedId, items, now, false);
+}
+
+int TItemStore::SeedFromItems(const std::string& feedId, const std::vector<TStoredItem>& items, std::int64_t now) {
+    return FImpl->Record(feedId, items, now, true).NewCount;
+}
+
+void TItemStore::ForgetFeed(const std::string& feedId) {
+    TStatementUse s(FImpl->Prepared("DELETE FROM items WHERE feed = ?1"));
+    s->Bind(1, feedId);
+    s->Run();
+}
+
+int TItemStore::Prune(std::int64_t now) {
+    std::vector<std::string> feeds;
+    {
+        TStatementUse s(FImpl->Prepared("SELECT DISTINCT feed FROM items"));
+        while (s->Step()) feeds.push_back(s->Text(0));
+    }
+    sql::TTransaction transaction(FImpl->Connection);
+    int removed = 0;
+    for (const std::string& feed : feeds) removed += FImpl->PruneFeed(feed, now);
+    transaction.Commit();
+    return removed;
+}
+
+std::vector<TItemId> TItemStore::MarkFeedRead(const std::string& feedId) {
+    sql::TTransaction transaction(FImpl->Connection);
+    std::vector<TItemId> ids = FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1",
+                                               "DELETE FROM unread WHERE feed = ?1", &feedId);
+    transaction.Commit();
+    return ids;
+}
+
+std::vector<TItemId> TItemStore::MarkFeedsRead(const std::vector<std::string>& feedIds) {
+    sql::TTransaction transaction(FImpl->Connection);
+    std::vector<TItemId> ids;
+    for (const std::string& feed : feedIds) {
+        const std::vector<TItemId> some = FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1",
+                                                          "DELETE FROM unread WHERE feed = ?1", &feed);
+        ids.insert(ids.end(), some.begin(), some.end());
+    }
+    transaction.Commit();
+    return ids;
+}
+
+std::vector<TItemId> TItemStore::MarkAllRead() {
+    sql::TTransaction transaction(FImpl->Connection);
+    std::vector<TItemId> ids = FImpl->MarkRead("SELECT id FROM unread", "DELETE FROM unread", nullptr);
+    transaction.Commit();
+    return ids;
+}
+
+void TItemStore::MarkItemsUnread(const std::vector<TItemId>& ids) {
+    sql::TTransaction transaction(FImpl->Connection);
+    for (TItemId id : ids) FImpl->MarkUnread(id);
+    transaction.Commit();
+}
+
+bool TItemStore::SetItemRead(const std::string& feedId, const std::string& key, bool read) {
+    const auto found = FImpl->FindByKey(feedId, key);
+    if (!found) return false;
+    if (!read) {
+        FImpl->MarkUnread(found->Id);
+        return true;
+    }
+    TStatementUse s(FImpl->Prepared("DELETE FROM unread WHERE feed = ?1 AND id = ?2"));
+    s->Bind(1, feedId).Bind(2, found->Id);
+    s->Run();
+    return true;
+}
+
+int TItemStore::UnreadCount(const std::string& feedId) {
+    TStatementUse s(FImpl->Prepared("SELECT count(*) FROM unread WHERE feed = ?1"));
+    s->Bind(1, feedId);
+    return s->Step() ? static_cast<int>(s->Int(0)) : 0;
+}
+
+std::map<std::string, int> TItemStore::UnreadCounts() {
+    TStatementUse s(FImpl->Prepared("SELECT feed, count(*) FROM unread GROUP BY feed"));
+    std::map<std::string, int> counts;
+    while (s->Step()) counts[s->Text(0)] = static_cast<int>(s->Int(1));
+    return counts;
+}
+
+std::vector<std::string> TItemStore::UnreadKeys(const std::string& feedId) {
+    TStatementUse s(FImpl->Prepared(
+        "SELECT i.key FROM unread u JOIN items i ON i.id = u.id WHERE u.feed = ?1 ORDER BY u.id"));
+    s->Bind(1, feedId);
+    std::vector<std::string> keys;
+    while (s->Step()) keys.push_back(s->Text(0));
+    return keys;
+}
+
+int TItemStore::ItemCount(const std::string& feedId) {
+    TStatementUse s(FImpl->Prepared("SELECT count(*) FROM items WHERE feed = ?1"));
+    s->Bind(1, feedId);
+    return s->Step() ? static_cast<int>(s->Int(0)) : 0;
+}
+
+int TItemStore::TotalItemCount() { return static_cast<int>(FImpl->Connection.QueryInt("SELECT count(*) FROM items")); }
+
+std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
+    const std::vector<std::string> words = Words(text);
+    if (words.empty() || limit <= 0) return {};
+    if (FImpl->FullText) {
+        try {
+            // Newest first by walking the recency index and keeping the
+            // matches: a common word stops after `limit` items instead of
+            // sorting most of the base.
+            TStatementUse s(FImpl->Prepared(
+                "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i INDEXED BY "
+                "items_by_recency WHERE i.id IN (SELECT rowid FROM items_fts WHERE items_fts MATCH ?2) "
+                "ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1"));
+            s->Bind(1, std::int64_t{limit}).Bind(2, FullTextQuery(words));
+            return FImpl->Hits(*s);
+        } catch (const TSqliteError& e) {
+            // A word the tokenizer splits where Words did not would be a
+            // phrase, which this index cannot answer: search without it.
+            if (e.Code() != SQLITE_ERROR) throw;
+        }
+    }
+    std::string sql = "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i WHERE 1";
+    for (std::size_t n = 0; n < words.size(); ++n) {
+        const std::string p = "?" + std::to_string(n + 2);
+        sql += " AND (i.title LIKE " + p + " ESCAPE '\\' OR i.body LIKE " + p + " ESCAPE '\\')";
+    }
+    TStatement s(FImpl->Connection.Handle(), sql + " ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1");
+    s.Bind(1, std::int64_t{limit});
+    for (std::size_t n = 0; n < words.size(); ++n) s.Bind(static_cast<int>(n + 2), LikePattern(words[n]));
+    return FImpl->Hits(s);
+}
+
+std::int64_t TItemStore::Enqueue(const std::string& account, const std::string& kind, const std::string& payload,
+                                 std::int64_t now) {
+    TStatementUse s(FImpl->Prepared(
+        "INSERT INTO pending_changes(account, kind, payload, created) VALUES (?1, ?2, ?3, ?4)"));
+    s->Bind(1, account).Bind(2, kind).Bind(3, payload).Bind(4, now);
+    s->Run();
+    return sqlite3_last_insert_rowid(FImpl->Connection.Handle());
+}
+
+std::vector<TPendingChange> TItemStore::Pending(const std::string& account) {
+    TStatementUse s(FImpl->Prepared(
+        "SELECT id, account, kind, payload, created FROM pending_changes WHERE account = ?1 ORDER BY id"));
+    s->Bind(1, account);
+    std::vector<TPendingChange> changes;
+    while (s->Step()) changes.push_back({s->Int(0), s->Text(1), s->Text(2), s->Text(3), s->Int(4)});
+    return changes;
+}
+
+void TItemStore::RemovePending(std::int64_t id) {
+    TStatementUse s(FImpl->Prepared("DELETE FROM pending_changes WHERE id = ?1"));
+    s->Bind(1, id);
+    s->Run();
+}
+
+std::string TItemStore::CheckIntegrity() {
+    TStatement s(FImpl->Connection.Handle(), "PRAGMA integrity_check");
+    std::string findings;
+    while (s.Step()) findings += (findings.empty() ? "" : "\n") + s.Text(0);
+    return findings;
+}
+
+std::int64_t TItemStore::SizeBytes() {
+    return FImpl->Connection.QueryInt("PRAGMA page_count") * FImpl->Connection.QueryInt("PRAGMA page_size");
+}
+
+}  // namespace items

@@ -1,0 +1,80 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ItemTestSupport.h"
+
+using namespace items;
+using itemtest::Item;
+
+// Each test runs over the FTS5 index and over the LIKE fallback.
+class Search : public itemtest::StoreTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        options.FullText = GetParam();
+        Store().RecordDownload("1", {Item("1", "http://a/1", "Quillet reaches version two", 300, "<p>Release notes</p>"),
+                                     Item("2", "http://a/2", "Café opening", 100, "<strong>Coffee</strong> and cake"),
+                                     Item("3", "http://a/3", "100% \"quoted\" (title)", 200, "under_score -minus")},
+                                10);
+        Store().RecordDownload("2", {Item("4", "http://b/4", "Release of quillets", 400, "another release")}, 10);
+    }
+    std::vector<std::string> Titles(const std::string& text) {
+        std::vector<std::string> titles;
+        for (const TSearchHit& hit : Store().Search(text, 10)) titles.push_back(hit.Title);
+        return titles;
+    }
+};
+
+TEST_P(Search, WordsPrefixesAndOrder) {
+    ASSERT_EQ(Store().HasFullText(), GetParam());
+    struct Case {
+        const char* text;
+        std::vector<std::string> titles;  // newest first
+    };
+    const std::vector<Case> cases = {
+        {"release", {"Release of quillets", "Quillet reaches version two"}},
+        {"quil", {"Release of quillets", "Quillet reaches version two"}},
+        {"QUILLET note", {"Quillet reaches version two"}},
+        {"version two", {"Quillet reaches version two"}},
+        {"two version", {"Quillet reaches version two"}},
+        {"coffee", {"Café opening"}},
+        {"nothing-like-this", {}},
+        {"", {}},
+        {"   ", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Titles(c.text), c.titles) << c.text;
+    const std::vector<TSearchHit> hits = Store().Search("café", 10);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].FeedId, "1");
+    EXPECT_EQ(hits[0].Key, "g:2");
+    EXPECT_EQ(hits[0].Link, "http://a/2");
+    EXPECT_EQ(hits[0].DateUTC, 100);
+    EXPECT_EQ(Store().Search("release", 1).size(), 1u);
+}
+
+TEST_P(Search, AnyTextIsSafe) {
+    for (const char* text : {"\"", "\"quoted", "a\"b", "NOT", "AND OR", "*", "-minus", "(title", "title)", "title:x",
+                             "^", "NEAR(a b)", "%", "_", "\\", "'; DROP TABLE items; --", "{title body}: x", "a + b",
+                             "l\u2019\u00e9t\u00e9", "a\U0001F600b", "\u65e5\u672c\u8a9e", "caf\u00e9\u00bb"}) {
+        EXPECT_NO_THROW(Store().Search(text, 10)) << text;
+    }
+    EXPECT_EQ(Titles("\"quoted\""), (std::vector<std::string>{"100% \"quoted\" (title)"}));
+    EXPECT_EQ(Titles("(title)"), (std::vector<std::string>{"100% \"quoted\" (title)"}));
+    EXPECT_EQ(Store().TotalItemCount(), 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Items, Search, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "FullText" : "Like"; });
+
+TEST(SearchIndex, MarkupIsNotTextAndAccentsFold) {
+    testsupport::TempFolder folder("quillet-items");
+    auto store = itemtest::OpenStore(folder.File("items.db"));
+    store->RecordDownload("1", {Item("1", "", "Plain", 1, "<strong class=\"x\">Bold</strong> caf&eacute;s"),
+                                Item("2", "", "Élan", 2, "")},
+                          10);
+    EXPECT_TRUE(store->Search("strong", 10).empty());
+    EXPECT_TRUE(store->Search("class", 10).empty());
+    EXPECT_EQ(store->Search("bold", 10).size(), 1u);
+    EXPECT_EQ(store->Search("elan", 10).size(), 1u);
+}
