@@ -67,6 +67,16 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"DeleteFolderConfirm", {"Harbour News"}},
         {"DeleteFolderKeepFeeds", {}},
         {"DeleteFolderWithFeeds", {}},
+        {"DiscoverSearching", {"example.org"}},
+        {"DiscoverNoFeed", {"example.org"}},
+        {"DiscoverHostNotFound", {"example.org"}},
+        {"DiscoverTimedOut", {"example.org"}},
+        {"DiscoverInvalid", {"ftp:/x"}},
+        {"DiscoverRefused", {"example.org", 403}},
+        {"DiscoverSeveral", {3}},
+        {"DiscoverCancelled", {}},
+        {"DiscoverAddAnyway", {}},
+        {"FeedAlreadyListed", {"Harbour News"}},
     };
     return arguments;
 }
