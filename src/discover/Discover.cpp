@@ -11,6 +11,7 @@
 #include "Address.h"
 #include "FeedDocument.h"
 #include "FeedUtils.h"
+#include "XmlDom.h"
 
 namespace discover {
 
@@ -282,6 +283,52 @@ TDiscoverResult Discover(std::string_view input, const TDiscoverOptions& options
   if (result.Error) result.Feeds.clear();
   else if (result.Feeds.empty()) result.Error = NoFeedError(result.Address);
   return result;
+}
+
+std::optional<std::string> FeedFileAddress(const std::string& body) {
+  // JSON Feed names itself in feed_url, its site in home_page_url.
+  const std::size_t first = body.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
+  if (first != std::string::npos && body[first] == '{') {
+    const nlohmann::json feed = nlohmann::json::parse(body, nullptr, false);
+    if (!feed.is_object()) return std::nullopt;
+    for (const char* key : {"feed_url", "home_page_url"}) {
+      const auto found = feed.find(key);
+      if (found != feed.end() && found->is_string() && !found->get<std::string>().empty())
+        return found->get<std::string>();
+    }
+    return std::nullopt;
+  }
+  // RSS and Atom: the self link (an atom:link in RSS's channel, a link of
+  // the Atom feed), else the site the feed belongs to.
+  xml::Document doc;
+  try {
+    doc.LoadFromString(body);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  const xml::Node root = doc.DocumentElement();
+  std::vector<xml::Node> heads{root};
+  for (const xml::Node& child : root.ChildElements())
+    if (child.LocalName() == "channel") heads.push_back(child);
+  std::optional<std::string> site;
+  for (const xml::Node& head : heads) {
+    for (const xml::Node& child : head.ChildElements()) {
+      if (child.LocalName() != "link") continue;
+      const std::string rel = child.Attribute("rel").value_or("");
+      const std::string href = child.Attribute("href").value_or("");
+      if (rel == "self" && !href.empty()) return href;
+      if (!site && (rel.empty() || rel == "alternate") && !href.empty()) site = href;
+      if (!site && !child.HasAttribute("href")) {
+        std::string text;
+        try {
+          text = child.Text();
+        } catch (const std::exception&) {
+        }
+        if (!text.empty()) site = text;
+      }
+    }
+  }
+  return site;
 }
 
 }  // namespace discover

@@ -80,6 +80,11 @@ std::optional<TFeedCandidate> ReadFeed(const std::string& body, const std::strin
 // A failed fetch of url in plain words.
 TDiscoverError DescribeFetchError(const http::HttpError& error, const std::string& url);
 
+// The address a downloaded feed file gives for itself (its self link, or a
+// JSON Feed's feed_url), else the address of the site it belongs to, from
+// which discovery finds the feed again; nullopt for a file that is no feed.
+std::optional<std::string> FeedFileAddress(const std::string& body);
+
 // The usual feed addresses tried when a page names none: in the page's
 // folder, then at the site's root.
 std::vector<std::string> WellKnownFeedAddresses(const std::string& pageUrl);

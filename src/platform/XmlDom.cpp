@@ -610,6 +610,23 @@ void Node::Remove() {
     MarkModified();
 }
 
+void Node::MoveTo(const Node& parent, const Node& before) {
+    xmlNodePtr node = N(Checked());
+    xmlNodePtr target = N(parent.Checked());
+    if (target->doc != node->doc) throw XmlError("An element can only move within its document");
+    for (xmlNodePtr up = target; up; up = up->parent)
+        if (up == node) throw XmlError("An element cannot move into itself");
+    xmlNodePtr next = before ? N(before.Checked()) : nullptr;
+    if (next == node) return;
+    if (next && next->parent != target) throw XmlError("The element to move before is not a child of the new parent");
+    xmlUnlinkNode(node);
+    if (next)
+        xmlAddPrevSibling(next, node);
+    else
+        xmlAddChild(target, node);
+    MarkModified();
+}
+
 std::optional<std::string> Node::Attribute(std::string_view name) const {
     xmlNodePtr node = N(Checked());
     if (node->type != XML_ELEMENT_NODE) return std::nullopt;

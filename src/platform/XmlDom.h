@@ -114,6 +114,11 @@ public:
     // Detaches and discards this node. Handles to it stay safe to use (they
     // see a detached node) until the document is reloaded or destroyed.
     void Remove();
+    // Moves this element under `parent` of the same document, before its
+    // child `before` (at the end when `before` is a null handle). Handles to it stay
+    // valid. Raises XmlError for a move into the element itself or one of
+    // its descendants.
+    void MoveTo(const Node& parent, const Node& before);
 
     // Attributes, looked up by qualified name without a namespace test.
     // An absent attribute is std::nullopt, an empty one "".

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -370,16 +371,28 @@ TEST_F(FeedListTest, ContextMenuOpensOnFeedsAndTheKeyboardButNotOnEmptySpace) {
     EXPECT_EQ(form->TreeView->currentItem(), Root());
 }
 
-TEST_F(FeedListTest, AddFeedDialogGivesTheAddressExactlyAsTyped) {
+TEST_F(FeedListTest, AddFeedDialogRefusesNonAddressesAndAddsAnUnreachableOneOnASecondOK) {
     OnNextModal([](QWidget* dialog) {
         auto* add = qobject_cast<TFormAddFeed*>(dialog);
         ASSERT_NE(add, nullptr);
         add->EditURL->setText(" http://127.0.0.1:1/a b ");
         add->OKBtn->click();
+        ASSERT_TRUE(apptest::WaitUntil([add] { return !add->Searching(); }));
+        EXPECT_TRUE(add->StatusText->text().contains("is not a web address")) << add->StatusText->text().toStdString();
+        add->OKBtn->click();  // still not an address: nothing to add
+        ASSERT_TRUE(apptest::WaitUntil([add] { return !add->Searching(); }));
+        EXPECT_TRUE(add->isVisible());
+        // Nothing listens there: the failure is said, and a second OK adds
+        // the address as it is.
+        add->EditURL->setText(QString::fromStdString(" " + kDeadURL + " "));
+        add->OKBtn->click();
+        ASSERT_TRUE(apptest::WaitUntil([add] { return !add->Searching(); }));
+        EXPECT_TRUE(add->StatusText->text().contains("Press OK again")) << add->StatusText->text().toStdString();
+        add->OKBtn->click();
     });
     form->ActionAddFeedExecute();
     ASSERT_EQ(Items().ChildElements().size(), 1u);
-    EXPECT_EQ(Items().ChildElements()[0].Attribute("url"), " http://127.0.0.1:1/a b ");
+    EXPECT_EQ(Items().ChildElements()[0].Attribute("url"), kDeadURL);
     EXPECT_EQ(Root()->childCount(), 1);
 
     OnNextModal([](QWidget* dialog) {
@@ -426,10 +439,15 @@ TEST_F(FeedListTest, OpmlImportAddsNewFeedsWithTheirTitlesAndSkipsKnownOnes) {
     const TFormMain::TImportResult result = form->ImportOPML("subscriptions.opml");
     EXPECT_EQ(result.added, 2);
     EXPECT_EQ(result.skipped, 1);
-    ASSERT_EQ(Root()->childCount(), 3);
-    EXPECT_EQ(Root()->child(1)->text(0), "Alpha & Co");
-    EXPECT_EQ(Root()->child(2)->text(0), "Beta");
-    const xml::Node beta = form->GetFeedItem(Root()->child(2));
+    // The outline folder becomes a folder of the list.
+    ASSERT_EQ(Root()->childCount(), 2);
+    QTreeWidgetItem* folder = Root()->child(1);
+    ASSERT_TRUE(TFormMain::IsFolderNode(folder));
+    EXPECT_EQ(folder->text(0), "Folder");
+    ASSERT_EQ(folder->childCount(), 2);
+    EXPECT_EQ(folder->child(0)->text(0), "Alpha & Co");
+    EXPECT_EQ(folder->child(1)->text(0), "Beta");
+    const xml::Node beta = form->GetFeedItem(folder->child(1));
     EXPECT_EQ(beta.Attribute("url"), "http://127.0.0.1:1/b.xml");
     EXPECT_EQ(beta.Attribute("id"), "3");
     EXPECT_EQ(AttributeNames(beta), (std::vector<std::string>{"url", "id", "caption", "unread", "lastupdate"}));
@@ -439,7 +457,8 @@ TEST_F(FeedListTest, OpmlImportAddsNewFeedsWithTheirTitlesAndSkipsKnownOnes) {
     saved.LoadFromFile("config.xml");
     EXPECT_EQ(saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items")
                   .ChildElements().size(),
-              3u);
+              2u)
+        << "a feed and the folder";
     form->ExportOPML("out.opml");
     TFormMain::TImportResult again = form->ImportOPML("out.opml");
     EXPECT_EQ(again.added, 0);

@@ -247,9 +247,12 @@ TEST_F(MainWindowTest, EveryComponentIsANamedChildOfTheWindow) {
     EXPECT_NE(form.findChild<QObject*>("WebBrowser"), nullptr);
     EXPECT_FALSE(form.ActionShowQuillet->isVisible());
     EXPECT_TRUE(form.ActionHideQuillet->isVisible());
-    EXPECT_EQ(form.PopupMenuFeedList->actions(),
-              (QList<QAction*>{form.ActionAddFeed, form.ActionDeleteFeed, form.ActionEditFeed,
-                               form.ActionUpdateFeed, form.ActionCopyURL}));
+    // The feed actions first, as they always were; the folder actions after.
+    const QList<QAction*> popup = form.PopupMenuFeedList->actions();
+    EXPECT_EQ(popup.mid(0, 5), (QList<QAction*>{form.ActionAddFeed, form.ActionDeleteFeed, form.ActionEditFeed,
+                                                form.ActionUpdateFeed, form.ActionCopyURL}));
+    EXPECT_TRUE(popup.contains(form.ActionNewFolder));
+    EXPECT_TRUE(popup.contains(form.MenuMoveTo->menuAction()));
 }
 
 }  // namespace

@@ -67,6 +67,20 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"HomeOpenToOthers", {"/srv/feeds"}},
         {"ShippedFilesNotRefreshed", {"/home/user/.local/share/quillet", "No space left on device"}},
         {"InstanceChannelFailed", {"cannot listen on /run/user/1000/quillet-0.sock"}},
+        {"NewFolderCaption", {}},
+        {"DeleteFolderConfirm", {"Harbour News"}},
+        {"DeleteFolderKeepFeeds", {}},
+        {"DeleteFolderWithFeeds", {}},
+        {"DiscoverSearching", {"example.org"}},
+        {"DiscoverNoFeed", {"example.org"}},
+        {"DiscoverHostNotFound", {"example.org"}},
+        {"DiscoverTimedOut", {"example.org"}},
+        {"DiscoverInvalid", {"ftp:/x"}},
+        {"DiscoverRefused", {"example.org", 403}},
+        {"DiscoverSeveral", {3}},
+        {"DiscoverCancelled", {}},
+        {"DiscoverAddAnyway", {}},
+        {"FeedAlreadyListed", {"Harbour News"}},
     };
     return arguments;
 }

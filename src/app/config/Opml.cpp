@@ -1,5 +1,7 @@
 #include "Opml.h"
 
+#include <map>
+#include <memory>
 #include <unordered_set>
 
 #include "XmlDom.h"
@@ -27,27 +29,33 @@ std::vector<Outline> ReadDocument(const xml::Document& doc) {
     // Depth-first in document order, without recursion: folders may nest
     // arbitrarily deep in a hostile file.
     std::vector<Outline> result;
-    std::vector<xml::Node> pending;
-    auto pushChildrenOf = [&pending](const xml::Node& parent) {
+    struct Pending {
+        xml::Node outline;
+        std::shared_ptr<const std::vector<std::string>> folders;
+    };
+    std::vector<Pending> pending;
+    auto pushChildrenOf = [&pending](const xml::Node& parent, std::shared_ptr<const std::vector<std::string>> folders) {
         auto children = parent.ChildElements();
         for (auto it = children.rbegin(); it != children.rend(); ++it)
-            if (IsNamed(*it, "outline")) pending.push_back(*it);
+            if (IsNamed(*it, "outline")) pending.push_back({*it, folders});
     };
-    pushChildrenOf(body);
+    auto captionOf = [](const xml::Node& outline) {
+        std::string caption = outline.Attribute("text").value_or("");
+        return caption.empty() ? outline.Attribute("title").value_or("") : caption;
+    };
+    pushChildrenOf(body, std::make_shared<const std::vector<std::string>>());
     while (!pending.empty()) {
-        xml::Node outline = pending.back();
+        Pending next = std::move(pending.back());
         pending.pop_back();
-        auto url = outline.Attribute("xmlUrl");
-        bool isFolder = !url && !outline.ChildElements().empty();
+        auto url = next.outline.Attribute("xmlUrl");
+        bool isFolder = !url && !next.outline.ChildElements().empty();
         if (isFolder) {
-            pushChildrenOf(outline);
+            auto inner = std::make_shared<std::vector<std::string>>(*next.folders);
+            inner->push_back(captionOf(next.outline));
+            pushChildrenOf(next.outline, std::move(inner));
             continue;
         }
-        Outline feed;
-        feed.url = url.value_or("");
-        feed.caption = outline.Attribute("text").value_or("");
-        if (feed.caption.empty()) feed.caption = outline.Attribute("title").value_or("");
-        result.push_back(std::move(feed));
+        result.push_back({url.value_or(""), captionOf(next.outline), *next.folders});
     }
     return result;
 }
@@ -81,8 +89,26 @@ void WriteFile(const std::string& fileName, const std::vector<Outline>& feeds, s
     root.SetAttribute("version", "2.0");
     root.AppendElement("head").AppendElement("title").SetText(title);
     xml::Node body = root.AppendElement("body");
+    // The folder outlines made so far, by their path.
+    std::map<std::vector<std::string>, xml::Node> folders;
+    auto folderFor = [&](const std::vector<std::string>& path) {
+        xml::Node parent = body;
+        std::vector<std::string> prefix;
+        for (const std::string& name : path) {
+            prefix.push_back(name);
+            auto found = folders.find(prefix);
+            if (found == folders.end()) {
+                xml::Node folder = parent.AppendElement("outline");
+                folder.SetAttribute("text", name);
+                folder.SetAttribute("title", name);
+                found = folders.emplace(prefix, folder).first;
+            }
+            parent = found->second;
+        }
+        return parent;
+    };
     for (const Outline& feed : feeds) {
-        xml::Node outline = body.AppendElement("outline");
+        xml::Node outline = folderFor(feed.folders).AppendElement("outline");
         outline.SetAttribute("type", "rss");
         outline.SetAttribute("text", feed.caption);
         outline.SetAttribute("title", feed.caption);

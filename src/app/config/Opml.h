@@ -19,15 +19,18 @@ public:
 struct Outline {
     std::string url;
     std::string caption;
+    // The captions of the folder outlines around it, outermost first.
+    std::vector<std::string> folders = {};
 };
 
-// Every leaf outline of the body in document order; outlines nested in
-// folders are flattened. The caption is `text`, else `title`, else empty.
+// Every leaf outline of the body in document order, each with the path of
+// folders it stands in. The caption is `text`, else `title`, else empty.
 std::vector<Outline> ReadString(std::string_view text);
 std::vector<Outline> ReadFile(const std::string& fileName);
 
 // Writes an OPML 2.0 file (atomically): one outline per feed with
-// type="rss", text and title from the caption, and xmlUrl.
+// type="rss", text and title from the caption, and xmlUrl, inside outlines
+// for its folders (feeds of one folder path share one folder outline).
 void WriteFile(const std::string& fileName, const std::vector<Outline>& feeds, std::string_view title);
 
 // What an import adds: outlines with an address that is neither in the list

@@ -46,45 +46,71 @@ std::string TUpdateThread::LastNodeId() const
     return FLastNode;
 }
 
+std::vector<QTreeWidgetItem*> TUpdateThread::PollingOrder() const
+{
+    if (FHost.FeedNodes)
+        return FHost.FeedNodes();
+    std::vector<QTreeWidgetItem*> nodes;
+    if (QTreeWidgetItem* root = FHost.RootNode ? FHost.RootNode() : nullptr) {
+        nodes.reserve(static_cast<std::size_t>(root->childCount()));
+        for (int i = 0; i < root->childCount(); ++i)
+            nodes.push_back(root->child(i));
+    }
+    return nodes;
+}
+
+namespace {
+
+int IndexOf(const std::vector<QTreeWidgetItem*>& nodes, const QTreeWidgetItem* node)
+{
+    const auto found = std::find(nodes.begin(), nodes.end(), node);
+    return found == nodes.end() ? -1 : static_cast<int>(found - nodes.begin());
+}
+
+QTreeWidgetItem* At(const std::vector<QTreeWidgetItem*>& nodes, int index)
+{
+    return index >= 0 && index < static_cast<int>(nodes.size()) ? nodes[static_cast<std::size_t>(index)] : nullptr;
+}
+
+}  // namespace
+
 QTreeWidgetItem* TUpdateThread::GetNextNode()
 {
-    QTreeWidgetItem* root = FHost.RootNode ? FHost.RootNode() : nullptr;
-    if (!root)
-        return nullptr;
+    const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
     QTreeWidgetItem* next = nullptr;
     if (!FLastNode.empty()) {
         int index = -1;
         if (FHost.FindFeedNode) {
             if (QTreeWidgetItem* last = FHost.FindFeedNode(FLastNode))
-                index = root->indexOfChild(last);
+                index = IndexOf(nodes, last);
         } else {
-            for (int i = 0; i < root->childCount(); ++i) {
-                if (FHost.FeedId(root->child(i)) == FLastNode) {
-                    index = i;
+            for (std::size_t i = 0; i < nodes.size(); ++i) {
+                if (FHost.FeedId(nodes[i]) == FLastNode) {
+                    index = static_cast<int>(i);
                     break;
                 }
             }
         }
         if (index >= 0)
-            next = root->child(index + 1);  // nullptr after the last feed
+            next = At(nodes, index + 1);  // nullptr after the last feed
         else if (FLastIndex >= 0)
-            next = root->child(FLastIndex);  // deleted: its successor moved up
+            next = At(nodes, FLastIndex);  // deleted: its successor moved up
     }
-    if (!next && root->childCount() > 0)
-        next = root->child(0);
+    if (!next && !nodes.empty())
+        next = nodes.front();
     return next;
 }
 
 QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId)
 {
     QTreeWidgetItem* node = GetNextNode();
-    QTreeWidgetItem* root = FHost.RootNode ? FHost.RootNode() : nullptr;
-    if (!node || !root || !FHost.Deferred)
+    if (!node || !FHost.Deferred)
         return node;
-    const int count = root->childCount();
-    const int start = root->indexOfChild(node);
+    const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
+    const int count = static_cast<int>(nodes.size());
+    const int start = std::max(0, IndexOf(nodes, node));
     for (int step = 0; step < count; ++step) {
-        QTreeWidgetItem* candidate = root->child((start + step) % count);
+        QTreeWidgetItem* candidate = nodes[static_cast<std::size_t>((start + step) % count)];
         if (!FHost.Deferred(candidate) || (!ownId.empty() && FHost.FeedId(candidate) == ownId))
             return candidate;
     }
@@ -93,9 +119,8 @@ QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId)
 
 void TUpdateThread::MarkVisited(QTreeWidgetItem* node)
 {
-    QTreeWidgetItem* root = FHost.RootNode();
     FLastNode = FHost.FeedId(node);
-    FLastIndex = root ? root->indexOfChild(node) : -1;
+    FLastIndex = IndexOf(PollingOrder(), node);
 }
 
 std::shared_ptr<TUpdateJob> TUpdateThread::StartNext()

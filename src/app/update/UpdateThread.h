@@ -54,6 +54,9 @@ public:
     struct THost {
         QObject* Context = nullptr;
         std::function<QTreeWidgetItem*()> RootNode;
+        // Optional: the feed nodes in the order they are polled (the tree's,
+        // through its folders); without it the root's children.
+        std::function<std::vector<QTreeWidgetItem*>()> FeedNodes;
         // The id of a feed node ("" for anything else).
         std::function<std::string(QTreeWidgetItem*)> FeedId;
         // The feed node with this id, or nullptr. Optional: without it the
@@ -100,6 +103,8 @@ private:
     QTreeWidgetItem* NextDueNode(const std::string& ownId = {});
     // User-interface thread. Moves the pass on to `node`.
     void MarkVisited(QTreeWidgetItem* node);
+    // The feed nodes in polling order, from FeedNodes or the root.
+    std::vector<QTreeWidgetItem*> PollingOrder() const;
     // User-interface thread. Chooses the next feed and starts its update;
     // nullptr for an empty list or a feed with nothing to fetch.
     std::shared_ptr<TUpdateJob> StartNext();

@@ -1,12 +1,57 @@
 #include "fAddFeed.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <thread>
+
+#include "Address.h"
+#include "Discover.h"
+#include "HttpClient.h"
 #include "uvxLanguage.h"
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// A failed search in the user's language where the kind is one people meet
+// every day; the search's own English words otherwise.
+QString DescribeFailure(const discover::TDiscoverError& error, const QString& address) {
+    using Kind = discover::TDiscoverErrorKind;
+    const std::string where = address.toStdString();
+    try {
+        switch (error.Kind) {
+            case Kind::NoFeed: return LangFmtQ("DiscoverNoFeed", {where});
+            case Kind::HostNotFound: return LangFmtQ("DiscoverHostNotFound", {where});
+            case Kind::TimedOut: return LangFmtQ("DiscoverTimedOut", {where});
+            case Kind::InvalidAddress: return LangFmtQ("DiscoverInvalid", {where});
+            case Kind::HttpStatus:
+                if (error.Status == 401 || error.Status == 403) return LangFmtQ("DiscoverRefused", {where, error.Status});
+                break;
+            default: break;
+        }
+    } catch (const std::exception&) {
+        // a language without these texts: the search's own words
+    }
+    return Q(error.Message);
+}
+
+}  // namespace
+
+QString FeedFormatName(const std::string& mimeType) {
+    if (mimeType.find("rss") != std::string::npos) return QStringLiteral("RSS");
+    if (mimeType.find("atom") != std::string::npos) return QStringLiteral("Atom");
+    if (mimeType.find("rdf") != std::string::npos) return QStringLiteral("RDF");
+    if (mimeType.find("json") != std::string::npos) return QStringLiteral("JSON Feed");
+    return mimeType.empty() ? QStringLiteral("XML") : Q(mimeType);
+}
 
 TFormAddFeed::TFormAddFeed(QWidget* parent) : QDialog(parent) {
     setObjectName("FormAddFeed");
@@ -19,14 +64,34 @@ TFormAddFeed::TFormAddFeed(QWidget* parent) : QDialog(parent) {
     EditURL->setObjectName("EditURL");
     EditURL->setMinimumWidth(345);
     Label1->setBuddy(EditURL);
+    Label2 = new QLabel("Name (optional):", this);
+    Label2->setObjectName("Label2");
+    EditCaption = new QLineEdit(this);
+    EditCaption->setObjectName("EditCaption");
+    Label2->setBuddy(EditCaption);
+
+    Progress = new QProgressBar(this);
+    Progress->setObjectName("Progress");
+    Progress->setRange(0, 0);  // busy: a search has no known length
+    Progress->setTextVisible(false);
+    Progress->setMaximumHeight(fontMetrics().height() / 2 + 2);
+    Progress->hide();
+    StatusText = new QLabel(this);
+    StatusText->setObjectName("StatusText");
+    StatusText->setWordWrap(true);
+    StatusText->setTextFormat(Qt::PlainText);
+    ResultList = new QListWidget(this);
+    ResultList->setObjectName("ResultList");
+    ResultList->hide();
+    connect(ResultList, &QListWidget::itemDoubleClicked, this, [this] { OKBtnClick(); });
 
     OKBtn = new QPushButton("OK", this);
     OKBtn->setObjectName("OKBtn");
     OKBtn->setDefault(true);
     CancelBtn = new QPushButton("Cancel", this);
     CancelBtn->setObjectName("CancelBtn");
-    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);  // Esc rejects too
+    connect(OKBtn, &QPushButton::clicked, this, [this] { OKBtnClick(); });
+    connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelBtnClick(); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -35,19 +100,149 @@ TFormAddFeed::TFormAddFeed(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label1);
     layout->addWidget(EditURL);
-    layout->addStretch(1);
+    layout->addWidget(Label2);
+    layout->addWidget(EditCaption);
+    layout->addWidget(Progress);
+    layout->addWidget(StatusText);
+    layout->addWidget(ResultList, 1);
+    layout->addStretch(0);
     layout->addLayout(buttons);
 
-    setTabOrder(EditURL, OKBtn);
+    setTabOrder(EditURL, EditCaption);
+    setTabOrder(EditCaption, OKBtn);
     setTabOrder(OKBtn, CancelBtn);
     EditURL->setFocus();
 
     FormCreate();
-    // Fixed size, at least the designed 384 x 105 client area.
-    resize(sizeHint().expandedTo(QSize(384, 105)));
-    setFixedSize(size());
+    resize(sizeHint().expandedTo(QSize(420, 160)));
+}
+
+TFormAddFeed::~TFormAddFeed() {
+    // A search still running ends by itself; its answer finds no dialog.
+    if (FCancel) FCancel->Cancel();
 }
 
 void TFormAddFeed::FormCreate() { GlobalLanguage().Translate(this); }
 
-QString TFormAddFeed::URL() const { return EditURL->text(); }
+QString TFormAddFeed::URL() const { return FChosen ? Q(FChosen->Url) : EditURL->text().trimmed(); }
+
+QString TFormAddFeed::Caption() const {
+    const QString typed = EditCaption->text().trimmed();
+    if (!typed.isEmpty() || !FChosen) return typed;
+    return Q(FChosen->Title);
+}
+
+void TFormAddFeed::FindFeedsFor(const QString& address) {
+    EditURL->setText(address.trimmed());
+    StartSearch(EditURL->text());
+}
+
+void TFormAddFeed::OKBtnClick() {
+    if (Searching()) return;
+    const QString address = EditURL->text().trimmed();
+    if (address.isEmpty()) return;
+    // A search for this very address failed: a second OK adds the address
+    // as it is (a feed whose server is down now, or one discovery cannot
+    // read), as long as it is a web address at all.
+    if (address == FSearched && FFailed) {
+        if (const std::optional<std::string> url = discover::NormalizeAddress(address.toStdString()))
+            Choose({*url, std::string(), std::string()});
+        return;
+    }
+    // The list of a search for this very address: take the one chosen.
+    if (address == FSearched && !ResultList->isHidden()) {
+        const int row = ResultList->currentRow();
+        if (row >= 0 && row < static_cast<int>(FCandidates.size())) Choose(FCandidates[static_cast<std::size_t>(row)]);
+        return;
+    }
+    StartSearch(address);
+}
+
+void TFormAddFeed::CancelBtnClick() {
+    // The first Cancel stops a search and leaves the dialog open to change
+    // the address; otherwise it closes the dialog.
+    if (Searching()) {
+        FCancel->Cancel();
+        return;
+    }
+    reject();
+}
+
+void TFormAddFeed::SetSearching(bool searching) {
+    Progress->setVisible(searching);
+    EditURL->setEnabled(!searching);
+    OKBtn->setEnabled(!searching);
+    if (searching) ResultList->hide();
+}
+
+void TFormAddFeed::StartSearch(const QString& address) {
+    FSearched = address;
+    FFailed = false;
+    FCandidates.clear();
+    FChosen.reset();
+    FCancel = std::make_shared<http::TCancelToken>();
+    SetSearching(true);
+    try {
+        StatusText->setText(LangFmtQ("DiscoverSearching", {address.toStdString()}));
+    } catch (const std::exception&) {
+        StatusText->clear();
+    }
+
+    discover::TDiscoverOptions options;
+    options.secureFeeds = SecureFeeds;
+    options.cancelToken = FCancel;
+    QPointer<TFormAddFeed> dialog(this);
+    const std::shared_ptr<http::TCancelToken> token = FCancel;
+    // The search waits on the network: it runs on a thread of its own and
+    // hands its answer to the dialog, if that is still there and still
+    // waiting for this search.
+    std::thread([dialog, token, options, input = address.toStdString()] {
+        auto result = std::make_shared<discover::TDiscoverResult>(discover::Discover(input, options));
+        QMetaObject::invokeMethod(
+            qApp,
+            [dialog, token, result] {
+                if (dialog && dialog->FCancel == token) dialog->SearchDone(*result);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void TFormAddFeed::SearchDone(const discover::TDiscoverResult& result) {
+    const bool cancelled = FCancel && FCancel->Cancelled();
+    FCancel.reset();
+    SetSearching(false);
+    if (cancelled) {
+        StatusText->setText(LangMsgQ("DiscoverCancelled"));
+    } else if (!result.Ok()) {
+        FFailed = result.Error->Kind != discover::TDiscoverErrorKind::InvalidAddress;
+        QString text = DescribeFailure(*result.Error, FSearched);
+        if (FFailed) text += ' ' + LangMsgQ("DiscoverAddAnyway");
+        StatusText->setText(text);
+    } else if (result.Feeds.size() == 1) {
+        Choose(result.Feeds.front());
+    } else {
+        FCandidates = result.Feeds;
+        ResultList->clear();
+        for (const discover::TFeedCandidate& feed : FCandidates) {
+            const QString title = feed.Title.empty() ? Q(feed.Url) : Q(feed.Title);
+            auto* row = new QListWidgetItem(title + QStringLiteral(" (") + FeedFormatName(feed.Type) + ')', ResultList);
+            row->setToolTip(Q(feed.Url));
+        }
+        ResultList->setCurrentRow(0);
+        ResultList->show();
+        ResultList->setFocus();
+        StatusText->setText(LangFmtQ("DiscoverSeveral", {static_cast<int>(FCandidates.size())}));
+    }
+    emit searchFinished();
+}
+
+void TFormAddFeed::Choose(const discover::TFeedCandidate& feed) {
+    if (FindExisting) {
+        if (const std::optional<QString> existing = FindExisting(feed.Url)) {
+            StatusText->setText(LangFmtQ("FeedAlreadyListed", {existing->toStdString()}));
+            return;
+        }
+    }
+    FChosen = feed;
+    accept();
+}

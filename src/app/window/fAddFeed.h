@@ -1,27 +1,91 @@
-// The dialog that asks for the address of a new feed.
+// The dialog that adds a feed. It takes whatever a person has: a feed's
+// address, a page's, a bare host, a feed: link. OK finds the feeds it
+// stands for off the window's thread (the progress shows, Cancel stops the
+// search); one feed is taken at once, several are offered as a list with the
+// best one chosen.
 #pragma once
 
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "FeedLinks.h"
+
 class QLabel;
 class QLineEdit;
+class QListWidget;
+class QProgressBar;
 class QPushButton;
+
+namespace http {
+class TCancelToken;
+}
+namespace discover {
+struct TDiscoverResult;
+}
 
 class TFormAddFeed : public QDialog {
     Q_OBJECT
 public:
     // Translates itself from the current language file (entry FormAddFeed).
     explicit TFormAddFeed(QWidget* parent = nullptr);
+    ~TFormAddFeed() override;
 
-    // The address exactly as typed: no trimming, no validation.
+    // After acceptance: the feed's address, and the name typed or, when none
+    // was, the feed's own title.
     QString URL() const;
+    QString Caption() const;
+
+    // Fills in an address and starts looking for its feeds, as if typed and
+    // confirmed (an address handed over from outside, pasted or dropped).
+    void FindFeedsFor(const QString& address);
+
+    // Whether https addresses may be fetched (general\SecureFeeds).
+    bool SecureFeeds = true;
+    // The caption of the feed in the list with this address, if any; a feed
+    // already there is named instead of added twice.
+    std::function<std::optional<QString>(const std::string& url)> FindExisting;
 
     QLabel* Label1 = nullptr;
     QLineEdit* EditURL = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* EditCaption = nullptr;
+    QProgressBar* Progress = nullptr;
+    QLabel* StatusText = nullptr;
+    QListWidget* ResultList = nullptr;
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 
+    // True while a search runs.
+    bool Searching() const { return static_cast<bool>(FCancel); }
+
+signals:
+    // A search ended (found, failed or cancelled); for tests.
+    void searchFinished();
+
 private:
     void FormCreate();
+    void OKBtnClick();
+    void CancelBtnClick();
+    void StartSearch(const QString& address);
+    void SearchDone(const discover::TDiscoverResult& result);
+    void SetSearching(bool searching);
+    // Takes a feed: refused with a message when it is in the list already.
+    void Choose(const discover::TFeedCandidate& feed);
+
+    std::shared_ptr<http::TCancelToken> FCancel;
+    std::vector<discover::TFeedCandidate> FCandidates;
+    std::optional<discover::TFeedCandidate> FChosen;
+    // What the last search was for: an unchanged address offers its
+    // results again instead of searching anew.
+    QString FSearched;
+    // The last search failed: OK on the same address adds it as it is.
+    bool FFailed = false;
 };
+
+// "RSS", "Atom", "RDF", "JSON Feed" for a feed's MIME type.
+QString FeedFormatName(const std::string& mimeType);

@@ -7,12 +7,20 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <fstream>
+#include <sstream>
+#include <QVBoxLayout>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -32,6 +40,9 @@
 #include "Desktop.h"
 #include "FeedDocument.h"
 #include "FeedUpdate.h"
+#include "Address.h"
+#include "Discover.h"
+#include "FeedList.h"
 #include "Opml.h"
 #include "StatusLabel.h"
 #include "UpdateAll.h"
@@ -55,8 +66,8 @@ const char* const kConfigFile = "config.xml";
 const char* const kDefaultConfigFile = "config.default.xml";
 const char* const kLanguagesFolder = "languages";
 
-const char* const kItemsPath = "internal\\feedlist\\items";
-const char* const kCounterPath = "internal\\feedlist\\autoincrement\\id";
+using feedlist::kCounterPath;
+using feedlist::kItemsPath;
 const char* const kLanguagePath = "internal\\language";
 const char* const kWidthPath = "internal\\mainform\\Width";
 const char* const kHeightPath = "internal\\mainform\\Height";
@@ -78,6 +89,17 @@ std::string StoredChannelTitle(const std::string& id) {
     }
 }
 
+// A file's bytes, or "" when it cannot be read; at most a feed's size.
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamsize size = std::min<std::streamsize>(in ? static_cast<std::streamsize>(in.tellg()) : 0, 32 << 20);
+    std::string text(static_cast<std::size_t>(std::max<std::streamsize>(0, size)), '\0');
+    in.seekg(0);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    return text;
+}
+
 std::optional<int> ReadInt(const xml::Node& node) {
     try {
         return plat::TryStrToInt(node.Text());
@@ -93,6 +115,74 @@ public:
     using QTreeWidget::QTreeWidget;
     using QTreeWidget::itemFromIndex;
     bool Editing() const { return state() == EditingState; }
+
+    // A feed or folder dropped in the tree is moved by the window, which
+    // moves its element too; the view itself moves nothing.
+    std::function<void(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index)> OnMove;
+    // An address or file dropped from another program.
+    std::function<void(const QString& text)> OnDropFromOutside;
+
+protected:
+    static bool FromOutside(const QDropEvent* event, const QObject* self) {
+        return event->source() != self && (event->mimeData()->hasUrls() || event->mimeData()->hasText());
+    }
+    void dragEnterEvent(QDragEnterEvent* event) override {
+        if (FromOutside(event, this)) {
+            event->acceptProposedAction();
+            return;
+        }
+        QTreeWidget::dragEnterEvent(event);
+    }
+    void dragMoveEvent(QDragMoveEvent* event) override {
+        if (FromOutside(event, this)) {
+            event->acceptProposedAction();
+            return;
+        }
+        QTreeWidget::dragMoveEvent(event);
+    }
+    void dropEvent(QDropEvent* event) override {
+        if (FromOutside(event, this)) {
+            const QMimeData* data = event->mimeData();
+            const QString text = data->hasUrls() && !data->urls().isEmpty()
+                                     ? (data->urls().front().isLocalFile() ? data->urls().front().toLocalFile()
+                                                                           : data->urls().front().toString())
+                                     : data->text();
+            event->acceptProposedAction();
+            if (OnDropFromOutside) QTimer::singleShot(0, this, [this, text] { OnDropFromOutside(text); });
+            return;
+        }
+        QTreeWidgetItem* dragged = currentItem();
+        QTreeWidgetItem* target = itemAt(event->position().toPoint());
+        event->setDropAction(Qt::IgnoreAction);
+        event->accept();
+        if (!dragged || !OnMove) return;
+        QTreeWidgetItem* parent = nullptr;
+        int index = -1;
+        switch (dropIndicatorPosition()) {
+            case OnItem:
+                if (target && target->type() == TFeedNode::kType) {
+                    parent = target->parent();
+                    index = parent->indexOfChild(target) + 1;
+                } else {
+                    parent = target;
+                }
+                break;
+            case AboveItem:
+            case BelowItem:
+                if (!target || !target->parent()) {
+                    parent = target;
+                    index = dropIndicatorPosition() == AboveItem ? 0 : -1;
+                } else {
+                    parent = target->parent();
+                    index = parent->indexOfChild(target) + (dropIndicatorPosition() == BelowItem ? 1 : 0);
+                }
+                break;
+            case OnViewport:
+                parent = topLevelItem(0);
+                break;
+        }
+        if (parent) OnMove(dragged, parent, index);
+    }
 };
 
 // Label editing hands the confirmed text to the window instead of writing it
@@ -111,6 +201,21 @@ private:
     TFeedTree* FTree;
     TFormMain* FForm;
 };
+
+// Asks how a folder goes: with its feeds, or leaving them a level up.
+// 0 cancels, 1 keeps the feeds, 2 deletes them.
+int AskHowToDeleteFolder(QWidget* parent, QTreeWidgetItem* folder) {
+    const QString caption = folder->data(0, Qt::EditRole).toString();
+    QMessageBox box(QMessageBox::Question, parent->windowTitle(),
+                    LangFmtQ("DeleteFolderConfirm", {caption.toStdString()}), QMessageBox::Cancel, parent);
+    QPushButton* keep = box.addButton(LangMsgQ("DeleteFolderKeepFeeds"), QMessageBox::AcceptRole);
+    QPushButton* all = box.addButton(LangMsgQ("DeleteFolderWithFeeds"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(keep);
+    box.exec();
+    if (box.clickedButton() == keep) return 1;
+    if (box.clickedButton() == all) return 2;
+    return 0;
+}
 
 // Restores the default cursor however the guarded work ends.
 class TWaitCursor {
@@ -161,6 +266,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     // per node, each of which would parse the SVG again.
     FFeedIcon = TreeIcon(":/icons/feed.svg");
     FRootIcon = TreeIcon(":/icons/root.svg");
+    FFolderIcon = TreeIcon(":/icons/folder.svg");
     FBusyFeedIcon = TreeIcon(":/icons/feed-busy.svg");
     FFailedFeedIcon = TreeIcon(":/icons/feed-failed.svg");
     CreateTrayIcon();
@@ -216,6 +322,8 @@ void TFormMain::CreateActions() {
     ActionAbout = make("ActionAbout", "About Quillet...");
     ActionHomePage = make("ActionHomePage", "Home Page");
     ActionSupport = make("ActionSupport", "Online Support");
+    ActionNewFolder = make("ActionNewFolder", "New Folder");
+    ActionFilterFeeds = make("ActionFilterFeeds", "Filter Feeds");
 
     ActionHomePage->setToolTip("Browse Home Page");
     ActionHomePage->setStatusTip("Browse Home Page");
@@ -234,6 +342,7 @@ void TFormMain::CreateActions() {
     ActionEditFeed->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     ActionDeleteFeed->setShortcut(QKeySequence::Delete);
     ActionDeleteFeed->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    ActionFilterFeeds->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     // Help and Online Support sit in no menu; the window holds them so their
     // shortcuts work.
     addAction(ActionHelp);
@@ -250,6 +359,11 @@ void TFormMain::CreateActions() {
     connect(ActionAbout, &QAction::triggered, this, [this] { ActionAboutExecute(); });
     connect(ActionHomePage, &QAction::triggered, this, [this] { ActionHomePageExecute(); });
     connect(ActionSupport, &QAction::triggered, this, [this] { ActionSupportExecute(); });
+    connect(ActionNewFolder, &QAction::triggered, this, [this] { ActionNewFolderExecute(); });
+    connect(ActionFilterFeeds, &QAction::triggered, this, [this] {
+        FeedFilter->setFocus(Qt::ShortcutFocusReason);
+        FeedFilter->selectAll();
+    });
 }
 
 void TFormMain::CreateMenus() {
@@ -279,6 +393,12 @@ void TFormMain::CreateMenus() {
     Feed1->addAction(ActionUpdateAll);
     Feed1->addAction(ActionCopyURL);
     Feed1->addSeparator();
+    MenuMoveTo = make("MenuMoveTo", "Move To");
+    connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FillMoveToMenu(); });
+    Feed1->addAction(ActionNewFolder);
+    Feed1->addMenu(MenuMoveTo);
+    Feed1->addAction(ActionFilterFeeds);
+    Feed1->addSeparator();
     Feed1->addAction(ActionImportOPML);
     Feed1->addAction(ActionExportOPML);
 
@@ -296,6 +416,9 @@ void TFormMain::CreateMenus() {
     PopupMenuFeedList->addAction(ActionEditFeed);
     PopupMenuFeedList->addAction(ActionUpdateFeed);
     PopupMenuFeedList->addAction(ActionCopyURL);
+    PopupMenuFeedList->addSeparator();
+    PopupMenuFeedList->addAction(ActionNewFolder);
+    PopupMenuFeedList->addMenu(MenuMoveTo);
 
     PopupMenuTrayIcon = make("PopupMenuTrayIcon", QString());
     PopupMenuTrayIcon->addAction(ActionShowQuillet);
@@ -328,12 +451,45 @@ void TFormMain::CreateWidgets() {
     SplitterV->setObjectName("SplitterV");
     SplitterV->setChildrenCollapsible(false);
 
-    auto* tree = new TFeedTree(SplitterV);
+    // The filter field above the tree; both in one column of the splitter.
+    auto* feedColumn = new QWidget(SplitterV);
+    feedColumn->setObjectName("FeedColumn");
+    auto* columnLayout = new QVBoxLayout(feedColumn);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    columnLayout->setSpacing(0);
+    FeedFilter = new QLineEdit(feedColumn);
+    FeedFilter->setObjectName("FeedFilter");
+    FeedFilter->setClearButtonEnabled(true);
+    FeedFilter->installEventFilter(this);
+    connect(FeedFilter, &QLineEdit::textChanged, this, [this](const QString& text) { SetFeedFilter(text); });
+    columnLayout->addWidget(FeedFilter);
+
+    auto* tree = new TFeedTree(feedColumn);
     TreeView = tree;
+    columnLayout->addWidget(tree);
+    tree->OnMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent, int index) {
+        Guarded([&] { MoveNode(node, parent, index); });
+    };
+    tree->setDragEnabled(true);
+    tree->setAcceptDrops(true);
+    tree->setDropIndicatorShown(true);
+    tree->setDragDropMode(QAbstractItemView::DragDrop);
+    tree->setDefaultDropAction(Qt::MoveAction);
+    tree->OnDropFromOutside = [this](const QString& text) { TakeAddressOrFile(text); };
+    // Paste on the feed list: the Add Feed dialog with the pasted address.
+    auto* paste = new QAction(tree);
+    paste->setObjectName("ActionPasteAddress");
+    paste->setShortcut(QKeySequence::Paste);
+    paste->setShortcutContext(Qt::WidgetShortcut);
+    connect(paste, &QAction::triggered, this,
+            [this] { TakeAddressOrFile(QGuiApplication::clipboard()->text()); });
+    tree->addAction(paste);
     TreeView->setObjectName("TreeView");
     TreeView->setColumnCount(1);
     TreeView->setHeaderHidden(true);
+    // Folders open and close by their arrows; the root's is left out.
     TreeView->setRootIsDecorated(false);
+    TreeView->setItemsExpandable(true);
     TreeView->setIndentation(19);
     // Every row has the same icon and font size; without this the tree
     // measures each of possibly thousands of rows on every layout (at
@@ -351,6 +507,10 @@ void TFormMain::CreateWidgets() {
                 // is shown as typed; only the style follows the count then.
                 QTimer::singleShot(0, this, [this, hint] {
                     QTreeWidgetItem* node = TreeView->currentItem();
+                    if (IsFolderNode(node)) {
+                        UpdateNodeCaption(node);
+                        return;
+                    }
                     const xml::Node item = GetFeedItem(node);
                     if (!item) return;
                     UpdateNodeCaption(node);
@@ -363,13 +523,25 @@ void TFormMain::CreateWidgets() {
     TreeView->addAction(ActionDeleteFeed);
     TreeView->installEventFilter(this);
     TreeView->viewport()->installEventFilter(this);
+    // A folder's open or closed state is kept, but not the opening done by
+    // the filter or by loading.
+    auto keepExpansion = [this](QTreeWidgetItem* node, bool expanded) {
+        if (FFiltering || !IsFolderNode(node)) return;
+        xml::Node folder = static_cast<TFolderNode*>(node)->Folder();
+        const std::string value = plat::BoolToStr(expanded);
+        if (folder.Attribute("expanded") == value) return;
+        folder.SetAttribute("expanded", value);
+        ScheduleConfigSave();
+    };
+    connect(TreeView, &QTreeWidget::itemExpanded, this, [keepExpansion](QTreeWidgetItem* node) { keepExpansion(node, true); });
+    connect(TreeView, &QTreeWidget::itemCollapsed, this, [keepExpansion](QTreeWidgetItem* node) { keepExpansion(node, false); });
     connect(TreeView, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { Guarded([&] { TreeViewChange(current); }); });
 
     WebBrowser = new TReadingPane(SplitterV);
     WebBrowser->setObjectName("WebBrowser");
 
-    SplitterV->addWidget(TreeView);
+    SplitterV->addWidget(feedColumn);
     SplitterV->addWidget(WebBrowser);
     // The tree keeps its width when the window is resized.
     SplitterV->setStretchFactor(0, 0);
@@ -585,13 +757,8 @@ void TFormMain::OnLanguageChange() {
     FOptions->GetConfigNode(kLanguagePath).SetText(std::to_string(language.GetLCID()));
 }
 
-template <typename F>
-void TFormMain::Guarded(F&& handler) {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        QMessageBox::critical(this, windowTitle(), QString::fromUtf8(error.what()));
-    }
+void TFormMain::ShowHandlerError(const std::exception& error) {
+    QMessageBox::critical(this, windowTitle(), QString::fromUtf8(error.what()));
 }
 
 // ---------------------------------------------------------------------------
@@ -645,8 +812,23 @@ TNodeCaption NodeCaption(const xml::Node& item) {
 QString TFormMain::FeedDisplayText(const xml::Node& item) { return NodeCaption(item).Text; }
 
 void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
+    if (IsFolderNode(node)) {
+        // A folder shows the sum of its feeds' counts, bold while any is
+        // unread.
+        const long long unread = UnreadUnder(node);
+        const std::string caption = static_cast<TFolderNode*>(node)->Folder().Attribute("caption").value_or("");
+        const bool renaming = static_cast<const TFeedTree*>(TreeView)->Editing() && TreeView->currentItem() == node;
+        if (renaming) return;
+        node->setText(0, Q(unread > 0 ? caption + " (" + std::to_string(unread) + ")" : caption));
+        if (unread == 0 && !node->data(0, Qt::FontRole).isValid()) return;
+        QFont font = TreeView->font();
+        font.setBold(unread > 0);
+        node->setFont(0, font);
+        return;
+    }
     const xml::Node item = GetFeedItem(node);
     if (!item) return;
+    if (IsFolderNode(node->parent())) UpdateFolderCaptions(node);
     const TNodeCaption caption = NodeCaption(item);
     // A new text for a row being renamed would replace what the user is
     // typing; the row is brought up to date when the rename is abandoned,
@@ -666,7 +848,7 @@ void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
 
 std::unique_ptr<QTreeWidgetItem> TFormMain::NewFeedNode(xml::Node item) {
     auto node = std::make_unique<TFeedNode>(std::move(item), FFeedIcon);
-    node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable);
+    node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled);
     UpdateNodeCaption(node.get());
     return node;
 }
@@ -678,12 +860,14 @@ void TFormMain::RememberFeedNode(QTreeWidgetItem* node) {
     if (!id.empty()) FFeedNodes.emplace(id, node);
 }
 
-QTreeWidgetItem* TFormMain::AddFeedNode(xml::Node item) {
-    QTreeWidgetItem* root = RootNode();
-    if (!root) return nullptr;
+QTreeWidgetItem* TFormMain::AddFeedNode(xml::Node item, QTreeWidgetItem* parent) {
+    if (!parent) parent = RootNode();
+    if (!parent) return nullptr;
     QTreeWidgetItem* node = NewFeedNode(std::move(item)).release();
-    root->addChild(node);
+    parent->addChild(node);
     RememberFeedNode(node);
+    UpdateFolderCaptions(node);
+    if (FeedFilter && !FeedFilter->text().isEmpty()) SetFeedFilter(FeedFilter->text());
     return node;
 }
 
@@ -692,26 +876,20 @@ void TFormMain::LoadFeedList() {
     TreeView->clear();
     auto root = std::make_unique<QTreeWidgetItem>(QStringList{"Quillet"});
     root->setIcon(0, FRootIcon);
-    root->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    root->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled);
     // The nodes are made, captioned and indexed while detached and enter the
     // tree in one go: the view then handles one insertion instead of one
     // insertion and two changes per feed.
-    const std::vector<xml::Node> items = FOptions->GetConfigNode(kItemsPath).ChildElements();
-    FFeedNodes.reserve(items.size());
     try {
-        for (const xml::Node& item : items) {
-            QTreeWidgetItem* node = NewFeedNode(item).release();
-            root->addChild(node);
-            RememberFeedNode(node);
-        }
+        BuildNodes(root.get(), FOptions->GetConfigNode(kItemsPath));
     } catch (...) {
         FFeedNodes.clear();  // the detached nodes go with the root
         throw;
     }
     QTreeWidgetItem* top = root.release();
     TreeView->addTopLevelItem(top);
-    // Feed nodes have no children: opening the root opens everything.
     top->setExpanded(true);
+    RestoreExpansion(top);
     TreeView->setCurrentItem(top);
 }
 
@@ -728,9 +906,7 @@ void TFormMain::ForgetFeedNode(QTreeWidgetItem* node, const std::string& id) {
     if (found == FFeedNodes.end() || found->second != node) return;
     FFeedNodes.erase(found);
     // Another node with the same id (a hand-edited list) takes its place.
-    QTreeWidgetItem* root = RootNode();
-    for (int i = 0; root && i < root->childCount(); ++i) {
-        QTreeWidgetItem* other = root->child(i);
+    for (QTreeWidgetItem* other : FeedNodesUnder(RootNode())) {
         const xml::Node item = GetFeedItem(other);
         if (other != node && item && item.Attribute("id") == id) {
             FFeedNodes.emplace(id, other);
@@ -739,34 +915,15 @@ void TFormMain::ForgetFeedNode(QTreeWidgetItem* node, const std::string& id) {
     }
 }
 
-int TFormMain::NextFeedId(xml::Node counter, xml::Node items) const {
-    int largest = 0;
-    for (const xml::Node& item : items.ChildElements()) {
-        if (auto id = plat::TryStrToInt(item.Attribute("id").value_or(""))) largest = std::max(largest, *id);
-    }
-    // Ids name the stored copies: a counter that fell behind the list (an
-    // edited or damaged config.xml) must not hand out an id in use.
-    const std::optional<int> next = ReadInt(counter);
-    return std::max(next.value_or(0), largest + 1);
-}
-
-xml::Node TFormMain::AppendFeedElement(const std::string& url, const std::string& caption) {
+xml::Node TFormMain::AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container) {
     xml::Node items = FOptions->GetConfigNode(kItemsPath);
-    xml::Node counter = FOptions->GetConfigNode(kCounterPath);
-    const int id = NextFeedId(counter, items);
-
-    xml::Node item = items.AppendElement("item");
-    item.SetAttribute("url", url);
-    item.SetAttribute("id", std::to_string(id));
-    item.SetAttribute("caption", caption);
-    item.SetAttribute("unread", "0");
-    item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
-    counter.SetText(std::to_string(id + 1));
-    return item;
+    return feedlist::AppendFeed(items, FOptions->GetConfigNode(kCounterPath), container ? container : items, url,
+                                caption, plat::FormatISO8601(plat::Now()));
 }
 
-QTreeWidgetItem* TFormMain::AddFeed(const std::string& url) {
-    QTreeWidgetItem* node = AddFeedNode(AppendFeedElement(url, ""));
+QTreeWidgetItem* TFormMain::AddFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
+    folder = TargetFolder(folder);
+    QTreeWidgetItem* node = AddFeedNode(AppendFeedElement(url, caption, ContainerElement(folder)), folder);
     UpdateFeed(node);
     FOptions->Save();
     return node;
@@ -787,7 +944,12 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
     }
     ForgetFeedNode(node, id);
     item.Remove();
+    QTreeWidgetItem* parent = node->parent();
     delete node;
+    if (IsFolderNode(parent)) {
+        UpdateNodeCaption(parent);
+        UpdateFolderCaptions(parent);
+    }
     if (!TreeView->currentItem() && RootNode()) TreeView->setCurrentItem(RootNode());
 }
 
@@ -798,24 +960,19 @@ TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName) {
     } catch (const std::exception& error) {
         throw std::runtime_error(LangFmt("InvalidOPML", {std::string(error.what())}));
     }
-    std::vector<std::string> existing;
-    for (const xml::Node& item : FOptions->GetConfigNode(kItemsPath).ChildElements())
-        existing.push_back(item.Attribute("url").value_or(""));
-
-    const opml::ImportPlan plan = opml::PlanImport(outlines, existing);
-    for (const opml::Outline& outline : plan.toAdd) AddFeedNode(AppendFeedElement(outline.url, outline.caption));
-    TreeView->expandAll();
+    const feedlist::TImport imported = feedlist::Import(FOptions->GetConfigNode(kItemsPath),
+                                                        FOptions->GetConfigNode(kCounterPath), outlines,
+                                                        plat::FormatISO8601(plat::Now()));
+    for (const xml::Node& item : imported.Added) AddFeedNode(item, NodeForContainer(item.Parent()));
+    RootNode()->setExpanded(true);
     FOptions->Save();
-    return {static_cast<int>(plan.toAdd.size()), plan.skipped};
+    return {static_cast<int>(imported.Added.size()), imported.Skipped};
 }
 
 void TFormMain::ExportOPML(const std::string& fileName) {
-    std::vector<opml::Outline> feeds;
-    for (const xml::Node& item : FOptions->GetConfigNode(kItemsPath).ChildElements()) {
-        std::string caption = item.Attribute("caption").value_or("");
-        if (caption.empty()) caption = StoredChannelTitle(item.Attribute("id").value_or(""));
-        feeds.push_back({item.Attribute("url").value_or(""), caption});
-    }
+    const std::vector<opml::Outline> feeds =
+        feedlist::Outlines(FOptions->GetConfigNode(kItemsPath),
+                           [](const xml::Node& item) { return StoredChannelTitle(item.Attribute("id").value_or("")); });
     opml::WriteFile(fileName, feeds, "Quillet feeds");
 }
 
@@ -840,22 +997,60 @@ void TFormMain::ActionExportOPMLExecute() {
     });
 }
 
-void TFormMain::ActionAddFeedExecute() {
-    Guarded([this] {
+void TFormMain::ActionAddFeedExecute() { OpenAddFeedDialog(QString()); }
+
+void TFormMain::OpenAddFeedDialog(const QString& address) {
+    Guarded([&] {
         TFormAddFeed dialog(this);
+        dialog.SecureFeeds = SecureFeedsOption();
+        dialog.FindExisting = [this](const std::string& url) -> std::optional<QString> {
+            const std::string wanted = discover::ComparableUrl(url);
+            for (QTreeWidgetItem* node : FeedNodesUnder(RootNode())) {
+                if (discover::ComparableUrl(GetFeedItem(node).Attribute("url").value_or("")) == wanted)
+                    return node->text(0);
+            }
+            return std::nullopt;
+        };
+        if (!address.isEmpty()) dialog.FindFeedsFor(address);
         if (dialog.exec() != QDialog::Accepted) return;
-        const std::string url = dialog.URL().toStdString();
+        QTreeWidgetItem* node = nullptr;
         {
             TWaitCursor wait;
-            AddFeed(url);
+            node = AddFeed(dialog.URL().toStdString(), TreeView->currentItem(), dialog.Caption().toStdString());
         }
-        TreeView->expandAll();
+        if (node) TreeView->setCurrentItem(node);
     });
+}
+
+void TFormMain::TakeAddressOrFile(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) return;
+    // A local file: an OPML list is imported; a feed file is subscribed to
+    // by the address it names for itself.
+    const QUrl asUrl(trimmed);
+    const QString path = asUrl.isLocalFile() ? asUrl.toLocalFile() : trimmed;
+    if (!path.contains(QStringLiteral("://")) && QFileInfo(path).isFile()) {
+        Guarded([&] {
+            if (path.endsWith(QStringLiteral(".opml"), Qt::CaseInsensitive)) {
+                const TImportResult result = ImportOPML(path.toStdString());
+                SetStatusText(0, LangFmtQ("ImportedOPML", {result.added, result.skipped}));
+                return;
+            }
+            OpenAddFeedDialog(Q(discover::FeedFileAddress(ReadWholeFile(path.toStdString())).value_or("")));
+        });
+        return;
+    }
+    OpenAddFeedDialog(trimmed);
 }
 
 void TFormMain::ActionDeleteFeedExecute() {
     Guarded([this] {
         QTreeWidgetItem* node = TreeView->currentItem();
+        if (IsFolderNode(node)) {
+            const int choice = AskDeleteFolder ? AskDeleteFolder(node) : AskHowToDeleteFolder(this, node);
+            if (choice != 0) DeleteFolder(node, choice == 2);
+            return;
+        }
         if (!GetFeedItem(node)) return;
         const QString question = LangFmtQ("DeleteConfirm", {node->text(0).toStdString()});
         const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
@@ -869,11 +1064,19 @@ void TFormMain::ActionDeleteFeedExecute() {
 
 void TFormMain::ActionEditFeedExecute() {
     QTreeWidgetItem* node = TreeView->currentItem();
-    if (GetFeedItem(node)) TreeView->editItem(node, 0);
+    if (GetFeedItem(node) || IsFolderNode(node)) TreeView->editItem(node, 0);
 }
 
 void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
     Guarded([&] {
+        if (IsFolderNode(node)) {
+            // A folder keeps a name: an emptied one stays as it was.
+            if (!text.trimmed().isEmpty())
+                static_cast<TFolderNode*>(node)->Folder().SetAttribute("caption", text.trimmed().toStdString());
+            UpdateNodeCaption(node);
+            FOptions->Save();
+            return;
+        }
         xml::Node item = GetFeedItem(node);
         if (!item) return;
         item.SetAttribute("caption", text.toStdString());
@@ -897,8 +1100,11 @@ void TFormMain::ActionCopyURLExecute() {
 
 void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
     const bool isFeed = !GetFeedItem(node).IsNull();
-    for (QAction* action : {ActionDeleteFeed, ActionUpdateFeed, ActionEditFeed, ActionCopyURL})
-        action->setEnabled(isFeed);
+    const bool isFolder = IsFolderNode(node);
+    for (QAction* action : {ActionDeleteFeed, ActionUpdateFeed, ActionEditFeed})
+        action->setEnabled(isFeed || isFolder);
+    ActionCopyURL->setEnabled(isFeed);
+    MenuMoveTo->setEnabled(isFeed || isFolder);
     if (node) ShowFeed(node);
 }
 
@@ -918,6 +1124,12 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Expose && watched == windowHandle()) {
         if (FAwaitingExposure && windowHandle()->isExposed()) StartUpdateThreadAfterPaint();
         return QMainWindow::eventFilter(watched, event);
+    }
+    if (watched == FeedFilter && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        FeedFilter->clear();
+        TreeView->setFocus(Qt::OtherFocusReason);
+        return true;
     }
     if (event->type() == QEvent::Resize && watched == TreeView) {
         SplitterVMoved();

@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -27,6 +28,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -100,6 +102,24 @@ private:
     QDateTime FFailureTime;
 };
 
+// A folder of the tree: it carries a handle to its <folder> element, which
+// holds the <item> and <folder> elements of what the folder contains.
+class TFolderNode : public QTreeWidgetItem {
+public:
+    static constexpr int kType = QTreeWidgetItem::UserType + 2;
+    TFolderNode(xml::Node folder, QIcon icon) : QTreeWidgetItem(kType), FFolder(std::move(folder)), FIcon(std::move(icon)) {}
+    xml::Node Folder() const { return FFolder; }
+    QVariant data(int column, int role) const override {
+        if (column == 0 && role == Qt::DecorationRole) return FIcon;
+        if (column == 0 && role == Qt::EditRole) return QString::fromStdString(FFolder.Attribute("caption").value_or(""));
+        return QTreeWidgetItem::data(column, role);
+    }
+
+private:
+    xml::Node FFolder;
+    QIcon FIcon;
+};
+
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -119,14 +139,24 @@ public:
     // The <item> element of a feed node; a null handle for the root (or no
     // node at all).
     xml::Node GetFeedItem(QTreeWidgetItem* node) const;
-    // Appends a node for an existing <item> element under the root.
-    QTreeWidgetItem* AddFeedNode(xml::Node item);
+    // Appends a node for an existing <item> element under `parent` (the
+    // root when null).
+    QTreeWidgetItem* AddFeedNode(xml::Node item, QTreeWidgetItem* parent = nullptr);
     // "caption", followed by " (unread)" while unread is not 0; bold then.
     void UpdateNodeCaption(QTreeWidgetItem* node);
     void LoadFeedList();
-    // Appends a feed for `url` (taken exactly as typed), updates it once and
-    // saves config.xml. Returns the new node.
-    QTreeWidgetItem* AddFeed(const std::string& url);
+    // Appends a feed for `url` (taken exactly as typed) to `folder` (the
+    // root when null), updates it once and saves config.xml. Returns the new
+    // node.
+    QTreeWidgetItem* AddFeed(const std::string& url, QTreeWidgetItem* folder = nullptr,
+                             const std::string& caption = std::string());
+    // The Add Feed dialog, looking for the feeds of `address` at once when
+    // one is given (pasted, dropped, handed over from outside).
+    void OpenAddFeedDialog(const QString& address);
+    // What was pasted, dropped or handed over: an address opens the Add Feed
+    // dialog with it, an OPML file is imported, a feed file is subscribed to
+    // by the address it names.
+    void TakeAddressOrFile(const QString& text);
     // Deletes the stored copy, the <item> element and the node. Emits
     // feedDeleted first, so nobody keeps working on the node.
     void DeleteFeed(QTreeWidgetItem* node);
@@ -144,8 +174,47 @@ public:
         int skipped = 0;
     };
     TImportResult ImportOPML(const std::string& fileName);
-    // Writes the feed list (addresses and captions) as an OPML 2.0 file.
+    // Writes the feed list (addresses and captions, in their folders) as an
+    // OPML 2.0 file.
     void ExportOPML(const std::string& fileName);
+
+    // ---- Folders and the filter (fMainFolders.cpp) ----
+    // config.xml keeps a folder as a <folder caption="…" expanded="…">
+    // element among the feeds' <item> elements, nested as deep as the user
+    // makes them; a list without folders is read as before.
+    static bool IsFolderNode(const QTreeWidgetItem* node);
+    // The element that holds what a node contains: a folder's <folder>, the
+    // root's feed list; null for a feed or no node.
+    xml::Node ContainerElement(QTreeWidgetItem* node) const;
+    // Where something added with `node` selected goes: the folder or root
+    // itself, or the folder of a feed.
+    QTreeWidgetItem* TargetFolder(QTreeWidgetItem* node) const;
+    // A new folder at the end of `parent` (the root when null).
+    QTreeWidgetItem* AddFolder(const std::string& caption, QTreeWidgetItem* parent = nullptr);
+    // Deletes a folder: its feeds and folders move up to its place, or are
+    // deleted with it.
+    void DeleteFolder(QTreeWidgetItem* folder, bool withContents);
+    // Moves a feed or folder into `parent` at child position `index` (the
+    // end when out of range). Returns false for a move that cannot be (the
+    // root, into itself or one of its own folders).
+    bool MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index = -1);
+    // The feed nodes at or under `node`, in the tree's order.
+    std::vector<QTreeWidgetItem*> FeedNodesUnder(QTreeWidgetItem* node) const;
+    // The sum of the unread counts of the feeds under a node.
+    static long long UnreadUnder(const QTreeWidgetItem* node);
+    // Shows only the feeds whose caption or address holds `text` (any case),
+    // with their folders; an empty text shows everything again.
+    void SetFeedFilter(const QString& text);
+    // Asks how a folder is deleted: 0 cancels, 1 keeps its contents (they
+    // move up), 2 deletes them too. Tests replace it.
+    std::function<int(QTreeWidgetItem* folder)> AskDeleteFolder;
+    void ActionNewFolderExecute();
+    // Fills the "Move to" menu with the root and every folder.
+    void FillMoveToMenu();
+    QAction* ActionNewFolder = nullptr;
+    QAction* ActionFilterFeeds = nullptr;
+    QMenu* MenuMoveTo = nullptr;
+    QLineEdit* FeedFilter = nullptr;
 
     // Status bar: panel 0 carries the update messages, panel 1 the
     // browser's status text.
@@ -232,6 +301,8 @@ public:
     void FinishFeedUpdate(TFeedUpdate& update);
     // How many times the stored copy of a feed was written or removed.
     unsigned StoredCopyWrites(const std::string& id) const;
+    // general\SecureFeeds: whether https addresses may be fetched.
+    bool SecureFeedsOption();
     // general\UpdateInterval in seconds; 60 when it is not a number.
     int UpdateIntervalSeconds();
     // The polling thread: started at the end of start-up, stopped and joined
@@ -293,6 +364,8 @@ public:
     // Fetches every feed now, several at a time; the results are applied
     // in list order. Does nothing while a pass is running.
     void ActionUpdateAllExecute();
+    // The same pass over the feeds under one node (a folder's Update Feed).
+    void UpdateAllUnder(QTreeWidgetItem* node);
     std::unique_ptr<TUpdateAll> FUpdateAll;
     // True from the preparation of an update of this feed (by the polling
     // thread, a manual update or "update all") until its download has
@@ -363,6 +436,20 @@ private:
     // A feed node for an element, with its icon and caption, not yet in
     // the tree.
     std::unique_ptr<QTreeWidgetItem> NewFeedNode(xml::Node item);
+    std::unique_ptr<QTreeWidgetItem> NewFolderNode(xml::Node folder);
+    // Builds the nodes of a container element's feeds and folders under
+    // `parent`, indexing the feeds.
+    void BuildNodes(QTreeWidgetItem* parent, const xml::Node& container);
+    // Opens the folders under `node` as their elements say.
+    void RestoreExpansion(QTreeWidgetItem* node);
+    // Brings the captions of the folders above `node` up to date.
+    void UpdateFolderCaptions(QTreeWidgetItem* node);
+    // The node of the list or of a <folder> element, its folder nodes made
+    // where they are missing.
+    QTreeWidgetItem* NodeForContainer(const xml::Node& container);
+    // Set while the filter opens folders, which must not be remembered.
+    bool FFiltering = false;
+    QIcon FFolderIcon;
     // Enters a node of the tree into the id lookup.
     void RememberFeedNode(QTreeWidgetItem* node);
     // Drops a node that is about to be deleted from the id lookup.
@@ -370,16 +457,20 @@ private:
     // Stores the window's size and the tree's width.
     void FormClose();
     void RestoreGeometry();
-    // Where the next feed id comes from: the counter, but never below one
-    // more than the largest id already in the list.
-    int NextFeedId(xml::Node counter, xml::Node items) const;
     // Appends a new <item> (attributes in their stored order) with the next
-    // id and advances the counter.
-    xml::Node AppendFeedElement(const std::string& url, const std::string& caption);
+    // id to `container` (the feed list when null) and advances the counter.
+    xml::Node AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container = {});
     // Runs a user-interface handler; an error is shown in a message box
     // instead of escaping into the event loop.
     template <typename F>
-    void Guarded(F&& handler);
+    void Guarded(F&& handler) {
+        try {
+            handler();
+        } catch (const std::exception& error) {
+            ShowHandlerError(error);
+        }
+    }
+    void ShowHandlerError(const std::exception& error);
 
     std::unique_ptr<TOptions> FOptions;
     QIcon FFeedIcon;

@@ -297,9 +297,18 @@ void TFormMain::UpdateFeed(QTreeWidgetItem* node)
     update->Finish();
 }
 
+bool TFormMain::SecureFeedsOption()
+{
+    return ReadBool(*FOptions, kSecureFeedsPath).value_or(false);
+}
+
 void TFormMain::ActionUpdateFeedExecute()
 {
     QTreeWidgetItem* node = TreeView->currentItem();
+    if (IsFolderNode(node)) {
+        UpdateAllUnder(node);
+        return;
+    }
     if (GetFeedItem(node).IsNull())
         return;
     // The busy cursor goes back however the update ends.
@@ -331,6 +340,7 @@ void TFormMain::StartUpdateThread()
     TUpdateThread::THost host;
     host.Context = this;
     host.RootNode = [this] { return RootNode(); };
+    host.FeedNodes = [this] { return FeedNodesUnder(RootNode()); };
     host.FeedId = [this](QTreeWidgetItem* node) {
         const xml::Node item = GetFeedItem(node);
         return item ? item.Attribute("id").value_or("") : std::string();
@@ -467,6 +477,11 @@ void TFormMain::ShowFeedState(QTreeWidgetItem* node)
 
 void TFormMain::ActionUpdateAllExecute()
 {
+    UpdateAllUnder(RootNode());
+}
+
+void TFormMain::UpdateAllUnder(QTreeWidgetItem* top)
+{
     if (!FOptions || FClosed)
         return;
     if (!FUpdateAll) {
@@ -484,13 +499,9 @@ void TFormMain::ActionUpdateAllExecute()
     if (FUpdateAll->Running())
         return;
     std::vector<TUpdateAll::TEntry> entries;
-    if (QTreeWidgetItem* root = RootNode()) {
-        entries.reserve(static_cast<std::size_t>(root->childCount()));
-        for (int i = 0; i < root->childCount(); ++i) {
-            const xml::Node item = GetFeedItem(root->child(i));
-            if (item)
-                entries.push_back({item.Attribute("id").value_or(""), UpdateHostOf(item.Attribute("url").value_or(""))});
-        }
+    for (QTreeWidgetItem* node : FeedNodesUnder(top)) {
+        const xml::Node item = GetFeedItem(node);
+        entries.push_back({item.Attribute("id").value_or(""), UpdateHostOf(item.Attribute("url").value_or(""))});
     }
     ActionUpdateAll->setEnabled(false);
     FUpdateAll->Run(std::move(entries));

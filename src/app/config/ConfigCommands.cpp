@@ -1,0 +1,58 @@
+#include "ConfigCommands.h"
+
+#include <stdexcept>
+
+#include "DateTime.h"
+#include "FeedList.h"
+#include "Options.h"
+#include "XmlDom.h"
+
+namespace configcmd {
+
+namespace {
+
+// config.xml as the window loads it; never written back unless asked.
+class TConfig {
+public:
+    explicit TConfig(const std::string& file) {
+        try {
+            FOptions.ConfigDocument().LoadFromFile(file);
+        } catch (const std::exception& error) {
+            FOptions.ConfigDocument().SetModified(false);
+            FOptions.ConfigDocument().SetAutoSave(false);
+            throw std::runtime_error("the settings file \"" + file + "\" cannot be read: " + error.what());
+        }
+        FOptions.ConfigDocument().SetAutoSave(false);
+    }
+    xml::Node Node(const char* path) { return FOptions.GetConfigNode(path); }
+    void Save() { FOptions.ConfigDocument().Save(); }
+
+private:
+    TOptions FOptions;
+};
+
+}  // namespace
+
+std::string ImportOpml(const std::string& configFile, const std::string& opmlFile) {
+    std::vector<opml::Outline> outlines;
+    try {
+        outlines = opml::ReadFile(opmlFile);
+    } catch (const std::exception& error) {
+        throw std::runtime_error("\"" + opmlFile + "\" is not a valid OPML subscription list: " + error.what());
+    }
+    TConfig config(configFile);
+    const feedlist::TImport result = feedlist::Import(config.Node(feedlist::kItemsPath),
+                                                      config.Node(feedlist::kCounterPath), outlines,
+                                                      plat::FormatISO8601(plat::Now()));
+    config.Save();
+    return std::to_string(result.Added.size()) + " feeds imported, " + std::to_string(result.Skipped) + " skipped";
+}
+
+std::string ExportOpml(const std::string& configFile, const std::string& opmlFile) {
+    TConfig config(configFile);
+    const std::vector<opml::Outline> outlines = feedlist::Outlines(config.Node(feedlist::kItemsPath), nullptr);
+    opml::WriteFile(opmlFile, outlines, "Quillet feeds");
+    return std::to_string(outlines.size()) + " feeds exported to " + opmlFile;
+}
+
+}  // namespace configcmd

@@ -1,0 +1,19 @@
+// What the command line does to the configuration when no instance of the
+// program runs in the home: the feed list's OPML import and export, straight
+// on config.xml and without a window.
+#pragma once
+
+#include <string>
+
+namespace configcmd {
+
+// Adds the feeds of an OPML file to config.xml (in their folders) and saves
+// it. Returns the line to print ("3 feeds imported, 1 skipped"); raises
+// std::runtime_error with the reason when a file cannot be read or written.
+std::string ImportOpml(const std::string& configFile, const std::string& opmlFile);
+
+// Writes the feed list of config.xml as an OPML file. Returns the line to
+// print; raises as above.
+std::string ExportOpml(const std::string& configFile, const std::string& opmlFile);
+
+}  // namespace configcmd

@@ -1,0 +1,54 @@
+// The feed list as config.xml keeps it: <item> elements for feeds and
+// <folder caption="…" expanded="…"> elements holding more of both, in the
+// feed list's items element, with the next id beside it in autoincrement.
+// These functions change only the document; the window shows the result,
+// and the command line uses them without a window.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Opml.h"
+#include "XmlDom.h"
+
+namespace feedlist {
+
+inline constexpr const char* kItemsPath = "internal\\feedlist\\items";
+inline constexpr const char* kCounterPath = "internal\\feedlist\\autoincrement\\id";
+
+bool IsFeed(const xml::Node& element);
+bool IsFolder(const xml::Node& element);
+
+// Every <item> under `items`, in folders too, in the list's order.
+std::vector<xml::Node> AllFeeds(const xml::Node& items);
+
+// The id for the next feed: the counter, but never below one more than the
+// largest id in the list (an edited list must not hand out an id in use).
+int NextFeedId(const xml::Node& counter, const xml::Node& items);
+
+// Appends a feed to `container` (the list or a folder) with the next id,
+// its attributes in their stored order, and advances the counter.
+xml::Node AppendFeed(const xml::Node& items, xml::Node counter, xml::Node container, const std::string& url,
+                     const std::string& caption, const std::string& lastUpdate);
+
+// The first folder named `caption` directly in `container`, made at its end
+// when there is none.
+xml::Node FolderNamed(xml::Node container, const std::string& caption);
+
+// Adds the outlines whose address is new to the list, in folders of the
+// same names (merged with folders already there). Returns the new <item>
+// elements and how many outlines were skipped.
+struct TImport {
+    std::vector<xml::Node> Added;
+    int Skipped = 0;
+};
+TImport Import(const xml::Node& items, const xml::Node& counter, const std::vector<opml::Outline>& outlines,
+               const std::string& lastUpdate);
+
+// The feeds as outlines with their folder paths, in the list's order.
+// `titleOf` gives a caption for a feed without one (its stored title).
+std::vector<opml::Outline> Outlines(const xml::Node& items,
+                                    const std::function<std::string(const xml::Node& item)>& titleOf);
+
+}  // namespace feedlist

@@ -1,0 +1,165 @@
+// The Add Feed dialog driven as a person would: a site's address gives its
+// feed, several feeds are offered, a feed in the list already is named, a
+// slow search can be cancelled; and addresses or files pasted, dropped or
+// handed over reach the dialog or the OPML import.
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QUrl>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "AppTestSupport.h"
+#include "LoopbackServer.h"
+#include "fAddFeed.h"
+#include "fMain.h"
+
+namespace {
+
+std::string Page(const std::string& links) {
+    return "<!DOCTYPE html><html><head><title>Harbour</title>" + links + "</head><body>Hello</body></html>";
+}
+
+std::string Link(const std::string& href, const std::string& title) {
+    return "<link rel=\"alternate\" type=\"application/rss+xml\" title=\"" + title + "\" href=\"" + href + "\">";
+}
+
+const char* const kFeed =
+    "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Harbour posts</title>"
+    "<link>http://127.0.0.1/</link><description>d</description></channel></rss>";
+
+// Runs `act` on the next modal dialog once it is open.
+void OnNextDialog(std::function<void(TFormAddFeed*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (auto* dialog = qobject_cast<TFormAddFeed*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            act(dialog);
+        }
+    });
+    timer->start();
+}
+
+bool SearchEnds(TFormAddFeed* dialog) {
+    return apptest::WaitUntil([dialog] { return !dialog->Searching(); });
+}
+
+class AddFeedDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        server.AddEndpoint("/feed", 200, {{"Content-Type", "application/rss+xml"}}, kFeed);
+        server.AddEndpoint("/comments", 200, {{"Content-Type", "application/rss+xml"}}, kFeed);
+        server.AddEndpoint("/one", 200, {{"Content-Type", "text/html"}}, Page(Link("/feed", "Harbour Feed")));
+        server.AddEndpoint("/two", 200, {{"Content-Type", "text/html"}},
+                           Page(Link("/comments", "Harbour Comments Feed") + Link("/feed", "Harbour Feed")));
+        testsupport::Response slow;
+        slow.headDelay = std::chrono::milliseconds(20000);
+        server.AddEndpoint("/slow", slow);
+        form = std::make_unique<TFormMain>();
+        form->StopUpdateThread();
+    }
+    void TearDown() override { form.reset(); }
+    QString Url(const char* path) { return QString::fromStdString(server.Url(path)); }
+
+    apptest::TStagedHome home;
+    testsupport::LoopbackServer server;
+    std::unique_ptr<TFormMain> form;
+};
+
+TEST_F(AddFeedDialogTest, FindsOneFeedOrOffersSeveralBestFirst) {
+    struct Row {
+        const char* path;
+        const char* caption;  // typed
+        const char* url;      // added
+        const char* addedCaption;
+    } rows[] = {
+        {"/one", "", "/feed", "Harbour Feed"},  // one feed: taken at once, with its title
+        {"/feed", "My name", "/feed", "My name"},
+        {"/two", "", "/feed", "Harbour Feed"},  // the site's own feed before its comments
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        TFormAddFeed dialog(form.get());
+        dialog.EditURL->setText(Url(row.path));
+        dialog.EditCaption->setText(row.caption);
+        dialog.OKBtn->click();
+        EXPECT_FALSE(dialog.OKBtn->isEnabled()) << "OK waits for the search";
+        ASSERT_TRUE(SearchEnds(&dialog));
+        if (!dialog.ResultList->isHidden()) {
+            ASSERT_EQ(dialog.ResultList->count(), 2);
+            EXPECT_EQ(dialog.ResultList->currentRow(), 0);
+            EXPECT_EQ(dialog.ResultList->item(0)->text(), "Harbour Feed (RSS)");
+            dialog.OKBtn->click();
+        }
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(dialog.URL(), Url(row.url));
+        EXPECT_EQ(dialog.Caption(), row.addedCaption);
+    }
+}
+
+TEST_F(AddFeedDialogTest, NamesAFeedInTheListAndCancelsASlowSearch) {
+    apptest::AddConfiguredFeed(*form, "1", server.Url("/feed"), "Harbour already");
+    OnNextDialog([this](TFormAddFeed* dialog) {
+        dialog->EditURL->setText(Url("/one"));
+        dialog->OKBtn->click();
+        ASSERT_TRUE(SearchEnds(dialog));
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(dialog->StatusText->text().contains("Harbour already")) << dialog->StatusText->text().toStdString();
+
+        dialog->EditURL->setText(Url("/slow"));
+        dialog->OKBtn->click();
+        EXPECT_TRUE(dialog->Searching());
+        dialog->CancelBtn->click();  // stops the search, keeps the dialog
+        ASSERT_TRUE(SearchEnds(dialog));
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(dialog->EditURL->isEnabled());
+        dialog->CancelBtn->click();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    form->ActionAddFeedExecute();
+    EXPECT_LT(clock.elapsed(), 10000) << "Cancel did not stop the search";
+    EXPECT_EQ(form->FeedNodesUnder(form->RootNode()).size(), 1u);
+}
+
+TEST_F(AddFeedDialogTest, PastedDroppedAndHandedOverAddressesAndFilesArrive) {
+    // A pasted address opens the dialog searching for it; its one feed is
+    // taken at once.
+    QGuiApplication::clipboard()->setText("  " + Url("/one") + "  ");
+    form->TreeView->findChild<QAction*>("ActionPasteAddress")->trigger();
+    auto urls = [this] {
+        std::vector<std::string> list;
+        for (QTreeWidgetItem* node : form->FeedNodesUnder(form->RootNode()))
+            list.push_back(form->GetFeedItem(node).Attribute("url").value_or(""));
+        return list;
+    };
+    EXPECT_EQ(urls(), (std::vector<std::string>{server.Url("/feed")}));
+
+    // A downloaded feed file is subscribed to by the address it gives itself.
+    home.WriteFile("saved.rss", "<rss version=\"2.0\" xmlns:atom=\"http://www.w3.org/2005/Atom\"><channel>"
+                                "<title>t</title><link>http://127.0.0.1:1/</link><atom:link rel=\"self\" href=\"" +
+                                    server.Url("/comments") + "\"/></channel></rss>");
+    form->TakeAddressOrFile(QString::fromStdString((home.Dir() / "saved.rss").string()));
+    EXPECT_EQ(urls(), (std::vector<std::string>{server.Url("/feed"), server.Url("/comments")}));
+
+    // An OPML file is imported without a dialog.
+    home.WriteFile("list.opml", "<opml version=\"2.0\"><body><outline text=\"F\"><outline text=\"x\" xmlUrl=\"" +
+                                    server.Url("/x") + "\"/></outline></body></opml>");
+    form->TakeAddressOrFile(QUrl::fromLocalFile(QString::fromStdString((home.Dir() / "list.opml").string())).toString());
+    EXPECT_EQ(urls().size(), 3u);
+    EXPECT_TRUE(form->StatusText(0).contains("1 feeds imported")) << form->StatusText(0).toStdString();
+}
+
+}  // namespace
