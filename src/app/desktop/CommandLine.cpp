@@ -139,7 +139,7 @@ Options:
   --help               print this help and exit
   --version            print the version and exit
   --                   end of options: what follows is an address or a file
-Qt's own options (-platform, -style, -display and the like) are accepted.
+  Qt's own options (-platform, -style, -display and the like) are left to Qt.
 
 Files:
   Quillet keeps everything in its home folder, chosen in this order:
@@ -152,6 +152,6 @@ Files:
   feeds/<id>.xml       the stored copy of each feed
   languages/<LCID>/    the texts (language.xml) and option pages (struct.xml)
 
-See man quillet for more.
+More in the manual page: man quillet
 )";
 }
