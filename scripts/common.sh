@@ -7,7 +7,7 @@ QUILLET_PACKAGES=(
   libcurl4-openssl-dev libxml2-dev libxslt1-dev zlib1g-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   xvfb xauth trayer openssl fonts-dejavu-core
-  desktop-file-utils appstream dbus-daemon dpkg-dev file
+  desktop-file-utils appstream dbus-daemon dpkg-dev file lintian man-db
 )
 
 quillet_as_root() {

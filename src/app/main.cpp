@@ -10,6 +10,7 @@
 
 #include "AppInfo.h"
 #include "Autostart.h"
+#include "CommandLine.h"
 #include "Home.h"
 #include "Memory.h"
 #include "SignalBridge.h"
@@ -30,6 +31,18 @@ void ShowStartError(const std::string& reason) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // Read before the home is chosen or a display is opened, so that --help
+    // and --version answer anywhere and a mistake changes nothing.
+    const TCommandLine commandLine = ParseCommandLine(argc, argv);
+    if (!commandLine.Error.empty()) {
+        std::fprintf(stderr, "quillet: %s\n", commandLine.Error.c_str());
+        return 1;
+    }
+    if (commandLine.Help || commandLine.Version) {
+        const std::string text = commandLine.Help ? UsageText() : std::string("quillet ") + kProgramVersion + "\n";
+        std::fputs(text.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     plat::TuneAllocator();
     // The home is chosen and entered before anything else reads or writes a
     // file: everything after this addresses its files relative to it.

@@ -161,6 +161,7 @@ std::optional<std::string> HomeArgument(int argc, char** argv) {
     std::optional<std::string> home;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i] ? argv[i] : "";
+        if (arg == "--") break;  // the rest are addresses or files
         if (arg == kOption) {
             if (i + 1 >= argc) throw std::invalid_argument("--home needs a folder, as in --home ~/feeds");
             home = argv[++i];

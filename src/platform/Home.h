@@ -71,8 +71,9 @@ struct THomeChoice {
 // The folder name under the data folders, both per user and shared.
 inline constexpr const char* kHomeFolderName = "quillet";
 
-// The value of "--home DIR" or "--home=DIR"; nullopt without one. Raises
-// std::invalid_argument when --home is the last argument.
+// The value of "--home DIR" or "--home=DIR" before any "--"; nullopt
+// without one. Raises std::invalid_argument when --home is the last
+// argument.
 std::optional<std::string> HomeArgument(int argc, char** argv);
 
 // Whether the folder holds the program's files: config.xml or languages/.

@@ -35,9 +35,26 @@ contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for file in ./usr/bin/quillet ./usr/libexec/quillet/quillet-pane ./usr/share/quillet/config.xml ./usr/share/quillet/rss.xsl \
             ./usr/share/quillet/languages/0409/language.xml ./usr/share/quillet/help/Quillet.html \
             ./usr/share/applications/$id.desktop ./usr/share/metainfo/$id.metainfo.xml \
-            ./usr/share/icons/hicolor/scalable/apps/$id.svg ./usr/share/icons/hicolor/48x48/apps/$id.png; do
+            ./usr/share/icons/hicolor/scalable/apps/$id.svg ./usr/share/icons/hicolor/48x48/apps/$id.png \
+            ./usr/share/man/man1/quillet.1.gz ./usr/share/doc/quillet/copyright ./usr/share/doc/quillet/changelog.Debian.gz; do
   check "carries $file" grep -qx -- "$file" <<<"$contents"
 done
+
+# The changelog's latest entry is the package's version.
+version=$(sed -n 's/^ Version: //p' <<<"$info")
+dpkg-deb -x "$deb" "$scratch/root"
+logged=$(zcat "$scratch/root/usr/share/doc/quillet/changelog.Debian.gz" | sed -n '1s/^quillet (\([^)]*\)).*/\1/p')
+check "the changelog's latest entry is version $version (is $logged)" test "$logged" = "$version"
+
+if command -v lintian >/dev/null; then
+  # Run as root, lintian refuses unless told it may.
+  lintian --allow-root --fail-on error,warning "$deb" >"$scratch/lintian.log" 2>&1
+  lintian_status=$?
+  check "lintian finds no error or warning" test "$lintian_status" -eq 0
+  [ "$lintian_status" -ne 0 ] && cat "$scratch/lintian.log"
+else
+  echo "skipped: lintian is not installed"
+fi
 
 if [ "$failures" -gt 0 ]; then echo "$failures check(s) failed"; exit 1; fi
 echo "all checks passed"

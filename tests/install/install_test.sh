@@ -30,7 +30,7 @@ for file in bin/quillet libexec/quillet/quillet-pane share/quillet/config.xml sh
             share/quillet/languages/0409/language.xml share/quillet/languages/0409/struct.xml \
             share/quillet/languages/0407/language.xml \
             share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
-            share/icons/hicolor/scalable/apps/$id.svg; do
+            share/icons/hicolor/scalable/apps/$id.svg share/man/man1/quillet.1.gz share/doc/quillet/copyright; do
   check "installed $file" test -f "$usr/$file"
 done
 check "the program is executable" test -x "$usr/bin/quillet"
@@ -41,7 +41,7 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 # Only the program, its helper and its data: no test runners, no headers,
 # no libraries.
-unexpected=$(cd "$usr" && find . -type f | grep -Ev '^\./(bin/quillet|libexec/quillet/quillet-pane|share/(quillet|applications|metainfo|icons)/)')
+unexpected=$(cd "$usr" && find . -type f | grep -Ev '^\./(bin/quillet|libexec/quillet/quillet-pane|share/(quillet|applications|metainfo|icons|doc/quillet)/|share/man/man1/quillet\.1\.gz$|share/lintian/overrides/quillet$)')
 check "nothing but the program and its data is installed" test -z "$unexpected"
 [ -n "$unexpected" ] && echo "$unexpected"
 
@@ -58,7 +58,15 @@ elif command -v appstream-util >/dev/null; then
 else
   echo "skipped: no AppStream validator is installed"
 fi
-check "the desktop entry starts the program by name" grep -qx 'Exec=quillet' "$usr/share/applications/$id.desktop"
+check "the desktop entry starts the program by name, with the addresses" \
+  grep -qx 'Exec=quillet %U' "$usr/share/applications/$id.desktop"
+for type in x-scheme-handler/feed application/rss+xml application/atom+xml application/feed+json text/x-opml; do
+  check "the desktop entry takes $type" grep -q "^MimeType=.*$type;" "$usr/share/applications/$id.desktop"
+done
+if command -v man >/dev/null; then
+  check "the manual page renders without warnings" \
+    sh -c "MANWIDTH=80 man --warnings -l '$usr/share/man/man1/quillet.1.gz' 2>&1 >/dev/null | grep -q . && exit 1 || exit 0"
+fi
 check "the metainfo names the desktop entry" grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" \
   "$usr/share/metainfo/$id.metainfo.xml"
 

@@ -2,8 +2,13 @@
 // the about box and the Help menu show.
 #pragma once
 
+// The version comes from the build (the project's version in CMake).
+#ifndef QUILLET_VERSION
+#define QUILLET_VERSION "1.1"
+#endif
+inline constexpr char kProgramVersion[] = QUILLET_VERSION;
 // The program's name and version as the about box shows them.
-inline constexpr char kProgramTitle[] = "Veltrax Quillet 1.1";
+inline constexpr char kProgramTitle[] = "Veltrax Quillet " QUILLET_VERSION;
 
 // The maker's pages, opened in the user's browser.
 inline constexpr char kHomePageURL[] = "https://quillet.veltrax.example/";
