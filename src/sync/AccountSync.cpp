@@ -83,7 +83,8 @@ TSyncState TSyncState::FromJson(const std::string& text) {
             state.Subscriptions.push_back(std::move(subscription));
         }
         state.Labels = in.value("labels", std::vector<std::string>{});
-        for (const auto& [stream, ids] : in.value("known", json::object()).items())
+        const json known = in.value("known", json::object());
+        for (const auto& [stream, ids] : known.items())
             for (const json& id : ids) state.Known[id.get<TItemId>()] = stream;
         for (const json& id : in.value("unread", json::array())) state.Unread.insert(id.get<TItemId>());
     } catch (const json::exception&) {
