@@ -103,7 +103,8 @@ struct Transfer {
   std::size_t headerBytes = 0;
   bool started = false;        // the final response's body has begun
   bool tooLarge = false;       // aborted by the size cap
-  bool errorStatus = false;    // aborted because the status is not 2xx
+  bool errorStatus = false;    // the status is not 2xx
+  bool keepErrorBody = false;  // keep the start of an error answer's body
 };
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
@@ -144,14 +145,21 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     // connection is never reused) and report the status line.
     if (!IsSuccess(code)) {
       transfer.errorStatus = true;
-      return 0;
+      if (!transfer.keepErrorBody) return 0;
     }
     curl_off_t announced = -1;
     curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-    if (announced > 0 && static_cast<std::uint64_t>(announced) > transfer.maxBodySize) {
+    if (!transfer.errorStatus && announced > 0 &&
+        static_cast<std::uint64_t>(announced) > transfer.maxBodySize) {
       transfer.tooLarge = true;
       return 0;
     }
+  }
+  if (transfer.errorStatus) {
+    // An API explains a refusal in its body; the start of it is enough.
+    if (transfer.body.size() >= kMaxErrorBodySize) return 0;
+    transfer.body.append(data, std::min(length, kMaxErrorBodySize - transfer.body.size()));
+    return length;
   }
   if (transfer.body.size() + length > transfer.maxBodySize) {
     transfer.tooLarge = true;
@@ -213,6 +221,39 @@ void Check(CURLcode code) {
   if (code != CURLE_OK) throw HttpError(curl_easy_strerror(code));
 }
 
+// A header line "Name: value" when neither part could break the request
+// apart (a line end, a control character, a colon in the name).
+std::optional<std::string> ExtraHeader(const std::string& name, const std::string& value) {
+  if (name.empty()) return std::nullopt;
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == ':') return std::nullopt;
+  for (const char c : value)
+    if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f) return std::nullopt;
+  return name + ": " + value;
+}
+
+bool IsTlsFailure(CURLcode code) {
+  switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CLIENTCERT:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 bool IsHttpsUrl(const std::string& url) {
@@ -249,23 +290,33 @@ THttpClient::~THttpClient() = default;
 
 TFetchResult THttpClient::Fetch(const std::string& url, const TValidators& validators) {
   const auto deadline = std::chrono::steady_clock::now() + deadline_;
+  TRequest request;
+  request.Url = url;
   try {
-    return FetchOnce(url, validators, deadline);
+    return FetchOnce(request, validators, deadline, false);
   } catch (const HttpError& error) {
     // A 304 to a question that was not asked: some servers and caches answer
     // one to every client that ever fetched before. Ask once more, plainly;
     // a second 304 is an error like any other status outside 2xx.
     if (error.StatusCode() != 304) throw;
   }
-  return FetchOnce(url, {}, deadline);
+  return FetchOnce(request, {}, deadline, false);
 }
 
-TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& validators,
-                                    std::chrono::steady_clock::time_point deadline) {
+TFetchResult THttpClient::Send(const TRequest& request) {
+  if (request.Method != "GET" && request.Method != "POST")
+    throw HttpError("Unsupported request method " + request.Method);
+  return FetchOnce(request, {}, std::chrono::steady_clock::now() + deadline_, true);
+}
+
+TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& validators,
+                                    std::chrono::steady_clock::time_point deadline,
+                                    bool keepErrorBody) {
+  const std::string& url = request.Url;
   // Without secure feeds there is no TLS layer at all: refuse before any
   // connection is attempted, with the message Quillet has always given.
   if (!options_.secureFeeds && IsHttpsUrl(url)) throw HttpError(kHttpsRefused);
-  if (Cancelled()) throw HttpError(kCancelled);
+  if (Cancelled()) throw HttpError(HttpFailure::Cancelled, kCancelled);
 
   InitCurlOnce();
   // Declared before the handles, so they outlive everything libcurl may touch.
@@ -285,12 +336,29 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
   addConditional("If-None-Match", validators.ETag, sent.ETag);
   addConditional("If-Modified-Since", validators.LastModified, sent.LastModified);
   const bool conditional = !sent.Empty();
+  const bool post = request.Method == "POST";
+  std::vector<std::string> extra;
+  for (const auto& [name, value] : request.Headers) {
+    const auto header = ExtraHeader(name, value);
+    if (!header) throw HttpError("Refused request header " + name);
+    extra.push_back(*header);
+  }
+  if (post) {
+    const auto type = ExtraHeader("Content-Type", request.ContentType);
+    if (!type) throw HttpError("Refused request header Content-Type");
+    extra.push_back(*type);
+    // No "Expect: 100-continue" round trip before a larger body.
+    extra.push_back("Expect:");
+  }
+  for (const auto& line : extra)
+    if (curl_slist_append(headers.get(), line.c_str()) == nullptr) throw HttpError("Out of memory");
 
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
   if (!easy || !multi) throw HttpError("The network library could not create a transfer");
   transfer.easy = easy.get();
   transfer.maxBodySize = maxBodySize_;
+  transfer.keepErrorBody = keepErrorBody;
 
   const char* protocols = options_.secureFeeds ? "http,https" : "http";
   CURL* e = easy.get();
@@ -299,7 +367,13 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
   Check(curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, protocols));
   Check(curl_easy_setopt(e, CURLOPT_DEFAULT_PROTOCOL, "http"));
   Check(curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)));
-  Check(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L));
+  if (post) {
+    Check(curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
+                           static_cast<curl_off_t>(request.Body.size())));
+    Check(curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.Body.c_str()));
+  } else {
+    Check(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L));
+  }
   Check(curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get()));
   Check(curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent));
   // "" offers every content encoding this libcurl can decode (gzip and
@@ -348,7 +422,7 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
   MinimumRate rate(minimumRate_, rateWindow_);
   CURLcode result = CURLE_OK;
   for (;;) {
-    if (Cancelled()) throw HttpError(kCancelled);
+    if (Cancelled()) throw HttpError(HttpFailure::Cancelled, kCancelled);
     int running = 0;
     const CURLMcode step = curl_multi_perform(multi.get(), &running);
     if (step != CURLM_OK) throw HttpError(curl_multi_strerror(step));
@@ -380,22 +454,24 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
     if (wait != CURLM_OK) throw HttpError(curl_multi_strerror(wait));
   }
 
-  if (Cancelled()) throw HttpError(kCancelled);
+  if (Cancelled()) throw HttpError(HttpFailure::Cancelled, kCancelled);
   switch (limitHit) {
     case Limit::Stall:
-      throw HttpError("Timed out: no data received from the server for " +
-                      DescribeDuration(stallTimeout_));
+      throw HttpError(HttpFailure::TimedOut, "Timed out: no data received from the server for " +
+                                                 DescribeDuration(stallTimeout_));
     case Limit::Deadline:
-      throw HttpError("Download took longer than " + DescribeDuration(deadline_));
+      throw HttpError(HttpFailure::TimedOut,
+                      "Download took longer than " + DescribeDuration(deadline_));
     case Limit::Rate:
-      throw HttpError("Download slower than " + std::to_string(minimumRate_) +
-                      " bytes per second");
+      throw HttpError(HttpFailure::TimedOut, "Download slower than " +
+                                                 std::to_string(minimumRate_) +
+                                                 " bytes per second");
     case Limit::None:
       break;
   }
   if (transfer.tooLarge)
-    throw HttpError("The response is too large: a feed may not exceed " +
-                    DescribeSize(maxBodySize_));
+    throw HttpError(HttpFailure::TooLarge, "The response is too large: a feed may not exceed " +
+                                               DescribeSize(maxBodySize_));
 
   long code = 0;
   curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
@@ -409,6 +485,7 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
     char* contentType = nullptr;
     if (curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType != nullptr)
       fetched.ContentType = contentType;
+    fetched.StatusCode = static_cast<int>(code);
     if (IsSuccess(code)) {
       fetched.Body = std::move(transfer.body);
       return fetched;
@@ -427,7 +504,8 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
     std::optional<HttpError::TimePoint> retryAfter;
     if ((code == 429 || code == 503) && !transfer.retryAfter.empty())
       retryAfter = ParseRetryAfter(transfer.retryAfter, std::chrono::system_clock::now());
-    throw HttpError(statusLine, static_cast<int>(code), retryAfter);
+    throw HttpError(statusLine, static_cast<int>(code), retryAfter,
+                    keepErrorBody ? std::move(transfer.body) : std::string());
   }
   // A redirect to https while secure feeds are off ends like an https address.
   if (result == CURLE_UNSUPPORTED_PROTOCOL && !options_.secureFeeds) {
@@ -435,7 +513,11 @@ TFetchResult THttpClient::FetchOnce(const std::string& url, const TValidators& v
     curl_easy_getinfo(e, CURLINFO_EFFECTIVE_URL, &redirect);
     if (redirect != nullptr && IsHttpsUrl(redirect)) throw HttpError(kHttpsRefused);
   }
-  throw HttpError(errorText[0] != '\0' ? std::string(errorText) : curl_easy_strerror(result));
+  const std::string message =
+      errorText[0] != '\0' ? std::string(errorText) : curl_easy_strerror(result);
+  if (result == CURLE_OPERATION_TIMEDOUT) throw HttpError(HttpFailure::TimedOut, message);
+  if (IsTlsFailure(result)) throw HttpError(HttpFailure::Tls, message);
+  throw HttpError(message);
 }
 
 std::string Get(const std::string& url, const FetchOptions& options) {

@@ -33,6 +33,15 @@
 
 namespace http {
 
+enum class HttpFailure {
+  Other,      // refused, unreachable, a broken connection, a bad address
+  Status,     // the server answered outside 2xx
+  TimedOut,   // a connect, stall, rate or overall deadline ran out
+  Tls,        // the TLS handshake or the certificate failed
+  Cancelled,  // Cancel() was called
+  TooLarge,   // the body passed the size cap
+};
+
 // Every failure of a fetch. StatusCode() is the HTTP status for a response
 // outside 2xx and 0 for everything else (network errors, time-outs, refused
 // addresses, cancellation, oversized bodies).
@@ -41,17 +50,45 @@ class HttpError : public std::runtime_error {
   using TimePoint = std::chrono::system_clock::time_point;
 
   explicit HttpError(const std::string& message, int statusCode = 0,
-                     std::optional<TimePoint> retryAfter = std::nullopt)
-      : std::runtime_error(message), statusCode_(statusCode), retryAfter_(retryAfter) {}
+                     std::optional<TimePoint> retryAfter = std::nullopt, std::string body = {})
+      : std::runtime_error(message),
+        statusCode_(statusCode),
+        retryAfter_(retryAfter),
+        body_(std::move(body)) {}
   int StatusCode() const { return statusCode_; }
   // When a 429 or 503 answer said when to come back (Retry-After), that
   // moment, never more than kMaxRetryAfter after the answer arrived.
   std::optional<TimePoint> RetryAfter() const { return retryAfter_; }
+  // The body of an answer outside 2xx, at most kMaxErrorBodySize bytes; only
+  // Send() keeps it (a feed's error page is of no use to anyone).
+  const std::string& Body() const { return body_; }
+  // What kind of failure, for callers that must tell a time-out or a TLS
+  // failure from an unreachable address without reading the message.
+  HttpFailure Failure() const { return statusCode_ != 0 ? HttpFailure::Status : failure_; }
+
+  HttpError(HttpFailure failure, const std::string& message) : HttpError(message) {
+    failure_ = failure;
+  }
 
  private:
   int statusCode_;
   std::optional<TimePoint> retryAfter_;
+  std::string body_;
+  HttpFailure failure_ = HttpFailure::Other;
 };
+
+// One request for Send(): a GET, or a POST of a form; extra header lines
+// ("Authorization: GoogleLogin auth=...") go out as given. A header whose
+// name or value could smuggle another line into the request is refused.
+struct TRequest {
+  std::string Url;
+  std::string Method = "GET";  // "GET" or "POST"
+  std::string Body;            // the POST body
+  std::string ContentType = "application/x-www-form-urlencoded";
+  std::vector<std::pair<std::string, std::string>> Headers;
+};
+
+inline constexpr std::size_t kMaxErrorBodySize = 64 * 1024;
 
 // The validators of an earlier answer (its ETag and Last-Modified headers,
 // kept as received), sent back as If-None-Match / If-Modified-Since.
@@ -76,6 +113,8 @@ struct TFetchResult {
   // The answer's Content-Type header as sent ("text/html; charset=utf-8"),
   // "" when absent: a page's encoding may be named only there.
   std::string ContentType;
+  // The answer's status code (200, 204, 304 ...).
+  int StatusCode = 0;
 };
 
 // The two switches the user can turn on in the settings (general\SecureFeeds,
@@ -139,6 +178,10 @@ class THttpClient {
   TFetchResult Fetch(const std::string& url, const TValidators& validators = {});
   // GET url and return the decoded body byte for byte; throws HttpError.
   std::string Get(const std::string& url) { return Fetch(url).Body; }
+  // One request as given, under the same limits, deadline and cancel token
+  // as Fetch(). Every status outside 2xx throws HttpError carrying the
+  // status code and the start of the answer's body.
+  TFetchResult Send(const TRequest& request);
 
   // Aborts the fetch in progress (it throws "Download cancelled" within a
   // fraction of a second) and every later fetch of this client, and of every
@@ -172,8 +215,8 @@ class THttpClient {
   std::string caFile_;
 
   // One request; the deadline is shared by every request of a Fetch().
-  TFetchResult FetchOnce(const std::string& url, const TValidators& validators,
-                         std::chrono::steady_clock::time_point deadline);
+  TFetchResult FetchOnce(const TRequest& request, const TValidators& validators,
+                         std::chrono::steady_clock::time_point deadline, bool keepErrorBody);
 
   std::shared_ptr<TCancelToken> cancelToken_;
 };

@@ -23,6 +23,7 @@ namespace testsupport {
 namespace {
 
 constexpr std::size_t kMaxRequestHead = 64 * 1024;
+constexpr std::size_t kMaxRequestBody = 16 * 1024 * 1024;
 constexpr std::size_t kSendBatch = 64 * 1024;
 
 bool EqualsNoCase(const std::string& a, const std::string& b) {
@@ -401,7 +402,87 @@ bool LoopbackServer::ReadRequest(int fd, Request& request) {
     if (colon == std::string::npos) continue;
     request.headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
   }
+
+  // The body the head announced (a form posted to an API); bytes already
+  // read past the head are its start.
+  std::size_t wanted = 0;
+  const std::string length = request.Header("Content-Length");
+  if (!length.empty()) {
+    if (length.find_first_not_of("0123456789") != std::string::npos) return false;
+    wanted = static_cast<std::size_t>(std::stoull(length));
+  }
+  if (wanted > kMaxRequestBody) return false;
+  request.body = data.substr(headEnd + 4);
+  while (request.body.size() < wanted) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (fds[1].revents != 0) return false;
+    const auto n = recv(fd, buffer, sizeof buffer, 0);
+    if (n == 0) return false;
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      return false;
+    }
+    request.body.append(buffer, static_cast<std::size_t>(n));
+  }
+  request.body.resize(std::min(request.body.size(), wanted));
   return true;
+}
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string FormDecode(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      out += ' ';
+    } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+               HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+void CollectFormValues(const std::string& form, const std::string& name,
+                       std::vector<std::string>& values) {
+  std::size_t position = 0;
+  while (position <= form.size()) {
+    const auto end = std::min(form.find('&', position), form.size());
+    const std::string pair = form.substr(position, end - position);
+    const auto equals = pair.find('=');
+    if (FormDecode(pair.substr(0, equals)) == name)
+      values.push_back(equals == std::string::npos ? "" : FormDecode(pair.substr(equals + 1)));
+    position = end + 1;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> Request::FormValues(const std::string& name) const {
+  std::vector<std::string> values;
+  const auto query = target.find('?');
+  if (query != std::string::npos) CollectFormValues(target.substr(query + 1), name, values);
+  CollectFormValues(body, name, values);
+  return values;
+}
+
+std::string Request::FormValue(const std::string& name) const {
+  const auto values = FormValues(name);
+  return values.empty() ? std::string() : values.front();
 }
 
 Response LoopbackServer::Dispatch(const Request& request) {

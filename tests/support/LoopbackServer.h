@@ -38,6 +38,13 @@ struct Request {
   std::string version;
   HeaderList headers;       // in the order received
   std::string rawHeaders;   // header block as received, without the request line
+  std::string body;         // as many bytes as Content-Length announced
+
+  // The decoded values of a form field (application/x-www-form-urlencoded)
+  // in the query and the body, in order: "i" may come many times.
+  std::vector<std::string> FormValues(const std::string& name) const;
+  // The first of them, "" when absent.
+  std::string FormValue(const std::string& name) const;
 
   // Value of the first header with this name (case-insensitive), "" if absent.
   std::string Header(const std::string& name) const;

@@ -1,0 +1,390 @@
+#include "AccountSync.h"
+
+#include <nlohmann/json.hpp>
+
+#include "ItemFromFeed.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace greader {
+
+namespace {
+
+using json = nlohmann::json;
+
+// Read marks sent in one edit-tag: a long list in one post, short enough
+// for any server's form limits.
+constexpr std::size_t kMarksPerRequest = 500;
+
+std::string LabelId(const std::string& name) { return kLabelPrefix + name; }
+
+std::int64_t SecondsOf(const TApiItem& item) {
+    if (item.TimestampUsec > 0) return item.TimestampUsec / 1'000'000;
+    return item.Published;
+}
+
+}  // namespace
+
+std::optional<TBackoff::TimePoint> TBackoff::Failed(const TSyncError& error, TimePoint now) {
+    switch (error.Kind()) {
+        case TSyncErrorKind::Server:
+        case TSyncErrorKind::TimedOut:
+        case TSyncErrorKind::Unreachable:
+        case TSyncErrorKind::Malformed:
+            break;
+        default:
+            return std::nullopt;
+    }
+    const int doublings = std::min(FFailures, 16);
+    ++FFailures;
+    auto delay = std::min<std::chrono::seconds>(kFirst * (1LL << doublings), kLongest);
+    TimePoint next = now + delay;
+    if (error.RetryAfter() && *error.RetryAfter() > next) next = *error.RetryAfter();
+    return next;
+}
+
+std::string TSyncState::ToJson() const {
+    json out;
+    out["newest"] = NewestSeconds;
+    out["sinceList"] = SyncsSinceSubscriptionList;
+    out["stale"] = SubscriptionsStale;
+    json subscriptions = json::array();
+    for (const auto& s : Subscriptions) {
+        json categories = json::array();
+        for (const auto& c : s.Categories) categories.push_back({{"id", c.Id}, {"label", c.Label}});
+        subscriptions.push_back(
+            {{"id", s.Id}, {"title", s.Title}, {"url", s.Url}, {"htmlUrl", s.HtmlUrl}, {"categories", categories}});
+    }
+    out["subscriptions"] = subscriptions;
+    out["labels"] = Labels;
+    json known = json::object();
+    for (const auto& [id, stream] : Known) known[stream].push_back(id);
+    out["known"] = known;
+    out["unread"] = json(std::vector<TItemId>(Unread.begin(), Unread.end()));
+    return out.dump();
+}
+
+TSyncState TSyncState::FromJson(const std::string& text) {
+    TSyncState state;
+    const json in = json::parse(text, nullptr, false);
+    if (!in.is_object()) return state;
+    try {
+        state.NewestSeconds = in.value("newest", std::int64_t{0});
+        state.SyncsSinceSubscriptionList = in.value("sinceList", 0);
+        state.SubscriptionsStale = in.value("stale", true);
+        for (const json& s : in.value("subscriptions", json::array())) {
+            TSubscription subscription{s.at("id").get<std::string>(), s.value("title", ""), s.value("url", ""),
+                                       s.value("htmlUrl", ""), {}};
+            for (const json& c : s.value("categories", json::array()))
+                subscription.Categories.push_back({c.value("id", ""), c.value("label", "")});
+            state.Subscriptions.push_back(std::move(subscription));
+        }
+        state.Labels = in.value("labels", std::vector<std::string>{});
+        const json known = in.value("known", json::object());
+        for (const auto& [stream, ids] : known.items())
+            for (const json& id : ids) state.Known[id.get<TItemId>()] = stream;
+        for (const json& id : in.value("unread", json::array())) state.Unread.insert(id.get<TItemId>());
+    } catch (const json::exception&) {
+        return TSyncState{};
+    }
+    return state;
+}
+
+TAccountSync::TAccountSync(TAccount account, items::TItemStore& store, std::string statePath, TClock clock,
+                           std::shared_ptr<http::TCancelToken> cancel)
+    : FAccount(std::move(account)),
+      FStore(store),
+      FStatePath(std::move(statePath)),
+      FClock(clock ? std::move(clock) : TClock([] { return std::chrono::system_clock::now(); })),
+      FCancel(cancel ? std::move(cancel) : std::make_shared<http::TCancelToken>()),
+      FQueue(store, FAccount.Name,
+             [this] { return std::chrono::duration_cast<std::chrono::seconds>(FClock().time_since_epoch()).count(); }) {
+    FClient = std::make_unique<TGReaderClient>(TGReaderClient::CandidateBases(FAccount.Address).front(), FCancel);
+    std::ifstream in(FStatePath, std::ios::binary);
+    if (in) {
+        std::stringstream text;
+        text << in.rdbuf();
+        FState = TSyncState::FromJson(text.str());
+    }
+}
+
+void TAccountSync::SetDeadline(std::chrono::milliseconds deadline) {
+    FDeadline = deadline;
+    FClient->SetDeadline(deadline);
+}
+
+void TAccountSync::SignIn() {
+    if (FBaseConfirmed) {
+        FClient->ClientLogin(FAccount.User, FAccount.Password);
+        return;
+    }
+    // The address may be the API's or a site's: the first base that answers
+    // as the API is kept for good.
+    const auto bases = TGReaderClient::CandidateBases(FAccount.Address);
+    for (std::size_t i = 0; i < bases.size(); ++i) {
+        auto client = std::make_unique<TGReaderClient>(bases[i], FCancel);
+        client->SetDeadline(FDeadline);
+        try {
+            client->ClientLogin(FAccount.User, FAccount.Password);
+            FPastRequests += FClient->RequestCount();
+            FPastBytes += FClient->BytesReceived();
+            FClient = std::move(client);
+            FBaseConfirmed = true;
+            return;
+        } catch (const TSyncError& error) {
+            FPastRequests += client->RequestCount();
+            FPastBytes += client->BytesReceived();
+            if (error.Kind() != TSyncErrorKind::NotGoogleReader || i + 1 == bases.size()) throw;
+        }
+    }
+}
+
+template <class F>
+auto TAccountSync::Authorized(F&& request) -> decltype(request()) {
+    try {
+        return request();
+    } catch (const TSyncError& error) {
+        if (error.Kind() != TSyncErrorKind::Unauthorized) throw;
+    }
+    // Sessions expire: sign in once more with the password we hold. If the
+    // server refuses that too, the user is asked (WrongPassword).
+    FClient->SetAuthToken({});
+    SignIn();
+    return request();
+}
+
+void TAccountSync::SendChange(const items::TPendingChange& change, std::vector<TItemId>& ids) {
+    const json payload = json::parse(change.Payload, nullptr, false);
+    if (!payload.is_object()) throw TSyncError(TSyncErrorKind::Rejected, "A queued change is damaged");
+    const auto text = [&](const char* name) {
+        const auto it = payload.find(name);
+        return it != payload.end() && it->is_string() ? it->get<std::string>() : std::string();
+    };
+    if (change.Kind == kMarkRead || change.Kind == kMarkUnread) {
+        for (const json& id : payload.value("ids", json::array()))
+            if (id.is_string())
+                if (const auto parsed = ParseItemId(id.get_ref<const std::string&>())) ids.push_back(*parsed);
+        return;  // sent in a group by the caller
+    }
+    FState.SubscriptionsStale = true;
+    if (change.Kind == kSubscribe) {
+        const std::string stream = Authorized([&] { return FClient->QuickAdd(text("url")); });
+        if (!text("title").empty() || !text("folder").empty()) {
+            TSubscriptionEdit edit{TSubscriptionEdit::TAction::Edit, stream, text("title"), {}, {}};
+            if (!text("folder").empty()) edit.AddLabels.push_back(LabelId(text("folder")));
+            Authorized([&] { FClient->EditSubscription(edit); });
+        }
+    } else if (change.Kind == kRename) {
+        TSubscriptionEdit edit{TSubscriptionEdit::TAction::Edit, text("stream"), text("title"), {}, {}};
+        Authorized([&] { FClient->EditSubscription(edit); });
+    } else if (change.Kind == kMove) {
+        TSubscriptionEdit edit{TSubscriptionEdit::TAction::Edit, text("stream"), {}, {}, {}};
+        if (!text("to").empty()) edit.AddLabels.push_back(LabelId(text("to")));
+        if (!text("from").empty()) edit.RemoveLabels.push_back(LabelId(text("from")));
+        Authorized([&] { FClient->EditSubscription(edit); });
+    } else if (change.Kind == kUnsubscribe) {
+        TSubscriptionEdit edit{TSubscriptionEdit::TAction::Unsubscribe, text("stream"), {}, {}, {}};
+        Authorized([&] { FClient->EditSubscription(edit); });
+    } else if (change.Kind == kRenameLabel) {
+        Authorized([&] { FClient->RenameTag(LabelId(text("name")), text("to")); });
+    } else if (change.Kind == kDeleteLabel) {
+        Authorized([&] { FClient->DisableTag(LabelId(text("name"))); });
+    } else {
+        throw TSyncError(TSyncErrorKind::Rejected, "Unknown queued change " + change.Kind);
+    }
+}
+
+void TAccountSync::SendQueue(TSyncResult& result) {
+    const auto pending = FStore.Pending(FAccount.Name);
+    std::size_t i = 0;
+    while (i < pending.size()) {
+        // Consecutive marks of one kind go out together; the order between
+        // kinds is kept, so "read, then unread again" ends unread.
+        std::vector<std::int64_t> rows;
+        std::vector<TItemId> ids;
+        const std::string kind = pending[i].Kind;
+        try {
+            if (kind == kMarkRead || kind == kMarkUnread) {
+                while (i < pending.size() && pending[i].Kind == kind && ids.size() < kMarksPerRequest) {
+                    SendChange(pending[i], ids);
+                    rows.push_back(pending[i++].Id);
+                }
+                if (!ids.empty()) {
+                    const bool read = kind == kMarkRead;
+                    Authorized([&] {
+                        FClient->EditTag(ids, read ? kReadState : "", read ? "" : kReadState);
+                    });
+                }
+            } else {
+                rows.push_back(pending[i].Id);
+                SendChange(pending[i++], ids);
+            }
+        } catch (const TSyncError& error) {
+            if (error.Kind() != TSyncErrorKind::Rejected) throw;
+            // The server will never take it: keeping it would block the queue.
+            result.RejectedChanges.push_back(kind + ": " + error.what());
+        }
+        for (const auto row : rows) FStore.RemovePending(row);
+        result.SentChanges += static_cast<int>(rows.size());
+    }
+}
+
+void TAccountSync::ListSubscriptions(TSyncResult& result) {
+    auto list = Authorized([&] { return FClient->SubscriptionList(); });
+    auto& changes = result.Subscriptions;
+    changes = {};
+    changes.Listed = true;
+    const bool first = FState.Subscriptions.empty() && FState.Labels.empty();
+    std::map<std::string, const TSubscription*> before;
+    for (const auto& s : FState.Subscriptions) before[s.Id] = &s;
+    bool changed = first;
+    for (const auto& s : list) {
+        const auto it = before.find(s.Id);
+        if (it == before.end()) {
+            changes.Added.push_back(AccountFeedFrom(s));
+            changed = true;
+        } else {
+            if (!(*it->second == s)) {
+                changes.Changed.push_back(AccountFeedFrom(s));
+                changed = true;
+            }
+            before.erase(it);
+        }
+    }
+    for (const auto& [id, s] : before) {
+        changes.Removed.push_back(AccountFeedFrom(*s));
+        changed = true;
+    }
+    if (changed) {
+        // Folders come with the subscriptions; the tag list adds the empty ones.
+        std::set<std::string> labels;
+        for (const auto& s : list)
+            for (const auto& folder : AccountFeedFrom(s).Folders) labels.insert(folder);
+        for (const auto& tag : Authorized([&] { return FClient->TagList(); })) {
+            const std::string name = LabelName(tag.Id);
+            if (!name.empty() && tag.Type != "tag") labels.insert(name);
+        }
+        FState.Labels.assign(labels.begin(), labels.end());
+    }
+    changes.Labels = FState.Labels;
+    FState.Subscriptions = std::move(list);
+    FState.SyncsSinceSubscriptionList = 0;
+    FState.SubscriptionsStale = false;
+}
+
+void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems) {
+    TIdQuery since;
+    if (FState.NewestSeconds > 0) since.Since = FState.NewestSeconds;
+    const auto sinceIds = Authorized([&] { return FClient->AllItemIds(since); });
+    TIdQuery unreadQuery;
+    unreadQuery.Exclude = kReadState;
+    const auto unreadIds = Authorized([&] { return FClient->AllItemIds(unreadQuery); });
+    const std::set<TItemId> unread(unreadIds.begin(), unreadIds.end());
+
+    // What the store lacks: new since the last sync, or unread and never
+    // delivered (an item the last answer missed, or unread again after it
+    // was forgotten).
+    std::vector<TItemId> wanted;
+    std::set<TItemId> wantedSet;
+    for (const auto* list : {&sinceIds, &unreadIds})
+        for (const TItemId id : *list)
+            if (!FState.Known.count(id) && wantedSet.insert(id).second) wanted.push_back(id);
+
+    std::map<std::string, const TSubscription*> subscriptions;
+    for (const auto& s : FState.Subscriptions) subscriptions[s.Id] = &s;
+    std::int64_t newest = FState.NewestSeconds;
+    Authorized([&] {
+        // A retried request starts again with what is still missing.
+        std::vector<TItemId> missing;
+        for (const TItemId id : wanted)
+            if (!FState.Known.count(id)) missing.push_back(id);
+        FClient->ItemContents(missing, [&](std::vector<TApiItem>& batch) {
+            std::map<std::string, TFeedBatch> feeds;
+            for (const TApiItem& item : batch) {
+                TFeedBatch& out = feeds[item.StreamId];
+                if (!out.Document) {
+                    out.StreamId = item.StreamId;
+                    const auto it = subscriptions.find(item.StreamId);
+                    if (it != subscriptions.end()) {
+                        out.Document = NewFeedDocument(AccountFeedFrom(*it->second));
+                    } else {
+                        // A subscription made elsewhere since the list was read.
+                        FState.SubscriptionsStale = true;
+                        out.Document = NewFeedDocument({item.StreamId, item.StreamTitle, {}, item.StreamHtmlUrl, {}});
+                    }
+                }
+                const feed::TRSSItem& added = AppendItem(*out.Document, item);
+                out.Items.push_back({item.Id, items::StoredItemFromFeed(added), IsRead(item)});
+                FState.Known[item.Id] = item.StreamId;
+                newest = std::max(newest, SecondsOf(item));
+            }
+            for (auto& [stream, feedBatch] : feeds) {
+                result.NewItemCount += static_cast<int>(feedBatch.Items.size());
+                if (onItems) onItems(feedBatch);
+            }
+        });
+    });
+
+    // Read elsewhere: unread at the last sync, not now; unread again: the
+    // reverse, for items delivered before this sync.
+    for (const TItemId id : FState.Unread)
+        if (!unread.count(id))
+            if (const auto it = FState.Known.find(id); it != FState.Known.end())
+                result.ReadChanges.push_back({it->second, LongItemId(id), true});
+    for (const TItemId id : unread)
+        if (!FState.Unread.count(id) && !wantedSet.count(id))
+            if (const auto it = FState.Known.find(id); it != FState.Known.end())
+                result.ReadChanges.push_back({it->second, LongItemId(id), false});
+
+    // Remember only what the next sync can meet again: unread items and the
+    // newest second's (ot repeats that second).
+    std::map<TItemId, std::string> keep;
+    for (const auto* list : {&sinceIds, &unreadIds})
+        for (const TItemId id : *list)
+            if (const auto it = FState.Known.find(id); it != FState.Known.end()) keep.insert(*it);
+    FState.Known = std::move(keep);
+    FState.Unread = unread;
+    FState.NewestSeconds = newest;
+}
+
+TSyncResult TAccountSync::Sync(const std::function<void(TFeedBatch&)>& onItems) {
+    TSyncResult result;
+    const int requestsBefore = FPastRequests + FClient->RequestCount();
+    const std::size_t bytesBefore = FPastBytes + FClient->BytesReceived();
+    try {
+        if (!FClient->SignedIn()) SignIn();
+        SendQueue(result);
+        ++FState.SyncsSinceSubscriptionList;
+        if (FState.SubscriptionsStale || FState.SyncsSinceSubscriptionList >= kSubscriptionListEvery)
+            ListSubscriptions(result);
+        const bool listed = result.Subscriptions.Listed;
+        FetchItems(result, onItems);
+        if (FState.SubscriptionsStale && !listed) ListSubscriptions(result);
+        FBackoff.Succeeded();
+        result.Ok = true;
+    } catch (const TSyncError& error) {
+        result.Error = error;
+        result.NextAttempt = FBackoff.Failed(error, FClock());
+    }
+    SaveState();
+    result.Requests = FPastRequests + FClient->RequestCount() - requestsBefore;
+    result.BytesReceived = FPastBytes + FClient->BytesReceived() - bytesBefore;
+    return result;
+}
+
+void TAccountSync::SaveState() const {
+    if (FStatePath.empty()) return;
+    const std::string temporary = FStatePath + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << FState.ToJson();
+        out.flush();
+        if (!out) return;
+    }
+    std::rename(temporary.c_str(), FStatePath.c_str());
+}
+
+}  // namespace greader

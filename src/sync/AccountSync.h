@@ -1,0 +1,166 @@
+// One Google Reader API account, synced without a window: sign in when
+// needed, send the queued local changes, learn the subscriptions, fetch the
+// items that are new since the last sync and apply read state changed
+// elsewhere. The result is a value the program applies to its feed list
+// and item store; new items arrive in batches through a callback so that a
+// first sync of thousands of items never holds them all.
+//
+// What one unchanged sync costs: the ids of items since the last one (an
+// empty or tiny answer) and the unread ids (the only way the API tells
+// what was read elsewhere), plus the subscription list every
+// kSubscriptionListEvery-th sync. Subscriptions change rarely and a new one
+// shows itself sooner: an item from an unknown stream, or a change sent
+// from here, brings the list forward to the same sync.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ChangeQueue.h"
+#include "GReaderClient.h"
+#include "GReaderMapping.h"
+
+namespace greader {
+
+using TClock = std::function<std::chrono::system_clock::time_point()>;
+
+// When to try again after a failure: doubling from a minute up to an hour
+// for failures that pass (the server's trouble, time-outs, no network);
+// never by itself for those that need the user (the password, the address,
+// a certificate). A Retry-After later than the doubling wins.
+class TBackoff {
+public:
+    using TimePoint = std::chrono::system_clock::time_point;
+    static constexpr std::chrono::seconds kFirst{60};
+    static constexpr std::chrono::seconds kLongest{3600};
+
+    void Succeeded() { FFailures = 0; }
+    // The next attempt after this failure at `now`; nullopt: wait for the user.
+    std::optional<TimePoint> Failed(const TSyncError& error, TimePoint now);
+    int Failures() const { return FFailures; }
+
+private:
+    int FFailures = 0;
+};
+
+// What a sync remembers for the next one; kept in a JSON file of its own.
+struct TSyncState {
+    std::int64_t NewestSeconds = 0;  // ot: items since this second
+    std::vector<TSubscription> Subscriptions;
+    std::vector<std::string> Labels;
+    // Items this account has delivered, with their stream, that are still
+    // worth knowing: unread on the server, or in the newest second.
+    std::map<TItemId, std::string> Known;
+    std::set<TItemId> Unread;  // the server's unread ids at the last sync
+    int SyncsSinceSubscriptionList = 0;
+    bool SubscriptionsStale = true;
+
+    std::string ToJson() const;
+    // A state that is missing or damaged is the empty state (a full sync).
+    static TSyncState FromJson(const std::string& text);
+};
+
+struct TSyncedItem {
+    TItemId Id = 0;
+    items::TStoredItem Item;
+    bool Read = false;
+};
+
+// New items of one feed: a document (channel and items, as a stored copy
+// would hold them) and the items for the store.
+struct TFeedBatch {
+    std::string StreamId;
+    std::unique_ptr<feed::TFeedDocument> Document;
+    std::vector<TSyncedItem> Items;
+};
+
+struct TReadChange {
+    std::string StreamId;
+    std::string Guid;  // the long item id: the item's guid in its feed
+    bool Read = false;
+};
+
+struct TSubscriptionChanges {
+    bool Listed = false;  // the list was fetched in this sync
+    std::vector<TAccountFeed> Added;
+    std::vector<TAccountFeed> Changed;  // renamed, moved, a new address
+    std::vector<TAccountFeed> Removed;
+    std::vector<std::string> Labels;  // every folder name, when listed
+};
+
+struct TSyncResult {
+    bool Ok = false;
+    std::optional<TSyncError> Error;
+    TSubscriptionChanges Subscriptions;
+    std::vector<TReadChange> ReadChanges;
+    int NewItemCount = 0;
+    int SentChanges = 0;
+    // Changes the server refused for good (an unknown feed, a bad address):
+    // dropped from the queue, told to the user.
+    std::vector<std::string> RejectedChanges;
+    // After a failure, when to try again (nullopt: when the user acts).
+    std::optional<std::chrono::system_clock::time_point> NextAttempt;
+    int Requests = 0;
+    std::size_t BytesReceived = 0;
+};
+
+struct TAccount {
+    std::string Name;     // the queue's key in the store
+    std::string Address;  // as typed: the API's base or the site's
+    std::string User;
+    std::string Password;
+};
+
+class TAccountSync {
+public:
+    static constexpr int kSubscriptionListEvery = 10;
+
+    // statePath: where the sync state lives (written atomically after each
+    // sync); store: the item store holding the queue.
+    TAccountSync(TAccount account, items::TItemStore& store, std::string statePath, TClock clock = {},
+                 std::shared_ptr<http::TCancelToken> cancel = nullptr);
+
+    // One sync. Never throws a TSyncError: failures are in the result, after
+    // everything that succeeded before them (a change sent stays sent).
+    TSyncResult Sync(const std::function<void(TFeedBatch&)>& onItems);
+
+    TChangeQueue& Queue() { return FQueue; }
+    const TSyncState& State() const { return FState; }
+    // The client of the base that answered, for its limits and counters.
+    TGReaderClient& Client() { return *FClient; }
+    void SetPassword(std::string password) { FAccount.Password = std::move(password); }
+    // Limits for every request of this account.
+    void SetDeadline(std::chrono::milliseconds deadline);
+
+private:
+    void SignIn();
+    template <class F> auto Authorized(F&& request) -> decltype(request());
+    void SendQueue(TSyncResult& result);
+    void SendChange(const items::TPendingChange& change, std::vector<TItemId>& ids);
+    void ListSubscriptions(TSyncResult& result);
+    void FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems);
+    void SaveState() const;
+
+    TAccount FAccount;
+    items::TItemStore& FStore;
+    std::string FStatePath;
+    TClock FClock;
+    std::shared_ptr<http::TCancelToken> FCancel;
+    std::unique_ptr<TGReaderClient> FClient;
+    bool FBaseConfirmed = false;
+    int FPastRequests = 0;  // of clients set aside (candidate bases)
+    std::size_t FPastBytes = 0;
+    std::chrono::milliseconds FDeadline{120'000};
+    TChangeQueue FQueue;
+    TSyncState FState;
+    TBackoff FBackoff;
+};
+
+}  // namespace greader

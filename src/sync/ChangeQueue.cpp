@@ -1,0 +1,54 @@
+#include "ChangeQueue.h"
+
+#include <nlohmann/json.hpp>
+
+namespace greader {
+
+namespace {
+
+nlohmann::json IdList(const std::vector<TItemId>& ids) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const TItemId id : ids) list.push_back(LongItemId(id));
+    return list;
+}
+
+}  // namespace
+
+TChangeQueue::TChangeQueue(items::TItemStore& store, std::string account, std::function<std::int64_t()> now)
+    : FStore(store), FAccount(std::move(account)), FNow(std::move(now)) {}
+
+void TChangeQueue::Add(const char* kind, const std::string& payload) { FStore.Enqueue(FAccount, kind, payload, FNow()); }
+
+void TChangeQueue::MarkRead(const std::vector<TItemId>& ids) {
+    if (!ids.empty()) Add(kMarkRead, nlohmann::json{{"ids", IdList(ids)}}.dump());
+}
+
+void TChangeQueue::MarkUnread(const std::vector<TItemId>& ids) {
+    if (!ids.empty()) Add(kMarkUnread, nlohmann::json{{"ids", IdList(ids)}}.dump());
+}
+
+void TChangeQueue::Subscribe(const std::string& url, const std::string& title, const std::string& folder) {
+    Add(kSubscribe, nlohmann::json{{"url", url}, {"title", title}, {"folder", folder}}.dump());
+}
+
+void TChangeQueue::Rename(const std::string& stream, const std::string& title) {
+    Add(kRename, nlohmann::json{{"stream", stream}, {"title", title}}.dump());
+}
+
+void TChangeQueue::Move(const std::string& stream, const std::string& fromFolder, const std::string& toFolder) {
+    Add(kMove, nlohmann::json{{"stream", stream}, {"from", fromFolder}, {"to", toFolder}}.dump());
+}
+
+void TChangeQueue::Unsubscribe(const std::string& stream) {
+    Add(kUnsubscribe, nlohmann::json{{"stream", stream}}.dump());
+}
+
+void TChangeQueue::RenameLabel(const std::string& name, const std::string& newName) {
+    Add(kRenameLabel, nlohmann::json{{"name", name}, {"to", newName}}.dump());
+}
+
+void TChangeQueue::DeleteLabel(const std::string& name) { Add(kDeleteLabel, nlohmann::json{{"name", name}}.dump()); }
+
+std::vector<items::TPendingChange> TChangeQueue::Pending() const { return FStore.Pending(FAccount); }
+
+}  // namespace greader

@@ -1,0 +1,407 @@
+#include "GReaderClient.h"
+
+#include <nlohmann/json.hpp>
+
+#include <charconv>
+#include <set>
+#include <string_view>
+
+namespace greader {
+
+namespace {
+
+using json = nlohmann::json;
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+constexpr const char* kApiPath = "/reader/api/0/";
+
+TSyncError Malformed(const std::string& what) {
+    return TSyncError(TSyncErrorKind::Malformed, "The server's answer is not valid: " + what);
+}
+
+json ParseJson(const std::string& body, const char* what) {
+    json value = json::parse(body, nullptr, /*allow_exceptions=*/false);
+    if (value.is_discarded()) throw Malformed(std::string(what) + " is not JSON");
+    if (!value.is_object()) throw Malformed(std::string(what) + " is not a JSON object");
+    return value;
+}
+
+// Readers that never throw the JSON library's exceptions: a missing member
+// is empty, a member of the wrong type is Malformed.
+const json* Member(const json& object, const char* name) {
+    if (!object.is_object()) return nullptr;
+    const auto it = object.find(name);
+    if (it == object.end() || it->is_null()) return nullptr;
+    return &*it;
+}
+
+std::string Text(const json& object, const char* name) {
+    const json* value = Member(object, name);
+    if (value == nullptr) return {};
+    if (!value->is_string()) throw Malformed(std::string("\"") + name + "\" is not text");
+    return value->get<std::string>();
+}
+
+const json& Array(const json& object, const char* name, const json& empty) {
+    const json* value = Member(object, name);
+    if (value == nullptr) return empty;
+    if (!value->is_array()) throw Malformed(std::string("\"") + name + "\" is not a list");
+    return *value;
+}
+
+// A number the server may send as a JSON number or as text ("1796758218").
+std::int64_t Integer(const json& object, const char* name) {
+    const json* value = Member(object, name);
+    if (value == nullptr) return 0;
+    if (value->is_number_integer()) return value->get<std::int64_t>();
+    if (value->is_number_float()) return static_cast<std::int64_t>(value->get<double>());
+    if (value->is_string()) {
+        const std::string text = value->get<std::string>();
+        std::int64_t number = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (error == std::errc() && end == text.data() + text.size()) return number;
+    }
+    throw Malformed(std::string("\"") + name + "\" is not a number");
+}
+
+TItemId ItemIdOf(const json& value) {
+    std::optional<TItemId> id;
+    if (value.is_string()) id = ParseItemId(value.get_ref<const std::string&>());
+    else if (value.is_number_unsigned()) id = value.get<std::uint64_t>();
+    else if (value.is_number_integer()) id = static_cast<TItemId>(value.get<std::int64_t>());
+    if (!id) throw Malformed("an item id is neither decimal nor the long form");
+    return *id;
+}
+
+TApiItem ItemFrom(const json& entry) {
+    static const json kEmpty = json::array();
+    if (!entry.is_object()) throw Malformed("an item is not an object");
+    TApiItem item;
+    const json* id = Member(entry, "id");
+    if (id == nullptr) throw Malformed("an item has no id");
+    item.Id = ItemIdOf(*id);
+    item.Title = Text(entry, "title");
+    item.Author = Text(entry, "author");
+    item.Published = Integer(entry, "published");
+    item.TimestampUsec = Integer(entry, "timestampUsec");
+    for (const json& link : Array(entry, "alternate", kEmpty)) {
+        const std::string href = Text(link, "href");
+        if (!href.empty()) {
+            item.Link = href;
+            break;
+        }
+    }
+    if (item.Link.empty())
+        for (const json& link : Array(entry, "canonical", kEmpty))
+            if (item.Link.empty()) item.Link = Text(link, "href");
+    if (const json* summary = Member(entry, "summary")) item.Summary = Text(*summary, "content");
+    if (const json* content = Member(entry, "content")) item.Content = Text(*content, "content");
+    for (const json& category : Array(entry, "categories", kEmpty)) {
+        if (!category.is_string()) throw Malformed("a category is not text");
+        item.Categories.push_back(category.get<std::string>());
+    }
+    for (const json& enclosure : Array(entry, "enclosure", kEmpty)) {
+        TEnclosure out;
+        out.Url = Text(enclosure, "href");
+        out.Type = Text(enclosure, "type");
+        out.Length = Integer(enclosure, "length");
+        if (!out.Url.empty()) item.Enclosures.push_back(std::move(out));
+    }
+    if (const json* origin = Member(entry, "origin")) {
+        item.StreamId = Text(*origin, "streamId");
+        item.StreamTitle = Text(*origin, "title");
+        item.StreamHtmlUrl = Text(*origin, "htmlUrl");
+    }
+    return item;
+}
+
+TSyncError FromHttp(const http::HttpError& error) {
+    const int status = error.StatusCode();
+    switch (error.Failure()) {
+        case http::HttpFailure::Status:
+            if (status == 401 || status == 403)
+                return TSyncError(TSyncErrorKind::Unauthorized, error.what(), status);
+            if (status >= 500 || status == 429)
+                return TSyncError(TSyncErrorKind::Server, error.what(), status, error.RetryAfter());
+            return TSyncError(TSyncErrorKind::Rejected, error.what(), status);
+        case http::HttpFailure::TimedOut: return TSyncError(TSyncErrorKind::TimedOut, error.what());
+        case http::HttpFailure::Tls: return TSyncError(TSyncErrorKind::Tls, error.what());
+        case http::HttpFailure::Cancelled: return TSyncError(TSyncErrorKind::Cancelled, error.what());
+        case http::HttpFailure::TooLarge: return TSyncError(TSyncErrorKind::Malformed, error.what());
+        case http::HttpFailure::Other: break;
+    }
+    return TSyncError(TSyncErrorKind::Unreachable, error.what());
+}
+
+bool Unreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.' || c == '~';
+}
+
+std::string TrimLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+std::string FormEncode(const Fields& fields) {
+    static const char* kHex = "0123456789ABCDEF";
+    std::string out;
+    for (const auto& [name, value] : fields) {
+        if (!out.empty()) out += '&';
+        for (const std::string* part : {&name, &value}) {
+            for (const char c : *part) {
+                const auto byte = static_cast<unsigned char>(c);
+                if (Unreserved(byte)) {
+                    out += c;
+                } else {
+                    out += '%';
+                    out += kHex[byte >> 4];
+                    out += kHex[byte & 15];
+                }
+            }
+            if (part == &name) out += '=';
+        }
+    }
+    return out;
+}
+
+TGReaderClient::TGReaderClient(std::string base, std::shared_ptr<http::TCancelToken> cancel)
+    : FBase(std::move(base)), FCancel(cancel ? std::move(cancel) : std::make_shared<http::TCancelToken>()) {
+    while (!FBase.empty() && FBase.back() == '/') FBase.pop_back();
+}
+
+std::vector<std::string> TGReaderClient::CandidateBases(const std::string& address) {
+    std::string base = address;
+    while (!base.empty() && (base.back() == '/' || base.back() == ' ')) base.pop_back();
+    while (!base.empty() && base.front() == ' ') base.erase(base.begin());
+    if (base.find("://") == std::string::npos) base = "https://" + base;
+    std::vector<std::string> bases{base};
+    if (base.find("greader.php") == std::string::npos) bases.push_back(base + "/api/greader.php");
+    return bases;
+}
+
+std::string TGReaderClient::Send(http::TRequest request, bool withAuth) {
+    if (withAuth && !FAuth.empty()) request.Headers.emplace_back("Authorization", "GoogleLogin auth=" + FAuth);
+    http::FetchOptions options;
+    options.secureFeeds = true;
+    http::THttpClient client(options, FCancel);
+    client.SetDeadline(FDeadline);
+    client.SetStallTimeout(FStall);
+    if (!FCaFile.empty()) client.SetCertificateAuthorityFile(FCaFile);
+    ++FRequests;
+    try {
+        auto result = client.Send(request);
+        FBytes += result.BytesReceived;
+        return std::move(result.Body);
+    } catch (const http::HttpError& error) {
+        FBytes += error.Body().size();
+        throw FromHttp(error);
+    }
+}
+
+std::string TGReaderClient::Get(const std::string& path, const Fields& query) {
+    http::TRequest request;
+    request.Url = FBase + path + (query.empty() ? "" : "?" + FormEncode(query));
+    return Send(std::move(request), true);
+}
+
+std::string TGReaderClient::Post(const std::string& path, const Fields& form, bool withAuth) {
+    http::TRequest request;
+    request.Url = FBase + path;
+    request.Method = "POST";
+    request.Body = FormEncode(form);
+    return Send(std::move(request), withAuth);
+}
+
+void TGReaderClient::ClientLogin(const std::string& user, const std::string& password) {
+    std::string body;
+    try {
+        body = Post("/accounts/ClientLogin", {{"Email", user}, {"Passwd", password}}, false);
+    } catch (const TSyncError& error) {
+        if (error.Kind() == TSyncErrorKind::Unauthorized)
+            throw TSyncError(TSyncErrorKind::WrongPassword, "The server refused the user name or password",
+                             error.StatusCode());
+        if (error.Kind() == TSyncErrorKind::Rejected)
+            throw TSyncError(TSyncErrorKind::NotGoogleReader,
+                             "No Google Reader API at " + FBase + " (" + error.what() + ")", error.StatusCode());
+        throw;
+    }
+    // "SID=...\nLSID=...\nAuth=...\n"
+    std::size_t position = 0;
+    while (position < body.size()) {
+        const auto end = std::min(body.find('\n', position), body.size());
+        const std::string line = TrimLineEnd(body.substr(position, end - position));
+        if (line.rfind("Auth=", 0) == 0 && line.size() > 5) {
+            FAuth = line.substr(5);
+            FToken.clear();
+            return;
+        }
+        position = end + 1;
+    }
+    throw TSyncError(TSyncErrorKind::NotGoogleReader, "No Google Reader API at " + FBase +
+                                                          " (the sign-in answer carries no Auth token)");
+}
+
+const std::string& TGReaderClient::ActionToken() {
+    if (FToken.empty()) {
+        std::string token = TrimLineEnd(Get(std::string(kApiPath) + "token", {}));
+        if (token.empty() || token.find_first_of(" \t<>{}") != std::string::npos)
+            throw Malformed("the action token");
+        FToken = std::move(token);
+    }
+    return FToken;
+}
+
+std::string TGReaderClient::Write(const std::string& path, Fields form) {
+    form.emplace_back("T", ActionToken());
+    try {
+        return Post(std::string(kApiPath) + path, form);
+    } catch (const TSyncError& error) {
+        // A session may outlive its action token: ask for a fresh one once.
+        if (error.Kind() != TSyncErrorKind::Unauthorized) throw;
+    }
+    FToken.clear();
+    form.back().second = ActionToken();
+    return Post(std::string(kApiPath) + path, form);
+}
+
+std::vector<TSubscription> TGReaderClient::SubscriptionList() {
+    static const json kEmpty = json::array();
+    const json answer = ParseJson(Get(std::string(kApiPath) + "subscription/list", {{"output", "json"}}),
+                                  "the subscription list");
+    if (Member(answer, "subscriptions") == nullptr) throw Malformed("the subscription list has no subscriptions");
+    std::vector<TSubscription> list;
+    for (const json& entry : Array(answer, "subscriptions", kEmpty)) {
+        TSubscription subscription;
+        subscription.Id = Text(entry, "id");
+        if (subscription.Id.empty()) throw Malformed("a subscription has no id");
+        subscription.Title = Text(entry, "title");
+        subscription.Url = Text(entry, "url");
+        subscription.HtmlUrl = Text(entry, "htmlUrl");
+        for (const json& category : Array(entry, "categories", kEmpty))
+            subscription.Categories.push_back({Text(category, "id"), Text(category, "label")});
+        list.push_back(std::move(subscription));
+    }
+    return list;
+}
+
+std::vector<TTag> TGReaderClient::TagList() {
+    static const json kEmpty = json::array();
+    const json answer = ParseJson(Get(std::string(kApiPath) + "tag/list", {{"output", "json"}}), "the tag list");
+    std::vector<TTag> tags;
+    for (const json& entry : Array(answer, "tags", kEmpty)) tags.push_back({Text(entry, "id"), Text(entry, "type")});
+    return tags;
+}
+
+TIdPage TGReaderClient::ItemIds(const TIdQuery& query, const std::string& continuation) {
+    static const json kEmpty = json::array();
+    Fields fields{{"s", query.Stream}, {"n", std::to_string(query.PageSize)}, {"output", "json"}};
+    if (!query.Exclude.empty()) fields.emplace_back("xt", query.Exclude);
+    if (query.Since) fields.emplace_back("ot", std::to_string(*query.Since));
+    if (!continuation.empty()) fields.emplace_back("c", continuation);
+    const json answer = ParseJson(Get(std::string(kApiPath) + "stream/items/ids", fields), "the item id list");
+    TIdPage page;
+    const json& refs = Array(answer, "itemRefs", kEmpty);
+    page.Ids.reserve(refs.size());
+    for (const json& ref : refs) {
+        const json* id = Member(ref, "id");
+        if (id == nullptr) throw Malformed("an item reference has no id");
+        page.Ids.push_back(ItemIdOf(*id));
+    }
+    page.Continuation = Text(answer, "continuation");
+    return page;
+}
+
+std::vector<TItemId> TGReaderClient::AllItemIds(const TIdQuery& query, std::size_t maxIds) {
+    std::vector<TItemId> ids;
+    std::set<std::string> seen;
+    std::string continuation;
+    for (;;) {
+        TIdPage page = ItemIds(query, continuation);
+        if (ids.size() + page.Ids.size() > maxIds) throw Malformed("more than " + std::to_string(maxIds) + " item ids");
+        ids.insert(ids.end(), page.Ids.begin(), page.Ids.end());
+        // A page without ids ends the list whatever it says, and a
+        // continuation seen before would go round for ever.
+        if (page.Continuation.empty() || page.Ids.empty()) break;
+        if (!seen.insert(page.Continuation).second) throw Malformed("the item id list repeats a continuation");
+        continuation = std::move(page.Continuation);
+    }
+    return ids;
+}
+
+void TGReaderClient::ItemContents(const std::vector<TItemId>& ids,
+                                  const std::function<void(std::vector<TApiItem>&)>& onBatch,
+                                  std::size_t batchSize) {
+    static const json kEmpty = json::array();
+    if (batchSize == 0) batchSize = 250;
+    for (std::size_t start = 0; start < ids.size(); start += batchSize) {
+        Fields form;
+        const std::size_t end = std::min(ids.size(), start + batchSize);
+        for (std::size_t i = start; i < end; ++i) form.emplace_back("i", DecimalItemId(ids[i]));
+        std::set<std::string> seen;
+        std::string continuation;
+        for (;;) {
+            Fields fields = form;
+            if (!continuation.empty()) fields.emplace_back("c", continuation);
+            std::vector<TApiItem> batch;
+            {
+                const json answer = ParseJson(
+                    Post(std::string(kApiPath) + "stream/items/contents?output=json", fields), "the item contents");
+                const json& entries = Array(answer, "items", kEmpty);
+                batch.reserve(entries.size());
+                for (const json& entry : entries) batch.push_back(ItemFrom(entry));
+                continuation = Text(answer, "continuation");
+            }
+            onBatch(batch);
+            if (continuation.empty() || batch.empty()) break;
+            if (!seen.insert(continuation).second) throw Malformed("the item contents repeat a continuation");
+        }
+    }
+}
+
+void TGReaderClient::EditTag(const std::vector<TItemId>& ids, const std::string& add, const std::string& remove) {
+    Fields form;
+    for (const TItemId id : ids) form.emplace_back("i", DecimalItemId(id));
+    if (!add.empty()) form.emplace_back("a", add);
+    if (!remove.empty()) form.emplace_back("r", remove);
+    Write("edit-tag", std::move(form));
+}
+
+void TGReaderClient::MarkAllAsRead(const std::string& stream, std::int64_t olderThanUsec) {
+    Fields form{{"s", stream}};
+    if (olderThanUsec > 0) form.emplace_back("ts", std::to_string(olderThanUsec));
+    Write("mark-all-as-read", std::move(form));
+}
+
+std::string TGReaderClient::QuickAdd(const std::string& feedUrl) {
+    const json answer = ParseJson(Write("subscription/quickadd", {{"quickadd", feedUrl}}), "the quick-add answer");
+    const std::string stream = Text(answer, "streamId");
+    if (stream.empty()) {
+        const std::string error = Text(answer, "error");
+        throw TSyncError(TSyncErrorKind::Rejected,
+                         "The server did not subscribe to " + feedUrl + (error.empty() ? "" : ": " + error));
+    }
+    return stream;
+}
+
+void TGReaderClient::EditSubscription(const TSubscriptionEdit& edit) {
+    const char* action = edit.Action == TSubscriptionEdit::TAction::Subscribe     ? "subscribe"
+                         : edit.Action == TSubscriptionEdit::TAction::Unsubscribe ? "unsubscribe"
+                                                                                  : "edit";
+    Fields form{{"ac", action}, {"s", edit.Stream}};
+    if (!edit.Title.empty()) form.emplace_back("t", edit.Title);
+    for (const auto& label : edit.AddLabels) form.emplace_back("a", label);
+    for (const auto& label : edit.RemoveLabels) form.emplace_back("r", label);
+    Write("subscription/edit", std::move(form));
+}
+
+void TGReaderClient::RenameTag(const std::string& tag, const std::string& newName) {
+    Write("rename-tag", {{"s", tag}, {"dest", kLabelPrefix + newName}});
+}
+
+void TGReaderClient::DisableTag(const std::string& tag) { Write("disable-tag", {{"s", tag}}); }
+
+}  // namespace greader

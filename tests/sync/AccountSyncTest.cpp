@@ -1,0 +1,265 @@
+#include "AccountSync.h"
+
+#include "FakeReader.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+
+using namespace std::chrono_literals;
+using greader::TAccountSync;
+using greader::TSyncErrorKind;
+using testsupport::LoopbackServer;
+using testsupport::Request;
+using testsupport::Response;
+
+namespace {
+
+// A reading list of `count` items numbered count..1 (newest first), all in
+// feed/1 and unread, served by id pages and content posts.
+class FakeAccount {
+public:
+    explicit FakeAccount(int count) : FCount(count) {
+        synctest::AddSignIn(Server);
+        Server.AddEndpoint(synctest::ApiPath("subscription/list"), 200, {},
+                           R"({"subscriptions":[{"id":"feed/1","title":"One","url":"http://x/1.xml",)"
+                           R"("htmlUrl":"http://x/","categories":[{"id":"user/-/label/News","label":"News"}]}]})");
+        Server.AddEndpoint(synctest::ApiPath("tag/list"), 200, {}, R"({"tags":[{"id":"user/-/label/News"}]})");
+        Server.AddHandler(synctest::ApiPath("stream/items/ids"), [this](const Request& r) { return Ids(r); });
+        Server.AddHandler(synctest::ApiPath("stream/items/contents"), [this](const Request& r) { return Contents(r); });
+        Server.AddHandler(synctest::ApiPath("edit-tag"), [this](const Request& r) { return Write(r); });
+        Server.AddHandler(synctest::ApiPath("subscription/edit"), [this](const Request& r) { return Write(r); });
+    }
+
+    Response Ids(const Request& request) {
+        Response response;
+        if (Refuse(request, response)) return response;
+        const int page = std::stoi(request.FormValue("n"));
+        const std::string c = request.FormValue("c");
+        int next = c.empty() ? FCount : std::stoi(c);
+        // ot: items newer than that second; item i is stamped i seconds.
+        const std::string ot = request.FormValue("ot");
+        const int oldest = ot.empty() ? 1 : std::stoi(ot);
+        std::string body = "{\"itemRefs\":[";
+        int written = 0;
+        for (; next >= oldest && written < page; --next) {
+            std::lock_guard lock(FMutex);
+            if (!request.FormValue("xt").empty() && FRead.count(next)) continue;
+            body += (written++ ? ",{\"id\":\"" : "{\"id\":\"") + std::to_string(next) + "\"}";
+        }
+        body += "]";
+        if (next >= oldest) body += ",\"continuation\":\"" + std::to_string(next) + "\"";
+        response.body = body + "}";
+        return response;
+    }
+
+    Response Contents(const Request& request) {
+        Response response;
+        if (Refuse(request, response)) return response;
+        const auto ids = request.FormValues("i");
+        LargestBatch = std::max<int>(LargestBatch, static_cast<int>(ids.size()));
+        std::string body = "{\"items\":[";
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            body += (i ? "," : "") + std::string("{\"id\":\"") + ids[i] + "\",\"timestampUsec\":\"" + ids[i] +
+                    "000000\",\"title\":\"Item " + ids[i] +
+                    "\",\"categories\":[],\"origin\":{\"streamId\":\"feed/1\"},\"summary\":{\"content\":\"x\"}}";
+        }
+        response.body = body + "]}";
+        return response;
+    }
+
+    Response Write(const Request& request) {
+        Response response;
+        if (Refuse(request, response)) return response;
+        if (FailWrites) {
+            response.statusLine = testsupport::StatusLine(500);
+            return response;
+        }
+        if (request.FormValue("s") == "feed/unknown") {
+            response.statusLine = testsupport::StatusLine(400);
+            return response;
+        }
+        std::lock_guard lock(FMutex);
+        for (const auto& id : request.FormValues("i")) {
+            if (request.FormValue("a") == greader::kReadState) FRead.insert(std::stoi(id));
+            if (request.FormValue("r") == greader::kReadState) FRead.erase(std::stoi(id));
+        }
+        response.body = "OK";
+        return response;
+    }
+
+    // Refuses the session once when asked to (an expired session mid-sync).
+    bool Refuse(const Request& request, Response& response) {
+        if (request.Header("Authorization") == std::string("GoogleLogin auth=") + synctest::kAuth &&
+            !RefuseNext.exchange(false))
+            return false;
+        response.statusLine = testsupport::StatusLine(401);
+        return true;
+    }
+
+    void MarkReadOnServer(int id) {
+        std::lock_guard lock(FMutex);
+        FRead.insert(id);
+    }
+    bool ReadOnServer(int id) {
+        std::lock_guard lock(FMutex);
+        return FRead.count(id) > 0;
+    }
+
+    LoopbackServer Server;
+    std::atomic<bool> RefuseNext{false};
+    std::atomic<bool> FailWrites{false};
+    std::atomic<int> LargestBatch{0};
+
+private:
+    int FCount;
+    std::mutex FMutex;
+    std::set<int> FRead;
+};
+
+struct Harness {
+    explicit Harness(FakeAccount& account, std::string password = "secret")
+        : Store(items::TItemStore::Open(Folder.File("items.db")).Store),
+          Sync({"acct", account.Server.Url(synctest::kApi), "alice", std::move(password)}, *Store,
+               Folder.File("acct.json"), [this] { return Now; }) {}
+
+    greader::TSyncResult Run() {
+        return Sync.Sync([this](greader::TFeedBatch& batch) {
+            for (const auto& item : batch.Items) Delivered.push_back(item.Id);
+            LargestDelivery = std::max(LargestDelivery, batch.Items.size());
+        });
+    }
+
+    testsupport::TempFolder Folder;
+    std::unique_ptr<items::TItemStore> Store;
+    std::chrono::system_clock::time_point Now{std::chrono::seconds(1'800'000'000)};
+    TAccountSync Sync;
+    std::vector<greader::TItemId> Delivered;
+    std::size_t LargestDelivery = 0;
+};
+
+}  // namespace
+
+TEST(AccountSync, FirstSyncThenUnchangedSyncCostsTwoSmallRequests) {
+    FakeAccount account(30);
+    Harness h(account);
+    auto first = h.Run();
+    ASSERT_TRUE(first.Ok) << first.Error->what();
+    EXPECT_EQ(first.NewItemCount, 30);
+    ASSERT_EQ(first.Subscriptions.Added.size(), 1u);
+    EXPECT_EQ(first.Subscriptions.Added[0].Folders, std::vector<std::string>{"News"});
+    EXPECT_EQ(first.Subscriptions.Labels, std::vector<std::string>{"News"});
+
+    account.MarkReadOnServer(5);
+    const auto second = h.Run();
+    ASSERT_TRUE(second.Ok);
+    EXPECT_EQ(second.NewItemCount, 0);
+    EXPECT_EQ(second.Requests, 2);
+    ASSERT_EQ(second.ReadChanges.size(), 1u);
+    EXPECT_EQ(second.ReadChanges[0].Guid, greader::LongItemId(5));
+    EXPECT_EQ(second.ReadChanges[0].StreamId, "feed/1");
+    EXPECT_TRUE(second.ReadChanges[0].Read);
+
+    // The state survives a new engine (a restart): still nothing to fetch.
+    Harness again(account);
+    std::filesystem::copy_file(h.Folder.File("acct.json"), again.Folder.File("acct.json"));
+    TAccountSync restarted({"acct", account.Server.Url(synctest::kApi), "alice", "secret"}, *again.Store,
+                           again.Folder.File("acct.json"));
+    const auto third = restarted.Sync({});
+    EXPECT_TRUE(third.Ok);
+    EXPECT_EQ(third.NewItemCount, 0);
+    EXPECT_TRUE(third.ReadChanges.empty());
+}
+
+TEST(AccountSync, SessionRefusedMidSyncSignsInAgainOnce) {
+    FakeAccount account(3);
+    Harness h(account);
+    ASSERT_TRUE(h.Run().Ok);
+    account.RefuseNext = true;
+    const auto result = h.Run();
+    EXPECT_TRUE(result.Ok);
+    EXPECT_EQ(account.Server.NumHits(std::string(synctest::kApi) + "/accounts/ClientLogin"), 2);
+
+    Harness wrong(account, "changed-on-the-server");
+    const auto refused = wrong.Run();
+    ASSERT_FALSE(refused.Ok);
+    EXPECT_EQ(refused.Error->Kind(), TSyncErrorKind::WrongPassword);
+    EXPECT_FALSE(refused.NextAttempt.has_value());
+}
+
+TEST(AccountSync, QueueIsSentInOrderAndKeptUntilTheServerTakesIt) {
+    FakeAccount account(5);
+    Harness h(account);
+    ASSERT_TRUE(h.Run().Ok);
+    h.Sync.Queue().MarkRead({1, 2});
+    h.Sync.Queue().MarkRead({3});
+    h.Sync.Queue().MarkUnread({2});
+    h.Sync.Queue().Unsubscribe("feed/unknown");
+    h.Sync.Queue().Rename("feed/1", "Renamed");
+
+    account.FailWrites = true;
+    const auto failed = h.Run();
+    ASSERT_FALSE(failed.Ok);
+    EXPECT_EQ(failed.Error->Kind(), TSyncErrorKind::Server);
+    EXPECT_EQ(failed.NextAttempt, h.Now + 60s);
+    EXPECT_EQ(h.Sync.Queue().Pending().size(), 5u);
+
+    account.FailWrites = false;
+    const auto sent = h.Run();
+    ASSERT_TRUE(sent.Ok) << sent.Error->what();
+    EXPECT_EQ(sent.SentChanges, 5);
+    EXPECT_EQ(sent.RejectedChanges.size(), 1u);
+    EXPECT_TRUE(h.Sync.Queue().Pending().empty());
+    EXPECT_TRUE(account.ReadOnServer(1));
+    EXPECT_FALSE(account.ReadOnServer(2));
+    EXPECT_TRUE(account.ReadOnServer(3));
+    EXPECT_TRUE(sent.Subscriptions.Listed);  // a subscription change brings the list forward
+}
+
+TEST(AccountSync, BackoffDoublesUpToAnHourAndHonoursRetryAfter) {
+    using greader::TSyncError;
+    const auto now = std::chrono::system_clock::time_point(std::chrono::seconds(1'000'000));
+    const TSyncError server(TSyncErrorKind::Server, "500");
+    const struct {
+        TSyncError error;
+        std::optional<std::chrono::seconds> delay;
+    } steps[] = {
+        {server, 60s},
+        {TSyncError(TSyncErrorKind::TimedOut, "slow"), 120s},
+        {TSyncError(TSyncErrorKind::Unreachable, "down"), 240s},
+        {TSyncError(TSyncErrorKind::Server, "503", 503, now + 7200s), 7200s},
+        {server, 960s},
+        {server, 1920s},
+        {server, 3600s},
+        {server, 3600s},
+        {TSyncError(TSyncErrorKind::WrongPassword, "401"), std::nullopt},
+        {TSyncError(TSyncErrorKind::Tls, "certificate"), std::nullopt},
+    };
+    greader::TBackoff backoff;
+    for (const auto& step : steps) {
+        const auto next = backoff.Failed(step.error, now);
+        EXPECT_EQ(next.has_value(), step.delay.has_value()) << step.error.what();
+        if (next && step.delay) {
+            EXPECT_EQ(*next - now, *step.delay) << step.error.what();
+        }
+    }
+    backoff.Succeeded();
+    EXPECT_EQ(*backoff.Failed(server, now) - now, 60s);
+}
+
+TEST(AccountSync, HugeReadingListArrivesInBoundedBatches) {
+    constexpr int kItems = 100'000;
+    FakeAccount account(kItems);
+    Harness h(account);
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = h.Run();
+    ASSERT_TRUE(result.Ok) << result.Error->what();
+    EXPECT_EQ(result.NewItemCount, kItems);
+    EXPECT_EQ(h.Delivered.size(), static_cast<std::size_t>(kItems));
+    EXPECT_LE(account.LargestBatch, 250);
+    EXPECT_LE(h.LargestDelivery, 250u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
+}

@@ -1,0 +1,100 @@
+#include "FreshRss.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+#include "HttpClient.h"
+#include "TempFolder.h"
+
+namespace synctest {
+
+namespace {
+
+std::string Run(const std::string& command, bool mustSucceed = true) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) throw std::runtime_error("cannot run " + command);
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    if (pclose(pipe) != 0 && mustSucceed) throw std::runtime_error(command + " failed: " + output);
+    return output;
+}
+
+std::string Line(const std::string& output, const std::string& name) {
+    const auto at = output.find(name + "=");
+    if (at == std::string::npos) throw std::runtime_error("serve printed no " + name + ": " + output);
+    const auto end = output.find('\n', at);
+    std::string value = output.substr(at + name.size() + 1, end - at - name.size() - 1);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    return value;
+}
+
+}  // namespace
+
+bool FreshRss::Available(std::string& why) {
+    if (!std::filesystem::exists(FRESHRSS_DIR "/serve")) {
+        why = "no FreshRSS test server at " FRESHRSS_DIR;
+        return false;
+    }
+    if (std::system("command -v php >/dev/null 2>&1") != 0) {
+        why = "php is not installed";
+        return false;
+    }
+    return true;
+}
+
+FreshRss::FreshRss(const std::string& dir, const std::string& opmlPath) : FDir(dir) {
+    FPort = testsupport::UnusedLoopbackPort();
+    const std::string output = Run(std::string(FRESHRSS_DIR "/serve ") + dir + " " + std::to_string(FPort) + " " +
+                                   kUser + " " + kPassword + " " + opmlPath + " 2>&1");
+    FUrl = Line(output, "FRESHRSS_URL");
+    FPid = std::stoi(Line(output, "FRESHRSS_PID"));
+    FRefresh = Line(output, "FRESHRSS_REFRESH");
+}
+
+FreshRss::~FreshRss() { Stop(); }
+
+// A feed fetched within its time to live (a second here, counted in whole
+// seconds) is skipped, so wait until the refresh has fetched some. It says
+// "failed" whenever it found nothing new; the sync that follows is the judge.
+void FreshRss::Refresh() const {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        if (Run(FRefresh + " 2>&1", false).find("actualized 0 feeds") == std::string::npos) return;
+    }
+}
+
+void FreshRss::Stop() {
+    if (FPid > 0) {
+        kill(FPid, SIGTERM);
+        // Not our child (serve started it): wait until it is gone.
+        for (int i = 0; i < 100 && kill(FPid, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    FPid = 0;
+}
+
+void FreshRss::Start() {
+    // serve would wipe the data: start only the PHP server again.
+    const std::string command = "cd " + FDir + "/freshrss && (php -S 127.0.0.1:" + std::to_string(FPort) +
+                                " -t p/ >>" + FDir + "/php-server.log 2>&1 & echo $!)";
+    FPid = std::stoi(Run(command));
+    for (int i = 0; i < 100; ++i) {
+        try {
+            http::Get(FUrl);
+            return;
+        } catch (const http::HttpError& error) {
+            if (error.StatusCode() != 0) return;  // it answers
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    throw std::runtime_error("the PHP server did not come back");
+}
+
+}  // namespace synctest

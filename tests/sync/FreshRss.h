@@ -1,0 +1,37 @@
+// A real FreshRSS on 127.0.0.1 for the end-to-end sync tests, stood up by
+// shared/freshrss/serve (absent: the tests skip). One per test suite: it
+// takes seconds to install.
+#pragma once
+
+#include <string>
+
+namespace synctest {
+
+class FreshRss {
+public:
+    // True when the serve script and php are there.
+    static bool Available(std::string& why);
+
+    // Installs into dir and serves on a free port, subscribed to the OPML.
+    FreshRss(const std::string& dir, const std::string& opmlPath);
+    ~FreshRss();
+
+    const std::string& ApiUrl() const { return FUrl; }
+    // The server fetches its feeds now.
+    void Refresh() const;
+    // Ends the PHP server; Start() brings it back on the same data and port.
+    void Stop();
+    void Start();
+
+    static constexpr const char* kUser = "alice";
+    static constexpr const char* kPassword = "alice-api-pass-1";
+
+private:
+    std::string FDir;
+    int FPort = 0;
+    std::string FUrl;
+    std::string FRefresh;
+    int FPid = 0;
+};
+
+}  // namespace synctest
