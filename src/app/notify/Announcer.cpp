@@ -49,7 +49,7 @@ TAnnouncement TAnnouncer::Immediate(const TFeedNews& news)
 void TAnnouncer::AddNews(const TFeedNews& news)
 {
     const TMonotonic now = Look();
-    FLastNews = now;
+    FLastActivity = now;
     TPendingFeed fresh = Gather(news, news.Muted || FOnlyAlerts ? &FAlertWords : nullptr);
     if (fresh.Count > 0) {
         const auto known = std::find_if(FPending.begin(), FPending.end(),
@@ -69,6 +69,11 @@ void TAnnouncer::AddNews(const TFeedNews& news)
         }
     }
     ShowIfDue(now);
+}
+
+void TAnnouncer::NoteUpdate()
+{
+    FLastActivity = Look();
 }
 
 void TAnnouncer::BeginCatchUp()
@@ -142,7 +147,7 @@ bool TAnnouncer::Held(TMonotonic now)
         FCatchUps = 0;  // its end was lost: what it gathered is shown now
     }
     if (FSettleSince) {
-        const TMonotonic quietSince = std::max(*FSettleSince, FLastNews);
+        const TMonotonic quietSince = std::max(*FSettleSince, FLastActivity);
         if (now - quietSince < kSettleQuiet && now - *FSettleSince < kSettleMax)
             return true;
         FSettleSince.reset();

@@ -80,8 +80,8 @@ public:
 
     // Never two notifications closer than this.
     static constexpr std::chrono::seconds kMinSpacing{30};
-    // After start-up or a wake, the catch-up lasts until no news came for
-    // kSettleQuiet, and never longer than kSettleMax.
+    // After start-up or a wake, the catch-up lasts until no update ended
+    // for kSettleQuiet, and never longer than kSettleMax.
     static constexpr std::chrono::seconds kSettleQuiet{20};
     static constexpr std::chrono::seconds kSettleMax{180};
     // An Update All pass that never reports its end holds nothing longer.
@@ -105,6 +105,9 @@ public:
 
     // News of one feed. Shown at once when nothing holds it back.
     void AddNews(const TFeedNews& news);
+
+    // An update ended, with news or without: a catch-up pass still runs.
+    void NoteUpdate();
 
     // An Update All pass begins and ends; passes may overlap. The news of
     // the pass is announced at the first tick after it ends.
@@ -162,7 +165,7 @@ private:
     int FCatchUps = 0;
     TMonotonic FCatchUpSince{};
     std::optional<TMonotonic> FSettleSince;
-    TMonotonic FLastNews{};
+    TMonotonic FLastActivity{};  // the last update, with news or without
     std::optional<std::pair<TMonotonic, std::chrono::system_clock::time_point>> FLastLook;
     std::optional<TMonotonic> FLastTick;
 };

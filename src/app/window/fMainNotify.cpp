@@ -5,6 +5,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
 
 #include "AlertWords.h"
@@ -63,6 +64,7 @@ void TFormMain::ConnectNotifications()
     connect(ActionNotifyFeed, &QAction::triggered, this, [this] { ActionNotifyFeedExecute(); });
     connect(TreeView, &QTreeWidget::currentItemChanged, this, [this] { RefreshNotifyAction(); });
     connect(this, &TFormMain::feedDeleted, this, [this](const QString& id) { FAnnouncer->ForgetFeed(id.toStdString()); });
+    connect(this, &TFormMain::feedUpdateFinished, this, [this] { FAnnouncer->NoteUpdate(); });
 }
 
 void TFormMain::ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocument* document, int count)
