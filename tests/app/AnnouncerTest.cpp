@@ -171,45 +171,28 @@ TEST(Announcer, DecidesWhenAndHowOftenToNotify)
     }
 }
 
-TEST(Announcer, ASummaryKeepsOnlyTheTitlesItCanShow)
-{
-    // A hundred thousand new items of one feed cost a few hundred titles.
-    int asked = 0;
-    apptest::TFakeAnnounceClock clock;
-    std::vector<TAnnouncement> shown;
-    TAnnouncer announcer(clock, [&](const TAnnouncement& a) { shown.push_back(a); });
-    announcer.AddNews({"big", "Big", 100000, [&asked](int i) {
-                           ++asked;
-                           return TNewsItem{"T" + std::to_string(i), std::string(100000, 'x')};
-                       }});
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].ItemCount, 100000);
-    EXPECT_EQ(shown[0].Items.size(), TAnnouncer::kKeptItems);
-    EXPECT_EQ(asked, static_cast<int>(TAnnouncer::kKeptItems));
-    EXPECT_EQ(shown[0].Items[0].Body.size(), TAnnouncer::kBodyChars);
-}
-
 // tests/data/notify/alert_words.txt: one case a line, "words | title | body |
 // match", words split as the option's text is.
 TEST(AlertWords, MatchWholeWordsAndPhrasesInPlainText)
 {
     std::ifstream table(std::string(QUILLET_TEST_DATA_DIR) + "/notify/alert_words.txt");
     ASSERT_TRUE(table) << "alert_words.txt missing";
-    std::string line;
+    const auto trim = [](std::string text) {
+        text.erase(0, text.find_first_not_of(' '));
+        text.erase(text.find_last_not_of(' ') + 1);
+        return text;
+    };
     int cases = 0;
-    while (std::getline(table, line)) {
+    for (std::string line; std::getline(table, line);) {
         if (line.empty() || line[0] == '#')
             continue;
-        std::vector<std::string> fields;
+        std::vector<std::string> f;
         std::stringstream parts(line);
         for (std::string field; std::getline(parts, field, '|');)
-            fields.push_back(field.substr(field.find_first_not_of(' ') == std::string::npos ? field.size()
-                                                                                             : field.find_first_not_of(' ')));
-        ASSERT_EQ(fields.size(), 4u) << line;
-        for (std::string& field : fields)
-            field.erase(field.find_last_not_of(' ') + 1);
+            f.push_back(trim(field));
+        ASSERT_EQ(f.size(), 4u) << line;
         ++cases;
-        EXPECT_EQ(MatchesAlertWords(fields[1], fields[2], ParseAlertWords(fields[0])), fields[3] == "yes") << line;
+        EXPECT_EQ(MatchesAlertWords(f[1], f[2], ParseAlertWords(f[0])), f[3] == "yes") << line;
     }
     EXPECT_GE(cases, 20);
 }

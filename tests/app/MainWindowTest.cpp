@@ -240,7 +240,7 @@ TEST_F(MainWindowTest, EveryComponentIsANamedChildOfTheWindow) {
           "ToolBar", "SplitterV", "StatusBar", "ActionAddFeed", "ActionDeleteFeed", "ActionEditFeed",
           "ActionUpdateFeed", "ActionCopyURL", "ActionShowQuillet", "ActionHideQuillet", "ActionOptions",
           "ActionExit", "ActionHelp", "ActionAbout", "ActionHomePage", "ActionSupport", "ActionImportOPML",
-          "ActionExportOPML"}) {
+          "ActionExportOPML", "ActionNotifyFeed"}) {
         EXPECT_NE(form.findChild<QObject*>(name, Qt::FindDirectChildrenOnly), nullptr) << name;
     }
     EXPECT_NE(form.findChild<QObject*>("TreeView"), nullptr);
@@ -249,7 +249,7 @@ TEST_F(MainWindowTest, EveryComponentIsANamedChildOfTheWindow) {
     EXPECT_TRUE(form.ActionHideQuillet->isVisible());
     EXPECT_EQ(form.PopupMenuFeedList->actions(),
               (QList<QAction*>{form.ActionAddFeed, form.ActionDeleteFeed, form.ActionEditFeed,
-                               form.ActionUpdateFeed, form.ActionCopyURL}));
+                               form.ActionUpdateFeed, form.ActionCopyURL, form.ActionNotifyFeed}));
 }
 
 }  // namespace
