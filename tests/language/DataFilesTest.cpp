@@ -81,6 +81,8 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"DiscoverCancelled", {}},
         {"DiscoverAddAnyway", {}},
         {"FeedAlreadyListed", {"Harbour News"}},
+        {"IntervalMinutes", {}},
+        {"IntervalHours", {}},
     };
     return arguments;
 }
@@ -124,7 +126,7 @@ TEST(ShippedLanguages, EnglishHoldsEveryTextOfTheProgram)
     for (const char* action : {"ActionAddFeed", "ActionDeleteFeed", "ActionEditFeed", "ActionUpdateFeed",
                                "ActionCopyURL", "ActionShowQuillet", "ActionHideQuillet", "ActionOptions",
                                "ActionExit", "ActionHelp", "ActionAbout", "ActionHomePage", "ActionSupport",
-                               "ActionImportOPML", "ActionExportOPML", "ActionUpdateAll"}) {
+                               "ActionImportOPML", "ActionExportOPML", "ActionUpdateAll", "ActionRenameFeed"}) {
         required.push_back(std::string("FormMain/") + action + "@Caption");
         required.push_back(std::string("FormMain/") + action + "@Hint");
     }
@@ -137,6 +139,9 @@ TEST(ShippedLanguages, EnglishHoldsEveryTextOfTheProgram)
                               "AboutBox/Label2@Caption", "AboutBox/Label3@Caption", "AboutBox/Label4@Caption",
                               "AboutBox/OKButton@Caption"})
         required.push_back(entry);
+    for (const char* component : {"", "/LabelCaption", "/LabelURL", "/LabelFolder", "/CheckNotify", "/GroupInterval",
+                                  "/RadioIntervalDefault", "/RadioIntervalOwn", "/OKBtn", "/CancelBtn"})
+        required.push_back(std::string("FormFeedProperties") + component + "@Caption");
     for (const std::string& entry : required)
         EXPECT_TRUE(entries.count(entry)) << entry;
 
