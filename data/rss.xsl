@@ -8,6 +8,9 @@
   Dates are shown in the reader's own zone and format when the program
   renders the page (its page:local-date); any other browser shows them as
   stored. An address is never shown as text longer than 200 characters.
+  The parameter scheme ('light' or 'dark') follows the desktop's colour
+  scheme: a dark one adds the class "dark" to the body and the rules for
+  it; the light page is the page as it always was.
 -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
                 xmlns:content="http://purl.org/rss/1.0/modules/content/"
@@ -15,6 +18,8 @@
                 exclude-result-prefixes="content page">
   <xsl:output method="html" encoding="UTF-8" indent="no"
               doctype-public="-//W3C//DTD HTML 4.01//EN"/>
+
+  <xsl:param name="scheme" select="'light'"/>
 
   <xsl:template match="/">
     <html>
@@ -46,9 +51,28 @@
           .item .description > :first-child { margin-top: 0; }
           .item .description > :last-child { margin-bottom: 0; }
           .empty { color: #777; padding: 8px 0; }
-        </style>
+        <xsl:if test="$scheme = 'dark'">
+          :root { color-scheme: dark; }
+          body.dark { color: #dcdcdc; background: #1e1f22; }
+          body.dark a { color: #8ab4f8; }
+          body.dark a:visited { color: #c58af9; }
+          body.dark .channel { border-bottom-color: #5b8fd0; }
+          body.dark .channel h1 a, body.dark .item h2 a { color: #a8c7fa; }
+          body.dark .item h2 a:visited { color: #c9a8fa; }
+          body.dark .channel .about, body.dark .item .author { color: #b4b4b4; }
+          body.dark .item { border-bottom-color: #3a3b40; }
+          body.dark .item .date, body.dark .item .enclosure .type, body.dark .empty { color: #9c9c9c; }
+          body.dark code, body.dark pre, body.dark kbd, body.dark samp { color: #e8e8e8; background: #2b2d31; }
+          body.dark blockquote { color: #c8c8c8; border-color: #4a4c52; }
+          body.dark table, body.dark th, body.dark td, body.dark hr { border-color: #4a4c52; }
+          body.dark th { background: #2b2d31; }
+          body.dark mark { color: #fff; background: #6b5b00; }
+        </xsl:if></style>
       </head>
       <body>
+        <xsl:if test="$scheme = 'dark'">
+          <xsl:attribute name="class">dark</xsl:attribute>
+        </xsl:if>
         <xsl:apply-templates select="rss/channel"/>
       </body>
     </html>

@@ -307,14 +307,14 @@ TEST_F(FeedListTest, RenamingStoresTheEditedTextAsCaption) {
     EXPECT_EQ(form->Options().ConfigDocument().SaveToString(), before);
 }
 
-TEST_F(FeedListTest, EditFeedOpensTheTreesEditorAndConfirmingStoresTheCaption) {
+TEST_F(FeedListTest, RenameOpensTheTreesEditorAndConfirmingStoresTheCaption) {
     form->show();
     QTreeWidgetItem* node = StoredFeed("1", "News", "0");
     form->TreeView->setCurrentItem(node);
     // Selecting shows the feed, which clears its count; news arriving since.
     form->GetFeedItem(node).SetAttribute("unread", "3");
     form->UpdateNodeCaption(node);
-    form->ActionEditFeed->trigger();
+    form->ActionRenameFeed->trigger();
     QApplication::processEvents();
 
     auto* editor = form->TreeView->viewport()->findChild<QLineEdit*>();

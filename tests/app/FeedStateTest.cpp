@@ -183,7 +183,7 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress)
     form->show();
     TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
     form->TreeView->setCurrentItem(node);
-    form->ActionEditFeed->trigger();
+    form->ActionRenameFeed->trigger();
     QApplication::processEvents();
     QLineEdit* editor = OpenEditor();
     ASSERT_NE(editor, nullptr);
@@ -211,7 +211,7 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress)
     EXPECT_EQ(Caption(node), "Typed so far");
 
     // An abandoned rename shows what the feed got meanwhile.
-    form->ActionEditFeed->trigger();
+    form->ActionRenameFeed->trigger();
     QApplication::processEvents();
     editor = OpenEditor();
     ASSERT_NE(editor, nullptr);

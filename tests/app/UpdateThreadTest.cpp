@@ -6,6 +6,7 @@
 #include "AppTestSupport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTreeWidget>
@@ -17,6 +18,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -72,6 +75,10 @@ protected:
     // Feeds the pass is to go by (by id); unset: none.
     std::function<bool(const std::string&)> IsDeferred;
     std::atomic<int> DeferredAsked{0};
+    // Feeds with an interval of their own (by id), measured by a clock the
+    // test moves; both read on the user-interface thread only.
+    std::map<std::string, TUpdateThread::THost::TOwnInterval> Own;
+    std::chrono::system_clock::time_point FakeNow = std::chrono::system_clock::time_point(std::chrono::hours(500000));
 
     QTreeWidgetItem* AddFeed(const std::string& id)
     {
@@ -114,6 +121,15 @@ protected:
             ++IntervalReads;
             return Interval;
         };
+        if (!Own.empty()) {
+            host.OwnInterval = [this](QTreeWidgetItem* node) -> std::optional<TUpdateThread::THost::TOwnInterval> {
+                const auto found = Own.find(node->data(0, Qt::UserRole).toString().toStdString());
+                if (found == Own.end())
+                    return std::nullopt;
+                return found->second;
+            };
+            host.Now = [this] { return FakeNow; };
+        }
         if (IsDeferred)
             host.Deferred = [this](QTreeWidgetItem* node) {
                 ++DeferredAsked;
@@ -376,6 +392,97 @@ TEST_F(PollingFixture, DeferredFeedsArePassedByWithoutTheirOwnPause)
     EXPECT_LT(clock.elapsed(), 1700) << "2 and 3 each took a pause";
     thread->Stop();
     EXPECT_EQ(Visits, Ids({"1", "4"}));
+}
+
+TEST_F(PollingFixture, FeedsOfTheirOwnIntervalWaitForItThenJumpTheRound)
+{
+    using std::chrono::seconds;
+    struct Case {
+        const char* name;
+        std::optional<seconds> lastUpdateAgo;  // of feed 9, whose interval is 600 s; nullopt: never
+        const char* advanceAfter;              // the clock moves 600 s as this feed's result is applied
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"not due yet: passed by", seconds(0), nullptr, Ids({"1", "2", "3", "1", "2", "3"})},
+        // Fetched once, as its interval now runs from that start, though its
+        // last update stays where it was (a failure writes none).
+        {"due: fetched next, then the round goes on", seconds(0), "2", Ids({"1", "2", "9", "3", "1", "2"})},
+        {"never updated: fetched first", std::nullopt, nullptr, Ids({"9", "1", "2", "3", "1", "2"})},
+        {"a last update in the future does not hold it back", seconds(-7200), nullptr,
+         Ids({"9", "1", "2", "3", "1", "2"})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qDeleteAll(Root->takeChildren());
+        Visits.clear();
+        AddFeed("1");
+        AddFeed("2");
+        AddFeed("3");
+        AddFeed("9");
+        const auto start = FakeNow;
+        Own["9"] = {seconds(600), c.lastUpdateAgo ? std::optional(start - *c.lastUpdateAgo) : std::nullopt};
+        bool advanced = false;
+        DuringFinish = [&](const std::string& id) {
+            if (c.advanceAfter && id == c.advanceAfter && !advanced) {
+                FakeNow += seconds(600);
+                advanced = true;
+            }
+        };
+        auto thread = Start();
+        ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 6; }));
+        thread->Stop();
+        Visits.resize(6);
+        EXPECT_EQ(Visits, c.expected);
+    }
+}
+
+TEST_F(PollingFixture, ALongPauseOfTheRoundIsCutShortForAFeedThatFallsDue)
+{
+    using std::chrono::seconds;
+    Interval = 3600;
+    AddFeed("1");
+    AddFeed("9");
+    Own["9"] = {seconds(600), FakeNow - seconds(599)};
+    auto thread = Start();
+    ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 1; }));
+    FakeNow += seconds(2);
+    ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 2; }, 3000));
+    // The round keeps its hour: feed 1 is not fetched again.
+    WaitUntil([] { return false; }, 400);
+    thread->Stop();
+    EXPECT_EQ(Visits, Ids({"1", "9"}));
+}
+
+TEST(OwnIntervalTest, ReadsTheIntervalAndLastUpdateAsTheElementKeepsThem)
+{
+    const auto tenOClock = QDateTime(QDate(2026, 12, 1), QTime(10, 0)).toMSecsSinceEpoch();
+    struct Case {
+        const char* interval;
+        const char* lastUpdate;
+        std::optional<long long> seconds;  // nullopt: the feed follows the round
+        bool hasLastUpdate;
+    } cases[] = {
+        {"3600", "2026-12-01T10:00:00", 3600, true},
+        {" 90 ", "", 90, false},
+        {"60", "yesterday", 60, false},
+        {"", "2026-12-01T10:00:00", std::nullopt, false},
+        {"0", "", std::nullopt, false},
+        {"-300", "", std::nullopt, false},
+        {"1h", "", std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.interval) + " / " + c.lastUpdate);
+        const auto own = ReadOwnInterval(c.interval, c.lastUpdate);
+        ASSERT_EQ(own.has_value(), c.seconds.has_value());
+        if (!own)
+            continue;
+        EXPECT_EQ(own->Every.count(), *c.seconds);
+        ASSERT_EQ(own->LastUpdate.has_value(), c.hasLastUpdate);
+        if (own->LastUpdate) {
+            EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(own->LastUpdate->time_since_epoch()).count(),
+                      tenOClock);
+        }
+    }
 }
 
 }  // namespace

@@ -82,6 +82,8 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"DiscoverCancelled", {}},
         {"DiscoverAddAnyway", {}},
         {"FeedAlreadyListed", {"Harbour News"}},
+        {"IntervalMinutes", {}},
+        {"IntervalHours", {}},
     };
     return arguments;
 }
@@ -125,7 +127,8 @@ TEST(ShippedLanguages, EnglishHoldsEveryTextOfTheProgram)
     for (const char* action : {"ActionAddFeed", "ActionDeleteFeed", "ActionEditFeed", "ActionUpdateFeed",
                                "ActionCopyURL", "ActionShowQuillet", "ActionHideQuillet", "ActionOptions",
                                "ActionExit", "ActionHelp", "ActionAbout", "ActionHomePage", "ActionSupport",
-                               "ActionImportOPML", "ActionExportOPML", "ActionUpdateAll", "ActionNotifyFeed"}) {
+                               "ActionImportOPML", "ActionExportOPML", "ActionUpdateAll", "ActionNotifyFeed",
+                               "ActionRenameFeed"}) {
         required.push_back(std::string("FormMain/") + action + "@Caption");
         required.push_back(std::string("FormMain/") + action + "@Hint");
     }
@@ -138,6 +141,9 @@ TEST(ShippedLanguages, EnglishHoldsEveryTextOfTheProgram)
                               "AboutBox/Label2@Caption", "AboutBox/Label3@Caption", "AboutBox/Label4@Caption",
                               "AboutBox/OKButton@Caption"})
         required.push_back(entry);
+    for (const char* component : {"", "/LabelCaption", "/LabelURL", "/LabelFolder", "/CheckNotify", "/GroupInterval",
+                                  "/RadioIntervalDefault", "/RadioIntervalOwn", "/OKBtn", "/CancelBtn"})
+        required.push_back(std::string("FormFeedProperties") + component + "@Caption");
     for (const std::string& entry : required)
         EXPECT_TRUE(entries.count(entry)) << entry;
 

@@ -262,7 +262,7 @@ XmlDocPtr ReadPageXml(const QString& path, const char* what)
     return doc;
 }
 
-QByteArray ApplyPageStylesheet(xmlDoc* feed, const QString& feedPath, const QString& xslPath)
+QByteArray ApplyPageStylesheet(xmlDoc* feed, const QString& feedPath, const QString& xslPath, const QString& scheme)
 {
     PrepareXslt();
     TReadPolicy policy;
@@ -283,7 +283,14 @@ QByteArray ApplyPageStylesheet(xmlDoc* feed, const QString& feedPath, const QStr
     ContextPtr ctxt(xsltNewTransformContext(sheet.get(), feed));
     if (!ctxt || xsltSetCtxtSecurityPrefs(PagePrefs(true), ctxt.get()) != 0)
         throw std::runtime_error("Cannot prepare the stylesheet " + xslPath.toStdString());
-    XmlDocPtr result(xsltApplyStylesheetUser(sheet.get(), feed, nullptr, nullptr, nullptr, ctxt.get()));
+    // Only the two known words are passed, quoted as XPath string literals:
+    // a parameter is an expression, and nothing else may become one.
+    const char* schemeLiteral = scheme == QLatin1String("dark")    ? "'dark'"
+                                : scheme == QLatin1String("light") ? "'light'"
+                                                                   : nullptr;
+    const char* params[] = {"scheme", schemeLiteral, nullptr};
+    XmlDocPtr result(xsltApplyStylesheetUser(sheet.get(), feed, schemeLiteral ? params : nullptr, nullptr, nullptr,
+                                             ctxt.get()));
     if (!result || ctxt->state == XSLT_STATE_ERROR || ctxt->state == XSLT_STATE_STOPPED)
         throw std::runtime_error("The stylesheet " + xslPath.toStdString() + " failed: " + errors.Text());
 

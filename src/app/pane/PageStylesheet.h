@@ -32,9 +32,12 @@ using XmlDocPtr = std::unique_ptr<_xmlDoc, XmlDocFree>;
 XmlDocPtr ReadPageXml(const QString& path, const char* what);
 
 // Applies the stylesheet file `xslPath` to `feed`, the parsed document of
-// the file `feedPath`, and returns the serialised result. Raises
-// std::runtime_error with libxslt's message when the stylesheet is broken
-// or stops with an error.
-QByteArray ApplyPageStylesheet(_xmlDoc* feed, const QString& feedPath, const QString& xslPath);
+// the file `feedPath`, and returns the serialised result. `scheme` is the
+// desktop's colour scheme, "light" or "dark", handed to the stylesheet as
+// its parameter `scheme`; anything else passes no parameter, and the
+// stylesheet's default applies. Raises std::runtime_error with libxslt's
+// message when the stylesheet is broken or stops with an error.
+QByteArray ApplyPageStylesheet(_xmlDoc* feed, const QString& feedPath, const QString& xslPath,
+                               const QString& scheme = QString());
 
 }  // namespace quillet

@@ -7,8 +7,11 @@
 // one JSON object per line, each naming its kind in "op".
 //
 // Main window to pane:
-//   navigate {address}      show a stored copy or address; the pane asks back
-//   open {address}          the main window allowed this navigation: load it
+//   navigate {address, scheme}
+//                           show a stored copy or address; the pane asks back.
+//                           scheme: "light" or "dark", the desktop's colour
+//                           scheme the page is built for
+//   open {address, scheme}  the main window allowed this navigation: load it
 //   images {on}             whether http/https images of descriptions load
 //   bodyStyle {property, value}
 //   show {embedded}         the pane's window was taken into the main window

@@ -61,6 +61,9 @@ void TPaneServer::Receive(const QByteArray& bytes)
 void TPaneServer::Handle(const QJsonObject& message)
 {
     const QString op = message.value("op").toString();
+    // A page request carries the colour scheme its page is built for.
+    if ((op == QLatin1String("navigate") || op == QLatin1String("open")) && message.contains("scheme"))
+        FBrowser->SetColorScheme(message.value("scheme").toString());
     if (op == QLatin1String("navigate"))
         FBrowser->Navigate(message.value("address").toString());
     else if (op == QLatin1String("open")) {

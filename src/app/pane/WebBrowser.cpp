@@ -199,7 +199,7 @@ private:
 // only if it still wants it.
 class TPageBuild {
 public:
-    explicit TPageBuild(const QString& path) : FPath(path) {}
+    TPageBuild(const QString& path, const QString& scheme) : FPath(path), FScheme(scheme) {}
 
     const QString& Path() const { return FPath; }
 
@@ -216,7 +216,7 @@ public:
         tBuildDropped = &FDropped;
         try {
             QByteArray html;
-            if (TWebBrowser::TransformLocalXml(FPath, html)) {
+            if (TWebBrowser::TransformLocalXml(FPath, html, FScheme)) {
                 StopIfDropped();
                 FHtml = WithBase(html, QFileInfo(FPath).absolutePath());
                 FHasPage = true;
@@ -239,6 +239,7 @@ public:
 
 private:
     const QString FPath;
+    const QString FScheme;
     std::atomic<bool> FDropped{false};
     bool FHasPage = false;
     QByteArray FHtml;
@@ -563,7 +564,7 @@ void TWebBrowser::Open(const QString& address)
 
 void TWebBrowser::LoadLocal(const QString& path)
 {
-    auto build = std::make_shared<TPageBuild>(path);
+    auto build = std::make_shared<TPageBuild>(path, FColorScheme);
     FPageBuild = build;
     // The worker holds the build and a guarded pointer it only passes on:
     // the delivery runs on the application's thread and finds out there
@@ -622,7 +623,7 @@ void TWebBrowser::SetBodyStyle(const QString& property, const QString& value)
     FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
 }
 
-bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html)
+bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html, const QString& scheme)
 {
     // Only XML documents are candidates; an HTML page or an image is the
     // engine's business.
@@ -641,6 +642,6 @@ bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html)
     // allow-listed part of it reaches the page.
     SanitizeFeedMarkup(doc.get());
     StopIfDropped();
-    html = quillet::ApplyPageStylesheet(doc.get(), path, xslPath);
+    html = quillet::ApplyPageStylesheet(doc.get(), path, xslPath, scheme);
     return true;
 }

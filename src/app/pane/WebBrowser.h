@@ -103,7 +103,14 @@ public:
     // file has no usable XSL instruction; raises std::runtime_error with a
     // readable message when the file or the stylesheet is broken. Safe to
     // call on any thread, on several at once.
-    static bool TransformLocalXml(const QString& path, QByteArray& html);
+    // `scheme` ("light", "dark" or empty for the stylesheet's default) is
+    // the colour scheme the page follows.
+    static bool TransformLocalXml(const QString& path, QByteArray& html, const QString& scheme = QString());
+
+    // The desktop's colour scheme ("light" or "dark") that pages built from
+    // now on follow; empty for the stylesheet's default.
+    void SetColorScheme(const QString& scheme) { FColorScheme = scheme; }
+    const QString& ColorScheme() const { return FColorScheme; }
 
 signals:
     // A navigation finished (ok is false for a failed or cancelled load).
@@ -129,6 +136,7 @@ private:
     class TFeedPageSchemeHandler* FSchemeHandler = nullptr;
     class TPaneRequestPolicy* FRequestPolicy = nullptr;
     QString FLocation;
+    QString FColorScheme;
     // The page being built for the last navigation, until it is loaded.
     std::shared_ptr<TPageBuild> FPageBuild;
 };

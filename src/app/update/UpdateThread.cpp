@@ -1,5 +1,6 @@
 #include "UpdateThread.h"
 
+#include <QDateTime>
 #include <QMetaObject>
 #include <QObject>
 #include <QTreeWidgetItem>
@@ -14,6 +15,21 @@ namespace {
 constexpr std::chrono::milliseconds kEmptyListRecheck(250);
 
 }  // namespace
+
+std::optional<TUpdateThread::THost::TOwnInterval> ReadOwnInterval(const std::string& interval,
+                                                                 const std::string& lastUpdate)
+{
+    bool ok = false;
+    const qlonglong seconds = QString::fromStdString(interval).trimmed().toLongLong(&ok);
+    if (!ok || seconds <= 0)
+        return std::nullopt;
+    TUpdateThread::THost::TOwnInterval own;
+    own.Every = std::chrono::seconds(seconds);
+    const QDateTime last = QDateTime::fromString(QString::fromStdString(lastUpdate), Qt::ISODate);
+    if (last.isValid())
+        own.LastUpdate = std::chrono::system_clock::time_point(std::chrono::milliseconds(last.toMSecsSinceEpoch()));
+    return own;
+}
 
 TUpdateThread::TUpdateThread(THost host) : FHost(std::move(host))
 {
@@ -101,17 +117,79 @@ QTreeWidgetItem* TUpdateThread::GetNextNode()
     return next;
 }
 
-QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId)
+std::chrono::system_clock::time_point TUpdateThread::Now() const
 {
+    return FHost.Now ? FHost.Now() : std::chrono::system_clock::now();
+}
+
+std::optional<std::chrono::system_clock::time_point> TUpdateThread::OwnDueTime(QTreeWidgetItem* node) const
+{
+    if (!FHost.OwnInterval)
+        return std::nullopt;
+    const std::optional<THost::TOwnInterval> own = FHost.OwnInterval(node);
+    if (!own || own->Every <= std::chrono::seconds(0))
+        return std::nullopt;
+    using Clock = std::chrono::system_clock;
+    // A last update in the future (a clock set back, a hand-edited file)
+    // would hold the feed back for as long: it does not count.
+    std::optional<Clock::time_point> last;
+    if (own->LastUpdate && *own->LastUpdate <= Now())
+        last = own->LastUpdate;
+    if (const auto started = FOwnStarted.find(FHost.FeedId(node)); started != FOwnStarted.end())
+        last = last ? std::max(*last, started->second) : started->second;
+    return last ? *last + own->Every : Clock::time_point::min();
+}
+
+std::optional<std::chrono::milliseconds> TUpdateThread::UntilOwnDue() const
+{
+    if (!FHost.OwnInterval)
+        return std::nullopt;
+    const auto now = Now();
+    std::optional<std::chrono::milliseconds> soonest;
+    for (QTreeWidgetItem* node : PollingOrder()) {
+        const auto due = OwnDueTime(node);
+        if (!due)
+            continue;
+        const auto until = *due <= now ? std::chrono::milliseconds(0)
+                                       : std::chrono::duration_cast<std::chrono::milliseconds>(*due - now);
+        if (!soonest || until < *soonest)
+            soonest = until;
+    }
+    return soonest;
+}
+
+QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId, bool roundReady)
+{
+    auto deferred = [this, &ownId](QTreeWidgetItem* node) {
+        return FHost.Deferred && FHost.Deferred(node) && (ownId.empty() || FHost.FeedId(node) != ownId);
+    };
+    if (FHost.OwnInterval) {
+        const auto now = Now();
+        QTreeWidgetItem* overdue = nullptr;
+        std::chrono::system_clock::time_point overdueSince;
+        for (QTreeWidgetItem* node : PollingOrder()) {
+            const auto due = OwnDueTime(node);
+            if (!due || *due > now || deferred(node))
+                continue;
+            if (!overdue || *due < overdueSince) {
+                overdue = node;
+                overdueSince = *due;
+            }
+        }
+        if (overdue)
+            return overdue;
+    }
+    if (!roundReady)
+        return nullptr;
     QTreeWidgetItem* node = GetNextNode();
-    if (!node || !FHost.Deferred)
+    if (!node || (!FHost.Deferred && !FHost.OwnInterval))
         return node;
     const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
     const int count = static_cast<int>(nodes.size());
     const int start = std::max(0, IndexOf(nodes, node));
     for (int step = 0; step < count; ++step) {
         QTreeWidgetItem* candidate = nodes[static_cast<std::size_t>((start + step) % count)];
-        if (!FHost.Deferred(candidate) || (!ownId.empty() && FHost.FeedId(candidate) == ownId))
+        if (!OwnDueTime(candidate) && !deferred(candidate))
             return candidate;
     }
     return nullptr;
@@ -123,18 +201,29 @@ void TUpdateThread::MarkVisited(QTreeWidgetItem* node)
     FLastIndex = IndexOf(PollingOrder(), node);
 }
 
-std::shared_ptr<TUpdateJob> TUpdateThread::StartNext()
+void TUpdateThread::MarkStarted(QTreeWidgetItem* node)
 {
-    QTreeWidgetItem* node = NextDueNode();
-    FAllDeferred = !node && GetNextNode();
-    if (FAllDeferred)
-        return nullptr;  // the pass stays where it is
+    if (OwnDueTime(node))
+        FOwnStarted[FHost.FeedId(node)] = Now();
+    else
+        MarkVisited(node);
+}
+
+std::shared_ptr<TUpdateJob> TUpdateThread::StartNext(bool roundReady)
+{
+    QTreeWidgetItem* node = NextDueNode({}, roundReady);
+    FOwnChoice = !roundReady || (node && OwnDueTime(node));
+    FAllDeferred = roundReady && !node && GetNextNode();
     if (!node) {
-        FLastNode.clear();
-        FLastIndex = -1;
+        // The pass stays where it is while feeds are deferred or the round
+        // pauses; it starts over only when the list is empty.
+        if (roundReady && !FAllDeferred) {
+            FLastNode.clear();
+            FLastIndex = -1;
+        }
         return nullptr;
     }
-    MarkVisited(node);
+    MarkStarted(node);
     std::shared_ptr<TUpdateJob> job = FHost.PrepareUpdate(node);
     if (job)
         job->Start();
@@ -156,7 +245,7 @@ void TUpdateThread::StartPreparedOrAbandon(const std::shared_ptr<TUpdateJob>& pr
 {
     QTreeWidgetItem* node = NextDueNode(preparedId);
     if (node && FHost.FeedId(node) == preparedId) {
-        MarkVisited(node);
+        MarkStarted(node);
         prepared->Start();
         return;
     }
@@ -215,10 +304,17 @@ void TUpdateThread::Pause(std::chrono::milliseconds duration)
 
 void TUpdateThread::Execute()
 {
+    using SteadyClock = std::chrono::steady_clock;
     std::shared_ptr<TUpdateJob> job;  // started or prepared ahead; its result is to come
+    // The round goes on from this time; feeds of their own interval do not
+    // wait for it.
+    SteadyClock::time_point roundResume = SteadyClock::now();
     while (!FTerminated) {
-        if (!job && !RunOnUi([this, &job] { job = StartNext(); }))
-            break;
+        if (!job) {
+            const bool roundReady = SteadyClock::now() >= roundResume;
+            if (!RunOnUi([this, &job, roundReady] { job = StartNext(roundReady); }))
+                break;
+        }
 
         if (job) {
             {
@@ -240,9 +336,11 @@ void TUpdateThread::Execute()
         // for the previous result.
         int interval = 0;
         bool listEmpty = false;
+        bool ownChoice = false;
+        std::optional<std::chrono::milliseconds> untilOwnDue;
         std::shared_ptr<TUpdateJob> next;
         std::string nextId;
-        const bool read = RunOnUi([this, &job, &interval, &listEmpty, &next, &nextId] {
+        const bool read = RunOnUi([&] {
             if (job && job.get() == FAbandoned) {
                 FAbandoned = nullptr;
                 job.reset();  // fetched ahead for nothing: never applied
@@ -250,6 +348,8 @@ void TUpdateThread::Execute()
             }
             interval = FHost.UpdateIntervalSeconds();
             listEmpty = FLastNode.empty() || FAllDeferred;
+            ownChoice = FOwnChoice;
+            untilOwnDue = UntilOwnDue();
             if (job && interval == 0)
                 next = PrepareAhead(nextId);
         });
@@ -272,9 +372,17 @@ void TUpdateThread::Execute()
         job = std::move(next);
         if (!job) {
             // With no pause and no feed the thread would only spin; it looks
-            // again a few times a second instead.
+            // again a few times a second instead. A feed of its own interval
+            // leaves the round's pause running.
             const std::chrono::milliseconds pause = std::chrono::seconds(interval);
-            Pause(listEmpty ? std::max(pause, kEmptyListRecheck) : pause);
+            if (!ownChoice)
+                roundResume = SteadyClock::now() + (listEmpty ? std::max(pause, kEmptyListRecheck) : pause);
+            auto wait = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(roundResume - SteadyClock::now()),
+                                 std::chrono::milliseconds(0));
+            // One due now may be deferred: it is looked at again in a moment.
+            if (untilOwnDue)
+                wait = std::min(wait, std::max(*untilOwnDue, kEmptyListRecheck));
+            Pause(wait);
         }
     }
 }

@@ -17,6 +17,12 @@
 // it is then, and a feed that is no longer next (one was added, moved or
 // deleted meanwhile) has its download abandoned, so feeds are visited in
 // exactly the order of one-at-a-time polling.
+//
+// A feed with an update interval of its own stands outside the round: the
+// round passes it by, and once its interval has run since its last update
+// (or since the thread last started it, so a failing feed is not fetched
+// again at once) it is fetched next, ahead of the round, which then goes on
+// where it was. A pause between round feeds is cut short for it.
 #pragma once
 
 #include <atomic>
@@ -25,8 +31,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 class QObject;
 class QTreeWidgetItem;
@@ -71,6 +80,16 @@ public:
         // server asked for a pause, or it is downloading elsewhere). It is
         // skipped without a pause of its own, as if it were not in the list.
         std::function<bool(QTreeWidgetItem*)> Deferred;
+        // Optional: a feed's own interval and the time of its last update
+        // (nullopt: never updated); nullopt for a feed that follows the round.
+        struct TOwnInterval {
+            std::chrono::seconds Every{0};
+            std::optional<std::chrono::system_clock::time_point> LastUpdate;
+        };
+        std::function<std::optional<TOwnInterval>(QTreeWidgetItem*)> OwnInterval;
+        // Optional: the clock the own intervals are measured by; the system
+        // clock without it.
+        std::function<std::chrono::system_clock::time_point()> Now;
     };
 
     // Starts running at once: the first feed is updated without a pause.
@@ -97,17 +116,31 @@ public:
 
 private:
     void Execute();
-    // GetNextNode, passing by deferred feeds in list order; nullptr when
-    // the list is empty or every feed is deferred. The feed `ownId`, whose
-    // download this thread runs itself, is never deferred.
-    QTreeWidgetItem* NextDueNode(const std::string& ownId = {});
+    // A feed of its own interval that is due now, the longest overdue first;
+    // else GetNextNode, passing by deferred feeds and those of their own
+    // interval in list order. nullptr when the list is empty or nothing is
+    // due. The feed `ownId`, whose download this thread runs itself, is
+    // never deferred. `roundReady` is false while the round pauses: only a
+    // feed of its own interval is chosen then.
+    QTreeWidgetItem* NextDueNode(const std::string& ownId = {}, bool roundReady = true);
+    // When a feed of its own interval is due next, by the host's clock;
+    // nullopt for a feed that follows the round.
+    std::optional<std::chrono::system_clock::time_point> OwnDueTime(QTreeWidgetItem* node) const;
+    // How long until the next feed of its own interval is due, zero for one
+    // due now; nullopt when there is none.
+    std::optional<std::chrono::milliseconds> UntilOwnDue() const;
+    std::chrono::system_clock::time_point Now() const;
+    // User-interface thread. Notes that `node` starts now: a round feed
+    // moves the pass on, a feed of its own interval only restarts its
+    // interval.
+    void MarkStarted(QTreeWidgetItem* node);
     // User-interface thread. Moves the pass on to `node`.
     void MarkVisited(QTreeWidgetItem* node);
     // The feed nodes in polling order, from FeedNodes or the root.
     std::vector<QTreeWidgetItem*> PollingOrder() const;
     // User-interface thread. Chooses the next feed and starts its update;
     // nullptr for an empty list or a feed with nothing to fetch.
-    std::shared_ptr<TUpdateJob> StartNext();
+    std::shared_ptr<TUpdateJob> StartNext(bool roundReady = true);
     // User-interface thread. Prepares the next feed's update ahead of the
     // current result, or nullptr when the next feed is the current one.
     std::shared_ptr<TUpdateJob> PrepareAhead(std::string& preparedId);
@@ -136,6 +169,11 @@ private:
     // The last choice found every feed deferred: the thread waits a moment
     // before looking again, even with no pause between feeds.
     bool FAllDeferred = false;
+    // The last choice was a feed of its own interval, or found only such
+    // feeds not due yet: the round's pause is not restarted by it.
+    bool FOwnChoice = false;
+    // When the thread last started each feed of its own interval, by id.
+    std::unordered_map<std::string, std::chrono::system_clock::time_point> FOwnStarted;
     // An update prepared ahead whose feed turned out not to be next: its
     // download is cancelled and its result never applied.
     const TUpdateJob* FAbandoned = nullptr;
@@ -145,3 +183,10 @@ private:
     std::shared_ptr<TUpdateJob> FCurrentJob;  // guarded by FMutex
     std::thread FThread;
 };
+
+// A feed's own interval as its element keeps it: `interval` in whole seconds
+// (nullopt when absent, not a number or not above zero: the feed follows
+// the round) and `lastupdate` as written after each update, local time
+// ("2026-12-01T10:00:00"; an unreadable one counts as never).
+std::optional<TUpdateThread::THost::TOwnInterval> ReadOwnInterval(const std::string& interval,
+                                                                 const std::string& lastUpdate);

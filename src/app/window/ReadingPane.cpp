@@ -29,6 +29,7 @@ TReadingPane::TReadingPane(QWidget* parent) : QWidget(parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
 
+    FColorScheme = SchemeOf(palette());
     FReleaseTimer.setSingleShot(true);
     FReleaseTimer.setInterval(ReleaseDelayFromEnvironment());
     connect(&FReleaseTimer, &QTimer::timeout, this, [this] {
@@ -94,6 +95,34 @@ QString TReadingPane::LocationURL() const
 void TReadingPane::SetBodyStyle(const QString& property, const QString& value)
 {
     Send(QStringLiteral("bodyStyle"), {{"property", property}, {"value", value}});
+}
+
+QString TReadingPane::SchemeOf(const QPalette& palette)
+{
+    // Qt 6.4 cannot ask the desktop for its scheme; the colours it hands
+    // to the program say it as well.
+    return palette.color(QPalette::Window).lightness() < 128 ? QStringLiteral("dark") : QStringLiteral("light");
+}
+
+void TReadingPane::SetColorScheme(const QString& scheme)
+{
+    if (scheme == FColorScheme)
+        return;
+    FColorScheme = scheme;
+    // The feed page on show is built again in the new colours; a web page
+    // brings its own.
+    if (FLocation.isEmpty() || FLocation.contains(QLatin1String("://")) || !FHelper)
+        return;
+    FPending = true;
+    if (OnScreen())
+        OpenPendingPage();
+}
+
+void TReadingPane::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
+        SetColorScheme(SchemeOf(palette()));
 }
 
 void TReadingPane::SetShowWebImages(bool show)
@@ -215,7 +244,7 @@ void TReadingPane::Handle(const QJsonObject& message)
             OnBeforeNavigate(address, cancel);
         if (!cancel && FHelper) {
             FOpened = address;
-            Send(QStringLiteral("open"), {{"address", address}});
+            Send(QStringLiteral("open"), {{"address", address}, {"scheme", FColorScheme}});
         } else if (cancel && address == FLocation && !FOpened.isEmpty())
             FLocation = FOpened;  // what comes back after a release is what was shown
     } else if (op == QLatin1String("complete"))
@@ -267,7 +296,7 @@ void TReadingPane::OpenPendingPage()
         return;
     FPending = false;
     StartBrowser();
-    Send(QStringLiteral("navigate"), {{"address", FLocation}});
+    Send(QStringLiteral("navigate"), {{"address", FLocation}, {"scheme", FColorScheme}});
 }
 
 void TReadingPane::showEvent(QShowEvent* event)

@@ -18,6 +18,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QPalette>
 #include <QProcess>
 #include <QString>
 #include <QTimer>
@@ -50,6 +51,14 @@ public:
     // Sets a CSS property on the shown document's body; nothing to do
     // without a helper.
     void SetBodyStyle(const QString& property, const QString& value);
+
+    // The desktop's colour scheme, "light" or "dark", which the feed page
+    // follows: taken from the pane's palette (a window colour darker than
+    // middle grey is a dark scheme) and followed when the palette changes,
+    // the shown page being built again then.
+    const QString& ColorScheme() const { return FColorScheme; }
+    static QString SchemeOf(const QPalette& palette);
+    void SetColorScheme(const QString& scheme);
 
     // Whether pages may load http/https images; kept for every helper the
     // pane starts later.
@@ -100,6 +109,7 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
     // Minimising and restoring the window, which not every window system
     // reports to the widgets inside as hiding and showing.
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -141,6 +151,7 @@ private:
     // visible, so visibility alone cannot tell.
     bool FOnScreen = false;
     bool FShowWebImages = true;
+    QString FColorScheme;
     std::deque<std::function<void(const QString&)>> FTextReplies;
     // Since the last start: a helper that dies soon after starting is not
     // started again by itself, so a broken engine cannot loop.

@@ -309,6 +309,7 @@ void TFormMain::CreateActions() {
     ActionAddFeed = make("ActionAddFeed", "Add Feed", "add");
     ActionDeleteFeed = make("ActionDeleteFeed", "Delete Feed", "delete");
     ActionEditFeed = make("ActionEditFeed", "Edit Feed", "edit");
+    ActionRenameFeed = make("ActionRenameFeed", "Rename");
     ActionUpdateFeed = make("ActionUpdateFeed", "Update Feed", "update");
     ActionUpdateAll = make("ActionUpdateAll", "Update All", "update-all");
     ActionCopyURL = make("ActionCopyURL", "Copy URL");
@@ -331,15 +332,15 @@ void TFormMain::CreateActions() {
     ActionSupport->setStatusTip("Online Support");
 
     // Feed actions follow the selection; nothing is selected yet.
-    for (QAction* action : {ActionDeleteFeed, ActionEditFeed, ActionUpdateFeed, ActionCopyURL})
+    for (QAction* action : {ActionDeleteFeed, ActionEditFeed, ActionRenameFeed, ActionUpdateFeed, ActionCopyURL})
         action->setEnabled(false);
     ActionShowQuillet->setVisible(false);
 
     ActionHelp->setShortcut(QKeySequence::HelpContents);
     // Feed shortcuts act where the feeds are (tree, toolbar, menus), never
     // while the browser has the keyboard.
-    ActionEditFeed->setShortcut(QKeySequence(Qt::Key_F2));
-    ActionEditFeed->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    ActionRenameFeed->setShortcut(QKeySequence(Qt::Key_F2));
+    ActionRenameFeed->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     ActionDeleteFeed->setShortcut(QKeySequence::Delete);
     ActionDeleteFeed->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     ActionFilterFeeds->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
@@ -351,6 +352,7 @@ void TFormMain::CreateActions() {
     connect(ActionAddFeed, &QAction::triggered, this, [this] { ActionAddFeedExecute(); });
     connect(ActionDeleteFeed, &QAction::triggered, this, [this] { ActionDeleteFeedExecute(); });
     connect(ActionEditFeed, &QAction::triggered, this, [this] { ActionEditFeedExecute(); });
+    connect(ActionRenameFeed, &QAction::triggered, this, [this] { ActionRenameFeedExecute(); });
     connect(ActionCopyURL, &QAction::triggered, this, [this] { ActionCopyURLExecute(); });
     connect(ActionImportOPML, &QAction::triggered, this, [this] { ActionImportOPMLExecute(); });
     connect(ActionExportOPML, &QAction::triggered, this, [this] { ActionExportOPMLExecute(); });
@@ -389,6 +391,7 @@ void TFormMain::CreateMenus() {
     Feed1->addAction(ActionAddFeed);
     Feed1->addAction(ActionDeleteFeed);
     Feed1->addAction(ActionEditFeed);
+    Feed1->addAction(ActionRenameFeed);
     Feed1->addAction(ActionUpdateFeed);
     Feed1->addAction(ActionUpdateAll);
     Feed1->addAction(ActionCopyURL);
@@ -416,6 +419,7 @@ void TFormMain::CreateMenus() {
     PopupMenuFeedList->addAction(ActionEditFeed);
     PopupMenuFeedList->addAction(ActionUpdateFeed);
     PopupMenuFeedList->addAction(ActionCopyURL);
+    PopupMenuFeedList->addAction(ActionRenameFeed);
     PopupMenuFeedList->addSeparator();
     PopupMenuFeedList->addAction(ActionNewFolder);
     PopupMenuFeedList->addMenu(MenuMoveTo);
@@ -519,7 +523,7 @@ void TFormMain::CreateWidgets() {
                         node->setText(0, Q(caption));
                 });
             });
-    TreeView->addAction(ActionEditFeed);
+    TreeView->addAction(ActionRenameFeed);
     TreeView->addAction(ActionDeleteFeed);
     TreeView->installEventFilter(this);
     TreeView->viewport()->installEventFilter(this);
@@ -1064,6 +1068,14 @@ void TFormMain::ActionDeleteFeedExecute() {
 
 void TFormMain::ActionEditFeedExecute() {
     QTreeWidgetItem* node = TreeView->currentItem();
+    if (GetFeedItem(node))
+        OpenFeedProperties(node);
+    else if (IsFolderNode(node))
+        TreeView->editItem(node, 0);
+}
+
+void TFormMain::ActionRenameFeedExecute() {
+    QTreeWidgetItem* node = TreeView->currentItem();
     if (GetFeedItem(node) || IsFolderNode(node)) TreeView->editItem(node, 0);
 }
 
@@ -1101,7 +1113,7 @@ void TFormMain::ActionCopyURLExecute() {
 void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
     const bool isFeed = !GetFeedItem(node).IsNull();
     const bool isFolder = IsFolderNode(node);
-    for (QAction* action : {ActionDeleteFeed, ActionUpdateFeed, ActionEditFeed})
+    for (QAction* action : {ActionDeleteFeed, ActionUpdateFeed, ActionEditFeed, ActionRenameFeed})
         action->setEnabled(isFeed || isFolder);
     ActionCopyURL->setEnabled(isFeed);
     MenuMoveTo->setEnabled(isFeed || isFolder);

@@ -47,6 +47,7 @@ class TFeedUpdate;
 class TConfigSaver;
 class TUpdateAll;
 class QTimer;
+struct TFeedProperties;
 namespace feed {
 class TFeedDocument;
 }
@@ -226,7 +227,10 @@ public:
     // ---- Event and action handlers ----
     void ActionAddFeedExecute();
     void ActionDeleteFeedExecute();
+    // A feed's properties dialog; a folder is renamed in place.
     void ActionEditFeedExecute();
+    // Renames the selected feed or folder in place (F2).
+    void ActionRenameFeedExecute();
     void ActionCopyURLExecute();
     void ActionImportOPMLExecute();
     void ActionExportOPMLExecute();
@@ -269,6 +273,7 @@ public:
     QAction* ActionAddFeed = nullptr;
     QAction* ActionDeleteFeed = nullptr;
     QAction* ActionEditFeed = nullptr;
+    QAction* ActionRenameFeed = nullptr;
     QAction* ActionUpdateFeed = nullptr;
     QAction* ActionCopyURL = nullptr;
     QAction* ActionImportOPML = nullptr;
@@ -428,6 +433,18 @@ public:
     bool FUpdateAllCatchUp = false;
     bool FPollingCatchUpDone = false;
     // ---- end notifications ----
+    // ---- Feed properties (fMainProperties.cpp) ----
+    // Opens the Feed Properties dialog of a feed node and applies what OK
+    // gives.
+    void OpenFeedProperties(QTreeWidgetItem* node);
+    // Applies edited properties to a feed and saves config.xml. `folder` is
+    // where the feed is to be (the root or a folder node). A changed address
+    // drops the validators and the failure state of the old one, so the
+    // next fetch starts afresh.
+    void ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties& values, QTreeWidgetItem* folder);
+    // The root and every folder, in the tree's order: where a feed can be.
+    std::vector<QTreeWidgetItem*> FolderChoices() const;
+    // ---- end feed properties ----
 
     // ---- Saving config.xml while running (fMainSave.cpp) ----
     // Gathers the changes of feed states and writes config.xml a few

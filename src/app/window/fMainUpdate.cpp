@@ -193,6 +193,12 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
     QTreeWidgetItem* node = FindFeedNodeById(update.Request().Id);
     if (!node)
         return;
+    // The address was changed while the old one downloaded: its answer says
+    // nothing about the feed as it is now.
+    if (GetFeedItem(node).Attribute("url").value_or("") != update.Request().Url) {
+        MarkFeedBusy(node, false);
+        return;
+    }
     const std::string& displayText = update.DisplayText();
     try {
         if (update.Failed())
@@ -361,6 +367,12 @@ void TFormMain::StartUpdateThread()
         }
     };
     host.UpdateIntervalSeconds = [this] { return UpdateIntervalSeconds(); };
+    host.OwnInterval = [this](QTreeWidgetItem* node) -> std::optional<TUpdateThread::THost::TOwnInterval> {
+        const xml::Node item = GetFeedItem(node);
+        if (!item)
+            return std::nullopt;
+        return ReadOwnInterval(item.Attribute("interval").value_or(""), item.Attribute("lastupdate").value_or(""));
+    };
     FUpdateThread = std::make_shared<TUpdateThread>(std::move(host));
     NotePollingStarted();
 }
