@@ -81,6 +81,13 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"DiscoverCancelled", {}},
         {"DiscoverAddAnyway", {}},
         {"FeedAlreadyListed", {"Harbour News"}},
+        {"ItemBaseSetAside", {"/home/user/items.db.damaged-20250101T000000Z"}},
+        {"ItemBaseUnavailable", {"unable to open database file"}},
+        {"NoUnreadFeeds", {}},
+        {"PageNewItems", {3}},
+        {"SearchColumnFeed", {}},
+        {"SearchColumnTitle", {}},
+        {"SearchColumnDate", {}},
     };
     return arguments;
 }

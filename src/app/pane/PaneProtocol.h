@@ -7,7 +7,9 @@
 // one JSON object per line, each naming its kind in "op".
 //
 // Main window to pane:
-//   navigate {address}      show a stored copy or address; the pane asks back
+//   navigate {address, marks}  show a stored copy or address; the pane asks
+//                           back. marks (optional): {unread: [item keys],
+//                           target: item key, newLabel: "%d new"}
 //   open {address}          the main window allowed this navigation: load it
 //   images {on}             whether http/https images of descriptions load
 //   bodyStyle {property, value}

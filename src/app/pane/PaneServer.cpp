@@ -62,7 +62,8 @@ void TPaneServer::Handle(const QJsonObject& message)
 {
     const QString op = message.value("op").toString();
     if (op == QLatin1String("navigate"))
-        FBrowser->Navigate(message.value("address").toString());
+        FBrowser->Navigate(message.value("address").toString(),
+                           quillet::TPageMarks::FromJson(message.value("marks").toObject()));
     else if (op == QLatin1String("open")) {
         const QString address = message.value("address").toString();
         if (FAsked.removeOne(address))

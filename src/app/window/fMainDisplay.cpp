@@ -141,7 +141,7 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node)
     }
     WebBrowser->SetShowWebImages(showImages);
     if (IsValidFeedId(id))
-        WebBrowser->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))));
+        WebBrowser->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))), PageMarks(id, FShowItemKey));
 
     item.SetAttribute("unread", "0");
     UpdateNodeCaption(node);  // the caption alone, in the normal style
@@ -152,16 +152,31 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node)
 // ---------------------------------------------------------------------------
 // Balloons
 
-void TFormMain::ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocument* document, int count)
+void TFormMain::ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocument* document, int count,
+                                 const std::vector<int>* newItems)
 {
     const xml::Node item = GetFeedItem(node);
     if (item && document && count > 0 && document->Items().Count() > 0) {
-        const feed::TRSSItems& items = document->Items();
-        count = std::min(count, items.Count());
+        const feed::TRSSItems& all = document->Items();
+        // The items announced: those the store found new, else the first
+        // `count` of the document.
+        std::vector<int> chosen;
+        if (newItems) {
+            for (int index : *newItems) {
+                if (index >= 0 && index < all.Count())
+                    chosen.push_back(index);
+            }
+        }
+        if (chosen.empty()) {
+            for (int i = 0; i < std::min(count, all.Count()); ++i)
+                chosen.push_back(i);
+        }
+        count = static_cast<int>(chosen.size());
+        auto items = [&all, &chosen](int i) -> const feed::TRSSItem& { return all[chosen[static_cast<std::size_t>(i)]]; };
         FBalloonNode = item.Attribute("id").value_or("");
         if (count == 1) {
-            FBalloonTitle = Q(items[0].Title());
-            FBalloonText = Q(textfit::StripTags(items[0].Description(), kBalloonTextChars));
+            FBalloonTitle = Q(items(0).Title());
+            FBalloonText = Q(textfit::StripTags(items(0).Description(), kBalloonTextChars));
         } else {
             try {
                 FBalloonTitle = LangFmtQ("UpdatedTitles", {document->Channel().Required().Title(), count});
@@ -170,7 +185,7 @@ void TFormMain::ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocumen
             }
             const QFontMetrics metrics(font());
             FBalloonText = Q(textfit::FittedTitleLines(
-                [&items](int i) { return items[i].Title(); }, count, kBalloonLineWidth,
+                [&items](int i) { return items(i).Title(); }, count, kBalloonLineWidth,
                 [&metrics](const std::string& s) { return metrics.horizontalAdvance(Q(s)); }, kBalloonTextChars));
         }
     }
