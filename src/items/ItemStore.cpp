@@ -481,6 +481,18 @@ std::vector<TItemId> TItemStore::MarkFeedsRead(const std::vector<std::string>& f
     return ids;
 }
 
+std::map<std::string, std::vector<TItemId>> TItemStore::MarkFeedsReadEach(const std::vector<std::string>& feedIds) {
+    sql::TTransaction transaction(FImpl->Connection);
+    std::map<std::string, std::vector<TItemId>> changed;
+    for (const std::string& feed : feedIds) {
+        std::vector<TItemId> some = FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1",
+                                                    "DELETE FROM unread WHERE feed = ?1", &feed);
+        if (!some.empty()) changed[feed] = std::move(some);
+    }
+    transaction.Commit();
+    return changed;
+}
+
 std::vector<TItemId> TItemStore::MarkAllRead() {
     sql::TTransaction transaction(FImpl->Connection);
     std::vector<TItemId> ids = FImpl->MarkRead("SELECT id FROM unread", "DELETE FROM unread", nullptr);

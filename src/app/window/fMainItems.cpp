@@ -150,13 +150,12 @@ void TFormMain::MarkFeedsRead(const std::vector<QTreeWidgetItem*>& nodes) {
     std::vector<std::string> ids;
     for (QTreeWidgetItem* feed : feeds) ids.push_back(GetFeedItem(feed).Attribute("id").value_or(""));
     WithItemStore([this, ids](items::TItemStore& store) {
-        // Only the feeds with unread items cost a transaction.
+        // One transaction for them all; only feeds with unread items are asked.
         const std::map<std::string, int> unread = store.UnreadCounts();
-        for (const std::string& id : ids) {
-            if (!unread.count(id)) continue;
-            std::vector<items::TItemId> changed = store.MarkFeedRead(id);
-            if (!changed.empty()) FReadBefore[id] = std::move(changed);
-        }
+        std::vector<std::string> marked;
+        for (const std::string& id : ids)
+            if (unread.count(id)) marked.push_back(id);
+        for (auto& [id, changed] : store.MarkFeedsReadEach(marked)) FReadBefore[id] = std::move(changed);
     });
     for (QTreeWidgetItem* feed : feeds) {
         xml::Node item = GetFeedItem(feed);

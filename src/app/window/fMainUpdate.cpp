@@ -108,8 +108,11 @@ bool CountAndAnnounceRecordedItems(TFormMain& form, QTreeWidgetItem* node, xml::
         item.SetAttribute("unread", std::to_string(recorded.NewCount));
         return false;
     }
+    // Never more unread than the feed holds: items that left it unread
+    // cannot be read on its page any more.
     const std::optional<int> before = plat::TryStrToInt(item.Attribute("unread").value_or(""));
-    item.SetAttribute("unread", std::to_string(std::max(0, before.value_or(0)) + recorded.NewCount));
+    const int unread = std::max(0, before.value_or(0)) + recorded.NewCount;
+    item.SetAttribute("unread", std::to_string(std::min(unread, downloaded.Items().Count())));
     if (recorded.NewCount == 0)
         return false;
     std::vector<int> fresh;
