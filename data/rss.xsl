@@ -51,6 +51,10 @@
           .item .description > :first-child { margin-top: 0; }
           .item .description > :last-child { margin-bottom: 0; }
           .empty { color: #777; padding: 8px 0; }
+          .new-summary { padding: 6px 0; font-weight: bold; }
+          .new-summary a { color: #1d3f66; }
+          .item.new { border-left: 3px solid #3a6ea5; padding-left: 8px; }
+          .item.new h2::before { content: "\25CF\00A0"; color: #3a6ea5; font-size: 8pt; vertical-align: middle; }
         <xsl:if test="$scheme = 'dark'">
           :root { color-scheme: dark; }
           body.dark { color: #dcdcdc; background: #1e1f22; }
@@ -67,6 +71,9 @@
           body.dark table, body.dark th, body.dark td, body.dark hr { border-color: #4a4c52; }
           body.dark th { background: #2b2d31; }
           body.dark mark { color: #fff; background: #6b5b00; }
+          body.dark .new-summary a { color: #a8c7fa; }
+          body.dark .item.new { border-left-color: #5b8fd0; }
+          body.dark .item.new h2::before { color: #5b8fd0; }
         </xsl:if></style>
       </head>
       <body>
@@ -92,6 +99,7 @@
         <div class="about"><xsl:value-of select="description"/></div>
       </xsl:if>
     </div>
+    <xsl:call-template name="new-summary"/>
     <xsl:apply-templates select="item"/>
     <xsl:if test="not(item)">
       <div class="empty">No items.</div>
@@ -100,6 +108,7 @@
 
   <xsl:template match="item">
     <div class="item">
+      <xsl:call-template name="item-marks"/>
       <h2>
         <xsl:variable name="heading">
           <xsl:choose>
@@ -147,6 +156,29 @@
       </xsl:choose>
       <xsl:apply-templates select="enclosure[normalize-space(@url)]"/>
     </div>
+  </xsl:template>
+
+  <!-- The items unread in the program's item store: how many, with a link
+       to the first, above the items; an anchor on every item and a class on
+       the unread ones. Other browsers have none of it. -->
+  <xsl:template name="new-summary">
+    <xsl:if test="function-available('page:is-new')">
+      <xsl:variable name="new" select="item[page:is-new(.)]"/>
+      <xsl:if test="$new">
+        <div class="new-summary">
+          <a href="#{page:item-anchor($new[1])}"><xsl:value-of select="page:new-label(count($new))"/></a>
+        </div>
+      </xsl:if>
+    </xsl:if>
+  </xsl:template>
+
+  <xsl:template name="item-marks">
+    <xsl:if test="function-available('page:item-anchor')">
+      <xsl:attribute name="id"><xsl:value-of select="page:item-anchor(.)"/></xsl:attribute>
+      <xsl:if test="page:is-new(.)">
+        <xsl:attribute name="class">item new</xsl:attribute>
+      </xsl:if>
+    </xsl:if>
   </xsl:template>
 
   <!-- A podcast's audio, a video or a picture: a link the reader can open,

@@ -118,11 +118,24 @@ std::string LikePattern(const std::string& word) {
     return pattern + "%";
 }
 
+// Each half on its own: a feed without dates still has titles to agree on
+// (TitleDateKey alone is empty for it), one that retitles still has dates.
 bool SameTitleOrDate(const TStoredItem& item, const TStoredItem& row) {
-    const std::string a = TitleDateKey(item), b = TitleDateKey(row);
-    if (a.empty() || b.empty()) return false;
-    const std::size_t ca = a.find('\x1f'), cb = b.find('\x1f');
-    return a.compare(0, ca, b, 0, cb) == 0 || a.compare(ca, a.npos, b, cb) == 0;
+    auto titleOf = [](TStoredItem t) {
+        t.DateUTC.reset();
+        t.DateText = "-";
+        const std::string key = TitleDateKey(t);
+        return key.substr(0, key.find('\x1f'));
+    };
+    auto dateOf = [](TStoredItem t) {
+        t.Title = "-";
+        const std::string key = TitleDateKey(t);
+        return key.empty() ? key : key.substr(key.find('\x1f') + 1);
+    };
+    const std::string ta = titleOf(item), tb = titleOf(row);
+    if (!ta.empty() && ta == tb) return true;
+    const std::string da = dateOf(item), db = dateOf(row);
+    return !da.empty() && da == db;
 }
 
 }  // namespace
@@ -466,6 +479,18 @@ std::vector<TItemId> TItemStore::MarkFeedsRead(const std::vector<std::string>& f
     }
     transaction.Commit();
     return ids;
+}
+
+std::map<std::string, std::vector<TItemId>> TItemStore::MarkFeedsReadEach(const std::vector<std::string>& feedIds) {
+    sql::TTransaction transaction(FImpl->Connection);
+    std::map<std::string, std::vector<TItemId>> changed;
+    for (const std::string& feed : feedIds) {
+        std::vector<TItemId> some = FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1",
+                                                    "DELETE FROM unread WHERE feed = ?1", &feed);
+        if (!some.empty()) changed[feed] = std::move(some);
+    }
+    transaction.Commit();
+    return changed;
 }
 
 std::vector<TItemId> TItemStore::MarkAllRead() {

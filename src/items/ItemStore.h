@@ -132,6 +132,9 @@ public:
     std::vector<TItemId> MarkFeedRead(const std::string& feedId);
     std::vector<TItemId> MarkFeedsRead(const std::vector<std::string>& feedIds);
     std::vector<TItemId> MarkAllRead();
+    // MarkFeedsRead in one transaction, with what changed kept per feed
+    // (feeds where nothing changed are absent).
+    std::map<std::string, std::vector<TItemId>> MarkFeedsReadEach(const std::vector<std::string>& feedIds);
     void MarkItemsUnread(const std::vector<TItemId>& ids);
     // One item by the key ItemKey gives; false when the feed has no such item.
     bool SetItemRead(const std::string& feedId, const std::string& key, bool read);

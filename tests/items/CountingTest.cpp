@@ -40,6 +40,12 @@ TStoredItem Moved(const TStoredItem& item) {
     return With(item, "https-" + item.Guid, "https" + item.Link.substr(4) + "/?utm_source=rss&utm_medium=feed");
 }
 
+TStoredItem Undated(TStoredItem item) {
+    item.DateText.clear();
+    item.DateUTC.reset();
+    return item;
+}
+
 }  // namespace
 
 class Counting : public itemtest::StoreTest {};
@@ -68,6 +74,7 @@ TEST_F(Counting, OnlyTrulyNewItemsCount) {
         {"no guid and no link: title and date", {{noId1}, {noId2, noId1}}, 1, 0},
         {"an item repeated within a download", {{a}, {d, d, a}}, 1, 2},
         {"first download", {{a, b}}, 2, 2},
+        {"undated feed moved to https with new guids", {{Undated(a), Undated(b)}, {Moved(Undated(a)), Moved(Undated(b))}}, 0, 0},
     };
     int feed = 0;
     for (const Case& c : cases) {

@@ -40,6 +40,10 @@ TEST_F(ReadState, SeveralFeedsAndAll) {
     EXPECT_TRUE(Store().UnreadCounts().empty());
     Store().MarkItemsUnread(all);
     EXPECT_EQ(Store().UnreadCounts(), (std::map<std::string, int>{{"1", 3}}));
+    const auto each = Store().MarkFeedsReadEach({"1", "2", "9"});
+    ASSERT_EQ(each.size(), 1u) << "only feed 1 had unread items";
+    EXPECT_EQ(each.at("1").size(), 3u);
+    EXPECT_TRUE(Store().UnreadCounts().empty());
 }
 
 TEST_F(ReadState, SeededItemsAreReadAndNotNew) {

@@ -84,6 +84,13 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"FeedAlreadyListed", {"Harbour News"}},
         {"IntervalMinutes", {}},
         {"IntervalHours", {}},
+        {"ItemBaseSetAside", {"/home/user/items.db.damaged-20250101T000000Z"}},
+        {"ItemBaseUnavailable", {"unable to open database file"}},
+        {"NoUnreadFeeds", {}},
+        {"PageNewItems", {3}},
+        {"SearchColumnFeed", {}},
+        {"SearchColumnTitle", {}},
+        {"SearchColumnDate", {}},
     };
     return arguments;
 }

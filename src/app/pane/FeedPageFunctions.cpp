@@ -1,14 +1,19 @@
 #include "FeedPageFunctions.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QTimeZone>
 
 #include <libxml/xpathInternals.h>
 #include <libxslt/extensions.h>
 
+#include <cmath>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
 #include "DateTime.h"
+#include "ItemIdentity.h"
 
 namespace quillet {
 
@@ -48,6 +53,90 @@ void FileNameFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(result.c_str())));
 }
 
+thread_local const TPageMarks* tMarks = nullptr;
+
+constexpr const char* kContentNamespace = "http://purl.org/rss/1.0/modules/content/";
+
+// The first node of a node-set argument; null for an empty set or another
+// kind of value (then an XPath type error is raised).
+const xmlNode* PopFirstNode(xmlXPathParserContextPtr ctxt)
+{
+    if (!ctxt->value || ctxt->value->type != XPATH_NODESET) {
+        xmlXPathSetTypeError(ctxt);
+        return nullptr;
+    }
+    xmlNodeSetPtr nodes = xmlXPathPopNodeSet(ctxt);
+    const xmlNode* first = nodes && nodes->nodeNr > 0 ? nodes->nodeTab[0] : nullptr;
+    if (nodes)
+        xmlXPathFreeNodeSet(nodes);
+    return first;
+}
+
+// is-new(item): true when the item's key is among the page's unread ones.
+void IsNewFunction(xmlXPathParserContextPtr ctxt, int nargs)
+{
+    if (nargs != 1) {
+        xmlXPathSetArityError(ctxt);
+        return;
+    }
+    const xmlNode* item = PopFirstNode(ctxt);
+    if (xmlXPathCheckError(ctxt))
+        return;
+    const bool fresh = item && tMarks && !tMarks->Unread.empty() && tMarks->Unread.count(PageItemKey(item)) != 0;
+    valuePush(ctxt, xmlXPathNewBoolean(fresh));
+}
+
+// item-anchor(item): the id of the item's element.
+void ItemAnchorFunction(xmlXPathParserContextPtr ctxt, int nargs)
+{
+    if (nargs != 1) {
+        xmlXPathSetArityError(ctxt);
+        return;
+    }
+    const xmlNode* item = PopFirstNode(ctxt);
+    if (xmlXPathCheckError(ctxt))
+        return;
+    const std::string anchor = item ? ItemAnchor(PageItemKey(item)) : std::string();
+    valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(anchor.c_str())));
+}
+
+// new-label(count): the page's "N new" line.
+void NewLabelFunction(xmlXPathParserContextPtr ctxt, int nargs)
+{
+    if (nargs != 1) {
+        xmlXPathSetArityError(ctxt);
+        return;
+    }
+    const double count = xmlXPathPopNumber(ctxt);
+    if (xmlXPathCheckError(ctxt))
+        return;
+    std::string label = tMarks ? tMarks->NewLabel : std::string("%d new");
+    const std::string number = std::isfinite(count) ? std::to_string(static_cast<long long>(count)) : "0";
+    if (const std::size_t at = label.find("%d"); at != std::string::npos)
+        label.replace(at, 2, number);
+    else
+        label = number + " " + label;
+    valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(label.c_str())));
+}
+
+// The text of the first child element `name` (in namespace `ns`, or none).
+std::string ChildText(const xmlNode* parent, const char* name, const char* ns = nullptr)
+{
+    for (const xmlNode* child = parent->children; child; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE || xmlStrcmp(child->name, BAD_CAST name) != 0)
+            continue;
+        const xmlChar* href = child->ns ? child->ns->href : nullptr;
+        if (ns ? (!href || xmlStrcmp(href, BAD_CAST ns) != 0) : href != nullptr)
+            continue;
+        xmlChar* text = xmlNodeGetContent(child);
+        std::string result = text ? reinterpret_cast<const char*>(text) : "";
+        if (text)
+            xmlFree(text);
+        return result;
+    }
+    return {};
+}
+
 // The last segment of a path, as the stylesheet has always shown it: with
 // its slash when the path ends in one ("http://host/dir/" gives "dir/").
 std::string_view LastSegment(std::string_view path) {
@@ -65,6 +154,9 @@ void RegisterFeedPageFunctions() {
     std::call_once(once, [] {
         xsltRegisterExtModuleFunction(BAD_CAST "local-date", BAD_CAST kFeedPageNamespace, LocalDateFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "file-name", BAD_CAST kFeedPageNamespace, FileNameFunction);
+        xsltRegisterExtModuleFunction(BAD_CAST "is-new", BAD_CAST kFeedPageNamespace, IsNewFunction);
+        xsltRegisterExtModuleFunction(BAD_CAST "item-anchor", BAD_CAST kFeedPageNamespace, ItemAnchorFunction);
+        xsltRegisterExtModuleFunction(BAD_CAST "new-label", BAD_CAST kFeedPageNamespace, NewLabelFunction);
     });
 }
 
@@ -90,6 +182,56 @@ QString LocalDateText(const QString& date, const QLocale& locale, const QTimeZon
     const QDateTime local = instant.toTimeZone(zone);
     return locale.toString(local.date(), QLocale::LongFormat) + QLatin1Char(' ') +
            locale.toString(local.time(), QLocale::ShortFormat);
+}
+
+TPageMarks TPageMarks::FromJson(const QJsonObject& marks)
+{
+    TPageMarks result;
+    for (const QJsonValue& key : marks.value(QStringLiteral("unread")).toArray()) {
+        if (key.isString())
+            result.Unread.insert(key.toString().toStdString());
+    }
+    result.Target = marks.value(QStringLiteral("target")).toString().toStdString();
+    const QString label = marks.value(QStringLiteral("newLabel")).toString();
+    if (!label.isEmpty())
+        result.NewLabel = label.toStdString();
+    return result;
+}
+
+TPageMarksScope::TPageMarksScope(const TPageMarks* marks) : FPrevious(tMarks)
+{
+    tMarks = marks;
+}
+
+TPageMarksScope::~TPageMarksScope()
+{
+    tMarks = FPrevious;
+}
+
+std::string PageItemKey(const xmlNode* item)
+{
+    // The stored copy is RSS 2.0 written by the program: the same fields,
+    // in the same form, as the download's items had when they were stored.
+    items::TStoredItem stored;
+    stored.Guid = ChildText(item, "guid");
+    stored.Link = ChildText(item, "link");
+    stored.Title = ChildText(item, "title");
+    const std::string date = ChildText(item, "pubDate");
+    if (const auto parsed = plat::ParseFeedDateTime(date)) {
+        stored.DateText = date;
+        stored.DateUTC = static_cast<std::int64_t>(std::llround((parsed->Instant() - 25569.0) * 86400.0));
+    }
+    stored.Body = ChildText(item, "encoded", kContentNamespace);
+    if (stored.Body.empty())
+        stored.Body = ChildText(item, "description");
+    return items::ItemKey(stored);
+}
+
+std::string ItemAnchor(const std::string& key)
+{
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(items::IdentityHash(key)));
+    return std::string(kItemAnchorPrefix) + hex;
 }
 
 }  // namespace quillet

@@ -12,6 +12,15 @@
 //                     rest of the address each time, which a hostile
 //                     address turns into gigabytes.
 //
+//   is-new(item)      whether an <item> of the stored copy is unread in the
+//                     item store: the page marks it.
+//   item-anchor(item) the id of an item's element in the page, from the
+//                     item store's key, so the program can show one item.
+//   new-label(count)  "N new" in the reader's language.
+// The item functions compute the store's key (items::ItemKey) from the
+// item's elements, as the store computed it from the same item when it was
+// downloaded.
+//
 // Stored copies keep their raw dates, so another browser shows those (the
 // stylesheet asks function-available() first).
 #pragma once
@@ -21,7 +30,12 @@
 #include <QString>
 #include <QTimeZone>
 
+#include <string>
 #include <string_view>
+#include <unordered_set>
+
+struct _xmlNode;
+class QJsonObject;
 
 namespace quillet {
 
@@ -44,5 +58,37 @@ inline constexpr int kMaxShownAddress = 200;
 // What file-name gives for `address` (UTF-8): "" when the address has no
 // path at all.
 std::string FileNameText(std::string_view address);
+
+// What the page of one feed marks: the keys of its unread items, the item
+// to bring into view, and the text of the "N new" line ("%d" for N).
+struct TPageMarks {
+    std::unordered_set<std::string> Unread;
+    std::string Target;
+    std::string NewLabel = "%d new";
+
+    bool Empty() const { return Unread.empty() && Target.empty(); }
+    // From the fields the main window sends with a navigation ("unread",
+    // "target", "newLabel"); anything malformed is left out.
+    static TPageMarks FromJson(const QJsonObject& marks);
+};
+
+// While alive, pages built on this thread are marked with `marks` (which
+// must outlive it); without one nothing is new.
+class TPageMarksScope {
+public:
+    explicit TPageMarksScope(const TPageMarks* marks);
+    ~TPageMarksScope();
+    TPageMarksScope(const TPageMarksScope&) = delete;
+    TPageMarksScope& operator=(const TPageMarksScope&) = delete;
+
+private:
+    const TPageMarks* FPrevious;
+};
+
+// The key the item store gives the stored copy's <item> element `item`.
+std::string PageItemKey(const _xmlNode* item);
+// The id of an item's element in the page, for its store key.
+inline constexpr const char* kItemAnchorPrefix = "quillet-item-";
+std::string ItemAnchor(const std::string& key);
 
 }  // namespace quillet

@@ -7,10 +7,12 @@
 // one JSON object per line, each naming its kind in "op".
 //
 // Main window to pane:
-//   navigate {address, scheme}
+//   navigate {address, scheme, marks}
 //                           show a stored copy or address; the pane asks back.
 //                           scheme: "light" or "dark", the desktop's colour
-//                           scheme the page is built for
+//                           scheme the page is built for. marks (optional):
+//                           {unread: [item keys], target: item key,
+//                           newLabel: "%d new"}
 //   open {address, scheme}  the main window allowed this navigation: load it
 //   images {on}             whether http/https images of descriptions load
 //   bodyStyle {property, value}

@@ -65,7 +65,8 @@ void TPaneServer::Handle(const QJsonObject& message)
     if ((op == QLatin1String("navigate") || op == QLatin1String("open")) && message.contains("scheme"))
         FBrowser->SetColorScheme(message.value("scheme").toString());
     if (op == QLatin1String("navigate"))
-        FBrowser->Navigate(message.value("address").toString());
+        FBrowser->Navigate(message.value("address").toString(),
+                           quillet::TPageMarks::FromJson(message.value("marks").toObject()));
     else if (op == QLatin1String("open")) {
         const QString address = message.value("address").toString();
         if (FAsked.removeOne(address))

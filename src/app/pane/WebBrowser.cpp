@@ -199,7 +199,9 @@ private:
 // only if it still wants it.
 class TPageBuild {
 public:
-    TPageBuild(const QString& path, const QString& scheme) : FPath(path), FScheme(scheme) {}
+    TPageBuild(const QString& path, const QString& scheme, quillet::TPageMarks marks)
+        : FPath(path), FScheme(scheme), FMarks(std::move(marks)) {}
+    const quillet::TPageMarks& Marks() const { return FMarks; }
 
     const QString& Path() const { return FPath; }
 
@@ -214,6 +216,7 @@ public:
     void Run()
     {
         tBuildDropped = &FDropped;
+        const quillet::TPageMarksScope marked(&FMarks);
         try {
             QByteArray html;
             if (TWebBrowser::TransformLocalXml(FPath, html, FScheme)) {
@@ -240,6 +243,7 @@ public:
 private:
     const QString FPath;
     const QString FScheme;
+    const quillet::TPageMarks FMarks;
     std::atomic<bool> FDropped{false};
     bool FHasPage = false;
     QByteArray FHtml;
@@ -292,6 +296,14 @@ protected:
             FExpected.clear();
             FPrevious = url;
             return true;
+        }
+        // The page's own links to its items (the "N new" line) only move
+        // the view: the page's base would make them another document.
+        if (isMainFrame && type == NavigationTypeLinkClicked &&
+            url.fragment().startsWith(QLatin1String(quillet::kItemAnchorPrefix))) {
+            QMetaObject::invokeMethod(
+                FBrowser, [b = FBrowser, id = url.fragment()] { b->ScrollToAnchor(id); }, Qt::QueuedConnection);
+            return false;
         }
         switch (TWebBrowser::CheckNavigation(url, type, isMainFrame, FPrevious)) {
         case TWebBrowser::TNavigationVerdict::Load:
@@ -392,7 +404,12 @@ TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent)
     layout->addWidget(FView);
 
     connect(page, &QWebEnginePage::linkHovered, this, [this](const QString& url) { emit StatusTextChange(url); });
-    connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) { emit NavigateComplete(FLocation, ok); });
+    connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
+        if (ok && !FScrollTarget.isEmpty())
+            ScrollToAnchor(FScrollTarget);
+        FScrollTarget.clear();
+        emit NavigateComplete(FLocation, ok);
+    });
 }
 
 TWebBrowser::~TWebBrowser()
@@ -406,6 +423,16 @@ TWebBrowser::~TWebBrowser()
     delete page;
     delete FView;
     FView = nullptr;
+}
+
+void TWebBrowser::Navigate(const QString& pathOrUrl, const quillet::TPageMarks& marks)
+{
+    FMarks = marks;
+    FMarkedAddress = pathOrUrl;
+    const QUrl asUrl(pathOrUrl);
+    if (asUrl.isLocalFile())
+        FMarkedAddress = asUrl.toLocalFile();
+    Navigate(pathOrUrl);
 }
 
 void TWebBrowser::Navigate(const QString& pathOrUrl)
@@ -564,7 +591,14 @@ void TWebBrowser::Open(const QString& address)
 
 void TWebBrowser::LoadLocal(const QString& path)
 {
-    auto build = std::make_shared<TPageBuild>(path, FColorScheme);
+    // Marks belong to the navigation that brought them, never to a page
+    // opened some other way.
+    quillet::TPageMarks marks;
+    if (path == FMarkedAddress)
+        marks = std::move(FMarks);
+    FMarks = {};
+    FMarkedAddress.clear();
+    auto build = std::make_shared<TPageBuild>(path, FColorScheme, std::move(marks));
     FPageBuild = build;
     // The worker holds the build and a guarded pointer it only passes on:
     // the delivery runs on the application's thread and finds out there
@@ -589,6 +623,9 @@ void TWebBrowser::PageBuilt(const std::shared_ptr<TPageBuild>& build)
     if (build != FPageBuild)
         return;  // a newer navigation took its place
     FPageBuild.reset();
+    FScrollTarget = build->Marks().Target.empty()
+                        ? QString()
+                        : QString::fromStdString(quillet::ItemAnchor(build->Marks().Target));
     if (build->HasPage())
         Load(FSchemeHandler->Add(build->Html()));
     else
@@ -620,6 +657,15 @@ void TWebBrowser::SetBodyStyle(const QString& property, const QString& value)
     const QByteArray args = QJsonDocument(QJsonArray{property, value}).toJson(QJsonDocument::Compact);
     const QString script = QStringLiteral("(function(a){if(document.body)document.body.style.setProperty(a[0],a[1]);})(%1)")
                                .arg(QString::fromUtf8(args));
+    FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
+}
+
+void TWebBrowser::ScrollToAnchor(const QString& id)
+{
+    const QByteArray arg = QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact);
+    const QString script =
+        QStringLiteral("(function(a){var e=document.getElementById(a[0]);if(e)e.scrollIntoView();})(%1)")
+            .arg(QString::fromUtf8(arg));
     FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
 }
 

@@ -29,6 +29,8 @@
 #include <functional>
 #include <memory>
 
+#include "FeedPageFunctions.h"
+
 class QWebEngineView;
 class QWebEngineProfile;
 class TPageBuild;
@@ -51,6 +53,9 @@ public:
     // is ready, NavigateComplete tells when it has loaded, and a newer
     // navigation replaces one whose page is still being built.
     void Navigate(const QString& pathOrUrl);
+    // The same for a stored copy whose page marks `marks` (unread items, an
+    // item to bring into view), once the handler has let it open.
+    void Navigate(const QString& pathOrUrl, const quillet::TPageMarks& marks);
 
     // Opens an address (or absolute local path) without asking
     // OnBeforeNavigate: for navigations already allowed.
@@ -130,6 +135,8 @@ private:
     // Takes a page built on a worker, if it is still the one wanted.
     void PageBuilt(const std::shared_ptr<TPageBuild>& build);
     void DropPageBuild();
+    // Scrolls the shown page to the element with this id.
+    void ScrollToAnchor(const QString& id);
 
     QWebEngineProfile* FProfile = nullptr;
     QWebEngineView* FView = nullptr;
@@ -139,4 +146,9 @@ private:
     QString FColorScheme;
     // The page being built for the last navigation, until it is loaded.
     std::shared_ptr<TPageBuild> FPageBuild;
+    // The marks of the last Navigate, for the address it named.
+    QString FMarkedAddress;
+    quillet::TPageMarks FMarks;
+    // The item to bring into view once the page being loaded has loaded.
+    QString FScrollTarget;
 };

@@ -1,6 +1,8 @@
 #include "FeedUpdate.h"
 
 #include "FeedUtils.h"
+#include "ItemBase.h"
+#include "ItemFromFeed.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -25,13 +27,16 @@ void TFeedUpdate::Fetch()
         // Checked before anything goes over the network: the id will name
         // the stored copy.
         const std::string path = StoredCopyPath(FRequest.Id);
-        // Counting the new items needs the previous stored copy. It is read
-        // on the side while the download runs, so neither the user-interface
-        // thread nor the update's duration pays for it. (An early return
-        // still waits for it: the future's destructor joins.)
+        // The item store says which items are new. Without one, counting
+        // them needs the previous stored copy, read on the side while the
+        // download runs, so neither the user-interface thread nor the
+        // update's duration pays for it. (An early return still waits for
+        // it: the future's destructor joins.)
+        items::TItemStore* store = FRequest.Items ? FRequest.Items->ThreadConnection() : nullptr;
         std::future<TStoredTitles> previous;
         try {
-            previous = std::async(std::launch::async, [path] { return ReadStoredTitles(path); });
+            if (!store)
+                previous = std::async(std::launch::async, [path] { return ReadStoredTitles(path); });
         } catch (const std::system_error&) {
             // No thread to spare: the result reads it instead.
         }
@@ -61,6 +66,8 @@ void TFeedUpdate::Fetch()
         document->LoadFromString(answer.Body);
         document->SetXSLFileName(kStoredCopyStylesheet);
         PrepareResult(*document, path, answer.Body.size());
+        if (store)
+            RecordInStore(*store, *document, path);
         if (previous.valid()) {
             FPreviousTitles = previous.get();
             FPreviousRead = true;
@@ -97,6 +104,24 @@ void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string
         FStoredCopy = TPendingFile(path, document.XMLFile().SaveToString());
     } catch (const std::exception&) {
         // Saved by the result instead, which reports the failure in order.
+    }
+}
+
+void TFeedUpdate::RecordInStore(items::TItemStore& store, const feed::TFeedDocument& document, const std::string& path)
+{
+    try {
+        const std::int64_t now = ItemStoreNow();
+        // The stored copy is still the previous download's: the window
+        // replaces it only when the result is applied.
+        const TSeedResult seed = SeedFeedFromStoredCopy(store, FRequest.Id, path, FRequest.Unread, now);
+        FRecorded = store.RecordDownload(FRequest.Id, items::StoredItemsFromFeed(document), now);
+        FFirstDownload = !seed.Known && !seed.FromCopy;
+    } catch (const std::exception&) {
+        // The store failed (disk full, I/O error): this download is counted
+        // by the stored copy, as without a store.
+        FRecorded.reset();
+        FPreviousTitles = ReadStoredTitles(path);
+        FPreviousRead = true;
     }
 }
 

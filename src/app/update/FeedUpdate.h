@@ -5,6 +5,7 @@
 
 #include "FeedDocument.h"
 #include "HttpClient.h"
+#include "ItemStore.h"
 #include "PendingFile.h"
 #include "UpdateThread.h"
 
@@ -17,6 +18,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+class TItemBase;
 
 // What an update needs to know about its feed, captured on the
 // user-interface thread when it is prepared.
@@ -31,6 +34,12 @@ struct TFeedUpdateRequest {
     // The validators kept with the feed from its last successful update.
     // They describe the stored copy, so they are sent only while it exists.
     http::TValidators Validators;
+    // The item store that tells which items are new; null (or a base that
+    // cannot be used) counts them by the stored copy's titles instead.
+    std::shared_ptr<TItemBase> Items;
+    // The feed's unread count: how many of its stored copy's first items
+    // stay unread when the store first meets the feed.
+    int Unread = 0;
 };
 
 // The item titles of a feed's stored copy (see ComparableTitles), or
@@ -80,6 +89,13 @@ public:
     // the download; null when Fetch did not get that far. The copy may have
     // been replaced since: see TFeedUpdateRequest::StoredCopyWrites.
     const TStoredTitles* PreviousTitles() const { return FPreviousRead ? &FPreviousTitles : nullptr; }
+    // What the item store made of the download: per item whether it is
+    // new. Null when the store was not used (none, or it failed), and the
+    // stored copy's titles count instead.
+    const items::TDownloadResult* Recorded() const { return FRecorded ? &*FRecorded : nullptr; }
+    // The store knew nothing of the feed and there was no stored copy to
+    // learn from: the first download, whose items are unread but not news.
+    bool FirstDownload() const { return FFirstDownload; }
     // Tests shorten the client's time-outs.
     http::THttpClient& Client() { return FClient; }
 
@@ -111,6 +127,9 @@ private:
     TStoredTitles FPreviousTitles;
     bool FPreviousRead = false;
     void PrepareResult(feed::TFeedDocument& document, const std::string& path, std::size_t downloadSize);
+    void RecordInStore(items::TItemStore& store, const feed::TFeedDocument& document, const std::string& path);
+    std::optional<items::TDownloadResult> FRecorded;
+    bool FFirstDownload = false;
     std::vector<std::string> FDownloadedTitles;
     bool FTitlesRead = false;
     TPendingFile FStoredCopy;

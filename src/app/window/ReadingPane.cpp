@@ -77,9 +77,10 @@ qint64 TReadingPane::BrowserProcessId() const
     return FHelper ? FHelper->processId() : 0;
 }
 
-void TReadingPane::Navigate(const QString& pathOrUrl)
+void TReadingPane::Navigate(const QString& pathOrUrl, const QJsonObject& marks)
 {
     FLocation = pathOrUrl;
+    FMarks = marks;
     FPending = true;
     // Off screen nothing is loaded: an update of the selected feed while
     // the window sits in the tray must not bring the engine back.
@@ -296,7 +297,10 @@ void TReadingPane::OpenPendingPage()
         return;
     FPending = false;
     StartBrowser();
-    Send(QStringLiteral("navigate"), {{"address", FLocation}, {"scheme", FColorScheme}});
+    QJsonObject fields{{"address", FLocation}, {"scheme", FColorScheme}};
+    if (!FMarks.isEmpty())
+        fields.insert(QStringLiteral("marks"), FMarks);
+    Send(QStringLiteral("navigate"), fields);
 }
 
 void TReadingPane::showEvent(QShowEvent* event)

@@ -43,7 +43,11 @@ public:
     // Shows a local file path or an address. On screen the helper (started
     // if need be) opens it at once; otherwise it is opened when the pane is
     // shown next.
-    void Navigate(const QString& pathOrUrl);
+    // `marks` go with a stored copy's page: the keys of its unread items
+    // and the item to bring into view (see PaneProtocol.h).
+    void Navigate(const QString& pathOrUrl, const QJsonObject& marks = {});
+    // The marks of the page last asked for.
+    const QJsonObject& Marks() const { return FMarks; }
 
     // The address shown, or the page waiting to be shown.
     QString LocationURL() const;
@@ -141,6 +145,7 @@ private:
     QTimer FReleaseTimer;
     // The page last asked for: restored after a release.
     QString FLocation;
+    QJsonObject FMarks;
     // The address the helper was last allowed to open.
     QString FOpened;
     // FLocation still has to be opened (it was asked for off screen, or the

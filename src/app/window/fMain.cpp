@@ -295,6 +295,8 @@ TFormMain::~TFormMain() {
     // The polling thread works on the tree and the option store: it goes
     // first. Then the option store, which writes a modified config.xml.
     StopUpdateThread();
+    // After the updates, which write to it; waits for its opening.
+    FItemBase.reset();
     SaveConfigOnClose();
     FOptions.reset();
 }
@@ -325,6 +327,11 @@ void TFormMain::CreateActions() {
     ActionSupport = make("ActionSupport", "Online Support");
     ActionNewFolder = make("ActionNewFolder", "New Folder");
     ActionFilterFeeds = make("ActionFilterFeeds", "Filter Feeds");
+    ActionMarkRead = make("ActionMarkRead", "Mark as Read");
+    ActionMarkAllRead = make("ActionMarkAllRead", "Mark All as Read");
+    ActionMarkUnread = make("ActionMarkUnread", "Mark as Unread");
+    ActionNextUnread = make("ActionNextUnread", "Next Unread", "next-unread");
+    ActionFindInFeeds = make("ActionFindInFeeds", "Find in Feeds...");
 
     ActionHomePage->setToolTip("Browse Home Page");
     ActionHomePage->setStatusTip("Browse Home Page");
@@ -332,7 +339,8 @@ void TFormMain::CreateActions() {
     ActionSupport->setStatusTip("Online Support");
 
     // Feed actions follow the selection; nothing is selected yet.
-    for (QAction* action : {ActionDeleteFeed, ActionEditFeed, ActionRenameFeed, ActionUpdateFeed, ActionCopyURL})
+    for (QAction* action :
+         {ActionDeleteFeed, ActionEditFeed, ActionRenameFeed, ActionUpdateFeed, ActionCopyURL, ActionMarkRead, ActionMarkUnread})
         action->setEnabled(false);
     ActionShowQuillet->setVisible(false);
 
@@ -344,6 +352,13 @@ void TFormMain::CreateActions() {
     ActionDeleteFeed->setShortcut(QKeySequence::Delete);
     ActionDeleteFeed->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     ActionFilterFeeds->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    ActionFindInFeeds->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    // A single key: a line edit with the keyboard takes it as typing (it
+    // claims printable keys before shortcuts), everywhere else in the
+    // window it moves on.
+    ActionNextUnread->setShortcut(QKeySequence(Qt::Key_N));
+    ActionNextUnread->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    addAction(ActionNextUnread);
     // Help and Online Support sit in no menu; the window holds them so their
     // shortcuts work.
     addAction(ActionHelp);
@@ -362,6 +377,11 @@ void TFormMain::CreateActions() {
     connect(ActionHomePage, &QAction::triggered, this, [this] { ActionHomePageExecute(); });
     connect(ActionSupport, &QAction::triggered, this, [this] { ActionSupportExecute(); });
     connect(ActionNewFolder, &QAction::triggered, this, [this] { ActionNewFolderExecute(); });
+    connect(ActionMarkRead, &QAction::triggered, this, [this] { ActionMarkReadExecute(); });
+    connect(ActionMarkAllRead, &QAction::triggered, this, [this] { ActionMarkAllReadExecute(); });
+    connect(ActionMarkUnread, &QAction::triggered, this, [this] { ActionMarkUnreadExecute(); });
+    connect(ActionNextUnread, &QAction::triggered, this, [this] { ActionNextUnreadExecute(); });
+    connect(ActionFindInFeeds, &QAction::triggered, this, [this] { ActionFindInFeedsExecute(); });
     connect(ActionFilterFeeds, &QAction::triggered, this, [this] {
         FeedFilter->setFocus(Qt::ShortcutFocusReason);
         FeedFilter->selectAll();
@@ -396,6 +416,12 @@ void TFormMain::CreateMenus() {
     Feed1->addAction(ActionUpdateAll);
     Feed1->addAction(ActionCopyURL);
     Feed1->addSeparator();
+    Feed1->addAction(ActionMarkRead);
+    Feed1->addAction(ActionMarkAllRead);
+    Feed1->addAction(ActionMarkUnread);
+    Feed1->addAction(ActionNextUnread);
+    Feed1->addAction(ActionFindInFeeds);
+    Feed1->addSeparator();
     MenuMoveTo = make("MenuMoveTo", "Move To");
     connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FillMoveToMenu(); });
     Feed1->addAction(ActionNewFolder);
@@ -421,6 +447,10 @@ void TFormMain::CreateMenus() {
     PopupMenuFeedList->addAction(ActionCopyURL);
     PopupMenuFeedList->addAction(ActionRenameFeed);
     PopupMenuFeedList->addSeparator();
+    PopupMenuFeedList->addAction(ActionMarkRead);
+    PopupMenuFeedList->addAction(ActionMarkUnread);
+    PopupMenuFeedList->addAction(ActionMarkAllRead);
+    PopupMenuFeedList->addSeparator();
     PopupMenuFeedList->addAction(ActionNewFolder);
     PopupMenuFeedList->addMenu(MenuMoveTo);
 
@@ -428,6 +458,7 @@ void TFormMain::CreateMenus() {
     PopupMenuTrayIcon->addAction(ActionShowQuillet);
     PopupMenuTrayIcon->addAction(ActionHideQuillet);
     PopupMenuTrayIcon->addAction(ActionUpdateAll);
+    PopupMenuTrayIcon->addAction(ActionMarkAllRead);
     PopupMenuTrayIcon->addAction(ActionOptions);
     PopupMenuTrayIcon->addAction(ActionAbout);
     PopupMenuTrayIcon->addSeparator();
@@ -446,6 +477,7 @@ void TFormMain::CreateWidgets() {
     ToolBar->addAction(ActionEditFeed);
     ToolBar->addAction(ActionUpdateFeed);
     ToolBar->addAction(ActionUpdateAll);
+    ToolBar->addAction(ActionNextUnread);
     ToolBar->addAction(ActionDeleteFeed);
     ToolBar->addSeparator();
     ToolBar->addAction(ActionOptions);
@@ -600,6 +632,8 @@ void TFormMain::FormCreate() {
     FOptions = std::make_unique<TOptions>();
     TOptions::EnsureConfigFile(kConfigFile, kDefaultConfigFile);
     LoadConfigFile();
+    // Opened beside the rest of start-up; nothing below waits for it.
+    OpenItemBase();
     FOptions->StructDocument().LoadFromFile(LangFile("struct.xml"));
 
     // A stored language that is not a number selects English; selecting it
@@ -947,6 +981,7 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
         std::filesystem::remove(StoredCopyPath(id), ignored);
     }
     ForgetFeedNode(node, id);
+    if (IsValidFeedId(id)) ForgetFeedItems(id);
     item.Remove();
     QTreeWidgetItem* parent = node->parent();
     delete node;
@@ -1116,6 +1151,8 @@ void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
     for (QAction* action : {ActionDeleteFeed, ActionUpdateFeed, ActionEditFeed, ActionRenameFeed})
         action->setEnabled(isFeed || isFolder);
     ActionCopyURL->setEnabled(isFeed);
+    ActionMarkRead->setEnabled(isFeed || isFolder || node == RootNode());
+    ActionMarkUnread->setEnabled(isFeed || isFolder || node == RootNode());
     MenuMoveTo->setEnabled(isFeed || isFolder);
     if (node) ShowFeed(node);
 }

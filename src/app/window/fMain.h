@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QDateTime>
 #include <QIcon>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -28,6 +29,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <map>
@@ -44,6 +46,11 @@
 
 class TUpdateThread;
 class TFeedUpdate;
+class TItemBase;
+class TFormFindInFeeds;
+namespace items {
+class TItemStore;
+}
 class TConfigSaver;
 class TUpdateAll;
 class QTimer;
@@ -405,9 +412,11 @@ public:
     // Called by ConnectUpdateAndDisplay: creates the announcer, its timer
     // and ActionNotifyFeed.
     void ConnectNotifications();
-    // Hands the first `count` items of a download to the announcer, which
-    // decides when they are shown and with what.
-    void AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocument& document, int count);
+    // Hands the new items of a download to the announcer, which decides
+    // when they are shown and with what: the items at the indices
+    // `newItems` gives, else the first `count`.
+    void AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocument& document, int count,
+                          const std::vector<int>* newItems = nullptr);
     // Puts up a notification the announcer decided on: for one feed the
     // balloon ShowNotification makes, for several a summary.
     void ShowAnnouncement(const TAnnouncement& announcement);
@@ -445,6 +454,56 @@ public:
     // The root and every folder, in the tree's order: where a feed can be.
     std::vector<QTreeWidgetItem*> FolderChoices() const;
     // ---- end feed properties ----
+    // ---- The item store: read state, next unread, search (fMainItems.cpp) ----
+    // items.db in the home, opened off this thread at start-up (see
+    // TItemBase); the update cycle records every download in it.
+    std::shared_ptr<TItemBase> FItemBase;
+    void OpenItemBase();
+    // On this thread once the base is open: reports a damaged or unusable
+    // base, does the work that waited for it and seeds the feeds it has
+    // never seen from their stored copies.
+    void ItemBaseOpened();
+    // This thread's connection; null while the base is opening or when it
+    // cannot be used.
+    items::TItemStore* ItemStore();
+    // Runs `work` on the window's connection now, or once the base is open;
+    // a failure of the store is shown in the status bar.
+    void WithItemStore(std::function<void(items::TItemStore&)> work);
+    std::vector<std::function<void(items::TItemStore&)>> FItemStoreWork;
+    // Emitted-like hook for tests: the background seeding has finished.
+    std::function<void()> OnItemBaseSeeded;
+    // What a deleted feed left in the store goes.
+    void ForgetFeedItems(const std::string& id);
+    // The marks of a feed's page: its unread items (read before they are
+    // marked read by showing it) and the item to bring into view.
+    QJsonObject PageMarks(const std::string& id, const std::string& target);
+    // Marks the feeds at or under each node read: counts, folder sums and
+    // bold state follow, and config.xml is saved. The store's items are
+    // remembered per feed for Mark as Unread.
+    void MarkFeedsRead(const std::vector<QTreeWidgetItem*>& nodes);
+    // Brings back the items last marked read (by viewing or marking) of the
+    // feeds at or under `node`.
+    void MarkFeedsUnread(QTreeWidgetItem* node);
+    std::unordered_map<std::string, std::vector<std::int64_t>> FReadBefore;
+    // Selects and shows the next feed with unread items after the current
+    // node in the tree's order, opening folders and wrapping around; false
+    // (and a status message) when no feed has unread items.
+    bool SelectNextUnread();
+    // Shows a feed with one of its items (by store key) in view.
+    void ShowFeedItem(const std::string& feedId, const std::string& key);
+    std::string FShowItemKey;
+    void ActionMarkReadExecute();
+    void ActionMarkAllReadExecute();
+    void ActionMarkUnreadExecute();
+    void ActionNextUnreadExecute();
+    void ActionFindInFeedsExecute();
+    QAction* ActionMarkRead = nullptr;
+    QAction* ActionMarkAllRead = nullptr;
+    QAction* ActionMarkUnread = nullptr;
+    QAction* ActionNextUnread = nullptr;
+    QAction* ActionFindInFeeds = nullptr;
+    TFormFindInFeeds* FindInFeeds = nullptr;
+    // ---- end item store ----
 
     // ---- Saving config.xml while running (fMainSave.cpp) ----
     // Gathers the changes of feed states and writes config.xml a few

@@ -143,7 +143,7 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node)
     }
     WebBrowser->SetShowWebImages(showImages);
     if (IsValidFeedId(id))
-        WebBrowser->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))));
+        WebBrowser->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))), PageMarks(id, FShowItemKey));
 
     item.SetAttribute("unread", "0");
     UpdateNodeCaption(node);  // the caption alone, in the normal style

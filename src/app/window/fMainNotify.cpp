@@ -22,15 +22,23 @@ constexpr char kOnlyAlertWordsPath[] = "general\\OnlyAlertWords";
 constexpr int kBusyTickMs = 1000;
 constexpr int kIdleTickMs = 10000;
 
-// The news of a download: its first `count` items are the new ones.
-TFeedNews NewsOf(const xml::Node& item, const feed::TFeedDocument& document, int count)
+// The news of a download: the items at the indices `newItems` gives (those
+// the item store had never seen), else its first `count` items.
+TFeedNews NewsOf(const xml::Node& item, const feed::TFeedDocument& document, int count,
+                 const std::vector<int>* newItems = nullptr)
 {
     TFeedNews news;
     news.FeedId = item.Attribute("id").value_or("");
     news.FeedTitle = document.Channel().Required().Title();
-    news.Count = std::min(count, document.Items().Count());
-    news.Item = [&document](int i) {
-        const feed::TRSSItem& entry = document.Items()[i];
+    std::vector<int> chosen;
+    if (newItems) {
+        for (int index : *newItems)
+            if (index >= 0 && index < document.Items().Count()) chosen.push_back(index);
+    }
+    news.Count = chosen.empty() ? std::min(count, document.Items().Count()) : static_cast<int>(chosen.size());
+    news.Item = [&document, chosen = std::move(chosen)](int i) {
+        const int index = chosen.empty() ? i : chosen[static_cast<std::size_t>(i)];
+        const feed::TRSSItem& entry = document.Items()[index];
         return TNewsItem{entry.Title(), entry.Description()};
     };
     news.Muted = !FeedNotifies(item);
@@ -89,7 +97,8 @@ void TFormMain::ScheduleAnnounceTick()
         FAnnounceTimer->start(interval);
 }
 
-void TFormMain::AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocument& document, int count)
+void TFormMain::AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocument& document, int count,
+                                 const std::vector<int>* newItems)
 {
     const xml::Node item = GetFeedItem(node);
     if (!item || count <= 0)
@@ -104,7 +113,7 @@ void TFormMain::AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocumen
     } catch (const std::exception&) {
     }
     FAnnouncer->SetAlertWords(std::move(words), onlyAlerts);
-    FAnnouncer->AddNews(NewsOf(item, document, count));
+    FAnnouncer->AddNews(NewsOf(item, document, count, newItems));
     ScheduleAnnounceTick();
 }
 

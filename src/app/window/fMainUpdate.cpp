@@ -97,6 +97,33 @@ bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node 
     return true;
 }
 
+// The same from what the item store made of the download: an item is new
+// when the store had never seen it in this feed, wherever it stands in the
+// document and whatever became of the items before it.
+bool CountAndAnnounceRecordedItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
+                                   const feed::TFeedDocument& downloaded, const items::TDownloadResult& recorded,
+                                   bool firstDownload)
+{
+    if (firstDownload) {
+        item.SetAttribute("unread", std::to_string(recorded.NewCount));
+        return false;
+    }
+    // Never more unread than the feed holds: items that left it unread
+    // cannot be read on its page any more.
+    const std::optional<int> before = plat::TryStrToInt(item.Attribute("unread").value_or(""));
+    const int unread = std::max(0, before.value_or(0)) + recorded.NewCount;
+    item.SetAttribute("unread", std::to_string(std::min(unread, downloaded.Items().Count())));
+    if (recorded.NewCount == 0)
+        return false;
+    std::vector<int> fresh;
+    for (std::size_t i = 0; i < recorded.New.size(); ++i) {
+        if (recorded.New[i])
+            fresh.push_back(static_cast<int>(i));
+    }
+    form.AnnounceNewItems(node, downloaded, recorded.NewCount, &fresh);
+    return true;
+}
+
 // The validators of the answer that gave the stored copy, kept with the
 // feed; those the answer lacked are removed, so that they are never sent
 // for a copy they do not describe.
@@ -151,6 +178,8 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.Options.secureFeeds = ReadBool(*FOptions, kSecureFeedsPath).value_or(false);
     request.Options.followRedirects = ReadBool(*FOptions, kFollowRedirectsPath).value_or(false);
     request.StoredCopyWrites = StoredCopyWrites(request.Id);
+    request.Items = FItemBase;
+    request.Unread = std::max(0, plat::TryStrToInt(item.Attribute("unread").value_or("")).value_or(0));
     request.Validators = {item.Attribute(kETagAttribute).value_or(""), item.Attribute(kLastModifiedAttribute).value_or("")};
     const std::string id = request.Id;
     auto update = std::make_shared<TFeedUpdate>(
@@ -191,8 +220,12 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
     // The feed may have been deleted while it was downloading: its result
     // is dropped and nothing is written for it.
     QTreeWidgetItem* node = FindFeedNodeById(update.Request().Id);
-    if (!node)
+    if (!node) {
+        // What the download left in the item store goes with the feed.
+        if (update.Recorded())
+            ForgetFeedItems(update.Request().Id);
         return;
+    }
     // The address was changed while the old one downloaded: its answer says
     // nothing about the feed as it is now.
     if (GetFeedItem(node).Attribute("url").value_or("") != update.Request().Url) {
@@ -215,17 +248,23 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         FillEmptyCaption(item, downloaded);
         const std::string path = StoredCopyPath(update.Request().Id);
 
-        // The copy read during the download is used unless this feed's
-        // stored copy was written or removed since the update was prepared
-        // (a manual update of it may have finished meanwhile); then it is
-        // read again.
-        const TStoredTitles* preloaded = update.PreviousTitles();
-        const bool preloadedIsCurrent =
-            preloaded && update.Request().StoredCopyWrites == StoredCopyWrites(update.Request().Id);
-        const TStoredTitles reread = preloadedIsCurrent ? std::nullopt : ReadStoredTitles(path);
-        const TStoredTitles& previous = preloadedIsCurrent ? *preloaded : reread;
-        const bool announced =
-            CountAndAnnounceNewItems(*this, node, item, downloaded, previous, update.DownloadedTitles());
+        bool announced = false;
+        if (const items::TDownloadResult* recorded = update.Recorded()) {
+            announced =
+                CountAndAnnounceRecordedItems(*this, node, item, downloaded, *recorded, update.FirstDownload());
+        } else {
+            // Without the store: the copy read during the download is used
+            // unless this feed's stored copy was written or removed since
+            // the update was prepared (a manual update of it may have
+            // finished meanwhile); then it is read again.
+            const TStoredTitles* preloaded = update.PreviousTitles();
+            const bool preloadedIsCurrent =
+                preloaded && update.Request().StoredCopyWrites == StoredCopyWrites(update.Request().Id);
+            const TStoredTitles reread = preloadedIsCurrent ? std::nullopt : ReadStoredTitles(path);
+            const TStoredTitles& previous = preloadedIsCurrent ? *preloaded : reread;
+            announced =
+                CountAndAnnounceNewItems(*this, node, item, downloaded, previous, update.DownloadedTitles());
+        }
         // Refreshed even without unread items, so a caption just taken from
         // the channel shows at once.
         UpdateNodeCaption(node);

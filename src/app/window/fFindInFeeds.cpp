@@ -1,0 +1,99 @@
+#include "fFindInFeeds.h"
+
+#include <QDateTime>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QVBoxLayout>
+
+#include "uvxLanguage.h"
+
+namespace {
+
+// Results follow the typing after this pause, so a quick typist does not
+// search for every letter.
+constexpr int kTypingPauseMs = 120;
+constexpr int kFeedIdRole = Qt::UserRole;
+constexpr int kKeyRole = Qt::UserRole + 1;
+
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+
+QString Message(const char* name, const char* fallback) {
+    try {
+        return LangMsgQ(name);
+    } catch (const std::exception&) {
+        return QString::fromUtf8(fallback);
+    }
+}
+
+QString DateOf(const items::TSearchHit& hit) {
+    if (!hit.DateUTC) return Q(hit.DateText);
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(*hit.DateUTC).toLocalTime();
+    return QLocale().toString(when, QLocale::ShortFormat);
+}
+
+}  // namespace
+
+TFormFindInFeeds::TFormFindInFeeds(QWidget* parent) : QDialog(parent) {
+    setObjectName("FormFindInFeeds");
+    setWindowTitle("Find in Feeds");
+    setModal(false);
+    resize(640, 420);
+    auto* layout = new QVBoxLayout(this);
+    SearchText = new QLineEdit(this);
+    SearchText->setObjectName("SearchText");
+    SearchText->setClearButtonEnabled(true);
+    layout->addWidget(SearchText);
+    SearchResults = new QTreeWidget(this);
+    SearchResults->setObjectName("SearchResults");
+    SearchResults->setColumnCount(3);
+    SearchResults->setHeaderLabels({Message("SearchColumnFeed", "Feed"), Message("SearchColumnTitle", "Title"),
+                                    Message("SearchColumnDate", "Date")});
+    SearchResults->setRootIsDecorated(false);
+    SearchResults->setUniformRowHeights(true);
+    SearchResults->header()->setStretchLastSection(false);
+    SearchResults->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+    layout->addWidget(SearchResults);
+
+    FPause.setSingleShot(true);
+    FPause.setInterval(kTypingPauseMs);
+    connect(&FPause, &QTimer::timeout, this, [this] { SearchNow(); });
+    connect(SearchText, &QLineEdit::textChanged, this, [this] { FPause.start(); });
+    connect(SearchText, &QLineEdit::returnPressed, this, [this] {
+        if (FPause.isActive()) SearchNow();
+        Choose(SearchResults->currentItem() ? SearchResults->indexOfTopLevelItem(SearchResults->currentItem()) : 0);
+    });
+    connect(SearchResults, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* row, int) { Choose(SearchResults->indexOfTopLevelItem(row)); });
+    GlobalLanguage().Translate(this);
+}
+
+void TFormFindInFeeds::SearchNow() {
+    FPause.stop();
+    SearchResults->clear();
+    const std::string text = SearchText->text().trimmed().toStdString();
+    if (text.empty() || !Search) return;
+    std::vector<items::TSearchHit> hits;
+    try {
+        hits = Search(text);
+    } catch (const std::exception&) {
+        return;  // the store failed: nothing to list
+    }
+    QList<QTreeWidgetItem*> rows;
+    for (const items::TSearchHit& hit : hits) {
+        const QString caption = FeedCaption ? FeedCaption(hit.FeedId) : Q(hit.FeedId);
+        if (caption.isEmpty()) continue;
+        auto* row = new QTreeWidgetItem({caption, Q(hit.Title), DateOf(hit)});
+        row->setData(0, kFeedIdRole, Q(hit.FeedId));
+        row->setData(0, kKeyRole, Q(hit.Key));
+        rows.append(row);
+    }
+    SearchResults->addTopLevelItems(rows);
+    if (!rows.isEmpty()) SearchResults->setCurrentItem(rows.front());
+}
+
+void TFormFindInFeeds::Choose(int row) {
+    QTreeWidgetItem* chosen = SearchResults->topLevelItem(row);
+    if (!chosen || !OnChoose) return;
+    OnChoose(chosen->data(0, kFeedIdRole).toString().toStdString(), chosen->data(0, kKeyRole).toString().toStdString());
+}
