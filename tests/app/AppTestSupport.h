@@ -2,9 +2,19 @@
 // like the program's own, and small waits for the event loop.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include <QPoint>
+#include <QString>
+
+#include "Announcer.h"
+#include "TrayNotifyArea.h"
 
 class QTreeWidgetItem;
 class TFormMain;
@@ -42,5 +52,51 @@ bool WaitUntil(const std::function<bool()>& done, int ms = 10000);
 // config.xml holds it, and its node to the tree.
 QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,
                                    const std::string& caption, const std::string& unread = "0");
+
+// A notification area that is always there and remembers the balloons put
+// up.
+class TRecordingArea : public TTrayNotifyArea {
+public:
+    struct Balloon {
+        QString Title, Text;
+        unsigned TimeoutMs;
+    };
+    std::shared_ptr<std::vector<Balloon>> Balloons = std::make_shared<std::vector<Balloon>>();
+
+    bool Available() const override { return true; }
+    bool Add(const TNotifyIconData& data) override { return Record(data); }
+    bool Modify(const TNotifyIconData& data) override { return Record(data); }
+    bool Delete(const TNotifyIconData&) override { return true; }
+    std::optional<QPoint> CursorPos() const override { return std::nullopt; }
+    TShiftState KeyShiftState() const override { return 0; }
+    int DoubleClickTime() const override { return 10; }
+
+private:
+    bool Record(const TNotifyIconData& data)
+    {
+        if ((data.Flags & NIF_INFO) && !data.BalloonText.isEmpty())
+            Balloons->push_back({data.BalloonTitle, data.BalloonText, data.BalloonTimeoutMs});
+        return true;
+    }
+};
+
+// A clock that moves only when told: Advance moves both clocks, as time
+// passing while the machine is awake; Sleep moves the wall clock alone, as a
+// suspend does.
+class TFakeAnnounceClock : public TAnnounceClock {
+public:
+    std::chrono::steady_clock::time_point Monotonic() const override { return FMonotonic; }
+    std::chrono::system_clock::time_point Wall() const override { return FWall; }
+    void Advance(std::chrono::milliseconds by)
+    {
+        FMonotonic += by;
+        FWall += by;
+    }
+    void Sleep(std::chrono::milliseconds by) { FWall += by; }
+
+private:
+    std::chrono::steady_clock::time_point FMonotonic{std::chrono::hours(1000)};
+    std::chrono::system_clock::time_point FWall{std::chrono::hours(500000)};
+};
 
 }  // namespace apptest

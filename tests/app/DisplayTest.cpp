@@ -22,31 +22,7 @@ namespace {
 
 using apptest::TStagedHome;
 
-// A notification area that is always there and remembers the balloons put up.
-class RecordingArea : public TTrayNotifyArea {
-public:
-    struct Balloon {
-        QString Title, Text;
-        unsigned TimeoutMs;
-    };
-    std::shared_ptr<std::vector<Balloon>> Balloons = std::make_shared<std::vector<Balloon>>();
-
-    bool Available() const override { return true; }
-    bool Add(const TNotifyIconData& data) override { return Record(data); }
-    bool Modify(const TNotifyIconData& data) override { return Record(data); }
-    bool Delete(const TNotifyIconData&) override { return true; }
-    std::optional<QPoint> CursorPos() const override { return std::nullopt; }
-    TShiftState KeyShiftState() const override { return 0; }
-    int DoubleClickTime() const override { return 10; }
-
-private:
-    bool Record(const TNotifyIconData& data)
-    {
-        if ((data.Flags & NIF_INFO) && !data.BalloonText.isEmpty())
-            Balloons->push_back({data.BalloonTitle, data.BalloonText, data.BalloonTimeoutMs});
-        return true;
-    }
-};
+using RecordingArea = apptest::TRecordingArea;
 
 std::string Feed(const std::vector<std::pair<std::string, std::string>>& items)
 {

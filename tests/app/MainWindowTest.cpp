@@ -240,7 +240,7 @@ TEST_F(MainWindowTest, EveryComponentIsANamedChildOfTheWindow) {
           "ToolBar", "SplitterV", "StatusBar", "ActionAddFeed", "ActionDeleteFeed", "ActionEditFeed",
           "ActionUpdateFeed", "ActionCopyURL", "ActionShowQuillet", "ActionHideQuillet", "ActionOptions",
           "ActionExit", "ActionHelp", "ActionAbout", "ActionHomePage", "ActionSupport", "ActionImportOPML",
-          "ActionExportOPML"}) {
+          "ActionExportOPML", "ActionNotifyFeed"}) {
         EXPECT_NE(form.findChild<QObject*>(name, Qt::FindDirectChildrenOnly), nullptr) << name;
     }
     EXPECT_NE(form.findChild<QObject*>("TreeView"), nullptr);
@@ -251,6 +251,7 @@ TEST_F(MainWindowTest, EveryComponentIsANamedChildOfTheWindow) {
     const QList<QAction*> popup = form.PopupMenuFeedList->actions();
     EXPECT_EQ(popup.mid(0, 5), (QList<QAction*>{form.ActionAddFeed, form.ActionDeleteFeed, form.ActionEditFeed,
                                                 form.ActionUpdateFeed, form.ActionCopyURL}));
+    EXPECT_TRUE(popup.contains(form.ActionNotifyFeed));
     EXPECT_TRUE(popup.contains(form.ActionNewFolder));
     EXPECT_TRUE(popup.contains(form.MenuMoveTo->menuAction()));
 }

@@ -47,6 +47,7 @@ protected:
         form = std::make_unique<TFormMain>();
         // The tests drive updates themselves.
         form->StopUpdateThread();
+        form->UseAnnounceClock(clock);
         server.AddHandler("/feed", [this](const testsupport::Request&) {
             std::lock_guard lock(bodyMutex);
             Response response;
@@ -80,14 +81,18 @@ protected:
     }
     void SetOption(const char* path, const std::string& value) { form->Options().GetConfigNode(path).SetText(value); }
     std::string Status() { return form->StatusText(0).toStdString(); }
+    // Also lets the pause between two notifications pass, so the next
+    // update's balloon comes at once.
     void ForgetBalloon()
     {
+        clock.Advance(TAnnouncer::kMinSpacing);
         form->FBalloonNode.clear();
         form->FBalloonTitle.clear();
         form->FBalloonText.clear();
     }
 
     TStagedHome home;
+    apptest::TFakeAnnounceClock clock;
     std::unique_ptr<TFormMain> form;
     LoopbackServer server;
     std::mutex bodyMutex;

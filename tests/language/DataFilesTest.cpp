@@ -56,6 +56,7 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"UpdatedFeed", {"Planet News"}},
         {"FailedFeed", {"Planet News - HTTP/1.1 404 Not Found"}},
         {"UpdatedTitles", {"Planet News", 37}},
+        {"NewItemsSummary", {7, 3}},
         {"ImportedOPML", {12, 45}},
         {"InvalidOPML", {"no body element"}},
         {"ConfigLoadFailed", {"config.xml", "line 3: unexpected end"}},
@@ -124,7 +125,7 @@ TEST(ShippedLanguages, EnglishHoldsEveryTextOfTheProgram)
     for (const char* action : {"ActionAddFeed", "ActionDeleteFeed", "ActionEditFeed", "ActionUpdateFeed",
                                "ActionCopyURL", "ActionShowQuillet", "ActionHideQuillet", "ActionOptions",
                                "ActionExit", "ActionHelp", "ActionAbout", "ActionHomePage", "ActionSupport",
-                               "ActionImportOPML", "ActionExportOPML", "ActionUpdateAll"}) {
+                               "ActionImportOPML", "ActionExportOPML", "ActionUpdateAll", "ActionNotifyFeed"}) {
         required.push_back(std::string("FormMain/") + action + "@Caption");
         required.push_back(std::string("FormMain/") + action + "@Hint");
     }
@@ -195,6 +196,7 @@ TEST(ShippedLanguages, StructureFilesOfferTheSameOptions)
         {"ExternalBrowser", "bool"},  {"SecureFeeds", "bool"},      {"FollowRedirects", "bool"},
         {"ShowWebImages", "bool"},
         {"StartOnLogin", "bool"},
+        {"AlertWords", "string"},     {"OnlyAlertWords", "bool"},
     };
     EXPECT_EQ(englishOptions, expected);
 

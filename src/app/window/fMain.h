@@ -36,6 +36,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "Announcer.h"
 #include "Options.h"
 #include "ReadingPane.h"
 #include "TrayIcon.h"
@@ -45,6 +46,7 @@ class TUpdateThread;
 class TFeedUpdate;
 class TConfigSaver;
 class TUpdateAll;
+class QTimer;
 namespace feed {
 class TFeedDocument;
 }
@@ -390,6 +392,42 @@ public:
     QIcon FBusyFeedIcon;
     QIcon FFailedFeedIcon;
     // ---- end update cycle and display ----
+
+    // ---- Notifications (fMainNotify.cpp) ----
+    // "Notify About New Items" for the selected feed, in the Feed menu and
+    // the feed list's context menu.
+    QAction* ActionNotifyFeed = nullptr;
+    // Called by ConnectUpdateAndDisplay: creates the announcer, its timer
+    // and ActionNotifyFeed.
+    void ConnectNotifications();
+    // Hands the first `count` items of a download to the announcer, which
+    // decides when they are shown and with what.
+    void AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocument& document, int count);
+    // Puts up a notification the announcer decided on: for one feed the
+    // balloon ShowNotification makes, for several a summary.
+    void ShowAnnouncement(const TAnnouncement& announcement);
+    // Shows FBalloonTitle and FBalloonText in the notification area.
+    void ShowBalloon();
+    // The announcer reads this clock from now on; tests hand in a fake one.
+    void UseAnnounceClock(const TAnnounceClock& clock);
+    void ActionNotifyFeedExecute();
+    // The action's check mark and state follow the selected feed.
+    void RefreshNotifyAction();
+    // An Update All pass runs or has ended (or was cancelled).
+    void NoteUpdateAllRunning(bool running);
+    // Polling starts: its first pass is a catch-up. Polling stops: that
+    // catch-up is over.
+    void NotePollingStarted();
+    void NotePollingStopped();
+    // Ticks the announcer: every second while it is busy, less often when
+    // it only watches for a wake.
+    void ScheduleAnnounceTick();
+    TSystemAnnounceClock FSystemAnnounceClock;
+    std::unique_ptr<TAnnouncer> FAnnouncer;
+    QTimer* FAnnounceTimer = nullptr;
+    bool FUpdateAllCatchUp = false;
+    bool FPollingCatchUpDone = false;
+    // ---- end notifications ----
 
     // ---- Saving config.xml while running (fMainSave.cpp) ----
     // Gathers the changes of feed states and writes config.xml a few

@@ -30,7 +30,7 @@ constexpr int kFallbackBalloonSeconds = 10;
 constexpr int kBalloonLineWidth = 250;
 // The notification area shows no more of a balloon's text than this many
 // characters; nothing beyond them is built.
-constexpr std::size_t kBalloonTextChars = 255;
+constexpr std::size_t kBalloonTextChars = TAnnouncer::kBodyChars;
 
 QString Q(const std::string& text)
 {
@@ -74,6 +74,8 @@ void TFormMain::ConnectUpdateAndDisplay()
         FRetryAfter.erase(id.toStdString());
         FDownloads.erase(id.toStdString());
     });
+
+    ConnectNotifications();
 
     if (TrayIcon) {
         TrayIcon->SetOnClick([this](TTrayIcon*) { TrayIconClick(); });
@@ -152,28 +154,37 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node)
 // ---------------------------------------------------------------------------
 // Balloons
 
-void TFormMain::ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocument* document, int count)
+void TFormMain::ShowAnnouncement(const TAnnouncement& announcement)
 {
-    const xml::Node item = GetFeedItem(node);
-    if (item && document && count > 0 && document->Items().Count() > 0) {
-        const feed::TRSSItems& items = document->Items();
-        count = std::min(count, items.Count());
-        FBalloonNode = item.Attribute("id").value_or("");
-        if (count == 1) {
-            FBalloonTitle = Q(items[0].Title());
-            FBalloonText = Q(textfit::StripTags(items[0].Description(), kBalloonTextChars));
-        } else {
-            try {
-                FBalloonTitle = LangFmtQ("UpdatedTitles", {document->Channel().Required().Title(), count});
-            } catch (const std::exception&) {
-                FBalloonTitle = Q(document->Channel().Required().Title());
-            }
-            const QFontMetrics metrics(font());
-            FBalloonText = Q(textfit::FittedTitleLines(
-                [&items](int i) { return items[i].Title(); }, count, kBalloonLineWidth,
-                [&metrics](const std::string& s) { return metrics.horizontalAdvance(Q(s)); }, kBalloonTextChars));
+    const std::vector<TNewsItem>& items = announcement.Items;
+    if (announcement.FeedIds.empty() || items.empty())
+        return;
+    FBalloonNode = announcement.FeedIds.front();
+    const int count = announcement.ItemCount;
+    if (announcement.SingleFeed() && count == 1) {
+        FBalloonTitle = Q(items[0].Title);
+        FBalloonText = Q(items[0].Body);
+    } else {
+        try {
+            FBalloonTitle = announcement.SingleFeed()
+                                ? LangFmtQ("UpdatedTitles", {announcement.FeedTitle, count})
+                                : LangFmtQ("NewItemsSummary", {count, static_cast<int>(announcement.FeedIds.size())});
+        } catch (const std::exception&) {
+            FBalloonTitle = announcement.SingleFeed()
+                                ? Q(announcement.FeedTitle)
+                                : QStringLiteral("%1 new items in %2 feeds").arg(count).arg(announcement.FeedIds.size());
         }
+        const QFontMetrics metrics(font());
+        FBalloonText = Q(textfit::FittedTitleLines(
+            [&items](int i) { return items[static_cast<std::size_t>(i)].Title; },
+            std::min(count, static_cast<int>(items.size())), kBalloonLineWidth,
+            [&metrics](const std::string& s) { return metrics.horizontalAdvance(Q(s)); }, kBalloonTextChars));
     }
+    ShowBalloon();
+}
+
+void TFormMain::ShowBalloon()
+{
     if (FBalloonNode.empty() || !TrayIcon)
         return;
     int timeout = kFallbackBalloonSeconds;

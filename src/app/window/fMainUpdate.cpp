@@ -76,8 +76,8 @@ void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded)
 }
 
 // Sets the unread count from the items that are new since the stored copy
-// and announces them; true when a balloon was shown. The first download
-// makes everything unread and announces nothing.
+// and hands them to the announcer; true when there were any. The first
+// download makes everything unread and announces nothing.
 bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
                               const feed::TFeedDocument& downloaded, const TStoredTitles& stored,
                               const std::vector<std::string>* downloadedTitles)
@@ -93,7 +93,7 @@ bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node 
     item.SetAttribute("unread", std::to_string(unread));
     if (fresh.Count == 0)
         return false;
-    form.ShowNotification(node, &downloaded, fresh.Count);
+    form.AnnounceNewItems(node, downloaded, fresh.Count);
     return true;
 }
 
@@ -362,6 +362,7 @@ void TFormMain::StartUpdateThread()
     };
     host.UpdateIntervalSeconds = [this] { return UpdateIntervalSeconds(); };
     FUpdateThread = std::make_shared<TUpdateThread>(std::move(host));
+    NotePollingStarted();
 }
 
 void TFormMain::StopUpdateThread()
@@ -372,6 +373,7 @@ void TFormMain::StopUpdateThread()
         FUpdateAll->Cancel();
         ActionUpdateAll->setEnabled(true);
     }
+    NotePollingStopped();
     for (auto& [id, running] : FManualUpdates) {
         if (const auto update = running.lock())
             update->Cancel();
@@ -494,7 +496,10 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top)
                 return nullptr;
             return PrepareFeedUpdate(node);
         });
-        connect(FUpdateAll.get(), &TUpdateAll::finished, this, [this] { ActionUpdateAll->setEnabled(true); });
+        connect(FUpdateAll.get(), &TUpdateAll::finished, this, [this] {
+            ActionUpdateAll->setEnabled(true);
+            NoteUpdateAllRunning(false);
+        });
     }
     if (FUpdateAll->Running())
         return;
@@ -504,5 +509,7 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top)
         entries.push_back({item.Attribute("id").value_or(""), UpdateHostOf(item.Attribute("url").value_or(""))});
     }
     ActionUpdateAll->setEnabled(false);
+    // The pass's news is announced once, when it ends.
+    NoteUpdateAllRunning(true);
     FUpdateAll->Run(std::move(entries));
 }
