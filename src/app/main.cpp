@@ -3,14 +3,20 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <optional>
+#include <vector>
 #include <string>
 
 #include "AppInfo.h"
 #include "Autostart.h"
 #include "CommandLine.h"
+#include "ConfigCommands.h"
+#include "InstanceRequests.h"
 #include "Home.h"
 #include "Memory.h"
 #include "SignalBridge.h"
@@ -21,6 +27,60 @@
 namespace {
 
 const char* const kTitle = "Veltrax Quillet";
+
+// Addresses and files name what the user pointed at from where the command
+// was typed; the home becomes the working directory before they are used,
+// so a file given by a relative path is made absolute first.
+std::string FromHere(const std::string& argument) {
+    std::error_code error;
+    if (argument.find("://") != std::string::npos || !std::filesystem::exists(argument, error)) return argument;
+    return std::filesystem::absolute(argument, error).string();
+}
+
+std::string AbsolutePath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
+
+// The running instance's answer to an OPML command: its text on the right
+// stream and the exit status.
+int Report(const std::optional<QString>& answer) {
+    if (!answer) {
+        std::fprintf(stderr, "quillet: the running Quillet did not answer\n");
+        return 1;
+    }
+    const bool ok = answer->startsWith(QStringLiteral("ok"));
+    const QString text = answer->section(' ', 1);
+    if (!text.isEmpty()) std::fprintf(ok ? stdout : stderr, ok ? "%s\n" : "quillet: %s\n", qPrintable(text));
+    return ok ? 0 : 1;
+}
+
+// --import-opml and --export-opml: through the running instance when there
+// is one, else straight on config.xml; no window either way.
+int RunOpmlCommand(int argc, char* argv[], const TCommandLine& commandLine) {
+    const bool import = commandLine.ImportOpml.has_value();
+    const std::string file = AbsolutePath(import ? *commandLine.ImportOpml : *commandLine.ExportOpml);
+    try {
+        plat::EnterHome(plat::THomeEnvironment::FromProcess(argc, argv));
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quillet: %s\n", error.what());
+        return 1;
+    }
+    QCoreApplication app(argc, argv);
+    TSingleInstance instance(QDir::currentPath());
+    if (!instance.Claim())
+        return Report(instance.Ask(import ? "import-opml" : "export-opml", QString::fromStdString(file), 30000));
+    try {
+        const std::string done =
+            import ? configcmd::ImportOpml("config.xml", file) : configcmd::ExportOpml("config.xml", file);
+        std::printf("%s\n", done.c_str());
+        return 0;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quillet: %s\n", error.what());
+        return 1;
+    }
+}
 
 void ShowStartError(const std::string& reason) {
     std::fprintf(stderr, "quillet: %s\n", reason.c_str());
@@ -43,6 +103,9 @@ int main(int argc, char* argv[]) {
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
+    if (commandLine.ImportOpml || commandLine.ExportOpml) return RunOpmlCommand(argc, argv, commandLine);
+    std::vector<std::string> addresses;
+    for (const std::string& address : commandLine.Addresses) addresses.push_back(FromHere(address));
     plat::TuneAllocator();
     // The home is chosen and entered before anything else reads or writes a
     // file: everything after this addresses its files relative to it.
@@ -78,7 +141,10 @@ int main(int argc, char* argv[]) {
     // A second start in the same home shows the running window instead.
     TSingleInstance instance(QDir::currentPath());
     if (!instance.Claim()) {
-        if (instance.HandOver()) return 0;
+        bool handedOver = addresses.empty() ? instance.HandOver() : true;
+        for (const std::string& address : addresses)
+            handedOver = instance.Ask("add", QString::fromStdString(address)) == QStringLiteral("ok") && handedOver;
+        if (handedOver) return 0;
         // Not handed over is not done: the caller learns it failed.
         ShowStartError("Quillet already runs in " + QDir::currentPath().toStdString() +
                        ", but that instance did not answer (it may be another user's, or hang).");
@@ -93,6 +159,9 @@ int main(int argc, char* argv[]) {
             form.raise();
             form.activateWindow();
         });
+        instance.RequestHandler = [&form](const QByteArray& verb, const QString& argument) {
+            return AnswerInstanceRequest(form, verb, argument);
+        };
         // SIGTERM or SIGINT closes the window as the user would, so the
         // geometry, the language and unread counts are saved.
         plat::InstallQuitOnSignals([&form] { form.close(); });
@@ -105,6 +174,10 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "quillet: %s\n", error.what());
         }
         form.ShowAtStartup();
+        // Addresses given to this start open the Add Feed dialog once the
+        // window is up, one after another.
+        for (const std::string& address : addresses)
+            QTimer::singleShot(0, &form, [&form, address] { form.TakeAddressOrFile(QString::fromStdString(address)); });
         if (const QStringList notices = startup::NoticeTexts(home, instance.ChannelProblem()); !notices.isEmpty())
             form.SetStatusText(0, notices.join(QStringLiteral("  ")));
         return app.exec();

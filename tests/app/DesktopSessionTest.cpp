@@ -34,7 +34,11 @@
 #include "Autostart.h"
 #include "Options.h"
 #include "OptionsPanel.h"
+#include "InstanceRequests.h"
+#include "Opml.h"
 #include "SingleInstance.h"
+#include "XmlDom.h"
+#include "fMain.h"
 #include "Isolation.h"
 #include "UserAccess.h"
 #include "fOptions.h"
@@ -336,3 +340,99 @@ TEST(Autostart, TheGeneralPagesOptionWritesAndRemovesTheEntry) {
     dialog.OKBtnClick();
     EXPECT_FALSE(QFile::exists(autostart::EntryPath()));
 }
+
+namespace {
+
+// A second start's requests reach the running window: OPML import and export
+// with their results, an address or file for the Add Feed dialog, and
+// "unknown" for anything else.
+TEST(SingleInstance, ASecondStartHandsOverAddressesAndOpmlCommands) {
+    ScopedSessionFolders session;
+    apptest::TStagedHome home;
+    TFormMain form;
+    form.StopUpdateThread();
+    TSingleInstance first(QDir::currentPath());
+    ASSERT_TRUE(first.Claim());
+    first.RequestHandler = [&form](const QByteArray& verb, const QString& argument) {
+        return AnswerInstanceRequest(form, verb, argument);
+    };
+    TSingleInstance second(QDir::currentPath());
+    ASSERT_FALSE(second.Claim());
+    auto ask = [&second](const char* verb, const std::string& argument) {
+        std::optional<QString> answer;
+        std::atomic<bool> done{false};
+        std::thread starter([&] {
+            answer = second.Ask(verb, QString::fromStdString(argument), 5000);
+            done = true;
+        });
+        apptest::WaitUntil([&] { return done.load(); }, 8000);
+        starter.join();
+        return answer.value_or(QStringLiteral("<no answer>")).toStdString();
+    };
+    const std::string list = (home.Dir() / "list.opml").string();
+    home.WriteFile("list.opml", "<opml version=\"2.0\"><body><outline text=\"Ferries\">"
+                                "<outline text=\"A\" xmlUrl=\"http://127.0.0.1:1/a.xml\"/>"
+                                "<outline text=\"B\" xmlUrl=\"http://127.0.0.1:1/b.xml\"/></outline></body></opml>");
+    struct Row {
+        const char* verb;
+        std::string argument;
+        std::string answer;
+    } rows[] = {
+        {"import-opml", list, "ok 2 feeds imported, 0 skipped"},
+        {"import-opml", list, "ok 0 feeds imported, 2 skipped"},
+        {"export-opml", (home.Dir() / "out.opml").string(), "ok feeds exported to " + (home.Dir() / "out.opml").string()},
+        {"import-opml", (home.Dir() / "missing.opml").string(), "error This is not a valid OPML subscription list"},
+        {"add", "", "error no address"},
+        {"remove-everything", "", "unknown"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(ask(row.verb, row.argument).substr(0, row.answer.size()), row.answer) << row.verb << " " << row.argument;
+    EXPECT_EQ(form.FeedNodesUnder(form.RootNode()).size(), 2u);
+    EXPECT_EQ(opml::ReadFile((home.Dir() / "out.opml").string()).size(), 2u);
+
+    // An OPML file handed over as an address is imported too, once the
+    // answer has gone.
+    home.WriteFile("more.opml", "<opml version=\"2.0\"><body><outline text=\"C\" xmlUrl=\"http://127.0.0.1:1/c.xml\"/>"
+                                "</body></opml>");
+    EXPECT_EQ(ask("add", (home.Dir() / "more.opml").string()), "ok");
+    EXPECT_TRUE(apptest::WaitUntil([&] { return form.FeedNodesUnder(form.RootNode()).size() == 3u; }, 3000));
+}
+
+// Without a running instance the OPML commands work on config.xml itself,
+// with no display, and say what they did.
+TEST(CommandLineOpml, ImportAndExportWorkOnTheConfigurationWithoutAWindow) {
+    apptest::TStagedHome home;
+    home.WriteFile("list.opml", "<opml version=\"2.0\"><body><outline text=\"Ferries\">"
+                                "<outline text=\"A\" xmlUrl=\"http://127.0.0.1:1/a.xml\"/></outline></body></opml>");
+    struct Row {
+        std::string args;
+        int status;
+        std::string output;
+    } rows[] = {
+        {"--import-opml list.opml", 0, "1 feeds imported, 0 skipped"},
+        {"--import-opml=list.opml", 0, "0 feeds imported, 1 skipped"},
+        {"--export-opml out.opml", 0, "1 feeds exported to "},
+        {"--import-opml nothing.opml", 1, "quillet: \""},
+    };
+    for (const Row& row : rows) {
+        const std::string command = "cd '" + home.Dir().string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
+                                    QUILLET_PROGRAM_PATH + "' --home '" + home.Dir().string() + "' " + row.args + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string output;
+        char buffer[4096];
+        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+        const int status = pclose(pipe);
+        EXPECT_EQ(WEXITSTATUS(status), row.status) << row.args << ": " << output;
+        EXPECT_NE(output.find(row.output), std::string::npos) << row.args << ": " << output;
+    }
+    xml::Document config;
+    config.LoadFromFile((home.Dir() / "config.xml").string());
+    const xml::Node items = config.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
+    ASSERT_EQ(items.ChildElements().size(), 1u);
+    EXPECT_EQ(items.ChildElements()[0].Name(), "folder");
+    EXPECT_EQ(items.ChildElements()[0].Attribute("caption"), "Ferries");
+    EXPECT_EQ(opml::ReadFile((home.Dir() / "out.opml").string()).at(0).folders, (std::vector<std::string>{"Ferries"}));
+}
+
+}  // namespace

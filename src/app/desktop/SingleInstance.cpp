@@ -169,6 +169,13 @@ QByteArray TSingleInstance::Respond(const QByteArray& request) {
         emit showRequested();
         return kOkAnswer;
     }
+    if (RequestHandler && verb != kShowVerb) {
+        const QString argument = space < 0 ? QString() : QString::fromUtf8(line.mid(space + 1));
+        // One line, whatever the handler says.
+        QByteArray answer = RequestHandler(verb, argument).toUtf8().left(kMaxRequestBytes);
+        answer.replace('\n', ' ');
+        return answer + '\n';
+    }
     return kUnknownAnswer;
 }
 
@@ -193,6 +200,13 @@ bool TSingleInstance::TrustedServerAnswers() const {
 }
 
 bool TSingleInstance::HandOver(int TimeoutMs) const {
+    return Ask(kShowVerb, QString(), TimeoutMs) == QStringLiteral("ok");
+}
+
+std::optional<QString> TSingleInstance::Ask(const QByteArray& Verb, const QString& Argument, int TimeoutMs) const {
+    QByteArray request = Verb;
+    if (!Argument.isEmpty()) request += ' ' + Argument.toUtf8();
+    request.replace('\n', ' ');
     // The running instance may have taken the lock a moment ago and not be
     // listening yet: keep trying until the deadline.
     const QDeadlineTimer deadline(TimeoutMs);
@@ -200,14 +214,15 @@ bool TSingleInstance::HandOver(int TimeoutMs) const {
         for (const QString& name : ServerNames(FHome)) {
             auto socket = ConnectTrusted(name, int(std::min<qint64>(deadline.remainingTime(), 500)));
             if (!socket) continue;
-            socket->write(kShowVerb + '\n');
+            socket->write(request + '\n');
             socket->waitForBytesWritten(kAnswerWaitMs);
             QByteArray answer;
             while (!answer.endsWith('\n') && answer.size() <= kMaxRequestBytes && socket->waitForReadyRead(kAnswerWaitMs))
                 answer += socket->readAll();
-            return answer == kOkAnswer;
+            if (!answer.endsWith('\n')) return std::nullopt;
+            return QString::fromUtf8(answer.chopped(1));
         }
         QThread::msleep(100);
     }
-    return false;
+    return std::nullopt;
 }

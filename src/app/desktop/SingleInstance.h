@@ -23,6 +23,8 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <memory>
 
 class QLocalServer;
@@ -53,6 +55,15 @@ public:
     // within TimeoutMs. Blocks the calling thread meanwhile (a second start
     // has nothing else to do).
     bool HandOver(int TimeoutMs = 5000) const;
+    // Sends "<verb> <argument>" to the running instance and returns its
+    // answer line ("ok", "ok <text>", "error <text>", "unknown"); nullopt
+    // when no instance of this user answered within TimeoutMs.
+    std::optional<QString> Ask(const QByteArray& Verb, const QString& Argument, int TimeoutMs = 5000) const;
+
+    // Answers the verbs other than "show" in the running instance: given
+    // the verb and its argument, returns the answer line (without its line
+    // end). Without one, those verbs are answered "unknown".
+    std::function<QString(const QByteArray& verb, const QString& argument)> RequestHandler;
 
     // After Claim: the socket this instance listens on (empty without one)
     // and, when a second start cannot reach it, why not.

@@ -1,0 +1,33 @@
+#include "InstanceRequests.h"
+
+#include <QTimer>
+
+#include <exception>
+
+#include "fMain.h"
+
+QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QString& argument) {
+    if (verb == "add") {
+        if (argument.isEmpty()) return QStringLiteral("error no address");
+        form.ActionShowQuillet->trigger();
+        form.raise();
+        form.activateWindow();
+        // The dialog is modal: it opens after this answer has gone.
+        QTimer::singleShot(0, &form, [&form, argument] { form.TakeAddressOrFile(argument); });
+        return QStringLiteral("ok");
+    }
+    if (verb == "import-opml" || verb == "export-opml") {
+        try {
+            if (verb == "export-opml") {
+                form.ExportOPML(argument.toStdString());
+                return QStringLiteral("ok feeds exported to ") + argument;
+            }
+            const TFormMain::TImportResult result = form.ImportOPML(argument.toStdString());
+            return QStringLiteral("ok %1 feeds imported, %2 skipped").arg(result.added).arg(result.skipped);
+        } catch (const std::exception& error) {
+            return QStringLiteral("error ") + QString::fromUtf8(error.what());
+        }
+    }
+    return QStringLiteral("unknown");
+}
+
