@@ -44,6 +44,7 @@ const char* MimeType(feed::TXMLType type) {
     case feed::xtRSS: return "application/rss+xml";
     case feed::xtRDF: return "application/rdf+xml";
     case feed::xtAtom: return "application/atom+xml";
+    case feed::xtJSON: return "application/feed+json";
   }
   return "application/xml";
 }
