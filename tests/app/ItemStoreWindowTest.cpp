@@ -53,6 +53,7 @@ protected:
     {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();  // the tests drive the updates
+        form->UseAnnounceClock(clock);
         ASSERT_TRUE(WaitUntil([&] { return form->FItemBase && form->FItemBase->Opened(); }));
     }
     void Serve(const std::string& id, const std::string& body)
@@ -75,6 +76,7 @@ protected:
     std::string Status() { return form->StatusText(0).toStdString(); }
 
     TStagedHome home;
+    apptest::TFakeAnnounceClock clock;
     testsupport::LoopbackServer server;
     std::mutex mutex;
     std::map<std::string, std::string> bodies;
@@ -108,6 +110,7 @@ TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw)
         EXPECT_EQ(Unread(node), std::to_string(a.Items().Count())) << "a first download is all unread";
         form->GetFeedItem(node).SetAttribute("unread", "0");
         form->FBalloonNode.clear();
+        clock.Advance(TAnnouncer::kMinSpacing);  // each case's balloon comes at once
 
         Serve(id, after);
         form->UpdateFeed(node);

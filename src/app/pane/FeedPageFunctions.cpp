@@ -221,6 +221,12 @@ std::string PageItemKey(const xmlNode* item)
         stored.DateText = date;
         stored.DateUTC = static_cast<std::int64_t>(std::llround((parsed->Instant() - 25569.0) * 86400.0));
     }
+    // The body names an item only when nothing else does; copying it for
+    // every item would double what a page of large bodies takes to build.
+    stored.Body = "-";
+    const std::string key = items::ItemKey(stored);
+    if (key.rfind("b:", 0) != 0)
+        return key;
     stored.Body = ChildText(item, "encoded", kContentNamespace);
     if (stored.Body.empty())
         stored.Body = ChildText(item, "description");

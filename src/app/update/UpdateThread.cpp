@@ -377,7 +377,9 @@ void TUpdateThread::Execute()
             const std::chrono::milliseconds pause = std::chrono::seconds(interval);
             if (!ownChoice)
                 roundResume = SteadyClock::now() + (listEmpty ? std::max(pause, kEmptyListRecheck) : pause);
-            auto wait = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(roundResume - SteadyClock::now()),
+            // Rounded up: a wait cut to whole milliseconds would wake just
+            // before the round resumes and spin through its last moment.
+            auto wait = std::max(std::chrono::ceil<std::chrono::milliseconds>(roundResume - SteadyClock::now()),
                                  std::chrono::milliseconds(0));
             // One due now may be deferred: it is looked at again in a moment.
             if (untilOwnDue)
