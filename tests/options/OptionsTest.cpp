@@ -321,10 +321,11 @@ TEST(ShippedOptions, DeliveredConfigurationFitsEveryStructure)
         for (const xml::Node& option : general.ChildElements()) {
             const std::string path = "general\\" + option.Name();
             EXPECT_FALSE(option.Attribute("caption").value_or("").empty()) << entry.path() << " " << path;
-            if (option.Attribute("type") == "bool")
+            if (option.Attribute("type") == "bool") {
                 EXPECT_NO_THROW(plat::VarToBool(options.GetConfigNode(path))) << entry.path() << " " << path;
-            else if (option.Attribute("type") != "string")  // a text may be empty; the element is still there
+            } else if (option.Attribute("type") != "string") {  // a text may be empty; the element is still there
                 EXPECT_FALSE(plat::VarIsNull(options.GetConfigNode(path))) << entry.path() << " " << path;
+            }
         }
         EXPECT_FALSE(options.ConfigDocument().Modified()) << entry.path() << ": a value was missing";
     }
