@@ -174,7 +174,10 @@
 
   <xsl:template name="item-marks">
     <xsl:if test="function-available('page:item-anchor')">
-      <xsl:attribute name="id"><xsl:value-of select="page:item-anchor(.)"/></xsl:attribute>
+      <xsl:variable name="anchor" select="page:item-anchor(.)"/>
+      <xsl:if test="string($anchor)">
+        <xsl:attribute name="id"><xsl:value-of select="$anchor"/></xsl:attribute>
+      </xsl:if>
       <xsl:if test="page:is-new(.)">
         <xsl:attribute name="class">item new</xsl:attribute>
       </xsl:if>

@@ -96,7 +96,10 @@ void ItemAnchorFunction(xmlXPathParserContextPtr ctxt, int nargs)
     const xmlNode* item = PopFirstNode(ctxt);
     if (xmlXPathCheckError(ctxt))
         return;
-    const std::string anchor = item ? ItemAnchor(PageItemKey(item)) : std::string();
+    // Anchors serve the marks of a page (its "N new" link, an item to bring
+    // into view); a page without marks gets none, and costs what it did.
+    const bool marked = tMarks && (!tMarks->Unread.empty() || !tMarks->Target.empty());
+    const std::string anchor = item && marked ? ItemAnchor(PageItemKey(item)) : std::string();
     valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(anchor.c_str())));
 }
 
