@@ -19,9 +19,10 @@ namespace quillet {
 
 namespace {
 
-// local-date(text): one string argument, one string result. A wrong call
-// is an XPath error, as for any built-in function.
-void LocalDateFunction(xmlXPathParserContextPtr ctxt, int nargs) {
+// A page function of one string argument and one string result. A wrong
+// call is an XPath error, as for any built-in function.
+template <typename Transform>
+void StringFunction(xmlXPathParserContextPtr ctxt, int nargs, Transform transform) {
     if (nargs != 1) {
         xmlXPathSetArityError(ctxt);
         return;
@@ -31,26 +32,21 @@ void LocalDateFunction(xmlXPathParserContextPtr ctxt, int nargs) {
         if (text) xmlFree(text);
         return;
     }
-    const QString input = QString::fromUtf8(reinterpret_cast<const char*>(text ? text : BAD_CAST ""));
+    const std::string input = text ? reinterpret_cast<const char*>(text) : "";
     if (text) xmlFree(text);
-    const QByteArray result = LocalDateText(input).toUtf8();
-    valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(result.constData())));
+    const std::string result = transform(input);
+    valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(result.c_str())));
 }
 
-// file-name(address): one string argument, one string result.
+// local-date(text)
+void LocalDateFunction(xmlXPathParserContextPtr ctxt, int nargs) {
+    StringFunction(ctxt, nargs,
+                   [](const std::string& text) { return LocalDateText(QString::fromStdString(text)).toStdString(); });
+}
+
+// file-name(address)
 void FileNameFunction(xmlXPathParserContextPtr ctxt, int nargs) {
-    if (nargs != 1) {
-        xmlXPathSetArityError(ctxt);
-        return;
-    }
-    xmlChar* text = xmlXPathPopString(ctxt);
-    if (xmlXPathCheckError(ctxt)) {
-        if (text) xmlFree(text);
-        return;
-    }
-    const std::string result = FileNameText(text ? reinterpret_cast<const char*>(text) : "");
-    if (text) xmlFree(text);
-    valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(result.c_str())));
+    StringFunction(ctxt, nargs, [](const std::string& address) { return FileNameText(address); });
 }
 
 thread_local const TPageMarks* tMarks = nullptr;
