@@ -533,6 +533,13 @@ signals:
     void feedUpdateFinished(QString id, QString message);
     // The window has closed and stored its state: the program ends.
     void formClosed();
+    // Feed-server accounts. The accounts' settings announce an account
+    // whose password is known (just added, read from the secret store at
+    // start-up, or typed again) and one removed; the sync announces a
+    // password the server refused, to be asked for once.
+    void accountReady(const QString& accountId, const QString& password);
+    void accountRemoved(const QString& accountId);
+    void accountPasswordRefused(const QString& accountId);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
