@@ -160,8 +160,21 @@ bool HasFullText(sql::TConnection& c) {
     return c.QueryInt("SELECT count(*) FROM sqlite_schema WHERE name = 'items_fts'") > 0;
 }
 
+// New rows are indexed by the store itself, all of a download in one
+// statement: FTS5 writes its pending terms out as a segment at every
+// statement savepoint, and a trigger on insert gives every row its own
+// statement, so a download of a hundred new items made a hundred segments
+// to merge. Edits and deletions are rare and keep their triggers.
+void DropInsertTrigger(sql::TConnection& c) {
+    if (c.QueryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'trigger' AND name = 'items_fts_insert'") > 0)
+        c.Exec("DROP TRIGGER items_fts_insert");
+}
+
 bool EnsureFullText(sql::TConnection& c) {
-    if (HasFullText(c)) return true;
+    if (HasFullText(c)) {
+        DropInsertTrigger(c);
+        return true;
+    }
     sql::TTransaction transaction(c);
     try {
         c.Exec("CREATE VIRTUAL TABLE items_fts USING fts5(title, body, content='items', content_rowid='id', "
@@ -170,15 +183,13 @@ bool EnsureFullText(sql::TConnection& c) {
         return false;  // this SQLite has no FTS5: search falls back to LIKE
     }
     // An external-content index: the text lives once, in items. What was
-    // indexed must be given again to delete it, hence the same expressions;
+    // indexed must be given again to delete it, hence the same expressions
+    // (also in the store's IndexNewRows);
     // a change to quillet_text needs the index dropped and built again.
     // detail=none keeps no word positions: a third of the size, and the
     // search only asks which items hold which words (Search never sends a
     // phrase of several words).
     c.Exec(R"(
-CREATE TRIGGER items_fts_insert AFTER INSERT ON items BEGIN
-  INSERT INTO items_fts(rowid, title, body) VALUES (new.id, new.title, quillet_text(new.body));
-END;
 CREATE TRIGGER items_fts_delete AFTER DELETE ON items BEGIN
   INSERT INTO items_fts(items_fts, rowid, title, body) VALUES ('delete', old.id, old.title, quillet_text(old.body));
 END;

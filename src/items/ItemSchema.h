@@ -39,6 +39,9 @@ void CheckShape(sql::TConnection& connection);
 // fills it when missing; false when FTS5 is not available.
 bool EnsureFullText(sql::TConnection& connection);
 bool HasFullText(sql::TConnection& connection);
+// Bases made before the store indexed new rows itself index them through a
+// trigger, which must go (the rows would be indexed twice).
+void DropInsertTrigger(sql::TConnection& connection);
 
 // The SQL function quillet_text(html), the text a person reads in a body,
 // which the triggers index. Registered on every connection.

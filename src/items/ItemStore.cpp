@@ -145,6 +145,9 @@ struct TItemStore::TImpl {
     TStoreOptions Options;
     sql::TConnection Connection;
     bool FullText = false;
+    // The base has the word index, whether or not this store searches it:
+    // rows added must be indexed all the same.
+    bool Indexed = false;
     std::unordered_map<std::string_view, std::unique_ptr<TStatement>> Statements;
 
     TImpl(const std::string& path, const TStoreOptions& options) : Path(path), Options(options), Connection(path) {}
@@ -196,15 +199,30 @@ struct TItemStore::TImpl {
         s->Run();
     }
 
-    void Insert(const std::string& feedId, const TStoredItem& item, const std::string& key, std::int64_t now,
-                bool read) {
+    TItemId Insert(const std::string& feedId, const TStoredItem& item, const std::string& key, std::int64_t now,
+                   bool read) {
         TStatementUse s(Prepared(
             "INSERT INTO items(feed, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, "
             "body, first_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)"));
         BindItem(*s, feedId, item, key);
         s->Bind(12, now);
         s->Run();
-        if (!read) MarkUnread(sqlite3_last_insert_rowid(Connection.Handle()));
+        const TItemId id = sqlite3_last_insert_rowid(Connection.Handle());
+        if (!read) MarkUnread(id);
+        return id;
+    }
+
+    // Adds the rows to the word index in one statement (see ItemSchema.cpp).
+    void IndexNewRows(const std::vector<TItemId>& ids) {
+        if (!Indexed || ids.empty()) return;
+        std::string list = "[";
+        for (TItemId id : ids) list += (list.size() > 1 ? "," : "") + std::to_string(id);
+        list += "]";
+        TStatementUse s(Prepared(
+            "INSERT INTO items_fts(rowid, title, body) SELECT id, title, quillet_text(body) FROM items "
+            "WHERE id IN (SELECT value FROM json_each(?1))"));
+        s->Bind(1, list);
+        s->Run();
     }
 
     void MarkUnread(TItemId id) {
@@ -299,6 +317,7 @@ TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::
     }
 
     std::unordered_set<std::string> keyed;  // keys given to rows in this download
+    std::vector<TItemId> inserted;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (matched[i]) keyed.insert(keys[i]);
     }
@@ -330,8 +349,9 @@ TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::
             claimed.insert(*id);
             matched[i] = id;
         } else {
-            Insert(feedId, item, keys[i], now, seeding);
-            claimed.insert(sqlite3_last_insert_rowid(Connection.Handle()));
+            const TItemId added = Insert(feedId, item, keys[i], now, seeding);
+            claimed.insert(added);
+            inserted.push_back(added);
             result.New[i] = !seeding;
             ++result.NewCount;  // when seeding: how many were added
         }
@@ -346,6 +366,7 @@ TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::
     for (TItemId id : present) {
         if (!claimed.count(id)) SetLeftAt(id, now);
     }
+    IndexNewRows(inserted);
     PruneFeed(feedId, now);
     transaction.Commit();
     return result;
@@ -383,6 +404,8 @@ TOpenResult TItemStore::Open(const std::string& path, const TStoreOptions& optio
         schema::Upgrade(c);
         schema::CheckShape(c);
         impl->FullText = options.FullText && schema::EnsureFullText(c);
+        impl->Indexed = impl->FullText || schema::HasFullText(c);
+        if (impl->Indexed && !impl->FullText) schema::DropInsertTrigger(c);
         return std::unique_ptr<TItemStore>(new TItemStore(std::move(impl)));
     };
 
@@ -426,6 +449,7 @@ std::unique_ptr<TItemStore> TItemStore::Connect() const {
     auto impl = std::make_unique<TImpl>(FImpl->Path, FImpl->Options);
     Configure(impl->Connection, FImpl->Options);
     impl->FullText = FImpl->FullText;
+    impl->Indexed = FImpl->Indexed;
     return std::unique_ptr<TItemStore>(new TItemStore(std::move(impl)));
 }
 

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "ItemTestSupport.h"
 
@@ -77,4 +78,45 @@ TEST(SearchIndex, MarkupIsNotTextAndAccentsFold) {
     EXPECT_TRUE(store->Search("class", 10).empty());
     EXPECT_EQ(store->Search("bold", 10).size(), 1u);
     EXPECT_EQ(store->Search("elan", 10).size(), 1u);
+}
+
+// Bases made before the store indexed new rows itself carry an insert
+// trigger; left in place it would index each row twice, and an edited
+// item would still be found by its old words.
+TEST(SearchIndex, EachRowIsIndexedOnceInBasesOfEitherAge) {
+    for (const bool oldBase : {false, true}) {
+        for (const bool searchWhileWriting : {true, false}) {
+            SCOPED_TRACE(std::string(oldBase ? "old base" : "new base") + (searchWhileWriting ? ", full text" : ", like"));
+            testsupport::TempFolder folder("quillet-items");
+            const std::string path = folder.File("items.db");
+            itemtest::OpenStore(path).reset();
+            if (oldBase) {
+                sqlite3* db = nullptr;
+                ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+                EXPECT_EQ(sqlite3_exec(db,
+                                       "CREATE TRIGGER items_fts_insert AFTER INSERT ON items BEGIN INSERT INTO "
+                                       "items_fts(rowid, title, body) VALUES (new.id, new.title, new.body); END;",
+                                       nullptr, nullptr, nullptr),
+                          SQLITE_OK);
+                sqlite3_close(db);
+            }
+            TStoreOptions writing;
+            writing.FullText = searchWhileWriting;
+            {
+                auto store = itemtest::OpenStore(path, writing);
+                store->RecordDownload("1", {Item("g", "http://a/1", "Ferry timetable", 100, "<p>boats</p>"),
+                                            Item("h", "http://a/2", "Other", 50, "")},
+                                      10);
+                store->RecordDownload("1", {Item("g", "http://a/1", "Bridge timetable", 100, "<p>cars</p>"),
+                                            Item("h", "http://a/2", "Other", 50, "")},
+                                      20);
+            }
+            auto store = itemtest::OpenStore(path);
+            ASSERT_TRUE(store->HasFullText());
+            EXPECT_TRUE(store->Search("ferry", 10).empty());
+            EXPECT_TRUE(store->Search("boats", 10).empty());
+            EXPECT_EQ(store->Search("bridge", 10).size(), 1u);
+            EXPECT_EQ(store->Search("timetable", 10).size(), 1u);
+        }
+    }
 }
