@@ -84,20 +84,14 @@ void TFeedUpdate::Fetch()
     FFetched = true;
 }
 
-// Downloads from this size on have their stored copy written beside the
-// download rather than by the window.
-constexpr std::size_t kStoredCopyWrittenAheadBytes = 1024 * 1024;
-
-void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string& path, std::size_t downloadSize)
+void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string& path, std::size_t)
 {
     FDownloadedTitles = ComparableTitles(document);
     FTitlesRead = true;
-    // An ordinary feed's copy takes the window a few milliseconds to write,
-    // while this thread is already fetching the next feed; writing it here
-    // would put the disk in the polling thread's way instead. Only a large
-    // one is written beside the download, so that it never holds the window.
-    if (downloadSize < kStoredCopyWrittenAheadBytes)
-        return;
+    // The stored copy is written (and flushed to the disk) here, beside the
+    // download, and only put in place by the window: a flush waits on the
+    // disk, which the item store's log also keeps busy, and the window
+    // must never wait on the disk.
     try {
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         document.GenerateXML();
