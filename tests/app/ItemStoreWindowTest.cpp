@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "ConfigSaver.h"
 #include "FeedDocument.h"
 #include "FeedPageFunctions.h"
 #include "FeedUpdate.h"
@@ -194,6 +195,9 @@ TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection)
         EXPECT_EQ(form->ItemStore()->UnreadCount("3"), std::stoi(step.c));
         EXPECT_EQ(a->font(0).bold(), std::string(step.a) != "0");
     }
+    // Saved as update counts are: within the saver's few seconds.
+    ASSERT_TRUE(form->ConfigSaver->Pending());
+    form->ConfigSaver->SaveNow();
     EXPECT_NE(home.ReadFile("config.xml").find("unread=\"3\""), std::string::npos) << "saved";
 }
 

@@ -164,7 +164,9 @@ void TFormMain::MarkFeedsRead(const std::vector<QTreeWidgetItem*>& nodes) {
         UpdateNodeCaption(feed);  // its folders' sums with it
     }
     TreeView->viewport()->update();
-    FOptions->Save();
+    // With the counts of every update: written within seconds, off this
+    // event, so that marking a thousand feeds answers at once.
+    ScheduleConfigSave();
 }
 
 void TFormMain::MarkFeedsUnread(QTreeWidgetItem* node) {
@@ -191,7 +193,9 @@ void TFormMain::MarkFeedsUnread(QTreeWidgetItem* node) {
         SetStatusText(0, Message("ItemBaseUnavailable", {std::string(error.what())}, Q(error.what())));
     }
     TreeView->viewport()->update();
-    FOptions->Save();
+    // With the counts of every update: written within seconds, off this
+    // event, so that marking a thousand feeds answers at once.
+    ScheduleConfigSave();
 }
 
 void TFormMain::ActionMarkReadExecute() {
