@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -119,4 +120,32 @@ TEST(SearchIndex, EachRowIsIndexedOnceInBasesOfEitherAge) {
             EXPECT_EQ(store->Search("timetable", 10).size(), 1u);
         }
     }
+}
+
+// Newest first, by date, whether a word is in thousands of items or in a
+// dozen scattered through the base.
+TEST(SearchIndex, CommonAndRareWordsListTheNewestMatchesFirst) {
+    testsupport::TempFolder folder("quillet-items");
+    auto store = itemtest::OpenStore(folder.File("items.db"));
+    for (int feed = 0; feed < 60; ++feed) {
+        std::vector<TStoredItem> download;
+        for (int i = 0; i < 100; ++i) {
+            const int n = feed * 100 + i;
+            download.push_back(Item(std::to_string(n), "", "ferry " + std::to_string(n), 1000 + (n * 7919) % 6000,
+                                    n % 500 == 0 ? "<p>zeppelin</p>" : "<p>boats</p>"));
+        }
+        store->RecordDownload(std::to_string(feed), download, 10);
+    }
+    auto dates = [&](const std::string& word) {
+        std::vector<std::int64_t> found;
+        for (const TSearchHit& hit : store->Search(word, 5)) found.push_back(hit.DateUTC.value_or(-1));
+        return found;
+    };
+    // Dates are 1000 + a permutation of 0..5999: the newest are known.
+    EXPECT_EQ(dates("ferry"), (std::vector<std::int64_t>{6999, 6998, 6997, 6996, 6995}));
+    std::vector<std::int64_t> rare;
+    for (int n = 0; n < 6000; n += 500) rare.push_back(1000 + (n * 7919) % 6000);
+    std::sort(rare.rbegin(), rare.rend());
+    rare.resize(5);
+    EXPECT_EQ(dates("zeppelin"), rare);
 }
