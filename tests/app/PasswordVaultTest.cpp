@@ -84,7 +84,7 @@ TEST(PasswordVault, FilesAreTightenedAndIdsNeverLeaveTheFolder) {
     EXPECT_EQ(ModeOf(home.File("accounts/carol.secret")), 0600u);
 
     // Ids come from a config.xml that may have been edited by hand.
-    for (const char* id : {"../escaped", ".hidden", "a/b", "", "x\ny"}) {
+    for (const char* id : {"../escaped", ".hidden", "a/b", "", "x\ny", "trailing\n"}) {
         SCOPED_TRACE(id);
         EXPECT_TRUE(vault.SecretFile(id).isEmpty());
         EXPECT_FALSE(vault.WriteNow(id, "secret").Ok);

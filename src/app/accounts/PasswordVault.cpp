@@ -28,7 +28,8 @@ enum TOperation { kRead, kWrite, kRemove };
 // Ids come from config.xml; only these may name a file, so that no id
 // reaches outside the folder.
 bool SafeId(const QString& id) {
-    static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9@_-][A-Za-z0-9@._-]{0,127}$"));
+    static const QRegularExpression allowed(
+        QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9@_-][A-Za-z0-9@._-]{0,127}")));
     return allowed.match(id).hasMatch();
 }
 
@@ -180,7 +181,8 @@ TVaultResult TPasswordVault::WriteFile(const QString& accountId, const QString& 
         out.Write(password.toStdString());
         out.Commit();
     } catch (const std::exception& error) {
-        return Failure(QStringLiteral("the password cannot be written to %1: %2").arg(file, QString::fromUtf8(error.what())));
+        return Failure(
+            QStringLiteral("the password cannot be written to %1: %2").arg(file, QString::fromUtf8(error.what())));
     }
     TVaultResult result;
     result.Ok = true;

@@ -13,30 +13,51 @@ using greader::TSyncError;
 using greader::TSyncErrorKind;
 
 QString SignInMessage(TSyncErrorKind kind, const std::string& address, const std::string& detail) {
+    // The message of each kind, and its English for a language without it;
+    // %1 is the address, %2 the client's own words.
+    struct TText {
+        const char* Name;
+        const char* English;
+        bool WithDetail;
+    };
+    auto text = [kind]() -> TText {
+        switch (kind) {
+            case TSyncErrorKind::WrongPassword:
+            case TSyncErrorKind::Unauthorized:
+                return {"SignInWrongPassword",
+                        "%1 refused the user name or the password. FreshRSS wants the API password set in its "
+                        "profile, not the password of its web page.",
+                        false};
+            case TSyncErrorKind::NotGoogleReader:
+                return {"SignInNotGoogleReader",
+                        "%1 does not answer as a Google Reader API. Give the API's address, such as "
+                        "https://host/api/greader.php, or the address of a FreshRSS site.",
+                        false};
+            case TSyncErrorKind::Tls:
+                return {"SignInTls",
+                        "The secure connection to %1 failed (%2). Check the address and the server's certificate.",
+                        true};
+            case TSyncErrorKind::Unreachable:
+                return {"SignInUnreachable", "%1 cannot be reached (%2). Check the address and the network.", true};
+            case TSyncErrorKind::TimedOut:
+                return {"SignInTimedOut", "%1 did not answer in time. Try again later.", false};
+            case TSyncErrorKind::Server:
+                return {"SignInServerTrouble", "The server at %1 has trouble (%2). Try again later.", true};
+            case TSyncErrorKind::Cancelled: return {"SignInCancelled", "The sign-in check was cancelled.", false};
+            default: return {"SignInFailed", "Signing in to %1 failed: %2", true};
+        }
+    }();
     const QString where = QString::fromStdString(address);
-    const QString why = QString::fromStdString(detail);
-    switch (kind) {
-        case TSyncErrorKind::WrongPassword:
-        case TSyncErrorKind::Unauthorized:
-            return AccountText("SignInWrongPassword", QStringLiteral("%1 refused the user name or the password. FreshRSS wants the API password "
-                                       "set in its profile, not the password of its web page.").arg(where), {address});
-        case TSyncErrorKind::NotGoogleReader:
-            return AccountText("SignInNotGoogleReader", QStringLiteral("%1 does not answer as a Google Reader API. Give the API's address, such as "
-                                       "https://host/api/greader.php, or the address of a FreshRSS site.").arg(where), {address});
-        case TSyncErrorKind::Tls:
-            return AccountText("SignInTls", QStringLiteral("The secure connection to %1 failed (%2). Check the address and the server's "
-                                       "certificate.").arg(where, why), {address, detail});
-        case TSyncErrorKind::Unreachable:
-            return AccountText("SignInUnreachable", QStringLiteral("%1 cannot be reached (%2). Check the address and the network.").arg(where, why), {address, detail});
-        case TSyncErrorKind::TimedOut:
-            return AccountText("SignInTimedOut", QStringLiteral("%1 did not answer in time. Try again later.").arg(where), {address});
-        case TSyncErrorKind::Server:
-            return AccountText("SignInServerTrouble", QStringLiteral("The server at %1 has trouble (%2). Try again later.").arg(where, why), {address, detail});
-        case TSyncErrorKind::Cancelled:
-            return AccountText("SignInCancelled", QStringLiteral("The sign-in check was cancelled."), {});
-        default:
-            return AccountText("SignInFailed", QStringLiteral("Signing in to %1 failed: %2").arg(where, why), {address, detail});
-    }
+    QString english = QString::fromLatin1(text.English);
+    // One pass, so that a "%2" inside the address stays as it is.
+    if (text.WithDetail)
+        english = english.arg(where, QString::fromStdString(detail));
+    else if (kind != TSyncErrorKind::Cancelled)
+        english = english.arg(where);
+    std::vector<plat::FormatArg> args;
+    if (kind != TSyncErrorKind::Cancelled) args.emplace_back(address);
+    if (text.WithDetail) args.emplace_back(detail);
+    return AccountText(text.Name, english, args);
 }
 
 TSignInResult CheckSignIn(const std::string& address, const std::string& user, const std::string& password,

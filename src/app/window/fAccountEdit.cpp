@@ -160,7 +160,8 @@ void TFormAccountEdit::OKBtnClick() {
         return;
     }
     SetChecking(true);
-    StatusText->setText(AccountText("SignInChecking", QStringLiteral("Signing in to %1...").arg(address), {address.toStdString()}));
+    StatusText->setText(
+        AccountText("SignInChecking", QStringLiteral("Signing in to %1...").arg(address), {address.toStdString()}));
     Check->Start(address, user, EditPassword->text());
 }
 
