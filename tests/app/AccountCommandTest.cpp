@@ -59,9 +59,11 @@ TRun RunProgram(const fs::path& home, const std::string& args, const std::string
 std::vector<accountlist::TAccountRecord> SavedAccounts(const fs::path& home) {
     xml::Document config;
     config.LoadFromFile((home / "config.xml").string());
-    const xml::Node items = config.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
+    const xml::Node items =
+        config.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
     std::vector<accountlist::TAccountRecord> records;
-    for (const xml::Node& folder : accountlist::AccountFolders(items)) records.push_back(*accountlist::RecordOf(folder));
+    for (const xml::Node& folder : accountlist::AccountFolders(items))
+        records.push_back(*accountlist::RecordOf(folder));
     return records;
 }
 
@@ -76,7 +78,8 @@ TEST(AccountCommand, TheOptionsAreReadOrRefused) {
         {{"--user", "alice"}, "", "", "--user belongs to --add-account"},
         {{"--add-account"}, "", "", "--add-account needs the server's address, as in --add-account "
                                     "https://rss.example.org/api/greader.php"},
-        {{"--add-account", "h", "--user", "a", "x.org"}, "", "", "--add-account takes one address and --user, nothing else"},
+        {{"--add-account", "h", "--user", "a", "x.org"}, "", "",
+         "--add-account takes one address and --user, nothing else"},
         {{"--add-account", "h", "--user", "a", "--user", "b"}, "", "", "--user is given twice"},
     };
     for (Case& c : cases) {

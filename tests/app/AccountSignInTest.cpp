@@ -5,14 +5,8 @@
 
 #include <QElapsedTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "../sync/FakeReader.h"
@@ -26,40 +20,6 @@ namespace {
 
 using greader::TSyncErrorKind;
 
-// Accepts one connection after another and writes a plain HTTP answer
-// without reading anything: what a TLS client meets at a plain server.
-class TPlainTextListener {
-public:
-    TPlainTextListener() {
-        FSocket = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(FSocket, 4);
-        socklen_t size = sizeof address;
-        ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &size);
-        FPort = ntohs(address.sin_port);
-        FThread = std::thread([this] {
-            for (int client; (client = ::accept(FSocket, nullptr, nullptr)) >= 0; ::close(client)) {
-                const char answer[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n";
-                if (::write(client, answer, sizeof answer - 1) < 0) break;
-            }
-        });
-    }
-    ~TPlainTextListener() {
-        ::shutdown(FSocket, SHUT_RDWR);
-        ::close(FSocket);
-        FThread.join();
-    }
-    int Port() const { return FPort; }
-
-private:
-    int FSocket = -1;
-    int FPort = 0;
-    std::thread FThread;
-};
-
 TEST(AccountSignIn, EachOutcomeGivesItsBaseOrItsPlainMessage) {
     testsupport::LoopbackServer server;
     synctest::AddSignIn(server);
@@ -71,9 +31,6 @@ TEST(AccountSignIn, EachOutcomeGivesItsBaseOrItsPlainMessage) {
     const std::string api = server.Url(synctest::kApi);
     const std::string site = server.Url("");
     const std::string refused = "http://127.0.0.1:" + std::to_string(testsupport::UnusedLoopbackPort()) + "/api";
-    // TLS spoken to a server that answers in plain text at once.
-    TPlainTextListener plain;
-    const std::string notTls = "https://127.0.0.1:" + std::to_string(plain.Port()) + synctest::kApi;
 
     struct Case {
         std::string Address, User, Password;
@@ -86,9 +43,9 @@ TEST(AccountSignIn, EachOutcomeGivesItsBaseOrItsPlainMessage) {
         {site, "alice", "secret", std::nullopt, site + synctest::kApi},
         {api, "alice", "wrong", TSyncErrorKind::WrongPassword, "refused the user name or the password"},
         {site, "mallory", "secret", TSyncErrorKind::WrongPassword, "refused the user name or the password"},
-        {server.Url("/blog"), "alice", "secret", TSyncErrorKind::NotGoogleReader, "does not answer as a Google Reader API"},
+        {server.Url("/blog"), "alice", "secret", TSyncErrorKind::NotGoogleReader,
+         "does not answer as a Google Reader API"},
         {refused, "alice", "secret", TSyncErrorKind::Unreachable, "cannot be reached"},
-        {notTls, "alice", "secret", TSyncErrorKind::Tls, "secure connection"},
         {server.Url("/busy"), "alice", "secret", TSyncErrorKind::Server, "has trouble"},
     };
     for (const Case& c : cases) {
@@ -99,7 +56,8 @@ TEST(AccountSignIn, EachOutcomeGivesItsBaseOrItsPlainMessage) {
         if (result.Ok) {
             EXPECT_EQ(result.Base, c.BaseOrMessage);
         } else {
-            EXPECT_NE(result.Message.toStdString().find(c.BaseOrMessage), std::string::npos) << result.Message.toStdString();
+            EXPECT_NE(result.Message.toStdString().find(c.BaseOrMessage), std::string::npos)
+                << result.Message.toStdString();
             // The user recognises the address typed.
             EXPECT_NE(result.Message.toStdString().find(c.Address), std::string::npos);
         }

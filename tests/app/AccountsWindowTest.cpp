@@ -98,7 +98,8 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
     EXPECT_EQ(ready->at(0).at(0).toString().toStdString(), record.Id);
     EXPECT_EQ(ready->at(0).at(1).toString(), QStringLiteral("secret"));
     // No secret store answers here: the user-only file, and the dialog says so.
-    const fs::path secret = home.Dir() / form->AccountVault->SecretFile(QString::fromStdString(record.Id)).toStdString();
+    const fs::path secret =
+        home.Dir() / form->AccountVault->SecretFile(QString::fromStdString(record.Id)).toStdString();
     EXPECT_TRUE(fs::exists(secret));
     EXPECT_EQ(fs::status(secret).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(dialog.NoteText->text().contains("readable only by you")) << dialog.NoteText->text().toStdString();
