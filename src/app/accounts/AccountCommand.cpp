@@ -5,12 +5,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <exception>
-#include <iostream>
 #include <string>
 
 #include "AccountSetup.h"
@@ -21,36 +17,13 @@
 #include "PasswordVault.h"
 #include "SignInCheck.h"
 #include "SingleInstance.h"
+#include "Terminal.h"
 
 namespace {
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "quillet: %s\n", message.c_str());
     return 1;
-}
-
-// One line; on a terminal without echo, as any password prompt.
-std::optional<std::string> ReadPassword() {
-    const bool terminal = ::isatty(STDIN_FILENO) == 1;
-    termios saved{};
-    if (terminal) {
-        std::fputs("API password: ", stderr);
-        std::fflush(stderr);
-        if (::tcgetattr(STDIN_FILENO, &saved) == 0) {
-            termios quiet = saved;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-        }
-    }
-    std::string line;
-    const bool read = static_cast<bool>(std::getline(std::cin, line));
-    if (terminal) {
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-        std::fputs("\n", stderr);
-    }
-    if (!read && line.empty()) return std::nullopt;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
 }
 
 // No instance runs: the account goes into config.xml itself. The password
@@ -96,7 +69,7 @@ int AddWithoutWindow(const TSignInResult& signIn, const std::string& user, const
 }  // namespace
 
 int RunAddAccount(int argc, char* argv[], const TCommandLine& commandLine) {
-    const std::optional<std::string> password = ReadPassword();
+    const std::optional<std::string> password = plat::ReadSecretLine("API password: ");
     if (!password || password->empty())
         return Fail("no password: give the API password as one line on standard input");
     try {

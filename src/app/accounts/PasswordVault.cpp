@@ -7,8 +7,6 @@
 
 #include <qt6keychain/keychain.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -174,9 +172,9 @@ TVaultResult TPasswordVault::WriteFile(const QString& accountId, const QString& 
                            .arg(QString::fromStdString(folder.string()), QString::fromStdString(problem)));
     try {
         // The replacing file takes the mode of the one it replaces, so the
-        // target is made (or tightened to) 0600 before anything is written.
-        std::ofstream(path, std::ios::app).close();
-        if (::chmod(path.c_str(), 0600) != 0) throw std::runtime_error("its mode cannot be set to 0600");
+        // target is made (or tightened to) user-only before anything is
+        // written.
+        if (!plat::MakePrivateFile(path, problem)) throw std::runtime_error(problem);
         plat::TAtomicFile out(path.string());
         out.Write(password.toStdString());
         out.Commit();
@@ -200,9 +198,8 @@ TVaultResult TPasswordVault::ReadFile(const QString& accountId) const {
         return result;
     }
     // A copy restored from a backup may have come back readable by others.
-    struct stat status {};
-    if (::stat(file.toStdString().c_str(), &status) == 0 && (status.st_mode & 0077) != 0)
-        ::chmod(file.toStdString().c_str(), 0600);
+    std::string ignored;
+    plat::MakePrivateFile(file.toStdString(), ignored);
     std::ifstream in(file.toStdString(), std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
