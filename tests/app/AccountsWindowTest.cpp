@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QTreeWidgetItem>
 
 #include <filesystem>
 #include <memory>
@@ -114,6 +115,18 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
     EXPECT_TRUE(messages.back().contains("already in the list as \"" + host + "\"")) << messages.back().toStdString();
     EXPECT_EQ(accountlist::AccountFolders(Items()).size(), 1u);
 
+    // Edit: the new name shows in the tree; a new password signs in first.
+    dialog.RunAccountForm = [&](TFormAccountEdit& edit) {
+        EXPECT_TRUE(edit.EditAddress->isReadOnly());
+        edit.EditCaption->setText("Harbour Reader");
+        return Submit(edit, edit.EditAddress->text(), "secret");
+    };
+    dialog.EditBtnClick();
+    EXPECT_EQ(accountlist::RecordOf(accountlist::AccountFolder(Items(), record.Id))->Caption, "Harbour Reader");
+    QTreeWidgetItem* root = form->RootNode();
+    EXPECT_TRUE(root->child(root->childCount() - 1)->text(0).startsWith("Harbour Reader"));
+    EXPECT_TRUE(apptest::WaitUntil([&] { return ready->count() == 2; }, 5000));
+
     // The sync puts a feed into the account's folder.
     xml::Node synced = accountlist::AccountFolder(Items(), record.Id).AppendElement("item");
     synced.SetAttribute("id", "2");
@@ -124,7 +137,7 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
 
     bool confirmed = false;
     dialog.ConfirmRemove = [&](const QString& caption) {
-        EXPECT_EQ(caption, host);
+        EXPECT_EQ(caption, QStringLiteral("Harbour Reader"));
         return confirmed;
     };
     dialog.RemoveBtnClick();

@@ -77,5 +77,5 @@ private:
 
     QString FFolder;
     bool FUseSecretStore = true;
-    std::chrono::milliseconds FTimeout{20'000};
+    std::chrono::milliseconds FTimeout{60'000};
 };
