@@ -7,12 +7,12 @@
 
 #include "AccountList.h"
 #include "AccountSetup.h"
+#include "AccountText.h"
 #include "FeedList.h"
 #include "PasswordVault.h"
 #include "fAccountEdit.h"
 #include "fAccounts.h"
 #include "fMain.h"
-#include "AccountText.h"
 
 namespace {
 
