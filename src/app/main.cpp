@@ -12,6 +12,7 @@
 #include <vector>
 #include <string>
 
+#include "AccountCommand.h"
 #include "AppInfo.h"
 #include "Autostart.h"
 #include "CommandLine.h"
@@ -104,6 +105,7 @@ int main(int argc, char* argv[]) {
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
     if (commandLine.ImportOpml || commandLine.ExportOpml) return RunOpmlCommand(argc, argv, commandLine);
+    if (commandLine.AddAccount) return RunAddAccount(argc, argv, commandLine);
     std::vector<std::string> addresses;
     for (const std::string& address : commandLine.Addresses) addresses.push_back(FromHere(address));
     plat::TuneAllocator();

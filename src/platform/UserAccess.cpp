@@ -1,9 +1,11 @@
 #include "UserAccess.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -42,6 +44,17 @@ bool MakePrivateFolder(const std::filesystem::path& folder, unsigned uid, std::s
     return false;
 }
 
+bool MakePrivateFile(const std::filesystem::path& file, std::string& problem) {
+    const int descriptor = ::open(file.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (descriptor < 0 || ::fchmod(descriptor, 0600) != 0) {
+        problem = file.string() + ": " + std::strerror(errno);
+        if (descriptor >= 0) ::close(descriptor);
+        return false;
+    }
+    ::close(descriptor);
+    return true;
+}
+
 std::optional<unsigned> PeerUserId(int socketDescriptor) {
 #ifdef SO_PEERCRED
     struct ucred credentials {};
@@ -71,6 +84,17 @@ bool MakePrivateFolder(const std::filesystem::path& folder, unsigned, std::strin
     std::filesystem::create_directory(folder, error);
     if (error) problem = folder.string() + ": " + error.message();
     return !error;
+}
+
+// The file inherits the ACL of the user's private folder.
+bool MakePrivateFile(const std::filesystem::path& file, std::string& problem) {
+    std::FILE* created = std::fopen(file.string().c_str(), "ab");
+    if (!created) {
+        problem = file.string() + ": " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(created);
+    return true;
 }
 
 std::optional<unsigned> PeerUserId(int) { return 0u; }

@@ -39,6 +39,12 @@ std::string DescribeTrust(TFolderTrust trust);
 // why not.
 bool MakePrivateFolder(const std::filesystem::path& folder, unsigned uid, std::string& problem);
 
+// Makes `file` (an empty one when missing) readable and writable by the
+// user alone, before anything secret goes into it; a replacement written
+// through TAtomicFile keeps that mode. A link in its place is refused. True
+// on success; else `problem` says why.
+bool MakePrivateFile(const std::filesystem::path& file, std::string& problem);
+
 // The user id of the process at the other end of a connected local socket;
 // nullopt when the system cannot tell.
 std::optional<unsigned> PeerUserId(int socketDescriptor);

@@ -1,6 +1,7 @@
 #include "Isolation.h"
 
 #include <csignal>
+#include <cstdlib>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -37,6 +38,27 @@ int RunInChild(const std::function<int()>& body) {
     int status = 0;
     if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
+}
+
+ScopedEnvironment::ScopedEnvironment(
+    const std::vector<std::pair<std::string, std::optional<std::string>>>& changes) {
+    for (const auto& [name, value] : changes) {
+        const char* old = std::getenv(name.c_str());
+        previous_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
+    }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    for (auto it = previous_.rbegin(); it != previous_.rend(); ++it) {
+        if (it->second)
+            ::setenv(it->first.c_str(), it->second->c_str(), 1);
+        else
+            ::unsetenv(it->first.c_str());
+    }
 }
 
 }  // namespace testsupport

@@ -5,6 +5,9 @@
 
 #include <functional>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -42,5 +45,25 @@ std::optional<OtherUser> AnotherUser();
 
 // Runs `body` in a forked child; its exit status, or -1.
 int RunInChild(const std::function<int()>& body);
+
+// Environment variables set (a value) or unset (nullopt) while it lives.
+class ScopedEnvironment {
+public:
+    explicit ScopedEnvironment(const std::vector<std::pair<std::string, std::optional<std::string>>>& changes);
+    ~ScopedEnvironment();
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> previous_;
+};
+
+// No desktop session to reach: no session bus, no display. A secret store
+// or anything else over D-Bus fails at once instead of being autolaunched.
+class NoSessionBus : public ScopedEnvironment {
+public:
+    NoSessionBus()
+        : ScopedEnvironment({{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quillet-test-bus"},
+                             {"DISPLAY", std::nullopt},
+                             {"WAYLAND_DISPLAY", std::nullopt}}) {}
+};
 
 }  // namespace testsupport

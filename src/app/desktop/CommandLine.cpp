@@ -9,6 +9,8 @@ namespace {
 const std::string_view kHome = "--home";
 const std::string_view kImportOpml = "--import-opml";
 const std::string_view kExportOpml = "--export-opml";
+const std::string_view kAddAccount = "--add-account";
+const std::string_view kUser = "--user";
 // The same words as the home folder's own reading of --home, so that both
 // say the same thing about the same mistake.
 const char* const kHomeNeedsFolder = "--home needs a folder, as in --home ~/feeds";
@@ -75,6 +77,15 @@ private:
             if (!value || value->empty()) return Fail(name, " needs a file, as in " + std::string(name) + " feeds.opml");
             if (target) return Fail(name, " is given twice");
             target = std::string(*value);
+        } else if (name == kAddAccount || name == kUser) {
+            auto& target = name == kAddAccount ? Result.AddAccount : Result.User;
+            auto value = Value(attached);
+            if (!value || value->empty())
+                return Fail(name, name == kUser ? " needs a user name, as in --user alice"
+                                                : " needs the server's address, as in --add-account "
+                                                  "https://rss.example.org/api/greader.php");
+            if (target) return Fail(name, " is given twice");
+            target = std::string(*value);
         } else {
             QtOption(arg, name, attached);
         }
@@ -105,6 +116,12 @@ private:
         else if ((Result.ImportOpml || Result.ExportOpml) && !Result.Addresses.empty())
             Result.Error = std::string(Result.ImportOpml ? kImportOpml : kExportOpml) +
                            " takes one file and no addresses (found " + Result.Addresses.front() + ")";
+        else if (Result.User && !Result.AddAccount)
+            Result.Error = "--user belongs to --add-account";
+        else if (Result.AddAccount && !Result.User)
+            Result.Error = "--add-account needs --user NAME";
+        else if (Result.AddAccount && (Result.ImportOpml || Result.ExportOpml || !Result.Addresses.empty()))
+            Result.Error = "--add-account takes one address and --user, nothing else";
     }
 
     void Fail(std::string_view name, const std::string& what) { Result.Error = std::string(name) + what; }
@@ -124,6 +141,7 @@ std::string UsageText() {
   quillet [--home DIR] [ADDRESS | FILE]...
   quillet [--home DIR] --import-opml FILE
   quillet [--home DIR] --export-opml FILE
+  quillet [--home DIR] --add-account ADDRESS --user NAME < password
   quillet --help | --version
 
 Quillet watches news feeds and tells you about new items.
@@ -136,6 +154,13 @@ Options:
   --home DIR           keep settings and feeds in DIR instead of the usual home
   --import-opml FILE   add the feeds of an OPML file, without the dialog
   --export-opml FILE   write the feed list to an OPML file, without the dialog
+  --add-account ADDRESS --user NAME
+                       add the account of a feed server with the Google Reader
+                       API (FreshRSS, Miniflux...): ADDRESS is the API's
+                       (https://host/api/greader.php) or a FreshRSS site's; the
+                       API password is read as one line from standard input.
+                       Signs in first; exits 0 when the account was added, or
+                       1 with the reason
   --help               print this help and exit
   --version            print the version and exit
   --                   end of options: what follows is an address or a file
@@ -148,7 +173,9 @@ Files:
        yours and not writable by others;
     3. the program's folder, likewise;
     4. $XDG_DATA_HOME/quillet (~/.local/share/quillet).
-  config.xml           settings and the feed list
+  config.xml           settings and the feed list (accounts among it)
+  accounts/<id>.secret an account's password, only where no secret store
+                       (Secret Service) answers; readable only by you
   feeds/<id>.xml       the stored copy of each feed
   languages/<LCID>/    the texts (language.xml) and option pages (struct.xml)
 

@@ -2,6 +2,7 @@
 //   quillet [--home DIR] [ADDRESS | FILE]...
 //   quillet [--home DIR] --import-opml FILE
 //   quillet [--home DIR] --export-opml FILE
+//   quillet [--home DIR] --add-account ADDRESS --user NAME   (password on stdin)
 //   quillet --help | --version
 //
 // It is read before the QApplication exists, because --help and --version
@@ -24,6 +25,9 @@ struct TCommandLine {
     std::vector<std::string> Addresses;
     std::optional<std::string> ImportOpml;
     std::optional<std::string> ExportOpml;
+    // --add-account ADDRESS --user NAME: a feed-server account.
+    std::optional<std::string> AddAccount;
+    std::optional<std::string> User;
     bool Help = false;
     bool Version = false;
     // Non-empty for a bad command line: what is wrong, in plain words.

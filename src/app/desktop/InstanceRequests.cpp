@@ -28,6 +28,13 @@ QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QSt
             return QStringLiteral("error ") + QString::fromUtf8(error.what());
         }
     }
+    if (verb == "add-account") {
+        try {
+            return form.TakeAccountRequest(argument);
+        } catch (const std::exception& error) {
+            return QStringLiteral("error ") + QString::fromUtf8(error.what());
+        }
+    }
     return QStringLiteral("unknown");
 }
 

@@ -272,6 +272,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     CreateTrayIcon();
     ConnectUpdateAndDisplay();
     CreateConfigSaver();
+    ConnectAccounts();
 
     try {
         FormCreate();

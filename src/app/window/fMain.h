@@ -35,6 +35,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 
@@ -53,6 +54,11 @@ class TItemStore;
 }
 class TConfigSaver;
 class TUpdateAll;
+class TPasswordVault;
+struct TVaultResult;
+namespace accountlist {
+struct TAccountRecord;
+}
 class QTimer;
 struct TFeedProperties;
 namespace feed {
@@ -523,6 +529,46 @@ public:
     void SaveConfigOnClose();
     bool FFinalSave = false;
     // ---- end saving config.xml ----
+
+    // ---- Feed-server accounts: their settings (fMainAccounts.cpp) ----
+    // File > Accounts: the dialog that lists, adds, edits and removes them.
+    QAction* ActionAccounts = nullptr;
+    void ActionAccountsExecute();
+    // Called by the constructor: the vault, the password prompt, and the
+    // passwords read once the event loop runs (every connection made).
+    void ConnectAccounts();
+    TPasswordVault* AccountVault = nullptr;
+    // A checked account joins the feed list as its folder (saved at once);
+    // returns the new folder's id. `base` is the API address that signed in.
+    std::string AddAccount(const std::string& base, const std::string& user, const std::string& caption);
+    // The caption of the account with this API address and user, if any.
+    std::optional<std::string> ExistingAccount(const std::string& base, const std::string& user) const;
+    // Keeps a password in the vault, then emits accountReady; `done` learns
+    // where it went (or why not).
+    void StoreAccountPassword(const std::string& id, const QString& password,
+                              std::function<void(const TVaultResult&)> done = nullptr);
+    void RenameAccount(const std::string& id, const std::string& caption);
+    // The folder with its feeds leaves the tree and config.xml, the password
+    // the vault; then accountRemoved. Local feeds stay as they are.
+    void RemoveAccount(const std::string& id);
+    // Every account's password from the vault: accountReady for those found,
+    // accountPasswordRefused (a prompt) for the others.
+    void ReadAccountPasswords();
+    // A refused password is asked for once: not while a prompt for the
+    // account is open, and not after the user cancelled one, until the
+    // account is edited in the dialog (ForgiveAccount).
+    void AccountPasswordRefused(const QString& id);
+    void ForgiveAccount(const QString& id);
+    // Asks for an account's password; nullopt when cancelled. Tests replace it.
+    std::function<std::optional<QString>(const QString& id)> AskAccountPassword;
+    // The status line's note on where a password went.
+    void ReportPasswordPlace(const std::string& id, const TVaultResult& result);
+    // A second start's "add-account": a JSON object with the checked API
+    // address, user and password. Returns the answer line.
+    QString TakeAccountRequest(const QString& request);
+    std::set<QString> FPasswordAsking;
+    std::set<QString> FPasswordDeclined;
+    // ---- end accounts ----
 
 signals:
     // Emitted by DeleteFeed before the node and its element go away.

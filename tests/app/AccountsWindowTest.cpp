@@ -1,0 +1,201 @@
+// Accounts in the window: the Accounts dialog adds a checked account as a
+// folder of the feed list and removes it with its feeds (local feeds stay),
+// the password goes to the vault, the sync hears of both; at start-up every
+// account's password is read; a refused password is asked for only once.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTreeWidgetItem>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "../sync/FakeReader.h"
+#include "AccountList.h"
+#include "AppTestSupport.h"
+#include "Isolation.h"
+#include "LoopbackServer.h"
+#include "Options.h"
+#include "PasswordVault.h"
+#include "fAccountEdit.h"
+#include "fAccounts.h"
+#include "fMain.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kItemsPath = "internal\\feedlist\\items";
+
+class AccountsWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { synctest::AddSignIn(server); }
+    void Start() {
+        form = std::make_unique<TFormMain>();
+        form->StopUpdateThread();
+        form->AskAccountPassword = [this](const QString& id) -> std::optional<QString> {
+            asked.push_back(id);
+            return answer;
+        };
+        ready = std::make_unique<QSignalSpy>(form.get(), &TFormMain::accountReady);
+        removed = std::make_unique<QSignalSpy>(form.get(), &TFormMain::accountRemoved);
+        refused = std::make_unique<QSignalSpy>(form.get(), &TFormMain::accountPasswordRefused);
+    }
+    void TearDown() override { form.reset(); }
+    xml::Node Items() { return form->Options().GetConfigNode(kItemsPath); }
+    QString Api() const { return QString::fromStdString(server.Url(synctest::kApi)); }
+    // Fills the form, presses OK and waits for the check; true when the
+    // form closed with an account.
+    static bool Submit(TFormAccountEdit& edit, const QString& address, const QString& password) {
+        edit.EditAddress->setText(address);
+        edit.EditUser->setText("alice");
+        edit.EditPassword->setText(password);
+        QSignalSpy checked(&edit, &TFormAccountEdit::checkFinished);
+        edit.OKBtnClick();
+        EXPECT_TRUE(apptest::WaitUntil([&] { return checked.count() > 0; }, 10000));
+        return edit.result() == QDialog::Accepted;
+    }
+
+    testsupport::NoSessionBus noBus;
+    testsupport::LoopbackServer server;
+    apptest::TStagedHome home;
+    std::unique_ptr<TFormMain> form;
+    std::vector<QString> asked;
+    std::optional<QString> answer;
+    std::unique_ptr<QSignalSpy> ready, removed, refused;
+};
+
+TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsOnly) {
+    Start();
+    apptest::AddConfiguredFeed(*form, "1", "http://127.0.0.1:1/local.xml", "Local News");
+    TFormAccounts dialog(*form);
+    std::vector<QString> messages;
+    dialog.RunAccountForm = [&](TFormAccountEdit& edit) {
+        // A wrong password keeps the form open with the server's answer.
+        EXPECT_FALSE(Submit(edit, Api(), "wrong"));
+        messages.push_back(edit.StatusText->text());
+        return Submit(edit, Api(), "secret");
+    };
+    dialog.AddBtnClick();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].contains("refused the user name or the password")) << messages[0].toStdString();
+
+    const auto folders = accountlist::AccountFolders(Items());
+    ASSERT_EQ(folders.size(), 1u);
+    const auto record = *accountlist::RecordOf(folders[0]);
+    EXPECT_EQ(record.Address, Api().toStdString());
+    EXPECT_EQ(record.User, "alice");
+    // Named after the server until the user names it.
+    const QString host = QStringLiteral("127.0.0.1:%1").arg(server.Port());
+    EXPECT_EQ(QString::fromStdString(record.Caption), host);
+    EXPECT_EQ(dialog.AccountList->topLevelItemCount(), 1);
+    // Saved at once, so the account survives a crash.
+    EXPECT_NE(home.ReadFile("config.xml").find("account=\"" + record.Id + "\""), std::string::npos);
+    EXPECT_TRUE(apptest::WaitUntil([&] { return ready->count() == 1; }, 5000));
+    EXPECT_EQ(ready->at(0).at(0).toString().toStdString(), record.Id);
+    EXPECT_EQ(ready->at(0).at(1).toString(), QStringLiteral("secret"));
+    // No secret store answers here: the user-only file, and the dialog says so.
+    const fs::path secret =
+        home.Dir() / form->AccountVault->SecretFile(QString::fromStdString(record.Id)).toStdString();
+    EXPECT_TRUE(fs::exists(secret));
+    EXPECT_EQ(fs::status(secret).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(dialog.NoteText->text().contains("readable only by you")) << dialog.NoteText->text().toStdString();
+
+    // The same account again is named, not added twice.
+    dialog.RunAccountForm = [&](TFormAccountEdit& edit) {
+        const bool accepted = Submit(edit, Api() + "/", "secret");
+        messages.push_back(edit.StatusText->text());
+        return accepted;
+    };
+    dialog.AddBtnClick();
+    EXPECT_TRUE(messages.back().contains("already in the list as \"" + host + "\"")) << messages.back().toStdString();
+    EXPECT_EQ(accountlist::AccountFolders(Items()).size(), 1u);
+
+    // Edit: the new name shows in the tree; a new password signs in first.
+    dialog.RunAccountForm = [&](TFormAccountEdit& edit) {
+        EXPECT_TRUE(edit.EditAddress->isReadOnly());
+        edit.EditCaption->setText("Harbour Reader");
+        return Submit(edit, edit.EditAddress->text(), "secret");
+    };
+    dialog.EditBtnClick();
+    EXPECT_EQ(accountlist::RecordOf(accountlist::AccountFolder(Items(), record.Id))->Caption, "Harbour Reader");
+    QTreeWidgetItem* root = form->RootNode();
+    EXPECT_TRUE(root->child(root->childCount() - 1)->text(0).startsWith("Harbour Reader"));
+    EXPECT_TRUE(apptest::WaitUntil([&] { return ready->count() == 2; }, 5000));
+
+    // The sync puts a feed into the account's folder.
+    xml::Node synced = accountlist::AccountFolder(Items(), record.Id).AppendElement("item");
+    synced.SetAttribute("id", "2");
+    synced.SetAttribute("url", "http://127.0.0.1:1/synced.xml");
+    synced.SetAttribute("stream", "feed/7");
+    form->LoadFeedList();
+    ASSERT_NE(form->FindFeedNodeById("2"), nullptr);
+
+    bool confirmed = false;
+    dialog.ConfirmRemove = [&](const QString& caption) {
+        EXPECT_EQ(caption, QStringLiteral("Harbour Reader"));
+        return confirmed;
+    };
+    dialog.RemoveBtnClick();
+    EXPECT_EQ(accountlist::AccountFolders(Items()).size(), 1u) << "removed without confirmation";
+    confirmed = true;
+    dialog.RemoveBtnClick();
+    EXPECT_TRUE(accountlist::AccountFolders(Items()).empty());
+    EXPECT_EQ(dialog.AccountList->topLevelItemCount(), 0);
+    EXPECT_EQ(form->FindFeedNodeById("2"), nullptr);
+    ASSERT_NE(form->FindFeedNodeById("1"), nullptr) << "a local feed went with the account";
+    EXPECT_EQ(form->FindFeedNodeById("1")->parent(), form->RootNode());
+    ASSERT_EQ(removed->count(), 1);
+    EXPECT_EQ(removed->at(0).at(0).toString().toStdString(), record.Id);
+    EXPECT_TRUE(apptest::WaitUntil([&] { return !fs::exists(secret); }, 5000));
+    EXPECT_EQ(home.ReadFile("config.xml").find("account="), std::string::npos);
+}
+
+TEST_F(AccountsWindowTest, StartUpReadsEachPasswordAndARefusalIsAskedForOnce) {
+    // Two accounts kept from an earlier run; only one has its password.
+    {
+        TOptions options;
+        options.ConfigDocument().LoadFromFile("config.xml");
+        xml::Node items = options.GetConfigNode(kItemsPath);
+        accountlist::AddAccount(items, {"kept", "Kept", Api().toStdString(), "alice"});
+        accountlist::AddAccount(items, {"lost", "Lost", Api().toStdString(), "bob"});
+        options.ConfigDocument().Save();
+        options.ConfigDocument().SetAutoSave(false);
+        TPasswordVault vault;
+        ASSERT_TRUE(vault.WriteNow("kept", "secret").Ok);
+    }
+    Start();
+    ASSERT_TRUE(apptest::WaitUntil([&] { return ready->count() == 1 && !asked.empty(); }, 10000));
+    EXPECT_EQ(ready->at(0).at(0).toString(), QStringLiteral("kept"));
+    EXPECT_EQ(ready->at(0).at(1).toString(), QStringLiteral("secret"));
+    EXPECT_EQ(asked, std::vector<QString>{"lost"});
+
+    // The user cancelled: further refusals ask nothing, however many.
+    for (int i = 0; i < 3; ++i) emit form->accountPasswordRefused("lost");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(asked.size(), 1u);
+
+    // Refusals that come while a prompt is open are folded into it.
+    answer = QStringLiteral("typed-again");
+    for (int i = 0; i < 3; ++i) emit form->accountPasswordRefused("kept");
+    ASSERT_TRUE(apptest::WaitUntil([&] { return ready->count() == 2; }, 5000));
+    EXPECT_EQ(asked, (std::vector<QString>{"lost", "kept"}));
+    EXPECT_EQ(ready->at(1).at(1).toString(), QStringLiteral("typed-again"));
+    EXPECT_EQ(TPasswordVault().ReadNow("kept").Password, QStringLiteral("typed-again"));
+
+    // Editing the account in the dialog lets the next refusal ask again.
+    form->ForgiveAccount("lost");
+    emit form->accountPasswordRefused("lost");
+    ASSERT_TRUE(apptest::WaitUntil([&] { return asked.size() == 3; }, 5000));
+    EXPECT_EQ(asked.back(), QStringLiteral("lost"));
+    // An account that is gone is never asked for.
+    emit form->accountPasswordRefused("never-was");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(asked.size(), 3u);
+}
+
+}  // namespace
