@@ -43,9 +43,12 @@ std::string NewAccountId(const xml::Node& items, const std::string& user, const 
     if (const auto scheme = host.find("://"); scheme != std::string::npos) host.erase(0, scheme + 3);
     host = host.substr(0, host.find_first_of("/?#"));
     std::string base;
-    for (char c : user + "@" + host)
+    for (char c : user + "@" + host) {
         if (std::isalnum(static_cast<unsigned char>(c)) || c == '@' || c == '.' || c == '-' || c == '_')
             base += c;
+        else if (c == ':')
+            base += '-';  // host:port stays readable
+    }
     if (base.size() > 64) base.resize(64);
     if (base.empty() || base == "@") base = "account";
     std::string id = base;
