@@ -23,6 +23,9 @@
 
 namespace schedule {
 
+// The book's file, in the home.
+inline constexpr char kHealthFile[] = "health.json";
+
 // Why a feed needs the user, most pressing first.
 enum class TAttention {
     None,

@@ -91,6 +91,28 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"SearchColumnFeed", {}},
         {"SearchColumnTitle", {}},
         {"SearchColumnDate", {}},
+        {"HealthColumnCause", {}},
+        {"HealthAttentionOne", {}},
+        {"HealthAttentionMany", {4}},
+        {"HealthMoved", {"https://news.example/feed/"}},
+        {"HealthAddressChanged", {"http://old.example/rss", "https://news.example/feed/"}},
+        {"HealthGone", {}},
+        {"HealthNotFound", {}},
+        {"HealthFailing", {"The server was not found."}},
+        {"HealthSilent", {180}},
+        {"FailureMoved", {"https://news.example/feed/"}},
+        {"FailureGone", {}},
+        {"FailureNotFound", {}},
+        {"FailureRefused", {}},
+        {"FailureBotProtection", {}},
+        {"FailureNotAFeed", {}},
+        {"FailureHostNotFound", {}},
+        {"FailureUnreachable", {}},
+        {"FailureTlsInvalid", {}},
+        {"FailureTimedOut", {}},
+        {"FailureServerError", {}},
+        {"FailureRateLimited", {}},
+        {"FailureOther", {}},
     };
     return arguments;
 }
@@ -210,6 +232,7 @@ TEST(ShippedLanguages, StructureFilesOfferTheSameOptions)
         {"ShowWebImages", "bool"},
         {"StartOnLogin", "bool"},
         {"AlertWords", "string"},     {"OnlyAlertWords", "bool"},
+        {"SilentDays", "string"},
     };
     EXPECT_EQ(englishOptions, expected);
 
