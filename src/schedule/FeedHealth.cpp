@@ -278,6 +278,16 @@ std::map<std::string, TFeedHealth> THealthBook::All() const
     return FFeeds;
 }
 
+std::map<std::string, TAttention> THealthBook::NeedingAttention(TTimePoint now, const THealthPolicy& policy) const
+{
+    std::lock_guard lock(FMutex);
+    std::map<std::string, TAttention> needing;
+    for (const auto& [id, health] : FFeeds)
+        if (const TAttention attention = health.Attention(now, policy); attention != TAttention::None)
+            needing.emplace(id, attention);
+    return needing;
+}
+
 unsigned long THealthBook::Changes() const
 {
     std::lock_guard lock(FMutex);

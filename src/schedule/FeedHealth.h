@@ -124,6 +124,9 @@ public:
     void Change(const std::string& id, const std::function<void(TFeedHealth&)>& change);
     void Forget(const std::string& id);
     std::map<std::string, TFeedHealth> All() const;
+    // The feeds that need attention now, by id, judged under the book's
+    // lock without copying anyone's history.
+    std::map<std::string, TAttention> NeedingAttention(TTimePoint now, const THealthPolicy& policy) const;
     // Counts changes, for the window's view to notice.
     unsigned long Changes() const;
 

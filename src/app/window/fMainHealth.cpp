@@ -21,8 +21,8 @@
 
 namespace {
 
-constexpr char kSilentDaysPath[] = "general\\SilentDays";
-constexpr char kFollowRedirectsPath[] = "general\\FollowRedirects";
+constexpr char kSilentDaysName[] = "SilentDays";
+constexpr char kFollowRedirectsName[] = "FollowRedirects";
 constexpr char kStoppedAttribute[] = "stopped";
 constexpr char kStoppedGone[] = "gone";
 constexpr int kDefaultSilentDays = 180;
@@ -119,9 +119,13 @@ void TFormMain::ConnectFeedHealth() {
 schedule::THealthPolicy TFormMain::HealthPolicy() {
     schedule::THealthPolicy policy;
     int days = kDefaultSilentDays;
+    // Read without creating it: a configuration from before the option is
+    // saved as it was read.
     try {
-        if (const std::optional<int> stored = plat::TryStrToInt(FOptions->GetConfigNode(kSilentDaysPath).Text()))
-            days = *stored;
+        const xml::Node option =
+            FOptions->ConfigDocument().DocumentElement().ChildByName("general").ChildByName(kSilentDaysName);
+        if (option)
+            days = plat::TryStrToInt(option.Text()).value_or(days);
     } catch (const std::exception&) {
     }
     // 0 or less never calls a feed silent.
@@ -191,7 +195,9 @@ void TFormMain::ReviewFeedHealth(QTreeWidgetItem* node) {
     // the feed is fetched from its new address, and the view offers Undo.
     bool follow = false;
     try {
-        follow = plat::TryStrToBool(FOptions->GetConfigNode(kFollowRedirectsPath).Text()).value_or(false);
+        const xml::Node option =
+            FOptions->ConfigDocument().DocumentElement().ChildByName("general").ChildByName(kFollowRedirectsName);
+        follow = option && plat::TryStrToBool(option.Text()).value_or(false);
     } catch (const std::exception&) {
     }
     if (attention == TAttention::Moved && follow) {
@@ -208,24 +214,32 @@ void TFormMain::ReviewFeedHealth(QTreeWidgetItem* node) {
 std::vector<std::string> TFormMain::FeedsNeedingAttention() {
     std::vector<std::string> ids;
     if (!FHealth) return ids;
+    const auto now = HealthNow ? HealthNow() : std::chrono::system_clock::now();
+    const std::map<std::string, TAttention> needing = FHealth->NeedingAttention(now, HealthPolicy());
+    if (needing.empty()) return ids;
+    // In the tree's order; the history of a feed no longer listed is left out.
     for (QTreeWidgetItem* node : FeedNodesUnder(RootNode())) {
-        const std::string id = GetFeedItem(node).Attribute("id").value_or("");
-        if (FeedAttention(id) != TAttention::None) ids.push_back(id);
+        std::string id = GetFeedItem(node).Attribute("id").value_or("");
+        if (needing.count(id)) ids.push_back(std::move(id));
     }
     return ids;
 }
 
 void TFormMain::RefreshFeedHealth() {
-    if (!StatusHealth) return;
-    const std::vector<std::string> ids = FeedsNeedingAttention();
-    const int count = static_cast<int>(ids.size());
+    if (!StatusHealth || !FHealth) return;
+    // Runs after every update: the count needs no walk of the tree, only
+    // the open view lists the feeds in its order.
+    const auto now = HealthNow ? HealthNow() : std::chrono::system_clock::now();
+    int count = 0;
+    for (const auto& [id, attention] : FHealth->NeedingAttention(now, HealthPolicy()))
+        if (FindFeedNodeById(id)) ++count;
     StatusHealth->setVisible(count > 0);
     if (count > 0)
         StatusHealth->setText(count == 1 ? Words("HealthAttentionOne", {}, "1 feed needs attention")
                                          : Words("HealthAttentionMany", {count}, "Some feeds need attention"));
-    if (!FeedHealthView) return;
+    if (!FeedHealthView || !FeedHealthView->isVisible()) return;
     std::vector<TFormFeedHealth::TRow> rows;
-    for (const std::string& id : ids) {
+    for (const std::string& id : FeedsNeedingAttention()) {
         QTreeWidgetItem* node = FindFeedNodeById(id);
         rows.push_back({Q(id), FeedDisplayText(GetFeedItem(node)), FeedHealthCause(id), DetailOf(FHealth->Get(id)),
                         FeedAttention(id)});
@@ -240,8 +254,8 @@ void TFormMain::ActionFeedHealthExecute() {
             Guarded([&] { ActOnFeedHealth(id.toStdString(), static_cast<int>(action)); });
         };
     }
-    RefreshFeedHealth();
     FeedHealthView->show();
+    RefreshFeedHealth();
     FeedHealthView->raise();
 }
 
