@@ -66,11 +66,15 @@ TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled)
     EXPECT_TRUE(form->FeedHealthView->BtnRetry->isVisibleTo(form->FeedHealthView));
     EXPECT_FALSE(form->FeedHealthView->BtnUseAddress->isVisibleTo(form->FeedHealthView));
 
-    // The history survives a restart.
+    // The history and the stop survive a restart, before any update.
     form.reset();
-    schedule::THealthBook saved;
-    saved.Load((home.Dir() / schedule::kHealthFile).string());
-    EXPECT_EQ(saved.Get("1").Attention(std::chrono::system_clock::now()), schedule::TAttention::Gone);
+    form = std::make_unique<TFormMain>();
+    form->StopUpdateThread();
+    ASSERT_TRUE(apptest::WaitUntil([&] { return form->StatusHealth->isVisibleTo(form.get()); }));
+    EXPECT_TRUE(form->PollingDeferred("1"));
+    node = form->FindFeedNodeById("1");
+    ASSERT_NE(node, nullptr);
+    EXPECT_TRUE(node->data(0, Qt::ToolTipRole).toString().contains("removed this feed for good"));
 }
 
 TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone)

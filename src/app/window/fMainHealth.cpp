@@ -9,6 +9,7 @@
 
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -110,6 +111,16 @@ void TFormMain::ConnectFeedHealth() {
     StatusBar->addPermanentWidget(StatusHealth);
     connect(StatusHealth, &QPushButton::clicked, this, [this] { Guarded([this] { ActionFeedHealthExecute(); }); });
 
+    // Once the feed list is loaded: the status line, and the tooltips of
+    // feeds that will not be fetched soon (one stopped after a 410 never is).
+    QTimer::singleShot(0, this, [this] {
+        Guarded([this] {
+            for (const std::string& id : FeedsNeedingAttention())
+                if (QTreeWidgetItem* node = FindFeedNodeById(id)) ShowFeedState(node);
+            RefreshFeedHealth();
+        });
+    });
+
     connect(this, &TFormMain::feedDeleted, this, [this](const QString& id) {
         FHealth->Forget(id.toStdString());
         RefreshFeedHealth();
@@ -118,6 +129,7 @@ void TFormMain::ConnectFeedHealth() {
 
 schedule::THealthPolicy TFormMain::HealthPolicy() {
     schedule::THealthPolicy policy;
+    if (!FOptions) return policy;
     int days = kDefaultSilentDays;
     // Read without creating it: a configuration from before the option is
     // saved as it was read.
