@@ -58,7 +58,7 @@ struct THealthEntry {
 
 class TFeedHealth {
 public:
-    static constexpr std::size_t kHistorySize = 20;
+    static constexpr std::size_t kHistorySize = 10;
 
     void Record(const TFetchOutcome& outcome);
     TAttention Attention(TTimePoint now, const THealthPolicy& policy = {}) const;

@@ -107,7 +107,7 @@ void TFeedUpdate::RecordOutcome()
     FRequest.Health->Record(FRequest.Id, *FOutcome);
     // Written from here, off the window, now and then; the window writes the
     // last changes as it closes.
-    FRequest.Health->SaveIfDue(schedule::kHealthFile, std::chrono::minutes(1));
+    FRequest.Health->SaveIfDue(schedule::kHealthFile, std::chrono::minutes(5));
 }
 
 // Downloads from this size on have their stored copy written beside the
