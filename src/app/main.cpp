@@ -17,6 +17,7 @@
 #include "Autostart.h"
 #include "CommandLine.h"
 #include "ConfigCommands.h"
+#include "HttpClient.h"
 #include "InstanceRequests.h"
 #include "Home.h"
 #include "Memory.h"
@@ -109,6 +110,9 @@ int main(int argc, char* argv[]) {
     std::vector<std::string> addresses;
     for (const std::string& address : commandLine.Addresses) addresses.push_back(FromHere(address));
     plat::TuneAllocator();
+    // Every request names the program and where to learn about it, so that
+    // a site's owner can tell a feed reader from an abusive robot.
+    http::SetProductToken(std::string("Quillet/") + kProgramVersion + " (+" + kHomePageURL + ")");
     // The home is chosen and entered before anything else reads or writes a
     // file: everything after this addresses its files relative to it.
     std::string homeError;

@@ -15,13 +15,25 @@ namespace http {
 
 namespace {
 
-constexpr const char* kAcceptHeader = "Accept: text/html, */*";
-constexpr const char* kUserAgent = "Mozilla/3.0 (compatible; Indy Library)";
+// Feed types first, then XML a feed may be served as, then anything: a
+// server that negotiates gives the feed rather than the site's page, and
+// one that does not still answers.
+constexpr const char* kAcceptHeader =
+    "Accept: application/rss+xml, application/atom+xml, application/feed+json, "
+    "application/rdf+xml;q=0.9, application/xml;q=0.9, text/xml;q=0.9, application/json;q=0.8, "
+    "*/*;q=0.5";
+constexpr const char* kDefaultProductToken = "Quillet";
 constexpr const char* kHttpsRefused = "IOHandler value is not valid";
 constexpr const char* kCancelled = "Download cancelled";
 // How often the transfer loop looks at the cancel flag and the stall clock
 // when the network is quiet; Cancel() also wakes the loop directly.
 constexpr int kPollIntervalMs = 100;
+
+std::mutex productMutex;
+std::string& ProductTokenStorage() {
+  static std::string token = kDefaultProductToken;
+  return token;
+}
 
 void InitCurlOnce() {
   static std::once_flag once;
@@ -97,6 +109,8 @@ struct Transfer {
   std::string statusLine;
   TValidators validators;
   std::string retryAfter;
+  // Every response's status and Location, redirects and the final one.
+  std::vector<std::pair<int, std::string>> responses;
 
   Clock::time_point lastActivity = Clock::now();
   std::optional<Clock::time_point> firstByte;  // of any response header
@@ -119,6 +133,14 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     transfer.statusLine = std::string(line);
     transfer.validators = {};
     transfer.retryAfter.clear();
+    int code = 0;
+    const std::size_t space = line.find(' ');
+    for (std::size_t i = space == std::string_view::npos ? line.size() : space + 1;
+         i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])) && code < 1000; ++i)
+      code = code * 10 + (line[i] - '0');
+    transfer.responses.emplace_back(code, std::string());
+  } else if (auto location = HeaderValue(line, "Location")) {
+    if (!transfer.responses.empty()) transfer.responses.back().second = std::string(*location);
   } else if (auto etag = HeaderValue(line, "ETag")) {
     transfer.validators.ETag = std::string(*etag);
   } else if (auto modified = HeaderValue(line, "Last-Modified")) {
@@ -143,10 +165,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &code);
     // An error response's body is of no use to anyone: stop reading it (the
     // connection is never reused) and report the status line.
-    if (!IsSuccess(code)) {
-      transfer.errorStatus = true;
-      if (!transfer.keepErrorBody) return 0;
-    }
+    if (!IsSuccess(code)) transfer.errorStatus = true;
     curl_off_t announced = -1;
     curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
     if (!transfer.errorStatus && announced > 0 &&
@@ -156,9 +175,11 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     }
   }
   if (transfer.errorStatus) {
-    // An API explains a refusal in its body; the start of it is enough.
-    if (transfer.body.size() >= kMaxErrorBodySize) return 0;
-    transfer.body.append(data, std::min(length, kMaxErrorBodySize - transfer.body.size()));
+    // An API explains a refusal in its body, a bot-protection service
+    // names itself in its page's head: the start of it is enough.
+    const std::size_t limit = transfer.keepErrorBody ? kMaxErrorBodySize : kErrorPageHeadSize;
+    if (transfer.body.size() >= limit) return 0;
+    transfer.body.append(data, std::min(length, limit - transfer.body.size()));
     return length;
   }
   if (transfer.body.size() + length > transfer.maxBodySize) {
@@ -254,7 +275,81 @@ bool IsTlsFailure(CURLcode code) {
   }
 }
 
+bool IsRedirectStatus(int code) {
+  return code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
+}
+
+// A Location resolved against the address that sent it; as written when
+// the two cannot be put together.
+std::string ResolveLocation(const std::string& base, const std::string& location) {
+  CURLU* handle = curl_url();
+  if (handle == nullptr) return location;
+  std::string resolved = location;
+  if (curl_url_set(handle, CURLUPART_URL, base.c_str(), CURLU_DEFAULT_SCHEME) == CURLUE_OK &&
+      curl_url_set(handle, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK) {
+    char* text = nullptr;
+    if (curl_url_get(handle, CURLUPART_URL, &text, 0) == CURLUE_OK && text != nullptr) {
+      resolved = text;
+      curl_free(text);
+    }
+  }
+  curl_url_cleanup(handle);
+  return resolved;
+}
+
+// The redirect answers of one transfer, each Location resolved against the
+// address before it.
+std::vector<TRedirect> RedirectsOf(const std::string& url, const Transfer& transfer) {
+  std::vector<TRedirect> redirects;
+  std::string base = url;
+  for (const auto& [code, location] : transfer.responses) {
+    if (!IsRedirectStatus(code) || location.empty()) continue;
+    base = ResolveLocation(base, location);
+    redirects.push_back({code, base});
+  }
+  return redirects;
+}
+
 }  // namespace
+
+NetworkCause NetworkCauseOf(int curlCode) {
+  const auto code = static_cast<CURLcode>(curlCode);
+  switch (code) {
+    case CURLE_OK:
+      return NetworkCause::None;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return NetworkCause::HostNotFound;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+      return NetworkCause::Unreachable;
+    case CURLE_OPERATION_TIMEDOUT:
+      return NetworkCause::TimedOut;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return NetworkCause::Certificate;
+    default:
+      return IsTlsFailure(code) ? NetworkCause::Tls : NetworkCause::Other;
+  }
+}
+
+void SetProductToken(std::string token) {
+  // A token that could break the request line is not taken.
+  for (const char c : token)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return;
+  std::lock_guard lock(productMutex);
+  ProductTokenStorage() = token.empty() ? kDefaultProductToken : std::move(token);
+}
+
+std::string ProductToken() {
+  std::lock_guard lock(productMutex);
+  return ProductTokenStorage();
+}
 
 bool IsHttpsUrl(const std::string& url) {
   std::size_t start = 0;
@@ -375,7 +470,8 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
     Check(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L));
   }
   Check(curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get()));
-  Check(curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent));
+  const std::string userAgent = ProductToken();
+  Check(curl_easy_setopt(e, CURLOPT_USERAGENT, userAgent.c_str()));
   // "" offers every content encoding this libcurl can decode (gzip and
   // deflate always, br and zstd where it was built with them) and decodes
   // the answer before it reaches OnBody.
@@ -486,6 +582,7 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
     if (curl_easy_getinfo(e, CURLINFO_CONTENT_TYPE, &contentType) == CURLE_OK && contentType != nullptr)
       fetched.ContentType = contentType;
     fetched.StatusCode = static_cast<int>(code);
+    fetched.Redirects = RedirectsOf(url, transfer);
     if (IsSuccess(code)) {
       fetched.Body = std::move(transfer.body);
       return fetched;
@@ -504,8 +601,9 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
     std::optional<HttpError::TimePoint> retryAfter;
     if ((code == 429 || code == 503) && !transfer.retryAfter.empty())
       retryAfter = ParseRetryAfter(transfer.retryAfter, std::chrono::system_clock::now());
-    throw HttpError(statusLine, static_cast<int>(code), retryAfter,
-                    keepErrorBody ? std::move(transfer.body) : std::string());
+    HttpError error(statusLine, static_cast<int>(code), retryAfter, std::move(transfer.body));
+    error.SetRedirects(std::move(fetched.Redirects));
+    throw error;
   }
   // A redirect to https while secure feeds are off ends like an https address.
   if (result == CURLE_UNSUPPORTED_PROTOCOL && !options_.secureFeeds) {
@@ -515,9 +613,12 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
   }
   const std::string message =
       errorText[0] != '\0' ? std::string(errorText) : curl_easy_strerror(result);
-  if (result == CURLE_OPERATION_TIMEDOUT) throw HttpError(HttpFailure::TimedOut, message);
-  if (IsTlsFailure(result)) throw HttpError(HttpFailure::Tls, message);
-  throw HttpError(message);
+  const HttpFailure failure = result == CURLE_OPERATION_TIMEDOUT ? HttpFailure::TimedOut
+                              : IsTlsFailure(result)          ? HttpFailure::Tls
+                                                              : HttpFailure::Other;
+  HttpError error(failure, NetworkCauseOf(result), message);
+  error.SetRedirects(RedirectsOf(url, transfer));
+  throw error;
 }
 
 std::string Get(const std::string& url, const FetchOptions& options) {

@@ -42,6 +42,30 @@ enum class HttpFailure {
   TooLarge,   // the body passed the size cap
 };
 
+// Why a fetch that got no answer at all failed, as far as the network
+// library can tell; the feed's health tells its causes apart by it.
+enum class NetworkCause {
+  None,          // an answer came (or the fetch never started)
+  HostNotFound,  // the name does not resolve
+  Unreachable,   // refused, no route, the connection broke
+  TimedOut,
+  Certificate,   // the certificate is not valid for the host (or not trusted)
+  Tls,           // the TLS handshake failed otherwise
+  Other,
+};
+// The cause a libcurl result code (CURLcode) stands for.
+NetworkCause NetworkCauseOf(int curlCode);
+
+// One redirect answer: its status and the address its Location named,
+// resolved against the address that gave it.
+struct TRedirect {
+  int StatusCode = 0;
+  std::string Location;
+  // 301 and 308 say the resource moved for good; 302, 303 and 307 do not.
+  bool Permanent() const { return StatusCode == 301 || StatusCode == 308; }
+  bool operator==(const TRedirect&) const = default;
+};
+
 // Every failure of a fetch. StatusCode() is the HTTP status for a response
 // outside 2xx and 0 for everything else (network errors, time-outs, refused
 // addresses, cancellation, oversized bodies).
@@ -59,8 +83,9 @@ class HttpError : public std::runtime_error {
   // When a 429 or 503 answer said when to come back (Retry-After), that
   // moment, never more than kMaxRetryAfter after the answer arrived.
   std::optional<TimePoint> RetryAfter() const { return retryAfter_; }
-  // The body of an answer outside 2xx, at most kMaxErrorBodySize bytes; only
-  // Send() keeps it (a feed's error page is of no use to anyone).
+  // The start of the body of an answer outside 2xx: at most
+  // kMaxErrorBodySize bytes from Send(), kErrorPageHeadSize from Fetch()
+  // (enough to recognise a bot-protection page, no more).
   const std::string& Body() const { return body_; }
   // What kind of failure, for callers that must tell a time-out or a TLS
   // failure from an unreachable address without reading the message.
@@ -69,12 +94,23 @@ class HttpError : public std::runtime_error {
   HttpError(HttpFailure failure, const std::string& message) : HttpError(message) {
     failure_ = failure;
   }
+  HttpError(HttpFailure failure, NetworkCause cause, const std::string& message)
+      : HttpError(failure, message) {
+    cause_ = cause;
+  }
+  NetworkCause Cause() const { return cause_; }
+  // The redirect answers on the way, in order; with redirects not followed
+  // the last one is the answer this error reports, its Location resolved.
+  const std::vector<TRedirect>& Redirects() const { return redirects_; }
+  void SetRedirects(std::vector<TRedirect> redirects) { redirects_ = std::move(redirects); }
 
  private:
   int statusCode_;
   std::optional<TimePoint> retryAfter_;
   std::string body_;
   HttpFailure failure_ = HttpFailure::Other;
+  NetworkCause cause_ = NetworkCause::None;
+  std::vector<TRedirect> redirects_;
 };
 
 // One request for Send(): a GET, or a POST of a form; extra header lines
@@ -89,6 +125,7 @@ struct TRequest {
 };
 
 inline constexpr std::size_t kMaxErrorBodySize = 64 * 1024;
+inline constexpr std::size_t kErrorPageHeadSize = 4 * 1024;
 
 // The validators of an earlier answer (its ETag and Last-Modified headers,
 // kept as received), sent back as If-None-Match / If-Modified-Since.
@@ -115,6 +152,8 @@ struct TFetchResult {
   std::string ContentType;
   // The answer's status code (200, 204, 304 ...).
   int StatusCode = 0;
+  // The redirects followed to get here, in order.
+  std::vector<TRedirect> Redirects;
 };
 
 // The two switches the user can turn on in the settings (general\SecureFeeds,
@@ -220,6 +259,11 @@ class THttpClient {
 
   std::shared_ptr<TCancelToken> cancelToken_;
 };
+
+// How every request names the program: "Quillet/1.2 (+https://...)". The
+// program sets it once at start-up; until then requests say "Quillet".
+void SetProductToken(std::string token);
+std::string ProductToken();
 
 // Convenience for a one-off fetch that nobody needs to cancel.
 std::string Get(const std::string& url, const FetchOptions& options = {});

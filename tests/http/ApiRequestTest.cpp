@@ -81,12 +81,12 @@ TEST(ApiRequest, RefusalKeepsStatusAndStartOfBody) {
       EXPECT_EQ(error.Failure(), HttpFailure::Status);
       EXPECT_EQ(error.Body(), c.body.substr(0, c.keptSize));
     }
-    // A feed's GET still leaves an error page behind.
+    // A feed's GET keeps only the head of an error page.
     try {
       client.Get(server.Url("/api"));
     } catch (const HttpError& error) {
       EXPECT_EQ(error.StatusCode(), c.status);
-      EXPECT_EQ(error.Body(), "");
+      EXPECT_EQ(error.Body(), c.body.substr(0, http::kErrorPageHeadSize));
     }
   }
 }

@@ -118,3 +118,15 @@ TEST_F(SecureFeeds, RedirectFromHttpToHttpsIsFollowedWhenBothAreOn) {
   client.SetCertificateAuthorityFile(certificate_);
   EXPECT_NE(client.Get(server.Url("/feed")).find("TLS"), std::string::npos);
 }
+
+TEST_F(SecureFeeds, CertificateForAnotherNameIsACertificateFailure) {
+  // The certificate is trusted but made for 127.0.0.1, not for localhost.
+  http::THttpClient client({.secureFeeds = true});
+  client.SetCertificateAuthorityFile(certificate_);
+  try {
+    client.Get("https://localhost:" + std::to_string(port_) + "/");
+    FAIL() << "a certificate for another name was accepted";
+  } catch (const http::HttpError& error) {
+    EXPECT_EQ(error.Cause(), http::NetworkCause::Certificate) << error.what();
+  }
+}

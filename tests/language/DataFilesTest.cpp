@@ -117,6 +117,28 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"SignInServerTrouble", {"https://rss.example.org", "HTTP 503"}},
         {"SignInCancelled", {}},
         {"SignInFailed", {"https://rss.example.org", "the answer is not JSON"}},
+        {"HealthColumnCause", {}},
+        {"HealthAttentionOne", {}},
+        {"HealthAttentionMany", {4}},
+        {"HealthMoved", {"https://news.example/feed/"}},
+        {"HealthAddressChanged", {"http://old.example/rss", "https://news.example/feed/"}},
+        {"HealthGone", {}},
+        {"HealthNotFound", {}},
+        {"HealthFailing", {"The server was not found."}},
+        {"HealthSilent", {180}},
+        {"FailureMoved", {"https://news.example/feed/"}},
+        {"FailureGone", {}},
+        {"FailureNotFound", {}},
+        {"FailureRefused", {}},
+        {"FailureBotProtection", {}},
+        {"FailureNotAFeed", {}},
+        {"FailureHostNotFound", {}},
+        {"FailureUnreachable", {}},
+        {"FailureTlsInvalid", {}},
+        {"FailureTimedOut", {}},
+        {"FailureServerError", {}},
+        {"FailureRateLimited", {}},
+        {"FailureOther", {}},
     };
     return arguments;
 }
@@ -236,6 +258,7 @@ TEST(ShippedLanguages, StructureFilesOfferTheSameOptions)
         {"ShowWebImages", "bool"},
         {"StartOnLogin", "bool"},
         {"AlertWords", "string"},     {"OnlyAlertWords", "bool"},
+        {"SilentDays", "string"},
     };
     EXPECT_EQ(englishOptions, expected);
 

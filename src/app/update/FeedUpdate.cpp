@@ -44,6 +44,7 @@ void TFeedUpdate::Fetch()
         std::error_code ignored;
         const bool haveCopy = std::filesystem::exists(path, ignored);
         http::TFetchResult answer = FClient.Fetch(FRequest.Url, haveCopy ? FRequest.Validators : http::TValidators{});
+        FFacts = schedule::FactsFromResult(FRequest.Url, FRequest.Options.followRedirects, answer);
         FBytesReceived = answer.BytesReceived;
         if (answer.NotModified) {
             FPreviousTitles = previous.valid() ? previous.get() : ReadStoredTitles(path);
@@ -57,6 +58,7 @@ void TFeedUpdate::Fetch()
             // The copy the server compared with has gone or cannot be read:
             // the feed is fetched whole, once, to replace it.
             answer = FClient.Fetch(FRequest.Url);
+            FFacts = schedule::FactsFromResult(FRequest.Url, FRequest.Options.followRedirects, answer);
             FBytesReceived += answer.BytesReceived;
         }
         FValidators = std::move(answer.Validators);
@@ -76,12 +78,36 @@ void TFeedUpdate::Fetch()
     } catch (const http::HttpError& e) {
         FRetryAfter = e.RetryAfter();
         FError = e.what();
+        FFacts = schedule::FactsFromError(FRequest.Url, FRequest.Options.followRedirects, e);
     } catch (const std::exception& e) {
         FError = e.what();
     }
     if (!FDocument && !FNotModified && FError.empty())
         FError = "Unknown error";
+    RecordOutcome();
     FFetched = true;
+}
+
+void TFeedUpdate::RecordOutcome()
+{
+    if (!FFacts || FClient.Cancelled())
+        return;
+    FFacts->IsFeed = FDocument != nullptr;
+    if (FFacts->IsFeed) {
+        if (FRecorded)
+            FFacts->HadNewItem = FRecorded->NewCount > 0;
+        else if (FTitlesRead && FPreviousRead && FPreviousTitles)
+            FFacts->HadNewItem = CountNewItems(FDownloadedTitles, *FPreviousTitles).Count > 0;
+        else
+            FFacts->HadNewItem = true;  // the first download: its items are news to Quillet
+    }
+    FOutcome = schedule::Classify(*FFacts, std::chrono::system_clock::now());
+    if (!FRequest.Health)
+        return;
+    FRequest.Health->Record(FRequest.Id, *FOutcome);
+    // Written from here, off the window, now and then; the window writes the
+    // last changes as it closes.
+    FRequest.Health->SaveIfDue(schedule::kHealthFile, std::chrono::minutes(5));
 }
 
 void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string& path, std::size_t)

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "FeedDocument.h"
+#include "FeedHealth.h"
 #include "HttpClient.h"
+#include "Outcome.h"
 #include "ItemStore.h"
 #include "PendingFile.h"
 #include "UpdateThread.h"
@@ -40,6 +42,9 @@ struct TFeedUpdateRequest {
     // The feed's unread count: how many of its stored copy's first items
     // stay unread when the store first meets the feed.
     int Unread = 0;
+    // Where the fetch's outcome is recorded as soon as it is known, off the
+    // user-interface thread; null records nothing.
+    std::shared_ptr<schedule::THealthBook> Health;
 };
 
 // The item titles of a feed's stored copy (see ComparableTitles), or
@@ -98,6 +103,9 @@ public:
     bool FirstDownload() const { return FFirstDownload; }
     // Tests shorten the client's time-outs.
     http::THttpClient& Client() { return FClient; }
+    // What the fetch came to; null when it never reached the network (or
+    // was cancelled).
+    const schedule::TFetchOutcome* Outcome() const { return FOutcome ? &*FOutcome : nullptr; }
 
     // Work done beside the download so that applying a large result keeps
     // the user-interface thread free: the download's titles as they compare
@@ -139,6 +147,10 @@ private:
     http::TValidators FValidators;
     std::optional<std::chrono::system_clock::time_point> FRetryAfter;
     std::size_t FBytesReceived = 0;
+    std::optional<schedule::TFetchFacts> FFacts;
+    std::optional<schedule::TFetchOutcome> FOutcome;
+    // Classifies the fetch and records it in the health book.
+    void RecordOutcome();
 };
 
 // How many items of a download are new, given the item titles of the

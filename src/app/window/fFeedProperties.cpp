@@ -111,6 +111,12 @@ TFormFeedProperties::TFormFeedProperties(QWidget* parent, const std::vector<TFol
     ShowInterval(FOriginalInterval);
     connect(RadioIntervalOwn, &QRadioButton::toggled, this, [this] { UpdateIntervalControls(); });
 
+    LabelHealth = new QLabel(values.HealthCause, this);
+    LabelHealth->setObjectName("LabelHealth");
+    LabelHealth->setWordWrap(true);
+    LabelHealth->setTextFormat(Qt::PlainText);
+    LabelHealth->setVisible(!values.HealthCause.isEmpty());
+
     OKBtn = new QPushButton("OK", this);
     OKBtn->setObjectName("OKBtn");
     OKBtn->setDefault(true);
@@ -131,6 +137,7 @@ TFormFeedProperties::TFormFeedProperties(QWidget* parent, const std::vector<TFol
     layout->addLayout(fields);
     layout->addWidget(CheckNotify);
     layout->addWidget(GroupInterval);
+    layout->addWidget(LabelHealth);
     layout->addStretch(1);
     layout->addLayout(buttons);
 

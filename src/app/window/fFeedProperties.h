@@ -27,6 +27,9 @@ struct TFeedProperties {
     bool Notify = true;
     // Seconds between two fetches of this feed; 0 follows the options.
     int IntervalSeconds = 0;
+    // Shown only: why the feed needs attention, in plain words ("" for
+    // nothing), and the server's own words.
+    QString HealthCause;
 };
 
 class TFormFeedProperties : public QDialog {
@@ -59,6 +62,8 @@ public:
     QSpinBox* SpinInterval = nullptr;
     // Minutes (0) or hours (1).
     QComboBox* ComboIntervalUnit = nullptr;
+    // The feed's health, shown above the buttons when it needs attention.
+    QLabel* LabelHealth = nullptr;
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 

@@ -271,6 +271,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     FFailedFeedIcon = TreeIcon(":/icons/feed-failed.svg");
     CreateTrayIcon();
     ConnectUpdateAndDisplay();
+    ConnectFeedHealth();
     CreateConfigSaver();
     ConnectAccounts();
 
@@ -296,6 +297,7 @@ TFormMain::~TFormMain() {
     // The polling thread works on the tree and the option store: it goes
     // first. Then the option store, which writes a modified config.xml.
     StopUpdateThread();
+    SaveFeedHealth();
     // After the updates, which write to it; waits for its opening.
     FItemBase.reset();
     SaveConfigOnClose();

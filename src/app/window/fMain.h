@@ -49,6 +49,13 @@ class TUpdateThread;
 class TFeedUpdate;
 class TItemBase;
 class TFormFindInFeeds;
+class TFormFeedHealth;
+class QPushButton;
+namespace schedule {
+class THealthBook;
+struct THealthPolicy;
+enum class TAttention;
+}  // namespace schedule
 namespace items {
 class TItemStore;
 }
@@ -569,6 +576,47 @@ public:
     std::set<QString> FPasswordAsking;
     std::set<QString> FPasswordDeclined;
     // ---- end accounts ----
+    // ---- Feed health (fMainHealth.cpp) ----
+    // Every feed's recent results (health.json in the home), recorded by the
+    // updates as they end and judged here: the Feed Health view, the status
+    // line "N feeds need attention", the causes in tooltips and in Feed
+    // Properties, following a confirmed move, and no more polling of a feed
+    // that answered 410 until the user acts.
+    std::shared_ptr<schedule::THealthBook> FHealth;
+    QAction* ActionFeedHealth = nullptr;
+    QPushButton* StatusHealth = nullptr;
+    TFormFeedHealth* FeedHealthView = nullptr;
+    // The clock the health is judged by; tests hand in a fake one.
+    std::function<std::chrono::system_clock::time_point()> HealthNow;
+    // Called by the constructor: loads health.json and creates the action,
+    // its menu entry and the status line.
+    void ConnectFeedHealth();
+    void ActionFeedHealthExecute();
+    // The options' part of the judgement (general\SilentDays).
+    schedule::THealthPolicy HealthPolicy();
+    schedule::TAttention FeedAttention(const std::string& id);
+    // Why a feed needs attention and what can be done, in plain words; ""
+    // for a feed that needs nothing.
+    QString FeedHealthCause(const std::string& id);
+    // A failed update's reason in plain words, from what its fetch came to;
+    // "" when it never reached the network.
+    QString FailureInWords(const TFeedUpdate& update);
+    // After an update of `node` was applied: a confirmed move is followed
+    // when redirects are followed, a 410 stops polling, the view and the
+    // status line are brought up to date.
+    void ReviewFeedHealth(QTreeWidgetItem* node);
+    void RefreshFeedHealth();
+    // The ids of the feeds that need attention, in the tree's order.
+    std::vector<std::string> FeedsNeedingAttention();
+    // True for a feed that is not polled until the user acts (it answered 410).
+    bool FeedStopped(const std::string& id) const;
+    // What a button of the view does for a feed.
+    void ActOnFeedHealth(const std::string& id, int action);
+    // Points a feed at another address: the validators and the failure of
+    // the old one go, and polling resumes.
+    void SetFeedAddress(QTreeWidgetItem* node, const std::string& url);
+    void SaveFeedHealth();
+    // ---- end feed health ----
 
 signals:
     // Emitted by DeleteFeed before the node and its element go away.

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "Convert.h"
+#include "FeedHealth.h"
 #include "fFeedProperties.h"
 
 namespace {
@@ -69,6 +70,10 @@ void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
         values.Folder = static_cast<int>(std::find(folders.begin(), folders.end(), node->parent()) - folders.begin());
         values.Notify = NotifyOf(item);
         values.IntervalSeconds = IntervalOf(item);
+        // The same cause the feed's tooltip names.
+        values.HealthCause = FeedHealthCause(id);
+        if (auto* feed = static_cast<TFeedNode*>(node); feed->Failed() && !values.HealthCause.contains(feed->Failure()))
+            values.HealthCause = values.HealthCause.isEmpty() ? feed->Failure() : values.HealthCause + '\n' + feed->Failure();
 
         TFormFeedProperties dialog(this, entries, values);
         if (dialog.exec() != QDialog::Accepted) return;
@@ -100,10 +105,15 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
         for (const char* name : kValidatorAttributes)
             if (item.HasAttribute(name)) item.RemoveAttribute(name);
         FRetryAfter.erase(id);
+        // A new address starts a new history.
+        if (FHealth) FHealth->Change(id, [](schedule::TFeedHealth& health) { health.Reset(); });
         auto* feed = static_cast<TFeedNode*>(node);
         feed->SetFailure(QString(), QDateTime());
         ShowFeedState(node);
     }
+
+    // Edited by the user: a feed stopped after a 410 is polled again.
+    if (item.HasAttribute("stopped")) item.RemoveAttribute("stopped");
 
     if (values.Notify != NotifyOf(item)) item.SetAttribute(kNotifyAttribute, plat::BoolToStr(values.Notify));
 
@@ -118,4 +128,5 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
     UpdateNodeCaption(node);
     if (folder && folder != node->parent()) MoveNode(node, folder);
     FOptions->Save();
+    RefreshFeedHealth();
 }

@@ -181,6 +181,7 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.Items = FItemBase;
     request.Unread = std::max(0, plat::TryStrToInt(item.Attribute("unread").value_or("")).value_or(0));
     request.Validators = {item.Attribute(kETagAttribute).value_or(""), item.Attribute(kLastModifiedAttribute).value_or("")};
+    request.Health = FHealth;
     const std::string id = request.Id;
     auto update = std::make_shared<TFeedUpdate>(
         std::move(request), [this](TFeedUpdate& update) { StartFeedUpdate(update); },
@@ -238,6 +239,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
             throw std::runtime_error(update.Error());
         if (update.NotModified()) {
             ApplyNotModified(node, update);
+            ReviewFeedHealth(node);
             emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
             ScheduleConfigSave();  // lastupdate was written
             return;
@@ -279,11 +281,15 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         SetStatusText(0, StatusMessage("UpdatedFeed", displayText));
         MarkFeedUpdated(node);
     } catch (const std::exception& error) {
-        SetStatusText(0, StatusMessage("FailedFeed", displayText + " - " + error.what()));
-        MarkFeedFailed(node, error.what());
+        // What happened and what to do, with the server's own words after it.
+        const std::string words = update.Failed() ? FailureInWords(update).toStdString() : std::string();
+        const std::string reason = words.empty() ? error.what() : words + " (" + error.what() + ")";
+        SetStatusText(0, StatusMessage("FailedFeed", displayText + " - " + reason));
+        MarkFeedFailed(node, words.empty() ? error.what() : words + "\n" + error.what());
         if (const auto retryAfter = update.RetryAfter())
             FRetryAfter[update.Request().Id] = *retryAfter;
     }
+    ReviewFeedHealth(node);
     emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
     ScheduleConfigSave();
     FreeInBackground(update.ReleaseLargeParts());
@@ -452,7 +458,7 @@ bool TFormMain::FeedDownloading(const std::string& id) const
 
 bool TFormMain::PollingDeferred(const std::string& id) const
 {
-    if (FeedDownloading(id))
+    if (FeedDownloading(id) || FeedStopped(id))
         return true;
     const auto found = FRetryAfter.find(id);
     return found != FRetryAfter.end() && std::chrono::system_clock::now() < found->second;
@@ -521,8 +527,12 @@ void TFormMain::ShowFeedState(QTreeWidgetItem* node)
     const QIcon icon = feed->Busy() ? FBusyFeedIcon : feed->Failed() ? FFailedFeedIcon : QIcon();
     // The time is written the same way in every language, so the tooltip
     // reads right after a language switch too.
-    const QString toolTip =
+    QString toolTip =
         feed->Failed() ? feed->Failure() + '\n' + feed->FailureTime().toString("yyyy-MM-dd hh:mm:ss") : QString();
+    // Why the feed needs attention, unless the failure already says it.
+    const QString cause = FeedHealthCause(feed->Item().Attribute("id").value_or(""));
+    if (!cause.isEmpty() && !toolTip.startsWith(cause))
+        toolTip = toolTip.isEmpty() ? cause : cause + '\n' + toolTip;
     feed->ShowState(icon, toolTip);
     if (TreeView && node->treeWidget() == TreeView)
         TreeView->viewport()->update(TreeView->visualItemRect(node));
@@ -557,6 +567,8 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top)
     std::vector<TUpdateAll::TEntry> entries;
     for (QTreeWidgetItem* node : FeedNodesUnder(top)) {
         const xml::Node item = GetFeedItem(node);
+        if (FeedStopped(item.Attribute("id").value_or("")))
+            continue;  // removed by its publisher: only the user brings it back
         entries.push_back({item.Attribute("id").value_or(""), UpdateHostOf(item.Attribute("url").value_or(""))});
     }
     ActionUpdateAll->setEnabled(false);

@@ -1,0 +1,352 @@
+#include "FeedHealth.h"
+
+#include "AtomicFile.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <utility>
+
+namespace schedule {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr std::array<std::pair<TOutcomeKind, std::string_view>, 15> kKindNames = {{
+    {TOutcomeKind::Updated, "Updated"},
+    {TOutcomeKind::NotModified, "NotModified"},
+    {TOutcomeKind::Moved, "Moved"},
+    {TOutcomeKind::Gone, "Gone"},
+    {TOutcomeKind::NotFound, "NotFound"},
+    {TOutcomeKind::Refused, "Refused"},
+    {TOutcomeKind::BotProtection, "BotProtection"},
+    {TOutcomeKind::NotAFeed, "NotAFeed"},
+    {TOutcomeKind::HostNotFound, "HostNotFound"},
+    {TOutcomeKind::Unreachable, "Unreachable"},
+    {TOutcomeKind::TlsInvalid, "TlsInvalid"},
+    {TOutcomeKind::TimedOut, "TimedOut"},
+    {TOutcomeKind::ServerError, "ServerError"},
+    {TOutcomeKind::RateLimited, "RateLimited"},
+    {TOutcomeKind::OtherFailure, "OtherFailure"},
+}};
+
+// Times are kept as milliseconds since the epoch.
+json TimeValue(const std::optional<TTimePoint>& at)
+{
+    if (!at)
+        return nullptr;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(at->time_since_epoch()).count();
+}
+
+std::optional<TTimePoint> ReadTime(const json& object, const char* name)
+{
+    const auto found = object.find(name);
+    if (found == object.end() || !found->is_number_integer())
+        return std::nullopt;
+    return TTimePoint(std::chrono::duration_cast<TClock::duration>(std::chrono::milliseconds(found->get<long long>())));
+}
+
+std::string ReadText(const json& object, const char* name)
+{
+    const auto found = object.find(name);
+    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+json ToJsonValue(const TFeedHealth& health);
+
+}  // namespace
+
+std::string_view KindName(TOutcomeKind kind)
+{
+    for (const auto& [k, name] : kKindNames)
+        if (k == kind)
+            return name;
+    return "OtherFailure";
+}
+
+std::optional<TOutcomeKind> KindFromName(std::string_view name)
+{
+    for (const auto& [k, n] : kKindNames)
+        if (n == name)
+            return k;
+    return std::nullopt;
+}
+
+void TFeedHealth::Record(const TFetchOutcome& outcome)
+{
+    if (!FFirstSeen)
+        FFirstSeen = outcome.At;
+    if (FHistory.empty() || FHistory.back().Kind != outcome.Kind || !FKindSince)
+        FKindSince = outcome.At;
+    FHistory.push_back({outcome.At, outcome.Kind, outcome.Status, outcome.ServerStatus, outcome.MovedTo});
+    while (FHistory.size() > kHistorySize)
+        FHistory.pop_front();
+    if (outcome.HadNewItem)
+        FLastNewItem = outcome.At;
+    if (!IsFailure(outcome.Kind))
+        FFailingSince.reset();
+    else if (!FFailingSince)
+        FFailingSince = outcome.At;
+    if (outcome.MovedTo.empty()) {
+        FMovedTo.clear();
+        FMovedCount = 0;
+    } else if (outcome.MovedTo == FMovedTo) {
+        ++FMovedCount;
+    } else {
+        FMovedTo = outcome.MovedTo;
+        FMovedCount = 1;
+    }
+}
+
+std::string TFeedHealth::ConfirmedMove(const THealthPolicy& policy) const
+{
+    if (FMovedCount < policy.MovedAfter || FMovedTo == FUndoneMove)
+        return {};
+    return FMovedTo;
+}
+
+TAttention TFeedHealth::Attention(TTimePoint now, const THealthPolicy& policy) const
+{
+    if (!FChangedFrom.empty())
+        return TAttention::AddressChanged;
+    if (!ConfirmedMove(policy).empty())
+        return TAttention::Moved;
+    const THealthEntry* last = Last();
+    if (!last)
+        return TAttention::None;
+    if (IsFailure(last->Kind)) {
+        switch (last->Kind) {
+            case TOutcomeKind::Gone: return TAttention::Gone;
+            case TOutcomeKind::Refused: return TAttention::Refused;
+            case TOutcomeKind::BotProtection: return TAttention::BotProtection;
+            case TOutcomeKind::NotAFeed: return TAttention::NotAFeed;
+            case TOutcomeKind::NotFound:
+                // A page taken down for a day is common; a week is not.
+                return FKindSince && now - *FKindSince >= policy.NotFoundAfter ? TAttention::NotFound
+                                                                               : TAttention::None;
+            default:
+                return FFailingSince && now - *FFailingSince >= policy.FailingAfter ? TAttention::Failing
+                                                                                    : TAttention::None;
+        }
+    }
+    // Silence counts from the last new item, or from when the feed was
+    // first seen or last kept, whichever is latest.
+    std::optional<TTimePoint> since = FLastNewItem;
+    for (const auto& other : {FFirstSeen, FKeptAt})
+        if (other && (!since || *other > *since))
+            since = other;
+    if (since && now - *since >= policy.SilentAfter)
+        return TAttention::Silent;
+    return TAttention::None;
+}
+
+void TFeedHealth::NoteAddressChanged(const std::string& from, const std::string& to)
+{
+    FChangedFrom = from;
+    FChangedTo = to;
+    FMovedTo.clear();
+    FMovedCount = 0;
+    FFailingSince.reset();
+    FHistory.clear();
+}
+
+void TFeedHealth::NoteAddressRestored()
+{
+    FUndoneMove = FChangedTo;
+    FChangedFrom.clear();
+    FChangedTo.clear();
+    FMovedTo.clear();
+    FMovedCount = 0;
+    FHistory.clear();
+    FFailingSince.reset();
+}
+
+void TFeedHealth::Reset()
+{
+    FHistory.clear();
+    FFailingSince.reset();
+    FKindSince.reset();
+    FMovedTo.clear();
+    FMovedCount = 0;
+}
+
+namespace {
+
+json ToJsonValue(const TFeedHealth& health)
+{
+    json history = json::array();
+    for (const THealthEntry& entry : health.History())
+        history.push_back({{"at", TimeValue(entry.At)},
+                           {"kind", KindName(entry.Kind)},
+                           {"status", entry.Status},
+                           {"server", entry.ServerStatus},
+                           {"movedTo", entry.MovedTo}});
+    return history;
+}
+
+}  // namespace
+
+std::string TFeedHealth::ToJson() const
+{
+    json value = {{"firstSeen", TimeValue(FFirstSeen)},
+                  {"lastNewItem", TimeValue(FLastNewItem)},
+                  {"failingSince", TimeValue(FFailingSince)},
+                  {"kindSince", TimeValue(FKindSince)},
+                  {"keptAt", TimeValue(FKeptAt)},
+                  {"movedTo", FMovedTo},
+                  {"movedCount", FMovedCount},
+                  {"changedFrom", FChangedFrom},
+                  {"changedTo", FChangedTo},
+                  {"undoneMove", FUndoneMove},
+                  {"history", ToJsonValue(*this)}};
+    // Text from servers may be anything: invalid UTF-8 is replaced, not fatal.
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+TFeedHealth TFeedHealth::FromJson(std::string_view text)
+{
+    TFeedHealth health;
+    const json value = json::parse(text, nullptr, false);
+    if (!value.is_object())
+        return health;
+    health.FFirstSeen = ReadTime(value, "firstSeen");
+    health.FLastNewItem = ReadTime(value, "lastNewItem");
+    health.FFailingSince = ReadTime(value, "failingSince");
+    health.FKindSince = ReadTime(value, "kindSince");
+    health.FKeptAt = ReadTime(value, "keptAt");
+    health.FMovedTo = ReadText(value, "movedTo");
+    if (const auto count = value.find("movedCount"); count != value.end() && count->is_number_integer())
+        health.FMovedCount = std::clamp(count->get<int>(), 0, 1000);
+    health.FChangedFrom = ReadText(value, "changedFrom");
+    health.FChangedTo = ReadText(value, "changedTo");
+    health.FUndoneMove = ReadText(value, "undoneMove");
+    if (const auto history = value.find("history"); history != value.end() && history->is_array()) {
+        for (const json& item : *history) {
+            if (!item.is_object())
+                continue;
+            const std::optional<TOutcomeKind> kind = KindFromName(ReadText(item, "kind"));
+            const std::optional<TTimePoint> at = ReadTime(item, "at");
+            if (!kind || !at)
+                continue;
+            THealthEntry entry{*at, *kind, 0, ReadText(item, "server"), ReadText(item, "movedTo")};
+            if (const auto status = item.find("status"); status != item.end() && status->is_number_integer())
+                entry.Status = status->get<int>();
+            health.FHistory.push_back(std::move(entry));
+            if (health.FHistory.size() > kHistorySize)
+                health.FHistory.pop_front();
+        }
+    }
+    return health;
+}
+
+void THealthBook::Record(const std::string& id, const TFetchOutcome& outcome)
+{
+    std::lock_guard lock(FMutex);
+    FFeeds[id].Record(outcome);
+    ++FChanges;
+}
+
+TFeedHealth THealthBook::Get(const std::string& id) const
+{
+    std::lock_guard lock(FMutex);
+    const auto found = FFeeds.find(id);
+    return found == FFeeds.end() ? TFeedHealth() : found->second;
+}
+
+void THealthBook::Change(const std::string& id, const std::function<void(TFeedHealth&)>& change)
+{
+    std::lock_guard lock(FMutex);
+    change(FFeeds[id]);
+    ++FChanges;
+}
+
+void THealthBook::Forget(const std::string& id)
+{
+    std::lock_guard lock(FMutex);
+    if (FFeeds.erase(id) > 0)
+        ++FChanges;
+}
+
+std::map<std::string, TFeedHealth> THealthBook::All() const
+{
+    std::lock_guard lock(FMutex);
+    return FFeeds;
+}
+
+std::map<std::string, TAttention> THealthBook::NeedingAttention(TTimePoint now, const THealthPolicy& policy) const
+{
+    std::lock_guard lock(FMutex);
+    std::map<std::string, TAttention> needing;
+    for (const auto& [id, health] : FFeeds)
+        if (const TAttention attention = health.Attention(now, policy); attention != TAttention::None)
+            needing.emplace(id, attention);
+    return needing;
+}
+
+unsigned long THealthBook::Changes() const
+{
+    std::lock_guard lock(FMutex);
+    return FChanges;
+}
+
+void THealthBook::Load(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::map<std::string, TFeedHealth> feeds;
+    if (in) {
+        std::stringstream text;
+        text << in.rdbuf();
+        const json value = json::parse(text.str(), nullptr, false);
+        if (value.is_object()) {
+            if (const auto list = value.find("feeds"); list != value.end() && list->is_object())
+                for (const auto& [id, health] : list->items())
+                    feeds[id] = TFeedHealth::FromJson(health.dump());
+        }
+    }
+    std::lock_guard lock(FMutex);
+    FFeeds = std::move(feeds);
+    FSavedChanges = FChanges;
+}
+
+void THealthBook::Save(const std::string& path)
+{
+    std::string text;
+    unsigned long changes = 0;
+    {
+        std::lock_guard lock(FMutex);
+        json feeds = json::object();
+        for (const auto& [id, health] : FFeeds)
+            feeds[id] = json::parse(health.ToJson());
+        text = json({{"version", 1}, {"feeds", std::move(feeds)}}).dump(1, '\t', false, json::error_handler_t::replace);
+        text += '\n';
+        changes = FChanges;
+    }
+    plat::TAtomicFile file(path);
+    file.Write(text);
+    file.Commit();
+    std::lock_guard lock(FMutex);
+    FSavedChanges = changes;
+    FLastSave = std::chrono::steady_clock::now();
+}
+
+bool THealthBook::SaveIfDue(const std::string& path, std::chrono::steady_clock::duration every)
+{
+    {
+        std::lock_guard lock(FMutex);
+        if (FChanges == FSavedChanges || std::chrono::steady_clock::now() - FLastSave < every)
+            return true;
+    }
+    try {
+        Save(path);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace schedule

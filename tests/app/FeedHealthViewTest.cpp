@@ -1,0 +1,125 @@
+// Feed Health in the window: a feed the publisher removed shows its cause
+// and stops being polled; a moved feed's new address is used and undone.
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "AppTestSupport.h"
+#include "FeedHealth.h"
+#include "FixtureFile.h"
+#include "LoopbackServer.h"
+#include "fFeedHealth.h"
+#include "fMain.h"
+
+namespace {
+
+using TAction = TFormFeedHealth::TAction;
+
+class FeedHealthViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        form = std::make_unique<TFormMain>();
+        form->StopUpdateThread();
+        const std::string feed = testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/feed.xml");
+        server.AddEndpoint("/gone", 410, {}, "");
+        server.AddEndpoint("/old", 301, {{"Location", "/new"}}, "");
+        server.AddEndpoint("/new", 200, {{"Content-Type", "application/rss+xml"}}, feed);
+    }
+    std::string Url(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("url").value_or(""); }
+    const TFormFeedHealth::TRow* Row(const std::string& id)
+    {
+        for (const TFormFeedHealth::TRow& row : form->FeedHealthView->Rows())
+            if (row.Id.toStdString() == id)
+                return &row;
+        return nullptr;
+    }
+
+    apptest::TStagedHome home;
+    std::unique_ptr<TFormMain> form;
+    testsupport::LoopbackServer server;
+};
+
+TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled)
+{
+    QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "1", server.Url("/gone"), "Removed");
+    EXPECT_FALSE(form->StatusHealth->isVisibleTo(form.get()));
+    form->UpdateFeed(node);
+
+    EXPECT_TRUE(form->StatusHealth->isVisibleTo(form.get()));
+    EXPECT_EQ(form->StatusHealth->text(), "1 feed needs attention");
+    EXPECT_TRUE(form->PollingDeferred("1")) << "a 410 stops polling";
+    const QString tip = node->data(0, Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.contains("removed this feed for good")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("410 Gone")) << "the server's own words";
+
+    form->ActionFeedHealthExecute();
+    const TFormFeedHealth::TRow* row = Row("1");
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->Feed, "Removed");
+    EXPECT_EQ(row->Attention, schedule::TAttention::Gone);
+    EXPECT_EQ(row->Cause, form->FeedHealthCause("1"));
+    ASSERT_TRUE(form->FeedHealthView->Select("1"));
+    EXPECT_TRUE(form->FeedHealthView->BtnRetry->isVisibleTo(form->FeedHealthView));
+    EXPECT_FALSE(form->FeedHealthView->BtnUseAddress->isVisibleTo(form->FeedHealthView));
+
+    // The history and the stop survive a restart, before any update.
+    form.reset();
+    form = std::make_unique<TFormMain>();
+    form->StopUpdateThread();
+    ASSERT_TRUE(apptest::WaitUntil([&] { return form->StatusHealth->isVisibleTo(form.get()); }));
+    EXPECT_TRUE(form->PollingDeferred("1"));
+    node = form->FindFeedNodeById("1");
+    ASSERT_NE(node, nullptr);
+    EXPECT_TRUE(node->data(0, Qt::ToolTipRole).toString().contains("removed this feed for good"));
+}
+
+TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone)
+{
+    const struct {
+        const char* name;
+        bool follow;  // with redirects followed the move is taken by itself
+    } cases[] = {{"offered", false}, {"followed", true}};
+    int id = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        form->Options().GetConfigNode("general\\FollowRedirects").SetText(c.follow ? "True" : "False");
+        const std::string feedId = std::to_string(++id);
+        QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, feedId, server.Url("/old"), "Moving");
+        form->ActionFeedHealthExecute();
+        for (int update = 0; update < 3; ++update) {
+            EXPECT_EQ(Row(feedId), nullptr) << "no move before three updates in a row";
+            form->UpdateFeed(node);
+        }
+        ASSERT_NE(Row(feedId), nullptr);
+        if (!c.follow) {
+            EXPECT_EQ(Row(feedId)->Attention, schedule::TAttention::Moved);
+            EXPECT_TRUE(Row(feedId)->Cause.contains(QString::fromStdString(server.Url("/new"))));
+            EXPECT_EQ(Url(node), server.Url("/old"));
+            ASSERT_TRUE(form->FeedHealthView->Select(QString::fromStdString(feedId)));
+            form->FeedHealthView->Act(TAction::UseAddress);
+        }
+        EXPECT_EQ(Url(node), server.Url("/new"));
+        ASSERT_NE(Row(feedId), nullptr);
+        EXPECT_EQ(Row(feedId)->Attention, schedule::TAttention::AddressChanged);
+        ASSERT_TRUE(form->FeedHealthView->Select(QString::fromStdString(feedId)));
+        EXPECT_TRUE(form->FeedHealthView->BtnUndo->isVisibleTo(form->FeedHealthView));
+
+        form->FeedHealthView->Act(TAction::Undo);
+        EXPECT_EQ(Url(node), server.Url("/old"));
+        EXPECT_EQ(Row(feedId), nullptr);
+        // The move the user undid is not taken or offered again.
+        for (int update = 0; update < 3; ++update)
+            form->UpdateFeed(node);
+        EXPECT_EQ(Url(node), server.Url("/old"));
+        if (const TFormFeedHealth::TRow* row = Row(feedId)) {
+            EXPECT_NE(row->Attention, schedule::TAttention::Moved);
+        }
+        form->DeleteFeed(node);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// A feed's health decided from its history, on a fake clock.
+#include "FeedHealth.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include <string>
+#include <vector>
+
+using schedule::TAttention;
+using schedule::TOutcomeKind;
+using namespace std::chrono_literals;
+
+namespace {
+
+const schedule::TTimePoint kStart = schedule::TClock::from_time_t(1'800'000'000);
+constexpr auto kDay = 24h;
+
+struct TStep {
+    std::chrono::hours at;
+    TOutcomeKind kind;
+    bool newItem = false;
+};
+
+schedule::TFetchOutcome Outcome(const TStep& step)
+{
+    schedule::TFetchOutcome outcome;
+    outcome.Kind = step.kind;
+    outcome.At = kStart + step.at;
+    outcome.HadNewItem = step.newItem;
+    outcome.ServerStatus = std::string(schedule::KindName(step.kind));
+    return outcome;
+}
+
+TEST(FeedHealth, AttentionFollowsTheCauseAndHowLongItLasted)
+{
+    const struct {
+        const char* name;
+        std::vector<TStep> steps;
+        std::chrono::hours now;
+        TAttention expected;
+    } cases[] = {
+        {"never fetched", {}, 0h, TAttention::None},
+        {"gone at once", {{0h, TOutcomeKind::Gone}}, 0h, TAttention::Gone},
+        {"refused at once", {{0h, TOutcomeKind::Refused}}, 0h, TAttention::Refused},
+        {"bot protection", {{0h, TOutcomeKind::BotProtection}}, 0h, TAttention::BotProtection},
+        {"a page now", {{0h, TOutcomeKind::NotAFeed}}, 0h, TAttention::NotAFeed},
+        {"not found for six days", {{0h, TOutcomeKind::NotFound}, {144h, TOutcomeKind::NotFound}}, 144h, TAttention::None},
+        {"not found for a week", {{0h, TOutcomeKind::NotFound}, {169h, TOutcomeKind::NotFound}}, 169h, TAttention::NotFound},
+        {"not found again after a success",
+         {{0h, TOutcomeKind::NotFound}, {100h, TOutcomeKind::Updated}, {101h, TOutcomeKind::NotFound}},
+         200h,
+         TAttention::None},
+        {"host not found for hours", {{0h, TOutcomeKind::HostNotFound}, {5h, TOutcomeKind::HostNotFound}}, 5h, TAttention::None},
+        {"failing for a day, causes mixed",
+         {{0h, TOutcomeKind::HostNotFound}, {12h, TOutcomeKind::TimedOut}, {25h, TOutcomeKind::TlsInvalid}},
+         25h,
+         TAttention::Failing},
+        {"recovered", {{0h, TOutcomeKind::TimedOut}, {30h, TOutcomeKind::NotModified}}, 30h, TAttention::None},
+        {"silent for half a year",
+         {{0h, TOutcomeKind::Updated, true}, {4000h, TOutcomeKind::Updated}, {4400h, TOutcomeKind::NotModified}},
+         4400h,
+         TAttention::Silent},
+        {"a new item lately",
+         {{0h, TOutcomeKind::Updated, true}, {4000h, TOutcomeKind::Updated, true}, {4400h, TOutcomeKind::Updated}},
+         4400h,
+         TAttention::None},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        schedule::TFeedHealth health;
+        for (const TStep& step : c.steps)
+            health.Record(Outcome(step));
+        EXPECT_EQ(health.Attention(kStart + c.now), c.expected);
+        // What health.json keeps decides the same.
+        const schedule::TFeedHealth read = schedule::TFeedHealth::FromJson(health.ToJson());
+        EXPECT_EQ(read.Attention(kStart + c.now), c.expected);
+        EXPECT_EQ(read.History(), health.History());
+    }
+}
+
+TEST(FeedHealth, SilenceIsAnOptionAndKeepingRestartsIt)
+{
+    schedule::TFeedHealth health;
+    health.Record(Outcome({0h, TOutcomeKind::Updated, true}));
+    health.Record(Outcome({50 * kDay, TOutcomeKind::Updated}));
+    schedule::THealthPolicy shorter;
+    shorter.SilentAfter = 30 * kDay;
+    EXPECT_EQ(health.Attention(kStart + 50 * kDay), TAttention::None);
+    EXPECT_EQ(health.Attention(kStart + 50 * kDay, shorter), TAttention::Silent);
+    health.Keep(kStart + 50 * kDay);
+    EXPECT_EQ(health.Attention(kStart + 60 * kDay, shorter), TAttention::None);
+    EXPECT_EQ(health.Attention(kStart + 81 * kDay, shorter), TAttention::Silent);
+}
+
+TEST(FeedHealth, AChangedAddressCanBeUndoneAndItsMoveIsNotTakenAgain)
+{
+    schedule::TFeedHealth health;
+    auto moved = [&](std::chrono::hours at) {
+        schedule::TFetchOutcome outcome = Outcome({at, TOutcomeKind::Moved});
+        outcome.MovedTo = "http://new.example/feed";
+        health.Record(outcome);
+    };
+    for (auto at : {0h, 1h, 2h})
+        moved(at);
+    EXPECT_EQ(health.Attention(kStart + 2h), TAttention::Moved);
+    health.NoteAddressChanged("http://old.example/feed", health.ConfirmedMove());
+    EXPECT_EQ(health.Attention(kStart + 3h), TAttention::AddressChanged);
+    EXPECT_EQ(health.ChangedFrom(), "http://old.example/feed");
+    health.NoteAddressRestored();
+    for (auto at : {3h, 4h, 5h, 6h})
+        moved(at);
+    EXPECT_EQ(health.ConfirmedMove(), "");
+    EXPECT_EQ(health.Attention(kStart + 6h), TAttention::None);
+}
+
+TEST(HealthBook, SurvivesARestartAndADamagedFile)
+{
+    testsupport::TempFolder folder;
+    const std::string path = folder.File("health.json");
+    schedule::THealthBook book;
+    book.Record("7", Outcome({0h, TOutcomeKind::Gone}));
+    book.Record("9", Outcome({0h, TOutcomeKind::Updated, true}));
+    book.Change("9", [](schedule::TFeedHealth& health) { health.Keep(kStart + 1h); });
+    book.Save(path);
+
+    schedule::THealthBook restarted;
+    restarted.Load(path);
+    EXPECT_EQ(restarted.Get("7").Attention(kStart), TAttention::Gone);
+    EXPECT_EQ(restarted.Get("9").Attention(kStart + 180 * kDay), TAttention::None);
+    EXPECT_EQ(restarted.All().size(), 2u);
+    restarted.Forget("7");
+    EXPECT_EQ(restarted.Get("7").Last(), nullptr);
+
+    std::ofstream(path, std::ios::trunc) << "{\"feeds\": {\"7\": [1, 2]";
+    schedule::THealthBook damaged;
+    damaged.Load(path);
+    EXPECT_TRUE(damaged.All().empty());
+}
+
+}  // namespace
