@@ -18,18 +18,18 @@ using std::chrono::seconds;
 inline constexpr seconds kMinInterval{15 * 60};
 inline constexpr seconds kMaxInterval{24 * 3600};
 
-// The typical gap between a feed's arrivals of new items, from the times
-// its items were first seen (any order; items first seen together count as
-// one arrival). See Rhythm.cpp for the rule. With fewer than two arrivals
-// there is nothing to learn from and `fallback` is returned, clamped.
-seconds LearnedInterval(std::vector<TTimePoint> firstSeen, seconds fallback);
+// The typical gap between a feed's new items, from the times its items
+// were first seen (any order; see Rhythm.cpp for the rule). With fewer than
+// two distinct times there is nothing to learn from and `fallback` is
+// returned, clamped.
+seconds LearnedInterval(std::vector<TTimePoint> firstSeen, TTimePoint now, seconds fallback);
 
 // The hours (UTC, as RSS defines them) and weekdays (0 = Monday) in which
 // the feed asks not to be polled.
 struct TSkip {
-  std::array<bool, 24> Hours{};
-  std::array<bool, 7> Days{};
-  bool Any() const;
+    std::array<bool, 24> Hours{};
+    std::array<bool, 7> Days{};
+    bool Any() const;
 };
 
 // The earliest moment at or after `at` outside the skipped hours and days.
@@ -40,14 +40,13 @@ TTimePoint PastSkip(const TSkip &skip, TTimePoint at);
 
 // Everything that decides one feed's next fetch.
 struct TFeedHints {
-  // Feed Properties' interval: wins over everything but Retry-After.
-  std::optional<seconds> OwnInterval;
-  seconds Learned = kMinInterval; // LearnedInterval
-  std::optional<seconds> Ttl;     // the channel's ttl
-  std::optional<TTimePoint>
-      FreshUntil; // Cache-Control max-age / Expires of the last answer
-  std::optional<TTimePoint> RetryAfter; // the server's Retry-After
-  TSkip Skip;
+    // Feed Properties' interval: wins over everything but Retry-After.
+    std::optional<seconds> OwnInterval;
+    seconds Learned = kMinInterval;       // LearnedInterval
+    std::optional<seconds> Ttl;           // the channel's ttl
+    std::optional<TTimePoint> FreshUntil; // Cache-Control max-age / Expires of the last answer
+    std::optional<TTimePoint> RetryAfter; // the server's Retry-After
+    TSkip Skip;
 };
 
 // When the feed last fetched at `last` is due again:

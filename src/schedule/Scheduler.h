@@ -33,63 +33,62 @@ std::string HostOf(const std::string &url);
 
 class TScheduler {
 public:
-  struct TConfig {
-    std::chrono::seconds HostSpacing{10};
-    std::chrono::milliseconds MinGap{1000};
-  };
+    struct TConfig {
+        std::chrono::seconds HostSpacing{10};
+        std::chrono::milliseconds MinGap{1000};
+    };
 
-  struct TChoice {
-    std::string Id;
-    // Not before this moment: the later of its due time and what the
-    // spacing rules allow.
-    TTimePoint At;
-  };
+    struct TChoice {
+        std::string Id;
+        // Not before this moment: the later of its due time and what the
+        // spacing rules allow.
+        TTimePoint At;
+    };
 
-  TScheduler() = default;
-  explicit TScheduler(TConfig config) : FConfig(config) {}
+    TScheduler() = default;
+    explicit TScheduler(TConfig config) : FConfig(config) {}
 
-  const TConfig &Config() const { return FConfig; }
-  void SetMinGap(std::chrono::milliseconds gap) { FConfig.MinGap = gap; }
+    const TConfig &Config() const { return FConfig; }
+    void SetMinGap(std::chrono::milliseconds gap) { FConfig.MinGap = gap; }
 
-  // Adds a feed, or moves it to another host or due time.
-  void Upsert(const std::string &id, const std::string &host, TTimePoint due);
-  void Remove(const std::string &id);
-  bool Contains(const std::string &id) const { return FFeeds.count(id) != 0; }
-  std::optional<TTimePoint> DueTime(const std::string &id) const;
-  std::size_t Size() const { return FFeeds.size(); }
+    // Adds a feed, or moves it to another host or due time.
+    void Upsert(const std::string &id, const std::string &host, TTimePoint due);
+    void Remove(const std::string &id);
+    bool Contains(const std::string &id) const { return FFeeds.count(id) != 0; }
+    std::optional<TTimePoint> DueTime(const std::string &id) const;
+    std::size_t Size() const { return FFeeds.size(); }
 
-  // The feed to fetch next and when; nullopt with no feeds.
-  std::optional<TChoice> Next() const;
-  // A request for `id` went out at `at`: its host and the whole schedule
-  // count from there, and the feed waits until `nextDue` unless its
-  // result reschedules it first (a result that never comes cannot lose it).
-  void Requested(const std::string &id, TTimePoint at, TTimePoint nextDue);
+    // The feed to fetch next and when; nullopt with no feeds.
+    std::optional<TChoice> Next() const;
+    // A request for `id` went out at `at`: its host and the whole schedule
+    // count from there, and the feed waits until `nextDue` unless its
+    // result reschedules it first (a result that never comes cannot lose it).
+    void Requested(const std::string &id, TTimePoint at, TTimePoint nextDue);
 
 private:
-  using TFeedKey =
-      std::tuple<TTimePoint, std::uint64_t, std::string>; // due, order, id
-  using THostKey = std::tuple<TTimePoint, TTimePoint, std::uint64_t,
-                              std::string>; // ready, first due, order, host
+    using TFeedKey = std::tuple<TTimePoint, std::uint64_t, std::string>; // due, order, id
+    using THostKey = std::tuple<TTimePoint, TTimePoint, std::uint64_t,
+                                std::string>; // ready, first due, order, host
 
-  struct TFeed {
-    std::string Host;
-    TTimePoint Due;
-    std::uint64_t Order = 0;
-  };
-  struct THost {
-    std::set<TFeedKey> Feeds;
-    std::optional<TTimePoint> LastRequest;
-    std::optional<THostKey> Key; // its entry in FHostOrder
-  };
+    struct TFeed {
+        std::string Host;
+        TTimePoint Due;
+        std::uint64_t Order = 0;
+    };
+    struct THost {
+        std::set<TFeedKey> Feeds;
+        std::optional<TTimePoint> LastRequest;
+        std::optional<THostKey> Key; // its entry in FHostOrder
+    };
 
-  void Requeue(const std::string &host);
+    void Requeue(const std::string &host);
 
-  TConfig FConfig;
-  std::unordered_map<std::string, TFeed> FFeeds;
-  std::unordered_map<std::string, THost> FHosts;
-  std::set<THostKey> FHostOrder;
-  std::optional<TTimePoint> FLastRequest;
-  std::uint64_t FNextOrder = 0;
+    TConfig FConfig;
+    std::unordered_map<std::string, TFeed> FFeeds;
+    std::unordered_map<std::string, THost> FHosts;
+    std::set<THostKey> FHostOrder;
+    std::optional<TTimePoint> FLastRequest;
+    std::uint64_t FNextOrder = 0;
 };
 
 } // namespace schedule
