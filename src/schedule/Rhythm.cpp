@@ -119,6 +119,16 @@ TTimePoint PastSkip(const TSkip &skip, TTimePoint at)
     return at;
 }
 
+void TAnswerHints::ApplyTo(TFeedHints& hints) const
+{
+    if (HadFeed) {
+        hints.Ttl = Ttl;
+        hints.Skip = Skip;
+    }
+    hints.FreshUntil = FreshUntil;
+    hints.RetryAfter = RetryAfter;
+}
+
 TTimePoint NextDue(const TFeedHints &hints, TTimePoint last)
 {
     if (hints.OwnInterval && *hints.OwnInterval > seconds(0)) {

@@ -49,6 +49,18 @@ struct TFeedHints {
     TSkip Skip;
 };
 
+// What one answer said about the next fetch. A feed that was read speaks
+// for its ttl and skips; an answer without one (304, a failure) leaves the
+// last feed's word standing. Freshness and Retry-After are each answer's own.
+struct TAnswerHints {
+    bool HadFeed = false;
+    std::optional<seconds> Ttl;
+    TSkip Skip;
+    std::optional<TTimePoint> FreshUntil;
+    std::optional<TTimePoint> RetryAfter;
+    void ApplyTo(TFeedHints& hints) const;
+};
+
 // When the feed last fetched at `last` is due again:
 //   own interval:  max(last + own, Retry-After)
 //   otherwise:     max(last + max(learned, ttl), fresh-until, Retry-After),

@@ -37,6 +37,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Rhythm.h"
+#include "Scheduler.h"
+
 class QObject;
 class QTreeWidgetItem;
 
@@ -54,6 +57,9 @@ public:
     virtual void Finish() = 0;
     // Abandons a running Fetch as soon as possible; callable from any thread.
     virtual void Cancel() = 0;
+    // What the answer said about the next fetch, for automatic polling;
+    // read on the user-interface thread after Finish.
+    virtual schedule::TAnswerHints AnswerHints() const { return {}; }
 };
 
 class TUpdateThread {
@@ -90,6 +96,18 @@ public:
         // Optional: the clock the own intervals are measured by; the system
         // clock without it.
         std::function<std::chrono::system_clock::time_point()> Now;
+
+        // Automatic polling. Optional: true while each feed is to be polled
+        // at its own rhythm instead of one after another; without it, or
+        // while it says false, the round above runs as it always has.
+        std::function<bool()> Automatic;
+        // A feed's address: feeds of one host are spaced apart.
+        std::function<std::string(QTreeWidgetItem*)> FeedUrl;
+        // When the feed's newest items were first seen, its rhythm (any
+        // order; none for a feed without a history).
+        std::function<std::vector<std::chrono::system_clock::time_point>(QTreeWidgetItem*)> FirstSeen;
+        // The least time between two requests to one host.
+        std::chrono::seconds HostSpacing{10};
     };
 
     // Starts running at once: the first feed is updated without a pause.
@@ -114,8 +132,26 @@ public:
     // deleted feed is never dereferenced: it is looked up by id.
     std::string LastNodeId() const;
 
+    // The automatic schedule's due time of a feed, by id; nullopt for a
+    // feed it does not hold (or while polling one after another).
+    // User-interface thread only.
+    std::optional<std::chrono::system_clock::time_point> AutomaticDueTime(const std::string& id) const;
+
 private:
     void Execute();
+    // Automatic polling: one feed fetched, or a wait until the next is
+    // due. False once the thread is stopped.
+    bool AutomaticStep();
+    // User-interface thread. Brings the schedule up to date with the feed
+    // list and starts the update of the feed due now, if any; otherwise sets
+    // `wait` to how long until one may be.
+    std::shared_ptr<TUpdateJob> StartAutomatic(std::chrono::milliseconds& wait, std::string& id,
+                                               std::chrono::system_clock::time_point& started);
+    void SyncSchedule();
+    // User-interface thread, after a result: the feed's next due time from
+    // what it and its answer say.
+    void Reschedule(const std::string& id, const TUpdateJob& job, std::chrono::system_clock::time_point started);
+    schedule::TFeedHints HintsOf(QTreeWidgetItem* node, const std::string& id) const;
     // A feed of its own interval that is due now, the longest overdue first;
     // else GetNextNode, passing by deferred feeds and those of their own
     // interval in list order. nullptr when the list is empty or nothing is
@@ -180,6 +216,14 @@ private:
     std::atomic<bool> FTerminated{false};
     mutable std::mutex FMutex;
     std::condition_variable FWake;
+    // Automatic polling, user-interface thread only: the queue, each
+    // feed's host as queued, and what each feed's last answer said.
+    schedule::TScheduler FSchedule;
+    std::unordered_map<std::string, std::string> FScheduledHost;
+    std::unordered_map<std::string, schedule::TAnswerHints> FAnswers;
+    // How long one round over every feed would take: the rhythm of a feed
+    // without a history, so it is polled as often as before.
+    std::chrono::seconds FRoundLength{0};
     std::shared_ptr<TUpdateJob> FCurrentJob;  // guarded by FMutex
     std::thread FThread;
 };
