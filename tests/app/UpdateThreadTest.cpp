@@ -536,6 +536,7 @@ TEST_F(PollingFixture, AutomaticPollingFollowsEachRhythmAndTheDefaultStaysTheRou
     for (int step = 1; step <= 3; ++step) {
         ASSERT_TRUE(WaitUntil([&] { return static_cast<int>(Finished.size()) >= step; })) << step;
         FakeNow += seconds(1);
+        thread->Recheck();
     }
     EXPECT_EQ(Visits, Ids({"hourly", "ttl", "own"}));
     EXPECT_EQ(thread->AutomaticDueTime("hourly"), t0 + hours(1));
@@ -543,6 +544,7 @@ TEST_F(PollingFixture, AutomaticPollingFollowsEachRhythmAndTheDefaultStaysTheRou
     EXPECT_EQ(thread->AutomaticDueTime("own"), t0 + seconds(2) + minutes(5));
     // The own interval comes round first.
     FakeNow = t0 + minutes(6);
+    thread->Recheck();
     ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 4; }));
     thread->Stop();
     EXPECT_EQ(Visits.back(), "own");

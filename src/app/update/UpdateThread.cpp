@@ -411,6 +411,15 @@ void TUpdateThread::Execute()
 // ---------------------------------------------------------------------------
 // Automatic polling
 
+void TUpdateThread::Recheck()
+{
+    {
+        std::lock_guard lock(FMutex);
+        FRecheck = true;
+    }
+    FWake.notify_all();
+}
+
 std::optional<std::chrono::system_clock::time_point> TUpdateThread::AutomaticDueTime(const std::string& id) const
 {
     return FSchedule.DueTime(id);
@@ -426,6 +435,16 @@ schedule::TFeedHints TUpdateThread::HintsOf(QTreeWidgetItem* node, const std::st
     if (const auto answer = FAnswers.find(id); answer != FAnswers.end())
         answer->second.ApplyTo(hints);
     return hints;
+}
+
+QTreeWidgetItem* TUpdateThread::FindNode(const std::string& id) const
+{
+    if (FHost.FindFeedNode)
+        return FHost.FindFeedNode(id);
+    for (QTreeWidgetItem* node : PollingOrder())
+        if (FHost.FeedId(node) == id)
+            return node;
+    return nullptr;
 }
 
 void TUpdateThread::SyncSchedule()
@@ -480,12 +499,7 @@ std::shared_ptr<TUpdateJob> TUpdateThread::StartAutomatic(std::chrono::milliseco
         return nullptr;
     }
     wait = std::chrono::milliseconds(0);
-    QTreeWidgetItem* node = FHost.FindFeedNode ? FHost.FindFeedNode(next->Id) : nullptr;
-    if (!node) {
-        for (QTreeWidgetItem* candidate : PollingOrder())
-            if (FHost.FeedId(candidate) == next->Id)
-                node = candidate;
-    }
+    QTreeWidgetItem* node = FindNode(next->Id);
     const std::string host = FScheduledHost[next->Id];
     std::shared_ptr<TUpdateJob> job;
     if (node && !(FHost.Deferred && FHost.Deferred(node)))
@@ -520,7 +534,7 @@ void TUpdateThread::Reschedule(const std::string& id, const TUpdateJob& job,
         kept.FreshUntil = answer.FreshUntil;
         kept.RetryAfter = answer.RetryAfter;
     }
-    QTreeWidgetItem* node = FHost.FindFeedNode ? FHost.FindFeedNode(id) : nullptr;
+    QTreeWidgetItem* node = FindNode(id);
     schedule::TFeedHints hints = node ? HintsOf(node, id) : schedule::TFeedHints{};
     if (!node)
         FAnswers[id].ApplyTo(hints);
@@ -536,8 +550,11 @@ bool TUpdateThread::AutomaticStep()
     if (!RunOnUi([&] { job = StartAutomatic(wait, id, started); }))
         return false;
     if (!job) {
-        if (wait > std::chrono::milliseconds(0))
-            Pause(wait);
+        if (wait > std::chrono::milliseconds(0)) {
+            std::unique_lock lock(FMutex);
+            FWake.wait_for(lock, wait, [this] { return FTerminated.load() || FRecheck; });
+            FRecheck = false;
+        }
         return !FTerminated;
     }
     {

@@ -132,6 +132,11 @@ public:
     // deleted feed is never dereferenced: it is looked up by id.
     std::string LastNodeId() const;
 
+    // Automatic polling waiting for its next feed looks at the schedule
+    // again at once (the clock, the options or the list changed) instead of
+    // at its next regular look. Any thread.
+    void Recheck();
+
     // The automatic schedule's due time of a feed, by id; nullopt for a
     // feed it does not hold (or while polling one after another).
     // User-interface thread only.
@@ -148,6 +153,8 @@ private:
     std::shared_ptr<TUpdateJob> StartAutomatic(std::chrono::milliseconds& wait, std::string& id,
                                                std::chrono::system_clock::time_point& started);
     void SyncSchedule();
+    // The feed node with this id, or nullptr.
+    QTreeWidgetItem* FindNode(const std::string& id) const;
     // User-interface thread, after a result: the feed's next due time from
     // what it and its answer say.
     void Reschedule(const std::string& id, const TUpdateJob& job, std::chrono::system_clock::time_point started);
@@ -225,6 +232,7 @@ private:
     // without a history, so it is polled as often as before.
     std::chrono::seconds FRoundLength{0};
     std::shared_ptr<TUpdateJob> FCurrentJob;  // guarded by FMutex
+    bool FRecheck = false;                    // guarded by FMutex
     std::thread FThread;
 };
 
