@@ -27,25 +27,25 @@ long long UnixSeconds(plat::TDateTime utc)
 }
 
 // "Big5/blog.worren.net.xml" from ".../tests/Big5/blog.worren.net.xml".
-std::string Label(const std::filesystem::path &path)
+std::string Label(const std::filesystem::path& path)
 {
     return path.parent_path().filename().string() + "/" + path.filename().string();
 }
 
-std::vector<long long> FeedDates(const std::string &file)
+std::vector<long long> FeedDates(const std::string& file)
 {
     feed::TFeedDocument doc;
     doc.LoadFromFile(file);
     std::vector<long long> dates;
     for (int i = 0; i < doc.Items().Count(); ++i) {
-        const feed::TRFC822DateTime &date = doc.Items()[i].PubDate();
+        const feed::TRFC822DateTime& date = doc.Items()[i].PubDate();
         if (date.Modified())
             dates.push_back(UnixSeconds(date.UTC()));
     }
     return dates;
 }
 
-std::string ReadGzip(const std::string &file)
+std::string ReadGzip(const std::string& file)
 {
     std::string text;
     if (gzFile in = gzopen(file.c_str(), "rb")) {
@@ -59,7 +59,7 @@ std::string ReadGzip(const std::string &file)
 }
 
 // The trailer line of each entry: " -- Name <mail>  Mon, 01 Jan 2024 10:00:00 +0100".
-std::vector<long long> ChangelogDates(const std::string &file)
+std::vector<long long> ChangelogDates(const std::string& file)
 {
     const std::string text = ReadGzip(file);
     std::vector<long long> dates;
@@ -85,7 +85,7 @@ std::vector<long long> ChangelogDates(const std::string &file)
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc < 3) {
         std::cerr << "usage: extract_histories feed|changelog FILE...\n";
@@ -96,7 +96,7 @@ int main(int argc, char **argv)
         std::vector<long long> dates;
         try {
             dates = kind == "feed" ? FeedDates(argv[i]) : ChangelogDates(argv[i]);
-        } catch (const std::exception &e) {
+        } catch (const std::exception& e) {
             std::cerr << argv[i] << ": " << e.what() << "\n";
             continue;
         }

@@ -42,7 +42,7 @@ struct THistory {
     std::vector<long long> Dates; // unix seconds, ascending
 };
 
-std::vector<THistory> Load(const std::string &path)
+std::vector<THistory> Load(const std::string& path)
 {
     std::ifstream file(path);
     std::vector<THistory> histories;
@@ -67,7 +67,7 @@ std::vector<THistory> Load(const std::string &path)
 
 // The history's posts moved onto [from, to): tiled with its own typical
 // gap between the copies, from a random phase.
-std::vector<TTimePoint> Replay(const THistory &h, TTimePoint from, TTimePoint to, std::mt19937_64 &random)
+std::vector<TTimePoint> Replay(const THistory& h, TTimePoint from, TTimePoint to, std::mt19937_64& random)
 {
     std::vector<long long> gaps;
     for (std::size_t i = 1; i < h.Dates.size(); ++i)
@@ -91,7 +91,7 @@ std::vector<TTimePoint> Replay(const THistory &h, TTimePoint from, TTimePoint to
 }
 
 struct TFeed {
-    const THistory *History = nullptr;
+    const THistory* History = nullptr;
     std::vector<TTimePoint> Posts;
     std::size_t Shown = 0; // posts before this index have been seen
     std::deque<TTimePoint> FirstSeen;
@@ -106,8 +106,8 @@ struct TResult {
 
 // One fetch of `feed` at `now`: the posts published since the last fetch
 // are notified now. Returns how many were new.
-std::size_t Fetch(TFeed &feed, TTimePoint now, TTimePoint measureFrom, TTimePoint measureTo,
-                  std::vector<double> &delays)
+std::size_t Fetch(TFeed& feed, TTimePoint now, TTimePoint measureFrom, TTimePoint measureTo,
+                  std::vector<double>& delays)
 {
     std::size_t count = 0;
     while (feed.Shown < feed.Posts.size() && feed.Posts[feed.Shown] <= now) {
@@ -155,7 +155,7 @@ TResult RunRound(std::vector<TFeed> feeds, TTimePoint start, TTimePoint measureF
 }
 
 TResult RunAutomatic(std::vector<TFeed> feeds, TTimePoint start, TTimePoint measureFrom, TTimePoint measureTo,
-                     seconds pause, double *decideMicros)
+                     seconds pause, double* decideMicros)
 {
     schedule::TScheduler scheduler({.HostSpacing = seconds(10), .MinGap = duration_cast<milliseconds>(pause)});
     // Without a history a feed is fetched as often as the round would.
@@ -173,7 +173,7 @@ TResult RunAutomatic(std::vector<TFeed> feeds, TTimePoint start, TTimePoint meas
         deciding += steady_clock::now() - began;
         ++decisions;
         now = std::max(now, next->At);
-        TFeed &feed = feeds[std::stoul(next->Id)];
+        TFeed& feed = feeds[std::stoul(next->Id)];
         Fetch(feed, now, measureFrom, measureTo, delays);
         if (now >= measureFrom && now < measureTo)
             ++requests;
@@ -189,7 +189,7 @@ TResult RunAutomatic(std::vector<TFeed> feeds, TTimePoint start, TTimePoint meas
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     long pauseSeconds = 60;
     long weeks = 4;
@@ -214,7 +214,7 @@ int main(int argc, char **argv)
     std::mt19937_64 random(20261207);
     std::vector<TFeed> feeds;
     std::size_t packages = 0;
-    for (const THistory &h : histories) {
+    for (const THistory& h : histories) {
         feeds.push_back({&h, Replay(h, start, measureTo + kDrain, random), 0, {}});
         packages += h.Kind != "feed";
     }
@@ -230,7 +230,7 @@ int main(int argc, char **argv)
                 static_cast<long>(duration_cast<hours>(kWarmUp).count() / 24), pauseSeconds,
                 static_cast<long long>(kFetchTime.count()));
     std::printf("%-28s %14s %14s %14s %8s\n", "schedule", "requests/day", "median delay", "p95 delay", "posts");
-    for (const auto &[name, r] : {std::pair{"one after another", round}, std::pair{"automatic", automatic}})
+    for (const auto& [name, r] : {std::pair{"one after another", round}, std::pair{"automatic", automatic}})
         std::printf("%-28s %14.1f %11.1f min %11.1f min %8zu\n", name, r.RequestsPerDay, r.MedianMinutes, r.P95Minutes,
                     r.Posts);
     std::printf("\nrequests: %.2fx fewer; median delay: %.2fx; p95 delay: %.2fx (automatic / one after another)\n",

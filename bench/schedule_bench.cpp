@@ -26,7 +26,7 @@ schedule::TScheduler Filled(int feeds)
     return scheduler;
 }
 
-void BM_NextFeed(benchmark::State &state)
+void BM_NextFeed(benchmark::State& state)
 {
     const schedule::TScheduler scheduler = Filled(static_cast<int>(state.range(0)));
     for (auto _ : state)
@@ -34,7 +34,7 @@ void BM_NextFeed(benchmark::State &state)
 }
 BENCHMARK(BM_NextFeed)->Arg(5000);
 
-void BM_NextFeedAndReschedule(benchmark::State &state)
+void BM_NextFeedAndReschedule(benchmark::State& state)
 {
     schedule::TScheduler scheduler = Filled(static_cast<int>(state.range(0)));
     std::mt19937 random(11);

@@ -71,10 +71,10 @@ seconds LearnedInterval(std::vector<TTimePoint> firstSeen, TTimePoint now, secon
                                     : std::chrono::duration_cast<seconds>((now - firstSeen.back()) / kSilenceShare);
     if (gaps.empty())
         return Clamp(std::max(fallback, fromSilence));
-    std::sort(gaps.begin(), gaps.end(), [](const TWeighted &a, const TWeighted &b) { return a.Gap < b.Gap; });
+    std::sort(gaps.begin(), gaps.end(), [](const TWeighted& a, const TWeighted& b) { return a.Gap < b.Gap; });
     double seen = 0;
     double median = gaps.back().Gap;
-    for (const TWeighted &g : gaps) {
+    for (const TWeighted& g : gaps) {
         seen += g.Weight;
         if (seen >= total / 2) {
             median = g.Gap;
@@ -92,7 +92,7 @@ bool TSkip::Any() const
 
 namespace {
 
-bool Skipped(const TSkip &skip, TTimePoint at)
+bool Skipped(const TSkip& skip, TTimePoint at)
 {
     const long long hoursSinceEpoch = std::chrono::floor<std::chrono::hours>(at.time_since_epoch()).count();
     const long long hour = ((hoursSinceEpoch % 24) + 24) % 24;
@@ -104,7 +104,7 @@ bool Skipped(const TSkip &skip, TTimePoint at)
 
 } // namespace
 
-TTimePoint PastSkip(const TSkip &skip, TTimePoint at)
+TTimePoint PastSkip(const TSkip& skip, TTimePoint at)
 {
     if (!skip.Any() || !Skipped(skip, at))
         return at;
@@ -129,7 +129,7 @@ void TAnswerHints::ApplyTo(TFeedHints& hints) const
     hints.RetryAfter = RetryAfter;
 }
 
-TTimePoint NextDue(const TFeedHints &hints, TTimePoint last)
+TTimePoint NextDue(const TFeedHints& hints, TTimePoint last)
 {
     if (hints.OwnInterval && *hints.OwnInterval > seconds(0)) {
         const TTimePoint due = last + *hints.OwnInterval;

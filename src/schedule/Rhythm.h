@@ -36,7 +36,7 @@ struct TSkip {
 // A skip that leaves no hour of the week free is a publisher's mistake, not
 // a request never to poll: it is ignored and `at` returned, so such a feed
 // is still fetched at its rhythm instead of starving for ever.
-TTimePoint PastSkip(const TSkip &skip, TTimePoint at);
+TTimePoint PastSkip(const TSkip& skip, TTimePoint at);
 
 // Everything that decides one feed's next fetch.
 struct TFeedHints {
@@ -68,6 +68,6 @@ struct TAnswerHints {
 // A ttl or freshness lifetime longer than kMaxInterval counts as
 // kMaxInterval, so a bad header cannot park a feed for weeks. Per-host
 // spacing is the scheduler's business, not this one's.
-TTimePoint NextDue(const TFeedHints &hints, TTimePoint last);
+TTimePoint NextDue(const TFeedHints& hints, TTimePoint last);
 
 } // namespace schedule

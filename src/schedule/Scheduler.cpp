@@ -5,7 +5,7 @@
 
 namespace schedule {
 
-std::string HostOf(const std::string &url)
+std::string HostOf(const std::string& url)
 {
     std::string::size_type begin = url.find("://");
     begin = begin == std::string::npos ? 0 : begin + 3;
@@ -25,11 +25,11 @@ std::string HostOf(const std::string &url)
     return authority;
 }
 
-void TScheduler::Upsert(const std::string &id, const std::string &host, TTimePoint due)
+void TScheduler::Upsert(const std::string& id, const std::string& host, TTimePoint due)
 {
     auto found = FFeeds.find(id);
     if (found != FFeeds.end()) {
-        TFeed &feed = found->second;
+        TFeed& feed = found->second;
         const std::string oldHost = feed.Host;
         FHosts[oldHost].Feeds.erase({feed.Due, feed.Order, id});
         feed.Host = host;
@@ -45,7 +45,7 @@ void TScheduler::Upsert(const std::string &id, const std::string &host, TTimePoi
     Requeue(host);
 }
 
-void TScheduler::Remove(const std::string &id)
+void TScheduler::Remove(const std::string& id)
 {
     const auto found = FFeeds.find(id);
     if (found == FFeeds.end())
@@ -56,7 +56,7 @@ void TScheduler::Remove(const std::string &id)
     Requeue(host);
 }
 
-std::optional<TTimePoint> TScheduler::DueTime(const std::string &id) const
+std::optional<TTimePoint> TScheduler::DueTime(const std::string& id) const
 {
     const auto found = FFeeds.find(id);
     if (found == FFeeds.end())
@@ -64,12 +64,12 @@ std::optional<TTimePoint> TScheduler::DueTime(const std::string &id) const
     return found->second.Due;
 }
 
-void TScheduler::Requeue(const std::string &name)
+void TScheduler::Requeue(const std::string& name)
 {
     const auto found = FHosts.find(name);
     if (found == FHosts.end())
         return;
-    THost &host = found->second;
+    THost& host = found->second;
     if (host.Key) {
         FHostOrder.erase(*host.Key);
         host.Key.reset();
@@ -81,7 +81,7 @@ void TScheduler::Requeue(const std::string &name)
             FHosts.erase(found);
         return;
     }
-    const TFeedKey &first = *host.Feeds.begin();
+    const TFeedKey& first = *host.Feeds.begin();
     TTimePoint ready = std::get<0>(first);
     if (host.LastRequest)
         ready = std::max(ready, *host.LastRequest + FConfig.HostSpacing);
@@ -93,21 +93,21 @@ std::optional<TScheduler::TChoice> TScheduler::Next() const
 {
     if (FHostOrder.empty())
         return std::nullopt;
-    const THostKey &first = *FHostOrder.begin();
-    const THost &host = FHosts.at(std::get<3>(first));
+    const THostKey& first = *FHostOrder.begin();
+    const THost& host = FHosts.at(std::get<3>(first));
     TTimePoint at = std::get<0>(first);
     if (FLastRequest)
         at = std::max(at, *FLastRequest + FConfig.MinGap);
     return TChoice{std::get<2>(*host.Feeds.begin()), at};
 }
 
-void TScheduler::Requested(const std::string &id, TTimePoint at, TTimePoint nextDue)
+void TScheduler::Requested(const std::string& id, TTimePoint at, TTimePoint nextDue)
 {
     const auto found = FFeeds.find(id);
     if (found == FFeeds.end())
         return;
     FLastRequest = FLastRequest ? std::max(*FLastRequest, at) : at;
-    THost &host = FHosts[found->second.Host];
+    THost& host = FHosts[found->second.Host];
     host.LastRequest = host.LastRequest ? std::max(*host.LastRequest, at) : at;
     Upsert(id, found->second.Host, nextDue);
 }

@@ -29,7 +29,7 @@ namespace schedule {
 // The host of an address, lower case, without user, port or path
 // ("http://User@Example.org:8080/feed" gives "example.org"); the whole
 // text, lower case, when it has no scheme.
-std::string HostOf(const std::string &url);
+std::string HostOf(const std::string& url);
 
 class TScheduler {
 public:
@@ -48,14 +48,14 @@ public:
     TScheduler() = default;
     explicit TScheduler(TConfig config) : FConfig(config) {}
 
-    const TConfig &Config() const { return FConfig; }
+    const TConfig& Config() const { return FConfig; }
     void SetMinGap(std::chrono::milliseconds gap) { FConfig.MinGap = gap; }
 
     // Adds a feed, or moves it to another host or due time.
-    void Upsert(const std::string &id, const std::string &host, TTimePoint due);
-    void Remove(const std::string &id);
-    bool Contains(const std::string &id) const { return FFeeds.count(id) != 0; }
-    std::optional<TTimePoint> DueTime(const std::string &id) const;
+    void Upsert(const std::string& id, const std::string& host, TTimePoint due);
+    void Remove(const std::string& id);
+    bool Contains(const std::string& id) const { return FFeeds.count(id) != 0; }
+    std::optional<TTimePoint> DueTime(const std::string& id) const;
     std::size_t Size() const { return FFeeds.size(); }
 
     // The feed to fetch next and when; nullopt with no feeds.
@@ -63,7 +63,7 @@ public:
     // A request for `id` went out at `at`: its host and the whole schedule
     // count from there, and the feed waits until `nextDue` unless its
     // result reschedules it first (a result that never comes cannot lose it).
-    void Requested(const std::string &id, TTimePoint at, TTimePoint nextDue);
+    void Requested(const std::string& id, TTimePoint at, TTimePoint nextDue);
 
 private:
     using TFeedKey = std::tuple<TTimePoint, std::uint64_t, std::string>; // due, order, id
@@ -81,7 +81,7 @@ private:
         std::optional<THostKey> Key; // its entry in FHostOrder
     };
 
-    void Requeue(const std::string &host);
+    void Requeue(const std::string& host);
 
     TConfig FConfig;
     std::unordered_map<std::string, TFeed> FFeeds;

@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <algorithm>
 #include <fstream>
-#include <functional>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -60,105 +59,52 @@ TEST(Rhythm, NextDueHonoursWhatFeedAndServerAskFor)
     everyDay.Days.fill(true);
 
     const TTimePoint last = At(0, 10);
+    const schedule::TSkip none;
+    using OptSeconds = std::optional<seconds>;
+    using OptTime = std::optional<TTimePoint>;
     struct TCase {
-        const char *Name;
-        std::function<void(schedule::TFeedHints &)> Set;
+        const char* Name;
+        seconds Learned;
+        OptSeconds Ttl;
+        OptTime FreshUntil;
+        OptTime RetryAfter;
+        OptSeconds Own;
+        const schedule::TSkip& Skip;
         TTimePoint Expected;
     };
     const TCase cases[] = {
-        {"learned alone", [&](schedule::TFeedHints &h) { h.Learned = minutes(40); }, At(0, 10, 40)},
-        {"learned below the floor", [&](schedule::TFeedHints &h) { h.Learned = minutes(2); }, At(0, 10, 15)},
-        {"ttl longer than learned",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = minutes(30);
-             h.Ttl = minutes(120);
-         },
-         At(0, 12)},
-        {"ttl shorter than learned",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = minutes(90);
-             h.Ttl = minutes(20);
-         },
-         At(0, 11, 30)},
-        {"ttl of a month is a day",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = minutes(30);
-             h.Ttl = hours(24 * 30);
-         },
-         At(1, 10)},
-        {"max-age beyond learned",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = minutes(30);
-             h.FreshUntil = At(0, 13);
-         },
-         At(0, 13)},
-        {"expired Expires",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = minutes(30);
-             h.FreshUntil = At(0, 9);
-         },
-         At(0, 10, 30)},
-        {"far Expires is a day",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = minutes(30);
-             h.FreshUntil = At(20, 0);
-         },
-         At(1, 10)},
-        {"retry-after",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = minutes(30);
-             h.RetryAfter = At(0, 15);
-         },
-         At(0, 15)},
-        {"skipHours at night",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = hours(16);
-             h.Skip = nights;
-         },
-         At(1, 6)},
-        {"skipHours not reached",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = hours(2);
-             h.Skip = nights;
-         },
-         At(0, 12)},
-        {"skipDays over the weekend",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = hours(24);
-             h.Skip = weekend;
-         },
-         At(1, 10)},
-        {"every hour skipped is ignored",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = minutes(45);
-             h.Skip = always;
-         },
-         At(0, 10, 45)},
-        {"every day skipped is ignored",
-         [&](schedule::TFeedHints &h) {
-             h.Learned = minutes(45);
-             h.Skip = everyDay;
-         },
-         At(0, 10, 45)},
-        {"own interval beats ttl and skip",
-         [&](schedule::TFeedHints &h) {
-             h.OwnInterval = minutes(5);
-             h.Learned = hours(3);
-             h.Ttl = hours(5);
-             h.FreshUntil = At(0, 20);
-             h.Skip = always;
-         },
+        {"learned alone", minutes(40), {}, {}, {}, {}, none, At(0, 10, 40)},
+        {"learned below the floor", minutes(2), {}, {}, {}, {}, none, At(0, 10, 15)},
+        {"ttl longer than learned", minutes(30), minutes(120), {}, {}, {}, none, At(0, 12)},
+        {"ttl shorter than learned", minutes(90), minutes(20), {}, {}, {}, none, At(0, 11, 30)},
+        {"ttl of a month is a day", minutes(30), hours(24 * 30), {}, {}, {}, none, At(1, 10)},
+        {"max-age beyond learned", minutes(30), {}, At(0, 13), {}, {}, none, At(0, 13)},
+        {"expired Expires", minutes(30), {}, At(0, 9), {}, {}, none, At(0, 10, 30)},
+        {"far Expires is a day", minutes(30), {}, At(20, 0), {}, {}, none, At(1, 10)},
+        {"retry-after", minutes(30), {}, {}, At(0, 15), {}, none, At(0, 15)},
+        {"skipHours at night", hours(16), {}, {}, {}, {}, nights, At(1, 6)},
+        {"skipHours not reached", hours(2), {}, {}, {}, {}, nights, At(0, 12)},
+        {"skipDays over the weekend", hours(24), {}, {}, {}, {}, weekend, At(1, 10)},
+        {"every hour skipped is ignored", minutes(45), {}, {}, {}, {}, always, At(0, 10, 45)},
+        {"every day skipped is ignored", minutes(45), {}, {}, {}, {}, everyDay, At(0, 10, 45)},
+        {"own interval beats ttl, max-age and skip",
+         hours(3),
+         hours(5),
+         At(0, 20),
+         {},
+         minutes(5),
+         always,
          At(0, 10, 5)},
-        {"retry-after beats own interval",
-         [&](schedule::TFeedHints &h) {
-             h.OwnInterval = minutes(5);
-             h.RetryAfter = At(0, 11);
-         },
-         At(0, 11)},
+        {"retry-after beats own interval", minutes(30), {}, {}, At(0, 11), minutes(5), none, At(0, 11)},
     };
-    for (const TCase &c : cases) {
+    for (const TCase& c : cases) {
         schedule::TFeedHints hints;
-        c.Set(hints);
+        hints.Learned = c.Learned;
+        hints.Ttl = c.Ttl;
+        hints.FreshUntil = c.FreshUntil;
+        hints.RetryAfter = c.RetryAfter;
+        hints.OwnInterval = c.Own;
+        hints.Skip = c.Skip;
         EXPECT_EQ(schedule::NextDue(hints, last), c.Expected) << c.Name;
     }
 

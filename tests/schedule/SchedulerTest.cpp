@@ -20,7 +20,7 @@ struct TRequest {
 
 // Runs the schedule on a fake clock until `until`: each chosen feed is
 // fetched at once and comes back due `every` later.
-std::vector<TRequest> RunSchedule(TScheduler &scheduler, TTimePoint until, seconds every)
+std::vector<TRequest> RunSchedule(TScheduler& scheduler, TTimePoint until, seconds every)
 {
     std::vector<TRequest> requests;
     TTimePoint now = kStart;
@@ -36,14 +36,14 @@ std::vector<TRequest> RunSchedule(TScheduler &scheduler, TTimePoint until, secon
 
 TEST(Scheduler, HostOfAnAddress)
 {
-    const std::pair<const char *, const char *> cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"http://Example.org/feed.xml", "example.org"},
         {"https://user:pw@news.example.org:8443/rss?x=1", "news.example.org"},
         {"http://[::1]:8080/a", "[::1]"},
         {"http://127.0.0.1:5000", "127.0.0.1"},
         {"feeds.example.net/atom", "feeds.example.net"},
     };
-    for (const auto &[url, host] : cases)
+    for (const auto& [url, host] : cases)
         EXPECT_EQ(schedule::HostOf(url), host) << url;
 }
 
@@ -59,7 +59,7 @@ TEST(Scheduler, ManyFeedsOnOneHostAreSpacedWithoutHoldingBackOthers)
     std::map<std::string, TTimePoint> lastByHost;
     std::map<std::string, int> fetched;
     TTimePoint previous = TTimePoint::min();
-    for (const TRequest &r : requests) {
+    for (const TRequest& r : requests) {
         const std::string host = r.Id.rfind("big", 0) == 0 ? "big" : r.Id;
         if (const auto last = lastByHost.find(host); last != lastByHost.end()) {
             EXPECT_GE(r.At - last->second, seconds(10)) << r.Id;
@@ -72,12 +72,12 @@ TEST(Scheduler, ManyFeedsOnOneHostAreSpacedWithoutHoldingBackOthers)
         ++fetched[r.Id];
     }
     EXPECT_EQ(fetched.size(), 35u); // every feed once, none twice within its hour
-    for (const auto &[id, count] : fetched)
+    for (const auto& [id, count] : fetched)
         EXPECT_EQ(count, 1) << id;
     // The small hosts go in the first seconds, not after the big host's queue.
     for (int i = 0; i < 5; ++i) {
         const auto found = std::find_if(requests.begin(), requests.end(),
-                                        [&](const TRequest &r) { return r.Id == "small" + std::to_string(i); });
+                                        [&](const TRequest& r) { return r.Id == "small" + std::to_string(i); });
         ASSERT_NE(found, requests.end());
         EXPECT_LE(found->At - kStart, seconds(10));
     }
@@ -93,7 +93,7 @@ TEST(Scheduler, FeedsDueTogetherAreSpreadOut)
         seconds ExpectedSpan;
     };
     const TCase cases[] = {{seconds(1), 20, seconds(19)}, {seconds(60), 5, seconds(240)}, {seconds(0), 4, seconds(0)}};
-    for (const TCase &c : cases) {
+    for (const TCase& c : cases) {
         TScheduler scheduler({.HostSpacing = seconds(10), .MinGap = c.MinGap});
         for (int i = 0; i < c.Feeds; ++i)
             scheduler.Upsert(std::to_string(i), "host" + std::to_string(i), kStart);
