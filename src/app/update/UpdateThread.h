@@ -23,6 +23,12 @@
 // (or since the thread last started it, so a failing feed is not fetched
 // again at once) it is fetched next, ahead of the round, which then goes on
 // where it was. A pause between round feeds is cut short for it.
+//
+// With automatic polling on (THost::Automatic) there is no round: every
+// feed waits in the schedule's queue (schedule::TScheduler) until its own
+// rhythm, its own interval or its server says it is due, one request at a
+// time, hosts spaced apart. The pause of the options is then the least time
+// between two requests.
 #pragma once
 
 #include <atomic>
