@@ -111,6 +111,7 @@ struct Transfer {
   std::string retryAfter;
   // Every response's status and Location, redirects and the final one.
   std::vector<std::pair<int, std::string>> responses;
+  std::string cacheControl, expires, date;  // for the answer's freshness
 
   Clock::time_point lastActivity = Clock::now();
   std::optional<Clock::time_point> firstByte;  // of any response header
@@ -133,6 +134,9 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     transfer.statusLine = std::string(line);
     transfer.validators = {};
     transfer.retryAfter.clear();
+    transfer.cacheControl.clear();
+    transfer.expires.clear();
+    transfer.date.clear();
     int code = 0;
     const std::size_t space = line.find(' ');
     for (std::size_t i = space == std::string_view::npos ? line.size() : space + 1;
@@ -141,6 +145,14 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     transfer.responses.emplace_back(code, std::string());
   } else if (auto location = HeaderValue(line, "Location")) {
     if (!transfer.responses.empty()) transfer.responses.back().second = std::string(*location);
+  } else if (auto cacheControl = HeaderValue(line, "Cache-Control")) {
+    // Several lines are one list.
+    if (!transfer.cacheControl.empty()) transfer.cacheControl += ", ";
+    transfer.cacheControl += std::string(*cacheControl);
+  } else if (auto expires = HeaderValue(line, "Expires")) {
+    transfer.expires = std::string(*expires);
+  } else if (auto date = HeaderValue(line, "Date")) {
+    transfer.date = std::string(*date);
   } else if (auto etag = HeaderValue(line, "ETag")) {
     transfer.validators.ETag = std::string(*etag);
   } else if (auto modified = HeaderValue(line, "Last-Modified")) {
@@ -583,6 +595,8 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
       fetched.ContentType = contentType;
     fetched.StatusCode = static_cast<int>(code);
     fetched.Redirects = RedirectsOf(url, transfer);
+    fetched.FreshUntil = ParseFreshUntil(transfer.cacheControl, transfer.expires, transfer.date,
+                                         std::chrono::system_clock::now());
     if (IsSuccess(code)) {
       fetched.Body = std::move(transfer.body);
       return fetched;
@@ -658,6 +672,61 @@ std::optional<std::chrono::system_clock::time_point> ParseRetryAfter(
   if (when == -1) return std::nullopt;
   const auto at = std::chrono::system_clock::from_time_t(when);
   return std::clamp(at, now, latest);
+}
+
+}  // namespace http
+
+namespace http {
+
+std::optional<std::chrono::system_clock::time_point> ParseFreshUntil(
+    std::string_view cacheControl, std::string_view expires, std::string_view date,
+    std::chrono::system_clock::time_point now) {
+  using Clock = std::chrono::system_clock;
+  const auto latest = now + std::chrono::duration_cast<Clock::duration>(kMaxRetryAfter);
+  std::string directives;
+  for (const char c : cacheControl)
+    directives += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::optional<long long> maxAge;
+  std::size_t begin = 0;
+  while (begin <= directives.size()) {
+    std::size_t end = directives.find(',', begin);
+    if (end == std::string::npos) end = directives.size();
+    std::string_view directive(directives.data() + begin, end - begin);
+    while (!directive.empty() && std::isspace(static_cast<unsigned char>(directive.front())))
+      directive.remove_prefix(1);
+    while (!directive.empty() && std::isspace(static_cast<unsigned char>(directive.back())))
+      directive.remove_suffix(1);
+    if (directive == "no-cache" || directive == "no-store") return std::nullopt;
+    if (directive.substr(0, 8) == "max-age=") {
+      std::string_view digits = directive.substr(8);
+      if (!digits.empty() && digits.front() == '"' && digits.back() == '"' && digits.size() >= 2)
+        digits = digits.substr(1, digits.size() - 2);
+      if (!digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c));
+          })) {
+        long long seconds = 0;
+        for (const char c : digits) seconds = std::min(seconds * 10 + (c - '0'), 1LL << 40);
+        maxAge = seconds;
+      }
+    }
+    begin = end + 1;
+  }
+  if (maxAge) {
+    if (*maxAge == 0) return std::nullopt;
+    const auto until = now + std::chrono::seconds(std::min<long long>(
+                                 *maxAge, std::chrono::duration_cast<std::chrono::seconds>(kMaxRetryAfter).count()));
+    return std::min(until, latest);
+  }
+  if (expires.empty()) return std::nullopt;
+  const std::time_t expiresAt = curl_getdate(std::string(expires).c_str(), nullptr);
+  if (expiresAt == -1) return std::nullopt;  // "0" and other bad dates mean already expired
+  std::time_t base = std::chrono::system_clock::to_time_t(now);
+  if (!date.empty()) {
+    const std::time_t sent = curl_getdate(std::string(date).c_str(), nullptr);
+    if (sent != -1) base = sent;
+  }
+  if (expiresAt <= base) return std::nullopt;
+  return std::min(now + std::chrono::seconds(expiresAt - base), latest);
 }
 
 }  // namespace http

@@ -154,6 +154,9 @@ struct TFetchResult {
   int StatusCode = 0;
   // The redirects followed to get here, in order.
   std::vector<TRedirect> Redirects;
+  // Until when the server says its answer stays fresh (Cache-Control
+  // max-age, else Expires); nullopt when it says nothing or forbids caching.
+  std::optional<std::chrono::system_clock::time_point> FreshUntil;
 };
 
 // The two switches the user can turn on in the settings (general\SecureFeeds,
@@ -277,5 +280,14 @@ bool IsHttpsUrl(const std::string& url);
 // value is neither form.
 std::optional<std::chrono::system_clock::time_point> ParseRetryAfter(
     std::string_view value, std::chrono::system_clock::time_point now);
+
+// The end of an answer's freshness received at `now`, from its
+// Cache-Control, Expires and Date headers ("" for an absent one): max-age
+// wins over Expires; Expires counts from the server's own Date, so a server
+// clock that is off does not matter; no-cache, no-store and a bad or past
+// Expires give nullopt. Never later than now + kMaxRetryAfter.
+std::optional<std::chrono::system_clock::time_point> ParseFreshUntil(
+    std::string_view cacheControl, std::string_view expires, std::string_view date,
+    std::chrono::system_clock::time_point now);
 
 }  // namespace http

@@ -571,6 +571,15 @@ int TItemStore::ItemCount(const std::string& feedId) {
     return s->Step() ? static_cast<int>(s->Int(0)) : 0;
 }
 
+std::vector<std::int64_t> TItemStore::FirstSeenTimes(const std::string& feedId, int limit) {
+    TStatementUse s(FImpl->Prepared("SELECT first_seen FROM items WHERE feed = ?1 ORDER BY first_seen DESC LIMIT ?2"));
+    s->Bind(1, feedId);
+    s->Bind(2, static_cast<std::int64_t>(limit));
+    std::vector<std::int64_t> times;
+    while (s->Step()) times.push_back(s->Int(0));
+    return times;
+}
+
 int TItemStore::TotalItemCount() { return static_cast<int>(FImpl->Connection.QueryInt("SELECT count(*) FROM items")); }
 
 std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {

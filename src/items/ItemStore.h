@@ -145,6 +145,9 @@ public:
     // The keys (ItemKey) of a feed's unread items, for the page to mark.
     std::vector<std::string> UnreadKeys(const std::string& feedId);
     int ItemCount(const std::string& feedId);
+    // When the feed's newest `limit` items were first seen (seconds since
+    // 1970 UTC), newest first: the rhythm the automatic schedule learns.
+    std::vector<std::int64_t> FirstSeenTimes(const std::string& feedId, int limit);
     int TotalItemCount();
 
     // Items whose title or body hold every word of `text`, the last word

@@ -37,6 +37,8 @@ public:
     std::function<void()> OnFinish;
     std::atomic<bool> CancelRequested{false};
     bool FetchedOnUiThread = false;
+    schedule::TAnswerHints Answer;
+    schedule::TAnswerHints AnswerHints() const override { return Answer; }
 
     void Start() override
     {
@@ -79,6 +81,10 @@ protected:
     // test moves; both read on the user-interface thread only.
     std::map<std::string, TUpdateThread::THost::TOwnInterval> Own;
     std::chrono::system_clock::time_point FakeNow = std::chrono::system_clock::time_point(std::chrono::hours(500000));
+    // Automatic polling: the option, each feed's history and answer (by id).
+    std::function<bool()> Automatic;
+    std::map<std::string, std::vector<std::chrono::system_clock::time_point>> History;
+    std::map<std::string, schedule::TAnswerHints> Answers;
 
     QTreeWidgetItem* AddFeed(const std::string& id)
     {
@@ -109,6 +115,8 @@ protected:
                     DuringStart(id);
             };
             job->OnFetch = DuringFetch;
+            if (const auto answer = Answers.find(id); answer != Answers.end())
+                job->Answer = answer->second;
             job->OnFinish = [this, id, raw = job.get()] {
                 AnyFetchOnUiThread = AnyFetchOnUiThread || raw->FetchedOnUiThread;
                 Finished.push_back(id);
@@ -129,6 +137,16 @@ protected:
                 return found->second;
             };
             host.Now = [this] { return FakeNow; };
+        }
+        if (Automatic) {
+            host.Automatic = Automatic;
+            host.Now = [this] { return FakeNow; };
+            host.FeedUrl = [](QTreeWidgetItem* node) {
+                return "http://" + node->data(0, Qt::UserRole).toString().toStdString() + ".example/feed";
+            };
+            host.FirstSeen = [this](QTreeWidgetItem* node) {
+                return History[node->data(0, Qt::UserRole).toString().toStdString()];
+            };
         }
         if (IsDeferred)
             host.Deferred = [this](QTreeWidgetItem* node) {
@@ -483,6 +501,54 @@ TEST(OwnIntervalTest, ReadsTheIntervalAndLastUpdateAsTheElementKeepsThem)
                       tenOClock);
         }
     }
+}
+
+TEST_F(PollingFixture, AutomaticPollingFollowsEachRhythmAndTheDefaultStaysTheRound)
+{
+    using namespace std::chrono;
+    AddFeed("hourly");
+    AddFeed("ttl");
+    AddFeed("own");
+    const auto t0 = FakeNow;
+    for (int i = 0; i < 6; ++i)
+        History["hourly"].push_back(t0 - hours(i));
+    Answers["ttl"].HadFeed = true;
+    Answers["ttl"].Ttl = hours(3);
+    Own["own"] = {minutes(5), std::nullopt};
+
+    // The option says no: the round goes on exactly as before.
+    Automatic = [] { return false; };
+    {
+        auto thread = Start();
+        ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 4; }));
+        thread->Stop();
+        Visits.resize(4);
+        EXPECT_EQ(Visits, Ids({"own", "hourly", "ttl", "hourly"}));  // its own interval goes first
+        EXPECT_FALSE(thread->AutomaticDueTime("hourly"));
+    }
+
+    // Automatic: every feed once, spread a second apart by the fake clock,
+    // each then due as its rhythm, its answer or its own interval says.
+    Visits.clear();
+    Finished.clear();
+    Automatic = [] { return true; };
+    auto thread = Start();
+    for (int step = 1; step <= 3; ++step) {
+        ASSERT_TRUE(WaitUntil([&] { return static_cast<int>(Finished.size()) >= step; })) << step;
+        FakeNow += seconds(1);
+        thread->Recheck();
+    }
+    EXPECT_EQ(Visits, Ids({"hourly", "ttl", "own"}));
+    EXPECT_EQ(thread->AutomaticDueTime("hourly"), t0 + hours(1));
+    EXPECT_EQ(thread->AutomaticDueTime("ttl"), t0 + seconds(1) + hours(3));
+    EXPECT_EQ(thread->AutomaticDueTime("own"), t0 + seconds(2) + minutes(5));
+    // The own interval comes round first.
+    FakeNow = t0 + minutes(6);
+    thread->Recheck();
+    ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 4; }));
+    thread->Stop();
+    EXPECT_EQ(Visits.back(), "own");
+    EXPECT_EQ(Visits.size(), 4u);
 }
 
 }  // namespace

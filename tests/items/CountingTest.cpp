@@ -135,3 +135,16 @@ TEST_F(Counting, RetentionAndCapPruneOnlyItemsThatLeftTheFeed) {
     EXPECT_EQ(Store().RecordDownload("5", {c, d, e}, 4).NewCount, 0);
     EXPECT_EQ(Store().RecordDownload("5", {a, c, d, e}, 5).NewCount, 1);
 }
+
+TEST_F(Counting, FirstSeenTimesAreTheNewestItemsArrivals) {
+    const TStoredItem a = Item("a", "", "A"), b = Item("b", "", "B"), c = Item("c", "", "C"), d = Item("d", "", "D");
+    Store().RecordDownload("1", {a, b}, 100);
+    Store().RecordDownload("1", {a, b, c}, 200);
+    Store().RecordDownload("1", {a, b, c}, 300);  // nothing new
+    Store().RecordDownload("1", {b, c, d}, 400);  // a left the feed, still remembered
+    Store().RecordDownload("2", {a}, 50);
+    EXPECT_EQ(Store().FirstSeenTimes("1", 10), (std::vector<std::int64_t>{400, 200, 100, 100}));
+    EXPECT_EQ(Store().FirstSeenTimes("1", 2), (std::vector<std::int64_t>{400, 200}));
+    EXPECT_EQ(Store().FirstSeenTimes("2", 10), (std::vector<std::int64_t>{50}));
+    EXPECT_TRUE(Store().FirstSeenTimes("3", 10).empty());
+}

@@ -253,7 +253,7 @@ TEST(ShippedLanguages, StructureFilesOfferTheSameOptions)
     for (const xml::Node& option : english.DocumentElement().ChildByName("general").ChildElements())
         englishOptions[option.Name()] = option.Attribute("type").value_or("");
     const std::map<std::string, std::string> expected = {
-        {"UpdateInterval", "string"}, {"BalloonTimeout", "string"}, {"StartTrayIcon", "bool"},
+        {"UpdateInterval", "string"}, {"Polling", "choice"},          {"BalloonTimeout", "string"}, {"StartTrayIcon", "bool"},
         {"ExternalBrowser", "bool"},  {"SecureFeeds", "bool"},      {"FollowRedirects", "bool"},
         {"ShowWebImages", "bool"},
         {"StartOnLogin", "bool"},

@@ -345,6 +345,7 @@ TEST(ShippedOptions, DeliveredDefaults)
         const char* value;
     } expected[] = {
         {"general\\UpdateInterval", "60"},
+        {"general\\Polling", "round"},
         {"general\\BalloonTimeout", "10"},
         {"general\\StartTrayIcon", "False"},
         {"general\\ExternalBrowser", "False"},

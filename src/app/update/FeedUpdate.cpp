@@ -50,6 +50,7 @@ void TFeedUpdate::Fetch()
             FPreviousTitles = previous.valid() ? previous.get() : ReadStoredTitles(path);
             FPreviousRead = true;
             if (FPreviousTitles) {
+                NoteAnswerHints(answer, nullptr);
                 FValidators = std::move(answer.Validators);
                 FNotModified = true;
                 FFetched = true;
@@ -67,6 +68,7 @@ void TFeedUpdate::Fetch()
         document->SetDocumentURL(FRequest.Url);
         document->LoadFromString(answer.Body);
         document->SetXSLFileName(kStoredCopyStylesheet);
+        NoteAnswerHints(answer, document.get());
         PrepareResult(*document, path, answer.Body.size());
         if (store)
             RecordInStore(*store, *document, path);
@@ -77,6 +79,7 @@ void TFeedUpdate::Fetch()
         FDocument = std::move(document);
     } catch (const http::HttpError& e) {
         FRetryAfter = e.RetryAfter();
+        FAnswerHints.RetryAfter = e.RetryAfter();
         FError = e.what();
         FFacts = schedule::FactsFromError(FRequest.Url, FRequest.Options.followRedirects, e);
     } catch (const std::exception& e) {
@@ -217,4 +220,20 @@ std::string StoredCopyPath(std::string_view id)
     if (!IsValidFeedId(id))
         throw std::runtime_error("Invalid feed id \"" + std::string(id) + "\": it must be a decimal number");
     return "feeds/" + std::string(id) + ".xml";
+}
+
+void TFeedUpdate::NoteAnswerHints(const http::TFetchResult& answer, const feed::TFeedDocument* document)
+{
+    FAnswerHints.FreshUntil = answer.FreshUntil;
+    if (!document)
+        return;
+    const feed::TRSSChannelOpt& channel = document->Channel().Optional();
+    FAnswerHints.HadFeed = true;
+    // The model's ttl defaults to 60: only one the feed gave counts.
+    if (channel.TTLModified() && channel.TTL() > 0)
+        FAnswerHints.Ttl = std::chrono::minutes(channel.TTL());
+    for (int hour = 0; hour < 24; ++hour)
+        FAnswerHints.Skip.Hours[static_cast<std::size_t>(hour)] = channel.SkipHours().Hour(hour);
+    for (int day = 0; day < 7; ++day)
+        FAnswerHints.Skip.Days[static_cast<std::size_t>(day)] = channel.SkipDays().Day(day);
 }

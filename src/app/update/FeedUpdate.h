@@ -83,6 +83,7 @@ public:
     const http::TValidators& Validators() const { return FValidators; }
     // When the server, refusing with 429 or 503, said to come back.
     std::optional<std::chrono::system_clock::time_point> RetryAfter() const { return FRetryAfter; }
+    schedule::TAnswerHints AnswerHints() const override { return FAnswerHints; }
     // Body bytes on the wire, compressed as they came.
     std::size_t BytesReceived() const { return FBytesReceived; }
     bool Cancelled() const { return FClient.Cancelled(); }
@@ -146,6 +147,8 @@ private:
     bool FNotModified = false;
     http::TValidators FValidators;
     std::optional<std::chrono::system_clock::time_point> FRetryAfter;
+    schedule::TAnswerHints FAnswerHints;
+    void NoteAnswerHints(const http::TFetchResult& answer, const feed::TFeedDocument* document);
     std::size_t FBytesReceived = 0;
     std::optional<schedule::TFetchFacts> FFacts;
     std::optional<schedule::TFetchOutcome> FOutcome;

@@ -13,6 +13,12 @@ namespace {
 
 // How often an empty feed list is looked at again when the pause is 0.
 constexpr std::chrono::milliseconds kEmptyListRecheck(250);
+// Automatic polling looks at the feed list at least this often while it
+// waits, so that added feeds and a changed option are seen.
+constexpr std::chrono::milliseconds kAutomaticRecheck(30'000);
+// A feed that could not start (it is downloading elsewhere, or its server
+// asked for a pause) is looked at again after this.
+constexpr std::chrono::seconds kAutomaticBusyRetry(60);
 
 }  // namespace
 
@@ -31,7 +37,8 @@ std::optional<TUpdateThread::THost::TOwnInterval> ReadOwnInterval(const std::str
     return own;
 }
 
-TUpdateThread::TUpdateThread(THost host) : FHost(std::move(host))
+TUpdateThread::TUpdateThread(THost host)
+    : FHost(std::move(host)), FSchedule({.HostSpacing = FHost.HostSpacing, .MinGap = std::chrono::seconds(1)})
 {
     FThread = std::thread([this] { Execute(); });
 }
@@ -312,8 +319,20 @@ void TUpdateThread::Execute()
     while (!FTerminated) {
         if (!job) {
             const bool roundReady = SteadyClock::now() >= roundResume;
-            if (!RunOnUi([this, &job, roundReady] { job = StartNext(roundReady); }))
+            bool automatic = false;
+            if (!RunOnUi([this, &job, roundReady, &automatic] {
+                    automatic = FHost.Automatic && FHost.Automatic();
+                    if (!automatic)
+                        job = StartNext(roundReady);
+                }))
                 break;
+            if (automatic) {
+                if (!AutomaticStep())
+                    break;
+                // Back to one after another, the round starts afresh.
+                roundResume = SteadyClock::now();
+                continue;
+            }
         }
 
         if (job) {
@@ -387,4 +406,177 @@ void TUpdateThread::Execute()
             Pause(wait);
         }
     }
+}
+
+// ---------------------------------------------------------------------------
+// Automatic polling
+
+void TUpdateThread::Recheck()
+{
+    {
+        std::lock_guard lock(FMutex);
+        FRecheck = true;
+    }
+    FWake.notify_all();
+}
+
+std::optional<std::chrono::system_clock::time_point> TUpdateThread::AutomaticDueTime(const std::string& id) const
+{
+    return FSchedule.DueTime(id);
+}
+
+schedule::TFeedHints TUpdateThread::HintsOf(QTreeWidgetItem* node, const std::string& id) const
+{
+    schedule::TFeedHints hints;
+    if (const auto own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt)
+        hints.OwnInterval = own->Every;
+    hints.Learned = schedule::LearnedInterval(FHost.FirstSeen ? FHost.FirstSeen(node) : std::vector<schedule::TTimePoint>{},
+                                              Now(), FRoundLength);
+    if (const auto answer = FAnswers.find(id); answer != FAnswers.end())
+        answer->second.ApplyTo(hints);
+    return hints;
+}
+
+QTreeWidgetItem* TUpdateThread::FindNode(const std::string& id) const
+{
+    if (FHost.FindFeedNode)
+        return FHost.FindFeedNode(id);
+    for (QTreeWidgetItem* node : PollingOrder())
+        if (FHost.FeedId(node) == id)
+            return node;
+    return nullptr;
+}
+
+void TUpdateThread::SyncSchedule()
+{
+    const auto now = Now();
+    std::unordered_map<std::string, std::string> present;
+    const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
+    FRoundLength = std::chrono::seconds(std::max(1, FHost.UpdateIntervalSeconds())) * static_cast<long>(nodes.size());
+    for (QTreeWidgetItem* node : nodes) {
+        const std::string id = FHost.FeedId(node);
+        if (id.empty())
+            continue;
+        const std::string host = schedule::HostOf(FHost.FeedUrl ? FHost.FeedUrl(node) : std::string());
+        const auto known = FScheduledHost.find(id);
+        if (known == FScheduledHost.end()) {
+            // A feed met for the first time goes when its rhythm says,
+            // counted from its last update; never updated, it goes now.
+            auto due = now;
+            const std::optional<THost::TOwnInterval> own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt;
+            if (own && own->LastUpdate && *own->LastUpdate <= now)
+                due = schedule::NextDue(HintsOf(node, id), *own->LastUpdate);
+            FSchedule.Upsert(id, host, due);
+        } else if (known->second != host) {
+            FSchedule.Upsert(id, host, FSchedule.DueTime(id).value_or(now));
+        }
+        present.emplace(id, host);
+    }
+    for (const auto& [id, host] : FScheduledHost) {
+        if (!present.count(id)) {
+            FSchedule.Remove(id);
+            FAnswers.erase(id);
+        }
+    }
+    FScheduledHost = std::move(present);
+}
+
+std::shared_ptr<TUpdateJob> TUpdateThread::StartAutomatic(std::chrono::milliseconds& wait, std::string& id,
+                                                          std::chrono::system_clock::time_point& started)
+{
+    wait = kAutomaticRecheck;
+    SyncSchedule();
+    // The pause between feeds set in the options stays the least time
+    // between any two requests, so feeds due together are spread out.
+    FSchedule.SetMinGap(std::max<std::chrono::milliseconds>(std::chrono::seconds(FHost.UpdateIntervalSeconds()),
+                                                            std::chrono::seconds(1)));
+    const auto next = FSchedule.Next();
+    if (!next)
+        return nullptr;
+    const auto now = Now();
+    if (next->At > now) {
+        wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(next->At - now));
+        return nullptr;
+    }
+    wait = std::chrono::milliseconds(0);
+    QTreeWidgetItem* node = FindNode(next->Id);
+    const std::string host = FScheduledHost[next->Id];
+    std::shared_ptr<TUpdateJob> job;
+    if (node && !(FHost.Deferred && FHost.Deferred(node)))
+        job = FHost.PrepareUpdate(node);
+    if (!job) {
+        FSchedule.Upsert(next->Id, host, now + kAutomaticBusyRetry);
+        return nullptr;
+    }
+    // Until its result says better, the feed waits its rhythm from now: a
+    // result that never comes cannot leave it due for ever.
+    FSchedule.Requested(next->Id, now, schedule::NextDue(HintsOf(node, next->Id), now));
+    MarkVisited(node);
+    id = next->Id;
+    started = now;
+    job->Start();
+    return job;
+}
+
+void TUpdateThread::Reschedule(const std::string& id, const TUpdateJob& job,
+                               std::chrono::system_clock::time_point started)
+{
+    const auto host = FScheduledHost.find(id);
+    if (host == FScheduledHost.end())
+        return;  // deleted meanwhile
+    // A feed's ttl and skips stand until another feed document says
+    // otherwise; freshness and Retry-After are each answer's own.
+    schedule::TAnswerHints& kept = FAnswers[id];
+    const schedule::TAnswerHints answer = job.AnswerHints();
+    if (answer.HadFeed) {
+        kept = answer;
+    } else {
+        kept.FreshUntil = answer.FreshUntil;
+        kept.RetryAfter = answer.RetryAfter;
+    }
+    QTreeWidgetItem* node = FindNode(id);
+    schedule::TFeedHints hints = node ? HintsOf(node, id) : schedule::TFeedHints{};
+    if (!node)
+        FAnswers[id].ApplyTo(hints);
+    FSchedule.Upsert(id, host->second, schedule::NextDue(hints, started));
+}
+
+bool TUpdateThread::AutomaticStep()
+{
+    std::shared_ptr<TUpdateJob> job;
+    std::chrono::milliseconds wait{0};
+    std::string id;
+    std::chrono::system_clock::time_point started;
+    if (!RunOnUi([&] { job = StartAutomatic(wait, id, started); }))
+        return false;
+    if (!job) {
+        if (wait > std::chrono::milliseconds(0)) {
+            std::unique_lock lock(FMutex);
+            FWake.wait_for(lock, wait, [this] { return FTerminated.load() || FRecheck; });
+            FRecheck = false;
+        }
+        return !FTerminated;
+    }
+    {
+        std::lock_guard lock(FMutex);
+        if (FTerminated)
+            return false;
+        FCurrentJob = job;
+    }
+    job->Fetch();
+    {
+        std::lock_guard lock(FMutex);
+        FCurrentJob.reset();
+    }
+    // The next choice queues behind this result, so it sees the feed's new
+    // due time.
+    PostToUi([this, job, id, started] {
+        try {
+            job->Finish();
+        } catch (...) {
+            // reported by the host
+        }
+        Reschedule(id, *job, started);
+    });
+    return !FTerminated;
 }

@@ -23,6 +23,12 @@
 // (or since the thread last started it, so a failing feed is not fetched
 // again at once) it is fetched next, ahead of the round, which then goes on
 // where it was. A pause between round feeds is cut short for it.
+//
+// With automatic polling on (THost::Automatic) there is no round: every
+// feed waits in the schedule's queue (schedule::TScheduler) until its own
+// rhythm, its own interval or its server says it is due, one request at a
+// time, hosts spaced apart. The pause of the options is then the least time
+// between two requests.
 #pragma once
 
 #include <atomic>
@@ -36,6 +42,9 @@
 #include <thread>
 #include <unordered_map>
 #include <vector>
+
+#include "Rhythm.h"
+#include "Scheduler.h"
 
 class QObject;
 class QTreeWidgetItem;
@@ -54,6 +63,9 @@ public:
     virtual void Finish() = 0;
     // Abandons a running Fetch as soon as possible; callable from any thread.
     virtual void Cancel() = 0;
+    // What the answer said about the next fetch, for automatic polling;
+    // read on the user-interface thread after Finish.
+    virtual schedule::TAnswerHints AnswerHints() const { return {}; }
 };
 
 class TUpdateThread {
@@ -90,6 +102,18 @@ public:
         // Optional: the clock the own intervals are measured by; the system
         // clock without it.
         std::function<std::chrono::system_clock::time_point()> Now;
+
+        // Automatic polling. Optional: true while each feed is to be polled
+        // at its own rhythm instead of one after another; without it, or
+        // while it says false, the round above runs as it always has.
+        std::function<bool()> Automatic;
+        // A feed's address: feeds of one host are spaced apart.
+        std::function<std::string(QTreeWidgetItem*)> FeedUrl;
+        // When the feed's newest items were first seen, its rhythm (any
+        // order; none for a feed without a history).
+        std::function<std::vector<std::chrono::system_clock::time_point>(QTreeWidgetItem*)> FirstSeen;
+        // The least time between two requests to one host.
+        std::chrono::seconds HostSpacing{10};
     };
 
     // Starts running at once: the first feed is updated without a pause.
@@ -114,8 +138,33 @@ public:
     // deleted feed is never dereferenced: it is looked up by id.
     std::string LastNodeId() const;
 
+    // Automatic polling waiting for its next feed looks at the schedule
+    // again at once (the clock, the options or the list changed) instead of
+    // at its next regular look. Any thread.
+    void Recheck();
+
+    // The automatic schedule's due time of a feed, by id; nullopt for a
+    // feed it does not hold (or while polling one after another).
+    // User-interface thread only.
+    std::optional<std::chrono::system_clock::time_point> AutomaticDueTime(const std::string& id) const;
+
 private:
     void Execute();
+    // Automatic polling: one feed fetched, or a wait until the next is
+    // due. False once the thread is stopped.
+    bool AutomaticStep();
+    // User-interface thread. Brings the schedule up to date with the feed
+    // list and starts the update of the feed due now, if any; otherwise sets
+    // `wait` to how long until one may be.
+    std::shared_ptr<TUpdateJob> StartAutomatic(std::chrono::milliseconds& wait, std::string& id,
+                                               std::chrono::system_clock::time_point& started);
+    void SyncSchedule();
+    // The feed node with this id, or nullptr.
+    QTreeWidgetItem* FindNode(const std::string& id) const;
+    // User-interface thread, after a result: the feed's next due time from
+    // what it and its answer say.
+    void Reschedule(const std::string& id, const TUpdateJob& job, std::chrono::system_clock::time_point started);
+    schedule::TFeedHints HintsOf(QTreeWidgetItem* node, const std::string& id) const;
     // A feed of its own interval that is due now, the longest overdue first;
     // else GetNextNode, passing by deferred feeds and those of their own
     // interval in list order. nullptr when the list is empty or nothing is
@@ -180,7 +229,16 @@ private:
     std::atomic<bool> FTerminated{false};
     mutable std::mutex FMutex;
     std::condition_variable FWake;
+    // Automatic polling, user-interface thread only: the queue, each
+    // feed's host as queued, and what each feed's last answer said.
+    schedule::TScheduler FSchedule;
+    std::unordered_map<std::string, std::string> FScheduledHost;
+    std::unordered_map<std::string, schedule::TAnswerHints> FAnswers;
+    // How long one round over every feed would take: the rhythm of a feed
+    // without a history, so it is polled as often as before.
+    std::chrono::seconds FRoundLength{0};
     std::shared_ptr<TUpdateJob> FCurrentJob;  // guarded by FMutex
+    bool FRecheck = false;                    // guarded by FMutex
     std::thread FThread;
 };
 

@@ -332,6 +332,8 @@ public:
     bool SecureFeedsOption();
     // general\UpdateInterval in seconds; 60 when it is not a number.
     int UpdateIntervalSeconds();
+    // general\Polling says "automatic": each feed at its own rhythm.
+    bool AutomaticPolling();
     // The polling thread: started at the end of start-up, stopped and joined
     // before the option store is destroyed.
     void StartUpdateThread();

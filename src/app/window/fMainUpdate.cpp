@@ -25,6 +25,7 @@
 #include "Convert.h"
 #include "DateTime.h"
 #include "FeedUpdate.h"
+#include "ItemBase.h"
 #include "UpdateAll.h"
 #include "UpdateThread.h"
 #include "uvxLanguage.h"
@@ -34,6 +35,11 @@ namespace {
 constexpr char kUpdateIntervalPath[] = "general\\UpdateInterval";
 constexpr char kSecureFeedsPath[] = "general\\SecureFeeds";
 constexpr char kFollowRedirectsPath[] = "general\\FollowRedirects";
+// general\Polling: "round" (one after another, the default) or "automatic".
+constexpr char kGeneralPath[] = "general";
+constexpr char kPollingName[] = "Polling";
+// How many of a feed's newest items its learned rhythm looks at.
+constexpr int kRhythmItems = 25;
 constexpr char kFeedsFolder[] = "feeds";
 // The validators of the stored copy, kept as attributes of the feed's
 // element.
@@ -383,6 +389,19 @@ int TFormMain::UpdateIntervalSeconds()
     return kFallbackIntervalSeconds;
 }
 
+bool TFormMain::AutomaticPolling()
+{
+    // Read without creating the element: a configuration that never chose
+    // stays as it was.
+    try {
+        const xml::Node polling = FOptions->GetConfigNode(kGeneralPath).FindChild(kPollingName);
+        return !polling.IsNull() &&
+               QString::fromStdString(polling.Text()).trimmed().compare("automatic", Qt::CaseInsensitive) == 0;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 void TFormMain::StartUpdateThread()
 {
     FUpdateThreadPending = false;
@@ -417,6 +436,25 @@ void TFormMain::StartUpdateThread()
         if (!item)
             return std::nullopt;
         return ReadOwnInterval(item.Attribute("interval").value_or(""), item.Attribute("lastupdate").value_or(""));
+    };
+    host.Automatic = [this] { return AutomaticPolling(); };
+    host.FeedUrl = [this](QTreeWidgetItem* node) {
+        const xml::Node item = GetFeedItem(node);
+        return item ? item.Attribute("url").value_or("") : std::string();
+    };
+    host.FirstSeen = [this](QTreeWidgetItem* node) {
+        std::vector<std::chrono::system_clock::time_point> times;
+        const xml::Node item = GetFeedItem(node);
+        items::TItemStore* store = FItemBase ? FItemBase->ConnectionIfOpened() : nullptr;
+        if (!item || !store)
+            return times;
+        try {
+            for (const std::int64_t seen : store->FirstSeenTimes(item.Attribute("id").value_or(""), kRhythmItems))
+                times.push_back(std::chrono::system_clock::time_point(std::chrono::seconds(seen)));
+        } catch (const std::exception&) {
+            // A base that fails here only costs the feed its rhythm.
+        }
+        return times;
     };
     FUpdateThread = std::make_shared<TUpdateThread>(std::move(host));
     NotePollingStarted();
