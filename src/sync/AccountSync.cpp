@@ -273,6 +273,7 @@ void TAccountSync::ListSubscriptions(TSyncResult& result) {
     FState.Subscriptions = std::move(list);
     FState.SyncsSinceSubscriptionList = 0;
     FState.SubscriptionsStale = false;
+    if (FOnSubscriptions) FOnSubscriptions(changes);
 }
 
 void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems) {

@@ -138,6 +138,11 @@ public:
     void SetPassword(std::string password) { FAccount.Password = std::move(password); }
     // Limits for every request of this account.
     void SetDeadline(std::chrono::milliseconds deadline);
+    // Called as soon as a subscription list has been read, before the items
+    // of the same sync arrive: the program makes its feeds for them first.
+    void SetOnSubscriptions(std::function<void(const TSubscriptionChanges&)> handler) {
+        FOnSubscriptions = std::move(handler);
+    }
 
 private:
     void SignIn();
@@ -161,6 +166,7 @@ private:
     TChangeQueue FQueue;
     TSyncState FState;
     TBackoff FBackoff;
+    std::function<void(const TSubscriptionChanges&)> FOnSubscriptions;
 };
 
 }  // namespace greader

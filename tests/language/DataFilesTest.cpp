@@ -91,6 +91,13 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"SearchColumnFeed", {}},
         {"SearchColumnTitle", {}},
         {"SearchColumnDate", {}},
+        {"AccountSynced", {"FreshRSS"}},
+        {"AccountSyncFailed", {"A queued change is damaged"}},
+        {"AccountPasswordRefused", {}},
+        {"AccountUnreachable", {}},
+        {"AccountTimedOut", {}},
+        {"AccountServerTrouble", {}},
+        {"AccountChangesRejected", {"subscribe: HTTP 400"}},
     };
     return arguments;
 }

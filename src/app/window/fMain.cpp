@@ -3,6 +3,8 @@
 // fMainDisplay.cpp.
 #include "fMain.h"
 
+#include "AccountSyncRunner.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -271,6 +273,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     FFailedFeedIcon = TreeIcon(":/icons/feed-failed.svg");
     CreateTrayIcon();
     ConnectUpdateAndDisplay();
+    ConnectAccountSync();
     CreateConfigSaver();
 
     try {
@@ -295,6 +298,7 @@ TFormMain::~TFormMain() {
     // The polling thread works on the tree and the option store: it goes
     // first. Then the option store, which writes a modified config.xml.
     StopUpdateThread();
+    StopAccountSyncs();
     // After the updates, which write to it; waits for its opening.
     FItemBase.reset();
     SaveConfigOnClose();
@@ -774,6 +778,7 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     if (!FClosed) {
         Guarded([this] { FormClose(); });
         StopUpdateThread();
+        StopAccountSyncs();
         FClosed = true;
     }
     QMainWindow::closeEvent(event);
@@ -960,6 +965,8 @@ xml::Node TFormMain::AppendFeedElement(const std::string& url, const std::string
 }
 
 QTreeWidgetItem* TFormMain::AddFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
+    // The account's server fetches its feeds: it is asked to subscribe.
+    if (!AccountIdOf(folder).empty()) return AddAccountFeed(url, folder, caption);
     folder = TargetFolder(folder);
     QTreeWidgetItem* node = AddFeedNode(AppendFeedElement(url, caption, ContainerElement(folder)), folder);
     UpdateFeed(node);
@@ -1087,6 +1094,7 @@ void TFormMain::ActionDeleteFeedExecute() {
         QTreeWidgetItem* node = TreeView->currentItem();
         if (IsFolderNode(node)) {
             const int choice = AskDeleteFolder ? AskDeleteFolder(node) : AskHowToDeleteFolder(this, node);
+            if (choice != 0) AccountNodeDeleting(node, choice == 2);
             if (choice != 0) DeleteFolder(node, choice == 2);
             return;
         }
@@ -1094,6 +1102,7 @@ void TFormMain::ActionDeleteFeedExecute() {
         const QString question = LangFmtQ("DeleteConfirm", {node->text(0).toStdString()});
         const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
+        AccountNodeDeleting(node, false);
         DeleteFeed(node);
         // The removal is kept at once: a crash must not bring the feed back
         // without its stored copy.
@@ -1118,15 +1127,19 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
     Guarded([&] {
         if (IsFolderNode(node)) {
             // A folder keeps a name: an emptied one stays as it was.
+            const std::string oldCaption = static_cast<TFolderNode*>(node)->Folder().Attribute("caption").value_or("");
             if (!text.trimmed().isEmpty())
                 static_cast<TFolderNode*>(node)->Folder().SetAttribute("caption", text.trimmed().toStdString());
             UpdateNodeCaption(node);
+            AccountNodeRenamed(node, oldCaption);
             FOptions->Save();
             return;
         }
         xml::Node item = GetFeedItem(node);
         if (!item) return;
+        const std::string oldCaption = item.Attribute("caption").value_or("");
         item.SetAttribute("caption", text.toStdString());
+        AccountNodeRenamed(node, oldCaption);
         node->setText(0, text);
         // An emptied caption shows the address again.
         if (text.isEmpty())

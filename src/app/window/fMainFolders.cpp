@@ -181,6 +181,7 @@ bool TFormMain::MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int ind
     if (!node || node == RootNode() || !parent) return false;
     xml::Node container = ContainerElement(parent);
     if (!container || IsUnder(parent, node)) return false;
+    if (!AccountNodeMoving(node, parent)) return false;
     xml::Node element = IsFolderNode(node) ? static_cast<TFolderNode*>(node)->Folder() : GetFeedItem(node);
     if (!element) return false;
 
