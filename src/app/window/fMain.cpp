@@ -3,6 +3,7 @@
 // fMainDisplay.cpp.
 #include "fMain.h"
 
+#include "AccountList.h"
 #include "AccountSyncRunner.h"
 
 #include <QApplication>
@@ -1057,12 +1058,31 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
             }
             return std::nullopt;
         };
+        // This computer, or an account's server, whose folder the selection
+        // may already be in.
+        QStringList targets{RootNode()->text(0)};
+        std::vector<QTreeWidgetItem*> accounts;
+        const std::string selectedAccount = AccountIdOf(TreeView->currentItem());
+        int current = 0;
+        for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath))) {
+            QTreeWidgetItem* account = AccountNode(folder.Attribute("account").value_or(""));
+            if (!account) continue;
+            if (folder.Attribute("account") == selectedAccount) current = static_cast<int>(targets.size());
+            targets << Q(folder.Attribute("caption").value_or(""));
+            accounts.push_back(account);
+        }
+        dialog.SetTargets(targets, current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
         if (dialog.exec() != QDialog::Accepted) return;
+        QTreeWidgetItem* where = TreeView->currentItem();
+        const int target = dialog.Target();
+        if (target == 0 && !selectedAccount.empty()) where = RootNode();
+        if (target > 0 && AccountIdOf(where) != AccountIdOf(accounts[static_cast<std::size_t>(target - 1)]))
+            where = accounts[static_cast<std::size_t>(target - 1)];
         QTreeWidgetItem* node = nullptr;
         {
             TWaitCursor wait;
-            node = AddFeed(dialog.URL().toStdString(), TreeView->currentItem(), dialog.Caption().toStdString());
+            node = AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
         }
         if (node) TreeView->setCurrentItem(node);
     });
@@ -1092,6 +1112,8 @@ void TFormMain::TakeAddressOrFile(const QString& text) {
 void TFormMain::ActionDeleteFeedExecute() {
     Guarded([this] {
         QTreeWidgetItem* node = TreeView->currentItem();
+        // An account goes by its settings, which also forget its password.
+        if (IsFolderNode(node) && !AccountIdOf(node).empty() && AccountLabelOf(node).empty()) return;
         if (IsFolderNode(node)) {
             const int choice = AskDeleteFolder ? AskDeleteFolder(node) : AskHowToDeleteFolder(this, node);
             if (choice != 0) AccountNodeDeleting(node, choice == 2);

@@ -167,7 +167,10 @@ void TFormMain::DeleteFolder(QTreeWidgetItem* folder, bool withContents) {
     } else {
         // The contents take the folder's place, in their order.
         int index = parent->indexOfChild(folder);
-        while (folder->childCount() > 0) MoveNode(folder->child(0), parent, index++);
+        while (folder->childCount() > 0 && MoveNode(folder->child(0), parent, index)) ++index;
+        // What may not move there (a folder inside an account's label)
+        // goes with the folder instead of being tried for ever.
+        for (QTreeWidgetItem* feed : FeedNodesUnder(folder)) DeleteFeed(feed);
     }
     if (TreeView->currentItem() && IsUnder(TreeView->currentItem(), folder)) TreeView->setCurrentItem(parent);
     element.Remove();

@@ -137,7 +137,12 @@ void TFormMain::StopAccountSync(const std::string& accountId) {
     std::unique_ptr<TAccountSyncRunner> runner = std::move(found->second);
     FAccountSyncs.erase(found);
     runner.reset();  // cancels its request and joins its thread
-    if (AccountNode(accountId)) ShowAccountState(accountId, false, QString());
+    // A sync cut short is no longer under way; a failure stays shown.
+    if (QTreeWidgetItem* node = AccountNode(accountId)) {
+        auto* folder = static_cast<TFolderNode*>(node);
+        folder->ShowState(folder->ToolTip().isEmpty() ? QIcon() : FFailedFeedIcon, folder->ToolTip());
+        TreeView->viewport()->update();
+    }
 }
 
 void TFormMain::StopAccountSyncs() {
@@ -439,7 +444,8 @@ bool TFormMain::AccountNodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* parent
     if (from.empty() && to.empty()) return true;
     // The account's own folder stays where it is, and nothing leaves an
     // account by a move: its feeds are the server's.
-    if (IsFolderNode(node) && accountlist::IsAccountFolder(static_cast<TFolderNode*>(node)->Folder())) return to.empty();
+    if (IsFolderNode(node) && accountlist::IsAccountFolder(static_cast<TFolderNode*>(node)->Folder()))
+        return parent == RootNode();
     if (!from.empty() && from != to) return false;
     if (!from.empty()) {
         // Within the account: labels are one level deep.
