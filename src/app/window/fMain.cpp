@@ -429,8 +429,12 @@ void TFormMain::CreateMenus() {
     Feed1->addSeparator();
     MenuMoveTo = make("MenuMoveTo", "Move To");
     connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FillMoveToMenu(); });
+    MenuMoveToAccount = make("MenuMoveToAccount", "Move to Account");
+    connect(MenuMoveToAccount, &QMenu::aboutToShow, this, [this] { FillMoveToAccountMenu(); });
+    MenuMoveToAccount->menuAction()->setVisible(false);
     Feed1->addAction(ActionNewFolder);
     Feed1->addMenu(MenuMoveTo);
+    Feed1->addMenu(MenuMoveToAccount);
     Feed1->addAction(ActionFilterFeeds);
     Feed1->addSeparator();
     Feed1->addAction(ActionImportOPML);
@@ -458,6 +462,7 @@ void TFormMain::CreateMenus() {
     PopupMenuFeedList->addSeparator();
     PopupMenuFeedList->addAction(ActionNewFolder);
     PopupMenuFeedList->addMenu(MenuMoveTo);
+    PopupMenuFeedList->addMenu(MenuMoveToAccount);
 
     PopupMenuTrayIcon = make("PopupMenuTrayIcon", QString());
     PopupMenuTrayIcon->addAction(ActionShowQuillet);
@@ -1189,6 +1194,10 @@ void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
     ActionMarkRead->setEnabled(isFeed || isFolder || node == RootNode());
     ActionMarkUnread->setEnabled(isFeed || isFolder || node == RootNode());
     MenuMoveTo->setEnabled(isFeed || isFolder);
+    // Local feeds and folders can go to an account's server.
+    MenuMoveToAccount->menuAction()->setVisible(
+        (isFeed || isFolder) && AccountIdOf(node).empty() &&
+        !accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath)).empty());
     if (node) ShowFeed(node);
 }
 

@@ -572,6 +572,9 @@ public:
     void ApplyAccountBatch(const TAccountBatchApplied& batch);
     void AccountSyncEnded(const std::string& accountId, const TAccountSyncEnded& ended);
     void ShowAccountState(const std::string& accountId, bool busy, const QString& failure);
+    // "Move to Account": the accounts a local feed or folder can go to.
+    QMenu* MenuMoveToAccount = nullptr;
+    void FillMoveToAccountMenu();
     // ---- end accounts ----
 
     // ---- Saving config.xml while running (fMainSave.cpp) ----

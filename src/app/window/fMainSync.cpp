@@ -484,3 +484,15 @@ QTreeWidgetItem* TFormMain::AddAccountFeed(const std::string& url, QTreeWidgetIt
     FOptions->Save();
     return node;
 }
+
+void TFormMain::FillMoveToAccountMenu() {
+    MenuMoveToAccount->clear();
+    QTreeWidgetItem* moving = TreeView->currentItem();
+    if (!moving || moving == RootNode() || !AccountIdOf(moving).empty()) return;
+    for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(feedlist::kItemsPath))) {
+        QTreeWidgetItem* account = AccountNode(folder.Attribute("account").value_or(""));
+        if (!account) continue;
+        QAction* action = MenuMoveToAccount->addAction(Q(folder.Attribute("caption").value_or("")));
+        connect(action, &QAction::triggered, this, [this, moving, account] { Guarded([&] { MoveNode(moving, account); }); });
+    }
+}

@@ -228,6 +228,21 @@ TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     EXPECT_EQ(Feed("Extra renamed"), nullptr);
 }
 
+TEST_F(AccountFreshRss, MoveToAccountSubscribesALocalFeed) {
+    const std::string url = Feeds->Url("/extra.xml");
+    QTreeWidgetItem* local = apptest::AddConfiguredFeed(*Form, "900", url, "Extra here");
+    Form->TreeView->setCurrentItem(local);
+    Form->FillMoveToAccountMenu();
+    ASSERT_EQ(Form->MenuMoveToAccount->actions().size(), 1);
+    Form->MenuMoveToAccount->actions()[0]->trigger();
+    EXPECT_EQ(Form->AccountIdOf(local), kAccount);
+    ASSERT_TRUE(Sync().Ok);
+    ASSERT_NE(OnServer(url), nullptr);
+    EXPECT_FALSE(Form->GetFeedItem(local).Attribute("stream").value_or("").empty());
+    // Nothing leaves an account by a move: its feeds are the server's.
+    EXPECT_FALSE(Form->MoveNode(local, Form->RootNode()));
+}
+
 TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
     QSignalSpy refused(Form, &TFormMain::accountPasswordRefused);
     Form->StopAccountSync(kAccount);
