@@ -14,6 +14,8 @@
 #include "AccountList.h"
 #include "AccountSyncRunner.h"
 #include "AppTestSupport.h"
+#include "FeedDocument.h"
+#include "FeedUpdate.h"
 #include "FreshRss.h"
 #include "GReaderClient.h"
 #include "HeadlessBrowser.h"
@@ -167,6 +169,11 @@ TEST_F(AccountFreshRss, NewItemAfterTheServerRefreshes) {
     ASSERT_TRUE(ended.Ok) << ended.Error;
     EXPECT_EQ(ended.NewItems, 1);
     EXPECT_EQ(Unread("tech"), 3);
+    // The stored copy: the new item first, then what the copy held, once each.
+    feed::TFeedDocument copy;
+    copy.LoadFromFile(StoredCopyPath(Form->GetFeedItem(Feed("tech")).Attribute("id").value_or("")));
+    ASSERT_EQ(copy.Items().Count(), 3);
+    EXPECT_EQ(copy.Items()[0].Title(), "tech 3");
 }
 
 TEST_F(AccountFreshRss, ReadingHereAndReadingOnTheServer) {
