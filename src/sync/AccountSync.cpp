@@ -273,6 +273,7 @@ void TAccountSync::ListSubscriptions(TSyncResult& result) {
     FState.Subscriptions = std::move(list);
     FState.SyncsSinceSubscriptionList = 0;
     FState.SubscriptionsStale = false;
+    if (FOnSubscriptions) FOnSubscriptions(changes);
 }
 
 void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems) {
@@ -281,7 +282,9 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
     const auto sinceIds = Authorized([&] { return FClient->AllItemIds(since); });
     TIdQuery unreadQuery;
     unreadQuery.Exclude = kReadState;
-    const auto unreadIds = Authorized([&] { return FClient->AllItemIds(unreadQuery); });
+    const auto unreadIds = UnreadListNeeded(sinceIds)
+                               ? Authorized([&] { return FClient->AllItemIds(unreadQuery); })
+                               : std::vector<TItemId>(FState.Unread.begin(), FState.Unread.end());
     const std::set<TItemId> unread(unreadIds.begin(), unreadIds.end());
 
     // What the store lacks: new since the last sync, or unread and never
@@ -348,6 +351,30 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
     FState.Known = std::move(keep);
     FState.Unread = unread;
     FState.NewestSeconds = newest;
+}
+
+bool TAccountSync::UnreadListNeeded(const std::vector<TItemId>& sinceIds) {
+    if (FState.NewestSeconds == 0 || FState.Unread.size() < kUnreadCountsFrom) return true;
+    for (const TItemId id : sinceIds)
+        if (!FState.Known.count(id)) return true;
+    std::map<std::string, std::int64_t> expected;
+    for (const TItemId id : FState.Unread) {
+        const auto it = FState.Known.find(id);
+        if (it == FState.Known.end()) return true;
+        ++expected[it->second];
+    }
+    std::map<std::string, std::int64_t> counts;
+    try {
+        for (const auto& [stream, count] : Authorized([&] { return FClient->UnreadCounts(); }))
+            if (stream.starts_with("feed/") && count > 0) counts[stream] = count;
+    } catch (const TSyncError& error) {
+        // A server without the counts: the list it is.
+        if (error.Kind() == TSyncErrorKind::Rejected || error.Kind() == TSyncErrorKind::Malformed ||
+            error.Kind() == TSyncErrorKind::NotGoogleReader)
+            return true;
+        throw;
+    }
+    return counts != expected;
 }
 
 TSyncResult TAccountSync::Sync(const std::function<void(TFeedBatch&)>& onItems) {

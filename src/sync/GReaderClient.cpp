@@ -296,6 +296,18 @@ std::vector<TTag> TGReaderClient::TagList() {
     return tags;
 }
 
+std::map<std::string, std::int64_t> TGReaderClient::UnreadCounts() {
+    static const json kEmpty = json::array();
+    const json answer =
+        ParseJson(Get(std::string(kApiPath) + "unread-count", {{"output", "json"}}), "the unread counts");
+    std::map<std::string, std::int64_t> counts;
+    for (const json& entry : Array(answer, "unreadcounts", kEmpty)) {
+        if (!entry.is_object()) throw Malformed("an unread count is not an object");
+        counts[Text(entry, "id")] = Integer(entry, "count");
+    }
+    return counts;
+}
+
 TIdPage TGReaderClient::ItemIds(const TIdQuery& query, const std::string& continuation) {
     static const json kEmpty = json::array();
     Fields fields{{"s", query.Stream}, {"n", std::to_string(query.PageSize)}, {"output", "json"}};

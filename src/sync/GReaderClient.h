@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,9 @@ public:
 
     std::vector<TSubscription> SubscriptionList();
     std::vector<TTag> TagList();
+    // unread-count: how many unread items each stream holds ("feed/12",
+    // labels, states), by stream id; streams without any may be absent.
+    std::map<std::string, std::int64_t> UnreadCounts();
 
     // One page of stream/items/ids; continuation "" asks the first.
     TIdPage ItemIds(const TIdQuery& query, const std::string& continuation = {});

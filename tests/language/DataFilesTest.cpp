@@ -139,6 +139,13 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"FailureServerError", {}},
         {"FailureRateLimited", {}},
         {"FailureOther", {}},
+        {"AccountSynced", {"FreshRSS"}},
+        {"AccountSyncFailed", {"A queued change is damaged"}},
+        {"AccountPasswordRefused", {}},
+        {"AccountUnreachable", {}},
+        {"AccountTimedOut", {}},
+        {"AccountServerTrouble", {}},
+        {"AccountChangesRejected", {"subscribe: HTTP 400"}},
     };
     return arguments;
 }

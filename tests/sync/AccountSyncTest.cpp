@@ -32,6 +32,14 @@ public:
         Server.AddHandler(synctest::ApiPath("stream/items/contents"), [this](const Request& r) { return Contents(r); });
         Server.AddHandler(synctest::ApiPath("edit-tag"), [this](const Request& r) { return Write(r); });
         Server.AddHandler(synctest::ApiPath("subscription/edit"), [this](const Request& r) { return Write(r); });
+        Server.AddHandler(synctest::ApiPath("unread-count"), [this](const Request& r) {
+            Response response;
+            if (Refuse(r, response)) return response;
+            std::lock_guard lock(FMutex);
+            response.body = R"({"max":1000,"unreadcounts":[{"id":"feed/1","count":)" +
+                            std::to_string(FCount - static_cast<int>(FRead.size())) + "}]}";
+            return response;
+        });
     }
 
     Response Ids(const Request& request) {
@@ -262,4 +270,32 @@ TEST(AccountSync, HugeReadingListArrivesInBoundedBatches) {
     EXPECT_LE(account.LargestBatch, 250);
     EXPECT_LE(h.LargestDelivery, 250u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
+}
+
+TEST(AccountSync, LongUnreadListIsAskedForOnlyWhenTheCountsMove) {
+    FakeAccount account(1500);
+    Harness h(account);
+    ASSERT_TRUE(h.Run().Ok);
+    struct Step {
+        const char* what;
+        int readOnServer;  // 0: nothing changes
+        int requests;
+        std::size_t readChanges;
+    };
+    const Step steps[] = {
+        {"unchanged: new ids and the counts", 0, 2, 0},
+        {"read elsewhere: the counts moved, the list tells which", 7, 3, 1},
+        {"unchanged again", 0, 2, 0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        if (step.readOnServer) account.MarkReadOnServer(step.readOnServer);
+        const auto result = h.Run();
+        ASSERT_TRUE(result.Ok) << result.Error->what();
+        EXPECT_EQ(result.Requests, step.requests);
+        EXPECT_EQ(result.ReadChanges.size(), step.readChanges);
+        if (step.readOnServer == 0) {
+            EXPECT_LT(result.BytesReceived, 10'000u);
+        }
+    }
 }

@@ -1,5 +1,7 @@
 #include "fAddFeed.h"
 
+#include <QComboBox>
+
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -69,6 +71,13 @@ TFormAddFeed::TFormAddFeed(QWidget* parent) : QDialog(parent) {
     EditCaption = new QLineEdit(this);
     EditCaption->setObjectName("EditCaption");
     Label2->setBuddy(EditCaption);
+    Label3 = new QLabel("Add to:", this);
+    Label3->setObjectName("Label3");
+    ComboTarget = new QComboBox(this);
+    ComboTarget->setObjectName("ComboTarget");
+    Label3->setBuddy(ComboTarget);
+    Label3->hide();
+    ComboTarget->hide();
 
     Progress = new QProgressBar(this);
     Progress->setObjectName("Progress");
@@ -102,6 +111,8 @@ TFormAddFeed::TFormAddFeed(QWidget* parent) : QDialog(parent) {
     layout->addWidget(EditURL);
     layout->addWidget(Label2);
     layout->addWidget(EditCaption);
+    layout->addWidget(Label3);
+    layout->addWidget(ComboTarget);
     layout->addWidget(Progress);
     layout->addWidget(StatusText);
     layout->addWidget(ResultList, 1);
@@ -125,6 +136,16 @@ TFormAddFeed::~TFormAddFeed() {
 void TFormAddFeed::FormCreate() { GlobalLanguage().Translate(this); }
 
 QString TFormAddFeed::URL() const { return FChosen ? Q(FChosen->Url) : EditURL->text().trimmed(); }
+
+void TFormAddFeed::SetTargets(const QStringList& names, int current) {
+    ComboTarget->clear();
+    ComboTarget->addItems(names);
+    ComboTarget->setCurrentIndex(std::max(0, std::min(current, static_cast<int>(names.size()) - 1)));
+    Label3->setVisible(names.size() > 1);
+    ComboTarget->setVisible(names.size() > 1);
+}
+
+int TFormAddFeed::Target() const { return std::max(0, ComboTarget->currentIndex()); }
 
 QString TFormAddFeed::Caption() const {
     const QString typed = EditCaption->text().trimmed();

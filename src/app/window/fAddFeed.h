@@ -15,6 +15,7 @@
 
 #include "FeedLinks.h"
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -44,6 +45,11 @@ public:
     // confirmed (an address handed over from outside, pasted or dropped).
     void FindFeedsFor(const QString& address);
 
+    // Where the feed goes: this computer (0) or one of the accounts named
+    // after it. The choice shows only when there is an account.
+    void SetTargets(const QStringList& names, int current);
+    int Target() const;
+
     // Whether https addresses may be fetched (general\SecureFeeds).
     bool SecureFeeds = true;
     // The caption of the feed in the list with this address, if any; a feed
@@ -54,6 +60,8 @@ public:
     QLineEdit* EditURL = nullptr;
     QLabel* Label2 = nullptr;
     QLineEdit* EditCaption = nullptr;
+    QLabel* Label3 = nullptr;
+    QComboBox* ComboTarget = nullptr;
     QProgressBar* Progress = nullptr;
     QLabel* StatusText = nullptr;
     QListWidget* ResultList = nullptr;

@@ -3,6 +3,9 @@
 // fMainDisplay.cpp.
 #include "fMain.h"
 
+#include "AccountList.h"
+#include "AccountSyncRunner.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -272,6 +275,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     CreateTrayIcon();
     ConnectUpdateAndDisplay();
     ConnectFeedHealth();
+    ConnectAccountSync();
     CreateConfigSaver();
     ConnectAccounts();
 
@@ -298,6 +302,7 @@ TFormMain::~TFormMain() {
     // first. Then the option store, which writes a modified config.xml.
     StopUpdateThread();
     SaveFeedHealth();
+    StopAccountSyncs();
     // After the updates, which write to it; waits for its opening.
     FItemBase.reset();
     SaveConfigOnClose();
@@ -427,8 +432,12 @@ void TFormMain::CreateMenus() {
     Feed1->addSeparator();
     MenuMoveTo = make("MenuMoveTo", "Move To");
     connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FillMoveToMenu(); });
+    MenuMoveToAccount = make("MenuMoveToAccount", "Move to Account");
+    connect(MenuMoveToAccount, &QMenu::aboutToShow, this, [this] { FillMoveToAccountMenu(); });
+    MenuMoveToAccount->menuAction()->setVisible(false);
     Feed1->addAction(ActionNewFolder);
     Feed1->addMenu(MenuMoveTo);
+    Feed1->addMenu(MenuMoveToAccount);
     Feed1->addAction(ActionFilterFeeds);
     Feed1->addSeparator();
     Feed1->addAction(ActionImportOPML);
@@ -456,6 +465,7 @@ void TFormMain::CreateMenus() {
     PopupMenuFeedList->addSeparator();
     PopupMenuFeedList->addAction(ActionNewFolder);
     PopupMenuFeedList->addMenu(MenuMoveTo);
+    PopupMenuFeedList->addMenu(MenuMoveToAccount);
 
     PopupMenuTrayIcon = make("PopupMenuTrayIcon", QString());
     PopupMenuTrayIcon->addAction(ActionShowQuillet);
@@ -777,6 +787,7 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     if (!FClosed) {
         Guarded([this] { FormClose(); });
         StopUpdateThread();
+        StopAccountSyncs();
         FClosed = true;
     }
     QMainWindow::closeEvent(event);
@@ -963,6 +974,8 @@ xml::Node TFormMain::AppendFeedElement(const std::string& url, const std::string
 }
 
 QTreeWidgetItem* TFormMain::AddFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
+    // The account's server fetches its feeds: it is asked to subscribe.
+    if (!AccountIdOf(folder).empty()) return AddAccountFeed(url, folder, caption);
     folder = TargetFolder(folder);
     QTreeWidgetItem* node = AddFeedNode(AppendFeedElement(url, caption, ContainerElement(folder)), folder);
     UpdateFeed(node);
@@ -1053,12 +1066,31 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
             }
             return std::nullopt;
         };
+        // This computer, or an account's server, whose folder the selection
+        // may already be in.
+        QStringList targets{RootNode()->text(0)};
+        std::vector<QTreeWidgetItem*> accounts;
+        const std::string selectedAccount = AccountIdOf(TreeView->currentItem());
+        int current = 0;
+        for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath))) {
+            QTreeWidgetItem* account = AccountNode(folder.Attribute("account").value_or(""));
+            if (!account) continue;
+            if (folder.Attribute("account") == selectedAccount) current = static_cast<int>(targets.size());
+            targets << Q(folder.Attribute("caption").value_or(""));
+            accounts.push_back(account);
+        }
+        dialog.SetTargets(targets, current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
         if (dialog.exec() != QDialog::Accepted) return;
+        QTreeWidgetItem* where = TreeView->currentItem();
+        const int target = dialog.Target();
+        if (target == 0 && !selectedAccount.empty()) where = RootNode();
+        if (target > 0 && AccountIdOf(where) != AccountIdOf(accounts[static_cast<std::size_t>(target - 1)]))
+            where = accounts[static_cast<std::size_t>(target - 1)];
         QTreeWidgetItem* node = nullptr;
         {
             TWaitCursor wait;
-            node = AddFeed(dialog.URL().toStdString(), TreeView->currentItem(), dialog.Caption().toStdString());
+            node = AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
         }
         if (node) TreeView->setCurrentItem(node);
     });
@@ -1088,8 +1120,11 @@ void TFormMain::TakeAddressOrFile(const QString& text) {
 void TFormMain::ActionDeleteFeedExecute() {
     Guarded([this] {
         QTreeWidgetItem* node = TreeView->currentItem();
+        // An account goes by its settings, which also forget its password.
+        if (IsFolderNode(node) && !AccountIdOf(node).empty() && AccountLabelOf(node).empty()) return;
         if (IsFolderNode(node)) {
             const int choice = AskDeleteFolder ? AskDeleteFolder(node) : AskHowToDeleteFolder(this, node);
+            if (choice != 0) AccountNodeDeleting(node, choice == 2);
             if (choice != 0) DeleteFolder(node, choice == 2);
             return;
         }
@@ -1097,6 +1132,7 @@ void TFormMain::ActionDeleteFeedExecute() {
         const QString question = LangFmtQ("DeleteConfirm", {node->text(0).toStdString()});
         const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
+        AccountNodeDeleting(node, false);
         DeleteFeed(node);
         // The removal is kept at once: a crash must not bring the feed back
         // without its stored copy.
@@ -1121,15 +1157,19 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
     Guarded([&] {
         if (IsFolderNode(node)) {
             // A folder keeps a name: an emptied one stays as it was.
+            const std::string oldCaption = static_cast<TFolderNode*>(node)->Folder().Attribute("caption").value_or("");
             if (!text.trimmed().isEmpty())
                 static_cast<TFolderNode*>(node)->Folder().SetAttribute("caption", text.trimmed().toStdString());
             UpdateNodeCaption(node);
+            AccountNodeRenamed(node, oldCaption);
             FOptions->Save();
             return;
         }
         xml::Node item = GetFeedItem(node);
         if (!item) return;
+        const std::string oldCaption = item.Attribute("caption").value_or("");
         item.SetAttribute("caption", text.toStdString());
+        AccountNodeRenamed(node, oldCaption);
         node->setText(0, text);
         // An emptied caption shows the address again.
         if (text.isEmpty())
@@ -1157,6 +1197,10 @@ void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
     ActionMarkRead->setEnabled(isFeed || isFolder || node == RootNode());
     ActionMarkUnread->setEnabled(isFeed || isFolder || node == RootNode());
     MenuMoveTo->setEnabled(isFeed || isFolder);
+    // Local feeds and folders can go to an account's server.
+    MenuMoveToAccount->menuAction()->setVisible(
+        (isFeed || isFolder) && AccountIdOf(node).empty() &&
+        !accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath)).empty());
     if (node) ShowFeed(node);
 }
 

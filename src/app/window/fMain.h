@@ -65,6 +65,12 @@ class TPasswordVault;
 struct TVaultResult;
 namespace accountlist {
 struct TAccountRecord;
+class TAccountSyncRunner;
+struct TAccountBatchApplied;
+struct TAccountSyncEnded;
+namespace greader {
+class TChangeQueue;
+struct TSubscriptionChanges;
 }
 class QTimer;
 struct TFeedProperties;
@@ -133,14 +139,24 @@ public:
     TFolderNode(xml::Node folder, QIcon icon) : QTreeWidgetItem(kType), FFolder(std::move(folder)), FIcon(std::move(icon)) {}
     xml::Node Folder() const { return FFolder; }
     QVariant data(int column, int role) const override {
-        if (column == 0 && role == Qt::DecorationRole) return FIcon;
+        if (column == 0 && role == Qt::DecorationRole) return FStateIcon.isNull() ? FIcon : FStateIcon;
+        if (column == 0 && role == Qt::ToolTipRole && !FToolTip.isEmpty()) return FToolTip;
         if (column == 0 && role == Qt::EditRole) return QString::fromStdString(FFolder.Attribute("caption").value_or(""));
         return QTreeWidgetItem::data(column, role);
     }
+    // An account's folder shows the state of its syncs as a feed row shows
+    // its updates': an icon in place of the folder's and a tooltip.
+    void ShowState(QIcon icon, QString toolTip) {
+        FStateIcon = std::move(icon);
+        FToolTip = std::move(toolTip);
+    }
+    const QString& ToolTip() const { return FToolTip; }
 
 private:
     xml::Node FFolder;
     QIcon FIcon;
+    QIcon FStateIcon;
+    QString FToolTip;
 };
 
 class TFormMain : public QMainWindow {
@@ -519,6 +535,61 @@ public:
     QAction* ActionFindInFeeds = nullptr;
     TFormFindInFeeds* FindInFeeds = nullptr;
     // ---- end item store ----
+
+    // ---- Feed-server accounts: their syncs (fMainSync.cpp) ----
+    // Connects accountReady and accountRemoved; called by the constructor.
+    void ConnectAccountSync();
+    // Starts syncing an account with this password (or gives a running one
+    // the new password), at once and then on the update interval.
+    void StartAccountSync(const std::string& accountId, const std::string& password);
+    // Stops an account's syncs, waiting for none of its requests.
+    void StopAccountSync(const std::string& accountId);
+    void StopAccountSyncs();
+    // The account whose folder holds a node ("" for a local one).
+    std::string AccountIdOf(QTreeWidgetItem* node) const;
+    QTreeWidgetItem* AccountNode(const std::string& accountId) const;
+    // A sync now (Update All, Update Feed on the account or one of its feeds).
+    void SyncAccount(const std::string& accountId);
+    bool AccountSyncing(const std::string& accountId) const;
+    // Keeps a change for the account's server in the item store and asks
+    // for a sync shortly, so that a burst of changes goes out together.
+    void QueueAccountChange(const std::string& accountId,
+                            const std::function<void(greader::TChangeQueue&)>& change);
+    // The server's name for a node's folder in the account: its caption,
+    // "" for the account's own folder.
+    std::string AccountLabelOf(QTreeWidgetItem* folder) const;
+    // What the user changed in an account's part of the tree, for its server.
+    void AccountFeedsRead(const std::string& feedId, const std::vector<std::string>& keys);
+    void AccountFeedsUnread(const std::string& feedId);
+    void AccountNodeRenamed(QTreeWidgetItem* node, const std::string& oldCaption);
+    void AccountNodeDeleting(QTreeWidgetItem* node, bool withContents);
+    // A move in or into an account; false refuses it (out of an account).
+    bool AccountNodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* parent);
+    // Add Feed into an account: subscribed on the server, shown until the
+    // next sync makes it the account's feed.
+    QTreeWidgetItem* AddAccountFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption);
+    // Tests: every finished sync, with its account.
+    std::function<void(const std::string& accountId, const TAccountSyncEnded& ended)> OnAccountSynced;
+    // Tests: how long changes wait before the sync that sends them, and the
+    // time-outs of every request.
+    std::chrono::milliseconds AccountChangeDelay{2000};
+    std::chrono::milliseconds AccountRequestDeadline{120'000};
+    std::map<std::string, std::unique_ptr<TAccountSyncRunner>> FAccountSyncs;
+    // Keys of the items last marked read per account feed, for Mark as Unread.
+    std::unordered_map<std::string, std::vector<std::string>> FReadBeforeKeys;
+    // Set while a sync's result is applied: those edits come from the
+    // server and are not sent back to it.
+    bool FApplyingSync = false;
+    void ApplyAccountSubscriptions(const std::string& accountId, const greader::TSubscriptionChanges& changes);
+    std::string AccountFeedFor(const std::string& accountId, const std::string& stream, const std::string& title);
+    std::map<std::string, std::string> AccountFeedIds(const std::string& accountId) const;
+    void ApplyAccountBatch(const TAccountBatchApplied& batch);
+    void AccountSyncEnded(const std::string& accountId, const TAccountSyncEnded& ended);
+    void ShowAccountState(const std::string& accountId, bool busy, const QString& failure);
+    // "Move to Account": the accounts a local feed or folder can go to.
+    QMenu* MenuMoveToAccount = nullptr;
+    void FillMoveToAccountMenu();
+    // ---- end accounts ----
 
     // ---- Saving config.xml while running (fMainSave.cpp) ----
     // Gathers the changes of feed states and writes config.xml a few

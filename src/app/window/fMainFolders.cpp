@@ -167,7 +167,10 @@ void TFormMain::DeleteFolder(QTreeWidgetItem* folder, bool withContents) {
     } else {
         // The contents take the folder's place, in their order.
         int index = parent->indexOfChild(folder);
-        while (folder->childCount() > 0) MoveNode(folder->child(0), parent, index++);
+        while (folder->childCount() > 0 && MoveNode(folder->child(0), parent, index)) ++index;
+        // What may not move there (a folder inside an account's label)
+        // goes with the folder instead of being tried for ever.
+        for (QTreeWidgetItem* feed : FeedNodesUnder(folder)) DeleteFeed(feed);
     }
     if (TreeView->currentItem() && IsUnder(TreeView->currentItem(), folder)) TreeView->setCurrentItem(parent);
     element.Remove();
@@ -181,6 +184,7 @@ bool TFormMain::MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int ind
     if (!node || node == RootNode() || !parent) return false;
     xml::Node container = ContainerElement(parent);
     if (!container || IsUnder(parent, node)) return false;
+    if (!AccountNodeMoving(node, parent)) return false;
     xml::Node element = IsFolderNode(node) ? static_cast<TFolderNode*>(node)->Folder() : GetFeedItem(node);
     if (!element) return false;
 

@@ -125,7 +125,10 @@ QJsonObject TFormMain::PageMarks(const std::string& id, const std::string& targe
     const bool opened = FItemBase && FItemBase->Opened();
     if (opened) {
         WithItemStore([&](items::TItemStore& store) {
-            for (const std::string& key : store.UnreadKeys(id)) unread.append(Q(key));
+            const std::vector<std::string> keys = store.UnreadKeys(id);
+            for (const std::string& key : keys) unread.append(Q(key));
+            // Exactly the items this page shows go to the server as read.
+            AccountFeedsRead(id, keys);
         });
     }
     WithItemStore([this, id](items::TItemStore& store) {
@@ -155,6 +158,7 @@ void TFormMain::MarkFeedsRead(const std::vector<QTreeWidgetItem*>& nodes) {
         std::vector<std::string> marked;
         for (const std::string& id : ids)
             if (unread.count(id)) marked.push_back(id);
+        for (const std::string& id : marked) AccountFeedsRead(id, store.UnreadKeys(id));
         for (auto& [id, changed] : store.MarkFeedsReadEach(marked)) FReadBefore[id] = std::move(changed);
     });
     for (QTreeWidgetItem* feed : feeds) {
@@ -175,6 +179,7 @@ void TFormMain::MarkFeedsUnread(QTreeWidgetItem* node) {
     std::vector<QTreeWidgetItem*> changed;
     std::vector<items::TItemId> ids;
     for (QTreeWidgetItem* feed : FeedNodesUnder(node)) {
+        AccountFeedsUnread(GetFeedItem(feed).Attribute("id").value_or(""));
         const auto found = FReadBefore.find(GetFeedItem(feed).Attribute("id").value_or(""));
         if (found == FReadBefore.end()) continue;
         ids.insert(ids.end(), found->second.begin(), found->second.end());

@@ -362,6 +362,11 @@ bool TFormMain::SecureFeedsOption()
 void TFormMain::ActionUpdateFeedExecute()
 {
     QTreeWidgetItem* node = TreeView->currentItem();
+    // An account's feeds come with its sync.
+    if (const std::string account = AccountIdOf(node); !account.empty()) {
+        SyncAccount(account);
+        return;
+    }
     if (IsFolderNode(node)) {
         UpdateAllUnder(node);
         return;
@@ -410,7 +415,17 @@ void TFormMain::StartUpdateThread()
     TUpdateThread::THost host;
     host.Context = this;
     host.RootNode = [this] { return RootNode(); };
-    host.FeedNodes = [this] { return FeedNodesUnder(RootNode()); };
+    // An account's feeds are fetched by its server, never polled here.
+    host.FeedNodes = [this] {
+        std::vector<QTreeWidgetItem*> feeds;
+        QTreeWidgetItem* root = RootNode();
+        for (int i = 0; root && i < root->childCount(); ++i) {
+            if (!AccountIdOf(root->child(i)).empty()) continue;
+            const auto some = FeedNodesUnder(root->child(i));
+            feeds.insert(feeds.end(), some.begin(), some.end());
+        }
+        return feeds;
+    };
     host.FeedId = [this](QTreeWidgetItem* node) {
         const xml::Node item = GetFeedItem(node);
         return item ? item.Attribute("id").value_or("") : std::string();
@@ -602,8 +617,18 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top)
     }
     if (FUpdateAll->Running())
         return;
+    // Accounts at or under the node sync; their feeds are not fetched here.
+    if (const std::string account = AccountIdOf(top); !account.empty()) {
+        SyncAccount(account);
+        return;
+    }
+    for (int i = 0; top && i < top->childCount(); ++i)
+        if (const std::string account = AccountIdOf(top->child(i)); !account.empty() && IsFolderNode(top->child(i)))
+            SyncAccount(account);
     std::vector<TUpdateAll::TEntry> entries;
     for (QTreeWidgetItem* node : FeedNodesUnder(top)) {
+        if (!AccountIdOf(node).empty())
+            continue;
         const xml::Node item = GetFeedItem(node);
         if (FeedStopped(item.Attribute("id").value_or("")))
             continue;  // removed by its publisher: only the user brings it back

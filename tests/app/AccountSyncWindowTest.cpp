@@ -1,0 +1,192 @@
+// A feed-server account in the window against a miniature Google Reader
+// server: the account's folder filled by a sync, viewing a feed sending
+// exactly its shown items as read, the account node's failure state with
+// its retry, and a refused password asked for once.
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "../sync/FakeReader.h"
+#include "AccountList.h"
+#include "AccountSyncRunner.h"
+#include "AppTestSupport.h"
+#include "FeedDocument.h"
+#include "FeedUpdate.h"
+#include "FixtureFile.h"
+#include "ItemBase.h"
+#include "fMain.h"
+
+namespace {
+
+using apptest::TStagedHome;
+using apptest::WaitUntil;
+using testsupport::Request;
+using testsupport::Response;
+
+std::string Fixture(const std::string& name) {
+    return testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/" + name);
+}
+
+class AccountSyncWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        synctest::AddSignIn(server);
+        server.AddEndpoint(synctest::ApiPath("subscription/list"), 200, {}, Fixture("subscriptions.json"));
+        server.AddEndpoint(synctest::ApiPath("tag/list"), 200, {}, Fixture("tags.json"));
+        server.AddHandler(synctest::ApiPath("stream/items/ids"), [](const Request& request) {
+            Response response;
+            response.body = Fixture(request.FormValue("xt").empty() ? "ids.json" : "unread.json");
+            return response;
+        });
+        server.AddEndpoint(synctest::ApiPath("stream/items/contents"), 200, {}, Fixture("contents.json"));
+        server.AddEndpoint(synctest::ApiPath("edit-tag"), 200, {}, "OK");
+    }
+    void TearDown() override { form.reset(); }
+
+    void Start(const std::string& address) {
+        form = std::make_unique<TFormMain>();
+        form->StopUpdateThread();
+        form->AccountRequestDeadline = std::chrono::milliseconds(3000);
+        form->AccountChangeDelay = std::chrono::milliseconds(0);
+        ASSERT_TRUE(WaitUntil([&] { return form->FItemBase && form->FItemBase->Opened(); }));
+        // One account, new every time: a case before may have saved its own.
+        xml::Node items = form->Options().GetConfigNode("internal\\feedlist\\items");
+        accountlist::RemoveAccount(items, "alice@fake");
+        std::filesystem::remove("sync-alice@fake.json");
+        accountlist::AddAccount(items, {"alice@fake", "Fake Reader", address, "alice"});
+        form->LoadFeedList();
+        form->OnAccountSynced = [this](const std::string&, const TAccountSyncEnded& ended) { results.push_back(ended); };
+    }
+    bool SyncAndWait(const std::string& password = "secret") {
+        const std::size_t before = results.size();
+        emit form->accountReady("alice@fake", QString::fromStdString(password));
+        return WaitUntil([&] { return results.size() > before; });
+    }
+    QTreeWidgetItem* Feed(const std::string& caption) {
+        for (QTreeWidgetItem* node : form->FeedNodesUnder(form->AccountNode("alice@fake")))
+            if (form->GetFeedItem(node).Attribute("caption") == caption) return node;
+        return nullptr;
+    }
+    std::string Unread(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("unread").value_or(""); }
+
+    TStagedHome home;
+    testsupport::LoopbackServer server;
+    std::unique_ptr<TFormMain> form;
+    std::vector<TAccountSyncEnded> results;
+};
+
+TEST_F(AccountSyncWindowTest, FirstSyncFillsTheAccountFolderAndViewingSendsTheShownItemsRead) {
+    Start(server.Url(synctest::kApi));
+    ASSERT_TRUE(SyncAndWait());
+    ASSERT_TRUE(results.back().Ok) << results.back().Error;
+
+    QTreeWidgetItem* harbour = Feed("Harbour News");
+    QTreeWidgetItem* quiet = Feed("Quiet Blog");
+    ASSERT_NE(harbour, nullptr);
+    ASSERT_NE(quiet, nullptr);
+    // The label is a folder of the account; a feed without one sits in the
+    // account's own folder.
+    EXPECT_EQ(form->AccountLabelOf(harbour->parent()), "Tech");
+    EXPECT_EQ(quiet->parent(), form->AccountNode("alice@fake"));
+    EXPECT_EQ(form->GetFeedItem(harbour).Attribute("stream"), "feed/1");
+    // The item read on the server arrived read.
+    EXPECT_EQ(Unread(harbour), "1");
+    EXPECT_EQ(Unread(quiet), "1");
+    const std::string harbourId = form->GetFeedItem(harbour).Attribute("id").value_or("");
+    feed::TFeedDocument copy;
+    copy.LoadFromFile(StoredCopyPath(harbourId));
+    ASSERT_EQ(copy.Items().Count(), 2);
+    EXPECT_EQ(copy.Items()[0].Title(), "Ferry timetable changes");
+
+    // Viewing the feed: its one unread item, and only it, goes to the server.
+    form->TreeView->setCurrentItem(harbour);
+    EXPECT_EQ(Unread(harbour), "0");
+    const std::size_t before = results.size();
+    form->SyncAccount("alice@fake");
+    ASSERT_TRUE(WaitUntil([&] { return results.size() > before; }));
+    std::vector<Request> marks;
+    for (const Request& request : server.Requests())
+        if (request.target.find("edit-tag") != std::string::npos) marks.push_back(request);
+    ASSERT_EQ(marks.size(), 1u);
+    EXPECT_EQ(marks[0].FormValues("i"), std::vector<std::string>{"103"});
+    EXPECT_EQ(marks[0].FormValue("a"), greader::kReadState);
+    EXPECT_EQ(Unread(quiet), "1");
+}
+
+TEST_F(AccountSyncWindowTest, FailuresShowOnTheAccountNodeAndOnlyPassingOnesAreRetried) {
+    struct Case {
+        const char* name;
+        int status;         // what every API request after sign-in gets; 0: no server at all
+        const char* password;
+        greader::TSyncErrorKind kind;
+        bool retried;       // a next attempt is planned
+        bool refused;       // the password is asked for
+    };
+    const Case cases[] = {
+        {"server error", 503, "secret", greader::TSyncErrorKind::Server, true, false},
+        {"wrong password", 200, "wrong", greader::TSyncErrorKind::WrongPassword, false, true},
+        {"unreachable", 0, "secret", greader::TSyncErrorKind::Unreachable, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::LoopbackServer failing;
+        synctest::AddSignIn(failing);
+        failing.AddEndpoint(synctest::ApiPath("subscription/list"), c.status, {}, "busy");
+        std::string address = failing.Url(synctest::kApi);
+        if (c.status == 0) {
+            failing.Stop();
+        }
+        results.clear();
+        Start(address);
+        QSignalSpy refused(form.get(), &TFormMain::accountPasswordRefused);
+        ASSERT_TRUE(SyncAndWait(c.password));
+        const TAccountSyncEnded& ended = results.back();
+        EXPECT_FALSE(ended.Ok);
+        EXPECT_EQ(ended.ErrorKind, c.kind);
+        EXPECT_EQ(ended.NextAttempt.has_value(), c.retried);
+
+        auto* account = static_cast<TFolderNode*>(form->AccountNode("alice@fake"));
+        EXPECT_FALSE(account->ToolTip().isEmpty());
+        EXPECT_EQ(refused.count(), c.refused ? 1 : 0);
+        // A refused password stops the account: asking again does nothing
+        // until the password is typed again.
+        ASSERT_TRUE(WaitUntil([&] { return form->FAccountSyncs.count("alice@fake") == (c.refused ? 0u : 1u); }, 2000));
+        form->SyncAccount("alice@fake");
+        WaitUntil([] { return false; }, 300);
+        EXPECT_EQ(refused.count(), c.refused ? 1 : 0);
+        form.reset();
+    }
+}
+
+TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore) {
+    Start(server.Url(synctest::kApi));
+    ASSERT_TRUE(SyncAndWait());
+    QTreeWidgetItem* quiet = Feed("Quiet Blog");
+    ASSERT_NE(quiet, nullptr);
+    // Stopped: a rename waits in the store, and a restart sends it.
+    form->StopAccountSync("alice@fake");
+    form->TreeViewEdited(quiet, "Calm Blog");
+    items::TItemStore* store = form->ItemStore();
+    ASSERT_NE(store, nullptr);
+    const auto pending = store->Pending("alice@fake");
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].Kind, "rename");
+
+    server.AddEndpoint(synctest::ApiPath("subscription/edit"), 200, {}, "OK");
+    ASSERT_TRUE(SyncAndWait());
+    EXPECT_TRUE(results.back().Ok);
+    EXPECT_EQ(server.NumHits(synctest::ApiPath("subscription/edit")), 1);
+    EXPECT_TRUE(store->Pending("alice@fake").empty());
+    // Update Feed on an account feed syncs the account; it never fetches
+    // the feed's own address.
+    const std::size_t before = results.size();
+    form->TreeView->setCurrentItem(quiet);
+    form->ActionUpdateFeedExecute();
+    ASSERT_TRUE(WaitUntil([&] { return results.size() > before; }));
+    EXPECT_FALSE(form->FeedDownloading(form->GetFeedItem(quiet).Attribute("id").value_or("")));
+}
+
+}  // namespace

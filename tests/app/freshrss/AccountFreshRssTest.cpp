@@ -1,0 +1,278 @@
+// A FreshRSS account in the window, end to end: the feeds are served here,
+// FreshRSS fetches them when told, and the window syncs through its own
+// runner. The tests run in order on one server and one window, each
+// building on what the last one left.
+#include <QApplication>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <mutex>
+
+#include "AccountList.h"
+#include "AccountSyncRunner.h"
+#include "AppTestSupport.h"
+#include "FeedDocument.h"
+#include "FeedUpdate.h"
+#include "FreshRss.h"
+#include "GReaderClient.h"
+#include "HeadlessBrowser.h"
+#include "ItemBase.h"
+#include "LoopbackServer.h"
+#include "TempFolder.h"
+#include "WebBrowser.h"
+#include "fMain.h"
+
+namespace {
+
+using apptest::WaitUntil;
+constexpr const char* kAccount = "alice@freshrss";
+
+std::string Rss(const std::string& name, int items) {
+    std::string text = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + name +
+                       "</title><link>http://127.0.0.1/" + name + "</link><description>d</description>";
+    for (int i = 1; i <= items; ++i)
+        text += "<item><title>" + name + " " + std::to_string(i) + "</title><link>http://127.0.0.1/" + name + "/" +
+                std::to_string(i) + "</link><guid>" + name + "-" + std::to_string(i) + "</guid><description>Body " +
+                std::to_string(i) + "</description></item>";
+    return text + "</channel></rss>";
+}
+
+class AccountFreshRss : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::string why;
+        if (!synctest::FreshRss::Available(why)) {
+            Skip = why + ": the FreshRSS account tests are skipped";
+            return;
+        }
+        Folder = new testsupport::TempFolder("quillet-acct-freshrss");
+        Feeds = new testsupport::LoopbackServer;
+        for (const char* name : {"tech", "news", "extra"})
+            Feeds->AddHandler(std::string("/") + name + ".xml", [name](const testsupport::Request&) {
+                std::lock_guard lock(Mutex);
+                testsupport::Response response;
+                response.body = Rss(name, ItemCount[name]);
+                response.headers = {{"Content-Type", "application/rss+xml"}};
+                return response;
+            });
+        const std::string opml = Folder->File("feeds.opml");
+        std::ofstream(opml) << "<?xml version=\"1.0\"?><opml version=\"2.0\"><head><title>t</title></head><body>"
+                            << "<outline text=\"Tech\"><outline type=\"rss\" text=\"tech\" xmlUrl=\""
+                            << Feeds->Url("/tech.xml") << "\"/></outline>"
+                            << "<outline text=\"News\"><outline type=\"rss\" text=\"news\" xmlUrl=\""
+                            << Feeds->Url("/news.xml") << "\"/></outline></body></opml>";
+        Server = new synctest::FreshRss(Folder->File("server"), opml);
+        Home = new apptest::TStagedHome;
+        Form = new TFormMain;
+        Form->StopUpdateThread();
+        Form->AccountChangeDelay = std::chrono::milliseconds(0);
+        Form->AccountRequestDeadline = std::chrono::milliseconds(10000);
+        WaitUntil([] { return Form->FItemBase && Form->FItemBase->Opened(); });
+        accountlist::AddAccount(Form->Options().GetConfigNode("internal\\feedlist\\items"),
+                                {kAccount, "FreshRSS", Server->ApiUrl(), synctest::FreshRss::kUser});
+        Form->LoadFeedList();
+        Form->OnAccountSynced = [](const std::string&, const TAccountSyncEnded& ended) { Results.push_back(ended); };
+    }
+    static void TearDownTestSuite() {
+        delete Form;
+        delete Home;
+        delete Server;
+        delete Feeds;
+        delete Folder;
+    }
+    void SetUp() override {
+        if (!Skip.empty()) GTEST_SKIP() << Skip;
+    }
+
+    // One whole sync of the account, started as Update Feed on it starts one.
+    static bool Idle() {
+        const auto found = Form->FAccountSyncs.find(kAccount);
+        return found == Form->FAccountSyncs.end() || found->second->Idle();
+    }
+    static const TAccountSyncEnded& Sync() {
+        // A sync a change asked for ends first, so the result is this one's.
+        WaitUntil(Idle, 30000);
+        WaitUntil([] { return false; }, 50);
+        WaitUntil(Idle, 30000);
+        const std::size_t before = Results.size();
+        if (!Form->FAccountSyncs.count(kAccount))
+            emit Form->accountReady(kAccount, synctest::FreshRss::kPassword);
+        else
+            Form->SyncAccount(kAccount);
+        EXPECT_TRUE(WaitUntil([&] { return Results.size() > before; }, 30000));
+        WaitUntil(Idle, 30000);
+        static const TAccountSyncEnded none;
+        return Results.size() > before ? Results.back() : none;
+    }
+    static QTreeWidgetItem* Feed(const std::string& caption) {
+        for (QTreeWidgetItem* node : Form->FeedNodesUnder(Form->AccountNode(kAccount)))
+            if (Form->GetFeedItem(node).Attribute("caption") == caption) return node;
+        return nullptr;
+    }
+    static int Unread(const std::string& caption) {
+        QTreeWidgetItem* node = Feed(caption);
+        return node ? std::stoi(Form->GetFeedItem(node).Attribute("unread").value_or("0")) : -1;
+    }
+    static std::string Label(const std::string& caption) {
+        QTreeWidgetItem* node = Feed(caption);
+        return node ? Form->AccountLabelOf(node->parent()) : "(none)";
+    }
+    static greader::TGReaderClient Elsewhere() {
+        greader::TGReaderClient client(Server->ApiUrl());
+        client.ClientLogin(synctest::FreshRss::kUser, synctest::FreshRss::kPassword);
+        return client;
+    }
+    static std::vector<greader::TItemId> UnreadOnServer() {
+        greader::TIdQuery query;
+        query.Exclude = greader::kReadState;
+        return Elsewhere().AllItemIds(query);
+    }
+    static const greader::TSubscription* OnServer(const std::string& url) {
+        static std::vector<greader::TSubscription> list;
+        list = Elsewhere().SubscriptionList();
+        for (const auto& s : list)
+            if (s.Url == url) return &s;
+        return nullptr;
+    }
+
+    static inline std::string Skip;
+    static inline testsupport::TempFolder* Folder = nullptr;
+    static inline testsupport::LoopbackServer* Feeds = nullptr;
+    static inline synctest::FreshRss* Server = nullptr;
+    static inline apptest::TStagedHome* Home = nullptr;
+    static inline TFormMain* Form = nullptr;
+    static inline std::vector<TAccountSyncEnded> Results;
+    static inline std::mutex Mutex;
+    static inline std::map<std::string, int> ItemCount{{"tech", 2}, {"news", 1}, {"extra", 1}};
+};
+
+TEST_F(AccountFreshRss, FirstSyncFillsTheAccountsFolders) {
+    const auto& ended = Sync();
+    ASSERT_TRUE(ended.Ok) << ended.Error;
+    EXPECT_EQ(Label("tech"), "Tech");
+    EXPECT_EQ(Label("news"), "News");
+    EXPECT_EQ(Unread("tech"), 2);
+    EXPECT_EQ(Unread("news"), 1);
+    EXPECT_EQ(Form->UnreadUnder(Form->AccountNode(kAccount)), 3);
+}
+
+TEST_F(AccountFreshRss, NewItemAfterTheServerRefreshes) {
+    {
+        std::lock_guard lock(Mutex);
+        ItemCount["tech"] = 3;
+    }
+    Server->Refresh();
+    const auto& ended = Sync();
+    ASSERT_TRUE(ended.Ok) << ended.Error;
+    EXPECT_EQ(ended.NewItems, 1);
+    EXPECT_EQ(Unread("tech"), 3);
+    // The stored copy: the new item first, then what the copy held, once each.
+    feed::TFeedDocument copy;
+    copy.LoadFromFile(StoredCopyPath(Form->GetFeedItem(Feed("tech")).Attribute("id").value_or("")));
+    ASSERT_EQ(copy.Items().Count(), 3);
+    EXPECT_EQ(copy.Items()[0].Title(), "tech 3");
+}
+
+TEST_F(AccountFreshRss, ReadingHereAndReadingOnTheServer) {
+    const std::size_t unreadBefore = UnreadOnServer().size();
+    // Viewing the feed here: its three items are read there too.
+    Form->TreeView->setCurrentItem(Feed("tech"));
+    EXPECT_EQ(Unread("tech"), 0);
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_EQ(UnreadOnServer().size(), unreadBefore - 3);
+
+    // Read on another device: the count here drops.
+    Elsewhere().EditTag(UnreadOnServer(), greader::kReadState, "");
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_EQ(Unread("news"), 0);
+}
+
+TEST_F(AccountFreshRss, OfflineChangesWaitForTheServer) {
+    Server->Stop();
+    // Mark as Unread brings back tech's items, here and, later, there.
+    Form->MarkFeedsUnread(Feed("tech"));
+    EXPECT_EQ(Unread("tech"), 3);
+    const auto& offline = Sync();
+    EXPECT_FALSE(offline.Ok);
+    EXPECT_EQ(offline.ErrorKind, greader::TSyncErrorKind::Unreachable);
+    EXPECT_TRUE(offline.NextAttempt.has_value());
+    auto* account = static_cast<TFolderNode*>(Form->AccountNode(kAccount));
+    EXPECT_FALSE(account->ToolTip().isEmpty());
+    EXPECT_EQ(Form->ItemStore()->Pending(kAccount).size(), 1u);
+
+    Server->Start();
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_TRUE(account->ToolTip().isEmpty());
+    EXPECT_TRUE(Form->ItemStore()->Pending(kAccount).empty());
+    EXPECT_EQ(UnreadOnServer().size(), 3u);
+}
+
+TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
+    const std::string url = Feeds->Url("/extra.xml");
+    QTreeWidgetItem* added = Form->AddFeed(url, Form->AccountNode(kAccount), "");
+    ASSERT_NE(added, nullptr);
+    ASSERT_TRUE(Sync().Ok);
+    ASSERT_NE(OnServer(url), nullptr);
+    // The node became the server's feed.
+    EXPECT_FALSE(Form->GetFeedItem(added).Attribute("stream").value_or("").empty());
+
+    Form->TreeViewEdited(added, "Extra renamed");
+    QTreeWidgetItem* news = Feed("news")->parent();
+    ASSERT_TRUE(Form->MoveNode(added, news));
+    ASSERT_TRUE(Sync().Ok);
+    ASSERT_NE(OnServer(url), nullptr);
+    EXPECT_EQ(OnServer(url)->Title, "Extra renamed");
+    ASSERT_EQ(OnServer(url)->Categories.size(), 1u);
+    EXPECT_EQ(OnServer(url)->Categories[0].Label, "News");
+
+    Form->AccountNodeDeleting(added, false);
+    Form->DeleteFeed(added);
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_EQ(OnServer(url), nullptr);
+    EXPECT_EQ(Feed("Extra renamed"), nullptr);
+}
+
+TEST_F(AccountFreshRss, MoveToAccountSubscribesALocalFeed) {
+    const std::string url = Feeds->Url("/extra.xml");
+    QTreeWidgetItem* local = apptest::AddConfiguredFeed(*Form, "900", url, "Extra here");
+    Form->TreeView->setCurrentItem(local);
+    Form->FillMoveToAccountMenu();
+    ASSERT_EQ(Form->MenuMoveToAccount->actions().size(), 1);
+    Form->MenuMoveToAccount->actions()[0]->trigger();
+    EXPECT_EQ(Form->AccountIdOf(local), kAccount);
+    ASSERT_TRUE(Sync().Ok);
+    ASSERT_NE(OnServer(url), nullptr);
+    EXPECT_FALSE(Form->GetFeedItem(local).Attribute("stream").value_or("").empty());
+    // Nothing leaves an account by a move: its feeds are the server's.
+    EXPECT_FALSE(Form->MoveNode(local, Form->RootNode()));
+}
+
+TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
+    QSignalSpy refused(Form, &TFormMain::accountPasswordRefused);
+    Form->StopAccountSync(kAccount);
+    const std::size_t before = Results.size();
+    emit Form->accountReady(kAccount, "not-the-password");
+    ASSERT_TRUE(WaitUntil([&] { return Results.size() > before; }, 30000));
+    EXPECT_EQ(Results.back().ErrorKind, greader::TSyncErrorKind::WrongPassword);
+    ASSERT_TRUE(WaitUntil([] { return Form->FAccountSyncs.count(kAccount) == 0; }, 2000));
+    Form->SyncAccount(kAccount);
+    WaitUntil([] { return false; }, 500);
+    EXPECT_EQ(refused.count(), 1);
+    // The password typed again: syncing goes on.
+    ASSERT_TRUE(Sync().Ok);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    ::testing::InitGoogleTest(&argc, argv);
+    testsupport::PrepareHeadlessBrowser(true);
+    qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    TWebBrowser::RegisterSchemes();
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
