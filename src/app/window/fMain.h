@@ -65,6 +65,7 @@ class TPasswordVault;
 struct TVaultResult;
 namespace accountlist {
 struct TAccountRecord;
+}
 class TAccountSyncRunner;
 struct TAccountBatchApplied;
 struct TAccountSyncEnded;
