@@ -48,6 +48,8 @@ protected:
 
     void Start(const std::string& address) {
         form = std::make_unique<TFormMain>();
+        // The password comes with accountReady here; nothing is asked.
+        form->AskAccountPassword = [](const QString&) { return std::optional<QString>(); };
         form->StopUpdateThread();
         form->AccountRequestDeadline = std::chrono::milliseconds(3000);
         form->AccountChangeDelay = std::chrono::milliseconds(0);

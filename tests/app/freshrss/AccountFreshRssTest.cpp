@@ -67,6 +67,8 @@ protected:
         Server = new synctest::FreshRss(Folder->File("server"), opml);
         Home = new apptest::TStagedHome;
         Form = new TFormMain;
+        // The password comes with accountReady here; nothing is asked.
+        Form->AskAccountPassword = [](const QString&) { return std::optional<QString>(); };
         Form->StopUpdateThread();
         Form->AccountChangeDelay = std::chrono::milliseconds(0);
         Form->AccountRequestDeadline = std::chrono::milliseconds(10000);
