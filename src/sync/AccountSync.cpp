@@ -279,7 +279,27 @@ void TAccountSync::ListSubscriptions(TSyncResult& result) {
 void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems) {
     TIdQuery since;
     if (FState.NewestSeconds > 0) since.Since = FState.NewestSeconds;
-    const auto sinceIds = Authorized([&] { return FClient->AllItemIds(since); });
+    // The list comes newest first, and ot repeats the newest second, which
+    // holds every item of a server's refresh (thousands, stamped alike). A
+    // small first page that is all known means nothing is new: the rest is
+    // not asked for, and what is known stays known. Otherwise the whole
+    // list is read, as a first sync does.
+    std::vector<TItemId> sinceIds;
+    bool sinceListWhole = true;
+    bool sinceListRead = false;
+    if (FState.NewestSeconds > 0) {
+        TIdQuery newest = since;
+        newest.PageSize = kNewestPage;
+        TIdPage page = Authorized([&] { return FClient->ItemIds(newest, {}); });
+        const bool allKnown =
+            std::all_of(page.Ids.begin(), page.Ids.end(), [this](TItemId id) { return FState.Known.count(id) > 0; });
+        if (allKnown) {
+            sinceListWhole = page.Continuation.empty();
+            sinceListRead = true;
+            sinceIds = std::move(page.Ids);
+        }
+    }
+    if (!sinceListRead) sinceIds = Authorized([&] { return FClient->AllItemIds(since); });
     TIdQuery unreadQuery;
     unreadQuery.Exclude = kReadState;
     const auto unreadIds = UnreadListNeeded(sinceIds)
@@ -292,7 +312,7 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
     // was forgotten).
     std::vector<TItemId> wanted;
     std::set<TItemId> wantedSet;
-    for (const auto* list : {&sinceIds, &unreadIds})
+    for (const std::vector<TItemId>* list : std::initializer_list<const std::vector<TItemId>*>{&sinceIds, &unreadIds})
         for (const TItemId id : *list)
             if (!FState.Known.count(id) && wantedSet.insert(id).second) wanted.push_back(id);
 
@@ -344,11 +364,14 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
 
     // Remember only what the next sync can meet again: unread items and the
     // newest second's (ot repeats that second).
-    std::map<TItemId, std::string> keep;
-    for (const auto* list : {&sinceIds, &unreadIds})
-        for (const TItemId id : *list)
-            if (const auto it = FState.Known.find(id); it != FState.Known.end()) keep.insert(*it);
-    FState.Known = std::move(keep);
+    // With only the newest page read, the rest of the second is still known.
+    if (sinceListWhole) {
+        std::map<TItemId, std::string> keep;
+        for (const std::vector<TItemId>* list : std::initializer_list<const std::vector<TItemId>*>{&sinceIds, &unreadIds})
+            for (const TItemId id : *list)
+                if (const auto it = FState.Known.find(id); it != FState.Known.end()) keep.insert(*it);
+        FState.Known = std::move(keep);
+    }
     FState.Unread = unread;
     FState.NewestSeconds = newest;
 }

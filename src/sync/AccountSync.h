@@ -124,6 +124,8 @@ struct TAccount {
 class TAccountSync {
 public:
     static constexpr int kSubscriptionListEvery = 10;
+    // Ids asked for first when looking for items new since the last sync.
+    static constexpr int kNewestPage = 50;
     static constexpr std::size_t kUnreadCountsFrom = 1000;
 
     // statePath: where the sync state lives (written atomically after each

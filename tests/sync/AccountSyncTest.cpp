@@ -48,9 +48,10 @@ public:
         const int page = std::stoi(request.FormValue("n"));
         const std::string c = request.FormValue("c");
         int next = c.empty() ? FCount : std::stoi(c);
-        // ot: items newer than that second; item i is stamped i seconds.
+        // ot: items newer than that second; item i is stamped i seconds,
+        // or all of them in one second (one refresh of the server).
         const std::string ot = request.FormValue("ot");
-        const int oldest = ot.empty() ? 1 : std::stoi(ot);
+        const int oldest = ot.empty() || OneSecond ? 1 : std::stoi(ot);
         std::string body = "{\"itemRefs\":[";
         int written = 0;
         for (; next >= oldest && written < page; --next) {
@@ -71,8 +72,8 @@ public:
         LargestBatch = std::max<int>(LargestBatch, static_cast<int>(ids.size()));
         std::string body = "{\"items\":[";
         for (std::size_t i = 0; i < ids.size(); ++i) {
-            body += (i ? "," : "") + std::string("{\"id\":\"") + ids[i] + "\",\"timestampUsec\":\"" + ids[i] +
-                    "000000\",\"title\":\"Item " + ids[i] +
+            body += (i ? "," : "") + std::string("{\"id\":\"") + ids[i] + "\",\"timestampUsec\":\"" +
+                    (OneSecond ? std::string("7") : ids[i]) + "000000\",\"title\":\"Item " + ids[i] +
                     "\",\"categories\":[],\"origin\":{\"streamId\":\"feed/1\"},\"summary\":{\"content\":\"x\"}}";
         }
         response.body = body + "]}";
@@ -121,6 +122,7 @@ public:
     std::atomic<bool> RefuseNext{false};
     std::atomic<bool> FailWrites{false};
     std::atomic<int> LargestBatch{0};
+    bool OneSecond = false;
 
 private:
     int FCount;
@@ -273,29 +275,33 @@ TEST(AccountSync, HugeReadingListArrivesInBoundedBatches) {
 }
 
 TEST(AccountSync, LongUnreadListIsAskedForOnlyWhenTheCountsMove) {
-    FakeAccount account(1500);
-    Harness h(account);
-    ASSERT_TRUE(h.Run().Ok);
-    struct Step {
-        const char* what;
-        int readOnServer;  // 0: nothing changes
-        int requests;
-        std::size_t readChanges;
-    };
-    const Step steps[] = {
-        {"unchanged: new ids and the counts", 0, 2, 0},
-        {"read elsewhere: the counts moved, the list tells which", 7, 3, 1},
-        {"unchanged again", 0, 2, 0},
-    };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.what);
-        if (step.readOnServer) account.MarkReadOnServer(step.readOnServer);
-        const auto result = h.Run();
-        ASSERT_TRUE(result.Ok) << result.Error->what();
-        EXPECT_EQ(result.Requests, step.requests);
-        EXPECT_EQ(result.ReadChanges.size(), step.readChanges);
-        if (step.readOnServer == 0) {
-            EXPECT_LT(result.BytesReceived, 10'000u);
+    for (const bool oneSecond : {false, true}) {
+        SCOPED_TRACE(oneSecond ? "every item in one second" : "an item a second");
+        FakeAccount account(1500);
+        account.OneSecond = oneSecond;
+        Harness h(account);
+        ASSERT_TRUE(h.Run().Ok);
+        struct Step {
+            const char* what;
+            int readOnServer;  // 0: nothing changes
+            int requests;
+            std::size_t readChanges;
+        };
+        const Step steps[] = {
+            {"unchanged: new ids and the counts", 0, 2, 0},
+            {"read elsewhere: the counts moved, the list tells which", 7, 3, 1},
+            {"unchanged again", 0, 2, 0},
+        };
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.what);
+            if (step.readOnServer) account.MarkReadOnServer(step.readOnServer);
+            const auto result = h.Run();
+            ASSERT_TRUE(result.Ok) << result.Error->what();
+            EXPECT_EQ(result.Requests, step.requests);
+            EXPECT_EQ(result.ReadChanges.size(), step.readChanges);
+            if (step.readOnServer == 0) {
+                EXPECT_LT(result.BytesReceived, 10'000u);
+            }
         }
     }
 }
