@@ -51,6 +51,9 @@ protected:
         // The password comes with accountReady here; nothing is asked.
         form->AskAccountPassword = [](const QString&) { return std::optional<QString>(); };
         form->StopUpdateThread();
+        // Start-up reads the passwords of the accounts listed then (none):
+        // let it pass before the test adds its own.
+        WaitUntil([] { return false; }, 20);
         form->AccountRequestDeadline = std::chrono::milliseconds(3000);
         form->AccountChangeDelay = std::chrono::milliseconds(0);
         ASSERT_TRUE(WaitUntil([&] { return form->FItemBase && form->FItemBase->Opened(); }));

@@ -70,6 +70,9 @@ protected:
         // The password comes with accountReady here; nothing is asked.
         Form->AskAccountPassword = [](const QString&) { return std::optional<QString>(); };
         Form->StopUpdateThread();
+        // Start-up reads the passwords of the accounts listed then (none):
+        // let it pass before the test adds its own.
+        WaitUntil([] { return false; }, 20);
         Form->AccountChangeDelay = std::chrono::milliseconds(0);
         Form->AccountRequestDeadline = std::chrono::milliseconds(10000);
         WaitUntil([] { return Form->FItemBase && Form->FItemBase->Opened(); });
