@@ -134,24 +134,7 @@ int main(int argc, char** argv) {
     }
     testsupport::TempFolder folder("quillet-account-bench");
     testsupport::LoopbackServer server;
-    std::ofstream opml(folder.File("feeds.opml"));
-    opml << "<?xml version=\"1.0\"?><opml version=\"2.0\"><head><title>b</title></head><body>";
-    for (int f = 0; f < feeds; ++f) {
-        std::string body = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed " + std::to_string(f) +
-                           "</title><link>http://127.0.0.1/" + std::to_string(f) + "</link><description>d</description>";
-        for (int i = 0; i < perFeed; ++i)
-            body += "<item><title>Item " + std::to_string(f) + "." + std::to_string(i) +
-                    "</title><link>http://127.0.0.1/" + std::to_string(f) + "/" + std::to_string(i) + "</link><guid>g" +
-                    std::to_string(f) + "-" + std::to_string(i) + "</guid><description>" + std::string(400, 'x') +
-                    "</description></item>";
-        body += "</channel></rss>";
-        const std::string path = "/feed" + std::to_string(f) + ".xml";
-        server.AddEndpoint(path, 200, {{"Content-Type", "application/rss+xml"}}, body);
-        opml << "<outline text=\"Folder " << f % 10 << "\"><outline type=\"rss\" text=\"Feed " << f << "\" xmlUrl=\""
-             << server.Url(path) << "\"/></outline>";
-    }
-    opml << "</body></opml>";
-    opml.close();
+    synctest::ServeGeneratedFeeds(server, folder.File("feeds.opml"), feeds, perFeed);
     synctest::FreshRss freshrss(folder.File("server"), folder.File("feeds.opml"));
 
     const fs::path accountHome = folder.File("account-home");

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
 #include "HttpClient.h"
+#include "LoopbackServer.h"
 #include "TempFolder.h"
 
 namespace synctest {
@@ -95,6 +97,35 @@ void FreshRss::Start() {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     throw std::runtime_error("the PHP server did not come back");
+}
+
+void WriteTechNewsOpml(const std::string& path, const std::string& techUrl, const std::string& newsUrl) {
+    std::ofstream(path) << "<?xml version=\"1.0\"?><opml version=\"2.0\"><head><title>t</title></head><body>"
+                        << "<outline text=\"Tech\"><outline type=\"rss\" text=\"tech\" xmlUrl=\"" << techUrl
+                        << "\"/></outline><outline text=\"News\"><outline type=\"rss\" text=\"news\" xmlUrl=\""
+                        << newsUrl << "\"/></outline></body></opml>";
+}
+
+void ServeGeneratedFeeds(testsupport::LoopbackServer& server, const std::string& opmlPath, int feeds, int perFeed) {
+    std::ofstream opml(opmlPath);
+    opml << "<?xml version=\"1.0\"?><opml version=\"2.0\"><head><title>b</title></head><body>";
+    for (int f = 0; f < feeds; ++f) {
+        const std::string feed = std::to_string(f);
+        std::string body = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Feed " + feed +
+                           "</title><link>http://127.0.0.1/" + feed + "</link><description>d</description>";
+        for (int i = 0; i < perFeed; ++i) {
+            const std::string item = std::to_string(i);
+            body += "<item><title>Item " + feed + "." + item + "</title><link>http://127.0.0.1/" + feed + "/" + item +
+                    "</link><guid>g" + feed + "-" + item + "</guid><description>" + std::string(400, 'x') +
+                    "</description></item>";
+        }
+        body += "</channel></rss>";
+        const std::string path = "/feed" + feed + ".xml";
+        server.AddEndpoint(path, 200, {{"Content-Type", "application/rss+xml"}}, body);
+        opml << "<outline text=\"Folder " << f % 10 << "\"><outline type=\"rss\" text=\"Feed " << f
+             << "\" xmlUrl=\"" << server.Url(path) << "\"/></outline>";
+    }
+    opml << "</body></opml>";
 }
 
 }  // namespace synctest

@@ -5,6 +5,10 @@
 
 #include <string>
 
+namespace testsupport {
+class LoopbackServer;
+}
+
 namespace synctest {
 
 class FreshRss {
@@ -33,5 +37,12 @@ private:
     std::string FRefresh;
     int FPid = 0;
 };
+
+// The subscription lists the servers are stood up with. Two folders, Tech
+// and News, of one feed each:
+void WriteTechNewsOpml(const std::string& path, const std::string& techUrl, const std::string& newsUrl);
+// `feeds` feeds of `perFeed` items (400-byte bodies) served by `server`, in
+// ten folders.
+void ServeGeneratedFeeds(testsupport::LoopbackServer& server, const std::string& opmlPath, int feeds, int perFeed);
 
 }  // namespace synctest

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <mutex>
 
 using greader::TAccountSync;
@@ -48,11 +47,7 @@ protected:
                 return response;
             });
         const std::string opml = Folder->File("feeds.opml");
-        std::ofstream(opml) << "<?xml version=\"1.0\"?><opml version=\"2.0\"><head><title>t</title></head><body>"
-                            << "<outline text=\"Tech\"><outline type=\"rss\" text=\"tech\" xmlUrl=\""
-                            << Feeds->Url("/tech.xml") << "\"/></outline>"
-                            << "<outline text=\"News\"><outline type=\"rss\" text=\"news\" xmlUrl=\""
-                            << Feeds->Url("/news.xml") << "\"/></outline></body></opml>";
+        synctest::WriteTechNewsOpml(opml, Feeds->Url("/tech.xml"), Feeds->Url("/news.xml"));
         Server = new synctest::FreshRss(Folder->File("server"), opml);
         Store = items::TItemStore::Open(Folder->File("items.db")).Store.release();
         Sync = new TAccountSync({"freshrss", Server->ApiUrl(), synctest::FreshRss::kUser,

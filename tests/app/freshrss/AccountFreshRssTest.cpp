@@ -2,13 +2,11 @@
 // FreshRSS fetches them when told, and the window syncs through its own
 // runner. The tests run in order on one server and one window, each
 // building on what the last one left.
-#include <QApplication>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <mutex>
 
 #include "AccountList.h"
@@ -18,11 +16,9 @@
 #include "FeedUpdate.h"
 #include "FreshRss.h"
 #include "GReaderClient.h"
-#include "HeadlessBrowser.h"
 #include "ItemBase.h"
 #include "LoopbackServer.h"
 #include "TempFolder.h"
-#include "WebBrowser.h"
 #include "fMain.h"
 
 namespace {
@@ -59,11 +55,7 @@ protected:
                 return response;
             });
         const std::string opml = Folder->File("feeds.opml");
-        std::ofstream(opml) << "<?xml version=\"1.0\"?><opml version=\"2.0\"><head><title>t</title></head><body>"
-                            << "<outline text=\"Tech\"><outline type=\"rss\" text=\"tech\" xmlUrl=\""
-                            << Feeds->Url("/tech.xml") << "\"/></outline>"
-                            << "<outline text=\"News\"><outline type=\"rss\" text=\"news\" xmlUrl=\""
-                            << Feeds->Url("/news.xml") << "\"/></outline></body></opml>";
+        synctest::WriteTechNewsOpml(opml, Feeds->Url("/tech.xml"), Feeds->Url("/news.xml"));
         Server = new synctest::FreshRss(Folder->File("server"), opml);
         Home = new apptest::TStagedHome;
         Form = new TFormMain;
@@ -271,13 +263,3 @@ TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
 }
 
 }  // namespace
-
-int main(int argc, char* argv[]) {
-    ::testing::InitGoogleTest(&argc, argv);
-    testsupport::PrepareHeadlessBrowser(true);
-    qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    TWebBrowser::RegisterSchemes();
-    QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
-}
