@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "AccountText.h"
+#include "BusyWidgets.h"
 
 namespace {
 
@@ -51,16 +52,8 @@ TFormAccountEdit::TFormAccountEdit(TMode mode, QWidget* parent) : QDialog(parent
     LabelPassword = NewLabel("LabelPassword", "API password:", EditPassword, this);
     LabelCaption = NewLabel("LabelCaption", "Name in the list:", EditCaption, this);
 
-    Progress = new QProgressBar(this);
-    Progress->setObjectName("Progress");
-    Progress->setRange(0, 0);
-    Progress->setTextVisible(false);
-    Progress->setMaximumHeight(fontMetrics().height() / 2 + 2);
-    Progress->hide();
-    StatusText = new QLabel(this);
-    StatusText->setObjectName("StatusText");
-    StatusText->setWordWrap(true);
-    StatusText->setTextFormat(Qt::PlainText);
+    Progress = NewBusyBar(this);
+    StatusText = NewStatusText(this);
 
     OKBtn = new QPushButton(this);
     OKBtn->setObjectName("OKBtn");

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "Address.h"
+#include "BusyWidgets.h"
 #include "Discover.h"
 #include "HttpClient.h"
 #include "uvxLanguage.h"
@@ -79,16 +80,8 @@ TFormAddFeed::TFormAddFeed(QWidget* parent) : QDialog(parent) {
     Label3->hide();
     ComboTarget->hide();
 
-    Progress = new QProgressBar(this);
-    Progress->setObjectName("Progress");
-    Progress->setRange(0, 0);  // busy: a search has no known length
-    Progress->setTextVisible(false);
-    Progress->setMaximumHeight(fontMetrics().height() / 2 + 2);
-    Progress->hide();
-    StatusText = new QLabel(this);
-    StatusText->setObjectName("StatusText");
-    StatusText->setWordWrap(true);
-    StatusText->setTextFormat(Qt::PlainText);
+    Progress = NewBusyBar(this);
+    StatusText = NewStatusText(this);
     ResultList = new QListWidget(this);
     ResultList->setObjectName("ResultList");
     ResultList->hide();
