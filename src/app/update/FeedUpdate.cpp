@@ -69,7 +69,7 @@ void TFeedUpdate::Fetch()
         document->LoadFromString(answer.Body);
         document->SetXSLFileName(kStoredCopyStylesheet);
         NoteAnswerHints(answer, document.get());
-        PrepareResult(*document, path, answer.Body.size());
+        PrepareResult(*document, path);
         if (store)
             RecordInStore(*store, *document, path);
         if (previous.valid()) {
@@ -113,7 +113,7 @@ void TFeedUpdate::RecordOutcome()
     FRequest.Health->SaveIfDue(schedule::kHealthFile, std::chrono::minutes(5));
 }
 
-void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string& path, std::size_t)
+void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string& path)
 {
     FDownloadedTitles = ComparableTitles(document);
     FTitlesRead = true;

@@ -135,7 +135,7 @@ private:
     std::string FError;
     TStoredTitles FPreviousTitles;
     bool FPreviousRead = false;
-    void PrepareResult(feed::TFeedDocument& document, const std::string& path, std::size_t downloadSize);
+    void PrepareResult(feed::TFeedDocument& document, const std::string& path);
     void RecordInStore(items::TItemStore& store, const feed::TFeedDocument& document, const std::string& path);
     std::optional<items::TDownloadResult> FRecorded;
     bool FFirstDownload = false;
