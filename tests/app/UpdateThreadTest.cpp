@@ -59,8 +59,10 @@ public:
     void Cancel() override { CancelRequested = true; }
 };
 
-// A tree with a root and feeds whose id is kept in the node's data.
-class PollingFixture : public ::testing::Test {
+// A tree with a root and feeds whose id is kept in the node's data. Each
+// case runs twice: with the list read at every step, and with it read once
+// per change of the tree's rows (as the window does).
+class PollingFixture : public ::testing::TestWithParam<bool> {
 protected:
     QTreeWidget Tree;
     QTreeWidgetItem* Root = new QTreeWidgetItem(&Tree, QStringList{"Quillet"});
@@ -85,6 +87,7 @@ protected:
     std::function<bool()> Automatic;
     std::map<std::string, std::vector<std::chrono::system_clock::time_point>> History;
     std::map<std::string, schedule::TAnswerHints> Answers;
+    std::uint64_t ListVersion = 0;
 
     QTreeWidgetItem* AddFeed(const std::string& id)
     {
@@ -106,6 +109,12 @@ protected:
         host.Context = &Tree;
         host.RootNode = [this] { return Root; };
         host.FeedId = [](QTreeWidgetItem* node) { return node->data(0, Qt::UserRole).toString().toStdString(); };
+        if (GetParam()) {
+            QAbstractItemModel* rows = Tree.model();
+            for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+                QObject::connect(rows, signal, &Tree, [this] { ++ListVersion; });
+            host.ListVersion = [this] { return ListVersion; };
+        }
         host.PrepareUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
             const std::string id = node->data(0, Qt::UserRole).toString().toStdString();
             auto job = std::make_shared<FakeJob>();
@@ -162,7 +171,9 @@ protected:
     }
 };
 
-TEST_F(PollingFixture, VisitsFeedsInListOrderAndStartsAgain)
+INSTANTIATE_TEST_SUITE_P(ListReadEachStepOrPerChange, PollingFixture, ::testing::Bool());
+
+TEST_P(PollingFixture, VisitsFeedsInListOrderAndStartsAgain)
 {
     AddFeed("1");
     AddFeed("2");
@@ -177,7 +188,7 @@ TEST_F(PollingFixture, VisitsFeedsInListOrderAndStartsAgain)
     EXPECT_GE(IntervalReads, 4);
 }
 
-TEST_F(PollingFixture, FeedAddedDuringTheLastFeedIsVisitedNext)
+TEST_P(PollingFixture, FeedAddedDuringTheLastFeedIsVisitedNext)
 {
     AddFeed("1");
     AddFeed("2");
@@ -193,7 +204,7 @@ TEST_F(PollingFixture, FeedAddedDuringTheLastFeedIsVisitedNext)
     EXPECT_EQ(Visits, Ids({"1", "2", "3", "4", "1"}));
 }
 
-TEST_F(PollingFixture, DeletingTheLastVisitedFeedDoesNotStopThePass)
+TEST_P(PollingFixture, DeletingTheLastVisitedFeedDoesNotStopThePass)
 {
     struct Case {
         const char* name;
@@ -225,7 +236,7 @@ TEST_F(PollingFixture, DeletingTheLastVisitedFeedDoesNotStopThePass)
     }
 }
 
-TEST_F(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterleave)
+TEST_P(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterleave)
 {
     // Each result takes a while on the user-interface thread. With no pause
     // the next feed downloads meanwhile; a list of one feed must wait for
@@ -271,7 +282,7 @@ TEST_F(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterlea
     }
 }
 
-TEST_F(PollingFixture, AFeedFetchedAheadThatIsNoLongerNextIsAbandoned)
+TEST_P(PollingFixture, AFeedFetchedAheadThatIsNoLongerNextIsAbandoned)
 {
     AddFeed("1");
     AddFeed("2");
@@ -302,7 +313,7 @@ TEST_F(PollingFixture, AFeedFetchedAheadThatIsNoLongerNextIsAbandoned)
     EXPECT_EQ(cancelledWhilePolling, 1);
 }
 
-TEST_F(PollingFixture, EmptyListSleepsAndLooksAgain)
+TEST_P(PollingFixture, EmptyListSleepsAndLooksAgain)
 {
     // Even with no pause between feeds, an empty list is looked at a few
     // times a second, not in a busy loop.
@@ -318,7 +329,7 @@ TEST_F(PollingFixture, EmptyListSleepsAndLooksAgain)
     EXPECT_EQ(Visits.front(), "9");
 }
 
-TEST_F(PollingFixture, StopCancelsASlowDownloadAndNothingFinishesAfterwards)
+TEST_P(PollingFixture, StopCancelsASlowDownloadAndNothingFinishesAfterwards)
 {
     AddFeed("1");
     std::atomic<bool> fetching{false};
@@ -338,7 +349,7 @@ TEST_F(PollingFixture, StopCancelsASlowDownloadAndNothingFinishesAfterwards)
     EXPECT_TRUE(Finished.empty());
 }
 
-TEST_F(PollingFixture, StopDuringALongPauseReturnsAtOnce)
+TEST_P(PollingFixture, StopDuringALongPauseReturnsAtOnce)
 {
     AddFeed("1");
     Interval = 3600;
@@ -351,7 +362,7 @@ TEST_F(PollingFixture, StopDuringALongPauseReturnsAtOnce)
     EXPECT_EQ(Visits, Ids({"1"}));
 }
 
-TEST_F(PollingFixture, StopWhileTheThreadWaitsForTheUserInterface)
+TEST_P(PollingFixture, StopWhileTheThreadWaitsForTheUserInterface)
 {
     AddFeed("1");
     AddFeed("2");
@@ -364,7 +375,7 @@ TEST_F(PollingFixture, StopWhileTheThreadWaitsForTheUserInterface)
     EXPECT_TRUE(Visits.empty());
 }
 
-TEST_F(PollingFixture, DeferredFeedsArePassedByWithoutTheirOwnPause)
+TEST_P(PollingFixture, DeferredFeedsArePassedByWithoutTheirOwnPause)
 {
     for (int i = 1; i <= 4; ++i)
         AddFeed(std::to_string(i));
@@ -412,7 +423,7 @@ TEST_F(PollingFixture, DeferredFeedsArePassedByWithoutTheirOwnPause)
     EXPECT_EQ(Visits, Ids({"1", "4"}));
 }
 
-TEST_F(PollingFixture, FeedsOfTheirOwnIntervalWaitForItThenJumpTheRound)
+TEST_P(PollingFixture, FeedsOfTheirOwnIntervalWaitForItThenJumpTheRound)
 {
     using std::chrono::seconds;
     struct Case {
@@ -454,7 +465,7 @@ TEST_F(PollingFixture, FeedsOfTheirOwnIntervalWaitForItThenJumpTheRound)
     }
 }
 
-TEST_F(PollingFixture, ALongPauseOfTheRoundIsCutShortForAFeedThatFallsDue)
+TEST_P(PollingFixture, ALongPauseOfTheRoundIsCutShortForAFeedThatFallsDue)
 {
     using std::chrono::seconds;
     Interval = 3600;
@@ -503,7 +514,7 @@ TEST(OwnIntervalTest, ReadsTheIntervalAndLastUpdateAsTheElementKeepsThem)
     }
 }
 
-TEST_F(PollingFixture, AutomaticPollingFollowsEachRhythmAndTheDefaultStaysTheRound)
+TEST_P(PollingFixture, AutomaticPollingFollowsEachRhythmAndTheDefaultStaysTheRound)
 {
     using namespace std::chrono;
     AddFeed("hourly");

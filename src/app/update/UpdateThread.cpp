@@ -69,26 +69,55 @@ std::string TUpdateThread::LastNodeId() const
     return FLastNode;
 }
 
-std::vector<QTreeWidgetItem*> TUpdateThread::PollingOrder() const
+const TUpdateThread::TPollingList& TUpdateThread::PollingList() const
 {
-    if (FHost.FeedNodes)
-        return FHost.FeedNodes();
-    std::vector<QTreeWidgetItem*> nodes;
-    if (QTreeWidgetItem* root = FHost.RootNode ? FHost.RootNode() : nullptr) {
-        nodes.reserve(static_cast<std::size_t>(root->childCount()));
+    const std::optional<std::uint64_t> version =
+        FHost.ListVersion ? std::optional<std::uint64_t>(FHost.ListVersion()) : std::nullopt;
+    if (version && FListVersion == version)
+        return FList;
+    FListVersion = version;
+    TPollingList list;
+    if (FHost.FeedNodes) {
+        list.Nodes = FHost.FeedNodes();
+    } else if (QTreeWidgetItem* root = FHost.RootNode ? FHost.RootNode() : nullptr) {
+        list.Nodes.reserve(static_cast<std::size_t>(root->childCount()));
         for (int i = 0; i < root->childCount(); ++i)
-            nodes.push_back(root->child(i));
+            list.Nodes.push_back(root->child(i));
     }
-    return nodes;
+    list.Index.reserve(list.Nodes.size());
+    for (std::size_t i = 0; i < list.Nodes.size(); ++i) {
+        QTreeWidgetItem* node = list.Nodes[i];
+        list.Index.emplace(node, static_cast<int>(i));
+        if (FHost.OwnInterval) {
+            const auto own = FHost.OwnInterval(node);
+            if (own && own->Every > std::chrono::seconds(0))
+                list.OwnInterval.push_back(node);
+        }
+    }
+    FList = std::move(list);
+    return FList;
+}
+
+int TUpdateThread::IndexInList(const QTreeWidgetItem* node) const
+{
+    const TPollingList& list = PollingList();
+    const auto found = list.Index.find(node);
+    return found == list.Index.end() ? -1 : found->second;
+}
+
+bool TUpdateThread::HasOwnInterval(QTreeWidgetItem* node) const
+{
+    if (!FHost.OwnInterval)
+        return false;
+    if (!FHost.ListVersion) {
+        const auto own = FHost.OwnInterval(node);
+        return own && own->Every > std::chrono::seconds(0);
+    }
+    const auto& own = PollingList().OwnInterval;
+    return std::find(own.begin(), own.end(), node) != own.end();
 }
 
 namespace {
-
-int IndexOf(const std::vector<QTreeWidgetItem*>& nodes, const QTreeWidgetItem* node)
-{
-    const auto found = std::find(nodes.begin(), nodes.end(), node);
-    return found == nodes.end() ? -1 : static_cast<int>(found - nodes.begin());
-}
 
 QTreeWidgetItem* At(const std::vector<QTreeWidgetItem*>& nodes, int index)
 {
@@ -105,7 +134,7 @@ QTreeWidgetItem* TUpdateThread::GetNextNode()
         int index = -1;
         if (FHost.FindFeedNode) {
             if (QTreeWidgetItem* last = FHost.FindFeedNode(FLastNode))
-                index = IndexOf(nodes, last);
+                index = IndexInList(last);
         } else {
             for (std::size_t i = 0; i < nodes.size(); ++i) {
                 if (FHost.FeedId(nodes[i]) == FLastNode) {
@@ -131,7 +160,7 @@ std::chrono::system_clock::time_point TUpdateThread::Now() const
 
 std::optional<std::chrono::system_clock::time_point> TUpdateThread::OwnDueTime(QTreeWidgetItem* node) const
 {
-    if (!FHost.OwnInterval)
+    if (!FHost.OwnInterval || !HasOwnInterval(node))
         return std::nullopt;
     const std::optional<THost::TOwnInterval> own = FHost.OwnInterval(node);
     if (!own || own->Every <= std::chrono::seconds(0))
@@ -153,7 +182,7 @@ std::optional<std::chrono::milliseconds> TUpdateThread::UntilOwnDue() const
         return std::nullopt;
     const auto now = Now();
     std::optional<std::chrono::milliseconds> soonest;
-    for (QTreeWidgetItem* node : PollingOrder()) {
+    for (QTreeWidgetItem* node : OwnIntervalNodes()) {
         const auto due = OwnDueTime(node);
         if (!due)
             continue;
@@ -174,7 +203,7 @@ QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId, bool round
         const auto now = Now();
         QTreeWidgetItem* overdue = nullptr;
         std::chrono::system_clock::time_point overdueSince;
-        for (QTreeWidgetItem* node : PollingOrder()) {
+        for (QTreeWidgetItem* node : OwnIntervalNodes()) {
             const auto due = OwnDueTime(node);
             if (!due || *due > now || deferred(node))
                 continue;
@@ -193,10 +222,10 @@ QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId, bool round
         return node;
     const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
     const int count = static_cast<int>(nodes.size());
-    const int start = std::max(0, IndexOf(nodes, node));
+    const int start = std::max(0, IndexInList(node));
     for (int step = 0; step < count; ++step) {
         QTreeWidgetItem* candidate = nodes[static_cast<std::size_t>((start + step) % count)];
-        if (!OwnDueTime(candidate) && !deferred(candidate))
+        if (!HasOwnInterval(candidate) && !deferred(candidate))
             return candidate;
     }
     return nullptr;
@@ -205,7 +234,7 @@ QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId, bool round
 void TUpdateThread::MarkVisited(QTreeWidgetItem* node)
 {
     FLastNode = FHost.FeedId(node);
-    FLastIndex = IndexOf(PollingOrder(), node);
+    FLastIndex = IndexInList(node);
 }
 
 void TUpdateThread::MarkStarted(QTreeWidgetItem* node)

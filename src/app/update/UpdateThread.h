@@ -34,6 +34,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -78,6 +79,12 @@ public:
         // Optional: the feed nodes in the order they are polled (the tree's,
         // through its folders); without it the root's children.
         std::function<std::vector<QTreeWidgetItem*>()> FeedNodes;
+        // Optional: a number that changes whenever feeds are added, removed
+        // or moved, or a feed's own interval is set or cleared. The thread
+        // then reads the list once per change instead of at every step
+        // (each step would otherwise cost a walk of thousands of nodes on
+        // the user-interface thread).
+        std::function<std::uint64_t()> ListVersion;
         // The id of a feed node ("" for anything else).
         std::function<std::string(QTreeWidgetItem*)> FeedId;
         // The feed node with this id, or nullptr. Optional: without it the
@@ -185,8 +192,19 @@ private:
     void MarkStarted(QTreeWidgetItem* node);
     // User-interface thread. Moves the pass on to `node`.
     void MarkVisited(QTreeWidgetItem* node);
-    // The feed nodes in polling order, from FeedNodes or the root.
-    std::vector<QTreeWidgetItem*> PollingOrder() const;
+    // The feed nodes in polling order (from FeedNodes or the root), where
+    // each is in it, and which of them have an interval of their own.
+    struct TPollingList {
+        std::vector<QTreeWidgetItem*> Nodes;
+        std::unordered_map<const QTreeWidgetItem*, int> Index;
+        std::vector<QTreeWidgetItem*> OwnInterval;
+    };
+    const TPollingList& PollingList() const;
+    // Copies: without ListVersion any host call may read the list afresh.
+    std::vector<QTreeWidgetItem*> PollingOrder() const { return PollingList().Nodes; }
+    std::vector<QTreeWidgetItem*> OwnIntervalNodes() const { return PollingList().OwnInterval; }
+    int IndexInList(const QTreeWidgetItem* node) const;
+    bool HasOwnInterval(QTreeWidgetItem* node) const;
     // User-interface thread. Chooses the next feed and starts its update;
     // nullptr for an empty list or a feed with nothing to fetch.
     std::shared_ptr<TUpdateJob> StartNext(bool roundReady = true);
@@ -223,6 +241,9 @@ private:
     bool FOwnChoice = false;
     // When the thread last started each feed of its own interval, by id.
     std::unordered_map<std::string, std::chrono::system_clock::time_point> FOwnStarted;
+    // The list as read at FListVersion (none: read afresh at every use).
+    mutable TPollingList FList;
+    mutable std::optional<std::uint64_t> FListVersion;
     // An update prepared ahead whose feed turned out not to be next: its
     // download is cancelled and its result never applied.
     const TUpdateJob* FAbandoned = nullptr;

@@ -516,6 +516,15 @@ void TFormMain::CreateWidgets() {
     auto* tree = new TFeedTree(feedColumn);
     TreeView = tree;
     columnLayout->addWidget(tree);
+    {
+        QAbstractItemModel* rows = tree->model();
+        const auto listChanged = [this] { ++FFeedListVersion; };
+        connect(rows, &QAbstractItemModel::rowsInserted, this, listChanged);
+        connect(rows, &QAbstractItemModel::rowsRemoved, this, listChanged);
+        connect(rows, &QAbstractItemModel::rowsMoved, this, listChanged);
+        connect(rows, &QAbstractItemModel::modelReset, this, listChanged);
+        connect(rows, &QAbstractItemModel::layoutChanged, this, listChanged);
+    }
     tree->OnMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent, int index) {
         Guarded([&] { MoveNode(node, parent, index); });
     };

@@ -123,6 +123,7 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
             item.SetAttribute(kIntervalAttribute, std::to_string(interval));
         else
             item.RemoveAttribute(kIntervalAttribute);
+        ++FFeedListVersion;
     }
 
     UpdateNodeCaption(node);

@@ -426,6 +426,7 @@ void TFormMain::StartUpdateThread()
         }
         return feeds;
     };
+    host.ListVersion = [this] { return FFeedListVersion; };
     host.FeedId = [this](QTreeWidgetItem* node) {
         const xml::Node item = GetFeedItem(node);
         return item ? item.Attribute("id").value_or("") : std::string();
