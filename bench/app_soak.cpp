@@ -52,6 +52,7 @@
 #include <thread>
 #include <vector>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -672,7 +673,8 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
             phase = n <= feeds ? "pass 1" : n < 2 * feeds ? "pass 2" : "pass 3";
             if (n / 250 != lastPrinted / 250) {
                 lastPrinted = n;
-                std::printf("  ... %d updates, %.0f s, RSS %ld KiB\n", n, Seconds(Clock::now() - soakStart), ResidentKiB());
+                std::printf("  ... %d updates, %.0f s, RSS %ld KiB, heap in use %zu KiB\n", n,
+                            Seconds(Clock::now() - soakStart), ResidentKiB(), mallinfo2().uordblks / 1024);
                 std::fflush(stdout);
             }
             return marks.hung.load();

@@ -9,8 +9,10 @@ namespace plat {
 // buffer raises the allocator's mmap threshold to its size, so every later
 // large buffer comes from a heap arena and its pages stay resident after
 // being freed. A fixed threshold keeps large buffers mapped and returns
-// them to the system when they are freed. Does nothing where the C library
-// offers no such setting.
+// them to the system when they are freed, while the free space at the top
+// of a heap is kept up to a few MiB, so that the buffers of every feed
+// update are not handed back and faulted in again each time. Does nothing
+// where the C library offers no such setting.
 void TuneAllocator();
 
 // Returns the free pages of the allocator's heaps to the system, after a

@@ -33,7 +33,7 @@ void* TouchedBuffer(std::size_t size) {
 
 }  // namespace
 
-TEST(TuneAllocator, LargeBuffersStayMappedAfterAHugeOneWasFreed) {
+TEST(TuneAllocator, LargeBuffersGoBackAfterAHugeOneWasFreedAndUpdateSizedOnesStay) {
 #ifdef QUILLET_ASAN
     GTEST_SKIP() << "AddressSanitizer replaces glibc's allocator";
 #endif
@@ -54,6 +54,14 @@ TEST(TuneAllocator, LargeBuffersStayMappedAfterAHugeOneWasFreed) {
 
     EXPECT_GE(mappedDuring, mappedBefore + (std::size_t{8} << 20));
     EXPECT_EQ(mappedAfter, mappedBefore);
+
+    // A buffer of one feed update's size stays in the heap for the next
+    // update instead of being handed back and faulted in again.
+    void* update = TouchedBuffer(std::size_t{1} << 20);
+    ASSERT_NE(update, nullptr);
+    const std::size_t heapDuring = mallinfo2().arena;
+    std::free(update);
+    EXPECT_EQ(mallinfo2().arena, heapDuring);
 }
 
 #endif
