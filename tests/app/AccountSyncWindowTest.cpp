@@ -2,11 +2,21 @@
 // server: the account's folder filled by a sync, viewing a feed sending
 // exactly its shown items as read, the account node's failure state with
 // its retry, and a refused password asked for once.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 #include <set>
 
 #include "../sync/FakeReader.h"
@@ -17,6 +27,7 @@
 #include "FeedUpdate.h"
 #include "FixtureFile.h"
 #include "ItemBase.h"
+#include "fFeedProperties.h"
 #include "fMain.h"
 
 namespace {
@@ -76,6 +87,33 @@ protected:
         return nullptr;
     }
     std::string Unread(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("unread").value_or(""); }
+    std::string Stream(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("stream").value_or(""); }
+    // The queued changes of subscriptions, each as "kind payload".
+    std::vector<std::string> Pending() {
+        std::vector<std::string> changes;
+        for (const items::TPendingChange& change : form->ItemStore()->Pending("alice@fake"))
+            if (!change.Kind.starts_with("mark-")) changes.push_back(change.Kind + " " + change.Payload);
+        return changes;
+    }
+    // Subscribing answers the stream `streams` names for the address, or
+    // refuses; the subscription list becomes `listAfter` from then on.
+    void ServeSubscribing(std::map<std::string, std::string> streams, const std::string& listAfter) {
+        server.AddEndpoint(synctest::ApiPath("subscription/edit"), 200, {}, "OK");
+        auto subscribed = std::make_shared<std::atomic<bool>>(false);
+        server.AddHandler(synctest::ApiPath("subscription/list"), [subscribed, listAfter](const Request&) {
+            Response response;
+            response.body = Fixture(*subscribed ? listAfter : "subscriptions.json");
+            return response;
+        });
+        server.AddHandler(synctest::ApiPath("subscription/quickadd"), [subscribed, streams](const Request& r) {
+            *subscribed = true;
+            const auto found = streams.find(r.FormValue("quickadd"));
+            Response response;
+            response.body = found == streams.end() ? R"({"numResults":0,"error":"HTTP 404 Not Found"})"
+                                                   : R"({"numResults":1,"streamId":")" + found->second + "\"}";
+            return response;
+        });
+    }
 
     TStagedHome home;
     testsupport::LoopbackServer server;
@@ -192,6 +230,119 @@ TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore
     form->ActionUpdateFeedExecute();
     ASSERT_TRUE(WaitUntil([&] { return results.size() > before; }));
     EXPECT_FALSE(form->FeedDownloading(form->GetFeedItem(quiet).Attribute("id").value_or("")));
+}
+
+TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhateverAddressItKeeps) {
+    Start(server.Url(synctest::kApi));
+    ASSERT_TRUE(SyncAndWait());
+    form->StopAccountSync("alice@fake");
+    QTreeWidgetItem* account = form->AccountNode("alice@fake");
+    const auto result = form->ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml", account);
+    EXPECT_EQ(result.added, 3);
+    EXPECT_EQ(result.skipped, 2);  // the account's own feed, and one address twice
+    QTreeWidgetItem* site = Feed("Site");
+    QTreeWidgetItem* loose = Feed("My Loose");
+    QTreeWidgetItem* gone = Feed("Gone");
+    ASSERT_TRUE(site && loose && gone);
+    EXPECT_EQ(form->AccountLabelOf(site->parent()), "Tech");  // the nearest OPML folder
+    EXPECT_EQ(Pending().size(), 3u);
+    for (QTreeWidgetItem* node : {site, loose, gone}) {
+        EXPECT_TRUE(Stream(node).empty());
+        EXPECT_FALSE(form->FeedDownloading(form->GetFeedItem(node).Attribute("id").value_or("")));
+    }
+
+    // The server keeps other addresses: the site's feed found on its page,
+    // and an address it answers as typed but lists by number.
+    ServeSubscribing({{"http://example.org/site/", "feed/3"},
+                      {"http://www.example.org/loose/", "feed/http://www.example.org/loose/"}},
+                     "subscriptions_after_import.json");
+    ASSERT_TRUE(SyncAndWait());
+    ASSERT_TRUE(results.back().Ok) << results.back().Error;
+    EXPECT_EQ(form->FeedNodesUnder(account).size(), 5u);
+    EXPECT_EQ(Feed("Site"), site);
+    EXPECT_EQ(Stream(site), "feed/3");
+    EXPECT_EQ(form->GetFeedItem(site).Attribute("url"), "https://example.org/site/feed.xml");
+    EXPECT_EQ(Feed("My Loose"), loose);
+    EXPECT_EQ(Stream(loose), "feed/5");
+    EXPECT_EQ(Feed("Loose"), nullptr);
+    // The name given here wins over the server's, and goes to it.
+    EXPECT_TRUE(WaitUntil([&] {
+        for (const Request& request : server.Requests())
+            if (request.target.find("subscription/edit") != std::string::npos && request.FormValue("s") == "feed/5" &&
+                request.FormValue("t") == "My Loose")
+                return true;
+        return false;
+    }));
+    // Refused: failing, not waiting for ever, and left to the user.
+    auto* refused = static_cast<TFeedNode*>(gone);
+    EXPECT_TRUE(refused->Failed());
+    EXPECT_NE(refused->data(0, Qt::ToolTipRole).toString().indexOf("404"), -1);
+    EXPECT_TRUE(Stream(gone).empty());
+}
+
+TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {
+    Start(server.Url(synctest::kApi));
+    ASSERT_TRUE(SyncAndWait());
+    form->StopAccountSync("alice@fake");
+    QTreeWidgetItem* quiet = Feed("Quiet Blog");
+    ASSERT_NE(quiet, nullptr);
+    const std::string id = form->GetFeedItem(quiet).Attribute("id").value_or("");
+    const auto edit = [&](const std::function<void(TFormFeedProperties&)>& act) {
+        form->TreeView->setCurrentItem(form->FindFeedNodeById(id));
+        bool seen = false;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<TFormFeedProperties*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            poll.stop();
+            seen = true;
+            // Only the account and its labels; the interval is the server's.
+            EXPECT_EQ(dialog->ComboFolder->count(), 2);
+            EXPECT_FALSE(dialog->GroupInterval->isEnabled());
+            EXPECT_TRUE(dialog->LabelServerFetched->isVisibleTo(dialog));
+            act(*dialog);
+            dialog->OKBtn->click();
+        });
+        poll.start();
+        form->ActionEditFeed->trigger();
+        EXPECT_TRUE(seen);
+    };
+    const struct {
+        const char* name;
+        std::function<void(TFormFeedProperties&)> act;
+        std::vector<std::string> queued;  // the changes added by this step
+    } steps[] = {
+        {"name and folder",
+         [](TFormFeedProperties& d) {
+             d.EditCaption->setText("Calm Blog");
+             d.ComboFolder->setCurrentIndex(1);
+         },
+         {R"(rename {"stream":"feed/2","title":"Calm Blog"})", R"(move {"from":"","stream":"feed/2","to":"Tech"})"}},
+        {"address", [](TFormFeedProperties& d) { d.EditURL->setText("http://example.org/calm.xml"); },
+         {R"(unsubscribe {"stream":"feed/2"})",
+          R"(subscribe {"folder":"Tech","title":"Calm Blog","url":"http://example.org/calm.xml"})"}},
+    };
+    std::vector<std::string> queued;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        edit(step.act);
+        queued.insert(queued.end(), step.queued.begin(), step.queued.end());
+        EXPECT_EQ(Pending(), queued);
+    }
+    QTreeWidgetItem* calm = form->FindFeedNodeById(id);
+    ASSERT_NE(calm, nullptr);
+    EXPECT_TRUE(Stream(calm).empty());
+    EXPECT_EQ(form->AccountLabelOf(calm->parent()), "Tech");
+
+    // The old stream leaves the list, the new one arrives: one node, the same.
+    ServeSubscribing({{"http://example.org/calm.xml", "feed/9"}}, "subscriptions_readdressed.json");
+    ASSERT_TRUE(SyncAndWait());
+    ASSERT_TRUE(results.back().Ok) << results.back().Error;
+    EXPECT_EQ(Feed("Calm Blog"), calm);
+    EXPECT_EQ(Stream(calm), "feed/9");
+    EXPECT_EQ(form->FeedNodesUnder(form->AccountNode("alice@fake")).size(), 2u);
+    EXPECT_TRUE(Pending().empty());
 }
 
 }  // namespace
