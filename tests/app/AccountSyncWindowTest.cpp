@@ -278,6 +278,20 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     EXPECT_TRUE(refused->Failed());
     EXPECT_NE(refused->data(0, Qt::ToolTipRole).toString().indexOf("404"), -1);
     EXPECT_TRUE(Stream(gone).empty());
+
+    // Mended by a new address, twice before a sync: only the last is sent.
+    ASSERT_TRUE(WaitUntil([&] { return form->FAccountSyncs.at("alice@fake")->Idle(); }));
+    form->StopAccountSync("alice@fake");
+    TFeedProperties values;
+    values.Caption = "Gone";
+    for (const char* address : {"http://example.org/back.xml", "http://example.org/back2.xml"}) {
+        values.Url = address;
+        form->ApplyFeedProperties(gone, values, gone->parent());
+    }
+    EXPECT_EQ(Pending(),
+              std::vector<std::string>{R"(subscribe {"folder":"","title":"Gone","url":"http://example.org/back2.xml"})"});
+    EXPECT_FALSE(refused->Failed());
+    EXPECT_FALSE(form->GetFeedItem(gone).HasAttribute("refused"));
 }
 
 TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {
