@@ -117,20 +117,16 @@ TEST(Mapping, LabelsAreFoldersWhateverTheUser) {
 
 TEST(Mapping, LooseAddressesMeetWhereServersRewriteThem) {
     const struct {
-        const char* typed;
-        const char* stored;
+        const char *typed, *stored;
         bool same;
     } cases[] = {
         {"http://example.org/feed.xml", "https://example.org/feed.xml", true},
-        {"http://example.org/blog/", "http://example.org/blog", true},
-        {"http://Example.ORG:80/Feed", "https://www.example.org:443/Feed#top", true},
+        {"http://Example.ORG:80/blog/", "https://www.example.org:443/blog#top", true},
         {"example.org/feed", " https://example.org/feed/ ", true},
         {"http://example.org/Feed", "http://example.org/feed", false},  // paths keep their case
         {"http://example.org/feed?a=1", "http://example.org/feed?a=2", false},
-        {"http://example.org/feed", "http://example.net/feed", false},
         {"http://example.org:8080/feed", "http://example.org/feed", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(greader::LooseAddress(c.typed) == greader::LooseAddress(c.stored), c.same)
-            << c.typed << " / " << c.stored;
+        EXPECT_EQ(greader::LooseAddress(c.typed) == greader::LooseAddress(c.stored), c.same) << c.typed;
 }
