@@ -17,7 +17,6 @@
 
 #include "AccountList.h"
 #include "AccountSyncRunner.h"
-#include "Address.h"
 #include "ChangeQueue.h"
 #include "Convert.h"
 #include "DateTime.h"
