@@ -64,6 +64,9 @@ std::string TSyncState::ToJson() const {
     for (const auto& [id, stream] : Known) known[stream].push_back(id);
     out["known"] = known;
     out["unread"] = json(std::vector<TItemId>(Unread.begin(), Unread.end()));
+    json subscribed = json::array();
+    for (const auto& s : Subscribed) subscribed.push_back({{"url", s.Url}, {"stream", s.Stream}, {"error", s.Error}});
+    out["subscribed"] = subscribed;
     return out.dump();
 }
 
@@ -87,6 +90,8 @@ TSyncState TSyncState::FromJson(const std::string& text) {
         for (const auto& [stream, ids] : known.items())
             for (const json& id : ids) state.Known[id.get<TItemId>()] = stream;
         for (const json& id : in.value("unread", json::array())) state.Unread.insert(id.get<TItemId>());
+        for (const json& s : in.value("subscribed", json::array()))
+            state.Subscribed.push_back({s.value("url", ""), s.value("stream", ""), s.value("error", "")});
     } catch (const json::exception&) {
         return TSyncState{};
     }
@@ -171,7 +176,16 @@ void TAccountSync::SendChange(const items::TPendingChange& change, std::vector<T
     }
     FState.SubscriptionsStale = true;
     if (change.Kind == kSubscribe) {
-        const std::string stream = Authorized([&] { return FClient->QuickAdd(text("url")); });
+        std::string stream;
+        try {
+            stream = Authorized([&] { return FClient->QuickAdd(text("url")); });
+        } catch (const TSyncError& error) {
+            if (error.Kind() == TSyncErrorKind::Rejected) FState.Subscribed.push_back({text("url"), {}, error.what()});
+            throw;
+        }
+        // Kept before the title and folder are set: if that fails, the
+        // subscription exists all the same.
+        FState.Subscribed.push_back({text("url"), stream, {}});
         if (!text("title").empty() || !text("folder").empty()) {
             TSubscriptionEdit edit{TSubscriptionEdit::TAction::Edit, stream, text("title"), {}, {}};
             if (!text("folder").empty()) edit.AddLabels.push_back(LabelId(text("folder")));
@@ -270,10 +284,13 @@ void TAccountSync::ListSubscriptions(TSyncResult& result) {
         FState.Labels.assign(labels.begin(), labels.end());
     }
     changes.Labels = FState.Labels;
+    changes.Subscribed = FState.Subscribed;
     FState.Subscriptions = std::move(list);
     FState.SyncsSinceSubscriptionList = 0;
     FState.SubscriptionsStale = false;
     if (FOnSubscriptions) FOnSubscriptions(changes);
+    // Handed over: the program has tied them to its feeds.
+    FState.Subscribed.clear();
 }
 
 void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems) {

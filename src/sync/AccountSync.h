@@ -53,6 +53,18 @@ private:
     int FFailures = 0;
 };
 
+// What became of a subscription sent from here. Servers may store a feed
+// under another address than the one typed (found on the page, after a
+// redirect, https for http), so the stream they answered is what ties the
+// subscription to the feed they list. A refused one has no stream and the
+// server's words.
+struct TSubscribeOutcome {
+    std::string Url;  // as queued
+    std::string Stream;
+    std::string Error;
+    bool operator==(const TSubscribeOutcome&) const = default;
+};
+
 // What a sync remembers for the next one; kept in a JSON file of its own.
 struct TSyncState {
     std::int64_t NewestSeconds = 0;  // ot: items since this second
@@ -64,6 +76,9 @@ struct TSyncState {
     std::set<TItemId> Unread;  // the server's unread ids at the last sync
     int SyncsSinceSubscriptionList = 0;
     bool SubscriptionsStale = true;
+    // Sent since the last subscription list was handed over: kept until
+    // one is, so that a sync failing in between loses none.
+    std::vector<TSubscribeOutcome> Subscribed;
 
     std::string ToJson() const;
     // A state that is missing or damaged is the empty state (a full sync).
@@ -96,6 +111,8 @@ struct TSubscriptionChanges {
     std::vector<TAccountFeed> Changed;  // renamed, moved, a new address
     std::vector<TAccountFeed> Removed;
     std::vector<std::string> Labels;  // every folder name, when listed
+    // Subscriptions sent from here since the last list, in the order sent.
+    std::vector<TSubscribeOutcome> Subscribed;
 };
 
 struct TSyncResult {

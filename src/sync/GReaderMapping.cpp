@@ -2,6 +2,9 @@
 
 #include "ItemFromFeed.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace greader {
 
 namespace {
@@ -20,6 +23,22 @@ std::string UserTagName(std::string_view category, std::string_view kind) {
 }
 
 }  // namespace
+
+std::string LooseAddress(std::string_view url) {
+    url = url.substr(0, url.find('#'));
+    while (!url.empty() && url.front() == ' ') url.remove_prefix(1);
+    while (!url.empty() && url.back() == ' ') url.remove_suffix(1);
+    if (const auto scheme = url.find("://"); scheme != std::string_view::npos) url.remove_prefix(scheme + 3);
+    const std::size_t hostEnd = std::min(url.find_first_of("/?"), url.size());
+    std::string host(url.substr(0, hostEnd));
+    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* port : {":80", ":443"})
+        if (host.ends_with(port)) host.resize(host.size() - std::char_traits<char>::length(port));
+    if (host.starts_with("www.")) host.erase(0, 4);
+    std::string rest(url.substr(hostEnd));
+    while (!rest.empty() && rest.back() == '/') rest.pop_back();
+    return host + rest;
+}
 
 std::string LabelName(std::string_view category) { return UserTagName(category, "label"); }
 

@@ -29,6 +29,12 @@ struct TAccountFeed {
 TAccountFeed AccountFeedFrom(const TSubscription& subscription);
 // "Tech" for "user/-/label/Tech" or "user/1234/label/Tech"; "" for anything else.
 std::string LabelName(std::string_view category);
+// An address reduced to what names the feed whatever the server did to it:
+// the scheme, a "www." host prefix, a default port, a fragment and trailing
+// slashes go, the host is in lower case. Two addresses that reduce alike are
+// taken for one feed when a subscription sent from here is looked for in the
+// server's list.
+std::string LooseAddress(std::string_view url);
 // The item carries the read state (of this user, "-", or a numbered one).
 bool IsRead(const TApiItem& item);
 

@@ -2,7 +2,14 @@
 // server: the account's folder filled by a sync, viewing a feed sending
 // exactly its shown items as read, the account node's failure state with
 // its retry, and a refused password asked for once.
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +24,7 @@
 #include "FeedUpdate.h"
 #include "FixtureFile.h"
 #include "ItemBase.h"
+#include "fFeedProperties.h"
 #include "fMain.h"
 
 namespace {
@@ -76,7 +84,14 @@ protected:
         return nullptr;
     }
     std::string Unread(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("unread").value_or(""); }
-
+    std::string Stream(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("stream").value_or(""); }
+    // The queued changes of subscriptions, each as "kind payload".
+    std::vector<std::string> Pending() {
+        std::vector<std::string> changes;
+        for (const items::TPendingChange& change : form->ItemStore()->Pending("alice@fake"))
+            if (!change.Kind.starts_with("mark-")) changes.push_back(change.Kind + " " + change.Payload);
+        return changes;
+    }
     TStagedHome home;
     testsupport::LoopbackServer server;
     std::unique_ptr<TFormMain> form;
@@ -192,6 +207,99 @@ TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore
     form->ActionUpdateFeedExecute();
     ASSERT_TRUE(WaitUntil([&] { return results.size() > before; }));
     EXPECT_FALSE(form->FeedDownloading(form->GetFeedItem(quiet).Attribute("id").value_or("")));
+}
+
+TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhateverAddressItKeeps) {
+    Start(server.Url(synctest::kApi));
+    ASSERT_TRUE(SyncAndWait());
+    form->StopAccountSync("alice@fake");
+    QTreeWidgetItem* account = form->AccountNode("alice@fake");
+    const auto result = form->ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml", account);
+    EXPECT_EQ(result.skipped, 2);  // the account's own feed, and one address twice
+    QTreeWidgetItem* site = Feed("Site");
+    QTreeWidgetItem* loose = Feed("My Loose");
+    auto* gone = static_cast<TFeedNode*>(Feed("Gone"));
+    ASSERT_TRUE(site && loose && gone);
+    EXPECT_EQ(form->AccountLabelOf(site->parent()), "Tech");  // the nearest OPML folder
+    EXPECT_EQ(Pending().size(), 3u);
+    EXPECT_FALSE(form->FeedDownloading(form->GetFeedItem(site).Attribute("id").value_or("")));
+
+    // The server keeps the feed found on the site's page, and answers one
+    // address as typed but lists it by number; it refuses the third.
+    server.AddEndpoint(synctest::ApiPath("subscription/edit"), 200, {}, "OK");
+    server.AddEndpoint(synctest::ApiPath("subscription/list"), 200, {}, Fixture("subscriptions_after_import.json"));
+    server.AddHandler(synctest::ApiPath("subscription/quickadd"), [](const Request& request) {
+        const std::map<std::string, std::string> answers{
+            {"http://example.org/site/", R"({"streamId":"feed/3"})"},
+            {"http://www.example.org/loose/", R"({"streamId":"feed/http://www.example.org/loose/"})"}};
+        const auto found = answers.find(request.FormValue("quickadd"));
+        Response response;
+        response.body = found != answers.end() ? found->second : R"({"numResults":0,"error":"HTTP 404"})";
+        return response;
+    });
+    ASSERT_TRUE(SyncAndWait());
+    EXPECT_EQ(form->FeedNodesUnder(account).size(), 5u);
+    EXPECT_EQ(Stream(site), "feed/3");
+    EXPECT_EQ(Stream(loose), "feed/5");
+    EXPECT_TRUE(gone->Failed());
+    EXPECT_NE(gone->data(0, Qt::ToolTipRole).toString().indexOf("404"), -1);
+
+    // Mended by a new address, twice before a sync: only the last is sent.
+    ASSERT_TRUE(WaitUntil([&] { return form->FAccountSyncs.at("alice@fake")->Idle(); }));
+    form->StopAccountSync("alice@fake");
+    TFeedProperties values;
+    values.Caption = "Gone";
+    for (const char* address : {"http://example.org/back.xml", "http://example.org/back2.xml"}) {
+        values.Url = address;
+        form->ApplyFeedProperties(gone, values, gone->parent());
+    }
+    EXPECT_EQ(Pending(), std::vector<std::string>{
+                             R"(subscribe {"folder":"","title":"Gone","url":"http://example.org/back2.xml"})"});
+    EXPECT_FALSE(gone->Failed());
+}
+
+TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {
+    Start(server.Url(synctest::kApi));
+    ASSERT_TRUE(SyncAndWait());
+    form->StopAccountSync("alice@fake");
+    const struct {
+        const char* name;
+        std::function<void(TFormFeedProperties&)> act;
+        std::vector<std::string> queued;  // every change queued so far
+    } steps[] = {
+        {"name and folder",
+         [](TFormFeedProperties& d) {
+             d.EditCaption->setText("Calm Blog");
+             d.ComboFolder->setCurrentIndex(1);
+         },
+         {R"(rename {"stream":"feed/2","title":"Calm Blog"})", R"(move {"from":"","stream":"feed/2","to":"Tech"})"}},
+        {"address", [](TFormFeedProperties& d) { d.EditURL->setText("http://example.org/calm.xml"); },
+         {R"(rename {"stream":"feed/2","title":"Calm Blog"})", R"(move {"from":"","stream":"feed/2","to":"Tech"})",
+          R"(unsubscribe {"stream":"feed/2"})",
+          R"(subscribe {"folder":"Tech","title":"Calm Blog","url":"http://example.org/calm.xml"})"}},
+    };
+    QTreeWidgetItem* quiet = Feed("Quiet Blog");
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        form->TreeView->setCurrentItem(quiet);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<TFormFeedProperties*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            poll.stop();
+            // Only the account and its label; the interval is the server's.
+            EXPECT_EQ(dialog->ComboFolder->count(), 2);
+            EXPECT_FALSE(dialog->GroupInterval->isEnabled());
+            EXPECT_TRUE(dialog->LabelServerFetched->isVisibleTo(dialog));
+            step.act(*dialog);
+            dialog->OKBtn->click();
+        });
+        poll.start(10);
+        form->ActionEditFeed->trigger();
+        EXPECT_EQ(Pending(), step.queued);
+    }
+    // Waiting for the server's list to bring the new feed.
+    EXPECT_TRUE(Stream(quiet).empty());
 }
 
 }  // namespace

@@ -146,6 +146,8 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"AccountTimedOut", {}},
         {"AccountServerTrouble", {}},
         {"AccountChangesRejected", {"subscribe: HTTP 400"}},
+        {"AccountSubscribeRefused", {"HTTP 404"}},
+        {"ImportOPMLTarget", {}},
     };
     return arguments;
 }

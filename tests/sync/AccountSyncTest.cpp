@@ -305,3 +305,33 @@ TEST(AccountSync, LongUnreadListIsAskedForOnlyWhenTheCountsMove) {
         }
     }
 }
+
+TEST(AccountSync, SubscriptionsSentKeepTheServersStreamUntilAListIsHandedOver) {
+    FakeAccount account(2);
+    account.Server.AddHandler(synctest::ApiPath("subscription/quickadd"), [](const Request& request) {
+        Response response;
+        response.body = request.FormValue("quickadd") == "http://x/gone.xml" ? R"({"numResults":0,"error":"HTTP 404"})"
+                                                                             : R"({"streamId":"feed/7"})";
+        return response;
+    });
+    Harness h(account);
+    ASSERT_TRUE(h.Run().Ok);
+    h.Sync.Queue().Subscribe("http://x/site/", "Site", "News");
+    h.Sync.Queue().Subscribe("http://x/gone.xml");
+    // The list fails after the changes went out: what they became waits,
+    // across a restart, for the next list.
+    account.Server.AddEndpoint(synctest::ApiPath("subscription/list"), 503, {}, "busy");
+    ASSERT_EQ(h.Run().SentChanges, 2);
+    TAccountSync restarted({"acct", account.Server.Url(synctest::kApi), "alice", "secret"}, *h.Store,
+                           h.Folder.File("acct.json"));
+    account.Server.AddEndpoint(synctest::ApiPath("subscription/list"), 200, {}, R"({"subscriptions":[]})");
+    const auto listed = restarted.Sync({});
+    const auto& handed = listed.Subscriptions.Subscribed;
+    ASSERT_EQ(handed.size(), 2u);
+    EXPECT_EQ(handed[0], (greader::TSubscribeOutcome{"http://x/site/", "feed/7", ""}));
+    EXPECT_TRUE(handed[1].Stream.empty());
+    EXPECT_NE(handed[1].Error.find("HTTP 404"), std::string::npos);
+    // Handed over once.
+    restarted.Queue().Rename("feed/7", "Again");
+    EXPECT_TRUE(restarted.Sync({}).Subscriptions.Subscribed.empty());
+}

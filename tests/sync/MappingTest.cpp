@@ -114,3 +114,19 @@ TEST(Mapping, LabelsAreFoldersWhateverTheUser) {
                  {"feed/12", ""},                         {"news", ""}};
     for (const auto& c : cases) EXPECT_EQ(greader::LabelName(c.category), c.name) << c.category;
 }
+
+TEST(Mapping, LooseAddressesMeetWhereServersRewriteThem) {
+    const struct {
+        const char *typed, *stored;
+        bool same;
+    } cases[] = {
+        {"http://example.org/feed.xml", "https://example.org/feed.xml", true},
+        {"http://Example.ORG:80/blog/", "https://www.example.org:443/blog#top", true},
+        {"example.org/feed", " https://example.org/feed/ ", true},
+        {"http://example.org/Feed", "http://example.org/feed", false},  // paths keep their case
+        {"http://example.org/feed?a=1", "http://example.org/feed?a=2", false},
+        {"http://example.org:8080/feed", "http://example.org/feed", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(greader::LooseAddress(c.typed) == greader::LooseAddress(c.stored), c.same) << c.typed;
+}

@@ -110,6 +110,11 @@ TFormFeedProperties::TFormFeedProperties(QWidget* parent, const std::vector<TFol
     intervalLayout->addLayout(own);
     ShowInterval(FOriginalInterval);
     connect(RadioIntervalOwn, &QRadioButton::toggled, this, [this] { UpdateIntervalControls(); });
+    GroupInterval->setEnabled(!values.FetchedByServer);
+    LabelServerFetched = label("LabelServerFetched",
+                               "The account's server fetches this feed: an update interval of its own does not apply.");
+    LabelServerFetched->setWordWrap(true);
+    LabelServerFetched->setVisible(values.FetchedByServer);
 
     LabelHealth = new QLabel(values.HealthCause, this);
     LabelHealth->setObjectName("LabelHealth");
@@ -137,6 +142,7 @@ TFormFeedProperties::TFormFeedProperties(QWidget* parent, const std::vector<TFol
     layout->addLayout(fields);
     layout->addWidget(CheckNotify);
     layout->addWidget(GroupInterval);
+    layout->addWidget(LabelServerFetched);
     layout->addWidget(LabelHealth);
     layout->addStretch(1);
     layout->addLayout(buttons);

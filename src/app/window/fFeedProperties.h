@@ -30,6 +30,9 @@ struct TFeedProperties {
     // Shown only: why the feed needs attention, in plain words ("" for
     // nothing), and the server's own words.
     QString HealthCause;
+    // An account's feed: its server fetches it, so what only steers
+    // Quillet's own fetching (the interval) is shown disabled.
+    bool FetchedByServer = false;
 };
 
 class TFormFeedProperties : public QDialog {
@@ -59,6 +62,8 @@ public:
     QGroupBox* GroupInterval = nullptr;
     QRadioButton* RadioIntervalDefault = nullptr;
     QRadioButton* RadioIntervalOwn = nullptr;
+    // Why the interval is disabled, on an account's feed.
+    QLabel* LabelServerFetched = nullptr;
     QSpinBox* SpinInterval = nullptr;
     // Minutes (0) or hours (1).
     QComboBox* ComboIntervalUnit = nullptr;

@@ -19,6 +19,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QInputDialog>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QKeyEvent>
@@ -1017,13 +1018,14 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
     if (!TreeView->currentItem() && RootNode()) TreeView->setCurrentItem(RootNode());
 }
 
-TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName) {
+TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName, QTreeWidgetItem* target) {
     std::vector<opml::Outline> outlines;
     try {
         outlines = opml::ReadFile(fileName);
     } catch (const std::exception& error) {
         throw std::runtime_error(LangFmt("InvalidOPML", {std::string(error.what())}));
     }
+    if (target && !AccountIdOf(target).empty()) return ImportToAccount(outlines, AccountNode(AccountIdOf(target)));
     const feedlist::TImport imported = feedlist::Import(FOptions->GetConfigNode(kItemsPath),
                                                         FOptions->GetConfigNode(kCounterPath), outlines,
                                                         plat::FormatISO8601(plat::Now()));
@@ -1048,9 +1050,36 @@ void TFormMain::ActionImportOPMLExecute() {
         const QString file = QFileDialog::getOpenFileName(this, QString(ActionImportOPML->text()).remove('&'),
                                                           QString(), "OPML (*.opml *.xml);;* (*)");
         if (file.isEmpty()) return;
-        const TImportResult result = ImportOPML(file.toStdString());
+        // This computer, or an account's server, as Add Feed offers them.
+        const TFeedTargets targets = FeedTargets();
+        int chosen = 0;
+        if (targets.Nodes.size() > 1) {
+            bool ok = false;
+            const QString name =
+                QInputDialog::getItem(this, QString(ActionImportOPML->text()).remove('&'), LangMsgQ("ImportOPMLTarget"),
+                                      targets.Names, targets.Current, false, &ok);
+            if (!ok) return;
+            chosen = std::max(0, static_cast<int>(targets.Names.indexOf(name)));
+        }
+        const TImportResult result =
+            ImportOPML(file.toStdString(), chosen > 0 ? targets.Nodes[static_cast<std::size_t>(chosen)] : nullptr);
         SetStatusText(0, LangFmtQ("ImportedOPML", {result.added, result.skipped}));
     });
+}
+
+TFormMain::TFeedTargets TFormMain::FeedTargets() const {
+    TFeedTargets targets;
+    targets.Names << RootNode()->text(0);
+    targets.Nodes.push_back(RootNode());
+    const std::string selectedAccount = AccountIdOf(TreeView->currentItem());
+    for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath))) {
+        QTreeWidgetItem* account = AccountNode(folder.Attribute("account").value_or(""));
+        if (!account) continue;
+        if (folder.Attribute("account") == selectedAccount) targets.Current = static_cast<int>(targets.Nodes.size());
+        targets.Names << Q(folder.Attribute("caption").value_or(""));
+        targets.Nodes.push_back(account);
+    }
+    return targets;
 }
 
 void TFormMain::ActionExportOPMLExecute() {
@@ -1077,25 +1106,16 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         };
         // This computer, or an account's server, whose folder the selection
         // may already be in.
-        QStringList targets{RootNode()->text(0)};
-        std::vector<QTreeWidgetItem*> accounts;
+        const TFeedTargets targets = FeedTargets();
         const std::string selectedAccount = AccountIdOf(TreeView->currentItem());
-        int current = 0;
-        for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath))) {
-            QTreeWidgetItem* account = AccountNode(folder.Attribute("account").value_or(""));
-            if (!account) continue;
-            if (folder.Attribute("account") == selectedAccount) current = static_cast<int>(targets.size());
-            targets << Q(folder.Attribute("caption").value_or(""));
-            accounts.push_back(account);
-        }
-        dialog.SetTargets(targets, current);
+        dialog.SetTargets(targets.Names, targets.Current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
         if (dialog.exec() != QDialog::Accepted) return;
         QTreeWidgetItem* where = TreeView->currentItem();
         const int target = dialog.Target();
         if (target == 0 && !selectedAccount.empty()) where = RootNode();
-        if (target > 0 && AccountIdOf(where) != AccountIdOf(accounts[static_cast<std::size_t>(target - 1)]))
-            where = accounts[static_cast<std::size_t>(target - 1)];
+        if (target > 0 && AccountIdOf(where) != AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
+            where = targets.Nodes[static_cast<std::size_t>(target)];
         QTreeWidgetItem* node = nullptr;
         {
             TWaitCursor wait;

@@ -79,6 +79,10 @@ namespace feed {
 class TFeedDocument;
 }
 
+namespace opml {
+struct Outline;
+}
+
 // A feed node of the tree: it carries a handle to its feed's <item> element.
 // The root node is a plain QTreeWidgetItem and carries nothing.
 class TFeedNode : public QTreeWidgetItem {
@@ -213,7 +217,18 @@ public:
         int added = 0;
         int skipped = 0;
     };
-    TImportResult ImportOPML(const std::string& fileName);
+    // With an account's node as `target`, the feeds are subscribed to on its
+    // server instead (queued, shown waiting, fetched by the server), each in
+    // the label of its innermost OPML folder.
+    TImportResult ImportOPML(const std::string& fileName, QTreeWidgetItem* target = nullptr);
+    // Where a new or imported feed may go: this computer (first) and every
+    // account, with the names a choice shows and the one the selection is in.
+    struct TFeedTargets {
+        QStringList Names;
+        std::vector<QTreeWidgetItem*> Nodes;  // the root, then the accounts' nodes
+        int Current = 0;
+    };
+    TFeedTargets FeedTargets() const;
     // Writes the feed list (addresses and captions, in their folders) as an
     // OPML 2.0 file.
     void ExportOPML(const std::string& fileName);
@@ -566,9 +581,17 @@ public:
     void AccountNodeDeleting(QTreeWidgetItem* node, bool withContents);
     // A move in or into an account; false refuses it (out of an account).
     bool AccountNodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* parent);
+    // An account's feed given a new address (its <item> holds it already):
+    // the old subscription goes, the new one is made in `folder`'s label,
+    // and the node waits for the server's list to bring the new feed.
+    void AccountFeedReaddressed(QTreeWidgetItem* node, const std::string& oldUrl, QTreeWidgetItem* folder);
     // Add Feed into an account: subscribed on the server, shown until the
     // next sync makes it the account's feed.
     QTreeWidgetItem* AddAccountFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption);
+    // The folder of an account's label, made when missing; the account's
+    // own node for none.
+    QTreeWidgetItem* AccountLabelFolder(QTreeWidgetItem* account, const std::string& label);
+    TImportResult ImportToAccount(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account);
     // Tests: every finished sync, with its account.
     std::function<void(const std::string& accountId, const TAccountSyncEnded& ended)> OnAccountSynced;
     // Tests: how long changes wait before the sync that sends them, and the
@@ -585,6 +608,8 @@ public:
     std::string AccountFeedFor(const std::string& accountId, const std::string& stream, const std::string& title);
     std::map<std::string, std::string> AccountFeedIds(const std::string& accountId) const;
     void ApplyAccountBatch(const TAccountBatchApplied& batch);
+    // A feed subscribed from here that the server refused shows as failing.
+    void ShowSubscriptionRefused(QTreeWidgetItem* node);
     void AccountSyncEnded(const std::string& accountId, const TAccountSyncEnded& ended);
     void ShowAccountState(const std::string& accountId, bool busy, const QString& failure);
     // "Move to Account": the accounts a local feed or folder can go to.

@@ -54,7 +54,13 @@ void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
         const xml::Node item = GetFeedItem(node);
         if (!item) return;
         const std::string id = item.Attribute("id").value_or("");
-        const std::vector<QTreeWidgetItem*> folders = FolderChoices();
+        std::vector<QTreeWidgetItem*> folders = FolderChoices();
+        const std::string account = AccountIdOf(node);
+        if (!account.empty()) {
+            // An account's feed stays in the account, in one of its labels.
+            QTreeWidgetItem* top = AccountNode(account);
+            std::erase_if(folders, [top](QTreeWidgetItem* folder) { return folder != top && folder->parent() != top; });
+        }
         std::vector<TFormFeedProperties::TFolderEntry> entries;
         for (QTreeWidgetItem* folder : folders) {
             int depth = 0;
@@ -70,6 +76,7 @@ void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
         values.Folder = static_cast<int>(std::find(folders.begin(), folders.end(), node->parent()) - folders.begin());
         values.Notify = NotifyOf(item);
         values.IntervalSeconds = IntervalOf(item);
+        values.FetchedByServer = !account.empty();
         // The same cause the feed's tooltip names.
         values.HealthCause = FeedHealthCause(id);
         if (auto* feed = static_cast<TFeedNode*>(node); feed->Failed() && !values.HealthCause.contains(feed->Failure()))
@@ -95,12 +102,16 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
     xml::Node item = GetFeedItem(node);
     if (!item) return;
     const std::string id = item.Attribute("id").value_or("");
+    const bool ofAccount = !AccountIdOf(node).empty();
 
     const std::string caption = values.Caption.toStdString();
-    if (item.Attribute(kCaptionAttribute).value_or("") != caption) item.SetAttribute(kCaptionAttribute, caption);
+    const std::string oldCaption = item.Attribute(kCaptionAttribute).value_or("");
+    if (oldCaption != caption) item.SetAttribute(kCaptionAttribute, caption);
 
     const std::string url = values.Url.toStdString();
-    if (!url.empty() && item.Attribute(kUrlAttribute).value_or("") != url) {
+    const std::string oldUrl = item.Attribute(kUrlAttribute).value_or("");
+    const bool newAddress = !url.empty() && oldUrl != url;
+    if (newAddress) {
         item.SetAttribute(kUrlAttribute, url);
         for (const char* name : kValidatorAttributes)
             if (item.HasAttribute(name)) item.RemoveAttribute(name);
@@ -111,6 +122,13 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
         feed->SetFailure(QString(), QDateTime());
         ShowFeedState(node);
     }
+
+    // An account's feed changes on its server: a new address is another
+    // subscription there, which carries the new name and folder too.
+    if (ofAccount && newAddress)
+        AccountFeedReaddressed(node, oldUrl, folder ? folder : node->parent());
+    else if (ofAccount && oldCaption != caption)
+        AccountNodeRenamed(node, oldCaption);
 
     // Edited by the user: a feed stopped after a 410 is polled again.
     if (item.HasAttribute("stopped")) item.RemoveAttribute("stopped");

@@ -10,24 +10,29 @@
 
 #include <QDir>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <set>
 
 #include "AccountList.h"
 #include "AccountSyncRunner.h"
-#include "Address.h"
 #include "ChangeQueue.h"
 #include "Convert.h"
 #include "DateTime.h"
 #include "FeedList.h"
 #include "FeedUpdate.h"
+#include "GReaderMapping.h"
 #include "ItemBase.h"
 #include "ItemStore.h"
+#include "Opml.h"
 #include "uvxLanguage.h"
 
 namespace {
 
 constexpr char kStreamAttribute[] = "stream";
+// On a feed subscribed from here that the server refused: its words.
+constexpr char kRefusedAttribute[] = "refused";
 // The shortest pause between two syncs of an account, whatever the update
 // interval says: a sync asks the server for several lists.
 constexpr int kShortestSyncIntervalSeconds = 30;
@@ -110,6 +115,8 @@ void TFormMain::StartAccountSync(const std::string& accountId, const std::string
     const auto record =
         accountlist::RecordOf(accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), accountId));
     if (!record) return;
+    // Refusals kept from before a restart show until the user acts on them.
+    for (QTreeWidgetItem* node : FeedNodesUnder(AccountNode(accountId))) ShowSubscriptionRefused(node);
 
     TAccountSyncRunner::THost host;
     host.ApplySubscriptions = [this, accountId](const greader::TSubscriptionChanges& changes) {
@@ -234,60 +241,126 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
         ~TRestore() { Flag = false; }
     } restore{FApplyingSync};
 
-    const auto folderFor = [&](const std::string& label) -> QTreeWidgetItem* {
-        if (label.empty()) return account;
-        for (int i = 0; i < account->childCount(); ++i)
-            if (IsFolderNode(account->child(i)) && FolderCaption(account->child(i)) == label) return account->child(i);
-        return AddFolder(label, account);
-    };
+    const auto folderFor = [&](const std::string& label) { return AccountLabelFolder(account, label); };
     if (changes.Listed)
         for (const std::string& label : changes.Labels) folderFor(label);
 
     std::map<std::string, QTreeWidgetItem*> byStream;
-    std::map<std::string, QTreeWidgetItem*> waiting;  // added here, not yet the server's
+    std::vector<QTreeWidgetItem*> waiting;  // added here, not yet the server's
     for (QTreeWidgetItem* node : FeedNodesUnder(account)) {
         const xml::Node item = GetFeedItem(node);
         const std::string stream = item.Attribute(kStreamAttribute).value_or("");
         if (!stream.empty())
             byStream.emplace(stream, node);
         else
-            waiting.emplace(discover::ComparableUrl(item.Attribute("url").value_or("")), node);
+            waiting.push_back(node);
     }
-    const auto follow = [&](const greader::TAccountFeed& feed) {
-        QTreeWidgetItem* node = nullptr;
-        if (const auto found = byStream.find(feed.Id); found != byStream.end()) {
-            node = found->second;
-        } else if (const auto adopted = waiting.find(discover::ComparableUrl(feed.Url)); adopted != waiting.end()) {
-            // Subscribed from here: the node becomes the server's feed, and
-            // what it held before comes again from the server.
-            node = adopted->second;
-            waiting.erase(adopted);
-            const std::string id = GetFeedItem(node).Attribute("id").value_or("");
-            if (IsValidFeedId(id)) {
-                ++FStoredCopyWrites[id];
-                std::error_code ignored;
-                std::filesystem::remove(StoredCopyPath(id), ignored);
-                ForgetFeedItems(id);
-            }
+    // The waiting node of the first address that names one, taken out.
+    const auto takeWaiting = [&](std::initializer_list<std::string> addresses) -> QTreeWidgetItem* {
+        for (const std::string& address : addresses) {
+            if (address.empty()) continue;
+            const std::string loose = greader::LooseAddress(address);
+            for (auto it = waiting.begin(); it != waiting.end(); ++it)
+                if (greader::LooseAddress(GetFeedItem(*it).Attribute("url").value_or("")) == loose) {
+                    QTreeWidgetItem* node = *it;
+                    waiting.erase(it);
+                    return node;
+                }
         }
-        QTreeWidgetItem* folder = folderFor(feed.Folders.empty() ? std::string() : feed.Folders.front());
+        return nullptr;
+    };
+    std::set<QTreeWidgetItem*> adopted;
+    // Subscribed from here: the node becomes the server's feed where it
+    // stands, and what it held before comes again from the server.
+    const auto adopt = [&](QTreeWidgetItem* node, const std::string& stream) {
+        xml::Node item = GetFeedItem(node);
+        item.SetAttribute(kStreamAttribute, stream);
+        if (item.HasAttribute(kRefusedAttribute)) item.RemoveAttribute(kRefusedAttribute);
+        MarkFeedUpdated(node);
+        const std::string id = item.Attribute("id").value_or("");
+        if (IsValidFeedId(id)) {
+            ++FStoredCopyWrites[id];
+            std::error_code ignored;
+            std::filesystem::remove(StoredCopyPath(id), ignored);
+            ForgetFeedItems(id);
+            item.SetAttribute("unread", "0");
+        }
+        byStream[stream] = node;
+        adopted.insert(node);
+    };
+    // The streams the server answered for subscriptions sent from here.
+    std::map<std::string, QTreeWidgetItem*> expected;
+    for (const greader::TSubscribeOutcome& outcome : changes.Subscribed) {
+        QTreeWidgetItem* node = takeWaiting({outcome.Url});
+        if (!node) continue;
+        if (outcome.Stream.empty()) {
+            // Refused: the node stays, failing, for the user to mend or delete.
+            GetFeedItem(node).SetAttribute(kRefusedAttribute, outcome.Error);
+            ShowSubscriptionRefused(node);
+        } else if (byStream.count(outcome.Stream)) {
+            // The account follows that feed already: the node was a second one.
+            DeleteFeed(node);
+        } else {
+            expected.emplace(outcome.Stream, node);
+        }
+    }
+    const auto follow = [&](const greader::TAccountFeed& feed, QTreeWidgetItem* node) {
+        const std::string label = feed.Folders.empty() ? std::string() : feed.Folders.front();
         if (!node) {
+            QTreeWidgetItem* folder = folderFor(label);
             xml::Node item = AppendFeedElement(feed.Url, feed.Title, ContainerElement(folder));
             item.SetAttribute(kStreamAttribute, feed.Id);
             byStream[feed.Id] = AddFeedNode(item, folder);
             return;
         }
         xml::Node item = GetFeedItem(node);
-        item.SetAttribute(kStreamAttribute, feed.Id);
-        item.SetAttribute("caption", feed.Title);
         if (!feed.Url.empty()) item.SetAttribute("url", feed.Url);
+        if (adopted.count(node)) {
+            // A name or folder given here while it waited wins, and goes to
+            // the server; the node keeps its place.
+            const std::string caption = item.Attribute("caption").value_or("");
+            const std::string here = AccountLabelOf(node->parent());
+            if (!caption.empty() && caption != feed.Title)
+                QueueAccountChange(accountId, [&](greader::TChangeQueue& queue) { queue.Rename(feed.Id, caption); });
+            if (here != label)
+                QueueAccountChange(accountId, [&](greader::TChangeQueue& queue) { queue.Move(feed.Id, label, here); });
+            if (caption.empty()) item.SetAttribute("caption", feed.Title);
+            UpdateNodeCaption(node);
+            return;
+        }
+        item.SetAttribute("caption", feed.Title);
         UpdateNodeCaption(node);
+        QTreeWidgetItem* folder = folderFor(label);
         if (node->parent() != folder) MoveNode(node, folder);
     };
-    for (const auto& feed : changes.Added) follow(feed);
-    for (const auto& feed : changes.Changed) follow(feed);
+    // By stream first: the feed's own, or the one answered for a
+    // subscription; then, for the rest, by address loosely (the server's
+    // address or its site's against the one typed here).
+    std::vector<const greader::TAccountFeed*> unmatched;
+    for (const auto* list : {&changes.Added, &changes.Changed})
+        for (const greader::TAccountFeed& feed : *list) {
+            if (const auto found = byStream.find(feed.Id); found != byStream.end()) {
+                follow(feed, found->second);
+            } else if (const auto sent = expected.find(feed.Id); sent != expected.end()) {
+                adopt(sent->second, feed.Id);
+                follow(feed, sent->second);
+                expected.erase(sent);
+            } else {
+                unmatched.push_back(&feed);
+            }
+        }
+    // An answered stream the list does not name (a server that answers the
+    // address it was given): the node is matched by address instead.
+    for (const auto& [stream, node] : expected) waiting.push_back(node);
+    for (const greader::TAccountFeed* feed : unmatched) {
+        QTreeWidgetItem* node = takeWaiting({feed->Url, feed->HtmlUrl});
+        if (node) adopt(node, feed->Id);
+        follow(*feed, node);
+    }
     for (const auto& feed : changes.Removed)
         if (const auto found = byStream.find(feed.Id); found != byStream.end()) DeleteFeed(found->second);
+    // A refusal read from the list saved before a restart shows again.
+    for (QTreeWidgetItem* node : waiting) ShowSubscriptionRefused(node);
 
     // Folders whose label has gone, once they are empty.
     if (changes.Listed) {
@@ -302,6 +375,12 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
         UpdateNodeCaption(account);
     }
     ScheduleConfigSave();
+}
+
+void TFormMain::ShowSubscriptionRefused(QTreeWidgetItem* node) {
+    const std::string why = GetFeedItem(node).Attribute(kRefusedAttribute).value_or("");
+    if (why.empty() || static_cast<TFeedNode*>(node)->Failed()) return;
+    MarkFeedFailed(node, Message("AccountSubscribeRefused", {why}, Q(why)).toStdString());
 }
 
 void TFormMain::ApplyAccountBatch(const TAccountBatchApplied& batch) {
@@ -471,6 +550,77 @@ bool TFormMain::AccountNodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* parent
             });
         }
     return true;
+}
+
+void TFormMain::AccountFeedReaddressed(QTreeWidgetItem* node, const std::string& oldUrl, QTreeWidgetItem* folder) {
+    const std::string account = AccountIdOf(node);
+    if (account.empty()) return;
+    if (AccountIdOf(folder) != account) folder = node->parent();  // nothing leaves an account by a move
+    xml::Node item = GetFeedItem(node);
+    const std::string stream = item.Attribute(kStreamAttribute).value_or("");
+    if (stream.empty()) {
+        // Still waiting: a subscription to the old address not sent yet
+        // must not be sent at all.
+        WithItemStore([&](items::TItemStore& store) {
+            for (const items::TPendingChange& change : store.Pending(account)) {
+                if (change.Kind != greader::kSubscribe) continue;
+                const auto payload = nlohmann::json::parse(change.Payload, nullptr, false);
+                if (payload.is_object() && payload.value("url", "") == oldUrl) store.RemovePending(change.Id);
+            }
+        });
+    }
+    const std::string url = item.Attribute("url").value_or("");
+    const std::string caption = item.Attribute("caption").value_or("");
+    const std::string label = AccountLabelOf(folder);
+    QueueAccountChange(account, [&](greader::TChangeQueue& queue) {
+        if (!stream.empty()) queue.Unsubscribe(stream);
+        queue.Subscribe(url, caption, label);
+    });
+    for (const char* name : {kStreamAttribute, kRefusedAttribute})
+        if (item.HasAttribute(name)) item.RemoveAttribute(name);
+    MarkFeedUpdated(node);
+}
+
+QTreeWidgetItem* TFormMain::AccountLabelFolder(QTreeWidgetItem* account, const std::string& label) {
+    if (label.empty()) return account;
+    for (int i = 0; i < account->childCount(); ++i)
+        if (IsFolderNode(account->child(i)) && FolderCaption(account->child(i)) == label) return account->child(i);
+    return AddFolder(label, account);
+}
+
+TFormMain::TImportResult TFormMain::ImportToAccount(const std::vector<opml::Outline>& outlines,
+                                                    QTreeWidgetItem* account) {
+    const std::string accountId = AccountIdOf(account);
+    if (accountId.empty()) return {};
+    // What the account follows already, by the address it shows.
+    std::vector<std::string> known;
+    std::set<std::string> knownLoose;
+    for (QTreeWidgetItem* node : FeedNodesUnder(account)) {
+        known.push_back(GetFeedItem(node).Attribute("url").value_or(""));
+        knownLoose.insert(greader::LooseAddress(known.back()));
+    }
+    opml::ImportPlan plan = opml::PlanImport(outlines, known);
+    std::erase_if(plan.toAdd, [&](const opml::Outline& outline) {
+        const bool twice = !knownLoose.insert(greader::LooseAddress(outline.url)).second;
+        plan.skipped += twice ? 1 : 0;
+        return twice;
+    });
+    // Labels are one level deep: a feed goes into its nearest folder's.
+    const auto labelOf = [](const opml::Outline& outline) {
+        return outline.folders.empty() ? std::string() : outline.folders.back();
+    };
+    // Queued before the nodes are made: a crash in between leaves
+    // subscriptions the next list brings, never nodes waiting for nothing.
+    QueueAccountChange(accountId, [&](greader::TChangeQueue& queue) {
+        for (const opml::Outline& outline : plan.toAdd) queue.Subscribe(outline.url, outline.caption, labelOf(outline));
+    });
+    for (const opml::Outline& outline : plan.toAdd) {
+        QTreeWidgetItem* folder = AccountLabelFolder(account, labelOf(outline));
+        AddFeedNode(AppendFeedElement(outline.url, outline.caption, ContainerElement(folder)), folder);
+    }
+    account->setExpanded(true);
+    FOptions->Save();
+    return {static_cast<int>(plan.toAdd.size()), plan.skipped};
 }
 
 QTreeWidgetItem* TFormMain::AddAccountFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <mutex>
 
 #include "AccountList.h"
@@ -19,6 +20,7 @@
 #include "ItemBase.h"
 #include "LoopbackServer.h"
 #include "TempFolder.h"
+#include "fFeedProperties.h"
 #include "fMain.h"
 
 namespace {
@@ -46,7 +48,7 @@ protected:
         }
         Folder = new testsupport::TempFolder("quillet-acct-freshrss");
         Feeds = new testsupport::LoopbackServer;
-        for (const char* name : {"tech", "news", "extra"})
+        for (const char* name : {"tech", "news", "extra", "found", "moved"})
             Feeds->AddHandler(std::string("/") + name + ".xml", [name](const testsupport::Request&) {
                 std::lock_guard lock(Mutex);
                 testsupport::Response response;
@@ -54,6 +56,15 @@ protected:
                 response.headers = {{"Content-Type", "application/rss+xml"}};
                 return response;
             });
+        // A site's page that names its feed: subscribed to by the page's
+        // address, the server keeps the feed's.
+        Feeds->AddHandler("/site/", [](const testsupport::Request&) {
+            testsupport::Response response;
+            response.body = "<!DOCTYPE html><html><head><title>Site</title><link rel=\"alternate\" "
+                            "type=\"application/rss+xml\" href=\"/found.xml\"></head><body>Site</body></html>";
+            response.headers = {{"Content-Type", "text/html"}};
+            return response;
+        });
         const std::string opml = Folder->File("feeds.opml");
         synctest::WriteTechNewsOpml(opml, Feeds->Url("/tech.xml"), Feeds->Url("/news.xml"));
         Server = new synctest::FreshRss(Folder->File("server"), opml);
@@ -143,7 +154,8 @@ protected:
     static inline TFormMain* Form = nullptr;
     static inline std::vector<TAccountSyncEnded> Results;
     static inline std::mutex Mutex;
-    static inline std::map<std::string, int> ItemCount{{"tech", 2}, {"news", 1}, {"extra", 1}};
+    static inline std::map<std::string, int> ItemCount{{"tech", 2}, {"news", 1}, {"extra", 1}, {"found", 2},
+                                                       {"moved", 1}};
 };
 
 TEST_F(AccountFreshRss, FirstSyncFillsTheAccountsFolders) {
@@ -245,6 +257,42 @@ TEST_F(AccountFreshRss, MoveToAccountSubscribesALocalFeed) {
     EXPECT_FALSE(Form->GetFeedItem(local).Attribute("stream").value_or("").empty());
     // Nothing leaves an account by a move: its feeds are the server's.
     EXPECT_FALSE(Form->MoveNode(local, Form->RootNode()));
+}
+
+TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
+    const std::string opml = Folder->File("import.opml");
+    std::ofstream(opml) << "<opml version=\"2.0\"><body><outline text=\"Found\"><outline text=\"Site\" xmlUrl=\""
+                        << Feeds->Url("/site/") << "\"/></outline><outline text=\"Missing\" xmlUrl=\""
+                        << Feeds->Url("/missing.xml") << "\"/></body></opml>";
+    EXPECT_EQ(Form->ImportOPML(opml, Form->AccountNode(kAccount)).added, 2);
+    QTreeWidgetItem* site = Feed("Site");
+    ASSERT_TRUE(site && Feed("Missing"));
+    const std::size_t feeds = Form->FeedNodesUnder(Form->AccountNode(kAccount)).size();
+    ASSERT_TRUE(Sync().Ok);
+    // The server keeps the feed its page names: the node waiting for the
+    // page's address became it, in the OPML folder's label, once.
+    const greader::TSubscription* found = OnServer(Feeds->Url("/found.xml"));
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(Form->GetFeedItem(site).Attribute("stream"), found->Id);
+    EXPECT_EQ(Label("Site"), "Found");
+    EXPECT_EQ(Unread("Site"), 2);
+    EXPECT_EQ(Form->FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
+    EXPECT_TRUE(static_cast<TFeedNode*>(Feed("Missing"))->Failed());
+
+    // Feed Properties: a new name and address, on the server.
+    TFeedProperties values;
+    values.Caption = "Moved site";
+    values.Url = QString::fromStdString(Feeds->Url("/moved.xml"));
+    Form->ApplyFeedProperties(site, values, site->parent());
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_EQ(OnServer(Feeds->Url("/found.xml")), nullptr);
+    const greader::TSubscription* moved = OnServer(Feeds->Url("/moved.xml"));
+    ASSERT_NE(moved, nullptr);
+    EXPECT_EQ(moved->Title, "Moved site");
+    EXPECT_EQ(Form->GetFeedItem(site).Attribute("stream"), moved->Id);
+    EXPECT_EQ(Label("Moved site"), "Found");
+    EXPECT_EQ(Unread("Moved site"), 1);
+    EXPECT_EQ(Form->FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
 }
 
 TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
