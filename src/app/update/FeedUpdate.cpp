@@ -69,9 +69,24 @@ void TFeedUpdate::Fetch()
         document->LoadFromString(answer.Body);
         document->SetXSLFileName(kStoredCopyStylesheet);
         NoteAnswerHints(answer, document.get());
-        PrepareResult(*document, path);
-        if (store)
-            RecordInStore(*store, *document, path);
+        if (store) {
+            // The store's write and the stored copy's write and flush are
+            // independent: they run side by side, the items taken from the
+            // model first so that the two never read it at once.
+            std::vector<items::TStoredItem> items = items::StoredItemsFromFeed(*document);
+            std::future<void> recording;
+            try {
+                recording = std::async(std::launch::async,
+                                       [this, store, &items, &path] { RecordInStore(*store, items, path); });
+            } catch (const std::system_error&) {
+                RecordInStore(*store, items, path);  // no thread to spare
+            }
+            PrepareResult(*document, path);
+            if (recording.valid())
+                recording.get();
+        } else {
+            PrepareResult(*document, path);
+        }
         if (previous.valid()) {
             FPreviousTitles = previous.get();
             FPreviousRead = true;
@@ -130,14 +145,15 @@ void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string
     }
 }
 
-void TFeedUpdate::RecordInStore(items::TItemStore& store, const feed::TFeedDocument& document, const std::string& path)
+void TFeedUpdate::RecordInStore(items::TItemStore& store, const std::vector<items::TStoredItem>& items,
+                                const std::string& path)
 {
     try {
         const std::int64_t now = ItemStoreNow();
         // The stored copy is still the previous download's: the window
         // replaces it only when the result is applied.
         const TSeedResult seed = SeedFeedFromStoredCopy(store, FRequest.Id, path, FRequest.Unread, now);
-        FRecorded = store.RecordDownload(FRequest.Id, items::StoredItemsFromFeed(document), now);
+        FRecorded = store.RecordDownload(FRequest.Id, items, now);
         FFirstDownload = !seed.Known && !seed.FromCopy;
     } catch (const std::exception&) {
         // The store failed (disk full, I/O error): this download is counted

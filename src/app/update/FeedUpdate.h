@@ -136,7 +136,7 @@ private:
     TStoredTitles FPreviousTitles;
     bool FPreviousRead = false;
     void PrepareResult(feed::TFeedDocument& document, const std::string& path);
-    void RecordInStore(items::TItemStore& store, const feed::TFeedDocument& document, const std::string& path);
+    void RecordInStore(items::TItemStore& store, const std::vector<items::TStoredItem>& items, const std::string& path);
     std::optional<items::TDownloadResult> FRecorded;
     bool FFirstDownload = false;
     std::vector<std::string> FDownloadedTitles;
