@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 
 #include <string>
 #include <vector>
@@ -141,3 +142,74 @@ TEST(HealthBook, SurvivesARestartAndADamagedFile)
 }
 
 }  // namespace
+
+namespace {
+
+schedule::TAnswerHints FeedAnswer(std::optional<std::chrono::seconds> ttl, std::vector<int> hours, std::vector<int> days)
+{
+    schedule::TAnswerHints answer;
+    answer.HadFeed = true;
+    answer.Ttl = ttl;
+    for (const int hour : hours)
+        answer.Skip.Hours[static_cast<std::size_t>(hour)] = true;
+    for (const int day : days)
+        answer.Skip.Days[static_cast<std::size_t>(day)] = true;
+    return answer;
+}
+
+TEST(HealthBook, WhatTheFeedAndItsServerAskedForSurvivesARestart)
+{
+    schedule::TAnswerHints refused; // a 503 with Retry-After, no feed
+    refused.RetryAfter = kStart + 5h;
+    schedule::TAnswerHints fresh; // a 304 that is fresh for an hour
+    fresh.FreshUntil = kStart + 3h;
+    struct Case {
+        const char* name;
+        std::vector<schedule::TAnswerHints> answers;
+        schedule::TAnswerHints kept;
+    };
+    schedule::TAnswerHints ttlThenRefused = FeedAnswer(2h, {1, 23}, {6});
+    ttlThenRefused.RetryAfter = kStart + 5h;
+    schedule::TAnswerHints ttlThenFresh = FeedAnswer(2h, {1, 23}, {6});
+    ttlThenFresh.FreshUntil = kStart + 3h;
+    const std::vector<Case> cases = {
+        {"nothing asked", {schedule::TAnswerHints{}}, {}},
+        {"a feed's word stands past a failure", {FeedAnswer(2h, {1, 23}, {6}), refused}, ttlThenRefused},
+        {"Retry-After is one answer's own", {FeedAnswer(2h, {1, 23}, {6}), refused, fresh}, ttlThenFresh},
+        {"a later feed replaces the word", {FeedAnswer(2h, {1}, {}), FeedAnswer(std::nullopt, {}, {0})},
+         FeedAnswer(std::nullopt, {}, {0})},
+    };
+    testsupport::TempFolder folder;
+    const std::string path = folder.File("health.json");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        schedule::THealthBook book;
+        auto at = kStart;
+        for (const schedule::TAnswerHints& answer : c.answers) {
+            at += 1h;
+            book.Change("5", [&](schedule::TFeedHealth& health) { health.NoteAnswer(answer, at); });
+        }
+        book.Save(path);
+        schedule::THealthBook restarted;
+        restarted.Load(path);
+        EXPECT_EQ(restarted.Get("5").Asked(), c.kept);
+        EXPECT_EQ(restarted.Get("5").LastFetch(), at);
+    }
+}
+
+TEST(HealthBook, ABookFromBeforeLoadsAndAChangedAddressDropsTheOldServersWord)
+{
+    schedule::THealthBook book;
+    book.Load(std::string(HEALTH_TEST_DATA) + "/book_before_asked.json");
+    schedule::TFeedHealth health = book.Get("3");
+    ASSERT_EQ(health.History().size(), 2u);
+    EXPECT_EQ(health.Asked(), schedule::TAnswerHints{});
+    EXPECT_EQ(health.LastFetch(), kStart); // its last result
+
+    health.NoteAnswer(FeedAnswer(3h, {}, {}), kStart + 1h);
+    health.NoteAddressChanged("http://old.example/", "http://new.example/");
+    EXPECT_EQ(health.Asked(), schedule::TAnswerHints{});
+    EXPECT_EQ(health.LastFetch(), kStart + 1h);
+}
+
+} // namespace
