@@ -425,13 +425,19 @@ std::optional<std::chrono::system_clock::time_point> TUpdateThread::AutomaticDue
     return FSchedule.DueTime(id);
 }
 
-schedule::TFeedHints TUpdateThread::HintsOf(QTreeWidgetItem* node, const std::string& id) const
+schedule::TFeedHints TUpdateThread::HintsOf(QTreeWidgetItem* node, const std::string& id)
 {
     schedule::TFeedHints hints;
     if (const auto own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt)
         hints.OwnInterval = own->Every;
-    hints.Learned = schedule::LearnedInterval(FHost.FirstSeen ? FHost.FirstSeen(node) : std::vector<schedule::TTimePoint>{},
-                                              Now(), FRoundLength);
+    const std::chrono::seconds gap = schedule::LearnedGap(
+        FHost.FirstSeen ? FHost.FirstSeen(node) : std::vector<schedule::TTimePoint>{}, Now(), FRoundLength);
+    // A feed of its own interval spends outside the budget.
+    if (hints.OwnInterval)
+        FBudget.Forget(id);
+    else
+        FBudget.Note(id, gap);
+    hints.Learned = FBudget.Interval(gap);
     if (const auto answer = FAnswers.find(id); answer != FAnswers.end())
         answer->second.ApplyTo(hints);
     return hints;
@@ -452,22 +458,50 @@ void TUpdateThread::SyncSchedule()
     const auto now = Now();
     std::unordered_map<std::string, std::string> present;
     const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
-    FRoundLength = std::chrono::seconds(std::max(1, FHost.UpdateIntervalSeconds())) * static_cast<long>(nodes.size());
+    const int pause = std::max(1, FHost.UpdateIntervalSeconds());
+    FRoundLength = std::chrono::seconds(pause) * static_cast<long>(nodes.size());
+    FBudget.SetRoundRate(1.0 / pause);
+    // Every feed counts in the budget before any is scheduled: one not yet
+    // learned as posting once a round.
+    std::vector<std::string> ids;
+    ids.reserve(nodes.size());
     for (QTreeWidgetItem* node : nodes) {
-        const std::string id = FHost.FeedId(node);
+        ids.push_back(FHost.FeedId(node));
+        if (!ids.back().empty() && !FScheduledHost.count(ids.back()) && !FBudget.Knows(ids.back()))
+            FBudget.Note(ids.back(), FRoundLength);
+    }
+    for (std::size_t index = 0; index < nodes.size(); ++index) {
+        QTreeWidgetItem* node = nodes[index];
+        const std::string& id = ids[index];
         if (id.empty())
             continue;
         const std::string host = schedule::HostOf(FHost.FeedUrl ? FHost.FeedUrl(node) : std::string());
         const auto known = FScheduledHost.find(id);
         if (known == FScheduledHost.end()) {
-            // A feed met for the first time goes when its rhythm says,
-            // counted from its last update; never updated, it goes now.
+            // A feed met for the first time goes when its rhythm and what
+            // it asked for last say, counted from its last fetch; never
+            // fetched, it goes now. Those overdue go in the order they fell
+            // due, spread out by the spacing rules, never in one burst.
             auto due = now;
+            std::optional<std::chrono::system_clock::time_point> last;
+            if (FHost.Kept) {
+                THost::TKept kept = FHost.Kept(node);
+                last = kept.LastFetch;
+                if (!(kept.Asked == schedule::TAnswerHints{}))
+                    FAnswers[id] = std::move(kept.Asked);
+            }
             const std::optional<THost::TOwnInterval> own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt;
-            if (own && own->LastUpdate && *own->LastUpdate <= now)
-                due = schedule::NextDue(HintsOf(node, id), *own->LastUpdate);
+            if (own && own->LastUpdate && (!last || *own->LastUpdate > *last))
+                last = own->LastUpdate;
+            if (last && *last <= now)
+                due = schedule::NextDue(HintsOf(node, id), *last);
+            else if (const auto answer = FAnswers.find(id); answer != FAnswers.end() && answer->second.RetryAfter)
+                due = std::max(now, *answer->second.RetryAfter);
             FSchedule.Upsert(id, host, due);
         } else if (known->second != host) {
+            // Another server: the old one's freshness and Retry-After say
+            // nothing about it.
+            FAnswers.erase(id);
             FSchedule.Upsert(id, host, FSchedule.DueTime(id).value_or(now));
         }
         present.emplace(id, host);
@@ -476,6 +510,7 @@ void TUpdateThread::SyncSchedule()
         if (!present.count(id)) {
             FSchedule.Remove(id);
             FAnswers.erase(id);
+            FBudget.Forget(id);
         }
     }
     FScheduledHost = std::move(present);
@@ -518,22 +553,24 @@ std::shared_ptr<TUpdateJob> TUpdateThread::StartAutomatic(std::chrono::milliseco
     return job;
 }
 
-void TUpdateThread::Reschedule(const std::string& id, const TUpdateJob& job,
+void TUpdateThread::Fetched(const std::string& id, const schedule::TAnswerHints& answer,
+                            std::chrono::system_clock::time_point at)
+{
+    FReported = id;
+    Reschedule(id, answer, at);
+    // The due time may have come closer: a waiting thread looks again.
+    Recheck();
+}
+
+void TUpdateThread::Reschedule(const std::string& id, const schedule::TAnswerHints& answer,
                                std::chrono::system_clock::time_point started)
 {
     const auto host = FScheduledHost.find(id);
     if (host == FScheduledHost.end())
-        return;  // deleted meanwhile
+        return;  // deleted meanwhile, or never scheduled
     // A feed's ttl and skips stand until another feed document says
     // otherwise; freshness and Retry-After are each answer's own.
-    schedule::TAnswerHints& kept = FAnswers[id];
-    const schedule::TAnswerHints answer = job.AnswerHints();
-    if (answer.HadFeed) {
-        kept = answer;
-    } else {
-        kept.FreshUntil = answer.FreshUntil;
-        kept.RetryAfter = answer.RetryAfter;
-    }
+    FAnswers[id].Merge(answer);
     QTreeWidgetItem* node = FindNode(id);
     schedule::TFeedHints hints = node ? HintsOf(node, id) : schedule::TFeedHints{};
     if (!node)
@@ -571,12 +608,14 @@ bool TUpdateThread::AutomaticStep()
     // The next choice queues behind this result, so it sees the feed's new
     // due time.
     PostToUi([this, job, id, started] {
+        FReported.clear();
         try {
             job->Finish();
         } catch (...) {
             // reported by the host
         }
-        Reschedule(id, *job, started);
+        if (FReported != id)
+            Reschedule(id, job->AnswerHints(), started);
     });
     return !FTerminated;
 }
