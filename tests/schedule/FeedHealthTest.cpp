@@ -145,71 +145,51 @@ TEST(HealthBook, SurvivesARestartAndADamagedFile)
 
 namespace {
 
-schedule::TAnswerHints FeedAnswer(std::optional<std::chrono::seconds> ttl, std::vector<int> hours, std::vector<int> days)
-{
-    schedule::TAnswerHints answer;
-    answer.HadFeed = true;
-    answer.Ttl = ttl;
-    for (const int hour : hours)
-        answer.Skip.Hours[static_cast<std::size_t>(hour)] = true;
-    for (const int day : days)
-        answer.Skip.Days[static_cast<std::size_t>(day)] = true;
-    return answer;
-}
-
 TEST(HealthBook, WhatTheFeedAndItsServerAskedForSurvivesARestart)
 {
-    schedule::TAnswerHints refused; // a 503 with Retry-After, no feed
+    schedule::TAnswerHints ttl; // a feed with a ttl, no polling on Sundays at 1 am
+    ttl.HadFeed = true;
+    ttl.Ttl = 2h;
+    ttl.Skip.Hours[1] = ttl.Skip.Days[6] = true;
+    schedule::TAnswerHints refused; // a 503 with Retry-After: the feed's word stands
     refused.RetryAfter = kStart + 5h;
-    schedule::TAnswerHints fresh; // a 304 that is fresh for an hour
-    fresh.FreshUntil = kStart + 3h;
+    schedule::TAnswerHints bare; // a later feed without a word
+    bare.HadFeed = true;
+    schedule::TAnswerHints ttlRefused = ttl;
+    ttlRefused.RetryAfter = refused.RetryAfter;
     struct Case {
         const char* name;
         std::vector<schedule::TAnswerHints> answers;
         schedule::TAnswerHints kept;
     };
-    schedule::TAnswerHints ttlThenRefused = FeedAnswer(2h, {1, 23}, {6});
-    ttlThenRefused.RetryAfter = kStart + 5h;
-    schedule::TAnswerHints ttlThenFresh = FeedAnswer(2h, {1, 23}, {6});
-    ttlThenFresh.FreshUntil = kStart + 3h;
     const std::vector<Case> cases = {
-        {"nothing asked", {schedule::TAnswerHints{}}, {}},
-        {"a feed's word stands past a failure", {FeedAnswer(2h, {1, 23}, {6}), refused}, ttlThenRefused},
-        {"Retry-After is one answer's own", {FeedAnswer(2h, {1, 23}, {6}), refused, fresh}, ttlThenFresh},
-        {"a later feed replaces the word", {FeedAnswer(2h, {1}, {}), FeedAnswer(std::nullopt, {}, {0})},
-         FeedAnswer(std::nullopt, {}, {0})},
+        {"a failure keeps the feed's word", {ttl, refused}, ttlRefused},
+        {"Retry-After is one answer's own", {ttl, refused, schedule::TAnswerHints{}}, ttl},
+        {"a later feed replaces the word", {ttl, refused, bare}, bare},
     };
     testsupport::TempFolder folder;
-    const std::string path = folder.File("health.json");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         schedule::THealthBook book;
         auto at = kStart;
-        for (const schedule::TAnswerHints& answer : c.answers) {
-            at += 1h;
-            book.Change("5", [&](schedule::TFeedHealth& health) { health.NoteAnswer(answer, at); });
-        }
-        book.Save(path);
+        for (const schedule::TAnswerHints& answer : c.answers)
+            book.Change("5", [&](schedule::TFeedHealth& health) { health.NoteAnswer(answer, at += 1h); });
+        book.Save(folder.File("health.json"));
         schedule::THealthBook restarted;
-        restarted.Load(path);
+        restarted.Load(folder.File("health.json"));
         EXPECT_EQ(restarted.Get("5").Asked(), c.kept);
         EXPECT_EQ(restarted.Get("5").LastFetch(), at);
     }
-}
-
-TEST(HealthBook, ABookFromBeforeLoadsAndAChangedAddressDropsTheOldServersWord)
-{
-    schedule::THealthBook book;
-    book.Load(std::string(HEALTH_TEST_DATA) + "/book_before_asked.json");
-    schedule::TFeedHealth health = book.Get("3");
-    ASSERT_EQ(health.History().size(), 2u);
-    EXPECT_EQ(health.Asked(), schedule::TAnswerHints{});
-    EXPECT_EQ(health.LastFetch(), kStart); // its last result
-
-    health.NoteAnswer(FeedAnswer(3h, {}, {}), kStart + 1h);
+    // A book from before loads, its last result as its last fetch; a new
+    // address drops the old server's word.
+    schedule::THealthBook before;
+    before.Load(std::string(HEALTH_TEST_DATA) + "/book_before_asked.json");
+    schedule::TFeedHealth health = before.Get("3");
+    EXPECT_EQ(health.History().size(), 2u);
+    EXPECT_EQ(health.LastFetch(), kStart);
+    health.NoteAnswer(ttl, kStart + 1h);
     health.NoteAddressChanged("http://old.example/", "http://new.example/");
     EXPECT_EQ(health.Asked(), schedule::TAnswerHints{});
-    EXPECT_EQ(health.LastFetch(), kStart + 1h);
 }
 
 } // namespace
