@@ -425,19 +425,27 @@ std::optional<std::chrono::system_clock::time_point> TUpdateThread::AutomaticDue
     return FSchedule.DueTime(id);
 }
 
-schedule::TFeedHints TUpdateThread::HintsOf(QTreeWidgetItem* node, const std::string& id)
+std::chrono::seconds TUpdateThread::LearnGap(QTreeWidgetItem* node, const std::string& id)
 {
-    schedule::TFeedHints hints;
-    if (const auto own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt)
-        hints.OwnInterval = own->Every;
     const std::chrono::seconds gap = schedule::LearnedGap(
         FHost.FirstSeen ? FHost.FirstSeen(node) : std::vector<schedule::TTimePoint>{}, Now(), FRoundLength);
     // A feed of its own interval spends outside the budget.
-    if (hints.OwnInterval)
+    if (FHost.OwnInterval && FHost.OwnInterval(node))
         FBudget.Forget(id);
     else
         FBudget.Note(id, gap);
-    hints.Learned = FBudget.Interval(gap);
+    return gap;
+}
+
+schedule::TFeedHints TUpdateThread::HintsOf(QTreeWidgetItem* node, const std::string& id,
+                                            std::optional<std::chrono::seconds> gap)
+{
+    if (!gap)
+        gap = LearnGap(node, id);
+    schedule::TFeedHints hints;
+    if (const auto own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt)
+        hints.OwnInterval = own->Every;
+    hints.Learned = FBudget.Interval(*gap);
     if (const auto answer = FAnswers.find(id); answer != FAnswers.end())
         answer->second.ApplyTo(hints);
     return hints;
@@ -461,43 +469,41 @@ void TUpdateThread::SyncSchedule()
     const int pause = std::max(1, FHost.UpdateIntervalSeconds());
     FRoundLength = std::chrono::seconds(pause) * static_cast<long>(nodes.size());
     FBudget.SetRoundRate(1.0 / pause);
-    // Every feed counts in the budget before any is scheduled: one not yet
-    // learned as posting once a round.
-    std::vector<std::string> ids;
-    ids.reserve(nodes.size());
+    // A feed met for the first time goes when its rhythm and what it asked
+    // for last say, counted from its last fetch; never fetched, it goes now.
+    // Those overdue go in the order they fell due, spread out by the
+    // spacing rules, never in one burst. Every gap is learned before any
+    // interval is shared out, so the budget is shared once, not once a feed.
+    struct TMet {
+        QTreeWidgetItem* Node;
+        std::string Id;
+        std::string Host;
+        std::optional<std::chrono::system_clock::time_point> Last;
+        std::optional<std::chrono::seconds> Gap;
+    };
+    std::vector<TMet> met;
     for (QTreeWidgetItem* node : nodes) {
-        ids.push_back(FHost.FeedId(node));
-        if (!ids.back().empty() && !FScheduledHost.count(ids.back()) && !FBudget.Knows(ids.back()))
-            FBudget.Note(ids.back(), FRoundLength);
-    }
-    for (std::size_t index = 0; index < nodes.size(); ++index) {
-        QTreeWidgetItem* node = nodes[index];
-        const std::string& id = ids[index];
+        const std::string id = FHost.FeedId(node);
         if (id.empty())
             continue;
         const std::string host = schedule::HostOf(FHost.FeedUrl ? FHost.FeedUrl(node) : std::string());
         const auto known = FScheduledHost.find(id);
         if (known == FScheduledHost.end()) {
-            // A feed met for the first time goes when its rhythm and what
-            // it asked for last say, counted from its last fetch; never
-            // fetched, it goes now. Those overdue go in the order they fell
-            // due, spread out by the spacing rules, never in one burst.
-            auto due = now;
-            std::optional<std::chrono::system_clock::time_point> last;
+            TMet feed{node, id, host, std::nullopt, std::nullopt};
             if (FHost.Kept) {
                 THost::TKept kept = FHost.Kept(node);
-                last = kept.LastFetch;
+                feed.Last = kept.LastFetch;
                 if (!(kept.Asked == schedule::TAnswerHints{}))
                     FAnswers[id] = std::move(kept.Asked);
             }
             const std::optional<THost::TOwnInterval> own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt;
-            if (own && own->LastUpdate && (!last || *own->LastUpdate > *last))
-                last = own->LastUpdate;
-            if (last && *last <= now)
-                due = schedule::NextDue(HintsOf(node, id), *last);
-            else if (const auto answer = FAnswers.find(id); answer != FAnswers.end() && answer->second.RetryAfter)
-                due = std::max(now, *answer->second.RetryAfter);
-            FSchedule.Upsert(id, host, due);
+            if (own && own->LastUpdate && (!feed.Last || *own->LastUpdate > *feed.Last))
+                feed.Last = own->LastUpdate;
+            if (feed.Last && *feed.Last <= now)
+                feed.Gap = LearnGap(node, id);
+            else
+                FBudget.Note(id, FRoundLength); // as if it posted once a round
+            met.push_back(std::move(feed));
         } else if (known->second != host) {
             // Another server: the old one's freshness and Retry-After say
             // nothing about it.
@@ -505,6 +511,14 @@ void TUpdateThread::SyncSchedule()
             FSchedule.Upsert(id, host, FSchedule.DueTime(id).value_or(now));
         }
         present.emplace(id, host);
+    }
+    for (TMet& feed : met) {
+        auto due = now;
+        if (feed.Gap)
+            due = schedule::NextDue(HintsOf(feed.Node, feed.Id, feed.Gap), *feed.Last);
+        else if (const auto answer = FAnswers.find(feed.Id); answer != FAnswers.end() && answer->second.RetryAfter)
+            due = std::max(now, *answer->second.RetryAfter);
+        FSchedule.Upsert(feed.Id, feed.Host, due);
     }
     for (const auto& [id, host] : FScheduledHost) {
         if (!present.count(id)) {

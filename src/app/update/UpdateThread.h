@@ -184,9 +184,12 @@ private:
     // what it and its answer say.
     void Reschedule(const std::string& id, const schedule::TAnswerHints& answer,
                     std::chrono::system_clock::time_point started);
-    // What decides a feed's next fetch; its learned gap is noted in the
-    // budget on the way.
-    schedule::TFeedHints HintsOf(QTreeWidgetItem* node, const std::string& id);
+    // A feed's typical gap from its history, noted in the budget.
+    std::chrono::seconds LearnGap(QTreeWidgetItem* node, const std::string& id);
+    // What decides a feed's next fetch, with its gap learned now unless
+    // given.
+    schedule::TFeedHints HintsOf(QTreeWidgetItem* node, const std::string& id,
+                                 std::optional<std::chrono::seconds> gap = std::nullopt);
     // A feed of its own interval that is due now, the longest overdue first;
     // else GetNextNode, passing by deferred feeds and those of their own
     // interval in list order. nullptr when the list is empty or nothing is
