@@ -3,22 +3,32 @@
 //
 // Each history keeps its rhythm but is moved onto the simulated window: its
 // gaps repeat (the history tiled, one typical gap between the copies, at
-// least a day from copy to copy) from a random phase, the same for both schedules. Both schedules fetch one feed
-// at a time, each fetch taking kFetchTime, on a simulated clock; the
-// automatic one is the real TScheduler with the real LearnedInterval and
-// NextDue, learning from the first-seen times it records itself, as the
-// item store does. A post counts once the warm-up is over; its delay runs
-// from its publication to the fetch that first shows it.
+// least a day from copy to copy) from a random phase of its own, the same
+// for both schedules and whatever collection the history is simulated in.
+// Both schedules fetch one feed at a time, each fetch taking kFetchTime, on
+// a simulated clock; the automatic one is the real TScheduler with the real
+// LearnedGap, TPollBudget and NextDue, learning from the first-seen
+// times it records itself, as the item store does. A post counts once the
+// warm-up is over; its delay runs from its publication to the fetch that
+// first shows it.
 //
-//   polling_sim [--pause SECONDS] [--weeks N] [--data FILE]
+// The comparison is run for several collections (all histories, the feeds,
+// the package histories, and every other history: two halves neither of
+// which the rules were made on alone), each simulated on its own as a
+// user's whole collection, and at several pauses of the options.
+//
+//   polling_sim [--pauses 30,60,120,300] [--weeks N] [--data FILE]
+#include "PollBudget.h"
 #include "Rhythm.h"
 #include "Scheduler.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -67,8 +77,14 @@ std::vector<THistory> Load(const std::string& path)
 
 // The history's posts moved onto [from, to): tiled with its own typical
 // gap between the copies, from a random phase.
-std::vector<TTimePoint> Replay(const THistory& h, TTimePoint from, TTimePoint to, std::mt19937_64& random)
+std::vector<TTimePoint> Replay(const THistory& h, TTimePoint from, TTimePoint to)
 {
+    // The phase depends on the history alone (FNV-1a of its label), so a
+    // feed replays alike in every collection it is simulated in.
+    std::uint64_t seed = 1469598103934665603ULL;
+    for (const unsigned char c : h.Label)
+        seed = (seed ^ c) * 1099511628211ULL;
+    std::mt19937_64 random(seed ^ 20261207ULL);
     std::vector<long long> gaps;
     for (std::size_t i = 1; i < h.Dates.size(); ++i)
         gaps.push_back(h.Dates[i] - h.Dates[i - 1]);
@@ -158,10 +174,16 @@ TResult RunAutomatic(std::vector<TFeed> feeds, TTimePoint start, TTimePoint meas
                      seconds pause, double* decideMicros)
 {
     schedule::TScheduler scheduler({.HostSpacing = seconds(10), .MinGap = duration_cast<milliseconds>(pause)});
-    // Without a history a feed is fetched as often as the round would.
-    const seconds fallback = (pause + kFetchTime) * static_cast<long>(feeds.size());
+    // The round the pause makes: what the user asked for, and the rhythm of
+    // a feed without a history.
+    const seconds round = (pause + kFetchTime) * static_cast<long>(feeds.size());
     for (std::size_t i = 0; i < feeds.size(); ++i)
         scheduler.Upsert(std::to_string(i), feeds[i].History->Host, start);
+    // Until it has a history, a feed counts as posting once a round.
+    schedule::TPollBudget budget;
+    budget.SetRoundRate(1.0 / static_cast<double>((pause + kFetchTime).count()));
+    for (std::size_t i = 0; i < feeds.size(); ++i)
+        budget.Note(std::to_string(i), round);
     std::vector<double> delays;
     std::size_t requests = 0;
     std::size_t decisions = 0;
@@ -177,8 +199,10 @@ TResult RunAutomatic(std::vector<TFeed> feeds, TTimePoint start, TTimePoint meas
         Fetch(feed, now, measureFrom, measureTo, delays);
         if (now >= measureFrom && now < measureTo)
             ++requests;
+        const seconds gap = schedule::LearnedGap({feed.FirstSeen.begin(), feed.FirstSeen.end()}, now, round);
+        budget.Note(next->Id, gap);
         schedule::TFeedHints hints;
-        hints.Learned = schedule::LearnedInterval({feed.FirstSeen.begin(), feed.FirstSeen.end()}, now, fallback);
+        hints.Learned = budget.Interval(gap);
         scheduler.Requested(next->Id, now, schedule::NextDue(hints, now));
         now += kFetchTime;
     }
@@ -187,20 +211,29 @@ TResult RunAutomatic(std::vector<TFeed> feeds, TTimePoint start, TTimePoint meas
     return Summarise(delays, requests, duration<double>(measureTo - measureFrom).count() / 86400.0);
 }
 
+struct TSplit {
+    const char* Name;
+    std::function<bool(std::size_t index, const THistory&)> Takes;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    long pauseSeconds = 60;
+    std::vector<long> pauses = {30, 60, 120, 300};
     long weeks = 4;
     std::string data = POLLING_SIM_DATA;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--pause"))
-            pauseSeconds = std::stol(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--weeks"))
+        if (!std::strcmp(argv[i], "--pauses") || !std::strcmp(argv[i], "--pause")) {
+            pauses.clear();
+            std::istringstream list(argv[i + 1]);
+            for (std::string item; std::getline(list, item, ',');)
+                pauses.push_back(std::stol(item));
+        } else if (!std::strcmp(argv[i], "--weeks")) {
             weeks = std::stol(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--data"))
+        } else if (!std::strcmp(argv[i], "--data")) {
             data = argv[i + 1];
+        }
     }
     const std::vector<THistory> histories = Load(data);
     if (histories.empty()) {
@@ -211,31 +244,46 @@ int main(int argc, char** argv)
     const TTimePoint start(seconds(1796601600));
     const TTimePoint measureFrom = start + kWarmUp;
     const TTimePoint measureTo = measureFrom + hours(24 * 7 * weeks);
-    std::mt19937_64 random(20261207);
-    std::vector<TFeed> feeds;
-    std::size_t packages = 0;
-    for (const THistory& h : histories) {
-        feeds.push_back({&h, Replay(h, start, measureTo + kDrain, random), 0, {}});
-        packages += h.Kind != "feed";
-    }
 
-    const seconds pause(pauseSeconds);
-    const TResult round = RunRound(feeds, start, measureFrom, measureTo, pause);
-    double decideMicros = 0;
-    const TResult automatic = RunAutomatic(feeds, start, measureFrom, measureTo, pause, &decideMicros);
-
-    std::printf("%zu posting histories (%zu feeds, %zu package release histories), %ld simulated weeks after "
-                "%ld days of warm-up, a pause of %lds, %llds per fetch\n\n",
-                histories.size(), histories.size() - packages, packages, weeks,
-                static_cast<long>(duration_cast<hours>(kWarmUp).count() / 24), pauseSeconds,
+    const TSplit splits[] = {
+        {"all", [](std::size_t, const THistory&) { return true; }},
+        {"feeds", [](std::size_t, const THistory& h) { return h.Kind == "feed"; }},
+        {"packages", [](std::size_t, const THistory& h) { return h.Kind != "feed"; }},
+        {"even", [](std::size_t i, const THistory&) { return i % 2 == 0; }},
+        {"odd", [](std::size_t i, const THistory&) { return i % 2 == 1; }},
+    };
+    std::printf("%zu posting histories, %ld simulated weeks after %ld days of warm-up, %llds per fetch; "
+                "each collection simulated on its own\n\n",
+                histories.size(), weeks, static_cast<long>(duration_cast<hours>(kWarmUp).count() / 24),
                 static_cast<long long>(kFetchTime.count()));
-    std::printf("%-28s %14s %14s %14s %8s\n", "schedule", "requests/day", "median delay", "p95 delay", "posts");
-    for (const auto& [name, r] : {std::pair{"one after another", round}, std::pair{"automatic", automatic}})
-        std::printf("%-28s %14.1f %11.1f min %11.1f min %8zu\n", name, r.RequestsPerDay, r.MedianMinutes, r.P95Minutes,
-                    r.Posts);
-    std::printf("\nrequests: %.2fx fewer; median delay: %.2fx; p95 delay: %.2fx (automatic / one after another)\n",
-                round.RequestsPerDay / automatic.RequestsPerDay, automatic.MedianMinutes / round.MedianMinutes,
-                automatic.P95Minutes / round.P95Minutes);
-    std::printf("next-feed decision: %.2f us on average with %zu feeds\n", decideMicros, feeds.size());
+    std::printf("%-9s %6s %6s | %9s %8s %8s | %9s %8s %8s | %6s %6s %6s  %s\n", "histories", "feeds", "pause",
+                "round r/d", "median", "p95", "auto r/d", "median", "p95", "fewer", "med x", "p95 x", "target");
+    double decideMicros = 0;
+    std::size_t decideFeeds = 0;
+    for (const TSplit& split : splits) {
+        std::vector<TFeed> feeds;
+        for (std::size_t i = 0; i < histories.size(); ++i)
+            if (split.Takes(i, histories[i]))
+                feeds.push_back({&histories[i], Replay(histories[i], start, measureTo + kDrain), 0, {}});
+        for (const long p : pauses) {
+            const seconds pause(p);
+            const TResult round = RunRound(feeds, start, measureFrom, measureTo, pause);
+            double micros = 0;
+            const TResult automatic = RunAutomatic(feeds, start, measureFrom, measureTo, pause, &micros);
+            if (feeds.size() > decideFeeds) {
+                decideFeeds = feeds.size();
+                decideMicros = micros;
+            }
+            const double fewer = round.RequestsPerDay / automatic.RequestsPerDay;
+            const double median = automatic.MedianMinutes / round.MedianMinutes;
+            std::printf("%-9s %6zu %5lds | %9.1f %8.1f %8.1f | %9.1f %8.1f %8.1f | %6.2f %6.2f %6.2f  %s\n",
+                        split.Name, feeds.size(), p, round.RequestsPerDay, round.MedianMinutes, round.P95Minutes,
+                        automatic.RequestsPerDay, automatic.MedianMinutes, automatic.P95Minutes, fewer, median,
+                        automatic.P95Minutes / round.P95Minutes,
+                        fewer >= 3 && median <= 1 ? "met" : "MISSED");
+        }
+    }
+    std::printf("\ndelays in minutes; fewer = round requests / automatic requests; med x, p95 x = automatic / round\n");
+    std::printf("next-feed decision: %.2f us on average with %zu feeds\n", decideMicros, decideFeeds);
     return 0;
 }

@@ -1,6 +1,8 @@
 // The automatic schedule's decision with 5,000 feeds on 500 hosts: choosing
 // the next feed, and choosing it plus putting it back with its next due time
-// (what the polling thread does for every fetch).
+// (what the polling thread does for every fetch), and sharing the request
+// budget again after one feed's learned gap changed (also once a fetch).
+#include "PollBudget.h"
 #include "Scheduler.h"
 
 #include <benchmark/benchmark.h>
@@ -47,6 +49,25 @@ void BM_NextFeedAndReschedule(benchmark::State& state)
     }
 }
 BENCHMARK(BM_NextFeedAndReschedule)->Arg(5000);
+
+void BM_BudgetAfterFetch(benchmark::State& state)
+{
+    schedule::TPollBudget budget;
+    budget.SetRoundRate(1.0 / 60);
+    std::mt19937 random(13);
+    std::uniform_int_distribution<int> gap(600, 86400 * 30);
+    const int feeds = static_cast<int>(state.range(0));
+    for (int i = 0; i < feeds; ++i)
+        budget.Note(std::to_string(i), seconds(gap(random)));
+    int next = 0;
+    for (auto _ : state) {
+        const seconds learned(gap(random));
+        budget.Note(std::to_string(next), learned);
+        benchmark::DoNotOptimize(budget.Interval(learned));
+        next = (next + 1) % feeds;
+    }
+}
+BENCHMARK(BM_BudgetAfterFetch)->Arg(5000);
 
 } // namespace
 

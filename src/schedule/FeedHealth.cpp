@@ -88,6 +88,8 @@ void TFeedHealth::Record(const TFetchOutcome& outcome)
         FHistory.pop_front();
     if (outcome.HadNewItem)
         FLastNewItem = outcome.At;
+    if (!FLastFetch || outcome.At > *FLastFetch)
+        FLastFetch = outcome.At;
     if (!IsFailure(outcome.Kind))
         FFailingSince.reset();
     else if (!FFailingSince)
@@ -145,8 +147,16 @@ TAttention TFeedHealth::Attention(TTimePoint now, const THealthPolicy& policy) c
     return TAttention::None;
 }
 
+void TFeedHealth::NoteAnswer(const TAnswerHints& answer, TTimePoint at)
+{
+    FAsked.Merge(answer);
+    if (!FLastFetch || at > *FLastFetch)
+        FLastFetch = at;
+}
+
 void TFeedHealth::NoteAddressChanged(const std::string& from, const std::string& to)
 {
+    FAsked = {};
     FChangedFrom = from;
     FChangedTo = to;
     FMovedTo.clear();
@@ -158,6 +168,7 @@ void TFeedHealth::NoteAddressChanged(const std::string& from, const std::string&
 void TFeedHealth::NoteAddressRestored()
 {
     FUndoneMove = FChangedTo;
+    FAsked = {};
     FChangedFrom.clear();
     FChangedTo.clear();
     FMovedTo.clear();
@@ -176,6 +187,59 @@ void TFeedHealth::Reset()
 }
 
 namespace {
+
+json FlagList(const bool* flags, int count)
+{
+    json list = json::array();
+    for (int i = 0; i < count; ++i)
+        if (flags[i])
+            list.push_back(i);
+    return list;
+}
+
+template <std::size_t N>
+void ReadFlags(const json& object, const char* name, std::array<bool, N>& flags)
+{
+    const auto found = object.find(name);
+    if (found == object.end() || !found->is_array())
+        return;
+    for (const json& index : *found)
+        if (index.is_number_integer() && index.get<long long>() >= 0 && index.get<long long>() < static_cast<long long>(N))
+            flags[static_cast<std::size_t>(index.get<long long>())] = true;
+}
+
+// What was asked of the next fetch; null when nothing was.
+json AskedValue(const TAnswerHints& asked)
+{
+    if (asked == TAnswerHints{})
+        return nullptr;
+    json value = {{"hadFeed", asked.HadFeed},
+                  {"freshUntil", TimeValue(asked.FreshUntil)},
+                  {"retryAfter", TimeValue(asked.RetryAfter)},
+                  {"skipHours", FlagList(asked.Skip.Hours.data(), 24)},
+                  {"skipDays", FlagList(asked.Skip.Days.data(), 7)}};
+    value["ttl"] = asked.Ttl ? json(asked.Ttl->count()) : json(nullptr);
+    return value;
+}
+
+TAnswerHints ReadAsked(const json& object)
+{
+    TAnswerHints asked;
+    const auto found = object.find("asked");
+    if (found == object.end() || !found->is_object())
+        return asked;
+    const json& value = *found;
+    if (const auto had = value.find("hadFeed"); had != value.end() && had->is_boolean())
+        asked.HadFeed = had->get<bool>();
+    // A ttl is seconds; nonsense is dropped rather than trusted.
+    if (const auto ttl = value.find("ttl"); ttl != value.end() && ttl->is_number_integer() && ttl->get<long long>() > 0)
+        asked.Ttl = seconds(std::min<long long>(ttl->get<long long>(), 366LL * 24 * 3600));
+    asked.FreshUntil = ReadTime(value, "freshUntil");
+    asked.RetryAfter = ReadTime(value, "retryAfter");
+    ReadFlags(value, "skipHours", asked.Skip.Hours);
+    ReadFlags(value, "skipDays", asked.Skip.Days);
+    return asked;
+}
 
 json ToJsonValue(const TFeedHealth& health)
 {
@@ -204,6 +268,9 @@ std::string TFeedHealth::ToJson() const
                   {"changedTo", FChangedTo},
                   {"undoneMove", FUndoneMove},
                   {"history", ToJsonValue(*this)}};
+    // Fields an older version does not know are passed by when it reads.
+    value["lastFetch"] = TimeValue(FLastFetch);
+    value["asked"] = AskedValue(FAsked);
     // Text from servers may be anything: invalid UTF-8 is replaced, not fatal.
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
@@ -225,6 +292,8 @@ TFeedHealth TFeedHealth::FromJson(std::string_view text)
     health.FChangedFrom = ReadText(value, "changedFrom");
     health.FChangedTo = ReadText(value, "changedTo");
     health.FUndoneMove = ReadText(value, "undoneMove");
+    health.FLastFetch = ReadTime(value, "lastFetch");
+    health.FAsked = ReadAsked(value);
     if (const auto history = value.find("history"); history != value.end() && history->is_array()) {
         for (const json& item : *history) {
             if (!item.is_object())
@@ -241,6 +310,9 @@ TFeedHealth TFeedHealth::FromJson(std::string_view text)
                 health.FHistory.pop_front();
         }
     }
+    // A book from before fetches were kept: the last result says when.
+    if (!health.FLastFetch && !health.FHistory.empty())
+        health.FLastFetch = health.FHistory.back().At;
     return health;
 }
 

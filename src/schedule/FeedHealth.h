@@ -9,6 +9,7 @@
 #pragma once
 
 #include "FetchOutcome.h"
+#include "Rhythm.h"
 
 #include <chrono>
 #include <cstddef>
@@ -95,6 +96,15 @@ public:
     // The user keeps a silent feed: its silence counts from now.
     void Keep(TTimePoint now) { FKeptAt = now; }
 
+    // What the feed and its server last asked of the next fetch (ttl,
+    // skips, freshness, Retry-After), merged answer by answer as the
+    // polling thread does, and when the feed was last fetched: kept so
+    // that a restart neither forgets a Retry-After nor fetches every feed
+    // at once. A changed address drops the old server's word.
+    void NoteAnswer(const TAnswerHints& answer, TTimePoint at);
+    const TAnswerHints& Asked() const { return FAsked; }
+    std::optional<TTimePoint> LastFetch() const { return FLastFetch; }
+
     // For health.json.
     std::string ToJson() const;
     static TFeedHealth FromJson(std::string_view text);
@@ -112,6 +122,8 @@ private:
     std::string FChangedFrom;
     std::string FChangedTo;
     std::string FUndoneMove;
+    TAnswerHints FAsked;
+    std::optional<TTimePoint> FLastFetch;
 };
 
 // Every feed's health by feed id; thread-safe.

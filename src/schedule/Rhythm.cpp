@@ -39,6 +39,11 @@ constexpr int kSilenceShare = 4;
 // often would leave a quiet feed's rare post unseen for days.
 seconds LearnedInterval(std::vector<TTimePoint> firstSeen, TTimePoint now, seconds fallback)
 {
+    return Clamp(LearnedGap(std::move(firstSeen), now, fallback));
+}
+
+seconds LearnedGap(std::vector<TTimePoint> firstSeen, TTimePoint now, seconds fallback)
+{
     std::sort(firstSeen.begin(), firstSeen.end());
     struct TWeighted {
         double Gap;
@@ -70,7 +75,7 @@ seconds LearnedInterval(std::vector<TTimePoint> firstSeen, TTimePoint now, secon
                                     ? seconds(0)
                                     : std::chrono::duration_cast<seconds>((now - firstSeen.back()) / kSilenceShare);
     if (gaps.empty())
-        return Clamp(std::max(fallback, fromSilence));
+        return std::max(fallback, fromSilence);
     std::sort(gaps.begin(), gaps.end(), [](const TWeighted& a, const TWeighted& b) { return a.Gap < b.Gap; });
     double seen = 0;
     double median = gaps.back().Gap;
@@ -81,7 +86,7 @@ seconds LearnedInterval(std::vector<TTimePoint> firstSeen, TTimePoint now, secon
             break;
         }
     }
-    return Clamp(std::max(seconds(static_cast<long long>(median)), fromSilence));
+    return std::max(seconds(static_cast<long long>(median)), fromSilence);
 }
 
 bool TSkip::Any() const
@@ -127,6 +132,16 @@ void TAnswerHints::ApplyTo(TFeedHints& hints) const
     }
     hints.FreshUntil = FreshUntil;
     hints.RetryAfter = RetryAfter;
+}
+
+void TAnswerHints::Merge(const TAnswerHints& later)
+{
+    if (later.HadFeed) {
+        *this = later;
+        return;
+    }
+    FreshUntil = later.FreshUntil;
+    RetryAfter = later.RetryAfter;
 }
 
 TTimePoint NextDue(const TFeedHints& hints, TTimePoint last)

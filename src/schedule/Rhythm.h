@@ -23,6 +23,8 @@ inline constexpr seconds kMaxInterval{24 * 3600};
 // two distinct times there is nothing to learn from and `fallback` is
 // returned, clamped.
 seconds LearnedInterval(std::vector<TTimePoint> firstSeen, TTimePoint now, seconds fallback);
+// The same typical gap before it is clamped.
+seconds LearnedGap(std::vector<TTimePoint> firstSeen, TTimePoint now, seconds fallback);
 
 // The hours (UTC, as RSS defines them) and weekdays (0 = Monday) in which
 // the feed asks not to be polled.
@@ -30,6 +32,7 @@ struct TSkip {
     std::array<bool, 24> Hours{};
     std::array<bool, 7> Days{};
     bool Any() const;
+    bool operator==(const TSkip&) const = default;
 };
 
 // The earliest moment at or after `at` outside the skipped hours and days.
@@ -59,6 +62,11 @@ struct TAnswerHints {
     std::optional<TTimePoint> FreshUntil;
     std::optional<TTimePoint> RetryAfter;
     void ApplyTo(TFeedHints& hints) const;
+    // Takes a later answer into what is kept of the feed's word: its ttl
+    // and skips only when it brought a feed, freshness and Retry-After
+    // always.
+    void Merge(const TAnswerHints& later);
+    bool operator==(const TAnswerHints&) const = default;
 };
 
 // When the feed last fetched at `last` is due again:

@@ -1,16 +1,22 @@
 // Feed Health in the window: a feed the publisher removed shows its cause
 // and stops being polled; a moved feed's new address is used and undone.
+#include <QApplication>
+#include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "AppTestSupport.h"
 #include "FeedHealth.h"
 #include "FixtureFile.h"
 #include "LoopbackServer.h"
+#include "fAddFeed.h"
 #include "fFeedHealth.h"
 #include "fMain.h"
 
@@ -28,6 +34,15 @@ protected:
         server.AddEndpoint("/gone", 410, {}, "");
         server.AddEndpoint("/old", 301, {{"Location", "/new"}}, "");
         server.AddEndpoint("/new", 200, {{"Content-Type", "application/rss+xml"}}, feed);
+        const std::string page = testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/blog_page.html");
+        server.AddEndpoint("/page", 200, {{"Content-Type", "text/html"}}, page);
+        server.AddEndpoint("/blog/feed/", 200, {{"Content-Type", "application/rss+xml"}}, feed);
+        server.AddEndpoint("/two", 200, {{"Content-Type", "text/html"}},
+                           testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/two_feeds_page.html"));
+        server.AddEndpoint("/blog/comments/", 200, {{"Content-Type", "application/rss+xml"}}, feed);
+        server.AddEndpoint("/ttl", 200, {{"Content-Type", "application/rss+xml"}},
+                           testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/feed_ttl.xml"));
+        server.AddEndpoint("/busy", 503, {{"Retry-After", "7200"}}, "Come back later");
     }
     std::string Url(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("url").value_or(""); }
     const TFormFeedHealth::TRow* Row(const std::string& id)
@@ -119,6 +134,98 @@ TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone)
             EXPECT_NE(row->Attention, schedule::TAttention::Moved);
         }
         form->DeleteFeed(node);
+    }
+}
+
+// Acts on the discovery dialog once it is open and its search has ended.
+void OnChoiceDialog(std::function<void(TFormAddFeed*)> act)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        auto* dialog = qobject_cast<TFormAddFeed*>(QApplication::activeModalWidget());
+        if (!dialog || dialog->Searching())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(dialog);
+    });
+    timer->start();
+}
+
+TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress)
+{
+    const struct {
+        const char* name;
+        const char* page;
+        int row;            // the feed chosen in the list; -1: none offered
+        bool cancel;
+        const char* result; // the address afterwards
+    } cases[] = {
+        {"one feed: taken", "/page", -1, false, "/blog/feed/"},
+        {"several: the user chooses", "/two", 1, false, "/blog/comments/"},
+        {"cancelled: nothing changes", "/two", 0, true, "/two"},
+    };
+    int id = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string feedId = std::to_string(++id);
+        QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, feedId, server.Url(c.page), "Daily", "2");
+        form->UpdateFeed(node);
+        form->ActionFeedHealthExecute();
+        ASSERT_NE(Row(feedId), nullptr);
+        ASSERT_EQ(Row(feedId)->Attention, schedule::TAttention::NotAFeed);
+        ASSERT_TRUE(form->FeedHealthView->Select(QString::fromStdString(feedId)));
+        bool offered = false;
+        OnChoiceDialog([&](TFormAddFeed* dialog) {
+            offered = !dialog->ResultList->isHidden();
+            EXPECT_FALSE(dialog->EditCaption->isVisibleTo(dialog)) << "the feed keeps its name";
+            if (c.cancel)
+                return dialog->CancelBtn->click();
+            dialog->ResultList->setCurrentRow(c.row);
+            dialog->OKBtn->click();
+        });
+        form->FeedHealthView->Act(TAction::FindFeed);
+        EXPECT_EQ(offered, c.row >= 0);
+        EXPECT_EQ(Url(node), server.Url(c.result));
+        EXPECT_EQ(form->FeedNodesUnder(form->RootNode()).size(), static_cast<std::size_t>(id)) << "no feed added";
+        EXPECT_EQ(form->GetFeedItem(node).Attribute("caption").value_or(""), "Daily");
+        EXPECT_EQ(form->GetFeedItem(node).Attribute("unread").value_or(""), "2");
+        if (c.cancel)
+            continue;
+        ASSERT_NE(Row(feedId), nullptr);
+        EXPECT_EQ(Row(feedId)->Attention, schedule::TAttention::AddressChanged);
+        ASSERT_TRUE(form->FeedHealthView->Select(QString::fromStdString(feedId)));
+        form->FeedHealthView->Act(TAction::Undo);
+        EXPECT_EQ(Url(node), server.Url(c.page));
+    }
+}
+
+TEST_F(FeedHealthViewTest, WhatAFeedAskedForOutlivesARestart)
+{
+    using namespace std::chrono;
+    const struct {
+        const char* id;
+        const char* path;
+        std::optional<seconds> ttl;
+        bool retryAfter;  // held back for the next two hours, one after another too
+    } cases[] = {{"1", "/ttl", minutes(120), false}, {"2", "/busy", std::nullopt, true}};
+    const auto before = system_clock::now();
+    for (const auto& c : cases)
+        form->UpdateFeed(apptest::AddConfiguredFeed(*form, c.id, server.Url(c.path), c.id));
+    form.reset();
+    form = std::make_unique<TFormMain>();
+    form->StopUpdateThread();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const schedule::TFeedHealth health = form->FHealth->Get(c.id);
+        EXPECT_EQ(health.Asked().Ttl, c.ttl);
+        EXPECT_EQ(health.Asked().Skip.Hours[2], c.ttl.has_value());
+        EXPECT_EQ(health.Asked().Skip.Days[6], c.ttl.has_value()) << "Sunday";
+        ASSERT_TRUE(health.LastFetch());
+        EXPECT_GE(*health.LastFetch(), before);
+        EXPECT_EQ(health.Asked().RetryAfter.has_value(), c.retryAfter);
+        EXPECT_EQ(form->PollingDeferred(c.id), c.retryAfter);
     }
 }
 

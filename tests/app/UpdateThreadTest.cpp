@@ -88,6 +88,8 @@ protected:
     std::map<std::string, std::vector<std::chrono::system_clock::time_point>> History;
     std::map<std::string, schedule::TAnswerHints> Answers;
     std::uint64_t ListVersion = 0;
+    // What each feed asked for before a restart, and when it was fetched.
+    std::map<std::string, TUpdateThread::THost::TKept> Kept;
 
     QTreeWidgetItem* AddFeed(const std::string& id)
     {
@@ -155,6 +157,9 @@ protected:
             };
             host.FirstSeen = [this](QTreeWidgetItem* node) {
                 return History[node->data(0, Qt::UserRole).toString().toStdString()];
+            };
+            host.Kept = [this](QTreeWidgetItem* node) {
+                return Kept[node->data(0, Qt::UserRole).toString().toStdString()];
             };
         }
         if (IsDeferred)
@@ -550,7 +555,8 @@ TEST_P(PollingFixture, AutomaticPollingFollowsEachRhythmAndTheDefaultStaysTheRou
         thread->Recheck();
     }
     EXPECT_EQ(Visits, Ids({"hourly", "ttl", "own"}));
-    EXPECT_EQ(thread->AutomaticDueTime("hourly"), t0 + hours(1));
+    // No pause asks for the freshest feeds the budget allows: the floor.
+    EXPECT_EQ(thread->AutomaticDueTime("hourly"), t0 + minutes(15));
     EXPECT_EQ(thread->AutomaticDueTime("ttl"), t0 + seconds(1) + hours(3));
     EXPECT_EQ(thread->AutomaticDueTime("own"), t0 + seconds(2) + minutes(5));
     // The own interval comes round first.
@@ -560,6 +566,67 @@ TEST_P(PollingFixture, AutomaticPollingFollowsEachRhythmAndTheDefaultStaysTheRou
     thread->Stop();
     EXPECT_EQ(Visits.back(), "own");
     EXPECT_EQ(Visits.size(), 4u);
+}
+
+TEST_P(PollingFixture, AutomaticDueTimesCountFromWhatWasKeptAndFromAnyFetch)
+{
+    using namespace std::chrono;
+    const auto t0 = FakeNow;
+    schedule::TAnswerHints ttl;
+    ttl.HadFeed = true;
+    ttl.Ttl = hours(3);
+    schedule::TAnswerHints retry;
+    retry.RetryAfter = t0 + hours(2);
+    struct Case {
+        const char* id;
+        TUpdateThread::THost::TKept kept;
+        std::optional<system_clock::time_point> due; // nullopt: fetched at start
+    };
+    // No pause: the budget lets every feed go at the 15-minute floor.
+    const std::vector<Case> restart = {
+        {"recent", {{}, t0 - minutes(10)}, t0 + minutes(5)},
+        {"ttl", {ttl, t0 - hours(1)}, t0 + hours(2)},
+        {"retry", {retry, t0 - minutes(1)}, t0 + hours(2)},
+        {"retry-never-fetched", {retry, std::nullopt}, t0 + hours(2)},
+        {"new", {}, std::nullopt},
+    };
+    for (const Case& c : restart) {
+        AddFeed(c.id);
+        Kept[c.id] = c.kept;
+        for (int i = 0; i < 6; ++i)
+            History[c.id].push_back(t0 - hours(i));
+    }
+    Automatic = [] { return true; };
+    auto thread = Start();
+    ASSERT_TRUE(WaitUntil([&] { return Finished.size() >= 1; }));
+    EXPECT_EQ(Visits, Ids({"new"})); // no burst: the others wait
+    for (const Case& c : restart) {
+        if (c.due) {
+            EXPECT_EQ(thread->AutomaticDueTime(c.id), c.due) << c.id;
+        }
+    }
+
+    // A manual update restarts the rhythm from its own fetch; a Retry-After
+    // it met holds the feed back.
+    struct Fetch {
+        const char* id;
+        schedule::TAnswerHints answer;
+        system_clock::time_point at;
+        system_clock::time_point due;
+    };
+    schedule::TAnswerHints later;
+    later.RetryAfter = t0 + hours(5);
+    const std::vector<Fetch> fetches = {
+        {"recent", {}, t0 + minutes(5), t0 + minutes(20)},
+        {"ttl", {}, t0 + minutes(5), t0 + minutes(5) + hours(3)},  // the feed's ttl stands
+        {"new", later, t0 + minutes(6), t0 + hours(5)},
+    };
+    for (const Fetch& f : fetches) {
+        thread->Fetched(f.id, f.answer, f.at);
+        EXPECT_EQ(thread->AutomaticDueTime(f.id), f.due) << f.id;
+    }
+    thread->Stop();
+    EXPECT_EQ(Visits.size(), 1u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 
 #include <string>
 #include <vector>
@@ -141,3 +142,54 @@ TEST(HealthBook, SurvivesARestartAndADamagedFile)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HealthBook, WhatTheFeedAndItsServerAskedForSurvivesARestart)
+{
+    schedule::TAnswerHints ttl; // a feed with a ttl, no polling on Sundays at 1 am
+    ttl.HadFeed = true;
+    ttl.Ttl = 2h;
+    ttl.Skip.Hours[1] = ttl.Skip.Days[6] = true;
+    schedule::TAnswerHints refused; // a 503 with Retry-After: the feed's word stands
+    refused.RetryAfter = kStart + 5h;
+    schedule::TAnswerHints bare; // a later feed without a word
+    bare.HadFeed = true;
+    schedule::TAnswerHints ttlRefused = ttl;
+    ttlRefused.RetryAfter = refused.RetryAfter;
+    struct Case {
+        const char* name;
+        std::vector<schedule::TAnswerHints> answers;
+        schedule::TAnswerHints kept;
+    };
+    const std::vector<Case> cases = {
+        {"a failure keeps the feed's word", {ttl, refused}, ttlRefused},
+        {"Retry-After is one answer's own", {ttl, refused, schedule::TAnswerHints{}}, ttl},
+        {"a later feed replaces the word", {ttl, refused, bare}, bare},
+    };
+    testsupport::TempFolder folder;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        schedule::THealthBook book;
+        auto at = kStart;
+        for (const schedule::TAnswerHints& answer : c.answers)
+            book.Change("5", [&](schedule::TFeedHealth& health) { health.NoteAnswer(answer, at += 1h); });
+        book.Save(folder.File("health.json"));
+        schedule::THealthBook restarted;
+        restarted.Load(folder.File("health.json"));
+        EXPECT_EQ(restarted.Get("5").Asked(), c.kept);
+        EXPECT_EQ(restarted.Get("5").LastFetch(), at);
+    }
+    // A book from before loads, its last result as its last fetch; a new
+    // address drops the old server's word.
+    schedule::THealthBook before;
+    before.Load(std::string(HEALTH_TEST_DATA) + "/book_before_asked.json");
+    schedule::TFeedHealth health = before.Get("3");
+    EXPECT_EQ(health.History().size(), 2u);
+    EXPECT_EQ(health.LastFetch(), kStart);
+    health.NoteAnswer(ttl, kStart + 1h);
+    health.NoteAddressChanged("http://old.example/", "http://new.example/");
+    EXPECT_EQ(health.Asked(), schedule::TAnswerHints{});
+}
+
+} // namespace

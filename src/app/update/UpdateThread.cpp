@@ -454,13 +454,27 @@ std::optional<std::chrono::system_clock::time_point> TUpdateThread::AutomaticDue
     return FSchedule.DueTime(id);
 }
 
-schedule::TFeedHints TUpdateThread::HintsOf(QTreeWidgetItem* node, const std::string& id) const
+std::chrono::seconds TUpdateThread::LearnGap(QTreeWidgetItem* node, const std::string& id)
 {
+    const std::chrono::seconds gap = schedule::LearnedGap(
+        FHost.FirstSeen ? FHost.FirstSeen(node) : std::vector<schedule::TTimePoint>{}, Now(), FRoundLength);
+    // A feed of its own interval spends outside the budget.
+    if (FHost.OwnInterval && FHost.OwnInterval(node))
+        FBudget.Forget(id);
+    else
+        FBudget.Note(id, gap);
+    return gap;
+}
+
+schedule::TFeedHints TUpdateThread::HintsOf(QTreeWidgetItem* node, const std::string& id,
+                                            std::optional<std::chrono::seconds> gap)
+{
+    if (!gap)
+        gap = LearnGap(node, id);
     schedule::TFeedHints hints;
     if (const auto own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt)
         hints.OwnInterval = own->Every;
-    hints.Learned = schedule::LearnedInterval(FHost.FirstSeen ? FHost.FirstSeen(node) : std::vector<schedule::TTimePoint>{},
-                                              Now(), FRoundLength);
+    hints.Learned = FBudget.Interval(*gap);
     if (const auto answer = FAnswers.find(id); answer != FAnswers.end())
         answer->second.ApplyTo(hints);
     return hints;
@@ -481,7 +495,22 @@ void TUpdateThread::SyncSchedule()
     const auto now = Now();
     std::unordered_map<std::string, std::string> present;
     const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
-    FRoundLength = std::chrono::seconds(std::max(1, FHost.UpdateIntervalSeconds())) * static_cast<long>(nodes.size());
+    const int pause = std::max(1, FHost.UpdateIntervalSeconds());
+    FRoundLength = std::chrono::seconds(pause) * static_cast<long>(nodes.size());
+    FBudget.SetRoundRate(1.0 / pause);
+    // A feed met for the first time goes when its rhythm and what it asked
+    // for last say, counted from its last fetch; never fetched, it goes now.
+    // Those overdue go in the order they fell due, spread out by the
+    // spacing rules, never in one burst. Every gap is learned before any
+    // interval is shared out, so the budget is shared once, not once a feed.
+    struct TMet {
+        QTreeWidgetItem* Node;
+        std::string Id;
+        std::string Host;
+        std::optional<std::chrono::system_clock::time_point> Last;
+        std::optional<std::chrono::seconds> Gap;
+    };
+    std::vector<TMet> met;
     for (QTreeWidgetItem* node : nodes) {
         const std::string id = FHost.FeedId(node);
         if (id.empty())
@@ -489,22 +518,42 @@ void TUpdateThread::SyncSchedule()
         const std::string host = schedule::HostOf(FHost.FeedUrl ? FHost.FeedUrl(node) : std::string());
         const auto known = FScheduledHost.find(id);
         if (known == FScheduledHost.end()) {
-            // A feed met for the first time goes when its rhythm says,
-            // counted from its last update; never updated, it goes now.
-            auto due = now;
+            TMet feed{node, id, host, std::nullopt, std::nullopt};
+            if (FHost.Kept) {
+                THost::TKept kept = FHost.Kept(node);
+                feed.Last = kept.LastFetch;
+                if (!(kept.Asked == schedule::TAnswerHints{}))
+                    FAnswers[id] = std::move(kept.Asked);
+            }
             const std::optional<THost::TOwnInterval> own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt;
-            if (own && own->LastUpdate && *own->LastUpdate <= now)
-                due = schedule::NextDue(HintsOf(node, id), *own->LastUpdate);
-            FSchedule.Upsert(id, host, due);
+            if (own && own->LastUpdate && (!feed.Last || *own->LastUpdate > *feed.Last))
+                feed.Last = own->LastUpdate;
+            if (feed.Last && *feed.Last <= now)
+                feed.Gap = LearnGap(node, id);
+            else
+                FBudget.Note(id, FRoundLength); // as if it posted once a round
+            met.push_back(std::move(feed));
         } else if (known->second != host) {
+            // Another server: the old one's freshness and Retry-After say
+            // nothing about it.
+            FAnswers.erase(id);
             FSchedule.Upsert(id, host, FSchedule.DueTime(id).value_or(now));
         }
         present.emplace(id, host);
+    }
+    for (TMet& feed : met) {
+        auto due = now;
+        if (feed.Gap)
+            due = schedule::NextDue(HintsOf(feed.Node, feed.Id, feed.Gap), *feed.Last);
+        else if (const auto answer = FAnswers.find(feed.Id); answer != FAnswers.end() && answer->second.RetryAfter)
+            due = std::max(now, *answer->second.RetryAfter);
+        FSchedule.Upsert(feed.Id, feed.Host, due);
     }
     for (const auto& [id, host] : FScheduledHost) {
         if (!present.count(id)) {
             FSchedule.Remove(id);
             FAnswers.erase(id);
+            FBudget.Forget(id);
         }
     }
     FScheduledHost = std::move(present);
@@ -547,22 +596,24 @@ std::shared_ptr<TUpdateJob> TUpdateThread::StartAutomatic(std::chrono::milliseco
     return job;
 }
 
-void TUpdateThread::Reschedule(const std::string& id, const TUpdateJob& job,
+void TUpdateThread::Fetched(const std::string& id, const schedule::TAnswerHints& answer,
+                            std::chrono::system_clock::time_point at)
+{
+    FReported = id;
+    Reschedule(id, answer, at);
+    // The due time may have come closer: a waiting thread looks again.
+    Recheck();
+}
+
+void TUpdateThread::Reschedule(const std::string& id, const schedule::TAnswerHints& answer,
                                std::chrono::system_clock::time_point started)
 {
     const auto host = FScheduledHost.find(id);
     if (host == FScheduledHost.end())
-        return;  // deleted meanwhile
+        return;  // deleted meanwhile, or never scheduled
     // A feed's ttl and skips stand until another feed document says
     // otherwise; freshness and Retry-After are each answer's own.
-    schedule::TAnswerHints& kept = FAnswers[id];
-    const schedule::TAnswerHints answer = job.AnswerHints();
-    if (answer.HadFeed) {
-        kept = answer;
-    } else {
-        kept.FreshUntil = answer.FreshUntil;
-        kept.RetryAfter = answer.RetryAfter;
-    }
+    FAnswers[id].Merge(answer);
     QTreeWidgetItem* node = FindNode(id);
     schedule::TFeedHints hints = node ? HintsOf(node, id) : schedule::TFeedHints{};
     if (!node)
@@ -600,12 +651,14 @@ bool TUpdateThread::AutomaticStep()
     // The next choice queues behind this result, so it sees the feed's new
     // due time.
     PostToUi([this, job, id, started] {
+        FReported.clear();
         try {
             job->Finish();
         } catch (...) {
             // reported by the host
         }
-        Reschedule(id, *job, started);
+        if (FReported != id)
+            Reschedule(id, job->AnswerHints(), started);
     });
     return !FTerminated;
 }

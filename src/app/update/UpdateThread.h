@@ -28,7 +28,10 @@
 // feed waits in the schedule's queue (schedule::TScheduler) until its own
 // rhythm, its own interval or its server says it is due, one request at a
 // time, hosts spaced apart. The pause of the options is then the least time
-// between two requests.
+// between two requests, and sets the freshness asked for: the feeds share a
+// third of the requests the round would send (schedule::TPollBudget), each
+// after its own posting rate. Any fetch of a feed (this thread's, a manual
+// update, "update all") restarts its rhythm (Fetched).
 #pragma once
 
 #include <atomic>
@@ -44,6 +47,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "PollBudget.h"
 #include "Rhythm.h"
 #include "Scheduler.h"
 
@@ -121,6 +125,15 @@ public:
         std::function<std::vector<std::chrono::system_clock::time_point>(QTreeWidgetItem*)> FirstSeen;
         // The least time between two requests to one host.
         std::chrono::seconds HostSpacing{10};
+        // Optional: what a feed and its server last asked of the next
+        // fetch and when it was last fetched, as kept across restarts; read
+        // once, when the schedule first meets the feed, so that a restart
+        // honours a Retry-After and a feed fetched lately waits its rhythm.
+        struct TKept {
+            schedule::TAnswerHints Asked;
+            std::optional<std::chrono::system_clock::time_point> LastFetch;
+        };
+        std::function<TKept(QTreeWidgetItem*)> Kept;
     };
 
     // Starts running at once: the first feed is updated without a pause.
@@ -155,6 +168,12 @@ public:
     // User-interface thread only.
     std::optional<std::chrono::system_clock::time_point> AutomaticDueTime(const std::string& id) const;
 
+    // A feed was fetched at `at` by anyone (a manual update, "update all",
+    // this thread): its next automatic due time counts from that fetch and
+    // what its answer said. User-interface thread only.
+    void Fetched(const std::string& id, const schedule::TAnswerHints& answer,
+                 std::chrono::system_clock::time_point at);
+
 private:
     void Execute();
     // Automatic polling: one feed fetched, or a wait until the next is
@@ -170,8 +189,14 @@ private:
     QTreeWidgetItem* FindNode(const std::string& id) const;
     // User-interface thread, after a result: the feed's next due time from
     // what it and its answer say.
-    void Reschedule(const std::string& id, const TUpdateJob& job, std::chrono::system_clock::time_point started);
-    schedule::TFeedHints HintsOf(QTreeWidgetItem* node, const std::string& id) const;
+    void Reschedule(const std::string& id, const schedule::TAnswerHints& answer,
+                    std::chrono::system_clock::time_point started);
+    // A feed's typical gap from its history, noted in the budget.
+    std::chrono::seconds LearnGap(QTreeWidgetItem* node, const std::string& id);
+    // What decides a feed's next fetch, with its gap learned now unless
+    // given.
+    schedule::TFeedHints HintsOf(QTreeWidgetItem* node, const std::string& id,
+                                 std::optional<std::chrono::seconds> gap = std::nullopt);
     // A feed of its own interval that is due now, the longest overdue first;
     // else GetNextNode, passing by deferred feeds and those of their own
     // interval in list order. nullptr when the list is empty or nothing is
@@ -255,9 +280,14 @@ private:
     schedule::TScheduler FSchedule;
     std::unordered_map<std::string, std::string> FScheduledHost;
     std::unordered_map<std::string, schedule::TAnswerHints> FAnswers;
+    // The feed whose fetch was last reported through Fetched: the thread's
+    // own result, reported while it is applied, is not rescheduled twice.
+    std::string FReported;
     // How long one round over every feed would take: the rhythm of a feed
     // without a history, so it is polled as often as before.
     std::chrono::seconds FRoundLength{0};
+    // How the requests a third of the round's are shared among the feeds.
+    schedule::TPollBudget FBudget;
     std::shared_ptr<TUpdateJob> FCurrentJob;  // guarded by FMutex
     bool FRecheck = false;                    // guarded by FMutex
     std::thread FThread;

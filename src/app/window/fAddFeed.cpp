@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <initializer_list>
 #include <thread>
 
 #include "Address.h"
@@ -146,6 +147,12 @@ QString TFormAddFeed::Caption() const {
     return Q(FChosen->Title);
 }
 
+void TFormAddFeed::SetChooseOnly(const QString& title) {
+    FChooseOnly = true;
+    setWindowTitle(title);
+    for (QWidget* asked : std::initializer_list<QWidget*>{Label2, EditCaption, Label3, ComboTarget}) asked->hide();
+}
+
 void TFormAddFeed::FindFeedsFor(const QString& address) {
     EditURL->setText(address.trimmed());
     StartSearch(EditURL->text());
@@ -228,7 +235,8 @@ void TFormAddFeed::SearchDone(const discover::TDiscoverResult& result) {
     if (cancelled) {
         StatusText->setText(LangMsgQ("DiscoverCancelled"));
     } else if (!result.Ok()) {
-        FFailed = result.Error->Kind != discover::TDiscoverErrorKind::InvalidAddress;
+        // The address as it is would be the very page that is not a feed.
+        FFailed = !FChooseOnly && result.Error->Kind != discover::TDiscoverErrorKind::InvalidAddress;
         QString text = DescribeFailure(*result.Error, FSearched);
         if (FFailed) text += ' ' + LangMsgQ("DiscoverAddAnyway");
         StatusText->setText(text);

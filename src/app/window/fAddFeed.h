@@ -45,6 +45,11 @@ public:
     // confirmed (an address handed over from outside, pasted or dropped).
     void FindFeedsFor(const QString& address);
 
+    // Choosing one feed to stand in for a feed already in the list (whose
+    // address now gives a web page): the dialog, titled `title`, asks for no
+    // name and no place, and a failed search offers nothing to add.
+    void SetChooseOnly(const QString& title);
+
     // Where the feed goes: this computer (0) or one of the accounts named
     // after it. The choice shows only when there is an account.
     void SetTargets(const QStringList& names, int current);
@@ -93,6 +98,7 @@ private:
     QString FSearched;
     // The last search failed: OK on the same address adds it as it is.
     bool FFailed = false;
+    bool FChooseOnly = false;
 };
 
 // "RSS", "Atom", "RDF", "JSON Feed" for a feed's MIME type.

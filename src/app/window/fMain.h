@@ -54,6 +54,7 @@ class QPushButton;
 namespace schedule {
 class THealthBook;
 struct THealthPolicy;
+struct TAnswerHints;
 enum class TAttention;
 }  // namespace schedule
 namespace items {
@@ -715,6 +716,18 @@ public:
     // the old one go, and polling resumes.
     void SetFeedAddress(QTreeWidgetItem* node, const std::string& url);
     void SaveFeedHealth();
+    // "Find the feed on this page": discovery on the feed's address, the
+    // user choosing among several feeds; the address chosen, or "" when
+    // none was.
+    std::string ChooseFeedOnPage(const std::string& id, const std::string& url);
+    // After any fetch of a feed (manual, "update all", polling): what its
+    // answer asked of the next fetch is kept in the health book, and the
+    // automatic schedule counts the feed's next due time from this fetch.
+    void NoteFetchForSchedule(const TFeedUpdate& update);
+    // What the polling thread keeps of a feed across restarts: what it and
+    // its server asked for last, and when it was last fetched.
+    void KeptForSchedule(QTreeWidgetItem* node, schedule::TAnswerHints& asked,
+                         std::optional<std::chrono::system_clock::time_point>& lastFetch);
     // ---- end feed health ----
 
 signals:

@@ -14,9 +14,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "Address.h"
 #include "Convert.h"
 #include "FeedHealth.h"
 #include "FeedUpdate.h"
+#include "UpdateThread.h"
+#include "fAddFeed.h"
 #include "fFeedHealth.h"
 #include "uvxLanguage.h"
 
@@ -94,6 +97,11 @@ QString DetailOf(const schedule::TFeedHealth& health) {
 void TFormMain::ConnectFeedHealth() {
     FHealth = std::make_shared<schedule::THealthBook>();
     FHealth->Load(schedule::kHealthFile);
+    // A server's Retry-After outlives a restart, one after another too.
+    const auto loaded = std::chrono::system_clock::now();
+    for (const auto& [id, health] : FHealth->All())
+        if (health.Asked().RetryAfter && *health.Asked().RetryAfter > loaded)
+            FRetryAfter[id] = *health.Asked().RetryAfter;
 
     ActionFeedHealth = new QAction("Feed Health...", this);
     ActionFeedHealth->setObjectName("ActionFeedHealth");
@@ -327,13 +335,43 @@ void TFormMain::ActOnFeedHealth(const std::string& id, int action) {
             TreeView->setCurrentItem(node);
             ActionDeleteFeedExecute();
             break;
-        case TAction::FindFeed:
-            OpenAddFeedDialog(Q(url));
+        case TAction::FindFeed: {
+            // The feed found replaces the address, as a move does: the
+            // feed keeps its name, folder, items and stored copy, and the
+            // change can be undone.
+            const std::string to = ChooseFeedOnPage(id, url);
+            if (to.empty() || discover::ComparableUrl(to) == discover::ComparableUrl(url)) break;
+            SetFeedAddress(node, to);
+            FHealth->Change(id, [&](schedule::TFeedHealth& health) { health.NoteAddressChanged(url, to); });
             break;
+        }
     }
     SaveFeedHealth();
     if (QTreeWidgetItem* still = FindFeedNodeById(id)) ShowFeedState(still);
     RefreshFeedHealth();
+}
+
+std::string TFormMain::ChooseFeedOnPage(const std::string& id, const std::string& url) {
+    TFormAddFeed dialog(this);
+    QString title = FeedHealthView ? FeedHealthView->BtnFindFeed->text() : QString();
+    title.remove('&');
+    while (title.endsWith('.') || title.endsWith(QChar(0x2026))) title.chop(1);
+    dialog.SetChooseOnly(title.trimmed());
+    dialog.SecureFeeds = SecureFeedsOption();
+    // Another feed of the list is not taken twice; this one may be found.
+    dialog.FindExisting = [this, id](const std::string& found) -> std::optional<QString> {
+        const std::string wanted = discover::ComparableUrl(found);
+        for (QTreeWidgetItem* other : FeedNodesUnder(RootNode())) {
+            const xml::Node item = GetFeedItem(other);
+            if (item.Attribute("id").value_or("") != id &&
+                discover::ComparableUrl(item.Attribute("url").value_or("")) == wanted)
+                return other->text(0);
+        }
+        return std::nullopt;
+    };
+    dialog.FindFeedsFor(Q(url));
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return dialog.URL().toStdString();
 }
 
 void TFormMain::SaveFeedHealth() {
@@ -343,5 +381,31 @@ void TFormMain::SaveFeedHealth() {
     } catch (const std::exception&) {
         // Saved again with the next change or at exit; the history is a
         // convenience, never worth interrupting the user for.
+    }
+}
+
+void TFormMain::NoteFetchForSchedule(const TFeedUpdate& update) {
+    const std::string& id = update.Request().Id;
+    const auto at = update.Outcome() ? update.Outcome()->At : std::chrono::system_clock::now();
+    const schedule::TAnswerHints answer = update.AnswerHints();
+    if (FHealth) FHealth->Change(id, [&](schedule::TFeedHealth& health) { health.NoteAnswer(answer, at); });
+    if (FUpdateThread) FUpdateThread->Fetched(id, answer, at);
+}
+
+void TFormMain::KeptForSchedule(QTreeWidgetItem* node, schedule::TAnswerHints& asked,
+                                std::optional<std::chrono::system_clock::time_point>& lastFetch) {
+    const xml::Node item = GetFeedItem(node);
+    if (!item) return;
+    if (FHealth) {
+        const schedule::TFeedHealth health = FHealth->Get(item.Attribute("id").value_or(""));
+        asked = health.Asked();
+        lastFetch = health.LastFetch();
+    }
+    // A configuration from before the book knew fetches still says when
+    // the feed was last read.
+    const QDateTime last = QDateTime::fromString(Q(item.Attribute("lastupdate").value_or("")), Qt::ISODate);
+    if (last.isValid()) {
+        const std::chrono::system_clock::time_point at{std::chrono::milliseconds(last.toMSecsSinceEpoch())};
+        if (!lastFetch || at > *lastFetch) lastFetch = at;
     }
 }

@@ -239,6 +239,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         MarkFeedBusy(node, false);
         return;
     }
+    NoteFetchForSchedule(update);
     const std::string& displayText = update.DisplayText();
     try {
         if (update.Failed())
@@ -471,6 +472,11 @@ void TFormMain::StartUpdateThread()
             // A base that fails here only costs the feed its rhythm.
         }
         return times;
+    };
+    host.Kept = [this](QTreeWidgetItem* node) {
+        TUpdateThread::THost::TKept kept;
+        KeptForSchedule(node, kept.Asked, kept.LastFetch);
+        return kept;
     };
     FUpdateThread = std::make_shared<TUpdateThread>(std::move(host));
     NotePollingStarted();
