@@ -12,7 +12,7 @@ const double kHigh = static_cast<double>(kMaxInterval.count());
 
 double Root(seconds gap)
 {
-    return std::sqrt(static_cast<double>(std::max<long long>(gap.count(), 1)));
+    return std::pow(static_cast<double>(std::max<long long>(gap.count(), 1)), TPollBudget::kGapExponent);
 }
 
 } // namespace
