@@ -587,6 +587,9 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
     TFetchResult fetched;
     fetched.Validators = std::move(transfer.validators);
     fetched.BytesReceived = WireBodyBytes(e);
+    long headerBytes = 0;
+    if (curl_easy_getinfo(e, CURLINFO_HEADER_SIZE, &headerBytes) == CURLE_OK && headerBytes > 0)
+      fetched.HeaderBytes = static_cast<std::size_t>(headerBytes);
     char* effective = nullptr;
     if (curl_easy_getinfo(e, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective != nullptr)
       fetched.EffectiveUrl = effective;

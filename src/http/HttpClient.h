@@ -144,6 +144,7 @@ struct TFetchResult {
   // validators to keep: those the 304 gave, else those that were sent.
   TValidators Validators;
   std::size_t BytesReceived = 0;  // body bytes on the wire, before decoding
+  std::size_t HeaderBytes = 0;    // status lines and headers received
   // The address that answered, after any redirects followed; relative links
   // in a page are resolved against it.
   std::string EffectiveUrl;

@@ -135,13 +135,13 @@ void TAccountSync::SignIn() {
         try {
             client->ClientLogin(FAccount.User, FAccount.Password);
             FPastRequests += FClient->RequestCount();
-            FPastBytes += FClient->BytesReceived();
+            FPastTraffic += FClient->Traffic();
             FClient = std::move(client);
             FBaseConfirmed = true;
             return;
         } catch (const TSyncError& error) {
             FPastRequests += client->RequestCount();
-            FPastBytes += client->BytesReceived();
+            FPastTraffic += client->Traffic();
             if (error.Kind() != TSyncErrorKind::NotGoogleReader || i + 1 == bases.size()) throw;
         }
     }
@@ -420,7 +420,8 @@ bool TAccountSync::UnreadListNeeded(const std::vector<TItemId>& sinceIds) {
 TSyncResult TAccountSync::Sync(const std::function<void(TFeedBatch&)>& onItems) {
     TSyncResult result;
     const int requestsBefore = FPastRequests + FClient->RequestCount();
-    const std::size_t bytesBefore = FPastBytes + FClient->BytesReceived();
+    TTraffic before = FPastTraffic;
+    before += FClient->Traffic();
     try {
         if (!FClient->SignedIn()) SignIn();
         SendQueue(result);
@@ -438,7 +439,10 @@ TSyncResult TAccountSync::Sync(const std::function<void(TFeedBatch&)>& onItems) 
     }
     SaveState();
     result.Requests = FPastRequests + FClient->RequestCount() - requestsBefore;
-    result.BytesReceived = FPastBytes + FClient->BytesReceived() - bytesBefore;
+    TTraffic after = FPastTraffic;
+    after += FClient->Traffic();
+    result.Traffic = after - before;
+    result.BytesReceived = result.Traffic.Body;
     return result;
 }
 

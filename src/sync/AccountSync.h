@@ -128,7 +128,8 @@ struct TSyncResult {
     // After a failure, when to try again (nullopt: when the user acts).
     std::optional<std::chrono::system_clock::time_point> NextAttempt;
     int Requests = 0;
-    std::size_t BytesReceived = 0;
+    std::size_t BytesReceived = 0;  // answer bodies on the wire, as Traffic.Body
+    TTraffic Traffic;
 };
 
 struct TAccount {
@@ -189,7 +190,7 @@ private:
     std::unique_ptr<TGReaderClient> FClient;
     bool FBaseConfirmed = false;
     int FPastRequests = 0;  // of clients set aside (candidate bases)
-    std::size_t FPastBytes = 0;
+    TTraffic FPastTraffic;
     std::chrono::milliseconds FDeadline{120'000};
     TChangeQueue FQueue;
     TSyncState FState;

@@ -194,10 +194,13 @@ std::string TGReaderClient::Send(http::TRequest request, bool withAuth) {
     ++FRequests;
     try {
         auto result = client.Send(request);
-        FBytes += result.BytesReceived;
+        FTraffic.Body += result.BytesReceived;
+        FTraffic.Headers += result.HeaderBytes;
+        FTraffic.Decoded += result.Body.size();
         return std::move(result.Body);
     } catch (const http::HttpError& error) {
-        FBytes += error.Body().size();
+        FTraffic.Body += error.Body().size();
+        FTraffic.Decoded += error.Body().size();
         throw FromHttp(error);
     }
 }

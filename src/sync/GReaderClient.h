@@ -90,9 +90,10 @@ public:
     void SetStallTimeout(std::chrono::milliseconds timeout) { FStall = timeout; }
     void SetCertificateAuthorityFile(std::string path) { FCaFile = std::move(path); }
 
-    // Requests made and body bytes received, for measuring what a sync costs.
+    // Requests made and bytes received, for measuring what a sync costs.
     int RequestCount() const { return FRequests; }
-    std::size_t BytesReceived() const { return FBytes; }
+    std::size_t BytesReceived() const { return FTraffic.Body; }
+    const TTraffic& Traffic() const { return FTraffic; }
 
 private:
     std::string Get(const std::string& path, const std::vector<std::pair<std::string, std::string>>& query);
@@ -110,7 +111,7 @@ private:
     std::chrono::milliseconds FStall{60'000};
     std::string FCaFile;
     int FRequests = 0;
-    std::size_t FBytes = 0;
+    TTraffic FTraffic;
 };
 
 // "a=b&c=d" with every byte outside the unreserved set %-encoded.

@@ -3,6 +3,7 @@
 // (GReaderMapping.h) turns them into the feed model and the item store's.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,6 +21,24 @@ using TItemId = std::uint64_t;
 std::optional<TItemId> ParseItemId(std::string_view text);
 std::string LongItemId(TItemId id);
 std::string DecimalItemId(TItemId id);
+
+// What answers cost: bodies as they came over the wire (compressed when
+// the server compresses), the headers, and the bodies once decoded.
+struct TTraffic {
+    std::size_t Body = 0;
+    std::size_t Headers = 0;
+    std::size_t Decoded = 0;
+    std::size_t OnWire() const { return Body + Headers; }
+    TTraffic& operator+=(const TTraffic& other) {
+        Body += other.Body;
+        Headers += other.Headers;
+        Decoded += other.Decoded;
+        return *this;
+    }
+    TTraffic operator-(const TTraffic& other) const {
+        return {Body - other.Body, Headers - other.Headers, Decoded - other.Decoded};
+    }
+};
 
 inline constexpr const char* kReadingList = "user/-/state/com.google/reading-list";
 inline constexpr const char* kReadState = "user/-/state/com.google/read";

@@ -24,6 +24,7 @@
 #include "FeedUpdate.h"
 #include "FixtureFile.h"
 #include "ItemBase.h"
+#include "PasswordVault.h"
 #include "fFeedProperties.h"
 #include "fMain.h"
 
@@ -177,8 +178,31 @@ TEST_F(AccountSyncWindowTest, FailuresShowOnTheAccountNodeAndOnlyPassingOnesAreR
         form->SyncAccount("alice@fake");
         WaitUntil([] { return false; }, 300);
         EXPECT_EQ(refused.count(), c.refused ? 1 : 0);
+        // Closed without the account: the next case's start-up must not
+        // read a password for it while the case runs.
+        accountlist::RemoveAccount(form->Options().GetConfigNode("internal\\feedlist\\items"), "alice@fake");
         form.reset();
     }
+}
+
+// The vault's answer at start-up can come seconds late (a secret store);
+// a password given meanwhile is the newer one, and nothing is asked.
+TEST_F(AccountSyncWindowTest, AStartUpVaultAnswerAfterAPasswordWasGivenIsIgnored) {
+    Start(server.Url(synctest::kApi));
+    form.reset();  // config.xml keeps the account
+    form = std::make_unique<TFormMain>();
+    int asked = 0;
+    form->AskAccountPassword = [&](const QString&) {
+        ++asked;
+        return std::optional<QString>();
+    };
+    form->StopUpdateThread();
+    form->AccountVault->SetStoreTimeout(std::chrono::milliseconds(300));
+    QCoreApplication::sendPostedEvents();  // start-up asks the vault; its answer is queued
+    ASSERT_EQ(asked, 0);
+    emit form->accountReady("alice@fake", "secret");
+    WaitUntil([] { return false; }, 800);
+    EXPECT_EQ(asked, 0);
 }
 
 TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore) {

@@ -156,6 +156,9 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
 }
 
 TEST_F(AccountsWindowTest, StartUpReadsEachPasswordAndARefusalIsAskedForOnce) {
+    // The password typed again below is right: a sync refusing it would ask
+    // once more, whenever its answer came.
+    synctest::AddSignIn(server, {"secret", "typed-again"});
     // Two accounts kept from an earlier run; only one has its password.
     {
         TOptions options;

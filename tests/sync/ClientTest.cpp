@@ -1,5 +1,6 @@
 #include "GReaderClient.h"
 #include "FakeReader.h"
+#include "FixtureFile.h"
 
 #include <gtest/gtest.h>
 
@@ -160,6 +161,31 @@ TEST(ReaderClient, IdPagesFollowTheContinuationAndStopOnARepeat) {
     loop = true;
     EXPECT_EQ(KindOf([&] { client.AllItemIds(query); }), TSyncErrorKind::Malformed);
     EXPECT_EQ(KindOf([&] { client.AllItemIds(query, 5); }), TSyncErrorKind::Malformed);
+}
+
+// The bytes an answer cost are counted as they came (compressed or not) and
+// once decoded; compression is asked for on every request.
+TEST(ReaderClient, TrafficCountsWireAndDecodedBytes) {
+    const std::string counts = testsupport::ReadFixtureFile(SYNC_TEST_DATA "/unread_counts.json");
+    for (const auto encoding : {testsupport::Encoding::Identity, testsupport::Encoding::Gzip,
+                                testsupport::Encoding::Deflate}) {
+        SCOPED_TRACE(static_cast<int>(encoding));
+        LoopbackServer server;
+        Response response;
+        response.body = counts;
+        response.encoding = encoding;
+        server.AddEndpoint(synctest::ApiPath("unread-count"), response);
+        TGReaderClient client(server.Url(synctest::kApi));
+        const auto parsed = client.UnreadCounts();
+        EXPECT_EQ(parsed.at("feed/12"), 36);
+        EXPECT_NE(server.LastRequest().Header("Accept-Encoding").find("gzip"), std::string::npos);
+        const greader::TTraffic& traffic = client.Traffic();
+        EXPECT_EQ(traffic.Decoded, counts.size());
+        EXPECT_EQ(traffic.Body, testsupport::Encode(counts, encoding).size());
+        EXPECT_EQ(client.BytesReceived(), traffic.Body);
+        EXPECT_GT(traffic.Headers, 20u);
+        EXPECT_EQ(traffic.OnWire(), traffic.Body + traffic.Headers);
+    }
 }
 
 TEST(ReaderClient, WritesRenewARefusedActionToken) {

@@ -52,9 +52,17 @@ bool FreshRss::Available(std::string& why) {
     return true;
 }
 
-FreshRss::FreshRss(const std::string& dir, const std::string& opmlPath) : FDir(dir) {
+FreshRss::FreshRss(const std::string& dir, const std::string& opmlPath, bool compressed) : FDir(dir) {
     FPort = testsupport::UnusedLoopbackPort();
-    const std::string output = Run(std::string(FRESHRSS_DIR "/serve ") + dir + " " + std::to_string(FPort) + " " +
+    if (compressed) {
+        // An extra ini folder beside PHP's own, so its modules still load.
+        const std::string iniDir = dir + "/php-ini";
+        std::filesystem::create_directories(iniDir);
+        std::ofstream(iniDir + "/zlib.ini") << "zlib.output_compression=On\n";
+        const std::string scanned = Run("php -r 'echo PHP_CONFIG_FILE_SCAN_DIR;'");
+        FEnvironment = "PHP_INI_SCAN_DIR='" + scanned + ":" + iniDir + "' ";
+    }
+    const std::string output = Run(FEnvironment + FRESHRSS_DIR "/serve " + dir + " " + std::to_string(FPort) + " " +
                                    kUser + " " + kPassword + " " + opmlPath + " 2>&1");
     FUrl = Line(output, "FRESHRSS_URL");
     FPid = std::stoi(Line(output, "FRESHRSS_PID"));
@@ -84,7 +92,7 @@ void FreshRss::Stop() {
 
 void FreshRss::Start() {
     // serve would wipe the data: start only the PHP server again.
-    const std::string command = "cd " + FDir + "/freshrss && (php -S 127.0.0.1:" + std::to_string(FPort) +
+    const std::string command = "cd " + FDir + "/freshrss && (" + FEnvironment + "php -S 127.0.0.1:" + std::to_string(FPort) +
                                 " -t p/ >>" + FDir + "/php-server.log 2>&1 & echo $!)";
     FPid = std::stoi(Run(command));
     for (int i = 0; i < 100; ++i) {

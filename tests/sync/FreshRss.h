@@ -17,7 +17,9 @@ public:
     static bool Available(std::string& why);
 
     // Installs into dir and serves on a free port, subscribed to the OPML.
-    FreshRss(const std::string& dir, const std::string& opmlPath);
+    // Compressed: PHP gzips its answers (zlib.output_compression), as an
+    // installation behind a compressing web server would send them.
+    FreshRss(const std::string& dir, const std::string& opmlPath, bool compressed = false);
     ~FreshRss();
 
     const std::string& ApiUrl() const { return FUrl; }
@@ -36,6 +38,7 @@ private:
     std::string FUrl;
     std::string FRefresh;
     int FPid = 0;
+    std::string FEnvironment;  // put before the commands that start PHP's server
 };
 
 // The subscription lists the servers are stood up with. Two folders, Tech

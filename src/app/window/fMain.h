@@ -675,6 +675,9 @@ public:
     QString TakeAccountRequest(const QString& request);
     std::set<QString> FPasswordAsking;
     std::set<QString> FPasswordDeclined;
+    // How many passwords each account has been given (accountReady): a
+    // vault answer asked for before the latest is stale.
+    std::map<QString, int> FPasswordsGiven;
     // ---- end accounts ----
     // ---- Feed health (fMainHealth.cpp) ----
     // Every feed's recent results (health.json in the home), recorded by the

@@ -27,6 +27,7 @@ void TFormMain::ConnectAccounts() {
     File1->insertAction(ActionOptions, ActionAccounts);
     connect(ActionAccounts, &QAction::triggered, this, [this] { Guarded([this] { ActionAccountsExecute(); }); });
     connect(this, &TFormMain::accountPasswordRefused, this, [this](const QString& id) { AccountPasswordRefused(id); });
+    connect(this, &TFormMain::accountReady, this, [this](const QString& id, const QString&) { ++FPasswordsGiven[id]; });
 
     AskAccountPassword = [this](const QString& id) -> std::optional<QString> {
         const auto record = accountlist::RecordOf(
@@ -107,8 +108,12 @@ void TFormMain::RemoveAccount(const std::string& id) {
 void TFormMain::ReadAccountPasswords() {
     for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(feedlist::kItemsPath))) {
         const std::string id = *folder.Attribute("account");
-        AccountVault->Read(Q(id), [this, id](const TVaultResult& result) {
+        const int given = FPasswordsGiven[Q(id)];
+        AccountVault->Read(Q(id), [this, id, given](const TVaultResult& result) {
             if (!accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), id)) return;
+            // A secret store can take seconds; a password typed meanwhile
+            // is newer than its answer, and a missing one must not prompt.
+            if (FPasswordsGiven[Q(id)] != given) return;
             if (result.Ok) {
                 emit accountReady(Q(id), result.Password);
                 return;
