@@ -492,10 +492,18 @@ QTreeWidgetItem* TUpdateThread::FindNode(const std::string& id) const
 
 void TUpdateThread::SyncSchedule()
 {
+    const int pause = std::max(1, FHost.UpdateIntervalSeconds());
+    // Nothing to bring up to date while the list and the pause are as they
+    // were: every step would otherwise walk every feed.
+    const std::optional<std::uint64_t> version =
+        FHost.ListVersion ? std::optional<std::uint64_t>(FHost.ListVersion()) : std::nullopt;
+    if (version && version == FScheduledVersion && pause == FScheduledPause)
+        return;
+    FScheduledVersion = version;
+    FScheduledPause = pause;
     const auto now = Now();
     std::unordered_map<std::string, std::string> present;
     const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
-    const int pause = std::max(1, FHost.UpdateIntervalSeconds());
     FRoundLength = std::chrono::seconds(pause) * static_cast<long>(nodes.size());
     FBudget.SetRoundRate(1.0 / pause);
     // A feed met for the first time goes when its rhythm and what it asked

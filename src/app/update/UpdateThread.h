@@ -84,7 +84,7 @@ public:
         // through its folders); without it the root's children.
         std::function<std::vector<QTreeWidgetItem*>()> FeedNodes;
         // Optional: a number that changes whenever feeds are added, removed
-        // or moved, or a feed's own interval is set or cleared. The thread
+        // or moved, or a feed's own interval or address changes. The thread
         // then reads the list once per change instead of at every step
         // (each step would otherwise cost a walk of thousands of nodes on
         // the user-interface thread).
@@ -279,6 +279,10 @@ private:
     // feed's host as queued, and what each feed's last answer said.
     schedule::TScheduler FSchedule;
     std::unordered_map<std::string, std::string> FScheduledHost;
+    // The list's version and the pause the schedule was last brought up to
+    // date with.
+    std::optional<std::uint64_t> FScheduledVersion;
+    int FScheduledPause = 0;
     std::unordered_map<std::string, schedule::TAnswerHints> FAnswers;
     // The feed whose fetch was last reported through Fetched: the thread's
     // own result, reported while it is applied, is not rescheduled twice.

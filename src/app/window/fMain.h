@@ -810,8 +810,8 @@ private:
     // The feed nodes by their element's id, kept by AddFeedNode, DeleteFeed
     // and LoadFeedList.
     std::unordered_map<std::string, QTreeWidgetItem*> FFeedNodes;
-    // Changes whenever the tree's rows or a feed's own interval change: the
-    // polling thread reads the feed list again only then.
+    // Changes whenever the tree's rows or a feed's own interval or address
+    // change: the polling thread reads the feed list again only then.
     std::uint64_t FFeedListVersion = 0;
     bool FStartInTray = false;
     bool FStartMaximized = false;

@@ -283,6 +283,7 @@ void TFormMain::SetFeedAddress(QTreeWidgetItem* node, const std::string& url) {
     xml::Node item = GetFeedItem(node);
     if (!item || url.empty()) return;
     item.SetAttribute("url", url);
+    ++FFeedListVersion;
     for (const char* name : kValidatorAttributes)
         if (item.HasAttribute(name)) item.RemoveAttribute(name);
     if (item.HasAttribute(kStoppedAttribute)) item.RemoveAttribute(kStoppedAttribute);

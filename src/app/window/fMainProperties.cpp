@@ -113,6 +113,7 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
     const bool newAddress = !url.empty() && oldUrl != url;
     if (newAddress) {
         item.SetAttribute(kUrlAttribute, url);
+        ++FFeedListVersion;
         for (const char* name : kValidatorAttributes)
             if (item.HasAttribute(name)) item.RemoveAttribute(name);
         FRetryAfter.erase(id);
