@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -71,14 +72,14 @@ FreshRss::FreshRss(const std::string& dir, const std::string& opmlPath, bool com
 
 FreshRss::~FreshRss() { Stop(); }
 
-// A feed fetched within its time to live (a second here, counted in whole
-// seconds) is skipped, so wait until the refresh has fetched some. It says
-// "failed" whenever it found nothing new; the sync that follows is the judge.
+// A feed fetched within its time to live (a second here) is skipped while
+// the server's clock in whole seconds is at most its last fetch plus one.
+// Every fetch so far ended before this call, so two whole seconds later
+// each feed is due, whichever second its own fetch fell in.
 void FreshRss::Refresh() const {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-        if (Run(FRefresh + " 2>&1", false).find("actualized 0 feeds") == std::string::npos) return;
-    }
+    const std::time_t called = std::time(nullptr);
+    while (std::time(nullptr) < called + 2) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Run(FRefresh + " 2>&1", false);
 }
 
 void FreshRss::Stop() {
