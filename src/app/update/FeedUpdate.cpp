@@ -23,22 +23,26 @@ void TFeedUpdate::Start()
 
 void TFeedUpdate::Fetch()
 {
+    Download();
+    Complete();
+}
+
+void TFeedUpdate::Download()
+{
     try {
         // Checked before anything goes over the network: the id will name
         // the stored copy.
         const std::string path = StoredCopyPath(FRequest.Id);
-        // The item store says which items are new. Without one, counting
-        // them needs the previous stored copy, read on the side while the
-        // download runs, so neither the user-interface thread nor the
-        // update's duration pays for it. (An early return still waits for
-        // it: the future's destructor joins.)
-        items::TItemStore* store = FRequest.Items ? FRequest.Items->ThreadConnection() : nullptr;
-        std::future<TStoredTitles> previous;
+        // Without an item store, counting the new items needs the previous
+        // stored copy: it is read on the side while the download runs, so
+        // neither the user-interface thread nor the update's duration pays
+        // for it. (An early return still waits for it: the future's
+        // destructor joins.)
         try {
-            if (!store)
-                previous = std::async(std::launch::async, [path] { return ReadStoredTitles(path); });
+            if (!FRequest.Items)
+                FPreviousReading = std::async(std::launch::async, [path] { return ReadStoredTitles(path); });
         } catch (const std::system_error&) {
-            // No thread to spare: the result reads it instead.
+            // No thread to spare: it is read after the download instead.
         }
         // "Not modified" is only worth asking while there is a copy to keep.
         std::error_code ignored;
@@ -47,13 +51,12 @@ void TFeedUpdate::Fetch()
         FFacts = schedule::FactsFromResult(FRequest.Url, FRequest.Options.followRedirects, answer);
         FBytesReceived = answer.BytesReceived;
         if (answer.NotModified) {
-            FPreviousTitles = previous.valid() ? previous.get() : ReadStoredTitles(path);
+            FPreviousTitles = FPreviousReading.valid() ? FPreviousReading.get() : ReadStoredTitles(path);
             FPreviousRead = true;
             if (FPreviousTitles) {
                 NoteAnswerHints(answer, nullptr);
                 FValidators = std::move(answer.Validators);
                 FNotModified = true;
-                FFetched = true;
                 return;
             }
             // The copy the server compared with has gone or cannot be read:
@@ -69,28 +72,6 @@ void TFeedUpdate::Fetch()
         document->LoadFromString(answer.Body);
         document->SetXSLFileName(kStoredCopyStylesheet);
         NoteAnswerHints(answer, document.get());
-        if (store) {
-            // The store's write and the stored copy's write and flush are
-            // independent: they run side by side, the items taken from the
-            // model first so that the two never read it at once.
-            std::vector<items::TStoredItem> items = items::StoredItemsFromFeed(*document);
-            std::future<void> recording;
-            try {
-                recording = std::async(std::launch::async,
-                                       [this, store, &items, &path] { RecordInStore(*store, items, path); });
-            } catch (const std::system_error&) {
-                RecordInStore(*store, items, path);  // no thread to spare
-            }
-            PrepareResult(*document, path);
-            if (recording.valid())
-                recording.get();
-        } else {
-            PrepareResult(*document, path);
-        }
-        if (previous.valid()) {
-            FPreviousTitles = previous.get();
-            FPreviousRead = true;
-        }
         FDocument = std::move(document);
     } catch (const http::HttpError& e) {
         FRetryAfter = e.RetryAfter();
@@ -100,7 +81,48 @@ void TFeedUpdate::Fetch()
     } catch (const std::exception& e) {
         FError = e.what();
     }
-    if (!FDocument && !FNotModified && FError.empty())
+}
+
+void TFeedUpdate::Complete()
+{
+    if (FNotModified) {
+        FFetched = true;
+        return;
+    }
+    if (FDocument) {
+        const std::string path = StoredCopyPath(FRequest.Id);  // a valid id: the download got this far
+        // The connection of the thread that completes: the polling thread's
+        // completions run on a thread of their own, beside its downloads.
+        items::TItemStore* store = FRequest.Items ? FRequest.Items->ThreadConnection() : nullptr;
+        if (store) {
+            // The store's write and the stored copy's write and flush are
+            // independent: they run side by side, the items taken from the
+            // model first so that the two never read it at once.
+            std::vector<items::TStoredItem> items = items::StoredItemsFromFeed(*FDocument);
+            std::future<void> recording;
+            try {
+                recording = std::async(std::launch::async,
+                                       [this, store, &items, &path] { RecordInStore(*store, items, path); });
+            } catch (const std::system_error&) {
+                RecordInStore(*store, items, path);  // no thread to spare
+            }
+            PrepareResult(*FDocument, path);
+            if (recording.valid())
+                recording.get();
+        } else {
+            PrepareResult(*FDocument, path);
+        }
+        if (FPreviousReading.valid()) {
+            FPreviousTitles = FPreviousReading.get();
+            FPreviousRead = true;
+        } else if (!FRecorded && !FPreviousRead) {
+            // No store to count with after all (it could not be reached
+            // from this thread): the stored copy counts.
+            FPreviousTitles = ReadStoredTitles(path);
+            FPreviousRead = true;
+        }
+    }
+    if (!FDocument && FError.empty())
         FError = "Unknown error";
     RecordOutcome();
     FFetched = true;

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,6 +64,8 @@ public:
 
     void Start() override;
     void Fetch() override;
+    void Download() override;
+    void Complete() override;
     void Finish() override;
     void Cancel() override;
 
@@ -135,6 +138,9 @@ private:
     std::string FError;
     TStoredTitles FPreviousTitles;
     bool FPreviousRead = false;
+    // The stored copy's titles, read beside the download where no item
+    // store counts the new items.
+    std::future<TStoredTitles> FPreviousReading;
     void PrepareResult(feed::TFeedDocument& document, const std::string& path);
     void RecordInStore(items::TItemStore& store, const std::vector<items::TStoredItem>& items, const std::string& path);
     std::optional<items::TDownloadResult> FRecorded;

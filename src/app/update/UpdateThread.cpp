@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QMetaObject>
 #include <QObject>
+#include <QThreadPool>
 #include <QTreeWidgetItem>
 
 #include <algorithm>
@@ -38,8 +39,11 @@ std::optional<TUpdateThread::THost::TOwnInterval> ReadOwnInterval(const std::str
 }
 
 TUpdateThread::TUpdateThread(THost host)
-    : FHost(std::move(host)), FSchedule({.HostSpacing = FHost.HostSpacing, .MinGap = std::chrono::seconds(1)})
+    : FHost(std::move(host)), FSchedule({.HostSpacing = FHost.HostSpacing, .MinGap = std::chrono::seconds(1)}),
+      FCompletion(std::make_unique<QThreadPool>())
 {
+    FCompletion->setMaxThreadCount(1);
+    FCompletion->setExpiryTimeout(-1);
     FThread = std::thread([this] { Execute(); });
 }
 
@@ -342,11 +346,20 @@ void TUpdateThread::Execute()
 {
     using SteadyClock = std::chrono::steady_clock;
     std::shared_ptr<TUpdateJob> job;  // started or prepared ahead; its result is to come
+    // The previous update's second half, beside this one's download. Its
+    // result is posted before the next trip to the window, so results
+    // keep their order and each trip still comes after the last result.
+    std::future<void> completing;
+    auto joinCompleting = [&completing] {
+        if (completing.valid())
+            completing.get();
+    };
     // The round goes on from this time; feeds of their own interval do not
     // wait for it.
     SteadyClock::time_point roundResume = SteadyClock::now();
     while (!FTerminated) {
         if (!job) {
+            joinCompleting();
             const bool roundReady = SteadyClock::now() >= roundResume;
             bool automatic = false;
             if (!RunOnUi([this, &job, roundReady, &automatic] {
@@ -371,12 +384,13 @@ void TUpdateThread::Execute()
                     break;
                 FCurrentJob = job;
             }
-            job->Fetch();
+            job->Download();
             {
                 std::lock_guard lock(FMutex);
                 FCurrentJob.reset();
             }
         }
+        joinCompleting();
 
         // One trip reads the pause and, when there is none, prepares the
         // next feed's update so that it downloads while this result is
@@ -404,19 +418,8 @@ void TUpdateThread::Execute()
         if (!read)
             break;
 
-        if (job) {
-            // The result and the start of the next update share one event:
-            // nothing can come between them.
-            PostToUi([this, job, next, nextId] {
-                try {
-                    job->Finish();
-                } catch (...) {
-                    // reported by the host
-                }
-                if (next)
-                    StartPreparedOrAbandon(next, nextId);
-            });
-        }
+        if (job)
+            completing = CompleteAndPost(job, next, nextId);
         job = std::move(next);
         if (!job) {
             // With no pause and no feed the thread would only spin; it looks
@@ -435,6 +438,36 @@ void TUpdateThread::Execute()
             Pause(wait);
         }
     }
+    joinCompleting();
+}
+
+std::future<void> TUpdateThread::CompleteAndPost(std::shared_ptr<TUpdateJob> job, std::shared_ptr<TUpdateJob> next,
+                                                 std::string nextId)
+{
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    auto task = [this, job = std::move(job), next = std::move(next), nextId = std::move(nextId), done] {
+        try {
+            job->Complete();
+        } catch (...) {
+            // the job reports its own failures with its result
+        }
+        // The result and the start of the next update share one event:
+        // nothing can come between them.
+        PostToUi([this, job, next, nextId] {
+            try {
+                job->Finish();
+            } catch (...) {
+                // reported by the host
+            }
+            if (next)
+                StartPreparedOrAbandon(next, nextId);
+        });
+        done->set_value();
+    };
+    if (!FCompletion->tryStart(task))
+        task();  // no thread to spare: completed here
+    return finished;
 }
 
 // ---------------------------------------------------------------------------

@@ -39,6 +39,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -52,6 +53,7 @@
 #include "Scheduler.h"
 
 class QObject;
+class QThreadPool;
 class QTreeWidgetItem;
 
 // One feed update, split where it crosses threads.
@@ -64,6 +66,12 @@ public:
     // The download and the parsing; runs off the user-interface thread and
     // touches only the job's own objects.
     virtual void Fetch() = 0;
+    // Fetch in two halves, for a caller that runs the second beside the
+    // next job's download: Download goes over the network, Complete does
+    // what is left before Finish (writing, recording). Both run off the
+    // user-interface thread, one after the other.
+    virtual void Download() { Fetch(); }
+    virtual void Complete() {}
     // Applies the result; runs on the user-interface thread.
     virtual void Finish() = 0;
     // Abandons a running Fetch as soon as possible; callable from any thread.
@@ -294,6 +302,14 @@ private:
     schedule::TPollBudget FBudget;
     std::shared_ptr<TUpdateJob> FCurrentJob;  // guarded by FMutex
     bool FRecheck = false;                    // guarded by FMutex
+    // Where each update's second half (writing, recording) runs while the
+    // polling thread downloads the next feed: one thread, kept for good so
+    // that its item-store connection is opened once.
+    std::unique_ptr<QThreadPool> FCompletion;
+    // Completes the update just downloaded, then posts its result together
+    // with the start of the one prepared after it.
+    std::future<void> CompleteAndPost(std::shared_ptr<TUpdateJob> job, std::shared_ptr<TUpdateJob> next,
+                                      std::string nextId);
     std::thread FThread;
 };
 
