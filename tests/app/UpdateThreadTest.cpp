@@ -35,6 +35,8 @@ public:
     std::function<void()> OnStart;
     std::function<void(FakeJob&)> OnFetch;
     std::function<void()> OnFinish;
+    std::function<void()> OnComplete;
+    std::atomic<bool> Completed{false};
     std::atomic<bool> CancelRequested{false};
     bool FetchedOnUiThread = false;
     schedule::TAnswerHints Answer;
@@ -50,6 +52,12 @@ public:
         FetchedOnUiThread = QThread::currentThread() == qApp->thread();
         if (OnFetch)
             OnFetch(*this);
+    }
+    void Complete() override
+    {
+        if (OnComplete)
+            OnComplete();
+        Completed = true;
     }
     void Finish() override
     {
@@ -75,7 +83,9 @@ protected:
     std::function<void(const std::string&)> DuringFinish;
     std::function<void(const std::string&)> DuringStart;
     std::function<void(FakeJob&)> DuringFetch;
+    std::function<void()> DuringComplete;
     bool AnyFetchOnUiThread = false;
+    bool AnyResultBeforeItsCompletion = false;
     // Feeds the pass is to go by (by id); unset: none.
     std::function<bool(const std::string&)> IsDeferred;
     std::atomic<int> DeferredAsked{0};
@@ -126,10 +136,12 @@ protected:
                     DuringStart(id);
             };
             job->OnFetch = DuringFetch;
+            job->OnComplete = DuringComplete;
             if (const auto answer = Answers.find(id); answer != Answers.end())
                 job->Answer = answer->second;
             job->OnFinish = [this, id, raw = job.get()] {
                 AnyFetchOnUiThread = AnyFetchOnUiThread || raw->FetchedOnUiThread;
+                AnyResultBeforeItsCompletion = AnyResultBeforeItsCompletion || !raw->Completed;
                 Finished.push_back(id);
                 if (DuringFinish)
                     DuringFinish(id);
@@ -243,10 +255,11 @@ TEST_P(PollingFixture, DeletingTheLastVisitedFeedDoesNotStopThePass)
 
 TEST_P(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterleave)
 {
-    // Each result takes a while on the user-interface thread. With no pause
-    // the next feed downloads meanwhile; a list of one feed must wait for
-    // its own result instead. Either way every start is followed by its own
-    // result before the next start.
+    // Each result takes a while to complete (writing) and then to apply on
+    // the user-interface thread. With no pause the next feed downloads
+    // during both; a list of one feed must wait for its own result instead.
+    // Either way every start is followed by its own result before the next
+    // start, and no result is applied before its completion.
     for (const int feeds : {3, 1}) {
         qDeleteAll(Root->takeChildren());
         Visits.clear();
@@ -254,13 +267,22 @@ TEST_P(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterlea
         for (int i = 1; i <= feeds; ++i)
             AddFeed(std::to_string(i));
         std::vector<std::string> uiSteps;
-        std::atomic<bool> applying{false};
-        std::atomic<int> fetchesDuringAResult{0};
-        // A download notices when a result is being applied while it runs.
+        std::atomic<bool> applying{false}, completing{false};
+        std::atomic<int> fetchesDuringAResult{0}, fetchesDuringACompletion{0};
+        // A download notices when a result is being completed or applied
+        // while it runs.
         DuringFetch = [&](FakeJob&) {
+            for (int i = 0; i < 50 && !applying && !completing; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            fetchesDuringACompletion += completing ? 1 : 0;
             for (int i = 0; i < 50 && !applying; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             fetchesDuringAResult += applying ? 1 : 0;
+        };
+        DuringComplete = [&] {
+            completing = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            completing = false;
         };
         DuringStart = [&](const std::string& id) { uiSteps.push_back("start " + id); };
         DuringFinish = [&](const std::string& id) {
@@ -280,11 +302,16 @@ TEST_P(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterlea
         }
         uiSteps.resize(12);
         EXPECT_EQ(uiSteps, expected) << feeds << " feeds";
-        if (feeds == 1)
+        EXPECT_FALSE(AnyResultBeforeItsCompletion);
+        if (feeds == 1) {
             EXPECT_EQ(fetchesDuringAResult, 0);
-        else
+            EXPECT_EQ(fetchesDuringACompletion, 0);
+        } else {
             EXPECT_GE(fetchesDuringAResult, 4);
+            EXPECT_GE(fetchesDuringACompletion, 4);
+        }
     }
+    DuringComplete = nullptr;
 }
 
 TEST_P(PollingFixture, AFeedFetchedAheadThatIsNoLongerNextIsAbandoned)
