@@ -187,10 +187,46 @@ struct TItemStore::TImpl {
         return found;
     }
 
-    std::vector<TItemId> PresentIds(const std::string& feedId) {
-        TStatementUse s(Prepared("SELECT id FROM items WHERE feed = ?1 AND left_at IS NULL"));
+    // A row of the feed's previous download as it is stored.
+    struct TPresentRow {
+        TItemId Id = 0;
+        std::int64_t LinkHash = 0;
+        std::int64_t TitleDateHash = 0;
+        TStoredItem Item;
+    };
+    // The feed's previous download, by key: most downloads repeat it, and
+    // one read of it spares a lookup and an update for every item that
+    // comes back unchanged.
+    std::unordered_map<std::string, TPresentRow> PresentRows(const std::string& feedId) {
+        TStatementUse s(Prepared(
+            "SELECT id, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, body "
+            "FROM items WHERE feed = ?1 AND left_at IS NULL"));
         s->Bind(1, feedId);
-        return Returning(*s);
+        std::unordered_map<std::string, TPresentRow> rows;
+        while (s->Step()) {
+            TPresentRow row;
+            row.Id = s->Int(0);
+            row.LinkHash = s->IsNull(2) ? 0 : s->Int(2);
+            row.TitleDateHash = s->IsNull(3) ? 0 : s->Int(3);
+            row.Item.Guid = s->Text(4);
+            row.Item.Link = s->Text(5);
+            row.Item.Title = s->Text(6);
+            row.Item.DateText = s->Text(7);
+            if (!s->IsNull(8)) row.Item.DateUTC = s->Int(8);
+            row.Item.Author = s->Text(9);
+            row.Item.Body = s->Text(10);
+            rows.emplace(s->Text(1), std::move(row));
+        }
+        return rows;
+    }
+
+    // What Refresh would write is already there.
+    static bool Unchanged(const TPresentRow& row, const TStoredItem& item, const std::string& link,
+                          const std::string& titleDate) {
+        return row.Item.Guid == item.Guid && row.Item.Link == item.Link && row.Item.Title == item.Title &&
+               row.Item.DateText == item.DateText && row.Item.DateUTC == item.DateUTC &&
+               row.Item.Author == item.Author && row.Item.Body == item.Body &&
+               row.LinkHash == IdentityHash(link) && row.TitleDateHash == IdentityHash(titleDate);
     }
 
     void SetLeftAt(TItemId id, std::optional<std::int64_t> leftAt) {
@@ -300,18 +336,27 @@ TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::
     TDownloadResult result;
     result.New.assign(items.size(), false);
     sql::TTransaction transaction(Connection);
-    const std::vector<TItemId> present = PresentIds(feedId);
-    const std::unordered_set<TItemId> wasPresent(present.begin(), present.end());
+    const std::unordered_map<std::string, TPresentRow> present = PresentRows(feedId);
+    std::unordered_set<TItemId> wasPresent;
+    for (const auto& [key, row] : present) wasPresent.insert(row.Id);
 
-    std::vector<std::string> keys(items.size());
+    std::vector<std::string> keys(items.size()), links(items.size()), titleDates(items.size());
     std::vector<std::optional<TItemId>> matched(items.size());
+    std::vector<const TPresentRow*> matchedRow(items.size(), nullptr);
     std::unordered_set<TItemId> claimed;
     std::unordered_map<std::string, int> linkUses, titleDateUses;
     for (std::size_t i = 0; i < items.size(); ++i) {
         keys[i] = ItemKey(items[i]);
-        ++linkUses[NormalisedLink(items[i].Link)];
-        ++titleDateUses[TitleDateKey(items[i])];
-        if (const auto found = FindByKey(feedId, keys[i]); found && claimed.insert(found->Id).second) {
+        links[i] = NormalisedLink(items[i].Link);
+        titleDates[i] = TitleDateKey(items[i]);
+        ++linkUses[links[i]];
+        ++titleDateUses[titleDates[i]];
+        if (const auto row = present.find(keys[i]); row != present.end()) {
+            if (claimed.insert(row->second.Id).second) {
+                matched[i] = row->second.Id;
+                matchedRow[i] = &row->second;
+            }
+        } else if (const auto found = FindByKey(feedId, keys[i]); found && claimed.insert(found->Id).second) {
             matched[i] = found->Id;
         }
     }
@@ -323,9 +368,11 @@ TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::
     }
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (matched[i]) continue;
-        if (keyed.count(keys[i]) || FindByKey(feedId, keys[i])) continue;  // a repeat within the download
+        if (keyed.count(keys[i]) || present.count(keys[i]) || FindByKey(feedId, keys[i]))
+            continue;  // a repeat within the download
         const TStoredItem& item = items[i];
-        const std::string link = NormalisedLink(item.Link), titleDate = TitleDateKey(item);
+        const std::string& link = links[i];
+        const std::string& titleDate = titleDates[i];
         auto pick = [&](const auto& candidates, auto&& same) -> std::optional<TItemId> {
             for (const auto& [id, row] : candidates) {
                 if (!claimed.count(id) && same(row)) return id;
@@ -360,11 +407,12 @@ TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::
 
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (!matched[i]) continue;
-        Refresh(*matched[i], feedId, items[i], keys[i]);
+        if (!matchedRow[i] || !Unchanged(*matchedRow[i], items[i], links[i], titleDates[i]))
+            Refresh(*matched[i], feedId, items[i], keys[i]);
         if (!wasPresent.count(*matched[i])) SetLeftAt(*matched[i], std::nullopt);  // back in the feed
     }
-    for (TItemId id : present) {
-        if (!claimed.count(id)) SetLeftAt(id, now);
+    for (const auto& [key, row] : present) {
+        if (!claimed.count(row.Id)) SetLeftAt(row.Id, now);
     }
     IndexNewRows(inserted);
     PruneFeed(feedId, now);

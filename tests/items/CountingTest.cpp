@@ -107,6 +107,15 @@ TEST_F(Counting, EditsUpdateTheStoredTextAndReadState) {
     EXPECT_EQ(hits[0].Title, "Alpha, corrected");
     // A re-published item takes its new identity, so the page finds it by its new key.
     EXPECT_TRUE(Store().SetItemRead("1", ItemKey(Moved(b)), false));
+    // A download that changes one field alone is written too.
+    TStoredItem bodyOnly = edited;
+    bodyOnly.Body = "<p>zephyr</p>";
+    Store().RecordDownload("1", {bodyOnly, Moved(b)}, 30);
+    ASSERT_EQ(Store().Search("zephyr", 5).size(), 1u);
+    TStoredItem dateOnly = bodyOnly;
+    dateOnly.DateUTC = 1234;
+    Store().RecordDownload("1", {dateOnly, Moved(b)}, 40);
+    EXPECT_EQ(Store().Search("zephyr", 5).at(0).DateUTC, 1234);
 }
 
 TEST_F(Counting, RetentionAndCapPruneOnlyItemsThatLeftTheFeed) {
