@@ -70,6 +70,13 @@ TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled)
     const QString tip = node->data(0, Qt::ToolTipRole).toString();
     EXPECT_TRUE(tip.contains("removed this feed for good")) << tip.toStdString();
     EXPECT_TRUE(tip.contains("410 Gone")) << "the server's own words";
+    // Each later update moves the count by its own feed, both ways.
+    QTreeWidgetItem* second = apptest::AddConfiguredFeed(*form, "2", server.Url("/gone"), "Also removed");
+    form->UpdateFeed(second);
+    EXPECT_EQ(form->StatusHealth->text(), "2 feeds need attention");
+    form->SetFeedAddress(second, server.Url("/new"));
+    form->UpdateFeed(second);
+    EXPECT_EQ(form->StatusHealth->text(), "1 feed needs attention");
 
     form->ActionFeedHealthExecute();
     const TFormFeedHealth::TRow* row = Row("1");

@@ -709,6 +709,13 @@ public:
     // status line are brought up to date.
     void ReviewFeedHealth(QTreeWidgetItem* node);
     void RefreshFeedHealth();
+    // After one feed's update only its own attention can have changed, but
+    // for the clock: the status line follows that feed, and the whole book
+    // is counted again at most a minute after the last count.
+    void NoteFeedAttention(const std::string& id, schedule::TAttention attention);
+    void ShowAttentionCount();
+    std::set<std::string> FNeedingAttention;  // as last counted, feeds in the tree only
+    std::chrono::system_clock::time_point FAttentionCounted;  // by the health clock
     // The ids of the feeds that need attention, in the tree's order.
     std::vector<std::string> FeedsNeedingAttention();
     // True for a feed that is not polled until the user acts (it answered 410).

@@ -226,9 +226,35 @@ void TFormMain::ReviewFeedHealth(QTreeWidgetItem* node) {
         SetFeedAddress(node, to);
         FHealth->Change(id, [&](schedule::TFeedHealth& health) { health.NoteAddressChanged(from, to); });
         SaveFeedHealth();
+        ShowFeedState(node);
+        RefreshFeedHealth();
+        return;
     }
     ShowFeedState(node);
-    RefreshFeedHealth();
+    NoteFeedAttention(id, attention);
+}
+
+void TFormMain::NoteFeedAttention(const std::string& id, TAttention attention) {
+    if (!StatusHealth) return;
+    const bool viewOpen = FeedHealthView && FeedHealthView->isVisible();
+    const auto now = HealthNow ? HealthNow() : std::chrono::system_clock::now();
+    if (viewOpen || now - FAttentionCounted > std::chrono::minutes(1) || now < FAttentionCounted) {
+        RefreshFeedHealth();
+        return;
+    }
+    if (attention != TAttention::None)
+        FNeedingAttention.insert(id);
+    else
+        FNeedingAttention.erase(id);
+    ShowAttentionCount();
+}
+
+void TFormMain::ShowAttentionCount() {
+    const int count = static_cast<int>(FNeedingAttention.size());
+    StatusHealth->setVisible(count > 0);
+    if (count > 0)
+        StatusHealth->setText(count == 1 ? Words("HealthAttentionOne", {}, "1 feed needs attention")
+                                         : Words("HealthAttentionMany", {count}, "Some feeds need attention"));
 }
 
 std::vector<std::string> TFormMain::FeedsNeedingAttention() {
@@ -250,13 +276,11 @@ void TFormMain::RefreshFeedHealth() {
     // Runs after every update: the count needs no walk of the tree, only
     // the open view lists the feeds in its order.
     const auto now = HealthNow ? HealthNow() : std::chrono::system_clock::now();
-    int count = 0;
+    FNeedingAttention.clear();
     for (const auto& [id, attention] : FHealth->NeedingAttention(now, HealthPolicy()))
-        if (FindFeedNodeById(id)) ++count;
-    StatusHealth->setVisible(count > 0);
-    if (count > 0)
-        StatusHealth->setText(count == 1 ? Words("HealthAttentionOne", {}, "1 feed needs attention")
-                                         : Words("HealthAttentionMany", {count}, "Some feeds need attention"));
+        if (FindFeedNodeById(id)) FNeedingAttention.insert(id);
+    FAttentionCounted = now;
+    ShowAttentionCount();
     if (!FeedHealthView || !FeedHealthView->isVisible()) return;
     std::vector<TFormFeedHealth::TRow> rows;
     for (const std::string& id : FeedsNeedingAttention()) {
