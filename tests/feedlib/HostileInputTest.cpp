@@ -11,6 +11,7 @@
 #include "Convert.h"
 #include "FeedDocument.h"
 #include "FeedTestSupport.h"
+#include "TimeBound.h"
 
 using namespace feed;
 
@@ -116,7 +117,7 @@ TEST(HostileInput, EntityExpansionBombEndsQuickly) {
     const auto start = std::chrono::steady_clock::now();
     TFeedDocument doc;
     LoadsOrFailsCleanly(doc, text);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, testsupport::TimeBound(std::chrono::seconds(5)));
     EXPECT_LT(doc.Channel().Required().Title().size(), 1000000u);
 }
 
