@@ -160,19 +160,43 @@ bool HasFullText(sql::TConnection& c) {
     return c.QueryInt("SELECT count(*) FROM sqlite_schema WHERE name = 'items_fts'") > 0;
 }
 
-// New rows are indexed by the store itself, all of a download in one
-// statement: FTS5 writes its pending terms out as a segment at every
-// statement savepoint, and a trigger on insert gives every row its own
-// statement, so a download of a hundred new items made a hundred segments
-// to merge. Edits and deletions are rare and keep their triggers.
-void DropInsertTrigger(sql::TConnection& c) {
-    if (c.QueryInt("SELECT count(*) FROM sqlite_schema WHERE type = 'trigger' AND name = 'items_fts_insert'") > 0)
-        c.Exec("DROP TRIGGER items_fts_insert");
+// New rows are indexed by the store itself, many downloads' worth in one
+// statement: FTS5 writes a segment at every commit, and one segment per
+// download (let alone a trigger's one per row) left most of a download's
+// cost to writing and merging segments. Until then a row waits in
+// items_fts_pending. Edits and deletions are rare and keep their triggers,
+// which leave waiting rows alone: they are not in the index yet, and
+// removing a row from an external-content index that never held it
+// damages the index.
+void PrepareIndexUpkeep(sql::TConnection& c) {
+    const bool current = c.QueryInt("SELECT count(*) FROM sqlite_schema WHERE (type = 'trigger' AND "
+                                    "name = 'items_fts_delete' AND sql LIKE '%items_fts_pending%') OR "
+                                    "(type = 'table' AND name = 'items_fts_pending')") == 2 &&
+                         c.QueryInt("SELECT count(*) FROM sqlite_schema WHERE name = 'items_fts_insert'") == 0;
+    if (current) return;
+    sql::TTransaction transaction(c);
+    c.Exec(R"(
+CREATE TABLE IF NOT EXISTS items_fts_pending(id INTEGER PRIMARY KEY);
+DROP TRIGGER IF EXISTS items_fts_insert;
+DROP TRIGGER IF EXISTS items_fts_delete;
+DROP TRIGGER IF EXISTS items_fts_update;
+CREATE TRIGGER items_fts_delete AFTER DELETE ON items BEGIN
+  INSERT INTO items_fts(items_fts, rowid, title, body) SELECT 'delete', old.id, old.title, quillet_text(old.body)
+    WHERE NOT EXISTS (SELECT 1 FROM items_fts_pending WHERE id = old.id);
+  DELETE FROM items_fts_pending WHERE id = old.id;
+END;
+CREATE TRIGGER items_fts_update AFTER UPDATE OF title, body ON items
+WHEN NOT EXISTS (SELECT 1 FROM items_fts_pending WHERE id = old.id) BEGIN
+  INSERT INTO items_fts(items_fts, rowid, title, body) VALUES ('delete', old.id, old.title, quillet_text(old.body));
+  INSERT INTO items_fts(rowid, title, body) VALUES (new.id, new.title, quillet_text(new.body));
+END;
+)");
+    transaction.Commit();
 }
 
 bool EnsureFullText(sql::TConnection& c) {
     if (HasFullText(c)) {
-        DropInsertTrigger(c);
+        PrepareIndexUpkeep(c);
         return true;
     }
     sql::TTransaction transaction(c);
@@ -184,22 +208,15 @@ bool EnsureFullText(sql::TConnection& c) {
     }
     // An external-content index: the text lives once, in items. What was
     // indexed must be given again to delete it, hence the same expressions
-    // (also in the store's IndexNewRows);
+    // (also in the store's IndexWaitingRows and in the triggers);
     // a change to quillet_text needs the index dropped and built again.
     // detail=none keeps no word positions: a third of the size, and the
     // search only asks which items hold which words (Search never sends a
     // phrase of several words).
-    c.Exec(R"(
-CREATE TRIGGER items_fts_delete AFTER DELETE ON items BEGIN
-  INSERT INTO items_fts(items_fts, rowid, title, body) VALUES ('delete', old.id, old.title, quillet_text(old.body));
-END;
-CREATE TRIGGER items_fts_update AFTER UPDATE OF title, body ON items BEGIN
-  INSERT INTO items_fts(items_fts, rowid, title, body) VALUES ('delete', old.id, old.title, quillet_text(old.body));
-  INSERT INTO items_fts(rowid, title, body) VALUES (new.id, new.title, quillet_text(new.body));
-END;
-INSERT INTO items_fts(rowid, title, body) SELECT id, title, quillet_text(body) FROM items;
-)");
+    c.Exec("DROP TABLE IF EXISTS items_fts_pending");  // every row is indexed now
+    c.Exec("INSERT INTO items_fts(rowid, title, body) SELECT id, title, quillet_text(body) FROM items");
     transaction.Commit();
+    PrepareIndexUpkeep(c);
     return true;
 }
 

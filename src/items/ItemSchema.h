@@ -39,9 +39,12 @@ void CheckShape(sql::TConnection& connection);
 // fills it when missing; false when FTS5 is not available.
 bool EnsureFullText(sql::TConnection& connection);
 bool HasFullText(sql::TConnection& connection);
-// Bases made before the store indexed new rows itself index them through a
-// trigger, which must go (the rows would be indexed twice).
-void DropInsertTrigger(sql::TConnection& connection);
+// New rows wait in items_fts_pending and join the index in batches; the
+// triggers that keep the index through edits and deletions pass over
+// them. Brings a base made by an earlier version to that (its insert
+// trigger would index rows twice, its other triggers would remove rows
+// never indexed). Older programs still work with the result.
+void PrepareIndexUpkeep(sql::TConnection& connection);
 
 // The SQL function quillet_text(html), the text a person reads in a body,
 // which the triggers index. Registered on every connection.

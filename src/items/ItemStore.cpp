@@ -248,17 +248,42 @@ struct TItemStore::TImpl {
         return id;
     }
 
-    // Adds the rows to the word index in one statement (see ItemSchema.cpp).
+    // New rows wait for the word index, which takes them a batch at a
+    // time (see ItemSchema.cpp): a batch costs about what one download's
+    // rows cost on their own.
+    static constexpr std::int64_t kIndexBatch = 256;
     void IndexNewRows(const std::vector<TItemId>& ids) {
         if (!Indexed || ids.empty()) return;
         std::string list = "[";
         for (TItemId id : ids) list += (list.size() > 1 ? "," : "") + std::to_string(id);
         list += "]";
-        TStatementUse s(Prepared(
-            "INSERT INTO items_fts(rowid, title, body) SELECT id, title, quillet_text(body) FROM items "
-            "WHERE id IN (SELECT value FROM json_each(?1))"));
-        s->Bind(1, list);
+        {
+            TStatementUse s(Prepared("INSERT OR IGNORE INTO items_fts_pending(id) SELECT value FROM json_each(?1)"));
+            s->Bind(1, list);
+            s->Run();
+        }
+        if (WaitingRows() >= kIndexBatch) IndexWaitingRows();
+    }
+    std::int64_t WaitingRows() {
+        TStatementUse s(Prepared("SELECT count(*) FROM items_fts_pending"));
+        return s->Step() ? s->Int(0) : 0;
+    }
+    void IndexWaitingRows() {
+        {
+            TStatementUse s(Prepared(
+                "INSERT INTO items_fts(rowid, title, body) SELECT id, title, quillet_text(body) FROM items "
+                "WHERE id IN (SELECT id FROM items_fts_pending)"));
+            s->Run();
+        }
+        TStatementUse s(Prepared("DELETE FROM items_fts_pending"));
         s->Run();
+    }
+    // Before a search: the index holds every row.
+    void CatchUpIndex() {
+        if (WaitingRows() == 0) return;
+        sql::TTransaction transaction(Connection);
+        IndexWaitingRows();
+        transaction.Commit();
     }
 
     void MarkUnread(TItemId id) {
@@ -453,7 +478,7 @@ TOpenResult TItemStore::Open(const std::string& path, const TStoreOptions& optio
         schema::CheckShape(c);
         impl->FullText = options.FullText && schema::EnsureFullText(c);
         impl->Indexed = impl->FullText || schema::HasFullText(c);
-        if (impl->Indexed && !impl->FullText) schema::DropInsertTrigger(c);
+        if (impl->Indexed && !impl->FullText) schema::PrepareIndexUpkeep(c);
         return std::unique_ptr<TItemStore>(new TItemStore(std::move(impl)));
     };
 
@@ -634,6 +659,7 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
     const std::vector<std::string> words = Words(text);
     if (words.empty() || limit <= 0) return {};
     if (FImpl->FullText) {
+        FImpl->CatchUpIndex();
         try {
             // Newest first by walking the recency index and keeping the
             // matches: a common word stops after `limit` items instead of

@@ -149,3 +149,51 @@ TEST(SearchIndex, CommonAndRareWordsListTheNewestMatchesFirst) {
     rare.resize(5);
     EXPECT_EQ(dates("zeppelin"), rare);
 }
+
+// New rows wait for the index and join it a batch at a time. A waiting row
+// edited or removed must not touch the index (it is not in it yet: an
+// external-content index damaged that way answers wrongly from then on),
+// a search sees every row, and a large download is indexed as it is stored.
+TEST(SearchIndex, RowsWaitingForTheIndexAreFoundEditedAndRemovedSafely) {
+    testsupport::TempFolder folder("quillet-items");
+    const std::string path = folder.File("items.db");
+    auto store = itemtest::OpenStore(path);
+    auto waiting = [&] {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM items_fts_pending", -1, &s, nullptr);
+        const int count = sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
+        sqlite3_finalize(s);
+        // The index's own structure (its text is not the rows' as stored,
+        // so it cannot be compared with them).
+        EXPECT_EQ(sqlite3_exec(db, "INSERT INTO items_fts(items_fts, rank) VALUES ('integrity-check', 0)", nullptr,
+                               nullptr, nullptr),
+                  SQLITE_OK)
+            << sqlite3_errmsg(db);
+        sqlite3_close(db);
+        return count;
+    };
+    store->RecordDownload("1", {Item("a", "http://a/1", "Ferry timetable", 100, "<p>boats</p>")}, 10);
+    store->RecordDownload("1", {Item("a", "http://a/1", "Bridge timetable", 100, "<p>cars</p>")}, 20);
+    store->RecordDownload("2", {Item("b", "http://b/1", "Ferry news", 100, "")}, 20);
+    store->ForgetFeed("2");
+    EXPECT_EQ(waiting(), 1);
+    EXPECT_TRUE(store->Search("ferry", 10).empty());
+    EXPECT_EQ(store->Search("bridge", 10).size(), 1u);
+    EXPECT_EQ(waiting(), 0);
+
+    // Indexed rows follow their edits and removals through the triggers.
+    store->RecordDownload("1", {Item("a", "http://a/1", "Tunnel timetable", 100, "")}, 30);
+    EXPECT_TRUE(store->Search("bridge", 10).empty());
+    EXPECT_EQ(store->Search("tunnel", 10).size(), 1u);
+    store->ForgetFeed("1");
+    EXPECT_TRUE(store->Search("tunnel", 10).empty());
+
+    std::vector<TStoredItem> many;
+    for (int i = 0; i < 300; ++i)
+        many.push_back(Item("m" + std::to_string(i), "http://m/" + std::to_string(i), "Many", i, "<p>canal</p>"));
+    store->RecordDownload("3", many, 40);
+    EXPECT_EQ(waiting(), 0) << "indexed with the download that filled a batch";
+    EXPECT_EQ(store->Search("canal", 500).size(), 300u);
+}
