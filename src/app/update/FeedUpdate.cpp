@@ -72,6 +72,14 @@ void TFeedUpdate::Download()
         document->LoadFromString(answer.Body);
         document->SetXSLFileName(kStoredCopyStylesheet);
         NoteAnswerHints(answer, document.get());
+        // The stored copy's text is made here: writing and flushing it, the
+        // completion's part, takes longer than the download's part.
+        try {
+            document->GenerateXML();
+            FStoredCopyText = document->XMLFile().SaveToString();
+        } catch (const std::exception&) {
+            // The completion tries again, and the result reports it.
+        }
         FDocument = std::move(document);
     } catch (const http::HttpError& e) {
         FRetryAfter = e.RetryAfter();
@@ -160,8 +168,12 @@ void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string
     // must never wait on the disk.
     try {
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        document.GenerateXML();
-        FStoredCopy = TPendingFile(path, document.XMLFile().SaveToString());
+        if (!FStoredCopyText) {
+            document.GenerateXML();
+            FStoredCopyText = document.XMLFile().SaveToString();
+        }
+        FStoredCopy = TPendingFile(path, *FStoredCopyText);
+        FStoredCopyText.reset();
     } catch (const std::exception&) {
         // Saved by the result instead, which reports the failure in order.
     }

@@ -148,6 +148,7 @@ private:
     std::vector<std::string> FDownloadedTitles;
     bool FTitlesRead = false;
     TPendingFile FStoredCopy;
+    std::optional<std::string> FStoredCopyText;  // serialised, not yet written
     std::atomic<bool> FFetched{false};
     std::atomic<bool> FDone{false};
     bool FNotModified = false;
