@@ -189,9 +189,11 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.Validators = {item.Attribute(kETagAttribute).value_or(""), item.Attribute(kLastModifiedAttribute).value_or("")};
     request.Health = FHealth;
     const std::string id = request.Id;
-    auto update = std::make_shared<TFeedUpdate>(
+    // Not make_shared: FDownloads keeps a weak reference to every feed's
+    // last update, which would keep each finished update's whole memory.
+    std::shared_ptr<TFeedUpdate> update(new TFeedUpdate(
         std::move(request), [this](TFeedUpdate& update) { StartFeedUpdate(update); },
-        [this](TFeedUpdate& update) { FinishFeedUpdate(update); });
+        [this](TFeedUpdate& update) { FinishFeedUpdate(update); }));
     FDownloads[id] = update;
     return update;
 }
