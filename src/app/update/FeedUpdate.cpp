@@ -4,6 +4,8 @@
 #include "ItemBase.h"
 #include "ItemFromFeed.h"
 
+#include <QThreadPool>
+
 #include <algorithm>
 #include <filesystem>
 #include <future>
@@ -106,17 +108,23 @@ void TFeedUpdate::Complete()
             // The store's write and the stored copy's write and flush are
             // independent: they run side by side, the items taken from the
             // model first so that the two never read it at once.
+            // A pooled thread, not a new one per update: polling completes
+            // hundreds of updates a second.
             std::vector<items::TStoredItem> items = items::StoredItemsFromFeed(*FDocument);
-            std::future<void> recording;
-            try {
-                recording = std::async(std::launch::async,
-                                       [this, store, &items, &path] { RecordInStore(*store, items, path); });
-            } catch (const std::system_error&) {
-                RecordInStore(*store, items, path);  // no thread to spare
-            }
+            std::promise<void> recorded;
+            std::future<void> recording = recorded.get_future();
+            const auto record = [this, store, &items, &path, &recorded] {
+                try {
+                    RecordInStore(*store, items, path);
+                } catch (...) {
+                    // counted by the stored copy (RecordInStore reports its own)
+                }
+                recorded.set_value();
+            };
+            if (!QThreadPool::globalInstance()->tryStart(record))
+                record();  // no thread to spare
             PrepareResult(*FDocument, path);
-            if (recording.valid())
-                recording.get();
+            recording.get();
         } else {
             PrepareResult(*FDocument, path);
         }
