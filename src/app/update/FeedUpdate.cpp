@@ -74,14 +74,17 @@ void TFeedUpdate::Download()
         document->LoadFromString(answer.Body);
         document->SetXSLFileName(kStoredCopyStylesheet);
         NoteAnswerHints(answer, document.get());
-        // The stored copy's text is made here: writing and flushing it, the
-        // completion's part, takes longer than the download's part.
+        // The stored copy's text and the items for the store are made
+        // here: writing and flushing, the completion's part, takes longer
+        // than the download's part.
         try {
             document->GenerateXML();
             FStoredCopyText = document->XMLFile().SaveToString();
         } catch (const std::exception&) {
             // The completion tries again, and the result reports it.
         }
+        if (FRequest.Items)
+            FStoredItems = items::StoredItemsFromFeed(*document);
         FDocument = std::move(document);
     } catch (const http::HttpError& e) {
         FRetryAfter = e.RetryAfter();
@@ -107,10 +110,9 @@ void TFeedUpdate::Complete()
         if (store) {
             // The store's write and the stored copy's write and flush are
             // independent: they run side by side, the items taken from the
-            // model first so that the two never read it at once.
-            // A pooled thread, not a new one per update: polling completes
-            // hundreds of updates a second.
-            std::vector<items::TStoredItem> items = items::StoredItemsFromFeed(*FDocument);
+            // model by the download. A pooled thread, not a new one per
+            // update: polling completes hundreds of updates a second.
+            const std::vector<items::TStoredItem> items = std::move(FStoredItems);
             std::promise<void> recorded;
             std::future<void> recording = recorded.get_future();
             const auto record = [this, store, &items, &path, &recorded] {
@@ -123,10 +125,14 @@ void TFeedUpdate::Complete()
             };
             if (!QThreadPool::globalInstance()->tryStart(record))
                 record();  // no thread to spare
-            PrepareResult(*FDocument, path);
+            WriteStoredCopy(*FDocument, path);
             recording.get();
+            // The store could not count: the titles count instead.
+            if (!FRecorded)
+                ReadDownloadedTitles();
         } else {
-            PrepareResult(*FDocument, path);
+            ReadDownloadedTitles();
+            WriteStoredCopy(*FDocument, path);
         }
         if (FPreviousReading.valid()) {
             FPreviousTitles = FPreviousReading.get();
@@ -166,10 +172,14 @@ void TFeedUpdate::RecordOutcome()
     FRequest.Health->SaveIfDue(schedule::kHealthFile, std::chrono::minutes(5));
 }
 
-void TFeedUpdate::PrepareResult(feed::TFeedDocument& document, const std::string& path)
+void TFeedUpdate::ReadDownloadedTitles()
 {
-    FDownloadedTitles = ComparableTitles(document);
+    FDownloadedTitles = ComparableTitles(*FDocument);
     FTitlesRead = true;
+}
+
+void TFeedUpdate::WriteStoredCopy(feed::TFeedDocument& document, const std::string& path)
+{
     // The stored copy is written (and flushed to the disk) here, beside the
     // download, and only put in place by the window: a flush waits on the
     // disk, which the item store's log also keeps busy, and the window

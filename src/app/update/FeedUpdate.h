@@ -113,9 +113,10 @@ public:
 
     // Work done beside the download so that applying a large result keeps
     // the user-interface thread free: the download's titles as they compare
-    // with a stored copy's, and the new stored copy written next to the old
-    // one, ready to be put in its place. Null when Fetch did not get that
-    // far (the result then does the work itself, and reports what fails).
+    // with a stored copy's (only where the item store did not count), and
+    // the new stored copy written next to the old one, ready to be put in
+    // its place. Null when Fetch did not get that far (the result then does
+    // the work itself, and reports what fails).
     const std::vector<std::string>* DownloadedTitles() const { return FTitlesRead ? &FDownloadedTitles : nullptr; }
     TPendingFile* PendingStoredCopy() { return FStoredCopy.Ready() ? &FStoredCopy : nullptr; }
     // What grows with the feed's size (the downloaded document, both title
@@ -141,7 +142,9 @@ private:
     // The stored copy's titles, read beside the download where no item
     // store counts the new items.
     std::future<TStoredTitles> FPreviousReading;
-    void PrepareResult(feed::TFeedDocument& document, const std::string& path);
+    // The download's titles, for counting new items without the store.
+    void ReadDownloadedTitles();
+    void WriteStoredCopy(feed::TFeedDocument& document, const std::string& path);
     void RecordInStore(items::TItemStore& store, const std::vector<items::TStoredItem>& items, const std::string& path);
     std::optional<items::TDownloadResult> FRecorded;
     bool FFirstDownload = false;
@@ -149,6 +152,7 @@ private:
     bool FTitlesRead = false;
     TPendingFile FStoredCopy;
     std::optional<std::string> FStoredCopyText;  // serialised, not yet written
+    std::vector<items::TStoredItem> FStoredItems;  // taken for the store, not yet recorded
     std::atomic<bool> FFetched{false};
     std::atomic<bool> FDone{false};
     bool FNotModified = false;
