@@ -81,7 +81,7 @@ void TFeedUpdate::Download()
             document->GenerateXML();
             FStoredCopyText = document->XMLFile().SaveToString();
         } catch (const std::exception&) {
-            // The completion tries again, and the result reports it.
+            // The result saves it itself, and reports the failure in order.
         }
         if (FRequest.Items)
             FStoredItems = items::StoredItemsFromFeed(*document);
@@ -107,40 +107,36 @@ void TFeedUpdate::Complete()
         // The connection of the thread that completes: the polling thread's
         // completions run on a thread of their own, beside its downloads.
         items::TItemStore* store = FRequest.Items ? FRequest.Items->ThreadConnection() : nullptr;
+        // The store's write and the stored copy's write and flush are
+        // independent: they run side by side, the items taken from the
+        // model by the download. A pooled thread, not a new one per update:
+        // polling completes hundreds of updates a second.
+        const std::vector<items::TStoredItem> items = std::move(FStoredItems);
+        std::promise<void> recorded;
+        std::future<void> recording;
+        const auto record = [this, store, &items, &path, &recorded] {
+            try {
+                RecordInStore(*store, items, path);
+            } catch (...) {
+                // counted by the stored copy (RecordInStore reports its own)
+            }
+            recorded.set_value();
+        };
         if (store) {
-            // The store's write and the stored copy's write and flush are
-            // independent: they run side by side, the items taken from the
-            // model by the download. A pooled thread, not a new one per
-            // update: polling completes hundreds of updates a second.
-            const std::vector<items::TStoredItem> items = std::move(FStoredItems);
-            std::promise<void> recorded;
-            std::future<void> recording = recorded.get_future();
-            const auto record = [this, store, &items, &path, &recorded] {
-                try {
-                    RecordInStore(*store, items, path);
-                } catch (...) {
-                    // counted by the stored copy (RecordInStore reports its own)
-                }
-                recorded.set_value();
-            };
+            recording = recorded.get_future();
             if (!QThreadPool::globalInstance()->tryStart(record))
                 record();  // no thread to spare
-            WriteStoredCopy(*FDocument, path);
-            recording.get();
-            // The store could not count: the titles count instead.
-            if (!FRecorded)
-                ReadDownloadedTitles();
-        } else {
-            ReadDownloadedTitles();
-            WriteStoredCopy(*FDocument, path);
         }
-        if (FPreviousReading.valid()) {
-            FPreviousTitles = FPreviousReading.get();
-            FPreviousRead = true;
-        } else if (!FRecorded && !FPreviousRead) {
-            // No store to count with after all (it could not be reached
-            // from this thread): the stored copy counts.
-            FPreviousTitles = ReadStoredTitles(path);
+        WriteStoredCopy(path);
+        if (recording.valid())
+            recording.get();
+        // Without the store's count (none, none reachable from this
+        // thread, or it failed), the titles count: the download's against
+        // the stored copy's.
+        if (!FRecorded) {
+            FDownloadedTitles = ComparableTitles(*FDocument);
+            FTitlesRead = true;
+            FPreviousTitles = FPreviousReading.valid() ? FPreviousReading.get() : ReadStoredTitles(path);
             FPreviousRead = true;
         }
     }
@@ -172,24 +168,16 @@ void TFeedUpdate::RecordOutcome()
     FRequest.Health->SaveIfDue(schedule::kHealthFile, std::chrono::minutes(5));
 }
 
-void TFeedUpdate::ReadDownloadedTitles()
-{
-    FDownloadedTitles = ComparableTitles(*FDocument);
-    FTitlesRead = true;
-}
-
-void TFeedUpdate::WriteStoredCopy(feed::TFeedDocument& document, const std::string& path)
+void TFeedUpdate::WriteStoredCopy(const std::string& path)
 {
     // The stored copy is written (and flushed to the disk) here, beside the
     // download, and only put in place by the window: a flush waits on the
     // disk, which the item store's log also keeps busy, and the window
     // must never wait on the disk.
+    if (!FStoredCopyText)
+        return;  // it could not be made: the result saves and reports
     try {
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        if (!FStoredCopyText) {
-            document.GenerateXML();
-            FStoredCopyText = document.XMLFile().SaveToString();
-        }
         FStoredCopy = TPendingFile(path, *FStoredCopyText);
         FStoredCopyText.reset();
     } catch (const std::exception&) {
@@ -211,8 +199,6 @@ void TFeedUpdate::RecordInStore(items::TItemStore& store, const std::vector<item
         // The store failed (disk full, I/O error): this download is counted
         // by the stored copy, as without a store.
         FRecorded.reset();
-        FPreviousTitles = ReadStoredTitles(path);
-        FPreviousRead = true;
     }
 }
 

@@ -142,9 +142,7 @@ private:
     // The stored copy's titles, read beside the download where no item
     // store counts the new items.
     std::future<TStoredTitles> FPreviousReading;
-    // The download's titles, for counting new items without the store.
-    void ReadDownloadedTitles();
-    void WriteStoredCopy(feed::TFeedDocument& document, const std::string& path);
+    void WriteStoredCopy(const std::string& path);
     void RecordInStore(items::TItemStore& store, const std::vector<items::TStoredItem>& items, const std::string& path);
     std::optional<items::TDownloadResult> FRecorded;
     bool FFirstDownload = false;
