@@ -125,17 +125,13 @@ int RunLocal(int argc, char** argv, const fs::path& home) {
 int main(int argc, char** argv) {
     if (argc > 3 && std::string(argv[1]) == "account") return RunAccount(argc, argv, argv[2], argv[3]);
     if (argc > 2 && std::string(argv[1]) == "local") return RunLocal(argc, argv, argv[2]);
-    const int feeds = argc > 1 ? std::atoi(argv[1]) : 200;
-    const int perFeed = argc > 2 ? std::atoi(argv[2]) : 50;
-    std::string why;
-    if (!synctest::FreshRss::Available(why)) {
-        std::printf("skipped: %s\n", why.c_str());
+    synctest::TBenchFeeds bench("quillet-account-bench", argc, argv);
+    if (!bench.Skip.empty()) {
+        std::printf("skipped: %s\n", bench.Skip.c_str());
         return 0;
     }
-    testsupport::TempFolder folder("quillet-account-bench");
-    testsupport::LoopbackServer server;
-    synctest::ServeGeneratedFeeds(server, folder.File("feeds.opml"), feeds, perFeed);
-    synctest::FreshRss freshrss(folder.File("server"), folder.File("feeds.opml"));
+    testsupport::TempFolder& folder = bench.Folder;
+    synctest::FreshRss freshrss(folder.File("server"), bench.Opml);
 
     const fs::path accountHome = folder.File("account-home");
     StageHome(accountHome);

@@ -71,17 +71,12 @@ bool Run(bool compressed, const std::string& opml, testsupport::TempFolder& fold
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int feeds = argc > 1 ? std::atoi(argv[1]) : 200;
-    const int perFeed = argc > 2 ? std::atoi(argv[2]) : 50;
-    std::string why;
-    if (!synctest::FreshRss::Available(why)) {
-        std::printf("skipped: %s\n", why.c_str());
+    synctest::TBenchFeeds bench("quillet-sync-bench", argc, argv);
+    if (!bench.Skip.empty()) {
+        std::printf("skipped: %s\n", bench.Skip.c_str());
         return 0;
     }
-    testsupport::TempFolder folder("quillet-sync-bench");
-    testsupport::LoopbackServer server;
-    synctest::ServeGeneratedFeeds(server, folder.File("feeds.opml"), feeds, perFeed);
-    const bool plain = Run(false, folder.File("feeds.opml"), folder, feeds);
-    const bool compressed = Run(true, folder.File("feeds.opml"), folder, feeds);
+    const bool plain = Run(false, bench.Opml, bench.Folder, bench.Feeds);
+    const bool compressed = Run(true, bench.Opml, bench.Folder, bench.Feeds);
     return plain && compressed ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -135,6 +136,14 @@ void ServeGeneratedFeeds(testsupport::LoopbackServer& server, const std::string&
              << "\" xmlUrl=\"" << server.Url(path) << "\"/></outline>";
     }
     opml << "</body></opml>";
+}
+
+TBenchFeeds::TBenchFeeds(const char* folderName, int argc, char** argv)
+    : Feeds(argc > 1 ? std::atoi(argv[1]) : 200), PerFeed(argc > 2 ? std::atoi(argv[2]) : 50), Folder(folderName),
+      Opml(Folder.File("feeds.opml"))
+{
+    if (FreshRss::Available(Skip))
+        ServeGeneratedFeeds(Server, Opml, Feeds, PerFeed);
 }
 
 }  // namespace synctest

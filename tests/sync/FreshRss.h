@@ -5,9 +5,8 @@
 
 #include <string>
 
-namespace testsupport {
-class LoopbackServer;
-}
+#include "LoopbackServer.h"
+#include "TempFolder.h"
 
 namespace synctest {
 
@@ -47,5 +46,19 @@ void WriteTechNewsOpml(const std::string& path, const std::string& techUrl, cons
 // `feeds` feeds of `perFeed` items (400-byte bodies) served by `server`, in
 // ten folders.
 void ServeGeneratedFeeds(testsupport::LoopbackServer& server, const std::string& opmlPath, int feeds, int perFeed);
+
+// What the sync benches start from: `feeds [items-per-feed]` from the
+// command line (default 200 and 50), served as above with their OPML in a
+// scratch folder. Skip says why there is no FreshRSS to sync them ("" when
+// there is; nothing is served then).
+struct TBenchFeeds {
+    TBenchFeeds(const char* folderName, int argc, char** argv);
+    int Feeds;
+    int PerFeed;
+    std::string Skip;
+    testsupport::TempFolder Folder;
+    testsupport::LoopbackServer Server;
+    std::string Opml;
+};
 
 }  // namespace synctest
