@@ -226,12 +226,13 @@ void TFormMain::ReviewFeedHealth(QTreeWidgetItem* node) {
         SetFeedAddress(node, to);
         FHealth->Change(id, [&](schedule::TFeedHealth& health) { health.NoteAddressChanged(from, to); });
         SaveFeedHealth();
-        ShowFeedState(node);
-        RefreshFeedHealth();
-        return;
     }
     ShowFeedState(node);
-    NoteFeedAttention(id, attention);
+    // A move taken changes the feed's attention after it was read.
+    if (attention == TAttention::Moved && follow)
+        RefreshFeedHealth();
+    else
+        NoteFeedAttention(id, attention);
 }
 
 void TFormMain::NoteFeedAttention(const std::string& id, TAttention attention) {
@@ -273,8 +274,9 @@ std::vector<std::string> TFormMain::FeedsNeedingAttention() {
 
 void TFormMain::RefreshFeedHealth() {
     if (!StatusHealth || !FHealth) return;
-    // Runs after every update: the count needs no walk of the tree, only
-    // the open view lists the feeds in its order.
+    // Counts the whole book (see NoteFeedAttention for after an update):
+    // the count needs no walk of the tree, only the open view lists the
+    // feeds in its order.
     const auto now = HealthNow ? HealthNow() : std::chrono::system_clock::now();
     FNeedingAttention.clear();
     for (const auto& [id, attention] : FHealth->NeedingAttention(now, HealthPolicy()))
