@@ -420,8 +420,7 @@ bool TAccountSync::UnreadListNeeded(const std::vector<TItemId>& sinceIds) {
 TSyncResult TAccountSync::Sync(const std::function<void(TFeedBatch&)>& onItems) {
     TSyncResult result;
     const int requestsBefore = FPastRequests + FClient->RequestCount();
-    TTraffic before = FPastTraffic;
-    before += FClient->Traffic();
+    const TTraffic before = FPastTraffic + FClient->Traffic();
     try {
         if (!FClient->SignedIn()) SignIn();
         SendQueue(result);
@@ -439,9 +438,7 @@ TSyncResult TAccountSync::Sync(const std::function<void(TFeedBatch&)>& onItems) 
     }
     SaveState();
     result.Requests = FPastRequests + FClient->RequestCount() - requestsBefore;
-    TTraffic after = FPastTraffic;
-    after += FClient->Traffic();
-    result.Traffic = after - before;
+    result.Traffic = FPastTraffic + FClient->Traffic() - before;
     result.BytesReceived = result.Traffic.Body;
     return result;
 }

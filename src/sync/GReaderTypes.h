@@ -35,6 +35,7 @@ struct TTraffic {
         Decoded += other.Decoded;
         return *this;
     }
+    TTraffic operator+(const TTraffic& other) const { return TTraffic(*this) += other; }
     TTraffic operator-(const TTraffic& other) const {
         return {Body - other.Body, Headers - other.Headers, Decoded - other.Decoded};
     }
