@@ -1,5 +1,6 @@
 #include "DateTime.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -272,14 +273,23 @@ public:
         return s_.substr(start, pos_ - start);
     }
     // Between minDigits and maxDigits digits, not followed by another
-    // digit; -1 otherwise (the position is then unspecified).
+    // digit; -1 otherwise (the position is then unspecified). No field has
+    // more than nine digits, so the value always fits.
     int Digits(std::size_t minDigits, std::size_t maxDigits, std::size_t* count = nullptr) {
+        maxDigits = std::min<std::size_t>(maxDigits, 9);
         const auto start = pos_;
         int value = 0;
         while (pos_ < s_.size() && pos_ - start < maxDigits && IsDigit(s_[pos_])) value = value * 10 + (s_[pos_++] - '0');
         if (count) *count = pos_ - start;
         if (pos_ - start < minDigits || (pos_ < s_.size() && IsDigit(s_[pos_]))) return -1;
         return value;
+    }
+    // A run of any length of digits, read for its length only; 0 when
+    // there is none.
+    std::size_t SkipDigits() {
+        const auto start = pos_;
+        while (pos_ < s_.size() && IsDigit(s_[pos_])) ++pos_;
+        return pos_ - start;
     }
     bool Accept(char c) {
         if (Peek() != c || AtEnd()) return false;
@@ -296,7 +306,8 @@ private:
 
 // "hh:mm[:ss[.fraction]]" at the scanner; false when it is not well-formed.
 // The hour has minHourDigits to two digits. A fraction of a second is read
-// and dropped: the stored RFC 822 form has no place for it.
+// and dropped: the stored RFC 822 form has no place for it, so it may have
+// any number of digits.
 bool ReadClock(Scanner& in, std::size_t minHourDigits, int& hour, int& minute, int& second) {
     hour = in.Digits(minHourDigits, 2);
     if (hour < 0 || !in.Accept(':')) return false;
@@ -305,7 +316,7 @@ bool ReadClock(Scanner& in, std::size_t minHourDigits, int& hour, int& minute, i
     if (in.Accept(':')) {
         second = in.Digits(2, 2);
         if (second < 0) return false;
-        if ((in.Accept('.') || in.Accept(',')) && in.Digits(1, 12) < 0) return false;
+        if ((in.Accept('.') || in.Accept(',')) && in.SkipDigits() == 0) return false;
     }
     return true;
 }

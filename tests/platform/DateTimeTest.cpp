@@ -7,6 +7,7 @@
 #include <ctime>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 using namespace plat;
@@ -221,6 +222,48 @@ TEST(FeedDates, WrittenAsRFC822AndReadBackToTheSameInstant) {
     // Instants compare across zones.
     EXPECT_DOUBLE_EQ(ParseFeedDateTime("Tue, 08 Dec 2026 06:30:00 PST")->Instant(),
                      ParseFeedDateTime("2026-12-08T15:30:00+01:00")->Instant());
+}
+
+// Shapes of dates as feeds write them, and digit runs long enough to
+// overflow a number if read whole: a fraction of any length is dropped,
+// any other field too long is no date at all.
+TEST(FeedDates, ShapesAndLongDigitRuns) {
+    const std::string longRun(4000, '7');
+    struct Case {
+        std::string text;
+        const char* clock;  // FormatISO8601 of the clock time; nullptr: not a date
+        int offset = 0;
+    };
+    const std::vector<Case> cases = {
+        {"2026-12-08T14:30:00.5Z", "2026-12-08T14:30:00"},
+        {"2026-12-08T14:30:59.999999999999+01:00", "2026-12-08T14:30:59", 60},
+        {"2026-12-08T14:30:07.123456789012Z", "2026-12-08T14:30:07"},
+        {"2026-12-08T14:30:07." + longRun + "-05:00", "2026-12-08T14:30:07", -300},
+        {"Tue, 08 Dec 2026 14:30:07,123456789012 GMT", "2026-12-08T14:30:07"},
+        {"2026-12-08T14:30:07.Z", nullptr},
+        {"2026-12-08T14:30:07.12a4Z", nullptr},
+        {longRun + "-12-08T14:30:00Z", nullptr},
+        {"2026" + longRun + "-12-08", nullptr},
+        {"2026-12-08T14:30:00+" + longRun, nullptr},
+        {"2026-12-08T14:30:00+01:" + longRun, nullptr},
+        {"08 Dec " + longRun + " 14:30 GMT", nullptr},
+        {longRun + " Dec 2026 14:30 GMT", nullptr},
+        {"Tue, 08 Dec 2026 " + longRun + ":30 GMT", nullptr},
+        {"Tue, 08 Dec 2026 14:" + longRun + " GMT", nullptr},
+        {"Tue, 08 Dec 2026 14:30:00 -" + longRun, nullptr},
+        {"2026-12-08T14:30:00+99999999999", nullptr},
+    };
+    for (const Case& c : cases) {
+        const auto date = ParseFeedDateTime(c.text);
+        const std::string shown = c.text.substr(0, 60);
+        if (!c.clock) {
+            EXPECT_FALSE(date.has_value()) << shown;
+            continue;
+        }
+        ASSERT_TRUE(date.has_value()) << shown;
+        EXPECT_EQ(FormatISO8601(date->clock), c.clock) << shown;
+        EXPECT_EQ(date->offsetMinutes, c.offset) << shown;
+    }
 }
 
 }  // namespace
