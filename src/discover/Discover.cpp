@@ -10,14 +10,13 @@
 
 #include "Address.h"
 #include "FeedDocument.h"
+#include "FeedParserJSON.h"
 #include "FeedUtils.h"
 #include "XmlDom.h"
 
 namespace discover {
 
 namespace {
-
-constexpr std::string_view kJsonFeedVersion = "https://jsonfeed.org/version/";
 
 // The places sites keep their feeds, most common first.
 constexpr const char* kWellKnownPaths[] = {"feed/",    "rss/",     "feed",     "rss",      "rss.xml",
@@ -54,7 +53,7 @@ std::optional<TFeedCandidate> ReadJsonFeed(std::string_view body, const std::str
   if (!json.is_object()) return std::nullopt;
   const auto version = json.find("version");
   if (version == json.end() || !version->is_string() ||
-      version->get_ref<const std::string&>().rfind(kJsonFeedVersion, 0) != 0)
+      !feed::TFeedParserJSON::IsJSONFeedVersion(version->get_ref<const std::string&>()))
     return std::nullopt;
   const auto title = json.find("title");
   return TFeedCandidate{url, title != json.end() && title->is_string() ? title->get<std::string>() : "",

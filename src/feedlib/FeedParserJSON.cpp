@@ -19,7 +19,9 @@ using nlohmann::json;
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kVersionPrefix = "https://jsonfeed.org/version/1";
+// Version 1's address; the 1.0 text itself says "https", yet feeds written
+// before the site moved to https (and generators copying them) say "http".
+constexpr std::string_view kVersionSite = "jsonfeed.org/version/1";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -225,15 +227,23 @@ TFeedParserJSON::TFeedParserJSON(TFeedDocument& rss, std::string_view text)
 
 TFeedParserJSON::~TFeedParserJSON() = default;
 
-// "https://jsonfeed.org/version/1" and "https://jsonfeed.org/version/1.1";
-// a later major version may mean something else by the same fields.
+bool TFeedParserJSON::IsJSONFeedVersion(std::string_view version) {
+    if (version.starts_with("https://"))
+        version.remove_prefix(8);
+    else if (version.starts_with("http://"))
+        version.remove_prefix(7);
+    else
+        return false;
+    if (!version.starts_with(kVersionSite)) return false;
+    version.remove_prefix(kVersionSite.size());
+    return version.empty() || version == "/" || version[0] == '.';
+}
+
 bool TFeedParserJSON::IsJSONFeed() const {
     if (!FRoot->is_object()) return false;
     const auto version = FRoot->find("version");
-    if (version == FRoot->end() || !version->is_string()) return false;
-    const std::string_view text = version->get_ref<const std::string&>();
-    return text.starts_with(kVersionPrefix) &&
-           (text.size() == kVersionPrefix.size() || text[kVersionPrefix.size()] == '.');
+    return version != FRoot->end() && version->is_string() &&
+           IsJSONFeedVersion(version->get_ref<const std::string&>());
 }
 
 void TFeedParserJSON::Parse() {

@@ -1,5 +1,5 @@
 // JSON Feed 1.0 and 1.1 (a JSON object whose version starts with
-// "https://jsonfeed.org/version/1"): the format of Micro.blog, many static
+// "https://jsonfeed.org/version/1", or "http://"): the format of Micro.blog, many static
 // site generators and some podcasts. Mapped onto the RSS-shaped model:
 // home_page_url is the link, icon (else favicon) the image, summary the
 // description, content_html (else content_text written as HTML) the full
@@ -39,6 +39,10 @@ public:
     TFeedParserJSON(TFeedDocument& rss, std::string_view text);
     ~TFeedParserJSON() override;
 
+    // A version this parser reads: 1 or 1.x at jsonfeed.org, over https or
+    // http. A later major version may mean something else by the same
+    // fields.
+    static bool IsJSONFeedVersion(std::string_view version);
     // The parsed JSON names a JSON Feed version this parser reads.
     bool IsJSONFeed() const;
     void Parse() override;

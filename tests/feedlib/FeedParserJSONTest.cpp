@@ -65,6 +65,9 @@ TEST(JSONFeed, FieldsOfThePublishersFeeds) {
         {"json11_hugo_text_only.json", "0.authorUrl", "https://garden.example.net/about/"},
         {"json10_microblog.json", "1.authorUrl", "https://mia.micro.example/"},  // the feed's author
         {"json10_microblog.json", "0.date", "Tue, 08 Dec 2026 09:41:23 -0500"},
+        // Version 1 spelt with "http://", as generators of its first years wrote it.
+        {"json10_http_version.json", "0.date", "Wed, 17 May 2017 08:02:12 +0200"},
+        {"json10_http_version.json", "0.guid", "http://old.example.net/2017/05/17/hello"},
         {"json10_podcast_attachments.json", "image", "https://podcast.example.org/artwork-512.png"},
         {"json10_podcast_attachments.json", "0.guid", "42"},
         {"json10_podcast_attachments.json", "1.enclosure", "https://cdn.podcast.example.org/ep41.mp3 audio/mpeg 0"},
@@ -108,6 +111,9 @@ TEST(JSONFeed, RefusedWithAClearMessage) {
         {"{\"version\": \"https://jsonfeed.org/version/2\"}", "unkown format: JSON that is not a JSON Feed"},
         {"{\"version\": \"https://jsonfeed.org/version/10\"}", "unkown format: JSON that is not a JSON Feed"},
         {"{\"version\": 1.1}", "unkown format: JSON that is not a JSON Feed"},
+        {"{\"version\": \"http://jsonfeed.org/version/2\"}", "unkown format: JSON that is not a JSON Feed"},
+        {"{\"version\": \"ftp://jsonfeed.org/version/1\"}", "unkown format: JSON that is not a JSON Feed"},
+        {"{\"version\": \"https://jsonfeed.org/version/1x\"}", "unkown format: JSON that is not a JSON Feed"},
         {Nested(256), "unkown format: JSON that is not a JSON Feed"},
         {Nested(257), "JSON document nested too deeply (more than 256 levels)"},
         {std::string(1000000, '['), "JSON document nested too deeply"},
