@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "AtomicFile.h"
 #include "ItemIdentity.h"
 #include "ItemSchema.h"
 #include "Sqlite.h"
@@ -43,20 +44,9 @@ void Configure(sql::TConnection& c, const TStoreOptions& options) {
     c.Exec("PRAGMA synchronous = NORMAL");
 }
 
-std::string UtcStamp() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &parts);
-    return text;
-}
-
 // Moves the base and its log aside under one free name; returns that name.
 std::string SetAside(const std::string& path) {
-    std::string aside = path + ".damaged-" + UtcStamp();
-    for (int n = 2; fs::exists(aside); ++n) aside = path + ".damaged-" + UtcStamp() + "-" + std::to_string(n);
-    fs::rename(path, aside);
+    const std::string aside = plat::SetAsideDamaged(path);
     for (const char* suffix : {"-wal", "-shm", "-journal"}) {
         std::error_code ignored;
         if (fs::exists(path + suffix, ignored)) fs::rename(path + suffix, aside + suffix, ignored);

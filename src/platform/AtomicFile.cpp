@@ -1,6 +1,8 @@
 #include "AtomicFile.h"
 
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <cstring>
 #include <random>
 #include <stdexcept>
@@ -165,6 +167,20 @@ void WriteFileAtomically(const std::string& target, std::string_view data) {
     TAtomicFile file(target);
     file.Write(data);
     file.Commit();
+}
+
+std::string SetAsideDamaged(const std::string& path)
+{
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &parts);
+    std::string aside = path + ".damaged-" + stamp;
+    for (int n = 2; std::filesystem::exists(aside); ++n)
+        aside = path + ".damaged-" + stamp + "-" + std::to_string(n);
+    std::filesystem::rename(path, aside);
+    return aside;
 }
 
 }  // namespace plat

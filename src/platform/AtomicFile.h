@@ -63,4 +63,10 @@ private:
 // Writes `data` as the whole new content of `target`.
 void WriteFileAtomically(const std::string& target, std::string_view data);
 
+// Keeps a damaged file for inspection before a new one takes its place:
+// renames `path` to "<path>.damaged-<UTC time>" (with "-2", "-3" ... when
+// that name is taken) and returns the new name. Raises
+// std::filesystem::filesystem_error when it cannot be renamed.
+std::string SetAsideDamaged(const std::string& path);
+
 }  // namespace plat

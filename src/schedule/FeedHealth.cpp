@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <stdexcept>
 #include <utility>
@@ -43,12 +45,32 @@ json TimeValue(const std::optional<TTimePoint>& at)
     return std::chrono::duration_cast<std::chrono::milliseconds>(at->time_since_epoch()).count();
 }
 
-std::optional<TTimePoint> ReadTime(const json& object, const char* name)
+// An integer of the file, when it is one that fits: a number past the
+// range of long long would come back wrapped.
+std::optional<long long> ReadInteger(const json& value)
+{
+    if (value.is_number_unsigned())
+        return value.get<std::uint64_t>() <= static_cast<std::uint64_t>(std::numeric_limits<long long>::max())
+                   ? std::optional<long long>(static_cast<long long>(value.get<std::uint64_t>()))
+                   : std::nullopt;
+    return value.is_number_integer() ? std::optional<long long>(value.get<long long>()) : std::nullopt;
+}
+
+std::optional<long long> ReadInteger(const json& object, const char* name)
 {
     const auto found = object.find(name);
-    if (found == object.end() || !found->is_number_integer())
+    return found == object.end() ? std::nullopt : ReadInteger(*found);
+}
+
+// Times from 1970 to about 2200: the clock counts nanoseconds, which a time
+// much later overflows, and hours and days are still added to it.
+std::optional<TTimePoint> ReadTime(const json& object, const char* name)
+{
+    constexpr long long kLatest = 7'258'118'400'000;  // 2200-01-01
+    const std::optional<long long> ms = ReadInteger(object, name);
+    if (!ms || *ms < 0 || *ms > kLatest)
         return std::nullopt;
-    return TTimePoint(std::chrono::duration_cast<TClock::duration>(std::chrono::milliseconds(found->get<long long>())));
+    return TTimePoint(std::chrono::duration_cast<TClock::duration>(std::chrono::milliseconds(*ms)));
 }
 
 std::string ReadText(const json& object, const char* name)
@@ -204,8 +226,8 @@ void ReadFlags(const json& object, const char* name, std::array<bool, N>& flags)
     if (found == object.end() || !found->is_array())
         return;
     for (const json& index : *found)
-        if (index.is_number_integer() && index.get<long long>() >= 0 && index.get<long long>() < static_cast<long long>(N))
-            flags[static_cast<std::size_t>(index.get<long long>())] = true;
+        if (const std::optional<long long> i = ReadInteger(index); i && *i >= 0 && *i < static_cast<long long>(N))
+            flags[static_cast<std::size_t>(*i)] = true;
 }
 
 // What was asked of the next fetch; null when nothing was.
@@ -232,8 +254,8 @@ TAnswerHints ReadAsked(const json& object)
     if (const auto had = value.find("hadFeed"); had != value.end() && had->is_boolean())
         asked.HadFeed = had->get<bool>();
     // A ttl is seconds; nonsense is dropped rather than trusted.
-    if (const auto ttl = value.find("ttl"); ttl != value.end() && ttl->is_number_integer() && ttl->get<long long>() > 0)
-        asked.Ttl = seconds(std::min<long long>(ttl->get<long long>(), 366LL * 24 * 3600));
+    if (const std::optional<long long> ttl = ReadInteger(value, "ttl"); ttl && *ttl > 0)
+        asked.Ttl = seconds(std::min<long long>(*ttl, 366LL * 24 * 3600));
     asked.FreshUntil = ReadTime(value, "freshUntil");
     asked.RetryAfter = ReadTime(value, "retryAfter");
     ReadFlags(value, "skipHours", asked.Skip.Hours);
@@ -275,10 +297,41 @@ std::string TFeedHealth::ToJson() const
     return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+namespace {
+
+// The deepest a value of health.json lies: the book, its feeds, a feed,
+// its history, an entry, a field; one level more is spare. A container
+// opened deeper is dropped whole while the file is read, never built and
+// never walked.
+constexpr int kMaxDepth = 6;
+
+// A file of health.json (or one feed's part of it) read without recursion,
+// however deep it nests; `tooDeep` tells whether something was dropped.
+json ParseBounded(std::string_view text, bool& tooDeep)
+{
+    tooDeep = false;
+    const json::parser_callback_t bound = [&tooDeep](int depth, json::parse_event_t event, json&) {
+        const bool opens = event == json::parse_event_t::object_start || event == json::parse_event_t::array_start;
+        if (opens && depth >= kMaxDepth) {
+            tooDeep = true;
+            return false;
+        }
+        return true;
+    };
+    return json::parse(text, bound, false);
+}
+
+}  // namespace
+
 TFeedHealth TFeedHealth::FromJson(std::string_view text)
 {
+    bool tooDeep = false;
+    return FromValue(ParseBounded(text, tooDeep));
+}
+
+TFeedHealth TFeedHealth::FromValue(const json& value)
+{
     TFeedHealth health;
-    const json value = json::parse(text, nullptr, false);
     if (!value.is_object())
         return health;
     health.FFirstSeen = ReadTime(value, "firstSeen");
@@ -287,8 +340,8 @@ TFeedHealth TFeedHealth::FromJson(std::string_view text)
     health.FKindSince = ReadTime(value, "kindSince");
     health.FKeptAt = ReadTime(value, "keptAt");
     health.FMovedTo = ReadText(value, "movedTo");
-    if (const auto count = value.find("movedCount"); count != value.end() && count->is_number_integer())
-        health.FMovedCount = std::clamp(count->get<int>(), 0, 1000);
+    if (const std::optional<long long> count = ReadInteger(value, "movedCount"))
+        health.FMovedCount = static_cast<int>(std::clamp(*count, 0LL, 1000LL));
     health.FChangedFrom = ReadText(value, "changedFrom");
     health.FChangedTo = ReadText(value, "changedTo");
     health.FUndoneMove = ReadText(value, "undoneMove");
@@ -303,8 +356,8 @@ TFeedHealth TFeedHealth::FromJson(std::string_view text)
             if (!kind || !at)
                 continue;
             THealthEntry entry{*at, *kind, 0, ReadText(item, "server"), ReadText(item, "movedTo")};
-            if (const auto status = item.find("status"); status != item.end() && status->is_number_integer())
-                entry.Status = status->get<int>();
+            if (const std::optional<long long> status = ReadInteger(item, "status"); status && *status >= 0 && *status < 1000)
+                entry.Status = static_cast<int>(*status);
             health.FHistory.push_back(std::move(entry));
             if (health.FHistory.size() > kHistorySize)
                 health.FHistory.pop_front();
@@ -366,23 +419,41 @@ unsigned long THealthBook::Changes() const
     return FChanges;
 }
 
-void THealthBook::Load(const std::string& path)
+THealthBook::TLoadResult THealthBook::Load(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    TLoadResult result;
     std::map<std::string, TFeedHealth> feeds;
+    std::ifstream in(path, std::ios::binary);
     if (in) {
         std::stringstream text;
         text << in.rdbuf();
-        const json value = json::parse(text.str(), nullptr, false);
-        if (value.is_object()) {
-            if (const auto list = value.find("feeds"); list != value.end() && list->is_object())
-                for (const auto& [id, health] : list->items())
-                    feeds[id] = TFeedHealth::FromJson(health.dump());
+        in.close();
+        bool tooDeep = false;
+        const json value = ParseBounded(text.str(), tooDeep);
+        const auto list = value.is_object() ? value.find("feeds") : value.end();
+        if (value.is_discarded())
+            result.Damage = "it is not JSON";
+        else if (list == value.end() || !list->is_object())
+            result.Damage = "it holds no feeds";
+        else if (tooDeep)
+            result.Damage = "it nests deeper than a book can";  // what lies within bounds is kept
+        if (list != value.end() && list->is_object())
+            for (const auto& [id, health] : list->items())
+                feeds[id] = TFeedHealth::FromValue(health);
+    }
+    // Kept for inspection, and out of the way: the next save writes what
+    // could be read, and the next start never meets the damage again.
+    if (!result.Damage.empty()) {
+        try {
+            result.SetAsidePath = plat::SetAsideDamaged(path);
+        } catch (const std::exception& error) {
+            result.Damage += "; it cannot be moved aside: " + std::string(error.what());
         }
     }
     std::lock_guard lock(FMutex);
     FFeeds = std::move(feeds);
     FSavedChanges = FChanges;
+    return result;
 }
 
 void THealthBook::Save(const std::string& path)

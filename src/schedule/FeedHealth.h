@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 namespace schedule {
 
 // The book's file, in the home.
@@ -111,6 +113,8 @@ public:
 
 private:
     friend class THealthBook;
+    // One feed's part of the book, as parsed.
+    static TFeedHealth FromValue(const nlohmann::json& value);
     std::deque<THealthEntry> FHistory;
     std::optional<TTimePoint> FFirstSeen;
     std::optional<TTimePoint> FLastNewItem;
@@ -142,8 +146,15 @@ public:
     // Counts changes, for the window's view to notice.
     unsigned long Changes() const;
 
-    // health.json: loading a missing or damaged file starts afresh.
-    void Load(const std::string& path);
+    // health.json: a missing file starts afresh. A damaged one (not JSON,
+    // not a book, nested deeper than a book is) is renamed aside
+    // ("health.json.damaged-<UTC time>") and what of it could be read is
+    // kept; the result says what was wrong and where the file went.
+    struct TLoadResult {
+        std::string Damage;        // "" for a sound or missing file
+        std::string SetAsidePath;  // "" when not moved aside
+    };
+    TLoadResult Load(const std::string& path);
     // Atomically; raises std::runtime_error naming the file.
     void Save(const std::string& path);
     // Saves when something changed and the last save is `every` ago; false

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <optional>
-
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -193,3 +195,96 @@ TEST(HealthBook, WhatTheFeedAndItsServerAskedForSurvivesARestart)
 }
 
 } // namespace
+
+namespace {
+
+std::string ReadWhole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A fixture book copied to `path`, each "NESTING" in it made a million
+// levels of arrays; returns the text written.
+std::string StageBook(const std::string& fixture, const std::string& path)
+{
+    static const std::string nesting = std::string(1'000'000, '[') + std::string(1'000'000, ']');
+    std::string text = ReadWhole(std::string(HEALTH_TEST_DATA) + "/" + fixture);
+    for (std::size_t at; (at = text.find("\"NESTING\"")) != std::string::npos;)
+        text.replace(at, 9, nesting);
+    std::ofstream(path, std::ios::binary) << text;
+    return text;
+}
+
+// Books no version of Quillet wrote: a damaged one is moved aside once and
+// what could be read is kept; one entry nested a million levels deep (which
+// re-serialising once overflowed the stack at every start) costs only its
+// excess; numbers past every range are dropped, never wrapped.
+TEST(HealthBook, ADamagedBookIsSetAsideAndWhatCanBeReadIsKept)
+{
+    struct Case {
+        const char* fixture;
+        const char* damage;  // how Load's damage starts; "" for none
+        std::vector<std::string> kept;
+    };
+    const std::vector<Case> cases = {
+        {"book_deep_entry.json", "it nests deeper", {"3", "4"}},
+        {"book_cut_short.json", "it is not JSON", {}},
+        {"book_not_a_book.json", "it holds no feeds", {}},
+        {"book_numbers_out_of_range.json", "", {"5"}},
+        {"book_before_asked.json", "", {"3"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fixture);
+        testsupport::TempFolder folder;
+        const std::string path = folder.File("health.json");
+        const std::string text = StageBook(c.fixture, path);
+
+        schedule::THealthBook book;
+        const schedule::THealthBook::TLoadResult loaded = book.Load(path);
+        EXPECT_EQ(loaded.Damage.rfind(c.damage, 0), 0u) << loaded.Damage;
+        std::vector<std::string> kept;
+        for (const auto& [id, health] : book.All())
+            kept.push_back(id);
+        EXPECT_EQ(kept, c.kept);
+        if (*c.damage == '\0') {
+            EXPECT_EQ(loaded.SetAsidePath, "");
+            EXPECT_TRUE(std::filesystem::exists(path));
+            continue;
+        }
+        EXPECT_EQ(loaded.SetAsidePath.rfind(path + ".damaged-", 0), 0u) << loaded.SetAsidePath;
+        EXPECT_EQ(ReadWhole(loaded.SetAsidePath), text) << "the damaged file is kept as it was";
+        EXPECT_FALSE(std::filesystem::exists(path));
+        book.Save(path);
+        schedule::THealthBook restarted;
+        EXPECT_EQ(restarted.Load(path).Damage, "");
+        EXPECT_EQ(restarted.All().size(), c.kept.size());
+    }
+
+    // What was within bounds of the deep book is all there.
+    testsupport::TempFolder folder;
+    schedule::THealthBook book;
+    StageBook("book_deep_entry.json", folder.File("deep.json"));
+    book.Load(folder.File("deep.json"));
+    EXPECT_EQ(book.Get("3").Attention(kStart), TAttention::Gone);
+    EXPECT_EQ(book.Get("4").History().size(), 1u);
+    EXPECT_TRUE(book.Get("4").Asked().HadFeed);
+
+    // Numbers past their range: the field is dropped, the rest stands.
+    StageBook("book_numbers_out_of_range.json", folder.File("numbers.json"));
+    book.Load(folder.File("numbers.json"));
+    const schedule::TFeedHealth odd = book.Get("5");
+    EXPECT_EQ(odd.LastNewItem(), std::nullopt);
+    EXPECT_EQ(odd.FailingSince(), std::nullopt);
+    ASSERT_EQ(odd.History().size(), 2u);
+    EXPECT_EQ(odd.History()[0].Status, 0);
+    EXPECT_EQ(odd.History()[1].Status, 0);
+    EXPECT_EQ(odd.Asked().Ttl, std::nullopt);
+    EXPECT_EQ(odd.Asked().RetryAfter, std::nullopt);
+    EXPECT_TRUE(odd.Asked().Skip.Hours[3]);
+    EXPECT_EQ(std::count(odd.Asked().Skip.Hours.begin(), odd.Asked().Skip.Hours.end(), true), 1);
+}
+
+}  // namespace
