@@ -2,6 +2,7 @@
 // feeds and alert words, driven by a fake clock one tick per second.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -10,6 +11,7 @@
 #include "AlertWords.h"
 #include "Announcer.h"
 #include "AppTestSupport.h"
+#include "TimeBound.h"
 
 namespace {
 
@@ -98,7 +100,8 @@ std::vector<Shown> Play(const Scenario& scenario, int until)
             switch (step.act) {
             case Act::News: {
                 TFeedNews news{step.feed, "Feed " + step.feed, static_cast<int>(step.items.size()),
-                               [&step](int i) { return step.items[static_cast<std::size_t>(i)]; }, step.muted};
+                               [&step](int i) { return step.items[static_cast<std::size_t>(i)]; }, step.muted,
+                               {}, nullptr};
                 announcer.AddNews(news);
                 break;
             }
@@ -195,6 +198,93 @@ TEST(AlertWords, MatchWholeWordsAndPhrasesInPlainText)
         EXPECT_EQ(MatchesAlertWords(f[1], f[2], ParseAlertWords(f[0])), f[3] == "yes") << line;
     }
     EXPECT_GE(cases, 20);
+}
+
+// Hostile bodies and a user's thousands of words: each case is matched
+// within its bound, where a scan that goes back over the text (or
+// normalises the words per item) takes seconds.
+TEST(AlertWords, WorstCasesStayWithinTimeBounds)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto repeat = [](std::string_view piece, std::size_t bytes) {
+        std::string text;
+        text.reserve(bytes + piece.size());
+        while (text.size() < bytes)
+            text += piece;
+        return text;
+    };
+    std::vector<std::string> manyWords;
+    for (int i = 0; i < 10'000; ++i)
+        manyWords.push_back("alert" + std::to_string(i) + " word");
+    struct Case {
+        const char* name;
+        std::vector<std::string> words;
+        std::string body;
+        bool matches;
+    };
+    const std::vector<Case> cases = {
+        {"five megabytes of '&', the word past what is read", {"outage"}, repeat("&", 5'000'000) + " outage", false},
+        {"'&' then the word", {"outage"}, "outage " + repeat("&", 2'000'000), true},
+        {"references cut short", {"outage"}, repeat("&#x1&amp", 5'000'000), false},
+        {"tags never closed", {"outage"}, "outage " + repeat("<a ", 5'000'000), true},
+        {"a phrase almost matching everywhere", {"a a a a b"}, repeat("a a a a a ", 5'000'000), false},
+        {"runs of the same letter", {"aaaaaaaab", "b"}, repeat("a", 5'000'000), false},
+        {"ten thousand words, the one found past what is read", manyWords, repeat("alert word ", 2'000'000) + "alert9999 word", false},
+        {"ten thousand words, one found", manyWords, repeat("alert word ", 20'000) + "alert9999 word", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto start = Clock::now();
+        const TAlertMatcher matcher(c.words);
+        EXPECT_EQ(matcher.Matches("", c.body), c.matches);
+        EXPECT_LT(Clock::now() - start, testsupport::TimeBound(std::chrono::milliseconds(100)));
+    }
+
+    // Ten thousand new items against ten thousand words, compiled once.
+    const auto start = Clock::now();
+    const TAlertMatcher matcher(manyWords);
+    int matched = 0;
+    for (int i = 0; i < 10'000; ++i)
+        matched += matcher.Matches("Item " + std::to_string(i),
+                                   "<p>An alert about word " + std::to_string(i) + " &amp; alert" +
+                                       std::to_string(i * 7) + " word</p>");
+    EXPECT_EQ(matched, 1429);  // "alert<7i> word" is one of the words for 7i < 10000
+    EXPECT_LT(Clock::now() - start, testsupport::TimeBound(std::chrono::milliseconds(300)));
+}
+
+// Verdicts found beside the download stand in for matching, for the very
+// words they were found with; the words compile again only when they change.
+TEST(Announcer, TakesAlertVerdictsFoundOffTheWindowsThread)
+{
+    apptest::TFakeAnnounceClock clock;
+    std::vector<TAnnouncement> shown;
+    TAnnouncer announcer(clock, [&](const TAnnouncement& a) { shown.push_back(a); });
+    announcer.SetAlertWords({"urgent"}, true);
+    const std::shared_ptr<const TAlertMatcher> words = announcer.AlertMatcher();
+    announcer.SetAlertWords({"urgent"}, true);
+    EXPECT_EQ(announcer.AlertMatcher(), words);
+
+    const std::vector<TNewsItem> items = {{"Urgent: a", ""}, {"calm b", ""}, {"calm c", ""}};
+    std::vector<int> read;
+    TFeedNews news{"f", "Feed", 3, [&](int i) {
+                       read.push_back(i);
+                       return items[static_cast<std::size_t>(i)];
+                   },
+                   false, [](int i) { return i == 0 ? std::optional<bool>() : std::optional<bool>(i == 2); },
+                   words.get()};
+    announcer.AddNews(news);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].ItemCount, 2);  // item 0 matched here, item 2 as found
+    EXPECT_EQ(read, (std::vector<int>{0, 2}));  // item 1 was never read
+
+    // Found with other words: matched again.
+    clock.Advance(std::chrono::minutes(1));
+    announcer.SetAlertWords({"calm"}, true);
+    read.clear();
+    announcer.AddNews(news);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].ItemCount, 2);
+    EXPECT_EQ(read, (std::vector<int>{0, 1, 2}));
 }
 
 }  // namespace

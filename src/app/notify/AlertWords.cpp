@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <unordered_map>
 #include <string_view>
 
 namespace {
@@ -123,14 +124,19 @@ std::string DecodeReferences(std::string_view text)
 {
     static constexpr std::pair<std::string_view, char32_t> kNamed[] = {
         {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
+    // "&#x10FFFF;" is the longest a known reference can be: the ';' is
+    // looked for no further, so a text of a million '&' reads in one pass.
+    constexpr std::size_t kLongestReference = 10;
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::size_t end = text[i] == '&' ? text.find(';', i) : std::string_view::npos;
-        if (end == std::string_view::npos || end - i > 10) {
+        const std::size_t semicolon =
+            text[i] == '&' ? text.substr(i, kLongestReference + 1).find(';') : std::string_view::npos;
+        if (semicolon == std::string_view::npos) {
             out += text[i];
             continue;
         }
+        const std::size_t end = i + semicolon;
         const std::string_view name = text.substr(i + 1, end - i - 1);
         char32_t decoded = 0;
         if (name.size() > 1 && name[0] == '#') {
@@ -169,7 +175,8 @@ std::u32string Normalize(std::string_view text)
     out.reserve(text.size());
     bool space = false;
     for (std::size_t pos = 0; pos < text.size();) {
-        const char32_t c = NextCodePoint(text, pos);
+        const auto byte = static_cast<unsigned char>(text[pos]);
+        const char32_t c = byte < 0x80 ? (++pos, byte) : NextCodePoint(text, pos);
         if (IsSpace(c)) {
             space = !out.empty();
             continue;
@@ -182,21 +189,128 @@ std::u32string Normalize(std::string_view text)
     return out;
 }
 
-bool ContainsWholePhrase(const std::u32string& text, const std::u32string& phrase)
+// The parts of the folded text that matching reads: markup dropped,
+// references read, white space made single.
+std::u32string MatchableText(std::string_view text)
 {
-    const bool wordAtStart = IsWordChar(phrase.front());
-    const bool wordAtEnd = IsWordChar(phrase.back());
-    for (std::size_t at = text.find(phrase); at != std::u32string::npos; at = text.find(phrase, at + 1)) {
-        const std::size_t after = at + phrase.size();
-        const bool startOk = !wordAtStart || at == 0 || !IsWordChar(text[at - 1]);
-        const bool endOk = !wordAtEnd || after == text.size() || !IsWordChar(text[after]);
-        if (startOk && endOk)
-            return true;
+    return Normalize(DecodeReferences(StripMarkup(text.substr(0, TAlertMatcher::kMatchedBytes))));
+}
+
+std::uint64_t EdgeKey(std::int32_t node, char32_t c)
+{
+    return (static_cast<std::uint64_t>(node) << 21) | (c & 0x1FFFFF);
+}
+
+}  // namespace
+
+TAlertMatcher::TAlertMatcher(std::vector<std::string> words) : FWords(std::move(words)), FNodes(1)
+{
+    // The trie is grown with a hash of its edges, then laid out with each
+    // node's edges side by side, sorted, for the scan.
+    std::size_t letters = 0;
+    for (const std::string& word : FWords)
+        letters += word.size();
+    std::unordered_map<std::uint64_t, std::int32_t> grown;
+    grown.reserve(letters);
+    std::vector<std::pair<std::int32_t, char32_t>> parentOf(1);  // (parent, code point) of each node
+    std::vector<std::vector<std::int32_t>> byDepth(1, {0});
+    for (const std::string& word : FWords) {
+        const std::u32string phrase = Normalize(DecodeReferences(word));
+        if (phrase.empty())
+            continue;
+        std::int32_t node = 0;
+        for (std::size_t depth = 1; depth <= phrase.size(); ++depth) {
+            const char32_t c = phrase[depth - 1];
+            const auto [edge, added] = grown.try_emplace(EdgeKey(node, c), static_cast<std::int32_t>(FNodes.size()));
+            if (added) {
+                FNodes.emplace_back();
+                parentOf.emplace_back(node, c);
+                if (byDepth.size() <= depth)
+                    byDepth.resize(depth + 1);
+                byDepth[depth].push_back(edge->second);
+            }
+            node = edge->second;
+        }
+        FNodes[static_cast<std::size_t>(node)].Length = static_cast<std::uint32_t>(phrase.size());
+        FNodes[static_cast<std::size_t>(node)].WordAtStart = IsWordChar(phrase.front());
+    }
+    std::vector<std::int32_t> children(FNodes.size() - 1);
+    for (std::size_t i = 0; i < children.size(); ++i)
+        children[i] = static_cast<std::int32_t>(i + 1);
+    std::sort(children.begin(), children.end(), [&](std::int32_t a, std::int32_t b) {
+        return parentOf[static_cast<std::size_t>(a)] < parentOf[static_cast<std::size_t>(b)];
+    });
+    for (const std::int32_t child : children) {
+        const auto [parent, c] = parentOf[static_cast<std::size_t>(child)];
+        TNode& from = FNodes[static_cast<std::size_t>(parent)];
+        if (from.EdgeCount++ == 0)
+            from.FirstEdge = static_cast<std::uint32_t>(FEdgeChars.size());
+        FEdgeChars.push_back(c);
+        FEdgeTargets.push_back(child);
+        if (parent == 0 && c < FRootAscii.size())
+            FRootAscii[c] = child;
+    }
+    // Failure links level by level: a node's link is found from its
+    // parent's, which lies one level nearer the root.
+    for (std::size_t depth = 1; depth < byDepth.size(); ++depth) {
+        for (const std::int32_t id : byDepth[depth]) {
+            TNode& node = FNodes[static_cast<std::size_t>(id)];
+            const auto [parent, c] = parentOf[static_cast<std::size_t>(id)];
+            node.Fail = parent == 0 ? 0 : Step(FNodes[static_cast<std::size_t>(parent)].Fail, c);
+            const std::int32_t inherited = FNodes[static_cast<std::size_t>(node.Fail)].Output;
+            node.Output = node.Length > 0 ? id : inherited;
+            node.NextOutput = node.Length > 0 ? inherited : -1;
+        }
+    }
+}
+
+std::int32_t TAlertMatcher::Step(std::int32_t state, char32_t c) const
+{
+    for (;;) {
+        if (state == 0)
+            return c < FRootAscii.size() ? FRootAscii[c] : Child(0, c);
+        if (const std::int32_t next = Child(state, c); next != 0)
+            return next;
+        state = FNodes[static_cast<std::size_t>(state)].Fail;
+    }
+}
+
+std::int32_t TAlertMatcher::Child(std::int32_t state, char32_t c) const
+{
+    const TNode& node = FNodes[static_cast<std::size_t>(state)];
+    const auto first = FEdgeChars.begin() + node.FirstEdge;
+    const auto last = first + node.EdgeCount;
+    const auto found = std::lower_bound(first, last, c);
+    return found != last && *found == c ? FEdgeTargets[static_cast<std::size_t>(found - FEdgeChars.begin())] : 0;
+}
+
+bool TAlertMatcher::MatchesText(std::string_view source) const
+{
+    const std::u32string text = MatchableText(source);
+    std::int32_t state = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        state = Step(state, text[i]);
+        std::int32_t found = FNodes[static_cast<std::size_t>(state)].Output;
+        // Every phrase ending here ends with text[i]: when that is a letter
+        // inside a longer word, none of them ends a whole word.
+        if (found < 0 || (IsWordChar(text[i]) && i + 1 < text.size() && IsWordChar(text[i + 1])))
+            continue;
+        for (; found >= 0; found = FNodes[static_cast<std::size_t>(found)].NextOutput) {
+            const TNode& phrase = FNodes[static_cast<std::size_t>(found)];
+            const std::size_t start = i + 1 - phrase.Length;
+            if (!phrase.WordAtStart || start == 0 || !IsWordChar(text[start - 1]))
+                return true;
+        }
     }
     return false;
 }
 
-}  // namespace
+bool TAlertMatcher::Matches(std::string_view title, std::string_view body) const
+{
+    if (Empty())
+        return false;
+    return (!title.empty() && MatchesText(title)) || (!body.empty() && MatchesText(body));
+}
 
 std::vector<std::string> ParseAlertWords(const std::string& text)
 {
@@ -218,21 +332,5 @@ std::vector<std::string> ParseAlertWords(const std::string& text)
 
 bool MatchesAlertWords(const std::string& title, const std::string& body, const std::vector<std::string>& words)
 {
-    std::vector<std::u32string> phrases;
-    for (const std::string& word : words) {
-        std::u32string phrase = Normalize(DecodeReferences(word));
-        if (!phrase.empty())
-            phrases.push_back(std::move(phrase));
-    }
-    if (phrases.empty())
-        return false;
-    for (const std::string* source : {&title, &body}) {
-        if (source->empty())
-            continue;
-        const std::u32string text = Normalize(DecodeReferences(StripMarkup(*source)));
-        for (const std::u32string& phrase : phrases)
-            if (ContainsWholePhrase(text, phrase))
-                return true;
-    }
-    return false;
+    return TAlertMatcher(words).Matches(title, body);
 }

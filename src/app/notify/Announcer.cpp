@@ -10,23 +10,30 @@ TAnnouncer::TAnnouncer(const TAnnounceClock& clock, TSink sink) : FClock(clock),
 
 void TAnnouncer::SetAlertWords(std::vector<std::string> words, bool onlyAlerts)
 {
-    FAlertWords = std::move(words);
+    if (words != FAlertMatcher->Words())
+        FAlertMatcher = std::make_shared<const TAlertMatcher>(std::move(words));
     FOnlyAlerts = onlyAlerts;
 }
 
-TAnnouncer::TPendingFeed TAnnouncer::Gather(const TFeedNews& news, const std::vector<std::string>* alertWords)
+TAnnouncer::TPendingFeed TAnnouncer::Gather(const TFeedNews& news, const TAlertMatcher* alertWords)
 {
     const bool filtered = alertWords != nullptr;
     TPendingFeed fresh{news.FeedId, news.FeedTitle, 0, {}};
-    if (news.Count <= 0 || !news.Item || (filtered && alertWords->empty()))
+    if (news.Count <= 0 || !news.Item || (filtered && alertWords->Empty()))
         return fresh;
+    // Verdicts found off the window's thread with these very words spare
+    // the matching here, and an item without alert words is never read.
+    const bool verdictsApply = filtered && news.Alerted && news.AlertedBy == alertWords;
     // Filtered, an item must earn its place, so every new item is looked
     // at; otherwise the first few are all that is kept.
     for (int i = 0; i < news.Count; ++i) {
         if (!filtered && fresh.Items.size() >= kKeptItems)
             break;
+        const std::optional<bool> known = verdictsApply ? news.Alerted(i) : std::nullopt;
+        if (known == false)
+            continue;
         TNewsItem item = news.Item(i);
-        if (filtered && !MatchesAlertWords(item.Title, item.Body, *alertWords))
+        if (filtered && !known && !alertWords->Matches(item.Title, item.Body))
             continue;
         ++fresh.Count;
         if (fresh.Items.size() < kKeptItems) {
@@ -50,7 +57,7 @@ void TAnnouncer::AddNews(const TFeedNews& news)
 {
     const TMonotonic now = Look();
     FLastActivity = now;
-    TPendingFeed fresh = Gather(news, news.Muted || FOnlyAlerts ? &FAlertWords : nullptr);
+    TPendingFeed fresh = Gather(news, news.Muted || FOnlyAlerts ? FAlertMatcher.get() : nullptr);
     if (fresh.Count > 0) {
         const auto known = std::find_if(FPending.begin(), FPending.end(),
                                         [&](const TPendingFeed& feed) { return feed.Id == news.FeedId; });

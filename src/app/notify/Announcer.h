@@ -19,9 +19,12 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "AlertWords.h"
 
 // The two clocks the announcer reads. The monotonic one stands still while
 // the machine sleeps and the wall clock does not: when the wall clock has
@@ -55,6 +58,11 @@ struct TFeedNews {
     std::function<TNewsItem(int)> Item;
     // The user turned notifications off for this feed.
     bool Muted = false;
+    // Optional: whether the i-th item holds an alert word, where that was
+    // found off the window's thread (nullopt where it was not), and with
+    // which words; the announcer matches the rest itself.
+    std::function<std::optional<bool>(int)> Alerted;
+    const TAlertMatcher* AlertedBy = nullptr;
 };
 
 // One notification to show now.
@@ -100,8 +108,12 @@ public:
     TAnnouncer(const TAnnounceClock& clock, TSink sink);
 
     // The alert words (already split into phrases) and whether only items
-    // holding one are announced. Applies to news added from now on.
+    // holding one are announced. Applies to news added from now on. The
+    // words are compiled again only when they change.
     void SetAlertWords(std::vector<std::string> words, bool onlyAlerts);
+    // The words as compiled, for matching news off the window's thread;
+    // the same object while the words stay the same.
+    std::shared_ptr<const TAlertMatcher> AlertMatcher() const { return FAlertMatcher; }
 
     // News of one feed. Shown at once when nothing holds it back.
     void AddNews(const TFeedNews& news);
@@ -146,7 +158,7 @@ private:
 
     // The part of `news` to announce: with `alertWords`, only the items
     // holding one of them.
-    static TPendingFeed Gather(const TFeedNews& news, const std::vector<std::string>* alertWords);
+    static TPendingFeed Gather(const TFeedNews& news, const TAlertMatcher* alertWords);
     // One notification for these feeds' news; the items are moved out.
     static TAnnouncement Compose(std::vector<TPendingFeed>& feeds);
     // Reads both clocks; a wall clock that jumped ahead, or a tick far too
@@ -157,7 +169,7 @@ private:
 
     const TAnnounceClock& FClock;
     TSink FSink;
-    std::vector<std::string> FAlertWords;
+    std::shared_ptr<const TAlertMatcher> FAlertMatcher = std::make_shared<TAlertMatcher>(std::vector<std::string>{});
     bool FOnlyAlerts = false;
 
     std::vector<TPendingFeed> FPending;

@@ -142,6 +142,7 @@ void TFeedUpdate::Complete()
     }
     if (!FDocument && FError.empty())
         FError = "Unknown error";
+    MatchAlertWords();
     RecordOutcome();
     FFetched = true;
 }
@@ -166,6 +167,30 @@ void TFeedUpdate::RecordOutcome()
     // Written from here, off the window, now and then; the window writes the
     // last changes as it closes.
     FRequest.Health->SaveIfDue(schedule::kHealthFile, std::chrono::minutes(5));
+}
+
+void TFeedUpdate::MatchAlertWords()
+{
+    if (!FDocument || !FRequest.Alerts || FRequest.Alerts->Empty() || FClient.Cancelled())
+        return;
+    const feed::TRSSItems& items = FDocument->Items();
+    const std::size_t count = static_cast<std::size_t>(items.Count());
+    std::vector<bool> fresh(count, false);
+    if (FRecorded && !FFirstDownload) {
+        for (std::size_t i = 0; i < count && i < FRecorded->New.size(); ++i)
+            fresh[i] = FRecorded->New[i];
+    } else if (!FRecorded && FTitlesRead && FPreviousRead && FPreviousTitles) {
+        const int newCount = CountNewItems(FDownloadedTitles, *FPreviousTitles).Count;
+        std::fill_n(fresh.begin(), std::min<std::size_t>(count, static_cast<std::size_t>(std::max(0, newCount))), true);
+    }
+    FAlertVerdicts.MatchedBy = FRequest.Alerts;
+    FAlertVerdicts.ByIndex.assign(count, -1);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (fresh[i]) {
+            const feed::TRSSItem& item = items[static_cast<int>(i)];
+            FAlertVerdicts.ByIndex[i] = FRequest.Alerts->Matches(item.Title(), item.Description()) ? 1 : 0;
+        }
+    }
 }
 
 void TFeedUpdate::WriteStoredCopy(const std::string& path)

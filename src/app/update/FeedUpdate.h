@@ -3,6 +3,7 @@
 // rules for the stored copy's file name.
 #pragma once
 
+#include "AlertWords.h"
 #include "FeedDocument.h"
 #include "FeedHealth.h"
 #include "HttpClient.h"
@@ -46,6 +47,9 @@ struct TFeedUpdateRequest {
     // Where the fetch's outcome is recorded as soon as it is known, off the
     // user-interface thread; null records nothing.
     std::shared_ptr<schedule::THealthBook> Health;
+    // The alert words as the announcer holds them: the new items are
+    // matched against them beside the download. Null matches nothing.
+    std::shared_ptr<const TAlertMatcher> Alerts;
 };
 
 // The item titles of a feed's stored copy (see ComparableTitles), or
@@ -110,6 +114,9 @@ public:
     // What the fetch came to; null when it never reached the network (or
     // was cancelled).
     const schedule::TFetchOutcome* Outcome() const { return FOutcome ? &*FOutcome : nullptr; }
+    // Which of the new items hold an alert word (see TFeedUpdateRequest::
+    // Alerts), found beside the download; empty when nothing was matched.
+    const TAlertVerdicts& AlertVerdicts() const { return FAlertVerdicts; }
 
     // Work done beside the download so that applying a large result keeps
     // the user-interface thread free: the download's titles as they compare
@@ -163,6 +170,10 @@ private:
     std::optional<schedule::TFetchOutcome> FOutcome;
     // Classifies the fetch and records it in the health book.
     void RecordOutcome();
+    TAlertVerdicts FAlertVerdicts;
+    // Matches the items the window will count as new against the alert
+    // words, so that announcing them costs the window no matching.
+    void MatchAlertWords();
 };
 
 // How many items of a download are new, given the item titles of the

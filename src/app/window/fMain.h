@@ -462,9 +462,14 @@ public:
     void ConnectNotifications();
     // Hands the new items of a download to the announcer, which decides
     // when they are shown and with what: the items at the indices
-    // `newItems` gives, else the first `count`.
+    // `newItems` gives, else the first `count`. `verdicts` says which of
+    // them hold an alert word, where that was found beside the download.
     void AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocument& document, int count,
-                          const std::vector<int>* newItems = nullptr);
+                          const std::vector<int>* newItems = nullptr, const TAlertVerdicts* verdicts = nullptr);
+    // Hands the announcer the alert words of the options (compiled again
+    // only when they changed) and returns them, for matching a download's
+    // items beside it.
+    std::shared_ptr<const TAlertMatcher> RefreshAlertWords();
     // Puts up a notification the announcer decided on: for one feed the
     // balloon ShowNotification makes, for several a summary.
     void ShowAnnouncement(const TAnnouncement& announcement);

@@ -25,7 +25,7 @@ constexpr int kIdleTickMs = 10000;
 // The news of a download: the items at the indices `newItems` gives (those
 // the item store had never seen), else its first `count` items.
 TFeedNews NewsOf(const xml::Node& item, const feed::TFeedDocument& document, int count,
-                 const std::vector<int>* newItems = nullptr)
+                 const std::vector<int>* newItems = nullptr, const TAlertVerdicts* verdicts = nullptr)
 {
     TFeedNews news;
     news.FeedId = item.Attribute("id").value_or("");
@@ -36,6 +36,15 @@ TFeedNews NewsOf(const xml::Node& item, const feed::TFeedDocument& document, int
             if (index >= 0 && index < document.Items().Count()) chosen.push_back(index);
     }
     news.Count = chosen.empty() ? std::min(count, document.Items().Count()) : static_cast<int>(chosen.size());
+    if (verdicts && verdicts->MatchedBy) {
+        news.AlertedBy = verdicts->MatchedBy.get();
+        news.Alerted = [verdicts, chosen](int i) -> std::optional<bool> {
+            const std::size_t index = static_cast<std::size_t>(chosen.empty() ? i : chosen[static_cast<std::size_t>(i)]);
+            if (index >= verdicts->ByIndex.size() || verdicts->ByIndex[index] < 0)
+                return std::nullopt;
+            return verdicts->ByIndex[index] == 1;
+        };
+    }
     news.Item = [&document, chosen = std::move(chosen)](int i) {
         const int index = chosen.empty() ? i : chosen[static_cast<std::size_t>(i)];
         const feed::TRSSItem& entry = document.Items()[index];
@@ -97,12 +106,8 @@ void TFormMain::ScheduleAnnounceTick()
         FAnnounceTimer->start(interval);
 }
 
-void TFormMain::AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocument& document, int count,
-                                 const std::vector<int>* newItems)
+std::shared_ptr<const TAlertMatcher> TFormMain::RefreshAlertWords()
 {
-    const xml::Node item = GetFeedItem(node);
-    if (!item || count <= 0)
-        return;
     // Read for every download, so a change in the options applies at once;
     // a bad setting announces as if there were no alert words.
     std::vector<std::string> words;
@@ -112,8 +117,20 @@ void TFormMain::AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocumen
         onlyAlerts = plat::TryStrToBool(FOptions->GetConfigNode(kOnlyAlertWordsPath).Text()).value_or(false);
     } catch (const std::exception&) {
     }
+    if (!FAnnouncer)
+        return nullptr;
     FAnnouncer->SetAlertWords(std::move(words), onlyAlerts);
-    FAnnouncer->AddNews(NewsOf(item, document, count, newItems));
+    return FAnnouncer->AlertMatcher();
+}
+
+void TFormMain::AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocument& document, int count,
+                                 const std::vector<int>* newItems, const TAlertVerdicts* verdicts)
+{
+    const xml::Node item = GetFeedItem(node);
+    if (!item || count <= 0)
+        return;
+    RefreshAlertWords();
+    FAnnouncer->AddNews(NewsOf(item, document, count, newItems, verdicts));
     ScheduleAnnounceTick();
 }
 

@@ -86,7 +86,7 @@ void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded)
 // download makes everything unread and announces nothing.
 bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
                               const feed::TFeedDocument& downloaded, const TStoredTitles& stored,
-                              const std::vector<std::string>* downloadedTitles)
+                              const std::vector<std::string>* downloadedTitles, const TAlertVerdicts& verdicts)
 {
     if (!stored) {
         item.SetAttribute("unread", std::to_string(downloaded.Items().Count()));
@@ -99,7 +99,7 @@ bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node 
     item.SetAttribute("unread", std::to_string(unread));
     if (fresh.Count == 0)
         return false;
-    form.AnnounceNewItems(node, downloaded, fresh.Count);
+    form.AnnounceNewItems(node, downloaded, fresh.Count, nullptr, &verdicts);
     return true;
 }
 
@@ -108,7 +108,7 @@ bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node 
 // document and whatever became of the items before it.
 bool CountAndAnnounceRecordedItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
                                    const feed::TFeedDocument& downloaded, const items::TDownloadResult& recorded,
-                                   bool firstDownload)
+                                   bool firstDownload, const TAlertVerdicts& verdicts)
 {
     if (firstDownload) {
         item.SetAttribute("unread", std::to_string(recorded.NewCount));
@@ -126,7 +126,7 @@ bool CountAndAnnounceRecordedItems(TFormMain& form, QTreeWidgetItem* node, xml::
         if (recorded.New[i])
             fresh.push_back(static_cast<int>(i));
     }
-    form.AnnounceNewItems(node, downloaded, recorded.NewCount, &fresh);
+    form.AnnounceNewItems(node, downloaded, recorded.NewCount, &fresh, &verdicts);
     return true;
 }
 
@@ -188,6 +188,7 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.Unread = std::max(0, plat::TryStrToInt(item.Attribute("unread").value_or("")).value_or(0));
     request.Validators = {item.Attribute(kETagAttribute).value_or(""), item.Attribute(kLastModifiedAttribute).value_or("")};
     request.Health = FHealth;
+    request.Alerts = RefreshAlertWords();
     const std::string id = request.Id;
     // Not make_shared: FDownloads keeps a weak reference to every feed's
     // last update, which would keep each finished update's whole memory.
@@ -262,7 +263,8 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         bool announced = false;
         if (const items::TDownloadResult* recorded = update.Recorded()) {
             announced =
-                CountAndAnnounceRecordedItems(*this, node, item, downloaded, *recorded, update.FirstDownload());
+                CountAndAnnounceRecordedItems(*this, node, item, downloaded, *recorded, update.FirstDownload(),
+                                              update.AlertVerdicts());
         } else {
             // Without the store: the copy read during the download is used
             // unless this feed's stored copy was written or removed since
@@ -274,7 +276,8 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
             const TStoredTitles reread = preloadedIsCurrent ? std::nullopt : ReadStoredTitles(path);
             const TStoredTitles& previous = preloadedIsCurrent ? *preloaded : reread;
             announced =
-                CountAndAnnounceNewItems(*this, node, item, downloaded, previous, update.DownloadedTitles());
+                CountAndAnnounceNewItems(*this, node, item, downloaded, previous, update.DownloadedTitles(),
+                                         update.AlertVerdicts());
         }
         // Refreshed even without unread items, so a caption just taken from
         // the channel shows at once.
