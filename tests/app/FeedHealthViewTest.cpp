@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -234,6 +235,24 @@ TEST_F(FeedHealthViewTest, WhatAFeedAskedForOutlivesARestart)
         EXPECT_EQ(health.Asked().RetryAfter.has_value(), c.retryAfter);
         EXPECT_EQ(form->PollingDeferred(c.id), c.retryAfter);
     }
+}
+
+// A book no version wrote, one entry nested a million levels deep: the
+// window starts, says where the book went, and keeps what could be read.
+TEST_F(FeedHealthViewTest, ADamagedBookIsSetAsideAtStartWithAWord)
+{
+    form.reset();
+    std::string book = testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/book_deep_entry.json");
+    const std::string nesting = std::string(1'000'000, '[') + std::string(1'000'000, ']');
+    for (std::size_t at; (at = book.find("\"NESTING\"")) != std::string::npos;)
+        book.replace(at, 9, nesting);
+    home.WriteFile("health.json", book);
+    form = std::make_unique<TFormMain>();
+    form->StopUpdateThread();
+    EXPECT_NE(form->StatusText(0).toStdString().find("kept as health.json.damaged-"), std::string::npos)
+        << form->StatusText(0).toStdString();
+    EXPECT_EQ(form->FHealth->Get("3").History().size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(home.Dir() / "health.json"));
 }
 
 }  // namespace

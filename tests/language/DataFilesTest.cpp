@@ -86,6 +86,7 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
         {"IntervalHours", {}},
         {"ItemBaseSetAside", {"/home/user/items.db.damaged-20250101T000000Z"}},
         {"ItemBaseUnavailable", {"unable to open database file"}},
+        {"HealthSetAside", {"/home/user/health.json.damaged-20250101T000000Z"}},
         {"NoUnreadFeeds", {}},
         {"PageNewItems", {3}},
         {"SearchColumnFeed", {}},

@@ -96,7 +96,14 @@ QString DetailOf(const schedule::TFeedHealth& health) {
 
 void TFormMain::ConnectFeedHealth() {
     FHealth = std::make_shared<schedule::THealthBook>();
-    FHealth->Load(schedule::kHealthFile);
+    const schedule::THealthBook::TLoadResult book = FHealth->Load(schedule::kHealthFile);
+    if (!book.Damage.empty()) {
+        const std::string detail = std::string(schedule::kHealthFile) + ": " + book.Damage;
+        SetStatusText(0, book.SetAsidePath.empty()
+                             ? Q(detail)
+                             : Words("HealthSetAside", {book.SetAsidePath},
+                                     "The feed health record was damaged and was kept aside; what could be read of it is kept."));
+    }
     // A server's Retry-After outlives a restart, one after another too.
     const auto loaded = std::chrono::system_clock::now();
     for (const auto& [id, health] : FHealth->All())
