@@ -443,7 +443,10 @@ void TGReaderClient::ItemContents(const std::vector<TItemId>& ids,
         const std::size_t answered = askedCount - asked.size();
         if (asked.empty() && pages == 1) {
             const std::size_t perItem = std::max<std::size_t>((FTraffic.Decoded - decodedBefore) / answered, 1);
-            size = std::clamp(kContentsBatchBytes / perItem, std::size_t{1}, std::min(batchSize, size * 2));
+            // Never below the first size on bytes alone: the sync's page
+            // budget counts on it. Only an answer over the cap goes lower.
+            size = std::clamp(kContentsBatchBytes / perItem, std::min(size, std::min(batchSize, kFirstContentsBatch)),
+                              std::min(batchSize, size * 2));
         } else if (!asked.empty()) {
             size = std::min(size, answered);
             for (const TItemId id : asked)
