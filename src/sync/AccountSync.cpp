@@ -5,6 +5,7 @@
 #include "ItemFromFeed.h"
 
 #include <algorithm>
+#include <utility>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -20,6 +21,18 @@ using json = nlohmann::json;
 constexpr std::size_t kMarksPerRequest = 500;
 
 std::string LabelId(const std::string& name) { return kLabelPrefix + name; }
+
+// Folders come with the subscriptions; the tag list adds the empty ones.
+std::vector<std::string> LabelsOf(const std::vector<TSubscription>& list, const std::vector<TTag>& tags) {
+    std::set<std::string> labels;
+    for (const auto& s : list)
+        for (const auto& folder : AccountFeedFrom(s).Folders) labels.insert(folder);
+    for (const auto& tag : tags) {
+        const std::string name = LabelName(tag.Id);
+        if (!name.empty() && tag.Type != "tag") labels.insert(name);
+    }
+    return {labels.begin(), labels.end()};
+}
 
 std::int64_t SecondsOf(const TApiItem& item) {
     if (item.TimestampUsec > 0) return item.TimestampUsec / 1'000'000;
@@ -246,7 +259,7 @@ void TAccountSync::SendQueue(TSyncResult& result) {
     }
 }
 
-void TAccountSync::ListSubscriptions(TSyncResult& result) {
+void TAccountSync::ListSubscriptions(TSyncResult& result, bool withTags, std::optional<std::vector<TTag>> tags) {
     auto list = Authorized([&] { return FClient->SubscriptionList(); });
     auto& changes = result.Subscriptions;
     changes = {};
@@ -272,16 +285,9 @@ void TAccountSync::ListSubscriptions(TSyncResult& result) {
         changes.Removed.push_back(AccountFeedFrom(*s));
         changed = true;
     }
-    if (changed) {
-        // Folders come with the subscriptions; the tag list adds the empty ones.
-        std::set<std::string> labels;
-        for (const auto& s : list)
-            for (const auto& folder : AccountFeedFrom(s).Folders) labels.insert(folder);
-        for (const auto& tag : Authorized([&] { return FClient->TagList(); })) {
-            const std::string name = LabelName(tag.Id);
-            if (!name.empty() && tag.Type != "tag") labels.insert(name);
-        }
-        FState.Labels.assign(labels.begin(), labels.end());
+    if (changed || withTags || tags) {
+        if (!tags) tags = Authorized([&] { return FClient->TagList(); });
+        FState.Labels = LabelsOf(list, *tags);
     }
     changes.Labels = FState.Labels;
     changes.Subscribed = FState.Subscribed;
@@ -293,7 +299,15 @@ void TAccountSync::ListSubscriptions(TSyncResult& result) {
     FState.Subscribed.clear();
 }
 
+void TAccountSync::CheckTags(TSyncResult& result) {
+    auto tags = Authorized([&] { return FClient->TagList(); });
+    // A folder made, renamed or removed elsewhere: the subscriptions tell
+    // which feeds moved with it.
+    if (LabelsOf(FState.Subscriptions, tags) != FState.Labels) ListSubscriptions(result, true, std::move(tags));
+}
+
 void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems) {
+    FClient->LimitPages(kPagesPerSync);
     TIdQuery since;
     if (FState.NewestSeconds > 0) since.Since = FState.NewestSeconds;
     // The list comes newest first, and ot repeats the newest second, which
@@ -316,11 +330,11 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
             sinceIds = std::move(page.Ids);
         }
     }
-    if (!sinceListRead) sinceIds = Authorized([&] { return FClient->AllItemIds(since); });
+    if (!sinceListRead) sinceIds = Authorized([&] { return FClient->AllItemIds(since, kMostIdsPerList); });
     TIdQuery unreadQuery;
     unreadQuery.Exclude = kReadState;
     const auto unreadIds = UnreadListNeeded(sinceIds)
-                               ? Authorized([&] { return FClient->AllItemIds(unreadQuery); })
+                               ? Authorized([&] { return FClient->AllItemIds(unreadQuery, kMostIdsPerList); })
                                : std::vector<TItemId>(FState.Unread.begin(), FState.Unread.end());
     const std::set<TItemId> unread(unreadIds.begin(), unreadIds.end());
 
@@ -335,6 +349,10 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
 
     std::map<std::string, const TSubscription*> subscriptions;
     for (const auto& s : FState.Subscriptions) subscriptions[s.Id] = &s;
+    // The contents of what is wanted, at the smallest batch any server
+    // takes, on top of the lists' pages.
+    FClient->AllowMorePages(
+        static_cast<int>((wanted.size() + TGReaderClient::kFirstContentsBatch - 1) / TGReaderClient::kFirstContentsBatch));
     std::int64_t newest = FState.NewestSeconds;
     Authorized([&] {
         // A retried request starts again with what is still missing.
@@ -369,13 +387,17 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
     });
 
     // Read elsewhere: unread at the last sync, not now; unread again: the
-    // reverse, for items delivered before this sync.
+    // reverse, for items delivered before this sync. One read at an earlier
+    // sync was forgotten and came again just now, but the store keeps the
+    // read state of an item it holds: it is told too. Only the items new
+    // since the last sync arrived with their state.
     for (const TItemId id : FState.Unread)
         if (!unread.count(id))
             if (const auto it = FState.Known.find(id); it != FState.Known.end())
                 result.ReadChanges.push_back({it->second, LongItemId(id), true});
+    const std::set<TItemId> sinceSet(sinceIds.begin(), sinceIds.end());
     for (const TItemId id : unread)
-        if (!FState.Unread.count(id) && !wantedSet.count(id))
+        if (!FState.Unread.count(id) && !(wantedSet.count(id) && sinceSet.count(id)))
             if (const auto it = FState.Known.find(id); it != FState.Known.end())
                 result.ReadChanges.push_back({it->second, LongItemId(id), false});
 
@@ -425,8 +447,11 @@ TSyncResult TAccountSync::Sync(const std::function<void(TFeedBatch&)>& onItems) 
         if (!FClient->SignedIn()) SignIn();
         SendQueue(result);
         ++FState.SyncsSinceSubscriptionList;
-        if (FState.SubscriptionsStale || FState.SyncsSinceSubscriptionList >= kSubscriptionListEvery)
-            ListSubscriptions(result);
+        const bool asked = std::exchange(FListAsked, false);
+        if (FState.SubscriptionsStale || asked || FState.SyncsSinceSubscriptionList >= kSubscriptionListEvery)
+            ListSubscriptions(result, asked);
+        else
+            CheckTags(result);
         const bool listed = result.Subscriptions.Listed;
         FetchItems(result, onItems);
         if (FState.SubscriptionsStale && !listed) ListSubscriptions(result);

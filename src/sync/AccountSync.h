@@ -8,12 +8,13 @@
 // What one unchanged sync costs: the ids of items since the last one (an
 // empty or tiny answer) and the unread ids (the only way the API tells
 // what was read elsewhere), plus the subscription list every
-// kSubscriptionListEvery-th sync. A long unread list (kUnreadCountsFrom ids
+// kSubscriptionListEvery-th sync and the tag list on the others (a sync
+// the user asks for reads both). A long unread list (kUnreadCountsFrom ids
 // and more, half a megabyte at 10,000) is asked for only when the unread
 // counts per feed, a few bytes each, differ from what the last list makes
-// them: then it tells exactly what changed. Subscriptions change rarely and a new one
-// shows itself sooner: an item from an unknown stream, or a change sent
-// from here, brings the list forward to the same sync.
+// them: then it tells exactly what changed. A subscription shows itself
+// sooner: an item from an unknown stream, or a change sent from here,
+// brings the list forward to the same sync.
 #pragma once
 
 #include <chrono>
@@ -141,7 +142,14 @@ struct TAccount {
 
 class TAccountSync {
 public:
-    static constexpr int kSubscriptionListEvery = 10;
+    // The subscription list every other sync, the tag list (a few bytes)
+    // on the syncs between: a change made elsewhere shows within two.
+    static constexpr int kSubscriptionListEvery = 2;
+    // Pages of item ids and contents one sync may ask for, besides one a
+    // batch of the items it wants: a server whose lists never end fails
+    // the sync there. No list longer than kMostIdsPerList is taken.
+    static constexpr int kPagesPerSync = 200;
+    static constexpr std::size_t kMostIdsPerList = 250'000;
     // Ids asked for first when looking for items new since the last sync.
     static constexpr int kNewestPage = 50;
     static constexpr std::size_t kUnreadCountsFrom = 1000;
@@ -162,6 +170,9 @@ public:
     void SetPassword(std::string password) { FAccount.Password = std::move(password); }
     // Limits for every request of this account.
     void SetDeadline(std::chrono::milliseconds deadline);
+    // The next sync reads the subscription and tag lists whatever their
+    // turn: the user asked for it.
+    void ListSubscriptionsNext() { FListAsked = true; }
     // Called as soon as a subscription list has been read, before the items
     // of the same sync arrive: the program makes its feeds for them first.
     void SetOnSubscriptions(std::function<void(const TSubscriptionChanges&)> handler) {
@@ -173,7 +184,11 @@ private:
     template <class F> auto Authorized(F&& request) -> decltype(request());
     void SendQueue(TSyncResult& result);
     void SendChange(const items::TPendingChange& change, std::vector<TItemId>& ids);
-    void ListSubscriptions(TSyncResult& result);
+    // withTags: the tag list too, even when the subscriptions are as before;
+    // tags: the tag list when it was read already.
+    void ListSubscriptions(TSyncResult& result, bool withTags = false,
+                           std::optional<std::vector<TTag>> tags = std::nullopt);
+    void CheckTags(TSyncResult& result);
     void FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems);
     // Whether the unread list can have changed since the last sync; false
     // only when nothing new arrived and every feed's unread count is as the
@@ -196,6 +211,7 @@ private:
     TSyncState FState;
     TBackoff FBackoff;
     std::function<void(const TSubscriptionChanges&)> FOnSubscriptions;
+    bool FListAsked = false;
 };
 
 }  // namespace greader

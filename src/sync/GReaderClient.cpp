@@ -2,7 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <charconv>
+#include <deque>
 #include <set>
 #include <string_view>
 
@@ -64,9 +66,24 @@ std::int64_t Integer(const json& object, const char* name) {
     throw Malformed(std::string("\"") + name + "\" is not a number");
 }
 
+// Every id the server names (streams, labels, items) enters here: one with
+// a control character is refused, never cleaned, since a cleaned copy
+// (config.xml keeps no control characters) would no longer name what the
+// server's other answers name, and each sync would make the feed again.
+std::string IdText(std::string text, const char* what) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            throw Malformed(std::string(what) + " holds a control character");
+    return text;
+}
+
+std::string StreamId(const json& object, const char* name, const char* what) {
+    return IdText(Text(object, name), what);
+}
+
 TItemId ItemIdOf(const json& value) {
     std::optional<TItemId> id;
-    if (value.is_string()) id = ParseItemId(value.get_ref<const std::string&>());
+    if (value.is_string()) id = ParseItemId(IdText(value.get<std::string>(), "an item id"));
     else if (value.is_number_unsigned()) id = value.get<std::uint64_t>();
     else if (value.is_number_integer()) id = static_cast<TItemId>(value.get<std::int64_t>());
     if (!id) throw Malformed("an item id is neither decimal nor the long form");
@@ -108,7 +125,7 @@ TApiItem ItemFrom(const json& entry) {
         if (!out.Url.empty()) item.Enclosures.push_back(std::move(out));
     }
     if (const json* origin = Member(entry, "origin")) {
-        item.StreamId = Text(*origin, "streamId");
+        item.StreamId = StreamId(*origin, "streamId", "an item's stream id");
         item.StreamTitle = Text(*origin, "title");
         item.StreamHtmlUrl = Text(*origin, "htmlUrl");
     }
@@ -192,6 +209,7 @@ std::string TGReaderClient::Send(http::TRequest request, bool withAuth) {
     client.SetStallTimeout(FStall);
     if (!FCaFile.empty()) client.SetCertificateAuthorityFile(FCaFile);
     ++FRequests;
+    FLastTooLarge = false;
     try {
         auto result = client.Send(request);
         FTraffic.Body += result.BytesReceived;
@@ -199,6 +217,7 @@ std::string TGReaderClient::Send(http::TRequest request, bool withAuth) {
         FTraffic.Decoded += result.Body.size();
         return std::move(result.Body);
     } catch (const http::HttpError& error) {
+        FLastTooLarge = error.Failure() == http::HttpFailure::TooLarge;
         FTraffic.Body += error.Body().size();
         FTraffic.Decoded += error.Body().size();
         throw FromHttp(error);
@@ -279,13 +298,13 @@ std::vector<TSubscription> TGReaderClient::SubscriptionList() {
     std::vector<TSubscription> list;
     for (const json& entry : Array(answer, "subscriptions", kEmpty)) {
         TSubscription subscription;
-        subscription.Id = Text(entry, "id");
+        subscription.Id = StreamId(entry, "id", "a subscription's stream id");
         if (subscription.Id.empty()) throw Malformed("a subscription has no id");
         subscription.Title = Text(entry, "title");
         subscription.Url = Text(entry, "url");
         subscription.HtmlUrl = Text(entry, "htmlUrl");
         for (const json& category : Array(entry, "categories", kEmpty))
-            subscription.Categories.push_back({Text(category, "id"), Text(category, "label")});
+            subscription.Categories.push_back({StreamId(category, "id", "a folder's id"), Text(category, "label")});
         list.push_back(std::move(subscription));
     }
     return list;
@@ -295,7 +314,7 @@ std::vector<TTag> TGReaderClient::TagList() {
     static const json kEmpty = json::array();
     const json answer = ParseJson(Get(std::string(kApiPath) + "tag/list", {{"output", "json"}}), "the tag list");
     std::vector<TTag> tags;
-    for (const json& entry : Array(answer, "tags", kEmpty)) tags.push_back({Text(entry, "id"), Text(entry, "type")});
+    for (const json& entry : Array(answer, "tags", kEmpty)) tags.push_back({StreamId(entry, "id", "a tag's id"), Text(entry, "type")});
     return tags;
 }
 
@@ -306,7 +325,7 @@ std::map<std::string, std::int64_t> TGReaderClient::UnreadCounts() {
     std::map<std::string, std::int64_t> counts;
     for (const json& entry : Array(answer, "unreadcounts", kEmpty)) {
         if (!entry.is_object()) throw Malformed("an unread count is not an object");
-        counts[Text(entry, "id")] = Integer(entry, "count");
+        counts[StreamId(entry, "id", "an unread count's stream id")] = Integer(entry, "count");
     }
     return counts;
 }
@@ -317,6 +336,7 @@ TIdPage TGReaderClient::ItemIds(const TIdQuery& query, const std::string& contin
     if (!query.Exclude.empty()) fields.emplace_back("xt", query.Exclude);
     if (query.Since) fields.emplace_back("ot", std::to_string(*query.Since));
     if (!continuation.empty()) fields.emplace_back("c", continuation);
+    TakePage();
     const json answer = ParseJson(Get(std::string(kApiPath) + "stream/items/ids", fields), "the item id list");
     TIdPage page;
     const json& refs = Array(answer, "itemRefs", kEmpty);
@@ -328,6 +348,14 @@ TIdPage TGReaderClient::ItemIds(const TIdQuery& query, const std::string& contin
     }
     page.Continuation = Text(answer, "continuation");
     return page;
+}
+
+void TGReaderClient::TakePage() {
+    if (FPagesLeft <= 0)
+        throw TSyncError(TSyncErrorKind::Malformed,
+                         "The server's item lists did not end within " + std::to_string(FPageLimit) +
+                             " requests; the sync stopped there");
+    --FPagesLeft;
 }
 
 std::vector<TItemId> TGReaderClient::AllItemIds(const TIdQuery& query, std::size_t maxIds) {
@@ -351,28 +379,78 @@ void TGReaderClient::ItemContents(const std::vector<TItemId>& ids,
                                   const std::function<void(std::vector<TApiItem>&)>& onBatch,
                                   std::size_t batchSize) {
     static const json kEmpty = json::array();
-    if (batchSize == 0) batchSize = 250;
-    for (std::size_t start = 0; start < ids.size(); start += batchSize) {
+    batchSize = std::clamp<std::size_t>(batchSize, 1, kLargestContentsBatch);
+    // A batch starts at the size every server takes and grows while the
+    // server answers whole batches, as far as their bytes stay near
+    // kContentsBatchBytes (memory, and the client's cap on an answer). A
+    // server that answers fewer than it was asked for (a cap of its own)
+    // is asked that many from then on, and the ids it left out are asked
+    // once more; an answer over the cap is asked again in smaller batches.
+    std::size_t size = std::min(batchSize, kFirstContentsBatch);
+    std::deque<TItemId> queue(ids.begin(), ids.end());
+    std::set<TItemId> askedAgain;
+    while (!queue.empty()) {
         Fields form;
-        const std::size_t end = std::min(ids.size(), start + batchSize);
-        for (std::size_t i = start; i < end; ++i) form.emplace_back("i", DecimalItemId(ids[i]));
+        std::set<TItemId> asked;
+        std::vector<TItemId> order;
+        while (!queue.empty() && asked.size() < size) {
+            if (asked.insert(queue.front()).second) {
+                form.emplace_back("i", DecimalItemId(queue.front()));
+                order.push_back(queue.front());
+            }
+            queue.pop_front();
+        }
+        const std::size_t askedCount = asked.size();
+        const std::size_t decodedBefore = FTraffic.Decoded;
         std::set<std::string> seen;
         std::string continuation;
+        int pages = 0;
         for (;;) {
             Fields fields = form;
             if (!continuation.empty()) fields.emplace_back("c", continuation);
             std::vector<TApiItem> batch;
             {
-                const json answer = ParseJson(
-                    Post(std::string(kApiPath) + "stream/items/contents?output=json", fields), "the item contents");
+                TakePage();
+                ++pages;
+                std::string body;
+                try {
+                    body = Post(std::string(kApiPath) + "stream/items/contents?output=json", fields);
+                } catch (const TSyncError&) {
+                    if (!FLastTooLarge || pages > 1 || askedCount == 1) throw;
+                    // Too much at once: the same ids again, a quarter at a time.
+                    size = std::max<std::size_t>(askedCount / 4, 1);
+                    queue.insert(queue.begin(), order.begin(), order.end());
+                    break;
+                }
+                const json answer = ParseJson(body, "the item contents");
+                body = {};
                 const json& entries = Array(answer, "items", kEmpty);
-                batch.reserve(entries.size());
-                for (const json& entry : entries) batch.push_back(ItemFrom(entry));
+                batch.reserve(std::min(entries.size(), asked.size()));
+                // Only what was asked for, each once: an answer cannot make
+                // the sync hold or store more than the ids it listed.
+                for (const json& entry : entries) {
+                    TApiItem item = ItemFrom(entry);
+                    if (asked.erase(item.Id)) batch.push_back(std::move(item));
+                }
                 continuation = Text(answer, "continuation");
             }
-            onBatch(batch);
-            if (continuation.empty() || batch.empty()) break;
+            const bool progress = !batch.empty();
+            if (progress) onBatch(batch);
+            if (continuation.empty() || !progress || asked.empty()) break;
             if (!seen.insert(continuation).second) throw Malformed("the item contents repeat a continuation");
+        }
+        if (asked.size() == askedCount) continue;  // refused as too large, or every id gone
+        const std::size_t answered = askedCount - asked.size();
+        if (asked.empty() && pages == 1) {
+            const std::size_t perItem = std::max<std::size_t>((FTraffic.Decoded - decodedBefore) / answered, 1);
+            // Never below the first size on bytes alone: the sync's page
+            // budget counts on it. Only an answer over the cap goes lower.
+            size = std::clamp(kContentsBatchBytes / perItem, std::min(size, std::min(batchSize, kFirstContentsBatch)),
+                              std::min(batchSize, size * 2));
+        } else if (!asked.empty()) {
+            size = std::min(size, answered);
+            for (const TItemId id : asked)
+                if (askedAgain.insert(id).second) queue.push_front(id);
         }
     }
 }
@@ -393,7 +471,7 @@ void TGReaderClient::MarkAllAsRead(const std::string& stream, std::int64_t older
 
 std::string TGReaderClient::QuickAdd(const std::string& feedUrl) {
     const json answer = ParseJson(Write("subscription/quickadd", {{"quickadd", feedUrl}}), "the quick-add answer");
-    const std::string stream = Text(answer, "streamId");
+    const std::string stream = StreamId(answer, "streamId", "the new subscription's stream id");
     if (stream.empty()) {
         const std::string error = Text(answer, "error");
         throw TSyncError(TSyncErrorKind::Rejected,

@@ -67,12 +67,16 @@ public:
     // continuation the server repeats, is Malformed.
     std::vector<TItemId> AllItemIds(const TIdQuery& query, std::size_t maxIds = 5'000'000);
 
-    // stream/items/contents for these ids, posted batchSize at a time; each
-    // batch of items (continuations followed) is handed to onBatch before
-    // the next is asked for.
+    // stream/items/contents for these ids, posted up to batchSize at a time
+    // (fewer first, and fewer where the server answers fewer); each batch of
+    // items (continuations followed) is handed to onBatch before the next is
+    // asked for. Items the server adds that were not asked for are dropped.
+    static constexpr std::size_t kFirstContentsBatch = 250;
+    static constexpr std::size_t kLargestContentsBatch = 1000;
+    static constexpr std::size_t kContentsBatchBytes = 4 * 1024 * 1024;
     void ItemContents(const std::vector<TItemId>& ids,
                       const std::function<void(std::vector<TApiItem>&)>& onBatch,
-                      std::size_t batchSize = 250);
+                      std::size_t batchSize = kLargestContentsBatch);
 
     // edit-tag: adds and removes a tag ("user/-/state/com.google/read") on items.
     void EditTag(const std::vector<TItemId>& ids, const std::string& add, const std::string& remove);
@@ -84,6 +88,17 @@ public:
     // rename-tag and disable-tag on a label ("user/-/label/Tech").
     void RenameTag(const std::string& tag, const std::string& newName);
     void DisableTag(const std::string& tag);
+
+    // Pages of item ids and contents this client may still ask for: a
+    // server whose lists never end costs this many requests, then the call
+    // fails as Malformed. The engine sets it for each sync.
+    static constexpr int kDefaultPages = 1000;
+    void LimitPages(int pages) { FPageLimit = FPagesLeft = pages; }
+    void AllowMorePages(int pages) {
+        FPageLimit += pages;
+        FPagesLeft += pages;
+    }
+    int PagesLeft() const { return FPagesLeft; }
 
     // Limits of every request; the defaults suit real use.
     void SetDeadline(std::chrono::milliseconds deadline) { FDeadline = deadline; }
@@ -102,6 +117,7 @@ private:
     // A write: posts with the action token, renewing it once when refused.
     std::string Write(const std::string& path, std::vector<std::pair<std::string, std::string>> form);
     std::string Send(http::TRequest request, bool withAuth);
+    void TakePage();
 
     std::string FBase;
     std::shared_ptr<http::TCancelToken> FCancel;
@@ -111,6 +127,9 @@ private:
     std::chrono::milliseconds FStall{60'000};
     std::string FCaFile;
     int FRequests = 0;
+    bool FLastTooLarge = false;  // the last request failed on the size cap
+    int FPageLimit = kDefaultPages;
+    int FPagesLeft = kDefaultPages;
     TTraffic FTraffic;
 };
 

@@ -117,6 +117,10 @@ TEST(AccountCommand, WithoutAnInstanceTheAccountIsCheckedAndKept) {
         EXPECT_EQ(run.Status, row.Status) << run.Output;
         EXPECT_NE(run.Output.find(row.Output), std::string::npos) << run.Output;
         EXPECT_EQ(SavedAccounts(home.Dir()).size(), row.Accounts);
+        // Every server here is plain http://: warned of once signed in.
+        EXPECT_EQ(run.Output.find("warning: This address is plain http://") != std::string::npos,
+                  row.Password.rfind("secret", 0) == 0)
+            << run.Output;
     }
     const auto accounts = SavedAccounts(home.Dir());
     ASSERT_EQ(accounts.size(), 1u);

@@ -78,7 +78,13 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
         // A wrong password keeps the form open with the server's answer.
         EXPECT_FALSE(Submit(edit, Api(), "wrong"));
         messages.push_back(edit.StatusText->text());
-        return Submit(edit, Api(), "secret");
+        // Plain http:// is warned of, and taken all the same.
+        edit.EditAddress->setText("https://example.org/api/greader.php");
+        EXPECT_TRUE(edit.AddressWarning->isHidden());
+        const bool added = Submit(edit, Api(), "secret");
+        EXPECT_FALSE(edit.AddressWarning->isHidden());
+        EXPECT_TRUE(edit.AddressWarning->text().contains("http://"));
+        return added;
     };
     dialog.AddBtnClick();
     ASSERT_EQ(messages.size(), 1u);

@@ -109,9 +109,12 @@ public:
         return true;
     }
 
-    void MarkReadOnServer(int id) {
+    void MarkReadOnServer(int id, bool read = true) {
         std::lock_guard lock(FMutex);
-        FRead.insert(id);
+        if (read)
+            FRead.insert(id);
+        else
+            FRead.erase(id);
     }
     bool ReadOnServer(int id) {
         std::lock_guard lock(FMutex);
@@ -153,7 +156,7 @@ struct Harness {
 
 }  // namespace
 
-TEST(AccountSync, FirstSyncThenUnchangedSyncCostsTwoSmallRequests) {
+TEST(AccountSync, FirstSyncThenUnchangedSyncCostsThreeSmallRequests) {
     FakeAccount account(30);
     Harness h(account);
     auto first = h.Run();
@@ -167,11 +170,21 @@ TEST(AccountSync, FirstSyncThenUnchangedSyncCostsTwoSmallRequests) {
     const auto second = h.Run();
     ASSERT_TRUE(second.Ok);
     EXPECT_EQ(second.NewItemCount, 0);
-    EXPECT_EQ(second.Requests, 2);
+    EXPECT_EQ(second.Requests, 3);
     ASSERT_EQ(second.ReadChanges.size(), 1u);
     EXPECT_EQ(second.ReadChanges[0].Guid, greader::LongItemId(5));
     EXPECT_EQ(second.ReadChanges[0].StreamId, "feed/1");
     EXPECT_TRUE(second.ReadChanges[0].Read);
+
+    // Unread again elsewhere, after this sync forgot the read item: it comes
+    // again, and the store is told, since it keeps the state of what it holds.
+    account.MarkReadOnServer(5, false);
+    const auto unreadAgain = h.Run();
+    ASSERT_TRUE(unreadAgain.Ok);
+    ASSERT_EQ(unreadAgain.ReadChanges.size(), 1u);
+    EXPECT_EQ(unreadAgain.ReadChanges[0].Guid, greader::LongItemId(5));
+    EXPECT_EQ(unreadAgain.ReadChanges[0].StreamId, "feed/1");
+    EXPECT_FALSE(unreadAgain.ReadChanges[0].Read);
 
     // The state survives a new engine (a restart): still nothing to fetch.
     Harness again(account);
@@ -269,8 +282,10 @@ TEST(AccountSync, HugeReadingListArrivesInBoundedBatches) {
     ASSERT_TRUE(result.Ok) << result.Error->what();
     EXPECT_EQ(result.NewItemCount, kItems);
     EXPECT_EQ(h.Delivered.size(), static_cast<std::size_t>(kItems));
-    EXPECT_LE(account.LargestBatch, 250);
-    EXPECT_LE(h.LargestDelivery, 250u);
+    EXPECT_EQ(account.LargestBatch, static_cast<int>(greader::TGReaderClient::kLargestContentsBatch));
+    EXPECT_LE(h.LargestDelivery, greader::TGReaderClient::kLargestContentsBatch);
+    // 250 first, then doubling: 250 + 500 + 99 x 1,000 + 250.
+    EXPECT_EQ(account.Server.NumHits(synctest::ApiPath("stream/items/contents")), 102);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 60s);
 }
 
@@ -288,9 +303,9 @@ TEST(AccountSync, LongUnreadListIsAskedForOnlyWhenTheCountsMove) {
             std::size_t readChanges;
         };
         const Step steps[] = {
-            {"unchanged: new ids and the counts", 0, 2, 0},
-            {"read elsewhere: the counts moved, the list tells which", 7, 3, 1},
-            {"unchanged again", 0, 2, 0},
+            {"unchanged: new ids, the counts and the tag list", 0, 3, 0},
+            {"read elsewhere: the counts moved, the list tells which", 7, 4, 1},
+            {"unchanged again", 0, 3, 0},
         };
         for (const Step& step : steps) {
             SCOPED_TRACE(step.what);
@@ -334,4 +349,58 @@ TEST(AccountSync, SubscriptionsSentKeepTheServersStreamUntilAListIsHandedOver) {
     // Handed over once.
     restarted.Queue().Rename("feed/7", "Again");
     EXPECT_TRUE(restarted.Sync({}).Subscriptions.Subscribed.empty());
+}
+
+// Renamed, moved, a folder made or a feed unsubscribed on another device:
+// seen within two timed syncs, each within three requests, and at once by
+// one the user asks for.
+TEST(AccountSync, SubscriptionChangesMadeElsewhereShowWithinTwoSyncs) {
+    const auto list = [](const std::string& title, const std::string& folder) {
+        return R"({"subscriptions":[{"id":"feed/1","title":")" + title + R"(","url":"http://x/1.xml","categories":[)" +
+               (folder.empty() ? "" : R"({"id":"user/-/label/)" + folder + R"("})") + "]}]}";
+    };
+    const struct {
+        const char* what;
+        std::string subscriptions;
+        std::string tags;
+        std::function<bool(const greader::TSubscriptionChanges&)> seen;
+    } changes[] = {
+        {"renamed", list("Renamed", "News"), R"({"tags":[{"id":"user/-/label/News"}]})",
+         [](const auto& c) { return c.Changed.size() == 1 && c.Changed[0].Title == "Renamed"; }},
+        {"moved", list("Renamed", "Later"), R"({"tags":[{"id":"user/-/label/Later"}]})",
+         [](const auto& c) { return c.Changed.size() == 1 && c.Changed[0].Folders == std::vector<std::string>{"Later"}; }},
+        {"an empty folder made", list("Renamed", "Later"),
+         R"({"tags":[{"id":"user/-/label/Later"},{"id":"user/-/label/Empty","type":"folder"}]})",
+         [](const auto& c) { return c.Labels == std::vector<std::string>{"Empty", "Later"}; }},
+        {"unsubscribed", R"({"subscriptions":[]})", R"({"tags":[]})",
+         [](const auto& c) { return c.Removed.size() == 1 && c.Labels.empty(); }},
+    };
+    for (const bool userAsked : {false, true}) {
+        FakeAccount account(3);
+        Harness h(account);
+        ASSERT_TRUE(h.Run().Ok);
+        for (int unchanged = 0; unchanged < 3; ++unchanged) {
+            const auto result = h.Run();
+            EXPECT_EQ(result.Requests, 3);
+            EXPECT_FALSE(result.Subscriptions.Listed && !result.Subscriptions.Changed.empty());
+        }
+        for (const auto& change : changes) {
+            SCOPED_TRACE(std::string(change.what) + (userAsked ? ", the user asks" : ", timed syncs"));
+            account.Server.AddEndpoint(synctest::ApiPath("subscription/list"), 200, {}, change.subscriptions);
+            account.Server.AddEndpoint(synctest::ApiPath("tag/list"), 200, {}, change.tags);
+            if (userAsked) h.Sync.ListSubscriptionsNext();
+            int syncs = 0;
+            bool seen = false;
+            while (!seen && syncs < 2) {
+                const auto result = h.Run();
+                ++syncs;
+                ASSERT_TRUE(result.Ok) << result.Error->what();
+                seen = result.Subscriptions.Listed && change.seen(result.Subscriptions);
+            }
+            EXPECT_TRUE(seen);
+            if (userAsked) {
+                EXPECT_EQ(syncs, 1);
+            }
+        }
+    }
 }

@@ -151,6 +151,17 @@ TEST_F(FreshRssSync, ReadStateTravelsBothWays) {
     Sync->Queue().MarkUnread({readHere});
     ASSERT_TRUE(Run().Ok);
     EXPECT_TRUE(UnreadOnServer(readHere));
+
+    // Unread again there, after a sync that left it read: this side is told.
+    ASSERT_TRUE(Run().Ok);
+    Elsewhere().EditTag({readThere}, "", greader::kReadState);
+    const auto again = Run();
+    ASSERT_TRUE(again.Ok);
+    const auto unreadAgain =
+        std::find_if(again.ReadChanges.begin(), again.ReadChanges.end(),
+                     [&](const auto& change) { return change.Guid == greader::LongItemId(readThere); });
+    ASSERT_NE(unreadAgain, again.ReadChanges.end());
+    EXPECT_FALSE(unreadAgain->Read);
 }
 
 TEST_F(FreshRssSync, SubscribeRenameMoveUnsubscribe) {
@@ -174,6 +185,39 @@ TEST_F(FreshRssSync, SubscribeRenameMoveUnsubscribe) {
     ASSERT_TRUE(result.Ok) << result.Error->what();
     ASSERT_EQ(result.Subscriptions.Removed.size(), 1u);
     EXPECT_EQ(result.Subscriptions.Removed[0].Id, extra.Id);
+}
+
+// Renamed and moved on another device: a sync the user asks for shows it,
+// timed ones within two (a sync that finds nothing within three requests,
+// one that finds the change within four).
+TEST_F(FreshRssSync, RenameAndMoveElsewhere) {
+    std::string id;
+    for (const auto& s : Elsewhere().SubscriptionList())
+        if (s.Title == "news") id = s.Id;
+    ASSERT_FALSE(id.empty());
+    using TAction = greader::TSubscriptionEdit::TAction;
+    const struct {
+        bool asked;
+        const char* title;
+        const char* from;
+        const char* to;
+    } steps[] = {{true, "News there", "News", "There"}, {false, "news", "There", "News"}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.title);
+        Elsewhere().EditSubscription({TAction::Edit, id, step.title, {greader::kLabelPrefix + std::string(step.to)},
+                                      {greader::kLabelPrefix + std::string(step.from)}});
+        if (step.asked) Sync->ListSubscriptionsNext();
+        auto result = Run();
+        ASSERT_TRUE(result.Ok) << result.Error->what();
+        if (!step.asked && !Feed(result, step.title)) {
+            EXPECT_LE(result.Requests, 3);
+            result = Run();
+            ASSERT_TRUE(result.Ok) << result.Error->what();
+        }
+        EXPECT_LE(result.Requests, 4);
+        ASSERT_NE(Feed(result, step.title), nullptr);
+        EXPECT_EQ(Feed(result, step.title)->Folders, std::vector<std::string>{step.to});
+    }
 }
 
 TEST_F(FreshRssSync, QueueWaitsOutAStoppedServer) {

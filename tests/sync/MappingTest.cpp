@@ -30,7 +30,7 @@ Parsed ParseFixtures() {
                        testsupport::ReadFixtureFile(SYNC_TEST_DATA "/subscriptions.json"));
     greader::TGReaderClient client(server.Url(synctest::kApi));
     Parsed parsed;
-    client.ItemContents({1, 2, 3}, [&](std::vector<TApiItem>& batch) {
+    client.ItemContents({0x662245f63b021ULL, 1796758218977312ULL, 255}, [&](std::vector<TApiItem>& batch) {
         parsed.Items.insert(parsed.Items.end(), batch.begin(), batch.end());
     });
     parsed.Subscriptions = client.SubscriptionList();

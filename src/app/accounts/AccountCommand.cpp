@@ -10,6 +10,7 @@
 #include <string>
 
 #include "AccountSetup.h"
+#include "AccountText.h"
 #include "CommandLine.h"
 #include "FeedList.h"
 #include "Home.h"
@@ -81,6 +82,8 @@ int RunAddAccount(int argc, char* argv[], const TCommandLine& commandLine) {
     const std::string& user = *commandLine.User;
     const TSignInResult signIn = CheckSignIn(*commandLine.AddAccount, user, *password);
     if (!signIn.Ok) return Fail(signIn.Message.toStdString());
+    if (TravelsReadable(QString::fromStdString(signIn.Base)))
+        std::fprintf(stderr, "quillet: warning: %s\n", PlainHttpWarning().toStdString().c_str());
 
     TSingleInstance instance(QDir::currentPath());
     if (instance.Claim()) return AddWithoutWindow(signIn, user, *password);

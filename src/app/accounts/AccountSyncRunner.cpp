@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <future>
+#include <utility>
 
 #include "AccountStoredCopy.h"
 #include "FeedUpdate.h"
@@ -28,7 +29,7 @@ TAccountSyncRunner::TAccountSyncRunner(greader::TAccount account, std::shared_pt
       FHost(std::move(host)),
       FCancel(std::make_shared<http::TCancelToken>()) {
     FTimer.setSingleShot(true);
-    connect(&FTimer, &QTimer::timeout, this, [this] { SyncNow(); });
+    connect(&FTimer, &QTimer::timeout, this, [this] { SyncNow(false); });
     FWorker = std::thread([this] { Run(); });
 }
 
@@ -42,11 +43,12 @@ TAccountSyncRunner::~TAccountSyncRunner() {
     if (FWorker.joinable()) FWorker.join();
 }
 
-void TAccountSyncRunner::SyncNow() {
+void TAccountSyncRunner::SyncNow(bool userAsked) {
     FTimer.stop();
     {
         std::lock_guard<std::mutex> lock(FMutex);
         FRequested = true;
+        FUserAsked = FUserAsked || userAsked;
     }
     FWake.notify_all();
 }
@@ -109,6 +111,7 @@ void TAccountSyncRunner::Run() {
             FRequested = false;
             FBusy = true;  // with the request taken, so Idle never sees neither
             if (FNewPassword && sync) sync->SetPassword(*FNewPassword);
+            if (std::exchange(FUserAsked, false) && sync) sync->ListSubscriptionsNext();
             FNewPassword.reset();
         }
         if (!sync) {

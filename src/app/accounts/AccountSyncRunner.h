@@ -84,7 +84,9 @@ public:
     ~TAccountSyncRunner() override;
 
     // A sync as soon as the worker is free; requests made meanwhile make one.
-    void SyncNow();
+    // One the user asked for (Update, Update All, the password typed) reads
+    // the subscription list too, so what changed elsewhere shows at once.
+    void SyncNow(bool userAsked = true);
     // A sync after `delay`, unless one is asked for sooner.
     void SyncAfter(std::chrono::milliseconds delay);
     void SetPassword(std::string password);
@@ -113,6 +115,7 @@ private:
     std::mutex FMutex;
     std::condition_variable FWake;
     bool FRequested = false;
+    bool FUserAsked = false;
     std::optional<std::string> FNewPassword;
     std::atomic<bool> FStopping{false};
     std::atomic<bool> FBusy{false};

@@ -52,6 +52,13 @@ TFormAccountEdit::TFormAccountEdit(TMode mode, QWidget* parent) : QDialog(parent
     LabelPassword = NewLabel("LabelPassword", "API password:", EditPassword, this);
     LabelCaption = NewLabel("LabelCaption", "Name in the list:", EditCaption, this);
 
+    AddressWarning = new QLabel(this);
+    AddressWarning->setObjectName("AddressWarning");
+    AddressWarning->setWordWrap(true);
+    AddressWarning->setTextFormat(Qt::PlainText);
+    AddressWarning->hide();
+    connect(EditAddress, &QLineEdit::textChanged, this,
+            [this](const QString& address) { AddressWarning->setVisible(TravelsReadable(address)); });
     Progress = NewBusyBar(this);
     StatusText = NewStatusText(this);
 
@@ -69,6 +76,7 @@ TFormAccountEdit::TFormAccountEdit(TMode mode, QWidget* parent) : QDialog(parent
     auto* fields = new QFormLayout;
     fields->addRow(LabelKind, ComboKind);
     fields->addRow(LabelAddress, EditAddress);
+    fields->addRow(QString(), AddressWarning);
     fields->addRow(LabelUser, EditUser);
     fields->addRow(LabelPassword, EditPassword);
     fields->addRow(LabelCaption, EditCaption);
@@ -102,6 +110,7 @@ void TFormAccountEdit::FormCreate() {
     GlobalLanguage().Translate(this);
     ComboKind->clear();
     ComboKind->addItem(AccountText("AccountKindGReader", QStringLiteral("FreshRSS / Google Reader API")));
+    AddressWarning->setText(PlainHttpWarning());
     switch (FMode) {
         case TMode::Add:
             setWindowTitle(AccountText("AccountAddTitle", QStringLiteral("Add Account")));

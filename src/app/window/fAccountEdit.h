@@ -58,6 +58,7 @@ public:
     QLineEdit* EditPassword = nullptr;
     QLabel* LabelCaption = nullptr;
     QLineEdit* EditCaption = nullptr;
+    QLabel* AddressWarning = nullptr;  // shown while the address is plain http://
     QProgressBar* Progress = nullptr;
     QLabel* StatusText = nullptr;
     QPushButton* OKBtn = nullptr;

@@ -194,7 +194,18 @@ TEST_F(AccountFreshRss, ReadingHereAndReadingOnTheServer) {
     EXPECT_EQ(UnreadOnServer().size(), unreadBefore - 3);
 
     // Read on another device: the count here drops.
-    Elsewhere().EditTag(UnreadOnServer(), greader::kReadState, "");
+    const auto readThere = UnreadOnServer();
+    Elsewhere().EditTag(readThere, greader::kReadState, "");
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_EQ(Unread("news"), 0);
+
+    // Unread again there, syncs after this side last saw it unread: it
+    // comes back here too.
+    ASSERT_TRUE(Sync().Ok);
+    Elsewhere().EditTag(readThere, "", greader::kReadState);
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_EQ(Unread("news"), 1);
+    Elsewhere().EditTag(readThere, greader::kReadState, "");
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(Unread("news"), 0);
 }
@@ -242,6 +253,22 @@ TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(OnServer(url), nullptr);
     EXPECT_EQ(Feed("Extra renamed"), nullptr);
+}
+
+// Renamed and moved on another device: one Update of the account shows it.
+TEST_F(AccountFreshRss, RenameAndMoveElsewhereShowWithOneUpdate) {
+    ASSERT_TRUE(Sync().Ok);  // a timed sync's list turn would hide what Update brings
+    const greader::TSubscription* tech = OnServer(Feeds->Url("/tech.xml"));
+    ASSERT_NE(tech, nullptr);
+    const std::string stream = tech->Id;
+    using TAction = greader::TSubscriptionEdit::TAction;
+    Elsewhere().EditSubscription({TAction::Edit, stream, "Tech there", {"user/-/label/There"}, {"user/-/label/Tech"}});
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_EQ(Feed("tech"), nullptr);
+    EXPECT_EQ(Label("Tech there"), "There");
+    Elsewhere().EditSubscription({TAction::Edit, stream, "tech", {"user/-/label/Tech"}, {"user/-/label/There"}});
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_EQ(Label("tech"), "Tech");
 }
 
 TEST_F(AccountFreshRss, MoveToAccountSubscribesALocalFeed) {
