@@ -1093,8 +1093,17 @@ void TFormMain::ActionExportOPMLExecute() {
 void TFormMain::ActionAddFeedExecute() { OpenAddFeedDialog(QString()); }
 
 void TFormMain::OpenAddFeedDialog(const QString& address) {
+    // One dialog at a time: what is handed over while it is open waits in
+    // it, however many addresses come.
+    if (FAddFeedDialog) {
+        FAddFeedDialog->Enqueue(address);
+        FAddFeedDialog->raise();
+        FAddFeedDialog->activateWindow();
+        return;
+    }
     Guarded([&] {
         TFormAddFeed dialog(this);
+        FAddFeedDialog = &dialog;
         dialog.SecureFeeds = SecureFeedsOption();
         dialog.FindExisting = [this](const std::string& url) -> std::optional<QString> {
             const std::string wanted = discover::ComparableUrl(url);
@@ -1110,18 +1119,24 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         const std::string selectedAccount = AccountIdOf(TreeView->currentItem());
         dialog.SetTargets(targets.Names, targets.Current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
-        if (dialog.exec() != QDialog::Accepted) return;
-        QTreeWidgetItem* where = TreeView->currentItem();
-        const int target = dialog.Target();
-        if (target == 0 && !selectedAccount.empty()) where = RootNode();
-        if (target > 0 && AccountIdOf(where) != AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
-            where = targets.Nodes[static_cast<std::size_t>(target)];
-        QTreeWidgetItem* node = nullptr;
-        {
-            TWaitCursor wait;
-            node = AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
+        for (;;) {
+            const int answer = dialog.exec();
+            if (answer == QDialog::Accepted) Guarded([&] {
+                QTreeWidgetItem* where = TreeView->currentItem();
+                const int target = dialog.Target();
+                if (target == 0 && !selectedAccount.empty()) where = RootNode();
+                if (target > 0 && AccountIdOf(where) != AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
+                    where = targets.Nodes[static_cast<std::size_t>(target)];
+                QTreeWidgetItem* node = nullptr;
+                {
+                    TWaitCursor wait;
+                    node = AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
+                }
+                if (node) TreeView->setCurrentItem(node);
+            });
+            if (answer != QDialog::Accepted && answer != TFormAddFeed::kSkipped) return;
+            if (!dialog.StartNext()) return;
         }
-        if (node) TreeView->setCurrentItem(node);
     });
 }
 

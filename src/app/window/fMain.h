@@ -48,6 +48,7 @@
 class TUpdateThread;
 class TFeedUpdate;
 class TItemBase;
+class TFormAddFeed;
 class TFormFindInFeeds;
 class TFormFeedHealth;
 class QPushButton;
@@ -810,6 +811,8 @@ private:
     void ShowHandlerError(const std::exception& error);
 
     std::unique_ptr<TOptions> FOptions;
+    // The Add Feed dialog while it is open.
+    QPointer<TFormAddFeed> FAddFeedDialog;
     QIcon FFeedIcon;
     QIcon FRootIcon;
     // An icon of the feed tree, drawn once at the tree's icon size.
