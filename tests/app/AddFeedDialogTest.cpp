@@ -177,7 +177,7 @@ TEST_F(AddFeedDialogTest, ManyHandOversWaitInTheOneDialog) {
         EXPECT_EQ(dialog->EditURL->text(), asked[0]);
         EXPECT_EQ(dialog->Waiting(), asked.mid(1));
         EXPECT_TRUE(dialog->SkipBtn->isVisible() && dialog->WaitingText->text().contains("299"));
-        OnNextDialog([&](TFormAddFeed* again) {
+        OnNextDialog([&, dialog](TFormAddFeed* again) {
             EXPECT_EQ(again, dialog);
             EXPECT_EQ(again->EditURL->text(), asked[1]);
             EXPECT_EQ(again->Waiting().size(), 298);

@@ -75,7 +75,8 @@ TEST(AtomicFile, ALinkChainIsFollowedToItsEndAndALoopIsRefused) {
 // at the end of a link.
 TEST(AtomicFile, ANodeThatIsNoRegularFileIsRefusedAndLeftAsItIs) {
     testsupport::TempFolder temp;
-    const fs::path fifo = temp.File("fifo"), socket = temp.File("socket"), folder = temp.File("folder");
+    const fs::path fifo = temp.File("fifo"), socket = temp.File("socket"), folder = temp.File("folder"),
+                   link = temp.File("link-to-fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
@@ -83,8 +84,8 @@ TEST(AtomicFile, ANodeThatIsNoRegularFileIsRefusedAndLeftAsItIs) {
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket.c_str());
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     fs::create_directory(folder);
-    fs::create_symlink(fifo, temp.File("link-to-fifo"));
-    for (const fs::path& target : {fifo, socket, folder, temp.File("link-to-fifo")}) {
+    fs::create_symlink(fifo, link);
+    for (const fs::path& target : {fifo, socket, folder, link}) {
         SCOPED_TRACE(target.string());
         const fs::file_type before = fs::status(target).type();
         try {
