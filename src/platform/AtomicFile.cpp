@@ -52,7 +52,10 @@ fs::path ResolveWriteTarget(const fs::path& target) {
 TAtomicFile::TAtomicFile(const std::string& target) : target_(target), resolved_(ResolveWriteTarget(target)) {
 #ifndef _WIN32
     struct stat previous {};
-    const bool replacing = ::stat(resolved_.c_str(), &previous) == 0 && S_ISREG(previous.st_mode);
+    const bool replacing = ::stat(resolved_.c_str(), &previous) == 0;
+    // A rename would put a plain file in place of a device, a pipe or a
+    // socket (as root even of /dev/full), which no writer means to do.
+    if (replacing && !S_ISREG(previous.st_mode)) Fail("it is not a regular file, and only a regular file is replaced");
     // O_EXCL and a fresh name: nothing another process put there is reused.
     // Mode 0666 lets the kernel apply the umask (and a default ACL) to a new
     // file; reading the umask ourselves would race with other threads.

@@ -8,6 +8,8 @@
 //  * a target that is a symbolic link (config.xml kept in a dotfiles
 //    folder) is written through to the file the link chain ends at, and
 //    the link stays;
+//  * only a regular file is replaced: a device, a pipe, a socket or a
+//    folder in the target's place is refused and left as it is;
 //  * on failure (a full disk) the target is unchanged and no temporary
 //    file is left behind.
 #pragma once

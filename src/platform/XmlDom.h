@@ -20,6 +20,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -150,6 +151,7 @@ private:
     friend class Document;
     friend struct detail::DocState;
     friend struct NodeAccess;
+    friend struct NodeHash;
     Node(std::shared_ptr<detail::DocState> state, void* node, std::uint64_t generation)
         : state_(std::move(state)), node_(node), generation_(generation) {}
 
@@ -159,6 +161,11 @@ private:
     std::shared_ptr<detail::DocState> state_;
     void* node_ = nullptr;  // xmlNodePtr
     std::uint64_t generation_ = 0;
+};
+
+// Hashes handles by the node they name, for maps keyed by elements.
+struct NodeHash {
+    std::size_t operator()(const Node& node) const noexcept { return std::hash<const void*>{}(node.node_); }
 };
 
 // One XML document. Starts empty and active; every load replaces its

@@ -21,6 +21,7 @@
 
 #include "AppTestSupport.h"
 #include "LoopbackServer.h"
+#include "InstanceRequests.h"
 #include "fAddFeed.h"
 #include "fMain.h"
 
@@ -160,6 +161,36 @@ TEST_F(AddFeedDialogTest, PastedDroppedAndHandedOverAddressesAndFilesArrive) {
     form->TakeAddressOrFile(QUrl::fromLocalFile(QString::fromStdString((home.Dir() / "list.opml").string())).toString());
     EXPECT_EQ(urls().size(), 3u);
     EXPECT_TRUE(form->StatusText(0).contains("1 feeds imported")) << form->StatusText(0).toStdString();
+}
+
+// However many addresses are handed over, one dialog holds them all and
+// works through them in turn; Cancel drops what still waits.
+TEST_F(AddFeedDialogTest, ManyHandOversWaitInTheOneDialog) {
+    QStringList asked;
+    for (int i = 0; i < 300; ++i) asked << Url(("/missing-" + std::to_string(i)).c_str());
+    for (const QString& address : asked) EXPECT_EQ(AnswerInstanceRequest(*form, "add", address), "ok");
+    EXPECT_EQ(AnswerInstanceRequest(*form, "add", asked[7]), "ok") << "an address waiting already";
+    bool skipped = false, cancelled = false;
+    OnNextDialog([&](TFormAddFeed* dialog) {
+        ASSERT_TRUE(apptest::WaitUntil([&] { return dialog->Waiting().size() == 299; }, 5000));
+        EXPECT_EQ(form->findChildren<TFormAddFeed*>().size(), 1);
+        EXPECT_EQ(dialog->EditURL->text(), asked[0]);
+        EXPECT_EQ(dialog->Waiting(), asked.mid(1));
+        EXPECT_TRUE(dialog->SkipBtn->isVisible() && dialog->WaitingText->text().contains("299"));
+        OnNextDialog([&, dialog](TFormAddFeed* again) {
+            EXPECT_EQ(again, dialog);
+            EXPECT_EQ(again->EditURL->text(), asked[1]);
+            EXPECT_EQ(again->Waiting().size(), 298);
+            cancelled = true;
+            again->reject();
+        });
+        skipped = true;
+        dialog->SkipBtn->click();
+    });
+    ASSERT_TRUE(apptest::WaitUntil([&] { return cancelled && !QApplication::activeModalWidget(); }, 20000));
+    EXPECT_TRUE(skipped);
+    EXPECT_TRUE(form->findChildren<TFormAddFeed*>().isEmpty());
+    EXPECT_TRUE(form->FeedNodesUnder(form->RootNode()).empty());
 }
 
 }  // namespace

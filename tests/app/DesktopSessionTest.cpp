@@ -25,6 +25,7 @@
 #include <optional>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -413,7 +414,10 @@ TEST(CommandLineOpml, ImportAndExportWorkOnTheConfigurationWithoutAWindow) {
         {"--import-opml=list.opml", 0, "0 feeds imported, 1 skipped"},
         {"--export-opml out.opml", 0, "1 feeds exported to "},
         {"--import-opml nothing.opml", 1, "quillet: \""},
+        // A pipe or a device is never replaced by a file.
+        {"--export-opml pipe", 1, "it is not a regular file"},
     };
+    ASSERT_EQ(::mkfifo((home.Dir() / "pipe").c_str(), 0600), 0);
     for (const Row& row : rows) {
         const std::string command = "cd '" + home.Dir().string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
                                     QUILLET_PROGRAM_PATH + "' --home '" + home.Dir().string() + "' " + row.args + " 2>&1";
@@ -433,6 +437,7 @@ TEST(CommandLineOpml, ImportAndExportWorkOnTheConfigurationWithoutAWindow) {
     EXPECT_EQ(items.ChildElements()[0].Name(), "folder");
     EXPECT_EQ(items.ChildElements()[0].Attribute("caption"), "Ferries");
     EXPECT_EQ(opml::ReadFile((home.Dir() / "out.opml").string()).at(0).folders, (std::vector<std::string>{"Ferries"}));
+    EXPECT_TRUE(std::filesystem::is_fifo(home.Dir() / "pipe"));
 }
 
 }  // namespace

@@ -3,14 +3,19 @@
 
 #include <chrono>
 #include <filesystem>
+#include <cstdio>
 #include <memory>
+#include <set>
+#include <stdexcept>
 #include <string>
 
 #include <sys/inotify.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "AppTestSupport.h"
 #include "FeedList.h"
+#include "TimeBound.h"
 #include "XmlDom.h"
 #include "fMain.h"
 
@@ -133,4 +138,87 @@ TEST(OpmlImport, AThousandFeedsImportWellUnderASecondWithOneSave) {
     const auto feeds = FeedList(form);
     EXPECT_EQ(feeds.front().second, "Feed 0");
     EXPECT_EQ(feeds.back().first, "http://127.0.0.1:1/999.xml");
+}
+
+// Twenty thousand outlines, in folders met again and again and at the top:
+// each feed once took a walk over every feed for its id (82 s), so a bound
+// of a second catches any work that grows with the square of the list.
+TEST(OpmlImport, TwentyThousandFeedsImportInWellUnderASecondWithIdsInTurn) {
+    TStagedHome home;
+    TFormMain form;
+    form.StopUpdateThread();
+    AddStored(form, "3", "http://127.0.0.1:1/three.xml", "Three");
+    AddStored(form, "9", "http://127.0.0.1:1/nine.xml", "Nine");
+    form.Options().GetConfigNode(feedlist::kCounterPath).SetText("5");
+    form.LoadFeedList();
+    std::string text = "<opml version=\"2.0\"><body>";
+    for (int i = 0; i < 20000; ++i) {
+        const std::string feed = "<outline text=\"F" + std::to_string(i) + "\" xmlUrl=\"http://127.0.0.1:1/" +
+                                 std::to_string(i) + ".xml\"/>";
+        text += i % 2 ? feed : "<outline text=\"Folder " + std::to_string(i % 20) + "\">" + feed + "</outline>";
+    }
+    home.WriteFile("many.opml", text + "</body></opml>");
+
+    // The window thread's own processor time: other work on a shared
+    // machine stretches the wall clock, never this.
+    const auto threadTime = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    };
+    const auto start = threadTime();
+    const auto result = form.ImportOPML("many.opml");
+    const auto elapsed = threadTime() - start;
+    EXPECT_LT(elapsed, testsupport::TimeBound(std::chrono::milliseconds(1000)));
+    std::printf("20,000 outlines: %lld ms of the window thread\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
+
+    EXPECT_EQ(result.added, 20000);
+    EXPECT_EQ(form.RootNode()->childCount(), 2 + 10 + 10000) << "two feeds, ten folders, the loose feeds";
+    const auto items = feedlist::AllFeeds(form.Options().GetConfigNode(kItemsPath));
+    std::set<std::string> ids;
+    for (const xml::Node& item : items) ids.insert(item.Attribute("id").value_or(""));
+    EXPECT_EQ(ids.size(), items.size()) << "every id once";
+    EXPECT_TRUE(ids.count("10") && ids.count("20009") && !ids.count("20010"));
+    EXPECT_EQ(form.Options().GetConfigNode(feedlist::kCounterPath).Text(), "20010");
+    EXPECT_EQ(form.FeedNodesUnder(form.RootNode()).size(), items.size()) << "a node for every feed";
+}
+
+// Saved, folders nested deeper than libxml2 reads would lock the user out
+// of the home: an import merges what lies deeper than the bound into the
+// deepest folder allowed, no folder is made or moved deeper, and the list
+// loads again.
+TEST(OpmlImport, DeeplyNestedFoldersAreFlattenedAndTheListLoadsBack) {
+    TStagedHome home;
+    const int depth = 253;  // the OPML file itself is as deep as libxml2 reads
+    std::string text = "<opml version=\"2.0\"><body>";
+    for (int i = 1; i <= depth; ++i) text += "<outline text=\"L" + std::to_string(i) + "\">";
+    text += "<outline text=\"Deep\" xmlUrl=\"http://127.0.0.1:1/deep.xml\"/>";
+    for (int i = 1; i <= depth; ++i) text += "</outline>";
+    home.WriteFile("deep.opml", text + "<outline text=\"Top\" xmlUrl=\"http://127.0.0.1:1/top.xml\"/></body></opml>");
+    {
+        TFormMain form;
+        form.StopUpdateThread();
+        const auto result = form.ImportOPML("deep.opml");
+        EXPECT_EQ(result.added, 2);
+        EXPECT_EQ(result.flattened, 1);
+        QTreeWidgetItem* deepest = form.FindFeedNodeById("1")->parent();
+        EXPECT_EQ(feedlist::FolderDepth(form.GetFeedItem(form.FindFeedNodeById("1")).Parent()),
+                  feedlist::kMaxFolderDepth);
+        EXPECT_THROW(form.AddFolder("Deeper", deepest), std::runtime_error);
+
+        // A folder of two levels fits where it ends at the bound, not lower.
+        QTreeWidgetItem* outer = form.AddFolder("Outer");
+        form.AddFolder("Inner", outer);
+        EXPECT_THROW(form.MoveNode(outer, deepest->parent()), std::runtime_error);
+        EXPECT_EQ(outer->parent(), form.RootNode());
+        EXPECT_TRUE(form.MoveNode(outer, deepest->parent()->parent()));
+        EXPECT_TRUE(form.MoveNode(form.FindFeedNodeById("2"), deepest)) << "a feed goes anywhere";
+        form.Options().Save();
+    }
+    xml::Document saved;
+    EXPECT_NO_THROW(saved.LoadFromFile("config.xml"));
+    TFormMain again;
+    again.StopUpdateThread();
+    EXPECT_EQ(again.FeedNodesUnder(again.RootNode()).size(), 2u);
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include <unistd.h>
 
@@ -63,6 +64,31 @@ TEST(Opml, ImportSkipsKnownRepeatedAndAddresslessOutlines) {
     EXPECT_EQ(plan.toAdd[0].caption, "New");
     EXPECT_EQ(plan.toAdd[1].url, "http://h/other");
     EXPECT_EQ(plan.skipped, 3);
+}
+
+// Only what Add Feed takes is subscribed to: the fixture's outlines name
+// the address each must give, or "refused".
+TEST(Opml, ImportTakesOnlyWebAddressesAndCountsTheRestAsRefused) {
+    const auto outlines = opml::ReadFile(std::string(QUILLET_TEST_DATA_DIR) + "/opml/addresses_of_every_kind.opml");
+    std::vector<std::string> expected;
+    int refused = 0;
+    for (const opml::Outline& outline : outlines) {
+        const std::optional<std::string> address = opml::FeedAddress(outline.url);
+        if (outline.caption == "refused") {
+            ++refused;
+            EXPECT_FALSE(address) << outline.url << " gave " << address.value_or("");
+        } else {
+            expected.push_back(outline.caption);
+            EXPECT_EQ(address.value_or("refused"), outline.caption) << outline.url;
+        }
+    }
+    const opml::ImportPlan plan = opml::PlanImport(outlines, {"http://127.0.0.1:1/plain.xml"});
+    std::vector<std::string> added;
+    for (const opml::Outline& outline : plan.toAdd) added.push_back(outline.url);
+    expected.erase(expected.begin());  // in the list already
+    EXPECT_EQ(added, expected);
+    EXPECT_EQ(plan.refused, refused);
+    EXPECT_EQ(plan.skipped, refused + 1);
 }
 
 TEST(Opml, MalformedOrForeignFilesAreRejectedWithAReason) {

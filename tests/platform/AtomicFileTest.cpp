@@ -3,9 +3,15 @@
 // autosave tests.)
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "AtomicFile.h"
 #include "Isolation.h"
@@ -62,4 +68,35 @@ TEST(AtomicFile, ALinkChainIsFollowedToItsEndAndALoopIsRefused) {
     fs::create_symlink("a", home / "b");
     EXPECT_THROW(plat::WriteFileAtomically((home / "a").string(), "x"), std::runtime_error);
     EXPECT_EQ(std::distance(fs::directory_iterator(home), fs::directory_iterator()), 3);
+}
+
+// A rename over a device, a pipe or a socket would put a plain file in its
+// place (as root even of /dev/full): only a regular file is replaced, also
+// at the end of a link.
+TEST(AtomicFile, ANodeThatIsNoRegularFileIsRefusedAndLeftAsItIs) {
+    testsupport::TempFolder temp;
+    const fs::path fifo = temp.File("fifo"), socket = temp.File("socket"), folder = temp.File("folder"),
+                   link = temp.File("link-to-fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    fs::create_directory(folder);
+    fs::create_symlink(fifo, link);
+    for (const fs::path& target : {fifo, socket, folder, link}) {
+        SCOPED_TRACE(target.string());
+        const fs::file_type before = fs::status(target).type();
+        try {
+            plat::WriteFileAtomically(target.string(), "new");
+            ADD_FAILURE() << "replaced";
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find("not a regular file"), std::string::npos) << error.what();
+        }
+        EXPECT_EQ(fs::status(target).type(), before);
+    }
+    ::close(listener);
+    EXPECT_EQ(std::distance(fs::directory_iterator(temp.Path()), fs::directory_iterator()), 4)
+        << "a temporary file was left";
 }

@@ -45,7 +45,16 @@ std::string ImportOpml(const std::string& configFile, const std::string& opmlFil
                                                       config.Node(feedlist::kCounterPath), outlines,
                                                       plat::FormatISO8601(plat::Now()));
     config.Save();
-    return std::to_string(result.Added.size()) + " feeds imported, " + std::to_string(result.Skipped) + " skipped";
+    return DescribeImport(static_cast<int>(result.Added.size()), result.Skipped, result.Refused, result.Flattened);
+}
+
+std::string DescribeImport(int added, int skipped, int refused, int flattened) {
+    std::string text = std::to_string(added) + " feeds imported, " + std::to_string(skipped) + " skipped";
+    if (refused > 0) text += " (" + std::to_string(refused) + " not a web address Quillet subscribes to)";
+    if (flattened > 0)
+        text += "; " + std::to_string(flattened) + " feeds stood in folders nested deeper than " +
+                std::to_string(feedlist::kMaxFolderDepth) + " levels and went into the deepest folder allowed";
+    return text;
 }
 
 std::string ExportOpml(const std::string& configFile, const std::string& opmlFile) {

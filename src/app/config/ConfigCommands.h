@@ -12,6 +12,11 @@ namespace configcmd {
 // std::runtime_error with the reason when a file cannot be read or written.
 std::string ImportOpml(const std::string& configFile, const std::string& opmlFile);
 
+// The line an import ends with on the command line: "3 feeds imported,
+// 1 skipped", saying also how many of the skipped were no web address and
+// how many feeds went into a shallower folder than the file's.
+std::string DescribeImport(int added, int skipped, int refused, int flattened);
+
 // Writes the feed list of config.xml as an OPML file. Returns the line to
 // print; raises as above.
 std::string ExportOpml(const std::string& configFile, const std::string& opmlFile);

@@ -1,6 +1,7 @@
 #include "FeedList.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <unordered_set>
 
@@ -64,17 +65,52 @@ int NextFeedId(const xml::Node& counter, const xml::Node& items) {
     return std::max(ReadInt(counter).value_or(0), largest + 1);
 }
 
-xml::Node AppendFeed(const xml::Node& items, xml::Node counter, xml::Node container, const std::string& url,
-                     const std::string& caption, const std::string& lastUpdate) {
-    const int id = NextFeedId(counter, items);
+TFeedIds::TFeedIds(const xml::Node& items, xml::Node counter)
+    : FCounter(std::move(counter)), FNext(NextFeedId(FCounter, items)) {}
+
+int TFeedIds::Take() {
+    const int id = FNext++;
+    FCounter.SetText(std::to_string(FNext));
+    return id;
+}
+
+xml::Node AppendFeed(TFeedIds& ids, xml::Node container, const std::string& url, const std::string& caption,
+                     const std::string& lastUpdate) {
     xml::Node item = container.AppendElement("item");
     item.SetAttribute("url", url);
-    item.SetAttribute("id", std::to_string(id));
+    item.SetAttribute("id", std::to_string(ids.Take()));
     item.SetAttribute("caption", caption);
     item.SetAttribute("unread", "0");
     item.SetAttribute("lastupdate", lastUpdate);
-    counter.SetText(std::to_string(id + 1));
     return item;
+}
+
+xml::Node AppendFeed(const xml::Node& items, xml::Node counter, xml::Node container, const std::string& url,
+                     const std::string& caption, const std::string& lastUpdate) {
+    TFeedIds ids(items, std::move(counter));
+    return AppendFeed(ids, std::move(container), url, caption, lastUpdate);
+}
+
+int FolderDepth(const xml::Node& container) {
+    int depth = 0;
+    for (xml::Node up = container; up && IsFolder(up); up = up.Parent()) ++depth;
+    return depth;
+}
+
+bool FitsInto(const xml::Node& element, const xml::Node& container) {
+    if (!IsFolder(element) || FolderDepth(container) <= FolderDepth(element.Parent())) return true;
+    // The folders the element brings: its own deepest chain, walked without
+    // recursion and given up on as soon as it cannot fit.
+    const int room = kMaxFolderDepth - FolderDepth(container);
+    std::vector<std::pair<xml::Node, int>> pending{{element, 1}};
+    while (!pending.empty()) {
+        auto [folder, depth] = std::move(pending.back());
+        pending.pop_back();
+        if (depth > room) return false;
+        for (const xml::Node& child : folder.ChildElements())
+            if (IsFolder(child)) pending.emplace_back(child, depth + 1);
+    }
+    return true;
 }
 
 xml::Node FolderNamed(xml::Node container, const std::string& caption) {
@@ -93,10 +129,26 @@ TImport Import(const xml::Node& items, const xml::Node& counter, const std::vect
     const opml::ImportPlan plan = opml::PlanImport(outlines, existing);
     TImport result;
     result.Skipped = plan.skipped;
+    result.Refused = plan.refused;
+    TFeedIds ids(items, counter);
+    // The container of each folder path met so far: a folder of thousands
+    // of feeds is searched for its subfolders once, not once per feed.
+    std::map<std::vector<std::string>, xml::Node> containers;
     for (const opml::Outline& outline : plan.toAdd) {
+        std::vector<std::string> path = outline.folders;
+        if (path.size() > static_cast<std::size_t>(kMaxFolderDepth)) {
+            path.resize(kMaxFolderDepth);
+            ++result.Flattened;
+        }
         xml::Node container = items;
-        for (const std::string& name : outline.folders) container = FolderNamed(container, name);
-        result.Added.push_back(AppendFeed(items, counter, container, outline.url, outline.caption, lastUpdate));
+        std::vector<std::string> prefix;
+        for (const std::string& name : path) {
+            prefix.push_back(name);
+            auto found = containers.find(prefix);
+            if (found == containers.end()) found = containers.emplace(prefix, FolderNamed(container, name)).first;
+            container = found->second;
+        }
+        result.Added.push_back(AppendFeed(ids, container, outline.url, outline.caption, lastUpdate));
     }
     return result;
 }

@@ -17,6 +17,11 @@ namespace feedlist {
 inline constexpr const char* kItemsPath = "internal\\feedlist\\items";
 inline constexpr const char* kCounterPath = "internal\\feedlist\\autoincrement\\id";
 
+// How deep folders may nest in the list. config.xml puts the list four
+// elements below its root and libxml2 refuses documents deeper than 256, so
+// a bound well below that keeps every list Quillet saves readable again.
+inline constexpr int kMaxFolderDepth = 64;
+
 bool IsFeed(const xml::Node& element);
 bool IsFolder(const xml::Node& element);
 
@@ -27,21 +32,47 @@ std::vector<xml::Node> AllFeeds(const xml::Node& items);
 // largest id in the list (an edited list must not hand out an id in use).
 int NextFeedId(const xml::Node& counter, const xml::Node& items);
 
+// Hands out the ids of new feeds: the list is read once, then each id is
+// one more than the last, and the counter in config.xml follows every one.
+class TFeedIds {
+public:
+    TFeedIds(const xml::Node& items, xml::Node counter);
+    int Take();
+
+private:
+    xml::Node FCounter;
+    int FNext;
+};
+
 // Appends a feed to `container` (the list or a folder) with the next id,
 // its attributes in their stored order, and advances the counter.
+xml::Node AppendFeed(TFeedIds& ids, xml::Node container, const std::string& url, const std::string& caption,
+                     const std::string& lastUpdate);
+// The same for a single feed (reads the whole list for its id).
 xml::Node AppendFeed(const xml::Node& items, xml::Node counter, xml::Node container, const std::string& url,
                      const std::string& caption, const std::string& lastUpdate);
+
+// How many folders `container` stands in, itself included: 0 for the list.
+int FolderDepth(const xml::Node& container);
+// Whether `element` (a feed or a folder with all it holds) may move into
+// `container`: folders then nest no deeper than kMaxFolderDepth, or no
+// deeper than they do now (a list saved by an older version may).
+bool FitsInto(const xml::Node& element, const xml::Node& container);
 
 // The first folder named `caption` directly in `container`, made at its end
 // when there is none.
 xml::Node FolderNamed(xml::Node container, const std::string& caption);
 
 // Adds the outlines whose address is new to the list, in folders of the
-// same names (merged with folders already there). Returns the new <item>
-// elements and how many outlines were skipped.
+// same names (merged with folders already there). Folders deeper than
+// kMaxFolderDepth are merged into the deepest allowed one. Returns the new
+// <item> elements, how many outlines were skipped and how many feeds went
+// into a shallower folder than the file's.
 struct TImport {
     std::vector<xml::Node> Added;
     int Skipped = 0;
+    int Refused = 0;  // of the skipped: not an address Add Feed takes
+    int Flattened = 0;
 };
 TImport Import(const xml::Node& items, const xml::Node& counter, const std::vector<opml::Outline>& outlines,
                const std::string& lastUpdate);

@@ -1,22 +1,27 @@
 #include "Opml.h"
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <memory>
 #include <unordered_set>
 
+#include "Address.h"
 #include "XmlDom.h"
 
 namespace opml {
 
 namespace {
 
-bool IsNamed(const xml::Node& node, std::string_view name) {
-    std::string local = node.LocalName();
-    if (local.size() != name.size()) return false;
-    for (std::size_t i = 0; i < local.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(local[i])) != name[i]) return false;
+// `text` equals the lower-case `name` but for letter case.
+bool IsNamed(std::string_view text, std::string_view name) {
+    if (text.size() != name.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != name[i]) return false;
     return true;
 }
+
+bool IsNamed(const xml::Node& node, std::string_view name) { return IsNamed(node.LocalName(), name); }
 
 std::vector<Outline> ReadDocument(const xml::Document& doc) {
     xml::Node root = doc.DocumentElement();
@@ -117,15 +122,32 @@ void WriteFile(const std::string& fileName, const std::vector<Outline>& feeds, s
     doc.SaveToFile(fileName);
 }
 
+std::optional<std::string> FeedAddress(std::string_view xmlUrl) {
+    // Add Feed guesses a scheme for a bare host a person types; in a file a
+    // text without one is a reference relative to the file.
+    const std::string_view text = xmlUrl.substr(std::min(xmlUrl.find_first_not_of(" \t\r\n"), xmlUrl.size()));
+    const bool absolute = text.find("://") != std::string_view::npos || text.substr(0, 2) == "//" ||
+                          IsNamed(text.substr(0, 5), "feed:");
+    if (!absolute) return std::nullopt;
+    return discover::NormalizeAddress(xmlUrl);
+}
+
 ImportPlan PlanImport(const std::vector<Outline>& outlines, const std::vector<std::string>& existingUrls) {
     ImportPlan plan;
     std::unordered_set<std::string> known(existingUrls.begin(), existingUrls.end());
     for (const Outline& outline : outlines) {
-        if (outline.url.empty() || !known.insert(outline.url).second) {
+        if (outline.url.empty()) {
+            ++plan.skipped;
+            continue;
+        }
+        std::optional<std::string> address = FeedAddress(outline.url);
+        if (!address) ++plan.refused;
+        if (!address || !known.insert(*address).second) {
             ++plan.skipped;
             continue;
         }
         plan.toAdd.push_back(outline);
+        plan.toAdd.back().url = std::move(*address);
     }
     return plan;
 }

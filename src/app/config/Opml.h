@@ -2,6 +2,7 @@
 // exports. Plain C++ over the XML layer; the main window adds the feeds.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,12 +34,20 @@ std::vector<Outline> ReadFile(const std::string& fileName);
 // for its folders (feeds of one folder path share one folder outline).
 void WriteFile(const std::string& fileName, const std::vector<Outline>& feeds, std::string_view title);
 
-// What an import adds: outlines with an address that is neither in the list
-// already nor repeated earlier in the file, in file order. Everything else
-// counts as skipped.
+// The address to subscribe to for an outline's xmlUrl: what Add Feed takes
+// (http and https, feed: links), written absolute. nullopt for anything
+// else: file:, javascript: and data: addresses, or a relative one, which in
+// a file handed over from elsewhere would name something on this computer.
+std::optional<std::string> FeedAddress(std::string_view xmlUrl);
+
+// What an import adds: outlines with a feed address (as FeedAddress gives
+// it) that is neither in the list already nor repeated earlier in the file,
+// in file order. Everything else counts as skipped; `refused` counts the
+// skipped outlines whose address is not one Quillet subscribes to.
 struct ImportPlan {
     std::vector<Outline> toAdd;
     int skipped = 0;
+    int refused = 0;
 };
 ImportPlan PlanImport(const std::vector<Outline>& outlines, const std::vector<std::string>& existingUrls);
 

@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "ConfigCommands.h"
 #include "fMain.h"
 
 QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QString& argument) {
@@ -23,7 +24,8 @@ QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QSt
                 return QStringLiteral("ok feeds exported to ") + argument;
             }
             const TFormMain::TImportResult result = form.ImportOPML(argument.toStdString());
-            return QStringLiteral("ok %1 feeds imported, %2 skipped").arg(result.added).arg(result.skipped);
+            return QStringLiteral("ok ") + QString::fromStdString(configcmd::DescribeImport(
+                                                 result.added, result.skipped, result.refused, result.flattened));
         } catch (const std::exception& error) {
             return QStringLiteral("error ") + QString::fromUtf8(error.what());
         }

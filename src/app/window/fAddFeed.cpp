@@ -88,17 +88,30 @@ TFormAddFeed::TFormAddFeed(QWidget* parent) : QDialog(parent) {
     ResultList->hide();
     connect(ResultList, &QListWidget::itemDoubleClicked, this, [this] { OKBtnClick(); });
 
+    WaitingText = new QLabel(this);
+    WaitingText->setObjectName("WaitingText");
+    WaitingText->setWordWrap(true);
+    WaitingText->hide();
+
     OKBtn = new QPushButton("OK", this);
     OKBtn->setObjectName("OKBtn");
     OKBtn->setDefault(true);
+    SkipBtn = new QPushButton("Skip", this);
+    SkipBtn->setObjectName("SkipBtn");
+    SkipBtn->hide();
     CancelBtn = new QPushButton("Cancel", this);
     CancelBtn->setObjectName("CancelBtn");
     connect(OKBtn, &QPushButton::clicked, this, [this] { OKBtnClick(); });
+    connect(SkipBtn, &QPushButton::clicked, this, [this] {
+        if (FCancel) FCancel->Cancel();
+        done(kSkipped);
+    });
     connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelBtnClick(); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(OKBtn);
+    buttons->addWidget(SkipBtn);
     buttons->addWidget(CancelBtn);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Label1);
@@ -110,6 +123,7 @@ TFormAddFeed::TFormAddFeed(QWidget* parent) : QDialog(parent) {
     layout->addWidget(Progress);
     layout->addWidget(StatusText);
     layout->addWidget(ResultList, 1);
+    layout->addWidget(WaitingText);
     layout->addStretch(0);
     layout->addLayout(buttons);
 
@@ -156,6 +170,37 @@ void TFormAddFeed::SetChooseOnly(const QString& title) {
 void TFormAddFeed::FindFeedsFor(const QString& address) {
     EditURL->setText(address.trimmed());
     StartSearch(EditURL->text());
+}
+
+void TFormAddFeed::Enqueue(const QString& address) {
+    const QString trimmed = address.trimmed();
+    if (trimmed.isEmpty() || trimmed == EditURL->text().trimmed() || FWaiting.contains(trimmed)) return;
+    if (EditURL->text().trimmed().isEmpty() && !Searching() && !FChosen) {
+        FindFeedsFor(trimmed);
+        return;
+    }
+    FWaiting.append(trimmed);
+    ShowWaiting();
+}
+
+bool TFormAddFeed::StartNext() {
+    if (FWaiting.isEmpty()) return false;
+    const QString next = FWaiting.takeFirst();
+    ShowWaiting();
+    // Nothing of the previous address carries over to the next.
+    EditCaption->clear();
+    ResultList->clear();
+    ResultList->hide();
+    FindFeedsFor(next);
+    return true;
+}
+
+void TFormAddFeed::ShowWaiting() {
+    WaitingText->setVisible(!FWaiting.isEmpty());
+    SkipBtn->setVisible(!FWaiting.isEmpty());
+    if (FWaiting.isEmpty()) return;
+    const int count = static_cast<int>(FWaiting.size());
+    WaitingText->setText(LangFmtQ("AddFeedWaiting", {count, FWaiting.front().toStdString()}));
 }
 
 void TFormAddFeed::OKBtnClick() {

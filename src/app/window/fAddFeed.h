@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -45,6 +46,17 @@ public:
     // confirmed (an address handed over from outside, pasted or dropped).
     void FindFeedsFor(const QString& address);
 
+    // Addresses handed over while the dialog is open wait in it, in order,
+    // and are worked through one after another: OK or Skip goes on to the
+    // next, Cancel drops them all. An address shown or waiting already is
+    // not taken twice; an idle, empty dialog starts on it at once.
+    void Enqueue(const QString& address);
+    // Starts on the next waiting address; false when none waits.
+    bool StartNext();
+    const QStringList& Waiting() const { return FWaiting; }
+    // What exec() returns after Skip.
+    static constexpr int kSkipped = 2;
+
     // Choosing one feed to stand in for a feed already in the list (whose
     // address now gives a web page): the dialog, titled `title`, asks for no
     // name and no place, and a failed search offers nothing to add.
@@ -70,7 +82,9 @@ public:
     QProgressBar* Progress = nullptr;
     QLabel* StatusText = nullptr;
     QListWidget* ResultList = nullptr;
+    QLabel* WaitingText = nullptr;
     QPushButton* OKBtn = nullptr;
+    QPushButton* SkipBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 
     // True while a search runs.
@@ -89,6 +103,8 @@ private:
     void SetSearching(bool searching);
     // Takes a feed: refused with a message when it is in the list already.
     void Choose(const discover::TFeedCandidate& feed);
+    // Shows how many addresses wait, and Skip while any does.
+    void ShowWaiting();
 
     std::shared_ptr<http::TCancelToken> FCancel;
     std::vector<discover::TFeedCandidate> FCandidates;
@@ -99,6 +115,7 @@ private:
     // The last search failed: OK on the same address adds it as it is.
     bool FFailed = false;
     bool FChooseOnly = false;
+    QStringList FWaiting;
 };
 
 // "RSS", "Atom", "RDF", "JSON Feed" for a feed's MIME type.

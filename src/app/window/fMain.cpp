@@ -977,10 +977,13 @@ void TFormMain::ForgetFeedNode(QTreeWidgetItem* node, const std::string& id) {
     }
 }
 
-xml::Node TFormMain::AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container) {
+xml::Node TFormMain::AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container,
+                                       feedlist::TFeedIds* ids) {
     xml::Node items = FOptions->GetConfigNode(kItemsPath);
-    return feedlist::AppendFeed(items, FOptions->GetConfigNode(kCounterPath), container ? container : items, url,
-                                caption, plat::FormatISO8601(plat::Now()));
+    if (!container) container = items;
+    const std::string now = plat::FormatISO8601(plat::Now());
+    if (ids) return feedlist::AppendFeed(*ids, container, url, caption, now);
+    return feedlist::AppendFeed(items, FOptions->GetConfigNode(kCounterPath), container, url, caption, now);
 }
 
 QTreeWidgetItem* TFormMain::AddFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
@@ -1018,6 +1021,19 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
     if (!TreeView->currentItem() && RootNode()) TreeView->setCurrentItem(RootNode());
 }
 
+namespace {
+
+// The status line after an import, in the user's language.
+QString ImportSummary(const TFormMain::TImportResult& result) {
+    QString text = LangFmtQ("ImportedOPML", {result.added, result.skipped});
+    if (result.refused > 0) text += QStringLiteral(" (") + LangFmtQ("ImportedOPMLRefused", {result.refused}) + ')';
+    if (result.flattened > 0)
+        text += QStringLiteral("; ") + LangFmtQ("ImportedOPMLFlattened", {result.flattened, feedlist::kMaxFolderDepth});
+    return text;
+}
+
+}  // namespace
+
 TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName, QTreeWidgetItem* target) {
     std::vector<opml::Outline> outlines;
     try {
@@ -1029,10 +1045,56 @@ TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName, QTre
     const feedlist::TImport imported = feedlist::Import(FOptions->GetConfigNode(kItemsPath),
                                                         FOptions->GetConfigNode(kCounterPath), outlines,
                                                         plat::FormatISO8601(plat::Now()));
-    for (const xml::Node& item : imported.Added) AddFeedNode(item, NodeForContainer(item.Parent()));
+    AttachNewFeeds(imported.Added);
     RootNode()->setExpanded(true);
     FOptions->Save();
-    return {static_cast<int>(imported.Added.size()), imported.Skipped};
+    return {static_cast<int>(imported.Added.size()), imported.Skipped, imported.Refused, imported.Flattened};
+}
+
+void TFormMain::AttachNewFeeds(const std::vector<xml::Node>& items) {
+    QTreeWidgetItem* root = RootNode();
+    if (!root || items.empty()) return;
+    // The node of each container element met. A parent's folder nodes are
+    // entered all at once when the first of them is looked for, so a list
+    // of thousands of feeds or folders is walked once, not once per feed.
+    std::unordered_map<xml::Node, QTreeWidgetItem*, xml::NodeHash> nodes{{FOptions->GetConfigNode(kItemsPath), root}};
+    std::set<QTreeWidgetItem*> indexed;
+    // New rows by parent, in the order their elements were appended.
+    std::vector<std::pair<QTreeWidgetItem*, QList<QTreeWidgetItem*>>> rows;
+    std::unordered_map<QTreeWidgetItem*, std::size_t> rowsOf;
+    const auto addRow = [&](QTreeWidgetItem* parent, QTreeWidgetItem* node) {
+        auto [at, made] = rowsOf.try_emplace(parent, rows.size());
+        if (made) rows.emplace_back(parent, QList<QTreeWidgetItem*>());
+        rows[at->second].second.append(node);
+    };
+    std::vector<QTreeWidgetItem*> newFolders;
+    // Recursion as deep as folders nest, which the list bounds.
+    std::function<QTreeWidgetItem*(const xml::Node&)> nodeFor = [&](const xml::Node& container) -> QTreeWidgetItem* {
+        if (auto found = nodes.find(container); found != nodes.end()) return found->second;
+        QTreeWidgetItem* parent = nodeFor(container.Parent());
+        if (indexed.insert(parent).second) {
+            for (int i = 0; i < parent->childCount(); ++i)
+                if (IsFolderNode(parent->child(i)))
+                    nodes.emplace(static_cast<TFolderNode*>(parent->child(i))->Folder(), parent->child(i));
+            if (auto found = nodes.find(container); found != nodes.end()) return found->second;
+        }
+        QTreeWidgetItem* folder = NewFolderNode(container).release();
+        UpdateNodeCaption(folder);
+        addRow(parent, folder);
+        newFolders.push_back(folder);
+        indexed.insert(folder);  // its rows are all new
+        nodes.emplace(container, folder);
+        return folder;
+    };
+    for (const xml::Node& item : items) {
+        QTreeWidgetItem* parent = nodeFor(item.Parent());
+        QTreeWidgetItem* node = NewFeedNode(item).release();
+        RememberFeedNode(node);
+        addRow(parent, node);
+    }
+    for (auto& [parent, children] : rows) parent->addChildren(children);
+    for (QTreeWidgetItem* folder : newFolders) folder->setExpanded(true);
+    if (FeedFilter && !FeedFilter->text().isEmpty()) SetFeedFilter(FeedFilter->text());
 }
 
 void TFormMain::ExportOPML(const std::string& fileName) {
@@ -1063,7 +1125,7 @@ void TFormMain::ActionImportOPMLExecute() {
         }
         const TImportResult result =
             ImportOPML(file.toStdString(), chosen > 0 ? targets.Nodes[static_cast<std::size_t>(chosen)] : nullptr);
-        SetStatusText(0, LangFmtQ("ImportedOPML", {result.added, result.skipped}));
+        SetStatusText(0, ImportSummary(result));
     });
 }
 
@@ -1093,8 +1155,17 @@ void TFormMain::ActionExportOPMLExecute() {
 void TFormMain::ActionAddFeedExecute() { OpenAddFeedDialog(QString()); }
 
 void TFormMain::OpenAddFeedDialog(const QString& address) {
+    // One dialog at a time: what is handed over while it is open waits in
+    // it, however many addresses come.
+    if (FAddFeedDialog) {
+        FAddFeedDialog->Enqueue(address);
+        FAddFeedDialog->raise();
+        FAddFeedDialog->activateWindow();
+        return;
+    }
     Guarded([&] {
         TFormAddFeed dialog(this);
+        FAddFeedDialog = &dialog;
         dialog.SecureFeeds = SecureFeedsOption();
         dialog.FindExisting = [this](const std::string& url) -> std::optional<QString> {
             const std::string wanted = discover::ComparableUrl(url);
@@ -1110,18 +1181,24 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         const std::string selectedAccount = AccountIdOf(TreeView->currentItem());
         dialog.SetTargets(targets.Names, targets.Current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
-        if (dialog.exec() != QDialog::Accepted) return;
-        QTreeWidgetItem* where = TreeView->currentItem();
-        const int target = dialog.Target();
-        if (target == 0 && !selectedAccount.empty()) where = RootNode();
-        if (target > 0 && AccountIdOf(where) != AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
-            where = targets.Nodes[static_cast<std::size_t>(target)];
-        QTreeWidgetItem* node = nullptr;
-        {
-            TWaitCursor wait;
-            node = AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
+        for (;;) {
+            const int answer = dialog.exec();
+            if (answer == QDialog::Accepted) Guarded([&] {
+                QTreeWidgetItem* where = TreeView->currentItem();
+                const int target = dialog.Target();
+                if (target == 0 && !selectedAccount.empty()) where = RootNode();
+                if (target > 0 && AccountIdOf(where) != AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
+                    where = targets.Nodes[static_cast<std::size_t>(target)];
+                QTreeWidgetItem* node = nullptr;
+                {
+                    TWaitCursor wait;
+                    node = AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
+                }
+                if (node) TreeView->setCurrentItem(node);
+            });
+            if (answer != QDialog::Accepted && answer != TFormAddFeed::kSkipped) return;
+            if (!dialog.StartNext()) return;
         }
-        if (node) TreeView->setCurrentItem(node);
     });
 }
 
@@ -1136,7 +1213,7 @@ void TFormMain::TakeAddressOrFile(const QString& text) {
         Guarded([&] {
             if (path.endsWith(QStringLiteral(".opml"), Qt::CaseInsensitive)) {
                 const TImportResult result = ImportOPML(path.toStdString());
-                SetStatusText(0, LangFmtQ("ImportedOPML", {result.added, result.skipped}));
+                SetStatusText(0, ImportSummary(result));
                 return;
             }
             OpenAddFeedDialog(Q(discover::FeedFileAddress(ReadWholeFile(path.toStdString())).value_or("")));

@@ -48,6 +48,7 @@
 class TUpdateThread;
 class TFeedUpdate;
 class TItemBase;
+class TFormAddFeed;
 class TFormFindInFeeds;
 class TFormFeedHealth;
 class QPushButton;
@@ -165,6 +166,10 @@ private:
     QString FToolTip;
 };
 
+namespace feedlist {
+class TFeedIds;
+}
+
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -217,6 +222,11 @@ public:
     struct TImportResult {
         int added = 0;
         int skipped = 0;
+        // Of the skipped: addresses Add Feed would not take either.
+        int refused = 0;
+        // Feeds put into a shallower folder than the file's, which nested
+        // deeper than a list may.
+        int flattened = 0;
     };
     // With an account's node as `target`, the feeds are subscribed to on its
     // server instead (queued, shown waiting, fetched by the server), each in
@@ -789,6 +799,9 @@ private:
     // The node of the list or of a <folder> element, its folder nodes made
     // where they are missing.
     QTreeWidgetItem* NodeForContainer(const xml::Node& container);
+    // Makes the nodes of feeds just appended to the list (and of the folders
+    // made for them), entering each parent's new rows in one go.
+    void AttachNewFeeds(const std::vector<xml::Node>& items);
     // Set while the filter opens folders, which must not be remembered.
     bool FFiltering = false;
     QIcon FFolderIcon;
@@ -801,7 +814,9 @@ private:
     void RestoreGeometry();
     // Appends a new <item> (attributes in their stored order) with the next
     // id to `container` (the feed list when null) and advances the counter.
-    xml::Node AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container = {});
+    // Many feeds in a row take their ids from one `ids`.
+    xml::Node AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container = {},
+                                feedlist::TFeedIds* ids = nullptr);
     // Runs a user-interface handler; an error is shown in a message box
     // instead of escaping into the event loop.
     template <typename F>
@@ -815,6 +830,8 @@ private:
     void ShowHandlerError(const std::exception& error);
 
     std::unique_ptr<TOptions> FOptions;
+    // The Add Feed dialog while it is open.
+    QPointer<TFormAddFeed> FAddFeedDialog;
     QIcon FFeedIcon;
     QIcon FRootIcon;
     // An icon of the feed tree, drawn once at the tree's icon size.

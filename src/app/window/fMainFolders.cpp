@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <stdexcept>
 
 #include "Convert.h"
 #include "FeedList.h"
@@ -49,6 +50,9 @@ bool IsUnder(const QTreeWidgetItem* node, const QTreeWidgetItem* ancestor) {
         if (up == ancestor) return true;
     return false;
 }
+
+// Saved, a list nested deeper than its bound could not be read back.
+std::runtime_error TooDeep() { return std::runtime_error(LangFmt("FolderTooDeep", {feedlist::kMaxFolderDepth})); }
 
 }  // namespace
 
@@ -145,6 +149,7 @@ QTreeWidgetItem* TFormMain::AddFolder(const std::string& caption, QTreeWidgetIte
     parent = TargetFolder(parent);
     xml::Node container = ContainerElement(parent);
     if (!container) return nullptr;
+    if (feedlist::FolderDepth(container) >= feedlist::kMaxFolderDepth) throw TooDeep();
     // A new folder always, even beside one of the same name.
     xml::Node folder = container.AppendElement(kFolderElement);
     folder.SetAttribute(kCaptionAttribute, caption);
@@ -184,6 +189,8 @@ bool TFormMain::MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int ind
     if (!node || node == RootNode() || !parent) return false;
     xml::Node container = ContainerElement(parent);
     if (!container || IsUnder(parent, node)) return false;
+    if (IsFolderNode(node) && !feedlist::FitsInto(static_cast<TFolderNode*>(node)->Folder(), container))
+        throw TooDeep();
     if (!AccountNodeMoving(node, parent)) return false;
     xml::Node element = IsFolderNode(node) ? static_cast<TFolderNode*>(node)->Folder() : GetFeedItem(node);
     if (!element) return false;

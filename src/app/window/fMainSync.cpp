@@ -614,13 +614,15 @@ TFormMain::TImportResult TFormMain::ImportToAccount(const std::vector<opml::Outl
     QueueAccountChange(accountId, [&](greader::TChangeQueue& queue) {
         for (const opml::Outline& outline : plan.toAdd) queue.Subscribe(outline.url, outline.caption, labelOf(outline));
     });
+    feedlist::TFeedIds ids(FOptions->GetConfigNode(feedlist::kItemsPath),
+                           FOptions->GetConfigNode(feedlist::kCounterPath));
     for (const opml::Outline& outline : plan.toAdd) {
         QTreeWidgetItem* folder = AccountLabelFolder(account, labelOf(outline));
-        AddFeedNode(AppendFeedElement(outline.url, outline.caption, ContainerElement(folder)), folder);
+        AddFeedNode(AppendFeedElement(outline.url, outline.caption, ContainerElement(folder), &ids), folder);
     }
     account->setExpanded(true);
     FOptions->Save();
-    return {static_cast<int>(plan.toAdd.size()), plan.skipped};
+    return {static_cast<int>(plan.toAdd.size()), plan.skipped, plan.refused};
 }
 
 QTreeWidgetItem* TFormMain::AddAccountFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
