@@ -319,7 +319,9 @@ TEST_F(AccountFreshRss, MoveToChangesNoOtherFeedsReadState) {
     ASSERT_TRUE(Sync().Ok);
     ASSERT_TRUE(Sync().Ok);  // the server has fetched both
     ASSERT_EQ(Unread("Pair two"), 2);
-    ASSERT_TRUE(apptest::ShowFeedOnScreen(*Form, first));
+    Form->show();
+    Form->TreeView->setCurrentItem(first);
+    WaitUntil([] { return false; }, 1000);
     ASSERT_TRUE(Sync().Ok);
     const std::size_t unreadThere = UnreadOnServer().size();
 
