@@ -73,6 +73,19 @@ bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms)
                      ms);
 }
 
+bool MoveSelectedTo(TFormMain& form, const QString& folderCaption)
+{
+    form.FillMoveToMenu();
+    for (QAction* action : form.MenuMoveTo->actions()) {
+        if (action->text().trimmed() != folderCaption)
+            continue;
+        action->trigger();
+        WaitUntil([] { return false; }, 500);
+        return true;
+    }
+    return false;
+}
+
 QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,
                                    const std::string& caption, const std::string& unread)
 {

@@ -375,13 +375,7 @@ TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFe
     ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, shown));
     const QString page = form->WebBrowser->LocationURL();
 
-    form->FillMoveToMenu();
-    QAction* target = nullptr;
-    for (QAction* action : form->MenuMoveTo->actions())
-        if (action->text().trimmed() == "Harbour") target = action;
-    ASSERT_NE(target, nullptr);
-    target->trigger();
-    WaitUntil([] { return false; }, 500);
+    ASSERT_TRUE(apptest::MoveSelectedTo(*form, "Harbour"));
     EXPECT_EQ(shown->parent(), folder);
     EXPECT_EQ(form->TreeView->currentItem(), shown);
     EXPECT_EQ(form->WebBrowser->LocationURL(), page) << "the next row was shown";

@@ -325,13 +325,7 @@ TEST_F(AccountFreshRss, MoveToChangesNoOtherFeedsReadState) {
     ASSERT_TRUE(Sync().Ok);
     const std::size_t unreadThere = UnreadOnServer().size();
 
-    Form->FillMoveToMenu();
-    QAction* tech = nullptr;
-    for (QAction* action : Form->MenuMoveTo->actions())
-        if (action->text().trimmed() == "Tech") tech = action;
-    ASSERT_NE(tech, nullptr);
-    tech->trigger();
-    WaitUntil([] { return false; }, 500);
+    ASSERT_TRUE(apptest::MoveSelectedTo(*Form, "Tech"));
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(Label("Pair one"), "Tech");
     EXPECT_EQ(Form->TreeView->currentItem(), first);
