@@ -24,7 +24,7 @@
   <xsl:template match="/">
     <html>
       <head>
-        <title><xsl:value-of select="rss/channel/title"/></title>
+        <title><xsl:apply-templates select="rss/channel" mode="name"/></title>
         <!-- Relative links and images in the items belong to the feed's site. -->
         <xsl:variable name="site" select="normalize-space(rss/channel/link)"/>
         <xsl:if test="starts-with($site, 'http://') or starts-with($site, 'https://')">
@@ -85,14 +85,24 @@
     </html>
   </xsl:template>
 
+  <!-- The feed's name as the reader gave it in the program, else its own. -->
+  <xsl:template match="channel" mode="name">
+    <xsl:choose>
+      <xsl:when test="function-available('page:feed-name')">
+        <xsl:value-of select="page:feed-name(string(title))"/>
+      </xsl:when>
+      <xsl:otherwise><xsl:value-of select="title"/></xsl:otherwise>
+    </xsl:choose>
+  </xsl:template>
+
   <xsl:template match="channel">
     <div class="channel">
       <h1>
         <xsl:choose>
           <xsl:when test="normalize-space(link)">
-            <a href="{link}"><xsl:value-of select="title"/></a>
+            <a href="{link}"><xsl:apply-templates select="." mode="name"/></a>
           </xsl:when>
-          <xsl:otherwise><xsl:value-of select="title"/></xsl:otherwise>
+          <xsl:otherwise><xsl:apply-templates select="." mode="name"/></xsl:otherwise>
         </xsl:choose>
       </h1>
       <xsl:if test="normalize-space(description)">

@@ -525,6 +525,11 @@ const std::string& TItemStore::Path() const { return FImpl->Path; }
 bool TItemStore::HasFullText() const { return FImpl->FullText; }
 void TItemStore::SetRetention(const TRetention& retention) { FImpl->Options.Retention = retention; }
 
+void TItemStore::SetBusyTimeout(int ms) {
+    FImpl->Options.BusyTimeoutMs = ms;
+    FImpl->Connection.Exec("PRAGMA busy_timeout = " + std::to_string(ms));
+}
+
 TDownloadResult TItemStore::RecordDownload(const std::string& feedId, const std::vector<TStoredItem>& items,
                                            std::int64_t now) {
     return FImpl->Record(feedId, items, now, false);
@@ -596,6 +601,22 @@ void TItemStore::MarkItemsUnread(const std::vector<TItemId>& ids) {
     sql::TTransaction transaction(FImpl->Connection);
     for (TItemId id : ids) FImpl->MarkUnread(id);
     transaction.Commit();
+}
+
+std::vector<TItemId> TItemStore::MarkKeysRead(const std::string& feedId, const std::vector<std::string>& keys) {
+    sql::TTransaction transaction(FImpl->Connection);
+    std::vector<TItemId> ids;
+    TStatementUse s(FImpl->Prepared("DELETE FROM unread WHERE feed = ?1 AND id = ?2"));
+    for (const std::string& key : keys) {
+        const auto found = FImpl->FindByKey(feedId, key);
+        if (!found) continue;
+        s->Reset();
+        s->Bind(1, feedId).Bind(2, found->Id);
+        s->Run();
+        if (FImpl->Connection.Changes() > 0) ids.push_back(found->Id);
+    }
+    transaction.Commit();
+    return ids;
 }
 
 bool TItemStore::SetItemRead(const std::string& feedId, const std::string& key, bool read) {

@@ -110,6 +110,9 @@ public:
     const std::string& Path() const;
     bool HasFullText() const;
     void SetRetention(const TRetention& retention);
+    // How long this connection waits for another writer before its write
+    // fails as busy; 0 fails at once.
+    void SetBusyTimeout(int ms);
 
     // Records one download of a feed in one transaction: new items are
     // stored unread, known ones get their edited text, items no longer in
@@ -136,6 +139,9 @@ public:
     // (feeds where nothing changed are absent).
     std::map<std::string, std::vector<TItemId>> MarkFeedsReadEach(const std::vector<std::string>& feedIds);
     void MarkItemsUnread(const std::vector<TItemId>& ids);
+    // The feed's items of these keys (ItemKey) in one transaction: what a
+    // page showed. Keys the feed does not hold, or holds read, are passed by.
+    std::vector<TItemId> MarkKeysRead(const std::string& feedId, const std::vector<std::string>& keys);
     // One item by the key ItemKey gives; false when the feed has no such item.
     bool SetItemRead(const std::string& feedId, const std::string& key, bool read);
 

@@ -3,6 +3,7 @@
 // exactly its shown items as read, the account node's failure state with
 // its retry, and a refused password asked for once.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
 #include <set>
 
 #include "../sync/FakeReader.h"
@@ -25,6 +27,7 @@
 #include "FixtureFile.h"
 #include "ItemBase.h"
 #include "PasswordVault.h"
+#include "TimeBound.h"
 #include "fFeedProperties.h"
 #include "fMain.h"
 
@@ -123,7 +126,7 @@ TEST_F(AccountSyncWindowTest, FirstSyncFillsTheAccountFolderAndViewingSendsTheSh
     EXPECT_EQ(copy.Items()[0].Title(), "Ferry timetable changes");
 
     // Viewing the feed: its one unread item, and only it, goes to the server.
-    form->TreeView->setCurrentItem(harbour);
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, harbour));
     EXPECT_EQ(Unread(harbour), "0");
     const std::size_t before = results.size();
     form->SyncAccount("alice@fake");
@@ -324,6 +327,54 @@ TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {
     }
     // Waiting for the server's list to bring the new feed.
     EXPECT_TRUE(Stream(quiet).empty());
+}
+
+// A server's list of 8,000 subscriptions in 50 folders: added, then each
+// renamed and moved, then all gone, every step in time that grows with the
+// list (it took 16 s when every feed added walked every other).
+TEST_F(AccountSyncWindowTest, AServersListOfThousandsAppliesInTimeThatGrowsWithIt) {
+    Start(server.Url(synctest::kApi));
+    constexpr int kFeeds = 8000;
+    greader::TSubscriptionChanges added, changed, removed;
+    added.Listed = changed.Listed = removed.Listed = true;
+    for (int i = 0; i < 50; ++i) {
+        added.Labels.push_back("Label " + std::to_string(i));
+        changed.Labels.push_back("Moved " + std::to_string(i));
+    }
+    for (int i = 0; i < kFeeds; ++i) {
+        const std::string n = std::to_string(i);
+        added.Added.push_back({"feed/" + n, "Feed " + n, "http://list.example/" + n, "", {"Label " + std::to_string(i % 50)}});
+        changed.Changed.push_back({"feed/" + n, "Renamed " + n, "http://list.example/" + n, "", {"Moved " + std::to_string(i % 50)}});
+        removed.Removed.push_back(changed.Changed.back());
+    }
+    struct Step {
+        const char* what;
+        const greader::TSubscriptionChanges& changes;
+        std::size_t feeds;
+        const char* sample;  // the caption of feed/7 afterwards
+        const char* folder;  // and its folder's
+    };
+    const Step steps[] = {
+        {"added", added, kFeeds, "Feed 7", "Label 7"},
+        {"renamed and moved", changed, kFeeds, "Renamed 7", "Moved 7"},
+        {"removed", removed, 0, nullptr, nullptr},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        QElapsedTimer clock;
+        clock.start();
+        form->ApplyAccountSubscriptions("alice@fake", step.changes);
+        const qint64 ms = clock.elapsed();
+        EXPECT_LT(ms, testsupport::TimeBound(std::chrono::milliseconds(3000)).count());
+        QTreeWidgetItem* account = form->AccountNode("alice@fake");
+        EXPECT_EQ(form->FeedNodesUnder(account).size(), step.feeds);
+        if (!step.sample) continue;
+        QTreeWidgetItem* sample = form->FindFeedNodeById(form->AccountFeedIds("alice@fake").at("feed/7"));
+        ASSERT_NE(sample, nullptr);
+        EXPECT_EQ(form->GetFeedItem(sample).Attribute("caption"), step.sample);
+        EXPECT_EQ(form->AccountLabelOf(sample->parent()), step.folder);
+    }
+    EXPECT_EQ(form->AccountNode("alice@fake")->childCount(), 0) << "emptied folders go";
 }
 
 }  // namespace

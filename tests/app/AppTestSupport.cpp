@@ -59,6 +59,33 @@ void TStagedHome::WriteFile(const std::string& relative, const std::string& cont
     if (!out) throw std::runtime_error("cannot write " + (FDir / relative).string());
 }
 
+bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms)
+{
+    form.show();
+    if (!WaitUntil([&] { return form.isVisible(); }, ms))
+        return false;
+    if (form.TreeView->currentItem() == node)
+        form.ShowFeed(node);
+    else
+        form.TreeView->setCurrentItem(node);
+    const std::string id = form.GetFeedItem(node).Attribute("id").value_or("");
+    return WaitUntil([&] { return form.FPageOnShow.FeedId == id && form.FPageOnShow.Marked && form.FShownUnmarked.empty(); },
+                     ms);
+}
+
+bool MoveSelectedTo(TFormMain& form, const QString& folderCaption)
+{
+    form.FillMoveToMenu();
+    for (QAction* action : form.MenuMoveTo->actions()) {
+        if (action->text().trimmed() != folderCaption)
+            continue;
+        action->trigger();
+        WaitUntil([] { return false; }, 500);
+        return true;
+    }
+    return false;
+}
+
 QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,
                                    const std::string& caption, const std::string& unread)
 {

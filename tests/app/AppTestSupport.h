@@ -48,6 +48,15 @@ std::filesystem::path DataDir();
 // returns `done` as it is then.
 bool WaitUntil(const std::function<bool()>& done, int ms = 10000);
 
+// Shows the window and `node`'s page in the reading pane (its helper
+// started), and waits until the pane has reported the page shown and its
+// items were counted read; false when that did not happen within `ms`.
+bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms = 30000);
+
+// Moves the selected node as the context menu's Move To does, into the
+// folder of that caption; false when the menu does not offer it.
+bool MoveSelectedTo(TFormMain& form, const QString& folderCaption);
+
 // Appends a feed element to the window's configuration, as a saved
 // config.xml holds it, and its node to the tree.
 QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,

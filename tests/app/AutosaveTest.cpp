@@ -108,7 +108,7 @@ TEST_F(AutosaveTest, UpdatesReachTheDiskWithinAFewSecondsWithoutAnExplicitSave)
     EXPECT_FALSE(form->Options().ConfigDocument().Modified());
 
     // Reading the feed clears its count, and that is kept too.
-    form->ShowFeed(node);
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, node));
     EXPECT_TRUE(WaitUntil([] { return UnreadOnDisk("1") == "0"; }, 3000));
     EXPECT_TRUE(reports.empty());
 }

@@ -74,10 +74,15 @@ TEST_F(DisplayTest, ShowFeedClearsTheCountAndOpensTheStoredCopy)
 
     form->ShowFeed(node);
     EXPECT_EQ(form->TreeView->currentItem(), node);
+    EXPECT_EQ(form->WebBrowser->LocationURL(), QDir::current().absoluteFilePath("feeds/2.xml"));
+    EXPECT_EQ(Unread(node), "5") << "asked for off screen, the page was not seen";
+
+    // Once the pane has shown the page, the count goes.
+    home.WriteFile("feeds/2.xml", Feed({{"One", "x"}}));
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, node));
     EXPECT_EQ(Unread(node), "0");
     EXPECT_EQ(node->text(0), "News");
     EXPECT_FALSE(node->font(0).bold());
-    EXPECT_EQ(form->WebBrowser->LocationURL(), QDir::current().absoluteFilePath("feeds/2.xml"));
 
     // The root has nothing to show.
     form->ShowFeed(form->RootNode());
@@ -142,9 +147,10 @@ TEST_F(DisplayTest, TrayClickRepeatsTheLastBalloonAndBalloonClickShowsItsFeed)
     EXPECT_EQ(balloons->at(1).Title, "One");
     EXPECT_EQ(balloons->at(1).Text, "text");
 
+    home.WriteFile("feeds/1.xml", Feed({{"One", "text"}}));
     form->TrayIconBalloonHintClick();
     EXPECT_EQ(form->TreeView->currentItem(), node);
-    EXPECT_EQ(Unread(node), "0");
+    EXPECT_TRUE(apptest::WaitUntil([&] { return Unread(node) == "0"; }, 30000)) << "read once the pane showed it";
     EXPECT_EQ(node->text(0), "Daily");
 }
 

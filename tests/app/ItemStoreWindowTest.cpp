@@ -2,7 +2,10 @@
 // update cycles (each case beside what the first-title rule answered), the
 // first start with a base, a damaged base, marking read and unread, Next
 // Unread, the page's marks and Find in Feeds.
+#include <QElapsedTimer>
 #include <QJsonArray>
+#include <QSignalSpy>
+#include <QTimer>
 
 #include <sqlite3.h>
 
@@ -23,6 +26,7 @@
 #include "ItemBase.h"
 #include "ItemStore.h"
 #include "LoopbackServer.h"
+#include "TimeBound.h"
 #include "WebBrowser.h"
 #include "fFindInFeeds.h"
 #include "fMain.h"
@@ -76,6 +80,30 @@ protected:
         return form->AddFeedNode(item, folder);
     }
     std::string Unread(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("unread").value_or(""); }
+    // The text of the page the reading pane's helper shows.
+    QString PageText()
+    {
+        QString text;
+        bool replied = false;
+        form->WebBrowser->RequestPageText([&](const QString& t) {
+            text = t;
+            replied = true;
+        });
+        EXPECT_TRUE(WaitUntil([&] { return replied; }));
+        return text;
+    }
+    // A feed of `count` items whose links are `linkLength` characters long.
+    static std::string LongLinkFeed(int count, std::size_t linkLength)
+    {
+        std::string body = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Long Links</title>"
+                           "<link>http://long.example/</link><description>d</description>";
+        for (int i = 0; i < count; ++i) {
+            std::string link = "http://long.example/" + std::to_string(i) + "/";
+            link.resize(linkLength, 'x');
+            body += "<item><title>Story " + std::to_string(i) + "</title><link>" + link + "</link></item>";
+        }
+        return body + "</channel></rss>";
+    }
     std::string Status() { return form->StatusText(0).toStdString(); }
 
     TStagedHome home;
@@ -228,11 +256,12 @@ TEST_F(ItemStoreWindowTest, NextUnreadWalksTheTreeAndWraps)
     folder->setExpanded(false);
     form->TreeView->setCurrentItem(inside);
 
-    // Showing a feed counts it read, so each step finds the next one.
-    const QTreeWidgetItem* expected[] = {deeper, first};
-    for (const QTreeWidgetItem* node : expected) {
+    // Each feed reached is read before the next step.
+    QTreeWidgetItem* expected[] = {deeper, first};
+    for (QTreeWidgetItem* node : expected) {
         ASSERT_TRUE(form->SelectNextUnread());
         EXPECT_EQ(form->TreeView->currentItem(), node);
+        form->MarkFeedsRead({node});
     }
     EXPECT_TRUE(folder->isExpanded()) << "opened to show the feed";
     EXPECT_FALSE(form->SelectNextUnread());
@@ -296,11 +325,120 @@ TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem)
     form->FindInFeeds->Choose(0);
     EXPECT_EQ(form->TreeView->currentItem(), b);
     EXPECT_EQ(form->WebBrowser->Marks().value("target").toString().toStdString(), "g:http://harbour.example/1");
-    EXPECT_EQ(Unread(b), "0") << "shown, so read";
+    EXPECT_EQ(Unread(b), "3") << "never on screen, so nothing is read";
 
     form->FindInFeeds->SearchText->setText("Story");
     form->FindInFeeds->SearchNow();
     EXPECT_EQ(form->FindInFeeds->SearchResults->topLevelItemCount(), 7);
+}
+
+// Read state follows what the pane showed: a page never on screen, or one
+// whose helper cannot start, marks nothing; a page whose keys pass the
+// protocol's line bound many times over is shown, marked and then read.
+TEST_F(ItemStoreWindowTest, OnlyAPageShownCountsAsRead)
+{
+    Start();
+    QTreeWidgetItem* node = Feed("8");
+    Serve("8", LongLinkFeed(2000, 600));
+    form->UpdateFeed(node);
+    ASSERT_EQ(Unread(node), "2000");
+
+    form->ShowFeed(node);  // the window is hidden: only remembered
+    WaitUntil([] { return false; }, 200);
+    EXPECT_EQ(Unread(node), "2000");
+
+    qputenv("QUILLET_PANE_PROGRAM", "/nonexistent/quillet-pane");
+    QSignalSpy failed(form->WebBrowser, &TReadingPane::BrowserFailed);
+    form->show();
+    ASSERT_TRUE(WaitUntil([&] { return failed.count() > 0; }));
+    qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
+    EXPECT_EQ(Unread(node), "2000");
+    EXPECT_EQ(form->ItemStore()->UnreadCount("8"), 2000);
+
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, node));
+    EXPECT_TRUE(PageText().contains("2000 new"));
+    EXPECT_EQ(Unread(node), "0");
+    EXPECT_EQ(form->ItemStore()->UnreadCount("8"), 0);
+}
+
+// Moving the shown feed (Move To) leaves the row that takes its place
+// unshown and unread; a rename shows under the new name; a delete leaves
+// no page of the deleted feed and selects its folder, not another feed.
+TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFeed)
+{
+    Start();
+    QTreeWidgetItem* folder = form->AddFolder("Harbour");
+    QTreeWidgetItem* shown = Feed("1");
+    QTreeWidgetItem* next = Feed("2");
+    for (const char* id : {"1", "2"}) Serve(id, Fixture("added_at_top.before.xml"));
+    for (QTreeWidgetItem* node : {shown, next}) form->UpdateFeed(node);
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, shown));
+    const QString page = form->WebBrowser->LocationURL();
+
+    ASSERT_TRUE(apptest::MoveSelectedTo(*form, "Harbour"));
+    EXPECT_EQ(shown->parent(), folder);
+    EXPECT_EQ(form->TreeView->currentItem(), shown);
+    EXPECT_EQ(form->WebBrowser->LocationURL(), page) << "the next row was shown";
+    EXPECT_EQ(Unread(next), "3");
+    EXPECT_EQ(form->ItemStore()->UnreadCount("2"), 3);
+
+    form->TreeViewEdited(shown, "Renamed Harbour");
+    EXPECT_TRUE(WaitUntil([&] { return PageText().contains("Renamed Harbour"); }));
+
+    form->DeleteFeed(shown);
+    WaitUntil([] { return false; }, 500);
+    EXPECT_EQ(form->TreeView->currentItem(), folder);
+    EXPECT_FALSE(PageText().contains("Story 1"));
+    EXPECT_NE(form->WebBrowser->LocationURL(), page);
+    EXPECT_EQ(Unread(next), "3");
+    EXPECT_EQ(form->ItemStore()->UnreadCount("2"), 3);
+}
+
+// Another process writing items.db for as long as it likes: selecting feeds
+// never waits on it, and what was shown is marked read once it lets go.
+TEST_F(ItemStoreWindowTest, AWriteHeldOnTheBaseNeverHoldsTheWindow)
+{
+    Start();
+    std::vector<QTreeWidgetItem*> feeds;
+    for (const char* id : {"1", "2", "3"}) {
+        feeds.push_back(Feed(id));
+        Serve(id, Fixture("added_at_top.before.xml"));
+        form->UpdateFeed(feeds.back());
+    }
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, feeds[2]));
+
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(form->FItemBase->Path().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM unread WHERE feed = 'none'", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    // The longest the window's thread went without turning its loop.
+    QElapsedTimer sinceTick;
+    qint64 longest = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        longest = std::max(longest, sinceTick.restart());
+    });
+    const auto bound = testsupport::TimeBound(std::chrono::milliseconds(100)).count();
+    for (QTreeWidgetItem* node : {feeds[0], feeds[1]}) {
+        SCOPED_TRACE(form->GetFeedItem(node).Attribute("id").value_or(""));
+        QElapsedTimer selection;
+        selection.start();
+        form->TreeView->setCurrentItem(node);
+        EXPECT_LT(selection.elapsed(), bound);
+        sinceTick.start();
+        longest = 0;
+        ticks.start(5);
+        ASSERT_TRUE(WaitUntil([&] { return form->FPageOnShow.Marked; }));
+        WaitUntil([] { return false; }, 300);
+        ticks.stop();
+        EXPECT_LT(longest, bound);
+        EXPECT_EQ(Unread(node), "3") << "nothing could be marked yet";
+    }
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_TRUE(WaitUntil([&] { return Unread(feeds[0]) == "0" && Unread(feeds[1]) == "0"; }));
+    EXPECT_EQ(form->ItemStore()->UnreadCount("1"), 0);
+    EXPECT_EQ(form->ItemStore()->UnreadCount("3"), 0);
 }
 
 }  // namespace

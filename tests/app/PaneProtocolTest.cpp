@@ -2,7 +2,9 @@
 // and the helper's side of it: messages survive any split of the byte
 // stream, hostile lines are dropped, and the helper opens only what it
 // asked about.
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QSet>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -94,6 +96,30 @@ TEST(ReadingPaneProgram, IsFoundBesideTheProgramOrInItsLibexec)
     EXPECT_EQ(TReadingPane::BrowserProgram(),
               QCoreApplication::applicationDirPath() + "/../libexec/quillet/quillet-pane");
     qputenv("QUILLET_PANE_PROGRAM", chosen);
+}
+
+// A feed's unread keys pass the line bound many times over (2,000 links of
+// 600 characters, and one key longer than any line): every line stays within
+// the bound and every key that fits a line arrives.
+TEST(PaneProtocol, UnreadKeysTravelInLinesWithinTheBound)
+{
+    QJsonArray keys;
+    for (int i = 0; i < 2000; ++i)
+        keys.append(QString("l:http://long.example/%1/").arg(i).leftJustified(600, QChar(0x1f)));
+    keys.append(QString(pane::kMaxLineBytes, 'k'));
+    const std::vector<QByteArray> lines = pane::EncodeUnreadKeys(keys);
+    ASSERT_GT(lines.size(), 2u);
+    pane::TLineReader reader;
+    QSet<QString> arrived;
+    for (const QByteArray& line : lines) {
+        EXPECT_LE(line.size(), pane::kMaxLineBytes);
+        for (const QJsonObject& message : reader.Feed(line)) {
+            EXPECT_EQ(message.value("op").toString(), "unread");
+            for (const QJsonValue& key : message.value("keys").toArray()) arrived.insert(key.toString());
+        }
+    }
+    EXPECT_EQ(arrived.size(), 2000);
+    EXPECT_TRUE(arrived.contains(keys[1999].toString()));
 }
 
 }  // namespace

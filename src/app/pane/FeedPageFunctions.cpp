@@ -118,6 +118,14 @@ void NewLabelFunction(xmlXPathParserContextPtr ctxt, int nargs)
     valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(label.c_str())));
 }
 
+// feed-name(title): the feed's name as the reader gave it, else `title`.
+void FeedNameFunction(xmlXPathParserContextPtr ctxt, int nargs)
+{
+    StringFunction(ctxt, nargs, [](const std::string& title) {
+        return tMarks && !tMarks->Caption.empty() ? tMarks->Caption : title;
+    });
+}
+
 // The text of the first child element `name` (in namespace `ns`, or none).
 std::string ChildText(const xmlNode* parent, const char* name, const char* ns = nullptr)
 {
@@ -156,6 +164,7 @@ void RegisterFeedPageFunctions() {
         xsltRegisterExtModuleFunction(BAD_CAST "is-new", BAD_CAST kFeedPageNamespace, IsNewFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "item-anchor", BAD_CAST kFeedPageNamespace, ItemAnchorFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "new-label", BAD_CAST kFeedPageNamespace, NewLabelFunction);
+        xsltRegisterExtModuleFunction(BAD_CAST "feed-name", BAD_CAST kFeedPageNamespace, FeedNameFunction);
     });
 }
 
@@ -194,6 +203,8 @@ TPageMarks TPageMarks::FromJson(const QJsonObject& marks)
     const QString label = marks.value(QStringLiteral("newLabel")).toString();
     if (!label.isEmpty())
         result.NewLabel = label.toStdString();
+    result.Caption = marks.value(QStringLiteral("caption")).toString().toStdString();
+    result.Serial = static_cast<qint64>(marks.value(QStringLiteral("serial")).toDouble());
     return result;
 }
 

@@ -17,6 +17,7 @@
 //   item-anchor(item) the id of an item's element in the page, from the
 //                     item store's key, so the program can show one item.
 //   new-label(count)  "N new" in the reader's language.
+//   feed-name(title)  the feed's name as the reader gave it, else `title`.
 // The item functions compute the store's key (items::ItemKey) from the
 // item's elements, as the store computed it from the same item when it was
 // downloaded.
@@ -60,11 +61,17 @@ inline constexpr int kMaxShownAddress = 200;
 std::string FileNameText(std::string_view address);
 
 // What the page of one feed marks: the keys of its unread items, the item
-// to bring into view, and the text of the "N new" line ("%d" for N).
+// to bring into view, the text of the "N new" line ("%d" for N) and the
+// feed's name.
 struct TPageMarks {
     std::unordered_set<std::string> Unread;
     std::string Target;
     std::string NewLabel = "%d new";
+    // The feed's name in the program (renamed there, say), over its own.
+    std::string Caption;
+    // The main window's number for the navigation, reported back once its
+    // page has been shown; 0 for none.
+    qint64 Serial = 0;
 
     bool Empty() const { return Unread.empty() && Target.empty(); }
     // From the fields the main window sends with a navigation ("unread",

@@ -12,6 +12,46 @@ QByteArray Encode(const QString& op, QJsonObject fields)
     return QJsonDocument(fields).toJson(QJsonDocument::Compact) + '\n';
 }
 
+namespace {
+
+// Appends `keys` as one line, or as halves where escaping made the line pass
+// the bound; a single key too long for any line is left out.
+void AppendKeyLines(const QJsonArray& keys, std::vector<QByteArray>& lines)
+{
+    QByteArray line = Encode(QStringLiteral("unread"), {{"keys", keys}});
+    if (line.size() <= kMaxLineBytes) {
+        lines.push_back(std::move(line));
+        return;
+    }
+    if (keys.size() < 2)
+        return;
+    const qsizetype half = keys.size() / 2;
+    AppendKeyLines(QJsonArray::fromVariantList(keys.toVariantList().mid(0, half)), lines);
+    AppendKeyLines(QJsonArray::fromVariantList(keys.toVariantList().mid(half)), lines);
+}
+
+}  // namespace
+
+std::vector<QByteArray> EncodeUnreadKeys(const QJsonArray& keys, qsizetype budget)
+{
+    std::vector<QByteArray> lines;
+    QJsonArray chunk;
+    qsizetype bytes = 0;
+    for (const QJsonValue& key : keys) {
+        const qsizetype size = key.toString().toUtf8().size() + 4;  // quotes and a comma
+        if (bytes + size > budget && !chunk.isEmpty()) {
+            AppendKeyLines(chunk, lines);
+            chunk = {};
+            bytes = 0;
+        }
+        chunk.append(key);
+        bytes += size;
+    }
+    if (!chunk.isEmpty())
+        AppendKeyLines(chunk, lines);
+    return lines;
+}
+
 QString StatusText(const QString& hovered)
 {
     if (hovered.size() <= kMaxStatusChars)

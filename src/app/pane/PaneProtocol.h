@@ -7,12 +7,17 @@
 // one JSON object per line, each naming its kind in "op".
 //
 // Main window to pane:
+//   unread {keys}           item keys for the next navigate to mark as new,
+//                           in as many lines as they need (a feed's keys can
+//                           pass the line bound many times over)
 //   navigate {address, scheme, marks}
 //                           show a stored copy or address; the pane asks back.
 //                           scheme: "light" or "dark", the desktop's colour
 //                           scheme the page is built for. marks (optional):
 //                           {unread: [item keys], target: item key,
-//                           newLabel: "%d new"}
+//                           newLabel: "%d new", caption: the feed's name,
+//                           serial: number}; the keys sent by "unread" since
+//                           the last navigate join marks.unread
 //   open {address, scheme}  the main window allowed this navigation: load it
 //   images {on}             whether http/https images of descriptions load
 //   bodyStyle {property, value}
@@ -28,12 +33,16 @@
 //   focus {}                the user clicked into the pane while it did not
 //                           have the keyboard: the main window hands it over
 //   pageText {text}
+//   shown {serial}          the stored copy's page of the navigate with this
+//                           serial has loaded: the main window counts what it
+//                           marked as seen. Nothing else counts as seen.
 //
 // Neither side trusts the other's bytes: a line longer than kMaxLineBytes,
 // or one that is not a JSON object, is dropped.
 #pragma once
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -52,6 +61,11 @@ QString StatusText(const QString& hovered);
 
 // One message as a line, ready to write.
 QByteArray Encode(const QString& op, QJsonObject fields = {});
+
+// Item keys as "unread" lines of at most about `budget` bytes each. A key
+// that alone passes the line bound cannot be sent and is left out: its item
+// shows, only not marked as new.
+std::vector<QByteArray> EncodeUnreadKeys(const QJsonArray& keys, qsizetype budget = kMaxLineBytes / 2);
 
 // Splits a byte stream into messages. Bytes arrive in any pieces; each
 // complete line gives one object, with "op" among its fields.

@@ -26,6 +26,8 @@ TPaneServer::TPaneServer(TSend send, QObject* parent) : QObject(parent), FSend(s
     };
     connect(FBrowser, &TWebBrowser::NavigateComplete, this,
             [this](const QString& address, bool ok) { Send(QStringLiteral("complete"), {{"address", address}, {"ok", ok}}); });
+    connect(FBrowser, &TWebBrowser::PageShown, this,
+            [this](qint64 serial) { Send(QStringLiteral("shown"), {{"serial", serial}}); });
     connect(FBrowser, &TWebBrowser::StatusTextChange, this,
             [this](const QString& text) { Send(QStringLiteral("status"), {{"text", pane::StatusText(text)}}); });
     if (QCoreApplication* application = QCoreApplication::instance())
@@ -64,10 +66,21 @@ void TPaneServer::Handle(const QJsonObject& message)
     // A page request carries the colour scheme its page is built for.
     if ((op == QLatin1String("navigate") || op == QLatin1String("open")) && message.contains("scheme"))
         FBrowser->SetColorScheme(message.value("scheme").toString());
-    if (op == QLatin1String("navigate"))
-        FBrowser->Navigate(message.value("address").toString(),
-                           quillet::TPageMarks::FromJson(message.value("marks").toObject()));
-    else if (op == QLatin1String("open")) {
+    if (op == QLatin1String("unread")) {
+        for (const QJsonValue& key : message.value("keys").toArray()) {
+            const std::string text = key.toString().toStdString();
+            if (FUnreadBytes + text.size() > kMaxUnreadBytes)
+                break;
+            FUnreadBytes += text.size();
+            FUnread.insert(text);
+        }
+    } else if (op == QLatin1String("navigate")) {
+        quillet::TPageMarks marks = quillet::TPageMarks::FromJson(message.value("marks").toObject());
+        marks.Unread.merge(FUnread);
+        FUnread.clear();
+        FUnreadBytes = 0;
+        FBrowser->Navigate(message.value("address").toString(), marks);
+    } else if (op == QLatin1String("open")) {
         const QString address = message.value("address").toString();
         if (FAsked.removeOne(address))
             FBrowser->Open(address);

@@ -12,6 +12,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <string>
+#include <unordered_set>
 
 #include "PaneProtocol.h"
 
@@ -45,6 +47,11 @@ private:
     TSend FSend;
     pane::TLineReader FReader;
     TWebBrowser* FBrowser = nullptr;
+    // The keys "unread" brought for the next navigate, within a bound: a
+    // main window gone wrong cannot fill the pane's memory.
+    static constexpr std::size_t kMaxUnreadBytes = std::size_t(256) << 20;
+    std::unordered_set<std::string> FUnread;
+    std::size_t FUnreadBytes = 0;
     // Addresses asked about and not yet answered. "open" is taken only for
     // one of them, so every navigation has passed the browser's own check.
     QStringList FAsked;

@@ -228,9 +228,11 @@ public:
         } catch (const std::exception& e) {
             FHtml = ErrorPage(FPath, QString::fromUtf8(e.what()));
             FHasPage = true;
+            FFailed = true;
         } catch (...) {
             FHtml = ErrorPage(FPath, QStringLiteral("The page could not be built."));
             FHasPage = true;
+            FFailed = true;
         }
         tBuildDropped = nullptr;
     }
@@ -238,6 +240,8 @@ public:
     // Read on the user-interface thread once the worker has finished (the
     // queued delivery orders the accesses).
     bool HasPage() const { return FHasPage; }
+    // The page is an error page: it shows none of the feed's items.
+    bool Failed() const { return FFailed; }
     const QByteArray& Html() const { return FHtml; }
 
 private:
@@ -246,6 +250,7 @@ private:
     const quillet::TPageMarks FMarks;
     std::atomic<bool> FDropped{false};
     bool FHasPage = false;
+    bool FFailed = false;
     QByteArray FHtml;
 };
 
@@ -408,7 +413,14 @@ TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent)
         if (ok && !FScrollTarget.isEmpty())
             ScrollToAnchor(FScrollTarget);
         FScrollTarget.clear();
+        // Only the built page itself counts as shown; a load cancelled by
+        // the next one, or failed, is not.
+        const qint64 shown = ok && FShowingSerial && FView->page()->url() == FShowingUrl ? FShowingSerial : 0;
+        if (shown)
+            FShowingSerial = 0;
         emit NavigateComplete(FLocation, ok);
+        if (shown)
+            emit PageShown(shown);
     });
 }
 
@@ -600,6 +612,7 @@ void TWebBrowser::LoadLocal(const QString& path)
     FMarkedAddress.clear();
     auto build = std::make_shared<TPageBuild>(path, FColorScheme, std::move(marks));
     FPageBuild = build;
+    FShowingSerial = 0;
     // The worker holds the build and a guarded pointer it only passes on:
     // the delivery runs on the application's thread and finds out there
     // whether the browser still exists.
@@ -626,10 +639,11 @@ void TWebBrowser::PageBuilt(const std::shared_ptr<TPageBuild>& build)
     FScrollTarget = build->Marks().Target.empty()
                         ? QString()
                         : QString::fromStdString(quillet::ItemAnchor(build->Marks().Target));
-    if (build->HasPage())
-        Load(FSchemeHandler->Add(build->Html()));
-    else
-        Load(QUrl::fromLocalFile(build->Path()));
+    // A copy without a stylesheet instruction shows as the file itself.
+    const QUrl url = build->HasPage() ? FSchemeHandler->Add(build->Html()) : QUrl::fromLocalFile(build->Path());
+    FShowingSerial = build->Failed() ? 0 : build->Marks().Serial;
+    FShowingUrl = url;
+    Load(url);
 }
 
 void TWebBrowser::DropPageBuild()

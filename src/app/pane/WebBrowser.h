@@ -123,6 +123,9 @@ signals:
     // The status text changed: the address of the hovered link, or "" when
     // the pointer left it.
     void StatusTextChange(const QString& text);
+    // The page built for the marks of this serial (TPageMarks::Serial) has
+    // loaded: its items were on show.
+    void PageShown(qint64 serial);
 
 private:
     friend class TWebBrowserPage;
@@ -151,4 +154,7 @@ private:
     quillet::TPageMarks FMarks;
     // The item to bring into view once the page being loaded has loaded.
     QString FScrollTarget;
+    // The serial of the marked page being loaded, and its address.
+    qint64 FShowingSerial = 0;
+    QUrl FShowingUrl;
 };

@@ -81,11 +81,24 @@ void TReadingPane::Navigate(const QString& pathOrUrl, const QJsonObject& marks)
 {
     FLocation = pathOrUrl;
     FMarks = marks;
+    FMarks.insert(QStringLiteral("serial"), ++FSerial);
     FPending = true;
     // Off screen nothing is loaded: an update of the selected feed while
     // the window sits in the tray must not bring the engine back.
     if (OnScreen())
         OpenPendingPage();
+}
+
+void TReadingPane::Clear()
+{
+    ++FSerial;
+    FMarks = {};
+    if (FLocation.isEmpty())
+        return;
+    FLocation.clear();
+    FPending = false;
+    if (FHelper)
+        Send(QStringLiteral("navigate"), {{"address", QStringLiteral("about:blank")}, {"scheme", FColorScheme}});
 }
 
 QString TReadingPane::LocationURL() const
@@ -250,7 +263,11 @@ void TReadingPane::Handle(const QJsonObject& message)
             FLocation = FOpened;  // what comes back after a release is what was shown
     } else if (op == QLatin1String("complete"))
         emit NavigateComplete(message.value("address").toString(), message.value("ok").toBool());
-    else if (op == QLatin1String("status"))
+    else if (op == QLatin1String("shown")) {
+        const qint64 serial = static_cast<qint64>(message.value("serial").toDouble());
+        if (serial > 0 && serial == FSerial)
+            emit PageShown(serial);
+    } else if (op == QLatin1String("status"))
         emit StatusTextChange(message.value("text").toString());
     else if (op == QLatin1String("focus")) {
         if (FContainer && FForeignWindow) {
@@ -297,9 +314,15 @@ void TReadingPane::OpenPendingPage()
         return;
     FPending = false;
     StartBrowser();
+    QJsonObject marks = FMarks;
+    // A feed's keys can pass the bound of one line many times over: they go
+    // ahead in lines of their own.
+    if (const QJsonValue unread = marks.take(QStringLiteral("unread")); unread.isArray() && FHelper)
+        for (const QByteArray& line : pane::EncodeUnreadKeys(unread.toArray()))
+            FHelper->write(line);
     QJsonObject fields{{"address", FLocation}, {"scheme", FColorScheme}};
-    if (!FMarks.isEmpty())
-        fields.insert(QStringLiteral("marks"), FMarks);
+    if (!marks.isEmpty())
+        fields.insert(QStringLiteral("marks"), marks);
     Send(QStringLiteral("navigate"), fields);
 }
 

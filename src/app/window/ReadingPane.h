@@ -48,6 +48,11 @@ public:
     void Navigate(const QString& pathOrUrl, const QJsonObject& marks = {});
     // The marks of the page last asked for.
     const QJsonObject& Marks() const { return FMarks; }
+    // The number of the last Navigate, which PageShown reports once its
+    // page has been on show (again after a release or a new colour scheme).
+    qint64 PageSerial() const { return FSerial; }
+    // Shows nothing: the page asked for last is forgotten (its feed went).
+    void Clear();
 
     // The address shown, or the page waiting to be shown.
     QString LocationURL() const;
@@ -102,6 +107,9 @@ public:
 
 signals:
     void NavigateComplete(const QString& address, bool ok);
+    // The stored copy's page of the Navigate numbered `serial` has loaded
+    // in the helper. Nothing else says a page was seen.
+    void PageShown(qint64 serial);
     void StatusTextChange(const QString& text);
     // The helper was started, or told to end.
     void BrowserCreated();
@@ -146,6 +154,7 @@ private:
     // The page last asked for: restored after a release.
     QString FLocation;
     QJsonObject FMarks;
+    qint64 FSerial = 0;
     // The address the helper was last allowed to open.
     QString FOpened;
     // FLocation still has to be opened (it was asked for off screen, or the

@@ -875,6 +875,7 @@ QString TFormMain::FeedDisplayText(const xml::Node& item) { return NodeCaption(i
 
 void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
     if (IsFolderNode(node)) {
+        if (FFolderCaptionsDeferred) return;  // all at once when the batch ends
         // A folder shows the sum of its feeds' counts, bold while any is
         // unread.
         const long long unread = UnreadUnder(node);
@@ -891,6 +892,7 @@ void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
     const xml::Node item = GetFeedItem(node);
     if (!item) return;
     if (IsFolderNode(node->parent())) UpdateFolderCaptions(node);
+    FollowShownCaption(item);
     const TNodeCaption caption = NodeCaption(item);
     // A new text for a row being renamed would replace what the user is
     // typing; the row is brought up to date when the rename is abandoned,
@@ -919,7 +921,7 @@ void TFormMain::RememberFeedNode(QTreeWidgetItem* node) {
     const std::string id = GetFeedItem(node).Attribute("id").value_or("");
     // A hand-edited list may repeat an id: the first node keeps it, as a
     // walk over the list would find.
-    if (!id.empty()) FFeedNodes.emplace(id, node);
+    if (!id.empty() && !FFeedNodes.emplace(id, node).second) FRepeatedFeedIds.insert(id);
 }
 
 QTreeWidgetItem* TFormMain::AddFeedNode(xml::Node item, QTreeWidgetItem* parent) {
@@ -929,12 +931,13 @@ QTreeWidgetItem* TFormMain::AddFeedNode(xml::Node item, QTreeWidgetItem* parent)
     parent->addChild(node);
     RememberFeedNode(node);
     UpdateFolderCaptions(node);
-    if (FeedFilter && !FeedFilter->text().isEmpty()) SetFeedFilter(FeedFilter->text());
+    if (FeedFilter && !FeedFilter->text().isEmpty() && !FFolderCaptionsDeferred) SetFeedFilter(FeedFilter->text());
     return node;
 }
 
 void TFormMain::LoadFeedList() {
     FFeedNodes.clear();
+    FRepeatedFeedIds.clear();
     TreeView->clear();
     auto root = std::make_unique<QTreeWidgetItem>(QStringList{"Quillet"});
     root->setIcon(0, FRootIcon);
@@ -967,7 +970,9 @@ void TFormMain::ForgetFeedNode(QTreeWidgetItem* node, const std::string& id) {
     const auto found = FFeedNodes.find(id);
     if (found == FFeedNodes.end() || found->second != node) return;
     FFeedNodes.erase(found);
-    // Another node with the same id (a hand-edited list) takes its place.
+    // Another node with the same id (a hand-edited list) takes its place;
+    // only then is the list walked, never for each of a thousand deletions.
+    if (!FRepeatedFeedIds.count(id)) return;
     for (QTreeWidgetItem* other : FeedNodesUnder(RootNode())) {
         const xml::Node item = GetFeedItem(other);
         if (other != node && item && item.Attribute("id") == id) {
@@ -1013,6 +1018,9 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
     if (IsValidFeedId(id)) ForgetFeedItems(id);
     item.Remove();
     QTreeWidgetItem* parent = node->parent();
+    // Its folder takes the selection: left to the view, the next row would
+    // be selected, shown and counted read without the user asking.
+    if (TreeView->currentItem() == node && parent) TreeView->setCurrentItem(parent);
     delete node;
     if (IsFolderNode(parent)) {
         UpdateNodeCaption(parent);
@@ -1275,6 +1283,7 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
         if (!item) return;
         const std::string oldCaption = item.Attribute("caption").value_or("");
         item.SetAttribute("caption", text.toStdString());
+        FollowShownCaption(item);
         AccountNodeRenamed(node, oldCaption);
         node->setText(0, text);
         // An emptied caption shows the address again.

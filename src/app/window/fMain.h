@@ -264,6 +264,12 @@ public:
     // end when out of range). Returns false for a move that cannot be (the
     // root, into itself or one of its own folders).
     bool MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index = -1);
+    // Between these, folders' sums and the filter wait: a batch of many
+    // feeds (a server's list) takes each once at the end, for `node` and
+    // everything under it, instead of once per feed.
+    void BeginDeferredFolderCaptions() { FFolderCaptionsDeferred = true; }
+    void EndDeferredFolderCaptions(QTreeWidgetItem* node);
+    bool FFolderCaptionsDeferred = false;
     // The feed nodes at or under `node`, in the tree's order.
     std::vector<QTreeWidgetItem*> FeedNodesUnder(QTreeWidgetItem* node) const;
     // The sum of the unread counts of the feeds under a node.
@@ -529,6 +535,7 @@ public:
     // This thread's connection; null while the base is opening or when it
     // cannot be used.
     items::TItemStore* ItemStore();
+    items::TItemStore* FWindowStore = nullptr;
     // Runs `work` on the window's connection now, or once the base is open;
     // a failure of the store is shown in the status bar.
     void WithItemStore(std::function<void(items::TItemStore&)> work);
@@ -537,9 +544,37 @@ public:
     std::function<void()> OnItemBaseSeeded;
     // What a deleted feed left in the store goes.
     void ForgetFeedItems(const std::string& id);
-    // The marks of a feed's page: its unread items (read before they are
-    // marked read by showing it) and the item to bring into view.
-    QJsonObject PageMarks(const std::string& id, const std::string& target);
+    // A feed's page asked of the reading pane, and the unread items it
+    // marks: those, and only once the pane reports the page shown, count
+    // as read.
+    struct TPageOnShow {
+        qint64 Serial = 0;
+        std::string FeedId;
+        std::vector<std::string> Keys;
+        // False when the base was still opening: the feed's unread items
+        // when it is shown are what the page held.
+        bool KeysKnown = false;
+        // Reported shown, and its items marked (or waiting to be).
+        bool Marked = false;
+        // The name the page shows.
+        std::string Caption;
+    };
+    // A feed renamed (here, in its properties or by its server) while its
+    // page is on show gets the page again, under the new name.
+    void FollowShownCaption(const xml::Node& item);
+    TPageOnShow FPageOnShow;
+    // Pages shown whose items could not be marked yet (another process held
+    // items.db), tried again shortly.
+    std::vector<TPageOnShow> FShownUnmarked;
+    QTimer* FShownRetry = nullptr;
+    // The marks of a feed's page (its unread items, the item to bring into
+    // view, its name), and what `page` will mark read once shown.
+    QJsonObject PageMarks(const xml::Node& item, const std::string& target, TPageOnShow& page);
+    // The pane showed the page of Navigate `serial`.
+    void PageShown(qint64 serial);
+    // Marks what a shown page marked as new read; false when the base was
+    // busy and nothing changed.
+    bool MarkShownRead(const TPageOnShow& page);
     // Marks the feeds at or under each node read: counts, folder sums and
     // bold state follow, and config.xml is saved. The store's items are
     // remembered per feed for Mark as Unread.
@@ -839,6 +874,8 @@ private:
     // The feed nodes by their element's id, kept by AddFeedNode, DeleteFeed
     // and LoadFeedList.
     std::unordered_map<std::string, QTreeWidgetItem*> FFeedNodes;
+    // Ids more than one node was given (a hand-edited list).
+    std::set<std::string> FRepeatedFeedIds;
     // Changes whenever the tree's rows or a feed's own interval or address
     // change: the polling thread reads the feed list again only then.
     std::uint64_t FFeedListVersion = 0;

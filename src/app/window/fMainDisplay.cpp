@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFontMetrics>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <algorithm>
 #include <exception>
@@ -73,6 +74,11 @@ void TFormMain::ConnectUpdateAndDisplay()
     connect(this, &TFormMain::feedDeleted, this, [this](const QString& id) {
         FRetryAfter.erase(id.toStdString());
         FDownloads.erase(id.toStdString());
+        // Its page goes with it, and marks nothing when it loads after all.
+        if (FPageOnShow.FeedId == id.toStdString()) {
+            FPageOnShow = {};
+            WebBrowser->Clear();
+        }
     });
 
     ConnectNotifications();
@@ -88,6 +94,7 @@ void TFormMain::ConnectUpdateAndDisplay()
         WebBrowserBeforeNavigate2(address, cancel);
     };
     connect(WebBrowser, &TReadingPane::NavigateComplete, this, [this] { WebBrowserDocumentComplete(); });
+    connect(WebBrowser, &TReadingPane::PageShown, this, [this](qint64 serial) { Guarded([&] { PageShown(serial); }); });
     connect(WebBrowser, &TReadingPane::StatusTextChange, this,
             [this](const QString& text) { WebBrowserStatusTextChange(text); });
     connect(WebBrowser, &TReadingPane::BrowserFailed, this, [this](const QString& reason) {
@@ -142,13 +149,29 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node)
     } catch (const std::exception&) {
     }
     WebBrowser->SetShowWebImages(showImages);
-    if (IsValidFeedId(id))
-        WebBrowser->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))), PageMarks(id, FShowItemKey));
+    if (!IsValidFeedId(id))
+        return;
+    // Nothing counts as read here: only once the pane reports the page on
+    // show (PageShown), so a page never loaded marks nothing.
+    TPageOnShow page;
+    const QJsonObject marks = PageMarks(item, FShowItemKey, page);
+    WebBrowser->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))), marks);
+    page.Serial = WebBrowser->PageSerial();
+    FPageOnShow = std::move(page);
+}
 
-    item.SetAttribute("unread", "0");
-    UpdateNodeCaption(node);  // the caption alone, in the normal style
-    TreeView->viewport()->update();
-    ScheduleConfigSave();
+void TFormMain::FollowShownCaption(const xml::Node& item)
+{
+    if (FPageOnShow.FeedId.empty() || item.Attribute("caption").value_or("") == FPageOnShow.Caption ||
+        item.Attribute("id") != FPageOnShow.FeedId)
+        return;
+    FPageOnShow.Caption = item.Attribute("caption").value_or("");
+    // After the change in hand is complete (a rename saves, a sync moves on).
+    QTimer::singleShot(0, this, [this, id = FPageOnShow.FeedId] {
+        QTreeWidgetItem* node = FindFeedNodeById(id);
+        if (node && TreeView->currentItem() == node && FPageOnShow.FeedId == id)
+            Guarded([&] { ShowFeed(node); });
+    });
 }
 
 // ---------------------------------------------------------------------------

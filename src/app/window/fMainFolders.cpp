@@ -9,6 +9,7 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <functional>
@@ -198,7 +199,12 @@ bool TFormMain::MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int ind
     QTreeWidgetItem* oldParent = node->parent();
     // The position is counted without the node itself, as it will stand.
     if (oldParent == parent && index > parent->indexOfChild(node)) --index;
-    const bool current = TreeView->currentItem() == node;
+    // Taking out the selected row (or its folder) makes the view select the
+    // row that takes its place, which would show that feed and count it
+    // read. The selection is put back unseen: a move changes no read state.
+    QTreeWidgetItem* current = TreeView->currentItem();
+    const bool currentMoves = current && IsUnder(current, node);
+    QSignalBlocker quiet(currentMoves ? TreeView : nullptr);
     const bool expanded = node->isExpanded();
     oldParent->removeChild(node);
     if (index < 0 || index > parent->childCount()) index = parent->childCount();
@@ -210,17 +216,33 @@ bool TFormMain::MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int ind
     }
     element.MoveTo(container, before);
     parent->insertChild(index, node);
+    if (currentMoves) TreeView->setCurrentItem(current);
+    quiet.unblock();
     RestoreExpansion(node);
     if (IsFolderNode(node)) node->setExpanded(expanded);
     parent->setExpanded(true);
-    if (current) TreeView->setCurrentItem(node);
     for (QTreeWidgetItem* each : {oldParent, parent}) {
         if (IsFolderNode(each)) UpdateNodeCaption(each);
         UpdateFolderCaptions(each);
     }
+    // A server's list moves many at once, and saves once at its end.
+    if (FApplyingSync) return true;
     if (!FeedFilter || !FeedFilter->text().isEmpty()) SetFeedFilter(FeedFilter ? FeedFilter->text() : QString());
     FOptions->Save();
     return true;
+}
+
+void TFormMain::EndDeferredFolderCaptions(QTreeWidgetItem* node) {
+    FFolderCaptionsDeferred = false;
+    if (!node) return;
+    std::vector<QTreeWidgetItem*> folders;
+    Walk(node, [&folders](QTreeWidgetItem* each) {
+        if (IsFolderNode(each)) folders.push_back(each);
+    });
+    // Inner folders first; their sums are each taken once.
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) UpdateNodeCaption(*it);
+    UpdateFolderCaptions(node);
+    if (FeedFilter && !FeedFilter->text().isEmpty()) SetFeedFilter(FeedFilter->text());
 }
 
 void TFormMain::ActionNewFolderExecute() {

@@ -9,21 +9,31 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QPointer>
+#include <QTimer>
 #include <QTreeWidgetItemIterator>
 
 #include <filesystem>
 #include <set>
 
+#include <sqlite3.h>
+
 #include "Convert.h"
 #include "FeedUpdate.h"
 #include "ItemBase.h"
 #include "ItemStore.h"
+#include "Sqlite.h"
 #include "fFindInFeeds.h"
 #include "uvxLanguage.h"
 
 namespace {
 
 QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+
+// How long a write of the window waits for another writer (the polling
+// thread records a download in a few milliseconds), and how soon a shown
+// page's marks are tried again after that.
+constexpr int kWindowBusyTimeoutMs = 50;
+constexpr int kShownRetryMs = 1000;
 
 int UnreadOf(const xml::Node& item) {
     const std::optional<int> count = plat::TryStrToInt(item.Attribute("unread").value_or(""));
@@ -57,7 +67,17 @@ void TFormMain::OpenItemBase() {
     });
 }
 
-items::TItemStore* TFormMain::ItemStore() { return FItemBase ? FItemBase->ConnectionIfOpened() : nullptr; }
+items::TItemStore* TFormMain::ItemStore() {
+    items::TItemStore* store = FItemBase ? FItemBase->ConnectionIfOpened() : nullptr;
+    // The window never sits out another process's long write: its own
+    // writes give up quickly (a shown page's marks are tried again), and its
+    // reads do not wait on writers in the first place.
+    if (store && FWindowStore != store) {
+        store->SetBusyTimeout(kWindowBusyTimeoutMs);
+        FWindowStore = store;
+    }
+    return store;
+}
 
 void TFormMain::ItemBaseOpened() {
     if (!FItemBase || FClosed) return;
@@ -117,30 +137,78 @@ void TFormMain::ForgetFeedItems(const std::string& id) {
 // ---------------------------------------------------------------------------
 // Read and unread
 
-QJsonObject TFormMain::PageMarks(const std::string& id, const std::string& target) {
+QJsonObject TFormMain::PageMarks(const xml::Node& item, const std::string& target, TPageOnShow& page) {
     QJsonObject marks;
-    QJsonArray unread;
-    // Read before marking: the page shows what was new when it was opened.
-    // A base still opening marks the feed read once it is open.
-    const bool opened = FItemBase && FItemBase->Opened();
-    if (opened) {
+    page.FeedId = item.Attribute("id").value_or("");
+    // Read as the page is asked for: it shows what was new then, and
+    // exactly that counts as read once it has been on show.
+    if (FItemBase && FItemBase->Opened()) {
         WithItemStore([&](items::TItemStore& store) {
-            const std::vector<std::string> keys = store.UnreadKeys(id);
-            for (const std::string& key : keys) unread.append(Q(key));
-            // Exactly the items this page shows go to the server as read.
-            AccountFeedsRead(id, keys);
+            page.Keys = store.UnreadKeys(page.FeedId);
+            page.KeysKnown = true;
         });
     }
-    WithItemStore([this, id](items::TItemStore& store) {
-        std::vector<items::TItemId> changed = store.MarkFeedRead(id);
-        if (!changed.empty()) FReadBefore[id] = std::move(changed);
-    });
-    if (!unread.isEmpty()) {
+    if (!page.Keys.empty()) {
+        QJsonArray unread;
+        for (const std::string& key : page.Keys) unread.append(Q(key));
         marks.insert("unread", unread);
         marks.insert("newLabel", Message("PageNewItems", {}, QStringLiteral("%d new")));
     }
+    page.Caption = item.Attribute("caption").value_or("");
+    if (!page.Caption.empty()) marks.insert("caption", Q(page.Caption));
     if (!target.empty()) marks.insert("target", Q(target));
     return marks;
+}
+
+void TFormMain::PageShown(qint64 serial) {
+    if (serial != FPageOnShow.Serial || FPageOnShow.FeedId.empty() || FPageOnShow.Marked) return;
+    FPageOnShow.Marked = true;  // shown again after a release, it marks nothing more
+    TPageOnShow page = FPageOnShow;
+    if (MarkShownRead(page)) return;
+    FShownUnmarked.push_back(std::move(page));
+    if (!FShownRetry) {
+        FShownRetry = new QTimer(this);
+        FShownRetry->setInterval(kShownRetryMs);
+        connect(FShownRetry, &QTimer::timeout, this, [this] {
+            std::vector<TPageOnShow> waiting;
+            waiting.swap(FShownUnmarked);
+            for (TPageOnShow& each : waiting)
+                if (!MarkShownRead(each)) FShownUnmarked.push_back(std::move(each));
+            if (FShownUnmarked.empty()) FShownRetry->stop();
+        });
+    }
+    FShownRetry->start();
+}
+
+bool TFormMain::MarkShownRead(const TPageOnShow& page) {
+    QTreeWidgetItem* node = FindFeedNodeById(page.FeedId);
+    if (!node) return true;  // deleted since
+    xml::Node item = GetFeedItem(node);
+    const std::string& id = page.FeedId;
+    items::TItemStore* store = ItemStore();
+    if (store) {
+        try {
+            const std::vector<std::string> keys = page.KeysKnown ? page.Keys : store->UnreadKeys(id);
+            std::vector<items::TItemId> changed = store->MarkKeysRead(id, keys);
+            if (!changed.empty()) FReadBefore[id] = std::move(changed);
+            // Exactly the items this page showed go to the server as read.
+            AccountFeedsRead(id, keys);
+            item.SetAttribute("unread", std::to_string(store->UnreadCount(id)));
+        } catch (const items::sql::TSqliteError& error) {
+            if (error.Code() == SQLITE_BUSY) return false;
+            SetStatusText(0, Message("ItemBaseUnavailable", {std::string(error.what())}, Q(error.what())));
+        } catch (const std::exception& error) {
+            SetStatusText(0, Message("ItemBaseUnavailable", {std::string(error.what())}, Q(error.what())));
+        }
+    } else if (FItemBase && !FItemBase->Opened()) {
+        return false;  // marked once the base is open
+    } else {
+        item.SetAttribute("unread", "0");  // no base: the count is all there is
+    }
+    UpdateNodeCaption(node);  // its folders' sums with it
+    TreeView->viewport()->update();
+    ScheduleConfigSave();
+    return true;
 }
 
 void TFormMain::MarkFeedsRead(const std::vector<QTreeWidgetItem*>& nodes) {

@@ -12,7 +12,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include <deque>
 #include <filesystem>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <set>
 
 #include "AccountList.h"
@@ -235,37 +239,63 @@ std::string TFormMain::AccountFeedFor(const std::string& accountId, const std::s
 void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const greader::TSubscriptionChanges& changes) {
     QTreeWidgetItem* account = AccountNode(accountId);
     if (!account) return;
+    // A list of tens of thousands is applied in time that grows with it:
+    // every lookup goes through an index made once, and the folders' sums,
+    // the filter and the save follow once at the end.
     FApplyingSync = true;
     struct TRestore {
-        bool& Flag;
-        ~TRestore() { Flag = false; }
-    } restore{FApplyingSync};
+        TFormMain& Form;
+        QTreeWidgetItem* Account;
+        ~TRestore() {
+            Form.FApplyingSync = false;
+            Form.EndDeferredFolderCaptions(Account);
+        }
+    } restore{*this, account};
+    BeginDeferredFolderCaptions();
 
-    const auto folderFor = [&](const std::string& label) { return AccountLabelFolder(account, label); };
+    std::unordered_map<std::string, QTreeWidgetItem*> labelFolders;
+    for (int i = 0; i < account->childCount(); ++i)
+        if (IsFolderNode(account->child(i))) labelFolders.emplace(FolderCaption(account->child(i)), account->child(i));
+    const auto folderFor = [&](const std::string& label) {
+        if (label.empty()) return account;
+        QTreeWidgetItem*& folder = labelFolders[label];
+        if (!folder) folder = AddFolder(label, account);
+        return folder;
+    };
     if (changes.Listed)
         for (const std::string& label : changes.Labels) folderFor(label);
 
-    std::map<std::string, QTreeWidgetItem*> byStream;
-    std::vector<QTreeWidgetItem*> waiting;  // added here, not yet the server's
+    std::unordered_map<std::string, QTreeWidgetItem*> byStream;
+    // Added here, not yet the server's: in the tree's order, and by address.
+    std::vector<QTreeWidgetItem*> waiting;
+    std::unordered_map<std::string, std::deque<QTreeWidgetItem*>> waitingAt;
+    std::unordered_set<QTreeWidgetItem*> taken;
+    const auto addWaiting = [&](QTreeWidgetItem* node) {
+        taken.erase(node);
+        waiting.push_back(node);
+        waitingAt[greader::LooseAddress(GetFeedItem(node).Attribute("url").value_or(""))].push_back(node);
+    };
     for (QTreeWidgetItem* node : FeedNodesUnder(account)) {
         const xml::Node item = GetFeedItem(node);
         const std::string stream = item.Attribute(kStreamAttribute).value_or("");
         if (!stream.empty())
             byStream.emplace(stream, node);
         else
-            waiting.push_back(node);
+            addWaiting(node);
     }
     // The waiting node of the first address that names one, taken out.
     const auto takeWaiting = [&](std::initializer_list<std::string> addresses) -> QTreeWidgetItem* {
         for (const std::string& address : addresses) {
             if (address.empty()) continue;
-            const std::string loose = greader::LooseAddress(address);
-            for (auto it = waiting.begin(); it != waiting.end(); ++it)
-                if (greader::LooseAddress(GetFeedItem(*it).Attribute("url").value_or("")) == loose) {
-                    QTreeWidgetItem* node = *it;
-                    waiting.erase(it);
-                    return node;
-                }
+            const auto found = waitingAt.find(greader::LooseAddress(address));
+            if (found == waitingAt.end()) continue;
+            auto& nodes = found->second;
+            while (!nodes.empty() && taken.count(nodes.front())) nodes.pop_front();
+            if (nodes.empty()) continue;
+            QTreeWidgetItem* node = nodes.front();
+            nodes.pop_front();
+            taken.insert(node);
+            return node;
         }
         return nullptr;
     };
@@ -304,11 +334,24 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
             expected.emplace(outcome.Stream, node);
         }
     }
+    // The next id comes from walking every feed of the list: that is done
+    // once, and the counter, then above every id, numbers the rest.
+    std::optional<xml::Node> idCounter;
+    const std::string now = plat::FormatISO8601(plat::Now());
+    const auto appendFeed = [&](const std::string& url, const std::string& title, QTreeWidgetItem* folder) {
+        if (!idCounter) {
+            idCounter = FOptions->GetConfigNode(feedlist::kCounterPath);
+            idCounter->SetText(
+                std::to_string(feedlist::NextFeedId(*idCounter, FOptions->GetConfigNode(feedlist::kItemsPath))));
+        }
+        // The counter's own element holds no feed to walk.
+        return feedlist::AppendFeed(idCounter->Parent(), *idCounter, ContainerElement(folder), url, title, now);
+    };
     const auto follow = [&](const greader::TAccountFeed& feed, QTreeWidgetItem* node) {
         const std::string label = feed.Folders.empty() ? std::string() : feed.Folders.front();
         if (!node) {
             QTreeWidgetItem* folder = folderFor(label);
-            xml::Node item = AppendFeedElement(feed.Url, feed.Title, ContainerElement(folder));
+            xml::Node item = appendFeed(feed.Url, feed.Title, folder);
             item.SetAttribute(kStreamAttribute, feed.Id);
             byStream[feed.Id] = AddFeedNode(item, folder);
             return;
@@ -351,7 +394,7 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
         }
     // An answered stream the list does not name (a server that answers the
     // address it was given): the node is matched by address instead.
-    for (const auto& [stream, node] : expected) waiting.push_back(node);
+    for (const auto& [stream, node] : expected) addWaiting(node);
     for (const greader::TAccountFeed* feed : unmatched) {
         QTreeWidgetItem* node = takeWaiting({feed->Url, feed->HtmlUrl});
         if (node) adopt(node, feed->Id);
@@ -360,7 +403,8 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
     for (const auto& feed : changes.Removed)
         if (const auto found = byStream.find(feed.Id); found != byStream.end()) DeleteFeed(found->second);
     // A refusal read from the list saved before a restart shows again.
-    for (QTreeWidgetItem* node : waiting) ShowSubscriptionRefused(node);
+    for (QTreeWidgetItem* node : waiting)
+        if (!taken.count(node)) ShowSubscriptionRefused(node);
 
     // Folders whose label has gone, once they are empty.
     if (changes.Listed) {
@@ -369,10 +413,11 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
             QTreeWidgetItem* child = account->child(i);
             if (IsFolderNode(child) && child->childCount() == 0 && !labels.count(FolderCaption(child))) {
                 static_cast<TFolderNode*>(child)->Folder().Remove();
+                // Never the next row: it would be shown and counted read.
+                if (TreeView->currentItem() == child) TreeView->setCurrentItem(account);
                 delete child;
             }
         }
-        UpdateNodeCaption(account);
     }
     ScheduleConfigSave();
 }

@@ -188,7 +188,7 @@ TEST_F(AccountFreshRss, NewItemAfterTheServerRefreshes) {
 TEST_F(AccountFreshRss, ReadingHereAndReadingOnTheServer) {
     const std::size_t unreadBefore = UnreadOnServer().size();
     // Viewing the feed here: its three items are read there too.
-    Form->TreeView->setCurrentItem(Feed("tech"));
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(*Form, Feed("tech")));
     EXPECT_EQ(Unread("tech"), 0);
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(UnreadOnServer().size(), unreadBefore - 3);
@@ -335,6 +335,29 @@ TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
     EXPECT_EQ(refused.count(), 1);
     // The password typed again: syncing goes on.
     ASSERT_TRUE(Sync().Ok);
+}
+
+// Move To on the shown feed: the feed that takes its row is neither shown
+// nor read, here or on the server.
+TEST_F(AccountFreshRss, MoveToChangesNoOtherFeedsReadState) {
+    QTreeWidgetItem* pair = Form->AccountLabelFolder(Form->AccountNode(kAccount), "Pair");
+    QTreeWidgetItem* first = Form->AddFeed(Feeds->Url("/extra.xml"), pair, "Pair one");
+    Form->AddFeed(Feeds->Url("/found.xml"), pair, "Pair two");
+    ASSERT_TRUE(Sync().Ok);
+    ASSERT_TRUE(Sync().Ok);  // the server has fetched both
+    ASSERT_EQ(Unread("Pair two"), 2);
+    Form->show();
+    Form->TreeView->setCurrentItem(first);
+    WaitUntil([] { return false; }, 1000);
+    ASSERT_TRUE(Sync().Ok);
+    const std::size_t unreadThere = UnreadOnServer().size();
+
+    ASSERT_TRUE(apptest::MoveSelectedTo(*Form, "Tech"));
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_EQ(Label("Pair one"), "Tech");
+    EXPECT_EQ(Form->TreeView->currentItem(), first);
+    EXPECT_EQ(Unread("Pair two"), 2);
+    EXPECT_EQ(UnreadOnServer().size(), unreadThere);
 }
 
 }  // namespace
