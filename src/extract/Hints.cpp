@@ -18,10 +18,10 @@ constexpr std::array<std::string_view, 39> kUnlikely = {
     "social", "sponsor", "supplemental", "ad-break", "agegate", "pagination", "pager", "popup", "yom-remote",
     "cookie", "consent", "newsletter", "share", "sharing", "outbrain", "taboola", "navbox", "catlinks", "editsection"};
 constexpr std::array<std::string_view, 7> kLikely = {"and", "article", "body", "column", "content", "main", "shadow"};
-constexpr std::array<std::string_view, 26> kClutter = {
+constexpr std::array<std::string_view, 27> kClutter = {
     "share", "sharing", "social", "newsletter", "subscribe", "signup", "sign-up", "related", "recommend",
     "promo", "advert", "sponsor", "cookie", "consent", "popup", "modal", "outbrain", "taboola", "read-more",
-    "readmore", "more-stories", "follow-us", "author-bio", "tags", "byline", "toolbar"};
+    "readmore", "more-stories", "follow-us", "author-bio", "tags", "byline", "toolbar", "signature"};
 constexpr std::array<std::string_view, 19> kPositive = {
     "article", "body", "content", "entry", "hentry", "h-entry", "main", "page", "pagination", "post", "text",
     "blog", "story", "prose", "markdown", "mw-parser-output", "articlebody", "rich-text", "e-content"};

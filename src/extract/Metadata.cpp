@@ -88,6 +88,12 @@ void ReadJsonLd(const std::string& text, TPageMetadata& metadata) {
   }
 }
 
+bool NamesAuthor(const xmlNode* node) {
+  const std::string names = Lower(Attribute(node, "class") + " " + Attribute(node, "id"));
+  return Lower(Attribute(node, "rel")) == "author" || Lower(Attribute(node, "itemprop")) == "author" ||
+         names.find("byline") != std::string::npos || names.find("author") != std::string::npos;
+}
+
 void CollectFacts(xmlNode* root, TFacts& facts) {
   std::size_t jsonLdBytes = 0;
   Walk(root, [&](xmlNode* node) {
@@ -115,8 +121,7 @@ void CollectFacts(xmlNode* root, TFacts& facts) {
       facts.firstHeading = TextOf(node);
     } else if (name == "time" && facts.timeDate.empty()) {
       facts.timeDate = CollapseBlanks(Attribute(node, "datetime"));
-    } else if (facts.authorElement.empty() &&
-               (Lower(Attribute(node, "rel")) == "author" || Lower(Attribute(node, "itemprop")) == "author")) {
+    } else if (facts.authorElement.empty() && NamesAuthor(node)) {
       if (std::string text = TextOf(node); text.size() < 100) facts.authorElement = CleanByline(text);
     }
     return true;
@@ -144,7 +149,11 @@ std::string CleanByline(std::string_view text) {
   std::string byline = CollapseBlanks(text);
   const std::string lower = Lower(byline);
   if (lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0) return {};
-  if (lower.rfind("by ", 0) == 0) byline.erase(0, 3);
+  for (const std::string_view lead : {"by ", "posted by ", "written by "})
+    if (lower.rfind(lead, 0) == 0) {
+      byline.erase(0, lead.size());
+      break;
+    }
   while (!byline.empty() && (byline.back() == ',' || byline.back() == '|')) byline.pop_back();
   return CollapseBlanks(byline);
 }

@@ -19,9 +19,9 @@ constexpr std::array<std::string_view, 51> kKept = {
     "ins", "sub", "sup", "small", "mark", "abbr", "time"};
 constexpr std::array<std::string_view, 8> kAsDivision = {"div", "section", "article", "main", "header", "address",
                                                          "details", "center"};
-constexpr std::array<std::string_view, 26> kDropped = {
+constexpr std::array<std::string_view, 25> kDropped = {
     "script", "style", "noscript", "template", "iframe", "frame", "frameset", "object", "embed", "applet",
-    "svg", "math", "canvas", "form", "input", "button", "select", "textarea", "head", "title", "meta", "link",
+    "svg", "math", "canvas", "form", "input", "button", "select", "textarea", "title", "meta", "link",
     "base", "audio", "video", "dialog"};
 constexpr std::array<std::string_view, 4> kVoid = {"br", "hr", "img", "col"};
 

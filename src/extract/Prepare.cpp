@@ -10,10 +10,12 @@ namespace extract {
 
 namespace {
 
-constexpr std::array<std::string_view, 24> kNeverArticle = {
+// A page without <body> keeps its text in <head> (libxml2 knows no HTML5
+// elements), so <head> itself stays and only its furniture goes.
+constexpr std::array<std::string_view, 26> kNeverArticle = {
     "script", "style", "template", "iframe", "frame", "frameset", "object", "embed", "applet", "svg", "math",
     "canvas", "input", "button", "select", "textarea", "link", "meta", "nav", "aside", "dialog", "audio", "map",
-    "footer"};
+    "footer", "title", "base"};
 constexpr std::array<std::string_view, 10> kNeverArticleRoles = {
     "navigation", "menu", "menubar", "complementary", "alert", "alertdialog", "dialog", "search", "banner",
     "contentinfo"};
@@ -116,27 +118,40 @@ bool IsPlaceholder(std::string_view src) {
   return false;
 }
 
-void LoadLazyImage(xmlNode* image) {
-  if (!IsPlaceholder(Attribute(image, "src"))) return;
+// The real address of a lazy image, "" when it names none.
+std::string LazyAddress(const xmlNode* image) {
   for (const char* name : {"data-src", "data-lazy-src", "data-original", "data-url", "data-hi-res-src", "data-full-src",
                            "data-lazy", "data-img-src", "data-orig-file"})
-    if (std::string value = CollapseBlanks(Attribute(image, name)); !value.empty() && !IsPlaceholder(value))
-      return SetAttribute(image, "src", value);
+    if (std::string value = CollapseBlanks(Attribute(image, name)); !value.empty() && !IsPlaceholder(value)) return value;
   for (const xmlAttr* a = image->properties; a != nullptr; a = a->next) {
     const std::string name = Lower(reinterpret_cast<const char*>(a->name));
     if (name.rfind("data-", 0) != 0 || name.find("srcset") != std::string::npos) continue;
-    if (std::string value = CollapseBlanks(Attribute(image, name.c_str())); LooksLikeImageAddress(value) && value.find(' ') == std::string::npos)
-      return SetAttribute(image, "src", value);
+    if (std::string value = CollapseBlanks(Attribute(image, name.c_str()));
+        LooksLikeImageAddress(value) && value.find(' ') == std::string::npos)
+      return value;
   }
   for (const char* name : {"data-srcset", "data-lazy-srcset", "srcset"})
-    if (std::string value = WidestOf(Attribute(image, name)); !value.empty() && !IsPlaceholder(value))
-      return SetAttribute(image, "src", value);
+    if (std::string value = WidestOf(Attribute(image, name)); !value.empty() && !IsPlaceholder(value)) return value;
   if (Named(image->parent, "picture"))
     for (xmlNode* source = FirstElementChild(image->parent); source != nullptr; source = NextElement(source))
-      if (Named(source, "source"))
-        for (const char* name : {"srcset", "data-srcset"})
-          if (std::string value = WidestOf(Attribute(source, name)); !value.empty() && !IsPlaceholder(value))
-            return SetAttribute(image, "src", value);
+      for (const char* name : {"srcset", "data-srcset"})
+        if (std::string value = WidestOf(Attribute(source, name)); Named(source, "source") && !value.empty() && !IsPlaceholder(value))
+          return value;
+  return {};
+}
+
+// Gives a lazy image its real address; false for an image that is only a
+// placeholder (a blurred inline preview) with none.
+bool LoadLazyImage(xmlNode* image) {
+  if (!IsPlaceholder(Attribute(image, "src"))) return true;
+  if (std::string address = LazyAddress(image); !address.empty()) {
+    SetAttribute(image, "src", address);
+    return true;
+  }
+  const std::string names = Lower(Attribute(image, "class") + " " + Attribute(image, "id"));
+  for (const std::string_view word : {"thumb", "placeholder", "lazy", "blur", "preview", "progressive"})
+    if (names.find(word) != std::string::npos) return false;
+  return true;
 }
 
 bool HasRealImage(xmlNode* node) {
@@ -194,7 +209,8 @@ TCleanedFacts CleanDocument(xmlNode* root) {
     return true;
   });
   for (xmlNode* node : drop) Remove(node);
-  for (xmlNode* image : images) LoadLazyImage(image);
+  for (xmlNode* image : images)
+    if (!LoadLazyImage(image)) Remove(image);
   // In document order: a placeholder removed before a <noscript> holds
   // none of those still to come.
   UseNoscriptImages(noscripts);
