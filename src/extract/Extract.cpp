@@ -110,14 +110,14 @@ TArticle ExtractArticle(std::string_view page, std::string_view address, std::st
   const TCleanedFacts cleaned = CleanDocument(body);
 
   TBlocks blocks(body);
-  const TArticleHtml best = BestAttempt(blocks, metadata);
+  TArticleHtml best = BestAttempt(blocks, metadata);
   if (best.textLength < kWallText)
     if (auto wall = WallReason(page, contentType, best.text, cleaned.passwordField)) return NotFound(*wall);
   if (best.textLength == 0) return NotFound("No article text was found on the page.");
 
   TArticle article;
   article.Found = true;
-  article.Html = best.html;
+  article.Html = std::move(best.html);
   article.TextLength = best.textLength;
   article.Title = metadata.Title;
   article.Byline = metadata.Byline;

@@ -1,6 +1,7 @@
 #include "Page.h"
 
 #include <libxml/HTMLparser.h>
+#include <libxml/parserInternals.h>
 
 #include <algorithm>
 #include <cctype>
@@ -22,8 +23,22 @@ TDocument ParsePage(std::string_view page, std::string_view contentType) {
   // extraction's own walks have none to hit.
   // The encoding is settled here; the parser must not switch on a <meta>.
   const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET |
-                      HTML_PARSE_NODEFDTD | HTML_PARSE_IGNORE_ENC | XML_PARSE_HUGE;
-  return TDocument(htmlReadMemory(page.data(), static_cast<int>(page.size()), nullptr, encoding.c_str(), options));
+                      HTML_PARSE_NODEFDTD | HTML_PARSE_IGNORE_ENC | HTML_PARSE_COMPACT | XML_PARSE_HUGE;
+  // Fed in pieces, the parser keeps only what it has not read yet instead
+  // of a converted copy of the whole page beside the tree.
+  htmlParserCtxtPtr parser = htmlCreatePushParserCtxt(nullptr, nullptr, nullptr, 0, nullptr, XML_CHAR_ENCODING_NONE);
+  if (parser == nullptr) return nullptr;
+  htmlCtxtUseOptions(parser, options);
+  if (xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(encoding.c_str()))
+    xmlSwitchToEncoding(parser, handler);
+  constexpr std::size_t kPiece = 256 * 1024;
+  for (std::size_t at = 0; at < page.size(); at += kPiece)
+    htmlParseChunk(parser, page.data() + at, static_cast<int>(std::min(kPiece, page.size() - at)), 0);
+  htmlParseChunk(parser, nullptr, 0, 1);
+  TDocument document(parser->myDoc);
+  parser->myDoc = nullptr;
+  htmlFreeParserCtxt(parser);
+  return document;
 }
 
 bool IsElement(const xmlNode* node) { return node != nullptr && node->type == XML_ELEMENT_NODE; }
