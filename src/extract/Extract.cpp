@@ -6,6 +6,7 @@
 #include "Metadata.h"
 #include "Output.h"
 #include "Page.h"
+#include "Paragraphs.h"
 #include "Prepare.h"
 #include "Score.h"
 #include "Tidy.h"
@@ -108,6 +109,7 @@ TArticle ExtractArticle(std::string_view page, std::string_view address, std::st
   xmlNode* body = FindFirst(root, "body");
   if (body == nullptr) body = root;
   const TCleanedFacts cleaned = CleanDocument(body);
+  WrapBareText(body);
 
   TBlocks blocks(body);
   TArticleHtml best = BestAttempt(blocks, metadata);

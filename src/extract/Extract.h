@@ -6,7 +6,8 @@
 //
 // The steps, each in a file of its own: parse the page in its encoding
 // (Page), read what it says about itself (Metadata), clean the document of
-// what is never article (Prepare), score its blocks and pick the best with
+// what is never article (Prepare), make bare runs of text paragraphs
+// (Paragraphs), score its blocks and pick the best with
 // its siblings (Score), clean the result (Tidy), write it as HTML with
 // addresses resolved (Output). When the strict rules leave too little
 // text, the page is scored again with looser ones.
