@@ -18,15 +18,16 @@ constexpr std::array<std::string_view, 39> kUnlikely = {
     "social", "sponsor", "supplemental", "ad-break", "agegate", "pagination", "pager", "popup", "yom-remote",
     "cookie", "consent", "newsletter", "share", "sharing", "outbrain", "taboola", "navbox", "catlinks", "editsection"};
 constexpr std::array<std::string_view, 7> kLikely = {"and", "article", "body", "column", "content", "main", "shadow"};
-constexpr std::array<std::string_view, 27> kClutter = {
+constexpr std::array<std::string_view, 28> kClutter = {
     "share", "sharing", "social", "newsletter", "subscribe", "signup", "sign-up", "related", "recommend",
     "promo", "advert", "sponsor", "cookie", "consent", "popup", "modal", "outbrain", "taboola", "read-more",
-    "readmore", "more-stories", "follow-us", "author-bio", "tags", "byline", "toolbar", "signature"};
+    "readmore", "more-stories", "follow-us", "author-bio", "tags", "byline", "toolbar", "signature", "button"};
 constexpr std::array<std::string_view, 19> kPositive = {
     "article", "body", "content", "entry", "hentry", "h-entry", "main", "page", "pagination", "post", "text",
     "blog", "story", "prose", "markdown", "mw-parser-output", "articlebody", "rich-text", "e-content"};
-constexpr std::array<std::string_view, 29> kNegative = {
-    "hidden", "banner", "combx", "comment", "com-", "contact", "foot", "footer", "footnote", "gdpr", "masthead",
+// Not "footnote": notes are the article's own.
+constexpr std::array<std::string_view, 28> kNegative = {
+    "hidden", "banner", "combx", "comment", "com-", "contact", "contributor", "footer", "gdpr", "masthead",
     "media", "meta", "outbrain", "promo", "related", "scroll", "share", "shoutbox", "sidebar", "skyscraper",
     "sponsor", "shopping", "tags", "tool", "widget", "byline", "author", "dateline"};
 // Whole words only: short names that occur inside longer, innocent ones.

@@ -59,6 +59,7 @@ class TWriter {
   TWriter(const TBlocks& blocks, const std::string& baseUrl) : blocks_(blocks), base_(baseUrl) {}
 
   void Write(const xmlNode* root) {
+    root_ = root;
     const xmlNode* at = root;
     for (;;) {
       if ((at->type == XML_TEXT_NODE || at->type == XML_CDATA_SECTION_NODE) && at->content != nullptr) {
@@ -97,7 +98,7 @@ class TWriter {
   // nothing at all), its start tag already written.
   std::string_view Open(const xmlNode* node) {
     const TBlockFacts& facts = blocks_[node];
-    const std::string_view name = NameOf(node);
+    const std::string_view name = AsWritten(node);
     if (facts.skipped || OneOf(name, kDropped)) return kSkip;
     const bool division = OneOf(name, kAsDivision);
     if ((name == "p" || division) && facts.text == 0 && facts.images == 0) return kSkip;
@@ -153,8 +154,18 @@ class TWriter {
     if (result_.text.size() < kTextKept) result_.text.append(text.substr(0, kTextKept - result_.text.size()));
   }
 
+  // The element as it is written: a chosen cell, row or item stands alone,
+  // outside its table or list, and an AMP image is an image.
+  std::string_view AsWritten(const xmlNode* node) const {
+    const std::string_view name = NameOf(node);
+    if (node == root_ && OneOf(name, std::array<std::string_view, 9>{"td", "th", "tr", "tbody", "thead", "tfoot", "li", "dd", "dt"}))
+      return "div";
+    return name == "amp-img" || name == "amp-anim" ? "img" : name;
+  }
+
   const TBlocks& blocks_;
   const std::string& base_;
+  const xmlNode* root_ = nullptr;
   std::vector<std::string_view> open_;
   TArticleHtml result_;
 };

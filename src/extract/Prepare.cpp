@@ -1,6 +1,8 @@
 #include "Prepare.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -55,8 +57,22 @@ bool IsByline(const xmlNode* node) {
   return named && TextOf(node).size() < 100;
 }
 
+// The mark beside a heading that links to it ("¶", "#", "§").
+bool IsPermalinkMark(xmlNode* node) {
+  if (!Named(node, "a") || Attribute(node, "href").rfind('#', 0) != 0) return false;
+  const std::string text = TextOf(node);
+  return text.size() <= 4 && std::none_of(text.begin(), text.end(), [](unsigned char c) { return std::isalnum(c); });
+}
+
+// AMP pages write their images as <amp-img>; every other amp- element is
+// an advertisement, a menu, a share button or a script's.
+bool IsAmpFurniture(std::string_view name) {
+  return name.rfind("amp-", 0) == 0 && name != "amp-img" && name != "amp-anim";
+}
+
 bool NeverArticle(xmlNode* node, TCleanedFacts& facts) {
   const std::string_view name = NameOf(node);
+  if (IsAmpFurniture(name) || IsPermalinkMark(node)) return true;
   if (name == "input" && Lower(Attribute(node, "type")) == "password") facts.passwordField = true;
   if (OneOf(name, kNeverArticle) || Hidden(node) || OneOf(Lower(Attribute(node, "role")), kNeverArticleRoles) ||
       Lower(Attribute(node, "aria-modal")) == "true")

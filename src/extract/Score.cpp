@@ -127,7 +127,7 @@ void Measure(TBlocks& blocks) {
           facts.headingText += inner.headingText;
           facts.commas += inner.commas;
           facts.paragraphs += inner.paragraphs + (Named(child, "p") ? 1 : 0);
-          facts.images += inner.images + (Named(child, "img") ? 1 : 0);
+          facts.images += inner.images + (Named(child, "img") || Named(child, "amp-img") ? 1 : 0);
           facts.listItems += inner.listItems + (Named(child, "li") ? 1 : 0);
           facts.holdsBlocks = facts.holdsBlocks || inner.holdsBlocks || IsBlock(child);
         }

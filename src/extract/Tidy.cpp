@@ -1,5 +1,8 @@
 #include "Tidy.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "Hints.h"
 #include "Page.h"
 
@@ -47,12 +50,68 @@ bool LooksLikeClutter(const TBlocks& blocks, const xmlNode* node, const TRules& 
   return false;
 }
 
-bool SameText(const std::string& a, const std::string& b) { return !a.empty() && Lower(a) == Lower(b); }
+std::vector<std::string> WordsOf(const std::string& text) {
+  std::vector<std::string> words(1);
+  for (const char c : Lower(text)) {
+    if (std::isalnum(static_cast<unsigned char>(c)) || (static_cast<unsigned char>(c) & 0x80) != 0) words.back() += c;
+    else if (!words.back().empty()) words.emplace_back();
+  }
+  if (words.back().empty()) words.pop_back();
+  return words;
+}
+
+// The headline again, as the page repeats it above the text: the same
+// words, give or take a site name or a kicker.
+bool RepeatsTitle(const std::string& text, const std::vector<std::string>& title) {
+  const std::vector<std::string> words = WordsOf(text);
+  if (words.empty() || title.empty()) return false;
+  std::size_t shared = 0;
+  for (const std::string& word : words) shared += std::count(title.begin(), title.end(), word) > 0 ? 1 : 0;
+  return static_cast<double>(shared) / std::max(words.size(), title.size()) >= 0.75;
+}
+
+// The element that holds the first words of the chosen blocks: the
+// innermost one whose text is all its box's.
+xmlNode* FirstLine(const TBlocks& blocks, const std::vector<xmlNode*>& chosen) {
+  for (xmlNode* root : chosen) {
+    xmlNode* found = nullptr;
+    Walk(root, [&](xmlNode* node) {
+      if (found != nullptr || blocks.Skipped(node)) return false;
+      for (const xmlNode* child = node->children; child != nullptr && found == nullptr; child = child->next)
+        if (!IsElement(child) && !CollapseBlanks(reinterpret_cast<const char*>(child->content ? child->content : BAD_CAST "")).empty())
+          found = node;
+      return found == nullptr;
+    });
+    if (found == nullptr) continue;
+    while (found != root && blocks[found->parent].text == blocks[found].text) found = found->parent;
+    return found;
+  }
+  return nullptr;
+}
+
+// A line that only points elsewhere: "Read more: <a>another story</a>",
+// a section's name above the headline, a button.
+bool PointsElsewhere(const TBlocks& blocks, const xmlNode* paragraph) {
+  const TBlockFacts& facts = blocks[paragraph];
+  const double density = blocks.LinkDensity(paragraph);
+  const xmlNode* only = FirstElementChild(paragraph);
+  if (density > 0.9 && facts.text < 40 && Named(only, "a") && NextElement(only) == nullptr) return true;
+  if (density < 0.5 || facts.text > 200) return false;
+  const std::string text = Lower(TextOf(paragraph));
+  for (const std::string_view lead : {"read more", "related", "see also", "also read", "read also", "more:", "recommended"})
+    if (text.rfind(lead, 0) == 0) return true;
+  return false;
+}
 
 }  // namespace
 
 void CleanResult(TBlocks& blocks, const std::vector<xmlNode*>& chosen, const TRules& rules, const std::string& title) {
-  const std::string plainTitle = CollapseBlanks(title);
+  const std::vector<std::string> titleWords = WordsOf(title);
+  // Reader views show the headline apart, so the page's own copy of it
+  // above the text goes, whatever element the page wrote it in.
+  if (xmlNode* first = FirstLine(blocks, chosen); first != nullptr && blocks[first].text < 300 &&
+                                                  RepeatsTitle(TextOf(first), titleWords))
+    blocks[first].skipped = true;
   for (xmlNode* root : chosen) {
     Walk(root, [&](xmlNode* node) {
       TBlockFacts& facts = blocks[node];
@@ -61,7 +120,12 @@ void CleanResult(TBlocks& blocks, const std::vector<xmlNode*>& chosen, const TRu
       bool drop = false;
       if (IsHeading(node)) {
         drop = (rules.weightClasses && ClassWeight(node) < 0) ||
-               ((name == "h1" || name == "h2") && facts.text < 300 && SameText(TextOf(node), plainTitle));
+               ((name == "h1" || name == "h2") && facts.text < 300 && RepeatsTitle(TextOf(node), titleWords));
+      } else if (name == "p") {
+        drop = node != root && PointsElsewhere(blocks, node);
+      } else if (name == "time") {
+        // A date on a line of its own is the article's metadata, kept apart.
+        drop = !HasAncestor(node, "p", 4) && !HasAncestor(node, "li", 4) && !HasAncestor(node, "td", 4);
       } else if (NamedClutter(node) && facts.text < 1000 && node != root) {
         drop = true;
       } else if (rules.cleanConditionally && node != root &&
