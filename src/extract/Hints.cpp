@@ -12,11 +12,11 @@ namespace extract {
 namespace {
 
 // Words found anywhere in a class or id ("sidebar" in "left-sidebar").
-constexpr std::array<std::string_view, 39> kUnlikely = {
+constexpr std::array<std::string_view, 40> kUnlikely = {
     "banner", "breadcrumb", "combx", "comment", "community", "cover-wrap", "disqus", "extra", "footer", "gdpr",
-    "header", "legends", "menu", "related", "remark", "replies", "rss", "shoutbox", "sidebar", "skyscraper",
+    "discussion", "legends", "menu", "related", "remark", "replies", "rss", "shoutbox", "sidebar", "skyscraper",
     "social", "sponsor", "supplemental", "ad-break", "agegate", "pagination", "pager", "popup", "yom-remote",
-    "cookie", "consent", "newsletter", "share", "sharing", "outbrain", "taboola", "navbox", "catlinks", "editsection"};
+    "cookie", "consent", "newsletter", "share", "sharing", "outbrain", "taboola", "navbox", "catlinks", "editsection", "hatnote"};
 constexpr std::array<std::string_view, 7> kLikely = {"and", "article", "body", "column", "content", "main", "shadow"};
 constexpr std::array<std::string_view, 28> kClutter = {
     "share", "sharing", "social", "newsletter", "subscribe", "signup", "sign-up", "related", "recommend",
@@ -67,9 +67,11 @@ int WeightOf(const std::string& name) {
 
 }  // namespace
 
-bool NamedUnlikely(const xmlNode* node) {
+bool NamedUnlikely(const xmlNode* node, bool inArticle) {
   const std::string names = NamesOf(node);
-  return ContainsAny(names, kUnlikely) || HasWord(names, kUnlikelyWords);
+  // The page's header is furniture; an article's header holds its standfirst.
+  return ContainsAny(names, kUnlikely) || HasWord(names, kUnlikelyWords) ||
+         (!inArticle && names.find("header") != std::string::npos);
 }
 
 bool NamedLikely(const xmlNode* node) { return ContainsAny(NamesOf(node), kLikely); }

@@ -8,8 +8,9 @@
 namespace extract {
 
 // Named like something that is never the article: navigation, comments,
-// sidebars, share bars, related boxes, banners, pop-ups.
-bool NamedUnlikely(const xmlNode* node);
+// sidebars, share bars, related boxes, banners, pop-ups, and headers
+// outside an <article>.
+bool NamedUnlikely(const xmlNode* node, bool inArticle = false);
 // Named like the article, which outweighs a name that looks unlikely
 // ("main-sidebar-content" is kept).
 bool NamedLikely(const xmlNode* node);

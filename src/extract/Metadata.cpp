@@ -129,15 +129,20 @@ void CollectFacts(xmlNode* root, TFacts& facts) {
 }
 
 // "Headline | Site" or "Site - Headline": the longer part is the headline
-// when the separator splits off a short site name.
-std::string TitleWithoutSite(const std::string& title) {
+// when the separator splits off a short site name, unless the page's
+// first <h1> repeats the shorter first part ("Caching - Tool 3.2
+// documentation"; a permalink mark may follow the heading's text).
+std::string TitleWithoutSite(const std::string& title, const std::string& firstHeading) {
   for (const std::string_view separator : {" | ", " - ", " \xE2\x80\x93 ", " \xE2\x80\x94 ", " :: ", " \xC2\xBB "}) {
     const std::size_t at = title.rfind(separator);
     if (at == std::string::npos) continue;
     std::string first = title.substr(0, at), last = title.substr(at + separator.size());
     if (first.find(separator) != std::string::npos) first = title.substr(0, title.find(separator));
     const auto words = [](const std::string& text) { return std::count(text.begin(), text.end(), ' ') + 1; };
-    if (words(first) >= 3 || words(first) >= words(last)) return first;
+    const std::string heading = Lower(firstHeading);
+    if (words(first) >= 3 || words(first) >= words(last) ||
+        (heading.rfind(Lower(first), 0) == 0 && heading.size() <= first.size() + 4))
+      return first;
     return last;
   }
   return title;
@@ -177,7 +182,7 @@ TPageMetadata ReadMetadata(xmlDoc* document, const std::string& pageUrl) {
     return std::string();
   };
   if (metadata.Title.empty()) metadata.Title = firstOf({"og:title", "twitter:title", "dc.title"});
-  if (metadata.Title.empty()) metadata.Title = TitleWithoutSite(facts.title);
+  if (metadata.Title.empty()) metadata.Title = TitleWithoutSite(facts.title, facts.firstHeading);
   if (metadata.Title.empty()) metadata.Title = facts.firstHeading;
   if (metadata.Byline.empty())
     metadata.Byline = CleanByline(firstOf({"author", "article:author", "byl", "parsely-author", "sailthru.author",

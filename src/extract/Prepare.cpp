@@ -53,7 +53,8 @@ bool IsByline(const xmlNode* node) {
   const std::string names = Lower(Attribute(node, "class") + " " + Attribute(node, "id"));
   const bool inline_ = Named(node, "span") || Named(node, "a");
   const bool named = names.find("byline") != std::string::npos ||
-                     (!inline_ && (Lower(Attribute(node, "rel")) == "author" || Lower(Attribute(node, "itemprop")) == "author"));
+                     (!inline_ && (Lower(Attribute(node, "rel")) == "author" || Lower(Attribute(node, "itemprop")) == "author")) ||
+                     (names.find("author") != std::string::npos && Lower(TextOf(node)).rfind("by ", 0) == 0);
   return named && TextOf(node).size() < 100;
 }
 

@@ -52,6 +52,28 @@ double StartingScore(const xmlNode* node, const TRules& rules) {
   return score + (rules.weightClasses ? ClassWeight(node) : 0);
 }
 
+// Whether the box around the top candidate is the article itself: the
+// page marks it (<article>, <main>, articleBody), at most two levels up.
+bool InMarkedArticle(const xmlNode* top) {
+  int level = 0;
+  for (const xmlNode* up = top->parent; up != nullptr && level < 2; up = up->parent, ++level)
+    if (MarksArticle(up)) return true;
+  return false;
+}
+
+// A part of the article beside its body inside the box the page marks as
+// the article: the header with the standfirst and the lead figure before
+// the body; after it, what is not a list of links (notes, a closing
+// figure). The result's cleaning takes out the furniture among them
+// (bylines, share bars, tags, author boxes).
+bool BesideTheBody(const TBlocks& blocks, const xmlNode* sibling, bool before) {
+  const TBlockFacts& facts = blocks[sibling];
+  if (NamedClutter(sibling) || ClassWeight(sibling) < 0) return false;
+  if (facts.images > 0 || Named(sibling, "figure")) return true;
+  if (facts.text == 0) return false;
+  return blocks.LinkDensity(sibling) < (before ? 0.5 : 0.25);
+}
+
 }  // namespace
 
 TBlocks::TBlocks(xmlNode* root) : root_(root) {
@@ -89,13 +111,15 @@ void SkipUnlikely(TBlocks& blocks) {
     return true;
   });
   int protectedDepth = 0;  // inside a table or code, names say little
+  int articleDepth = 0;
   Walk(
       blocks.Root(),
       [&](xmlNode* node) {
         if (Named(node, "table") || Named(node, "code") || Named(node, "pre")) ++protectedDepth;
+        if (Named(node, "article")) ++articleDepth;
         const std::string_view name = NameOf(node);
         if (node == blocks.Root() || protectedDepth > 0 || name == "a" || name == "body" || MarksArticle(node)) return true;
-        if (NamedUnlikely(node) && !NamedLikely(node) && !holdsArticle.count(node)) {
+        if (NamedUnlikely(node, articleDepth > 0) && !NamedLikely(node) && !holdsArticle.count(node)) {
           blocks[node].skipped = true;
           return false;
         }
@@ -103,6 +127,7 @@ void SkipUnlikely(TBlocks& blocks) {
       },
       [&](xmlNode* node) {
         if (Named(node, "table") || Named(node, "code") || Named(node, "pre")) --protectedDepth;
+        if (Named(node, "article")) --articleDepth;
       });
 }
 
@@ -226,10 +251,17 @@ std::vector<xmlNode*> WithSiblings(TBlocks& blocks, xmlNode* top) {
   const double topScore = blocks[top].score;
   const double threshold = std::max(10.0, topScore * 0.2);
   const std::string topClass = Attribute(top, "class");
+  const bool inArticle = InMarkedArticle(top);
+  bool before = true;
   for (xmlNode* sibling = FirstElementChild(top->parent); sibling != nullptr; sibling = NextElement(sibling)) {
     const TBlockFacts& facts = blocks[sibling];
     if (facts.skipped) continue;
     if (sibling == top) {
+      chosen.push_back(sibling);
+      before = false;
+      continue;
+    }
+    if (inArticle && BesideTheBody(blocks, sibling, before)) {
       chosen.push_back(sibling);
       continue;
     }
