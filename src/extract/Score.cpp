@@ -270,8 +270,14 @@ std::vector<xmlNode*> WithSiblings(TBlocks& blocks, xmlNode* top) {
       chosen.push_back(sibling);
       continue;
     }
-    if (!Named(sibling, "p") && !(IsTextContainer(sibling) && !facts.holdsBlocks)) continue;
     const double density = blocks.LinkDensity(sibling);
+    // Right beside the body: a summary of key points, an introduction.
+    const bool adjacent = NextElement(sibling) == top || sibling == NextElement(top);
+    if (adjacent && facts.text > 80 && density < 0.1 && ClassWeight(sibling) >= 0 && !NamedClutter(sibling)) {
+      chosen.push_back(sibling);
+      continue;
+    }
+    if (!Named(sibling, "p") && !(IsTextContainer(sibling) && !facts.holdsBlocks)) continue;
     if (facts.text > 80 && density < 0.25) {
       chosen.push_back(sibling);
     } else if (facts.text > 0 && facts.text <= 80 && density == 0) {

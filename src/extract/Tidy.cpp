@@ -34,7 +34,10 @@ bool IsList(const xmlNode* node) { return Named(node, "ul") || Named(node, "ol")
 bool LooksLikeClutter(const TBlocks& blocks, const xmlNode* node, const TRules& rules) {
   const TBlockFacts& facts = blocks[node];
   const int weight = rules.weightClasses ? ClassWeight(node) : 0;
-  if (weight + (facts.candidate ? facts.score : 0) < 0) return true;
+  // An image with its caption is the article's figure, whatever the box
+  // is named ("media", "meta").
+  const bool figure = facts.images == 1 && facts.text < 300 && facts.linkText == 0;
+  if (!figure && weight + (facts.candidate ? facts.score : 0) < 0) return true;
   if (facts.commas >= 10) return false;
   const bool list = IsList(node);
   const bool inFigure = Named(node, "figure") || HasAncestor(node, "figure", 3);
