@@ -69,6 +69,17 @@ std::string VisibleText(xmlNode* root) {
   return Lower(CollapseBlanks(text));
 }
 
+// Whether the structured data's article text is the article where the
+// page's blocks missed it: it is far longer than what they gave, or long
+// and its opening words are not among theirs.
+bool PreferStructuredBody(const std::string& structured, const TArticleHtml& found) {
+  const std::size_t length = VisibleLength(structured);
+  if (length > 2 * found.textLength) return true;
+  if (length < kEnoughText || 5 * length < 4 * found.textLength) return false;
+  const std::string opening = Lower(CollapseBlanks(structured)).substr(0, 40);
+  return Lower(found.text).find(opening) == std::string::npos;
+}
+
 bool SaysAny(const std::string& text, std::initializer_list<std::string_view> phrases) {
   for (const std::string_view phrase : phrases)
     if (text.find(phrase) != std::string::npos) return true;
@@ -91,8 +102,10 @@ std::optional<std::string> WallReason(std::string_view page, std::string_view co
                      "subscribers only", "for subscribers", "exclusive to subscribers", "become a subscriber",
                      "start your subscription", "already a subscriber"}))
     return "The page shows only the start of the article; the rest is for subscribers.";
-  if (SaysAny(text, {"accept cookies", "accept all cookies", "we use cookies", "consent to the use of cookies",
-                     "cookie settings"}))
+  // Most pages carry a cookie banner or a "cookie settings" link beside a
+  // short article; only a notice that is all the blocks gave is a wall.
+  if (SaysAny(Lower(found), {"accept cookies", "accept all cookies", "we use cookies", "consent to the use of cookies",
+                             "cookie settings"}))
     return "The page shows a cookie notice instead of the article.";
   return std::nullopt;
 }
@@ -113,6 +126,10 @@ TArticle ExtractArticle(std::string_view page, std::string_view address, std::st
 
   TBlocks blocks(body);
   TArticleHtml best = BestAttempt(blocks, metadata);
+  // Pages that build their article with scripts may carry its text only
+  // in their structured data; the page itself then holds little more than
+  // its footer's links (to cookie settings, to sign in).
+  if (PreferStructuredBody(metadata.ArticleBody, best)) best = WriteText(metadata.ArticleBody);
   if (best.textLength < kWallText)
     if (auto wall = WallReason(page, contentType, best.text, cleaned.passwordField)) return NotFound(*wall);
   if (best.textLength == 0) return NotFound("No article text was found on the page.");

@@ -84,6 +84,8 @@ void ReadJsonLd(const std::string& text, TPageMetadata& metadata) {
     if (metadata.Title.empty() && value.contains("name")) metadata.Title = StringOf(value["name"]);
     if (metadata.Byline.empty() && value.contains("author")) metadata.Byline = CleanByline(StringOf(value["author"]));
     if (metadata.Date.empty() && value.contains("datePublished")) metadata.Date = StringOf(value["datePublished"]);
+    if (const auto body = value.find("articleBody"); metadata.ArticleBody.empty() && body != value.end() && body->is_string())
+      metadata.ArticleBody = body->get<std::string>();
     return;
   }
 }

@@ -172,6 +172,23 @@ class TWriter {
 
 }  // namespace
 
+TArticleHtml WriteText(std::string_view text) {
+  TArticleHtml result;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    if (const std::string line = CollapseBlanks(text.substr(at, end - at)); !line.empty()) {
+      result.html += "<p>";
+      AppendEscaped(result.html, line, false);
+      result.html += "</p>\n";
+      result.textLength += VisibleLength(line) + (result.text.empty() ? 0 : 1);
+      if (result.text.size() < kTextKept) (result.text += result.text.empty() ? "" : " ") += line.substr(0, kTextKept);
+    }
+    at = end + 1;
+  }
+  return result;
+}
+
 TArticleHtml WriteArticle(const TBlocks& blocks, const std::vector<xmlNode*>& chosen, const std::string& baseUrl) {
   TWriter writer(blocks, baseUrl);
   for (const xmlNode* root : chosen) writer.Write(root);

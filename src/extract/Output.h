@@ -28,5 +28,7 @@ struct TArticleHtml {
 inline constexpr std::size_t kTextKept = 64 * 1024;
 
 TArticleHtml WriteArticle(const TBlocks& blocks, const std::vector<xmlNode*>& chosen, const std::string& baseUrl);
+// Plain text as paragraphs, one a line.
+TArticleHtml WriteText(std::string_view text);
 
 }  // namespace extract

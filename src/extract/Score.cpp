@@ -273,7 +273,8 @@ std::vector<xmlNode*> WithSiblings(TBlocks& blocks, xmlNode* top) {
     const double density = blocks.LinkDensity(sibling);
     // Right beside the body: a summary of key points, an introduction.
     const bool adjacent = NextElement(sibling) == top || sibling == NextElement(top);
-    if (adjacent && facts.text > 80 && density < 0.1 && ClassWeight(sibling) >= 0 && !NamedClutter(sibling)) {
+    if (adjacent && facts.text > 80 && facts.text < blocks[top].text / 2 && density < 0.1 && ClassWeight(sibling) >= 0 &&
+        !NamedClutter(sibling)) {
       chosen.push_back(sibling);
       continue;
     }

@@ -157,7 +157,7 @@ TEST(ExtractArticle, FindsTheWordsOfTheArticleOnClutteredPages) {
   for (const char* name : {"bare_text_br", "div_title_headings", "news_split_sections", "blog_comment_articles",
                            "amp_news", "docs_sphinx", "wiki_infobox", "newsletter_footnotes", "news_teaser_articles",
                            "magazine_header_figure", "news_unmarked_split", "interview_short_paragraphs",
-                           "docs_line_numbers", "live_blog_articles"}) {
+                           "docs_line_numbers", "live_blog_articles", "script_rendered_jsonld"}) {
     const TArticle article = ExtractArticle(Page(std::string(name) + ".html"), "https://site.example/a/b.html");
     const double f1 = WordF1(article.Html, Page(std::string(name) + ".txt"));
     std::printf("%-26s F1 %.3f\n", name, f1);
@@ -176,6 +176,11 @@ TEST(ExtractArticle, WallsAreNotArticlesAndTheFeedBodyIsKept) {
     EXPECT_TRUE(Has(article.Reason, wall.reason)) << article.Reason;
     EXPECT_EQ(extract::ReasonToKeepFeedBody(article, "<p>Summary</p>"), article.Reason);
   }
+
+  // A short article is no cookie wall for the settings link in the footer.
+  const std::string brief = "<article><p>A short news item, with a comma or two, that fills a paragraph of its own.</p></article>"
+                            "<footer><a href='/cookies'>Cookie settings</a></footer>";
+  EXPECT_TRUE(ExtractArticle(brief, "https://site.example/a").Found);
 
   const TArticle article = ExtractArticle(Page("jsonld_only.html"), "https://site.example/a");
   EXPECT_EQ(extract::ReasonToKeepFeedBody(article, "<p>A short summary.</p><script>var x = 1;</script>"), std::nullopt);
