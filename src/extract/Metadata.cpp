@@ -124,7 +124,7 @@ void CollectFacts(xmlNode* root, TFacts& facts) {
     } else if (name == "time" && facts.timeDate.empty()) {
       facts.timeDate = CollapseBlanks(Attribute(node, "datetime"));
     } else if (facts.authorElement.empty() && NamesAuthor(node)) {
-      if (std::string text = TextOf(node); text.size() < 100) facts.authorElement = CleanByline(text);
+      if (std::string text = TextOf(node, 100); text.size() < 100) facts.authorElement = CleanByline(text);
     }
     return true;
   });

@@ -152,10 +152,10 @@ std::size_t CommaCount(std::string_view text) {
   return count;
 }
 
-std::string TextOf(const xmlNode* node) {
+std::string TextOf(const xmlNode* node, std::size_t limit) {
   std::string text;
   const xmlNode* at = node->children;
-  while (at != nullptr) {
+  for (std::size_t nodes = 0; at != nullptr && text.size() <= limit && nodes <= limit; ++nodes) {
     if ((at->type == XML_TEXT_NODE || at->type == XML_CDATA_SECTION_NODE) && at->content != nullptr)
       text += reinterpret_cast<const char*>(at->content);
     else if (Named(at, "br"))

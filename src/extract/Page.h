@@ -81,7 +81,10 @@ std::string CollapseBlanks(std::string_view text);
 std::size_t VisibleLength(std::string_view text);
 // Commas in text, the wide forms of Chinese and Japanese included.
 std::size_t CommaCount(std::string_view text);
-// All text below node, blanks collapsed.
-std::string TextOf(const xmlNode* node);
+// All text below node, blanks collapsed; with a limit, the walk stops
+// once it has read more than that many bytes or passed that many nodes
+// (for tests of shortness that must not read a whole subtree at every
+// level of a deep page).
+std::string TextOf(const xmlNode* node, std::size_t limit = std::string::npos);
 
 }  // namespace extract

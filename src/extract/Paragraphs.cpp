@@ -37,13 +37,23 @@ bool HoldsRuns(const xmlNode* node) {
   return false;
 }
 
+// Elements with text below them are marked before any is moved, in the
+// node's spare pointer (the scoring's numbering replaces the marks): asked
+// of each box's children, the question must not walk their subtrees again.
+char holdsText;
+void* const kHoldsText = &holdsText;
+
 bool HasText(const xmlNode* node) {
-  if (!IsElement(node)) {
-    for (const xmlChar* c = node->content; c != nullptr && *c != 0; ++c)
-      if (!IsBlank(*c)) return true;
-    return false;
-  }
-  return !Named(node, "br") && !TextOf(node).empty();
+  if (IsElement(node)) return node->_private == kHoldsText;
+  for (const xmlChar* c = node->content; c != nullptr && *c != 0; ++c)
+    if (!IsBlank(*c)) return true;
+  return false;
+}
+
+void MarkText(xmlNode* node) {
+  node->_private = nullptr;
+  for (const xmlNode* child = node->children; child != nullptr && node->_private == nullptr; child = child->next)
+    if (HasText(child)) node->_private = kHoldsText;
 }
 
 // The last <br> of a blank line that starts at node (two or more <br>
@@ -134,6 +144,7 @@ void WrapBareText(xmlNode* root) {
   Walk(
       root, [](xmlNode* node) { return !Named(node, "p") && !Named(node, "pre") && !IsHeading(node); },
       [&](xmlNode* node) {
+        MarkText(node);
         if (HoldsRuns(node)) boxes.push_back(node);
       });
   for (xmlNode* box : boxes) WrapRunsOf(box);

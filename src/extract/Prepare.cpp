@@ -54,8 +54,8 @@ bool IsByline(const xmlNode* node) {
   const bool inline_ = Named(node, "span") || Named(node, "a");
   const bool named = names.find("byline") != std::string::npos ||
                      (!inline_ && (Lower(Attribute(node, "rel")) == "author" || Lower(Attribute(node, "itemprop")) == "author")) ||
-                     (names.find("author") != std::string::npos && Lower(TextOf(node)).rfind("by ", 0) == 0);
-  return named && TextOf(node).size() < 100;
+                     (names.find("author") != std::string::npos && Lower(TextOf(node, 100)).rfind("by ", 0) == 0);
+  return named && TextOf(node, 100).size() < 100;
 }
 
 // The mark beside a heading that links to it ("¶", "#", "§").

@@ -227,9 +227,13 @@ TEST(ExtractArticle, TheHeadersCharsetWinsOverThePagesOwn) {
 TEST(ExtractArticle, HostilePagesEndInBoundedTime) {
   using namespace std::chrono;
   const std::string sentence = "<p>Words of a paragraph, with a comma or two, long enough to score.</p>";
-  std::string deep, wide, bigText, jsonLd;
+  std::string deep, wide, bigText, jsonLd, bareRuns, authors;
+  for (int i = 0; i < 20000; ++i) authors += "<div class='author'>";
+  authors += sentence + sentence;
   for (int i = 0; i < 20000; ++i) deep += "<div><span>";
   deep += sentence;
+  bareRuns = deep;
+  for (int i = 0; i < 20000; ++i) bareRuns += "</span>text<br><br></div>";
   for (int i = 0; i < 100000; ++i) wide += i % 10 == 0 ? sentence : "<div><a href='/x'>link</a></div>";
   bigText = "<article><p>" + std::string(32u * 1024 * 1024 - 100, 'w') + "</p></article>";
   jsonLd = "<script type='application/ld+json'>" + std::string(200000, '[') + "</script>" + sentence + sentence;
@@ -237,7 +241,9 @@ TEST(ExtractArticle, HostilePagesEndInBoundedTime) {
     const char* name;
     const std::string& page;
     milliseconds bound;
-  } cases[] = {{"nesting 40,000 deep", deep, 3000ms}, {"100,000 elements", wide, 3000ms},
+  } cases[] = {{"nesting 40,000 deep", deep, 3000ms}, {"bare text at 20,000 depths", bareRuns, 3000ms},
+               {"20,000 nested boxes named like bylines", authors, 3000ms},
+               {"100,000 elements", wide, 3000ms},
                {"32 MB of text", bigText, 5000ms}, {"JSON nested 200,000 deep", jsonLd, 2000ms}};
   for (const auto& hostile : cases) {
     const auto start = steady_clock::now();
