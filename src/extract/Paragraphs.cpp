@@ -20,7 +20,7 @@ bool IsPhrasing(const xmlNode* node) {
   if (name == "br" || name == "wbr" || name == "var") return true;
   for (const std::string_view phrasing : kPhrasing)
     if (name == phrasing) {
-      // A <font> or <span> that was given paragraphs of its own is a block now.
+      // One given paragraphs of its own (a <font> around a story) is a block now.
       for (const xmlNode* child = node->children; child != nullptr; child = child->next)
         if (Named(child, "p")) return false;
       return true;
