@@ -21,6 +21,9 @@ namespace {
 constexpr std::size_t kEnoughText = 500;
 // Only so little text can be a wall's message instead of an article.
 constexpr std::size_t kWallText = 1000;
+// A few sentences in the page's own <article>: a short article, which
+// looser rules would only lengthen with its comments.
+constexpr std::size_t kShortArticle = 200;
 
 TArticle NotFound(std::string reason) {
   TArticle article;
@@ -28,12 +31,14 @@ TArticle NotFound(std::string reason) {
   return article;
 }
 
-TArticleHtml Attempt(TBlocks& blocks, const TRules& rules, const TPageMetadata& metadata) {
+TArticleHtml Attempt(TBlocks& blocks, const TRules& rules, const TPageMetadata& metadata, bool& inArticle) {
   blocks.Reset();
   if (rules.stripUnlikely) SkipUnlikely(blocks);
   Measure(blocks);
   ScoreParagraphs(blocks, rules);
-  const std::vector<xmlNode*> chosen = WithSiblings(blocks, PickTopCandidate(blocks));
+  xmlNode* top = PickTopCandidate(blocks);
+  inArticle = top != blocks.Root() && HoldsPagesArticle(top);
+  const std::vector<xmlNode*> chosen = WithSiblings(blocks, top);
   CleanResult(blocks, chosen, rules, metadata.Title);
   return WriteArticle(blocks, chosen, metadata.BaseUrl);
 }
@@ -44,7 +49,10 @@ TArticleHtml BestAttempt(TBlocks& blocks, const TPageMetadata& metadata) {
                                                TRules{false, false, true}, TRules{false, false, false}};
   TArticleHtml best;
   for (const TRules& rules : kAttempts) {
-    TArticleHtml result = Attempt(blocks, rules, metadata);
+    bool inArticle = false;
+    TArticleHtml result = Attempt(blocks, rules, metadata, inArticle);
+    const bool strict = &rules == &kAttempts.front();
+    if (strict && inArticle && result.textLength >= kShortArticle) return result;
     if (result.textLength > best.textLength) best = std::move(result);
     if (best.textLength >= kEnoughText) break;
   }

@@ -74,6 +74,11 @@ bool NamedUnlikely(const xmlNode* node, bool inArticle) {
          (!inArticle && names.find("header") != std::string::npos);
 }
 
+bool NamedCommentsOrRelated(const xmlNode* node) {
+  static constexpr std::array<std::string_view, 5> kAround = {"comment", "disqus", "discussion", "replies", "related"};
+  return ContainsAny(NamesOf(node), kAround);
+}
+
 bool NamedLikely(const xmlNode* node) { return ContainsAny(NamesOf(node), kLikely); }
 
 bool NamedClutter(const xmlNode* node) {

@@ -11,6 +11,9 @@ namespace extract {
 // sidebars, share bars, related boxes, banners, pop-ups, and headers
 // outside an <article>.
 bool NamedUnlikely(const xmlNode* node, bool inArticle = false);
+// Named like the comments below an article or a box of related stories,
+// whose entries pages often write as <article>s of their own.
+bool NamedCommentsOrRelated(const xmlNode* node);
 // Named like the article, which outweighs a name that looks unlikely
 // ("main-sidebar-content" is kept).
 bool NamedLikely(const xmlNode* node);

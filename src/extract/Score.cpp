@@ -103,9 +103,11 @@ void TBlocks::Reset() { std::fill(facts_.begin(), facts_.end(), TBlockFacts{}); 
 
 void SkipUnlikely(TBlocks& blocks) {
   // Boxes around the page's own <article> or <main> are never skipped,
-  // whatever their names say ("page has-sidebar").
+  // whatever their names say ("page has-sidebar"); the <article>s of
+  // comments and of related stories' cards protect nothing.
   std::unordered_set<const xmlNode*> holdsArticle;
   Walk(blocks.Root(), [&](xmlNode* node) {
+    if (NamedCommentsOrRelated(node)) return false;
     if (MarksArticle(node))
       for (const xmlNode* up = node; up != nullptr && holdsArticle.insert(up).second;) up = up->parent;
     return true;
@@ -239,6 +241,22 @@ xmlNode* PickTopCandidate(TBlocks& blocks) {
          NextElement(best) == nullptr)
     best = best->parent;
   return best;
+}
+
+bool HoldsPagesArticle(xmlNode* node) {
+  const auto marks = [](const xmlNode* box) {
+    return Named(box, "article") || Lower(Attribute(box, "itemprop")) == "articlebody";
+  };
+  bool marked = false;
+  for (const xmlNode* up = node; IsElement(up); up = up->parent) {
+    if (NamedCommentsOrRelated(up)) return false;
+    marked = marked || marks(up);
+  }
+  Walk(node, [&](xmlNode* box) {
+    marked = marked || marks(box);
+    return !marked && !NamedCommentsOrRelated(box);
+  });
+  return marked;
 }
 
 std::vector<xmlNode*> WithSiblings(TBlocks& blocks, xmlNode* top) {

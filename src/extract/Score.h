@@ -60,6 +60,9 @@ void SkipUnlikely(TBlocks& blocks);
 void Measure(TBlocks& blocks);
 void ScoreParagraphs(TBlocks& blocks, const TRules& rules);
 xmlNode* PickTopCandidate(TBlocks& blocks);
+// Whether node is, lies in or holds the page's own <article> (or
+// articleBody), not one of its comments or related stories.
+bool HoldsPagesArticle(xmlNode* node);
 // The top candidate with those of its siblings that continue the article,
 // in the page's order; the children of the root when no block stood out.
 std::vector<xmlNode*> WithSiblings(TBlocks& blocks, xmlNode* top);
