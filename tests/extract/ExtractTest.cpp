@@ -157,7 +157,8 @@ TEST(ExtractArticle, FindsTheWordsOfTheArticleOnClutteredPages) {
   for (const char* name : {"bare_text_br", "div_title_headings", "news_split_sections", "blog_comment_articles",
                            "amp_news", "docs_sphinx", "wiki_infobox", "newsletter_footnotes", "news_teaser_articles",
                            "magazine_header_figure", "news_unmarked_split", "interview_short_paragraphs",
-                           "docs_line_numbers", "live_blog_articles", "script_rendered_jsonld"}) {
+                           "docs_line_numbers", "live_blog_articles", "script_rendered_jsonld",
+                           "short_post_long_comments"}) {
     const TArticle article = ExtractArticle(Page(std::string(name) + ".html"), "https://site.example/a/b.html");
     const double f1 = WordF1(article.Html, Page(std::string(name) + ".txt"));
     std::printf("%-26s F1 %.3f\n", name, f1);
