@@ -81,7 +81,8 @@ xmlNode* FirstLine(const TBlocks& blocks, const std::vector<xmlNode*>& chosen) {
     Walk(root, [&](xmlNode* node) {
       if (found != nullptr || blocks.Skipped(node)) return false;
       for (const xmlNode* child = node->children; child != nullptr && found == nullptr; child = child->next)
-        if (!IsElement(child) && !CollapseBlanks(reinterpret_cast<const char*>(child->content ? child->content : BAD_CAST "")).empty())
+        if (!IsElement(child) && child->content != nullptr &&
+            !CollapseBlanks(reinterpret_cast<const char*>(child->content)).empty())
           found = node;
       return found == nullptr;
     });
