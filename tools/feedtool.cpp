@@ -5,6 +5,10 @@
 //   feedtool [--secure] [--follow] convert IN OUT     store IN as Quillet would
 //   feedtool discover ADDRESS                         the feeds ADDRESS stands for,
 //                                                     as a JSON array, best first
+//   feedtool extract ADDRESS                          the article the page at ADDRESS
+//   feedtool extract FILE ADDRESS                     shows (or the saved page FILE,
+//                                                     read as if fetched from ADDRESS),
+//                                                     as HTML
 //
 // IN may be a file or an http(s) address, fetched exactly as the program
 // fetches feeds; --secure and --follow switch on the settings of the same
@@ -12,9 +16,13 @@
 // 1 the feed could not be fetched, read or written (message on stderr),
 // 2 bad usage. discover follows redirects and fetches https whatever the
 // switches say (it is what the add-feed dialog does), lists what the page
-// names without fetching it, and exits 1 when it finds no feed.
+// names without fetching it, and exits 1 when it finds no feed. extract
+// fetches the same way and exits 1 when the page shows no article.
 #ifdef FEEDTOOL_DISCOVER
 #include "Discover.h"
+#endif
+#ifdef FEEDTOOL_EXTRACT
+#include "Extract.h"
 #endif
 #include "FeedDocument.h"
 #include "HttpClient.h"
@@ -22,6 +30,8 @@
 
 #include <cctype>
 #include <exception>
+#include <fstream>
+#include <iterator>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -34,6 +44,9 @@ constexpr const char* kUsage =
     "       feedtool [--secure] [--follow] convert IN OUT\n"
 #ifdef FEEDTOOL_DISCOVER
     "       feedtool discover ADDRESS\n"
+#endif
+#ifdef FEEDTOOL_EXTRACT
+    "       feedtool extract [FILE] ADDRESS\n"
 #endif
     "  --secure   fetch https addresses (certificates verified)\n"
     "  --follow   follow redirects (at most 15)\n";
@@ -150,6 +163,42 @@ int Discover(const std::string& input) {
 }
 #endif
 
+#ifdef FEEDTOOL_EXTRACT
+// args: "extract" ADDRESS, or "extract" FILE ADDRESS.
+int Extract(const std::vector<std::string>& args) {
+  std::string address = args.back();
+  std::string page, contentType;
+  try {
+    if (args.size() == 3) {
+      std::ifstream file(args[1], std::ios::binary);
+      if (!file) {
+        std::cerr << "feedtool: cannot read " << args[1] << "\n";
+        return 1;
+      }
+      page.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    } else if (IsAddress(address)) {
+      http::THttpClient client({.secureFeeds = true, .followRedirects = true});
+      http::TFetchResult fetched = client.Fetch(address);
+      page = std::move(fetched.Body);
+      contentType = std::move(fetched.ContentType);
+      // Links resolve against where the redirects ended.
+      if (!fetched.EffectiveUrl.empty()) address = fetched.EffectiveUrl;
+    }
+  } catch (const std::exception& error) {
+    std::cerr << error.what() << "\n";
+    return 1;
+  }
+  const extract::TArticle article = extract::ExtractArticle(page, address, contentType);
+  if (!article.Found) {
+    std::cerr << article.Reason << "\n";
+    return 1;
+  }
+  std::cout << article.Html;
+  std::cout.flush();
+  return std::cout ? 0 : 1;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -173,6 +222,9 @@ int main(int argc, char** argv) {
   }
 #ifdef FEEDTOOL_DISCOVER
   if (args.size() == 2 && args[0] == "discover") return Discover(args[1]);
+#endif
+#ifdef FEEDTOOL_EXTRACT
+  if ((args.size() == 2 || args.size() == 3) && args[0] == "extract") return Extract(args);
 #endif
   const bool dump = args.size() == 2 && args[0] == "dump";
   const bool convert = args.size() == 3 && args[0] == "convert";

@@ -239,3 +239,32 @@ TEST_F(FeedTool, DiscoverPrintsTheCandidatesAsJsonOrFailsWithTheReason) {
   EXPECT_NE(refused.err.find("refused access"), std::string::npos) << refused.err;
 }
 #endif
+
+#ifdef FEEDTOOL_EXTRACT
+TEST_F(FeedTool, ExtractPrintsTheArticleOrFailsWithTheReason) {
+  const std::string news = std::string(EXTRACT_FIXTURES) + "/news_ads_related.html";
+  LoopbackServer server;
+  // The header's charset wins over the page's own <meta>.
+  server.AddEndpoint("/story", 200, {{"Content-Type", "text/html; charset=iso-8859-1"}},
+                     "<meta charset=utf-8><article><p>Caf\xE9 cr\xE8me and a long enough sentence, with commas, "
+                     "to count as the article's paragraph.</p></article>");
+
+  const Outcome saved = Run({"extract", news, "https://news.example/ferry"});
+  ASSERT_EQ(saved.status, 0) << saved.err;
+  EXPECT_NE(saved.out.find("the new ferry terminal will open in March"), std::string::npos);
+  EXPECT_EQ(saved.out.find("Most read"), std::string::npos);
+
+  const Outcome fetched = Run({"extract", server.Url("/story")});
+  ASSERT_EQ(fetched.status, 0) << fetched.err;
+  EXPECT_NE(fetched.out.find("Caf\xC3\xA9 cr\xC3\xA8me"), std::string::npos) << fetched.out;
+
+  const std::string wall = std::string(EXTRACT_FIXTURES) + "/login_wall.html";
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"extract", wall, "https://news.example/x"}, {"extract", news, "file:///etc/passwd"}}) {
+    const Outcome refused = Run(args);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_FALSE(refused.err.empty());
+  }
+}
+#endif
