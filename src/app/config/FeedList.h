@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FeedListModel.h"  // kMaxFolderDepth
 #include "Opml.h"
 #include "XmlDom.h"
 
@@ -16,11 +17,6 @@ namespace feedlist {
 
 inline constexpr const char* kItemsPath = "internal\\feedlist\\items";
 inline constexpr const char* kCounterPath = "internal\\feedlist\\autoincrement\\id";
-
-// How deep folders may nest in the list. config.xml puts the list four
-// elements below its root and libxml2 refuses documents deeper than 256, so
-// a bound well below that keeps every list Quillet saves readable again.
-inline constexpr int kMaxFolderDepth = 64;
 
 bool IsFeed(const xml::Node& element);
 bool IsFolder(const xml::Node& element);

@@ -18,6 +18,11 @@
 
 namespace feedlist {
 
+// How deep folders may nest in the list. config.xml puts the list four
+// elements below its root and libxml2 refuses documents deeper than 256, so
+// a bound well below that keeps every list Quillet saves readable again.
+inline constexpr int kMaxFolderDepth = 64;
+
 // Attributes this version does not know, kept as written so that a list
 // saved here still carries what a newer version put in it.
 using TAttributes = std::vector<std::pair<std::string, std::string>>;
@@ -107,10 +112,6 @@ public:
 
 class TFeedList {
 public:
-    // Folders nest at most this deep: config.xml holds the list a few
-    // elements down, and the XML reader refuses documents deeper than 256.
-    static constexpr int kMaxFolderDepth = 64;
-
     TFeedList();
     TFeedList(const TFeedList&) = delete;
     TFeedList& operator=(const TFeedList&) = delete;

@@ -139,9 +139,9 @@ TEST(FeedListModel, DamagedListsLoadWithEveryFeedAndUniqueIds) {
     for (int level = 0; level < 100; ++level) deep += "</folder>";
     deep += "</items></feedlist></internal></config>";
     TLoaded nested(deep);
-    EXPECT_EQ(nested.notes.FlattenedFolders, 100 - TFeedList::kMaxFolderDepth);
+    EXPECT_EQ(nested.notes.FlattenedFolders, 100 - feedlist::kMaxFolderDepth);
     ASSERT_TRUE(nested.list.FindFeed(1));
-    EXPECT_EQ(nested.list.FindFeed(1)->Depth(), TFeedList::kMaxFolderDepth);
+    EXPECT_EQ(nested.list.FindFeed(1)->Depth(), feedlist::kMaxFolderDepth);
 }
 
 struct TRecorder : feedlist::TFeedListObserver {
@@ -205,7 +205,7 @@ TEST(FeedListModel, FolderDepthIsBoundedWhereverFoldersAreMade) {
     TFeedList list;
     const TListEntry* deepest = &list.Root();
     while (const TListEntry* next = list.AddFolder(*deepest, Folder("f"))) deepest = next;
-    EXPECT_EQ(deepest->Depth() + 1, TFeedList::kMaxFolderDepth);
+    EXPECT_EQ(deepest->Depth() + 1, feedlist::kMaxFolderDepth);
     const TListEntry* other = list.AddFolder(list.Root(), Folder("other"));
     list.AddFolder(*other, Folder("inner"));
     EXPECT_FALSE(list.Move(*other, *deepest->Parent()));  // two levels into room for one
