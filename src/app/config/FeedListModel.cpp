@@ -82,17 +82,21 @@ void TFeedList::SetNextId(int id) {
     FNextId = std::max(id, largest + 1);
 }
 
+TListEntry* TFeedList::Insert(const TListEntry& parent, std::unique_ptr<TListEntry> row, std::size_t index) {
+    TListEntry& into = Mutable(parent);
+    row->FParent = &into;
+    TListEntry* inserted = row.get();
+    into.FChildren.insert(into.FChildren.begin() + static_cast<std::ptrdiff_t>(std::min(index, into.FChildren.size())),
+                          std::move(row));
+    return inserted;
+}
+
 const TListEntry* TFeedList::AddFeed(const TListEntry& parent, TFeedEntry feed, std::size_t index) {
     if (!parent.IsFolder()) return nullptr;
     if (feed.Id <= 0) feed.Id = FNextId;
     if (FFeeds.count(feed.Id)) return nullptr;
     FNextId = std::max(FNextId, feed.Id + 1);
-    TListEntry& into = Mutable(parent);
-    auto row = std::make_unique<TListEntry>(std::move(feed));
-    row->FParent = &into;
-    TListEntry* added = row.get();
-    into.FChildren.insert(into.FChildren.begin() + static_cast<std::ptrdiff_t>(std::min(index, into.FChildren.size())),
-                          std::move(row));
+    TListEntry* added = Insert(parent, std::make_unique<TListEntry>(std::move(feed)), index);
     Index(*added);
     Tell([added](TFeedListObserver& o) { o.EntryInserted(*added); });
     return added;
@@ -100,12 +104,7 @@ const TListEntry* TFeedList::AddFeed(const TListEntry& parent, TFeedEntry feed, 
 
 const TListEntry* TFeedList::AddFolder(const TListEntry& parent, TFolderEntry folder, std::size_t index) {
     if (!parent.IsFolder() || parent.Depth() + (parent.Parent() ? 1 : 0) >= kMaxFolderDepth) return nullptr;
-    TListEntry& into = Mutable(parent);
-    auto row = std::make_unique<TListEntry>(std::move(folder));
-    row->FParent = &into;
-    TListEntry* added = row.get();
-    into.FChildren.insert(into.FChildren.begin() + static_cast<std::ptrdiff_t>(std::min(index, into.FChildren.size())),
-                          std::move(row));
+    TListEntry* added = Insert(parent, std::make_unique<TListEntry>(std::move(folder)), index);
     Tell([added](TFeedListObserver& o) { o.EntryInserted(*added); });
     return added;
 }
@@ -136,9 +135,7 @@ bool TFeedList::Move(const TListEntry& entry, const TListEntry& parent, std::siz
     TListEntry& into = Mutable(parent);
     // An index counted before the row left its own folder.
     if (&into == &from && index != SIZE_MAX && index > oldIndex) --index;
-    row->FParent = &into;
-    into.FChildren.insert(into.FChildren.begin() + static_cast<std::ptrdiff_t>(std::min(index, into.FChildren.size())),
-                          std::move(row));
+    Insert(into, std::move(row), index);
     Tell([&](TFeedListObserver& o) { o.EntryMoved(entry, from, oldIndex); });
     return true;
 }

@@ -166,6 +166,8 @@ public:
 
 private:
     TListEntry& Mutable(const TListEntry& entry) { return const_cast<TListEntry&>(entry); }
+    // Puts a row at `index` of `parent` (the end when out of range).
+    TListEntry* Insert(const TListEntry& parent, std::unique_ptr<TListEntry> row, std::size_t index);
     void Index(const TListEntry& entry);
     void Unindex(const TListEntry& entry);
     template <class F> void Tell(F&& call) {
