@@ -188,7 +188,8 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.Unread = std::max(0, plat::TryStrToInt(item.Attribute("unread").value_or("")).value_or(0));
     request.Validators = {item.Attribute(kETagAttribute).value_or(""), item.Attribute(kLastModifiedAttribute).value_or("")};
     request.Health = FHealth;
-    request.Alerts = RefreshAlertWords();
+    // Without alert words there is nothing to match beside the download.
+    if (auto alerts = RefreshAlertWords(); alerts && !alerts->Empty()) request.Alerts = std::move(alerts);
     const std::string id = request.Id;
     // Not make_shared: FDownloads keeps a weak reference to every feed's
     // last update, which would keep each finished update's whole memory.
