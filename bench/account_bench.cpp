@@ -91,8 +91,8 @@ int RunAccount(int argc, char** argv, const fs::path& home, const std::string& a
         std::printf("first sync failed: %s\n", results.empty() ? "no answer" : results[0].Error.c_str());
         return 1;
     }
-    std::printf("first sync through the window: %d items, %.1f s, longest hold %.1f ms\n", results[0].NewItems,
-                seconds, hold.longestMs);
+    std::printf("first sync through the window: %d items, %.1f s, longest hold %.1f ms\n", results[0].NewItems, seconds,
+                hold.longestMs);
     ProcessEventsUntil([] { return false; }, std::chrono::seconds(2));
     std::printf("RSS after the first sync (account): %ld KiB\n", ResidentKiB());
     for (int i = 0; i < 2; ++i) {
@@ -146,8 +146,8 @@ int main(int argc, char** argv) {
     {
         xml::Document config;
         config.LoadFromFile((localHome / "config.xml").string());
-        for (xml::Node folderNode :
-             accountlist::AccountFolders(config.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items")))
+        for (xml::Node folderNode : accountlist::AccountFolders(
+                 config.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items")))
             folderNode.RemoveAttribute("account");
         config.SaveToFile((localHome / "config.xml").string());
     }

@@ -165,16 +165,28 @@ std::string FeedBody(int id, int newest) {
     const std::string feed = std::to_string(id);
     std::string body;
     body.reserve(110 * 1024);
-    body += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel>"
-            "<title>Soak feed " + feed + "</title><link>https://example.org/feeds/" + feed + "</link>"
-            "<description>Regional news digest number " + feed + "</description><language>en-gb</language>"
-            "<lastBuildDate>" + Rfc822(-newest) + "</lastBuildDate>";
+    body +=
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel>"
+        "<title>Soak feed " +
+        feed + "</title><link>https://example.org/feeds/" + feed +
+        "</link>"
+        "<description>Regional news digest number " +
+        feed +
+        "</description><language>en-gb</language>"
+        "<lastBuildDate>" +
+        Rfc822(-newest) + "</lastBuildDate>";
     for (int n = newest; n > newest - kItemsPerFeed; --n) {
         const std::string item = std::to_string(n);
-        body += "<item><title>Feed " + feed + " story " + item + ": committee reviews timetable</title>"
-                "<link>https://example.org/feeds/" + feed + "/" + item + "</link>"
-                "<guid>https://example.org/feeds/" + feed + "/" + item + "</guid>"
-                "<pubDate>" + Rfc822(-n) + "</pubDate><description>";
+        body += "<item><title>Feed " + feed + " story " + item +
+                ": committee reviews timetable</title>"
+                "<link>https://example.org/feeds/" +
+                feed + "/" + item +
+                "</link>"
+                "<guid>https://example.org/feeds/" +
+                feed + "/" + item +
+                "</guid>"
+                "<pubDate>" +
+                Rfc822(-n) + "</pubDate><description>";
         for (int p = 0; p < 4; ++p) body += kParagraph;
         body += "</description></item>";
     }
@@ -187,14 +199,22 @@ enum class FeedKind { Static, Changing, NeverAnswer, ServerError, CloseMidBody, 
 
 const char* KindName(FeedKind kind) {
     switch (kind) {
-        case FeedKind::Static: return "static";
-        case FeedKind::Changing: return "changing";
-        case FeedKind::NeverAnswer: return "never answers (armed late in the run)";
-        case FeedKind::ServerError: return "answers 500";
-        case FeedKind::CloseMidBody: return "closes the connection mid-body";
-        case FeedKind::Huge: return "serves 50 MB";
-        case FeedKind::Malformed: return "serves malformed XML";
-        case FeedKind::DeletedWhileSlow: return "deleted while its slow download is in flight";
+        case FeedKind::Static:
+            return "static";
+        case FeedKind::Changing:
+            return "changing";
+        case FeedKind::NeverAnswer:
+            return "never answers (armed late in the run)";
+        case FeedKind::ServerError:
+            return "answers 500";
+        case FeedKind::CloseMidBody:
+            return "closes the connection mid-body";
+        case FeedKind::Huge:
+            return "serves 50 MB";
+        case FeedKind::Malformed:
+            return "serves malformed XML";
+        case FeedKind::DeletedWhileSlow:
+            return "deleted while its slow download is in flight";
     }
     return "?";
 }
@@ -256,8 +276,12 @@ private:
         testsupport::Response response;
         response.headers = {{"Content-Type", "application/rss+xml; charset=UTF-8"}};
         switch (FKinds[id]) {
-            case FeedKind::Changing: response.body = FeedBody(id, 1000 + pass); break;
-            case FeedKind::Static: response.body = FeedBody(id, 1000); break;
+            case FeedKind::Changing:
+                response.body = FeedBody(id, 1000 + pass);
+                break;
+            case FeedKind::Static:
+                response.body = FeedBody(id, 1000);
+                break;
             case FeedKind::NeverAnswer:
                 if (neverAnswerArmed) response.fault = testsupport::Fault::NeverAnswer;
                 response.body = FeedBody(id, 1000);
@@ -313,13 +337,18 @@ std::string ConfigXml(const Server& server, int feeds, bool secureFeeds = true) 
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n"
            "  <general>\n    <UpdateInterval>0</UpdateInterval>\n    <BalloonTimeout>10</BalloonTimeout>\n"
            "    <StartTrayIcon>False</StartTrayIcon>\n    <ExternalBrowser>False</ExternalBrowser>\n"
-           "    <SecureFeeds>" + std::string(secureFeeds ? "True" : "False") +
+           "    <SecureFeeds>" +
+           std::string(secureFeeds ? "True" : "False") +
            "</SecureFeeds>\n    <FollowRedirects>False</FollowRedirects>\n  </general>\n"
            "  <internal>\n    <language>1033</language>\n"
            "    <mainform>\n      <Width>900</Width>\n      <Height>650</Height>\n"
            "      <TreeViewWidth>260</TreeViewWidth>\n    </mainform>\n"
-           "    <feedlist>\n      <items>\n" + items + "      </items>\n"
-           "      <autoincrement>\n        <id>" + std::to_string(feeds + 1) + "</id>\n      </autoincrement>\n"
+           "    <feedlist>\n      <items>\n" +
+           items +
+           "      </items>\n"
+           "      <autoincrement>\n        <id>" +
+           std::to_string(feeds + 1) +
+           "</id>\n      </autoincrement>\n"
            "    </feedlist>\n  </internal>\n</config>\n";
 }
 
@@ -391,9 +420,7 @@ Clock::duration StartWindow(const fs::path& dir, std::unique_ptr<TFormMain>& for
     return exposed - start;
 }
 
-std::string StartUpParts() {
-    return Fixed(gConstructMs, 1) + "+" + Fixed(gShowMs, 1) + "+" + Fixed(gExposeMs, 1);
-}
+std::string StartUpParts() { return Fixed(gConstructMs, 1) + "+" + Fixed(gShowMs, 1) + "+" + Fixed(gExposeMs, 1); }
 
 // ---------------------------------------------------------------------------
 // The phases
@@ -409,8 +436,7 @@ long long SteadyNanoseconds() {
 // `spawnedAt` (the parent's clock just before it started this process) the
 // main window was exposed.
 int RunStartUpChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt) {
-    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM"))
-        qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
+    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM")) qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     fs::current_path(dir);
@@ -453,7 +479,8 @@ void MeasureStartUp(const fs::path& empty, const fs::path& full, int feeds, int 
         }
         Note("rounds (" + std::to_string(feeds) + " feeds / none, ms): " + list);
         const double ratio = Median(many) / Median(none);
-        Report("program start-up, median, " + std::to_string(feeds) + " feeds", Fixed(Median(many), 1) + " ms", "", true);
+        Report("program start-up, median, " + std::to_string(feeds) + " feeds", Fixed(Median(many), 1) + " ms", "",
+               true);
         Report("program start-up, median, no feeds", Fixed(Median(none), 1) + " ms", "", true);
         Report("start-up ratio", Fixed(ratio, 2), "<= 1.3", ratio <= 1.3);
     }
@@ -699,7 +726,8 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
         if (!node) continue;
         const auto start = Clock::now();
         form->UpdateFeed(node);
-        manualMessages[id] = form->StatusText(0).toStdString() + "  (" + Fixed(Millis(Clock::now() - start), 0) + " ms)";
+        manualMessages[id] =
+            form->StatusText(0).toStdString() + "  (" + Fixed(Millis(Clock::now() - start), 0) + " ms)";
     }
     ProcessEventsFor(500ms);
     const bool stillHung = server.OrdinaryHits() == ordinaryAtHang;
@@ -719,14 +747,16 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
     std::printf("\n-- user-interface stalls --\n");
     Report("longest UI stall while polling", Fixed(pollingMaxGap, 1) + " ms", "< 100 ms", pollingMaxGap < 100);
     Note("at: " + pollingMaxWhere);
-    Note("including the manual updates of the faulty feeds: " + Fixed(overallMaxGap, 1) + " ms at " + heartbeat.Where());
+    Note("including the manual updates of the faulty feeds: " + Fixed(overallMaxGap, 1) + " ms at " +
+         heartbeat.Where());
 
     std::printf("\n-- resident memory --\n");
     if (marks.rssEarly > 0 && marks.rssLate > 0) {
         const double growth = 100.0 * (marks.rssLate - marks.rssEarly) / marks.rssEarly;
-        Report("RSS after " + std::to_string(earlyMark) + " updates", std::to_string(marks.rssEarly / 1024) + " MiB", "", true);
-        Report("RSS after " + std::to_string(requestsAtHang - 1) + " updates", std::to_string(marks.rssLate / 1024) + " MiB",
+        Report("RSS after " + std::to_string(earlyMark) + " updates", std::to_string(marks.rssEarly / 1024) + " MiB",
                "", true);
+        Report("RSS after " + std::to_string(requestsAtHang - 1) + " updates",
+               std::to_string(marks.rssLate / 1024) + " MiB", "", true);
         Report("RSS growth", Fixed(growth, 1) + " %", "< 10 %", growth < 10);
     } else {
         Report("RSS growth", "not measured", "< 10 %", false);
@@ -746,7 +776,8 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
         const auto& requests = faultRequests[id];
         const bool stored = fs::exists(dir / "feeds" / (std::to_string(id) + ".xml"));
         std::string line = "feed " + std::to_string(id) + " (" + KindName(server.Kind(id)) + "): polled " +
-                           std::to_string(requests.size()) + "x by the polling thread, stored copy " + (stored ? "WRITTEN" : "none");
+                           std::to_string(requests.size()) + "x by the polling thread, stored copy " +
+                           (stored ? "WRITTEN" : "none");
         if (firstRequestAfter.count(id) && !requests.empty())
             line += ", next feed requested " + Fixed(Millis(firstRequestAfter[id] - requests.front()), 0) + " ms later";
         Note(line);
@@ -798,10 +829,12 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
     for (std::size_t at = config.find("<item "); at != std::string::npos; at = config.find("<item ", at + 1)) ++items;
     const bool deletedSaved = config.find("id=\"" + std::to_string(slowId) + "\"") == std::string::npos;
     Note("exit with the hanging download: " + Fixed(Millis(exitTime), 0) + " ms; config.xml holds " +
-         std::to_string(items) + " feeds" + (deletedSaved ? ", the deleted one gone" : ", THE DELETED ONE STILL THERE"));
+         std::to_string(items) + " feeds" +
+         (deletedSaved ? ", the deleted one gone" : ", THE DELETED ONE STILL THERE"));
 
     const bool everythingElse = missing == 0 && underPolled == 0 && stillHung;
-    Report("faulty feeds handled, others kept updating", faultsOk && everythingElse ? "yes" : "no", "all", faultsOk && everythingElse);
+    Report("faulty feeds handled, others kept updating", faultsOk && everythingElse ? "yes" : "no", "all",
+           faultsOk && everythingElse);
     Report("exit with a download in flight", Fixed(Millis(exitTime), 0) + " ms", "< 2000 ms",
            exitTime < 2s && items == feeds - 1 && deletedSaved);
     return 0;
@@ -819,10 +852,11 @@ void ReportThroughput(const Throughput& program, const Throughput& before, const
     const double bareCpu = (before.cpuMs + after.cpuMs) / 2;
     Report("updates/s, program (polling thread)", Fixed(program.rate, 1), "", true);
     Report("updates/s, bare loop (before/after)", Fixed(before.rate, 1) + " / " + Fixed(after.rate, 1), "", true);
-    Report("program / bare loop (mean)", Fixed(100 * program.rate / bare, 0) + " %", ">= 80 %", program.rate >= 0.8 * bare);
-    Report("CPU per update, program / bare loop", Fixed(program.cpuMs, 1) + " / " + Fixed(bareCpu, 1) + " ms", "", true);
+    Report("program / bare loop (mean)", Fixed(100 * program.rate / bare, 0) + " %", ">= 80 %",
+           program.rate >= 0.8 * bare);
+    Report("CPU per update, program / bare loop", Fixed(program.cpuMs, 1) + " / " + Fixed(bareCpu, 1) + " ms", "",
+           true);
 }
-
 
 // ---------------------------------------------------------------------------
 // On the wire: compression, validators and "update all"
@@ -846,7 +880,8 @@ public:
             }
             FBodies.push_back(body);
             FGzipped.push_back(testsupport::Encode(body, testsupport::Encoding::Gzip));
-            FServer.AddHandler(Path(id), [this, id](const testsupport::Request& request) { return Answer(id, request); });
+            FServer.AddHandler(Path(id),
+                               [this, id](const testsupport::Request& request) { return Answer(id, request); });
         }
     }
     // Feed `id` on host h<id % hosts>.localhost, which resolves to this machine.
@@ -1016,11 +1051,13 @@ int RunNetwork(const fs::path& scratch) {
     const double plainRate = Median(plainRates);
     const double smartRate = Median(smartRates);
     Report("pass 1, plain server: bytes", std::to_string(plain1.bytes), "", plain1.bytes == plainBytes);
-    Report("pass 1, compressing server: bytes", std::to_string(smart1.bytes) + " (" +
-           Fixed(100.0 * smart1.bytes / plainBytes, 1) + " %)", "<= 25 %", smart1.bytes <= plainBytes / 4);
-    Report("pass 2, nothing changed: bytes", std::to_string(smart2.bytes) + " (" +
-           Fixed(smart1.bytes ? 100.0 * smart2.bytes / smart1.bytes : 0, 2) + " %), " +
-           std::to_string(smart2.notModified) + " x 304", "<= 2 %", smart2.bytes * 50 <= smart1.bytes);
+    Report("pass 1, compressing server: bytes",
+           std::to_string(smart1.bytes) + " (" + Fixed(100.0 * smart1.bytes / plainBytes, 1) + " %)", "<= 25 %",
+           smart1.bytes <= plainBytes / 4);
+    Report("pass 2, nothing changed: bytes",
+           std::to_string(smart2.bytes) + " (" + Fixed(smart1.bytes ? 100.0 * smart2.bytes / smart1.bytes : 0, 2) +
+               " %), " + std::to_string(smart2.notModified) + " x 304",
+           "<= 2 %", smart2.bytes * 50 <= smart1.bytes);
     Report("updates/s pass 1, plain / compressed", Fixed(plainRate, 1) + " / " + Fixed(smartRate, 1), "", true);
     Report("compressed pass 1 against plain", Fixed(100 * smartRate / plainRate, 0) + " %", ">= 90 %",
            smartRate >= 0.9 * plainRate);
@@ -1054,14 +1091,17 @@ int main(int argc, char* argv[]) {
     long long spawnedAt = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
-        if (flag == "--startup-only") startupOnly = true;
-        else if (flag == "--network") network = true;
+        if (flag == "--startup-only")
+            startupOnly = true;
+        else if (flag == "--network")
+            network = true;
         else if (flag == "--startup-child" && i + 2 < argc) {
             childDir = argv[++i];
             spawnedAt = std::atoll(argv[++i]);
-        }
-        else if (flag == "--feeds" && i + 1 < argc) feeds = std::max(50, std::atoi(argv[++i]));
-        else if (flag == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (flag == "--feeds" && i + 1 < argc)
+            feeds = std::max(50, std::atoi(argv[++i]));
+        else if (flag == "--rounds" && i + 1 < argc)
+            rounds = std::max(1, std::atoi(argv[++i]));
         else {
             std::fprintf(stderr, "usage: app_soak [--feeds N] [--rounds R] [--startup-only] | --network\n");
             return 2;
@@ -1070,12 +1110,12 @@ int main(int argc, char* argv[]) {
 
     testsupport::PrepareHeadlessBrowser(true);
     if (!fs::exists(kStage / "languages")) {
-        std::fprintf(stderr, "app_soak: no staged working directory at %s (build the 'stage' target)\n", kStage.c_str());
+        std::fprintf(stderr, "app_soak: no staged working directory at %s (build the 'stage' target)\n",
+                     kStage.c_str());
         return 2;
     }
     if (!childDir.empty()) return RunStartUpChild(argc, argv, childDir, spawnedAt);
-    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM"))
-        qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
+    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM")) qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -1089,34 +1129,35 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "app_soak: %s\n", error.what());
             result = 1;
         }
-    } else try {
-        SoakServer server(feeds);
-        std::printf("Quillet soak: %d feeds of %zu bytes (half of them gain an item per request), %u cores\n", feeds,
-                    FeedBody(2, 1000).size(), std::thread::hardware_concurrency());
-        for (int id = 1; id <= feeds; ++id)
-            if (server.IsFault(id)) std::printf("  feed %d %s\n", id, KindName(server.Kind(id)));
+    } else
+        try {
+            SoakServer server(feeds);
+            std::printf("Quillet soak: %d feeds of %zu bytes (half of them gain an item per request), %u cores\n",
+                        feeds, FeedBody(2, 1000).size(), std::thread::hardware_concurrency());
+            for (int id = 1; id <= feeds; ++id)
+                if (server.IsFault(id)) std::printf("  feed %d %s\n", id, KindName(server.Kind(id)));
 
-        const std::string none = ConfigXml(server, 0);
-        const std::string all = ConfigXml(server, feeds);
-        testsupport::StageWorkingDirectory(kStage, scratch / "empty", none);
-        testsupport::StageWorkingDirectory(kStage, scratch / "full", all);
-        testsupport::StageWorkingDirectory(kStage, scratch / "soak", all);
-        testsupport::StageWorkingDirectory(kStage, scratch / "bare", none);
+            const std::string none = ConfigXml(server, 0);
+            const std::string all = ConfigXml(server, feeds);
+            testsupport::StageWorkingDirectory(kStage, scratch / "empty", none);
+            testsupport::StageWorkingDirectory(kStage, scratch / "full", all);
+            testsupport::StageWorkingDirectory(kStage, scratch / "soak", all);
+            testsupport::StageWorkingDirectory(kStage, scratch / "bare", none);
 
-        MeasureStartUp(scratch / "empty", scratch / "full", feeds, rounds);
-        if (!startupOnly) {
-            const int bareCount = std::min(500, feeds / 2);
-            const Throughput before = MeasureBareLoop(server, scratch / "bare", 2, bareCount, "before the soak");
-            Throughput program;
-            result = RunSoak(server, scratch / "soak", program);
-            const Throughput after = MeasureBareLoop(server, scratch / "bare", 2, bareCount, "after the soak");
-            ReportThroughput(program, before, after);
+            MeasureStartUp(scratch / "empty", scratch / "full", feeds, rounds);
+            if (!startupOnly) {
+                const int bareCount = std::min(500, feeds / 2);
+                const Throughput before = MeasureBareLoop(server, scratch / "bare", 2, bareCount, "before the soak");
+                Throughput program;
+                result = RunSoak(server, scratch / "soak", program);
+                const Throughput after = MeasureBareLoop(server, scratch / "bare", 2, bareCount, "after the soak");
+                ReportThroughput(program, before, after);
+            }
+            server.phase = Phase::Setup;
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "app_soak: %s\n", error.what());
+            result = 1;
         }
-        server.phase = Phase::Setup;
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "app_soak: %s\n", error.what());
-        result = 1;
-    }
     fs::current_path(fs::temp_directory_path());
     std::error_code ignored;
     fs::remove_all(scratch, ignored);
@@ -1125,7 +1166,8 @@ int main(int argc, char* argv[]) {
     int missed = 0;
     for (const Figure& f : gFigures) {
         if (f.target.empty()) continue;
-        std::printf("%-44s %-26s %-14s %s\n", f.name.c_str(), f.value.c_str(), f.target.c_str(), f.pass ? "PASS" : "MISS");
+        std::printf("%-44s %-26s %-14s %s\n", f.name.c_str(), f.value.c_str(), f.target.c_str(),
+                    f.pass ? "PASS" : "MISS");
         missed += f.pass ? 0 : 1;
     }
     std::printf("%d target(s) missed\n", missed);

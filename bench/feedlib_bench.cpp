@@ -39,9 +39,10 @@ std::string Description(int i) {
 }
 
 std::string MakeRSS() {
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\">\n<channel>\n"
-                       "<title>Benchmark</title>\n<link>http://example.org/</link>\n"
-                       "<description>A large feed</description>\n<language>en-us</language>\n";
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\">\n<channel>\n"
+        "<title>Benchmark</title>\n<link>http://example.org/</link>\n"
+        "<description>A large feed</description>\n<language>en-us</language>\n";
     for (int i = 0; i < kItems; ++i) {
         const std::string n = std::to_string(i);
         text += "<item>\n  <title>Item number " + n + "</title>\n  <link>http://example.org/items/" + n +
@@ -53,16 +54,20 @@ std::string MakeRSS() {
 }
 
 std::string MakeAtom() {
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<feed version=\"0.3\" "
-                       "xmlns=\"http://purl.org/atom/ns#\">\n<title>Benchmark</title>\n"
-                       "<link rel=\"alternate\" href=\"http://example.org/\"/>\n<tagline>A large feed</tagline>\n"
-                       "<modified>2004-05-01T10:20:30Z</modified>\n";
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<feed version=\"0.3\" "
+        "xmlns=\"http://purl.org/atom/ns#\">\n<title>Benchmark</title>\n"
+        "<link rel=\"alternate\" href=\"http://example.org/\"/>\n<tagline>A large feed</tagline>\n"
+        "<modified>2004-05-01T10:20:30Z</modified>\n";
     for (int i = 0; i < kItems; ++i) {
         const std::string n = std::to_string(i);
-        text += "<entry>\n  <title>Entry number " + n + "</title>\n  <link rel=\"alternate\" href=\"http://example.org/entries/" +
-                n + "\"/>\n  <id>urn:example:" + n + "</id>\n  <modified>2004-05-01T10:20:30Z</modified>\n"
+        text += "<entry>\n  <title>Entry number " + n +
+                "</title>\n  <link rel=\"alternate\" href=\"http://example.org/entries/" + n +
+                "\"/>\n  <id>urn:example:" + n +
+                "</id>\n  <modified>2004-05-01T10:20:30Z</modified>\n"
                 "  <author><name>Alice</name><email>alice@example.org</email></author>\n"
-                "  <content type=\"text/html\" mode=\"escaped\"><![CDATA[" + Description(i) + "]]></content>\n</entry>\n";
+                "  <content type=\"text/html\" mode=\"escaped\"><![CDATA[" +
+                Description(i) + "]]></content>\n</entry>\n";
     }
     return text + "</feed>\n";
 }
@@ -70,23 +75,28 @@ std::string MakeAtom() {
 // Atom 1.0 as blogs and code hosts write it: several links per entry,
 // published and updated dates with offsets, and the body as inline xhtml.
 std::string MakeAtom10() {
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">\n"
-                       "<title type=\"text\">Benchmark</title>\n<subtitle>A large feed</subtitle>\n"
-                       "<link rel=\"self\" href=\"http://example.org/feed.atom\"/>\n"
-                       "<link rel=\"alternate\" type=\"text/html\" href=\"http://example.org/\"/>\n"
-                       "<updated>2004-05-01T10:20:30+02:00</updated>\n<id>urn:example:feed</id>\n";
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">\n"
+        "<title type=\"text\">Benchmark</title>\n<subtitle>A large feed</subtitle>\n"
+        "<link rel=\"self\" href=\"http://example.org/feed.atom\"/>\n"
+        "<link rel=\"alternate\" type=\"text/html\" href=\"http://example.org/\"/>\n"
+        "<updated>2004-05-01T10:20:30+02:00</updated>\n<id>urn:example:feed</id>\n";
     for (int i = 0; i < kItems; ++i) {
         const std::string n = std::to_string(i);
-        text += "<entry>\n  <title type=\"html\">Entry &lt;b&gt;number&lt;/b&gt; " + n +
-                "</title>\n  <link rel=\"replies\" href=\"http://example.org/entries/" + n +
-                "#comments\"/>\n  <link rel=\"alternate\" type=\"text/html\" href=\"http://example.org/entries/" + n +
-                "\"/>\n  <id>urn:example:" + n + "</id>\n  <published>2004-05-01T10:20:30.25+02:00</published>\n"
-                "  <updated>2004-05-02T10:20:30Z</updated>\n"
-                "  <author><name>Alice</name><email>alice@example.org</email><uri>http://example.org/alice</uri></author>\n"
-                "  <category term=\"news\" label=\"News\"/>\n"
-                "  <summary type=\"text\">Item " + n + " of the day</summary>\n"
-                "  <content type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">" + Description(i) +
-                "</div></content>\n</entry>\n";
+        text +=
+            "<entry>\n  <title type=\"html\">Entry &lt;b&gt;number&lt;/b&gt; " + n +
+            "</title>\n  <link rel=\"replies\" href=\"http://example.org/entries/" + n +
+            "#comments\"/>\n  <link rel=\"alternate\" type=\"text/html\" href=\"http://example.org/entries/" + n +
+            "\"/>\n  <id>urn:example:" + n +
+            "</id>\n  <published>2004-05-01T10:20:30.25+02:00</published>\n"
+            "  <updated>2004-05-02T10:20:30Z</updated>\n"
+            "  <author><name>Alice</name><email>alice@example.org</email><uri>http://example.org/alice</uri></author>\n"
+            "  <category term=\"news\" label=\"News\"/>\n"
+            "  <summary type=\"text\">Item " +
+            n +
+            " of the day</summary>\n"
+            "  <content type=\"xhtml\"><div xmlns=\"http://www.w3.org/1999/xhtml\">" +
+            Description(i) + "</div></content>\n</entry>\n";
     }
     return text + "</feed>\n";
 }
@@ -94,18 +104,23 @@ std::string MakeAtom10() {
 // RSS 2.0 as WordPress writes it: an excerpt in description, the whole post
 // in content:encoded, the author in dc:creator.
 std::string MakeRSSContent() {
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\" "
-                       "xmlns:content=\"http://purl.org/rss/1.0/modules/content/\" "
-                       "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n<channel>\n"
-                       "<title>Benchmark</title>\n<link>http://example.org/</link>\n"
-                       "<description>A large feed</description>\n<language>en-us</language>\n";
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\" "
+        "xmlns:content=\"http://purl.org/rss/1.0/modules/content/\" "
+        "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n<channel>\n"
+        "<title>Benchmark</title>\n<link>http://example.org/</link>\n"
+        "<description>A large feed</description>\n<language>en-us</language>\n";
     for (int i = 0; i < kItems; ++i) {
         const std::string n = std::to_string(i);
-        text += "<item>\n  <title>Item number " + n + "</title>\n  <link>http://example.org/items/" + n +
-                "</link>\n  <dc:creator><![CDATA[Alice]]></dc:creator>\n  <guid isPermaLink=\"false\">urn:example:" + n +
-                "</guid>\n  <pubDate>Sat, 01 May 2004 10:20:30 -0700</pubDate>\n  <category><![CDATA[News]]></category>\n"
-                "  <description><![CDATA[Item " + n + " of the day [&#8230;]]]></description>\n"
-                "  <content:encoded><![CDATA[" + Description(i) + "]]></content:encoded>\n</item>\n";
+        text +=
+            "<item>\n  <title>Item number " + n + "</title>\n  <link>http://example.org/items/" + n +
+            "</link>\n  <dc:creator><![CDATA[Alice]]></dc:creator>\n  <guid isPermaLink=\"false\">urn:example:" + n +
+            "</guid>\n  <pubDate>Sat, 01 May 2004 10:20:30 -0700</pubDate>\n  <category><![CDATA[News]]></category>\n"
+            "  <description><![CDATA[Item " +
+            n +
+            " of the day [&#8230;]]]></description>\n"
+            "  <content:encoded><![CDATA[" +
+            Description(i) + "]]></content:encoded>\n</item>\n";
     }
     return text + "</channel>\n</rss>\n";
 }
@@ -113,15 +128,17 @@ std::string MakeRSSContent() {
 // JSON Feed 1.1 as blogs write it: the whole post in content_html, a
 // summary, a dated and authored item with tags; strings escaped as JSON.
 std::string MakeJSONFeed() {
-    std::string text = "{\n  \"version\": \"https://jsonfeed.org/version/1.1\",\n  \"title\": \"Benchmark\",\n"
-                       "  \"home_page_url\": \"http://example.org/\",\n  \"feed_url\": \"http://example.org/feed.json\",\n"
-                       "  \"description\": \"A large feed\",\n  \"language\": \"en-US\",\n  \"items\": [\n";
+    std::string text =
+        "{\n  \"version\": \"https://jsonfeed.org/version/1.1\",\n  \"title\": \"Benchmark\",\n"
+        "  \"home_page_url\": \"http://example.org/\",\n  \"feed_url\": \"http://example.org/feed.json\",\n"
+        "  \"description\": \"A large feed\",\n  \"language\": \"en-US\",\n  \"items\": [\n";
     for (int i = 0; i < kItems; ++i) {
         const std::string n = std::to_string(i);
         text += std::string(i ? ",\n" : "") + "    {\n      \"id\": \"urn:example:" + n +
                 "\",\n      \"url\": \"http://example.org/items/" + n + "\",\n      \"title\": \"Item number " + n +
                 "\",\n      \"content_html\": " + nlohmann::json(Description(i)).dump() +
-                ",\n      \"summary\": \"Item " + n + " of the day\",\n"
+                ",\n      \"summary\": \"Item " + n +
+                " of the day\",\n"
                 "      \"date_published\": \"2004-05-01T10:20:30-07:00\",\n"
                 "      \"authors\": [{\"name\": \"Alice\", \"url\": \"http://example.org/alice\"}],\n"
                 "      \"tags\": [\"News\", \"Daily\"]\n    }";
@@ -253,7 +270,8 @@ double MedianLoadRatio(int format, int rounds) {
     std::vector<double> ratios;
     for (int round = 0; round < rounds; ++round) {
         const double start = ThreadSeconds();
-        xmlDocPtr bare = xmlReadMemory(text.data(), static_cast<int>(text.size()), "feed.xml", nullptr, XML_PARSE_NONET);
+        xmlDocPtr bare =
+            xmlReadMemory(text.data(), static_cast<int>(text.size()), "feed.xml", nullptr, XML_PARSE_NONET);
         benchmark::DoNotOptimize(WalkAll(xmlDocGetRootElement(bare)));
         xmlFreeDoc(bare);
         const double middle = ThreadSeconds();
@@ -309,7 +327,8 @@ int Profile(const char* name) {
     for (int format = 0; format < kFormats; ++format) {
         if (std::string(FormatName(format)) != name) continue;
         const std::string& text = Feed(format);
-        xmlDocPtr bare = xmlReadMemory(text.data(), static_cast<int>(text.size()), "feed.xml", nullptr, XML_PARSE_NONET);
+        xmlDocPtr bare =
+            xmlReadMemory(text.data(), static_cast<int>(text.size()), "feed.xml", nullptr, XML_PARSE_NONET);
         benchmark::DoNotOptimize(WalkAll(xmlDocGetRootElement(bare)));
         xmlFreeDoc(bare);
         feed::TFeedDocument doc;

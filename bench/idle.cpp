@@ -62,22 +62,18 @@ const fs::path kStage = QUILLET_STAGE_DIR;
 // How long the program keeps its browser while hidden, unless told.
 constexpr int kProgramReleaseDelayMs = 60 * 1000;
 
-long long SteadyNanoseconds()
-{
+long long SteadyNanoseconds() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
-double Median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
     const std::size_t mid = values.size() / 2;
     return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
-std::string Fixed(double value, int decimals)
-{
+std::string Fixed(double value, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
@@ -88,20 +84,16 @@ std::string Fixed(double value, int decimals)
 
 // The parent of every process, from /proc/<pid>/stat (the field after the
 // command name, which may itself hold spaces and parentheses).
-std::map<int, int> ParentsOfAllProcesses()
-{
+std::map<int, int> ParentsOfAllProcesses() {
     std::map<int, int> parents;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string name = entry.path().filename();
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
         std::ifstream stat(entry.path() / "stat");
         std::string line;
-        if (!std::getline(stat, line))
-            continue;
+        if (!std::getline(stat, line)) continue;
         const auto close = line.rfind(')');
-        if (close == std::string::npos)
-            continue;
+        if (close == std::string::npos) continue;
         std::istringstream rest(line.substr(close + 1));
         char state = 0;
         int parent = 0;
@@ -111,25 +103,21 @@ std::map<int, int> ParentsOfAllProcesses()
     return parents;
 }
 
-std::vector<int> ProcessTree(int root)
-{
+std::vector<int> ProcessTree(int root) {
     const std::map<int, int> parents = ParentsOfAllProcesses();
     std::vector<int> tree{root};
     for (std::size_t i = 0; i < tree.size(); ++i)
         for (const auto& [pid, parent] : parents)
-            if (parent == tree[i])
-                tree.push_back(pid);
+            if (parent == tree[i]) tree.push_back(pid);
     return tree;
 }
 
 // The value of a "Name:   123 kB" line of a /proc file, 0 when absent.
-long FieldKiB(const fs::path& file, const std::string& name)
-{
+long FieldKiB(const fs::path& file, const std::string& name) {
     std::ifstream in(file);
     std::string line;
     while (std::getline(in, line))
-        if (line.rfind(name + ":", 0) == 0)
-            return std::strtol(line.c_str() + name.size() + 1, nullptr, 10);
+        if (line.rfind(name + ":", 0) == 0) return std::strtol(line.c_str() + name.size() + 1, nullptr, 10);
     return 0;
 }
 
@@ -145,32 +133,26 @@ struct TMemory {
 
 // What a process of the tree is: the program itself, the reading pane's
 // process, or one of the engine's helpers, named by its --type argument.
-std::string ProcessRole(int pid, int root)
-{
-    if (pid == root)
-        return "program";
+std::string ProcessRole(int pid, int root) {
+    if (pid == root) return "program";
     std::ifstream in(fs::path("/proc") / std::to_string(pid) / "cmdline", std::ios::binary);
     std::string argument;
     bool first = true;
     while (std::getline(in, argument, '\0')) {
-        if (first && fs::path(argument).filename() == "quillet-pane")
-            return "pane";
+        if (first && fs::path(argument).filename() == "quillet-pane") return "pane";
         first = false;
-        if (argument.rfind("--type=", 0) == 0)
-            return argument.substr(7);
+        if (argument.rfind("--type=", 0) == 0) return argument.substr(7);
     }
     return "helper";
 }
 
-TMemory TreeMemory(int root)
-{
+TMemory TreeMemory(int root) {
     TMemory memory;
     for (int pid : ProcessTree(root)) {
         const fs::path rollup = fs::path("/proc") / std::to_string(pid) / "smaps_rollup";
         const double pss = FieldKiB(rollup, "Pss") / 1024.0;
         memory.pssMiB += pss;
-        if (pid == root)
-            memory.rootPssMiB = pss;
+        if (pid == root) memory.rootPssMiB = pss;
         memory.rssMiB += FieldKiB(rollup, "Rss") / 1024.0;
         ++memory.processes;
         memory.parts += " " + ProcessRole(pid, root) + " " + Fixed(pss, 1);
@@ -187,8 +169,7 @@ struct TActivity {
 // Wake-ups between two snapshots: what each thread alive at the end added
 // (all of it for a thread started since). A thread that ended between them
 // takes its count along and is missed.
-long WakeUpsBetween(const TActivity& before, const TActivity& after)
-{
+long WakeUpsBetween(const TActivity& before, const TActivity& after) {
     long total = 0;
     for (const auto& [thread, count] : after.switches) {
         const auto earlier = before.switches.find(thread);
@@ -199,8 +180,7 @@ long WakeUpsBetween(const TActivity& before, const TActivity& after)
 
 // CPU time (user and system, every thread) and voluntary context switches
 // (every live thread) of the tree so far.
-TActivity TreeActivity(int root)
-{
+TActivity TreeActivity(int root) {
     static const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
     TActivity activity;
     for (int pid : ProcessTree(root)) {
@@ -212,8 +192,7 @@ TActivity TreeActivity(int root)
             std::vector<std::string> fields{std::istream_iterator<std::string>(rest), {}};
             // utime and stime are fields 14 and 15 of the line, 12 and 13
             // after the command name.
-            if (fields.size() > 12)
-                activity.cpuSeconds += (std::stod(fields[11]) + std::stod(fields[12])) / ticks;
+            if (fields.size() > 12) activity.cpuSeconds += (std::stod(fields[11]) + std::stod(fields[12])) / ticks;
         }
         std::error_code error;
         for (const auto& task : fs::directory_iterator(dir / "task", error))
@@ -226,26 +205,19 @@ TActivity TreeActivity(int root)
 // ---------------------------------------------------------------------------
 // The child: the program, driven through its standard input
 
-bool Exposed(const QWidget& window)
-{
-    return window.windowHandle() && window.windowHandle()->isExposed();
-}
+bool Exposed(const QWidget& window) { return window.windowHandle() && window.windowHandle()->isExposed(); }
 
-bool ProcessEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
+bool ProcessEventsUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     while (!done()) {
-        if (Clock::now() > deadline)
-            return false;
+        if (Clock::now() > deadline) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (!done())
-            std::this_thread::sleep_for(5ms);
+        if (!done()) std::this_thread::sleep_for(5ms);
     }
     return true;
 }
 
-void Answer(const std::string& text)
-{
+void Answer(const std::string& text) {
     std::printf("%s\n", text.c_str());
     std::fflush(stdout);
 }
@@ -255,8 +227,7 @@ void Answer(const std::string& text)
 // A window shown again may also keep the page it had (an older build kept
 // its browser while hidden): without a load within a few seconds the
 // exposed window counts.
-bool AwaitPage(TFormMain& form, const std::function<void()>& action, bool loadRequired = true)
-{
+bool AwaitPage(TFormMain& form, const std::function<void()>& action, bool loadRequired = true) {
     // The browser and the pane in front of it report loads alike.
     using TPane = std::remove_pointer_t<decltype(form.WebBrowser)>;
     int loads = 0;
@@ -264,8 +235,7 @@ bool AwaitPage(TFormMain& form, const std::function<void()>& action, bool loadRe
         QObject::connect(form.WebBrowser, &TPane::NavigateComplete, [&loads] { ++loads; });
     action();
     bool loaded = ProcessEventsUntil([&] { return Exposed(form) && loads > 0; }, loadRequired ? 60s : 10s);
-    if (!loadRequired)
-        loaded = Exposed(form);
+    if (!loadRequired) loaded = Exposed(form);
     QObject::disconnect(counting);
     return loaded;
 }
@@ -273,18 +243,15 @@ bool AwaitPage(TFormMain& form, const std::function<void()>& action, bool loadRe
 // Runs the program as main() does, reports when its window is exposed
 // (milliseconds since `spawnedAt`) and then follows the commands "feed",
 // "hide", "show" and "quit", answering each with "ok" or "failed".
-int RunChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt)
-{
+int RunChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt) {
     plat::TuneAllocator();
-    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM"))
-        qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
+    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM")) qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     fs::current_path(dir);
     TFormMain form;
     form.ShowAtStartup();
-    if (!ProcessEventsUntil([&] { return Exposed(form); }, 60s))
-        return 3;
+    if (!ProcessEventsUntil([&] { return Exposed(form); }, 60s)) return 3;
     Answer(Fixed(static_cast<double>(SteadyNanoseconds() - spawnedAt) / 1e6, 3));
 
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
@@ -300,7 +267,10 @@ int RunChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt)
             form.ActionHideQuilletExecute();
             Answer("ok");
         } else if (command.rfind("show", 0) == 0) {
-            Answer(AwaitPage(form, [&] { form.ActionShowQuilletExecute(); }, false) ? "ok" : "failed");
+            Answer(AwaitPage(
+                       form, [&] { form.ActionShowQuilletExecute(); }, false)
+                       ? "ok"
+                       : "failed");
         } else {
             input.setEnabled(false);
             form.close();
@@ -313,8 +283,7 @@ int RunChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt)
 // ---------------------------------------------------------------------------
 // The parent
 
-std::string FeedBody(int id)
-{
+std::string FeedBody(int id) {
     std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Feed " +
                        std::to_string(id) + "</title><link>http://example.invalid/</link><description>d</description>";
     for (int item = 0; item < 20; ++item)
@@ -327,20 +296,17 @@ std::string FeedBody(int id)
 
 // The stored copy as the update cycle writes it: the feed with the
 // stylesheet instruction the browser renders it through.
-std::string StoredCopy(int id)
-{
+std::string StoredCopy(int id) {
     std::string body = FeedBody(id);
     return body.insert(body.find('\n') + 1, "<?xml-stylesheet type=\"text/xsl\" href=\"../rss.xsl\"?>\n");
 }
 
 // A working directory holding `feeds` feeds of `server` with their stored
 // copies, polled once a minute as the delivered configuration does.
-fs::path StageHome(const std::string& name, int feeds, testsupport::LoopbackServer& server)
-{
+fs::path StageHome(const std::string& name, int feeds, testsupport::LoopbackServer& server) {
     std::string items;
     for (int id = 1; id <= feeds; ++id) {
-        server.AddEndpoint("/feed/" + std::to_string(id), 200, {{"Content-Type", "application/rss+xml"}},
-                           FeedBody(id));
+        server.AddEndpoint("/feed/" + std::to_string(id), 200, {{"Content-Type", "application/rss+xml"}}, FeedBody(id));
         items += "<item url=\"" + server.Url("/feed/" + std::to_string(id)) + "\" id=\"" + std::to_string(id) +
                  "\" caption=\"Feed " + std::to_string(id) + "\" unread=\"0\" lastupdate=\"\"/>";
     }
@@ -350,7 +316,8 @@ fs::path StageHome(const std::string& name, int feeds, testsupport::LoopbackServ
         "<ExternalBrowser>False</ExternalBrowser><SecureFeeds>True</SecureFeeds>"
         "<FollowRedirects>False</FollowRedirects></general><internal><language>1033</language>"
         "<mainform><Width>653</Width><Height>540</Height><TreeViewWidth>200</TreeViewWidth></mainform>"
-        "<feedlist><items>" + items + "</items><autoincrement><id>" + std::to_string(feeds + 1) +
+        "<feedlist><items>" +
+        items + "</items><autoincrement><id>" + std::to_string(feeds + 1) +
         "</id></autoincrement></feedlist></internal></config>";
     const fs::path dir = fs::temp_directory_path() / ("quillet-idle-" + std::to_string(getpid()) + "-" + name);
     testsupport::StageWorkingDirectory(kStage, dir, config);
@@ -362,59 +329,48 @@ fs::path StageHome(const std::string& name, int feeds, testsupport::LoopbackServ
 // One program process, driven line by line.
 class TProgram {
 public:
-    TProgram(const fs::path& dir, int releaseMs)
-    {
+    TProgram(const fs::path& dir, int releaseMs) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        if (releaseMs >= 0)
-            environment.insert("QUILLET_BROWSER_RELEASE_MS", QString::number(releaseMs));
+        if (releaseMs >= 0) environment.insert("QUILLET_BROWSER_RELEASE_MS", QString::number(releaseMs));
         FProcess.setProcessEnvironment(environment);
         FProcess.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         const long long spawnedAt = SteadyNanoseconds();
         FProcess.start(QCoreApplication::applicationFilePath(),
                        {"--child", QString::fromStdString(dir.string()), QString::number(spawnedAt)});
-        if (!FProcess.waitForStarted(30000))
-            throw std::runtime_error("the program did not start");
+        if (!FProcess.waitForStarted(30000)) throw std::runtime_error("the program did not start");
         ExposedMs = std::stod(ReadLine());
     }
-    ~TProgram()
-    {
+    ~TProgram() {
         FProcess.write("quit\n");
-        if (!FProcess.waitForFinished(30000))
-            FProcess.kill();
+        if (!FProcess.waitForFinished(30000)) FProcess.kill();
     }
 
-    void Command(const char* command)
-    {
+    void Command(const char* command) {
         FProcess.write((std::string(command) + "\n").c_str());
-        if (ReadLine() != "ok")
-            throw std::runtime_error(std::string("the program failed to ") + command);
+        if (ReadLine() != "ok") throw std::runtime_error(std::string("the program failed to ") + command);
     }
     int Pid() const { return static_cast<int>(FProcess.processId()); }
 
     double ExposedMs = 0;
 
 private:
-    std::string ReadLine()
-    {
+    std::string ReadLine() {
         while (!FProcess.canReadLine())
-            if (!FProcess.waitForReadyRead(120000))
-                throw std::runtime_error("the program stopped answering");
+            if (!FProcess.waitForReadyRead(120000)) throw std::runtime_error("the program stopped answering");
         return FProcess.readLine().trimmed().toStdString();
     }
 
     QProcess FProcess;
 };
 
-void PrintMemory(const std::string& when, const TMemory& memory, const std::string& target, bool pass)
-{
+void PrintMemory(const std::string& when, const TMemory& memory, const std::string& target, bool pass) {
     std::printf("%-34s PSS %7.1f MB  RSS %7.1f MB  %d processes  %s%s\n    PSS by process (MB):%s\n", when.c_str(),
                 memory.pssMiB, memory.rssMiB, memory.processes, target.c_str(),
                 target.empty() ? "" : (pass ? " PASS" : " MISS"), memory.parts.c_str());
     std::fflush(stdout);
 }
 
-void MeasureStartUp(testsupport::LoopbackServer& server, int feeds, int largeFeeds, int rounds)
-{
+void MeasureStartUp(testsupport::LoopbackServer& server, int feeds, int largeFeeds, int rounds) {
     const fs::path small = StageHome("startup-small", feeds, server);
     const fs::path large = StageHome("startup-large", largeFeeds, server);
     std::printf("== Start-up to an exposed window (%d new processes each, alternating) ==\n", rounds);
@@ -436,8 +392,7 @@ void MeasureStartUp(testsupport::LoopbackServer& server, int feeds, int largeFee
 
 // The program started, a feed shown, hidden, idle and shown again; returns
 // its memory at the end, when the program has ended.
-TMemory MeasureProgramAtRest(const fs::path& home, int idleSeconds, int releaseMs)
-{
+TMemory MeasureProgramAtRest(const fs::path& home, int idleSeconds, int releaseMs) {
     const int delayMs = releaseMs >= 0 ? releaseMs : kProgramReleaseDelayMs;
     TProgram program(home, releaseMs);
     std::this_thread::sleep_for(5s);  // the first poll and the window settle
@@ -458,18 +413,20 @@ TMemory MeasureProgramAtRest(const fs::path& home, int idleSeconds, int releaseM
     const TActivity after = TreeActivity(program.Pid());
     const TMemory rested = TreeMemory(program.Pid());
     const double cpuPer2Min = (after.cpuSeconds - before.cpuSeconds) * 120.0 / idleSeconds;
-    std::printf("idle in the tray for %d s: CPU %.2f s (%.3f s per 2 min, target <= 0.05 %s), %ld wake-ups "
-                "(%.1f per second)\n",
-                idleSeconds, after.cpuSeconds - before.cpuSeconds, cpuPer2Min, cpuPer2Min <= 0.05 ? "PASS" : "MISS",
-                WakeUpsBetween(before, after), static_cast<double>(WakeUpsBetween(before, after)) / idleSeconds);
+    std::printf(
+        "idle in the tray for %d s: CPU %.2f s (%.3f s per 2 min, target <= 0.05 %s), %ld wake-ups "
+        "(%.1f per second)\n",
+        idleSeconds, after.cpuSeconds - before.cpuSeconds, cpuPer2Min, cpuPer2Min <= 0.05 ? "PASS" : "MISS",
+        WakeUpsBetween(before, after), static_cast<double>(WakeUpsBetween(before, after)) / idleSeconds);
     // PSS also moves when other processes map or unmap the same libraries,
     // so growth is judged on resident size, which is this tree's alone.
     const double growth = (rested.pssMiB - hidden.pssMiB) / hidden.pssMiB * 100;
     const double rssGrowth = (rested.rssMiB - hidden.rssMiB) / hidden.rssMiB * 100;
-    std::printf("across the idle span: PSS %.1f -> %.1f MB (%+.2f %%), RSS %.1f -> %.1f MB (%+.2f %%), "
-                "target <= 2 %% over 10 min %s\n",
-                hidden.pssMiB, rested.pssMiB, growth, hidden.rssMiB, rested.rssMiB, rssGrowth,
-                rssGrowth <= 2 ? "PASS" : "MISS");
+    std::printf(
+        "across the idle span: PSS %.1f -> %.1f MB (%+.2f %%), RSS %.1f -> %.1f MB (%+.2f %%), "
+        "target <= 2 %% over 10 min %s\n",
+        hidden.pssMiB, rested.pssMiB, growth, hidden.rssMiB, rested.rssMiB, rssGrowth,
+        rssGrowth <= 2 ? "PASS" : "MISS");
 
     program.Command("show");
     std::this_thread::sleep_for(3s);
@@ -478,8 +435,7 @@ TMemory MeasureProgramAtRest(const fs::path& home, int idleSeconds, int releaseM
     return again;
 }
 
-void MeasureRest(testsupport::LoopbackServer& server, int feeds, int idleSeconds, int releaseMs)
-{
+void MeasureRest(testsupport::LoopbackServer& server, int feeds, int idleSeconds, int releaseMs) {
     const fs::path home = StageHome("rest", feeds, server);
     std::printf("== Memory of the process tree and idle activity, %d feeds, release delay %d s ==\n", feeds,
                 (releaseMs >= 0 ? releaseMs : kProgramReleaseDelayMs) / 1000);
@@ -492,22 +448,20 @@ void MeasureRest(testsupport::LoopbackServer& server, int feeds, int idleSeconds
     QProcess bare;
     bare.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     bare.start(QUILLET_BARE_ENGINE_PATH, {});
-    if (!bare.waitForReadyRead(60000))
-        throw std::runtime_error("the bare engine did not show its page");
+    if (!bare.waitForReadyRead(60000)) throw std::runtime_error("the bare engine did not show its page");
     std::this_thread::sleep_for(2s);
     const TMemory floor = TreeMemory(static_cast<int>(bare.processId()));
     PrintMemory("a bare engine view, one-line page", floor, "", true);
     const double paneEngine = again.pssMiB - again.rootPssMiB;
-    std::printf("the shown pane's processes against the bare engine: %.1f / %.1f MB = %.2f; "
-                "the program itself adds %.1f MB\n",
-                paneEngine, floor.pssMiB, paneEngine / floor.pssMiB, again.rootPssMiB);
+    std::printf(
+        "the shown pane's processes against the bare engine: %.1f / %.1f MB = %.2f; "
+        "the program itself adds %.1f MB\n",
+        paneEngine, floor.pssMiB, paneEngine / floor.pssMiB, again.rootPssMiB);
     bare.closeWriteChannel();
-    if (!bare.waitForFinished(10000))
-        bare.kill();
+    if (!bare.waitForFinished(10000)) bare.kill();
 }
 
-int Usage()
-{
+int Usage() {
     std::fprintf(stderr,
                  "usage: idle [--feeds N] [--large-feeds N] [--rounds R] [--idle-seconds S] [--release-ms MS] "
                  "[--skip-startup]\n");
@@ -516,10 +470,8 @@ int Usage()
 
 }  // namespace
 
-int main(int argc, char* argv[])
-{
-    if (argc == 4 && std::string(argv[1]) == "--child")
-        return RunChild(argc, argv, argv[2], std::stoll(argv[3]));
+int main(int argc, char* argv[]) {
+    if (argc == 4 && std::string(argv[1]) == "--child") return RunChild(argc, argv, argv[2], std::stoll(argv[3]));
 
     int feeds = 50, largeFeeds = 1000, rounds = 5, idleSeconds = 120, releaseMs = -1;
     bool startUp = true;
@@ -541,8 +493,7 @@ int main(int argc, char* argv[])
         else
             return Usage();
     }
-    if (feeds < 1 || largeFeeds < 1 || rounds < 1 || idleSeconds < 1)
-        return Usage();
+    if (feeds < 1 || largeFeeds < 1 || rounds < 1 || idleSeconds < 1) return Usage();
 
     // The program processes inherit the environment of a browser engine
     // without a desktop: offscreen unless a display is there.
@@ -550,8 +501,7 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     try {
         testsupport::LoopbackServer server;
-        if (startUp)
-            MeasureStartUp(server, feeds, largeFeeds, rounds);
+        if (startUp) MeasureStartUp(server, feeds, largeFeeds, rounds);
         MeasureRest(server, feeds, idleSeconds, releaseMs);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "idle: %s\n", error.what());

@@ -61,8 +61,12 @@ std::string ConfigXml(bool withUnread) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n"
            "  <general>\n    <UpdateInterval>1440</UpdateInterval>\n    <StartTrayIcon>False</StartTrayIcon>\n"
            "  </general>\n  <internal>\n    <language>1033</language>\n"
-           "    <feedlist>\n      <items>\n" + items + "      </items>\n"
-           "      <autoincrement>\n        <id>" + std::to_string(kFeeds + 1) + "</id>\n      </autoincrement>\n"
+           "    <feedlist>\n      <items>\n" +
+           items +
+           "      </items>\n"
+           "      <autoincrement>\n        <id>" +
+           std::to_string(kFeeds + 1) +
+           "</id>\n      </autoincrement>\n"
            "    </feedlist>\n  </internal>\n</config>\n";
 }
 

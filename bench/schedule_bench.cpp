@@ -17,8 +17,7 @@ using schedule::TTimePoint;
 
 const TTimePoint kStart(seconds(1796601600));
 
-schedule::TScheduler Filled(int feeds)
-{
+schedule::TScheduler Filled(int feeds) {
     schedule::TScheduler scheduler;
     std::mt19937 random(7);
     std::uniform_int_distribution<int> dueIn(0, 86400);
@@ -28,16 +27,13 @@ schedule::TScheduler Filled(int feeds)
     return scheduler;
 }
 
-void BM_NextFeed(benchmark::State& state)
-{
+void BM_NextFeed(benchmark::State& state) {
     const schedule::TScheduler scheduler = Filled(static_cast<int>(state.range(0)));
-    for (auto _ : state)
-        benchmark::DoNotOptimize(scheduler.Next());
+    for (auto _ : state) benchmark::DoNotOptimize(scheduler.Next());
 }
 BENCHMARK(BM_NextFeed)->Arg(5000);
 
-void BM_NextFeedAndReschedule(benchmark::State& state)
-{
+void BM_NextFeedAndReschedule(benchmark::State& state) {
     schedule::TScheduler scheduler = Filled(static_cast<int>(state.range(0)));
     std::mt19937 random(11);
     std::uniform_int_distribution<int> interval(900, 86400);
@@ -50,15 +46,13 @@ void BM_NextFeedAndReschedule(benchmark::State& state)
 }
 BENCHMARK(BM_NextFeedAndReschedule)->Arg(5000);
 
-void BM_BudgetAfterFetch(benchmark::State& state)
-{
+void BM_BudgetAfterFetch(benchmark::State& state) {
     schedule::TPollBudget budget;
     budget.SetRoundRate(1.0 / 60);
     std::mt19937 random(13);
     std::uniform_int_distribution<int> gap(600, 86400 * 30);
     const int feeds = static_cast<int>(state.range(0));
-    for (int i = 0; i < feeds; ++i)
-        budget.Note(std::to_string(i), seconds(gap(random)));
+    for (int i = 0; i < feeds; ++i) budget.Note(std::to_string(i), seconds(gap(random)));
     int next = 0;
     for (auto _ : state) {
         const seconds learned(gap(random));
@@ -69,6 +63,6 @@ void BM_BudgetAfterFetch(benchmark::State& state)
 }
 BENCHMARK(BM_BudgetAfterFetch)->Arg(5000);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

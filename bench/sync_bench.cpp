@@ -15,8 +15,8 @@
 namespace {
 
 void PrintTraffic(const char* what, int requests, const greader::TTraffic& traffic) {
-    std::printf("  %s: %d requests; on the wire %zu bytes (bodies %zu + headers %zu); bodies decoded %zu bytes\n",
-                what, requests, traffic.OnWire(), traffic.Body, traffic.Headers, traffic.Decoded);
+    std::printf("  %s: %d requests; on the wire %zu bytes (bodies %zu + headers %zu); bodies decoded %zu bytes\n", what,
+                requests, traffic.OnWire(), traffic.Body, traffic.Headers, traffic.Decoded);
 }
 
 // What one request of the client cost on the wire.

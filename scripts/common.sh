@@ -2,7 +2,7 @@
 # Sourced, not executed.
 
 QUILLET_PACKAGES=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config clang-format
   qt6-base-dev qt6-svg-dev qt6-webengine-dev libqt6webenginewidgets6
   libcurl4-openssl-dev libxml2-dev libxslt1-dev zlib1g-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev qtkeychain-qt6-dev

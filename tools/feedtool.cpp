@@ -52,204 +52,204 @@ constexpr const char* kUsage =
     "  --follow   follow redirects (at most 15)\n";
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    return true;
 }
 
 bool IsAddress(const std::string& source) {
-  return StartsWithNoCase(source, "http://") || StartsWithNoCase(source, "https://");
+    return StartsWithNoCase(source, "http://") || StartsWithNoCase(source, "https://");
 }
 
-void Load(feed::TFeedDocument& document, const std::string& source,
-          const http::FetchOptions& options) {
-  if (IsAddress(source)) {
-    // Relative links in the feed are resolved against its own address.
-    document.SetDocumentURL(source);
-    document.LoadFromString(http::Get(source, options));
-  }
-  else
-    document.LoadFromFile(source);
+void Load(feed::TFeedDocument& document, const std::string& source, const http::FetchOptions& options) {
+    if (IsAddress(source)) {
+        // Relative links in the feed are resolved against its own address.
+        document.SetDocumentURL(source);
+        document.LoadFromString(http::Get(source, options));
+    } else
+        document.LoadFromFile(source);
 }
 
 const char* FormatName(feed::TXMLType type) {
-  switch (type) {
-    case feed::xtRSS: return "rss";
-    case feed::xtRDF: return "rdf";
-    case feed::xtAtom: return "atom";
-    case feed::xtJSON: return "json";
-  }
-  return "unknown";
+    switch (type) {
+        case feed::xtRSS:
+            return "rss";
+        case feed::xtRDF:
+            return "rdf";
+        case feed::xtAtom:
+            return "atom";
+        case feed::xtJSON:
+            return "json";
+    }
+    return "unknown";
 }
 
-void Field(std::ostream& out, const char* indent, const char* name, const std::string& value,
-           bool last = false) {
-  out << indent << '"' << name << "\": " << feedtool::JsonString(value) << (last ? "\n" : ",\n");
+void Field(std::ostream& out, const char* indent, const char* name, const std::string& value, bool last = false) {
+    out << indent << '"' << name << "\": " << feedtool::JsonString(value) << (last ? "\n" : ",\n");
 }
 
 // A date as RFC 822 with the zone it was written in; "" when the feed
 // gave none (the model's default is then the time of reading).
-std::string DateText(const feed::TRFC822DateTime& date) {
-  return date.Modified() ? date.ToRFC822() : std::string();
-}
+std::string DateText(const feed::TRFC822DateTime& date) { return date.Modified() ? date.ToRFC822() : std::string(); }
 
 void DumpEnclosure(std::ostream& out, const feed::TRSSItemEnclosure& enclosure) {
-  out << "      \"enclosure\": ";
-  if (!enclosure.Include()) {
-    out << "null,\n";
-    return;
-  }
-  out << "{\"url\": " << feedtool::JsonString(enclosure.URL())
-      << ", \"type\": " << feedtool::JsonString(enclosure.EnclosureType())
-      << ", \"length\": " << enclosure.Length() << "},\n";
+    out << "      \"enclosure\": ";
+    if (!enclosure.Include()) {
+        out << "null,\n";
+        return;
+    }
+    out << "{\"url\": " << feedtool::JsonString(enclosure.URL())
+        << ", \"type\": " << feedtool::JsonString(enclosure.EnclosureType()) << ", \"length\": " << enclosure.Length()
+        << "},\n";
 }
 
 void DumpCategories(std::ostream& out, const feed::TRSSItemCategories& categories) {
-  out << "      \"categories\": [";
-  for (int i = 0; i < categories.Count(); ++i)
-    out << (i ? ", " : "") << feedtool::JsonString(categories[i].Title());
-  out << "],\n";
+    out << "      \"categories\": [";
+    for (int i = 0; i < categories.Count(); ++i) out << (i ? ", " : "") << feedtool::JsonString(categories[i].Title());
+    out << "],\n";
 }
 
 void Dump(const feed::TFeedDocument& document, std::ostream& out) {
-  const auto& channel = document.Channel().Required();
-  const auto& optional = document.Channel().Optional();
-  out << "{\n";
-  Field(out, "  ", "format", FormatName(document.XMLType()));
-  Field(out, "  ", "version", document.Version());
-  Field(out, "  ", "title", channel.Title());
-  Field(out, "  ", "link", channel.Link());
-  Field(out, "  ", "description", channel.Desc());
-  Field(out, "  ", "pubDate", DateText(optional.PubDate()));
-  Field(out, "  ", "lastBuildDate", DateText(optional.LastBuildDate()));
-  const auto& items = document.Items();
-  out << "  \"items\": [" << (items.Count() == 0 ? "" : "\n");
-  for (int i = 0; i < items.Count(); ++i) {
-    const auto& item = items[i];
-    out << "    {\n";
-    Field(out, "      ", "title", item.Title());
-    Field(out, "      ", "link", item.Link());
-    Field(out, "      ", "description", item.Description());
-    Field(out, "      ", "content", item.Content());
-    Field(out, "      ", "author", item.Author().Name);
-    Field(out, "      ", "authorEmail", item.Author().EMail);
-    Field(out, "      ", "authorUri", item.Author().URL);
-    DumpEnclosure(out, item.Enclosure());
-    DumpCategories(out, item.Categories());
-    Field(out, "      ", "guid", item.GUID().GUID());
-    Field(out, "      ", "pubDate", DateText(item.PubDate()), true);
-    out << "    }" << (i + 1 < items.Count() ? ",\n" : "\n  ");
-  }
-  out << "]\n}\n";
+    const auto& channel = document.Channel().Required();
+    const auto& optional = document.Channel().Optional();
+    out << "{\n";
+    Field(out, "  ", "format", FormatName(document.XMLType()));
+    Field(out, "  ", "version", document.Version());
+    Field(out, "  ", "title", channel.Title());
+    Field(out, "  ", "link", channel.Link());
+    Field(out, "  ", "description", channel.Desc());
+    Field(out, "  ", "pubDate", DateText(optional.PubDate()));
+    Field(out, "  ", "lastBuildDate", DateText(optional.LastBuildDate()));
+    const auto& items = document.Items();
+    out << "  \"items\": [" << (items.Count() == 0 ? "" : "\n");
+    for (int i = 0; i < items.Count(); ++i) {
+        const auto& item = items[i];
+        out << "    {\n";
+        Field(out, "      ", "title", item.Title());
+        Field(out, "      ", "link", item.Link());
+        Field(out, "      ", "description", item.Description());
+        Field(out, "      ", "content", item.Content());
+        Field(out, "      ", "author", item.Author().Name);
+        Field(out, "      ", "authorEmail", item.Author().EMail);
+        Field(out, "      ", "authorUri", item.Author().URL);
+        DumpEnclosure(out, item.Enclosure());
+        DumpCategories(out, item.Categories());
+        Field(out, "      ", "guid", item.GUID().GUID());
+        Field(out, "      ", "pubDate", DateText(item.PubDate()), true);
+        out << "    }" << (i + 1 < items.Count() ? ",\n" : "\n  ");
+    }
+    out << "]\n}\n";
 }
 
 #ifdef FEEDTOOL_DISCOVER
 int Discover(const std::string& input) {
-  const discover::TDiscoverResult result = discover::Discover(input);
-  if (!result.Ok()) {
-    std::cerr << result.Error->Message << "\n";
-    return 1;
-  }
-  std::cout << "[\n";
-  for (std::size_t i = 0; i < result.Feeds.size(); ++i) {
-    const auto& feed = result.Feeds[i];
-    std::cout << "  {\"url\": " << feedtool::JsonString(feed.Url) << ", \"title\": " << feedtool::JsonString(feed.Title)
-              << ", \"type\": " << feedtool::JsonString(feed.Type) << "}" << (i + 1 < result.Feeds.size() ? ",\n" : "\n");
-  }
-  std::cout << "]\n";
-  std::cout.flush();
-  return std::cout ? 0 : 1;
+    const discover::TDiscoverResult result = discover::Discover(input);
+    if (!result.Ok()) {
+        std::cerr << result.Error->Message << "\n";
+        return 1;
+    }
+    std::cout << "[\n";
+    for (std::size_t i = 0; i < result.Feeds.size(); ++i) {
+        const auto& feed = result.Feeds[i];
+        std::cout << "  {\"url\": " << feedtool::JsonString(feed.Url)
+                  << ", \"title\": " << feedtool::JsonString(feed.Title)
+                  << ", \"type\": " << feedtool::JsonString(feed.Type) << "}"
+                  << (i + 1 < result.Feeds.size() ? ",\n" : "\n");
+    }
+    std::cout << "]\n";
+    std::cout.flush();
+    return std::cout ? 0 : 1;
 }
 #endif
 
 #ifdef FEEDTOOL_EXTRACT
 // args: "extract" ADDRESS, or "extract" FILE ADDRESS.
 int Extract(const std::vector<std::string>& args) {
-  std::string address = args.back();
-  std::string page, contentType;
-  try {
-    if (args.size() == 3) {
-      std::ifstream file(args[1], std::ios::binary);
-      if (!file) {
-        std::cerr << "feedtool: cannot read " << args[1] << "\n";
+    std::string address = args.back();
+    std::string page, contentType;
+    try {
+        if (args.size() == 3) {
+            std::ifstream file(args[1], std::ios::binary);
+            if (!file) {
+                std::cerr << "feedtool: cannot read " << args[1] << "\n";
+                return 1;
+            }
+            page.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        } else if (IsAddress(address)) {
+            http::THttpClient client({.secureFeeds = true, .followRedirects = true});
+            http::TFetchResult fetched = client.Fetch(address);
+            page = std::move(fetched.Body);
+            contentType = std::move(fetched.ContentType);
+            // Links resolve against where the redirects ended.
+            if (!fetched.EffectiveUrl.empty()) address = fetched.EffectiveUrl;
+        }
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << "\n";
         return 1;
-      }
-      page.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    } else if (IsAddress(address)) {
-      http::THttpClient client({.secureFeeds = true, .followRedirects = true});
-      http::TFetchResult fetched = client.Fetch(address);
-      page = std::move(fetched.Body);
-      contentType = std::move(fetched.ContentType);
-      // Links resolve against where the redirects ended.
-      if (!fetched.EffectiveUrl.empty()) address = fetched.EffectiveUrl;
     }
-  } catch (const std::exception& error) {
-    std::cerr << error.what() << "\n";
-    return 1;
-  }
-  const extract::TArticle article = extract::ExtractArticle(page, address, contentType);
-  if (!article.Found) {
-    std::cerr << article.Reason << "\n";
-    return 1;
-  }
-  std::cout << article.Html;
-  std::cout.flush();
-  return std::cout ? 0 : 1;
+    const extract::TArticle article = extract::ExtractArticle(page, address, contentType);
+    if (!article.Found) {
+        std::cerr << article.Reason << "\n";
+        return 1;
+    }
+    std::cout << article.Html;
+    std::cout.flush();
+    return std::cout ? 0 : 1;
 }
 #endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  http::FetchOptions options;
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--secure") {
-      options.secureFeeds = true;
-    } else if (arg == "--follow") {
-      options.followRedirects = true;
-    } else if (arg == "-h" || arg == "--help") {
-      std::cout << kUsage;
-      return 0;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      std::cerr << "feedtool: unknown option " << arg << "\n" << kUsage;
-      return 2;
-    } else {
-      args.push_back(arg);
+    http::FetchOptions options;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--secure") {
+            options.secureFeeds = true;
+        } else if (arg == "--follow") {
+            options.followRedirects = true;
+        } else if (arg == "-h" || arg == "--help") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            std::cerr << "feedtool: unknown option " << arg << "\n" << kUsage;
+            return 2;
+        } else {
+            args.push_back(arg);
+        }
     }
-  }
 #ifdef FEEDTOOL_DISCOVER
-  if (args.size() == 2 && args[0] == "discover") return Discover(args[1]);
+    if (args.size() == 2 && args[0] == "discover") return Discover(args[1]);
 #endif
 #ifdef FEEDTOOL_EXTRACT
-  if ((args.size() == 2 || args.size() == 3) && args[0] == "extract") return Extract(args);
+    if ((args.size() == 2 || args.size() == 3) && args[0] == "extract") return Extract(args);
 #endif
-  const bool dump = args.size() == 2 && args[0] == "dump";
-  const bool convert = args.size() == 3 && args[0] == "convert";
-  if (!dump && !convert) {
-    std::cerr << kUsage;
-    return 2;
-  }
+    const bool dump = args.size() == 2 && args[0] == "dump";
+    const bool convert = args.size() == 3 && args[0] == "convert";
+    if (!dump && !convert) {
+        std::cerr << kUsage;
+        return 2;
+    }
 
-  try {
-    feed::TFeedDocument document;
-    Load(document, args[1], options);
-    if (dump) {
-      Dump(document, std::cout);
-    } else {
-      document.SetXSLFileName("../rss.xsl");
-      document.SaveToFile(args[2]);
+    try {
+        feed::TFeedDocument document;
+        Load(document, args[1], options);
+        if (dump) {
+            Dump(document, std::cout);
+        } else {
+            document.SetXSLFileName("../rss.xsl");
+            document.SaveToFile(args[2]);
+        }
+        std::cout.flush();
+        if (!std::cout) {
+            std::cerr << "feedtool: could not write the output\n";
+            return 1;
+        }
+    } catch (const std::exception& error) {
+        std::cerr << error.what() << "\n";
+        return 1;
     }
-    std::cout.flush();
-    if (!std::cout) {
-      std::cerr << "feedtool: could not write the output\n";
-      return 1;
-    }
-  } catch (const std::exception& error) {
-    std::cerr << error.what() << "\n";
-    return 1;
-  }
-  return 0;
+    return 0;
 }

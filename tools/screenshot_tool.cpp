@@ -232,9 +232,12 @@ std::string ConfigXml(const testsupport::LoopbackServer& server) {
     </mainform>
     <feedlist>
       <items>
-        <item url=")" + server.Url("/gazette/rss.xml") + R"(" id="1" caption="" unread="0" lastupdate=""/>
-        <item url=")" + server.Url("/fieldnotes/index.rdf") + R"(" id="2" caption="" unread="0" lastupdate=""/>
-        <item url=")" + server.Url("/kitchengarden/atom.xml") + R"(" id="3" caption="" unread="0" lastupdate=""/>
+        <item url=")" +
+           server.Url("/gazette/rss.xml") + R"(" id="1" caption="" unread="0" lastupdate=""/>
+        <item url=")" +
+           server.Url("/fieldnotes/index.rdf") + R"(" id="2" caption="" unread="0" lastupdate=""/>
+        <item url=")" +
+           server.Url("/kitchengarden/atom.xml") + R"(" id="3" caption="" unread="0" lastupdate=""/>
       </items>
       <autoincrement>
         <id>4</id>
@@ -306,10 +309,7 @@ int Run(const fs::path& output) {
             return 1;
         }
         const bool polled = WaitFor(
-            [] {
-                return fs::exists("feeds/1.xml") && fs::exists("feeds/2.xml") && fs::exists("feeds/3.xml");
-            },
-            60s);
+            [] { return fs::exists("feeds/1.xml") && fs::exists("feeds/2.xml") && fs::exists("feeds/3.xml"); }, 60s);
         if (!polled) {
             Say("the three feeds were not all stored within a minute; status: " + form.StatusText(0).toStdString());
             return 1;
@@ -344,14 +344,18 @@ int Run(const fs::path& output) {
 
         {
             TFormOptions options(&form, form.Options());
-            if (ShowAndWait(options)) failures += Save(options, output / "options.png") ? 0 : 1;
-            else ++failures;
+            if (ShowAndWait(options))
+                failures += Save(options, output / "options.png") ? 0 : 1;
+            else
+                ++failures;
             options.close();
         }
         {
             TAboutBox about(&form);
-            if (ShowAndWait(about)) failures += Save(about, output / "about.png") ? 0 : 1;
-            else ++failures;
+            if (ShowAndWait(about))
+                failures += Save(about, output / "about.png") ? 0 : 1;
+            else
+                ++failures;
             about.close();
         }
         form.close();
@@ -377,8 +381,7 @@ int main(int argc, char* argv[]) {
     fs::create_directories(output);
 
     testsupport::PrepareHeadlessBrowser(false);
-    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM"))
-        qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
+    if (qEnvironmentVariableIsEmpty("QUILLET_PANE_PROGRAM")) qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Veltrax Quillet");
     QApplication::setApplicationDisplayName("Veltrax Quillet");

@@ -25,50 +25,50 @@ namespace discover {
 
 // Why discovery gave nothing; the app may translate by kind.
 enum class TDiscoverErrorKind {
-  InvalidAddress,    // what was pasted is not a web address
-  HostNotFound,      // the name does not resolve
-  ConnectionFailed,  // nothing listens, or the connection broke
-  TimedOut,
-  HttpStatus,        // an answer outside 2xx; Status holds it
-  SecureRefused,     // https while secure addresses are switched off
-  TooLarge,
-  Cancelled,
-  UnreadableFeed,    // the address gives a feed that cannot be read
-  NoFeed,            // the page names none and no usual address has one
-  Other,
+    InvalidAddress,    // what was pasted is not a web address
+    HostNotFound,      // the name does not resolve
+    ConnectionFailed,  // nothing listens, or the connection broke
+    TimedOut,
+    HttpStatus,     // an answer outside 2xx; Status holds it
+    SecureRefused,  // https while secure addresses are switched off
+    TooLarge,
+    Cancelled,
+    UnreadableFeed,  // the address gives a feed that cannot be read
+    NoFeed,          // the page names none and no usual address has one
+    Other,
 };
 
 struct TDiscoverError {
-  TDiscoverErrorKind Kind = TDiscoverErrorKind::Other;
-  int Status = 0;       // the HTTP status for HttpStatus
-  std::string Message;  // plain English, one or two sentences
+    TDiscoverErrorKind Kind = TDiscoverErrorKind::Other;
+    int Status = 0;       // the HTTP status for HttpStatus
+    std::string Message;  // plain English, one or two sentences
 };
 
 struct TDiscoverResult {
-  std::string Address;  // the page that answered, after redirects; "" if none did
-  std::vector<TFeedCandidate> Feeds;
-  std::optional<TDiscoverError> Error;
-  bool Ok() const { return !Error.has_value(); }
+    std::string Address;  // the page that answered, after redirects; "" if none did
+    std::vector<TFeedCandidate> Feeds;
+    std::optional<TDiscoverError> Error;
+    bool Ok() const { return !Error.has_value(); }
 };
 
 // One answer as discovery sees it.
 struct TFetchedPage {
-  std::string Url;          // after redirects
-  std::string ContentType;  // the header, "" when absent
-  std::string Body;
+    std::string Url;          // after redirects
+    std::string ContentType;  // the header, "" when absent
+    std::string Body;
 };
 // Fetches url (following redirects or not); throws http::HttpError.
 using TPageFetcher = std::function<TFetchedPage(const std::string& url, bool followRedirects)>;
 
 struct TDiscoverOptions {
-  // A bare host is tried as https, so secure fetching is on unless the
-  // caller says otherwise.
-  bool secureFeeds = true;
-  std::chrono::milliseconds connectTimeout = http::kDefaultConnectTimeout;
-  std::chrono::milliseconds stallTimeout = http::kDefaultStallTimeout;
-  std::chrono::milliseconds deadline = http::kDefaultDeadline;
-  std::shared_ptr<http::TCancelToken> cancelToken;  // shared with the caller to stop discovery
-  TPageFetcher fetcher;  // empty: the HTTP client with the settings above
+    // A bare host is tried as https, so secure fetching is on unless the
+    // caller says otherwise.
+    bool secureFeeds = true;
+    std::chrono::milliseconds connectTimeout = http::kDefaultConnectTimeout;
+    std::chrono::milliseconds stallTimeout = http::kDefaultStallTimeout;
+    std::chrono::milliseconds deadline = http::kDefaultDeadline;
+    std::shared_ptr<http::TCancelToken> cancelToken;  // shared with the caller to stop discovery
+    TPageFetcher fetcher;                             // empty: the HTTP client with the settings above
 };
 
 TDiscoverResult Discover(std::string_view input, const TDiscoverOptions& options = {});

@@ -9,16 +9,16 @@ namespace discover {
 
 // One feed found for what the person pasted.
 struct TFeedCandidate {
-  std::string Url;    // absolute
-  std::string Title;  // as the page or the feed names it, blanks collapsed
-  std::string Type;   // MIME type ("application/rss+xml", "application/feed+json")
-  bool operator==(const TFeedCandidate&) const = default;
+    std::string Url;    // absolute
+    std::string Title;  // as the page or the feed names it, blanks collapsed
+    std::string Type;   // MIME type ("application/rss+xml", "application/feed+json")
+    bool operator==(const TFeedCandidate&) const = default;
 };
 
 // What a page says about its feeds.
 struct TPageFeeds {
-  std::vector<TFeedCandidate> Feeds;  // best first
-  bool YouTube = false;               // the page is one of YouTube's
+    std::vector<TFeedCandidate> Feeds;  // best first
+    bool YouTube = false;               // the page is one of YouTube's
 };
 
 // The feeds `html` names, best first: its feed <link>s (rel "alternate" or
@@ -27,12 +27,11 @@ struct TPageFeeds {
 // one post's comment feed, otherwise in the page's order; for a YouTube page
 // without such links, the feeds of the playlist or channel it shows.
 // contentType is the answer's Content-Type header, for its charset.
-TPageFeeds ReadPageFeeds(std::string_view html, const std::string& pageUrl,
-                         std::string_view contentType = {});
+TPageFeeds ReadPageFeeds(std::string_view html, const std::string& pageUrl, std::string_view contentType = {});
 
 inline std::vector<TFeedCandidate> FindFeedLinks(std::string_view html, const std::string& pageUrl,
                                                  std::string_view contentType = {}) {
-  return ReadPageFeeds(html, pageUrl, contentType).Feeds;
+    return ReadPageFeeds(html, pageUrl, contentType).Feeds;
 }
 
 // The encoding to read a page in: its byte order mark, else the charset of

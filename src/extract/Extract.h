@@ -29,13 +29,13 @@ namespace extract {
 inline constexpr std::size_t kMaxPageSize = 32u * 1024 * 1024;
 
 struct TArticle {
-  bool Found = false;
-  std::string Html;    // the article's content, UTF-8
-  std::string Title;   // "" when the page gives none
-  std::string Byline;  // the author(s)
-  std::string Date;    // as the page gives it, mostly ISO 8601
-  std::string Reason;  // when not found: why, in plain words
-  std::size_t TextLength = 0;  // visible characters of Html
+    bool Found = false;
+    std::string Html;            // the article's content, UTF-8
+    std::string Title;           // "" when the page gives none
+    std::string Byline;          // the author(s)
+    std::string Date;            // as the page gives it, mostly ISO 8601
+    std::string Reason;          // when not found: why, in plain words
+    std::size_t TextLength = 0;  // visible characters of Html
 };
 
 // The article in page, a document fetched from address (http or https;

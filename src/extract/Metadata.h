@@ -11,12 +11,12 @@
 namespace extract {
 
 struct TPageMetadata {
-  std::string Title;
-  std::string Byline;
-  std::string Date;     // as the page writes it, ISO 8601 from most sources
-  std::string BaseUrl;  // <base> resolved against the page's address, else that address
-  bool Article = false; // structured data or Open Graph call the page an article
-  std::string ArticleBody;  // the article's plain text as structured data gives it, "" when not
+    std::string Title;
+    std::string Byline;
+    std::string Date;         // as the page writes it, ISO 8601 from most sources
+    std::string BaseUrl;      // <base> resolved against the page's address, else that address
+    bool Article = false;     // structured data or Open Graph call the page an article
+    std::string ArticleBody;  // the article's plain text as structured data gives it, "" when not
 };
 
 TPageMetadata ReadMetadata(xmlDoc* document, const std::string& pageUrl);

@@ -20,9 +20,9 @@
 namespace extract {
 
 struct TArticleHtml {
-  std::string html;
-  std::string text;  // the plain text, its first kTextKept bytes
-  std::size_t textLength = 0;
+    std::string html;
+    std::string text;  // the plain text, its first kTextKept bytes
+    std::size_t textLength = 0;
 };
 
 inline constexpr std::size_t kTextKept = 64 * 1024;

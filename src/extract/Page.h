@@ -14,7 +14,7 @@
 namespace extract {
 
 struct TDocumentFree {
-  void operator()(xmlDoc* document) const { xmlFreeDoc(document); }
+    void operator()(xmlDoc* document) const { xmlFreeDoc(document); }
 };
 using TDocument = std::unique_ptr<xmlDoc, TDocumentFree>;
 
@@ -47,28 +47,28 @@ void Remove(xmlNode* node);
 // holds were visited. Neither may unlink nodes.
 template <class Enter, class Leave>
 void Walk(xmlNode* root, Enter&& enter, Leave&& leave) {
-  xmlNode* node = root;
-  while (node != nullptr) {
-    xmlNode* child = enter(node) ? FirstElementChild(node) : nullptr;
-    if (child != nullptr) {
-      node = child;
-      continue;
+    xmlNode* node = root;
+    while (node != nullptr) {
+        xmlNode* child = enter(node) ? FirstElementChild(node) : nullptr;
+        if (child != nullptr) {
+            node = child;
+            continue;
+        }
+        for (;;) {
+            leave(node);
+            if (node == root) return;
+            if (xmlNode* next = NextElement(node)) {
+                node = next;
+                break;
+            }
+            node = node->parent;
+        }
     }
-    for (;;) {
-      leave(node);
-      if (node == root) return;
-      if (xmlNode* next = NextElement(node)) {
-        node = next;
-        break;
-      }
-      node = node->parent;
-    }
-  }
 }
 
 template <class Enter>
 void Walk(xmlNode* root, Enter&& enter) {
-  Walk(root, enter, [](xmlNode*) {});
+    Walk(root, enter, [](xmlNode*) {});
 }
 
 // ---- Text ------------------------------------------------------------------

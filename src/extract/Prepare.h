@@ -6,7 +6,7 @@
 namespace extract {
 
 struct TCleanedFacts {
-  bool passwordField = false;  // the page asks for a password (a login wall)
+    bool passwordField = false;  // the page asks for a password (a login wall)
 };
 
 // Removes from below root what no reader sees or wants in an article:

@@ -15,44 +15,44 @@ namespace extract {
 
 // The rules an attempt uses; each later attempt drops one.
 struct TRules {
-  bool stripUnlikely = true;       // skip boxes named like furniture
-  bool weightClasses = true;       // let class and id names move scores
-  bool cleanConditionally = true;  // drop link lists and image galleries from the result
+    bool stripUnlikely = true;       // skip boxes named like furniture
+    bool weightClasses = true;       // let class and id names move scores
+    bool cleanConditionally = true;  // drop link lists and image galleries from the result
 };
 
 // What is known of one element during an attempt.
 struct TBlockFacts {
-  std::uint32_t text = 0;      // visible characters below, skipped parts left out
-  std::uint32_t linkText = 0;  // of which inside links
-  std::uint32_t headingText = 0;
-  std::uint32_t commas = 0;
-  std::uint32_t paragraphs = 0, images = 0, listItems = 0;
-  bool holdsBlocks = false;  // holds paragraphs or other blocks, not only phrasing
-  bool skipped = false;      // left out of the article by this attempt
-  bool candidate = false;
-  double score = 0;
+    std::uint32_t text = 0;      // visible characters below, skipped parts left out
+    std::uint32_t linkText = 0;  // of which inside links
+    std::uint32_t headingText = 0;
+    std::uint32_t commas = 0;
+    std::uint32_t paragraphs = 0, images = 0, listItems = 0;
+    bool holdsBlocks = false;  // holds paragraphs or other blocks, not only phrasing
+    bool skipped = false;      // left out of the article by this attempt
+    bool candidate = false;
+    double score = 0;
 };
 
 class TBlocks {
- public:
-  // Numbers every element below root; the tree must not change afterwards.
-  explicit TBlocks(xmlNode* root);
-  ~TBlocks();
-  TBlocks(const TBlocks&) = delete;
-  TBlocks& operator=(const TBlocks&) = delete;
+public:
+    // Numbers every element below root; the tree must not change afterwards.
+    explicit TBlocks(xmlNode* root);
+    ~TBlocks();
+    TBlocks(const TBlocks&) = delete;
+    TBlocks& operator=(const TBlocks&) = delete;
 
-  xmlNode* Root() const { return root_; }
-  TBlockFacts& operator[](const xmlNode* node);
-  const TBlockFacts& operator[](const xmlNode* node) const { return const_cast<TBlocks&>(*this)[node]; }
-  bool Skipped(const xmlNode* node) const;
-  double LinkDensity(const xmlNode* node) const;
-  // Forgets the previous attempt.
-  void Reset();
+    xmlNode* Root() const { return root_; }
+    TBlockFacts& operator[](const xmlNode* node);
+    const TBlockFacts& operator[](const xmlNode* node) const { return const_cast<TBlocks&>(*this)[node]; }
+    bool Skipped(const xmlNode* node) const;
+    double LinkDensity(const xmlNode* node) const;
+    // Forgets the previous attempt.
+    void Reset();
 
- private:
-  xmlNode* root_;
-  std::vector<TBlockFacts> facts_;
-  TBlockFacts outside_;
+private:
+    xmlNode* root_;
+    std::vector<TBlockFacts> facts_;
+    TBlockFacts outside_;
 };
 
 // The steps of one attempt, in order.

@@ -101,26 +101,34 @@ void TFeedDocument::ParseXML() {
     const std::string rootNamespace = root ? root.NamespaceURI() : std::string();
     TXMLType type;
     bool atom10 = false;
-    if (localName == "rdf" && (rootNamespace == kRDFNamespace || ToLower(rootName) == "rdf:rdf")) type = xtRDF;
-    else if (localName == "rss") type = xtRSS;
+    if (localName == "rdf" && (rootNamespace == kRDFNamespace || ToLower(rootName) == "rdf:rdf"))
+        type = xtRDF;
+    else if (localName == "rss")
+        type = xtRSS;
     else if (localName == "feed") {
         type = xtAtom;
         // Atom 0.3 has its own namespace or none, and always a version;
         // a feed in no namespace without one is read as today's Atom.
         atom10 = rootNamespace == kAtom10Namespace || (rootNamespace.empty() && !root.Attribute("version"));
-    }
-    else throw TFeedException(plat::Format("unkown format: %s", {rootName}));
+    } else
+        throw TFeedException(plat::Format("unkown format: %s", {rootName}));
     FXMLType = type;
 
     if (auto version = root.Attribute("version")) FVersion = *version;
 
     std::unique_ptr<TFeedParserBase> parser;
     switch (FXMLType) {
-        case xtRDF: parser = std::make_unique<TFeedParserRDF>(*this); break;
-        case xtRSS: parser = std::make_unique<TFeedParserRSS>(*this); break;
+        case xtRDF:
+            parser = std::make_unique<TFeedParserRDF>(*this);
+            break;
+        case xtRSS:
+            parser = std::make_unique<TFeedParserRSS>(*this);
+            break;
         case xtAtom:
-            if (atom10) parser = std::make_unique<TFeedParserAtom10>(*this);
-            else parser = std::make_unique<TFeedParserAtom>(*this);
+            if (atom10)
+                parser = std::make_unique<TFeedParserAtom10>(*this);
+            else
+                parser = std::make_unique<TFeedParserAtom>(*this);
             break;
         case xtJSON:  // never an XML root
             throw TFeedException(plat::Format("unkown format: %s", {rootName}));

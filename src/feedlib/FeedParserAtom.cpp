@@ -21,19 +21,24 @@ void TFeedParserAtom::ReadHeader(const xml::Node& feedNode) {
         // Every link counts, whatever its rel: the last one with an href wins.
         else if (name == "link") {
             if (auto href = child.Attribute("href")) ChannelReq().SetLink(*href);
-        }
-        else if (name == "tagline") ChannelReq().SetDesc(BodyText(child));
-        else if (name == "generator") ChannelOpt().SetGenerator(PlainText(child));
-        else if (name == "modified") ChannelOpt().PubDate().ParseISO8601(PlainText(child));
+        } else if (name == "tagline")
+            ChannelReq().SetDesc(BodyText(child));
+        else if (name == "generator")
+            ChannelOpt().SetGenerator(PlainText(child));
+        else if (name == "modified")
+            ChannelOpt().PubDate().ParseISO8601(PlainText(child));
     }
 }
 
 void TFeedParserAtom::ReadBody(const xml::Node& parent, bool isFeed) {
     for (xml::Node child = parent.FirstChild(); child; child = child.NextSibling()) {
         const std::string name = ElementName(child);
-        if (name == "entry") ReadEntry(child);
-        else if (name == "head" && isFeed) ReadBody(child, false);
-        else ReadCommonChannelElement(name, child);
+        if (name == "entry")
+            ReadEntry(child);
+        else if (name == "head" && isFeed)
+            ReadBody(child, false);
+        else
+            ReadCommonChannelElement(name, child);
     }
 }
 

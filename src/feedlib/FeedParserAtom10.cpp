@@ -77,18 +77,24 @@ std::string CollapsedBlanks(std::string_view text) {
 
 std::string TFeedParserAtom10::PlainTextOf(const xml::Node& element) {
     switch (TextTypeOf(element)) {
-        case TTextType::Text: return PlainText(element);
-        case TTextType::Html: return HtmlToText(PlainText(element));
-        case TTextType::Xhtml: return CollapsedBlanks(TextContent(XhtmlContainer(element)));
+        case TTextType::Text:
+            return PlainText(element);
+        case TTextType::Html:
+            return HtmlToText(PlainText(element));
+        case TTextType::Xhtml:
+            return CollapsedBlanks(TextContent(XhtmlContainer(element)));
     }
     return {};
 }
 
 std::string TFeedParserAtom10::BodyOf(const xml::Node& element) {
     switch (TextTypeOf(element)) {
-        case TTextType::Xhtml: return xml::ChildrenMarkup(XhtmlContainer(element));
-        case TTextType::Html: return BodyText(element);
-        case TTextType::Text: break;
+        case TTextType::Xhtml:
+            return xml::ChildrenMarkup(XhtmlContainer(element));
+        case TTextType::Html:
+            return BodyText(element);
+        case TTextType::Text:
+            break;
     }
     // Only a body of no known type may be base64, as Atom 0.3 wrote it.
     std::string body = BodyText(element);
@@ -108,16 +114,20 @@ void TFeedParserAtom10::Parse() {
         if (child.Type() != xml::NodeType::Element) continue;
         if (xml::NamespaceView(child) != FFeedNamespace) continue;
         const std::string_view name = xml::LocalNameView(child);
-        if (name == "entry") entries.push_back(child);
-        else ReadFeedElement(std::string(name), child);
+        if (name == "entry")
+            entries.push_back(child);
+        else
+            ReadFeedElement(std::string(name), child);
     }
     ReadChannelImage();
     for (const xml::Node& entry : entries) ReadEntry(entry);
 }
 
 void TFeedParserAtom10::ReadFeedElement(const std::string& name, const xml::Node& element) {
-    if (name == "title") ChannelReq().SetTitle(PlainTextOf(element));
-    else if (name == "subtitle" || name == "tagline") ChannelReq().SetDesc(BodyOf(element));
+    if (name == "title")
+        ChannelReq().SetTitle(PlainTextOf(element));
+    else if (name == "subtitle" || name == "tagline")
+        ChannelReq().SetDesc(BodyOf(element));
     else if (name == "link") {
         // The site, never the feed itself (self), its hub or its next page.
         if (FHasAlternateLink || RelationOf(element) != "alternate") return;
@@ -125,16 +135,20 @@ void TFeedParserAtom10::ReadFeedElement(const std::string& name, const xml::Node
             ChannelReq().SetLink(ResolveLink(element, *href));
             FHasAlternateLink = true;
         }
-    }
-    else if (name == "updated" || name == "modified") ChannelOpt().PubDate().ParseISO8601(PlainText(element));
-    else if (name == "rights" || name == "copyright") ChannelOpt().SetCopyright(PlainTextOf(element));
-    else if (name == "generator") ChannelOpt().SetGenerator(PlainText(element));
-    else if (name == "icon") FIcon = ResolveLink(element, PlainText(element));
-    else if (name == "logo") FLogo = ResolveLink(element, PlainText(element));
+    } else if (name == "updated" || name == "modified")
+        ChannelOpt().PubDate().ParseISO8601(PlainText(element));
+    else if (name == "rights" || name == "copyright")
+        ChannelOpt().SetCopyright(PlainTextOf(element));
+    else if (name == "generator")
+        ChannelOpt().SetGenerator(PlainText(element));
+    else if (name == "icon")
+        FIcon = ResolveLink(element, PlainText(element));
+    else if (name == "logo")
+        FLogo = ResolveLink(element, PlainText(element));
     else if (name == "author") {
         if (FFeedAuthor.name.empty()) FFeedAuthor = ReadAuthor(element);
-    }
-    else ReadCommonChannelElement(name, element);
+    } else
+        ReadCommonChannelElement(name, element);
 }
 
 // The logo is the feed's picture; the icon, a small square, stands in
@@ -156,9 +170,12 @@ TFeedParserAtom10::TAuthor TFeedParserAtom10::ReadAuthor(const xml::Node& author
         if (child.Type() != xml::NodeType::Element) continue;
         hasElements = true;
         const std::string_view name = xml::LocalNameView(child);
-        if (name == "name" && result.name.empty()) result.name = PlainText(child);
-        else if (name == "email" && result.email.empty()) result.email = PlainText(child);
-        else if (name == "uri" && result.uri.empty()) result.uri = PlainText(child);
+        if (name == "name" && result.name.empty())
+            result.name = PlainText(child);
+        else if (name == "email" && result.email.empty())
+            result.email = PlainText(child);
+        else if (name == "uri" && result.uri.empty())
+            result.uri = PlainText(child);
     }
     // Some feeds write the name as the author's text.
     if (!hasElements) result.name = PlainText(author);
@@ -203,8 +220,8 @@ void TFeedParserAtom10::ReadLinks(const TChildLookup& children, TRSSItem& item) 
         const auto href = link.Attribute("href");
         if (!href) continue;
         const std::string rel = RelationOf(link);
-        const std::string type = rel == "alternate" || rel == "replies" ? Lowered(link.Attribute("type").value_or(""))
-                                                                         : std::string();
+        const std::string type =
+            rel == "alternate" || rel == "replies" ? Lowered(link.Attribute("type").value_or("")) : std::string();
         if (rel == "alternate") {
             // Of several alternates, the web page is the one to open.
             const bool isPage = type.empty() || type == "text/html" || type == "application/xhtml+xml";
@@ -271,8 +288,10 @@ void TFeedParserAtom10::ReadEntryCategories(const TChildLookup& children, TRSSIt
         if (title.empty()) title = PlainText(child);
         TRSSItemCategory& category = item.Categories().Add();
         category.SetTitle(title);
-        if (auto scheme = child.Attribute("scheme")) category.SetDomain(*scheme);
-        else if (auto domain = child.Attribute("domain")) category.SetDomain(*domain);
+        if (auto scheme = child.Attribute("scheme"))
+            category.SetDomain(*scheme);
+        else if (auto domain = child.Attribute("domain"))
+            category.SetDomain(*domain);
     }
 }
 

@@ -60,8 +60,8 @@ TChildLookup::TChildLookup(const xml::Node& parent) {
             if (FCategories.empty()) FCategories.reserve(4);
             FCategories.push_back(child);
         }
-        const bool sameNamespace = childNamespace.data() == parentNamespace.data() ||
-                                   EqualsNoCase(childNamespace, parentNamespace);
+        const bool sameNamespace =
+            childNamespace.data() == parentNamespace.data() || EqualsNoCase(childNamespace, parentNamespace);
         // A prefix never declared leaves the colon in the local name.
         if (!prefix.empty() || !sameNamespace || localName.find(':') != std::string_view::npos)
             RememberModule(prefix, localName, childNamespace, child);
@@ -75,15 +75,15 @@ TChildLookup::TChildLookup(const xml::Node& parent) {
     }
 }
 
-void TChildLookup::RememberModule(std::string_view prefix, std::string_view localName,
-                                  std::string_view childNamespace, const xml::Node& child) {
+void TChildLookup::RememberModule(std::string_view prefix, std::string_view localName, std::string_view childNamespace,
+                                  const xml::Node& child) {
     for (const ModuleName& module : kModuleNames) {
         xml::Node& slot = FModules[static_cast<std::size_t>(module.element)];
         if (slot) continue;
         const std::string_view usual = module.usualName;
         const auto colon = usual.find(':');
-        const bool usualName = localName == usual ||
-                               (prefix == usual.substr(0, colon) && localName == usual.substr(colon + 1));
+        const bool usualName =
+            localName == usual || (prefix == usual.substr(0, colon) && localName == usual.substr(colon + 1));
         if (usualName || (localName == module.localName && SameModuleNamespace(childNamespace, module.namespaceURI)))
             slot = child;
     }
@@ -170,32 +170,50 @@ xml::Node TFeedParserBase::Require(const xml::Node& parent, std::string_view own
 }
 
 bool TFeedParserBase::ReadCommonChannelElement(const std::string& name, const xml::Node& child) {
-    if (name == "language") ReadLanguage(child);
+    if (name == "language")
+        ReadLanguage(child);
     else if (name == "ttl") {
         if (auto ttl = IntOf(child)) ChannelOpt().SetTTL(*ttl);
-    }
-    else if (name == "image") ReadImage(child);
-    else if (name == "rating") ChannelOpt().SetRating(PlainText(child));
-    else if (name == "textInput") ReadTextInput(child);
-    else if (name == "skipHours") ReadSkipHours(child);
-    else if (name == "skipDays") ReadSkipDays(child);
-    else return false;
+    } else if (name == "image")
+        ReadImage(child);
+    else if (name == "rating")
+        ChannelOpt().SetRating(PlainText(child));
+    else if (name == "textInput")
+        ReadTextInput(child);
+    else if (name == "skipHours")
+        ReadSkipHours(child);
+    else if (name == "skipDays")
+        ReadSkipDays(child);
+    else
+        return false;
     return true;
 }
 
 bool TFeedParserBase::ReadRssChannelElement(const std::string& name, const xml::Node& child) {
-    if (name == "title") ChannelReq().SetTitle(PlainText(child));
-    else if (name == "link") ChannelReq().SetLink(PlainText(child));
-    else if (name == "description") ChannelReq().SetDesc(BodyText(child));
-    else if (name == "copyright") ChannelOpt().SetCopyright(PlainText(child));
-    else if (name == "managingEditor") ChannelOpt().SetManagingEditor(PlainText(child));
-    else if (name == "webMaster") ChannelOpt().SetWebMaster(PlainText(child));
-    else if (name == "generator") ChannelOpt().SetGenerator(PlainText(child));
-    else if (name == "docs") ChannelOpt().SetDocs(PlainText(child));
-    else if (name == "pubDate") ChannelOpt().PubDate().ParseRFC822(PlainText(child));
-    else if (name == "lastBuildDate") ChannelOpt().LastBuildDate().ParseRFC822(PlainText(child));
-    else if (name == "cloud") ReadCloud(child);
-    else return ReadCommonChannelElement(name, child);
+    if (name == "title")
+        ChannelReq().SetTitle(PlainText(child));
+    else if (name == "link")
+        ChannelReq().SetLink(PlainText(child));
+    else if (name == "description")
+        ChannelReq().SetDesc(BodyText(child));
+    else if (name == "copyright")
+        ChannelOpt().SetCopyright(PlainText(child));
+    else if (name == "managingEditor")
+        ChannelOpt().SetManagingEditor(PlainText(child));
+    else if (name == "webMaster")
+        ChannelOpt().SetWebMaster(PlainText(child));
+    else if (name == "generator")
+        ChannelOpt().SetGenerator(PlainText(child));
+    else if (name == "docs")
+        ChannelOpt().SetDocs(PlainText(child));
+    else if (name == "pubDate")
+        ChannelOpt().PubDate().ParseRFC822(PlainText(child));
+    else if (name == "lastBuildDate")
+        ChannelOpt().LastBuildDate().ParseRFC822(PlainText(child));
+    else if (name == "cloud")
+        ReadCloud(child);
+    else
+        return ReadCommonChannelElement(name, child);
     return true;
 }
 
@@ -286,8 +304,10 @@ void TFeedParserBase::ReadMediaEnclosure(const xml::Node& element, TRSSItem& ite
     // Without a type the medium says what it is ("image", "video").
     if (type.empty()) {
         const std::string medium = GetAttribute(element, "medium");
-        if (!medium.empty()) type = medium + "/*";
-        else if (element.LocalName() == "thumbnail") type = "image/*";
+        if (!medium.empty())
+            type = medium + "/*";
+        else if (element.LocalName() == "thumbnail")
+            type = "image/*";
     }
     enclosure.SetEnclosureType(type);
     const auto length = IntOf(GetAttribute(element, "fileSize"));
@@ -331,8 +351,10 @@ void TFeedParserBase::ReadItemModules(const TChildLookup& children, TRSSItem& it
     // item with no description already shows it as its description.
     if (auto n = children.Module(TModuleElement::ContentEncoded)) {
         std::string body = BodyText(n);
-        if (!item.DescriptionModified()) item.SetDescription(std::move(body));
-        else if (body != item.Description()) item.SetContent(std::move(body));
+        if (!item.DescriptionModified())
+            item.SetDescription(std::move(body));
+        else if (body != item.Description())
+            item.SetContent(std::move(body));
     }
     if (item.Author().Name.empty()) {
         if (auto n = children.Module(TModuleElement::DCCreator)) SetAuthorName(item, PlainText(n));

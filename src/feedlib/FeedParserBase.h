@@ -36,8 +36,16 @@ inline constexpr const char* kContentNamespace = "http://purl.org/rss/1.0/module
 inline constexpr const char* kMediaNamespace = "http://search.yahoo.com/mrss/";
 
 // The module elements an item may carry beside its own vocabulary.
-enum class TModuleElement { ContentEncoded, DCCreator, DCDate, MediaContent, MediaThumbnail, MediaGroup,
-                            MediaDescription, Count };
+enum class TModuleElement {
+    ContentEncoded,
+    DCCreator,
+    DCDate,
+    MediaContent,
+    MediaThumbnail,
+    MediaGroup,
+    MediaDescription,
+    Count
+};
 
 // "Find" for every name an item table asks about, answered from one pass
 // over the element's children instead of one scan per name: a large feed
@@ -52,9 +60,7 @@ public:
     xml::Node FindPlain(std::string_view name) const;
     // The first child of a module element, found by its namespace (any
     // prefix) or by its usual prefixed name.
-    xml::Node Module(TModuleElement element) const {
-        return FModules[static_cast<std::size_t>(element)];
-    }
+    xml::Node Module(TModuleElement element) const { return FModules[static_cast<std::size_t>(element)]; }
     // Every child whose local name is "category", whatever its prefix or
     // namespace, in document order.
     const std::vector<xml::Node>& Categories() const { return FCategories; }

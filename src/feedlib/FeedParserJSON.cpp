@@ -189,10 +189,17 @@ std::string TextAsHtml(std::string_view text) {
         }
         newlines = 0;
         switch (c) {
-            case '&': html += "&amp;"; break;
-            case '<': html += "&lt;"; break;
-            case '>': html += "&gt;"; break;
-            default: html += c;
+            case '&':
+                html += "&amp;";
+                break;
+            case '<':
+                html += "&lt;";
+                break;
+            case '>':
+                html += "&gt;";
+                break;
+            default:
+                html += c;
         }
     }
     if (open) html += "</p>";
@@ -211,8 +218,7 @@ bool TFeedParserJSON::LooksLikeJSON(std::string_view text) {
 
 TFeedParserJSON::TFeedParserJSON(TFeedDocument& rss, std::string_view text)
     : TFeedParserBase(rss), FRoot(std::make_unique<json>()) {
-    if (text.size() > kMaxDocumentSize)
-        throw TFeedException("JSON document too large: a feed may not exceed 32 MiB");
+    if (text.size() > kMaxDocumentSize) throw TFeedException("JSON document too large: a feed may not exceed 32 MiB");
     if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
     TBoundedTreeBuilder builder(*FRoot);
     try {
@@ -242,8 +248,7 @@ bool TFeedParserJSON::IsJSONFeedVersion(std::string_view version) {
 bool TFeedParserJSON::IsJSONFeed() const {
     if (!FRoot->is_object()) return false;
     const auto version = FRoot->find("version");
-    return version != FRoot->end() && version->is_string() &&
-           IsJSONFeedVersion(version->get_ref<const std::string&>());
+    return version != FRoot->end() && version->is_string() && IsJSONFeedVersion(version->get_ref<const std::string&>());
 }
 
 void TFeedParserJSON::Parse() {

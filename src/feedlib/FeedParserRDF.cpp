@@ -22,12 +22,16 @@ void TFeedParserRDF::Parse() {
     FVocabulary = VocabularyOf(root);
     for (xml::Node child = root.FirstChild(); child; child = child.NextSibling()) {
         const std::string name = ElementName(child, FVocabulary);
-        if (name == "channel") ReadChannel(child);
-        else if (name == "category") ReadChannelCategory(child);
-        else if (name == "item") ReadItem(child);
+        if (name == "channel")
+            ReadChannel(child);
+        else if (name == "category")
+            ReadChannelCategory(child);
+        else if (name == "item")
+            ReadItem(child);
         // RSS 0.90 and some generators put the channel's elements beside
         // the channel; the later of the two places wins.
-        else ReadRssChannelElement(name, child);
+        else
+            ReadRssChannelElement(name, child);
     }
 }
 
@@ -36,9 +40,12 @@ void TFeedParserRDF::Parse() {
 void TFeedParserRDF::ReadChannel(const xml::Node& channel) {
     for (xml::Node child = channel.FirstChild(); child; child = child.NextSibling()) {
         const std::string name = ElementName(child, FVocabulary);
-        if (name == "title") ChannelReq().SetTitle(PlainText(child));
-        else if (name == "link") ChannelReq().SetLink(PlainText(child));
-        else if (name == "description") ChannelReq().SetDesc(BodyText(child));
+        if (name == "title")
+            ChannelReq().SetTitle(PlainText(child));
+        else if (name == "link")
+            ChannelReq().SetLink(PlainText(child));
+        else if (name == "description")
+            ChannelReq().SetDesc(BodyText(child));
     }
 }
 

@@ -15,9 +15,12 @@ void TFeedParserRSS::ReadChannel(const xml::Node& channel) {
     const std::string vocabulary = channel.NamespaceURI();
     for (xml::Node child = channel.FirstChild(); child; child = child.NextSibling()) {
         const std::string name = ElementName(child, vocabulary);
-        if (name == "category") ReadChannelCategory(child);
-        else if (name == "item") ReadItem(child);
-        else ReadRssChannelElement(name, child);
+        if (name == "category")
+            ReadChannelCategory(child);
+        else if (name == "item")
+            ReadItem(child);
+        else
+            ReadRssChannelElement(name, child);
     }
 }
 
@@ -45,7 +48,8 @@ void TFeedParserRSS::ReadItem(const xml::Node& element) {
     if (auto n = children.Find("pubDate")) item.PubDate().ParseRFC822(PlainText(n));
     // An undated item is dated by the time it was read. The stamp is not
     // the feed's data, so it is not stored; a date from Dublin Core is kept.
-    else if (!dcDate) item.PubDate().StampNow();
+    else if (!dcDate)
+        item.PubDate().StampNow();
     if (auto n = children.Find("source")) ReadSource(n, item);
     ReadItemCategories(children, item);
     ReadItemModules(children, item);

@@ -61,8 +61,10 @@ void TRFC822DateTime::ParseISO8601(const std::string& text) {
 }
 
 void TRFC822DateTime::ParseRFC822(const std::string& text) {
-    if (auto date = plat::ParseRFC822DateTime(text)) Take(*date);
-    else if (auto iso = plat::ParseFeedDateTime(text)) Take(*iso);
+    if (auto date = plat::ParseRFC822DateTime(text))
+        Take(*date);
+    else if (auto iso = plat::ParseFeedDateTime(text))
+        Take(*iso);
 }
 
 std::string TRFC822DateTime::ToRFC822() const { return plat::FormatRFC822(FDateTime, FTimeZone); }
@@ -91,9 +93,7 @@ void TRSSImageOpt::SetHeight(int value) {
     FHeightModified = true;
 }
 
-void TRSSImageOpt::SetDescription(const std::string& value) {
-    SetFlagged(FDescription, value, FDescriptionModified);
-}
+void TRSSImageOpt::SetDescription(const std::string& value) { SetFlagged(FDescription, value, FDescriptionModified); }
 
 void TRSSChannelCategory::SetDomain(const std::string& value) { SetFlagged(FDomain, value, FDomainModified); }
 void TRSSItemCategory::SetDomain(const std::string& value) { SetFlagged(FDomain, value, FDomainModified); }
@@ -114,7 +114,7 @@ bool TRSSChannelSkipHours::Any() const {
 }
 
 const char* TRSSChannelSkipDays::DayName(int day) {
-    static constexpr const char* kNames[] = {"Monday", "Tuesday", "Wednesday", "Thursday",
+    static constexpr const char* kNames[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
                                              "Friday", "Saturday", "Sunday"};
     return day >= 0 && day < kDayCount ? kNames[day] : "";
 }

@@ -32,17 +32,103 @@ enum TContentType { ctText, ctHTML, ctXHTML };
 // "lang", lower case, "_" as "-"; langZH_CN is "za-cn" (a quirk stored
 // copies carry), and langX stands for any code not in the table.
 enum TLanguages {
-    langAF, langSQ, langEU, langBE, langBG, langCA, langZH_CN, langZH_TW, langHR, langCS,
-    langDA, langNL, langNL_BE, langNL_NL, langEN, langEN_AU, langEN_BZ, langEN_CA, langEN_IE,
-    langEN_JM, langEN_NZ, langEN_PH, langEN_ZA, langEN_TT, langEN_GB, langEN_US, langEN_ZW,
-    langET, langFO, langFI, langFR, langFR_BE, langFR_CA, langFR_FR, langFR_LU, langFR_MC,
-    langFR_CH, langGL, langGD, langDE, langDE_AT, langDE_DE, langDE_LI, langDE_LU, langDE_CH,
-    langEL, langHAW, langHU, langIS, langIN, langGA, langIT, langIT_IT, langIT_CH, langJA,
-    langKO, langMK, langNO, langPL, langPT, langPT_BR, langPT_PT, langRO, langRO_MO, langRO_RP,
-    langRU, langRU_MO, langRU_RU, langSR, langSK, langSL, langES, langES_AR, langES_BO,
-    langES_CL, langES_CO, langES_CR, langES_DO, langES_EC, langES_SV, langES_GT, langES_HN,
-    langES_MX, langES_NI, langES_PA, langES_PY, langES_PE, langES_PR, langES_ES, langES_UY,
-    langES_VE, langSV, langSV_FI, langSV_SE, langTR, langUK, langX
+    langAF,
+    langSQ,
+    langEU,
+    langBE,
+    langBG,
+    langCA,
+    langZH_CN,
+    langZH_TW,
+    langHR,
+    langCS,
+    langDA,
+    langNL,
+    langNL_BE,
+    langNL_NL,
+    langEN,
+    langEN_AU,
+    langEN_BZ,
+    langEN_CA,
+    langEN_IE,
+    langEN_JM,
+    langEN_NZ,
+    langEN_PH,
+    langEN_ZA,
+    langEN_TT,
+    langEN_GB,
+    langEN_US,
+    langEN_ZW,
+    langET,
+    langFO,
+    langFI,
+    langFR,
+    langFR_BE,
+    langFR_CA,
+    langFR_FR,
+    langFR_LU,
+    langFR_MC,
+    langFR_CH,
+    langGL,
+    langGD,
+    langDE,
+    langDE_AT,
+    langDE_DE,
+    langDE_LI,
+    langDE_LU,
+    langDE_CH,
+    langEL,
+    langHAW,
+    langHU,
+    langIS,
+    langIN,
+    langGA,
+    langIT,
+    langIT_IT,
+    langIT_CH,
+    langJA,
+    langKO,
+    langMK,
+    langNO,
+    langPL,
+    langPT,
+    langPT_BR,
+    langPT_PT,
+    langRO,
+    langRO_MO,
+    langRO_RP,
+    langRU,
+    langRU_MO,
+    langRU_RU,
+    langSR,
+    langSK,
+    langSL,
+    langES,
+    langES_AR,
+    langES_BO,
+    langES_CL,
+    langES_CO,
+    langES_CR,
+    langES_DO,
+    langES_EC,
+    langES_SV,
+    langES_GT,
+    langES_HN,
+    langES_MX,
+    langES_NI,
+    langES_PA,
+    langES_PY,
+    langES_PE,
+    langES_PR,
+    langES_ES,
+    langES_UY,
+    langES_VE,
+    langSV,
+    langSV_FI,
+    langSV_SE,
+    langTR,
+    langUK,
+    langX
 };
 
 // A date-time value with the zone it was written in. The clock time is
@@ -245,7 +331,7 @@ private:
 // The hours (0..23) in which aggregators may skip polling.
 class TRSSChannelSkipHours {
 public:
-    bool Hour(int hour) const;  // false outside 0..23
+    bool Hour(int hour) const;           // false outside 0..23
     void SetHour(int hour, bool value);  // ignored outside 0..23
     bool Any() const;
 
@@ -309,7 +395,7 @@ public:
     // "Monday" ... "Sunday", the texts feeds use.
     static const char* DayName(int day);
 
-    bool Day(int day) const;  // false outside 0..6
+    bool Day(int day) const;           // false outside 0..6
     void SetDay(int day, bool value);  // ignored outside 0..6
     bool Any() const;
 

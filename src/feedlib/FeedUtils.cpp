@@ -16,21 +16,17 @@ namespace {
 // not a typo to fix: stored copies and feeds written by this library's
 // ancestors carry it, and they must keep reading as langZH_CN.
 constexpr std::array<std::string_view, langX> kLanguageCodes = {
-    "af", "sq", "eu", "be", "bg", "ca", "za-cn", "zh-tw", "hr", "cs",
-    "da", "nl", "nl-be", "nl-nl", "en", "en-au", "en-bz", "en-ca", "en-ie",
-    "en-jm", "en-nz", "en-ph", "en-za", "en-tt", "en-gb", "en-us", "en-zw",
-    "et", "fo", "fi", "fr", "fr-be", "fr-ca", "fr-fr", "fr-lu", "fr-mc",
-    "fr-ch", "gl", "gd", "de", "de-at", "de-de", "de-li", "de-lu", "de-ch",
-    "el", "haw", "hu", "is", "in", "ga", "it", "it-it", "it-ch", "ja",
-    "ko", "mk", "no", "pl", "pt", "pt-br", "pt-pt", "ro", "ro-mo", "ro-rp",
-    "ru", "ru-mo", "ru-ru", "sr", "sk", "sl", "es", "es-ar", "es-bo",
-    "es-cl", "es-co", "es-cr", "es-do", "es-ec", "es-sv", "es-gt", "es-hn",
-    "es-mx", "es-ni", "es-pa", "es-py", "es-pe", "es-pr", "es-es", "es-uy",
-    "es-ve", "sv", "sv-fi", "sv-se", "tr", "uk",
+    "af",    "sq",    "eu",    "be",    "bg",    "ca",    "za-cn", "zh-tw", "hr",    "cs",    "da",    "nl",
+    "nl-be", "nl-nl", "en",    "en-au", "en-bz", "en-ca", "en-ie", "en-jm", "en-nz", "en-ph", "en-za", "en-tt",
+    "en-gb", "en-us", "en-zw", "et",    "fo",    "fi",    "fr",    "fr-be", "fr-ca", "fr-fr", "fr-lu", "fr-mc",
+    "fr-ch", "gl",    "gd",    "de",    "de-at", "de-de", "de-li", "de-lu", "de-ch", "el",    "haw",   "hu",
+    "is",    "in",    "ga",    "it",    "it-it", "it-ch", "ja",    "ko",    "mk",    "no",    "pl",    "pt",
+    "pt-br", "pt-pt", "ro",    "ro-mo", "ro-rp", "ru",    "ru-mo", "ru-ru", "sr",    "sk",    "sl",    "es",
+    "es-ar", "es-bo", "es-cl", "es-co", "es-cr", "es-do", "es-ec", "es-sv", "es-gt", "es-hn", "es-mx", "es-ni",
+    "es-pa", "es-py", "es-pe", "es-pr", "es-es", "es-uy", "es-ve", "sv",    "sv-fi", "sv-se", "tr",    "uk",
 };
 
-constexpr std::string_view kBase64Alphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::string_view kBase64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 constexpr std::array<int, 256> MakeBase64Values() {
     std::array<int, 256> values{};
@@ -119,13 +115,34 @@ struct NamedEntity {
 
 // The entities HTML titles really carry; anything else is left as written.
 constexpr NamedEntity kNamedEntities[] = {
-    {"amp", "&"},           {"lt", "<"},           {"gt", ">"},           {"quot", "\""},
-    {"apos", "'"},          {"nbsp", "\xC2\xA0"},  {"hellip", "\xE2\x80\xA6"}, {"mdash", "\xE2\x80\x94"},
-    {"ndash", "\xE2\x80\x93"}, {"lsquo", "\xE2\x80\x98"}, {"rsquo", "\xE2\x80\x99"}, {"ldquo", "\xE2\x80\x9C"},
-    {"rdquo", "\xE2\x80\x9D"}, {"laquo", "\xC2\xAB"},  {"raquo", "\xC2\xBB"},  {"copy", "\xC2\xA9"},
-    {"reg", "\xC2\xAE"},    {"trade", "\xE2\x84\xA2"}, {"euro", "\xE2\x82\xAC"}, {"pound", "\xC2\xA3"},
-    {"middot", "\xC2\xB7"}, {"bull", "\xE2\x80\xA2"}, {"eacute", "\xC3\xA9"}, {"egrave", "\xC3\xA8"},
-    {"uuml", "\xC3\xBC"},   {"ouml", "\xC3\xB6"},  {"auml", "\xC3\xA4"},  {"szlig", "\xC3\x9F"},
+    {"amp", "&"},
+    {"lt", "<"},
+    {"gt", ">"},
+    {"quot", "\""},
+    {"apos", "'"},
+    {"nbsp", "\xC2\xA0"},
+    {"hellip", "\xE2\x80\xA6"},
+    {"mdash", "\xE2\x80\x94"},
+    {"ndash", "\xE2\x80\x93"},
+    {"lsquo", "\xE2\x80\x98"},
+    {"rsquo", "\xE2\x80\x99"},
+    {"ldquo", "\xE2\x80\x9C"},
+    {"rdquo", "\xE2\x80\x9D"},
+    {"laquo", "\xC2\xAB"},
+    {"raquo", "\xC2\xBB"},
+    {"copy", "\xC2\xA9"},
+    {"reg", "\xC2\xAE"},
+    {"trade", "\xE2\x84\xA2"},
+    {"euro", "\xE2\x82\xAC"},
+    {"pound", "\xC2\xA3"},
+    {"middot", "\xC2\xB7"},
+    {"bull", "\xE2\x80\xA2"},
+    {"eacute", "\xC3\xA9"},
+    {"egrave", "\xC3\xA8"},
+    {"uuml", "\xC3\xBC"},
+    {"ouml", "\xC3\xB6"},
+    {"auml", "\xC3\xA4"},
+    {"szlig", "\xC3\x9F"},
 };
 
 // A reference to no character (0, a surrogate, past U+10FFFF) becomes the
@@ -148,10 +165,14 @@ std::size_t DecodeReference(std::string_view html, std::size_t i, std::string& o
         unsigned long cp = 0;
         for (char c : digits) {
             int value;
-            if (c >= '0' && c <= '9') value = c - '0';
-            else if (hex && c >= 'a' && c <= 'f') value = c - 'a' + 10;
-            else if (hex && c >= 'A' && c <= 'F') value = c - 'A' + 10;
-            else return 0;
+            if (c >= '0' && c <= '9')
+                value = c - '0';
+            else if (hex && c >= 'a' && c <= 'f')
+                value = c - 'a' + 10;
+            else if (hex && c >= 'A' && c <= 'F')
+                value = c - 'A' + 10;
+            else
+                return 0;
             cp = cp * (hex ? 16 : 10) + static_cast<unsigned long>(value);
             if (cp > 0x10FFFF) cp = 0x110000;
         }
@@ -171,9 +192,14 @@ void AppendTextContent(std::string& out, const xml::Node& node) {
     for (xml::Node child = node.FirstChild(); child; child = child.NextSibling()) {
         switch (child.Type()) {
             case xml::NodeType::Text:
-            case xml::NodeType::CData: out += child.Text(); break;
-            case xml::NodeType::Element: AppendTextContent(out, child); break;
-            default: break;
+            case xml::NodeType::CData:
+                out += child.Text();
+                break;
+            case xml::NodeType::Element:
+                AppendTextContent(out, child);
+                break;
+            default:
+                break;
         }
     }
 }
@@ -191,7 +217,8 @@ std::string RemoveDotSegments(std::string_view path) {
     bool trailingSlash = false;
     while (start <= path.size()) {
         const auto slash = path.find('/', start);
-        const std::string_view segment = path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+        const std::string_view segment =
+            path.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
         const bool last = slash == std::string_view::npos;
         if (segment == "..") {
             if (!segments.empty()) segments.pop_back();
@@ -283,7 +310,6 @@ std::string TextContent(const xml::Node& element) {
     return out;
 }
 
-
 bool IsAbsoluteURL(std::string_view reference) {
     const auto colon = reference.find(':');
     if (colon == std::string_view::npos || colon == 0) return false;
@@ -327,7 +353,8 @@ std::string ResolveURL(std::string_view base, std::string_view reference) {
                 path = RemoveDotSegments(r.path);
             } else {
                 std::string merged;
-                if (b.hasAuthority && b.path.empty()) merged = "/";
+                if (b.hasAuthority && b.path.empty())
+                    merged = "/";
                 else if (const auto slash = b.path.rfind('/'); slash != std::string_view::npos)
                     merged = std::string(b.path.substr(0, slash + 1));
                 merged += r.path;

@@ -30,7 +30,7 @@ std::string Lower(std::string_view text) {
 // Query parameters that say where a reader came from, not what the page is.
 bool IsTrackingParameter(std::string_view name) {
     static constexpr std::array<std::string_view, 16> kNames = {
-        "fbclid", "gclid",  "dclid",   "msclkid", "yclid",  "igshid", "mc_cid",  "mc_eid",
+        "fbclid", "gclid",   "dclid",   "msclkid", "yclid", "igshid",  "mc_cid",      "mc_eid",
         "ref",    "ref_src", "ref_url", "_hsenc",  "_hsmi", "mkt_tok", "oly_anon_id", "oly_enc_id"};
     const std::string lower = Lower(name);
     if (lower.rfind("utm_", 0) == 0) return true;

@@ -85,9 +85,12 @@ std::string TextOfHtml(std::string_view html) {
         } else if (c == '&') {
             const std::size_t end = html.find(';', i);
             const std::string_view name = end == std::string_view::npos ? "" : html.substr(i + 1, end - i - 1);
-            if (name == "amp") out += '&';
-            else if (name == "nbsp" || name == "lt" || name == "gt" || name == "quot") out += ' ';
-            else if (name == "#39" || name == "apos" || name == "rsquo") out += '\'';
+            if (name == "amp")
+                out += '&';
+            else if (name == "nbsp" || name == "lt" || name == "gt" || name == "quot")
+                out += ' ';
+            else if (name == "#39" || name == "apos" || name == "rsquo")
+                out += '\'';
             else {
                 out += c;
                 continue;
@@ -106,8 +109,8 @@ void TextFunction(sqlite3_context* context, int, sqlite3_value** values) {
         sqlite3_result_null(context);
         return;
     }
-    const std::string text = TextOfHtml(
-        std::string_view(reinterpret_cast<const char*>(html), static_cast<std::size_t>(sqlite3_value_bytes(values[0]))));
+    const std::string text = TextOfHtml(std::string_view(reinterpret_cast<const char*>(html),
+                                                         static_cast<std::size_t>(sqlite3_value_bytes(values[0]))));
     sqlite3_result_text(context, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
@@ -145,9 +148,10 @@ void Upgrade(sql::TConnection& c, const std::vector<TMigration>& migrations) {
 
 void CheckShape(sql::TConnection& c) {
     try {
-        sql::TStatement(c.Handle(),
-                        "SELECT id, feed, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, "
-                        "body, first_seen, left_at FROM items LIMIT 0");
+        sql::TStatement(
+            c.Handle(),
+            "SELECT id, feed, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, "
+            "body, first_seen, left_at FROM items LIMIT 0");
         sql::TStatement(c.Handle(), "SELECT feed, id FROM unread LIMIT 0");
         sql::TStatement(c.Handle(), "SELECT id, account, kind, payload, created FROM pending_changes LIMIT 0");
     } catch (const sql::TSqliteError& e) {
@@ -169,9 +173,10 @@ bool HasFullText(sql::TConnection& c) {
 // removing a row from an external-content index that never held it
 // damages the index.
 void PrepareIndexUpkeep(sql::TConnection& c) {
-    const bool current = c.QueryInt("SELECT count(*) FROM sqlite_schema WHERE (type = 'trigger' AND "
-                                    "name = 'items_fts_delete' AND sql LIKE '%items_fts_pending%') OR "
-                                    "(type = 'table' AND name = 'items_fts_pending')") == 2 &&
+    const bool current = c.QueryInt(
+                             "SELECT count(*) FROM sqlite_schema WHERE (type = 'trigger' AND "
+                             "name = 'items_fts_delete' AND sql LIKE '%items_fts_pending%') OR "
+                             "(type = 'table' AND name = 'items_fts_pending')") == 2 &&
                          c.QueryInt("SELECT count(*) FROM sqlite_schema WHERE name = 'items_fts_insert'") == 0;
     if (current) return;
     sql::TTransaction transaction(c);
@@ -201,8 +206,9 @@ bool EnsureFullText(sql::TConnection& c) {
     }
     sql::TTransaction transaction(c);
     try {
-        c.Exec("CREATE VIRTUAL TABLE items_fts USING fts5(title, body, content='items', content_rowid='id', "
-               "detail=none, columnsize=0, tokenize='unicode61 remove_diacritics 2')");
+        c.Exec(
+            "CREATE VIRTUAL TABLE items_fts USING fts5(title, body, content='items', content_rowid='id', "
+            "detail=none, columnsize=0, tokenize='unicode61 remove_diacritics 2')");
     } catch (const sql::TSqliteError&) {
         return false;  // this SQLite has no FTS5: search falls back to LIKE
     }
@@ -221,9 +227,9 @@ bool EnsureFullText(sql::TConnection& c) {
 }
 
 void RegisterFunctions(sql::TConnection& c) {
-    const int rc = sqlite3_create_function_v2(c.Handle(), "quillet_text", 1,
-                                              SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
-                                              TextFunction, nullptr, nullptr, nullptr);
+    const int rc =
+        sqlite3_create_function_v2(c.Handle(), "quillet_text", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+                                   nullptr, TextFunction, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) throw sql::TSqliteError("cannot register quillet_text", rc);
 }
 

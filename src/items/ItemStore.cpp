@@ -162,7 +162,7 @@ struct TItemStore::TImpl {
 
     // Rows whose candidate hash matches, with what it was computed from.
     std::vector<std::pair<TItemId, TStoredItem>> Candidates(std::string_view sql, const std::string& feedId,
-                                                             std::int64_t hash) {
+                                                            std::int64_t hash) {
         std::vector<std::pair<TItemId, TStoredItem>> found;
         TStatementUse s(Prepared(sql));
         s->Bind(1, feedId).Bind(2, hash);
@@ -188,9 +188,9 @@ struct TItemStore::TImpl {
     // one read of it spares a lookup and an update for every item that
     // comes back unchanged.
     std::unordered_map<std::string, TPresentRow> PresentRows(const std::string& feedId) {
-        TStatementUse s(Prepared(
-            "SELECT id, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, body "
-            "FROM items WHERE feed = ?1 AND left_at IS NULL"));
+        TStatementUse s(
+            Prepared("SELECT id, key, link_hash, title_date_hash, guid, link, title, date_text, date_utc, author, body "
+                     "FROM items WHERE feed = ?1 AND left_at IS NULL"));
         s->Bind(1, feedId);
         std::unordered_map<std::string, TPresentRow> rows;
         while (s->Step()) {
@@ -215,8 +215,8 @@ struct TItemStore::TImpl {
                           const std::string& titleDate) {
         return row.Item.Guid == item.Guid && row.Item.Link == item.Link && row.Item.Title == item.Title &&
                row.Item.DateText == item.DateText && row.Item.DateUTC == item.DateUTC &&
-               row.Item.Author == item.Author && row.Item.Body == item.Body &&
-               row.LinkHash == IdentityHash(link) && row.TitleDateHash == IdentityHash(titleDate);
+               row.Item.Author == item.Author && row.Item.Body == item.Body && row.LinkHash == IdentityHash(link) &&
+               row.TitleDateHash == IdentityHash(titleDate);
     }
 
     void SetLeftAt(TItemId id, std::optional<std::int64_t> leftAt) {
@@ -260,9 +260,9 @@ struct TItemStore::TImpl {
     }
     void IndexWaitingRows() {
         {
-            TStatementUse s(Prepared(
-                "INSERT INTO items_fts(rowid, title, body) SELECT id, title, quillet_text(body) FROM items "
-                "WHERE id IN (SELECT id FROM items_fts_pending)"));
+            TStatementUse s(
+                Prepared("INSERT INTO items_fts(rowid, title, body) SELECT id, title, quillet_text(body) FROM items "
+                         "WHERE id IN (SELECT id FROM items_fts_pending)"));
             s->Run();
         }
         TStatementUse s(Prepared("DELETE FROM items_fts_pending"));
@@ -396,10 +396,11 @@ TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::
         };
         std::optional<TItemId> id;
         if (!link.empty() && linkUses[link] == 1) {
-            id = pick(Candidates("SELECT id, link, title, date_text, date_utc FROM items WHERE feed = ?1 AND "
-                                 "link_hash = ?2 AND link_hash <> 0",
-                                 feedId, IdentityHash(link)),
-                      [&](const TStoredItem& row) { return NormalisedLink(row.Link) == link && SameTitleOrDate(item, row); });
+            id = pick(
+                Candidates("SELECT id, link, title, date_text, date_utc FROM items WHERE feed = ?1 AND "
+                           "link_hash = ?2 AND link_hash <> 0",
+                           feedId, IdentityHash(link)),
+                [&](const TStoredItem& row) { return NormalisedLink(row.Link) == link && SameTitleOrDate(item, row); });
         }
         if (!id && !titleDate.empty() && titleDateUses[titleDate] == 1) {
             id = pick(Candidates("SELECT id, link, title, date_text, date_utc FROM items WHERE feed = ?1 AND "
@@ -443,10 +444,10 @@ int TItemStore::TImpl::PruneFeed(const std::string& feedId, std::int64_t now) {
         s->Run();
         removed += static_cast<int>(Connection.Changes());
     }
-    TStatementUse s(Prepared(
-        "DELETE FROM items WHERE id IN (SELECT id FROM items WHERE feed = ?1 AND left_at IS NOT NULL ORDER BY "
-        "left_at DESC, id DESC LIMIT -1 OFFSET max(0, ?2 - (SELECT count(*) FROM items WHERE feed = ?1 AND "
-        "left_at IS NULL)))"));
+    TStatementUse s(
+        Prepared("DELETE FROM items WHERE id IN (SELECT id FROM items WHERE feed = ?1 AND left_at IS NOT NULL ORDER BY "
+                 "left_at DESC, id DESC LIMIT -1 OFFSET max(0, ?2 - (SELECT count(*) FROM items WHERE feed = ?1 AND "
+                 "left_at IS NULL)))"));
     s->Bind(1, feedId).Bind(2, std::int64_t{Options.Retention.PerFeedCap});
     s->Run();
     return removed + static_cast<int>(Connection.Changes());
@@ -495,7 +496,8 @@ TOpenResult TItemStore::Open(const std::string& path, const TStoreOptions& optio
     try {
         result.SetAsidePath = SetAside(path);
     } catch (const std::exception& e) {
-        result.Message = "The item base " + path + " is damaged (" + damage + ") and cannot be moved aside: " + e.what();
+        result.Message =
+            "The item base " + path + " is damaged (" + damage + ") and cannot be moved aside: " + e.what();
         return result;
     }
     result.Message = "The item base " + path + " could not be used (" + damage + "); it was kept as " +
@@ -560,8 +562,8 @@ int TItemStore::Prune(std::int64_t now) {
 
 std::vector<TItemId> TItemStore::MarkFeedRead(const std::string& feedId) {
     sql::TTransaction transaction(FImpl->Connection);
-    std::vector<TItemId> ids = FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1",
-                                               "DELETE FROM unread WHERE feed = ?1", &feedId);
+    std::vector<TItemId> ids =
+        FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1", "DELETE FROM unread WHERE feed = ?1", &feedId);
     transaction.Commit();
     return ids;
 }
@@ -570,8 +572,8 @@ std::vector<TItemId> TItemStore::MarkFeedsRead(const std::vector<std::string>& f
     sql::TTransaction transaction(FImpl->Connection);
     std::vector<TItemId> ids;
     for (const std::string& feed : feedIds) {
-        const std::vector<TItemId> some = FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1",
-                                                          "DELETE FROM unread WHERE feed = ?1", &feed);
+        const std::vector<TItemId> some =
+            FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1", "DELETE FROM unread WHERE feed = ?1", &feed);
         ids.insert(ids.end(), some.begin(), some.end());
     }
     transaction.Commit();
@@ -582,8 +584,8 @@ std::map<std::string, std::vector<TItemId>> TItemStore::MarkFeedsReadEach(const 
     sql::TTransaction transaction(FImpl->Connection);
     std::map<std::string, std::vector<TItemId>> changed;
     for (const std::string& feed : feedIds) {
-        std::vector<TItemId> some = FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1",
-                                                    "DELETE FROM unread WHERE feed = ?1", &feed);
+        std::vector<TItemId> some =
+            FImpl->MarkRead("SELECT id FROM unread WHERE feed = ?1", "DELETE FROM unread WHERE feed = ?1", &feed);
         if (!some.empty()) changed[feed] = std::move(some);
     }
     transaction.Commit();
@@ -646,8 +648,8 @@ std::map<std::string, int> TItemStore::UnreadCounts() {
 }
 
 std::vector<std::string> TItemStore::UnreadKeys(const std::string& feedId) {
-    TStatementUse s(FImpl->Prepared(
-        "SELECT i.key FROM unread u JOIN items i ON i.id = u.id WHERE u.feed = ?1 ORDER BY u.id"));
+    TStatementUse s(
+        FImpl->Prepared("SELECT i.key FROM unread u JOIN items i ON i.id = u.id WHERE u.feed = ?1 ORDER BY u.id"));
     s->Bind(1, feedId);
     std::vector<std::string> keys;
     while (s->Step()) keys.push_back(s->Text(0));
@@ -697,7 +699,8 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
         const std::string p = "?" + std::to_string(n + 2);
         sql += " AND (i.title LIKE " + p + " ESCAPE '\\' OR i.body LIKE " + p + " ESCAPE '\\')";
     }
-    TStatement s(FImpl->Connection.Handle(), sql + " ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1");
+    TStatement s(FImpl->Connection.Handle(),
+                 sql + " ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1");
     s.Bind(1, std::int64_t{limit});
     for (std::size_t n = 0; n < words.size(); ++n) s.Bind(static_cast<int>(n + 2), LikePattern(words[n]));
     return FImpl->Hits(s);
@@ -705,8 +708,8 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
 
 std::int64_t TItemStore::Enqueue(const std::string& account, const std::string& kind, const std::string& payload,
                                  std::int64_t now) {
-    TStatementUse s(FImpl->Prepared(
-        "INSERT INTO pending_changes(account, kind, payload, created) VALUES (?1, ?2, ?3, ?4)"));
+    TStatementUse s(
+        FImpl->Prepared("INSERT INTO pending_changes(account, kind, payload, created) VALUES (?1, ?2, ?3, ?4)"));
     s->Bind(1, account).Bind(2, kind).Bind(3, payload).Bind(4, now);
     s->Run();
     return sqlite3_last_insert_rowid(FImpl->Connection.Handle());

@@ -118,8 +118,7 @@ public:
     // stored unread, known ones get their edited text, items no longer in
     // the feed start to age, and the feed's old items are pruned. `now` is
     // seconds since 1970 UTC.
-    TDownloadResult RecordDownload(const std::string& feedId, const std::vector<TStoredItem>& items,
-                                   std::int64_t now);
+    TDownloadResult RecordDownload(const std::string& feedId, const std::vector<TStoredItem>& items, std::int64_t now);
     // The same for items already known to the user (a stored copy read at
     // the first start): unknown ones are stored as read and none counts as
     // new. Returns how many were added.

@@ -16,8 +16,8 @@ namespace {
 }  // namespace
 
 TStatement::TStatement(sqlite3* db, std::string_view sql) : FDb(db) {
-    const int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
-                                      &FStmt, nullptr);
+    const int rc =
+        sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &FStmt, nullptr);
     if (rc != SQLITE_OK) Raise(db, rc, "cannot prepare a statement");
 }
 
@@ -65,7 +65,8 @@ void TStatement::Reset() {
 std::string TStatement::Text(int column) const {
     const auto* text = sqlite3_column_text(FStmt, column);
     if (!text) return {};
-    return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(FStmt, column)));
+    return std::string(reinterpret_cast<const char*>(text),
+                       static_cast<std::size_t>(sqlite3_column_bytes(FStmt, column)));
 }
 
 std::int64_t TStatement::Int(int column) const { return sqlite3_column_int64(FStmt, column); }
@@ -75,11 +76,11 @@ bool TStatement::IsNull(int column) const { return sqlite3_column_type(FStmt, co
 TConnection::TConnection(const std::string& path) {
     // NOMUTEX: a connection belongs to one thread, so SQLite's own locking
     // of the connection is pure overhead.
-    const int rc = sqlite3_open_v2(path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        const std::string message = std::string("cannot open ") + path + ": " +
-                                    (FDb ? sqlite3_errmsg(FDb) : sqlite3_errstr(rc));
+        const std::string message =
+            std::string("cannot open ") + path + ": " + (FDb ? sqlite3_errmsg(FDb) : sqlite3_errstr(rc));
         sqlite3_close_v2(FDb);
         FDb = nullptr;
         throw TSqliteError(message, rc & 0xff);

@@ -12,10 +12,10 @@ struct TStoredItem {
     std::string Guid;
     std::string Link;
     std::string Title;
-    std::string DateText;                // the date as the feed gave it
+    std::string DateText;                 // the date as the feed gave it
     std::optional<std::int64_t> DateUTC;  // seconds since 1970 UTC, when readable
     std::string Author;
-    std::string Body;                    // the full body, else the description
+    std::string Body;  // the full body, else the description
 };
 
 }  // namespace items

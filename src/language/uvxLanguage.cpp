@@ -20,8 +20,7 @@
 
 namespace {
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
-{
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
     });
@@ -31,8 +30,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
 // entry under <form>; its components are not the owner's. Menus are
 // windows to Qt too, but they belong to the window whose menu bar shows
 // them.
-bool IsSeparateWindow(const QObject* object)
-{
+bool IsSeparateWindow(const QObject* object) {
     const auto* widget = qobject_cast<const QWidget*>(object);
     return widget != nullptr && widget->isWindow() && qobject_cast<const QMenu*>(object) == nullptr;
 }
@@ -41,16 +39,13 @@ bool IsSeparateWindow(const QObject* object)
 // window owns in layouts, containers and menu bars, so the search goes
 // breadth first through the whole tree below `owner` (the nearest match
 // wins) but stops at separate windows.
-QObject* FindOwnedComponent(QObject* owner, const QString& name)
-{
-    if (name.isEmpty())
-        return nullptr;
+QObject* FindOwnedComponent(QObject* owner, const QString& name) {
+    if (name.isEmpty()) return nullptr;
     std::deque<QObject*> pending(owner->children().begin(), owner->children().end());
     while (!pending.empty()) {
         QObject* object = pending.front();
         pending.pop_front();
-        if (object->objectName() == name)
-            return object;
+        if (object->objectName() == name) return object;
         if (!IsSeparateWindow(object))
             pending.insert(pending.end(), object->children().begin(), object->children().end());
     }
@@ -61,16 +56,13 @@ QObject* FindOwnedComponent(QObject* owner, const QString& name)
 // ignored, as component property names are). The object name is not a
 // text: a language file that renamed a component would break every later
 // lookup of it.
-std::optional<QMetaProperty> StringProperty(const QObject* object, std::string_view name)
-{
-    if (EqualsIgnoringCase(name, "objectName"))
-        return std::nullopt;
+std::optional<QMetaProperty> StringProperty(const QObject* object, std::string_view name) {
+    if (EqualsIgnoringCase(name, "objectName")) return std::nullopt;
     const QMetaObject* meta = object->metaObject();
     for (int i = 0; i < meta->propertyCount(); ++i) {
         const QMetaProperty property = meta->property(i);
         if (EqualsIgnoringCase(property.name(), name)) {
-            if (property.isWritable() && property.metaType().id() == QMetaType::QString)
-                return property;
+            if (property.isWritable() && property.metaType().id() == QMetaType::QString) return property;
             return std::nullopt;
         }
     }
@@ -82,13 +74,12 @@ std::optional<QMetaProperty> StringProperty(const QObject* object, std::string_v
 // property holds it for the class at hand, and "Hint" the help text shown
 // both as tool tip and in the status bar. Any other name is taken as a Qt
 // property name.
-std::vector<QMetaProperty> TargetProperties(const QObject* object, std::string_view attribute)
-{
+std::vector<QMetaProperty> TargetProperties(const QObject* object, std::string_view attribute) {
     std::vector<const char*> names;
     if (EqualsIgnoringCase(attribute, "Caption")) {
         const auto* widget = qobject_cast<const QWidget*>(object);
-        if (qobject_cast<const QAction*>(object) || qobject_cast<const QAbstractButton*>(object)
-            || qobject_cast<const QLabel*>(object))
+        if (qobject_cast<const QAction*>(object) || qobject_cast<const QAbstractButton*>(object) ||
+            qobject_cast<const QLabel*>(object))
             names = {"text"};
         else if (qobject_cast<const QMenu*>(object) || qobject_cast<const QGroupBox*>(object))
             names = {"title"};
@@ -99,8 +90,7 @@ std::vector<QMetaProperty> TargetProperties(const QObject* object, std::string_v
     } else if (EqualsIgnoringCase(attribute, "Hint")) {
         names = {"toolTip", "statusTip"};
     } else {
-        if (auto property = StringProperty(object, attribute))
-            return {*property};
+        if (auto property = StringProperty(object, attribute)) return {*property};
         return {};
     }
 
@@ -109,39 +99,30 @@ std::vector<QMetaProperty> TargetProperties(const QObject* object, std::string_v
     for (const char* name : names) {
         if (auto property = StringProperty(object, name)) {
             properties.push_back(*property);
-            if (firstFitOnly)
-                break;
+            if (firstFitOnly) break;
         }
     }
     return properties;
 }
 
-std::string LoadErrorText(const std::string& fileName, const xml::XmlError& error)
-{
+std::string LoadErrorText(const std::string& fileName, const xml::XmlError& error) {
     const std::string reason = error.what();
-    if (reason.find(fileName) != std::string::npos)
-        return reason;
+    if (reason.find(fileName) != std::string::npos) return reason;
     return "Could not load \"" + fileName + "\": " + reason;
 }
 
 }  // namespace
 
-TvxLanguage::TvxLanguage(QObject* parent)
-    : QObject(parent)
-{
-}
+TvxLanguage::TvxLanguage(QObject* parent) : QObject(parent) {}
 
-TvxLanguage::~TvxLanguage()
-{
+TvxLanguage::~TvxLanguage() {
     // The entries call back into this object; they must not outlive it.
     delete menuGroup_.data();
 }
 
-void TvxLanguage::Scan(const std::string& folder)
-{
+void TvxLanguage::Scan(const std::string& folder) {
     std::string scanned = folder;
-    if (!scanned.empty() && scanned.back() != '/' && scanned.back() != '\\')
-        scanned += '/';
+    if (!scanned.empty() && scanned.back() != '/' && scanned.back() != '\\') scanned += '/';
 
     std::vector<std::string> names;
     std::error_code error;
@@ -151,14 +132,11 @@ void TvxLanguage::Scan(const std::string& folder)
         std::error_code typeError;
         // Only folders can hold a language; Template.xml, notes and archives
         // lying beside them are not languages, whatever their names.
-        if (!entries->is_directory(typeError))
-            continue;
+        if (!entries->is_directory(typeError)) continue;
         const std::string name = entries->path().filename().string();
-        if (TvxLanguageInfo::TryParseFolderName(name))
-            names.push_back(name);
+        if (TvxLanguageInfo::TryParseFolderName(name)) names.push_back(name);
     }
-    if (error)
-        names.clear();
+    if (error) names.clear();
     // Directory order differs between file systems; name order keeps the
     // menu and the "first language" fallback the same everywhere.
     std::sort(names.begin(), names.end());
@@ -182,17 +160,14 @@ void TvxLanguage::Scan(const std::string& folder)
             }
         }
     }
-    if (menu_)
-        BuildMenu(menu_, menuKind_);
+    if (menu_) BuildMenu(menu_, menuKind_);
 }
 
-void TvxLanguage::BuildMenu(QMenu* menu, int kind)
-{
+void TvxLanguage::BuildMenu(QMenu* menu, int kind) {
     delete menuGroup_.data();
     menu_ = menu;
     menuKind_ = kind;
-    if (menu == nullptr)
-        return;
+    if (menu == nullptr) return;
 
     // The group is owned by the menu and owns the entries, so the entries go
     // with the menu and Translate never renames them: they keep the names
@@ -217,32 +192,26 @@ void TvxLanguage::BuildMenu(QMenu* menu, int kind)
         });
         menu->addAction(action);
     }
-    if (current_ != nullptr)
-        CheckMenuEntry(current_->Index());
+    if (current_ != nullptr) CheckMenuEntry(current_->Index());
 }
 
-void TvxLanguage::MenuItemClick(QObject* sender)
-{
+void TvxLanguage::MenuItemClick(QObject* sender) {
     auto* action = qobject_cast<QAction*>(sender);
-    if (action == nullptr || menuGroup_ == nullptr || action->actionGroup() != menuGroup_)
-        return;
+    if (action == nullptr || menuGroup_ == nullptr || action->actionGroup() != menuGroup_) return;
     bool ok = false;
     const int index = action->data().toInt(&ok);
-    if (!ok || index < 0 || index >= Count())
-        return;
+    if (!ok || index < 0 || index >= Count()) return;
     try {
         Select(Item(index));
     } catch (...) {
         // The radio group has already moved the mark to the clicked entry;
         // put it back on the language still in use.
-        if (current_ != nullptr)
-            CheckMenuEntry(current_->Index());
+        if (current_ != nullptr) CheckMenuEntry(current_->Index());
         throw;
     }
 }
 
-void TvxLanguage::Select(TvxLanguageInfo& info)
-{
+void TvxLanguage::Select(TvxLanguageInfo& info) {
     // The new file is loaded before the old one is let go: a language whose
     // file is unreadable must not leave the program without any texts.
     auto document = std::make_unique<xml::Document>();
@@ -259,23 +228,18 @@ void TvxLanguage::Select(TvxLanguageInfo& info)
         document_ = std::move(document);
         current_ = &info;
     }
-    if (menu_)
-        CheckMenuEntry(info.Index());
-    if (onChange_)
-        onChange_(*this);
+    if (menu_) CheckMenuEntry(info.Index());
+    if (onChange_) onChange_(*this);
 }
 
-TvxLanguageInfo* TvxLanguage::FindLCID(std::uint32_t lcid)
-{
+TvxLanguageInfo* TvxLanguage::FindLCID(std::uint32_t lcid) {
     for (auto& item : items_) {
-        if (item->LCID() == lcid)
-            return item.get();
+        if (item->LCID() == lcid) return item.get();
     }
     return nullptr;
 }
 
-void TvxLanguage::SetLCID(std::uint32_t lcid)
-{
+void TvxLanguage::SetLCID(std::uint32_t lcid) {
     const bool isDefault = lcid == plat::kLcidUserDefault || lcid == plat::kLcidSystemDefault;
     if (lcid == plat::kLcidUserDefault)
         lcid = plat::UserDefaultLCID();
@@ -294,62 +258,49 @@ void TvxLanguage::SetLCID(std::uint32_t lcid)
             }
         }
     }
-    if (info == nullptr)
-        info = FindLCID(plat::kLcidEnglishUS);
-    if (info == nullptr && !items_.empty())
-        info = items_.front().get();
+    if (info == nullptr) info = FindLCID(plat::kLcidEnglishUS);
+    if (info == nullptr && !items_.empty()) info = items_.front().get();
     if (info == nullptr) {
-        throw TLanguageError("No language is installed in \"" + (folder_.empty() ? std::string("./") : folder_)
-                             + "\": Quillet needs at least one language folder such as \"0409\".");
+        throw TLanguageError("No language is installed in \"" + (folder_.empty() ? std::string("./") : folder_) +
+                             "\": Quillet needs at least one language folder such as \"0409\".");
     }
     Select(*info);
 }
 
-std::uint32_t TvxLanguage::GetLCID() const
-{
+std::uint32_t TvxLanguage::GetLCID() const {
     std::lock_guard lock(mutex_);
     return current_ != nullptr ? current_->LCID() : 0;
 }
 
-std::string TvxLanguage::GetFileName(std::string_view name) const
-{
+std::string TvxLanguage::GetFileName(std::string_view name) const {
     std::lock_guard lock(mutex_);
-    if (current_ == nullptr)
-        throw TLanguageError("No language is selected yet.");
+    if (current_ == nullptr) throw TLanguageError("No language is selected yet.");
     return current_->GetFolder() + std::string(name);
 }
 
-std::string TvxLanguage::GetMsg(std::string_view name) const
-{
+std::string TvxLanguage::GetMsg(std::string_view name) const {
     std::lock_guard lock(mutex_);
     return MessageText(name);
 }
 
-std::string TvxLanguage::FormatMsg(std::string_view name, const std::vector<plat::FormatArg>& args) const
-{
+std::string TvxLanguage::FormatMsg(std::string_view name, const std::vector<plat::FormatArg>& args) const {
     const std::string templ = GetMsg(name);
     // A missing message reads as the empty text, arguments or not.
-    if (templ.empty())
-        return {};
+    if (templ.empty()) return {};
     return plat::Format(templ, args);
 }
 
-std::string TvxLanguage::MessageText(std::string_view name) const
-{
+std::string TvxLanguage::MessageText(std::string_view name) const {
     // Lookups here never create elements: the polling thread reads messages
     // while the user-interface thread may translate a window.
-    if (!document_)
-        return {};
+    if (!document_) return {};
     try {
         const xml::Node root = document_->DocumentElement();
-        if (root.IsNull())
-            return {};
+        if (root.IsNull()) return {};
         const xml::Node messages = root.ChildByName("message");
-        if (messages.IsNull())
-            return {};
+        if (messages.IsNull()) return {};
         const xml::Node message = messages.ChildByName(name);
-        if (message.IsNull())
-            return {};
+        if (message.IsNull()) return {};
         return message.Text();
     } catch (const xml::XmlError&) {
         // A message with markup inside is a translator's slip; it reads as
@@ -358,30 +309,23 @@ std::string TvxLanguage::MessageText(std::string_view name) const
     }
 }
 
-void TvxLanguage::Translate(QObject* component, xml::Node element)
-{
-    if (component == nullptr)
-        return;
+void TvxLanguage::Translate(QObject* component, xml::Node element) {
+    if (component == nullptr) return;
     if (element.IsNull()) {
         const std::string name = component->objectName().toStdString();
-        if (name.empty())
-            return;
+        if (name.empty()) return;
         std::lock_guard lock(mutex_);
-        if (!document_)
-            return;
+        if (!document_) return;
         const xml::Node root = document_->DocumentElement();
         const xml::Node forms = root.IsNull() ? xml::Node() : root.ChildByName("form");
-        if (!forms.IsNull())
-            element = forms.ChildByName(name);
+        if (!forms.IsNull()) element = forms.ChildByName(name);
     }
     // A window without an entry keeps its built-in texts.
-    if (element.IsNull())
-        return;
+    if (element.IsNull()) return;
     TranslateComponent(component, element);
 }
 
-void TvxLanguage::TranslateComponent(QObject* component, xml::Node element)
-{
+void TvxLanguage::TranslateComponent(QObject* component, xml::Node element) {
     std::vector<std::pair<std::string, std::string>> attributes;
     std::vector<xml::Node> children;
     {
@@ -392,8 +336,7 @@ void TvxLanguage::TranslateComponent(QObject* component, xml::Node element)
 
     for (auto& [name, value] : attributes) {
         const std::vector<QMetaProperty> properties = TargetProperties(component, name);
-        if (properties.empty())
-            continue;
+        if (properties.empty()) continue;
         if (!value.empty() && value.front() == '@') {
             // The reference is replaced in the loaded document, so the next
             // translation of this window reads the text directly.
@@ -402,8 +345,7 @@ void TvxLanguage::TranslateComponent(QObject* component, xml::Node element)
             element.SetAttribute(name, value);
         }
         const QString text = QString::fromStdString(value);
-        for (const QMetaProperty& property : properties)
-            property.write(component, text);
+        for (const QMetaProperty& property : properties) property.write(component, text);
     }
 
     for (const xml::Node& child : children) {
@@ -417,43 +359,28 @@ void TvxLanguage::TranslateComponent(QObject* component, xml::Node element)
     }
 }
 
-void TvxLanguage::CheckMenuEntry(int index)
-{
-    if (!menuGroup_)
-        return;
+void TvxLanguage::CheckMenuEntry(int index) {
+    if (!menuGroup_) return;
     for (QAction* action : menuGroup_->actions()) {
-        if (action->data().toInt() == index)
-            action->setChecked(true);
+        if (action->data().toInt() == index) action->setChecked(true);
     }
 }
 
-TvxLanguage& GlobalLanguage()
-{
+TvxLanguage& GlobalLanguage() {
     static TvxLanguage language;
     return language;
 }
 
-std::string LangMsg(std::string_view name)
-{
-    return GlobalLanguage().GetMsg(name);
-}
+std::string LangMsg(std::string_view name) { return GlobalLanguage().GetMsg(name); }
 
-std::string LangFmt(std::string_view name, const std::vector<plat::FormatArg>& args)
-{
+std::string LangFmt(std::string_view name, const std::vector<plat::FormatArg>& args) {
     return GlobalLanguage().FormatMsg(name, args);
 }
 
-std::string LangFile(std::string_view name)
-{
-    return GlobalLanguage().GetFileName(name);
-}
+std::string LangFile(std::string_view name) { return GlobalLanguage().GetFileName(name); }
 
-QString LangMsgQ(std::string_view name)
-{
-    return QString::fromStdString(LangMsg(name));
-}
+QString LangMsgQ(std::string_view name) { return QString::fromStdString(LangMsg(name)); }
 
-QString LangFmtQ(std::string_view name, const std::vector<plat::FormatArg>& args)
-{
+QString LangFmtQ(std::string_view name, const std::vector<plat::FormatArg>& args) {
     return QString::fromStdString(LangFmt(name, args));
 }

@@ -25,8 +25,7 @@ public:
         : collection_(&collection), index_(index), lcid_(lcid) {}
 
     std::uint32_t LCID() const { return lcid_; }
-    void SetLCID(std::uint32_t lcid)
-    {
+    void SetLCID(std::uint32_t lcid) {
         lcid_ = lcid;
         folderName_.clear();
     }

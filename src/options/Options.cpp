@@ -7,42 +7,34 @@ namespace {
 
 // Load errors must say which file failed: the user sees the message when
 // config.xml or a struct.xml cannot be read.
-[[noreturn]] void RaiseLoadError(const std::string& fileName, const xml::XmlError& error)
-{
+[[noreturn]] void RaiseLoadError(const std::string& fileName, const xml::XmlError& error) {
     const std::string reason = error.what();
-    if (reason.find(fileName) != std::string::npos)
-        throw error;
+    if (reason.find(fileName) != std::string::npos) throw error;
     throw xml::XmlError("Could not load \"" + fileName + "\": " + reason);
 }
 
-xml::Node RootOf(const xml::Document& document)
-{
+xml::Node RootOf(const xml::Document& document) {
     xml::Node root = document.DocumentElement();
-    if (root.IsNull())
-        throw xml::XmlError("No active document");
+    if (root.IsNull()) throw xml::XmlError("No active document");
     return root;
 }
 
 }  // namespace
 
 TOptions::TOptions()
-    : structDocument_(std::make_unique<xml::Document>()),
-      configDocument_(std::make_unique<xml::Document>())
-{
+    : structDocument_(std::make_unique<xml::Document>()), configDocument_(std::make_unique<xml::Document>()) {
     // The configuration reaches its file at the latest when the store goes:
     // window geometry, unread counts and the language are set without an
     // explicit Save.
     configDocument_->SetAutoSave(true);
 }
 
-TOptions::~TOptions()
-{
+TOptions::~TOptions() {
     structDocument_.reset();
     configDocument_.reset();
 }
 
-void TOptions::Load(const std::string& structFile, const std::string& configFile)
-{
+void TOptions::Load(const std::string& structFile, const std::string& configFile) {
     try {
         structDocument_->LoadFromFile(structFile);
     } catch (const xml::XmlError& error) {
@@ -59,41 +51,27 @@ void TOptions::Load(const std::string& structFile, const std::string& configFile
     }
 }
 
-xml::Node TOptions::GetConfigNode(std::string_view path)
-{
-    return FindNodeByPath(RootOf(*configDocument_), path);
-}
+xml::Node TOptions::GetConfigNode(std::string_view path) { return FindNodeByPath(RootOf(*configDocument_), path); }
 
-xml::Node TOptions::GetStructNode(std::string_view path)
-{
-    return FindNodeByPath(RootOf(*structDocument_), path);
-}
+xml::Node TOptions::GetStructNode(std::string_view path) { return FindNodeByPath(RootOf(*structDocument_), path); }
 
-xml::Node TOptions::FindNodeByPath(xml::Node start, std::string_view path)
-{
+xml::Node TOptions::FindNodeByPath(xml::Node start, std::string_view path) {
     xml::Node result = start;
     while (!path.empty()) {
         const std::size_t separator = path.find('\\');
         const std::string_view piece = path.substr(0, separator);
-        if (!piece.empty())
-            result = result.ChildByNameOrCreate(piece);
-        if (separator == std::string_view::npos)
-            break;
+        if (!piece.empty()) result = result.ChildByNameOrCreate(piece);
+        if (separator == std::string_view::npos) break;
         path.remove_prefix(separator + 1);
     }
     return result;
 }
 
-void TOptions::Save()
-{
-    configDocument_->Save();
-}
+void TOptions::Save() { configDocument_->Save(); }
 
-bool TOptions::EnsureConfigFile(const std::string& configFile, const std::string& defaultFile)
-{
+bool TOptions::EnsureConfigFile(const std::string& configFile, const std::string& defaultFile) {
     std::error_code error;
-    if (std::filesystem::exists(configFile, error) || error)
-        return false;
+    if (std::filesystem::exists(configFile, error) || error) return false;
     xml::Document delivered;
     try {
         delivered.LoadFromFile(defaultFile);

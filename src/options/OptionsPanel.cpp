@@ -118,10 +118,18 @@ TOptionsControl::TOptionsControl(TOptionsPage* page, xml::Node configNode, xml::
     const auto type = structNode_.Attribute("type");
     kind_ = type ? OptionTypeIndex(*type) : -1;
     switch (kind_) {
-    case okChoice: CreateChoiceEditor(); break;
-    case okGroup: CreateGroupEditor(); break;
-    case okBool: CreateBoolEditor(); break;
-    default: CreateEditEditor(); break;
+        case okChoice:
+            CreateChoiceEditor();
+            break;
+        case okGroup:
+            CreateGroupEditor();
+            break;
+        case okBool:
+            CreateBoolEditor();
+            break;
+        default:
+            CreateEditEditor();
+            break;
     }
 }
 
@@ -193,23 +201,37 @@ int TOptionsControl::Height() const { return editor_->height(); }
 
 void TOptionsControl::ReadValue() {
     switch (kind_) {
-    case okChoice: ReadChoice(); break;
-    case okGroup: static_cast<TOptionsPage*>(editor_)->LoadValues(); break;
-    case okBool:
-        // A missing or garbled value must not keep the dialog from opening:
-        // it shows unticked, and the next apply stores a proper Boolean.
-        static_cast<QCheckBox*>(editor_)->setChecked(plat::TryStrToBool(configNode_.Text()).value_or(false));
-        break;
-    default: static_cast<QLineEdit*>(editor_)->setText(ToQ(configNode_.Text())); break;
+        case okChoice:
+            ReadChoice();
+            break;
+        case okGroup:
+            static_cast<TOptionsPage*>(editor_)->LoadValues();
+            break;
+        case okBool:
+            // A missing or garbled value must not keep the dialog from opening:
+            // it shows unticked, and the next apply stores a proper Boolean.
+            static_cast<QCheckBox*>(editor_)->setChecked(plat::TryStrToBool(configNode_.Text()).value_or(false));
+            break;
+        default:
+            static_cast<QLineEdit*>(editor_)->setText(ToQ(configNode_.Text()));
+            break;
     }
 }
 
 void TOptionsControl::WriteValue() {
     switch (kind_) {
-    case okChoice: WriteChoice(); break;
-    case okGroup: static_cast<TOptionsPage*>(editor_)->StoreValues(); break;
-    case okBool: configNode_.SetText(plat::BoolToStr(static_cast<QCheckBox*>(editor_)->isChecked())); break;
-    default: configNode_.SetText(static_cast<QLineEdit*>(editor_)->text().toStdString()); break;
+        case okChoice:
+            WriteChoice();
+            break;
+        case okGroup:
+            static_cast<TOptionsPage*>(editor_)->StoreValues();
+            break;
+        case okBool:
+            configNode_.SetText(plat::BoolToStr(static_cast<QCheckBox*>(editor_)->isChecked()));
+            break;
+        default:
+            configNode_.SetText(static_cast<QLineEdit*>(editor_)->text().toStdString());
+            break;
     }
 }
 
@@ -380,9 +402,7 @@ void TOptionsPanel::SetTreeWidth(int width) {
     updateGeometry();
 }
 
-int TOptionsPanel::PageIndex(const QTreeWidgetItem* item) {
-    return item ? item->data(0, kPageIndexRole).toInt() : -1;
-}
+int TOptionsPanel::PageIndex(const QTreeWidgetItem* item) { return item ? item->data(0, kPageIndexRole).toInt() : -1; }
 
 void TOptionsPanel::SetOptions(TOptions* options) {
     Clear();

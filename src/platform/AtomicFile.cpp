@@ -172,16 +172,14 @@ void WriteFileAtomically(const std::string& target, std::string_view data) {
     file.Commit();
 }
 
-std::string SetAsideDamaged(const std::string& path)
-{
+std::string SetAsideDamaged(const std::string& path) {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm parts{};
     gmtime_r(&now, &parts);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &parts);
     std::string aside = path + ".damaged-" + stamp;
-    for (int n = 2; std::filesystem::exists(aside); ++n)
-        aside = path + ".damaged-" + stamp + "-" + std::to_string(n);
+    for (int n = 2; std::filesystem::exists(aside); ++n) aside = path + ".damaged-" + stamp + "-" + std::to_string(n);
     std::filesystem::rename(path, aside);
     return aside;
 }

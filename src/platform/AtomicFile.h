@@ -56,8 +56,8 @@ private:
     [[noreturn]] void Fail(const std::string& reason);
     void Discard() noexcept;
 
-    std::string target_;               // as the caller named it, for messages
-    std::filesystem::path resolved_;   // what the rename replaces
+    std::string target_;              // as the caller named it, for messages
+    std::filesystem::path resolved_;  // what the rename replaces
     std::filesystem::path temporary_;
     int fd_ = -1;
 };

@@ -8,8 +8,7 @@
 namespace plat {
 namespace {
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
-{
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
@@ -29,15 +28,13 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b)
     return true;
 }
 
-[[noreturn]] void NullConversion(const char* targetType)
-{
+[[noreturn]] void NullConversion(const char* targetType) {
     throw ConvertError(std::string("Could not convert variant of type (Null) into type (") + targetType + ")");
 }
 
 }  // namespace
 
-std::optional<int> TryStrToInt(std::string_view text)
-{
+std::optional<int> TryStrToInt(std::string_view text) {
     std::size_t pos = 0;
     bool negative = false;
     if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
@@ -49,8 +46,8 @@ std::optional<int> TryStrToInt(std::string_view text)
     }
     // Accumulate the magnitude in 64 bits and stop as soon as it leaves the
     // 32-bit range, so any number of digits is safe.
-    const std::int64_t limit = negative ? -static_cast<std::int64_t>(std::numeric_limits<int>::min())
-                                        : std::numeric_limits<int>::max();
+    const std::int64_t limit =
+        negative ? -static_cast<std::int64_t>(std::numeric_limits<int>::min()) : std::numeric_limits<int>::max();
     std::int64_t magnitude = 0;
     for (; pos < text.size(); ++pos) {
         const char c = text[pos];
@@ -65,16 +62,14 @@ std::optional<int> TryStrToInt(std::string_view text)
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
-int StrToInt(std::string_view text)
-{
+int StrToInt(std::string_view text) {
     if (const auto value = TryStrToInt(text)) {
         return *value;
     }
     throw ConvertError("'" + std::string(text) + "' is not a valid integer value");
 }
 
-std::optional<bool> TryStrToBool(std::string_view text)
-{
+std::optional<bool> TryStrToBool(std::string_view text) {
     if (EqualsIgnoringCase(text, "True")) {
         return true;
     }
@@ -87,23 +82,18 @@ std::optional<bool> TryStrToBool(std::string_view text)
     return std::nullopt;
 }
 
-bool StrToBool(std::string_view text)
-{
+bool StrToBool(std::string_view text) {
     if (const auto value = TryStrToBool(text)) {
         return *value;
     }
     throw ConvertError("'" + std::string(text) + "' is not a valid boolean value");
 }
 
-std::string BoolToStr(bool value)
-{
-    return value ? "True" : "False";
-}
+std::string BoolToStr(bool value) { return value ? "True" : "False"; }
 
 // A value that is there but does not convert reports the text itself, which
 // tells the user which setting to mend.
-int VarToInt(const xml::Node& node)
-{
+int VarToInt(const xml::Node& node) {
     const std::string text = node.Text();
     if (text.empty()) {
         NullConversion("Integer");
@@ -111,8 +101,7 @@ int VarToInt(const xml::Node& node)
     return StrToInt(text);
 }
 
-bool VarToBool(const xml::Node& node)
-{
+bool VarToBool(const xml::Node& node) {
     const std::string text = node.Text();
     if (text.empty()) {
         NullConversion("Boolean");
@@ -120,9 +109,6 @@ bool VarToBool(const xml::Node& node)
     return StrToBool(text);
 }
 
-bool VarIsNull(const xml::Node& node)
-{
-    return node.Text().empty();
-}
+bool VarIsNull(const xml::Node& node) { return node.Text().empty(); }
 
 }  // namespace plat

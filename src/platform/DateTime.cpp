@@ -19,21 +19,16 @@ constexpr std::int64_t kDaysBeforeUnixEpoch = 25569;
 constexpr std::int64_t kFirstDay = -693593;
 constexpr std::int64_t kLastDay = 2958465;
 
-bool IsLeapYear(int year)
-{
-    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
+bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
-int DaysInMonth(int year, int month)
-{
+int DaysInMonth(int year, int month) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
 // Proleptic Gregorian calendar arithmetic after Howard Hinnant's
 // days_from_civil / civil_from_days: exact for every year, no tables.
-std::int64_t DaysFromCivil(std::int64_t year, int month, int day)
-{
+std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
     year -= month <= 2 ? 1 : 0;
     const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
     const std::int64_t yearOfEra = year - era * 400;
@@ -42,8 +37,7 @@ std::int64_t DaysFromCivil(std::int64_t year, int month, int day)
     return era * 146097 + dayOfEra - 719468;
 }
 
-void CivilFromDays(std::int64_t days, int& year, int& month, int& day)
-{
+void CivilFromDays(std::int64_t days, int& year, int& month, int& day) {
     days += 719468;
     const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
     const std::int64_t dayOfEra = days - era * 146097;
@@ -57,19 +51,16 @@ void CivilFromDays(std::int64_t days, int& year, int& month, int& day)
 
 }  // namespace
 
-bool IsValidDate(int year, int month, int day)
-{
+bool IsValidDate(int year, int month, int day) {
     return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month);
 }
 
-bool IsValidTime(int hour, int minute, int second, int millisecond)
-{
+bool IsValidTime(int hour, int minute, int second, int millisecond) {
     return hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 && second < 60 && millisecond >= 0 &&
            millisecond < 1000;
 }
 
-bool TryEncodeDate(int year, int month, int day, TDateTime& out)
-{
+bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
     if (!IsValidDate(year, month, day)) {
         return false;
     }
@@ -77,8 +68,7 @@ bool TryEncodeDate(int year, int month, int day, TDateTime& out)
     return true;
 }
 
-bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& out)
-{
+bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& out) {
     if (!IsValidTime(hour, minute, second, millisecond)) {
         return false;
     }
@@ -87,8 +77,7 @@ bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime&
     return true;
 }
 
-TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int millisecond)
-{
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int millisecond) {
     TDateTime date = 0;
     if (!TryEncodeDate(year, month, day, date)) {
         throw std::invalid_argument("Invalid argument to date encode");
@@ -103,8 +92,7 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
     return date >= 0 ? date + time : date - time;
 }
 
-DateTimeParts DecodeDateTime(TDateTime value)
-{
+DateTimeParts DecodeDateTime(TDateTime value) {
     // Beyond this no valid date lies, and llround would overflow.
     if (!std::isfinite(value) || std::fabs(value) > static_cast<double>(kLastDay + 1)) {
         throw std::invalid_argument("Invalid date-time value " + std::to_string(value));
@@ -135,8 +123,7 @@ DateTimeParts DecodeDateTime(TDateTime value)
     return parts;
 }
 
-TDateTime Now()
-{
+TDateTime Now() {
     const auto now = std::chrono::system_clock::now();
     const auto sinceEpoch = now.time_since_epoch();
     const auto seconds = std::chrono::floor<std::chrono::seconds>(sinceEpoch);
@@ -153,8 +140,7 @@ TDateTime Now()
                           static_cast<int>(millis));
 }
 
-std::string FormatISO8601(TDateTime value)
-{
+std::string FormatISO8601(TDateTime value) {
     const DateTimeParts p = DecodeDateTime(value);
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
@@ -201,16 +187,14 @@ struct NamedZone {
 // The RFC 822 names, then abbreviations feeds use although RFC 822 does
 // not know them; only unambiguous ones are listed.
 constexpr NamedZone kNamedZones[] = {
-    {"GMT", 0, true},      {"UT", 0, true},       {"Z", 0, true},        {"EST", -300, true},
-    {"EDT", -240, true},   {"CST", -360, true},   {"CDT", -300, true},   {"MST", -420, true},
-    {"MDT", -360, true},   {"PST", -480, true},   {"PDT", -420, true},   {"UTC", 0, false},
-    {"WET", 0, false},     {"WEST", 60, false},   {"BST", 60, false},    {"CET", 60, false},
-    {"CEST", 120, false},  {"MET", 60, false},    {"MEST", 120, false},  {"EET", 120, false},
-    {"EEST", 180, false},  {"MSK", 180, false},   {"JST", 540, false},   {"KST", 540, false},
-    {"HKT", 480, false},   {"SGT", 480, false},   {"AWST", 480, false},  {"ACST", 570, false},
-    {"ACDT", 630, false},  {"AEST", 600, false},  {"AEDT", 660, false},  {"NZST", 720, false},
-    {"NZDT", 780, false},  {"AKST", -540, false}, {"AKDT", -480, false}, {"HST", -600, false},
-    {"NST", -210, false},  {"NDT", -150, false},  {"AST", -240, false},  {"ADT", -180, false},
+    {"GMT", 0, true},     {"UT", 0, true},      {"Z", 0, true},       {"EST", -300, true},   {"EDT", -240, true},
+    {"CST", -360, true},  {"CDT", -300, true},  {"MST", -420, true},  {"MDT", -360, true},   {"PST", -480, true},
+    {"PDT", -420, true},  {"UTC", 0, false},    {"WET", 0, false},    {"WEST", 60, false},   {"BST", 60, false},
+    {"CET", 60, false},   {"CEST", 120, false}, {"MET", 60, false},   {"MEST", 120, false},  {"EET", 120, false},
+    {"EEST", 180, false}, {"MSK", 180, false},  {"JST", 540, false},  {"KST", 540, false},   {"HKT", 480, false},
+    {"SGT", 480, false},  {"AWST", 480, false}, {"ACST", 570, false}, {"ACDT", 630, false},  {"AEST", 600, false},
+    {"AEDT", 660, false}, {"NZST", 720, false}, {"NZDT", 780, false}, {"AKST", -540, false}, {"AKDT", -480, false},
+    {"HST", -600, false}, {"NST", -210, false}, {"NDT", -150, false}, {"AST", -240, false},  {"ADT", -180, false},
 };
 
 const NamedZone* FindNamedZone(std::string_view zone) {
@@ -225,8 +209,10 @@ std::optional<int> NumericOffset(std::string_view zone) {
     const int sign = zone[0] == '-' ? -1 : 1;
     std::string digits;
     for (std::size_t i = 1; i < zone.size(); ++i) {
-        if (IsDigit(zone[i])) digits += zone[i];
-        else if (!(zone[i] == ':' && i == 3)) return std::nullopt;
+        if (IsDigit(zone[i]))
+            digits += zone[i];
+        else if (!(zone[i] == ':' && i == 3))
+            return std::nullopt;
     }
     if (digits.size() != 2 && digits.size() != 4) return std::nullopt;
     const int hours = (digits[0] - '0') * 10 + (digits[1] - '0');
@@ -279,7 +265,8 @@ public:
         maxDigits = std::min<std::size_t>(maxDigits, 9);
         const auto start = pos_;
         int value = 0;
-        while (pos_ < s_.size() && pos_ - start < maxDigits && IsDigit(s_[pos_])) value = value * 10 + (s_[pos_++] - '0');
+        while (pos_ < s_.size() && pos_ - start < maxDigits && IsDigit(s_[pos_]))
+            value = value * 10 + (s_[pos_++] - '0');
         if (count) *count = pos_ - start;
         if (pos_ - start < minDigits || (pos_ < s_.size() && IsDigit(s_[pos_]))) return -1;
         return value;

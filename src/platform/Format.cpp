@@ -10,25 +10,17 @@ namespace {
 // translator's "%99999999s" must fail, not allocate gigabytes.
 constexpr std::size_t kMaxWidth = 4096;
 
-[[noreturn]] void Invalid(std::string_view templ)
-{
+[[noreturn]] void Invalid(std::string_view templ) {
     throw FormatError("Format '" + std::string(templ) + "' invalid or incompatible with argument");
 }
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool IsUtf8Continuation(char c)
-{
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
+bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // Widths and precisions count characters, not bytes, so a padded or cut
 // UTF-8 text lines up and never loses half a character.
-std::size_t CharCount(std::string_view text)
-{
+std::size_t CharCount(std::string_view text) {
     std::size_t count = 0;
     for (char c : text) {
         if (!IsUtf8Continuation(c)) {
@@ -38,8 +30,7 @@ std::size_t CharCount(std::string_view text)
     return count;
 }
 
-std::string_view FirstChars(std::string_view text, std::size_t chars)
-{
+std::string_view FirstChars(std::string_view text, std::size_t chars) {
     std::size_t pos = 0;
     std::size_t seen = 0;
     while (pos < text.size()) {
@@ -68,8 +59,7 @@ public:
     SpecReader(std::string_view templ, std::size_t pos) : templ_(templ), pos_(pos) {}
 
     // Reads the specifier after a '%'; pos_ then stands after its type.
-    Conversion Read()
-    {
+    Conversion Read() {
         Conversion conversion;
         std::optional<std::size_t> leading = Number();
         if (leading && Peek() == ':') {
@@ -109,8 +99,7 @@ public:
 private:
     char Peek() const { return pos_ < templ_.size() ? templ_[pos_] : '\0'; }
 
-    std::optional<std::size_t> Number()
-    {
+    std::optional<std::size_t> Number() {
         if (!IsDigit(Peek())) {
             return std::nullopt;
         }
@@ -129,8 +118,7 @@ private:
     std::size_t pos_;
 };
 
-std::string Digits(std::uint64_t value, unsigned base)
-{
+std::string Digits(std::uint64_t value, unsigned base) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string out;
     do {
@@ -140,16 +128,14 @@ std::string Digits(std::uint64_t value, unsigned base)
     return out;
 }
 
-std::uint64_t AsUnsigned(const FormatArg& arg)
-{
+std::uint64_t AsUnsigned(const FormatArg& arg) {
     if (arg.Bits() == 32) {
         return static_cast<std::uint32_t>(arg.Number());
     }
     return static_cast<std::uint64_t>(arg.Number());
 }
 
-std::string Convert(const Conversion& conversion, const FormatArg& arg, std::string_view templ)
-{
+std::string Convert(const Conversion& conversion, const FormatArg& arg, std::string_view templ) {
     if (conversion.type == 's') {
         if (!arg.IsText()) {
             Invalid(templ);
@@ -185,8 +171,7 @@ std::string Convert(const Conversion& conversion, const FormatArg& arg, std::str
 
 }  // namespace
 
-std::string Format(std::string_view templ, const std::vector<FormatArg>& args)
-{
+std::string Format(std::string_view templ, const std::vector<FormatArg>& args) {
     std::string out;
     out.reserve(templ.size());
     std::size_t nextArg = 0;

@@ -315,7 +315,8 @@ THomeChoice EnterHome(const THomeEnvironment& env) {
     for (THomeNotice& notice : PrepareHome(choice)) choice.Notices.push_back(std::move(notice));
     std::error_code error;
     fs::current_path(choice.Folder, error);
-    if (error) throw std::runtime_error("Quillet cannot enter its folder " + choice.Folder.string() + ": " + error.message());
+    if (error)
+        throw std::runtime_error("Quillet cannot enter its folder " + choice.Folder.string() + ": " + error.message());
     return choice;
 }
 

@@ -33,12 +33,12 @@ namespace plat {
 // the real process (tests give their own).
 struct THomeEnvironment {
     std::filesystem::path CurrentDir;
-    std::filesystem::path ProgramDir;           // folder of the executable
+    std::filesystem::path ProgramDir;                   // folder of the executable
     std::optional<std::filesystem::path> ExplicitHome;  // --home DIR
-    std::string XdgDataHome;                    // empty when unset
-    std::string UserHome;                       // $HOME
-    std::string XdgDataDirs;                    // empty when unset
-    unsigned UserId = CurrentUserId();          // whose folders are trusted
+    std::string XdgDataHome;                            // empty when unset
+    std::string UserHome;                               // $HOME
+    std::string XdgDataDirs;                            // empty when unset
+    unsigned UserId = CurrentUserId();                  // whose folders are trusted
 
     // The running process: its current directory, executable and variables;
     // ExplicitHome from the command line.

@@ -30,14 +30,14 @@ enum class Verdict {
 // Article markup a reader expects to see.
 const std::set<std::string, std::less<>>& KeptElements() {
     static const std::set<std::string, std::less<>> names = {
-        "a",       "abbr",   "address", "article", "aside",  "b",      "bdi",   "bdo",   "big",    "blockquote",
-        "br",      "caption", "center", "cite",    "code",   "col",    "colgroup", "data", "dd",   "del",
-        "details", "dfn",    "div",     "dl",      "dt",     "em",     "figcaption", "figure", "footer", "h1",
-        "h2",      "h3",     "h4",      "h5",      "h6",     "header", "hr",    "i",     "img",    "ins",
-        "kbd",     "li",     "main",    "mark",    "ol",     "p",      "picture", "pre", "q",      "rp",
-        "rt",      "ruby",   "s",       "samp",    "section", "small", "source", "span", "strike", "strong",
-        "sub",     "summary", "sup",    "table",   "tbody",  "td",     "tfoot", "th",    "thead",  "time",
-        "tr",      "tt",     "u",       "ul",      "var",    "wbr",
+        "a",       "abbr",    "address", "article", "aside",   "b",      "bdi",        "bdo",    "big",    "blockquote",
+        "br",      "caption", "center",  "cite",    "code",    "col",    "colgroup",   "data",   "dd",     "del",
+        "details", "dfn",     "div",     "dl",      "dt",      "em",     "figcaption", "figure", "footer", "h1",
+        "h2",      "h3",      "h4",      "h5",      "h6",      "header", "hr",         "i",      "img",    "ins",
+        "kbd",     "li",      "main",    "mark",    "ol",      "p",      "picture",    "pre",    "q",      "rp",
+        "rt",      "ruby",    "s",       "samp",    "section", "small",  "source",     "span",   "strike", "strong",
+        "sub",     "summary", "sup",     "table",   "tbody",   "td",     "tfoot",      "th",     "thead",  "time",
+        "tr",      "tt",      "u",       "ul",      "var",     "wbr",
     };
     return names;
 }
@@ -46,11 +46,11 @@ const std::set<std::string, std::less<>>& KeptElements() {
 // value: nothing of them belongs in an article.
 const std::set<std::string, std::less<>>& DroppedElements() {
     static const std::set<std::string, std::less<>> names = {
-        "applet", "audio",  "base",     "basefont", "button", "canvas", "datalist", "dialog", "embed",
-        "frame",  "frameset", "head",   "iframe",   "input",  "link",   "map",      "math",   "meta",
-        "meter",  "noembed", "noframes", "object",  "optgroup", "option", "output", "param",  "plaintext",
-        "portal", "progress", "script", "select",   "slot",   "style",  "svg",      "template", "textarea",
-        "title",  "track",  "video",    "xmp",      "keygen", "isindex", "marquee",
+        "applet", "audio",    "base",     "basefont", "button",   "canvas",  "datalist", "dialog",   "embed",
+        "frame",  "frameset", "head",     "iframe",   "input",    "link",    "map",      "math",     "meta",
+        "meter",  "noembed",  "noframes", "object",   "optgroup", "option",  "output",   "param",    "plaintext",
+        "portal", "progress", "script",   "select",   "slot",     "style",   "svg",      "template", "textarea",
+        "title",  "track",    "video",    "xmp",      "keygen",   "isindex", "marquee",
     };
     return names;
 }
@@ -61,8 +61,8 @@ const std::set<std::string, std::less<>>& DroppedElements() {
 // after them, and kept even when the element itself goes.
 bool IsVoid(std::string_view name) {
     static const std::set<std::string, std::less<>> names = {
-        "area", "base", "basefont", "br", "col", "embed", "frame", "hr", "img", "input",
-        "isindex", "keygen", "link", "meta", "param", "source", "track", "wbr",
+        "area",  "base",    "basefont", "br",   "col",  "embed", "frame",  "hr",    "img",
+        "input", "isindex", "keygen",   "link", "meta", "param", "source", "track", "wbr",
     };
     return names.count(name) != 0;
 }
@@ -227,14 +227,23 @@ void AppendEscaped(std::string& out, const xmlChar* text, bool inAttribute) {
     if (!text) return;
     for (const char* p = reinterpret_cast<const char*>(text); *p; ++p) {
         switch (*p) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"':
-            if (inAttribute) out += "&quot;";
-            else out += '"';
-            break;
-        default: out += *p;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                if (inAttribute)
+                    out += "&quot;";
+                else
+                    out += '"';
+                break;
+            default:
+                out += *p;
         }
     }
 }
@@ -287,8 +296,8 @@ std::string LowerName(xmlNodePtr element) {
 // explicit stack, so a deeply nested fragment cannot exhaust the stack.
 void WriteAllowed(xmlNodePtr first, std::string& out) {
     struct Pending {
-        xmlNodePtr next;        // where to go on after the children
-        std::string endTag;     // "" for an unwrapped element
+        xmlNodePtr next;     // where to go on after the children
+        std::string endTag;  // "" for an unwrapped element
     };
     std::vector<Pending> stack;
     xmlNodePtr node = first;
@@ -421,8 +430,10 @@ std::string FlattenDeepTags(std::string_view text) {
         const std::size_t tagEnd = j + 1;
         bool keep = true;
         if (end) {
-            if (!open.empty() && open.back() == name) open.pop_back();
-            else keep = open.size() < kFlattenDepth;
+            if (!open.empty() && open.back() == name)
+                open.pop_back();
+            else
+                keep = open.size() < kFlattenDepth;
         } else if (!ParserTreatsAsEmpty(name)) {
             keep = open.size() < kFlattenDepth;
             if (keep) open.push_back(std::move(name));

@@ -45,15 +45,11 @@ struct LanguageAlias {
 };
 constexpr LanguageAlias kLanguageAliases[] = {{"no", "nb"}, {"iw", "he"}, {"in", "id"}};
 
-char Lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // "de_DE.UTF-8", "de-de" and "de_DE@euro" all become "de-de"; the
 // comparison is then without regard to letter case.
-std::string Canonical(std::string_view name)
-{
+std::string Canonical(std::string_view name) {
     const std::size_t end = name.find_first_of(".@");
     if (end != std::string_view::npos) {
         name = name.substr(0, end);
@@ -66,13 +62,11 @@ std::string Canonical(std::string_view name)
     return out;
 }
 
-std::string LanguageOf(std::string_view canonicalName)
-{
+std::string LanguageOf(std::string_view canonicalName) {
     return std::string(canonicalName.substr(0, canonicalName.find('-')));
 }
 
-std::uint32_t LookupExact(const std::string& canonical)
-{
+std::uint32_t LookupExact(const std::string& canonical) {
     std::uint32_t found = 0;
     for (const LocaleEntry& entry : kLocales) {
         if (Canonical(entry.name) == canonical) {
@@ -87,8 +81,7 @@ std::uint32_t LookupExact(const std::string& canonical)
     return found;
 }
 
-std::uint32_t LookupLanguage(const std::string& language)
-{
+std::uint32_t LookupLanguage(const std::string& language) {
     std::uint32_t found = 0;
     for (const LocaleEntry& entry : kLocales) {
         if (LanguageOf(Canonical(entry.name)) == language) {
@@ -103,8 +96,7 @@ std::uint32_t LookupLanguage(const std::string& language)
     return found;
 }
 
-std::uint32_t LCIDFromEnvironment()
-{
+std::uint32_t LCIDFromEnvironment() {
     // The POSIX order of precedence for the language of messages. An empty
     // variable counts as unset; a set one decides, even when it is "C".
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
@@ -119,8 +111,7 @@ std::uint32_t LCIDFromEnvironment()
 
 }  // namespace
 
-std::string LocaleNameFromLCID(std::uint32_t lcid)
-{
+std::string LocaleNameFromLCID(std::uint32_t lcid) {
     for (const LocaleEntry& entry : kLocales) {
         if (entry.lcid == lcid) {
             return entry.name;
@@ -129,8 +120,7 @@ std::string LocaleNameFromLCID(std::uint32_t lcid)
     return {};
 }
 
-std::uint32_t LCIDFromLocaleName(std::string_view name)
-{
+std::uint32_t LCIDFromLocaleName(std::string_view name) {
     const std::string canonical = Canonical(name);
     if (canonical.empty() || canonical == "c" || canonical == "posix") {
         return 0;
@@ -150,16 +140,10 @@ std::uint32_t LCIDFromLocaleName(std::string_view name)
     return LookupLanguage(language);
 }
 
-std::uint32_t UserDefaultLCID()
-{
-    return LCIDFromEnvironment();
-}
+std::uint32_t UserDefaultLCID() { return LCIDFromEnvironment(); }
 
 // A desktop session has no separate system language: the session's
 // environment is what the system set up for this user.
-std::uint32_t SystemDefaultLCID()
-{
-    return LCIDFromEnvironment();
-}
+std::uint32_t SystemDefaultLCID() { return LCIDFromEnvironment(); }
 
 }  // namespace plat

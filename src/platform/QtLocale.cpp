@@ -11,8 +11,7 @@ namespace {
 // Qt's locale data names some languages after their country ("American
 // English", "español de España", "Vlaams"). A language menu wants the plain
 // name, which is the one most locales of that language and script share.
-QString PlainNativeLanguageName(const QLocale& locale)
-{
+QString PlainNativeLanguageName(const QLocale& locale) {
     const QList<QLocale> relatives =
         QLocale::matchingLocales(locale.language(), locale.script(), QLocale::AnyTerritory);
     QHash<QString, int> votes;
@@ -39,8 +38,7 @@ QString PlainNativeLanguageName(const QLocale& locale)
 // case: Georgian has capitals that never start a word, and its title case
 // leaves the letter as it is. The first character may lie outside the
 // Basic Multilingual Plane, so it is taken as a code point.
-QString CapitalizeFirst(const QString& text)
-{
+QString CapitalizeFirst(const QString& text) {
     if (text.isEmpty()) {
         return text;
     }
@@ -52,8 +50,7 @@ QString CapitalizeFirst(const QString& text)
 
 }  // namespace
 
-QString NativeLanguageName(std::uint32_t lcid)
-{
+QString NativeLanguageName(std::uint32_t lcid) {
     const std::string name = LocaleNameFromLCID(lcid);
     if (!name.empty()) {
         const QLocale locale(QString::fromStdString(name));

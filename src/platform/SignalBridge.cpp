@@ -20,20 +20,17 @@ namespace {
 int g_channel[2] = {-1, -1};
 volatile std::sig_atomic_t g_signalSeen = 0;
 
-std::function<void()>& Callback()
-{
+std::function<void()>& Callback() {
     static std::function<void()> callback;
     return callback;
 }
 
-QPointer<QSocketNotifier>& Notifier()
-{
+QPointer<QSocketNotifier>& Notifier() {
     static QPointer<QSocketNotifier> notifier;
     return notifier;
 }
 
-extern "C" void OnQuitSignal(int signo)
-{
+extern "C" void OnQuitSignal(int signo) {
     if (g_signalSeen != 0) {
         _exit(128 + signo);
     }
@@ -46,15 +43,13 @@ extern "C" void OnQuitSignal(int signo)
     errno = savedErrno;
 }
 
-void DrainChannel()
-{
+void DrainChannel() {
     unsigned char buffer[64];
     while (::read(g_channel[0], buffer, sizeof buffer) > 0) {
     }
 }
 
-void OpenChannel()
-{
+void OpenChannel() {
     if (g_channel[0] >= 0) {
         return;
     }
@@ -63,8 +58,7 @@ void OpenChannel()
     }
 }
 
-void InstallHandler(int signo)
-{
+void InstallHandler(int signo) {
     struct sigaction action {};
     action.sa_handler = OnQuitSignal;
     sigemptyset(&action.sa_mask);
@@ -80,8 +74,7 @@ void InstallHandler(int signo)
 
 }  // namespace
 
-void InstallQuitOnSignals(std::function<void()> firstSignal)
-{
+void InstallQuitOnSignals(std::function<void()> firstSignal) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr) {
         throw std::logic_error("InstallQuitOnSignals needs a QCoreApplication");

@@ -103,11 +103,16 @@ std::optional<unsigned> PeerUserId(int) { return 0u; }
 
 std::string DescribeTrust(TFolderTrust trust) {
     switch (trust) {
-    case TFolderTrust::Trusted: return {};
-    case TFolderTrust::Missing: return "it does not exist";
-    case TFolderTrust::NotAFolder: return "it is not a folder";
-    case TFolderTrust::OtherOwner: return "it belongs to another user";
-    case TFolderTrust::OpenToOthers: return "other users have access to it";
+        case TFolderTrust::Trusted:
+            return {};
+        case TFolderTrust::Missing:
+            return "it does not exist";
+        case TFolderTrust::NotAFolder:
+            return "it is not a folder";
+        case TFolderTrust::OtherOwner:
+            return "it belongs to another user";
+        case TFolderTrust::OpenToOthers:
+            return "other users have access to it";
     }
     return {};
 }

@@ -13,7 +13,7 @@ namespace plat {
 unsigned CurrentUserId();
 
 enum class TFolderTrust {
-    Trusted,       // a folder of the user's that no one else may write to
+    Trusted,  // a folder of the user's that no one else may write to
     Missing,
     NotAFolder,
     OtherOwner,    // belongs to another user

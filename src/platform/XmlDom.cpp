@@ -190,10 +190,14 @@ xmlNodePtr JoinTextRun(xmlNodePtr first, EntityBudget& budget) {
     joined->parent = parent;
     joined->prev = before;
     joined->next = end;
-    if (before) before->next = joined;
-    else parent->children = joined;
-    if (end) end->prev = joined;
-    else parent->last = joined;
+    if (before)
+        before->next = joined;
+    else
+        parent->children = joined;
+    if (end)
+        end->prev = joined;
+    else
+        parent->last = joined;
     return joined;
 }
 
@@ -295,9 +299,9 @@ void OnIgnorableWhitespace(void* context, const xmlChar* text, int length) {
     const auto ctxt = static_cast<xmlParserCtxtPtr>(context);
     auto* state = static_cast<LoadState*>(ctxt->_private);
     const xmlNodePtr element = ctxt->node;
-    const bool keep = state && state->ctxt == ctxt ? state->blanks.KeepsBlanks(element)
-                                                    : element && element->type == XML_ELEMENT_NODE &&
-                                                          IsXhtmlNamespace(element->ns);
+    const bool keep = state && state->ctxt == ctxt
+                          ? state->blanks.KeepsBlanks(element)
+                          : element && element->type == XML_ELEMENT_NODE && IsXhtmlNamespace(element->ns);
     if (keep) xmlSAX2Characters(context, text, length);
 }
 
@@ -317,7 +321,6 @@ std::string ParseErrorText(xmlParserCtxtPtr ctxt, const std::string& source) {
     }
     return out.str();
 }
-
 
 // Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when the
 // bytes there are not a valid, shortest-form sequence.
@@ -446,22 +449,32 @@ void Node::MarkModified() const {
 
 NodeType Node::Type() const {
     switch (N(Checked())->type) {
-        case XML_ELEMENT_NODE: return NodeType::Element;
-        case XML_TEXT_NODE: return NodeType::Text;
-        case XML_CDATA_SECTION_NODE: return NodeType::CData;
-        case XML_COMMENT_NODE: return NodeType::Comment;
-        case XML_PI_NODE: return NodeType::ProcessingInstruction;
-        default: return NodeType::Other;
+        case XML_ELEMENT_NODE:
+            return NodeType::Element;
+        case XML_TEXT_NODE:
+            return NodeType::Text;
+        case XML_CDATA_SECTION_NODE:
+            return NodeType::CData;
+        case XML_COMMENT_NODE:
+            return NodeType::Comment;
+        case XML_PI_NODE:
+            return NodeType::ProcessingInstruction;
+        default:
+            return NodeType::Other;
     }
 }
 
 std::string Node::Name() const {
     xmlNodePtr node = N(Checked());
     switch (node->type) {
-        case XML_TEXT_NODE: return "#text";
-        case XML_CDATA_SECTION_NODE: return "#cdata-section";
-        case XML_COMMENT_NODE: return "#comment";
-        default: return QualifiedName(node);
+        case XML_TEXT_NODE:
+            return "#text";
+        case XML_CDATA_SECTION_NODE:
+            return "#cdata-section";
+        case XML_COMMENT_NODE:
+            return "#comment";
+        default:
+            return QualifiedName(node);
     }
 }
 
@@ -755,9 +768,7 @@ void Document::Clear() {
     state_->modified = false;
 }
 
-void Document::LoadFromString(std::string_view text) {
-    LoadFromMemory(text, std::string());
-}
+void Document::LoadFromString(std::string_view text) { LoadFromMemory(text, std::string()); }
 
 namespace {
 
@@ -835,7 +846,8 @@ void Document::LoadFromMemory(std::string_view text, const std::string& source) 
     // document, so whatever stands before "<?xml" is skipped.
     {
         std::size_t start = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
-        while (start < text.size() && (text[start] == ' ' || text[start] == '\t' || text[start] == '\r' || text[start] == '\n'))
+        while (start < text.size() &&
+               (text[start] == ' ' || text[start] == '\t' || text[start] == '\r' || text[start] == '\n'))
             ++start;
         if (start > 0 && text.substr(start, 5) == "<?xml") text.remove_prefix(start);
     }
@@ -965,18 +977,27 @@ void AppendEscapedMarkup(std::string& out, const xmlChar* text, bool inAttribute
         out.append(p, run);
         p += run;
         switch (*p) {
-            case '\0': return;
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += "&quot;"; break;
+            case '\0':
+                return;
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += "&quot;";
+                break;
         }
         ++p;
     }
 }
 
 bool IsVoidHtmlElement(const xmlChar* name) {
-    static constexpr const char* kVoid[] = {"area", "base", "br", "col", "embed", "hr", "img",
+    static constexpr const char* kVoid[] = {"area",  "base", "br",   "col",    "embed", "hr", "img",
                                             "input", "link", "meta", "source", "track", "wbr"};
     for (const char* v : kVoid)
         if (xmlStrEqual(name, BAD_CAST v)) return true;
@@ -990,7 +1011,9 @@ void AppendChildrenMarkup(std::string& out, xmlNodePtr parent) {
     while (node) {
         bool descend = false;
         switch (node->type) {
-            case XML_TEXT_NODE: AppendEscapedMarkup(out, node->content, false); break;
+            case XML_TEXT_NODE:
+                AppendEscapedMarkup(out, node->content, false);
+                break;
             case XML_CDATA_SECTION_NODE:
                 if (node->content) out += reinterpret_cast<const char*>(node->content);
                 break;
@@ -1027,7 +1050,8 @@ void AppendChildrenMarkup(std::string& out, xmlNodePtr parent) {
                 }
                 break;
             }
-            default: break;  // comments and instructions are not content
+            default:
+                break;  // comments and instructions are not content
         }
         if (descend) {
             node = node->children;
@@ -1083,4 +1107,3 @@ std::string ChildrenMarkup(const Node& element) {
 }
 
 }  // namespace xml
-

@@ -12,96 +12,78 @@ namespace {
 // in its head, well before this.
 constexpr std::size_t kLookedAt = 4096;
 
-std::string Lower(std::string_view text)
-{
+std::string Lower(std::string_view text) {
     std::string lower(text.substr(0, kLookedAt));
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return lower;
 }
 
-bool Contains(const std::string& haystack, std::string_view needle)
-{
+bool Contains(const std::string& haystack, std::string_view needle) {
     return haystack.find(needle) != std::string::npos;
 }
 
-std::string_view TrimLeft(std::string_view text)
-{
+std::string_view TrimLeft(std::string_view text) {
     // A byte order mark and blanks may come before the first tag.
-    if (text.substr(0, 3) == "\xEF\xBB\xBF")
-        text.remove_prefix(3);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-        text.remove_prefix(1);
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
     return text;
 }
 
 }  // namespace
 
-bool IsBotProtectionPage(int status, std::string_view bodyHead)
-{
-    if (status != 403 && status != 503 && status != 429 && status != 401)
-        return false;
+bool IsBotProtectionPage(int status, std::string_view bodyHead) {
+    if (status != 403 && status != 503 && status != 429 && status != 401) return false;
     const std::string page = Lower(bodyHead);
     static constexpr std::array kMarkers = {
-        "cf-chl",                      // Cloudflare's challenge scripts and forms
+        "cf-chl",  // Cloudflare's challenge scripts and forms
         "challenge-platform",
-        "just a moment...",            // Cloudflare's interstitial title
+        "just a moment...",  // Cloudflare's interstitial title
         "just a moment\xE2\x80\xA6",
         "attention required! | cloudflare",
         "ddos-guard",
         "sucuri website firewall",
-        "captcha",                     // reCAPTCHA, hCaptcha, Turnstile's fallbacks
+        "captcha",  // reCAPTCHA, hCaptcha, Turnstile's fallbacks
         "verify you are human",
         "are you a robot",
     };
     for (const char* marker : kMarkers)
-        if (Contains(page, marker))
-            return true;
+        if (Contains(page, marker)) return true;
     // Akamai's refusal: "Access Denied" and a reference number.
-    return Contains(page, "access denied") &&
-           (Contains(page, "reference&#32;&#35;") || Contains(page, "reference #"));
+    return Contains(page, "access denied") && (Contains(page, "reference&#32;&#35;") || Contains(page, "reference #"));
 }
 
-bool IsHtmlPage(std::string_view contentType, std::string_view bodyHead)
-{
+bool IsHtmlPage(std::string_view contentType, std::string_view bodyHead) {
     const std::string type = Lower(contentType);
-    if (type.rfind("text/html", 0) == 0 || type.rfind("application/xhtml", 0) == 0)
-        return true;
+    if (type.rfind("text/html", 0) == 0 || type.rfind("application/xhtml", 0) == 0) return true;
     const std::string head = Lower(TrimLeft(bodyHead));
     return head.rfind("<!doctype html", 0) == 0 || head.rfind("<html", 0) == 0;
 }
 
-bool IsHomePage(const std::string& url)
-{
+bool IsHomePage(const std::string& url) {
     std::size_t start = url.find("://");
     start = start == std::string::npos ? 0 : start + 3;
     const std::size_t path = url.find_first_of("/?#", start);
-    if (path == std::string::npos)
-        return true;
+    if (path == std::string::npos) return true;
     const std::string_view rest = std::string_view(url).substr(path);
     return rest == "/" || rest.empty() || rest.rfind("/?", 0) == 0 || rest.rfind("/#", 0) == 0 ||
            rest == "/index.html" || rest == "/index.php";
 }
 
-std::string PermanentTarget(const std::string& url, const std::vector<http::TRedirect>& redirects)
-{
+std::string PermanentTarget(const std::string& url, const std::vector<http::TRedirect>& redirects) {
     std::string target;
     for (const http::TRedirect& hop : redirects) {
-        if (!hop.Permanent())
-            break;
+        if (!hop.Permanent()) break;
         target = hop.Location;
     }
-    if (target.empty() || target == url)
-        return {};
+    if (target.empty() || target == url) return {};
     // A site's home page is where publishers send readers of a feed they
     // retired; it is not the feed's new address.
-    if (IsHomePage(target) && !IsHomePage(url))
-        return {};
+    if (IsHomePage(target) && !IsHomePage(url)) return {};
     return target;
 }
 
-TFetchFacts FactsFromResult(const std::string& url, bool followRedirects, const http::TFetchResult& result)
-{
+TFetchFacts FactsFromResult(const std::string& url, bool followRedirects, const http::TFetchResult& result) {
     TFetchFacts facts;
     facts.Url = url;
     facts.FollowRedirects = followRedirects;
@@ -114,8 +96,7 @@ TFetchFacts FactsFromResult(const std::string& url, bool followRedirects, const 
     return facts;
 }
 
-TFetchFacts FactsFromError(const std::string& url, bool followRedirects, const http::HttpError& error)
-{
+TFetchFacts FactsFromError(const std::string& url, bool followRedirects, const http::HttpError& error) {
     TFetchFacts facts;
     facts.Url = url;
     facts.FollowRedirects = followRedirects;
@@ -123,16 +104,14 @@ TFetchFacts FactsFromError(const std::string& url, bool followRedirects, const h
     facts.ServerStatus = error.what();
     facts.Cause = error.Cause();
     facts.TooLarge = error.Failure() == http::HttpFailure::TooLarge;
-    if (error.Failure() == http::HttpFailure::TimedOut)
-        facts.Cause = http::NetworkCause::TimedOut;
+    if (error.Failure() == http::HttpFailure::TimedOut) facts.Cause = http::NetworkCause::TimedOut;
     facts.Redirects = error.Redirects();
     facts.BodyHead = error.Body().substr(0, kLookedAt);
     facts.RetryAfter = error.RetryAfter();
     return facts;
 }
 
-TFetchOutcome Classify(const TFetchFacts& facts, TTimePoint at)
-{
+TFetchOutcome Classify(const TFetchFacts& facts, TTimePoint at) {
     TFetchOutcome outcome;
     outcome.At = at;
     outcome.Status = facts.Status;
@@ -145,8 +124,7 @@ TFetchOutcome Classify(const TFetchFacts& facts, TTimePoint at)
         outcome.Kind = k;
         return outcome;
     };
-    if (facts.NotModified)
-        return kind(TOutcomeKind::NotModified);
+    if (facts.NotModified) return kind(TOutcomeKind::NotModified);
     if (facts.IsFeed) {
         outcome.HadNewItem = facts.HadNewItem;
         return kind(TOutcomeKind::Updated);
@@ -155,39 +133,43 @@ TFetchOutcome Classify(const TFetchFacts& facts, TTimePoint at)
     // address it reached is no move.
     const bool unfollowedMove = facts.Status >= 300 && facts.Status < 400 && !facts.Redirects.empty() &&
                                 facts.Redirects.back().Permanent() && !outcome.MovedTo.empty();
-    if (!unfollowedMove)
-        outcome.MovedTo.clear();
-    if (unfollowedMove)
-        return kind(TOutcomeKind::Moved);
+    if (!unfollowedMove) outcome.MovedTo.clear();
+    if (unfollowedMove) return kind(TOutcomeKind::Moved);
     if (facts.Status == 0) {
-        if (facts.TooLarge)
-            return kind(TOutcomeKind::OtherFailure);
+        if (facts.TooLarge) return kind(TOutcomeKind::OtherFailure);
         switch (facts.Cause) {
-            case http::NetworkCause::HostNotFound: return kind(TOutcomeKind::HostNotFound);
-            case http::NetworkCause::Unreachable: return kind(TOutcomeKind::Unreachable);
-            case http::NetworkCause::TimedOut: return kind(TOutcomeKind::TimedOut);
+            case http::NetworkCause::HostNotFound:
+                return kind(TOutcomeKind::HostNotFound);
+            case http::NetworkCause::Unreachable:
+                return kind(TOutcomeKind::Unreachable);
+            case http::NetworkCause::TimedOut:
+                return kind(TOutcomeKind::TimedOut);
             case http::NetworkCause::Certificate:
-            case http::NetworkCause::Tls: return kind(TOutcomeKind::TlsInvalid);
+            case http::NetworkCause::Tls:
+                return kind(TOutcomeKind::TlsInvalid);
             case http::NetworkCause::None:
-            case http::NetworkCause::Other: return kind(TOutcomeKind::OtherFailure);
+            case http::NetworkCause::Other:
+                return kind(TOutcomeKind::OtherFailure);
         }
     }
-    if (IsBotProtectionPage(facts.Status, facts.BodyHead))
-        return kind(TOutcomeKind::BotProtection);
+    if (IsBotProtectionPage(facts.Status, facts.BodyHead)) return kind(TOutcomeKind::BotProtection);
     switch (facts.Status) {
-        case 410: return kind(TOutcomeKind::Gone);
-        case 404: return kind(TOutcomeKind::NotFound);
+        case 410:
+            return kind(TOutcomeKind::Gone);
+        case 404:
+            return kind(TOutcomeKind::NotFound);
         case 401:
-        case 403: return kind(TOutcomeKind::Refused);
-        case 429: return kind(TOutcomeKind::RateLimited);
+        case 403:
+            return kind(TOutcomeKind::Refused);
+        case 429:
+            return kind(TOutcomeKind::RateLimited);
         case 503:
-            if (facts.RetryAfter)
-                return kind(TOutcomeKind::RateLimited);
+            if (facts.RetryAfter) return kind(TOutcomeKind::RateLimited);
             return kind(TOutcomeKind::ServerError);
-        default: break;
+        default:
+            break;
     }
-    if (facts.Status >= 500)
-        return kind(TOutcomeKind::ServerError);
+    if (facts.Status >= 500) return kind(TOutcomeKind::ServerError);
     if (facts.Status >= 200 && facts.Status < 300 && IsHtmlPage(facts.ContentType, facts.BodyHead))
         return kind(TOutcomeKind::NotAFeed);
     return kind(TOutcomeKind::OtherFailure);

@@ -16,18 +16,18 @@ namespace schedule {
 // Everything the classification looks at, taken from the fetch's result
 // or its error.
 struct TFetchFacts {
-    std::string Url;                  // the address asked for
+    std::string Url;  // the address asked for
     bool FollowRedirects = false;
-    int Status = 0;                   // the last answer's status, 0 where none came
-    std::string ServerStatus;         // its status line, or the network library's words
+    int Status = 0;            // the last answer's status, 0 where none came
+    std::string ServerStatus;  // its status line, or the network library's words
     http::NetworkCause Cause = http::NetworkCause::None;
     bool TooLarge = false;
     std::vector<http::TRedirect> Redirects;
     std::string ContentType;
-    std::string BodyHead;             // the first few KiB of the body
+    std::string BodyHead;  // the first few KiB of the body
     std::optional<TTimePoint> RetryAfter;
     bool NotModified = false;
-    bool IsFeed = false;              // the parser read a feed from the body
+    bool IsFeed = false;  // the parser read a feed from the body
     bool HadNewItem = false;
 };
 

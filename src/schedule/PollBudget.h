@@ -49,9 +49,9 @@ public:
 
 private:
     double Scale() const;
-    std::unordered_map<std::string, double> FRoots; // each gap in seconds ^ kGapExponent
-    double FRate = 0;                               // the feeds' share, per second
-    mutable std::optional<double> FScale;           // solved when asked, after a change
+    std::unordered_map<std::string, double> FRoots;  // each gap in seconds ^ kGapExponent
+    double FRate = 0;                                // the feeds' share, per second
+    mutable std::optional<double> FScale;            // solved when asked, after a change
 };
 
-} // namespace schedule
+}  // namespace schedule

@@ -45,10 +45,10 @@ TTimePoint PastSkip(const TSkip& skip, TTimePoint at);
 struct TFeedHints {
     // Feed Properties' interval: wins over everything but Retry-After.
     std::optional<seconds> OwnInterval;
-    seconds Learned = kMinInterval;       // LearnedInterval
-    std::optional<seconds> Ttl;           // the channel's ttl
-    std::optional<TTimePoint> FreshUntil; // Cache-Control max-age / Expires of the last answer
-    std::optional<TTimePoint> RetryAfter; // the server's Retry-After
+    seconds Learned = kMinInterval;        // LearnedInterval
+    std::optional<seconds> Ttl;            // the channel's ttl
+    std::optional<TTimePoint> FreshUntil;  // Cache-Control max-age / Expires of the last answer
+    std::optional<TTimePoint> RetryAfter;  // the server's Retry-After
     TSkip Skip;
 };
 
@@ -78,4 +78,4 @@ struct TAnswerHints {
 // spacing is the scheduler's business, not this one's.
 TTimePoint NextDue(const TFeedHints& hints, TTimePoint last);
 
-} // namespace schedule
+}  // namespace schedule

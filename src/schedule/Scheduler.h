@@ -66,9 +66,9 @@ public:
     void Requested(const std::string& id, TTimePoint at, TTimePoint nextDue);
 
 private:
-    using TFeedKey = std::tuple<TTimePoint, std::uint64_t, std::string>; // due, order, id
+    using TFeedKey = std::tuple<TTimePoint, std::uint64_t, std::string>;  // due, order, id
     using THostKey = std::tuple<TTimePoint, TTimePoint, std::uint64_t,
-                                std::string>; // ready, first due, order, host
+                                std::string>;  // ready, first due, order, host
 
     struct TFeed {
         std::string Host;
@@ -78,7 +78,7 @@ private:
     struct THost {
         std::set<TFeedKey> Feeds;
         std::optional<TTimePoint> LastRequest;
-        std::optional<THostKey> Key; // its entry in FHostOrder
+        std::optional<THostKey> Key;  // its entry in FHostOrder
     };
 
     void Requeue(const std::string& host);
@@ -91,4 +91,4 @@ private:
     std::uint64_t FNextOrder = 0;
 };
 
-} // namespace schedule
+}  // namespace schedule

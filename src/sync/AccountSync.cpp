@@ -92,8 +92,8 @@ TSyncState TSyncState::FromJson(const std::string& text) {
         state.SyncsSinceSubscriptionList = in.value("sinceList", 0);
         state.SubscriptionsStale = in.value("stale", true);
         for (const json& s : in.value("subscriptions", json::array())) {
-            TSubscription subscription{s.at("id").get<std::string>(), s.value("title", ""), s.value("url", ""),
-                                       s.value("htmlUrl", ""), {}};
+            TSubscription subscription{
+                s.at("id").get<std::string>(), s.value("title", ""), s.value("url", ""), s.value("htmlUrl", ""), {}};
             for (const json& c : s.value("categories", json::array()))
                 subscription.Categories.push_back({c.value("id", ""), c.value("label", "")});
             state.Subscriptions.push_back(std::move(subscription));
@@ -241,9 +241,7 @@ void TAccountSync::SendQueue(TSyncResult& result) {
                 }
                 if (!ids.empty()) {
                     const bool read = kind == kMarkRead;
-                    Authorized([&] {
-                        FClient->EditTag(ids, read ? kReadState : "", read ? "" : kReadState);
-                    });
+                    Authorized([&] { FClient->EditTag(ids, read ? kReadState : "", read ? "" : kReadState); });
                 }
             } else {
                 rows.push_back(pending[i].Id);
@@ -351,8 +349,8 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
     for (const auto& s : FState.Subscriptions) subscriptions[s.Id] = &s;
     // The contents of what is wanted, at the smallest batch any server
     // takes, on top of the lists' pages.
-    FClient->AllowMorePages(
-        static_cast<int>((wanted.size() + TGReaderClient::kFirstContentsBatch - 1) / TGReaderClient::kFirstContentsBatch));
+    FClient->AllowMorePages(static_cast<int>((wanted.size() + TGReaderClient::kFirstContentsBatch - 1) /
+                                             TGReaderClient::kFirstContentsBatch));
     std::int64_t newest = FState.NewestSeconds;
     Authorized([&] {
         // A retried request starts again with what is still missing.
@@ -406,7 +404,8 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
     // With only the newest page read, the rest of the second is still known.
     if (sinceListWhole) {
         std::map<TItemId, std::string> keep;
-        for (const std::vector<TItemId>* list : std::initializer_list<const std::vector<TItemId>*>{&sinceIds, &unreadIds})
+        for (const std::vector<TItemId>* list :
+             std::initializer_list<const std::vector<TItemId>*>{&sinceIds, &unreadIds})
             for (const TItemId id : *list)
                 if (const auto it = FState.Known.find(id); it != FState.Known.end()) keep.insert(*it);
         FState.Known = std::move(keep);

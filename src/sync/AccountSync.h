@@ -181,7 +181,8 @@ public:
 
 private:
     void SignIn();
-    template <class F> auto Authorized(F&& request) -> decltype(request());
+    template <class F>
+    auto Authorized(F&& request) -> decltype(request());
     void SendQueue(TSyncResult& result);
     void SendChange(const items::TPendingChange& change, std::vector<TItemId>& ids);
     // withTags: the tag list too, even when the subscriptions are as before;

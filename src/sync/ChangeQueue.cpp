@@ -17,7 +17,9 @@ nlohmann::json IdList(const std::vector<TItemId>& ids) {
 TChangeQueue::TChangeQueue(items::TItemStore& store, std::string account, std::function<std::int64_t()> now)
     : FStore(store), FAccount(std::move(account)), FNow(std::move(now)) {}
 
-void TChangeQueue::Add(const char* kind, const std::string& payload) { FStore.Enqueue(FAccount, kind, payload, FNow()); }
+void TChangeQueue::Add(const char* kind, const std::string& payload) {
+    FStore.Enqueue(FAccount, kind, payload, FNow());
+}
 
 void TChangeQueue::MarkRead(const std::vector<TItemId>& ids) {
     if (!ids.empty()) Add(kMarkRead, nlohmann::json{{"ids", IdList(ids)}}.dump());

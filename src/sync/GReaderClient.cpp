@@ -83,9 +83,12 @@ std::string StreamId(const json& object, const char* name, const char* what) {
 
 TItemId ItemIdOf(const json& value) {
     std::optional<TItemId> id;
-    if (value.is_string()) id = ParseItemId(IdText(value.get<std::string>(), "an item id"));
-    else if (value.is_number_unsigned()) id = value.get<std::uint64_t>();
-    else if (value.is_number_integer()) id = static_cast<TItemId>(value.get<std::int64_t>());
+    if (value.is_string())
+        id = ParseItemId(IdText(value.get<std::string>(), "an item id"));
+    else if (value.is_number_unsigned())
+        id = value.get<std::uint64_t>();
+    else if (value.is_number_integer())
+        id = static_cast<TItemId>(value.get<std::int64_t>());
     if (!id) throw Malformed("an item id is neither decimal nor the long form");
     return *id;
 }
@@ -136,28 +139,31 @@ TSyncError FromHttp(const http::HttpError& error) {
     const int status = error.StatusCode();
     switch (error.Failure()) {
         case http::HttpFailure::Status:
-            if (status == 401 || status == 403)
-                return TSyncError(TSyncErrorKind::Unauthorized, error.what(), status);
+            if (status == 401 || status == 403) return TSyncError(TSyncErrorKind::Unauthorized, error.what(), status);
             if (status >= 500 || status == 429)
                 return TSyncError(TSyncErrorKind::Server, error.what(), status, error.RetryAfter());
             return TSyncError(TSyncErrorKind::Rejected, error.what(), status);
-        case http::HttpFailure::TimedOut: return TSyncError(TSyncErrorKind::TimedOut, error.what());
-        case http::HttpFailure::Tls: return TSyncError(TSyncErrorKind::Tls, error.what());
-        case http::HttpFailure::Cancelled: return TSyncError(TSyncErrorKind::Cancelled, error.what());
-        case http::HttpFailure::TooLarge: return TSyncError(TSyncErrorKind::Malformed, error.what());
-        case http::HttpFailure::Other: break;
+        case http::HttpFailure::TimedOut:
+            return TSyncError(TSyncErrorKind::TimedOut, error.what());
+        case http::HttpFailure::Tls:
+            return TSyncError(TSyncErrorKind::Tls, error.what());
+        case http::HttpFailure::Cancelled:
+            return TSyncError(TSyncErrorKind::Cancelled, error.what());
+        case http::HttpFailure::TooLarge:
+            return TSyncError(TSyncErrorKind::Malformed, error.what());
+        case http::HttpFailure::Other:
+            break;
     }
     return TSyncError(TSyncErrorKind::Unreachable, error.what());
 }
 
 bool Unreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '_' || c == '.' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+           c == '.' || c == '~';
 }
 
 std::string TrimLineEnd(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
     return text;
 }
 
@@ -263,15 +269,14 @@ void TGReaderClient::ClientLogin(const std::string& user, const std::string& pas
         }
         position = end + 1;
     }
-    throw TSyncError(TSyncErrorKind::NotGoogleReader, "No Google Reader API at " + FBase +
-                                                          " (the sign-in answer carries no Auth token)");
+    throw TSyncError(TSyncErrorKind::NotGoogleReader,
+                     "No Google Reader API at " + FBase + " (the sign-in answer carries no Auth token)");
 }
 
 const std::string& TGReaderClient::ActionToken() {
     if (FToken.empty()) {
         std::string token = TrimLineEnd(Get(std::string(kApiPath) + "token", {}));
-        if (token.empty() || token.find_first_of(" \t<>{}") != std::string::npos)
-            throw Malformed("the action token");
+        if (token.empty() || token.find_first_of(" \t<>{}") != std::string::npos) throw Malformed("the action token");
         FToken = std::move(token);
     }
     return FToken;
@@ -292,8 +297,8 @@ std::string TGReaderClient::Write(const std::string& path, Fields form) {
 
 std::vector<TSubscription> TGReaderClient::SubscriptionList() {
     static const json kEmpty = json::array();
-    const json answer = ParseJson(Get(std::string(kApiPath) + "subscription/list", {{"output", "json"}}),
-                                  "the subscription list");
+    const json answer =
+        ParseJson(Get(std::string(kApiPath) + "subscription/list", {{"output", "json"}}), "the subscription list");
     if (Member(answer, "subscriptions") == nullptr) throw Malformed("the subscription list has no subscriptions");
     std::vector<TSubscription> list;
     for (const json& entry : Array(answer, "subscriptions", kEmpty)) {
@@ -314,7 +319,8 @@ std::vector<TTag> TGReaderClient::TagList() {
     static const json kEmpty = json::array();
     const json answer = ParseJson(Get(std::string(kApiPath) + "tag/list", {{"output", "json"}}), "the tag list");
     std::vector<TTag> tags;
-    for (const json& entry : Array(answer, "tags", kEmpty)) tags.push_back({StreamId(entry, "id", "a tag's id"), Text(entry, "type")});
+    for (const json& entry : Array(answer, "tags", kEmpty))
+        tags.push_back({StreamId(entry, "id", "a tag's id"), Text(entry, "type")});
     return tags;
 }
 
@@ -352,9 +358,9 @@ TIdPage TGReaderClient::ItemIds(const TIdQuery& query, const std::string& contin
 
 void TGReaderClient::TakePage() {
     if (FPagesLeft <= 0)
-        throw TSyncError(TSyncErrorKind::Malformed,
-                         "The server's item lists did not end within " + std::to_string(FPageLimit) +
-                             " requests; the sync stopped there");
+        throw TSyncError(TSyncErrorKind::Malformed, "The server's item lists did not end within " +
+                                                        std::to_string(FPageLimit) +
+                                                        " requests; the sync stopped there");
     --FPagesLeft;
 }
 
@@ -376,8 +382,7 @@ std::vector<TItemId> TGReaderClient::AllItemIds(const TIdQuery& query, std::size
 }
 
 void TGReaderClient::ItemContents(const std::vector<TItemId>& ids,
-                                  const std::function<void(std::vector<TApiItem>&)>& onBatch,
-                                  std::size_t batchSize) {
+                                  const std::function<void(std::vector<TApiItem>&)>& onBatch, std::size_t batchSize) {
     static const json kEmpty = json::array();
     batchSize = std::clamp<std::size_t>(batchSize, 1, kLargestContentsBatch);
     // A batch starts at the size every server takes and grows while the

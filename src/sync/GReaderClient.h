@@ -28,8 +28,8 @@ namespace greader {
 struct TSubscriptionEdit {
     enum class TAction { Subscribe, Unsubscribe, Edit };
     TAction Action = TAction::Edit;
-    std::string Stream;                   // s: "feed/12", or "feed/<address>" to subscribe
-    std::string Title;                    // t: a new title; "" leaves it
+    std::string Stream;                     // s: "feed/12", or "feed/<address>" to subscribe
+    std::string Title;                      // t: a new title; "" leaves it
     std::vector<std::string> AddLabels;     // a: "user/-/label/Tech"
     std::vector<std::string> RemoveLabels;  // r
 };
@@ -74,8 +74,7 @@ public:
     static constexpr std::size_t kFirstContentsBatch = 250;
     static constexpr std::size_t kLargestContentsBatch = 1000;
     static constexpr std::size_t kContentsBatchBytes = 4 * 1024 * 1024;
-    void ItemContents(const std::vector<TItemId>& ids,
-                      const std::function<void(std::vector<TApiItem>&)>& onBatch,
+    void ItemContents(const std::vector<TItemId>& ids, const std::function<void(std::vector<TApiItem>&)>& onBatch,
                       std::size_t batchSize = kLargestContentsBatch);
 
     // edit-tag: adds and removes a tag ("user/-/state/com.google/read") on items.

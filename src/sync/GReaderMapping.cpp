@@ -95,9 +95,8 @@ feed::TRSSItem& AppendItem(feed::TFeedDocument& document, const TApiItem& source
         const TEnclosure& enclosure = source.Enclosures.front();
         item.Enclosure().SetURL(enclosure.Url);
         item.Enclosure().SetEnclosureType(enclosure.Type);
-        item.Enclosure().SetLength(enclosure.Length > 0 && enclosure.Length <= 0x7fffffff
-                                       ? static_cast<int>(enclosure.Length)
-                                       : 0);
+        item.Enclosure().SetLength(
+            enclosure.Length > 0 && enclosure.Length <= 0x7fffffff ? static_cast<int>(enclosure.Length) : 0);
         item.Enclosure().SetInclude(true);
     }
     for (const auto& category : source.Categories) {

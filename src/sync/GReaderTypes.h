@@ -92,9 +92,9 @@ struct TApiItem {
 // What stream/items/ids is asked.
 struct TIdQuery {
     std::string Stream = kReadingList;
-    std::string Exclude;              // xt: "user/-/state/com.google/read" for unread only
+    std::string Exclude;                // xt: "user/-/state/com.google/read" for unread only
     std::optional<std::int64_t> Since;  // ot: items newer than this (seconds since 1970)
-    int PageSize = 10000;             // n
+    int PageSize = 10000;               // n
 };
 
 struct TIdPage {

@@ -53,16 +53,26 @@ bool TApiItem::HasCategory(std::string_view id) const {
 
 const char* KindName(TSyncErrorKind kind) {
     switch (kind) {
-        case TSyncErrorKind::WrongPassword: return "WrongPassword";
-        case TSyncErrorKind::NotGoogleReader: return "NotGoogleReader";
-        case TSyncErrorKind::Tls: return "Tls";
-        case TSyncErrorKind::Unreachable: return "Unreachable";
-        case TSyncErrorKind::TimedOut: return "TimedOut";
-        case TSyncErrorKind::Unauthorized: return "Unauthorized";
-        case TSyncErrorKind::Server: return "Server";
-        case TSyncErrorKind::Rejected: return "Rejected";
-        case TSyncErrorKind::Malformed: return "Malformed";
-        case TSyncErrorKind::Cancelled: return "Cancelled";
+        case TSyncErrorKind::WrongPassword:
+            return "WrongPassword";
+        case TSyncErrorKind::NotGoogleReader:
+            return "NotGoogleReader";
+        case TSyncErrorKind::Tls:
+            return "Tls";
+        case TSyncErrorKind::Unreachable:
+            return "Unreachable";
+        case TSyncErrorKind::TimedOut:
+            return "TimedOut";
+        case TSyncErrorKind::Unauthorized:
+            return "Unauthorized";
+        case TSyncErrorKind::Server:
+            return "Server";
+        case TSyncErrorKind::Rejected:
+            return "Rejected";
+        case TSyncErrorKind::Malformed:
+            return "Malformed";
+        case TSyncErrorKind::Cancelled:
+            return "Cancelled";
     }
     return "?";
 }

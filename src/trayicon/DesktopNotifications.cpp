@@ -22,69 +22,55 @@ constexpr uint ClosedByCall = 3;
 // which would break the time-out the user chose.
 constexpr uchar NormalUrgency = 1;
 
-QString IconName(TBalloonHintIcon Kind)
-{
+QString IconName(TBalloonHintIcon Kind) {
     switch (Kind) {
-    case TBalloonHintIcon::bitWarning:
-        return QStringLiteral("dialog-warning");
-    case TBalloonHintIcon::bitError:
-        return QStringLiteral("dialog-error");
-    case TBalloonHintIcon::bitInfo:
-    case TBalloonHintIcon::bitNone:
-        break;
+        case TBalloonHintIcon::bitWarning:
+            return QStringLiteral("dialog-warning");
+        case TBalloonHintIcon::bitError:
+            return QStringLiteral("dialog-error");
+        case TBalloonHintIcon::bitInfo:
+        case TBalloonHintIcon::bitNone:
+            break;
     }
     // The program's own icon, installed under its desktop file's name.
     const QString Own = QGuiApplication::desktopFileName();
     return Own.isEmpty() ? QStringLiteral("dialog-information") : Own;
 }
 
-QDBusMessage MethodCall(const char* Method)
-{
-    return QDBusMessage::createMethodCall(QString::fromLatin1(TDesktopNotifications::Service),
-                                          QString::fromLatin1(TDesktopNotifications::Path),
-                                          QString::fromLatin1(TDesktopNotifications::Interface),
-                                          QString::fromLatin1(Method));
+QDBusMessage MethodCall(const char* Method) {
+    return QDBusMessage::createMethodCall(
+        QString::fromLatin1(TDesktopNotifications::Service), QString::fromLatin1(TDesktopNotifications::Path),
+        QString::fromLatin1(TDesktopNotifications::Interface), QString::fromLatin1(Method));
 }
 
-} // namespace
+}  // namespace
 
-TDesktopNotifications::TDesktopNotifications(const QDBusConnection& Bus, QObject* Parent)
-    : QObject(Parent)
-    , FBus(Bus)
-{
-    if (!FBus.isConnected())
-        return;
+TDesktopNotifications::TDesktopNotifications(const QDBusConnection& Bus, QObject* Parent) : QObject(Parent), FBus(Bus) {
+    if (!FBus.isConnected()) return;
     FBus.connect(QString::fromLatin1(Service), QString::fromLatin1(Path), QString::fromLatin1(Interface),
                  QStringLiteral("ActionInvoked"), this, SLOT(OnActionInvoked(uint, QString)));
     FBus.connect(QString::fromLatin1(Service), QString::fromLatin1(Path), QString::fromLatin1(Interface),
                  QStringLiteral("NotificationClosed"), this, SLOT(OnNotificationClosed(uint, uint)));
 }
 
-std::optional<QDBusConnection> TDesktopNotifications::SessionBus()
-{
+std::optional<QDBusConnection> TDesktopNotifications::SessionBus() {
     // Asking libdbus for a session bus that the session did not announce
     // may "autolaunch" a bus daemon of our own; look before asking.
     const QByteArray Address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     const QByteArray RuntimeDir = qgetenv("XDG_RUNTIME_DIR");
-    const bool Announced = !Address.isEmpty()
-        || (!RuntimeDir.isEmpty() && QFileInfo::exists(QString::fromLocal8Bit(RuntimeDir) + QStringLiteral("/bus")));
-    if (!Announced)
-        return std::nullopt;
+    const bool Announced =
+        !Address.isEmpty() ||
+        (!RuntimeDir.isEmpty() && QFileInfo::exists(QString::fromLocal8Bit(RuntimeDir) + QStringLiteral("/bus")));
+    if (!Announced) return std::nullopt;
     QDBusConnection Bus = QDBusConnection::sessionBus();
-    if (!Bus.isConnected())
-        return std::nullopt;
+    if (!Bus.isConnected()) return std::nullopt;
     return Bus;
 }
 
-bool TDesktopNotifications::Connected() const
-{
-    return FBus.isConnected();
-}
+bool TDesktopNotifications::Connected() const { return FBus.isConnected(); }
 
-bool TDesktopNotifications::Show(const QString& Title, const QString& Text, TBalloonHintIcon Kind, int TimeoutMs)
-{
-    if (!Connected())
-        return false;
+bool TDesktopNotifications::Show(const QString& Title, const QString& Text, TBalloonHintIcon Kind, int TimeoutMs) {
+    if (!Connected()) return false;
     ++FGeneration;
     TPending Notification{Title, Text, Kind, TimeoutMs};
     if (!FCapabilities) {
@@ -98,22 +84,18 @@ bool TDesktopNotifications::Show(const QString& Title, const QString& Text, TBal
     return true;
 }
 
-void TDesktopNotifications::Close()
-{
+void TDesktopNotifications::Close() {
     ++FGeneration;
     FWaiting.reset();
-    if (FCurrentId == 0)
-        return;
+    if (FCurrentId == 0) return;
     QDBusMessage Call = MethodCall("CloseNotification");
     Call << FCurrentId;
     FBus.send(Call);
     FCurrentId = 0;
 }
 
-void TDesktopNotifications::AskCapabilities()
-{
-    if (FAskingCapabilities)
-        return;
+void TDesktopNotifications::AskCapabilities() {
+    if (FAskingCapabilities) return;
     FAskingCapabilities = true;
     auto* Watcher = new QDBusPendingCallWatcher(FBus.asyncCall(MethodCall("GetCapabilities")), this);
     connect(Watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* Finished) {
@@ -122,8 +104,7 @@ void TDesktopNotifications::AskCapabilities()
         const QDBusPendingReply<QStringList> Reply = *Finished;
         // Remembered only when the service answered: one that is started
         // later is asked again.
-        if (!Reply.isError())
-            FCapabilities = Reply.value();
+        if (!Reply.isError()) FCapabilities = Reply.value();
         if (FWaiting) {
             const TPending Notification = *FWaiting;
             FWaiting.reset();
@@ -132,8 +113,7 @@ void TDesktopNotifications::AskCapabilities()
     });
 }
 
-void TDesktopNotifications::SendNotify(const TPending& Notification)
-{
+void TDesktopNotifications::SendNotify(const TPending& Notification) {
     const QStringList Capabilities = FCapabilities.value_or(QStringList());
     QStringList Actions;
     // A service without actions may draw them as buttons of a dialog; ask
@@ -161,8 +141,7 @@ void TDesktopNotifications::SendNotify(const TPending& Notification)
     connect(Watcher, &QDBusPendingCallWatcher::finished, this, [this, Generation](QDBusPendingCallWatcher* Finished) {
         Finished->deleteLater();
         const QDBusPendingReply<uint> Reply = *Finished;
-        if (Reply.isError())
-            return; // no service: the message is dropped, as a balloon without a tray is
+        if (Reply.isError()) return;  // no service: the message is dropped, as a balloon without a tray is
         const uint Id = Reply.value();
         if (Generation != FGeneration) {
             // Withdrawn or replaced while the service was answering.
@@ -178,26 +157,20 @@ void TDesktopNotifications::SendNotify(const TPending& Notification)
     });
 }
 
-void TDesktopNotifications::OnActionInvoked(uint Id, const QString&)
-{
+void TDesktopNotifications::OnActionInvoked(uint Id, const QString&) {
     // The service reports every program's notifications; ours is the one
     // whose id it gave us. Our only action is the click.
-    if (Id == 0 || Id != FCurrentId)
-        return;
+    if (Id == 0 || Id != FCurrentId) return;
     FCurrentId = 0;
     Report(TTrayCallback::BalloonUserClick);
 }
 
-void TDesktopNotifications::OnNotificationClosed(uint Id, uint Reason)
-{
-    if (Id == 0 || Id != FCurrentId)
-        return;
+void TDesktopNotifications::OnNotificationClosed(uint Id, uint Reason) {
+    if (Id == 0 || Id != FCurrentId) return;
     FCurrentId = 0;
     Report(Reason == ClosedByCall ? TTrayCallback::BalloonHide : TTrayCallback::BalloonTimeout);
 }
 
-void TDesktopNotifications::Report(TTrayCallback Callback) const
-{
-    if (FSink)
-        FSink(Callback);
+void TDesktopNotifications::Report(TTrayCallback Callback) const {
+    if (FSink) FSink(Callback);
 }

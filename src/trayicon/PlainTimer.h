@@ -110,8 +110,8 @@ private:
     // then deletes itself once the callback has returned.
     void DeleteWhenIdle();
 
-    int FDispatching = 0;        // nesting depth of timerEvent
-    bool FDeleteWhenIdle = false; // the last user left during a dispatch
+    int FDispatching = 0;          // nesting depth of timerEvent
+    bool FDeleteWhenIdle = false;  // the last user left during a dispatch
     QHash<const TPlainTimer*, int> FQtIdOf;
     QHash<int, TPlainTimer*> FTimerOf;
 };

@@ -22,20 +22,16 @@ constexpr int MouseLeaveCheckMs = 20;
 
 constexpr unsigned PlainRecordFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
-bool AutoPopupOn(const QMenu* Menu)
-{
+bool AutoPopupOn(const QMenu* Menu) {
     const QVariant Value = Menu->property(TTrayIcon::AutoPopupProperty);
     return !Value.isValid() || Value.toBool();
 }
 
-} // namespace
+}  // namespace
 
-QString CutToChars(const QString& Text, int MaxChars)
-{
-    if (MaxChars <= 0)
-        return QString();
-    if (Text.size() <= MaxChars)
-        return Text;
+QString CutToChars(const QString& Text, int MaxChars) {
+    if (MaxChars <= 0) return QString();
+    if (Text.size() <= MaxChars) return Text;
     // Walk code points, so that a character outside the basic plane (an
     // emoji in a feed title) counts once and is never cut in half.
     qsizetype Pos = 0;
@@ -51,39 +47,32 @@ QString CutToChars(const QString& Text, int MaxChars)
 }
 
 TTrayIcon::TTrayIcon(QWidget* Owner, std::unique_ptr<TTrayNotifyArea> Area)
-    : QObject(Owner)
-    , FOwner(Owner)
-    , FArea(std::move(Area))
-    , FIconCycleTimer(1000, [this](TPlainTimer*) { CycleStep(); })
-    , FClickDelayTimer(1000, [this](TPlainTimer*) { ClickDelayElapsed(); })
-    , FMouseLeaveTimer(MouseLeaveCheckMs, [this](TPlainTimer*) { MouseLeaveCheck(); })
-{
-    if (!FArea)
-        FArea = std::make_unique<TQtTrayNotifyArea>();
+    : QObject(Owner),
+      FOwner(Owner),
+      FArea(std::move(Area)),
+      FIconCycleTimer(1000, [this](TPlainTimer*) { CycleStep(); }),
+      FClickDelayTimer(1000, [this](TPlainTimer*) { ClickDelayElapsed(); }),
+      FMouseLeaveTimer(MouseLeaveCheckMs, [this](TPlainTimer*) { MouseLeaveCheck(); }) {
+    if (!FArea) FArea = std::make_unique<TQtTrayNotifyArea>();
     FArea->SetCallbackSink([this](TTrayCallback Callback) { HandleTrayCallback(Callback); });
     FNotifyRecord.Flags = PlainRecordFlags;
-    if (FOwner)
-        FOwner->installEventFilter(this);
+    if (FOwner) FOwner->installEventFilter(this);
 }
 
-TTrayIcon::~TTrayIcon()
-{
-    if (FIconVisible)
-        HideIcon();
+TTrayIcon::~TTrayIcon() {
+    if (FIconVisible) HideIcon();
     FArea->SetCallbackSink(nullptr);
 }
 
 // ---------------------------------------------------------------------------
 // Properties
 
-void TTrayIcon::SetIconList(const QList<QIcon>& Value)
-{
+void TTrayIcon::SetIconList(const QList<QIcon>& Value) {
     FIconList = Value;
     SetIconIndex(0);
 }
 
-void TTrayIcon::SetIconIndex(int Value)
-{
+void TTrayIcon::SetIconIndex(int Value) {
     if (FIconList.isEmpty()) {
         // No images (or an empty list): nothing to select, and no index that
         // could point outside the list later.
@@ -93,60 +82,50 @@ void TTrayIcon::SetIconIndex(int Value)
     }
     const int Last = int(FIconList.size()) - 1;
     FIconIndex = std::clamp(Value, 0, Last);
-    CopyImageToIcon(FIconIndex); // hands the new icon to the desktop
+    CopyImageToIcon(FIconIndex);  // hands the new icon to the desktop
 }
 
-void TTrayIcon::CopyImageToIcon(int Index)
-{
-    SetIcon(FIconList.at(Index));
-}
+void TTrayIcon::CopyImageToIcon(int Index) { SetIcon(FIconList.at(Index)); }
 
-void TTrayIcon::SetCycleIcons(bool Value)
-{
+void TTrayIcon::SetCycleIcons(bool Value) {
     FCycleIcons = Value;
     if (Value) {
         SetIconIndex(0);
         FIconCycleTimer.SetInterval(int(std::min<unsigned>(FCycleInterval, INT_MAX)));
-        FIconCycleTimer.SetEnabled(true); // fails, and stays off, with interval 0
+        FIconCycleTimer.SetEnabled(true);  // fails, and stays off, with interval 0
     } else {
         FIconCycleTimer.SetEnabled(false);
     }
 }
 
-void TTrayIcon::SetCycleInterval(unsigned Value)
-{
+void TTrayIcon::SetCycleInterval(unsigned Value) {
     FCycleInterval = Value;
     SetCycleIcons(FCycleIcons);
 }
 
-void TTrayIcon::SetHint(const QString& Value)
-{
+void TTrayIcon::SetHint(const QString& Value) {
     FHint = Value;
     ModifyIcon();
 }
 
-void TTrayIcon::SetShowHint(bool Value)
-{
+void TTrayIcon::SetShowHint(bool Value) {
     FShowHint = Value;
     ModifyIcon();
 }
 
-void TTrayIcon::SetIcon(const QIcon& Value)
-{
+void TTrayIcon::SetIcon(const QIcon& Value) {
     FIcon = Value;
     ModifyIcon();
 }
 
-void TTrayIcon::SetIconVisible(bool Value)
-{
+void TTrayIcon::SetIconVisible(bool Value) {
     if (Value)
         ShowIcon();
     else
         HideIcon();
 }
 
-void TTrayIcon::SetWantEnterExitEvents(bool Value)
-{
+void TTrayIcon::SetWantEnterExitEvents(bool Value) {
     FWantEnterExitEvents = Value;
     FMouseLeaveTimer.SetEnabled(Value);
 }
@@ -154,45 +133,37 @@ void TTrayIcon::SetWantEnterExitEvents(bool Value)
 // ---------------------------------------------------------------------------
 // The record and the notification area
 
-bool TTrayIcon::RefreshNotifyRecord()
-{
+bool TTrayIcon::RefreshNotifyRecord() {
     FNotifyRecord.Icon = FIcon;
     FNotifyRecord.Tip = (!FHint.isEmpty() && FShowHint) ? CutToChars(FHint, MaxTipChars) : QString();
     return true;
 }
 
-bool TTrayIcon::ShowIcon()
-{
+bool TTrayIcon::ShowIcon() {
     FIconVisible = true;
     RefreshNotifyRecord();
     return FArea->Add(FNotifyRecord);
 }
 
-bool TTrayIcon::HideIcon()
-{
+bool TTrayIcon::HideIcon() {
     FIconVisible = false;
     RefreshNotifyRecord();
     return FArea->Delete(FNotifyRecord);
 }
 
-bool TTrayIcon::ModifyIcon()
-{
+bool TTrayIcon::ModifyIcon() {
     RefreshNotifyRecord();
     return FArea->Modify(FNotifyRecord);
 }
 
-bool TTrayIcon::Loaded()
-{
+bool TTrayIcon::Loaded() {
     bool ShowMain = true;
     if (FOwner) {
-        if (auto Handler = FOnStartup)
-            Handler(this, ShowMain);
+        if (auto Handler = FOnStartup) Handler(this, ShowMain);
         // Without a notification area a hidden window could never be
         // brought back, so it is shown whatever the handler said.
-        if (!ShowMain && !CanHideToTray())
-            ShowMain = true;
-        if (!ShowMain)
-            HideMainForm();
+        if (!ShowMain && !CanHideToTray()) ShowMain = true;
+        if (!ShowMain) HideMainForm();
     }
     ModifyIcon();
     SetIconVisible(FIconVisible);
@@ -204,16 +175,13 @@ bool TTrayIcon::Loaded()
 // ---------------------------------------------------------------------------
 // Balloon hints
 
-void TTrayIcon::HideBalloonHint()
-{
+void TTrayIcon::HideBalloonHint() {
     FNotifyRecord.Flags |= NIF_INFO;
     FNotifyRecord.BalloonText.clear();
     ModifyIcon();
 }
 
-bool TTrayIcon::ShowBalloonHint(const QString& Title, const QString& Text, TBalloonHintIcon Kind,
-                                int TimeoutSeconds)
-{
+bool TTrayIcon::ShowBalloonHint(const QString& Title, const QString& Text, TBalloonHintIcon Kind, int TimeoutSeconds) {
     if (QThread::currentThread() != thread()) {
         // The polling thread announces new items; the icon and the desktop
         // belong to the user-interface thread, so the balloon goes there.
@@ -223,7 +191,7 @@ bool TTrayIcon::ShowBalloonHint(const QString& Title, const QString& Text, TBall
         return true;
     }
 
-    HideBalloonHint(); // a balloon still showing goes first
+    HideBalloonHint();  // a balloon still showing goes first
     FNotifyRecord.Flags |= NIF_INFO;
     FNotifyRecord.BalloonText = CutToChars(Text, MaxBalloonTextChars);
     FNotifyRecord.BalloonTitle = CutToChars(Title, MaxBalloonTitleChars);
@@ -240,55 +208,41 @@ bool TTrayIcon::ShowBalloonHint(const QString& Title, const QString& Text, TBall
 // ---------------------------------------------------------------------------
 // The owner window
 
-bool TTrayIcon::CanHideToTray() const
-{
-    return FArea->Available();
-}
+bool TTrayIcon::CanHideToTray() const { return FArea->Available(); }
 
-void TTrayIcon::ShowMainForm()
-{
-    if (!FOwner)
-        return;
+void TTrayIcon::ShowMainForm() {
+    if (!FOwner) return;
     const Qt::WindowStates State = FOwner->windowState();
-    if (State & Qt::WindowMinimized)
-        FOwner->setWindowState(State & ~Qt::WindowMinimized);
+    if (State & Qt::WindowMinimized) FOwner->setWindowState(State & ~Qt::WindowMinimized);
     FOwner->show();
     FOwner->raise();
     FOwner->activateWindow();
 }
 
-void TTrayIcon::HideMainForm()
-{
-    if (!FOwner)
-        return;
+void TTrayIcon::HideMainForm() {
+    if (!FOwner) return;
     // A hidden top-level window has no taskbar entry either.
     FOwner->hide();
 }
 
-void TTrayIcon::MinimizeToTrayNow()
-{
-    if (!CanHideToTray())
-        return;
+void TTrayIcon::MinimizeToTrayNow() {
+    if (!CanHideToTray()) return;
     HideMainForm();
     SetIconVisible(true);
 }
 
-bool TTrayIcon::eventFilter(QObject* Watched, QEvent* Event)
-{
+bool TTrayIcon::eventFilter(QObject* Watched, QEvent* Event) {
     if (Watched == FOwner && FOwner) {
         const QEvent::Type Type = Event->type();
         // A window shown already minimised (started in the tray) goes the
         // same way as one minimised by the user.
-        if ((Type == QEvent::WindowStateChange || Type == QEvent::Show) && FOwner->isMinimized())
-            QueueMinimizeToTray();
+        if ((Type == QEvent::WindowStateChange || Type == QEvent::Show) && FOwner->isMinimized()) QueueMinimizeToTray();
     }
     return QObject::eventFilter(Watched, Event);
 }
 
-void TTrayIcon::QueueMinimizeToTray()
-{
-    if (!FMinimizeToTray || !CanHideToTray() || FMinimizeQueued)
-        return;
+void TTrayIcon::QueueMinimizeToTray() {
+    if (!FMinimizeToTray || !CanHideToTray() || FMinimizeQueued) return;
     // Hiding the window in the middle of its own state change confuses some
     // window managers; hide it once the change is complete.
     FMinimizeQueued = true;
@@ -299,11 +253,9 @@ void TTrayIcon::QueueMinimizeToTray()
             // The user may have restored the window in the meantime, or it
             // is in the tray already (the desktop confirming a state change
             // late must not announce a second minimise).
-            if (!FOwner || !FOwner->isVisible() || !FOwner->isMinimized() || !FMinimizeToTray ||
-                !CanHideToTray())
+            if (!FOwner || !FOwner->isVisible() || !FOwner->isMinimized() || !FMinimizeToTray || !CanHideToTray())
                 return;
-            if (auto Handler = FOnMinimizeToTray)
-                Handler(this);
+            if (auto Handler = FOnMinimizeToTray) Handler(this);
             MinimizeToTrayNow();
         },
         Qt::QueuedConnection);
@@ -312,109 +264,100 @@ void TTrayIcon::QueueMinimizeToTray()
 // ---------------------------------------------------------------------------
 // Callbacks from the notification area
 
-void TTrayIcon::HandleTrayCallback(TTrayCallback Callback)
-{
+void TTrayIcon::HandleTrayCallback(TTrayCallback Callback) {
     // Balloon notifications come whatever Enabled says: the application
     // still wants to know that its message was clicked.
     switch (Callback) {
-    case TTrayCallback::BalloonShow:
-        if (auto Handler = FOnBalloonHintShow)
-            Handler(this);
-        return;
-    case TTrayCallback::BalloonHide:
-        if (auto Handler = FOnBalloonHintHide)
-            Handler(this);
-        return;
-    case TTrayCallback::BalloonTimeout:
-        if (auto Handler = FOnBalloonHintTimeout)
-            Handler(this);
-        return;
-    case TTrayCallback::BalloonUserClick:
-        if (auto Handler = FOnBalloonHintClick)
-            Handler(this);
-        return;
-    default:
-        break;
+        case TTrayCallback::BalloonShow:
+            if (auto Handler = FOnBalloonHintShow) Handler(this);
+            return;
+        case TTrayCallback::BalloonHide:
+            if (auto Handler = FOnBalloonHintHide) Handler(this);
+            return;
+        case TTrayCallback::BalloonTimeout:
+            if (auto Handler = FOnBalloonHintTimeout) Handler(this);
+            return;
+        case TTrayCallback::BalloonUserClick:
+            if (auto Handler = FOnBalloonHintClick) Handler(this);
+            return;
+        default:
+            break;
     }
 
-    if (!FEnabled)
-        return;
+    if (!FEnabled) return;
 
     switch (Callback) {
-    case TTrayCallback::MouseMove: {
-        if (FWantEnterExitEvents && FMouseOutside) {
-            MouseEnter();
-            FMouseOutside = false;
-        }
-        const QPoint Pos = FArea->CursorPos().value_or(QPoint());
-        MouseMove(FArea->KeyShiftState(), Pos.x(), Pos.y());
-        FLastMousePos = Pos;
-        break;
-    }
-    case TTrayCallback::LeftButtonDown:
-        if (FOnDblClick) {
-            // Wait one double-click time before calling it a single click.
-            FClickDelayTimer.SetInterval(FArea->DoubleClickTime());
-            FClickDelayTimer.SetEnabled(true);
-        }
-        MouseButtonEvent(true, TMouseButton::mbLeft);
-        FLeftDown = true;
-        if (FLeftPopup)
-            ShowMenuAtCursor();
-        break;
-    case TTrayCallback::LeftButtonUp:
-        if (FLeftDown) {
-            FClickPending = true;
-            if (!FClickDelayTimer.Enabled()) {
-                FClickPending = false;
-                FDblClickSeen = false;
-                FLeftDown = false;
-                Click();
+        case TTrayCallback::MouseMove: {
+            if (FWantEnterExitEvents && FMouseOutside) {
+                MouseEnter();
+                FMouseOutside = false;
             }
+            const QPoint Pos = FArea->CursorPos().value_or(QPoint());
+            MouseMove(FArea->KeyShiftState(), Pos.x(), Pos.y());
+            FLastMousePos = Pos;
+            break;
         }
-        FLeftDown = false;
-        MouseButtonEvent(false, TMouseButton::mbLeft);
-        break;
-    case TTrayCallback::LeftButtonDblClick:
-        FClickPending = false;
-        FDblClickSeen = true;
-        DblClick();
-        if (FPopupMenu && AutoPopupOn(FPopupMenu) && !FLeftPopup) {
-            if (QAction* Default = FPopupMenu->defaultAction())
-                Default->trigger();
-        }
-        break;
-    case TTrayCallback::RightButtonDown:
-        MouseButtonEvent(true, TMouseButton::mbRight);
-        ShowMenuAtCursor();
-        break;
-    case TTrayCallback::RightButtonUp:
-        MouseButtonEvent(false, TMouseButton::mbRight);
-        break;
-    case TTrayCallback::MiddleButtonDown:
-        MouseButtonEvent(true, TMouseButton::mbMiddle);
-        break;
-    case TTrayCallback::MiddleButtonUp:
-        MouseButtonEvent(false, TMouseButton::mbMiddle);
-        break;
-    default:
-        break;
+        case TTrayCallback::LeftButtonDown:
+            if (FOnDblClick) {
+                // Wait one double-click time before calling it a single click.
+                FClickDelayTimer.SetInterval(FArea->DoubleClickTime());
+                FClickDelayTimer.SetEnabled(true);
+            }
+            MouseButtonEvent(true, TMouseButton::mbLeft);
+            FLeftDown = true;
+            if (FLeftPopup) ShowMenuAtCursor();
+            break;
+        case TTrayCallback::LeftButtonUp:
+            if (FLeftDown) {
+                FClickPending = true;
+                if (!FClickDelayTimer.Enabled()) {
+                    FClickPending = false;
+                    FDblClickSeen = false;
+                    FLeftDown = false;
+                    Click();
+                }
+            }
+            FLeftDown = false;
+            MouseButtonEvent(false, TMouseButton::mbLeft);
+            break;
+        case TTrayCallback::LeftButtonDblClick:
+            FClickPending = false;
+            FDblClickSeen = true;
+            DblClick();
+            if (FPopupMenu && AutoPopupOn(FPopupMenu) && !FLeftPopup) {
+                if (QAction* Default = FPopupMenu->defaultAction()) Default->trigger();
+            }
+            break;
+        case TTrayCallback::RightButtonDown:
+            MouseButtonEvent(true, TMouseButton::mbRight);
+            ShowMenuAtCursor();
+            break;
+        case TTrayCallback::RightButtonUp:
+            MouseButtonEvent(false, TMouseButton::mbRight);
+            break;
+        case TTrayCallback::MiddleButtonDown:
+            MouseButtonEvent(true, TMouseButton::mbMiddle);
+            break;
+        case TTrayCallback::MiddleButtonUp:
+            MouseButtonEvent(false, TMouseButton::mbMiddle);
+            break;
+        default:
+            break;
     }
 }
 
-void TTrayIcon::MouseButtonEvent(bool Down, TMouseButton Button)
-{
+void TTrayIcon::MouseButtonEvent(bool Down, TMouseButton Button) {
     TShiftState Shift = FArea->KeyShiftState();
     switch (Button) {
-    case TMouseButton::mbLeft:
-        Shift |= ssLeft;
-        break;
-    case TMouseButton::mbRight:
-        Shift |= ssRight;
-        break;
-    case TMouseButton::mbMiddle:
-        Shift |= ssMiddle;
-        break;
+        case TMouseButton::mbLeft:
+            Shift |= ssLeft;
+            break;
+        case TMouseButton::mbRight:
+            Shift |= ssRight;
+            break;
+        case TMouseButton::mbMiddle:
+            Shift |= ssMiddle;
+            break;
     }
     const QPoint Pos = FArea->CursorPos().value_or(QPoint());
     if (Down)
@@ -423,8 +366,7 @@ void TTrayIcon::MouseButtonEvent(bool Down, TMouseButton Button)
         MouseUp(Button, Shift, Pos.x(), Pos.y());
 }
 
-void TTrayIcon::ClickDelayElapsed()
-{
+void TTrayIcon::ClickDelayElapsed() {
     FClickDelayTimer.SetEnabled(false);
     if (!FDblClickSeen && FClickPending) {
         FClickPending = false;
@@ -433,35 +375,27 @@ void TTrayIcon::ClickDelayElapsed()
     FDblClickSeen = false;
 }
 
-void TTrayIcon::ShowMenuAtCursor()
-{
+void TTrayIcon::ShowMenuAtCursor() {
     QMenu* Menu = FPopupMenu;
-    if (!Menu || !AutoPopupOn(Menu))
-        return;
+    if (!Menu || !AutoPopupOn(Menu)) return;
     const std::optional<QPoint> Pos = FArea->CursorPos();
-    if (!Pos)
-        return;
+    if (!Pos) return;
     Menu->setProperty(PopupComponentProperty, QVariant::fromValue<QObject*>(this));
     Menu->popup(*Pos);
 }
 
-void TTrayIcon::MouseLeaveCheck()
-{
-    if (FMouseOutside)
-        return;
+void TTrayIcon::MouseLeaveCheck() {
+    if (FMouseOutside) return;
     const std::optional<QPoint> Pos = FArea->CursorPos();
-    if (!Pos)
-        return;
+    if (!Pos) return;
     if (Pos->x() != FLastMousePos.x() || Pos->y() != FLastMousePos.y()) {
         FMouseOutside = true;
         MouseExit();
     }
 }
 
-void TTrayIcon::CycleStep()
-{
-    if (FIconList.isEmpty())
-        return;
+void TTrayIcon::CycleStep() {
+    if (FIconList.isEmpty()) return;
     CopyImageToIcon(std::clamp(FIconIndex, 0, int(FIconList.size()) - 1));
     const int NextIndex = FIconIndex >= int(FIconList.size()) - 1 ? 0 : FIconIndex + 1;
     Cycle(NextIndex);
@@ -472,50 +406,34 @@ void TTrayIcon::CycleStep()
 // Event raisers. Each calls a copy of its handler: a handler may replace
 // itself while it runs.
 
-void TTrayIcon::Click()
-{
-    if (auto Handler = FOnClick)
-        Handler(this);
+void TTrayIcon::Click() {
+    if (auto Handler = FOnClick) Handler(this);
 }
 
-void TTrayIcon::DblClick()
-{
-    if (auto Handler = FOnDblClick)
-        Handler(this);
+void TTrayIcon::DblClick() {
+    if (auto Handler = FOnDblClick) Handler(this);
 }
 
-void TTrayIcon::Cycle(int NextIndex)
-{
-    if (auto Handler = FOnCycle)
-        Handler(this, NextIndex);
+void TTrayIcon::Cycle(int NextIndex) {
+    if (auto Handler = FOnCycle) Handler(this, NextIndex);
 }
 
-void TTrayIcon::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
-{
-    if (auto Handler = FOnMouseDown)
-        Handler(this, Button, Shift, X, Y);
+void TTrayIcon::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
+    if (auto Handler = FOnMouseDown) Handler(this, Button, Shift, X, Y);
 }
 
-void TTrayIcon::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
-{
-    if (auto Handler = FOnMouseUp)
-        Handler(this, Button, Shift, X, Y);
+void TTrayIcon::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
+    if (auto Handler = FOnMouseUp) Handler(this, Button, Shift, X, Y);
 }
 
-void TTrayIcon::MouseMove(TShiftState Shift, int X, int Y)
-{
-    if (auto Handler = FOnMouseMove)
-        Handler(this, Shift, X, Y);
+void TTrayIcon::MouseMove(TShiftState Shift, int X, int Y) {
+    if (auto Handler = FOnMouseMove) Handler(this, Shift, X, Y);
 }
 
-void TTrayIcon::MouseEnter()
-{
-    if (auto Handler = FOnMouseEnter)
-        Handler(this);
+void TTrayIcon::MouseEnter() {
+    if (auto Handler = FOnMouseEnter) Handler(this);
 }
 
-void TTrayIcon::MouseExit()
-{
-    if (auto Handler = FOnMouseExit)
-        Handler(this);
+void TTrayIcon::MouseExit() {
+    if (auto Handler = FOnMouseExit) Handler(this);
 }

@@ -51,8 +51,7 @@ class TTrayIcon;
 enum class TMouseButton { mbLeft, mbRight, mbMiddle };
 
 using TTrayNotifyEvent = std::function<void(TTrayIcon* Sender)>;
-using TTrayMouseEvent =
-    std::function<void(TTrayIcon* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
+using TTrayMouseEvent = std::function<void(TTrayIcon* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
 using TTrayMouseMoveEvent = std::function<void(TTrayIcon* Sender, TShiftState Shift, int X, int Y)>;
 using TCycleEvent = std::function<void(TTrayIcon* Sender, int NextIndex)>;
 using TStartupEvent = std::function<void(TTrayIcon* Sender, bool& ShowMainForm)>;
@@ -73,7 +72,7 @@ public:
 
     // --- properties -------------------------------------------------------
     const QList<QIcon>& IconList() const { return FIconList; }
-    void SetIconList(const QList<QIcon>& Value); // also IconIndex := 0
+    void SetIconList(const QList<QIcon>& Value);  // also IconIndex := 0
 
     bool CycleIcons() const { return FCycleIcons; }
     void SetCycleIcons(bool Value);
@@ -151,16 +150,15 @@ public:
     // decision, so the owner knows whether to show itself.
     bool Loaded();
 
-    bool ShowIcon();   // IconVisible := true and add the icon
-    bool HideIcon();   // IconVisible := false and remove the icon
-    bool ModifyIcon(); // hand the current icon and tip to the desktop
+    bool ShowIcon();    // IconVisible := true and add the icon
+    bool HideIcon();    // IconVisible := false and remove the icon
+    bool ModifyIcon();  // hand the current icon and tip to the desktop
 
     // Title is cut to 63 characters, Text to 255; TimeoutSeconds is taken as
     // one byte of whole seconds (0-255, out-of-range values are clamped).
     // Returns whether the desktop took the balloon (true when carried over
     // from another thread).
-    bool ShowBalloonHint(const QString& Title, const QString& Text, TBalloonHintIcon Kind,
-                         int TimeoutSeconds);
+    bool ShowBalloonHint(const QString& Title, const QString& Text, TBalloonHintIcon Kind, int TimeoutSeconds);
     void HideBalloonHint();
 
     // Brings the owner back from the tray (or from the taskbar) in its normal

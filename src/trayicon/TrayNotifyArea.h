@@ -25,18 +25,18 @@ enum class TBalloonHintIcon : std::uint8_t { bitNone = 0, bitInfo = 1, bitWarnin
 
 // Which fields of the record a modification carries.
 enum TNotifyIconFlag : unsigned {
-    NIF_MESSAGE = 0x01, // callbacks wanted
-    NIF_ICON = 0x02,    // Icon is valid
-    NIF_TIP = 0x04,     // Tip is valid
-    NIF_INFO = 0x10,    // the balloon fields are valid
+    NIF_MESSAGE = 0x01,  // callbacks wanted
+    NIF_ICON = 0x02,     // Icon is valid
+    NIF_TIP = 0x04,      // Tip is valid
+    NIF_INFO = 0x10,     // the balloon fields are valid
 };
 
 // The icon's record: what the desktop shows for it.
 struct TNotifyIconData {
     QIcon Icon;
-    QString Tip;            // at most 127 characters
-    QString BalloonText;    // at most 255 characters; empty removes the balloon
-    QString BalloonTitle;   // at most 63 characters
+    QString Tip;           // at most 127 characters
+    QString BalloonText;   // at most 255 characters; empty removes the balloon
+    QString BalloonTitle;  // at most 63 characters
     unsigned BalloonTimeoutMs = 0;
     TBalloonHintIcon BalloonIcon = TBalloonHintIcon::bitNone;
     unsigned Flags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
@@ -95,10 +95,8 @@ public:
     void SetCallbackSink(TCallbackSink Sink) { FSink = std::move(Sink); }
 
 protected:
-    void Report(TTrayCallback Callback) const
-    {
-        if (FSink)
-            FSink(Callback);
+    void Report(TTrayCallback Callback) const {
+        if (FSink) FSink(Callback);
     }
 
 private:
@@ -151,9 +149,9 @@ private:
     QTimer* FBalloonTimer = nullptr;
     bool FAdded = false;
     bool FBalloonShowing = false;
-    TDesktopNotifications* FDesktop = nullptr;   // owned through the QObject tree
+    TDesktopNotifications* FDesktop = nullptr;  // owned through the QObject tree
     bool FDesktopLookedUp = false;
     bool FDesktopShowing = false;
-    QElapsedTimer FLastClick;           // the last single click, while a second may follow
-    QElapsedTimer FMadeUpDoubleClick;   // a double-click made from two clicks
+    QElapsedTimer FLastClick;          // the last single click, while a second may follow
+    QElapsedTimer FMadeUpDoubleClick;  // a double-click made from two clicks
 };

@@ -117,7 +117,8 @@ TEST_F(AboutBoxTest, ShowsTheHomeFolderInEveryLanguage) {
         GlobalLanguage().SetLCID(lcid);
         TAboutBox box(nullptr);
         EXPECT_EQ(box.HomeFolder->text(), QDir::toNativeSeparators(QDir::currentPath()));
-        EXPECT_EQ(QDir(box.HomeFolder->text()).canonicalPath(), QString::fromStdString(std::filesystem::canonical(home_->Dir()).string()));
+        EXPECT_EQ(QDir(box.HomeFolder->text()).canonicalPath(),
+                  QString::fromStdString(std::filesystem::canonical(home_->Dir()).string()));
         EXPECT_TRUE(box.HomeFolder->textInteractionFlags() & Qt::TextSelectableByMouse);
         EXPECT_FALSE(box.Label5->text().isEmpty());
         if (lcid == 1031) {

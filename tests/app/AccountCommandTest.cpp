@@ -76,9 +76,14 @@ TEST(AccountCommand, TheOptionsAreReadOrRefused) {
         {{"--user=bob", "--add-account=h.example"}, "h.example", "bob", ""},
         {{"--add-account", "h.example"}, "", "", "--add-account needs --user NAME"},
         {{"--user", "alice"}, "", "", "--user belongs to --add-account"},
-        {{"--add-account"}, "", "", "--add-account needs the server's address, as in --add-account "
-                                    "https://rss.example.org/api/greader.php"},
-        {{"--add-account", "h", "--user", "a", "x.org"}, "", "",
+        {{"--add-account"},
+         "",
+         "",
+         "--add-account needs the server's address, as in --add-account "
+         "https://rss.example.org/api/greader.php"},
+        {{"--add-account", "h", "--user", "a", "x.org"},
+         "",
+         "",
          "--add-account takes one address and --user, nothing else"},
         {{"--add-account", "h", "--user", "a", "--user", "b"}, "", "", "--user is given twice"},
     };

@@ -75,7 +75,9 @@ protected:
         std::filesystem::remove("sync-alice@fake.json");
         accountlist::AddAccount(items, {"alice@fake", "Fake Reader", address, "alice"});
         form->LoadFeedList();
-        form->OnAccountSynced = [this](const std::string&, const TAccountSyncEnded& ended) { results.push_back(ended); };
+        form->OnAccountSynced = [this](const std::string&, const TAccountSyncEnded& ended) {
+            results.push_back(ended);
+        };
     }
     bool SyncAndWait(const std::string& password = "secret") {
         const std::size_t before = results.size();
@@ -143,11 +145,11 @@ TEST_F(AccountSyncWindowTest, FirstSyncFillsTheAccountFolderAndViewingSendsTheSh
 TEST_F(AccountSyncWindowTest, FailuresShowOnTheAccountNodeAndOnlyPassingOnesAreRetried) {
     struct Case {
         const char* name;
-        int status;         // what every API request after sign-in gets; 0: no server at all
+        int status;  // what every API request after sign-in gets; 0: no server at all
         const char* password;
         greader::TSyncErrorKind kind;
-        bool retried;       // a next attempt is planned
-        bool refused;       // the password is asked for
+        bool retried;  // a next attempt is planned
+        bool refused;  // the password is asked for
     };
     const Case cases[] = {
         {"server error", 503, "secret", greader::TSyncErrorKind::Server, true, false},
@@ -300,7 +302,8 @@ TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {
              d.ComboFolder->setCurrentIndex(1);
          },
          {R"(rename {"stream":"feed/2","title":"Calm Blog"})", R"(move {"from":"","stream":"feed/2","to":"Tech"})"}},
-        {"address", [](TFormFeedProperties& d) { d.EditURL->setText("http://example.org/calm.xml"); },
+        {"address",
+         [](TFormFeedProperties& d) { d.EditURL->setText("http://example.org/calm.xml"); },
          {R"(rename {"stream":"feed/2","title":"Calm Blog"})", R"(move {"from":"","stream":"feed/2","to":"Tech"})",
           R"(unsubscribe {"stream":"feed/2"})",
           R"(subscribe {"folder":"Tech","title":"Calm Blog","url":"http://example.org/calm.xml"})"}},
@@ -343,8 +346,10 @@ TEST_F(AccountSyncWindowTest, AServersListOfThousandsAppliesInTimeThatGrowsWithI
     }
     for (int i = 0; i < kFeeds; ++i) {
         const std::string n = std::to_string(i);
-        added.Added.push_back({"feed/" + n, "Feed " + n, "http://list.example/" + n, "", {"Label " + std::to_string(i % 50)}});
-        changed.Changed.push_back({"feed/" + n, "Renamed " + n, "http://list.example/" + n, "", {"Moved " + std::to_string(i % 50)}});
+        added.Added.push_back(
+            {"feed/" + n, "Feed " + n, "http://list.example/" + n, "", {"Label " + std::to_string(i % 50)}});
+        changed.Changed.push_back(
+            {"feed/" + n, "Renamed " + n, "http://list.example/" + n, "", {"Moved " + std::to_string(i % 50)}});
         removed.Removed.push_back(changed.Changed.back());
     }
     struct Step {

@@ -149,16 +149,18 @@ TEST_F(AddFeedDialogTest, PastedDroppedAndHandedOverAddressesAndFilesArrive) {
     EXPECT_EQ(urls(), (std::vector<std::string>{server.Url("/feed")}));
 
     // A downloaded feed file is subscribed to by the address it gives itself.
-    home.WriteFile("saved.rss", "<rss version=\"2.0\" xmlns:atom=\"http://www.w3.org/2005/Atom\"><channel>"
-                                "<title>t</title><link>http://127.0.0.1:1/</link><atom:link rel=\"self\" href=\"" +
-                                    server.Url("/comments") + "\"/></channel></rss>");
+    home.WriteFile("saved.rss",
+                   "<rss version=\"2.0\" xmlns:atom=\"http://www.w3.org/2005/Atom\"><channel>"
+                   "<title>t</title><link>http://127.0.0.1:1/</link><atom:link rel=\"self\" href=\"" +
+                       server.Url("/comments") + "\"/></channel></rss>");
     form->TakeAddressOrFile(QString::fromStdString((home.Dir() / "saved.rss").string()));
     EXPECT_EQ(urls(), (std::vector<std::string>{server.Url("/feed"), server.Url("/comments")}));
 
     // An OPML file is imported without a dialog.
     home.WriteFile("list.opml", "<opml version=\"2.0\"><body><outline text=\"F\"><outline text=\"x\" xmlUrl=\"" +
                                     server.Url("/x") + "\"/></outline></body></opml>");
-    form->TakeAddressOrFile(QUrl::fromLocalFile(QString::fromStdString((home.Dir() / "list.opml").string())).toString());
+    form->TakeAddressOrFile(
+        QUrl::fromLocalFile(QString::fromStdString((home.Dir() / "list.opml").string())).toString());
     EXPECT_EQ(urls().size(), 3u);
     EXPECT_TRUE(form->StatusText(0).contains("1 feeds imported")) << form->StatusText(0).toStdString();
 }

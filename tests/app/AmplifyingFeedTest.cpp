@@ -14,8 +14,7 @@
 
 namespace {
 
-TEST(AmplifyingFeed, UpdateFailsQuicklyAndKeepsTheStoredCopy)
-{
+TEST(AmplifyingFeed, UpdateFailsQuicklyAndKeepsTheStoredCopy) {
     apptest::TStagedHome home;
     auto form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
@@ -23,14 +22,14 @@ TEST(AmplifyingFeed, UpdateFailsQuicklyAndKeepsTheStoredCopy)
     // About 80 KB on the wire, 240 MB once expanded.
     std::string feed = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY big \"" + std::string(60000, 'x') +
                        "\">]><rss version=\"2.0\"><channel><title>Big</title><item><title>";
-    for (int i = 0; i < 4000; ++i)
-        feed += "&big;";
+    for (int i = 0; i < 4000; ++i) feed += "&big;";
     feed += "</title></item></channel></rss>";
     testsupport::LoopbackServer server;
     server.AddEndpoint("/feed", 200, {{"Content-Type", "application/rss+xml"}}, feed);
 
-    const std::string previous = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Kept</title>"
-                                 "<item><title>Old</title></item></channel></rss>\n";
+    const std::string previous =
+        "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Kept</title>"
+        "<item><title>Old</title></item></channel></rss>\n";
     home.WriteFile("feeds/3.xml", previous);
     QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "3", server.Url("/feed"), "Kept", "1");
 

@@ -36,11 +36,9 @@ struct Shown {
     bool operator==(const Shown&) const = default;
 };
 
-std::ostream& operator<<(std::ostream& out, const Shown& shown)
-{
+std::ostream& operator<<(std::ostream& out, const Shown& shown) {
     out << "{at " << shown.at << ", feeds";
-    for (const std::string& feed : shown.feeds)
-        out << ' ' << feed;
+    for (const std::string& feed : shown.feeds) out << ' ' << feed;
     return out << ", " << shown.count << " items, \"" << shown.firstTitle << "\"}";
 }
 
@@ -52,39 +50,33 @@ struct Scenario {
     bool onlyAlerts = false;
 };
 
-Step News(int at, const std::string& feed, std::vector<TNewsItem> items = {{"Story", ""}}, bool muted = false)
-{
+Step News(int at, const std::string& feed, std::vector<TNewsItem> items = {{"Story", ""}}, bool muted = false) {
     return {at, Act::News, feed, std::move(items), muted};
 }
 
 // Fifty feeds with one story each, one every half second... rounded to the
 // tick: two per second from `from` on.
-std::vector<Step> Burst(int from, int feeds)
-{
+std::vector<Step> Burst(int from, int feeds) {
     std::vector<Step> steps;
     for (int i = 0; i < feeds; ++i)
         steps.push_back(News(from + i / 2, "f" + std::to_string(i), {{"Title " + std::to_string(i), ""}}));
     return steps;
 }
 
-std::vector<Step> With(std::vector<Step> first, const std::vector<Step>& more)
-{
+std::vector<Step> With(std::vector<Step> first, const std::vector<Step>& more) {
     first.insert(first.end(), more.begin(), more.end());
     return first;
 }
 
-std::vector<std::string> Feeds(int count)
-{
+std::vector<std::string> Feeds(int count) {
     std::vector<std::string> ids;
-    for (int i = 0; i < count; ++i)
-        ids.push_back("f" + std::to_string(i));
+    for (int i = 0; i < count; ++i) ids.push_back("f" + std::to_string(i));
     return ids;
 }
 
 // Runs the steps in time order, ticking once a second (as the window's timer
 // does while something waits) for `until` seconds.
-std::vector<Shown> Play(const Scenario& scenario, int until)
-{
+std::vector<Shown> Play(const Scenario& scenario, int until) {
     apptest::TFakeAnnounceClock clock;
     int now = 0;
     std::vector<Shown> shown;
@@ -95,34 +87,49 @@ std::vector<Shown> Play(const Scenario& scenario, int until)
     int ticksFrom = 0;
     for (; now <= until; ++now) {
         for (const Step& step : scenario.steps) {
-            if (step.at != now)
-                continue;
+            if (step.at != now) continue;
             switch (step.act) {
-            case Act::News: {
-                TFeedNews news{step.feed, "Feed " + step.feed, static_cast<int>(step.items.size()),
-                               [&step](int i) { return step.items[static_cast<std::size_t>(i)]; }, step.muted,
-                               {}, nullptr};
-                announcer.AddNews(news);
-                break;
-            }
-            case Act::Update: announcer.NoteUpdate(); break;
-            case Act::BeginAll: announcer.BeginCatchUp(); break;
-            case Act::EndAll: announcer.EndCatchUp(); break;
-            case Act::Settle: announcer.Settle(); break;
-            case Act::Sleep: clock.Sleep(std::chrono::seconds(step.seconds)); break;
-            case Act::Pause: ticksFrom = now + step.seconds; break;
-            case Act::Forget: announcer.ForgetFeed(step.feed); break;
+                case Act::News: {
+                    TFeedNews news{step.feed,
+                                   "Feed " + step.feed,
+                                   static_cast<int>(step.items.size()),
+                                   [&step](int i) { return step.items[static_cast<std::size_t>(i)]; },
+                                   step.muted,
+                                   {},
+                                   nullptr};
+                    announcer.AddNews(news);
+                    break;
+                }
+                case Act::Update:
+                    announcer.NoteUpdate();
+                    break;
+                case Act::BeginAll:
+                    announcer.BeginCatchUp();
+                    break;
+                case Act::EndAll:
+                    announcer.EndCatchUp();
+                    break;
+                case Act::Settle:
+                    announcer.Settle();
+                    break;
+                case Act::Sleep:
+                    clock.Sleep(std::chrono::seconds(step.seconds));
+                    break;
+                case Act::Pause:
+                    ticksFrom = now + step.seconds;
+                    break;
+                case Act::Forget:
+                    announcer.ForgetFeed(step.feed);
+                    break;
             }
         }
-        if (now >= ticksFrom)
-            announcer.Tick();
+        if (now >= ticksFrom) announcer.Tick();
         clock.Advance(1s);
     }
     return shown;
 }
 
-TEST(Announcer, DecidesWhenAndHowOftenToNotify)
-{
+TEST(Announcer, DecidesWhenAndHowOftenToNotify) {
     const TNewsItem alert{"Weekly digest", "<p>Planned <b>outage</b> tonight</p>"};
     const TNewsItem plain{"Weekly digest", "<p>Nothing to see</p>"};
     const std::vector<Scenario> scenarios = {
@@ -176,8 +183,7 @@ TEST(Announcer, DecidesWhenAndHowOftenToNotify)
 
 // tests/data/notify/alert_words.txt: one case a line, "words | title | body |
 // match", words split as the option's text is.
-TEST(AlertWords, MatchWholeWordsAndPhrasesInPlainText)
-{
+TEST(AlertWords, MatchWholeWordsAndPhrasesInPlainText) {
     std::ifstream table(std::string(QUILLET_TEST_DATA_DIR) + "/notify/alert_words.txt");
     ASSERT_TRUE(table) << "alert_words.txt missing";
     const auto trim = [](std::string text) {
@@ -187,12 +193,10 @@ TEST(AlertWords, MatchWholeWordsAndPhrasesInPlainText)
     };
     int cases = 0;
     for (std::string line; std::getline(table, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
+        if (line.empty() || line[0] == '#') continue;
         std::vector<std::string> f;
         std::stringstream parts(line);
-        for (std::string field; std::getline(parts, field, '|');)
-            f.push_back(trim(field));
+        for (std::string field; std::getline(parts, field, '|');) f.push_back(trim(field));
         ASSERT_EQ(f.size(), 4u) << line;
         ++cases;
         EXPECT_EQ(MatchesAlertWords(f[1], f[2], ParseAlertWords(f[0])), f[3] == "yes") << line;
@@ -203,19 +207,16 @@ TEST(AlertWords, MatchWholeWordsAndPhrasesInPlainText)
 // Hostile bodies and a user's thousands of words: each case is matched
 // within its bound, where a scan that goes back over the text (or
 // normalises the words per item) takes seconds.
-TEST(AlertWords, WorstCasesStayWithinTimeBounds)
-{
+TEST(AlertWords, WorstCasesStayWithinTimeBounds) {
     using Clock = std::chrono::steady_clock;
     const auto repeat = [](std::string_view piece, std::size_t bytes) {
         std::string text;
         text.reserve(bytes + piece.size());
-        while (text.size() < bytes)
-            text += piece;
+        while (text.size() < bytes) text += piece;
         return text;
     };
     std::vector<std::string> manyWords;
-    for (int i = 0; i < 10'000; ++i)
-        manyWords.push_back("alert" + std::to_string(i) + " word");
+    for (int i = 0; i < 10'000; ++i) manyWords.push_back("alert" + std::to_string(i) + " word");
     struct Case {
         const char* name;
         std::vector<std::string> words;
@@ -229,7 +230,8 @@ TEST(AlertWords, WorstCasesStayWithinTimeBounds)
         {"tags never closed", {"outage"}, "outage " + repeat("<a ", 5'000'000), true},
         {"a phrase almost matching everywhere", {"a a a a b"}, repeat("a a a a a ", 5'000'000), false},
         {"runs of the same letter", {"aaaaaaaab", "b"}, repeat("a", 5'000'000), false},
-        {"ten thousand words, the one found past what is read", manyWords, repeat("alert word ", 2'000'000) + "alert9999 word", false},
+        {"ten thousand words, the one found past what is read", manyWords,
+         repeat("alert word ", 2'000'000) + "alert9999 word", false},
         {"ten thousand words, one found", manyWords, repeat("alert word ", 20'000) + "alert9999 word", true},
     };
     for (const Case& c : cases) {
@@ -245,17 +247,16 @@ TEST(AlertWords, WorstCasesStayWithinTimeBounds)
     const TAlertMatcher matcher(manyWords);
     int matched = 0;
     for (int i = 0; i < 10'000; ++i)
-        matched += matcher.Matches("Item " + std::to_string(i),
-                                   "<p>An alert about word " + std::to_string(i) + " &amp; alert" +
-                                       std::to_string(i * 7) + " word</p>");
+        matched +=
+            matcher.Matches("Item " + std::to_string(i), "<p>An alert about word " + std::to_string(i) +
+                                                             " &amp; alert" + std::to_string(i * 7) + " word</p>");
     EXPECT_EQ(matched, 1429);  // "alert<7i> word" is one of the words for 7i < 10000
     EXPECT_LT(Clock::now() - start, testsupport::TimeBound(std::chrono::milliseconds(300)));
 }
 
 // Verdicts found beside the download stand in for matching, for the very
 // words they were found with; the words compile again only when they change.
-TEST(Announcer, TakesAlertVerdictsFoundOffTheWindowsThread)
-{
+TEST(Announcer, TakesAlertVerdictsFoundOffTheWindowsThread) {
     apptest::TFakeAnnounceClock clock;
     std::vector<TAnnouncement> shown;
     TAnnouncer announcer(clock, [&](const TAnnouncement& a) { shown.push_back(a); });
@@ -266,15 +267,19 @@ TEST(Announcer, TakesAlertVerdictsFoundOffTheWindowsThread)
 
     const std::vector<TNewsItem> items = {{"Urgent: a", ""}, {"calm b", ""}, {"calm c", ""}};
     std::vector<int> read;
-    TFeedNews news{"f", "Feed", 3, [&](int i) {
+    TFeedNews news{"f",
+                   "Feed",
+                   3,
+                   [&](int i) {
                        read.push_back(i);
                        return items[static_cast<std::size_t>(i)];
                    },
-                   false, [](int i) { return i == 0 ? std::optional<bool>() : std::optional<bool>(i == 2); },
+                   false,
+                   [](int i) { return i == 0 ? std::optional<bool>() : std::optional<bool>(i == 2); },
                    words.get()};
     announcer.AddNews(news);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].ItemCount, 2);  // item 0 matched here, item 2 as found
+    EXPECT_EQ(shown[0].ItemCount, 2);           // item 0 matched here, item 2 as found
     EXPECT_EQ(read, (std::vector<int>{0, 2}));  // item 1 was never read
 
     // Found with other words: matched again.

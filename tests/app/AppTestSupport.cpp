@@ -27,8 +27,7 @@ bool WaitUntil(const std::function<bool()>& done, int ms) {
 
 TStagedHome::TStagedHome() : FPrevious(fs::current_path()) {
     static std::atomic<int> counter{0};
-    FDir = fs::temp_directory_path() /
-           ("quillet-app-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    FDir = fs::temp_directory_path() / ("quillet-app-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     fs::remove_all(FDir);
     fs::create_directories(FDir / "feeds");
     fs::copy(DataDir() / "languages", FDir / "languages", fs::copy_options::recursive);
@@ -59,26 +58,22 @@ void TStagedHome::WriteFile(const std::string& relative, const std::string& cont
     if (!out) throw std::runtime_error("cannot write " + (FDir / relative).string());
 }
 
-bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms)
-{
+bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms) {
     form.show();
-    if (!WaitUntil([&] { return form.isVisible(); }, ms))
-        return false;
+    if (!WaitUntil([&] { return form.isVisible(); }, ms)) return false;
     if (form.TreeView->currentItem() == node)
         form.ShowFeed(node);
     else
         form.TreeView->setCurrentItem(node);
     const std::string id = form.GetFeedItem(node).Attribute("id").value_or("");
-    return WaitUntil([&] { return form.FPageOnShow.FeedId == id && form.FPageOnShow.Marked && form.FShownUnmarked.empty(); },
-                     ms);
+    return WaitUntil(
+        [&] { return form.FPageOnShow.FeedId == id && form.FPageOnShow.Marked && form.FShownUnmarked.empty(); }, ms);
 }
 
-bool MoveSelectedTo(TFormMain& form, const QString& folderCaption)
-{
+bool MoveSelectedTo(TFormMain& form, const QString& folderCaption) {
     form.FillMoveToMenu();
     for (QAction* action : form.MenuMoveTo->actions()) {
-        if (action->text().trimmed() != folderCaption)
-            continue;
+        if (action->text().trimmed() != folderCaption) continue;
         action->trigger();
         WaitUntil([] { return false; }, 500);
         return true;
@@ -87,8 +82,7 @@ bool MoveSelectedTo(TFormMain& form, const QString& folderCaption)
 }
 
 QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,
-                                   const std::string& caption, const std::string& unread)
-{
+                                   const std::string& caption, const std::string& unread) {
     xml::Node item = form.Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
     item.SetAttribute("url", url);
     item.SetAttribute("id", id);

@@ -81,8 +81,7 @@ public:
     int DoubleClickTime() const override { return 10; }
 
 private:
-    bool Record(const TNotifyIconData& data)
-    {
+    bool Record(const TNotifyIconData& data) {
         if ((data.Flags & NIF_INFO) && !data.BalloonText.isEmpty())
             Balloons->push_back({data.BalloonTitle, data.BalloonText, data.BalloonTimeoutMs});
         return true;
@@ -96,8 +95,7 @@ class TFakeAnnounceClock : public TAnnounceClock {
 public:
     std::chrono::steady_clock::time_point Monotonic() const override { return FMonotonic; }
     std::chrono::system_clock::time_point Wall() const override { return FWall; }
-    void Advance(std::chrono::milliseconds by)
-    {
+    void Advance(std::chrono::milliseconds by) {
         FMonotonic += by;
         FWall += by;
     }

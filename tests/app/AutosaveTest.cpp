@@ -31,24 +31,22 @@ using testsupport::Response;
 
 using TFullDisk = testsupport::FullDisk;
 
-std::string Rss(const std::vector<std::string>& titles)
-{
-    std::string body = "<rss version=\"2.0\"><channel><title>Daily</title><link>http://example.invalid/</link>"
-                       "<description>d</description>";
+std::string Rss(const std::vector<std::string>& titles) {
+    std::string body =
+        "<rss version=\"2.0\"><channel><title>Daily</title><link>http://example.invalid/</link>"
+        "<description>d</description>";
     for (const std::string& title : titles)
         body += "<item><title>" + title + "</title><description>d</description></item>";
     return body + "</channel></rss>";
 }
 
 // The unread attribute of a feed as config.xml on disk holds it.
-std::string UnreadOnDisk(const std::string& id)
-{
+std::string UnreadOnDisk(const std::string& id) {
     xml::Document saved;
     saved.LoadFromFile("config.xml");
     for (const xml::Node& item :
          saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items").ChildElements())
-        if (item.Attribute("id") == id)
-            return item.Attribute("unread").value_or("");
+        if (item.Attribute("id") == id) return item.Attribute("unread").value_or("");
     return "<absent>";
 }
 
@@ -59,8 +57,7 @@ struct TReport {
 
 class AutosaveTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();
         windowReport = form->ReportConfigSaveFailure;
@@ -87,8 +84,7 @@ protected:
     std::function<void(const QString&, bool)> windowReport;
 };
 
-TEST_F(AutosaveTest, UpdatesReachTheDiskWithinAFewSecondsWithoutAnExplicitSave)
-{
+TEST_F(AutosaveTest, UpdatesReachTheDiskWithinAFewSecondsWithoutAnExplicitSave) {
     ASSERT_NE(form->ConfigSaver, nullptr);
     EXPECT_LE(form->ConfigSaver->Delay().count(), 5000) << "a crash would lose more than a few seconds";
     form->ConfigSaver->SetDelay(std::chrono::milliseconds(200));
@@ -113,8 +109,7 @@ TEST_F(AutosaveTest, UpdatesReachTheDiskWithinAFewSecondsWithoutAnExplicitSave)
     EXPECT_TRUE(reports.empty());
 }
 
-TEST_F(AutosaveTest, AStreamOfChangesDoesNotPutTheSaveOffForEver)
-{
+TEST_F(AutosaveTest, AStreamOfChangesDoesNotPutTheSaveOffForEver) {
     form->ConfigSaver->SetDelay(std::chrono::milliseconds(300));
     xml::Node item = form->GetFeedItem(node);
     QElapsedTimer clock;
@@ -133,8 +128,7 @@ TEST_F(AutosaveTest, AStreamOfChangesDoesNotPutTheSaveOffForEver)
     EXPECT_TRUE(saved) << "no save while changes kept coming";
 }
 
-TEST_F(AutosaveTest, AFailedSaveSaysWhichFileAndWhyAndKeepsThePreviousOne)
-{
+TEST_F(AutosaveTest, AFailedSaveSaysWhichFileAndWhyAndKeepsThePreviousOne) {
     form->ConfigSaver->SetDelay(std::chrono::milliseconds(50));
     const std::string before = home.ReadFile("config.xml");
     const std::string file = (home.Dir() / "config.xml").string();
@@ -166,14 +160,12 @@ TEST_F(AutosaveTest, AFailedSaveSaysWhichFileAndWhyAndKeepsThePreviousOne)
     EXPECT_EQ(reports.size(), 2u);
 }
 
-TEST_F(AutosaveTest, AFailedLastSaveIsReported)
-{
+TEST_F(AutosaveTest, AFailedLastSaveIsReported) {
     // The last save happens as the window goes: a status-bar text would
     // never be seen, so it must interrupt.
     QString shown;
     form->ReportConfigSaveFailure = [&](const QString& message, bool interrupt) {
-        if (interrupt)
-            shown = message;
+        if (interrupt) shown = message;
     };
     const std::string before = home.ReadFile("config.xml");
     form->GetFeedItem(node).SetAttribute("unread", "4");
@@ -187,8 +179,7 @@ TEST_F(AutosaveTest, AFailedLastSaveIsReported)
     EXPECT_EQ(home.ReadFile("config.xml"), before);
 }
 
-TEST_F(AutosaveTest, TheDefaultReportUsesTheStatusBarAndTheLanguageFile)
-{
+TEST_F(AutosaveTest, TheDefaultReportUsesTheStatusBarAndTheLanguageFile) {
     form->ReportConfigSaveFailure = windowReport;
     form->GetFeedItem(node).SetAttribute("unread", "2");
     {
@@ -201,8 +192,7 @@ TEST_F(AutosaveTest, TheDefaultReportUsesTheStatusBarAndTheLanguageFile)
     // The first failure also puts up a message that does not block.
     QWidget* box = nullptr;
     for (QWidget* widget : QApplication::topLevelWidgets())
-        if (widget->inherits("QMessageBox") && widget->isVisible())
-            box = widget;
+        if (widget->inherits("QMessageBox") && widget->isVisible()) box = widget;
     ASSERT_NE(box, nullptr);
     box->close();
 }
@@ -210,12 +200,12 @@ TEST_F(AutosaveTest, TheDefaultReportUsesTheStatusBarAndTheLanguageFile)
 // ---------------------------------------------------------------------------
 // Long status texts
 
-TEST_F(AutosaveTest, ALongStatusTextIsShortenedInTheMiddle)
-{
+TEST_F(AutosaveTest, ALongStatusTextIsShortenedInTheMiddle) {
     form->resize(700, 500);
     form->show();
-    const QString message = "Could not update Daily News From Somewhere Far Away - Failed to connect to "
-                            "127.0.0.1 port 1 after 0 ms: Couldn't connect to server";
+    const QString message =
+        "Could not update Daily News From Somewhere Far Away - Failed to connect to "
+        "127.0.0.1 port 1 after 0 ms: Couldn't connect to server";
     form->SetStatusText(0, message);
     auto* panel = qobject_cast<TStatusLabel*>(form->StatusPanel0);
     ASSERT_NE(panel, nullptr);
@@ -246,8 +236,7 @@ TEST_F(AutosaveTest, ALongStatusTextIsShortenedInTheMiddle)
     EXPECT_LE(form->width(), 700);
 }
 
-TEST_F(AutosaveTest, HoveringAHugeAddressTakesNoTime)
-{
+TEST_F(AutosaveTest, HoveringAHugeAddressTakesNoTime) {
     form->resize(700, 500);
     form->show();
     auto* panel = qobject_cast<TStatusLabel*>(form->StatusPanel1);
@@ -272,8 +261,7 @@ TEST_F(AutosaveTest, HoveringAHugeAddressTakesNoTime)
 
 // A save neither widens a file's mode nor replaces a linked config.xml with
 // a plain file, whatever the umask.
-TEST_F(AutosaveTest, SavesKeepModesAndWriteALinkedConfigThroughToItsTarget)
-{
+TEST_F(AutosaveTest, SavesKeepModesAndWriteALinkedConfigThroughToItsTarget) {
     namespace fs = std::filesystem;
     testsupport::ScopedUmask mask(077);
     const auto modeOf = [](const fs::path& file) { return fs::status(file).permissions() & fs::perms::mask; };

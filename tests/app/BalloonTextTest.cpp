@@ -10,8 +10,7 @@
 namespace {
 
 // The fitting as first described: cut, measure, repeat.
-std::string PlainFit(const std::string& text, int width, const textfit::TTextMeasure& measure)
-{
+std::string PlainFit(const std::string& text, int width, const textfit::TTextMeasure& measure) {
     std::string result = text;
     bool shortened = false;
     while (!result.empty() && measure(result) > width) {
@@ -23,19 +22,16 @@ std::string PlainFit(const std::string& text, int width, const textfit::TTextMea
 
 // Characters of different widths, as a proportional font has them; a
 // multi-byte character counts as one wide one.
-int Pixels(const std::string& s)
-{
+int Pixels(const std::string& s) {
     int width = 0;
     for (unsigned char c : s) {
-        if ((c & 0xC0) == 0x80)
-            continue;
+        if ((c & 0xC0) == 0x80) continue;
         width += c >= 0x80 ? 12 : c == 'i' || c == 'l' || c == ' ' ? 3 : c >= 'A' && c <= 'Z' ? 9 : 7;
     }
     return width;
 }
 
-TEST(BalloonText, FittingGivesWhatCuttingOneStepAtATimeGives)
-{
+TEST(BalloonText, FittingGivesWhatCuttingOneStepAtATimeGives) {
     const std::string euro = "\xE2\x82\xAC";
     const std::vector<std::string> texts = {
         "",
@@ -53,8 +49,7 @@ TEST(BalloonText, FittingGivesWhatCuttingOneStepAtATimeGives)
                 << "\"" << text << "\" in " << width;
 }
 
-TEST(BalloonText, AHugeTitleIsFittedByMeasuringFewShortBeginnings)
-{
+TEST(BalloonText, AHugeTitleIsFittedByMeasuringFewShortBeginnings) {
     const std::string title(300000, 'x');
     int calls = 0;
     std::size_t longest = 0;
@@ -68,8 +63,7 @@ TEST(BalloonText, AHugeTitleIsFittedByMeasuringFewShortBeginnings)
     EXPECT_LE(longest, 200u);
 }
 
-TEST(BalloonText, OnlyTheTitlesTheBalloonCanShowAreBuilt)
-{
+TEST(BalloonText, OnlyTheTitlesTheBalloonCanShowAreBuilt) {
     constexpr int kTitles = 100000;
     int asked = 0;
     const auto title = [&asked](int i) {
@@ -81,8 +75,7 @@ TEST(BalloonText, OnlyTheTitlesTheBalloonCanShowAreBuilt)
 
     // What the balloon shows is what building every line would show.
     std::string all;
-    for (int i = 0; i < 50; ++i)
-        all += PlainFit(title(i), 250, Pixels) + "\r\n";
+    for (int i = 0; i < 50; ++i) all += PlainFit(title(i), 250, Pixels) + "\r\n";
     ASSERT_GE(textfit::CharCount(lines), 255u);
     EXPECT_EQ(lines.substr(0, 255), all.substr(0, 255));
     EXPECT_EQ(lines, all.substr(0, lines.size())) << "lines end whole, each with its line break";
@@ -93,12 +86,10 @@ TEST(BalloonText, OnlyTheTitlesTheBalloonCanShowAreBuilt)
     EXPECT_EQ(textfit::FittedTitleLines(title, 0, 250, Pixels, 255), "");
 }
 
-TEST(BalloonText, ADescriptionIsStrippedOnlyAsFarAsTheBalloonShows)
-{
+TEST(BalloonText, ADescriptionIsStrippedOnlyAsFarAsTheBalloonShows) {
     const std::string euro = "\xE2\x82\xAC";
     std::string description;
-    for (int i = 0; i < 100000; ++i)
-        description += "<p>" + euro + "1 <b>off</b></p>";
+    for (int i = 0; i < 100000; ++i) description += "<p>" + euro + "1 <b>off</b></p>";
     const std::string stripped = textfit::StripTags(description, 255);
     EXPECT_EQ(textfit::CharCount(stripped), 255u);
     EXPECT_EQ(stripped, textfit::StripTags(description).substr(0, stripped.size()));

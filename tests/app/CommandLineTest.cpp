@@ -36,15 +36,27 @@ TEST(CommandLineTest, ArgumentsBecomeFieldsOrOneError) {
     };
     const std::vector<Case> cases = {
         {{}, {}, {}, {}, {}, false, false, ""},
-        {{"https://a.example/f", "feed:https://b.example/", "example.org", "x.opml"}, {},
-         {"https://a.example/f", "feed:https://b.example/", "example.org", "x.opml"}, {}, {}, false, false, ""},
+        {{"https://a.example/f", "feed:https://b.example/", "example.org", "x.opml"},
+         {},
+         {"https://a.example/f", "feed:https://b.example/", "example.org", "x.opml"},
+         {},
+         {},
+         false,
+         false,
+         ""},
         {{"--home", "/h", "feed://c.example/rss"}, "/h", {"feed://c.example/rss"}, {}, {}, false, false, ""},
         {{"--home=/a b", "--home", "/last"}, "/last", {}, {}, {}, false, false, ""},
         {{"--home", "/h", "--import-opml", "in.opml"}, "/h", {}, "in.opml", {}, false, false, ""},
         {{"--export-opml=out.opml"}, {}, {}, {}, "out.opml", false, false, ""},
         // Qt's options and their values are left for QApplication.
-        {{"-platform", "offscreen", "-style=fusion", "--display", ":1", "-reverse", "a.xml"}, {}, {"a.xml"}, {}, {},
-         false, false, ""},
+        {{"-platform", "offscreen", "-style=fusion", "--display", ":1", "-reverse", "a.xml"},
+         {},
+         {"a.xml"},
+         {},
+         {},
+         false,
+         false,
+         ""},
         // After "--" nothing is an option, not even --home.
         {{"--", "--home", "-x.xml"}, {}, {"--home", "-x.xml"}, {}, {}, false, false, ""},
         {{"", "-", "b.xml"}, {}, {"-", "b.xml"}, {}, {}, false, false, ""},
@@ -55,12 +67,31 @@ TEST(CommandLineTest, ArgumentsBecomeFieldsOrOneError) {
         {{"-x"}, {}, {}, {}, {}, false, false, "unknown option -x (see quillet --help)"},
         {{"a.xml", "-platform"}, {}, {}, {}, {}, false, false, "-platform needs a value"},
         {{"--import-opml"}, {}, {}, {}, {}, false, false, "--import-opml needs a file, as in --import-opml feeds.opml"},
-        {{"--export-opml="}, {}, {}, {}, {}, false, false, "--export-opml needs a file, as in --export-opml feeds.opml"},
+        {{"--export-opml="},
+         {},
+         {},
+         {},
+         {},
+         false,
+         false,
+         "--export-opml needs a file, as in --export-opml feeds.opml"},
         {{"--home"}, {}, {}, {}, {}, false, false, "--home needs a folder, as in --home ~/feeds"},
-        {{"--import-opml", "a", "--export-opml", "b"}, {}, {}, {}, {}, false, false,
+        {{"--import-opml", "a", "--export-opml", "b"},
+         {},
+         {},
+         {},
+         {},
+         false,
+         false,
          "--import-opml and --export-opml cannot be given together"},
         {{"--import-opml", "a", "--import-opml", "b"}, {}, {}, {}, {}, false, false, "--import-opml is given twice"},
-        {{"x.org", "--export-opml", "b"}, {}, {}, {}, {}, false, false,
+        {{"x.org", "--export-opml", "b"},
+         {},
+         {},
+         {},
+         {},
+         false,
+         false,
          "--export-opml takes one file and no addresses (found x.org)"},
         {{"--version=2"}, {}, {}, {}, {}, false, false, "--version takes no value"},
     };
@@ -96,15 +127,18 @@ TEST(CommandLineTest, TheProgramAnswersWithoutADisplayOrAHome) {
         Strings Expected;
     };
     const std::vector<Case> cases = {
-        {"--help", 0, {"--home DIR", "--import-opml FILE", "--export-opml FILE", "--help", "--version", "config.xml",
-                       "feeds/", "languages/", "$XDG_DATA_HOME/quillet"}},
+        {"--help",
+         0,
+         {"--home DIR", "--import-opml FILE", "--export-opml FILE", "--help", "--version", "config.xml", "feeds/",
+          "languages/", "$XDG_DATA_HOME/quillet"}},
         {"--version", 0, {"quillet " QUILLET_VERSION "\n"}},
         {"--bogus", 1, {"quillet: unknown option --bogus (see quillet --help)\n"}},
     };
     const testsupport::TempFolder scratch("quillet-cli");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Args);
-        const std::string command = "cd '" + scratch.Path() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME='" +
+        const std::string command = "cd '" + scratch.Path() +
+                                    "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME='" +
                                     scratch.Path() + "' XDG_DATA_HOME='" + scratch.Path() + "/data' '" +
                                     QUILLET_PROGRAM_PATH + "' " + c.Args + " 2>&1";
         FILE* pipe = popen(command.c_str(), "r");

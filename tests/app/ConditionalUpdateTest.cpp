@@ -25,10 +25,10 @@ using apptest::WaitUntil;
 using testsupport::Request;
 using testsupport::Response;
 
-std::string Rss(const std::vector<std::string>& titles)
-{
-    std::string body = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Daily</title>"
-                       "<link>http://example.invalid/</link><description>d</description>";
+std::string Rss(const std::vector<std::string>& titles) {
+    std::string body =
+        "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Daily</title>"
+        "<link>http://example.invalid/</link><description>d</description>";
     for (const std::string& title : titles)
         body += "<item><title>" + title + "</title><description>x</description></item>";
     return body + "</channel></rss>";
@@ -40,27 +40,23 @@ constexpr char kDate[] = "Tue, 08 Dec 2026 10:00:00 GMT";
 // requests the way real servers do.
 class ConditionalUpdateTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();
         server.AddHandler("/feed", [this](const Request& request) {
             std::lock_guard lock(mutex);
             Response response;
-            if (!failure.statusLine.empty() && failure.statusLine != "HTTP/1.1 200 OK")
-                return failure;
-            const bool matches = (!etag.empty() && request.Header("If-None-Match") == etag) ||
-                                 (etag.empty() && !lastModified.empty() &&
-                                  request.Header("If-Modified-Since") == lastModified);
+            if (!failure.statusLine.empty() && failure.statusLine != "HTTP/1.1 200 OK") return failure;
+            const bool matches =
+                (!etag.empty() && request.Header("If-None-Match") == etag) ||
+                (etag.empty() && !lastModified.empty() && request.Header("If-Modified-Since") == lastModified);
             if (matches && answerNotModified) {
                 response.statusLine = testsupport::StatusLine(304);
             } else {
                 response.body = body;
             }
-            if (!etag.empty())
-                response.headers.push_back({"ETag", etag});
-            if (!lastModified.empty())
-                response.headers.push_back({"Last-Modified", lastModified});
+            if (!etag.empty()) response.headers.push_back({"ETag", etag});
+            if (!lastModified.empty()) response.headers.push_back({"Last-Modified", lastModified});
             return response;
         });
         server.AddHandler("/other", [](const Request&) {
@@ -72,28 +68,24 @@ protected:
                          [this](const QString& id, const QString&) { finished.push_back(id.toStdString()); });
     }
 
-    void Publish(std::string text, std::string newEtag, std::string newDate = kDate)
-    {
+    void Publish(std::string text, std::string newEtag, std::string newDate = kDate) {
         std::lock_guard lock(mutex);
         body = std::move(text);
         etag = std::move(newEtag);
         lastModified = std::move(newDate);
     }
-    void Fail(int status, testsupport::HeaderList headers = {})
-    {
+    void Fail(int status, testsupport::HeaderList headers = {}) {
         std::lock_guard lock(mutex);
         failure = Response();
         failure.statusLine = testsupport::StatusLine(status);
         failure.headers = std::move(headers);
     }
-    void Heal()
-    {
+    void Heal() {
         std::lock_guard lock(mutex);
         failure = Response();
     }
 
-    QTreeWidgetItem* AddStoredFeed(const std::string& id, const std::string& path)
-    {
+    QTreeWidgetItem* AddStoredFeed(const std::string& id, const std::string& path) {
         xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
         item.SetAttribute("url", server.Url(path));
         item.SetAttribute("id", id);
@@ -102,16 +94,13 @@ protected:
         item.SetAttribute("lastupdate", "earlier");
         return form->AddFeedNode(item);
     }
-    std::string Attr(QTreeWidgetItem* node, const char* name)
-    {
+    std::string Attr(QTreeWidgetItem* node, const char* name) {
         return form->GetFeedItem(node).Attribute(name).value_or("<absent>");
     }
-    Request LastFeedRequest()
-    {
+    Request LastFeedRequest() {
         Request last;
         for (const Request& request : server.Requests())
-            if (request.path == "/feed")
-                last = request;
+            if (request.path == "/feed") last = request;
         return last;
     }
     std::string Status() { return form->StatusText(0).toStdString(); }
@@ -129,8 +118,7 @@ protected:
     testsupport::LoopbackServer server;
 };
 
-TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate)
-{
+TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
     QTreeWidgetItem* node = AddStoredFeed("1", "/feed");
     Publish(Rss({"A", "B"}), "\"v1\"");
     form->UpdateFeed(node);
@@ -177,8 +165,7 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate)
     EXPECT_FALSE(LastFeedRequest().HasHeader("If-Modified-Since"));
 }
 
-TEST_F(ConditionalUpdateTest, ValidatorsAreNotUsedWithoutAUsableStoredCopy)
-{
+TEST_F(ConditionalUpdateTest, ValidatorsAreNotUsedWithoutAUsableStoredCopy) {
     QTreeWidgetItem* node = AddStoredFeed("1", "/feed");
     Publish(Rss({"A", "B"}), "\"v1\"");
     form->UpdateFeed(node);
@@ -202,8 +189,7 @@ TEST_F(ConditionalUpdateTest, ValidatorsAreNotUsedWithoutAUsableStoredCopy)
     EXPECT_EQ(Status().find("Could not"), std::string::npos) << Status();
 }
 
-TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators)
-{
+TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators) {
     QTreeWidgetItem* node = AddStoredFeed("1", "/feed");
     Publish(Rss({"A"}), "\"v1\"");
     form->UpdateFeed(node);
@@ -224,8 +210,7 @@ TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators)
                                 .Attributes();
     ASSERT_GE(attributes.size(), 7u);
     const char* order[] = {"url", "id", "caption", "unread", "lastupdate"};
-    for (std::size_t i = 0; i < 5; ++i)
-        EXPECT_EQ(attributes[i].first, order[i]);
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(attributes[i].first, order[i]);
     form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
     node = form->FindFeedNodeById("1");
@@ -254,8 +239,7 @@ TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators)
     EXPECT_EQ(Attr(node, "etag"), "\"v1\"");
 }
 
-TEST_F(ConditionalUpdateTest, RetryAfterMakesPollingPassTheFeedBy)
-{
+TEST_F(ConditionalUpdateTest, RetryAfterMakesPollingPassTheFeedBy) {
     struct Case {
         const char* name;
         int status;

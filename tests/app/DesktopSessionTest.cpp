@@ -81,7 +81,10 @@ public:
     }
     ~ScopedSessionFolders() {
         for (const auto& [name, value, wasSet] : saved_) {
-            if (wasSet) qputenv(name, value); else qunsetenv(name);
+            if (wasSet)
+                qputenv(name, value);
+            else
+                qunsetenv(name);
         }
     }
     QString Path() const { return folder_.path(); }
@@ -119,7 +122,9 @@ public:
         ::waitpid(pid_, nullptr, 0);
         QFile::remove(path_);
     }
-    bool Listening() const { return apptest::WaitUntil([this] { return QFileInfo(path_).exists(); }, 3000); }
+    bool Listening() const {
+        return apptest::WaitUntil([this] { return QFileInfo(path_).exists(); }, 3000);
+    }
 
 private:
     QString path_;
@@ -269,8 +274,7 @@ TEST(Autostart, TheEntryStartsThisProgramWithThisHomeQuotedForTheExecLine) {
          R"(Exec="/usr/bin/quillet" --home "/home/ann/.local/share/quillet")"},
         {"/opt/my apps/quillet", "/home/ann/100% feeds",
          R"(Exec="/opt/my apps/quillet" --home "/home/ann/100%% feeds")"},
-        {"/x/quillet", "/home/a\"b$c`d\\e",
-         R"(Exec="/x/quillet" --home "/home/a\\"b\\$c\\`d\\\\e")"},
+        {"/x/quillet", "/home/a\"b$c`d\\e", R"(Exec="/x/quillet" --home "/home/a\\"b\\$c\\`d\\\\e")"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.home);
@@ -325,7 +329,8 @@ TEST(Autostart, TheGeneralPagesOptionWritesAndRemovesTheEntry) {
     QCheckBox* startOnLogin = nullptr;
     for (TOptionsPage* page : dialog.OptionsPanel->Pages()) {
         for (const auto& row : page->Rows()) {
-            if (row->CaptionLabel()->objectName() == "StartOnLogin") startOnLogin = qobject_cast<QCheckBox*>(row->Editor());
+            if (row->CaptionLabel()->objectName() == "StartOnLogin")
+                startOnLogin = qobject_cast<QCheckBox*>(row->Editor());
         }
     }
     ASSERT_NE(startOnLogin, nullptr);
@@ -371,9 +376,10 @@ TEST(SingleInstance, ASecondStartHandsOverAddressesAndOpmlCommands) {
         return answer.value_or(QStringLiteral("<no answer>")).toStdString();
     };
     const std::string list = (home.Dir() / "list.opml").string();
-    home.WriteFile("list.opml", "<opml version=\"2.0\"><body><outline text=\"Ferries\">"
-                                "<outline text=\"A\" xmlUrl=\"http://127.0.0.1:1/a.xml\"/>"
-                                "<outline text=\"B\" xmlUrl=\"http://127.0.0.1:1/b.xml\"/></outline></body></opml>");
+    home.WriteFile("list.opml",
+                   "<opml version=\"2.0\"><body><outline text=\"Ferries\">"
+                   "<outline text=\"A\" xmlUrl=\"http://127.0.0.1:1/a.xml\"/>"
+                   "<outline text=\"B\" xmlUrl=\"http://127.0.0.1:1/b.xml\"/></outline></body></opml>");
     struct Row {
         const char* verb;
         std::string argument;
@@ -381,20 +387,23 @@ TEST(SingleInstance, ASecondStartHandsOverAddressesAndOpmlCommands) {
     } rows[] = {
         {"import-opml", list, "ok 2 feeds imported, 0 skipped"},
         {"import-opml", list, "ok 0 feeds imported, 2 skipped"},
-        {"export-opml", (home.Dir() / "out.opml").string(), "ok feeds exported to " + (home.Dir() / "out.opml").string()},
+        {"export-opml", (home.Dir() / "out.opml").string(),
+         "ok feeds exported to " + (home.Dir() / "out.opml").string()},
         {"import-opml", (home.Dir() / "missing.opml").string(), "error This is not a valid OPML subscription list"},
         {"add", "", "error no address"},
         {"remove-everything", "", "unknown"},
     };
     for (const Row& row : rows)
-        EXPECT_EQ(ask(row.verb, row.argument).substr(0, row.answer.size()), row.answer) << row.verb << " " << row.argument;
+        EXPECT_EQ(ask(row.verb, row.argument).substr(0, row.answer.size()), row.answer)
+            << row.verb << " " << row.argument;
     EXPECT_EQ(form.FeedNodesUnder(form.RootNode()).size(), 2u);
     EXPECT_EQ(opml::ReadFile((home.Dir() / "out.opml").string()).size(), 2u);
 
     // An OPML file handed over as an address is imported too, once the
     // answer has gone.
-    home.WriteFile("more.opml", "<opml version=\"2.0\"><body><outline text=\"C\" xmlUrl=\"http://127.0.0.1:1/c.xml\"/>"
-                                "</body></opml>");
+    home.WriteFile("more.opml",
+                   "<opml version=\"2.0\"><body><outline text=\"C\" xmlUrl=\"http://127.0.0.1:1/c.xml\"/>"
+                   "</body></opml>");
     EXPECT_EQ(ask("add", (home.Dir() / "more.opml").string()), "ok");
     EXPECT_TRUE(apptest::WaitUntil([&] { return form.FeedNodesUnder(form.RootNode()).size() == 3u; }, 3000));
 }
@@ -403,8 +412,9 @@ TEST(SingleInstance, ASecondStartHandsOverAddressesAndOpmlCommands) {
 // with no display, and say what they did.
 TEST(CommandLineOpml, ImportAndExportWorkOnTheConfigurationWithoutAWindow) {
     apptest::TStagedHome home;
-    home.WriteFile("list.opml", "<opml version=\"2.0\"><body><outline text=\"Ferries\">"
-                                "<outline text=\"A\" xmlUrl=\"http://127.0.0.1:1/a.xml\"/></outline></body></opml>");
+    home.WriteFile("list.opml",
+                   "<opml version=\"2.0\"><body><outline text=\"Ferries\">"
+                   "<outline text=\"A\" xmlUrl=\"http://127.0.0.1:1/a.xml\"/></outline></body></opml>");
     struct Row {
         std::string args;
         int status;
@@ -419,8 +429,9 @@ TEST(CommandLineOpml, ImportAndExportWorkOnTheConfigurationWithoutAWindow) {
     };
     ASSERT_EQ(::mkfifo((home.Dir() / "pipe").c_str(), 0600), 0);
     for (const Row& row : rows) {
-        const std::string command = "cd '" + home.Dir().string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
-                                    QUILLET_PROGRAM_PATH + "' --home '" + home.Dir().string() + "' " + row.args + " 2>&1";
+        const std::string command =
+            "cd '" + home.Dir().string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
+            QUILLET_PROGRAM_PATH + "' --home '" + home.Dir().string() + "' " + row.args + " 2>&1";
         FILE* pipe = popen(command.c_str(), "r");
         ASSERT_NE(pipe, nullptr);
         std::string output;
@@ -432,7 +443,8 @@ TEST(CommandLineOpml, ImportAndExportWorkOnTheConfigurationWithoutAWindow) {
     }
     xml::Document config;
     config.LoadFromFile((home.Dir() / "config.xml").string());
-    const xml::Node items = config.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
+    const xml::Node items =
+        config.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
     ASSERT_EQ(items.ChildElements().size(), 1u);
     EXPECT_EQ(items.ChildElements()[0].Name(), "folder");
     EXPECT_EQ(items.ChildElements()[0].Attribute("caption"), "Ferries");

@@ -24,10 +24,10 @@ using apptest::TStagedHome;
 
 using RecordingArea = apptest::TRecordingArea;
 
-std::string Feed(const std::vector<std::pair<std::string, std::string>>& items)
-{
-    std::string body = "<rss version=\"2.0\"><channel><title>Daily</title><link>http://example.invalid/</link>"
-                       "<description>d</description>";
+std::string Feed(const std::vector<std::pair<std::string, std::string>>& items) {
+    std::string body =
+        "<rss version=\"2.0\"><channel><title>Daily</title><link>http://example.invalid/</link>"
+        "<description>d</description>";
     for (const auto& [title, description] : items)
         body += "<item><title>" + title + "</title><description>" + description + "</description></item>";
     return body + "</channel></rss>";
@@ -35,8 +35,7 @@ std::string Feed(const std::vector<std::pair<std::string, std::string>>& items)
 
 class DisplayTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();
         auto area = std::make_unique<RecordingArea>();
@@ -47,8 +46,7 @@ protected:
     }
     void TearDown() override { form.reset(); }
 
-    QTreeWidgetItem* AddFeed(const std::string& id, const std::string& caption, const std::string& unread)
-    {
+    QTreeWidgetItem* AddFeed(const std::string& id, const std::string& caption, const std::string& unread) {
         xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
         item.SetAttribute("url", "http://127.0.0.1:1/");
         item.SetAttribute("id", id);
@@ -58,7 +56,9 @@ protected:
         return form->AddFeedNode(item);
     }
     std::string Unread(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("unread").value_or(""); }
-    int Width(const std::string& text) { return QFontMetrics(form->font()).horizontalAdvance(QString::fromStdString(text)); }
+    int Width(const std::string& text) {
+        return QFontMetrics(form->font()).horizontalAdvance(QString::fromStdString(text));
+    }
 
     TStagedHome home;
     std::unique_ptr<TFormMain> form;
@@ -66,8 +66,7 @@ protected:
     std::vector<std::string> opened;
 };
 
-TEST_F(DisplayTest, ShowFeedClearsTheCountAndOpensTheStoredCopy)
-{
+TEST_F(DisplayTest, ShowFeedClearsTheCountAndOpensTheStoredCopy) {
     AddFeed("1", "Other", "0");
     QTreeWidgetItem* node = AddFeed("2", "News", "5");
     EXPECT_EQ(node->text(0), "News (5)");
@@ -89,12 +88,11 @@ TEST_F(DisplayTest, ShowFeedClearsTheCountAndOpensTheStoredCopy)
     EXPECT_EQ(form->TreeView->currentItem(), node);
 }
 
-TEST_F(DisplayTest, BalloonForOneItemShowsTitleAndPlainDescription)
-{
+TEST_F(DisplayTest, BalloonForOneItemShowsTitleAndPlainDescription) {
     QTreeWidgetItem* node = AddFeed("1", "Daily", "0");
     feed::TFeedDocument doc;
-    doc.LoadFromString(Feed({{"Big news", "&lt;p&gt;It &lt;b&gt;happened&lt;/b&gt; &amp;amp; more&lt;/p&gt;"},
-                             {"Older", "x"}}));
+    doc.LoadFromString(
+        Feed({{"Big news", "&lt;p&gt;It &lt;b&gt;happened&lt;/b&gt; &amp;amp; more&lt;/p&gt;"}, {"Older", "x"}}));
     form->ShowNotification(node, &doc, 1);
     EXPECT_EQ(form->FBalloonTitle, "Big news");
     EXPECT_EQ(form->FBalloonText, "It happened &amp; more");
@@ -110,8 +108,7 @@ TEST_F(DisplayTest, BalloonForOneItemShowsTitleAndPlainDescription)
     EXPECT_EQ(balloons->back().Title, "Title only");
 }
 
-TEST_F(DisplayTest, BalloonForSeveralItemsListsFittedTitles)
-{
+TEST_F(DisplayTest, BalloonForSeveralItemsListsFittedTitles) {
     QTreeWidgetItem* node = AddFeed("1", "Daily", "0");
     const std::string longTitle(120, 'W');
     feed::TFeedDocument doc;
@@ -133,8 +130,7 @@ TEST_F(DisplayTest, BalloonForSeveralItemsListsFittedTitles)
     EXPECT_EQ(balloons->back().TimeoutMs, 10000u);  // a bad setting falls back
 }
 
-TEST_F(DisplayTest, TrayClickRepeatsTheLastBalloonAndBalloonClickShowsItsFeed)
-{
+TEST_F(DisplayTest, TrayClickRepeatsTheLastBalloonAndBalloonClickShowsItsFeed) {
     QTreeWidgetItem* node = AddFeed("1", "Daily", "3");
     form->TrayIconClick();
     EXPECT_TRUE(balloons->empty()) << "nothing to repeat before the first balloon";
@@ -154,8 +150,7 @@ TEST_F(DisplayTest, TrayClickRepeatsTheLastBalloonAndBalloonClickShowsItsFeed)
     EXPECT_EQ(node->text(0), "Daily");
 }
 
-TEST_F(DisplayTest, BalloonOfADeletedFeedLeadsNowhere)
-{
+TEST_F(DisplayTest, BalloonOfADeletedFeedLeadsNowhere) {
     QTreeWidgetItem* other = AddFeed("1", "Other", "0");
     QTreeWidgetItem* node = AddFeed("2", "Daily", "3");
     form->TreeView->setCurrentItem(other);
@@ -170,19 +165,15 @@ TEST_F(DisplayTest, BalloonOfADeletedFeedLeadsNowhere)
     EXPECT_EQ(balloons->size(), 1u);
 }
 
-TEST_F(DisplayTest, ExternalBrowserTakesWebAddressesOnly)
-{
+TEST_F(DisplayTest, ExternalBrowserTakesWebAddressesOnly) {
     struct Case {
         const char* external;
         QString address;
         bool cancelled;
     } cases[] = {
-        {"True", "http://example.invalid/story", true},
-        {"True", "https://example.invalid/", true},
-        {"True", "/home/user/feeds/1.xml", false},
-        {"True", "file:///home/user/feeds/1.xml", false},
-        {"True", "C:\\Quillet\\feeds\\1.xml", false},
-        {"False", "http://example.invalid/story", false},
+        {"True", "http://example.invalid/story", true}, {"True", "https://example.invalid/", true},
+        {"True", "/home/user/feeds/1.xml", false},      {"True", "file:///home/user/feeds/1.xml", false},
+        {"True", "C:\\Quillet\\feeds\\1.xml", false},   {"False", "http://example.invalid/story", false},
     };
     for (const Case& c : cases) {
         form->Options().GetConfigNode("general\\ExternalBrowser").SetText(c.external);
@@ -194,8 +185,7 @@ TEST_F(DisplayTest, ExternalBrowserTakesWebAddressesOnly)
     }
 }
 
-TEST_F(DisplayTest, ShowHideAndHelpThroughTheTray)
-{
+TEST_F(DisplayTest, ShowHideAndHelpThroughTheTray) {
     form->show();
     form->ActionHideQuilletExecute();
     EXPECT_FALSE(form->isVisible());
@@ -216,26 +206,32 @@ TEST_F(DisplayTest, ShowHideAndHelpThroughTheTray)
 
 // ---- the text helpers ----
 
-TEST(TextFit, CutTextKeepsTheArithmeticOnAsciiAndWholeCharactersInUtf8)
-{
+TEST(TextFit, CutTextKeepsTheArithmeticOnAsciiAndWholeCharactersInUtf8) {
     struct Case {
         std::string text;
         long long length;
         std::string expected;
     } cases[] = {
-        {"abcdef", 10, "abcdef"}, {"abcdef", 6, "abcdef"}, {"abcdef", 5, "abc"},
-        {"abcdef", 3, "a"},       {"abcdef", 2, ""},       {"abcdef", 0, ""},
-        {"abcdef", -4, ""},       {"", 0, ""},
+        {"abcdef", 10, "abcdef"},
+        {"abcdef", 6, "abcdef"},
+        {"abcdef", 5, "abc"},
+        {"abcdef", 3, "a"},
+        {"abcdef", 2, ""},
+        {"abcdef", 0, ""},
+        {"abcdef", -4, ""},
+        {"", 0, ""},
         // "é" is two bytes: a cut inside it steps back before it.
-        {"a\xC3\xA9z", 4, "a\xC3\xA9z"}, {"ab\xC3\xA9z", 4, "ab"}, {"a\xC3\xA9zz", 4, "a"},
-        {"\xE2\x82\xAC\xE2\x82\xAC", 5, "\xE2\x82\xAC"}, {"\xE2\x82\xAC\xE2\x82\xAC", 4, ""},
+        {"a\xC3\xA9z", 4, "a\xC3\xA9z"},
+        {"ab\xC3\xA9z", 4, "ab"},
+        {"a\xC3\xA9zz", 4, "a"},
+        {"\xE2\x82\xAC\xE2\x82\xAC", 5, "\xE2\x82\xAC"},
+        {"\xE2\x82\xAC\xE2\x82\xAC", 4, ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(textfit::CutText(c.text, c.length), c.expected) << c.text << " / " << c.length;
 }
 
-TEST(TextFit, StripTagsDropsMarkupAndKeepsTheRest)
-{
+TEST(TextFit, StripTagsDropsMarkupAndKeepsTheRest) {
     const std::pair<std::string, std::string> cases[] = {
         {"<p>Hello <b>big</b> world</p>", "Hello big world"},
         {"a &amp; b &#233;", "a &amp; b &#233;"},
@@ -244,12 +240,10 @@ TEST(TextFit, StripTagsDropsMarkupAndKeepsTheRest)
         {"open <tag never closed", "open "},
         {"", ""},
     };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(textfit::StripTags(text), expected) << text;
+    for (const auto& [text, expected] : cases) EXPECT_EQ(textfit::StripTags(text), expected) << text;
 }
 
-TEST(TextFit, FitTextWidthShortensUntilItFits)
-{
+TEST(TextFit, FitTextWidthShortensUntilItFits) {
     const auto measure = [](const std::string& s) { return static_cast<int>(s.size()) * 10; };
     EXPECT_EQ(textfit::FitTextWidth("short", 250, measure), "short");
     EXPECT_EQ(textfit::FitTextWidth(std::string(25, 'a'), 250, measure), std::string(25, 'a'));

@@ -27,30 +27,29 @@ using TAction = TFormFeedHealth::TAction;
 
 class FeedHealthViewTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();
         const std::string feed = testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/feed.xml");
         server.AddEndpoint("/gone", 410, {}, "");
         server.AddEndpoint("/old", 301, {{"Location", "/new"}}, "");
         server.AddEndpoint("/new", 200, {{"Content-Type", "application/rss+xml"}}, feed);
-        const std::string page = testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/blog_page.html");
+        const std::string page =
+            testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/blog_page.html");
         server.AddEndpoint("/page", 200, {{"Content-Type", "text/html"}}, page);
         server.AddEndpoint("/blog/feed/", 200, {{"Content-Type", "application/rss+xml"}}, feed);
-        server.AddEndpoint("/two", 200, {{"Content-Type", "text/html"}},
-                           testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/two_feeds_page.html"));
+        server.AddEndpoint(
+            "/two", 200, {{"Content-Type", "text/html"}},
+            testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/two_feeds_page.html"));
         server.AddEndpoint("/blog/comments/", 200, {{"Content-Type", "application/rss+xml"}}, feed);
         server.AddEndpoint("/ttl", 200, {{"Content-Type", "application/rss+xml"}},
                            testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/feed_ttl.xml"));
         server.AddEndpoint("/busy", 503, {{"Retry-After", "7200"}}, "Come back later");
     }
     std::string Url(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("url").value_or(""); }
-    const TFormFeedHealth::TRow* Row(const std::string& id)
-    {
+    const TFormFeedHealth::TRow* Row(const std::string& id) {
         for (const TFormFeedHealth::TRow& row : form->FeedHealthView->Rows())
-            if (row.Id.toStdString() == id)
-                return &row;
+            if (row.Id.toStdString() == id) return &row;
         return nullptr;
     }
 
@@ -59,8 +58,7 @@ protected:
     testsupport::LoopbackServer server;
 };
 
-TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled)
-{
+TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled) {
     QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "1", server.Url("/gone"), "Removed");
     EXPECT_FALSE(form->StatusHealth->isVisibleTo(form.get()));
     form->UpdateFeed(node);
@@ -100,8 +98,7 @@ TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled)
     EXPECT_TRUE(node->data(0, Qt::ToolTipRole).toString().contains("removed this feed for good"));
 }
 
-TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone)
-{
+TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone) {
     const struct {
         const char* name;
         bool follow;  // with redirects followed the move is taken by itself
@@ -135,8 +132,7 @@ TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone)
         EXPECT_EQ(Url(node), server.Url("/old"));
         EXPECT_EQ(Row(feedId), nullptr);
         // The move the user undid is not taken or offered again.
-        for (int update = 0; update < 3; ++update)
-            form->UpdateFeed(node);
+        for (int update = 0; update < 3; ++update) form->UpdateFeed(node);
         EXPECT_EQ(Url(node), server.Url("/old"));
         if (const TFormFeedHealth::TRow* row = Row(feedId)) {
             EXPECT_NE(row->Attention, schedule::TAttention::Moved);
@@ -146,14 +142,12 @@ TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone)
 }
 
 // Acts on the discovery dialog once it is open and its search has ended.
-void OnChoiceDialog(std::function<void(TFormAddFeed*)> act)
-{
+void OnChoiceDialog(std::function<void(TFormAddFeed*)> act) {
     auto* timer = new QTimer;
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, act] {
         auto* dialog = qobject_cast<TFormAddFeed*>(QApplication::activeModalWidget());
-        if (!dialog || dialog->Searching())
-            return;
+        if (!dialog || dialog->Searching()) return;
         timer->stop();
         timer->deleteLater();
         act(dialog);
@@ -161,14 +155,13 @@ void OnChoiceDialog(std::function<void(TFormAddFeed*)> act)
     timer->start();
 }
 
-TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress)
-{
+TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress) {
     const struct {
         const char* name;
         const char* page;
-        int row;            // the feed chosen in the list; -1: none offered
+        int row;  // the feed chosen in the list; -1: none offered
         bool cancel;
-        const char* result; // the address afterwards
+        const char* result;  // the address afterwards
     } cases[] = {
         {"one feed: taken", "/page", -1, false, "/blog/feed/"},
         {"several: the user chooses", "/two", 1, false, "/blog/comments/"},
@@ -188,8 +181,7 @@ TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress)
         OnChoiceDialog([&](TFormAddFeed* dialog) {
             offered = !dialog->ResultList->isHidden();
             EXPECT_FALSE(dialog->EditCaption->isVisibleTo(dialog)) << "the feed keeps its name";
-            if (c.cancel)
-                return dialog->CancelBtn->click();
+            if (c.cancel) return dialog->CancelBtn->click();
             dialog->ResultList->setCurrentRow(c.row);
             dialog->OKBtn->click();
         });
@@ -199,8 +191,7 @@ TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress)
         EXPECT_EQ(form->FeedNodesUnder(form->RootNode()).size(), static_cast<std::size_t>(id)) << "no feed added";
         EXPECT_EQ(form->GetFeedItem(node).Attribute("caption").value_or(""), "Daily");
         EXPECT_EQ(form->GetFeedItem(node).Attribute("unread").value_or(""), "2");
-        if (c.cancel)
-            continue;
+        if (c.cancel) continue;
         ASSERT_NE(Row(feedId), nullptr);
         EXPECT_EQ(Row(feedId)->Attention, schedule::TAttention::AddressChanged);
         ASSERT_TRUE(form->FeedHealthView->Select(QString::fromStdString(feedId)));
@@ -209,8 +200,7 @@ TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress)
     }
 }
 
-TEST_F(FeedHealthViewTest, WhatAFeedAskedForOutlivesARestart)
-{
+TEST_F(FeedHealthViewTest, WhatAFeedAskedForOutlivesARestart) {
     using namespace std::chrono;
     const struct {
         const char* id;
@@ -219,8 +209,7 @@ TEST_F(FeedHealthViewTest, WhatAFeedAskedForOutlivesARestart)
         bool retryAfter;  // held back for the next two hours, one after another too
     } cases[] = {{"1", "/ttl", minutes(120), false}, {"2", "/busy", std::nullopt, true}};
     const auto before = system_clock::now();
-    for (const auto& c : cases)
-        form->UpdateFeed(apptest::AddConfiguredFeed(*form, c.id, server.Url(c.path), c.id));
+    for (const auto& c : cases) form->UpdateFeed(apptest::AddConfiguredFeed(*form, c.id, server.Url(c.path), c.id));
     form.reset();
     form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
@@ -239,13 +228,12 @@ TEST_F(FeedHealthViewTest, WhatAFeedAskedForOutlivesARestart)
 
 // A book no version wrote, one entry nested a million levels deep: the
 // window starts, says where the book went, and keeps what could be read.
-TEST_F(FeedHealthViewTest, ADamagedBookIsSetAsideAtStartWithAWord)
-{
+TEST_F(FeedHealthViewTest, ADamagedBookIsSetAsideAtStartWithAWord) {
     form.reset();
-    std::string book = testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/book_deep_entry.json");
+    std::string book =
+        testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/book_deep_entry.json");
     const std::string nesting = std::string(1'000'000, '[') + std::string(1'000'000, ']');
-    for (std::size_t at; (at = book.find("\"NESTING\"")) != std::string::npos;)
-        book.replace(at, 9, nesting);
+    for (std::size_t at; (at = book.find("\"NESTING\"")) != std::string::npos;) book.replace(at, 9, nesting);
     home.WriteFile("health.json", book);
     form = std::make_unique<TFormMain>();
     form->StopUpdateThread();

@@ -137,7 +137,8 @@ TEST_F(FeedListTest, AddedFeedsGetConsecutiveIdsAndAttributesInTheirOrder) {
     // Adding saves at once.
     xml::Document saved;
     saved.LoadFromFile("config.xml");
-    const xml::Node items = saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
+    const xml::Node items =
+        saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
     EXPECT_EQ(items.ChildElements().size(), 2u);
 }
 
@@ -148,10 +149,10 @@ TEST_F(FeedListTest, TheIdCounterNeverHandsOutAnIdInUse) {
         std::string counter;
         std::string expectedId;
     } cases[] = {
-        {"", "8"},     // absent or empty: after the largest id
-        {"junk", "9"}, // not a number: the same
-        {"2", "10"},   // behind the list: never a duplicate
-        {"40", "40"},  // ahead of the list: the counter wins
+        {"", "8"},      // absent or empty: after the largest id
+        {"junk", "9"},  // not a number: the same
+        {"2", "10"},    // behind the list: never a duplicate
+        {"40", "40"},   // ahead of the list: the counter wins
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("counter '" + c.counter + "'");
@@ -455,8 +456,12 @@ TEST_F(FeedListTest, OpmlImportAddsNewFeedsWithTheirTitlesAndSkipsKnownOnes) {
     // What was imported is on disk at once, and exports back the same way.
     xml::Document saved;
     saved.LoadFromFile("config.xml");
-    EXPECT_EQ(saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items")
-                  .ChildElements().size(),
+    EXPECT_EQ(saved.DocumentElement()
+                  .ChildByName("internal")
+                  .ChildByName("feedlist")
+                  .ChildByName("items")
+                  .ChildElements()
+                  .size(),
               2u)
         << "a feed and the folder";
     form->ExportOPML("out.opml");
@@ -539,8 +544,9 @@ TEST_F(FeedListTest, StatusMessagesLeaveTheWindowLayoutAloneAndShowWholeOnHoveri
 
     // A failure's reason may run long or over several lines; the window
     // must not relayout (or jump) for it.
-    const QString message = "Could not update Daily - XML parse error at line 2, column 33920:\n"
-                            "Premature end of data in tag item line 2\nand more";
+    const QString message =
+        "Could not update Daily - XML parse error at line 2, column 33920:\n"
+        "Premature end of data in tag item line 2\nand more";
     form->SetStatusText(0, message);
     QApplication::processEvents();
     EXPECT_EQ(form->StatusBar->geometry(), bar);

@@ -98,40 +98,76 @@ TEST_F(FeedPropertiesTest, EachChangeReachesTheElementTheTreeAndTheSavedFile) {
         const char* folder;    // the folders above the feed afterwards
         bool failureCleared;
     } cases[] = {
-        {"caption and address", "1",
+        {"caption and address",
+         "1",
          [](TFormFeedProperties& d) {
              d.EditCaption->setText("Top Stories");
              d.EditURL->setText("http://127.0.0.1:1/top2.xml");
          },
-         {{"caption", "Top Stories"}, {"url", "http://127.0.0.1:1/top2.xml"}, {"etag", std::nullopt},
-          {"lastmodified", std::nullopt}, {"notify", std::nullopt}, {"interval", std::nullopt}},
-         "", true},
-        {"into a nested folder", "4", [](TFormFeedProperties& d) { d.ComboFolder->setCurrentIndex(2); },
-         {{"caption", "Plain"}, {"notify", std::nullopt}, {"interval", std::nullopt}}, "News/Local", false},
-        {"out to the root", "3", [](TFormFeedProperties& d) { d.ComboFolder->setCurrentIndex(0); },
-         {{"interval", "7200"}}, "", false},
-        {"announcements off keeps the validators", "1", [](TFormFeedProperties& d) { d.CheckNotify->setChecked(false); },
-         {{"notify", "False"}, {"etag", "\"v1\""}, {"url", "http://127.0.0.1:1/top.xml"}}, "", false},
-        {"announcements on again", "2", [](TFormFeedProperties& d) { d.CheckNotify->setChecked(true); },
-         {{"notify", "True"}, {"interval", "90"}}, "News", false},
-        {"an interval of its own in minutes", "4",
+         {{"caption", "Top Stories"},
+          {"url", "http://127.0.0.1:1/top2.xml"},
+          {"etag", std::nullopt},
+          {"lastmodified", std::nullopt},
+          {"notify", std::nullopt},
+          {"interval", std::nullopt}},
+         "",
+         true},
+        {"into a nested folder",
+         "4",
+         [](TFormFeedProperties& d) { d.ComboFolder->setCurrentIndex(2); },
+         {{"caption", "Plain"}, {"notify", std::nullopt}, {"interval", std::nullopt}},
+         "News/Local",
+         false},
+        {"out to the root",
+         "3",
+         [](TFormFeedProperties& d) { d.ComboFolder->setCurrentIndex(0); },
+         {{"interval", "7200"}},
+         "",
+         false},
+        {"announcements off keeps the validators",
+         "1",
+         [](TFormFeedProperties& d) { d.CheckNotify->setChecked(false); },
+         {{"notify", "False"}, {"etag", "\"v1\""}, {"url", "http://127.0.0.1:1/top.xml"}},
+         "",
+         false},
+        {"announcements on again",
+         "2",
+         [](TFormFeedProperties& d) { d.CheckNotify->setChecked(true); },
+         {{"notify", "True"}, {"interval", "90"}},
+         "News",
+         false},
+        {"an interval of its own in minutes",
+         "4",
          [](TFormFeedProperties& d) {
              d.RadioIntervalOwn->setChecked(true);
              d.SpinInterval->setValue(45);
              d.ComboIntervalUnit->setCurrentIndex(0);
          },
-         {{"interval", "2700"}}, "", false},
-        {"in hours", "1",
+         {{"interval", "2700"}},
+         "",
+         false},
+        {"in hours",
+         "1",
          [](TFormFeedProperties& d) {
              d.RadioIntervalOwn->setChecked(true);
              d.SpinInterval->setValue(3);
              d.ComboIntervalUnit->setCurrentIndex(1);
          },
-         {{"interval", "10800"}}, "", false},
-        {"back to the options", "3", [](TFormFeedProperties& d) { d.RadioIntervalDefault->setChecked(true); },
-         {{"interval", std::nullopt}}, "News/Local", false},
-        {"an interval the controls round stays exact", "2", [](TFormFeedProperties&) {},
-         {{"interval", "90"}, {"notify", "False"}}, "News", false},
+         {{"interval", "10800"}},
+         "",
+         false},
+        {"back to the options",
+         "3",
+         [](TFormFeedProperties& d) { d.RadioIntervalDefault->setChecked(true); },
+         {{"interval", std::nullopt}},
+         "News/Local",
+         false},
+        {"an interval the controls round stays exact",
+         "2",
+         [](TFormFeedProperties&) {},
+         {{"interval", "90"}, {"notify", "False"}},
+         "News",
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -142,8 +178,8 @@ TEST_F(FeedPropertiesTest, EachChangeReachesTheElementTheTreeAndTheSavedFile) {
 
         xml::Document saved;
         saved.LoadFromFile((home.Dir() / "config.xml").string());
-        const xml::Node item =
-            FindItem(saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items"), c.id);
+        const xml::Node item = FindItem(
+            saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items"), c.id);
         ASSERT_TRUE(item);
         for (const auto& [name, value] : c.expected) {
             EXPECT_EQ(item.Attribute(name), value) << name << " in config.xml";
@@ -169,14 +205,17 @@ TEST_F(FeedPropertiesTest, CancelOrAnUntouchedOkLeaveAnOldListAsItWas) {
         // Showing the feed fills in the options it reads; that is not the dialog's doing.
         form->TreeView->setCurrentItem(form->FindFeedNodeById("4"));
         const std::string before = form->Options().ConfigDocument().SaveToString();
-        Edit("4", [ok](TFormFeedProperties& d) {
-            if (ok) return;
-            d.EditCaption->setText("Changed");
-            d.EditURL->setText("http://127.0.0.1:1/other.xml");
-            d.ComboFolder->setCurrentIndex(1);
-            d.CheckNotify->setChecked(false);
-            d.RadioIntervalOwn->setChecked(true);
-        }, ok);
+        Edit(
+            "4",
+            [ok](TFormFeedProperties& d) {
+                if (ok) return;
+                d.EditCaption->setText("Changed");
+                d.EditURL->setText("http://127.0.0.1:1/other.xml");
+                d.ComboFolder->setCurrentIndex(1);
+                d.CheckNotify->setChecked(false);
+                d.RadioIntervalOwn->setChecked(true);
+            },
+            ok);
         EXPECT_EQ(form->Options().ConfigDocument().SaveToString(), before);
         EXPECT_EQ(form->FindFeedNodeById("4")->parent(), form->RootNode());
     }

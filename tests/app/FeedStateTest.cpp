@@ -23,28 +23,26 @@ using apptest::WaitUntil;
 
 class FeedStateTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();
         server.AddHandler("/news/feed.xml", [this](const testsupport::Request&) {
             std::lock_guard lock(mutex);
             return response;
         });
-        Serve(200, "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item>"
-                   "<item><title>B</title></item></channel></rss>");
+        Serve(200,
+              "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item>"
+              "<item><title>B</title></item></channel></rss>");
     }
     void TearDown() override { GlobalLanguage().SetLCID(1033); }
 
-    void Serve(int status, std::string body)
-    {
+    void Serve(int status, std::string body) {
         std::lock_guard lock(mutex);
         response = testsupport::Response();
         response.statusLine = testsupport::StatusLine(status);
         response.body = std::move(body);
     }
-    TFeedNode* AddStoredFeed(const std::string& url, const std::string& caption = "", const std::string& unread = "0")
-    {
+    TFeedNode* AddStoredFeed(const std::string& url, const std::string& caption = "", const std::string& unread = "0") {
         xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
         item.SetAttribute("url", url);
         item.SetAttribute("id", std::to_string(++lastId));
@@ -57,11 +55,9 @@ protected:
     static qint64 IconOf(QTreeWidgetItem* node) { return node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey(); }
     static QString ToolTipOf(QTreeWidgetItem* node) { return node->data(0, Qt::ToolTipRole).toString(); }
     // The label editor open now (closed ones linger until deleted).
-    QLineEdit* OpenEditor()
-    {
+    QLineEdit* OpenEditor() {
         for (QLineEdit* editor : form->TreeView->viewport()->findChildren<QLineEdit*>())
-            if (editor->isVisible())
-                return editor;
+            if (editor->isVisible()) return editor;
         return nullptr;
     }
     std::string Host() { return "127.0.0.1:" + std::to_string(server.Port()); }
@@ -75,8 +71,7 @@ protected:
     testsupport::LoopbackServer server;
 };
 
-TEST_F(FeedStateTest, FeedWithoutCaptionShowsItsAddressUntilItHasATitle)
-{
+TEST_F(FeedStateTest, FeedWithoutCaptionShowsItsAddressUntilItHasATitle) {
     struct Case {
         std::string url;
         std::string unread;
@@ -112,8 +107,7 @@ TEST_F(FeedStateTest, FeedWithoutCaptionShowsItsAddressUntilItHasATitle)
     EXPECT_EQ(fetched->data(0, Qt::EditRole).toString().toStdString(), "Mine");
 }
 
-TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess)
-{
+TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess) {
     TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
     const qint64 normal = IconOf(node);
     EXPECT_TRUE(ToolTipOf(node).isEmpty());
@@ -153,8 +147,7 @@ TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess)
     EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
 }
 
-TEST_F(FeedStateTest, FeedBeingUpdatedShowsTheBusyIcon)
-{
+TEST_F(FeedStateTest, FeedBeingUpdatedShowsTheBusyIcon) {
     TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
     const qint64 normal = IconOf(node);
     const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
@@ -178,8 +171,7 @@ TEST_F(FeedStateTest, FeedBeingUpdatedShowsTheBusyIcon)
     EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
 }
 
-TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress)
-{
+TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
     form->show();
     TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
     form->TreeView->setCurrentItem(node);

@@ -116,8 +116,9 @@ TEST_F(FolderTest, NestedListLoadsWithSumsBoldAndKeptOpenState) {
         const char* text;
         bool bold;
     } rows[] = {
-        {"News", "News (5)", true}, {"News/Local", "Local (2)", true}, {"Blogs", "Blogs", false},
-        {"Empty", "Empty", false},  {"Top", "Top", false},
+        {"News", "News (5)", true}, {"News/Local", "Local (2)", true},
+        {"Blogs", "Blogs", false},  {"Empty", "Empty", false},
+        {"Top", "Top", false},
     };
     for (const Row& row : rows) {
         QTreeWidgetItem* node = Node(row.path);
@@ -233,8 +234,8 @@ TEST_F(FolderTest, OpmlFoldersMergeOnImportAndRoundTrip) {
         paths.push_back(path + outline.caption);
     }
     EXPECT_EQ(paths, (std::vector<std::string>{"Top", "News/Ferry Times", "News/Local/Harbour Notes",
-                                               "News/Island Radio", "Blogs/Field Notes", "",
-                                               "Tech/Kernel Weekly", "Tech/Languages/Compiler Log", "Loose Feed"}))
+                                               "News/Island Radio", "Blogs/Field Notes", "", "Tech/Kernel Weekly",
+                                               "Tech/Languages/Compiler Log", "Loose Feed"}))
         << "a feed without a caption or stored copy is exported without a name";
 }
 
@@ -249,8 +250,9 @@ TEST_F(FolderTest, FilterShowsMatchesWithTheirFoldersAndEscapeClears) {
         {"last.xml", {}},  // an address matches too (the feed without a caption)
         {"nothing like it", {}},
     };
-    const std::vector<const char*> all = {"Top",   "News", "News/Ferry Times", "News/Local", "News/Local/Harbour Notes",
-                                          "Blogs", "Blogs/Field Notes", "Empty"};
+    const std::vector<const char*> all = {
+        "Top",  "News", "News/Ferry Times", "News/Local", "News/Local/Harbour Notes", "Blogs", "Blogs/Field Notes",
+        "Empty"};
     for (const Row& row : rows) {
         form->FeedFilter->setText(row.text);
         for (const char* path : all) {

@@ -38,28 +38,22 @@ using Verdict = TWebBrowser::TNavigationVerdict;
 using Nav = QWebEnginePage;
 
 // A 1x1 transparent GIF.
-const std::string kImage("GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00,"
-                         "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
-                         43);
+const std::string kImage(
+    "GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00,"
+    "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
+    43);
 
-QByteArray Escaped(const QString& html)
-{
-    return html.toHtmlEscaped().toUtf8();
-}
+QByteArray Escaped(const QString& html) { return html.toHtmlEscaped().toUtf8(); }
 
 // Records the addresses handed to the desktop instead of opening them.
 class DesktopCatcher : public QObject {
     Q_OBJECT
 public:
-    explicit DesktopCatcher(const QStringList& schemes) : FSchemes(schemes)
-    {
-        for (const QString& scheme : FSchemes)
-            QDesktopServices::setUrlHandler(scheme, this, "Open");
+    explicit DesktopCatcher(const QStringList& schemes) : FSchemes(schemes) {
+        for (const QString& scheme : FSchemes) QDesktopServices::setUrlHandler(scheme, this, "Open");
     }
-    ~DesktopCatcher() override
-    {
-        for (const QString& scheme : FSchemes)
-            QDesktopServices::unsetUrlHandler(scheme);
+    ~DesktopCatcher() override {
+        for (const QString& scheme : FSchemes) QDesktopServices::unsetUrlHandler(scheme);
     }
     QStringList FOpened;
 
@@ -72,8 +66,7 @@ private:
 
 class HostilePage : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         QFile::copy(QStringLiteral(QUILLET_DATA_DIR "/rss.xsl"), FDir.filePath("rss.xsl"));
         QDir().mkpath(FDir.filePath("feeds"));
         FSecret = FDir.filePath("secret.txt");
@@ -99,13 +92,11 @@ protected:
     // Puts a stylesheet of tests/data/stylesheets into the home, its
     // placeholders replaced, as `name` ("rss.xsl" is the one feeds use).
     void InstallStylesheet(const char* fixture, const std::map<QString, QString>& values,
-                           const QString& name = QStringLiteral("rss.xsl"))
-    {
+                           const QString& name = QStringLiteral("rss.xsl")) {
         QFile in(QStringLiteral(QUILLET_TEST_DATA_DIR "/stylesheets/") + fixture);
         ASSERT_TRUE(in.open(QIODevice::ReadOnly)) << fixture;
         QString text = QString::fromUtf8(in.readAll());
-        for (const auto& [key, value] : values)
-            text.replace(key, value);
+        for (const auto& [key, value] : values) text.replace(key, value);
         QFile::remove(FDir.filePath(name));
         QFile out(FDir.filePath(name));
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
@@ -115,24 +106,22 @@ protected:
 
     // Writes a stored copy whose one item has this description (HTML, as a
     // feed sends it) and shows it; true when the page finished loading.
-    bool Show(const QString& description)
-    {
+    bool Show(const QString& description) {
         const QString feed = FDir.filePath("feeds/1.xml");
         QFile file(feed);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return false;
-        file.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<?xml-stylesheet type=\"text/xsl\" href=\"../rss.xsl\"?>\n"
-                   "<rss version=\"2.0\"><channel><title>Hostile</title><link>" + Escaped(Url("/")) +
-                   "</link><description>Channel</description><item><title>Item</title><description>" +
-                   Escaped(description) + "</description></item></channel></rss>\n");
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+        file.write(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<?xml-stylesheet type=\"text/xsl\" href=\"../rss.xsl\"?>\n"
+            "<rss version=\"2.0\"><channel><title>Hostile</title><link>" +
+            Escaped(Url("/")) + "</link><description>Channel</description><item><title>Item</title><description>" +
+            Escaped(description) + "</description></item></channel></rss>\n");
         file.close();
         QSignalSpy complete(&FBrowser, &TWebBrowser::NavigateComplete);
         FBrowser.Navigate(feed);
         return complete.wait(15000) && complete.first().at(1).toBool();
     }
 
-    QVariant Run(const QString& script)
-    {
+    QVariant Run(const QString& script) {
         QVariant result;
         QEventLoop loop;
         FBrowser.View()->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld, [&](const QVariant& v) {
@@ -144,8 +133,7 @@ protected:
         return result;
     }
 
-    QString Text()
-    {
+    QString Text() {
         QString text;
         QEventLoop loop;
         FBrowser.View()->page()->toPlainText([&](const QString& t) {
@@ -158,10 +146,11 @@ protected:
     }
 
     // Clicks, with the mouse, a link to `href` that covers the page's top.
-    void ClickLink(const QString& href)
-    {
+    void ClickLink(const QString& href) {
         Run("for (const old of document.querySelectorAll('a.test')) old.remove();"
-            "var a = document.createElement('a'); a.className = 'test'; a.href = '" + href + "'; a.textContent = 'link';"
+            "var a = document.createElement('a'); a.className = 'test'; a.href = '" +
+            href +
+            "'; a.textContent = 'link';"
             "a.style = 'position:fixed;left:0;top:0;width:400px;height:200px;display:block;background:#fff;z-index:9';"
             "document.body.appendChild(a); true");
         Settle(200);
@@ -170,19 +159,19 @@ protected:
     }
 
     // Lets the engine do whatever the page makes it do for a while.
-    static void Settle(int ms = 1500) { WaitUntil([] { return false; }, ms); }
+    static void Settle(int ms = 1500) {
+        WaitUntil([] { return false; }, ms);
+    }
 
-    std::set<std::string> RequestedPaths() const
-    {
+    std::set<std::string> RequestedPaths() const {
         std::set<std::string> paths;
-        for (const testsupport::Request& request : FServer.Requests())
-            paths.insert(request.path);
+        for (const testsupport::Request& request : FServer.Requests()) paths.insert(request.path);
         return paths;
     }
 
-    void ExpectStillTheFeedPage()
-    {
-        EXPECT_EQ(FBrowser.View()->page()->url().scheme(), "quillet-page") << FBrowser.View()->page()->url().toString().toStdString();
+    void ExpectStillTheFeedPage() {
+        EXPECT_EQ(FBrowser.View()->page()->url().scheme(), "quillet-page")
+            << FBrowser.View()->page()->url().toString().toStdString();
         const QString text = Text();
         EXPECT_TRUE(text.contains("Hostile")) << text.toStdString();
         EXPECT_FALSE(text.contains("SECRET-CONTENT"));
@@ -196,29 +185,49 @@ protected:
     QStringList FAsked;
 };
 
-TEST_F(HostilePage, MarkupThatNavigatesFramesSubmitsOrRestylesDoesNothing)
-{
+TEST_F(HostilePage, MarkupThatNavigatesFramesSubmitsOrRestylesDoesNothing) {
     const QString description =
         "<p>Visible text</p>"
-        "<meta http-equiv=\"refresh\" content=\"0;url=" + SecretUrl() + "\">"
-        "<meta http-equiv=\"refresh\" content=\"1;url=" + Url("/refresh") + "\">"
-        "<iframe src=\"" + SecretUrl() + "\"></iframe><iframe src=\"" + Url("/frame") + "\"></iframe>"
-        "<object data=\"" + Url("/object") + "\"></object><embed src=\"" + Url("/embed") + "\">"
-        "<form action=\"" + Url("/form") + "\" method=\"get\"><input name=\"q\" value=\"typed\"><button>Go</button></form>"
-        "<link rel=\"stylesheet\" href=\"" + Url("/style.css") + "\">"
-        "<style>@import url(" + Url("/import.css") + "); body { background: url(" + Url("/background.gif") +
+        "<meta http-equiv=\"refresh\" content=\"0;url=" +
+        SecretUrl() +
+        "\">"
+        "<meta http-equiv=\"refresh\" content=\"1;url=" +
+        Url("/refresh") +
+        "\">"
+        "<iframe src=\"" +
+        SecretUrl() + "\"></iframe><iframe src=\"" + Url("/frame") +
+        "\"></iframe>"
+        "<object data=\"" +
+        Url("/object") + "\"></object><embed src=\"" + Url("/embed") +
+        "\">"
+        "<form action=\"" +
+        Url("/form") +
+        "\" method=\"get\"><input name=\"q\" value=\"typed\"><button>Go</button></form>"
+        "<link rel=\"stylesheet\" href=\"" +
+        Url("/style.css") +
+        "\">"
+        "<style>@import url(" +
+        Url("/import.css") + "); body { background: url(" + Url("/background.gif") +
         "); display: none }</style>"
-        "<p style=\"background: url(" + Url("/inline.gif") + "); position: fixed; top: 0\">overlay</p>"
-        "<base href=\"" + Url("/base/") + "\">"
-        "<video src=\"" + Url("/video.mp4") + "\"></video><audio src=\"" + Url("/audio.mp3") + "\" autoplay></audio>"
-        "<img src=\"" + Url("/img.gif") + "\">";
+        "<p style=\"background: url(" +
+        Url("/inline.gif") +
+        "); position: fixed; top: 0\">overlay</p>"
+        "<base href=\"" +
+        Url("/base/") +
+        "\">"
+        "<video src=\"" +
+        Url("/video.mp4") + "\"></video><audio src=\"" + Url("/audio.mp3") +
+        "\" autoplay></audio>"
+        "<img src=\"" +
+        Url("/img.gif") + "\">";
     ASSERT_TRUE(Show(description));
     Settle();
 
     ExpectStillTheFeedPage();
     EXPECT_TRUE(Text().contains("Visible text"));
     EXPECT_EQ(Run("Array.from(document.querySelectorAll('iframe,frame,object,embed,form,input,button,body style,"
-                  "link,meta[http-equiv=refresh],video,audio,[style]')).map(e => e.outerHTML).join()").toString(),
+                  "link,meta[http-equiv=refresh],video,audio,[style]')).map(e => e.outerHTML).join()")
+                  .toString(),
               "");
     EXPECT_EQ(Run("document.querySelectorAll('base').length").toInt(), 1) << "the stylesheet's own";
     EXPECT_EQ(Run("getComputedStyle(document.body).display").toString(), "block");
@@ -227,21 +236,33 @@ TEST_F(HostilePage, MarkupThatNavigatesFramesSubmitsOrRestylesDoesNothing)
     EXPECT_EQ(FAsked.size(), 1);
 }
 
-TEST_F(HostilePage, ThePaneItselfLoadsNothingButWebImages)
-{
+TEST_F(HostilePage, ThePaneItselfLoadsNothingButWebImages) {
     // Markup the cleaner would remove, put into the shown page directly:
     // the engine's own policy must still hold.
     ASSERT_TRUE(Show("<p>Plain</p>"));
     Run("var d = document;"
-        "var f = d.createElement('iframe'); f.src = '" + Url("/injected-frame") + "'; d.body.appendChild(f);"
-        "var g = d.createElement('iframe'); g.src = '" + SecretUrl() + "'; d.body.appendChild(g);"
-        "var l = d.createElement('link'); l.rel = 'stylesheet'; l.href = '" + Url("/injected.css") + "';"
+        "var f = d.createElement('iframe'); f.src = '" +
+        Url("/injected-frame") +
+        "'; d.body.appendChild(f);"
+        "var g = d.createElement('iframe'); g.src = '" +
+        SecretUrl() +
+        "'; d.body.appendChild(g);"
+        "var l = d.createElement('link'); l.rel = 'stylesheet'; l.href = '" +
+        Url("/injected.css") +
+        "';"
         "d.head.appendChild(l);"
-        "var o = d.createElement('object'); o.data = '" + Url("/object") + "'; d.body.appendChild(o);"
-        "var s = d.createElement('style'); s.textContent = '@font-face { font-family: x; src: url(" + Url("/font.woff") +
+        "var o = d.createElement('object'); o.data = '" +
+        Url("/object") +
+        "'; d.body.appendChild(o);"
+        "var s = d.createElement('style'); s.textContent = '@font-face { font-family: x; src: url(" +
+        Url("/font.woff") +
         ") } body { font-family: x }'; d.head.appendChild(s);"
-        "var i = d.createElement('img'); i.src = '" + Url("/img2.gif") + "'; d.body.appendChild(i);"
-        "var m = d.createElement('meta'); m.httpEquiv = 'refresh'; m.content = '0;url=" + SecretUrl() + "';"
+        "var i = d.createElement('img'); i.src = '" +
+        Url("/img2.gif") +
+        "'; d.body.appendChild(i);"
+        "var m = d.createElement('meta'); m.httpEquiv = 'refresh'; m.content = '0;url=" +
+        SecretUrl() +
+        "';"
         "d.head.appendChild(m); true");
     Settle();
     ExpectStillTheFeedPage();
@@ -262,8 +283,7 @@ TEST_F(HostilePage, ThePaneItselfLoadsNothingButWebImages)
     EXPECT_EQ(FAsked.size(), 1);
 }
 
-TEST_F(HostilePage, WebImagesLoadOnlyWhileTheOptionIsOn)
-{
+TEST_F(HostilePage, WebImagesLoadOnlyWhileTheOptionIsOn) {
     EXPECT_TRUE(FBrowser.ShowWebImages()) << "shipped on";
     const QString description = "<p>Pictured</p><img src=\"" + Url("/img.gif") + "\" alt=\"pic\">";
     ASSERT_TRUE(Show(description));
@@ -281,8 +301,7 @@ TEST_F(HostilePage, WebImagesLoadOnlyWhileTheOptionIsOn)
     EXPECT_TRUE(Text().contains("Pictured"));
 }
 
-TEST_F(HostilePage, OnlyWebAndMailLinksAreFollowed)
-{
+TEST_F(HostilePage, OnlyWebAndMailLinksAreFollowed) {
     DesktopCatcher desktop({"smb", "steam", "ftp", "mailto"});
     ASSERT_TRUE(Show("<p>Links</p>"));
     const struct {
@@ -324,8 +343,7 @@ TEST_F(HostilePage, OnlyWebAndMailLinksAreFollowed)
     EXPECT_TRUE(desktop.FOpened.isEmpty());
 }
 
-TEST_F(HostilePage, TheStylesheetReadsOnlyTheFeedAndItself)
-{
+TEST_F(HostilePage, TheStylesheetReadsOnlyTheFeedAndItself) {
     QTemporaryDir outside;
     for (const auto& [path, text] : {std::pair{outside.filePath("secret.xml"), "<s>OUTSIDE-SECRET</s>"},
                                      std::pair{FDir.filePath("secret.xml"), "<s>HOME-SECRET</s>"}}) {
@@ -335,9 +353,10 @@ TEST_F(HostilePage, TheStylesheetReadsOnlyTheFeedAndItself)
     }
     ASSERT_TRUE(QFile::link(outside.filePath("secret.xml"), FDir.filePath("link.xml")));
     FServer.AddEndpoint("/leak.xml", 200, {{"Content-Type", "application/xml"}}, "<s>NETWORK</s>");
-    InstallStylesheet("reaching_out.xsl", {{"@OUTSIDE@", outside.filePath("secret.xml")},
-                                           {"@SERVER@", Url("")},
-                                           {"feeds/../../outside/", "feeds/../../" + QDir(outside.path()).dirName() + "/"}});
+    InstallStylesheet("reaching_out.xsl",
+                      {{"@OUTSIDE@", outside.filePath("secret.xml")},
+                       {"@SERVER@", Url("")},
+                       {"feeds/../../outside/", "feeds/../../" + QDir(outside.path()).dirName() + "/"}});
     ASSERT_TRUE(Show("<p>Item</p>"));
     Settle(500);
     const QString text = Text();
@@ -349,8 +368,7 @@ TEST_F(HostilePage, TheStylesheetReadsOnlyTheFeedAndItself)
         EXPECT_EQ(request.target.find("SECRET"), std::string::npos) << request.target;
 }
 
-TEST_F(HostilePage, TheStylesheetWritesNothingAndTakesPartsOnlyFromBesideIt)
-{
+TEST_F(HostilePage, TheStylesheetWritesNothingAndTakesPartsOnlyFromBesideIt) {
     QTemporaryDir outside;
     QFile::copy(QStringLiteral(QUILLET_TEST_DATA_DIR "/stylesheets/part.xsl"), outside.filePath("part.xsl"));
     QFile::copy(QStringLiteral(QUILLET_TEST_DATA_DIR "/stylesheets/part.xsl"), FDir.filePath("part.xsl"));
@@ -380,8 +398,7 @@ TEST_F(HostilePage, TheStylesheetWritesNothingAndTakesPartsOnlyFromBesideIt)
     EXPECT_EQ(FServer.NumHits("/remote.xsl"), 0);
 }
 
-TEST(PaneNavigation, OneCheckDecidesEveryKind)
-{
+TEST(PaneNavigation, OneCheckDecidesEveryKind) {
     const QUrl page("quillet-page:3");
     const QUrl web("http://example.invalid/story");
     const struct {
@@ -392,10 +409,11 @@ TEST(PaneNavigation, OneCheckDecidesEveryKind)
         QUrl previous;
         Verdict verdict;
     } cases[] = {
-        {"meta refresh to a local file", QUrl("file:///etc/passwd"), Nav::NavigationTypeRedirect, true, page, Verdict::Refuse},
+        {"meta refresh to a local file", QUrl("file:///etc/passwd"), Nav::NavigationTypeRedirect, true, page,
+         Verdict::Refuse},
         {"meta refresh of a feed page to the web", web, Nav::NavigationTypeRedirect, true, page, Verdict::Refuse},
-        {"web page redirected to the web", QUrl("https://example.invalid/moved"), Nav::NavigationTypeRedirect, true, web,
-         Verdict::Load},
+        {"web page redirected to the web", QUrl("https://example.invalid/moved"), Nav::NavigationTypeRedirect, true,
+         web, Verdict::Load},
         {"web page redirected to a file", QUrl("file:///etc/passwd"), Nav::NavigationTypeRedirect, true, web,
          Verdict::Refuse},
         {"frame of a local file", QUrl("file:///etc/passwd"), Nav::NavigationTypeOther, false, page, Verdict::Refuse},
@@ -403,14 +421,20 @@ TEST(PaneNavigation, OneCheckDecidesEveryKind)
         {"form to the web", web, Nav::NavigationTypeFormSubmitted, true, page, Verdict::Refuse},
         {"unasked navigation", web, Nav::NavigationTypeOther, true, page, Verdict::Refuse},
         {"web link", web, Nav::NavigationTypeLinkClicked, true, page, Verdict::AskHandler},
-        {"mail link", QUrl("mailto:a@example.invalid"), Nav::NavigationTypeLinkClicked, true, page, Verdict::AskHandler},
+        {"mail link", QUrl("mailto:a@example.invalid"), Nav::NavigationTypeLinkClicked, true, page,
+         Verdict::AskHandler},
         {"file link", QUrl("file:///etc/passwd"), Nav::NavigationTypeLinkClicked, true, page, Verdict::Refuse},
         {"smb link", QUrl("smb://host/share"), Nav::NavigationTypeLinkClicked, true, page, Verdict::Refuse},
         {"javascript link", QUrl("javascript:alert(1)"), Nav::NavigationTypeLinkClicked, true, page, Verdict::Refuse},
-        {"program shows a stored copy", QUrl::fromLocalFile("/home/u/feeds/1.xml"), Nav::NavigationTypeTyped, true, {},
+        {"program shows a stored copy",
+         QUrl::fromLocalFile("/home/u/feeds/1.xml"),
+         Nav::NavigationTypeTyped,
+         true,
+         {},
          Verdict::Load},
         {"program opens a web page", web, Nav::NavigationTypeTyped, true, page, Verdict::Load},
-        {"program asked for a custom scheme", QUrl("steam://run/1"), Nav::NavigationTypeTyped, true, page, Verdict::Refuse},
+        {"program asked for a custom scheme", QUrl("steam://run/1"), Nav::NavigationTypeTyped, true, page,
+         Verdict::Refuse},
         {"reload of a feed page", page, Nav::NavigationTypeReload, true, page, Verdict::Load},
         {"history to a local file", QUrl("file:///etc/passwd"), Nav::NavigationTypeBackForward, true, page,
          Verdict::Refuse},
@@ -419,24 +443,24 @@ TEST(PaneNavigation, OneCheckDecidesEveryKind)
         EXPECT_EQ(TWebBrowser::CheckNavigation(c.url, c.type, c.mainFrame, c.previous), c.verdict) << c.name;
 }
 
-TEST(PaneMarkup, FeedHtmlIsCleanedBeforeThePageIsBuilt)
-{
+TEST(PaneMarkup, FeedHtmlIsCleanedBeforeThePageIsBuilt) {
     QTemporaryDir dir;
     QFile::copy(QStringLiteral(QUILLET_DATA_DIR "/rss.xsl"), dir.filePath("rss.xsl"));
     const QString feed = dir.filePath("1.xml");
     QFile file(feed);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("<?xml version=\"1.0\"?><?xml-stylesheet type=\"text/xsl\" href=\"rss.xsl\"?>"
-               "<rss version=\"2.0\" xmlns:content=\"http://purl.org/rss/1.0/modules/content/\"><channel>"
-               "<title>T</title><description>&lt;b&gt;About&lt;/b&gt;&lt;iframe src=x&gt;&lt;/iframe&gt;</description>"
-               "<item><title>I</title><description>&lt;p onclick=\"x()\" style=\"color:red\"&gt;Kept&lt;/p&gt;"
-               "&lt;form action=\"http://e.invalid/\"&gt;&lt;input&gt;&lt;/form&gt;"
-               "&lt;meta http-equiv=\"refresh\" content=\"0;url=file:///etc/passwd\"&gt;"
-               "<![CDATA[<object data=\"x\"></object><a href=\"javascript:x()\">a</a>]]></description></item>"
-               // An item with a full body shows it instead of its excerpt.
-               "<item><title>J</title><description>Excerpt</description>"
-               "<content:encoded>&lt;embed src=\"x\"&gt;&lt;em&gt;Full&lt;/em&gt;</content:encoded></item>"
-               "</channel></rss>");
+    file.write(
+        "<?xml version=\"1.0\"?><?xml-stylesheet type=\"text/xsl\" href=\"rss.xsl\"?>"
+        "<rss version=\"2.0\" xmlns:content=\"http://purl.org/rss/1.0/modules/content/\"><channel>"
+        "<title>T</title><description>&lt;b&gt;About&lt;/b&gt;&lt;iframe src=x&gt;&lt;/iframe&gt;</description>"
+        "<item><title>I</title><description>&lt;p onclick=\"x()\" style=\"color:red\"&gt;Kept&lt;/p&gt;"
+        "&lt;form action=\"http://e.invalid/\"&gt;&lt;input&gt;&lt;/form&gt;"
+        "&lt;meta http-equiv=\"refresh\" content=\"0;url=file:///etc/passwd\"&gt;"
+        "<![CDATA[<object data=\"x\"></object><a href=\"javascript:x()\">a</a>]]></description></item>"
+        // An item with a full body shows it instead of its excerpt.
+        "<item><title>J</title><description>Excerpt</description>"
+        "<content:encoded>&lt;embed src=\"x\"&gt;&lt;em&gt;Full&lt;/em&gt;</content:encoded></item>"
+        "</channel></rss>");
     file.close();
     const QByteArray original = [&] {
         QFile in(feed);
@@ -445,8 +469,8 @@ TEST(PaneMarkup, FeedHtmlIsCleanedBeforeThePageIsBuilt)
     }();
     QByteArray html;
     ASSERT_TRUE(TWebBrowser::TransformLocalXml(feed, html));
-    for (const char* gone : {"<iframe", "onclick", "style=\"color", "<form", "<input", "http-equiv=\"refresh", "<object",
-                             "javascript:"})
+    for (const char* gone :
+         {"<iframe", "onclick", "style=\"color", "<form", "<input", "http-equiv=\"refresh", "<object", "javascript:"})
         EXPECT_EQ(html.indexOf(gone), -1) << gone << "\n" << html.constData();
     EXPECT_NE(html.indexOf("<p>Kept</p>"), -1) << html.constData();
     EXPECT_NE(html.indexOf("<a>a</a>"), -1);
@@ -471,8 +495,7 @@ TEST(PaneMarkup, FeedHtmlIsCleanedBeforeThePageIsBuilt)
     EXPECT_NE(cleaned.indexOf("&lt;em&gt;Full&lt;/em&gt;"), -1) << cleaned.constData();
 }
 
-TEST(PaneMarkup, TheStylesheetWritesMarkupOnlyFromCleanedElements)
-{
+TEST(PaneMarkup, TheStylesheetWritesMarkupOnlyFromCleanedElements) {
     // Whatever rss.xsl writes out unescaped must be among the elements the
     // browser cleans first: an item's description or full text.
     xmlDoc* sheet = xmlReadFile(QUILLET_DATA_DIR "/rss.xsl", nullptr, XML_PARSE_NONET);
@@ -483,13 +506,11 @@ TEST(PaneMarkup, TheStylesheetWritesMarkupOnlyFromCleanedElements)
         xmlNode* node = pending.back();
         pending.pop_back();
         for (xmlNode* child = node->children; child; child = child->next)
-            if (child->type == XML_ELEMENT_NODE)
-                pending.push_back(child);
+            if (child->type == XML_ELEMENT_NODE) pending.push_back(child);
         xmlChar* doe = xmlGetProp(node, reinterpret_cast<const xmlChar*>("disable-output-escaping"));
         const bool on = doe && std::string(reinterpret_cast<const char*>(doe)) == "yes";
         xmlFree(doe);
-        if (!on)
-            continue;
+        if (!on) continue;
         ++unescaped;
         xmlChar* select = xmlGetProp(node, reinterpret_cast<const xmlChar*>("select"));
         const std::string expression = select ? reinterpret_cast<const char*>(select) : "";
@@ -497,8 +518,7 @@ TEST(PaneMarkup, TheStylesheetWritesMarkupOnlyFromCleanedElements)
         EXPECT_TRUE(expression == "description" || expression == "content:encoded") << expression;
         // ... of an item: nothing else is cleaned.
         xmlNode* templ = node->parent;
-        while (templ && !xmlStrEqual(templ->name, reinterpret_cast<const xmlChar*>("template")))
-            templ = templ->parent;
+        while (templ && !xmlStrEqual(templ->name, reinterpret_cast<const xmlChar*>("template"))) templ = templ->parent;
         ASSERT_NE(templ, nullptr);
         xmlChar* match = xmlGetProp(templ, reinterpret_cast<const xmlChar*>("match"));
         EXPECT_STREQ(reinterpret_cast<const char*>(match), "item") << expression;

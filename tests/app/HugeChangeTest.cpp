@@ -25,23 +25,22 @@ constexpr int kItems = 100000;
 // The longest the user-interface thread may be held by one update.
 constexpr qint64 kMaxHoldMs = 100;
 
-std::string HugeFeed(const std::string& prefix)
-{
-    std::string body = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Huge</title>"
-                       "<link>http://example.invalid/</link><description>d</description>";
+std::string HugeFeed(const std::string& prefix) {
+    std::string body =
+        "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Huge</title>"
+        "<link>http://example.invalid/</link><description>d</description>";
     body.reserve(static_cast<std::size_t>(kItems) * 120);
     for (int i = 0; i < kItems; ++i)
         body += "<item><title>" + prefix + " story number " + std::to_string(i) +
-                " with a title long enough to need shortening</title><description>Body " +
-                std::to_string(i) + "</description></item>";
+                " with a title long enough to need shortening</title><description>Body " + std::to_string(i) +
+                "</description></item>";
     return body + "</channel></rss>";
 }
 
 // Runs one update of `node` the way the polling thread does: the download
 // off the user-interface thread, then the result on it, timed together with
 // letting go of the update.
-qint64 TimedUpdate(TFormMain& form, QTreeWidgetItem* node)
-{
+qint64 TimedUpdate(TFormMain& form, QTreeWidgetItem* node) {
     std::shared_ptr<TFeedUpdate> update = form.BeginFeedUpdate(node);
     update->Fetch();
     EXPECT_FALSE(update->Failed()) << update->Error();
@@ -55,8 +54,7 @@ qint64 TimedUpdate(TFormMain& form, QTreeWidgetItem* node)
 // A window with one feed, whose server answers with `body` as it is at the
 // time; another node is selected, as while the user reads something else.
 struct TServedFeed {
-    explicit TServedFeed(const std::string& title)
-    {
+    explicit TServedFeed(const std::string& title) {
         form->StopUpdateThread();
         server.AddHandler("/feed", [this](const testsupport::Request&) {
             Response response;
@@ -73,8 +71,7 @@ struct TServedFeed {
     QTreeWidgetItem* node = nullptr;
 };
 
-TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow)
-{
+TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow) {
     TServedFeed served("Huge");
     auto& [home, form, body, server, node] = served;
     const xml::Node item = form->GetFeedItem(node);
@@ -85,8 +82,8 @@ TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow)
 
     body = HugeFeed("New");
     const qint64 change = TimedUpdate(*form, node);
-    std::cout << "[ figures  ] user-interface hold: first download " << first << " ms, 100,000-item change "
-              << change << " ms\n";
+    std::cout << "[ figures  ] user-interface hold: first download " << first << " ms, 100,000-item change " << change
+              << " ms\n";
 
     // Every item is new and the count replaced, the balloon lists the
     // first titles, and the stored copy holds the new items.
@@ -105,25 +102,25 @@ TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow)
 // Ten thousand new items against ten thousand alert words, only alert
 // words announced: the matching runs beside the download, the window only
 // takes its verdicts.
-TEST(HugeChange, TenThousandAlertWordsOnTenThousandNewItemsDoNotHoldTheWindow)
-{
+TEST(HugeChange, TenThousandAlertWordsOnTenThousandNewItemsDoNotHoldTheWindow) {
     constexpr int kCount = 10000;
     TServedFeed served("Alerts");
     auto& [home, form, body, server, node] = served;
     const auto feed = [](const std::string& prefix) {
-        std::string text = "<rss version=\"2.0\"><channel><title>Alerts</title><link>http://example.invalid/</link>"
-                           "<description>d</description>";
+        std::string text =
+            "<rss version=\"2.0\"><channel><title>Alerts</title><link>http://example.invalid/</link>"
+            "<description>d</description>";
         for (int i = 0; i < kCount; ++i)
             text += "<item><title>" + prefix + " " + std::to_string(i) + "</title><description>&lt;p&gt;About code " +
-                    std::to_string(i) + " &amp;amp; code" + std::to_string(i * 7) + " red&lt;/p&gt;</description></item>";
+                    std::to_string(i) + " &amp;amp; code" + std::to_string(i * 7) +
+                    " red&lt;/p&gt;</description></item>";
         return text + "</channel></rss>";
     };
     body = feed("Old");
     TimedUpdate(*form, node);
 
     std::string words;
-    for (int i = 0; i < kCount; ++i)
-        words += "code" + std::to_string(i) + " red, ";
+    for (int i = 0; i < kCount; ++i) words += "code" + std::to_string(i) + " red, ";
     form->Options().GetConfigNode("general\\AlertWords").SetText(words);
     form->Options().GetConfigNode("general\\OnlyAlertWords").SetText("True");
     body = feed("New");
@@ -135,14 +132,14 @@ TEST(HugeChange, TenThousandAlertWordsOnTenThousandNewItemsDoNotHoldTheWindow)
     EXPECT_LE(hold, kMaxHoldMs);
 }
 
-TEST(HugeChange, ACopyWrittenForADroppedResultIsNotLeftBehind)
-{
+TEST(HugeChange, ACopyWrittenForADroppedResultIsNotLeftBehind) {
     TStagedHome home;
     auto form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
     LoopbackServer server;
-    server.AddEndpoint("/feed", 200, {}, "<rss version=\"2.0\"><channel><title>T</title><item><title>A</title>"
-                                        "</item></channel></rss>");
+    server.AddEndpoint("/feed", 200, {},
+                       "<rss version=\"2.0\"><channel><title>T</title><item><title>A</title>"
+                       "</item></channel></rss>");
     xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
     item.SetAttribute("url", server.Url("/feed"));
     item.SetAttribute("id", "1");

@@ -37,15 +37,13 @@ namespace fs = std::filesystem;
 using apptest::TStagedHome;
 using apptest::WaitUntil;
 
-std::string Fixture(const std::string& name)
-{
+std::string Fixture(const std::string& name) {
     return testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/newitems/" + name);
 }
 
 class ItemStoreWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         server.AddHandler("/feed", [this](const testsupport::Request& request) {
             std::lock_guard lock(mutex);
             testsupport::Response response;
@@ -56,20 +54,17 @@ protected:
     }
     void TearDown() override { form.reset(); }
 
-    void Start()
-    {
+    void Start() {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();  // the tests drive the updates
         form->UseAnnounceClock(clock);
         ASSERT_TRUE(WaitUntil([&] { return form->FItemBase && form->FItemBase->Opened(); }));
     }
-    void Serve(const std::string& id, const std::string& body)
-    {
+    void Serve(const std::string& id, const std::string& body) {
         std::lock_guard lock(mutex);
         bodies["/feed?" + id] = body;
     }
-    QTreeWidgetItem* Feed(const std::string& id, const std::string& unread = "0", QTreeWidgetItem* folder = nullptr)
-    {
+    QTreeWidgetItem* Feed(const std::string& id, const std::string& unread = "0", QTreeWidgetItem* folder = nullptr) {
         xml::Node container = folder ? static_cast<TFolderNode*>(folder)->Folder()
                                      : form->Options().GetConfigNode("internal\\feedlist\\items");
         xml::Node item = container.AppendElement("item");
@@ -81,8 +76,7 @@ protected:
     }
     std::string Unread(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("unread").value_or(""); }
     // The text of the page the reading pane's helper shows.
-    QString PageText()
-    {
+    QString PageText() {
         QString text;
         bool replied = false;
         form->WebBrowser->RequestPageText([&](const QString& t) {
@@ -93,10 +87,10 @@ protected:
         return text;
     }
     // A feed of `count` items whose links are `linkLength` characters long.
-    static std::string LongLinkFeed(int count, std::size_t linkLength)
-    {
-        std::string body = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Long Links</title>"
-                           "<link>http://long.example/</link><description>d</description>";
+    static std::string LongLinkFeed(int count, std::size_t linkLength) {
+        std::string body =
+            "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Long Links</title>"
+            "<link>http://long.example/</link><description>d</description>";
         for (int i = 0; i < count; ++i) {
             std::string link = "http://long.example/" + std::to_string(i) + "/";
             link.resize(linkLength, 'x');
@@ -114,8 +108,7 @@ protected:
     std::unique_ptr<TFormMain> form;
 };
 
-TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw)
-{
+TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw) {
     struct Case {
         const char* name;
         int byStore;
@@ -167,8 +160,7 @@ TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw)
     EXPECT_EQ(Unread(node), "1");
 }
 
-TEST_F(ItemStoreWindowTest, FirstStartWithABaseTakesStoredCopiesAsSeen)
-{
+TEST_F(ItemStoreWindowTest, FirstStartWithABaseTakesStoredCopiesAsSeen) {
     // A home from before the store: a stored copy, two of its items unread.
     home.WriteFile("feeds/7.xml", Fixture("added_at_top.before.xml"));
     ASSERT_FALSE(fs::exists(home.Dir() / "items.db"));
@@ -184,8 +176,7 @@ TEST_F(ItemStoreWindowTest, FirstStartWithABaseTakesStoredCopiesAsSeen)
     EXPECT_EQ(form->FBalloonTitle.toStdString(), "Story 4");
 }
 
-TEST_F(ItemStoreWindowTest, DamagedBaseIsSetAsideAndRebuilt)
-{
+TEST_F(ItemStoreWindowTest, DamagedBaseIsSetAsideAndRebuilt) {
     home.WriteFile("items.db", std::string(8192, 'x'));
     home.WriteFile("feeds/3.xml", Fixture("reordered.before.xml"));
     Start();
@@ -202,8 +193,7 @@ TEST_F(ItemStoreWindowTest, DamagedBaseIsSetAsideAndRebuilt)
     EXPECT_EQ(form->ItemStore()->ItemCount("3"), 3);
 }
 
-TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection)
-{
+TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection) {
     Start();
     QTreeWidgetItem* folder = form->AddFolder("Harbour");
     QTreeWidgetItem* a = Feed("1", "0", folder);
@@ -245,8 +235,7 @@ TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection)
     EXPECT_NE(home.ReadFile("config.xml").find("unread=\"3\""), std::string::npos) << "saved";
 }
 
-TEST_F(ItemStoreWindowTest, NextUnreadWalksTheTreeAndWraps)
-{
+TEST_F(ItemStoreWindowTest, NextUnreadWalksTheTreeAndWraps) {
     Start();
     QTreeWidgetItem* first = Feed("1", "2");
     QTreeWidgetItem* folder = form->AddFolder("Harbour");
@@ -270,8 +259,7 @@ TEST_F(ItemStoreWindowTest, NextUnreadWalksTheTreeAndWraps)
     (void)last;
 }
 
-TEST_F(ItemStoreWindowTest, PageMarksTheUnreadItemsOfTheStoredCopy)
-{
+TEST_F(ItemStoreWindowTest, PageMarksTheUnreadItemsOfTheStoredCopy) {
     Start();
     QTreeWidgetItem* node = Feed("5");
     Serve("5", Fixture("added_at_top.before.xml"));
@@ -303,8 +291,7 @@ TEST_F(ItemStoreWindowTest, PageMarksTheUnreadItemsOfTheStoredCopy)
     EXPECT_EQ(page.toStdString().find("id=\"" + anchor + "\""), std::string::npos);
 }
 
-TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem)
-{
+TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem) {
     Start();
     QTreeWidgetItem* a = Feed("1");
     QTreeWidgetItem* b = Feed("2");
@@ -335,8 +322,7 @@ TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem)
 // Read state follows what the pane showed: a page never on screen, or one
 // whose helper cannot start, marks nothing; a page whose keys pass the
 // protocol's line bound many times over is shown, marked and then read.
-TEST_F(ItemStoreWindowTest, OnlyAPageShownCountsAsRead)
-{
+TEST_F(ItemStoreWindowTest, OnlyAPageShownCountsAsRead) {
     Start();
     QTreeWidgetItem* node = Feed("8");
     Serve("8", LongLinkFeed(2000, 600));
@@ -364,8 +350,7 @@ TEST_F(ItemStoreWindowTest, OnlyAPageShownCountsAsRead)
 // Moving the shown feed (Move To) leaves the row that takes its place
 // unshown and unread; a rename shows under the new name; a delete leaves
 // no page of the deleted feed and selects its folder, not another feed.
-TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFeed)
-{
+TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFeed) {
     Start();
     QTreeWidgetItem* folder = form->AddFolder("Harbour");
     QTreeWidgetItem* shown = Feed("1");
@@ -396,8 +381,7 @@ TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFe
 
 // Another process writing items.db for as long as it likes: selecting feeds
 // never waits on it, and what was shown is marked read once it lets go.
-TEST_F(ItemStoreWindowTest, AWriteHeldOnTheBaseNeverHoldsTheWindow)
-{
+TEST_F(ItemStoreWindowTest, AWriteHeldOnTheBaseNeverHoldsTheWindow) {
     Start();
     std::vector<QTreeWidgetItem*> feeds;
     for (const char* id : {"1", "2", "3"}) {
@@ -415,9 +399,7 @@ TEST_F(ItemStoreWindowTest, AWriteHeldOnTheBaseNeverHoldsTheWindow)
     QElapsedTimer sinceTick;
     qint64 longest = 0;
     QTimer ticks;
-    QObject::connect(&ticks, &QTimer::timeout, [&] {
-        longest = std::max(longest, sinceTick.restart());
-    });
+    QObject::connect(&ticks, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
     const auto bound = testsupport::TimeBound(std::chrono::milliseconds(100)).count();
     for (QTreeWidgetItem* node : {feeds[0], feeds[1]}) {
         SCOPED_TRACE(form->GetFeedItem(node).Attribute("id").value_or(""));

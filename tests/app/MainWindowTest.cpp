@@ -235,12 +235,32 @@ TEST_F(MainWindowTest, NoInstalledLanguageStopsStartUp) {
 
 TEST_F(MainWindowTest, EveryComponentIsANamedChildOfTheWindow) {
     TFormMain form;
-    for (const char* name :
-         {"MainMenu", "File1", "Feed1", "LanguageMenu", "Help1", "PopupMenuFeedList", "PopupMenuTrayIcon",
-          "ToolBar", "SplitterV", "StatusBar", "ActionAddFeed", "ActionDeleteFeed", "ActionEditFeed",
-          "ActionUpdateFeed", "ActionCopyURL", "ActionShowQuillet", "ActionHideQuillet", "ActionOptions",
-          "ActionExit", "ActionHelp", "ActionAbout", "ActionHomePage", "ActionSupport", "ActionImportOPML",
-          "ActionExportOPML", "ActionNotifyFeed"}) {
+    for (const char* name : {"MainMenu",
+                             "File1",
+                             "Feed1",
+                             "LanguageMenu",
+                             "Help1",
+                             "PopupMenuFeedList",
+                             "PopupMenuTrayIcon",
+                             "ToolBar",
+                             "SplitterV",
+                             "StatusBar",
+                             "ActionAddFeed",
+                             "ActionDeleteFeed",
+                             "ActionEditFeed",
+                             "ActionUpdateFeed",
+                             "ActionCopyURL",
+                             "ActionShowQuillet",
+                             "ActionHideQuillet",
+                             "ActionOptions",
+                             "ActionExit",
+                             "ActionHelp",
+                             "ActionAbout",
+                             "ActionHomePage",
+                             "ActionSupport",
+                             "ActionImportOPML",
+                             "ActionExportOPML",
+                             "ActionNotifyFeed"}) {
         EXPECT_NE(form.findChild<QObject*>(name, Qt::FindDirectChildrenOnly), nullptr) << name;
     }
     EXPECT_NE(form.findChild<QObject*>("TreeView"), nullptr);

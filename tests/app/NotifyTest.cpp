@@ -22,8 +22,7 @@ using namespace std::chrono_literals;
 
 class NotifyTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();
         auto area = std::make_unique<apptest::TRecordingArea>();
@@ -33,23 +32,21 @@ protected:
         form->UseAnnounceClock(clock);
     }
 
-    QTreeWidgetItem* Feed(const std::string& id, const std::string& caption)
-    {
+    QTreeWidgetItem* Feed(const std::string& id, const std::string& caption) {
         return apptest::AddConfiguredFeed(*form, id, "http://127.0.0.1:1/" + id, caption);
     }
     // A download of `titles`, all of them new.
-    void Announce(QTreeWidgetItem* node, const std::vector<std::string>& titles)
-    {
-        std::string body = "<rss version=\"2.0\"><channel><title>Channel</title><link>http://x.invalid/</link>"
-                           "<description>d</description>";
+    void Announce(QTreeWidgetItem* node, const std::vector<std::string>& titles) {
+        std::string body =
+            "<rss version=\"2.0\"><channel><title>Channel</title><link>http://x.invalid/</link>"
+            "<description>d</description>";
         for (const std::string& title : titles)
             body += "<item><title>" + title + "</title><description>About " + title + "</description></item>";
         feed::TFeedDocument document;
         document.LoadFromString(body + "</channel></rss>");
         form->AnnounceNewItems(node, document, static_cast<int>(titles.size()));
     }
-    void Wait(std::chrono::seconds seconds)
-    {
+    void Wait(std::chrono::seconds seconds) {
         clock.Advance(seconds);
         form->FAnnouncer->Tick();
     }
@@ -60,8 +57,7 @@ protected:
     std::shared_ptr<std::vector<apptest::TRecordingArea::Balloon>> balloons;
 };
 
-TEST_F(NotifyTest, NewsOfSeveralFeedsBecomesOneSummaryThatShowsTheFirstFeed)
-{
+TEST_F(NotifyTest, NewsOfSeveralFeedsBecomesOneSummaryThatShowsTheFirstFeed) {
     QTreeWidgetItem* daily = Feed("1", "Daily");
     QTreeWidgetItem* weekly = Feed("2", "Weekly");
     QTreeWidgetItem* muted = Feed("3", "Muted");
@@ -105,8 +101,7 @@ TEST_F(NotifyTest, NewsOfSeveralFeedsBecomesOneSummaryThatShowsTheFirstFeed)
     EXPECT_EQ(balloons->back().Title, "Server DOWN again");
 }
 
-TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds)
-{
+TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds) {
     std::atomic<int> edition{1};
     testsupport::LoopbackServer server;
     server.AddHandler("/feed", [&edition](const testsupport::Request& request) {
@@ -120,8 +115,7 @@ TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds)
         return response;
     });
     constexpr int kFeeds = 8;
-    for (int i = 1; i <= kFeeds; ++i)
-        Feed(std::to_string(i), "");
+    for (int i = 1; i <= kFeeds; ++i) Feed(std::to_string(i), "");
     for (int i = 1; i <= kFeeds; ++i)
         form->GetFeedItem(form->FindFeedNodeById(std::to_string(i)))
             .SetAttribute("url", server.Url("/feed?n=" + std::to_string(i)));
@@ -140,8 +134,7 @@ TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds)
         << balloons->back().Text.toStdString();
 }
 
-TEST_F(NotifyTest, TheSwitchOfTheSelectedFeedIsKeptInItsElement)
-{
+TEST_F(NotifyTest, TheSwitchOfTheSelectedFeedIsKeptInItsElement) {
     QTreeWidgetItem* node = Feed("1", "Daily");
     xml::Node item = form->GetFeedItem(node);
     EXPECT_TRUE(form->Feed1->actions().contains(form->ActionNotifyFeed));

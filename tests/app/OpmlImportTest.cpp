@@ -73,8 +73,8 @@ void AddStored(TFormMain& form, const std::string& id, const std::string& url, c
 }  // namespace
 
 TEST(OpmlImport, ExportThenImportIntoAnEmptyListGivesTheSameFeedsInOrder) {
-    const std::string exported = (std::filesystem::temp_directory_path() /
-                                  ("quillet-export-" + std::to_string(::getpid()) + ".opml")).string();
+    const std::string exported =
+        (std::filesystem::temp_directory_path() / ("quillet-export-" + std::to_string(::getpid()) + ".opml")).string();
     std::vector<std::pair<std::string, std::string>> expected;
     {
         TStagedHome home;
@@ -83,9 +83,10 @@ TEST(OpmlImport, ExportThenImportIntoAnEmptyListGivesTheSameFeedsInOrder) {
         AddStored(form, "2", "http://127.0.0.1:1/two.xml", "");
         AddStored(form, "3", "http://127.0.0.1:1/three.xml?a=1&b=2", "Third");
         // A feed without a caption is exported under its channel title.
-        home.WriteFile("feeds/2.xml", "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Second channel</title>"
-                                      "<link>l</link><description>d</description><item><title>x</title></item>"
-                                      "</channel></rss>");
+        home.WriteFile("feeds/2.xml",
+                       "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Second channel</title>"
+                       "<link>l</link><description>d</description><item><title>x</title></item>"
+                       "</channel></rss>");
         form.ExportOPML(exported);
         expected = {{"http://127.0.0.1:1/one.xml", "First & foremost"},
                     {"http://127.0.0.1:1/two.xml", "Second channel"},

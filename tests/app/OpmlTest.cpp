@@ -56,8 +56,8 @@ TEST(Opml, FoldersAreFlattenedInDocumentOrderAndCaptionsFallBackToTitle) {
 
 TEST(Opml, ImportSkipsKnownRepeatedAndAddresslessOutlines) {
     std::vector<opml::Outline> outlines = {
-        {"http://h/known", "Known"}, {"http://h/new", "New"}, {"", "Folder leaf"}, {"http://h/new", "Again"},
-        {"http://h/other", "Other"},
+        {"http://h/known", "Known"}, {"http://h/new", "New"},     {"", "Folder leaf"},
+        {"http://h/new", "Again"},   {"http://h/other", "Other"},
     };
     auto plan = opml::PlanImport(outlines, {"http://h/known"});
     ASSERT_EQ(plan.toAdd.size(), 2u);
@@ -111,7 +111,8 @@ TEST(Opml, MalformedOrForeignFilesAreRejectedWithAReason) {
 TEST(Opml, AThousandFeedsReadFast) {
     std::string text = "<opml version='2.0'><body>";
     for (int i = 0; i < 1000; ++i)
-        text += "<outline type='rss' text='Feed " + std::to_string(i) + "' xmlUrl='http://h/" + std::to_string(i) + "'/>";
+        text +=
+            "<outline type='rss' text='Feed " + std::to_string(i) + "' xmlUrl='http://h/" + std::to_string(i) + "'/>";
     text += "</body></opml>";
     auto start = std::chrono::steady_clock::now();
     auto plan = opml::PlanImport(opml::ReadString(text), {});

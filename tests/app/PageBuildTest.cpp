@@ -42,16 +42,14 @@ constexpr int kItems = 100000;
 constexpr qint64 kMaxHoldMs = 100;
 const QByteArray kXslPI = "<?xml-stylesheet type=\"text/xsl\" href=\"../rss.xsl\"?>";
 
-void WriteFile(const QString& path, const QByteArray& content)
-{
+void WriteFile(const QString& path, const QByteArray& content) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     file.write(content);
 }
 
-QByteArray StoredCopy(const QByteArray& pi, const QByteArray& title, int items)
-{
+QByteArray StoredCopy(const QByteArray& pi, const QByteArray& title, int items) {
     QByteArray body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + pi + "\n<rss version=\"2.0\"><channel><title>" +
                       title + "</title><link>http://example.invalid/</link><description>d</description>";
     body.reserve(items * 200 + 200);
@@ -67,8 +65,7 @@ QByteArray StoredCopy(const QByteArray& pi, const QByteArray& title, int items)
 // A folder laid out like the program's, with one huge and one small feed.
 class PageBuildTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         Dir = new QTemporaryDir;
         QFile::copy(QStringLiteral(QUILLET_DATA_DIR "/rss.xsl"), Path("rss.xsl"));
         WriteFile(Path("feeds/1.xml"), StoredCopy(kXslPI, "Huge", kItems));
@@ -79,8 +76,7 @@ protected:
     static QString Huge() { return Path("feeds/1.xml"); }
     static QString Small() { return Path("feeds/2.xml"); }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         FBrowser = std::make_unique<TWebBrowser>();
         FBrowser->resize(600, 400);
         FBrowser->OnBeforeNavigate = [](const QString& address, bool& cancel) {
@@ -88,8 +84,7 @@ protected:
         };
     }
 
-    QVariant Run(const QString& script)
-    {
+    QVariant Run(const QString& script) {
         QVariant result;
         QEventLoop loop;
         FBrowser->View()->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld, [&](const QVariant& v) {
@@ -103,8 +98,7 @@ protected:
     int ShownItems() { return Run("document.querySelectorAll('.item').length").toInt(); }
 
     // Lets every page build finish and its delivery, if any, arrive.
-    static void FinishBuilds()
-    {
+    static void FinishBuilds() {
         ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(120000));
         WaitUntil([] { return false; }, 300);
     }
@@ -113,8 +107,7 @@ protected:
     std::unique_ptr<TWebBrowser> FBrowser;
 };
 
-TEST_F(PageBuildTest, AHugeStoredCopyNeverHoldsTheWindow)
-{
+TEST_F(PageBuildTest, AHugeStoredCopyNeverHoldsTheWindow) {
     QSignalSpy complete(FBrowser.get(), &TWebBrowser::NavigateComplete);
     QElapsedTimer sinceTick;
     qint64 longest = 0;
@@ -125,8 +118,7 @@ TEST_F(PageBuildTest, AHugeStoredCopyNeverHoldsTheWindow)
     qint64 built = -1;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         longest = std::max(longest, sinceTick.restart());
-        if (built < 0 && total.isValid() && !FBrowser->PageBuildPending())
-            built = total.elapsed();
+        if (built < 0 && total.isValid() && !FBrowser->PageBuildPending()) built = total.elapsed();
     });
     QTimer::singleShot(0, [&] {
         total.start();
@@ -150,8 +142,7 @@ TEST_F(PageBuildTest, AHugeStoredCopyNeverHoldsTheWindow)
     EXPECT_EQ(Run("document.getElementsByTagName('script').length").toInt(), 0);
 }
 
-TEST_F(PageBuildTest, ANewerNavigationReplacesAPendingPage)
-{
+TEST_F(PageBuildTest, ANewerNavigationReplacesAPendingPage) {
     const struct {
         QString address;
         int items;
@@ -171,8 +162,7 @@ TEST_F(PageBuildTest, ANewerNavigationReplacesAPendingPage)
     }
 }
 
-TEST_F(PageBuildTest, TheBrowserMayGoWhileItsPageIsBuilt)
-{
+TEST_F(PageBuildTest, TheBrowserMayGoWhileItsPageIsBuilt) {
     FBrowser->Navigate(Huge());
     ASSERT_TRUE(FBrowser->PageBuildPending());
     QElapsedTimer clock;
@@ -189,8 +179,7 @@ TEST_F(PageBuildTest, TheBrowserMayGoWhileItsPageIsBuilt)
     EXPECT_EQ(ShownItems(), 1);
 }
 
-TEST_F(PageBuildTest, PagesBuiltAtOnceKeepTheirOwnErrors)
-{
+TEST_F(PageBuildTest, PagesBuiltAtOnceKeepTheirOwnErrors) {
     // Stylesheets that stop with their own message, transformed on several
     // threads together with good ones: each error names its own cause.
     constexpr int kThreads = 6;
@@ -198,8 +187,8 @@ TEST_F(PageBuildTest, PagesBuiltAtOnceKeepTheirOwnErrors)
         const QByteArray n = QByteArray::number(t);
         WriteFile(Path("stop" + n + ".xsl"),
                   "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
-                  "<xsl:template match=\"/\"><xsl:message terminate=\"yes\">cause-" + n +
-                  "</xsl:message></xsl:template></xsl:stylesheet>");
+                  "<xsl:template match=\"/\"><xsl:message terminate=\"yes\">cause-" +
+                      n + "</xsl:message></xsl:template></xsl:stylesheet>");
         WriteFile(Path("stop" + n + ".xml"),
                   StoredCopy("<?xml-stylesheet type=\"text/xsl\" href=\"stop" + n + ".xsl\"?>", "Stop", 1));
     }
@@ -224,16 +213,13 @@ TEST_F(PageBuildTest, PagesBuiltAtOnceKeepTheirOwnErrors)
                 }
             }
         });
-    for (auto& thread : threads)
-        thread.join();
-    for (int t = 0; t < kThreads; ++t)
-        EXPECT_EQ(faults[t], "") << "thread " << t;
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(faults[t], "") << "thread " << t;
 }
 
 // A 32 MiB stored copy whose enclosure addresses are as long as an
 // attribute may be (10,000,000 bytes) and nearly all slashes.
-QByteArray SlashyStoredCopy()
-{
+QByteArray SlashyStoredCopy() {
     constexpr qsizetype kFeedSize = 32 << 20;
     const QByteArray address = "http://e.invalid/" + QByteArray("a/").repeated(4'999'000) + "x.mp3";
     QByteArray body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + kXslPI +
@@ -246,12 +232,10 @@ QByteArray SlashyStoredCopy()
     return body + "</channel></rss>\n";
 }
 
-long StatusKiB(const char* field)
-{
+long StatusKiB(const char* field) {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
-        if (line.rfind(field, 0) == 0)
-            return std::stol(line.substr(std::string(field).size()));
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
     return -1;
 }
 
@@ -261,11 +245,9 @@ long StatusKiB(const char* field)
 // so a regression fails the test instead of the machine. `check` looks at
 // the page in the child; its verdict comes back in `checked`.
 long PageBuildGrowthKiB(const QString& feed, long limitKiB, const std::function<bool(const QByteArray&)>& check,
-                        bool& checked)
-{
+                        bool& checked) {
     int out[2];
-    if (pipe(out) != 0)
-        return -1;
+    if (pipe(out) != 0) return -1;
     const pid_t child = fork();
     if (child == 0) {
         close(out[0]);
@@ -276,8 +258,7 @@ long PageBuildGrowthKiB(const QString& feed, long limitKiB, const std::function<
         QByteArray page;
         long growth = -1;
         try {
-            if (TWebBrowser::TransformLocalXml(feed, page))
-                growth = StatusKiB("VmHWM:") - before;
+            if (TWebBrowser::TransformLocalXml(feed, page)) growth = StatusKiB("VmHWM:") - before;
         } catch (...) {
         }
         const QByteArray report = QByteArray::number(qlonglong(growth)) + (check(page) ? " yes" : " no");
@@ -288,15 +269,13 @@ long PageBuildGrowthKiB(const QString& feed, long limitKiB, const std::function<
     const ssize_t n = read(out[0], buffer, sizeof buffer - 1);
     close(out[0]);
     int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || n <= 0)
-        return -1;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || n <= 0) return -1;
     const QList<QByteArray> fields = QByteArray(buffer).split(' ');
     checked = fields.value(1) == "yes";
     return fields.value(0).toLong();
 }
 
-TEST_F(PageBuildTest, APageOfAddressesFullOfSlashesTakesBoundedMemory)
-{
+TEST_F(PageBuildTest, APageOfAddressesFullOfSlashesTakesBoundedMemory) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer's own bookkeeping dwarfs the figures";
 #endif

@@ -22,16 +22,14 @@ namespace {
 
 using apptest::WaitUntil;
 
-TEST(PaneProtocol, MessagesSurviveAnySplitOfTheStream)
-{
+TEST(PaneProtocol, MessagesSurviveAnySplitOfTheStream) {
     const QByteArray stream = pane::Encode("ask", {{"address", "http://example.invalid/a\nb \"q\" é"}}) +
                               pane::Encode("complete", {{"address", "/feeds/1.xml"}, {"ok", true}});
     for (qsizetype piece = 1; piece <= stream.size(); ++piece) {
         pane::TLineReader reader;
         std::vector<QJsonObject> got;
         for (qsizetype at = 0; at < stream.size(); at += piece)
-            for (const QJsonObject& m : reader.Feed(stream.mid(at, piece)))
-                got.push_back(m);
+            for (const QJsonObject& m : reader.Feed(stream.mid(at, piece))) got.push_back(m);
         ASSERT_EQ(got.size(), 2u) << "pieces of " << piece;
         EXPECT_EQ(got[0].value("op").toString(), "ask");
         EXPECT_EQ(got[0].value("address").toString(), QString::fromUtf8("http://example.invalid/a\nb \"q\" é"));
@@ -39,8 +37,7 @@ TEST(PaneProtocol, MessagesSurviveAnySplitOfTheStream)
     }
 }
 
-TEST(PaneProtocol, OverlongAndMalformedLinesAreDropped)
-{
+TEST(PaneProtocol, OverlongAndMalformedLinesAreDropped) {
     pane::TLineReader reader;
     QByteArray huge(pane::kMaxLineBytes + 10, 'x');
     // An over-long line split in pieces, then garbage, then non-objects,
@@ -54,13 +51,11 @@ TEST(PaneProtocol, OverlongAndMalformedLinesAreDropped)
     EXPECT_EQ(got[0].value("text").toString(), "after");
 }
 
-TEST(PaneServer, OpensOnlyAddressesItAskedAbout)
-{
+TEST(PaneServer, OpensOnlyAddressesItAskedAbout) {
     std::vector<QJsonObject> sent;
     pane::TLineReader reader;
     TPaneServer server([&](const QByteArray& line) {
-        for (const QJsonObject& m : reader.Feed(line))
-            sent.push_back(m);
+        for (const QJsonObject& m : reader.Feed(line)) sent.push_back(m);
     });
     // An "open" nobody asked for would pass by the browser's own check of
     // the address: it is ignored.
@@ -87,8 +82,7 @@ TEST(PaneServer, OpensOnlyAddressesItAskedAbout)
     EXPECT_FALSE(server.Browser()->isVisible());
 }
 
-TEST(ReadingPaneProgram, IsFoundBesideTheProgramOrInItsLibexec)
-{
+TEST(ReadingPaneProgram, IsFoundBesideTheProgramOrInItsLibexec) {
     const QByteArray chosen = qgetenv("QUILLET_PANE_PROGRAM");
     EXPECT_EQ(TReadingPane::BrowserProgram(), QString::fromLocal8Bit(chosen));
     qunsetenv("QUILLET_PANE_PROGRAM");
@@ -101,8 +95,7 @@ TEST(ReadingPaneProgram, IsFoundBesideTheProgramOrInItsLibexec)
 // A feed's unread keys pass the line bound many times over (2,000 links of
 // 600 characters, and one key longer than any line): every line stays within
 // the bound and every key that fits a line arrives.
-TEST(PaneProtocol, UnreadKeysTravelInLinesWithinTheBound)
-{
+TEST(PaneProtocol, UnreadKeysTravelInLinesWithinTheBound) {
     QJsonArray keys;
     for (int i = 0; i < 2000; ++i)
         keys.append(QString("l:http://long.example/%1/").arg(i).leftJustified(600, QChar(0x1f)));

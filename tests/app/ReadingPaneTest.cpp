@@ -26,14 +26,14 @@ namespace {
 using apptest::TStagedHome;
 using apptest::WaitUntil;
 
-const char* const kCopy = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Daily</title>"
-                          "<link>http://example.invalid/</link><description>d</description>"
-                          "<item><title>One</title></item></channel></rss>";
+const char* const kCopy =
+    "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Daily</title>"
+    "<link>http://example.invalid/</link><description>d</description>"
+    "<item><title>One</title></item></channel></rss>";
 
 class ReadingPaneTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();
         form->OpenExternally = [this](const QUrl& url) { opened.push_back(url.toString()); };
@@ -41,8 +41,7 @@ protected:
     }
     void TearDown() override { form.reset(); }
 
-    QTreeWidgetItem* AddFeed(const std::string& id)
-    {
+    QTreeWidgetItem* AddFeed(const std::string& id) {
         xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
         item.SetAttribute("url", "http://127.0.0.1:1/");
         item.SetAttribute("id", id);
@@ -51,17 +50,19 @@ protected:
         home.WriteFile("feeds/" + id + ".xml", kCopy);
         return form->AddFeedNode(item);
     }
-    QString CopyPath(const std::string& id) { return QDir::current().absoluteFilePath(QString::fromStdString("feeds/" + id + ".xml")); }
-    void ShowWindow()
-    {
+    QString CopyPath(const std::string& id) {
+        return QDir::current().absoluteFilePath(QString::fromStdString("feeds/" + id + ".xml"));
+    }
+    void ShowWindow() {
         form->show();
         ASSERT_TRUE(WaitUntil([&] { return form->isVisible(); }));
     }
     // Waits for the pane's first completed navigation after `spy` began.
-    bool PageLoaded(QSignalSpy& spy) { return WaitUntil([&] { return spy.count() > 0; }, 30000); }
+    bool PageLoaded(QSignalSpy& spy) {
+        return WaitUntil([&] { return spy.count() > 0; }, 30000);
+    }
     // The text of the page the helper shows.
-    QString PageText()
-    {
+    QString PageText() {
         QString text;
         bool replied = false;
         pane->RequestPageText([&](const QString& t) {
@@ -79,8 +80,7 @@ protected:
     std::vector<QString> opened;
 };
 
-TEST_F(ReadingPaneTest, TheBrowserIsCreatedOnlyForAPageOnScreen)
-{
+TEST_F(ReadingPaneTest, TheBrowserIsCreatedOnlyForAPageOnScreen) {
     QTreeWidgetItem* node = AddFeed("1");
 
     // A window on screen without a feed shown needs no browser.
@@ -106,8 +106,7 @@ TEST_F(ReadingPaneTest, TheBrowserIsCreatedOnlyForAPageOnScreen)
     EXPECT_TRUE(PageText().contains("One")) << "the stored copy is shown through its stylesheet";
 }
 
-TEST_F(ReadingPaneTest, AWindowStartedInTheTrayCreatesNoBrowser)
-{
+TEST_F(ReadingPaneTest, AWindowStartedInTheTrayCreatesNoBrowser) {
     form.reset();
     {
         xml::Document config;
@@ -129,8 +128,7 @@ TEST_F(ReadingPaneTest, AWindowStartedInTheTrayCreatesNoBrowser)
     EXPECT_EQ(pane->LocationURL(), CopyPath("1"));
 }
 
-TEST_F(ReadingPaneTest, HiddenForTheDelayReleasesTheBrowserAndShowingRestoresTheFeed)
-{
+TEST_F(ReadingPaneTest, HiddenForTheDelayReleasesTheBrowserAndShowingRestoresTheFeed) {
     QTreeWidgetItem* first = AddFeed("1");
     QTreeWidgetItem* second = AddFeed("2");
     pane->SetReleaseDelayMs(50);
@@ -151,7 +149,8 @@ TEST_F(ReadingPaneTest, HiddenForTheDelayReleasesTheBrowserAndShowingRestoresThe
     form->ActionHideQuilletExecute();
     ASSERT_TRUE(WaitUntil([&] { return released.count() == 1; }, 5000));
     EXPECT_FALSE(pane->BrowserRunning());
-    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(kept); }, 10000)) << "the helper process ends, it is not kept hidden";
+    EXPECT_TRUE(WaitUntil([&] { return ProcessGone(kept); }, 10000))
+        << "the helper process ends, it is not kept hidden";
     EXPECT_EQ(pane->LocationURL(), CopyPath("2"));
     EXPECT_EQ(form->StatusText(1), "");
 
@@ -164,8 +163,7 @@ TEST_F(ReadingPaneTest, HiddenForTheDelayReleasesTheBrowserAndShowingRestoresThe
     EXPECT_EQ(form->TreeView->currentItem(), second);
 }
 
-TEST_F(ReadingPaneTest, AMinimisedWindowCountsAsHidden)
-{
+TEST_F(ReadingPaneTest, AMinimisedWindowCountsAsHidden) {
     QTreeWidgetItem* first = AddFeed("1");
     QTreeWidgetItem* second = AddFeed("2");
     pane->SetReleaseDelayMs(0);
@@ -185,8 +183,7 @@ TEST_F(ReadingPaneTest, AMinimisedWindowCountsAsHidden)
     EXPECT_EQ(pane->LocationURL(), CopyPath("2"));
 }
 
-TEST_F(ReadingPaneTest, ABalloonClickAfterAReleaseLoadsOnlyTheBalloonsFeed)
-{
+TEST_F(ReadingPaneTest, ABalloonClickAfterAReleaseLoadsOnlyTheBalloonsFeed) {
     QTreeWidgetItem* first = AddFeed("1");
     AddFeed("2");
     pane->SetReleaseDelayMs(0);
@@ -208,8 +205,7 @@ TEST_F(ReadingPaneTest, ABalloonClickAfterAReleaseLoadsOnlyTheBalloonsFeed)
     EXPECT_EQ(asked, QStringList{CopyPath("2")}) << "the page of feed 1 was loaded before the balloon's";
 }
 
-TEST_F(ReadingPaneTest, TheNavigationHookStillRulesARecreatedBrowser)
-{
+TEST_F(ReadingPaneTest, TheNavigationHookStillRulesARecreatedBrowser) {
     form->Options().GetConfigNode("general\\ExternalBrowser").SetText("True");
     pane->SetReleaseDelayMs(0);
     ShowWindow();
@@ -238,8 +234,7 @@ TEST_F(ReadingPaneTest, TheNavigationHookStillRulesARecreatedBrowser)
     EXPECT_TRUE(opened.empty());
 }
 
-TEST_F(ReadingPaneTest, AHelperThatDiesIsReportedAndStartedAgainForTheNextPage)
-{
+TEST_F(ReadingPaneTest, AHelperThatDiesIsReportedAndStartedAgainForTheNextPage) {
     QTreeWidgetItem* first = AddFeed("1");
     QTreeWidgetItem* second = AddFeed("2");
     QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
@@ -264,8 +259,7 @@ TEST_F(ReadingPaneTest, AHelperThatDiesIsReportedAndStartedAgainForTheNextPage)
     EXPECT_EQ(loads.first().at(0).toString(), CopyPath("2"));
 }
 
-TEST_F(ReadingPaneTest, AMissingHelperProgramIsReported)
-{
+TEST_F(ReadingPaneTest, AMissingHelperProgramIsReported) {
     qputenv("QUILLET_PANE_PROGRAM", "/nonexistent/quillet-pane");
     QSignalSpy failed(pane, &TReadingPane::BrowserFailed);
     ShowWindow();
@@ -278,8 +272,7 @@ TEST_F(ReadingPaneTest, AMissingHelperProgramIsReported)
     EXPECT_EQ(pane->LocationURL(), CopyPath("1"));
 }
 
-TEST_F(ReadingPaneTest, TheReleaseDelayComesFromTheEnvironment)
-{
+TEST_F(ReadingPaneTest, TheReleaseDelayComesFromTheEnvironment) {
     struct Case {
         const char* value;  // nullptr: unset
         int expectedMs;

@@ -37,14 +37,12 @@ struct TConcurrency {
     std::map<std::string, int> PerHostNow;
     int PeakPerHost = 0;
 
-    void Enter(const std::string& host)
-    {
+    void Enter(const std::string& host) {
         std::lock_guard lock(Mutex);
         Peak = std::max(Peak, ++Now);
         PeakPerHost = std::max(PeakPerHost, ++PerHostNow[host]);
     }
-    void Leave(const std::string& host)
-    {
+    void Leave(const std::string& host) {
         std::lock_guard lock(Mutex);
         --Now;
         --PerHostNow[host];
@@ -55,21 +53,19 @@ class StandInJob : public TUpdateJob {
 public:
     StandInJob(std::string key, std::string host, TConcurrency& concurrency, std::vector<std::string>& applied,
                std::chrono::milliseconds duration)
-        : Key(std::move(key)), Host(std::move(host)), FConcurrency(concurrency), FApplied(applied),
-          FDuration(duration)
-    {
-    }
+        : Key(std::move(key)),
+          Host(std::move(host)),
+          FConcurrency(concurrency),
+          FApplied(applied),
+          FDuration(duration) {}
     void Start() override { StartedOnUi = QThread::currentThread() == qApp->thread(); }
-    void Fetch() override
-    {
+    void Fetch() override {
         FConcurrency.Enter(Host);
         const auto end = std::chrono::steady_clock::now() + FDuration;
-        while (!Cancelled && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(2ms);
+        while (!Cancelled && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(2ms);
         FConcurrency.Leave(Host);
     }
-    void Finish() override
-    {
+    void Finish() override {
         FinishedOnUi = QThread::currentThread() == qApp->thread();
         FApplied.push_back(Key);
     }
@@ -95,11 +91,9 @@ protected:
     std::map<std::string, std::chrono::milliseconds> durations;  // default 30 ms
     std::vector<std::string> leftOut;
 
-    std::unique_ptr<TUpdateAll> Make()
-    {
+    std::unique_ptr<TUpdateAll> Make() {
         return std::make_unique<TUpdateAll>([this](const std::string& key) -> std::shared_ptr<TUpdateJob> {
-            if (std::find(leftOut.begin(), leftOut.end(), key) != leftOut.end())
-                return nullptr;
+            if (std::find(leftOut.begin(), leftOut.end(), key) != leftOut.end()) return nullptr;
             const auto found = durations.find(key);
             auto job = std::make_shared<StandInJob>(key, key.substr(0, 1), concurrency, applied,
                                                     found == durations.end() ? 30ms : found->second);
@@ -108,8 +102,7 @@ protected:
         });
     }
     // Keys "<host letter><number>", hosts cycling a, b, c, d.
-    static std::vector<TUpdateAll::TEntry> Entries(int count, int hosts)
-    {
+    static std::vector<TUpdateAll::TEntry> Entries(int count, int hosts) {
         std::vector<TUpdateAll::TEntry> entries;
         for (int i = 0; i < count; ++i) {
             const std::string host(1, static_cast<char>('a' + i % hosts));
@@ -117,17 +110,14 @@ protected:
         }
         return entries;
     }
-    static std::vector<std::string> Keys(const std::vector<TUpdateAll::TEntry>& entries)
-    {
+    static std::vector<std::string> Keys(const std::vector<TUpdateAll::TEntry>& entries) {
         std::vector<std::string> keys;
-        for (const auto& entry : entries)
-            keys.push_back(entry.Key);
+        for (const auto& entry : entries) keys.push_back(entry.Key);
         return keys;
     }
 };
 
-TEST_F(UpdateAllSchedulerTest, LimitsDownloadsAndAppliesResultsInListOrder)
-{
+TEST_F(UpdateAllSchedulerTest, LimitsDownloadsAndAppliesResultsInListOrder) {
     struct Case {
         const char* name;
         int feeds;
@@ -166,8 +156,7 @@ TEST_F(UpdateAllSchedulerTest, LimitsDownloadsAndAppliesResultsInListOrder)
     }
 }
 
-TEST_F(UpdateAllSchedulerTest, FeedsLeftOutAndEmptyPassesStillFinish)
-{
+TEST_F(UpdateAllSchedulerTest, FeedsLeftOutAndEmptyPassesStillFinish) {
     auto all = Make();
     int finished = 0;
     QObject::connect(all.get(), &TUpdateAll::finished, [&] { ++finished; });
@@ -188,14 +177,12 @@ TEST_F(UpdateAllSchedulerTest, FeedsLeftOutAndEmptyPassesStillFinish)
     EXPECT_TRUE(applied.empty());
 }
 
-TEST_F(UpdateAllSchedulerTest, CancelStopsDownloadsAtOnceAndAppliesNothingMore)
-{
+TEST_F(UpdateAllSchedulerTest, CancelStopsDownloadsAtOnceAndAppliesNothingMore) {
     auto all = Make();
     bool finished = false;
     QObject::connect(all.get(), &TUpdateAll::finished, [&] { finished = true; });
     const auto entries = Entries(20, 4);
-    for (const auto& entry : entries)
-        durations[entry.Key] = 60s;  // would hang without the cancel
+    for (const auto& entry : entries) durations[entry.Key] = 60s;  // would hang without the cancel
     durations[entries[0].Key] = 10ms;
     ASSERT_TRUE(all->Run(entries));
     ASSERT_TRUE(WaitUntil([&] { return applied.size() == 1; }));
@@ -219,8 +206,7 @@ TEST_F(UpdateAllSchedulerTest, CancelStopsDownloadsAtOnceAndAppliesNothingMore)
     EXPECT_EQ(applied.size(), 4u);
 }
 
-TEST(UpdateHostOf, GroupsAddressesByHostName)
-{
+TEST(UpdateHostOf, GroupsAddressesByHostName) {
     EXPECT_EQ(UpdateHostOf("http://Example.COM/feed"), "example.com");
     EXPECT_EQ(UpdateHostOf("http://example.com:8080/other"), "example.com");
     EXPECT_EQ(UpdateHostOf("https://user@news.example.org/rss?x=1"), "news.example.org");
@@ -230,8 +216,7 @@ TEST(UpdateHostOf, GroupsAddressesByHostName)
 // ---------------------------------------------------------------------------
 // The window
 
-std::string Rss(const std::string& title)
-{
+std::string Rss(const std::string& title) {
     return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + title +
            "</title><link>http://example.invalid/</link><description>d</description>"
            "<item><title>One</title><description>x</description></item></channel></rss>";
@@ -239,8 +224,7 @@ std::string Rss(const std::string& title)
 
 class UpdateAllWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();
         server.AddHandler("/feed", [this](const testsupport::Request& request) {
@@ -257,8 +241,7 @@ protected:
     }
 
     // Feed i on host h<i % hosts>.localhost, which resolves to this machine.
-    void AddFeeds(int count, int hosts)
-    {
+    void AddFeeds(int count, int hosts) {
         for (int i = 0; i < count; ++i) {
             xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
             item.SetAttribute("url", "http://h" + std::to_string(i % hosts) + ".localhost:" +
@@ -282,8 +265,7 @@ protected:
     std::vector<std::string> ids;
 };
 
-TEST_F(UpdateAllWindowTest, FetchesEveryFeedInParallelAndAppliesInListOrder)
-{
+TEST_F(UpdateAllWindowTest, FetchesEveryFeedInParallelAndAppliesInListOrder) {
     AddFeeds(14, 4);
     form->ActionUpdateAll->trigger();
     EXPECT_FALSE(form->ActionUpdateAll->isEnabled()) << "one pass at a time";
@@ -305,8 +287,7 @@ TEST_F(UpdateAllWindowTest, FetchesEveryFeedInParallelAndAppliesInListOrder)
     EXPECT_EQ(server.NumHits("/feed"), 14);
 }
 
-TEST_F(UpdateAllWindowTest, NeverTwoDownloadsOfOneFeedWithManualAndPollingUpdates)
-{
+TEST_F(UpdateAllWindowTest, NeverTwoDownloadsOfOneFeedWithManualAndPollingUpdates) {
     AddFeeds(6, 6);
     latencyMs = 200;
     form->ActionUpdateAll->trigger();
@@ -321,14 +302,12 @@ TEST_F(UpdateAllWindowTest, NeverTwoDownloadsOfOneFeedWithManualAndPollingUpdate
 
     // Every request of one feed came after the previous one was answered.
     std::map<std::string, int> inFlight;
-    for (const auto& request : server.Requests())
-        ++inFlight[request.target];
+    for (const auto& request : server.Requests()) ++inFlight[request.target];
     EXPECT_GE(inFlight["/feed?n=0"], 2) << "the manual update fetched again";
     EXPECT_LE(concurrency.PeakPerHost, 1) << "a feed was downloaded twice at once";
 }
 
-TEST_F(UpdateAllWindowTest, ClosingDuringThePassIsQuick)
-{
+TEST_F(UpdateAllWindowTest, ClosingDuringThePassIsQuick) {
     AddFeeds(30, 3);
     latencyMs = 2000;
     form->ActionUpdateAll->trigger();

@@ -28,11 +28,9 @@ using apptest::WaitUntil;
 using testsupport::LoopbackServer;
 using testsupport::Response;
 
-std::string Rss(const std::string& channelTitle, const std::vector<std::string>& titles)
-{
+std::string Rss(const std::string& channelTitle, const std::vector<std::string>& titles) {
     std::string body = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel>";
-    if (!channelTitle.empty())
-        body += "<title>" + channelTitle + "</title>";
+    if (!channelTitle.empty()) body += "<title>" + channelTitle + "</title>";
     body += "<link>http://example.invalid/</link><description>News</description>";
     for (const std::string& title : titles)
         body += "<item><title>" + title + "</title><description>About &lt;b&gt;" + title +
@@ -42,8 +40,7 @@ std::string Rss(const std::string& channelTitle, const std::vector<std::string>&
 
 class UpdateCycleTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         form = std::make_unique<TFormMain>();
         // The tests drive updates themselves.
         form->StopUpdateThread();
@@ -58,15 +55,13 @@ protected:
     }
     void TearDown() override { form.reset(); }
 
-    void Serve(const std::string& text)
-    {
+    void Serve(const std::string& text) {
         std::lock_guard lock(bodyMutex);
         body = text;
     }
 
     QTreeWidgetItem* AddStoredFeed(const std::string& id, const std::string& url, const std::string& caption = "",
-                                   const std::string& unread = "0")
-    {
+                                   const std::string& unread = "0") {
         xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
         item.SetAttribute("url", url);
         item.SetAttribute("id", id);
@@ -75,16 +70,14 @@ protected:
         item.SetAttribute("lastupdate", "earlier");
         return form->AddFeedNode(item);
     }
-    std::string Attr(QTreeWidgetItem* node, const char* name)
-    {
+    std::string Attr(QTreeWidgetItem* node, const char* name) {
         return form->GetFeedItem(node).Attribute(name).value_or("<absent>");
     }
     void SetOption(const char* path, const std::string& value) { form->Options().GetConfigNode(path).SetText(value); }
     std::string Status() { return form->StatusText(0).toStdString(); }
     // Also lets the pause between two notifications pass, so the next
     // update's balloon comes at once.
-    void ForgetBalloon()
-    {
+    void ForgetBalloon() {
         clock.Advance(TAnnouncer::kMinSpacing);
         form->FBalloonNode.clear();
         form->FBalloonTitle.clear();
@@ -99,8 +92,7 @@ protected:
     std::string body;
 };
 
-TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne)
-{
+TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne) {
     QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
     Serve(Rss("Daily", {"A", "B", "C"}));
 
@@ -135,8 +127,7 @@ TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne)
     EXPECT_EQ(Status(), "Updated Daily (3)");
 }
 
-TEST_F(UpdateCycleTest, StatusMessagesFrameTheDownload)
-{
+TEST_F(UpdateCycleTest, StatusMessagesFrameTheDownload) {
     QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"), "Mine");
     Serve(Rss("Daily", {"A"}));
     const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
@@ -150,8 +141,7 @@ TEST_F(UpdateCycleTest, StatusMessagesFrameTheDownload)
     EXPECT_TRUE(fs::exists("feeds/1.xml"));
 }
 
-TEST_F(UpdateCycleTest, CountsNewItemsAgainstTheFirstStoredTitle)
-{
+TEST_F(UpdateCycleTest, CountsNewItemsAgainstTheFirstStoredTitle) {
     // The rule that counts where there is no item store.
     form->FItemBase.reset();
     struct Case {
@@ -160,15 +150,30 @@ TEST_F(UpdateCycleTest, CountsNewItemsAgainstTheFirstStoredTitle)
         std::string unreadBefore, unreadAfter;
         std::string balloonTitle, balloonText;  // "" when no balloon
     } cases[] = {
-        {"old first title further down", {"A", "B", "C"}, {"X", "Y", "A", "B"}, "1", "3",
-         "Daily: 2 new items", "X\r\nY\r\n"},
-        {"old first title gone", {"A", "B", "C"}, {"X", "Y", "Z", "W"}, "1", "3",
-         "Daily: 3 new items", "X\r\nY\r\nZ\r\n"},
+        {"old first title further down",
+         {"A", "B", "C"},
+         {"X", "Y", "A", "B"},
+         "1",
+         "3",
+         "Daily: 2 new items",
+         "X\r\nY\r\n"},
+        {"old first title gone",
+         {"A", "B", "C"},
+         {"X", "Y", "Z", "W"},
+         "1",
+         "3",
+         "Daily: 3 new items",
+         "X\r\nY\r\nZ\r\n"},
         {"one new item", {"A", "B"}, {"N", "A", "B"}, "4", "5", "N", "About N today"},
         {"nothing new", {"A", "B", "C"}, {"A", "B", "C"}, "2", "2", "", ""},
         {"download without items", {"A", "B", "C"}, {}, "2", "2", "", ""},
         {"stored copy without items", {}, {"X", "Y"}, "0", "2", "Daily: 2 new items", "X\r\nY\r\n"},
-        {"titles with entities", {"1 &lt; 2"}, {"new &amp; shiny", "1 &lt; 2"}, "0", "1", "new & shiny",
+        {"titles with entities",
+         {"1 &lt; 2"},
+         {"new &amp; shiny", "1 &lt; 2"},
+         "0",
+         "1",
+         "new & shiny",
          "About new & shiny today"},
     };
     int id = 10;
@@ -191,8 +196,7 @@ TEST_F(UpdateCycleTest, CountsNewItemsAgainstTheFirstStoredTitle)
     }
 }
 
-TEST_F(UpdateCycleTest, CaptionComesFromTheChannelOnlyWhenEmpty)
-{
+TEST_F(UpdateCycleTest, CaptionComesFromTheChannelOnlyWhenEmpty) {
     QTreeWidgetItem* named = AddStoredFeed("1", server.Url("/feed"), "My name");
     QTreeWidgetItem* untitled = AddStoredFeed("2", server.Url("/feed"));
     Serve(Rss("Daily", {"A"}));
@@ -205,8 +209,7 @@ TEST_F(UpdateCycleTest, CaptionComesFromTheChannelOnlyWhenEmpty)
     EXPECT_EQ(Attr(untitled, "caption"), "Title Required");
 }
 
-TEST_F(UpdateCycleTest, FailedDownloadsChangeNothingButTheStatus)
-{
+TEST_F(UpdateCycleTest, FailedDownloadsChangeNothingButTheStatus) {
     server.AddEndpoint("/missing", 404, {}, "gone");
     server.AddEndpoint("/broken", 200, {}, "<rss version=\"2.0\"><channel><title>cut");
     server.AddEndpoint("/html", 200, {}, "<html><body>not a feed</body></html>");
@@ -220,8 +223,9 @@ TEST_F(UpdateCycleTest, FailedDownloadsChangeNothingButTheStatus)
         {"malformed XML", server.Url("/broken"), ""},
         {"unknown format", server.Url("/html"), "unkown format"},
     };
-    const std::string previous = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Kept</title>"
-                                 "<item><title>Old</title></item></channel></rss>\n";
+    const std::string previous =
+        "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Kept</title>"
+        "<item><title>Old</title></item></channel></rss>\n";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         home.WriteFile("feeds/5.xml", previous);
@@ -238,8 +242,7 @@ TEST_F(UpdateCycleTest, FailedDownloadsChangeNothingButTheStatus)
     }
 }
 
-TEST_F(UpdateCycleTest, IdThatIsNoNumberFailsInsteadOfNamingAnotherFile)
-{
+TEST_F(UpdateCycleTest, IdThatIsNoNumberFailsInsteadOfNamingAnotherFile) {
     Serve(Rss("Daily", {"A"}));
     QTreeWidgetItem* node = AddStoredFeed("../escape", server.Url("/feed"), "Odd");
     form->UpdateFeed(node);
@@ -248,8 +251,7 @@ TEST_F(UpdateCycleTest, IdThatIsNoNumberFailsInsteadOfNamingAnotherFile)
     EXPECT_EQ(server.NumHits("/feed"), 0);
 }
 
-TEST_F(UpdateCycleTest, UnreadableStoredCopyIsReplaced)
-{
+TEST_F(UpdateCycleTest, UnreadableStoredCopyIsReplaced) {
     home.WriteFile("feeds/3.xml", "this is not XML");
     QTreeWidgetItem* node = AddStoredFeed("3", server.Url("/feed"), "", "7");
     Serve(Rss("Daily", {"A", "B"}));
@@ -261,8 +263,7 @@ TEST_F(UpdateCycleTest, UnreadableStoredCopyIsReplaced)
     EXPECT_EQ(Status(), "Updated 127.0.0.1:" + std::to_string(server.Port()) + "/feed (7)");
 }
 
-TEST_F(UpdateCycleTest, MissingFeedsFolderIsCreated)
-{
+TEST_F(UpdateCycleTest, MissingFeedsFolderIsCreated) {
     fs::remove_all("feeds");
     QTreeWidgetItem* node = AddStoredFeed("4", server.Url("/feed"));
     Serve(Rss("Daily", {"A"}));
@@ -270,8 +271,7 @@ TEST_F(UpdateCycleTest, MissingFeedsFolderIsCreated)
     EXPECT_TRUE(fs::exists("feeds/4.xml"));
 }
 
-TEST_F(UpdateCycleTest, FeedDeletedDuringItsDownloadIsDropped)
-{
+TEST_F(UpdateCycleTest, FeedDeletedDuringItsDownloadIsDropped) {
     QTreeWidgetItem* node = AddStoredFeed("6", server.Url("/feed"), "Gone");
     Serve(Rss("Daily", {"A"}));
     const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
@@ -282,8 +282,7 @@ TEST_F(UpdateCycleTest, FeedDeletedDuringItsDownloadIsDropped)
     EXPECT_EQ(Status(), "Updating Gone...");
 }
 
-TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared)
-{
+TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared) {
     QTreeWidgetItem* node = AddStoredFeed("8", server.Url("/feed"));
     Serve(Rss("Daily", {"A"}));
     form->UpdateFeed(node);
@@ -299,8 +298,7 @@ TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared)
     EXPECT_TRUE(form->WebBrowser->LocationURL().endsWith("/feeds/8.xml"));
 }
 
-TEST_F(UpdateCycleTest, AddingAndUpdateFeedActionFetchAtOnce)
-{
+TEST_F(UpdateCycleTest, AddingAndUpdateFeedActionFetchAtOnce) {
     Serve(Rss("Daily", {"A", "B"}));
     QTreeWidgetItem* added = form->AddFeed(server.Url("/feed"));
     EXPECT_EQ(Attr(added, "caption"), "Daily");
@@ -317,8 +315,7 @@ TEST_F(UpdateCycleTest, AddingAndUpdateFeedActionFetchAtOnce)
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(UpdateCycleTest, OptionsAreReadForEveryUpdate)
-{
+TEST_F(UpdateCycleTest, OptionsAreReadForEveryUpdate) {
     QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
     struct Case {
         const char *secure, *follow;
@@ -339,8 +336,7 @@ TEST_F(UpdateCycleTest, OptionsAreReadForEveryUpdate)
     }
 }
 
-TEST_F(UpdateCycleTest, ManualUpdateWhileThePollingThreadDownloads)
-{
+TEST_F(UpdateCycleTest, ManualUpdateWhileThePollingThreadDownloads) {
     Response slow;
     slow.body = Rss("Slow", {"S1", "S2"});
     slow.fault = testsupport::Fault::SlowBody;
@@ -364,8 +360,7 @@ TEST_F(UpdateCycleTest, ManualUpdateWhileThePollingThreadDownloads)
     form->StopUpdateThread();
 }
 
-TEST_F(UpdateCycleTest, ClosingDuringASlowDownloadIsQuickAndSaves)
-{
+TEST_F(UpdateCycleTest, ClosingDuringASlowDownloadIsQuickAndSaves) {
     Response hang;
     hang.fault = testsupport::Fault::NeverAnswer;
     server.AddEndpoint("/hang", hang);
@@ -381,8 +376,7 @@ TEST_F(UpdateCycleTest, ClosingDuringASlowDownloadIsQuickAndSaves)
     EXPECT_NE(config.find("Hanging"), std::string::npos) << config;
 }
 
-TEST_F(UpdateCycleTest, PollingStartsByItselfOnceTheEventLoopRunsUnlessStoppedFirst)
-{
+TEST_F(UpdateCycleTest, PollingStartsByItselfOnceTheEventLoopRunsUnlessStoppedFirst) {
     AddStoredFeed("1", server.Url("/feed"));
     Serve(Rss("Daily", {"A"}));
     SetOption("general\\UpdateInterval", "3600");
@@ -412,8 +406,7 @@ TEST_F(UpdateCycleTest, PollingStartsByItselfOnceTheEventLoopRunsUnlessStoppedFi
     EXPECT_EQ(server.NumHits("/feed"), hits + 1);
 }
 
-TEST_F(UpdateCycleTest, NewItemsCountAgainstTheStoredCopyAsItIsWhenTheResultArrives)
-{
+TEST_F(UpdateCycleTest, NewItemsCountAgainstTheStoredCopyAsItIsWhenTheResultArrives) {
     // The previous stored copy is read while a download runs. If another
     // update of the feed stores a newer copy before this result is applied,
     // the count must use the newer copy, not the one read earlier. (The

@@ -42,27 +42,19 @@ public:
     schedule::TAnswerHints Answer;
     schedule::TAnswerHints AnswerHints() const override { return Answer; }
 
-    void Start() override
-    {
-        if (OnStart)
-            OnStart();
+    void Start() override {
+        if (OnStart) OnStart();
     }
-    void Fetch() override
-    {
+    void Fetch() override {
         FetchedOnUiThread = QThread::currentThread() == qApp->thread();
-        if (OnFetch)
-            OnFetch(*this);
+        if (OnFetch) OnFetch(*this);
     }
-    void Complete() override
-    {
-        if (OnComplete)
-            OnComplete();
+    void Complete() override {
+        if (OnComplete) OnComplete();
         Completed = true;
     }
-    void Finish() override
-    {
-        if (OnFinish)
-            OnFinish();
+    void Finish() override {
+        if (OnFinish) OnFinish();
     }
     void Cancel() override { CancelRequested = true; }
 };
@@ -74,7 +66,7 @@ class PollingFixture : public ::testing::TestWithParam<bool> {
 protected:
     QTreeWidget Tree;
     QTreeWidgetItem* Root = new QTreeWidgetItem(&Tree, QStringList{"Quillet"});
-    std::vector<std::string> Visits;   // ids, in the order updates began
+    std::vector<std::string> Visits;  // ids, in the order updates began
     std::vector<std::string> Finished;
     int Interval = 0;
     int IntervalReads = 0;
@@ -101,22 +93,18 @@ protected:
     // What each feed asked for before a restart, and when it was fetched.
     std::map<std::string, TUpdateThread::THost::TKept> Kept;
 
-    QTreeWidgetItem* AddFeed(const std::string& id)
-    {
+    QTreeWidgetItem* AddFeed(const std::string& id) {
         auto* node = new QTreeWidgetItem(Root, QStringList{QString::fromStdString("Feed " + id)});
         node->setData(0, Qt::UserRole, QString::fromStdString(id));
         return node;
     }
-    QTreeWidgetItem* Find(const std::string& id)
-    {
+    QTreeWidgetItem* Find(const std::string& id) {
         for (int i = 0; i < Root->childCount(); ++i)
-            if (Root->child(i)->data(0, Qt::UserRole).toString().toStdString() == id)
-                return Root->child(i);
+            if (Root->child(i)->data(0, Qt::UserRole).toString().toStdString() == id) return Root->child(i);
         return nullptr;
     }
 
-    std::unique_ptr<TUpdateThread> Start()
-    {
+    std::unique_ptr<TUpdateThread> Start() {
         TUpdateThread::THost host;
         host.Context = &Tree;
         host.RootNode = [this] { return Root; };
@@ -132,19 +120,16 @@ protected:
             auto job = std::make_shared<FakeJob>();
             job->OnStart = [this, id] {
                 Visits.push_back(id);
-                if (DuringStart)
-                    DuringStart(id);
+                if (DuringStart) DuringStart(id);
             };
             job->OnFetch = DuringFetch;
             job->OnComplete = DuringComplete;
-            if (const auto answer = Answers.find(id); answer != Answers.end())
-                job->Answer = answer->second;
+            if (const auto answer = Answers.find(id); answer != Answers.end()) job->Answer = answer->second;
             job->OnFinish = [this, id, raw = job.get()] {
                 AnyFetchOnUiThread = AnyFetchOnUiThread || raw->FetchedOnUiThread;
                 AnyResultBeforeItsCompletion = AnyResultBeforeItsCompletion || !raw->Completed;
                 Finished.push_back(id);
-                if (DuringFinish)
-                    DuringFinish(id);
+                if (DuringFinish) DuringFinish(id);
             };
             return job;
         };
@@ -155,8 +140,7 @@ protected:
         if (!Own.empty()) {
             host.OwnInterval = [this](QTreeWidgetItem* node) -> std::optional<TUpdateThread::THost::TOwnInterval> {
                 const auto found = Own.find(node->data(0, Qt::UserRole).toString().toStdString());
-                if (found == Own.end())
-                    return std::nullopt;
+                if (found == Own.end()) return std::nullopt;
                 return found->second;
             };
             host.Now = [this] { return FakeNow; };
@@ -182,16 +166,14 @@ protected:
         return std::make_unique<TUpdateThread>(std::move(host));
     }
 
-    static std::vector<std::string> Ids(std::initializer_list<const char*> ids)
-    {
+    static std::vector<std::string> Ids(std::initializer_list<const char*> ids) {
         return std::vector<std::string>(ids.begin(), ids.end());
     }
 };
 
 INSTANTIATE_TEST_SUITE_P(ListReadEachStepOrPerChange, PollingFixture, ::testing::Bool());
 
-TEST_P(PollingFixture, VisitsFeedsInListOrderAndStartsAgain)
-{
+TEST_P(PollingFixture, VisitsFeedsInListOrderAndStartsAgain) {
     AddFeed("1");
     AddFeed("2");
     AddFeed("3");
@@ -205,14 +187,12 @@ TEST_P(PollingFixture, VisitsFeedsInListOrderAndStartsAgain)
     EXPECT_GE(IntervalReads, 4);
 }
 
-TEST_P(PollingFixture, FeedAddedDuringTheLastFeedIsVisitedNext)
-{
+TEST_P(PollingFixture, FeedAddedDuringTheLastFeedIsVisitedNext) {
     AddFeed("1");
     AddFeed("2");
     AddFeed("3");
     DuringFinish = [&](const std::string& id) {
-        if (id == "3" && !Find("4"))
-            AddFeed("4");
+        if (id == "3" && !Find("4")) AddFeed("4");
     };
     auto thread = Start();
     ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 5; }));
@@ -221,8 +201,7 @@ TEST_P(PollingFixture, FeedAddedDuringTheLastFeedIsVisitedNext)
     EXPECT_EQ(Visits, Ids({"1", "2", "3", "4", "1"}));
 }
 
-TEST_P(PollingFixture, DeletingTheLastVisitedFeedDoesNotStopThePass)
-{
+TEST_P(PollingFixture, DeletingTheLastVisitedFeedDoesNotStopThePass) {
     struct Case {
         const char* name;
         const char* deleted;  // deleted while its own update finishes
@@ -253,8 +232,7 @@ TEST_P(PollingFixture, DeletingTheLastVisitedFeedDoesNotStopThePass)
     }
 }
 
-TEST_P(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterleave)
-{
+TEST_P(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterleave) {
     // Each result takes a while to complete (writing) and then to apply on
     // the user-interface thread. With no pause the next feed downloads
     // during both; a list of one feed must wait for its own result instead.
@@ -264,8 +242,7 @@ TEST_P(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterlea
         qDeleteAll(Root->takeChildren());
         Visits.clear();
         Finished.clear();
-        for (int i = 1; i <= feeds; ++i)
-            AddFeed(std::to_string(i));
+        for (int i = 1; i <= feeds; ++i) AddFeed(std::to_string(i));
         std::vector<std::string> uiSteps;
         std::atomic<bool> applying{false}, completing{false};
         std::atomic<int> fetchesDuringAResult{0}, fetchesDuringACompletion{0};
@@ -275,8 +252,7 @@ TEST_P(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterlea
             for (int i = 0; i < 50 && !applying && !completing; ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             fetchesDuringACompletion += completing ? 1 : 0;
-            for (int i = 0; i < 50 && !applying; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            for (int i = 0; i < 50 && !applying; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
             fetchesDuringAResult += applying ? 1 : 0;
         };
         DuringComplete = [&] {
@@ -314,8 +290,7 @@ TEST_P(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterlea
     DuringComplete = nullptr;
 }
 
-TEST_P(PollingFixture, AFeedFetchedAheadThatIsNoLongerNextIsAbandoned)
-{
+TEST_P(PollingFixture, AFeedFetchedAheadThatIsNoLongerNextIsAbandoned) {
     AddFeed("1");
     AddFeed("2");
     AddFeed("3");
@@ -330,8 +305,7 @@ TEST_P(PollingFixture, AFeedFetchedAheadThatIsNoLongerNextIsAbandoned)
     };
     std::atomic<int> cancelled{0};
     DuringFetch = [&](FakeJob& job) {
-        for (int i = 0; i < 50 && !job.CancelRequested; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        for (int i = 0; i < 50 && !job.CancelRequested; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         cancelled += job.CancelRequested ? 1 : 0;
     };
     auto thread = Start();
@@ -345,8 +319,7 @@ TEST_P(PollingFixture, AFeedFetchedAheadThatIsNoLongerNextIsAbandoned)
     EXPECT_EQ(cancelledWhilePolling, 1);
 }
 
-TEST_P(PollingFixture, EmptyListSleepsAndLooksAgain)
-{
+TEST_P(PollingFixture, EmptyListSleepsAndLooksAgain) {
     // Even with no pause between feeds, an empty list is looked at a few
     // times a second, not in a busy loop.
     auto thread = Start();
@@ -361,8 +334,7 @@ TEST_P(PollingFixture, EmptyListSleepsAndLooksAgain)
     EXPECT_EQ(Visits.front(), "9");
 }
 
-TEST_P(PollingFixture, StopCancelsASlowDownloadAndNothingFinishesAfterwards)
-{
+TEST_P(PollingFixture, StopCancelsASlowDownloadAndNothingFinishesAfterwards) {
     AddFeed("1");
     std::atomic<bool> fetching{false};
     DuringFetch = [&](FakeJob& job) {
@@ -381,8 +353,7 @@ TEST_P(PollingFixture, StopCancelsASlowDownloadAndNothingFinishesAfterwards)
     EXPECT_TRUE(Finished.empty());
 }
 
-TEST_P(PollingFixture, StopDuringALongPauseReturnsAtOnce)
-{
+TEST_P(PollingFixture, StopDuringALongPauseReturnsAtOnce) {
     AddFeed("1");
     Interval = 3600;
     auto thread = Start();
@@ -394,8 +365,7 @@ TEST_P(PollingFixture, StopDuringALongPauseReturnsAtOnce)
     EXPECT_EQ(Visits, Ids({"1"}));
 }
 
-TEST_P(PollingFixture, StopWhileTheThreadWaitsForTheUserInterface)
-{
+TEST_P(PollingFixture, StopWhileTheThreadWaitsForTheUserInterface) {
     AddFeed("1");
     AddFeed("2");
     // Without processing events the thread's first call to the user-interface
@@ -407,10 +377,8 @@ TEST_P(PollingFixture, StopWhileTheThreadWaitsForTheUserInterface)
     EXPECT_TRUE(Visits.empty());
 }
 
-TEST_P(PollingFixture, DeferredFeedsArePassedByWithoutTheirOwnPause)
-{
-    for (int i = 1; i <= 4; ++i)
-        AddFeed(std::to_string(i));
+TEST_P(PollingFixture, DeferredFeedsArePassedByWithoutTheirOwnPause) {
+    for (int i = 1; i <= 4; ++i) AddFeed(std::to_string(i));
     std::mutex deferredMutex;
     std::set<std::string> deferred = {"2", "4"};
     IsDeferred = [&](const std::string& id) {
@@ -455,8 +423,7 @@ TEST_P(PollingFixture, DeferredFeedsArePassedByWithoutTheirOwnPause)
     EXPECT_EQ(Visits, Ids({"1", "4"}));
 }
 
-TEST_P(PollingFixture, FeedsOfTheirOwnIntervalWaitForItThenJumpTheRound)
-{
+TEST_P(PollingFixture, FeedsOfTheirOwnIntervalWaitForItThenJumpTheRound) {
     using std::chrono::seconds;
     struct Case {
         const char* name;
@@ -497,8 +464,7 @@ TEST_P(PollingFixture, FeedsOfTheirOwnIntervalWaitForItThenJumpTheRound)
     }
 }
 
-TEST_P(PollingFixture, ALongPauseOfTheRoundIsCutShortForAFeedThatFallsDue)
-{
+TEST_P(PollingFixture, ALongPauseOfTheRoundIsCutShortForAFeedThatFallsDue) {
     using std::chrono::seconds;
     Interval = 3600;
     AddFeed("1");
@@ -514,8 +480,7 @@ TEST_P(PollingFixture, ALongPauseOfTheRoundIsCutShortForAFeedThatFallsDue)
     EXPECT_EQ(Visits, Ids({"1", "9"}));
 }
 
-TEST(OwnIntervalTest, ReadsTheIntervalAndLastUpdateAsTheElementKeepsThem)
-{
+TEST(OwnIntervalTest, ReadsTheIntervalAndLastUpdateAsTheElementKeepsThem) {
     const auto tenOClock = QDateTime(QDate(2026, 12, 1), QTime(10, 0)).toMSecsSinceEpoch();
     struct Case {
         const char* interval;
@@ -535,26 +500,24 @@ TEST(OwnIntervalTest, ReadsTheIntervalAndLastUpdateAsTheElementKeepsThem)
         SCOPED_TRACE(std::string(c.interval) + " / " + c.lastUpdate);
         const auto own = ReadOwnInterval(c.interval, c.lastUpdate);
         ASSERT_EQ(own.has_value(), c.seconds.has_value());
-        if (!own)
-            continue;
+        if (!own) continue;
         EXPECT_EQ(own->Every.count(), *c.seconds);
         ASSERT_EQ(own->LastUpdate.has_value(), c.hasLastUpdate);
         if (own->LastUpdate) {
-            EXPECT_EQ(std::chrono::duration_cast<std::chrono::milliseconds>(own->LastUpdate->time_since_epoch()).count(),
-                      tenOClock);
+            EXPECT_EQ(
+                std::chrono::duration_cast<std::chrono::milliseconds>(own->LastUpdate->time_since_epoch()).count(),
+                tenOClock);
         }
     }
 }
 
-TEST_P(PollingFixture, AutomaticPollingFollowsEachRhythmAndTheDefaultStaysTheRound)
-{
+TEST_P(PollingFixture, AutomaticPollingFollowsEachRhythmAndTheDefaultStaysTheRound) {
     using namespace std::chrono;
     AddFeed("hourly");
     AddFeed("ttl");
     AddFeed("own");
     const auto t0 = FakeNow;
-    for (int i = 0; i < 6; ++i)
-        History["hourly"].push_back(t0 - hours(i));
+    for (int i = 0; i < 6; ++i) History["hourly"].push_back(t0 - hours(i));
     Answers["ttl"].HadFeed = true;
     Answers["ttl"].Ttl = hours(3);
     Own["own"] = {minutes(5), std::nullopt};
@@ -595,8 +558,7 @@ TEST_P(PollingFixture, AutomaticPollingFollowsEachRhythmAndTheDefaultStaysTheRou
     EXPECT_EQ(Visits.size(), 4u);
 }
 
-TEST_P(PollingFixture, AutomaticDueTimesCountFromWhatWasKeptAndFromAnyFetch)
-{
+TEST_P(PollingFixture, AutomaticDueTimesCountFromWhatWasKeptAndFromAnyFetch) {
     using namespace std::chrono;
     const auto t0 = FakeNow;
     schedule::TAnswerHints ttl;
@@ -607,7 +569,7 @@ TEST_P(PollingFixture, AutomaticDueTimesCountFromWhatWasKeptAndFromAnyFetch)
     struct Case {
         const char* id;
         TUpdateThread::THost::TKept kept;
-        std::optional<system_clock::time_point> due; // nullopt: fetched at start
+        std::optional<system_clock::time_point> due;  // nullopt: fetched at start
     };
     // No pause: the budget lets every feed go at the 15-minute floor.
     const std::vector<Case> restart = {
@@ -620,13 +582,12 @@ TEST_P(PollingFixture, AutomaticDueTimesCountFromWhatWasKeptAndFromAnyFetch)
     for (const Case& c : restart) {
         AddFeed(c.id);
         Kept[c.id] = c.kept;
-        for (int i = 0; i < 6; ++i)
-            History[c.id].push_back(t0 - hours(i));
+        for (int i = 0; i < 6; ++i) History[c.id].push_back(t0 - hours(i));
     }
     Automatic = [] { return true; };
     auto thread = Start();
     ASSERT_TRUE(WaitUntil([&] { return Finished.size() >= 1; }));
-    EXPECT_EQ(Visits, Ids({"new"})); // no burst: the others wait
+    EXPECT_EQ(Visits, Ids({"new"}));  // no burst: the others wait
     for (const Case& c : restart) {
         if (c.due) {
             EXPECT_EQ(thread->AutomaticDueTime(c.id), c.due) << c.id;

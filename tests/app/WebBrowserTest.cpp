@@ -30,21 +30,21 @@ namespace {
 
 using apptest::WaitUntil;
 
-void WriteFile(const QString& path, const QByteArray& content)
-{
+void WriteFile(const QString& path, const QByteArray& content) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     file.write(content);
 }
 
-QByteArray StoredCopy(const QByteArray& pi, const QByteArray& itemDescription)
-{
+QByteArray StoredCopy(const QByteArray& pi, const QByteArray& itemDescription) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + pi +
            "\n<rss version=\"2.0\"><channel><title>Daily &amp; Co</title><link>http://example.invalid/</link>"
            "<description>Site news</description>"
            "<item><title>First &lt;story&gt;</title><link>http://example.invalid/1</link>"
-           "<description>" + itemDescription + "</description><pubDate>Tue, 08 Dec 2026 05:00:00 +0000</pubDate></item>"
+           "<description>" +
+           itemDescription +
+           "</description><pubDate>Tue, 08 Dec 2026 05:00:00 +0000</pubDate></item>"
            "<item><title>Second</title><link>http://example.invalid/2</link><description>plain</description></item>"
            "</channel></rss>\n";
 }
@@ -52,10 +52,7 @@ QByteArray StoredCopy(const QByteArray& pi, const QByteArray& itemDescription)
 // A working directory laid out like the program's: rss.xsl beside feeds/.
 class BrowserFolder {
 public:
-    BrowserFolder()
-    {
-        QFile::copy(QStringLiteral(QUILLET_DATA_DIR "/rss.xsl"), Path("rss.xsl"));
-    }
+    BrowserFolder() { QFile::copy(QStringLiteral(QUILLET_DATA_DIR "/rss.xsl"), Path("rss.xsl")); }
     QString Path(const QString& name) const { return FDir.filePath(name); }
 
 private:
@@ -64,8 +61,7 @@ private:
 
 const QByteArray kXslPI = "<?xml-stylesheet type=\"text/xsl\" href=\"../rss.xsl\"?>";
 
-TEST(WebBrowserTransform, StoredCopyBecomesReadablePage)
-{
+TEST(WebBrowserTransform, StoredCopyBecomesReadablePage) {
     BrowserFolder folder;
     const QString feed = folder.Path("feeds/1.xml");
     WriteFile(feed, StoredCopy(kXslPI, "&lt;p&gt;Some &lt;b&gt;bold&lt;/b&gt; news&lt;/p&gt;"));
@@ -84,8 +80,7 @@ TEST(WebBrowserTransform, StoredCopyBecomesReadablePage)
     EXPECT_LT(page.indexOf("First"), page.indexOf("Second"));
 }
 
-TEST(WebBrowserTransform, FilesWithoutALocalXslInstructionAreLeftToTheEngine)
-{
+TEST(WebBrowserTransform, FilesWithoutALocalXslInstructionAreLeftToTheEngine) {
     BrowserFolder folder;
     struct Case {
         const char* name;
@@ -110,8 +105,7 @@ TEST(WebBrowserTransform, FilesWithoutALocalXslInstructionAreLeftToTheEngine)
     EXPECT_FALSE(TWebBrowser::TransformLocalXml(folder.Path("feeds/missing.xml"), html));
 }
 
-TEST(WebBrowserTransform, BrokenInputRaisesReadableErrors)
-{
+TEST(WebBrowserTransform, BrokenInputRaisesReadableErrors) {
     BrowserFolder folder;
     const QString feed = folder.Path("feeds/3.xml");
     WriteFile(feed, kXslPI + "\n<rss><channel><title>cut off");
@@ -127,16 +121,16 @@ TEST(WebBrowserTransform, BrokenInputRaisesReadableErrors)
     EXPECT_THROW(TWebBrowser::TransformLocalXml(feed, html), std::runtime_error);
 }
 
-TEST(WebBrowserTransform, StylesheetCannotWriteFiles)
-{
+TEST(WebBrowserTransform, StylesheetCannotWriteFiles) {
     BrowserFolder folder;
     const QString target = folder.Path("written.txt");
     WriteFile(folder.Path("evil.xsl"),
               "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\""
               " xmlns:exsl=\"http://exslt.org/common\" extension-element-prefixes=\"exsl\">"
-              "<xsl:template match=\"/\"><exsl:document href=\"" + target.toUtf8() +
-              "\" method=\"text\">owned</exsl:document><html><body>x</body></html></xsl:template>"
-              "</xsl:stylesheet>");
+              "<xsl:template match=\"/\"><exsl:document href=\"" +
+                  target.toUtf8() +
+                  "\" method=\"text\">owned</exsl:document><html><body>x</body></html></xsl:template>"
+                  "</xsl:stylesheet>");
     const QString feed = folder.Path("evil.xml");
     WriteFile(feed, StoredCopy("<?xml-stylesheet type=\"text/xsl\" href=\"evil.xsl\"?>", "x"));
     QByteArray html;
@@ -146,8 +140,7 @@ TEST(WebBrowserTransform, StylesheetCannotWriteFiles)
 
 // ---- with the engine ----
 
-QVariant RunScript(TWebBrowser& browser, const QString& script)
-{
+QVariant RunScript(TWebBrowser& browser, const QString& script) {
     QVariant result;
     QEventLoop loop;
     browser.View()->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld, [&](const QVariant& v) {
@@ -159,8 +152,7 @@ QVariant RunScript(TWebBrowser& browser, const QString& script)
     return result;
 }
 
-QString PlainText(TWebBrowser& browser)
-{
+QString PlainText(TWebBrowser& browser) {
     QString text;
     QEventLoop loop;
     browser.View()->page()->toPlainText([&](const QString& t) {
@@ -172,8 +164,7 @@ QString PlainText(TWebBrowser& browser)
     return text;
 }
 
-TEST(WebBrowserEngine, ShowsAStoredCopyWithoutRunningItsScript)
-{
+TEST(WebBrowserEngine, ShowsAStoredCopyWithoutRunningItsScript) {
     BrowserFolder folder;
     const QString feed = folder.Path("feeds/7.xml");
     WriteFile(feed, StoredCopy(kXslPI,

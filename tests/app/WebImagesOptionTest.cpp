@@ -10,31 +10,25 @@
 
 namespace {
 
-TEST(WebImagesOption, ShowingAFeedAppliesTheOption)
-{
+TEST(WebImagesOption, ShowingAFeedAppliesTheOption) {
     apptest::TStagedHome home;
     auto form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
     QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "1", "http://127.0.0.1:1/", "News");
 
     const struct {
-        const char* stored;     // nullptr: no such element
+        const char* stored;  // nullptr: no such element
         bool shown;
         const char* afterwards;
     } cases[] = {
-        {"False", false, "False"},
-        {"True", true, "True"},
-        {"0", false, "0"},
-        {nullptr, true, "True"},
-        {"", true, "True"},
+        {"False", false, "False"}, {"True", true, "True"}, {"0", false, "0"},
+        {nullptr, true, "True"},   {"", true, "True"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored ? c.stored : "(absent)");
         xml::Node general = form->Options().GetConfigNode("general");
-        if (xml::Node old = general.ChildByName("ShowWebImages"))
-            old.Remove();
-        if (c.stored)
-            general.AppendElement("ShowWebImages").SetText(c.stored);
+        if (xml::Node old = general.ChildByName("ShowWebImages")) old.Remove();
+        if (c.stored) general.AppendElement("ShowWebImages").SetText(c.stored);
         form->WebBrowser->SetShowWebImages(!c.shown);
         form->ShowFeed(node);
         EXPECT_EQ(form->WebBrowser->ShowWebImages(), c.shown);

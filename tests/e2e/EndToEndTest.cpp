@@ -38,7 +38,8 @@ std::string RssFeed(const std::vector<std::string>& titles) {
     for (const auto& title : titles)
         items += "<item><title>" + title + "</title><link>http://example.org/" + title + "</link></item>";
     return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Daily RSS</title>"
-           "<link>http://example.org/</link><description>d</description>" + items + "</channel></rss>";
+           "<link>http://example.org/</link><description>d</description>" +
+           items + "</channel></rss>";
 }
 
 const char* kRdfFeed = R"(<?xml version="1.0"?>
@@ -123,8 +124,10 @@ std::string ConfigPolling(const std::vector<std::string>& urls) {
     <mainform><Width>700</Width><Height>500</Height><TreeViewWidth>250</TreeViewWidth></mainform>
     <feedlist>
       <items>
-)" + items + R"(      </items>
-      <autoincrement><id>)" + std::to_string(urls.size() + 1) + R"(</id></autoincrement>
+)" + items +
+           R"(      </items>
+      <autoincrement><id>)" +
+           std::to_string(urls.size() + 1) + R"(</id></autoincrement>
     </feedlist>
   </internal>
 </config>
@@ -139,7 +142,8 @@ pid_t StartQuillet(const fs::path& home) {
         if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
         ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 1);
         ::unsetenv("QT_QPA_PLATFORM");
-        ::execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "./quillet", static_cast<char*>(nullptr));
+        ::execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 1280x1024x24", "./quillet",
+                 static_cast<char*>(nullptr));
         ::_exit(127);
     }
     return runner;
@@ -180,16 +184,19 @@ protected:
     // Waits for the first stored copy of feeds 1 to `feeds`, then adds two
     // items to the RSS feed and waits for them to be stored.
     void AwaitFirstCopiesThenAChange(int feeds) {
-        allStored = WaitFor([&] {
-            for (int id = 1; id <= feeds; ++id)
-                if (!fs::exists(Stored(id))) return false;
-            return true;
-        }, 90s);
+        allStored = WaitFor(
+            [&] {
+                for (int id = 1; id <= feeds; ++id)
+                    if (!fs::exists(Stored(id))) return false;
+                return true;
+            },
+            90s);
         if (allStored) {
             std::lock_guard lock(feedMutex);
             rssTitles = {"E", "D", "C", "B", "A"};
         }
-        rssUpdated = allStored && WaitFor([&] { return ReadFile(Stored(1)).find("<title>E</title>") != std::string::npos; }, 60s);
+        rssUpdated = allStored &&
+                     WaitFor([&] { return ReadFile(Stored(1)).find("<title>E</title>") != std::string::npos; }, 60s);
     }
 
     testsupport::LoopbackServer server;
@@ -245,7 +252,8 @@ TEST_F(EndToEnd, UnreadCountsSurviveAKillDuringPolling) {
         try {
             xml::Document saved;
             saved.LoadFromFile((home / "config.xml").string());
-            xml::Node items = saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
+            xml::Node items =
+                saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
             for (const xml::Node& item : items.ChildElements())
                 if (item.Attribute("id") == id) return item.Attribute("unread").value_or("");
         } catch (const std::exception&) {
@@ -254,7 +262,8 @@ TEST_F(EndToEnd, UnreadCountsSurviveAKillDuringPolling) {
     };
     AwaitFirstCopiesThenAChange(2);
     // Saved a few seconds after the update, with the program still running.
-    bool savedWhileRunning = rssUpdated && WaitFor([&] { return unreadOnDisk("1") == "5" && unreadOnDisk("2") == "2"; }, 10s);
+    bool savedWhileRunning =
+        rssUpdated && WaitFor([&] { return unreadOnDisk("1") == "5" && unreadOnDisk("2") == "2"; }, 10s);
 
     const auto [quillet, ended] = StopProgram(runner, SIGKILL);
 
@@ -266,7 +275,8 @@ TEST_F(EndToEnd, UnreadCountsSurviveAKillDuringPolling) {
     // What survives the kill: a whole file with the counts and captions.
     xml::Document saved;
     ASSERT_NO_THROW(saved.LoadFromFile((home / "config.xml").string()));
-    auto feeds = saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items").ChildElements();
+    auto feeds =
+        saved.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items").ChildElements();
     ASSERT_EQ(feeds.size(), 2u);
     EXPECT_EQ(feeds[0].Attribute("caption"), std::optional<std::string>("Daily RSS"));
     EXPECT_EQ(feeds[0].Attribute("unread"), std::optional<std::string>("5"));

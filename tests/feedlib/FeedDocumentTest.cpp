@@ -11,8 +11,7 @@ using namespace feed;
 namespace {
 
 std::string Root(const std::string& name, const std::string& attributes = "") {
-    return "<" + name + attributes + "><channel><title>t</title><item><title>i</title></item></channel></" + name +
-           ">";
+    return "<" + name + attributes + "><channel><title>t</title><item><title>i</title></item></channel></" + name + ">";
 }
 
 }  // namespace
@@ -33,15 +32,14 @@ TEST(FeedDocument, RootDetectionInAnyLetterCase) {
         TXMLType type;
     };
     const std::vector<Case> cases = {
-        {"rss", xtRSS}, {"RSS", xtRSS}, {"Rss", xtRSS}, {"feed", xtAtom}, {"FEED", xtAtom},
-        {"rdf:RDF", xtRDF}, {"RDF:rdf", xtRDF},
+        {"rss", xtRSS},   {"RSS", xtRSS},     {"Rss", xtRSS},     {"feed", xtAtom},
+        {"FEED", xtAtom}, {"rdf:RDF", xtRDF}, {"RDF:rdf", xtRDF},
     };
     for (const Case& c : cases) {
         TFeedDocument doc;
         doc.SetXMLType(c.type == xtRSS ? xtAtom : xtRSS);
-        const std::string ns = c.root.find(':') != std::string::npos
-                                   ? " xmlns:" + c.root.substr(0, c.root.find(':')) + "=\"urn:x\""
-                                   : "";
+        const std::string ns =
+            c.root.find(':') != std::string::npos ? " xmlns:" + c.root.substr(0, c.root.find(':')) + "=\"urn:x\"" : "";
         ASSERT_NO_THROW(doc.LoadFromString(Root(c.root, ns))) << c.root;
         EXPECT_EQ(doc.XMLType(), c.type) << c.root;
     }

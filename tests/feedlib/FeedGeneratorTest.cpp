@@ -22,11 +22,21 @@ void Outline(const xml::Node& node, int depth, std::string& out) {
             out += ">\n";
             for (const xml::Node& child : node.Children()) Outline(child, depth + 1, out);
             return;
-        case xml::NodeType::Text: out += "text: " + node.Text(); break;
-        case xml::NodeType::CData: out += "cdata: " + node.Text(); break;
-        case xml::NodeType::Comment: out += "comment: " + node.Text(); break;
-        case xml::NodeType::ProcessingInstruction: out += "pi " + node.Name() + ": " + node.Text(); break;
-        case xml::NodeType::Other: out += "other"; break;
+        case xml::NodeType::Text:
+            out += "text: " + node.Text();
+            break;
+        case xml::NodeType::CData:
+            out += "cdata: " + node.Text();
+            break;
+        case xml::NodeType::Comment:
+            out += "comment: " + node.Text();
+            break;
+        case xml::NodeType::ProcessingInstruction:
+            out += "pi " + node.Name() + ": " + node.Text();
+            break;
+        case xml::NodeType::Other:
+            out += "other";
+            break;
     }
     out += "\n";
 }
@@ -72,8 +82,7 @@ TEST(Generator, MinimalFeedMatchesTheGoldenDocument) {
     // XML 1.0 in UTF-8, whether or not the declaration names the encoding.
     const std::string text = feedtest::ReadFile(file);
     const std::string declaration = text.substr(0, text.find("?>") + 2);
-    EXPECT_TRUE(declaration == "<?xml version=\"1.0\"?>" ||
-                declaration == "<?xml version=\"1.0\" encoding=\"UTF-8\"?>")
+    EXPECT_TRUE(declaration == "<?xml version=\"1.0\"?>" || declaration == "<?xml version=\"1.0\" encoding=\"UTF-8\"?>")
         << declaration;
 }
 
@@ -95,19 +104,22 @@ TEST(Generator, FullChannelInTableOrder) {
     TFeedDocument doc;
     doc.LoadFromString(Fixture("rss20_full_channel.xml"));
     const xml::Node channel = ChannelOf(doc);
-    EXPECT_EQ(ChildNames(channel),
-              (std::vector<std::string>{"title", "link", "description", "language", "copyright", "managingEditor",
-                                        "webMaster", "pubDate", "lastBuildDate", "category", "category", "docs",
-                                        "cloud", "ttl", "image", "skipHours", "skipDays", "textInput", "generator",
-                                        "rating", "item", "item"}));
+    EXPECT_EQ(
+        ChildNames(channel),
+        (std::vector<std::string>{"title",     "link",    "description",   "language",  "copyright", "managingEditor",
+                                  "webMaster", "pubDate", "lastBuildDate", "category",  "category",  "docs",
+                                  "cloud",     "ttl",     "image",         "skipHours", "skipDays",  "textInput",
+                                  "generator", "rating",  "item",          "item"}));
     EXPECT_EQ(doc.XMLFile().DocumentElement().Attribute("version"), "0.91");
     EXPECT_EQ(channel.FindChild("pubDate").Text(), "Sat, 01 May 2004 10:20:30 +0200");
     EXPECT_EQ(channel.Child(9).Attribute("domain"), "http://example.org/cats");
     EXPECT_FALSE(channel.Child(10).HasAttribute("domain"));
     const xml::Node cloud = channel.FindChild("cloud");
-    EXPECT_EQ(cloud.Attributes(), (std::vector<std::pair<std::string, std::string>>{
-                                      {"domain", "rpc.example.org"}, {"port", "8080"}, {"path", "/RPC2"},
-                                      {"registerProcedure", "notify"}, {"protocol", "xml-rpc"}}));
+    EXPECT_EQ(cloud.Attributes(), (std::vector<std::pair<std::string, std::string>>{{"domain", "rpc.example.org"},
+                                                                                    {"port", "8080"},
+                                                                                    {"path", "/RPC2"},
+                                                                                    {"registerProcedure", "notify"},
+                                                                                    {"protocol", "xml-rpc"}}));
     const xml::Node image = channel.FindChild("image");
     EXPECT_EQ(ChildNames(image), (std::vector<std::string>{"url", "title", "link", "description", "height", "width"}));
     EXPECT_EQ(image.FindChild("width").Text(), "144");
@@ -115,9 +127,9 @@ TEST(Generator, FullChannelInTableOrder) {
               (std::vector<std::string>{"title", "description", "name", "link"}));
 
     const xml::Node item = channel.FindChild("item");
-    EXPECT_EQ(ChildNames(item), (std::vector<std::string>{"title", "link", "description", "author", "category",
-                                                          "category", "comments", "enclosure", "guid", "pubDate",
-                                                          "source"}));
+    EXPECT_EQ(ChildNames(item),
+              (std::vector<std::string>{"title", "link", "description", "author", "category", "category", "comments",
+                                        "enclosure", "guid", "pubDate", "source"}));
     EXPECT_EQ(item.FindChild("enclosure").Attributes(),
               (std::vector<std::pair<std::string, std::string>>{
                   {"url", "http://example.org/1.mp3"}, {"length", "123"}, {"type", "audio/mpeg"}}));
@@ -171,9 +183,13 @@ TEST(Generator, LanguageCodes) {
         std::string xlang;
         std::string written;
     };
-    for (const Case& c : std::vector<Case>{{langEN, "", "en"}, {langEU, "", "eu"}, {langZH_CN, "", "za-cn"},
-                                           {langZH_TW, "", "zh-tw"}, {langEN_US, "ignored", "en-us"},
-                                           {langX, "en-US", "en-US"}, {langX, "", ""}}) {
+    for (const Case& c : std::vector<Case>{{langEN, "", "en"},
+                                           {langEU, "", "eu"},
+                                           {langZH_CN, "", "za-cn"},
+                                           {langZH_TW, "", "zh-tw"},
+                                           {langEN_US, "ignored", "en-us"},
+                                           {langX, "en-US", "en-US"},
+                                           {langX, "", ""}}) {
         TFeedDocument doc;
         doc.Channel().Optional().SetLanguage(c.language);
         doc.Channel().Optional().SetXLang(c.xlang);

@@ -86,8 +86,9 @@ TEST(AtomParser, ContentModes) {
 
 TEST(AtomParser, LinksWithoutHref) {
     TFeedDocument doc;
-    doc.LoadFromString(Atom("<link href=\"http://a/\"/><link rel=\"x\"/>"
-                            "<entry><link rel=\"alternate\"/><link href=\"http://b/\"/></entry>"));
+    doc.LoadFromString(
+        Atom("<link href=\"http://a/\"/><link rel=\"x\"/>"
+             "<entry><link rel=\"alternate\"/><link href=\"http://b/\"/></entry>"));
     EXPECT_EQ(doc.Channel().Required().Link(), "http://a/");
     // Only the first entry link is looked at.
     EXPECT_EQ(doc.Items()[0].Link(), "");
@@ -95,15 +96,16 @@ TEST(AtomParser, LinksWithoutHref) {
 
 TEST(AtomParser, EntryDatesAndFields) {
     TFeedDocument doc;
-    doc.LoadFromString(Atom("<entry><modified>2004-05-01T10:20:30Z</modified>"
-                            "<pubDate>Sun, 02 May 2004 08:00:00 GMT</pubDate>"
-                            "<enclosure url=\"u\" length=\"5\" type=\"t\"/><source url=\"s\">S</source>"
-                            "<category domain=\"d\">c</category><comments>cm</comments></entry>"
-                            "<language>fr</language><ttl>20</ttl><rating>r</rating>"
-                            "<skipHours><hour>5</hour></skipHours>"));
+    doc.LoadFromString(
+        Atom("<entry><modified>2004-05-01T10:20:30Z</modified>"
+             "<pubDate>Sun, 02 May 2004 08:00:00 GMT</pubDate>"
+             "<enclosure url=\"u\" length=\"5\" type=\"t\"/><source url=\"s\">S</source>"
+             "<category domain=\"d\">c</category><comments>cm</comments></entry>"
+             "<language>fr</language><ttl>20</ttl><rating>r</rating>"
+             "<skipHours><hour>5</hour></skipHours>"));
     const TRSSItem& item = doc.Items()[0];
     EXPECT_DOUBLE_EQ(item.PubDate().DateTime(), At(2004, 5, 2, 8));  // pubDate replaces modified
-    EXPECT_EQ(item.PubDate().TimeZone(), "GMT");  // with its own zone
+    EXPECT_EQ(item.PubDate().TimeZone(), "GMT");                     // with its own zone
     EXPECT_EQ(item.Enclosure().Length(), 5);
     EXPECT_EQ(item.Source().URL(), "s");
     EXPECT_EQ(item.Categories()[0].Domain(), "d");
@@ -129,8 +131,9 @@ TEST(AtomParser, HeadAndEntriesBesideIt) {
 
 TEST(AtomParser, Atom10DefaultNamespaceIsRead) {
     TFeedDocument doc;
-    doc.LoadFromString("<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Ten</title>"
-                       "<link href=\"http://example.org/\"/><entry><title>e</title><id>urn:1</id></entry></feed>");
+    doc.LoadFromString(
+        "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Ten</title>"
+        "<link href=\"http://example.org/\"/><entry><title>e</title><id>urn:1</id></entry></feed>");
     EXPECT_EQ(doc.Channel().Required().Title(), "Ten");
     ASSERT_EQ(doc.Items().Count(), 1);
     EXPECT_EQ(doc.Items()[0].GUID().GUID(), "urn:1");

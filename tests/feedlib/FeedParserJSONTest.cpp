@@ -50,9 +50,11 @@ TEST(JSONFeed, FieldsOfThePublishersFeeds) {
     };
     const std::vector<Case> cases = {
         {"json11_wordpress_plugin.json", "language", "en-gb"},
-        {"json11_wordpress_plugin.json", "image", "https://blog.example.org/wp-content/uploads/2026/01/cropped-icon-512x512.png"},
+        {"json11_wordpress_plugin.json", "image",
+         "https://blog.example.org/wp-content/uploads/2026/01/cropped-icon-512x512.png"},
         {"json11_wordpress_plugin.json", "0.description", "Paragraph one. [&hellip;]"},
-        {"json11_wordpress_plugin.json", "0.content", "<p>Paragraph one.</p>\n<p>Paragraph two, with <a href=\"https://example.org/\">a link</a>.</p>\n"},
+        {"json11_wordpress_plugin.json", "0.content",
+         "<p>Paragraph one.</p>\n<p>Paragraph two, with <a href=\"https://example.org/\">a link</a>.</p>\n"},
         {"json11_wordpress_plugin.json", "0.categories", "Long reads;News;"},
         {"json11_wordpress_plugin.json", "0.guid", "https://blog.example.org/?p=123"},
         {"json11_hugo_text_only.json", "image", "https://garden.example.net/favicon.ico"},
@@ -118,7 +120,8 @@ TEST(JSONFeed, RefusedWithAClearMessage) {
         {Nested(257), "JSON document nested too deeply (more than 256 levels)"},
         {std::string(1000000, '['), "JSON document nested too deeply"},
         {feedtest::Fixture("json_hostile_deeply_nested.json"), "JSON document nested too deeply"},
-        {feed + "\"" + std::string(33 * 1024 * 1024, 'a') + "\"}", "JSON document too large: a feed may not exceed 32 MiB"},
+        {feed + "\"" + std::string(33 * 1024 * 1024, 'a') + "\"}",
+         "JSON document too large: a feed may not exceed 32 MiB"},
         {"  \n<rss><channel><title>t", "XML parse error"},
     };
     for (const Case& c : cases) {
@@ -147,8 +150,9 @@ TEST(JSONFeed, FailedLoadsKeepOrEmptyTheModelAsForXML) {
 TEST(JSONFeed, FilesWithAByteOrderMarkBlanksAndHugeStrings) {
     feedtest::TempDir dir;
     const std::string huge(3'000'000, 'h');
-    const std::string text = "\xEF\xBB\xBF\r\n \t{\"version\": \"https://jsonfeed.org/version/1\", \"title\": \"" + huge +
-                             "\", \"items\": [{\"id\": 1, \"url\": \"/posts/1\", \"content_text\": \"" + huge + "\"}]}";
+    const std::string text = "\xEF\xBB\xBF\r\n \t{\"version\": \"https://jsonfeed.org/version/1\", \"title\": \"" +
+                             huge + "\", \"items\": [{\"id\": 1, \"url\": \"/posts/1\", \"content_text\": \"" + huge +
+                             "\"}]}";
     std::ofstream(dir.File("feed.json"), std::ios::binary) << text;
     TFeedDocument doc;
     doc.SetDocumentURL("https://site.example/feeds/feed.json");
@@ -171,7 +175,8 @@ TEST(JSONFeed, EscapedTitlesReadBackFromTheStoredCopyAsCompared) {
                                              "\\\"quoted\\\" \\/ <b>&amp;</b>", "line\\r\\nbreak"};
     for (const std::string& title : titles) {
         TFeedDocument doc;
-        doc.LoadFromString("{\"version\": \"https://jsonfeed.org/version/1\", \"items\": [{\"title\": \"" + title + "\"}]}");
+        doc.LoadFromString("{\"version\": \"https://jsonfeed.org/version/1\", \"items\": [{\"title\": \"" + title +
+                           "\"}]}");
         doc.GenerateXML();
         TFeedDocument copy;
         ASSERT_EQ(feedtest::LoadError(copy, doc.XMLFile().SaveToString()), "") << title;

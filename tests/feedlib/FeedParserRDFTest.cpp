@@ -59,9 +59,10 @@ TEST(RDFParser, DublinCoreDateInANamespacedDocument) {
     EXPECT_FALSE(doc.Items()[1].PubDate().Modified());
 
     // Any prefix bound to Dublin Core will do in a namespaced item.
-    doc.LoadFromString("<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
-                       "xmlns=\"http://purl.org/rss/1.0/\" xmlns:purl=\"http://purl.org/dc/elements/1.1/\">"
-                       "<item><title>x</title><purl:date>2005-06-07T08:09:10Z</purl:date></item></rdf:RDF>");
+    doc.LoadFromString(
+        "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
+        "xmlns=\"http://purl.org/rss/1.0/\" xmlns:purl=\"http://purl.org/dc/elements/1.1/\">"
+        "<item><title>x</title><purl:date>2005-06-07T08:09:10Z</purl:date></item></rdf:RDF>");
     EXPECT_DOUBLE_EQ(doc.Items()[0].PubDate().DateTime(), At(2005, 6, 7, 8, 9, 10));
 }
 
@@ -87,8 +88,9 @@ TEST(RDFParser, ItemsInNoNamespace) {
 
 TEST(RDFParser, ChannelWithoutItems) {
     TFeedDocument doc;
-    doc.LoadFromString(Rdf("<channel><title>Only</title><link>l</link><description>d</description>"
-                           "<language>de</language></channel>"));
+    doc.LoadFromString(
+        Rdf("<channel><title>Only</title><link>l</link><description>d</description>"
+            "<language>de</language></channel>"));
     EXPECT_EQ(doc.Channel().Required().Title(), "Only");
     EXPECT_EQ(doc.Channel().Required().Desc(), "d");
     // Only the three texts are read inside the channel.
@@ -98,9 +100,10 @@ TEST(RDFParser, ChannelWithoutItems) {
 
 TEST(RDFParser, ChannelLevelElementsAtTheRoot) {
     TFeedDocument doc;
-    doc.LoadFromString(Rdf("<channel><title>c</title></channel><language>de</language><ttl>15</ttl>"
-                           "<category>k</category><skipDays><day>Friday</day></skipDays>"
-                           "<textInput><title>t</title><description>d</description><name>n</name><link>l</link></textInput>"));
+    doc.LoadFromString(
+        Rdf("<channel><title>c</title></channel><language>de</language><ttl>15</ttl>"
+            "<category>k</category><skipDays><day>Friday</day></skipDays>"
+            "<textInput><title>t</title><description>d</description><name>n</name><link>l</link></textInput>"));
     const TRSSChannelOpt& opt = doc.Channel().Optional();
     EXPECT_EQ(opt.Language(), langDE);
     EXPECT_EQ(opt.TTL(), 15);

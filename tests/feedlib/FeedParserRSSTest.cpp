@@ -100,8 +100,13 @@ TEST(RSSParser, DescriptionPrecedence) {
     doc.LoadFromString(Fixture("rss_descriptions.xml"));
     const std::vector<std::string> expected = {
         // A CDATA section followed by markup is kept whole.
-        "plain", "<p>encoded</p>", "content", "d", "<b>first</b><img src=\"x.png\" />",
-        "<p>Hello <a href=\"http://example.org\">world</a></p>", "",
+        "plain",
+        "<p>encoded</p>",
+        "content",
+        "d",
+        "<b>first</b><img src=\"x.png\" />",
+        "<p>Hello <a href=\"http://example.org\">world</a></p>",
+        "",
     };
     ASSERT_EQ(doc.Items().Count(), static_cast<int>(expected.size()));
     for (int i = 0; i < doc.Items().Count(); ++i)
@@ -181,8 +186,10 @@ TEST(RSSParser, LanguageCodes) {
         TLanguages language;
         const char* xlang;
     };
-    for (const Case& c : std::vector<Case>{{"en-us", langEN_US, ""}, {"en-US", langX, "en-US"},
-                                           {"zh-cn", langX, "zh-cn"}, {"za-cn", langZH_CN, ""},
+    for (const Case& c : std::vector<Case>{{"en-us", langEN_US, ""},
+                                           {"en-US", langX, "en-US"},
+                                           {"zh-cn", langX, "zh-cn"},
+                                           {"za-cn", langZH_CN, ""},
                                            {"", langX, ""}}) {
         TFeedDocument doc;
         doc.LoadFromString(Channel(std::string("<language>") + c.code + "</language><item/>"));
@@ -193,7 +200,8 @@ TEST(RSSParser, LanguageCodes) {
 
 TEST(RSSParser, OptionalStructuresAndTheirPresence) {
     TFeedDocument doc;
-    doc.LoadFromString(Channel("<cloud/><image/><textInput/><ttl>60</ttl><item><enclosure url=\"u\" type=\"t\" length=\"-4\"/></item>"));
+    doc.LoadFromString(Channel(
+        "<cloud/><image/><textInput/><ttl>60</ttl><item><enclosure url=\"u\" type=\"t\" length=\"-4\"/></item>"));
     const TRSSChannelOpt& opt = doc.Channel().Optional();
     EXPECT_FALSE(opt.Cloud().Include());
     EXPECT_FALSE(opt.Image().Include());
@@ -212,8 +220,9 @@ TEST(RSSParser, OptionalStructuresAndTheirPresence) {
 
 TEST(RSSParser, RepeatedFields) {
     TFeedDocument doc;
-    doc.LoadFromString(Channel("<title>one</title><item><title>first</title><title>second</title></item>"
-                               "<title>two</title>"));
+    doc.LoadFromString(
+        Channel("<title>one</title><item><title>first</title><title>second</title></item>"
+                "<title>two</title>"));
     EXPECT_EQ(doc.Channel().Required().Title(), "two");  // channel: the last one
     EXPECT_EQ(doc.Items()[0].Title(), "first");          // item: the first one
 }
@@ -236,9 +245,8 @@ TEST(RSSParser, OddElementsAreTolerated) {
     const auto describe = [](const TFeedDocument& doc) {
         const TRSSChannelOpt& opt = doc.Channel().Optional();
         std::string out = doc.Channel().Required().Title() + "|ttl " + std::to_string(opt.TTL()) +
-                          (opt.TTLModified() ? "!" : "") + "|image " + (opt.Image().Include() ? "y" : "n") +
-                          "|input " + (opt.TextInput().Include() ? "y" : "n") + "|cloud " +
-                          (opt.Cloud().Include() ? "y" : "n");
+                          (opt.TTLModified() ? "!" : "") + "|image " + (opt.Image().Include() ? "y" : "n") + "|input " +
+                          (opt.TextInput().Include() ? "y" : "n") + "|cloud " + (opt.Cloud().Include() ? "y" : "n");
         for (int i = 0; i < doc.Items().Count(); ++i) {
             const TRSSItem& item = doc.Items()[i];
             out += "|" + item.Title();
@@ -250,13 +258,16 @@ TEST(RSSParser, OddElementsAreTolerated) {
         {Channel("<title>a<b>b</b></title><item/>"), "ab|ttl 60|image n|input n|cloud n|"},
         {WithItem("<title><b>bold</b> <![CDATA[and]]> more</title>"), "t|ttl 60|image n|input n|cloud n|boldand more"},
         {Channel("<ttl></ttl><item/>"), "Title Required|ttl 60|image n|input n|cloud n|"},
-        {Channel("<ttl>abc</ttl><ttl>1.5</ttl><ttl>99999999999</ttl><item/>"), "Title Required|ttl 60|image n|input n|cloud n|"},
+        {Channel("<ttl>abc</ttl><ttl>1.5</ttl><ttl>99999999999</ttl><item/>"),
+         "Title Required|ttl 60|image n|input n|cloud n|"},
         {Channel("<ttl> 30 </ttl><item/>"), "Title Required|ttl 30!|image n|input n|cloud n|"},
         {Channel("<cloud domain=\"d\"/><item/>"), "Title Required|ttl 60|image n|input n|cloud n|"},
         {Channel("<cloud port=\"x\"/><item/>"), "Title Required|ttl 60|image n|input n|cloud n|"},
         {WithItem("<title>e</title><enclosure url=\"u\" type=\"t\"/>"), "t|ttl 60|image n|input n|cloud n|e enc 0"},
-        {WithItem("<title>e</title><enclosure url=\"u\" length=\"12 MB\"/>"), "t|ttl 60|image n|input n|cloud n|e enc 0"},
-        {Channel("<image><title>t</title><link>l</link></image><item/>"), "Title Required|ttl 60|image n|input n|cloud n|"},
+        {WithItem("<title>e</title><enclosure url=\"u\" length=\"12 MB\"/>"),
+         "t|ttl 60|image n|input n|cloud n|e enc 0"},
+        {Channel("<image><title>t</title><link>l</link></image><item/>"),
+         "Title Required|ttl 60|image n|input n|cloud n|"},
         {Channel("<image><url>u</url><link>l</link></image><item/>"), "Title Required|ttl 60|image n|input n|cloud n|"},
         {Channel("<image><url>u</url><title>t</title><link>l</link><width>wide</width></image><item/>"),
          "Title Required|ttl 60|image y|input n|cloud n|"},

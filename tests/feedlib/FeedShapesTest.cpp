@@ -29,8 +29,8 @@ struct Shape {
     // The first item.
     const char* title;
     const char* link;
-    const char* date;     // its instant, "" for none
-    const char* body;     // a piece of the body a reader is shown
+    const char* date;  // its instant, "" for none
+    const char* body;  // a piece of the body a reader is shown
     const char* author;
     const char* enclosure;  // "url type length", "" for none
 };
@@ -39,18 +39,17 @@ const Shape kShapes[] = {
     {"rss_wordpress_content_encoded.xml", xtRSS, "A WordPress Blog", "https://blog.example.org", 2,
      "Long post \xE2\x80\x93 part one", "https://blog.example.org/2026/12/long-post/", "2026-12-07T14:30:00Z",
      "Paragraph two, with <a href", "Jane Writer", ""},
-    {"atom10_links_xhtml_and_base.xml", xtAtom, "Example & Co Blog", "http://example.org/blog/", 3,
-     "An xhtml title", "http://example.org/blog/posts/1.html", "2026-12-07T08:00:00Z",
-     "<p>First <strong>post</strong>, in full.</p>", "Alice",
-     "http://example.org/blog/audio/episode1.mp3 audio/mpeg 1234567"},
+    {"atom10_links_xhtml_and_base.xml", xtAtom, "Example & Co Blog", "http://example.org/blog/", 3, "An xhtml title",
+     "http://example.org/blog/posts/1.html", "2026-12-07T08:00:00Z", "<p>First <strong>post</strong>, in full.</p>",
+     "Alice", "http://example.org/blog/audio/episode1.mp3 audio/mpeg 1234567"},
     {"rss_podcast_enclosure_without_length.xml", xtRSS, "The Example Podcast", "https://podcast.example.org/", 3,
      "Episode 2: No length", "", "2026-12-08T10:00:00Z", "", "", "https://cdn.example.org/ep2.mp3 audio/mpeg 0"},
     {"atom10_prefixed_root.xml", xtAtom, "Prefixed Atom", "http://prefixed.example.org/", 1, "Prefixed entry",
      "http://prefixed.example.org/1", "2026-11-30T23:00:00Z", "<p>Hello</p>", "", ""},
-    {"rss_newline_before_xml_declaration.xml", xtRSS, "Newline first", "http://newline.example.org/", 1,
-     "Still read", "", "2026-12-08T10:00:00Z", "", "", ""},
-    {"rss_byte_order_mark_and_newline.xml", xtRSS, "Byte order mark", "http://bom.example.org/", 1, "Read too", "",
-     "", "", "", ""},
+    {"rss_newline_before_xml_declaration.xml", xtRSS, "Newline first", "http://newline.example.org/", 1, "Still read",
+     "", "2026-12-08T10:00:00Z", "", "", ""},
+    {"rss_byte_order_mark_and_newline.xml", xtRSS, "Byte order mark", "http://bom.example.org/", 1, "Read too", "", "",
+     "", "", ""},
     {"rss_dates_in_each_zone_form.xml", xtRSS, "Dates", "http://dates.example.org/", 12, "GMT", "",
      "2026-12-08T14:30:00Z", "", "", ""},
     {"rss_image_missing_url.xml", xtRSS, "Image without url", "http://image.example.org/", 1,
@@ -71,8 +70,8 @@ const Shape kShapes[] = {
     {"rss_default_namespace.xml", xtRSS, "Namespaced RSS", "http://ns.example.org/", 1, "In the namespace",
      "http://ns.example.org/1", "2026-12-08T13:30:00Z", "", "", ""},
     {"rss_prefixed_userland_namespace.xml", xtRSS, "Prefixed RSS", "http://prefixed-rss.example.org/", 2,
-     "First prefixed item", "http://prefixed-rss.example.org/1", "2026-12-08T08:15:00Z",
-     "<p>The whole first post</p>", "Petra Prefix", "http://prefixed-rss.example.org/1.jpg image/jpeg 2048"},
+     "First prefixed item", "http://prefixed-rss.example.org/1", "2026-12-08T08:15:00Z", "<p>The whole first post</p>",
+     "Petra Prefix", "http://prefixed-rss.example.org/1.jpg image/jpeg 2048"},
     {"rdf_prefixed_rss10_namespace.xml", xtRDF, "Prefixed RDF", "http://prefixed-rdf.example.org/", 1,
      "Prefixed RDF item", "http://prefixed-rdf.example.org/1", "2026-12-08T05:00:00Z", "<p>Read in full</p>",
      "Rita RDF", ""},
@@ -93,11 +92,10 @@ const Shape kShapes[] = {
      "Episode 42: Everything", "https://podcast.example.org/42", "2026-12-08T22:04:00Z", "<em>everything</em>",
      "Pat Host", "https://cdn.podcast.example.org/ep42.m4a audio/x-m4a 89970236"},
     {"atom10_reddit_html_content.xml", xtAtom, "Example", "https://www.reddit.example/r/example/", 1,
-     "A post with & in its title", "https://www.reddit.example/r/example/comments/abc/a_post/",
-     "2026-12-08T11:58:00Z", "<p>Text of the post</p>", "/u/someone",
-     "https://b.thumbs.example/abc.jpg image/* 0"},
-    {"atom10_xhtml_spaces_between_words.xml", xtAtom, "Words apart", "http://words.example.org/", 1,
-     "Bold italic", "http://words.example.org/1", "2026-12-08T12:00:00Z", "<p><b>a</b> <i>b</i></p>", "", ""},
+     "A post with & in its title", "https://www.reddit.example/r/example/comments/abc/a_post/", "2026-12-08T11:58:00Z",
+     "<p>Text of the post</p>", "/u/someone", "https://b.thumbs.example/abc.jpg image/* 0"},
+    {"atom10_xhtml_spaces_between_words.xml", xtAtom, "Words apart", "http://words.example.org/", 1, "Bold italic",
+     "http://words.example.org/1", "2026-12-08T12:00:00Z", "<p><b>a</b> <i>b</i></p>", "", ""},
 };
 
 std::string EnclosureOf(const TRSSItem& item) {
@@ -111,8 +109,8 @@ std::string Describe(const TFeedDocument& doc) {
     const TRSSChannel& channel = doc.Channel();
     std::string out = channel.Required().Title() + "\n" + channel.Required().Link() + "\n" + channel.Required().Desc() +
                       "\n" + InstantOf(channel.Optional().PubDate()) + " " + channel.Optional().PubDate().TimeZone() +
-                      "\nimage " + (channel.Optional().Image().Include() ? channel.Optional().Image().Required().URL() : "-") +
-                      "\n";
+                      "\nimage " +
+                      (channel.Optional().Image().Include() ? channel.Optional().Image().Required().URL() : "-") + "\n";
     for (int i = 0; i < doc.Items().Count(); ++i) {
         const TRSSItem& item = doc.Items()[i];
         if (!item.TitleModified() && !item.DescriptionModified()) continue;  // not stored
@@ -241,8 +239,9 @@ TEST(FeedShapes, XhtmlKeepsTheSpacesBetweenWords) {
 }
 
 TEST(FeedShapes, RelativeLinksResolveAgainstTheDownloadAddress) {
-    const std::string text = "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>t</title><link href=\"/home\"/>"
-                             "<entry><title>e</title><link href=\"../posts/1\"/></entry></feed>";
+    const std::string text =
+        "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>t</title><link href=\"/home\"/>"
+        "<entry><title>e</title><link href=\"../posts/1\"/></entry></feed>";
     TFeedDocument doc;
     doc.SetDocumentURL("https://site.example/blog/feed.xml");
     doc.LoadFromString(text);
@@ -250,8 +249,9 @@ TEST(FeedShapes, RelativeLinksResolveAgainstTheDownloadAddress) {
     EXPECT_EQ(doc.Items()[0].Link(), "https://site.example/posts/1");
     // An unreadable publication date gives way to the update date.
     TFeedDocument dated;
-    dated.LoadFromString("<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><title>e</title>"
-                         "<published>soon</published><updated>2026-12-08T10:00:00+01:00</updated></entry></feed>");
+    dated.LoadFromString(
+        "<feed xmlns=\"http://www.w3.org/2005/Atom\"><entry><title>e</title>"
+        "<published>soon</published><updated>2026-12-08T10:00:00+01:00</updated></entry></feed>");
     EXPECT_EQ(InstantOf(dated.Items()[0].PubDate()), "2026-12-08T09:00:00Z");
     // Unknown address: kept as written.
     TFeedDocument unknown;
@@ -263,12 +263,18 @@ TEST(FeedShapes, DatesInEachZoneFormKeepTheirInstant) {
     TFeedDocument doc;
     doc.LoadFromString(Fixture("rss_dates_in_each_zone_form.xml"));
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"GMT", "2026-12-08T14:30:00Z GMT"},        {"UT", "2026-12-08T14:30:00Z UT"},
-        {"Z", "2026-12-08T14:30:00Z Z"},            {"PST", "2026-12-08T14:30:00Z PST"},
-        {"EDT", "2026-12-08T14:30:00Z EDT"},        {"-0700", "2026-12-08T14:30:00Z -0700"},
-        {"+0530", "2026-12-08T14:30:00Z +0530"},    {"two-digit year", "2026-12-08T14:30:00Z GMT"},
-        {"ISO offset", "2026-12-08T14:30:00Z +0100"}, {"dc:date", "2026-12-08T14:30:00Z Z"},
-        {"unreadable", " "},                          {"missing", " "},
+        {"GMT", "2026-12-08T14:30:00Z GMT"},
+        {"UT", "2026-12-08T14:30:00Z UT"},
+        {"Z", "2026-12-08T14:30:00Z Z"},
+        {"PST", "2026-12-08T14:30:00Z PST"},
+        {"EDT", "2026-12-08T14:30:00Z EDT"},
+        {"-0700", "2026-12-08T14:30:00Z -0700"},
+        {"+0530", "2026-12-08T14:30:00Z +0530"},
+        {"two-digit year", "2026-12-08T14:30:00Z GMT"},
+        {"ISO offset", "2026-12-08T14:30:00Z +0100"},
+        {"dc:date", "2026-12-08T14:30:00Z Z"},
+        {"unreadable", " "},
+        {"missing", " "},
     };
     ASSERT_EQ(doc.Items().Count(), static_cast<int>(expected.size()));
     for (int i = 0; i < doc.Items().Count(); ++i) {
@@ -291,7 +297,7 @@ TEST(FeedShapes, OldFormatsGiveTheSameModel) {
     TFeedDocument doc;
     doc.LoadFromString(Fixture("atom03_feed.xml"));
     EXPECT_EQ(doc.Channel().Required().Link(), "http://example.org/post");  // the last link, whatever its rel
-    EXPECT_EQ(doc.Items()[0].Link(), "http://example.org/edit/1");           // the first link, whatever its rel
+    EXPECT_EQ(doc.Items()[0].Link(), "http://example.org/edit/1");          // the first link, whatever its rel
     EXPECT_FALSE(doc.Items()[2].DescriptionModified());                     // summary is not read in 0.3
     EXPECT_EQ(doc.Items()[0].Content(), "");
 }

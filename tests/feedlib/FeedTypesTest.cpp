@@ -62,17 +62,33 @@ TEST(RFC822DateTime, ParseISO8601KeepsTheZone) {
 // An unreadable date is not a date: the value stays as it was and is not
 // stored (never "now", never 1899).
 TEST(RFC822DateTime, UnreadableDatesAreNotStored) {
-    for (const char* text : {"", "2004-13-01", "2003-02-29", "2004-05-01T24:00:00Z", "2004-05-01T10:60:00Z",
-                             "2004-05-01T10:20:61Z", "garbage", "99999999999-01-01", "-2004-05-01", "2004-05-32",
-                             "2004-05-01T10:20:30 Mars", "yesterday", "Sat, 32 May 2004 10:20:30 GMT",
-                             "Sat, 01 Foo 2004 10:20:30 GMT", "Sat, 01 May 2004 25:00:00 GMT",
-                             "Sat, 01 May 204 10:20:30 GMT", "Sat, 01 May 2004 10:20:30 GMT trailing words", "Sat 01",
-                             "Sat, 29 Feb 2003 10:20:30 GMT", "Sat, 01 May 2004 10:20:30 +2500"}) {
+    for (const char* text : {"",
+                             "2004-13-01",
+                             "2003-02-29",
+                             "2004-05-01T24:00:00Z",
+                             "2004-05-01T10:60:00Z",
+                             "2004-05-01T10:20:61Z",
+                             "garbage",
+                             "99999999999-01-01",
+                             "-2004-05-01",
+                             "2004-05-32",
+                             "2004-05-01T10:20:30 Mars",
+                             "yesterday",
+                             "Sat, 32 May 2004 10:20:30 GMT",
+                             "Sat, 01 Foo 2004 10:20:30 GMT",
+                             "Sat, 01 May 2004 25:00:00 GMT",
+                             "Sat, 01 May 204 10:20:30 GMT",
+                             "Sat, 01 May 2004 10:20:30 GMT trailing words",
+                             "Sat 01",
+                             "Sat, 29 Feb 2003 10:20:30 GMT",
+                             "Sat, 01 May 2004 10:20:30 +2500"}) {
         for (bool rfc822 : {false, true}) {
             TRFC822DateTime date;
             const plat::TDateTime before = date.DateTime();
-            if (rfc822) date.ParseRFC822(text);
-            else date.ParseISO8601(text);
+            if (rfc822)
+                date.ParseRFC822(text);
+            else
+                date.ParseISO8601(text);
             EXPECT_DOUBLE_EQ(date.DateTime(), before) << text;
             EXPECT_FALSE(date.Modified()) << text;
             EXPECT_EQ(date.TimeZone(), "GMT") << text;
@@ -253,7 +269,8 @@ TEST(Model, NumericSettersClamp) {
         EXPECT_EQ(image.Height(), c.expected) << c.input;
         EXPECT_EQ(image.HeightModified(), c.modified) << c.input;
     }
-    for (const Case& c : std::vector<Case>{{8080, 8080, false}, {0, 1, false}, {1, 1, false}, {-3, 1, false}, {2, 2, false}}) {
+    for (const Case& c :
+         std::vector<Case>{{8080, 8080, false}, {0, 1, false}, {1, 1, false}, {-3, 1, false}, {2, 2, false}}) {
         TRSSCloud cloud;
         cloud.SetPort(c.input);
         EXPECT_EQ(cloud.Port(), c.expected) << c.input;

@@ -15,9 +15,8 @@ TEST(Language, CodeTableBothDirections) {
         const char* code;
     };
     const std::vector<Case> cases = {
-        {langAF, "af"},    {langZH_CN, "za-cn"}, {langZH_TW, "zh-tw"}, {langEN, "en"},
-        {langEN_US, "en-us"}, {langEU, "eu"},    {langHAW, "haw"},     {langRO_RP, "ro-rp"},
-        {langES_VE, "es-ve"}, {langUK, "uk"},
+        {langAF, "af"}, {langZH_CN, "za-cn"}, {langZH_TW, "zh-tw"}, {langEN, "en"},       {langEN_US, "en-us"},
+        {langEU, "eu"}, {langHAW, "haw"},     {langRO_RP, "ro-rp"}, {langES_VE, "es-ve"}, {langUK, "uk"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(LanguageCode(c.language), c.code);
@@ -86,7 +85,7 @@ TEST(DecodeContent, Base64AndPlain) {
         {"SGVsbG8sIHdvcmxkIQ==", "Hello, world!"},
         {"SGVs\r\nbG8=", "Hello"},  // MIME line breaks
         {"", ""},
-        {"YQ", "a"},            // missing padding
+        {"YQ", "a"},  // missing padding
         {"YWJj", "abc"},
         {"w6k=", "\xC3\xA9"},  // the bytes are taken as text
         {"AAE=", std::string("\x00\x01", 2)},
@@ -99,7 +98,9 @@ TEST(DecodeContent, Base64AndPlain) {
 
 TEST(ComparableTitle, IsTheFormAStoredCopyReadsBack) {
     EXPECT_EQ(ComparableTitle(" plain "), " plain ");
-    EXPECT_EQ(ComparableTitle("a\x01" "b"), "ab");
+    EXPECT_EQ(ComparableTitle("a\x01"
+                              "b"),
+              "ab");
     EXPECT_EQ(ComparableTitle("bad \xFF byte"), "bad \xEF\xBF\xBD byte");
 }
 
@@ -116,22 +117,25 @@ TEST(ChildLookup, AgreesWithFindChild) {
         // A prefix without a declaration stays part of the element's name.
         "<item><u:title>unbound</u:title><title>t</title><u:link/></item>",
     };
-    const std::vector<std::string> names = {"title", "link", "dc:date", "date", "atom:link", "Title", "x:title",
-                                            "category", "enclosure", "guid", "p:guid", "n:link", "u:title", "u:link", "missing"};
+    const std::vector<std::string> names = {"title",  "link",    "dc:date",  "date",      "atom:link",
+                                            "Title",  "x:title", "category", "enclosure", "guid",
+                                            "p:guid", "n:link",  "u:title",  "u:link",    "missing"};
     for (const std::string& text : documents) {
         xml::Document doc;
         doc.LoadFromString(text);
         const xml::Node item = doc.DocumentElement();
         const feed::TChildLookup lookup(item);
-        for (const std::string& name : names) EXPECT_TRUE(lookup.Find(name) == item.FindChild(name)) << name << " in " << text;
+        for (const std::string& name : names)
+            EXPECT_TRUE(lookup.Find(name) == item.FindChild(name)) << name << " in " << text;
     }
 }
 
 TEST(ChildLookup, CategoriesInAnyNamespaceAndDublinCoreDates) {
     xml::Document doc;
-    doc.LoadFromString("<item xmlns=\"http://purl.org/rss/1.0/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
-                       "xmlns:x=\"urn:x\"><category>a</category><x:category>b</x:category><x:date>no</x:date>"
-                       "<dc:date>yes</dc:date></item>");
+    doc.LoadFromString(
+        "<item xmlns=\"http://purl.org/rss/1.0/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+        "xmlns:x=\"urn:x\"><category>a</category><x:category>b</x:category><x:date>no</x:date>"
+        "<dc:date>yes</dc:date></item>");
     const feed::TChildLookup lookup(doc.DocumentElement());
     ASSERT_EQ(lookup.Categories().size(), 2u);
     EXPECT_EQ(lookup.Categories()[1].Text(), "b");

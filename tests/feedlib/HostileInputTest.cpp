@@ -33,7 +33,8 @@ bool LoadsOrFailsCleanly(TFeedDocument& doc, const std::string& text) {
 std::vector<std::string> AllFixtures() {
     std::vector<std::string> texts;
     for (const auto& entry : std::filesystem::directory_iterator(FEEDLIB_TEST_DATA)) {
-        if (entry.path().extension() == ".xml" || entry.path().extension() == ".json") texts.push_back(feedtest::ReadFile(entry.path().string()));
+        if (entry.path().extension() == ".xml" || entry.path().extension() == ".json")
+            texts.push_back(feedtest::ReadFile(entry.path().string()));
     }
     return texts;
 }
@@ -67,9 +68,15 @@ TEST(HostileInput, RandomByteMutationsOfFixtures) {
         for (int edits = 1 + static_cast<int>(rng() % 4); edits > 0 && !text.empty(); --edits) {
             const std::size_t at = rng() % text.size();
             switch (rng() % 3) {
-                case 0: text[at] = bytes[rng() % bytes.size()]; break;
-                case 1: text.erase(at, 1 + rng() % 8); break;
-                default: text.insert(at, 1, bytes[rng() % bytes.size()]); break;
+                case 0:
+                    text[at] = bytes[rng() % bytes.size()];
+                    break;
+                case 1:
+                    text.erase(at, 1 + rng() % 8);
+                    break;
+                default:
+                    text.insert(at, 1, bytes[rng() % bytes.size()]);
+                    break;
             }
         }
         TFeedDocument doc;
@@ -135,9 +142,9 @@ TEST(HostileInput, HugeAttributesAndTexts) {
     feedtest::TempDir dir;
     const std::string huge(8 * 1024 * 1024, 'x');
     TFeedDocument doc;
-    const bool loaded = LoadsOrFailsCleanly(
-        doc, "<rss><channel><title>" + huge + "</title><item><title>i</title><enclosure url=\"" + huge +
-                 "\" type=\"t\" length=\"1\"/></item></channel></rss>");
+    const bool loaded =
+        LoadsOrFailsCleanly(doc, "<rss><channel><title>" + huge + "</title><item><title>i</title><enclosure url=\"" +
+                                     huge + "\" type=\"t\" length=\"1\"/></item></channel></rss>");
     if (loaded) {
         EXPECT_EQ(doc.Items()[0].Enclosure().URL().size(), huge.size());
         ExpectStoredCopyReloads(doc, dir.File("huge.xml"));

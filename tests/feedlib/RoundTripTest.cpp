@@ -18,14 +18,42 @@ namespace {
 
 // Pieces chosen for the ways a text can go wrong on its way through XML.
 const std::vector<std::string> kPieces = {
-    "News", "a", " ", "  ", "\t", "\n", "\r", "\r\n", "]]>", "<![CDATA[", "<b>bold</b>", "&amp;", "&", "<", ">",
-    "\"", "'", "&#13;", "\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8",  // Cyrillic
-    "\xE6\x96\xB0\xE9\x97\xBB",                                                      // CJK
-    "\xD8\xA3\xD8\xAE\xD8\xA8\xD8\xA7\xD8\xB1",                                      // Arabic
-    "\xF0\x9F\x93\xB0",                                                              // emoji
-    "\xC2\xA0",                                                                      // no-break space
-    "\x01", "\x1F", "\x7F", std::string(1, '\0'), "\xFF", "\xC3", "\xED\xA0\x80",    // unstorable
-    "\xEF\xBF\xBE", "\xEF\xBF\xBF", "--", "?>", "%s", "\\",
+    "News",
+    "a",
+    " ",
+    "  ",
+    "\t",
+    "\n",
+    "\r",
+    "\r\n",
+    "]]>",
+    "<![CDATA[",
+    "<b>bold</b>",
+    "&amp;",
+    "&",
+    "<",
+    ">",
+    "\"",
+    "'",
+    "&#13;",
+    "\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8",  // Cyrillic
+    "\xE6\x96\xB0\xE9\x97\xBB",                                  // CJK
+    "\xD8\xA3\xD8\xAE\xD8\xA8\xD8\xA7\xD8\xB1",                  // Arabic
+    "\xF0\x9F\x93\xB0",                                          // emoji
+    "\xC2\xA0",                                                  // no-break space
+    "\x01",
+    "\x1F",
+    "\x7F",
+    std::string(1, '\0'),
+    "\xFF",
+    "\xC3",
+    "\xED\xA0\x80",  // unstorable
+    "\xEF\xBF\xBE",
+    "\xEF\xBF\xBF",
+    "--",
+    "?>",
+    "%s",
+    "\\",
 };
 
 class RandomModel {
@@ -35,7 +63,8 @@ public:
     std::string Text() {
         std::string text;
         const int pieces = Below(5);
-        for (int i = 0; i < pieces; ++i) text += kPieces[static_cast<std::size_t>(Below(static_cast<int>(kPieces.size())))];
+        for (int i = 0; i < pieces; ++i)
+            text += kPieces[static_cast<std::size_t>(Below(static_cast<int>(kPieces.size())))];
         return text;
     }
     int Below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
@@ -158,8 +187,17 @@ TEST(RoundTrip, GeneratedCopiesReadBackWithTheSameTitles) {
 // The exact texts the decision names, one by one, so a failure says which.
 TEST(RoundTrip, AwkwardTitlesSurviveExactly) {
     const std::vector<std::string> titles = {
-        " News ", "   ", "\t", "\r", "a\r\nb", "]]>", "<b>x</b> & y", "\xE6\x96\xB0\xE9\x97\xBB",
-        "\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8", "\n\n", "\"quoted\" 'single'",
+        " News ",
+        "   ",
+        "\t",
+        "\r",
+        "a\r\nb",
+        "]]>",
+        "<b>x</b> & y",
+        "\xE6\x96\xB0\xE9\x97\xBB",
+        "\xD0\x9D\xD0\xBE\xD0\xB2\xD0\xBE\xD1\x81\xD1\x82\xD0\xB8",
+        "\n\n",
+        "\"quoted\" 'single'",
     };
     feedtest::TempDir dir;
     for (const std::string& title : titles) {
@@ -187,8 +225,9 @@ TEST(RoundTrip, UnstorableRequiredTitleBecomesThePlaceholder) {
 // built from the stored copy, and a date must keep its instant there.
 TEST(RoundTrip, BodiesAuthorsEnclosuresAndDatesReadBack) {
     const std::vector<std::string> dates = {
-        "Sat, 01 May 2004 10:20:30 GMT", "Sat, 01 May 2004 10:20:30 PST", "2004-05-01T10:20:30+05:45",
-        "2004-05-01T23:59:59-09:30",     "2004-05-01T00:00:00Z",          "Mon, 29 Feb 2016 12:00:00 -0000",
+        "Sat, 01 May 2004 10:20:30 GMT",  "Sat, 01 May 2004 10:20:30 PST",
+        "2004-05-01T10:20:30+05:45",      "2004-05-01T23:59:59-09:30",
+        "2004-05-01T00:00:00Z",           "Mon, 29 Feb 2016 12:00:00 -0000",
         "Sat, 01 May 2004 10:20:30 CEST", "not a date",
     };
     for (unsigned seed = 1; seed <= 400; ++seed) {
@@ -211,7 +250,8 @@ TEST(RoundTrip, BodiesAuthorsEnclosuresAndDatesReadBack) {
                 item.Enclosure().SetLength(random.Chance(50) ? 0 : random.Number());
             }
             if (random.Chance(70))
-                item.PubDate().ParseRFC822(dates[static_cast<std::size_t>(random.Below(static_cast<int>(dates.size())))]);
+                item.PubDate().ParseRFC822(
+                    dates[static_cast<std::size_t>(random.Below(static_cast<int>(dates.size())))]);
         }
         original.GenerateXML();
         const std::string stored = original.XMLFile().SaveToString();

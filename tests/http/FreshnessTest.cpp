@@ -10,19 +10,18 @@ using namespace std::chrono_literals;
 
 namespace {
 
-TEST(Freshness, CacheControlAndExpiresGiveTheEndOfFreshness)
-{
+TEST(Freshness, CacheControlAndExpiresGiveTheEndOfFreshness) {
     // 1994-11-06 08:49:37 UTC, the example date of the HTTP standards.
     const auto now = std::chrono::system_clock::from_time_t(784111777);
     const struct {
         const char* cacheControl;
         const char* expires;
         const char* date;
-        std::optional<std::chrono::seconds> fresh; // from now
+        std::optional<std::chrono::seconds> fresh;  // from now
     } cases[] = {
         {"max-age=600", "", "", 600s},
         {"public, MAX-AGE=\"900\"", "", "", 900s},
-        {"max-age=600", "Sun, 06 Nov 1994 10:49:37 GMT", "", 600s}, // max-age wins
+        {"max-age=600", "Sun, 06 Nov 1994 10:49:37 GMT", "", 600s},  // max-age wins
         {"no-cache, max-age=600", "", "", std::nullopt},
         {"no-store", "Sun, 06 Nov 1994 10:49:37 GMT", "", std::nullopt},
         {"max-age=0", "", "", std::nullopt},
@@ -31,7 +30,7 @@ TEST(Freshness, CacheControlAndExpiresGiveTheEndOfFreshness)
         {"", "Sun, 06 Nov 1994 09:49:37 GMT", "", 3600s},
         // The server's clock runs an hour late: the lifetime is what counts.
         {"", "Sun, 06 Nov 1994 08:49:37 GMT", "Sun, 06 Nov 1994 07:49:37 GMT", 3600s},
-        {"", "Sun, 06 Nov 1994 08:00:00 GMT", "", std::nullopt}, // past
+        {"", "Sun, 06 Nov 1994 08:00:00 GMT", "", std::nullopt},  // past
         {"", "0", "", std::nullopt},
         {"", "Wed, 09 Nov 1994 08:49:37 GMT", "", 86400s},
         {"", "", "", std::nullopt},
@@ -46,8 +45,7 @@ TEST(Freshness, CacheControlAndExpiresGiveTheEndOfFreshness)
     }
 }
 
-TEST(Freshness, AFetchReportsItsAnswersFreshness)
-{
+TEST(Freshness, AFetchReportsItsAnswersFreshness) {
     testsupport::LoopbackServer server;
     server.AddEndpoint("/fresh", 200, {{"Cache-Control", "max-age=1800"}}, "<rss/>");
     server.AddEndpoint("/plain", 200, {}, "<rss/>");
@@ -60,4 +58,4 @@ TEST(Freshness, AFetchReportsItsAnswersFreshness)
     EXPECT_FALSE(client.Fetch(server.Url("/plain")).FreshUntil);
 }
 
-} // namespace
+}  // namespace

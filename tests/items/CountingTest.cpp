@@ -67,14 +67,20 @@ TEST_F(Counting, OnlyTrulyNewItemsCount) {
         {"first title edited", {{a, b, c}, {With(a, "g-a", a.Link, "Alpha (updated)"), b, c}}, 0, 3},
         {"reordered", {{a, b, c}, {b, a, c}}, 0, 1},
         {"moved to https with new guids", {{a, b, c}, {d, Moved(a), Moved(b), Moved(c)}}, 1, 1},
-        {"re-published under new guid and link, same title and date", {{a, b}, {With(a, "x", "http://m.site/1"), b}}, 0, 0},
+        {"re-published under new guid and link, same title and date",
+         {{a, b}, {With(a, "x", "http://m.site/1"), b}},
+         0,
+         0},
         {"drops old items, one comes back", {{a, b, c}, {d, a, b}, {c, d, a, b}}, 0, 1},
         {"every item links to the home page", {{home1}, {home2, home1}}, 1, 1},
         {"one item at a time under the same link", {{home1}, {home2}}, 1, 1},
         {"no guid and no link: title and date", {{noId1}, {noId2, noId1}}, 1, 0},
         {"an item repeated within a download", {{a}, {d, d, a}}, 1, 2},
         {"first download", {{a, b}}, 2, 2},
-        {"undated feed moved to https with new guids", {{Undated(a), Undated(b)}, {Moved(Undated(a)), Moved(Undated(b))}}, 0, 0},
+        {"undated feed moved to https with new guids",
+         {{Undated(a), Undated(b)}, {Moved(Undated(a)), Moved(Undated(b))}},
+         0,
+         0},
     };
     int feed = 0;
     for (const Case& c : cases) {

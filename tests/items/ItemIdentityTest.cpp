@@ -47,7 +47,9 @@ TEST(ItemIdentity, KeyIsGuidElseLinkElseTitleAndDate) {
     const std::vector<Case> cases = {
         {Item("urn:1", "http://x/1", "T", 5), "g:urn:1"},
         {Item("  ", "https://x/1/?utm_source=a", "T", 5), "l://x/1"},
-        {Item("", "", "  Two   words ", 5), "t:Two words\x1f" "5"},
+        {Item("", "", "  Two   words ", 5),
+         "t:Two words\x1f"
+         "5"},
         {Item("", "", "Title"), "t:Title\x1f"},
     };
     for (const Case& c : cases) EXPECT_EQ(ItemKey(c.item), c.key) << c.item.Title;

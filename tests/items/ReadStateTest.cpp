@@ -80,7 +80,9 @@ TEST_F(ReadState, AnotherConnectionSeesCommitsAndReadsDuringAWrite) {
     // sees the last commit until the writer's own commit.
     sqlite3* writer = nullptr;
     ASSERT_EQ(sqlite3_open(DbPath().c_str(), &writer), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE; INSERT OR IGNORE INTO unread SELECT feed, id FROM items", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE; INSERT OR IGNORE INTO unread SELECT feed, id FROM items", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(window->UnreadCount("1"), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));

@@ -43,8 +43,8 @@ void RunSql(const std::string& path, const std::string& sql) {
 std::vector<TStoredItem> Batch(int from, int count) {
     std::vector<TStoredItem> batch;
     for (int i = from; i < from + count; ++i) {
-        batch.push_back(Item("id" + std::to_string(i), "http://x/" + std::to_string(i), "Item " + std::to_string(i),
-                             i, std::string(300, 'a' + i % 26)));
+        batch.push_back(Item("id" + std::to_string(i), "http://x/" + std::to_string(i), "Item " + std::to_string(i), i,
+                             std::string(300, 'a' + i % 26)));
     }
     return batch;
 }
@@ -71,8 +71,12 @@ TEST_F(Robustness, DamagedBaseIsSetAsideAndANewOneStarted) {
         {"truncated", [](const std::string& p) { fs::resize_file(p, fs::file_size(p) / 3); }},
         {"pages overwritten", [](const std::string& p) { WriteAt(p, 3 * 4096 + 100, std::string(6000, '\x5a')); }},
         {"header overwritten", [](const std::string& p) { WriteAt(p, 0, "SQLite format 2"); }},
-        {"schema it cannot use", [](const std::string& p) { RunSql(p, "DROP INDEX items_by_key; DROP TABLE items; "
-                                                                      "CREATE TABLE items(x)"); }},
+        {"schema it cannot use",
+         [](const std::string& p) {
+             RunSql(p,
+                    "DROP INDEX items_by_key; DROP TABLE items; "
+                    "CREATE TABLE items(x)");
+         }},
         {"newer schema", [](const std::string& p) { RunSql(p, "PRAGMA user_version = 42"); }},
     };
     for (const Case& c : cases) {
@@ -111,7 +115,10 @@ TEST_F(Robustness, OlderSchemaIsUpgradedInPlace) {
     sql::TConnection connection(DbPath());
     schema::RegisterFunctions(connection);
     std::vector<schema::TMigration> steps = schema::Migrations();
-    steps.push_back([](sql::TConnection& c) { c.Exec("ALTER TABLE items ADD COLUMN starred INTEGER"); c.Exec("SELECT nope"); });
+    steps.push_back([](sql::TConnection& c) {
+        c.Exec("ALTER TABLE items ADD COLUMN starred INTEGER");
+        c.Exec("SELECT nope");
+    });
     EXPECT_THROW(schema::Upgrade(connection, steps), schema::TSchemaError);
     EXPECT_EQ(connection.QueryInt("PRAGMA user_version"), 1);
     steps.back() = [](sql::TConnection& c) { c.Exec("ALTER TABLE items ADD COLUMN starred INTEGER DEFAULT 0"); };

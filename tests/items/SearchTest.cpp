@@ -15,10 +15,11 @@ class Search : public itemtest::StoreTest, public ::testing::WithParamInterface<
 protected:
     void SetUp() override {
         options.FullText = GetParam();
-        Store().RecordDownload("1", {Item("1", "http://a/1", "Quillet reaches version two", 300, "<p>Release notes</p>"),
-                                     Item("2", "http://a/2", "Café opening", 100, "<strong>Coffee</strong> and cake"),
-                                     Item("3", "http://a/3", "100% \"quoted\" (title)", 200, "under_score -minus")},
-                                10);
+        Store().RecordDownload("1",
+                               {Item("1", "http://a/1", "Quillet reaches version two", 300, "<p>Release notes</p>"),
+                                Item("2", "http://a/2", "Café opening", 100, "<strong>Coffee</strong> and cake"),
+                                Item("3", "http://a/3", "100% \"quoted\" (title)", 200, "under_score -minus")},
+                               10);
         Store().RecordDownload("2", {Item("4", "http://b/4", "Release of quillets", 400, "another release")}, 10);
     }
     std::vector<std::string> Titles(const std::string& text) {
@@ -56,9 +57,28 @@ TEST_P(Search, WordsPrefixesAndOrder) {
 }
 
 TEST_P(Search, AnyTextIsSafe) {
-    for (const char* text : {"\"", "\"quoted", "a\"b", "NOT", "AND OR", "*", "-minus", "(title", "title)", "title:x",
-                             "^", "NEAR(a b)", "%", "_", "\\", "'; DROP TABLE items; --", "{title body}: x", "a + b",
-                             "l\u2019\u00e9t\u00e9", "a\U0001F600b", "\u65e5\u672c\u8a9e", "caf\u00e9\u00bb"}) {
+    for (const char* text : {"\"",
+                             "\"quoted",
+                             "a\"b",
+                             "NOT",
+                             "AND OR",
+                             "*",
+                             "-minus",
+                             "(title",
+                             "title)",
+                             "title:x",
+                             "^",
+                             "NEAR(a b)",
+                             "%",
+                             "_",
+                             "\\",
+                             "'; DROP TABLE items; --",
+                             "{title body}: x",
+                             "a + b",
+                             "l\u2019\u00e9t\u00e9",
+                             "a\U0001F600b",
+                             "\u65e5\u672c\u8a9e",
+                             "caf\u00e9\u00bb"}) {
         EXPECT_NO_THROW(Store().Search(text, 10)) << text;
     }
     EXPECT_EQ(Titles("\"quoted\""), (std::vector<std::string>{"100% \"quoted\" (title)"}));
@@ -72,9 +92,10 @@ INSTANTIATE_TEST_SUITE_P(Items, Search, ::testing::Values(true, false),
 TEST(SearchIndex, MarkupIsNotTextAndAccentsFold) {
     testsupport::TempFolder folder("quillet-items");
     auto store = itemtest::OpenStore(folder.File("items.db"));
-    store->RecordDownload("1", {Item("1", "", "Plain", 1, "<strong class=\"x\">Bold</strong> caf&eacute;s"),
-                                Item("2", "", "Élan", 2, "")},
-                          10);
+    store->RecordDownload(
+        "1",
+        {Item("1", "", "Plain", 1, "<strong class=\"x\">Bold</strong> caf&eacute;s"), Item("2", "", "Élan", 2, "")},
+        10);
     EXPECT_TRUE(store->Search("strong", 10).empty());
     EXPECT_TRUE(store->Search("class", 10).empty());
     EXPECT_EQ(store->Search("bold", 10).size(), 1u);
@@ -87,7 +108,8 @@ TEST(SearchIndex, MarkupIsNotTextAndAccentsFold) {
 TEST(SearchIndex, EachRowIsIndexedOnceInBasesOfEitherAge) {
     for (const bool oldBase : {false, true}) {
         for (const bool searchWhileWriting : {true, false}) {
-            SCOPED_TRACE(std::string(oldBase ? "old base" : "new base") + (searchWhileWriting ? ", full text" : ", like"));
+            SCOPED_TRACE(std::string(oldBase ? "old base" : "new base") +
+                         (searchWhileWriting ? ", full text" : ", like"));
             testsupport::TempFolder folder("quillet-items");
             const std::string path = folder.File("items.db");
             itemtest::OpenStore(path).reset();
@@ -105,11 +127,13 @@ TEST(SearchIndex, EachRowIsIndexedOnceInBasesOfEitherAge) {
             writing.FullText = searchWhileWriting;
             {
                 auto store = itemtest::OpenStore(path, writing);
-                store->RecordDownload("1", {Item("g", "http://a/1", "Ferry timetable", 100, "<p>boats</p>"),
-                                            Item("h", "http://a/2", "Other", 50, "")},
+                store->RecordDownload("1",
+                                      {Item("g", "http://a/1", "Ferry timetable", 100, "<p>boats</p>"),
+                                       Item("h", "http://a/2", "Other", 50, "")},
                                       10);
-                store->RecordDownload("1", {Item("g", "http://a/1", "Bridge timetable", 100, "<p>cars</p>"),
-                                            Item("h", "http://a/2", "Other", 50, "")},
+                store->RecordDownload("1",
+                                      {Item("g", "http://a/1", "Bridge timetable", 100, "<p>cars</p>"),
+                                       Item("h", "http://a/2", "Other", 50, "")},
                                       20);
             }
             auto store = itemtest::OpenStore(path);

@@ -21,8 +21,7 @@ const fs::path kLanguages = fs::path(QUILLET_DATA_DIR) / "languages";
 
 // Every element below `form` as a path, with the attribute names it
 // carries: "FormMain/ActionExit@Caption".
-std::set<std::string> FormEntries(const xml::Node& forms)
-{
+std::set<std::string> FormEntries(const xml::Node& forms) {
     std::set<std::string> entries;
     std::vector<std::pair<xml::Node, std::string>> pending{{forms, ""}};
     while (!pending.empty()) {
@@ -31,25 +30,21 @@ std::set<std::string> FormEntries(const xml::Node& forms)
         for (const xml::Node& child : element.ChildElements()) {
             const std::string path = prefix + child.Name();
             entries.insert(path);
-            for (const auto& attribute : child.Attributes())
-                entries.insert(path + "@" + attribute.first);
+            for (const auto& attribute : child.Attributes()) entries.insert(path + "@" + attribute.first);
             pending.emplace_back(child, path + "/");
         }
     }
     return entries;
 }
 
-std::set<std::string> MessageNames(const xml::Node& messages)
-{
+std::set<std::string> MessageNames(const xml::Node& messages) {
     std::set<std::string> names;
-    for (const xml::Node& message : messages.ChildElements())
-        names.insert(message.Name());
+    for (const xml::Node& message : messages.ChildElements()) names.insert(message.Name());
     return names;
 }
 
 // The arguments the program passes to each message.
-const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
-{
+const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments() {
     static const std::map<std::string, std::vector<plat::FormatArg>> arguments = {
         {"DeleteConfirm", {"Planet News (3)"}},
         {"UpdatingFeed", {"Planet News"}},
@@ -158,24 +153,20 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments()
     return arguments;
 }
 
-std::vector<fs::path> LanguageFiles()
-{
+std::vector<fs::path> LanguageFiles() {
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(kLanguages)) {
-        if (entry.is_directory())
-            files.push_back(entry.path() / "language.xml");
+        if (entry.is_directory()) files.push_back(entry.path() / "language.xml");
     }
     files.push_back(kLanguages / "Template.xml");
     return files;
 }
 
-TEST(ShippedLanguages, ScanFindsEnglishAndGerman)
-{
+TEST(ShippedLanguages, ScanFindsEnglishAndGerman) {
     TvxLanguage language;
     language.Scan(kLanguages.string());
     std::set<std::uint32_t> lcids;
-    for (int i = 0; i < language.Count(); ++i)
-        lcids.insert(language.Item(i).LCID());
+    for (int i = 0; i < language.Count(); ++i) lcids.insert(language.Item(i).LCID());
     EXPECT_TRUE(lcids.count(1033));
     EXPECT_TRUE(lcids.count(1031));
     EXPECT_EQ(lcids.size(), static_cast<std::size_t>(language.Count()));
@@ -187,44 +178,39 @@ TEST(ShippedLanguages, ScanFindsEnglishAndGerman)
     EXPECT_TRUE(fs::exists(language.GetFileName("struct.xml")));
 }
 
-TEST(ShippedLanguages, EnglishHoldsEveryTextOfTheProgram)
-{
+TEST(ShippedLanguages, EnglishHoldsEveryTextOfTheProgram) {
     xml::Document english;
     english.LoadFromFile((kLanguages / "0409" / "language.xml").string());
     const std::set<std::string> entries = FormEntries(english.DocumentElement().ChildByName("form"));
 
     std::vector<std::string> required;
     for (const char* action : {"ActionAddFeed", "ActionDeleteFeed", "ActionEditFeed", "ActionUpdateFeed",
-                               "ActionCopyURL", "ActionShowQuillet", "ActionHideQuillet", "ActionOptions",
-                               "ActionExit", "ActionHelp", "ActionAbout", "ActionHomePage", "ActionSupport",
-                               "ActionImportOPML", "ActionExportOPML", "ActionUpdateAll", "ActionNotifyFeed",
-                               "ActionRenameFeed"}) {
+                               "ActionCopyURL", "ActionShowQuillet", "ActionHideQuillet", "ActionOptions", "ActionExit",
+                               "ActionHelp", "ActionAbout", "ActionHomePage", "ActionSupport", "ActionImportOPML",
+                               "ActionExportOPML", "ActionUpdateAll", "ActionNotifyFeed", "ActionRenameFeed"}) {
         required.push_back(std::string("FormMain/") + action + "@Caption");
         required.push_back(std::string("FormMain/") + action + "@Hint");
     }
     for (const char* menu : {"File1", "Feed1", "LanguageMenu", "Help1"})
         required.push_back(std::string("FormMain/") + menu + "@Caption");
-    for (const char* entry : {"FormMain@Caption", "FormAddFeed@Caption", "FormAddFeed/Label1@Caption",
-                              "FormAddFeed/OKBtn@Caption", "FormAddFeed/CancelBtn@Caption",
-                              "FormOptions@Caption", "FormOptions/OKBtn@Caption", "FormOptions/ApplyBtn@Caption",
-                              "FormOptions/CancelBtn@Caption", "AboutBox@Caption", "AboutBox/Label1@Caption",
-                              "AboutBox/Label2@Caption", "AboutBox/Label3@Caption", "AboutBox/Label4@Caption",
-                              "AboutBox/OKButton@Caption"})
+    for (const char* entry :
+         {"FormMain@Caption", "FormAddFeed@Caption", "FormAddFeed/Label1@Caption", "FormAddFeed/OKBtn@Caption",
+          "FormAddFeed/CancelBtn@Caption", "FormOptions@Caption", "FormOptions/OKBtn@Caption",
+          "FormOptions/ApplyBtn@Caption", "FormOptions/CancelBtn@Caption", "AboutBox@Caption",
+          "AboutBox/Label1@Caption", "AboutBox/Label2@Caption", "AboutBox/Label3@Caption", "AboutBox/Label4@Caption",
+          "AboutBox/OKButton@Caption"})
         required.push_back(entry);
     for (const char* component : {"", "/LabelCaption", "/LabelURL", "/LabelFolder", "/CheckNotify", "/GroupInterval",
                                   "/RadioIntervalDefault", "/RadioIntervalOwn", "/OKBtn", "/CancelBtn"})
         required.push_back(std::string("FormFeedProperties") + component + "@Caption");
-    for (const std::string& entry : required)
-        EXPECT_TRUE(entries.count(entry)) << entry;
+    for (const std::string& entry : required) EXPECT_TRUE(entries.count(entry)) << entry;
 
     std::set<std::string> expectedMessages;
-    for (const auto& [name, args] : MessageArguments())
-        expectedMessages.insert(name);
+    for (const auto& [name, args] : MessageArguments()) expectedMessages.insert(name);
     EXPECT_EQ(MessageNames(english.DocumentElement().ChildByName("message")), expectedMessages);
 }
 
-TEST(ShippedLanguages, EveryLanguageMatchesEnglish)
-{
+TEST(ShippedLanguages, EveryLanguageMatchesEnglish) {
     xml::Document english;
     english.LoadFromFile((kLanguages / "0409" / "language.xml").string());
     const std::set<std::string> englishForms = FormEntries(english.DocumentElement().ChildByName("form"));
@@ -260,26 +246,21 @@ TEST(ShippedLanguages, EveryLanguageMatchesEnglish)
     }
 }
 
-TEST(ShippedLanguages, StructureFilesOfferTheSameOptions)
-{
+TEST(ShippedLanguages, StructureFilesOfferTheSameOptions) {
     std::map<std::string, std::string> englishOptions;  // name -> type
     xml::Document english;
     english.LoadFromFile((kLanguages / "0409" / "struct.xml").string());
     for (const xml::Node& option : english.DocumentElement().ChildByName("general").ChildElements())
         englishOptions[option.Name()] = option.Attribute("type").value_or("");
     const std::map<std::string, std::string> expected = {
-        {"UpdateInterval", "string"}, {"Polling", "choice"},          {"BalloonTimeout", "string"}, {"StartTrayIcon", "bool"},
-        {"ExternalBrowser", "bool"},  {"SecureFeeds", "bool"},      {"FollowRedirects", "bool"},
-        {"ShowWebImages", "bool"},
-        {"StartOnLogin", "bool"},
-        {"AlertWords", "string"},     {"OnlyAlertWords", "bool"},
-        {"SilentDays", "string"},
+        {"UpdateInterval", "string"}, {"Polling", "choice"},    {"BalloonTimeout", "string"}, {"StartTrayIcon", "bool"},
+        {"ExternalBrowser", "bool"},  {"SecureFeeds", "bool"},  {"FollowRedirects", "bool"},  {"ShowWebImages", "bool"},
+        {"StartOnLogin", "bool"},     {"AlertWords", "string"}, {"OnlyAlertWords", "bool"},   {"SilentDays", "string"},
     };
     EXPECT_EQ(englishOptions, expected);
 
     for (const auto& entry : fs::directory_iterator(kLanguages)) {
-        if (!entry.is_directory())
-            continue;
+        if (!entry.is_directory()) continue;
         SCOPED_TRACE(entry.path().string());
         xml::Document structure;
         ASSERT_NO_THROW(structure.LoadFromFile((entry.path() / "struct.xml").string()));
@@ -298,8 +279,7 @@ TEST(ShippedLanguages, StructureFilesOfferTheSameOptions)
     }
 }
 
-TEST(ShippedLanguages, TheDeliveredConfigurationShowsWebImages)
-{
+TEST(ShippedLanguages, TheDeliveredConfigurationShowsWebImages) {
     xml::Document config;
     config.LoadFromFile((fs::path(QUILLET_DATA_DIR) / "config.xml").string());
     EXPECT_EQ(config.DocumentElement().ChildByName("general").ChildByName("ShowWebImages").Text(), "True");

@@ -30,32 +30,35 @@ namespace fs = std::filesystem;
 
 // Readable failure messages for Qt texts.
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 QT_END_NAMESPACE
 
 namespace {
 
 using testsupport::TempFolder;
 
-void WriteFile(const fs::path& fileName, const std::string& text)
-{
+void WriteFile(const fs::path& fileName, const std::string& text) {
     fs::create_directories(fileName.parent_path());
     std::ofstream out(fileName, std::ios::binary);
     out << text;
 }
 
 // A language file whose texts say which language they come from.
-std::string LanguageFile(const std::string& tag)
-{
+std::string LanguageFile(const std::string& tag) {
     return "<language><form>"
-           "<FormTest Caption=\"" + tag + " window\"/>"
+           "<FormTest Caption=\"" +
+           tag +
+           " window\"/>"
            "</form><message>"
-           "<Hello>" + tag + " hello</Hello>"
-           "<UpdatedTitles>%s: %d " + tag + "</UpdatedTitles>"
-           "<DeleteConfirm>" + tag + " delete %s?</DeleteConfirm>"
+           "<Hello>" +
+           tag +
+           " hello</Hello>"
+           "<UpdatedTitles>%s: %d " +
+           tag +
+           "</UpdatedTitles>"
+           "<DeleteConfirm>" +
+           tag +
+           " delete %s?</DeleteConfirm>"
            "<Marked>a <b>bold</b> slip</Marked>"
            "</message></language>";
 }
@@ -63,17 +66,14 @@ std::string LanguageFile(const std::string& tag)
 // Sets an environment variable for one test and puts the old value back.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
         if (value)
             setenv(name, value, 1);
         else
             unsetenv(name);
     }
-    ~ScopedEnv()
-    {
+    ~ScopedEnv() {
         if (old_)
             setenv(name_, old_->c_str(), 1);
         else
@@ -85,11 +85,9 @@ private:
     std::optional<std::string> old_;
 };
 
-std::vector<std::uint32_t> ScannedLCIDs(const TvxLanguage& language)
-{
+std::vector<std::uint32_t> ScannedLCIDs(const TvxLanguage& language) {
     std::vector<std::uint32_t> lcids;
-    for (int i = 0; i < language.Count(); ++i)
-        lcids.push_back(language.Item(i).LCID());
+    for (int i = 0; i < language.Count(); ++i) lcids.push_back(language.Item(i).LCID());
     return lcids;
 }
 
@@ -97,10 +95,8 @@ std::vector<std::uint32_t> ScannedLCIDs(const TvxLanguage& language)
 // language.xml, plus the clutter a real folder collects.
 class LanguageFolderTest : public testing::Test {
 protected:
-    void Install(const std::vector<std::string>& folders)
-    {
-        for (const std::string& name : folders)
-            WriteFile(root / name / "language.xml", LanguageFile(name));
+    void Install(const std::vector<std::string>& folders) {
+        for (const std::string& name : folders) WriteFile(root / name / "language.xml", LanguageFile(name));
         WriteFile(root / "Template.xml", LanguageFile("template"));
         WriteFile(root / "0410.txt", "not a language");
         fs::create_directories(root / "notes");
@@ -112,8 +108,7 @@ protected:
     TvxLanguage language;
 };
 
-TEST_F(LanguageFolderTest, ScanFindsLanguageFoldersOnly)
-{
+TEST_F(LanguageFolderTest, ScanFindsLanguageFoldersOnly) {
     Install({"0409", "0407"});
     language.Scan(root.string());
     EXPECT_EQ(ScannedLCIDs(language), (std::vector<std::uint32_t>{1031, 1033}));
@@ -127,8 +122,7 @@ TEST_F(LanguageFolderTest, ScanFindsLanguageFoldersOnly)
     EXPECT_EQ(ScannedLCIDs(language), (std::vector<std::uint32_t>{1031, 1033}));
 }
 
-TEST_F(LanguageFolderTest, UnreadableFolderLeavesTheCatalogueEmpty)
-{
+TEST_F(LanguageFolderTest, UnreadableFolderLeavesTheCatalogueEmpty) {
     language.Scan((root / "missing").string());
     EXPECT_EQ(language.Count(), 0);
     try {
@@ -140,18 +134,16 @@ TEST_F(LanguageFolderTest, UnreadableFolderLeavesTheCatalogueEmpty)
     EXPECT_EQ(language.GetLCID(), 0u);
 }
 
-TEST_F(LanguageFolderTest, SetLCIDFallsBackToEnglishThenToTheFirst)
-{
+TEST_F(LanguageFolderTest, SetLCIDFallsBackToEnglishThenToTheFirst) {
     const struct {
         std::vector<std::string> installed;
         std::uint32_t asked;
         std::uint32_t expected;
     } cases[] = {
-        {{"0407", "0409"}, 1031, 1031},
-        {{"0407", "0409"}, 1033, 1033},
-        {{"0407", "0409"}, 1036, 1033},   // French missing: English
-        {{"0410", "0407"}, 1036, 1031},   // no English either: the first found
-        {{"040c"}, 1036, 1036},           // lower-case folder names load too
+        {{"0407", "0409"}, 1031, 1031}, {{"0407", "0409"}, 1033, 1033},
+        {{"0407", "0409"}, 1036, 1033},  // French missing: English
+        {{"0410", "0407"}, 1036, 1031},  // no English either: the first found
+        {{"040c"}, 1036, 1036},          // lower-case folder names load too
     };
     for (const auto& c : cases) {
         TempFolder folder;
@@ -165,8 +157,7 @@ TEST_F(LanguageFolderTest, SetLCIDFallsBackToEnglishThenToTheFirst)
     }
 }
 
-TEST_F(LanguageFolderTest, DefaultLocaleSelectsTheUsersLanguage)
-{
+TEST_F(LanguageFolderTest, DefaultLocaleSelectsTheUsersLanguage) {
     Install({"0407", "0409"});
     language.Scan(root.string());
     ScopedEnv lcAll("LC_ALL", nullptr);
@@ -189,8 +180,7 @@ TEST_F(LanguageFolderTest, DefaultLocaleSelectsTheUsersLanguage)
     }
 }
 
-TEST_F(LanguageFolderTest, MessagesAndFiles)
-{
+TEST_F(LanguageFolderTest, MessagesAndFiles) {
     Install({"0407", "0409"});
     language.Scan(root.string());
     // Nothing selected yet: no texts, and no folder to name files in.
@@ -214,8 +204,7 @@ TEST_F(LanguageFolderTest, MessagesAndFiles)
     EXPECT_EQ(language.GetFileName("struct.xml"), root.string() + "/0407/struct.xml");
 }
 
-TEST_F(LanguageFolderTest, UnreadableLanguageKeepsThePreviousOne)
-{
+TEST_F(LanguageFolderTest, UnreadableLanguageKeepsThePreviousOne) {
     Install({"0409"});
     fs::create_directories(root / "0407");  // no language.xml inside
     WriteFile(root / "0410" / "language.xml", "<language><message>");
@@ -234,22 +223,17 @@ TEST_F(LanguageFolderTest, UnreadableLanguageKeepsThePreviousOne)
     }
 }
 
-TEST_F(LanguageFolderTest, OnChangeRunsAfterEverySelection)
-{
+TEST_F(LanguageFolderTest, OnChangeRunsAfterEverySelection) {
     Install({"0407", "0409"});
     language.Scan(root.string());
     std::vector<std::pair<std::uint32_t, std::string>> calls;
-    language.SetOnChange([&](TvxLanguage& changed) {
-        calls.emplace_back(changed.GetLCID(), changed.GetMsg("Hello"));
-    });
+    language.SetOnChange([&](TvxLanguage& changed) { calls.emplace_back(changed.GetLCID(), changed.GetMsg("Hello")); });
     language.SetLCID(1033);
     language.SetLCID(1031);
-    EXPECT_EQ(calls, (std::vector<std::pair<std::uint32_t, std::string>>{{1033, "0409 hello"},
-                                                                          {1031, "0407 hello"}}));
+    EXPECT_EQ(calls, (std::vector<std::pair<std::uint32_t, std::string>>{{1033, "0409 hello"}, {1031, "0407 hello"}}));
 }
 
-TEST_F(LanguageFolderTest, MenuListsLanguagesAndFollowsTheSelection)
-{
+TEST_F(LanguageFolderTest, MenuListsLanguagesAndFollowsTheSelection) {
     Install({"0407", "0409"});
     language.Scan(root.string());
     QWidget window;
@@ -295,8 +279,7 @@ TEST_F(LanguageFolderTest, MenuListsLanguagesAndFollowsTheSelection)
     EXPECT_TRUE(menu->actions()[0]->isChecked());
 }
 
-TEST_F(LanguageFolderTest, FailedMenuSelectionKeepsTheMarkOnTheLanguageInUse)
-{
+TEST_F(LanguageFolderTest, FailedMenuSelectionKeepsTheMarkOnTheLanguageInUse) {
     Install({"0409"});
     fs::create_directories(root / "0407");  // listed, but without a file
     language.Scan(root.string());
@@ -312,8 +295,7 @@ TEST_F(LanguageFolderTest, FailedMenuSelectionKeepsTheMarkOnTheLanguageInUse)
     EXPECT_FALSE(german->isChecked());
 }
 
-TEST_F(LanguageFolderTest, MessagesStayReadableWhileTheLanguageChanges)
-{
+TEST_F(LanguageFolderTest, MessagesStayReadableWhileTheLanguageChanges) {
     Install({"0407", "0409"});
     language.Scan(root.string());
     language.SetLCID(1033);
@@ -322,28 +304,33 @@ TEST_F(LanguageFolderTest, MessagesStayReadableWhileTheLanguageChanges)
     std::thread reader([&] {
         while (!stop) {
             const std::string text = language.FormatMsg("DeleteConfirm", {"x"});
-            if (text != "0409 delete x?" && text != "0407 delete x?")
-                ++bad;
+            if (text != "0409 delete x?" && text != "0407 delete x?") ++bad;
         }
     });
-    for (int i = 0; i < 50; ++i)
-        language.SetLCID(i % 2 ? 1033 : 1031);
+    for (int i = 0; i < 50; ++i) language.SetLCID(i % 2 ? 1033 : 1031);
     stop = true;
     reader.join();
     EXPECT_EQ(bad, 0);
 }
 
-TEST(LanguageInfo, FolderNames)
-{
+TEST(LanguageInfo, FolderNames) {
     TvxLanguage catalogue;
     TvxLanguageInfo info(catalogue, 0);
     const struct {
         const char* name;
         std::optional<std::uint32_t> lcid;
     } cases[] = {
-        {"0409", 1033}, {"0407", 1031}, {"040c", 1036}, {"040C", 1036}, {"10407", 0x10407},
-        {"Template", std::nullopt}, {"", std::nullopt}, {"04 09", std::nullopt},
-        {"-409", std::nullopt}, {"0x409", std::nullopt}, {"123456789", std::nullopt},
+        {"0409", 1033},
+        {"0407", 1031},
+        {"040c", 1036},
+        {"040C", 1036},
+        {"10407", 0x10407},
+        {"Template", std::nullopt},
+        {"", std::nullopt},
+        {"04 09", std::nullopt},
+        {"-409", std::nullopt},
+        {"0x409", std::nullopt},
+        {"123456789", std::nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(TvxLanguageInfo::TryParseFolderName(c.name), c.lcid) << c.name;
@@ -368,8 +355,7 @@ TEST(LanguageInfo, FolderNames)
 // owns with components of its own.
 class TranslateTest : public testing::Test {
 protected:
-    TranslateTest()
-    {
+    TranslateTest() {
         window.setObjectName("FormTest");
         window.setWindowTitle("built-in");
         window.setMinimumWidth(100);
@@ -396,11 +382,10 @@ protected:
     }
 
     // A language document with the messages the tests refer to.
-    void LoadLanguage(const std::string& forms)
-    {
+    void LoadLanguage(const std::string& forms) {
         WriteFile(fs::path(temp.Path()) / "languages" / "0409" / "language.xml",
-                  "<language><form>" + forms
-                      + "</form><message><DeleteConfirm>Delete %s?</DeleteConfirm></message></language>");
+                  "<language><form>" + forms +
+                      "</form><message><DeleteConfirm>Delete %s?</DeleteConfirm></message></language>");
         language.Scan(temp.Path() + "/languages");
         language.SetLCID(1033);
     }
@@ -418,8 +403,7 @@ protected:
     QLabel* dialogLabel;
 };
 
-TEST_F(TranslateTest, SetsStringPropertiesOfTheWindowAndWhatItOwns)
-{
+TEST_F(TranslateTest, SetsStringPropertiesOfTheWindowAndWhatItOwns) {
     LoadLanguage(R"(<FormTest Caption="Title" Hint="Window hint" minimumWidth="500" Colour="red">
           <Label1 Caption="Label text" objectName="Renamed"/>
           <GroupBox1 Caption="Group title"/>
@@ -449,8 +433,7 @@ TEST_F(TranslateTest, SetsStringPropertiesOfTheWindowAndWhatItOwns)
     EXPECT_EQ(dialogLabel->text(), "Dialog label");
 }
 
-TEST_F(TranslateTest, ResolvesMessageReferences)
-{
+TEST_F(TranslateTest, ResolvesMessageReferences) {
     LoadLanguage(R"(<FormTest><ActionDeleteFeed Caption="@DeleteConfirm" Hint="@NoSuchMessage"/></FormTest>)");
     language.Translate(&window);
     EXPECT_EQ(action->text(), "Delete %s?");
@@ -463,8 +446,7 @@ TEST_F(TranslateTest, ResolvesMessageReferences)
     EXPECT_EQ(action->text(), "Delete %s?");
 }
 
-TEST_F(TranslateTest, ExplicitElementAndWindowsWithoutAnEntry)
-{
+TEST_F(TranslateTest, ExplicitElementAndWindowsWithoutAnEntry) {
     LoadLanguage(R"(<FormOther Caption="Other"/>)");
     // No entry for FormTest: its built-in texts stay.
     language.Translate(&window);

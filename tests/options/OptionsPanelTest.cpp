@@ -106,8 +106,14 @@ TEST_F(OptionsPanelTest, OptionTypesAreLookedUpIgnoringCase) {
         const char* type;
         int index;
     } cases[] = {
-        {"string", okString}, {"CHOICE", okChoice}, {"Password", okPassword}, {"gRoUp", okGroup},
-        {"bool", okBool},     {"boolean", -1},      {"", -1},                 {"int", -1},
+        {"string", okString},
+        {"CHOICE", okChoice},
+        {"Password", okPassword},
+        {"gRoUp", okGroup},
+        {"bool", okBool},
+        {"boolean", -1},
+        {"", -1},
+        {"int", -1},
     };
     for (const auto& c : cases) EXPECT_EQ(OptionTypeIndex(c.type), c.index) << c.type;
     EXPECT_EQ(OptionTypes(), (std::vector<std::string>{"string", "choice", "password", "group", "bool"}));
@@ -137,7 +143,8 @@ TEST_F(OptionsPanelTest, TreeHoldsFoldersAndPagesAndSkipsInternal) {
         QTreeWidgetItem* entry;
         int pageIndex;
     } entries[] = {{folder, -1}, {folder->child(0), 0}, {folder->child(1), 1}, {tree->topLevelItem(1), 0}};
-    for (const auto& e : entries) EXPECT_EQ(TOptionsPanel::PageIndex(e.entry), e.pageIndex) << e.entry->text(0).toStdString();
+    for (const auto& e : entries)
+        EXPECT_EQ(TOptionsPanel::PageIndex(e.entry), e.pageIndex) << e.entry->text(0).toStdString();
 
     ASSERT_EQ(panel.OptionsNoteBook()->count(), 2);
     EXPECT_EQ(panel.Pages().size(), 2u);
@@ -323,13 +330,17 @@ TEST_F(OptionsPanelTest, BoolReadsStoredValueAndStoresTrueOrFalse) {
         bool ticked;
         const char* afterApply;
     } cases[] = {
-        {"True", true, "True"}, {"false", false, "False"}, {"1", true, "True"},
+        {"True", true, "True"},
+        {"false", false, "False"},
+        {"1", true, "True"},
         // Empty or garbled values open unticked instead of failing.
-        {"", false, "False"},   {"yes", false, "False"},
+        {"", false, "False"},
+        {"yes", false, "False"},
     };
     for (const auto& c : cases) {
-        TOptionsPanel& panel = Build(R"(<o><general type="page" caption="G"><On type="bool" caption="On"/></general></o>)",
-                                     std::string("<c><general><On>") + c.stored + "</On></general></c>");
+        TOptionsPanel& panel =
+            Build(R"(<o><general type="page" caption="G"><On type="bool" caption="On"/></general></o>)",
+                  std::string("<c><general><On>") + c.stored + "</On></general></c>");
         EXPECT_EQ(qobject_cast<QCheckBox*>(Row("generalPage", 0).Editor())->isChecked(), c.ticked) << c.stored;
         panel.ApplyChanges();
         EXPECT_EQ(SavedConfig("general\\On"), c.afterApply) << c.stored;
@@ -438,8 +449,9 @@ TEST_F(OptionsPanelTest, ValuesStayInTheDocumentUntilApplied) {
 }
 
 TEST_F(OptionsPanelTest, ApplyErrorsPropagateAndNothingIsSaved) {
-    TOptionsPanel& panel = Build(R"(<o><general type="page" caption="G"><A caption="A"/><B caption="B"/></general></o>)",
-                                 "<c><general><A>a</A><B>b</B></general></c>");
+    TOptionsPanel& panel =
+        Build(R"(<o><general type="page" caption="G"><A caption="A"/><B caption="B"/></general></o>)",
+              "<c><general><A>a</A><B>b</B></general></c>");
     qobject_cast<QLineEdit*>(Row("generalPage", 1).Editor())->setText("changed");
     // An option element that turned into a container cannot take a value.
     options_->GetConfigNode("general\\A").AppendElement("child");

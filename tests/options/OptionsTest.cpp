@@ -17,14 +17,12 @@ namespace {
 
 using testsupport::TempFolder;
 
-void WriteFile(const std::string& fileName, const std::string& text)
-{
+void WriteFile(const std::string& fileName, const std::string& text) {
     std::ofstream out(fileName, std::ios::binary);
     out << text;
 }
 
-std::string ReadFile(const std::string& fileName)
-{
+std::string ReadFile(const std::string& fileName) {
     std::ifstream in(fileName, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -56,8 +54,7 @@ const char* const kConfig = R"(<?xml version="1.0"?>
 
 class OptionsTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         WriteFile(structFile, kStruct);
         WriteFile(configFile, kConfig);
     }
@@ -67,8 +64,7 @@ protected:
     std::string configFile = folder.File("config.xml");
 };
 
-TEST_F(OptionsTest, PathsIgnoreEmptyPieces)
-{
+TEST_F(OptionsTest, PathsIgnoreEmptyPieces) {
     TOptions options;
     options.Load(structFile, configFile);
     const xml::Node root = options.ConfigDocument().DocumentElement();
@@ -87,30 +83,26 @@ TEST_F(OptionsTest, PathsIgnoreEmptyPieces)
         {"internal\\mainform\\Width\\", width},
         {"\\internal\\\\mainform\\\\Width\\\\", width},
     };
-    for (const auto& c : cases)
-        EXPECT_TRUE(options.GetConfigNode(c.path) == c.expected) << c.path;
+    for (const auto& c : cases) EXPECT_TRUE(options.GetConfigNode(c.path) == c.expected) << c.path;
     // None of those lookups may have invented an element on the way.
     EXPECT_FALSE(options.ConfigDocument().Modified());
     EXPECT_EQ(root.ChildElements().size(), 2u);
 }
 
-TEST_F(OptionsTest, FirstOfTwoSiblingsWins)
-{
+TEST_F(OptionsTest, FirstOfTwoSiblingsWins) {
     TOptions options;
     options.Load(structFile, configFile);
     EXPECT_EQ(options.GetConfigNode("internal\\twin").Text(), "first");
 }
 
-TEST_F(OptionsTest, StructurePathsStartAtItsOwnRoot)
-{
+TEST_F(OptionsTest, StructurePathsStartAtItsOwnRoot) {
     TOptions options;
     options.Load(structFile, configFile);
     EXPECT_EQ(options.GetStructNode("general").Attribute("caption"), "General");
     EXPECT_EQ(options.GetStructNode("general\\UpdateInterval").Attribute("type"), "string");
 }
 
-TEST_F(OptionsTest, MissingSettingIsCreatedEmptyAndSaved)
-{
+TEST_F(OptionsTest, MissingSettingIsCreatedEmptyAndSaved) {
     {
         TOptions options;
         options.Load(structFile, configFile);
@@ -138,8 +130,7 @@ TEST_F(OptionsTest, MissingSettingIsCreatedEmptyAndSaved)
     EXPECT_EQ(saved.DocumentElement().ChildByName("general").ChildByName("UpdateInterval").Text(), "60");
 }
 
-TEST_F(OptionsTest, ModifiedConfigurationIsWrittenWhenTheStoreGoes)
-{
+TEST_F(OptionsTest, ModifiedConfigurationIsWrittenWhenTheStoreGoes) {
     {
         TOptions options;
         options.Load(structFile, configFile);
@@ -153,8 +144,7 @@ TEST_F(OptionsTest, ModifiedConfigurationIsWrittenWhenTheStoreGoes)
     EXPECT_FALSE(mainform.ChildByName("Height").IsNull());
 }
 
-TEST_F(OptionsTest, SavedConfigurationIsNotWrittenAgainWhenTheStoreGoes)
-{
+TEST_F(OptionsTest, SavedConfigurationIsNotWrittenAgainWhenTheStoreGoes) {
     // A file changed behind the store's back after its Save survives the
     // store's destruction only if nothing writes it again.
     const std::string marker = "<config><untouched/></config>";
@@ -179,8 +169,7 @@ TEST_F(OptionsTest, SavedConfigurationIsNotWrittenAgainWhenTheStoreGoes)
     EXPECT_EQ(saved.DocumentElement().ChildByName("general").ChildByName("UpdateInterval").Text(), "90");
 }
 
-TEST_F(OptionsTest, UnchangedConfigurationIsNeverRewritten)
-{
+TEST_F(OptionsTest, UnchangedConfigurationIsNeverRewritten) {
     const std::string before = ReadFile(configFile);
     {
         TOptions options;
@@ -190,8 +179,7 @@ TEST_F(OptionsTest, UnchangedConfigurationIsNeverRewritten)
     EXPECT_EQ(ReadFile(configFile), before);
 }
 
-TEST_F(OptionsTest, ReloadingTheStructureLeavesTheConfigurationAlone)
-{
+TEST_F(OptionsTest, ReloadingTheStructureLeavesTheConfigurationAlone) {
     const std::string otherStruct = folder.File("struct-de.xml");
     WriteFile(otherStruct, R"(<options><general type="page" caption="Allgemein"/></options>)");
 
@@ -209,8 +197,7 @@ TEST_F(OptionsTest, ReloadingTheStructureLeavesTheConfigurationAlone)
     EXPECT_FALSE(options.ConfigDocument().Modified());
 }
 
-TEST_F(OptionsTest, LookupBeforeLoadRaises)
-{
+TEST_F(OptionsTest, LookupBeforeLoadRaises) {
     TOptions options;
     EXPECT_THROW(options.GetConfigNode("general"), xml::XmlError);
     EXPECT_THROW(options.GetStructNode(""), xml::XmlError);
@@ -221,8 +208,7 @@ TEST_F(OptionsTest, LookupBeforeLoadRaises)
     }
 }
 
-TEST_F(OptionsTest, MalformedConfigurationFailsAndIsNeverOverwritten)
-{
+TEST_F(OptionsTest, MalformedConfigurationFailsAndIsNeverOverwritten) {
     const std::string broken = "<config><general><UpdateInterval>60</general></config>";
     WriteFile(configFile, broken);
     {
@@ -243,8 +229,7 @@ TEST_F(OptionsTest, MalformedConfigurationFailsAndIsNeverOverwritten)
     EXPECT_EQ(ReadFile(configFile), broken);
 }
 
-TEST_F(OptionsTest, FailedReloadDoesNotWriteOverTheBrokenFile)
-{
+TEST_F(OptionsTest, FailedReloadDoesNotWriteOverTheBrokenFile) {
     // A store that held changes and then fails to load a broken file must
     // not empty that file with its automatic save.
     TOptions* options = new TOptions;
@@ -257,8 +242,7 @@ TEST_F(OptionsTest, FailedReloadDoesNotWriteOverTheBrokenFile)
     EXPECT_EQ(ReadFile(configFile), broken);
 }
 
-TEST_F(OptionsTest, BrokenOrMissingStructureStopsBeforeTheConfiguration)
-{
+TEST_F(OptionsTest, BrokenOrMissingStructureStopsBeforeTheConfiguration) {
     for (const bool missing : {true, false}) {
         if (missing)
             fs::remove(structFile);
@@ -275,8 +259,7 @@ TEST_F(OptionsTest, BrokenOrMissingStructureStopsBeforeTheConfiguration)
     }
 }
 
-TEST_F(OptionsTest, MissingConfigurationIsCreatedFromTheDeliveredDefault)
-{
+TEST_F(OptionsTest, MissingConfigurationIsCreatedFromTheDeliveredDefault) {
     const std::string delivered = folder.File("config.default.xml");
     WriteFile(delivered, kConfig);
     fs::remove(configFile);
@@ -301,13 +284,11 @@ TEST_F(OptionsTest, MissingConfigurationIsCreatedFromTheDeliveredDefault)
 // The delivered config.xml must give every Boolean option of every shipped
 // structure a "True" or "False": nothing fills in missing values, and the
 // options dialog cannot be built without them.
-TEST(ShippedOptions, DeliveredConfigurationFitsEveryStructure)
-{
+TEST(ShippedOptions, DeliveredConfigurationFitsEveryStructure) {
     const fs::path data = QUILLET_DATA_DIR;
     int languages = 0;
     for (const auto& entry : fs::directory_iterator(data / "languages")) {
-        if (!entry.is_directory())
-            continue;
+        if (!entry.is_directory()) continue;
         ++languages;
         TempFolder folder;
         const std::string config = folder.File("config.xml");
@@ -332,8 +313,7 @@ TEST(ShippedOptions, DeliveredConfigurationFitsEveryStructure)
     EXPECT_GE(languages, 2);
 }
 
-TEST(ShippedOptions, DeliveredDefaults)
-{
+TEST(ShippedOptions, DeliveredDefaults) {
     TempFolder folder;
     const std::string config = folder.File("config.xml");
     fs::copy_file(fs::path(QUILLET_DATA_DIR) / "config.xml", config);
@@ -357,8 +337,7 @@ TEST(ShippedOptions, DeliveredDefaults)
         {"internal\\mainform\\TreeViewWidth", "200"},
         {"internal\\feedlist\\autoincrement\\id", "1"},
     };
-    for (const auto& e : expected)
-        EXPECT_EQ(options.GetConfigNode(e.path).Text(), e.value) << e.path;
+    for (const auto& e : expected) EXPECT_EQ(options.GetConfigNode(e.path).Text(), e.value) << e.path;
     EXPECT_TRUE(options.GetConfigNode("internal\\feedlist\\items").ChildElements().empty());
     EXPECT_FALSE(options.ConfigDocument().Modified());
 }

@@ -33,7 +33,7 @@ unsigned ModeOf(const fs::path& file) { return static_cast<unsigned>(fs::status(
 
 TEST(AtomicFile, AReplacedFileKeepsItsModeAndANewOneFollowsTheUmask) {
     // umask, mode of the file replaced (0: none yet), mode after the write
-    const unsigned cases[][3] = {{022, 0, 0644}, {077, 0, 0600}, {002, 0, 0664},
+    const unsigned cases[][3] = {{022, 0, 0644},    {077, 0, 0600},    {002, 0, 0664},
                                  {022, 0600, 0600}, {077, 0644, 0644}, {077, 0640, 0640}};
     testsupport::TempFolder temp;
     const fs::path file = temp.File("config.xml");
@@ -47,7 +47,8 @@ TEST(AtomicFile, AReplacedFileKeepsItsModeAndANewOneFollowsTheUmask) {
         testsupport::ScopedUmask scoped(mask);
         plat::WriteFileAtomically(file.string(), "new");
         EXPECT_EQ(ModeOf(file), after);
-        EXPECT_EQ(std::distance(fs::directory_iterator(temp.Path()), fs::directory_iterator()), 1) << "a temporary file was left";
+        EXPECT_EQ(std::distance(fs::directory_iterator(temp.Path()), fs::directory_iterator()), 1)
+            << "a temporary file was left";
     }
 }
 

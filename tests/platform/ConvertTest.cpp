@@ -12,8 +12,7 @@ using namespace plat;
 
 namespace {
 
-TEST(Convert, StrToInt)
-{
+TEST(Convert, StrToInt) {
     struct Case {
         const char* text;
         std::optional<int> value;
@@ -55,8 +54,7 @@ TEST(Convert, StrToInt)
     }
 }
 
-TEST(Convert, StrToIntMessageQuotesTheText)
-{
+TEST(Convert, StrToIntMessageQuotesTheText) {
     try {
         StrToInt("abc");
         FAIL() << "no ConvertError";
@@ -71,18 +69,31 @@ TEST(Convert, StrToIntMessageQuotesTheText)
     }
 }
 
-TEST(Convert, StrToBool)
-{
+TEST(Convert, StrToBool) {
     struct Case {
         const char* text;
         std::optional<bool> value;
     };
     const std::vector<Case> cases = {
-        {"True", true},  {"true", true},          {"TRUE", true},          {"tRuE", true},
-        {"False", false}, {"false", false},       {"FALSE", false},        {"1", true},
-        {"0", false},    {"-1", true},            {"42", true},            {"+0", false},
-        {"", std::nullopt}, {"yes", std::nullopt}, {"T", std::nullopt},   {"Truex", std::nullopt},
-        {" True", std::nullopt}, {"1.0", std::nullopt}, {"99999999999", std::nullopt},
+        {"True", true},
+        {"true", true},
+        {"TRUE", true},
+        {"tRuE", true},
+        {"False", false},
+        {"false", false},
+        {"FALSE", false},
+        {"1", true},
+        {"0", false},
+        {"-1", true},
+        {"42", true},
+        {"+0", false},
+        {"", std::nullopt},
+        {"yes", std::nullopt},
+        {"T", std::nullopt},
+        {"Truex", std::nullopt},
+        {" True", std::nullopt},
+        {"1.0", std::nullopt},
+        {"99999999999", std::nullopt},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(TryStrToBool(c.text), c.value) << "'" << c.text << "'";
@@ -100,8 +111,7 @@ TEST(Convert, StrToBool)
     }
 }
 
-TEST(Convert, BoolToStrIsWhatStrToBoolReads)
-{
+TEST(Convert, BoolToStrIsWhatStrToBoolReads) {
     EXPECT_EQ(BoolToStr(true), "True");
     EXPECT_EQ(BoolToStr(false), "False");
     EXPECT_TRUE(StrToBool(BoolToStr(true)));
@@ -110,8 +120,7 @@ TEST(Convert, BoolToStrIsWhatStrToBoolReads)
 
 class ElementValues : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         doc_.LoadFromString(
             "<config><interval>60</interval><flag>True</flag><off>0</off><empty/><word>soon</word>"
             "<cdata><![CDATA[15]]></cdata><mixed>1<b/></mixed></config>");
@@ -121,8 +130,7 @@ protected:
     xml::Document doc_;
 };
 
-TEST_F(ElementValues, ConvertTheirText)
-{
+TEST_F(ElementValues, ConvertTheirText) {
     EXPECT_EQ(VarToInt(Element("interval")), 60);
     EXPECT_EQ(VarToInt(Element("cdata")), 15);
     EXPECT_TRUE(VarToBool(Element("flag")));
@@ -131,8 +139,7 @@ TEST_F(ElementValues, ConvertTheirText)
     EXPECT_TRUE(VarIsNull(Element("empty")));
 }
 
-TEST_F(ElementValues, EmptyElementIsNullAndDoesNotConvert)
-{
+TEST_F(ElementValues, EmptyElementIsNullAndDoesNotConvert) {
     try {
         VarToInt(Element("empty"));
         FAIL() << "no ConvertError";
@@ -147,8 +154,7 @@ TEST_F(ElementValues, EmptyElementIsNullAndDoesNotConvert)
     }
 }
 
-TEST_F(ElementValues, BadTextNamesTheValue)
-{
+TEST_F(ElementValues, BadTextNamesTheValue) {
     try {
         VarToInt(Element("word"));
         FAIL() << "no ConvertError";
@@ -158,8 +164,7 @@ TEST_F(ElementValues, BadTextNamesTheValue)
     EXPECT_THROW(VarToBool(Element("word")), ConvertError);
 }
 
-TEST_F(ElementValues, ElementWithoutSingleTextKeepsTheDomError)
-{
+TEST_F(ElementValues, ElementWithoutSingleTextKeepsTheDomError) {
     EXPECT_THROW(VarToInt(Element("mixed")), xml::XmlError);
     EXPECT_THROW(VarIsNull(Element("mixed")), xml::XmlError);
 }

@@ -18,8 +18,7 @@ struct Moment {
     int year, month, day, hour, minute, second, millisecond;
 };
 
-void ExpectParts(const DateTimeParts& p, const Moment& m)
-{
+void ExpectParts(const DateTimeParts& p, const Moment& m) {
     EXPECT_EQ(p.year, m.year);
     EXPECT_EQ(p.month, m.month);
     EXPECT_EQ(p.day, m.day);
@@ -29,8 +28,7 @@ void ExpectParts(const DateTimeParts& p, const Moment& m)
     EXPECT_EQ(p.millisecond, m.millisecond);
 }
 
-TEST(DateTime, KnownValues)
-{
+TEST(DateTime, KnownValues) {
     struct Case {
         Moment moment;
         TDateTime value;
@@ -59,10 +57,9 @@ TEST(DateTime, KnownValues)
     }
 }
 
-TEST(DateTime, EncodeThenDecodeGivesTheSameParts)
-{
+TEST(DateTime, EncodeThenDecodeGivesTheSameParts) {
     const std::vector<Moment> moments = {
-        {2026, 12, 8, 14, 5, 9, 0},      {2024, 2, 29, 23, 59, 59, 999}, {2000, 2, 29, 0, 0, 0, 1},
+        {2026, 12, 8, 14, 5, 9, 0},      {2024, 2, 29, 23, 59, 59, 999},  {2000, 2, 29, 0, 0, 0, 1},
         {1999, 12, 31, 23, 59, 59, 999}, {1899, 12, 29, 23, 59, 59, 999}, {1899, 12, 30, 0, 0, 0, 1},
         {1800, 2, 28, 12, 34, 56, 789},  {1600, 2, 29, 1, 2, 3, 4},       {1, 1, 1, 0, 0, 0, 1},
         {9999, 12, 31, 23, 59, 59, 999},
@@ -85,16 +82,14 @@ TEST(DateTime, EncodeThenDecodeGivesTheSameParts)
     }
 }
 
-TEST(DateTime, DecodeRoundsToTheNearestMillisecond)
-{
+TEST(DateTime, DecodeRoundsToTheNearestMillisecond) {
     const TDateTime justBeforeMidnight = 1.0 - 0.4 / 86400000.0;
     ExpectParts(DecodeDateTime(justBeforeMidnight), {1899, 12, 31, 0, 0, 0, 0});
     const TDateTime justAfterMidnight = 1.0 + 0.4 / 86400000.0;
     ExpectParts(DecodeDateTime(justAfterMidnight), {1899, 12, 31, 0, 0, 0, 0});
 }
 
-TEST(DateTime, DayOfWeek)
-{
+TEST(DateTime, DayOfWeek) {
     struct Case {
         int year, month, day, dayOfWeek;
     };
@@ -113,8 +108,7 @@ TEST(DateTime, DayOfWeek)
     }
 }
 
-TEST(DateTime, ValidityChecks)
-{
+TEST(DateTime, ValidityChecks) {
     EXPECT_TRUE(IsValidDate(2024, 2, 29));
     EXPECT_TRUE(IsValidDate(2000, 2, 29));
     EXPECT_FALSE(IsValidDate(1900, 2, 29));
@@ -145,8 +139,7 @@ TEST(DateTime, ValidityChecks)
     EXPECT_THROW(EncodeDateTime(2023, 2, 28, 0, 61, 0), std::invalid_argument);
 }
 
-TEST(DateTime, DecodeRejectsValuesNoDateCanHave)
-{
+TEST(DateTime, DecodeRejectsValuesNoDateCanHave) {
     for (TDateTime bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
                           -std::numeric_limits<double>::infinity(), 1e300, -1e300, 2958466.0, -693594.0}) {
         EXPECT_THROW(DecodeDateTime(bad), std::invalid_argument) << bad;
@@ -154,8 +147,7 @@ TEST(DateTime, DecodeRejectsValuesNoDateCanHave)
     }
 }
 
-TEST(DateTime, FormatISO8601)
-{
+TEST(DateTime, FormatISO8601) {
     EXPECT_EQ(FormatISO8601(EncodeDateTime(2026, 12, 8, 14, 5, 9)), "2026-12-08T14:05:09");
     EXPECT_EQ(FormatISO8601(EncodeDateTime(2026, 12, 8, 14, 5, 9, 999)), "2026-12-08T14:05:09");
     EXPECT_EQ(FormatISO8601(kZeroDateTime), "1899-12-30T00:00:00");
@@ -163,8 +155,7 @@ TEST(DateTime, FormatISO8601)
     EXPECT_EQ(FormatISO8601(EncodeDateTime(9, 1, 2, 3, 4, 5)), "0009-01-02T03:04:05");
 }
 
-TEST(DateTime, NowIsTheLocalClock)
-{
+TEST(DateTime, NowIsTheLocalClock) {
     const std::time_t before = std::time(nullptr);
     const TDateTime now = Now();
     const std::time_t after = std::time(nullptr);
@@ -172,8 +163,8 @@ TEST(DateTime, NowIsTheLocalClock)
     std::tm b{};
     localtime_r(&before, &a);
     localtime_r(&after, &b);
-    const TDateTime low = EncodeDateTime(a.tm_year + 1900, a.tm_mon + 1, a.tm_mday, a.tm_hour, a.tm_min,
-                                         a.tm_sec > 59 ? 59 : a.tm_sec);
+    const TDateTime low =
+        EncodeDateTime(a.tm_year + 1900, a.tm_mon + 1, a.tm_mday, a.tm_hour, a.tm_min, a.tm_sec > 59 ? 59 : a.tm_sec);
     const TDateTime high = EncodeDateTime(b.tm_year + 1900, b.tm_mon + 1, b.tm_mday, b.tm_hour, b.tm_min,
                                           b.tm_sec > 59 ? 59 : b.tm_sec, 999);
     EXPECT_GE(now, low);
@@ -189,11 +180,11 @@ TEST(FeedDates, ZonesAndTheirOffsets) {
         int offset;
     };
     const std::vector<Case> cases = {
-        {"GMT", "GMT", 0},        {"ut", "UT", 0},          {"Z", "Z", 0},          {"EST", "EST", -300},
-        {"EDT", "EDT", -240},     {"CST", "CST", -360},     {"MDT", "MDT", -360},   {"PST", "PST", -480},
-        {"+0100", "+0100", 60},   {"-0930", "-0930", -570}, {"+01:00", "+0100", 60}, {"+05", "+0500", 300},
-        {"-0000", "-0000", 0},    {"+0000", "+0000", 0},    {"UTC", "+0000", 0},    {"CEST", "+0200", 120},
-        {"JST", "+0900", 540},    {"M", "-0000", 0},        {"Mars", "-0000", 0},   {"", "GMT", 0},
+        {"GMT", "GMT", 0},      {"ut", "UT", 0},          {"Z", "Z", 0},           {"EST", "EST", -300},
+        {"EDT", "EDT", -240},   {"CST", "CST", -360},     {"MDT", "MDT", -360},    {"PST", "PST", -480},
+        {"+0100", "+0100", 60}, {"-0930", "-0930", -570}, {"+01:00", "+0100", 60}, {"+05", "+0500", 300},
+        {"-0000", "-0000", 0},  {"+0000", "+0000", 0},    {"UTC", "+0000", 0},     {"CEST", "+0200", 120},
+        {"JST", "+0900", 540},  {"M", "-0000", 0},        {"Mars", "-0000", 0},    {"", "GMT", 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(RFC822Zone(c.zone), c.rfc822) << c.zone;
@@ -206,8 +197,12 @@ TEST(FeedDates, ZonesAndTheirOffsets) {
 
 TEST(FeedDates, WrittenAsRFC822AndReadBackToTheSameInstant) {
     const std::vector<const char*> texts = {
-        "2026-12-08T14:30:00+01:00", "2026-12-08T14:30:00.999Z", "Tue, 08 Dec 2026 14:30:00 PST",
-        "8 Dec 26 14:30 -0700",      "2026-02-28",               "Dec 8, 2026 14:30:00 GMT",
+        "2026-12-08T14:30:00+01:00",
+        "2026-12-08T14:30:00.999Z",
+        "Tue, 08 Dec 2026 14:30:00 PST",
+        "8 Dec 26 14:30 -0700",
+        "2026-02-28",
+        "Dec 8, 2026 14:30:00 GMT",
     };
     for (const char* text : texts) {
         const auto date = ParseFeedDateTime(text);
@@ -267,4 +262,3 @@ TEST(FeedDates, ShapesAndLongDigitRuns) {
 }
 
 }  // namespace
-

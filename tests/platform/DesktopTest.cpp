@@ -9,8 +9,7 @@
 
 namespace {
 
-TEST(DesktopUrlFor, AddressesStayAndPathsBecomeFileUrls)
-{
+TEST(DesktopUrlFor, AddressesStayAndPathsBecomeFileUrls) {
     const QString cwd = QDir::currentPath();
     struct Case {
         QString input;
@@ -45,8 +44,7 @@ public slots:
     void Open(const QUrl& url) { opened.append(url); }
 };
 
-TEST(OpenWithDesktop, HandsTheUrlToTheDesktop)
-{
+TEST(OpenWithDesktop, HandsTheUrlToTheDesktop) {
     UrlRecorder recorder;
     QDesktopServices::setUrlHandler("https", &recorder, "Open");
     QDesktopServices::setUrlHandler("file", &recorder, "Open");

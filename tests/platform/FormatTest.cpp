@@ -18,8 +18,7 @@ struct FormatCase {
     const char* expected;
 };
 
-TEST(Format, ProducesTheExpectedText)
-{
+TEST(Format, ProducesTheExpectedText) {
     const std::vector<FormatCase> cases = {
         // The messages the program itself formats.
         {"Updating %s", {"Heise"}, "Updating Heise"},
@@ -75,27 +74,26 @@ TEST(Format, ProducesTheExpectedText)
     }
 }
 
-TEST(Format, RejectsTemplatesThatDoNotMatchTheArguments)
-{
+TEST(Format, RejectsTemplatesThatDoNotMatchTheArguments) {
     const std::vector<FormatCase> cases = {
-        {"Updated %d", {}, nullptr},              // too few arguments
-        {"%s and %s", {"one"}, nullptr},          // runs out half way
-        {"Updated %d", {"Heise"}, nullptr},       // a text for a number
+        {"Updated %d", {}, nullptr},         // too few arguments
+        {"%s and %s", {"one"}, nullptr},     // runs out half way
+        {"Updated %d", {"Heise"}, nullptr},  // a text for a number
         {"%u", {"1"}, nullptr},
         {"%x", {"1"}, nullptr},
-        {"Updated %s", {42}, nullptr},            // a number for a text
-        {"%f", {1}, nullptr},                     // conversions this routine does not know
+        {"Updated %s", {42}, nullptr},  // a number for a text
+        {"%f", {1}, nullptr},           // conversions this routine does not know
         {"%e", {1}, nullptr},
         {"%q", {1}, nullptr},
-        {"%*d", {5, 1}, nullptr},                 // star widths are not supported
-        {"trailing %", {1}, nullptr},             // dangling specifier
+        {"%*d", {5, 1}, nullptr},      // star widths are not supported
+        {"trailing %", {1}, nullptr},  // dangling specifier
         {"%-", {1}, nullptr},
         {"%5", {1}, nullptr},
         {"%.", {1}, nullptr},
         {"%1:", {1, 2}, nullptr},
-        {"%2:s", {"a", "b"}, nullptr},            // index beyond the arguments
-        {"%1:s %s", {"a", "b"}, nullptr},         // continuing after the last one
-        {"%5-d", {1}, nullptr},                   // '-' belongs before the width
+        {"%2:s", {"a", "b"}, nullptr},               // index beyond the arguments
+        {"%1:s %s", {"a", "b"}, nullptr},            // continuing after the last one
+        {"%5-d", {1}, nullptr},                      // '-' belongs before the width
         {"%99999999999999999999s", {"a"}, nullptr},  // absurd widths fail, not allocate
         {"%.99999s", {"a"}, nullptr},
     };
@@ -104,8 +102,7 @@ TEST(Format, RejectsTemplatesThatDoNotMatchTheArguments)
     }
 }
 
-TEST(Format, ErrorNamesTheTemplate)
-{
+TEST(Format, ErrorNamesTheTemplate) {
     try {
         Format("Updated %d", {"Heise"});
         FAIL() << "no FormatError";
@@ -114,16 +111,14 @@ TEST(Format, ErrorNamesTheTemplate)
     }
 }
 
-TEST(Format, LargeButSaneWidthPads)
-{
+TEST(Format, LargeButSaneWidthPads) {
     const std::string out = Format("%4000s", {"x"});
     ASSERT_EQ(out.size(), 4000u);
     EXPECT_EQ(out.back(), 'x');
     EXPECT_EQ(out.find_first_not_of(' '), 3999u);
 }
 
-TEST(Format, TemplateMayContainNulAndHighBytes)
-{
+TEST(Format, TemplateMayContainNulAndHighBytes) {
     const std::string templ("a\0%s\xFF", 5);
     EXPECT_EQ(Format(templ, {"b"}), std::string("a\0b\xFF", 4));
 }

@@ -95,14 +95,17 @@ TEST_F(HomeTest, ChoosesTheFirstFolderThatHoldsTheProgramsFiles) {
         const plat::THomeChoice choice = plat::ChooseHome(env);
         EXPECT_EQ(choice.Kind, c.kind);
         switch (c.kind) {
-        case plat::THomeKind::Current:
-            EXPECT_EQ(choice.Folder, start);
-            EXPECT_TRUE(choice.SharedData.empty()) << "a portable folder is never filled";
-            break;
-        case plat::THomeKind::Program: EXPECT_EQ(choice.Folder, installed.bin()); break;
-        default:
-            EXPECT_EQ(choice.Folder, c.xdgDataHome ? base / "xdg-data" / "quillet" : base / "user/.local/share/quillet");
-            EXPECT_EQ(choice.SharedData, installed.data());
+            case plat::THomeKind::Current:
+                EXPECT_EQ(choice.Folder, start);
+                EXPECT_TRUE(choice.SharedData.empty()) << "a portable folder is never filled";
+                break;
+            case plat::THomeKind::Program:
+                EXPECT_EQ(choice.Folder, installed.bin());
+                break;
+            default:
+                EXPECT_EQ(choice.Folder,
+                          c.xdgDataHome ? base / "xdg-data" / "quillet" : base / "user/.local/share/quillet");
+                EXPECT_EQ(choice.SharedData, installed.data());
         }
     }
 }
@@ -246,7 +249,9 @@ TEST_F(HomeTest, AFolderOthersCanChangeIsPassedOverAndANamedOneIsUsedWithAWarnin
 
         const plat::THomeChoice choice = plat::ChooseHome(env);
         const bool passedOver = c.notice == N::PassedOver;
-        EXPECT_EQ(choice.Kind, passedOver ? plat::THomeKind::PerUser : c.named ? plat::THomeKind::Explicit : plat::THomeKind::Current);
+        EXPECT_EQ(choice.Kind, passedOver ? plat::THomeKind::PerUser
+                               : c.named  ? plat::THomeKind::Explicit
+                                          : plat::THomeKind::Current);
         EXPECT_EQ(choice.Folder, passedOver ? plat::PerUserHome(env) : start);
         ASSERT_EQ(choice.Notices.size(), c.notice ? 1u : 0u);
         if (c.notice) {

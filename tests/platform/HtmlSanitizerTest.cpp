@@ -33,15 +33,18 @@ TEST(HtmlSanitizer, ArticleMarkupStays) {
         {"relative link kept", "<a href=\"/story/1\">s</a>", "<a href=\"/story/1\">s</a>"},
         {"images", "<img src=\"http://example.org/i.png\" alt=\"pic\" width=\"10\">",
          "<img src=\"http://example.org/i.png\" alt=\"pic\" width=\"10\">"},
-        {"tables", "<table><thead><tr><th colspan=\"2\">h</th></tr></thead><tbody><tr><td>a</td><td>b</td></tr></tbody></table>",
+        {"tables",
+         "<table><thead><tr><th colspan=\"2\">h</th></tr></thead><tbody><tr><td>a</td><td>b</td></tr></tbody></table>",
          "<table><thead><tr><th colspan=\"2\">h</th></tr></thead><tbody><tr><td>a</td><td>b</td></tr></tbody></table>"},
         {"code and quotes", "<pre><code>int x = 1;\n  y</code></pre><blockquote cite=\"https://q.org/\">q</blockquote>",
          "<pre><code>int x = 1;\n  y</code></pre><blockquote cite=\"https://q.org/\">q</blockquote>"},
         {"headings and rules", "<h2>Title</h2><hr><h6>small</h6><br>", "<h2>Title</h2><hr><h6>small</h6><br>"},
         {"figures and pictures",
-         "<figure><picture><source srcset=\"https://e.org/a.webp 2x\" type=\"image/webp\"><img src=\"https://e.org/a.jpg\"></picture>"
+         "<figure><picture><source srcset=\"https://e.org/a.webp 2x\" type=\"image/webp\"><img "
+         "src=\"https://e.org/a.jpg\"></picture>"
          "<figcaption>cap</figcaption></figure>",
-         "<figure><picture><source srcset=\"https://e.org/a.webp 2x\" type=\"image/webp\"><img src=\"https://e.org/a.jpg\"></picture>"
+         "<figure><picture><source srcset=\"https://e.org/a.webp 2x\" type=\"image/webp\"><img "
+         "src=\"https://e.org/a.jpg\"></picture>"
          "<figcaption>cap</figcaption></figure>"},
         {"entities become text", "caf&eacute; &amp; &lt;tag&gt;", "caf\xC3\xA9 &amp; &lt;tag&gt;"},
     };
@@ -59,8 +62,8 @@ TEST(HtmlSanitizer, ActiveAndForeignMarkupGoes) {
         {"meta refresh", "<meta http-equiv=\"refresh\" content=\"1;url=file:///etc/passwd\">text", "text"},
         {"iframe", "a<iframe src=\"file:///etc/passwd\">fallback</iframe>b", "ab"},
         {"frameset", "<frameset><frame src=\"file:///etc/passwd\"></frameset>", ""},
-        {"object and embed", "<object data=\"file:///etc/passwd\"><param name=\"a\">alt</object><embed src=\"x.swf\">ok",
-         "ok"},
+        {"object and embed",
+         "<object data=\"file:///etc/passwd\"><param name=\"a\">alt</object><embed src=\"x.swf\">ok", "ok"},
         {"applet", "<applet code=\"A.class\">no java</applet>after", "after"},
         {"form keeps its text, loses its controls",
          "<form action=\"http://evil.example/\" method=\"post\"><label>Name <input name=\"n\"></label>"
@@ -70,7 +73,8 @@ TEST(HtmlSanitizer, ActiveAndForeignMarkupGoes) {
         {"svg and math", "<svg><script>1</script><a href=\"https://e.org\">s</a></svg><math><mi>x</mi></math>y", "y"},
         {"audio and video", "<video src=\"http://e.org/v.mp4\"><source src=\"http://e.org/v.webm\">v</video>", ""},
         {"comments", "a<!-- hidden -->b", "ab"},
-        {"unknown elements give way to their text", "<custom-tag x=\"1\"><font color=\"red\">t</font></custom-tag>", "t"},
+        {"unknown elements give way to their text", "<custom-tag x=\"1\"><font color=\"red\">t</font></custom-tag>",
+         "t"},
         {"target attribute", "<a href=\"https://e.org/\" target=\"_blank\">x</a>", "<a href=\"https://e.org/\">x</a>"},
     };
     for (const Case& c : cases) ExpectCleaned(c);
@@ -84,12 +88,14 @@ TEST(HtmlSanitizer, OnlyWebAndMailAddressesSurvive) {
         {"upper-case scheme", "<a href=\"JAVASCRIPT:alert(1)\">x</a><a href=\"HTTPS://e.org/\">y</a>",
          "<a>x</a><a href=\"HTTPS://e.org/\">y</a>"},
         {"file link", "<a href=\"file:///etc/passwd\">x</a>", "<a>x</a>"},
-        {"smb and custom schemes", "<a href=\"smb://host/share\">x</a><a href=\"steam://run/1\">y</a>", "<a>x</a><a>y</a>"},
+        {"smb and custom schemes", "<a href=\"smb://host/share\">x</a><a href=\"steam://run/1\">y</a>",
+         "<a>x</a><a>y</a>"},
         {"data link", "<a href=\"data:text/html,<b>x</b>\">x</a>", "<a>x</a>"},
         {"file image is dropped", "<img src=\"file:///home/u/.ssh/id_rsa\">x", "x"},
         {"data image is dropped", "<img src=\"data:image/png;base64,AAAA\">x", "x"},
         {"mailto image is dropped", "<img src=\"mailto:a@b.c\">x", "x"},
-        {"srcset with a file candidate", "<img src=\"https://e.org/a.png\" srcset=\"https://e.org/b.png 2x, file:///x 3x\">",
+        {"srcset with a file candidate",
+         "<img src=\"https://e.org/a.png\" srcset=\"https://e.org/b.png 2x, file:///x 3x\">",
          "<img src=\"https://e.org/a.png\">"},
         {"srcset candidate after one ending in a comma",
          "<img src=\"https://e.org/a.png\" srcset=\"https://e.org/b.png, data:image/png;base64,AAAA 2x\">",
@@ -152,14 +158,21 @@ TEST(HtmlSanitizer, HostileShapesEndQuickly) {
         manyTags += ">x</b>";
     }
     const std::string hostile[] = {
-        deep("<div>", 100000), deep("<b><i>", 50000), deep("<table><tr><td>", 20000), deep("</p>", 100000),
-        deep("<p>", 100000) + deep("</div>", 100000), manyAttributes, manyTags, std::string(1 << 21, '<'),
+        deep("<div>", 100000),
+        deep("<b><i>", 50000),
+        deep("<table><tr><td>", 20000),
+        deep("</p>", 100000),
+        deep("<p>", 100000) + deep("</div>", 100000),
+        manyAttributes,
+        manyTags,
+        std::string(1 << 21, '<'),
         std::string("<p>\xff\xfe broken \xc3</p>"),
     };
     for (const std::string& text : hostile) {
         const auto start = std::chrono::steady_clock::now();
         const std::string cleaned = html::SanitizeFragment(text);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, testsupport::TimeBound(std::chrono::seconds(2))) << text.substr(0, 30);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, testsupport::TimeBound(std::chrono::seconds(2)))
+            << text.substr(0, 30);
         EXPECT_EQ(cleaned.find("<script"), std::string::npos);
     }
     // Past the attribute bound the fragment is still shown, as text.

@@ -12,8 +12,7 @@ using namespace plat;
 
 namespace {
 
-TEST(LocaleTable, KnownIdentifiersBothWays)
-{
+TEST(LocaleTable, KnownIdentifiersBothWays) {
     struct Case {
         std::uint32_t lcid;
         const char* name;
@@ -32,8 +31,7 @@ TEST(LocaleTable, KnownIdentifiersBothWays)
     }
 }
 
-TEST(LocaleTable, EveryNameLeadsBackToAnIdentifierOfThatName)
-{
+TEST(LocaleTable, EveryNameLeadsBackToAnIdentifierOfThatName) {
     // Scan the identifier space: each listed name must map back to an
     // identifier with the same name (Spanish has two).
     std::set<std::string> names;
@@ -50,20 +48,22 @@ TEST(LocaleTable, EveryNameLeadsBackToAnIdentifierOfThatName)
     EXPECT_EQ(LocaleNameFromLCID(1034), "es-ES");  // traditional sort order
 }
 
-TEST(LocaleTable, SystemSpellingsOfLocaleNames)
-{
+TEST(LocaleTable, SystemSpellingsOfLocaleNames) {
     struct Case {
         const char* name;
         std::uint32_t lcid;
     };
     const std::vector<Case> cases = {
-        {"de_DE", 1031},      {"de_DE.UTF-8", 1031}, {"de_DE.utf8", 1031}, {"de_DE@euro", 1031},
-        {"DE-de", 1031},      {"de", 1031},          {"de_LU", 1031},      {"en", 1033},
-        {"en_GB.UTF-8", 2057}, {"en_IE", 6153},      {"en_PH", 1033},      {"fr", 1036},
-        {"fr_CA.UTF-8", 3084}, {"es", 3082},         {"pt", 1046},         {"pt_PT", 2070},
-        {"zh", 2052},         {"zh_TW.Big5", 1028},  {"no_NO", 1044},      {"iw_IL", 1037},
-        {"C", 0},             {"POSIX", 0},          {"C.UTF-8", 0},       {"", 0},
-        {"xx_YY", 0},         {"klingon", 0},        {"_", 0},             {".UTF-8", 0},
+        {"de_DE", 1031},       {"de_DE.UTF-8", 1031}, {"de_DE.utf8", 1031},
+        {"de_DE@euro", 1031},  {"DE-de", 1031},       {"de", 1031},
+        {"de_LU", 1031},       {"en", 1033},          {"en_GB.UTF-8", 2057},
+        {"en_IE", 6153},       {"en_PH", 1033},       {"fr", 1036},
+        {"fr_CA.UTF-8", 3084}, {"es", 3082},          {"pt", 1046},
+        {"pt_PT", 2070},       {"zh", 2052},          {"zh_TW.Big5", 1028},
+        {"no_NO", 1044},       {"iw_IL", 1037},       {"C", 0},
+        {"POSIX", 0},          {"C.UTF-8", 0},        {"", 0},
+        {"xx_YY", 0},          {"klingon", 0},        {"_", 0},
+        {".UTF-8", 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(LCIDFromLocaleName(c.name), c.lcid) << "'" << c.name << "'";
@@ -76,16 +76,14 @@ TEST(LocaleTable, SystemSpellingsOfLocaleNames)
 // Sets the locale variables for one test and puts them back afterwards.
 class LocaleEnvironment : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         for (const char* name : kVariables) {
             const char* value = std::getenv(name);
             saved_.push_back(value ? std::optional<std::string>(value) : std::nullopt);
             unsetenv(name);
         }
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         for (std::size_t i = 0; i < std::size(kVariables); ++i) {
             if (saved_[i]) {
                 setenv(kVariables[i], saved_[i]->c_str(), 1);
@@ -94,8 +92,7 @@ protected:
             }
         }
     }
-    static void Set(const char* all, const char* messages, const char* lang)
-    {
+    static void Set(const char* all, const char* messages, const char* lang) {
         const char* values[] = {all, messages, lang};
         for (std::size_t i = 0; i < std::size(kVariables); ++i) {
             if (values[i]) {
@@ -110,8 +107,7 @@ protected:
     std::vector<std::optional<std::string>> saved_;
 };
 
-TEST_F(LocaleEnvironment, DefaultsFollowThePosixOrder)
-{
+TEST_F(LocaleEnvironment, DefaultsFollowThePosixOrder) {
     struct Case {
         const char* all;
         const char* messages;
@@ -123,17 +119,17 @@ TEST_F(LocaleEnvironment, DefaultsFollowThePosixOrder)
         {nullptr, nullptr, "de_DE.UTF-8", 1031},
         {nullptr, "fr_FR.UTF-8", "de_DE.UTF-8", 1036},
         {"ja_JP.UTF-8", "fr_FR.UTF-8", "de_DE.UTF-8", 1041},
-        {"", "", "de_DE.UTF-8", 1031},                 // empty counts as unset
-        {"C", nullptr, "de_DE.UTF-8", 1033},           // a set LC_ALL decides, even "C"
+        {"", "", "de_DE.UTF-8", 1031},        // empty counts as unset
+        {"C", nullptr, "de_DE.UTF-8", 1033},  // a set LC_ALL decides, even "C"
         {nullptr, nullptr, "POSIX", 1033},
         {nullptr, nullptr, "C.UTF-8", 1033},
-        {nullptr, nullptr, "xx_YY.UTF-8", 1033},       // unknown: English
+        {nullptr, nullptr, "xx_YY.UTF-8", 1033},  // unknown: English
         {nullptr, nullptr, "de_AT.UTF-8", 3079},
     };
     for (const Case& c : cases) {
         Set(c.all, c.messages, c.lang);
-        EXPECT_EQ(UserDefaultLCID(), c.lcid) << (c.all ? c.all : "-") << " " << (c.messages ? c.messages : "-")
-                                             << " " << (c.lang ? c.lang : "-");
+        EXPECT_EQ(UserDefaultLCID(), c.lcid)
+            << (c.all ? c.all : "-") << " " << (c.messages ? c.messages : "-") << " " << (c.lang ? c.lang : "-");
         EXPECT_EQ(SystemDefaultLCID(), c.lcid);
     }
 }

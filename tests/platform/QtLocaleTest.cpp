@@ -8,8 +8,7 @@ using plat::NativeLanguageName;
 
 namespace {
 
-TEST(NativeLanguageName, PlainLanguageNameWithCapital)
-{
+TEST(NativeLanguageName, PlainLanguageNameWithCapital) {
     struct Case {
         std::uint32_t lcid;
         const char* name;
@@ -43,8 +42,7 @@ TEST(NativeLanguageName, PlainLanguageNameWithCapital)
     }
 }
 
-TEST(NativeLanguageName, UnknownIdentifierFallsBackToHex)
-{
+TEST(NativeLanguageName, UnknownIdentifierFallsBackToHex) {
     EXPECT_EQ(NativeLanguageName(0x9999), "9999");
     EXPECT_EQ(NativeLanguageName(0x0C1), "00C1");
     EXPECT_EQ(NativeLanguageName(0x12345), "12345");

@@ -10,8 +10,7 @@
 
 namespace {
 
-TEST(SignalBridge, FirstSignalCallsBackOnTheMainThread)
-{
+TEST(SignalBridge, FirstSignalCallsBackOnTheMainThread) {
     bool called = false;
     QThread* callbackThread = nullptr;
     plat::InstallQuitOnSignals([&] {
@@ -39,8 +38,7 @@ protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
 
-TEST_F(SignalBridgeDeath, SecondSignalEndsTheProcessAtOnce)
-{
+TEST_F(SignalBridgeDeath, SecondSignalEndsTheProcessAtOnce) {
     for (int signo : {SIGTERM, SIGINT}) {
         EXPECT_EXIT(
             {
@@ -54,8 +52,7 @@ TEST_F(SignalBridgeDeath, SecondSignalEndsTheProcessAtOnce)
     }
 }
 
-TEST_F(SignalBridgeDeath, MixedSignalsCountTogether)
-{
+TEST_F(SignalBridgeDeath, MixedSignalsCountTogether) {
     EXPECT_EXIT(
         {
             plat::InstallQuitOnSignals([] {});

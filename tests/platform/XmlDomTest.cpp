@@ -59,8 +59,8 @@ TEST(XmlDom, WhitespaceInsideXhtmlMarkupIsKept) {
         const char* text;
         const char* markup;  // of the root's one child element
     } cases[] = {
-        {"blank between two elements",
-         "<r>\n  <div xmlns='http://www.w3.org/1999/xhtml'><b>a</b> <i>b</i></div>\n</r>", "<b>a</b> <i>b</i>"},
+        {"blank between two elements", "<r>\n  <div xmlns='http://www.w3.org/1999/xhtml'><b>a</b> <i>b</i></div>\n</r>",
+         "<b>a</b> <i>b</i>"},
         {"prefixed, and a line break",
          "<r xmlns:h='http://www.w3.org/1999/xhtml'>\n  <h:p><h:b>a</h:b>\n<h:i>b</h:i></h:p>\n</r>",
          "<b>a</b>\n<i>b</i>"},
@@ -74,8 +74,7 @@ TEST(XmlDom, WhitespaceInsideXhtmlMarkupIsKept) {
         {"no namespace: indentation", "<r><div><b>a</b> <i>b</i></div></r>", "<b>a</b><i>b</i>"},
         {"another namespace: indentation", "<r><div xmlns='urn:example:other'><b>a</b>\n <i>b</i></div></r>",
          "<b>a</b><i>b</i>"},
-        {"outside the markup: indentation",
-         "<r><c>\n <div xmlns='http://www.w3.org/1999/xhtml'>x</div>\n</c></r>",
+        {"outside the markup: indentation", "<r><c>\n <div xmlns='http://www.w3.org/1999/xhtml'>x</div>\n</c></r>",
          "<div>x</div>"},
     };
     for (const auto& c : cases) {
@@ -197,7 +196,13 @@ TEST(XmlDom, HostileDocumentsFailFastWithoutCrashing) {
     for (int i = 0; i < 100000; ++i) deep += "<a>";
 
     const std::vector<std::string> hostile = {
-        laughs, deep, "", "\x00\x01\x02garbage", "<r>", "<r><a></r>", "<?xml version='1.0' encoding='bogus'?><r/>",
+        laughs,
+        deep,
+        "",
+        "\x00\x01\x02garbage",
+        "<r>",
+        "<r><a></r>",
+        "<?xml version='1.0' encoding='bogus'?><r/>",
         std::string("<r>\xff\xfe</r>"),
     };
     for (const std::string& text : hostile) {
@@ -211,7 +216,8 @@ TEST(XmlDom, HostileDocumentsFailFastWithoutCrashing) {
         } catch (const XmlError&) {
             EXPECT_TRUE(doc.IsEmpty());
         }
-        EXPECT_LT(std::chrono::steady_clock::now() - start, testsupport::TimeBound(std::chrono::seconds(2))) << text.substr(0, 40);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, testsupport::TimeBound(std::chrono::seconds(2)))
+            << text.substr(0, 40);
     }
 }
 
@@ -234,7 +240,11 @@ TEST(XmlDom, TextThatXmlCannotCarryIsCleanedSoTheFileLoadsAgain) {
     TempDir dir;
     Document doc;
     Node root = doc.CreateDocumentElement("r");
-    const std::string dirty = std::string("a\x01" "b\x1f" "c\tline\r\nend ]]> <tag> &amp; ") + "\xc3\x28" + "\xe2\x82\xac";
+    const std::string dirty = std::string(
+                                  "a\x01"
+                                  "b\x1f"
+                                  "c\tline\r\nend ]]> <tag> &amp; ") +
+                              "\xc3\x28" + "\xe2\x82\xac";
     root.AppendElement("t").SetText(dirty);
     root.SetAttribute("attr", "x\x02y\"'<");
     doc.SaveToFile(dir.File("out.xml"));
@@ -248,8 +258,12 @@ TEST(XmlDom, TextThatXmlCannotCarryIsCleanedSoTheFileLoadsAgain) {
 }
 
 TEST(XmlDom, CleanTextLeavesValidTextAlone) {
-    const std::vector<std::string> valid = {"", "plain", "\xd0\x9d\xd0\xbe\xd0\xb2\xd0\xbe\xd1\x81\xd1\x82\xd0\xb8",
-                                            "\xe6\x97\xa5\xe6\x9c\xac", "\xf0\x9f\x93\xb0 emoji", "tab\tnl\ncr\r"};
+    const std::vector<std::string> valid = {"",
+                                            "plain",
+                                            "\xd0\x9d\xd0\xbe\xd0\xb2\xd0\xbe\xd1\x81\xd1\x82\xd0\xb8",
+                                            "\xe6\x97\xa5\xe6\x9c\xac",
+                                            "\xf0\x9f\x93\xb0 emoji",
+                                            "tab\tnl\ncr\r"};
     for (const auto& text : valid) EXPECT_EQ(xml::CleanText(text), text);
     EXPECT_EQ(xml::CleanText("\xed\xa0\x80"), "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd") << "surrogates are invalid";
     EXPECT_EQ(xml::CleanText("\xc0\xaf"), "\xef\xbf\xbd\xef\xbf\xbd") << "overlong forms are invalid";

@@ -27,8 +27,7 @@ struct TStep {
     bool newItem = false;
 };
 
-schedule::TFetchOutcome Outcome(const TStep& step)
-{
+schedule::TFetchOutcome Outcome(const TStep& step) {
     schedule::TFetchOutcome outcome;
     outcome.Kind = step.kind;
     outcome.At = kStart + step.at;
@@ -37,8 +36,7 @@ schedule::TFetchOutcome Outcome(const TStep& step)
     return outcome;
 }
 
-TEST(FeedHealth, AttentionFollowsTheCauseAndHowLongItLasted)
-{
+TEST(FeedHealth, AttentionFollowsTheCauseAndHowLongItLasted) {
     const struct {
         const char* name;
         std::vector<TStep> steps;
@@ -50,13 +48,22 @@ TEST(FeedHealth, AttentionFollowsTheCauseAndHowLongItLasted)
         {"refused at once", {{0h, TOutcomeKind::Refused}}, 0h, TAttention::Refused},
         {"bot protection", {{0h, TOutcomeKind::BotProtection}}, 0h, TAttention::BotProtection},
         {"a page now", {{0h, TOutcomeKind::NotAFeed}}, 0h, TAttention::NotAFeed},
-        {"not found for six days", {{0h, TOutcomeKind::NotFound}, {144h, TOutcomeKind::NotFound}}, 144h, TAttention::None},
-        {"not found for a week", {{0h, TOutcomeKind::NotFound}, {169h, TOutcomeKind::NotFound}}, 169h, TAttention::NotFound},
+        {"not found for six days",
+         {{0h, TOutcomeKind::NotFound}, {144h, TOutcomeKind::NotFound}},
+         144h,
+         TAttention::None},
+        {"not found for a week",
+         {{0h, TOutcomeKind::NotFound}, {169h, TOutcomeKind::NotFound}},
+         169h,
+         TAttention::NotFound},
         {"not found again after a success",
          {{0h, TOutcomeKind::NotFound}, {100h, TOutcomeKind::Updated}, {101h, TOutcomeKind::NotFound}},
          200h,
          TAttention::None},
-        {"host not found for hours", {{0h, TOutcomeKind::HostNotFound}, {5h, TOutcomeKind::HostNotFound}}, 5h, TAttention::None},
+        {"host not found for hours",
+         {{0h, TOutcomeKind::HostNotFound}, {5h, TOutcomeKind::HostNotFound}},
+         5h,
+         TAttention::None},
         {"failing for a day, causes mixed",
          {{0h, TOutcomeKind::HostNotFound}, {12h, TOutcomeKind::TimedOut}, {25h, TOutcomeKind::TlsInvalid}},
          25h,
@@ -74,8 +81,7 @@ TEST(FeedHealth, AttentionFollowsTheCauseAndHowLongItLasted)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         schedule::TFeedHealth health;
-        for (const TStep& step : c.steps)
-            health.Record(Outcome(step));
+        for (const TStep& step : c.steps) health.Record(Outcome(step));
         EXPECT_EQ(health.Attention(kStart + c.now), c.expected);
         // What health.json keeps decides the same.
         const schedule::TFeedHealth read = schedule::TFeedHealth::FromJson(health.ToJson());
@@ -84,8 +90,7 @@ TEST(FeedHealth, AttentionFollowsTheCauseAndHowLongItLasted)
     }
 }
 
-TEST(FeedHealth, SilenceIsAnOptionAndKeepingRestartsIt)
-{
+TEST(FeedHealth, SilenceIsAnOptionAndKeepingRestartsIt) {
     schedule::TFeedHealth health;
     health.Record(Outcome({0h, TOutcomeKind::Updated, true}));
     health.Record(Outcome({50 * kDay, TOutcomeKind::Updated}));
@@ -98,29 +103,25 @@ TEST(FeedHealth, SilenceIsAnOptionAndKeepingRestartsIt)
     EXPECT_EQ(health.Attention(kStart + 81 * kDay, shorter), TAttention::Silent);
 }
 
-TEST(FeedHealth, AChangedAddressCanBeUndoneAndItsMoveIsNotTakenAgain)
-{
+TEST(FeedHealth, AChangedAddressCanBeUndoneAndItsMoveIsNotTakenAgain) {
     schedule::TFeedHealth health;
     auto moved = [&](std::chrono::hours at) {
         schedule::TFetchOutcome outcome = Outcome({at, TOutcomeKind::Moved});
         outcome.MovedTo = "http://new.example/feed";
         health.Record(outcome);
     };
-    for (auto at : {0h, 1h, 2h})
-        moved(at);
+    for (auto at : {0h, 1h, 2h}) moved(at);
     EXPECT_EQ(health.Attention(kStart + 2h), TAttention::Moved);
     health.NoteAddressChanged("http://old.example/feed", health.ConfirmedMove());
     EXPECT_EQ(health.Attention(kStart + 3h), TAttention::AddressChanged);
     EXPECT_EQ(health.ChangedFrom(), "http://old.example/feed");
     health.NoteAddressRestored();
-    for (auto at : {3h, 4h, 5h, 6h})
-        moved(at);
+    for (auto at : {3h, 4h, 5h, 6h}) moved(at);
     EXPECT_EQ(health.ConfirmedMove(), "");
     EXPECT_EQ(health.Attention(kStart + 6h), TAttention::None);
 }
 
-TEST(HealthBook, SurvivesARestartAndADamagedFile)
-{
+TEST(HealthBook, SurvivesARestartAndADamagedFile) {
     testsupport::TempFolder folder;
     const std::string path = folder.File("health.json");
     schedule::THealthBook book;
@@ -147,15 +148,14 @@ TEST(HealthBook, SurvivesARestartAndADamagedFile)
 
 namespace {
 
-TEST(HealthBook, WhatTheFeedAndItsServerAskedForSurvivesARestart)
-{
-    schedule::TAnswerHints ttl; // a feed with a ttl, no polling on Sundays at 1 am
+TEST(HealthBook, WhatTheFeedAndItsServerAskedForSurvivesARestart) {
+    schedule::TAnswerHints ttl;  // a feed with a ttl, no polling on Sundays at 1 am
     ttl.HadFeed = true;
     ttl.Ttl = 2h;
     ttl.Skip.Hours[1] = ttl.Skip.Days[6] = true;
-    schedule::TAnswerHints refused; // a 503 with Retry-After: the feed's word stands
+    schedule::TAnswerHints refused;  // a 503 with Retry-After: the feed's word stands
     refused.RetryAfter = kStart + 5h;
-    schedule::TAnswerHints bare; // a later feed without a word
+    schedule::TAnswerHints bare;  // a later feed without a word
     bare.HadFeed = true;
     schedule::TAnswerHints ttlRefused = ttl;
     ttlRefused.RetryAfter = refused.RetryAfter;
@@ -194,12 +194,11 @@ TEST(HealthBook, WhatTheFeedAndItsServerAskedForSurvivesARestart)
     EXPECT_EQ(health.Asked(), schedule::TAnswerHints{});
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
-std::string ReadWhole(const std::string& path)
-{
+std::string ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
@@ -208,12 +207,10 @@ std::string ReadWhole(const std::string& path)
 
 // A fixture book copied to `path`, each "NESTING" in it made a million
 // levels of arrays; returns the text written.
-std::string StageBook(const std::string& fixture, const std::string& path)
-{
+std::string StageBook(const std::string& fixture, const std::string& path) {
     static const std::string nesting = std::string(1'000'000, '[') + std::string(1'000'000, ']');
     std::string text = ReadWhole(std::string(HEALTH_TEST_DATA) + "/" + fixture);
-    for (std::size_t at; (at = text.find("\"NESTING\"")) != std::string::npos;)
-        text.replace(at, 9, nesting);
+    for (std::size_t at; (at = text.find("\"NESTING\"")) != std::string::npos;) text.replace(at, 9, nesting);
     std::ofstream(path, std::ios::binary) << text;
     return text;
 }
@@ -222,8 +219,7 @@ std::string StageBook(const std::string& fixture, const std::string& path)
 // what could be read is kept; one entry nested a million levels deep (which
 // re-serialising once overflowed the stack at every start) costs only its
 // excess; numbers past every range are dropped, never wrapped.
-TEST(HealthBook, ADamagedBookIsSetAsideAndWhatCanBeReadIsKept)
-{
+TEST(HealthBook, ADamagedBookIsSetAsideAndWhatCanBeReadIsKept) {
     struct Case {
         const char* fixture;
         const char* damage;  // how Load's damage starts; "" for none
@@ -246,8 +242,7 @@ TEST(HealthBook, ADamagedBookIsSetAsideAndWhatCanBeReadIsKept)
         const schedule::THealthBook::TLoadResult loaded = book.Load(path);
         EXPECT_EQ(loaded.Damage.rfind(c.damage, 0), 0u) << loaded.Damage;
         std::vector<std::string> kept;
-        for (const auto& [id, health] : book.All())
-            kept.push_back(id);
+        for (const auto& [id, health] : book.All()) kept.push_back(id);
         EXPECT_EQ(kept, c.kept);
         if (*c.damage == '\0') {
             EXPECT_EQ(loaded.SetAsidePath, "");

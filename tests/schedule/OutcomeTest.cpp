@@ -17,16 +17,14 @@ using testsupport::LoopbackServer;
 
 namespace {
 
-std::string Fixture(const std::string& name)
-{
+std::string Fixture(const std::string& name) {
     return testsupport::ReadFixtureFile(std::string(HEALTH_TEST_DATA) + "/" + name);
 }
 
 const schedule::TTimePoint kStart = schedule::TClock::from_time_t(1'800'000'000);
 
 // One update as the update cycle makes it: fetch, "parse", classify.
-schedule::TFetchOutcome Update(const std::string& url, bool follow, schedule::TTimePoint at = kStart)
-{
+schedule::TFetchOutcome Update(const std::string& url, bool follow, schedule::TTimePoint at = kStart) {
     http::THttpClient client({.followRedirects = follow});
     schedule::TFetchFacts facts;
     try {
@@ -41,8 +39,7 @@ schedule::TFetchOutcome Update(const std::string& url, bool follow, schedule::TT
 
 class OutcomeTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         const std::string html = Fixture("blog_page.html");
         server.AddEndpoint("/feed", 200, {{"Content-Type", "application/rss+xml"}}, Fixture("feed.xml"));
         server.AddEndpoint("/new/feed", 200, {{"Content-Type", "application/rss+xml"}}, Fixture("feed.xml"));
@@ -63,13 +60,13 @@ protected:
         server.AddEndpoint("/busy", 503, {{"Retry-After", "120"}}, "");
         server.AddEndpoint("/broken", 500, {}, "");
         server.AddEndpoint("/untyped-page", 200, {}, html);
-        server.AddEndpoint("/garbage", 200, {{"Content-Type", "application/xml"}}, "<?xml version=\"1.0\"?><feed><title>cut");
+        server.AddEndpoint("/garbage", 200, {{"Content-Type", "application/xml"}},
+                           "<?xml version=\"1.0\"?><feed><title>cut");
     }
     LoopbackServer server;
 };
 
-TEST_F(OutcomeTest, EachAnswerComesToItsKind)
-{
+TEST_F(OutcomeTest, EachAnswerComesToItsKind) {
     const struct {
         const char* path;
         bool follow;
@@ -108,8 +105,7 @@ TEST_F(OutcomeTest, EachAnswerComesToItsKind)
     }
 }
 
-TEST_F(OutcomeTest, NetworkFailuresKeepTheLibrarysWords)
-{
+TEST_F(OutcomeTest, NetworkFailuresKeepTheLibrarysWords) {
     const schedule::TFetchOutcome refused = Update("http://127.0.0.1:1/feed", false);
     EXPECT_EQ(refused.Kind, TOutcomeKind::Unreachable);
     EXPECT_EQ(refused.Status, 0);
@@ -120,8 +116,7 @@ TEST_F(OutcomeTest, NetworkFailuresKeepTheLibrarysWords)
 
 // The server's answers change from update to update; a move is taken only
 // after three updates in a row point to the same address.
-TEST_F(OutcomeTest, AMoveNeedsThreeUpdatesInARowToTheSameAddress)
-{
+TEST_F(OutcomeTest, AMoveNeedsThreeUpdatesInARowToTheSameAddress) {
     int step = 0;
     std::vector<std::string> script;
     server.AddHandler("/changing", [&](const testsupport::Request&) {
@@ -162,8 +157,7 @@ TEST_F(OutcomeTest, AMoveNeedsThreeUpdatesInARowToTheSameAddress)
     }
 }
 
-TEST(BotProtection, OnlyRefusalsWithAChallengeInTheirHeadCount)
-{
+TEST(BotProtection, OnlyRefusalsWithAChallengeInTheirHeadCount) {
     const std::string challenge = Fixture("cloudflare_challenge.html");
     const struct {
         int status;

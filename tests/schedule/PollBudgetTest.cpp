@@ -12,14 +12,13 @@ namespace {
 
 using namespace std::chrono;
 
-TEST(PollBudget, SpendsUnderAThirdOfTheRoundsRequestsWherePostsAre)
-{
+TEST(PollBudget, SpendsUnderAThirdOfTheRoundsRequestsWherePostsAre) {
     struct Case {
         const char* name;
-        double pause; // seconds between requests one after another
+        double pause;  // seconds between requests one after another
         std::vector<seconds> gaps;
-        double perDay; // requests the feeds spend together
-        bool leanShares; // intervals grow with a power of the gaps below 1
+        double perDay;    // requests the feeds spend together
+        bool leanShares;  // intervals grow with a power of the gaps below 1
     };
     constexpr double share = schedule::TPollBudget::kShare;
     ASSERT_LT(share, 1.0 / 3);
@@ -37,8 +36,7 @@ TEST(PollBudget, SpendsUnderAThirdOfTheRoundsRequestsWherePostsAre)
         SCOPED_TRACE(c.name);
         schedule::TPollBudget budget;
         budget.SetRoundRate(1.0 / c.pause);
-        for (std::size_t i = 0; i < c.gaps.size(); ++i)
-            budget.Note(std::to_string(i), c.gaps[i]);
+        for (std::size_t i = 0; i < c.gaps.size(); ++i) budget.Note(std::to_string(i), c.gaps[i]);
         double perDay = 0;
         std::vector<double> intervals;
         for (const seconds gap : c.gaps) {
@@ -58,18 +56,17 @@ TEST(PollBudget, SpendsUnderAThirdOfTheRoundsRequestsWherePostsAre)
     }
 }
 
-TEST(PollBudget, AFeedLeavingOrChangingPaceMovesTheOthers)
-{
+TEST(PollBudget, AFeedLeavingOrChangingPaceMovesTheOthers) {
     schedule::TPollBudget budget;
     EXPECT_EQ(budget.Interval(hours(3)), hours(3)) << "without a round, the clamped gap";
     budget.SetRoundRate(1.0 / 3600);
     budget.Note("a", hours(1));
     budget.Note("b", hours(4));
     const seconds before = budget.Interval(hours(1));
-    budget.Note("c", hours(1)); // a third feed shares the budget: less for a
+    budget.Note("c", hours(1));  // a third feed shares the budget: less for a
     EXPECT_GT(budget.Interval(hours(1)), before);
     budget.Forget("c");
     EXPECT_EQ(budget.Interval(hours(1)), before);
 }
 
-} // namespace
+}  // namespace

@@ -15,42 +15,33 @@ using schedule::TTimePoint;
 // Monday 7 December 2026, 00:00 UTC.
 const TTimePoint kMonday = TTimePoint(seconds(1796601600));
 
-TTimePoint At(int day, int hour, int minute = 0)
-{
-    return kMonday + hours(24 * day + hour) + minutes(minute);
-}
+TTimePoint At(int day, int hour, int minute = 0) { return kMonday + hours(24 * day + hour) + minutes(minute); }
 
-TEST(Rhythm, LearnedIntervalFollowsTheTypicalGapWithinItsRange)
-{
+TEST(Rhythm, LearnedIntervalFollowsTheTypicalGapWithinItsRange) {
     std::ifstream file(SCHEDULE_TEST_DATA "/learned_intervals.tsv");
     ASSERT_TRUE(file) << "missing fixture";
     std::string line;
     int cases = 0;
     while (std::getline(file, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
+        if (line.empty() || line[0] == '#') continue;
         std::istringstream fields(line);
         std::string name;
         long long expected = 0;
         std::string now;
         fields >> name >> expected >> now;
         std::vector<TTimePoint> seen;
-        for (long long minute; fields >> minute;)
-            seen.push_back(kMonday + minutes(minute));
+        for (long long minute; fields >> minute;) seen.push_back(kMonday + minutes(minute));
         TTimePoint at = seen.empty() ? kMonday : *std::max_element(seen.begin(), seen.end());
-        if (now != "-")
-            at = kMonday + minutes(std::stoll(now));
+        if (now != "-") at = kMonday + minutes(std::stoll(now));
         EXPECT_EQ(schedule::LearnedInterval(seen, at, minutes(90)), minutes(expected)) << name;
         ++cases;
     }
     EXPECT_GE(cases, 14);
 }
 
-TEST(Rhythm, NextDueHonoursWhatFeedAndServerAskFor)
-{
+TEST(Rhythm, NextDueHonoursWhatFeedAndServerAskFor) {
     schedule::TSkip nights;
-    for (int h = 0; h < 6; ++h)
-        nights.Hours[static_cast<std::size_t>(h)] = true;
+    for (int h = 0; h < 6; ++h) nights.Hours[static_cast<std::size_t>(h)] = true;
     schedule::TSkip weekend;
     weekend.Days[5] = weekend.Days[6] = true;
     schedule::TSkip always;
@@ -115,4 +106,4 @@ TEST(Rhythm, NextDueHonoursWhatFeedAndServerAskFor)
     EXPECT_EQ(schedule::NextDue(daily, At(4, 10)), At(7, 0));
 }
 
-} // namespace
+}  // namespace

@@ -20,22 +20,19 @@ struct TRequest {
 
 // Runs the schedule on a fake clock until `until`: each chosen feed is
 // fetched at once and comes back due `every` later.
-std::vector<TRequest> RunSchedule(TScheduler& scheduler, TTimePoint until, seconds every)
-{
+std::vector<TRequest> RunSchedule(TScheduler& scheduler, TTimePoint until, seconds every) {
     std::vector<TRequest> requests;
     TTimePoint now = kStart;
     while (const auto next = scheduler.Next()) {
         now = std::max(now, next->At);
-        if (now > until)
-            break;
+        if (now > until) break;
         requests.push_back({next->Id, now});
         scheduler.Requested(next->Id, now, now + every);
     }
     return requests;
 }
 
-TEST(Scheduler, HostOfAnAddress)
-{
+TEST(Scheduler, HostOfAnAddress) {
     const std::pair<const char*, const char*> cases[] = {
         {"http://Example.org/feed.xml", "example.org"},
         {"https://user:pw@news.example.org:8443/rss?x=1", "news.example.org"},
@@ -43,15 +40,12 @@ TEST(Scheduler, HostOfAnAddress)
         {"http://127.0.0.1:5000", "127.0.0.1"},
         {"feeds.example.net/atom", "feeds.example.net"},
     };
-    for (const auto& [url, host] : cases)
-        EXPECT_EQ(schedule::HostOf(url), host) << url;
+    for (const auto& [url, host] : cases) EXPECT_EQ(schedule::HostOf(url), host) << url;
 }
 
-TEST(Scheduler, ManyFeedsOnOneHostAreSpacedWithoutHoldingBackOthers)
-{
+TEST(Scheduler, ManyFeedsOnOneHostAreSpacedWithoutHoldingBackOthers) {
     TScheduler scheduler({.HostSpacing = seconds(10), .MinGap = milliseconds(1000)});
-    for (int i = 0; i < 30; ++i)
-        scheduler.Upsert("big" + std::to_string(i), "big.example", kStart);
+    for (int i = 0; i < 30; ++i) scheduler.Upsert("big" + std::to_string(i), "big.example", kStart);
     for (int i = 0; i < 5; ++i)
         scheduler.Upsert("small" + std::to_string(i), "small" + std::to_string(i) + ".example", kStart);
 
@@ -71,9 +65,8 @@ TEST(Scheduler, ManyFeedsOnOneHostAreSpacedWithoutHoldingBackOthers)
         previous = r.At;
         ++fetched[r.Id];
     }
-    EXPECT_EQ(fetched.size(), 35u); // every feed once, none twice within its hour
-    for (const auto& [id, count] : fetched)
-        EXPECT_EQ(count, 1) << id;
+    EXPECT_EQ(fetched.size(), 35u);  // every feed once, none twice within its hour
+    for (const auto& [id, count] : fetched) EXPECT_EQ(count, 1) << id;
     // The small hosts go in the first seconds, not after the big host's queue.
     for (int i = 0; i < 5; ++i) {
         const auto found = std::find_if(requests.begin(), requests.end(),
@@ -85,8 +78,7 @@ TEST(Scheduler, ManyFeedsOnOneHostAreSpacedWithoutHoldingBackOthers)
     EXPECT_EQ(lastByHost["big"] - kStart, seconds(290));
 }
 
-TEST(Scheduler, FeedsDueTogetherAreSpreadOut)
-{
+TEST(Scheduler, FeedsDueTogetherAreSpreadOut) {
     struct TCase {
         milliseconds MinGap;
         int Feeds;
@@ -95,8 +87,7 @@ TEST(Scheduler, FeedsDueTogetherAreSpreadOut)
     const TCase cases[] = {{seconds(1), 20, seconds(19)}, {seconds(60), 5, seconds(240)}, {seconds(0), 4, seconds(0)}};
     for (const TCase& c : cases) {
         TScheduler scheduler({.HostSpacing = seconds(10), .MinGap = c.MinGap});
-        for (int i = 0; i < c.Feeds; ++i)
-            scheduler.Upsert(std::to_string(i), "host" + std::to_string(i), kStart);
+        for (int i = 0; i < c.Feeds; ++i) scheduler.Upsert(std::to_string(i), "host" + std::to_string(i), kStart);
         const auto requests = RunSchedule(scheduler, kStart + hours(1), hours(2));
         ASSERT_EQ(requests.size(), static_cast<std::size_t>(c.Feeds));
         for (std::size_t i = 0; i < requests.size(); ++i) {
@@ -107,8 +98,7 @@ TEST(Scheduler, FeedsDueTogetherAreSpreadOut)
     }
 }
 
-TEST(Scheduler, EarliestDueFirstAndChangesTakeEffect)
-{
+TEST(Scheduler, EarliestDueFirstAndChangesTakeEffect) {
     TScheduler scheduler;
     scheduler.Upsert("late", "a", kStart + minutes(30));
     scheduler.Upsert("early", "b", kStart + minutes(10));
@@ -118,7 +108,7 @@ TEST(Scheduler, EarliestDueFirstAndChangesTakeEffect)
     EXPECT_EQ(scheduler.Next()->Id, "early");
     EXPECT_EQ(scheduler.Next()->At, kStart + minutes(10));
 
-    scheduler.Upsert("late", "a", kStart + minutes(5)); // a result moved it up
+    scheduler.Upsert("late", "a", kStart + minutes(5));  // a result moved it up
     EXPECT_EQ(scheduler.Next()->Id, "late");
 
     // Moving a feed to a host it was just fetched from still waits for the
@@ -134,4 +124,4 @@ TEST(Scheduler, EarliestDueFirstAndChangesTakeEffect)
     EXPECT_FALSE(scheduler.Next());
 }
 
-} // namespace
+}  // namespace

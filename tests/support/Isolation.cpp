@@ -40,8 +40,7 @@ int RunInChild(const std::function<int()>& body) {
     return WEXITSTATUS(status);
 }
 
-ScopedEnvironment::ScopedEnvironment(
-    const std::vector<std::pair<std::string, std::optional<std::string>>>& changes) {
+ScopedEnvironment::ScopedEnvironment(const std::vector<std::pair<std::string, std::optional<std::string>>>& changes) {
     for (const auto& [name, value] : changes) {
         const char* old = std::getenv(name.c_str());
         previous_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);

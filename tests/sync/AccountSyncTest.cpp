@@ -368,10 +368,14 @@ TEST(AccountSync, SubscriptionChangesMadeElsewhereShowWithinTwoSyncs) {
         {"renamed", list("Renamed", "News"), R"({"tags":[{"id":"user/-/label/News"}]})",
          [](const auto& c) { return c.Changed.size() == 1 && c.Changed[0].Title == "Renamed"; }},
         {"moved", list("Renamed", "Later"), R"({"tags":[{"id":"user/-/label/Later"}]})",
-         [](const auto& c) { return c.Changed.size() == 1 && c.Changed[0].Folders == std::vector<std::string>{"Later"}; }},
+         [](const auto& c) {
+             return c.Changed.size() == 1 && c.Changed[0].Folders == std::vector<std::string>{"Later"};
+         }},
         {"an empty folder made", list("Renamed", "Later"),
          R"({"tags":[{"id":"user/-/label/Later"},{"id":"user/-/label/Empty","type":"folder"}]})",
-         [](const auto& c) { return c.Labels == std::vector<std::string>{"Empty", "Later"}; }},
+         [](const auto& c) {
+             return c.Labels == std::vector<std::string>{"Empty", "Later"};
+         }},
         {"unsubscribed", R"({"subscriptions":[]})", R"({"tags":[]})",
          [](const auto& c) { return c.Removed.size() == 1 && c.Labels.empty(); }},
     };

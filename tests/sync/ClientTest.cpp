@@ -103,17 +103,49 @@ TEST(ReaderClient, AnswersOutsideTheApiAreErrorsOfTheirKind) {
         Response response;
         TSyncErrorKind kind;
     } cases[] = {
-        {"session refused", [] { Response r; r.statusLine = testsupport::StatusLine(401); return r; }(),
+        {"session refused",
+         [] {
+             Response r;
+             r.statusLine = testsupport::StatusLine(401);
+             return r;
+         }(),
          TSyncErrorKind::Unauthorized},
-        {"server error", [] { Response r; r.statusLine = testsupport::StatusLine(500); return r; }(),
+        {"server error",
+         [] {
+             Response r;
+             r.statusLine = testsupport::StatusLine(500);
+             return r;
+         }(),
          TSyncErrorKind::Server},
         {"busy", busy, TSyncErrorKind::Server},
-        {"not json", [] { Response r; r.body = "<html>"; return r; }(), TSyncErrorKind::Malformed},
-        {"truncated", [] { Response r; r.body = "{\"subscriptions\":[{\"id\":"; return r; }(),
+        {"not json",
+         [] {
+             Response r;
+             r.body = "<html>";
+             return r;
+         }(),
          TSyncErrorKind::Malformed},
-        {"wrong type", [] { Response r; r.body = "{\"subscriptions\":[{\"id\":12}]}"; return r; }(),
+        {"truncated",
+         [] {
+             Response r;
+             r.body = "{\"subscriptions\":[{\"id\":";
+             return r;
+         }(),
          TSyncErrorKind::Malformed},
-        {"no list", [] { Response r; r.body = "[]"; return r; }(), TSyncErrorKind::Malformed},
+        {"wrong type",
+         [] {
+             Response r;
+             r.body = "{\"subscriptions\":[{\"id\":12}]}";
+             return r;
+         }(),
+         TSyncErrorKind::Malformed},
+        {"no list",
+         [] {
+             Response r;
+             r.body = "[]";
+             return r;
+         }(),
+         TSyncErrorKind::Malformed},
         {"slow", slow, TSyncErrorKind::TimedOut},
     };
     for (const auto& c : cases) {
@@ -140,7 +172,8 @@ TEST(ReaderClient, IdPagesFollowTheContinuationAndStopOnARepeat) {
         const std::string c = request.FormValue("c");
         const int start = c.empty() ? 10 : std::stoi(c);
         std::string body = "{\"itemRefs\":[";
-        for (int id = start; id > start - 3 && id > 0; --id) body += (id == start ? "" : ",") + ("{\"id\":\"" + std::to_string(id) + "\"}");
+        for (int id = start; id > start - 3 && id > 0; --id)
+            body += (id == start ? "" : ",") + ("{\"id\":\"" + std::to_string(id) + "\"}");
         body += "]";
         if (start - 3 > 0) body += ",\"continuation\":\"" + std::to_string(loop ? 10 : start - 3) + "\"";
         Response response;
@@ -167,8 +200,8 @@ TEST(ReaderClient, IdPagesFollowTheContinuationAndStopOnARepeat) {
 // once decoded; compression is asked for on every request.
 TEST(ReaderClient, TrafficCountsWireAndDecodedBytes) {
     const std::string counts = testsupport::ReadFixtureFile(SYNC_TEST_DATA "/unread_counts.json");
-    for (const auto encoding : {testsupport::Encoding::Identity, testsupport::Encoding::Gzip,
-                                testsupport::Encoding::Deflate}) {
+    for (const auto encoding :
+         {testsupport::Encoding::Identity, testsupport::Encoding::Gzip, testsupport::Encoding::Deflate}) {
         SCOPED_TRACE(static_cast<int>(encoding));
         LoopbackServer server;
         Response response;

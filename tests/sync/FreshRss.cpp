@@ -94,8 +94,9 @@ void FreshRss::Stop() {
 
 void FreshRss::Start() {
     // serve would wipe the data: start only the PHP server again.
-    const std::string command = "cd " + FDir + "/freshrss && (" + FEnvironment + "php -S 127.0.0.1:" + std::to_string(FPort) +
-                                " -t p/ >>" + FDir + "/php-server.log 2>&1 & echo $!)";
+    const std::string command = "cd " + FDir + "/freshrss && (" + FEnvironment +
+                                "php -S 127.0.0.1:" + std::to_string(FPort) + " -t p/ >>" + FDir +
+                                "/php-server.log 2>&1 & echo $!)";
     FPid = std::stoi(Run(command));
     for (int i = 0; i < 100; ++i) {
         try {
@@ -132,18 +133,18 @@ void ServeGeneratedFeeds(testsupport::LoopbackServer& server, const std::string&
         body += "</channel></rss>";
         const std::string path = "/feed" + feed + ".xml";
         server.AddEndpoint(path, 200, {{"Content-Type", "application/rss+xml"}}, body);
-        opml << "<outline text=\"Folder " << f % 10 << "\"><outline type=\"rss\" text=\"Feed " << f
-             << "\" xmlUrl=\"" << server.Url(path) << "\"/></outline>";
+        opml << "<outline text=\"Folder " << f % 10 << "\"><outline type=\"rss\" text=\"Feed " << f << "\" xmlUrl=\""
+             << server.Url(path) << "\"/></outline>";
     }
     opml << "</body></opml>";
 }
 
 TBenchFeeds::TBenchFeeds(const char* folderName, int argc, char** argv)
-    : Feeds(argc > 1 ? std::atoi(argv[1]) : 200), PerFeed(argc > 2 ? std::atoi(argv[2]) : 50), Folder(folderName),
-      Opml(Folder.File("feeds.opml"))
-{
-    if (FreshRss::Available(Skip))
-        ServeGeneratedFeeds(Server, Opml, Feeds, PerFeed);
+    : Feeds(argc > 1 ? std::atoi(argv[1]) : 200),
+      PerFeed(argc > 2 ? std::atoi(argv[2]) : 50),
+      Folder(folderName),
+      Opml(Folder.File("feeds.opml")) {
+    if (FreshRss::Available(Skip)) ServeGeneratedFeeds(Server, Opml, Feeds, PerFeed);
 }
 
 }  // namespace synctest

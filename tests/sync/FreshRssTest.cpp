@@ -23,8 +23,8 @@ std::string Rss(const std::string& title, int items, const std::string& prefix) 
                        "</title><link>http://127.0.0.1/" + prefix + "</link><description>d</description>";
     for (int i = 1; i <= items; ++i)
         text += "<item><title>" + prefix + " " + std::to_string(i) + "</title><link>http://127.0.0.1/" + prefix + "/" +
-                std::to_string(i) + "</link><guid>" + prefix + "-" + std::to_string(i) +
-                "</guid><description>Body " + std::to_string(i) + "</description></item>";
+                std::to_string(i) + "</link><guid>" + prefix + "-" + std::to_string(i) + "</guid><description>Body " +
+                std::to_string(i) + "</description></item>";
     return text + "</channel></rss>";
 }
 
@@ -50,9 +50,9 @@ protected:
         synctest::WriteTechNewsOpml(opml, Feeds->Url("/tech.xml"), Feeds->Url("/news.xml"));
         Server = new synctest::FreshRss(Folder->File("server"), opml);
         Store = items::TItemStore::Open(Folder->File("items.db")).Store.release();
-        Sync = new TAccountSync({"freshrss", Server->ApiUrl(), synctest::FreshRss::kUser,
-                                 synctest::FreshRss::kPassword},
-                                *Store, Folder->File("freshrss.json"));
+        Sync =
+            new TAccountSync({"freshrss", Server->ApiUrl(), synctest::FreshRss::kUser, synctest::FreshRss::kPassword},
+                             *Store, Folder->File("freshrss.json"));
     }
     static void TearDownTestSuite() {
         delete Sync;
@@ -157,9 +157,9 @@ TEST_F(FreshRssSync, ReadStateTravelsBothWays) {
     Elsewhere().EditTag({readThere}, "", greader::kReadState);
     const auto again = Run();
     ASSERT_TRUE(again.Ok);
-    const auto unreadAgain =
-        std::find_if(again.ReadChanges.begin(), again.ReadChanges.end(),
-                     [&](const auto& change) { return change.Guid == greader::LongItemId(readThere); });
+    const auto unreadAgain = std::find_if(again.ReadChanges.begin(), again.ReadChanges.end(), [&](const auto& change) {
+        return change.Guid == greader::LongItemId(readThere);
+    });
     ASSERT_NE(unreadAgain, again.ReadChanges.end());
     EXPECT_FALSE(unreadAgain->Read);
 }
@@ -204,7 +204,10 @@ TEST_F(FreshRssSync, RenameAndMoveElsewhere) {
     } steps[] = {{true, "News there", "News", "There"}, {false, "news", "There", "News"}};
     for (const auto& step : steps) {
         SCOPED_TRACE(step.title);
-        Elsewhere().EditSubscription({TAction::Edit, id, step.title, {greader::kLabelPrefix + std::string(step.to)},
+        Elsewhere().EditSubscription({TAction::Edit,
+                                      id,
+                                      step.title,
+                                      {greader::kLabelPrefix + std::string(step.to)},
                                       {greader::kLabelPrefix + std::string(step.from)}});
         if (step.asked) Sync->ListSubscriptionsNext();
         auto result = Run();

@@ -55,15 +55,17 @@ TEST(HostileServer, RunawayListsAndBadIdsCostBoundedRequestsAndFailTheSync) {
          }},
         {"contents: each answer an item never asked for and a fresh continuation", oneIdPage,
          [](const Request&, int hit) {
-             return "{\"items\":[" + Item(std::to_string(1000 + hit)) + "],\"continuation\":\"c" +
-                    std::to_string(hit) + "\"}";
+             return "{\"items\":[" + Item(std::to_string(1000 + hit)) + "],\"continuation\":\"c" + std::to_string(hit) +
+                    "\"}";
          },
          kSubscriptions, false},
         {"ids: one fresh id a page, for ever",
-         [](const std::string& c) { const int n = c.empty() ? 1 : std::stoi(c); return IdsFrom(n, 1, std::to_string(n + 1)); },
+         [](const std::string& c) {
+             const int n = c.empty() ? 1 : std::stoi(c);
+             return IdsFrom(n, 1, std::to_string(n + 1));
+         },
          [](const Request&, int) { return std::string("{\"items\":[]}"); }},
-        {"ids: more than any account holds, in one answer",
-         [](const std::string&) { return IdsFrom(1, 260'000, ""); },
+        {"ids: more than any account holds, in one answer", [](const std::string&) { return IdsFrom(1, 260'000, ""); },
          [](const Request&, int) { return std::string("{\"items\":[]}"); }},
         {"a subscription's stream id with a NUL", oneIdPage,
          [](const Request&, int) { return "{\"items\":[" + Item("1") + "]}"; },

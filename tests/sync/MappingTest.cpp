@@ -54,8 +54,8 @@ TEST(Mapping, ItemsBecomeFeedItemsAndStoredItems) {
         int categories;
         const char* enclosure;
     } expected[] = {
-        {"tag:google.com,2005:reader/item/000662245f63b021", "A2 & more", "http://example.org/a/2", "two", "", "",
-         true, true, 0, ""},
+        {"tag:google.com,2005:reader/item/000662245f63b021", "A2 & more", "http://example.org/a/2", "two", "", "", true,
+         true, 0, ""},
         {"tag:google.com,2005:reader/item/000662245f63b020", "A1", "http://example.org/a/1", "short",
          "<p>long body</p>", "Xavier", true, false, 1, "http://example.org/a.mp3"},
         {"tag:google.com,2005:reader/item/00000000000000ff", "B1", "", "only content", "", "", false, false, 0, ""},
@@ -109,9 +109,12 @@ TEST(Mapping, LabelsAreFoldersWhateverTheUser) {
     const struct {
         const char* category;
         const char* name;
-    } cases[] = {{"user/-/label/Tech", "Tech"},           {"user/1234/label/Ünïcode & co", "Ünïcode & co"},
-                 {"user/-/state/com.google/read", ""},    {"user/-/label/", ""},
-                 {"feed/12", ""},                         {"news", ""}};
+    } cases[] = {{"user/-/label/Tech", "Tech"},
+                 {"user/1234/label/Ünïcode & co", "Ünïcode & co"},
+                 {"user/-/state/com.google/read", ""},
+                 {"user/-/label/", ""},
+                 {"feed/12", ""},
+                 {"news", ""}};
     for (const auto& c : cases) EXPECT_EQ(greader::LabelName(c.category), c.name) << c.category;
 }
 

@@ -33,21 +33,18 @@ public:
     };
 
     explicit FakeNotificationService(QStringList capabilities)
-        : Bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-notifications")))
-        , Capabilities(std::move(capabilities))
-    {
+        : Bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-notifications"))),
+          Capabilities(std::move(capabilities)) {
         Bus.registerObject(QString::fromLatin1(TDesktopNotifications::Path), this, QDBusConnection::ExportAllSlots);
         Registered = Bus.registerService(QString::fromLatin1(TDesktopNotifications::Service));
     }
-    ~FakeNotificationService() override
-    {
+    ~FakeNotificationService() override {
         Bus.unregisterService(QString::fromLatin1(TDesktopNotifications::Service));
         Bus.unregisterObject(QString::fromLatin1(TDesktopNotifications::Path));
         QDBusConnection::disconnectFromBus(QStringLiteral("fake-notifications"));
     }
 
-    void Emit(const char* Signal, const QVariantList& Arguments)
-    {
+    void Emit(const char* Signal, const QVariantList& Arguments) {
         QDBusMessage Message = QDBusMessage::createSignal(QString::fromLatin1(TDesktopNotifications::Path),
                                                           QString::fromLatin1(TDesktopNotifications::Interface),
                                                           QString::fromLatin1(Signal));
@@ -65,23 +62,18 @@ public:
 public slots:
     QStringList GetCapabilities() { return Capabilities; }
     uint Notify(const QString& App, uint Replaces, const QString& Icon, const QString& Summary, const QString& Body,
-                const QStringList& Actions, const QVariantMap& Hints, int Timeout)
-    {
+                const QStringList& Actions, const QVariantMap& Hints, int Timeout) {
         Notification N{App, Icon, Summary, Body, Replaces, Actions, Hints, Timeout, Replaces ? Replaces : ++NextId};
         Notified.append(N);
         return N.Id;
     }
-    void CloseNotification(uint Id)
-    {
+    void CloseNotification(uint Id) {
         Closed.append(Id);
         Emit("NotificationClosed", {Id, 3u});
     }
 };
 
-bool HaveSessionBus()
-{
-    return TDesktopNotifications::SessionBus().has_value();
-}
+bool HaveSessionBus() { return TDesktopNotifications::SessionBus().has_value(); }
 
 // A tray icon as the main window sets it up, on a desktop without a
 // notification area, counting the balloon events it raises.
@@ -89,8 +81,7 @@ struct TrayWithoutArea {
     QWidget Owner;
     TTrayIcon Icon{&Owner};
     int Shown = 0, Clicked = 0, TimedOut = 0, Hidden = 0;
-    TrayWithoutArea()
-    {
+    TrayWithoutArea() {
         Icon.SetOnBalloonHintShow([this](TTrayIcon*) { ++Shown; });
         Icon.SetOnBalloonHintClick([this](TTrayIcon*) { ++Clicked; });
         Icon.SetOnBalloonHintTimeout([this](TTrayIcon*) { ++TimedOut; });
@@ -99,20 +90,17 @@ struct TrayWithoutArea {
     }
 };
 
-} // namespace
+}  // namespace
 
 class DesktopNotificationsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (!HaveSessionBus())
-            GTEST_SKIP() << "no session bus (run under dbus-run-session)";
+    void SetUp() override {
+        if (!HaveSessionBus()) GTEST_SKIP() << "no session bus (run under dbus-run-session)";
         ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()) << "these tests need a desktop without a tray";
     }
 };
 
-TEST_F(DesktopNotificationsTest, TheBalloonGoesToTheServiceAndAClickSelectsIt)
-{
+TEST_F(DesktopNotificationsTest, TheBalloonGoesToTheServiceAndAClickSelectsIt) {
     FakeNotificationService Service({QStringLiteral("actions"), QStringLiteral("body")});
     ASSERT_TRUE(Service.Registered);
     TrayWithoutArea Tray;
@@ -136,8 +124,7 @@ TEST_F(DesktopNotificationsTest, TheBalloonGoesToTheServiceAndAClickSelectsIt)
     EXPECT_EQ(Tray.Clicked, 1);
 }
 
-TEST_F(DesktopNotificationsTest, WithoutActionsNoneAreAskedForAndMarkupServicesGetEscapedText)
-{
+TEST_F(DesktopNotificationsTest, WithoutActionsNoneAreAskedForAndMarkupServicesGetEscapedText) {
     struct Case {
         QStringList Capabilities;
         QString ExpectedBody;
@@ -147,7 +134,8 @@ TEST_F(DesktopNotificationsTest, WithoutActionsNoneAreAskedForAndMarkupServicesG
     const Case Cases[] = {
         {{QStringLiteral("body")}, Text, false},
         {{QStringLiteral("body"), QStringLiteral("body-markup"), QStringLiteral("actions")},
-         QStringLiteral("Tom &amp; Jerry &lt;live&gt;: 1 new item"), true},
+         QStringLiteral("Tom &amp; Jerry &lt;live&gt;: 1 new item"),
+         true},
     };
     for (const Case& C : Cases) {
         SCOPED_TRACE(C.Capabilities.join(',').toStdString());
@@ -161,8 +149,7 @@ TEST_F(DesktopNotificationsTest, WithoutActionsNoneAreAskedForAndMarkupServicesG
     }
 }
 
-TEST_F(DesktopNotificationsTest, ANewBalloonWithdrawsTheOldOneAndExpiryIsReported)
-{
+TEST_F(DesktopNotificationsTest, ANewBalloonWithdrawsTheOldOneAndExpiryIsReported) {
     FakeNotificationService Service({QStringLiteral("actions")});
     TrayWithoutArea Tray;
     Tray.Icon.ShowBalloonHint(QStringLiteral("A"), QStringLiteral("first"), TBalloonHintIcon::bitInfo, 10);
@@ -188,8 +175,7 @@ TEST_F(DesktopNotificationsTest, ANewBalloonWithdrawsTheOldOneAndExpiryIsReporte
     EXPECT_EQ(Tray.Clicked, 0);
 }
 
-TEST_F(DesktopNotificationsTest, WithoutTheServiceNothingIsShownAndNothingFails)
-{
+TEST_F(DesktopNotificationsTest, WithoutTheServiceNothingIsShownAndNothingFails) {
     ASSERT_FALSE(QDBusConnection::sessionBus().interface()->isServiceRegistered(
         QString::fromLatin1(TDesktopNotifications::Service)));
     TrayWithoutArea Tray;
@@ -201,8 +187,7 @@ TEST_F(DesktopNotificationsTest, WithoutTheServiceNothingIsShownAndNothingFails)
 
 // No bus at all (no session, or the session has none): the notifications
 // report that they cannot show anything, and the tray does not try.
-TEST(DesktopNotificationsWithoutBus, ShowReportsFailureWithoutABus)
-{
+TEST(DesktopNotificationsWithoutBus, ShowReportsFailureWithoutABus) {
     TDesktopNotifications Notifications{QDBusConnection(QStringLiteral("no-such-connection"))};
     EXPECT_FALSE(Notifications.Connected());
     EXPECT_FALSE(Notifications.Show(QStringLiteral("T"), QStringLiteral("x"), TBalloonHintIcon::bitInfo, 1000));

@@ -16,16 +16,14 @@ struct TFireLog {
     QElapsedTimer Clock;
     std::vector<qint64> At;
     TFireLog() { Clock.start(); }
-    TTimerEvent Handler()
-    {
+    TTimerEvent Handler() {
         return [this](TPlainTimer*) { At.push_back(Clock.elapsed()); };
     }
 };
 
-} // namespace
+}  // namespace
 
-TEST(PlainTimer, PlainConstructorFiresEverySecondOnceEnabled)
-{
+TEST(PlainTimer, PlainConstructorFiresEverySecondOnceEnabled) {
     TFireLog Log;
     TPlainTimer Timer;
     EXPECT_EQ(Timer.Interval(), 1000);
@@ -45,8 +43,7 @@ TEST(PlainTimer, PlainConstructorFiresEverySecondOnceEnabled)
     EXPECT_TRUE(Timer.Enabled());
 }
 
-TEST(PlainTimer, ZeroOrNegativeIntervalCannotStart)
-{
+TEST(PlainTimer, ZeroOrNegativeIntervalCannotStart) {
     for (int Interval : {0, -5}) {
         SCOPED_TRACE(Interval);
         int Fired = 0;
@@ -60,8 +57,7 @@ TEST(PlainTimer, ZeroOrNegativeIntervalCannotStart)
     }
 }
 
-TEST(PlainTimer, ZeroIntervalPausesAndANewIntervalResumes)
-{
+TEST(PlainTimer, ZeroIntervalPausesAndANewIntervalResumes) {
     int Fired = 0;
     TPlainTimer Timer(20, [&](TPlainTimer*) { ++Fired; });
     Timer.SetEnabled(true);
@@ -82,8 +78,7 @@ TEST(PlainTimer, ZeroIntervalPausesAndANewIntervalResumes)
     EXPECT_GE(Log.At[0], 450) << "resumed with the new period";
 }
 
-TEST(PlainTimer, SameIntervalKeepsThePeriodWhileStartRestartsIt)
-{
+TEST(PlainTimer, SameIntervalKeepsThePeriodWhileStartRestartsIt) {
     // Interval 600, touched at 200 ms: the same interval keeps the first
     // expiry near 600 ms, a Start() (or a new interval) moves it to ~800 ms.
     struct TCase {
@@ -112,8 +107,7 @@ TEST(PlainTimer, SameIntervalKeepsThePeriodWhileStartRestartsIt)
     }
 }
 
-TEST(PlainTimer, AutoDisableFiresOnceAndIsDisabledInsideTheHandler)
-{
+TEST(PlainTimer, AutoDisableFiresOnceAndIsDisabledInsideTheHandler) {
     int Fired = 0;
     bool EnabledInside = true;
     TPlainTimer Timer(15, [&](TPlainTimer* Sender) {
@@ -135,8 +129,7 @@ TEST(PlainTimer, AutoDisableFiresOnceAndIsDisabledInsideTheHandler)
     EXPECT_EQ(Fired, 2);
 }
 
-TEST(PlainTimer, RemovingTheHandlerPausesAndOnlyEnablingRestarts)
-{
+TEST(PlainTimer, RemovingTheHandlerPausesAndOnlyEnablingRestarts) {
     int Fired = 0;
     auto Count = [&](TPlainTimer*) { ++Fired; };
     TPlainTimer Timer(15, Count);
@@ -157,8 +150,7 @@ TEST(PlainTimer, RemovingTheHandlerPausesAndOnlyEnablingRestarts)
     ASSERT_TRUE(RunEventsUntil([&] { return Fired > Before; }));
 }
 
-TEST(PlainTimer, SharedHandlerLivesFromFirstToLastTimer)
-{
+TEST(PlainTimer, SharedHandlerLivesFromFirstToLastTimer) {
     ASSERT_EQ(TPlainTimerHandler::Instance(), nullptr) << "a timer of an earlier test is still alive";
     QPointer<TPlainTimerHandler> First;
     {
@@ -176,7 +168,7 @@ TEST(PlainTimer, SharedHandlerLivesFromFirstToLastTimer)
     }
     EXPECT_TRUE(First.isNull()) << "the last timer takes the handler with it";
     EXPECT_EQ(TPlainTimerHandler::Instance(), nullptr);
-    ReleaseTimerWindow(); // a release too many changes nothing
+    ReleaseTimerWindow();  // a release too many changes nothing
 
     int Fired = 0;
     TPlainTimer Next(10, [&](TPlainTimer*) { ++Fired; });
@@ -186,8 +178,7 @@ TEST(PlainTimer, SharedHandlerLivesFromFirstToLastTimer)
     EXPECT_TRUE(RunEventsUntil([&] { return Fired >= 1; })) << "the new handler dispatches";
 }
 
-TEST(PlainTimer, TimersMayBeDestroyedFromTheirOwnHandlers)
-{
+TEST(PlainTimer, TimersMayBeDestroyedFromTheirOwnHandlers) {
     // A timer destroying itself, and with it the last user of the shared
     // handler, from inside its expiry; then one destroying a sibling whose
     // expiry may already be due.

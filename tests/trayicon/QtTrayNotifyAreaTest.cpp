@@ -12,8 +12,7 @@
 
 // The desktop adapter turns Qt's activations into the mouse callbacks a
 // real mouse would give: each press is followed by its release.
-TEST(QtTrayNotifyArea, ActivationsBecomeButtonDownAndUp)
-{
+TEST(QtTrayNotifyArea, ActivationsBecomeButtonDownAndUp) {
     TQtTrayNotifyArea Area;
     std::vector<TTrayCallback> Seen;
     Area.SetCallbackSink([&](TTrayCallback Callback) { Seen.push_back(Callback); });
@@ -42,13 +41,12 @@ TEST(QtTrayNotifyArea, ActivationsBecomeButtonDownAndUp)
     EXPECT_EQ(Seen, std::vector<TTrayCallback>{CB::BalloonUserClick});
 }
 
-TEST(QtTrayNotifyArea, EveryWayOfDoubleClickingGivesOneClickAndOneDoubleClick)
-{
+TEST(QtTrayNotifyArea, EveryWayOfDoubleClickingGivesOneClickAndOneDoubleClick) {
     using CB = TTrayCallback;
     const auto T = QSystemTrayIcon::Trigger;
     const auto D = QSystemTrayIcon::DoubleClick;
-    const std::vector<TTrayCallback> ClickThenDouble = {CB::LeftButtonDown, CB::LeftButtonUp,
-                                                        CB::LeftButtonDblClick, CB::LeftButtonUp};
+    const std::vector<TTrayCallback> ClickThenDouble = {CB::LeftButtonDown, CB::LeftButtonUp, CB::LeftButtonDblClick,
+                                                        CB::LeftButtonUp};
     struct TCase {
         const char* Name;
         std::vector<QSystemTrayIcon::ActivationReason> Reasons;
@@ -69,8 +67,7 @@ TEST(QtTrayNotifyArea, EveryWayOfDoubleClickingGivesOneClickAndOneDoubleClick)
         std::vector<TTrayCallback> Seen;
         Area.SetCallbackSink([&](TTrayCallback Callback) { Seen.push_back(Callback); });
         QSystemTrayIcon* Icon = Area.findChild<QSystemTrayIcon*>();
-        for (auto Reason : Case.Reasons)
-            emit Icon->activated(Reason);
+        for (auto Reason : Case.Reasons) emit Icon->activated(Reason);
         EXPECT_EQ(Seen, Case.Expected);
     }
 
@@ -82,12 +79,11 @@ TEST(QtTrayNotifyArea, EveryWayOfDoubleClickingGivesOneClickAndOneDoubleClick)
     emit Icon->activated(T);
     RunEventsFor(Area.DoubleClickTime() + 50);
     emit Icon->activated(T);
-    EXPECT_EQ(Seen, (std::vector<TTrayCallback>{CB::LeftButtonDown, CB::LeftButtonUp, CB::LeftButtonDown,
-                                                CB::LeftButtonUp}));
+    EXPECT_EQ(Seen,
+              (std::vector<TTrayCallback>{CB::LeftButtonDown, CB::LeftButtonUp, CB::LeftButtonDown, CB::LeftButtonUp}));
 }
 
-TEST(QtTrayNotifyArea, ModifyAndDeleteFailBeforeAdd)
-{
+TEST(QtTrayNotifyArea, ModifyAndDeleteFailBeforeAdd) {
     TQtTrayNotifyArea Area;
     TNotifyIconData Data;
     QPixmap Image(16, 16);
@@ -104,10 +100,8 @@ TEST(QtTrayNotifyArea, ModifyAndDeleteFailBeforeAdd)
 
 // Offscreen there is no notification area: the real icon must then keep the
 // window on screen and swallow balloons quietly.
-TEST(QtTrayNotifyArea, WithoutANotificationAreaNothingIsLost)
-{
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        GTEST_SKIP() << "this desktop has a notification area";
+TEST(QtTrayNotifyArea, WithoutANotificationAreaNothingIsLost) {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) GTEST_SKIP() << "this desktop has a notification area";
     QWidget Window;
     auto* Tray = new TTrayIcon(&Window);
     int BalloonEvents = 0;

@@ -9,8 +9,7 @@
 
 #include <functional>
 
-inline void RunEventsFor(int Ms)
-{
+inline void RunEventsFor(int Ms) {
     QDeadlineTimer Deadline(Ms);
     while (!Deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -20,12 +19,10 @@ inline void RunEventsFor(int Ms)
 }
 
 // Processes events until Condition holds or TimeoutMs passed; reports Condition.
-inline bool RunEventsUntil(const std::function<bool()>& Condition, int TimeoutMs = 3000)
-{
+inline bool RunEventsUntil(const std::function<bool()>& Condition, int TimeoutMs = 3000) {
     QDeadlineTimer Deadline(TimeoutMs);
     while (!Condition()) {
-        if (Deadline.hasExpired())
-            return false;
+        if (Deadline.hasExpired()) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(1);
     }

@@ -33,38 +33,29 @@ struct TFakeDesktop {
     int DoubleClickMs = 60;
     std::vector<TCall> Calls;
 
-    std::vector<TCall> CallsOf(TOp Op) const
-    {
+    std::vector<TCall> CallsOf(TOp Op) const {
         std::vector<TCall> Result;
         for (const TCall& Call : Calls)
-            if (Call.Op == Op)
-                Result.push_back(Call);
+            if (Call.Op == Op) Result.push_back(Call);
         return Result;
     }
 };
 
 class TFakeNotifyArea : public TTrayNotifyArea {
 public:
-    explicit TFakeNotifyArea(TFakeDesktop& Desktop)
-        : FDesktop(Desktop)
-    {
-    }
+    explicit TFakeNotifyArea(TFakeDesktop& Desktop) : FDesktop(Desktop) {}
     bool Available() const override { return FDesktop.Available; }
-    bool Add(const TNotifyIconData& Data) override
-    {
+    bool Add(const TNotifyIconData& Data) override {
         Log(TFakeDesktop::TOp::Add, Data);
-        if (FDesktop.IconThere)
-            return false;
+        if (FDesktop.IconThere) return false;
         FDesktop.IconThere = true;
         return true;
     }
-    bool Modify(const TNotifyIconData& Data) override
-    {
+    bool Modify(const TNotifyIconData& Data) override {
         Log(TFakeDesktop::TOp::Modify, Data);
         return FDesktop.IconThere;
     }
-    bool Delete(const TNotifyIconData& Data) override
-    {
+    bool Delete(const TNotifyIconData& Data) override {
         Log(TFakeDesktop::TOp::Delete, Data);
         const bool Was = FDesktop.IconThere;
         FDesktop.IconThere = false;
@@ -75,15 +66,13 @@ public:
     int DoubleClickTime() const override { return FDesktop.DoubleClickMs; }
 
 private:
-    void Log(TFakeDesktop::TOp Op, const TNotifyIconData& Data)
-    {
+    void Log(TFakeDesktop::TOp Op, const TNotifyIconData& Data) {
         FDesktop.Calls.push_back({Op, Data, QThread::currentThread()});
     }
     TFakeDesktop& FDesktop;
 };
 
-QIcon ColourIcon(Qt::GlobalColor Colour)
-{
+QIcon ColourIcon(Qt::GlobalColor Colour) {
     QPixmap Pixmap(16, 16);
     Pixmap.fill(Colour);
     return QIcon(Pixmap);
@@ -93,8 +82,7 @@ QIcon ColourIcon(Qt::GlobalColor Colour)
 // written into a log such as "down(L) up(L) click".
 class TrayIconTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         Window = std::make_unique<QWidget>();
         Tray = new TTrayIcon(Window.get(), std::make_unique<TFakeNotifyArea>(Desktop));
         Tray->SetOnMouseDown([this](TTrayIcon*, TMouseButton Button, TShiftState, int, int) {
@@ -103,32 +91,34 @@ protected:
         Tray->SetOnMouseUp([this](TTrayIcon*, TMouseButton Button, TShiftState, int, int) {
             Events += "up(" + ButtonName(Button) + ") ";
         });
-        Tray->SetOnClick([this](TTrayIcon*) { Events += "click "; ++Clicks; });
+        Tray->SetOnClick([this](TTrayIcon*) {
+            Events += "click ";
+            ++Clicks;
+        });
     }
-    void TearDown() override { Window.reset(); } // the icon goes with its owner
+    void TearDown() override { Window.reset(); }  // the icon goes with its owner
 
-    static std::string ButtonName(TMouseButton Button)
-    {
+    static std::string ButtonName(TMouseButton Button) {
         switch (Button) {
-        case TMouseButton::mbLeft:
-            return "L";
-        case TMouseButton::mbRight:
-            return "R";
-        case TMouseButton::mbMiddle:
-            return "M";
+            case TMouseButton::mbLeft:
+                return "L";
+            case TMouseButton::mbRight:
+                return "R";
+            case TMouseButton::mbMiddle:
+                return "M";
         }
         return "?";
     }
 
-    void Feed(std::initializer_list<TTrayCallback> Callbacks)
-    {
-        for (TTrayCallback Callback : Callbacks)
-            Tray->HandleTrayCallback(Callback);
+    void Feed(std::initializer_list<TTrayCallback> Callbacks) {
+        for (TTrayCallback Callback : Callbacks) Tray->HandleTrayCallback(Callback);
     }
 
-    void WithDblClickHandler()
-    {
-        Tray->SetOnDblClick([this](TTrayIcon*) { Events += "dblclick "; ++DblClicks; });
+    void WithDblClickHandler() {
+        Tray->SetOnDblClick([this](TTrayIcon*) {
+            Events += "dblclick ";
+            ++DblClicks;
+        });
     }
 
     TFakeDesktop Desktop;
@@ -141,10 +131,9 @@ protected:
 
 using CB = TTrayCallback;
 
-} // namespace
+}  // namespace
 
-TEST_F(TrayIconTest, WithoutDblClickHandlerClickComesOnButtonUp)
-{
+TEST_F(TrayIconTest, WithoutDblClickHandlerClickComesOnButtonUp) {
     Feed({CB::LeftButtonDown});
     EXPECT_EQ(Events, "down(L) ");
     Feed({CB::LeftButtonUp});
@@ -157,8 +146,7 @@ TEST_F(TrayIconTest, WithoutDblClickHandlerClickComesOnButtonUp)
     EXPECT_EQ(Clicks, 1);
 }
 
-TEST_F(TrayIconTest, WithDblClickHandlerASingleClickComesOneDoubleClickTimeLate)
-{
+TEST_F(TrayIconTest, WithDblClickHandlerASingleClickComesOneDoubleClickTimeLate) {
     WithDblClickHandler();
     Desktop.DoubleClickMs = 150;
     QElapsedTimer Clock;
@@ -178,8 +166,7 @@ TEST_F(TrayIconTest, WithDblClickHandlerASingleClickComesOneDoubleClickTimeLate)
     EXPECT_EQ(DblClicks, 0);
 }
 
-TEST_F(TrayIconTest, DoubleClickRaisesOnlyDblClick)
-{
+TEST_F(TrayIconTest, DoubleClickRaisesOnlyDblClick) {
     WithDblClickHandler();
     Feed({CB::LeftButtonDown, CB::LeftButtonUp, CB::LeftButtonDblClick, CB::LeftButtonUp});
     RunEventsFor(3 * Desktop.DoubleClickMs);
@@ -193,8 +180,7 @@ TEST_F(TrayIconTest, DoubleClickRaisesOnlyDblClick)
     EXPECT_EQ(DblClicks, 1);
 }
 
-TEST_F(TrayIconTest, MouseEventsCarryButtonModifiersAndCursor)
-{
+TEST_F(TrayIconTest, MouseEventsCarryButtonModifiersAndCursor) {
     struct TSeen {
         TMouseButton Button;
         TShiftState Shift;
@@ -217,12 +203,11 @@ TEST_F(TrayIconTest, MouseEventsCarryButtonModifiersAndCursor)
     EXPECT_EQ(Downs[2].Y, 34);
 }
 
-TEST_F(TrayIconTest, RightButtonShowsTheMenuOnlyWhenSetAndAutoPopupOn)
-{
+TEST_F(TrayIconTest, RightButtonShowsTheMenuOnlyWhenSetAndAutoPopupOn) {
     struct TCase {
         const char* Name;
         bool WithMenu;
-        QVariant AutoPopup; // invalid: property not set
+        QVariant AutoPopup;  // invalid: property not set
         bool CursorReadable;
         bool Shown;
     };
@@ -259,8 +244,7 @@ TEST_F(TrayIconTest, RightButtonShowsTheMenuOnlyWhenSetAndAutoPopupOn)
     }
 }
 
-TEST_F(TrayIconTest, LeftPopupAndTheMenuDefaultItemOnDoubleClick)
-{
+TEST_F(TrayIconTest, LeftPopupAndTheMenuDefaultItemOnDoubleClick) {
     WithDblClickHandler();
     QMenu Menu;
     QAction* Open = Menu.addAction("Open");
@@ -295,8 +279,7 @@ TEST_F(TrayIconTest, LeftPopupAndTheMenuDefaultItemOnDoubleClick)
     Feed({CB::RightButtonDown, CB::LeftButtonDblClick});
 }
 
-TEST_F(TrayIconTest, DisabledIconIgnoresTheMouseButNotBalloons)
-{
+TEST_F(TrayIconTest, DisabledIconIgnoresTheMouseButNotBalloons) {
     WithDblClickHandler();
     QMenu Menu;
     Menu.addAction("Show");
@@ -320,8 +303,7 @@ TEST_F(TrayIconTest, DisabledIconIgnoresTheMouseButNotBalloons)
     EXPECT_EQ(BalloonEvents, 4);
 }
 
-TEST_F(TrayIconTest, EnterOnFirstMoveAndExitWhenTheCursorHasMoved)
-{
+TEST_F(TrayIconTest, EnterOnFirstMoveAndExitWhenTheCursorHasMoved) {
     std::vector<QPoint> Moves;
     Tray->SetOnMouseEnter([&](TTrayIcon*) { Events += "enter "; });
     Tray->SetOnMouseExit([&](TTrayIcon*) { Events += "exit "; });
@@ -353,9 +335,8 @@ TEST_F(TrayIconTest, EnterOnFirstMoveAndExitWhenTheCursorHasMoved)
     EXPECT_EQ(Moves.back(), QPoint(10, 40));
 }
 
-TEST_F(TrayIconTest, TipIsCutTo127CharactersAndOnlyShownWithShowHint)
-{
-    const QString Emoji = QString::fromUtf8("\xF0\x9F\x93\xB0"); // one character, two UTF-16 units
+TEST_F(TrayIconTest, TipIsCutTo127CharactersAndOnlyShownWithShowHint) {
+    const QString Emoji = QString::fromUtf8("\xF0\x9F\x93\xB0");  // one character, two UTF-16 units
     struct TCase {
         const char* Name;
         QString Hint;
@@ -382,8 +363,7 @@ TEST_F(TrayIconTest, TipIsCutTo127CharactersAndOnlyShownWithShowHint)
     }
 }
 
-TEST(CutToChars, CountsCharactersNotUnits)
-{
+TEST(CutToChars, CountsCharactersNotUnits) {
     const QString Pair = QString::fromUtf8("\xF0\x9F\x98\x80");
     EXPECT_EQ(CutToChars("abcdef", 3), "abc");
     EXPECT_EQ(CutToChars("ab", 3), "ab");
@@ -393,8 +373,7 @@ TEST(CutToChars, CountsCharactersNotUnits)
     EXPECT_EQ(CutToChars(QString::fromUtf8("\xC3\xA9t\xC3\xA9"), 2), QString::fromUtf8("\xC3\xA9t"));
 }
 
-TEST_F(TrayIconTest, BalloonFieldsAreCutAndTheFlagIsNotRepeated)
-{
+TEST_F(TrayIconTest, BalloonFieldsAreCutAndTheFlagIsNotRepeated) {
     EXPECT_FALSE(Tray->ShowBalloonHint("t", "x", TBalloonHintIcon::bitInfo, 10))
         << "no balloon before the icon is in the notification area";
     ASSERT_TRUE(Tray->ShowIcon());
@@ -406,8 +385,8 @@ TEST_F(TrayIconTest, BalloonFieldsAreCutAndTheFlagIsNotRepeated)
     for (TCase Case : {TCase{10, 10000u}, TCase{0, 0u}, TCase{255, 255000u}, TCase{300, 255000u}, TCase{-4, 0u}}) {
         SCOPED_TRACE(Case.Seconds);
         Desktop.Calls.clear();
-        EXPECT_TRUE(Tray->ShowBalloonHint(QString(100, 'T'), QString(300, 'b'), TBalloonHintIcon::bitWarning,
-                                          Case.Seconds));
+        EXPECT_TRUE(
+            Tray->ShowBalloonHint(QString(100, 'T'), QString(300, 'b'), TBalloonHintIcon::bitWarning, Case.Seconds));
         // The balloon still showing is removed first, then the new one goes up.
         const auto Modifies = Desktop.CallsOf(TFakeDesktop::TOp::Modify);
         ASSERT_EQ(Modifies.size(), 2u);
@@ -426,8 +405,7 @@ TEST_F(TrayIconTest, BalloonFieldsAreCutAndTheFlagIsNotRepeated)
         << "a later change of the tip must not put the balloon up again";
 }
 
-TEST_F(TrayIconTest, BalloonFromAnotherThreadIsShownOnTheIconsThread)
-{
+TEST_F(TrayIconTest, BalloonFromAnotherThreadIsShownOnTheIconsThread) {
     ASSERT_TRUE(Tray->ShowIcon());
     Desktop.Calls.clear();
     bool Result = false;
@@ -437,12 +415,10 @@ TEST_F(TrayIconTest, BalloonFromAnotherThreadIsShownOnTheIconsThread)
     ASSERT_TRUE(RunEventsUntil([&] { return Desktop.CallsOf(TFakeDesktop::TOp::Modify).size() >= 2; }));
     const auto Modifies = Desktop.CallsOf(TFakeDesktop::TOp::Modify);
     EXPECT_EQ(Modifies.back().Data.BalloonText, "3 new items");
-    for (const auto& Call : Modifies)
-        EXPECT_EQ(Call.Thread, QThread::currentThread());
+    for (const auto& Call : Modifies) EXPECT_EQ(Call.Thread, QThread::currentThread());
 }
 
-TEST_F(TrayIconTest, IconIndexIsClampedToTheImageList)
-{
+TEST_F(TrayIconTest, IconIndexIsClampedToTheImageList) {
     const QList<QIcon> Images = {ColourIcon(Qt::red), ColourIcon(Qt::green), ColourIcon(Qt::blue)};
     struct TCase {
         QList<QIcon> List;
@@ -450,8 +426,7 @@ TEST_F(TrayIconTest, IconIndexIsClampedToTheImageList)
         int Expected;
     };
     const TCase Cases[] = {
-        {Images, 7, 2}, {Images, 3, 2}, {Images, 1, 1}, {Images, 0, 0}, {Images, -1, 0},
-        {{}, 5, 0},     {{}, -3, 0},
+        {Images, 7, 2}, {Images, 3, 2}, {Images, 1, 1}, {Images, 0, 0}, {Images, -1, 0}, {{}, 5, 0}, {{}, -3, 0},
     };
     for (const TCase& Case : Cases) {
         SCOPED_TRACE(Case.Index);
@@ -465,8 +440,7 @@ TEST_F(TrayIconTest, IconIndexIsClampedToTheImageList)
     }
 }
 
-TEST_F(TrayIconTest, CyclingStepsThroughTheImagesAndWraps)
-{
+TEST_F(TrayIconTest, CyclingStepsThroughTheImagesAndWraps) {
     const QList<QIcon> Images = {ColourIcon(Qt::red), ColourIcon(Qt::green), ColourIcon(Qt::blue)};
     Tray->SetIconList(Images);
     Tray->SetIconIndex(2);
@@ -512,8 +486,7 @@ TEST_F(TrayIconTest, CyclingStepsThroughTheImagesAndWraps)
     EXPECT_EQ(Tray->IconIndex(), 0);
 }
 
-TEST_F(TrayIconTest, MinimisingHidesToTheTrayAndShowMainFormRestores)
-{
+TEST_F(TrayIconTest, MinimisingHidesToTheTrayAndShowMainFormRestores) {
     int Announced = 0;
     Tray->SetOnMinimizeToTray([&](TTrayIcon*) { ++Announced; });
     Tray->SetMinimizeToTray(true);
@@ -544,8 +517,7 @@ TEST_F(TrayIconTest, MinimisingHidesToTheTrayAndShowMainFormRestores)
     EXPECT_FALSE(Window->isMinimized());
 }
 
-TEST_F(TrayIconTest, MinimisingLeavesTheWindowAloneUnlessAsked)
-{
+TEST_F(TrayIconTest, MinimisingLeavesTheWindowAloneUnlessAsked) {
     struct TCase {
         const char* Name;
         bool MinimizeToTray;
@@ -572,8 +544,7 @@ TEST_F(TrayIconTest, MinimisingLeavesTheWindowAloneUnlessAsked)
     }
 }
 
-TEST_F(TrayIconTest, LoadedAsksOnStartupWhetherToShowTheWindow)
-{
+TEST_F(TrayIconTest, LoadedAsksOnStartupWhetherToShowTheWindow) {
     struct TCase {
         const char* Name;
         bool Answer;
@@ -606,11 +577,10 @@ TEST_F(TrayIconTest, LoadedAsksOnStartupWhetherToShowTheWindow)
     }
 }
 
-TEST_F(TrayIconTest, DestroyingTheIconRemovesItFromTheNotificationArea)
-{
+TEST_F(TrayIconTest, DestroyingTheIconRemovesItFromTheNotificationArea) {
     Tray->SetIconVisible(true);
     EXPECT_TRUE(Desktop.IconThere);
-    Tray->SetIconVisible(true); // a second add fails and changes nothing
+    Tray->SetIconVisible(true);  // a second add fails and changes nothing
     EXPECT_TRUE(Desktop.IconThere);
     Window.reset();
     EXPECT_FALSE(Desktop.IconThere);

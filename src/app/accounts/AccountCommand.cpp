@@ -71,8 +71,7 @@ int AddWithoutWindow(const TSignInResult& signIn, const std::string& user, const
 
 int RunAddAccount(int argc, char* argv[], const TCommandLine& commandLine) {
     const std::optional<std::string> password = plat::ReadSecretLine("API password: ");
-    if (!password || password->empty())
-        return Fail("no password: give the API password as one line on standard input");
+    if (!password || password->empty()) return Fail("no password: give the API password as one line on standard input");
     try {
         plat::EnterHome(plat::THomeEnvironment::FromProcess(argc, argv));
     } catch (const std::exception& error) {

@@ -118,11 +118,13 @@ void TAccountSyncRunner::Run() {
             TAccountSyncEnded ended;
             ended.ErrorKind = greader::TSyncErrorKind::Rejected;
             ended.Error = "The item store cannot be used";
-            QMetaObject::invokeMethod(this, [this, ended] { FHost.Ended(ended); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, ended] { FHost.Ended(ended); }, Qt::QueuedConnection);
             FBusy = false;
             continue;
         }
-        QMetaObject::invokeMethod(this, [this] { FHost.Started(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { FHost.Started(); }, Qt::QueuedConnection);
         try {
             SyncOnce(*sync, *store);
         } catch (const std::exception& error) {
@@ -132,7 +134,8 @@ void TAccountSyncRunner::Run() {
                 TAccountSyncEnded ended;
                 ended.ErrorKind = greader::TSyncErrorKind::Rejected;
                 ended.Error = error.what();
-                QMetaObject::invokeMethod(this, [this, ended] { FHost.Ended(ended); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this, [this, ended] { FHost.Ended(ended); }, Qt::QueuedConnection);
             }
         }
         FBusy = false;
@@ -172,7 +175,8 @@ void TAccountSyncRunner::SyncOnce(greader::TAccountSync& sync, items::TItemStore
                 ended.ReadChangedFeeds.insert(feed->second);
         }
     }
-    QMetaObject::invokeMethod(this, [this, ended] { FHost.Ended(ended); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, ended] { FHost.Ended(ended); }, Qt::QueuedConnection);
 }
 
 void TAccountSyncRunner::ApplyItems(greader::TFeedBatch& batch, items::TItemStore& store, bool announce) {
@@ -203,5 +207,6 @@ void TAccountSyncRunner::ApplyItems(greader::TFeedBatch& batch, items::TItemStor
         }
     }
     if (!applied.Fresh.empty()) applied.Document = std::move(document);
-    QMetaObject::invokeMethod(this, [this, applied] { FHost.ApplyBatch(applied); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, applied] { FHost.ApplyBatch(applied); }, Qt::QueuedConnection);
 }

@@ -95,10 +95,16 @@ void TPasswordVault::AskStore(int operation, const QString& accountId, const QSt
                 finish(TStoreAnswer::Done, secret, {});
                 return;
             }
-            case QKeychain::EntryNotFound: finish(TStoreAnswer::NotFound, {}, error); return;
+            case QKeychain::EntryNotFound:
+                finish(TStoreAnswer::NotFound, {}, error);
+                return;
             case QKeychain::AccessDeniedByUser:
-            case QKeychain::CouldNotDeleteEntry: finish(TStoreAnswer::Refused, {}, error); return;
-            default: finish(TStoreAnswer::Unavailable, {}, error); return;
+            case QKeychain::CouldNotDeleteEntry:
+                finish(TStoreAnswer::Refused, {}, error);
+                return;
+            default:
+                finish(TStoreAnswer::Unavailable, {}, error);
+                return;
         }
     });
     timer->start(FTimeout);
@@ -107,41 +113,42 @@ void TPasswordVault::AskStore(int operation, const QString& accountId, const QSt
 
 void TPasswordVault::Write(const QString& accountId, const QString& password, TDone done) {
     if (!FUseSecretStore) return done(WriteFile(accountId, password));
-    AskStore(kWrite, accountId, password, [this, accountId, password, done](TStoreAnswer answer, const QString&,
-                                                                            const QString& error) {
-        if (answer == TStoreAnswer::Done) {
-            // An older password in the file would never be read again, but
-            // it should not stay on the disk either.
-            QString ignored;
-            RemoveFile(accountId, ignored);
-            TVaultResult result;
-            result.Ok = true;
-            result.Place = TVaultPlace::SecretStore;
-            return done(result);
-        }
-        if (answer == TStoreAnswer::Refused) return done(Failure(QStringLiteral("the secret store refused: ") + error));
-        done(WriteFile(accountId, password));
-    });
+    AskStore(kWrite, accountId, password,
+             [this, accountId, password, done](TStoreAnswer answer, const QString&, const QString& error) {
+                 if (answer == TStoreAnswer::Done) {
+                     // An older password in the file would never be read again, but
+                     // it should not stay on the disk either.
+                     QString ignored;
+                     RemoveFile(accountId, ignored);
+                     TVaultResult result;
+                     result.Ok = true;
+                     result.Place = TVaultPlace::SecretStore;
+                     return done(result);
+                 }
+                 if (answer == TStoreAnswer::Refused)
+                     return done(Failure(QStringLiteral("the secret store refused: ") + error));
+                 done(WriteFile(accountId, password));
+             });
 }
 
 void TPasswordVault::Read(const QString& accountId, TDone done) {
     if (!FUseSecretStore) return done(ReadFile(accountId));
-    AskStore(kRead, accountId, {}, [this, accountId, done](TStoreAnswer answer, const QString& secret,
-                                                           const QString& error) {
-        if (answer == TStoreAnswer::Done) {
-            TVaultResult result;
-            result.Ok = true;
-            result.Place = TVaultPlace::SecretStore;
-            result.Password = secret;
-            return done(result);
-        }
-        TVaultResult fromFile = ReadFile(accountId);
-        if (!fromFile.Ok && fromFile.NotFound && answer == TStoreAnswer::Refused) {
-            fromFile.NotFound = false;
-            fromFile.Error = QStringLiteral("the secret store refused: ") + error;
-        }
-        done(fromFile);
-    });
+    AskStore(kRead, accountId, {},
+             [this, accountId, done](TStoreAnswer answer, const QString& secret, const QString& error) {
+                 if (answer == TStoreAnswer::Done) {
+                     TVaultResult result;
+                     result.Ok = true;
+                     result.Place = TVaultPlace::SecretStore;
+                     result.Password = secret;
+                     return done(result);
+                 }
+                 TVaultResult fromFile = ReadFile(accountId);
+                 if (!fromFile.Ok && fromFile.NotFound && answer == TStoreAnswer::Refused) {
+                     fromFile.NotFound = false;
+                     fromFile.Error = QStringLiteral("the secret store refused: ") + error;
+                 }
+                 done(fromFile);
+             });
 }
 
 void TPasswordVault::Remove(const QString& accountId, TDone done) {

@@ -24,8 +24,8 @@ enum class TVaultPlace {
 struct TVaultResult {
     bool Ok = false;
     TVaultPlace Place = TVaultPlace::None;
-    QString Password;  // what Read found
-    QString Error;     // why it failed, in plain words (English: a log's)
+    QString Password;       // what Read found
+    QString Error;          // why it failed, in plain words (English: a log's)
     bool NotFound = false;  // Read: no password is kept for the account
 };
 

@@ -43,8 +43,10 @@ QString SignInMessage(TSyncErrorKind kind, const std::string& address, const std
                 return {"SignInTimedOut", "%1 did not answer in time. Try again later.", false};
             case TSyncErrorKind::Server:
                 return {"SignInServerTrouble", "The server at %1 has trouble (%2). Try again later.", true};
-            case TSyncErrorKind::Cancelled: return {"SignInCancelled", "The sign-in check was cancelled.", false};
-            default: return {"SignInFailed", "Signing in to %1 failed: %2", true};
+            case TSyncErrorKind::Cancelled:
+                return {"SignInCancelled", "The sign-in check was cancelled.", false};
+            default:
+                return {"SignInFailed", "Signing in to %1 failed: %2", true};
         }
     }();
     const QString where = QString::fromStdString(address);

@@ -24,10 +24,10 @@ class TCancelToken;
 
 struct TSignInResult {
     bool Ok = false;
-    std::string Base;                              // the API's address that signed in
-    std::optional<greader::TSyncErrorKind> Kind;   // why not, when not
-    std::string Detail;                            // the client's own words
-    QString Message;                               // what the user reads (current language)
+    std::string Base;                             // the API's address that signed in
+    std::optional<greader::TSyncErrorKind> Kind;  // why not, when not
+    std::string Detail;                           // the client's own words
+    QString Message;                              // what the user reads (current language)
 };
 
 struct TSignInOptions {

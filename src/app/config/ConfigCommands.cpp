@@ -41,9 +41,9 @@ std::string ImportOpml(const std::string& configFile, const std::string& opmlFil
         throw std::runtime_error("\"" + opmlFile + "\" is not a valid OPML subscription list: " + error.what());
     }
     TConfig config(configFile);
-    const feedlist::TImport result = feedlist::Import(config.Node(feedlist::kItemsPath),
-                                                      config.Node(feedlist::kCounterPath), outlines,
-                                                      plat::FormatISO8601(plat::Now()));
+    const feedlist::TImport result =
+        feedlist::Import(config.Node(feedlist::kItemsPath), config.Node(feedlist::kCounterPath), outlines,
+                         plat::FormatISO8601(plat::Now()));
     config.Save();
     return DescribeImport(static_cast<int>(result.Added.size()), result.Skipped, result.Refused, result.Flattened);
 }

@@ -8,7 +8,8 @@ namespace {
 
 // Calls `visit` for `top` and every row under it, depth first in the list's
 // order, without recursion: folders nest as deep as an old list made them.
-template <class Entry, class F> void Walk(Entry& top, F&& visit) {
+template <class Entry, class F>
+void Walk(Entry& top, F&& visit) {
     std::vector<Entry*> pending{&top};
     while (!pending.empty()) {
         Entry* entry = pending.back();
@@ -24,7 +25,8 @@ template <class Entry, class F> void Walk(Entry& top, F&& visit) {
 std::size_t TListEntry::Index() const {
     if (!FParent) return 0;
     const auto& siblings = FParent->FChildren;
-    const auto it = std::find_if(siblings.begin(), siblings.end(), [this](const auto& row) { return row.get() == this; });
+    const auto it =
+        std::find_if(siblings.begin(), siblings.end(), [this](const auto& row) { return row.get() == this; });
     return static_cast<std::size_t>(it - siblings.begin());
 }
 

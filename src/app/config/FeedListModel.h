@@ -33,11 +33,11 @@ struct TFeedEntry {
     std::string Caption;
     long long Unread = 0;
     std::string LastUpdate;
-    bool Notify = true;                    // false: new items are counted, not announced
-    std::optional<int> IntervalSeconds;    // the feed's own interval, when it has one
-    std::string Stopped;                   // why polling stopped ("gone"); empty while polled
-    std::string Stream;                    // an account's feed: the server's stream id
-    std::string ETag;                      // the validators of the last download
+    bool Notify = true;                  // false: new items are counted, not announced
+    std::optional<int> IntervalSeconds;  // the feed's own interval, when it has one
+    std::string Stopped;                 // why polling stopped ("gone"); empty while polled
+    std::string Stream;                  // an account's feed: the server's stream id
+    std::string ETag;                    // the validators of the last download
     std::string LastModified;
     TAttributes Other;
     // Every attribute name in the order read, so that a list loaded and
@@ -170,7 +170,8 @@ private:
     TListEntry* Insert(const TListEntry& parent, std::unique_ptr<TListEntry> row, std::size_t index);
     void Index(const TListEntry& entry);
     void Unindex(const TListEntry& entry);
-    template <class F> void Tell(F&& call) {
+    template <class F>
+    void Tell(F&& call) {
         for (TFeedListObserver* observer : FObservers) call(*observer);
     }
 

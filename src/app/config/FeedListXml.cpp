@@ -15,7 +15,7 @@ constexpr const char* kFolderElement = "folder";
 
 // The order a new feed's or folder's attributes are written in; what a
 // loaded row carried keeps its own order.
-constexpr const char* kFeedOrder[] = {"url",    "id",       "caption", "unread", "lastupdate", "etag",
+constexpr const char* kFeedOrder[] = {"url",          "id",     "caption",  "unread",  "lastupdate", "etag",
                                       "lastmodified", "notify", "interval", "stopped", "stream"};
 constexpr const char* kFolderOrder[] = {"caption", "expanded", "account", "address", "user"};
 
@@ -34,18 +34,30 @@ TFeedEntry ReadFeed(const xml::Node& element) {
     TFeedEntry feed;
     for (auto& [name, value] : element.Attributes()) {
         feed.Order.push_back(name);
-        if (name == "url") feed.Url = value;
-        else if (name == "id") feed.Id = plat::TryStrToInt(value).value_or(0);
-        else if (name == "caption") feed.Caption = value;
-        else if (name == "unread") feed.Unread = std::max(0LL, ReadLong(value).value_or(0));
-        else if (name == "lastupdate") feed.LastUpdate = value;
-        else if (name == "etag") feed.ETag = value;
-        else if (name == "lastmodified") feed.LastModified = value;
-        else if (name == "notify") feed.Notify = plat::TryStrToBool(value).value_or(true);
-        else if (name == "stopped") feed.Stopped = value;
-        else if (name == "stream") feed.Stream = value;
-        else if (name == "interval" && plat::TryStrToInt(value)) feed.IntervalSeconds = plat::TryStrToInt(value);
-        else feed.Other.emplace_back(std::move(name), std::move(value));  // unknown, or no number: as written
+        if (name == "url")
+            feed.Url = value;
+        else if (name == "id")
+            feed.Id = plat::TryStrToInt(value).value_or(0);
+        else if (name == "caption")
+            feed.Caption = value;
+        else if (name == "unread")
+            feed.Unread = std::max(0LL, ReadLong(value).value_or(0));
+        else if (name == "lastupdate")
+            feed.LastUpdate = value;
+        else if (name == "etag")
+            feed.ETag = value;
+        else if (name == "lastmodified")
+            feed.LastModified = value;
+        else if (name == "notify")
+            feed.Notify = plat::TryStrToBool(value).value_or(true);
+        else if (name == "stopped")
+            feed.Stopped = value;
+        else if (name == "stream")
+            feed.Stream = value;
+        else if (name == "interval" && plat::TryStrToInt(value))
+            feed.IntervalSeconds = plat::TryStrToInt(value);
+        else
+            feed.Other.emplace_back(std::move(name), std::move(value));  // unknown, or no number: as written
     }
     return feed;
 }
@@ -55,12 +67,18 @@ TFolderEntry ReadFolder(const xml::Node& element) {
     TAccountEntry account;
     for (auto& [name, value] : element.Attributes()) {
         folder.Order.push_back(name);
-        if (name == "caption") folder.Caption = value;
-        else if (name == "expanded") folder.Expanded = plat::TryStrToBool(value).value_or(false);
-        else if (name == "account") account.Id = value;
-        else if (name == "address") account.Address = value;
-        else if (name == "user") account.User = value;
-        else folder.Other.emplace_back(std::move(name), std::move(value));
+        if (name == "caption")
+            folder.Caption = value;
+        else if (name == "expanded")
+            folder.Expanded = plat::TryStrToBool(value).value_or(false);
+        else if (name == "account")
+            account.Id = value;
+        else if (name == "address")
+            account.Address = value;
+        else if (name == "user")
+            account.User = value;
+        else
+            folder.Other.emplace_back(std::move(name), std::move(value));
     }
     if (!account.Id.empty()) {
         folder.Account = std::move(account);
@@ -128,7 +146,8 @@ void WriteAttributes(xml::Node element, const Entry& entry, const Order& usual, 
         write(name, value ? value : other(name));
     }
     for (const char* name : usual)
-        if (std::find(entry.Order.begin(), entry.Order.end(), name) == entry.Order.end()) write(name, valueOf(name, false));
+        if (std::find(entry.Order.begin(), entry.Order.end(), name) == entry.Order.end())
+            write(name, valueOf(name, false));
     for (const auto& [name, value] : entry.Other) write(name, value);
 }
 
@@ -140,7 +159,8 @@ int LargestId(const xml::Node& items) {
         const xml::Node container = pending.back();
         pending.pop_back();
         for (const xml::Node& child : container.ChildElements()) {
-            if (child.Name() == kFolderElement) pending.push_back(child);
+            if (child.Name() == kFolderElement)
+                pending.push_back(child);
             else if (child.Name() == kFeedElement)
                 largest = std::max(largest, plat::TryStrToInt(child.Attribute("id").value_or("")).value_or(0));
         }
@@ -217,8 +237,9 @@ void SaveFeedList(const TFeedList& list, xml::Node items, xml::Node counter) {
         } else {
             const TFolderEntry& folder = next.entry->Folder();
             xml::Node element = next.container.AppendElement(kFolderElement);
-            WriteAttributes(element, folder, kFolderOrder,
-                            [&folder](const std::string& name, bool written) { return FolderValue(folder, name, written); });
+            WriteAttributes(element, folder, kFolderOrder, [&folder](const std::string& name, bool written) {
+                return FolderValue(folder, name, written);
+            });
             pushChildren(*next.entry, element);
         }
     }

@@ -126,8 +126,8 @@ std::optional<std::string> FeedAddress(std::string_view xmlUrl) {
     // Add Feed guesses a scheme for a bare host a person types; in a file a
     // text without one is a reference relative to the file.
     const std::string_view text = xmlUrl.substr(std::min(xmlUrl.find_first_not_of(" \t\r\n"), xmlUrl.size()));
-    const bool absolute = text.find("://") != std::string_view::npos || text.substr(0, 2) == "//" ||
-                          IsNamed(text.substr(0, 5), "feed:");
+    const bool absolute =
+        text.find("://") != std::string_view::npos || text.substr(0, 2) == "//" || IsNamed(text.substr(0, 5), "feed:");
     if (!absolute) return std::nullopt;
     return discover::NormalizeAddress(xmlUrl);
 }

@@ -54,21 +54,20 @@ QString EntryPath() {
 
 QString EntryText(const QString& Program, const QString& Home) {
     const QString home = QDir::cleanPath(QFileInfo(Home).absoluteFilePath());
-    return QStringLiteral("[Desktop Entry]\n"
-                          "Type=Application\n"
-                          "Name=Quillet\n"
-                          "Comment=Feed monitor, started with the session\n"
-                          "Icon=%1\n"
-                          "Exec=%2 --home %3\n"
-                          "Terminal=false\n"
-                          "X-GNOME-Autostart-enabled=true\n")
+    return QStringLiteral(
+               "[Desktop Entry]\n"
+               "Type=Application\n"
+               "Name=Quillet\n"
+               "Comment=Feed monitor, started with the session\n"
+               "Icon=%1\n"
+               "Exec=%2 --home %3\n"
+               "Terminal=false\n"
+               "X-GNOME-Autostart-enabled=true\n")
                .arg(QString::fromLatin1(kAppId), ExecArgument(Program), ExecArgument(home)) +
            HomeLine(home);
 }
 
-bool StartsHome(const QString& Home) {
-    return ReadAll(EntryPath()).contains(HomeLine(Home));
-}
+bool StartsHome(const QString& Home) { return ReadAll(EntryPath()).contains(HomeLine(Home)); }
 
 void Apply(bool Enabled, const QString& Program, const QString& Home) {
     const QString path = EntryPath();

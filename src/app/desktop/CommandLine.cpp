@@ -18,10 +18,12 @@ const char* const kHomeNeedsFolder = "--home needs a folder, as in --home ~/feed
 // The options QGuiApplication, QApplication and the X11 platform take out of
 // argv. They are skipped here so that QApplication still finds them.
 constexpr std::array<std::string_view, 16> kQtOptionsWithValue = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon",
-    "qwindowtitle", "session", "style", "stylesheet", "display", "geometry", "title", "icon", "name", "visual"};
-constexpr std::array<std::string_view, 7> kQtFlags = {"reverse", "widgetcount", "testability", "sync",
-                                                     "nograb",  "dograb",      "qmljsdebugger"};
+    "platform",    "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",       "session",       "style",  "stylesheet",
+    "display",     "geometry",           "title",         "icon",   "name",
+    "visual"};
+constexpr std::array<std::string_view, 7> kQtFlags = {"reverse", "widgetcount", "testability",  "sync",
+                                                      "nograb",  "dograb",      "qmljsdebugger"};
 
 template <std::size_t N>
 bool Contains(const std::array<std::string_view, N>& names, std::string_view name) {
@@ -74,7 +76,8 @@ private:
         } else if (name == kImportOpml || name == kExportOpml) {
             auto& target = name == kImportOpml ? Result.ImportOpml : Result.ExportOpml;
             auto value = Value(attached);
-            if (!value || value->empty()) return Fail(name, " needs a file, as in " + std::string(name) + " feeds.opml");
+            if (!value || value->empty())
+                return Fail(name, " needs a file, as in " + std::string(name) + " feeds.opml");
             if (target) return Fail(name, " is given twice");
             target = std::string(*value);
         } else if (name == kAddAccount || name == kUser) {

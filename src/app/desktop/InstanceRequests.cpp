@@ -25,7 +25,7 @@ QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QSt
             }
             const TFormMain::TImportResult result = form.ImportOPML(argument.toStdString());
             return QStringLiteral("ok ") + QString::fromStdString(configcmd::DescribeImport(
-                                                 result.added, result.skipped, result.refused, result.flattened));
+                                               result.added, result.skipped, result.refused, result.flattened));
         } catch (const std::exception& error) {
             return QStringLiteral("error ") + QString::fromUtf8(error.what());
         }
@@ -39,4 +39,3 @@ QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QSt
     }
     return QStringLiteral("unknown");
 }
-

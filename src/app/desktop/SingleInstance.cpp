@@ -28,9 +28,8 @@ constexpr int kAnswerWaitMs = 2000;
 const QString kHomeSocketFolder = QStringLiteral(".quillet-run");
 
 bool PrivateToUser(const QString& folder) {
-    return !folder.isEmpty() &&
-           plat::CheckFolder(QFile::encodeName(folder).toStdString(), plat::CurrentUserId(), plat::kAnyAccessByOthers) ==
-               plat::TFolderTrust::Trusted;
+    return !folder.isEmpty() && plat::CheckFolder(QFile::encodeName(folder).toStdString(), plat::CurrentUserId(),
+                                                  plat::kAnyAccessByOthers) == plat::TFolderTrust::Trusted;
 }
 
 QString HomeSocketFolder(const QString& home) { return QDir(home).filePath(kHomeSocketFolder); }
@@ -217,7 +216,8 @@ std::optional<QString> TSingleInstance::Ask(const QByteArray& Verb, const QStrin
             socket->write(request + '\n');
             socket->waitForBytesWritten(kAnswerWaitMs);
             QByteArray answer;
-            while (!answer.endsWith('\n') && answer.size() <= kMaxRequestBytes && socket->waitForReadyRead(kAnswerWaitMs))
+            while (!answer.endsWith('\n') && answer.size() <= kMaxRequestBytes &&
+                   socket->waitForReadyRead(kAnswerWaitMs))
                 answer += socket->readAll();
             if (!answer.endsWith('\n')) return std::nullopt;
             return QString::fromUtf8(answer.chopped(1));

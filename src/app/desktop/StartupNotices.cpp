@@ -32,20 +32,20 @@ QStringList NoticeTexts(const plat::THomeChoice& Home, const QString& ChannelPro
     for (const plat::THomeNotice& notice : Home.Notices) {
         const std::string folder = notice.Folder.string();
         switch (notice.Kind) {
-        case plat::THomeNotice::PassedOver:
-            texts << Translated("HomePassedOver", {folder, home},
-                                "%s was passed over as Quillet's folder because other users can change the files "
-                                "in it; Quillet uses %s.");
-            break;
-        case plat::THomeNotice::OpenToOthers:
-            texts << Translated("HomeOpenToOthers", {folder},
-                                "Quillet uses %s as you asked, but other users can change the files in it.");
-            break;
-        case plat::THomeNotice::NotRefreshed:
-            texts << Translated("ShippedFilesNotRefreshed", {folder, notice.Detail},
-                                "Quillet's own files in %s could not be brought up to date (%s); the previous "
-                                "copies are used.");
-            break;
+            case plat::THomeNotice::PassedOver:
+                texts << Translated("HomePassedOver", {folder, home},
+                                    "%s was passed over as Quillet's folder because other users can change the files "
+                                    "in it; Quillet uses %s.");
+                break;
+            case plat::THomeNotice::OpenToOthers:
+                texts << Translated("HomeOpenToOthers", {folder},
+                                    "Quillet uses %s as you asked, but other users can change the files in it.");
+                break;
+            case plat::THomeNotice::NotRefreshed:
+                texts << Translated("ShippedFilesNotRefreshed", {folder, notice.Detail},
+                                    "Quillet's own files in %s could not be brought up to date (%s); the previous "
+                                    "copies are used.");
+                break;
         }
     }
     if (!ChannelProblem.isEmpty())

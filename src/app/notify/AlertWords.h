@@ -50,8 +50,8 @@ private:
         // phrase ends, and the next after that; -1 for none.
         std::int32_t Output = -1;
         std::int32_t NextOutput = -1;
-        std::uint32_t Length = 0;    // code points of the phrase ending here (0: none)
-        bool WordAtStart = false;    // that phrase begins with a letter or digit
+        std::uint32_t Length = 0;     // code points of the phrase ending here (0: none)
+        bool WordAtStart = false;     // that phrase begins with a letter or digit
         std::uint32_t FirstEdge = 0;  // the node's edges in FEdgeChars, sorted
         std::uint32_t EdgeCount = 0;
     };

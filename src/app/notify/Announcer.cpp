@@ -8,53 +8,43 @@
 
 TAnnouncer::TAnnouncer(const TAnnounceClock& clock, TSink sink) : FClock(clock), FSink(std::move(sink)) {}
 
-void TAnnouncer::SetAlertWords(std::vector<std::string> words, bool onlyAlerts)
-{
-    if (words != FAlertMatcher->Words())
-        FAlertMatcher = std::make_shared<const TAlertMatcher>(std::move(words));
+void TAnnouncer::SetAlertWords(std::vector<std::string> words, bool onlyAlerts) {
+    if (words != FAlertMatcher->Words()) FAlertMatcher = std::make_shared<const TAlertMatcher>(std::move(words));
     FOnlyAlerts = onlyAlerts;
 }
 
-TAnnouncer::TPendingFeed TAnnouncer::Gather(const TFeedNews& news, const TAlertMatcher* alertWords)
-{
+TAnnouncer::TPendingFeed TAnnouncer::Gather(const TFeedNews& news, const TAlertMatcher* alertWords) {
     const bool filtered = alertWords != nullptr;
     TPendingFeed fresh{news.FeedId, news.FeedTitle, 0, {}};
-    if (news.Count <= 0 || !news.Item || (filtered && alertWords->Empty()))
-        return fresh;
+    if (news.Count <= 0 || !news.Item || (filtered && alertWords->Empty())) return fresh;
     // Verdicts found off the window's thread with these very words spare
     // the matching here, and an item without alert words is never read.
     const bool verdictsApply = filtered && news.Alerted && news.AlertedBy == alertWords;
     // Filtered, an item must earn its place, so every new item is looked
     // at; otherwise the first few are all that is kept.
     for (int i = 0; i < news.Count; ++i) {
-        if (!filtered && fresh.Items.size() >= kKeptItems)
-            break;
+        if (!filtered && fresh.Items.size() >= kKeptItems) break;
         const std::optional<bool> known = verdictsApply ? news.Alerted(i) : std::nullopt;
-        if (known == false)
-            continue;
+        if (known == false) continue;
         TNewsItem item = news.Item(i);
-        if (filtered && !known && !alertWords->Matches(item.Title, item.Body))
-            continue;
+        if (filtered && !known && !alertWords->Matches(item.Title, item.Body)) continue;
         ++fresh.Count;
         if (fresh.Items.size() < kKeptItems) {
             item.Body = textfit::StripTags(item.Body, kBodyChars);
             fresh.Items.push_back(std::move(item));
         }
     }
-    if (!filtered)
-        fresh.Count = news.Count;
+    if (!filtered) fresh.Count = news.Count;
     return fresh;
 }
 
-TAnnouncement TAnnouncer::Immediate(const TFeedNews& news)
-{
+TAnnouncement TAnnouncer::Immediate(const TFeedNews& news) {
     std::vector<TPendingFeed> feeds;
     feeds.push_back(Gather(news, nullptr));
     return Compose(feeds);
 }
 
-void TAnnouncer::AddNews(const TFeedNews& news)
-{
+void TAnnouncer::AddNews(const TFeedNews& news) {
     const TMonotonic now = Look();
     FLastActivity = now;
     TPendingFeed fresh = Gather(news, news.Muted || FOnlyAlerts ? FAlertMatcher.get() : nullptr);
@@ -68,8 +58,7 @@ void TAnnouncer::AddNews(const TFeedNews& news)
             known->Count += fresh.Count;
             known->Title = fresh.Title;
             for (TNewsItem& older : known->Items) {
-                if (fresh.Items.size() >= kKeptItems)
-                    break;
+                if (fresh.Items.size() >= kKeptItems) break;
                 fresh.Items.push_back(std::move(older));
             }
             known->Items = std::move(fresh.Items);
@@ -78,54 +67,38 @@ void TAnnouncer::AddNews(const TFeedNews& news)
     ShowIfDue(now);
 }
 
-void TAnnouncer::NoteUpdate()
-{
-    FLastActivity = Look();
-}
+void TAnnouncer::NoteUpdate() { FLastActivity = Look(); }
 
-void TAnnouncer::BeginCatchUp()
-{
+void TAnnouncer::BeginCatchUp() {
     const TMonotonic now = Look();
-    if (FCatchUps++ == 0)
-        FCatchUpSince = now;
+    if (FCatchUps++ == 0) FCatchUpSince = now;
 }
 
-void TAnnouncer::EndCatchUp()
-{
+void TAnnouncer::EndCatchUp() {
     Look();
     FCatchUps = std::max(0, FCatchUps - 1);
 }
 
-void TAnnouncer::Settle()
-{
-    FSettleSince = Look();
-}
+void TAnnouncer::Settle() { FSettleSince = Look(); }
 
-void TAnnouncer::Unsettle()
-{
+void TAnnouncer::Unsettle() {
     Look();
     FSettleSince.reset();
 }
 
-void TAnnouncer::ForgetFeed(const std::string& feedId)
-{
+void TAnnouncer::ForgetFeed(const std::string& feedId) {
     std::erase_if(FPending, [&](const TPendingFeed& feed) { return feed.Id == feedId; });
 }
 
-void TAnnouncer::Tick()
-{
+void TAnnouncer::Tick() {
     const TMonotonic now = Look();
     FLastTick = now;
     ShowIfDue(now);
 }
 
-bool TAnnouncer::Busy() const
-{
-    return !FPending.empty() || FCatchUps > 0 || FSettleSince.has_value();
-}
+bool TAnnouncer::Busy() const { return !FPending.empty() || FCatchUps > 0 || FSettleSince.has_value(); }
 
-TAnnouncer::TMonotonic TAnnouncer::Look()
-{
+TAnnouncer::TMonotonic TAnnouncer::Look() {
     using std::chrono::duration_cast;
     using std::chrono::milliseconds;
     const TMonotonic monotonic = FClock.Monotonic();
@@ -133,8 +106,7 @@ TAnnouncer::TMonotonic TAnnouncer::Look()
     if (FLastLook) {
         const milliseconds slept = duration_cast<milliseconds>(wall - FLastLook->second) -
                                    duration_cast<milliseconds>(monotonic - FLastLook->first);
-        if (slept > kWakeJump)
-            FSettleSince = monotonic;
+        if (slept > kWakeJump) FSettleSince = monotonic;
     }
     FLastLook.emplace(monotonic, wall);
     // The timer was held up: whoever looks first after it starts the
@@ -146,48 +118,38 @@ TAnnouncer::TMonotonic TAnnouncer::Look()
     return monotonic;
 }
 
-bool TAnnouncer::Held(TMonotonic now)
-{
+bool TAnnouncer::Held(TMonotonic now) {
     if (FCatchUps > 0) {
-        if (now - FCatchUpSince < kCatchUpMax)
-            return true;
+        if (now - FCatchUpSince < kCatchUpMax) return true;
         FCatchUps = 0;  // its end was lost: what it gathered is shown now
     }
     if (FSettleSince) {
         const TMonotonic quietSince = std::max(*FSettleSince, FLastActivity);
-        if (now - quietSince < kSettleQuiet && now - *FSettleSince < kSettleMax)
-            return true;
+        if (now - quietSince < kSettleQuiet && now - *FSettleSince < kSettleMax) return true;
         FSettleSince.reset();
     }
     return false;
 }
 
-TAnnouncement TAnnouncer::Compose(std::vector<TPendingFeed>& feeds)
-{
+TAnnouncement TAnnouncer::Compose(std::vector<TPendingFeed>& feeds) {
     TAnnouncement announcement;
     for (TPendingFeed& feed : feeds) {
-        if (feed.Count <= 0)
-            continue;
-        if (announcement.FeedIds.empty())
-            announcement.FeedTitle = feed.Title;
+        if (feed.Count <= 0) continue;
+        if (announcement.FeedIds.empty()) announcement.FeedTitle = feed.Title;
         announcement.FeedIds.push_back(feed.Id);
         announcement.ItemCount += feed.Count;
         for (TNewsItem& item : feed.Items) {
-            if (announcement.Items.size() >= kKeptItems)
-                break;
+            if (announcement.Items.size() >= kKeptItems) break;
             announcement.Items.push_back(std::move(item));
         }
     }
     return announcement;
 }
 
-void TAnnouncer::ShowIfDue(TMonotonic now)
-{
-    if (FPending.empty() || Held(now) || (FLastShown && now - *FLastShown < kMinSpacing))
-        return;
+void TAnnouncer::ShowIfDue(TMonotonic now) {
+    if (FPending.empty() || Held(now) || (FLastShown && now - *FLastShown < kMinSpacing)) return;
     TAnnouncement announcement = Compose(FPending);
     FPending.clear();
     FLastShown = now;
-    if (FSink)
-        FSink(announcement);
+    if (FSink) FSink(announcement);
 }

@@ -55,43 +55,37 @@ constexpr const char* kContentNamespace = "http://purl.org/rss/1.0/modules/conte
 
 // The first node of a node-set argument; null for an empty set or another
 // kind of value (then an XPath type error is raised).
-const xmlNode* PopFirstNode(xmlXPathParserContextPtr ctxt)
-{
+const xmlNode* PopFirstNode(xmlXPathParserContextPtr ctxt) {
     if (!ctxt->value || ctxt->value->type != XPATH_NODESET) {
         xmlXPathSetTypeError(ctxt);
         return nullptr;
     }
     xmlNodeSetPtr nodes = xmlXPathPopNodeSet(ctxt);
     const xmlNode* first = nodes && nodes->nodeNr > 0 ? nodes->nodeTab[0] : nullptr;
-    if (nodes)
-        xmlXPathFreeNodeSet(nodes);
+    if (nodes) xmlXPathFreeNodeSet(nodes);
     return first;
 }
 
 // is-new(item): true when the item's key is among the page's unread ones.
-void IsNewFunction(xmlXPathParserContextPtr ctxt, int nargs)
-{
+void IsNewFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     if (nargs != 1) {
         xmlXPathSetArityError(ctxt);
         return;
     }
     const xmlNode* item = PopFirstNode(ctxt);
-    if (xmlXPathCheckError(ctxt))
-        return;
+    if (xmlXPathCheckError(ctxt)) return;
     const bool fresh = item && tMarks && !tMarks->Unread.empty() && tMarks->Unread.count(PageItemKey(item)) != 0;
     valuePush(ctxt, xmlXPathNewBoolean(fresh));
 }
 
 // item-anchor(item): the id of the item's element.
-void ItemAnchorFunction(xmlXPathParserContextPtr ctxt, int nargs)
-{
+void ItemAnchorFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     if (nargs != 1) {
         xmlXPathSetArityError(ctxt);
         return;
     }
     const xmlNode* item = PopFirstNode(ctxt);
-    if (xmlXPathCheckError(ctxt))
-        return;
+    if (xmlXPathCheckError(ctxt)) return;
     // Anchors serve the marks of a page (its "N new" link, an item to bring
     // into view); a page without marks gets none, and costs what it did.
     const bool marked = tMarks && (!tMarks->Unread.empty() || !tMarks->Target.empty());
@@ -100,15 +94,13 @@ void ItemAnchorFunction(xmlXPathParserContextPtr ctxt, int nargs)
 }
 
 // new-label(count): the page's "N new" line.
-void NewLabelFunction(xmlXPathParserContextPtr ctxt, int nargs)
-{
+void NewLabelFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     if (nargs != 1) {
         xmlXPathSetArityError(ctxt);
         return;
     }
     const double count = xmlXPathPopNumber(ctxt);
-    if (xmlXPathCheckError(ctxt))
-        return;
+    if (xmlXPathCheckError(ctxt)) return;
     std::string label = tMarks ? tMarks->NewLabel : std::string("%d new");
     const std::string number = std::isfinite(count) ? std::to_string(static_cast<long long>(count)) : "0";
     if (const std::size_t at = label.find("%d"); at != std::string::npos)
@@ -119,26 +111,21 @@ void NewLabelFunction(xmlXPathParserContextPtr ctxt, int nargs)
 }
 
 // feed-name(title): the feed's name as the reader gave it, else `title`.
-void FeedNameFunction(xmlXPathParserContextPtr ctxt, int nargs)
-{
+void FeedNameFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     StringFunction(ctxt, nargs, [](const std::string& title) {
         return tMarks && !tMarks->Caption.empty() ? tMarks->Caption : title;
     });
 }
 
 // The text of the first child element `name` (in namespace `ns`, or none).
-std::string ChildText(const xmlNode* parent, const char* name, const char* ns = nullptr)
-{
+std::string ChildText(const xmlNode* parent, const char* name, const char* ns = nullptr) {
     for (const xmlNode* child = parent->children; child; child = child->next) {
-        if (child->type != XML_ELEMENT_NODE || xmlStrcmp(child->name, BAD_CAST name) != 0)
-            continue;
+        if (child->type != XML_ELEMENT_NODE || xmlStrcmp(child->name, BAD_CAST name) != 0) continue;
         const xmlChar* href = child->ns ? child->ns->href : nullptr;
-        if (ns ? (!href || xmlStrcmp(href, BAD_CAST ns) != 0) : href != nullptr)
-            continue;
+        if (ns ? (!href || xmlStrcmp(href, BAD_CAST ns) != 0) : href != nullptr) continue;
         xmlChar* text = xmlNodeGetContent(child);
         std::string result = text ? reinterpret_cast<const char*>(text) : "";
-        if (text)
-            xmlFree(text);
+        if (text) xmlFree(text);
         return result;
     }
     return {};
@@ -192,34 +179,24 @@ QString LocalDateText(const QString& date, const QLocale& locale, const QTimeZon
            locale.toString(local.time(), QLocale::ShortFormat);
 }
 
-TPageMarks TPageMarks::FromJson(const QJsonObject& marks)
-{
+TPageMarks TPageMarks::FromJson(const QJsonObject& marks) {
     TPageMarks result;
     for (const QJsonValue& key : marks.value(QStringLiteral("unread")).toArray()) {
-        if (key.isString())
-            result.Unread.insert(key.toString().toStdString());
+        if (key.isString()) result.Unread.insert(key.toString().toStdString());
     }
     result.Target = marks.value(QStringLiteral("target")).toString().toStdString();
     const QString label = marks.value(QStringLiteral("newLabel")).toString();
-    if (!label.isEmpty())
-        result.NewLabel = label.toStdString();
+    if (!label.isEmpty()) result.NewLabel = label.toStdString();
     result.Caption = marks.value(QStringLiteral("caption")).toString().toStdString();
     result.Serial = static_cast<qint64>(marks.value(QStringLiteral("serial")).toDouble());
     return result;
 }
 
-TPageMarksScope::TPageMarksScope(const TPageMarks* marks) : FPrevious(tMarks)
-{
-    tMarks = marks;
-}
+TPageMarksScope::TPageMarksScope(const TPageMarks* marks) : FPrevious(tMarks) { tMarks = marks; }
 
-TPageMarksScope::~TPageMarksScope()
-{
-    tMarks = FPrevious;
-}
+TPageMarksScope::~TPageMarksScope() { tMarks = FPrevious; }
 
-std::string PageItemKey(const xmlNode* item)
-{
+std::string PageItemKey(const xmlNode* item) {
     // The stored copy is RSS 2.0 written by the program: the same fields,
     // in the same form, as the download's items had when they were stored.
     items::TStoredItem stored;
@@ -235,16 +212,13 @@ std::string PageItemKey(const xmlNode* item)
     // every item would double what a page of large bodies takes to build.
     stored.Body = "-";
     const std::string key = items::ItemKey(stored);
-    if (key.rfind("b:", 0) != 0)
-        return key;
+    if (key.rfind("b:", 0) != 0) return key;
     stored.Body = ChildText(item, "encoded", kContentNamespace);
-    if (stored.Body.empty())
-        stored.Body = ChildText(item, "description");
+    if (stored.Body.empty()) stored.Body = ChildText(item, "description");
     return items::ItemKey(stored);
 }
 
-std::string ItemAnchor(const std::string& key)
-{
+std::string ItemAnchor(const std::string& key) {
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(items::IdentityHash(key)));
     return std::string(kItemAnchorPrefix) + hex;

@@ -25,10 +25,7 @@
 
 namespace quillet {
 
-void XmlDocFree::operator()(xmlDoc* doc) const
-{
-    xmlFreeDoc(doc);
-}
+void XmlDocFree::operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
 
 namespace {
 
@@ -50,18 +47,15 @@ using ContextPtr = std::unique_ptr<xsltTransformContext, ContextFree>;
 // message to the capture of the thread that caused it.
 thread_local std::string* tXsltErrors = nullptr;
 
-void RouteXsltError(void*, const char* msg, ...)
-{
+void RouteXsltError(void*, const char* msg, ...) {
     std::string* out = tXsltErrors;
-    if (!out)
-        return;  // outside a transformation nobody is waiting for the text
+    if (!out) return;  // outside a transformation nobody is waiting for the text
     char buffer[1024];
     va_list args;
     va_start(args, msg);
     std::vsnprintf(buffer, sizeof buffer, msg, args);
     va_end(args);
-    if (out->size() < 4096)
-        out->append(buffer);
+    if (out->size() < 4096) out->append(buffer);
 }
 
 // Collects libxslt's error output of this thread while a transformation
@@ -72,11 +66,9 @@ public:
     ~XsltErrorCapture() { tXsltErrors = FOuter; }
     XsltErrorCapture(const XsltErrorCapture&) = delete;
     XsltErrorCapture& operator=(const XsltErrorCapture&) = delete;
-    std::string Text() const
-    {
+    std::string Text() const {
         std::string t = FText;
-        while (!t.empty() && (t.back() == '\n' || t.back() == ' '))
-            t.pop_back();
+        while (!t.empty() && (t.back() == '\n' || t.back() == ' ')) t.pop_back();
         return t;
     }
 
@@ -85,14 +77,11 @@ private:
     std::string FText;
 };
 
-std::string LastXmlError(const std::string& fallback)
-{
+std::string LastXmlError(const std::string& fallback) {
     const xmlError* err = xmlGetLastError();
-    if (!err || !err->message)
-        return fallback;
+    if (!err || !err->message) return fallback;
     std::string msg = err->message;
-    while (!msg.empty() && msg.back() == '\n')
-        msg.pop_back();
+    while (!msg.empty() && msg.back() == '\n') msg.pop_back();
     return msg + " (line " + std::to_string(err->line) + ")";
 }
 
@@ -124,52 +113,42 @@ private:
 // The existing file a path names, with links and dots resolved; "" when
 // there is none. Comparing resolved paths leaves no way round the policy
 // through "..", links or a second spelling.
-fs::path ExistingFile(const std::string& path)
-{
+fs::path ExistingFile(const std::string& path) {
     std::error_code ec;
     fs::path resolved = fs::canonical(fs::path(path), ec);
-    if (ec || !fs::is_regular_file(resolved, ec))
-        return {};
+    if (ec || !fs::is_regular_file(resolved, ec)) return {};
     return resolved;
 }
 
-bool Within(const fs::path& file, const fs::path& folder)
-{
+bool Within(const fs::path& file, const fs::path& folder) {
     const auto [f, _] = std::mismatch(folder.begin(), folder.end(), file.begin(), file.end());
     return f == folder.end();
 }
 
-bool PolicyAllows(const TReadPolicy* policy, const fs::path& file)
-{
-    if (!policy || file.empty() || policy->folder.empty())
-        return false;
-    if (policy->running)
-        return file == policy->feed || file == policy->stylesheet;
+bool PolicyAllows(const TReadPolicy* policy, const fs::path& file) {
+    if (!policy || file.empty() || policy->folder.empty()) return false;
+    if (policy->running) return file == policy->feed || file == policy->stylesheet;
     return Within(file, policy->folder);
 }
 
 // The local path of a URI as libxml2 would open it ("file:///a%20b" or
 // "/a b"); "" for any other scheme or a remote host.
-std::string LocalPathOf(const xmlChar* uri)
-{
-    if (!uri)
-        return {};
+std::string LocalPathOf(const xmlChar* uri) {
+    if (!uri) return {};
     xmlURIPtr parsed = xmlParseURI(reinterpret_cast<const char*>(uri));
-    if (!parsed)
-        return {};
+    if (!parsed) return {};
     std::string path;
     const bool local = !parsed->scheme || xmlStrcasecmp(BAD_CAST parsed->scheme, BAD_CAST "file") == 0;
-    const bool here = !parsed->server || !*parsed->server || xmlStrcasecmp(BAD_CAST parsed->server, BAD_CAST "localhost") == 0;
-    if (local && here && parsed->path)
-        path = parsed->path;
+    const bool here =
+        !parsed->server || !*parsed->server || xmlStrcasecmp(BAD_CAST parsed->server, BAD_CAST "localhost") == 0;
+    if (local && here && parsed->path) path = parsed->path;
     xmlFreeURI(parsed);
     return path;
 }
 
 // libxslt's read check for includes and imports: `value` is the path of a
 // local file.
-int CheckRead(xsltSecurityPrefsPtr, xsltTransformContextPtr, const char* value)
-{
+int CheckRead(xsltSecurityPrefsPtr, xsltTransformContextPtr, const char* value) {
     return value && PolicyAllows(tPolicy, ExistingFile(value)) ? 1 : 0;
 }
 
@@ -178,21 +157,19 @@ xsltDocLoaderFunc gLibraryLoader = nullptr;
 // Every document and stylesheet libxslt loads passes here, after its own
 // checks: the file is allowed again by its resolved path, and it is parsed
 // without entities, DTDs or network, whatever options libxslt asks for.
-xmlDocPtr GuardedLoader(const xmlChar* uri, xmlDictPtr dict, int options, void* ctxt, xsltLoadType type)
-{
+xmlDocPtr GuardedLoader(const xmlChar* uri, xmlDictPtr dict, int options, void* ctxt, xsltLoadType type) {
     const TReadPolicy* policy = tPolicy;
     const fs::path file = ExistingFile(LocalPathOf(uri));
-    if (!PolicyAllows(policy, file))
-        return nullptr;
+    if (!PolicyAllows(policy, file)) return nullptr;
     if (type == XSLT_LOAD_DOCUMENT && file == policy->feed && policy->feedDoc) {
         // The feed as cleaned for the page, not as stored: reached here only
         // when document() spells its address otherwise than the page build.
         xmlDocPtr copy = xmlCopyDoc(policy->feedDoc, 1);
-        if (copy && !copy->URL && policy->feedDoc->URL)
-            copy->URL = xmlStrdup(policy->feedDoc->URL);
+        if (copy && !copy->URL && policy->feedDoc->URL) copy->URL = xmlStrdup(policy->feedDoc->URL);
         return copy;
     }
-    constexpr int unsafe = XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR | XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE;
+    constexpr int unsafe =
+        XML_PARSE_NOENT | XML_PARSE_DTDLOAD | XML_PARSE_DTDATTR | XML_PARSE_DTDVALID | XML_PARSE_XINCLUDE;
     options = (options & ~unsafe) | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     return gLibraryLoader(reinterpret_cast<const xmlChar*>(file.c_str()), dict, options, ctxt, type);
 }
@@ -203,8 +180,7 @@ xmlDocPtr GuardedLoader(const xmlChar* uri, xmlDictPtr dict, int options, void* 
 // stylesheet, naming the file. Once it runs, document() reaches the loader
 // without a check: the loader refuses quietly (an empty node-set), where a
 // refusal here would fail the whole page.
-xsltSecurityPrefsPtr PagePrefs(bool running)
-{
+xsltSecurityPrefsPtr PagePrefs(bool running) {
     const auto make = [](bool run) {
         xsltSecurityPrefsPtr p = xsltNewSecurityPrefs();
         if (!run) {
@@ -224,8 +200,7 @@ xsltSecurityPrefsPtr PagePrefs(bool running)
 // parser's tables, the extension registry and its lock, the error handler,
 // the loader). Doing it once here, before any transformation, lets any
 // number of threads transform their own documents afterwards.
-void PrepareXslt()
-{
+void PrepareXslt() {
     static const bool ready = [] {
         xmlInitParser();
         xsltInitGlobals();
@@ -243,8 +218,7 @@ void PrepareXslt()
 
 }  // namespace
 
-XmlDocPtr ReadPageXml(const QString& path, const char* what)
-{
+XmlDocPtr ReadPageXml(const QString& path, const char* what) {
     PrepareXslt();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -262,8 +236,7 @@ XmlDocPtr ReadPageXml(const QString& path, const char* what)
     return doc;
 }
 
-QByteArray ApplyPageStylesheet(xmlDoc* feed, const QString& feedPath, const QString& xslPath, const QString& scheme)
-{
+QByteArray ApplyPageStylesheet(xmlDoc* feed, const QString& feedPath, const QString& xslPath, const QString& scheme) {
     PrepareXslt();
     TReadPolicy policy;
     policy.feed = ExistingFile(feedPath.toStdString());
@@ -275,8 +248,7 @@ QByteArray ApplyPageStylesheet(xmlDoc* feed, const QString& feedPath, const QStr
     XsltErrorCapture errors;
     XmlDocPtr xslDoc = ReadPageXml(xslPath, "stylesheet");
     StylesheetPtr sheet(xsltParseStylesheetDoc(xslDoc.get()));
-    if (!sheet)
-        throw std::runtime_error("Invalid stylesheet " + xslPath.toStdString() + ": " + errors.Text());
+    if (!sheet) throw std::runtime_error("Invalid stylesheet " + xslPath.toStdString() + ": " + errors.Text());
     xslDoc.release();  // now owned by the stylesheet
 
     policy.running = true;
@@ -289,8 +261,8 @@ QByteArray ApplyPageStylesheet(xmlDoc* feed, const QString& feedPath, const QStr
                                 : scheme == QLatin1String("light") ? "'light'"
                                                                    : nullptr;
     const char* params[] = {"scheme", schemeLiteral, nullptr};
-    XmlDocPtr result(xsltApplyStylesheetUser(sheet.get(), feed, schemeLiteral ? params : nullptr, nullptr, nullptr,
-                                             ctxt.get()));
+    XmlDocPtr result(
+        xsltApplyStylesheetUser(sheet.get(), feed, schemeLiteral ? params : nullptr, nullptr, nullptr, ctxt.get()));
     if (!result || ctxt->state == XSLT_STATE_ERROR || ctxt->state == XSLT_STATE_STOPPED)
         throw std::runtime_error("The stylesheet " + xslPath.toStdString() + " failed: " + errors.Text());
 

@@ -4,8 +4,7 @@
 
 namespace pane {
 
-QByteArray Encode(const QString& op, QJsonObject fields)
-{
+QByteArray Encode(const QString& op, QJsonObject fields) {
     fields.insert(QStringLiteral("op"), op);
     // Compact JSON escapes control characters, so the line has no newline
     // but its last byte.
@@ -16,15 +15,13 @@ namespace {
 
 // Appends `keys` as one line, or as halves where escaping made the line pass
 // the bound; a single key too long for any line is left out.
-void AppendKeyLines(const QJsonArray& keys, std::vector<QByteArray>& lines)
-{
+void AppendKeyLines(const QJsonArray& keys, std::vector<QByteArray>& lines) {
     QByteArray line = Encode(QStringLiteral("unread"), {{"keys", keys}});
     if (line.size() <= kMaxLineBytes) {
         lines.push_back(std::move(line));
         return;
     }
-    if (keys.size() < 2)
-        return;
+    if (keys.size() < 2) return;
     const qsizetype half = keys.size() / 2;
     AppendKeyLines(QJsonArray::fromVariantList(keys.toVariantList().mid(0, half)), lines);
     AppendKeyLines(QJsonArray::fromVariantList(keys.toVariantList().mid(half)), lines);
@@ -32,8 +29,7 @@ void AppendKeyLines(const QJsonArray& keys, std::vector<QByteArray>& lines)
 
 }  // namespace
 
-std::vector<QByteArray> EncodeUnreadKeys(const QJsonArray& keys, qsizetype budget)
-{
+std::vector<QByteArray> EncodeUnreadKeys(const QJsonArray& keys, qsizetype budget) {
     std::vector<QByteArray> lines;
     QJsonArray chunk;
     qsizetype bytes = 0;
@@ -47,25 +43,19 @@ std::vector<QByteArray> EncodeUnreadKeys(const QJsonArray& keys, qsizetype budge
         chunk.append(key);
         bytes += size;
     }
-    if (!chunk.isEmpty())
-        AppendKeyLines(chunk, lines);
+    if (!chunk.isEmpty()) AppendKeyLines(chunk, lines);
     return lines;
 }
 
-QString StatusText(const QString& hovered)
-{
-    if (hovered.size() <= kMaxStatusChars)
-        return hovered;
+QString StatusText(const QString& hovered) {
+    if (hovered.size() <= kMaxStatusChars) return hovered;
     qsizetype head = kMaxStatusChars / 2, tail = kMaxStatusChars / 2;
-    if (hovered.at(head - 1).isHighSurrogate())
-        --head;
-    if (hovered.at(hovered.size() - tail).isLowSurrogate())
-        --tail;
+    if (hovered.at(head - 1).isHighSurrogate()) --head;
+    if (hovered.at(hovered.size() - tail).isLowSurrogate()) --tail;
     return hovered.left(head) + QChar(0x2026) + hovered.right(tail);
 }
 
-std::vector<QJsonObject> TLineReader::Feed(const QByteArray& bytes)
-{
+std::vector<QJsonObject> TLineReader::Feed(const QByteArray& bytes) {
     std::vector<QJsonObject> messages;
     qsizetype start = 0;
     while (start < bytes.size()) {
@@ -78,8 +68,7 @@ std::vector<QJsonObject> TLineReader::Feed(const QByteArray& bytes)
             } else
                 FPartial.append(bytes.constData() + start, stop - start);
         }
-        if (end < 0)
-            break;
+        if (end < 0) break;
         if (!FSkipping) {
             const QJsonDocument document = QJsonDocument::fromJson(FPartial);
             if (document.isObject() && document.object().value(QStringLiteral("op")).isString())

@@ -7,8 +7,7 @@
 
 #include "WebBrowser.h"
 
-TPaneServer::TPaneServer(TSend send, QObject* parent) : QObject(parent), FSend(std::move(send))
-{
+TPaneServer::TPaneServer(TSend send, QObject* parent) : QObject(parent), FSend(std::move(send)) {
     FBrowser = new TWebBrowser;
     FBrowser->setObjectName("WebBrowserView");
     FBrowser->setWindowTitle(QStringLiteral("Quillet"));
@@ -19,49 +18,41 @@ TPaneServer::TPaneServer(TSend send, QObject* parent) : QObject(parent), FSend(s
         cancel = true;
         // An unanswered ask is forgotten after a while: the main window
         // answers only those it allows.
-        if (FAsked.size() >= 16)
-            FAsked.removeFirst();
+        if (FAsked.size() >= 16) FAsked.removeFirst();
         FAsked.append(address);
         Send(QStringLiteral("ask"), {{"address", address}});
     };
-    connect(FBrowser, &TWebBrowser::NavigateComplete, this,
-            [this](const QString& address, bool ok) { Send(QStringLiteral("complete"), {{"address", address}, {"ok", ok}}); });
-    connect(FBrowser, &TWebBrowser::PageShown, this,
-            [this](qint64 serial) { Send(QStringLiteral("shown"), {{"serial", serial}}); });
-    connect(FBrowser, &TWebBrowser::StatusTextChange, this,
-            [this](const QString& text) { Send(QStringLiteral("status"), {{"text", pane::StatusText(text)}}); });
-    if (QCoreApplication* application = QCoreApplication::instance())
-        application->installEventFilter(this);
+    connect(FBrowser, &TWebBrowser::NavigateComplete, this, [this](const QString& address, bool ok) {
+        Send(QStringLiteral("complete"), {{"address", address}, {"ok", ok}});
+    });
+    connect(FBrowser, &TWebBrowser::PageShown, this, [this](qint64 serial) {
+        Send(QStringLiteral("shown"), {{"serial", serial}});
+    });
+    connect(FBrowser, &TWebBrowser::StatusTextChange, this, [this](const QString& text) {
+        Send(QStringLiteral("status"), {{"text", pane::StatusText(text)}});
+    });
+    if (QCoreApplication* application = QCoreApplication::instance()) application->installEventFilter(this);
 }
 
-bool TPaneServer::eventFilter(QObject* watched, QEvent* event)
-{
+bool TPaneServer::eventFilter(QObject* watched, QEvent* event) {
     // The window sits inside another program's window, so the window
     // manager gives the keyboard to that program on a click. Only the main
     // window can pass it on, by giving the input focus to the pane's window.
-    if (event->type() == QEvent::MouseButtonPress && !QGuiApplication::focusWindow())
-        Send(QStringLiteral("focus"));
+    if (event->type() == QEvent::MouseButtonPress && !QGuiApplication::focusWindow()) Send(QStringLiteral("focus"));
     return QObject::eventFilter(watched, event);
 }
 
-TPaneServer::~TPaneServer()
-{
-    delete FBrowser;
-}
+TPaneServer::~TPaneServer() { delete FBrowser; }
 
-void TPaneServer::AnnounceWindow()
-{
+void TPaneServer::AnnounceWindow() {
     Send(QStringLiteral("window"), {{"id", QString::number(quint64(FBrowser->winId()))}});
 }
 
-void TPaneServer::Receive(const QByteArray& bytes)
-{
-    for (const QJsonObject& message : FReader.Feed(bytes))
-        Handle(message);
+void TPaneServer::Receive(const QByteArray& bytes) {
+    for (const QJsonObject& message : FReader.Feed(bytes)) Handle(message);
 }
 
-void TPaneServer::Handle(const QJsonObject& message)
-{
+void TPaneServer::Handle(const QJsonObject& message) {
     const QString op = message.value("op").toString();
     // A page request carries the colour scheme its page is built for.
     if ((op == QLatin1String("navigate") || op == QLatin1String("open")) && message.contains("scheme"))
@@ -69,8 +60,7 @@ void TPaneServer::Handle(const QJsonObject& message)
     if (op == QLatin1String("unread")) {
         for (const QJsonValue& key : message.value("keys").toArray()) {
             const std::string text = key.toString().toStdString();
-            if (FUnreadBytes + text.size() > kMaxUnreadBytes)
-                break;
+            if (FUnreadBytes + text.size() > kMaxUnreadBytes) break;
             FUnreadBytes += text.size();
             FUnread.insert(text);
         }
@@ -82,8 +72,7 @@ void TPaneServer::Handle(const QJsonObject& message)
         FBrowser->Navigate(message.value("address").toString(), marks);
     } else if (op == QLatin1String("open")) {
         const QString address = message.value("address").toString();
-        if (FAsked.removeOne(address))
-            FBrowser->Open(address);
+        if (FAsked.removeOne(address)) FBrowser->Open(address);
     } else if (op == QLatin1String("images"))
         FBrowser->SetShowWebImages(message.value("on").toBool(true));
     else if (op == QLatin1String("bodyStyle"))
@@ -93,12 +82,11 @@ void TPaneServer::Handle(const QJsonObject& message)
     else if (op == QLatin1String("hide"))
         FBrowser->hide();
     else if (op == QLatin1String("pageText"))
-        FBrowser->View()->page()->toPlainText(
-            [this](const QString& text) { Send(QStringLiteral("pageText"), {{"text", text}}); });
+        FBrowser->View()->page()->toPlainText([this](const QString& text) {
+            Send(QStringLiteral("pageText"), {{"text", text}});
+        });
 }
 
-void TPaneServer::Send(const QString& op, QJsonObject fields)
-{
-    if (FSend)
-        FSend(pane::Encode(op, std::move(fields)));
+void TPaneServer::Send(const QString& op, QJsonObject fields) {
+    if (FSend) FSend(pane::Encode(op, std::move(fields)));
 }

@@ -46,19 +46,13 @@ constexpr char kPageScheme[] = "quillet-page";
 // The namespace of <content:encoded>, a feed's full article text.
 constexpr char kContentNamespace[] = "http://purl.org/rss/1.0/modules/content/";
 
-bool IsWebScheme(const QString& scheme)
-{
-    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
-}
+bool IsWebScheme(const QString& scheme) { return scheme == QLatin1String("http") || scheme == QLatin1String("https"); }
 
 // How many transformed pages stay available to the engine: the one shown and
 // the one being loaded are enough (a reload transforms the file again).
 constexpr std::size_t kKeptPages = 4;
 
-QString AddressOf(const QUrl& url)
-{
-    return url.isLocalFile() ? url.toLocalFile() : url.toString();
-}
+QString AddressOf(const QUrl& url) { return url.isLocalFile() ? url.toLocalFile() : url.toString(); }
 
 // A page build that nobody waits for any more stops at the next step
 // instead of running to its end. The flag belongs to the build of this
@@ -67,19 +61,17 @@ thread_local const std::atomic<bool>* tBuildDropped = nullptr;
 
 struct BuildDropped {};
 
-void StopIfDropped()
-{
-    if (tBuildDropped && tBuildDropped->load(std::memory_order_relaxed))
-        throw BuildDropped{};
+void StopIfDropped() {
+    if (tBuildDropped && tBuildDropped->load(std::memory_order_relaxed)) throw BuildDropped{};
 }
 
 // The pseudo-attributes of an <?xml-stylesheet type="text/xsl" href="..."?>
 // instruction.
-std::map<QString, QString> PseudoAttributes(const QString& data)
-{
+std::map<QString, QString> PseudoAttributes(const QString& data) {
     // Per thread: pages are built on several threads, and a regular
     // expression object is only reentrant.
-    thread_local const QRegularExpression re(QStringLiteral(R"re(([A-Za-z_:][-\w.:]*)\s*=\s*(?:"([^"]*)"|'([^']*)'))re"));
+    thread_local const QRegularExpression re(
+        QStringLiteral(R"re(([A-Za-z_:][-\w.:]*)\s*=\s*(?:"([^"]*)"|'([^']*)'))re"));
     std::map<QString, QString> result;
     for (auto it = re.globalMatch(data); it.hasNext();) {
         const auto m = it.next();
@@ -97,16 +89,15 @@ std::map<QString, QString> PseudoAttributes(const QString& data)
 // The local stylesheet file named by the document's first XSL instruction,
 // resolved against the folder of the XML file; "" when there is none, or when
 // it names anything but a local file (a stored page never reaches the network).
-QString StylesheetPath(xmlDoc* doc, const QString& xmlPath)
-{
+QString StylesheetPath(xmlDoc* doc, const QString& xmlPath) {
     for (xmlNode* n = doc->children; n; n = n->next) {
-        if (n->type != XML_PI_NODE || !n->name || std::string(reinterpret_cast<const char*>(n->name)) != "xml-stylesheet")
+        if (n->type != XML_PI_NODE || !n->name ||
+            std::string(reinterpret_cast<const char*>(n->name)) != "xml-stylesheet")
             continue;
         const auto attrs = PseudoAttributes(QString::fromUtf8(reinterpret_cast<const char*>(n->content)));
         const auto type = attrs.find(QStringLiteral("type"));
         const auto href = attrs.find(QStringLiteral("href"));
-        if (href == attrs.end() || href->second.isEmpty())
-            continue;
+        if (href == attrs.end() || href->second.isEmpty()) continue;
         if (type != attrs.end()) {
             const QString t = type->second.toLower();
             if (t != QLatin1String("text/xsl") && t != QLatin1String("text/xml") &&
@@ -115,8 +106,7 @@ QString StylesheetPath(xmlDoc* doc, const QString& xmlPath)
         }
         const QUrl base = QUrl::fromLocalFile(QFileInfo(xmlPath).absoluteFilePath());
         const QUrl target = base.resolved(QUrl(href->second));
-        if (!target.isLocalFile())
-            return {};
+        if (!target.isLocalFile()) return {};
         return target.toLocalFile();
     }
     return {};
@@ -125,16 +115,16 @@ QString StylesheetPath(xmlDoc* doc, const QString& xmlPath)
 // Makes relative addresses of the page resolve against the stored file's
 // folder although the page itself is served under the page scheme, unless
 // the stylesheet chose a base itself (the feed's site, for a stored copy).
-QByteArray WithBase(const QByteArray& html, const QString& folder)
-{
-    thread_local const QRegularExpression ownBase(QStringLiteral("<base\\b[^>]*\\bhref"), QRegularExpression::CaseInsensitiveOption);
+QByteArray WithBase(const QByteArray& html, const QString& folder) {
+    thread_local const QRegularExpression ownBase(QStringLiteral("<base\\b[^>]*\\bhref"),
+                                                  QRegularExpression::CaseInsensitiveOption);
     const int headEnd = html.indexOf("</head>");
-    if (headEnd >= 0 && QString::fromLatin1(html.left(headEnd)).contains(ownBase))
-        return html;
+    if (headEnd >= 0 && QString::fromLatin1(html.left(headEnd)).contains(ownBase)) return html;
     QByteArray href = QUrl::fromLocalFile(QDir(folder).absolutePath() + QLatin1Char('/')).toEncoded();
     href.replace("&", "&amp;").replace("\"", "&quot;");
     const QByteArray tag = "<base href=\"" + href + "\">";
-    thread_local const QRegularExpression head(QStringLiteral("<head\\b[^>]*>"), QRegularExpression::CaseInsensitiveOption);
+    thread_local const QRegularExpression head(QStringLiteral("<head\\b[^>]*>"),
+                                               QRegularExpression::CaseInsensitiveOption);
     // Only the start of the page is searched: a feed's own text further down
     // cannot move the base.
     const QString start = QString::fromLatin1(html.left(4096));
@@ -147,8 +137,7 @@ QByteArray WithBase(const QByteArray& html, const QString& folder)
     return tag + html;
 }
 
-QByteArray ErrorPage(const QString& path, const QString& message)
-{
+QByteArray ErrorPage(const QString& path, const QString& message) {
     return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Error</title></head><body><h3>" +
            path.toHtmlEscaped().toUtf8() + "</h3><p>" + message.toHtmlEscaped().toUtf8() + "</p></body></html>";
 }
@@ -161,17 +150,14 @@ class TFeedPageSchemeHandler : public QWebEngineUrlSchemeHandler {
 public:
     using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
 
-    QUrl Add(const QByteArray& html)
-    {
+    QUrl Add(const QByteArray& html) {
         const QUrl url(QString::fromLatin1(kPageScheme) + QLatin1Char(':') + QString::number(++FCounter));
         FPages.emplace(FCounter, html);
-        while (FPages.size() > kKeptPages)
-            FPages.erase(FPages.begin());
+        while (FPages.size() > kKeptPages) FPages.erase(FPages.begin());
         return url;
     }
 
-    void requestStarted(QWebEngineUrlRequestJob* job) override
-    {
+    void requestStarted(QWebEngineUrlRequestJob* job) override {
         bool ok = false;
         const quint64 key = job->requestUrl().path().toULongLong(&ok);
         const auto it = ok ? FPages.find(key) : FPages.end();
@@ -213,8 +199,7 @@ public:
     // Runs on the worker. Afterwards either the page is ready (a
     // transformation or an error page) or the file is for the engine to
     // open as it is.
-    void Run()
-    {
+    void Run() {
         tBuildDropped = &FDropped;
         const quillet::TPageMarksScope marked(&FMarks);
         try {
@@ -266,11 +251,9 @@ public:
 
     std::atomic<bool> FImages{true};
 
-    void interceptRequest(QWebEngineUrlRequestInfo& info) override
-    {
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override {
         const auto type = info.resourceType();
-        if (type == QWebEngineUrlRequestInfo::ResourceTypeMainFrame)
-            return;
+        if (type == QWebEngineUrlRequestInfo::ResourceTypeMainFrame) return;
         if (type == QWebEngineUrlRequestInfo::ResourceTypeImage && FImages &&
             IsWebScheme(info.requestUrl().scheme().toLower()))
             return;
@@ -283,9 +266,7 @@ public:
 class TWebBrowserPage : public QWebEnginePage {
 public:
     TWebBrowserPage(QWebEngineProfile* profile, TWebBrowser* browser)
-        : QWebEnginePage(profile, browser), FBrowser(browser)
-    {
-    }
+        : QWebEnginePage(profile, browser), FBrowser(browser) {}
 
     // The next main-frame load that the browser started itself and already
     // announced; it passes without being asked about again.
@@ -295,8 +276,7 @@ public:
     QUrl FPrevious;
 
 protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
-    {
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
         if (isMainFrame && !FExpected.isEmpty() && url == FExpected) {
             FExpected.clear();
             FPrevious = url;
@@ -311,16 +291,16 @@ protected:
             return false;
         }
         switch (TWebBrowser::CheckNavigation(url, type, isMainFrame, FPrevious)) {
-        case TWebBrowser::TNavigationVerdict::Load:
-            FPrevious = url;
-            return true;
-        case TWebBrowser::TNavigationVerdict::AskHandler:
-            // Decided by the browser after the current event has finished.
-            QMetaObject::invokeMethod(
-                FBrowser, [b = FBrowser, url] { b->BeforeNavigate(AddressOf(url)); }, Qt::QueuedConnection);
-            return false;
-        case TWebBrowser::TNavigationVerdict::Refuse:
-            break;
+            case TWebBrowser::TNavigationVerdict::Load:
+                FPrevious = url;
+                return true;
+            case TWebBrowser::TNavigationVerdict::AskHandler:
+                // Decided by the browser after the current event has finished.
+                QMetaObject::invokeMethod(
+                    FBrowser, [b = FBrowser, url] { b->BeforeNavigate(AddressOf(url)); }, Qt::QueuedConnection);
+                return false;
+            case TWebBrowser::TNavigationVerdict::Refuse:
+                break;
         }
         return false;
     }
@@ -335,11 +315,11 @@ private:
 // A throw-away page that only catches the address of a "new window" link.
 class TNewWindowCatcher : public QWebEnginePage {
 public:
-    TNewWindowCatcher(QWebEngineProfile* profile, TWebBrowser* browser) : QWebEnginePage(profile, browser), FBrowser(browser) {}
+    TNewWindowCatcher(QWebEngineProfile* profile, TWebBrowser* browser)
+        : QWebEnginePage(profile, browser), FBrowser(browser) {}
 
 protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
-    {
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
         if (isMainFrame && !FDone) {
             FDone = true;
             if (TWebBrowser::CheckNavigation(url, type, isMainFrame, {}) == TWebBrowser::TNavigationVerdict::AskHandler)
@@ -355,18 +335,13 @@ private:
     bool FDone = false;
 };
 
-QWebEnginePage* TWebBrowserPage::createWindow(WebWindowType)
-{
-    return new TNewWindowCatcher(profile(), FBrowser);
-}
+QWebEnginePage* TWebBrowserPage::createWindow(WebWindowType) { return new TNewWindowCatcher(profile(), FBrowser); }
 
 // ---- TWebBrowser ----
 
-void TWebBrowser::RegisterSchemes()
-{
+void TWebBrowser::RegisterSchemes() {
     static bool registered = false;
-    if (registered)
-        return;
+    if (registered) return;
     registered = true;
     QWebEngineUrlScheme scheme(kPageScheme);
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
@@ -376,8 +351,7 @@ void TWebBrowser::RegisterSchemes()
     QWebEngineUrlScheme::registerScheme(scheme);
 }
 
-TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent)
-{
+TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent) {
     // A private, memory-only profile: nothing of a feed page is cached on
     // disk, and the page scheme handler belongs to this browser alone.
     FProfile = new QWebEngineProfile(this);
@@ -410,22 +384,18 @@ TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent)
 
     connect(page, &QWebEnginePage::linkHovered, this, [this](const QString& url) { emit StatusTextChange(url); });
     connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-        if (ok && !FScrollTarget.isEmpty())
-            ScrollToAnchor(FScrollTarget);
+        if (ok && !FScrollTarget.isEmpty()) ScrollToAnchor(FScrollTarget);
         FScrollTarget.clear();
         // Only the built page itself counts as shown; a load cancelled by
         // the next one, or failed, is not.
         const qint64 shown = ok && FShowingSerial && FView->page()->url() == FShowingUrl ? FShowingSerial : 0;
-        if (shown)
-            FShowingSerial = 0;
+        if (shown) FShowingSerial = 0;
         emit NavigateComplete(FLocation, ok);
-        if (shown)
-            emit PageShown(shown);
+        if (shown) emit PageShown(shown);
     });
 }
 
-TWebBrowser::~TWebBrowser()
-{
+TWebBrowser::~TWebBrowser() {
     // A page still being built finishes or stops on its own; nothing waits
     // for it and its result finds no browser.
     DropPageBuild();
@@ -437,18 +407,15 @@ TWebBrowser::~TWebBrowser()
     FView = nullptr;
 }
 
-void TWebBrowser::Navigate(const QString& pathOrUrl, const quillet::TPageMarks& marks)
-{
+void TWebBrowser::Navigate(const QString& pathOrUrl, const quillet::TPageMarks& marks) {
     FMarks = marks;
     FMarkedAddress = pathOrUrl;
     const QUrl asUrl(pathOrUrl);
-    if (asUrl.isLocalFile())
-        FMarkedAddress = asUrl.toLocalFile();
+    if (asUrl.isLocalFile()) FMarkedAddress = asUrl.toLocalFile();
     Navigate(pathOrUrl);
 }
 
-void TWebBrowser::Navigate(const QString& pathOrUrl)
-{
+void TWebBrowser::Navigate(const QString& pathOrUrl) {
     QString address = pathOrUrl;
     const QUrl asUrl(pathOrUrl);
     if (asUrl.isLocalFile())
@@ -465,89 +432,75 @@ void TWebBrowser::Navigate(const QString& pathOrUrl)
 }
 
 TWebBrowser::TNavigationVerdict TWebBrowser::CheckNavigation(const QUrl& url, QWebEnginePage::NavigationType type,
-                                                             bool isMainFrame, const QUrl& previous)
-{
+                                                             bool isMainFrame, const QUrl& previous) {
     // A feed page has no frames; any left in some page never load.
-    if (!isMainFrame)
-        return TNavigationVerdict::Refuse;
+    if (!isMainFrame) return TNavigationVerdict::Refuse;
     const QString scheme = url.scheme().toLower();
     const bool web = IsWebScheme(scheme);
     const bool mail = scheme == QLatin1String("mailto");
     switch (type) {
-    case QWebEnginePage::NavigationTypeTyped:
-        // The program's own: a stored copy or another local file, or an
-        // address the handler was already asked about.
-        return web || mail || scheme == QLatin1String("file") || scheme == QLatin1String(kPageScheme) ||
-                       url.toString() == QLatin1String("about:blank")
-                   ? TNavigationVerdict::Load
-                   : TNavigationVerdict::Refuse;
-    case QWebEnginePage::NavigationTypeLinkClicked:
-        // The user's choice, but only to the web or to mail: other schemes
-        // would hand the address to whatever program claims it.
-        return web || mail ? TNavigationVerdict::AskHandler : TNavigationVerdict::Refuse;
-    case QWebEnginePage::NavigationTypeRedirect:
-        // A web page the user opened may move on to another web page (its
-        // server's redirect or its meta refresh); a feed page never moves.
-        return web && IsWebScheme(previous.scheme().toLower()) ? TNavigationVerdict::Load
-                                                                : TNavigationVerdict::Refuse;
-    case QWebEnginePage::NavigationTypeReload:
-    case QWebEnginePage::NavigationTypeBackForward:
-        return web || scheme == QLatin1String(kPageScheme) ? TNavigationVerdict::Load : TNavigationVerdict::Refuse;
-    default:
-        // Forms and navigations nobody asked for.
-        return TNavigationVerdict::Refuse;
+        case QWebEnginePage::NavigationTypeTyped:
+            // The program's own: a stored copy or another local file, or an
+            // address the handler was already asked about.
+            return web || mail || scheme == QLatin1String("file") || scheme == QLatin1String(kPageScheme) ||
+                           url.toString() == QLatin1String("about:blank")
+                       ? TNavigationVerdict::Load
+                       : TNavigationVerdict::Refuse;
+        case QWebEnginePage::NavigationTypeLinkClicked:
+            // The user's choice, but only to the web or to mail: other schemes
+            // would hand the address to whatever program claims it.
+            return web || mail ? TNavigationVerdict::AskHandler : TNavigationVerdict::Refuse;
+        case QWebEnginePage::NavigationTypeRedirect:
+            // A web page the user opened may move on to another web page (its
+            // server's redirect or its meta refresh); a feed page never moves.
+            return web && IsWebScheme(previous.scheme().toLower()) ? TNavigationVerdict::Load
+                                                                   : TNavigationVerdict::Refuse;
+        case QWebEnginePage::NavigationTypeReload:
+        case QWebEnginePage::NavigationTypeBackForward:
+            return web || scheme == QLatin1String(kPageScheme) ? TNavigationVerdict::Load : TNavigationVerdict::Refuse;
+        default:
+            // Forms and navigations nobody asked for.
+            return TNavigationVerdict::Refuse;
     }
 }
 
-void TWebBrowser::SetShowWebImages(bool show)
-{
-    FRequestPolicy->FImages = show;
-}
+void TWebBrowser::SetShowWebImages(bool show) { FRequestPolicy->FImages = show; }
 
-bool TWebBrowser::ShowWebImages() const
-{
-    return FRequestPolicy->FImages;
-}
+bool TWebBrowser::ShowWebImages() const { return FRequestPolicy->FImages; }
 
 namespace {
 
-bool IsElement(xmlNode* node, const char* localName, const char* nsUri)
-{
-    if (node->type != XML_ELEMENT_NODE || !node->name || std::strcmp(reinterpret_cast<const char*>(node->name), localName))
+bool IsElement(xmlNode* node, const char* localName, const char* nsUri) {
+    if (node->type != XML_ELEMENT_NODE || !node->name ||
+        std::strcmp(reinterpret_cast<const char*>(node->name), localName))
         return false;
-    if (!nsUri)
-        return node->ns == nullptr;
+    if (!nsUri) return node->ns == nullptr;
     return node->ns && node->ns->href && std::strcmp(reinterpret_cast<const char*>(node->ns->href), nsUri) == 0;
 }
 
 // The text of every text and CDATA node below `element`, in document order,
 // which is what the stylesheet's value-of writes out.
-std::string DescendantText(xmlNode* element)
-{
+std::string DescendantText(xmlNode* element) {
     std::string text;
     std::vector<xmlNode*> pending;
-    for (xmlNode* child = element->last; child; child = child->prev)
-        pending.push_back(child);
+    for (xmlNode* child = element->last; child; child = child->prev) pending.push_back(child);
     while (!pending.empty()) {
         xmlNode* node = pending.back();
         pending.pop_back();
         if ((node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) && node->content)
             text += reinterpret_cast<const char*>(node->content);
         else if (node->type == XML_ELEMENT_NODE)
-            for (xmlNode* child = node->last; child; child = child->prev)
-                pending.push_back(child);
+            for (xmlNode* child = node->last; child; child = child->prev) pending.push_back(child);
     }
     return text;
 }
 
 }  // namespace
 
-void TWebBrowser::SanitizeFeedMarkup(void* xmlDocument)
-{
+void TWebBrowser::SanitizeFeedMarkup(void* xmlDocument) {
     auto* doc = static_cast<xmlDoc*>(xmlDocument);
     std::vector<xmlNode*> pending;
-    for (xmlNode* node = doc->children; node; node = node->next)
-        pending.push_back(node);
+    for (xmlNode* node = doc->children; node; node = node->next) pending.push_back(node);
     std::vector<xmlNode*> references;
     while (!pending.empty()) {
         xmlNode* node = pending.back();
@@ -557,8 +510,7 @@ void TWebBrowser::SanitizeFeedMarkup(void* xmlDocument)
             references.push_back(node);
             continue;
         }
-        if (node->type != XML_ELEMENT_NODE)
-            continue;
+        if (node->type != XML_ELEMENT_NODE) continue;
         // The stylesheet writes an item's description and full text as
         // markup; every other text (titles, the channel's description) is
         // written as text and needs no cleaning.
@@ -568,11 +520,11 @@ void TWebBrowser::SanitizeFeedMarkup(void* xmlDocument)
             const std::string clean = html::SanitizeFragment(DescendantText(node));
             xmlNodeSetContent(node, nullptr);
             if (!clean.empty())
-                xmlAddChild(node, xmlNewDocTextLen(doc, reinterpret_cast<const xmlChar*>(clean.data()), int(clean.size())));
+                xmlAddChild(node,
+                            xmlNewDocTextLen(doc, reinterpret_cast<const xmlChar*>(clean.data()), int(clean.size())));
             continue;
         }
-        for (xmlNode* child = node->children; child; child = child->next)
-            pending.push_back(child);
+        for (xmlNode* child = node->children; child; child = child->next) pending.push_back(child);
     }
     for (xmlNode* reference : references) {
         xmlUnlinkNode(reference);
@@ -580,18 +532,14 @@ void TWebBrowser::SanitizeFeedMarkup(void* xmlDocument)
     }
 }
 
-bool TWebBrowser::BeforeNavigate(const QString& address)
-{
+bool TWebBrowser::BeforeNavigate(const QString& address) {
     bool cancel = false;
-    if (OnBeforeNavigate)
-        OnBeforeNavigate(address, cancel);
-    if (!cancel)
-        Open(address);
+    if (OnBeforeNavigate) OnBeforeNavigate(address, cancel);
+    if (!cancel) Open(address);
     return true;
 }
 
-void TWebBrowser::Open(const QString& address)
-{
+void TWebBrowser::Open(const QString& address) {
     // Whatever was being built for an earlier navigation is not wanted now.
     DropPageBuild();
     FLocation = address;
@@ -601,13 +549,11 @@ void TWebBrowser::Open(const QString& address)
         Load(QUrl(address));
 }
 
-void TWebBrowser::LoadLocal(const QString& path)
-{
+void TWebBrowser::LoadLocal(const QString& path) {
     // Marks belong to the navigation that brought them, never to a page
     // opened some other way.
     quillet::TPageMarks marks;
-    if (path == FMarkedAddress)
-        marks = std::move(FMarks);
+    if (path == FMarkedAddress) marks = std::move(FMarks);
     FMarks = {};
     FMarkedAddress.clear();
     auto build = std::make_shared<TPageBuild>(path, FColorScheme, std::move(marks));
@@ -617,28 +563,22 @@ void TWebBrowser::LoadLocal(const QString& path)
     // the delivery runs on the application's thread and finds out there
     // whether the browser still exists.
     QThreadPool::globalInstance()->start([build, browser = QPointer<TWebBrowser>(this)] {
-        if (!build->Dropped())
-            build->Run();
-        if (build->Dropped())
-            return;
+        if (!build->Dropped()) build->Run();
+        if (build->Dropped()) return;
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [build, browser] {
-                if (browser)
-                    browser->PageBuilt(build);
+                if (browser) browser->PageBuilt(build);
             },
             Qt::QueuedConnection);
     });
 }
 
-void TWebBrowser::PageBuilt(const std::shared_ptr<TPageBuild>& build)
-{
-    if (build != FPageBuild)
-        return;  // a newer navigation took its place
+void TWebBrowser::PageBuilt(const std::shared_ptr<TPageBuild>& build) {
+    if (build != FPageBuild) return;  // a newer navigation took its place
     FPageBuild.reset();
-    FScrollTarget = build->Marks().Target.empty()
-                        ? QString()
-                        : QString::fromStdString(quillet::ItemAnchor(build->Marks().Target));
+    FScrollTarget =
+        build->Marks().Target.empty() ? QString() : QString::fromStdString(quillet::ItemAnchor(build->Marks().Target));
     // A copy without a stylesheet instruction shows as the file itself.
     const QUrl url = build->HasPage() ? FSchemeHandler->Add(build->Html()) : QUrl::fromLocalFile(build->Path());
     FShowingSerial = build->Failed() ? 0 : build->Marks().Serial;
@@ -646,36 +586,29 @@ void TWebBrowser::PageBuilt(const std::shared_ptr<TPageBuild>& build)
     Load(url);
 }
 
-void TWebBrowser::DropPageBuild()
-{
-    if (FPageBuild)
-        FPageBuild->Drop();
+void TWebBrowser::DropPageBuild() {
+    if (FPageBuild) FPageBuild->Drop();
     FPageBuild.reset();
 }
 
-bool TWebBrowser::PageBuildPending() const
-{
-    return FPageBuild != nullptr;
-}
+bool TWebBrowser::PageBuildPending() const { return FPageBuild != nullptr; }
 
-void TWebBrowser::Load(const QUrl& url)
-{
+void TWebBrowser::Load(const QUrl& url) {
     static_cast<TWebBrowserPage*>(FView->page())->FExpected = url;
     FView->page()->load(url);
 }
 
-void TWebBrowser::SetBodyStyle(const QString& property, const QString& value)
-{
+void TWebBrowser::SetBodyStyle(const QString& property, const QString& value) {
     // The page's own world has JavaScript off; the program's script runs in
     // its isolated world, which still sees the document.
     const QByteArray args = QJsonDocument(QJsonArray{property, value}).toJson(QJsonDocument::Compact);
-    const QString script = QStringLiteral("(function(a){if(document.body)document.body.style.setProperty(a[0],a[1]);})(%1)")
-                               .arg(QString::fromUtf8(args));
+    const QString script =
+        QStringLiteral("(function(a){if(document.body)document.body.style.setProperty(a[0],a[1]);})(%1)")
+            .arg(QString::fromUtf8(args));
     FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
 }
 
-void TWebBrowser::ScrollToAnchor(const QString& id)
-{
+void TWebBrowser::ScrollToAnchor(const QString& id) {
     const QByteArray arg = QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact);
     const QString script =
         QStringLiteral("(function(a){var e=document.getElementById(a[0]);if(e)e.scrollIntoView();})(%1)")
@@ -683,20 +616,16 @@ void TWebBrowser::ScrollToAnchor(const QString& id)
     FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
 }
 
-bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html, const QString& scheme)
-{
+bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html, const QString& scheme) {
     // Only XML documents are candidates; an HTML page or an image is the
     // engine's business.
     static const QStringList xmlSuffixes{QStringLiteral("xml"), QStringLiteral("rss"), QStringLiteral("rdf"),
                                          QStringLiteral("atom")};
-    if (!xmlSuffixes.contains(QFileInfo(path).suffix().toLower()))
-        return false;
-    if (!QFileInfo::exists(path))
-        return false;  // the engine shows its own page for a missing file
+    if (!xmlSuffixes.contains(QFileInfo(path).suffix().toLower())) return false;
+    if (!QFileInfo::exists(path)) return false;  // the engine shows its own page for a missing file
     quillet::XmlDocPtr doc = quillet::ReadPageXml(path, "file");
     const QString xslPath = StylesheetPath(doc.get(), path);
-    if (xslPath.isEmpty())
-        return false;
+    if (xslPath.isEmpty()) return false;
     StopIfDropped();
     // What the stylesheet writes out as markup is the feed's HTML: only the
     // allow-listed part of it reaches the page.

@@ -22,16 +22,13 @@ namespace {
 
 // Writes all of a line to the main window, or ends the process when the
 // main window is gone.
-void WriteAll(int fd, const QByteArray& line)
-{
+void WriteAll(int fd, const QByteArray& line) {
     const char* data = line.constData();
     qsizetype left = line.size();
     while (left > 0) {
         const ssize_t written = ::write(fd, data, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            std::_Exit(0);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) std::_Exit(0);
         data += written;
         left -= written;
     }
@@ -43,17 +40,14 @@ void WriteAll(int fd, const QByteArray& line)
 // message is dropped.
 QtMessageHandler gDefaultHandler = nullptr;
 
-void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    if (message.contains(QLatin1String("setNetWmStateOnUnmappedWindow")))
-        return;
+void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.contains(QLatin1String("setNetWmStateOnUnmappedWindow"))) return;
     gDefaultHandler(type, context, message);
 }
 
 }  // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     plat::TuneAllocator();
     gDefaultHandler = qInstallMessageHandler(FilterMessages);
     // The protocol owns standard output; whatever a library prints there
@@ -66,8 +60,7 @@ int main(int argc, char* argv[])
     // would take some 30 MB. The user's own engine flags win.
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TWebBrowser::RegisterSchemes();
     QApplication app(argc, argv);
@@ -81,8 +74,7 @@ int main(int argc, char* argv[])
     QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
         char buffer[16384];
         const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN))
-            return;
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) return;
         if (got <= 0) {
             input.setEnabled(false);
             QCoreApplication::quit();

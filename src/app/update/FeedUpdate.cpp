@@ -13,24 +13,18 @@
 #include <system_error>
 
 TFeedUpdate::TFeedUpdate(TFeedUpdateRequest request, THandler start, THandler finish)
-    : FRequest(std::move(request)), FStart(std::move(start)), FFinish(std::move(finish)), FClient(FRequest.Options)
-{
+    : FRequest(std::move(request)), FStart(std::move(start)), FFinish(std::move(finish)), FClient(FRequest.Options) {}
+
+void TFeedUpdate::Start() {
+    if (FStart) FStart(*this);
 }
 
-void TFeedUpdate::Start()
-{
-    if (FStart)
-        FStart(*this);
-}
-
-void TFeedUpdate::Fetch()
-{
+void TFeedUpdate::Fetch() {
     Download();
     Complete();
 }
 
-void TFeedUpdate::Download()
-{
+void TFeedUpdate::Download() {
     try {
         // Checked before anything goes over the network: the id will name
         // the stored copy.
@@ -83,8 +77,7 @@ void TFeedUpdate::Download()
         } catch (const std::exception&) {
             // The result saves it itself, and reports the failure in order.
         }
-        if (FRequest.Items)
-            FStoredItems = items::StoredItemsFromFeed(*document);
+        if (FRequest.Items) FStoredItems = items::StoredItemsFromFeed(*document);
         FDocument = std::move(document);
     } catch (const http::HttpError& e) {
         FRetryAfter = e.RetryAfter();
@@ -96,8 +89,7 @@ void TFeedUpdate::Download()
     }
 }
 
-void TFeedUpdate::Complete()
-{
+void TFeedUpdate::Complete() {
     if (FNotModified) {
         FFetched = true;
         return;
@@ -124,12 +116,10 @@ void TFeedUpdate::Complete()
         };
         if (store) {
             recording = recorded.get_future();
-            if (!QThreadPool::globalInstance()->tryStart(record))
-                record();  // no thread to spare
+            if (!QThreadPool::globalInstance()->tryStart(record)) record();  // no thread to spare
         }
         WriteStoredCopy(path);
-        if (recording.valid())
-            recording.get();
+        if (recording.valid()) recording.get();
         // Without the store's count (none, none reachable from this
         // thread, or it failed), the titles count: the download's against
         // the stored copy's.
@@ -140,17 +130,14 @@ void TFeedUpdate::Complete()
             FPreviousRead = true;
         }
     }
-    if (!FDocument && FError.empty())
-        FError = "Unknown error";
+    if (!FDocument && FError.empty()) FError = "Unknown error";
     MatchAlertWords();
     RecordOutcome();
     FFetched = true;
 }
 
-void TFeedUpdate::RecordOutcome()
-{
-    if (!FFacts || FClient.Cancelled())
-        return;
+void TFeedUpdate::RecordOutcome() {
+    if (!FFacts || FClient.Cancelled()) return;
     FFacts->IsFeed = FDocument != nullptr;
     if (FFacts->IsFeed) {
         if (FRecorded)
@@ -161,24 +148,20 @@ void TFeedUpdate::RecordOutcome()
             FFacts->HadNewItem = true;  // the first download: its items are news to Quillet
     }
     FOutcome = schedule::Classify(*FFacts, std::chrono::system_clock::now());
-    if (!FRequest.Health)
-        return;
+    if (!FRequest.Health) return;
     FRequest.Health->Record(FRequest.Id, *FOutcome);
     // Written from here, off the window, now and then; the window writes the
     // last changes as it closes.
     FRequest.Health->SaveIfDue(schedule::kHealthFile, std::chrono::minutes(5));
 }
 
-void TFeedUpdate::MatchAlertWords()
-{
-    if (!FDocument || !FRequest.Alerts || FRequest.Alerts->Empty() || FClient.Cancelled())
-        return;
+void TFeedUpdate::MatchAlertWords() {
+    if (!FDocument || !FRequest.Alerts || FRequest.Alerts->Empty() || FClient.Cancelled()) return;
     const feed::TRSSItems& items = FDocument->Items();
     const std::size_t count = static_cast<std::size_t>(items.Count());
     std::vector<bool> fresh(count, false);
     if (FRecorded && !FFirstDownload) {
-        for (std::size_t i = 0; i < count && i < FRecorded->New.size(); ++i)
-            fresh[i] = FRecorded->New[i];
+        for (std::size_t i = 0; i < count && i < FRecorded->New.size(); ++i) fresh[i] = FRecorded->New[i];
     } else if (!FRecorded && FTitlesRead && FPreviousRead && FPreviousTitles) {
         const int newCount = CountNewItems(FDownloadedTitles, *FPreviousTitles).Count;
         std::fill_n(fresh.begin(), std::min<std::size_t>(count, static_cast<std::size_t>(std::max(0, newCount))), true);
@@ -193,14 +176,12 @@ void TFeedUpdate::MatchAlertWords()
     }
 }
 
-void TFeedUpdate::WriteStoredCopy(const std::string& path)
-{
+void TFeedUpdate::WriteStoredCopy(const std::string& path) {
     // The stored copy is written (and flushed to the disk) here, beside the
     // download, and only put in place by the window: a flush waits on the
     // disk, which the item store's log also keeps busy, and the window
     // must never wait on the disk.
-    if (!FStoredCopyText)
-        return;  // it could not be made: the result saves and reports
+    if (!FStoredCopyText) return;  // it could not be made: the result saves and reports
     try {
         std::filesystem::create_directories(std::filesystem::path(path).parent_path());
         FStoredCopy = TPendingFile(path, *FStoredCopyText);
@@ -211,8 +192,7 @@ void TFeedUpdate::WriteStoredCopy(const std::string& path)
 }
 
 void TFeedUpdate::RecordInStore(items::TItemStore& store, const std::vector<items::TStoredItem>& items,
-                                const std::string& path)
-{
+                                const std::string& path) {
     try {
         const std::int64_t now = ItemStoreNow();
         // The stored copy is still the previous download's: the window
@@ -227,59 +207,48 @@ void TFeedUpdate::RecordInStore(items::TItemStore& store, const std::vector<item
     }
 }
 
-TFeedUpdate::TLargeParts TFeedUpdate::ReleaseLargeParts()
-{
+TFeedUpdate::TLargeParts TFeedUpdate::ReleaseLargeParts() {
     TLargeParts parts{std::move(FDocument), std::move(FDownloadedTitles), std::move(FPreviousTitles)};
     FTitlesRead = false;
     FPreviousRead = false;
     return parts;
 }
 
-void TFeedUpdate::Finish()
-{
+void TFeedUpdate::Finish() {
     // Done however the result's steps end.
     struct TMarkDone {
         std::atomic<bool>& Done;
         ~TMarkDone() { Done = true; }
     } markDone{FDone};
-    if (FFinish)
-        FFinish(*this);
+    if (FFinish) FFinish(*this);
 }
 
-void TFeedUpdate::Cancel()
-{
+void TFeedUpdate::Cancel() {
     FClient.Cancel();
     FDone = true;
 }
 
-TNewItemCount CountNewItems(const std::vector<std::string>& downloaded, const std::vector<std::string>& stored)
-{
+TNewItemCount CountNewItems(const std::vector<std::string>& downloaded, const std::vector<std::string>& stored) {
     const int downloadedCount = static_cast<int>(downloaded.size());
-    if (stored.empty())
-        return {downloadedCount, false};
+    if (stored.empty()) return {downloadedCount, false};
     const auto match = std::find(downloaded.begin(), downloaded.end(), stored.front());
     const int n = static_cast<int>(match - downloaded.begin());  // the download's size when absent
     const int storedCount = static_cast<int>(stored.size());
-    if (n < storedCount)
-        return {n, false};
+    if (n < storedCount) return {n, false};
     return {storedCount, true};
 }
 
-std::vector<std::string> ComparableTitles(const feed::TFeedDocument& document)
-{
+std::vector<std::string> ComparableTitles(const feed::TFeedDocument& document) {
     std::vector<std::string> titles;
     const feed::TRSSItems& items = document.Items();
     titles.reserve(static_cast<std::size_t>(items.Count()));
-    for (int i = 0; i < items.Count(); ++i)
-        titles.push_back(feed::ComparableTitle(items[i].Title()));
+    for (int i = 0; i < items.Count(); ++i) titles.push_back(feed::ComparableTitle(items[i].Title()));
     return titles;
 }
 
-TStoredTitles ReadStoredTitles(const std::string& path)
-{
+TStoredTitles ReadStoredTitles(const std::string& path) {
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec))
-        return std::nullopt;
+    if (!std::filesystem::exists(path, ec)) return std::nullopt;
     try {
         feed::TFeedDocument stored;
         stored.LoadFromFile(path);
@@ -289,28 +258,23 @@ TStoredTitles ReadStoredTitles(const std::string& path)
     }
 }
 
-bool IsValidFeedId(std::string_view id)
-{
+bool IsValidFeedId(std::string_view id) {
     return !id.empty() && std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-std::string StoredCopyPath(std::string_view id)
-{
+std::string StoredCopyPath(std::string_view id) {
     if (!IsValidFeedId(id))
         throw std::runtime_error("Invalid feed id \"" + std::string(id) + "\": it must be a decimal number");
     return "feeds/" + std::string(id) + ".xml";
 }
 
-void TFeedUpdate::NoteAnswerHints(const http::TFetchResult& answer, const feed::TFeedDocument* document)
-{
+void TFeedUpdate::NoteAnswerHints(const http::TFetchResult& answer, const feed::TFeedDocument* document) {
     FAnswerHints.FreshUntil = answer.FreshUntil;
-    if (!document)
-        return;
+    if (!document) return;
     const feed::TRSSChannelOpt& channel = document->Channel().Optional();
     FAnswerHints.HadFeed = true;
     // The model's ttl defaults to 60: only one the feed gave counts.
-    if (channel.TTLModified() && channel.TTL() > 0)
-        FAnswerHints.Ttl = std::chrono::minutes(channel.TTL());
+    if (channel.TTLModified() && channel.TTL() > 0) FAnswerHints.Ttl = std::chrono::minutes(channel.TTL());
     for (int hour = 0; hour < 24; ++hour)
         FAnswerHints.Skip.Hours[static_cast<std::size_t>(hour)] = channel.SkipHours().Hour(hour);
     for (int day = 0; day < 7; ++day)

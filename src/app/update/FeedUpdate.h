@@ -156,7 +156,7 @@ private:
     std::vector<std::string> FDownloadedTitles;
     bool FTitlesRead = false;
     TPendingFile FStoredCopy;
-    std::optional<std::string> FStoredCopyText;  // serialised, not yet written
+    std::optional<std::string> FStoredCopyText;    // serialised, not yet written
     std::vector<items::TStoredItem> FStoredItems;  // taken for the store, not yet recorded
     std::atomic<bool> FFetched{false};
     std::atomic<bool> FDone{false};

@@ -19,8 +19,7 @@ std::atomic<std::uint64_t> gNextSerial{1};
 std::mutex gLiveMutex;
 std::set<std::uint64_t> gLive;
 
-bool Alive(std::uint64_t serial)
-{
+bool Alive(std::uint64_t serial) {
     std::lock_guard lock(gLiveMutex);
     return gLive.count(serial) != 0;
 }
@@ -30,15 +29,13 @@ thread_local std::map<std::uint64_t, std::unique_ptr<items::TItemStore>> tConnec
 
 }  // namespace
 
-std::int64_t ItemStoreNow()
-{
+std::int64_t ItemStoreNow() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
 TItemBase::TItemBase(std::string path, items::TStoreOptions options, std::function<void()> onOpened)
-    : FPath(std::move(path)), FSerial(gNextSerial++), FOnOpened(std::move(onOpened))
-{
+    : FPath(std::move(path)), FSerial(gNextSerial++), FOnOpened(std::move(onOpened)) {
     {
         std::lock_guard lock(gLiveMutex);
         gLive.insert(FSerial);
@@ -46,13 +43,10 @@ TItemBase::TItemBase(std::string path, items::TStoreOptions options, std::functi
     FOpening = std::async(std::launch::async, [this, options] { Open(options); }).share();
 }
 
-TItemBase::~TItemBase()
-{
+TItemBase::~TItemBase() {
     FStopping = true;
-    if (FOpening.valid())
-        FOpening.wait();
-    if (FSeeder.joinable())
-        FSeeder.join();
+    if (FOpening.valid()) FOpening.wait();
+    if (FSeeder.joinable()) FSeeder.join();
     {
         std::lock_guard lock(gLiveMutex);
         gLive.erase(FSerial);
@@ -60,8 +54,7 @@ TItemBase::~TItemBase()
     tConnections.erase(FSerial);
 }
 
-void TItemBase::Open(items::TStoreOptions options)
-{
+void TItemBase::Open(items::TStoreOptions options) {
     items::TOpenResult result = items::TItemStore::Open(FPath, options);
     {
         std::lock_guard lock(FMutex);
@@ -70,47 +63,36 @@ void TItemBase::Open(items::TStoreOptions options)
         FSetAside = std::move(result.SetAsidePath);
     }
     FOpened = true;
-    if (FOnOpened && !FStopping)
-        FOnOpened();
+    if (FOnOpened && !FStopping) FOnOpened();
 }
 
-bool TItemBase::Opened() const
-{
-    return FOpened.load();
-}
+bool TItemBase::Opened() const { return FOpened.load(); }
 
-std::string TItemBase::OpenMessage() const
-{
+std::string TItemBase::OpenMessage() const {
     std::lock_guard lock(FMutex);
     return FMessage;
 }
 
-std::string TItemBase::SetAsidePath() const
-{
+std::string TItemBase::SetAsidePath() const {
     std::lock_guard lock(FMutex);
     return FSetAside;
 }
 
-items::TItemStore* TItemBase::ThreadConnection()
-{
+items::TItemStore* TItemBase::ThreadConnection() {
     FOpening.wait();
     return ConnectionIfOpened();
 }
 
-items::TItemStore* TItemBase::ConnectionIfOpened()
-{
-    if (!FOpened)
-        return nullptr;
+items::TItemStore* TItemBase::ConnectionIfOpened() {
+    if (!FOpened) return nullptr;
     auto found = tConnections.find(FSerial);
-    if (found != tConnections.end())
-        return found->second.get();
+    if (found != tConnections.end()) return found->second.get();
     for (auto it = tConnections.begin(); it != tConnections.end();)
         it = Alive(it->first) ? std::next(it) : tConnections.erase(it);
     std::unique_ptr<items::TItemStore> connection;
     {
         std::lock_guard lock(FMutex);
-        if (!FPrimary)
-            return nullptr;
+        if (!FPrimary) return nullptr;
         try {
             connection = FPrimary->Connect();
         } catch (const std::exception&) {
@@ -120,19 +102,16 @@ items::TItemStore* TItemBase::ConnectionIfOpened()
     return tConnections.emplace(FSerial, std::move(connection)).first->second.get();
 }
 
-void TItemBase::SeedInBackground(std::vector<TSeedFeed> feeds, std::function<void()> done)
-{
+void TItemBase::SeedInBackground(std::vector<TSeedFeed> feeds, std::function<void()> done) {
     if (FSeeder.joinable()) {
-        if (FSeeding)
-            return;  // the feeds it has not reached yet are seeded by their updates
+        if (FSeeding) return;  // the feeds it has not reached yet are seeded by their updates
         FSeeder.join();
     }
     FSeeding = true;
     FSeeder = std::thread([this, feeds = std::move(feeds), done = std::move(done)] {
         if (items::TItemStore* store = ThreadConnection()) {
             for (const TSeedFeed& feed : feeds) {
-                if (FStopping)
-                    break;
+                if (FStopping) break;
                 try {
                     SeedFeedFromStoredCopy(*store, feed.Id, "feeds/" + feed.Id + ".xml", feed.Unread, ItemStoreNow());
                 } catch (const std::exception&) {
@@ -142,19 +121,16 @@ void TItemBase::SeedInBackground(std::vector<TSeedFeed> feeds, std::function<voi
         }
         tConnections.erase(FSerial);
         FSeeding = false;
-        if (done && !FStopping)
-            done();
+        if (done && !FStopping) done();
     });
 }
 
 TSeedResult SeedFeedFromStoredCopy(items::TItemStore& store, const std::string& feedId, const std::string& path,
-                                   int unread, std::int64_t now)
-{
+                                   int unread, std::int64_t now) {
     TSeedResult result;
     result.Known = store.ItemCount(feedId) > 0;
     std::error_code ec;
-    if (result.Known || !std::filesystem::exists(path, ec))
-        return result;
+    if (result.Known || !std::filesystem::exists(path, ec)) return result;
     feed::TFeedDocument copy;
     try {
         copy.LoadFromFile(path);
@@ -164,8 +140,7 @@ TSeedResult SeedFeedFromStoredCopy(items::TItemStore& store, const std::string& 
     const std::vector<items::TStoredItem> seen = items::StoredItemsFromFeed(copy);
     store.SeedFromItems(feedId, seen, now);
     const int keep = std::clamp(unread, 0, static_cast<int>(seen.size()));
-    for (int i = 0; i < keep; ++i)
-        store.SetItemRead(feedId, items::ItemKey(seen[static_cast<std::size_t>(i)]), false);
+    for (int i = 0; i < keep; ++i) store.SetItemRead(feedId, items::ItemKey(seen[static_cast<std::size_t>(i)]), false);
     result.FromCopy = true;
     return result;
 }

@@ -84,8 +84,8 @@ struct TSeedResult {
     bool Known = false;     // the base held items of the feed already
     bool FromCopy = false;  // it did not, and the stored copy was read into it
 };
-TSeedResult SeedFeedFromStoredCopy(items::TItemStore& store, const std::string& feedId, const std::string& path, int unread,
-                            std::int64_t now);
+TSeedResult SeedFeedFromStoredCopy(items::TItemStore& store, const std::string& feedId, const std::string& path,
+                                   int unread, std::int64_t now);
 
 // Seconds since 1970 UTC, as the store counts time.
 std::int64_t ItemStoreNow();

@@ -3,8 +3,7 @@
 #include <stdexcept>
 #include <utility>
 
-TPendingFile::TPendingFile(const std::string& target, std::string_view data) : FTarget(target)
-{
+TPendingFile::TPendingFile(const std::string& target, std::string_view data) : FTarget(target) {
     FFile.emplace(target);
     FFile->Write(data);
     // The slow part, done here rather than at Commit.
@@ -15,10 +14,8 @@ TPendingFile::~TPendingFile() = default;
 TPendingFile::TPendingFile(TPendingFile&& other) noexcept = default;
 TPendingFile& TPendingFile::operator=(TPendingFile&& other) noexcept = default;
 
-void TPendingFile::Commit()
-{
-    if (!Ready())
-        throw std::runtime_error("Cannot replace '" + FTarget + "': nothing was written");
+void TPendingFile::Commit() {
+    if (!Ready()) throw std::runtime_error("Cannot replace '" + FTarget + "': nothing was written");
     // Used once: after a failed rename the written file is gone as well.
     plat::TAtomicFile file = std::move(*FFile);
     FFile.reset();

@@ -6,27 +6,20 @@
 #include <algorithm>
 #include <exception>
 
-TUpdateAll::TUpdateAll(TPrepare prepare, QObject* parent) : QObject(parent), FPrepare(std::move(prepare))
-{
+TUpdateAll::TUpdateAll(TPrepare prepare, QObject* parent) : QObject(parent), FPrepare(std::move(prepare)) {
     FPool.setMaxThreadCount(kMaxDownloads);
     // Idle download threads end soon after a pass instead of lingering.
     FPool.setExpiryTimeout(2000);
 }
 
-TUpdateAll::~TUpdateAll()
-{
-    Cancel();
-}
+TUpdateAll::~TUpdateAll() { Cancel(); }
 
-bool TUpdateAll::Run(std::vector<TEntry> entries)
-{
-    if (FRunning)
-        return false;
+bool TUpdateAll::Run(std::vector<TEntry> entries) {
+    if (FRunning) return false;
     ++FGeneration;
     FSlots.clear();
     FSlots.reserve(entries.size());
-    for (TEntry& entry : entries)
-        FSlots.push_back(TSlot{std::move(entry), nullptr, false, false});
+    for (TEntry& entry : entries) FSlots.push_back(TSlot{std::move(entry), nullptr, false, false});
     FNextToApply = 0;
     FNextToDispatch = 0;
     FActive = 0;
@@ -45,12 +38,10 @@ bool TUpdateAll::Run(std::vector<TEntry> entries)
     return true;
 }
 
-void TUpdateAll::Cancel()
-{
+void TUpdateAll::Cancel() {
     ++FGeneration;
     for (TSlot& slot : FSlots) {
-        if (slot.Dispatched && !slot.Fetched && slot.Job)
-            slot.Job->Cancel();
+        if (slot.Dispatched && !slot.Fetched && slot.Job) slot.Job->Cancel();
     }
     // A cancelled download ends within a fraction of a second.
     FPool.waitForDone();
@@ -61,27 +52,22 @@ void TUpdateAll::Cancel()
     FRunning = false;
 }
 
-void TUpdateAll::Dispatch()
-{
+void TUpdateAll::Dispatch() {
     const unsigned generation = FGeneration;
-    while (FNextToDispatch < FSlots.size() && FSlots[FNextToDispatch].Dispatched)
-        ++FNextToDispatch;
+    while (FNextToDispatch < FSlots.size() && FSlots[FNextToDispatch].Dispatched) ++FNextToDispatch;
     const std::size_t end = std::min(FSlots.size(), FNextToApply + kMaxAhead);
     for (std::size_t i = FNextToDispatch; i < end && FActive < kMaxDownloads; ++i) {
         TSlot& slot = FSlots[i];
-        if (slot.Dispatched || FActivePerHost[slot.Entry.Host] >= kMaxPerHost)
-            continue;
+        if (slot.Dispatched || FActivePerHost[slot.Entry.Host] >= kMaxPerHost) continue;
         slot.Dispatched = true;
         std::shared_ptr<TUpdateJob> job;
         try {
             job = FPrepare(slot.Entry.Key);
-            if (job)
-                job->Start();
+            if (job) job->Start();
         } catch (const std::exception&) {
             job.reset();  // an unreadable element: the pass goes on
         }
-        if (generation != FGeneration)
-            return;  // the start cancelled the pass
+        if (generation != FGeneration) return;  // the start cancelled the pass
         if (!job) {
             slot.Fetched = true;
             continue;
@@ -96,8 +82,7 @@ void TUpdateAll::Dispatch()
             QMetaObject::invokeMethod(
                 this,
                 [this, i, generation] {
-                    if (generation == FGeneration)
-                        OnFetched(i);
+                    if (generation == FGeneration) OnFetched(i);
                 },
                 Qt::QueuedConnection);
         });
@@ -106,38 +91,32 @@ void TUpdateAll::Dispatch()
     ApplyReady();
 }
 
-void TUpdateAll::OnFetched(std::size_t index)
-{
+void TUpdateAll::OnFetched(std::size_t index) {
     TSlot& slot = FSlots[index];
     slot.Fetched = true;
     --FActive;
     --FActivePerHost[slot.Entry.Host];
     const unsigned generation = FGeneration;
     ApplyReady();
-    if (generation != FGeneration || !FRunning)
-        return;
+    if (generation != FGeneration || !FRunning) return;
     Dispatch();
-    if (generation != FGeneration)
-        return;
+    if (generation != FGeneration) return;
     if (FActive == 0 && FNextToApply == FSlots.size()) {
         FRunning = false;
         emit finished();
     }
 }
 
-void TUpdateAll::ApplyReady()
-{
+void TUpdateAll::ApplyReady() {
     // A result's own steps never call back in here, but the guard keeps
     // the list order even if one did.
-    if (FApplying)
-        return;
+    if (FApplying) return;
     FApplying = true;
     const unsigned generation = FGeneration;
     while (generation == FGeneration && FNextToApply < FSlots.size() && FSlots[FNextToApply].Fetched) {
         std::shared_ptr<TUpdateJob> job = std::move(FSlots[FNextToApply].Job);
         ++FNextToApply;
-        if (!job)
-            continue;
+        if (!job) continue;
         try {
             job->Finish();
         } catch (const std::exception&) {
@@ -147,7 +126,6 @@ void TUpdateAll::ApplyReady()
     FApplying = false;
 }
 
-std::string UpdateHostOf(const std::string& url)
-{
+std::string UpdateHostOf(const std::string& url) {
     return QUrl(QString::fromStdString(url)).host().toLower().toStdString();
 }

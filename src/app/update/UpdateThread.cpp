@@ -24,12 +24,10 @@ constexpr std::chrono::seconds kAutomaticBusyRetry(60);
 }  // namespace
 
 std::optional<TUpdateThread::THost::TOwnInterval> ReadOwnInterval(const std::string& interval,
-                                                                 const std::string& lastUpdate)
-{
+                                                                  const std::string& lastUpdate) {
     bool ok = false;
     const qlonglong seconds = QString::fromStdString(interval).trimmed().toLongLong(&ok);
-    if (!ok || seconds <= 0)
-        return std::nullopt;
+    if (!ok || seconds <= 0) return std::nullopt;
     TUpdateThread::THost::TOwnInterval own;
     own.Every = std::chrono::seconds(seconds);
     const QDateTime last = QDateTime::fromString(QString::fromStdString(lastUpdate), Qt::ISODate);
@@ -39,54 +37,42 @@ std::optional<TUpdateThread::THost::TOwnInterval> ReadOwnInterval(const std::str
 }
 
 TUpdateThread::TUpdateThread(THost host)
-    : FHost(std::move(host)), FSchedule({.HostSpacing = FHost.HostSpacing, .MinGap = std::chrono::seconds(1)}),
-      FCompletion(std::make_unique<QThreadPool>())
-{
+    : FHost(std::move(host)),
+      FSchedule({.HostSpacing = FHost.HostSpacing, .MinGap = std::chrono::seconds(1)}),
+      FCompletion(std::make_unique<QThreadPool>()) {
     FCompletion->setMaxThreadCount(1);
     FCompletion->setExpiryTimeout(-1);
     FThread = std::thread([this] { Execute(); });
 }
 
-TUpdateThread::~TUpdateThread()
-{
-    Stop();
-}
+TUpdateThread::~TUpdateThread() { Stop(); }
 
-void TUpdateThread::Stop()
-{
+void TUpdateThread::Stop() {
     // From here on, a queued part that has not run yet finds the flag and
     // returns without touching anything.
     FShared->Stopped = true;
     {
         std::lock_guard lock(FMutex);
         FTerminated = true;
-        if (FCurrentJob)
-            FCurrentJob->Cancel();
+        if (FCurrentJob) FCurrentJob->Cancel();
     }
     FWake.notify_all();
-    if (FThread.joinable())
-        FThread.join();
+    if (FThread.joinable()) FThread.join();
 }
 
-std::string TUpdateThread::LastNodeId() const
-{
-    return FLastNode;
-}
+std::string TUpdateThread::LastNodeId() const { return FLastNode; }
 
-const TUpdateThread::TPollingList& TUpdateThread::PollingList() const
-{
+const TUpdateThread::TPollingList& TUpdateThread::PollingList() const {
     const std::optional<std::uint64_t> version =
         FHost.ListVersion ? std::optional<std::uint64_t>(FHost.ListVersion()) : std::nullopt;
-    if (version && FListVersion == version)
-        return FList;
+    if (version && FListVersion == version) return FList;
     FListVersion = version;
     TPollingList list;
     if (FHost.FeedNodes) {
         list.Nodes = FHost.FeedNodes();
     } else if (QTreeWidgetItem* root = FHost.RootNode ? FHost.RootNode() : nullptr) {
         list.Nodes.reserve(static_cast<std::size_t>(root->childCount()));
-        for (int i = 0; i < root->childCount(); ++i)
-            list.Nodes.push_back(root->child(i));
+        for (int i = 0; i < root->childCount(); ++i) list.Nodes.push_back(root->child(i));
     }
     list.Index.reserve(list.Nodes.size());
     for (std::size_t i = 0; i < list.Nodes.size(); ++i) {
@@ -94,25 +80,21 @@ const TUpdateThread::TPollingList& TUpdateThread::PollingList() const
         list.Index.emplace(node, static_cast<int>(i));
         if (FHost.OwnInterval) {
             const auto own = FHost.OwnInterval(node);
-            if (own && own->Every > std::chrono::seconds(0))
-                list.OwnInterval.push_back(node);
+            if (own && own->Every > std::chrono::seconds(0)) list.OwnInterval.push_back(node);
         }
     }
     FList = std::move(list);
     return FList;
 }
 
-int TUpdateThread::IndexInList(const QTreeWidgetItem* node) const
-{
+int TUpdateThread::IndexInList(const QTreeWidgetItem* node) const {
     const TPollingList& list = PollingList();
     const auto found = list.Index.find(node);
     return found == list.Index.end() ? -1 : found->second;
 }
 
-bool TUpdateThread::HasOwnInterval(QTreeWidgetItem* node) const
-{
-    if (!FHost.OwnInterval)
-        return false;
+bool TUpdateThread::HasOwnInterval(QTreeWidgetItem* node) const {
+    if (!FHost.OwnInterval) return false;
     if (!FHost.ListVersion) {
         const auto own = FHost.OwnInterval(node);
         return own && own->Every > std::chrono::seconds(0);
@@ -123,22 +105,19 @@ bool TUpdateThread::HasOwnInterval(QTreeWidgetItem* node) const
 
 namespace {
 
-QTreeWidgetItem* At(const std::vector<QTreeWidgetItem*>& nodes, int index)
-{
+QTreeWidgetItem* At(const std::vector<QTreeWidgetItem*>& nodes, int index) {
     return index >= 0 && index < static_cast<int>(nodes.size()) ? nodes[static_cast<std::size_t>(index)] : nullptr;
 }
 
 }  // namespace
 
-QTreeWidgetItem* TUpdateThread::GetNextNode()
-{
+QTreeWidgetItem* TUpdateThread::GetNextNode() {
     const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
     QTreeWidgetItem* next = nullptr;
     if (!FLastNode.empty()) {
         int index = -1;
         if (FHost.FindFeedNode) {
-            if (QTreeWidgetItem* last = FHost.FindFeedNode(FLastNode))
-                index = IndexInList(last);
+            if (QTreeWidgetItem* last = FHost.FindFeedNode(FLastNode)) index = IndexInList(last);
         } else {
             for (std::size_t i = 0; i < nodes.size(); ++i) {
                 if (FHost.FeedId(nodes[i]) == FLastNode) {
@@ -152,54 +131,43 @@ QTreeWidgetItem* TUpdateThread::GetNextNode()
         else if (FLastIndex >= 0)
             next = At(nodes, FLastIndex);  // deleted: its successor moved up
     }
-    if (!next && !nodes.empty())
-        next = nodes.front();
+    if (!next && !nodes.empty()) next = nodes.front();
     return next;
 }
 
-std::chrono::system_clock::time_point TUpdateThread::Now() const
-{
+std::chrono::system_clock::time_point TUpdateThread::Now() const {
     return FHost.Now ? FHost.Now() : std::chrono::system_clock::now();
 }
 
-std::optional<std::chrono::system_clock::time_point> TUpdateThread::OwnDueTime(QTreeWidgetItem* node) const
-{
-    if (!FHost.OwnInterval || !HasOwnInterval(node))
-        return std::nullopt;
+std::optional<std::chrono::system_clock::time_point> TUpdateThread::OwnDueTime(QTreeWidgetItem* node) const {
+    if (!FHost.OwnInterval || !HasOwnInterval(node)) return std::nullopt;
     const std::optional<THost::TOwnInterval> own = FHost.OwnInterval(node);
-    if (!own || own->Every <= std::chrono::seconds(0))
-        return std::nullopt;
+    if (!own || own->Every <= std::chrono::seconds(0)) return std::nullopt;
     using Clock = std::chrono::system_clock;
     // A last update in the future (a clock set back, a hand-edited file)
     // would hold the feed back for as long: it does not count.
     std::optional<Clock::time_point> last;
-    if (own->LastUpdate && *own->LastUpdate <= Now())
-        last = own->LastUpdate;
+    if (own->LastUpdate && *own->LastUpdate <= Now()) last = own->LastUpdate;
     if (const auto started = FOwnStarted.find(FHost.FeedId(node)); started != FOwnStarted.end())
         last = last ? std::max(*last, started->second) : started->second;
     return last ? *last + own->Every : Clock::time_point::min();
 }
 
-std::optional<std::chrono::milliseconds> TUpdateThread::UntilOwnDue() const
-{
-    if (!FHost.OwnInterval)
-        return std::nullopt;
+std::optional<std::chrono::milliseconds> TUpdateThread::UntilOwnDue() const {
+    if (!FHost.OwnInterval) return std::nullopt;
     const auto now = Now();
     std::optional<std::chrono::milliseconds> soonest;
     for (QTreeWidgetItem* node : OwnIntervalNodes()) {
         const auto due = OwnDueTime(node);
-        if (!due)
-            continue;
+        if (!due) continue;
         const auto until = *due <= now ? std::chrono::milliseconds(0)
                                        : std::chrono::duration_cast<std::chrono::milliseconds>(*due - now);
-        if (!soonest || until < *soonest)
-            soonest = until;
+        if (!soonest || until < *soonest) soonest = until;
     }
     return soonest;
 }
 
-QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId, bool roundReady)
-{
+QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId, bool roundReady) {
     auto deferred = [this, &ownId](QTreeWidgetItem* node) {
         return FHost.Deferred && FHost.Deferred(node) && (ownId.empty() || FHost.FeedId(node) != ownId);
     };
@@ -209,48 +177,40 @@ QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId, bool round
         std::chrono::system_clock::time_point overdueSince;
         for (QTreeWidgetItem* node : OwnIntervalNodes()) {
             const auto due = OwnDueTime(node);
-            if (!due || *due > now || deferred(node))
-                continue;
+            if (!due || *due > now || deferred(node)) continue;
             if (!overdue || *due < overdueSince) {
                 overdue = node;
                 overdueSince = *due;
             }
         }
-        if (overdue)
-            return overdue;
+        if (overdue) return overdue;
     }
-    if (!roundReady)
-        return nullptr;
+    if (!roundReady) return nullptr;
     QTreeWidgetItem* node = GetNextNode();
-    if (!node || (!FHost.Deferred && !FHost.OwnInterval))
-        return node;
+    if (!node || (!FHost.Deferred && !FHost.OwnInterval)) return node;
     const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
     const int count = static_cast<int>(nodes.size());
     const int start = std::max(0, IndexInList(node));
     for (int step = 0; step < count; ++step) {
         QTreeWidgetItem* candidate = nodes[static_cast<std::size_t>((start + step) % count)];
-        if (!HasOwnInterval(candidate) && !deferred(candidate))
-            return candidate;
+        if (!HasOwnInterval(candidate) && !deferred(candidate)) return candidate;
     }
     return nullptr;
 }
 
-void TUpdateThread::MarkVisited(QTreeWidgetItem* node)
-{
+void TUpdateThread::MarkVisited(QTreeWidgetItem* node) {
     FLastNode = FHost.FeedId(node);
     FLastIndex = IndexInList(node);
 }
 
-void TUpdateThread::MarkStarted(QTreeWidgetItem* node)
-{
+void TUpdateThread::MarkStarted(QTreeWidgetItem* node) {
     if (OwnDueTime(node))
         FOwnStarted[FHost.FeedId(node)] = Now();
     else
         MarkVisited(node);
 }
 
-std::shared_ptr<TUpdateJob> TUpdateThread::StartNext(bool roundReady)
-{
+std::shared_ptr<TUpdateJob> TUpdateThread::StartNext(bool roundReady) {
     QTreeWidgetItem* node = NextDueNode({}, roundReady);
     FOwnChoice = !roundReady || (node && OwnDueTime(node));
     FAllDeferred = roundReady && !node && GetNextNode();
@@ -265,24 +225,20 @@ std::shared_ptr<TUpdateJob> TUpdateThread::StartNext(bool roundReady)
     }
     MarkStarted(node);
     std::shared_ptr<TUpdateJob> job = FHost.PrepareUpdate(node);
-    if (job)
-        job->Start();
+    if (job) job->Start();
     return job;
 }
 
-std::shared_ptr<TUpdateJob> TUpdateThread::PrepareAhead(std::string& preparedId)
-{
+std::shared_ptr<TUpdateJob> TUpdateThread::PrepareAhead(std::string& preparedId) {
     QTreeWidgetItem* node = NextDueNode();
     // A feed that follows itself (a list of one) must see its own result
     // before it is fetched again.
-    if (!node || FHost.FeedId(node) == FLastNode)
-        return nullptr;
+    if (!node || FHost.FeedId(node) == FLastNode) return nullptr;
     preparedId = FHost.FeedId(node);
     return FHost.PrepareUpdate(node);
 }
 
-void TUpdateThread::StartPreparedOrAbandon(const std::shared_ptr<TUpdateJob>& prepared, const std::string& preparedId)
-{
+void TUpdateThread::StartPreparedOrAbandon(const std::shared_ptr<TUpdateJob>& prepared, const std::string& preparedId) {
     QTreeWidgetItem* node = NextDueNode(preparedId);
     if (node && FHost.FeedId(node) == preparedId) {
         MarkStarted(node);
@@ -295,8 +251,7 @@ void TUpdateThread::StartPreparedOrAbandon(const std::shared_ptr<TUpdateJob>& pr
     prepared->Cancel();
 }
 
-bool TUpdateThread::RunOnUi(const std::function<void()>& fn)
-{
+bool TUpdateThread::RunOnUi(const std::function<void()>& fn) {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> finished = done->get_future();
     QMetaObject::invokeMethod(
@@ -305,8 +260,7 @@ bool TUpdateThread::RunOnUi(const std::function<void()>& fn)
             // An error must not escape into the event loop; the host reports
             // its own failures (the status bar), so nothing is lost here.
             try {
-                if (!shared->Stopped)
-                    fn();
+                if (!shared->Stopped) fn();
             } catch (...) {
             }
             done->set_value();
@@ -316,34 +270,29 @@ bool TUpdateThread::RunOnUi(const std::function<void()>& fn)
     // thread may be blocked in Stop() itself, and then the call above only
     // runs (as a no-op) after this thread has gone.
     while (finished.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
-        if (FTerminated)
-            return false;
+        if (FTerminated) return false;
     }
     return !FTerminated;
 }
 
-void TUpdateThread::PostToUi(std::function<void()> fn)
-{
+void TUpdateThread::PostToUi(std::function<void()> fn) {
     QMetaObject::invokeMethod(
         FHost.Context,
         [shared = FShared, fn = std::move(fn)] {
             try {
-                if (!shared->Stopped)
-                    fn();
+                if (!shared->Stopped) fn();
             } catch (...) {
             }
         },
         Qt::QueuedConnection);
 }
 
-void TUpdateThread::Pause(std::chrono::milliseconds duration)
-{
+void TUpdateThread::Pause(std::chrono::milliseconds duration) {
     std::unique_lock lock(FMutex);
     FWake.wait_for(lock, std::max(duration, std::chrono::milliseconds(0)), [this] { return FTerminated.load(); });
 }
 
-void TUpdateThread::Execute()
-{
+void TUpdateThread::Execute() {
     using SteadyClock = std::chrono::steady_clock;
     std::shared_ptr<TUpdateJob> job;  // started or prepared ahead; its result is to come
     // The previous update's second half, beside this one's download. Its
@@ -351,8 +300,7 @@ void TUpdateThread::Execute()
     // keep their order and each trip still comes after the last result.
     std::future<void> completing;
     auto joinCompleting = [&completing] {
-        if (completing.valid())
-            completing.get();
+        if (completing.valid()) completing.get();
     };
     // The round goes on from this time; feeds of their own interval do not
     // wait for it.
@@ -364,13 +312,11 @@ void TUpdateThread::Execute()
             bool automatic = false;
             if (!RunOnUi([this, &job, roundReady, &automatic] {
                     automatic = FHost.Automatic && FHost.Automatic();
-                    if (!automatic)
-                        job = StartNext(roundReady);
+                    if (!automatic) job = StartNext(roundReady);
                 }))
                 break;
             if (automatic) {
-                if (!AutomaticStep())
-                    break;
+                if (!AutomaticStep()) break;
                 // Back to one after another, the round starts afresh.
                 roundResume = SteadyClock::now();
                 continue;
@@ -380,8 +326,7 @@ void TUpdateThread::Execute()
         if (job) {
             {
                 std::lock_guard lock(FMutex);
-                if (FTerminated)
-                    break;
+                if (FTerminated) break;
                 FCurrentJob = job;
             }
             job->Download();
@@ -412,29 +357,24 @@ void TUpdateThread::Execute()
             listEmpty = FLastNode.empty() || FAllDeferred;
             ownChoice = FOwnChoice;
             untilOwnDue = UntilOwnDue();
-            if (job && interval == 0)
-                next = PrepareAhead(nextId);
+            if (job && interval == 0) next = PrepareAhead(nextId);
         });
-        if (!read)
-            break;
+        if (!read) break;
 
-        if (job)
-            completing = CompleteAndPost(job, next, nextId);
+        if (job) completing = CompleteAndPost(job, next, nextId);
         job = std::move(next);
         if (!job) {
             // With no pause and no feed the thread would only spin; it looks
             // again a few times a second instead. A feed of its own interval
             // leaves the round's pause running.
             const std::chrono::milliseconds pause = std::chrono::seconds(interval);
-            if (!ownChoice)
-                roundResume = SteadyClock::now() + (listEmpty ? std::max(pause, kEmptyListRecheck) : pause);
+            if (!ownChoice) roundResume = SteadyClock::now() + (listEmpty ? std::max(pause, kEmptyListRecheck) : pause);
             // Rounded up: a wait cut to whole milliseconds would wake just
             // before the round resumes and spin through its last moment.
             auto wait = std::max(std::chrono::ceil<std::chrono::milliseconds>(roundResume - SteadyClock::now()),
                                  std::chrono::milliseconds(0));
             // One due now may be deferred: it is looked at again in a moment.
-            if (untilOwnDue)
-                wait = std::min(wait, std::max(*untilOwnDue, kEmptyListRecheck));
+            if (untilOwnDue) wait = std::min(wait, std::max(*untilOwnDue, kEmptyListRecheck));
             Pause(wait);
         }
     }
@@ -442,8 +382,7 @@ void TUpdateThread::Execute()
 }
 
 std::future<void> TUpdateThread::CompleteAndPost(std::shared_ptr<TUpdateJob> job, std::shared_ptr<TUpdateJob> next,
-                                                 std::string nextId)
-{
+                                                 std::string nextId) {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> finished = done->get_future();
     auto task = [this, job = std::move(job), next = std::move(next), nextId = std::move(nextId), done] {
@@ -460,21 +399,18 @@ std::future<void> TUpdateThread::CompleteAndPost(std::shared_ptr<TUpdateJob> job
             } catch (...) {
                 // reported by the host
             }
-            if (next)
-                StartPreparedOrAbandon(next, nextId);
+            if (next) StartPreparedOrAbandon(next, nextId);
         });
         done->set_value();
     };
-    if (!FCompletion->tryStart(task))
-        task();  // no thread to spare: completed here
+    if (!FCompletion->tryStart(task)) task();  // no thread to spare: completed here
     return finished;
 }
 
 // ---------------------------------------------------------------------------
 // Automatic polling
 
-void TUpdateThread::Recheck()
-{
+void TUpdateThread::Recheck() {
     {
         std::lock_guard lock(FMutex);
         FRecheck = true;
@@ -482,13 +418,11 @@ void TUpdateThread::Recheck()
     FWake.notify_all();
 }
 
-std::optional<std::chrono::system_clock::time_point> TUpdateThread::AutomaticDueTime(const std::string& id) const
-{
+std::optional<std::chrono::system_clock::time_point> TUpdateThread::AutomaticDueTime(const std::string& id) const {
     return FSchedule.DueTime(id);
 }
 
-std::chrono::seconds TUpdateThread::LearnGap(QTreeWidgetItem* node, const std::string& id)
-{
+std::chrono::seconds TUpdateThread::LearnGap(QTreeWidgetItem* node, const std::string& id) {
     const std::chrono::seconds gap = schedule::LearnedGap(
         FHost.FirstSeen ? FHost.FirstSeen(node) : std::vector<schedule::TTimePoint>{}, Now(), FRoundLength);
     // A feed of its own interval spends outside the budget.
@@ -500,38 +434,29 @@ std::chrono::seconds TUpdateThread::LearnGap(QTreeWidgetItem* node, const std::s
 }
 
 schedule::TFeedHints TUpdateThread::HintsOf(QTreeWidgetItem* node, const std::string& id,
-                                            std::optional<std::chrono::seconds> gap)
-{
-    if (!gap)
-        gap = LearnGap(node, id);
+                                            std::optional<std::chrono::seconds> gap) {
+    if (!gap) gap = LearnGap(node, id);
     schedule::TFeedHints hints;
-    if (const auto own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt)
-        hints.OwnInterval = own->Every;
+    if (const auto own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt) hints.OwnInterval = own->Every;
     hints.Learned = FBudget.Interval(*gap);
-    if (const auto answer = FAnswers.find(id); answer != FAnswers.end())
-        answer->second.ApplyTo(hints);
+    if (const auto answer = FAnswers.find(id); answer != FAnswers.end()) answer->second.ApplyTo(hints);
     return hints;
 }
 
-QTreeWidgetItem* TUpdateThread::FindNode(const std::string& id) const
-{
-    if (FHost.FindFeedNode)
-        return FHost.FindFeedNode(id);
+QTreeWidgetItem* TUpdateThread::FindNode(const std::string& id) const {
+    if (FHost.FindFeedNode) return FHost.FindFeedNode(id);
     for (QTreeWidgetItem* node : PollingOrder())
-        if (FHost.FeedId(node) == id)
-            return node;
+        if (FHost.FeedId(node) == id) return node;
     return nullptr;
 }
 
-void TUpdateThread::SyncSchedule()
-{
+void TUpdateThread::SyncSchedule() {
     const int pause = std::max(1, FHost.UpdateIntervalSeconds());
     // Nothing to bring up to date while the list and the pause are as they
     // were: every step would otherwise walk every feed.
     const std::optional<std::uint64_t> version =
         FHost.ListVersion ? std::optional<std::uint64_t>(FHost.ListVersion()) : std::nullopt;
-    if (version && version == FScheduledVersion && pause == FScheduledPause)
-        return;
+    if (version && version == FScheduledVersion && pause == FScheduledPause) return;
     FScheduledVersion = version;
     FScheduledPause = pause;
     const auto now = Now();
@@ -554,8 +479,7 @@ void TUpdateThread::SyncSchedule()
     std::vector<TMet> met;
     for (QTreeWidgetItem* node : nodes) {
         const std::string id = FHost.FeedId(node);
-        if (id.empty())
-            continue;
+        if (id.empty()) continue;
         const std::string host = schedule::HostOf(FHost.FeedUrl ? FHost.FeedUrl(node) : std::string());
         const auto known = FScheduledHost.find(id);
         if (known == FScheduledHost.end()) {
@@ -563,16 +487,14 @@ void TUpdateThread::SyncSchedule()
             if (FHost.Kept) {
                 THost::TKept kept = FHost.Kept(node);
                 feed.Last = kept.LastFetch;
-                if (!(kept.Asked == schedule::TAnswerHints{}))
-                    FAnswers[id] = std::move(kept.Asked);
+                if (!(kept.Asked == schedule::TAnswerHints{})) FAnswers[id] = std::move(kept.Asked);
             }
             const std::optional<THost::TOwnInterval> own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt;
-            if (own && own->LastUpdate && (!feed.Last || *own->LastUpdate > *feed.Last))
-                feed.Last = own->LastUpdate;
+            if (own && own->LastUpdate && (!feed.Last || *own->LastUpdate > *feed.Last)) feed.Last = own->LastUpdate;
             if (feed.Last && *feed.Last <= now)
                 feed.Gap = LearnGap(node, id);
             else
-                FBudget.Note(id, FRoundLength); // as if it posted once a round
+                FBudget.Note(id, FRoundLength);  // as if it posted once a round
             met.push_back(std::move(feed));
         } else if (known->second != host) {
             // Another server: the old one's freshness and Retry-After say
@@ -601,8 +523,7 @@ void TUpdateThread::SyncSchedule()
 }
 
 std::shared_ptr<TUpdateJob> TUpdateThread::StartAutomatic(std::chrono::milliseconds& wait, std::string& id,
-                                                          std::chrono::system_clock::time_point& started)
-{
+                                                          std::chrono::system_clock::time_point& started) {
     wait = kAutomaticRecheck;
     SyncSchedule();
     // The pause between feeds set in the options stays the least time
@@ -610,8 +531,7 @@ std::shared_ptr<TUpdateJob> TUpdateThread::StartAutomatic(std::chrono::milliseco
     FSchedule.SetMinGap(std::max<std::chrono::milliseconds>(std::chrono::seconds(FHost.UpdateIntervalSeconds()),
                                                             std::chrono::seconds(1)));
     const auto next = FSchedule.Next();
-    if (!next)
-        return nullptr;
+    if (!next) return nullptr;
     const auto now = Now();
     if (next->At > now) {
         wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(next->At - now));
@@ -621,8 +541,7 @@ std::shared_ptr<TUpdateJob> TUpdateThread::StartAutomatic(std::chrono::milliseco
     QTreeWidgetItem* node = FindNode(next->Id);
     const std::string host = FScheduledHost[next->Id];
     std::shared_ptr<TUpdateJob> job;
-    if (node && !(FHost.Deferred && FHost.Deferred(node)))
-        job = FHost.PrepareUpdate(node);
+    if (node && !(FHost.Deferred && FHost.Deferred(node))) job = FHost.PrepareUpdate(node);
     if (!job) {
         FSchedule.Upsert(next->Id, host, now + kAutomaticBusyRetry);
         return nullptr;
@@ -638,8 +557,7 @@ std::shared_ptr<TUpdateJob> TUpdateThread::StartAutomatic(std::chrono::milliseco
 }
 
 void TUpdateThread::Fetched(const std::string& id, const schedule::TAnswerHints& answer,
-                            std::chrono::system_clock::time_point at)
-{
+                            std::chrono::system_clock::time_point at) {
     FReported = id;
     Reschedule(id, answer, at);
     // The due time may have come closer: a waiting thread looks again.
@@ -647,29 +565,24 @@ void TUpdateThread::Fetched(const std::string& id, const schedule::TAnswerHints&
 }
 
 void TUpdateThread::Reschedule(const std::string& id, const schedule::TAnswerHints& answer,
-                               std::chrono::system_clock::time_point started)
-{
+                               std::chrono::system_clock::time_point started) {
     const auto host = FScheduledHost.find(id);
-    if (host == FScheduledHost.end())
-        return;  // deleted meanwhile, or never scheduled
+    if (host == FScheduledHost.end()) return;  // deleted meanwhile, or never scheduled
     // A feed's ttl and skips stand until another feed document says
     // otherwise; freshness and Retry-After are each answer's own.
     FAnswers[id].Merge(answer);
     QTreeWidgetItem* node = FindNode(id);
     schedule::TFeedHints hints = node ? HintsOf(node, id) : schedule::TFeedHints{};
-    if (!node)
-        FAnswers[id].ApplyTo(hints);
+    if (!node) FAnswers[id].ApplyTo(hints);
     FSchedule.Upsert(id, host->second, schedule::NextDue(hints, started));
 }
 
-bool TUpdateThread::AutomaticStep()
-{
+bool TUpdateThread::AutomaticStep() {
     std::shared_ptr<TUpdateJob> job;
     std::chrono::milliseconds wait{0};
     std::string id;
     std::chrono::system_clock::time_point started;
-    if (!RunOnUi([&] { job = StartAutomatic(wait, id, started); }))
-        return false;
+    if (!RunOnUi([&] { job = StartAutomatic(wait, id, started); })) return false;
     if (!job) {
         if (wait > std::chrono::milliseconds(0)) {
             std::unique_lock lock(FMutex);
@@ -680,8 +593,7 @@ bool TUpdateThread::AutomaticStep()
     }
     {
         std::lock_guard lock(FMutex);
-        if (FTerminated)
-            return false;
+        if (FTerminated) return false;
         FCurrentJob = job;
     }
     job->Fetch();
@@ -698,8 +610,7 @@ bool TUpdateThread::AutomaticStep()
         } catch (...) {
             // reported by the host
         }
-        if (FReported != id)
-            Reschedule(id, job->AnswerHints(), started);
+        if (FReported != id) Reschedule(id, job->AnswerHints(), started);
     });
     return !FTerminated;
 }

@@ -179,8 +179,7 @@ public:
     // A feed was fetched at `at` by anyone (a manual update, "update all",
     // this thread): its next automatic due time counts from that fetch and
     // what its answer said. User-interface thread only.
-    void Fetched(const std::string& id, const schedule::TAnswerHints& answer,
-                 std::chrono::system_clock::time_point at);
+    void Fetched(const std::string& id, const schedule::TAnswerHints& answer, std::chrono::system_clock::time_point at);
 
 private:
     void Execute();
@@ -264,8 +263,8 @@ private:
     THost FHost;
     std::shared_ptr<TShared> FShared = std::make_shared<TShared>();
     // User-interface thread only:
-    std::string FLastNode;   // id of the feed visited last
-    int FLastIndex = -1;     // its position then, to go on after a deletion
+    std::string FLastNode;  // id of the feed visited last
+    int FLastIndex = -1;    // its position then, to go on after a deletion
     // The last choice found every feed deferred: the thread waits a moment
     // before looking again, even with no pause between feeds.
     bool FAllDeferred = false;
@@ -318,4 +317,4 @@ private:
 // the round) and `lastupdate` as written after each update, local time
 // ("2026-12-01T10:00:00"; an unreadable one counts as never).
 std::optional<TUpdateThread::THost::TOwnInterval> ReadOwnInterval(const std::string& interval,
-                                                                 const std::string& lastUpdate);
+                                                                  const std::string& lastUpdate);

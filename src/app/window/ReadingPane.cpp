@@ -20,8 +20,7 @@ constexpr int kEndGraceMs = 5 * 1000;
 
 }  // namespace
 
-TReadingPane::TReadingPane(QWidget* parent) : QWidget(parent)
-{
+TReadingPane::TReadingPane(QWidget* parent) : QWidget(parent) {
     // Until a page is shown the pane is an empty page-coloured area, as an
     // empty browser would be.
     setAutoFillBackground(true);
@@ -33,130 +32,100 @@ TReadingPane::TReadingPane(QWidget* parent) : QWidget(parent)
     FReleaseTimer.setSingleShot(true);
     FReleaseTimer.setInterval(ReleaseDelayFromEnvironment());
     connect(&FReleaseTimer, &QTimer::timeout, this, [this] {
-        if (!OnScreen())
-            ReleaseBrowser();
+        if (!OnScreen()) ReleaseBrowser();
     });
 }
 
-TReadingPane::~TReadingPane()
-{
-    if (!FHelper)
-        return;
+TReadingPane::~TReadingPane() {
+    if (!FHelper) return;
     // The helper ends on the end of its input; it is killed if it does
     // not within a moment, as the program is closing.
     FHelper->disconnect(this);
     FHelper->closeWriteChannel();
-    if (!FHelper->waitForFinished(2000))
-        FHelper->kill();
+    if (!FHelper->waitForFinished(2000)) FHelper->kill();
     FHelper->waitForFinished(1000);
     delete FHelper;
     delete FContainer;
 }
 
-int TReadingPane::ReleaseDelayFromEnvironment()
-{
+int TReadingPane::ReleaseDelayFromEnvironment() {
     bool ok = false;
     const int ms = qEnvironmentVariableIntValue("QUILLET_BROWSER_RELEASE_MS", &ok);
     return ok && ms >= 0 ? ms : kDefaultReleaseDelayMs;
 }
 
-QString TReadingPane::BrowserProgram()
-{
+QString TReadingPane::BrowserProgram() {
     const QString chosen = qEnvironmentVariable("QUILLET_PANE_PROGRAM");
-    if (!chosen.isEmpty())
-        return chosen;
+    if (!chosen.isEmpty()) return chosen;
     const QString folder = QCoreApplication::applicationDirPath();
     const QString beside = folder + QStringLiteral("/quillet-pane");
-    if (QFileInfo(beside).isExecutable())
-        return beside;
+    if (QFileInfo(beside).isExecutable()) return beside;
     return folder + QStringLiteral("/../libexec/quillet/quillet-pane");
 }
 
-qint64 TReadingPane::BrowserProcessId() const
-{
-    return FHelper ? FHelper->processId() : 0;
-}
+qint64 TReadingPane::BrowserProcessId() const { return FHelper ? FHelper->processId() : 0; }
 
-void TReadingPane::Navigate(const QString& pathOrUrl, const QJsonObject& marks)
-{
+void TReadingPane::Navigate(const QString& pathOrUrl, const QJsonObject& marks) {
     FLocation = pathOrUrl;
     FMarks = marks;
     FMarks.insert(QStringLiteral("serial"), ++FSerial);
     FPending = true;
     // Off screen nothing is loaded: an update of the selected feed while
     // the window sits in the tray must not bring the engine back.
-    if (OnScreen())
-        OpenPendingPage();
+    if (OnScreen()) OpenPendingPage();
 }
 
-void TReadingPane::Clear()
-{
+void TReadingPane::Clear() {
     ++FSerial;
     FMarks = {};
-    if (FLocation.isEmpty())
-        return;
+    if (FLocation.isEmpty()) return;
     FLocation.clear();
     FPending = false;
     if (FHelper)
         Send(QStringLiteral("navigate"), {{"address", QStringLiteral("about:blank")}, {"scheme", FColorScheme}});
 }
 
-QString TReadingPane::LocationURL() const
-{
-    return FHelper && !FPending && !FOpened.isEmpty() ? FOpened : FLocation;
-}
+QString TReadingPane::LocationURL() const { return FHelper && !FPending && !FOpened.isEmpty() ? FOpened : FLocation; }
 
-void TReadingPane::SetBodyStyle(const QString& property, const QString& value)
-{
+void TReadingPane::SetBodyStyle(const QString& property, const QString& value) {
     Send(QStringLiteral("bodyStyle"), {{"property", property}, {"value", value}});
 }
 
-QString TReadingPane::SchemeOf(const QPalette& palette)
-{
+QString TReadingPane::SchemeOf(const QPalette& palette) {
     // Qt 6.4 cannot ask the desktop for its scheme; the colours it hands
     // to the program say it as well.
     return palette.color(QPalette::Window).lightness() < 128 ? QStringLiteral("dark") : QStringLiteral("light");
 }
 
-void TReadingPane::SetColorScheme(const QString& scheme)
-{
-    if (scheme == FColorScheme)
-        return;
+void TReadingPane::SetColorScheme(const QString& scheme) {
+    if (scheme == FColorScheme) return;
     FColorScheme = scheme;
     // The feed page on show is built again in the new colours; a web page
     // brings its own.
-    if (FLocation.isEmpty() || FLocation.contains(QLatin1String("://")) || !FHelper)
-        return;
+    if (FLocation.isEmpty() || FLocation.contains(QLatin1String("://")) || !FHelper) return;
     FPending = true;
-    if (OnScreen())
-        OpenPendingPage();
+    if (OnScreen()) OpenPendingPage();
 }
 
-void TReadingPane::changeEvent(QEvent* event)
-{
+void TReadingPane::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
         SetColorScheme(SchemeOf(palette()));
 }
 
-void TReadingPane::SetShowWebImages(bool show)
-{
+void TReadingPane::SetShowWebImages(bool show) {
     FShowWebImages = show;
     Send(QStringLiteral("images"), {{"on", show}});
 }
 
-void TReadingPane::RequestPageText(std::function<void(const QString&)> reply)
-{
-    if (!FHelper)
-        return;
+void TReadingPane::RequestPageText(std::function<void(const QString&)> reply) {
+    if (!FHelper) return;
     FTextReplies.push_back(std::move(reply));
     Send(QStringLiteral("pageText"));
 }
 
-void TReadingPane::StartBrowser()
-{
-    if (FHelper)
-        return;
+void TReadingPane::StartBrowser() {
+    if (FHelper) return;
     FHelper = new QProcess(this);
     FReader = {};
     FOpened.clear();
@@ -164,13 +133,11 @@ void TReadingPane::StartBrowser()
     FHelper->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QProcess* helper = FHelper;
     connect(helper, &QProcess::readyReadStandardOutput, this, [this, helper] {
-        if (helper == FHelper)
-            ReadHelper();
+        if (helper == FHelper) ReadHelper();
     });
     connect(helper, &QProcess::finished, this, [this, helper] { HelperEnded(helper); });
     connect(helper, &QProcess::errorOccurred, this, [this, helper](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            HelperEnded(helper);
+        if (error == QProcess::FailedToStart) HelperEnded(helper);
     });
     FSinceStart.start();
     helper->start(BrowserProgram(), {});
@@ -179,14 +146,11 @@ void TReadingPane::StartBrowser()
     emit BrowserCreated();
 }
 
-void TReadingPane::ReleaseBrowser()
-{
+void TReadingPane::ReleaseBrowser() {
     FReleaseTimer.stop();
-    if (!FHelper)
-        return;
+    if (!FHelper) return;
     // What the user last looked at comes back when the window is shown.
-    if (!FLocation.isEmpty())
-        FPending = true;
+    if (!FLocation.isEmpty()) FPending = true;
     QProcess* helper = FHelper;
     FHelper = nullptr;
     FTextReplies.clear();
@@ -203,8 +167,7 @@ void TReadingPane::ReleaseBrowser()
     emit BrowserReleased();
 }
 
-void TReadingPane::HelperEnded(QProcess* helper)
-{
+void TReadingPane::HelperEnded(QProcess* helper) {
     const bool current = helper == FHelper;
     QString reason;
     if (helper->error() == QProcess::FailedToStart)
@@ -214,48 +177,39 @@ void TReadingPane::HelperEnded(QProcess* helper)
     else
         reason = QStringLiteral("%1 ended (exit status %2)").arg(helper->program()).arg(helper->exitCode());
     helper->deleteLater();
-    if (!current)
-        return;  // ended as it was told to
+    if (!current) return;  // ended as it was told to
     delete FContainer;
     FHelper = nullptr;
     FTextReplies.clear();
-    if (!FLocation.isEmpty())
-        FPending = true;
+    if (!FLocation.isEmpty()) FPending = true;
     emit StatusTextChange(QString());
     emit BrowserFailed(reason);
     // A helper that crashed on some page is started again for it, unless
     // it died at once: then only the next page shown tries again.
     if (OnScreen() && FSinceStart.elapsed() >= kQuickDeathMs)
         QTimer::singleShot(0, this, [this] {
-            if (OnScreen())
-                OpenPendingPage();
+            if (OnScreen()) OpenPendingPage();
         });
 }
 
-void TReadingPane::Send(const QString& op, QJsonObject fields)
-{
-    if (FHelper)
-        FHelper->write(pane::Encode(op, std::move(fields)));
+void TReadingPane::Send(const QString& op, QJsonObject fields) {
+    if (FHelper) FHelper->write(pane::Encode(op, std::move(fields)));
 }
 
-void TReadingPane::ReadHelper()
-{
+void TReadingPane::ReadHelper() {
     const QByteArray bytes = FHelper->readAllStandardOutput();
     for (const QJsonObject& message : FReader.Feed(bytes)) {
-        if (!FHelper)
-            return;  // ended by a handler
+        if (!FHelper) return;  // ended by a handler
         Handle(message);
     }
 }
 
-void TReadingPane::Handle(const QJsonObject& message)
-{
+void TReadingPane::Handle(const QJsonObject& message) {
     const QString op = message.value("op").toString();
     if (op == QLatin1String("ask")) {
         const QString address = message.value("address").toString();
         bool cancel = false;
-        if (OnBeforeNavigate)
-            OnBeforeNavigate(address, cancel);
+        if (OnBeforeNavigate) OnBeforeNavigate(address, cancel);
         if (!cancel && FHelper) {
             FOpened = address;
             Send(QStringLiteral("open"), {{"address", address}, {"scheme", FColorScheme}});
@@ -265,8 +219,7 @@ void TReadingPane::Handle(const QJsonObject& message)
         emit NavigateComplete(message.value("address").toString(), message.value("ok").toBool());
     else if (op == QLatin1String("shown")) {
         const qint64 serial = static_cast<qint64>(message.value("serial").toDouble());
-        if (serial > 0 && serial == FSerial)
-            emit PageShown(serial);
+        if (serial > 0 && serial == FSerial) emit PageShown(serial);
     } else if (op == QLatin1String("status"))
         emit StatusTextChange(message.value("text").toString());
     else if (op == QLatin1String("focus")) {
@@ -283,8 +236,7 @@ void TReadingPane::Handle(const QJsonObject& message)
     }
 }
 
-void TReadingPane::Embed(quint64 windowId)
-{
+void TReadingPane::Embed(quint64 windowId) {
     delete FContainer;
     // Foreign windows are an X11 matter; elsewhere fromWinId gives nothing
     // and the helper shows its window on its own.
@@ -299,77 +251,60 @@ void TReadingPane::Embed(quint64 windowId)
         FContainer->show();
     }
     FStandsAlone = window == nullptr;
-    if (!FStandsAlone || OnScreen())
-        Send(QStringLiteral("show"), {{"embedded", !FStandsAlone}});
+    if (!FStandsAlone || OnScreen()) Send(QStringLiteral("show"), {{"embedded", !FStandsAlone}});
 }
 
-bool TReadingPane::OnScreen() const
-{
-    return FOnScreen && !window()->isMinimized();
-}
+bool TReadingPane::OnScreen() const { return FOnScreen && !window()->isMinimized(); }
 
-void TReadingPane::OpenPendingPage()
-{
-    if (!FPending || FLocation.isEmpty())
-        return;
+void TReadingPane::OpenPendingPage() {
+    if (!FPending || FLocation.isEmpty()) return;
     FPending = false;
     StartBrowser();
     QJsonObject marks = FMarks;
     // A feed's keys can pass the bound of one line many times over: they go
     // ahead in lines of their own.
     if (const QJsonValue unread = marks.take(QStringLiteral("unread")); unread.isArray() && FHelper)
-        for (const QByteArray& line : pane::EncodeUnreadKeys(unread.toArray()))
-            FHelper->write(line);
+        for (const QByteArray& line : pane::EncodeUnreadKeys(unread.toArray())) FHelper->write(line);
     QJsonObject fields{{"address", FLocation}, {"scheme", FColorScheme}};
-    if (!marks.isEmpty())
-        fields.insert(QStringLiteral("marks"), marks);
+    if (!marks.isEmpty()) fields.insert(QStringLiteral("marks"), marks);
     Send(QStringLiteral("navigate"), fields);
 }
 
-void TReadingPane::showEvent(QShowEvent* event)
-{
+void TReadingPane::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     FOnScreen = true;
     window()->installEventFilter(this);
     CameOnScreen();
 }
 
-bool TReadingPane::eventFilter(QObject* watched, QEvent* event)
-{
+bool TReadingPane::eventFilter(QObject* watched, QEvent* event) {
     // A minimised window's widgets still count as visible.
     if (watched == window() && event->type() == QEvent::WindowStateChange && isVisible()) {
         if (!window()->isMinimized()) {
             FOnScreen = true;
             CameOnScreen();
         } else if (FHelper) {
-            if (FStandsAlone)
-                Send(QStringLiteral("hide"));
+            if (FStandsAlone) Send(QStringLiteral("hide"));
             FReleaseTimer.start();
         }
     }
     return QWidget::eventFilter(watched, event);
 }
 
-void TReadingPane::CameOnScreen()
-{
+void TReadingPane::CameOnScreen() {
     FReleaseTimer.stop();
-    if (FStandsAlone)
-        Send(QStringLiteral("show"), {{"embedded", false}});
+    if (FStandsAlone) Send(QStringLiteral("show"), {{"embedded", false}});
     // Once the window is on screen, not before: it appears without waiting
     // for the engine, and a feed chosen as it appears (a balloon click)
     // replaces the remembered page before that is loaded for nothing.
     QTimer::singleShot(0, this, [this] {
-        if (OnScreen())
-            OpenPendingPage();
+        if (OnScreen()) OpenPendingPage();
     });
 }
 
-void TReadingPane::hideEvent(QHideEvent* event)
-{
+void TReadingPane::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     FOnScreen = false;
-    if (FStandsAlone)
-        Send(QStringLiteral("hide"));
-    if (FHelper)
-        FReleaseTimer.start();
+    if (FStandsAlone) Send(QStringLiteral("hide"));
+    if (FHelper) FReleaseTimer.start();
 }

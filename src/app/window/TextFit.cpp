@@ -7,37 +7,28 @@ namespace textfit {
 
 namespace {
 
-bool IsContinuationByte(unsigned char c)
-{
-    return (c & 0xC0) == 0x80;
-}
+bool IsContinuationByte(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 // How many bytes CutText keeps.
-std::size_t CutLength(std::string_view text, long long length)
-{
+std::size_t CutLength(std::string_view text, long long length) {
     const auto size = static_cast<long long>(text.size());
-    if (length >= size)
-        return text.size();
+    if (length >= size) return text.size();
     // The cut keeps two bytes fewer than asked, as the original double-byte
     // arithmetic does for single-byte text; in UTF-8 it then steps back to
     // the first byte of the character it landed in.
     long long keep = length - 2;
-    if (keep <= 0)
-        return 0;
-    while (keep > 0 && IsContinuationByte(static_cast<unsigned char>(text[static_cast<std::size_t>(keep)])))
-        --keep;
+    if (keep <= 0) return 0;
+    while (keep > 0 && IsContinuationByte(static_cast<unsigned char>(text[static_cast<std::size_t>(keep)]))) --keep;
     return static_cast<std::size_t>(keep);
 }
 
 }  // namespace
 
-std::string CutText(std::string_view text, long long length)
-{
+std::string CutText(std::string_view text, long long length) {
     return std::string(text.substr(0, CutLength(text, length)));
 }
 
-std::string StripTags(std::string_view text, std::size_t maxChars)
-{
+std::string StripTags(std::string_view text, std::size_t maxChars) {
     std::string result;
     result.reserve(maxChars == kNoLimit ? text.size() : std::min(text.size(), maxChars * 4));
     std::size_t chars = 0;
@@ -48,30 +39,26 @@ std::string StripTags(std::string_view text, std::size_t maxChars)
         } else if (c == '>') {
             inTag = false;
         } else if (!inTag) {
-            if (!IsContinuationByte(static_cast<unsigned char>(c)) && chars++ == maxChars)
-                break;
+            if (!IsContinuationByte(static_cast<unsigned char>(c)) && chars++ == maxChars) break;
             result += c;
         }
     }
     return result;
 }
 
-std::size_t CharCount(std::string_view text)
-{
+std::size_t CharCount(std::string_view text) {
     std::size_t chars = 0;
-    for (char c : text)
-        chars += IsContinuationByte(static_cast<unsigned char>(c)) ? 0 : 1;
+    for (char c : text) chars += IsContinuationByte(static_cast<unsigned char>(c)) ? 0 : 1;
     return chars;
 }
 
-std::string FitTextWidth(const std::string& text, int width, const TTextMeasure& measure)
-{
+std::string FitTextWidth(const std::string& text, int width, const TTextMeasure& measure) {
     // The lengths the plain loop would try, longest first: every step is
     // CutText(t, length of t - 1), ending with the empty text.
     std::vector<std::size_t> lengths{text.size()};
     while (lengths.back() > 0)
-        lengths.push_back(CutLength(std::string_view(text).substr(0, lengths.back()),
-                                    static_cast<long long>(lengths.back()) - 1));
+        lengths.push_back(
+            CutLength(std::string_view(text).substr(0, lengths.back()), static_cast<long long>(lengths.back()) - 1));
     const auto fits = [&](std::size_t step) {
         return lengths[step] == 0 || measure(text.substr(0, lengths[step])) <= width;
     };
@@ -90,8 +77,7 @@ std::string FitTextWidth(const std::string& text, int width, const TTextMeasure&
             found = true;
         } else {
             fitting = step;
-            if (step == 0)
-                return text;  // the whole text fits
+            if (step == 0) return text;  // the whole text fits
         }
     }
     while (fitting - tooWide > 1) {
@@ -105,8 +91,7 @@ std::string FitTextWidth(const std::string& text, int width, const TTextMeasure&
 }
 
 std::string FittedTitleLines(const std::function<std::string(int)>& title, int count, int width,
-                             const TTextMeasure& measure, std::size_t maxChars)
-{
+                             const TTextMeasure& measure, std::size_t maxChars) {
     std::string text;
     std::size_t chars = 0;
     for (int i = 0; i < count && chars < maxChars; ++i) {

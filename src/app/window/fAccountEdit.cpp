@@ -157,8 +157,8 @@ void TFormAccountEdit::OKBtnClick() {
     // Editing without a new password changes the name only: nothing to check.
     if (FMode == TMode::Edit && EditPassword->text().isEmpty()) return accept();
     if (address.isEmpty() || user.isEmpty() || EditPassword->text().isEmpty()) {
-        StatusText->setText(AccountText("AccountFieldsMissing",
-                                QStringLiteral("Give the server's address, the user name and the API password.")));
+        StatusText->setText(AccountText(
+            "AccountFieldsMissing", QStringLiteral("Give the server's address, the user name and the API password.")));
         return;
     }
     SetChecking(true);
@@ -182,10 +182,10 @@ void TFormAccountEdit::CheckDone(const TSignInResult& result) {
     }
     if (FMode == TMode::Add && FindExisting) {
         if (const auto existing = FindExisting(result.Base, EditUser->text().trimmed().toStdString())) {
-            StatusText->setText(AccountText("AccountAlreadyListed",
-                                    QStringLiteral("This account is already in the list as \"%1\".")
-                                        .arg(QString::fromStdString(*existing)),
-                                    {*existing}));
+            StatusText->setText(AccountText(
+                "AccountAlreadyListed",
+                QStringLiteral("This account is already in the list as \"%1\".").arg(QString::fromStdString(*existing)),
+                {*existing}));
             emit checkFinished();
             return;
         }

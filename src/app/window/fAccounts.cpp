@@ -25,14 +25,16 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 QString DescribePasswordPlace(const TVaultResult& result, const QString& secretFile) {
     if (!result.Ok)
         return AccountText("AccountPasswordNotKept",
-                   QStringLiteral("The password could not be kept (%1); Quillet asks for it at the next start.")
-                       .arg(result.Error),
-                   {result.Error.toStdString()});
+                           QStringLiteral("The password could not be kept (%1); Quillet asks for it at the next start.")
+                               .arg(result.Error),
+                           {result.Error.toStdString()});
     if (result.Place == TVaultPlace::File)
-        return AccountText("AccountPasswordInFile",
-                   QStringLiteral("The password is kept in the file %1, readable only by you, because no secret "
-                                  "store answered.").arg(secretFile),
-                   {secretFile.toStdString()});
+        return AccountText(
+            "AccountPasswordInFile",
+            QStringLiteral("The password is kept in the file %1, readable only by you, because no secret "
+                           "store answered.")
+                .arg(secretFile),
+            {secretFile.toStdString()});
     return AccountText("AccountPasswordInStore", QStringLiteral("The password is kept in the desktop's secret store."));
 }
 
@@ -85,10 +87,12 @@ TFormAccounts::TFormAccounts(TFormMain& form, QWidget* parent) : QDialog(parent)
 
     RunAccountForm = [](TFormAccountEdit& edit) { return edit.exec() == QDialog::Accepted; };
     ConfirmRemove = [this](const QString& caption) {
-        const QString question = AccountText("AccountRemoveConfirm",
-                                     QStringLiteral("Remove the account \"%1\"? Its feeds leave the list; the server "
-                                                    "keeps them.").arg(caption),
-                                     {caption.toStdString()});
+        const QString question =
+            AccountText("AccountRemoveConfirm",
+                        QStringLiteral("Remove the account \"%1\"? Its feeds leave the list; the server "
+                                       "keeps them.")
+                            .arg(caption),
+                        {caption.toStdString()});
         return QMessageBox::question(this, windowTitle(), question) == QMessageBox::Yes;
     };
 
@@ -150,9 +154,8 @@ void TFormAccounts::AddBtnClick() {
         return FForm.ExistingAccount(base, user);
     };
     if (!RunAccountForm(edit)) return;
-    const std::string id =
-        FForm.AddAccount(edit.Base().toStdString(), edit.EditUser->text().trimmed().toStdString(),
-                         edit.Caption().toStdString());
+    const std::string id = FForm.AddAccount(edit.Base().toStdString(), edit.EditUser->text().trimmed().toStdString(),
+                                            edit.Caption().toStdString());
     AccountList->setCurrentItem(nullptr);
     Refresh();
     for (int row = 0; row < AccountList->topLevelItemCount(); ++row)

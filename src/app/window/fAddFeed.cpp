@@ -32,14 +32,20 @@ QString DescribeFailure(const discover::TDiscoverError& error, const QString& ad
     const std::string where = address.toStdString();
     try {
         switch (error.Kind) {
-            case Kind::NoFeed: return LangFmtQ("DiscoverNoFeed", {where});
-            case Kind::HostNotFound: return LangFmtQ("DiscoverHostNotFound", {where});
-            case Kind::TimedOut: return LangFmtQ("DiscoverTimedOut", {where});
-            case Kind::InvalidAddress: return LangFmtQ("DiscoverInvalid", {where});
+            case Kind::NoFeed:
+                return LangFmtQ("DiscoverNoFeed", {where});
+            case Kind::HostNotFound:
+                return LangFmtQ("DiscoverHostNotFound", {where});
+            case Kind::TimedOut:
+                return LangFmtQ("DiscoverTimedOut", {where});
+            case Kind::InvalidAddress:
+                return LangFmtQ("DiscoverInvalid", {where});
             case Kind::HttpStatus:
-                if (error.Status == 401 || error.Status == 403) return LangFmtQ("DiscoverRefused", {where, error.Status});
+                if (error.Status == 401 || error.Status == 403)
+                    return LangFmtQ("DiscoverRefused", {where, error.Status});
                 break;
-            default: break;
+            default:
+                break;
         }
     } catch (const std::exception&) {
         // a language without these texts: the search's own words

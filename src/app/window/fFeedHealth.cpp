@@ -31,16 +31,22 @@ std::vector<TFormFeedHealth::TAction> ActionsFor(schedule::TAttention attention)
     using A = TFormFeedHealth::TAction;
     using schedule::TAttention;
     switch (attention) {
-        case TAttention::Moved: return {A::UseAddress, A::Retry, A::Edit, A::Delete};
-        case TAttention::AddressChanged: return {A::Undo, A::Keep};
-        case TAttention::NotAFeed: return {A::FindFeed, A::Retry, A::Edit, A::Delete};
-        case TAttention::Silent: return {A::Keep, A::Delete};
+        case TAttention::Moved:
+            return {A::UseAddress, A::Retry, A::Edit, A::Delete};
+        case TAttention::AddressChanged:
+            return {A::Undo, A::Keep};
+        case TAttention::NotAFeed:
+            return {A::FindFeed, A::Retry, A::Edit, A::Delete};
+        case TAttention::Silent:
+            return {A::Keep, A::Delete};
         case TAttention::Gone:
         case TAttention::NotFound:
         case TAttention::Refused:
         case TAttention::BotProtection:
-        case TAttention::Failing: return {A::Retry, A::Edit, A::Delete};
-        case TAttention::None: break;
+        case TAttention::Failing:
+            return {A::Retry, A::Edit, A::Delete};
+        case TAttention::None:
+            break;
     }
     return {};
 }
@@ -54,7 +60,8 @@ TFormFeedHealth::TFormFeedHealth(QWidget* parent) : QDialog(parent) {
     ListFeeds = new QTreeWidget(this);
     ListFeeds->setObjectName("ListFeeds");
     ListFeeds->setColumnCount(2);
-    ListFeeds->setHeaderLabels({MessageOr("SearchColumnFeed", "Feed"), MessageOr("HealthColumnCause", "What happened")});
+    ListFeeds->setHeaderLabels(
+        {MessageOr("SearchColumnFeed", "Feed"), MessageOr("HealthColumnCause", "What happened")});
     ListFeeds->setRootIsDecorated(false);
     ListFeeds->setUniformRowHeights(true);
     ListFeeds->header()->setStretchLastSection(true);
@@ -103,13 +110,20 @@ TFormFeedHealth::TFormFeedHealth(QWidget* parent) : QDialog(parent) {
 
 QPushButton* TFormFeedHealth::Button(TAction action) const {
     switch (action) {
-        case TAction::UseAddress: return BtnUseAddress;
-        case TAction::Undo: return BtnUndo;
-        case TAction::Retry: return BtnRetry;
-        case TAction::Edit: return BtnEdit;
-        case TAction::Delete: return BtnDelete;
-        case TAction::FindFeed: return BtnFindFeed;
-        case TAction::Keep: return BtnKeep;
+        case TAction::UseAddress:
+            return BtnUseAddress;
+        case TAction::Undo:
+            return BtnUndo;
+        case TAction::Retry:
+            return BtnRetry;
+        case TAction::Edit:
+            return BtnEdit;
+        case TAction::Delete:
+            return BtnDelete;
+        case TAction::FindFeed:
+            return BtnFindFeed;
+        case TAction::Keep:
+            return BtnKeep;
     }
     return nullptr;
 }

@@ -116,8 +116,8 @@ std::optional<int> ReadInt(const xml::Node& node) {
 // reachable for the label editor below.
 class TFeedTree : public QTreeWidget {
 public:
-    using QTreeWidget::QTreeWidget;
     using QTreeWidget::itemFromIndex;
+    using QTreeWidget::QTreeWidget;
     bool Editing() const { return state() == EditingState; }
 
     // A feed or folder dropped in the tree is moved by the window, which
@@ -245,9 +245,9 @@ QIcon TFormMain::TreeIcon(const QString& path) const {
     // of painting a row. The tree's icons are drawn once, at the tree's
     // icon size for this screen and for a screen of twice the density.
     const QIcon drawing(path);
-    const QSize size = TreeView->iconSize().isValid()
-                           ? TreeView->iconSize()
-                           : QSize(style()->pixelMetric(QStyle::PM_SmallIconSize), style()->pixelMetric(QStyle::PM_SmallIconSize));
+    const QSize size = TreeView->iconSize().isValid() ? TreeView->iconSize()
+                                                      : QSize(style()->pixelMetric(QStyle::PM_SmallIconSize),
+                                                              style()->pixelMetric(QStyle::PM_SmallIconSize));
     const qreal density = devicePixelRatioF();
     QIcon icon;
     icon.addPixmap(drawing.pixmap(size, density));
@@ -348,8 +348,8 @@ void TFormMain::CreateActions() {
     ActionSupport->setStatusTip("Online Support");
 
     // Feed actions follow the selection; nothing is selected yet.
-    for (QAction* action :
-         {ActionDeleteFeed, ActionEditFeed, ActionRenameFeed, ActionUpdateFeed, ActionCopyURL, ActionMarkRead, ActionMarkUnread})
+    for (QAction* action : {ActionDeleteFeed, ActionEditFeed, ActionRenameFeed, ActionUpdateFeed, ActionCopyURL,
+                            ActionMarkRead, ActionMarkUnread})
         action->setEnabled(false);
     ActionShowQuillet->setVisible(false);
 
@@ -540,8 +540,7 @@ void TFormMain::CreateWidgets() {
     paste->setObjectName("ActionPasteAddress");
     paste->setShortcut(QKeySequence::Paste);
     paste->setShortcutContext(Qt::WidgetShortcut);
-    connect(paste, &QAction::triggered, this,
-            [this] { TakeAddressOrFile(QGuiApplication::clipboard()->text()); });
+    connect(paste, &QAction::triggered, this, [this] { TakeAddressOrFile(QGuiApplication::clipboard()->text()); });
     tree->addAction(paste);
     TreeView->setObjectName("TreeView");
     TreeView->setColumnCount(1);
@@ -592,8 +591,10 @@ void TFormMain::CreateWidgets() {
         folder.SetAttribute("expanded", value);
         ScheduleConfigSave();
     };
-    connect(TreeView, &QTreeWidget::itemExpanded, this, [keepExpansion](QTreeWidgetItem* node) { keepExpansion(node, true); });
-    connect(TreeView, &QTreeWidget::itemCollapsed, this, [keepExpansion](QTreeWidgetItem* node) { keepExpansion(node, false); });
+    connect(TreeView, &QTreeWidget::itemExpanded, this,
+            [keepExpansion](QTreeWidgetItem* node) { keepExpansion(node, true); });
+    connect(TreeView, &QTreeWidget::itemCollapsed, this,
+            [keepExpansion](QTreeWidgetItem* node) { keepExpansion(node, false); });
     connect(TreeView, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { Guarded([&] { TreeViewChange(current); }); });
 
@@ -1050,9 +1051,9 @@ TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName, QTre
         throw std::runtime_error(LangFmt("InvalidOPML", {std::string(error.what())}));
     }
     if (target && !AccountIdOf(target).empty()) return ImportToAccount(outlines, AccountNode(AccountIdOf(target)));
-    const feedlist::TImport imported = feedlist::Import(FOptions->GetConfigNode(kItemsPath),
-                                                        FOptions->GetConfigNode(kCounterPath), outlines,
-                                                        plat::FormatISO8601(plat::Now()));
+    const feedlist::TImport imported =
+        feedlist::Import(FOptions->GetConfigNode(kItemsPath), FOptions->GetConfigNode(kCounterPath), outlines,
+                         plat::FormatISO8601(plat::Now()));
     AttachNewFeeds(imported.Added);
     RootNode()->setExpanded(true);
     FOptions->Save();
@@ -1191,19 +1192,21 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
         for (;;) {
             const int answer = dialog.exec();
-            if (answer == QDialog::Accepted) Guarded([&] {
-                QTreeWidgetItem* where = TreeView->currentItem();
-                const int target = dialog.Target();
-                if (target == 0 && !selectedAccount.empty()) where = RootNode();
-                if (target > 0 && AccountIdOf(where) != AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
-                    where = targets.Nodes[static_cast<std::size_t>(target)];
-                QTreeWidgetItem* node = nullptr;
-                {
-                    TWaitCursor wait;
-                    node = AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
-                }
-                if (node) TreeView->setCurrentItem(node);
-            });
+            if (answer == QDialog::Accepted)
+                Guarded([&] {
+                    QTreeWidgetItem* where = TreeView->currentItem();
+                    const int target = dialog.Target();
+                    if (target == 0 && !selectedAccount.empty()) where = RootNode();
+                    if (target > 0 &&
+                        AccountIdOf(where) != AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
+                        where = targets.Nodes[static_cast<std::size_t>(target)];
+                    QTreeWidgetItem* node = nullptr;
+                    {
+                        TWaitCursor wait;
+                        node = AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
+                    }
+                    if (node) TreeView->setCurrentItem(node);
+                });
             if (answer != QDialog::Accepted && answer != TFormAddFeed::kSkipped) return;
             if (!dialog.StartNext()) return;
         }

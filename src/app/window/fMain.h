@@ -74,7 +74,7 @@ struct TAccountSyncEnded;
 namespace greader {
 class TChangeQueue;
 struct TSubscriptionChanges;
-}
+}  // namespace greader
 class QTimer;
 struct TFeedProperties;
 namespace feed {
@@ -143,12 +143,14 @@ private:
 class TFolderNode : public QTreeWidgetItem {
 public:
     static constexpr int kType = QTreeWidgetItem::UserType + 2;
-    TFolderNode(xml::Node folder, QIcon icon) : QTreeWidgetItem(kType), FFolder(std::move(folder)), FIcon(std::move(icon)) {}
+    TFolderNode(xml::Node folder, QIcon icon)
+        : QTreeWidgetItem(kType), FFolder(std::move(folder)), FIcon(std::move(icon)) {}
     xml::Node Folder() const { return FFolder; }
     QVariant data(int column, int role) const override {
         if (column == 0 && role == Qt::DecorationRole) return FStateIcon.isNull() ? FIcon : FStateIcon;
         if (column == 0 && role == Qt::ToolTipRole && !FToolTip.isEmpty()) return FToolTip;
-        if (column == 0 && role == Qt::EditRole) return QString::fromStdString(FFolder.Attribute("caption").value_or(""));
+        if (column == 0 && role == Qt::EditRole)
+            return QString::fromStdString(FFolder.Attribute("caption").value_or(""));
         return QTreeWidgetItem::data(column, role);
     }
     // An account's folder shows the state of its syncs as a feed row shows
@@ -620,8 +622,7 @@ public:
     bool AccountSyncing(const std::string& accountId) const;
     // Keeps a change for the account's server in the item store and asks
     // for a sync shortly, so that a burst of changes goes out together.
-    void QueueAccountChange(const std::string& accountId,
-                            const std::function<void(greader::TChangeQueue&)>& change);
+    void QueueAccountChange(const std::string& accountId, const std::function<void(greader::TChangeQueue&)>& change);
     // The server's name for a node's folder in the account: its caption,
     // "" for the account's own folder.
     std::string AccountLabelOf(QTreeWidgetItem* folder) const;
@@ -764,7 +765,7 @@ public:
     // is counted again at most a minute after the last count.
     void NoteFeedAttention(const std::string& id, schedule::TAttention attention);
     void ShowAttentionCount();
-    std::set<std::string> FNeedingAttention;  // as last counted, feeds in the tree only
+    std::set<std::string> FNeedingAttention;                  // as last counted, feeds in the tree only
     std::chrono::system_clock::time_point FAttentionCounted;  // by the health clock
     // The ids of the feeds that need attention, in the tree's order.
     std::vector<std::string> FeedsNeedingAttention();

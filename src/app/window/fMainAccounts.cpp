@@ -37,7 +37,8 @@ void TFormMain::ConnectAccounts() {
         edit.SetAccount(Q(record->Address), Q(record->User), Q(record->Caption));
         edit.SetIntro(AccountText("AccountPasswordRefused",
                                   QStringLiteral("The server refused the password of the account \"%1\". Type it "
-                                                 "again.").arg(Q(record->Caption)),
+                                                 "again.")
+                                      .arg(Q(record->Caption)),
                                   {record->Caption}));
         if (edit.exec() != QDialog::Accepted) return std::nullopt;
         return edit.Password();

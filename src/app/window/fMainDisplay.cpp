@@ -33,27 +33,20 @@ constexpr int kBalloonLineWidth = 250;
 // characters; nothing beyond them is built.
 constexpr std::size_t kBalloonTextChars = TAnnouncer::kBodyChars;
 
-QString Q(const std::string& text)
-{
-    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
-}
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
 
 // Addresses that stay inside the program's browser: local files (a path, a
 // file: URL, a drive-letter path) and the browser's own blank page.
-bool IsLocalAddress(const QString& address)
-{
-    if (address.startsWith('/'))
-        return true;
-    if (address.size() >= 3 && address.at(1) == ':' && (address.at(2) == '\\' || address.at(2) == '/'))
-        return true;
+bool IsLocalAddress(const QString& address) {
+    if (address.startsWith('/')) return true;
+    if (address.size() >= 3 && address.at(1) == ':' && (address.at(2) == '\\' || address.at(2) == '/')) return true;
     const QString scheme = QUrl(address).scheme().toLower();
     return scheme == QLatin1String("file") || scheme == QLatin1String("about");
 }
 
 }  // namespace
 
-void TFormMain::ConnectUpdateAndDisplay()
-{
+void TFormMain::ConnectUpdateAndDisplay() {
     OpenExternally = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 
     auto guarded = [this](auto handler) {
@@ -122,19 +115,15 @@ void TFormMain::ConnectUpdateAndDisplay()
 // ---------------------------------------------------------------------------
 // Showing a feed
 
-void TFormMain::ShowFeed(QTreeWidgetItem* node)
-{
+void TFormMain::ShowFeed(QTreeWidgetItem* node) {
     xml::Node item = GetFeedItem(node);
-    if (!item)
-        return;
+    if (!item) return;
     if (TreeView->currentItem() != node) {
         // Selecting runs the selection handler, which shows the feed.
         TreeView->setCurrentItem(node);
-        if (TreeView->currentItem() == node)
-            return;
+        if (TreeView->currentItem() == node) return;
     }
-    for (QTreeWidgetItem* parent = node->parent(); parent; parent = parent->parent())
-        parent->setExpanded(true);
+    for (QTreeWidgetItem* parent = node->parent(); parent; parent = parent->parent()) parent->setExpanded(true);
     TreeView->scrollToItem(node);
 
     const std::string id = item.Attribute("id").value_or("");
@@ -143,14 +132,12 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node)
     bool showImages = true;
     try {
         xml::Node option = FOptions->GetConfigNode(kShowWebImagesPath);
-        if (option.Text().empty())
-            option.SetText(plat::BoolToStr(true));
+        if (option.Text().empty()) option.SetText(plat::BoolToStr(true));
         showImages = plat::TryStrToBool(option.Text()).value_or(true);
     } catch (const std::exception&) {
     }
     WebBrowser->SetShowWebImages(showImages);
-    if (!IsValidFeedId(id))
-        return;
+    if (!IsValidFeedId(id)) return;
     // Nothing counts as read here: only once the pane reports the page on
     // show (PageShown), so a page never loaded marks nothing.
     TPageOnShow page;
@@ -160,8 +147,7 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node)
     FPageOnShow = std::move(page);
 }
 
-void TFormMain::FollowShownCaption(const xml::Node& item)
-{
+void TFormMain::FollowShownCaption(const xml::Node& item) {
     if (FPageOnShow.FeedId.empty() || item.Attribute("caption").value_or("") == FPageOnShow.Caption ||
         item.Attribute("id") != FPageOnShow.FeedId)
         return;
@@ -169,19 +155,16 @@ void TFormMain::FollowShownCaption(const xml::Node& item)
     // After the change in hand is complete (a rename saves, a sync moves on).
     QTimer::singleShot(0, this, [this, id = FPageOnShow.FeedId] {
         QTreeWidgetItem* node = FindFeedNodeById(id);
-        if (node && TreeView->currentItem() == node && FPageOnShow.FeedId == id)
-            Guarded([&] { ShowFeed(node); });
+        if (node && TreeView->currentItem() == node && FPageOnShow.FeedId == id) Guarded([&] { ShowFeed(node); });
     });
 }
 
 // ---------------------------------------------------------------------------
 // Balloons
 
-void TFormMain::ShowAnnouncement(const TAnnouncement& announcement)
-{
+void TFormMain::ShowAnnouncement(const TAnnouncement& announcement) {
     const std::vector<TNewsItem>& items = announcement.Items;
-    if (announcement.FeedIds.empty() || items.empty())
-        return;
+    if (announcement.FeedIds.empty() || items.empty()) return;
     FBalloonNode = announcement.FeedIds.front();
     const int count = announcement.ItemCount;
     if (announcement.SingleFeed() && count == 1) {
@@ -193,9 +176,10 @@ void TFormMain::ShowAnnouncement(const TAnnouncement& announcement)
                                 ? LangFmtQ("UpdatedTitles", {announcement.FeedTitle, count})
                                 : LangFmtQ("NewItemsSummary", {count, static_cast<int>(announcement.FeedIds.size())});
         } catch (const std::exception&) {
-            FBalloonTitle = announcement.SingleFeed()
-                                ? Q(announcement.FeedTitle)
-                                : QStringLiteral("%1 new items in %2 feeds").arg(count).arg(announcement.FeedIds.size());
+            FBalloonTitle =
+                announcement.SingleFeed()
+                    ? Q(announcement.FeedTitle)
+                    : QStringLiteral("%1 new items in %2 feeds").arg(count).arg(announcement.FeedIds.size());
         }
         const QFontMetrics metrics(font());
         FBalloonText = Q(textfit::FittedTitleLines(
@@ -206,10 +190,8 @@ void TFormMain::ShowAnnouncement(const TAnnouncement& announcement)
     ShowBalloon();
 }
 
-void TFormMain::ShowBalloon()
-{
-    if (FBalloonNode.empty() || !TrayIcon)
-        return;
+void TFormMain::ShowBalloon() {
+    if (FBalloonNode.empty() || !TrayIcon) return;
     int timeout = kFallbackBalloonSeconds;
     try {
         timeout = plat::TryStrToInt(FOptions->GetConfigNode(kBalloonTimeoutPath).Text()).value_or(timeout);
@@ -221,93 +203,63 @@ void TFormMain::ShowBalloon()
     TrayIcon->ShowBalloonHint(FBalloonTitle, text, TBalloonHintIcon::bitInfo, timeout);
 }
 
-std::string TFormMain::FitTextWidth(const std::string& text, int width) const
-{
+std::string TFormMain::FitTextWidth(const std::string& text, int width) const {
     const QFontMetrics metrics(font());
     return textfit::FitTextWidth(text, width,
                                  [&metrics](const std::string& s) { return metrics.horizontalAdvance(Q(s)); });
 }
 
-std::string TFormMain::CutText(const std::string& text, int length)
-{
-    return textfit::CutText(text, length);
-}
+std::string TFormMain::CutText(const std::string& text, int length) { return textfit::CutText(text, length); }
 
-std::string TFormMain::StripTags(const std::string& text)
-{
-    return textfit::StripTags(text);
-}
+std::string TFormMain::StripTags(const std::string& text) { return textfit::StripTags(text); }
 
 // ---------------------------------------------------------------------------
 // The browser
 
-void TFormMain::WebBrowserBeforeNavigate2(const QString& address, bool& cancel)
-{
+void TFormMain::WebBrowserBeforeNavigate2(const QString& address, bool& cancel) {
     bool external = false;
     try {
         external = plat::TryStrToBool(FOptions->GetConfigNode(kExternalBrowserPath).Text()).value_or(false);
     } catch (const std::exception&) {
     }
     if (external && !IsLocalAddress(address)) {
-        if (OpenExternally)
-            OpenExternally(QUrl(address));
+        if (OpenExternally) OpenExternally(QUrl(address));
         cancel = true;
     }
 }
 
-void TFormMain::WebBrowserDocumentComplete()
-{
-    WebBrowser->SetBodyStyle("border-style", "none");
-}
+void TFormMain::WebBrowserDocumentComplete() { WebBrowser->SetBodyStyle("border-style", "none"); }
 
-void TFormMain::WebBrowserStatusTextChange(const QString& text)
-{
-    SetStatusText(1, text);
-}
+void TFormMain::WebBrowserStatusTextChange(const QString& text) { SetStatusText(1, text); }
 
 // ---------------------------------------------------------------------------
 // Showing and hiding the window
 
-void TFormMain::ActionShowQuilletExecute()
-{
+void TFormMain::ActionShowQuilletExecute() {
     TrayIcon->ShowMainForm();
     ActionShowQuillet->setVisible(false);
     ActionHideQuillet->setVisible(true);
 }
 
-void TFormMain::ActionHideQuilletExecute()
-{
+void TFormMain::ActionHideQuilletExecute() {
     TrayIcon->HideMainForm();
     ActionHideQuillet->setVisible(false);
     ActionShowQuillet->setVisible(true);
 }
 
-void TFormMain::TrayIconDblClick()
-{
-    ActionShowQuilletExecute();
-}
+void TFormMain::TrayIconDblClick() { ActionShowQuilletExecute(); }
 
-void TFormMain::ApplicationEvents1Minimize()
-{
-    ActionHideQuilletExecute();
-}
+void TFormMain::ApplicationEvents1Minimize() { ActionHideQuilletExecute(); }
 
-void TFormMain::TrayIconClick()
-{
-    ShowNotification(nullptr, nullptr, 0);
-}
+void TFormMain::TrayIconClick() { ShowNotification(nullptr, nullptr, 0); }
 
-void TFormMain::TrayIconBalloonHintClick()
-{
+void TFormMain::TrayIconBalloonHintClick() {
     TrayIcon->ShowMainForm();
-    if (QTreeWidgetItem* node = FindFeedNodeById(FBalloonNode))
-        ShowFeed(node);
+    if (QTreeWidgetItem* node = FindFeedNodeById(FBalloonNode)) ShowFeed(node);
 }
 
-void TFormMain::ActionHelpExecute()
-{
+void TFormMain::ActionHelpExecute() {
     // The help is an HTML page in the working directory, opened by the
     // desktop's browser; a failure to open it is ignored.
-    if (OpenExternally)
-        OpenExternally(QUrl::fromLocalFile(QDir::current().absoluteFilePath(kHelpFile)));
+    if (OpenExternally) OpenExternally(QUrl::fromLocalFile(QDir::current().absoluteFilePath(kHelpFile)));
 }

@@ -264,7 +264,9 @@ void TFormMain::FillMoveToMenu() {
         if (!ContainerElement(each) || IsUnder(each, moving)) return;
         int depth = 0;
         for (QTreeWidgetItem* up = each->parent(); up; up = up->parent()) ++depth;
-        const QString caption = each == RootNode() ? each->text(0) : Q(static_cast<TFolderNode*>(each)->Folder().Attribute(kCaptionAttribute).value_or(""));
+        const QString caption =
+            each == RootNode() ? each->text(0)
+                               : Q(static_cast<TFolderNode*>(each)->Folder().Attribute(kCaptionAttribute).value_or(""));
         QAction* action = MenuMoveTo->addAction(QString(depth * 4, QChar(' ')) + caption);
         action->setEnabled(each != moving->parent());
         connect(action, &QAction::triggered, this, [this, moving, each] { Guarded([&] { MoveNode(moving, each); }); });

@@ -53,23 +53,35 @@ QString Words(const char* name, const std::vector<plat::FormatArg>& args, const 
 QString FailureWords(const schedule::TFetchOutcome& outcome) {
     switch (outcome.Kind) {
         case TOutcomeKind::Updated:
-        case TOutcomeKind::NotModified: return {};
+        case TOutcomeKind::NotModified:
+            return {};
         case TOutcomeKind::Moved:
             return Words("FailureMoved", {outcome.MovedTo}, "The feed has moved to a new address.");
-        case TOutcomeKind::Gone: return Words("FailureGone", {}, "The site removed this feed for good.");
-        case TOutcomeKind::NotFound: return Words("FailureNotFound", {}, "There is no feed at this address.");
-        case TOutcomeKind::Refused: return Words("FailureRefused", {}, "The server refused access to this feed.");
+        case TOutcomeKind::Gone:
+            return Words("FailureGone", {}, "The site removed this feed for good.");
+        case TOutcomeKind::NotFound:
+            return Words("FailureNotFound", {}, "There is no feed at this address.");
+        case TOutcomeKind::Refused:
+            return Words("FailureRefused", {}, "The server refused access to this feed.");
         case TOutcomeKind::BotProtection:
-            return Words("FailureBotProtection", {}, "The site answered with a check that only a web browser can pass.");
-        case TOutcomeKind::NotAFeed: return Words("FailureNotAFeed", {}, "The address gives a web page, not a feed.");
-        case TOutcomeKind::HostNotFound: return Words("FailureHostNotFound", {}, "The server was not found.");
-        case TOutcomeKind::Unreachable: return Words("FailureUnreachable", {}, "The server could not be reached.");
+            return Words("FailureBotProtection", {},
+                         "The site answered with a check that only a web browser can pass.");
+        case TOutcomeKind::NotAFeed:
+            return Words("FailureNotAFeed", {}, "The address gives a web page, not a feed.");
+        case TOutcomeKind::HostNotFound:
+            return Words("FailureHostNotFound", {}, "The server was not found.");
+        case TOutcomeKind::Unreachable:
+            return Words("FailureUnreachable", {}, "The server could not be reached.");
         case TOutcomeKind::TlsInvalid:
             return Words("FailureTlsInvalid", {}, "The server's security certificate is not valid for this address.");
-        case TOutcomeKind::TimedOut: return Words("FailureTimedOut", {}, "The server did not answer in time.");
-        case TOutcomeKind::ServerError: return Words("FailureServerError", {}, "The server had a problem of its own.");
-        case TOutcomeKind::RateLimited: return Words("FailureRateLimited", {}, "The server asked to come back later.");
-        case TOutcomeKind::OtherFailure: break;
+        case TOutcomeKind::TimedOut:
+            return Words("FailureTimedOut", {}, "The server did not answer in time.");
+        case TOutcomeKind::ServerError:
+            return Words("FailureServerError", {}, "The server had a problem of its own.");
+        case TOutcomeKind::RateLimited:
+            return Words("FailureRateLimited", {}, "The server asked to come back later.");
+        case TOutcomeKind::OtherFailure:
+            break;
     }
     return Words("FailureOther", {}, "The feed could not be fetched or read.");
 }
@@ -99,10 +111,11 @@ void TFormMain::ConnectFeedHealth() {
     const schedule::THealthBook::TLoadResult book = FHealth->Load(schedule::kHealthFile);
     if (!book.Damage.empty()) {
         const std::string detail = std::string(schedule::kHealthFile) + ": " + book.Damage;
-        SetStatusText(0, book.SetAsidePath.empty()
-                             ? Q(detail)
-                             : Words("HealthSetAside", {book.SetAsidePath},
-                                     "The feed health record was damaged and was kept aside; what could be read of it is kept."));
+        SetStatusText(
+            0, book.SetAsidePath.empty()
+                   ? Q(detail)
+                   : Words("HealthSetAside", {book.SetAsidePath},
+                           "The feed health record was damaged and was kept aside; what could be read of it is kept."));
     }
     // A server's Retry-After outlives a restart, one after another too.
     const auto loaded = std::chrono::system_clock::now();
@@ -151,8 +164,7 @@ schedule::THealthPolicy TFormMain::HealthPolicy() {
     try {
         const xml::Node option =
             FOptions->ConfigDocument().DocumentElement().ChildByName("general").ChildByName(kSilentDaysName);
-        if (option)
-            days = plat::TryStrToInt(option.Text()).value_or(days);
+        if (option) days = plat::TryStrToInt(option.Text()).value_or(days);
     } catch (const std::exception&) {
     }
     // 0 or less never calls a feed silent.
@@ -172,26 +184,29 @@ QString TFormMain::FeedHealthCause(const std::string& id) {
     const schedule::THealthPolicy policy = HealthPolicy();
     const schedule::THealthEntry* last = health.Last();
     switch (FeedAttention(id)) {
-        case TAttention::None: return {};
+        case TAttention::None:
+            return {};
         case TAttention::Moved:
             return Words("HealthMoved", {health.ConfirmedMove(policy)}, "The feed has moved to a new address.");
         case TAttention::AddressChanged:
             return Words("HealthAddressChanged", {health.ChangedFrom(), health.ChangedTo()},
                          "The feed moved and its address was changed.");
-        case TAttention::Gone: return Words("HealthGone", {}, "The site removed this feed for good.");
+        case TAttention::Gone:
+            return Words("HealthGone", {}, "The site removed this feed for good.");
         case TAttention::NotFound:
             return Words("HealthNotFound", {}, "There has been no feed at this address for more than a week.");
         case TAttention::Failing:
             return Words("HealthFailing", {last ? FailureWords(OutcomeOf(*last)).toStdString() : std::string()},
                          "This feed has failed for more than a day.");
         case TAttention::Silent: {
-            const int days = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::hours>(policy.SilentAfter).count() / 24);
+            const int days =
+                static_cast<int>(std::chrono::duration_cast<std::chrono::hours>(policy.SilentAfter).count() / 24);
             return Words("HealthSilent", {days}, "This feed has had no new item for a long time.");
         }
         case TAttention::Refused:
         case TAttention::BotProtection:
-        case TAttention::NotAFeed: break;
+        case TAttention::NotAFeed:
+            break;
     }
     return last ? FailureWords(OutcomeOf(*last)) : QString();
 }

@@ -83,8 +83,7 @@ void TFormMain::ItemBaseOpened() {
     if (!FItemBase || FClosed) return;
     items::TItemStore* store = ItemStore();
     if (!FItemBase->SetAsidePath().empty()) {
-        SetStatusText(0, Message("ItemBaseSetAside", {FItemBase->SetAsidePath()},
-                                 Q(FItemBase->OpenMessage())));
+        SetStatusText(0, Message("ItemBaseSetAside", {FItemBase->SetAsidePath()}, Q(FItemBase->OpenMessage())));
     } else if (!store) {
         SetStatusText(0, Message("ItemBaseUnavailable", {FItemBase->OpenMessage()}, Q(FItemBase->OpenMessage())));
     }

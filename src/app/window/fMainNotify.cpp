@@ -25,8 +25,7 @@ constexpr int kIdleTickMs = 10000;
 // The news of a download: the items at the indices `newItems` gives (those
 // the item store had never seen), else its first `count` items.
 TFeedNews NewsOf(const xml::Node& item, const feed::TFeedDocument& document, int count,
-                 const std::vector<int>* newItems = nullptr, const TAlertVerdicts* verdicts = nullptr)
-{
+                 const std::vector<int>* newItems = nullptr, const TAlertVerdicts* verdicts = nullptr) {
     TFeedNews news;
     news.FeedId = item.Attribute("id").value_or("");
     news.FeedTitle = document.Channel().Required().Title();
@@ -39,9 +38,9 @@ TFeedNews NewsOf(const xml::Node& item, const feed::TFeedDocument& document, int
     if (verdicts && verdicts->MatchedBy) {
         news.AlertedBy = verdicts->MatchedBy.get();
         news.Alerted = [verdicts, chosen](int i) -> std::optional<bool> {
-            const std::size_t index = static_cast<std::size_t>(chosen.empty() ? i : chosen[static_cast<std::size_t>(i)]);
-            if (index >= verdicts->ByIndex.size() || verdicts->ByIndex[index] < 0)
-                return std::nullopt;
+            const std::size_t index =
+                static_cast<std::size_t>(chosen.empty() ? i : chosen[static_cast<std::size_t>(i)]);
+            if (index >= verdicts->ByIndex.size() || verdicts->ByIndex[index] < 0) return std::nullopt;
             return verdicts->ByIndex[index] == 1;
         };
     }
@@ -56,8 +55,7 @@ TFeedNews NewsOf(const xml::Node& item, const feed::TFeedDocument& document, int
 
 }  // namespace
 
-void TFormMain::ConnectNotifications()
-{
+void TFormMain::ConnectNotifications() {
     FAnnouncer = std::make_unique<TAnnouncer>(
         FSystemAnnounceClock, [this](const TAnnouncement& announcement) { ShowAnnouncement(announcement); });
     FAnnounceTimer = new QTimer(this);
@@ -80,12 +78,12 @@ void TFormMain::ConnectNotifications()
     }
     connect(ActionNotifyFeed, &QAction::triggered, this, [this] { ActionNotifyFeedExecute(); });
     connect(TreeView, &QTreeWidget::currentItemChanged, this, [this] { RefreshNotifyAction(); });
-    connect(this, &TFormMain::feedDeleted, this, [this](const QString& id) { FAnnouncer->ForgetFeed(id.toStdString()); });
+    connect(this, &TFormMain::feedDeleted, this,
+            [this](const QString& id) { FAnnouncer->ForgetFeed(id.toStdString()); });
     connect(this, &TFormMain::feedUpdateFinished, this, [this] { FAnnouncer->NoteUpdate(); });
 }
 
-void TFormMain::ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocument* document, int count)
-{
+void TFormMain::ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocument* document, int count) {
     const xml::Node item = GetFeedItem(node);
     if (item && document && count > 0 && document->Items().Count() > 0)
         ShowAnnouncement(TAnnouncer::Immediate(NewsOf(item, *document, count)));
@@ -93,21 +91,17 @@ void TFormMain::ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocumen
         ShowBalloon();
 }
 
-void TFormMain::UseAnnounceClock(const TAnnounceClock& clock)
-{
+void TFormMain::UseAnnounceClock(const TAnnounceClock& clock) {
     FAnnouncer = std::make_unique<TAnnouncer>(
         clock, [this](const TAnnouncement& announcement) { ShowAnnouncement(announcement); });
 }
 
-void TFormMain::ScheduleAnnounceTick()
-{
+void TFormMain::ScheduleAnnounceTick() {
     const int interval = FAnnouncer->Busy() ? kBusyTickMs : kIdleTickMs;
-    if (FAnnounceTimer->interval() != interval || !FAnnounceTimer->isActive())
-        FAnnounceTimer->start(interval);
+    if (FAnnounceTimer->interval() != interval || !FAnnounceTimer->isActive()) FAnnounceTimer->start(interval);
 }
 
-std::shared_ptr<const TAlertMatcher> TFormMain::RefreshAlertWords()
-{
+std::shared_ptr<const TAlertMatcher> TFormMain::RefreshAlertWords() {
     // Read for every download, so a change in the options applies at once;
     // a bad setting announces as if there were no alert words.
     std::vector<std::string> words;
@@ -117,27 +111,22 @@ std::shared_ptr<const TAlertMatcher> TFormMain::RefreshAlertWords()
         onlyAlerts = plat::TryStrToBool(FOptions->GetConfigNode(kOnlyAlertWordsPath).Text()).value_or(false);
     } catch (const std::exception&) {
     }
-    if (!FAnnouncer)
-        return nullptr;
+    if (!FAnnouncer) return nullptr;
     FAnnouncer->SetAlertWords(std::move(words), onlyAlerts);
     return FAnnouncer->AlertMatcher();
 }
 
 void TFormMain::AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocument& document, int count,
-                                 const std::vector<int>* newItems, const TAlertVerdicts* verdicts)
-{
+                                 const std::vector<int>* newItems, const TAlertVerdicts* verdicts) {
     const xml::Node item = GetFeedItem(node);
-    if (!item || count <= 0)
-        return;
+    if (!item || count <= 0) return;
     RefreshAlertWords();
     FAnnouncer->AddNews(NewsOf(item, document, count, newItems, verdicts));
     ScheduleAnnounceTick();
 }
 
-void TFormMain::NoteUpdateAllRunning(bool running)
-{
-    if (!FAnnouncer || running == FUpdateAllCatchUp)
-        return;
+void TFormMain::NoteUpdateAllRunning(bool running) {
+    if (!FAnnouncer || running == FUpdateAllCatchUp) return;
     FUpdateAllCatchUp = running;
     if (running)
         FAnnouncer->BeginCatchUp();
@@ -146,35 +135,28 @@ void TFormMain::NoteUpdateAllRunning(bool running)
     ScheduleAnnounceTick();
 }
 
-void TFormMain::NotePollingStarted()
-{
+void TFormMain::NotePollingStarted() {
     // Only the first pass of a run: the feeds were not watched before it.
-    if (!FAnnouncer || FPollingCatchUpDone)
-        return;
+    if (!FAnnouncer || FPollingCatchUpDone) return;
     FPollingCatchUpDone = true;
     FAnnouncer->Settle();
     ScheduleAnnounceTick();
 }
 
-void TFormMain::NotePollingStopped()
-{
+void TFormMain::NotePollingStopped() {
     NoteUpdateAllRunning(false);
-    if (FAnnouncer)
-        FAnnouncer->Unsettle();
+    if (FAnnouncer) FAnnouncer->Unsettle();
 }
 
-void TFormMain::RefreshNotifyAction()
-{
+void TFormMain::RefreshNotifyAction() {
     const xml::Node item = GetFeedItem(TreeView->currentItem());
     ActionNotifyFeed->setEnabled(!item.IsNull());
     ActionNotifyFeed->setChecked(item && FeedNotifies(item));
 }
 
-void TFormMain::ActionNotifyFeedExecute()
-{
+void TFormMain::ActionNotifyFeedExecute() {
     const xml::Node item = GetFeedItem(TreeView->currentItem());
-    if (!item)
-        return;
+    if (!item) return;
     try {
         SetFeedNotifies(item, !FeedNotifies(item));
     } catch (const std::exception& error) {

@@ -65,9 +65,10 @@ void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
         for (QTreeWidgetItem* folder : folders) {
             int depth = 0;
             for (QTreeWidgetItem* up = folder->parent(); up; up = up->parent()) ++depth;
-            const QString caption = IsFolderNode(folder)
-                                        ? Q(static_cast<TFolderNode*>(folder)->Folder().Attribute(kCaptionAttribute).value_or(""))
-                                        : folder->text(0);
+            const QString caption =
+                IsFolderNode(folder)
+                    ? Q(static_cast<TFolderNode*>(folder)->Folder().Attribute(kCaptionAttribute).value_or(""))
+                    : folder->text(0);
             entries.push_back({caption, depth});
         }
         TFeedProperties values;
@@ -80,7 +81,8 @@ void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
         // The same cause the feed's tooltip names.
         values.HealthCause = FeedHealthCause(id);
         if (auto* feed = static_cast<TFeedNode*>(node); feed->Failed() && !values.HealthCause.contains(feed->Failure()))
-            values.HealthCause = values.HealthCause.isEmpty() ? feed->Failure() : values.HealthCause + '\n' + feed->Failure();
+            values.HealthCause =
+                values.HealthCause.isEmpty() ? feed->Failure() : values.HealthCause + '\n' + feed->Failure();
 
         TFormFeedProperties dialog(this, entries, values);
         if (dialog.exec() != QDialog::Accepted) return;

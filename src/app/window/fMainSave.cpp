@@ -10,10 +10,9 @@
 #include "ConfigSaver.h"
 #include "uvxLanguage.h"
 
-void TFormMain::CreateConfigSaver()
-{
-    ConfigSaver = new TConfigSaver([this]() -> xml::Document* { return FOptions ? &FOptions->ConfigDocument() : nullptr; },
-                                   this);
+void TFormMain::CreateConfigSaver() {
+    ConfigSaver =
+        new TConfigSaver([this]() -> xml::Document* { return FOptions ? &FOptions->ConfigDocument() : nullptr; }, this);
     ConfigSaver->OnFailure = [this](const std::string& file, const std::string& reason, bool first) {
         QString message;
         try {
@@ -23,13 +22,11 @@ void TFormMain::CreateConfigSaver()
         if (message.isEmpty())
             message = QString::fromStdString("The settings could not be saved to \"" + file + "\": " + reason +
                                              ". The previous file is kept; Quillet tries again with the next change.");
-        if (ReportConfigSaveFailure)
-            ReportConfigSaveFailure(message, first || FFinalSave);
+        if (ReportConfigSaveFailure) ReportConfigSaveFailure(message, first || FFinalSave);
     };
     ReportConfigSaveFailure = [this](const QString& message, bool interrupt) {
         SetStatusText(0, message);
-        if (!interrupt)
-            return;
+        if (!interrupt) return;
         if (FFinalSave) {
             // The window is going away: the user must read this before the
             // program ends.
@@ -44,17 +41,13 @@ void TFormMain::CreateConfigSaver()
     };
 }
 
-void TFormMain::ScheduleConfigSave()
-{
-    if (ConfigSaver && FOptions && FOptions->ConfigDocument().Modified())
-        ConfigSaver->Schedule();
+void TFormMain::ScheduleConfigSave() {
+    if (ConfigSaver && FOptions && FOptions->ConfigDocument().Modified()) ConfigSaver->Schedule();
 }
 
-void TFormMain::SaveConfigOnClose()
-{
+void TFormMain::SaveConfigOnClose() {
     // Saved here rather than silently by the option store as it goes, so a
     // failure can still be told.
     FFinalSave = true;
-    if (ConfigSaver)
-        ConfigSaver->SaveNow();
+    if (ConfigSaver) ConfigSaver->SaveNow();
 }

@@ -135,8 +135,8 @@ void TFormMain::StartAccountSync(const std::string& accountId, const std::string
     host.Ended = [this, accountId](const TAccountSyncEnded& ended) { AccountSyncEnded(accountId, ended); };
 
     greader::TAccount account{accountId, record->Address, record->User, password};
-    auto runner = std::make_unique<TAccountSyncRunner>(std::move(account), FItemBase, SyncStatePath(accountId),
-                                                       std::move(host));
+    auto runner =
+        std::make_unique<TAccountSyncRunner>(std::move(account), FItemBase, SyncStatePath(accountId), std::move(host));
     runner->SetDeadline(AccountRequestDeadline);
     runner->SyncNow();
     FAccountSyncs[accountId] = std::move(runner);
@@ -473,15 +473,18 @@ void TFormMain::AccountSyncEnded(const std::string& accountId, const TAccountSyn
         ShowAccountState(accountId, false, QString());
         if (account) SetStatusText(0, Message("AccountSynced", {FolderCaption(account)}, Q(FolderCaption(account))));
         if (runner != FAccountSyncs.end())
-            runner->second->SyncAfter(std::chrono::seconds(std::max(UpdateIntervalSeconds(), kShortestSyncIntervalSeconds)));
+            runner->second->SyncAfter(
+                std::chrono::seconds(std::max(UpdateIntervalSeconds(), kShortestSyncIntervalSeconds)));
     } else {
         const QString failure = FailureText(ended);
         ShowAccountState(accountId, false, failure);
-        if (account) SetStatusText(0, Message("FailedFeed", {FolderCaption(account) + " - " + failure.toStdString()}, failure));
+        if (account)
+            SetStatusText(0, Message("FailedFeed", {FolderCaption(account) + " - " + failure.toStdString()}, failure));
         if (kind == greader::TSyncErrorKind::WrongPassword || kind == greader::TSyncErrorKind::Unauthorized) {
             // Asked once: the account waits for the password to be typed
             // again (accountReady), never retried with the refused one.
-            QMetaObject::invokeMethod(this, [this, accountId] { StopAccountSync(accountId); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, accountId] { StopAccountSync(accountId); }, Qt::QueuedConnection);
             emit accountPasswordRefused(Q(accountId));
         } else if (ended.NextAttempt && runner != FAccountSyncs.end()) {
             const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*ended.NextAttempt -
@@ -557,8 +560,7 @@ void TFormMain::AccountNodeDeleting(QTreeWidgetItem* node, bool withContents) {
         return;
     }
     const std::string stream = GetFeedItem(node).Attribute(kStreamAttribute).value_or("");
-    if (!stream.empty())
-        QueueAccountChange(account, [&](greader::TChangeQueue& queue) { queue.Unsubscribe(stream); });
+    if (!stream.empty()) QueueAccountChange(account, [&](greader::TChangeQueue& queue) { queue.Unsubscribe(stream); });
 }
 
 bool TFormMain::AccountNodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* parent) {
@@ -670,7 +672,8 @@ TFormMain::TImportResult TFormMain::ImportToAccount(const std::vector<opml::Outl
     return {static_cast<int>(plan.toAdd.size()), plan.skipped, plan.refused};
 }
 
-QTreeWidgetItem* TFormMain::AddAccountFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
+QTreeWidgetItem* TFormMain::AddAccountFeed(const std::string& url, QTreeWidgetItem* folder,
+                                           const std::string& caption) {
     const std::string account = AccountIdOf(folder);
     folder = TargetFolder(folder);
     if (IsFolderNode(folder) && folder != AccountNode(account) && folder->parent() != AccountNode(account))
@@ -690,6 +693,7 @@ void TFormMain::FillMoveToAccountMenu() {
         QTreeWidgetItem* account = AccountNode(folder.Attribute("account").value_or(""));
         if (!account) continue;
         QAction* action = MenuMoveToAccount->addAction(Q(folder.Attribute("caption").value_or("")));
-        connect(action, &QAction::triggered, this, [this, moving, account] { Guarded([&] { MoveNode(moving, account); }); });
+        connect(action, &QAction::triggered, this,
+                [this, moving, account] { Guarded([&] { MoveNode(moving, account); }); });
     }
 }

@@ -48,16 +48,12 @@ constexpr char kLastModifiedAttribute[] = "lastmodified";
 // The pause when general\UpdateInterval holds no number: polling goes on.
 constexpr int kFallbackIntervalSeconds = 60;
 
-QString Q(const std::string& text)
-{
-    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
-}
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
 
 // A status message from the language file; a missing or malformed message
 // must not turn a finished update into a failed one, so the plain argument
 // is shown then.
-QString StatusMessage(const char* name, const std::string& argument)
-{
+QString StatusMessage(const char* name, const std::string& argument) {
     try {
         return LangFmtQ(name, {argument});
     } catch (const std::exception&) {
@@ -65,8 +61,7 @@ QString StatusMessage(const char* name, const std::string& argument)
     }
 }
 
-std::optional<bool> ReadBool(TOptions& options, const char* path)
-{
+std::optional<bool> ReadBool(TOptions& options, const char* path) {
     try {
         return plat::TryStrToBool(options.GetConfigNode(path).Text());
     } catch (const std::exception&) {
@@ -75,8 +70,7 @@ std::optional<bool> ReadBool(TOptions& options, const char* path)
 }
 
 // A feed the user has not named takes the channel's own title.
-void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded)
-{
+void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded) {
     if (item.Attribute("caption").value_or("").empty())
         item.SetAttribute("caption", downloaded.Channel().Required().Title());
 }
@@ -86,19 +80,17 @@ void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded)
 // download makes everything unread and announces nothing.
 bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
                               const feed::TFeedDocument& downloaded, const TStoredTitles& stored,
-                              const std::vector<std::string>* downloadedTitles, const TAlertVerdicts& verdicts)
-{
+                              const std::vector<std::string>* downloadedTitles, const TAlertVerdicts& verdicts) {
     if (!stored) {
         item.SetAttribute("unread", std::to_string(downloaded.Items().Count()));
         return false;
     }
-    const TNewItemCount fresh =
-        downloadedTitles ? CountNewItems(*downloadedTitles, *stored) : CountNewItems(ComparableTitles(downloaded), *stored);
+    const TNewItemCount fresh = downloadedTitles ? CountNewItems(*downloadedTitles, *stored)
+                                                 : CountNewItems(ComparableTitles(downloaded), *stored);
     const int unread =
         fresh.Replace ? fresh.Count : plat::StrToInt(item.Attribute("unread").value_or("")) + fresh.Count;
     item.SetAttribute("unread", std::to_string(unread));
-    if (fresh.Count == 0)
-        return false;
+    if (fresh.Count == 0) return false;
     form.AnnounceNewItems(node, downloaded, fresh.Count, nullptr, &verdicts);
     return true;
 }
@@ -108,8 +100,7 @@ bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node 
 // document and whatever became of the items before it.
 bool CountAndAnnounceRecordedItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
                                    const feed::TFeedDocument& downloaded, const items::TDownloadResult& recorded,
-                                   bool firstDownload, const TAlertVerdicts& verdicts)
-{
+                                   bool firstDownload, const TAlertVerdicts& verdicts) {
     if (firstDownload) {
         item.SetAttribute("unread", std::to_string(recorded.NewCount));
         return false;
@@ -119,12 +110,10 @@ bool CountAndAnnounceRecordedItems(TFormMain& form, QTreeWidgetItem* node, xml::
     const std::optional<int> before = plat::TryStrToInt(item.Attribute("unread").value_or(""));
     const int unread = std::max(0, before.value_or(0)) + recorded.NewCount;
     item.SetAttribute("unread", std::to_string(std::min(unread, downloaded.Items().Count())));
-    if (recorded.NewCount == 0)
-        return false;
+    if (recorded.NewCount == 0) return false;
     std::vector<int> fresh;
     for (std::size_t i = 0; i < recorded.New.size(); ++i) {
-        if (recorded.New[i])
-            fresh.push_back(static_cast<int>(i));
+        if (recorded.New[i]) fresh.push_back(static_cast<int>(i));
     }
     form.AnnounceNewItems(node, downloaded, recorded.NewCount, &fresh, &verdicts);
     return true;
@@ -133,8 +122,7 @@ bool CountAndAnnounceRecordedItems(TFormMain& form, QTreeWidgetItem* node, xml::
 // The validators of the answer that gave the stored copy, kept with the
 // feed; those the answer lacked are removed, so that they are never sent
 // for a copy they do not describe.
-void StoreValidators(xml::Node item, const http::TValidators& validators)
-{
+void StoreValidators(xml::Node item, const http::TValidators& validators) {
     const std::pair<const char*, const std::string*> fields[] = {{kETagAttribute, &validators.ETag},
                                                                  {kLastModifiedAttribute, &validators.LastModified}};
     for (const auto& [name, value] : fields) {
@@ -148,8 +136,7 @@ void StoreValidators(xml::Node item, const http::TValidators& validators)
 // The stored copy replaces the previous one atomically: the copy written
 // beside the download is put in place, or, when that could not be written,
 // the copy is written now (and its failure reported).
-void SaveStoredCopy(feed::TFeedDocument& downloaded, const std::string& path, TPendingFile* pending)
-{
+void SaveStoredCopy(feed::TFeedDocument& downloaded, const std::string& path, TPendingFile* pending) {
     if (pending && pending->Target() == path) {
         pending->Commit();
         return;
@@ -160,8 +147,7 @@ void SaveStoredCopy(feed::TFeedDocument& downloaded, const std::string& path, TP
 
 // A large download takes a while to free; the user-interface thread does
 // not wait for it. The pool's task holds the only reference.
-void FreeInBackground(TFeedUpdate::TLargeParts parts)
-{
+void FreeInBackground(TFeedUpdate::TLargeParts parts) {
     auto shared = std::make_shared<TFeedUpdate::TLargeParts>(std::move(parts));
     QThreadPool::globalInstance()->start([shared = std::move(shared)]() mutable { shared.reset(); });
 }
@@ -171,11 +157,9 @@ void FreeInBackground(TFeedUpdate::TLargeParts parts)
 // ---------------------------------------------------------------------------
 // One update
 
-std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
-{
+std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node) {
     const xml::Node item = GetFeedItem(node);
-    if (!item)
-        return nullptr;
+    if (!item) return nullptr;
     TFeedUpdateRequest request;
     request.Id = item.Attribute("id").value_or("");
     request.Url = item.Attribute("url").value_or("");
@@ -186,7 +170,8 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.StoredCopyWrites = StoredCopyWrites(request.Id);
     request.Items = FItemBase;
     request.Unread = std::max(0, plat::TryStrToInt(item.Attribute("unread").value_or("")).value_or(0));
-    request.Validators = {item.Attribute(kETagAttribute).value_or(""), item.Attribute(kLastModifiedAttribute).value_or("")};
+    request.Validators = {item.Attribute(kETagAttribute).value_or(""),
+                          item.Attribute(kLastModifiedAttribute).value_or("")};
     request.Health = FHealth;
     // Without alert words there is nothing to match beside the download.
     if (auto alerts = RefreshAlertWords(); alerts && !alerts->Empty()) request.Alerts = std::move(alerts);
@@ -200,41 +185,34 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     return update;
 }
 
-void TFormMain::StartFeedUpdate(TFeedUpdate& update)
-{
+void TFormMain::StartFeedUpdate(TFeedUpdate& update) {
     // A feed deleted since the update was prepared shows nothing; its
     // result will be dropped.
     QTreeWidgetItem* node = FindFeedNodeById(update.Request().Id);
-    if (!node)
-        return;
+    if (!node) return;
     update.SetDisplayText(node->text(0).toStdString());
     SetStatusText(0, StatusMessage("UpdatingFeed", update.DisplayText()));
     MarkFeedBusy(node, true);
 }
 
-std::shared_ptr<TFeedUpdate> TFormMain::BeginFeedUpdate(QTreeWidgetItem* node)
-{
+std::shared_ptr<TFeedUpdate> TFormMain::BeginFeedUpdate(QTreeWidgetItem* node) {
     std::shared_ptr<TFeedUpdate> update = PrepareFeedUpdate(node);
-    if (update)
-        update->Start();
+    if (update) update->Start();
     return update;
 }
 
-unsigned TFormMain::StoredCopyWrites(const std::string& id) const
-{
+unsigned TFormMain::StoredCopyWrites(const std::string& id) const {
     const auto found = FStoredCopyWrites.find(id);
     return found == FStoredCopyWrites.end() ? 0 : found->second;
 }
 
-void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
-{
+void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
     // The feed may have been deleted while it was downloading: its result
     // is dropped and nothing is written for it.
     QTreeWidgetItem* node = FindFeedNodeById(update.Request().Id);
     if (!node) {
         // What the download left in the item store goes with the feed.
-        if (update.Recorded())
-            ForgetFeedItems(update.Request().Id);
+        if (update.Recorded()) ForgetFeedItems(update.Request().Id);
         return;
     }
     // The address was changed while the old one downloaded: its answer says
@@ -246,8 +224,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
     NoteFetchForSchedule(update);
     const std::string& displayText = update.DisplayText();
     try {
-        if (update.Failed())
-            throw std::runtime_error(update.Error());
+        if (update.Failed()) throw std::runtime_error(update.Error());
         if (update.NotModified()) {
             ApplyNotModified(node, update);
             ReviewFeedHealth(node);
@@ -263,9 +240,8 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
 
         bool announced = false;
         if (const items::TDownloadResult* recorded = update.Recorded()) {
-            announced =
-                CountAndAnnounceRecordedItems(*this, node, item, downloaded, *recorded, update.FirstDownload(),
-                                              update.AlertVerdicts());
+            announced = CountAndAnnounceRecordedItems(*this, node, item, downloaded, *recorded, update.FirstDownload(),
+                                                      update.AlertVerdicts());
         } else {
             // Without the store: the copy read during the download is used
             // unless this feed's stored copy was written or removed since
@@ -276,9 +252,8 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
                 preloaded && update.Request().StoredCopyWrites == StoredCopyWrites(update.Request().Id);
             const TStoredTitles reread = preloadedIsCurrent ? std::nullopt : ReadStoredTitles(path);
             const TStoredTitles& previous = preloadedIsCurrent ? *preloaded : reread;
-            announced =
-                CountAndAnnounceNewItems(*this, node, item, downloaded, previous, update.DownloadedTitles(),
-                                         update.AlertVerdicts());
+            announced = CountAndAnnounceNewItems(*this, node, item, downloaded, previous, update.DownloadedTitles(),
+                                                 update.AlertVerdicts());
         }
         // Refreshed even without unread items, so a caption just taken from
         // the channel shows at once.
@@ -287,8 +262,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         SaveStoredCopy(downloaded, path, update.PendingStoredCopy());
         // The user is looking at this feed: the page reloads with the news,
         // which also counts them as read.
-        if (announced && TreeView->currentItem() == node)
-            ShowFeed(node);
+        if (announced && TreeView->currentItem() == node) ShowFeed(node);
         item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
         StoreValidators(item, update.Validators());
         SetStatusText(0, StatusMessage("UpdatedFeed", displayText));
@@ -299,8 +273,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
         const std::string reason = words.empty() ? error.what() : words + " (" + error.what() + ")";
         SetStatusText(0, StatusMessage("FailedFeed", displayText + " - " + reason));
         MarkFeedFailed(node, words.empty() ? error.what() : words + "\n" + error.what());
-        if (const auto retryAfter = update.RetryAfter())
-            FRetryAfter[update.Request().Id] = *retryAfter;
+        if (const auto retryAfter = update.RetryAfter()) FRetryAfter[update.Request().Id] = *retryAfter;
     }
     ReviewFeedHealth(node);
     emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
@@ -308,15 +281,12 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update)
     FreeInBackground(update.ReleaseLargeParts());
 }
 
-void TFormMain::UpdateFeed(QTreeWidgetItem* node)
-{
+void TFormMain::UpdateFeed(QTreeWidgetItem* node) {
     const xml::Node item = GetFeedItem(node);
-    if (!item)
-        return;
+    if (!item) return;
     // A second request for a feed that is already downloading adds nothing.
     const std::string id = item.Attribute("id").value_or("");
-    if (auto running = FManualUpdates.find(id); running != FManualUpdates.end() && !running->second.expired())
-        return;
+    if (auto running = FManualUpdates.find(id); running != FManualUpdates.end() && !running->second.expired()) return;
     const unsigned stopsBefore = FUpdateStops;
     // Another download of this feed (the polling thread's, or "update
     // all") is under way: it ends first, so a feed is never fetched twice
@@ -325,21 +295,17 @@ void TFormMain::UpdateFeed(QTreeWidgetItem* node)
         QEventLoop wait;
         QTimer poll;
         connect(&poll, &QTimer::timeout, &wait, [&] {
-            if (!FeedDownloading(id) || FUpdateStops != stopsBefore)
-                wait.quit();
+            if (!FeedDownloading(id) || FUpdateStops != stopsBefore) wait.quit();
         });
         poll.start(20);
         wait.exec();
-        if (FUpdateStops != stopsBefore || FeedDownloading(id))
-            return;  // closing
+        if (FUpdateStops != stopsBefore || FeedDownloading(id)) return;  // closing
         node = FindFeedNodeById(id);
-        if (!node)
-            return;  // deleted meanwhile
+        if (!node) return;  // deleted meanwhile
     }
 
     const std::shared_ptr<TFeedUpdate> update = BeginFeedUpdate(node);
-    if (!update)
-        return;
+    if (!update) return;
     FManualUpdates[id] = update;
 
     // The download runs on a worker; this thread keeps processing events
@@ -349,25 +315,18 @@ void TFormMain::UpdateFeed(QTreeWidgetItem* node)
         update->Fetch();
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    if (!update->Fetched())
-        loop.exec();
-    if (!update->Fetched())
-        update->Cancel();  // the loop was ended by the application quitting
+    if (!update->Fetched()) loop.exec();
+    if (!update->Fetched()) update->Cancel();  // the loop was ended by the application quitting
     worker.join();
     FManualUpdates.erase(id);
 
-    if (FUpdateStops != stopsBefore || update->Cancelled())
-        return;
+    if (FUpdateStops != stopsBefore || update->Cancelled()) return;
     update->Finish();
 }
 
-bool TFormMain::SecureFeedsOption()
-{
-    return ReadBool(*FOptions, kSecureFeedsPath).value_or(false);
-}
+bool TFormMain::SecureFeedsOption() { return ReadBool(*FOptions, kSecureFeedsPath).value_or(false); }
 
-void TFormMain::ActionUpdateFeedExecute()
-{
+void TFormMain::ActionUpdateFeedExecute() {
     QTreeWidgetItem* node = TreeView->currentItem();
     // An account's feeds come with its sync.
     if (const std::string account = AccountIdOf(node); !account.empty()) {
@@ -378,8 +337,7 @@ void TFormMain::ActionUpdateFeedExecute()
         UpdateAllUnder(node);
         return;
     }
-    if (GetFeedItem(node).IsNull())
-        return;
+    if (GetFeedItem(node).IsNull()) return;
     // The busy cursor goes back however the update ends.
     struct TBusyCursor {
         TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -391,8 +349,7 @@ void TFormMain::ActionUpdateFeedExecute()
 // ---------------------------------------------------------------------------
 // The polling thread
 
-int TFormMain::UpdateIntervalSeconds()
-{
+int TFormMain::UpdateIntervalSeconds() {
     try {
         if (const std::optional<int> seconds = plat::TryStrToInt(FOptions->GetConfigNode(kUpdateIntervalPath).Text()))
             return std::max(0, *seconds);
@@ -401,8 +358,7 @@ int TFormMain::UpdateIntervalSeconds()
     return kFallbackIntervalSeconds;
 }
 
-bool TFormMain::AutomaticPolling()
-{
+bool TFormMain::AutomaticPolling() {
     // Read without creating the element: a configuration that never chose
     // stays as it was.
     try {
@@ -414,11 +370,9 @@ bool TFormMain::AutomaticPolling()
     }
 }
 
-void TFormMain::StartUpdateThread()
-{
+void TFormMain::StartUpdateThread() {
     FUpdateThreadPending = false;
-    if (FUpdateThread || !FOptions)
-        return;
+    if (FUpdateThread || !FOptions) return;
     TUpdateThread::THost host;
     host.Context = this;
     host.RootNode = [this] { return RootNode(); };
@@ -456,8 +410,7 @@ void TFormMain::StartUpdateThread()
     host.UpdateIntervalSeconds = [this] { return UpdateIntervalSeconds(); };
     host.OwnInterval = [this](QTreeWidgetItem* node) -> std::optional<TUpdateThread::THost::TOwnInterval> {
         const xml::Node item = GetFeedItem(node);
-        if (!item)
-            return std::nullopt;
+        if (!item) return std::nullopt;
         return ReadOwnInterval(item.Attribute("interval").value_or(""), item.Attribute("lastupdate").value_or(""));
     };
     host.Automatic = [this] { return AutomaticPolling(); };
@@ -469,8 +422,7 @@ void TFormMain::StartUpdateThread()
         std::vector<std::chrono::system_clock::time_point> times;
         const xml::Node item = GetFeedItem(node);
         items::TItemStore* store = FItemBase ? FItemBase->ConnectionIfOpened() : nullptr;
-        if (!item || !store)
-            return times;
+        if (!item || !store) return times;
         try {
             for (const std::int64_t seen : store->FirstSeenTimes(item.Attribute("id").value_or(""), kRhythmItems))
                 times.push_back(std::chrono::system_clock::time_point(std::chrono::seconds(seen)));
@@ -488,8 +440,7 @@ void TFormMain::StartUpdateThread()
     NotePollingStarted();
 }
 
-void TFormMain::StopUpdateThread()
-{
+void TFormMain::StopUpdateThread() {
     ++FUpdateStops;
     FUpdateThreadPending = false;
     if (FUpdateAll) {
@@ -498,8 +449,7 @@ void TFormMain::StopUpdateThread()
     }
     NotePollingStopped();
     for (auto& [id, running] : FManualUpdates) {
-        if (const auto update = running.lock())
-            update->Cancel();
+        if (const auto update = running.lock()) update->Cancel();
     }
     if (FUpdateThread) {
         FUpdateThread->Stop();
@@ -510,11 +460,9 @@ void TFormMain::StopUpdateThread()
 // ---------------------------------------------------------------------------
 // Feed state in the tree, back-off and "update all"
 
-bool TFormMain::FeedDownloading(const std::string& id) const
-{
+bool TFormMain::FeedDownloading(const std::string& id) const {
     const auto found = FDownloads.find(id);
-    if (found == FDownloads.end())
-        return false;
+    if (found == FDownloads.end()) return false;
     // From its preparation to the end of its download: a result waiting to
     // be applied holds no connection, and the stored-copy check of
     // FinishFeedUpdate keeps two results of one feed apart.
@@ -522,36 +470,28 @@ bool TFormMain::FeedDownloading(const std::string& id) const
     return update && !update->Done() && !update->Fetched();
 }
 
-bool TFormMain::PollingDeferred(const std::string& id) const
-{
-    if (FeedDownloading(id) || FeedStopped(id))
-        return true;
+bool TFormMain::PollingDeferred(const std::string& id) const {
+    if (FeedDownloading(id) || FeedStopped(id)) return true;
     const auto found = FRetryAfter.find(id);
     return found != FRetryAfter.end() && std::chrono::system_clock::now() < found->second;
 }
 
-void TFormMain::MarkFeedBusy(QTreeWidgetItem* node, bool busy)
-{
-    if (!node || node->type() != TFeedNode::kType)
-        return;
+void TFormMain::MarkFeedBusy(QTreeWidgetItem* node, bool busy) {
+    if (!node || node->type() != TFeedNode::kType) return;
     static_cast<TFeedNode*>(node)->SetBusy(busy);
     ShowFeedState(node);
 }
 
-void TFormMain::MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure)
-{
-    if (!node || node->type() != TFeedNode::kType)
-        return;
+void TFormMain::MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure) {
+    if (!node || node->type() != TFeedNode::kType) return;
     auto* feed = static_cast<TFeedNode*>(node);
     feed->SetBusy(false);
     feed->SetFailure(Q(failure), QDateTime::currentDateTime());
     ShowFeedState(node);
 }
 
-void TFormMain::MarkFeedUpdated(QTreeWidgetItem* node)
-{
-    if (!node || node->type() != TFeedNode::kType)
-        return;
+void TFormMain::MarkFeedUpdated(QTreeWidgetItem* node) {
+    if (!node || node->type() != TFeedNode::kType) return;
     auto* feed = static_cast<TFeedNode*>(node);
     feed->SetBusy(false);
     feed->SetFailure(QString(), QDateTime());
@@ -559,8 +499,7 @@ void TFormMain::MarkFeedUpdated(QTreeWidgetItem* node)
     FRetryAfter.erase(feed->Item().Attribute("id").value_or(""));
 }
 
-void TFormMain::ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update)
-{
+void TFormMain::ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update) {
     // Nothing is new and the stored copy stays as it is; the update still
     // succeeded, so its time is kept.
     xml::Node item = GetFeedItem(node);
@@ -578,17 +517,14 @@ void TFormMain::ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update)
     }
     // A 304 may carry fresher validators; it need not repeat them.
     const http::TValidators& fresh = update.Validators();
-    if (!fresh.ETag.empty())
-        item.SetAttribute(kETagAttribute, fresh.ETag);
-    if (!fresh.LastModified.empty())
-        item.SetAttribute(kLastModifiedAttribute, fresh.LastModified);
+    if (!fresh.ETag.empty()) item.SetAttribute(kETagAttribute, fresh.ETag);
+    if (!fresh.LastModified.empty()) item.SetAttribute(kLastModifiedAttribute, fresh.LastModified);
     item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
     SetStatusText(0, StatusMessage("NotModifiedFeed", update.DisplayText()));
     MarkFeedUpdated(node);
 }
 
-void TFormMain::ShowFeedState(QTreeWidgetItem* node)
-{
+void TFormMain::ShowFeedState(QTreeWidgetItem* node) {
     auto* feed = static_cast<TFeedNode*>(node);
     const QIcon icon = feed->Busy() ? FBusyFeedIcon : feed->Failed() ? FFailedFeedIcon : QIcon();
     // The time is written the same way in every language, so the tooltip
@@ -597,30 +533,22 @@ void TFormMain::ShowFeedState(QTreeWidgetItem* node)
         feed->Failed() ? feed->Failure() + '\n' + feed->FailureTime().toString("yyyy-MM-dd hh:mm:ss") : QString();
     // Why the feed needs attention, unless the failure already says it.
     const QString cause = FeedHealthCause(feed->Item().Attribute("id").value_or(""));
-    if (!cause.isEmpty() && !toolTip.startsWith(cause))
-        toolTip = toolTip.isEmpty() ? cause : cause + '\n' + toolTip;
+    if (!cause.isEmpty() && !toolTip.startsWith(cause)) toolTip = toolTip.isEmpty() ? cause : cause + '\n' + toolTip;
     feed->ShowState(icon, toolTip);
-    if (TreeView && node->treeWidget() == TreeView)
-        TreeView->viewport()->update(TreeView->visualItemRect(node));
+    if (TreeView && node->treeWidget() == TreeView) TreeView->viewport()->update(TreeView->visualItemRect(node));
 }
 
-void TFormMain::ActionUpdateAllExecute()
-{
-    UpdateAllUnder(RootNode());
-}
+void TFormMain::ActionUpdateAllExecute() { UpdateAllUnder(RootNode()); }
 
-void TFormMain::UpdateAllUnder(QTreeWidgetItem* top)
-{
-    if (!FOptions || FClosed)
-        return;
+void TFormMain::UpdateAllUnder(QTreeWidgetItem* top) {
+    if (!FOptions || FClosed) return;
     if (!FUpdateAll) {
         FUpdateAll = std::make_unique<TUpdateAll>([this](const std::string& id) -> std::shared_ptr<TUpdateJob> {
             // Looked up when its download is due: a feed deleted since the
             // pass began is left out, and so is one downloading already
             // (its own result is on the way).
             QTreeWidgetItem* node = FindFeedNodeById(id);
-            if (!node || FeedDownloading(id))
-                return nullptr;
+            if (!node || FeedDownloading(id)) return nullptr;
             return PrepareFeedUpdate(node);
         });
         connect(FUpdateAll.get(), &TUpdateAll::finished, this, [this] {
@@ -628,8 +556,7 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top)
             NoteUpdateAllRunning(false);
         });
     }
-    if (FUpdateAll->Running())
-        return;
+    if (FUpdateAll->Running()) return;
     // Accounts at or under the node sync; their feeds are not fetched here.
     if (const std::string account = AccountIdOf(top); !account.empty()) {
         SyncAccount(account);
@@ -640,8 +567,7 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top)
             SyncAccount(account);
     std::vector<TUpdateAll::TEntry> entries;
     for (QTreeWidgetItem* node : FeedNodesUnder(top)) {
-        if (!AccountIdOf(node).empty())
-            continue;
+        if (!AccountIdOf(node).empty()) continue;
         const xml::Node item = GetFeedItem(node);
         if (FeedStopped(item.Attribute("id").value_or("")))
             continue;  // removed by its publisher: only the user brings it back

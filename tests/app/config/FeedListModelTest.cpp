@@ -119,8 +119,9 @@ TEST(FeedListModel, TypedFieldsCarryWhatTheAttributesSay) {
     const auto attributes = Path(loaded.doc, kItems).ChildElements()[0].Attributes();
     std::string names;
     for (const auto& [name, value] : attributes) names += name + "=" + value + " ";
-    EXPECT_EQ(names, "caption=Order As Written url=http://127.0.0.1:1/a.xml unread=0 id=7 lastupdate= "
-                     "notify=False future=kept interval=90 ");
+    EXPECT_EQ(names,
+              "caption=Order As Written url=http://127.0.0.1:1/a.xml unread=0 id=7 lastupdate= "
+              "notify=False future=kept interval=90 ");
 }
 
 TEST(FeedListModel, DamagedListsLoadWithEveryFeedAndUniqueIds) {
@@ -180,7 +181,7 @@ TEST(FeedListModel, MovesFollowTheRulesAndObserversHearEachChange) {
         {a, a, 0, false, "2 [[1]]"},             // into itself
         {two, one, 0, false, "2 [[1]]"},         // into a feed
         {two, b, 0, true, "[[2 1]]"},
-        {one, b, 0, true, "[[1 2]]"},            // within its folder
+        {one, b, 0, true, "[[1 2]]"},  // within its folder
         {b, &list.Root(), 0, true, "[1 2] []"},
         {one, &list.Root(), 99, true, "[2] [] 1"},
     };
@@ -188,14 +189,17 @@ TEST(FeedListModel, MovesFollowTheRulesAndObserversHearEachChange) {
         EXPECT_EQ(list.Move(*move.entry, *move.parent, move.index), move.allowed) << move.shape;
         EXPECT_EQ(Shape(list.Root()), move.shape);
     }
-    list.UpdateFeed(*one, [](TFeedEntry& feed) { feed.Id = 40; feed.Caption = "uno"; });
+    list.UpdateFeed(*one, [](TFeedEntry& feed) {
+        feed.Id = 40;
+        feed.Caption = "uno";
+    });
     EXPECT_EQ(one->Feed().Id, 1);  // ids never change
     list.Dissolve(*b);
     EXPECT_EQ(Shape(list.Root()), "2 [] 1");
     list.Remove(*a);
     EXPECT_EQ(list.FindFeed(2)->Caption(), "two");
     EXPECT_EQ(recorder.Events, (std::vector<std::string>{"+A", "+B", "+one", "+two", ">two@0", ">one@B1", ">B@A0",
-                                                          ">one@B0", "~uno", ">two@B0", "-B", "-A"}));
+                                                         ">one@B0", "~uno", ">two@B0", "-B", "-A"}));
     list.Remove(*list.FindFeed(2));
     EXPECT_EQ(list.FindFeed(2), nullptr);
     EXPECT_EQ(list.Feeds().size(), 1u);

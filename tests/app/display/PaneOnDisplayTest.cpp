@@ -28,25 +28,23 @@ const char* const kCopy =
     "<description>News from the harbour</description>"
     "<item><title>Ferry timetable returns to winter schedule</title>"
     "<description>From Monday the island ferry runs every ninety minutes instead of hourly.</description></item>"
-    "<item><title>Lifeboat crew called out twice</title><description>Volunteers launched after midnight.</description></item>"
+    "<item><title>Lifeboat crew called out twice</title><description>Volunteers launched after "
+    "midnight.</description></item>"
     "</channel></rss>";
 
 // The colours the screen shows over the pane's upper half.
-std::set<QRgb> ShadesOver(QWidget& pane)
-{
+std::set<QRgb> ShadesOver(QWidget& pane) {
     const QPoint origin = pane.mapToGlobal(QPoint(0, 0));
     const QImage shot = pane.screen()->grabWindow(0, origin.x(), origin.y(), pane.width(), pane.height() / 2).toImage();
     std::set<QRgb> shades;
     for (int y = 0; y < shot.height(); y += 2)
-        for (int x = 0; x < shot.width(); x += 2)
-            shades.insert(shot.pixel(x, y));
+        for (int x = 0; x < shot.width(); x += 2) shades.insert(shot.pixel(x, y));
     return shades;
 }
 
 class PaneOnDisplay : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         home.WriteFile("feeds/1.xml", kCopy);
         window.resize(900, 640);
         auto* layout = new QVBoxLayout(&window);
@@ -55,12 +53,10 @@ protected:
         window.show();
         ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
     }
-    bool ShowsAPage()
-    {
+    bool ShowsAPage() {
         QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
         pane->Navigate(QDir::current().absoluteFilePath("feeds/1.xml"));
-        if (!WaitUntil([&] { return loads.count() > 0; }, 30000))
-            return false;
+        if (!WaitUntil([&] { return loads.count() > 0; }, 30000)) return false;
         // The engine paints a moment after it reports the page loaded.
         return WaitUntil([&] { return ShadesOver(*pane).size() > 8; }, 10000);
     }
@@ -70,8 +66,7 @@ protected:
     TReadingPane* pane = nullptr;
 };
 
-TEST_F(PaneOnDisplay, TheHelpersPageIsPaintedInsideThePane)
-{
+TEST_F(PaneOnDisplay, TheHelpersPageIsPaintedInsideThePane) {
     ASSERT_TRUE(ShowsAPage()) << "the pane shows " << ShadesOver(*pane).size() << " shades";
     EXPECT_TRUE(pane->BrowserEmbedded());
 
@@ -89,8 +84,7 @@ TEST_F(PaneOnDisplay, TheHelpersPageIsPaintedInsideThePane)
 
 }  // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     ::testing::InitGoogleTest(&argc, argv);
     testsupport::PrepareHeadlessBrowser(false);
     qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);

@@ -60,8 +60,9 @@ protected:
         // address, the server keeps the feed's.
         Feeds->AddHandler("/site/", [](const testsupport::Request&) {
             testsupport::Response response;
-            response.body = "<!DOCTYPE html><html><head><title>Site</title><link rel=\"alternate\" "
-                            "type=\"application/rss+xml\" href=\"/found.xml\"></head><body>Site</body></html>";
+            response.body =
+                "<!DOCTYPE html><html><head><title>Site</title><link rel=\"alternate\" "
+                "type=\"application/rss+xml\" href=\"/found.xml\"></head><body>Site</body></html>";
             response.headers = {{"Content-Type", "text/html"}};
             return response;
         });
@@ -154,8 +155,8 @@ protected:
     static inline TFormMain* Form = nullptr;
     static inline std::vector<TAccountSyncEnded> Results;
     static inline std::mutex Mutex;
-    static inline std::map<std::string, int> ItemCount{{"tech", 2}, {"news", 1}, {"extra", 1}, {"found", 2},
-                                                       {"moved", 1}};
+    static inline std::map<std::string, int> ItemCount{
+        {"tech", 2}, {"news", 1}, {"extra", 1}, {"found", 2}, {"moved", 1}};
 };
 
 TEST_F(AccountFreshRss, FirstSyncFillsTheAccountsFolders) {
