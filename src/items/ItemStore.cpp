@@ -547,6 +547,12 @@ void TItemStore::ForgetFeed(const std::string& feedId) {
     s->Run();
 }
 
+void TItemStore::ForgetFeeds(const std::vector<std::string>& feedIds) {
+    sql::TTransaction transaction(FImpl->Connection);
+    for (const std::string& feed : feedIds) ForgetFeed(feed);
+    transaction.Commit();
+}
+
 int TItemStore::Prune(std::int64_t now) {
     std::vector<std::string> feeds;
     {
@@ -713,6 +719,12 @@ std::int64_t TItemStore::Enqueue(const std::string& account, const std::string& 
     s->Bind(1, account).Bind(2, kind).Bind(3, payload).Bind(4, now);
     s->Run();
     return sqlite3_last_insert_rowid(FImpl->Connection.Handle());
+}
+
+void TItemStore::EnqueueAll(const std::vector<TPendingChange>& changes) {
+    sql::TTransaction transaction(FImpl->Connection);
+    for (const TPendingChange& change : changes) Enqueue(change.Account, change.Kind, change.Payload, change.Created);
+    transaction.Commit();
 }
 
 std::vector<TPendingChange> TItemStore::Pending(const std::string& account) {

@@ -125,6 +125,9 @@ public:
     int SeedFromItems(const std::string& feedId, const std::vector<TStoredItem>& items, std::int64_t now);
     // A deleted feed: all of its items go.
     void ForgetFeed(const std::string& feedId);
+    // Several at once, in one transaction: a server's list that dropped
+    // thousands of feeds costs one commit, not thousands.
+    void ForgetFeeds(const std::vector<std::string>& feedIds);
     // Applies the retention to every feed (RecordDownload does it for its
     // own); returns how many items went.
     int Prune(std::int64_t now);
@@ -163,6 +166,8 @@ public:
     // Changes waiting for a sync server, kept until sent.
     std::int64_t Enqueue(const std::string& account, const std::string& kind, const std::string& payload,
                          std::int64_t now);
+    // Several changes in order, in one transaction (their Id is ignored).
+    void EnqueueAll(const std::vector<TPendingChange>& changes);
     std::vector<TPendingChange> Pending(const std::string& account);
     void RemovePending(std::int64_t id);
 

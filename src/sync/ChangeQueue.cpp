@@ -15,10 +15,17 @@ nlohmann::json IdList(const std::vector<TItemId>& ids) {
 }  // namespace
 
 TChangeQueue::TChangeQueue(items::TItemStore& store, std::string account, std::function<std::int64_t()> now)
-    : FStore(store), FAccount(std::move(account)), FNow(std::move(now)) {}
+    : FStore(&store), FAccount(std::move(account)), FNow(std::move(now)) {}
+
+TChangeQueue::TChangeQueue(std::vector<items::TPendingChange>& record, std::string account,
+                           std::function<std::int64_t()> now)
+    : FRecord(&record), FAccount(std::move(account)), FNow(std::move(now)) {}
 
 void TChangeQueue::Add(const char* kind, const std::string& payload) {
-    FStore.Enqueue(FAccount, kind, payload, FNow());
+    if (FRecord)
+        FRecord->push_back({0, FAccount, kind, payload, FNow()});
+    else
+        FStore->Enqueue(FAccount, kind, payload, FNow());
 }
 
 void TChangeQueue::MarkRead(const std::vector<TItemId>& ids) {
@@ -51,6 +58,8 @@ void TChangeQueue::RenameLabel(const std::string& name, const std::string& newNa
 
 void TChangeQueue::DeleteLabel(const std::string& name) { Add(kDeleteLabel, nlohmann::json{{"name", name}}.dump()); }
 
-std::vector<items::TPendingChange> TChangeQueue::Pending() const { return FStore.Pending(FAccount); }
+std::vector<items::TPendingChange> TChangeQueue::Pending() const {
+    return FStore ? FStore->Pending(FAccount) : std::vector<items::TPendingChange>();
+}
 
 }  // namespace greader

@@ -27,6 +27,9 @@ inline constexpr const char* kDeleteLabel = "delete-label";
 class TChangeQueue {
 public:
     TChangeQueue(items::TItemStore& store, std::string account, std::function<std::int64_t()> now);
+    // Writes the changes down in `record` instead, each with the time it was
+    // made, for TItemStore::EnqueueAll once the store is at hand.
+    TChangeQueue(std::vector<items::TPendingChange>& record, std::string account, std::function<std::int64_t()> now);
 
     void MarkRead(const std::vector<TItemId>& ids);
     void MarkUnread(const std::vector<TItemId>& ids);
@@ -44,7 +47,8 @@ public:
 private:
     void Add(const char* kind, const std::string& payload);
 
-    items::TItemStore& FStore;
+    items::TItemStore* FStore = nullptr;
+    std::vector<items::TPendingChange>* FRecord = nullptr;
     std::string FAccount;
     std::function<std::int64_t()> FNow;
 };

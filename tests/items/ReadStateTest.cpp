@@ -55,6 +55,9 @@ TEST_F(ReadState, SeededItemsAreReadAndNotNew) {
     Store().ForgetFeed("3");
     EXPECT_EQ(Store().ItemCount("3"), 0);
     EXPECT_EQ(Store().TotalItemCount(), 5);
+    Store().ForgetFeeds({"1", "unknown", "3"});
+    EXPECT_EQ(Store().ItemCount("1"), 0);
+    EXPECT_EQ(Store().TotalItemCount(), 2);
 }
 
 TEST_F(ReadState, PendingChangesQueuePerAccount) {

@@ -220,8 +220,12 @@ TEST(AccountSync, QueueIsSentInOrderAndKeptUntilTheServerTakesIt) {
     h.Sync.Queue().MarkRead({1, 2});
     h.Sync.Queue().MarkRead({3});
     h.Sync.Queue().MarkUnread({2});
-    h.Sync.Queue().Unsubscribe("feed/unknown");
-    h.Sync.Queue().Rename("feed/1", "Renamed");
+    // Written down while the store was out of reach, enqueued later: the same.
+    std::vector<items::TPendingChange> recorded;
+    greader::TChangeQueue later(recorded, "acct", [] { return 7; });
+    later.Unsubscribe("feed/unknown");
+    later.Rename("feed/1", "Renamed");
+    h.Store->EnqueueAll(recorded);
 
     account.FailWrites = true;
     const auto failed = h.Run();
