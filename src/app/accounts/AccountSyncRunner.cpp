@@ -147,7 +147,12 @@ void TAccountSyncRunner::SyncOnce(greader::TAccountSync& sync, items::TItemStore
     // The first sync brings what the account already holds: unread, but
     // not news to announce.
     const bool announce = sync.State().NewestSeconds > 0;
-    greader::TSyncResult result = sync.Sync([&](greader::TFeedBatch& batch) { ApplyItems(batch, store, announce); });
+    std::shared_ptr<const TAlertMatcher> alerts;
+    if (announce && FHost.AlertWords)
+        alerts = OnWindow<std::shared_ptr<const TAlertMatcher>>([this] { return FHost.AlertWords(); });
+    if (alerts && alerts->Empty()) alerts.reset();
+    greader::TSyncResult result =
+        sync.Sync([&](greader::TFeedBatch& batch) { ApplyItems(batch, store, announce, alerts); });
     if (FStopping) return;
 
     TAccountSyncEnded ended;
@@ -179,7 +184,8 @@ void TAccountSyncRunner::SyncOnce(greader::TAccountSync& sync, items::TItemStore
         this, [this, ended] { FHost.Ended(ended); }, Qt::QueuedConnection);
 }
 
-void TAccountSyncRunner::ApplyItems(greader::TFeedBatch& batch, items::TItemStore& store, bool announce) {
+void TAccountSyncRunner::ApplyItems(greader::TFeedBatch& batch, items::TItemStore& store, bool announce,
+                                    const std::shared_ptr<const TAlertMatcher>& alerts) {
     if (!batch.Document) return;
     const std::string title = batch.Document->Channel().Required().Title();
     const std::string stream = batch.StreamId;
@@ -206,7 +212,20 @@ void TAccountSyncRunner::ApplyItems(greader::TFeedBatch& batch, items::TItemStor
             applied.Fresh.push_back(static_cast<int>(i));
         }
     }
-    if (!applied.Fresh.empty()) applied.Document = std::move(document);
+    if (!applied.Fresh.empty()) {
+        // Matched here, so that thousands of new items with thousands of
+        // words never hold the window.
+        if (alerts) {
+            applied.Verdicts.MatchedBy = alerts;
+            applied.Verdicts.ByIndex.assign(static_cast<std::size_t>(document->Items().Count()), -1);
+            for (const int i : applied.Fresh) {
+                const feed::TRSSItem& item = document->Items()[i];
+                applied.Verdicts.ByIndex[static_cast<std::size_t>(i)] =
+                    alerts->Matches(item.Title(), item.Description()) ? 1 : 0;
+            }
+        }
+        applied.Document = std::move(document);
+    }
     QMetaObject::invokeMethod(
         this, [this, applied] { FHost.ApplyBatch(applied); }, Qt::QueuedConnection);
 }

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "AccountSync.h"
+#include "AlertWords.h"
 
 class TItemBase;
 namespace feed {
@@ -43,6 +44,8 @@ struct TAccountBatchApplied {
     // (indices of new, unread items); null when nothing is announced.
     std::shared_ptr<feed::TFeedDocument> Document;
     std::vector<int> Fresh;
+    // The alert words of the items at `Fresh`, matched on the sync's thread.
+    TAlertVerdicts Verdicts;
 };
 
 // How one sync ended, for the account's node and the next attempt.
@@ -74,6 +77,8 @@ public:
         // Every stream of the account with its feed id.
         std::function<std::map<std::string, std::string>()> FeedIds;
         std::function<void(const TAccountBatchApplied&)> ApplyBatch;
+        // The alert words as they stand, asked for once a sync (may be unset).
+        std::function<std::shared_ptr<const TAlertMatcher>()> AlertWords;
         std::function<void()> Started;
         std::function<void(const TAccountSyncEnded&)> Ended;
     };
@@ -99,7 +104,8 @@ public:
 private:
     void Run();
     void SyncOnce(greader::TAccountSync& sync, items::TItemStore& store);
-    void ApplyItems(greader::TFeedBatch& batch, items::TItemStore& store, bool announce);
+    void ApplyItems(greader::TFeedBatch& batch, items::TItemStore& store, bool announce,
+                    const std::shared_ptr<const TAlertMatcher>& alerts);
     // Runs `work` on the window's thread and waits for it; raises
     // TSyncError(Cancelled) when the runner stops meanwhile.
     template <class R>
