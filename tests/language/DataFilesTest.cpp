@@ -149,6 +149,7 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments() {
         {"AccountChangesRejected", {"subscribe: HTTP 400"}},
         {"AccountSubscribeRefused", {"HTTP 404"}},
         {"ImportOPMLTarget", {}},
+        {"ImportOPMLBusy", {}},
     };
     return arguments;
 }

@@ -69,6 +69,8 @@ TFeedIds::TFeedIds(const xml::Node& items, xml::Node counter)
     : FCounter(std::move(counter)), FNext(NextFeedId(FCounter, items)) {}
 
 int TFeedIds::Take() {
+    // Another writer of the list moves the counter on too: never below it.
+    FNext = std::max(FNext, ReadInt(FCounter).value_or(0));
     const int id = FNext++;
     FCounter.SetText(std::to_string(FNext));
     return id;
@@ -124,33 +126,46 @@ xml::Node FolderNamed(xml::Node container, const std::string& caption) {
 
 TImport Import(const xml::Node& items, const xml::Node& counter, const std::vector<opml::Outline>& outlines,
                const std::string& lastUpdate) {
-    std::vector<std::string> existing;
-    for (const xml::Node& item : AllFeeds(items)) existing.push_back(item.Attribute("url").value_or(""));
-    const opml::ImportPlan plan = opml::PlanImport(outlines, existing);
+    const opml::ImportPlan plan = opml::PlanImport(outlines, FeedAddresses(items));
     TImport result;
     result.Skipped = plan.skipped;
     result.Refused = plan.refused;
-    TFeedIds ids(items, counter);
-    // The container of each folder path met so far: a folder of thousands
-    // of feeds is searched for its subfolders once, not once per feed.
-    std::map<std::vector<std::string>, xml::Node> containers;
-    for (const opml::Outline& outline : plan.toAdd) {
+    TImportWriter writer(items, counter, lastUpdate);
+    result.Added = writer.Write(plan.toAdd, 0, plan.toAdd.size());
+    result.Flattened = writer.Flattened();
+    return result;
+}
+
+std::vector<std::string> FeedAddresses(const xml::Node& items) {
+    std::vector<std::string> addresses;
+    for (const xml::Node& item : AllFeeds(items)) addresses.push_back(item.Attribute("url").value_or(""));
+    return addresses;
+}
+
+TImportWriter::TImportWriter(xml::Node items, const xml::Node& counter, std::string lastUpdate)
+    : FItems(items), FIds(items, counter), FLastUpdate(std::move(lastUpdate)) {}
+
+std::vector<xml::Node> TImportWriter::Write(const std::vector<opml::Outline>& outlines, std::size_t from,
+                                            std::size_t to) {
+    std::vector<xml::Node> added;
+    for (std::size_t i = from; i < std::min(to, outlines.size()); ++i) {
+        const opml::Outline& outline = outlines[i];
         std::vector<std::string> path = outline.folders;
         if (path.size() > static_cast<std::size_t>(kMaxFolderDepth)) {
             path.resize(kMaxFolderDepth);
-            ++result.Flattened;
+            ++FFlattened;
         }
-        xml::Node container = items;
+        xml::Node container = FItems;
         std::vector<std::string> prefix;
         for (const std::string& name : path) {
             prefix.push_back(name);
-            auto found = containers.find(prefix);
-            if (found == containers.end()) found = containers.emplace(prefix, FolderNamed(container, name)).first;
+            auto found = FContainers.find(prefix);
+            if (found == FContainers.end()) found = FContainers.emplace(prefix, FolderNamed(container, name)).first;
             container = found->second;
         }
-        result.Added.push_back(AppendFeed(ids, container, outline.url, outline.caption, lastUpdate));
+        added.push_back(AppendFeed(FIds, container, outline.url, outline.caption, FLastUpdate));
     }
-    return result;
+    return added;
 }
 
 std::vector<opml::Outline> Outlines(const xml::Node& items,

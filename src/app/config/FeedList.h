@@ -5,7 +5,9 @@
 // and the command line uses them without a window.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -72,6 +74,29 @@ struct TImport {
 };
 TImport Import(const xml::Node& items, const xml::Node& counter, const std::vector<opml::Outline>& outlines,
                const std::string& lastUpdate);
+
+// The addresses of the list's feeds, for opml::PlanImport.
+std::vector<std::string> FeedAddresses(const xml::Node& items);
+
+// Writes planned outlines into the list a part at a time, so that a caller
+// can keep its thread answering between parts; the parts together give what
+// one Import gives.
+class TImportWriter {
+public:
+    TImportWriter(xml::Node items, const xml::Node& counter, std::string lastUpdate);
+    // The new <item> elements of `outlines[from, to)`.
+    std::vector<xml::Node> Write(const std::vector<opml::Outline>& outlines, std::size_t from, std::size_t to);
+    int Flattened() const { return FFlattened; }
+
+private:
+    xml::Node FItems;
+    TFeedIds FIds;
+    std::string FLastUpdate;
+    // The container of each folder path met so far: a folder of thousands
+    // of feeds is searched for its subfolders once, not once per feed.
+    std::map<std::vector<std::string>, xml::Node> FContainers;
+    int FFlattened = 0;
+};
 
 // The feeds as outlines with their folder paths, in the list's order.
 // `titleOf` gives a caption for a feed without one (its stored title).
