@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <time.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -17,6 +18,12 @@ namespace fs = std::filesystem;
 namespace apptest {
 
 fs::path DataDir() { return fs::path(QUILLET_DATA_DIR); }
+
+std::chrono::nanoseconds ThreadTime() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
 
 bool WaitUntil(const std::function<bool()>& done, int ms) {
     QElapsedTimer clock;

@@ -48,6 +48,10 @@ std::filesystem::path DataDir();
 // returns `done` as it is then.
 bool WaitUntil(const std::function<bool()>& done, int ms = 10000);
 
+// The processor time of the calling thread: how long the window's thread
+// worked, which other work on a shared machine does not stretch.
+std::chrono::nanoseconds ThreadTime();
+
 // Shows the window and `node`'s page in the reading pane (its helper
 // started), and waits until the pane has reported the page shown and its
 // items were counted read; false when that did not happen within `ms`.

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "AppInfo.h"
+#include "BesideWindow.h"
 #include "Convert.h"
 #include "DateTime.h"
 #include "Desktop.h"
@@ -1002,7 +1003,7 @@ QTreeWidgetItem* TFormMain::AddFeed(const std::string& url, QTreeWidgetItem* fol
     return node;
 }
 
-void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
+void TFormMain::DeleteFeed(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget) {
     xml::Node item = GetFeedItem(node);
     if (!item) return;
     const std::string id = item.Attribute("id").value_or("");
@@ -1016,7 +1017,12 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node) {
         std::filesystem::remove(StoredCopyPath(id), ignored);
     }
     ForgetFeedNode(node, id);
-    if (IsValidFeedId(id)) ForgetFeedItems(id);
+    if (IsValidFeedId(id)) {
+        if (itemsToForget)
+            itemsToForget->push_back(id);
+        else
+            ForgetFeedItems(id);
+    }
     item.Remove();
     QTreeWidgetItem* parent = node->parent();
     // Its folder takes the selection: left to the view, the next row would
@@ -1044,20 +1050,52 @@ QString ImportSummary(const TFormMain::TImportResult& result) {
 }  // namespace
 
 TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName, QTreeWidgetItem* target) {
-    std::vector<opml::Outline> outlines;
-    try {
-        outlines = opml::ReadFile(fileName);
-    } catch (const std::exception& error) {
-        throw std::runtime_error(LangFmt("InvalidOPML", {std::string(error.what())}));
+    // The window answers other requests while a large list is read and
+    // added, and one of them may be another import: it waits its turn.
+    if (FImportRunning) throw std::runtime_error(LangMsg("ImportOPMLBusy"));
+    FImportRunning = true;
+    struct TDone {
+        bool& Running;
+        ~TDone() { Running = false; }
+    } done{FImportRunning};
+
+    const std::string accountId = target ? AccountIdOf(target) : std::string();
+    std::vector<std::string> existing;
+    if (accountId.empty()) existing = feedlist::FeedAddresses(FOptions->GetConfigNode(kItemsPath));
+    // Read and checked against the list beside the window: tens of
+    // thousands of outlines take longer than a window may stand still.
+    struct TRead {
+        std::vector<opml::Outline> Outlines;
+        opml::ImportPlan Plan;
+    };
+    const TRead read = RunBesideWindow([&] {
+        TRead result;
+        try {
+            result.Outlines = opml::ReadFile(fileName);
+        } catch (const std::exception& error) {
+            throw std::runtime_error(LangFmt("InvalidOPML", {std::string(error.what())}));
+        }
+        if (accountId.empty()) result.Plan = opml::PlanImport(result.Outlines, existing);
+        return result;
+    });
+    if (!accountId.empty()) {
+        QTreeWidgetItem* account = AccountNode(accountId);
+        if (!account) throw std::runtime_error(LangFmt("InvalidOPML", {std::string("the account is gone")}));
+        return ImportToAccount(read.Outlines, account);
     }
-    if (target && !AccountIdOf(target).empty()) return ImportToAccount(outlines, AccountNode(AccountIdOf(target)));
-    const feedlist::TImport imported =
-        feedlist::Import(FOptions->GetConfigNode(kItemsPath), FOptions->GetConfigNode(kCounterPath), outlines,
-                         plat::FormatISO8601(plat::Now()));
-    AttachNewFeeds(imported.Added);
+
+    // Added a part at a time, the window painting between parts.
+    constexpr std::size_t kPart = 1000;
+    feedlist::TImportWriter writer(FOptions->GetConfigNode(kItemsPath), FOptions->GetConfigNode(kCounterPath),
+                                   plat::FormatISO8601(plat::Now()));
+    const std::vector<opml::Outline>& toAdd = read.Plan.toAdd;
+    for (std::size_t from = 0; from < toAdd.size(); from += kPart) {
+        if (from > 0) LetWindowBreathe();
+        AttachNewFeeds(writer.Write(toAdd, from, from + kPart));
+    }
     RootNode()->setExpanded(true);
     FOptions->Save();
-    return {static_cast<int>(imported.Added.size()), imported.Skipped, imported.Refused, imported.Flattened};
+    return {static_cast<int>(toAdd.size()), read.Plan.skipped, read.Plan.refused, writer.Flattened()};
 }
 
 void TFormMain::AttachNewFeeds(const std::vector<xml::Node>& items) {

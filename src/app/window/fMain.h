@@ -211,7 +211,9 @@ public:
     void TakeAddressOrFile(const QString& text);
     // Deletes the stored copy, the <item> element and the node. Emits
     // feedDeleted first, so nobody keeps working on the node.
-    void DeleteFeed(QTreeWidgetItem* node);
+    // With `itemsToForget`, the feed's stored items are left for the caller
+    // to forget with the others in one transaction.
+    void DeleteFeed(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget = nullptr);
     QTreeWidgetItem* RootNode() const;
     // The feed node whose element has this id, or nullptr.
     QTreeWidgetItem* FindFeedNodeById(const std::string& id) const;
@@ -546,6 +548,7 @@ public:
     std::function<void()> OnItemBaseSeeded;
     // What a deleted feed left in the store goes.
     void ForgetFeedItems(const std::string& id);
+    void ForgetFeedItems(std::vector<std::string> ids);
     // A feed's page asked of the reading pane, and the unread items it
     // marks: those, and only once the pane reports the page shown, count
     // as read.
@@ -656,6 +659,7 @@ public:
     // Set while a sync's result is applied: those edits come from the
     // server and are not sent back to it.
     bool FApplyingSync = false;
+    bool FImportRunning = false;
     void ApplyAccountSubscriptions(const std::string& accountId, const greader::TSubscriptionChanges& changes);
     std::string AccountFeedFor(const std::string& accountId, const std::string& stream, const std::string& title);
     std::map<std::string, std::string> AccountFeedIds(const std::string& accountId) const;
@@ -765,7 +769,8 @@ public:
     // is counted again at most a minute after the last count.
     void NoteFeedAttention(const std::string& id, schedule::TAttention attention);
     void ShowAttentionCount();
-    std::set<std::string> FNeedingAttention;                  // as last counted, feeds in the tree only
+    std::set<std::string> FNeedingAttention;  // as last counted, feeds in the tree only
+    bool FHealthViewRefreshQueued = false;
     std::chrono::system_clock::time_point FAttentionCounted;  // by the health clock
     // The ids of the feeds that need attention, in the tree's order.
     std::vector<std::string> FeedsNeedingAttention();

@@ -168,16 +168,18 @@ void TFormMain::DeleteFolder(QTreeWidgetItem* folder, bool withContents) {
     if (!IsFolderNode(folder)) return;
     QTreeWidgetItem* parent = folder->parent();
     xml::Node element = static_cast<TFolderNode*>(folder)->Folder();
+    std::vector<std::string> itemsToForget;
     if (withContents) {
-        for (QTreeWidgetItem* feed : FeedNodesUnder(folder)) DeleteFeed(feed);
+        for (QTreeWidgetItem* feed : FeedNodesUnder(folder)) DeleteFeed(feed, &itemsToForget);
     } else {
         // The contents take the folder's place, in their order.
         int index = parent->indexOfChild(folder);
         while (folder->childCount() > 0 && MoveNode(folder->child(0), parent, index)) ++index;
         // What may not move there (a folder inside an account's label)
         // goes with the folder instead of being tried for ever.
-        for (QTreeWidgetItem* feed : FeedNodesUnder(folder)) DeleteFeed(feed);
+        for (QTreeWidgetItem* feed : FeedNodesUnder(folder)) DeleteFeed(feed, &itemsToForget);
     }
+    ForgetFeedItems(std::move(itemsToForget));
     if (TreeView->currentItem() && IsUnder(TreeView->currentItem(), folder)) TreeView->setCurrentItem(parent);
     element.Remove();
     delete folder;

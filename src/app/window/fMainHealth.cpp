@@ -150,8 +150,19 @@ void TFormMain::ConnectFeedHealth() {
     });
 
     connect(this, &TFormMain::feedDeleted, this, [this](const QString& id) {
+        // A deleted feed leaves the count at once; the open view is
+        // listed again once per turn, not once for each of thousands of
+        // feeds a server's list dropped.
         FHealth->Forget(id.toStdString());
-        RefreshFeedHealth();
+        if (!FNeedingAttention.erase(id.toStdString())) return;
+        ShowAttentionCount();
+        if (FeedHealthView && FeedHealthView->isVisible() && !FHealthViewRefreshQueued) {
+            FHealthViewRefreshQueued = true;
+            QTimer::singleShot(0, this, [this] {
+                FHealthViewRefreshQueued = false;
+                Guarded([this] { RefreshFeedHealth(); });
+            });
+        }
     });
 }
 

@@ -133,6 +133,12 @@ void TFormMain::ForgetFeedItems(const std::string& id) {
     WithItemStore([id](items::TItemStore& store) { store.ForgetFeed(id); });
 }
 
+void TFormMain::ForgetFeedItems(std::vector<std::string> ids) {
+    if (ids.empty()) return;
+    for (const std::string& id : ids) FReadBefore.erase(id);
+    WithItemStore([ids = std::move(ids)](items::TItemStore& store) { store.ForgetFeeds(ids); });
+}
+
 // ---------------------------------------------------------------------------
 // Read and unread
 

@@ -131,6 +131,7 @@ void TFormMain::StartAccountSync(const std::string& accountId, const std::string
     };
     host.FeedIds = [this, accountId] { return AccountFeedIds(accountId); };
     host.ApplyBatch = [this](const TAccountBatchApplied& batch) { ApplyAccountBatch(batch); };
+    host.AlertWords = [this] { return RefreshAlertWords(); };
     host.Started = [this, accountId] { ShowAccountState(accountId, true, QString()); };
     host.Ended = [this, accountId](const TAccountSyncEnded& ended) { AccountSyncEnded(accountId, ended); };
 
@@ -400,8 +401,11 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
         if (node) adopt(node, feed->Id);
         follow(*feed, node);
     }
+    std::vector<std::string> itemsToForget;
     for (const auto& feed : changes.Removed)
-        if (const auto found = byStream.find(feed.Id); found != byStream.end()) DeleteFeed(found->second);
+        if (const auto found = byStream.find(feed.Id); found != byStream.end())
+            DeleteFeed(found->second, &itemsToForget);
+    ForgetFeedItems(std::move(itemsToForget));
     // A refusal read from the list saved before a restart shows again.
     for (QTreeWidgetItem* node : waiting)
         if (!taken.count(node)) ShowSubscriptionRefused(node);
@@ -445,7 +449,7 @@ void TFormMain::ApplyAccountBatch(const TAccountBatchApplied& batch) {
     item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
     UpdateNodeCaption(node);
     if (batch.Document && !batch.Fresh.empty())
-        AnnounceNewItems(node, *batch.Document, static_cast<int>(batch.Fresh.size()), &batch.Fresh);
+        AnnounceNewItems(node, *batch.Document, static_cast<int>(batch.Fresh.size()), &batch.Fresh, &batch.Verdicts);
     ScheduleConfigSave();
 }
 
@@ -501,10 +505,13 @@ void TFormMain::AccountSyncEnded(const std::string& accountId, const TAccountSyn
 void TFormMain::QueueAccountChange(const std::string& accountId,
                                    const std::function<void(greader::TChangeQueue&)>& change) {
     if (accountId.empty()) return;
-    WithItemStore([&](items::TItemStore& store) {
-        greader::TChangeQueue queue(store, accountId, [] { return ItemStoreNow(); });
-        change(queue);
-    });
+    // Written down now, while what the change names still exists: a store
+    // still opening runs the work later, when the caller's values are gone.
+    std::vector<items::TPendingChange> changes;
+    greader::TChangeQueue queue(changes, accountId, [] { return ItemStoreNow(); });
+    change(queue);
+    if (changes.empty()) return;
+    WithItemStore([changes = std::move(changes)](items::TItemStore& store) { store.EnqueueAll(changes); });
     // Sent with the next sync; a burst of changes waits for one.
     if (const auto found = FAccountSyncs.find(accountId); found != FAccountSyncs.end())
         found->second->SyncAfter(AccountChangeDelay);
