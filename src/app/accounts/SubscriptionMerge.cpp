@@ -268,10 +268,8 @@ void TSubscriptionMerge::MergeServerFeeds(const greader::TSubscriptionChanges& c
     std::unordered_set<const TListEntry*> gone;
     std::erase_if(doomed, [&gone](const TListEntry* feed) { return !gone.insert(feed).second; });
     std::erase_if(s.Placements, [&gone](const auto& placement) { return gone.count(placement.first) > 0; });
-    for (const TListEntry* feed : doomed) {
-        s.Result.Removed.push_back(feed->Feed().Id);
-        s.List.Remove(*feed);
-    }
+    for (const TListEntry* feed : doomed) s.Result.Removed.push_back(feed->Feed().Id);
+    s.List.RemoveAll(doomed);
 }
 
 void TSubscriptionMerge::PlaceFeedsInFolders(const greader::TSubscriptionChanges& changes) {
@@ -288,10 +286,8 @@ void TSubscriptionMerge::PlaceFeedsInFolders(const greader::TSubscriptionChanges
     for (const auto& child : s.Account->Children())
         if (child->IsFolder() && child->ChildCount() == 0 && !labels.count(child->Caption()))
             emptied.push_back(child.get());
-    for (const TListEntry* folder : emptied) {
-        s.Result.FoldersRemoved.push_back(folder->Caption());
-        s.List.Remove(*folder);
-    }
+    for (const TListEntry* folder : emptied) s.Result.FoldersRemoved.push_back(folder->Caption());
+    s.List.RemoveAll(emptied);
 }
 
 TMergeResult ApplySubscriptionList(TFeedList& list, const std::string& accountId,

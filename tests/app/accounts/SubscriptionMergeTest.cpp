@@ -223,11 +223,24 @@ TEST(SubscriptionMerge, AHundredThousandSubscriptionsMergeInTimeThatGrowsWithThe
         EXPECT_EQ(list.FeedCount(), step.feeds);
         EXPECT_TRUE(result.ListChanged());
     }
+    // Without labels every feed sits in the account's own folder: removing
+    // many from it is no slower.
+    TSubscriptionChanges flat = added;
+    flat.Listed = false;
+    for (TAccountFeed& feed : flat.Added) feed = {feed.Id + "/flat", feed.Title, feed.Url + "/flat", "", {}};
+    ASSERT_EQ(accounts::ApplySubscriptionList(list, "big", flat, kNow).Added.size(), flat.Added.size());
+    for (TAccountFeed& feed : flat.Added) feed = {feed.Id, "", "", "", {}};
+    flat.Removed = flat.Added;
+    flat.Removed.resize(8000);
+    flat.Added.clear();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(accounts::ApplySubscriptionList(list, "big", flat, kNow).Removed.size(), 8000u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, testsupport::TimeBound(std::chrono::milliseconds(1000)));
     const TListEntry* sample = list.FindFeed(8);  // feed/7
     ASSERT_NE(sample, nullptr);
     EXPECT_EQ(sample->Feed().Caption, "Renamed 7");
     EXPECT_EQ(sample->Parent()->Caption(), "Label 8");
-    EXPECT_EQ(list.FindAccount("big")->ChildCount(), static_cast<std::size_t>(kLabels));
+    EXPECT_EQ(list.FindAccount("big")->ChildCount(), static_cast<std::size_t>(kLabels + kFeeds - 8000));
 }
 
 }  // namespace
