@@ -1,6 +1,7 @@
 #include "FeedListModel.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace feedlist {
 
@@ -148,6 +149,27 @@ void TFeedList::Remove(const TListEntry& entry) {
     Unindex(entry);
     TListEntry& from = *entry.FParent;
     from.FChildren.erase(from.FChildren.begin() + static_cast<std::ptrdiff_t>(entry.Index()));
+}
+
+void TFeedList::RemoveAll(const std::vector<const TListEntry*>& entries) {
+    std::unordered_set<const TListEntry*> doomed;
+    std::vector<const TListEntry*> rows;
+    for (const TListEntry* entry : entries)
+        if (entry && entry->Parent() && doomed.insert(entry).second) rows.push_back(entry);
+    // A row under another doomed one goes with it.
+    std::erase_if(rows, [&doomed](const TListEntry* row) {
+        for (const TListEntry* above = row->Parent(); above; above = above->Parent())
+            if (doomed.count(above)) return true;
+        return false;
+    });
+    for (const TListEntry* row : rows) Tell([row](TFeedListObserver& o) { o.EntryRemoving(*row); });
+    std::unordered_set<TListEntry*> parents;
+    for (const TListEntry* row : rows) {
+        Unindex(*row);
+        parents.insert(row->FParent);
+    }
+    for (TListEntry* parent : parents)
+        std::erase_if(parent->FChildren, [&doomed](const auto& child) { return doomed.count(child.get()) > 0; });
 }
 
 void TFeedList::Dissolve(const TListEntry& folder) {

@@ -145,6 +145,10 @@ public:
     bool Move(const TListEntry& entry, const TListEntry& parent, std::size_t index = SIZE_MAX);
     // Removes a row with everything under it.
     void Remove(const TListEntry& entry);
+    // Removes many rows with everything under them, in time that grows
+    // with them and their folders rather than with their product; each is
+    // told before any goes.
+    void RemoveAll(const std::vector<const TListEntry*>& entries);
     // Removes a folder and moves what it holds up to its place.
     void Dissolve(const TListEntry& folder);
 

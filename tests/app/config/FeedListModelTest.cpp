@@ -203,6 +203,17 @@ TEST(FeedListModel, MovesFollowTheRulesAndObserversHearEachChange) {
     list.Remove(*list.FindFeed(2));
     EXPECT_EQ(list.FindFeed(2), nullptr);
     EXPECT_EQ(list.Feeds().size(), 1u);
+
+    // Many at once: a row under another removed one, and one named twice,
+    // go once; each is told before any goes.
+    const TListEntry* c = list.AddFolder(list.Root(), Folder("C"));
+    const TListEntry* three = list.AddFeed(*c, Feed("three"));
+    const TListEntry* four = list.AddFeed(list.Root(), Feed("four"));
+    recorder.Events.clear();
+    list.RemoveAll({three, c, four, c, nullptr});
+    EXPECT_EQ(Shape(list.Root()), "1");
+    EXPECT_EQ(list.FeedCount(), 1u);
+    EXPECT_EQ(recorder.Events, (std::vector<std::string>{"-C", "-four"}));
 }
 
 TEST(FeedListModel, FolderDepthIsBoundedWhereverFoldersAreMade) {
