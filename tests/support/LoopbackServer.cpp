@@ -333,6 +333,18 @@ void LoopbackServer::ReapFinishedConnections() {
 void LoopbackServer::Serve(int fd) {
     Request request;
     if (!ReadRequest(fd, request)) return;
+    // From the request read to the connection's end: what a polite client
+    // keeps below its per-host limit.
+    struct TInFlight {
+        LoopbackServer& server;
+        explicit TInFlight(LoopbackServer& s) : server(s) {
+            const int now = ++server.inFlight_;
+            int peak = server.maxInFlight_.load();
+            while (now > peak && !server.maxInFlight_.compare_exchange_weak(peak, now)) {
+            }
+        }
+        ~TInFlight() { --server.inFlight_; }
+    } inFlight(*this);
     const Response response = Dispatch(request);
 
     if (response.fault == Fault::NeverAnswer) {
