@@ -145,7 +145,7 @@ public:
     int NumHits(const std::string& path) const;
     int NumRequests() const;
     int NumConnections() const;  // accepted connections, with or without a request
-    // Requests being answered now, and the most ever answered at once.
+    // Requests read and not yet answered, and the most there ever were at once.
     int InFlightRequests() const { return inFlight_; }
     int MaxConcurrentRequests() const { return maxInFlight_; }
 
