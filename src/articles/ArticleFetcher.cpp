@@ -3,7 +3,6 @@
 #include <libxml/parser.h>
 
 #include <algorithm>
-#include <cctype>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -15,9 +14,11 @@
 
 #include "Extract.h"
 #include "HtmlSanitizer.h"
+#include "Page.h"
 
 namespace articles {
 
+using extract::Lower;
 using items::TArticleReason;
 using items::TArticleState;
 using items::TArticleWork;
@@ -25,13 +26,6 @@ using items::TItemArticle;
 using items::TStoredArticle;
 
 namespace {
-
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
 
 std::int64_t SystemNow() {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
