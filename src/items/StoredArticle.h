@@ -45,6 +45,7 @@ struct TStoredArticle {
     TArticleReason Reason = TArticleReason::None;
     std::string Detail;
     std::int64_t TriedAt = 0;  // seconds since 1970 UTC
+    bool operator==(const TStoredArticle&) const = default;
 };
 
 // One item's article result, as the fetcher reports it and the store takes it.
