@@ -65,6 +65,28 @@ CREATE INDEX pending_by_account ON pending_changes(account, id);
 )");
 }
 
+// Version 2. The full article of an item, fetched from its link, in a
+// table of its own: downloads never read it, and an item without one has
+// no row. `state` and `reason` are the stable codes of StoredArticle.h;
+// `tried_at` is the last try, from which a failure waits a day.
+void CreateVersion2(sql::TConnection& c) {
+    c.Exec(R"(
+CREATE TABLE articles(
+  id INTEGER PRIMARY KEY,
+  state TEXT NOT NULL,
+  reason TEXT NOT NULL DEFAULT '',
+  detail TEXT NOT NULL DEFAULT '',
+  title TEXT NOT NULL DEFAULT '',
+  byline TEXT NOT NULL DEFAULT '',
+  html TEXT NOT NULL DEFAULT '',
+  tried_at INTEGER NOT NULL
+);
+CREATE TRIGGER items_article_delete AFTER DELETE ON items BEGIN
+  DELETE FROM articles WHERE id = old.id;
+END;
+)");
+}
+
 bool IsTagStart(std::string_view html, std::size_t i) {
     return i + 1 < html.size() && (std::isalpha(static_cast<unsigned char>(html[i + 1])) || html[i + 1] == '/' ||
                                    html[i + 1] == '!' || html[i + 1] == '?');
@@ -117,7 +139,7 @@ void TextFunction(sqlite3_context* context, int, sqlite3_value** values) {
 }  // namespace
 
 const std::vector<TMigration>& Migrations() {
-    static const std::vector<TMigration> migrations = {CreateVersion1};
+    static const std::vector<TMigration> migrations = {CreateVersion1, CreateVersion2};
     return migrations;
 }
 
@@ -154,6 +176,8 @@ void CheckShape(sql::TConnection& c) {
             "body, first_seen, left_at FROM items LIMIT 0");
         sql::TStatement(c.Handle(), "SELECT feed, id FROM unread LIMIT 0");
         sql::TStatement(c.Handle(), "SELECT id, account, kind, payload, created FROM pending_changes LIMIT 0");
+        sql::TStatement(c.Handle(),
+                        "SELECT id, state, reason, detail, title, byline, html, tried_at FROM articles LIMIT 0");
     } catch (const sql::TSqliteError& e) {
         if (e.Code() == SQLITE_CORRUPT || e.Code() == SQLITE_NOTADB) throw;
         throw TSchemaError(std::string("the base's tables are not the store's: ") + e.what());
@@ -199,9 +223,34 @@ END;
     transaction.Commit();
 }
 
+// Articles are written a few at a time, after downloads, so plain
+// triggers keep their index; the same tokenizer and text function as the
+// items' index, so a word is found alike in either.
+void EnsureArticleIndex(sql::TConnection& c) {
+    if (c.QueryInt("SELECT count(*) FROM sqlite_schema WHERE name = 'articles_fts'") > 0) return;
+    sql::TTransaction transaction(c);
+    c.Exec(R"(
+CREATE VIRTUAL TABLE articles_fts USING fts5(title, html, content='articles', content_rowid='id',
+  detail=none, columnsize=0, tokenize='unicode61 remove_diacritics 2');
+INSERT INTO articles_fts(rowid, title, html) SELECT id, title, quillet_text(html) FROM articles;
+CREATE TRIGGER articles_fts_insert AFTER INSERT ON articles BEGIN
+  INSERT INTO articles_fts(rowid, title, html) VALUES (new.id, new.title, quillet_text(new.html));
+END;
+CREATE TRIGGER articles_fts_delete AFTER DELETE ON articles BEGIN
+  INSERT INTO articles_fts(articles_fts, rowid, title, html) VALUES ('delete', old.id, old.title, quillet_text(old.html));
+END;
+CREATE TRIGGER articles_fts_update AFTER UPDATE OF title, html ON articles BEGIN
+  INSERT INTO articles_fts(articles_fts, rowid, title, html) VALUES ('delete', old.id, old.title, quillet_text(old.html));
+  INSERT INTO articles_fts(rowid, title, html) VALUES (new.id, new.title, quillet_text(new.html));
+END;
+)");
+    transaction.Commit();
+}
+
 bool EnsureFullText(sql::TConnection& c) {
     if (HasFullText(c)) {
         PrepareIndexUpkeep(c);
+        EnsureArticleIndex(c);
         return true;
     }
     sql::TTransaction transaction(c);
@@ -223,6 +272,7 @@ bool EnsureFullText(sql::TConnection& c) {
     c.Exec("INSERT INTO items_fts(rowid, title, body) SELECT id, title, quillet_text(body) FROM items");
     transaction.Commit();
     PrepareIndexUpkeep(c);
+    EnsureArticleIndex(c);
     return true;
 }
 

@@ -45,6 +45,9 @@ bool HasFullText(sql::TConnection& connection);
 // trigger would index rows twice, its other triggers would remove rows
 // never indexed). Older programs still work with the result.
 void PrepareIndexUpkeep(sql::TConnection& connection);
+// The index over fetched articles, beside the items' one and kept by
+// triggers; made (and filled) wherever the items' index is.
+void EnsureArticleIndex(sql::TConnection& connection);
 
 // The SQL function quillet_text(html), the text a person reads in a body,
 // which the triggers index. Registered on every connection.

@@ -128,6 +128,28 @@ bool SameTitleOrDate(const TStoredItem& item, const TStoredItem& row) {
     return !da.empty() && da == db;
 }
 
+// The article states as the base keeps them; None has no row.
+const char* StateCode(TArticleState state) {
+    switch (state) {
+        case TArticleState::Fetched:
+            return "fetched";
+        case TArticleState::Failed:
+            return "failed";
+        case TArticleState::KeptSummary:
+            return "kept-summary";
+        case TArticleState::None:
+            break;
+    }
+    return "";
+}
+
+// A state a later version wrote reads as a failure: tried again, never shown.
+TArticleState StateFromCode(const std::string& code) {
+    if (code == "fetched") return TArticleState::Fetched;
+    if (code == "kept-summary") return TArticleState::KeptSummary;
+    return TArticleState::Failed;
+}
+
 }  // namespace
 
 struct TItemStore::TImpl {
@@ -469,7 +491,10 @@ TOpenResult TItemStore::Open(const std::string& path, const TStoreOptions& optio
         schema::CheckShape(c);
         impl->FullText = options.FullText && schema::EnsureFullText(c);
         impl->Indexed = impl->FullText || schema::HasFullText(c);
-        if (impl->Indexed && !impl->FullText) schema::PrepareIndexUpkeep(c);
+        if (impl->Indexed && !impl->FullText) {
+            schema::PrepareIndexUpkeep(c);
+            schema::EnsureArticleIndex(c);
+        }
         return std::unique_ptr<TItemStore>(new TItemStore(std::move(impl)));
     };
 
@@ -691,6 +716,7 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
             TStatementUse s(FImpl->Prepared(
                 "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i INDEXED BY "
                 "items_by_recency WHERE i.id IN (SELECT rowid FROM items_fts WHERE items_fts MATCH ?2) "
+                "OR i.id IN (SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?2) "
                 "ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1"));
             s->Bind(1, std::int64_t{limit}).Bind(2, FullTextQuery(words));
             return FImpl->Hits(*s);
@@ -700,16 +726,76 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
             if (e.Code() != SQLITE_ERROR) throw;
         }
     }
-    std::string sql = "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i WHERE 1";
+    // Every word in the item's own text, or every word in its article.
+    std::string sql = "1", article;
     for (std::size_t n = 0; n < words.size(); ++n) {
         const std::string p = "?" + std::to_string(n + 2);
         sql += " AND (i.title LIKE " + p + " ESCAPE '\\' OR i.body LIKE " + p + " ESCAPE '\\')";
+        article += " AND (a.title LIKE " + p + " ESCAPE '\\' OR a.html LIKE " + p + " ESCAPE '\\')";
     }
+    sql = "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i WHERE (" + sql +
+          ") OR EXISTS (SELECT 1 FROM articles a WHERE a.id = i.id" + article + ")";
     TStatement s(FImpl->Connection.Handle(),
                  sql + " ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1");
     s.Bind(1, std::int64_t{limit});
     for (std::size_t n = 0; n < words.size(); ++n) s.Bind(static_cast<int>(n + 2), LikePattern(words[n]));
     return FImpl->Hits(s);
+}
+
+int TItemStore::StoreArticles(const std::vector<TItemArticle>& articles) {
+    sql::TTransaction transaction(FImpl->Connection);
+    TStatementUse s(FImpl->Prepared(
+        "INSERT INTO articles(id, state, reason, detail, title, byline, html, tried_at) VALUES (?1, ?2, ?3, ?4, ?5, "
+        "?6, ?7, ?8) ON CONFLICT(id) DO UPDATE SET state = excluded.state, reason = excluded.reason, detail = "
+        "excluded.detail, title = excluded.title, byline = excluded.byline, html = excluded.html, tried_at = "
+        "excluded.tried_at"));
+    int kept = 0;
+    for (const TItemArticle& a : articles) {
+        if (a.Article.State == TArticleState::None) continue;
+        const auto found = FImpl->FindByKey(a.FeedId, a.Key);
+        if (!found) continue;  // pruned or forgotten while its page was fetched
+        s->Reset();
+        s->Bind(1, found->Id).Bind(2, StateCode(a.Article.State)).Bind(3, ArticleReasonCode(a.Article.Reason));
+        s->Bind(4, a.Article.Detail).Bind(5, a.Article.Title).Bind(6, a.Article.Byline).Bind(7, a.Article.Html);
+        s->Bind(8, a.Article.TriedAt);
+        s->Run();
+        ++kept;
+    }
+    transaction.Commit();
+    return kept;
+}
+
+TStoredArticle TItemStore::Article(const std::string& feedId, const std::string& key) {
+    TStatementUse s(FImpl->Prepared(
+        "SELECT a.state, a.reason, a.detail, a.title, a.byline, a.html, a.tried_at FROM articles a JOIN items i ON "
+        "i.id = a.id WHERE i.feed = ?1 AND i.key = ?2"));
+    s->Bind(1, feedId).Bind(2, key);
+    TStoredArticle article;
+    if (!s->Step()) return article;
+    article.State = StateFromCode(s->Text(0));
+    article.Reason = ArticleReasonFromCode(s->Text(1));
+    article.Detail = s->Text(2);
+    article.Title = s->Text(3);
+    article.Byline = s->Text(4);
+    if (article.State == TArticleState::Fetched) article.Html = s->Text(5);
+    article.TriedAt = s->Int(6);
+    return article;
+}
+
+std::vector<TArticleWork> TItemStore::ItemsWantingArticle(const std::vector<std::string>& feedIds, std::int64_t now,
+                                                          int limit) {
+    std::vector<TArticleWork> work;
+    TStatementUse s(FImpl->Prepared(
+        "SELECT i.feed, i.key, i.link, i.body FROM items i LEFT JOIN articles a ON a.id = i.id WHERE i.feed = ?1 AND "
+        "i.left_at IS NULL AND i.link <> '' AND (a.id IS NULL OR (a.state NOT IN ('fetched', 'kept-summary') AND "
+        "a.tried_at <= ?2)) ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?3"));
+    for (const std::string& feed : feedIds) {
+        if (static_cast<int>(work.size()) >= limit) break;
+        s->Reset();
+        s->Bind(1, feed).Bind(2, now - kArticleRetrySeconds).Bind(3, std::int64_t{limit - std::ssize(work)});
+        while (s->Step()) work.push_back({s->Text(0), s->Text(1), s->Text(2), s->Text(3)});
+    }
+    return work;
 }
 
 std::int64_t TItemStore::Enqueue(const std::string& account, const std::string& kind, const std::string& payload,

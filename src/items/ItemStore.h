@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "StoredArticle.h"
 #include "StoredItem.h"
 
 namespace items {
@@ -159,9 +160,23 @@ public:
     int TotalItemCount();
 
     // Items whose title or body hold every word of `text`, the last word
-    // also as a prefix (results as one types), newest first. Any text is
-    // safe: quotes, operators and brackets are taken as plain words.
+    // also as a prefix (results as one types), newest first; also those
+    // whose fetched article (its title and text) holds every word. Any
+    // text is safe: quotes, operators and brackets are taken as plain words.
     std::vector<TSearchHit> Search(const std::string& text, int limit);
+
+    // Full articles (StoredArticle.h). Results for items the store no
+    // longer holds are passed by; returns how many were kept. One
+    // transaction for all, as the fetcher's results come in batches.
+    int StoreArticles(const std::vector<TItemArticle>& articles);
+    // State None (and nothing else) when the item has no article yet.
+    TStoredArticle Article(const std::string& feedId, const std::string& key);
+    // The items of these feeds that want their article at `now`: still in
+    // their feed, with a link, and never tried, or failed a day or more
+    // ago (a failure is tried again at most once a day). Newest first, at
+    // most `limit`, feeds in the order given.
+    std::vector<TArticleWork> ItemsWantingArticle(const std::vector<std::string>& feedIds, std::int64_t now, int limit);
+    static constexpr std::int64_t kArticleRetrySeconds = 24 * 3600;
 
     // Changes waiting for a sync server, kept until sent.
     std::int64_t Enqueue(const std::string& account, const std::string& kind, const std::string& payload,

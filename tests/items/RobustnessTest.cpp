@@ -120,10 +120,10 @@ TEST_F(Robustness, OlderSchemaIsUpgradedInPlace) {
         c.Exec("SELECT nope");
     });
     EXPECT_THROW(schema::Upgrade(connection, steps), schema::TSchemaError);
-    EXPECT_EQ(connection.QueryInt("PRAGMA user_version"), 1);
+    EXPECT_EQ(connection.QueryInt("PRAGMA user_version"), schema::CurrentVersion());
     steps.back() = [](sql::TConnection& c) { c.Exec("ALTER TABLE items ADD COLUMN starred INTEGER DEFAULT 0"); };
     schema::Upgrade(connection, steps);
-    EXPECT_EQ(connection.QueryInt("PRAGMA user_version"), 2);
+    EXPECT_EQ(connection.QueryInt("PRAGMA user_version"), schema::CurrentVersion() + 1);
     EXPECT_EQ(connection.QueryInt("SELECT count(*) FROM items WHERE starred = 0"), 4);
 }
 

@@ -333,6 +333,25 @@ void LoopbackServer::ReapFinishedConnections() {
 void LoopbackServer::Serve(int fd) {
     Request request;
     if (!ReadRequest(fd, request)) return;
+    // From the request read until its answer begins: once the client can
+    // see a byte of it, the request no longer counts, so a client that
+    // starts its next request on receiving this answer is never counted
+    // twice.
+    struct TInFlight {
+        LoopbackServer& server;
+        bool counted = true;
+        explicit TInFlight(LoopbackServer& s) : server(s) {
+            const int now = ++server.inFlight_;
+            int peak = server.maxInFlight_.load();
+            while (now > peak && !server.maxInFlight_.compare_exchange_weak(peak, now)) {
+            }
+        }
+        void Answered() {
+            if (counted) --server.inFlight_;
+            counted = false;
+        }
+        ~TInFlight() { Answered(); }
+    } inFlight(*this);
     const Response response = Dispatch(request);
 
     if (response.fault == Fault::NeverAnswer) {
@@ -349,6 +368,7 @@ void LoopbackServer::Serve(int fd) {
         }
     }
     if (!Pause(response.headDelay)) return;
+    inFlight.Answered();
     SendResponse(fd, response);
     shutdown(fd, SHUT_WR);
 }

@@ -145,6 +145,9 @@ public:
     int NumHits(const std::string& path) const;
     int NumRequests() const;
     int NumConnections() const;  // accepted connections, with or without a request
+    // Requests read and not yet answered, and the most there ever were at once.
+    int InFlightRequests() const { return inFlight_; }
+    int MaxConcurrentRequests() const { return maxInFlight_; }
 
     Request LastRequest() const;
     std::string LastRequestLine() const { return LastRequest().requestLine; }
@@ -174,6 +177,8 @@ private:
     int wakeWrite_ = -1;
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<int> inFlight_{0};
+    std::atomic<int> maxInFlight_{0};
     std::thread acceptThread_;
 
     mutable std::mutex mutex_;
