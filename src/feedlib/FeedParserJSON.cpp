@@ -254,8 +254,7 @@ void TFeedParserJSON::Parse() {
     if (auto description = TakeText(feed, "description")) ChannelReq().SetDesc(*description);
     // Language tags are written "en-US"; the table knows "en-us".
     if (auto language = TakeString(feed, "language"); HasText(language)) {
-        std::string lowered = *language;
-        for (char& c : lowered) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        const std::string lowered = plat::AsciiLower(*language);
         ReadLanguageCode(LanguageFromCode(lowered) != langX ? lowered : *language);
     }
     ReadChannelImage(feed);
