@@ -15,6 +15,7 @@
 #include "Convert.h"
 #include "FeedDocument.h"
 #include "FeedUpdate.h"
+#include "Text.h"
 #include "TextFit.h"
 #include "uvxLanguage.h"
 
@@ -211,7 +212,7 @@ std::string TFormMain::FitTextWidth(const std::string& text, int width) const {
 
 std::string TFormMain::CutText(const std::string& text, int length) { return textfit::CutText(text, length); }
 
-std::string TFormMain::StripTags(const std::string& text) { return textfit::StripTags(text); }
+std::string TFormMain::StripTags(const std::string& text) { return plat::StripTags(text); }
 
 // ---------------------------------------------------------------------------
 // The browser
