@@ -44,25 +44,25 @@ protected:
     void SetUp() override {
         char pattern[] = "/tmp/quillet-feedtool-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        FDir = pattern;
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    void TearDown() override { fs::remove_all(FDir); }
 
     Outcome Run(const std::vector<std::string>& args) {
         std::string command = Quote(FEEDTOOL_PATH);
         for (const auto& arg : args) command += " " + Quote(arg);
-        command += " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string());
+        command += " >" + Quote((FDir / "out").string()) + " 2>" + Quote((FDir / "err").string());
         const int raw = std::system(command.c_str());
         Outcome outcome;
         outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        outcome.out = ReadFile(dir_ / "out");
-        outcome.err = ReadFile(dir_ / "err");
+        outcome.out = ReadFile(FDir / "out");
+        outcome.err = ReadFile(FDir / "err");
         return outcome;
     }
 
     static std::string Fixture(const std::string& name) { return (fs::path(FEED_FIXTURES) / name).string(); }
 
-    fs::path dir_;
+    fs::path FDir;
 };
 
 }  // namespace
@@ -156,8 +156,8 @@ TEST_F(FeedTool, FailuresExitWithStatusOneAndTheMessage) {
         {{"dump", server.Url("/moved")}, "HTTP/1.1 301 Moved Permanently\n"},
         {{"dump", "HTTPS://127.0.0.1:" + std::to_string(server.Port()) + "/feed"}, "IOHandler value is not valid\n"},
         {{"dump", server.Url("/page")}, "unkown format"},
-        {{"dump", (dir_ / "missing.xml").string()}, "missing.xml"},
-        {{"convert", server.Url("/gone"), (dir_ / "never.xml").string()}, "HTTP/1.1 404 Not Found\n"},
+        {{"dump", (FDir / "missing.xml").string()}, "missing.xml"},
+        {{"convert", server.Url("/gone"), (FDir / "never.xml").string()}, "HTTP/1.1 404 Not Found\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args[1]);
@@ -166,7 +166,7 @@ TEST_F(FeedTool, FailuresExitWithStatusOneAndTheMessage) {
         EXPECT_EQ(result.out, "");
         EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
     }
-    EXPECT_FALSE(fs::exists(dir_ / "never.xml"));
+    EXPECT_FALSE(fs::exists(FDir / "never.xml"));
 
     const Outcome followed = Run({"--follow", "dump", server.Url("/moved")});
     EXPECT_EQ(followed.status, 0) << followed.err;
@@ -184,7 +184,7 @@ TEST_F(FeedTool, BadUsageExitsWithStatusTwo) {
 }
 
 TEST_F(FeedTool, ConvertStoresAnRssCopyThatReadsBack) {
-    const std::string stored = (dir_ / "1.xml").string();
+    const std::string stored = (FDir / "1.xml").string();
     const Outcome converted = Run({"convert", Fixture("rdf_items_beside_channel.xml"), stored});
     ASSERT_EQ(converted.status, 0) << converted.err;
     const std::string text = ReadFile(stored);

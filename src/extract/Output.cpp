@@ -66,10 +66,10 @@ void AppendAttribute(std::string& out, const char* name, std::string_view value)
 
 class TWriter {
 public:
-    TWriter(const TBlocks& blocks, const std::string& baseUrl) : blocks_(blocks), base_(baseUrl) {}
+    TWriter(const TBlocks& blocks, const std::string& baseUrl) : FBlocks(blocks), FBase(baseUrl) {}
 
     void Write(const xmlNode* root) {
-        root_ = root;
+        FRoot = root;
         const xmlNode* at = root;
         for (;;) {
             if ((at->type == XML_TEXT_NODE || at->type == XML_CDATA_SECTION_NODE) && at->content != nullptr) {
@@ -78,7 +78,7 @@ public:
                 const std::string_view tag = Open(at);
                 if (tag != kSkip && !OneOf(tag, kVoid)) {
                     if (at->children != nullptr) {
-                        open_.push_back(tag);
+                        FOpen.push_back(tag);
                         at = at->children;
                         continue;
                     }
@@ -92,13 +92,13 @@ public:
                     break;
                 }
                 at = at->parent;
-                Close(open_.back());
-                open_.pop_back();
+                Close(FOpen.back());
+                FOpen.pop_back();
             }
         }
     }
 
-    TArticleHtml Result() && { return std::move(result_); }
+    TArticleHtml Result() && { return std::move(FResult); }
 
 private:
     static constexpr std::string_view kSkip = "-";
@@ -107,15 +107,15 @@ private:
     // The tag written for node ("" for none, its contents only; kSkip for
     // nothing at all), its start tag already written.
     std::string_view Open(const xmlNode* node) {
-        const TBlockFacts& facts = blocks_[node];
+        const TBlockFacts& facts = FBlocks[node];
         const std::string_view name = AsWritten(node);
         if (facts.skipped || OneOf(name, kDropped)) return kSkip;
         const bool division = OneOf(name, kAsDivision);
         if ((name == "p" || division) && facts.text == 0 && facts.images == 0) return kSkip;
         if (!division && !OneOf(name, kKept)) return kUnwrap;
-        std::string& out = result_.html;
+        std::string& out = FResult.html;
         if (name == "img") {
-            const auto src = ResolveImageAddress(base_, Attribute(node, "src"));
+            const auto src = ResolveImageAddress(FBase, Attribute(node, "src"));
             const std::string width = Attribute(node, "width"), height = Attribute(node, "height");
             if (!src || width == "1" || height == "1") return kSkip;
             out += "<img";
@@ -129,7 +129,7 @@ private:
         }
         std::optional<std::string> href;
         if (name == "a") {
-            href = ResolveWebAddress(base_, Attribute(node, "href"));
+            href = ResolveWebAddress(FBase, Attribute(node, "href"));
             if (!href) return kUnwrap;
         }
         const std::string_view tag = division ? "div" : name;
@@ -137,7 +137,7 @@ private:
         out += tag;
         if (href) AppendAttribute(out, "href", *href);
         if (name == "blockquote" || name == "q")
-            if (auto cite = ResolveWebAddress(base_, Attribute(node, "cite"))) AppendAttribute(out, "cite", *cite);
+            if (auto cite = ResolveWebAddress(FBase, Attribute(node, "cite"))) AppendAttribute(out, "cite", *cite);
         for (const char* number : {"colspan", "rowspan", "start"})
             if (std::string value = Attribute(node, number); IsNumber(value)) AppendAttribute(out, number, value);
         if (name == "time" && HasAttribute(node, "datetime"))
@@ -150,37 +150,37 @@ private:
 
     void Close(std::string_view tag) {
         if (tag.empty()) return;
-        result_.html += "</";
-        result_.html += tag;
-        result_.html += '>';
+        FResult.html += "</";
+        FResult.html += tag;
+        FResult.html += '>';
         if (tag == "p" || tag == "div" || tag == "li" || tag == "tr" || tag == "figure" || tag == "pre" ||
             tag == "blockquote" || tag[0] == 'h' || tag == "ul" || tag == "ol" || tag == "table") {
-            result_.html += '\n';
-            if (result_.text.size() < kTextKept) result_.text += ' ';
+            FResult.html += '\n';
+            if (FResult.text.size() < kTextKept) FResult.text += ' ';
         }
     }
 
     void WriteText(std::string_view text) {
-        AppendEscaped(result_.html, text, false);
-        result_.textLength += VisibleLength(text);
-        if (result_.text.size() < kTextKept) result_.text.append(text.substr(0, kTextKept - result_.text.size()));
+        AppendEscaped(FResult.html, text, false);
+        FResult.textLength += VisibleLength(text);
+        if (FResult.text.size() < kTextKept) FResult.text.append(text.substr(0, kTextKept - FResult.text.size()));
     }
 
     // The element as it is written: a chosen cell, row or item stands alone,
     // outside its table or list, and an AMP image is an image.
     std::string_view AsWritten(const xmlNode* node) const {
         const std::string_view name = NameOf(node);
-        if (node == root_ &&
+        if (node == FRoot &&
             OneOf(name, std::array<std::string_view, 9>{"td", "th", "tr", "tbody", "thead", "tfoot", "li", "dd", "dt"}))
             return "div";
         return name == "amp-img" || name == "amp-anim" ? "img" : name;
     }
 
-    const TBlocks& blocks_;
-    const std::string& base_;
-    const xmlNode* root_ = nullptr;
-    std::vector<std::string_view> open_;
-    TArticleHtml result_;
+    const TBlocks& FBlocks;
+    const std::string& FBase;
+    const xmlNode* FRoot = nullptr;
+    std::vector<std::string_view> FOpen;
+    TArticleHtml FResult;
 };
 
 }  // namespace

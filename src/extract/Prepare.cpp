@@ -52,10 +52,10 @@ bool HoldsProse(xmlNode* node, std::size_t paragraphs) {
 
 bool IsByline(const xmlNode* node) {
     const std::string names = AsciiLower(Attribute(node, "class") + " " + Attribute(node, "id"));
-    const bool inline_ = Named(node, "span") || Named(node, "a");
+    const bool isInline = Named(node, "span") || Named(node, "a");
     const bool named =
         names.find("byline") != std::string::npos ||
-        (!inline_ &&
+        (!isInline &&
          (AsciiLower(Attribute(node, "rel")) == "author" || AsciiLower(Attribute(node, "itemprop")) == "author")) ||
         (names.find("author") != std::string::npos && AsciiLower(TextOf(node, 100)).rfind("by ", 0) == 0);
     return named && TextOf(node, 100).size() < 100;

@@ -80,10 +80,10 @@ bool BesideTheBody(const TBlocks& blocks, const xmlNode* sibling, bool before) {
 
 }  // namespace
 
-TBlocks::TBlocks(xmlNode* root) : root_(root) {
+TBlocks::TBlocks(xmlNode* root) : FRoot(root) {
     Walk(root, [&](xmlNode* node) {
-        facts_.emplace_back();
-        node->_private = reinterpret_cast<void*>(static_cast<std::uintptr_t>(facts_.size()));
+        FFacts.emplace_back();
+        node->_private = reinterpret_cast<void*>(static_cast<std::uintptr_t>(FFacts.size()));
         return true;
     });
 }
@@ -92,8 +92,8 @@ TBlocks::~TBlocks() = default;
 
 TBlockFacts& TBlocks::operator[](const xmlNode* node) {
     const auto index = reinterpret_cast<std::uintptr_t>(node->_private);
-    if (index == 0 || index > facts_.size()) return outside_ = {};
-    return facts_[index - 1];
+    if (index == 0 || index > FFacts.size()) return FOutside = {};
+    return FFacts[index - 1];
 }
 
 bool TBlocks::Skipped(const xmlNode* node) const { return (*this)[node].skipped; }
@@ -103,7 +103,7 @@ double TBlocks::LinkDensity(const xmlNode* node) const {
     return facts.text == 0 ? 0 : static_cast<double>(facts.linkText) / facts.text;
 }
 
-void TBlocks::Reset() { std::fill(facts_.begin(), facts_.end(), TBlockFacts{}); }
+void TBlocks::Reset() { std::fill(FFacts.begin(), FFacts.end(), TBlockFacts{}); }
 
 void SkipUnlikely(TBlocks& blocks) {
     // Boxes around the page's own <article> or <main> are never skipped,

@@ -41,7 +41,7 @@ public:
     TBlocks(const TBlocks&) = delete;
     TBlocks& operator=(const TBlocks&) = delete;
 
-    xmlNode* Root() const { return root_; }
+    xmlNode* Root() const { return FRoot; }
     TBlockFacts& operator[](const xmlNode* node);
     const TBlockFacts& operator[](const xmlNode* node) const { return const_cast<TBlocks&>(*this)[node]; }
     bool Skipped(const xmlNode* node) const;
@@ -50,9 +50,9 @@ public:
     void Reset();
 
 private:
-    xmlNode* root_;
-    std::vector<TBlockFacts> facts_;
-    TBlockFacts outside_;
+    xmlNode* FRoot;
+    std::vector<TBlockFacts> FFacts;
+    TBlockFacts FOutside;
 };
 
 // The steps of one attempt, in order.

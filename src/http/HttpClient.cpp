@@ -214,34 +214,34 @@ public:
     using Clock = std::chrono::steady_clock;
 
     MinimumRate(std::size_t bytesPerSecond, std::chrono::milliseconds window)
-        : bytesPerSecond_(bytesPerSecond), window_(window) {}
+        : FBytesPerSecond(bytesPerSecond), FWindow(window) {}
 
     // False once a whole window has brought fewer bytes than the rate asks.
     // received counts every byte of the answer so far.
     bool Holds(std::optional<Clock::time_point> firstByte, Clock::time_point now, std::size_t received) {
-        if (!firstByte || bytesPerSecond_ == 0 || window_.count() <= 0) return true;
-        if (!judging_) {
-            judging_ = true;
-            windowStart_ = *firstByte;
+        if (!firstByte || FBytesPerSecond == 0 || FWindow.count() <= 0) return true;
+        if (!FJudging) {
+            FJudging = true;
+            FWindowStart = *firstByte;
         }
-        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - windowStart_);
-        if (elapsed < window_) return true;
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - FWindowStart);
+        if (elapsed < FWindow) return true;
         // A followed redirect starts the body count afresh.
-        const std::size_t progress = received >= bytesAtWindowStart_ ? received - bytesAtWindowStart_ : received;
+        const std::size_t progress = received >= FBytesAtWindowStart ? received - FBytesAtWindowStart : received;
         const auto needed =
-            static_cast<std::uint64_t>(bytesPerSecond_) * static_cast<std::uint64_t>(elapsed.count()) / 1000;
+            static_cast<std::uint64_t>(FBytesPerSecond) * static_cast<std::uint64_t>(elapsed.count()) / 1000;
         if (progress < needed) return false;
-        windowStart_ = now;
-        bytesAtWindowStart_ = received;
+        FWindowStart = now;
+        FBytesAtWindowStart = received;
         return true;
     }
 
 private:
-    std::size_t bytesPerSecond_;
-    std::chrono::milliseconds window_;
-    bool judging_ = false;  // the first window has begun
-    Clock::time_point windowStart_{};
-    std::size_t bytesAtWindowStart_ = 0;
+    std::size_t FBytesPerSecond;
+    std::chrono::milliseconds FWindow;
+    bool FJudging = false;  // the first window has begun
+    Clock::time_point FWindowStart{};
+    std::size_t FBytesAtWindowStart = 0;
 };
 
 void Check(CURLcode code) {
@@ -358,28 +358,28 @@ std::string ProductToken() {
 bool IsHttpsUrl(const std::string& url) { return plat::StartsWithNoCase(plat::TrimLeft(url), "https:"); }
 
 void TCancelToken::Cancel() {
-    cancelled_ = true;
-    std::lock_guard lock(mutex_);
-    for (void* multi : active_) curl_multi_wakeup(static_cast<CURLM*>(multi));
+    FCancelled = true;
+    std::lock_guard lock(FMutex);
+    for (void* multi : FActive) curl_multi_wakeup(static_cast<CURLM*>(multi));
 }
 
 void TCancelToken::Attach(void* multi) {
-    std::lock_guard lock(mutex_);
-    active_.push_back(multi);
+    std::lock_guard lock(FMutex);
+    FActive.push_back(multi);
 }
 
 void TCancelToken::Detach(void* multi) {
-    std::lock_guard lock(mutex_);
-    active_.erase(std::remove(active_.begin(), active_.end(), multi), active_.end());
+    std::lock_guard lock(FMutex);
+    FActive.erase(std::remove(FActive.begin(), FActive.end(), multi), FActive.end());
 }
 
 THttpClient::THttpClient(FetchOptions options, std::shared_ptr<TCancelToken> cancelToken)
-    : options_(options), cancelToken_(cancelToken ? std::move(cancelToken) : std::make_shared<TCancelToken>()) {}
+    : FOptions(options), FCancelToken(cancelToken ? std::move(cancelToken) : std::make_shared<TCancelToken>()) {}
 
 THttpClient::~THttpClient() = default;
 
 TFetchResult THttpClient::Fetch(const std::string& url, const TValidators& validators) {
-    const auto deadline = std::chrono::steady_clock::now() + deadline_;
+    const auto deadline = std::chrono::steady_clock::now() + FDeadline;
     TRequest request;
     request.Url = url;
     try {
@@ -396,7 +396,7 @@ TFetchResult THttpClient::Fetch(const std::string& url, const TValidators& valid
 TFetchResult THttpClient::Send(const TRequest& request) {
     if (request.Method != "GET" && request.Method != "POST")
         throw HttpError("Unsupported request method " + request.Method);
-    return FetchOnce(request, {}, std::chrono::steady_clock::now() + deadline_, true);
+    return FetchOnce(request, {}, std::chrono::steady_clock::now() + FDeadline, true);
 }
 
 TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& validators,
@@ -404,7 +404,7 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
     const std::string& url = request.Url;
     // Without secure feeds there is no TLS layer at all: refuse before any
     // connection is attempted, with the message Quillet has always given.
-    if (!options_.secureFeeds && IsHttpsUrl(url)) throw HttpError(kHttpsRefused);
+    if (!FOptions.secureFeeds && IsHttpsUrl(url)) throw HttpError(kHttpsRefused);
     if (Cancelled()) throw HttpError(HttpFailure::Cancelled, kCancelled);
 
     InitCurlOnce();
@@ -444,10 +444,10 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!easy || !multi) throw HttpError("The network library could not create a transfer");
     transfer.easy = easy.get();
-    transfer.maxBodySize = maxBodySize_;
+    transfer.maxBodySize = FMaxBodySize;
     transfer.keepErrorBody = keepErrorBody;
 
-    const char* protocols = options_.secureFeeds ? "http,https" : "http";
+    const char* protocols = FOptions.secureFeeds ? "http,https" : "http";
     CURL* e = easy.get();
     Check(curl_easy_setopt(e, CURLOPT_URL, url.c_str()));
     Check(curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, protocols));
@@ -475,13 +475,13 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
     // No proxy, whatever the environment says: the feed's address is fetched
     // directly, so a stray http_proxy variable cannot redirect feed traffic.
     Check(curl_easy_setopt(e, CURLOPT_PROXY, ""));
-    Check(curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, options_.followRedirects ? 1L : 0L));
+    Check(curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, FOptions.followRedirects ? 1L : 0L));
     Check(curl_easy_setopt(e, CURLOPT_MAXREDIRS, kMaxRedirects));
-    Check(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectTimeout_.count())));
+    Check(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(FConnectTimeout.count())));
     Check(curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L));
     Check(curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L));
     Check(curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L));
-    if (!caFile_.empty()) Check(curl_easy_setopt(e, CURLOPT_CAINFO, caFile_.c_str()));
+    if (!FCaFile.empty()) Check(curl_easy_setopt(e, CURLOPT_CAINFO, FCaFile.c_str()));
     Check(curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText));
     Check(curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader));
     Check(curl_easy_setopt(e, CURLOPT_HEADERDATA, &transfer));
@@ -490,7 +490,7 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
 
     if (curl_multi_add_handle(multi.get(), e) != CURLM_OK)
         throw HttpError("The network library could not start the transfer");
-    cancelToken_->Attach(multi.get());
+    FCancelToken->Attach(multi.get());
     // Whatever happens below, the token stops referring to the transfer and
     // the handle leaves the multi stack before either is destroyed.
     struct Detach {
@@ -501,12 +501,12 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
             token.Detach(multi);
             curl_multi_remove_handle(multi, easy);
         }
-    } detach{*cancelToken_, multi.get(), e};
+    } detach{*FCancelToken, multi.get(), e};
 
     // Drive the transfer ourselves rather than with curl_easy_perform, so that
     // cancellation and the clocks are looked at several times a second.
     enum class Limit { None, Stall, Deadline, Rate } limitHit = Limit::None;
-    MinimumRate rate(minimumRate_, rateWindow_);
+    MinimumRate rate(FMinimumRate, FRateWindow);
     CURLcode result = CURLE_OK;
     for (;;) {
         if (Cancelled()) throw HttpError(HttpFailure::Cancelled, kCancelled);
@@ -520,7 +520,7 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
             break;
         }
         const auto now = std::chrono::steady_clock::now();
-        if (now - transfer.lastActivity > stallTimeout_) {
+        if (now - transfer.lastActivity > FStallTimeout) {
             limitHit = Limit::Stall;
             break;
         }
@@ -542,18 +542,18 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
     switch (limitHit) {
         case Limit::Stall:
             throw HttpError(HttpFailure::TimedOut,
-                            "Timed out: no data received from the server for " + DescribeDuration(stallTimeout_));
+                            "Timed out: no data received from the server for " + DescribeDuration(FStallTimeout));
         case Limit::Deadline:
-            throw HttpError(HttpFailure::TimedOut, "Download took longer than " + DescribeDuration(deadline_));
+            throw HttpError(HttpFailure::TimedOut, "Download took longer than " + DescribeDuration(FDeadline));
         case Limit::Rate:
             throw HttpError(HttpFailure::TimedOut,
-                            "Download slower than " + std::to_string(minimumRate_) + " bytes per second");
+                            "Download slower than " + std::to_string(FMinimumRate) + " bytes per second");
         case Limit::None:
             break;
     }
     if (transfer.tooLarge)
         throw HttpError(HttpFailure::TooLarge,
-                        "The response is too large: a feed may not exceed " + DescribeSize(maxBodySize_));
+                        "The response is too large: a feed may not exceed " + DescribeSize(FMaxBodySize));
 
     long code = 0;
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
@@ -596,7 +596,7 @@ TFetchResult THttpClient::FetchOnce(const TRequest& request, const TValidators& 
         throw error;
     }
     // A redirect to https while secure feeds are off ends like an https address.
-    if (result == CURLE_UNSUPPORTED_PROTOCOL && !options_.secureFeeds) {
+    if (result == CURLE_UNSUPPORTED_PROTOCOL && !FOptions.secureFeeds) {
         char* redirect = nullptr;
         curl_easy_getinfo(e, CURLINFO_EFFECTIVE_URL, &redirect);
         if (redirect != nullptr && IsHttpsUrl(redirect)) throw HttpError(kHttpsRefused);

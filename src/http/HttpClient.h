@@ -75,36 +75,36 @@ public:
 
     explicit HttpError(const std::string& message, int statusCode = 0,
                        std::optional<TimePoint> retryAfter = std::nullopt, std::string body = {})
-        : std::runtime_error(message), statusCode_(statusCode), retryAfter_(retryAfter), body_(std::move(body)) {}
-    int StatusCode() const { return statusCode_; }
+        : std::runtime_error(message), FStatusCode(statusCode), FRetryAfter(retryAfter), FBody(std::move(body)) {}
+    int StatusCode() const { return FStatusCode; }
     // When a 429 or 503 answer said when to come back (Retry-After), that
     // moment, never more than kMaxRetryAfter after the answer arrived.
-    std::optional<TimePoint> RetryAfter() const { return retryAfter_; }
+    std::optional<TimePoint> RetryAfter() const { return FRetryAfter; }
     // The start of the body of an answer outside 2xx: at most
     // kMaxErrorBodySize bytes from Send(), kErrorPageHeadSize from Fetch()
     // (enough to recognise a bot-protection page, no more).
-    const std::string& Body() const { return body_; }
+    const std::string& Body() const { return FBody; }
     // What kind of failure, for callers that must tell a time-out or a TLS
     // failure from an unreachable address without reading the message.
-    HttpFailure Failure() const { return statusCode_ != 0 ? HttpFailure::Status : failure_; }
+    HttpFailure Failure() const { return FStatusCode != 0 ? HttpFailure::Status : FFailure; }
 
-    HttpError(HttpFailure failure, const std::string& message) : HttpError(message) { failure_ = failure; }
+    HttpError(HttpFailure failure, const std::string& message) : HttpError(message) { FFailure = failure; }
     HttpError(HttpFailure failure, NetworkCause cause, const std::string& message) : HttpError(failure, message) {
-        cause_ = cause;
+        FCause = cause;
     }
-    NetworkCause Cause() const { return cause_; }
+    NetworkCause Cause() const { return FCause; }
     // The redirect answers on the way, in order; with redirects not followed
     // the last one is the answer this error reports, its Location resolved.
-    const std::vector<TRedirect>& Redirects() const { return redirects_; }
-    void SetRedirects(std::vector<TRedirect> redirects) { redirects_ = std::move(redirects); }
+    const std::vector<TRedirect>& Redirects() const { return FRedirects; }
+    void SetRedirects(std::vector<TRedirect> redirects) { FRedirects = std::move(redirects); }
 
 private:
-    int statusCode_;
-    std::optional<TimePoint> retryAfter_;
-    std::string body_;
-    HttpFailure failure_ = HttpFailure::Other;
-    NetworkCause cause_ = NetworkCause::None;
-    std::vector<TRedirect> redirects_;
+    int FStatusCode;
+    std::optional<TimePoint> FRetryAfter;
+    std::string FBody;
+    HttpFailure FFailure = HttpFailure::Other;
+    NetworkCause FCause = NetworkCause::None;
+    std::vector<TRedirect> FRedirects;
 };
 
 // One request for Send(): a GET, or a POST of a form; extra header lines
@@ -185,7 +185,7 @@ inline constexpr std::chrono::hours kMaxRetryAfter{24};
 class TCancelToken {
 public:
     void Cancel();
-    bool Cancelled() const { return cancelled_; }
+    bool Cancelled() const { return FCancelled; }
 
 private:
     friend class THttpClient;
@@ -193,9 +193,9 @@ private:
     void Attach(void* multi);
     void Detach(void* multi);
 
-    std::atomic<bool> cancelled_{false};
-    std::mutex mutex_;
-    std::vector<void*> active_;
+    std::atomic<bool> FCancelled{false};
+    std::mutex FMutex;
+    std::vector<void*> FActive;
 };
 
 // One client per fetch, as the update cycle uses it. Fetch() and Get() block
@@ -222,39 +222,39 @@ public:
     // Aborts the fetch in progress (it throws "Download cancelled" within a
     // fraction of a second) and every later fetch of this client, and of every
     // client sharing its token. Thread-safe.
-    void Cancel() { cancelToken_->Cancel(); }
-    bool Cancelled() const { return cancelToken_->Cancelled(); }
+    void Cancel() { FCancelToken->Cancel(); }
+    bool Cancelled() const { return FCancelToken->Cancelled(); }
 
     // Limits; the defaults suit real use, tests shorten them.
-    void SetConnectTimeout(std::chrono::milliseconds timeout) { connectTimeout_ = timeout; }
-    void SetStallTimeout(std::chrono::milliseconds timeout) { stallTimeout_ = timeout; }
-    void SetMaxBodySize(std::size_t bytes) { maxBodySize_ = bytes; }
-    void SetDeadline(std::chrono::milliseconds deadline) { deadline_ = deadline; }
+    void SetConnectTimeout(std::chrono::milliseconds timeout) { FConnectTimeout = timeout; }
+    void SetStallTimeout(std::chrono::milliseconds timeout) { FStallTimeout = timeout; }
+    void SetMaxBodySize(std::size_t bytes) { FMaxBodySize = bytes; }
+    void SetDeadline(std::chrono::milliseconds deadline) { FDeadline = deadline; }
     // After the first byte of the answer, each window must bring at least
     // bytesPerSecond * window bytes (headers and body, as on the wire); a rate
     // of 0 switches the check off.
     void SetMinimumRate(std::size_t bytesPerSecond, std::chrono::milliseconds window) {
-        minimumRate_ = bytesPerSecond;
-        rateWindow_ = window;
+        FMinimumRate = bytesPerSecond;
+        FRateWindow = window;
     }
     // Trust the certificates in this PEM file instead of the system's store.
-    void SetCertificateAuthorityFile(std::string path) { caFile_ = std::move(path); }
+    void SetCertificateAuthorityFile(std::string path) { FCaFile = std::move(path); }
 
 private:
-    FetchOptions options_;
-    std::chrono::milliseconds connectTimeout_ = kDefaultConnectTimeout;
-    std::chrono::milliseconds stallTimeout_ = kDefaultStallTimeout;
-    std::size_t maxBodySize_ = kDefaultMaxBodySize;
-    std::chrono::milliseconds deadline_ = kDefaultDeadline;
-    std::size_t minimumRate_ = kDefaultMinimumRate;
-    std::chrono::milliseconds rateWindow_ = kDefaultRateWindow;
-    std::string caFile_;
+    FetchOptions FOptions;
+    std::chrono::milliseconds FConnectTimeout = kDefaultConnectTimeout;
+    std::chrono::milliseconds FStallTimeout = kDefaultStallTimeout;
+    std::size_t FMaxBodySize = kDefaultMaxBodySize;
+    std::chrono::milliseconds FDeadline = kDefaultDeadline;
+    std::size_t FMinimumRate = kDefaultMinimumRate;
+    std::chrono::milliseconds FRateWindow = kDefaultRateWindow;
+    std::string FCaFile;
 
     // One request; the deadline is shared by every request of a Fetch().
     TFetchResult FetchOnce(const TRequest& request, const TValidators& validators,
                            std::chrono::steady_clock::time_point deadline, bool keepErrorBody);
 
-    std::shared_ptr<TCancelToken> cancelToken_;
+    std::shared_ptr<TCancelToken> FCancelToken;
 };
 
 // How every request names the program: "Quillet/1.2 (+https://...)". The

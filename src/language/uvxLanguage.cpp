@@ -112,7 +112,7 @@ TvxLanguage::TvxLanguage(QObject* parent) : QObject(parent) {}
 
 TvxLanguage::~TvxLanguage() {
     // The entries call back into this object; they must not outlive it.
-    delete menuGroup_.data();
+    delete FMenuGroup.data();
 }
 
 void TvxLanguage::Scan(const std::string& folder) {
@@ -144,24 +144,24 @@ void TvxLanguage::Scan(const std::string& folder) {
         items.push_back(std::move(info));
     }
     {
-        std::lock_guard lock(mutex_);
-        folder_ = std::move(scanned);
-        items_ = std::move(items);
-        current_ = nullptr;
-        for (auto& item : items_) {
+        std::lock_guard lock(FMutex);
+        FFolder = std::move(scanned);
+        FItems = std::move(items);
+        FCurrent = nullptr;
+        for (auto& item : FItems) {
             if (currentLCID != 0 && item->LCID() == currentLCID) {
-                current_ = item.get();
+                FCurrent = item.get();
                 break;
             }
         }
     }
-    if (menu_) BuildMenu(menu_, menuKind_);
+    if (FMenu) BuildMenu(FMenu, FMenuKind);
 }
 
 void TvxLanguage::BuildMenu(QMenu* menu, int kind) {
-    delete menuGroup_.data();
-    menu_ = menu;
-    menuKind_ = kind;
+    delete FMenuGroup.data();
+    FMenu = menu;
+    FMenuKind = kind;
     if (menu == nullptr) return;
 
     // The group is owned by the menu and owns the entries, so the entries go
@@ -169,8 +169,8 @@ void TvxLanguage::BuildMenu(QMenu* menu, int kind) {
     // the languages give themselves.
     auto* group = new QActionGroup(menu);
     group->setExclusive(true);
-    menuGroup_ = group;
-    for (const auto& item : items_) {
+    FMenuGroup = group;
+    for (const auto& item : FItems) {
         auto* action = new QAction(item->GetLocaleText(kind), group);
         action->setCheckable(true);
         action->setData(item->Index());
@@ -180,19 +180,19 @@ void TvxLanguage::BuildMenu(QMenu* menu, int kind) {
             } catch (const std::exception& error) {
                 // A menu is a popup window of its own; the message belongs
                 // to the window whose menu bar holds it.
-                QWidget* owner = menu_ && menu_->parentWidget() ? menu_->parentWidget()->window() : nullptr;
+                QWidget* owner = FMenu && FMenu->parentWidget() ? FMenu->parentWidget()->window() : nullptr;
                 QMessageBox::warning(owner, owner ? owner->windowTitle() : QString(),
                                      QString::fromStdString(error.what()));
             }
         });
         menu->addAction(action);
     }
-    if (current_ != nullptr) CheckMenuEntry(current_->Index());
+    if (FCurrent != nullptr) CheckMenuEntry(FCurrent->Index());
 }
 
 void TvxLanguage::MenuItemClick(QObject* sender) {
     auto* action = qobject_cast<QAction*>(sender);
-    if (action == nullptr || menuGroup_ == nullptr || action->actionGroup() != menuGroup_) return;
+    if (action == nullptr || FMenuGroup == nullptr || action->actionGroup() != FMenuGroup) return;
     bool ok = false;
     const int index = action->data().toInt(&ok);
     if (!ok || index < 0 || index >= Count()) return;
@@ -201,7 +201,7 @@ void TvxLanguage::MenuItemClick(QObject* sender) {
     } catch (...) {
         // The radio group has already moved the mark to the clicked entry;
         // put it back on the language still in use.
-        if (current_ != nullptr) CheckMenuEntry(current_->Index());
+        if (FCurrent != nullptr) CheckMenuEntry(FCurrent->Index());
         throw;
     }
 }
@@ -218,17 +218,17 @@ void TvxLanguage::Select(TvxLanguageInfo& info) {
     }
     std::unique_ptr<xml::Document> previous;
     {
-        std::lock_guard lock(mutex_);
-        previous = std::move(document_);
-        document_ = std::move(document);
-        current_ = &info;
+        std::lock_guard lock(FMutex);
+        previous = std::move(FDocument);
+        FDocument = std::move(document);
+        FCurrent = &info;
     }
-    if (menu_) CheckMenuEntry(info.Index());
-    if (onChange_) onChange_(*this);
+    if (FMenu) CheckMenuEntry(info.Index());
+    if (FOnChange) FOnChange(*this);
 }
 
 TvxLanguageInfo* TvxLanguage::FindLCID(std::uint32_t lcid) {
-    for (auto& item : items_) {
+    for (auto& item : FItems) {
         if (item->LCID() == lcid) return item.get();
     }
     return nullptr;
@@ -246,7 +246,7 @@ void TvxLanguage::SetLCID(std::uint32_t lcid) {
         // An Austrian user (0C07) is better served by the German of Germany
         // (0407) than by English: the low ten bits of an identifier name the
         // language, the bits above them the region.
-        for (auto& item : items_) {
+        for (auto& item : FItems) {
             if ((item->LCID() & 0x3FF) == (lcid & 0x3FF)) {
                 info = item.get();
                 break;
@@ -254,27 +254,27 @@ void TvxLanguage::SetLCID(std::uint32_t lcid) {
         }
     }
     if (info == nullptr) info = FindLCID(plat::kLcidEnglishUS);
-    if (info == nullptr && !items_.empty()) info = items_.front().get();
+    if (info == nullptr && !FItems.empty()) info = FItems.front().get();
     if (info == nullptr) {
-        throw TLanguageError("No language is installed in \"" + (folder_.empty() ? std::string("./") : folder_) +
+        throw TLanguageError("No language is installed in \"" + (FFolder.empty() ? std::string("./") : FFolder) +
                              "\": Quillet needs at least one language folder such as \"0409\".");
     }
     Select(*info);
 }
 
 std::uint32_t TvxLanguage::GetLCID() const {
-    std::lock_guard lock(mutex_);
-    return current_ != nullptr ? current_->LCID() : 0;
+    std::lock_guard lock(FMutex);
+    return FCurrent != nullptr ? FCurrent->LCID() : 0;
 }
 
 std::string TvxLanguage::GetFileName(std::string_view name) const {
-    std::lock_guard lock(mutex_);
-    if (current_ == nullptr) throw TLanguageError("No language is selected yet.");
-    return current_->GetFolder() + std::string(name);
+    std::lock_guard lock(FMutex);
+    if (FCurrent == nullptr) throw TLanguageError("No language is selected yet.");
+    return FCurrent->GetFolder() + std::string(name);
 }
 
 std::string TvxLanguage::GetMsg(std::string_view name) const {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(FMutex);
     return MessageText(name);
 }
 
@@ -288,9 +288,9 @@ std::string TvxLanguage::FormatMsg(std::string_view name, const std::vector<plat
 std::string TvxLanguage::MessageText(std::string_view name) const {
     // Lookups here never create elements: the polling thread reads messages
     // while the user-interface thread may translate a window.
-    if (!document_) return {};
+    if (!FDocument) return {};
     try {
-        const xml::Node root = document_->DocumentElement();
+        const xml::Node root = FDocument->DocumentElement();
         if (root.IsNull()) return {};
         const xml::Node messages = root.ChildByName("message");
         if (messages.IsNull()) return {};
@@ -309,9 +309,9 @@ void TvxLanguage::Translate(QObject* component, xml::Node element) {
     if (element.IsNull()) {
         const std::string name = component->objectName().toStdString();
         if (name.empty()) return;
-        std::lock_guard lock(mutex_);
-        if (!document_) return;
-        const xml::Node root = document_->DocumentElement();
+        std::lock_guard lock(FMutex);
+        if (!FDocument) return;
+        const xml::Node root = FDocument->DocumentElement();
         const xml::Node forms = root.IsNull() ? xml::Node() : root.ChildByName("form");
         if (!forms.IsNull()) element = forms.ChildByName(name);
     }
@@ -324,7 +324,7 @@ void TvxLanguage::TranslateComponent(QObject* component, xml::Node element) {
     std::vector<std::pair<std::string, std::string>> attributes;
     std::vector<xml::Node> children;
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(FMutex);
         attributes = element.Attributes();
         children = element.ChildElements();
     }
@@ -335,7 +335,7 @@ void TvxLanguage::TranslateComponent(QObject* component, xml::Node element) {
         if (!value.empty() && value.front() == '@') {
             // The reference is replaced in the loaded document, so the next
             // translation of this window reads the text directly.
-            std::lock_guard lock(mutex_);
+            std::lock_guard lock(FMutex);
             value = MessageText(std::string_view(value).substr(1));
             element.SetAttribute(name, value);
         }
@@ -346,7 +346,7 @@ void TvxLanguage::TranslateComponent(QObject* component, xml::Node element) {
     for (const xml::Node& child : children) {
         std::string childName;
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard lock(FMutex);
             childName = child.Name();
         }
         if (QObject* owned = FindOwnedComponent(component, QString::fromStdString(childName)))
@@ -355,8 +355,8 @@ void TvxLanguage::TranslateComponent(QObject* component, xml::Node element) {
 }
 
 void TvxLanguage::CheckMenuEntry(int index) {
-    if (!menuGroup_) return;
-    for (QAction* action : menuGroup_->actions()) {
+    if (!FMenuGroup) return;
+    for (QAction* action : FMenuGroup->actions()) {
         if (action->data().toInt() == index) action->setChecked(true);
     }
 }

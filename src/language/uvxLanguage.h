@@ -52,11 +52,11 @@ public:
     // be read leaves the catalogue empty. "/" is appended to a non-empty
     // folder that lacks it. Scanning again replaces the list.
     void Scan(const std::string& folder);
-    const std::string& Folder() const { return folder_; }
+    const std::string& Folder() const { return FFolder; }
 
-    int Count() const { return static_cast<int>(items_.size()); }
-    TvxLanguageInfo& Item(int index) { return *items_.at(static_cast<std::size_t>(index)); }
-    const TvxLanguageInfo& Item(int index) const { return *items_.at(static_cast<std::size_t>(index)); }
+    int Count() const { return static_cast<int>(FItems.size()); }
+    TvxLanguageInfo& Item(int index) { return *FItems.at(static_cast<std::size_t>(index)); }
+    const TvxLanguageInfo& Item(int index) const { return *FItems.at(static_cast<std::size_t>(index)); }
 
     // Appends one checkable, mutually exclusive entry per language to `menu`,
     // captioned with the locale text of `kind` (4: the native name); the
@@ -81,7 +81,7 @@ public:
     void SetLCID(std::uint32_t lcid);
     // The current language's identifier; 0 before the first selection.
     std::uint32_t GetLCID() const;
-    TvxLanguageInfo* Current() { return current_; }
+    TvxLanguageInfo* Current() { return FCurrent; }
 
     // A file in the current language's folder ("languages/0409/struct.xml").
     // Raises TLanguageError before the first selection.
@@ -106,22 +106,22 @@ public:
     void Translate(QObject* component, xml::Node element = {});
 
     // Called after every successful selection.
-    void SetOnChange(std::function<void(TvxLanguage&)> onChange) { onChange_ = std::move(onChange); }
+    void SetOnChange(std::function<void(TvxLanguage&)> onChange) { FOnChange = std::move(onChange); }
 
 private:
     void TranslateComponent(QObject* component, xml::Node element);
-    std::string MessageText(std::string_view name) const;  // caller holds mutex_
+    std::string MessageText(std::string_view name) const;  // caller holds FMutex
     void CheckMenuEntry(int index);
 
-    std::vector<std::unique_ptr<TvxLanguageInfo>> items_;
-    TvxLanguageInfo* current_ = nullptr;
-    std::string folder_;
-    std::unique_ptr<xml::Document> document_;
-    std::function<void(TvxLanguage&)> onChange_;
-    QPointer<QMenu> menu_;
-    QPointer<QActionGroup> menuGroup_;
-    int menuKind_ = TvxLanguageInfo::kLocaleNativeLanguageName;
-    mutable std::mutex mutex_;  // guards document_ and current_
+    std::vector<std::unique_ptr<TvxLanguageInfo>> FItems;
+    TvxLanguageInfo* FCurrent = nullptr;
+    std::string FFolder;
+    std::unique_ptr<xml::Document> FDocument;
+    std::function<void(TvxLanguage&)> FOnChange;
+    QPointer<QMenu> FMenu;
+    QPointer<QActionGroup> FMenuGroup;
+    int FMenuKind = TvxLanguageInfo::kLocaleNativeLanguageName;
+    mutable std::mutex FMutex;  // guards FDocument and FCurrent
 };
 
 // The process-wide catalogue.

@@ -20,7 +20,7 @@ bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'
 }  // namespace
 
 std::string TvxLanguageInfo::GetFolder() const {
-    return collection_->Folder() + (folderName_.empty() ? FolderName(lcid_) : folderName_) + "/";
+    return FCollection->Folder() + (FFolderName.empty() ? FolderName(FLcid) : FFolderName) + "/";
 }
 
 std::string TvxLanguageInfo::GetLanguageFile() const { return GetFolder() + "language.xml"; }
@@ -29,12 +29,12 @@ QString TvxLanguageInfo::GetLocaleText(int kind) const {
     QString text;
     switch (kind) {
         case kLocaleNativeLanguageName:
-            text = plat::NativeLanguageName(lcid_);
+            text = plat::NativeLanguageName(FLcid);
             break;
         case kLocaleLanguageName:
         case kLocaleEnglishLanguageName: {
-            const std::string name = plat::LocaleNameFromLCID(lcid_);
-            if (name.empty()) return QString::fromStdString(FolderName(lcid_));
+            const std::string name = plat::LocaleNameFromLCID(FLcid);
+            if (name.empty()) return QString::fromStdString(FolderName(FLcid));
             QString qtName = QString::fromStdString(name);
             qtName.replace(QLatin1Char('-'), QLatin1Char('_'));
             text = QLocale::languageToString(QLocale(qtName).language());
@@ -49,8 +49,8 @@ QString TvxLanguageInfo::GetLocaleText(int kind) const {
 void TvxLanguageInfo::ParseFolderName(std::string_view name) {
     const std::optional<std::uint32_t> lcid = TryParseFolderName(name);
     if (!lcid) throw plat::ConvertError("'$" + std::string(name) + "' is not a valid integer value");
-    lcid_ = *lcid;
-    folderName_ = std::string(name);
+    FLcid = *lcid;
+    FFolderName = std::string(name);
 }
 
 std::optional<std::uint32_t> TvxLanguageInfo::TryParseFolderName(std::string_view name) {

@@ -22,16 +22,16 @@ public:
     static constexpr int kLocaleEnglishLanguageName = 0x1001;
 
     TvxLanguageInfo(const TvxLanguage& collection, int index, std::uint32_t lcid = 0)
-        : collection_(&collection), index_(index), lcid_(lcid) {}
+        : FCollection(&collection), FIndex(index), FLcid(lcid) {}
 
-    std::uint32_t LCID() const { return lcid_; }
+    std::uint32_t LCID() const { return FLcid; }
     void SetLCID(std::uint32_t lcid) {
-        lcid_ = lcid;
-        folderName_.clear();
+        FLcid = lcid;
+        FFolderName.clear();
     }
     // Position in the catalogue, in scan order; also the data of its menu
     // entry.
-    int Index() const { return index_; }
+    int Index() const { return FIndex; }
 
     // The catalogue's folder followed by the identifier as at least four
     // upper-case hexadecimal digits and "/": 1033 gives "languages/0409/".
@@ -58,8 +58,8 @@ public:
     static std::string FolderName(std::uint32_t lcid);
 
 private:
-    const TvxLanguage* collection_;
-    int index_;
-    std::uint32_t lcid_;
-    std::string folderName_;  // as scanned; empty: derived from lcid_
+    const TvxLanguage* FCollection;
+    int FIndex;
+    std::uint32_t FLcid;
+    std::string FFolderName;  // as scanned; empty: derived from FLcid
 };

@@ -22,38 +22,38 @@ xml::Node RootOf(const xml::Document& document) {
 }  // namespace
 
 TOptions::TOptions()
-    : structDocument_(std::make_unique<xml::Document>()), configDocument_(std::make_unique<xml::Document>()) {
+    : FStructDocument(std::make_unique<xml::Document>()), FConfigDocument(std::make_unique<xml::Document>()) {
     // The configuration reaches its file at the latest when the store goes:
     // window geometry, unread counts and the language are set without an
     // explicit Save.
-    configDocument_->SetAutoSave(true);
+    FConfigDocument->SetAutoSave(true);
 }
 
 TOptions::~TOptions() {
-    structDocument_.reset();
-    configDocument_.reset();
+    FStructDocument.reset();
+    FConfigDocument.reset();
 }
 
 void TOptions::Load(const std::string& structFile, const std::string& configFile) {
     try {
-        structDocument_->LoadFromFile(structFile);
+        FStructDocument->LoadFromFile(structFile);
     } catch (const xml::XmlError& error) {
         RaiseLoadError(structFile, error);
     }
     try {
-        configDocument_->LoadFromFile(configFile);
+        FConfigDocument->LoadFromFile(configFile);
     } catch (const xml::XmlError& error) {
         // Whatever the document held before is gone; make sure the automatic
         // save can never write an empty document over the file the user may
         // still repair by hand.
-        configDocument_->SetModified(false);
+        FConfigDocument->SetModified(false);
         RaiseLoadError(configFile, error);
     }
 }
 
-xml::Node TOptions::GetConfigNode(std::string_view path) { return FindNodeByPath(RootOf(*configDocument_), path); }
+xml::Node TOptions::GetConfigNode(std::string_view path) { return FindNodeByPath(RootOf(*FConfigDocument), path); }
 
-xml::Node TOptions::GetStructNode(std::string_view path) { return FindNodeByPath(RootOf(*structDocument_), path); }
+xml::Node TOptions::GetStructNode(std::string_view path) { return FindNodeByPath(RootOf(*FStructDocument), path); }
 
 xml::Node TOptions::FindNodeByPath(xml::Node start, std::string_view path) {
     xml::Node result = start;
@@ -67,7 +67,7 @@ xml::Node TOptions::FindNodeByPath(xml::Node start, std::string_view path) {
     return result;
 }
 
-void TOptions::Save() { configDocument_->Save(); }
+void TOptions::Save() { FConfigDocument->Save(); }
 
 bool TOptions::EnsureConfigFile(const std::string& configFile, const std::string& defaultFile) {
     std::error_code error;

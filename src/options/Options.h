@@ -62,8 +62,8 @@ public:
 
     // The main window reloads the structure document from another language
     // folder when the language changes; the option panel walks both.
-    xml::Document& StructDocument() { return *structDocument_; }
-    xml::Document& ConfigDocument() { return *configDocument_; }
+    xml::Document& StructDocument() { return *FStructDocument; }
+    xml::Document& ConfigDocument() { return *FConfigDocument; }
 
     // For start-up: when `configFile` does not exist, copies the delivered
     // default `defaultFile` to it and returns true. An existing file (even a
@@ -73,6 +73,6 @@ public:
 
 private:
     // Held by pointer so the destructor can free them in the required order.
-    std::unique_ptr<xml::Document> structDocument_;
-    std::unique_ptr<xml::Document> configDocument_;
+    std::unique_ptr<xml::Document> FStructDocument;
+    std::unique_ptr<xml::Document> FConfigDocument;
 };

@@ -103,15 +103,15 @@ int OptionTypeIndex(std::string_view type) {
 // TOptionsControl
 
 TOptionsControl::TOptionsControl(TOptionsPage* page, xml::Node configNode, xml::Node structNode)
-    : page_(page), configNode_(configNode), structNode_(structNode) {
-    editorOffset_ = kEditorOffset;
-    captionLabel_ = new QLabel(ToQ(AttributeText(structNode_, "caption")), page_);
-    captionLabel_->setObjectName(ToQ(structNode_.Name()));
-    captionLabel_->adjustSize();
+    : FPage(page), FConfigNode(configNode), FStructNode(structNode) {
+    FEditorOffset = kEditorOffset;
+    FCaptionLabel = new QLabel(ToQ(AttributeText(FStructNode, "caption")), FPage);
+    FCaptionLabel->setObjectName(ToQ(FStructNode.Name()));
+    FCaptionLabel->adjustSize();
 
-    const auto type = structNode_.Attribute("type");
-    kind_ = type ? OptionTypeIndex(*type) : -1;
-    switch (kind_) {
+    const auto type = FStructNode.Attribute("type");
+    FKind = type ? OptionTypeIndex(*type) : -1;
+    switch (FKind) {
         case okChoice:
             CreateChoiceEditor();
             break;
@@ -128,111 +128,111 @@ TOptionsControl::TOptionsControl(TOptionsPage* page, xml::Node configNode, xml::
 }
 
 void TOptionsControl::CreateChoiceEditor() {
-    auto* combo = new QComboBox(page_);
-    for (const xml::Node& choice : structNode_.ChildElements()) {
+    auto* combo = new QComboBox(FPage);
+    for (const xml::Node& choice : FStructNode.ChildElements()) {
         combo->addItem(ToQ(AttributeText(choice, "caption")));
-        choiceNames_.push_back(choice.Name());
+        FChoiceNames.push_back(choice.Name());
     }
-    combo->setEditable(AttributeText(structNode_, "custom") == "true");
+    combo->setEditable(AttributeText(FStructNode, "custom") == "true");
     // Typed text must never become an entry: the entries run parallel to
     // ChoiceNames.
     combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->setCurrentIndex(IndexOfName(choiceNames_, AttributeText(structNode_, "default")));
+    combo->setCurrentIndex(IndexOfName(FChoiceNames, AttributeText(FStructNode, "default")));
     combo->resize(combo->sizeHint());
-    editor_ = combo;
+    FEditor = combo;
 }
 
 void TOptionsControl::CreateGroupEditor() {
-    auto* group = new TOptionsPage(page_);
-    group->SetStructNode(structNode_);
-    group->SetConfigNode(configNode_);
-    group->SetCaption(ToQ(AttributeText(structNode_, "caption")));
+    auto* group = new TOptionsPage(FPage);
+    group->SetStructNode(FStructNode);
+    group->SetConfigNode(FConfigNode);
+    group->SetCaption(ToQ(AttributeText(FStructNode, "caption")));
     group->SetFramed(true);
-    editor_ = group;
+    FEditor = group;
     // The frame carries the caption.
     HideLabel();
     group->BuildControls();
 }
 
 void TOptionsControl::CreateBoolEditor() {
-    auto* check = new QCheckBox(page_);
-    const auto showLabel = structNode_.Attribute("showlabel");
+    auto* check = new QCheckBox(FPage);
+    const auto showLabel = FStructNode.Attribute("showlabel");
     if (showLabel && plat::TryStrToBool(*showLabel) == std::optional<bool>(false)) {
         HideLabel();
-        check->setText(ToQ(AttributeText(structNode_, "caption")));
+        check->setText(ToQ(AttributeText(FStructNode, "caption")));
     }
     check->resize(check->sizeHint());
-    editor_ = check;
+    FEditor = check;
 }
 
 void TOptionsControl::CreateEditEditor() {
-    auto* edit = new QLineEdit(page_);
-    if (kind_ == okPassword) {
+    auto* edit = new QLineEdit(FPage);
+    if (FKind == okPassword) {
         edit->setEchoMode(QLineEdit::Password);
         // The same mask on every desktop, whatever the style would draw.
         edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     }
     edit->resize(edit->sizeHint());
-    editor_ = edit;
+    FEditor = edit;
 }
 
 void TOptionsControl::HideLabel() {
-    editorOffset_ = 0;
-    captionLabel_->hide();
+    FEditorOffset = 0;
+    FCaptionLabel->hide();
 }
 
 void TOptionsControl::SetLeft(int x) {
-    captionLabel_->move(x, captionLabel_->y());
-    editor_->move(x + editorOffset_, editor_->y());
+    FCaptionLabel->move(x, FCaptionLabel->y());
+    FEditor->move(x + FEditorOffset, FEditor->y());
 }
 
 void TOptionsControl::SetTop(int y) {
-    captionLabel_->move(captionLabel_->x(), y + kLabelDrop);
-    editor_->move(editor_->x(), y);
+    FCaptionLabel->move(FCaptionLabel->x(), y + kLabelDrop);
+    FEditor->move(FEditor->x(), y);
 }
 
-int TOptionsControl::Height() const { return editor_->height(); }
+int TOptionsControl::Height() const { return FEditor->height(); }
 
 void TOptionsControl::ReadValue() {
-    switch (kind_) {
+    switch (FKind) {
         case okChoice:
             ReadChoice();
             break;
         case okGroup:
-            static_cast<TOptionsPage*>(editor_)->LoadValues();
+            static_cast<TOptionsPage*>(FEditor)->LoadValues();
             break;
         case okBool:
             // A missing or garbled value must not keep the dialog from opening:
             // it shows unticked, and the next apply stores a proper Boolean.
-            static_cast<QCheckBox*>(editor_)->setChecked(plat::TryStrToBool(configNode_.Text()).value_or(false));
+            static_cast<QCheckBox*>(FEditor)->setChecked(plat::TryStrToBool(FConfigNode.Text()).value_or(false));
             break;
         default:
-            static_cast<QLineEdit*>(editor_)->setText(ToQ(configNode_.Text()));
+            static_cast<QLineEdit*>(FEditor)->setText(ToQ(FConfigNode.Text()));
             break;
     }
 }
 
 void TOptionsControl::WriteValue() {
-    switch (kind_) {
+    switch (FKind) {
         case okChoice:
             WriteChoice();
             break;
         case okGroup:
-            static_cast<TOptionsPage*>(editor_)->StoreValues();
+            static_cast<TOptionsPage*>(FEditor)->StoreValues();
             break;
         case okBool:
-            configNode_.SetText(plat::BoolToStr(static_cast<QCheckBox*>(editor_)->isChecked()));
+            FConfigNode.SetText(plat::BoolToStr(static_cast<QCheckBox*>(FEditor)->isChecked()));
             break;
         default:
-            configNode_.SetText(static_cast<QLineEdit*>(editor_)->text().toStdString());
+            FConfigNode.SetText(static_cast<QLineEdit*>(FEditor)->text().toStdString());
             break;
     }
 }
 
 void TOptionsControl::ReadChoice() {
-    auto* combo = static_cast<QComboBox*>(editor_);
-    const std::string stored = configNode_.Text();
-    const int index = IndexOfName(choiceNames_, stored);
+    auto* combo = static_cast<QComboBox*>(FEditor);
+    const std::string stored = FConfigNode.Text();
+    const int index = IndexOfName(FChoiceNames, stored);
     combo->setCurrentIndex(index);
     // A free text stored earlier stays in the box, so applying again keeps
     // it instead of wiping it.
@@ -240,13 +240,13 @@ void TOptionsControl::ReadChoice() {
 }
 
 void TOptionsControl::WriteChoice() {
-    auto* combo = static_cast<QComboBox*>(editor_);
+    auto* combo = static_cast<QComboBox*>(FEditor);
     const int index = combo->currentIndex();
-    const bool valid = index >= 0 && static_cast<std::size_t>(index) < choiceNames_.size();
+    const bool valid = index >= 0 && static_cast<std::size_t>(index) < FChoiceNames.size();
     if (!combo->isEditable()) {
         // Nothing picked (the stored text named no choice): keep what is
         // stored rather than inventing a value.
-        if (valid) configNode_.SetText(choiceNames_[static_cast<std::size_t>(index)]);
+        if (valid) FConfigNode.SetText(FChoiceNames[static_cast<std::size_t>(index)]);
         return;
     }
     // In a box that takes free text the current index can lag behind what
@@ -254,14 +254,14 @@ void TOptionsControl::WriteChoice() {
     // entry's name, anything else is stored as typed.
     const QString text = combo->currentText();
     if (valid && combo->itemText(index) == text) {
-        configNode_.SetText(choiceNames_[static_cast<std::size_t>(index)]);
+        FConfigNode.SetText(FChoiceNames[static_cast<std::size_t>(index)]);
         return;
     }
     const int typed = combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (typed >= 0 && static_cast<std::size_t>(typed) < choiceNames_.size()) {
-        configNode_.SetText(choiceNames_[static_cast<std::size_t>(typed)]);
+    if (typed >= 0 && static_cast<std::size_t>(typed) < FChoiceNames.size()) {
+        FConfigNode.SetText(FChoiceNames[static_cast<std::size_t>(typed)]);
     } else {
-        configNode_.SetText(text.toStdString());
+        FConfigNode.SetText(text.toStdString());
     }
 }
 
@@ -273,12 +273,12 @@ TOptionsPage::TOptionsPage(QWidget* parent) : QWidget(parent) {}
 TOptionsPage::~TOptionsPage() = default;
 
 void TOptionsPage::SetFramed(bool framed) {
-    framed_ = framed;
+    FFramed = framed;
     update();
 }
 
 void TOptionsPage::SetCaption(const QString& caption) {
-    caption_ = caption;
+    FCaption = caption;
     update();
 }
 
@@ -286,7 +286,7 @@ void TOptionsPage::BuildControls() {
     std::set<std::string> names;
     int y = kFirstRowTop;
     int right = 0;
-    for (const xml::Node& option : structNode_.Children()) {
+    for (const xml::Node& option : FStructNode.Children()) {
         // Comments and stray text in a page are notes for the reader of
         // struct.xml, not options.
         if (!option.IsElement()) continue;
@@ -295,45 +295,45 @@ void TOptionsPage::BuildControls() {
             throw EOptionsStructure("Duplicate option \"" + ElementPath(option) +
                                     "\" in struct.xml: option names must be unique within their page or group");
         }
-        auto row = std::make_unique<TOptionsControl>(this, configNode_.ChildByNameOrCreate(option.Name()), option);
+        auto row = std::make_unique<TOptionsControl>(this, FConfigNode.ChildByNameOrCreate(option.Name()), option);
         row->SetLeft(kRowLeft);
         row->SetTop(y);
         y += row->Height() + kRowGap;
         const QWidget* label = row->CaptionLabel();
         if (!label->isHidden()) right = std::max(right, label->geometry().right() + 1);
         right = std::max(right, row->Editor()->geometry().right() + 1);
-        rows_.push_back(std::move(row));
+        FRows.push_back(std::move(row));
     }
-    contentSize_ = QSize(right + kRowLeft, y + kPageBottomMargin);
-    resize(contentSize_);
-    if (framed_) FitFrameToRows();
+    FContentSize = QSize(right + kRowLeft, y + kPageBottomMargin);
+    resize(FContentSize);
+    if (FFramed) FitFrameToRows();
 }
 
 // A group box is as large as its rows and no larger, so groups stack on
 // their page like any other row.
 void TOptionsPage::FitFrameToRows() {
     QRect bounds;
-    for (const auto& row : rows_) {
+    for (const auto& row : FRows) {
         if (!row->CaptionLabel()->isHidden()) bounds |= row->CaptionLabel()->geometry();
         bounds |= row->Editor()->geometry();
     }
-    const int captionWidth = fontMetrics().horizontalAdvance(caption_) + 2 * kRowLeft;
+    const int captionWidth = fontMetrics().horizontalAdvance(FCaption) + 2 * kRowLeft;
     const int width = std::max(bounds.right() + 1 + kFrameMargin, captionWidth);
     const int height = bounds.isNull() ? kFirstRowTop : bounds.bottom() + 1 + kFrameMargin;
-    contentSize_ = QSize(width, height);
-    resize(contentSize_);
+    FContentSize = QSize(width, height);
+    resize(FContentSize);
 }
 
 void TOptionsPage::LoadValues() {
-    for (const auto& row : rows_) row->ReadValue();
+    for (const auto& row : FRows) row->ReadValue();
 }
 
 void TOptionsPage::StoreValues() {
-    for (const auto& row : rows_) row->WriteValue();
+    for (const auto& row : FRows) row->WriteValue();
 }
 
 void TOptionsPage::paintEvent(QPaintEvent* event) {
-    if (!framed_) {
+    if (!FFramed) {
         QWidget::paintEvent(event);
         return;
     }
@@ -341,14 +341,14 @@ void TOptionsPage::paintEvent(QPaintEvent* event) {
     QStyleOptionGroupBox option;
     option.initFrom(this);  // enabled state, direction, palette
     option.rect = rect();
-    option.text = caption_;
+    option.text = FCaption;
     option.textAlignment = Qt::AlignLeft;
     option.textColor = palette().color(QPalette::WindowText);
     option.lineWidth = 1;
     option.midLineWidth = 0;
     option.features = QStyleOptionFrame::None;
     option.subControls = QStyle::SC_GroupBoxFrame;
-    if (!caption_.isEmpty()) option.subControls |= QStyle::SC_GroupBoxLabel;
+    if (!FCaption.isEmpty()) option.subControls |= QStyle::SC_GroupBoxLabel;
     style()->drawComplexControl(QStyle::CC_GroupBox, &option, &painter, this);
 }
 
@@ -356,43 +356,43 @@ void TOptionsPage::paintEvent(QPaintEvent* event) {
 // TOptionsPanel
 
 TOptionsPanel::TOptionsPanel(QWidget* parent) : QWidget(parent) {
-    treeView_ = new QTreeWidget(this);
-    treeView_->setObjectName(QStringLiteral("OptionsTreeView"));
-    treeView_->setColumnCount(1);
-    treeView_->setHeaderHidden(true);
-    treeView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    treeView_->setSelectionMode(QAbstractItemView::SingleSelection);
-    treeView_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    treeView_->setAllColumnsShowFocus(true);
+    FTreeView = new QTreeWidget(this);
+    FTreeView->setObjectName(QStringLiteral("OptionsTreeView"));
+    FTreeView->setColumnCount(1);
+    FTreeView->setHeaderHidden(true);
+    FTreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FTreeView->setSelectionMode(QAbstractItemView::SingleSelection);
+    FTreeView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FTreeView->setAllColumnsShowFocus(true);
     // One column as wide as the tree: long captions are shortened with an
     // ellipsis (their tool tip shows them whole) instead of scrolling.
-    treeView_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    treeView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    treeView_->setTextElideMode(Qt::ElideRight);
-    treeView_->setFixedWidth(treeWidth_);
-    connect(treeView_, &QTreeWidget::currentItemChanged, this,
+    FTreeView->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    FTreeView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FTreeView->setTextElideMode(Qt::ElideRight);
+    FTreeView->setFixedWidth(FTreeWidth);
+    connect(FTreeView, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { TreeViewChange(current); });
 
-    noteBook_ = new QStackedWidget(this);
-    noteBook_->setObjectName(QStringLiteral("OptionsNoteBook"));
+    FNoteBook = new QStackedWidget(this);
+    FNoteBook->setObjectName(QStringLiteral("OptionsNoteBook"));
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
-    layout->addWidget(treeView_);
-    layout->addWidget(noteBook_, 1);
+    layout->addWidget(FTreeView);
+    layout->addWidget(FNoteBook, 1);
 }
 
 TOptionsPanel::~TOptionsPanel() = default;
 
-int TOptionsPanel::TreeWidth() const { return treeView_ ? treeWidth_ : 0; }
+int TOptionsPanel::TreeWidth() const { return FTreeView ? FTreeWidth : 0; }
 
 void TOptionsPanel::SetTreeWidth(int width) {
-    treeWidth_ = std::max(0, width);
-    treeView_->setFixedWidth(treeWidth_);
+    FTreeWidth = std::max(0, width);
+    FTreeView->setFixedWidth(FTreeWidth);
     // A tree of no width still holds the entries and the selection; hidden,
     // it also takes no keyboard focus.
-    treeView_->setVisible(treeWidth_ > 0);
+    FTreeView->setVisible(FTreeWidth > 0);
     updateGeometry();
 }
 
@@ -400,8 +400,8 @@ int TOptionsPanel::PageIndex(const QTreeWidgetItem* item) { return item ? item->
 
 void TOptionsPanel::SetOptions(TOptions* options) {
     Clear();
-    options_ = options;
-    if (!options_) return;
+    FOptions = options;
+    if (!FOptions) return;
     try {
         BuildTree(nullptr, xml::Node(), xml::Node());
     } catch (...) {
@@ -411,24 +411,24 @@ void TOptionsPanel::SetOptions(TOptions* options) {
 }
 
 void TOptionsPanel::Clear() {
-    treeView_->clear();
-    pages_.clear();
-    while (noteBook_->count() > 0) {
-        QWidget* page = noteBook_->widget(0);
-        noteBook_->removeWidget(page);
+    FTreeView->clear();
+    FPages.clear();
+    while (FNoteBook->count() > 0) {
+        QWidget* page = FNoteBook->widget(0);
+        FNoteBook->removeWidget(page);
         delete page;
     }
 }
 
 void TOptionsPanel::BuildTree(QTreeWidgetItem* parent, xml::Node structNode, xml::Node configNode) {
-    if (structNode.IsNull()) structNode = options_->GetStructNode("\\");
-    if (configNode.IsNull()) configNode = options_->GetConfigNode("\\");
+    if (structNode.IsNull()) structNode = FOptions->GetStructNode("\\");
+    if (configNode.IsNull()) configNode = FOptions->GetConfigNode("\\");
 
     for (const xml::Node& element : structNode.ChildElements()) {
         const auto type = element.Attribute("type");
         if (type == "internal") continue;
 
-        auto* entry = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(treeView_);
+        auto* entry = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(FTreeView);
         entry->setText(0, ToQ(AttributeText(element, "caption")));
         entry->setToolTip(0, entry->text(0));
         entry->setData(0, kPageIndexRole, 0);
@@ -440,11 +440,11 @@ void TOptionsPanel::BuildTree(QTreeWidgetItem* parent, xml::Node structNode, xml
         }
     }
 
-    if (structNode == options_->StructDocument().DocumentElement()) {
-        treeView_->expandAll();
-        if (treeView_->topLevelItemCount() > 0) {
-            treeView_->setCurrentItem(treeView_->topLevelItem(0));
-            TreeViewChange(treeView_->currentItem());
+    if (structNode == FOptions->StructDocument().DocumentElement()) {
+        FTreeView->expandAll();
+        if (FTreeView->topLevelItemCount() > 0) {
+            FTreeView->setCurrentItem(FTreeView->topLevelItem(0));
+            TreeViewChange(FTreeView->currentItem());
         }
         updateGeometry();
     }
@@ -453,7 +453,7 @@ void TOptionsPanel::BuildTree(QTreeWidgetItem* parent, xml::Node structNode, xml
 void TOptionsPanel::AddPage(QTreeWidgetItem* entry, xml::Node structNode, xml::Node configNode) {
     RequireIdentifier(structNode, "page");
     const std::string name = structNode.Name();
-    for (const TOptionsPage* page : pages_) {
+    for (const TOptionsPage* page : FPages) {
         if (page->StructNode().Name() == name) {
             throw EOptionsStructure("Duplicate page \"" + ElementPath(structNode) + "\" in struct.xml (\"" +
                                     ElementPath(page->StructNode()) +
@@ -464,7 +464,7 @@ void TOptionsPanel::AddPage(QTreeWidgetItem* entry, xml::Node structNode, xml::N
     auto* sheet = new QWidget;
     sheet->setObjectName(ToQ(name));
     sheet->setWindowTitle(ToQ(name));
-    entry->setData(0, kPageIndexRole, noteBook_->addWidget(sheet));
+    entry->setData(0, kPageIndexRole, FNoteBook->addWidget(sheet));
 
     // A page taller or wider than the dialog scrolls instead of hiding its
     // last rows.
@@ -483,24 +483,24 @@ void TOptionsPanel::AddPage(QTreeWidgetItem* entry, xml::Node structNode, xml::N
     page->BuildControls();
     page->LoadValues();
     scroller->setWidget(page);
-    pages_.push_back(page);
+    FPages.push_back(page);
 }
 
 void TOptionsPanel::TreeViewChange(QTreeWidgetItem* current) {
     if (!current) return;
     const int index = PageIndex(current);
-    if (index != -1) noteBook_->setCurrentIndex(index);
+    if (index != -1) FNoteBook->setCurrentIndex(index);
 }
 
 void TOptionsPanel::ApplyChanges() {
-    if (!options_) return;
-    for (TOptionsPage* page : pages_) page->StoreValues();
-    options_->Save();
+    if (!FOptions) return;
+    for (TOptionsPage* page : FPages) page->StoreValues();
+    FOptions->Save();
 }
 
 QSize TOptionsPanel::sizeHint() const {
     QSize pages(0, 0);
-    for (const TOptionsPage* page : pages_) pages = pages.expandedTo(page->ContentSize());
-    const int tree = treeView_->isHidden() ? 0 : treeWidth_ + layout()->spacing();
-    return QSize(tree + pages.width(), std::max(pages.height(), treeView_->isHidden() ? 0 : 100));
+    for (const TOptionsPage* page : FPages) pages = pages.expandedTo(page->ContentSize());
+    const int tree = FTreeView->isHidden() ? 0 : FTreeWidth + layout()->spacing();
+    return QSize(tree + pages.width(), std::max(pages.height(), FTreeView->isHidden() ? 0 : 100));
 }

@@ -86,14 +86,14 @@ public:
     void SetTop(int y);
     int Height() const;
 
-    QLabel* CaptionLabel() const { return captionLabel_; }
-    QWidget* Editor() const { return editor_; }
-    const std::vector<std::string>& ChoiceNames() const { return choiceNames_; }
-    int Kind() const { return kind_; }
-    TOptionsPage* Page() const { return page_; }
-    xml::Node ConfigNode() const { return configNode_; }
-    xml::Node StructNode() const { return structNode_; }
-    int EditorOffset() const { return editorOffset_; }
+    QLabel* CaptionLabel() const { return FCaptionLabel; }
+    QWidget* Editor() const { return FEditor; }
+    const std::vector<std::string>& ChoiceNames() const { return FChoiceNames; }
+    int Kind() const { return FKind; }
+    TOptionsPage* Page() const { return FPage; }
+    xml::Node ConfigNode() const { return FConfigNode; }
+    xml::Node StructNode() const { return FStructNode; }
+    int EditorOffset() const { return FEditorOffset; }
 
 private:
     void CreateChoiceEditor();
@@ -105,14 +105,14 @@ private:
     void ReadChoice();
     void WriteChoice();
 
-    QLabel* captionLabel_ = nullptr;
-    QWidget* editor_ = nullptr;
-    std::vector<std::string> choiceNames_;
-    int kind_ = -1;
-    TOptionsPage* page_ = nullptr;
-    xml::Node configNode_;
-    xml::Node structNode_;
-    int editorOffset_ = 100;
+    QLabel* FCaptionLabel = nullptr;
+    QWidget* FEditor = nullptr;
+    std::vector<std::string> FChoiceNames;
+    int FKind = -1;
+    TOptionsPage* FPage = nullptr;
+    xml::Node FConfigNode;
+    xml::Node FStructNode;
+    int FEditorOffset = 100;
 };
 
 // The rows of one page element, or of one `group` option. A framed page
@@ -124,13 +124,13 @@ public:
     explicit TOptionsPage(QWidget* parent = nullptr);
     ~TOptionsPage() override;
 
-    xml::Node StructNode() const { return structNode_; }
-    void SetStructNode(xml::Node node) { structNode_ = node; }
-    xml::Node ConfigNode() const { return configNode_; }
-    void SetConfigNode(xml::Node node) { configNode_ = node; }
-    bool Framed() const { return framed_; }
+    xml::Node StructNode() const { return FStructNode; }
+    void SetStructNode(xml::Node node) { FStructNode = node; }
+    xml::Node ConfigNode() const { return FConfigNode; }
+    void SetConfigNode(xml::Node node) { FConfigNode = node; }
+    bool Framed() const { return FFramed; }
     void SetFramed(bool framed);
-    QString Caption() const { return caption_; }
+    QString Caption() const { return FCaption; }
     void SetCaption(const QString& caption);
 
     // One row per option element of StructNode(), laid out top to bottom.
@@ -140,12 +140,12 @@ public:
     void LoadValues();
     void StoreValues();
 
-    const std::vector<std::unique_ptr<TOptionsControl>>& Rows() const { return rows_; }
+    const std::vector<std::unique_ptr<TOptionsControl>>& Rows() const { return FRows; }
     // Width and height the rows need, margins included.
-    QSize ContentSize() const { return contentSize_; }
+    QSize ContentSize() const { return FContentSize; }
 
-    QSize sizeHint() const override { return contentSize_; }
-    QSize minimumSizeHint() const override { return contentSize_; }
+    QSize sizeHint() const override { return FContentSize; }
+    QSize minimumSizeHint() const override { return FContentSize; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -153,12 +153,12 @@ protected:
 private:
     void FitFrameToRows();
 
-    xml::Node structNode_;
-    xml::Node configNode_;
-    bool framed_ = false;
-    QString caption_;
-    std::vector<std::unique_ptr<TOptionsControl>> rows_;
-    QSize contentSize_;
+    xml::Node FStructNode;
+    xml::Node FConfigNode;
+    bool FFramed = false;
+    QString FCaption;
+    std::vector<std::unique_ptr<TOptionsControl>> FRows;
+    QSize FContentSize;
 };
 
 // The whole panel: tree, notebook and the list of pages.
@@ -168,7 +168,7 @@ public:
     explicit TOptionsPanel(QWidget* parent = nullptr);
     ~TOptionsPanel() override;
 
-    TOptions* Options() const { return options_; }
+    TOptions* Options() const { return FOptions; }
     // Builds the tree and the pages from `options` and loads their values.
     // Setting another store rebuilds the panel from scratch. Raises
     // EOptionsStructure for a struct.xml the dialog cannot be built from,
@@ -194,9 +194,9 @@ public:
     // for a folder, 0 for an entry of any other type.
     static int PageIndex(const QTreeWidgetItem* item);
 
-    QTreeWidget* OptionsTreeView() const { return treeView_; }
-    QStackedWidget* OptionsNoteBook() const { return noteBook_; }
-    const std::vector<TOptionsPage*>& Pages() const { return pages_; }
+    QTreeWidget* OptionsTreeView() const { return FTreeView; }
+    QStackedWidget* OptionsNoteBook() const { return FNoteBook; }
+    const std::vector<TOptionsPage*>& Pages() const { return FPages; }
 
     // Room the widest and tallest page needs beside the tree.
     QSize sizeHint() const override;
@@ -206,9 +206,9 @@ private:
     void AddPage(QTreeWidgetItem* entry, xml::Node structNode, xml::Node configNode);
     void Clear();
 
-    QTreeWidget* treeView_ = nullptr;
-    QStackedWidget* noteBook_ = nullptr;
-    std::vector<TOptionsPage*> pages_;
-    TOptions* options_ = nullptr;
-    int treeWidth_ = 100;
+    QTreeWidget* FTreeView = nullptr;
+    QStackedWidget* FNoteBook = nullptr;
+    std::vector<TOptionsPage*> FPages;
+    TOptions* FOptions = nullptr;
+    int FTreeWidth = 100;
 };

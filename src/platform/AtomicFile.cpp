@@ -49,42 +49,42 @@ fs::path ResolveWriteTarget(const fs::path& target) {
     throw std::runtime_error("Cannot write '" + target.string() + "': too many levels of symbolic links");
 }
 
-TAtomicFile::TAtomicFile(const std::string& target) : target_(target), resolved_(ResolveWriteTarget(target)) {
+TAtomicFile::TAtomicFile(const std::string& target) : FTarget(target), FResolved(ResolveWriteTarget(target)) {
 #ifndef _WIN32
     struct stat previous {};
-    const bool replacing = ::stat(resolved_.c_str(), &previous) == 0;
+    const bool replacing = ::stat(FResolved.c_str(), &previous) == 0;
     // A rename would put a plain file in place of a device, a pipe or a
     // socket (as root even of /dev/full), which no writer means to do.
     if (replacing && !S_ISREG(previous.st_mode)) Fail("it is not a regular file, and only a regular file is replaced");
     // O_EXCL and a fresh name: nothing another process put there is reused.
     // Mode 0666 lets the kernel apply the umask (and a default ACL) to a new
     // file; reading the umask ourselves would race with other threads.
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-        fs::path candidate = resolved_;
+    for (int attempt = 0; attempt < 100 && FFd < 0; ++attempt) {
+        fs::path candidate = FResolved;
         candidate += ".tmp-" + RandomSuffix();
-        fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd_ >= 0)
-            temporary_ = candidate;
+        FFd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (FFd >= 0)
+            FTemporary = candidate;
         else if (errno != EEXIST)
             Fail(std::strerror(errno));
     }
-    if (fd_ < 0) Fail("no free name for a temporary file");
+    if (FFd < 0) Fail("no free name for a temporary file");
     if (replacing) {
         // Before any data is written, so the content is never readable by
         // more users than the file it replaces. Owner and group first, as
         // changing them may clear mode bits; only root may give a file away,
         // anyone may keep a group they belong to.
         if (previous.st_uid != ::geteuid() || previous.st_gid != ::getegid()) {
-            if (::fchown(fd_, previous.st_uid, previous.st_gid) != 0 && ::fchown(fd_, -1, previous.st_gid) != 0) {
+            if (::fchown(FFd, previous.st_uid, previous.st_gid) != 0 && ::fchown(FFd, -1, previous.st_gid) != 0) {
                 // The new file stays ours; its mode still follows the old.
             }
         }
-        if (::fchmod(fd_, previous.st_mode & 07777) != 0) Fail(std::strerror(errno));
+        if (::fchmod(FFd, previous.st_mode & 07777) != 0) Fail(std::strerror(errno));
     }
 #else
-    temporary_ = resolved_;
-    temporary_ += ".tmp-" + RandomSuffix();
-    std::ofstream create(temporary_, std::ios::binary | std::ios::trunc);
+    FTemporary = FResolved;
+    FTemporary += ".tmp-" + RandomSuffix();
+    std::ofstream create(FTemporary, std::ios::binary | std::ios::trunc);
     if (!create) Fail("the file could not be created");
 #endif
 }
@@ -92,35 +92,35 @@ TAtomicFile::TAtomicFile(const std::string& target) : target_(target), resolved_
 TAtomicFile::~TAtomicFile() { Discard(); }
 
 TAtomicFile::TAtomicFile(TAtomicFile&& other) noexcept
-    : target_(std::move(other.target_)),
-      resolved_(std::move(other.resolved_)),
-      temporary_(std::exchange(other.temporary_, {})),
-      fd_(std::exchange(other.fd_, -1)) {}
+    : FTarget(std::move(other.FTarget)),
+      FResolved(std::move(other.FResolved)),
+      FTemporary(std::exchange(other.FTemporary, {})),
+      FFd(std::exchange(other.FFd, -1)) {}
 
 TAtomicFile& TAtomicFile::operator=(TAtomicFile&& other) noexcept {
     if (this != &other) {
         Discard();
-        target_ = std::move(other.target_);
-        resolved_ = std::move(other.resolved_);
-        temporary_ = std::exchange(other.temporary_, {});
-        fd_ = std::exchange(other.fd_, -1);
+        FTarget = std::move(other.FTarget);
+        FResolved = std::move(other.FResolved);
+        FTemporary = std::exchange(other.FTemporary, {});
+        FFd = std::exchange(other.FFd, -1);
     }
     return *this;
 }
 
 void TAtomicFile::Write(std::string_view data) {
-    if (!Open()) throw std::runtime_error("Cannot write '" + target_ + "': the file was already put in place");
+    if (!Open()) throw std::runtime_error("Cannot write '" + FTarget + "': the file was already put in place");
 #ifndef _WIN32
-    if (fd_ < 0) Fail("the file was already finished");
+    if (FFd < 0) Fail("the file was already finished");
     std::size_t written = 0;
     while (written < data.size()) {
-        const ssize_t n = ::write(fd_, data.data() + written, data.size() - written);
+        const ssize_t n = ::write(FFd, data.data() + written, data.size() - written);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) Fail(std::strerror(errno));
         written += static_cast<std::size_t>(n);
     }
 #else
-    std::ofstream out(temporary_, std::ios::binary | std::ios::app);
+    std::ofstream out(FTemporary, std::ios::binary | std::ios::app);
     out.write(data.data(), static_cast<std::streamsize>(data.size()));
     out.flush();
     if (!out) Fail("the file could not be written");
@@ -129,10 +129,10 @@ void TAtomicFile::Write(std::string_view data) {
 
 void TAtomicFile::Finish() {
 #ifndef _WIN32
-    if (fd_ < 0) return;
+    if (FFd < 0) return;
     // On the disk before it can replace anything: a crash right after the
     // rename must not leave an empty file in the target's place.
-    const int fd = std::exchange(fd_, -1);
+    const int fd = std::exchange(FFd, -1);
     const bool synced = ::fsync(fd) == 0;
     const int syncError = errno;
     if (::close(fd) != 0 || !synced) Fail(std::strerror(synced ? errno : syncError));
@@ -140,30 +140,30 @@ void TAtomicFile::Finish() {
 }
 
 void TAtomicFile::Commit() {
-    if (!Open()) throw std::runtime_error("Cannot replace '" + target_ + "': nothing was written");
+    if (!Open()) throw std::runtime_error("Cannot replace '" + FTarget + "': nothing was written");
     Finish();
     std::error_code error;
-    fs::rename(temporary_, resolved_, error);
+    fs::rename(FTemporary, FResolved, error);
     if (error) {
         Discard();
-        throw std::runtime_error("Cannot replace '" + target_ + "': " + error.message());
+        throw std::runtime_error("Cannot replace '" + FTarget + "': " + error.message());
     }
-    temporary_.clear();
+    FTemporary.clear();
 }
 
 void TAtomicFile::Fail(const std::string& reason) {
     Discard();
-    throw std::runtime_error("Cannot write '" + target_ + "': " + reason);
+    throw std::runtime_error("Cannot write '" + FTarget + "': " + reason);
 }
 
 void TAtomicFile::Discard() noexcept {
 #ifndef _WIN32
-    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    if (FFd >= 0) ::close(std::exchange(FFd, -1));
 #endif
-    if (temporary_.empty()) return;
+    if (FTemporary.empty()) return;
     std::error_code ignored;
-    fs::remove(temporary_, ignored);
-    temporary_.clear();
+    fs::remove(FTemporary, ignored);
+    FTemporary.clear();
 }
 
 void WriteFileAtomically(const std::string& target, std::string_view data) {

@@ -47,19 +47,19 @@ public:
     // target is then unchanged.
     void Commit();
 
-    bool Open() const { return !temporary_.empty(); }
-    const std::string& Target() const { return target_; }
+    bool Open() const { return !FTemporary.empty(); }
+    const std::string& Target() const { return FTarget; }
     // The temporary file, for touches such as its time before Commit.
-    const std::filesystem::path& TemporaryPath() const { return temporary_; }
+    const std::filesystem::path& TemporaryPath() const { return FTemporary; }
 
 private:
     [[noreturn]] void Fail(const std::string& reason);
     void Discard() noexcept;
 
-    std::string target_;              // as the caller named it, for messages
-    std::filesystem::path resolved_;  // what the rename replaces
-    std::filesystem::path temporary_;
-    int fd_ = -1;
+    std::string FTarget;              // as the caller named it, for messages
+    std::filesystem::path FResolved;  // what the rename replaces
+    std::filesystem::path FTemporary;
+    int FFd = -1;
 };
 
 // Writes `data` as the whole new content of `target`.

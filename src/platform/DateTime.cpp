@@ -242,48 +242,48 @@ std::optional<ZonedDateTime> Compose(int year, int month, int day, int hour, int
 
 class Scanner {
 public:
-    explicit Scanner(std::string_view text) : s_(text) {}
+    explicit Scanner(std::string_view text) : FS(text) {}
     void SkipBlanks() {
-        while (pos_ < s_.size() && IsBlank(s_[pos_], Blanks::Xml)) ++pos_;
+        while (FPos < FS.size() && IsBlank(FS[FPos], Blanks::Xml)) ++FPos;
     }
-    bool AtEnd() const { return pos_ >= s_.size(); }
-    char Peek() const { return pos_ < s_.size() ? s_[pos_] : '\0'; }
+    bool AtEnd() const { return FPos >= FS.size(); }
+    char Peek() const { return FPos < FS.size() ? FS[FPos] : '\0'; }
     std::string_view Letters() {
-        const auto start = pos_;
-        while (pos_ < s_.size() && IsAlpha(s_[pos_])) ++pos_;
-        return s_.substr(start, pos_ - start);
+        const auto start = FPos;
+        while (FPos < FS.size() && IsAlpha(FS[FPos])) ++FPos;
+        return FS.substr(start, FPos - start);
     }
     // Between minDigits and maxDigits digits, not followed by another
     // digit; -1 otherwise (the position is then unspecified). No field has
     // more than nine digits, so the value always fits.
     int Digits(std::size_t minDigits, std::size_t maxDigits, std::size_t* count = nullptr) {
         maxDigits = std::min<std::size_t>(maxDigits, 9);
-        const auto start = pos_;
+        const auto start = FPos;
         int value = 0;
-        while (pos_ < s_.size() && pos_ - start < maxDigits && IsDigit(s_[pos_]))
-            value = value * 10 + (s_[pos_++] - '0');
-        if (count) *count = pos_ - start;
-        if (pos_ - start < minDigits || (pos_ < s_.size() && IsDigit(s_[pos_]))) return -1;
+        while (FPos < FS.size() && FPos - start < maxDigits && IsDigit(FS[FPos]))
+            value = value * 10 + (FS[FPos++] - '0');
+        if (count) *count = FPos - start;
+        if (FPos - start < minDigits || (FPos < FS.size() && IsDigit(FS[FPos]))) return -1;
         return value;
     }
     // A run of any length of digits, read for its length only; 0 when
     // there is none.
     std::size_t SkipDigits() {
-        const auto start = pos_;
-        while (pos_ < s_.size() && IsDigit(s_[pos_])) ++pos_;
-        return pos_ - start;
+        const auto start = FPos;
+        while (FPos < FS.size() && IsDigit(FS[FPos])) ++FPos;
+        return FPos - start;
     }
     bool Accept(char c) {
         if (Peek() != c || AtEnd()) return false;
-        ++pos_;
+        ++FPos;
         return true;
     }
-    std::string_view Rest() const { return s_.substr(pos_ < s_.size() ? pos_ : s_.size()); }
-    void Back(std::size_t count) { pos_ = count < pos_ ? pos_ - count : 0; }
+    std::string_view Rest() const { return FS.substr(FPos < FS.size() ? FPos : FS.size()); }
+    void Back(std::size_t count) { FPos = count < FPos ? FPos - count : 0; }
 
 private:
-    std::string_view s_;
-    std::size_t pos_ = 0;
+    std::string_view FS;
+    std::size_t FPos = 0;
 };
 
 // "hh:mm[:ss[.fraction]]" at the scanner; false when it is not well-formed.

@@ -56,14 +56,14 @@ struct Conversion {
 
 class SpecReader {
 public:
-    SpecReader(std::string_view templ, std::size_t pos) : templ_(templ), pos_(pos) {}
+    SpecReader(std::string_view templ, std::size_t pos) : FTempl(templ), FPos(pos) {}
 
-    // Reads the specifier after a '%'; pos_ then stands after its type.
+    // Reads the specifier after a '%'; FPos then stands after its type.
     Conversion Read() {
         Conversion conversion;
         std::optional<std::size_t> leading = Number();
         if (leading && Peek() == ':') {
-            ++pos_;
+            ++FPos;
             conversion.index = leading;
             leading.reset();
         }
@@ -72,32 +72,32 @@ public:
         } else {
             if (Peek() == '-') {
                 conversion.leftJustify = true;
-                ++pos_;
+                ++FPos;
             }
             conversion.width = Number().value_or(0);
         }
         if (Peek() == '.') {
-            ++pos_;
+            ++FPos;
             conversion.precision = Number().value_or(0);
         }
-        if (pos_ >= templ_.size()) {
-            Invalid(templ_);
+        if (FPos >= FTempl.size()) {
+            Invalid(FTempl);
         }
-        char type = templ_[pos_++];
+        char type = FTempl[FPos++];
         if (type >= 'A' && type <= 'Z') {
             type = static_cast<char>(type - 'A' + 'a');
         }
         if (type != 'd' && type != 'u' && type != 'x' && type != 's') {
-            Invalid(templ_);
+            Invalid(FTempl);
         }
         conversion.type = type;
         return conversion;
     }
 
-    std::size_t Position() const { return pos_; }
+    std::size_t Position() const { return FPos; }
 
 private:
-    char Peek() const { return pos_ < templ_.size() ? templ_[pos_] : '\0'; }
+    char Peek() const { return FPos < FTempl.size() ? FTempl[FPos] : '\0'; }
 
     std::optional<std::size_t> Number() {
         if (!IsDigit(Peek())) {
@@ -105,17 +105,17 @@ private:
         }
         std::size_t value = 0;
         while (IsDigit(Peek())) {
-            value = value * 10 + static_cast<std::size_t>(templ_[pos_] - '0');
+            value = value * 10 + static_cast<std::size_t>(FTempl[FPos] - '0');
             if (value > kMaxWidth) {
-                Invalid(templ_);
+                Invalid(FTempl);
             }
-            ++pos_;
+            ++FPos;
         }
         return value;
     }
 
-    std::string_view templ_;
-    std::size_t pos_;
+    std::string_view FTempl;
+    std::size_t FPos;
 };
 
 std::string Digits(std::uint64_t value, unsigned base) {

@@ -23,28 +23,28 @@ public:
 // One argument: a text or an integer.
 class FormatArg {
 public:
-    FormatArg(std::string_view text) : isText_(true), text_(text) {}
-    FormatArg(const std::string& text) : isText_(true), text_(text) {}
-    FormatArg(const char* text) : isText_(true), text_(text ? text : "") {}
-    FormatArg(int value) : number_(value), bits_(32) {}
-    FormatArg(long value) : number_(value), bits_(sizeof(long) * 8) {}
-    FormatArg(long long value) : number_(value) {}
-    FormatArg(unsigned value) : number_(value), bits_(32) {}
-    FormatArg(unsigned long value) : number_(static_cast<std::int64_t>(value)), bits_(sizeof(long) * 8) {}
+    FormatArg(std::string_view text) : FIsText(true), FText(text) {}
+    FormatArg(const std::string& text) : FIsText(true), FText(text) {}
+    FormatArg(const char* text) : FIsText(true), FText(text ? text : "") {}
+    FormatArg(int value) : FNumber(value), FBits(32) {}
+    FormatArg(long value) : FNumber(value), FBits(sizeof(long) * 8) {}
+    FormatArg(long long value) : FNumber(value) {}
+    FormatArg(unsigned value) : FNumber(value), FBits(32) {}
+    FormatArg(unsigned long value) : FNumber(static_cast<std::int64_t>(value)), FBits(sizeof(long) * 8) {}
 
-    bool IsText() const { return isText_; }
-    const std::string& Text() const { return text_; }
-    std::int64_t Number() const { return number_; }
+    bool IsText() const { return FIsText; }
+    const std::string& Text() const { return FText; }
+    std::int64_t Number() const { return FNumber; }
     // Width of the argument's own type: "%u" and "%x" show a negative
     // number as the unsigned value of that width ("%x" of int -1 is
     // "FFFFFFFF", of a 64-bit -1 sixteen F's).
-    int Bits() const { return bits_; }
+    int Bits() const { return FBits; }
 
 private:
-    bool isText_ = false;
-    std::string text_;
-    std::int64_t number_ = 0;
-    int bits_ = 64;
+    bool FIsText = false;
+    std::string FText;
+    std::int64_t FNumber = 0;
+    int FBits = 64;
 };
 
 std::string Format(std::string_view templ, const std::vector<FormatArg>& args);

@@ -104,7 +104,7 @@ public:
             }
         });
     }
-    const std::string& FirstFailure() const { return firstFailure_; }
+    const std::string& FirstFailure() const { return FFirstFailure; }
 
 private:
     template <typename Body>
@@ -122,10 +122,10 @@ private:
         }
     }
     void Failed(const std::string& reason) {
-        if (firstFailure_.empty()) firstFailure_ = reason;
+        if (FFirstFailure.empty()) FFirstFailure = reason;
     }
 
-    std::string firstFailure_;
+    std::string FFirstFailure;
 };
 
 // Whether some languages/<LCID>/ holds a language file.

@@ -115,7 +115,7 @@ constexpr std::size_t kMaxExpandedText = 32 * 1024 * 1024;
 class EntityBudget {
 public:
     EntityBudget(std::size_t inputSize, const std::string& source)
-        : limit_(std::min(kMaxExpandedText, inputSize * kExpansionFactor)), source_(source) {}
+        : FLimit(std::min(kMaxExpandedText, inputSize * kExpansionFactor)), FSource(source) {}
 
     // Appends the text of one entity reference to `out`. Internal entities
     // holding plain text are expanded; anything else (external, undeclared,
@@ -123,19 +123,19 @@ public:
     // is dropped, so the tree holds plain text and CDATA only. Raises
     // XmlError when the document's expansions pass the budget.
     void Expand(xmlDocPtr doc, const xmlChar* name, std::string& out) {
-        ++references_;
+        ++FReferences;
         xmlEntityPtr entity = xmlGetDocEntity(doc, name);
         if (!entity || entity->etype != XML_INTERNAL_GENERAL_ENTITY || !entity->content) return;
         const char* content = reinterpret_cast<const char*>(entity->content);
         const std::size_t length = std::strlen(content);
         if (length > kMaxEntityText || std::memchr(content, '&', length) || std::memchr(content, '<', length)) return;
-        used_ += length;
-        if (used_ > limit_) {
+        FUsed += length;
+        if (FUsed > FLimit) {
             std::ostringstream message;
             message << "XML document refused";
-            if (!source_.empty()) message << " ('" << source_ << "')";
-            message << ": entity expansion limit exceeded, its first " << references_
-                    << " entity references expand to more than " << limit_ << " bytes (the limit is "
+            if (!FSource.empty()) message << " ('" << FSource << "')";
+            message << ": entity expansion limit exceeded, its first " << FReferences
+                    << " entity references expand to more than " << FLimit << " bytes (the limit is "
                     << kExpansionFactor << " times the document's size, at most 32 MiB)";
             throw XmlError(message.str());
         }
@@ -143,10 +143,10 @@ public:
     }
 
 private:
-    std::size_t limit_;
-    std::size_t used_ = 0;
-    std::size_t references_ = 0;
-    const std::string& source_;
+    std::size_t FLimit;
+    std::size_t FUsed = 0;
+    std::size_t FReferences = 0;
+    const std::string& FSource;
 };
 
 bool IsTextOrReference(xmlNodePtr node) {
@@ -228,16 +228,16 @@ class BlankRule {
 public:
     bool KeepsBlanks(xmlNodePtr element) {
         if (!element || element->type != XML_ELEMENT_NODE) return false;
-        if (element->ns != lastNs_) {
-            lastNs_ = element->ns;
-            lastIsXhtml_ = IsXhtmlNamespace(element->ns);
+        if (element->ns != FLastNs) {
+            FLastNs = element->ns;
+            FLastIsXhtml = IsXhtmlNamespace(element->ns);
         }
-        return lastIsXhtml_;
+        return FLastIsXhtml;
     }
 
 private:
-    xmlNsPtr lastNs_ = nullptr;
-    bool lastIsXhtml_ = false;
+    xmlNsPtr FLastNs = nullptr;
+    bool FLastIsXhtml = false;
 };
 
 // Brings the children of one complete element into the form every reader
@@ -438,13 +438,13 @@ struct DocState {
 // ---------------------------------------------------------------- Node
 
 void* Node::Checked() const {
-    if (!node_) throw XmlError("Null XML node");
-    if (!state_ || state_->generation != generation_ || !state_->doc) throw XmlError(kStaleHandle);
-    return node_;
+    if (!FNode) throw XmlError("Null XML node");
+    if (!FState || FState->generation != FGeneration || !FState->doc) throw XmlError(kStaleHandle);
+    return FNode;
 }
 
 void Node::MarkModified() const {
-    if (state_) state_->modified = true;
+    if (FState) FState->modified = true;
 }
 
 NodeType Node::Type() const {
@@ -494,17 +494,17 @@ Node Node::Parent() const {
     xmlNodePtr node = N(Checked());
     xmlNodePtr parent = node->parent;
     if (!parent || parent->type == XML_DOCUMENT_NODE) return {};
-    return Node(state_, parent, generation_);
+    return Node(FState, parent, FGeneration);
 }
 
 Node Node::FirstChild() const {
     xmlNodePtr child = N(Checked())->children;
-    return child ? Node(state_, child, generation_) : Node();
+    return child ? Node(FState, child, FGeneration) : Node();
 }
 
 Node Node::NextSibling() const {
     xmlNodePtr next = N(Checked())->next;
-    return next ? Node(state_, next, generation_) : Node();
+    return next ? Node(FState, next, FGeneration) : Node();
 }
 
 std::size_t Node::ChildCount() const {
@@ -515,21 +515,21 @@ std::size_t Node::ChildCount() const {
 
 Node Node::Child(std::size_t index) const {
     for (xmlNodePtr child = N(Checked())->children; child; child = child->next)
-        if (index-- == 0) return Node(state_, child, generation_);
+        if (index-- == 0) return Node(FState, child, FGeneration);
     return {};
 }
 
 std::vector<Node> Node::Children() const {
     std::vector<Node> result;
     for (xmlNodePtr child = N(Checked())->children; child; child = child->next)
-        result.push_back(Node(state_, child, generation_));
+        result.push_back(Node(FState, child, FGeneration));
     return result;
 }
 
 std::vector<Node> Node::ChildElements() const {
     std::vector<Node> result;
     for (xmlNodePtr child = N(Checked())->children; child; child = child->next)
-        if (child->type == XML_ELEMENT_NODE) result.push_back(Node(state_, child, generation_));
+        if (child->type == XML_ELEMENT_NODE) result.push_back(Node(FState, child, FGeneration));
     return result;
 }
 
@@ -544,10 +544,10 @@ Node Node::FindChild(std::string_view name) const {
         if (child->type != XML_ELEMENT_NODE) continue;
         if (!SameNamespaceOrFree(parent->ns, child->ns)) continue;
         const char* childName = reinterpret_cast<const char*>(child->name);
-        if (name == childName) return Node(state_, child, generation_);
+        if (name == childName) return Node(FState, child, FGeneration);
         if (colon != std::string_view::npos && child->ns && child->ns->prefix &&
             prefix == reinterpret_cast<const char*>(child->ns->prefix) && local == childName)
-            return Node(state_, child, generation_);
+            return Node(FState, child, FGeneration);
     }
     return {};
 }
@@ -559,12 +559,12 @@ Node Node::GetChild(std::string_view name) {
     xmlNodePtr child = xmlNewDocNode(parent->doc, parent->ns, X(std::string(name)), nullptr);
     xmlAddChild(parent, child);
     MarkModified();
-    return Node(state_, child, generation_);
+    return Node(FState, child, FGeneration);
 }
 
 Node Node::ChildByName(std::string_view name) const {
     for (xmlNodePtr child = N(Checked())->children; child; child = child->next)
-        if (child->type == XML_ELEMENT_NODE && HasQualifiedName(child, name)) return Node(state_, child, generation_);
+        if (child->type == XML_ELEMENT_NODE && HasQualifiedName(child, name)) return Node(FState, child, FGeneration);
     return {};
 }
 
@@ -579,7 +579,7 @@ Node Node::AppendElement(std::string_view name) {
     if (!child) throw XmlError("Cannot create element '" + std::string(name) + "'");
     xmlAddChild(parent, child);
     MarkModified();
-    return Node(state_, child, generation_);
+    return Node(FState, child, FGeneration);
 }
 
 Node Node::AppendText(std::string_view text) {
@@ -589,7 +589,7 @@ Node Node::AppendText(std::string_view text) {
     // free it; the node it returns is the one that holds the text.
     child = xmlAddChild(parent, child);
     MarkModified();
-    return Node(state_, child, generation_);
+    return Node(FState, child, FGeneration);
 }
 
 Node Node::AppendCData(std::string_view text) {
@@ -598,7 +598,7 @@ Node Node::AppendCData(std::string_view text) {
     xmlNodePtr child = xmlNewCDataBlock(parent->doc, X(clean), static_cast<int>(clean.size()));
     xmlAddChild(parent, child);
     MarkModified();
-    return Node(state_, child, generation_);
+    return Node(FState, child, FGeneration);
 }
 
 Node Node::AppendComment(std::string_view text) {
@@ -610,7 +610,7 @@ Node Node::AppendComment(std::string_view text) {
     xmlNodePtr child = xmlNewDocComment(parent->doc, X(clean));
     xmlAddChild(parent, child);
     MarkModified();
-    return Node(state_, child, generation_);
+    return Node(FState, child, FGeneration);
 }
 
 void Node::Remove() {
@@ -619,7 +619,7 @@ void Node::Remove() {
     if (node->parent->type == XML_DOCUMENT_NODE && node == xmlDocGetRootElement(node->doc))
         throw XmlError("The document element cannot be removed");
     xmlUnlinkNode(node);
-    state_->removed.push_back(node);
+    FState->removed.push_back(node);
     MarkModified();
 }
 
@@ -730,7 +730,7 @@ void Node::SetText(std::string_view text) {
     while (node->children) {
         xmlNodePtr child = node->children;
         xmlUnlinkNode(child);
-        state_->removed.push_back(child);
+        FState->removed.push_back(child);
     }
     if (!clean.empty()) xmlAddChild(node, xmlNewDocTextLen(node->doc, X(clean), static_cast<int>(clean.size())));
     MarkModified();
@@ -740,19 +740,19 @@ std::string Node::FirstChildText() const {
     xmlNodePtr node = N(Checked());
     xmlNodePtr child = node->children;
     if (!child) return {};
-    if (child->type == XML_ELEMENT_NODE) return Node(state_, child, generation_).Text();
+    if (child->type == XML_ELEMENT_NODE) return Node(FState, child, FGeneration).Text();
     return S(child->content);
 }
 
 // ---------------------------------------------------------------- Document
 
-Document::Document() : state_(std::make_shared<detail::DocState>()) {
+Document::Document() : FState(std::make_shared<detail::DocState>()) {
     InitLibxml();
-    state_->doc = detail::DocState::NewEmpty();
+    FState->doc = detail::DocState::NewEmpty();
 }
 
 Document::~Document() {
-    if (state_->autoSave && state_->modified && !state_->fileName.empty()) {
+    if (FState->autoSave && FState->modified && !FState->fileName.empty()) {
         try {
             Save();
         } catch (...) {
@@ -760,12 +760,12 @@ Document::~Document() {
         }
     }
     // Handles that outlive the document see a stale generation.
-    state_->Reset(nullptr);
+    FState->Reset(nullptr);
 }
 
 void Document::Clear() {
-    state_->Reset(detail::DocState::NewEmpty());
-    state_->modified = false;
+    FState->Reset(detail::DocState::NewEmpty());
+    FState->modified = false;
 }
 
 void Document::LoadFromString(std::string_view text) { LoadFromMemory(text, std::string()); }
@@ -853,10 +853,10 @@ void Document::LoadFromMemory(std::string_view text, const std::string& source) 
     }
     // Whatever happens, the old content is gone: a failed load leaves an
     // empty document, never a half-parsed one.
-    state_->Reset(detail::DocState::NewEmpty());
-    state_->modified = false;
-    state_->Reset(ParseText(text, source));
-    state_->modified = false;
+    FState->Reset(detail::DocState::NewEmpty());
+    FState->modified = false;
+    FState->Reset(ParseText(text, source));
+    FState->modified = false;
 }
 
 void Document::LoadFromFile(const std::string& fileName) {
@@ -864,18 +864,18 @@ void Document::LoadFromFile(const std::string& fileName) {
     try {
         text = ReadWholeFile(fileName);
     } catch (const XmlError&) {
-        state_->Reset(detail::DocState::NewEmpty());
-        state_->modified = false;
+        FState->Reset(detail::DocState::NewEmpty());
+        FState->modified = false;
         throw;
     }
     LoadFromMemory(text, fileName);
-    state_->fileName = fileName;
+    FState->fileName = fileName;
 }
 
 std::string Document::SaveToString() const {
     xmlChar* buffer = nullptr;
     int size = 0;
-    xmlDocDumpFormatMemoryEnc(state_->doc, &buffer, &size, "UTF-8", 1);
+    xmlDocDumpFormatMemoryEnc(FState->doc, &buffer, &size, "UTF-8", 1);
     if (!buffer) throw XmlError("Cannot serialise the XML document");
     std::string result(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(size));
     xmlFree(buffer);
@@ -890,26 +890,26 @@ void Document::SaveToFile(const std::string& fileName) {
     } catch (const std::runtime_error& error) {
         throw XmlError(error.what());
     }
-    state_->fileName = fileName;
-    state_->modified = false;
+    FState->fileName = fileName;
+    FState->modified = false;
 }
 
-void Document::Save() { SaveToFile(state_->fileName); }
+void Document::Save() { SaveToFile(FState->fileName); }
 
-const std::string& Document::FileName() const { return state_->fileName; }
+const std::string& Document::FileName() const { return FState->fileName; }
 
 Node Document::DocumentElement() const {
-    xmlNodePtr root = state_->doc ? xmlDocGetRootElement(state_->doc) : nullptr;
-    return root ? Node(state_, root, state_->generation) : Node();
+    xmlNodePtr root = FState->doc ? xmlDocGetRootElement(FState->doc) : nullptr;
+    return root ? Node(FState, root, FState->generation) : Node();
 }
 
 Node Document::CreateDocumentElement(std::string_view name) {
-    xmlNodePtr root = xmlNewDocNode(state_->doc, nullptr, X(std::string(name)), nullptr);
+    xmlNodePtr root = xmlNewDocNode(FState->doc, nullptr, X(std::string(name)), nullptr);
     if (!root) throw XmlError("Cannot create element '" + std::string(name) + "'");
-    xmlNodePtr old = xmlDocSetRootElement(state_->doc, root);
-    if (old) state_->removed.push_back(old);
-    state_->modified = true;
-    return Node(state_, root, state_->generation);
+    xmlNodePtr old = xmlDocSetRootElement(FState->doc, root);
+    if (old) FState->removed.push_back(old);
+    FState->modified = true;
+    return Node(FState, root, FState->generation);
 }
 
 Node Document::AppendProcessingInstruction(std::string_view target, std::string_view data) {
@@ -926,41 +926,41 @@ Node Document::AppendProcessingInstruction(std::string_view target, std::string_
                 if (close != std::string::npos) version = text.substr(open + 1, close - open - 1);
             }
         }
-        if (state_->doc->version) xmlFree(const_cast<xmlChar*>(state_->doc->version));
-        state_->doc->version = xmlStrdup(X(version));
-        state_->modified = true;
+        if (FState->doc->version) xmlFree(const_cast<xmlChar*>(FState->doc->version));
+        FState->doc->version = xmlStrdup(X(version));
+        FState->modified = true;
         return {};
     }
     std::string clean = CleanText(data);
     for (std::size_t pos; (pos = clean.find("?>")) != std::string::npos;) clean.replace(pos, 2, "? >");
-    xmlNodePtr pi = xmlNewDocPI(state_->doc, X(std::string(target)), X(clean));
+    xmlNodePtr pi = xmlNewDocPI(FState->doc, X(std::string(target)), X(clean));
     if (!pi) throw XmlError("Cannot create processing instruction '" + std::string(target) + "'");
-    xmlAddChild(reinterpret_cast<xmlNodePtr>(state_->doc), pi);
-    state_->modified = true;
-    return Node(state_, pi, state_->generation);
+    xmlAddChild(reinterpret_cast<xmlNodePtr>(FState->doc), pi);
+    FState->modified = true;
+    return Node(FState, pi, FState->generation);
 }
 
 Node Document::AppendComment(std::string_view text) {
     std::string clean = CleanText(text);
     for (std::size_t pos; (pos = clean.find("--")) != std::string::npos;) clean.replace(pos, 2, "- -");
     if (!clean.empty() && clean.back() == '-') clean += ' ';
-    xmlNodePtr comment = xmlNewDocComment(state_->doc, X(clean));
-    xmlAddChild(reinterpret_cast<xmlNodePtr>(state_->doc), comment);
-    state_->modified = true;
-    return Node(state_, comment, state_->generation);
+    xmlNodePtr comment = xmlNewDocComment(FState->doc, X(clean));
+    xmlAddChild(reinterpret_cast<xmlNodePtr>(FState->doc), comment);
+    FState->modified = true;
+    return Node(FState, comment, FState->generation);
 }
 
 std::vector<Node> Document::TopLevelNodes() const {
     std::vector<Node> result;
-    for (xmlNodePtr node = state_->doc->children; node; node = node->next)
-        if (node->type != XML_DTD_NODE) result.push_back(Node(state_, node, state_->generation));
+    for (xmlNodePtr node = FState->doc->children; node; node = node->next)
+        if (node->type != XML_DTD_NODE) result.push_back(Node(FState, node, FState->generation));
     return result;
 }
 
-bool Document::Modified() const { return state_->modified; }
-void Document::SetModified(bool modified) { state_->modified = modified; }
-void Document::SetAutoSave(bool on) { state_->autoSave = on; }
-bool Document::AutoSave() const { return state_->autoSave; }
+bool Document::Modified() const { return FState->modified; }
+void Document::SetModified(bool modified) { FState->modified = modified; }
+void Document::SetAutoSave(bool on) { FState->autoSave = on; }
+bool Document::AutoSave() const { return FState->autoSave; }
 
 // ---------------------------------------------------------------- Markup
 

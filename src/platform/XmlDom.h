@@ -64,10 +64,10 @@ class Node {
 public:
     Node() = default;
 
-    bool IsNull() const { return node_ == nullptr; }
-    explicit operator bool() const { return node_ != nullptr; }
+    bool IsNull() const { return FNode == nullptr; }
+    explicit operator bool() const { return FNode != nullptr; }
     // Handles are equal when they name the same node of the same document.
-    bool operator==(const Node& other) const { return node_ == other.node_ && state_ == other.state_; }
+    bool operator==(const Node& other) const { return FNode == other.FNode && FState == other.FState; }
 
     NodeType Type() const;
     bool IsElement() const { return Type() == NodeType::Element; }
@@ -153,19 +153,19 @@ private:
     friend struct NodeAccess;
     friend struct NodeHash;
     Node(std::shared_ptr<detail::DocState> state, void* node, std::uint64_t generation)
-        : state_(std::move(state)), node_(node), generation_(generation) {}
+        : FState(std::move(state)), FNode(node), FGeneration(generation) {}
 
     void* Checked() const;  // raises XmlError for a null or stale handle
     void MarkModified() const;
 
-    std::shared_ptr<detail::DocState> state_;
-    void* node_ = nullptr;  // xmlNodePtr
-    std::uint64_t generation_ = 0;
+    std::shared_ptr<detail::DocState> FState;
+    void* FNode = nullptr;  // xmlNodePtr
+    std::uint64_t FGeneration = 0;
 };
 
 // Hashes handles by the node they name, for maps keyed by elements.
 struct NodeHash {
-    std::size_t operator()(const Node& node) const noexcept { return std::hash<const void*>{}(node.node_); }
+    std::size_t operator()(const Node& node) const noexcept { return std::hash<const void*>{}(node.FNode); }
 };
 
 // One XML document. Starts empty and active; every load replaces its
@@ -224,7 +224,7 @@ public:
 private:
     void LoadFromMemory(std::string_view text, const std::string& source);
 
-    std::shared_ptr<detail::DocState> state_;
+    std::shared_ptr<detail::DocState> FState;
 };
 
 // ---------------------------------------------------------------- Markup

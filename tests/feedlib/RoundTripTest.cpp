@@ -58,7 +58,7 @@ const std::vector<std::string> kPieces = {
 
 class RandomModel {
 public:
-    explicit RandomModel(unsigned seed) : rng_(seed) {}
+    explicit RandomModel(unsigned seed) : FRng(seed) {}
 
     std::string Text() {
         std::string text;
@@ -67,9 +67,9 @@ public:
             text += kPieces[static_cast<std::size_t>(Below(static_cast<int>(kPieces.size())))];
         return text;
     }
-    int Below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+    int Below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(FRng); }
     bool Chance(int percent) { return Below(100) < percent; }
-    int Number() { return std::uniform_int_distribution<int>(-1000, 100000)(rng_); }
+    int Number() { return std::uniform_int_distribution<int>(-1000, 100000)(FRng); }
 
     void Fill(TFeedDocument& doc) {
         doc.SetVersion(Chance(80) ? "2.0" : Text());
@@ -144,7 +144,7 @@ public:
     }
 
 private:
-    std::mt19937 rng_;
+    std::mt19937 FRng;
 };
 
 }  // namespace

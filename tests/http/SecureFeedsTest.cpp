@@ -44,50 +44,50 @@ protected:
 
         char pattern[] = "/tmp/quillet-tls-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        certificate_ = (dir_ / "cert.pem").string();
-        const std::string key = (dir_ / "key.pem").string();
+        FDir = pattern;
+        FCertificate = (FDir / "cert.pem").string();
+        const std::string key = (FDir / "key.pem").string();
         const std::string make =
             "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1"
             " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
             " -keyout " +
-            key + " -out " + certificate_ + " >/dev/null 2>&1";
+            key + " -out " + FCertificate + " >/dev/null 2>&1";
         ASSERT_EQ(std::system(make.c_str()), 0) << "could not make a certificate";
 
-        port_ = testsupport::UnusedLoopbackPort();
-        const std::string accept = "127.0.0.1:" + std::to_string(port_);
-        server_ = fork();
-        ASSERT_GE(server_, 0);
-        if (server_ == 0) {
+        FPort = testsupport::UnusedLoopbackPort();
+        const std::string accept = "127.0.0.1:" + std::to_string(FPort);
+        FServer = fork();
+        ASSERT_GE(FServer, 0);
+        if (FServer == 0) {
             const int null = open("/dev/null", O_RDWR);
             dup2(null, 0);
             dup2(null, 1);
             dup2(null, 2);
-            execlp("openssl", "openssl", "s_server", "-accept", accept.c_str(), "-cert", certificate_.c_str(), "-key",
+            execlp("openssl", "openssl", "s_server", "-accept", accept.c_str(), "-cert", FCertificate.c_str(), "-key",
                    key.c_str(), "-www", static_cast<char*>(nullptr));
             _exit(127);
         }
         const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!CanConnect(port_)) {
+        while (!CanConnect(FPort)) {
             ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "openssl s_server did not start";
             std::this_thread::sleep_for(20ms);
         }
     }
 
     void TearDown() override {
-        if (server_ > 0) {
-            kill(server_, SIGTERM);
-            waitpid(server_, nullptr, 0);
+        if (FServer > 0) {
+            kill(FServer, SIGTERM);
+            waitpid(FServer, nullptr, 0);
         }
-        if (!dir_.empty()) fs::remove_all(dir_);
+        if (!FDir.empty()) fs::remove_all(FDir);
     }
 
-    std::string Url() const { return "https://127.0.0.1:" + std::to_string(port_) + "/"; }
+    std::string Url() const { return "https://127.0.0.1:" + std::to_string(FPort) + "/"; }
 
-    fs::path dir_;
-    std::string certificate_;
-    int port_ = 0;
-    pid_t server_ = -1;
+    fs::path FDir;
+    std::string FCertificate;
+    int FPort = 0;
+    pid_t FServer = -1;
 };
 
 }  // namespace
@@ -105,7 +105,7 @@ TEST_F(SecureFeeds, SelfSignedCertificateFailsVerification) {
 
 TEST_F(SecureFeeds, TrustedCertificateGivesTheBodyOverTls) {
     http::THttpClient client({.secureFeeds = true});
-    client.SetCertificateAuthorityFile(certificate_);
+    client.SetCertificateAuthorityFile(FCertificate);
     // s_server -www answers with a page describing the TLS session.
     const std::string body = client.Get(Url());
     EXPECT_NE(body.find("TLS"), std::string::npos) << body.substr(0, 200);
@@ -115,16 +115,16 @@ TEST_F(SecureFeeds, RedirectFromHttpToHttpsIsFollowedWhenBothAreOn) {
     testsupport::LoopbackServer server;
     server.AddEndpoint("/feed", 301, {{"Location", Url()}}, "");
     http::THttpClient client({.secureFeeds = true, .followRedirects = true});
-    client.SetCertificateAuthorityFile(certificate_);
+    client.SetCertificateAuthorityFile(FCertificate);
     EXPECT_NE(client.Get(server.Url("/feed")).find("TLS"), std::string::npos);
 }
 
 TEST_F(SecureFeeds, CertificateForAnotherNameIsACertificateFailure) {
     // The certificate is trusted but made for 127.0.0.1, not for localhost.
     http::THttpClient client({.secureFeeds = true});
-    client.SetCertificateAuthorityFile(certificate_);
+    client.SetCertificateAuthorityFile(FCertificate);
     try {
-        client.Get("https://localhost:" + std::to_string(port_) + "/");
+        client.Get("https://localhost:" + std::to_string(FPort) + "/");
         FAIL() << "a certificate for another name was accepted";
     } catch (const http::HttpError& error) {
         EXPECT_EQ(error.Cause(), http::NetworkCause::Certificate) << error.what();

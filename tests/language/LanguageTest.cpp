@@ -66,23 +66,23 @@ std::string LanguageFile(const std::string& tag) {
 // Sets an environment variable for one test and puts the old value back.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
+    ScopedEnv(const char* name, const char* value) : FName(name) {
+        if (const char* old = std::getenv(name)) FOld = old;
         if (value)
             setenv(name, value, 1);
         else
             unsetenv(name);
     }
     ~ScopedEnv() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
+        if (FOld)
+            setenv(FName, FOld->c_str(), 1);
         else
-            unsetenv(name_);
+            unsetenv(FName);
     }
 
 private:
-    const char* name_;
-    std::optional<std::string> old_;
+    const char* FName;
+    std::optional<std::string> FOld;
 };
 
 std::vector<std::uint32_t> ScannedLCIDs(const TvxLanguage& language) {

@@ -40,36 +40,36 @@ protected:
     void SetUp() override {
         char pattern[] = "/tmp/quillet-panel-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        FDir = pattern;
     }
     void TearDown() override {
-        panel_.reset();
-        options_.reset();
+        FPanel.reset();
+        FOptions.reset();
         std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        fs::remove_all(FDir, ignored);
     }
 
     // Loads a store from the two texts and builds a panel on it.
     TOptionsPanel& Build(const std::string& structXml, const std::string& configXml) {
         Load(structXml, configXml);
-        panel_ = std::make_unique<TOptionsPanel>();
-        panel_->SetOptions(options_.get());
-        return *panel_;
+        FPanel = std::make_unique<TOptionsPanel>();
+        FPanel->SetOptions(FOptions.get());
+        return *FPanel;
     }
     void Load(const std::string& structXml, const std::string& configXml) {
         // The previous store saves its modified configuration as it goes, so
         // it must go before the new files are written.
-        panel_.reset();
-        options_.reset();
+        FPanel.reset();
+        FOptions.reset();
         Write("struct.xml", structXml);
         Write("config.xml", configXml);
-        options_ = std::make_unique<TOptions>();
-        options_->Load(Path("struct.xml"), Path("config.xml"));
+        FOptions = std::make_unique<TOptions>();
+        FOptions->Load(Path("struct.xml"), Path("config.xml"));
     }
     void Write(const std::string& name, const std::string& text) { std::ofstream(Path(name)) << text; }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string Path(const std::string& name) const { return (FDir / name).string(); }
 
-    std::string Config(std::string_view path) { return options_->GetConfigNode(path).Text(); }
+    std::string Config(std::string_view path) { return FOptions->GetConfigNode(path).Text(); }
     // config.xml as it is on disk now.
     std::string SavedConfig(std::string_view path) {
         TOptions reread;
@@ -79,14 +79,14 @@ protected:
 
     template <typename T>
     T* Find(const char* name) {
-        return panel_->findChild<T*>(QString::fromLatin1(name));
+        return FPanel->findChild<T*>(QString::fromLatin1(name));
     }
     TOptionsPage* Page(const char* name) { return Find<TOptionsPage>(name); }
     const TOptionsControl& Row(const char* page, std::size_t index) { return *Page(page)->Rows().at(index); }
 
-    fs::path dir_;
-    std::unique_ptr<TOptions> options_;
-    std::unique_ptr<TOptionsPanel> panel_;
+    fs::path FDir;
+    std::unique_ptr<TOptions> FOptions;
+    std::unique_ptr<TOptionsPanel> FPanel;
 };
 
 const char* const kTreeStruct = R"(<options>
@@ -176,8 +176,8 @@ TEST_F(OptionsPanelTest, SelectingEntriesSwitchesPages) {
 
 TEST_F(OptionsPanelTest, BuildingCreatesMissingConfigElementsEmpty) {
     Build(kTreeStruct, "<config><internal><x>1</x></internal></config>");
-    EXPECT_TRUE(options_->ConfigDocument().Modified());
-    const std::string saved = options_->ConfigDocument().SaveToString();
+    EXPECT_TRUE(FOptions->ConfigDocument().Modified());
+    const std::string saved = FOptions->ConfigDocument().SaveToString();
     EXPECT_NE(saved.find("<Host/>"), std::string::npos) << saved;
     EXPECT_NE(saved.find("<Seconds/>"), std::string::npos) << saved;
     // Nothing is made up for the program's own values.
@@ -245,8 +245,8 @@ TEST_F(OptionsPanelTest, ChoiceShowsTheStoredEntryOrNone) {
 TEST_F(OptionsPanelTest, ChoiceBuiltWithItsDefaultBeforeValuesAreRead) {
     Load(kChoiceStruct, "<c/>");
     TOptionsPage page;
-    page.SetStructNode(options_->GetStructNode("general"));
-    page.SetConfigNode(options_->GetConfigNode("general"));
+    page.SetStructNode(FOptions->GetStructNode("general"));
+    page.SetConfigNode(FOptions->GetConfigNode("general"));
     page.BuildControls();
     EXPECT_EQ(qobject_cast<QComboBox*>(page.Rows()[0]->Editor())->currentIndex(), 1);  // default="SLOW"
     EXPECT_EQ(qobject_cast<QComboBox*>(page.Rows()[1]->Editor())->currentIndex(), 0);
@@ -417,7 +417,7 @@ TEST_F(OptionsPanelTest, BadNamesStopTheBuildNamingTheElement) {
         Load(c.structXml, "<c/>");
         TOptionsPanel panel;
         try {
-            panel.SetOptions(options_.get());
+            panel.SetOptions(FOptions.get());
             ADD_FAILURE() << "no error for " << c.structXml;
         } catch (const EOptionsStructure& e) {
             EXPECT_NE(std::string(e.what()).find(c.expected), std::string::npos) << e.what();
@@ -429,7 +429,7 @@ TEST_F(OptionsPanelTest, BadNamesStopTheBuildNamingTheElement) {
     // The same name in different pages or groups is fine.
     Load(R"(<o><p1 type="page"><A/><G type="group"><A/></G></p1><p2 type="page"><A/></p2></o>)", "<c/>");
     TOptionsPanel panel;
-    EXPECT_NO_THROW(panel.SetOptions(options_.get()));
+    EXPECT_NO_THROW(panel.SetOptions(FOptions.get()));
 }
 
 TEST_F(OptionsPanelTest, CommentsInAPageAreNotOptions) {
@@ -444,7 +444,7 @@ TEST_F(OptionsPanelTest, ValuesStayInTheDocumentUntilApplied) {
     EXPECT_EQ(Config("general\\A"), "old");
     panel.ApplyChanges();
     EXPECT_EQ(Config("general\\A"), "new");
-    EXPECT_FALSE(options_->ConfigDocument().Modified());
+    EXPECT_FALSE(FOptions->ConfigDocument().Modified());
     EXPECT_EQ(SavedConfig("general\\A"), "new");
 }
 
@@ -454,7 +454,7 @@ TEST_F(OptionsPanelTest, ApplyErrorsPropagateAndNothingIsSaved) {
               "<c><general><A>a</A><B>b</B></general></c>");
     qobject_cast<QLineEdit*>(Row("generalPage", 1).Editor())->setText("changed");
     // An option element that turned into a container cannot take a value.
-    options_->GetConfigNode("general\\A").AppendElement("child");
+    FOptions->GetConfigNode("general\\A").AppendElement("child");
     EXPECT_THROW(panel.ApplyChanges(), xml::XmlError);
     EXPECT_EQ(Config("general\\B"), "b");
     EXPECT_EQ(SavedConfig("general\\B"), "b");
@@ -467,7 +467,7 @@ TEST_F(OptionsPanelTest, TreeWidthZeroHidesTheTreeAndKeepsTheFirstPage) {
     EXPECT_EQ(panel.TreeWidth(), 0);
     EXPECT_TRUE(panel.OptionsTreeView()->isHidden());
     Load(R"(<o><general type="page" caption="General"><A/></general><more type="page" caption="More"/></o>)", "<c/>");
-    panel.SetOptions(options_.get());
+    panel.SetOptions(FOptions.get());
     EXPECT_EQ(panel.OptionsNoteBook()->currentIndex(), 0);
     EXPECT_EQ(panel.OptionsNoteBook()->currentWidget()->objectName(), "general");
     panel.SetTreeWidth(150);
@@ -478,7 +478,7 @@ TEST_F(OptionsPanelTest, TreeWidthZeroHidesTheTreeAndKeepsTheFirstPage) {
 
 TEST_F(OptionsPanelTest, SettingTheStoreAgainRebuilds) {
     TOptionsPanel& panel = Build(kTreeStruct, "<c/>");
-    panel.SetOptions(options_.get());
+    panel.SetOptions(FOptions.get());
     EXPECT_EQ(panel.OptionsTreeView()->topLevelItemCount(), 3);
     EXPECT_EQ(panel.OptionsNoteBook()->count(), 2);
     EXPECT_EQ(panel.Pages().size(), 2u);

@@ -121,13 +121,13 @@ TEST(Convert, BoolToStrIsWhatStrToBoolReads) {
 class ElementValues : public ::testing::Test {
 protected:
     void SetUp() override {
-        doc_.LoadFromString(
+        FDoc.LoadFromString(
             "<config><interval>60</interval><flag>True</flag><off>0</off><empty/><word>soon</word>"
             "<cdata><![CDATA[15]]></cdata><mixed>1<b/></mixed></config>");
     }
-    xml::Node Element(const char* name) { return doc_.DocumentElement().ChildByName(name); }
+    xml::Node Element(const char* name) { return FDoc.DocumentElement().ChildByName(name); }
 
-    xml::Document doc_;
+    xml::Document FDoc;
 };
 
 TEST_F(ElementValues, ConvertTheirText) {

@@ -79,14 +79,14 @@ protected:
     void SetUp() override {
         for (const char* name : kVariables) {
             const char* value = std::getenv(name);
-            saved_.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+            FSaved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
             unsetenv(name);
         }
     }
     void TearDown() override {
         for (std::size_t i = 0; i < std::size(kVariables); ++i) {
-            if (saved_[i]) {
-                setenv(kVariables[i], saved_[i]->c_str(), 1);
+            if (FSaved[i]) {
+                setenv(kVariables[i], FSaved[i]->c_str(), 1);
             } else {
                 unsetenv(kVariables[i]);
             }
@@ -104,7 +104,7 @@ protected:
     }
 
     static constexpr const char* kVariables[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-    std::vector<std::optional<std::string>> saved_;
+    std::vector<std::optional<std::string>> FSaved;
 };
 
 TEST_F(LocaleEnvironment, DefaultsFollowThePosixOrder) {

@@ -10,20 +10,20 @@
 
 namespace testsupport {
 
-ScopedUmask::ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
-ScopedUmask::~ScopedUmask() { ::umask(previous_); }
+ScopedUmask::ScopedUmask(mode_t mask) : FPrevious(::umask(mask)) {}
+ScopedUmask::~ScopedUmask() { ::umask(FPrevious); }
 
 FullDisk::FullDisk(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &previous_);
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit tiny = previous_;
+    ::getrlimit(RLIMIT_FSIZE, &FPrevious);
+    FPreviousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = FPrevious;
     tiny.rlim_cur = bytes;
     ::setrlimit(RLIMIT_FSIZE, &tiny);
 }
 
 FullDisk::~FullDisk() {
-    ::setrlimit(RLIMIT_FSIZE, &previous_);
-    std::signal(SIGXFSZ, previousHandler_);
+    ::setrlimit(RLIMIT_FSIZE, &FPrevious);
+    std::signal(SIGXFSZ, FPreviousHandler);
 }
 
 std::optional<OtherUser> AnotherUser() {
@@ -43,7 +43,7 @@ int RunInChild(const std::function<int()>& body) {
 ScopedEnvironment::ScopedEnvironment(const std::vector<std::pair<std::string, std::optional<std::string>>>& changes) {
     for (const auto& [name, value] : changes) {
         const char* old = std::getenv(name.c_str());
-        previous_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        FPrevious.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
         if (value)
             ::setenv(name.c_str(), value->c_str(), 1);
         else
@@ -52,7 +52,7 @@ ScopedEnvironment::ScopedEnvironment(const std::vector<std::pair<std::string, st
 }
 
 ScopedEnvironment::~ScopedEnvironment() {
-    for (auto it = previous_.rbegin(); it != previous_.rend(); ++it) {
+    for (auto it = FPrevious.rbegin(); it != FPrevious.rend(); ++it) {
         if (it->second)
             ::setenv(it->first.c_str(), it->second->c_str(), 1);
         else

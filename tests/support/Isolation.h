@@ -20,7 +20,7 @@ public:
     ~ScopedUmask();
 
 private:
-    mode_t previous_;
+    mode_t FPrevious;
 };
 
 // Files this process writes may not grow beyond `bytes` while it lives,
@@ -31,8 +31,8 @@ public:
     ~FullDisk();
 
 private:
-    rlimit previous_{};
-    void (*previousHandler_)(int) = nullptr;
+    rlimit FPrevious{};
+    void (*FPreviousHandler)(int) = nullptr;
 };
 
 struct OtherUser {
@@ -53,7 +53,7 @@ public:
     ~ScopedEnvironment();
 
 private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> previous_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> FPrevious;
 };
 
 // No desktop session to reach: no session bus, no display. A secret store

@@ -188,47 +188,47 @@ bool ValidatorsMatch(const Request& request, const std::string& etag, const std:
 LoopbackServer::LoopbackServer() {
     int wake[2];
     if (pipe2(wake, O_CLOEXEC) != 0) Fail("pipe");
-    wakeRead_ = wake[0];
-    wakeWrite_ = wake[1];
+    FWakeRead = wake[0];
+    FWakeWrite = wake[1];
 
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) Fail("socket");
+    FListenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (FListenFd < 0) Fail("socket");
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;  // ephemeral
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Fail("bind");
-    if (listen(listenFd_, 64) != 0) Fail("listen");
+    if (bind(FListenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Fail("bind");
+    if (listen(FListenFd, 64) != 0) Fail("listen");
     socklen_t length = sizeof address;
-    if (getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) Fail("getsockname");
-    port_ = ntohs(address.sin_port);
+    if (getsockname(FListenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) Fail("getsockname");
+    FPort = ntohs(address.sin_port);
 
-    acceptThread_ = std::thread([this] { AcceptLoop(); });
+    FAcceptThread = std::thread([this] { AcceptLoop(); });
 }
 
 LoopbackServer::~LoopbackServer() { Stop(); }
 
 void LoopbackServer::Stop() {
-    if (stopping_.exchange(true)) return;
-    // The pipe is never drained, so every poll on wakeRead_ sees it from now on.
+    if (FStopping.exchange(true)) return;
+    // The pipe is never drained, so every poll on FWakeRead sees it from now on.
     const char byte = 'x';
-    [[maybe_unused]] auto written = write(wakeWrite_, &byte, 1);
-    if (acceptThread_.joinable()) acceptThread_.join();
+    [[maybe_unused]] auto written = write(FWakeWrite, &byte, 1);
+    if (FAcceptThread.joinable()) FAcceptThread.join();
 
     std::vector<Connection> connections;
     {
-        std::lock_guard lock(mutex_);
-        connections.swap(connectionThreads_);
+        std::lock_guard lock(FMutex);
+        connections.swap(FConnectionThreads);
     }
     for (auto& connection : connections) connection.thread.join();
 
-    close(listenFd_);
-    close(wakeRead_);
-    close(wakeWrite_);
+    close(FListenFd);
+    close(FWakeRead);
+    close(FWakeWrite);
 }
 
 std::string LoopbackServer::Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://127.0.0.1:" + std::to_string(FPort) + path;
 }
 
 void LoopbackServer::AddEndpoint(const std::string& path, int status, HeaderList headers, std::string body) {
@@ -249,8 +249,8 @@ void LoopbackServer::AddEndpoint(const std::string& path, Response response) {
 }
 
 void LoopbackServer::AddHandler(const std::string& path, Handler handler) {
-    std::lock_guard lock(mutex_);
-    handlers_[path] = std::move(handler);
+    std::lock_guard lock(FMutex);
+    FHandlers[path] = std::move(handler);
 }
 
 void LoopbackServer::AddConditionalEndpoint(const std::string& path, Response response, const std::string& etag,
@@ -269,47 +269,47 @@ void LoopbackServer::AddConditionalEndpoint(const std::string& path, Response re
 }
 
 int LoopbackServer::NumHits(const std::string& path) const {
-    std::lock_guard lock(mutex_);
-    const auto it = hits_.find(path);
-    return it == hits_.end() ? 0 : it->second;
+    std::lock_guard lock(FMutex);
+    const auto it = FHits.find(path);
+    return it == FHits.end() ? 0 : it->second;
 }
 
 int LoopbackServer::NumRequests() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(requests_.size());
+    std::lock_guard lock(FMutex);
+    return static_cast<int>(FRequests.size());
 }
 
 int LoopbackServer::NumConnections() const {
-    std::lock_guard lock(mutex_);
-    return connections_;
+    std::lock_guard lock(FMutex);
+    return FConnections;
 }
 
 Request LoopbackServer::LastRequest() const {
-    std::lock_guard lock(mutex_);
-    return requests_.empty() ? Request{} : requests_.back();
+    std::lock_guard lock(FMutex);
+    return FRequests.empty() ? Request{} : FRequests.back();
 }
 
 std::vector<Request> LoopbackServer::Requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
+    std::lock_guard lock(FMutex);
+    return FRequests;
 }
 
 void LoopbackServer::AcceptLoop() {
     for (;;) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        pollfd fds[2] = {{FListenFd, POLLIN, 0}, {FWakeRead, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             return;
         }
         if (fds[1].revents != 0) return;
-        const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = accept4(FListenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) continue;
 
         ReapFinishedConnections();
         auto done = std::make_shared<std::atomic<bool>>(false);
-        std::lock_guard lock(mutex_);
-        ++connections_;
-        connectionThreads_.push_back({std::thread([this, fd, done] {
+        std::lock_guard lock(FMutex);
+        ++FConnections;
+        FConnectionThreads.push_back({std::thread([this, fd, done] {
                                           Serve(fd);
                                           close(fd);
                                           *done = true;
@@ -321,11 +321,11 @@ void LoopbackServer::AcceptLoop() {
 void LoopbackServer::ReapFinishedConnections() {
     std::vector<Connection> finished;
     {
-        std::lock_guard lock(mutex_);
-        auto firstFinished = std::stable_partition(connectionThreads_.begin(), connectionThreads_.end(),
+        std::lock_guard lock(FMutex);
+        auto firstFinished = std::stable_partition(FConnectionThreads.begin(), FConnectionThreads.end(),
                                                    [](const Connection& c) { return !*c.done; });
-        std::move(firstFinished, connectionThreads_.end(), std::back_inserter(finished));
-        connectionThreads_.erase(firstFinished, connectionThreads_.end());
+        std::move(firstFinished, FConnectionThreads.end(), std::back_inserter(finished));
+        FConnectionThreads.erase(firstFinished, FConnectionThreads.end());
     }
     for (auto& connection : finished) connection.thread.join();
 }
@@ -341,13 +341,13 @@ void LoopbackServer::Serve(int fd) {
         LoopbackServer& server;
         bool counted = true;
         explicit TInFlight(LoopbackServer& s) : server(s) {
-            const int now = ++server.inFlight_;
-            int peak = server.maxInFlight_.load();
-            while (now > peak && !server.maxInFlight_.compare_exchange_weak(peak, now)) {
+            const int now = ++server.FInFlight;
+            int peak = server.FMaxInFlight.load();
+            while (now > peak && !server.FMaxInFlight.compare_exchange_weak(peak, now)) {
             }
         }
         void Answered() {
-            if (counted) --server.inFlight_;
+            if (counted) --server.FInFlight;
             counted = false;
         }
         ~TInFlight() { Answered(); }
@@ -358,7 +358,7 @@ void LoopbackServer::Serve(int fd) {
         // Hold the connection open until the client gives up or the server stops.
         char buffer[1024];
         for (;;) {
-            pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+            pollfd fds[2] = {{fd, POLLIN, 0}, {FWakeRead, POLLIN, 0}};
             if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
             if (fds[1].revents != 0) return;
             if (fds[0].revents != 0) {
@@ -379,7 +379,7 @@ bool LoopbackServer::ReadRequest(int fd, Request& request) {
     std::size_t headEnd;
     while ((headEnd = data.find("\r\n\r\n")) == std::string::npos) {
         if (data.size() > kMaxRequestHead) return false;
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        pollfd fds[2] = {{fd, POLLIN, 0}, {FWakeRead, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -428,7 +428,7 @@ bool LoopbackServer::ReadRequest(int fd, Request& request) {
     if (wanted > kMaxRequestBody) return false;
     request.body = data.substr(headEnd + 4);
     while (request.body.size() < wanted) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        pollfd fds[2] = {{fd, POLLIN, 0}, {FWakeRead, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -501,15 +501,15 @@ Response LoopbackServer::Dispatch(const Request& request) {
     Handler handler;
     std::string key = request.path;
     {
-        std::lock_guard lock(mutex_);
-        requests_.push_back(request);
-        auto it = handlers_.find(request.target);
-        if (it != handlers_.end())
+        std::lock_guard lock(FMutex);
+        FRequests.push_back(request);
+        auto it = FHandlers.find(request.target);
+        if (it != FHandlers.end())
             key = request.target;
         else
-            it = handlers_.find(request.path);
-        ++hits_[key];
-        if (it != handlers_.end()) handler = it->second;
+            it = FHandlers.find(request.path);
+        ++FHits[key];
+        if (it != FHandlers.end()) handler = it->second;
     }
     if (!handler) {
         Response notFound;
@@ -616,7 +616,7 @@ bool LoopbackServer::SendAll(int fd, const char* data, std::size_t size) {
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-        pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeRead_, POLLIN, 0}};
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {FWakeRead, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
         if (fds[1].revents != 0) return false;
         if (fds[0].revents & (POLLERR | POLLHUP)) return false;
@@ -625,7 +625,7 @@ bool LoopbackServer::SendAll(int fd, const char* data, std::size_t size) {
 }
 
 bool LoopbackServer::Pause(std::chrono::milliseconds delay) {
-    pollfd wake{wakeRead_, POLLIN, 0};
+    pollfd wake{FWakeRead, POLLIN, 0};
     return poll(&wake, 1, static_cast<int>(delay.count())) == 0;
 }
 

@@ -124,7 +124,7 @@ public:
     // all threads. Safe to call twice.
     void Stop();
 
-    std::uint16_t Port() const { return port_; }
+    std::uint16_t Port() const { return FPort; }
     // "http://127.0.0.1:<port><path>"
     std::string Url(const std::string& path) const;
 
@@ -146,8 +146,8 @@ public:
     int NumRequests() const;
     int NumConnections() const;  // accepted connections, with or without a request
     // Requests read and not yet answered, and the most there ever were at once.
-    int InFlightRequests() const { return inFlight_; }
-    int MaxConcurrentRequests() const { return maxInFlight_; }
+    int InFlightRequests() const { return FInFlight; }
+    int MaxConcurrentRequests() const { return FMaxInFlight; }
 
     Request LastRequest() const;
     std::string LastRequestLine() const { return LastRequest().requestLine; }
@@ -172,21 +172,21 @@ private:
     bool Pause(std::chrono::milliseconds delay);
     void ReapFinishedConnections();
 
-    int listenFd_ = -1;
-    int wakeRead_ = -1;  // becomes readable (and stays so) when the server stops
-    int wakeWrite_ = -1;
-    std::uint16_t port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::atomic<int> inFlight_{0};
-    std::atomic<int> maxInFlight_{0};
-    std::thread acceptThread_;
+    int FListenFd = -1;
+    int FWakeRead = -1;  // becomes readable (and stays so) when the server stops
+    int FWakeWrite = -1;
+    std::uint16_t FPort = 0;
+    std::atomic<bool> FStopping{false};
+    std::atomic<int> FInFlight{0};
+    std::atomic<int> FMaxInFlight{0};
+    std::thread FAcceptThread;
 
-    mutable std::mutex mutex_;
-    std::map<std::string, Handler> handlers_;
-    std::map<std::string, int> hits_;
-    std::vector<Request> requests_;
-    int connections_ = 0;
-    std::vector<Connection> connectionThreads_;
+    mutable std::mutex FMutex;
+    std::map<std::string, Handler> FHandlers;
+    std::map<std::string, int> FHits;
+    std::vector<Request> FRequests;
+    int FConnections = 0;
+    std::vector<Connection> FConnectionThreads;
 };
 
 }  // namespace testsupport

@@ -15,12 +15,12 @@ namespace testsupport {
 TempFolder::TempFolder(const std::string& prefix) {
     std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a temporary folder");
-    path_ = pattern;
+    FPath = pattern;
 }
 
 TempFolder::~TempFolder() {
     std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    fs::remove_all(FPath, ignored);
 }
 
 int UnusedLoopbackPort() {

@@ -14,11 +14,11 @@ public:
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    std::string Path() const { return path_.string(); }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
+    std::string Path() const { return FPath.string(); }
+    std::string File(const std::string& name) const { return (FPath / name).string(); }
 
 private:
-    std::filesystem::path path_;
+    std::filesystem::path FPath;
 };
 
 // A port on 127.0.0.1 on which nothing listens (it was free a moment ago).

@@ -72,39 +72,39 @@ class ScopedSessionFolders {
 public:
     ScopedSessionFolders() {
         for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"}) {
-            saved_.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
-            qputenv(name, QDir(folder_.path()).filePath(QString::fromLatin1(name)).toLocal8Bit());
+            FSaved.push_back({name, qgetenv(name), qEnvironmentVariableIsSet(name)});
+            qputenv(name, QDir(FFolder.path()).filePath(QString::fromLatin1(name)).toLocal8Bit());
             QDir().mkpath(qEnvironmentVariable(name));
             // As a session makes them: the user's alone.
             QFile::setPermissions(qEnvironmentVariable(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         }
     }
     ~ScopedSessionFolders() {
-        for (const auto& [name, value, wasSet] : saved_) {
+        for (const auto& [name, value, wasSet] : FSaved) {
             if (wasSet)
                 qputenv(name, value);
             else
                 qunsetenv(name);
         }
     }
-    QString Path() const { return folder_.path(); }
+    QString Path() const { return FFolder.path(); }
 
 private:
-    QTemporaryDir folder_;
-    std::vector<std::tuple<const char*, QByteArray, bool>> saved_;
+    QTemporaryDir FFolder;
+    std::vector<std::tuple<const char*, QByteArray, bool>> FSaved;
 };
 
 // A process that listens on `path` and answers "ok" to anything, as one
 // squatting the instance's socket would; as `user` where given.
 class TSquatter {
 public:
-    TSquatter(const QString& path, std::optional<testsupport::OtherUser> user) : path_(path) {
+    TSquatter(const QString& path, std::optional<testsupport::OtherUser> user) : FPath(path) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         QFile::encodeName(path).toStdString().copy(address.sun_path, sizeof address.sun_path - 1);
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        pid_ = ::fork();
-        if (pid_ != 0) {
+        FPid = ::fork();
+        if (FPid != 0) {
             ::close(fd);
             return;
         }
@@ -118,17 +118,17 @@ public:
         }
     }
     ~TSquatter() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        QFile::remove(path_);
+        ::kill(FPid, SIGKILL);
+        ::waitpid(FPid, nullptr, 0);
+        QFile::remove(FPath);
     }
     bool Listening() const {
-        return apptest::WaitUntil([this] { return QFileInfo(path_).exists(); }, 3000);
+        return apptest::WaitUntil([this] { return QFileInfo(FPath).exists(); }, 3000);
     }
 
 private:
-    QString path_;
-    pid_t pid_ = -1;
+    QString FPath;
+    pid_t FPid = -1;
 };
 
 // A second start's hand-over, run beside the event loop the first answers from.

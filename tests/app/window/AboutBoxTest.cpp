@@ -33,15 +33,15 @@ public slots:
 class AboutBoxTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        home_ = std::make_unique<apptest::TStagedHome>();
+        FHome = std::make_unique<apptest::TStagedHome>();
         GlobalLanguage().Scan("languages");
         GlobalLanguage().SetLCID(1033);
     }
     void TearDown() override {
         GlobalLanguage().SetLCID(1033);
-        home_.reset();
+        FHome.reset();
     }
-    std::unique_ptr<apptest::TStagedHome> home_;
+    std::unique_ptr<apptest::TStagedHome> FHome;
 };
 
 }  // namespace
@@ -118,7 +118,7 @@ TEST_F(AboutBoxTest, ShowsTheHomeFolderInEveryLanguage) {
         TAboutBox box(nullptr);
         EXPECT_EQ(box.HomeFolder->text(), QDir::toNativeSeparators(QDir::currentPath()));
         EXPECT_EQ(QDir(box.HomeFolder->text()).canonicalPath(),
-                  QString::fromStdString(std::filesystem::canonical(home_->Dir()).string()));
+                  QString::fromStdString(std::filesystem::canonical(FHome->Dir()).string()));
         EXPECT_TRUE(box.HomeFolder->textInteractionFlags() & Qt::TextSelectableByMouse);
         EXPECT_FALSE(box.Label5->text().isEmpty());
         if (lcid == 1031) {

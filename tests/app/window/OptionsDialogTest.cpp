@@ -27,14 +27,14 @@ namespace {
 class OptionsDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        home_ = std::make_unique<apptest::TStagedHome>();
+        FHome = std::make_unique<apptest::TStagedHome>();
         SelectLanguage(1033);
     }
     void TearDown() override {
-        options_.reset();
+        FOptions.reset();
         // Leave the catalogue in English for the suites that follow.
         GlobalLanguage().SetLCID(1033);
-        home_.reset();
+        FHome.reset();
     }
 
     // Selects a language and loads the store from that language's
@@ -42,18 +42,18 @@ protected:
     void SelectLanguage(std::uint32_t lcid) {
         GlobalLanguage().Scan("languages");
         GlobalLanguage().SetLCID(lcid);
-        options_.reset();
-        options_ = std::make_unique<TOptions>();
-        options_->Load(LangFile("struct.xml"), "config.xml");
+        FOptions.reset();
+        FOptions = std::make_unique<TOptions>();
+        FOptions->Load(LangFile("struct.xml"), "config.xml");
     }
 
     // A value as config.xml holds it on disk now.
     std::string Saved(std::string_view path) {
         xml::Document config;
-        config.LoadFromFile((home_->Dir() / "config.xml").string());
+        config.LoadFromFile((FHome->Dir() / "config.xml").string());
         return TOptions::FindNodeByPath(config.DocumentElement(), path).Text();
     }
-    std::string Current(std::string_view path) { return options_->GetConfigNode(path).Text(); }
+    std::string Current(std::string_view path) { return FOptions->GetConfigNode(path).Text(); }
 
     template <typename T>
     static T* Find(QObject* root, const char* name) {
@@ -76,21 +76,21 @@ protected:
         return nullptr;
     }
 
-    std::unique_ptr<apptest::TStagedHome> home_;
-    std::unique_ptr<TOptions> options_;
+    std::unique_ptr<apptest::TStagedHome> FHome;
+    std::unique_ptr<TOptions> FOptions;
 };
 
 }  // namespace
 
 TEST_F(OptionsDialogTest, HostsTheGeneralPageWithoutTree) {
-    TFormOptions dialog(nullptr, *options_);
+    TFormOptions dialog(nullptr, *FOptions);
     EXPECT_EQ(dialog.objectName(), "FormOptions");
     EXPECT_EQ(dialog.windowTitle(), "Options");
     EXPECT_GE(dialog.width(), 339);
     EXPECT_GE(dialog.height(), 236);
     EXPECT_EQ(dialog.OptionsPanel->objectName(), "OptionsPanel");
     EXPECT_EQ(dialog.OptionsPanel->TreeWidth(), 0);
-    EXPECT_EQ(dialog.OptionsPanel->Options(), options_.get());
+    EXPECT_EQ(dialog.OptionsPanel->Options(), FOptions.get());
     EXPECT_EQ(dialog.OptionsPanel->OptionsNoteBook()->currentWidget()->objectName(), "general");
 
     // OK, Apply, Cancel from left to right; OK is the default button.
@@ -118,7 +118,7 @@ TEST_F(OptionsDialogTest, HostsTheGeneralPageWithoutTree) {
 }
 
 TEST_F(OptionsDialogTest, ApplyThenCancelKeepsTheAppliedValues) {
-    TFormOptions dialog(nullptr, *options_);
+    TFormOptions dialog(nullptr, *FOptions);
     Edit(dialog, "UpdateInterval")->setText("120");
     Check(dialog, "ExternalBrowser")->setChecked(true);
     dialog.ApplyBtn->click();
@@ -129,50 +129,50 @@ TEST_F(OptionsDialogTest, ApplyThenCancelKeepsTheAppliedValues) {
     dialog.CancelBtn->click();
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_EQ(Current("general\\UpdateInterval"), "120");
-    options_.reset();
+    FOptions.reset();
     EXPECT_EQ(Saved("general\\UpdateInterval"), "120");
     EXPECT_EQ(Saved("general\\ExternalBrowser"), "True");
 }
 
 TEST_F(OptionsDialogTest, CancelAloneChangesNoValue) {
-    const std::string before = home_->ReadFile("config.xml");
+    const std::string before = FHome->ReadFile("config.xml");
     {
-        TFormOptions dialog(nullptr, *options_);
+        TFormOptions dialog(nullptr, *FOptions);
         Edit(dialog, "BalloonTimeout")->setText("3");
         Check(dialog, "SecureFeeds")->toggle();
         dialog.CancelBtn->click();
     }
     EXPECT_EQ(Current("general\\BalloonTimeout"), "10");
     EXPECT_EQ(Current("general\\SecureFeeds"), "True");
-    EXPECT_EQ(home_->ReadFile("config.xml"), before);
-    options_.reset();
+    EXPECT_EQ(FHome->ReadFile("config.xml"), before);
+    FOptions.reset();
     EXPECT_EQ(Saved("general\\BalloonTimeout"), "10");
     EXPECT_EQ(Saved("general\\SecureFeeds"), "True");
 }
 
 TEST_F(OptionsDialogTest, OkWritesSavesAndCloses) {
-    TFormOptions dialog(nullptr, *options_);
+    TFormOptions dialog(nullptr, *FOptions);
     QSignalSpy accepted(&dialog, &QDialog::accepted);
     Check(dialog, "StartTrayIcon")->setChecked(true);
     Edit(dialog, "BalloonTimeout")->setText("25");
     dialog.OKBtn->click();
     EXPECT_EQ(accepted.count(), 1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_FALSE(options_->ConfigDocument().Modified());
+    EXPECT_FALSE(FOptions->ConfigDocument().Modified());
     EXPECT_EQ(Saved("general\\StartTrayIcon"), "True");
     EXPECT_EQ(Saved("general\\BalloonTimeout"), "25");
 }
 
 TEST_F(OptionsDialogTest, FailedSaveKeepsTheDialogOpen) {
-    TFormOptions dialog(nullptr, *options_);
+    TFormOptions dialog(nullptr, *FOptions);
     QSignalSpy accepted(&dialog, &QDialog::accepted);
     // A folder where config.xml should be: the file cannot be replaced.
-    std::filesystem::remove(home_->Dir() / "config.xml");
-    std::filesystem::create_directory(home_->Dir() / "config.xml");
+    std::filesystem::remove(FHome->Dir() / "config.xml");
+    std::filesystem::create_directory(FHome->Dir() / "config.xml");
     EXPECT_THROW(dialog.OKBtnClick(), std::exception);
     EXPECT_EQ(accepted.count(), 0);
     EXPECT_THROW(dialog.ApplyBtnClick(), std::exception);
-    std::filesystem::remove(home_->Dir() / "config.xml");
+    std::filesystem::remove(FHome->Dir() / "config.xml");
 }
 
 TEST_F(OptionsDialogTest, OpensInGermanAfterASwitch) {
@@ -184,7 +184,7 @@ TEST_F(OptionsDialogTest, OpensInGermanAfterASwitch) {
     germanStruct.LoadFromFile("languages/0407/struct.xml");
     const xml::Node general = germanStruct.DocumentElement().ChildByName("general");
 
-    TFormOptions dialog(nullptr, *options_);
+    TFormOptions dialog(nullptr, *FOptions);
     EXPECT_EQ(dialog.windowTitle().toStdString(), form.Attribute("Caption").value_or("?"));
     EXPECT_NE(dialog.windowTitle(), "Options");
     EXPECT_EQ(dialog.CancelBtn->text().toStdString(), form.ChildByName("CancelBtn").Attribute("Caption").value_or("?"));
@@ -197,7 +197,7 @@ TEST_F(OptionsDialogTest, OpensInGermanAfterASwitch) {
 TEST_F(OptionsDialogTest, ShippedCaptionsFitBesideTheirEditors) {
     for (std::uint32_t lcid : {1033u, 1031u}) {
         SelectLanguage(lcid);
-        TFormOptions dialog(nullptr, *options_);
+        TFormOptions dialog(nullptr, *FOptions);
         for (const TOptionsPage* page : dialog.OptionsPanel->Pages()) {
             for (const auto& row : page->Rows()) {
                 if (row->CaptionLabel()->isHidden()) continue;
