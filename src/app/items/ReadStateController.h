@@ -79,7 +79,8 @@ public:
     // cannot be used.
     items::TItemStore* Store();
     // Runs `work` on this thread's connection now, or once the base is
-    // open; a failure of the store is shown in the status line.
+    // open; a failure of the store is shown in the status line. Work that
+    // may wait holds copies, never references to the caller's locals.
     void With(std::function<void(items::TItemStore&)> work);
     // On this thread once the base is open: reports a damaged or unusable
     // base, does the work that waited for it and seeds the feeds it has

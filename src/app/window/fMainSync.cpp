@@ -444,8 +444,8 @@ void TFormMain::ApplyAccountBatch(const TAccountBatchApplied& batch) {
     }
     xml::Node item = GetFeedItem(node);
     ++FStoredCopyWrites[batch.FeedId];
-    FItems->With([&](items::TItemStore& store) {
-        item.SetAttribute("unread", std::to_string(store.UnreadCount(batch.FeedId)));
+    FItems->With([item, id = batch.FeedId](items::TItemStore& store) mutable {
+        item.SetAttribute("unread", std::to_string(store.UnreadCount(id)));
     });
     item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
     UpdateNodeCaption(node);
@@ -457,8 +457,8 @@ void TFormMain::ApplyAccountBatch(const TAccountBatchApplied& batch) {
 void TFormMain::AccountSyncEnded(const std::string& accountId, const TAccountSyncEnded& ended) {
     QTreeWidgetItem* account = AccountNode(accountId);
     if (!ended.ReadChangedFeeds.empty()) {
-        FItems->With([&](items::TItemStore& store) {
-            for (const std::string& id : ended.ReadChangedFeeds) {
+        FItems->With([this, ids = ended.ReadChangedFeeds](items::TItemStore& store) {
+            for (const std::string& id : ids) {
                 QTreeWidgetItem* node = FindFeedNodeById(id);
                 if (!node) continue;
                 GetFeedItem(node).SetAttribute("unread", std::to_string(store.UnreadCount(id)));
@@ -616,7 +616,7 @@ void TFormMain::AccountFeedReaddressed(QTreeWidgetItem* node, const std::string&
     if (stream.empty()) {
         // Still waiting: a subscription to the old address not sent yet
         // must not be sent at all.
-        FItems->With([&](items::TItemStore& store) {
+        FItems->With([account, oldUrl](items::TItemStore& store) {
             for (const items::TPendingChange& change : store.Pending(account)) {
                 if (change.Kind != greader::kSubscribe) continue;
                 const auto payload = nlohmann::json::parse(change.Payload, nullptr, false);
