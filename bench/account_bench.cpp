@@ -22,6 +22,7 @@
 #include "FreshRss.h"
 #include "ItemBase.h"
 #include "LoopbackServer.h"
+#include "ReadStateController.h"
 #include "TempFolder.h"
 #include "fMain.h"
 
@@ -75,7 +76,8 @@ int RunAccount(int argc, char** argv, const fs::path& home, const std::string& a
     fs::current_path(home);
     auto form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
-    ProcessEventsUntil([&] { return form->FItemBase && form->FItemBase->Opened(); }, std::chrono::seconds(30));
+    ProcessEventsUntil([&] { return form->Items().Base() && form->Items().Base()->Opened(); },
+                       std::chrono::seconds(30));
     accountlist::AddAccount(form->Options().GetConfigNode("internal\\feedlist\\items"),
                             {kAccount, "FreshRSS", api, synctest::FreshRss::kUser});
     form->LoadFeedList();
@@ -113,7 +115,7 @@ int RunLocal(int argc, char** argv, const fs::path& home) {
     auto form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
     bool seeded = false;
-    form->OnItemBaseSeeded = [&] { seeded = true; };
+    form->Items().OnSeeded = [&] { seeded = true; };
     ProcessEventsUntil([&] { return seeded; }, std::chrono::seconds(120));
     ProcessEventsUntil([] { return false; }, std::chrono::seconds(2));
     std::printf("RSS with the same feeds held locally: %ld KiB\n", ResidentKiB());

@@ -26,6 +26,7 @@
 
 #include "ItemIdentity.h"
 #include "ItemStore.h"
+#include "ReadStateController.h"
 #include "StagedHome.h"
 #include "fMain.h"
 
@@ -171,19 +172,19 @@ int main(int argc, char** argv) {
 
     StartWindow(withBase, form);
     form->StopUpdateThread();
-    if (!ProcessEventsUntil([&] { return form->ItemStore() != nullptr; }, 30s)) {
+    if (!ProcessEventsUntil([&] { return form->Items().Store() != nullptr; }, 30s)) {
         std::fprintf(stderr, "the item base never opened\n");
         return 1;
     }
     form->TreeView->setCurrentItem(nullptr);
     std::vector<double> steps;
-    for (int i = 0; i < 20; ++i) steps.push_back(Time([&] { form->SelectNextUnread(); }));
+    for (int i = 0; i < 20; ++i) steps.push_back(Time([&] { form->Items().SelectNextUnread(); }));
     Report("next unread (median of 20 steps)", Median(steps), 50);
     // From the last feed: the walk wraps round the whole tree.
     form->TreeView->setCurrentItem(form->RootNode()->child(kFeeds - 1));
-    Report("next unread, wrapping round 1,000 feeds", Time([&] { form->SelectNextUnread(); }), 50);
+    Report("next unread, wrapping round 1,000 feeds", Time([&] { form->Items().SelectNextUnread(); }), 50);
 
-    items::TItemStore& store = *form->ItemStore();
+    items::TItemStore& store = *form->Items().Store();
     std::vector<double> common, rare;
     for (int i = 0; i < 10; ++i) {
         common.push_back(Time([&] { store.Search("ferries", 50); }));
@@ -199,7 +200,7 @@ int main(int argc, char** argv) {
     }
     Report("recording a download of 100 items, one new (median of 50)", Median(record), 5);
 
-    Report("mark all as read, 1,000 feeds", Time([&] { form->ActionMarkAllReadExecute(); }), 50);
+    Report("mark all as read, 1,000 feeds", Time([&] { form->ActionMarkAllRead->trigger(); }), 50);
     CloseWindow(form);
     fs::current_path(fs::temp_directory_path());
     fs::remove_all(scratch);

@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 
 #include "fMain.h"
+#include "ReadStateController.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -74,7 +75,11 @@ bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms) {
         form.TreeView->setCurrentItem(node);
     const std::string id = form.GetFeedItem(node).Attribute("id").value_or("");
     return WaitUntil(
-        [&] { return form.FPageOnShow.FeedId == id && form.FPageOnShow.Marked && form.FShownUnmarked.empty(); }, ms);
+        [&] {
+            return form.Items().ShownPage().FeedId == id && form.Items().ShownPage().Marked &&
+                   !form.Items().MarksWaiting();
+        },
+        ms);
 }
 
 bool MoveSelectedTo(TFormMain& form, const QString& folderCaption) {

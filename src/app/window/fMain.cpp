@@ -49,6 +49,7 @@
 #include "Discover.h"
 #include "FeedList.h"
 #include "Opml.h"
+#include "ReadStateController.h"
 #include "StatusLabel.h"
 #include "UpdateAll.h"
 #include "fAbout.h"
@@ -275,6 +276,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     FBusyFeedIcon = TreeIcon(":/icons/feed-busy.svg");
     FFailedFeedIcon = TreeIcon(":/icons/feed-failed.svg");
     CreateTrayIcon();
+    ConnectItems();
     ConnectUpdateAndDisplay();
     ConnectFeedHealth();
     ConnectAccountSync();
@@ -306,7 +308,7 @@ TFormMain::~TFormMain() {
     SaveFeedHealth();
     StopAccountSyncs();
     // After the updates, which write to it; waits for its opening.
-    FItemBase.reset();
+    FItems->CloseBase();
     SaveConfigOnClose();
     FOptions.reset();
 }
@@ -387,11 +389,6 @@ void TFormMain::CreateActions() {
     connect(ActionHomePage, &QAction::triggered, this, [this] { ActionHomePageExecute(); });
     connect(ActionSupport, &QAction::triggered, this, [this] { ActionSupportExecute(); });
     connect(ActionNewFolder, &QAction::triggered, this, [this] { ActionNewFolderExecute(); });
-    connect(ActionMarkRead, &QAction::triggered, this, [this] { ActionMarkReadExecute(); });
-    connect(ActionMarkAllRead, &QAction::triggered, this, [this] { ActionMarkAllReadExecute(); });
-    connect(ActionMarkUnread, &QAction::triggered, this, [this] { ActionMarkUnreadExecute(); });
-    connect(ActionNextUnread, &QAction::triggered, this, [this] { ActionNextUnreadExecute(); });
-    connect(ActionFindInFeeds, &QAction::triggered, this, [this] { ActionFindInFeedsExecute(); });
     connect(ActionFilterFeeds, &QAction::triggered, this, [this] {
         FeedFilter->setFocus(Qt::ShortcutFocusReason);
         FeedFilter->selectAll();
@@ -658,7 +655,7 @@ void TFormMain::FormCreate() {
     TOptions::EnsureConfigFile(kConfigFile, kDefaultConfigFile);
     LoadConfigFile();
     // Opened beside the rest of start-up; nothing below waits for it.
-    OpenItemBase();
+    FItems->Open();
     FOptions->StructDocument().LoadFromFile(LangFile("struct.xml"));
 
     // A stored language that is not a number selects English; selecting it
@@ -894,7 +891,7 @@ void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
     const xml::Node item = GetFeedItem(node);
     if (!item) return;
     if (IsFolderNode(node->parent())) UpdateFolderCaptions(node);
-    FollowShownCaption(item);
+    FItems->FollowShownCaption(item);
     const TNodeCaption caption = NodeCaption(item);
     // A new text for a row being renamed would replace what the user is
     // typing; the row is brought up to date when the rename is abandoned,
@@ -1021,7 +1018,7 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node, std::vector<std::string>* item
         if (itemsToForget)
             itemsToForget->push_back(id);
         else
-            ForgetFeedItems(id);
+            FItems->ForgetFeed(id);
     }
     item.Remove();
     QTreeWidgetItem* parent = node->parent();
@@ -1324,7 +1321,7 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
         if (!item) return;
         const std::string oldCaption = item.Attribute("caption").value_or("");
         item.SetAttribute("caption", text.toStdString());
-        FollowShownCaption(item);
+        FItems->FollowShownCaption(item);
         AccountNodeRenamed(node, oldCaption);
         node->setText(0, text);
         // An emptied caption shows the address again.

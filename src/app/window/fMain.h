@@ -47,9 +47,8 @@
 
 class TUpdateThread;
 class TFeedUpdate;
-class TItemBase;
 class TFormAddFeed;
-class TFormFindInFeeds;
+class TReadStateController;
 class TFormFeedHealth;
 class QPushButton;
 namespace schedule {
@@ -58,9 +57,6 @@ struct THealthPolicy;
 struct TAnswerHints;
 enum class TAttention;
 }  // namespace schedule
-namespace items {
-class TItemStore;
-}
 class TConfigSaver;
 class TUpdateAll;
 class TPasswordVault;
@@ -528,84 +524,17 @@ public:
     std::vector<QTreeWidgetItem*> FolderChoices() const;
     // ---- end feed properties ----
     // ---- The item store: read state, next unread, search (fMainItems.cpp) ----
-    // items.db in the home, opened off this thread at start-up (see
-    // TItemBase); the update cycle records every download in it.
-    std::shared_ptr<TItemBase> FItemBase;
-    void OpenItemBase();
-    // On this thread once the base is open: reports a damaged or unusable
-    // base, does the work that waited for it and seeds the feeds it has
-    // never seen from their stored copies.
-    void ItemBaseOpened();
-    // This thread's connection; null while the base is opening or when it
-    // cannot be used.
-    items::TItemStore* ItemStore();
-    items::TItemStore* FWindowStore = nullptr;
-    // Runs `work` on the window's connection now, or once the base is open;
-    // a failure of the store is shown in the status bar.
-    void WithItemStore(std::function<void(items::TItemStore&)> work);
-    std::vector<std::function<void(items::TItemStore&)>> FItemStoreWork;
-    // Emitted-like hook for tests: the background seeding has finished.
-    std::function<void()> OnItemBaseSeeded;
-    // What a deleted feed left in the store goes.
-    void ForgetFeedItems(const std::string& id);
-    void ForgetFeedItems(std::vector<std::string> ids);
-    // A feed's page asked of the reading pane, and the unread items it
-    // marks: those, and only once the pane reports the page shown, count
-    // as read.
-    struct TPageOnShow {
-        qint64 Serial = 0;
-        std::string FeedId;
-        std::vector<std::string> Keys;
-        // False when the base was still opening: the feed's unread items
-        // when it is shown are what the page held.
-        bool KeysKnown = false;
-        // Reported shown, and its items marked (or waiting to be).
-        bool Marked = false;
-        // The name the page shows.
-        std::string Caption;
-    };
-    // A feed renamed (here, in its properties or by its server) while its
-    // page is on show gets the page again, under the new name.
-    void FollowShownCaption(const xml::Node& item);
-    TPageOnShow FPageOnShow;
-    // Pages shown whose items could not be marked yet (another process held
-    // items.db), tried again shortly.
-    std::vector<TPageOnShow> FShownUnmarked;
-    QTimer* FShownRetry = nullptr;
-    // The marks of a feed's page (its unread items, the item to bring into
-    // view, its name), and what `page` will mark read once shown.
-    QJsonObject PageMarks(const xml::Node& item, const std::string& target, TPageOnShow& page);
-    // The pane showed the page of Navigate `serial`.
-    void PageShown(qint64 serial);
-    // Marks what a shown page marked as new read; false when the base was
-    // busy and nothing changed.
-    bool MarkShownRead(const TPageOnShow& page);
-    // Marks the feeds at or under each node read: counts, folder sums and
-    // bold state follow, and config.xml is saved. The store's items are
-    // remembered per feed for Mark as Unread.
-    void MarkFeedsRead(const std::vector<QTreeWidgetItem*>& nodes);
-    // Brings back the items last marked read (by viewing or marking) of the
-    // feeds at or under `node`.
-    void MarkFeedsUnread(QTreeWidgetItem* node);
-    std::unordered_map<std::string, std::vector<std::int64_t>> FReadBefore;
-    // Selects and shows the next feed with unread items after the current
-    // node in the tree's order, opening folders and wrapping around; false
-    // (and a status message) when no feed has unread items.
-    bool SelectNextUnread();
-    // Shows a feed with one of its items (by store key) in view.
-    void ShowFeedItem(const std::string& feedId, const std::string& key);
-    std::string FShowItemKey;
-    void ActionMarkReadExecute();
-    void ActionMarkAllReadExecute();
-    void ActionMarkUnreadExecute();
-    void ActionNextUnreadExecute();
-    void ActionFindInFeedsExecute();
+    // items.db, what shown pages mark read, Mark as Read and Unread, Next
+    // Unread and Find in Feeds; the update cycle and the syncs reach the
+    // store through it.
+    TReadStateController& Items() { return *FItems; }
+    // The feeds at or under these nodes, each once, in the tree's order.
+    std::vector<std::string> FeedIdsUnder(const std::vector<QTreeWidgetItem*>& nodes) const;
     QAction* ActionMarkRead = nullptr;
     QAction* ActionMarkAllRead = nullptr;
     QAction* ActionMarkUnread = nullptr;
     QAction* ActionNextUnread = nullptr;
     QAction* ActionFindInFeeds = nullptr;
-    TFormFindInFeeds* FindInFeeds = nullptr;
     // ---- end item store ----
 
     // ---- Feed-server accounts: their syncs (fMainSync.cpp) ----
@@ -819,6 +748,10 @@ protected:
 
 private:
     void CreateActions();
+    // Called by the constructor: the item store's controller and the
+    // handlers of its actions.
+    void ConnectItems();
+    std::unique_ptr<TReadStateController> FItems;
     void CreateMenus();
     void CreateWidgets();
     void CreateTrayIcon();

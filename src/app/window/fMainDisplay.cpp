@@ -15,6 +15,7 @@
 #include "Convert.h"
 #include "FeedDocument.h"
 #include "FeedUpdate.h"
+#include "ReadStateController.h"
 #include "Text.h"
 #include "TextFit.h"
 #include "uvxLanguage.h"
@@ -69,10 +70,7 @@ void TFormMain::ConnectUpdateAndDisplay() {
         FRetryAfter.erase(id.toStdString());
         FDownloads.erase(id.toStdString());
         // Its page goes with it, and marks nothing when it loads after all.
-        if (FPageOnShow.FeedId == id.toStdString()) {
-            FPageOnShow = {};
-            WebBrowser->Clear();
-        }
+        if (FItems->DropShownPage(id.toStdString())) WebBrowser->Clear();
     });
 
     ConnectNotifications();
@@ -88,7 +86,8 @@ void TFormMain::ConnectUpdateAndDisplay() {
         WebBrowserBeforeNavigate2(address, cancel);
     };
     connect(WebBrowser, &TReadingPane::NavigateComplete, this, [this] { WebBrowserDocumentComplete(); });
-    connect(WebBrowser, &TReadingPane::PageShown, this, [this](qint64 serial) { Guarded([&] { PageShown(serial); }); });
+    connect(WebBrowser, &TReadingPane::PageShown, this,
+            [this](qint64 serial) { Guarded([&] { FItems->PageShown(serial); }); });
     connect(WebBrowser, &TReadingPane::StatusTextChange, this,
             [this](const QString& text) { WebBrowserStatusTextChange(text); });
     connect(WebBrowser, &TReadingPane::BrowserFailed, this, [this](const QString& reason) {
@@ -141,22 +140,9 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node) {
     if (!IsValidFeedId(id)) return;
     // Nothing counts as read here: only once the pane reports the page on
     // show (PageShown), so a page never loaded marks nothing.
-    TPageOnShow page;
-    const QJsonObject marks = PageMarks(item, FShowItemKey, page);
-    WebBrowser->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))), marks);
-    page.Serial = WebBrowser->PageSerial();
-    FPageOnShow = std::move(page);
-}
-
-void TFormMain::FollowShownCaption(const xml::Node& item) {
-    if (FPageOnShow.FeedId.empty() || item.Attribute("caption").value_or("") == FPageOnShow.Caption ||
-        item.Attribute("id") != FPageOnShow.FeedId)
-        return;
-    FPageOnShow.Caption = item.Attribute("caption").value_or("");
-    // After the change in hand is complete (a rename saves, a sync moves on).
-    QTimer::singleShot(0, this, [this, id = FPageOnShow.FeedId] {
-        QTreeWidgetItem* node = FindFeedNodeById(id);
-        if (node && TreeView->currentItem() == node && FPageOnShow.FeedId == id) Guarded([&] { ShowFeed(node); });
+    FItems->ShowPage(item, [&](const QJsonObject& marks) {
+        WebBrowser->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))), marks);
+        return WebBrowser->PageSerial();
     });
 }
 

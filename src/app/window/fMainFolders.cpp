@@ -17,6 +17,7 @@
 
 #include "Convert.h"
 #include "FeedList.h"
+#include "ReadStateController.h"
 #include "uvxLanguage.h"
 
 namespace {
@@ -179,7 +180,7 @@ void TFormMain::DeleteFolder(QTreeWidgetItem* folder, bool withContents) {
         // goes with the folder instead of being tried for ever.
         for (QTreeWidgetItem* feed : FeedNodesUnder(folder)) DeleteFeed(feed, &itemsToForget);
     }
-    ForgetFeedItems(std::move(itemsToForget));
+    FItems->ForgetFeeds(std::move(itemsToForget));
     if (TreeView->currentItem() && IsUnder(TreeView->currentItem(), folder)) TreeView->setCurrentItem(parent);
     element.Remove();
     delete folder;

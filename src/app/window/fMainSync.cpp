@@ -30,6 +30,7 @@
 #include "ItemBase.h"
 #include "ItemStore.h"
 #include "Opml.h"
+#include "ReadStateController.h"
 #include "uvxLanguage.h"
 
 namespace {
@@ -102,7 +103,7 @@ void TFormMain::ConnectAccountSync() {
             std::error_code ignored;
             std::filesystem::remove(SyncStatePath(id), ignored);
             std::filesystem::remove(SyncStatePath(id) + ".tmp", ignored);
-            WithItemStore([id](items::TItemStore& store) {
+            FItems->With([id](items::TItemStore& store) {
                 for (const items::TPendingChange& change : store.Pending(id)) store.RemovePending(change.Id);
             });
         });
@@ -136,8 +137,8 @@ void TFormMain::StartAccountSync(const std::string& accountId, const std::string
     host.Ended = [this, accountId](const TAccountSyncEnded& ended) { AccountSyncEnded(accountId, ended); };
 
     greader::TAccount account{accountId, record->Address, record->User, password};
-    auto runner =
-        std::make_unique<TAccountSyncRunner>(std::move(account), FItemBase, SyncStatePath(accountId), std::move(host));
+    auto runner = std::make_unique<TAccountSyncRunner>(std::move(account), FItems->Base(), SyncStatePath(accountId),
+                                                       std::move(host));
     runner->SetDeadline(AccountRequestDeadline);
     runner->SyncNow();
     FAccountSyncs[accountId] = std::move(runner);
@@ -313,7 +314,7 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
             ++FStoredCopyWrites[id];
             std::error_code ignored;
             std::filesystem::remove(StoredCopyPath(id), ignored);
-            ForgetFeedItems(id);
+            FItems->ForgetFeed(id);
             item.SetAttribute("unread", "0");
         }
         byStream[stream] = node;
@@ -405,7 +406,7 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
     for (const auto& feed : changes.Removed)
         if (const auto found = byStream.find(feed.Id); found != byStream.end())
             DeleteFeed(found->second, &itemsToForget);
-    ForgetFeedItems(std::move(itemsToForget));
+    FItems->ForgetFeeds(std::move(itemsToForget));
     // A refusal read from the list saved before a restart shows again.
     for (QTreeWidgetItem* node : waiting)
         if (!taken.count(node)) ShowSubscriptionRefused(node);
@@ -438,13 +439,13 @@ void TFormMain::ApplyAccountBatch(const TAccountBatchApplied& batch) {
         // Deleted while its items were on the way.
         std::error_code ignored;
         std::filesystem::remove(StoredCopyPath(batch.FeedId), ignored);
-        ForgetFeedItems(batch.FeedId);
+        FItems->ForgetFeed(batch.FeedId);
         return;
     }
     xml::Node item = GetFeedItem(node);
     ++FStoredCopyWrites[batch.FeedId];
-    WithItemStore([&](items::TItemStore& store) {
-        item.SetAttribute("unread", std::to_string(store.UnreadCount(batch.FeedId)));
+    FItems->With([item, id = batch.FeedId](items::TItemStore& store) mutable {
+        item.SetAttribute("unread", std::to_string(store.UnreadCount(id)));
     });
     item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
     UpdateNodeCaption(node);
@@ -456,8 +457,8 @@ void TFormMain::ApplyAccountBatch(const TAccountBatchApplied& batch) {
 void TFormMain::AccountSyncEnded(const std::string& accountId, const TAccountSyncEnded& ended) {
     QTreeWidgetItem* account = AccountNode(accountId);
     if (!ended.ReadChangedFeeds.empty()) {
-        WithItemStore([&](items::TItemStore& store) {
-            for (const std::string& id : ended.ReadChangedFeeds) {
+        FItems->With([this, ids = ended.ReadChangedFeeds](items::TItemStore& store) {
+            for (const std::string& id : ids) {
                 QTreeWidgetItem* node = FindFeedNodeById(id);
                 if (!node) continue;
                 GetFeedItem(node).SetAttribute("unread", std::to_string(store.UnreadCount(id)));
@@ -511,7 +512,7 @@ void TFormMain::QueueAccountChange(const std::string& accountId,
     greader::TChangeQueue queue(changes, accountId, [] { return ItemStoreNow(); });
     change(queue);
     if (changes.empty()) return;
-    WithItemStore([changes = std::move(changes)](items::TItemStore& store) { store.EnqueueAll(changes); });
+    FItems->With([changes = std::move(changes)](items::TItemStore& store) { store.EnqueueAll(changes); });
     // Sent with the next sync; a burst of changes waits for one.
     if (const auto found = FAccountSyncs.find(accountId); found != FAccountSyncs.end())
         found->second->SyncAfter(AccountChangeDelay);
@@ -615,7 +616,7 @@ void TFormMain::AccountFeedReaddressed(QTreeWidgetItem* node, const std::string&
     if (stream.empty()) {
         // Still waiting: a subscription to the old address not sent yet
         // must not be sent at all.
-        WithItemStore([&](items::TItemStore& store) {
+        FItems->With([account, oldUrl](items::TItemStore& store) {
             for (const items::TPendingChange& change : store.Pending(account)) {
                 if (change.Kind != greader::kSubscribe) continue;
                 const auto payload = nlohmann::json::parse(change.Payload, nullptr, false);

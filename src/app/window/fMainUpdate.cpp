@@ -26,6 +26,7 @@
 #include "DateTime.h"
 #include "FeedUpdate.h"
 #include "ItemBase.h"
+#include "ReadStateController.h"
 #include "UpdateAll.h"
 #include "UpdateThread.h"
 #include "uvxLanguage.h"
@@ -168,7 +169,7 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.Options.secureFeeds = ReadBool(*FOptions, kSecureFeedsPath).value_or(false);
     request.Options.followRedirects = ReadBool(*FOptions, kFollowRedirectsPath).value_or(false);
     request.StoredCopyWrites = StoredCopyWrites(request.Id);
-    request.Items = FItemBase;
+    request.Items = FItems->Base();
     request.Unread = std::max(0, plat::TryStrToInt(item.Attribute("unread").value_or("")).value_or(0));
     request.Validators = {item.Attribute(kETagAttribute).value_or(""),
                           item.Attribute(kLastModifiedAttribute).value_or("")};
@@ -212,7 +213,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
     QTreeWidgetItem* node = FindFeedNodeById(update.Request().Id);
     if (!node) {
         // What the download left in the item store goes with the feed.
-        if (update.Recorded()) ForgetFeedItems(update.Request().Id);
+        if (update.Recorded()) FItems->ForgetFeed(update.Request().Id);
         return;
     }
     // The address was changed while the old one downloaded: its answer says
@@ -421,7 +422,8 @@ void TFormMain::StartUpdateThread() {
     host.FirstSeen = [this](QTreeWidgetItem* node) {
         std::vector<std::chrono::system_clock::time_point> times;
         const xml::Node item = GetFeedItem(node);
-        items::TItemStore* store = FItemBase ? FItemBase->ConnectionIfOpened() : nullptr;
+        const std::shared_ptr<TItemBase>& base = FItems->Base();
+        items::TItemStore* store = base ? base->ConnectionIfOpened() : nullptr;
         if (!item || !store) return times;
         try {
             for (const std::int64_t seen : store->FirstSeenTimes(item.Attribute("id").value_or(""), kRhythmItems))

@@ -28,6 +28,7 @@
 #include "FixtureFile.h"
 #include "ItemBase.h"
 #include "PasswordVault.h"
+#include "ReadStateController.h"
 #include "TimeBound.h"
 #include "TrayIcon.h"
 #include "fFeedProperties.h"
@@ -76,7 +77,7 @@ protected:
         WaitUntil([] { return false; }, 20);
         form->AccountRequestDeadline = std::chrono::milliseconds(3000);
         form->AccountChangeDelay = std::chrono::milliseconds(0);
-        ASSERT_TRUE(WaitUntil([&] { return form->FItemBase && form->FItemBase->Opened(); }));
+        ASSERT_TRUE(WaitUntil([&] { return form->Items().Base() && form->Items().Base()->Opened(); }));
         // One account, new every time: a case before may have saved its own.
         xml::Node items = form->Options().GetConfigNode("internal\\feedlist\\items");
         accountlist::RemoveAccount(items, "alice@fake");
@@ -102,7 +103,7 @@ protected:
     // The queued changes of subscriptions, each as "kind payload".
     std::vector<std::string> Pending() {
         std::vector<std::string> changes;
-        for (const items::TPendingChange& change : form->ItemStore()->Pending("alice@fake"))
+        for (const items::TPendingChange& change : form->Items().Store()->Pending("alice@fake"))
             if (!change.Kind.starts_with("mark-")) changes.push_back(change.Kind + " " + change.Payload);
         return changes;
     }
@@ -249,7 +250,7 @@ TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore
     // Stopped: a rename waits in the store, and a restart sends it.
     form->StopAccountSync("alice@fake");
     form->TreeViewEdited(quiet, "Calm Blog");
-    items::TItemStore* store = form->ItemStore();
+    items::TItemStore* store = form->Items().Store();
     ASSERT_NE(store, nullptr);
     const auto pending = store->Pending("alice@fake");
     ASSERT_EQ(pending.size(), 1u);

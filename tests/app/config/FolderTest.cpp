@@ -19,6 +19,7 @@
 #include "AppTestSupport.h"
 #include "LoopbackServer.h"
 #include "Opml.h"
+#include "ReadStateController.h"
 #include "XmlDom.h"
 #include "fMain.h"
 
@@ -131,7 +132,7 @@ TEST_F(FolderTest, NestedListLoadsWithSumsBoldAndKeptOpenState) {
     EXPECT_EQ(PollingIds(), (std::vector<std::string>{"1", "2", "3", "4", "5"})) << "polling follows the tree";
 
     // Reading a feed in a folder takes its count off every folder above.
-    form->MarkFeedsRead({Node("News/Local/Harbour Notes")});
+    form->Items().MarkFeedsRead(form->FeedIdsUnder({Node("News/Local/Harbour Notes")}));
     form->ShowFeed(Node("News/Local/Harbour Notes"));
     EXPECT_EQ(Node("News/Local")->text(0).toStdString(), "Local");
     EXPECT_EQ(Node("News")->text(0).toStdString(), "News (3)");

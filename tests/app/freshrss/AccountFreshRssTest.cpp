@@ -19,6 +19,7 @@
 #include "GReaderClient.h"
 #include "ItemBase.h"
 #include "LoopbackServer.h"
+#include "ReadStateController.h"
 #include "TempFolder.h"
 #include "fFeedProperties.h"
 #include "fMain.h"
@@ -79,7 +80,7 @@ protected:
         WaitUntil([] { return false; }, 20);
         Form->AccountChangeDelay = std::chrono::milliseconds(0);
         Form->AccountRequestDeadline = std::chrono::milliseconds(10000);
-        WaitUntil([] { return Form->FItemBase && Form->FItemBase->Opened(); });
+        WaitUntil([] { return Form->Items().Base() && Form->Items().Base()->Opened(); });
         accountlist::AddAccount(Form->Options().GetConfigNode("internal\\feedlist\\items"),
                                 {kAccount, "FreshRSS", Server->ApiUrl(), synctest::FreshRss::kUser});
         Form->LoadFeedList();
@@ -214,7 +215,7 @@ TEST_F(AccountFreshRss, ReadingHereAndReadingOnTheServer) {
 TEST_F(AccountFreshRss, OfflineChangesWaitForTheServer) {
     Server->Stop();
     // Mark as Unread brings back tech's items, here and, later, there.
-    Form->MarkFeedsUnread(Feed("tech"));
+    Form->Items().MarkFeedsUnread(Form->FeedIdsUnder({Feed("tech")}));
     EXPECT_EQ(Unread("tech"), 3);
     const auto& offline = Sync();
     EXPECT_FALSE(offline.Ok);
@@ -222,12 +223,12 @@ TEST_F(AccountFreshRss, OfflineChangesWaitForTheServer) {
     EXPECT_TRUE(offline.NextAttempt.has_value());
     auto* account = static_cast<TFolderNode*>(Form->AccountNode(kAccount));
     EXPECT_FALSE(account->ToolTip().isEmpty());
-    EXPECT_EQ(Form->ItemStore()->Pending(kAccount).size(), 1u);
+    EXPECT_EQ(Form->Items().Store()->Pending(kAccount).size(), 1u);
 
     Server->Start();
     ASSERT_TRUE(Sync().Ok);
     EXPECT_TRUE(account->ToolTip().isEmpty());
-    EXPECT_TRUE(Form->ItemStore()->Pending(kAccount).empty());
+    EXPECT_TRUE(Form->Items().Store()->Pending(kAccount).empty());
     EXPECT_EQ(UnreadOnServer().size(), 3u);
 }
 

@@ -17,6 +17,7 @@
 #include "AppTestSupport.h"
 #include "FeedUpdate.h"
 #include "LoopbackServer.h"
+#include "ReadStateController.h"
 #include "WebBrowser.h"
 #include "fMain.h"
 
@@ -143,7 +144,7 @@ TEST_F(UpdateCycleTest, StatusMessagesFrameTheDownload) {
 
 TEST_F(UpdateCycleTest, CountsNewItemsAgainstTheFirstStoredTitle) {
     // The rule that counts where there is no item store.
-    form->FItemBase.reset();
+    form->Items().CloseBase();
     struct Case {
         const char* name;
         std::vector<std::string> stored, downloaded;
@@ -293,7 +294,7 @@ TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared) {
     form->UpdateFeed(node);
     EXPECT_EQ(form->FBalloonTitle.toStdString(), "B");
     // Shown again with the news, which counts once the pane has shown it.
-    EXPECT_TRUE(WaitUntil([&] { return form->FPageOnShow.Marked && Attr(node, "unread") == "0"; }));
+    EXPECT_TRUE(WaitUntil([&] { return form->Items().ShownPage().Marked && Attr(node, "unread") == "0"; }));
     EXPECT_EQ(node->text(0).toStdString(), "Daily");
     EXPECT_TRUE(form->WebBrowser->LocationURL().endsWith("/feeds/8.xml"));
 }
@@ -411,7 +412,7 @@ TEST_F(UpdateCycleTest, NewItemsCountAgainstTheStoredCopyAsItIsWhenTheResultArri
     // update of the feed stores a newer copy before this result is applied,
     // the count must use the newer copy, not the one read earlier. (The
     // copies count where there is no item store.)
-    form->FItemBase.reset();
+    form->Items().CloseBase();
     QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
     Serve(Rss("Daily", {"A", "B", "C", "D", "E"}));
     form->UpdateFeed(node);

@@ -26,6 +26,7 @@
 #include "ItemBase.h"
 #include "ItemStore.h"
 #include "LoopbackServer.h"
+#include "ReadStateController.h"
 #include "TimeBound.h"
 #include "WebBrowser.h"
 #include "fFindInFeeds.h"
@@ -58,7 +59,7 @@ protected:
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();  // the tests drive the updates
         form->UseAnnounceClock(clock);
-        ASSERT_TRUE(WaitUntil([&] { return form->FItemBase && form->FItemBase->Opened(); }));
+        ASSERT_TRUE(WaitUntil([&] { return form->Items().Base() && form->Items().Base()->Opened(); }));
     }
     void Serve(const std::string& id, const std::string& body) {
         std::lock_guard lock(mutex);
@@ -148,7 +149,7 @@ TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw) {
     // A store that fails in the middle of a run (here a table gone) leaves
     // the counting to the stored copy's titles, and polling goes on.
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(form->FItemBase->Path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(form->Items().Base()->Path().c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "DROP TABLE unread", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     QTreeWidgetItem* node = Feed("99");
@@ -166,9 +167,9 @@ TEST_F(ItemStoreWindowTest, FirstStartWithABaseTakesStoredCopiesAsSeen) {
     ASSERT_FALSE(fs::exists(home.Dir() / "items.db"));
     Start();
     QTreeWidgetItem* node = Feed("7", "2");
-    ASSERT_TRUE(WaitUntil([&] { return form->FItemBase->SeedingDone(); }));
-    form->ItemBaseOpened();  // seeds again, now with the feed added above
-    ASSERT_TRUE(WaitUntil([&] { return form->ItemStore()->UnreadCount("7") == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return form->Items().Base()->SeedingDone(); }));
+    form->Items().BaseOpened();  // seeds again, now with the feed added above
+    ASSERT_TRUE(WaitUntil([&] { return form->Items().Store()->UnreadCount("7") == 2; }));
 
     Serve("7", Fixture("added_at_top.after.xml"));
     form->UpdateFeed(node);
@@ -190,7 +191,7 @@ TEST_F(ItemStoreWindowTest, DamagedBaseIsSetAsideAndRebuilt) {
     Serve("3", Fixture("reordered.after.xml"));
     form->UpdateFeed(node);
     EXPECT_EQ(Unread(node), "0");
-    EXPECT_EQ(form->ItemStore()->ItemCount("3"), 3);
+    EXPECT_EQ(form->Items().Store()->ItemCount("3"), 3);
 }
 
 TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection) {
@@ -212,11 +213,12 @@ TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection) {
         const char* folderText;
     };
     const Step steps[] = {
-        {"feed read", [&] { form->MarkFeedsRead({a}); }, "0", "3", "3", "Harbour (3)"},
-        {"feed unread", [&] { form->MarkFeedsUnread(a); }, "3", "3", "3", "Harbour (6)"},
-        {"folder read", [&] { form->MarkFeedsRead({folder}); }, "0", "0", "3", "Harbour"},
-        {"all read", [&] { form->ActionMarkAllReadExecute(); }, "0", "0", "0", "Harbour"},
-        {"folder unread", [&] { form->MarkFeedsUnread(folder); }, "3", "3", "0", "Harbour (6)"},
+        {"feed read", [&] { form->Items().MarkFeedsRead(form->FeedIdsUnder({a})); }, "0", "3", "3", "Harbour (3)"},
+        {"feed unread", [&] { form->Items().MarkFeedsUnread(form->FeedIdsUnder({a})); }, "3", "3", "3", "Harbour (6)"},
+        {"folder read", [&] { form->Items().MarkFeedsRead(form->FeedIdsUnder({folder})); }, "0", "0", "3", "Harbour"},
+        {"all read", [&] { form->ActionMarkAllRead->trigger(); }, "0", "0", "0", "Harbour"},
+        {"folder unread", [&] { form->Items().MarkFeedsUnread(form->FeedIdsUnder({folder})); }, "3", "3", "0",
+         "Harbour (6)"},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
@@ -225,8 +227,8 @@ TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection) {
         EXPECT_EQ(Unread(b), step.b);
         EXPECT_EQ(Unread(c), step.c);
         EXPECT_EQ(folder->text(0).toStdString(), step.folderText);
-        EXPECT_EQ(form->ItemStore()->UnreadCount("1"), std::stoi(step.a));
-        EXPECT_EQ(form->ItemStore()->UnreadCount("3"), std::stoi(step.c));
+        EXPECT_EQ(form->Items().Store()->UnreadCount("1"), std::stoi(step.a));
+        EXPECT_EQ(form->Items().Store()->UnreadCount("3"), std::stoi(step.c));
         EXPECT_EQ(a->font(0).bold(), std::string(step.a) != "0");
     }
     // Saved as update counts are: within the saver's few seconds.
@@ -248,12 +250,12 @@ TEST_F(ItemStoreWindowTest, NextUnreadWalksTheTreeAndWraps) {
     // Each feed reached is read before the next step.
     QTreeWidgetItem* expected[] = {deeper, first};
     for (QTreeWidgetItem* node : expected) {
-        ASSERT_TRUE(form->SelectNextUnread());
+        ASSERT_TRUE(form->Items().SelectNextUnread());
         EXPECT_EQ(form->TreeView->currentItem(), node);
-        form->MarkFeedsRead({node});
+        form->Items().MarkFeedsRead(form->FeedIdsUnder({node}));
     }
     EXPECT_TRUE(folder->isExpanded()) << "opened to show the feed";
-    EXPECT_FALSE(form->SelectNextUnread());
+    EXPECT_FALSE(form->Items().SelectNextUnread());
     EXPECT_EQ(Status(), "No feed has unread items.");
     EXPECT_EQ(form->TreeView->currentItem(), first);
     (void)last;
@@ -265,12 +267,12 @@ TEST_F(ItemStoreWindowTest, PageMarksTheUnreadItemsOfTheStoredCopy) {
     Serve("5", Fixture("added_at_top.before.xml"));
     form->UpdateFeed(node);
     form->GetFeedItem(node).SetAttribute("unread", "0");
-    form->ItemStore()->MarkFeedRead("5");
+    form->Items().Store()->MarkFeedRead("5");
     Serve("5", Fixture("added_at_top.after.xml"));
     form->UpdateFeed(node);
 
     quillet::TPageMarks marks;
-    for (const std::string& key : form->ItemStore()->UnreadKeys("5")) marks.Unread.insert(key);
+    for (const std::string& key : form->Items().Store()->UnreadKeys("5")) marks.Unread.insert(key);
     ASSERT_EQ(marks.Unread.size(), 1u);
     QByteArray page;
     {
@@ -301,22 +303,23 @@ TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem) {
     form->UpdateFeed(b);
     form->TreeView->setCurrentItem(a);
 
-    form->ActionFindInFeedsExecute();
-    ASSERT_TRUE(form->FindInFeeds);
-    form->FindInFeeds->SearchText->setText("correct");  // a prefix, as typed so far
-    form->FindInFeeds->SearchNow();
-    ASSERT_EQ(form->FindInFeeds->SearchResults->topLevelItemCount(), 1);
-    EXPECT_EQ(form->FindInFeeds->SearchResults->topLevelItem(0)->text(0).toStdString(), "Feed 2");
-    EXPECT_EQ(form->FindInFeeds->SearchResults->topLevelItem(0)->text(1).toStdString(), "Story 1 (corrected)");
+    form->ActionFindInFeeds->trigger();
+    ASSERT_TRUE(form->Items().FindInFeeds());
+    form->Items().FindInFeeds()->SearchText->setText("correct");  // a prefix, as typed so far
+    form->Items().FindInFeeds()->SearchNow();
+    ASSERT_EQ(form->Items().FindInFeeds()->SearchResults->topLevelItemCount(), 1);
+    EXPECT_EQ(form->Items().FindInFeeds()->SearchResults->topLevelItem(0)->text(0).toStdString(), "Feed 2");
+    EXPECT_EQ(form->Items().FindInFeeds()->SearchResults->topLevelItem(0)->text(1).toStdString(),
+              "Story 1 (corrected)");
 
-    form->FindInFeeds->Choose(0);
+    form->Items().FindInFeeds()->Choose(0);
     EXPECT_EQ(form->TreeView->currentItem(), b);
     EXPECT_EQ(form->WebBrowser->Marks().value("target").toString().toStdString(), "g:http://harbour.example/1");
     EXPECT_EQ(Unread(b), "3") << "never on screen, so nothing is read";
 
-    form->FindInFeeds->SearchText->setText("Story");
-    form->FindInFeeds->SearchNow();
-    EXPECT_EQ(form->FindInFeeds->SearchResults->topLevelItemCount(), 7);
+    form->Items().FindInFeeds()->SearchText->setText("Story");
+    form->Items().FindInFeeds()->SearchNow();
+    EXPECT_EQ(form->Items().FindInFeeds()->SearchResults->topLevelItemCount(), 7);
 }
 
 // Read state follows what the pane showed: a page never on screen, or one
@@ -339,12 +342,12 @@ TEST_F(ItemStoreWindowTest, OnlyAPageShownCountsAsRead) {
     ASSERT_TRUE(WaitUntil([&] { return failed.count() > 0; }));
     qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
     EXPECT_EQ(Unread(node), "2000");
-    EXPECT_EQ(form->ItemStore()->UnreadCount("8"), 2000);
+    EXPECT_EQ(form->Items().Store()->UnreadCount("8"), 2000);
 
     ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, node));
     EXPECT_TRUE(PageText().contains("2000 new"));
     EXPECT_EQ(Unread(node), "0");
-    EXPECT_EQ(form->ItemStore()->UnreadCount("8"), 0);
+    EXPECT_EQ(form->Items().Store()->UnreadCount("8"), 0);
 }
 
 // Moving the shown feed (Move To) leaves the row that takes its place
@@ -365,7 +368,7 @@ TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFe
     EXPECT_EQ(form->TreeView->currentItem(), shown);
     EXPECT_EQ(form->WebBrowser->LocationURL(), page) << "the next row was shown";
     EXPECT_EQ(Unread(next), "3");
-    EXPECT_EQ(form->ItemStore()->UnreadCount("2"), 3);
+    EXPECT_EQ(form->Items().Store()->UnreadCount("2"), 3);
 
     form->TreeViewEdited(shown, "Renamed Harbour");
     EXPECT_TRUE(WaitUntil([&] { return PageText().contains("Renamed Harbour"); }));
@@ -376,7 +379,7 @@ TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFe
     EXPECT_FALSE(PageText().contains("Story 1"));
     EXPECT_NE(form->WebBrowser->LocationURL(), page);
     EXPECT_EQ(Unread(next), "3");
-    EXPECT_EQ(form->ItemStore()->UnreadCount("2"), 3);
+    EXPECT_EQ(form->Items().Store()->UnreadCount("2"), 3);
 }
 
 // Another process writing items.db for as long as it likes: selecting feeds
@@ -392,7 +395,7 @@ TEST_F(ItemStoreWindowTest, AWriteHeldOnTheBaseNeverHoldsTheWindow) {
     ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, feeds[2]));
 
     sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(form->FItemBase->Path().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(form->Items().Base()->Path().c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM unread WHERE feed = 'none'", nullptr, nullptr, nullptr),
               SQLITE_OK);
     // The longest the window's thread went without turning its loop.
@@ -410,7 +413,7 @@ TEST_F(ItemStoreWindowTest, AWriteHeldOnTheBaseNeverHoldsTheWindow) {
         sinceTick.start();
         longest = 0;
         ticks.start(5);
-        ASSERT_TRUE(WaitUntil([&] { return form->FPageOnShow.Marked; }));
+        ASSERT_TRUE(WaitUntil([&] { return form->Items().ShownPage().Marked; }));
         WaitUntil([] { return false; }, 300);
         ticks.stop();
         EXPECT_LT(longest, bound);
@@ -419,8 +422,8 @@ TEST_F(ItemStoreWindowTest, AWriteHeldOnTheBaseNeverHoldsTheWindow) {
     sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(other);
     EXPECT_TRUE(WaitUntil([&] { return Unread(feeds[0]) == "0" && Unread(feeds[1]) == "0"; }));
-    EXPECT_EQ(form->ItemStore()->UnreadCount("1"), 0);
-    EXPECT_EQ(form->ItemStore()->UnreadCount("3"), 0);
+    EXPECT_EQ(form->Items().Store()->UnreadCount("1"), 0);
+    EXPECT_EQ(form->Items().Store()->UnreadCount("3"), 0);
 }
 
 }  // namespace

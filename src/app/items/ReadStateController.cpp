@@ -1,0 +1,334 @@
+#include "ReadStateController.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QPointer>
+#include <QTimer>
+
+#include <filesystem>
+#include <map>
+
+#include <sqlite3.h>
+
+#include "Convert.h"
+#include "FeedUpdate.h"
+#include "ItemBase.h"
+#include "ItemStore.h"
+#include "Sqlite.h"
+#include "fFindInFeeds.h"
+#include "uvxLanguage.h"
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+
+// How long a write of the window waits for another writer (the polling
+// thread records a download in a few milliseconds), and how soon a shown
+// page's marks are tried again after that.
+constexpr int kWindowBusyTimeoutMs = 50;
+constexpr int kShownRetryMs = 1000;
+
+int UnreadOf(const xml::Node& item) {
+    const std::optional<int> count = plat::TryStrToInt(item.Attribute("unread").value_or(""));
+    return count && *count > 0 ? *count : 0;
+}
+
+// A message of the language file, or `fallback` where the file lacks it.
+QString Message(const char* name, const std::vector<plat::FormatArg>& args, const QString& fallback) {
+    try {
+        return args.empty() ? LangMsgQ(name) : LangFmtQ(name, args);
+    } catch (const std::exception&) {
+        return fallback;
+    }
+}
+
+// Runs `work` on the application's thread, unless `target` is gone by then.
+template <typename F>
+void OnAppThread(QPointer<TReadStateController> target, F work) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [target, work = std::move(work)] {
+            if (target) work(*target);
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace
+
+TReadStateController::TReadStateController(TReadStateHost host, QWidget* dialogParent)
+    : FHost(std::move(host)), FDialogParent(dialogParent) {}
+
+TReadStateController::~TReadStateController() = default;
+
+// ---------------------------------------------------------------------------
+// The base
+
+void TReadStateController::Open() {
+    const std::string path = std::filesystem::absolute(items::TItemStore::kFileName).string();
+    QPointer<TReadStateController> self(this);
+    FItemBase = std::make_shared<TItemBase>(path, items::TStoreOptions{}, [self] {
+        OnAppThread(self, [](TReadStateController& controller) { controller.BaseOpened(); });
+    });
+}
+
+void TReadStateController::CloseBase() {
+    FItemBase.reset();
+    FWindowStore = nullptr;
+}
+
+items::TItemStore* TReadStateController::Store() {
+    items::TItemStore* store = FItemBase ? FItemBase->ConnectionIfOpened() : nullptr;
+    // The window never sits out another process's long write: its own
+    // writes give up quickly (a shown page's marks are tried again), and its
+    // reads do not wait on writers in the first place.
+    if (store && FWindowStore != store) {
+        store->SetBusyTimeout(kWindowBusyTimeoutMs);
+        FWindowStore = store;
+    }
+    return store;
+}
+
+void TReadStateController::BaseOpened() {
+    if (!FItemBase || FHost.Closing()) return;
+    items::TItemStore* store = Store();
+    if (!FItemBase->SetAsidePath().empty()) {
+        FHost.ShowStatus(Message("ItemBaseSetAside", {FItemBase->SetAsidePath()}, Q(FItemBase->OpenMessage())));
+    } else if (!store) {
+        FHost.ShowStatus(Message("ItemBaseUnavailable", {FItemBase->OpenMessage()}, Q(FItemBase->OpenMessage())));
+    }
+    if (!store) {
+        FWaitingWork.clear();
+        return;
+    }
+    std::vector<std::function<void(items::TItemStore&)>> waiting;
+    waiting.swap(FWaitingWork);
+    for (auto& work : waiting) With(std::move(work));
+
+    // Feeds the base has never seen learn their stored copies as seen.
+    std::vector<TItemBase::TSeedFeed> feeds;
+    for (const std::string& id : FHost.FeedIds())
+        if (IsValidFeedId(id)) feeds.push_back({id, UnreadOf(FHost.FeedItem(id))});
+    QPointer<TReadStateController> self(this);
+    FItemBase->SeedInBackground(std::move(feeds), [self] {
+        OnAppThread(self, [](TReadStateController& controller) {
+            if (controller.OnSeeded) controller.OnSeeded();
+        });
+    });
+}
+
+void TReadStateController::With(std::function<void(items::TItemStore&)> work) {
+    if (!FItemBase) return;
+    if (!FItemBase->Opened()) {
+        FWaitingWork.push_back(std::move(work));
+        return;
+    }
+    items::TItemStore* store = Store();
+    if (!store) return;
+    try {
+        work(*store);
+    } catch (const std::exception& error) {
+        ShowStoreError(error);
+    }
+}
+
+void TReadStateController::ShowStoreError(const std::exception& error) {
+    FHost.ShowStatus(Message("ItemBaseUnavailable", {std::string(error.what())}, Q(error.what())));
+}
+
+void TReadStateController::ForgetFeed(const std::string& id) {
+    FReadBefore.erase(id);
+    With([id](items::TItemStore& store) { store.ForgetFeed(id); });
+}
+
+void TReadStateController::ForgetFeeds(std::vector<std::string> ids) {
+    if (ids.empty()) return;
+    for (const std::string& id : ids) FReadBefore.erase(id);
+    With([ids = std::move(ids)](items::TItemStore& store) { store.ForgetFeeds(ids); });
+}
+
+// ---------------------------------------------------------------------------
+// The page on show
+
+QJsonObject TReadStateController::PageMarks(const xml::Node& item, TPageOnShow& page) {
+    QJsonObject marks;
+    page.FeedId = item.Attribute("id").value_or("");
+    // Read as the page is asked for: it shows what was new then, and
+    // exactly that counts as read once it has been on show.
+    if (FItemBase && FItemBase->Opened()) {
+        With([&](items::TItemStore& store) {
+            page.Keys = store.UnreadKeys(page.FeedId);
+            page.KeysKnown = true;
+        });
+    }
+    if (!page.Keys.empty()) {
+        QJsonArray unread;
+        for (const std::string& key : page.Keys) unread.append(Q(key));
+        marks.insert("unread", unread);
+        marks.insert("newLabel", Message("PageNewItems", {}, QStringLiteral("%d new")));
+    }
+    page.Caption = item.Attribute("caption").value_or("");
+    if (!page.Caption.empty()) marks.insert("caption", Q(page.Caption));
+    if (!FShowItemKey.empty()) marks.insert("target", Q(FShowItemKey));
+    return marks;
+}
+
+void TReadStateController::ShowPage(const xml::Node& item,
+                                    const std::function<qint64(const QJsonObject& marks)>& navigate) {
+    TPageOnShow page;
+    const QJsonObject marks = PageMarks(item, page);
+    page.Serial = navigate(marks);
+    FPageOnShow = std::move(page);
+}
+
+void TReadStateController::PageShown(qint64 serial) {
+    if (serial != FPageOnShow.Serial || FPageOnShow.FeedId.empty() || FPageOnShow.Marked) return;
+    FPageOnShow.Marked = true;  // shown again after a release, it marks nothing more
+    TPageOnShow page = FPageOnShow;
+    if (MarkShownRead(page)) return;
+    FShownUnmarked.push_back(std::move(page));
+    if (!FShownRetry) {
+        FShownRetry = new QTimer(this);
+        FShownRetry->setInterval(kShownRetryMs);
+        connect(FShownRetry, &QTimer::timeout, this, [this] {
+            std::vector<TPageOnShow> waiting;
+            waiting.swap(FShownUnmarked);
+            for (TPageOnShow& each : waiting)
+                if (!MarkShownRead(each)) FShownUnmarked.push_back(std::move(each));
+            if (FShownUnmarked.empty()) FShownRetry->stop();
+        });
+    }
+    FShownRetry->start();
+}
+
+bool TReadStateController::DropShownPage(const std::string& id) {
+    if (FPageOnShow.FeedId != id) return false;
+    FPageOnShow = {};
+    return true;
+}
+
+void TReadStateController::FollowShownCaption(const xml::Node& item) {
+    if (FPageOnShow.FeedId.empty() || item.Attribute("caption").value_or("") == FPageOnShow.Caption ||
+        item.Attribute("id") != FPageOnShow.FeedId)
+        return;
+    FPageOnShow.Caption = item.Attribute("caption").value_or("");
+    // After the change in hand is complete (a rename saves, a sync moves on).
+    QTimer::singleShot(0, this, [this, id = FPageOnShow.FeedId] {
+        if (FHost.CurrentFeedId() == id && FPageOnShow.FeedId == id) FHost.ShowFeed(id);
+    });
+}
+
+bool TReadStateController::MarkShownRead(const TPageOnShow& page) {
+    const std::string& id = page.FeedId;
+    xml::Node item = FHost.FeedItem(id);
+    if (!item) return true;  // deleted since
+    items::TItemStore* store = Store();
+    if (store) {
+        try {
+            const std::vector<std::string> keys = page.KeysKnown ? page.Keys : store->UnreadKeys(id);
+            std::vector<items::TItemId> changed = store->MarkKeysRead(id, keys);
+            if (!changed.empty()) FReadBefore[id] = std::move(changed);
+            // Exactly the items this page showed go to the server as read.
+            FHost.FeedItemsRead(id, keys);
+            item.SetAttribute("unread", std::to_string(store->UnreadCount(id)));
+        } catch (const items::sql::TSqliteError& error) {
+            if (error.Code() == SQLITE_BUSY) return false;
+            ShowStoreError(error);
+        } catch (const std::exception& error) {
+            ShowStoreError(error);
+        }
+    } else if (FItemBase && !FItemBase->Opened()) {
+        return false;  // marked once the base is open
+    } else {
+        item.SetAttribute("unread", "0");  // no base: the count is all there is
+    }
+    FHost.CountsChanged({id});
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Read and unread
+
+void TReadStateController::MarkFeedsRead(const std::vector<std::string>& ids) {
+    With([this, ids](items::TItemStore& store) {
+        // One transaction for them all; only feeds with unread items are asked.
+        const std::map<std::string, int> unread = store.UnreadCounts();
+        std::vector<std::string> marked;
+        for (const std::string& id : ids)
+            if (unread.count(id)) marked.push_back(id);
+        for (const std::string& id : marked) FHost.FeedItemsRead(id, store.UnreadKeys(id));
+        for (auto& [id, changed] : store.MarkFeedsReadEach(marked)) FReadBefore[id] = std::move(changed);
+    });
+    std::vector<std::string> changed;
+    for (const std::string& id : ids) {
+        xml::Node item = FHost.FeedItem(id);
+        if (!item || item.Attribute("unread").value_or("0") == "0") continue;
+        item.SetAttribute("unread", "0");
+        changed.push_back(id);
+    }
+    // With the counts of every update: config.xml is written within seconds,
+    // off this event, so that marking a thousand feeds answers at once.
+    FHost.CountsChanged(changed);
+}
+
+void TReadStateController::MarkFeedsUnread(const std::vector<std::string>& ids) {
+    items::TItemStore* store = Store();
+    if (!store) return;
+    std::vector<std::string> changed;
+    std::vector<items::TItemId> items;
+    for (const std::string& id : ids) {
+        FHost.FeedItemsUnread(id);
+        const auto found = FReadBefore.find(id);
+        if (found == FReadBefore.end()) continue;
+        items.insert(items.end(), found->second.begin(), found->second.end());
+        FReadBefore.erase(found);
+        changed.push_back(id);
+    }
+    if (changed.empty()) return;
+    try {
+        store->MarkItemsUnread(items);
+        for (const std::string& id : changed)
+            if (xml::Node item = FHost.FeedItem(id))
+                item.SetAttribute("unread", std::to_string(store->UnreadCount(id)));
+    } catch (const std::exception& error) {
+        ShowStoreError(error);
+    }
+    FHost.CountsChanged(changed);
+}
+
+bool TReadStateController::SelectNextUnread() {
+    for (const std::string& id : FHost.VisibleFeedsAfterCurrent()) {
+        const xml::Node item = FHost.FeedItem(id);
+        if (!item || UnreadOf(item) == 0) continue;
+        FHost.ShowFeed(id);
+        return true;
+    }
+    FHost.ShowStatus(Message("NoUnreadFeeds", {}, QStringLiteral("No feed has unread items.")));
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Find in Feeds
+
+void TReadStateController::ShowFeedItem(const std::string& feedId, const std::string& key) {
+    if (!FHost.FeedItem(feedId)) return;
+    FShowItemKey = key;
+    FHost.ShowFeed(feedId);
+    FShowItemKey.clear();
+}
+
+void TReadStateController::OpenFindInFeeds() {
+    if (!FFindInFeeds) {
+        FFindInFeeds = new TFormFindInFeeds(FDialogParent);
+        FFindInFeeds->Search = [this](const std::string& text) {
+            items::TItemStore* store = Store();
+            return store ? store->Search(text, TFormFindInFeeds::kMaxResults) : std::vector<items::TSearchHit>{};
+        };
+        FFindInFeeds->FeedCaption = [this](const std::string& id) { return FHost.FeedCaption(id); };
+        FFindInFeeds->OnChoose = [this](const std::string& id, const std::string& key) { ShowFeedItem(id, key); };
+    }
+    FFindInFeeds->show();
+    FFindInFeeds->raise();
+    FFindInFeeds->activateWindow();
+    FFindInFeeds->SearchText->setFocus(Qt::ShortcutFocusReason);
+    FFindInFeeds->SearchText->selectAll();
+}
