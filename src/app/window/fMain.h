@@ -50,14 +50,8 @@ class TFeedUpdate;
 class TItemBase;
 class TFormAddFeed;
 class TFormFindInFeeds;
-class TFormFeedHealth;
+class TFeedHealthController;
 class QPushButton;
-namespace schedule {
-class THealthBook;
-struct THealthPolicy;
-struct TAnswerHints;
-enum class TAttention;
-}  // namespace schedule
 namespace items {
 class TItemStore;
 }
@@ -734,66 +728,18 @@ public:
     // vault answer asked for before the latest is stale.
     std::map<QString, int> FPasswordsGiven;
     // ---- end accounts ----
+private:
     // ---- Feed health (fMainHealth.cpp) ----
-    // Every feed's recent results (health.json in the home), recorded by the
-    // updates as they end and judged here: the Feed Health view, the status
-    // line "N feeds need attention", the causes in tooltips and in Feed
-    // Properties, following a confirmed move, and no more polling of a feed
-    // that answered 410 until the user acts.
-    std::shared_ptr<schedule::THealthBook> FHealth;
-    QAction* ActionFeedHealth = nullptr;
-    QPushButton* StatusHealth = nullptr;
-    TFormFeedHealth* FeedHealthView = nullptr;
-    // The clock the health is judged by; tests hand in a fake one.
-    std::function<std::chrono::system_clock::time_point()> HealthNow;
-    // Called by the constructor: loads health.json and creates the action,
-    // its menu entry and the status line.
+    // The record of every feed's results and what the user sees of it; the
+    // window places its action and status line and answers for the feeds.
+    TFeedHealthController* FFeedHealth = nullptr;
     void ConnectFeedHealth();
-    void ActionFeedHealthExecute();
-    // The options' part of the judgement (general\SilentDays).
-    schedule::THealthPolicy HealthPolicy();
-    schedule::TAttention FeedAttention(const std::string& id);
-    // Why a feed needs attention and what can be done, in plain words; ""
-    // for a feed that needs nothing.
-    QString FeedHealthCause(const std::string& id);
-    // A failed update's reason in plain words, from what its fetch came to;
-    // "" when it never reached the network.
-    QString FailureInWords(const TFeedUpdate& update);
-    // After an update of `node` was applied: a confirmed move is followed
-    // when redirects are followed, a 410 stops polling, the view and the
-    // status line are brought up to date.
-    void ReviewFeedHealth(QTreeWidgetItem* node);
-    void RefreshFeedHealth();
-    // After one feed's update only its own attention can have changed, but
-    // for the clock: the status line follows that feed, and the whole book
-    // is counted again at most a minute after the last count.
-    void NoteFeedAttention(const std::string& id, schedule::TAttention attention);
-    void ShowAttentionCount();
-    std::set<std::string> FNeedingAttention;  // as last counted, feeds in the tree only
-    bool FHealthViewRefreshQueued = false;
-    std::chrono::system_clock::time_point FAttentionCounted;  // by the health clock
-    // The ids of the feeds that need attention, in the tree's order.
-    std::vector<std::string> FeedsNeedingAttention();
-    // True for a feed that is not polled until the user acts (it answered 410).
-    bool FeedStopped(const std::string& id) const;
-    // What a button of the view does for a feed.
-    void ActOnFeedHealth(const std::string& id, int action);
     // Points a feed at another address: the validators and the failure of
     // the old one go, and polling resumes.
     void SetFeedAddress(QTreeWidgetItem* node, const std::string& url);
-    void SaveFeedHealth();
-    // "Find the feed on this page": discovery on the feed's address, the
-    // user choosing among several feeds; the address chosen, or "" when
-    // none was.
-    std::string ChooseFeedOnPage(const std::string& id, const std::string& url);
-    // After any fetch of a feed (manual, "update all", polling): what its
-    // answer asked of the next fetch is kept in the health book, and the
-    // automatic schedule counts the feed's next due time from this fetch.
-    void NoteFetchForSchedule(const TFeedUpdate& update);
-    // What the polling thread keeps of a feed across restarts: what it and
-    // its server asked for last, and when it was last fetched.
-    void KeptForSchedule(QTreeWidgetItem* node, schedule::TAnswerHints& asked,
-                         std::optional<std::chrono::system_clock::time_point>& lastFetch);
+    // Discovery on a feed's address for "Find the feed on this page", the
+    // user choosing among several; the address chosen, or "" when none was.
+    std::string ChooseFeedOnPage(const std::string& id, const std::string& url, const QString& title);
     // ---- end feed health ----
 
 signals:

@@ -24,6 +24,7 @@
 
 #include "Convert.h"
 #include "DateTime.h"
+#include "FeedHealthController.h"
 #include "FeedUpdate.h"
 #include "ItemBase.h"
 #include "UpdateAll.h"
@@ -172,7 +173,7 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.Unread = std::max(0, plat::TryStrToInt(item.Attribute("unread").value_or("")).value_or(0));
     request.Validators = {item.Attribute(kETagAttribute).value_or(""),
                           item.Attribute(kLastModifiedAttribute).value_or("")};
-    request.Health = FHealth;
+    request.Health = FFeedHealth->Book();
     // Without alert words there is nothing to match beside the download.
     if (auto alerts = RefreshAlertWords(); alerts && !alerts->Empty()) request.Alerts = std::move(alerts);
     const std::string id = request.Id;
@@ -221,13 +222,13 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
         MarkFeedBusy(node, false);
         return;
     }
-    NoteFetchForSchedule(update);
+    FFeedHealth->NoteFetch(update);
     const std::string& displayText = update.DisplayText();
     try {
         if (update.Failed()) throw std::runtime_error(update.Error());
         if (update.NotModified()) {
             ApplyNotModified(node, update);
-            ReviewFeedHealth(node);
+            FFeedHealth->Review(update.Request().Id);
             emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
             ScheduleConfigSave();  // lastupdate was written
             return;
@@ -269,13 +270,14 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
         MarkFeedUpdated(node);
     } catch (const std::exception& error) {
         // What happened and what to do, with the server's own words after it.
-        const std::string words = update.Failed() ? FailureInWords(update).toStdString() : std::string();
+        const std::string words =
+            update.Failed() ? TFeedHealthController::FailureInWords(update).toStdString() : std::string();
         const std::string reason = words.empty() ? error.what() : words + " (" + error.what() + ")";
         SetStatusText(0, StatusMessage("FailedFeed", displayText + " - " + reason));
         MarkFeedFailed(node, words.empty() ? error.what() : words + "\n" + error.what());
         if (const auto retryAfter = update.RetryAfter()) FRetryAfter[update.Request().Id] = *retryAfter;
     }
-    ReviewFeedHealth(node);
+    FFeedHealth->Review(update.Request().Id);
     emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
     ScheduleConfigSave();
     FreeInBackground(update.ReleaseLargeParts());
@@ -433,7 +435,7 @@ void TFormMain::StartUpdateThread() {
     };
     host.Kept = [this](QTreeWidgetItem* node) {
         TUpdateThread::THost::TKept kept;
-        KeptForSchedule(node, kept.Asked, kept.LastFetch);
+        FFeedHealth->KeptForSchedule(GetFeedItem(node), kept.Asked, kept.LastFetch);
         return kept;
     };
     FUpdateThread = std::make_shared<TUpdateThread>(std::move(host));
@@ -471,7 +473,7 @@ bool TFormMain::FeedDownloading(const std::string& id) const {
 }
 
 bool TFormMain::PollingDeferred(const std::string& id) const {
-    if (FeedDownloading(id) || FeedStopped(id)) return true;
+    if (FeedDownloading(id) || FFeedHealth->Stopped(id)) return true;
     const auto found = FRetryAfter.find(id);
     return found != FRetryAfter.end() && std::chrono::system_clock::now() < found->second;
 }
@@ -532,7 +534,7 @@ void TFormMain::ShowFeedState(QTreeWidgetItem* node) {
     QString toolTip =
         feed->Failed() ? feed->Failure() + '\n' + feed->FailureTime().toString("yyyy-MM-dd hh:mm:ss") : QString();
     // Why the feed needs attention, unless the failure already says it.
-    const QString cause = FeedHealthCause(feed->Item().Attribute("id").value_or(""));
+    const QString cause = FFeedHealth->Cause(feed->Item().Attribute("id").value_or(""));
     if (!cause.isEmpty() && !toolTip.startsWith(cause)) toolTip = toolTip.isEmpty() ? cause : cause + '\n' + toolTip;
     feed->ShowState(icon, toolTip);
     if (TreeView && node->treeWidget() == TreeView) TreeView->viewport()->update(TreeView->visualItemRect(node));
@@ -569,7 +571,7 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top) {
     for (QTreeWidgetItem* node : FeedNodesUnder(top)) {
         if (!AccountIdOf(node).empty()) continue;
         const xml::Node item = GetFeedItem(node);
-        if (FeedStopped(item.Attribute("id").value_or("")))
+        if (FFeedHealth->Stopped(item.Attribute("id").value_or("")))
             continue;  // removed by its publisher: only the user brings it back
         entries.push_back({item.Attribute("id").value_or(""), UpdateHostOf(item.Attribute("url").value_or(""))});
     }
