@@ -39,7 +39,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "Announcer.h"
 #include "Options.h"
 #include "ReadingPane.h"
 #include "TrayIcon.h"
@@ -51,6 +50,7 @@ class TItemBase;
 class TFormAddFeed;
 class TFormFindInFeeds;
 class TFeedHealthController;
+class TNotifyController;
 class QPushButton;
 namespace items {
 class TItemStore;
@@ -396,9 +396,6 @@ public:
     void StartPendingUpdateThread();
     // Shows a feed's stored copy in the browser and clears its unread count.
     void ShowFeed(QTreeWidgetItem* node);
-    // Announces the first `count` items of a download with a balloon; with
-    // a null node shows the last balloon again.
-    void ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocument* document, int count);
     // Shortens a text to `width` pixels of the window's font, with "...".
     std::string FitTextWidth(const std::string& text, int width) const;
     static std::string CutText(const std::string& text, int length);
@@ -420,10 +417,6 @@ public:
     std::function<void(const QUrl&)> OpenExternally;
 
     std::shared_ptr<TUpdateThread> FUpdateThread;
-    // The feed of the last balloon, by id: a deleted feed is never reached.
-    std::string FBalloonNode;
-    QString FBalloonTitle;
-    QString FBalloonText;
     // Manual updates in progress (by feed id), so that the same feed is not
     // fetched twice at once and exit can cancel their downloads.
     std::map<std::string, std::weak_ptr<TFeedUpdate>> FManualUpdates;
@@ -467,47 +460,15 @@ public:
     QIcon FFailedFeedIcon;
     // ---- end update cycle and display ----
 
+private:
     // ---- Notifications (fMainNotify.cpp) ----
-    // "Notify About New Items" for the selected feed, in the Feed menu and
-    // the feed list's context menu.
-    QAction* ActionNotifyFeed = nullptr;
-    // Called by ConnectUpdateAndDisplay: creates the announcer, its timer
-    // and ActionNotifyFeed.
+    // The announcer, the balloons and "Notify About New Items"; the window
+    // places the action and shows the balloons in its tray icon.
+    TNotifyController* FNotify = nullptr;
+    // Called by ConnectUpdateAndDisplay.
     void ConnectNotifications();
-    // Hands the new items of a download to the announcer, which decides
-    // when they are shown and with what: the items at the indices
-    // `newItems` gives, else the first `count`. `verdicts` says which of
-    // them hold an alert word, where that was found beside the download.
-    void AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocument& document, int count,
-                          const std::vector<int>* newItems = nullptr, const TAlertVerdicts* verdicts = nullptr);
-    // Hands the announcer the alert words of the options (compiled again
-    // only when they changed) and returns them, for matching a download's
-    // items beside it.
-    std::shared_ptr<const TAlertMatcher> RefreshAlertWords();
-    // Puts up a notification the announcer decided on: for one feed the
-    // balloon ShowNotification makes, for several a summary.
-    void ShowAnnouncement(const TAnnouncement& announcement);
-    // Shows FBalloonTitle and FBalloonText in the notification area.
-    void ShowBalloon();
-    // The announcer reads this clock from now on; tests hand in a fake one.
-    void UseAnnounceClock(const TAnnounceClock& clock);
-    void ActionNotifyFeedExecute();
-    // The action's check mark and state follow the selected feed.
-    void RefreshNotifyAction();
-    // An Update All pass runs or has ended (or was cancelled).
-    void NoteUpdateAllRunning(bool running);
-    // Polling starts: its first pass is a catch-up. Polling stops: that
-    // catch-up is over.
-    void NotePollingStarted();
-    void NotePollingStopped();
-    // Ticks the announcer: every second while it is busy, less often when
-    // it only watches for a wake.
-    void ScheduleAnnounceTick();
-    TSystemAnnounceClock FSystemAnnounceClock;
-    std::unique_ptr<TAnnouncer> FAnnouncer;
-    QTimer* FAnnounceTimer = nullptr;
-    bool FUpdateAllCatchUp = false;
-    bool FPollingCatchUpDone = false;
+
+public:
     // ---- end notifications ----
     // ---- Feed properties (fMainProperties.cpp) ----
     // Opens the Feed Properties dialog of a feed node and applies what OK

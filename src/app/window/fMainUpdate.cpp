@@ -27,6 +27,7 @@
 #include "FeedHealthController.h"
 #include "FeedUpdate.h"
 #include "ItemBase.h"
+#include "NotifyController.h"
 #include "UpdateAll.h"
 #include "UpdateThread.h"
 #include "uvxLanguage.h"
@@ -79,9 +80,9 @@ void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded) {
 // Sets the unread count from the items that are new since the stored copy
 // and hands them to the announcer; true when there were any. The first
 // download makes everything unread and announces nothing.
-bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
-                              const feed::TFeedDocument& downloaded, const TStoredTitles& stored,
-                              const std::vector<std::string>* downloadedTitles, const TAlertVerdicts& verdicts) {
+bool CountAndAnnounceNewItems(TNotifyController& notify, xml::Node item, const feed::TFeedDocument& downloaded,
+                              const TStoredTitles& stored, const std::vector<std::string>* downloadedTitles,
+                              const TAlertVerdicts& verdicts) {
     if (!stored) {
         item.SetAttribute("unread", std::to_string(downloaded.Items().Count()));
         return false;
@@ -92,16 +93,16 @@ bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node 
         fresh.Replace ? fresh.Count : plat::StrToInt(item.Attribute("unread").value_or("")) + fresh.Count;
     item.SetAttribute("unread", std::to_string(unread));
     if (fresh.Count == 0) return false;
-    form.AnnounceNewItems(node, downloaded, fresh.Count, nullptr, &verdicts);
+    notify.AnnounceNewItems(item, downloaded, fresh.Count, nullptr, &verdicts);
     return true;
 }
 
 // The same from what the item store made of the download: an item is new
 // when the store had never seen it in this feed, wherever it stands in the
 // document and whatever became of the items before it.
-bool CountAndAnnounceRecordedItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
-                                   const feed::TFeedDocument& downloaded, const items::TDownloadResult& recorded,
-                                   bool firstDownload, const TAlertVerdicts& verdicts) {
+bool CountAndAnnounceRecordedItems(TNotifyController& notify, xml::Node item, const feed::TFeedDocument& downloaded,
+                                   const items::TDownloadResult& recorded, bool firstDownload,
+                                   const TAlertVerdicts& verdicts) {
     if (firstDownload) {
         item.SetAttribute("unread", std::to_string(recorded.NewCount));
         return false;
@@ -116,7 +117,7 @@ bool CountAndAnnounceRecordedItems(TFormMain& form, QTreeWidgetItem* node, xml::
     for (std::size_t i = 0; i < recorded.New.size(); ++i) {
         if (recorded.New[i]) fresh.push_back(static_cast<int>(i));
     }
-    form.AnnounceNewItems(node, downloaded, recorded.NewCount, &fresh, &verdicts);
+    notify.AnnounceNewItems(item, downloaded, recorded.NewCount, &fresh, &verdicts);
     return true;
 }
 
@@ -175,7 +176,7 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
                           item.Attribute(kLastModifiedAttribute).value_or("")};
     request.Health = FFeedHealth->Book();
     // Without alert words there is nothing to match beside the download.
-    if (auto alerts = RefreshAlertWords(); alerts && !alerts->Empty()) request.Alerts = std::move(alerts);
+    if (auto alerts = FNotify->RefreshAlertWords(); alerts && !alerts->Empty()) request.Alerts = std::move(alerts);
     const std::string id = request.Id;
     // Not make_shared: FDownloads keeps a weak reference to every feed's
     // last update, which would keep each finished update's whole memory.
@@ -241,7 +242,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
 
         bool announced = false;
         if (const items::TDownloadResult* recorded = update.Recorded()) {
-            announced = CountAndAnnounceRecordedItems(*this, node, item, downloaded, *recorded, update.FirstDownload(),
+            announced = CountAndAnnounceRecordedItems(*FNotify, item, downloaded, *recorded, update.FirstDownload(),
                                                       update.AlertVerdicts());
         } else {
             // Without the store: the copy read during the download is used
@@ -253,7 +254,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
                 preloaded && update.Request().StoredCopyWrites == StoredCopyWrites(update.Request().Id);
             const TStoredTitles reread = preloadedIsCurrent ? std::nullopt : ReadStoredTitles(path);
             const TStoredTitles& previous = preloadedIsCurrent ? *preloaded : reread;
-            announced = CountAndAnnounceNewItems(*this, node, item, downloaded, previous, update.DownloadedTitles(),
+            announced = CountAndAnnounceNewItems(*FNotify, item, downloaded, previous, update.DownloadedTitles(),
                                                  update.AlertVerdicts());
         }
         // Refreshed even without unread items, so a caption just taken from
@@ -439,7 +440,7 @@ void TFormMain::StartUpdateThread() {
         return kept;
     };
     FUpdateThread = std::make_shared<TUpdateThread>(std::move(host));
-    NotePollingStarted();
+    FNotify->NotePollingStarted();
 }
 
 void TFormMain::StopUpdateThread() {
@@ -449,7 +450,7 @@ void TFormMain::StopUpdateThread() {
         FUpdateAll->Cancel();
         ActionUpdateAll->setEnabled(true);
     }
-    NotePollingStopped();
+    FNotify->NotePollingStopped();
     for (auto& [id, running] : FManualUpdates) {
         if (const auto update = running.lock()) update->Cancel();
     }
@@ -555,7 +556,7 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top) {
         });
         connect(FUpdateAll.get(), &TUpdateAll::finished, this, [this] {
             ActionUpdateAll->setEnabled(true);
-            NoteUpdateAllRunning(false);
+            FNotify->NoteUpdateAllRunning(false);
         });
     }
     if (FUpdateAll->Running()) return;
@@ -577,6 +578,6 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top) {
     }
     ActionUpdateAll->setEnabled(false);
     // The pass's news is announced once, when it ends.
-    NoteUpdateAllRunning(true);
+    FNotify->NoteUpdateAllRunning(true);
     FUpdateAll->Run(std::move(entries));
 }
