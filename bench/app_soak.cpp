@@ -12,7 +12,7 @@
 //   - what became of each faulty feed, and that every other feed kept
 //     updating and the program ended promptly with a download hanging.
 //
-//   app_soak [--feeds N] [--rounds R] [--startup-only]
+//   app_soak [--feeds N] [--rounds R] [--startup-only] [--alert-words "W1, W2"]
 //   app_soak --network
 //
 // --startup-only repeats only the start-up measurement (for profiling).
@@ -326,6 +326,9 @@ private:
 // ---------------------------------------------------------------------------
 // Working directories
 
+// Alert words of the configuration (--alert-words), matched in every download.
+std::string gAlertWords;
+
 // The configuration of a working directory polling `feeds` feeds of
 // `server` (anything with Url(id)) with no pause.
 template <typename Server>
@@ -339,7 +342,9 @@ std::string ConfigXml(const Server& server, int feeds, bool secureFeeds = true) 
            "    <StartTrayIcon>False</StartTrayIcon>\n    <ExternalBrowser>False</ExternalBrowser>\n"
            "    <SecureFeeds>" +
            std::string(secureFeeds ? "True" : "False") +
-           "</SecureFeeds>\n    <FollowRedirects>False</FollowRedirects>\n  </general>\n"
+           "</SecureFeeds>\n    <FollowRedirects>False</FollowRedirects>\n" +
+           (gAlertWords.empty() ? std::string() : "    <AlertWords>" + gAlertWords + "</AlertWords>\n") +
+           "  </general>\n"
            "  <internal>\n    <language>1033</language>\n"
            "    <mainform>\n      <Width>900</Width>\n      <Height>650</Height>\n"
            "      <TreeViewWidth>260</TreeViewWidth>\n    </mainform>\n"
@@ -1102,8 +1107,11 @@ int main(int argc, char* argv[]) {
             feeds = std::max(50, std::atoi(argv[++i]));
         else if (flag == "--rounds" && i + 1 < argc)
             rounds = std::max(1, std::atoi(argv[++i]));
+        else if (flag == "--alert-words" && i + 1 < argc)
+            gAlertWords = argv[++i];
         else {
-            std::fprintf(stderr, "usage: app_soak [--feeds N] [--rounds R] [--startup-only] | --network\n");
+            std::fprintf(stderr,
+                         "usage: app_soak [--feeds N] [--rounds R] [--startup-only] [--alert-words W] | --network\n");
             return 2;
         }
     }

@@ -27,6 +27,7 @@
 #include "FeedDocument.h"
 #include "HttpClient.h"
 #include "JsonText.h"
+#include "Text.h"
 
 #include <cctype>
 #include <exception>
@@ -51,15 +52,8 @@ constexpr const char* kUsage =
     "  --secure   fetch https addresses (certificates verified)\n"
     "  --follow   follow redirects (at most 15)\n";
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-    return true;
-}
-
 bool IsAddress(const std::string& source) {
-    return StartsWithNoCase(source, "http://") || StartsWithNoCase(source, "https://");
+    return plat::StartsWithNoCase(source, "http://") || plat::StartsWithNoCase(source, "https://");
 }
 
 void Load(feed::TFeedDocument& document, const std::string& source, const http::FetchOptions& options) {

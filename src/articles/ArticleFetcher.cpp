@@ -14,16 +14,16 @@
 
 #include "Extract.h"
 #include "HtmlSanitizer.h"
-#include "Page.h"
+#include "Text.h"
 
 namespace articles {
 
-using extract::Lower;
 using items::TArticleReason;
 using items::TArticleState;
 using items::TArticleWork;
 using items::TItemArticle;
 using items::TStoredArticle;
+using plat::AsciiLower;
 
 namespace {
 
@@ -34,7 +34,7 @@ std::int64_t SystemNow() {
 
 // Pages the extractor can read; an answer without a type is tried all the same.
 bool IsHtmlType(std::string_view contentType) {
-    const std::string type = Lower(contentType.substr(0, contentType.find(';')));
+    const std::string type = AsciiLower(contentType.substr(0, contentType.find(';')));
     return type.empty() || type.find("html") != std::string::npos;
 }
 
@@ -89,7 +89,7 @@ TStoredArticle Judge(const http::TFetchResult& page, const std::string& link, co
 std::string HostOf(std::string_view link) {
     const std::size_t colon = link.find("://");
     if (colon == std::string_view::npos) return {};
-    const std::string scheme = Lower(link.substr(0, colon));
+    const std::string scheme = AsciiLower(link.substr(0, colon));
     if (scheme != "http" && scheme != "https") return {};
     std::string_view authority = link.substr(colon + 3);
     authority = authority.substr(0, authority.find_first_of("/?#"));
@@ -99,8 +99,8 @@ std::string HostOf(std::string_view link) {
     const std::size_t portColon = authority.rfind(':');
     const bool hasPort =
         portColon != std::string_view::npos && authority.find(']', portColon) == std::string_view::npos;
-    if (hasPort && portColon + 1 < authority.size()) return Lower(authority);
-    const std::string host = Lower(hasPort ? authority.substr(0, portColon) : authority);
+    if (hasPort && portColon + 1 < authority.size()) return AsciiLower(authority);
+    const std::string host = AsciiLower(hasPort ? authority.substr(0, portColon) : authority);
     if (host.empty()) return {};
     return host + (scheme == "https" ? ":443" : ":80");
 }

@@ -3,43 +3,24 @@
 #include <algorithm>
 #include <cctype>
 
+#include "Text.h"
+
 namespace discover {
 
 namespace {
 
-bool IsBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+using plat::AsciiLower;
+using plat::StartsWithNoCase;
 
 // Blanks around a pasted address, the no-break space (U+00A0, common in text
 // copied from a page) included.
 std::string_view TrimPasted(std::string_view text) {
-    for (;;) {
-        if (!text.empty() && IsBlank(static_cast<unsigned char>(text.front())))
-            text.remove_prefix(1);
-        else if (text.substr(0, 2) == "\xC2\xA0")
-            text.remove_prefix(2);
-        else
-            break;
-    }
-    for (;;) {
-        if (!text.empty() && IsBlank(static_cast<unsigned char>(text.back())))
-            text.remove_suffix(1);
-        else if (text.size() >= 2 && text.substr(text.size() - 2) == "\xC2\xA0")
-            text.remove_suffix(2);
-        else
-            break;
-    }
+    constexpr std::string_view kNoBreakSpace = "\xC2\xA0";
+    for (text = plat::TrimLeft(text); text.starts_with(kNoBreakSpace); text = plat::TrimLeft(text))
+        text.remove_prefix(kNoBreakSpace.size());
+    for (text = plat::TrimRight(text); text.ends_with(kNoBreakSpace); text = plat::TrimRight(text))
+        text.remove_suffix(kNoBreakSpace.size());
     return text;
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == prefix;
 }
 
 struct Authority {
@@ -92,7 +73,7 @@ bool LooksLikeHost(std::string_view hostPort) {
     if (host.empty() || host.front() == '.' || host.front() == '-') return false;
     for (const unsigned char c : host)
         if (!(std::isalnum(c) || c == '.' || c == '-' || c == '_' || c >= 0x80)) return false;
-    return host.find('.') != std::string_view::npos || Lower(host) == "localhost";
+    return host.find('.') != std::string_view::npos || AsciiLower(host) == "localhost";
 }
 
 }  // namespace
@@ -101,7 +82,7 @@ std::optional<std::string> NormalizeAddress(std::string_view input) {
     std::string_view text = TrimPasted(input);
     if (text.empty()) return std::nullopt;
     for (const char c : text)
-        if (IsBlank(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) < 0x20) return std::nullopt;
+        if (plat::IsBlank(c) || static_cast<unsigned char>(c) < 0x20) return std::nullopt;
 
     std::string scheme = "https";
     // feed:https://… and feed:http://… wrap a real address; feed://host/path
@@ -144,8 +125,8 @@ std::string ComparableUrl(std::string_view url) {
     url = url.substr(0, url.find('#'));
     const auto parts = SplitAuthority(url);
     if (!parts || parts->scheme.empty()) return std::string(url);
-    const std::string scheme = Lower(parts->scheme);
-    std::string authority = Lower(parts->authority);
+    const std::string scheme = AsciiLower(parts->scheme);
+    std::string authority = AsciiLower(parts->authority);
     const std::string defaultPort = scheme == "http" ? ":80" : scheme == "https" ? ":443" : "";
     if (!defaultPort.empty() && authority.size() > defaultPort.size() &&
         authority.compare(authority.size() - defaultPort.size(), defaultPort.size(), defaultPort) == 0)

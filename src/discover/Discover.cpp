@@ -12,6 +12,7 @@
 #include "FeedDocument.h"
 #include "FeedParserJSON.h"
 #include "FeedUtils.h"
+#include "Text.h"
 #include "XmlDom.h"
 
 namespace discover {
@@ -22,21 +23,12 @@ namespace {
 constexpr const char* kWellKnownPaths[] = {"feed/",    "rss/",     "feed",      "rss",      "rss.xml",
                                            "atom.xml", "feed.xml", "index.xml", "feed.json"};
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
+using plat::AsciiLower;
 
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
 // The body without a UTF-8 byte order mark and leading blanks.
-std::string_view Start(std::string_view body) {
-    if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
-    while (!body.empty() && std::isspace(static_cast<unsigned char>(body.front()))) body.remove_prefix(1);
-    return body;
-}
+std::string_view Start(std::string_view body) { return plat::SkipByteOrderMarkAndBlanks(body); }
 
 const char* MimeType(feed::TXMLType type) {
     switch (type) {
@@ -68,7 +60,7 @@ std::optional<TFeedCandidate> ReadJsonFeed(std::string_view body, const std::str
 // (declaration, comments, processing instructions, doctype), in lower case.
 std::string RootElementName(std::string_view text) {
     for (;;) {
-        while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+        text = plat::TrimLeft(text);
         if (text.substr(0, 4) == "<!--") {
             const auto end = text.find("-->");
             if (end == std::string_view::npos) return {};
@@ -83,10 +75,8 @@ std::string RootElementName(std::string_view text) {
     }
     if (text.empty() || text.front() != '<') return {};
     std::size_t end = 1;
-    while (end < text.size() && !std::isspace(static_cast<unsigned char>(text[end])) && text[end] != '>' &&
-           text[end] != '/')
-        ++end;
-    return Lower(text.substr(1, end - 1));
+    while (end < text.size() && !plat::IsBlank(text[end]) && text[end] != '>' && text[end] != '/') ++end;
+    return AsciiLower(text.substr(1, end - 1));
 }
 
 // ReadFeed, with the reason an XML body is not a feed in `why`.
@@ -125,12 +115,12 @@ std::optional<TFeedCandidate> ReadFeedOrWhy(const std::string& body, const std::
 // An answer that says it is a feed and is not an HTML page: if it cannot be
 // read, that is the answer, not a reason to look for links in it.
 bool ClaimsToBeFeed(const TFetchedPage& page) {
-    std::string type = Lower(page.ContentType.substr(0, page.ContentType.find(';')));
-    type.erase(std::remove_if(type.begin(), type.end(), [](unsigned char c) { return std::isspace(c); }), type.end());
+    std::string type = AsciiLower(page.ContentType.substr(0, page.ContentType.find(';')));
+    type.erase(std::remove_if(type.begin(), type.end(), [](char c) { return plat::IsBlank(c); }), type.end());
     const bool feedType = Contains(type, "rss") || Contains(type, "atom") || Contains(type, "rdf") ||
                           type == "application/feed+json" || type == "application/xml" || type == "text/xml";
     if (!feedType) return false;
-    const std::string head = Lower(Start(page.Body).substr(0, 1024));
+    const std::string head = AsciiLower(Start(page.Body).substr(0, 1024));
     return !Contains(head, "<html") && !Contains(head, "<!doctype html") && !Contains(head, "<head") &&
            !Contains(head, "<body");
 }
@@ -223,7 +213,7 @@ TDiscoverError DescribeFetchError(const http::HttpError& error, const std::strin
     if (error.StatusCode() != 0)
         return {Kind::HttpStatus, error.StatusCode(), DescribeStatus(error.StatusCode(), error.what())};
     const std::string message = error.what();
-    const std::string lower = Lower(message);
+    const std::string lower = AsciiLower(message);
     const std::string host = HostOf(url);
     if (Contains(lower, "resolve host") || Contains(lower, "resolve proxy"))
         return {Kind::HostNotFound, 0, "The host " + host + " was not found; check the address."};
@@ -298,8 +288,7 @@ TDiscoverResult Discover(std::string_view input, const TDiscoverOptions& options
 
 std::optional<std::string> FeedFileAddress(const std::string& body) {
     // JSON Feed names itself in feed_url, its site in home_page_url.
-    const std::size_t first = body.find_first_not_of(" \t\r\n\xEF\xBB\xBF");
-    if (first != std::string::npos && body[first] == '{') {
+    if (plat::SkipByteOrderMarkAndBlanks(body, plat::Blanks::Xml).starts_with('{')) {
         const nlohmann::json feed = nlohmann::json::parse(body, nullptr, false);
         if (!feed.is_object()) return std::nullopt;
         for (const char* key : {"feed_url", "home_page_url"}) {

@@ -14,41 +14,18 @@
 
 #include "Address.h"
 #include "FeedUtils.h"
+#include "Text.h"
 
 namespace discover {
 
 namespace {
 
-bool IsAsciiBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsAsciiBlank(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-    while (!text.empty() && IsAsciiBlank(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-    return text;
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
+// Pages are HTML: their blanks are HTML's, where a VT is text.
+bool IsHtmlBlank(char c) { return plat::IsBlank(c, plat::Blanks::Html); }
+std::string_view Trim(std::string_view text) { return plat::Trim(text, plat::Blanks::Html); }
 // Titles span lines in real pages; a title is one line.
-std::string CollapseBlanks(std::string_view text) {
-    std::string out;
-    bool blank = false;
-    for (const char c : Trim(text)) {
-        if (IsAsciiBlank(static_cast<unsigned char>(c))) {
-            blank = true;
-            continue;
-        }
-        if (blank) out += ' ';
-        blank = false;
-        out += c;
-    }
-    return out;
-}
+std::string CollapseBlanks(std::string_view text) { return plat::CollapseBlanks(text, plat::Blanks::Html); }
+using plat::AsciiLower;
 
 // ---- Encoding ------------------------------------------------------------
 
@@ -68,15 +45,13 @@ bool IsValidUtf8(std::string_view text) {
 // The value after "charset" in text ("text/html; charset=UTF-8",
 // `<meta charset="utf-8">`), "" when there is none.
 std::string CharsetIn(std::string_view text) {
-    const std::string lower = Lower(text);
+    const std::string lower = AsciiLower(text);
     for (std::size_t at = lower.find("charset"); at != std::string::npos; at = lower.find("charset", at + 7)) {
         std::size_t i = at + 7;
-        while (i < lower.size() && IsAsciiBlank(static_cast<unsigned char>(lower[i]))) ++i;
+        while (i < lower.size() && IsHtmlBlank(lower[i])) ++i;
         if (i >= lower.size() || lower[i] != '=') continue;
         ++i;
-        while (i < lower.size() &&
-               (IsAsciiBlank(static_cast<unsigned char>(lower[i])) || lower[i] == '"' || lower[i] == '\''))
-            ++i;
+        while (i < lower.size() && (IsHtmlBlank(lower[i]) || lower[i] == '"' || lower[i] == '\'')) ++i;
         std::size_t end = i;
         while (end < lower.size() && (std::isalnum(static_cast<unsigned char>(lower[end])) || lower[end] == '-' ||
                                       lower[end] == '_' || lower[end] == '.' || lower[end] == ':'))
@@ -112,12 +87,12 @@ struct PageFacts {
 };
 
 bool HasRelToken(std::string_view rel, std::string_view token) {
-    const std::string lower = Lower(rel);
+    const std::string lower = AsciiLower(rel);
     std::size_t i = 0;
     while (i < lower.size()) {
-        while (i < lower.size() && IsAsciiBlank(static_cast<unsigned char>(lower[i]))) ++i;
+        while (i < lower.size() && IsHtmlBlank(lower[i])) ++i;
         std::size_t end = i;
-        while (end < lower.size() && !IsAsciiBlank(static_cast<unsigned char>(lower[end]))) ++end;
+        while (end < lower.size() && !IsHtmlBlank(lower[end])) ++end;
         if (end > i && std::string_view(lower).substr(i, end - i) == token) return true;
         i = end;
     }
@@ -158,8 +133,8 @@ void OnStartElement(void* context, const xmlChar* name, const xmlChar** attribut
     } else if (NameIs(name, "title")) {
         facts.inTitle = !facts.titleDone;
     } else if (NameIs(name, "meta")) {
-        const std::string property = Lower(AttributeText(attributes, "property"));
-        const std::string itemprop = Lower(AttributeText(attributes, "itemprop"));
+        const std::string property = AsciiLower(AttributeText(attributes, "property"));
+        const std::string itemprop = AsciiLower(AttributeText(attributes, "itemprop"));
         if (property == "og:site_name")
             facts.siteName = std::string(Trim(AttributeText(attributes, "content")));
         else if (property == "og:url")
@@ -226,7 +201,7 @@ bool IsFeedType(const std::string& type, const std::string& url) {
 }
 
 bool IsWebAddress(std::string_view url) {
-    const std::string lower = Lower(url.substr(0, 8));
+    const std::string lower = AsciiLower(url.substr(0, 8));
     return lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0;
 }
 
@@ -239,7 +214,7 @@ std::vector<TFeedCandidate> LinkedFeeds(const PageFacts& facts, const std::strin
         if (!feedRel && !HasRelToken(link.rel, "alternate")) continue;
         const std::string_view href = Trim(link.href);
         if (href.empty()) continue;
-        std::string type = Lower(Trim(link.type));
+        std::string type = AsciiLower(Trim(link.type));
         type = std::string(Trim(type.substr(0, type.find(';'))));
         const std::string url = feed::ResolveURL(base, href);
         // rel="feed" says by itself that the target is a feed.
@@ -264,7 +239,7 @@ UrlPieces Pieces(const std::string& url) {
     UrlPieces pieces;
     std::string_view rest = std::string_view(url).substr(0, url.find('#'));
     if (const auto q = rest.find('?'); q != std::string_view::npos) {
-        pieces.query = Lower(rest.substr(q + 1));
+        pieces.query = AsciiLower(rest.substr(q + 1));
         rest = rest.substr(0, q);
     }
     if (const auto marker = rest.find("//"); marker != std::string_view::npos) {
@@ -274,7 +249,7 @@ UrlPieces Pieces(const std::string& url) {
     }
     while (!rest.empty()) {
         const auto slash = rest.find('/');
-        pieces.segments.push_back(Lower(rest.substr(0, slash)));
+        pieces.segments.push_back(AsciiLower(rest.substr(0, slash)));
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
     }
     return pieces;
@@ -290,7 +265,7 @@ bool IsDigits(const std::string& text) {
 
 // "Comments Feed", "Kommentare", "commentaires", "Comentarios", "reacties".
 bool TitleSaysComments(const std::string& title) {
-    const std::string lower = Lower(title);
+    const std::string lower = AsciiLower(title);
     for (const char* word : {"comment", "coment", "komment", "koment", "reacties"})
         if (lower.find(word) != std::string::npos) return true;
     return false;
@@ -340,9 +315,9 @@ std::string ChannelIdAfter(std::string_view text, std::string_view marker) {
 }
 
 bool IsYouTube(const PageFacts& facts, const std::string& pageUrl) {
-    const std::string host = Lower(HostOf(pageUrl));
+    const std::string host = AsciiLower(HostOf(pageUrl));
     return host == "youtube.com" || (host.size() > 12 && host.compare(host.size() - 12, 12, ".youtube.com") == 0) ||
-           Lower(facts.siteName) == "youtube";
+           AsciiLower(facts.siteName) == "youtube";
 }
 
 // The channel a YouTube page belongs to, from the surest source down: its
@@ -409,7 +384,7 @@ TPageFeeds ReadPageFeeds(std::string_view html, const std::string& pageUrl, std:
     if (result.YouTube) {
         // Its feed link says only "RSS"; the channel's name says more.
         for (TFeedCandidate& feed : result.Feeds)
-            if (Lower(feed.Title) == "rss" && !facts.title.empty()) feed.Title = YouTubeTitle(facts);
+            if (AsciiLower(feed.Title) == "rss" && !facts.title.empty()) feed.Title = YouTubeTitle(facts);
         if (result.Feeds.empty()) result.Feeds = YouTubeFeeds(facts, html, pageUrl);
     }
     return result;

@@ -74,7 +74,7 @@ std::string VisibleText(xmlNode* root) {
         while (at != root && at->next == nullptr) at = at->parent;
         at = at == root ? nullptr : at->next;
     }
-    return Lower(CollapseBlanks(text));
+    return AsciiLower(CollapseBlanks(text));
 }
 
 // Whether the structured data's article text is the article where the
@@ -84,8 +84,8 @@ bool PreferStructuredBody(const std::string& structured, const TArticleHtml& fou
     const std::size_t length = VisibleLength(structured);
     if (length > 2 * found.textLength) return true;
     if (length < kEnoughText || 5 * length < 4 * found.textLength) return false;
-    const std::string opening = Lower(CollapseBlanks(structured)).substr(0, 40);
-    return Lower(found.text).find(opening) == std::string::npos;
+    const std::string opening = AsciiLower(CollapseBlanks(structured)).substr(0, 40);
+    return AsciiLower(found.text).find(opening) == std::string::npos;
 }
 
 bool SaysAny(const std::string& text, std::initializer_list<std::string_view> phrases) {
@@ -100,7 +100,8 @@ bool SaysAny(const std::string& text, std::initializer_list<std::string_view> ph
 std::optional<std::string> WallReason(std::string_view page, std::string_view contentType, const std::string& found,
                                       bool passwordField) {
     const TDocument document = ParsePage(page, contentType);
-    const std::string text = Lower(found) + " " + (document ? VisibleText(xmlDocGetRootElement(document.get())) : "");
+    const std::string text =
+        AsciiLower(found) + " " + (document ? VisibleText(xmlDocGetRootElement(document.get())) : "");
     if (passwordField ||
         SaysAny(text, {"sign in to continue", "log in to continue", "login to continue", "sign in to read",
                        "log in to read", "please sign in", "please log in", "you must be logged in",
@@ -112,8 +113,8 @@ std::optional<std::string> WallReason(std::string_view page, std::string_view co
         return "The page shows only the start of the article; the rest is for subscribers.";
     // Most pages carry a cookie banner or a "cookie settings" link beside a
     // short article; only a notice that is all the blocks gave is a wall.
-    if (SaysAny(Lower(found), {"accept cookies", "accept all cookies", "we use cookies",
-                               "consent to the use of cookies", "cookie settings"}))
+    if (SaysAny(AsciiLower(found), {"accept cookies", "accept all cookies", "we use cookies",
+                                    "consent to the use of cookies", "cookie settings"}))
         return "The page shows a cookie notice instead of the article.";
     return std::nullopt;
 }

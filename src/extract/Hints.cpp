@@ -56,11 +56,11 @@ bool HasWord(const std::string& names, const auto& words) {
     return false;
 }
 
-std::string NamesOf(const xmlNode* node) { return Lower(Attribute(node, "class") + " " + Attribute(node, "id")); }
+std::string NamesOf(const xmlNode* node) { return AsciiLower(Attribute(node, "class") + " " + Attribute(node, "id")); }
 
 int WeightOf(const std::string& name) {
     if (name.empty()) return 0;
-    const std::string lower = Lower(name);
+    const std::string lower = AsciiLower(name);
     int weight = 0;
     if (ContainsAny(lower, kNegative)) weight -= 25;
     if (ContainsAny(lower, kPositive)) weight += 25;

@@ -42,7 +42,7 @@ bool IsArticleType(const std::string& type) {
                                                             "scholarlyarticle",
                                                             "report",
                                                             "socialmediaposting"};
-    const std::string lower = Lower(type);
+    const std::string lower = AsciiLower(type);
     for (const std::string_view known : kTypes)
         if (lower == known) return true;
     return false;
@@ -100,8 +100,8 @@ void ReadJsonLd(const std::string& text, TPageMetadata& metadata) {
 }
 
 bool NamesAuthor(const xmlNode* node) {
-    const std::string names = Lower(Attribute(node, "class") + " " + Attribute(node, "id"));
-    return Lower(Attribute(node, "rel")) == "author" || Lower(Attribute(node, "itemprop")) == "author" ||
+    const std::string names = AsciiLower(Attribute(node, "class") + " " + Attribute(node, "id"));
+    return AsciiLower(Attribute(node, "rel")) == "author" || AsciiLower(Attribute(node, "itemprop")) == "author" ||
            names.find("byline") != std::string::npos || names.find("author") != std::string::npos;
 }
 
@@ -112,14 +112,14 @@ void CollectFacts(xmlNode* root, TFacts& facts) {
         if (name == "title" && facts.title.empty() && !HasAncestor(node, "svg")) {
             facts.title = TextOf(node);
         } else if (name == "meta") {
-            std::string key = Lower(Attribute(node, "property"));
-            if (key.empty()) key = Lower(Attribute(node, "name"));
-            if (key.empty()) key = Lower(Attribute(node, "itemprop"));
+            std::string key = AsciiLower(Attribute(node, "property"));
+            if (key.empty()) key = AsciiLower(Attribute(node, "name"));
+            if (key.empty()) key = AsciiLower(Attribute(node, "itemprop"));
             if (!key.empty()) facts.meta.emplace_back(key, CollapseBlanks(Attribute(node, "content")));
         } else if (name == "base" && facts.base.empty()) {
             facts.base = CollapseBlanks(Attribute(node, "href"));
         } else if (name == "script") {
-            if (Lower(Attribute(node, "type")).find("ld+json") != std::string::npos &&
+            if (AsciiLower(Attribute(node, "type")).find("ld+json") != std::string::npos &&
                 facts.jsonLd.size() < kMaxJsonLdBlocks) {
                 std::string text;
                 for (xmlNode* child = node->children; child != nullptr; child = child->next)
@@ -152,9 +152,9 @@ std::string TitleWithoutSite(const std::string& title, const std::string& firstH
         std::string first = title.substr(0, at), last = title.substr(at + separator.size());
         if (first.find(separator) != std::string::npos) first = title.substr(0, title.find(separator));
         const auto words = [](const std::string& text) { return std::count(text.begin(), text.end(), ' ') + 1; };
-        const std::string heading = Lower(firstHeading);
+        const std::string heading = AsciiLower(firstHeading);
         if (words(first) >= 3 || words(first) >= words(last) ||
-            (heading.rfind(Lower(first), 0) == 0 && heading.size() <= first.size() + 4))
+            (heading.rfind(AsciiLower(first), 0) == 0 && heading.size() <= first.size() + 4))
             return first;
         return last;
     }
@@ -165,7 +165,7 @@ std::string TitleWithoutSite(const std::string& title, const std::string& firstH
 
 std::string CleanByline(std::string_view text) {
     std::string byline = CollapseBlanks(text);
-    const std::string lower = Lower(byline);
+    const std::string lower = AsciiLower(byline);
     if (lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0) return {};
     for (const std::string_view lead : {"by ", "posted by ", "written by "})
         if (lower.rfind(lead, 0) == 0) {
@@ -187,7 +187,7 @@ TPageMetadata ReadMetadata(xmlDoc* document, const std::string& pageUrl) {
 
     if (!facts.base.empty())
         if (std::string base = feed::ResolveURL(pageUrl, facts.base); IsWebAddress(base)) metadata.BaseUrl = base;
-    if (Lower(facts.Meta("og:type")) == "article") metadata.Article = true;
+    if (AsciiLower(facts.Meta("og:type")) == "article") metadata.Article = true;
 
     const auto firstOf = [&](std::initializer_list<std::string_view> keys) {
         for (const std::string_view key : keys)

@@ -16,7 +16,8 @@ TDocument ParsePage(std::string_view page, std::string_view contentType) {
     // A caller may hand over the header ("text/html; charset=utf-8") or only
     // the charset it named.
     std::string header(contentType);
-    if (!header.empty() && Lower(header).find("charset") == std::string::npos && header.find('/') == std::string::npos)
+    if (!header.empty() && AsciiLower(header).find("charset") == std::string::npos &&
+        header.find('/') == std::string::npos)
         header = "text/html; charset=" + header;
     const std::string encoding = discover::PageEncoding(page, header);
     // HUGE lifts libxml2's fixed limits on text node size and nesting; the
@@ -108,30 +109,9 @@ void Remove(xmlNode* node) {
     xmlFreeNode(node);
 }
 
-bool IsBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool IsBlank(unsigned char c) { return plat::IsBlank(static_cast<char>(c), plat::Blanks::Html); }
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
-
-std::string CollapseBlanks(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    bool blank = false;
-    for (const char c : text) {
-        if (IsBlank(static_cast<unsigned char>(c))) {
-            blank = !out.empty();
-            continue;
-        }
-        if (blank) out += ' ';
-        blank = false;
-        out += c;
-    }
-    return out;
-}
+std::string CollapseBlanks(std::string_view text) { return plat::CollapseBlanks(text, plat::Blanks::Html); }
 
 std::size_t VisibleLength(std::string_view text) {
     std::size_t length = 0;

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "Text.h"
+
 namespace extract {
 
 struct TDocumentFree {
@@ -73,8 +75,10 @@ void Walk(xmlNode* root, Enter&& enter) {
 
 // ---- Text ------------------------------------------------------------------
 
+// Pages are HTML: these are the shared text helpers with HTML's blanks,
+// where a VT is text.
 bool IsBlank(unsigned char c);
-std::string Lower(std::string_view text);
+using plat::AsciiLower;
 // Blanks at the ends dropped and runs of blanks inside made one space.
 std::string CollapseBlanks(std::string_view text);
 // The length of text as a reader sees it: runs of blanks count once.

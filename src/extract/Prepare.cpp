@@ -30,11 +30,11 @@ bool OneOf(std::string_view value, const auto& list) {
 
 bool Hidden(const xmlNode* node) {
     if (HasAttribute(node, "hidden")) return true;
-    if (Lower(Attribute(node, "aria-hidden")) == "true" &&
-        Lower(Attribute(node, "class")).find("fallback") == std::string::npos)
+    if (AsciiLower(Attribute(node, "aria-hidden")) == "true" &&
+        AsciiLower(Attribute(node, "class")).find("fallback") == std::string::npos)
         return true;
     std::string style;
-    for (const char c : Lower(Attribute(node, "style")))
+    for (const char c : AsciiLower(Attribute(node, "style")))
         if (!IsBlank(static_cast<unsigned char>(c))) style += c;
     return style.find("display:none") != std::string::npos || style.find("visibility:hidden") != std::string::npos;
 }
@@ -51,12 +51,13 @@ bool HoldsProse(xmlNode* node, std::size_t paragraphs) {
 }
 
 bool IsByline(const xmlNode* node) {
-    const std::string names = Lower(Attribute(node, "class") + " " + Attribute(node, "id"));
+    const std::string names = AsciiLower(Attribute(node, "class") + " " + Attribute(node, "id"));
     const bool inline_ = Named(node, "span") || Named(node, "a");
     const bool named =
         names.find("byline") != std::string::npos ||
-        (!inline_ && (Lower(Attribute(node, "rel")) == "author" || Lower(Attribute(node, "itemprop")) == "author")) ||
-        (names.find("author") != std::string::npos && Lower(TextOf(node, 100)).rfind("by ", 0) == 0);
+        (!inline_ &&
+         (AsciiLower(Attribute(node, "rel")) == "author" || AsciiLower(Attribute(node, "itemprop")) == "author")) ||
+        (names.find("author") != std::string::npos && AsciiLower(TextOf(node, 100)).rfind("by ", 0) == 0);
     return named && TextOf(node, 100).size() < 100;
 }
 
@@ -76,14 +77,14 @@ bool IsAmpFurniture(std::string_view name) {
 bool NeverArticle(xmlNode* node, TCleanedFacts& facts) {
     const std::string_view name = NameOf(node);
     if (IsAmpFurniture(name) || IsPermalinkMark(node)) return true;
-    if (name == "input" && Lower(Attribute(node, "type")) == "password") facts.passwordField = true;
-    if (OneOf(name, kNeverArticle) || Hidden(node) || OneOf(Lower(Attribute(node, "role")), kNeverArticleRoles) ||
-        Lower(Attribute(node, "aria-modal")) == "true")
+    if (name == "input" && AsciiLower(Attribute(node, "type")) == "password") facts.passwordField = true;
+    if (OneOf(name, kNeverArticle) || Hidden(node) || OneOf(AsciiLower(Attribute(node, "role")), kNeverArticleRoles) ||
+        AsciiLower(Attribute(node, "aria-modal")) == "true")
         return true;
     if (name == "header") return !HoldsProse(node, 1);
     // Some sites wrap the whole page in one form.
     if (name == "form") {
-        if (FindFirst(node, "input") != nullptr && Lower(TextOf(node)).find("password") != std::string::npos)
+        if (FindFirst(node, "input") != nullptr && AsciiLower(TextOf(node)).find("password") != std::string::npos)
             facts.passwordField = true;
         return !HoldsProse(node, 3);
     }
@@ -93,7 +94,7 @@ bool NeverArticle(xmlNode* node, TCleanedFacts& facts) {
 // ---- Lazy images -----------------------------------------------------------
 
 bool LooksLikeImageAddress(std::string_view value) {
-    const std::string lower = Lower(value.substr(0, 2048));
+    const std::string lower = AsciiLower(value.substr(0, 2048));
     for (const std::string_view extension : {".jpg", ".jpeg", ".png", ".webp", ".gif", ".avif"}) {
         const std::size_t at = lower.find(extension);
         if (at == std::string::npos) continue;
@@ -130,7 +131,7 @@ std::string WidestOf(std::string_view srcset) {
 }
 
 bool IsPlaceholder(std::string_view src) {
-    const std::string lower = Lower(CollapseBlanks(src.substr(0, 512)));
+    const std::string lower = AsciiLower(CollapseBlanks(src.substr(0, 512)));
     if (lower.empty() || lower.rfind("data:", 0) == 0) return true;
     for (const std::string_view word :
          {"placeholder", "blank.gif", "spacer", "lazy", "1x1", "pixel.gif", "transparent"})
@@ -145,7 +146,7 @@ std::string LazyAddress(const xmlNode* image) {
         if (std::string value = CollapseBlanks(Attribute(image, name)); !value.empty() && !IsPlaceholder(value))
             return value;
     for (const xmlAttr* a = image->properties; a != nullptr; a = a->next) {
-        const std::string name = Lower(reinterpret_cast<const char*>(a->name));
+        const std::string name = AsciiLower(reinterpret_cast<const char*>(a->name));
         if (name.rfind("data-", 0) != 0 || name.find("srcset") != std::string::npos) continue;
         if (std::string value = CollapseBlanks(Attribute(image, name.c_str()));
             LooksLikeImageAddress(value) && value.find(' ') == std::string::npos)
@@ -170,7 +171,7 @@ bool LoadLazyImage(xmlNode* image) {
         SetAttribute(image, "src", address);
         return true;
     }
-    const std::string names = Lower(Attribute(image, "class") + " " + Attribute(image, "id"));
+    const std::string names = AsciiLower(Attribute(image, "class") + " " + Attribute(image, "id"));
     for (const std::string_view word : {"thumb", "placeholder", "lazy", "blur", "preview", "progressive"})
         if (names.find(word) != std::string::npos) return false;
     return true;

@@ -37,7 +37,7 @@ bool IsTextContainer(const xmlNode* node) {
 }
 
 bool MarksArticle(const xmlNode* node) {
-    return Named(node, "article") || Named(node, "main") || Lower(Attribute(node, "itemprop")) == "articlebody";
+    return Named(node, "article") || Named(node, "main") || AsciiLower(Attribute(node, "itemprop")) == "articlebody";
 }
 
 // An element's own worth before its paragraphs count: containers of text
@@ -254,7 +254,7 @@ xmlNode* PickTopCandidate(TBlocks& blocks) {
 
 bool HoldsPagesArticle(xmlNode* node) {
     const auto marks = [](const xmlNode* box) {
-        return Named(box, "article") || Lower(Attribute(box, "itemprop")) == "articlebody";
+        return Named(box, "article") || AsciiLower(Attribute(box, "itemprop")) == "articlebody";
     };
     bool marked = false;
     for (const xmlNode* up = node; IsElement(up); up = up->parent) {

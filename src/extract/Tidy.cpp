@@ -55,7 +55,7 @@ bool LooksLikeClutter(const TBlocks& blocks, const xmlNode* node, const TRules& 
 
 std::vector<std::string> WordsOf(const std::string& text) {
     std::vector<std::string> words(1);
-    for (const char c : Lower(text)) {
+    for (const char c : AsciiLower(text)) {
         if (std::isalnum(static_cast<unsigned char>(c)) || (static_cast<unsigned char>(c) & 0x80) != 0)
             words.back() += c;
         else if (!words.back().empty())
@@ -103,7 +103,7 @@ bool PointsElsewhere(const TBlocks& blocks, const xmlNode* paragraph) {
     const xmlNode* only = FirstElementChild(paragraph);
     if (density > 0.9 && facts.text < 40 && Named(only, "a") && NextElement(only) == nullptr) return true;
     if (density < 0.5 || facts.text > 200) return false;
-    const std::string text = Lower(TextOf(paragraph));
+    const std::string text = AsciiLower(TextOf(paragraph));
     for (const std::string_view lead :
          {"read more", "related", "see also", "also read", "read also", "more:", "recommended"})
         if (text.rfind(lead, 0) == 0) return true;

@@ -10,7 +10,7 @@ constexpr std::size_t kMaxInlineImage = 4096;
 }
 
 bool IsWebAddress(std::string_view url) {
-    const std::string head = Lower(url.substr(0, 8));
+    const std::string head = AsciiLower(url.substr(0, 8));
     const std::size_t hostAt = head.rfind("http://", 0) == 0 ? 7 : head.rfind("https://", 0) == 0 ? 8 : 0;
     return hostAt != 0 && url.size() > hostAt && url[hostAt] != '/' && url[hostAt] != '?' && url[hostAt] != '#';
 }
@@ -24,7 +24,7 @@ std::optional<std::string> ResolveWebAddress(const std::string& base, std::strin
 }
 
 std::optional<std::string> ResolveImageAddress(const std::string& base, std::string_view reference) {
-    const std::string head = Lower(reference.substr(0, 16));
+    const std::string head = AsciiLower(reference.substr(0, 16));
     if (head.rfind("data:", 0) != 0) return ResolveWebAddress(base, reference);
     if (reference.size() > kMaxInlineImage) return std::nullopt;
     for (const std::string_view type : {"data:image/png", "data:image/gif", "data:image/jpeg", "data:image/webp"})

@@ -10,17 +10,11 @@
 #include "FeedParserRDF.h"
 #include "FeedParserRSS.h"
 #include "Format.h"
+#include "Text.h"
 
 namespace feed {
 
 namespace {
-
-std::string ToLower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 constexpr const char* kRDFNamespace = "http://www.w3.org/1999/02/22-rdf-syntax-ns#";
 
@@ -31,11 +25,15 @@ std::optional<std::string> ReadIfJSON(const std::string& fileName) {
     std::ifstream in(fileName, std::ios::binary);
     if (!in) return std::nullopt;
     std::string head;
+    std::size_t blanks = 0;  // how far the head is known to be blank: each block is looked at once
     char block[4096];
     while (in.read(block, sizeof block) || in.gcount() > 0) {
         head.append(block, static_cast<std::size_t>(in.gcount()));
-        const auto significant = head.find_first_not_of(" \t\r\n", head.starts_with("\xEF\xBB\xBF") ? 3 : 0);
-        if (significant != std::string::npos || head.size() > TFeedParserJSON::kMaxDocumentSize) break;
+        std::string_view unread = std::string_view(head).substr(blanks);
+        unread = blanks == 0 ? plat::SkipByteOrderMarkAndBlanks(unread, plat::Blanks::Xml)
+                             : plat::TrimLeft(unread, plat::Blanks::Xml);
+        blanks = head.size() - unread.size();
+        if (blanks < head.size() || head.size() > TFeedParserJSON::kMaxDocumentSize) break;
     }
     if (!TFeedParserJSON::LooksLikeJSON(head)) return std::nullopt;
     // Read at most one byte past the bound: the parser refuses what is larger.
@@ -97,11 +95,11 @@ void TFeedDocument::ParseXML() {
     const std::string rootName = root ? root.Name() : std::string();
     // The root is known by its local name and namespace, whatever prefix
     // it was written with: "atom10:feed" is an Atom feed like "feed".
-    const std::string localName = root ? ToLower(root.LocalName()) : std::string();
+    const std::string localName = root ? plat::AsciiLower(root.LocalName()) : std::string();
     const std::string rootNamespace = root ? root.NamespaceURI() : std::string();
     TXMLType type;
     bool atom10 = false;
-    if (localName == "rdf" && (rootNamespace == kRDFNamespace || ToLower(rootName) == "rdf:rdf"))
+    if (localName == "rdf" && (rootNamespace == kRDFNamespace || plat::AsciiLower(rootName) == "rdf:rdf"))
         type = xtRDF;
     else if (localName == "rss")
         type = xtRSS;

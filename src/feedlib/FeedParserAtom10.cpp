@@ -1,33 +1,21 @@
 #include "FeedParserAtom10.h"
 
 #include "FeedUtils.h"
+#include "Text.h"
 
 namespace feed {
 
 namespace {
 
-std::string Lowered(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-        if (x != b[i]) return false;
-    }
-    return true;
-}
+using plat::AsciiLower;
+using plat::EqualsNoCase;
 
 // A link's relation; a link without rel is the alternate one. Relations
 // may be written as their registry address.
 std::string RelationOf(const xml::Node& link) {
     auto rel = link.Attribute("rel");
     if (!rel || rel->empty() || EqualsNoCase(*rel, "alternate")) return "alternate";
-    std::string lowered = Lowered(std::move(*rel));
+    std::string lowered = AsciiLower(*rel);
     constexpr std::string_view kRegistry = "http://www.iana.org/assignments/relation/";
     if (lowered.rfind(kRegistry, 0) == 0) lowered.erase(0, kRegistry.size());
     return lowered.empty() ? "alternate" : lowered;
@@ -55,24 +43,6 @@ xml::Node XhtmlContainer(const xml::Node& element) {
     return only && only.LocalName() == "div" ? only : element;
 }
 
-// XHTML as a browser shows it: every run of blanks (the line breaks and
-// indentation of the markup among them) one space, none at the ends.
-std::string CollapsedBlanks(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    bool blank = false;
-    for (const char c : text) {
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-            blank = true;
-            continue;
-        }
-        if (blank && !out.empty()) out += ' ';
-        blank = false;
-        out += c;
-    }
-    return out;
-}
-
 }  // namespace
 
 std::string TFeedParserAtom10::PlainTextOf(const xml::Node& element) {
@@ -82,7 +52,9 @@ std::string TFeedParserAtom10::PlainTextOf(const xml::Node& element) {
         case TTextType::Html:
             return HtmlToText(PlainText(element));
         case TTextType::Xhtml:
-            return CollapsedBlanks(TextContent(XhtmlContainer(element)));
+            // As a browser shows it: every run of blanks (the line breaks
+            // and indentation of the markup among them) one space.
+            return plat::CollapseBlanks(TextContent(XhtmlContainer(element)), plat::Blanks::Xml);
     }
     return {};
 }
@@ -221,7 +193,7 @@ void TFeedParserAtom10::ReadLinks(const TChildLookup& children, TRSSItem& item) 
         if (!href) continue;
         const std::string rel = RelationOf(link);
         const std::string type =
-            rel == "alternate" || rel == "replies" ? Lowered(link.Attribute("type").value_or("")) : std::string();
+            rel == "alternate" || rel == "replies" ? AsciiLower(link.Attribute("type").value_or("")) : std::string();
         if (rel == "alternate") {
             // Of several alternates, the web page is the one to open.
             const bool isPage = type.empty() || type == "text/html" || type == "application/xhtml+xml";

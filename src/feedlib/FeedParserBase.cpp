@@ -2,6 +2,7 @@
 
 #include "Convert.h"
 #include "FeedUtils.h"
+#include "Text.h"
 
 #include <vector>
 
@@ -9,15 +10,7 @@ namespace feed {
 
 namespace {
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto x = static_cast<unsigned char>(a[i]);
-        const auto y = static_cast<unsigned char>(b[i]);
-        if ((x >= 'A' && x <= 'Z' ? x + 32 : x) != (y >= 'A' && y <= 'Z' ? y + 32 : y)) return false;
-    }
-    return true;
-}
+using plat::EqualsNoCase;
 
 struct ModuleName {
     TModuleElement element;
@@ -43,8 +36,6 @@ bool SameModuleNamespace(std::string_view actual, std::string_view expected) {
     if (EqualsNoCase(actual, expected)) return true;
     return !expected.empty() && expected.back() == '/' && EqualsNoCase(actual, expected.substr(0, expected.size() - 1));
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 }  // namespace
 
@@ -151,8 +142,7 @@ std::string TFeedParserBase::GetAttribute(const xml::Node& element, std::string_
 }
 
 std::optional<int> TFeedParserBase::IntOf(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    text = plat::Trim(text, plat::Blanks::Xml);
     if (text.empty()) return std::nullopt;
     return plat::TryStrToInt(text);
 }

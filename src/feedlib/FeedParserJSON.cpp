@@ -11,6 +11,7 @@
 
 #include "Convert.h"
 #include "FeedUtils.h"
+#include "Text.h"
 
 namespace feed {
 
@@ -22,8 +23,6 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // Version 1's address; the 1.0 text itself says "https", yet feeds written
 // before the site moved to https (and generators copying them) say "http".
 constexpr std::string_view kVersionSite = "jsonfeed.org/version/1";
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // The library's message without its internal tag ("[json.exception.
 // parse_error.101] "), and cut short: it quotes the text it stopped in,
@@ -209,11 +208,8 @@ std::string TextAsHtml(std::string_view text) {
 }  // namespace
 
 bool TFeedParserJSON::LooksLikeJSON(std::string_view text) {
-    if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-    for (const char c : text) {
-        if (!IsBlank(c)) return c == '{' || c == '[';
-    }
-    return false;
+    text = plat::SkipByteOrderMarkAndBlanks(text, plat::Blanks::Xml);  // JSON's blanks are XML's
+    return text.starts_with('{') || text.starts_with('[');
 }
 
 TFeedParserJSON::TFeedParserJSON(TFeedDocument& rss, std::string_view text)
@@ -258,8 +254,7 @@ void TFeedParserJSON::Parse() {
     if (auto description = TakeText(feed, "description")) ChannelReq().SetDesc(*description);
     // Language tags are written "en-US"; the table knows "en-us".
     if (auto language = TakeString(feed, "language"); HasText(language)) {
-        std::string lowered = *language;
-        for (char& c : lowered) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        const std::string lowered = plat::AsciiLower(*language);
         ReadLanguageCode(LanguageFromCode(lowered) != langX ? lowered : *language);
     }
     ReadChannelImage(feed);

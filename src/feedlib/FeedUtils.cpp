@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "FeedDocument.h"
+#include "Text.h"
 #include "XmlDom.h"
 
 namespace feed {
@@ -319,12 +320,7 @@ bool IsAbsoluteURL(std::string_view reference) {
 }
 
 std::string ResolveURL(std::string_view base, std::string_view reference) {
-    while (!reference.empty() && (reference.front() == ' ' || reference.front() == '\n' || reference.front() == '\t' ||
-                                  reference.front() == '\r'))
-        reference.remove_prefix(1);
-    while (!reference.empty() && (reference.back() == ' ' || reference.back() == '\n' || reference.back() == '\t' ||
-                                  reference.back() == '\r'))
-        reference.remove_suffix(1);
+    reference = plat::Trim(reference, plat::Blanks::Xml);
     if (IsAbsoluteURL(reference) || !IsAbsoluteURL(base)) return std::string(reference);
     const URLParts b = SplitURL(base);
     const URLParts r = SplitURL(reference);

@@ -11,6 +11,8 @@
 #include <optional>
 #include <string_view>
 
+#include "Text.h"
+
 namespace http {
 
 namespace {
@@ -84,14 +86,11 @@ std::optional<std::string> ConditionalHeader(std::string_view name, const std::s
 // The value of a "Name: value" header line when its name is `name` (any
 // letter case), surrounding blanks and the line end removed.
 std::optional<std::string_view> HeaderValue(std::string_view line, std::string_view name) {
-    if (line.size() <= name.size() || line[name.size()] != ':') return std::nullopt;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(line[i])) != std::tolower(static_cast<unsigned char>(name[i])))
-            return std::nullopt;
+    if (line.size() <= name.size() || line[name.size()] != ':' || !plat::StartsWithNoCase(line, name))
+        return std::nullopt;
     std::string_view value = line.substr(name.size() + 1);
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) value.remove_suffix(1);
-    return value;
+    return plat::TrimRight(value);
 }
 
 // Everything one transfer collects through libcurl's callbacks. The
@@ -356,15 +355,7 @@ std::string ProductToken() {
     return ProductTokenStorage();
 }
 
-bool IsHttpsUrl(const std::string& url) {
-    std::size_t start = 0;
-    while (start < url.size() && std::isspace(static_cast<unsigned char>(url[start]))) ++start;
-    constexpr std::string_view kScheme = "https:";
-    if (url.size() - start < kScheme.size()) return false;
-    for (std::size_t i = 0; i < kScheme.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(url[start + i])) != kScheme[i]) return false;
-    return true;
-}
+bool IsHttpsUrl(const std::string& url) { return plat::StartsWithNoCase(plat::TrimLeft(url), "https:"); }
 
 void TCancelToken::Cancel() {
     cancelled_ = true;
@@ -630,8 +621,7 @@ namespace http {
 
 std::optional<std::chrono::system_clock::time_point> ParseRetryAfter(std::string_view value,
                                                                      std::chrono::system_clock::time_point now) {
-    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.front()))) value.remove_prefix(1);
-    while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) value.remove_suffix(1);
+    value = plat::Trim(value);
     if (value.empty()) return std::nullopt;
 
     const auto latest = now + std::chrono::duration_cast<std::chrono::system_clock::duration>(kMaxRetryAfter);
@@ -662,18 +652,13 @@ std::optional<std::chrono::system_clock::time_point> ParseFreshUntil(std::string
                                                                      std::chrono::system_clock::time_point now) {
     using Clock = std::chrono::system_clock;
     const auto latest = now + std::chrono::duration_cast<Clock::duration>(kMaxRetryAfter);
-    std::string directives;
-    for (const char c : cacheControl) directives += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string directives = plat::AsciiLower(cacheControl);
     std::optional<long long> maxAge;
     std::size_t begin = 0;
     while (begin <= directives.size()) {
         std::size_t end = directives.find(',', begin);
         if (end == std::string::npos) end = directives.size();
-        std::string_view directive(directives.data() + begin, end - begin);
-        while (!directive.empty() && std::isspace(static_cast<unsigned char>(directive.front())))
-            directive.remove_prefix(1);
-        while (!directive.empty() && std::isspace(static_cast<unsigned char>(directive.back())))
-            directive.remove_suffix(1);
+        const std::string_view directive = plat::Trim(std::string_view(directives).substr(begin, end - begin));
         if (directive == "no-cache" || directive == "no-store") return std::nullopt;
         if (directive.substr(0, 8) == "max-age=") {
             std::string_view digits = directive.substr(8);

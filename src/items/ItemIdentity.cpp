@@ -7,32 +7,26 @@
 #include <cstdio>
 #include <vector>
 
+#include "Text.h"
+
 namespace items {
 
 namespace {
 
 constexpr char kSeparator = '\x1f';
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
-
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
+// Identities are stored: what counts as a blank and a letter here must
+// never change, or every remembered item would come back as new.
+using plat::AsciiLower;
+using plat::CollapseBlanks;
+using plat::Trim;
 
 // Query parameters that say where a reader came from, not what the page is.
 bool IsTrackingParameter(std::string_view name) {
     static constexpr std::array<std::string_view, 16> kNames = {
         "fbclid", "gclid",   "dclid",   "msclkid", "yclid", "igshid",  "mc_cid",      "mc_eid",
         "ref",    "ref_src", "ref_url", "_hsenc",  "_hsmi", "mkt_tok", "oly_anon_id", "oly_enc_id"};
-    const std::string lower = Lower(name);
+    const std::string lower = AsciiLower(name);
     if (lower.rfind("utm_", 0) == 0) return true;
     return std::find(kNames.begin(), kNames.end(), lower) != kNames.end();
 }
@@ -48,21 +42,6 @@ std::string WithoutTrackingParameters(std::string_view query) {
         kept += pair;
     }
     return kept;
-}
-
-std::string CollapsedBlanks(std::string_view text) {
-    std::string out;
-    bool blank = false;
-    for (char c : Trimmed(text)) {
-        if (IsBlank(c)) {
-            blank = true;
-            continue;
-        }
-        if (blank) out += ' ';
-        blank = false;
-        out += c;
-    }
-    return out;
 }
 
 // FNV-1a: stable across runs and builds, unlike std::hash.
@@ -84,10 +63,10 @@ std::string BodyDigest(std::string_view body) {
 }  // namespace
 
 std::string NormalisedLink(std::string_view link) {
-    link = Trimmed(link);
+    link = Trim(link);
     const std::size_t colon = link.find("://");
     if (colon == std::string_view::npos) return std::string(link);
-    const std::string scheme = Lower(link.substr(0, colon));
+    const std::string scheme = AsciiLower(link.substr(0, colon));
     if (scheme != "http" && scheme != "https") return std::string(link);
     std::string_view rest = link.substr(colon + 3);
 
@@ -102,7 +81,7 @@ std::string NormalisedLink(std::string_view link) {
         rest = rest.substr(0, mark);
     }
     const std::size_t slash = rest.find('/');
-    std::string host = Lower(rest.substr(0, slash));
+    std::string host = AsciiLower(rest.substr(0, slash));
     std::string_view path = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
     for (std::string_view port : {":80", ":443"}) {
         if (host.size() > port.size() && host.ends_with(port)) host.resize(host.size() - port.size());
@@ -117,8 +96,8 @@ std::string NormalisedLink(std::string_view link) {
 }
 
 std::string TitleDateKey(const TStoredItem& item) {
-    const std::string title = CollapsedBlanks(item.Title);
-    const std::string date = item.DateUTC ? std::to_string(*item.DateUTC) : std::string(Trimmed(item.DateText));
+    const std::string title = CollapseBlanks(item.Title);
+    const std::string date = item.DateUTC ? std::to_string(*item.DateUTC) : std::string(Trim(item.DateText));
     if (title.empty() || date.empty()) return {};
     return title + kSeparator + date;
 }
@@ -131,10 +110,10 @@ std::int64_t IdentityHash(std::string_view key) {
 
 std::string ItemKey(const TStoredItem& item) {
     // A one-letter tag per source, so a guid never collides with a link.
-    if (const std::string_view guid = Trimmed(item.Guid); !guid.empty()) return "g:" + std::string(guid);
+    if (const std::string_view guid = Trim(item.Guid); !guid.empty()) return "g:" + std::string(guid);
     if (const std::string link = NormalisedLink(item.Link); !link.empty()) return "l:" + link;
-    const std::string title = CollapsedBlanks(item.Title);
-    const std::string date = item.DateUTC ? std::to_string(*item.DateUTC) : std::string(Trimmed(item.DateText));
+    const std::string title = CollapseBlanks(item.Title);
+    const std::string date = item.DateUTC ? std::to_string(*item.DateUTC) : std::string(Trim(item.DateText));
     // An item with neither title nor date is known by its body alone.
     if (title.empty() && date.empty()) return "b:" + BodyDigest(item.Body);
     return "t:" + title + kSeparator + date;

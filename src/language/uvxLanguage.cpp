@@ -17,14 +17,9 @@
 #include <system_error>
 
 #include "LocaleTable.h"
+#include "Text.h"
 
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
 
 // A separate window (a dialog the main window happens to own) has its own
 // entry under <form>; its components are not the owner's. Menus are
@@ -57,11 +52,11 @@ QObject* FindOwnedComponent(QObject* owner, const QString& name) {
 // text: a language file that renamed a component would break every later
 // lookup of it.
 std::optional<QMetaProperty> StringProperty(const QObject* object, std::string_view name) {
-    if (EqualsIgnoringCase(name, "objectName")) return std::nullopt;
+    if (plat::EqualsNoCase(name, "objectName")) return std::nullopt;
     const QMetaObject* meta = object->metaObject();
     for (int i = 0; i < meta->propertyCount(); ++i) {
         const QMetaProperty property = meta->property(i);
-        if (EqualsIgnoringCase(property.name(), name)) {
+        if (plat::EqualsNoCase(property.name(), name)) {
             if (property.isWritable() && property.metaType().id() == QMetaType::QString) return property;
             return std::nullopt;
         }
@@ -76,7 +71,7 @@ std::optional<QMetaProperty> StringProperty(const QObject* object, std::string_v
 // property name.
 std::vector<QMetaProperty> TargetProperties(const QObject* object, std::string_view attribute) {
     std::vector<const char*> names;
-    if (EqualsIgnoringCase(attribute, "Caption")) {
+    if (plat::EqualsNoCase(attribute, "Caption")) {
         const auto* widget = qobject_cast<const QWidget*>(object);
         if (qobject_cast<const QAction*>(object) || qobject_cast<const QAbstractButton*>(object) ||
             qobject_cast<const QLabel*>(object))
@@ -87,7 +82,7 @@ std::vector<QMetaProperty> TargetProperties(const QObject* object, std::string_v
             names = {"windowTitle"};
         else
             names = {"text", "title"};
-    } else if (EqualsIgnoringCase(attribute, "Hint")) {
+    } else if (plat::EqualsNoCase(attribute, "Hint")) {
         names = {"toolTip", "statusTip"};
     } else {
         if (auto property = StringProperty(object, attribute)) return {*property};
@@ -95,7 +90,7 @@ std::vector<QMetaProperty> TargetProperties(const QObject* object, std::string_v
     }
 
     std::vector<QMetaProperty> properties;
-    const bool firstFitOnly = EqualsIgnoringCase(attribute, "Caption");
+    const bool firstFitOnly = plat::EqualsNoCase(attribute, "Caption");
     for (const char* name : names) {
         if (auto property = StringProperty(object, name)) {
             properties.push_back(*property);

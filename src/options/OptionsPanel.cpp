@@ -19,6 +19,7 @@
 
 #include "Convert.h"
 #include "Options.h"
+#include "Text.h"
 
 namespace {
 
@@ -41,13 +42,6 @@ QString ToQ(const std::string& text) { return QString::fromStdString(text); }
 
 std::string AttributeText(const xml::Node& node, std::string_view name) {
     return node.Attribute(name).value_or(std::string());
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        return lower(x) == lower(y);
-    });
 }
 
 // The dialog names its pages and labels after the elements of struct.xml,
@@ -82,7 +76,7 @@ void RequireIdentifier(const xml::Node& node, const char* what) {
 
 int IndexOfName(const std::vector<std::string>& names, std::string_view name) {
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (EqualsIgnoringCase(names[i], name)) return static_cast<int>(i);
+        if (plat::EqualsNoCase(names[i], name)) return static_cast<int>(i);
     }
     return -1;
 }
@@ -100,7 +94,7 @@ const std::vector<std::string>& OptionTypes() {
 int OptionTypeIndex(std::string_view type) {
     const auto& types = OptionTypes();
     for (std::size_t i = 0; i < types.size(); ++i) {
-        if (EqualsIgnoringCase(types[i], type)) return static_cast<int>(i);
+        if (plat::EqualsNoCase(types[i], type)) return static_cast<int>(i);
     }
     return -1;
 }

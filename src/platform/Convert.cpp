@@ -3,30 +3,11 @@
 #include <cstdint>
 #include <limits>
 
+#include "Text.h"
 #include "XmlDom.h"
 
 namespace plat {
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i];
-        char y = b[i];
-        if (x >= 'A' && x <= 'Z') {
-            x = static_cast<char>(x - 'A' + 'a');
-        }
-        if (y >= 'A' && y <= 'Z') {
-            y = static_cast<char>(y - 'A' + 'a');
-        }
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
 
 [[noreturn]] void NullConversion(const char* targetType) {
     throw ConvertError(std::string("Could not convert variant of type (Null) into type (") + targetType + ")");
@@ -70,10 +51,10 @@ int StrToInt(std::string_view text) {
 }
 
 std::optional<bool> TryStrToBool(std::string_view text) {
-    if (EqualsIgnoringCase(text, "True")) {
+    if (EqualsNoCase(text, "True")) {
         return true;
     }
-    if (EqualsIgnoringCase(text, "False")) {
+    if (EqualsNoCase(text, "False")) {
         return false;
     }
     if (const auto number = TryStrToInt(text)) {

@@ -9,6 +9,8 @@
 #include <cctype>
 #include <stdexcept>
 
+#include "Text.h"
+
 namespace plat {
 namespace {
 
@@ -149,6 +151,7 @@ std::string FormatISO8601(TDateTime value) {
 }
 
 // ---- Dates as feeds write them ----------------------------------------------
+// They come from feed text, so their blanks are XML's (and JSON's).
 
 namespace {
 
@@ -158,18 +161,8 @@ constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 constexpr const char* kFullMonthNames[] = {"January", "February", "March",     "April",   "May",      "June",
                                            "July",    "August",   "September", "October", "November", "December"};
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    return true;
-}
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 int MonthFromName(std::string_view name) {
     for (int i = 0; i < 12; ++i)
@@ -221,7 +214,9 @@ std::optional<int> NumericOffset(std::string_view zone) {
     return sign * (hours * 60 + minutes);
 }
 
-bool IsMilitaryLetter(std::string_view zone) { return zone.size() == 1 && IsAlpha(zone[0]) && Lower(zone[0]) != 'j'; }
+bool IsMilitaryLetter(std::string_view zone) {
+    return zone.size() == 1 && IsAlpha(zone[0]) && AsciiLower(zone[0]) != 'j';
+}
 
 std::string OffsetText(int minutes) {
     char buffer[8];
@@ -249,7 +244,7 @@ class Scanner {
 public:
     explicit Scanner(std::string_view text) : s_(text) {}
     void SkipBlanks() {
-        while (pos_ < s_.size() && IsBlank(s_[pos_])) ++pos_;
+        while (pos_ < s_.size() && IsBlank(s_[pos_], Blanks::Xml)) ++pos_;
     }
     bool AtEnd() const { return pos_ >= s_.size(); }
     char Peek() const { return pos_ < s_.size() ? s_[pos_] : '\0'; }
@@ -308,16 +303,10 @@ bool ReadClock(Scanner& in, std::size_t minHourDigits, int& hour, int& minute, i
     return true;
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
-
 }  // namespace
 
 std::optional<int> ZoneOffsetMinutes(std::string_view zone) {
-    zone = TrimBlanks(zone);
+    zone = Trim(zone, Blanks::Xml);
     if (zone.empty() || zone == "Z") return 0;
     if (const NamedZone* named = FindNamedZone(zone)) return named->minutes;
     if (IsMilitaryLetter(zone)) return 0;  // their signs were never agreed on: RFC 5322 reads them as unknown
@@ -328,7 +317,7 @@ std::optional<int> ZoneOffsetMinutes(std::string_view zone) {
 }
 
 std::string RFC822Zone(std::string_view zone) {
-    zone = TrimBlanks(zone);
+    zone = Trim(zone, Blanks::Xml);
     if (zone.empty()) return "GMT";
     if (zone == "Z") return "Z";
     if (const NamedZone* named = FindNamedZone(zone)) {
@@ -348,7 +337,7 @@ std::optional<ZonedDateTime> ParseRFC822DateTime(std::string_view text) {
     // A trailing comment, "(UTC)" or "(Pacific Standard Time)", says nothing
     // the zone does not.
     if (const auto paren = text.find('('); paren != std::string_view::npos) text = text.substr(0, paren);
-    Scanner in(TrimBlanks(text));
+    Scanner in(Trim(text, Blanks::Xml));
     if (IsAlpha(in.Peek())) {
         const auto dayName = in.Letters();
         if (MonthFromName(dayName) != 0) {
@@ -393,7 +382,7 @@ std::optional<ZonedDateTime> ParseRFC822DateTime(std::string_view text) {
         if (!ReadClock(in, 1, hour, minute, second)) return std::nullopt;
         in.SkipBlanks();
     }
-    std::string_view zone = TrimBlanks(in.Rest());
+    std::string_view zone = Trim(in.Rest(), Blanks::Xml);
     // "GMT+0100" / "UTC-05:00": the offset is what counts.
     if (zone.size() > 3 && (EqualsNoCase(zone.substr(0, 3), "GMT") || EqualsNoCase(zone.substr(0, 3), "UTC")) &&
         (zone[3] == '+' || zone[3] == '-'))
@@ -402,7 +391,7 @@ std::optional<ZonedDateTime> ParseRFC822DateTime(std::string_view text) {
 }
 
 std::optional<ZonedDateTime> ParseRFC3339DateTime(std::string_view text) {
-    Scanner in(TrimBlanks(text));
+    Scanner in(Trim(text, Blanks::Xml));
     const int year = in.Digits(4, 4);
     if (year < 0) return std::nullopt;
     int month = 1, day = 1, hour = 0, minute = 0, second = 0;
@@ -417,7 +406,7 @@ std::optional<ZonedDateTime> ParseRFC3339DateTime(std::string_view text) {
     if (in.Accept('T') || in.Accept('t') || (in.Peek() == ' ' && (in.Accept(' '), IsDigit(in.Peek())))) {
         if (!ReadClock(in, 2, hour, minute, second)) return std::nullopt;
     }
-    std::string_view zone = TrimBlanks(in.Rest());
+    std::string_view zone = Trim(in.Rest(), Blanks::Xml);
     if (zone == "z") zone = "Z";
     // An ISO zone is an offset or Z; names are not ISO.
     if (!zone.empty() && zone != "Z" && zone[0] != '+' && zone[0] != '-') return std::nullopt;
@@ -425,7 +414,7 @@ std::optional<ZonedDateTime> ParseRFC3339DateTime(std::string_view text) {
 }
 
 std::optional<ZonedDateTime> ParseFeedDateTime(std::string_view text) {
-    const std::string_view trimmed = TrimBlanks(text);
+    const std::string_view trimmed = Trim(text, Blanks::Xml);
     if (trimmed.size() >= 4 && IsDigit(trimmed[0]) && IsDigit(trimmed[1]) && IsDigit(trimmed[2]) && IsDigit(trimmed[3]))
         if (auto iso = ParseRFC3339DateTime(trimmed)) return iso;
     return ParseRFC822DateTime(trimmed);

@@ -12,9 +12,16 @@
 #include <string>
 #include <vector>
 
+#include "Text.h"
+
 namespace html {
 
 namespace {
+
+using plat::AsciiLower;
+using plat::AsciiLowerInPlace;
+using plat::Blanks;
+using plat::IsBlank;  // with Blanks::Html: the fragments are HTML, where a VT is text
 
 struct DocFree {
     void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
@@ -75,8 +82,6 @@ bool IsVoid(std::string_view name) {
 constexpr std::size_t kMaxAttributesPerTag = 512;
 constexpr std::size_t kMaxAttributeWork = 8'000'000;  // sum of squares over the tags
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-
 // A lexical look at the fragment's tags, reading attribute values the way
 // the parser does (quoted, or up to a blank or '>').
 bool HasTooManyAttributes(std::string_view text) {
@@ -86,23 +91,23 @@ bool HasTooManyAttributes(std::string_view text) {
     while ((i = text.find('<', i)) != std::string_view::npos) {
         ++i;
         if (i >= n || !std::isalpha(static_cast<unsigned char>(text[i]))) continue;
-        while (i < n && !IsBlank(text[i]) && text[i] != '>') ++i;  // the tag name
+        while (i < n && !IsBlank(text[i], Blanks::Html) && text[i] != '>') ++i;  // the tag name
         std::size_t attributes = 0;
         while (i < n && text[i] != '>') {
-            if (IsBlank(text[i]) || text[i] == '/') {
+            if (IsBlank(text[i], Blanks::Html) || text[i] == '/') {
                 ++i;
             } else if (text[i] == '=') {
                 ++i;
-                while (i < n && IsBlank(text[i])) ++i;
+                while (i < n && IsBlank(text[i], Blanks::Html)) ++i;
                 if (i < n && (text[i] == '"' || text[i] == '\'')) {
                     const std::size_t close = text.find(text[i], i + 1);
                     i = close == std::string_view::npos ? n : close + 1;
                 } else {
-                    while (i < n && !IsBlank(text[i]) && text[i] != '>') ++i;
+                    while (i < n && !IsBlank(text[i], Blanks::Html) && text[i] != '>') ++i;
                 }
             } else {
                 if (++attributes > kMaxAttributesPerTag) return true;
-                while (i < n && !IsBlank(text[i]) && text[i] != '=' && text[i] != '>') ++i;
+                while (i < n && !IsBlank(text[i], Blanks::Html) && text[i] != '=' && text[i] != '>') ++i;
             }
         }
         work += attributes * attributes;
@@ -180,7 +185,7 @@ std::string SchemeOf(std::string_view url) {
         // Anything else before a colon: not a scheme a browser accepts, so
         // the address is odd; treat it as one we do not allow.
         if (!schemeChar) return std::string(":");
-        scheme += static_cast<char>(std::tolower(c));
+        scheme += AsciiLower(static_cast<char>(c));
     }
     return {};
 }
@@ -199,10 +204,10 @@ bool SourceSetAllowed(std::string_view value) {
     std::size_t pos = 0;
     const std::size_t n = value.size();
     for (;;) {
-        while (pos < n && (IsBlank(value[pos]) || value[pos] == ',')) ++pos;
+        while (pos < n && (IsBlank(value[pos], Blanks::Html) || value[pos] == ',')) ++pos;
         if (pos >= n) return true;
         const std::size_t start = pos;
-        while (pos < n && !IsBlank(value[pos])) ++pos;
+        while (pos < n && !IsBlank(value[pos], Blanks::Html)) ++pos;
         std::string_view url = value.substr(start, pos - start);
         const bool endsCandidate = url.back() == ',';
         while (!url.empty() && url.back() == ',') url.remove_suffix(1);
@@ -261,8 +266,7 @@ void AppendStartTag(std::string& out, xmlNodePtr element, std::string_view name)
     for (xmlAttrPtr attr = element->properties; attr; attr = attr->next) {
         if (!attr->name || attr->ns) continue;
         std::string attribute = reinterpret_cast<const char*>(attr->name);
-        std::transform(attribute.begin(), attribute.end(), attribute.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        AsciiLowerInPlace(attribute);
         AttributeKind kind;
         if (!AllowedAttribute(name, attribute, kind)) continue;
         const std::string value = AttributeText(element, attr);
@@ -286,10 +290,7 @@ bool HasAttribute(xmlNodePtr element, const char* name) {
 }
 
 std::string LowerName(xmlNodePtr element) {
-    std::string name = element->name ? reinterpret_cast<const char*>(element->name) : "";
-    std::transform(name.begin(), name.end(), name.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return name;
+    return AsciiLower(element->name ? reinterpret_cast<const char*>(element->name) : "");
 }
 
 // Writes the allowed part of the tree from `first` on. Iterative, with an
@@ -407,14 +408,12 @@ std::string FlattenDeepTags(std::string_view text) {
             continue;
         }
         std::size_t j = nameStart;
-        while (j < n && !IsBlank(text[j]) && text[j] != '>' && text[j] != '/') ++j;
-        std::string name(text.substr(nameStart, j - nameStart));
-        std::transform(name.begin(), name.end(), name.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        while (j < n && !IsBlank(text[j], Blanks::Html) && text[j] != '>' && text[j] != '/') ++j;
+        std::string name = AsciiLower(text.substr(nameStart, j - nameStart));
         while (j < n && text[j] != '>') {  // attributes, quoted values read as the parser reads them
             if (text[j] == '=') {
                 ++j;
-                while (j < n && IsBlank(text[j])) ++j;
+                while (j < n && IsBlank(text[j], Blanks::Html)) ++j;
                 if (j < n && (text[j] == '"' || text[j] == '\'')) {
                     const std::size_t close = text.find(text[j], j + 1);
                     j = close == std::string_view::npos ? n : close + 1;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "Text.h"
+
 namespace plat {
 namespace {
 
@@ -45,8 +47,6 @@ struct LanguageAlias {
 };
 constexpr LanguageAlias kLanguageAliases[] = {{"no", "nb"}, {"iw", "he"}, {"in", "id"}};
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // "de_DE.UTF-8", "de-de" and "de_DE@euro" all become "de-de"; the
 // comparison is then without regard to letter case.
 std::string Canonical(std::string_view name) {
@@ -57,7 +57,7 @@ std::string Canonical(std::string_view name) {
     std::string out;
     out.reserve(name.size());
     for (char c : name) {
-        out.push_back(c == '_' ? '-' : Lower(c));
+        out.push_back(c == '_' ? '-' : AsciiLower(c));
     }
     return out;
 }

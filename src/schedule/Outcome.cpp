@@ -4,6 +4,8 @@
 #include <array>
 #include <cctype>
 
+#include "Text.h"
+
 namespace schedule {
 
 namespace {
@@ -12,22 +14,10 @@ namespace {
 // in its head, well before this.
 constexpr std::size_t kLookedAt = 4096;
 
-std::string Lower(std::string_view text) {
-    std::string lower(text.substr(0, kLookedAt));
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
+std::string Lower(std::string_view text) { return plat::AsciiLower(text.substr(0, kLookedAt)); }
 
 bool Contains(const std::string& haystack, std::string_view needle) {
     return haystack.find(needle) != std::string::npos;
-}
-
-std::string_view TrimLeft(std::string_view text) {
-    // A byte order mark and blanks may come before the first tag.
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-    return text;
 }
 
 }  // namespace
@@ -56,7 +46,7 @@ bool IsBotProtectionPage(int status, std::string_view bodyHead) {
 bool IsHtmlPage(std::string_view contentType, std::string_view bodyHead) {
     const std::string type = Lower(contentType);
     if (type.rfind("text/html", 0) == 0 || type.rfind("application/xhtml", 0) == 0) return true;
-    const std::string head = Lower(TrimLeft(bodyHead));
+    const std::string head = Lower(plat::SkipByteOrderMarkAndBlanks(bodyHead));
     return head.rfind("<!doctype html", 0) == 0 || head.rfind("<html", 0) == 0;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "Text.h"
+
 namespace schedule {
 
 std::string HostOf(const std::string& url) {
@@ -17,8 +19,7 @@ std::string HostOf(const std::string& url) {
     } else if (const auto colon = authority.find(':'); colon != std::string::npos) {
         authority.erase(colon);
     }
-    std::transform(authority.begin(), authority.end(), authority.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    plat::AsciiLowerInPlace(authority);
     return authority;
 }
 

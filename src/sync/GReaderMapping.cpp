@@ -1,6 +1,7 @@
 #include "GReaderMapping.h"
 
 #include "ItemFromFeed.h"
+#include "Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -31,7 +32,7 @@ std::string LooseAddress(std::string_view url) {
     if (const auto scheme = url.find("://"); scheme != std::string_view::npos) url.remove_prefix(scheme + 3);
     const std::size_t hostEnd = std::min(url.find_first_of("/?"), url.size());
     std::string host(url.substr(0, hostEnd));
-    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    plat::AsciiLowerInPlace(host);
     for (const char* port : {":80", ":443"})
         if (host.ends_with(port)) host.resize(host.size() - std::char_traits<char>::length(port));
     if (host.starts_with("www.")) host.erase(0, 4);

@@ -2,6 +2,7 @@
 // error, never in a crash, a hang or a read outside the document.
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -148,6 +149,26 @@ TEST(HostileInput, HugeAttributesAndTexts) {
     if (loaded) {
         EXPECT_EQ(doc.Items()[0].Enclosure().URL().size(), huge.size());
         ExpectStoredCopyReloads(doc, dir.File("huge.xml"));
+    }
+}
+
+TEST(HostileInput, StoredFileOfBlanksBeforeTheFeedLoadsInLinearTime) {
+    // Deciding between JSON and XML looks past the blanks once, not once per block read.
+    feedtest::TempDir dir;
+    const std::string blanks(8 * 1024 * 1024, ' ');
+    const std::pair<std::string, std::string> rows[] = {
+        {"\xEF\xBB\xBF" + blanks + R"({"version": "https://jsonfeed.org/version/1.1", "title": "J", "items": []})",
+         "J"},
+        {blanks + "<rss><channel><title>R</title><item/></channel></rss>", "R"},
+    };
+    for (const auto& [text, title] : rows) {
+        const std::string file = dir.File("blanks");
+        std::ofstream(file, std::ios::binary) << text;
+        const auto start = std::chrono::steady_clock::now();
+        TFeedDocument doc;
+        ASSERT_NO_THROW(doc.LoadFromFile(file)) << title;
+        EXPECT_EQ(doc.Channel().Required().Title(), title);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, testsupport::TimeBound(std::chrono::seconds(5))) << title;
     }
 }
 

@@ -7,21 +7,14 @@
 #include <unordered_set>
 
 #include "Address.h"
+#include "Text.h"
 #include "XmlDom.h"
 
 namespace opml {
 
 namespace {
 
-// `text` equals the lower-case `name` but for letter case.
-bool IsNamed(std::string_view text, std::string_view name) {
-    if (text.size() != name.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != name[i]) return false;
-    return true;
-}
-
-bool IsNamed(const xml::Node& node, std::string_view name) { return IsNamed(node.LocalName(), name); }
+bool IsNamed(const xml::Node& node, std::string_view name) { return plat::EqualsNoCase(node.LocalName(), name); }
 
 std::vector<Outline> ReadDocument(const xml::Document& doc) {
     xml::Node root = doc.DocumentElement();
@@ -125,9 +118,9 @@ void WriteFile(const std::string& fileName, const std::vector<Outline>& feeds, s
 std::optional<std::string> FeedAddress(std::string_view xmlUrl) {
     // Add Feed guesses a scheme for a bare host a person types; in a file a
     // text without one is a reference relative to the file.
-    const std::string_view text = xmlUrl.substr(std::min(xmlUrl.find_first_not_of(" \t\r\n"), xmlUrl.size()));
-    const bool absolute =
-        text.find("://") != std::string_view::npos || text.substr(0, 2) == "//" || IsNamed(text.substr(0, 5), "feed:");
+    const std::string_view text = plat::TrimLeft(xmlUrl, plat::Blanks::Xml);
+    const bool absolute = text.find("://") != std::string_view::npos || text.substr(0, 2) == "//" ||
+                          plat::StartsWithNoCase(text, "feed:");
     if (!absolute) return std::nullopt;
     return discover::NormalizeAddress(xmlUrl);
 }

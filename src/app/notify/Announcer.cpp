@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "AlertWords.h"
-#include "TextFit.h"
+#include "Text.h"
 
 TAnnouncer::TAnnouncer(const TAnnounceClock& clock, TSink sink) : FClock(clock), FSink(std::move(sink)) {}
 
@@ -30,7 +30,7 @@ TAnnouncer::TPendingFeed TAnnouncer::Gather(const TFeedNews& news, const TAlertM
         if (filtered && !known && !alertWords->Matches(item.Title, item.Body)) continue;
         ++fresh.Count;
         if (fresh.Items.size() < kKeptItems) {
-            item.Body = textfit::StripTags(item.Body, kBodyChars);
+            item.Body = plat::StripTags(item.Body, kBodyChars);
             fresh.Items.push_back(std::move(item));
         }
     }

@@ -28,24 +28,6 @@ std::string CutText(std::string_view text, long long length) {
     return std::string(text.substr(0, CutLength(text, length)));
 }
 
-std::string StripTags(std::string_view text, std::size_t maxChars) {
-    std::string result;
-    result.reserve(maxChars == kNoLimit ? text.size() : std::min(text.size(), maxChars * 4));
-    std::size_t chars = 0;
-    bool inTag = false;
-    for (char c : text) {
-        if (c == '<') {
-            inTag = true;
-        } else if (c == '>') {
-            inTag = false;
-        } else if (!inTag) {
-            if (!IsContinuationByte(static_cast<unsigned char>(c)) && chars++ == maxChars) break;
-            result += c;
-        }
-    }
-    return result;
-}
-
 std::size_t CharCount(std::string_view text) {
     std::size_t chars = 0;
     for (char c : text) chars += IsContinuationByte(static_cast<unsigned char>(c)) ? 0 : 1;

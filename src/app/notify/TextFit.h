@@ -1,6 +1,6 @@
-// Text helpers for balloon hints: shortening a title to a pixel width, cutting
-// a byte string without breaking a character, and removing markup from an
-// item description.
+// Text helpers for balloon hints: shortening a title to a pixel width and
+// cutting a byte string without breaking a character. Markup is removed
+// from a description by plat::StripTags (Text.h).
 //
 // Texts are UTF-8 byte strings. A cut never splits a multi-byte sequence, so
 // a shortened title always shows whole characters.
@@ -19,14 +19,6 @@ namespace textfit {
 // ASCII every call therefore removes three more characters than the limit
 // asks for, which gives room for the "..." a caller appends.
 std::string CutText(std::string_view text, long long length);
-
-// Removes markup: "<" starts a tag and ">" ends it; both brackets and the
-// text between them are dropped. Everything else, character references
-// and white space included, is kept in order. With `maxChars`, stops once
-// the result holds that many characters (a balloon shows no more), so a
-// description of many megabytes costs no more than a short one.
-inline constexpr std::size_t kNoLimit = static_cast<std::size_t>(-1);
-std::string StripTags(std::string_view text, std::size_t maxChars = kNoLimit);
 
 // The number of characters (code points) of a UTF-8 text.
 std::size_t CharCount(std::string_view text);

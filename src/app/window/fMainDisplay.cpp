@@ -16,6 +16,7 @@
 #include "FeedDocument.h"
 #include "FeedUpdate.h"
 #include "NotifyController.h"
+#include "Text.h"
 #include "TextFit.h"
 #include "uvxLanguage.h"
 
@@ -152,7 +153,7 @@ std::string TFormMain::FitTextWidth(const std::string& text, int width) const {
 
 std::string TFormMain::CutText(const std::string& text, int length) { return textfit::CutText(text, length); }
 
-std::string TFormMain::StripTags(const std::string& text) { return textfit::StripTags(text); }
+std::string TFormMain::StripTags(const std::string& text) { return plat::StripTags(text); }
 
 // ---------------------------------------------------------------------------
 // The browser

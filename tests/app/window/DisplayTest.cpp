@@ -14,6 +14,7 @@
 
 #include "AppTestSupport.h"
 #include "FeedDocument.h"
+#include "Text.h"
 #include "TextFit.h"
 #include "TrayIcon.h"
 #include "NotifyController.h"
@@ -241,7 +242,7 @@ TEST(TextFit, StripTagsDropsMarkupAndKeepsTheRest) {
         {"open <tag never closed", "open "},
         {"", ""},
     };
-    for (const auto& [text, expected] : cases) EXPECT_EQ(textfit::StripTags(text), expected) << text;
+    for (const auto& [text, expected] : cases) EXPECT_EQ(plat::StripTags(text), expected) << text;
 }
 
 TEST(TextFit, FitTextWidthShortensUntilItFits) {

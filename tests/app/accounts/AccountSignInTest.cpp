@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../sync/FakeReader.h"
+#include "../../sync/FakeReader.h"
 #include "AppTestSupport.h"
 #include "FixtureFile.h"
 #include "LoopbackServer.h"

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "../sync/FakeReader.h"
+#include "../../sync/FakeReader.h"
 #include "AccountList.h"
 #include "AppTestSupport.h"
 #include "CommandLine.h"

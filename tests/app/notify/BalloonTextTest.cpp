@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Text.h"
 #include "TextFit.h"
 
 namespace {
@@ -90,13 +91,13 @@ TEST(BalloonText, ADescriptionIsStrippedOnlyAsFarAsTheBalloonShows) {
     const std::string euro = "\xE2\x82\xAC";
     std::string description;
     for (int i = 0; i < 100000; ++i) description += "<p>" + euro + "1 <b>off</b></p>";
-    const std::string stripped = textfit::StripTags(description, 255);
+    const std::string stripped = plat::StripTags(description, 255);
     EXPECT_EQ(textfit::CharCount(stripped), 255u);
-    EXPECT_EQ(stripped, textfit::StripTags(description).substr(0, stripped.size()));
+    EXPECT_EQ(stripped, plat::StripTags(description).substr(0, stripped.size()));
     // Never half a character at the end.
-    EXPECT_EQ(textfit::StripTags(euro + euro + euro, 2), euro + euro);
-    EXPECT_EQ(textfit::StripTags("<i>abc</i>", 0), "");
-    EXPECT_EQ(textfit::StripTags("ab<i>c</i>", 5), "abc");
+    EXPECT_EQ(plat::StripTags(euro + euro + euro, 2), euro + euro);
+    EXPECT_EQ(plat::StripTags("<i>abc</i>", 0), "");
+    EXPECT_EQ(plat::StripTags("ab<i>c</i>", 5), "abc");
 }
 
 }  // namespace

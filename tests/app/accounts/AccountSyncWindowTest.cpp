@@ -19,7 +19,7 @@
 #include <iostream>
 #include <set>
 
-#include "../sync/FakeReader.h"
+#include "../../sync/FakeReader.h"
 #include "AccountList.h"
 #include "AccountSyncRunner.h"
 #include "AppTestSupport.h"

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "../sync/FakeReader.h"
+#include "../../sync/FakeReader.h"
 #include "AccountList.h"
 #include "AppTestSupport.h"
 #include "Isolation.h"
