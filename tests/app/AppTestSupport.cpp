@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 
+#include "NotifyController.h"
 #include "fMain.h"
 #include "ReadStateController.h"
 
@@ -92,6 +93,8 @@ bool MoveSelectedTo(TFormMain& form, const QString& folderCaption) {
     }
     return false;
 }
+
+TNotifyController& Notify(TFormMain& form) { return *form.findChild<TNotifyController*>(); }
 
 QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,
                                    const std::string& caption, const std::string& unread) {

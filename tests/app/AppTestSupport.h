@@ -18,6 +18,7 @@
 
 class QTreeWidgetItem;
 class TFormMain;
+class TNotifyController;
 
 namespace apptest {
 
@@ -65,6 +66,10 @@ bool MoveSelectedTo(TFormMain& form, const QString& folderCaption);
 // config.xml holds it, and its node to the tree.
 QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,
                                    const std::string& caption, const std::string& unread = "0");
+
+// The window's notifications: its announcer, its last balloon and the
+// "Notify About New Items" action.
+TNotifyController& Notify(TFormMain& form);
 
 // A notification area that is always there and remembers the balloons put
 // up.

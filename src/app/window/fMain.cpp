@@ -44,6 +44,7 @@
 #include "DateTime.h"
 #include "Desktop.h"
 #include "FeedDocument.h"
+#include "FeedHealthController.h"
 #include "FeedUpdate.h"
 #include "Address.h"
 #include "Discover.h"
@@ -305,7 +306,7 @@ TFormMain::~TFormMain() {
     // The polling thread works on the tree and the option store: it goes
     // first. Then the option store, which writes a modified config.xml.
     StopUpdateThread();
-    SaveFeedHealth();
+    FFeedHealth->Save();
     StopAccountSyncs();
     // After the updates, which write to it; waits for its opening.
     FItems->CloseBase();

@@ -39,7 +39,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "Announcer.h"
 #include "Options.h"
 #include "ReadingPane.h"
 #include "TrayIcon.h"
@@ -49,14 +48,12 @@ class TUpdateThread;
 class TFeedUpdate;
 class TFormAddFeed;
 class TReadStateController;
-class TFormFeedHealth;
+class TFeedHealthController;
+class TNotifyController;
 class QPushButton;
-namespace schedule {
-class THealthBook;
-struct THealthPolicy;
-struct TAnswerHints;
-enum class TAttention;
-}  // namespace schedule
+namespace items {
+class TItemStore;
+}
 class TConfigSaver;
 class TUpdateAll;
 class TPasswordVault;
@@ -398,9 +395,6 @@ public:
     void StartPendingUpdateThread();
     // Shows a feed's stored copy in the browser and clears its unread count.
     void ShowFeed(QTreeWidgetItem* node);
-    // Announces the first `count` items of a download with a balloon; with
-    // a null node shows the last balloon again.
-    void ShowNotification(QTreeWidgetItem* node, const feed::TFeedDocument* document, int count);
     // Shortens a text to `width` pixels of the window's font, with "...".
     std::string FitTextWidth(const std::string& text, int width) const;
     static std::string CutText(const std::string& text, int length);
@@ -422,10 +416,6 @@ public:
     std::function<void(const QUrl&)> OpenExternally;
 
     std::shared_ptr<TUpdateThread> FUpdateThread;
-    // The feed of the last balloon, by id: a deleted feed is never reached.
-    std::string FBalloonNode;
-    QString FBalloonTitle;
-    QString FBalloonText;
     // Manual updates in progress (by feed id), so that the same feed is not
     // fetched twice at once and exit can cancel their downloads.
     std::map<std::string, std::weak_ptr<TFeedUpdate>> FManualUpdates;
@@ -469,47 +459,15 @@ public:
     QIcon FFailedFeedIcon;
     // ---- end update cycle and display ----
 
+private:
     // ---- Notifications (fMainNotify.cpp) ----
-    // "Notify About New Items" for the selected feed, in the Feed menu and
-    // the feed list's context menu.
-    QAction* ActionNotifyFeed = nullptr;
-    // Called by ConnectUpdateAndDisplay: creates the announcer, its timer
-    // and ActionNotifyFeed.
+    // The announcer, the balloons and "Notify About New Items"; the window
+    // places the action and shows the balloons in its tray icon.
+    TNotifyController* FNotify = nullptr;
+    // Called by ConnectUpdateAndDisplay.
     void ConnectNotifications();
-    // Hands the new items of a download to the announcer, which decides
-    // when they are shown and with what: the items at the indices
-    // `newItems` gives, else the first `count`. `verdicts` says which of
-    // them hold an alert word, where that was found beside the download.
-    void AnnounceNewItems(QTreeWidgetItem* node, const feed::TFeedDocument& document, int count,
-                          const std::vector<int>* newItems = nullptr, const TAlertVerdicts* verdicts = nullptr);
-    // Hands the announcer the alert words of the options (compiled again
-    // only when they changed) and returns them, for matching a download's
-    // items beside it.
-    std::shared_ptr<const TAlertMatcher> RefreshAlertWords();
-    // Puts up a notification the announcer decided on: for one feed the
-    // balloon ShowNotification makes, for several a summary.
-    void ShowAnnouncement(const TAnnouncement& announcement);
-    // Shows FBalloonTitle and FBalloonText in the notification area.
-    void ShowBalloon();
-    // The announcer reads this clock from now on; tests hand in a fake one.
-    void UseAnnounceClock(const TAnnounceClock& clock);
-    void ActionNotifyFeedExecute();
-    // The action's check mark and state follow the selected feed.
-    void RefreshNotifyAction();
-    // An Update All pass runs or has ended (or was cancelled).
-    void NoteUpdateAllRunning(bool running);
-    // Polling starts: its first pass is a catch-up. Polling stops: that
-    // catch-up is over.
-    void NotePollingStarted();
-    void NotePollingStopped();
-    // Ticks the announcer: every second while it is busy, less often when
-    // it only watches for a wake.
-    void ScheduleAnnounceTick();
-    TSystemAnnounceClock FSystemAnnounceClock;
-    std::unique_ptr<TAnnouncer> FAnnouncer;
-    QTimer* FAnnounceTimer = nullptr;
-    bool FUpdateAllCatchUp = false;
-    bool FPollingCatchUpDone = false;
+
+public:
     // ---- end notifications ----
     // ---- Feed properties (fMainProperties.cpp) ----
     // Opens the Feed Properties dialog of a feed node and applies what OK
@@ -663,66 +621,18 @@ public:
     // vault answer asked for before the latest is stale.
     std::map<QString, int> FPasswordsGiven;
     // ---- end accounts ----
+private:
     // ---- Feed health (fMainHealth.cpp) ----
-    // Every feed's recent results (health.json in the home), recorded by the
-    // updates as they end and judged here: the Feed Health view, the status
-    // line "N feeds need attention", the causes in tooltips and in Feed
-    // Properties, following a confirmed move, and no more polling of a feed
-    // that answered 410 until the user acts.
-    std::shared_ptr<schedule::THealthBook> FHealth;
-    QAction* ActionFeedHealth = nullptr;
-    QPushButton* StatusHealth = nullptr;
-    TFormFeedHealth* FeedHealthView = nullptr;
-    // The clock the health is judged by; tests hand in a fake one.
-    std::function<std::chrono::system_clock::time_point()> HealthNow;
-    // Called by the constructor: loads health.json and creates the action,
-    // its menu entry and the status line.
+    // The record of every feed's results and what the user sees of it; the
+    // window places its action and status line and answers for the feeds.
+    TFeedHealthController* FFeedHealth = nullptr;
     void ConnectFeedHealth();
-    void ActionFeedHealthExecute();
-    // The options' part of the judgement (general\SilentDays).
-    schedule::THealthPolicy HealthPolicy();
-    schedule::TAttention FeedAttention(const std::string& id);
-    // Why a feed needs attention and what can be done, in plain words; ""
-    // for a feed that needs nothing.
-    QString FeedHealthCause(const std::string& id);
-    // A failed update's reason in plain words, from what its fetch came to;
-    // "" when it never reached the network.
-    QString FailureInWords(const TFeedUpdate& update);
-    // After an update of `node` was applied: a confirmed move is followed
-    // when redirects are followed, a 410 stops polling, the view and the
-    // status line are brought up to date.
-    void ReviewFeedHealth(QTreeWidgetItem* node);
-    void RefreshFeedHealth();
-    // After one feed's update only its own attention can have changed, but
-    // for the clock: the status line follows that feed, and the whole book
-    // is counted again at most a minute after the last count.
-    void NoteFeedAttention(const std::string& id, schedule::TAttention attention);
-    void ShowAttentionCount();
-    std::set<std::string> FNeedingAttention;  // as last counted, feeds in the tree only
-    bool FHealthViewRefreshQueued = false;
-    std::chrono::system_clock::time_point FAttentionCounted;  // by the health clock
-    // The ids of the feeds that need attention, in the tree's order.
-    std::vector<std::string> FeedsNeedingAttention();
-    // True for a feed that is not polled until the user acts (it answered 410).
-    bool FeedStopped(const std::string& id) const;
-    // What a button of the view does for a feed.
-    void ActOnFeedHealth(const std::string& id, int action);
     // Points a feed at another address: the validators and the failure of
     // the old one go, and polling resumes.
     void SetFeedAddress(QTreeWidgetItem* node, const std::string& url);
-    void SaveFeedHealth();
-    // "Find the feed on this page": discovery on the feed's address, the
-    // user choosing among several feeds; the address chosen, or "" when
-    // none was.
-    std::string ChooseFeedOnPage(const std::string& id, const std::string& url);
-    // After any fetch of a feed (manual, "update all", polling): what its
-    // answer asked of the next fetch is kept in the health book, and the
-    // automatic schedule counts the feed's next due time from this fetch.
-    void NoteFetchForSchedule(const TFeedUpdate& update);
-    // What the polling thread keeps of a feed across restarts: what it and
-    // its server asked for last, and when it was last fetched.
-    void KeptForSchedule(QTreeWidgetItem* node, schedule::TAnswerHints& asked,
-                         std::optional<std::chrono::system_clock::time_point>& lastFetch);
+    // Discovery on a feed's address for "Find the feed on this page", the
+    // user choosing among several; the address chosen, or "" when none was.
+    std::string ChooseFeedOnPage(const std::string& id, const std::string& url, const QString& title);
     // ---- end feed health ----
 
 signals:

@@ -1,6 +1,6 @@
-// Feed display and notifications of the main window: showing a stored copy
-// in the browser, the balloon for new items, the browser's hooks, and
-// showing and hiding the window through the tray icon.
+// Feed display of the main window: showing a stored copy in the browser,
+// the browser's hooks, and showing and hiding the window through the tray
+// icon.
 #include "fMain.h"
 
 #include <QDesktopServices>
@@ -15,6 +15,7 @@
 #include "Convert.h"
 #include "FeedDocument.h"
 #include "FeedUpdate.h"
+#include "NotifyController.h"
 #include "ReadStateController.h"
 #include "Text.h"
 #include "TextFit.h"
@@ -22,18 +23,9 @@
 
 namespace {
 
-constexpr char kBalloonTimeoutPath[] = "general\\BalloonTimeout";
 constexpr char kExternalBrowserPath[] = "general\\ExternalBrowser";
 constexpr char kShowWebImagesPath[] = "general\\ShowWebImages";
 constexpr char kHelpFile[] = "help/Quillet.html";
-// Used when general\BalloonTimeout holds no number: a bad setting must not
-// make an update with news fail.
-constexpr int kFallbackBalloonSeconds = 10;
-// Width of one title line of a balloon listing several items.
-constexpr int kBalloonLineWidth = 250;
-// The notification area shows no more of a balloon's text than this many
-// characters; nothing beyond them is built.
-constexpr std::size_t kBalloonTextChars = TAnnouncer::kBodyChars;
 
 QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
 
@@ -100,16 +92,6 @@ void TFormMain::ConnectUpdateAndDisplay() {
             message = QStringLiteral("The reading pane stopped: %1. It starts again when a feed is shown.").arg(reason);
         SetStatusText(0, message);
     });
-
-    // A balloon of a deleted feed is forgotten: clicking the tray icon then
-    // shows nothing, and nothing can lead back to the feed.
-    connect(this, &TFormMain::feedDeleted, this, [this](const QString& id) {
-        if (id.toStdString() == FBalloonNode) {
-            FBalloonNode.clear();
-            FBalloonTitle.clear();
-            FBalloonText.clear();
-        }
-    });
 }
 
 // ---------------------------------------------------------------------------
@@ -147,48 +129,7 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node) {
 }
 
 // ---------------------------------------------------------------------------
-// Balloons
-
-void TFormMain::ShowAnnouncement(const TAnnouncement& announcement) {
-    const std::vector<TNewsItem>& items = announcement.Items;
-    if (announcement.FeedIds.empty() || items.empty()) return;
-    FBalloonNode = announcement.FeedIds.front();
-    const int count = announcement.ItemCount;
-    if (announcement.SingleFeed() && count == 1) {
-        FBalloonTitle = Q(items[0].Title);
-        FBalloonText = Q(items[0].Body);
-    } else {
-        try {
-            FBalloonTitle = announcement.SingleFeed()
-                                ? LangFmtQ("UpdatedTitles", {announcement.FeedTitle, count})
-                                : LangFmtQ("NewItemsSummary", {count, static_cast<int>(announcement.FeedIds.size())});
-        } catch (const std::exception&) {
-            FBalloonTitle =
-                announcement.SingleFeed()
-                    ? Q(announcement.FeedTitle)
-                    : QStringLiteral("%1 new items in %2 feeds").arg(count).arg(announcement.FeedIds.size());
-        }
-        const QFontMetrics metrics(font());
-        FBalloonText = Q(textfit::FittedTitleLines(
-            [&items](int i) { return items[static_cast<std::size_t>(i)].Title; },
-            std::min(count, static_cast<int>(items.size())), kBalloonLineWidth,
-            [&metrics](const std::string& s) { return metrics.horizontalAdvance(Q(s)); }, kBalloonTextChars));
-    }
-    ShowBalloon();
-}
-
-void TFormMain::ShowBalloon() {
-    if (FBalloonNode.empty() || !TrayIcon) return;
-    int timeout = kFallbackBalloonSeconds;
-    try {
-        timeout = plat::TryStrToInt(FOptions->GetConfigNode(kBalloonTimeoutPath).Text()).value_or(timeout);
-    } catch (const std::exception&) {
-    }
-    // The notification area takes an empty text as "no balloon"; an item
-    // without a description is still announced, with its title alone.
-    const QString text = FBalloonText.isEmpty() ? QStringLiteral(" ") : FBalloonText;
-    TrayIcon->ShowBalloonHint(FBalloonTitle, text, TBalloonHintIcon::bitInfo, timeout);
-}
+// Fitting texts
 
 std::string TFormMain::FitTextWidth(const std::string& text, int width) const {
     const QFontMetrics metrics(font());
@@ -238,11 +179,11 @@ void TFormMain::TrayIconDblClick() { ActionShowQuilletExecute(); }
 
 void TFormMain::ApplicationEvents1Minimize() { ActionHideQuilletExecute(); }
 
-void TFormMain::TrayIconClick() { ShowNotification(nullptr, nullptr, 0); }
+void TFormMain::TrayIconClick() { FNotify->ShowBalloon(); }
 
 void TFormMain::TrayIconBalloonHintClick() {
     TrayIcon->ShowMainForm();
-    if (QTreeWidgetItem* node = FindFeedNodeById(FBalloonNode)) ShowFeed(node);
+    if (QTreeWidgetItem* node = FindFeedNodeById(FNotify->Balloon().FeedId)) ShowFeed(node);
 }
 
 void TFormMain::ActionHelpExecute() {

@@ -11,7 +11,7 @@
 #include <algorithm>
 
 #include "Convert.h"
-#include "FeedHealth.h"
+#include "FeedHealthController.h"
 #include "fFeedProperties.h"
 
 namespace {
@@ -79,7 +79,7 @@ void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
         values.IntervalSeconds = IntervalOf(item);
         values.FetchedByServer = !account.empty();
         // The same cause the feed's tooltip names.
-        values.HealthCause = FeedHealthCause(id);
+        values.HealthCause = FFeedHealth->Cause(id);
         if (auto* feed = static_cast<TFeedNode*>(node); feed->Failed() && !values.HealthCause.contains(feed->Failure()))
             values.HealthCause =
                 values.HealthCause.isEmpty() ? feed->Failure() : values.HealthCause + '\n' + feed->Failure();
@@ -120,7 +120,7 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
             if (item.HasAttribute(name)) item.RemoveAttribute(name);
         FRetryAfter.erase(id);
         // A new address starts a new history.
-        if (FHealth) FHealth->Change(id, [](schedule::TFeedHealth& health) { health.Reset(); });
+        FFeedHealth->AddressReplaced(id);
         auto* feed = static_cast<TFeedNode*>(node);
         feed->SetFailure(QString(), QDateTime());
         ShowFeedState(node);
@@ -150,5 +150,5 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
     UpdateNodeCaption(node);
     if (folder && folder != node->parent()) MoveNode(node, folder);
     FOptions->Save();
-    RefreshFeedHealth();
+    FFeedHealth->Refresh();
 }

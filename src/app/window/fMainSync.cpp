@@ -26,6 +26,7 @@
 #include "DateTime.h"
 #include "FeedList.h"
 #include "FeedUpdate.h"
+#include "NotifyController.h"
 #include "GReaderMapping.h"
 #include "ItemBase.h"
 #include "ItemStore.h"
@@ -132,7 +133,7 @@ void TFormMain::StartAccountSync(const std::string& accountId, const std::string
     };
     host.FeedIds = [this, accountId] { return AccountFeedIds(accountId); };
     host.ApplyBatch = [this](const TAccountBatchApplied& batch) { ApplyAccountBatch(batch); };
-    host.AlertWords = [this] { return RefreshAlertWords(); };
+    host.AlertWords = [this] { return FNotify->RefreshAlertWords(); };
     host.Started = [this, accountId] { ShowAccountState(accountId, true, QString()); };
     host.Ended = [this, accountId](const TAccountSyncEnded& ended) { AccountSyncEnded(accountId, ended); };
 
@@ -450,7 +451,8 @@ void TFormMain::ApplyAccountBatch(const TAccountBatchApplied& batch) {
     item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
     UpdateNodeCaption(node);
     if (batch.Document && !batch.Fresh.empty())
-        AnnounceNewItems(node, *batch.Document, static_cast<int>(batch.Fresh.size()), &batch.Fresh, &batch.Verdicts);
+        FNotify->AnnounceNewItems(item, *batch.Document, static_cast<int>(batch.Fresh.size()), &batch.Fresh,
+                                  &batch.Verdicts);
     ScheduleConfigSave();
 }
 

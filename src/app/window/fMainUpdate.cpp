@@ -24,8 +24,10 @@
 
 #include "Convert.h"
 #include "DateTime.h"
+#include "FeedHealthController.h"
 #include "FeedUpdate.h"
 #include "ItemBase.h"
+#include "NotifyController.h"
 #include "ReadStateController.h"
 #include "UpdateAll.h"
 #include "UpdateThread.h"
@@ -79,9 +81,9 @@ void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded) {
 // Sets the unread count from the items that are new since the stored copy
 // and hands them to the announcer; true when there were any. The first
 // download makes everything unread and announces nothing.
-bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
-                              const feed::TFeedDocument& downloaded, const TStoredTitles& stored,
-                              const std::vector<std::string>* downloadedTitles, const TAlertVerdicts& verdicts) {
+bool CountAndAnnounceNewItems(TNotifyController& notify, xml::Node item, const feed::TFeedDocument& downloaded,
+                              const TStoredTitles& stored, const std::vector<std::string>* downloadedTitles,
+                              const TAlertVerdicts& verdicts) {
     if (!stored) {
         item.SetAttribute("unread", std::to_string(downloaded.Items().Count()));
         return false;
@@ -92,16 +94,16 @@ bool CountAndAnnounceNewItems(TFormMain& form, QTreeWidgetItem* node, xml::Node 
         fresh.Replace ? fresh.Count : plat::StrToInt(item.Attribute("unread").value_or("")) + fresh.Count;
     item.SetAttribute("unread", std::to_string(unread));
     if (fresh.Count == 0) return false;
-    form.AnnounceNewItems(node, downloaded, fresh.Count, nullptr, &verdicts);
+    notify.AnnounceNewItems(item, downloaded, fresh.Count, nullptr, &verdicts);
     return true;
 }
 
 // The same from what the item store made of the download: an item is new
 // when the store had never seen it in this feed, wherever it stands in the
 // document and whatever became of the items before it.
-bool CountAndAnnounceRecordedItems(TFormMain& form, QTreeWidgetItem* node, xml::Node item,
-                                   const feed::TFeedDocument& downloaded, const items::TDownloadResult& recorded,
-                                   bool firstDownload, const TAlertVerdicts& verdicts) {
+bool CountAndAnnounceRecordedItems(TNotifyController& notify, xml::Node item, const feed::TFeedDocument& downloaded,
+                                   const items::TDownloadResult& recorded, bool firstDownload,
+                                   const TAlertVerdicts& verdicts) {
     if (firstDownload) {
         item.SetAttribute("unread", std::to_string(recorded.NewCount));
         return false;
@@ -116,7 +118,7 @@ bool CountAndAnnounceRecordedItems(TFormMain& form, QTreeWidgetItem* node, xml::
     for (std::size_t i = 0; i < recorded.New.size(); ++i) {
         if (recorded.New[i]) fresh.push_back(static_cast<int>(i));
     }
-    form.AnnounceNewItems(node, downloaded, recorded.NewCount, &fresh, &verdicts);
+    notify.AnnounceNewItems(item, downloaded, recorded.NewCount, &fresh, &verdicts);
     return true;
 }
 
@@ -173,9 +175,9 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
     request.Unread = std::max(0, plat::TryStrToInt(item.Attribute("unread").value_or("")).value_or(0));
     request.Validators = {item.Attribute(kETagAttribute).value_or(""),
                           item.Attribute(kLastModifiedAttribute).value_or("")};
-    request.Health = FHealth;
+    request.Health = FFeedHealth->Book();
     // Without alert words there is nothing to match beside the download.
-    if (auto alerts = RefreshAlertWords(); alerts && !alerts->Empty()) request.Alerts = std::move(alerts);
+    if (auto alerts = FNotify->RefreshAlertWords(); alerts && !alerts->Empty()) request.Alerts = std::move(alerts);
     const std::string id = request.Id;
     // Not make_shared: FDownloads keeps a weak reference to every feed's
     // last update, which would keep each finished update's whole memory.
@@ -222,13 +224,13 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
         MarkFeedBusy(node, false);
         return;
     }
-    NoteFetchForSchedule(update);
+    FFeedHealth->NoteFetch(update);
     const std::string& displayText = update.DisplayText();
     try {
         if (update.Failed()) throw std::runtime_error(update.Error());
         if (update.NotModified()) {
             ApplyNotModified(node, update);
-            ReviewFeedHealth(node);
+            FFeedHealth->Review(update.Request().Id);
             emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
             ScheduleConfigSave();  // lastupdate was written
             return;
@@ -241,7 +243,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
 
         bool announced = false;
         if (const items::TDownloadResult* recorded = update.Recorded()) {
-            announced = CountAndAnnounceRecordedItems(*this, node, item, downloaded, *recorded, update.FirstDownload(),
+            announced = CountAndAnnounceRecordedItems(*FNotify, item, downloaded, *recorded, update.FirstDownload(),
                                                       update.AlertVerdicts());
         } else {
             // Without the store: the copy read during the download is used
@@ -253,7 +255,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
                 preloaded && update.Request().StoredCopyWrites == StoredCopyWrites(update.Request().Id);
             const TStoredTitles reread = preloadedIsCurrent ? std::nullopt : ReadStoredTitles(path);
             const TStoredTitles& previous = preloadedIsCurrent ? *preloaded : reread;
-            announced = CountAndAnnounceNewItems(*this, node, item, downloaded, previous, update.DownloadedTitles(),
+            announced = CountAndAnnounceNewItems(*FNotify, item, downloaded, previous, update.DownloadedTitles(),
                                                  update.AlertVerdicts());
         }
         // Refreshed even without unread items, so a caption just taken from
@@ -270,13 +272,14 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
         MarkFeedUpdated(node);
     } catch (const std::exception& error) {
         // What happened and what to do, with the server's own words after it.
-        const std::string words = update.Failed() ? FailureInWords(update).toStdString() : std::string();
+        const std::string words =
+            update.Failed() ? TFeedHealthController::FailureInWords(update).toStdString() : std::string();
         const std::string reason = words.empty() ? error.what() : words + " (" + error.what() + ")";
         SetStatusText(0, StatusMessage("FailedFeed", displayText + " - " + reason));
         MarkFeedFailed(node, words.empty() ? error.what() : words + "\n" + error.what());
         if (const auto retryAfter = update.RetryAfter()) FRetryAfter[update.Request().Id] = *retryAfter;
     }
-    ReviewFeedHealth(node);
+    FFeedHealth->Review(update.Request().Id);
     emit feedUpdateFinished(Q(update.Request().Id), StatusText(0));
     ScheduleConfigSave();
     FreeInBackground(update.ReleaseLargeParts());
@@ -435,11 +438,11 @@ void TFormMain::StartUpdateThread() {
     };
     host.Kept = [this](QTreeWidgetItem* node) {
         TUpdateThread::THost::TKept kept;
-        KeptForSchedule(node, kept.Asked, kept.LastFetch);
+        FFeedHealth->KeptForSchedule(GetFeedItem(node), kept.Asked, kept.LastFetch);
         return kept;
     };
     FUpdateThread = std::make_shared<TUpdateThread>(std::move(host));
-    NotePollingStarted();
+    FNotify->NotePollingStarted();
 }
 
 void TFormMain::StopUpdateThread() {
@@ -449,7 +452,7 @@ void TFormMain::StopUpdateThread() {
         FUpdateAll->Cancel();
         ActionUpdateAll->setEnabled(true);
     }
-    NotePollingStopped();
+    FNotify->NotePollingStopped();
     for (auto& [id, running] : FManualUpdates) {
         if (const auto update = running.lock()) update->Cancel();
     }
@@ -473,7 +476,7 @@ bool TFormMain::FeedDownloading(const std::string& id) const {
 }
 
 bool TFormMain::PollingDeferred(const std::string& id) const {
-    if (FeedDownloading(id) || FeedStopped(id)) return true;
+    if (FeedDownloading(id) || FFeedHealth->Stopped(id)) return true;
     const auto found = FRetryAfter.find(id);
     return found != FRetryAfter.end() && std::chrono::system_clock::now() < found->second;
 }
@@ -534,7 +537,7 @@ void TFormMain::ShowFeedState(QTreeWidgetItem* node) {
     QString toolTip =
         feed->Failed() ? feed->Failure() + '\n' + feed->FailureTime().toString("yyyy-MM-dd hh:mm:ss") : QString();
     // Why the feed needs attention, unless the failure already says it.
-    const QString cause = FeedHealthCause(feed->Item().Attribute("id").value_or(""));
+    const QString cause = FFeedHealth->Cause(feed->Item().Attribute("id").value_or(""));
     if (!cause.isEmpty() && !toolTip.startsWith(cause)) toolTip = toolTip.isEmpty() ? cause : cause + '\n' + toolTip;
     feed->ShowState(icon, toolTip);
     if (TreeView && node->treeWidget() == TreeView) TreeView->viewport()->update(TreeView->visualItemRect(node));
@@ -555,7 +558,7 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top) {
         });
         connect(FUpdateAll.get(), &TUpdateAll::finished, this, [this] {
             ActionUpdateAll->setEnabled(true);
-            NoteUpdateAllRunning(false);
+            FNotify->NoteUpdateAllRunning(false);
         });
     }
     if (FUpdateAll->Running()) return;
@@ -571,12 +574,12 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top) {
     for (QTreeWidgetItem* node : FeedNodesUnder(top)) {
         if (!AccountIdOf(node).empty()) continue;
         const xml::Node item = GetFeedItem(node);
-        if (FeedStopped(item.Attribute("id").value_or("")))
+        if (FFeedHealth->Stopped(item.Attribute("id").value_or("")))
             continue;  // removed by its publisher: only the user brings it back
         entries.push_back({item.Attribute("id").value_or(""), UpdateHostOf(item.Attribute("url").value_or(""))});
     }
     ActionUpdateAll->setEnabled(false);
     // The pass's news is announced once, when it ends.
-    NoteUpdateAllRunning(true);
+    FNotify->NoteUpdateAllRunning(true);
     FUpdateAll->Run(std::move(entries));
 }

@@ -14,6 +14,7 @@
 #include "FeedNotifySwitch.h"
 #include "LoopbackServer.h"
 #include "TrayIcon.h"
+#include "NotifyController.h"
 #include "fMain.h"
 
 namespace {
@@ -29,7 +30,7 @@ protected:
         balloons = area->Balloons;
         form->TrayIcon = new TTrayIcon(form.get(), std::move(area));
         form->TrayIcon->SetIconVisible(true);
-        form->UseAnnounceClock(clock);
+        apptest::Notify(*form).UseClock(clock);
     }
 
     QTreeWidgetItem* Feed(const std::string& id, const std::string& caption) {
@@ -44,11 +45,11 @@ protected:
             body += "<item><title>" + title + "</title><description>About " + title + "</description></item>";
         feed::TFeedDocument document;
         document.LoadFromString(body + "</channel></rss>");
-        form->AnnounceNewItems(node, document, static_cast<int>(titles.size()));
+        apptest::Notify(*form).AnnounceNewItems(form->GetFeedItem(node), document, static_cast<int>(titles.size()));
     }
     void Wait(std::chrono::seconds seconds) {
         clock.Advance(seconds);
-        form->FAnnouncer->Tick();
+        apptest::Notify(*form).Tick();
     }
 
     apptest::TStagedHome home;
@@ -127,7 +128,7 @@ TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds) {
     edition = 2;
     pass();
     EXPECT_TRUE(balloons->empty()) << "announced before the pass ended";
-    form->FAnnouncer->Tick();
+    apptest::Notify(*form).Tick();
     ASSERT_EQ(balloons->size(), 1u);
     EXPECT_EQ(balloons->back().Title, "8 new items in 8 feeds");
     EXPECT_TRUE(balloons->back().Text.startsWith("Feed 1 story 2\r\nFeed 2 story 2\r\n"))
@@ -137,17 +138,17 @@ TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds) {
 TEST_F(NotifyTest, TheSwitchOfTheSelectedFeedIsKeptInItsElement) {
     QTreeWidgetItem* node = Feed("1", "Daily");
     xml::Node item = form->GetFeedItem(node);
-    EXPECT_TRUE(form->Feed1->actions().contains(form->ActionNotifyFeed));
-    EXPECT_TRUE(form->PopupMenuFeedList->actions().contains(form->ActionNotifyFeed));
-    EXPECT_FALSE(form->ActionNotifyFeed->isEnabled());
+    EXPECT_TRUE(form->Feed1->actions().contains(apptest::Notify(*form).Action()));
+    EXPECT_TRUE(form->PopupMenuFeedList->actions().contains(apptest::Notify(*form).Action()));
+    EXPECT_FALSE(apptest::Notify(*form).Action()->isEnabled());
 
     form->TreeView->setCurrentItem(node);
-    EXPECT_TRUE(form->ActionNotifyFeed->isEnabled());
-    EXPECT_TRUE(form->ActionNotifyFeed->isChecked());
-    form->ActionNotifyFeed->trigger();
+    EXPECT_TRUE(apptest::Notify(*form).Action()->isEnabled());
+    EXPECT_TRUE(apptest::Notify(*form).Action()->isChecked());
+    apptest::Notify(*form).Action()->trigger();
     EXPECT_EQ(item.Attribute("notify"), "False");
-    EXPECT_FALSE(form->ActionNotifyFeed->isChecked());
-    form->ActionNotifyFeed->trigger();
+    EXPECT_FALSE(apptest::Notify(*form).Action()->isChecked());
+    apptest::Notify(*form).Action()->trigger();
     EXPECT_FALSE(item.HasAttribute("notify")) << "on is the default and needs no attribute";
 
     // Only a readable "false" silences a feed.

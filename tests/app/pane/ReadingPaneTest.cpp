@@ -19,6 +19,7 @@
 
 #include "AppTestSupport.h"
 #include "ReadingPane.h"
+#include "NotifyController.h"
 #include "fMain.h"
 
 namespace {
@@ -193,7 +194,11 @@ TEST_F(ReadingPaneTest, ABalloonClickAfterAReleaseLoadsOnlyTheBalloonsFeed) {
     ASSERT_TRUE(WaitUntil([&] { return !pane->BrowserRunning(); }, 5000));
 
     // The balloon of feed 2 is clicked while the window is in the tray.
-    form->FBalloonNode = "2";
+    TAnnouncement balloon;
+    balloon.FeedIds = {"2"};
+    balloon.ItemCount = 1;
+    balloon.Items = {{"Story", "About it"}};
+    apptest::Notify(*form).ShowAnnouncement(balloon);
     QStringList asked;
     pane->OnBeforeNavigate = [&asked](const QString& address, bool&) { asked << address; };
     QSignalSpy created(pane, &TReadingPane::BrowserCreated);

@@ -16,6 +16,7 @@
 #include "FeedUpdate.h"
 #include "LoopbackServer.h"
 #include "XmlDom.h"
+#include "NotifyController.h"
 #include "fMain.h"
 
 namespace {
@@ -144,7 +145,7 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
     EXPECT_EQ(Attr(node, "unread"), "1");
     EXPECT_NE(Attr(node, "lastupdate"), "earlier");
     EXPECT_EQ(Status(), "Daily (1) has not changed");
-    EXPECT_TRUE(form->FBalloonNode.empty());
+    EXPECT_TRUE(apptest::Notify(*form).Balloon().FeedId.empty());
     EXPECT_EQ(finished, std::vector<std::string>{"1"});
     EXPECT_FALSE(static_cast<TFeedNode*>(node)->Failed());
 

@@ -13,6 +13,7 @@
 #include "AppTestSupport.h"
 #include "FeedUpdate.h"
 #include "LoopbackServer.h"
+#include "NotifyController.h"
 #include "fMain.h"
 
 namespace {
@@ -88,8 +89,9 @@ TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow) {
     // Every item is new and the count replaced, the balloon lists the
     // first titles, and the stored copy holds the new items.
     EXPECT_EQ(item.Attribute("unread").value_or(""), std::to_string(kItems));
-    EXPECT_EQ(form->FBalloonTitle.toStdString(), "Huge: 100000 new items");
-    EXPECT_TRUE(form->FBalloonText.startsWith("New story number 0")) << form->FBalloonText.left(80).toStdString();
+    EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "Huge: 100000 new items");
+    EXPECT_TRUE(apptest::Notify(*form).Balloon().Text.startsWith("New story number 0"))
+        << apptest::Notify(*form).Balloon().Text.left(80).toStdString();
     const std::string stored = home.ReadFile("feeds/1.xml");
     EXPECT_NE(stored.find("New story number 99999 "), std::string::npos);
     EXPECT_EQ(stored.find("Old story"), std::string::npos);
@@ -127,8 +129,9 @@ TEST(HugeChange, TenThousandAlertWordsOnTenThousandNewItemsDoNotHoldTheWindow) {
     const qint64 hold = TimedUpdate(*form, node);
     std::cout << "[ figures  ] user-interface hold: 10,000 new items, 10,000 alert words " << hold << " ms\n";
     // "code<7i> red" is one of the words for 7i < 10000.
-    EXPECT_EQ(form->FBalloonTitle.toStdString(), "Alerts: 1429 new items");
-    EXPECT_TRUE(form->FBalloonText.startsWith("New 0")) << form->FBalloonText.left(80).toStdString();
+    EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "Alerts: 1429 new items");
+    EXPECT_TRUE(apptest::Notify(*form).Balloon().Text.startsWith("New 0"))
+        << apptest::Notify(*form).Balloon().Text.left(80).toStdString();
     EXPECT_LE(hold, kMaxHoldMs);
 }
 

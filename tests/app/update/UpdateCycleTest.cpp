@@ -19,6 +19,7 @@
 #include "LoopbackServer.h"
 #include "ReadStateController.h"
 #include "WebBrowser.h"
+#include "NotifyController.h"
 #include "fMain.h"
 
 namespace {
@@ -45,7 +46,7 @@ protected:
         form = std::make_unique<TFormMain>();
         // The tests drive updates themselves.
         form->StopUpdateThread();
-        form->UseAnnounceClock(clock);
+        apptest::Notify(*form).UseClock(clock);
         server.AddHandler("/feed", [this](const testsupport::Request&) {
             std::lock_guard lock(bodyMutex);
             Response response;
@@ -80,9 +81,7 @@ protected:
     // update's balloon comes at once.
     void ForgetBalloon() {
         clock.Advance(TAnnouncer::kMinSpacing);
-        form->FBalloonNode.clear();
-        form->FBalloonTitle.clear();
-        form->FBalloonText.clear();
+        apptest::Notify(*form).ForgetBalloon();
     }
 
     TStagedHome home;
@@ -102,7 +101,7 @@ TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne) {
     EXPECT_EQ(Attr(node, "caption"), "Daily");
     EXPECT_EQ(node->text(0).toStdString(), "Daily (3)");
     EXPECT_NE(Attr(node, "lastupdate"), "earlier");
-    EXPECT_TRUE(form->FBalloonNode.empty()) << "no balloon for a first download";
+    EXPECT_TRUE(apptest::Notify(*form).Balloon().FeedId.empty()) << "no balloon for a first download";
     // The display text when the update began: the address, standing in
     // for the empty caption.
     EXPECT_EQ(Status(), "Updated 127.0.0.1:" + std::to_string(server.Port()) + "/feed");
@@ -122,7 +121,7 @@ TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne) {
     fs::last_write_time("feeds/1.xml", old);
     form->UpdateFeed(node);
     EXPECT_EQ(Attr(node, "unread"), "3");
-    EXPECT_TRUE(form->FBalloonNode.empty());
+    EXPECT_TRUE(apptest::Notify(*form).Balloon().FeedId.empty());
     EXPECT_GT(fs::last_write_time("feeds/1.xml"), old);
     EXPECT_NE(Attr(node, "lastupdate"), "earlier");
     EXPECT_EQ(Status(), "Updated Daily (3)");
@@ -190,9 +189,9 @@ TEST_F(UpdateCycleTest, CountsNewItemsAgainstTheFirstStoredTitle) {
         Serve(Rss("Daily", c.downloaded));
         form->UpdateFeed(node);
         EXPECT_EQ(Attr(node, "unread"), c.unreadAfter);
-        EXPECT_EQ(form->FBalloonTitle.toStdString(), c.balloonTitle);
-        EXPECT_EQ(form->FBalloonText.toStdString(), c.balloonText);
-        EXPECT_EQ(form->FBalloonNode, c.balloonTitle.empty() ? "" : std::to_string(id));
+        EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), c.balloonTitle);
+        EXPECT_EQ(apptest::Notify(*form).Balloon().Text.toStdString(), c.balloonText);
+        EXPECT_EQ(apptest::Notify(*form).Balloon().FeedId, c.balloonTitle.empty() ? "" : std::to_string(id));
         EXPECT_EQ(node->text(0).toStdString(), c.unreadAfter == "0" ? "Daily" : "Daily (" + c.unreadAfter + ")");
     }
 }
@@ -258,7 +257,7 @@ TEST_F(UpdateCycleTest, UnreadableStoredCopyIsReplaced) {
     Serve(Rss("Daily", {"A", "B"}));
     form->UpdateFeed(node);
     EXPECT_EQ(Attr(node, "unread"), "2");
-    EXPECT_TRUE(form->FBalloonNode.empty());
+    EXPECT_TRUE(apptest::Notify(*form).Balloon().FeedId.empty());
     EXPECT_NE(home.ReadFile("feeds/3.xml").find("<title>A</title>"), std::string::npos);
     // An empty caption shows the address, with the count.
     EXPECT_EQ(Status(), "Updated 127.0.0.1:" + std::to_string(server.Port()) + "/feed (7)");
@@ -292,7 +291,7 @@ TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared) {
 
     Serve(Rss("Daily", {"B", "A"}));
     form->UpdateFeed(node);
-    EXPECT_EQ(form->FBalloonTitle.toStdString(), "B");
+    EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "B");
     // Shown again with the news, which counts once the pane has shown it.
     EXPECT_TRUE(WaitUntil([&] { return form->Items().ShownPage().Marked && Attr(node, "unread") == "0"; }));
     EXPECT_EQ(node->text(0).toStdString(), "Daily");
@@ -312,7 +311,7 @@ TEST_F(UpdateCycleTest, AddingAndUpdateFeedActionFetchAtOnce) {
     EXPECT_EQ(Attr(added, "unread"), "2");
     form->TreeView->setCurrentItem(added);
     form->ActionUpdateFeedExecute();
-    EXPECT_EQ(form->FBalloonTitle.toStdString(), "C");
+    EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "C");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 

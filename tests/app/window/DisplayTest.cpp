@@ -17,6 +17,7 @@
 #include "Text.h"
 #include "TextFit.h"
 #include "TrayIcon.h"
+#include "NotifyController.h"
 #include "fMain.h"
 
 namespace {
@@ -94,17 +95,17 @@ TEST_F(DisplayTest, BalloonForOneItemShowsTitleAndPlainDescription) {
     feed::TFeedDocument doc;
     doc.LoadFromString(
         Feed({{"Big news", "&lt;p&gt;It &lt;b&gt;happened&lt;/b&gt; &amp;amp; more&lt;/p&gt;"}, {"Older", "x"}}));
-    form->ShowNotification(node, &doc, 1);
-    EXPECT_EQ(form->FBalloonTitle, "Big news");
-    EXPECT_EQ(form->FBalloonText, "It happened &amp; more");
+    apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 1);
+    EXPECT_EQ(apptest::Notify(*form).Balloon().Title, "Big news");
+    EXPECT_EQ(apptest::Notify(*form).Balloon().Text, "It happened &amp; more");
     ASSERT_EQ(balloons->size(), 1u);
     EXPECT_EQ(balloons->back().Title, "Big news");
     EXPECT_EQ(balloons->back().TimeoutMs, 10000u);  // general\BalloonTimeout
 
     // An item without a description is announced all the same.
     doc.LoadFromString(Feed({{"Title only", ""}}));
-    form->ShowNotification(node, &doc, 1);
-    EXPECT_EQ(form->FBalloonText, "");
+    apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 1);
+    EXPECT_EQ(apptest::Notify(*form).Balloon().Text, "");
     ASSERT_EQ(balloons->size(), 2u);
     EXPECT_EQ(balloons->back().Title, "Title only");
 }
@@ -115,10 +116,10 @@ TEST_F(DisplayTest, BalloonForSeveralItemsListsFittedTitles) {
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"Short one", ""}, {longTitle, ""}, {"Third", ""}, {"Not announced", ""}}));
     form->Options().GetConfigNode("general\\BalloonTimeout").SetText("not a number");
-    form->ShowNotification(node, &doc, 3);
+    apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 3);
 
-    EXPECT_EQ(form->FBalloonTitle, "Daily: 3 new items");
-    const QStringList lines = form->FBalloonText.split("\r\n");
+    EXPECT_EQ(apptest::Notify(*form).Balloon().Title, "Daily: 3 new items");
+    const QStringList lines = apptest::Notify(*form).Balloon().Text.split("\r\n");
     ASSERT_EQ(lines.size(), 4);  // three lines, each ending with a line break
     EXPECT_EQ(lines[0], "Short one");
     EXPECT_EQ(lines[2], "Third");
@@ -138,7 +139,7 @@ TEST_F(DisplayTest, TrayClickRepeatsTheLastBalloonAndBalloonClickShowsItsFeed) {
 
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"One", "text"}}));
-    form->ShowNotification(node, &doc, 1);
+    apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 1);
     form->TrayIconClick();
     ASSERT_EQ(balloons->size(), 2u);
     EXPECT_EQ(balloons->at(1).Title, "One");
@@ -157,7 +158,7 @@ TEST_F(DisplayTest, BalloonOfADeletedFeedLeadsNowhere) {
     form->TreeView->setCurrentItem(other);
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"One", "text"}}));
-    form->ShowNotification(node, &doc, 1);
+    apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 1);
     form->DeleteFeed(node);
 
     form->TrayIconBalloonHintClick();

@@ -15,6 +15,7 @@
 
 #include "AppTestSupport.h"
 #include "FeedHealth.h"
+#include "FeedHealthController.h"
 #include "FixtureFile.h"
 #include "LoopbackServer.h"
 #include "fAddFeed.h"
@@ -47,8 +48,13 @@ protected:
         server.AddEndpoint("/busy", 503, {{"Retry-After", "7200"}}, "Come back later");
     }
     std::string Url(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("url").value_or(""); }
+    // The window's health part, its status line and its view, found as the
+    // user finds them.
+    TFeedHealthController& Health() { return *form->findChild<TFeedHealthController*>(); }
+    QPushButton* Status() { return form->findChild<QPushButton*>("StatusHealth"); }
+    TFormFeedHealth* View() { return form->findChild<TFormFeedHealth*>(); }
     const TFormFeedHealth::TRow* Row(const std::string& id) {
-        for (const TFormFeedHealth::TRow& row : form->FeedHealthView->Rows())
+        for (const TFormFeedHealth::TRow& row : View()->Rows())
             if (row.Id.toStdString() == id) return &row;
         return nullptr;
     }
@@ -60,11 +66,11 @@ protected:
 
 TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled) {
     QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "1", server.Url("/gone"), "Removed");
-    EXPECT_FALSE(form->StatusHealth->isVisibleTo(form.get()));
+    EXPECT_FALSE(Status()->isVisibleTo(form.get()));
     form->UpdateFeed(node);
 
-    EXPECT_TRUE(form->StatusHealth->isVisibleTo(form.get()));
-    EXPECT_EQ(form->StatusHealth->text(), "1 feed needs attention");
+    EXPECT_TRUE(Status()->isVisibleTo(form.get()));
+    EXPECT_EQ(Status()->text(), "1 feed needs attention");
     EXPECT_TRUE(form->PollingDeferred("1")) << "a 410 stops polling";
     const QString tip = node->data(0, Qt::ToolTipRole).toString();
     EXPECT_TRUE(tip.contains("removed this feed for good")) << tip.toStdString();
@@ -72,26 +78,26 @@ TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled) {
     // Each later update moves the count by its own feed, both ways.
     QTreeWidgetItem* second = apptest::AddConfiguredFeed(*form, "2", server.Url("/gone"), "Also removed");
     form->UpdateFeed(second);
-    EXPECT_EQ(form->StatusHealth->text(), "2 feeds need attention");
-    form->SetFeedAddress(second, server.Url("/new"));
+    EXPECT_EQ(Status()->text(), "2 feeds need attention");
+    form->GetFeedItem(second).SetAttribute("url", server.Url("/new"));
     form->UpdateFeed(second);
-    EXPECT_EQ(form->StatusHealth->text(), "1 feed needs attention");
+    EXPECT_EQ(Status()->text(), "1 feed needs attention");
 
-    form->ActionFeedHealthExecute();
+    Health().Open();
     const TFormFeedHealth::TRow* row = Row("1");
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->Feed, "Removed");
     EXPECT_EQ(row->Attention, schedule::TAttention::Gone);
-    EXPECT_EQ(row->Cause, form->FeedHealthCause("1"));
-    ASSERT_TRUE(form->FeedHealthView->Select("1"));
-    EXPECT_TRUE(form->FeedHealthView->BtnRetry->isVisibleTo(form->FeedHealthView));
-    EXPECT_FALSE(form->FeedHealthView->BtnUseAddress->isVisibleTo(form->FeedHealthView));
+    EXPECT_EQ(row->Cause, Health().Cause("1"));
+    ASSERT_TRUE(View()->Select("1"));
+    EXPECT_TRUE(View()->BtnRetry->isVisibleTo(View()));
+    EXPECT_FALSE(View()->BtnUseAddress->isVisibleTo(View()));
 
     // The history and the stop survive a restart, before any update.
     form.reset();
     form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
-    ASSERT_TRUE(apptest::WaitUntil([&] { return form->StatusHealth->isVisibleTo(form.get()); }));
+    ASSERT_TRUE(apptest::WaitUntil([&] { return Status()->isVisibleTo(form.get()); }));
     EXPECT_TRUE(form->PollingDeferred("1"));
     node = form->FindFeedNodeById("1");
     ASSERT_NE(node, nullptr);
@@ -109,7 +115,7 @@ TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone) {
         form->Options().GetConfigNode("general\\FollowRedirects").SetText(c.follow ? "True" : "False");
         const std::string feedId = std::to_string(++id);
         QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, feedId, server.Url("/old"), "Moving");
-        form->ActionFeedHealthExecute();
+        Health().Open();
         for (int update = 0; update < 3; ++update) {
             EXPECT_EQ(Row(feedId), nullptr) << "no move before three updates in a row";
             form->UpdateFeed(node);
@@ -119,16 +125,16 @@ TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone) {
             EXPECT_EQ(Row(feedId)->Attention, schedule::TAttention::Moved);
             EXPECT_TRUE(Row(feedId)->Cause.contains(QString::fromStdString(server.Url("/new"))));
             EXPECT_EQ(Url(node), server.Url("/old"));
-            ASSERT_TRUE(form->FeedHealthView->Select(QString::fromStdString(feedId)));
-            form->FeedHealthView->Act(TAction::UseAddress);
+            ASSERT_TRUE(View()->Select(QString::fromStdString(feedId)));
+            View()->Act(TAction::UseAddress);
         }
         EXPECT_EQ(Url(node), server.Url("/new"));
         ASSERT_NE(Row(feedId), nullptr);
         EXPECT_EQ(Row(feedId)->Attention, schedule::TAttention::AddressChanged);
-        ASSERT_TRUE(form->FeedHealthView->Select(QString::fromStdString(feedId)));
-        EXPECT_TRUE(form->FeedHealthView->BtnUndo->isVisibleTo(form->FeedHealthView));
+        ASSERT_TRUE(View()->Select(QString::fromStdString(feedId)));
+        EXPECT_TRUE(View()->BtnUndo->isVisibleTo(View()));
 
-        form->FeedHealthView->Act(TAction::Undo);
+        View()->Act(TAction::Undo);
         EXPECT_EQ(Url(node), server.Url("/old"));
         EXPECT_EQ(Row(feedId), nullptr);
         // The move the user undid is not taken or offered again.
@@ -173,10 +179,10 @@ TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress) {
         const std::string feedId = std::to_string(++id);
         QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, feedId, server.Url(c.page), "Daily", "2");
         form->UpdateFeed(node);
-        form->ActionFeedHealthExecute();
+        Health().Open();
         ASSERT_NE(Row(feedId), nullptr);
         ASSERT_EQ(Row(feedId)->Attention, schedule::TAttention::NotAFeed);
-        ASSERT_TRUE(form->FeedHealthView->Select(QString::fromStdString(feedId)));
+        ASSERT_TRUE(View()->Select(QString::fromStdString(feedId)));
         bool offered = false;
         OnChoiceDialog([&](TFormAddFeed* dialog) {
             offered = !dialog->ResultList->isHidden();
@@ -185,7 +191,7 @@ TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress) {
             dialog->ResultList->setCurrentRow(c.row);
             dialog->OKBtn->click();
         });
-        form->FeedHealthView->Act(TAction::FindFeed);
+        View()->Act(TAction::FindFeed);
         EXPECT_EQ(offered, c.row >= 0);
         EXPECT_EQ(Url(node), server.Url(c.result));
         EXPECT_EQ(form->FeedNodesUnder(form->RootNode()).size(), static_cast<std::size_t>(id)) << "no feed added";
@@ -194,8 +200,8 @@ TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress) {
         if (c.cancel) continue;
         ASSERT_NE(Row(feedId), nullptr);
         EXPECT_EQ(Row(feedId)->Attention, schedule::TAttention::AddressChanged);
-        ASSERT_TRUE(form->FeedHealthView->Select(QString::fromStdString(feedId)));
-        form->FeedHealthView->Act(TAction::Undo);
+        ASSERT_TRUE(View()->Select(QString::fromStdString(feedId)));
+        View()->Act(TAction::Undo);
         EXPECT_EQ(Url(node), server.Url(c.page));
     }
 }
@@ -215,7 +221,7 @@ TEST_F(FeedHealthViewTest, WhatAFeedAskedForOutlivesARestart) {
     form->StopUpdateThread();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        const schedule::TFeedHealth health = form->FHealth->Get(c.id);
+        const schedule::TFeedHealth health = Health().Book()->Get(c.id);
         EXPECT_EQ(health.Asked().Ttl, c.ttl);
         EXPECT_EQ(health.Asked().Skip.Hours[2], c.ttl.has_value());
         EXPECT_EQ(health.Asked().Skip.Days[6], c.ttl.has_value()) << "Sunday";
@@ -239,7 +245,7 @@ TEST_F(FeedHealthViewTest, ADamagedBookIsSetAsideAtStartWithAWord) {
     form->StopUpdateThread();
     EXPECT_NE(form->StatusText(0).toStdString().find("kept as health.json.damaged-"), std::string::npos)
         << form->StatusText(0).toStdString();
-    EXPECT_EQ(form->FHealth->Get("3").History().size(), 1u);
+    EXPECT_EQ(Health().Book()->Get("3").History().size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(home.Dir() / "health.json"));
 }
 

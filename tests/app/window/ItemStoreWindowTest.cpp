@@ -30,6 +30,7 @@
 #include "TimeBound.h"
 #include "WebBrowser.h"
 #include "fFindInFeeds.h"
+#include "NotifyController.h"
 #include "fMain.h"
 
 namespace {
@@ -58,7 +59,7 @@ protected:
     void Start() {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();  // the tests drive the updates
-        form->UseAnnounceClock(clock);
+        apptest::Notify(*form).UseClock(clock);
         ASSERT_TRUE(WaitUntil([&] { return form->Items().Base() && form->Items().Base()->Opened(); }));
     }
     void Serve(const std::string& id, const std::string& body) {
@@ -134,13 +135,13 @@ TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw) {
         b.LoadFromString(after);
         EXPECT_EQ(Unread(node), std::to_string(a.Items().Count())) << "a first download is all unread";
         form->GetFeedItem(node).SetAttribute("unread", "0");
-        form->FBalloonNode.clear();
+        apptest::Notify(*form).ForgetBalloon();
         clock.Advance(TAnnouncer::kMinSpacing);  // each case's balloon comes at once
 
         Serve(id, after);
         form->UpdateFeed(node);
         EXPECT_EQ(Unread(node), std::to_string(c.byStore));
-        EXPECT_EQ(form->FBalloonNode.empty(), c.byStore == 0);
+        EXPECT_EQ(apptest::Notify(*form).Balloon().FeedId.empty(), c.byStore == 0);
 
         const TNewItemCount old = CountNewItems(ComparableTitles(b), ComparableTitles(a));
         EXPECT_EQ(old.Count, c.byFirstTitle);
@@ -174,7 +175,7 @@ TEST_F(ItemStoreWindowTest, FirstStartWithABaseTakesStoredCopiesAsSeen) {
     Serve("7", Fixture("added_at_top.after.xml"));
     form->UpdateFeed(node);
     EXPECT_EQ(Unread(node), "3") << "the two unread ones and the one new item";
-    EXPECT_EQ(form->FBalloonTitle.toStdString(), "Story 4");
+    EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "Story 4");
 }
 
 TEST_F(ItemStoreWindowTest, DamagedBaseIsSetAsideAndRebuilt) {

@@ -13,6 +13,7 @@
 
 #include "AppTestSupport.h"
 #include "XmlDom.h"
+#include "NotifyController.h"
 #include "fMain.h"
 
 namespace {
@@ -271,7 +272,7 @@ TEST_F(MainWindowTest, EveryComponentIsANamedChildOfTheWindow) {
     const QList<QAction*> popup = form.PopupMenuFeedList->actions();
     EXPECT_EQ(popup.mid(0, 5), (QList<QAction*>{form.ActionAddFeed, form.ActionDeleteFeed, form.ActionEditFeed,
                                                 form.ActionUpdateFeed, form.ActionCopyURL}));
-    EXPECT_TRUE(popup.contains(form.ActionNotifyFeed));
+    EXPECT_TRUE(popup.contains(apptest::Notify(form).Action()));
     EXPECT_TRUE(popup.contains(form.ActionNewFolder));
     EXPECT_TRUE(popup.contains(form.MenuMoveTo->menuAction()));
 }

@@ -1,8 +1,9 @@
 // Feed Health: the feeds that need the user, each with its cause in plain
 // words and the buttons for what can be done about it.
 //
-// The window is a plain list: the main window hands it the rows and acts on
-// what the buttons ask for, so it knows nothing of feeds or the network.
+// The window is a plain list: the health controller hands it the rows and
+// acts on what the buttons ask for, so it knows nothing of feeds or the
+// network.
 #pragma once
 
 #include <QDialog>
