@@ -379,3 +379,13 @@ QString LangMsgQ(std::string_view name) { return QString::fromStdString(LangMsg(
 QString LangFmtQ(std::string_view name, const std::vector<plat::FormatArg>& args) {
     return QString::fromStdString(LangFmt(name, args));
 }
+
+QString LangTextQ(std::string_view name, const std::vector<plat::FormatArg>& args, const QString& fallback) {
+    try {
+        QString text = args.empty() ? LangMsgQ(name) : LangFmtQ(name, args);
+        if (!text.isEmpty()) return text;
+    } catch (const std::exception&) {
+        // a template whose arguments do not fit it reads as missing
+    }
+    return fallback;
+}

@@ -135,3 +135,7 @@ std::string LangFile(std::string_view name);
 // The same for user-interface code that wants a QString.
 QString LangMsgQ(std::string_view name);
 QString LangFmtQ(std::string_view name, const std::vector<plat::FormatArg>& args);
+// The message with its arguments, or `fallback` where the language lacks it
+// or none is loaded: a missing text must never leave a blank where a cause
+// or a choice belongs.
+QString LangTextQ(std::string_view name, const std::vector<plat::FormatArg>& args, const QString& fallback);

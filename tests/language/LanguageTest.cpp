@@ -197,6 +197,8 @@ TEST_F(LanguageFolderTest, MessagesAndFiles) {
     // not.
     EXPECT_EQ(language.FormatMsg("NoSuchMessage", {"News"}), "");
     EXPECT_THROW(language.FormatMsg("UpdatedTitles", {"Daily", "three"}), plat::FormatError);
+    // Where the window shows a text, a missing one gives way to its English.
+    EXPECT_EQ(LangTextQ("NoSuchMessage", {"News"}, "Fallback"), QStringLiteral("Fallback"));
     EXPECT_EQ(language.GetFileName("struct.xml"), root.string() + "/0409/struct.xml");
 
     language.SetLCID(1031);

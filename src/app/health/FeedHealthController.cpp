@@ -35,12 +35,7 @@ QString Q(const std::string& text) { return QString::fromUtf8(text.data(), stati
 // A message of the language file with its arguments, or the English text
 // when the language lacks it: a missing text must not hide a cause.
 QString Words(const char* name, const std::vector<plat::FormatArg>& args, const char* english) {
-    try {
-        const QString text = LangFmtQ(name, args);
-        if (!text.isEmpty()) return text;
-    } catch (const std::exception&) {
-    }
-    return QString::fromUtf8(english);
+    return LangTextQ(name, args, QString::fromUtf8(english));
 }
 
 // What a failed fetch means and what to do about it.

@@ -35,11 +35,7 @@ int UnreadOf(const xml::Node& item) {
 
 // A message of the language file, or `fallback` where the file lacks it.
 QString Message(const char* name, const std::vector<plat::FormatArg>& args, const QString& fallback) {
-    try {
-        return args.empty() ? LangMsgQ(name) : LangFmtQ(name, args);
-    } catch (const std::exception&) {
-        return fallback;
-    }
+    return LangTextQ(name, args, fallback);
 }
 
 // Runs `work` on the application's thread, unless `target` is gone by then.

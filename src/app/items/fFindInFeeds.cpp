@@ -18,13 +18,7 @@ constexpr int kKeyRole = Qt::UserRole + 1;
 
 QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
 
-QString Message(const char* name, const char* fallback) {
-    try {
-        return LangMsgQ(name);
-    } catch (const std::exception&) {
-        return QString::fromUtf8(fallback);
-    }
-}
+QString Message(const char* name, const char* fallback) { return LangTextQ(name, {}, QString::fromUtf8(fallback)); }
 
 QString DateOf(const items::TSearchHit& hit) {
     if (!hit.DateUTC) return Q(hit.DateText);

@@ -46,11 +46,7 @@ constexpr int kShortestSyncIntervalSeconds = 30;
 QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
 
 QString Message(const char* name, const std::vector<plat::FormatArg>& args, const QString& fallback) {
-    try {
-        return args.empty() ? LangMsgQ(name) : LangFmtQ(name, args);
-    } catch (const std::exception&) {
-        return fallback;
-    }
+    return LangTextQ(name, args, fallback);
 }
 
 std::string SyncStatePath(const std::string& accountId) {
