@@ -229,10 +229,10 @@ void Answer(const std::string& text) {
 // exposed window counts.
 bool AwaitPage(TFormMain& form, const std::function<void()>& action, bool loadRequired = true) {
     // The browser and the pane in front of it report loads alike.
-    using TPane = std::remove_pointer_t<decltype(form.WebBrowser)>;
+    using TPane = std::remove_pointer_t<decltype(form.ReadingPane)>;
     int loads = 0;
     const QMetaObject::Connection counting =
-        QObject::connect(form.WebBrowser, &TPane::NavigateComplete, [&loads] { ++loads; });
+        QObject::connect(form.ReadingPane, &TPane::NavigateComplete, [&loads] { ++loads; });
     action();
     bool loaded = ProcessEventsUntil([&] { return Exposed(form) && loads > 0; }, loadRequired ? 60s : 10s);
     if (!loadRequired) loaded = Exposed(form);

@@ -334,7 +334,7 @@ int Run(const fs::path& output) {
         // counts in bold, as a user finds them after a poll.
         QTreeWidgetItem* shown = form.FindFeedNodeById("1");
         bool rendered = false;
-        QObject::connect(form.WebBrowser, &TReadingPane::NavigateComplete, &form,
+        QObject::connect(form.ReadingPane, &TReadingPane::NavigateComplete, &form,
                          [&](const QString&, bool ok) { rendered = rendered || ok; });
         form.TreeView->setCurrentItem(shown);
         if (!WaitFor([&] { return rendered; }, 20s)) Say("the browser did not report a finished page; saving anyway");

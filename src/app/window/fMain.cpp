@@ -301,7 +301,7 @@ TFormMain::~TFormMain() {
     // The children outlive this part of the window: their last signals
     // (the tree losing its current item) must not reach handlers that use
     // the option store.
-    for (QObject* child : std::initializer_list<QObject*>{TreeView, SplitterV, WebBrowser, TrayIcon})
+    for (QObject* child : std::initializer_list<QObject*>{TreeView, SplitterV, ReadingPane, TrayIcon})
         if (child) child->blockSignals(true);
     // The polling thread works on the tree and the option store: it goes
     // first. Then the option store, which writes a modified config.xml.
@@ -408,48 +408,48 @@ void TFormMain::CreateMenus() {
     MainMenu->setObjectName("MainMenu");
     setMenuBar(MainMenu);
 
-    File1 = make("File1", "&File");
-    File1->addAction(ActionShowQuillet);
-    File1->addAction(ActionHideQuillet);
-    File1->addAction(ActionOptions);
-    File1->addSeparator();
-    File1->addAction(ActionExit);
+    FileMenu = make("File1", "&File");
+    FileMenu->addAction(ActionShowQuillet);
+    FileMenu->addAction(ActionHideQuillet);
+    FileMenu->addAction(ActionOptions);
+    FileMenu->addSeparator();
+    FileMenu->addAction(ActionExit);
 
-    Feed1 = make("Feed1", "F&eed");
-    Feed1->addAction(ActionAddFeed);
-    Feed1->addAction(ActionDeleteFeed);
-    Feed1->addAction(ActionEditFeed);
-    Feed1->addAction(ActionRenameFeed);
-    Feed1->addAction(ActionUpdateFeed);
-    Feed1->addAction(ActionUpdateAll);
-    Feed1->addAction(ActionCopyURL);
-    Feed1->addSeparator();
-    Feed1->addAction(ActionMarkRead);
-    Feed1->addAction(ActionMarkAllRead);
-    Feed1->addAction(ActionMarkUnread);
-    Feed1->addAction(ActionNextUnread);
-    Feed1->addAction(ActionFindInFeeds);
-    Feed1->addSeparator();
+    FeedMenu = make("Feed1", "F&eed");
+    FeedMenu->addAction(ActionAddFeed);
+    FeedMenu->addAction(ActionDeleteFeed);
+    FeedMenu->addAction(ActionEditFeed);
+    FeedMenu->addAction(ActionRenameFeed);
+    FeedMenu->addAction(ActionUpdateFeed);
+    FeedMenu->addAction(ActionUpdateAll);
+    FeedMenu->addAction(ActionCopyURL);
+    FeedMenu->addSeparator();
+    FeedMenu->addAction(ActionMarkRead);
+    FeedMenu->addAction(ActionMarkAllRead);
+    FeedMenu->addAction(ActionMarkUnread);
+    FeedMenu->addAction(ActionNextUnread);
+    FeedMenu->addAction(ActionFindInFeeds);
+    FeedMenu->addSeparator();
     MenuMoveTo = make("MenuMoveTo", "Move To");
     connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FillMoveToMenu(); });
     MenuMoveToAccount = make("MenuMoveToAccount", "Move to Account");
     connect(MenuMoveToAccount, &QMenu::aboutToShow, this, [this] { FillMoveToAccountMenu(); });
     MenuMoveToAccount->menuAction()->setVisible(false);
-    Feed1->addAction(ActionNewFolder);
-    Feed1->addMenu(MenuMoveTo);
-    Feed1->addMenu(MenuMoveToAccount);
-    Feed1->addAction(ActionFilterFeeds);
-    Feed1->addSeparator();
-    Feed1->addAction(ActionImportOPML);
-    Feed1->addAction(ActionExportOPML);
+    FeedMenu->addAction(ActionNewFolder);
+    FeedMenu->addMenu(MenuMoveTo);
+    FeedMenu->addMenu(MenuMoveToAccount);
+    FeedMenu->addAction(ActionFilterFeeds);
+    FeedMenu->addSeparator();
+    FeedMenu->addAction(ActionImportOPML);
+    FeedMenu->addAction(ActionExportOPML);
 
     LanguageMenu = make("LanguageMenu", "&Language");
 
-    Help1 = make("Help1", "&Help");
-    Help1->addAction(ActionHomePage);
-    Help1->addAction(ActionAbout);
+    HelpMenu = make("Help1", "&Help");
+    HelpMenu->addAction(ActionHomePage);
+    HelpMenu->addAction(ActionAbout);
 
-    for (QMenu* menu : {File1, Feed1, LanguageMenu, Help1}) MainMenu->addMenu(menu);
+    for (QMenu* menu : {FileMenu, FeedMenu, LanguageMenu, HelpMenu}) MainMenu->addMenu(menu);
 
     PopupMenuFeedList = make("PopupMenuFeedList", QString());
     PopupMenuFeedList->addAction(ActionAddFeed);
@@ -597,11 +597,11 @@ void TFormMain::CreateWidgets() {
     connect(TreeView, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { Guarded([&] { TreeViewChange(current); }); });
 
-    WebBrowser = new TReadingPane(SplitterV);
-    WebBrowser->setObjectName("WebBrowser");
+    ReadingPane = new TReadingPane(SplitterV);
+    ReadingPane->setObjectName("WebBrowser");
 
     SplitterV->addWidget(feedColumn);
-    SplitterV->addWidget(WebBrowser);
+    SplitterV->addWidget(ReadingPane);
     // The tree keeps its width when the window is resized.
     SplitterV->setStretchFactor(0, 0);
     SplitterV->setStretchFactor(1, 1);

@@ -319,10 +319,10 @@ public:
 
     // ---- Components, named as the language files name them ----
     QMenuBar* MainMenu = nullptr;
-    QMenu* File1 = nullptr;
-    QMenu* Feed1 = nullptr;
+    QMenu* FileMenu = nullptr;
+    QMenu* FeedMenu = nullptr;
     QMenu* LanguageMenu = nullptr;
-    QMenu* Help1 = nullptr;
+    QMenu* HelpMenu = nullptr;
     QMenu* PopupMenuFeedList = nullptr;
     QMenu* PopupMenuTrayIcon = nullptr;
     QToolBar* ToolBar = nullptr;
@@ -330,7 +330,7 @@ public:
     QTreeWidget* TreeView = nullptr;
     // The reading pane, which creates the browser when a page is shown and
     // releases it while the window is hidden (Browser() reaches it).
-    TReadingPane* WebBrowser = nullptr;
+    TReadingPane* ReadingPane = nullptr;
     QStatusBar* StatusBar = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
@@ -408,9 +408,9 @@ public:
     void TrayIconDblClick();
     void TrayIconBalloonHintClick();
     void ApplicationEvents1Minimize();
-    void WebBrowserBeforeNavigate2(const QString& address, bool& cancel);
-    void WebBrowserDocumentComplete();
-    void WebBrowserStatusTextChange(const QString& text);
+    void BeforePaneNavigates(const QString& address, bool& cancel);
+    void PaneDocumentComplete();
+    void PaneStatusTextChanged(const QString& text);
 
     // Hands an address or a document to the desktop; tests replace it.
     std::function<void(const QUrl&)> OpenExternally;

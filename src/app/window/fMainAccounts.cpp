@@ -24,7 +24,7 @@ void TFormMain::ConnectAccounts() {
     AccountVault = new TPasswordVault(QStringLiteral("accounts"), this);
     ActionAccounts = new QAction(QStringLiteral("Accounts..."), this);
     ActionAccounts->setObjectName("ActionAccounts");
-    File1->insertAction(ActionOptions, ActionAccounts);
+    FileMenu->insertAction(ActionOptions, ActionAccounts);
     connect(ActionAccounts, &QAction::triggered, this, [this] { Guarded([this] { ActionAccountsExecute(); }); });
     connect(this, &TFormMain::accountPasswordRefused, this, [this](const QString& id) { AccountPasswordRefused(id); });
     connect(this, &TFormMain::accountReady, this, [this](const QString& id, const QString&) { ++FPasswordsGiven[id]; });

@@ -62,7 +62,7 @@ void TFormMain::ConnectUpdateAndDisplay() {
         FRetryAfter.erase(id.toStdString());
         FDownloads.erase(id.toStdString());
         // Its page goes with it, and marks nothing when it loads after all.
-        if (FItems->DropShownPage(id.toStdString())) WebBrowser->Clear();
+        if (FItems->DropShownPage(id.toStdString())) ReadingPane->Clear();
     });
 
     ConnectNotifications();
@@ -74,15 +74,15 @@ void TFormMain::ConnectUpdateAndDisplay() {
         TrayIcon->SetOnMinimizeToTray([this](TTrayIcon*) { ApplicationEvents1Minimize(); });
     }
 
-    WebBrowser->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
-        WebBrowserBeforeNavigate2(address, cancel);
+    ReadingPane->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
+        BeforePaneNavigates(address, cancel);
     };
-    connect(WebBrowser, &TReadingPane::NavigateComplete, this, [this] { WebBrowserDocumentComplete(); });
-    connect(WebBrowser, &TReadingPane::PageShown, this,
+    connect(ReadingPane, &TReadingPane::NavigateComplete, this, [this] { PaneDocumentComplete(); });
+    connect(ReadingPane, &TReadingPane::PageShown, this,
             [this](qint64 serial) { Guarded([&] { FItems->PageShown(serial); }); });
-    connect(WebBrowser, &TReadingPane::StatusTextChange, this,
-            [this](const QString& text) { WebBrowserStatusTextChange(text); });
-    connect(WebBrowser, &TReadingPane::BrowserFailed, this, [this](const QString& reason) {
+    connect(ReadingPane, &TReadingPane::StatusTextChange, this,
+            [this](const QString& text) { PaneStatusTextChanged(text); });
+    connect(ReadingPane, &TReadingPane::BrowserFailed, this, [this](const QString& reason) {
         QString message;
         try {
             message = LangFmtQ("ReadingPaneFailed", {reason.toStdString()});
@@ -118,13 +118,13 @@ void TFormMain::ShowFeed(QTreeWidgetItem* node) {
         showImages = plat::TryStrToBool(option.Text()).value_or(true);
     } catch (const std::exception&) {
     }
-    WebBrowser->SetShowWebImages(showImages);
+    ReadingPane->SetShowWebImages(showImages);
     if (!IsValidFeedId(id)) return;
     // Nothing counts as read here: only once the pane reports the page on
     // show (PageShown), so a page never loaded marks nothing.
     FItems->ShowPage(item, [&](const QJsonObject& marks) {
-        WebBrowser->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))), marks);
-        return WebBrowser->PageSerial();
+        ReadingPane->Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))), marks);
+        return ReadingPane->PageSerial();
     });
 }
 
@@ -144,7 +144,7 @@ std::string TFormMain::StripTags(const std::string& text) { return plat::StripTa
 // ---------------------------------------------------------------------------
 // The browser
 
-void TFormMain::WebBrowserBeforeNavigate2(const QString& address, bool& cancel) {
+void TFormMain::BeforePaneNavigates(const QString& address, bool& cancel) {
     bool external = false;
     try {
         external = plat::TryStrToBool(FOptions->GetConfigNode(kExternalBrowserPath).Text()).value_or(false);
@@ -156,9 +156,9 @@ void TFormMain::WebBrowserBeforeNavigate2(const QString& address, bool& cancel) 
     }
 }
 
-void TFormMain::WebBrowserDocumentComplete() { WebBrowser->SetBodyStyle("border-style", "none"); }
+void TFormMain::PaneDocumentComplete() { ReadingPane->SetBodyStyle("border-style", "none"); }
 
-void TFormMain::WebBrowserStatusTextChange(const QString& text) { SetStatusText(1, text); }
+void TFormMain::PaneStatusTextChanged(const QString& text) { SetStatusText(1, text); }
 
 // ---------------------------------------------------------------------------
 // Showing and hiding the window

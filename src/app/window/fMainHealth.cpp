@@ -65,9 +65,9 @@ void TFormMain::ConnectFeedHealth() {
     for (const auto& [id, until] : FFeedHealth->RetryAfterAsked()) FRetryAfter[id] = until;
 
     // Right after Find in Feeds: both look across every feed.
-    const QList<QAction*> entries = Feed1->actions();
+    const QList<QAction*> entries = FeedMenu->actions();
     const qsizetype after = entries.indexOf(ActionFindInFeeds) + 1;
-    Feed1->insertAction(after > 0 && after < entries.size() ? entries[after] : nullptr, FFeedHealth->Action());
+    FeedMenu->insertAction(after > 0 && after < entries.size() ? entries[after] : nullptr, FFeedHealth->Action());
     StatusBar->addPermanentWidget(FFeedHealth->StatusButton());
 
     QTimer::singleShot(0, this, [this] { Guarded([this] { FFeedHealth->FeedListLoaded(); }); });

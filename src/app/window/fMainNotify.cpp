@@ -17,7 +17,7 @@ void TFormMain::ConnectNotifications() {
     FNotify = new TNotifyController(std::move(host), this);
 
     // After "Copy URL" in both menus: the feed's own settings stay together.
-    for (QMenu* menu : {Feed1, PopupMenuFeedList}) {
+    for (QMenu* menu : {FeedMenu, PopupMenuFeedList}) {
         const QList<QAction*> actions = menu->actions();
         const qsizetype copy = actions.indexOf(ActionCopyURL);
         menu->insertAction(copy >= 0 && copy + 1 < actions.size() ? actions[copy + 1] : nullptr, FNotify->Action());

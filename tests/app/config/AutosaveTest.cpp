@@ -244,7 +244,7 @@ TEST_F(AutosaveTest, HoveringAHugeAddressTakesNoTime) {
     const QString address = "http://e.invalid/" + QString(900'000, 'a') + "/end.mp3";
     QElapsedTimer clock;
     clock.start();
-    form->WebBrowserStatusTextChange(address);
+    form->PaneStatusTextChanged(address);
     panel->repaint();
     EXPECT_LT(clock.elapsed(), 50);
     const QString shown = panel->ShownText();

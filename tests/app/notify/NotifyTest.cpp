@@ -138,7 +138,7 @@ TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds) {
 TEST_F(NotifyTest, TheSwitchOfTheSelectedFeedIsKeptInItsElement) {
     QTreeWidgetItem* node = Feed("1", "Daily");
     xml::Node item = form->GetFeedItem(node);
-    EXPECT_TRUE(form->Feed1->actions().contains(apptest::Notify(*form).Action()));
+    EXPECT_TRUE(form->FeedMenu->actions().contains(apptest::Notify(*form).Action()));
     EXPECT_TRUE(form->PopupMenuFeedList->actions().contains(apptest::Notify(*form).Action()));
     EXPECT_FALSE(apptest::Notify(*form).Action()->isEnabled());
 

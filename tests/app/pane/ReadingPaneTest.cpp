@@ -38,7 +38,7 @@ protected:
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();
         form->OpenExternally = [this](const QUrl& url) { opened.push_back(url.toString()); };
-        pane = form->WebBrowser;
+        pane = form->ReadingPane;
     }
     void TearDown() override { form.reset(); }
 
@@ -117,7 +117,7 @@ TEST_F(ReadingPaneTest, AWindowStartedInTheTrayCreatesNoBrowser) {
     }
     form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
-    pane = form->WebBrowser;
+    pane = form->ReadingPane;
     QTreeWidgetItem* node = AddFeed("1");
     form->ShowAtStartup();
     QApplication::processEvents();

@@ -29,13 +29,13 @@ TEST(WebImagesOption, ShowingAFeedAppliesTheOption) {
         xml::Node general = form->Options().GetConfigNode("general");
         if (xml::Node old = general.ChildByName("ShowWebImages")) old.Remove();
         if (c.stored) general.AppendElement("ShowWebImages").SetText(c.stored);
-        form->WebBrowser->SetShowWebImages(!c.shown);
+        form->ReadingPane->SetShowWebImages(!c.shown);
         form->ShowFeed(node);
-        EXPECT_EQ(form->WebBrowser->ShowWebImages(), c.shown);
+        EXPECT_EQ(form->ReadingPane->ShowWebImages(), c.shown);
         // A helper started later by the pane, or again after a release,
         // gets the same setting.
-        form->WebBrowser->ReleaseBrowser();
-        EXPECT_EQ(form->WebBrowser->ShowWebImages(), c.shown);
+        form->ReadingPane->ReleaseBrowser();
+        EXPECT_EQ(form->ReadingPane->ShowWebImages(), c.shown);
         EXPECT_EQ(general.ChildByName("ShowWebImages").Text(), c.afterwards);
     }
     form.reset();

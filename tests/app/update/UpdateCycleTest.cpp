@@ -295,7 +295,7 @@ TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared) {
     // Shown again with the news, which counts once the pane has shown it.
     EXPECT_TRUE(WaitUntil([&] { return form->Items().ShownPage().Marked && Attr(node, "unread") == "0"; }));
     EXPECT_EQ(node->text(0).toStdString(), "Daily");
-    EXPECT_TRUE(form->WebBrowser->LocationURL().endsWith("/feeds/8.xml"));
+    EXPECT_TRUE(form->ReadingPane->LocationURL().endsWith("/feeds/8.xml"));
 }
 
 TEST_F(UpdateCycleTest, AddingAndUpdateFeedActionFetchAtOnce) {

@@ -75,7 +75,7 @@ TEST_F(DisplayTest, ShowFeedClearsTheCountAndOpensTheStoredCopy) {
 
     form->ShowFeed(node);
     EXPECT_EQ(form->TreeView->currentItem(), node);
-    EXPECT_EQ(form->WebBrowser->LocationURL(), QDir::current().absoluteFilePath("feeds/2.xml"));
+    EXPECT_EQ(form->ReadingPane->LocationURL(), QDir::current().absoluteFilePath("feeds/2.xml"));
     EXPECT_EQ(Unread(node), "5") << "asked for off screen, the page was not seen";
 
     // Once the pane has shown the page, the count goes.
@@ -181,7 +181,7 @@ TEST_F(DisplayTest, ExternalBrowserTakesWebAddressesOnly) {
         form->Options().GetConfigNode("general\\ExternalBrowser").SetText(c.external);
         opened.clear();
         bool cancel = false;
-        form->WebBrowserBeforeNavigate2(c.address, cancel);
+        form->BeforePaneNavigates(c.address, cancel);
         EXPECT_EQ(cancel, c.cancelled) << c.address.toStdString();
         EXPECT_EQ(opened.size(), c.cancelled ? 1u : 0u) << c.address.toStdString();
     }
@@ -202,7 +202,7 @@ TEST_F(DisplayTest, ShowHideAndHelpThroughTheTray) {
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_NE(opened[0].find("help/Quillet.html"), std::string::npos);
 
-    form->WebBrowserStatusTextChange("http://example.invalid/x");
+    form->PaneStatusTextChanged("http://example.invalid/x");
     EXPECT_EQ(form->StatusText(1), "http://example.invalid/x");
 }
 

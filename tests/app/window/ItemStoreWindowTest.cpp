@@ -81,7 +81,7 @@ protected:
     QString PageText() {
         QString text;
         bool replied = false;
-        form->WebBrowser->RequestPageText([&](const QString& t) {
+        form->ReadingPane->RequestPageText([&](const QString& t) {
             text = t;
             replied = true;
         });
@@ -315,7 +315,7 @@ TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem) {
 
     form->Items().FindInFeeds()->Choose(0);
     EXPECT_EQ(form->TreeView->currentItem(), b);
-    EXPECT_EQ(form->WebBrowser->Marks().value("target").toString().toStdString(), "g:http://harbour.example/1");
+    EXPECT_EQ(form->ReadingPane->Marks().value("target").toString().toStdString(), "g:http://harbour.example/1");
     EXPECT_EQ(Unread(b), "3") << "never on screen, so nothing is read";
 
     form->Items().FindInFeeds()->SearchText->setText("Story");
@@ -338,7 +338,7 @@ TEST_F(ItemStoreWindowTest, OnlyAPageShownCountsAsRead) {
     EXPECT_EQ(Unread(node), "2000");
 
     qputenv("QUILLET_PANE_PROGRAM", "/nonexistent/quillet-pane");
-    QSignalSpy failed(form->WebBrowser, &TReadingPane::BrowserFailed);
+    QSignalSpy failed(form->ReadingPane, &TReadingPane::BrowserFailed);
     form->show();
     ASSERT_TRUE(WaitUntil([&] { return failed.count() > 0; }));
     qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
@@ -362,12 +362,12 @@ TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFe
     for (const char* id : {"1", "2"}) Serve(id, Fixture("added_at_top.before.xml"));
     for (QTreeWidgetItem* node : {shown, next}) form->UpdateFeed(node);
     ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, shown));
-    const QString page = form->WebBrowser->LocationURL();
+    const QString page = form->ReadingPane->LocationURL();
 
     ASSERT_TRUE(apptest::MoveSelectedTo(*form, "Harbour"));
     EXPECT_EQ(shown->parent(), folder);
     EXPECT_EQ(form->TreeView->currentItem(), shown);
-    EXPECT_EQ(form->WebBrowser->LocationURL(), page) << "the next row was shown";
+    EXPECT_EQ(form->ReadingPane->LocationURL(), page) << "the next row was shown";
     EXPECT_EQ(Unread(next), "3");
     EXPECT_EQ(form->Items().Store()->UnreadCount("2"), 3);
 
@@ -378,7 +378,7 @@ TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFe
     WaitUntil([] { return false; }, 500);
     EXPECT_EQ(form->TreeView->currentItem(), folder);
     EXPECT_FALSE(PageText().contains("Story 1"));
-    EXPECT_NE(form->WebBrowser->LocationURL(), page);
+    EXPECT_NE(form->ReadingPane->LocationURL(), page);
     EXPECT_EQ(Unread(next), "3");
     EXPECT_EQ(form->Items().Store()->UnreadCount("2"), 3);
 }

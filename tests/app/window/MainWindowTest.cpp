@@ -71,7 +71,7 @@ TEST_F(MainWindowTest, StartsTranslatedWithOneMenuEntryPerLanguageAndEnglishChec
     auto form = std::make_unique<TFormMain>();
     EXPECT_EQ(form->objectName(), "FormMain");
     EXPECT_EQ(form->ActionAddFeed->text(), "&Add Feed...");
-    EXPECT_EQ(form->File1->title(), "&File");
+    EXPECT_EQ(form->FileMenu->title(), "&File");
 
     QStringList captions;
     for (QAction* action : form->LanguageMenu->actions()) captions << action->text();
@@ -89,7 +89,7 @@ TEST_F(MainWindowTest, SwitchingToGermanRetranslatesReloadsStructureAndStoresThe
 
     EXPECT_EQ(form->ActionAddFeed->text(), QString::fromUtf8("Feed &hinzufügen..."));
     EXPECT_EQ(form->ActionDeleteFeed->text(), QString::fromUtf8("Feed &löschen"));
-    EXPECT_EQ(form->File1->title(), "&Datei");
+    EXPECT_EQ(form->FileMenu->title(), "&Datei");
     EXPECT_EQ(form->LanguageMenu->title(), "&Sprache");
     EXPECT_TRUE(LanguageEntry(*form, "Deutsch")->isChecked());
     EXPECT_FALSE(LanguageEntry(*form, "English")->isChecked());
@@ -101,7 +101,7 @@ TEST_F(MainWindowTest, SwitchingToGermanRetranslatesReloadsStructureAndStoresThe
 
     // The next start comes up in German.
     form = std::make_unique<TFormMain>();
-    EXPECT_EQ(form->File1->title(), "&Datei");
+    EXPECT_EQ(form->FileMenu->title(), "&Datei");
     EXPECT_TRUE(LanguageEntry(*form, "Deutsch")->isChecked());
 }
 
@@ -129,7 +129,7 @@ TEST_F(MainWindowTest, AStoredLanguageWithADamagedFileStartsInEnglish) {
     home.WriteFile("languages/0407/language.xml", "<language><form>");
     SetStoredValue("internal\\language", "1031");
     auto form = std::make_unique<TFormMain>();
-    EXPECT_EQ(form->File1->title(), "&File");
+    EXPECT_EQ(form->FileMenu->title(), "&File");
     EXPECT_EQ(ConfigValue(*form, "internal\\language"), "1033");
     EXPECT_NE(form->StatusText(0).indexOf("language.xml"), -1) << form->StatusText(0).toStdString();
 }
