@@ -5,6 +5,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "HtmlSanitizer.h"
 #include "Page.h"
 #include "Url.h"
 
@@ -35,32 +36,11 @@ bool IsNumber(const std::string& text) {
            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
-void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += attribute ? "&quot;" : "\"";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
 void AppendAttribute(std::string& out, const char* name, std::string_view value) {
     out += ' ';
     out += name;
     out += "=\"";
-    AppendEscaped(out, value, true);
+    html::AppendEscaped(out, value, true);
     out += '"';
 }
 
@@ -161,7 +141,7 @@ private:
     }
 
     void WriteText(std::string_view text) {
-        AppendEscaped(FResult.html, text, false);
+        html::AppendEscaped(FResult.html, text, false);
         FResult.textLength += VisibleLength(text);
         if (FResult.text.size() < kTextKept) FResult.text.append(text.substr(0, kTextKept - FResult.text.size()));
     }
@@ -192,7 +172,7 @@ TArticleHtml WriteText(std::string_view text) {
         if (end == std::string_view::npos) end = text.size();
         if (const std::string line = CollapseBlanks(text.substr(at, end - at)); !line.empty()) {
             result.html += "<p>";
-            AppendEscaped(result.html, line, false);
+            html::AppendEscaped(result.html, line, false);
             result.html += "</p>\n";
             result.textLength += VisibleLength(line) + (result.text.empty() ? 0 : 1);
             if (result.text.size() < kTextKept)

@@ -12,12 +12,7 @@
 #include "uvxLanguage.h"
 
 inline QString AccountText(const char* name, const QString& english, const std::vector<plat::FormatArg>& args = {}) {
-    try {
-        const QString text = LangFmtQ(name, args);
-        if (!text.isEmpty()) return text;
-    } catch (const std::exception&) {
-    }
-    return english;
+    return LangTextQ(name, args, english);
 }
 
 // An address on plain http: the API password and the session's token would

@@ -16,14 +16,7 @@ namespace {
 
 constexpr int kIdRole = Qt::UserRole;
 
-QString MessageOr(const char* name, const char* english) {
-    try {
-        const QString text = LangMsgQ(name);
-        if (!text.isEmpty()) return text;
-    } catch (const std::exception&) {
-    }
-    return QString::fromUtf8(english);
-}
+QString MessageOr(const char* name, const char* english) { return LangTextQ(name, {}, QString::fromUtf8(english)); }
 
 }  // namespace
 

@@ -29,14 +29,7 @@ constexpr int kMaxIntervalCount = 7 * 24 * 60;
 
 // A message of the language file, or the English text when the language
 // lacks it: a dialog must open whatever the files hold.
-QString MessageOr(const char* name, const char* english) {
-    try {
-        const QString text = LangMsgQ(name);
-        if (!text.isEmpty()) return text;
-    } catch (const std::exception&) {
-    }
-    return QString::fromUtf8(english);
-}
+QString MessageOr(const char* name, const char* english) { return LangTextQ(name, {}, QString::fromUtf8(english)); }
 
 struct TShownInterval {
     int Count = 60;
