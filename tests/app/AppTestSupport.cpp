@@ -2,6 +2,7 @@
 
 #include "ConfigSaver.h"
 #include "FeedPageController.h"
+#include "FeedPropertiesController.h"
 #include "NotifyController.h"
 #include "TrayController.h"
 #include "fMain.h"
@@ -104,6 +105,8 @@ TFeedPageController& Page(TFormMain& form) { return *form.findChild<TFeedPageCon
 TTrayController& Tray(TFormMain& form) { return *form.findChild<TTrayController*>(); }
 
 TConfigSaver& ConfigSaver(TFormMain& form) { return *form.findChild<TConfigSaver*>(); }
+
+TFeedPropertiesController& FeedProperties(TFormMain& form) { return *form.findChild<TFeedPropertiesController*>(); }
 
 std::string FeedId(TFormMain& form, QTreeWidgetItem* node) {
     const xml::Node item = form.GetFeedItem(node);

@@ -22,6 +22,7 @@ class TNotifyController;
 class TFeedPageController;
 class TTrayController;
 class TConfigSaver;
+class TFeedPropertiesController;
 
 namespace apptest {
 
@@ -79,6 +80,8 @@ TFeedPageController& Page(TFormMain& form);
 TTrayController& Tray(TFormMain& form);
 // The saver that keeps config.xml on disk while the window runs.
 TConfigSaver& ConfigSaver(TFormMain& form);
+// The Feed Properties dialog's controller.
+TFeedPropertiesController& FeedProperties(TFormMain& form);
 // The id of a feed node ("" for any other node).
 std::string FeedId(TFormMain& form, QTreeWidgetItem* node);
 // Selects `node` and shows its page, as a click on it does.

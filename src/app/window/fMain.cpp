@@ -282,6 +282,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     ConnectFeedHealth();
     ConnectAccountSync();
     CreateConfigSaver();
+    ConnectFeedProperties();
     ConnectAccounts();
 
     try {

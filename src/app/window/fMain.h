@@ -52,6 +52,7 @@ class TFeedHealthController;
 class TNotifyController;
 class TFeedPageController;
 class TTrayController;
+class TFeedPropertiesController;
 class QPushButton;
 namespace items {
 class TItemStore;
@@ -71,7 +72,6 @@ class TChangeQueue;
 struct TSubscriptionChanges;
 }  // namespace greader
 class QTimer;
-struct TFeedProperties;
 namespace feed {
 class TFeedDocument;
 }
@@ -452,18 +452,16 @@ private:
 
 public:
     // ---- end notifications ----
+private:
     // ---- Feed properties (fMainProperties.cpp) ----
-    // Opens the Feed Properties dialog of a feed node and applies what OK
-    // gives.
+    TFeedPropertiesController* FProperties = nullptr;
+    // Called by the constructor.
+    void ConnectFeedProperties();
+    // The Feed Properties dialog of a feed node; an error goes to a message box.
     void OpenFeedProperties(QTreeWidgetItem* node);
-    // Applies edited properties to a feed and saves config.xml. `folder` is
-    // where the feed is to be (the root or a folder node). A changed address
-    // drops the validators and the failure state of the old one, so the
-    // next fetch starts afresh.
-    void ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties& values, QTreeWidgetItem* folder);
-    // The root and every folder, in the tree's order: where a feed can be.
-    std::vector<QTreeWidgetItem*> FolderChoices() const;
     // ---- end feed properties ----
+
+public:
     // ---- The item store: read state, next unread, search (fMainItems.cpp) ----
     // items.db, what shown pages mark read, Mark as Read and Unread, Next
     // Unread and Find in Feeds; the update cycle and the syncs reach the
