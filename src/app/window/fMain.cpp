@@ -42,7 +42,7 @@
 #include "BesideWindow.h"
 #include "Convert.h"
 #include "DateTime.h"
-#include "Desktop.h"
+#include "FeedPageController.h"
 #include "FeedDocument.h"
 #include "FeedHealthController.h"
 #include "FeedUpdate.h"
@@ -282,6 +282,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     ConnectFeedHealth();
     ConnectAccountSync();
     CreateConfigSaver();
+    ConnectFeedProperties();
     ConnectAccounts();
 
     try {
@@ -1416,21 +1417,9 @@ void TFormMain::ActionAboutExecute() {
 }
 
 // A failure of the desktop to open the page is not an error of ours.
-void TFormMain::ActionHomePageExecute() {
-    const QUrl page(QString::fromUtf8(kHomePageURL));
-    if (OpenExternally)
-        OpenExternally(page);
-    else
-        plat::OpenWithDesktop(page.toString());
-}
+void TFormMain::ActionHomePageExecute() { FPage->OpenExternally(QUrl(QString::fromUtf8(kHomePageURL))); }
 
-void TFormMain::ActionSupportExecute() {
-    const QUrl page(QString::fromUtf8(kSupportURL));
-    if (OpenExternally)
-        OpenExternally(page);
-    else
-        plat::OpenWithDesktop(page.toString());
-}
+void TFormMain::ActionSupportExecute() { FPage->OpenExternally(QUrl(QString::fromUtf8(kSupportURL))); }
 
 void TFormMain::ActionExitExecute() { close(); }
 
