@@ -70,11 +70,11 @@ void TStagedHome::WriteFile(const std::string& relative, const std::string& cont
 bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms) {
     form.show();
     if (!WaitUntil([&] { return form.isVisible(); }, ms)) return false;
-    if (form.TreeView->currentItem() == node)
+    if (form.Tree().currentItem() == node)
         form.ShowFeed(node);
     else
-        form.TreeView->setCurrentItem(node);
-    const std::string id = form.GetFeedItem(node).Attribute("id").value_or("");
+        form.Tree().setCurrentItem(node);
+    const std::string id = form.Tree().GetFeedItem(node).Attribute("id").value_or("");
     return WaitUntil(
         [&] {
             return form.Items().ShownPage().FeedId == id && form.Items().ShownPage().Marked &&
@@ -103,7 +103,7 @@ QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const
     item.SetAttribute("id", id);
     item.SetAttribute("caption", caption);
     item.SetAttribute("unread", unread);
-    return form.AddFeedNode(item);
+    return form.Tree().AddFeedNode(item);
 }
 
 }  // namespace apptest

@@ -98,15 +98,15 @@ void TFormMain::ConnectUpdateAndDisplay() {
 // Showing a feed
 
 void TFormMain::ShowFeed(QTreeWidgetItem* node) {
-    xml::Node item = GetFeedItem(node);
+    xml::Node item = TFeedTree::GetFeedItem(node);
     if (!item) return;
-    if (TreeView->currentItem() != node) {
+    if (FTree->currentItem() != node) {
         // Selecting runs the selection handler, which shows the feed.
-        TreeView->setCurrentItem(node);
-        if (TreeView->currentItem() == node) return;
+        FTree->setCurrentItem(node);
+        if (FTree->currentItem() == node) return;
     }
     for (QTreeWidgetItem* parent = node->parent(); parent; parent = parent->parent()) parent->setExpanded(true);
-    TreeView->scrollToItem(node);
+    FTree->scrollToItem(node);
 
     const std::string id = item.Attribute("id").value_or("");
     // Shipped on; a configuration from before the option gets it on too,
@@ -183,7 +183,7 @@ void TFormMain::TrayIconClick() { FNotify->ShowBalloon(); }
 
 void TFormMain::TrayIconBalloonHintClick() {
     TrayIcon->ShowMainForm();
-    if (QTreeWidgetItem* node = FindFeedNodeById(FNotify->Balloon().FeedId)) ShowFeed(node);
+    if (QTreeWidgetItem* node = FTree->FindFeedNodeById(FNotify->Balloon().FeedId)) ShowFeed(node);
 }
 
 void TFormMain::ActionHelpExecute() {

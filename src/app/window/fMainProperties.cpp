@@ -37,21 +37,21 @@ int IntervalOf(const xml::Node& item) {
 std::vector<QTreeWidgetItem*> TFormMain::FolderChoices() const {
     std::vector<QTreeWidgetItem*> folders;
     // Depth first in the tree's order, without recursion.
-    std::vector<QTreeWidgetItem*> pending{RootNode()};
+    std::vector<QTreeWidgetItem*> pending{FTree->RootNode()};
     while (!pending.empty()) {
         QTreeWidgetItem* node = pending.back();
         pending.pop_back();
         if (!node) continue;
         folders.push_back(node);
         for (int i = node->childCount() - 1; i >= 0; --i)
-            if (IsFolderNode(node->child(i))) pending.push_back(node->child(i));
+            if (TFeedTree::IsFolderNode(node->child(i))) pending.push_back(node->child(i));
     }
     return folders;
 }
 
 void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
     Guarded([&] {
-        const xml::Node item = GetFeedItem(node);
+        const xml::Node item = TFeedTree::GetFeedItem(node);
         if (!item) return;
         const std::string id = item.Attribute("id").value_or("");
         std::vector<QTreeWidgetItem*> folders = FolderChoices();
@@ -66,7 +66,7 @@ void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
             int depth = 0;
             for (QTreeWidgetItem* up = folder->parent(); up; up = up->parent()) ++depth;
             const QString caption =
-                IsFolderNode(folder)
+                TFeedTree::IsFolderNode(folder)
                     ? Q(static_cast<TFolderNode*>(folder)->Folder().Attribute(kCaptionAttribute).value_or(""))
                     : folder->text(0);
             entries.push_back({caption, depth});
@@ -88,7 +88,7 @@ void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
         if (dialog.exec() != QDialog::Accepted) return;
         // The feed may have gone, or the folders changed, while the dialog
         // was open (a deletion by another hand, an import).
-        node = FindFeedNodeById(id);
+        node = FTree->FindFeedNodeById(id);
         if (!node) return;
         const TFeedProperties chosen = dialog.Values();
         const std::vector<QTreeWidgetItem*> now = FolderChoices();
@@ -101,7 +101,7 @@ void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
 }
 
 void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties& values, QTreeWidgetItem* folder) {
-    xml::Node item = GetFeedItem(node);
+    xml::Node item = TFeedTree::GetFeedItem(node);
     if (!item) return;
     const std::string id = item.Attribute("id").value_or("");
     const bool ofAccount = !AccountIdOf(node).empty();
@@ -115,7 +115,7 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
     const bool newAddress = !url.empty() && oldUrl != url;
     if (newAddress) {
         item.SetAttribute(kUrlAttribute, url);
-        ++FFeedListVersion;
+        FTree->NoteListChanged();
         for (const char* name : kValidatorAttributes)
             if (item.HasAttribute(name)) item.RemoveAttribute(name);
         FRetryAfter.erase(id);
@@ -144,10 +144,10 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
             item.SetAttribute(kIntervalAttribute, std::to_string(interval));
         else
             item.RemoveAttribute(kIntervalAttribute);
-        ++FFeedListVersion;
+        FTree->NoteListChanged();
     }
 
-    UpdateNodeCaption(node);
+    FTree->UpdateNodeCaption(node);
     if (folder && folder != node->parent()) MoveNode(node, folder);
     FOptions->Save();
     FFeedHealth->Refresh();

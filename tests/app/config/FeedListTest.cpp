@@ -68,7 +68,7 @@ protected:
 
     xml::Node Items() { return form->Options().GetConfigNode(kItemsPath); }
     std::string Counter() { return form->Options().GetConfigNode(kCounterPath).Text(); }
-    QTreeWidgetItem* Root() { return form->RootNode(); }
+    QTreeWidgetItem* Root() { return form->Tree().RootNode(); }
 
     // Adds an element the way an earlier run would have left it.
     QTreeWidgetItem* StoredFeed(const std::string& id, const std::string& caption, const std::string& unread,
@@ -79,7 +79,7 @@ protected:
         item.SetAttribute("caption", caption);
         item.SetAttribute("unread", unread);
         item.SetAttribute("lastupdate", "2026-12-08T10:00:00");
-        return form->AddFeedNode(item);
+        return form->Tree().AddFeedNode(item);
     }
 
     bool FeedActionsEnabled() {
@@ -96,11 +96,11 @@ protected:
 };
 
 TEST_F(FeedListTest, StartsWithTheRootSelectedAndTheFeedActionsDisabled) {
-    ASSERT_EQ(form->TreeView->topLevelItemCount(), 1);
+    ASSERT_EQ(form->Tree().topLevelItemCount(), 1);
     EXPECT_EQ(Root()->text(0), "Quillet");
     EXPECT_EQ(Root()->childCount(), 0);
-    EXPECT_TRUE(form->GetFeedItem(Root()).IsNull());
-    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_TRUE(form->Tree().GetFeedItem(Root()).IsNull());
+    EXPECT_EQ(form->Tree().currentItem(), Root());
     EXPECT_TRUE(FeedActionsDisabled());
     EXPECT_TRUE(form->ActionAddFeed->isEnabled());
 }
@@ -130,9 +130,9 @@ TEST_F(FeedListTest, AddedFeedsGetConsecutiveIdsAndAttributesInTheirOrder) {
     ASSERT_EQ(Root()->childCount(), 2);
     EXPECT_EQ(Root()->child(0), first);
     EXPECT_EQ(Root()->child(1), second);
-    EXPECT_TRUE(form->GetFeedItem(first) == a);
-    EXPECT_TRUE(form->GetFeedItem(second) == b);
-    EXPECT_EQ(form->FindFeedNodeById("2"), second);
+    EXPECT_TRUE(form->Tree().GetFeedItem(first) == a);
+    EXPECT_TRUE(form->Tree().GetFeedItem(second) == b);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("2"), second);
 
     // Adding saves at once.
     xml::Document saved;
@@ -158,7 +158,7 @@ TEST_F(FeedListTest, TheIdCounterNeverHandsOutAnIdInUse) {
         SCOPED_TRACE("counter '" + c.counter + "'");
         form->Options().GetConfigNode(kCounterPath).SetText(c.counter);
         QTreeWidgetItem* node = form->AddFeed(kDeadURL);
-        EXPECT_EQ(form->GetFeedItem(node).Attribute("id"), c.expectedId);
+        EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("id"), c.expectedId);
         EXPECT_EQ(Counter(), std::to_string(std::stoi(c.expectedId) + 1));
     }
 }
@@ -173,7 +173,7 @@ TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounte
     bool nodeStillThere = false;
     QObject::connect(form.get(), &TFormMain::feedDeleted, [&](const QString& id) {
         announced = id;
-        nodeStillThere = form->FindFeedNodeById(id.toStdString()) != nullptr;
+        nodeStillThere = form->Tree().FindFeedNodeById(id.toStdString()) != nullptr;
     });
 
     form->DeleteFeed(first);
@@ -189,19 +189,19 @@ TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounte
 
     // The next feed does not get the freed id.
     QTreeWidgetItem* third = form->AddFeed(kDeadURL);
-    EXPECT_EQ(form->GetFeedItem(third).Attribute("id"), "3");
+    EXPECT_EQ(form->Tree().GetFeedItem(third).Attribute("id"), "3");
 }
 
 TEST_F(FeedListTest, DeletingTheOnlyFeedWithoutAStoredCopyLeavesTheRootSelected) {
     QTreeWidgetItem* only = form->AddFeed(kDeadURL);
-    form->TreeView->setCurrentItem(only);
+    form->Tree().setCurrentItem(only);
     EXPECT_TRUE(FeedActionsEnabled());
     ASSERT_FALSE(std::filesystem::exists("feeds/1.xml"));
 
     form->DeleteFeed(only);
     EXPECT_EQ(Root()->childCount(), 0);
     EXPECT_TRUE(Items().ChildElements().empty());
-    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_EQ(form->Tree().currentItem(), Root());
     EXPECT_TRUE(FeedActionsDisabled());
 }
 
@@ -215,7 +215,7 @@ TEST_F(FeedListTest, AStoredIdThatIsNotANumberNeverReachesTheFileSystem) {
 
 TEST_F(FeedListTest, DeleteAsksFirstAndOnlyYesDeletes) {
     QTreeWidgetItem* node = StoredFeed("1", "News", "0");
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
 
     QString question;
     OnNextModal([&](QWidget* box) {
@@ -235,21 +235,21 @@ TEST_F(FeedListTest, DeleteAsksFirstAndOnlyYesDeletes) {
     node = StoredFeed("2", "Other", "0");
     form->show();
     QApplication::setActiveWindow(form.get());
-    form->TreeView->setFocus();
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setFocus();
+    form->Tree().setCurrentItem(node);
     question.clear();
     OnNextModal([&](QWidget* box) {
         question = qobject_cast<QMessageBox*>(box)->text();
         ClickButton(box, QMessageBox::No);
     });
-    QTest::keyClick(form->TreeView, Qt::Key_Delete);
+    QTest::keyClick(&form->Tree(), Qt::Key_Delete);
     EXPECT_EQ(question, "Do you really want to delete the feed \"Other\"?");
     EXPECT_EQ(Root()->childCount(), 1);
 
     // With the root selected there is nothing to ask about.
-    form->TreeView->setCurrentItem(Root());
+    form->Tree().setCurrentItem(Root());
     form->ActionDeleteFeedExecute();
-    EXPECT_EQ(form->TreeView->topLevelItemCount(), 1);
+    EXPECT_EQ(form->Tree().topLevelItemCount(), 1);
 }
 
 TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
@@ -270,8 +270,8 @@ TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
         EXPECT_EQ(node->text(0), c.text);
         EXPECT_EQ(node->font(0).bold(), c.bold);
 
-        form->GetFeedItem(node).SetAttribute("unread", c.unread == "0" ? "5" : "0");
-        form->UpdateNodeCaption(node);
+        form->Tree().GetFeedItem(node).SetAttribute("unread", c.unread == "0" ? "5" : "0");
+        form->Tree().UpdateNodeCaption(node);
         EXPECT_EQ(node->font(0).bold(), !c.bold);
         form->DeleteFeed(node);
     }
@@ -282,24 +282,24 @@ TEST_F(FeedListTest, LoadFeedListRebuildsTheTreeFromTheConfiguration) {
     StoredFeed("4", "Alpha", "0");
     StoredFeed("9", "Beta", "12");
     form->LoadFeedList();
-    ASSERT_EQ(form->TreeView->topLevelItemCount(), 1);
+    ASSERT_EQ(form->Tree().topLevelItemCount(), 1);
     ASSERT_EQ(Root()->childCount(), 2);
     EXPECT_EQ(Root()->child(0)->text(0), "Alpha");
     EXPECT_EQ(Root()->child(1)->text(0), "Beta (12)");
     EXPECT_TRUE(Root()->isExpanded());
-    EXPECT_TRUE(form->GetFeedItem(Root()->child(1)) == Items().ChildElements()[1]);
+    EXPECT_TRUE(form->Tree().GetFeedItem(Root()->child(1)) == Items().ChildElements()[1]);
 }
 
 TEST_F(FeedListTest, RenamingStoresTheEditedTextAsCaption) {
     QTreeWidgetItem* node = StoredFeed("1", "News", "3");
     form->TreeViewEdited(node, "Morning news");
-    EXPECT_EQ(form->GetFeedItem(node).Attribute("caption"), "Morning news");
+    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption"), "Morning news");
     EXPECT_EQ(node->text(0), "Morning news");
 
     // The edit box starts with the displayed text; a count suffix the user
     // leaves in place becomes part of the caption.
     form->TreeViewEdited(node, "News (3)");
-    EXPECT_EQ(form->GetFeedItem(node).Attribute("caption"), "News (3)");
+    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption"), "News (3)");
 
     // The root has no element: nothing changes.
     const std::string before = form->Options().ConfigDocument().SaveToString();
@@ -311,20 +311,20 @@ TEST_F(FeedListTest, RenamingStoresTheEditedTextAsCaption) {
 TEST_F(FeedListTest, RenameOpensTheTreesEditorAndConfirmingStoresTheCaption) {
     form->show();
     QTreeWidgetItem* node = StoredFeed("1", "News", "0");
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
     // Selecting shows the feed, which clears its count; news arriving since.
-    form->GetFeedItem(node).SetAttribute("unread", "3");
-    form->UpdateNodeCaption(node);
+    form->Tree().GetFeedItem(node).SetAttribute("unread", "3");
+    form->Tree().UpdateNodeCaption(node);
     form->ActionRenameFeed->trigger();
     QApplication::processEvents();
 
-    auto* editor = form->TreeView->viewport()->findChild<QLineEdit*>();
+    auto* editor = form->Tree().viewport()->findChild<QLineEdit*>();
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(editor->text(), "News (3)");
     editor->setText("Evening news");
     QTest::keyClick(editor, Qt::Key_Return);
     QApplication::processEvents();
-    EXPECT_EQ(form->GetFeedItem(node).Attribute("caption"), "Evening news");
+    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption"), "Evening news");
     EXPECT_EQ(node->text(0), "Evening news");
 }
 
@@ -333,43 +333,43 @@ TEST_F(FeedListTest, CopyURLPutsExactlyTheStoredAddressOnTheClipboard) {
     QTreeWidgetItem* node = StoredFeed("1", "Spaced", "0", url);
     QApplication::clipboard()->setText("before");
 
-    form->TreeView->setCurrentItem(Root());
+    form->Tree().setCurrentItem(Root());
     form->ActionCopyURLExecute();
     EXPECT_EQ(QApplication::clipboard()->text(), "before");
 
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
     form->ActionCopyURLExecute();
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(url));
 }
 
 TEST_F(FeedListTest, SelectionEnablesTheFeedActionsOnlyForFeeds) {
     QTreeWidgetItem* node = StoredFeed("1", "News", "0");
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
     EXPECT_TRUE(FeedActionsEnabled());
-    form->TreeView->setCurrentItem(Root());
+    form->Tree().setCurrentItem(Root());
     EXPECT_TRUE(FeedActionsDisabled());
 }
 
 TEST_F(FeedListTest, ContextMenuOpensOnFeedsAndTheKeyboardButNotOnEmptySpace) {
     form->show();
     QTreeWidgetItem* node = StoredFeed("1", "News", "0");
-    form->TreeView->expandAll();
+    form->Tree().expandAll();
     QApplication::processEvents();
-    form->TreeView->setCurrentItem(Root());
+    form->Tree().setCurrentItem(Root());
 
-    const QPoint empty(5, form->TreeView->viewport()->height() - 5);
-    ASSERT_EQ(form->TreeView->itemAt(empty), nullptr);
+    const QPoint empty(5, form->Tree().viewport()->height() - 5);
+    ASSERT_EQ(form->Tree().itemAt(empty), nullptr);
     EXPECT_FALSE(form->TreeViewContextPopup(empty));
-    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_EQ(form->Tree().currentItem(), Root());
 
-    const QPoint onFeed = form->TreeView->visualItemRect(node).center();
+    const QPoint onFeed = form->Tree().visualItemRect(node).center();
     EXPECT_TRUE(form->TreeViewContextPopup(onFeed));
-    EXPECT_EQ(form->TreeView->currentItem(), node);
+    EXPECT_EQ(form->Tree().currentItem(), node);
     EXPECT_TRUE(FeedActionsEnabled());
 
-    form->TreeView->setCurrentItem(Root());
+    form->Tree().setCurrentItem(Root());
     EXPECT_TRUE(form->TreeViewContextPopup(QPoint(-1, -1)));
-    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_EQ(form->Tree().currentItem(), Root());
 }
 
 TEST_F(FeedListTest, AddFeedDialogRefusesNonAddressesAndAddsAnUnreachableOneOnASecondOK) {
@@ -443,12 +443,12 @@ TEST_F(FeedListTest, OpmlImportAddsNewFeedsWithTheirTitlesAndSkipsKnownOnes) {
     // The outline folder becomes a folder of the list.
     ASSERT_EQ(Root()->childCount(), 2);
     QTreeWidgetItem* folder = Root()->child(1);
-    ASSERT_TRUE(TFormMain::IsFolderNode(folder));
+    ASSERT_TRUE(TFeedTree::IsFolderNode(folder));
     EXPECT_EQ(folder->text(0), "Folder");
     ASSERT_EQ(folder->childCount(), 2);
     EXPECT_EQ(folder->child(0)->text(0), "Alpha & Co");
     EXPECT_EQ(folder->child(1)->text(0), "Beta");
-    const xml::Node beta = form->GetFeedItem(folder->child(1));
+    const xml::Node beta = form->Tree().GetFeedItem(folder->child(1));
     EXPECT_EQ(beta.Attribute("url"), "http://127.0.0.1:1/b.xml");
     EXPECT_EQ(beta.Attribute("id"), "3");
     EXPECT_EQ(AttributeNames(beta), (std::vector<std::string>{"url", "id", "caption", "unread", "lastupdate"}));
@@ -490,30 +490,30 @@ TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
     // A hand-edited list may repeat an id: the first node answers for it.
     QTreeWidgetItem* sevenAgain = StoredFeed("7", "Seven again", "2");
     QTreeWidgetItem* nine = StoredFeed("9", "Nine", "0");
-    EXPECT_EQ(form->FindFeedNodeById("1"), one);
-    EXPECT_EQ(form->FindFeedNodeById("7"), seven);
-    EXPECT_EQ(form->FindFeedNodeById("9"), nine);
-    EXPECT_EQ(form->FindFeedNodeById(""), nullptr);
-    EXPECT_EQ(form->FindFeedNodeById("42"), nullptr);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("1"), one);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("7"), seven);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("9"), nine);
+    EXPECT_EQ(form->Tree().FindFeedNodeById(""), nullptr);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("42"), nullptr);
 
     form->DeleteFeed(seven);
-    EXPECT_EQ(form->FindFeedNodeById("7"), sevenAgain);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("7"), sevenAgain);
     form->DeleteFeed(nine);
-    EXPECT_EQ(form->FindFeedNodeById("9"), nullptr);
-    EXPECT_EQ(form->FindFeedNodeById("1"), one);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("9"), nullptr);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("1"), one);
 
     // Reloading the list builds new nodes: the lookup follows them, and
     // the captions and fonts come out as for nodes added one by one.
     form->LoadFeedList();
     ASSERT_EQ(Root()->childCount(), 2);
-    EXPECT_EQ(form->FindFeedNodeById("1"), Root()->child(0));
-    EXPECT_EQ(form->FindFeedNodeById("7"), Root()->child(1));
+    EXPECT_EQ(form->Tree().FindFeedNodeById("1"), Root()->child(0));
+    EXPECT_EQ(form->Tree().FindFeedNodeById("7"), Root()->child(1));
     EXPECT_EQ(Root()->child(0)->text(0), "One");
     EXPECT_FALSE(Root()->child(0)->font(0).bold());
     EXPECT_EQ(Root()->child(1)->text(0), "Seven again (2)");
     EXPECT_TRUE(Root()->child(1)->font(0).bold());
     EXPECT_TRUE(Root()->isExpanded());
-    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_EQ(form->Tree().currentItem(), Root());
 }
 
 TEST_F(FeedListTest, StatusMessagesLeaveTheWindowLayoutAloneAndShowWholeOnHovering) {
@@ -521,7 +521,7 @@ TEST_F(FeedListTest, StatusMessagesLeaveTheWindowLayoutAloneAndShowWholeOnHoveri
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     QTest::qWait(50);  // the first layouts and paints
     const QRect bar = form->StatusBar->geometry();
-    const QRect tree = form->TreeView->geometry();
+    const QRect tree = form->Tree().geometry();
     // Each feed update sets two messages: they must not lay the window out
     // again (with a thousand feeds that costs more than the rest of the
     // update's user-interface work).
@@ -550,7 +550,7 @@ TEST_F(FeedListTest, StatusMessagesLeaveTheWindowLayoutAloneAndShowWholeOnHoveri
     form->SetStatusText(0, message);
     QApplication::processEvents();
     EXPECT_EQ(form->StatusBar->geometry(), bar);
-    EXPECT_EQ(form->TreeView->geometry(), tree);
+    EXPECT_EQ(form->Tree().geometry(), tree);
     EXPECT_EQ(form->StatusText(0), message);
     EXPECT_EQ(form->StatusPanel0->toolTip(), message);
 }

@@ -135,8 +135,8 @@ TEST(OpmlImport, AThousandFeedsImportWellUnderASecondWithOneSave) {
     const auto elapsed = std::chrono::steady_clock::now() - start;
 
     EXPECT_EQ(result.added, 1000);
-    ASSERT_EQ(form.RootNode()->childCount(), 1) << "the outline folder";
-    EXPECT_EQ(form.RootNode()->child(0)->childCount(), 1000);
+    ASSERT_EQ(form.Tree().RootNode()->childCount(), 1) << "the outline folder";
+    EXPECT_EQ(form.Tree().RootNode()->child(0)->childCount(), 1000);
     EXPECT_LT(elapsed, std::chrono::milliseconds(500));
     EXPECT_EQ(saves.Count(), 1);
     const auto feeds = FeedList(form);
@@ -187,14 +187,14 @@ TEST(OpmlImport, TwentyThousandFeedsImportInWellUnderASecondWithIdsInTurn) {
                 ms(longest));
 
     EXPECT_EQ(result.added, 20000);
-    EXPECT_EQ(form.RootNode()->childCount(), 2 + 10 + 10000) << "two feeds, ten folders, the loose feeds";
+    EXPECT_EQ(form.Tree().RootNode()->childCount(), 2 + 10 + 10000) << "two feeds, ten folders, the loose feeds";
     const auto items = feedlist::AllFeeds(form.Options().GetConfigNode(kItemsPath));
     std::set<std::string> ids;
     for (const xml::Node& item : items) ids.insert(item.Attribute("id").value_or(""));
     EXPECT_EQ(ids.size(), items.size()) << "every id once";
     EXPECT_TRUE(ids.count("10") && ids.count("20009") && !ids.count("20010"));
     EXPECT_EQ(form.Options().GetConfigNode(feedlist::kCounterPath).Text(), "20010");
-    EXPECT_EQ(form.FeedNodesUnder(form.RootNode()).size(), items.size()) << "a node for every feed";
+    EXPECT_EQ(form.Tree().FeedNodesUnder(form.Tree().RootNode()).size(), items.size()) << "a node for every feed";
 }
 
 // Saved, folders nested deeper than libxml2 reads would lock the user out
@@ -215,8 +215,8 @@ TEST(OpmlImport, DeeplyNestedFoldersAreFlattenedAndTheListLoadsBack) {
         const auto result = form.ImportOPML("deep.opml");
         EXPECT_EQ(result.added, 2);
         EXPECT_EQ(result.flattened, 1);
-        QTreeWidgetItem* deepest = form.FindFeedNodeById("1")->parent();
-        EXPECT_EQ(feedlist::FolderDepth(form.GetFeedItem(form.FindFeedNodeById("1")).Parent()),
+        QTreeWidgetItem* deepest = form.Tree().FindFeedNodeById("1")->parent();
+        EXPECT_EQ(feedlist::FolderDepth(form.Tree().GetFeedItem(form.Tree().FindFeedNodeById("1")).Parent()),
                   feedlist::kMaxFolderDepth);
         EXPECT_THROW(form.AddFolder("Deeper", deepest), std::runtime_error);
 
@@ -224,14 +224,14 @@ TEST(OpmlImport, DeeplyNestedFoldersAreFlattenedAndTheListLoadsBack) {
         QTreeWidgetItem* outer = form.AddFolder("Outer");
         form.AddFolder("Inner", outer);
         EXPECT_THROW(form.MoveNode(outer, deepest->parent()), std::runtime_error);
-        EXPECT_EQ(outer->parent(), form.RootNode());
+        EXPECT_EQ(outer->parent(), form.Tree().RootNode());
         EXPECT_TRUE(form.MoveNode(outer, deepest->parent()->parent()));
-        EXPECT_TRUE(form.MoveNode(form.FindFeedNodeById("2"), deepest)) << "a feed goes anywhere";
+        EXPECT_TRUE(form.MoveNode(form.Tree().FindFeedNodeById("2"), deepest)) << "a feed goes anywhere";
         form.Options().Save();
     }
     xml::Document saved;
     EXPECT_NO_THROW(saved.LoadFromFile("config.xml"));
     TFormMain again;
     again.StopUpdateThread();
-    EXPECT_EQ(again.FeedNodesUnder(again.RootNode()).size(), 2u);
+    EXPECT_EQ(again.Tree().FeedNodesUnder(again.Tree().RootNode()).size(), 2u);
 }

@@ -118,13 +118,13 @@ protected:
         return Results.size() > before ? Results.back() : none;
     }
     static QTreeWidgetItem* Feed(const std::string& caption) {
-        for (QTreeWidgetItem* node : Form->FeedNodesUnder(Form->AccountNode(kAccount)))
-            if (Form->GetFeedItem(node).Attribute("caption") == caption) return node;
+        for (QTreeWidgetItem* node : Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)))
+            if (Form->Tree().GetFeedItem(node).Attribute("caption") == caption) return node;
         return nullptr;
     }
     static int Unread(const std::string& caption) {
         QTreeWidgetItem* node = Feed(caption);
-        return node ? std::stoi(Form->GetFeedItem(node).Attribute("unread").value_or("0")) : -1;
+        return node ? std::stoi(Form->Tree().GetFeedItem(node).Attribute("unread").value_or("0")) : -1;
     }
     static std::string Label(const std::string& caption) {
         QTreeWidgetItem* node = Feed(caption);
@@ -167,7 +167,7 @@ TEST_F(AccountFreshRss, FirstSyncFillsTheAccountsFolders) {
     EXPECT_EQ(Label("news"), "News");
     EXPECT_EQ(Unread("tech"), 2);
     EXPECT_EQ(Unread("news"), 1);
-    EXPECT_EQ(Form->UnreadUnder(Form->AccountNode(kAccount)), 3);
+    EXPECT_EQ(Form->Tree().UnreadUnder(Form->AccountNode(kAccount)), 3);
 }
 
 TEST_F(AccountFreshRss, NewItemAfterTheServerRefreshes) {
@@ -182,7 +182,7 @@ TEST_F(AccountFreshRss, NewItemAfterTheServerRefreshes) {
     EXPECT_EQ(Unread("tech"), 3);
     // The stored copy: the new item first, then what the copy held, once each.
     feed::TFeedDocument copy;
-    copy.LoadFromFile(StoredCopyPath(Form->GetFeedItem(Feed("tech")).Attribute("id").value_or("")));
+    copy.LoadFromFile(StoredCopyPath(Form->Tree().GetFeedItem(Feed("tech")).Attribute("id").value_or("")));
     ASSERT_EQ(copy.Items().Count(), 3);
     EXPECT_EQ(copy.Items()[0].Title(), "tech 3");
 }
@@ -239,7 +239,7 @@ TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
     // The node became the server's feed.
-    EXPECT_FALSE(Form->GetFeedItem(added).Attribute("stream").value_or("").empty());
+    EXPECT_FALSE(Form->Tree().GetFeedItem(added).Attribute("stream").value_or("").empty());
 
     Form->TreeViewEdited(added, "Extra renamed");
     QTreeWidgetItem* news = Feed("news")->parent();
@@ -276,16 +276,16 @@ TEST_F(AccountFreshRss, RenameAndMoveElsewhereShowWithOneUpdate) {
 TEST_F(AccountFreshRss, MoveToAccountSubscribesALocalFeed) {
     const std::string url = Feeds->Url("/extra.xml");
     QTreeWidgetItem* local = apptest::AddConfiguredFeed(*Form, "900", url, "Extra here");
-    Form->TreeView->setCurrentItem(local);
+    Form->Tree().setCurrentItem(local);
     Form->FillMoveToAccountMenu();
     ASSERT_EQ(Form->MenuMoveToAccount->actions().size(), 1);
     Form->MenuMoveToAccount->actions()[0]->trigger();
     EXPECT_EQ(Form->AccountIdOf(local), kAccount);
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
-    EXPECT_FALSE(Form->GetFeedItem(local).Attribute("stream").value_or("").empty());
+    EXPECT_FALSE(Form->Tree().GetFeedItem(local).Attribute("stream").value_or("").empty());
     // Nothing leaves an account by a move: its feeds are the server's.
-    EXPECT_FALSE(Form->MoveNode(local, Form->RootNode()));
+    EXPECT_FALSE(Form->MoveNode(local, Form->Tree().RootNode()));
 }
 
 TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
@@ -296,16 +296,16 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     EXPECT_EQ(Form->ImportOPML(opml, Form->AccountNode(kAccount)).added, 2);
     QTreeWidgetItem* site = Feed("Site");
     ASSERT_TRUE(site && Feed("Missing"));
-    const std::size_t feeds = Form->FeedNodesUnder(Form->AccountNode(kAccount)).size();
+    const std::size_t feeds = Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)).size();
     ASSERT_TRUE(Sync().Ok);
     // The server keeps the feed its page names: the node waiting for the
     // page's address became it, in the OPML folder's label, once.
     const greader::TSubscription* found = OnServer(Feeds->Url("/found.xml"));
     ASSERT_NE(found, nullptr);
-    EXPECT_EQ(Form->GetFeedItem(site).Attribute("stream"), found->Id);
+    EXPECT_EQ(Form->Tree().GetFeedItem(site).Attribute("stream"), found->Id);
     EXPECT_EQ(Label("Site"), "Found");
     EXPECT_EQ(Unread("Site"), 2);
-    EXPECT_EQ(Form->FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
+    EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
     EXPECT_TRUE(static_cast<TFeedNode*>(Feed("Missing"))->Failed());
 
     // Feed Properties: a new name and address, on the server.
@@ -318,10 +318,10 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     const greader::TSubscription* moved = OnServer(Feeds->Url("/moved.xml"));
     ASSERT_NE(moved, nullptr);
     EXPECT_EQ(moved->Title, "Moved site");
-    EXPECT_EQ(Form->GetFeedItem(site).Attribute("stream"), moved->Id);
+    EXPECT_EQ(Form->Tree().GetFeedItem(site).Attribute("stream"), moved->Id);
     EXPECT_EQ(Label("Moved site"), "Found");
     EXPECT_EQ(Unread("Moved site"), 1);
-    EXPECT_EQ(Form->FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
+    EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
 }
 
 TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
@@ -349,7 +349,7 @@ TEST_F(AccountFreshRss, MoveToChangesNoOtherFeedsReadState) {
     ASSERT_TRUE(Sync().Ok);  // the server has fetched both
     ASSERT_EQ(Unread("Pair two"), 2);
     Form->show();
-    Form->TreeView->setCurrentItem(first);
+    Form->Tree().setCurrentItem(first);
     WaitUntil([] { return false; }, 1000);
     ASSERT_TRUE(Sync().Ok);
     const std::size_t unreadThere = UnreadOnServer().size();
@@ -357,7 +357,7 @@ TEST_F(AccountFreshRss, MoveToChangesNoOtherFeedsReadState) {
     ASSERT_TRUE(apptest::MoveSelectedTo(*Form, "Tech"));
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(Label("Pair one"), "Tech");
-    EXPECT_EQ(Form->TreeView->currentItem(), first);
+    EXPECT_EQ(Form->Tree().currentItem(), first);
     EXPECT_EQ(Unread("Pair two"), 2);
     EXPECT_EQ(UnreadOnServer().size(), unreadThere);
 }

@@ -49,7 +49,7 @@ protected:
         item.SetAttribute("caption", "Feed " + id);
         item.SetAttribute("unread", "0");
         home.WriteFile("feeds/" + id + ".xml", kCopy);
-        return form->AddFeedNode(item);
+        return form->Tree().AddFeedNode(item);
     }
     QString CopyPath(const std::string& id) {
         return QDir::current().absoluteFilePath(QString::fromStdString("feeds/" + id + ".xml"));
@@ -122,7 +122,7 @@ TEST_F(ReadingPaneTest, AWindowStartedInTheTrayCreatesNoBrowser) {
     form->ShowAtStartup();
     QApplication::processEvents();
     // An update of the selected feed while in the tray shows it again.
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
     form->ShowFeed(node);
     QApplication::processEvents();
     EXPECT_FALSE(pane->BrowserRunning());
@@ -161,7 +161,7 @@ TEST_F(ReadingPaneTest, HiddenForTheDelayReleasesTheBrowserAndShowingRestoresThe
     ASSERT_TRUE(PageLoaded(loads));
     EXPECT_EQ(loads.first().at(0).toString(), CopyPath("2"));
     EXPECT_EQ(pane->LocationURL(), CopyPath("2"));
-    EXPECT_EQ(form->TreeView->currentItem(), second);
+    EXPECT_EQ(form->Tree().currentItem(), second);
 }
 
 TEST_F(ReadingPaneTest, AMinimisedWindowCountsAsHidden) {
