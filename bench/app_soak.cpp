@@ -672,7 +672,7 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
                 QMetaObject::invokeMethod(
                     shown,
                     [shown, slowId, &slowDeletedAt] {
-                        shown->DeleteFeed(shown->Tree().FindFeedNodeById(std::to_string(slowId)));
+                        shown->Feeds().DeleteFeed(shown->Tree().FindFeedNodeById(std::to_string(slowId)));
                         slowDeletedAt = Clock::now();
                     },
                     Qt::QueuedConnection);

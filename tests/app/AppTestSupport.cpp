@@ -84,7 +84,7 @@ bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms) {
 }
 
 bool MoveSelectedTo(TFormMain& form, const QString& folderCaption) {
-    form.FillMoveToMenu();
+    form.Feeds().FillMoveToMenu(*form.MenuMoveTo);
     for (QAction* action : form.MenuMoveTo->actions()) {
         if (action->text().trimmed() != folderCaption) continue;
         action->trigger();

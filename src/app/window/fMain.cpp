@@ -83,19 +83,6 @@ const char* const kStartTrayPath = "general\\StartTrayIcon";
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-// The channel title of a feed's stored copy; empty when the feed was never
-// downloaded or its copy cannot be read.
-std::string StoredChannelTitle(const std::string& id) {
-    if (!IsValidFeedId(id) || !std::filesystem::exists(StoredCopyPath(id))) return {};
-    try {
-        feed::TFeedDocument copy;
-        copy.LoadFromFile(StoredCopyPath(id));
-        return copy.Channel().Required().Title();
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
 // A file's bytes, or "" when it cannot be read; at most a feed's size.
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
@@ -176,6 +163,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     CreateActions();
     CreateMenus();
     CreateWidgets();
+    ConnectFeedList();
     FBusyFeedIcon = FTree->Icon(":/icons/feed-busy.svg");
     FFailedFeedIcon = FTree->Icon(":/icons/feed-failed.svg");
     CreateTrayIcon();
@@ -333,7 +321,7 @@ void TFormMain::CreateMenus() {
     FeedMenu->addAction(ActionFindInFeeds);
     FeedMenu->addSeparator();
     MenuMoveTo = make("MenuMoveTo", "Move To");
-    connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FillMoveToMenu(); });
+    connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FFeeds->FillMoveToMenu(*MenuMoveTo); });
     MenuMoveToAccount = make("MenuMoveToAccount", "Move to Account");
     connect(MenuMoveToAccount, &QMenu::aboutToShow, this, [this] { FillMoveToAccountMenu(); });
     MenuMoveToAccount->menuAction()->setVisible(false);
@@ -422,7 +410,7 @@ void TFormMain::CreateWidgets() {
         if (FItems) FItems->FollowShownCaption(item);
     };
     tree->OnMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent, int index) {
-        Guarded([&] { MoveNode(node, parent, index); });
+        Guarded([&] { FFeeds->MoveNode(node, parent, index); });
     };
     tree->setDragEnabled(true);
     tree->setAcceptDrops(true);
@@ -724,128 +712,6 @@ void TFormMain::ShowHandlerError(const std::exception& error) {
 
 void TFormMain::LoadFeedList() { FTree->Load(FOptions->GetConfigNode(kItemsPath)); }
 
-xml::Node TFormMain::AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container,
-                                       feedlist::TFeedIds* ids) {
-    xml::Node items = FOptions->GetConfigNode(kItemsPath);
-    if (!container) container = items;
-    const std::string now = plat::FormatISO8601(plat::Now());
-    if (ids) return feedlist::AppendFeed(*ids, container, url, caption, now);
-    return feedlist::AppendFeed(items, FOptions->GetConfigNode(kCounterPath), container, url, caption, now);
-}
-
-QTreeWidgetItem* TFormMain::AddFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
-    // The account's server fetches its feeds: it is asked to subscribe.
-    if (!AccountIdOf(folder).empty()) return AddAccountFeed(url, folder, caption);
-    folder = FTree->TargetFolder(folder);
-    QTreeWidgetItem* node =
-        FTree->AddFeedNode(AppendFeedElement(url, caption, FTree->ContainerElement(folder)), folder);
-    UpdateFeed(node);
-    FOptions->Save();
-    return node;
-}
-
-void TFormMain::DeleteFeed(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget) {
-    xml::Node item = TFeedTree::GetFeedItem(node);
-    if (!item) return;
-    const std::string id = item.Attribute("id").value_or("");
-    emit feedDeleted(Q(id));
-
-    // Only a decimal id names a stored copy: a hand-edited id must never
-    // delete a file elsewhere.
-    if (IsValidFeedId(id)) {
-        ++FStoredCopyWrites[id];
-        std::error_code ignored;  // a copy that was never written is fine
-        std::filesystem::remove(StoredCopyPath(id), ignored);
-    }
-    FTree->ForgetFeedNode(node, id);
-    if (IsValidFeedId(id)) {
-        if (itemsToForget)
-            itemsToForget->push_back(id);
-        else
-            FItems->ForgetFeed(id);
-    }
-    item.Remove();
-    QTreeWidgetItem* parent = node->parent();
-    // Its folder takes the selection: left to the view, the next row would
-    // be selected, shown and counted read without the user asking.
-    if (FTree->currentItem() == node && parent) FTree->setCurrentItem(parent);
-    delete node;
-    if (TFeedTree::IsFolderNode(parent)) {
-        FTree->UpdateNodeCaption(parent);
-        FTree->UpdateFolderCaptions(parent);
-    }
-    if (!FTree->currentItem() && FTree->RootNode()) FTree->setCurrentItem(FTree->RootNode());
-}
-
-namespace {
-
-// The status line after an import, in the user's language.
-QString ImportSummary(const TFormMain::TImportResult& result) {
-    QString text = LangFmtQ("ImportedOPML", {result.added, result.skipped});
-    if (result.refused > 0) text += QStringLiteral(" (") + LangFmtQ("ImportedOPMLRefused", {result.refused}) + ')';
-    if (result.flattened > 0)
-        text += QStringLiteral("; ") + LangFmtQ("ImportedOPMLFlattened", {result.flattened, feedlist::kMaxFolderDepth});
-    return text;
-}
-
-}  // namespace
-
-TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName, QTreeWidgetItem* target) {
-    // The window answers other requests while a large list is read and
-    // added, and one of them may be another import: it waits its turn.
-    if (FImportRunning) throw std::runtime_error(LangMsg("ImportOPMLBusy"));
-    FImportRunning = true;
-    struct TDone {
-        bool& Running;
-        ~TDone() { Running = false; }
-    } done{FImportRunning};
-
-    const std::string accountId = target ? AccountIdOf(target) : std::string();
-    std::vector<std::string> existing;
-    if (accountId.empty()) existing = feedlist::FeedAddresses(FOptions->GetConfigNode(kItemsPath));
-    // Read and checked against the list beside the window: tens of
-    // thousands of outlines take longer than a window may stand still.
-    struct TRead {
-        std::vector<opml::Outline> Outlines;
-        opml::ImportPlan Plan;
-    };
-    const TRead read = RunBesideWindow([&] {
-        TRead result;
-        try {
-            result.Outlines = opml::ReadFile(fileName);
-        } catch (const std::exception& error) {
-            throw std::runtime_error(LangFmt("InvalidOPML", {std::string(error.what())}));
-        }
-        if (accountId.empty()) result.Plan = opml::PlanImport(result.Outlines, existing);
-        return result;
-    });
-    if (!accountId.empty()) {
-        QTreeWidgetItem* account = AccountNode(accountId);
-        if (!account) throw std::runtime_error(LangFmt("InvalidOPML", {std::string("the account is gone")}));
-        return ImportToAccount(read.Outlines, account);
-    }
-
-    // Added a part at a time, the window painting between parts.
-    constexpr std::size_t kPart = 1000;
-    feedlist::TImportWriter writer(FOptions->GetConfigNode(kItemsPath), FOptions->GetConfigNode(kCounterPath),
-                                   plat::FormatISO8601(plat::Now()));
-    const std::vector<opml::Outline>& toAdd = read.Plan.toAdd;
-    for (std::size_t from = 0; from < toAdd.size(); from += kPart) {
-        if (from > 0) LetWindowBreathe();
-        FTree->AttachNewFeeds(writer.Write(toAdd, from, from + kPart));
-    }
-    FTree->RootNode()->setExpanded(true);
-    FOptions->Save();
-    return {static_cast<int>(toAdd.size()), read.Plan.skipped, read.Plan.refused, writer.Flattened()};
-}
-
-void TFormMain::ExportOPML(const std::string& fileName) {
-    const std::vector<opml::Outline> feeds =
-        feedlist::Outlines(FOptions->GetConfigNode(kItemsPath),
-                           [](const xml::Node& item) { return StoredChannelTitle(item.Attribute("id").value_or("")); });
-    opml::WriteFile(fileName, feeds, "Quillet feeds");
-}
-
 // ---------------------------------------------------------------------------
 // Handlers
 
@@ -865,8 +731,8 @@ void TFormMain::ActionImportOPMLExecute() {
             if (!ok) return;
             chosen = std::max(0, static_cast<int>(targets.Names.indexOf(name)));
         }
-        const TImportResult result =
-            ImportOPML(file.toStdString(), chosen > 0 ? targets.Nodes[static_cast<std::size_t>(chosen)] : nullptr);
+        const TImportResult result = FFeeds->ImportOPML(
+            file.toStdString(), chosen > 0 ? targets.Nodes[static_cast<std::size_t>(chosen)] : nullptr);
         SetStatusText(0, ImportSummary(result));
     });
 }
@@ -890,7 +756,7 @@ void TFormMain::ActionExportOPMLExecute() {
     Guarded([this] {
         const QString file = QFileDialog::getSaveFileName(this, QString(ActionExportOPML->text()).remove('&'),
                                                           "Quillet.opml", "OPML (*.opml);;* (*)");
-        if (!file.isEmpty()) ExportOPML(file.toStdString());
+        if (!file.isEmpty()) FFeeds->ExportOPML(file.toStdString());
     });
 }
 
@@ -936,7 +802,7 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
                     QTreeWidgetItem* node = nullptr;
                     {
                         TWaitCursor wait;
-                        node = AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
+                        node = FFeeds->AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
                     }
                     if (node) FTree->setCurrentItem(node);
                 });
@@ -956,7 +822,7 @@ void TFormMain::TakeAddressOrFile(const QString& text) {
     if (!path.contains(QStringLiteral("://")) && QFileInfo(path).isFile()) {
         Guarded([&] {
             if (path.endsWith(QStringLiteral(".opml"), Qt::CaseInsensitive)) {
-                const TImportResult result = ImportOPML(path.toStdString());
+                const TImportResult result = FFeeds->ImportOPML(path.toStdString());
                 SetStatusText(0, ImportSummary(result));
                 return;
             }
@@ -975,7 +841,7 @@ void TFormMain::ActionDeleteFeedExecute() {
         if (TFeedTree::IsFolderNode(node)) {
             const int choice = AskDeleteFolder ? AskDeleteFolder(node) : AskHowToDeleteFolder(this, node);
             if (choice != 0) AccountNodeDeleting(node, choice == 2);
-            if (choice != 0) DeleteFolder(node, choice == 2);
+            if (choice != 0) FFeeds->DeleteFolder(node, choice == 2);
             return;
         }
         if (!TFeedTree::GetFeedItem(node)) return;
@@ -983,7 +849,7 @@ void TFormMain::ActionDeleteFeedExecute() {
         const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
         AccountNodeDeleting(node, false);
-        DeleteFeed(node);
+        FFeeds->DeleteFeed(node);
         // The removal is kept at once: a crash must not bring the feed back
         // without its stored copy.
         FOptions->Save();

@@ -41,6 +41,7 @@
 
 #include "Options.h"
 #include "ReadingPane.h"
+#include "FeedListController.h"
 #include "FeedTree.h"
 #include "TrayIcon.h"
 #include "XmlDom.h"
@@ -101,12 +102,9 @@ public:
     TFeedTree& Tree() const { return *FTree; }
 
     // ---- Feed list ----
+    // Adding, deleting and moving feeds and folders, OPML in and out.
+    TFeedListController& Feeds() const { return *FFeeds; }
     void LoadFeedList();
-    // Appends a feed for `url` (taken exactly as typed) to `folder` (the
-    // root when null), updates it once and saves config.xml. Returns the new
-    // node.
-    QTreeWidgetItem* AddFeed(const std::string& url, QTreeWidgetItem* folder = nullptr,
-                             const std::string& caption = std::string());
     // The Add Feed dialog, looking for the feeds of `address` at once when
     // one is given (pasted, dropped, handed over from outside).
     void OpenAddFeedDialog(const QString& address);
@@ -114,28 +112,6 @@ public:
     // dialog with it, an OPML file is imported, a feed file is subscribed to
     // by the address it names.
     void TakeAddressOrFile(const QString& text);
-    // Deletes the stored copy, the <item> element and the node. Emits
-    // feedDeleted first, so nobody keeps working on the node.
-    // With `itemsToForget`, the feed's stored items are left for the caller
-    // to forget with the others in one transaction.
-    void DeleteFeed(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget = nullptr);
-    // Adds the feeds of an OPML subscription list that are not in the list
-    // yet, with their titles as captions, and saves; the polling thread
-    // fetches them in turn. Returns how many were added and skipped. A file
-    // that is not OPML raises an error carrying the "InvalidOPML" message.
-    struct TImportResult {
-        int added = 0;
-        int skipped = 0;
-        // Of the skipped: addresses Add Feed would not take either.
-        int refused = 0;
-        // Feeds put into a shallower folder than the file's, which nested
-        // deeper than a list may.
-        int flattened = 0;
-    };
-    // With an account's node as `target`, the feeds are subscribed to on its
-    // server instead (queued, shown waiting, fetched by the server), each in
-    // the label of its innermost OPML folder.
-    TImportResult ImportOPML(const std::string& fileName, QTreeWidgetItem* target = nullptr);
     // Where a new or imported feed may go: this computer (first) and every
     // account, with the names a choice shows and the one the selection is in.
     struct TFeedTargets {
@@ -144,29 +120,10 @@ public:
         int Current = 0;
     };
     TFeedTargets FeedTargets() const;
-    // Writes the feed list (addresses and captions, in their folders) as an
-    // OPML 2.0 file.
-    void ExportOPML(const std::string& fileName);
-
-    // ---- Folders (fMainFolders.cpp) ----
-    // config.xml keeps a folder as a <folder caption="…" expanded="…">
-    // element among the feeds' <item> elements, nested as deep as the user
-    // makes them; a list without folders is read as before.
-    // A new folder at the end of `parent` (the root when null).
-    QTreeWidgetItem* AddFolder(const std::string& caption, QTreeWidgetItem* parent = nullptr);
-    // Deletes a folder: its feeds and folders move up to its place, or are
-    // deleted with it.
-    void DeleteFolder(QTreeWidgetItem* folder, bool withContents);
-    // Moves a feed or folder into `parent` at child position `index` (the
-    // end when out of range). Returns false for a move that cannot be (the
-    // root, into itself or one of its own folders).
-    bool MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index = -1);
     // Asks how a folder is deleted: 0 cancels, 1 keeps its contents (they
     // move up), 2 deletes them too. Tests replace it.
     std::function<int(QTreeWidgetItem* folder)> AskDeleteFolder;
     void ActionNewFolderExecute();
-    // Fills the "Move to" menu with the root and every folder.
-    void FillMoveToMenu();
     QAction* ActionNewFolder = nullptr;
     QAction* ActionFilterFeeds = nullptr;
     QMenu* MenuMoveTo = nullptr;
@@ -432,7 +389,6 @@ public:
     // Set while a sync's result is applied: those edits come from the
     // server and are not sent back to it.
     bool FApplyingSync = false;
-    bool FImportRunning = false;
     void ApplyAccountSubscriptions(const std::string& accountId, const greader::TSubscriptionChanges& changes);
     std::string AccountFeedFor(const std::string& accountId, const std::string& stream, const std::string& title);
     std::map<std::string, std::string> AccountFeedIds(const std::string& accountId) const;
@@ -550,6 +506,8 @@ private:
     std::unique_ptr<TReadStateController> FItems;
     void CreateMenus();
     void CreateWidgets();
+    // Called by the constructor: the feed list's controller and its host.
+    void ConnectFeedList();
     void CreateTrayIcon();
     void FormCreate();
     // Loads config.xml into the option store; raises an error naming the
@@ -558,11 +516,6 @@ private:
     // Stores the window's size and the tree's width.
     void FormClose();
     void RestoreGeometry();
-    // Appends a new <item> (attributes in their stored order) with the next
-    // id to `container` (the feed list when null) and advances the counter.
-    // Many feeds in a row take their ids from one `ids`.
-    xml::Node AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container = {},
-                                feedlist::TFeedIds* ids = nullptr);
     // Runs a user-interface handler; an error is shown in a message box
     // instead of escaping into the event loop.
     template <typename F>
@@ -577,6 +530,7 @@ private:
 
     std::unique_ptr<TOptions> FOptions;
     TFeedTree* FTree = nullptr;
+    std::unique_ptr<TFeedListController> FFeeds;
     // The Add Feed dialog while it is open.
     QPointer<TFormAddFeed> FAddFeedDialog;
     bool FStartInTray = false;

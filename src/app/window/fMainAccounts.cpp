@@ -96,7 +96,7 @@ void TFormMain::RemoveAccount(const std::string& id) {
     const xml::Node folder = accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), id);
     // Its feeds go as deleted feeds do (stored copies, remembered items);
     // local feeds are never inside an account's folder.
-    if (folder) DeleteFolder(FTree->NodeForContainer(folder), true);
+    if (folder) FFeeds->DeleteFolder(FTree->NodeForContainer(folder), true);
     const QString key = Q(id);
     FPasswordAsking.erase(key);
     FPasswordDeclined.erase(key);

@@ -148,7 +148,7 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
     }
 
     FTree->UpdateNodeCaption(node);
-    if (folder && folder != node->parent()) MoveNode(node, folder);
+    if (folder && folder != node->parent()) FFeeds->MoveNode(node, folder);
     FOptions->Save();
     FFeedHealth->Refresh();
 }

@@ -230,7 +230,7 @@ std::string TFormMain::AccountFeedFor(const std::string& accountId, const std::s
     }
     // Subscribed elsewhere since the list was read: the next list gives its
     // address and folder.
-    xml::Node item = AppendFeedElement("", title, FTree->ContainerElement(account));
+    xml::Node item = FFeeds->AppendFeedElement("", title, FTree->ContainerElement(account));
     item.SetAttribute(kStreamAttribute, stream);
     FTree->AddFeedNode(item, account);
     ScheduleConfigSave();
@@ -261,7 +261,7 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
     const auto folderFor = [&](const std::string& label) {
         if (label.empty()) return account;
         QTreeWidgetItem*& folder = labelFolders[label];
-        if (!folder) folder = AddFolder(label, account);
+        if (!folder) folder = FFeeds->AddFolder(label, account);
         return folder;
     };
     if (changes.Listed)
@@ -331,7 +331,7 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
             ShowSubscriptionRefused(node);
         } else if (byStream.count(outcome.Stream)) {
             // The account follows that feed already: the node was a second one.
-            DeleteFeed(node);
+            FFeeds->DeleteFeed(node);
         } else {
             expected.emplace(outcome.Stream, node);
         }
@@ -376,7 +376,7 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
         item.SetAttribute("caption", feed.Title);
         FTree->UpdateNodeCaption(node);
         QTreeWidgetItem* folder = folderFor(label);
-        if (node->parent() != folder) MoveNode(node, folder);
+        if (node->parent() != folder) FFeeds->MoveNode(node, folder);
     };
     // By stream first: the feed's own, or the one answered for a
     // subscription; then, for the rest, by address loosely (the server's
@@ -405,7 +405,7 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
     std::vector<std::string> itemsToForget;
     for (const auto& feed : changes.Removed)
         if (const auto found = byStream.find(feed.Id); found != byStream.end())
-            DeleteFeed(found->second, &itemsToForget);
+            FFeeds->DeleteFeed(found->second, &itemsToForget);
     FItems->ForgetFeeds(std::move(itemsToForget));
     // A refusal read from the list saved before a restart shows again.
     for (QTreeWidgetItem* node : waiting)
@@ -645,11 +645,10 @@ QTreeWidgetItem* TFormMain::AccountLabelFolder(QTreeWidgetItem* account, const s
     for (int i = 0; i < account->childCount(); ++i)
         if (TFeedTree::IsFolderNode(account->child(i)) && FolderCaption(account->child(i)) == label)
             return account->child(i);
-    return AddFolder(label, account);
+    return FFeeds->AddFolder(label, account);
 }
 
-TFormMain::TImportResult TFormMain::ImportToAccount(const std::vector<opml::Outline>& outlines,
-                                                    QTreeWidgetItem* account) {
+TImportResult TFormMain::ImportToAccount(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account) {
     const std::string accountId = AccountIdOf(account);
     if (accountId.empty()) return {};
     // What the account follows already, by the address it shows.
@@ -678,8 +677,8 @@ TFormMain::TImportResult TFormMain::ImportToAccount(const std::vector<opml::Outl
                            FOptions->GetConfigNode(feedlist::kCounterPath));
     for (const opml::Outline& outline : plan.toAdd) {
         QTreeWidgetItem* folder = AccountLabelFolder(account, labelOf(outline));
-        FTree->AddFeedNode(AppendFeedElement(outline.url, outline.caption, FTree->ContainerElement(folder), &ids),
-                           folder);
+        FTree->AddFeedNode(
+            FFeeds->AppendFeedElement(outline.url, outline.caption, FTree->ContainerElement(folder), &ids), folder);
     }
     account->setExpanded(true);
     FOptions->Save();
@@ -693,7 +692,7 @@ QTreeWidgetItem* TFormMain::AddAccountFeed(const std::string& url, QTreeWidgetIt
     if (TFeedTree::IsFolderNode(folder) && folder != AccountNode(account) && folder->parent() != AccountNode(account))
         folder = AccountNode(account);
     QTreeWidgetItem* node =
-        FTree->AddFeedNode(AppendFeedElement(url, caption, FTree->ContainerElement(folder)), folder);
+        FTree->AddFeedNode(FFeeds->AppendFeedElement(url, caption, FTree->ContainerElement(folder)), folder);
     const std::string label = AccountLabelOf(folder);
     QueueAccountChange(account, [&](greader::TChangeQueue& queue) { queue.Subscribe(url, caption, label); });
     FOptions->Save();
@@ -709,6 +708,6 @@ void TFormMain::FillMoveToAccountMenu() {
         if (!account) continue;
         QAction* action = MenuMoveToAccount->addAction(Q(folder.Attribute("caption").value_or("")));
         connect(action, &QAction::triggered, this,
-                [this, moving, account] { Guarded([&] { MoveNode(moving, account); }); });
+                [this, moving, account] { Guarded([&] { FFeeds->MoveNode(moving, account); }); });
     }
 }

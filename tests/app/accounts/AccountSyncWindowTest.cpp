@@ -279,7 +279,8 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     ASSERT_TRUE(SyncAndWait());
     form->StopAccountSync("alice@fake");
     QTreeWidgetItem* account = form->AccountNode("alice@fake");
-    const auto result = form->ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml", account);
+    const auto result =
+        form->Feeds().ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml", account);
     EXPECT_EQ(result.skipped, 2);  // the account's own feed, and one address twice
     QTreeWidgetItem* site = Feed("Site");
     QTreeWidgetItem* loose = Feed("My Loose");

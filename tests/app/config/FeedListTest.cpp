@@ -106,8 +106,8 @@ TEST_F(FeedListTest, StartsWithTheRootSelectedAndTheFeedActionsDisabled) {
 }
 
 TEST_F(FeedListTest, AddedFeedsGetConsecutiveIdsAndAttributesInTheirOrder) {
-    QTreeWidgetItem* first = form->AddFeed(kDeadURL);
-    QTreeWidgetItem* second = form->AddFeed(kDeadURL + "?second");
+    QTreeWidgetItem* first = form->Feeds().AddFeed(kDeadURL);
+    QTreeWidgetItem* second = form->Feeds().AddFeed(kDeadURL + "?second");
 
     ASSERT_EQ(Items().ChildElements().size(), 2u);
     const xml::Node a = Items().ChildElements()[0];
@@ -157,15 +157,15 @@ TEST_F(FeedListTest, TheIdCounterNeverHandsOutAnIdInUse) {
     for (const auto& c : cases) {
         SCOPED_TRACE("counter '" + c.counter + "'");
         form->Options().GetConfigNode(kCounterPath).SetText(c.counter);
-        QTreeWidgetItem* node = form->AddFeed(kDeadURL);
+        QTreeWidgetItem* node = form->Feeds().AddFeed(kDeadURL);
         EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("id"), c.expectedId);
         EXPECT_EQ(Counter(), std::to_string(std::stoi(c.expectedId) + 1));
     }
 }
 
 TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounter) {
-    QTreeWidgetItem* first = form->AddFeed(kDeadURL);
-    QTreeWidgetItem* second = form->AddFeed(kDeadURL);
+    QTreeWidgetItem* first = form->Feeds().AddFeed(kDeadURL);
+    QTreeWidgetItem* second = form->Feeds().AddFeed(kDeadURL);
     home.WriteFile("feeds/1.xml", "<rss/>");
     home.WriteFile("feeds/2.xml", "<rss/>");
 
@@ -176,7 +176,7 @@ TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounte
         nodeStillThere = form->Tree().FindFeedNodeById(id.toStdString()) != nullptr;
     });
 
-    form->DeleteFeed(first);
+    form->Feeds().DeleteFeed(first);
     EXPECT_EQ(announced, "1");
     EXPECT_TRUE(nodeStillThere);
     EXPECT_EQ(Counter(), "3");
@@ -188,17 +188,17 @@ TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounte
     EXPECT_TRUE(std::filesystem::exists("feeds/2.xml"));
 
     // The next feed does not get the freed id.
-    QTreeWidgetItem* third = form->AddFeed(kDeadURL);
+    QTreeWidgetItem* third = form->Feeds().AddFeed(kDeadURL);
     EXPECT_EQ(form->Tree().GetFeedItem(third).Attribute("id"), "3");
 }
 
 TEST_F(FeedListTest, DeletingTheOnlyFeedWithoutAStoredCopyLeavesTheRootSelected) {
-    QTreeWidgetItem* only = form->AddFeed(kDeadURL);
+    QTreeWidgetItem* only = form->Feeds().AddFeed(kDeadURL);
     form->Tree().setCurrentItem(only);
     EXPECT_TRUE(FeedActionsEnabled());
     ASSERT_FALSE(std::filesystem::exists("feeds/1.xml"));
 
-    form->DeleteFeed(only);
+    form->Feeds().DeleteFeed(only);
     EXPECT_EQ(Root()->childCount(), 0);
     EXPECT_TRUE(Items().ChildElements().empty());
     EXPECT_EQ(form->Tree().currentItem(), Root());
@@ -208,7 +208,7 @@ TEST_F(FeedListTest, DeletingTheOnlyFeedWithoutAStoredCopyLeavesTheRootSelected)
 TEST_F(FeedListTest, AStoredIdThatIsNotANumberNeverReachesTheFileSystem) {
     home.WriteFile("keep.xml", "<keep/>");
     QTreeWidgetItem* node = StoredFeed("../keep", "Odd", "0");
-    form->DeleteFeed(node);
+    form->Feeds().DeleteFeed(node);
     EXPECT_TRUE(std::filesystem::exists("keep.xml"));
     EXPECT_TRUE(Items().ChildElements().empty());
 }
@@ -273,7 +273,7 @@ TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
         form->Tree().GetFeedItem(node).SetAttribute("unread", c.unread == "0" ? "5" : "0");
         form->Tree().UpdateNodeCaption(node);
         EXPECT_EQ(node->font(0).bold(), !c.bold);
-        form->DeleteFeed(node);
+        form->Feeds().DeleteFeed(node);
     }
     EXPECT_FALSE(Root()->font(0).bold());
 }
@@ -437,7 +437,7 @@ TEST_F(FeedListTest, OpmlImportAddsNewFeedsWithTheirTitlesAndSkipsKnownOnes) {
   </outline>
 </body></opml>)");
 
-    const TFormMain::TImportResult result = form->ImportOPML("subscriptions.opml");
+    const TImportResult result = form->Feeds().ImportOPML("subscriptions.opml");
     EXPECT_EQ(result.added, 2);
     EXPECT_EQ(result.skipped, 1);
     // The outline folder becomes a folder of the list.
@@ -464,8 +464,8 @@ TEST_F(FeedListTest, OpmlImportAddsNewFeedsWithTheirTitlesAndSkipsKnownOnes) {
                   .size(),
               2u)
         << "a feed and the folder";
-    form->ExportOPML("out.opml");
-    TFormMain::TImportResult again = form->ImportOPML("out.opml");
+    form->Feeds().ExportOPML("out.opml");
+    TImportResult again = form->Feeds().ImportOPML("out.opml");
     EXPECT_EQ(again.added, 0);
     EXPECT_EQ(again.skipped, 3);
 }
@@ -474,7 +474,7 @@ TEST_F(FeedListTest, OpmlImportOfAFileThatIsNotOpmlChangesNothing) {
     home.WriteFile("feed.xml", "<rss version=\"2.0\"><channel/></rss>");
     const std::string before = form->Options().ConfigDocument().SaveToString();
     try {
-        form->ImportOPML("feed.xml");
+        form->Feeds().ImportOPML("feed.xml");
         FAIL() << "an RSS file was taken for OPML";
     } catch (const std::exception& error) {
         EXPECT_EQ(std::string(error.what()).rfind("This is not a valid OPML subscription list: ", 0), 0u)
@@ -496,9 +496,9 @@ TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
     EXPECT_EQ(form->Tree().FindFeedNodeById(""), nullptr);
     EXPECT_EQ(form->Tree().FindFeedNodeById("42"), nullptr);
 
-    form->DeleteFeed(seven);
+    form->Feeds().DeleteFeed(seven);
     EXPECT_EQ(form->Tree().FindFeedNodeById("7"), sevenAgain);
-    form->DeleteFeed(nine);
+    form->Feeds().DeleteFeed(nine);
     EXPECT_EQ(form->Tree().FindFeedNodeById("9"), nullptr);
     EXPECT_EQ(form->Tree().FindFeedNodeById("1"), one);
 

@@ -90,14 +90,14 @@ TEST(OpmlImport, ExportThenImportIntoAnEmptyListGivesTheSameFeedsInOrder) {
                        "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Second channel</title>"
                        "<link>l</link><description>d</description><item><title>x</title></item>"
                        "</channel></rss>");
-        form.ExportOPML(exported);
+        form.Feeds().ExportOPML(exported);
         expected = {{"http://127.0.0.1:1/one.xml", "First & foremost"},
                     {"http://127.0.0.1:1/two.xml", "Second channel"},
                     {"http://127.0.0.1:1/three.xml?a=1&b=2", "Third"}};
     }
     TStagedHome home;
     TFormMain form;
-    const auto result = form.ImportOPML(exported);
+    const auto result = form.Feeds().ImportOPML(exported);
     std::filesystem::remove(exported);
     EXPECT_EQ(result.added, 3);
     EXPECT_EQ(result.skipped, 0);
@@ -112,7 +112,7 @@ TEST(OpmlImport, AMalformedFileLeavesConfigXmlByteForByte) {
     const std::string before = home.ReadFile("config.xml");
     for (const char* text : {"<opml><body><outline xmlUrl='http://x/'>", "<html><body/></html>", "not xml at all"}) {
         home.WriteFile("bad.opml", text);
-        EXPECT_THROW(form.ImportOPML("bad.opml"), std::exception) << text;
+        EXPECT_THROW(form.Feeds().ImportOPML("bad.opml"), std::exception) << text;
     }
     EXPECT_EQ(FeedList(form).size(), 1u);
     EXPECT_FALSE(form.Options().ConfigDocument().Modified());
@@ -131,7 +131,7 @@ TEST(OpmlImport, AThousandFeedsImportWellUnderASecondWithOneSave) {
 
     TReplaceCounter saves("config.xml");
     const auto start = std::chrono::steady_clock::now();
-    const auto result = form.ImportOPML("many.opml");
+    const auto result = form.Feeds().ImportOPML("many.opml");
     const auto elapsed = std::chrono::steady_clock::now() - start;
 
     EXPECT_EQ(result.added, 1000);
@@ -175,7 +175,7 @@ TEST(OpmlImport, TwentyThousandFeedsImportInWellUnderASecondWithIdsInTurn) {
         lastTick = now;
     });
     ticks.start(1);
-    const auto result = form.ImportOPML("many.opml");
+    const auto result = form.Feeds().ImportOPML("many.opml");
     const auto elapsed = threadTime() - start;
     longest = std::max(longest, threadTime() - lastTick);
     const auto ms = [](auto d) {
@@ -212,21 +212,21 @@ TEST(OpmlImport, DeeplyNestedFoldersAreFlattenedAndTheListLoadsBack) {
     {
         TFormMain form;
         form.StopUpdateThread();
-        const auto result = form.ImportOPML("deep.opml");
+        const auto result = form.Feeds().ImportOPML("deep.opml");
         EXPECT_EQ(result.added, 2);
         EXPECT_EQ(result.flattened, 1);
         QTreeWidgetItem* deepest = form.Tree().FindFeedNodeById("1")->parent();
         EXPECT_EQ(feedlist::FolderDepth(form.Tree().GetFeedItem(form.Tree().FindFeedNodeById("1")).Parent()),
                   feedlist::kMaxFolderDepth);
-        EXPECT_THROW(form.AddFolder("Deeper", deepest), std::runtime_error);
+        EXPECT_THROW(form.Feeds().AddFolder("Deeper", deepest), std::runtime_error);
 
         // A folder of two levels fits where it ends at the bound, not lower.
-        QTreeWidgetItem* outer = form.AddFolder("Outer");
-        form.AddFolder("Inner", outer);
-        EXPECT_THROW(form.MoveNode(outer, deepest->parent()), std::runtime_error);
+        QTreeWidgetItem* outer = form.Feeds().AddFolder("Outer");
+        form.Feeds().AddFolder("Inner", outer);
+        EXPECT_THROW(form.Feeds().MoveNode(outer, deepest->parent()), std::runtime_error);
         EXPECT_EQ(outer->parent(), form.Tree().RootNode());
-        EXPECT_TRUE(form.MoveNode(outer, deepest->parent()->parent()));
-        EXPECT_TRUE(form.MoveNode(form.Tree().FindFeedNodeById("2"), deepest)) << "a feed goes anywhere";
+        EXPECT_TRUE(form.Feeds().MoveNode(outer, deepest->parent()->parent()));
+        EXPECT_TRUE(form.Feeds().MoveNode(form.Tree().FindFeedNodeById("2"), deepest)) << "a feed goes anywhere";
         form.Options().Save();
     }
     xml::Document saved;

@@ -234,7 +234,7 @@ TEST_F(AccountFreshRss, OfflineChangesWaitForTheServer) {
 
 TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     const std::string url = Feeds->Url("/extra.xml");
-    QTreeWidgetItem* added = Form->AddFeed(url, Form->AccountNode(kAccount), "");
+    QTreeWidgetItem* added = Form->Feeds().AddFeed(url, Form->AccountNode(kAccount), "");
     ASSERT_NE(added, nullptr);
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
@@ -243,7 +243,7 @@ TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
 
     Form->TreeViewEdited(added, "Extra renamed");
     QTreeWidgetItem* news = Feed("news")->parent();
-    ASSERT_TRUE(Form->MoveNode(added, news));
+    ASSERT_TRUE(Form->Feeds().MoveNode(added, news));
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
     EXPECT_EQ(OnServer(url)->Title, "Extra renamed");
@@ -251,7 +251,7 @@ TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     EXPECT_EQ(OnServer(url)->Categories[0].Label, "News");
 
     Form->AccountNodeDeleting(added, false);
-    Form->DeleteFeed(added);
+    Form->Feeds().DeleteFeed(added);
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(OnServer(url), nullptr);
     EXPECT_EQ(Feed("Extra renamed"), nullptr);
@@ -285,7 +285,7 @@ TEST_F(AccountFreshRss, MoveToAccountSubscribesALocalFeed) {
     ASSERT_NE(OnServer(url), nullptr);
     EXPECT_FALSE(Form->Tree().GetFeedItem(local).Attribute("stream").value_or("").empty());
     // Nothing leaves an account by a move: its feeds are the server's.
-    EXPECT_FALSE(Form->MoveNode(local, Form->Tree().RootNode()));
+    EXPECT_FALSE(Form->Feeds().MoveNode(local, Form->Tree().RootNode()));
 }
 
 TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
@@ -293,7 +293,7 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     std::ofstream(opml) << "<opml version=\"2.0\"><body><outline text=\"Found\"><outline text=\"Site\" xmlUrl=\""
                         << Feeds->Url("/site/") << "\"/></outline><outline text=\"Missing\" xmlUrl=\""
                         << Feeds->Url("/missing.xml") << "\"/></body></opml>";
-    EXPECT_EQ(Form->ImportOPML(opml, Form->AccountNode(kAccount)).added, 2);
+    EXPECT_EQ(Form->Feeds().ImportOPML(opml, Form->AccountNode(kAccount)).added, 2);
     QTreeWidgetItem* site = Feed("Site");
     ASSERT_TRUE(site && Feed("Missing"));
     const std::size_t feeds = Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)).size();
@@ -343,8 +343,8 @@ TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
 // nor read, here or on the server.
 TEST_F(AccountFreshRss, MoveToChangesNoOtherFeedsReadState) {
     QTreeWidgetItem* pair = Form->AccountLabelFolder(Form->AccountNode(kAccount), "Pair");
-    QTreeWidgetItem* first = Form->AddFeed(Feeds->Url("/extra.xml"), pair, "Pair one");
-    Form->AddFeed(Feeds->Url("/found.xml"), pair, "Pair two");
+    QTreeWidgetItem* first = Form->Feeds().AddFeed(Feeds->Url("/extra.xml"), pair, "Pair one");
+    Form->Feeds().AddFeed(Feeds->Url("/found.xml"), pair, "Pair two");
     ASSERT_TRUE(Sync().Ok);
     ASSERT_TRUE(Sync().Ok);  // the server has fetched both
     ASSERT_EQ(Unread("Pair two"), 2);

@@ -152,7 +152,7 @@ TEST(HugeChange, ACopyWrittenForADroppedResultIsNotLeftBehind) {
     // anything, and nothing of it stays in the feeds folder.
     std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
     update->Fetch();
-    form->DeleteFeed(node);
+    form->Feeds().DeleteFeed(node);
     update->Finish();
     update.reset();
     EXPECT_TRUE(std::filesystem::is_empty("feeds"));

@@ -238,7 +238,7 @@ TEST_F(UpdateCycleTest, FailedDownloadsChangeNothingButTheStatus) {
         EXPECT_EQ(home.ReadFile("feeds/5.xml"), previous);
         EXPECT_EQ(Attr(node, "lastupdate"), "earlier");
         EXPECT_EQ(Attr(node, "unread"), "2");
-        form->DeleteFeed(node);
+        form->Feeds().DeleteFeed(node);
     }
 }
 
@@ -276,7 +276,7 @@ TEST_F(UpdateCycleTest, FeedDeletedDuringItsDownloadIsDropped) {
     Serve(Rss("Daily", {"A"}));
     const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
     update->Fetch();
-    form->DeleteFeed(node);
+    form->Feeds().DeleteFeed(node);
     update->Finish();
     EXPECT_FALSE(fs::exists("feeds/6.xml"));
     EXPECT_EQ(Status(), "Updating Gone...");
@@ -300,7 +300,7 @@ TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared) {
 
 TEST_F(UpdateCycleTest, AddingAndUpdateFeedActionFetchAtOnce) {
     Serve(Rss("Daily", {"A", "B"}));
-    QTreeWidgetItem* added = form->AddFeed(server.Url("/feed"));
+    QTreeWidgetItem* added = form->Feeds().AddFeed(server.Url("/feed"));
     EXPECT_EQ(Attr(added, "caption"), "Daily");
     // AddFeed saves after the update: the saved file has the caption.
     EXPECT_NE(home.ReadFile("config.xml").find("caption=\"Daily\""), std::string::npos);

@@ -161,7 +161,7 @@ TEST_F(DisplayTest, BalloonOfADeletedFeedLeadsNowhere) {
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"One", "text"}}));
     apptest::Notify(*form).ShowNotification(form->Tree().GetFeedItem(node), doc, 1);
-    form->DeleteFeed(node);
+    form->Feeds().DeleteFeed(node);
 
     form->TrayIconBalloonHintClick();
     EXPECT_EQ(form->Tree().currentItem(), other);
