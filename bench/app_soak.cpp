@@ -672,7 +672,7 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
                 QMetaObject::invokeMethod(
                     shown,
                     [shown, slowId, &slowDeletedAt] {
-                        shown->DeleteFeed(shown->FindFeedNodeById(std::to_string(slowId)));
+                        shown->Feeds().DeleteFeed(shown->Tree().FindFeedNodeById(std::to_string(slowId)));
                         slowDeletedAt = Clock::now();
                     },
                     Qt::QueuedConnection);
@@ -727,7 +727,7 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
     marks.manual = true;
     std::map<int, std::string> manualMessages;
     for (int id = feeds - 5; id <= feeds - 2; ++id) {
-        QTreeWidgetItem* node = form->FindFeedNodeById(std::to_string(id));
+        QTreeWidgetItem* node = form->Tree().FindFeedNodeById(std::to_string(id));
         if (!node) continue;
         const auto start = Clock::now();
         form->UpdateFeed(node);
@@ -793,7 +793,7 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
                    manualMessages[id].rfind(failedPrefix, 0) == 0;
     }
     {
-        const bool nodeGone = form->FindFeedNodeById(std::to_string(slowId)) == nullptr;
+        const bool nodeGone = form->Tree().FindFeedNodeById(std::to_string(slowId)) == nullptr;
         const bool stored = fs::exists(dir / "feeds" / (std::to_string(slowId) + ".xml"));
         std::string line = "feed " + std::to_string(slowId) + " (" + KindName(server.Kind(slowId)) + "): ";
         if (slowDeleted) {

@@ -260,9 +260,9 @@ int RunChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt) {
         const ssize_t got = read(STDIN_FILENO, line, sizeof line - 1);
         const std::string command = got > 0 ? std::string(line, static_cast<std::size_t>(got)) : "quit";
         if (command.rfind("feed", 0) == 0) {
-            QTreeWidgetItem* root = form.RootNode();
+            QTreeWidgetItem* root = form.Tree().RootNode();
             QTreeWidgetItem* first = root && root->childCount() ? root->child(0) : nullptr;
-            Answer(first && AwaitPage(form, [&] { form.TreeView->setCurrentItem(first); }) ? "ok" : "failed");
+            Answer(first && AwaitPage(form, [&] { form.Tree().setCurrentItem(first); }) ? "ok" : "failed");
         } else if (command.rfind("hide", 0) == 0) {
             form.ActionHideQuillet->trigger();
             Answer("ok");

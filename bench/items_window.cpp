@@ -176,12 +176,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the item base never opened\n");
         return 1;
     }
-    form->TreeView->setCurrentItem(nullptr);
+    form->Tree().setCurrentItem(nullptr);
     std::vector<double> steps;
     for (int i = 0; i < 20; ++i) steps.push_back(Time([&] { form->Items().SelectNextUnread(); }));
     Report("next unread (median of 20 steps)", Median(steps), 50);
     // From the last feed: the walk wraps round the whole tree.
-    form->TreeView->setCurrentItem(form->RootNode()->child(kFeeds - 1));
+    form->Tree().setCurrentItem(form->Tree().RootNode()->child(kFeeds - 1));
     Report("next unread, wrapping round 1,000 feeds", Time([&] { form->Items().SelectNextUnread(); }), 50);
 
     items::TItemStore& store = *form->Items().Store();

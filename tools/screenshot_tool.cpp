@@ -332,11 +332,11 @@ int Run(const fs::path& output) {
 
         // The gazette shown in the browser; the other two keep their unread
         // counts in bold, as a user finds them after a poll.
-        QTreeWidgetItem* shown = form.FindFeedNodeById("1");
+        QTreeWidgetItem* shown = form.Tree().FindFeedNodeById("1");
         bool rendered = false;
         QObject::connect(form.ReadingPane, &TReadingPane::NavigateComplete, &form,
                          [&](const QString&, bool ok) { rendered = rendered || ok; });
-        form.TreeView->setCurrentItem(shown);
+        form.Tree().setCurrentItem(shown);
         if (!WaitFor([&] { return rendered; }, 20s)) Say("the browser did not report a finished page; saving anyway");
         // The engine paints a moment after it reports the page loaded.
         Settle(1500ms);

@@ -74,11 +74,11 @@ void TStagedHome::WriteFile(const std::string& relative, const std::string& cont
 bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms) {
     form.show();
     if (!WaitUntil([&] { return form.isVisible(); }, ms)) return false;
-    if (form.TreeView->currentItem() == node)
+    if (form.Tree().currentItem() == node)
         ShowFeed(form, node);
     else
-        form.TreeView->setCurrentItem(node);
-    const std::string id = form.GetFeedItem(node).Attribute("id").value_or("");
+        form.Tree().setCurrentItem(node);
+    const std::string id = form.Tree().GetFeedItem(node).Attribute("id").value_or("");
     return WaitUntil(
         [&] {
             return form.Items().ShownPage().FeedId == id && form.Items().ShownPage().Marked &&
@@ -88,7 +88,7 @@ bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms) {
 }
 
 bool MoveSelectedTo(TFormMain& form, const QString& folderCaption) {
-    form.FillMoveToMenu();
+    form.Feeds().FillMoveToMenu(*form.MenuMoveTo);
     for (QAction* action : form.MenuMoveTo->actions()) {
         if (action->text().trimmed() != folderCaption) continue;
         action->trigger();
@@ -109,7 +109,7 @@ TConfigSaver& ConfigSaver(TFormMain& form) { return *form.findChild<TConfigSaver
 TFeedPropertiesController& FeedProperties(TFormMain& form) { return *form.findChild<TFeedPropertiesController*>(); }
 
 std::string FeedId(TFormMain& form, QTreeWidgetItem* node) {
-    const xml::Node item = form.GetFeedItem(node);
+    const xml::Node item = form.Tree().GetFeedItem(node);
     return item ? item.Attribute("id").value_or("") : std::string();
 }
 
@@ -122,7 +122,7 @@ QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const
     item.SetAttribute("id", id);
     item.SetAttribute("caption", caption);
     item.SetAttribute("unread", unread);
-    return form.AddFeedNode(item);
+    return form.Tree().AddFeedNode(item);
 }
 
 }  // namespace apptest

@@ -20,10 +20,10 @@ QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QSt
     if (verb == "import-opml" || verb == "export-opml") {
         try {
             if (verb == "export-opml") {
-                form.ExportOPML(argument.toStdString());
+                form.Feeds().ExportOPML(argument.toStdString());
                 return QStringLiteral("ok feeds exported to ") + argument;
             }
-            const TFormMain::TImportResult result = form.ImportOPML(argument.toStdString());
+            const TImportResult result = form.Feeds().ImportOPML(argument.toStdString());
             return QStringLiteral("ok ") + QString::fromStdString(configcmd::DescribeImport(
                                                result.added, result.skipped, result.refused, result.flattened));
         } catch (const std::exception& error) {

@@ -83,19 +83,6 @@ const char* const kStartTrayPath = "general\\StartTrayIcon";
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-// The channel title of a feed's stored copy; empty when the feed was never
-// downloaded or its copy cannot be read.
-std::string StoredChannelTitle(const std::string& id) {
-    if (!IsValidFeedId(id) || !std::filesystem::exists(StoredCopyPath(id))) return {};
-    try {
-        feed::TFeedDocument copy;
-        copy.LoadFromFile(StoredCopyPath(id));
-        return copy.Channel().Required().Title();
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
 // A file's bytes, or "" when it cannot be read; at most a feed's size.
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
@@ -114,83 +101,6 @@ std::optional<int> ReadInt(const xml::Node& node) {
         return std::nullopt;  // an element with element children
     }
 }
-
-// The tree, with its protected lookup from a model index to an item made
-// reachable for the label editor below.
-class TFeedTree : public QTreeWidget {
-public:
-    using QTreeWidget::itemFromIndex;
-    using QTreeWidget::QTreeWidget;
-    bool Editing() const { return state() == EditingState; }
-
-    // A feed or folder dropped in the tree is moved by the window, which
-    // moves its element too; the view itself moves nothing.
-    std::function<void(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index)> OnMove;
-    // An address or file dropped from another program.
-    std::function<void(const QString& text)> OnDropFromOutside;
-
-protected:
-    static bool FromOutside(const QDropEvent* event, const QObject* self) {
-        return event->source() != self && (event->mimeData()->hasUrls() || event->mimeData()->hasText());
-    }
-    void dragEnterEvent(QDragEnterEvent* event) override {
-        if (FromOutside(event, this)) {
-            event->acceptProposedAction();
-            return;
-        }
-        QTreeWidget::dragEnterEvent(event);
-    }
-    void dragMoveEvent(QDragMoveEvent* event) override {
-        if (FromOutside(event, this)) {
-            event->acceptProposedAction();
-            return;
-        }
-        QTreeWidget::dragMoveEvent(event);
-    }
-    void dropEvent(QDropEvent* event) override {
-        if (FromOutside(event, this)) {
-            const QMimeData* data = event->mimeData();
-            const QString text = data->hasUrls() && !data->urls().isEmpty()
-                                     ? (data->urls().front().isLocalFile() ? data->urls().front().toLocalFile()
-                                                                           : data->urls().front().toString())
-                                     : data->text();
-            event->acceptProposedAction();
-            if (OnDropFromOutside) QTimer::singleShot(0, this, [this, text] { OnDropFromOutside(text); });
-            return;
-        }
-        QTreeWidgetItem* dragged = currentItem();
-        QTreeWidgetItem* target = itemAt(event->position().toPoint());
-        event->setDropAction(Qt::IgnoreAction);
-        event->accept();
-        if (!dragged || !OnMove) return;
-        QTreeWidgetItem* parent = nullptr;
-        int index = -1;
-        switch (dropIndicatorPosition()) {
-            case OnItem:
-                if (target && target->type() == TFeedNode::kType) {
-                    parent = target->parent();
-                    index = parent->indexOfChild(target) + 1;
-                } else {
-                    parent = target;
-                }
-                break;
-            case AboveItem:
-            case BelowItem:
-                if (!target || !target->parent()) {
-                    parent = target;
-                    index = dropIndicatorPosition() == AboveItem ? 0 : -1;
-                } else {
-                    parent = target->parent();
-                    index = parent->indexOfChild(target) + (dropIndicatorPosition() == BelowItem ? 1 : 0);
-                }
-                break;
-            case OnViewport:
-                parent = topLevelItem(0);
-                break;
-        }
-        if (parent) OnMove(dragged, parent, index);
-    }
-};
 
 // Label editing hands the confirmed text to the window instead of writing it
 // into the model, so the caption goes to the feed's element.
@@ -242,22 +152,6 @@ static void InitIconResources() { Q_INIT_RESOURCE(app); }
 // ---------------------------------------------------------------------------
 // Construction and destruction
 
-QIcon TFormMain::TreeIcon(const QString& path) const {
-    // Painting a row asks its icon for its size and its pixmap; an SVG icon
-    // answers both through its renderer and cache, which was half the cost
-    // of painting a row. The tree's icons are drawn once, at the tree's
-    // icon size for this screen and for a screen of twice the density.
-    const QIcon drawing(path);
-    const QSize size = TreeView->iconSize().isValid() ? TreeView->iconSize()
-                                                      : QSize(style()->pixelMetric(QStyle::PM_SmallIconSize),
-                                                              style()->pixelMetric(QStyle::PM_SmallIconSize));
-    const qreal density = devicePixelRatioF();
-    QIcon icon;
-    icon.addPixmap(drawing.pixmap(size, density));
-    if (density < 2) icon.addPixmap(drawing.pixmap(size, 2));
-    return icon;
-}
-
 TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     InitIconResources();
     setObjectName("FormMain");
@@ -269,13 +163,9 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     CreateActions();
     CreateMenus();
     CreateWidgets();
-    // Every feed node shows the same icon: one shared icon instead of one
-    // per node, each of which would parse the SVG again.
-    FFeedIcon = TreeIcon(":/icons/feed.svg");
-    FRootIcon = TreeIcon(":/icons/root.svg");
-    FFolderIcon = TreeIcon(":/icons/folder.svg");
-    FBusyFeedIcon = TreeIcon(":/icons/feed-busy.svg");
-    FFailedFeedIcon = TreeIcon(":/icons/feed-failed.svg");
+    ConnectFeedList();
+    FBusyFeedIcon = FTree->Icon(":/icons/feed-busy.svg");
+    FFailedFeedIcon = FTree->Icon(":/icons/feed-failed.svg");
     CreateTrayIcon();
     ConnectItems();
     ConnectUpdateAndDisplay();
@@ -302,7 +192,7 @@ TFormMain::~TFormMain() {
     // The children outlive this part of the window: their last signals
     // (the tree losing its current item) must not reach handlers that use
     // the option store.
-    for (QObject* child : std::initializer_list<QObject*>{TreeView, SplitterV, ReadingPane, TrayIcon})
+    for (QObject* child : std::initializer_list<QObject*>{FTree, SplitterV, ReadingPane, TrayIcon})
         if (child) child->blockSignals(true);
     // The polling thread works on the tree and the option store: it goes
     // first. Then the option store, which writes a modified config.xml.
@@ -432,7 +322,7 @@ void TFormMain::CreateMenus() {
     FeedMenu->addAction(ActionFindInFeeds);
     FeedMenu->addSeparator();
     MenuMoveTo = make("MenuMoveTo", "Move To");
-    connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FillMoveToMenu(); });
+    connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FFeeds->FillMoveToMenu(*MenuMoveTo); });
     MenuMoveToAccount = make("MenuMoveToAccount", "Move to Account");
     connect(MenuMoveToAccount, &QMenu::aboutToShow, this, [this] { FillMoveToAccountMenu(); });
     MenuMoveToAccount->menuAction()->setVisible(false);
@@ -511,23 +401,17 @@ void TFormMain::CreateWidgets() {
     FeedFilter->setObjectName("FeedFilter");
     FeedFilter->setClearButtonEnabled(true);
     FeedFilter->installEventFilter(this);
-    connect(FeedFilter, &QLineEdit::textChanged, this, [this](const QString& text) { SetFeedFilter(text); });
+    connect(FeedFilter, &QLineEdit::textChanged, this, [this](const QString& text) { FTree->SetFeedFilter(text); });
     columnLayout->addWidget(FeedFilter);
 
     auto* tree = new TFeedTree(feedColumn);
-    TreeView = tree;
+    FTree = tree;
     columnLayout->addWidget(tree);
-    {
-        QAbstractItemModel* rows = tree->model();
-        const auto listChanged = [this] { ++FFeedListVersion; };
-        connect(rows, &QAbstractItemModel::rowsInserted, this, listChanged);
-        connect(rows, &QAbstractItemModel::rowsRemoved, this, listChanged);
-        connect(rows, &QAbstractItemModel::rowsMoved, this, listChanged);
-        connect(rows, &QAbstractItemModel::modelReset, this, listChanged);
-        connect(rows, &QAbstractItemModel::layoutChanged, this, listChanged);
-    }
+    tree->OnFeedCaptionShown = [this](const xml::Node& item) {
+        if (FItems) FItems->FollowShownCaption(item);
+    };
     tree->OnMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent, int index) {
-        Guarded([&] { MoveNode(node, parent, index); });
+        Guarded([&] { FFeeds->MoveNode(node, parent, index); });
     };
     tree->setDragEnabled(true);
     tree->setAcceptDrops(true);
@@ -542,60 +426,60 @@ void TFormMain::CreateWidgets() {
     paste->setShortcutContext(Qt::WidgetShortcut);
     connect(paste, &QAction::triggered, this, [this] { TakeAddressOrFile(QGuiApplication::clipboard()->text()); });
     tree->addAction(paste);
-    TreeView->setObjectName("TreeView");
-    TreeView->setColumnCount(1);
-    TreeView->setHeaderHidden(true);
+    FTree->setObjectName("TreeView");
+    FTree->setColumnCount(1);
+    FTree->setHeaderHidden(true);
     // Folders open and close by their arrows; the root's is left out.
-    TreeView->setRootIsDecorated(false);
-    TreeView->setItemsExpandable(true);
-    TreeView->setIndentation(19);
+    FTree->setRootIsDecorated(false);
+    FTree->setItemsExpandable(true);
+    FTree->setIndentation(19);
     // Every row has the same icon and font size; without this the tree
     // measures each of possibly thousands of rows on every layout (at
     // start-up and after each caption change).
-    TreeView->setUniformRowHeights(true);
-    TreeView->setFrameShape(QFrame::NoFrame);
-    TreeView->setMinimumWidth(30);
-    TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
-    TreeView->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+    FTree->setUniformRowHeights(true);
+    FTree->setFrameShape(QFrame::NoFrame);
+    FTree->setMinimumWidth(30);
+    FTree->setSelectionMode(QAbstractItemView::SingleSelection);
+    FTree->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     auto* captionEditor = new TCaptionEditDelegate(tree, this);
-    TreeView->setItemDelegate(captionEditor);
+    FTree->setItemDelegate(captionEditor);
     connect(captionEditor, &QAbstractItemDelegate::closeEditor, this,
             [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
                 // Once the view has left its editing state. A confirmed name
                 // is shown as typed; only the style follows the count then.
                 QTimer::singleShot(0, this, [this, hint] {
-                    QTreeWidgetItem* node = TreeView->currentItem();
-                    if (IsFolderNode(node)) {
-                        UpdateNodeCaption(node);
+                    QTreeWidgetItem* node = FTree->currentItem();
+                    if (TFeedTree::IsFolderNode(node)) {
+                        FTree->UpdateNodeCaption(node);
                         return;
                     }
-                    const xml::Node item = GetFeedItem(node);
+                    const xml::Node item = TFeedTree::GetFeedItem(node);
                     if (!item) return;
-                    UpdateNodeCaption(node);
+                    FTree->UpdateNodeCaption(node);
                     const std::string caption = item.Attribute("caption").value_or("");
                     if (hint != QAbstractItemDelegate::RevertModelCache && !caption.empty())
                         node->setText(0, Q(caption));
                 });
             });
-    TreeView->addAction(ActionRenameFeed);
-    TreeView->addAction(ActionDeleteFeed);
-    TreeView->installEventFilter(this);
-    TreeView->viewport()->installEventFilter(this);
+    FTree->addAction(ActionRenameFeed);
+    FTree->addAction(ActionDeleteFeed);
+    FTree->installEventFilter(this);
+    FTree->viewport()->installEventFilter(this);
     // A folder's open or closed state is kept, but not the opening done by
     // the filter or by loading.
     auto keepExpansion = [this](QTreeWidgetItem* node, bool expanded) {
-        if (FFiltering || !IsFolderNode(node)) return;
+        if (FTree->Filtering() || !TFeedTree::IsFolderNode(node)) return;
         xml::Node folder = static_cast<TFolderNode*>(node)->Folder();
         const std::string value = plat::BoolToStr(expanded);
         if (folder.Attribute("expanded") == value) return;
         folder.SetAttribute("expanded", value);
         ScheduleConfigSave();
     };
-    connect(TreeView, &QTreeWidget::itemExpanded, this,
+    connect(FTree, &QTreeWidget::itemExpanded, this,
             [keepExpansion](QTreeWidgetItem* node) { keepExpansion(node, true); });
-    connect(TreeView, &QTreeWidget::itemCollapsed, this,
+    connect(FTree, &QTreeWidget::itemCollapsed, this,
             [keepExpansion](QTreeWidgetItem* node) { keepExpansion(node, false); });
-    connect(TreeView, &QTreeWidget::currentItemChanged, this,
+    connect(FTree, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { Guarded([&] { TreeViewChange(current); }); });
 
     ReadingPane = new TReadingPane(SplitterV);
@@ -732,9 +616,9 @@ void TFormMain::RestoreGeometry() {
     }
 
     std::optional<int> treeWidth = ReadInt(FOptions->GetConfigNode(kTreeWidthPath));
-    if (!treeWidth || *treeWidth < TreeView->minimumWidth()) treeWidth = kDefaultTreeWidth;
+    if (!treeWidth || *treeWidth < FTree->minimumWidth()) treeWidth = kDefaultTreeWidth;
     SplitterV->setSizes({*treeWidth, std::max(1, SplitterV->width() - *treeWidth)});
-    TreeView->resize(*treeWidth, TreeView->height());
+    FTree->resize(*treeWidth, FTree->height());
     StatusPanel0->setFixedWidth(*treeWidth);
 }
 
@@ -791,7 +675,7 @@ void TFormMain::FormClose() {
     FOptions->GetConfigNode(kWidthPath).SetText(std::to_string(width()));
     FOptions->GetConfigNode(kHeightPath).SetText(std::to_string(height()));
     if (isMaximized()) FOptions->GetConfigNode(kWidthPath).SetText("0");
-    FOptions->GetConfigNode(kTreeWidthPath).SetText(std::to_string(TreeView->width()));
+    FOptions->GetConfigNode(kTreeWidthPath).SetText(std::to_string(FTree->width()));
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
@@ -827,328 +711,7 @@ void TFormMain::ShowHandlerError(const std::exception& error) {
 // ---------------------------------------------------------------------------
 // The feed list
 
-xml::Node TFormMain::GetFeedItem(QTreeWidgetItem* node) const {
-    if (!node || node->type() != TFeedNode::kType) return {};
-    return static_cast<TFeedNode*>(node)->Item();
-}
-
-QTreeWidgetItem* TFormMain::RootNode() const { return TreeView->topLevelItem(0); }
-
-namespace {
-
-// What a feed's node shows: the caption, followed by the unread count while
-// there are unread items.
-struct TNodeCaption {
-    QString Text;
-    bool Unread = false;
-    // The caption is empty and the address stands in for it; the text as
-    // the caption alone makes it, for the label editor.
-    std::optional<QString> CaptionText;
-};
-
-// A feed without a name yet (never fetched, or failing) is shown by its
-// address, as host and path, so that no row of the tree is blank; the
-// stored caption stays empty until the feed's own title fills it.
-QString AddressStandIn(const std::string& url) {
-    const QUrl address(Q(url));
-    if (address.host().isEmpty()) return Q(url);
-    QString text = address.host();
-    if (address.port() != -1) text += ':' + QString::number(address.port());
-    return text + address.path();
-}
-
-TNodeCaption NodeCaption(const xml::Node& item) {
-    const std::string caption = item.Attribute("caption").value_or("");
-    const std::string unread = item.Attribute("unread").value_or("");
-    const std::optional<int> count = plat::TryStrToInt(unread);
-    const bool hasUnread = count ? *count != 0 : !unread.empty();
-    const std::string suffix = hasUnread ? " (" + unread + ")" : "";
-    if (caption.empty()) {
-        const QString standIn = AddressStandIn(item.Attribute("url").value_or(""));
-        if (!standIn.isEmpty()) return {standIn + Q(suffix), hasUnread, Q(suffix)};
-    }
-    return {Q(caption + suffix), hasUnread, std::nullopt};
-}
-
-}  // namespace
-
-QString TFormMain::FeedDisplayText(const xml::Node& item) { return NodeCaption(item).Text; }
-
-void TFormMain::UpdateNodeCaption(QTreeWidgetItem* node) {
-    if (IsFolderNode(node)) {
-        if (FFolderCaptionsDeferred) return;  // all at once when the batch ends
-        // A folder shows the sum of its feeds' counts, bold while any is
-        // unread.
-        const long long unread = UnreadUnder(node);
-        const std::string caption = static_cast<TFolderNode*>(node)->Folder().Attribute("caption").value_or("");
-        const bool renaming = static_cast<const TFeedTree*>(TreeView)->Editing() && TreeView->currentItem() == node;
-        if (renaming) return;
-        node->setText(0, Q(unread > 0 ? caption + " (" + std::to_string(unread) + ")" : caption));
-        if (unread == 0 && !node->data(0, Qt::FontRole).isValid()) return;
-        QFont font = TreeView->font();
-        font.setBold(unread > 0);
-        node->setFont(0, font);
-        return;
-    }
-    const xml::Node item = GetFeedItem(node);
-    if (!item) return;
-    if (IsFolderNode(node->parent())) UpdateFolderCaptions(node);
-    FItems->FollowShownCaption(item);
-    const TNodeCaption caption = NodeCaption(item);
-    // A new text for a row being renamed would replace what the user is
-    // typing; the row is brought up to date when the rename is abandoned,
-    // and a confirmed one sets the text itself.
-    const bool renaming = static_cast<const TFeedTree*>(TreeView)->Editing() && TreeView->currentItem() == node;
-    if (!renaming) node->setText(0, caption.Text);
-    if (node->type() == TFeedNode::kType) static_cast<TFeedNode*>(node)->SetEditText(caption.CaptionText);
-    if (renaming) return;  // a new font would reset the editor just the same
-    // Bold exactly while the feed has unread items. A node without a font
-    // of its own shows the tree's regular font: most nodes at start-up need
-    // none.
-    if (!caption.Unread && !node->data(0, Qt::FontRole).isValid()) return;
-    QFont font = TreeView->font();
-    font.setBold(caption.Unread);
-    node->setFont(0, font);
-}
-
-std::unique_ptr<QTreeWidgetItem> TFormMain::NewFeedNode(xml::Node item) {
-    auto node = std::make_unique<TFeedNode>(std::move(item), FFeedIcon);
-    node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled);
-    UpdateNodeCaption(node.get());
-    return node;
-}
-
-void TFormMain::RememberFeedNode(QTreeWidgetItem* node) {
-    const std::string id = GetFeedItem(node).Attribute("id").value_or("");
-    // A hand-edited list may repeat an id: the first node keeps it, as a
-    // walk over the list would find.
-    if (!id.empty() && !FFeedNodes.emplace(id, node).second) FRepeatedFeedIds.insert(id);
-}
-
-QTreeWidgetItem* TFormMain::AddFeedNode(xml::Node item, QTreeWidgetItem* parent) {
-    if (!parent) parent = RootNode();
-    if (!parent) return nullptr;
-    QTreeWidgetItem* node = NewFeedNode(std::move(item)).release();
-    parent->addChild(node);
-    RememberFeedNode(node);
-    UpdateFolderCaptions(node);
-    if (FeedFilter && !FeedFilter->text().isEmpty() && !FFolderCaptionsDeferred) SetFeedFilter(FeedFilter->text());
-    return node;
-}
-
-void TFormMain::LoadFeedList() {
-    FFeedNodes.clear();
-    FRepeatedFeedIds.clear();
-    TreeView->clear();
-    auto root = std::make_unique<QTreeWidgetItem>(QStringList{"Quillet"});
-    root->setIcon(0, FRootIcon);
-    root->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled);
-    // The nodes are made, captioned and indexed while detached and enter the
-    // tree in one go: the view then handles one insertion instead of one
-    // insertion and two changes per feed.
-    try {
-        BuildNodes(root.get(), FOptions->GetConfigNode(kItemsPath));
-    } catch (...) {
-        FFeedNodes.clear();  // the detached nodes go with the root
-        throw;
-    }
-    QTreeWidgetItem* top = root.release();
-    TreeView->addTopLevelItem(top);
-    top->setExpanded(true);
-    RestoreExpansion(top);
-    TreeView->setCurrentItem(top);
-}
-
-QTreeWidgetItem* TFormMain::FindFeedNodeById(const std::string& id) const {
-    // Called for every update and every step of the polling thread: a
-    // lookup instead of reading the id of each of possibly thousands of
-    // nodes.
-    const auto found = FFeedNodes.find(id);
-    return found == FFeedNodes.end() ? nullptr : found->second;
-}
-
-void TFormMain::ForgetFeedNode(QTreeWidgetItem* node, const std::string& id) {
-    const auto found = FFeedNodes.find(id);
-    if (found == FFeedNodes.end() || found->second != node) return;
-    FFeedNodes.erase(found);
-    // Another node with the same id (a hand-edited list) takes its place;
-    // only then is the list walked, never for each of a thousand deletions.
-    if (!FRepeatedFeedIds.count(id)) return;
-    for (QTreeWidgetItem* other : FeedNodesUnder(RootNode())) {
-        const xml::Node item = GetFeedItem(other);
-        if (other != node && item && item.Attribute("id") == id) {
-            FFeedNodes.emplace(id, other);
-            break;
-        }
-    }
-}
-
-xml::Node TFormMain::AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container,
-                                       feedlist::TFeedIds* ids) {
-    xml::Node items = FOptions->GetConfigNode(kItemsPath);
-    if (!container) container = items;
-    const std::string now = plat::FormatISO8601(plat::Now());
-    if (ids) return feedlist::AppendFeed(*ids, container, url, caption, now);
-    return feedlist::AppendFeed(items, FOptions->GetConfigNode(kCounterPath), container, url, caption, now);
-}
-
-QTreeWidgetItem* TFormMain::AddFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
-    // The account's server fetches its feeds: it is asked to subscribe.
-    if (!AccountIdOf(folder).empty()) return AddAccountFeed(url, folder, caption);
-    folder = TargetFolder(folder);
-    QTreeWidgetItem* node = AddFeedNode(AppendFeedElement(url, caption, ContainerElement(folder)), folder);
-    UpdateFeed(node);
-    FOptions->Save();
-    return node;
-}
-
-void TFormMain::DeleteFeed(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget) {
-    xml::Node item = GetFeedItem(node);
-    if (!item) return;
-    const std::string id = item.Attribute("id").value_or("");
-    emit feedDeleted(Q(id));
-
-    // Only a decimal id names a stored copy: a hand-edited id must never
-    // delete a file elsewhere.
-    if (IsValidFeedId(id)) {
-        ++FStoredCopyWrites[id];
-        std::error_code ignored;  // a copy that was never written is fine
-        std::filesystem::remove(StoredCopyPath(id), ignored);
-    }
-    ForgetFeedNode(node, id);
-    if (IsValidFeedId(id)) {
-        if (itemsToForget)
-            itemsToForget->push_back(id);
-        else
-            FItems->ForgetFeed(id);
-    }
-    item.Remove();
-    QTreeWidgetItem* parent = node->parent();
-    // Its folder takes the selection: left to the view, the next row would
-    // be selected, shown and counted read without the user asking.
-    if (TreeView->currentItem() == node && parent) TreeView->setCurrentItem(parent);
-    delete node;
-    if (IsFolderNode(parent)) {
-        UpdateNodeCaption(parent);
-        UpdateFolderCaptions(parent);
-    }
-    if (!TreeView->currentItem() && RootNode()) TreeView->setCurrentItem(RootNode());
-}
-
-namespace {
-
-// The status line after an import, in the user's language.
-QString ImportSummary(const TFormMain::TImportResult& result) {
-    QString text = LangFmtQ("ImportedOPML", {result.added, result.skipped});
-    if (result.refused > 0) text += QStringLiteral(" (") + LangFmtQ("ImportedOPMLRefused", {result.refused}) + ')';
-    if (result.flattened > 0)
-        text += QStringLiteral("; ") + LangFmtQ("ImportedOPMLFlattened", {result.flattened, feedlist::kMaxFolderDepth});
-    return text;
-}
-
-}  // namespace
-
-TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName, QTreeWidgetItem* target) {
-    // The window answers other requests while a large list is read and
-    // added, and one of them may be another import: it waits its turn.
-    if (FImportRunning) throw std::runtime_error(LangMsg("ImportOPMLBusy"));
-    FImportRunning = true;
-    struct TDone {
-        bool& Running;
-        ~TDone() { Running = false; }
-    } done{FImportRunning};
-
-    const std::string accountId = target ? AccountIdOf(target) : std::string();
-    std::vector<std::string> existing;
-    if (accountId.empty()) existing = feedlist::FeedAddresses(FOptions->GetConfigNode(kItemsPath));
-    // Read and checked against the list beside the window: tens of
-    // thousands of outlines take longer than a window may stand still.
-    struct TRead {
-        std::vector<opml::Outline> Outlines;
-        opml::ImportPlan Plan;
-    };
-    const TRead read = RunBesideWindow([&] {
-        TRead result;
-        try {
-            result.Outlines = opml::ReadFile(fileName);
-        } catch (const std::exception& error) {
-            throw std::runtime_error(LangFmt("InvalidOPML", {std::string(error.what())}));
-        }
-        if (accountId.empty()) result.Plan = opml::PlanImport(result.Outlines, existing);
-        return result;
-    });
-    if (!accountId.empty()) {
-        QTreeWidgetItem* account = AccountNode(accountId);
-        if (!account) throw std::runtime_error(LangFmt("InvalidOPML", {std::string("the account is gone")}));
-        return ImportToAccount(read.Outlines, account);
-    }
-
-    // Added a part at a time, the window painting between parts.
-    constexpr std::size_t kPart = 1000;
-    feedlist::TImportWriter writer(FOptions->GetConfigNode(kItemsPath), FOptions->GetConfigNode(kCounterPath),
-                                   plat::FormatISO8601(plat::Now()));
-    const std::vector<opml::Outline>& toAdd = read.Plan.toAdd;
-    for (std::size_t from = 0; from < toAdd.size(); from += kPart) {
-        if (from > 0) LetWindowBreathe();
-        AttachNewFeeds(writer.Write(toAdd, from, from + kPart));
-    }
-    RootNode()->setExpanded(true);
-    FOptions->Save();
-    return {static_cast<int>(toAdd.size()), read.Plan.skipped, read.Plan.refused, writer.Flattened()};
-}
-
-void TFormMain::AttachNewFeeds(const std::vector<xml::Node>& items) {
-    QTreeWidgetItem* root = RootNode();
-    if (!root || items.empty()) return;
-    // The node of each container element met. A parent's folder nodes are
-    // entered all at once when the first of them is looked for, so a list
-    // of thousands of feeds or folders is walked once, not once per feed.
-    std::unordered_map<xml::Node, QTreeWidgetItem*, xml::NodeHash> nodes{{FOptions->GetConfigNode(kItemsPath), root}};
-    std::set<QTreeWidgetItem*> indexed;
-    // New rows by parent, in the order their elements were appended.
-    std::vector<std::pair<QTreeWidgetItem*, QList<QTreeWidgetItem*>>> rows;
-    std::unordered_map<QTreeWidgetItem*, std::size_t> rowsOf;
-    const auto addRow = [&](QTreeWidgetItem* parent, QTreeWidgetItem* node) {
-        auto [at, made] = rowsOf.try_emplace(parent, rows.size());
-        if (made) rows.emplace_back(parent, QList<QTreeWidgetItem*>());
-        rows[at->second].second.append(node);
-    };
-    std::vector<QTreeWidgetItem*> newFolders;
-    // Recursion as deep as folders nest, which the list bounds.
-    std::function<QTreeWidgetItem*(const xml::Node&)> nodeFor = [&](const xml::Node& container) -> QTreeWidgetItem* {
-        if (auto found = nodes.find(container); found != nodes.end()) return found->second;
-        QTreeWidgetItem* parent = nodeFor(container.Parent());
-        if (indexed.insert(parent).second) {
-            for (int i = 0; i < parent->childCount(); ++i)
-                if (IsFolderNode(parent->child(i)))
-                    nodes.emplace(static_cast<TFolderNode*>(parent->child(i))->Folder(), parent->child(i));
-            if (auto found = nodes.find(container); found != nodes.end()) return found->second;
-        }
-        QTreeWidgetItem* folder = NewFolderNode(container).release();
-        UpdateNodeCaption(folder);
-        addRow(parent, folder);
-        newFolders.push_back(folder);
-        indexed.insert(folder);  // its rows are all new
-        nodes.emplace(container, folder);
-        return folder;
-    };
-    for (const xml::Node& item : items) {
-        QTreeWidgetItem* parent = nodeFor(item.Parent());
-        QTreeWidgetItem* node = NewFeedNode(item).release();
-        RememberFeedNode(node);
-        addRow(parent, node);
-    }
-    for (auto& [parent, children] : rows) parent->addChildren(children);
-    for (QTreeWidgetItem* folder : newFolders) folder->setExpanded(true);
-    if (FeedFilter && !FeedFilter->text().isEmpty()) SetFeedFilter(FeedFilter->text());
-}
-
-void TFormMain::ExportOPML(const std::string& fileName) {
-    const std::vector<opml::Outline> feeds =
-        feedlist::Outlines(FOptions->GetConfigNode(kItemsPath),
-                           [](const xml::Node& item) { return StoredChannelTitle(item.Attribute("id").value_or("")); });
-    opml::WriteFile(fileName, feeds, "Quillet feeds");
-}
+void TFormMain::LoadFeedList() { FTree->Load(FOptions->GetConfigNode(kItemsPath)); }
 
 // ---------------------------------------------------------------------------
 // Handlers
@@ -1169,17 +732,17 @@ void TFormMain::ActionImportOPMLExecute() {
             if (!ok) return;
             chosen = std::max(0, static_cast<int>(targets.Names.indexOf(name)));
         }
-        const TImportResult result =
-            ImportOPML(file.toStdString(), chosen > 0 ? targets.Nodes[static_cast<std::size_t>(chosen)] : nullptr);
+        const TImportResult result = FFeeds->ImportOPML(
+            file.toStdString(), chosen > 0 ? targets.Nodes[static_cast<std::size_t>(chosen)] : nullptr);
         SetStatusText(0, ImportSummary(result));
     });
 }
 
 TFormMain::TFeedTargets TFormMain::FeedTargets() const {
     TFeedTargets targets;
-    targets.Names << RootNode()->text(0);
-    targets.Nodes.push_back(RootNode());
-    const std::string selectedAccount = AccountIdOf(TreeView->currentItem());
+    targets.Names << FTree->RootNode()->text(0);
+    targets.Nodes.push_back(FTree->RootNode());
+    const std::string selectedAccount = AccountIdOf(FTree->currentItem());
     for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath))) {
         QTreeWidgetItem* account = AccountNode(folder.Attribute("account").value_or(""));
         if (!account) continue;
@@ -1194,7 +757,7 @@ void TFormMain::ActionExportOPMLExecute() {
     Guarded([this] {
         const QString file = QFileDialog::getSaveFileName(this, QString(ActionExportOPML->text()).remove('&'),
                                                           "Quillet.opml", "OPML (*.opml);;* (*)");
-        if (!file.isEmpty()) ExportOPML(file.toStdString());
+        if (!file.isEmpty()) FFeeds->ExportOPML(file.toStdString());
     });
 }
 
@@ -1215,8 +778,8 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         dialog.SecureFeeds = SecureFeedsOption();
         dialog.FindExisting = [this](const std::string& url) -> std::optional<QString> {
             const std::string wanted = discover::ComparableUrl(url);
-            for (QTreeWidgetItem* node : FeedNodesUnder(RootNode())) {
-                if (discover::ComparableUrl(GetFeedItem(node).Attribute("url").value_or("")) == wanted)
+            for (QTreeWidgetItem* node : FTree->FeedNodesUnder(FTree->RootNode())) {
+                if (discover::ComparableUrl(TFeedTree::GetFeedItem(node).Attribute("url").value_or("")) == wanted)
                     return node->text(0);
             }
             return std::nullopt;
@@ -1224,25 +787,25 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         // This computer, or an account's server, whose folder the selection
         // may already be in.
         const TFeedTargets targets = FeedTargets();
-        const std::string selectedAccount = AccountIdOf(TreeView->currentItem());
+        const std::string selectedAccount = AccountIdOf(FTree->currentItem());
         dialog.SetTargets(targets.Names, targets.Current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
         for (;;) {
             const int answer = dialog.exec();
             if (answer == QDialog::Accepted)
                 Guarded([&] {
-                    QTreeWidgetItem* where = TreeView->currentItem();
+                    QTreeWidgetItem* where = FTree->currentItem();
                     const int target = dialog.Target();
-                    if (target == 0 && !selectedAccount.empty()) where = RootNode();
+                    if (target == 0 && !selectedAccount.empty()) where = FTree->RootNode();
                     if (target > 0 &&
                         AccountIdOf(where) != AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
                         where = targets.Nodes[static_cast<std::size_t>(target)];
                     QTreeWidgetItem* node = nullptr;
                     {
                         TWaitCursor wait;
-                        node = AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
+                        node = FFeeds->AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
                     }
-                    if (node) TreeView->setCurrentItem(node);
+                    if (node) FTree->setCurrentItem(node);
                 });
             if (answer != QDialog::Accepted && answer != TFormAddFeed::kSkipped) return;
             if (!dialog.StartNext()) return;
@@ -1260,7 +823,7 @@ void TFormMain::TakeAddressOrFile(const QString& text) {
     if (!path.contains(QStringLiteral("://")) && QFileInfo(path).isFile()) {
         Guarded([&] {
             if (path.endsWith(QStringLiteral(".opml"), Qt::CaseInsensitive)) {
-                const TImportResult result = ImportOPML(path.toStdString());
+                const TImportResult result = FFeeds->ImportOPML(path.toStdString());
                 SetStatusText(0, ImportSummary(result));
                 return;
             }
@@ -1273,21 +836,21 @@ void TFormMain::TakeAddressOrFile(const QString& text) {
 
 void TFormMain::ActionDeleteFeedExecute() {
     Guarded([this] {
-        QTreeWidgetItem* node = TreeView->currentItem();
+        QTreeWidgetItem* node = FTree->currentItem();
         // An account goes by its settings, which also forget its password.
-        if (IsFolderNode(node) && !AccountIdOf(node).empty() && AccountLabelOf(node).empty()) return;
-        if (IsFolderNode(node)) {
+        if (TFeedTree::IsFolderNode(node) && !AccountIdOf(node).empty() && AccountLabelOf(node).empty()) return;
+        if (TFeedTree::IsFolderNode(node)) {
             const int choice = AskDeleteFolder ? AskDeleteFolder(node) : AskHowToDeleteFolder(this, node);
             if (choice != 0) AccountNodeDeleting(node, choice == 2);
-            if (choice != 0) DeleteFolder(node, choice == 2);
+            if (choice != 0) FFeeds->DeleteFolder(node, choice == 2);
             return;
         }
-        if (!GetFeedItem(node)) return;
+        if (!TFeedTree::GetFeedItem(node)) return;
         const QString question = LangFmtQ("DeleteConfirm", {node->text(0).toStdString()});
         const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
         AccountNodeDeleting(node, false);
-        DeleteFeed(node);
+        FFeeds->DeleteFeed(node);
         // The removal is kept at once: a crash must not bring the feed back
         // without its stored copy.
         FOptions->Save();
@@ -1295,31 +858,31 @@ void TFormMain::ActionDeleteFeedExecute() {
 }
 
 void TFormMain::ActionEditFeedExecute() {
-    QTreeWidgetItem* node = TreeView->currentItem();
-    if (GetFeedItem(node))
+    QTreeWidgetItem* node = FTree->currentItem();
+    if (TFeedTree::GetFeedItem(node))
         OpenFeedProperties(node);
-    else if (IsFolderNode(node))
-        TreeView->editItem(node, 0);
+    else if (TFeedTree::IsFolderNode(node))
+        FTree->editItem(node, 0);
 }
 
 void TFormMain::ActionRenameFeedExecute() {
-    QTreeWidgetItem* node = TreeView->currentItem();
-    if (GetFeedItem(node) || IsFolderNode(node)) TreeView->editItem(node, 0);
+    QTreeWidgetItem* node = FTree->currentItem();
+    if (TFeedTree::GetFeedItem(node) || TFeedTree::IsFolderNode(node)) FTree->editItem(node, 0);
 }
 
 void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
     Guarded([&] {
-        if (IsFolderNode(node)) {
+        if (TFeedTree::IsFolderNode(node)) {
             // A folder keeps a name: an emptied one stays as it was.
             const std::string oldCaption = static_cast<TFolderNode*>(node)->Folder().Attribute("caption").value_or("");
             if (!text.trimmed().isEmpty())
                 static_cast<TFolderNode*>(node)->Folder().SetAttribute("caption", text.trimmed().toStdString());
-            UpdateNodeCaption(node);
+            FTree->UpdateNodeCaption(node);
             AccountNodeRenamed(node, oldCaption);
             FOptions->Save();
             return;
         }
-        xml::Node item = GetFeedItem(node);
+        xml::Node item = TFeedTree::GetFeedItem(node);
         if (!item) return;
         const std::string oldCaption = item.Attribute("caption").value_or("");
         item.SetAttribute("caption", text.toStdString());
@@ -1328,7 +891,7 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
         node->setText(0, text);
         // An emptied caption shows the address again.
         if (text.isEmpty())
-            UpdateNodeCaption(node);
+            FTree->UpdateNodeCaption(node);
         else if (node->type() == TFeedNode::kType)
             static_cast<TFeedNode*>(node)->SetEditText(std::nullopt);
         FOptions->Save();
@@ -1337,20 +900,20 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
 
 void TFormMain::ActionCopyURLExecute() {
     Guarded([this] {
-        const xml::Node item = GetFeedItem(TreeView->currentItem());
+        const xml::Node item = TFeedTree::GetFeedItem(FTree->currentItem());
         if (!item) return;
         QGuiApplication::clipboard()->setText(Q(item.Attribute("url").value_or("")));
     });
 }
 
 void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
-    const bool isFeed = !GetFeedItem(node).IsNull();
-    const bool isFolder = IsFolderNode(node);
+    const bool isFeed = !TFeedTree::GetFeedItem(node).IsNull();
+    const bool isFolder = TFeedTree::IsFolderNode(node);
     for (QAction* action : {ActionDeleteFeed, ActionUpdateFeed, ActionEditFeed, ActionRenameFeed})
         action->setEnabled(isFeed || isFolder);
     ActionCopyURL->setEnabled(isFeed);
-    ActionMarkRead->setEnabled(isFeed || isFolder || node == RootNode());
-    ActionMarkUnread->setEnabled(isFeed || isFolder || node == RootNode());
+    ActionMarkRead->setEnabled(isFeed || isFolder || node == FTree->RootNode());
+    ActionMarkUnread->setEnabled(isFeed || isFolder || node == FTree->RootNode());
     MenuMoveTo->setEnabled(isFeed || isFolder);
     // Local feeds and folders can go to an account's server.
     MenuMoveToAccount->menuAction()->setVisible(
@@ -1361,14 +924,14 @@ void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
 
 bool TFormMain::TreeViewContextPopup(const QPoint& pos) {
     if (pos.x() == -1) return true;  // from the keyboard: for the selection
-    QTreeWidgetItem* node = TreeView->itemAt(pos);
+    QTreeWidgetItem* node = FTree->itemAt(pos);
     if (!node) return false;
-    TreeView->setCurrentItem(node);
+    FTree->setCurrentItem(node);
     return true;
 }
 
 void TFormMain::SplitterVMoved() {
-    if (StatusPanel0->width() != TreeView->width()) StatusPanel0->setFixedWidth(TreeView->width());
+    if (StatusPanel0->width() != FTree->width()) StatusPanel0->setFixedWidth(FTree->width());
 }
 
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
@@ -1379,22 +942,22 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == FeedFilter && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         FeedFilter->clear();
-        TreeView->setFocus(Qt::OtherFocusReason);
+        FTree->setFocus(Qt::OtherFocusReason);
         return true;
     }
-    if (event->type() == QEvent::Resize && watched == TreeView) {
+    if (event->type() == QEvent::Resize && watched == FTree) {
         SplitterVMoved();
-    } else if (event->type() == QEvent::ContextMenu && (watched == TreeView || watched == TreeView->viewport())) {
+    } else if (event->type() == QEvent::ContextMenu && (watched == FTree || watched == FTree->viewport())) {
         auto* request = static_cast<QContextMenuEvent*>(event);
         const bool fromKeyboard = request->reason() == QContextMenuEvent::Keyboard;
         QPoint pos(-1, -1);
-        if (!fromKeyboard) pos = TreeView->viewport()->mapFrom(static_cast<QWidget*>(watched), request->pos());
+        if (!fromKeyboard) pos = FTree->viewport()->mapFrom(static_cast<QWidget*>(watched), request->pos());
         bool open = false;
         Guarded([&] { open = TreeViewContextPopup(pos); });
         if (open) {
             QPoint at = request->globalPos();
-            if (fromKeyboard && TreeView->currentItem())
-                at = TreeView->viewport()->mapToGlobal(TreeView->visualItemRect(TreeView->currentItem()).center());
+            if (fromKeyboard && FTree->currentItem())
+                at = FTree->viewport()->mapToGlobal(FTree->visualItemRect(FTree->currentItem()).center());
             PopupMenuFeedList->popup(at);
         }
         return true;

@@ -41,6 +41,8 @@
 
 #include "Options.h"
 #include "ReadingPane.h"
+#include "FeedListController.h"
+#include "FeedTree.h"
 #include "TrayIcon.h"
 #include "XmlDom.h"
 
@@ -80,89 +82,6 @@ namespace opml {
 struct Outline;
 }
 
-// A feed node of the tree: it carries a handle to its feed's <item> element.
-// The root node is a plain QTreeWidgetItem and carries nothing.
-class TFeedNode : public QTreeWidgetItem {
-public:
-    static constexpr int kType = QTreeWidgetItem::UserType + 1;
-    TFeedNode(xml::Node item, QIcon icon) : QTreeWidgetItem(kType), FItem(std::move(item)), FIcon(std::move(icon)) {}
-    const xml::Node& Item() const { return FItem; }
-
-    // Every feed shows the same icon; it is handed out when a row is
-    // painted instead of being stored as item data in each of possibly
-    // thousands of nodes.
-    QVariant data(int column, int role) const override {
-        if (column == 0 && role == Qt::DecorationRole) return FStateIcon.isNull() ? FIcon : FStateIcon;
-        if (column == 0 && role == Qt::ToolTipRole && !FToolTip.isEmpty()) return FToolTip;
-        if (column == 0 && role == Qt::EditRole && FEditText) return *FEditText;
-        return QTreeWidgetItem::data(column, role);
-    }
-
-    // The state of the feed's updates, kept in memory only: downloading
-    // now, and the last failure (its text and time) until the next success.
-    bool Busy() const { return FBusy; }
-    bool Failed() const { return !FFailure.isEmpty(); }
-    const QString& Failure() const { return FFailure; }
-    const QDateTime& FailureTime() const { return FFailureTime; }
-    void SetBusy(bool busy) { FBusy = busy; }
-    void SetFailure(QString failure, QDateTime when) {
-        FFailure = std::move(failure);
-        FFailureTime = std::move(when);
-    }
-    // What the row shows for that state: an icon in place of the feed's
-    // (a null icon for none) and a tooltip. The row is repainted by the
-    // caller: announcing a change of the item's data would also reset the
-    // label editor, throwing away a new name being typed.
-    void ShowState(QIcon icon, QString toolTip) {
-        FStateIcon = std::move(icon);
-        FToolTip = std::move(toolTip);
-    }
-    // The text the label editor starts with when the row shows something
-    // else than the feed's own caption (its address standing in for an
-    // empty one); nullopt when the shown text is the one to edit.
-    void SetEditText(std::optional<QString> text) { FEditText = std::move(text); }
-
-private:
-    xml::Node FItem;
-    QIcon FIcon;
-    QIcon FStateIcon;
-    QString FToolTip;
-    std::optional<QString> FEditText;
-    bool FBusy = false;
-    QString FFailure;
-    QDateTime FFailureTime;
-};
-
-// A folder of the tree: it carries a handle to its <folder> element, which
-// holds the <item> and <folder> elements of what the folder contains.
-class TFolderNode : public QTreeWidgetItem {
-public:
-    static constexpr int kType = QTreeWidgetItem::UserType + 2;
-    TFolderNode(xml::Node folder, QIcon icon)
-        : QTreeWidgetItem(kType), FFolder(std::move(folder)), FIcon(std::move(icon)) {}
-    xml::Node Folder() const { return FFolder; }
-    QVariant data(int column, int role) const override {
-        if (column == 0 && role == Qt::DecorationRole) return FStateIcon.isNull() ? FIcon : FStateIcon;
-        if (column == 0 && role == Qt::ToolTipRole && !FToolTip.isEmpty()) return FToolTip;
-        if (column == 0 && role == Qt::EditRole)
-            return QString::fromStdString(FFolder.Attribute("caption").value_or(""));
-        return QTreeWidgetItem::data(column, role);
-    }
-    // An account's folder shows the state of its syncs as a feed row shows
-    // its updates': an icon in place of the folder's and a tooltip.
-    void ShowState(QIcon icon, QString toolTip) {
-        FStateIcon = std::move(icon);
-        FToolTip = std::move(toolTip);
-    }
-    const QString& ToolTip() const { return FToolTip; }
-
-private:
-    xml::Node FFolder;
-    QIcon FIcon;
-    QIcon FStateIcon;
-    QString FToolTip;
-};
-
 namespace feedlist {
 class TFeedIds;
 }
@@ -181,22 +100,13 @@ public:
     void ShowAtStartup();
 
     TOptions& Options() { return *FOptions; }
+    // The feed tree, the view of the feed list.
+    TFeedTree& Tree() const { return *FTree; }
 
     // ---- Feed list ----
-    // The <item> element of a feed node; a null handle for the root (or no
-    // node at all).
-    xml::Node GetFeedItem(QTreeWidgetItem* node) const;
-    // Appends a node for an existing <item> element under `parent` (the
-    // root when null).
-    QTreeWidgetItem* AddFeedNode(xml::Node item, QTreeWidgetItem* parent = nullptr);
-    // "caption", followed by " (unread)" while unread is not 0; bold then.
-    void UpdateNodeCaption(QTreeWidgetItem* node);
+    // Adding, deleting and moving feeds and folders, OPML in and out.
+    TFeedListController& Feeds() const { return *FFeeds; }
     void LoadFeedList();
-    // Appends a feed for `url` (taken exactly as typed) to `folder` (the
-    // root when null), updates it once and saves config.xml. Returns the new
-    // node.
-    QTreeWidgetItem* AddFeed(const std::string& url, QTreeWidgetItem* folder = nullptr,
-                             const std::string& caption = std::string());
     // The Add Feed dialog, looking for the feeds of `address` at once when
     // one is given (pasted, dropped, handed over from outside).
     void OpenAddFeedDialog(const QString& address);
@@ -204,33 +114,6 @@ public:
     // dialog with it, an OPML file is imported, a feed file is subscribed to
     // by the address it names.
     void TakeAddressOrFile(const QString& text);
-    // Deletes the stored copy, the <item> element and the node. Emits
-    // feedDeleted first, so nobody keeps working on the node.
-    // With `itemsToForget`, the feed's stored items are left for the caller
-    // to forget with the others in one transaction.
-    void DeleteFeed(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget = nullptr);
-    QTreeWidgetItem* RootNode() const;
-    // The feed node whose element has this id, or nullptr.
-    QTreeWidgetItem* FindFeedNodeById(const std::string& id) const;
-    // The text a feed node shows for its element.
-    static QString FeedDisplayText(const xml::Node& item);
-    // Adds the feeds of an OPML subscription list that are not in the list
-    // yet, with their titles as captions, and saves; the polling thread
-    // fetches them in turn. Returns how many were added and skipped. A file
-    // that is not OPML raises an error carrying the "InvalidOPML" message.
-    struct TImportResult {
-        int added = 0;
-        int skipped = 0;
-        // Of the skipped: addresses Add Feed would not take either.
-        int refused = 0;
-        // Feeds put into a shallower folder than the file's, which nested
-        // deeper than a list may.
-        int flattened = 0;
-    };
-    // With an account's node as `target`, the feeds are subscribed to on its
-    // server instead (queued, shown waiting, fetched by the server), each in
-    // the label of its innermost OPML folder.
-    TImportResult ImportOPML(const std::string& fileName, QTreeWidgetItem* target = nullptr);
     // Where a new or imported feed may go: this computer (first) and every
     // account, with the names a choice shows and the one the selection is in.
     struct TFeedTargets {
@@ -239,49 +122,10 @@ public:
         int Current = 0;
     };
     TFeedTargets FeedTargets() const;
-    // Writes the feed list (addresses and captions, in their folders) as an
-    // OPML 2.0 file.
-    void ExportOPML(const std::string& fileName);
-
-    // ---- Folders and the filter (fMainFolders.cpp) ----
-    // config.xml keeps a folder as a <folder caption="…" expanded="…">
-    // element among the feeds' <item> elements, nested as deep as the user
-    // makes them; a list without folders is read as before.
-    static bool IsFolderNode(const QTreeWidgetItem* node);
-    // The element that holds what a node contains: a folder's <folder>, the
-    // root's feed list; null for a feed or no node.
-    xml::Node ContainerElement(QTreeWidgetItem* node) const;
-    // Where something added with `node` selected goes: the folder or root
-    // itself, or the folder of a feed.
-    QTreeWidgetItem* TargetFolder(QTreeWidgetItem* node) const;
-    // A new folder at the end of `parent` (the root when null).
-    QTreeWidgetItem* AddFolder(const std::string& caption, QTreeWidgetItem* parent = nullptr);
-    // Deletes a folder: its feeds and folders move up to its place, or are
-    // deleted with it.
-    void DeleteFolder(QTreeWidgetItem* folder, bool withContents);
-    // Moves a feed or folder into `parent` at child position `index` (the
-    // end when out of range). Returns false for a move that cannot be (the
-    // root, into itself or one of its own folders).
-    bool MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index = -1);
-    // Between these, folders' sums and the filter wait: a batch of many
-    // feeds (a server's list) takes each once at the end, for `node` and
-    // everything under it, instead of once per feed.
-    void BeginDeferredFolderCaptions() { FFolderCaptionsDeferred = true; }
-    void EndDeferredFolderCaptions(QTreeWidgetItem* node);
-    bool FFolderCaptionsDeferred = false;
-    // The feed nodes at or under `node`, in the tree's order.
-    std::vector<QTreeWidgetItem*> FeedNodesUnder(QTreeWidgetItem* node) const;
-    // The sum of the unread counts of the feeds under a node.
-    static long long UnreadUnder(const QTreeWidgetItem* node);
-    // Shows only the feeds whose caption or address holds `text` (any case),
-    // with their folders; an empty text shows everything again.
-    void SetFeedFilter(const QString& text);
     // Asks how a folder is deleted: 0 cancels, 1 keeps its contents (they
     // move up), 2 deletes them too. Tests replace it.
     std::function<int(QTreeWidgetItem* folder)> AskDeleteFolder;
     void ActionNewFolderExecute();
-    // Fills the "Move to" menu with the root and every folder.
-    void FillMoveToMenu();
     QAction* ActionNewFolder = nullptr;
     QAction* ActionFilterFeeds = nullptr;
     QMenu* MenuMoveTo = nullptr;
@@ -329,7 +173,6 @@ public:
     QMenu* PopupMenuTrayIcon = nullptr;
     QToolBar* ToolBar = nullptr;
     QSplitter* SplitterV = nullptr;
-    QTreeWidget* TreeView = nullptr;
     // The reading pane, which creates the browser when a page is shown and
     // releases it while the window is hidden (Browser() reaches it).
     TReadingPane* ReadingPane = nullptr;
@@ -527,7 +370,6 @@ public:
     // Set while a sync's result is applied: those edits come from the
     // server and are not sent back to it.
     bool FApplyingSync = false;
-    bool FImportRunning = false;
     void ApplyAccountSubscriptions(const std::string& accountId, const greader::TSubscriptionChanges& changes);
     std::string AccountFeedFor(const std::string& accountId, const std::string& stream, const std::string& title);
     std::map<std::string, std::string> AccountFeedIds(const std::string& accountId) const;
@@ -650,43 +492,16 @@ private:
     std::unique_ptr<TReadStateController> FItems;
     void CreateMenus();
     void CreateWidgets();
+    // Called by the constructor: the feed list's controller and its host.
+    void ConnectFeedList();
     void CreateTrayIcon();
     void FormCreate();
     // Loads config.xml into the option store; raises an error naming the
     // file and the reason when it does not load.
     void LoadConfigFile();
-    // A feed node for an element, with its icon and caption, not yet in
-    // the tree.
-    std::unique_ptr<QTreeWidgetItem> NewFeedNode(xml::Node item);
-    std::unique_ptr<QTreeWidgetItem> NewFolderNode(xml::Node folder);
-    // Builds the nodes of a container element's feeds and folders under
-    // `parent`, indexing the feeds.
-    void BuildNodes(QTreeWidgetItem* parent, const xml::Node& container);
-    // Opens the folders under `node` as their elements say.
-    void RestoreExpansion(QTreeWidgetItem* node);
-    // Brings the captions of the folders above `node` up to date.
-    void UpdateFolderCaptions(QTreeWidgetItem* node);
-    // The node of the list or of a <folder> element, its folder nodes made
-    // where they are missing.
-    QTreeWidgetItem* NodeForContainer(const xml::Node& container);
-    // Makes the nodes of feeds just appended to the list (and of the folders
-    // made for them), entering each parent's new rows in one go.
-    void AttachNewFeeds(const std::vector<xml::Node>& items);
-    // Set while the filter opens folders, which must not be remembered.
-    bool FFiltering = false;
-    QIcon FFolderIcon;
-    // Enters a node of the tree into the id lookup.
-    void RememberFeedNode(QTreeWidgetItem* node);
-    // Drops a node that is about to be deleted from the id lookup.
-    void ForgetFeedNode(QTreeWidgetItem* node, const std::string& id);
     // Stores the window's size and the tree's width.
     void FormClose();
     void RestoreGeometry();
-    // Appends a new <item> (attributes in their stored order) with the next
-    // id to `container` (the feed list when null) and advances the counter.
-    // Many feeds in a row take their ids from one `ids`.
-    xml::Node AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container = {},
-                                feedlist::TFeedIds* ids = nullptr);
     // Runs a user-interface handler; an error is shown in a message box
     // instead of escaping into the event loop.
     template <typename F>
@@ -700,20 +515,10 @@ private:
     void ShowHandlerError(const std::exception& error);
 
     std::unique_ptr<TOptions> FOptions;
+    TFeedTree* FTree = nullptr;
+    std::unique_ptr<TFeedListController> FFeeds;
     // The Add Feed dialog while it is open.
     QPointer<TFormAddFeed> FAddFeedDialog;
-    QIcon FFeedIcon;
-    QIcon FRootIcon;
-    // An icon of the feed tree, drawn once at the tree's icon size.
-    QIcon TreeIcon(const QString& path) const;
-    // The feed nodes by their element's id, kept by AddFeedNode, DeleteFeed
-    // and LoadFeedList.
-    std::unordered_map<std::string, QTreeWidgetItem*> FFeedNodes;
-    // Ids more than one node was given (a hand-edited list).
-    std::set<std::string> FRepeatedFeedIds;
-    // Changes whenever the tree's rows or a feed's own interval or address
-    // change: the polling thread reads the feed list again only then.
-    std::uint64_t FFeedListVersion = 0;
     bool FStartInTray = false;
     bool FStartMaximized = false;
     bool FClosed = false;

@@ -62,7 +62,7 @@ std::optional<std::string> TFormMain::ExistingAccount(const std::string& base, c
 std::string TFormMain::AddAccount(const std::string& base, const std::string& user, const std::string& caption) {
     xml::Node items = FOptions->GetConfigNode(feedlist::kItemsPath);
     const accountlist::TAccountRecord record = accountsetup::NewRecord(items, base, user, caption);
-    NodeForContainer(accountlist::AddAccount(items, record));
+    FTree->NodeForContainer(accountlist::AddAccount(items, record));
     FOptions->Save();
     return record.Id;
 }
@@ -88,7 +88,7 @@ void TFormMain::RenameAccount(const std::string& id, const std::string& caption)
     xml::Node folder = accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), id);
     if (!folder || caption.empty()) return;
     folder.SetAttribute("caption", caption);
-    UpdateNodeCaption(NodeForContainer(folder));
+    FTree->UpdateNodeCaption(FTree->NodeForContainer(folder));
     FOptions->Save();
 }
 
@@ -96,7 +96,7 @@ void TFormMain::RemoveAccount(const std::string& id) {
     const xml::Node folder = accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), id);
     // Its feeds go as deleted feeds do (stored copies, remembered items);
     // local feeds are never inside an account's folder.
-    if (folder) DeleteFolder(NodeForContainer(folder), true);
+    if (folder) FFeeds->DeleteFolder(FTree->NodeForContainer(folder), true);
     const QString key = Q(id);
     FPasswordAsking.erase(key);
     FPasswordDeclined.erase(key);

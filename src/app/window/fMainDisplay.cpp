@@ -65,21 +65,21 @@ void TFormMain::ConnectPage() {
     // The selection itself when it is the feed: a hand-edited list may give
     // two nodes one id.
     auto nodeOf = [this](const std::string& id) {
-        QTreeWidgetItem* current = TreeView->currentItem();
-        return !id.empty() && FeedIdOf(GetFeedItem(current)) == id ? current : FindFeedNodeById(id);
+        QTreeWidgetItem* current = FTree->currentItem();
+        return !id.empty() && FeedIdOf(TFeedTree::GetFeedItem(current)) == id ? current : FTree->FindFeedNodeById(id);
     };
     TFeedPageController::THost page;
     page.ConfigNode = [this](const std::string& path) { return FOptions->GetConfigNode(path); };
-    page.FeedItem = [this, nodeOf](const std::string& id) { return GetFeedItem(nodeOf(id)); };
+    page.FeedItem = [this, nodeOf](const std::string& id) { return TFeedTree::GetFeedItem(nodeOf(id)); };
     page.SelectFeed = [this, nodeOf](const std::string& id) {
         QTreeWidgetItem* node = nodeOf(id);
-        if (TreeView->currentItem() != node) {
+        if (FTree->currentItem() != node) {
             // Selecting runs the selection handler, which shows the feed.
-            TreeView->setCurrentItem(node);
-            if (TreeView->currentItem() == node) return true;
+            FTree->setCurrentItem(node);
+            if (FTree->currentItem() == node) return true;
         }
         for (QTreeWidgetItem* parent = node->parent(); parent; parent = parent->parent()) parent->setExpanded(true);
-        TreeView->scrollToItem(node);
+        FTree->scrollToItem(node);
         return false;
     };
     page.ShowPage = [this](const xml::Node& item, const std::function<qint64(const QJsonObject&)>& navigate) {
@@ -104,4 +104,4 @@ void TFormMain::ConnectPage() {
     FTray = new TTrayController(std::move(tray), ActionShowQuillet, ActionHideQuillet, this);
 }
 
-void TFormMain::ShowFeed(QTreeWidgetItem* node) { FPage->Show(FeedIdOf(GetFeedItem(node))); }
+void TFormMain::ShowFeed(QTreeWidgetItem* node) { FPage->Show(FeedIdOf(TFeedTree::GetFeedItem(node))); }

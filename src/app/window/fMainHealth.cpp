@@ -25,31 +25,33 @@ void TFormMain::ConnectFeedHealth() {
     host.Guarded = [this](const std::function<void()>& handler) { Guarded(handler); };
     host.FeedIds = [this] {
         std::vector<std::string> ids;
-        for (QTreeWidgetItem* node : FeedNodesUnder(RootNode()))
-            ids.push_back(GetFeedItem(node).Attribute("id").value_or(""));
+        for (QTreeWidgetItem* node : FTree->FeedNodesUnder(FTree->RootNode()))
+            ids.push_back(TFeedTree::GetFeedItem(node).Attribute("id").value_or(""));
         return ids;
     };
     host.FeedItem = [this](const std::string& id) {
-        QTreeWidgetItem* node = FindFeedNodeById(id);
-        return node ? GetFeedItem(node) : xml::Node();
+        QTreeWidgetItem* node = FTree->FindFeedNodeById(id);
+        return node ? TFeedTree::GetFeedItem(node) : xml::Node();
     };
-    host.FeedName = [this](const std::string& id) { return FeedDisplayText(GetFeedItem(FindFeedNodeById(id))); };
+    host.FeedName = [this](const std::string& id) {
+        return TFeedTree::FeedDisplayText(TFeedTree::GetFeedItem(FTree->FindFeedNodeById(id)));
+    };
     host.ShowFeedState = [this](const std::string& id) {
-        if (QTreeWidgetItem* node = FindFeedNodeById(id)) ShowFeedState(node);
+        if (QTreeWidgetItem* node = FTree->FindFeedNodeById(id)) ShowFeedState(node);
     };
     host.SetFeedAddress = [this](const std::string& id, const std::string& url) {
-        if (QTreeWidgetItem* node = FindFeedNodeById(id)) SetFeedAddress(node, url);
+        if (QTreeWidgetItem* node = FTree->FindFeedNodeById(id)) SetFeedAddress(node, url);
     };
     host.UpdateFeed = [this](const std::string& id) {
-        if (QTreeWidgetItem* node = FindFeedNodeById(id)) UpdateFeed(node);
+        if (QTreeWidgetItem* node = FTree->FindFeedNodeById(id)) UpdateFeed(node);
     };
     host.EditFeed = [this](const std::string& id) {
-        if (QTreeWidgetItem* node = FindFeedNodeById(id)) OpenFeedProperties(node);
+        if (QTreeWidgetItem* node = FTree->FindFeedNodeById(id)) OpenFeedProperties(node);
     };
     host.DeleteFeed = [this](const std::string& id) {
-        QTreeWidgetItem* node = FindFeedNodeById(id);
+        QTreeWidgetItem* node = FTree->FindFeedNodeById(id);
         if (!node) return;
-        TreeView->setCurrentItem(node);
+        FTree->setCurrentItem(node);
         ActionDeleteFeedExecute();
     };
     host.ChooseFeedOnPage = [this](const std::string& id, const std::string& url, const QString& title) {
@@ -75,16 +77,16 @@ void TFormMain::ConnectFeedHealth() {
 }
 
 void TFormMain::SetFeedAddress(QTreeWidgetItem* node, const std::string& url) {
-    xml::Node item = GetFeedItem(node);
+    xml::Node item = TFeedTree::GetFeedItem(node);
     if (!item || url.empty()) return;
     item.SetAttribute("url", url);
-    ++FFeedListVersion;
+    FTree->NoteListChanged();
     for (const char* name : kValidatorAttributes)
         if (item.HasAttribute(name)) item.RemoveAttribute(name);
     if (item.HasAttribute("stopped")) item.RemoveAttribute("stopped");
     FRetryAfter.erase(item.Attribute("id").value_or(""));
     static_cast<TFeedNode*>(node)->SetFailure(QString(), QDateTime());
-    UpdateNodeCaption(node);
+    FTree->UpdateNodeCaption(node);
     ShowFeedState(node);
     ScheduleConfigSave();
 }
@@ -96,8 +98,8 @@ std::string TFormMain::ChooseFeedOnPage(const std::string& id, const std::string
     // Another feed of the list is not taken twice; this one may be found.
     dialog.FindExisting = [this, id](const std::string& found) -> std::optional<QString> {
         const std::string wanted = discover::ComparableUrl(found);
-        for (QTreeWidgetItem* other : FeedNodesUnder(RootNode())) {
-            const xml::Node item = GetFeedItem(other);
+        for (QTreeWidgetItem* other : FTree->FeedNodesUnder(FTree->RootNode())) {
+            const xml::Node item = TFeedTree::GetFeedItem(other);
             if (item.Attribute("id").value_or("") != id &&
                 discover::ComparableUrl(item.Attribute("url").value_or("")) == wanted)
                 return other->text(0);

@@ -8,7 +8,7 @@
 void TFormMain::ConnectNotifications() {
     TNotifyController::THost host;
     host.Options = [this] { return FOptions.get(); };
-    host.SelectedFeed = [this] { return GetFeedItem(TreeView->currentItem()); };
+    host.SelectedFeed = [this] { return TFeedTree::GetFeedItem(FTree->currentItem()); };
     host.ShowStatus = [this](const QString& text) { SetStatusText(0, text); };
     host.ScheduleConfigSave = [this] { ScheduleConfigSave(); };
     host.ShowBalloon = [this](const QString& title, const QString& text, int timeoutSeconds) {
@@ -23,7 +23,7 @@ void TFormMain::ConnectNotifications() {
         menu->insertAction(copy >= 0 && copy + 1 < actions.size() ? actions[copy + 1] : nullptr, FNotify->Action());
         connect(menu, &QMenu::aboutToShow, FNotify, &TNotifyController::RefreshAction);
     }
-    connect(TreeView, &QTreeWidget::currentItemChanged, FNotify, &TNotifyController::RefreshAction);
+    connect(FTree, &QTreeWidget::currentItemChanged, FNotify, &TNotifyController::RefreshAction);
     connect(this, &TFormMain::feedDeleted, FNotify, &TNotifyController::FeedDeleted);
     connect(this, &TFormMain::feedUpdateFinished, FNotify, &TNotifyController::NoteUpdate);
 }

@@ -6,33 +6,36 @@
 #include "FeedPropertiesController.h"
 
 void TFormMain::ConnectFeedProperties() {
-    auto nodeOf = [this](const std::string& id) { return FindFeedNodeById(id); };
+    auto nodeOf = [this](const std::string& id) { return FTree->FindFeedNodeById(id); };
     TFeedPropertiesController::THost host;
-    host.FeedItem = [this, nodeOf](const std::string& id) { return GetFeedItem(nodeOf(id)); };
+    host.FeedItem = [this, nodeOf](const std::string& id) { return TFeedTree::GetFeedItem(nodeOf(id)); };
     host.FolderOf = [this, nodeOf](const std::string& id) {
         QTreeWidgetItem* node = nodeOf(id);
-        return node ? ContainerElement(node->parent()) : xml::Node();
+        return node ? FTree->ContainerElement(node->parent()) : xml::Node();
     };
     host.Folders = [this] {
         std::vector<TFeedPropertiesController::TFolderChoice> folders;
         // Depth first in the tree's order, without recursion.
-        std::vector<std::pair<QTreeWidgetItem*, int>> pending{{RootNode(), 0}};
+        std::vector<std::pair<QTreeWidgetItem*, int>> pending{{FTree->RootNode(), 0}};
         while (!pending.empty()) {
             const auto [node, depth] = pending.back();
             pending.pop_back();
             if (!node) continue;
             const QString caption =
-                IsFolderNode(node) ? QString::fromStdString(
-                                         static_cast<TFolderNode*>(node)->Folder().Attribute("caption").value_or(""))
-                                   : node->text(0);
-            folders.push_back({ContainerElement(node), caption, depth});
+                TFeedTree::IsFolderNode(node)
+                    ? QString::fromStdString(
+                          static_cast<TFolderNode*>(node)->Folder().Attribute("caption").value_or(""))
+                    : node->text(0);
+            folders.push_back({FTree->ContainerElement(node), caption, depth});
             for (int i = node->childCount() - 1; i >= 0; --i)
-                if (IsFolderNode(node->child(i))) pending.push_back({node->child(i), depth + 1});
+                if (TFeedTree::IsFolderNode(node->child(i))) pending.push_back({node->child(i), depth + 1});
         }
         return folders;
     };
     host.AccountOf = [this, nodeOf](const std::string& id) { return AccountIdOf(nodeOf(id)); };
-    host.AccountFolder = [this](const std::string& accountId) { return ContainerElement(AccountNode(accountId)); };
+    host.AccountFolder = [this](const std::string& accountId) {
+        return FTree->ContainerElement(AccountNode(accountId));
+    };
     host.HealthCause = [this](const std::string& id) { return FFeedHealth->Cause(id); };
     host.LastFailure = [nodeOf](const std::string& id) {
         auto* feed = static_cast<TFeedNode*>(nodeOf(id));
@@ -45,17 +48,17 @@ void TFormMain::ConnectFeedProperties() {
         static_cast<TFeedNode*>(node)->SetFailure(QString(), QDateTime());
         ShowFeedState(node);
     };
-    host.FeedListChanged = [this] { ++FFeedListVersion; };
+    host.FeedListChanged = [this] { FTree->NoteListChanged(); };
     host.AccountFeedRenamed = [this, nodeOf](const std::string& id, const std::string& oldCaption) {
         AccountNodeRenamed(nodeOf(id), oldCaption);
     };
     host.AccountFeedReaddressed = [this, nodeOf](const std::string& id, const std::string& oldUrl,
                                                  const xml::Node& folder) {
-        AccountFeedReaddressed(nodeOf(id), oldUrl, NodeForContainer(folder));
+        AccountFeedReaddressed(nodeOf(id), oldUrl, FTree->NodeForContainer(folder));
     };
-    host.ShowCaption = [this, nodeOf](const std::string& id) { UpdateNodeCaption(nodeOf(id)); };
+    host.ShowCaption = [this, nodeOf](const std::string& id) { FTree->UpdateNodeCaption(nodeOf(id)); };
     host.MoveTo = [this, nodeOf](const std::string& id, const xml::Node& folder) {
-        MoveNode(nodeOf(id), NodeForContainer(folder));
+        FFeeds->MoveNode(nodeOf(id), FTree->NodeForContainer(folder));
     };
     host.Save = [this] {
         FOptions->Save();
@@ -67,6 +70,6 @@ void TFormMain::ConnectFeedProperties() {
 
 void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
     Guarded([&] {
-        if (const xml::Node item = GetFeedItem(node)) FProperties->Open(item.Attribute("id").value_or(""));
+        if (const xml::Node item = TFeedTree::GetFeedItem(node)) FProperties->Open(item.Attribute("id").value_or(""));
     });
 }

@@ -118,7 +118,7 @@ void TFormMain::StartAccountSync(const std::string& accountId, const std::string
         accountlist::RecordOf(accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), accountId));
     if (!record) return;
     // Refusals kept from before a restart show until the user acts on them.
-    for (QTreeWidgetItem* node : FeedNodesUnder(AccountNode(accountId))) ShowSubscriptionRefused(node);
+    for (QTreeWidgetItem* node : FTree->FeedNodesUnder(AccountNode(accountId))) ShowSubscriptionRefused(node);
 
     TAccountSyncRunner::THost host;
     host.ApplySubscriptions = [this, accountId](const greader::TSubscriptionChanges& changes) {
@@ -151,7 +151,7 @@ void TFormMain::StopAccountSync(const std::string& accountId) {
     if (QTreeWidgetItem* node = AccountNode(accountId)) {
         auto* folder = static_cast<TFolderNode*>(node);
         folder->ShowState(folder->ToolTip().isEmpty() ? QIcon() : FFailedFeedIcon, folder->ToolTip());
-        TreeView->viewport()->update();
+        FTree->viewport()->update();
     }
 }
 
@@ -170,7 +170,7 @@ bool TFormMain::AccountSyncing(const std::string& accountId) const {
 
 std::string TFormMain::AccountIdOf(QTreeWidgetItem* node) const {
     for (QTreeWidgetItem* up = node; up; up = up->parent()) {
-        if (!IsFolderNode(up)) continue;
+        if (!TFeedTree::IsFolderNode(up)) continue;
         const xml::Node folder = static_cast<TFolderNode*>(up)->Folder();
         if (accountlist::IsAccountFolder(folder)) return folder.Attribute("account").value_or("");
     }
@@ -178,18 +178,20 @@ std::string TFormMain::AccountIdOf(QTreeWidgetItem* node) const {
 }
 
 QTreeWidgetItem* TFormMain::AccountNode(const std::string& accountId) const {
-    QTreeWidgetItem* root = RootNode();
+    QTreeWidgetItem* root = FTree->RootNode();
     if (!root || accountId.empty()) return nullptr;
     for (int i = 0; i < root->childCount(); ++i) {
         QTreeWidgetItem* child = root->child(i);
-        if (IsFolderNode(child) && static_cast<TFolderNode*>(child)->Folder().Attribute("account") == accountId)
+        if (TFeedTree::IsFolderNode(child) &&
+            static_cast<TFolderNode*>(child)->Folder().Attribute("account") == accountId)
             return child;
     }
     return nullptr;
 }
 
 std::string TFormMain::AccountLabelOf(QTreeWidgetItem* folder) const {
-    if (!IsFolderNode(folder) || accountlist::IsAccountFolder(static_cast<TFolderNode*>(folder)->Folder())) return {};
+    if (!TFeedTree::IsFolderNode(folder) || accountlist::IsAccountFolder(static_cast<TFolderNode*>(folder)->Folder()))
+        return {};
     return FolderCaption(folder);
 }
 
@@ -202,7 +204,7 @@ void TFormMain::ShowAccountState(const std::string& accountId, bool busy, const 
     // A sync starting keeps the last failure's words until it ends.
     auto* folder = static_cast<TFolderNode*>(node);
     folder->ShowState(icon, busy ? folder->ToolTip() : toolTip);
-    if (node->treeWidget() == TreeView) TreeView->viewport()->update(TreeView->visualItemRect(node));
+    if (node->treeWidget() == FTree) FTree->viewport()->update(FTree->visualItemRect(node));
 }
 
 // ---------------------------------------------------------------------------
@@ -210,8 +212,8 @@ void TFormMain::ShowAccountState(const std::string& accountId, bool busy, const 
 
 std::map<std::string, std::string> TFormMain::AccountFeedIds(const std::string& accountId) const {
     std::map<std::string, std::string> ids;
-    for (QTreeWidgetItem* node : FeedNodesUnder(AccountNode(accountId))) {
-        const xml::Node item = GetFeedItem(node);
+    for (QTreeWidgetItem* node : FTree->FeedNodesUnder(AccountNode(accountId))) {
+        const xml::Node item = TFeedTree::GetFeedItem(node);
         const std::string stream = item.Attribute(kStreamAttribute).value_or("");
         if (!stream.empty()) ids.emplace(stream, item.Attribute("id").value_or(""));
     }
@@ -222,15 +224,15 @@ std::string TFormMain::AccountFeedFor(const std::string& accountId, const std::s
                                       const std::string& title) {
     QTreeWidgetItem* account = AccountNode(accountId);
     if (!account) return {};
-    for (QTreeWidgetItem* node : FeedNodesUnder(account)) {
-        const xml::Node item = GetFeedItem(node);
+    for (QTreeWidgetItem* node : FTree->FeedNodesUnder(account)) {
+        const xml::Node item = TFeedTree::GetFeedItem(node);
         if (item.Attribute(kStreamAttribute) == stream) return item.Attribute("id").value_or("");
     }
     // Subscribed elsewhere since the list was read: the next list gives its
     // address and folder.
-    xml::Node item = AppendFeedElement("", title, ContainerElement(account));
+    xml::Node item = FFeeds->AppendFeedElement("", title, FTree->ContainerElement(account));
     item.SetAttribute(kStreamAttribute, stream);
-    AddFeedNode(item, account);
+    FTree->AddFeedNode(item, account);
     ScheduleConfigSave();
     return item.Attribute("id").value_or("");
 }
@@ -247,18 +249,19 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
         QTreeWidgetItem* Account;
         ~TRestore() {
             Form.FApplyingSync = false;
-            Form.EndDeferredFolderCaptions(Account);
+            Form.Tree().EndDeferredFolderCaptions(Account);
         }
     } restore{*this, account};
-    BeginDeferredFolderCaptions();
+    FTree->BeginDeferredFolderCaptions();
 
     std::unordered_map<std::string, QTreeWidgetItem*> labelFolders;
     for (int i = 0; i < account->childCount(); ++i)
-        if (IsFolderNode(account->child(i))) labelFolders.emplace(FolderCaption(account->child(i)), account->child(i));
+        if (TFeedTree::IsFolderNode(account->child(i)))
+            labelFolders.emplace(FolderCaption(account->child(i)), account->child(i));
     const auto folderFor = [&](const std::string& label) {
         if (label.empty()) return account;
         QTreeWidgetItem*& folder = labelFolders[label];
-        if (!folder) folder = AddFolder(label, account);
+        if (!folder) folder = FFeeds->AddFolder(label, account);
         return folder;
     };
     if (changes.Listed)
@@ -272,10 +275,10 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
     const auto addWaiting = [&](QTreeWidgetItem* node) {
         taken.erase(node);
         waiting.push_back(node);
-        waitingAt[greader::LooseAddress(GetFeedItem(node).Attribute("url").value_or(""))].push_back(node);
+        waitingAt[greader::LooseAddress(TFeedTree::GetFeedItem(node).Attribute("url").value_or(""))].push_back(node);
     };
-    for (QTreeWidgetItem* node : FeedNodesUnder(account)) {
-        const xml::Node item = GetFeedItem(node);
+    for (QTreeWidgetItem* node : FTree->FeedNodesUnder(account)) {
+        const xml::Node item = TFeedTree::GetFeedItem(node);
         const std::string stream = item.Attribute(kStreamAttribute).value_or("");
         if (!stream.empty())
             byStream.emplace(stream, node);
@@ -302,7 +305,7 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
     // Subscribed from here: the node becomes the server's feed where it
     // stands, and what it held before comes again from the server.
     const auto adopt = [&](QTreeWidgetItem* node, const std::string& stream) {
-        xml::Node item = GetFeedItem(node);
+        xml::Node item = TFeedTree::GetFeedItem(node);
         item.SetAttribute(kStreamAttribute, stream);
         if (item.HasAttribute(kRefusedAttribute)) item.RemoveAttribute(kRefusedAttribute);
         MarkFeedUpdated(node);
@@ -324,11 +327,11 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
         if (!node) continue;
         if (outcome.Stream.empty()) {
             // Refused: the node stays, failing, for the user to mend or delete.
-            GetFeedItem(node).SetAttribute(kRefusedAttribute, outcome.Error);
+            TFeedTree::GetFeedItem(node).SetAttribute(kRefusedAttribute, outcome.Error);
             ShowSubscriptionRefused(node);
         } else if (byStream.count(outcome.Stream)) {
             // The account follows that feed already: the node was a second one.
-            DeleteFeed(node);
+            FFeeds->DeleteFeed(node);
         } else {
             expected.emplace(outcome.Stream, node);
         }
@@ -344,7 +347,7 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
                 std::to_string(feedlist::NextFeedId(*idCounter, FOptions->GetConfigNode(feedlist::kItemsPath))));
         }
         // The counter's own element holds no feed to walk.
-        return feedlist::AppendFeed(idCounter->Parent(), *idCounter, ContainerElement(folder), url, title, now);
+        return feedlist::AppendFeed(idCounter->Parent(), *idCounter, FTree->ContainerElement(folder), url, title, now);
     };
     const auto follow = [&](const greader::TAccountFeed& feed, QTreeWidgetItem* node) {
         const std::string label = feed.Folders.empty() ? std::string() : feed.Folders.front();
@@ -352,10 +355,10 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
             QTreeWidgetItem* folder = folderFor(label);
             xml::Node item = appendFeed(feed.Url, feed.Title, folder);
             item.SetAttribute(kStreamAttribute, feed.Id);
-            byStream[feed.Id] = AddFeedNode(item, folder);
+            byStream[feed.Id] = FTree->AddFeedNode(item, folder);
             return;
         }
-        xml::Node item = GetFeedItem(node);
+        xml::Node item = TFeedTree::GetFeedItem(node);
         if (!feed.Url.empty()) item.SetAttribute("url", feed.Url);
         if (adopted.count(node)) {
             // A name or folder given here while it waited wins, and goes to
@@ -367,13 +370,13 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
             if (here != label)
                 QueueAccountChange(accountId, [&](greader::TChangeQueue& queue) { queue.Move(feed.Id, label, here); });
             if (caption.empty()) item.SetAttribute("caption", feed.Title);
-            UpdateNodeCaption(node);
+            FTree->UpdateNodeCaption(node);
             return;
         }
         item.SetAttribute("caption", feed.Title);
-        UpdateNodeCaption(node);
+        FTree->UpdateNodeCaption(node);
         QTreeWidgetItem* folder = folderFor(label);
-        if (node->parent() != folder) MoveNode(node, folder);
+        if (node->parent() != folder) FFeeds->MoveNode(node, folder);
     };
     // By stream first: the feed's own, or the one answered for a
     // subscription; then, for the rest, by address loosely (the server's
@@ -402,7 +405,7 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
     std::vector<std::string> itemsToForget;
     for (const auto& feed : changes.Removed)
         if (const auto found = byStream.find(feed.Id); found != byStream.end())
-            DeleteFeed(found->second, &itemsToForget);
+            FFeeds->DeleteFeed(found->second, &itemsToForget);
     FItems->ForgetFeeds(std::move(itemsToForget));
     // A refusal read from the list saved before a restart shows again.
     for (QTreeWidgetItem* node : waiting)
@@ -413,10 +416,10 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
         const std::set<std::string> labels(changes.Labels.begin(), changes.Labels.end());
         for (int i = account->childCount() - 1; i >= 0; --i) {
             QTreeWidgetItem* child = account->child(i);
-            if (IsFolderNode(child) && child->childCount() == 0 && !labels.count(FolderCaption(child))) {
+            if (TFeedTree::IsFolderNode(child) && child->childCount() == 0 && !labels.count(FolderCaption(child))) {
                 static_cast<TFolderNode*>(child)->Folder().Remove();
                 // Never the next row: it would be shown and counted read.
-                if (TreeView->currentItem() == child) TreeView->setCurrentItem(account);
+                if (FTree->currentItem() == child) FTree->setCurrentItem(account);
                 delete child;
             }
         }
@@ -425,13 +428,13 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
 }
 
 void TFormMain::ShowSubscriptionRefused(QTreeWidgetItem* node) {
-    const std::string why = GetFeedItem(node).Attribute(kRefusedAttribute).value_or("");
+    const std::string why = TFeedTree::GetFeedItem(node).Attribute(kRefusedAttribute).value_or("");
     if (why.empty() || static_cast<TFeedNode*>(node)->Failed()) return;
     MarkFeedFailed(node, Message("AccountSubscribeRefused", {why}, Q(why)).toStdString());
 }
 
 void TFormMain::ApplyAccountBatch(const TAccountBatchApplied& batch) {
-    QTreeWidgetItem* node = FindFeedNodeById(batch.FeedId);
+    QTreeWidgetItem* node = FTree->FindFeedNodeById(batch.FeedId);
     if (!node) {
         // Deleted while its items were on the way.
         std::error_code ignored;
@@ -439,13 +442,13 @@ void TFormMain::ApplyAccountBatch(const TAccountBatchApplied& batch) {
         FItems->ForgetFeed(batch.FeedId);
         return;
     }
-    xml::Node item = GetFeedItem(node);
+    xml::Node item = TFeedTree::GetFeedItem(node);
     ++FStoredCopyWrites[batch.FeedId];
     FItems->With([item, id = batch.FeedId](items::TItemStore& store) mutable {
         item.SetAttribute("unread", std::to_string(store.UnreadCount(id)));
     });
     item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
-    UpdateNodeCaption(node);
+    FTree->UpdateNodeCaption(node);
     if (batch.Document && !batch.Fresh.empty())
         FNotify->AnnounceNewItems(item, *batch.Document, static_cast<int>(batch.Fresh.size()), &batch.Fresh,
                                   &batch.Verdicts);
@@ -457,13 +460,13 @@ void TFormMain::AccountSyncEnded(const std::string& accountId, const TAccountSyn
     if (!ended.ReadChangedFeeds.empty()) {
         FItems->With([this, ids = ended.ReadChangedFeeds](items::TItemStore& store) {
             for (const std::string& id : ids) {
-                QTreeWidgetItem* node = FindFeedNodeById(id);
+                QTreeWidgetItem* node = FTree->FindFeedNodeById(id);
                 if (!node) continue;
-                GetFeedItem(node).SetAttribute("unread", std::to_string(store.UnreadCount(id)));
-                UpdateNodeCaption(node);
+                TFeedTree::GetFeedItem(node).SetAttribute("unread", std::to_string(store.UnreadCount(id)));
+                FTree->UpdateNodeCaption(node);
             }
         });
-        TreeView->viewport()->update();
+        FTree->viewport()->update();
         ScheduleConfigSave();
     }
     if (!ended.Rejected.empty())
@@ -517,7 +520,7 @@ void TFormMain::QueueAccountChange(const std::string& accountId,
 }
 
 void TFormMain::AccountFeedsRead(const std::string& feedId, const std::vector<std::string>& keys) {
-    QTreeWidgetItem* node = FindFeedNodeById(feedId);
+    QTreeWidgetItem* node = FTree->FindFeedNodeById(feedId);
     const std::string account = AccountIdOf(node);
     if (account.empty() || keys.empty()) return;
     FReadBeforeKeys[feedId] = keys;
@@ -530,20 +533,20 @@ void TFormMain::AccountFeedsUnread(const std::string& feedId) {
     if (found == FReadBeforeKeys.end()) return;
     const auto ids = ItemIdsOfKeys(found->second);
     FReadBeforeKeys.erase(found);
-    QueueAccountChange(AccountIdOf(FindFeedNodeById(feedId)),
+    QueueAccountChange(AccountIdOf(FTree->FindFeedNodeById(feedId)),
                        [&](greader::TChangeQueue& queue) { queue.MarkUnread(ids); });
 }
 
 void TFormMain::AccountNodeRenamed(QTreeWidgetItem* node, const std::string& oldCaption) {
     const std::string account = AccountIdOf(node);
     if (account.empty()) return;
-    if (IsFolderNode(node)) {
+    if (TFeedTree::IsFolderNode(node)) {
         const std::string now = AccountLabelOf(node);
         if (!now.empty() && now != oldCaption)
             QueueAccountChange(account, [&](greader::TChangeQueue& queue) { queue.RenameLabel(oldCaption, now); });
         return;
     }
-    const xml::Node item = GetFeedItem(node);
+    const xml::Node item = TFeedTree::GetFeedItem(node);
     const std::string stream = item.Attribute(kStreamAttribute).value_or("");
     const std::string caption = item.Attribute("caption").value_or("");
     if (!stream.empty() && !caption.empty() && caption != oldCaption)
@@ -553,19 +556,20 @@ void TFormMain::AccountNodeRenamed(QTreeWidgetItem* node, const std::string& old
 void TFormMain::AccountNodeDeleting(QTreeWidgetItem* node, bool withContents) {
     const std::string account = AccountIdOf(node);
     if (account.empty()) return;
-    if (IsFolderNode(node)) {
+    if (TFeedTree::IsFolderNode(node)) {
         const std::string label = AccountLabelOf(node);
         if (label.empty()) return;  // the account itself goes by its settings
         QueueAccountChange(account, [&](greader::TChangeQueue& queue) {
             if (withContents)
-                for (QTreeWidgetItem* feed : FeedNodesUnder(node))
-                    if (const auto stream = GetFeedItem(feed).Attribute(kStreamAttribute); stream && !stream->empty())
+                for (QTreeWidgetItem* feed : FTree->FeedNodesUnder(node))
+                    if (const auto stream = TFeedTree::GetFeedItem(feed).Attribute(kStreamAttribute);
+                        stream && !stream->empty())
                         queue.Unsubscribe(*stream);
             queue.DeleteLabel(label);
         });
         return;
     }
-    const std::string stream = GetFeedItem(node).Attribute(kStreamAttribute).value_or("");
+    const std::string stream = TFeedTree::GetFeedItem(node).Attribute(kStreamAttribute).value_or("");
     if (!stream.empty()) QueueAccountChange(account, [&](greader::TChangeQueue& queue) { queue.Unsubscribe(stream); });
 }
 
@@ -576,14 +580,15 @@ bool TFormMain::AccountNodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* parent
     if (from.empty() && to.empty()) return true;
     // The account's own folder stays where it is, and nothing leaves an
     // account by a move: its feeds are the server's.
-    if (IsFolderNode(node) && accountlist::IsAccountFolder(static_cast<TFolderNode*>(node)->Folder()))
-        return parent == RootNode();
+    if (TFeedTree::IsFolderNode(node) && accountlist::IsAccountFolder(static_cast<TFolderNode*>(node)->Folder()))
+        return parent == FTree->RootNode();
     if (!from.empty() && from != to) return false;
     if (!from.empty()) {
         // Within the account: labels are one level deep.
-        if (IsFolderNode(node)) return false;
-        if (IsFolderNode(parent) && parent != AccountNode(to) && parent->parent() != AccountNode(to)) return false;
-        const std::string stream = GetFeedItem(node).Attribute(kStreamAttribute).value_or("");
+        if (TFeedTree::IsFolderNode(node)) return false;
+        if (TFeedTree::IsFolderNode(parent) && parent != AccountNode(to) && parent->parent() != AccountNode(to))
+            return false;
+        const std::string stream = TFeedTree::GetFeedItem(node).Attribute(kStreamAttribute).value_or("");
         const std::string oldLabel = AccountLabelOf(node->parent());
         const std::string newLabel = AccountLabelOf(parent);
         if (!stream.empty() && oldLabel != newLabel)
@@ -592,12 +597,13 @@ bool TFormMain::AccountNodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* parent
     }
     // Move to account: local feeds are subscribed to on the server, into
     // the label of the folder they go to (or of the folder moved in).
-    if (IsFolderNode(parent) && parent != AccountNode(to) && parent->parent() != AccountNode(to)) return false;
-    const std::string label = IsFolderNode(node) ? FolderCaption(node) : AccountLabelOf(parent);
-    if (IsFolderNode(node) && parent != AccountNode(to)) return false;
-    for (QTreeWidgetItem* feed : FeedNodesUnder(node))
-        if (!GetFeedItem(feed).Attribute("url").value_or("").empty()) {
-            const xml::Node item = GetFeedItem(feed);
+    if (TFeedTree::IsFolderNode(parent) && parent != AccountNode(to) && parent->parent() != AccountNode(to))
+        return false;
+    const std::string label = TFeedTree::IsFolderNode(node) ? FolderCaption(node) : AccountLabelOf(parent);
+    if (TFeedTree::IsFolderNode(node) && parent != AccountNode(to)) return false;
+    for (QTreeWidgetItem* feed : FTree->FeedNodesUnder(node))
+        if (!TFeedTree::GetFeedItem(feed).Attribute("url").value_or("").empty()) {
+            const xml::Node item = TFeedTree::GetFeedItem(feed);
             QueueAccountChange(to, [&](greader::TChangeQueue& queue) {
                 queue.Subscribe(item.Attribute("url").value_or(""), item.Attribute("caption").value_or(""), label);
             });
@@ -609,7 +615,7 @@ void TFormMain::AccountFeedReaddressed(QTreeWidgetItem* node, const std::string&
     const std::string account = AccountIdOf(node);
     if (account.empty()) return;
     if (AccountIdOf(folder) != account) folder = node->parent();  // nothing leaves an account by a move
-    xml::Node item = GetFeedItem(node);
+    xml::Node item = TFeedTree::GetFeedItem(node);
     const std::string stream = item.Attribute(kStreamAttribute).value_or("");
     if (stream.empty()) {
         // Still waiting: a subscription to the old address not sent yet
@@ -637,19 +643,19 @@ void TFormMain::AccountFeedReaddressed(QTreeWidgetItem* node, const std::string&
 QTreeWidgetItem* TFormMain::AccountLabelFolder(QTreeWidgetItem* account, const std::string& label) {
     if (label.empty()) return account;
     for (int i = 0; i < account->childCount(); ++i)
-        if (IsFolderNode(account->child(i)) && FolderCaption(account->child(i)) == label) return account->child(i);
-    return AddFolder(label, account);
+        if (TFeedTree::IsFolderNode(account->child(i)) && FolderCaption(account->child(i)) == label)
+            return account->child(i);
+    return FFeeds->AddFolder(label, account);
 }
 
-TFormMain::TImportResult TFormMain::ImportToAccount(const std::vector<opml::Outline>& outlines,
-                                                    QTreeWidgetItem* account) {
+TImportResult TFormMain::ImportToAccount(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account) {
     const std::string accountId = AccountIdOf(account);
     if (accountId.empty()) return {};
     // What the account follows already, by the address it shows.
     std::vector<std::string> known;
     std::set<std::string> knownLoose;
-    for (QTreeWidgetItem* node : FeedNodesUnder(account)) {
-        known.push_back(GetFeedItem(node).Attribute("url").value_or(""));
+    for (QTreeWidgetItem* node : FTree->FeedNodesUnder(account)) {
+        known.push_back(TFeedTree::GetFeedItem(node).Attribute("url").value_or(""));
         knownLoose.insert(greader::LooseAddress(known.back()));
     }
     opml::ImportPlan plan = opml::PlanImport(outlines, known);
@@ -671,7 +677,8 @@ TFormMain::TImportResult TFormMain::ImportToAccount(const std::vector<opml::Outl
                            FOptions->GetConfigNode(feedlist::kCounterPath));
     for (const opml::Outline& outline : plan.toAdd) {
         QTreeWidgetItem* folder = AccountLabelFolder(account, labelOf(outline));
-        AddFeedNode(AppendFeedElement(outline.url, outline.caption, ContainerElement(folder), &ids), folder);
+        FTree->AddFeedNode(
+            FFeeds->AppendFeedElement(outline.url, outline.caption, FTree->ContainerElement(folder), &ids), folder);
     }
     account->setExpanded(true);
     FOptions->Save();
@@ -681,10 +688,11 @@ TFormMain::TImportResult TFormMain::ImportToAccount(const std::vector<opml::Outl
 QTreeWidgetItem* TFormMain::AddAccountFeed(const std::string& url, QTreeWidgetItem* folder,
                                            const std::string& caption) {
     const std::string account = AccountIdOf(folder);
-    folder = TargetFolder(folder);
-    if (IsFolderNode(folder) && folder != AccountNode(account) && folder->parent() != AccountNode(account))
+    folder = FTree->TargetFolder(folder);
+    if (TFeedTree::IsFolderNode(folder) && folder != AccountNode(account) && folder->parent() != AccountNode(account))
         folder = AccountNode(account);
-    QTreeWidgetItem* node = AddFeedNode(AppendFeedElement(url, caption, ContainerElement(folder)), folder);
+    QTreeWidgetItem* node =
+        FTree->AddFeedNode(FFeeds->AppendFeedElement(url, caption, FTree->ContainerElement(folder)), folder);
     const std::string label = AccountLabelOf(folder);
     QueueAccountChange(account, [&](greader::TChangeQueue& queue) { queue.Subscribe(url, caption, label); });
     FOptions->Save();
@@ -693,13 +701,13 @@ QTreeWidgetItem* TFormMain::AddAccountFeed(const std::string& url, QTreeWidgetIt
 
 void TFormMain::FillMoveToAccountMenu() {
     MenuMoveToAccount->clear();
-    QTreeWidgetItem* moving = TreeView->currentItem();
-    if (!moving || moving == RootNode() || !AccountIdOf(moving).empty()) return;
+    QTreeWidgetItem* moving = FTree->currentItem();
+    if (!moving || moving == FTree->RootNode() || !AccountIdOf(moving).empty()) return;
     for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(feedlist::kItemsPath))) {
         QTreeWidgetItem* account = AccountNode(folder.Attribute("account").value_or(""));
         if (!account) continue;
         QAction* action = MenuMoveToAccount->addAction(Q(folder.Attribute("caption").value_or("")));
         connect(action, &QAction::triggered, this,
-                [this, moving, account] { Guarded([&] { MoveNode(moving, account); }); });
+                [this, moving, account] { Guarded([&] { FFeeds->MoveNode(moving, account); }); });
     }
 }

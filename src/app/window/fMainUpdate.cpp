@@ -161,7 +161,7 @@ void FreeInBackground(TFeedUpdate::TLargeParts parts) {
 // One update
 
 std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node) {
-    const xml::Node item = GetFeedItem(node);
+    const xml::Node item = TFeedTree::GetFeedItem(node);
     if (!item) return nullptr;
     TFeedUpdateRequest request;
     request.Id = item.Attribute("id").value_or("");
@@ -191,7 +191,7 @@ std::shared_ptr<TFeedUpdate> TFormMain::PrepareFeedUpdate(QTreeWidgetItem* node)
 void TFormMain::StartFeedUpdate(TFeedUpdate& update) {
     // A feed deleted since the update was prepared shows nothing; its
     // result will be dropped.
-    QTreeWidgetItem* node = FindFeedNodeById(update.Request().Id);
+    QTreeWidgetItem* node = FTree->FindFeedNodeById(update.Request().Id);
     if (!node) return;
     update.SetDisplayText(node->text(0).toStdString());
     SetStatusText(0, StatusMessage("UpdatingFeed", update.DisplayText()));
@@ -212,7 +212,7 @@ unsigned TFormMain::StoredCopyWrites(const std::string& id) const {
 void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
     // The feed may have been deleted while it was downloading: its result
     // is dropped and nothing is written for it.
-    QTreeWidgetItem* node = FindFeedNodeById(update.Request().Id);
+    QTreeWidgetItem* node = FTree->FindFeedNodeById(update.Request().Id);
     if (!node) {
         // What the download left in the item store goes with the feed.
         if (update.Recorded()) FItems->ForgetFeed(update.Request().Id);
@@ -220,7 +220,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
     }
     // The address was changed while the old one downloaded: its answer says
     // nothing about the feed as it is now.
-    if (GetFeedItem(node).Attribute("url").value_or("") != update.Request().Url) {
+    if (TFeedTree::GetFeedItem(node).Attribute("url").value_or("") != update.Request().Url) {
         MarkFeedBusy(node, false);
         return;
     }
@@ -236,7 +236,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
             return;
         }
         feed::TFeedDocument& downloaded = *update.Document();
-        xml::Node item = GetFeedItem(node);
+        xml::Node item = TFeedTree::GetFeedItem(node);
 
         FillEmptyCaption(item, downloaded);
         const std::string path = StoredCopyPath(update.Request().Id);
@@ -260,12 +260,12 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
         }
         // Refreshed even without unread items, so a caption just taken from
         // the channel shows at once.
-        UpdateNodeCaption(node);
+        FTree->UpdateNodeCaption(node);
         ++FStoredCopyWrites[update.Request().Id];
         SaveStoredCopy(downloaded, path, update.PendingStoredCopy());
         // The user is looking at this feed: the page reloads with the news,
         // which also counts them as read.
-        if (announced && TreeView->currentItem() == node) ShowFeed(node);
+        if (announced && FTree->currentItem() == node) ShowFeed(node);
         item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
         StoreValidators(item, update.Validators());
         SetStatusText(0, StatusMessage("UpdatedFeed", displayText));
@@ -286,7 +286,7 @@ void TFormMain::FinishFeedUpdate(TFeedUpdate& update) {
 }
 
 void TFormMain::UpdateFeed(QTreeWidgetItem* node) {
-    const xml::Node item = GetFeedItem(node);
+    const xml::Node item = TFeedTree::GetFeedItem(node);
     if (!item) return;
     // A second request for a feed that is already downloading adds nothing.
     const std::string id = item.Attribute("id").value_or("");
@@ -304,7 +304,7 @@ void TFormMain::UpdateFeed(QTreeWidgetItem* node) {
         poll.start(20);
         wait.exec();
         if (FUpdateStops != stopsBefore || FeedDownloading(id)) return;  // closing
-        node = FindFeedNodeById(id);
+        node = FTree->FindFeedNodeById(id);
         if (!node) return;  // deleted meanwhile
     }
 
@@ -331,17 +331,17 @@ void TFormMain::UpdateFeed(QTreeWidgetItem* node) {
 bool TFormMain::SecureFeedsOption() { return ReadBool(*FOptions, kSecureFeedsPath).value_or(false); }
 
 void TFormMain::ActionUpdateFeedExecute() {
-    QTreeWidgetItem* node = TreeView->currentItem();
+    QTreeWidgetItem* node = FTree->currentItem();
     // An account's feeds come with its sync.
     if (const std::string account = AccountIdOf(node); !account.empty()) {
         SyncAccount(account);
         return;
     }
-    if (IsFolderNode(node)) {
+    if (TFeedTree::IsFolderNode(node)) {
         UpdateAllUnder(node);
         return;
     }
-    if (GetFeedItem(node).IsNull()) return;
+    if (TFeedTree::GetFeedItem(node).IsNull()) return;
     // The busy cursor goes back however the update ends.
     struct TBusyCursor {
         TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -379,32 +379,33 @@ void TFormMain::StartUpdateThread() {
     if (FUpdateThread || !FOptions) return;
     TUpdateThread::THost host;
     host.Context = this;
-    host.RootNode = [this] { return RootNode(); };
+    host.RootNode = [this] { return FTree->RootNode(); };
     // An account's feeds are fetched by its server, never polled here.
     host.FeedNodes = [this] {
         std::vector<QTreeWidgetItem*> feeds;
-        QTreeWidgetItem* root = RootNode();
+        QTreeWidgetItem* root = FTree->RootNode();
         for (int i = 0; root && i < root->childCount(); ++i) {
             if (!AccountIdOf(root->child(i)).empty()) continue;
-            const auto some = FeedNodesUnder(root->child(i));
+            const auto some = FTree->FeedNodesUnder(root->child(i));
             feeds.insert(feeds.end(), some.begin(), some.end());
         }
         return feeds;
     };
-    host.ListVersion = [this] { return FFeedListVersion; };
+    host.ListVersion = [this] { return FTree->ListVersion(); };
     host.FeedId = [this](QTreeWidgetItem* node) {
-        const xml::Node item = GetFeedItem(node);
+        const xml::Node item = TFeedTree::GetFeedItem(node);
         return item ? item.Attribute("id").value_or("") : std::string();
     };
-    host.FindFeedNode = [this](const std::string& id) { return FindFeedNodeById(id); };
+    host.FindFeedNode = [this](const std::string& id) { return FTree->FindFeedNodeById(id); };
     host.Deferred = [this](QTreeWidgetItem* node) {
-        const xml::Node item = GetFeedItem(node);
+        const xml::Node item = TFeedTree::GetFeedItem(node);
         return item && PollingDeferred(item.Attribute("id").value_or(""));
     };
     host.PrepareUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
         try {
             // Never a second download of a feed that is downloading now.
-            if (const xml::Node item = GetFeedItem(node); item && FeedDownloading(item.Attribute("id").value_or("")))
+            if (const xml::Node item = TFeedTree::GetFeedItem(node);
+                item && FeedDownloading(item.Attribute("id").value_or("")))
                 return nullptr;
             return PrepareFeedUpdate(node);
         } catch (const std::exception&) {
@@ -413,18 +414,18 @@ void TFormMain::StartUpdateThread() {
     };
     host.UpdateIntervalSeconds = [this] { return UpdateIntervalSeconds(); };
     host.OwnInterval = [this](QTreeWidgetItem* node) -> std::optional<TUpdateThread::THost::TOwnInterval> {
-        const xml::Node item = GetFeedItem(node);
+        const xml::Node item = TFeedTree::GetFeedItem(node);
         if (!item) return std::nullopt;
         return ReadOwnInterval(item.Attribute("interval").value_or(""), item.Attribute("lastupdate").value_or(""));
     };
     host.Automatic = [this] { return AutomaticPolling(); };
     host.FeedUrl = [this](QTreeWidgetItem* node) {
-        const xml::Node item = GetFeedItem(node);
+        const xml::Node item = TFeedTree::GetFeedItem(node);
         return item ? item.Attribute("url").value_or("") : std::string();
     };
     host.FirstSeen = [this](QTreeWidgetItem* node) {
         std::vector<std::chrono::system_clock::time_point> times;
-        const xml::Node item = GetFeedItem(node);
+        const xml::Node item = TFeedTree::GetFeedItem(node);
         const std::shared_ptr<TItemBase>& base = FItems->Base();
         items::TItemStore* store = base ? base->ConnectionIfOpened() : nullptr;
         if (!item || !store) return times;
@@ -438,7 +439,7 @@ void TFormMain::StartUpdateThread() {
     };
     host.Kept = [this](QTreeWidgetItem* node) {
         TUpdateThread::THost::TKept kept;
-        FFeedHealth->KeptForSchedule(GetFeedItem(node), kept.Asked, kept.LastFetch);
+        FFeedHealth->KeptForSchedule(TFeedTree::GetFeedItem(node), kept.Asked, kept.LastFetch);
         return kept;
     };
     FUpdateThread = std::make_shared<TUpdateThread>(std::move(host));
@@ -507,7 +508,7 @@ void TFormMain::MarkFeedUpdated(QTreeWidgetItem* node) {
 void TFormMain::ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update) {
     // Nothing is new and the stored copy stays as it is; the update still
     // succeeded, so its time is kept.
-    xml::Node item = GetFeedItem(node);
+    xml::Node item = TFeedTree::GetFeedItem(node);
     // A caption emptied by renaming takes the feed's own title again, from
     // the stored copy this time.
     if (item.Attribute("caption").value_or("").empty()) {
@@ -515,7 +516,7 @@ void TFormMain::ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update) {
             feed::TFeedDocument stored;
             stored.LoadFromFile(StoredCopyPath(update.Request().Id));
             FillEmptyCaption(item, stored);
-            UpdateNodeCaption(node);
+            FTree->UpdateNodeCaption(node);
         } catch (const std::exception&) {
             // the address keeps standing in for it
         }
@@ -540,10 +541,10 @@ void TFormMain::ShowFeedState(QTreeWidgetItem* node) {
     const QString cause = FFeedHealth->Cause(feed->Item().Attribute("id").value_or(""));
     if (!cause.isEmpty() && !toolTip.startsWith(cause)) toolTip = toolTip.isEmpty() ? cause : cause + '\n' + toolTip;
     feed->ShowState(icon, toolTip);
-    if (TreeView && node->treeWidget() == TreeView) TreeView->viewport()->update(TreeView->visualItemRect(node));
+    if (FTree && node->treeWidget() == FTree) FTree->viewport()->update(FTree->visualItemRect(node));
 }
 
-void TFormMain::ActionUpdateAllExecute() { UpdateAllUnder(RootNode()); }
+void TFormMain::ActionUpdateAllExecute() { UpdateAllUnder(FTree->RootNode()); }
 
 void TFormMain::UpdateAllUnder(QTreeWidgetItem* top) {
     if (!FOptions || FClosed) return;
@@ -552,7 +553,7 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top) {
             // Looked up when its download is due: a feed deleted since the
             // pass began is left out, and so is one downloading already
             // (its own result is on the way).
-            QTreeWidgetItem* node = FindFeedNodeById(id);
+            QTreeWidgetItem* node = FTree->FindFeedNodeById(id);
             if (!node || FeedDownloading(id)) return nullptr;
             return PrepareFeedUpdate(node);
         });
@@ -568,12 +569,13 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top) {
         return;
     }
     for (int i = 0; top && i < top->childCount(); ++i)
-        if (const std::string account = AccountIdOf(top->child(i)); !account.empty() && IsFolderNode(top->child(i)))
+        if (const std::string account = AccountIdOf(top->child(i));
+            !account.empty() && TFeedTree::IsFolderNode(top->child(i)))
             SyncAccount(account);
     std::vector<TUpdateAll::TEntry> entries;
-    for (QTreeWidgetItem* node : FeedNodesUnder(top)) {
+    for (QTreeWidgetItem* node : FTree->FeedNodesUnder(top)) {
         if (!AccountIdOf(node).empty()) continue;
-        const xml::Node item = GetFeedItem(node);
+        const xml::Node item = TFeedTree::GetFeedItem(node);
         if (FFeedHealth->Stopped(item.Attribute("id").value_or("")))
             continue;  // removed by its publisher: only the user brings it back
         entries.push_back({item.Attribute("id").value_or(""), UpdateHostOf(item.Attribute("url").value_or(""))});

@@ -95,12 +95,16 @@ protected:
         return WaitUntil([&] { return results.size() > before; });
     }
     QTreeWidgetItem* Feed(const std::string& caption) {
-        for (QTreeWidgetItem* node : form->FeedNodesUnder(form->AccountNode("alice@fake")))
-            if (form->GetFeedItem(node).Attribute("caption") == caption) return node;
+        for (QTreeWidgetItem* node : form->Tree().FeedNodesUnder(form->AccountNode("alice@fake")))
+            if (form->Tree().GetFeedItem(node).Attribute("caption") == caption) return node;
         return nullptr;
     }
-    std::string Unread(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("unread").value_or(""); }
-    std::string Stream(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("stream").value_or(""); }
+    std::string Unread(QTreeWidgetItem* node) {
+        return form->Tree().GetFeedItem(node).Attribute("unread").value_or("");
+    }
+    std::string Stream(QTreeWidgetItem* node) {
+        return form->Tree().GetFeedItem(node).Attribute("stream").value_or("");
+    }
     // The queued changes of subscriptions, each as "kind payload".
     std::vector<std::string> Pending() {
         std::vector<std::string> changes;
@@ -128,11 +132,11 @@ TEST_F(AccountSyncWindowTest, FirstSyncFillsTheAccountFolderAndViewingSendsTheSh
     // account's own folder.
     EXPECT_EQ(form->AccountLabelOf(harbour->parent()), "Tech");
     EXPECT_EQ(quiet->parent(), form->AccountNode("alice@fake"));
-    EXPECT_EQ(form->GetFeedItem(harbour).Attribute("stream"), "feed/1");
+    EXPECT_EQ(form->Tree().GetFeedItem(harbour).Attribute("stream"), "feed/1");
     // The item read on the server arrived read.
     EXPECT_EQ(Unread(harbour), "1");
     EXPECT_EQ(Unread(quiet), "1");
-    const std::string harbourId = form->GetFeedItem(harbour).Attribute("id").value_or("");
+    const std::string harbourId = form->Tree().GetFeedItem(harbour).Attribute("id").value_or("");
     feed::TFeedDocument copy;
     copy.LoadFromFile(StoredCopyPath(harbourId));
     ASSERT_EQ(copy.Items().Count(), 2);
@@ -265,10 +269,10 @@ TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore
     // Update Feed on an account feed syncs the account; it never fetches
     // the feed's own address.
     const std::size_t before = results.size();
-    form->TreeView->setCurrentItem(quiet);
+    form->Tree().setCurrentItem(quiet);
     form->ActionUpdateFeedExecute();
     ASSERT_TRUE(WaitUntil([&] { return results.size() > before; }));
-    EXPECT_FALSE(form->FeedDownloading(form->GetFeedItem(quiet).Attribute("id").value_or("")));
+    EXPECT_FALSE(form->FeedDownloading(form->Tree().GetFeedItem(quiet).Attribute("id").value_or("")));
 }
 
 TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhateverAddressItKeeps) {
@@ -276,7 +280,8 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     ASSERT_TRUE(SyncAndWait());
     form->StopAccountSync("alice@fake");
     QTreeWidgetItem* account = form->AccountNode("alice@fake");
-    const auto result = form->ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml", account);
+    const auto result =
+        form->Feeds().ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml", account);
     EXPECT_EQ(result.skipped, 2);  // the account's own feed, and one address twice
     QTreeWidgetItem* site = Feed("Site");
     QTreeWidgetItem* loose = Feed("My Loose");
@@ -284,7 +289,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     ASSERT_TRUE(site && loose && gone);
     EXPECT_EQ(form->AccountLabelOf(site->parent()), "Tech");  // the nearest OPML folder
     EXPECT_EQ(Pending().size(), 3u);
-    EXPECT_FALSE(form->FeedDownloading(form->GetFeedItem(site).Attribute("id").value_or("")));
+    EXPECT_FALSE(form->FeedDownloading(form->Tree().GetFeedItem(site).Attribute("id").value_or("")));
 
     // The server keeps the feed found on the site's page, and answers one
     // address as typed but lists it by number; it refuses the third.
@@ -300,7 +305,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
         return response;
     });
     ASSERT_TRUE(SyncAndWait());
-    EXPECT_EQ(form->FeedNodesUnder(account).size(), 5u);
+    EXPECT_EQ(form->Tree().FeedNodesUnder(account).size(), 5u);
     EXPECT_EQ(Stream(site), "feed/3");
     EXPECT_EQ(Stream(loose), "feed/5");
     EXPECT_TRUE(gone->Failed());
@@ -314,7 +319,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     for (const char* address : {"http://example.org/back.xml", "http://example.org/back2.xml"}) {
         values.Url = address;
         apptest::FeedProperties(*form).Apply(apptest::FeedId(*form, gone), values,
-                                             form->ContainerElement(gone->parent()));
+                                             form->Tree().ContainerElement(gone->parent()));
     }
     EXPECT_EQ(Pending(), std::vector<std::string>{
                              R"(subscribe {"folder":"","title":"Gone","url":"http://example.org/back2.xml"})"});
@@ -345,7 +350,7 @@ TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {
     QTreeWidgetItem* quiet = Feed("Quiet Blog");
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
-        form->TreeView->setCurrentItem(quiet);
+        form->Tree().setCurrentItem(quiet);
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* dialog = qobject_cast<TFormFeedProperties*>(QApplication::activeModalWidget());
@@ -409,11 +414,11 @@ TEST_F(AccountSyncWindowTest, AServersListOfThousandsAppliesInTimeThatGrowsWithI
         std::printf("%s: %lld ms\n", step.what,
                     static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(held).count()));
         QTreeWidgetItem* account = form->AccountNode("alice@fake");
-        EXPECT_EQ(form->FeedNodesUnder(account).size(), step.feeds);
+        EXPECT_EQ(form->Tree().FeedNodesUnder(account).size(), step.feeds);
         if (!step.sample) continue;
-        QTreeWidgetItem* sample = form->FindFeedNodeById(form->AccountFeedIds("alice@fake").at("feed/7"));
+        QTreeWidgetItem* sample = form->Tree().FindFeedNodeById(form->AccountFeedIds("alice@fake").at("feed/7"));
         ASSERT_NE(sample, nullptr);
-        EXPECT_EQ(form->GetFeedItem(sample).Attribute("caption"), step.sample);
+        EXPECT_EQ(form->Tree().GetFeedItem(sample).Attribute("caption"), step.sample);
         EXPECT_EQ(form->AccountLabelOf(sample->parent()), step.folder);
     }
     EXPECT_EQ(form->AccountNode("alice@fake")->childCount(), 0) << "emptied folders go";

@@ -129,7 +129,7 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
     };
     dialog.EditBtnClick();
     EXPECT_EQ(accountlist::RecordOf(accountlist::AccountFolder(Items(), record.Id))->Caption, "Harbour Reader");
-    QTreeWidgetItem* root = form->RootNode();
+    QTreeWidgetItem* root = form->Tree().RootNode();
     EXPECT_TRUE(root->child(root->childCount() - 1)->text(0).startsWith("Harbour Reader"));
     EXPECT_TRUE(apptest::WaitUntil([&] { return ready->count() == 2; }, 5000));
 
@@ -139,7 +139,7 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
     synced.SetAttribute("url", "http://127.0.0.1:1/synced.xml");
     synced.SetAttribute("stream", "feed/7");
     form->LoadFeedList();
-    ASSERT_NE(form->FindFeedNodeById("2"), nullptr);
+    ASSERT_NE(form->Tree().FindFeedNodeById("2"), nullptr);
 
     bool confirmed = false;
     dialog.ConfirmRemove = [&](const QString& caption) {
@@ -152,9 +152,9 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
     dialog.RemoveBtnClick();
     EXPECT_TRUE(accountlist::AccountFolders(Items()).empty());
     EXPECT_EQ(dialog.AccountList->topLevelItemCount(), 0);
-    EXPECT_EQ(form->FindFeedNodeById("2"), nullptr);
-    ASSERT_NE(form->FindFeedNodeById("1"), nullptr) << "a local feed went with the account";
-    EXPECT_EQ(form->FindFeedNodeById("1")->parent(), form->RootNode());
+    EXPECT_EQ(form->Tree().FindFeedNodeById("2"), nullptr);
+    ASSERT_NE(form->Tree().FindFeedNodeById("1"), nullptr) << "a local feed went with the account";
+    EXPECT_EQ(form->Tree().FindFeedNodeById("1")->parent(), form->Tree().RootNode());
     ASSERT_EQ(removed->count(), 1);
     EXPECT_EQ(removed->at(0).at(0).toString().toStdString(), record.Id);
     EXPECT_TRUE(apptest::WaitUntil([&] { return !fs::exists(secret); }, 5000));

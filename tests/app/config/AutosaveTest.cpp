@@ -72,7 +72,7 @@ protected:
         });
         node = apptest::AddConfiguredFeed(*form, "1", server.Url("/feed"), "Daily");
         form->Options().Save();
-        form->TreeView->setCurrentItem(form->RootNode());
+        form->Tree().setCurrentItem(form->Tree().RootNode());
     }
     void TearDown() override { form.reset(); }
 
@@ -111,7 +111,7 @@ TEST_F(AutosaveTest, UpdatesReachTheDiskWithinAFewSecondsWithoutAnExplicitSave) 
 
 TEST_F(AutosaveTest, AStreamOfChangesDoesNotPutTheSaveOffForEver) {
     apptest::ConfigSaver(*form).SetDelay(std::chrono::milliseconds(300));
-    xml::Node item = form->GetFeedItem(node);
+    xml::Node item = form->Tree().GetFeedItem(node);
     QElapsedTimer clock;
     clock.start();
     int changes = 0;
@@ -132,7 +132,7 @@ TEST_F(AutosaveTest, AFailedSaveSaysWhichFileAndWhyAndKeepsThePreviousOne) {
     apptest::ConfigSaver(*form).SetDelay(std::chrono::milliseconds(50));
     const std::string before = home.ReadFile("config.xml");
     const std::string file = (home.Dir() / "config.xml").string();
-    xml::Node item = form->GetFeedItem(node);
+    xml::Node item = form->Tree().GetFeedItem(node);
     {
         TFullDisk full;
         item.SetAttribute("unread", "7");
@@ -168,7 +168,7 @@ TEST_F(AutosaveTest, AFailedLastSaveIsReported) {
         if (interrupt) shown = message;
     });
     const std::string before = home.ReadFile("config.xml");
-    form->GetFeedItem(node).SetAttribute("unread", "4");
+    form->Tree().GetFeedItem(node).SetAttribute("unread", "4");
     {
         TFullDisk full;
         form->close();
@@ -181,7 +181,7 @@ TEST_F(AutosaveTest, AFailedLastSaveIsReported) {
 
 TEST_F(AutosaveTest, TheDefaultReportUsesTheStatusBarAndTheLanguageFile) {
     apptest::ConfigSaver(*form).SetFailureReport(windowReport);
-    form->GetFeedItem(node).SetAttribute("unread", "2");
+    form->Tree().GetFeedItem(node).SetAttribute("unread", "2");
     {
         TFullDisk full;
         apptest::ConfigSaver(*form).SaveNow();

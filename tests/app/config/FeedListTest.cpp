@@ -68,7 +68,7 @@ protected:
 
     xml::Node Items() { return form->Options().GetConfigNode(kItemsPath); }
     std::string Counter() { return form->Options().GetConfigNode(kCounterPath).Text(); }
-    QTreeWidgetItem* Root() { return form->RootNode(); }
+    QTreeWidgetItem* Root() { return form->Tree().RootNode(); }
 
     // Adds an element the way an earlier run would have left it.
     QTreeWidgetItem* StoredFeed(const std::string& id, const std::string& caption, const std::string& unread,
@@ -79,7 +79,7 @@ protected:
         item.SetAttribute("caption", caption);
         item.SetAttribute("unread", unread);
         item.SetAttribute("lastupdate", "2026-12-08T10:00:00");
-        return form->AddFeedNode(item);
+        return form->Tree().AddFeedNode(item);
     }
 
     bool FeedActionsEnabled() {
@@ -96,18 +96,18 @@ protected:
 };
 
 TEST_F(FeedListTest, StartsWithTheRootSelectedAndTheFeedActionsDisabled) {
-    ASSERT_EQ(form->TreeView->topLevelItemCount(), 1);
+    ASSERT_EQ(form->Tree().topLevelItemCount(), 1);
     EXPECT_EQ(Root()->text(0), "Quillet");
     EXPECT_EQ(Root()->childCount(), 0);
-    EXPECT_TRUE(form->GetFeedItem(Root()).IsNull());
-    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_TRUE(form->Tree().GetFeedItem(Root()).IsNull());
+    EXPECT_EQ(form->Tree().currentItem(), Root());
     EXPECT_TRUE(FeedActionsDisabled());
     EXPECT_TRUE(form->ActionAddFeed->isEnabled());
 }
 
 TEST_F(FeedListTest, AddedFeedsGetConsecutiveIdsAndAttributesInTheirOrder) {
-    QTreeWidgetItem* first = form->AddFeed(kDeadURL);
-    QTreeWidgetItem* second = form->AddFeed(kDeadURL + "?second");
+    QTreeWidgetItem* first = form->Feeds().AddFeed(kDeadURL);
+    QTreeWidgetItem* second = form->Feeds().AddFeed(kDeadURL + "?second");
 
     ASSERT_EQ(Items().ChildElements().size(), 2u);
     const xml::Node a = Items().ChildElements()[0];
@@ -130,9 +130,9 @@ TEST_F(FeedListTest, AddedFeedsGetConsecutiveIdsAndAttributesInTheirOrder) {
     ASSERT_EQ(Root()->childCount(), 2);
     EXPECT_EQ(Root()->child(0), first);
     EXPECT_EQ(Root()->child(1), second);
-    EXPECT_TRUE(form->GetFeedItem(first) == a);
-    EXPECT_TRUE(form->GetFeedItem(second) == b);
-    EXPECT_EQ(form->FindFeedNodeById("2"), second);
+    EXPECT_TRUE(form->Tree().GetFeedItem(first) == a);
+    EXPECT_TRUE(form->Tree().GetFeedItem(second) == b);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("2"), second);
 
     // Adding saves at once.
     xml::Document saved;
@@ -157,15 +157,15 @@ TEST_F(FeedListTest, TheIdCounterNeverHandsOutAnIdInUse) {
     for (const auto& c : cases) {
         SCOPED_TRACE("counter '" + c.counter + "'");
         form->Options().GetConfigNode(kCounterPath).SetText(c.counter);
-        QTreeWidgetItem* node = form->AddFeed(kDeadURL);
-        EXPECT_EQ(form->GetFeedItem(node).Attribute("id"), c.expectedId);
+        QTreeWidgetItem* node = form->Feeds().AddFeed(kDeadURL);
+        EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("id"), c.expectedId);
         EXPECT_EQ(Counter(), std::to_string(std::stoi(c.expectedId) + 1));
     }
 }
 
 TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounter) {
-    QTreeWidgetItem* first = form->AddFeed(kDeadURL);
-    QTreeWidgetItem* second = form->AddFeed(kDeadURL);
+    QTreeWidgetItem* first = form->Feeds().AddFeed(kDeadURL);
+    QTreeWidgetItem* second = form->Feeds().AddFeed(kDeadURL);
     home.WriteFile("feeds/1.xml", "<rss/>");
     home.WriteFile("feeds/2.xml", "<rss/>");
 
@@ -173,10 +173,10 @@ TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounte
     bool nodeStillThere = false;
     QObject::connect(form.get(), &TFormMain::feedDeleted, [&](const QString& id) {
         announced = id;
-        nodeStillThere = form->FindFeedNodeById(id.toStdString()) != nullptr;
+        nodeStillThere = form->Tree().FindFeedNodeById(id.toStdString()) != nullptr;
     });
 
-    form->DeleteFeed(first);
+    form->Feeds().DeleteFeed(first);
     EXPECT_EQ(announced, "1");
     EXPECT_TRUE(nodeStillThere);
     EXPECT_EQ(Counter(), "3");
@@ -188,34 +188,34 @@ TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounte
     EXPECT_TRUE(std::filesystem::exists("feeds/2.xml"));
 
     // The next feed does not get the freed id.
-    QTreeWidgetItem* third = form->AddFeed(kDeadURL);
-    EXPECT_EQ(form->GetFeedItem(third).Attribute("id"), "3");
+    QTreeWidgetItem* third = form->Feeds().AddFeed(kDeadURL);
+    EXPECT_EQ(form->Tree().GetFeedItem(third).Attribute("id"), "3");
 }
 
 TEST_F(FeedListTest, DeletingTheOnlyFeedWithoutAStoredCopyLeavesTheRootSelected) {
-    QTreeWidgetItem* only = form->AddFeed(kDeadURL);
-    form->TreeView->setCurrentItem(only);
+    QTreeWidgetItem* only = form->Feeds().AddFeed(kDeadURL);
+    form->Tree().setCurrentItem(only);
     EXPECT_TRUE(FeedActionsEnabled());
     ASSERT_FALSE(std::filesystem::exists("feeds/1.xml"));
 
-    form->DeleteFeed(only);
+    form->Feeds().DeleteFeed(only);
     EXPECT_EQ(Root()->childCount(), 0);
     EXPECT_TRUE(Items().ChildElements().empty());
-    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_EQ(form->Tree().currentItem(), Root());
     EXPECT_TRUE(FeedActionsDisabled());
 }
 
 TEST_F(FeedListTest, AStoredIdThatIsNotANumberNeverReachesTheFileSystem) {
     home.WriteFile("keep.xml", "<keep/>");
     QTreeWidgetItem* node = StoredFeed("../keep", "Odd", "0");
-    form->DeleteFeed(node);
+    form->Feeds().DeleteFeed(node);
     EXPECT_TRUE(std::filesystem::exists("keep.xml"));
     EXPECT_TRUE(Items().ChildElements().empty());
 }
 
 TEST_F(FeedListTest, DeleteAsksFirstAndOnlyYesDeletes) {
     QTreeWidgetItem* node = StoredFeed("1", "News", "0");
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
 
     QString question;
     OnNextModal([&](QWidget* box) {
@@ -235,21 +235,21 @@ TEST_F(FeedListTest, DeleteAsksFirstAndOnlyYesDeletes) {
     node = StoredFeed("2", "Other", "0");
     form->show();
     QApplication::setActiveWindow(form.get());
-    form->TreeView->setFocus();
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setFocus();
+    form->Tree().setCurrentItem(node);
     question.clear();
     OnNextModal([&](QWidget* box) {
         question = qobject_cast<QMessageBox*>(box)->text();
         ClickButton(box, QMessageBox::No);
     });
-    QTest::keyClick(form->TreeView, Qt::Key_Delete);
+    QTest::keyClick(&form->Tree(), Qt::Key_Delete);
     EXPECT_EQ(question, "Do you really want to delete the feed \"Other\"?");
     EXPECT_EQ(Root()->childCount(), 1);
 
     // With the root selected there is nothing to ask about.
-    form->TreeView->setCurrentItem(Root());
+    form->Tree().setCurrentItem(Root());
     form->ActionDeleteFeedExecute();
-    EXPECT_EQ(form->TreeView->topLevelItemCount(), 1);
+    EXPECT_EQ(form->Tree().topLevelItemCount(), 1);
 }
 
 TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
@@ -270,10 +270,10 @@ TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
         EXPECT_EQ(node->text(0), c.text);
         EXPECT_EQ(node->font(0).bold(), c.bold);
 
-        form->GetFeedItem(node).SetAttribute("unread", c.unread == "0" ? "5" : "0");
-        form->UpdateNodeCaption(node);
+        form->Tree().GetFeedItem(node).SetAttribute("unread", c.unread == "0" ? "5" : "0");
+        form->Tree().UpdateNodeCaption(node);
         EXPECT_EQ(node->font(0).bold(), !c.bold);
-        form->DeleteFeed(node);
+        form->Feeds().DeleteFeed(node);
     }
     EXPECT_FALSE(Root()->font(0).bold());
 }
@@ -282,24 +282,24 @@ TEST_F(FeedListTest, LoadFeedListRebuildsTheTreeFromTheConfiguration) {
     StoredFeed("4", "Alpha", "0");
     StoredFeed("9", "Beta", "12");
     form->LoadFeedList();
-    ASSERT_EQ(form->TreeView->topLevelItemCount(), 1);
+    ASSERT_EQ(form->Tree().topLevelItemCount(), 1);
     ASSERT_EQ(Root()->childCount(), 2);
     EXPECT_EQ(Root()->child(0)->text(0), "Alpha");
     EXPECT_EQ(Root()->child(1)->text(0), "Beta (12)");
     EXPECT_TRUE(Root()->isExpanded());
-    EXPECT_TRUE(form->GetFeedItem(Root()->child(1)) == Items().ChildElements()[1]);
+    EXPECT_TRUE(form->Tree().GetFeedItem(Root()->child(1)) == Items().ChildElements()[1]);
 }
 
 TEST_F(FeedListTest, RenamingStoresTheEditedTextAsCaption) {
     QTreeWidgetItem* node = StoredFeed("1", "News", "3");
     form->TreeViewEdited(node, "Morning news");
-    EXPECT_EQ(form->GetFeedItem(node).Attribute("caption"), "Morning news");
+    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption"), "Morning news");
     EXPECT_EQ(node->text(0), "Morning news");
 
     // The edit box starts with the displayed text; a count suffix the user
     // leaves in place becomes part of the caption.
     form->TreeViewEdited(node, "News (3)");
-    EXPECT_EQ(form->GetFeedItem(node).Attribute("caption"), "News (3)");
+    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption"), "News (3)");
 
     // The root has no element: nothing changes.
     const std::string before = form->Options().ConfigDocument().SaveToString();
@@ -311,20 +311,20 @@ TEST_F(FeedListTest, RenamingStoresTheEditedTextAsCaption) {
 TEST_F(FeedListTest, RenameOpensTheTreesEditorAndConfirmingStoresTheCaption) {
     form->show();
     QTreeWidgetItem* node = StoredFeed("1", "News", "0");
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
     // Selecting shows the feed, which clears its count; news arriving since.
-    form->GetFeedItem(node).SetAttribute("unread", "3");
-    form->UpdateNodeCaption(node);
+    form->Tree().GetFeedItem(node).SetAttribute("unread", "3");
+    form->Tree().UpdateNodeCaption(node);
     form->ActionRenameFeed->trigger();
     QApplication::processEvents();
 
-    auto* editor = form->TreeView->viewport()->findChild<QLineEdit*>();
+    auto* editor = form->Tree().viewport()->findChild<QLineEdit*>();
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(editor->text(), "News (3)");
     editor->setText("Evening news");
     QTest::keyClick(editor, Qt::Key_Return);
     QApplication::processEvents();
-    EXPECT_EQ(form->GetFeedItem(node).Attribute("caption"), "Evening news");
+    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption"), "Evening news");
     EXPECT_EQ(node->text(0), "Evening news");
 }
 
@@ -333,43 +333,43 @@ TEST_F(FeedListTest, CopyURLPutsExactlyTheStoredAddressOnTheClipboard) {
     QTreeWidgetItem* node = StoredFeed("1", "Spaced", "0", url);
     QApplication::clipboard()->setText("before");
 
-    form->TreeView->setCurrentItem(Root());
+    form->Tree().setCurrentItem(Root());
     form->ActionCopyURLExecute();
     EXPECT_EQ(QApplication::clipboard()->text(), "before");
 
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
     form->ActionCopyURLExecute();
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(url));
 }
 
 TEST_F(FeedListTest, SelectionEnablesTheFeedActionsOnlyForFeeds) {
     QTreeWidgetItem* node = StoredFeed("1", "News", "0");
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
     EXPECT_TRUE(FeedActionsEnabled());
-    form->TreeView->setCurrentItem(Root());
+    form->Tree().setCurrentItem(Root());
     EXPECT_TRUE(FeedActionsDisabled());
 }
 
 TEST_F(FeedListTest, ContextMenuOpensOnFeedsAndTheKeyboardButNotOnEmptySpace) {
     form->show();
     QTreeWidgetItem* node = StoredFeed("1", "News", "0");
-    form->TreeView->expandAll();
+    form->Tree().expandAll();
     QApplication::processEvents();
-    form->TreeView->setCurrentItem(Root());
+    form->Tree().setCurrentItem(Root());
 
-    const QPoint empty(5, form->TreeView->viewport()->height() - 5);
-    ASSERT_EQ(form->TreeView->itemAt(empty), nullptr);
+    const QPoint empty(5, form->Tree().viewport()->height() - 5);
+    ASSERT_EQ(form->Tree().itemAt(empty), nullptr);
     EXPECT_FALSE(form->TreeViewContextPopup(empty));
-    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_EQ(form->Tree().currentItem(), Root());
 
-    const QPoint onFeed = form->TreeView->visualItemRect(node).center();
+    const QPoint onFeed = form->Tree().visualItemRect(node).center();
     EXPECT_TRUE(form->TreeViewContextPopup(onFeed));
-    EXPECT_EQ(form->TreeView->currentItem(), node);
+    EXPECT_EQ(form->Tree().currentItem(), node);
     EXPECT_TRUE(FeedActionsEnabled());
 
-    form->TreeView->setCurrentItem(Root());
+    form->Tree().setCurrentItem(Root());
     EXPECT_TRUE(form->TreeViewContextPopup(QPoint(-1, -1)));
-    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_EQ(form->Tree().currentItem(), Root());
 }
 
 TEST_F(FeedListTest, AddFeedDialogRefusesNonAddressesAndAddsAnUnreachableOneOnASecondOK) {
@@ -437,18 +437,18 @@ TEST_F(FeedListTest, OpmlImportAddsNewFeedsWithTheirTitlesAndSkipsKnownOnes) {
   </outline>
 </body></opml>)");
 
-    const TFormMain::TImportResult result = form->ImportOPML("subscriptions.opml");
+    const TImportResult result = form->Feeds().ImportOPML("subscriptions.opml");
     EXPECT_EQ(result.added, 2);
     EXPECT_EQ(result.skipped, 1);
     // The outline folder becomes a folder of the list.
     ASSERT_EQ(Root()->childCount(), 2);
     QTreeWidgetItem* folder = Root()->child(1);
-    ASSERT_TRUE(TFormMain::IsFolderNode(folder));
+    ASSERT_TRUE(TFeedTree::IsFolderNode(folder));
     EXPECT_EQ(folder->text(0), "Folder");
     ASSERT_EQ(folder->childCount(), 2);
     EXPECT_EQ(folder->child(0)->text(0), "Alpha & Co");
     EXPECT_EQ(folder->child(1)->text(0), "Beta");
-    const xml::Node beta = form->GetFeedItem(folder->child(1));
+    const xml::Node beta = form->Tree().GetFeedItem(folder->child(1));
     EXPECT_EQ(beta.Attribute("url"), "http://127.0.0.1:1/b.xml");
     EXPECT_EQ(beta.Attribute("id"), "3");
     EXPECT_EQ(AttributeNames(beta), (std::vector<std::string>{"url", "id", "caption", "unread", "lastupdate"}));
@@ -464,8 +464,8 @@ TEST_F(FeedListTest, OpmlImportAddsNewFeedsWithTheirTitlesAndSkipsKnownOnes) {
                   .size(),
               2u)
         << "a feed and the folder";
-    form->ExportOPML("out.opml");
-    TFormMain::TImportResult again = form->ImportOPML("out.opml");
+    form->Feeds().ExportOPML("out.opml");
+    TImportResult again = form->Feeds().ImportOPML("out.opml");
     EXPECT_EQ(again.added, 0);
     EXPECT_EQ(again.skipped, 3);
 }
@@ -474,7 +474,7 @@ TEST_F(FeedListTest, OpmlImportOfAFileThatIsNotOpmlChangesNothing) {
     home.WriteFile("feed.xml", "<rss version=\"2.0\"><channel/></rss>");
     const std::string before = form->Options().ConfigDocument().SaveToString();
     try {
-        form->ImportOPML("feed.xml");
+        form->Feeds().ImportOPML("feed.xml");
         FAIL() << "an RSS file was taken for OPML";
     } catch (const std::exception& error) {
         EXPECT_EQ(std::string(error.what()).rfind("This is not a valid OPML subscription list: ", 0), 0u)
@@ -490,30 +490,30 @@ TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
     // A hand-edited list may repeat an id: the first node answers for it.
     QTreeWidgetItem* sevenAgain = StoredFeed("7", "Seven again", "2");
     QTreeWidgetItem* nine = StoredFeed("9", "Nine", "0");
-    EXPECT_EQ(form->FindFeedNodeById("1"), one);
-    EXPECT_EQ(form->FindFeedNodeById("7"), seven);
-    EXPECT_EQ(form->FindFeedNodeById("9"), nine);
-    EXPECT_EQ(form->FindFeedNodeById(""), nullptr);
-    EXPECT_EQ(form->FindFeedNodeById("42"), nullptr);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("1"), one);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("7"), seven);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("9"), nine);
+    EXPECT_EQ(form->Tree().FindFeedNodeById(""), nullptr);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("42"), nullptr);
 
-    form->DeleteFeed(seven);
-    EXPECT_EQ(form->FindFeedNodeById("7"), sevenAgain);
-    form->DeleteFeed(nine);
-    EXPECT_EQ(form->FindFeedNodeById("9"), nullptr);
-    EXPECT_EQ(form->FindFeedNodeById("1"), one);
+    form->Feeds().DeleteFeed(seven);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("7"), sevenAgain);
+    form->Feeds().DeleteFeed(nine);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("9"), nullptr);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("1"), one);
 
     // Reloading the list builds new nodes: the lookup follows them, and
     // the captions and fonts come out as for nodes added one by one.
     form->LoadFeedList();
     ASSERT_EQ(Root()->childCount(), 2);
-    EXPECT_EQ(form->FindFeedNodeById("1"), Root()->child(0));
-    EXPECT_EQ(form->FindFeedNodeById("7"), Root()->child(1));
+    EXPECT_EQ(form->Tree().FindFeedNodeById("1"), Root()->child(0));
+    EXPECT_EQ(form->Tree().FindFeedNodeById("7"), Root()->child(1));
     EXPECT_EQ(Root()->child(0)->text(0), "One");
     EXPECT_FALSE(Root()->child(0)->font(0).bold());
     EXPECT_EQ(Root()->child(1)->text(0), "Seven again (2)");
     EXPECT_TRUE(Root()->child(1)->font(0).bold());
     EXPECT_TRUE(Root()->isExpanded());
-    EXPECT_EQ(form->TreeView->currentItem(), Root());
+    EXPECT_EQ(form->Tree().currentItem(), Root());
 }
 
 TEST_F(FeedListTest, StatusMessagesLeaveTheWindowLayoutAloneAndShowWholeOnHovering) {
@@ -521,7 +521,7 @@ TEST_F(FeedListTest, StatusMessagesLeaveTheWindowLayoutAloneAndShowWholeOnHoveri
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     QTest::qWait(50);  // the first layouts and paints
     const QRect bar = form->StatusBar->geometry();
-    const QRect tree = form->TreeView->geometry();
+    const QRect tree = form->Tree().geometry();
     // Each feed update sets two messages: they must not lay the window out
     // again (with a thousand feeds that costs more than the rest of the
     // update's user-interface work).
@@ -550,7 +550,7 @@ TEST_F(FeedListTest, StatusMessagesLeaveTheWindowLayoutAloneAndShowWholeOnHoveri
     form->SetStatusText(0, message);
     QApplication::processEvents();
     EXPECT_EQ(form->StatusBar->geometry(), bar);
-    EXPECT_EQ(form->TreeView->geometry(), tree);
+    EXPECT_EQ(form->Tree().geometry(), tree);
     EXPECT_EQ(form->StatusText(0), message);
     EXPECT_EQ(form->StatusPanel0->toolTip(), message);
 }

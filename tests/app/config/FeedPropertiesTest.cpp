@@ -68,7 +68,7 @@ protected:
     // Opens Edit Feed on a feed, lets `act` change the dialog, and closes it
     // with OK or Cancel.
     void Edit(const std::string& id, const std::function<void(TFormFeedProperties&)>& act, bool ok = true) {
-        form->TreeView->setCurrentItem(form->FindFeedNodeById(id));
+        form->Tree().setCurrentItem(form->Tree().FindFeedNodeById(id));
         bool seen = false;
         QTimer poll;
         poll.setInterval(10);
@@ -172,7 +172,7 @@ TEST_F(FeedPropertiesTest, EachChangeReachesTheElementTheTreeAndTheSavedFile) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Start();
-        auto* node = static_cast<TFeedNode*>(form->FindFeedNodeById(c.id));
+        auto* node = static_cast<TFeedNode*>(form->Tree().FindFeedNodeById(c.id));
         node->SetFailure("HTTP/1.1 404 Not Found", QDateTime::currentDateTime());
         Edit(c.id, c.act);
 
@@ -183,12 +183,12 @@ TEST_F(FeedPropertiesTest, EachChangeReachesTheElementTheTreeAndTheSavedFile) {
         ASSERT_TRUE(item);
         for (const auto& [name, value] : c.expected) {
             EXPECT_EQ(item.Attribute(name), value) << name << " in config.xml";
-            EXPECT_EQ(form->GetFeedItem(node).Attribute(name), value) << name << " in memory";
+            EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute(name), value) << name << " in memory";
         }
         EXPECT_EQ(FolderPath(item), c.folder);
-        node = static_cast<TFeedNode*>(form->FindFeedNodeById(c.id));
+        node = static_cast<TFeedNode*>(form->Tree().FindFeedNodeById(c.id));
         std::string treePath;
-        for (QTreeWidgetItem* up = node->parent(); up && up != form->RootNode(); up = up->parent())
+        for (QTreeWidgetItem* up = node->parent(); up && up != form->Tree().RootNode(); up = up->parent())
             treePath = up->text(0).section(" (", 0, 0).toStdString() + (treePath.empty() ? "" : "/" + treePath);
         EXPECT_EQ(treePath, c.folder) << "the tree and config.xml disagree";
         EXPECT_EQ(node->Failed(), !c.failureCleared);
@@ -203,7 +203,7 @@ TEST_F(FeedPropertiesTest, CancelOrAnUntouchedOkLeaveAnOldListAsItWas) {
         SCOPED_TRACE(ok ? "OK" : "Cancel");
         Start();
         // Showing the feed fills in the options it reads; that is not the dialog's doing.
-        form->TreeView->setCurrentItem(form->FindFeedNodeById("4"));
+        form->Tree().setCurrentItem(form->Tree().FindFeedNodeById("4"));
         const std::string before = form->Options().ConfigDocument().SaveToString();
         Edit(
             "4",
@@ -217,7 +217,7 @@ TEST_F(FeedPropertiesTest, CancelOrAnUntouchedOkLeaveAnOldListAsItWas) {
             },
             ok);
         EXPECT_EQ(form->Options().ConfigDocument().SaveToString(), before);
-        EXPECT_EQ(form->FindFeedNodeById("4")->parent(), form->RootNode());
+        EXPECT_EQ(form->Tree().FindFeedNodeById("4")->parent(), form->Tree().RootNode());
     }
 }
 
@@ -226,13 +226,13 @@ TEST_F(FeedPropertiesTest, EditOpensTheDialogOnFeedsWhileF2AndFoldersRenameInPla
     EXPECT_EQ(form->ActionRenameFeed->shortcut(), QKeySequence(Qt::Key_F2));
     EXPECT_TRUE(form->ActionEditFeed->shortcut().isEmpty());
     form->show();
-    QTreeWidgetItem* folder = form->FindFeedNodeById("2")->parent();
+    QTreeWidgetItem* folder = form->Tree().FindFeedNodeById("2")->parent();
     for (QAction* action : {form->ActionEditFeed, form->ActionRenameFeed}) {
-        form->TreeView->setCurrentItem(folder);
+        form->Tree().setCurrentItem(folder);
         action->trigger();
         QApplication::processEvents();
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-        auto* editor = form->TreeView->viewport()->findChild<QLineEdit*>();
+        auto* editor = form->Tree().viewport()->findChild<QLineEdit*>();
         ASSERT_NE(editor, nullptr) << action->objectName().toStdString();
         QTest::keyClick(editor, Qt::Key_Escape);
         QApplication::processEvents();

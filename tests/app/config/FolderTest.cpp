@@ -56,10 +56,10 @@ std::string ShapeOf(TFormMain& form, QTreeWidgetItem* node) {
     for (int i = 0; i < node->childCount(); ++i) {
         QTreeWidgetItem* child = node->child(i);
         if (!shape.empty()) shape += ',';
-        if (TFormMain::IsFolderNode(child))
+        if (TFeedTree::IsFolderNode(child))
             shape += CaptionOf(static_cast<TFolderNode*>(child)->Folder()) + '{' + ShapeOf(form, child) + '}';
         else
-            shape += CaptionOf(form.GetFeedItem(child));
+            shape += CaptionOf(form.Tree().GetFeedItem(child));
     }
     return shape;
 }
@@ -77,19 +77,19 @@ protected:
     // The tree must always mirror config.xml; returns the shape both share.
     std::string Shape() {
         const std::string stored = ShapeOf(Items());
-        EXPECT_EQ(ShapeOf(*form, form->RootNode()), stored) << "the tree and config.xml disagree";
+        EXPECT_EQ(ShapeOf(*form, form->Tree().RootNode()), stored) << "the tree and config.xml disagree";
         return stored;
     }
     QTreeWidgetItem* Node(const std::string& path) {
         // "News/Local/Harbour Notes"
-        QTreeWidgetItem* node = form->RootNode();
+        QTreeWidgetItem* node = form->Tree().RootNode();
         std::stringstream parts(path);
         for (std::string part; std::getline(parts, part, '/');) {
             QTreeWidgetItem* found = nullptr;
             for (int i = 0; i < node->childCount() && !found; ++i) {
                 QTreeWidgetItem* child = node->child(i);
-                const xml::Node element = TFormMain::IsFolderNode(child) ? static_cast<TFolderNode*>(child)->Folder()
-                                                                         : form->GetFeedItem(child);
+                const xml::Node element = TFeedTree::IsFolderNode(child) ? static_cast<TFolderNode*>(child)->Folder()
+                                                                         : form->Tree().GetFeedItem(child);
                 if (CaptionOf(element) == part) found = child;
             }
             if (!found) ADD_FAILURE() << "no node " << path;
@@ -100,8 +100,8 @@ protected:
     }
     std::vector<std::string> PollingIds() {
         std::vector<std::string> ids;
-        for (QTreeWidgetItem* node : form->FeedNodesUnder(form->RootNode()))
-            ids.push_back(form->GetFeedItem(node).Attribute("id").value_or(""));
+        for (QTreeWidgetItem* node : form->Tree().FeedNodesUnder(form->Tree().RootNode()))
+            ids.push_back(form->Tree().GetFeedItem(node).Attribute("id").value_or(""));
         return ids;
     }
 
@@ -139,38 +139,38 @@ TEST_F(FolderTest, NestedListLoadsWithSumsBoldAndKeptOpenState) {
     EXPECT_TRUE(Node("News/Local")->isExpanded()) << "showing a feed opens its folders";
 
     // A new feed id never repeats one inside a folder.
-    QTreeWidgetItem* added = form->AddFeed("http://127.0.0.1:1/new.xml", Node("Blogs"));
-    EXPECT_EQ(form->GetFeedItem(added).Attribute("id"), "6");
+    QTreeWidgetItem* added = form->Feeds().AddFeed("http://127.0.0.1:1/new.xml", Node("Blogs"));
+    EXPECT_EQ(form->Tree().GetFeedItem(added).Attribute("id"), "6");
     EXPECT_EQ(added->parent(), Node("Blogs"));
 }
 
 TEST_F(FolderTest, OperationsKeepTreeAndFileTogetherAcrossARestart) {
     Start(Fixture("config/folders_nested.xml"));
-    QTreeWidgetItem* work = form->AddFolder("Work", form->RootNode());
+    QTreeWidgetItem* work = form->Feeds().AddFolder("Work", form->Tree().RootNode());
     ASSERT_NE(work, nullptr);
-    EXPECT_TRUE(form->MoveNode(Node("Top"), work));
-    EXPECT_TRUE(form->MoveNode(Node("Blogs"), Node("News/Local"), 0)) << "folders nest as deep as wanted";
-    EXPECT_FALSE(form->MoveNode(Node("News"), Node("News/Local/Blogs"))) << "a folder cannot go into itself";
-    EXPECT_FALSE(form->MoveNode(form->RootNode(), work));
+    EXPECT_TRUE(form->Feeds().MoveNode(Node("Top"), work));
+    EXPECT_TRUE(form->Feeds().MoveNode(Node("Blogs"), Node("News/Local"), 0)) << "folders nest as deep as wanted";
+    EXPECT_FALSE(form->Feeds().MoveNode(Node("News"), Node("News/Local/Blogs"))) << "a folder cannot go into itself";
+    EXPECT_FALSE(form->Feeds().MoveNode(form->Tree().RootNode(), work));
     // Moving down within one folder counts positions as they will stand.
-    EXPECT_TRUE(form->MoveNode(Node("Empty"), form->RootNode(), form->RootNode()->childCount()));
+    EXPECT_TRUE(form->Feeds().MoveNode(Node("Empty"), form->Tree().RootNode(), form->Tree().RootNode()->childCount()));
     form->TreeViewEdited(Node("Work"), "Day Job");
     form->TreeViewEdited(Node("Day Job"), "  ");  // a folder keeps a name
     EXPECT_EQ(Shape(), "News{Ferry Times,Local{Blogs{Field Notes},Harbour Notes}},,Day Job{Top},Empty{}");
     EXPECT_EQ(PollingIds(), (std::vector<std::string>{"2", "4", "3", "5", "1"}));
 
     // Deleting a folder and keeping its contents puts them in its place.
-    form->DeleteFolder(Node("News/Local"), false);
+    form->Feeds().DeleteFolder(Node("News/Local"), false);
     EXPECT_EQ(Shape(), "News{Ferry Times,Blogs{Field Notes},Harbour Notes},,Day Job{Top},Empty{}");
     EXPECT_EQ(Node("News")->text(0).toStdString(), "News (5)");
     // Deleting with its feeds removes them and their stored copies.
     home.WriteFile("feeds/4.xml", "<rss/>");
-    form->DeleteFolder(Node("News/Blogs"), true);
+    form->Feeds().DeleteFolder(Node("News/Blogs"), true);
     EXPECT_FALSE(std::filesystem::exists(home.Dir() / "feeds/4.xml"));
-    EXPECT_EQ(form->FindFeedNodeById("4"), nullptr);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("4"), nullptr);
     const std::string shape = Shape();
 
-    form->TreeView->collapseItem(Node("News"));
+    form->Tree().collapseItem(Node("News"));
     form->Options().Save();
     form.reset();
     Start();
@@ -181,7 +181,7 @@ TEST_F(FolderTest, OperationsKeepTreeAndFileTogetherAcrossARestart) {
 TEST_F(FolderTest, FolderDeleteAndUpdateActionsAskAndUseTheUpdateAllPath) {
     testsupport::LoopbackServer server;
     Start();
-    QTreeWidgetItem* folder = form->AddFolder("Polled", nullptr);
+    QTreeWidgetItem* folder = form->Feeds().AddFolder("Polled", nullptr);
     std::vector<std::string> ids;
     for (const char* name : {"a", "b"}) {
         testsupport::Response response;
@@ -193,11 +193,11 @@ TEST_F(FolderTest, FolderDeleteAndUpdateActionsAskAndUseTheUpdateAllPath) {
         item.SetAttribute("id", std::to_string(ids.size() + 10));
         item.SetAttribute("caption", "");
         item.SetAttribute("unread", "0");
-        form->AddFeedNode(item, folder);
+        form->Tree().AddFeedNode(item, folder);
         ids.push_back(item.Attribute("id").value_or(""));
     }
     apptest::AddConfiguredFeed(*form, "20", server.Url("/outside"), "Outside");
-    form->TreeView->setCurrentItem(folder);
+    form->Tree().setCurrentItem(folder);
     ASSERT_TRUE(form->ActionUpdateFeed->isEnabled());
     EXPECT_FALSE(form->ActionCopyURL->isEnabled());
     form->ActionUpdateFeed->trigger();
@@ -205,7 +205,7 @@ TEST_F(FolderTest, FolderDeleteAndUpdateActionsAskAndUseTheUpdateAllPath) {
     EXPECT_EQ(server.NumHits("/a"), 1);
     EXPECT_EQ(server.NumHits("/b"), 1);
     EXPECT_EQ(server.NumHits("/outside"), 0) << "only the folder's feeds";
-    EXPECT_EQ(form->GetFeedItem(folder->child(0)).Attribute("caption"), "a");
+    EXPECT_EQ(form->Tree().GetFeedItem(folder->child(0)).Attribute("caption"), "a");
 
     int asked = 0;
     form->AskDeleteFolder = [&](QTreeWidgetItem*) { return ++asked == 1 ? 0 : 1; };
@@ -219,7 +219,7 @@ TEST_F(FolderTest, OpmlFoldersMergeOnImportAndRoundTrip) {
     Start(Fixture("config/folders_nested.xml"));
     const std::string opml = (home.Dir() / "in.opml").string();
     home.WriteFile("in.opml", Fixture("opml/nested_from_reader.opml"));
-    const TFormMain::TImportResult result = form->ImportOPML(opml);
+    const TImportResult result = form->Feeds().ImportOPML(opml);
     EXPECT_EQ(result.added, 4);
     EXPECT_EQ(result.skipped, 1) << "the feed already in the list";
     EXPECT_EQ(Shape(),
@@ -227,7 +227,7 @@ TEST_F(FolderTest, OpmlFoldersMergeOnImportAndRoundTrip) {
               "Tech{Kernel Weekly,Languages{Compiler Log}},Loose Feed");
 
     const std::string exported = (home.Dir() / "out.opml").string();
-    form->ExportOPML(exported);
+    form->Feeds().ExportOPML(exported);
     std::vector<std::string> paths;
     for (const opml::Outline& outline : opml::ReadFile(exported)) {
         std::string path;
@@ -271,7 +271,7 @@ TEST_F(FolderTest, FilterShowsMatchesWithTheirFoldersAndEscapeClears) {
     EXPECT_EQ(static_cast<TFolderNode*>(Node("News/Local"))->Folder().Attribute("expanded"), "False");
 
     form->FeedFilter->setText("harbour");
-    form->TreeView->setCurrentItem(Node("News/Local/Harbour Notes"));
+    form->Tree().setCurrentItem(Node("News/Local/Harbour Notes"));
     EXPECT_TRUE(form->ActionEditFeed->isEnabled()) << "selection works while filtering";
     form->FeedFilter->clear();
     EXPECT_TRUE(Node("News/Local")->isExpanded()) << "showing a feed opens its folders, and that is kept";
@@ -300,7 +300,7 @@ TEST_F(FolderTest, TwoThousandFeedsInAHundredFoldersStartAndFilterQuickly) {
     const qint64 clearMs = clock.elapsed();
     std::cout << "2,000 feeds in 100 folders: window " << startMs << " ms, filter " << filterMs << " ms, clear "
               << clearMs << " ms\n";
-    EXPECT_EQ(form->FeedNodesUnder(form->RootNode()).size(), 2000u);
+    EXPECT_EQ(form->Tree().FeedNodesUnder(form->Tree().RootNode()).size(), 2000u);
     // Generous bounds for a loaded test machine; bench/app_soak has the figures.
     EXPECT_LT(filterMs, 500);
     EXPECT_LT(clearMs, 500);

@@ -90,14 +90,14 @@ TEST(OpmlImport, ExportThenImportIntoAnEmptyListGivesTheSameFeedsInOrder) {
                        "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>Second channel</title>"
                        "<link>l</link><description>d</description><item><title>x</title></item>"
                        "</channel></rss>");
-        form.ExportOPML(exported);
+        form.Feeds().ExportOPML(exported);
         expected = {{"http://127.0.0.1:1/one.xml", "First & foremost"},
                     {"http://127.0.0.1:1/two.xml", "Second channel"},
                     {"http://127.0.0.1:1/three.xml?a=1&b=2", "Third"}};
     }
     TStagedHome home;
     TFormMain form;
-    const auto result = form.ImportOPML(exported);
+    const auto result = form.Feeds().ImportOPML(exported);
     std::filesystem::remove(exported);
     EXPECT_EQ(result.added, 3);
     EXPECT_EQ(result.skipped, 0);
@@ -112,7 +112,7 @@ TEST(OpmlImport, AMalformedFileLeavesConfigXmlByteForByte) {
     const std::string before = home.ReadFile("config.xml");
     for (const char* text : {"<opml><body><outline xmlUrl='http://x/'>", "<html><body/></html>", "not xml at all"}) {
         home.WriteFile("bad.opml", text);
-        EXPECT_THROW(form.ImportOPML("bad.opml"), std::exception) << text;
+        EXPECT_THROW(form.Feeds().ImportOPML("bad.opml"), std::exception) << text;
     }
     EXPECT_EQ(FeedList(form).size(), 1u);
     EXPECT_FALSE(form.Options().ConfigDocument().Modified());
@@ -131,12 +131,12 @@ TEST(OpmlImport, AThousandFeedsImportWellUnderASecondWithOneSave) {
 
     TReplaceCounter saves("config.xml");
     const auto start = std::chrono::steady_clock::now();
-    const auto result = form.ImportOPML("many.opml");
+    const auto result = form.Feeds().ImportOPML("many.opml");
     const auto elapsed = std::chrono::steady_clock::now() - start;
 
     EXPECT_EQ(result.added, 1000);
-    ASSERT_EQ(form.RootNode()->childCount(), 1) << "the outline folder";
-    EXPECT_EQ(form.RootNode()->child(0)->childCount(), 1000);
+    ASSERT_EQ(form.Tree().RootNode()->childCount(), 1) << "the outline folder";
+    EXPECT_EQ(form.Tree().RootNode()->child(0)->childCount(), 1000);
     EXPECT_LT(elapsed, std::chrono::milliseconds(500));
     EXPECT_EQ(saves.Count(), 1);
     const auto feeds = FeedList(form);
@@ -175,7 +175,7 @@ TEST(OpmlImport, TwentyThousandFeedsImportInWellUnderASecondWithIdsInTurn) {
         lastTick = now;
     });
     ticks.start(1);
-    const auto result = form.ImportOPML("many.opml");
+    const auto result = form.Feeds().ImportOPML("many.opml");
     const auto elapsed = threadTime() - start;
     longest = std::max(longest, threadTime() - lastTick);
     const auto ms = [](auto d) {
@@ -187,14 +187,14 @@ TEST(OpmlImport, TwentyThousandFeedsImportInWellUnderASecondWithIdsInTurn) {
                 ms(longest));
 
     EXPECT_EQ(result.added, 20000);
-    EXPECT_EQ(form.RootNode()->childCount(), 2 + 10 + 10000) << "two feeds, ten folders, the loose feeds";
+    EXPECT_EQ(form.Tree().RootNode()->childCount(), 2 + 10 + 10000) << "two feeds, ten folders, the loose feeds";
     const auto items = feedlist::AllFeeds(form.Options().GetConfigNode(kItemsPath));
     std::set<std::string> ids;
     for (const xml::Node& item : items) ids.insert(item.Attribute("id").value_or(""));
     EXPECT_EQ(ids.size(), items.size()) << "every id once";
     EXPECT_TRUE(ids.count("10") && ids.count("20009") && !ids.count("20010"));
     EXPECT_EQ(form.Options().GetConfigNode(feedlist::kCounterPath).Text(), "20010");
-    EXPECT_EQ(form.FeedNodesUnder(form.RootNode()).size(), items.size()) << "a node for every feed";
+    EXPECT_EQ(form.Tree().FeedNodesUnder(form.Tree().RootNode()).size(), items.size()) << "a node for every feed";
 }
 
 // Saved, folders nested deeper than libxml2 reads would lock the user out
@@ -212,26 +212,26 @@ TEST(OpmlImport, DeeplyNestedFoldersAreFlattenedAndTheListLoadsBack) {
     {
         TFormMain form;
         form.StopUpdateThread();
-        const auto result = form.ImportOPML("deep.opml");
+        const auto result = form.Feeds().ImportOPML("deep.opml");
         EXPECT_EQ(result.added, 2);
         EXPECT_EQ(result.flattened, 1);
-        QTreeWidgetItem* deepest = form.FindFeedNodeById("1")->parent();
-        EXPECT_EQ(feedlist::FolderDepth(form.GetFeedItem(form.FindFeedNodeById("1")).Parent()),
+        QTreeWidgetItem* deepest = form.Tree().FindFeedNodeById("1")->parent();
+        EXPECT_EQ(feedlist::FolderDepth(form.Tree().GetFeedItem(form.Tree().FindFeedNodeById("1")).Parent()),
                   feedlist::kMaxFolderDepth);
-        EXPECT_THROW(form.AddFolder("Deeper", deepest), std::runtime_error);
+        EXPECT_THROW(form.Feeds().AddFolder("Deeper", deepest), std::runtime_error);
 
         // A folder of two levels fits where it ends at the bound, not lower.
-        QTreeWidgetItem* outer = form.AddFolder("Outer");
-        form.AddFolder("Inner", outer);
-        EXPECT_THROW(form.MoveNode(outer, deepest->parent()), std::runtime_error);
-        EXPECT_EQ(outer->parent(), form.RootNode());
-        EXPECT_TRUE(form.MoveNode(outer, deepest->parent()->parent()));
-        EXPECT_TRUE(form.MoveNode(form.FindFeedNodeById("2"), deepest)) << "a feed goes anywhere";
+        QTreeWidgetItem* outer = form.Feeds().AddFolder("Outer");
+        form.Feeds().AddFolder("Inner", outer);
+        EXPECT_THROW(form.Feeds().MoveNode(outer, deepest->parent()), std::runtime_error);
+        EXPECT_EQ(outer->parent(), form.Tree().RootNode());
+        EXPECT_TRUE(form.Feeds().MoveNode(outer, deepest->parent()->parent()));
+        EXPECT_TRUE(form.Feeds().MoveNode(form.Tree().FindFeedNodeById("2"), deepest)) << "a feed goes anywhere";
         form.Options().Save();
     }
     xml::Document saved;
     EXPECT_NO_THROW(saved.LoadFromFile("config.xml"));
     TFormMain again;
     again.StopUpdateThread();
-    EXPECT_EQ(again.FeedNodesUnder(again.RootNode()).size(), 2u);
+    EXPECT_EQ(again.Tree().FeedNodesUnder(again.Tree().RootNode()).size(), 2u);
 }

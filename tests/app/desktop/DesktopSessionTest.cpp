@@ -396,7 +396,7 @@ TEST(SingleInstance, ASecondStartHandsOverAddressesAndOpmlCommands) {
     for (const Row& row : rows)
         EXPECT_EQ(ask(row.verb, row.argument).substr(0, row.answer.size()), row.answer)
             << row.verb << " " << row.argument;
-    EXPECT_EQ(form.FeedNodesUnder(form.RootNode()).size(), 2u);
+    EXPECT_EQ(form.Tree().FeedNodesUnder(form.Tree().RootNode()).size(), 2u);
     EXPECT_EQ(opml::ReadFile((home.Dir() / "out.opml").string()).size(), 2u);
 
     // An OPML file handed over as an address is imported too, once the
@@ -405,7 +405,8 @@ TEST(SingleInstance, ASecondStartHandsOverAddressesAndOpmlCommands) {
                    "<opml version=\"2.0\"><body><outline text=\"C\" xmlUrl=\"http://127.0.0.1:1/c.xml\"/>"
                    "</body></opml>");
     EXPECT_EQ(ask("add", (home.Dir() / "more.opml").string()), "ok");
-    EXPECT_TRUE(apptest::WaitUntil([&] { return form.FeedNodesUnder(form.RootNode()).size() == 3u; }, 3000));
+    EXPECT_TRUE(
+        apptest::WaitUntil([&] { return form.Tree().FeedNodesUnder(form.Tree().RootNode()).size() == 3u; }, 3000));
 }
 
 // Without a running instance the OPML commands work on config.xml itself,

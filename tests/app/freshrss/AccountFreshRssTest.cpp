@@ -119,13 +119,13 @@ protected:
         return Results.size() > before ? Results.back() : none;
     }
     static QTreeWidgetItem* Feed(const std::string& caption) {
-        for (QTreeWidgetItem* node : Form->FeedNodesUnder(Form->AccountNode(kAccount)))
-            if (Form->GetFeedItem(node).Attribute("caption") == caption) return node;
+        for (QTreeWidgetItem* node : Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)))
+            if (Form->Tree().GetFeedItem(node).Attribute("caption") == caption) return node;
         return nullptr;
     }
     static int Unread(const std::string& caption) {
         QTreeWidgetItem* node = Feed(caption);
-        return node ? std::stoi(Form->GetFeedItem(node).Attribute("unread").value_or("0")) : -1;
+        return node ? std::stoi(Form->Tree().GetFeedItem(node).Attribute("unread").value_or("0")) : -1;
     }
     static std::string Label(const std::string& caption) {
         QTreeWidgetItem* node = Feed(caption);
@@ -168,7 +168,7 @@ TEST_F(AccountFreshRss, FirstSyncFillsTheAccountsFolders) {
     EXPECT_EQ(Label("news"), "News");
     EXPECT_EQ(Unread("tech"), 2);
     EXPECT_EQ(Unread("news"), 1);
-    EXPECT_EQ(Form->UnreadUnder(Form->AccountNode(kAccount)), 3);
+    EXPECT_EQ(Form->Tree().UnreadUnder(Form->AccountNode(kAccount)), 3);
 }
 
 TEST_F(AccountFreshRss, NewItemAfterTheServerRefreshes) {
@@ -183,7 +183,7 @@ TEST_F(AccountFreshRss, NewItemAfterTheServerRefreshes) {
     EXPECT_EQ(Unread("tech"), 3);
     // The stored copy: the new item first, then what the copy held, once each.
     feed::TFeedDocument copy;
-    copy.LoadFromFile(StoredCopyPath(Form->GetFeedItem(Feed("tech")).Attribute("id").value_or("")));
+    copy.LoadFromFile(StoredCopyPath(Form->Tree().GetFeedItem(Feed("tech")).Attribute("id").value_or("")));
     ASSERT_EQ(copy.Items().Count(), 3);
     EXPECT_EQ(copy.Items()[0].Title(), "tech 3");
 }
@@ -235,16 +235,16 @@ TEST_F(AccountFreshRss, OfflineChangesWaitForTheServer) {
 
 TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     const std::string url = Feeds->Url("/extra.xml");
-    QTreeWidgetItem* added = Form->AddFeed(url, Form->AccountNode(kAccount), "");
+    QTreeWidgetItem* added = Form->Feeds().AddFeed(url, Form->AccountNode(kAccount), "");
     ASSERT_NE(added, nullptr);
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
     // The node became the server's feed.
-    EXPECT_FALSE(Form->GetFeedItem(added).Attribute("stream").value_or("").empty());
+    EXPECT_FALSE(Form->Tree().GetFeedItem(added).Attribute("stream").value_or("").empty());
 
     Form->TreeViewEdited(added, "Extra renamed");
     QTreeWidgetItem* news = Feed("news")->parent();
-    ASSERT_TRUE(Form->MoveNode(added, news));
+    ASSERT_TRUE(Form->Feeds().MoveNode(added, news));
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
     EXPECT_EQ(OnServer(url)->Title, "Extra renamed");
@@ -252,7 +252,7 @@ TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     EXPECT_EQ(OnServer(url)->Categories[0].Label, "News");
 
     Form->AccountNodeDeleting(added, false);
-    Form->DeleteFeed(added);
+    Form->Feeds().DeleteFeed(added);
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(OnServer(url), nullptr);
     EXPECT_EQ(Feed("Extra renamed"), nullptr);
@@ -277,16 +277,16 @@ TEST_F(AccountFreshRss, RenameAndMoveElsewhereShowWithOneUpdate) {
 TEST_F(AccountFreshRss, MoveToAccountSubscribesALocalFeed) {
     const std::string url = Feeds->Url("/extra.xml");
     QTreeWidgetItem* local = apptest::AddConfiguredFeed(*Form, "900", url, "Extra here");
-    Form->TreeView->setCurrentItem(local);
+    Form->Tree().setCurrentItem(local);
     Form->FillMoveToAccountMenu();
     ASSERT_EQ(Form->MenuMoveToAccount->actions().size(), 1);
     Form->MenuMoveToAccount->actions()[0]->trigger();
     EXPECT_EQ(Form->AccountIdOf(local), kAccount);
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
-    EXPECT_FALSE(Form->GetFeedItem(local).Attribute("stream").value_or("").empty());
+    EXPECT_FALSE(Form->Tree().GetFeedItem(local).Attribute("stream").value_or("").empty());
     // Nothing leaves an account by a move: its feeds are the server's.
-    EXPECT_FALSE(Form->MoveNode(local, Form->RootNode()));
+    EXPECT_FALSE(Form->Feeds().MoveNode(local, Form->Tree().RootNode()));
 }
 
 TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
@@ -294,35 +294,36 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     std::ofstream(opml) << "<opml version=\"2.0\"><body><outline text=\"Found\"><outline text=\"Site\" xmlUrl=\""
                         << Feeds->Url("/site/") << "\"/></outline><outline text=\"Missing\" xmlUrl=\""
                         << Feeds->Url("/missing.xml") << "\"/></body></opml>";
-    EXPECT_EQ(Form->ImportOPML(opml, Form->AccountNode(kAccount)).added, 2);
+    EXPECT_EQ(Form->Feeds().ImportOPML(opml, Form->AccountNode(kAccount)).added, 2);
     QTreeWidgetItem* site = Feed("Site");
     ASSERT_TRUE(site && Feed("Missing"));
-    const std::size_t feeds = Form->FeedNodesUnder(Form->AccountNode(kAccount)).size();
+    const std::size_t feeds = Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)).size();
     ASSERT_TRUE(Sync().Ok);
     // The server keeps the feed its page names: the node waiting for the
     // page's address became it, in the OPML folder's label, once.
     const greader::TSubscription* found = OnServer(Feeds->Url("/found.xml"));
     ASSERT_NE(found, nullptr);
-    EXPECT_EQ(Form->GetFeedItem(site).Attribute("stream"), found->Id);
+    EXPECT_EQ(Form->Tree().GetFeedItem(site).Attribute("stream"), found->Id);
     EXPECT_EQ(Label("Site"), "Found");
     EXPECT_EQ(Unread("Site"), 2);
-    EXPECT_EQ(Form->FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
+    EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
     EXPECT_TRUE(static_cast<TFeedNode*>(Feed("Missing"))->Failed());
 
     // Feed Properties: a new name and address, on the server.
     TFeedProperties values;
     values.Caption = "Moved site";
     values.Url = QString::fromStdString(Feeds->Url("/moved.xml"));
-    apptest::FeedProperties(*Form).Apply(apptest::FeedId(*Form, site), values, Form->ContainerElement(site->parent()));
+    apptest::FeedProperties(*Form).Apply(apptest::FeedId(*Form, site), values,
+                                         Form->Tree().ContainerElement(site->parent()));
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(OnServer(Feeds->Url("/found.xml")), nullptr);
     const greader::TSubscription* moved = OnServer(Feeds->Url("/moved.xml"));
     ASSERT_NE(moved, nullptr);
     EXPECT_EQ(moved->Title, "Moved site");
-    EXPECT_EQ(Form->GetFeedItem(site).Attribute("stream"), moved->Id);
+    EXPECT_EQ(Form->Tree().GetFeedItem(site).Attribute("stream"), moved->Id);
     EXPECT_EQ(Label("Moved site"), "Found");
     EXPECT_EQ(Unread("Moved site"), 1);
-    EXPECT_EQ(Form->FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
+    EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
 }
 
 TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
@@ -344,13 +345,13 @@ TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
 // nor read, here or on the server.
 TEST_F(AccountFreshRss, MoveToChangesNoOtherFeedsReadState) {
     QTreeWidgetItem* pair = Form->AccountLabelFolder(Form->AccountNode(kAccount), "Pair");
-    QTreeWidgetItem* first = Form->AddFeed(Feeds->Url("/extra.xml"), pair, "Pair one");
-    Form->AddFeed(Feeds->Url("/found.xml"), pair, "Pair two");
+    QTreeWidgetItem* first = Form->Feeds().AddFeed(Feeds->Url("/extra.xml"), pair, "Pair one");
+    Form->Feeds().AddFeed(Feeds->Url("/found.xml"), pair, "Pair two");
     ASSERT_TRUE(Sync().Ok);
     ASSERT_TRUE(Sync().Ok);  // the server has fetched both
     ASSERT_EQ(Unread("Pair two"), 2);
     Form->show();
-    Form->TreeView->setCurrentItem(first);
+    Form->Tree().setCurrentItem(first);
     WaitUntil([] { return false; }, 1000);
     ASSERT_TRUE(Sync().Ok);
     const std::size_t unreadThere = UnreadOnServer().size();
@@ -358,7 +359,7 @@ TEST_F(AccountFreshRss, MoveToChangesNoOtherFeedsReadState) {
     ASSERT_TRUE(apptest::MoveSelectedTo(*Form, "Tech"));
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(Label("Pair one"), "Tech");
-    EXPECT_EQ(Form->TreeView->currentItem(), first);
+    EXPECT_EQ(Form->Tree().currentItem(), first);
     EXPECT_EQ(Unread("Pair two"), 2);
     EXPECT_EQ(UnreadOnServer().size(), unreadThere);
 }

@@ -46,7 +46,8 @@ protected:
             body += "<item><title>" + title + "</title><description>About " + title + "</description></item>";
         feed::TFeedDocument document;
         document.LoadFromString(body + "</channel></rss>");
-        apptest::Notify(*form).AnnounceNewItems(form->GetFeedItem(node), document, static_cast<int>(titles.size()));
+        apptest::Notify(*form).AnnounceNewItems(form->Tree().GetFeedItem(node), document,
+                                                static_cast<int>(titles.size()));
     }
     void Wait(std::chrono::seconds seconds) {
         clock.Advance(seconds);
@@ -63,8 +64,8 @@ TEST_F(NotifyTest, NewsOfSeveralFeedsBecomesOneSummaryThatShowsTheFirstFeed) {
     QTreeWidgetItem* daily = Feed("1", "Daily");
     QTreeWidgetItem* weekly = Feed("2", "Weekly");
     QTreeWidgetItem* muted = Feed("3", "Muted");
-    SetFeedNotifies(form->GetFeedItem(muted), false);
-    form->TreeView->setCurrentItem(muted);
+    SetFeedNotifies(form->Tree().GetFeedItem(muted), false);
+    form->Tree().setCurrentItem(muted);
 
     // Alone, an update reads as it always has.
     Announce(daily, {"One"});
@@ -85,7 +86,7 @@ TEST_F(NotifyTest, NewsOfSeveralFeedsBecomesOneSummaryThatShowsTheFirstFeed) {
     EXPECT_EQ(balloons->back().Title, "3 new items in 2 feeds");
     EXPECT_EQ(balloons->back().Text, "W1\r\nW2\r\nTwo\r\n");
     apptest::Tray(*form).TrayIconBalloonHintClick();
-    EXPECT_EQ(form->TreeView->currentItem(), weekly);
+    EXPECT_EQ(form->Tree().currentItem(), weekly);
 
     // One feed twice within the spacing: its own headline, as today.
     Announce(weekly, {"W3"});
@@ -119,7 +120,8 @@ TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds) {
     constexpr int kFeeds = 8;
     for (int i = 1; i <= kFeeds; ++i) Feed(std::to_string(i), "");
     for (int i = 1; i <= kFeeds; ++i)
-        form->GetFeedItem(form->FindFeedNodeById(std::to_string(i)))
+        form->Tree()
+            .GetFeedItem(form->Tree().FindFeedNodeById(std::to_string(i)))
             .SetAttribute("url", server.Url("/feed?n=" + std::to_string(i)));
     const auto pass = [&] {
         form->ActionUpdateAll->trigger();
@@ -138,12 +140,12 @@ TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds) {
 
 TEST_F(NotifyTest, TheSwitchOfTheSelectedFeedIsKeptInItsElement) {
     QTreeWidgetItem* node = Feed("1", "Daily");
-    xml::Node item = form->GetFeedItem(node);
+    xml::Node item = form->Tree().GetFeedItem(node);
     EXPECT_TRUE(form->FeedMenu->actions().contains(apptest::Notify(*form).Action()));
     EXPECT_TRUE(form->PopupMenuFeedList->actions().contains(apptest::Notify(*form).Action()));
     EXPECT_FALSE(apptest::Notify(*form).Action()->isEnabled());
 
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
     EXPECT_TRUE(apptest::Notify(*form).Action()->isEnabled());
     EXPECT_TRUE(apptest::Notify(*form).Action()->isChecked());
     apptest::Notify(*form).Action()->trigger();

@@ -51,7 +51,7 @@ protected:
         item.SetAttribute("caption", "Feed " + id);
         item.SetAttribute("unread", "0");
         home.WriteFile("feeds/" + id + ".xml", kCopy);
-        return form->AddFeedNode(item);
+        return form->Tree().AddFeedNode(item);
     }
     QString CopyPath(const std::string& id) {
         return QDir::current().absoluteFilePath(QString::fromStdString("feeds/" + id + ".xml"));
@@ -124,7 +124,7 @@ TEST_F(ReadingPaneTest, AWindowStartedInTheTrayCreatesNoBrowser) {
     form->ShowAtStartup();
     QApplication::processEvents();
     // An update of the selected feed while in the tray shows it again.
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
     apptest::ShowFeed(*form, node);
     QApplication::processEvents();
     EXPECT_FALSE(pane->BrowserRunning());
@@ -163,7 +163,7 @@ TEST_F(ReadingPaneTest, HiddenForTheDelayReleasesTheBrowserAndShowingRestoresThe
     ASSERT_TRUE(PageLoaded(loads));
     EXPECT_EQ(loads.first().at(0).toString(), CopyPath("2"));
     EXPECT_EQ(pane->LocationURL(), CopyPath("2"));
-    EXPECT_EQ(form->TreeView->currentItem(), second);
+    EXPECT_EQ(form->Tree().currentItem(), second);
 }
 
 TEST_F(ReadingPaneTest, AMinimisedWindowCountsAsHidden) {

@@ -93,10 +93,10 @@ protected:
         item.SetAttribute("caption", "");
         item.SetAttribute("unread", "0");
         item.SetAttribute("lastupdate", "earlier");
-        return form->AddFeedNode(item);
+        return form->Tree().AddFeedNode(item);
     }
     std::string Attr(QTreeWidgetItem* node, const char* name) {
-        return form->GetFeedItem(node).Attribute(name).value_or("<absent>");
+        return form->Tree().GetFeedItem(node).Attribute(name).value_or("<absent>");
     }
     Request LastFeedRequest() {
         Request last;
@@ -131,9 +131,9 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
     const std::string copy = home.ReadFile("feeds/1.xml");
     const auto written = fs::file_time_type::clock::now() - std::chrono::hours(1);
     fs::last_write_time("feeds/1.xml", written);
-    form->GetFeedItem(node).SetAttribute("lastupdate", "earlier");
-    form->GetFeedItem(node).SetAttribute("unread", "1");
-    form->UpdateNodeCaption(node);
+    form->Tree().GetFeedItem(node).SetAttribute("lastupdate", "earlier");
+    form->Tree().GetFeedItem(node).SetAttribute("unread", "1");
+    form->Tree().UpdateNodeCaption(node);
     finished.clear();
 
     form->UpdateFeed(node);
@@ -214,7 +214,7 @@ TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators) {
     for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(attributes[i].first, order[i]);
     form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
-    node = form->FindFeedNodeById("1");
+    node = form->Tree().FindFeedNodeById("1");
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(node->text(0).toStdString(), "Daily (1)");
     form->UpdateFeed(node);
@@ -232,7 +232,7 @@ TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators) {
     home.WriteFile("config.xml", stripped);
     form = std::make_unique<TFormMain>();
     form->StopUpdateThread();
-    node = form->FindFeedNodeById("1");
+    node = form->Tree().FindFeedNodeById("1");
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(Attr(node, "etag"), "<absent>");
     form->UpdateFeed(node);

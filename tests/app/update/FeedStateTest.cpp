@@ -49,14 +49,16 @@ protected:
         item.SetAttribute("caption", caption);
         item.SetAttribute("unread", unread);
         item.SetAttribute("lastupdate", "earlier");
-        return static_cast<TFeedNode*>(form->AddFeedNode(item));
+        return static_cast<TFeedNode*>(form->Tree().AddFeedNode(item));
     }
-    std::string Caption(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("caption").value_or("?"); }
+    std::string Caption(QTreeWidgetItem* node) {
+        return form->Tree().GetFeedItem(node).Attribute("caption").value_or("?");
+    }
     static qint64 IconOf(QTreeWidgetItem* node) { return node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey(); }
     static QString ToolTipOf(QTreeWidgetItem* node) { return node->data(0, Qt::ToolTipRole).toString(); }
     // The label editor open now (closed ones linger until deleted).
     QLineEdit* OpenEditor() {
-        for (QLineEdit* editor : form->TreeView->viewport()->findChildren<QLineEdit*>())
+        for (QLineEdit* editor : form->Tree().viewport()->findChildren<QLineEdit*>())
             if (editor->isVisible()) return editor;
         return nullptr;
     }
@@ -174,7 +176,7 @@ TEST_F(FeedStateTest, FeedBeingUpdatedShowsTheBusyIcon) {
 TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
     form->show();
     TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
-    form->TreeView->setCurrentItem(node);
+    form->Tree().setCurrentItem(node);
     form->ActionRenameFeed->trigger();
     QApplication::processEvents();
     QLineEdit* editor = OpenEditor();
@@ -196,7 +198,7 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
     Serve(200, "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item></channel></rss>");
     form->UpdateFeed(node);
     QApplication::processEvents();
-    EXPECT_EQ(form->GetFeedItem(node).Attribute("unread"), "1");
+    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("unread"), "1");
     EXPECT_EQ(editor->text(), "Typed so far");
     QTest::keyClick(editor, Qt::Key_Return);
     QApplication::processEvents();
@@ -207,8 +209,8 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
     QApplication::processEvents();
     editor = OpenEditor();
     ASSERT_NE(editor, nullptr);
-    form->GetFeedItem(node).SetAttribute("unread", "4");
-    form->UpdateNodeCaption(node);
+    form->Tree().GetFeedItem(node).SetAttribute("unread", "4");
+    form->Tree().UpdateNodeCaption(node);
     QTest::keyClick(editor, Qt::Key_Escape);
     WaitUntil([&] { return node->text(0).endsWith("(4)"); }, 1000);
     EXPECT_EQ(node->text(0).toStdString(), "Typed so far (4)");

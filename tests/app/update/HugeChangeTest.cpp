@@ -63,7 +63,7 @@ struct TServedFeed {
             return response;
         });
         node = apptest::AddConfiguredFeed(*form, "1", server.Url("/feed"), title);
-        form->TreeView->setCurrentItem(form->RootNode());
+        form->Tree().setCurrentItem(form->Tree().RootNode());
     }
     TStagedHome home;
     std::unique_ptr<TFormMain> form = std::make_unique<TFormMain>();
@@ -75,7 +75,7 @@ struct TServedFeed {
 TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow) {
     TServedFeed served("Huge");
     auto& [home, form, body, server, node] = served;
-    const xml::Node item = form->GetFeedItem(node);
+    const xml::Node item = form->Tree().GetFeedItem(node);
 
     body = HugeFeed("Old");
     const qint64 first = TimedUpdate(*form, node);
@@ -146,13 +146,13 @@ TEST(HugeChange, ACopyWrittenForADroppedResultIsNotLeftBehind) {
     xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
     item.SetAttribute("url", server.Url("/feed"));
     item.SetAttribute("id", "1");
-    QTreeWidgetItem* node = form->AddFeedNode(item);
+    QTreeWidgetItem* node = form->Tree().AddFeedNode(item);
 
     // The feed is deleted while it downloads: its new copy never replaces
     // anything, and nothing of it stays in the feeds folder.
     std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
     update->Fetch();
-    form->DeleteFeed(node);
+    form->Feeds().DeleteFeed(node);
     update->Finish();
     update.reset();
     EXPECT_TRUE(std::filesystem::is_empty("feeds"));

@@ -250,7 +250,7 @@ protected:
             item.SetAttribute("caption", "");
             item.SetAttribute("unread", "0");
             item.SetAttribute("lastupdate", "earlier");
-            form->AddFeedNode(item);
+            form->Tree().AddFeedNode(item);
             ids.push_back(std::to_string(i + 1));
         }
     }
@@ -278,8 +278,8 @@ TEST_F(UpdateAllWindowTest, FetchesEveryFeedInParallelAndAppliesInListOrder) {
     EXPECT_GE(concurrency.Peak, 4) << "downloads did not overlap";
     EXPECT_LE(concurrency.PeakPerHost, TUpdateAll::kMaxPerHost);
     for (int i = 0; i < 14; ++i) {
-        QTreeWidgetItem* node = form->FindFeedNodeById(ids[static_cast<std::size_t>(i)]);
-        EXPECT_EQ(form->GetFeedItem(node).Attribute("caption").value_or(""), "Feed " + std::to_string(i));
+        QTreeWidgetItem* node = form->Tree().FindFeedNodeById(ids[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption").value_or(""), "Feed " + std::to_string(i));
         const qint64 icon = node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey();
         EXPECT_NE(icon, form->FBusyFeedIcon.cacheKey()) << "still shown as busy";
         EXPECT_NE(icon, form->FFailedFeedIcon.cacheKey());
@@ -296,7 +296,7 @@ TEST_F(UpdateAllWindowTest, NeverTwoDownloadsOfOneFeedWithManualAndPollingUpdate
     form->Options().GetConfigNode("general\\UpdateInterval").SetText("0");
     form->StartUpdateThread();
     ASSERT_TRUE(WaitUntil([&] { return concurrency.Now > 0; }));
-    form->UpdateFeed(form->FindFeedNodeById("1"));
+    form->UpdateFeed(form->Tree().FindFeedNodeById("1"));
     ASSERT_TRUE(WaitUntil([&] { return form->ActionUpdateAll->isEnabled(); }));
     form->StopUpdateThread();
 

@@ -70,10 +70,10 @@ protected:
         item.SetAttribute("caption", caption);
         item.SetAttribute("unread", unread);
         item.SetAttribute("lastupdate", "earlier");
-        return form->AddFeedNode(item);
+        return form->Tree().AddFeedNode(item);
     }
     std::string Attr(QTreeWidgetItem* node, const char* name) {
-        return form->GetFeedItem(node).Attribute(name).value_or("<absent>");
+        return form->Tree().GetFeedItem(node).Attribute(name).value_or("<absent>");
     }
     void SetOption(const char* path, const std::string& value) { form->Options().GetConfigNode(path).SetText(value); }
     std::string Status() { return form->StatusText(0).toStdString(); }
@@ -116,7 +116,7 @@ TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne) {
     EXPECT_TRUE(page.contains("About <b>B</b> today")) << page.constData();
 
     // The same content again: nothing new, but the copy and the time renew.
-    form->GetFeedItem(node).SetAttribute("lastupdate", "earlier");
+    form->Tree().GetFeedItem(node).SetAttribute("lastupdate", "earlier");
     const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
     fs::last_write_time("feeds/1.xml", old);
     form->UpdateFeed(node);
@@ -183,7 +183,7 @@ TEST_F(UpdateCycleTest, CountsNewItemsAgainstTheFirstStoredTitle) {
         Serve(Rss("Daily", c.stored));
         form->UpdateFeed(node);
         ASSERT_TRUE(fs::exists("feeds/" + std::to_string(id) + ".xml"));
-        form->GetFeedItem(node).SetAttribute("unread", c.unreadBefore);
+        form->Tree().GetFeedItem(node).SetAttribute("unread", c.unreadBefore);
         ForgetBalloon();
 
         Serve(Rss("Daily", c.downloaded));
@@ -238,7 +238,7 @@ TEST_F(UpdateCycleTest, FailedDownloadsChangeNothingButTheStatus) {
         EXPECT_EQ(home.ReadFile("feeds/5.xml"), previous);
         EXPECT_EQ(Attr(node, "lastupdate"), "earlier");
         EXPECT_EQ(Attr(node, "unread"), "2");
-        form->DeleteFeed(node);
+        form->Feeds().DeleteFeed(node);
     }
 }
 
@@ -276,7 +276,7 @@ TEST_F(UpdateCycleTest, FeedDeletedDuringItsDownloadIsDropped) {
     Serve(Rss("Daily", {"A"}));
     const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
     update->Fetch();
-    form->DeleteFeed(node);
+    form->Feeds().DeleteFeed(node);
     update->Finish();
     EXPECT_FALSE(fs::exists("feeds/6.xml"));
     EXPECT_EQ(Status(), "Updating Gone...");
@@ -300,16 +300,16 @@ TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared) {
 
 TEST_F(UpdateCycleTest, AddingAndUpdateFeedActionFetchAtOnce) {
     Serve(Rss("Daily", {"A", "B"}));
-    QTreeWidgetItem* added = form->AddFeed(server.Url("/feed"));
+    QTreeWidgetItem* added = form->Feeds().AddFeed(server.Url("/feed"));
     EXPECT_EQ(Attr(added, "caption"), "Daily");
     // AddFeed saves after the update: the saved file has the caption.
     EXPECT_NE(home.ReadFile("config.xml").find("caption=\"Daily\""), std::string::npos);
 
     Serve(Rss("Daily", {"C", "A", "B"}));
-    form->TreeView->setCurrentItem(form->RootNode());
+    form->Tree().setCurrentItem(form->Tree().RootNode());
     form->ActionUpdateFeedExecute();  // the root: nothing to update
     EXPECT_EQ(Attr(added, "unread"), "2");
-    form->TreeView->setCurrentItem(added);
+    form->Tree().setCurrentItem(added);
     form->ActionUpdateFeedExecute();
     EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "C");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -389,7 +389,7 @@ TEST_F(UpdateCycleTest, PollingStartsByItselfOnceTheEventLoopRunsUnlessStoppedFi
     EXPECT_EQ(server.NumHits("/feed"), 0) << "fetched while the window was being built";
     form->ShowAtStartup();
     ASSERT_TRUE(WaitUntil([&] { return server.NumHits("/feed") > 0; }, 5000));
-    ASSERT_TRUE(WaitUntil([&] { return Attr(form->FindFeedNodeById("1"), "caption") == "Daily"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Attr(form->Tree().FindFeedNodeById("1"), "caption") == "Daily"; }));
     form.reset();
 
     // Never shown (started to the tray, say): polling starts all the same.

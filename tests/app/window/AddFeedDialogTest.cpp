@@ -132,18 +132,18 @@ TEST_F(AddFeedDialogTest, NamesAFeedInTheListAndCancelsASlowSearch) {
     clock.start();
     form->ActionAddFeedExecute();
     EXPECT_LT(clock.elapsed(), 10000) << "Cancel did not stop the search";
-    EXPECT_EQ(form->FeedNodesUnder(form->RootNode()).size(), 1u);
+    EXPECT_EQ(form->Tree().FeedNodesUnder(form->Tree().RootNode()).size(), 1u);
 }
 
 TEST_F(AddFeedDialogTest, PastedDroppedAndHandedOverAddressesAndFilesArrive) {
     // A pasted address opens the dialog searching for it; its one feed is
     // taken at once.
     QGuiApplication::clipboard()->setText("  " + Url("/one") + "  ");
-    form->TreeView->findChild<QAction*>("ActionPasteAddress")->trigger();
+    form->Tree().findChild<QAction*>("ActionPasteAddress")->trigger();
     auto urls = [this] {
         std::vector<std::string> list;
-        for (QTreeWidgetItem* node : form->FeedNodesUnder(form->RootNode()))
-            list.push_back(form->GetFeedItem(node).Attribute("url").value_or(""));
+        for (QTreeWidgetItem* node : form->Tree().FeedNodesUnder(form->Tree().RootNode()))
+            list.push_back(form->Tree().GetFeedItem(node).Attribute("url").value_or(""));
         return list;
     };
     EXPECT_EQ(urls(), (std::vector<std::string>{server.Url("/feed")}));
@@ -192,7 +192,7 @@ TEST_F(AddFeedDialogTest, ManyHandOversWaitInTheOneDialog) {
     ASSERT_TRUE(apptest::WaitUntil([&] { return cancelled && !QApplication::activeModalWidget(); }, 20000));
     EXPECT_TRUE(skipped);
     EXPECT_TRUE(form->findChildren<TFormAddFeed*>().isEmpty());
-    EXPECT_TRUE(form->FeedNodesUnder(form->RootNode()).empty());
+    EXPECT_TRUE(form->Tree().FeedNodesUnder(form->Tree().RootNode()).empty());
 }
 
 }  // namespace

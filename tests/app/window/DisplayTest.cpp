@@ -57,9 +57,11 @@ protected:
         item.SetAttribute("caption", caption);
         item.SetAttribute("unread", unread);
         item.SetAttribute("lastupdate", "earlier");
-        return form->AddFeedNode(item);
+        return form->Tree().AddFeedNode(item);
     }
-    std::string Unread(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("unread").value_or(""); }
+    std::string Unread(QTreeWidgetItem* node) {
+        return form->Tree().GetFeedItem(node).Attribute("unread").value_or("");
+    }
     int Width(const std::string& text) {
         return QFontMetrics(form->font()).horizontalAdvance(QString::fromStdString(text));
     }
@@ -76,7 +78,7 @@ TEST_F(DisplayTest, ShowFeedClearsTheCountAndOpensTheStoredCopy) {
     EXPECT_EQ(node->text(0), "News (5)");
 
     apptest::ShowFeed(*form, node);
-    EXPECT_EQ(form->TreeView->currentItem(), node);
+    EXPECT_EQ(form->Tree().currentItem(), node);
     EXPECT_EQ(form->ReadingPane->LocationURL(), QDir::current().absoluteFilePath("feeds/2.xml"));
     EXPECT_EQ(Unread(node), "5") << "asked for off screen, the page was not seen";
 
@@ -88,8 +90,8 @@ TEST_F(DisplayTest, ShowFeedClearsTheCountAndOpensTheStoredCopy) {
     EXPECT_FALSE(node->font(0).bold());
 
     // The root has nothing to show.
-    apptest::ShowFeed(*form, form->RootNode());
-    EXPECT_EQ(form->TreeView->currentItem(), node);
+    apptest::ShowFeed(*form, form->Tree().RootNode());
+    EXPECT_EQ(form->Tree().currentItem(), node);
 }
 
 TEST_F(DisplayTest, BalloonForOneItemShowsTitleAndPlainDescription) {
@@ -97,7 +99,7 @@ TEST_F(DisplayTest, BalloonForOneItemShowsTitleAndPlainDescription) {
     feed::TFeedDocument doc;
     doc.LoadFromString(
         Feed({{"Big news", "&lt;p&gt;It &lt;b&gt;happened&lt;/b&gt; &amp;amp; more&lt;/p&gt;"}, {"Older", "x"}}));
-    apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 1);
+    apptest::Notify(*form).ShowNotification(form->Tree().GetFeedItem(node), doc, 1);
     EXPECT_EQ(apptest::Notify(*form).Balloon().Title, "Big news");
     EXPECT_EQ(apptest::Notify(*form).Balloon().Text, "It happened &amp; more");
     ASSERT_EQ(balloons->size(), 1u);
@@ -106,7 +108,7 @@ TEST_F(DisplayTest, BalloonForOneItemShowsTitleAndPlainDescription) {
 
     // An item without a description is announced all the same.
     doc.LoadFromString(Feed({{"Title only", ""}}));
-    apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 1);
+    apptest::Notify(*form).ShowNotification(form->Tree().GetFeedItem(node), doc, 1);
     EXPECT_EQ(apptest::Notify(*form).Balloon().Text, "");
     ASSERT_EQ(balloons->size(), 2u);
     EXPECT_EQ(balloons->back().Title, "Title only");
@@ -118,7 +120,7 @@ TEST_F(DisplayTest, BalloonForSeveralItemsListsFittedTitles) {
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"Short one", ""}, {longTitle, ""}, {"Third", ""}, {"Not announced", ""}}));
     form->Options().GetConfigNode("general\\BalloonTimeout").SetText("not a number");
-    apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 3);
+    apptest::Notify(*form).ShowNotification(form->Tree().GetFeedItem(node), doc, 3);
 
     EXPECT_EQ(apptest::Notify(*form).Balloon().Title, "Daily: 3 new items");
     const QStringList lines = apptest::Notify(*form).Balloon().Text.split("\r\n");
@@ -141,7 +143,7 @@ TEST_F(DisplayTest, TrayClickRepeatsTheLastBalloonAndBalloonClickShowsItsFeed) {
 
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"One", "text"}}));
-    apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 1);
+    apptest::Notify(*form).ShowNotification(form->Tree().GetFeedItem(node), doc, 1);
     apptest::Tray(*form).TrayIconClick();
     ASSERT_EQ(balloons->size(), 2u);
     EXPECT_EQ(balloons->at(1).Title, "One");
@@ -149,7 +151,7 @@ TEST_F(DisplayTest, TrayClickRepeatsTheLastBalloonAndBalloonClickShowsItsFeed) {
 
     home.WriteFile("feeds/1.xml", Feed({{"One", "text"}}));
     apptest::Tray(*form).TrayIconBalloonHintClick();
-    EXPECT_EQ(form->TreeView->currentItem(), node);
+    EXPECT_EQ(form->Tree().currentItem(), node);
     EXPECT_TRUE(apptest::WaitUntil([&] { return Unread(node) == "0"; }, 30000)) << "read once the pane showed it";
     EXPECT_EQ(node->text(0), "Daily");
 }
@@ -157,14 +159,14 @@ TEST_F(DisplayTest, TrayClickRepeatsTheLastBalloonAndBalloonClickShowsItsFeed) {
 TEST_F(DisplayTest, BalloonOfADeletedFeedLeadsNowhere) {
     QTreeWidgetItem* other = AddFeed("1", "Other", "0");
     QTreeWidgetItem* node = AddFeed("2", "Daily", "3");
-    form->TreeView->setCurrentItem(other);
+    form->Tree().setCurrentItem(other);
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"One", "text"}}));
-    apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 1);
-    form->DeleteFeed(node);
+    apptest::Notify(*form).ShowNotification(form->Tree().GetFeedItem(node), doc, 1);
+    form->Feeds().DeleteFeed(node);
 
     apptest::Tray(*form).TrayIconBalloonHintClick();
-    EXPECT_EQ(form->TreeView->currentItem(), other);
+    EXPECT_EQ(form->Tree().currentItem(), other);
     apptest::Tray(*form).TrayIconClick();
     EXPECT_EQ(balloons->size(), 1u);
 }

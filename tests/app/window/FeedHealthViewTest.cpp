@@ -47,7 +47,7 @@ protected:
                            testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/feed_ttl.xml"));
         server.AddEndpoint("/busy", 503, {{"Retry-After", "7200"}}, "Come back later");
     }
-    std::string Url(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("url").value_or(""); }
+    std::string Url(QTreeWidgetItem* node) { return form->Tree().GetFeedItem(node).Attribute("url").value_or(""); }
     // The window's health part, its status line and its view, found as the
     // user finds them.
     TFeedHealthController& Health() { return *form->findChild<TFeedHealthController*>(); }
@@ -79,7 +79,7 @@ TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled) {
     QTreeWidgetItem* second = apptest::AddConfiguredFeed(*form, "2", server.Url("/gone"), "Also removed");
     form->UpdateFeed(second);
     EXPECT_EQ(Status()->text(), "2 feeds need attention");
-    form->GetFeedItem(second).SetAttribute("url", server.Url("/new"));
+    form->Tree().GetFeedItem(second).SetAttribute("url", server.Url("/new"));
     form->UpdateFeed(second);
     EXPECT_EQ(Status()->text(), "1 feed needs attention");
 
@@ -99,7 +99,7 @@ TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled) {
     form->StopUpdateThread();
     ASSERT_TRUE(apptest::WaitUntil([&] { return Status()->isVisibleTo(form.get()); }));
     EXPECT_TRUE(form->PollingDeferred("1"));
-    node = form->FindFeedNodeById("1");
+    node = form->Tree().FindFeedNodeById("1");
     ASSERT_NE(node, nullptr);
     EXPECT_TRUE(node->data(0, Qt::ToolTipRole).toString().contains("removed this feed for good"));
 }
@@ -143,7 +143,7 @@ TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone) {
         if (const TFormFeedHealth::TRow* row = Row(feedId)) {
             EXPECT_NE(row->Attention, schedule::TAttention::Moved);
         }
-        form->DeleteFeed(node);
+        form->Feeds().DeleteFeed(node);
     }
 }
 
@@ -194,9 +194,10 @@ TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress) {
         View()->Act(TAction::FindFeed);
         EXPECT_EQ(offered, c.row >= 0);
         EXPECT_EQ(Url(node), server.Url(c.result));
-        EXPECT_EQ(form->FeedNodesUnder(form->RootNode()).size(), static_cast<std::size_t>(id)) << "no feed added";
-        EXPECT_EQ(form->GetFeedItem(node).Attribute("caption").value_or(""), "Daily");
-        EXPECT_EQ(form->GetFeedItem(node).Attribute("unread").value_or(""), "2");
+        EXPECT_EQ(form->Tree().FeedNodesUnder(form->Tree().RootNode()).size(), static_cast<std::size_t>(id))
+            << "no feed added";
+        EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption").value_or(""), "Daily");
+        EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("unread").value_or(""), "2");
         if (c.cancel) continue;
         ASSERT_NE(Row(feedId), nullptr);
         EXPECT_EQ(Row(feedId)->Attention, schedule::TAttention::AddressChanged);

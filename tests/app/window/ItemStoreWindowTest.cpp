@@ -74,9 +74,11 @@ protected:
         item.SetAttribute("id", id);
         item.SetAttribute("caption", "Feed " + id);
         item.SetAttribute("unread", unread);
-        return form->AddFeedNode(item, folder);
+        return form->Tree().AddFeedNode(item, folder);
     }
-    std::string Unread(QTreeWidgetItem* node) { return form->GetFeedItem(node).Attribute("unread").value_or(""); }
+    std::string Unread(QTreeWidgetItem* node) {
+        return form->Tree().GetFeedItem(node).Attribute("unread").value_or("");
+    }
     // The text of the page the reading pane's helper shows.
     QString PageText() {
         QString text;
@@ -134,7 +136,7 @@ TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw) {
         a.LoadFromString(before);
         b.LoadFromString(after);
         EXPECT_EQ(Unread(node), std::to_string(a.Items().Count())) << "a first download is all unread";
-        form->GetFeedItem(node).SetAttribute("unread", "0");
+        form->Tree().GetFeedItem(node).SetAttribute("unread", "0");
         apptest::Notify(*form).ForgetBalloon();
         clock.Advance(TAnnouncer::kMinSpacing);  // each case's balloon comes at once
 
@@ -156,7 +158,7 @@ TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw) {
     QTreeWidgetItem* node = Feed("99");
     Serve("99", Fixture("added_at_top.before.xml"));
     form->UpdateFeed(node);
-    form->GetFeedItem(node).SetAttribute("unread", "0");
+    form->Tree().GetFeedItem(node).SetAttribute("unread", "0");
     Serve("99", Fixture("added_at_top.after.xml"));
     form->UpdateFeed(node);
     EXPECT_EQ(Unread(node), "1");
@@ -197,7 +199,7 @@ TEST_F(ItemStoreWindowTest, DamagedBaseIsSetAsideAndRebuilt) {
 
 TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection) {
     Start();
-    QTreeWidgetItem* folder = form->AddFolder("Harbour");
+    QTreeWidgetItem* folder = form->Feeds().AddFolder("Harbour");
     QTreeWidgetItem* a = Feed("1", "0", folder);
     QTreeWidgetItem* b = Feed("2", "0", folder);
     QTreeWidgetItem* c = Feed("3");
@@ -241,24 +243,24 @@ TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection) {
 TEST_F(ItemStoreWindowTest, NextUnreadWalksTheTreeAndWraps) {
     Start();
     QTreeWidgetItem* first = Feed("1", "2");
-    QTreeWidgetItem* folder = form->AddFolder("Harbour");
+    QTreeWidgetItem* folder = form->Feeds().AddFolder("Harbour");
     QTreeWidgetItem* inside = Feed("2", "0", folder);
     QTreeWidgetItem* deeper = Feed("3", "4", folder);
     QTreeWidgetItem* last = Feed("4", "0");
     folder->setExpanded(false);
-    form->TreeView->setCurrentItem(inside);
+    form->Tree().setCurrentItem(inside);
 
     // Each feed reached is read before the next step.
     QTreeWidgetItem* expected[] = {deeper, first};
     for (QTreeWidgetItem* node : expected) {
         ASSERT_TRUE(form->Items().SelectNextUnread());
-        EXPECT_EQ(form->TreeView->currentItem(), node);
+        EXPECT_EQ(form->Tree().currentItem(), node);
         form->Items().MarkFeedsRead(form->FeedIdsUnder({node}));
     }
     EXPECT_TRUE(folder->isExpanded()) << "opened to show the feed";
     EXPECT_FALSE(form->Items().SelectNextUnread());
     EXPECT_EQ(Status(), "No feed has unread items.");
-    EXPECT_EQ(form->TreeView->currentItem(), first);
+    EXPECT_EQ(form->Tree().currentItem(), first);
     (void)last;
 }
 
@@ -267,7 +269,7 @@ TEST_F(ItemStoreWindowTest, PageMarksTheUnreadItemsOfTheStoredCopy) {
     QTreeWidgetItem* node = Feed("5");
     Serve("5", Fixture("added_at_top.before.xml"));
     form->UpdateFeed(node);
-    form->GetFeedItem(node).SetAttribute("unread", "0");
+    form->Tree().GetFeedItem(node).SetAttribute("unread", "0");
     form->Items().Store()->MarkFeedRead("5");
     Serve("5", Fixture("added_at_top.after.xml"));
     form->UpdateFeed(node);
@@ -302,7 +304,7 @@ TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem) {
     Serve("2", Fixture("first_title_edited.after.xml"));
     form->UpdateFeed(a);
     form->UpdateFeed(b);
-    form->TreeView->setCurrentItem(a);
+    form->Tree().setCurrentItem(a);
 
     form->ActionFindInFeeds->trigger();
     ASSERT_TRUE(form->Items().FindInFeeds());
@@ -314,7 +316,7 @@ TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem) {
               "Story 1 (corrected)");
 
     form->Items().FindInFeeds()->Choose(0);
-    EXPECT_EQ(form->TreeView->currentItem(), b);
+    EXPECT_EQ(form->Tree().currentItem(), b);
     EXPECT_EQ(form->ReadingPane->Marks().value("target").toString().toStdString(), "g:http://harbour.example/1");
     EXPECT_EQ(Unread(b), "3") << "never on screen, so nothing is read";
 
@@ -356,7 +358,7 @@ TEST_F(ItemStoreWindowTest, OnlyAPageShownCountsAsRead) {
 // no page of the deleted feed and selects its folder, not another feed.
 TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFeed) {
     Start();
-    QTreeWidgetItem* folder = form->AddFolder("Harbour");
+    QTreeWidgetItem* folder = form->Feeds().AddFolder("Harbour");
     QTreeWidgetItem* shown = Feed("1");
     QTreeWidgetItem* next = Feed("2");
     for (const char* id : {"1", "2"}) Serve(id, Fixture("added_at_top.before.xml"));
@@ -366,7 +368,7 @@ TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFe
 
     ASSERT_TRUE(apptest::MoveSelectedTo(*form, "Harbour"));
     EXPECT_EQ(shown->parent(), folder);
-    EXPECT_EQ(form->TreeView->currentItem(), shown);
+    EXPECT_EQ(form->Tree().currentItem(), shown);
     EXPECT_EQ(form->ReadingPane->LocationURL(), page) << "the next row was shown";
     EXPECT_EQ(Unread(next), "3");
     EXPECT_EQ(form->Items().Store()->UnreadCount("2"), 3);
@@ -374,9 +376,9 @@ TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFe
     form->TreeViewEdited(shown, "Renamed Harbour");
     EXPECT_TRUE(WaitUntil([&] { return PageText().contains("Renamed Harbour"); }));
 
-    form->DeleteFeed(shown);
+    form->Feeds().DeleteFeed(shown);
     WaitUntil([] { return false; }, 500);
-    EXPECT_EQ(form->TreeView->currentItem(), folder);
+    EXPECT_EQ(form->Tree().currentItem(), folder);
     EXPECT_FALSE(PageText().contains("Story 1"));
     EXPECT_NE(form->ReadingPane->LocationURL(), page);
     EXPECT_EQ(Unread(next), "3");
@@ -406,10 +408,10 @@ TEST_F(ItemStoreWindowTest, AWriteHeldOnTheBaseNeverHoldsTheWindow) {
     QObject::connect(&ticks, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
     const auto bound = testsupport::TimeBound(std::chrono::milliseconds(100)).count();
     for (QTreeWidgetItem* node : {feeds[0], feeds[1]}) {
-        SCOPED_TRACE(form->GetFeedItem(node).Attribute("id").value_or(""));
+        SCOPED_TRACE(form->Tree().GetFeedItem(node).Attribute("id").value_or(""));
         QElapsedTimer selection;
         selection.start();
-        form->TreeView->setCurrentItem(node);
+        form->Tree().setCurrentItem(node);
         EXPECT_LT(selection.elapsed(), bound);
         sinceTick.start();
         longest = 0;

@@ -158,7 +158,7 @@ TEST_F(MainWindowTest, ClosingNormalStoresSizeAndTreeWidthAndTheNextStartRestore
     QApplication::processEvents();
     form->SplitterV->setSizes({250, form->SplitterV->width() - 250});
     QApplication::processEvents();
-    ASSERT_EQ(form->TreeView->width(), 250);
+    ASSERT_EQ(form->Tree().width(), 250);
     CloseAndDestroy(form);
 
     EXPECT_EQ(StoredValue("internal\\mainform\\Width"), "700");
@@ -171,13 +171,13 @@ TEST_F(MainWindowTest, ClosingNormalStoresSizeAndTreeWidthAndTheNextStartRestore
     EXPECT_FALSE(form->isMaximized());
     EXPECT_EQ(form->width(), 700);
     EXPECT_EQ(form->height(), 500);
-    EXPECT_EQ(form->TreeView->width(), 250);
+    EXPECT_EQ(form->Tree().width(), 250);
     EXPECT_EQ(form->StatusPanel0->width(), 250);
 
     // Dragging the splitter keeps panel 0 as wide as the tree.
     form->SplitterV->setSizes({180, form->SplitterV->width() - 180});
     QApplication::processEvents();
-    EXPECT_EQ(form->TreeView->width(), 180);
+    EXPECT_EQ(form->Tree().width(), 180);
     EXPECT_EQ(form->StatusPanel0->width(), 180);
 }
 
@@ -200,7 +200,7 @@ TEST_F(MainWindowTest, MissingOrGarbledGeometryStartsWithTheDefaultWindow) {
         EXPECT_FALSE(form->isMaximized());
         EXPECT_EQ(form->width(), 653);
         EXPECT_EQ(form->height(), 540);
-        EXPECT_EQ(form->TreeView->width(), 200);
+        EXPECT_EQ(form->Tree().width(), 200);
         EXPECT_EQ(form->StatusPanel0->width(), 200);
         form.reset();
     }

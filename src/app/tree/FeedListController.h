@@ -1,0 +1,115 @@
+// What the user does to the feed list: adding and deleting feeds, folders
+// and moves, OPML in and out. Each change is made to the list's element in
+// config.xml and to its row in the tree together, so the two never
+// disagree. What a change means elsewhere (an account's server, the item
+// store, the update cycle, saving) is asked of the host.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "XmlDom.h"
+
+class QMenu;
+class QTreeWidgetItem;
+class TFeedTree;
+namespace feedlist {
+class TFeedIds;
+}
+namespace opml {
+struct Outline;
+}
+
+// What an OPML import did. Skipped outlines were in the list already or
+// not feeds; of them, `refused` are addresses Add Feed would not take
+// either. `flattened` feeds went into a shallower folder than the file's,
+// which nested deeper than a list may.
+struct TImportResult {
+    int added = 0;
+    int skipped = 0;
+    int refused = 0;
+    int flattened = 0;
+};
+// The status line after an import, in the user's language.
+QString ImportSummary(const TImportResult& result);
+
+class TFeedListController {
+public:
+    struct THost {
+        // The option store's node at a path (the feed list, its counter).
+        std::function<xml::Node(const char* path)> ConfigNode;
+        // Writes config.xml now, or a few seconds after the first change.
+        std::function<void()> Save;
+        std::function<void()> ScheduleSave;
+        // The account whose folder holds a row ("" for a local one), and
+        // what the account makes of a new feed, an import and a move.
+        std::function<std::string(QTreeWidgetItem* node)> AccountIdOf;
+        std::function<QTreeWidgetItem*(const std::string& accountId)> AccountNode;
+        std::function<QTreeWidgetItem*(const std::string& url, QTreeWidgetItem* folder, const std::string& caption)>
+            AddAccountFeed;
+        std::function<TImportResult(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account)>
+            ImportToAccount;
+        // False refuses a move (out of an account).
+        std::function<bool(QTreeWidgetItem* node, QTreeWidgetItem* parent)> MayMove;
+        // True while a server's list is applied: its moves save once at its end.
+        std::function<bool()> ApplyingSync;
+        // A new feed is fetched once.
+        std::function<void(QTreeWidgetItem* node)> Update;
+        // A feed is about to go: nobody may keep working on it.
+        std::function<void(const std::string& id)> FeedDeleting;
+        // The stored items of deleted feeds go, in one transaction.
+        std::function<void(std::vector<std::string> ids)> ForgetItems;
+        // Runs a handler, showing an error instead of letting it escape.
+        std::function<void(const std::function<void()>& handler)> Guarded;
+    };
+
+    TFeedListController(TFeedTree& tree, THost host);
+
+    // Appends a feed for `url` (taken exactly as typed) to `folder` (the
+    // root when null), updates it once and saves config.xml; into an
+    // account, its server is asked to subscribe. Returns the new row.
+    QTreeWidgetItem* AddFeed(const std::string& url, QTreeWidgetItem* folder = nullptr,
+                             const std::string& caption = std::string());
+    // Appends a new <item> (attributes in their stored order) with the next
+    // id to `container` (the feed list when null) and advances the counter.
+    // Many feeds in a row take their ids from one `ids`.
+    xml::Node AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container = {},
+                                feedlist::TFeedIds* ids = nullptr);
+    // Deletes the stored copy, the <item> element and the row, telling the
+    // host first. With `itemsToForget`, the feed's stored items are left for
+    // the caller to forget with the others in one transaction.
+    void DeleteFeed(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget = nullptr);
+
+    // A new folder at the end of `parent` (the root when null).
+    QTreeWidgetItem* AddFolder(const std::string& caption, QTreeWidgetItem* parent = nullptr);
+    // Deletes a folder: its feeds and folders move up to its place, or are
+    // deleted with it.
+    void DeleteFolder(QTreeWidgetItem* folder, bool withContents);
+    // Moves a feed or folder into `parent` at child position `index` (the
+    // end when out of range). Returns false for a move that cannot be (the
+    // root, into itself or one of its own folders).
+    bool MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index = -1);
+    // Fills a "Move to" menu with the root and every folder the current row
+    // may go to.
+    void FillMoveToMenu(QMenu& menu);
+
+    // Adds the feeds of an OPML subscription list that are not in the list
+    // yet, with their titles as captions, and saves; the polling thread
+    // fetches them in turn. The file is read beside the window and the
+    // feeds added a part at a time. With an account's row as `target`, the
+    // feeds are subscribed to on its server instead. A file that is not
+    // OPML raises an error carrying the "InvalidOPML" message; an import
+    // while another runs, "ImportOPMLBusy".
+    TImportResult ImportOPML(const std::string& fileName, QTreeWidgetItem* target = nullptr);
+    // Writes the feed list (addresses and captions, in their folders) as an
+    // OPML 2.0 file.
+    void ExportOPML(const std::string& fileName);
+
+private:
+    TFeedTree& FTree;
+    THost FHost;
+    bool FImportRunning = false;
+};
