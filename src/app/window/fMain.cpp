@@ -3,8 +3,8 @@
 // fMainDisplay.cpp.
 #include "fMain.h"
 
+#include "AccountController.h"
 #include "AccountList.h"
-#include "AccountSyncRunner.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -280,7 +280,6 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     ConnectItems();
     ConnectUpdateAndDisplay();
     ConnectFeedHealth();
-    ConnectAccountSync();
     CreateConfigSaver();
     ConnectFeedProperties();
     ConnectAccounts();
@@ -308,7 +307,7 @@ TFormMain::~TFormMain() {
     // first. Then the option store, which writes a modified config.xml.
     StopUpdateThread();
     FFeedHealth->Save();
-    StopAccountSyncs();
+    FAccounts->StopSyncs();
     // After the updates, which write to it; waits for its opening.
     FItems->CloseBase();
     SaveConfigOnClose();
@@ -798,7 +797,7 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     if (!FClosed) {
         Guarded([this] { FormClose(); });
         StopUpdateThread();
-        StopAccountSyncs();
+        FAccounts->StopSyncs();
         FClosed = true;
     }
     QMainWindow::closeEvent(event);
@@ -994,7 +993,7 @@ xml::Node TFormMain::AppendFeedElement(const std::string& url, const std::string
 
 QTreeWidgetItem* TFormMain::AddFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
     // The account's server fetches its feeds: it is asked to subscribe.
-    if (!AccountIdOf(folder).empty()) return AddAccountFeed(url, folder, caption);
+    if (!FAccounts->AccountIdOf(folder).empty()) return FAccounts->AddFeed(url, folder, caption);
     folder = TargetFolder(folder);
     QTreeWidgetItem* node = AddFeedNode(AppendFeedElement(url, caption, ContainerElement(folder)), folder);
     UpdateFeed(node);
@@ -1058,7 +1057,7 @@ TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName, QTre
         ~TDone() { Running = false; }
     } done{FImportRunning};
 
-    const std::string accountId = target ? AccountIdOf(target) : std::string();
+    const std::string accountId = target ? FAccounts->AccountIdOf(target) : std::string();
     std::vector<std::string> existing;
     if (accountId.empty()) existing = feedlist::FeedAddresses(FOptions->GetConfigNode(kItemsPath));
     // Read and checked against the list beside the window: tens of
@@ -1078,9 +1077,10 @@ TFormMain::TImportResult TFormMain::ImportOPML(const std::string& fileName, QTre
         return result;
     });
     if (!accountId.empty()) {
-        QTreeWidgetItem* account = AccountNode(accountId);
+        QTreeWidgetItem* account = FAccounts->AccountNode(accountId);
         if (!account) throw std::runtime_error(LangFmt("InvalidOPML", {std::string("the account is gone")}));
-        return ImportToAccount(read.Outlines, account);
+        const TAccountImported imported = FAccounts->Import(read.Outlines, account);
+        return {imported.Added, imported.Skipped, imported.Refused};
     }
 
     // Added a part at a time, the window painting between parts.
@@ -1179,9 +1179,9 @@ TFormMain::TFeedTargets TFormMain::FeedTargets() const {
     TFeedTargets targets;
     targets.Names << RootNode()->text(0);
     targets.Nodes.push_back(RootNode());
-    const std::string selectedAccount = AccountIdOf(TreeView->currentItem());
+    const std::string selectedAccount = FAccounts->AccountIdOf(TreeView->currentItem());
     for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath))) {
-        QTreeWidgetItem* account = AccountNode(folder.Attribute("account").value_or(""));
+        QTreeWidgetItem* account = FAccounts->AccountNode(folder.Attribute("account").value_or(""));
         if (!account) continue;
         if (folder.Attribute("account") == selectedAccount) targets.Current = static_cast<int>(targets.Nodes.size());
         targets.Names << Q(folder.Attribute("caption").value_or(""));
@@ -1224,7 +1224,7 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         // This computer, or an account's server, whose folder the selection
         // may already be in.
         const TFeedTargets targets = FeedTargets();
-        const std::string selectedAccount = AccountIdOf(TreeView->currentItem());
+        const std::string selectedAccount = FAccounts->AccountIdOf(TreeView->currentItem());
         dialog.SetTargets(targets.Names, targets.Current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
         for (;;) {
@@ -1234,8 +1234,8 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
                     QTreeWidgetItem* where = TreeView->currentItem();
                     const int target = dialog.Target();
                     if (target == 0 && !selectedAccount.empty()) where = RootNode();
-                    if (target > 0 &&
-                        AccountIdOf(where) != AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
+                    if (target > 0 && FAccounts->AccountIdOf(where) !=
+                                          FAccounts->AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
                         where = targets.Nodes[static_cast<std::size_t>(target)];
                     QTreeWidgetItem* node = nullptr;
                     {
@@ -1275,10 +1275,11 @@ void TFormMain::ActionDeleteFeedExecute() {
     Guarded([this] {
         QTreeWidgetItem* node = TreeView->currentItem();
         // An account goes by its settings, which also forget its password.
-        if (IsFolderNode(node) && !AccountIdOf(node).empty() && AccountLabelOf(node).empty()) return;
+        if (IsFolderNode(node) && !FAccounts->AccountIdOf(node).empty() && FAccounts->AccountLabelOf(node).empty())
+            return;
         if (IsFolderNode(node)) {
             const int choice = AskDeleteFolder ? AskDeleteFolder(node) : AskHowToDeleteFolder(this, node);
-            if (choice != 0) AccountNodeDeleting(node, choice == 2);
+            if (choice != 0) FAccounts->NodeDeleting(node, choice == 2);
             if (choice != 0) DeleteFolder(node, choice == 2);
             return;
         }
@@ -1286,7 +1287,7 @@ void TFormMain::ActionDeleteFeedExecute() {
         const QString question = LangFmtQ("DeleteConfirm", {node->text(0).toStdString()});
         const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
-        AccountNodeDeleting(node, false);
+        FAccounts->NodeDeleting(node, false);
         DeleteFeed(node);
         // The removal is kept at once: a crash must not bring the feed back
         // without its stored copy.
@@ -1315,7 +1316,7 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
             if (!text.trimmed().isEmpty())
                 static_cast<TFolderNode*>(node)->Folder().SetAttribute("caption", text.trimmed().toStdString());
             UpdateNodeCaption(node);
-            AccountNodeRenamed(node, oldCaption);
+            FAccounts->NodeRenamed(node, oldCaption);
             FOptions->Save();
             return;
         }
@@ -1324,7 +1325,7 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
         const std::string oldCaption = item.Attribute("caption").value_or("");
         item.SetAttribute("caption", text.toStdString());
         FItems->FollowShownCaption(item);
-        AccountNodeRenamed(node, oldCaption);
+        FAccounts->NodeRenamed(node, oldCaption);
         node->setText(0, text);
         // An emptied caption shows the address again.
         if (text.isEmpty())
@@ -1354,7 +1355,7 @@ void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
     MenuMoveTo->setEnabled(isFeed || isFolder);
     // Local feeds and folders can go to an account's server.
     MenuMoveToAccount->menuAction()->setVisible(
-        (isFeed || isFolder) && AccountIdOf(node).empty() &&
+        (isFeed || isFolder) && FAccounts->AccountIdOf(node).empty() &&
         !accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath)).empty());
     if (node) ShowFeed(node);
 }

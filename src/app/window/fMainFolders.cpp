@@ -15,6 +15,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "AccountController.h"
 #include "Convert.h"
 #include "FeedList.h"
 #include "ReadStateController.h"
@@ -195,7 +196,7 @@ bool TFormMain::MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int ind
     if (!container || IsUnder(parent, node)) return false;
     if (IsFolderNode(node) && !feedlist::FitsInto(static_cast<TFolderNode*>(node)->Folder(), container))
         throw TooDeep();
-    if (!AccountNodeMoving(node, parent)) return false;
+    if (!FAccounts->NodeMoving(node, parent)) return false;
     xml::Node element = IsFolderNode(node) ? static_cast<TFolderNode*>(node)->Folder() : GetFeedItem(node);
     if (!element) return false;
 
@@ -229,7 +230,7 @@ bool TFormMain::MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int ind
         UpdateFolderCaptions(each);
     }
     // A server's list moves many at once, and saves once at its end.
-    if (FApplyingSync) return true;
+    if (FAccounts->ApplyingSync()) return true;
     if (!FeedFilter || !FeedFilter->text().isEmpty()) SetFeedFilter(FeedFilter ? FeedFilter->text() : QString());
     FOptions->Save();
     return true;

@@ -2,6 +2,7 @@
 // states; the controller fills the dialog and applies what OK gives.
 #include "fMain.h"
 
+#include "AccountController.h"
 #include "FeedHealthController.h"
 #include "FeedPropertiesController.h"
 
@@ -31,8 +32,10 @@ void TFormMain::ConnectFeedProperties() {
         }
         return folders;
     };
-    host.AccountOf = [this, nodeOf](const std::string& id) { return AccountIdOf(nodeOf(id)); };
-    host.AccountFolder = [this](const std::string& accountId) { return ContainerElement(AccountNode(accountId)); };
+    host.AccountOf = [this, nodeOf](const std::string& id) { return FAccounts->AccountIdOf(nodeOf(id)); };
+    host.AccountFolder = [this](const std::string& accountId) {
+        return ContainerElement(FAccounts->AccountNode(accountId));
+    };
     host.HealthCause = [this](const std::string& id) { return FFeedHealth->Cause(id); };
     host.LastFailure = [nodeOf](const std::string& id) {
         auto* feed = static_cast<TFeedNode*>(nodeOf(id));
@@ -47,11 +50,11 @@ void TFormMain::ConnectFeedProperties() {
     };
     host.FeedListChanged = [this] { ++FFeedListVersion; };
     host.AccountFeedRenamed = [this, nodeOf](const std::string& id, const std::string& oldCaption) {
-        AccountNodeRenamed(nodeOf(id), oldCaption);
+        FAccounts->NodeRenamed(nodeOf(id), oldCaption);
     };
     host.AccountFeedReaddressed = [this, nodeOf](const std::string& id, const std::string& oldUrl,
                                                  const xml::Node& folder) {
-        AccountFeedReaddressed(nodeOf(id), oldUrl, NodeForContainer(folder));
+        FAccounts->FeedReaddressed(nodeOf(id), oldUrl, NodeForContainer(folder));
     };
     host.ShowCaption = [this, nodeOf](const std::string& id) { UpdateNodeCaption(nodeOf(id)); };
     host.MoveTo = [this, nodeOf](const std::string& id, const xml::Node& folder) {

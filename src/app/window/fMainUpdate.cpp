@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "AccountController.h"
 #include "Convert.h"
 #include "DateTime.h"
 #include "FeedHealthController.h"
@@ -333,8 +334,8 @@ bool TFormMain::SecureFeedsOption() { return ReadBool(*FOptions, kSecureFeedsPat
 void TFormMain::ActionUpdateFeedExecute() {
     QTreeWidgetItem* node = TreeView->currentItem();
     // An account's feeds come with its sync.
-    if (const std::string account = AccountIdOf(node); !account.empty()) {
-        SyncAccount(account);
+    if (const std::string account = FAccounts->AccountIdOf(node); !account.empty()) {
+        FAccounts->Sync(account);
         return;
     }
     if (IsFolderNode(node)) {
@@ -385,7 +386,7 @@ void TFormMain::StartUpdateThread() {
         std::vector<QTreeWidgetItem*> feeds;
         QTreeWidgetItem* root = RootNode();
         for (int i = 0; root && i < root->childCount(); ++i) {
-            if (!AccountIdOf(root->child(i)).empty()) continue;
+            if (!FAccounts->AccountIdOf(root->child(i)).empty()) continue;
             const auto some = FeedNodesUnder(root->child(i));
             feeds.insert(feeds.end(), some.begin(), some.end());
         }
@@ -563,16 +564,17 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top) {
     }
     if (FUpdateAll->Running()) return;
     // Accounts at or under the node sync; their feeds are not fetched here.
-    if (const std::string account = AccountIdOf(top); !account.empty()) {
-        SyncAccount(account);
+    if (const std::string account = FAccounts->AccountIdOf(top); !account.empty()) {
+        FAccounts->Sync(account);
         return;
     }
     for (int i = 0; top && i < top->childCount(); ++i)
-        if (const std::string account = AccountIdOf(top->child(i)); !account.empty() && IsFolderNode(top->child(i)))
-            SyncAccount(account);
+        if (const std::string account = FAccounts->AccountIdOf(top->child(i));
+            !account.empty() && IsFolderNode(top->child(i)))
+            FAccounts->Sync(account);
     std::vector<TUpdateAll::TEntry> entries;
     for (QTreeWidgetItem* node : FeedNodesUnder(top)) {
-        if (!AccountIdOf(node).empty()) continue;
+        if (!FAccounts->AccountIdOf(node).empty()) continue;
         const xml::Node item = GetFeedItem(node);
         if (FFeedHealth->Stopped(item.Attribute("id").value_or("")))
             continue;  // removed by its publisher: only the user brings it back
