@@ -17,6 +17,7 @@
 #include <fstream>
 #include <string>
 
+#include "AccountController.h"
 #include "AccountList.h"
 #include "AccountSyncRunner.h"
 #include "FreshRss.h"
@@ -82,11 +83,11 @@ int RunAccount(int argc, char** argv, const fs::path& home, const std::string& a
                             {kAccount, "FreshRSS", api, synctest::FreshRss::kUser});
     form->LoadFeedList();
     std::vector<TAccountSyncEnded> results;
-    form->OnAccountSynced = [&](const std::string&, const TAccountSyncEnded& ended) { results.push_back(ended); };
+    form->Accounts().OnSynced = [&](const std::string&, const TAccountSyncEnded& ended) { results.push_back(ended); };
 
     HoldMeter hold;
     const auto start = Clock::now();
-    emit form->accountReady(kAccount, synctest::FreshRss::kPassword);
+    emit form->Accounts().accountReady(kAccount, synctest::FreshRss::kPassword);
     ProcessEventsUntil([&] { return !results.empty(); }, std::chrono::seconds(600));
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (results.empty() || !results[0].Ok) {
@@ -99,7 +100,7 @@ int RunAccount(int argc, char** argv, const fs::path& home, const std::string& a
     std::printf("RSS after the first sync (account): %ld KiB\n", ResidentKiB());
     for (int i = 0; i < 2; ++i) {
         const std::size_t before = results.size();
-        form->SyncAccount(kAccount);
+        form->Accounts().Sync(kAccount);
         ProcessEventsUntil([&] { return results.size() > before; }, std::chrono::seconds(120));
         std::printf("unchanged sync %d: %d requests, %zu bytes\n", i + 1, results.back().Requests,
                     results.back().BytesReceived);

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "AccountText.h"
 #include "AppInfo.h"
 #include "AtomicFile.h"
 #include "UserAccess.h"
@@ -249,4 +250,20 @@ TVaultResult TPasswordVault::ReadNow(const QString& accountId) {
 
 TVaultResult TPasswordVault::RemoveNow(const QString& accountId) {
     return Wait([&](TDone done) { Remove(accountId, std::move(done)); });
+}
+
+QString DescribePasswordPlace(const TVaultResult& result, const QString& secretFile) {
+    if (!result.Ok)
+        return AccountText("AccountPasswordNotKept",
+                           QStringLiteral("The password could not be kept (%1); Quillet asks for it at the next start.")
+                               .arg(result.Error),
+                           {result.Error.toStdString()});
+    if (result.Place == TVaultPlace::File)
+        return AccountText(
+            "AccountPasswordInFile",
+            QStringLiteral("The password is kept in the file %1, readable only by you, because no secret "
+                           "store answered.")
+                .arg(secretFile),
+            {secretFile.toStdString()});
+    return AccountText("AccountPasswordInStore", QStringLiteral("The password is kept in the desktop's secret store."));
 }

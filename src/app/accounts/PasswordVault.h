@@ -29,6 +29,10 @@ struct TVaultResult {
     bool NotFound = false;  // Read: no password is kept for the account
 };
 
+// Where a password was kept, in the user's words: the secret store, the
+// user-only file (and why), or why it could not be kept.
+QString DescribePasswordPlace(const TVaultResult& result, const QString& secretFile);
+
 class TPasswordVault : public QObject {
     Q_OBJECT
 public:

@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "AccountController.h"
 #include "ConfigCommands.h"
 #include "fMain.h"
 
@@ -32,7 +33,7 @@ QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QSt
     }
     if (verb == "add-account") {
         try {
-            return form.TakeAccountRequest(argument);
+            return form.Accounts().TakeAccountRequest(argument);
         } catch (const std::exception& error) {
             return QStringLiteral("error ") + QString::fromUtf8(error.what());
         }

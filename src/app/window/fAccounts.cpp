@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "AccountController.h"
 #include "AccountList.h"
 #include "FeedList.h"
 #include "PasswordVault.h"
@@ -21,22 +22,6 @@ namespace {
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
-
-QString DescribePasswordPlace(const TVaultResult& result, const QString& secretFile) {
-    if (!result.Ok)
-        return AccountText("AccountPasswordNotKept",
-                           QStringLiteral("The password could not be kept (%1); Quillet asks for it at the next start.")
-                               .arg(result.Error),
-                           {result.Error.toStdString()});
-    if (result.Place == TVaultPlace::File)
-        return AccountText(
-            "AccountPasswordInFile",
-            QStringLiteral("The password is kept in the file %1, readable only by you, because no secret "
-                           "store answered.")
-                .arg(secretFile),
-            {secretFile.toStdString()});
-    return AccountText("AccountPasswordInStore", QStringLiteral("The password is kept in the desktop's secret store."));
-}
 
 TFormAccounts::TFormAccounts(TFormMain& form, QWidget* parent) : QDialog(parent), FForm(form) {
     setObjectName("FormAccounts");
@@ -142,8 +127,8 @@ QString TFormAccounts::SelectedId() const {
 
 void TFormAccounts::StorePassword(const std::string& id, const QString& password) {
     QPointer<TFormAccounts> self(this);
-    const QString file = FForm.AccountVault->SecretFile(Q(id));
-    FForm.StoreAccountPassword(id, password, [self, file](const TVaultResult& result) {
+    const QString file = FForm.Accounts().Vault().SecretFile(Q(id));
+    FForm.Accounts().StorePassword(id, password, [self, file](const TVaultResult& result) {
         if (self) self->NoteText->setText(DescribePasswordPlace(result, file));
     });
 }
@@ -151,11 +136,11 @@ void TFormAccounts::StorePassword(const std::string& id, const QString& password
 void TFormAccounts::AddBtnClick() {
     TFormAccountEdit edit(TFormAccountEdit::TMode::Add, this);
     edit.FindExisting = [this](const std::string& base, const std::string& user) {
-        return FForm.ExistingAccount(base, user);
+        return FForm.Accounts().ExistingAccount(base, user);
     };
     if (!RunAccountForm(edit)) return;
-    const std::string id = FForm.AddAccount(edit.Base().toStdString(), edit.EditUser->text().trimmed().toStdString(),
-                                            edit.Caption().toStdString());
+    const std::string id = FForm.Accounts().AddAccount(
+        edit.Base().toStdString(), edit.EditUser->text().trimmed().toStdString(), edit.Caption().toStdString());
     AccountList->setCurrentItem(nullptr);
     Refresh();
     for (int row = 0; row < AccountList->topLevelItemCount(); ++row)
@@ -175,9 +160,9 @@ void TFormAccounts::EditBtnClick() {
     edit.SetAccount(Q(record->Address), Q(record->User), Q(record->Caption));
     if (!RunAccountForm(edit)) return;
     // Edited by hand: a password refused before may be asked for again.
-    FForm.ForgiveAccount(id);
+    FForm.Accounts().Forgive(id);
     if (!edit.Caption().isEmpty() && edit.Caption() != Q(record->Caption))
-        FForm.RenameAccount(record->Id, edit.Caption().toStdString());
+        FForm.Accounts().RenameAccount(record->Id, edit.Caption().toStdString());
     if (!edit.Password().isEmpty()) StorePassword(record->Id, edit.Password());
     Refresh();
 }
@@ -186,7 +171,7 @@ void TFormAccounts::RemoveBtnClick() {
     const QTreeWidgetItem* row = AccountList->currentItem();
     const QString id = SelectedId();
     if (!row || id.isEmpty() || !ConfirmRemove(row->text(0))) return;
-    FForm.RemoveAccount(id.toStdString());
+    FForm.Accounts().RemoveAccount(id.toStdString());
     NoteText->clear();
     Refresh();
 }

@@ -16,11 +16,6 @@ class QPushButton;
 class QTreeWidget;
 class TFormMain;
 class TFormAccountEdit;
-struct TVaultResult;
-
-// Where a password was kept, in the user's words: the secret store, the
-// user-only file (and why), or why it could not be kept.
-QString DescribePasswordPlace(const TVaultResult& result, const QString& secretFile);
 
 class TFormAccounts : public QDialog {
     Q_OBJECT

@@ -3,8 +3,8 @@
 // fMainDisplay.cpp.
 #include "fMain.h"
 
+#include "AccountController.h"
 #include "AccountList.h"
-#include "AccountSyncRunner.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -170,7 +170,6 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     ConnectItems();
     ConnectUpdateAndDisplay();
     ConnectFeedHealth();
-    ConnectAccountSync();
     CreateConfigSaver();
     ConnectFeedProperties();
     ConnectAccounts();
@@ -198,7 +197,7 @@ TFormMain::~TFormMain() {
     // first. Then the option store, which writes a modified config.xml.
     StopUpdateThread();
     FFeedHealth->Save();
-    StopAccountSyncs();
+    FAccounts->StopSyncs();
     // After the updates, which write to it; waits for its opening.
     FItems->CloseBase();
     SaveConfigOnClose();
@@ -682,7 +681,7 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     if (!FClosed) {
         Guarded([this] { FormClose(); });
         StopUpdateThread();
-        StopAccountSyncs();
+        FAccounts->StopSyncs();
         FClosed = true;
     }
     QMainWindow::closeEvent(event);
@@ -742,9 +741,9 @@ TFormMain::TFeedTargets TFormMain::FeedTargets() const {
     TFeedTargets targets;
     targets.Names << FTree->RootNode()->text(0);
     targets.Nodes.push_back(FTree->RootNode());
-    const std::string selectedAccount = AccountIdOf(FTree->currentItem());
+    const std::string selectedAccount = FAccounts->AccountIdOf(FTree->currentItem());
     for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath))) {
-        QTreeWidgetItem* account = AccountNode(folder.Attribute("account").value_or(""));
+        QTreeWidgetItem* account = FAccounts->AccountNode(folder.Attribute("account").value_or(""));
         if (!account) continue;
         if (folder.Attribute("account") == selectedAccount) targets.Current = static_cast<int>(targets.Nodes.size());
         targets.Names << Q(folder.Attribute("caption").value_or(""));
@@ -787,7 +786,7 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         // This computer, or an account's server, whose folder the selection
         // may already be in.
         const TFeedTargets targets = FeedTargets();
-        const std::string selectedAccount = AccountIdOf(FTree->currentItem());
+        const std::string selectedAccount = FAccounts->AccountIdOf(FTree->currentItem());
         dialog.SetTargets(targets.Names, targets.Current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
         for (;;) {
@@ -797,8 +796,8 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
                     QTreeWidgetItem* where = FTree->currentItem();
                     const int target = dialog.Target();
                     if (target == 0 && !selectedAccount.empty()) where = FTree->RootNode();
-                    if (target > 0 &&
-                        AccountIdOf(where) != AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
+                    if (target > 0 && FAccounts->AccountIdOf(where) !=
+                                          FAccounts->AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
                         where = targets.Nodes[static_cast<std::size_t>(target)];
                     QTreeWidgetItem* node = nullptr;
                     {
@@ -838,10 +837,12 @@ void TFormMain::ActionDeleteFeedExecute() {
     Guarded([this] {
         QTreeWidgetItem* node = FTree->currentItem();
         // An account goes by its settings, which also forget its password.
-        if (TFeedTree::IsFolderNode(node) && !AccountIdOf(node).empty() && AccountLabelOf(node).empty()) return;
+        if (TFeedTree::IsFolderNode(node) && !FAccounts->AccountIdOf(node).empty() &&
+            FAccounts->AccountLabelOf(node).empty())
+            return;
         if (TFeedTree::IsFolderNode(node)) {
             const int choice = AskDeleteFolder ? AskDeleteFolder(node) : AskHowToDeleteFolder(this, node);
-            if (choice != 0) AccountNodeDeleting(node, choice == 2);
+            if (choice != 0) FAccounts->NodeDeleting(node, choice == 2);
             if (choice != 0) FFeeds->DeleteFolder(node, choice == 2);
             return;
         }
@@ -849,7 +850,7 @@ void TFormMain::ActionDeleteFeedExecute() {
         const QString question = LangFmtQ("DeleteConfirm", {node->text(0).toStdString()});
         const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
-        AccountNodeDeleting(node, false);
+        FAccounts->NodeDeleting(node, false);
         FFeeds->DeleteFeed(node);
         // The removal is kept at once: a crash must not bring the feed back
         // without its stored copy.
@@ -878,7 +879,7 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
             if (!text.trimmed().isEmpty())
                 static_cast<TFolderNode*>(node)->Folder().SetAttribute("caption", text.trimmed().toStdString());
             FTree->UpdateNodeCaption(node);
-            AccountNodeRenamed(node, oldCaption);
+            FAccounts->NodeRenamed(node, oldCaption);
             FOptions->Save();
             return;
         }
@@ -887,7 +888,7 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
         const std::string oldCaption = item.Attribute("caption").value_or("");
         item.SetAttribute("caption", text.toStdString());
         FItems->FollowShownCaption(item);
-        AccountNodeRenamed(node, oldCaption);
+        FAccounts->NodeRenamed(node, oldCaption);
         node->setText(0, text);
         // An emptied caption shows the address again.
         if (text.isEmpty())
@@ -917,7 +918,7 @@ void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
     MenuMoveTo->setEnabled(isFeed || isFolder);
     // Local feeds and folders can go to an account's server.
     MenuMoveToAccount->menuAction()->setVisible(
-        (isFeed || isFolder) && AccountIdOf(node).empty() &&
+        (isFeed || isFolder) && FAccounts->AccountIdOf(node).empty() &&
         !accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath)).empty());
     if (node) ShowFeed(node);
 }

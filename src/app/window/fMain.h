@@ -61,18 +61,7 @@ class TItemStore;
 }
 class TConfigSaver;
 class TUpdateAll;
-class TPasswordVault;
-struct TVaultResult;
-namespace accountlist {
-struct TAccountRecord;
-}
-class TAccountSyncRunner;
-struct TAccountBatchApplied;
-struct TAccountSyncEnded;
-namespace greader {
-class TChangeQueue;
-struct TSubscriptionChanges;
-}  // namespace greader
+class TAccountController;
 class QTimer;
 namespace feed {
 class TFeedDocument;
@@ -319,68 +308,12 @@ public:
     QAction* ActionFindInFeeds = nullptr;
     // ---- end item store ----
 
-    // ---- Feed-server accounts: their syncs (fMainSync.cpp) ----
-    // Connects accountReady and accountRemoved; called by the constructor.
-    void ConnectAccountSync();
-    // Starts syncing an account with this password (or gives a running one
-    // the new password), at once and then on the update interval.
-    void StartAccountSync(const std::string& accountId, const std::string& password);
-    // Stops an account's syncs, waiting for none of its requests.
-    void StopAccountSync(const std::string& accountId);
-    void StopAccountSyncs();
-    // The account whose folder holds a node ("" for a local one).
-    std::string AccountIdOf(QTreeWidgetItem* node) const;
-    QTreeWidgetItem* AccountNode(const std::string& accountId) const;
-    // A sync now (Update All, Update Feed on the account or one of its feeds).
-    void SyncAccount(const std::string& accountId);
-    bool AccountSyncing(const std::string& accountId) const;
-    // Keeps a change for the account's server in the item store and asks
-    // for a sync shortly, so that a burst of changes goes out together.
-    void QueueAccountChange(const std::string& accountId, const std::function<void(greader::TChangeQueue&)>& change);
-    // The server's name for a node's folder in the account: its caption,
-    // "" for the account's own folder.
-    std::string AccountLabelOf(QTreeWidgetItem* folder) const;
-    // What the user changed in an account's part of the tree, for its server.
-    void AccountFeedsRead(const std::string& feedId, const std::vector<std::string>& keys);
-    void AccountFeedsUnread(const std::string& feedId);
-    void AccountNodeRenamed(QTreeWidgetItem* node, const std::string& oldCaption);
-    void AccountNodeDeleting(QTreeWidgetItem* node, bool withContents);
-    // A move in or into an account; false refuses it (out of an account).
-    bool AccountNodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* parent);
-    // An account's feed given a new address (its <item> holds it already):
-    // the old subscription goes, the new one is made in `folder`'s label,
-    // and the node waits for the server's list to bring the new feed.
-    void AccountFeedReaddressed(QTreeWidgetItem* node, const std::string& oldUrl, QTreeWidgetItem* folder);
-    // Add Feed into an account: subscribed on the server, shown until the
-    // next sync makes it the account's feed.
-    QTreeWidgetItem* AddAccountFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption);
-    // The folder of an account's label, made when missing; the account's
-    // own node for none.
-    QTreeWidgetItem* AccountLabelFolder(QTreeWidgetItem* account, const std::string& label);
-    TImportResult ImportToAccount(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account);
-    // Tests: every finished sync, with its account.
-    std::function<void(const std::string& accountId, const TAccountSyncEnded& ended)> OnAccountSynced;
-    // Tests: how long changes wait before the sync that sends them, and the
-    // time-outs of every request.
-    std::chrono::milliseconds AccountChangeDelay{2000};
-    std::chrono::milliseconds AccountRequestDeadline{120'000};
-    std::map<std::string, std::unique_ptr<TAccountSyncRunner>> FAccountSyncs;
-    // Keys of the items last marked read per account feed, for Mark as Unread.
-    std::unordered_map<std::string, std::vector<std::string>> FReadBeforeKeys;
-    // Set while a sync's result is applied: those edits come from the
-    // server and are not sent back to it.
-    bool FApplyingSync = false;
-    void ApplyAccountSubscriptions(const std::string& accountId, const greader::TSubscriptionChanges& changes);
-    std::string AccountFeedFor(const std::string& accountId, const std::string& stream, const std::string& title);
-    std::map<std::string, std::string> AccountFeedIds(const std::string& accountId) const;
-    void ApplyAccountBatch(const TAccountBatchApplied& batch);
-    // A feed subscribed from here that the server refused shows as failing.
-    void ShowSubscriptionRefused(QTreeWidgetItem* node);
-    void AccountSyncEnded(const std::string& accountId, const TAccountSyncEnded& ended);
-    void ShowAccountState(const std::string& accountId, bool busy, const QString& failure);
-    // "Move to Account": the accounts a local feed or folder can go to.
+    // ---- Feed-server accounts (fMainAccounts.cpp) ----
+    // Their settings, syncs and changes for the server; the window keeps
+    // File > Accounts and the "Move to Account" menu.
+    TAccountController& Accounts() { return *FAccounts; }
+    QAction* ActionAccounts = nullptr;
     QMenu* MenuMoveToAccount = nullptr;
-    void FillMoveToAccountMenu();
     // ---- end accounts ----
 
 private:
@@ -406,49 +339,6 @@ private:
     void SaveConfigOnClose();
     // ---- end saving config.xml ----
 
-public:
-    // ---- Feed-server accounts: their settings (fMainAccounts.cpp) ----
-    // File > Accounts: the dialog that lists, adds, edits and removes them.
-    QAction* ActionAccounts = nullptr;
-    void ActionAccountsExecute();
-    // Called by the constructor: the vault, the password prompt, and the
-    // passwords read once the event loop runs (every connection made).
-    void ConnectAccounts();
-    TPasswordVault* AccountVault = nullptr;
-    // A checked account joins the feed list as its folder (saved at once);
-    // returns the new folder's id. `base` is the API address that signed in.
-    std::string AddAccount(const std::string& base, const std::string& user, const std::string& caption);
-    // The caption of the account with this API address and user, if any.
-    std::optional<std::string> ExistingAccount(const std::string& base, const std::string& user) const;
-    // Keeps a password in the vault, then emits accountReady; `done` learns
-    // where it went (or why not).
-    void StoreAccountPassword(const std::string& id, const QString& password,
-                              std::function<void(const TVaultResult&)> done = nullptr);
-    void RenameAccount(const std::string& id, const std::string& caption);
-    // The folder with its feeds leaves the tree and config.xml, the password
-    // the vault; then accountRemoved. Local feeds stay as they are.
-    void RemoveAccount(const std::string& id);
-    // Every account's password from the vault: accountReady for those found,
-    // accountPasswordRefused (a prompt) for the others.
-    void ReadAccountPasswords();
-    // A refused password is asked for once: not while a prompt for the
-    // account is open, and not after the user cancelled one, until the
-    // account is edited in the dialog (ForgiveAccount).
-    void AccountPasswordRefused(const QString& id);
-    void ForgiveAccount(const QString& id);
-    // Asks for an account's password; nullopt when cancelled. Tests replace it.
-    std::function<std::optional<QString>(const QString& id)> AskAccountPassword;
-    // The status line's note on where a password went.
-    void ReportPasswordPlace(const std::string& id, const TVaultResult& result);
-    // A second start's "add-account": a JSON object with the checked API
-    // address, user and password. Returns the answer line.
-    QString TakeAccountRequest(const QString& request);
-    std::set<QString> FPasswordAsking;
-    std::set<QString> FPasswordDeclined;
-    // How many passwords each account has been given (accountReady): a
-    // vault answer asked for before the latest is stale.
-    std::map<QString, int> FPasswordsGiven;
-    // ---- end accounts ----
 private:
     // ---- Feed health (fMainHealth.cpp) ----
     // The record of every feed's results and what the user sees of it; the
@@ -472,13 +362,6 @@ signals:
     void feedUpdateFinished(QString id, QString message);
     // The window has closed and stored its state: the program ends.
     void formClosed();
-    // Feed-server accounts. The accounts' settings announce an account
-    // whose password is known (just added, read from the secret store at
-    // start-up, or typed again) and one removed; the sync announces a
-    // password the server refused, to be asked for once.
-    void accountReady(const QString& accountId, const QString& password);
-    void accountRemoved(const QString& accountId);
-    void accountPasswordRefused(const QString& accountId);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -490,6 +373,14 @@ private:
     // handlers of its actions.
     void ConnectItems();
     std::unique_ptr<TReadStateController> FItems;
+    // Called by the constructor: the accounts' controller wired to the tree,
+    // File > Accounts and the password prompt.
+    void ConnectAccounts();
+    std::unique_ptr<TAccountController> FAccounts;
+    void ActionAccountsExecute();
+    // "Move to Account": the accounts a local feed or folder can go to.
+    void FillMoveToAccountMenu();
+    // Set while an OPML file is imported: a second import waits its turn.
     void CreateMenus();
     void CreateWidgets();
     // Called by the constructor: the feed list's controller and its host.

@@ -1,15 +1,12 @@
-// The main window's side of feed-server accounts: File > Accounts, the
-// account's folder in the tree and config.xml, its password in the vault,
-// and the signals that start and stop its sync.
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTimer>
-
+// The main window and its feed-server accounts: the accounts' controller
+// wired to the tree, the item store and the status line, File > Accounts,
+// the password prompt and the "Move to Account" menu.
+#include "AccountController.h"
 #include "AccountList.h"
-#include "AccountSetup.h"
 #include "AccountText.h"
 #include "FeedList.h"
-#include "PasswordVault.h"
+#include "NotifyController.h"
+#include "ReadStateController.h"
 #include "fAccountEdit.h"
 #include "fAccounts.h"
 #include "fMain.h"
@@ -21,15 +18,76 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 }  // namespace
 
 void TFormMain::ConnectAccounts() {
-    AccountVault = new TPasswordVault(QStringLiteral("accounts"), this);
     ActionAccounts = new QAction(QStringLiteral("Accounts..."), this);
     ActionAccounts->setObjectName("ActionAccounts");
     FileMenu->insertAction(ActionOptions, ActionAccounts);
     connect(ActionAccounts, &QAction::triggered, this, [this] { Guarded([this] { ActionAccountsExecute(); }); });
-    connect(this, &TFormMain::accountPasswordRefused, this, [this](const QString& id) { AccountPasswordRefused(id); });
-    connect(this, &TFormMain::accountReady, this, [this](const QString& id, const QString&) { ++FPasswordsGiven[id]; });
 
-    AskAccountPassword = [this](const QString& id) -> std::optional<QString> {
+    TAccountHost host;
+    host.Closed = [this] { return !FOptions || FClosed; };
+    host.FeedList = [this] { return FOptions->GetConfigNode(feedlist::kItemsPath); };
+    host.IdCounter = [this] { return FOptions->GetConfigNode(feedlist::kCounterPath); };
+    host.SaveNow = [this] { FOptions->Save(); };
+    host.ScheduleSave = [this] { ScheduleConfigSave(); };
+    host.Items = [this]() -> TReadStateController& { return *FItems; };
+    host.ShowStatus = [this](const QString& text) { SetStatusText(0, text); };
+    host.ShowError = [this](const std::exception& error) { ShowHandlerError(error); };
+    host.UpdateIntervalSeconds = [this] { return UpdateIntervalSeconds(); };
+    host.AlertWords = [this] { return FNotify->RefreshAlertWords(); };
+    host.AnnounceNewItems = [this](const xml::Node& item, const feed::TFeedDocument& document,
+                                   const std::vector<int>& fresh, const TAlertVerdicts& verdicts) {
+        FNotify->AnnounceNewItems(item, document, static_cast<int>(fresh.size()), &fresh, &verdicts);
+    };
+    host.Root = [this] { return FTree->RootNode(); };
+    host.IsFolder = [](const QTreeWidgetItem* node) { return TFeedTree::IsFolderNode(node); };
+    host.FolderElement = [](const QTreeWidgetItem* node) {
+        return TFeedTree::IsFolderNode(node) ? static_cast<const TFolderNode*>(node)->Folder() : xml::Node();
+    };
+    host.FeedItem = [this](QTreeWidgetItem* node) { return TFeedTree::GetFeedItem(node); };
+    host.ContainerElement = [this](QTreeWidgetItem* node) { return FTree->ContainerElement(node); };
+    host.FeedNodesUnder = [this](QTreeWidgetItem* node) { return FTree->FeedNodesUnder(node); };
+    host.FindFeed = [this](const std::string& id) { return FTree->FindFeedNodeById(id); };
+    host.NodeForContainer = [this](const xml::Node& folder) { return FTree->NodeForContainer(folder); };
+    host.TargetFolder = [this](QTreeWidgetItem* node) { return FTree->TargetFolder(node); };
+    host.AppendFeedElement = [this](const std::string& url, const std::string& caption, const xml::Node& container,
+                                    feedlist::TFeedIds* ids) {
+        return FFeeds->AppendFeedElement(url, caption, container, ids);
+    };
+    host.AddFeedNode = [this](const xml::Node& item, QTreeWidgetItem* parent) {
+        return FTree->AddFeedNode(item, parent);
+    };
+    host.AddFolder = [this](const std::string& caption, QTreeWidgetItem* parent) {
+        return FFeeds->AddFolder(caption, parent);
+    };
+    host.DeleteFeed = [this](QTreeWidgetItem* node, std::vector<std::string>* itemsToForget) {
+        FFeeds->DeleteFeed(node, itemsToForget);
+    };
+    host.DeleteFolder = [this](QTreeWidgetItem* folder, bool withContents) {
+        FFeeds->DeleteFolder(folder, withContents);
+    };
+    host.MoveNode = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent) { return FFeeds->MoveNode(node, parent); };
+    host.UpdateCaption = [this](QTreeWidgetItem* node) { FTree->UpdateNodeCaption(node); };
+    host.BeginDeferredCaptions = [this] { FTree->BeginDeferredFolderCaptions(); };
+    host.EndDeferredCaptions = [this](QTreeWidgetItem* node) { FTree->EndDeferredFolderCaptions(node); };
+    host.CurrentNode = [this] { return FTree->currentItem(); };
+    host.SetCurrentNode = [this](QTreeWidgetItem* node) { FTree->setCurrentItem(node); };
+    host.RepaintTree = [this] { FTree->viewport()->update(); };
+    host.MarkFeedUpdated = [this](QTreeWidgetItem* node) { MarkFeedUpdated(node); };
+    host.MarkFeedFailed = [this](QTreeWidgetItem* node, const std::string& failure) { MarkFeedFailed(node, failure); };
+    host.FeedFailed = [](QTreeWidgetItem* node) { return static_cast<TFeedNode*>(node)->Failed(); };
+    host.StoredCopyChanged = [this](const std::string& id) { ++FStoredCopyWrites[id]; };
+    host.ShowAccountRow = [this](QTreeWidgetItem* node, TAccountHost::TRowState state, const QString& toolTip) {
+        using TRowState = TAccountHost::TRowState;
+        const QIcon icon = state == TRowState::Busy     ? FBusyFeedIcon
+                           : state == TRowState::Failed ? FFailedFeedIcon
+                                                        : QIcon();
+        static_cast<TFolderNode*>(node)->ShowState(icon, toolTip);
+        if (node->treeWidget() == FTree) FTree->viewport()->update(FTree->visualItemRect(node));
+    };
+    host.AccountRowToolTip = [](QTreeWidgetItem* node) { return static_cast<TFolderNode*>(node)->ToolTip(); };
+    FAccounts = std::make_unique<TAccountController>(std::move(host));
+
+    FAccounts->SetPasswordPrompt([this](const QString& id) -> std::optional<QString> {
         const auto record = accountlist::RecordOf(
             accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), id.toStdString()));
         if (!record) return std::nullopt;
@@ -42,10 +100,8 @@ void TFormMain::ConnectAccounts() {
                                   {record->Caption}));
         if (edit.exec() != QDialog::Accepted) return std::nullopt;
         return edit.Password();
-    };
-    // Once the event loop runs: by then everyone who listens for
-    // accountReady is connected.
-    QTimer::singleShot(0, this, [this] { ReadAccountPasswords(); });
+    });
+    FAccounts->Start();
 }
 
 void TFormMain::ActionAccountsExecute() {
@@ -53,106 +109,15 @@ void TFormMain::ActionAccountsExecute() {
     dialog.exec();
 }
 
-std::optional<std::string> TFormMain::ExistingAccount(const std::string& base, const std::string& user) const {
-    const auto record = accountsetup::FindAccount(FOptions->GetConfigNode(feedlist::kItemsPath), base, user);
-    if (!record) return std::nullopt;
-    return record->Caption;
-}
-
-std::string TFormMain::AddAccount(const std::string& base, const std::string& user, const std::string& caption) {
-    xml::Node items = FOptions->GetConfigNode(feedlist::kItemsPath);
-    const accountlist::TAccountRecord record = accountsetup::NewRecord(items, base, user, caption);
-    FTree->NodeForContainer(accountlist::AddAccount(items, record));
-    FOptions->Save();
-    return record.Id;
-}
-
-void TFormMain::StoreAccountPassword(const std::string& id, const QString& password,
-                                     std::function<void(const TVaultResult&)> done) {
-    AccountVault->Write(Q(id), password, [this, id, password, done](const TVaultResult& result) {
-        ReportPasswordPlace(id, result);
-        // A password the vault could not keep still serves this run; the
-        // next start asks for it.
-        if (accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), id))
-            emit accountReady(Q(id), password);
-        if (done) done(result);
-    });
-}
-
-void TFormMain::ReportPasswordPlace(const std::string& id, const TVaultResult& result) {
-    if (result.Ok && result.Place == TVaultPlace::SecretStore) return;
-    SetStatusText(0, DescribePasswordPlace(result, AccountVault->SecretFile(Q(id))));
-}
-
-void TFormMain::RenameAccount(const std::string& id, const std::string& caption) {
-    xml::Node folder = accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), id);
-    if (!folder || caption.empty()) return;
-    folder.SetAttribute("caption", caption);
-    FTree->UpdateNodeCaption(FTree->NodeForContainer(folder));
-    FOptions->Save();
-}
-
-void TFormMain::RemoveAccount(const std::string& id) {
-    const xml::Node folder = accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), id);
-    // Its feeds go as deleted feeds do (stored copies, remembered items);
-    // local feeds are never inside an account's folder.
-    if (folder) FFeeds->DeleteFolder(FTree->NodeForContainer(folder), true);
-    const QString key = Q(id);
-    FPasswordAsking.erase(key);
-    FPasswordDeclined.erase(key);
-    AccountVault->Remove(key, [this](const TVaultResult& result) {
-        if (!result.Ok) SetStatusText(0, result.Error);
-    });
-    emit accountRemoved(key);
-}
-
-void TFormMain::ReadAccountPasswords() {
+void TFormMain::FillMoveToAccountMenu() {
+    MenuMoveToAccount->clear();
+    QTreeWidgetItem* moving = FTree->currentItem();
+    if (!moving || moving == FTree->RootNode() || !FAccounts->AccountIdOf(moving).empty()) return;
     for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(feedlist::kItemsPath))) {
-        const std::string id = *folder.Attribute("account");
-        const int given = FPasswordsGiven[Q(id)];
-        AccountVault->Read(Q(id), [this, id, given](const TVaultResult& result) {
-            if (!accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), id)) return;
-            // A secret store can take seconds; a password typed meanwhile
-            // is newer than its answer, and a missing one must not prompt.
-            if (FPasswordsGiven[Q(id)] != given) return;
-            if (result.Ok) {
-                emit accountReady(Q(id), result.Password);
-                return;
-            }
-            if (!result.NotFound) SetStatusText(0, result.Error);
-            emit accountPasswordRefused(Q(id));
-        });
+        QTreeWidgetItem* account = FAccounts->AccountNode(folder.Attribute("account").value_or(""));
+        if (!account) continue;
+        QAction* action = MenuMoveToAccount->addAction(Q(folder.Attribute("caption").value_or("")));
+        connect(action, &QAction::triggered, this,
+                [this, moving, account] { Guarded([&] { FFeeds->MoveNode(moving, account); }); });
     }
-}
-
-void TFormMain::AccountPasswordRefused(const QString& id) {
-    if (FPasswordAsking.count(id) || FPasswordDeclined.count(id)) return;
-    if (!accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), id.toStdString())) return;
-    FPasswordAsking.insert(id);
-    // Not inside the sync's own signal: the prompt runs an event loop.
-    QTimer::singleShot(0, this, [this, id] {
-        std::optional<QString> password;
-        if (AskAccountPassword) password = AskAccountPassword(id);
-        FPasswordAsking.erase(id);
-        if (!password || password->isEmpty()) {
-            FPasswordDeclined.insert(id);
-            return;
-        }
-        StoreAccountPassword(id.toStdString(), *password);
-    });
-}
-
-void TFormMain::ForgiveAccount(const QString& id) { FPasswordDeclined.erase(id); }
-
-QString TFormMain::TakeAccountRequest(const QString& request) {
-    const QJsonObject fields = QJsonDocument::fromJson(request.toUtf8()).object();
-    const std::string base = fields.value(QStringLiteral("base")).toString().toStdString();
-    const std::string user = fields.value(QStringLiteral("user")).toString().toStdString();
-    const QString password = fields.value(QStringLiteral("password")).toString();
-    if (base.empty() || user.empty() || password.isEmpty()) return QStringLiteral("error the account is incomplete");
-    if (const auto existing = ExistingAccount(base, user))
-        return QStringLiteral("error this account is already in the list as \"%1\"").arg(Q(*existing));
-    const std::string id = AddAccount(base, user, fields.value(QStringLiteral("caption")).toString().toStdString());
-    StoreAccountPassword(id, password);
-    return QStringLiteral("ok account %1 added to the running Quillet").arg(Q(id));
 }

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "AccountController.h"
 #include "FeedUpdate.h"
 #include "ReadStateController.h"
 #include "uvxLanguage.h"
@@ -13,16 +14,19 @@ void TFormMain::ConnectFeedList() {
     host.ConfigNode = [this](const char* path) { return FOptions->GetConfigNode(path); };
     host.Save = [this] { FOptions->Save(); };
     host.ScheduleSave = [this] { ScheduleConfigSave(); };
-    host.AccountIdOf = [this](QTreeWidgetItem* node) { return AccountIdOf(node); };
-    host.AccountNode = [this](const std::string& id) { return AccountNode(id); };
+    host.AccountIdOf = [this](QTreeWidgetItem* node) { return FAccounts->AccountIdOf(node); };
+    host.AccountNode = [this](const std::string& id) { return FAccounts->AccountNode(id); };
     host.AddAccountFeed = [this](const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
-        return AddAccountFeed(url, folder, caption);
+        return FAccounts->AddFeed(url, folder, caption);
     };
     host.ImportToAccount = [this](const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account) {
-        return ImportToAccount(outlines, account);
+        const TAccountImported imported = FAccounts->Import(outlines, account);
+        return TImportResult{imported.Added, imported.Skipped, imported.Refused, 0};
     };
-    host.MayMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent) { return AccountNodeMoving(node, parent); };
-    host.ApplyingSync = [this] { return FApplyingSync; };
+    host.MayMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent) {
+        return FAccounts->NodeMoving(node, parent);
+    };
+    host.ApplyingSync = [this] { return FAccounts->ApplyingSync(); };
     host.Update = [this](QTreeWidgetItem* node) { UpdateFeed(node); };
     host.FeedDeleting = [this](const std::string& id) {
         emit feedDeleted(QString::fromStdString(id));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "AccountController.h"
 #include "ReadStateController.h"
 
 namespace {
@@ -58,9 +59,9 @@ void TFormMain::ConnectItems() {
         ScheduleConfigSave();
     };
     host.FeedItemsRead = [this](const std::string& id, const std::vector<std::string>& keys) {
-        AccountFeedsRead(id, keys);
+        FAccounts->FeedsRead(id, keys);
     };
-    host.FeedItemsUnread = [this](const std::string& id) { AccountFeedsUnread(id); };
+    host.FeedItemsUnread = [this](const std::string& id) { FAccounts->FeedsUnread(id); };
     host.FeedCaption = [this](const std::string& id) {
         const xml::Node item = TFeedTree::GetFeedItem(FTree->FindFeedNodeById(id));
         if (!item) return QString();

@@ -2,6 +2,7 @@
 // states; the controller fills the dialog and applies what OK gives.
 #include "fMain.h"
 
+#include "AccountController.h"
 #include "FeedHealthController.h"
 #include "FeedPropertiesController.h"
 
@@ -32,9 +33,9 @@ void TFormMain::ConnectFeedProperties() {
         }
         return folders;
     };
-    host.AccountOf = [this, nodeOf](const std::string& id) { return AccountIdOf(nodeOf(id)); };
+    host.AccountOf = [this, nodeOf](const std::string& id) { return FAccounts->AccountIdOf(nodeOf(id)); };
     host.AccountFolder = [this](const std::string& accountId) {
-        return FTree->ContainerElement(AccountNode(accountId));
+        return FTree->ContainerElement(FAccounts->AccountNode(accountId));
     };
     host.HealthCause = [this](const std::string& id) { return FFeedHealth->Cause(id); };
     host.LastFailure = [nodeOf](const std::string& id) {
@@ -50,11 +51,11 @@ void TFormMain::ConnectFeedProperties() {
     };
     host.FeedListChanged = [this] { FTree->NoteListChanged(); };
     host.AccountFeedRenamed = [this, nodeOf](const std::string& id, const std::string& oldCaption) {
-        AccountNodeRenamed(nodeOf(id), oldCaption);
+        FAccounts->NodeRenamed(nodeOf(id), oldCaption);
     };
     host.AccountFeedReaddressed = [this, nodeOf](const std::string& id, const std::string& oldUrl,
                                                  const xml::Node& folder) {
-        AccountFeedReaddressed(nodeOf(id), oldUrl, FTree->NodeForContainer(folder));
+        FAccounts->FeedReaddressed(nodeOf(id), oldUrl, FTree->NodeForContainer(folder));
     };
     host.ShowCaption = [this, nodeOf](const std::string& id) { FTree->UpdateNodeCaption(nodeOf(id)); };
     host.MoveTo = [this, nodeOf](const std::string& id, const xml::Node& folder) {

@@ -22,6 +22,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "AccountController.h"
 #include "Convert.h"
 #include "DateTime.h"
 #include "FeedHealthController.h"
@@ -333,8 +334,8 @@ bool TFormMain::SecureFeedsOption() { return ReadBool(*FOptions, kSecureFeedsPat
 void TFormMain::ActionUpdateFeedExecute() {
     QTreeWidgetItem* node = FTree->currentItem();
     // An account's feeds come with its sync.
-    if (const std::string account = AccountIdOf(node); !account.empty()) {
-        SyncAccount(account);
+    if (const std::string account = FAccounts->AccountIdOf(node); !account.empty()) {
+        FAccounts->Sync(account);
         return;
     }
     if (TFeedTree::IsFolderNode(node)) {
@@ -385,7 +386,7 @@ void TFormMain::StartUpdateThread() {
         std::vector<QTreeWidgetItem*> feeds;
         QTreeWidgetItem* root = FTree->RootNode();
         for (int i = 0; root && i < root->childCount(); ++i) {
-            if (!AccountIdOf(root->child(i)).empty()) continue;
+            if (!FAccounts->AccountIdOf(root->child(i)).empty()) continue;
             const auto some = FTree->FeedNodesUnder(root->child(i));
             feeds.insert(feeds.end(), some.begin(), some.end());
         }
@@ -564,17 +565,17 @@ void TFormMain::UpdateAllUnder(QTreeWidgetItem* top) {
     }
     if (FUpdateAll->Running()) return;
     // Accounts at or under the node sync; their feeds are not fetched here.
-    if (const std::string account = AccountIdOf(top); !account.empty()) {
-        SyncAccount(account);
+    if (const std::string account = FAccounts->AccountIdOf(top); !account.empty()) {
+        FAccounts->Sync(account);
         return;
     }
     for (int i = 0; top && i < top->childCount(); ++i)
-        if (const std::string account = AccountIdOf(top->child(i));
+        if (const std::string account = FAccounts->AccountIdOf(top->child(i));
             !account.empty() && TFeedTree::IsFolderNode(top->child(i)))
-            SyncAccount(account);
+            FAccounts->Sync(account);
     std::vector<TUpdateAll::TEntry> entries;
     for (QTreeWidgetItem* node : FTree->FeedNodesUnder(top)) {
-        if (!AccountIdOf(node).empty()) continue;
+        if (!FAccounts->AccountIdOf(node).empty()) continue;
         const xml::Node item = TFeedTree::GetFeedItem(node);
         if (FFeedHealth->Stopped(item.Attribute("id").value_or("")))
             continue;  // removed by its publisher: only the user brings it back

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "../../sync/FakeReader.h"
+#include "AccountController.h"
 #include "AccountList.h"
 #include "AppTestSupport.h"
 #include "CommandLine.h"
@@ -144,7 +145,7 @@ TEST(AccountCommand, ARunningWindowTakesTheAccount) {
     apptest::TStagedHome home;
     TFormMain form;
     form.StopUpdateThread();
-    QSignalSpy ready(&form, &TFormMain::accountReady);
+    QSignalSpy ready(&form.Accounts(), &TAccountController::accountReady);
     TSingleInstance instance(QDir::currentPath());
     ASSERT_TRUE(instance.Claim());
     instance.RequestHandler = [&form](const QByteArray& verb, const QString& argument) {

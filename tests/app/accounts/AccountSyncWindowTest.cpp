@@ -20,6 +20,7 @@
 #include <set>
 
 #include "../../sync/FakeReader.h"
+#include "AccountController.h"
 #include "AccountList.h"
 #include "AccountSyncRunner.h"
 #include "AppTestSupport.h"
@@ -71,13 +72,13 @@ protected:
     void Start(const std::string& address) {
         form = std::make_unique<TFormMain>();
         // The password comes with accountReady here; nothing is asked.
-        form->AskAccountPassword = [](const QString&) { return std::optional<QString>(); };
+        form->Accounts().SetPasswordPrompt([](const QString&) { return std::optional<QString>(); });
         form->StopUpdateThread();
         // Start-up reads the passwords of the accounts listed then (none):
         // let it pass before the test adds its own.
         WaitUntil([] { return false; }, 20);
-        form->AccountRequestDeadline = std::chrono::milliseconds(3000);
-        form->AccountChangeDelay = std::chrono::milliseconds(0);
+        form->Accounts().SetRequestDeadline(std::chrono::milliseconds(3000));
+        form->Accounts().SetChangeDelay(std::chrono::milliseconds(0));
         ASSERT_TRUE(WaitUntil([&] { return form->Items().Base() && form->Items().Base()->Opened(); }));
         // One account, new every time: a case before may have saved its own.
         xml::Node items = form->Options().GetConfigNode("internal\\feedlist\\items");
@@ -85,17 +86,17 @@ protected:
         std::filesystem::remove("sync-alice@fake.json");
         accountlist::AddAccount(items, {"alice@fake", "Fake Reader", address, "alice"});
         form->LoadFeedList();
-        form->OnAccountSynced = [this](const std::string&, const TAccountSyncEnded& ended) {
+        form->Accounts().OnSynced = [this](const std::string&, const TAccountSyncEnded& ended) {
             results.push_back(ended);
         };
     }
     bool SyncAndWait(const std::string& password = "secret") {
         const std::size_t before = results.size();
-        emit form->accountReady("alice@fake", QString::fromStdString(password));
+        emit form->Accounts().accountReady("alice@fake", QString::fromStdString(password));
         return WaitUntil([&] { return results.size() > before; });
     }
     QTreeWidgetItem* Feed(const std::string& caption) {
-        for (QTreeWidgetItem* node : form->Tree().FeedNodesUnder(form->AccountNode("alice@fake")))
+        for (QTreeWidgetItem* node : form->Tree().FeedNodesUnder(form->Accounts().AccountNode("alice@fake")))
             if (form->Tree().GetFeedItem(node).Attribute("caption") == caption) return node;
         return nullptr;
     }
@@ -130,8 +131,8 @@ TEST_F(AccountSyncWindowTest, FirstSyncFillsTheAccountFolderAndViewingSendsTheSh
     ASSERT_NE(quiet, nullptr);
     // The label is a folder of the account; a feed without one sits in the
     // account's own folder.
-    EXPECT_EQ(form->AccountLabelOf(harbour->parent()), "Tech");
-    EXPECT_EQ(quiet->parent(), form->AccountNode("alice@fake"));
+    EXPECT_EQ(form->Accounts().AccountLabelOf(harbour->parent()), "Tech");
+    EXPECT_EQ(quiet->parent(), form->Accounts().AccountNode("alice@fake"));
     EXPECT_EQ(form->Tree().GetFeedItem(harbour).Attribute("stream"), "feed/1");
     // The item read on the server arrived read.
     EXPECT_EQ(Unread(harbour), "1");
@@ -146,7 +147,7 @@ TEST_F(AccountSyncWindowTest, FirstSyncFillsTheAccountFolderAndViewingSendsTheSh
     ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, harbour));
     EXPECT_EQ(Unread(harbour), "0");
     const std::size_t before = results.size();
-    form->SyncAccount("alice@fake");
+    form->Accounts().Sync("alice@fake");
     ASSERT_TRUE(WaitUntil([&] { return results.size() > before; }));
     std::vector<Request> marks;
     for (const Request& request : server.Requests())
@@ -173,7 +174,7 @@ TEST_F(AccountSyncWindowTest, ALaterSyncsNewItemsAreAnnouncedByTheirAlertWords) 
 
     later = true;
     const std::size_t before = results.size();
-    form->SyncAccount("alice@fake");
+    form->Accounts().Sync("alice@fake");
     ASSERT_TRUE(WaitUntil([&] { return results.size() > before && !balloons->empty(); }));
     EXPECT_EQ(balloons->back().Title, "Harbour closed");
     EXPECT_EQ(Unread(Feed("Harbour News")), "3");
@@ -204,20 +205,20 @@ TEST_F(AccountSyncWindowTest, FailuresShowOnTheAccountNodeAndOnlyPassingOnesAreR
         }
         results.clear();
         Start(address);
-        QSignalSpy refused(form.get(), &TFormMain::accountPasswordRefused);
+        QSignalSpy refused(&form->Accounts(), &TAccountController::accountPasswordRefused);
         ASSERT_TRUE(SyncAndWait(c.password));
         const TAccountSyncEnded& ended = results.back();
         EXPECT_FALSE(ended.Ok);
         EXPECT_EQ(ended.ErrorKind, c.kind);
         EXPECT_EQ(ended.NextAttempt.has_value(), c.retried);
 
-        auto* account = static_cast<TFolderNode*>(form->AccountNode("alice@fake"));
+        auto* account = static_cast<TFolderNode*>(form->Accounts().AccountNode("alice@fake"));
         EXPECT_FALSE(account->ToolTip().isEmpty());
         EXPECT_EQ(refused.count(), c.refused ? 1 : 0);
         // A refused password stops the account: asking again does nothing
         // until the password is typed again.
-        ASSERT_TRUE(WaitUntil([&] { return form->FAccountSyncs.count("alice@fake") == (c.refused ? 0u : 1u); }, 2000));
-        form->SyncAccount("alice@fake");
+        ASSERT_TRUE(WaitUntil([&] { return form->Accounts().Running("alice@fake") != c.refused; }, 2000));
+        form->Accounts().Sync("alice@fake");
         WaitUntil([] { return false; }, 300);
         EXPECT_EQ(refused.count(), c.refused ? 1 : 0);
         // Closed without the account: the next case's start-up must not
@@ -234,15 +235,15 @@ TEST_F(AccountSyncWindowTest, AStartUpVaultAnswerAfterAPasswordWasGivenIsIgnored
     form.reset();  // config.xml keeps the account
     form = std::make_unique<TFormMain>();
     int asked = 0;
-    form->AskAccountPassword = [&](const QString&) {
+    form->Accounts().SetPasswordPrompt([&](const QString&) {
         ++asked;
         return std::optional<QString>();
-    };
+    });
     form->StopUpdateThread();
-    form->AccountVault->SetStoreTimeout(std::chrono::milliseconds(300));
+    form->Accounts().Vault().SetStoreTimeout(std::chrono::milliseconds(300));
     QCoreApplication::sendPostedEvents();  // start-up asks the vault; its answer is queued
     ASSERT_EQ(asked, 0);
-    emit form->accountReady("alice@fake", "secret");
+    emit form->Accounts().accountReady("alice@fake", "secret");
     WaitUntil([] { return false; }, 800);
     EXPECT_EQ(asked, 0);
 }
@@ -253,7 +254,7 @@ TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore
     QTreeWidgetItem* quiet = Feed("Quiet Blog");
     ASSERT_NE(quiet, nullptr);
     // Stopped: a rename waits in the store, and a restart sends it.
-    form->StopAccountSync("alice@fake");
+    form->Accounts().StopSync("alice@fake");
     form->TreeViewEdited(quiet, "Calm Blog");
     items::TItemStore* store = form->Items().Store();
     ASSERT_NE(store, nullptr);
@@ -278,8 +279,8 @@ TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore
 TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhateverAddressItKeeps) {
     Start(server.Url(synctest::kApi));
     ASSERT_TRUE(SyncAndWait());
-    form->StopAccountSync("alice@fake");
-    QTreeWidgetItem* account = form->AccountNode("alice@fake");
+    form->Accounts().StopSync("alice@fake");
+    QTreeWidgetItem* account = form->Accounts().AccountNode("alice@fake");
     const auto result =
         form->Feeds().ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml", account);
     EXPECT_EQ(result.skipped, 2);  // the account's own feed, and one address twice
@@ -287,7 +288,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     QTreeWidgetItem* loose = Feed("My Loose");
     auto* gone = static_cast<TFeedNode*>(Feed("Gone"));
     ASSERT_TRUE(site && loose && gone);
-    EXPECT_EQ(form->AccountLabelOf(site->parent()), "Tech");  // the nearest OPML folder
+    EXPECT_EQ(form->Accounts().AccountLabelOf(site->parent()), "Tech");  // the nearest OPML folder
     EXPECT_EQ(Pending().size(), 3u);
     EXPECT_FALSE(form->FeedDownloading(form->Tree().GetFeedItem(site).Attribute("id").value_or("")));
 
@@ -312,8 +313,9 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     EXPECT_NE(gone->data(0, Qt::ToolTipRole).toString().indexOf("404"), -1);
 
     // Mended by a new address, twice before a sync: only the last is sent.
-    ASSERT_TRUE(WaitUntil([&] { return form->FAccountSyncs.at("alice@fake")->Idle(); }));
-    form->StopAccountSync("alice@fake");
+    ASSERT_TRUE(
+        WaitUntil([&] { return form->Accounts().Running("alice@fake") && form->Accounts().Idle("alice@fake"); }));
+    form->Accounts().StopSync("alice@fake");
     TFeedProperties values;
     values.Caption = "Gone";
     for (const char* address : {"http://example.org/back.xml", "http://example.org/back2.xml"}) {
@@ -329,7 +331,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
 TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {
     Start(server.Url(synctest::kApi));
     ASSERT_TRUE(SyncAndWait());
-    form->StopAccountSync("alice@fake");
+    form->Accounts().StopSync("alice@fake");
     const struct {
         const char* name;
         std::function<void(TFormFeedProperties&)> act;
@@ -408,20 +410,20 @@ TEST_F(AccountSyncWindowTest, AServersListOfThousandsAppliesInTimeThatGrowsWithI
         // The window thread's own processor time, which a busy machine
         // does not stretch: the window stands still this long.
         const auto start = apptest::ThreadTime();
-        form->ApplyAccountSubscriptions("alice@fake", step.changes);
+        form->Accounts().ApplySubscriptions("alice@fake", step.changes);
         const auto held = apptest::ThreadTime() - start;
         EXPECT_LT(held, testsupport::TimeBound(std::chrono::milliseconds(250)));
         std::printf("%s: %lld ms\n", step.what,
                     static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(held).count()));
-        QTreeWidgetItem* account = form->AccountNode("alice@fake");
+        QTreeWidgetItem* account = form->Accounts().AccountNode("alice@fake");
         EXPECT_EQ(form->Tree().FeedNodesUnder(account).size(), step.feeds);
         if (!step.sample) continue;
-        QTreeWidgetItem* sample = form->Tree().FindFeedNodeById(form->AccountFeedIds("alice@fake").at("feed/7"));
+        QTreeWidgetItem* sample = form->Tree().FindFeedNodeById(form->Accounts().FeedIds("alice@fake").at("feed/7"));
         ASSERT_NE(sample, nullptr);
         EXPECT_EQ(form->Tree().GetFeedItem(sample).Attribute("caption"), step.sample);
-        EXPECT_EQ(form->AccountLabelOf(sample->parent()), step.folder);
+        EXPECT_EQ(form->Accounts().AccountLabelOf(sample->parent()), step.folder);
     }
-    EXPECT_EQ(form->AccountNode("alice@fake")->childCount(), 0) << "emptied folders go";
+    EXPECT_EQ(form->Accounts().AccountNode("alice@fake")->childCount(), 0) << "emptied folders go";
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "../../sync/FakeReader.h"
+#include "AccountController.h"
 #include "AccountList.h"
 #include "AppTestSupport.h"
 #include "Isolation.h"
@@ -37,13 +38,13 @@ protected:
     void Start() {
         form = std::make_unique<TFormMain>();
         form->StopUpdateThread();
-        form->AskAccountPassword = [this](const QString& id) -> std::optional<QString> {
+        form->Accounts().SetPasswordPrompt([this](const QString& id) -> std::optional<QString> {
             asked.push_back(id);
             return answer;
-        };
-        ready = std::make_unique<QSignalSpy>(form.get(), &TFormMain::accountReady);
-        removed = std::make_unique<QSignalSpy>(form.get(), &TFormMain::accountRemoved);
-        refused = std::make_unique<QSignalSpy>(form.get(), &TFormMain::accountPasswordRefused);
+        });
+        ready = std::make_unique<QSignalSpy>(&form->Accounts(), &TAccountController::accountReady);
+        removed = std::make_unique<QSignalSpy>(&form->Accounts(), &TAccountController::accountRemoved);
+        refused = std::make_unique<QSignalSpy>(&form->Accounts(), &TAccountController::accountPasswordRefused);
     }
     void TearDown() override { form.reset(); }
     xml::Node Items() { return form->Options().GetConfigNode(kItemsPath); }
@@ -106,7 +107,7 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
     EXPECT_EQ(ready->at(0).at(1).toString(), QStringLiteral("secret"));
     // No secret store answers here: the user-only file, and the dialog says so.
     const fs::path secret =
-        home.Dir() / form->AccountVault->SecretFile(QString::fromStdString(record.Id)).toStdString();
+        home.Dir() / form->Accounts().Vault().SecretFile(QString::fromStdString(record.Id)).toStdString();
     EXPECT_TRUE(fs::exists(secret));
     EXPECT_EQ(fs::status(secret).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(dialog.NoteText->text().contains("readable only by you")) << dialog.NoteText->text().toStdString();
@@ -184,25 +185,25 @@ TEST_F(AccountsWindowTest, StartUpReadsEachPasswordAndARefusalIsAskedForOnce) {
     EXPECT_EQ(asked, std::vector<QString>{"lost"});
 
     // The user cancelled: further refusals ask nothing, however many.
-    for (int i = 0; i < 3; ++i) emit form->accountPasswordRefused("lost");
+    for (int i = 0; i < 3; ++i) emit form->Accounts().accountPasswordRefused("lost");
     QCoreApplication::processEvents();
     EXPECT_EQ(asked.size(), 1u);
 
     // Refusals that come while a prompt is open are folded into it.
     answer = QStringLiteral("typed-again");
-    for (int i = 0; i < 3; ++i) emit form->accountPasswordRefused("kept");
+    for (int i = 0; i < 3; ++i) emit form->Accounts().accountPasswordRefused("kept");
     ASSERT_TRUE(apptest::WaitUntil([&] { return ready->count() == 2; }, 5000));
     EXPECT_EQ(asked, (std::vector<QString>{"lost", "kept"}));
     EXPECT_EQ(ready->at(1).at(1).toString(), QStringLiteral("typed-again"));
     EXPECT_EQ(TPasswordVault().ReadNow("kept").Password, QStringLiteral("typed-again"));
 
     // Editing the account in the dialog lets the next refusal ask again.
-    form->ForgiveAccount("lost");
-    emit form->accountPasswordRefused("lost");
+    form->Accounts().Forgive("lost");
+    emit form->Accounts().accountPasswordRefused("lost");
     ASSERT_TRUE(apptest::WaitUntil([&] { return asked.size() == 3; }, 5000));
     EXPECT_EQ(asked.back(), QStringLiteral("lost"));
     // An account that is gone is never asked for.
-    emit form->accountPasswordRefused("never-was");
+    emit form->Accounts().accountPasswordRefused("never-was");
     QCoreApplication::processEvents();
     EXPECT_EQ(asked.size(), 3u);
 }

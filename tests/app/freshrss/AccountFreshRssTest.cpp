@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "AccountController.h"
 #include "AccountList.h"
 #include "AccountSyncRunner.h"
 #include "AppTestSupport.h"
@@ -74,18 +75,20 @@ protected:
         Home = new apptest::TStagedHome;
         Form = new TFormMain;
         // The password comes with accountReady here; nothing is asked.
-        Form->AskAccountPassword = [](const QString&) { return std::optional<QString>(); };
+        Form->Accounts().SetPasswordPrompt([](const QString&) { return std::optional<QString>(); });
         Form->StopUpdateThread();
         // Start-up reads the passwords of the accounts listed then (none):
         // let it pass before the test adds its own.
         WaitUntil([] { return false; }, 20);
-        Form->AccountChangeDelay = std::chrono::milliseconds(0);
-        Form->AccountRequestDeadline = std::chrono::milliseconds(10000);
+        Form->Accounts().SetChangeDelay(std::chrono::milliseconds(0));
+        Form->Accounts().SetRequestDeadline(std::chrono::milliseconds(10000));
         WaitUntil([] { return Form->Items().Base() && Form->Items().Base()->Opened(); });
         accountlist::AddAccount(Form->Options().GetConfigNode("internal\\feedlist\\items"),
                                 {kAccount, "FreshRSS", Server->ApiUrl(), synctest::FreshRss::kUser});
         Form->LoadFeedList();
-        Form->OnAccountSynced = [](const std::string&, const TAccountSyncEnded& ended) { Results.push_back(ended); };
+        Form->Accounts().OnSynced = [](const std::string&, const TAccountSyncEnded& ended) {
+            Results.push_back(ended);
+        };
     }
     static void TearDownTestSuite() {
         delete Form;
@@ -99,27 +102,24 @@ protected:
     }
 
     // One whole sync of the account, started as Update Feed on it starts one.
-    static bool Idle() {
-        const auto found = Form->FAccountSyncs.find(kAccount);
-        return found == Form->FAccountSyncs.end() || found->second->Idle();
-    }
+    static bool Idle() { return Form->Accounts().Idle(kAccount); }
     static const TAccountSyncEnded& Sync() {
         // A sync a change asked for ends first, so the result is this one's.
         WaitUntil(Idle, 30000);
         WaitUntil([] { return false; }, 50);
         WaitUntil(Idle, 30000);
         const std::size_t before = Results.size();
-        if (!Form->FAccountSyncs.count(kAccount))
-            emit Form->accountReady(kAccount, synctest::FreshRss::kPassword);
+        if (!Form->Accounts().Running(kAccount))
+            emit Form->Accounts().accountReady(kAccount, synctest::FreshRss::kPassword);
         else
-            Form->SyncAccount(kAccount);
+            Form->Accounts().Sync(kAccount);
         EXPECT_TRUE(WaitUntil([&] { return Results.size() > before; }, 30000));
         WaitUntil(Idle, 30000);
         static const TAccountSyncEnded none;
         return Results.size() > before ? Results.back() : none;
     }
     static QTreeWidgetItem* Feed(const std::string& caption) {
-        for (QTreeWidgetItem* node : Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)))
+        for (QTreeWidgetItem* node : Form->Tree().FeedNodesUnder(Form->Accounts().AccountNode(kAccount)))
             if (Form->Tree().GetFeedItem(node).Attribute("caption") == caption) return node;
         return nullptr;
     }
@@ -129,7 +129,7 @@ protected:
     }
     static std::string Label(const std::string& caption) {
         QTreeWidgetItem* node = Feed(caption);
-        return node ? Form->AccountLabelOf(node->parent()) : "(none)";
+        return node ? Form->Accounts().AccountLabelOf(node->parent()) : "(none)";
     }
     static greader::TGReaderClient Elsewhere() {
         greader::TGReaderClient client(Server->ApiUrl());
@@ -168,7 +168,7 @@ TEST_F(AccountFreshRss, FirstSyncFillsTheAccountsFolders) {
     EXPECT_EQ(Label("news"), "News");
     EXPECT_EQ(Unread("tech"), 2);
     EXPECT_EQ(Unread("news"), 1);
-    EXPECT_EQ(Form->Tree().UnreadUnder(Form->AccountNode(kAccount)), 3);
+    EXPECT_EQ(Form->Tree().UnreadUnder(Form->Accounts().AccountNode(kAccount)), 3);
 }
 
 TEST_F(AccountFreshRss, NewItemAfterTheServerRefreshes) {
@@ -222,7 +222,7 @@ TEST_F(AccountFreshRss, OfflineChangesWaitForTheServer) {
     EXPECT_FALSE(offline.Ok);
     EXPECT_EQ(offline.ErrorKind, greader::TSyncErrorKind::Unreachable);
     EXPECT_TRUE(offline.NextAttempt.has_value());
-    auto* account = static_cast<TFolderNode*>(Form->AccountNode(kAccount));
+    auto* account = static_cast<TFolderNode*>(Form->Accounts().AccountNode(kAccount));
     EXPECT_FALSE(account->ToolTip().isEmpty());
     EXPECT_EQ(Form->Items().Store()->Pending(kAccount).size(), 1u);
 
@@ -235,7 +235,7 @@ TEST_F(AccountFreshRss, OfflineChangesWaitForTheServer) {
 
 TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     const std::string url = Feeds->Url("/extra.xml");
-    QTreeWidgetItem* added = Form->Feeds().AddFeed(url, Form->AccountNode(kAccount), "");
+    QTreeWidgetItem* added = Form->Feeds().AddFeed(url, Form->Accounts().AccountNode(kAccount), "");
     ASSERT_NE(added, nullptr);
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
@@ -251,7 +251,7 @@ TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     ASSERT_EQ(OnServer(url)->Categories.size(), 1u);
     EXPECT_EQ(OnServer(url)->Categories[0].Label, "News");
 
-    Form->AccountNodeDeleting(added, false);
+    Form->Accounts().NodeDeleting(added, false);
     Form->Feeds().DeleteFeed(added);
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(OnServer(url), nullptr);
@@ -278,10 +278,10 @@ TEST_F(AccountFreshRss, MoveToAccountSubscribesALocalFeed) {
     const std::string url = Feeds->Url("/extra.xml");
     QTreeWidgetItem* local = apptest::AddConfiguredFeed(*Form, "900", url, "Extra here");
     Form->Tree().setCurrentItem(local);
-    Form->FillMoveToAccountMenu();
+    emit Form->MenuMoveToAccount->aboutToShow();
     ASSERT_EQ(Form->MenuMoveToAccount->actions().size(), 1);
     Form->MenuMoveToAccount->actions()[0]->trigger();
-    EXPECT_EQ(Form->AccountIdOf(local), kAccount);
+    EXPECT_EQ(Form->Accounts().AccountIdOf(local), kAccount);
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
     EXPECT_FALSE(Form->Tree().GetFeedItem(local).Attribute("stream").value_or("").empty());
@@ -294,10 +294,10 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     std::ofstream(opml) << "<opml version=\"2.0\"><body><outline text=\"Found\"><outline text=\"Site\" xmlUrl=\""
                         << Feeds->Url("/site/") << "\"/></outline><outline text=\"Missing\" xmlUrl=\""
                         << Feeds->Url("/missing.xml") << "\"/></body></opml>";
-    EXPECT_EQ(Form->Feeds().ImportOPML(opml, Form->AccountNode(kAccount)).added, 2);
+    EXPECT_EQ(Form->Feeds().ImportOPML(opml, Form->Accounts().AccountNode(kAccount)).added, 2);
     QTreeWidgetItem* site = Feed("Site");
     ASSERT_TRUE(site && Feed("Missing"));
-    const std::size_t feeds = Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)).size();
+    const std::size_t feeds = Form->Tree().FeedNodesUnder(Form->Accounts().AccountNode(kAccount)).size();
     ASSERT_TRUE(Sync().Ok);
     // The server keeps the feed its page names: the node waiting for the
     // page's address became it, in the OPML folder's label, once.
@@ -306,7 +306,7 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     EXPECT_EQ(Form->Tree().GetFeedItem(site).Attribute("stream"), found->Id);
     EXPECT_EQ(Label("Site"), "Found");
     EXPECT_EQ(Unread("Site"), 2);
-    EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
+    EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->Accounts().AccountNode(kAccount)).size(), feeds);
     EXPECT_TRUE(static_cast<TFeedNode*>(Feed("Missing"))->Failed());
 
     // Feed Properties: a new name and address, on the server.
@@ -323,18 +323,18 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     EXPECT_EQ(Form->Tree().GetFeedItem(site).Attribute("stream"), moved->Id);
     EXPECT_EQ(Label("Moved site"), "Found");
     EXPECT_EQ(Unread("Moved site"), 1);
-    EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->AccountNode(kAccount)).size(), feeds);
+    EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->Accounts().AccountNode(kAccount)).size(), feeds);
 }
 
 TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
-    QSignalSpy refused(Form, &TFormMain::accountPasswordRefused);
-    Form->StopAccountSync(kAccount);
+    QSignalSpy refused(&Form->Accounts(), &TAccountController::accountPasswordRefused);
+    Form->Accounts().StopSync(kAccount);
     const std::size_t before = Results.size();
-    emit Form->accountReady(kAccount, "not-the-password");
+    emit Form->Accounts().accountReady(kAccount, "not-the-password");
     ASSERT_TRUE(WaitUntil([&] { return Results.size() > before; }, 30000));
     EXPECT_EQ(Results.back().ErrorKind, greader::TSyncErrorKind::WrongPassword);
-    ASSERT_TRUE(WaitUntil([] { return Form->FAccountSyncs.count(kAccount) == 0; }, 2000));
-    Form->SyncAccount(kAccount);
+    ASSERT_TRUE(WaitUntil([] { return !Form->Accounts().Running(kAccount); }, 2000));
+    Form->Accounts().Sync(kAccount);
     WaitUntil([] { return false; }, 500);
     EXPECT_EQ(refused.count(), 1);
     // The password typed again: syncing goes on.
@@ -344,7 +344,7 @@ TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
 // Move To on the shown feed: the feed that takes its row is neither shown
 // nor read, here or on the server.
 TEST_F(AccountFreshRss, MoveToChangesNoOtherFeedsReadState) {
-    QTreeWidgetItem* pair = Form->AccountLabelFolder(Form->AccountNode(kAccount), "Pair");
+    QTreeWidgetItem* pair = Form->Accounts().LabelFolder(Form->Accounts().AccountNode(kAccount), "Pair");
     QTreeWidgetItem* first = Form->Feeds().AddFeed(Feeds->Url("/extra.xml"), pair, "Pair one");
     Form->Feeds().AddFeed(Feeds->Url("/found.xml"), pair, "Pair two");
     ASSERT_TRUE(Sync().Ok);

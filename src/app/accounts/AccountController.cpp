@@ -1,0 +1,288 @@
+// The accounts' syncs: one runner per account whose password is known, and
+// what each sync brings applied to the account's folder.
+#include "AccountController.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QTreeWidgetItem>
+
+#include <filesystem>
+
+#include "AccountList.h"
+#include "AccountSyncRunner.h"
+#include "DateTime.h"
+#include "FeedUpdate.h"
+#include "ItemStore.h"
+#include "PasswordVault.h"
+#include "ReadStateController.h"
+#include "SubscriptionMerge.h"
+#include "uvxLanguage.h"
+
+namespace {
+
+// The shortest pause between two syncs of an account, whatever the update
+// interval says: a sync asks the server for several lists.
+constexpr int kShortestSyncIntervalSeconds = 30;
+
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+
+std::string SyncStatePath(const std::string& accountId) {
+    return QDir::current().absoluteFilePath(Q("sync-" + accountId + ".json")).toStdString();
+}
+
+// The failure in plain words, by what the user can do about it.
+QString FailureText(const TAccountSyncEnded& ended) {
+    using greader::TSyncErrorKind;
+    switch (ended.ErrorKind.value_or(TSyncErrorKind::Rejected)) {
+        case TSyncErrorKind::WrongPassword:
+        case TSyncErrorKind::Unauthorized:
+            return LangTextQ("AccountPasswordRefused", {}, QStringLiteral("The server refused the password."));
+        case TSyncErrorKind::Unreachable:
+            return LangTextQ("AccountUnreachable", {}, QStringLiteral("The server cannot be reached."));
+        case TSyncErrorKind::TimedOut:
+            return LangTextQ("AccountTimedOut", {}, QStringLiteral("The server did not answer in time."));
+        case TSyncErrorKind::Server:
+            return LangTextQ("AccountServerTrouble", {}, QStringLiteral("The server has trouble answering."));
+        default:
+            return LangTextQ("AccountSyncFailed", {ended.Error}, Q(ended.Error));
+    }
+}
+
+}  // namespace
+
+TAccountController::TAccountController(TAccountHost host, QObject* parent)
+    : QObject(parent), FHost(std::move(host)), FVault(new TPasswordVault(QStringLiteral("accounts"), this)) {
+    connect(this, &TAccountController::accountReady, this, [this](const QString& id, const QString& password) {
+        ++FPasswordsGiven[id];
+        Guarded([&] { StartSync(id.toStdString(), password.toStdString()); });
+    });
+    connect(this, &TAccountController::accountRemoved, this,
+            [this](const QString& id) { Guarded([&] { Forget(id.toStdString()); }); });
+    connect(this, &TAccountController::accountPasswordRefused, this,
+            [this](const QString& id) { PasswordRefused(id); });
+}
+
+TAccountController::~TAccountController() { StopSyncs(); }
+
+// ---------------------------------------------------------------------------
+// Runners
+
+void TAccountController::Forget(const std::string& id) {
+    StopSync(id);
+    std::error_code ignored;
+    std::filesystem::remove(SyncStatePath(id), ignored);
+    std::filesystem::remove(SyncStatePath(id) + ".tmp", ignored);
+    FHost.Items().With([id](items::TItemStore& store) {
+        for (const items::TPendingChange& change : store.Pending(id)) store.RemovePending(change.Id);
+    });
+}
+
+void TAccountController::StartSync(const std::string& accountId, const std::string& password) {
+    if (FHost.Closed()) return;
+    if (const auto running = FSyncs.find(accountId); running != FSyncs.end()) {
+        running->second->SetPassword(password);
+        running->second->SyncNow();
+        return;
+    }
+    const auto record = accountlist::RecordOf(accountlist::AccountFolder(FHost.FeedList(), accountId));
+    if (!record) return;
+    // Refusals kept from before a restart show until the user acts on them.
+    for (QTreeWidgetItem* node : FHost.FeedNodesUnder(AccountNode(accountId))) ShowSubscriptionRefused(node);
+
+    TAccountSyncRunner::THost host;
+    host.ApplySubscriptions = [this, accountId](const greader::TSubscriptionChanges& changes) {
+        ApplySubscriptions(accountId, changes);
+    };
+    host.FeedFor = [this, accountId](const std::string& stream, const std::string& title) {
+        return FeedFor(accountId, stream, title);
+    };
+    host.FeedIds = [this, accountId] { return FeedIds(accountId); };
+    host.ApplyBatch = [this](const TAccountBatchApplied& batch) { ApplyBatch(batch); };
+    host.AlertWords = FHost.AlertWords;
+    host.Started = [this, accountId] { ShowState(accountId, true, QString()); };
+    host.Ended = [this, accountId](const TAccountSyncEnded& ended) { SyncEnded(accountId, ended); };
+
+    greader::TAccount account{accountId, record->Address, record->User, password};
+    auto runner = std::make_unique<TAccountSyncRunner>(std::move(account), FHost.Items().Base(),
+                                                       SyncStatePath(accountId), std::move(host));
+    runner->SetDeadline(FRequestDeadline);
+    runner->SyncNow();
+    FSyncs[accountId] = std::move(runner);
+}
+
+void TAccountController::StopSync(const std::string& accountId) {
+    const auto found = FSyncs.find(accountId);
+    if (found == FSyncs.end()) return;
+    std::unique_ptr<TAccountSyncRunner> runner = std::move(found->second);
+    FSyncs.erase(found);
+    runner.reset();  // cancels its request and joins its thread
+    // A sync cut short is no longer under way; a failure stays shown.
+    if (QTreeWidgetItem* node = AccountNode(accountId)) {
+        const QString toolTip = FHost.AccountRowToolTip(node);
+        FHost.ShowAccountRow(node, toolTip.isEmpty() ? TAccountHost::TRowState::Plain : TAccountHost::TRowState::Failed,
+                             toolTip);
+    }
+}
+
+void TAccountController::StopSyncs() {
+    while (!FSyncs.empty()) StopSync(FSyncs.begin()->first);
+}
+
+void TAccountController::Sync(const std::string& accountId) {
+    if (const auto found = FSyncs.find(accountId); found != FSyncs.end()) found->second->SyncNow();
+}
+
+bool TAccountController::Idle(const std::string& accountId) const {
+    const auto found = FSyncs.find(accountId);
+    return found == FSyncs.end() || found->second->Idle();
+}
+
+std::string TAccountController::FolderCaption(const QTreeWidgetItem* node) const {
+    return FHost.FolderElement(node).Attribute("caption").value_or("");
+}
+
+std::string TAccountController::AccountIdOf(QTreeWidgetItem* node) const {
+    for (QTreeWidgetItem* up = node; up; up = up->parent()) {
+        if (!FHost.IsFolder(up)) continue;
+        const xml::Node folder = FHost.FolderElement(up);
+        if (accountlist::IsAccountFolder(folder)) return folder.Attribute("account").value_or("");
+    }
+    return {};
+}
+
+QTreeWidgetItem* TAccountController::AccountNode(const std::string& accountId) const {
+    QTreeWidgetItem* root = FHost.Root();
+    if (!root || accountId.empty()) return nullptr;
+    for (int i = 0; i < root->childCount(); ++i) {
+        QTreeWidgetItem* child = root->child(i);
+        if (FHost.IsFolder(child) && FHost.FolderElement(child).Attribute("account") == accountId) return child;
+    }
+    return nullptr;
+}
+
+std::string TAccountController::AccountLabelOf(QTreeWidgetItem* folder) const {
+    if (!FHost.IsFolder(folder) || accountlist::IsAccountFolder(FHost.FolderElement(folder))) return {};
+    return FolderCaption(folder);
+}
+
+QTreeWidgetItem* TAccountController::LabelFolder(QTreeWidgetItem* account, const std::string& label) {
+    if (label.empty()) return account;
+    for (int i = 0; i < account->childCount(); ++i)
+        if (FHost.IsFolder(account->child(i)) && FolderCaption(account->child(i)) == label) return account->child(i);
+    return FHost.AddFolder(label, account);
+}
+
+void TAccountController::ShowState(const std::string& accountId, bool busy, const QString& failure) {
+    QTreeWidgetItem* node = AccountNode(accountId);
+    if (!node) return;
+    using TRowState = TAccountHost::TRowState;
+    const TRowState state = busy ? TRowState::Busy : !failure.isEmpty() ? TRowState::Failed : TRowState::Plain;
+    const QString toolTip =
+        failure.isEmpty() ? QString() : failure + '\n' + QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
+    // A sync starting keeps the last failure's words until it ends.
+    FHost.ShowAccountRow(node, state, busy ? FHost.AccountRowToolTip(node) : toolTip);
+}
+
+// ---------------------------------------------------------------------------
+// Results from the server
+
+std::map<std::string, std::string> TAccountController::FeedIds(const std::string& accountId) const {
+    std::map<std::string, std::string> ids;
+    for (QTreeWidgetItem* node : FHost.FeedNodesUnder(AccountNode(accountId))) {
+        const xml::Node item = FHost.FeedItem(node);
+        const std::string stream = item.Attribute(accounts::kStreamAttribute).value_or("");
+        if (!stream.empty()) ids.emplace(stream, item.Attribute("id").value_or(""));
+    }
+    return ids;
+}
+
+std::string TAccountController::FeedFor(const std::string& accountId, const std::string& stream,
+                                        const std::string& title) {
+    QTreeWidgetItem* account = AccountNode(accountId);
+    if (!account) return {};
+    for (QTreeWidgetItem* node : FHost.FeedNodesUnder(account)) {
+        const xml::Node item = FHost.FeedItem(node);
+        if (item.Attribute(accounts::kStreamAttribute) == stream) return item.Attribute("id").value_or("");
+    }
+    // Subscribed elsewhere since the list was read: the next list gives its
+    // address and folder.
+    xml::Node item = FHost.AppendFeedElement("", title, FHost.ContainerElement(account), nullptr);
+    item.SetAttribute(accounts::kStreamAttribute, stream);
+    FHost.AddFeedNode(item, account);
+    FHost.ScheduleSave();
+    return item.Attribute("id").value_or("");
+}
+
+void TAccountController::ShowSubscriptionRefused(QTreeWidgetItem* node) {
+    const std::string why = FHost.FeedItem(node).Attribute(accounts::kRefusedAttribute).value_or("");
+    if (why.empty() || FHost.FeedFailed(node)) return;
+    FHost.MarkFeedFailed(node, LangTextQ("AccountSubscribeRefused", {why}, Q(why)).toStdString());
+}
+
+void TAccountController::ApplyBatch(const TAccountBatchApplied& batch) {
+    QTreeWidgetItem* node = FHost.FindFeed(batch.FeedId);
+    if (!node) {
+        // Deleted while its items were on the way.
+        std::error_code ignored;
+        std::filesystem::remove(StoredCopyPath(batch.FeedId), ignored);
+        FHost.Items().ForgetFeed(batch.FeedId);
+        return;
+    }
+    xml::Node item = FHost.FeedItem(node);
+    FHost.StoredCopyChanged(batch.FeedId);
+    FHost.Items().With([item, id = batch.FeedId](items::TItemStore& store) mutable {
+        item.SetAttribute("unread", std::to_string(store.UnreadCount(id)));
+    });
+    item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
+    FHost.UpdateCaption(node);
+    if (batch.Document && !batch.Fresh.empty())
+        FHost.AnnounceNewItems(item, *batch.Document, batch.Fresh, batch.Verdicts);
+    FHost.ScheduleSave();
+}
+
+void TAccountController::SyncEnded(const std::string& accountId, const TAccountSyncEnded& ended) {
+    QTreeWidgetItem* account = AccountNode(accountId);
+    if (!ended.ReadChangedFeeds.empty()) {
+        FHost.Items().With([this, ids = ended.ReadChangedFeeds](items::TItemStore& store) {
+            for (const std::string& id : ids) {
+                QTreeWidgetItem* node = FHost.FindFeed(id);
+                if (!node) continue;
+                FHost.FeedItem(node).SetAttribute("unread", std::to_string(store.UnreadCount(id)));
+                FHost.UpdateCaption(node);
+            }
+        });
+        FHost.RepaintTree();
+        FHost.ScheduleSave();
+    }
+    if (!ended.Rejected.empty())
+        FHost.ShowStatus(LangTextQ("AccountChangesRejected", {ended.Rejected.front()}, Q(ended.Rejected.front())));
+
+    const auto kind = ended.ErrorKind;
+    if (kind == greader::TSyncErrorKind::Cancelled) return;
+    const auto runner = FSyncs.find(accountId);
+    if (ended.Ok) {
+        ShowState(accountId, false, QString());
+        if (account) FHost.ShowStatus(LangTextQ("AccountSynced", {FolderCaption(account)}, Q(FolderCaption(account))));
+        if (runner != FSyncs.end())
+            runner->second->SyncAfter(
+                std::chrono::seconds(std::max(FHost.UpdateIntervalSeconds(), kShortestSyncIntervalSeconds)));
+    } else {
+        const QString failure = FailureText(ended);
+        ShowState(accountId, false, failure);
+        if (account)
+            FHost.ShowStatus(
+                LangTextQ("FailedFeed", {FolderCaption(account) + " - " + failure.toStdString()}, failure));
+        if (kind == greader::TSyncErrorKind::WrongPassword || kind == greader::TSyncErrorKind::Unauthorized) {
+            // Asked once: the account waits for the password to be typed
+            // again (accountReady), never retried with the refused one.
+            QMetaObject::invokeMethod(
+                this, [this, accountId] { StopSync(accountId); }, Qt::QueuedConnection);
+            emit accountPasswordRefused(Q(accountId));
+        } else if (ended.NextAttempt && runner != FSyncs.end()) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(*ended.NextAttempt -
+                                                                                    std::chrono::system_clock::now());
+            runner->second->SyncAfter(std::max(wait, std::chrono::milliseconds(0)));
+        }
+    }
+    if (OnSynced) OnSynced(accountId, ended);
+}

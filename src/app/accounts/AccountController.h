@@ -1,0 +1,272 @@
+// Feed-server accounts in the window: their settings (the folder in
+// config.xml, the password in the vault, the prompt for a refused one), one
+// sync runner per account whose password is known, the server's results
+// applied to the account's folder, and what the user does in that folder
+// kept as changes for the server.
+//
+// An account's feeds are <item> elements like any other, with the server's
+// stream id in a "stream" attribute, so the tree, the counts, the page, the
+// search and the notifications treat them as local feeds. The polling
+// thread never fetches them: the server does, and the sync brings its items.
+//
+// The controller reaches the tree, the item store, the update cycle and the
+// status line only through its host; the tree's nodes are handed across as
+// plain QTreeWidgetItem pointers, their meaning answered by the host.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "XmlDom.h"
+
+class QTreeWidgetItem;
+class TAccountSyncRunner;
+class TPasswordVault;
+class TReadStateController;
+class TAlertMatcher;
+struct TAccountBatchApplied;
+struct TAccountSyncEnded;
+struct TVaultResult;
+namespace greader {
+class TChangeQueue;
+struct TSubscriptionChanges;
+}  // namespace greader
+namespace feedlist {
+class TFeedIds;
+}
+namespace opml {
+struct Outline;
+}
+namespace feed {
+class TFeedDocument;
+}
+struct TAlertVerdicts;
+
+namespace accounts {
+// On an account's feed: the server's stream id.
+inline constexpr char kStreamAttribute[] = "stream";
+}  // namespace accounts
+
+// What the controller needs of the window.
+struct TAccountHost {
+    // The window has closed (or never loaded its list): nothing starts.
+    std::function<bool()> Closed;
+    // config.xml's feed list and its id counter; the list saved now, or a
+    // few seconds after the first of a run of changes.
+    std::function<xml::Node()> FeedList;
+    std::function<xml::Node()> IdCounter;
+    std::function<void()> SaveNow;
+    std::function<void()> ScheduleSave;
+    std::function<TReadStateController&()> Items;
+    std::function<void(const QString& text)> ShowStatus;
+    std::function<void(const std::exception& error)> ShowError;
+    // general\UpdateInterval in seconds.
+    std::function<int()> UpdateIntervalSeconds;
+    // Alert words and the announcement of new items of a feed.
+    std::function<std::shared_ptr<const TAlertMatcher>()> AlertWords;
+    std::function<void(const xml::Node& item, const feed::TFeedDocument& document, const std::vector<int>& fresh,
+                       const TAlertVerdicts& verdicts)>
+        AnnounceNewItems;
+
+    // ---- The tree ----
+    std::function<QTreeWidgetItem*()> Root;
+    std::function<bool(const QTreeWidgetItem* node)> IsFolder;
+    // A folder's <folder> element; a feed's <item> element (null for others).
+    std::function<xml::Node(const QTreeWidgetItem* node)> FolderElement;
+    std::function<xml::Node(QTreeWidgetItem* node)> FeedItem;
+    // The element that holds what a folder or the root contains.
+    std::function<xml::Node(QTreeWidgetItem* node)> ContainerElement;
+    std::function<std::vector<QTreeWidgetItem*>(QTreeWidgetItem* node)> FeedNodesUnder;
+    std::function<QTreeWidgetItem*(const std::string& id)> FindFeed;
+    // The node of a <folder> element, made when missing.
+    std::function<QTreeWidgetItem*(const xml::Node& folder)> NodeForContainer;
+    // Where something added with `node` selected goes.
+    std::function<QTreeWidgetItem*(QTreeWidgetItem* node)> TargetFolder;
+    // A new <item> in `container`, numbered from `ids` when given.
+    std::function<xml::Node(const std::string& url, const std::string& caption, const xml::Node& container,
+                            feedlist::TFeedIds* ids)>
+        AppendFeedElement;
+    std::function<QTreeWidgetItem*(const xml::Node& item, QTreeWidgetItem* parent)> AddFeedNode;
+    std::function<QTreeWidgetItem*(const std::string& caption, QTreeWidgetItem* parent)> AddFolder;
+    std::function<void(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget)> DeleteFeed;
+    std::function<void(QTreeWidgetItem* folder, bool withContents)> DeleteFolder;
+    std::function<bool(QTreeWidgetItem* node, QTreeWidgetItem* parent)> MoveNode;
+    std::function<void(QTreeWidgetItem* node)> UpdateCaption;
+    // Folders' sums and the filter wait between these.
+    std::function<void()> BeginDeferredCaptions;
+    std::function<void(QTreeWidgetItem* node)> EndDeferredCaptions;
+    std::function<QTreeWidgetItem*()> CurrentNode;
+    std::function<void(QTreeWidgetItem* node)> SetCurrentNode;
+    std::function<void()> RepaintTree;
+
+    // ---- Feed rows and the account's row ----
+    std::function<void(QTreeWidgetItem* node)> MarkFeedUpdated;
+    std::function<void(QTreeWidgetItem* node, const std::string& failure)> MarkFeedFailed;
+    std::function<bool(QTreeWidgetItem* node)> FeedFailed;
+    // The feed's stored copy was replaced by other means than an update.
+    std::function<void(const std::string& id)> StoredCopyChanged;
+    enum class TRowState { Plain, Busy, Failed };
+    std::function<void(QTreeWidgetItem* account, TRowState state, const QString& toolTip)> ShowAccountRow;
+    std::function<QString(QTreeWidgetItem* account)> AccountRowToolTip;
+};
+
+// How many feeds an OPML file gave an account, and why the rest were not.
+struct TAccountImported {
+    int Added = 0;
+    int Skipped = 0;
+    int Refused = 0;
+};
+
+class TAccountController : public QObject {
+    Q_OBJECT
+public:
+    TAccountController(TAccountHost host, QObject* parent = nullptr);
+    // Stops every sync.
+    ~TAccountController() override;
+
+    // ---- Settings (AccountSettings.cpp) ----
+    // Reads every account's password once the event loop runs (by then
+    // everyone who listens for accountReady is connected).
+    void Start();
+    TPasswordVault& Vault() { return *FVault; }
+    // Asks for an account's password; nullopt when cancelled.
+    using TPasswordPrompt = std::function<std::optional<QString>(const QString& id)>;
+    void SetPasswordPrompt(TPasswordPrompt prompt) { FAskPassword = std::move(prompt); }
+    // A checked account joins the feed list as its folder (saved at once);
+    // returns the new folder's id. `base` is the API address that signed in.
+    std::string AddAccount(const std::string& base, const std::string& user, const std::string& caption);
+    // The caption of the account with this API address and user, if any.
+    std::optional<std::string> ExistingAccount(const std::string& base, const std::string& user) const;
+    // Keeps a password in the vault, then emits accountReady; `done` learns
+    // where it went (or why not).
+    void StorePassword(const std::string& id, const QString& password,
+                       std::function<void(const TVaultResult&)> done = nullptr);
+    void RenameAccount(const std::string& id, const std::string& caption);
+    // The folder with its feeds leaves the tree and config.xml, the password
+    // the vault; then accountRemoved. Local feeds stay as they are.
+    void RemoveAccount(const std::string& id);
+    // A refused password is asked for once: not while a prompt for the
+    // account is open, and not after the user cancelled one, until the
+    // account is edited in the dialog (Forgive).
+    void Forgive(const QString& id) { FPasswordDeclined.erase(id); }
+    // A second start's "add-account": a JSON object with the checked API
+    // address, user and password. Returns the answer line.
+    QString TakeAccountRequest(const QString& request);
+
+    // ---- Syncs (AccountController.cpp) ----
+    // Starts syncing an account with this password (or gives a running one
+    // the new password), at once and then on the update interval.
+    void StartSync(const std::string& accountId, const std::string& password);
+    // Stops an account's syncs, waiting for none of its requests.
+    void StopSync(const std::string& accountId);
+    void StopSyncs();
+    // A sync now (Update All, Update Feed on the account or one of its feeds).
+    void Sync(const std::string& accountId);
+    bool Running(const std::string& accountId) const { return FSyncs.count(accountId) > 0; }
+    // Neither syncing nor asked to (true for an account not running).
+    bool Idle(const std::string& accountId) const;
+    // Tests: every finished sync, with its account; how long changes wait
+    // before the sync that sends them, and the time-outs of every request.
+    std::function<void(const std::string& accountId, const TAccountSyncEnded& ended)> OnSynced;
+    void SetChangeDelay(std::chrono::milliseconds delay) { FChangeDelay = delay; }
+    void SetRequestDeadline(std::chrono::milliseconds deadline) { FRequestDeadline = deadline; }
+
+    // ---- The accounts in the tree ----
+    // The account whose folder holds a node ("" for a local one).
+    std::string AccountIdOf(QTreeWidgetItem* node) const;
+    QTreeWidgetItem* AccountNode(const std::string& accountId) const;
+    // The server's name for a node's folder in the account: its caption,
+    // "" for the account's own folder.
+    std::string AccountLabelOf(QTreeWidgetItem* folder) const;
+    // The folder of an account's label, made when missing; the account's
+    // own node for none.
+    QTreeWidgetItem* LabelFolder(QTreeWidgetItem* account, const std::string& label);
+    // Every stream of the account with its feed id.
+    std::map<std::string, std::string> FeedIds(const std::string& accountId) const;
+    // The subscription list read from the server, made the account's
+    // folders and feeds (AccountSubscriptions.cpp).
+    void ApplySubscriptions(const std::string& accountId, const greader::TSubscriptionChanges& changes);
+    // True while a sync's result is applied: those edits come from the
+    // server and are not sent back to it.
+    bool ApplyingSync() const { return FApplyingSync; }
+
+    // ---- What the user changed, for the server (AccountChanges.cpp) ----
+    void FeedsRead(const std::string& feedId, const std::vector<std::string>& keys);
+    void FeedsUnread(const std::string& feedId);
+    void NodeRenamed(QTreeWidgetItem* node, const std::string& oldCaption);
+    void NodeDeleting(QTreeWidgetItem* node, bool withContents);
+    // A move in or into an account; false refuses it (out of an account).
+    bool NodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* parent);
+    // An account's feed given a new address (its <item> holds it already):
+    // the old subscription goes, the new one is made in `folder`'s label,
+    // and the node waits for the server's list to bring the new feed.
+    void FeedReaddressed(QTreeWidgetItem* node, const std::string& oldUrl, QTreeWidgetItem* folder);
+    // Add Feed into an account: subscribed on the server, shown until the
+    // next sync makes it the account's feed.
+    QTreeWidgetItem* AddFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption);
+    // OPML into an account: the feeds are subscribed to on its server
+    // (queued, shown waiting, fetched by the server), each in the label of
+    // its innermost OPML folder.
+    TAccountImported Import(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account);
+
+signals:
+    // An account whose password is known (just added, read from the secret
+    // store at start-up, or typed again), one removed, and a password the
+    // server refused, to be asked for once.
+    void accountReady(const QString& accountId, const QString& password);
+    void accountRemoved(const QString& accountId);
+    void accountPasswordRefused(const QString& accountId);
+
+private:
+    template <typename F>
+    void Guarded(F&& handler) {
+        try {
+            handler();
+        } catch (const std::exception& error) {
+            FHost.ShowError(error);
+        }
+    }
+    // Settings.
+    void ReadPasswords();
+    void PasswordRefused(const QString& id);
+    void ReportPasswordPlace(const std::string& id, const TVaultResult& result);
+    // Syncs.
+    void Forget(const std::string& accountId);
+    void ShowState(const std::string& accountId, bool busy, const QString& failure);
+    std::string FeedFor(const std::string& accountId, const std::string& stream, const std::string& title);
+    void ApplyBatch(const TAccountBatchApplied& batch);
+    void SyncEnded(const std::string& accountId, const TAccountSyncEnded& ended);
+    // A feed subscribed from here that the server refused shows as failing.
+    void ShowSubscriptionRefused(QTreeWidgetItem* node);
+    // Keeps a change for the account's server in the item store and asks
+    // for a sync shortly, so that a burst of changes goes out together.
+    void QueueChange(const std::string& accountId, const std::function<void(greader::TChangeQueue&)>& change);
+    std::string FolderCaption(const QTreeWidgetItem* node) const;
+
+    TAccountHost FHost;
+    TPasswordVault* FVault = nullptr;
+    TPasswordPrompt FAskPassword;
+    std::set<QString> FPasswordAsking;
+    std::set<QString> FPasswordDeclined;
+    // How many passwords each account has been given (accountReady): a
+    // vault answer asked for before the latest is stale.
+    std::map<QString, int> FPasswordsGiven;
+
+    std::map<std::string, std::unique_ptr<TAccountSyncRunner>> FSyncs;
+    // Keys of the items last marked read per account feed, for Mark as Unread.
+    std::unordered_map<std::string, std::vector<std::string>> FReadBeforeKeys;
+    bool FApplyingSync = false;
+    std::chrono::milliseconds FChangeDelay{2000};
+    std::chrono::milliseconds FRequestDeadline{120'000};
+};
