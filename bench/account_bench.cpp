@@ -23,6 +23,7 @@
 #include "ItemBase.h"
 #include "LoopbackServer.h"
 #include "ReadStateController.h"
+#include "UpdateController.h"
 #include "TempFolder.h"
 #include "fMain.h"
 
@@ -75,7 +76,7 @@ int RunAccount(int argc, char** argv, const fs::path& home, const std::string& a
     QApplication app(argc, argv);
     fs::current_path(home);
     auto form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     ProcessEventsUntil([&] { return form->Items().Base() && form->Items().Base()->Opened(); },
                        std::chrono::seconds(30));
     accountlist::AddAccount(form->Options().GetConfigNode("internal\\feedlist\\items"),
@@ -113,7 +114,7 @@ int RunLocal(int argc, char** argv, const fs::path& home) {
     QApplication app(argc, argv);
     fs::current_path(home);
     auto form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     bool seeded = false;
     form->Items().OnSeeded = [&] { seeded = true; };
     ProcessEventsUntil([&] { return seeded; }, std::chrono::seconds(120));

@@ -27,6 +27,7 @@
 #include "ItemIdentity.h"
 #include "ItemStore.h"
 #include "ReadStateController.h"
+#include "UpdateController.h"
 #include "StagedHome.h"
 #include "fMain.h"
 
@@ -171,7 +172,7 @@ int main(int argc, char** argv) {
     Report("start-up with 100,000 remembered items", Median(based), 150);
 
     StartWindow(withBase, form);
-    form->StopUpdateThread();
+    form->Updates().Stop();
     if (!ProcessEventsUntil([&] { return form->Items().Store() != nullptr; }, 30s)) {
         std::fprintf(stderr, "the item base never opened\n");
         return 1;

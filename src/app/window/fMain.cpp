@@ -52,7 +52,7 @@
 #include "Opml.h"
 #include "ReadStateController.h"
 #include "StatusLabel.h"
-#include "UpdateAll.h"
+#include "UpdateController.h"
 #include "fAbout.h"
 #include "fAddFeed.h"
 #include "fOptions.h"
@@ -64,8 +64,6 @@ constexpr int kDefaultWidth = 653;
 constexpr int kDefaultHeight = 540;
 constexpr int kDefaultTreeWidth = 200;
 constexpr std::uint32_t kEnglishLCID = 1033;
-// How long polling waits for a window being shown to appear on screen.
-constexpr int kExposureFallbackMs = 1000;
 
 const char* const kConfigFile = "config.xml";
 // The configuration delivered with the program, copied to config.xml when a
@@ -274,12 +272,11 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     FFeedIcon = TreeIcon(":/icons/feed.svg");
     FRootIcon = TreeIcon(":/icons/root.svg");
     FFolderIcon = TreeIcon(":/icons/folder.svg");
-    FBusyFeedIcon = TreeIcon(":/icons/feed-busy.svg");
-    FFailedFeedIcon = TreeIcon(":/icons/feed-failed.svg");
     CreateTrayIcon();
     ConnectItems();
     ConnectUpdateAndDisplay();
     ConnectFeedHealth();
+    ConnectUpdates();
     ConnectAccountSync();
     CreateConfigSaver();
     ConnectAccounts();
@@ -289,7 +286,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     } catch (...) {
         // The catalogue outlives this window: it must not call back into it.
         GlobalLanguage().SetOnChange(nullptr);
-        StopUpdateThread();
+        FUpdates->Stop();
         // A start that failed half-way writes nothing back.
         if (FOptions) FOptions->ConfigDocument().SetAutoSave(false);
         throw;
@@ -305,7 +302,7 @@ TFormMain::~TFormMain() {
         if (child) child->blockSignals(true);
     // The polling thread works on the tree and the option store: it goes
     // first. Then the option store, which writes a modified config.xml.
-    StopUpdateThread();
+    FUpdates->Stop();
     FFeedHealth->Save();
     StopAccountSyncs();
     // After the updates, which write to it; waits for its opening.
@@ -672,7 +669,7 @@ void TFormMain::FormCreate() {
     }
 
     LoadFeedList();
-    StartUpdateThreadSoon();
+    FUpdates->StartSoon();
     RestoreGeometry();
 
     const xml::Node startTray = FOptions->GetConfigNode(kStartTrayPath);
@@ -737,28 +734,6 @@ void TFormMain::RestoreGeometry() {
     StatusPanel0->setFixedWidth(*treeWidth);
 }
 
-void TFormMain::StartUpdateThreadSoon() {
-    // The polling thread begins with the event loop, so its first update
-    // (which starts at once, without a pause) does not compete with the
-    // window's first appearance. A stop before then cancels the start.
-    FUpdateThreadPending = true;
-    QTimer::singleShot(0, this, [this] {
-        if (!FUpdateThreadPending) return;
-        // A window that is being shown starts polling once it is on screen
-        // (see eventFilter); the fallback covers a window system that never
-        // reports it.
-        if (FAwaitingExposure && !(windowHandle() && windowHandle()->isExposed())) {
-            QTimer::singleShot(kExposureFallbackMs, this, [this] { StartPendingUpdateThread(); });
-            return;
-        }
-        StartPendingUpdateThread();
-    });
-}
-
-void TFormMain::StartPendingUpdateThread() {
-    if (FUpdateThreadPending && !FClosed) StartUpdateThread();
-}
-
 void TFormMain::ShowAtStartup() {
     if (FStartInTray) {
         // Minimising hides the window to the tray where the desktop has a
@@ -766,7 +741,7 @@ void TFormMain::ShowAtStartup() {
         showMinimized();
         return;
     }
-    FAwaitingExposure = FUpdateThreadPending;
+    FAwaitingExposure = FUpdates->StartIsPending();
     if (FStartMaximized)
         showMaximized();
     else
@@ -782,7 +757,7 @@ void TFormMain::StartUpdateThreadAfterPaint() {
     FAwaitingExposure = false;
     if (windowHandle()) windowHandle()->removeEventFilter(this);
     // Queued behind the exposure: the window paints before the first update.
-    QTimer::singleShot(0, this, [this] { StartPendingUpdateThread(); });
+    QTimer::singleShot(0, this, [this] { FUpdates->StartPending(); });
 }
 
 void TFormMain::FormClose() {
@@ -796,7 +771,7 @@ void TFormMain::FormClose() {
 void TFormMain::closeEvent(QCloseEvent* event) {
     if (!FClosed) {
         Guarded([this] { FormClose(); });
-        StopUpdateThread();
+        FUpdates->Stop();
         StopAccountSyncs();
         FClosed = true;
     }
@@ -996,7 +971,7 @@ QTreeWidgetItem* TFormMain::AddFeed(const std::string& url, QTreeWidgetItem* fol
     if (!AccountIdOf(folder).empty()) return AddAccountFeed(url, folder, caption);
     folder = TargetFolder(folder);
     QTreeWidgetItem* node = AddFeedNode(AppendFeedElement(url, caption, ContainerElement(folder)), folder);
-    UpdateFeed(node);
+    FUpdates->UpdateFeed(GetFeedItem(node).Attribute("id").value_or(""));
     FOptions->Save();
     return node;
 }
@@ -1010,7 +985,7 @@ void TFormMain::DeleteFeed(QTreeWidgetItem* node, std::vector<std::string>* item
     // Only a decimal id names a stored copy: a hand-edited id must never
     // delete a file elsewhere.
     if (IsValidFeedId(id)) {
-        ++FStoredCopyWrites[id];
+        FUpdates->StoredCopyChanged(id);
         std::error_code ignored;  // a copy that was never written is fine
         std::filesystem::remove(StoredCopyPath(id), ignored);
     }
@@ -1211,7 +1186,7 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
     Guarded([&] {
         TFormAddFeed dialog(this);
         FAddFeedDialog = &dialog;
-        dialog.SecureFeeds = SecureFeedsOption();
+        dialog.SecureFeeds = FUpdates->SecureFeedsOption();
         dialog.FindExisting = [this](const std::string& url) -> std::optional<QString> {
             const std::string wanted = discover::ComparableUrl(url);
             for (QTreeWidgetItem* node : FeedNodesUnder(RootNode())) {

@@ -44,8 +44,7 @@
 #include "TrayIcon.h"
 #include "XmlDom.h"
 
-class TUpdateThread;
-class TFeedUpdate;
+class TUpdateController;
 class TFormAddFeed;
 class TReadStateController;
 class TFeedHealthController;
@@ -55,7 +54,6 @@ namespace items {
 class TItemStore;
 }
 class TConfigSaver;
-class TUpdateAll;
 class TPasswordVault;
 struct TVaultResult;
 namespace accountlist {
@@ -353,46 +351,11 @@ public:
     QAction* ActionHomePage = nullptr;
     QAction* ActionSupport = nullptr;
 
-    // ---- Update cycle and display (fMainUpdate.cpp, fMainDisplay.cpp) ----
+    // ---- Display (fMainDisplay.cpp) ----
     // Called once by the constructor after every component exists and
-    // before FormCreate: connects the handlers of this block (update,
-    // show/hide, help, tray icon clicks, browser events).
+    // before FormCreate: connects the handlers of this block (show/hide,
+    // help, tray icon clicks, browser events).
     void ConnectUpdateAndDisplay();
-    // Downloads one feed, stores its copy and updates its element and node.
-    // On the user-interface thread: the download runs on a worker while
-    // events (the polling thread's among them) go on being processed, with
-    // the busy cursor showing.
-    void UpdateFeed(QTreeWidgetItem* node);
-    // The parts of an update that run on the user-interface thread, each in
-    // one go: preparing it (what to fetch, nothing visible), its start (the
-    // display text, "UpdatingFeed") and its result (caption, unread count,
-    // balloon, node, stored copy, display, lastupdate, "UpdatedFeed" or
-    // "FailedFeed"). BeginFeedUpdate prepares and starts.
-    std::shared_ptr<TFeedUpdate> PrepareFeedUpdate(QTreeWidgetItem* node);
-    void StartFeedUpdate(TFeedUpdate& update);
-    std::shared_ptr<TFeedUpdate> BeginFeedUpdate(QTreeWidgetItem* node);
-    void FinishFeedUpdate(TFeedUpdate& update);
-    // How many times the stored copy of a feed was written or removed.
-    unsigned StoredCopyWrites(const std::string& id) const;
-    // general\SecureFeeds: whether https addresses may be fetched.
-    bool SecureFeedsOption();
-    // general\UpdateInterval in seconds; 60 when it is not a number.
-    int UpdateIntervalSeconds();
-    // general\Polling says "automatic": each feed at its own rhythm.
-    bool AutomaticPolling();
-    // The polling thread: started at the end of start-up, stopped and joined
-    // before the option store is destroyed.
-    void StartUpdateThread();
-    void StopUpdateThread();
-    // Starts the polling thread from the event loop: at once, or as soon as
-    // a window being shown is on screen.
-    void StartUpdateThreadSoon();
-    // The window being shown is on screen: polling starts right after this
-    // event, once the window has painted.
-    void StartUpdateThreadAfterPaint();
-    // Starts the polling thread unless it was stopped (or started) since
-    // StartUpdateThreadSoon.
-    void StartPendingUpdateThread();
     // Shows a feed's stored copy in the browser and clears its unread count.
     void ShowFeed(QTreeWidgetItem* node);
     // Shortens a text to `width` pixels of the window's font, with "...".
@@ -400,7 +363,6 @@ public:
     static std::string CutText(const std::string& text, int length);
     static std::string StripTags(const std::string& text);
 
-    void ActionUpdateFeedExecute();
     void ActionShowQuilletExecute();
     void ActionHideQuilletExecute();
     void ActionHelpExecute();
@@ -415,48 +377,9 @@ public:
     // Hands an address or a document to the desktop; tests replace it.
     std::function<void(const QUrl&)> OpenExternally;
 
-    std::shared_ptr<TUpdateThread> FUpdateThread;
-    // Manual updates in progress (by feed id), so that the same feed is not
-    // fetched twice at once and exit can cancel their downloads.
-    std::map<std::string, std::weak_ptr<TFeedUpdate>> FManualUpdates;
-    // Counts StopUpdateThread calls: a manual update that sees it change
-    // while it downloads drops its result (the window is closing).
-    unsigned FUpdateStops = 0;
-    // Counts the writes and removals of each feed's stored copy (by id), so
-    // an update can tell whether the copy it read while downloading is
-    // still the current one.
-    std::unordered_map<std::string, unsigned> FStoredCopyWrites;
-
-    // ---- Feed state, back-off and "update all" (fMainUpdate.cpp) ----
+    // ---- The update cycle (fMainUpdate.cpp, src/app/update/UpdateController.h) ----
+    TUpdateController& Updates() { return *FUpdates; }
     QAction* ActionUpdateAll = nullptr;
-    // Fetches every feed now, several at a time; the results are applied
-    // in list order. Does nothing while a pass is running.
-    void ActionUpdateAllExecute();
-    // The same pass over the feeds under one node (a folder's Update Feed).
-    void UpdateAllUnder(QTreeWidgetItem* node);
-    std::unique_ptr<TUpdateAll> FUpdateAll;
-    // True from the preparation of an update of this feed (by the polling
-    // thread, a manual update or "update all") until its download has
-    // ended or it was abandoned: nobody starts a second download of it then.
-    bool FeedDownloading(const std::string& id) const;
-    // The feeds of FeedDownloading, by id; user-interface thread only.
-    std::unordered_map<std::string, std::weak_ptr<TFeedUpdate>> FDownloads;
-    // The server asked (429 or 503 with Retry-After) not to be polled for
-    // this feed before this time; a manual update still fetches at once.
-    std::unordered_map<std::string, std::chrono::system_clock::time_point> FRetryAfter;
-    // True while the polling thread is to pass this feed by.
-    bool PollingDeferred(const std::string& id) const;
-    // The row of a feed node shows its update state: busy while an update
-    // of it is under way, the failure icon and a tooltip with the failure
-    // text and its time after a failed update, until the next success.
-    void MarkFeedBusy(QTreeWidgetItem* node, bool busy);
-    void MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure);
-    void MarkFeedUpdated(QTreeWidgetItem* node);
-    void ShowFeedState(QTreeWidgetItem* node);
-    // The result of an update the server answered with "not modified".
-    void ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update);
-    QIcon FBusyFeedIcon;
-    QIcon FFailedFeedIcon;
     // ---- end update cycle and display ----
 
 private:
@@ -733,7 +656,10 @@ private:
     bool FClosed = false;
     // Shown at start-up and not on screen yet: polling waits for it.
     bool FAwaitingExposure = false;
-    // StartUpdateThreadSoon was called and neither a start nor a stop
-    // has happened since.
-    bool FUpdateThreadPending = false;
+    // Called by the constructor once the parts it uses exist.
+    void ConnectUpdates();
+    std::unique_ptr<TUpdateController> FUpdates;
+    // The window being shown is on screen: polling starts right after this
+    // event, once the window has painted.
+    void StartUpdateThreadAfterPaint();
 };

@@ -52,15 +52,11 @@ void TFormMain::ConnectUpdateAndDisplay() {
             }
         };
     };
-    connect(ActionUpdateFeed, &QAction::triggered, this, guarded([this] { ActionUpdateFeedExecute(); }));
     connect(ActionShowQuillet, &QAction::triggered, this, guarded([this] { ActionShowQuilletExecute(); }));
     connect(ActionHideQuillet, &QAction::triggered, this, guarded([this] { ActionHideQuilletExecute(); }));
     connect(ActionHelp, &QAction::triggered, this, guarded([this] { ActionHelpExecute(); }));
-    connect(ActionUpdateAll, &QAction::triggered, this, guarded([this] { ActionUpdateAllExecute(); }));
     // What is kept in memory about a deleted feed goes with it.
     connect(this, &TFormMain::feedDeleted, this, [this](const QString& id) {
-        FRetryAfter.erase(id.toStdString());
-        FDownloads.erase(id.toStdString());
         // Its page goes with it, and marks nothing when it loads after all.
         if (FItems->DropShownPage(id.toStdString())) ReadingPane->Clear();
     });

@@ -9,7 +9,7 @@
 
 #include "Address.h"
 #include "FeedHealthController.h"
-#include "UpdateThread.h"
+#include "UpdateController.h"
 #include "fAddFeed.h"
 
 namespace {
@@ -34,15 +34,11 @@ void TFormMain::ConnectFeedHealth() {
         return node ? GetFeedItem(node) : xml::Node();
     };
     host.FeedName = [this](const std::string& id) { return FeedDisplayText(GetFeedItem(FindFeedNodeById(id))); };
-    host.ShowFeedState = [this](const std::string& id) {
-        if (QTreeWidgetItem* node = FindFeedNodeById(id)) ShowFeedState(node);
-    };
+    host.ShowFeedState = [this](const std::string& id) { FUpdates->ShowFeedState(id); };
     host.SetFeedAddress = [this](const std::string& id, const std::string& url) {
         if (QTreeWidgetItem* node = FindFeedNodeById(id)) SetFeedAddress(node, url);
     };
-    host.UpdateFeed = [this](const std::string& id) {
-        if (QTreeWidgetItem* node = FindFeedNodeById(id)) UpdateFeed(node);
-    };
+    host.UpdateFeed = [this](const std::string& id) { FUpdates->UpdateFeed(id); };
     host.EditFeed = [this](const std::string& id) {
         if (QTreeWidgetItem* node = FindFeedNodeById(id)) OpenFeedProperties(node);
     };
@@ -57,12 +53,9 @@ void TFormMain::ConnectFeedHealth() {
     };
     host.Fetched = [this](const std::string& id, const schedule::TAnswerHints& answer,
                           std::chrono::system_clock::time_point at) {
-        if (FUpdateThread) FUpdateThread->Fetched(id, answer, at);
+        if (FUpdates) FUpdates->Fetched(id, answer, at);
     };
     FFeedHealth = new TFeedHealthController(std::move(host), this);
-
-    // A server's Retry-After outlives a restart, one after another too.
-    for (const auto& [id, until] : FFeedHealth->RetryAfterAsked()) FRetryAfter[id] = until;
 
     // Right after Find in Feeds: both look across every feed.
     const QList<QAction*> entries = FeedMenu->actions();
@@ -82,17 +75,15 @@ void TFormMain::SetFeedAddress(QTreeWidgetItem* node, const std::string& url) {
     for (const char* name : kValidatorAttributes)
         if (item.HasAttribute(name)) item.RemoveAttribute(name);
     if (item.HasAttribute("stopped")) item.RemoveAttribute("stopped");
-    FRetryAfter.erase(item.Attribute("id").value_or(""));
-    static_cast<TFeedNode*>(node)->SetFailure(QString(), QDateTime());
     UpdateNodeCaption(node);
-    ShowFeedState(node);
+    FUpdates->AddressChanged(item.Attribute("id").value_or(""));
     ScheduleConfigSave();
 }
 
 std::string TFormMain::ChooseFeedOnPage(const std::string& id, const std::string& url, const QString& title) {
     TFormAddFeed dialog(this);
     dialog.SetChooseOnly(title);
-    dialog.SecureFeeds = SecureFeedsOption();
+    dialog.SecureFeeds = FUpdates->SecureFeedsOption();
     // Another feed of the list is not taken twice; this one may be found.
     dialog.FindExisting = [this, id](const std::string& found) -> std::optional<QString> {
         const std::string wanted = discover::ComparableUrl(found);

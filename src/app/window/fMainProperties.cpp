@@ -12,6 +12,7 @@
 
 #include "Convert.h"
 #include "FeedHealthController.h"
+#include "UpdateController.h"
 #include "fFeedProperties.h"
 
 namespace {
@@ -118,12 +119,9 @@ void TFormMain::ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties
         ++FFeedListVersion;
         for (const char* name : kValidatorAttributes)
             if (item.HasAttribute(name)) item.RemoveAttribute(name);
-        FRetryAfter.erase(id);
         // A new address starts a new history.
         FFeedHealth->AddressReplaced(id);
-        auto* feed = static_cast<TFeedNode*>(node);
-        feed->SetFailure(QString(), QDateTime());
-        ShowFeedState(node);
+        FUpdates->AddressChanged(id);
     }
 
     // An account's feed changes on its server: a new address is another

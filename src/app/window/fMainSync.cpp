@@ -32,6 +32,7 @@
 #include "ItemStore.h"
 #include "Opml.h"
 #include "ReadStateController.h"
+#include "UpdateController.h"
 #include "uvxLanguage.h"
 
 namespace {
@@ -150,7 +151,7 @@ void TFormMain::StopAccountSync(const std::string& accountId) {
     // A sync cut short is no longer under way; a failure stays shown.
     if (QTreeWidgetItem* node = AccountNode(accountId)) {
         auto* folder = static_cast<TFolderNode*>(node);
-        folder->ShowState(folder->ToolTip().isEmpty() ? QIcon() : FFailedFeedIcon, folder->ToolTip());
+        folder->ShowState(folder->ToolTip().isEmpty() ? QIcon() : FUpdates->FailedIcon(), folder->ToolTip());
         TreeView->viewport()->update();
     }
 }
@@ -196,7 +197,7 @@ std::string TFormMain::AccountLabelOf(QTreeWidgetItem* folder) const {
 void TFormMain::ShowAccountState(const std::string& accountId, bool busy, const QString& failure) {
     QTreeWidgetItem* node = AccountNode(accountId);
     if (!node) return;
-    const QIcon icon = busy ? FBusyFeedIcon : !failure.isEmpty() ? FFailedFeedIcon : QIcon();
+    const QIcon icon = busy ? FUpdates->BusyIcon() : !failure.isEmpty() ? FUpdates->FailedIcon() : QIcon();
     const QString toolTip =
         failure.isEmpty() ? QString() : failure + '\n' + QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
     // A sync starting keeps the last failure's words until it ends.
@@ -305,10 +306,10 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
         xml::Node item = GetFeedItem(node);
         item.SetAttribute(kStreamAttribute, stream);
         if (item.HasAttribute(kRefusedAttribute)) item.RemoveAttribute(kRefusedAttribute);
-        MarkFeedUpdated(node);
         const std::string id = item.Attribute("id").value_or("");
+        FUpdates->MarkFeedUpdated(id);
         if (IsValidFeedId(id)) {
-            ++FStoredCopyWrites[id];
+            FUpdates->StoredCopyChanged(id);
             std::error_code ignored;
             std::filesystem::remove(StoredCopyPath(id), ignored);
             FItems->ForgetFeed(id);
@@ -427,7 +428,8 @@ void TFormMain::ApplyAccountSubscriptions(const std::string& accountId, const gr
 void TFormMain::ShowSubscriptionRefused(QTreeWidgetItem* node) {
     const std::string why = GetFeedItem(node).Attribute(kRefusedAttribute).value_or("");
     if (why.empty() || static_cast<TFeedNode*>(node)->Failed()) return;
-    MarkFeedFailed(node, Message("AccountSubscribeRefused", {why}, Q(why)).toStdString());
+    FUpdates->MarkFeedFailed(GetFeedItem(node).Attribute("id").value_or(""),
+                             Message("AccountSubscribeRefused", {why}, Q(why)).toStdString());
 }
 
 void TFormMain::ApplyAccountBatch(const TAccountBatchApplied& batch) {
@@ -440,7 +442,7 @@ void TFormMain::ApplyAccountBatch(const TAccountBatchApplied& batch) {
         return;
     }
     xml::Node item = GetFeedItem(node);
-    ++FStoredCopyWrites[batch.FeedId];
+    FUpdates->StoredCopyChanged(batch.FeedId);
     FItems->With([item, id = batch.FeedId](items::TItemStore& store) mutable {
         item.SetAttribute("unread", std::to_string(store.UnreadCount(id)));
     });
@@ -477,7 +479,7 @@ void TFormMain::AccountSyncEnded(const std::string& accountId, const TAccountSyn
         if (account) SetStatusText(0, Message("AccountSynced", {FolderCaption(account)}, Q(FolderCaption(account))));
         if (runner != FAccountSyncs.end())
             runner->second->SyncAfter(
-                std::chrono::seconds(std::max(UpdateIntervalSeconds(), kShortestSyncIntervalSeconds)));
+                std::chrono::seconds(std::max(FUpdates->UpdateIntervalSeconds(), kShortestSyncIntervalSeconds)));
     } else {
         const QString failure = FailureText(ended);
         ShowAccountState(accountId, false, failure);
@@ -631,7 +633,7 @@ void TFormMain::AccountFeedReaddressed(QTreeWidgetItem* node, const std::string&
     });
     for (const char* name : {kStreamAttribute, kRefusedAttribute})
         if (item.HasAttribute(name)) item.RemoveAttribute(name);
-    MarkFeedUpdated(node);
+    FUpdates->MarkFeedUpdated(item.Attribute("id").value_or(""));
 }
 
 QTreeWidgetItem* TFormMain::AccountLabelFolder(QTreeWidgetItem* account, const std::string& label) {

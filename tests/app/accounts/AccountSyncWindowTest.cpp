@@ -71,7 +71,7 @@ protected:
         form = std::make_unique<TFormMain>();
         // The password comes with accountReady here; nothing is asked.
         form->AskAccountPassword = [](const QString&) { return std::optional<QString>(); };
-        form->StopUpdateThread();
+        form->Updates().Stop();
         // Start-up reads the passwords of the accounts listed then (none):
         // let it pass before the test adds its own.
         WaitUntil([] { return false; }, 20);
@@ -233,7 +233,7 @@ TEST_F(AccountSyncWindowTest, AStartUpVaultAnswerAfterAPasswordWasGivenIsIgnored
         ++asked;
         return std::optional<QString>();
     };
-    form->StopUpdateThread();
+    form->Updates().Stop();
     form->AccountVault->SetStoreTimeout(std::chrono::milliseconds(300));
     QCoreApplication::sendPostedEvents();  // start-up asks the vault; its answer is queued
     ASSERT_EQ(asked, 0);
@@ -265,9 +265,9 @@ TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore
     // the feed's own address.
     const std::size_t before = results.size();
     form->TreeView->setCurrentItem(quiet);
-    form->ActionUpdateFeedExecute();
+    form->ActionUpdateFeed->trigger();
     ASSERT_TRUE(WaitUntil([&] { return results.size() > before; }));
-    EXPECT_FALSE(form->FeedDownloading(form->GetFeedItem(quiet).Attribute("id").value_or("")));
+    EXPECT_FALSE(form->Updates().FeedDownloading(form->GetFeedItem(quiet).Attribute("id").value_or("")));
 }
 
 TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhateverAddressItKeeps) {
@@ -283,7 +283,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     ASSERT_TRUE(site && loose && gone);
     EXPECT_EQ(form->AccountLabelOf(site->parent()), "Tech");  // the nearest OPML folder
     EXPECT_EQ(Pending().size(), 3u);
-    EXPECT_FALSE(form->FeedDownloading(form->GetFeedItem(site).Attribute("id").value_or("")));
+    EXPECT_FALSE(form->Updates().FeedDownloading(form->GetFeedItem(site).Attribute("id").value_or("")));
 
     // The server keeps the feed found on the site's page, and answers one
     // address as typed but lists it by number; it refuses the third.

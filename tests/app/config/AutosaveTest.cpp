@@ -59,7 +59,7 @@ class AutosaveTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         windowReport = form->ReportConfigSaveFailure;
         form->ReportConfigSaveFailure = [this](const QString& message, bool interrupt) {
             reports.push_back({message, interrupt});
@@ -90,16 +90,16 @@ TEST_F(AutosaveTest, UpdatesReachTheDiskWithinAFewSecondsWithoutAnExplicitSave) 
     form->ConfigSaver->SetDelay(std::chrono::milliseconds(200));
 
     body = Rss({"A", "B", "C"});
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(UnreadOnDisk("1"), "0") << "written before the changes were gathered";
     ASSERT_TRUE(WaitUntil([] { return UnreadOnDisk("1") == "3"; }, 3000));
 
     // New items on top add to the count; a second update before the save
     // is gathered into the same write.
     body = Rss({"D", "A", "B", "C"});
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     body = Rss({"E", "D", "A", "B", "C"});
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     ASSERT_TRUE(WaitUntil([] { return UnreadOnDisk("1") == "5"; }, 3000));
     EXPECT_FALSE(form->Options().ConfigDocument().Modified());
 
@@ -283,7 +283,7 @@ TEST_F(AutosaveTest, SavesKeepModesAndWriteALinkedConfigThroughToItsTarget) {
     for (const Step& step : steps) {
         SCOPED_TRACE(step.unread);
         body = Rss(step.titles);
-        form->UpdateFeed(node);
+        form->Updates().UpdateFeed(apptest::FeedId(node));
         ASSERT_TRUE(WaitUntil([&] { return UnreadOnDisk("1") == step.unread; }, 3000));
         EXPECT_TRUE(fs::is_symlink("config.xml"));
         EXPECT_EQ(modeOf("dotfiles/config.xml"), P::owner_read | P::owner_write | P::group_read);

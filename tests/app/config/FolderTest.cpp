@@ -69,7 +69,7 @@ protected:
     void Start(const std::string& config = {}) {
         if (!config.empty()) home.WriteFile("config.xml", config);
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
     }
     void TearDown() override { form.reset(); }
 

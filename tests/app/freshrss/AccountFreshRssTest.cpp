@@ -74,7 +74,7 @@ protected:
         Form = new TFormMain;
         // The password comes with accountReady here; nothing is asked.
         Form->AskAccountPassword = [](const QString&) { return std::optional<QString>(); };
-        Form->StopUpdateThread();
+        Form->Updates().Stop();
         // Start-up reads the passwords of the accounts listed then (none):
         // let it pass before the test adds its own.
         WaitUntil([] { return false; }, 20);

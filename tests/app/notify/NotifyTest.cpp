@@ -25,7 +25,7 @@ class NotifyTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         auto area = std::make_unique<apptest::TRecordingArea>();
         balloons = area->Balloons;
         form->TrayIcon = new TTrayIcon(form.get(), std::move(area));

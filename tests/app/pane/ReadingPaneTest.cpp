@@ -36,7 +36,7 @@ class ReadingPaneTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         form->OpenExternally = [this](const QUrl& url) { opened.push_back(url.toString()); };
         pane = form->ReadingPane;
     }
@@ -116,7 +116,7 @@ TEST_F(ReadingPaneTest, AWindowStartedInTheTrayCreatesNoBrowser) {
         config.Save();
     }
     form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     pane = form->ReadingPane;
     QTreeWidgetItem* node = AddFeed("1");
     form->ShowAtStartup();

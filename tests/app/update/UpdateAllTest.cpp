@@ -226,7 +226,7 @@ class UpdateAllWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         server.AddHandler("/feed", [this](const testsupport::Request& request) {
             const std::string host = request.Header("Host");
             concurrency.Enter(host.substr(0, host.find(':')));
@@ -281,8 +281,8 @@ TEST_F(UpdateAllWindowTest, FetchesEveryFeedInParallelAndAppliesInListOrder) {
         QTreeWidgetItem* node = form->FindFeedNodeById(ids[static_cast<std::size_t>(i)]);
         EXPECT_EQ(form->GetFeedItem(node).Attribute("caption").value_or(""), "Feed " + std::to_string(i));
         const qint64 icon = node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey();
-        EXPECT_NE(icon, form->FBusyFeedIcon.cacheKey()) << "still shown as busy";
-        EXPECT_NE(icon, form->FFailedFeedIcon.cacheKey());
+        EXPECT_NE(icon, form->Updates().BusyIcon().cacheKey()) << "still shown as busy";
+        EXPECT_NE(icon, form->Updates().FailedIcon().cacheKey());
     }
     EXPECT_EQ(server.NumHits("/feed"), 14);
 }
@@ -294,11 +294,11 @@ TEST_F(UpdateAllWindowTest, NeverTwoDownloadsOfOneFeedWithManualAndPollingUpdate
     // Polling with no pause runs alongside; a manual update of a feed that
     // "update all" is downloading waits for that download, then fetches.
     form->Options().GetConfigNode("general\\UpdateInterval").SetText("0");
-    form->StartUpdateThread();
+    form->Updates().Start();
     ASSERT_TRUE(WaitUntil([&] { return concurrency.Now > 0; }));
-    form->UpdateFeed(form->FindFeedNodeById("1"));
+    form->Updates().UpdateFeed(apptest::FeedId(form->FindFeedNodeById("1")));
     ASSERT_TRUE(WaitUntil([&] { return form->ActionUpdateAll->isEnabled(); }));
-    form->StopUpdateThread();
+    form->Updates().Stop();
 
     // Every request of one feed came after the previous one was answered.
     std::map<std::string, int> inFlight;

@@ -69,7 +69,7 @@ protected:
         slow.headDelay = std::chrono::milliseconds(20000);
         server.AddEndpoint("/slow", slow);
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
     }
     void TearDown() override { form.reset(); }
     QString Url(const char* path) { return QString::fromStdString(server.Url(path)); }

@@ -39,7 +39,7 @@ class DisplayTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         auto area = std::make_unique<RecordingArea>();
         balloons = area->Balloons;
         form->TrayIcon = new TTrayIcon(form.get(), std::move(area));

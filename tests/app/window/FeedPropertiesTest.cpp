@@ -61,7 +61,7 @@ protected:
         form.reset();
         home.WriteFile("config.xml", Fixture("config/feed_properties.xml"));
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
     }
     void TearDown() override { form.reset(); }
 
