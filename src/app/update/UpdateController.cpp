@@ -14,6 +14,7 @@
 
 #include "Convert.h"
 #include "DateTime.h"
+#include "FeedListXml.h"
 #include "FeedHealthController.h"
 #include "FeedUpdate.h"
 #include "ItemBase.h"
@@ -21,6 +22,7 @@
 #include "Options.h"
 #include "ReadStateController.h"
 #include "UpdateAll.h"
+#include "UpdateResult.h"
 #include "UpdateThread.h"
 #include "uvxLanguage.h"
 
@@ -73,61 +75,30 @@ void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded) {
         item.SetAttribute("caption", downloaded.Channel().Required().Title());
 }
 
-// Sets the unread count from the items that are new since the stored copy
-// and hands them to the announcer; true when there were any. The first
-// download makes everything unread and announces nothing.
-bool CountAndAnnounceNewItems(TNotifyController& notify, xml::Node item, const feed::TFeedDocument& downloaded,
-                              const TStoredTitles& stored, const std::vector<std::string>* downloadedTitles,
-                              const TAlertVerdicts& verdicts) {
-    if (!stored) {
-        item.SetAttribute("unread", std::to_string(downloaded.Items().Count()));
-        return false;
-    }
-    const TNewItemCount fresh = downloadedTitles ? CountNewItems(*downloadedTitles, *stored)
-                                                 : CountNewItems(ComparableTitles(downloaded), *stored);
-    const int unread =
-        fresh.Replace ? fresh.Count : plat::StrToInt(item.Attribute("unread").value_or("")) + fresh.Count;
-    item.SetAttribute("unread", std::to_string(unread));
-    if (fresh.Count == 0) return false;
-    notify.AnnounceNewItems(item, downloaded, fresh.Count, nullptr, &verdicts);
-    return true;
+// What a failed update tells the feed: the failure's message, the window's
+// words for what the user can do, and when the server asked to come back.
+feedupdate::TUpdateResult FailedResult(const TFeedUpdate& update, const std::string& error, const std::string& words) {
+    feedupdate::TUpdateResult result;
+    result.Kind = feedupdate::TUpdateResult::TKind::Failed;
+    result.Url = update.Request().Url;
+    result.DisplayText = update.DisplayText();
+    result.Error = error;
+    result.FailureWords = words;
+    result.RetryAfter = update.RetryAfter();
+    return result;
 }
 
-// The same from what the item store made of the download: an item is new
-// when the store had never seen it in this feed, wherever it stands in the
-// document and whatever became of the items before it.
-bool CountAndAnnounceRecordedItems(TNotifyController& notify, xml::Node item, const feed::TFeedDocument& downloaded,
-                                   const items::TDownloadResult& recorded, bool firstDownload,
-                                   const TAlertVerdicts& verdicts) {
-    if (firstDownload) {
-        item.SetAttribute("unread", std::to_string(recorded.NewCount));
+// A caption emptied by renaming takes the feed's own title again, from the
+// stored copy; false when the copy cannot say it (the address keeps
+// standing in for it).
+bool CaptionFromStoredCopy(xml::Node item, const std::string& path) {
+    try {
+        feed::TFeedDocument stored;
+        stored.LoadFromFile(path);
+        FillEmptyCaption(item, stored);
+        return true;
+    } catch (const std::exception&) {
         return false;
-    }
-    // Never more unread than the feed holds: items that left it unread
-    // cannot be read on its page any more.
-    const std::optional<int> before = plat::TryStrToInt(item.Attribute("unread").value_or(""));
-    const int unread = std::max(0, before.value_or(0)) + recorded.NewCount;
-    item.SetAttribute("unread", std::to_string(std::min(unread, downloaded.Items().Count())));
-    if (recorded.NewCount == 0) return false;
-    std::vector<int> fresh;
-    for (std::size_t i = 0; i < recorded.New.size(); ++i) {
-        if (recorded.New[i]) fresh.push_back(static_cast<int>(i));
-    }
-    notify.AnnounceNewItems(item, downloaded, recorded.NewCount, &fresh, &verdicts);
-    return true;
-}
-
-// The validators of the answer that gave the stored copy, kept with the
-// feed; those the answer lacked are removed, so that they are never sent
-// for a copy they do not describe.
-void StoreValidators(xml::Node item, const http::TValidators& validators) {
-    const std::pair<const char*, const std::string*> fields[] = {{kETagAttribute, &validators.ETag},
-                                                                 {kLastModifiedAttribute, &validators.LastModified}};
-    for (const auto& [name, value] : fields) {
-        if (!value->empty())
-            item.SetAttribute(name, *value);
-        else if (item.HasAttribute(name))
-            item.RemoveAttribute(name);
     }
 }
 
@@ -229,79 +200,115 @@ unsigned TUpdateController::StoredCopyWrites(const std::string& id) const {
 void TUpdateController::StoredCopyChanged(const std::string& id) { ++FStoredCopyWrites[id]; }
 
 void TUpdateController::FinishFeedUpdate(TFeedUpdate& update) {
+    const std::string& id = update.Request().Id;
     // The feed may have been deleted while it was downloading: its result
     // is dropped and nothing is written for it.
-    QTreeWidgetItem* node = FHost.FindFeedNode(update.Request().Id);
+    QTreeWidgetItem* node = FHost.FindFeedNode(id);
     if (!node) {
         // What the download left in the item store goes with the feed.
-        if (update.Recorded()) FItems.ForgetFeed(update.Request().Id);
+        if (update.Recorded()) FItems.ForgetFeed(id);
         return;
     }
     // The address was changed while the old one downloaded: its answer says
     // nothing about the feed as it is now.
-    if (FHost.FeedItem(node).Attribute("url").value_or("") != update.Request().Url) {
+    xml::Node item = FHost.FeedItem(node);
+    if (item.Attribute("url").value_or("") != update.Request().Url) {
         MarkFeedBusy(node, false);
         return;
     }
     FHealth.NoteFetch(update);
-    const std::string& displayText = update.DisplayText();
+    // An id that names no stored copy fails the update when the copy is
+    // written (its fetch has failed already), never sooner.
+    const std::string path = IsValidFeedId(id) ? StoredCopyPath(id) : std::string();
+    feedlist::TFeedEntry feed = feedlist::ReadFeedEntry(item);
+    feedupdate::TUpdateDecision decision;
+    const auto replaceStoredCopy = [&] {
+        ++FStoredCopyWrites[id];
+        SaveStoredCopy(*update.Document(), StoredCopyPath(id), update.PendingStoredCopy());
+    };
     try {
-        if (update.Failed()) throw std::runtime_error(update.Error());
-        if (update.NotModified()) {
-            ApplyNotModified(node, update);
-            FHealth.Review(update.Request().Id);
-            emit feedUpdateFinished(Q(update.Request().Id), FHost.StatusText());
-            FHost.ScheduleConfigSave();  // lastupdate was written
-            return;
-        }
-        feed::TFeedDocument& downloaded = *update.Document();
-        xml::Node item = FHost.FeedItem(node);
-
-        FillEmptyCaption(item, downloaded);
-        const std::string path = StoredCopyPath(update.Request().Id);
-
-        bool announced = false;
-        if (const items::TDownloadResult* recorded = update.Recorded()) {
-            announced = CountAndAnnounceRecordedItems(FNotify, item, downloaded, *recorded, update.FirstDownload(),
-                                                      update.AlertVerdicts());
-        } else {
-            // Without the store: the copy read during the download is used
-            // unless this feed's stored copy was written or removed since
-            // the update was prepared (a manual update of it may have
-            // finished meanwhile); then it is read again.
-            const TStoredTitles* preloaded = update.PreviousTitles();
-            const bool preloadedIsCurrent =
-                preloaded && update.Request().StoredCopyWrites == StoredCopyWrites(update.Request().Id);
-            const TStoredTitles reread = preloadedIsCurrent ? std::nullopt : ReadStoredTitles(path);
-            const TStoredTitles& previous = preloadedIsCurrent ? *preloaded : reread;
-            announced = CountAndAnnounceNewItems(FNotify, item, downloaded, previous, update.DownloadedTitles(),
-                                                 update.AlertVerdicts());
-        }
-        // Refreshed even without unread items, so a caption just taken from
-        // the channel shows at once.
-        FHost.UpdateNodeCaption(node);
-        ++FStoredCopyWrites[update.Request().Id];
-        SaveStoredCopy(downloaded, path, update.PendingStoredCopy());
-        // The user is looking at this feed: the page reloads with the news,
-        // which also counts them as read.
-        if (announced) FHost.RefreshIfShown(node);
-        item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
-        StoreValidators(item, update.Validators());
-        FHost.ShowStatus(StatusMessage("UpdatedFeed", displayText));
-        MarkFeedUpdated(node);
+        decision = feedupdate::ApplyUpdateResult(feed, ResultOf(update, feed, path), plat::Now(), replaceStoredCopy);
     } catch (const std::exception& error) {
-        // What happened and what to do, with the server's own words after it.
-        const std::string words =
-            update.Failed() ? TFeedHealthController::FailureInWords(update).toStdString() : std::string();
-        const std::string reason = words.empty() ? error.what() : words + " (" + error.what() + ")";
-        FHost.ShowStatus(StatusMessage("FailedFeed", displayText + " - " + reason));
-        MarkFeedFailed(node, words.empty() ? error.what() : words + "\n" + error.what());
-        if (const auto retryAfter = update.RetryAfter()) FRetryAfter[update.Request().Id] = *retryAfter;
+        // A download that could not be counted is a failed update.
+        feed = feedlist::ReadFeedEntry(item);
+        decision = feedupdate::ApplyUpdateResult(feed, FailedResult(update, error.what(), {}), plat::Now());
     }
-    FHealth.Review(update.Request().Id);
-    emit feedUpdateFinished(Q(update.Request().Id), FHost.StatusText());
+    feedlist::WriteFeedEntry(feed, item);
+    const bool captionFromCopy = decision.CaptionFromStoredCopy && CaptionFromStoredCopy(item, path);
+    if (decision.Announce > 0) Announce(item, update, decision.Announce);
+    // Refreshed even without unread items, so a caption just taken from
+    // the channel shows at once.
+    if (update.Document() || captionFromCopy) FHost.UpdateNodeCaption(node);
+    // The user is looking at this feed: the page reloads with the news,
+    // which also counts them as read.
+    if (decision.Announce > 0) FHost.RefreshIfShown(node);
+    FHost.ShowStatus(StatusMessage(decision.StatusMessage.c_str(), decision.StatusArgument));
+    if (decision.Action == feedupdate::TUpdateDecision::TAction::Failed) {
+        MarkFeedFailed(node, decision.Failure);
+        if (decision.RetryAfter) FRetryAfter[id] = *decision.RetryAfter;
+    } else {
+        MarkFeedUpdated(node);
+    }
+    FHealth.Review(id);
+    emit feedUpdateFinished(Q(id), FHost.StatusText());
     FHost.ScheduleConfigSave();
-    FreeInBackground(update.ReleaseLargeParts());
+    if (!update.NotModified()) FreeInBackground(update.ReleaseLargeParts());
+}
+
+feedupdate::TUpdateResult TUpdateController::ResultOf(TFeedUpdate& update, const feedlist::TFeedEntry& feed,
+                                                      const std::string& path) const {
+    using feedupdate::TUpdateResult;
+    if (update.Failed())
+        return FailedResult(update, update.Error(), TFeedHealthController::FailureInWords(update).toStdString());
+    TUpdateResult result = FailedResult(update, {}, {});
+    result.ETag = update.Validators().ETag;
+    result.LastModified = update.Validators().LastModified;
+    if (update.NotModified()) {
+        result.Kind = TUpdateResult::TKind::NotModified;
+        return result;
+    }
+    result.Kind = TUpdateResult::TKind::Downloaded;
+    const feed::TFeedDocument& downloaded = *update.Document();
+    if (feed.Caption.empty()) result.ChannelTitle = downloaded.Channel().Required().Title();
+    result.ItemCount = downloaded.Items().Count();
+    if (const items::TDownloadResult* recorded = update.Recorded()) {
+        result.Counting = TUpdateResult::TCounting::ByStore;
+        result.FirstDownload = update.FirstDownload();
+        result.NewCount = recorded->NewCount;
+        return result;
+    }
+    // Without the store: the copy read during the download is used unless
+    // this feed's stored copy was written or removed since the update was
+    // prepared (a manual update of it may have finished meanwhile); then it
+    // is read again.
+    const TStoredTitles* preloaded = update.PreviousTitles();
+    const bool preloadedIsCurrent =
+        preloaded && update.Request().StoredCopyWrites == StoredCopyWrites(update.Request().Id);
+    const TStoredTitles reread = preloadedIsCurrent ? std::nullopt : ReadStoredTitles(path);
+    const TStoredTitles& previous = preloadedIsCurrent ? *preloaded : reread;
+    result.FirstDownload = !previous;
+    if (previous) {
+        const TNewItemCount fresh = update.DownloadedTitles() ? CountNewItems(*update.DownloadedTitles(), *previous)
+                                                              : CountNewItems(ComparableTitles(downloaded), *previous);
+        result.NewCount = fresh.Count;
+        result.ReplacesUnread = fresh.Replace;
+    }
+    return result;
+}
+
+void TUpdateController::Announce(const xml::Node& item, TFeedUpdate& update, int count) {
+    // Items the store had never seen in this feed, wherever they stand in
+    // the document; without the store, the first `count`.
+    std::vector<int> fresh;
+    const items::TDownloadResult* recorded = update.Recorded();
+    for (std::size_t i = 0; recorded && i < recorded->New.size(); ++i)
+        if (recorded->New[i]) fresh.push_back(static_cast<int>(i));
+    try {
+        FNotify.AnnounceNewItems(item, *update.Document(), count, recorded ? &fresh : nullptr, &update.AlertVerdicts());
+    } catch (const std::exception&) {
+        // The items are counted and stored: a balloon that cannot be made
+        // costs only itself.
+    }
 }
 
 void TUpdateController::UpdateFeed(const std::string& id) {
@@ -571,31 +578,6 @@ void TUpdateController::FeedDeleted(const QString& id) {
 void TUpdateController::Fetched(const std::string& id, const schedule::TAnswerHints& answer,
                                 std::chrono::system_clock::time_point at) {
     if (FThread) FThread->Fetched(id, answer, at);
-}
-
-void TUpdateController::ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update) {
-    // Nothing is new and the stored copy stays as it is; the update still
-    // succeeded, so its time is kept.
-    xml::Node item = FHost.FeedItem(node);
-    // A caption emptied by renaming takes the feed's own title again, from
-    // the stored copy this time.
-    if (item.Attribute("caption").value_or("").empty()) {
-        try {
-            feed::TFeedDocument stored;
-            stored.LoadFromFile(StoredCopyPath(update.Request().Id));
-            FillEmptyCaption(item, stored);
-            FHost.UpdateNodeCaption(node);
-        } catch (const std::exception&) {
-            // the address keeps standing in for it
-        }
-    }
-    // A 304 may carry fresher validators; it need not repeat them.
-    const http::TValidators& fresh = update.Validators();
-    if (!fresh.ETag.empty()) item.SetAttribute(kETagAttribute, fresh.ETag);
-    if (!fresh.LastModified.empty()) item.SetAttribute(kLastModifiedAttribute, fresh.LastModified);
-    item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
-    FHost.ShowStatus(StatusMessage("NotModifiedFeed", update.DisplayText()));
-    MarkFeedUpdated(node);
 }
 
 void TUpdateController::ShowFeedState(QTreeWidgetItem* node) {

@@ -40,6 +40,12 @@ class TOptions;
 class TReadStateController;
 class TUpdateAll;
 class TUpdateThread;
+namespace feedlist {
+struct TFeedEntry;
+}
+namespace feedupdate {
+struct TUpdateResult;
+}
 
 class TUpdateController : public QObject {
     Q_OBJECT
@@ -175,8 +181,11 @@ private:
     std::shared_ptr<TFeedUpdate> PrepareFeedUpdate(QTreeWidgetItem* node);
     void StartFeedUpdate(TFeedUpdate& update);
     void FinishFeedUpdate(TFeedUpdate& update);
-    // The result of an update the server answered with "not modified".
-    void ApplyNotModified(QTreeWidgetItem* node, TFeedUpdate& update);
+    // What the update came to, for the decision of what it does to the feed.
+    feedupdate::TUpdateResult ResultOf(TFeedUpdate& update, const feedlist::TFeedEntry& feed,
+                                       const std::string& path) const;
+    // Hands `count` new items of the download to the announcer.
+    void Announce(const xml::Node& item, TFeedUpdate& update, int count);
     unsigned StoredCopyWrites(const std::string& id) const;
     void MarkFeedBusy(QTreeWidgetItem* node, bool busy);
     void MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure);
