@@ -264,11 +264,11 @@ int RunChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt) {
             QTreeWidgetItem* first = root && root->childCount() ? root->child(0) : nullptr;
             Answer(first && AwaitPage(form, [&] { form.TreeView->setCurrentItem(first); }) ? "ok" : "failed");
         } else if (command.rfind("hide", 0) == 0) {
-            form.ActionHideQuilletExecute();
+            form.ActionHideQuillet->trigger();
             Answer("ok");
         } else if (command.rfind("show", 0) == 0) {
             Answer(AwaitPage(
-                       form, [&] { form.ActionShowQuilletExecute(); }, false)
+                       form, [&] { form.ActionShowQuillet->trigger(); }, false)
                        ? "ok"
                        : "failed");
         } else {

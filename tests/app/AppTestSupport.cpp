@@ -1,6 +1,10 @@
 #include "AppTestSupport.h"
 
+#include "ConfigSaver.h"
+#include "FeedPageController.h"
+#include "FeedPropertiesController.h"
 #include "NotifyController.h"
+#include "TrayController.h"
 #include "fMain.h"
 #include "ReadStateController.h"
 
@@ -71,7 +75,7 @@ bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms) {
     form.show();
     if (!WaitUntil([&] { return form.isVisible(); }, ms)) return false;
     if (form.TreeView->currentItem() == node)
-        form.ShowFeed(node);
+        ShowFeed(form, node);
     else
         form.TreeView->setCurrentItem(node);
     const std::string id = form.GetFeedItem(node).Attribute("id").value_or("");
@@ -95,6 +99,21 @@ bool MoveSelectedTo(TFormMain& form, const QString& folderCaption) {
 }
 
 TNotifyController& Notify(TFormMain& form) { return *form.findChild<TNotifyController*>(); }
+
+TFeedPageController& Page(TFormMain& form) { return *form.findChild<TFeedPageController*>(); }
+
+TTrayController& Tray(TFormMain& form) { return *form.findChild<TTrayController*>(); }
+
+TConfigSaver& ConfigSaver(TFormMain& form) { return *form.findChild<TConfigSaver*>(); }
+
+TFeedPropertiesController& FeedProperties(TFormMain& form) { return *form.findChild<TFeedPropertiesController*>(); }
+
+std::string FeedId(TFormMain& form, QTreeWidgetItem* node) {
+    const xml::Node item = form.GetFeedItem(node);
+    return item ? item.Attribute("id").value_or("") : std::string();
+}
+
+void ShowFeed(TFormMain& form, QTreeWidgetItem* node) { Page(form).Show(FeedId(form, node)); }
 
 QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,
                                    const std::string& caption, const std::string& unread) {

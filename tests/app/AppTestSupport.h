@@ -22,6 +22,10 @@
 class QTreeWidgetItem;
 class TFormMain;
 class TNotifyController;
+class TFeedPageController;
+class TTrayController;
+class TConfigSaver;
+class TFeedPropertiesController;
 
 namespace apptest {
 
@@ -76,6 +80,18 @@ std::string FeedId(const QTreeWidgetItem* node);
 // The window's notifications: its announcer, its last balloon and the
 // "Notify About New Items" action.
 TNotifyController& Notify(TFormMain& form);
+// The window's feed page (what the reading pane shows, where its links go)
+// and its tray (showing and hiding the window).
+TFeedPageController& Page(TFormMain& form);
+TTrayController& Tray(TFormMain& form);
+// The saver that keeps config.xml on disk while the window runs.
+TConfigSaver& ConfigSaver(TFormMain& form);
+// The Feed Properties dialog's controller.
+TFeedPropertiesController& FeedProperties(TFormMain& form);
+// The id of a feed node ("" for any other node).
+std::string FeedId(TFormMain& form, QTreeWidgetItem* node);
+// Selects `node` and shows its page, as a click on it does.
+void ShowFeed(TFormMain& form, QTreeWidgetItem* node);
 
 // A notification area that is always there and remembers the balloons put
 // up.

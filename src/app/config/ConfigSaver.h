@@ -14,12 +14,14 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <chrono>
 #include <functional>
 #include <string>
 
+class QWidget;
 namespace xml {
 class Document;
 }
@@ -37,8 +39,8 @@ public:
     void SetDelay(std::chrono::milliseconds delay);
     std::chrono::milliseconds Delay() const;
 
-    // A change was made: the document is saved within Delay(), together
-    // with every other change until then.
+    // A change was made: when the document is modified, it is saved within
+    // Delay(), together with every other change until then.
     void Schedule();
     // A save is due and has not happened yet.
     bool Pending() const { return FTimer.isActive(); }
@@ -49,14 +51,28 @@ public:
     // The last save attempt failed (and no save has succeeded since).
     bool Failing() const { return FFailing; }
 
-    // Told about every failed save: the file's full path and the reason.
-    // `first` is true for the first failure after a success, so a report
-    // that interrupts the user can be made once instead of every few
-    // seconds.
-    std::function<void(const std::string& file, const std::string& reason, bool first)> OnFailure;
+    // The last save, as the window goes: a failure then interrupts the user,
+    // who must read it before the program ends.
+    bool SaveOnClose();
+
+    // Reports failures to the user: in the status line (`showStatus`), and
+    // in a message box over `window` for the first failure of a run and
+    // for the last save.
+    void ReportTo(QWidget* window, std::function<void(const QString& message)> showStatus);
+    // Told about every failed save, with a message that names the file and
+    // the reason; `interrupt` is set where the user is to be interrupted
+    // (once per run of failures, so not every few seconds, and the last
+    // save). Tests replace it.
+    using TFailureReport = std::function<void(const QString& message, bool interrupt)>;
+    const TFailureReport& FailureReport() const { return FReport; }
+    void SetFailureReport(TFailureReport report) { FReport = std::move(report); }
 
 private:
     std::function<xml::Document*()> FDocument;
+    void ReportFailure(const std::string& file, const std::string& reason, bool first);
+
     QTimer FTimer;
     bool FFailing = false;
+    bool FClosing = false;
+    TFailureReport FReport;
 };

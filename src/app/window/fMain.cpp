@@ -42,7 +42,7 @@
 #include "BesideWindow.h"
 #include "Convert.h"
 #include "DateTime.h"
-#include "Desktop.h"
+#include "FeedPageController.h"
 #include "FeedDocument.h"
 #include "FeedHealthController.h"
 #include "FeedUpdate.h"
@@ -279,6 +279,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     ConnectUpdates();
     ConnectAccountSync();
     CreateConfigSaver();
+    ConnectFeedProperties();
     ConnectAccounts();
 
     try {
@@ -1391,21 +1392,9 @@ void TFormMain::ActionAboutExecute() {
 }
 
 // A failure of the desktop to open the page is not an error of ours.
-void TFormMain::ActionHomePageExecute() {
-    const QUrl page(QString::fromUtf8(kHomePageURL));
-    if (OpenExternally)
-        OpenExternally(page);
-    else
-        plat::OpenWithDesktop(page.toString());
-}
+void TFormMain::ActionHomePageExecute() { FPage->OpenExternally(QUrl(QString::fromUtf8(kHomePageURL))); }
 
-void TFormMain::ActionSupportExecute() {
-    const QUrl page(QString::fromUtf8(kSupportURL));
-    if (OpenExternally)
-        OpenExternally(page);
-    else
-        plat::OpenWithDesktop(page.toString());
-}
+void TFormMain::ActionSupportExecute() { FPage->OpenExternally(QUrl(QString::fromUtf8(kSupportURL))); }
 
 void TFormMain::ActionExitExecute() { close(); }
 

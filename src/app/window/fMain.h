@@ -49,6 +49,9 @@ class TFormAddFeed;
 class TReadStateController;
 class TFeedHealthController;
 class TNotifyController;
+class TFeedPageController;
+class TTrayController;
+class TFeedPropertiesController;
 class QPushButton;
 namespace items {
 class TItemStore;
@@ -67,7 +70,6 @@ class TChangeQueue;
 struct TSubscriptionChanges;
 }  // namespace greader
 class QTimer;
-struct TFeedProperties;
 namespace feed {
 class TFeedDocument;
 }
@@ -356,26 +358,6 @@ public:
     // before FormCreate: connects the handlers of this block (show/hide,
     // help, tray icon clicks, browser events).
     void ConnectUpdateAndDisplay();
-    // Shows a feed's stored copy in the browser and clears its unread count.
-    void ShowFeed(QTreeWidgetItem* node);
-    // Shortens a text to `width` pixels of the window's font, with "...".
-    std::string FitTextWidth(const std::string& text, int width) const;
-    static std::string CutText(const std::string& text, int length);
-    static std::string StripTags(const std::string& text);
-
-    void ActionShowQuilletExecute();
-    void ActionHideQuilletExecute();
-    void ActionHelpExecute();
-    void TrayIconClick();
-    void TrayIconDblClick();
-    void TrayIconBalloonHintClick();
-    void ApplicationEvents1Minimize();
-    void BeforePaneNavigates(const QString& address, bool& cancel);
-    void PaneDocumentComplete();
-    void PaneStatusTextChanged(const QString& text);
-
-    // Hands an address or a document to the desktop; tests replace it.
-    std::function<void(const QUrl&)> OpenExternally;
 
     // ---- The update cycle (fMainUpdate.cpp, src/app/update/UpdateController.h) ----
     TUpdateController& Updates() { return *FUpdates; }
@@ -392,18 +374,16 @@ private:
 
 public:
     // ---- end notifications ----
+private:
     // ---- Feed properties (fMainProperties.cpp) ----
-    // Opens the Feed Properties dialog of a feed node and applies what OK
-    // gives.
+    TFeedPropertiesController* FProperties = nullptr;
+    // Called by the constructor.
+    void ConnectFeedProperties();
+    // The Feed Properties dialog of a feed node; an error goes to a message box.
     void OpenFeedProperties(QTreeWidgetItem* node);
-    // Applies edited properties to a feed and saves config.xml. `folder` is
-    // where the feed is to be (the root or a folder node). A changed address
-    // drops the validators and the failure state of the old one, so the
-    // next fetch starts afresh.
-    void ApplyFeedProperties(QTreeWidgetItem* node, const TFeedProperties& values, QTreeWidgetItem* folder);
-    // The root and every folder, in the tree's order: where a feed can be.
-    std::vector<QTreeWidgetItem*> FolderChoices() const;
     // ---- end feed properties ----
+
+public:
     // ---- The item store: read state, next unread, search (fMainItems.cpp) ----
     // items.db, what shown pages mark read, Mark as Read and Unread, Next
     // Unread and Find in Feeds; the update cycle and the syncs reach the
@@ -483,25 +463,30 @@ public:
     void FillMoveToAccountMenu();
     // ---- end accounts ----
 
+private:
+    // ---- The feed page and the tray (fMainDisplay.cpp) ----
+    // What the reading pane shows, where its links go and its status texts;
+    // showing and hiding the window through the tray icon.
+    TFeedPageController* FPage = nullptr;
+    TTrayController* FTray = nullptr;
+    // Called by ConnectUpdateAndDisplay.
+    void ConnectPage();
+    // Selects a feed node and shows its stored copy.
+    void ShowFeed(QTreeWidgetItem* node);
+    // ---- end feed page ----
+
     // ---- Saving config.xml while running (fMainSave.cpp) ----
     // Gathers the changes of feed states and writes config.xml a few
-    // seconds after the first of them.
-    TConfigSaver* ConfigSaver = nullptr;
-    // Tells the user that config.xml could not be saved (the message names
-    // the file and the reason): in the status bar, and in a message box
-    // when `interrupt` is set (the first failure of a run, and the last
-    // save).
-    // Tests replace it.
-    std::function<void(const QString& message, bool interrupt)> ReportConfigSaveFailure;
+    // seconds after the first of them, reporting failures.
+    TConfigSaver* FConfigSaver = nullptr;
     void CreateConfigSaver();
     // Asks for a save when config.xml was changed in memory.
     void ScheduleConfigSave();
-    // The last save, as the window goes; a failure is reported in a
-    // message box.
+    // The last save, as the window goes.
     void SaveConfigOnClose();
-    bool FFinalSave = false;
     // ---- end saving config.xml ----
 
+public:
     // ---- Feed-server accounts: their settings (fMainAccounts.cpp) ----
     // File > Accounts: the dialog that lists, adds, edits and removes them.
     QAction* ActionAccounts = nullptr;

@@ -31,6 +31,7 @@
 #include "ReadStateController.h"
 #include "TimeBound.h"
 #include "TrayIcon.h"
+#include "FeedPropertiesController.h"
 #include "fFeedProperties.h"
 #include "fMain.h"
 
@@ -312,7 +313,8 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     values.Caption = "Gone";
     for (const char* address : {"http://example.org/back.xml", "http://example.org/back2.xml"}) {
         values.Url = address;
-        form->ApplyFeedProperties(gone, values, gone->parent());
+        apptest::FeedProperties(*form).Apply(apptest::FeedId(*form, gone), values,
+                                             form->ContainerElement(gone->parent()));
     }
     EXPECT_EQ(Pending(), std::vector<std::string>{
                              R"(subscribe {"folder":"","title":"Gone","url":"http://example.org/back2.xml"})"});

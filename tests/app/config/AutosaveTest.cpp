@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "FeedPageController.h"
 #include "AppTestSupport.h"
 #include "ConfigSaver.h"
 #include "Isolation.h"
@@ -60,10 +61,10 @@ protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
         form->Updates().Stop();
-        windowReport = form->ReportConfigSaveFailure;
-        form->ReportConfigSaveFailure = [this](const QString& message, bool interrupt) {
+        windowReport = apptest::ConfigSaver(*form).FailureReport();
+        apptest::ConfigSaver(*form).SetFailureReport([this](const QString& message, bool interrupt) {
             reports.push_back({message, interrupt});
-        };
+        });
         server.AddHandler("/feed", [this](const testsupport::Request&) {
             Response response;
             response.body = body;
@@ -85,9 +86,8 @@ protected:
 };
 
 TEST_F(AutosaveTest, UpdatesReachTheDiskWithinAFewSecondsWithoutAnExplicitSave) {
-    ASSERT_NE(form->ConfigSaver, nullptr);
-    EXPECT_LE(form->ConfigSaver->Delay().count(), 5000) << "a crash would lose more than a few seconds";
-    form->ConfigSaver->SetDelay(std::chrono::milliseconds(200));
+    EXPECT_LE(apptest::ConfigSaver(*form).Delay().count(), 5000) << "a crash would lose more than a few seconds";
+    apptest::ConfigSaver(*form).SetDelay(std::chrono::milliseconds(200));
 
     body = Rss({"A", "B", "C"});
     form->Updates().UpdateFeed(apptest::FeedId(node));
@@ -110,7 +110,7 @@ TEST_F(AutosaveTest, UpdatesReachTheDiskWithinAFewSecondsWithoutAnExplicitSave) 
 }
 
 TEST_F(AutosaveTest, AStreamOfChangesDoesNotPutTheSaveOffForEver) {
-    form->ConfigSaver->SetDelay(std::chrono::milliseconds(300));
+    apptest::ConfigSaver(*form).SetDelay(std::chrono::milliseconds(300));
     xml::Node item = form->GetFeedItem(node);
     QElapsedTimer clock;
     clock.start();
@@ -120,7 +120,7 @@ TEST_F(AutosaveTest, AStreamOfChangesDoesNotPutTheSaveOffForEver) {
         [&] {
             if (clock.elapsed() >= changes * 30) {
                 item.SetAttribute("unread", std::to_string(++changes));
-                form->ScheduleConfigSave();
+                apptest::ConfigSaver(*form).Schedule();
             }
             return UnreadOnDisk("1") != "0";
         },
@@ -129,18 +129,18 @@ TEST_F(AutosaveTest, AStreamOfChangesDoesNotPutTheSaveOffForEver) {
 }
 
 TEST_F(AutosaveTest, AFailedSaveSaysWhichFileAndWhyAndKeepsThePreviousOne) {
-    form->ConfigSaver->SetDelay(std::chrono::milliseconds(50));
+    apptest::ConfigSaver(*form).SetDelay(std::chrono::milliseconds(50));
     const std::string before = home.ReadFile("config.xml");
     const std::string file = (home.Dir() / "config.xml").string();
     xml::Node item = form->GetFeedItem(node);
     {
         TFullDisk full;
         item.SetAttribute("unread", "7");
-        form->ScheduleConfigSave();
+        apptest::ConfigSaver(*form).Schedule();
         ASSERT_TRUE(WaitUntil([&] { return reports.size() == 1; }, 3000));
         // Failing again: told again, but without interrupting the user.
         item.SetAttribute("unread", "8");
-        form->ScheduleConfigSave();
+        apptest::ConfigSaver(*form).Schedule();
         ASSERT_TRUE(WaitUntil([&] { return reports.size() == 2; }, 3000));
     }
     EXPECT_EQ(home.ReadFile("config.xml"), before);
@@ -150,13 +150,13 @@ TEST_F(AutosaveTest, AFailedSaveSaysWhichFileAndWhyAndKeepsThePreviousOne) {
     }
     EXPECT_TRUE(reports[0].Interrupt);
     EXPECT_FALSE(reports[1].Interrupt);
-    EXPECT_TRUE(form->ConfigSaver->Failing());
+    EXPECT_TRUE(apptest::ConfigSaver(*form).Failing());
 
     // With room again, the next change saves everything that was kept back.
     item.SetAttribute("lastupdate", "now");
-    form->ScheduleConfigSave();
+    apptest::ConfigSaver(*form).Schedule();
     ASSERT_TRUE(WaitUntil([] { return UnreadOnDisk("1") == "8"; }, 3000));
-    EXPECT_FALSE(form->ConfigSaver->Failing());
+    EXPECT_FALSE(apptest::ConfigSaver(*form).Failing());
     EXPECT_EQ(reports.size(), 2u);
 }
 
@@ -164,9 +164,9 @@ TEST_F(AutosaveTest, AFailedLastSaveIsReported) {
     // The last save happens as the window goes: a status-bar text would
     // never be seen, so it must interrupt.
     QString shown;
-    form->ReportConfigSaveFailure = [&](const QString& message, bool interrupt) {
+    apptest::ConfigSaver(*form).SetFailureReport([&](const QString& message, bool interrupt) {
         if (interrupt) shown = message;
-    };
+    });
     const std::string before = home.ReadFile("config.xml");
     form->GetFeedItem(node).SetAttribute("unread", "4");
     {
@@ -180,11 +180,11 @@ TEST_F(AutosaveTest, AFailedLastSaveIsReported) {
 }
 
 TEST_F(AutosaveTest, TheDefaultReportUsesTheStatusBarAndTheLanguageFile) {
-    form->ReportConfigSaveFailure = windowReport;
+    apptest::ConfigSaver(*form).SetFailureReport(windowReport);
     form->GetFeedItem(node).SetAttribute("unread", "2");
     {
         TFullDisk full;
-        form->ConfigSaver->SaveNow();
+        apptest::ConfigSaver(*form).SaveNow();
     }
     const QString status = form->StatusText(0);
     EXPECT_TRUE(status.startsWith("The settings could not be saved to \"")) << status.toStdString();
@@ -244,7 +244,7 @@ TEST_F(AutosaveTest, HoveringAHugeAddressTakesNoTime) {
     const QString address = "http://e.invalid/" + QString(900'000, 'a') + "/end.mp3";
     QElapsedTimer clock;
     clock.start();
-    form->PaneStatusTextChanged(address);
+    apptest::Page(*form).PaneStatusTextChanged(address);
     panel->repaint();
     EXPECT_LT(clock.elapsed(), 50);
     const QString shown = panel->ShownText();

@@ -133,7 +133,7 @@ TEST_F(FolderTest, NestedListLoadsWithSumsBoldAndKeptOpenState) {
 
     // Reading a feed in a folder takes its count off every folder above.
     form->Items().MarkFeedsRead(form->FeedIdsUnder({Node("News/Local/Harbour Notes")}));
-    form->ShowFeed(Node("News/Local/Harbour Notes"));
+    apptest::ShowFeed(*form, Node("News/Local/Harbour Notes"));
     EXPECT_EQ(Node("News/Local")->text(0).toStdString(), "Local");
     EXPECT_EQ(Node("News")->text(0).toStdString(), "News (3)");
     EXPECT_TRUE(Node("News/Local")->isExpanded()) << "showing a feed opens its folders";

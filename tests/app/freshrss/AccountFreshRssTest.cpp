@@ -21,6 +21,7 @@
 #include "LoopbackServer.h"
 #include "ReadStateController.h"
 #include "TempFolder.h"
+#include "FeedPropertiesController.h"
 #include "fFeedProperties.h"
 #include "fMain.h"
 
@@ -312,7 +313,7 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     TFeedProperties values;
     values.Caption = "Moved site";
     values.Url = QString::fromStdString(Feeds->Url("/moved.xml"));
-    Form->ApplyFeedProperties(site, values, site->parent());
+    apptest::FeedProperties(*Form).Apply(apptest::FeedId(*Form, site), values, Form->ContainerElement(site->parent()));
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(OnServer(Feeds->Url("/found.xml")), nullptr);
     const greader::TSubscription* moved = OnServer(Feeds->Url("/moved.xml"));

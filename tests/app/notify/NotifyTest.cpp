@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "TrayController.h"
 #include "AppTestSupport.h"
 #include "FeedDocument.h"
 #include "FeedNotifySwitch.h"
@@ -83,7 +84,7 @@ TEST_F(NotifyTest, NewsOfSeveralFeedsBecomesOneSummaryThatShowsTheFirstFeed) {
     ASSERT_EQ(balloons->size(), 2u);
     EXPECT_EQ(balloons->back().Title, "3 new items in 2 feeds");
     EXPECT_EQ(balloons->back().Text, "W1\r\nW2\r\nTwo\r\n");
-    form->TrayIconBalloonHintClick();
+    apptest::Tray(*form).TrayIconBalloonHintClick();
     EXPECT_EQ(form->TreeView->currentItem(), weekly);
 
     // One feed twice within the spacing: its own headline, as today.

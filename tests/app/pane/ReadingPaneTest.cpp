@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "TrayController.h"
+#include "FeedPageController.h"
 #include "AppTestSupport.h"
 #include "ReadingPane.h"
 #include "NotifyController.h"
@@ -37,7 +39,7 @@ protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
         form->Updates().Stop();
-        form->OpenExternally = [this](const QUrl& url) { opened.push_back(url.toString()); };
+        apptest::Page(*form).SetOpenExternally([this](const QUrl& url) { opened.push_back(url.toString()); });
         pane = form->ReadingPane;
     }
     void TearDown() override { form.reset(); }
@@ -90,7 +92,7 @@ TEST_F(ReadingPaneTest, TheBrowserIsCreatedOnlyForAPageOnScreen) {
 
     // Off screen a feed is only remembered.
     form->hide();
-    form->ShowFeed(node);
+    apptest::ShowFeed(*form, node);
     EXPECT_FALSE(pane->BrowserRunning());
     EXPECT_EQ(pane->LocationURL(), CopyPath("1"));
 
@@ -123,7 +125,7 @@ TEST_F(ReadingPaneTest, AWindowStartedInTheTrayCreatesNoBrowser) {
     QApplication::processEvents();
     // An update of the selected feed while in the tray shows it again.
     form->TreeView->setCurrentItem(node);
-    form->ShowFeed(node);
+    apptest::ShowFeed(*form, node);
     QApplication::processEvents();
     EXPECT_FALSE(pane->BrowserRunning());
     EXPECT_EQ(pane->LocationURL(), CopyPath("1"));
@@ -135,19 +137,19 @@ TEST_F(ReadingPaneTest, HiddenForTheDelayReleasesTheBrowserAndShowingRestoresThe
     pane->SetReleaseDelayMs(50);
     QSignalSpy released(pane, &TReadingPane::BrowserReleased);
     ShowWindow();
-    form->ShowFeed(first);
+    apptest::ShowFeed(*form, first);
     ASSERT_TRUE(pane->BrowserRunning());
 
     // Shown again within the delay: the same helper stays.
     const qint64 kept = pane->BrowserProcessId();
-    form->ActionHideQuilletExecute();
-    form->ActionShowQuilletExecute();
+    apptest::Tray(*form).ActionHideQuilletExecute();
+    apptest::Tray(*form).ActionShowQuilletExecute();
     QTest::qWait(150);
     EXPECT_EQ(released.count(), 0);
     EXPECT_EQ(pane->BrowserProcessId(), kept);
 
-    form->ShowFeed(second);
-    form->ActionHideQuilletExecute();
+    apptest::ShowFeed(*form, second);
+    apptest::Tray(*form).ActionHideQuilletExecute();
     ASSERT_TRUE(WaitUntil([&] { return released.count() == 1; }, 5000));
     EXPECT_FALSE(pane->BrowserRunning());
     EXPECT_TRUE(WaitUntil([&] { return ProcessGone(kept); }, 10000))
@@ -156,7 +158,7 @@ TEST_F(ReadingPaneTest, HiddenForTheDelayReleasesTheBrowserAndShowingRestoresThe
     EXPECT_EQ(form->StatusText(1), "");
 
     QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
-    form->ActionShowQuilletExecute();
+    apptest::Tray(*form).ActionShowQuilletExecute();
     ASSERT_TRUE(WaitUntil([&] { return pane->BrowserRunning(); }));
     ASSERT_TRUE(PageLoaded(loads));
     EXPECT_EQ(loads.first().at(0).toString(), CopyPath("2"));
@@ -169,13 +171,13 @@ TEST_F(ReadingPaneTest, AMinimisedWindowCountsAsHidden) {
     QTreeWidgetItem* second = AddFeed("2");
     pane->SetReleaseDelayMs(0);
     ShowWindow();
-    form->ShowFeed(first);
+    apptest::ShowFeed(*form, first);
     ASSERT_TRUE(pane->BrowserRunning());
 
     form->setWindowState(form->windowState() | Qt::WindowMinimized);
     ASSERT_TRUE(WaitUntil([&] { return !pane->BrowserRunning(); }, 5000));
     // Still minimised, an update showing the selected feed loads nothing.
-    form->ShowFeed(second);
+    apptest::ShowFeed(*form, second);
     QApplication::processEvents();
     EXPECT_FALSE(pane->BrowserRunning());
 
@@ -189,8 +191,8 @@ TEST_F(ReadingPaneTest, ABalloonClickAfterAReleaseLoadsOnlyTheBalloonsFeed) {
     AddFeed("2");
     pane->SetReleaseDelayMs(0);
     ShowWindow();
-    form->ShowFeed(first);
-    form->ActionHideQuilletExecute();
+    apptest::ShowFeed(*form, first);
+    apptest::Tray(*form).ActionHideQuilletExecute();
     ASSERT_TRUE(WaitUntil([&] { return !pane->BrowserRunning(); }, 5000));
 
     // The balloon of feed 2 is clicked while the window is in the tray.
@@ -203,7 +205,7 @@ TEST_F(ReadingPaneTest, ABalloonClickAfterAReleaseLoadsOnlyTheBalloonsFeed) {
     pane->OnBeforeNavigate = [&asked](const QString& address, bool&) { asked << address; };
     QSignalSpy created(pane, &TReadingPane::BrowserCreated);
     QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
-    form->TrayIconBalloonHintClick();
+    apptest::Tray(*form).TrayIconBalloonHintClick();
     ASSERT_TRUE(PageLoaded(loads));
     QTest::qWait(200);
     EXPECT_EQ(created.count(), 1);
@@ -214,7 +216,7 @@ TEST_F(ReadingPaneTest, TheNavigationHookStillRulesARecreatedBrowser) {
     form->Options().GetConfigNode("general\\ExternalBrowser").SetText("True");
     pane->SetReleaseDelayMs(0);
     ShowWindow();
-    form->ShowFeed(AddFeed("1"));
+    apptest::ShowFeed(*form, AddFeed("1"));
     form->hide();
     ASSERT_TRUE(WaitUntil([&] { return !pane->BrowserRunning(); }, 5000));
     QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
@@ -244,7 +246,7 @@ TEST_F(ReadingPaneTest, AHelperThatDiesIsReportedAndStartedAgainForTheNextPage) 
     QTreeWidgetItem* second = AddFeed("2");
     QSignalSpy loads(pane, &TReadingPane::NavigateComplete);
     ShowWindow();
-    form->ShowFeed(first);
+    apptest::ShowFeed(*form, first);
     ASSERT_TRUE(PageLoaded(loads));
 
     // Killed at once after its start: reported, and not started again on
@@ -259,7 +261,7 @@ TEST_F(ReadingPaneTest, AHelperThatDiesIsReportedAndStartedAgainForTheNextPage) 
     EXPECT_FALSE(pane->BrowserRunning());
 
     loads.clear();
-    form->ShowFeed(second);
+    apptest::ShowFeed(*form, second);
     ASSERT_TRUE(PageLoaded(loads));
     EXPECT_EQ(loads.first().at(0).toString(), CopyPath("2"));
 }
@@ -268,7 +270,7 @@ TEST_F(ReadingPaneTest, AMissingHelperProgramIsReported) {
     qputenv("QUILLET_PANE_PROGRAM", "/nonexistent/quillet-pane");
     QSignalSpy failed(pane, &TReadingPane::BrowserFailed);
     ShowWindow();
-    form->ShowFeed(AddFeed("1"));
+    apptest::ShowFeed(*form, AddFeed("1"));
     const bool reported = WaitUntil([&] { return failed.count() == 1; }, 10000);
     qputenv("QUILLET_PANE_PROGRAM", QUILLET_PANE_PROGRAM_PATH);
     ASSERT_TRUE(reported);

@@ -30,7 +30,7 @@ TEST(WebImagesOption, ShowingAFeedAppliesTheOption) {
         if (xml::Node old = general.ChildByName("ShowWebImages")) old.Remove();
         if (c.stored) general.AppendElement("ShowWebImages").SetText(c.stored);
         form->ReadingPane->SetShowWebImages(!c.shown);
-        form->ShowFeed(node);
+        apptest::ShowFeed(*form, node);
         EXPECT_EQ(form->ReadingPane->ShowWebImages(), c.shown);
         // A helper started later by the pane, or again after a release,
         // gets the same setting.

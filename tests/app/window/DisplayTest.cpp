@@ -1,6 +1,5 @@
 // Feed display and notifications: showing a feed, the balloon texts, the
-// text fitting behind them, the browser's navigation hook and the tray
-// icon's clicks.
+// text fitting behind them, the tray icon's clicks and the help.
 #include <QDir>
 #include <QFont>
 #include <QFontMetrics>
@@ -12,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "TrayController.h"
+#include "FeedPageController.h"
 #include "AppTestSupport.h"
 #include "FeedDocument.h"
 #include "Text.h"
@@ -44,7 +45,8 @@ protected:
         balloons = area->Balloons;
         form->TrayIcon = new TTrayIcon(form.get(), std::move(area));
         form->TrayIcon->SetIconVisible(true);
-        form->OpenExternally = [this](const QUrl& url) { opened.push_back(url.toString().toStdString()); };
+        apptest::Page(*form).SetOpenExternally(
+            [this](const QUrl& url) { opened.push_back(url.toString().toStdString()); });
     }
     void TearDown() override { form.reset(); }
 
@@ -73,7 +75,7 @@ TEST_F(DisplayTest, ShowFeedClearsTheCountAndOpensTheStoredCopy) {
     QTreeWidgetItem* node = AddFeed("2", "News", "5");
     EXPECT_EQ(node->text(0), "News (5)");
 
-    form->ShowFeed(node);
+    apptest::ShowFeed(*form, node);
     EXPECT_EQ(form->TreeView->currentItem(), node);
     EXPECT_EQ(form->ReadingPane->LocationURL(), QDir::current().absoluteFilePath("feeds/2.xml"));
     EXPECT_EQ(Unread(node), "5") << "asked for off screen, the page was not seen";
@@ -86,7 +88,7 @@ TEST_F(DisplayTest, ShowFeedClearsTheCountAndOpensTheStoredCopy) {
     EXPECT_FALSE(node->font(0).bold());
 
     // The root has nothing to show.
-    form->ShowFeed(form->RootNode());
+    apptest::ShowFeed(*form, form->RootNode());
     EXPECT_EQ(form->TreeView->currentItem(), node);
 }
 
@@ -134,19 +136,19 @@ TEST_F(DisplayTest, BalloonForSeveralItemsListsFittedTitles) {
 
 TEST_F(DisplayTest, TrayClickRepeatsTheLastBalloonAndBalloonClickShowsItsFeed) {
     QTreeWidgetItem* node = AddFeed("1", "Daily", "3");
-    form->TrayIconClick();
+    apptest::Tray(*form).TrayIconClick();
     EXPECT_TRUE(balloons->empty()) << "nothing to repeat before the first balloon";
 
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"One", "text"}}));
     apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 1);
-    form->TrayIconClick();
+    apptest::Tray(*form).TrayIconClick();
     ASSERT_EQ(balloons->size(), 2u);
     EXPECT_EQ(balloons->at(1).Title, "One");
     EXPECT_EQ(balloons->at(1).Text, "text");
 
     home.WriteFile("feeds/1.xml", Feed({{"One", "text"}}));
-    form->TrayIconBalloonHintClick();
+    apptest::Tray(*form).TrayIconBalloonHintClick();
     EXPECT_EQ(form->TreeView->currentItem(), node);
     EXPECT_TRUE(apptest::WaitUntil([&] { return Unread(node) == "0"; }, 30000)) << "read once the pane showed it";
     EXPECT_EQ(node->text(0), "Daily");
@@ -161,48 +163,28 @@ TEST_F(DisplayTest, BalloonOfADeletedFeedLeadsNowhere) {
     apptest::Notify(*form).ShowNotification(form->GetFeedItem(node), doc, 1);
     form->DeleteFeed(node);
 
-    form->TrayIconBalloonHintClick();
+    apptest::Tray(*form).TrayIconBalloonHintClick();
     EXPECT_EQ(form->TreeView->currentItem(), other);
-    form->TrayIconClick();
+    apptest::Tray(*form).TrayIconClick();
     EXPECT_EQ(balloons->size(), 1u);
-}
-
-TEST_F(DisplayTest, ExternalBrowserTakesWebAddressesOnly) {
-    struct Case {
-        const char* external;
-        QString address;
-        bool cancelled;
-    } cases[] = {
-        {"True", "http://example.invalid/story", true}, {"True", "https://example.invalid/", true},
-        {"True", "/home/user/feeds/1.xml", false},      {"True", "file:///home/user/feeds/1.xml", false},
-        {"True", "C:\\Quillet\\feeds\\1.xml", false},   {"False", "http://example.invalid/story", false},
-    };
-    for (const Case& c : cases) {
-        form->Options().GetConfigNode("general\\ExternalBrowser").SetText(c.external);
-        opened.clear();
-        bool cancel = false;
-        form->BeforePaneNavigates(c.address, cancel);
-        EXPECT_EQ(cancel, c.cancelled) << c.address.toStdString();
-        EXPECT_EQ(opened.size(), c.cancelled ? 1u : 0u) << c.address.toStdString();
-    }
 }
 
 TEST_F(DisplayTest, ShowHideAndHelpThroughTheTray) {
     form->show();
-    form->ActionHideQuilletExecute();
+    apptest::Tray(*form).ActionHideQuilletExecute();
     EXPECT_FALSE(form->isVisible());
     EXPECT_TRUE(form->ActionShowQuillet->isVisible());
     EXPECT_FALSE(form->ActionHideQuillet->isVisible());
-    form->TrayIconDblClick();
+    apptest::Tray(*form).TrayIconDblClick();
     EXPECT_TRUE(form->isVisible());
     EXPECT_FALSE(form->ActionShowQuillet->isVisible());
     EXPECT_TRUE(form->ActionHideQuillet->isVisible());
 
-    form->ActionHelpExecute();
+    form->ActionHelp->trigger();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_NE(opened[0].find("help/Quillet.html"), std::string::npos);
 
-    form->PaneStatusTextChanged("http://example.invalid/x");
+    emit form->ReadingPane->StatusTextChange("http://example.invalid/x");
     EXPECT_EQ(form->StatusText(1), "http://example.invalid/x");
 }
 

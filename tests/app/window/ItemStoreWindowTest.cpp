@@ -233,8 +233,8 @@ TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection) {
         EXPECT_EQ(a->font(0).bold(), std::string(step.a) != "0");
     }
     // Saved as update counts are: within the saver's few seconds.
-    ASSERT_TRUE(form->ConfigSaver->Pending());
-    form->ConfigSaver->SaveNow();
+    ASSERT_TRUE(apptest::ConfigSaver(*form).Pending());
+    apptest::ConfigSaver(*form).SaveNow();
     EXPECT_NE(home.ReadFile("config.xml").find("unread=\"3\""), std::string::npos) << "saved";
 }
 
@@ -333,7 +333,7 @@ TEST_F(ItemStoreWindowTest, OnlyAPageShownCountsAsRead) {
     form->Updates().UpdateFeed(apptest::FeedId(node));
     ASSERT_EQ(Unread(node), "2000");
 
-    form->ShowFeed(node);  // the window is hidden: only remembered
+    apptest::ShowFeed(*form, node);  // the window is hidden: only remembered
     WaitUntil([] { return false; }, 200);
     EXPECT_EQ(Unread(node), "2000");
 

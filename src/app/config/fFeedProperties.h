@@ -1,7 +1,7 @@
 // The properties of one feed: its name, address, folder, whether its news is
 // announced, and how often it is fetched.
 //
-// The dialog only edits values; the main window fills it from the feed's
+// The dialog only edits values; its controller fills it from the feed's
 // <item> element and applies what OK returns, so nothing changes on Cancel.
 #pragma once
 
