@@ -24,7 +24,21 @@
 #include "ItemBase.h"
 #include "LoopbackServer.h"
 #include "ReadStateController.h"
+#include "UpdateController.h"
 #include "TempFolder.h"
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
 #include "fMain.h"
 
 namespace fs = std::filesystem;
@@ -76,7 +90,7 @@ int RunAccount(int argc, char** argv, const fs::path& home, const std::string& a
     QApplication app(argc, argv);
     fs::current_path(home);
     auto form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     ProcessEventsUntil([&] { return form->Items().Base() && form->Items().Base()->Opened(); },
                        std::chrono::seconds(30));
     accountlist::AddAccount(form->Options().GetConfigNode("internal\\feedlist\\items"),
@@ -114,7 +128,7 @@ int RunLocal(int argc, char** argv, const fs::path& home) {
     QApplication app(argc, argv);
     fs::current_path(home);
     auto form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     bool seeded = false;
     form->Items().OnSeeded = [&] { seeded = true; };
     ProcessEventsUntil([&] { return seeded; }, std::chrono::seconds(120));

@@ -61,8 +61,21 @@
 #include "HttpClient.h"
 #include "LoopbackServer.h"
 #include "StagedHome.h"
-#include "UpdateAll.h"
+#include "UpdateController.h"
 #include "Memory.h"
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
 #include "fMain.h"
 #include "uvxLanguage.h"
 
@@ -730,7 +743,7 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
         QTreeWidgetItem* node = form->Tree().FindFeedNodeById(std::to_string(id));
         if (!node) continue;
         const auto start = Clock::now();
-        form->UpdateFeed(node);
+        form->Updates().UpdateFeed(std::to_string(id));
         manualMessages[id] =
             form->StatusText(0).toStdString() + "  (" + Fixed(Millis(Clock::now() - start), 0) + " ms)";
     }
@@ -979,7 +992,7 @@ std::vector<PassFigures> PollPasses(WireServer& server, const fs::path& dir, int
     std::vector<PassFigures> figures;
     server.ResetCounts();
     auto start = Clock::now();
-    form->StartUpdateThread();
+    form->Updates().Start();
     for (int pass = 1; pass <= passes; ++pass) {
         if (!ProcessEventsUntil([&] { return applied >= pass * feeds; }, 600s))
             throw std::runtime_error("a polling pass did not finish");
@@ -1009,17 +1022,17 @@ double UpdateAllPass(const fs::path& dir, int feeds) {
     std::unique_ptr<TFormMain> form;
     fs::current_path(dir);
     form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     int applied = 0;
     QObject::connect(form.get(), &TFormMain::feedUpdateFinished, [&](const QString&, const QString&) { ++applied; });
     const auto start = Clock::now();
-    form->ActionUpdateAll->trigger();
-    if (!ProcessEventsUntil([&] { return form->ActionUpdateAll->isEnabled(); }, 600s))
+    form->Actions().UpdateAll->trigger();
+    if (!ProcessEventsUntil([&] { return form->Actions().UpdateAll->isEnabled(); }, 600s))
         throw std::runtime_error("update all did not finish");
     const double seconds = Seconds(Clock::now() - start);
     if (applied != feeds) Note("update all applied " + std::to_string(applied) + " of " + std::to_string(feeds));
-    Note("update all: at most " + std::to_string(form->FUpdateAll->PeakDownloads()) + " downloads at once, " +
-         std::to_string(form->FUpdateAll->PeakPerHost()) + " per host");
+    Note("update all: at most " + std::to_string(form->Updates().PeakDownloads()) + " downloads at once, " +
+         std::to_string(form->Updates().PeakPerHost()) + " per host");
     CloseWindow(form);
     return seconds;
 }

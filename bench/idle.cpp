@@ -50,6 +50,19 @@
 #include "LoopbackServer.h"
 #include "Memory.h"
 #include "StagedHome.h"
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
 #include "fMain.h"
 
 namespace fs = std::filesystem;
@@ -264,11 +277,11 @@ int RunChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt) {
             QTreeWidgetItem* first = root && root->childCount() ? root->child(0) : nullptr;
             Answer(first && AwaitPage(form, [&] { form.Tree().setCurrentItem(first); }) ? "ok" : "failed");
         } else if (command.rfind("hide", 0) == 0) {
-            form.ActionHideQuillet->trigger();
+            form.Actions().HideQuillet->trigger();
             Answer("ok");
         } else if (command.rfind("show", 0) == 0) {
             Answer(AwaitPage(
-                       form, [&] { form.ActionShowQuillet->trigger(); }, false)
+                       form, [&] { form.Actions().ShowQuillet->trigger(); }, false)
                        ? "ok"
                        : "failed");
         } else {

@@ -27,7 +27,21 @@
 #include "ItemIdentity.h"
 #include "ItemStore.h"
 #include "ReadStateController.h"
+#include "UpdateController.h"
 #include "StagedHome.h"
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
 #include "fMain.h"
 
 namespace fs = std::filesystem;
@@ -171,7 +185,7 @@ int main(int argc, char** argv) {
     Report("start-up with 100,000 remembered items", Median(based), 150);
 
     StartWindow(withBase, form);
-    form->StopUpdateThread();
+    form->Updates().Stop();
     if (!ProcessEventsUntil([&] { return form->Items().Store() != nullptr; }, 30s)) {
         std::fprintf(stderr, "the item base never opened\n");
         return 1;
@@ -200,7 +214,7 @@ int main(int argc, char** argv) {
     }
     Report("recording a download of 100 items, one new (median of 50)", Median(record), 5);
 
-    Report("mark all as read, 1,000 feeds", Time([&] { form->ActionMarkAllRead->trigger(); }), 50);
+    Report("mark all as read, 1,000 feeds", Time([&] { form->Actions().MarkAllRead->trigger(); }), 50);
     CloseWindow(form);
     fs::current_path(fs::temp_directory_path());
     fs::remove_all(scratch);

@@ -30,6 +30,19 @@
 #include "LoopbackServer.h"
 #include "StagedHome.h"
 #include "fAbout.h"
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeWidget>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
 #include "fMain.h"
 #include "fOptions.h"
 

@@ -161,7 +161,7 @@ int main(int argc, char* argv[]) {
         TFormMain form;
         QObject::connect(&form, &TFormMain::formClosed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
         QObject::connect(&instance, &TSingleInstance::showRequested, &form, [&form] {
-            form.ActionShowQuillet->trigger();
+            form.Actions().ShowQuillet->trigger();
             form.raise();
             form.activateWindow();
         });

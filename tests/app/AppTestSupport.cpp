@@ -125,4 +125,9 @@ QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const
     return form.Tree().AddFeedNode(item);
 }
 
+std::string FeedId(const QTreeWidgetItem* node) {
+    if (!node || node->type() != TFeedNode::kType) return {};
+    return static_cast<const TFeedNode*>(node)->Item().Attribute("id").value_or("");
+}
+
 }  // namespace apptest

@@ -1,5 +1,7 @@
 // Helpers for the application's tests: a private working directory staged
-// like the program's own, and small waits for the event loop.
+// like the program's own, and small waits for the event loop. The update
+// controller's interface comes with them: most window tests stop polling
+// (form.Updates().Stop()) and drive the updates themselves.
 #pragma once
 
 #include <chrono>
@@ -12,9 +14,22 @@
 
 #include <QPoint>
 #include <QString>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeWidget>
 
 #include "Announcer.h"
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
 #include "TrayNotifyArea.h"
+#include "UpdateController.h"
 
 class QTreeWidgetItem;
 class TFormMain;
@@ -70,6 +85,9 @@ bool MoveSelectedTo(TFormMain& form, const QString& folderCaption);
 // config.xml holds it, and its node to the tree.
 QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,
                                    const std::string& caption, const std::string& unread = "0");
+
+// The id of a feed node's element; "" for anything else.
+std::string FeedId(const QTreeWidgetItem* node);
 
 // The window's notifications: its announcer, its last balloon and the
 // "Notify About New Items" action.

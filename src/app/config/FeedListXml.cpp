@@ -170,6 +170,23 @@ int LargestId(const xml::Node& items) {
 
 }  // namespace
 
+TFeedEntry ReadFeedEntry(const xml::Node& element) { return ReadFeed(element); }
+
+void WriteFeedEntry(const TFeedEntry& feed, xml::Node element) {
+    const TFeedEntry stored = ReadFeed(element);
+    auto listed = [](const TFeedEntry& entry, const char* name) {
+        return std::find(entry.Order.begin(), entry.Order.end(), name) != entry.Order.end();
+    };
+    for (const char* name : kFeedOrder) {
+        const std::optional<std::string> now = FeedValue(feed, name, listed(feed, name));
+        if (FeedValue(stored, name, listed(stored, name)) == now) continue;
+        if (now)
+            element.SetAttribute(name, *now);
+        else if (element.HasAttribute(name))
+            element.RemoveAttribute(name);
+    }
+}
+
 TLoadNotes LoadFeedList(TFeedList& list, const xml::Node& items, const xml::Node& counter) {
     TLoadNotes notes;
     TFeedList staging;

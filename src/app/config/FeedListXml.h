@@ -31,4 +31,12 @@ TLoadNotes LoadFeedList(TFeedList& list, const xml::Node& items, const xml::Node
 // counter.
 void SaveFeedList(const TFeedList& list, xml::Node items, xml::Node counter);
 
+// One feed's <item> element as a record, read as the list loader reads it.
+TFeedEntry ReadFeedEntry(const xml::Node& element);
+
+// Writes a record back into its <item> element: only the attributes whose
+// value changed are set or removed, so the others keep their place and the
+// very text they were written in, and new ones follow in the usual order.
+void WriteFeedEntry(const TFeedEntry& feed, xml::Node element);
+
 }  // namespace feedlist

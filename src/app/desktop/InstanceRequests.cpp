@@ -6,12 +6,13 @@
 
 #include "AccountController.h"
 #include "ConfigCommands.h"
+#include "FeedListController.h"
 #include "fMain.h"
 
 QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QString& argument) {
     if (verb == "add") {
         if (argument.isEmpty()) return QStringLiteral("error no address");
-        form.ActionShowQuillet->trigger();
+        form.Actions().ShowQuillet->trigger();
         form.raise();
         form.activateWindow();
         // The dialog is modal: it opens after this answer has gone.

@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "Convert.h"
@@ -162,6 +163,11 @@ xml::Node TFeedTree::GetFeedItem(QTreeWidgetItem* node) {
     return static_cast<TFeedNode*>(node)->Item();
 }
 
+std::string TFeedTree::FeedIdOf(QTreeWidgetItem* node) {
+    const xml::Node item = GetFeedItem(node);
+    return item ? item.Attribute("id").value_or("") : std::string();
+}
+
 bool TFeedTree::IsFolderNode(const QTreeWidgetItem* node) { return node && node->type() == TFolderNode::kType; }
 
 bool TFeedTree::IsUnder(const QTreeWidgetItem* node, const QTreeWidgetItem* ancestor) {
@@ -210,6 +216,16 @@ std::vector<QTreeWidgetItem*> TFeedTree::FeedNodesUnder(QTreeWidgetItem* node) c
         if (each->type() == TFeedNode::kType) feeds.push_back(each);
     });
     return feeds;
+}
+
+std::vector<std::string> TFeedTree::FeedIdsUnder(const std::vector<QTreeWidgetItem*>& nodes) const {
+    std::vector<std::string> ids;
+    std::unordered_set<const QTreeWidgetItem*> seen;
+    for (QTreeWidgetItem* node : nodes) {
+        for (QTreeWidgetItem* feed : FeedNodesUnder(node))
+            if (seen.insert(feed).second) ids.push_back(FeedIdOf(feed));
+    }
+    return ids;
 }
 
 long long TFeedTree::UnreadUnder(const QTreeWidgetItem* node) {

@@ -131,6 +131,8 @@ public:
     QTreeWidgetItem* RootNode() const { return topLevelItem(0); }
     // The <item> element of a feed's row; null for any other row or none.
     static xml::Node GetFeedItem(QTreeWidgetItem* node);
+    // The id of a feed's row; "" for any other row or none.
+    static std::string FeedIdOf(QTreeWidgetItem* node);
     static bool IsFolderNode(const QTreeWidgetItem* node);
     // Whether `node` is `ancestor` or lies under it.
     static bool IsUnder(const QTreeWidgetItem* node, const QTreeWidgetItem* ancestor);
@@ -147,6 +149,8 @@ public:
     QTreeWidgetItem* FindFeedNodeById(const std::string& id) const;
     // The feed rows at or under `node`, in the tree's order.
     std::vector<QTreeWidgetItem*> FeedNodesUnder(QTreeWidgetItem* node) const;
+    // The ids of the feeds at or under these rows, each once, in the tree's order.
+    std::vector<std::string> FeedIdsUnder(const std::vector<QTreeWidgetItem*>& nodes) const;
     // The sum of the unread counts of the feeds under a row.
     static long long UnreadUnder(const QTreeWidgetItem* node);
 

@@ -1,5 +1,6 @@
 #include "fAccounts.h"
 
+#include <QLineEdit>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>

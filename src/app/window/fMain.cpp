@@ -3,6 +3,19 @@
 // fMainDisplay.cpp.
 #include "fMain.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
+
 #include "AccountController.h"
 #include "AccountList.h"
 
@@ -52,7 +65,7 @@
 #include "Opml.h"
 #include "ReadStateController.h"
 #include "StatusLabel.h"
-#include "UpdateAll.h"
+#include "UpdateController.h"
 #include "fAbout.h"
 #include "fAddFeed.h"
 #include "fOptions.h"
@@ -60,12 +73,7 @@
 
 namespace {
 
-constexpr int kDefaultWidth = 653;
-constexpr int kDefaultHeight = 540;
-constexpr int kDefaultTreeWidth = 200;
 constexpr std::uint32_t kEnglishLCID = 1033;
-// How long polling waits for a window being shown to appear on screen.
-constexpr int kExposureFallbackMs = 1000;
 
 const char* const kConfigFile = "config.xml";
 // The configuration delivered with the program, copied to config.xml when a
@@ -101,23 +109,6 @@ std::optional<int> ReadInt(const xml::Node& node) {
         return std::nullopt;  // an element with element children
     }
 }
-
-// Label editing hands the confirmed text to the window instead of writing it
-// into the model, so the caption goes to the feed's element.
-class TCaptionEditDelegate : public QStyledItemDelegate {
-public:
-    TCaptionEditDelegate(TFeedTree* tree, TFormMain* form) : QStyledItemDelegate(tree), FTree(tree), FForm(form) {}
-
-    void setModelData(QWidget* editor, QAbstractItemModel* /*model*/, const QModelIndex& index) const override {
-        auto* line = qobject_cast<QLineEdit*>(editor);
-        QTreeWidgetItem* node = FTree->itemFromIndex(index);
-        if (line && node) FForm->TreeViewEdited(node, line->text());
-    }
-
-private:
-    TFeedTree* FTree;
-    TFormMain* FForm;
-};
 
 // Asks how a folder goes: with its feeds, or leaving them a level up.
 // 0 cancels, 1 keeps the feeds, 2 deletes them.
@@ -164,12 +155,11 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     CreateMenus();
     CreateWidgets();
     ConnectFeedList();
-    FBusyFeedIcon = FTree->Icon(":/icons/feed-busy.svg");
-    FFailedFeedIcon = FTree->Icon(":/icons/feed-failed.svg");
     CreateTrayIcon();
     ConnectItems();
     ConnectUpdateAndDisplay();
     ConnectFeedHealth();
+    ConnectUpdates();
     CreateConfigSaver();
     ConnectFeedProperties();
     ConnectAccounts();
@@ -179,7 +169,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     } catch (...) {
         // The catalogue outlives this window: it must not call back into it.
         GlobalLanguage().SetOnChange(nullptr);
-        StopUpdateThread();
+        FUpdates->Stop();
         // A start that failed half-way writes nothing back.
         if (FOptions) FOptions->ConfigDocument().SetAutoSave(false);
         throw;
@@ -195,330 +185,13 @@ TFormMain::~TFormMain() {
         if (child) child->blockSignals(true);
     // The polling thread works on the tree and the option store: it goes
     // first. Then the option store, which writes a modified config.xml.
-    StopUpdateThread();
+    FUpdates->Stop();
     FFeedHealth->Save();
     FAccounts->StopSyncs();
     // After the updates, which write to it; waits for its opening.
     FItems->CloseBase();
     SaveConfigOnClose();
     FOptions.reset();
-}
-
-void TFormMain::CreateActions() {
-    auto make = [this](const char* name, const QString& caption, const char* icon = nullptr) {
-        auto* action = new QAction(caption, this);
-        action->setObjectName(name);
-        if (icon) action->setIcon(QIcon(QString(":/icons/%1.svg").arg(icon)));
-        return action;
-    };
-    ActionAddFeed = make("ActionAddFeed", "Add Feed", "add");
-    ActionDeleteFeed = make("ActionDeleteFeed", "Delete Feed", "delete");
-    ActionEditFeed = make("ActionEditFeed", "Edit Feed", "edit");
-    ActionRenameFeed = make("ActionRenameFeed", "Rename");
-    ActionUpdateFeed = make("ActionUpdateFeed", "Update Feed", "update");
-    ActionUpdateAll = make("ActionUpdateAll", "Update All", "update-all");
-    ActionCopyURL = make("ActionCopyURL", "Copy URL");
-    ActionImportOPML = make("ActionImportOPML", "Import OPML...");
-    ActionExportOPML = make("ActionExportOPML", "Export OPML...");
-    ActionShowQuillet = make("ActionShowQuillet", "Show Quillet");
-    ActionHideQuillet = make("ActionHideQuillet", "Hide Quillet");
-    ActionOptions = make("ActionOptions", "Options", "options");
-    ActionExit = make("ActionExit", "Exit");
-    ActionHelp = make("ActionHelp", "Help", "help");
-    ActionAbout = make("ActionAbout", "About Quillet...");
-    ActionHomePage = make("ActionHomePage", "Home Page");
-    ActionSupport = make("ActionSupport", "Online Support");
-    ActionNewFolder = make("ActionNewFolder", "New Folder");
-    ActionFilterFeeds = make("ActionFilterFeeds", "Filter Feeds");
-    ActionMarkRead = make("ActionMarkRead", "Mark as Read");
-    ActionMarkAllRead = make("ActionMarkAllRead", "Mark All as Read");
-    ActionMarkUnread = make("ActionMarkUnread", "Mark as Unread");
-    ActionNextUnread = make("ActionNextUnread", "Next Unread", "next-unread");
-    ActionFindInFeeds = make("ActionFindInFeeds", "Find in Feeds...");
-
-    ActionHomePage->setToolTip("Browse Home Page");
-    ActionHomePage->setStatusTip("Browse Home Page");
-    ActionSupport->setToolTip("Online Support");
-    ActionSupport->setStatusTip("Online Support");
-
-    // Feed actions follow the selection; nothing is selected yet.
-    for (QAction* action : {ActionDeleteFeed, ActionEditFeed, ActionRenameFeed, ActionUpdateFeed, ActionCopyURL,
-                            ActionMarkRead, ActionMarkUnread})
-        action->setEnabled(false);
-    ActionShowQuillet->setVisible(false);
-
-    ActionHelp->setShortcut(QKeySequence::HelpContents);
-    // Feed shortcuts act where the feeds are (tree, toolbar, menus), never
-    // while the browser has the keyboard.
-    ActionRenameFeed->setShortcut(QKeySequence(Qt::Key_F2));
-    ActionRenameFeed->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    ActionDeleteFeed->setShortcut(QKeySequence::Delete);
-    ActionDeleteFeed->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    ActionFilterFeeds->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
-    ActionFindInFeeds->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
-    // A single key: a line edit with the keyboard takes it as typing (it
-    // claims printable keys before shortcuts), everywhere else in the
-    // window it moves on.
-    ActionNextUnread->setShortcut(QKeySequence(Qt::Key_N));
-    ActionNextUnread->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    addAction(ActionNextUnread);
-    // Help and Online Support sit in no menu; the window holds them so their
-    // shortcuts work.
-    addAction(ActionHelp);
-    addAction(ActionSupport);
-
-    connect(ActionAddFeed, &QAction::triggered, this, [this] { ActionAddFeedExecute(); });
-    connect(ActionDeleteFeed, &QAction::triggered, this, [this] { ActionDeleteFeedExecute(); });
-    connect(ActionEditFeed, &QAction::triggered, this, [this] { ActionEditFeedExecute(); });
-    connect(ActionRenameFeed, &QAction::triggered, this, [this] { ActionRenameFeedExecute(); });
-    connect(ActionCopyURL, &QAction::triggered, this, [this] { ActionCopyURLExecute(); });
-    connect(ActionImportOPML, &QAction::triggered, this, [this] { ActionImportOPMLExecute(); });
-    connect(ActionExportOPML, &QAction::triggered, this, [this] { ActionExportOPMLExecute(); });
-    connect(ActionOptions, &QAction::triggered, this, [this] { ActionOptionsExecute(); });
-    connect(ActionExit, &QAction::triggered, this, [this] { ActionExitExecute(); });
-    connect(ActionAbout, &QAction::triggered, this, [this] { ActionAboutExecute(); });
-    connect(ActionHomePage, &QAction::triggered, this, [this] { ActionHomePageExecute(); });
-    connect(ActionSupport, &QAction::triggered, this, [this] { ActionSupportExecute(); });
-    connect(ActionNewFolder, &QAction::triggered, this, [this] { ActionNewFolderExecute(); });
-    connect(ActionFilterFeeds, &QAction::triggered, this, [this] {
-        FeedFilter->setFocus(Qt::ShortcutFocusReason);
-        FeedFilter->selectAll();
-    });
-}
-
-void TFormMain::CreateMenus() {
-    // Menus are children of the window itself, so the language file finds
-    // them by name right below FormMain.
-    auto make = [this](const char* name, const QString& title) {
-        auto* menu = new QMenu(title, this);
-        menu->setObjectName(name);
-        return menu;
-    };
-    MainMenu = new QMenuBar(this);
-    MainMenu->setObjectName("MainMenu");
-    setMenuBar(MainMenu);
-
-    FileMenu = make("File1", "&File");
-    FileMenu->addAction(ActionShowQuillet);
-    FileMenu->addAction(ActionHideQuillet);
-    FileMenu->addAction(ActionOptions);
-    FileMenu->addSeparator();
-    FileMenu->addAction(ActionExit);
-
-    FeedMenu = make("Feed1", "F&eed");
-    FeedMenu->addAction(ActionAddFeed);
-    FeedMenu->addAction(ActionDeleteFeed);
-    FeedMenu->addAction(ActionEditFeed);
-    FeedMenu->addAction(ActionRenameFeed);
-    FeedMenu->addAction(ActionUpdateFeed);
-    FeedMenu->addAction(ActionUpdateAll);
-    FeedMenu->addAction(ActionCopyURL);
-    FeedMenu->addSeparator();
-    FeedMenu->addAction(ActionMarkRead);
-    FeedMenu->addAction(ActionMarkAllRead);
-    FeedMenu->addAction(ActionMarkUnread);
-    FeedMenu->addAction(ActionNextUnread);
-    FeedMenu->addAction(ActionFindInFeeds);
-    FeedMenu->addSeparator();
-    MenuMoveTo = make("MenuMoveTo", "Move To");
-    connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FFeeds->FillMoveToMenu(*MenuMoveTo); });
-    MenuMoveToAccount = make("MenuMoveToAccount", "Move to Account");
-    connect(MenuMoveToAccount, &QMenu::aboutToShow, this, [this] { FillMoveToAccountMenu(); });
-    MenuMoveToAccount->menuAction()->setVisible(false);
-    FeedMenu->addAction(ActionNewFolder);
-    FeedMenu->addMenu(MenuMoveTo);
-    FeedMenu->addMenu(MenuMoveToAccount);
-    FeedMenu->addAction(ActionFilterFeeds);
-    FeedMenu->addSeparator();
-    FeedMenu->addAction(ActionImportOPML);
-    FeedMenu->addAction(ActionExportOPML);
-
-    LanguageMenu = make("LanguageMenu", "&Language");
-
-    HelpMenu = make("Help1", "&Help");
-    HelpMenu->addAction(ActionHomePage);
-    HelpMenu->addAction(ActionAbout);
-
-    for (QMenu* menu : {FileMenu, FeedMenu, LanguageMenu, HelpMenu}) MainMenu->addMenu(menu);
-
-    PopupMenuFeedList = make("PopupMenuFeedList", QString());
-    PopupMenuFeedList->addAction(ActionAddFeed);
-    PopupMenuFeedList->addAction(ActionDeleteFeed);
-    PopupMenuFeedList->addAction(ActionEditFeed);
-    PopupMenuFeedList->addAction(ActionUpdateFeed);
-    PopupMenuFeedList->addAction(ActionCopyURL);
-    PopupMenuFeedList->addAction(ActionRenameFeed);
-    PopupMenuFeedList->addSeparator();
-    PopupMenuFeedList->addAction(ActionMarkRead);
-    PopupMenuFeedList->addAction(ActionMarkUnread);
-    PopupMenuFeedList->addAction(ActionMarkAllRead);
-    PopupMenuFeedList->addSeparator();
-    PopupMenuFeedList->addAction(ActionNewFolder);
-    PopupMenuFeedList->addMenu(MenuMoveTo);
-    PopupMenuFeedList->addMenu(MenuMoveToAccount);
-
-    PopupMenuTrayIcon = make("PopupMenuTrayIcon", QString());
-    PopupMenuTrayIcon->addAction(ActionShowQuillet);
-    PopupMenuTrayIcon->addAction(ActionHideQuillet);
-    PopupMenuTrayIcon->addAction(ActionUpdateAll);
-    PopupMenuTrayIcon->addAction(ActionMarkAllRead);
-    PopupMenuTrayIcon->addAction(ActionOptions);
-    PopupMenuTrayIcon->addAction(ActionAbout);
-    PopupMenuTrayIcon->addSeparator();
-    PopupMenuTrayIcon->addAction(ActionExit);
-}
-
-void TFormMain::CreateWidgets() {
-    ToolBar = new QToolBar(this);
-    ToolBar->setObjectName("ToolBar");
-    ToolBar->setMovable(false);
-    ToolBar->setFloatable(false);
-    ToolBar->setIconSize(QSize(32, 32));
-    ToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    ToolBar->toggleViewAction()->setVisible(false);
-    ToolBar->addAction(ActionAddFeed);
-    ToolBar->addAction(ActionEditFeed);
-    ToolBar->addAction(ActionUpdateFeed);
-    ToolBar->addAction(ActionUpdateAll);
-    ToolBar->addAction(ActionNextUnread);
-    ToolBar->addAction(ActionDeleteFeed);
-    ToolBar->addSeparator();
-    ToolBar->addAction(ActionOptions);
-    addToolBar(Qt::TopToolBarArea, ToolBar);
-
-    SplitterV = new QSplitter(Qt::Horizontal, this);
-    SplitterV->setObjectName("SplitterV");
-    SplitterV->setChildrenCollapsible(false);
-
-    // The filter field above the tree; both in one column of the splitter.
-    auto* feedColumn = new QWidget(SplitterV);
-    feedColumn->setObjectName("FeedColumn");
-    auto* columnLayout = new QVBoxLayout(feedColumn);
-    columnLayout->setContentsMargins(0, 0, 0, 0);
-    columnLayout->setSpacing(0);
-    FeedFilter = new QLineEdit(feedColumn);
-    FeedFilter->setObjectName("FeedFilter");
-    FeedFilter->setClearButtonEnabled(true);
-    FeedFilter->installEventFilter(this);
-    connect(FeedFilter, &QLineEdit::textChanged, this, [this](const QString& text) { FTree->SetFeedFilter(text); });
-    columnLayout->addWidget(FeedFilter);
-
-    auto* tree = new TFeedTree(feedColumn);
-    FTree = tree;
-    columnLayout->addWidget(tree);
-    tree->OnFeedCaptionShown = [this](const xml::Node& item) {
-        if (FItems) FItems->FollowShownCaption(item);
-    };
-    tree->OnMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent, int index) {
-        Guarded([&] { FFeeds->MoveNode(node, parent, index); });
-    };
-    tree->setDragEnabled(true);
-    tree->setAcceptDrops(true);
-    tree->setDropIndicatorShown(true);
-    tree->setDragDropMode(QAbstractItemView::DragDrop);
-    tree->setDefaultDropAction(Qt::MoveAction);
-    tree->OnDropFromOutside = [this](const QString& text) { TakeAddressOrFile(text); };
-    // Paste on the feed list: the Add Feed dialog with the pasted address.
-    auto* paste = new QAction(tree);
-    paste->setObjectName("ActionPasteAddress");
-    paste->setShortcut(QKeySequence::Paste);
-    paste->setShortcutContext(Qt::WidgetShortcut);
-    connect(paste, &QAction::triggered, this, [this] { TakeAddressOrFile(QGuiApplication::clipboard()->text()); });
-    tree->addAction(paste);
-    FTree->setObjectName("TreeView");
-    FTree->setColumnCount(1);
-    FTree->setHeaderHidden(true);
-    // Folders open and close by their arrows; the root's is left out.
-    FTree->setRootIsDecorated(false);
-    FTree->setItemsExpandable(true);
-    FTree->setIndentation(19);
-    // Every row has the same icon and font size; without this the tree
-    // measures each of possibly thousands of rows on every layout (at
-    // start-up and after each caption change).
-    FTree->setUniformRowHeights(true);
-    FTree->setFrameShape(QFrame::NoFrame);
-    FTree->setMinimumWidth(30);
-    FTree->setSelectionMode(QAbstractItemView::SingleSelection);
-    FTree->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
-    auto* captionEditor = new TCaptionEditDelegate(tree, this);
-    FTree->setItemDelegate(captionEditor);
-    connect(captionEditor, &QAbstractItemDelegate::closeEditor, this,
-            [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
-                // Once the view has left its editing state. A confirmed name
-                // is shown as typed; only the style follows the count then.
-                QTimer::singleShot(0, this, [this, hint] {
-                    QTreeWidgetItem* node = FTree->currentItem();
-                    if (TFeedTree::IsFolderNode(node)) {
-                        FTree->UpdateNodeCaption(node);
-                        return;
-                    }
-                    const xml::Node item = TFeedTree::GetFeedItem(node);
-                    if (!item) return;
-                    FTree->UpdateNodeCaption(node);
-                    const std::string caption = item.Attribute("caption").value_or("");
-                    if (hint != QAbstractItemDelegate::RevertModelCache && !caption.empty())
-                        node->setText(0, Q(caption));
-                });
-            });
-    FTree->addAction(ActionRenameFeed);
-    FTree->addAction(ActionDeleteFeed);
-    FTree->installEventFilter(this);
-    FTree->viewport()->installEventFilter(this);
-    // A folder's open or closed state is kept, but not the opening done by
-    // the filter or by loading.
-    auto keepExpansion = [this](QTreeWidgetItem* node, bool expanded) {
-        if (FTree->Filtering() || !TFeedTree::IsFolderNode(node)) return;
-        xml::Node folder = static_cast<TFolderNode*>(node)->Folder();
-        const std::string value = plat::BoolToStr(expanded);
-        if (folder.Attribute("expanded") == value) return;
-        folder.SetAttribute("expanded", value);
-        ScheduleConfigSave();
-    };
-    connect(FTree, &QTreeWidget::itemExpanded, this,
-            [keepExpansion](QTreeWidgetItem* node) { keepExpansion(node, true); });
-    connect(FTree, &QTreeWidget::itemCollapsed, this,
-            [keepExpansion](QTreeWidgetItem* node) { keepExpansion(node, false); });
-    connect(FTree, &QTreeWidget::currentItemChanged, this,
-            [this](QTreeWidgetItem* current, QTreeWidgetItem*) { Guarded([&] { TreeViewChange(current); }); });
-
-    ReadingPane = new TReadingPane(SplitterV);
-    ReadingPane->setObjectName("WebBrowser");
-
-    SplitterV->addWidget(feedColumn);
-    SplitterV->addWidget(ReadingPane);
-    // The tree keeps its width when the window is resized.
-    SplitterV->setStretchFactor(0, 0);
-    SplitterV->setStretchFactor(1, 1);
-    SplitterV->setSizes({kDefaultTreeWidth, kDefaultWidth - kDefaultTreeWidth});
-    setCentralWidget(SplitterV);
-    connect(SplitterV, &QSplitter::splitterMoved, this, [this] { SplitterVMoved(); });
-
-    StatusBar = new QStatusBar(this);
-    StatusBar->setObjectName("StatusBar");
-    StatusPanel0 = new TStatusLabel(StatusBar);
-    StatusPanel0->setObjectName("StatusPanel0");
-    StatusPanel0->setFixedWidth(kDefaultTreeWidth);
-    // One line high, whatever the text: a label whose size can change makes
-    // every new text (two per feed update) lay out the whole window again.
-    // A longer message is shortened in the middle and shown whole on
-    // hovering.
-    StatusPanel0->setFixedHeight(StatusPanel0->fontMetrics().height());
-    StatusPanel1 = new TStatusLabel(StatusBar);
-    StatusPanel1->setObjectName("StatusPanel1");
-    StatusPanel1->setMinimumWidth(50);
-    StatusBar->addWidget(StatusPanel0);
-    StatusBar->addWidget(StatusPanel1, 1);
-    setStatusBar(StatusBar);
-}
-
-void TFormMain::CreateTrayIcon() {
-    TrayIcon = new TTrayIcon(this);
-    TrayIcon->setObjectName("TrayIcon");
-    TrayIcon->SetIconList({QIcon(":/icons/quillet.svg")});
-    TrayIcon->SetIconIndex(0);
-    TrayIcon->SetHint(windowTitle());
-    TrayIcon->SetPopupMenu(PopupMenuTrayIcon);
-    TrayIcon->SetMinimizeToTray(true);
 }
 
 // ---------------------------------------------------------------------------
@@ -556,7 +229,7 @@ void TFormMain::FormCreate() {
     }
 
     LoadFeedList();
-    StartUpdateThreadSoon();
+    FUpdates->StartSoon();
     RestoreGeometry();
 
     const xml::Node startTray = FOptions->GetConfigNode(kStartTrayPath);
@@ -621,28 +294,6 @@ void TFormMain::RestoreGeometry() {
     StatusPanel0->setFixedWidth(*treeWidth);
 }
 
-void TFormMain::StartUpdateThreadSoon() {
-    // The polling thread begins with the event loop, so its first update
-    // (which starts at once, without a pause) does not compete with the
-    // window's first appearance. A stop before then cancels the start.
-    FUpdateThreadPending = true;
-    QTimer::singleShot(0, this, [this] {
-        if (!FUpdateThreadPending) return;
-        // A window that is being shown starts polling once it is on screen
-        // (see eventFilter); the fallback covers a window system that never
-        // reports it.
-        if (FAwaitingExposure && !(windowHandle() && windowHandle()->isExposed())) {
-            QTimer::singleShot(kExposureFallbackMs, this, [this] { StartPendingUpdateThread(); });
-            return;
-        }
-        StartPendingUpdateThread();
-    });
-}
-
-void TFormMain::StartPendingUpdateThread() {
-    if (FUpdateThreadPending && !FClosed) StartUpdateThread();
-}
-
 void TFormMain::ShowAtStartup() {
     if (FStartInTray) {
         // Minimising hides the window to the tray where the desktop has a
@@ -650,7 +301,7 @@ void TFormMain::ShowAtStartup() {
         showMinimized();
         return;
     }
-    FAwaitingExposure = FUpdateThreadPending;
+    FAwaitingExposure = FUpdates->StartIsPending();
     if (FStartMaximized)
         showMaximized();
     else
@@ -666,7 +317,7 @@ void TFormMain::StartUpdateThreadAfterPaint() {
     FAwaitingExposure = false;
     if (windowHandle()) windowHandle()->removeEventFilter(this);
     // Queued behind the exposure: the window paints before the first update.
-    QTimer::singleShot(0, this, [this] { StartPendingUpdateThread(); });
+    QTimer::singleShot(0, this, [this] { FUpdates->StartPending(); });
 }
 
 void TFormMain::FormClose() {
@@ -680,7 +331,7 @@ void TFormMain::FormClose() {
 void TFormMain::closeEvent(QCloseEvent* event) {
     if (!FClosed) {
         Guarded([this] { FormClose(); });
-        StopUpdateThread();
+        FUpdates->Stop();
         FAccounts->StopSyncs();
         FClosed = true;
     }
@@ -717,7 +368,7 @@ void TFormMain::LoadFeedList() { FTree->Load(FOptions->GetConfigNode(kItemsPath)
 
 void TFormMain::ActionImportOPMLExecute() {
     Guarded([this] {
-        const QString file = QFileDialog::getOpenFileName(this, QString(ActionImportOPML->text()).remove('&'),
+        const QString file = QFileDialog::getOpenFileName(this, QString(FActions.ImportOPML->text()).remove('&'),
                                                           QString(), "OPML (*.opml *.xml);;* (*)");
         if (file.isEmpty()) return;
         // This computer, or an account's server, as Add Feed offers them.
@@ -726,8 +377,8 @@ void TFormMain::ActionImportOPMLExecute() {
         if (targets.Nodes.size() > 1) {
             bool ok = false;
             const QString name =
-                QInputDialog::getItem(this, QString(ActionImportOPML->text()).remove('&'), LangMsgQ("ImportOPMLTarget"),
-                                      targets.Names, targets.Current, false, &ok);
+                QInputDialog::getItem(this, QString(FActions.ImportOPML->text()).remove('&'),
+                                      LangMsgQ("ImportOPMLTarget"), targets.Names, targets.Current, false, &ok);
             if (!ok) return;
             chosen = std::max(0, static_cast<int>(targets.Names.indexOf(name)));
         }
@@ -754,7 +405,7 @@ TFormMain::TFeedTargets TFormMain::FeedTargets() const {
 
 void TFormMain::ActionExportOPMLExecute() {
     Guarded([this] {
-        const QString file = QFileDialog::getSaveFileName(this, QString(ActionExportOPML->text()).remove('&'),
+        const QString file = QFileDialog::getSaveFileName(this, QString(FActions.ExportOPML->text()).remove('&'),
                                                           "Quillet.opml", "OPML (*.opml);;* (*)");
         if (!file.isEmpty()) FFeeds->ExportOPML(file.toStdString());
     });
@@ -774,7 +425,7 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
     Guarded([&] {
         TFormAddFeed dialog(this);
         FAddFeedDialog = &dialog;
-        dialog.SecureFeeds = SecureFeedsOption();
+        dialog.SecureFeeds = FUpdates->SecureFeedsOption();
         dialog.FindExisting = [this](const std::string& url) -> std::optional<QString> {
             const std::string wanted = discover::ComparableUrl(url);
             for (QTreeWidgetItem* node : FTree->FeedNodesUnder(FTree->RootNode())) {
@@ -910,11 +561,11 @@ void TFormMain::ActionCopyURLExecute() {
 void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
     const bool isFeed = !TFeedTree::GetFeedItem(node).IsNull();
     const bool isFolder = TFeedTree::IsFolderNode(node);
-    for (QAction* action : {ActionDeleteFeed, ActionUpdateFeed, ActionEditFeed, ActionRenameFeed})
+    for (QAction* action : {FActions.DeleteFeed, FActions.UpdateFeed, FActions.EditFeed, FActions.RenameFeed})
         action->setEnabled(isFeed || isFolder);
-    ActionCopyURL->setEnabled(isFeed);
-    ActionMarkRead->setEnabled(isFeed || isFolder || node == FTree->RootNode());
-    ActionMarkUnread->setEnabled(isFeed || isFolder || node == FTree->RootNode());
+    FActions.CopyURL->setEnabled(isFeed);
+    FActions.MarkRead->setEnabled(isFeed || isFolder || node == FTree->RootNode());
+    FActions.MarkUnread->setEnabled(isFeed || isFolder || node == FTree->RootNode());
     MenuMoveTo->setEnabled(isFeed || isFolder);
     // Local feeds and folders can go to an account's server.
     MenuMoveToAccount->menuAction()->setVisible(
@@ -984,8 +635,6 @@ void TFormMain::ActionAboutExecute() {
 void TFormMain::ActionHomePageExecute() { FPage->OpenExternally(QUrl(QString::fromUtf8(kHomePageURL))); }
 
 void TFormMain::ActionSupportExecute() { FPage->OpenExternally(QUrl(QString::fromUtf8(kSupportURL))); }
-
-void TFormMain::ActionExitExecute() { close(); }
 
 void TFormMain::SetStatusText(int panel, const QString& text) {
     if (panel == 0) {

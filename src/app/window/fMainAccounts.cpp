@@ -11,6 +11,21 @@
 #include "fAccounts.h"
 #include "fMain.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
+
+#include "UpdateController.h"
+
 namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -18,10 +33,10 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 }  // namespace
 
 void TFormMain::ConnectAccounts() {
-    ActionAccounts = new QAction(QStringLiteral("Accounts..."), this);
-    ActionAccounts->setObjectName("ActionAccounts");
-    FileMenu->insertAction(ActionOptions, ActionAccounts);
-    connect(ActionAccounts, &QAction::triggered, this, [this] { Guarded([this] { ActionAccountsExecute(); }); });
+    FActions.Accounts = new QAction(QStringLiteral("Accounts..."), this);
+    FActions.Accounts->setObjectName("ActionAccounts");
+    FileMenu->insertAction(FActions.Options, FActions.Accounts);
+    connect(FActions.Accounts, &QAction::triggered, this, [this] { Guarded([this] { ActionAccountsExecute(); }); });
 
     TAccountHost host;
     host.Closed = [this] { return !FOptions || FClosed; };
@@ -32,7 +47,7 @@ void TFormMain::ConnectAccounts() {
     host.Items = [this]() -> TReadStateController& { return *FItems; };
     host.ShowStatus = [this](const QString& text) { SetStatusText(0, text); };
     host.ShowError = [this](const std::exception& error) { ShowHandlerError(error); };
-    host.UpdateIntervalSeconds = [this] { return UpdateIntervalSeconds(); };
+    host.UpdateIntervalSeconds = [this] { return FUpdates->UpdateIntervalSeconds(); };
     host.AlertWords = [this] { return FNotify->RefreshAlertWords(); };
     host.AnnounceNewItems = [this](const xml::Node& item, const feed::TFeedDocument& document,
                                    const std::vector<int>& fresh, const TAlertVerdicts& verdicts) {
@@ -72,14 +87,16 @@ void TFormMain::ConnectAccounts() {
     host.CurrentNode = [this] { return FTree->currentItem(); };
     host.SetCurrentNode = [this](QTreeWidgetItem* node) { FTree->setCurrentItem(node); };
     host.RepaintTree = [this] { FTree->viewport()->update(); };
-    host.MarkFeedUpdated = [this](QTreeWidgetItem* node) { MarkFeedUpdated(node); };
-    host.MarkFeedFailed = [this](QTreeWidgetItem* node, const std::string& failure) { MarkFeedFailed(node, failure); };
+    host.MarkFeedUpdated = [this](QTreeWidgetItem* node) { FUpdates->MarkFeedUpdated(TFeedTree::FeedIdOf(node)); };
+    host.MarkFeedFailed = [this](QTreeWidgetItem* node, const std::string& failure) {
+        FUpdates->MarkFeedFailed(TFeedTree::FeedIdOf(node), failure);
+    };
     host.FeedFailed = [](QTreeWidgetItem* node) { return static_cast<TFeedNode*>(node)->Failed(); };
-    host.StoredCopyChanged = [this](const std::string& id) { ++FStoredCopyWrites[id]; };
+    host.StoredCopyChanged = [this](const std::string& id) { FUpdates->StoredCopyChanged(id); };
     host.ShowAccountRow = [this](QTreeWidgetItem* node, TAccountHost::TRowState state, const QString& toolTip) {
         using TRowState = TAccountHost::TRowState;
-        const QIcon icon = state == TRowState::Busy     ? FBusyFeedIcon
-                           : state == TRowState::Failed ? FFailedFeedIcon
+        const QIcon icon = state == TRowState::Busy     ? FUpdates->BusyIcon()
+                           : state == TRowState::Failed ? FUpdates->FailedIcon()
                                                         : QIcon();
         static_cast<TFolderNode*>(node)->ShowState(icon, toolTip);
         if (node->treeWidget() == FTree) FTree->viewport()->update(FTree->visualItemRect(node));

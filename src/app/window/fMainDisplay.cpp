@@ -3,6 +3,19 @@
 // tray's.
 #include "fMain.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
+
 #include <QMessageBox>
 
 #include <exception>
@@ -12,11 +25,7 @@
 #include "TrayController.h"
 #include "NotifyController.h"
 
-namespace {
-
-std::string FeedIdOf(const xml::Node& item) { return item ? item.Attribute("id").value_or("") : std::string(); }
-
-}  // namespace
+namespace {}  // namespace
 
 void TFormMain::ConnectUpdateAndDisplay() {
     ConnectPage();
@@ -30,16 +39,9 @@ void TFormMain::ConnectUpdateAndDisplay() {
             }
         };
     };
-    connect(ActionUpdateFeed, &QAction::triggered, this, guarded([this] { ActionUpdateFeedExecute(); }));
-    connect(ActionShowQuillet, &QAction::triggered, this, guarded([this] { FTray->ActionShowQuilletExecute(); }));
-    connect(ActionHideQuillet, &QAction::triggered, this, guarded([this] { FTray->ActionHideQuilletExecute(); }));
-    connect(ActionHelp, &QAction::triggered, this, guarded([this] { FPage->ActionHelpExecute(); }));
-    connect(ActionUpdateAll, &QAction::triggered, this, guarded([this] { ActionUpdateAllExecute(); }));
-    // What is kept in memory about a deleted feed goes with it.
-    connect(this, &TFormMain::feedDeleted, this, [this](const QString& id) {
-        FRetryAfter.erase(id.toStdString());
-        FDownloads.erase(id.toStdString());
-    });
+    connect(FActions.ShowQuillet, &QAction::triggered, this, guarded([this] { FTray->ActionShowQuilletExecute(); }));
+    connect(FActions.HideQuillet, &QAction::triggered, this, guarded([this] { FTray->ActionHideQuilletExecute(); }));
+    connect(FActions.Help, &QAction::triggered, this, guarded([this] { FPage->ActionHelpExecute(); }));
     connect(this, &TFormMain::feedDeleted, FPage, &TFeedPageController::FeedDeleted);
 
     ConnectNotifications();
@@ -66,7 +68,7 @@ void TFormMain::ConnectPage() {
     // two nodes one id.
     auto nodeOf = [this](const std::string& id) {
         QTreeWidgetItem* current = FTree->currentItem();
-        return !id.empty() && FeedIdOf(TFeedTree::GetFeedItem(current)) == id ? current : FTree->FindFeedNodeById(id);
+        return !id.empty() && TFeedTree::FeedIdOf(current) == id ? current : FTree->FindFeedNodeById(id);
     };
     TFeedPageController::THost page;
     page.ConfigNode = [this](const std::string& path) { return FOptions->GetConfigNode(path); };
@@ -101,7 +103,7 @@ void TFormMain::ConnectPage() {
     tray.RepeatBalloon = [this] { FNotify->ShowBalloon(); };
     tray.BalloonFeedId = [this] { return FNotify->Balloon().FeedId; };
     tray.ShowFeed = [this](const std::string& id) { FPage->Show(id); };
-    FTray = new TTrayController(std::move(tray), ActionShowQuillet, ActionHideQuillet, this);
+    FTray = new TTrayController(std::move(tray), FActions.ShowQuillet, FActions.HideQuillet, this);
 }
 
-void TFormMain::ShowFeed(QTreeWidgetItem* node) { FPage->Show(FeedIdOf(TFeedTree::GetFeedItem(node))); }
+void TFormMain::ShowFeed(QTreeWidgetItem* node) { FPage->Show(TFeedTree::FeedIdOf(node)); }

@@ -2,10 +2,24 @@
 // to the accounts, the update cycle, the item store and saving.
 #include "fMain.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
+
 #include <filesystem>
 
 #include "AccountController.h"
 #include "FeedUpdate.h"
+#include "UpdateController.h"
 #include "ReadStateController.h"
 #include "uvxLanguage.h"
 
@@ -27,11 +41,11 @@ void TFormMain::ConnectFeedList() {
         return FAccounts->NodeMoving(node, parent);
     };
     host.ApplyingSync = [this] { return FAccounts->ApplyingSync(); };
-    host.Update = [this](QTreeWidgetItem* node) { UpdateFeed(node); };
+    host.Update = [this](QTreeWidgetItem* node) { FUpdates->UpdateFeed(TFeedTree::FeedIdOf(node)); };
     host.FeedDeleting = [this](const std::string& id) {
         emit feedDeleted(QString::fromStdString(id));
         // An update under way must not take the copy about to go for its own.
-        if (IsValidFeedId(id)) ++FStoredCopyWrites[id];
+        if (IsValidFeedId(id)) FUpdates->StoredCopyChanged(id);
     };
     host.ForgetItems = [this](std::vector<std::string> ids) { FItems->ForgetFeeds(std::move(ids)); };
     host.Guarded = [this](const std::function<void()>& handler) { Guarded(handler); };

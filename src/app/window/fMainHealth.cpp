@@ -3,13 +3,26 @@
 // list and the update cycle.
 #include "fMain.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
+
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 
 #include "Address.h"
 #include "FeedHealthController.h"
-#include "UpdateThread.h"
+#include "UpdateController.h"
 #include "fAddFeed.h"
 
 namespace {
@@ -36,15 +49,14 @@ void TFormMain::ConnectFeedHealth() {
     host.FeedName = [this](const std::string& id) {
         return TFeedTree::FeedDisplayText(TFeedTree::GetFeedItem(FTree->FindFeedNodeById(id)));
     };
-    host.ShowFeedState = [this](const std::string& id) {
-        if (QTreeWidgetItem* node = FTree->FindFeedNodeById(id)) ShowFeedState(node);
+    host.FeedName = [this](const std::string& id) {
+        return TFeedTree::FeedDisplayText(TFeedTree::GetFeedItem(FTree->FindFeedNodeById(id)));
     };
+    host.ShowFeedState = [this](const std::string& id) { FUpdates->ShowFeedState(id); };
     host.SetFeedAddress = [this](const std::string& id, const std::string& url) {
         if (QTreeWidgetItem* node = FTree->FindFeedNodeById(id)) SetFeedAddress(node, url);
     };
-    host.UpdateFeed = [this](const std::string& id) {
-        if (QTreeWidgetItem* node = FTree->FindFeedNodeById(id)) UpdateFeed(node);
-    };
+    host.UpdateFeed = [this](const std::string& id) { FUpdates->UpdateFeed(id); };
     host.EditFeed = [this](const std::string& id) {
         if (QTreeWidgetItem* node = FTree->FindFeedNodeById(id)) OpenFeedProperties(node);
     };
@@ -59,16 +71,13 @@ void TFormMain::ConnectFeedHealth() {
     };
     host.Fetched = [this](const std::string& id, const schedule::TAnswerHints& answer,
                           std::chrono::system_clock::time_point at) {
-        if (FUpdateThread) FUpdateThread->Fetched(id, answer, at);
+        if (FUpdates) FUpdates->Fetched(id, answer, at);
     };
     FFeedHealth = new TFeedHealthController(std::move(host), this);
 
-    // A server's Retry-After outlives a restart, one after another too.
-    for (const auto& [id, until] : FFeedHealth->RetryAfterAsked()) FRetryAfter[id] = until;
-
     // Right after Find in Feeds: both look across every feed.
     const QList<QAction*> entries = FeedMenu->actions();
-    const qsizetype after = entries.indexOf(ActionFindInFeeds) + 1;
+    const qsizetype after = entries.indexOf(FActions.FindInFeeds) + 1;
     FeedMenu->insertAction(after > 0 && after < entries.size() ? entries[after] : nullptr, FFeedHealth->Action());
     StatusBar->addPermanentWidget(FFeedHealth->StatusButton());
 
@@ -84,17 +93,15 @@ void TFormMain::SetFeedAddress(QTreeWidgetItem* node, const std::string& url) {
     for (const char* name : kValidatorAttributes)
         if (item.HasAttribute(name)) item.RemoveAttribute(name);
     if (item.HasAttribute("stopped")) item.RemoveAttribute("stopped");
-    FRetryAfter.erase(item.Attribute("id").value_or(""));
-    static_cast<TFeedNode*>(node)->SetFailure(QString(), QDateTime());
     FTree->UpdateNodeCaption(node);
-    ShowFeedState(node);
+    FUpdates->AddressChanged(item.Attribute("id").value_or(""));
     ScheduleConfigSave();
 }
 
 std::string TFormMain::ChooseFeedOnPage(const std::string& id, const std::string& url, const QString& title) {
     TFormAddFeed dialog(this);
     dialog.SetChooseOnly(title);
-    dialog.SecureFeeds = SecureFeedsOption();
+    dialog.SecureFeeds = FUpdates->SecureFeedsOption();
     // Another feed of the list is not taken twice; this one may be found.
     dialog.FindExisting = [this, id](const std::string& found) -> std::optional<QString> {
         const std::string wanted = discover::ComparableUrl(found);

@@ -3,6 +3,19 @@
 // Unread, Find in Feeds).
 #include "fMain.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
+
 #include <QTreeWidgetItemIterator>
 
 #include <algorithm>
@@ -15,15 +28,13 @@ namespace {
 
 QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
 
-std::string FeedIdOf(const xml::Node& item) { return item ? item.Attribute("id").value_or("") : std::string(); }
-
 }  // namespace
 
 void TFormMain::ConnectItems() {
     TReadStateHost host;
     host.ShowStatus = [this](const QString& text) { SetStatusText(0, text); };
     host.FeedItem = [this](const std::string& id) { return TFeedTree::GetFeedItem(FTree->FindFeedNodeById(id)); };
-    host.FeedIds = [this] { return FeedIdsUnder({FTree->RootNode()}); };
+    host.FeedIds = [this] { return FTree->FeedIdsUnder({FTree->RootNode()}); };
     host.VisibleFeedsAfterCurrent = [this] {
         // Every node in the tree's order, folders before what they hold; the
         // filter's hidden feeds are passed by.
@@ -35,11 +46,11 @@ void TFormMain::ConnectItems() {
         for (std::size_t step = 0; step < order.size(); ++step) {
             QTreeWidgetItem* node = order[(start + step) % order.size()];
             const xml::Node item = TFeedTree::GetFeedItem(node);
-            if (item && !node->isHidden()) ids.push_back(FeedIdOf(item));
+            if (item && !node->isHidden()) ids.push_back(item.Attribute("id").value_or(""));
         }
         return ids;
     };
-    host.CurrentFeedId = [this] { return FeedIdOf(TFeedTree::GetFeedItem(FTree->currentItem())); };
+    host.CurrentFeedId = [this] { return TFeedTree::FeedIdOf(FTree->currentItem()); };
     host.ShowFeed = [this](const std::string& id) {
         Guarded([&] {
             QTreeWidgetItem* node = FTree->FindFeedNodeById(id);
@@ -71,28 +82,20 @@ void TFormMain::ConnectItems() {
     host.Closing = [this] { return FClosed; };
     FItems = std::make_unique<TReadStateController>(std::move(host), this);
 
-    connect(ActionMarkRead, &QAction::triggered, this, [this] {
+    connect(FActions.MarkRead, &QAction::triggered, this, [this] {
         Guarded([this] {
-            if (QTreeWidgetItem* node = FTree->currentItem()) FItems->MarkFeedsRead(FeedIdsUnder({node}));
+            if (QTreeWidgetItem* node = FTree->currentItem()) FItems->MarkFeedsRead(FTree->FeedIdsUnder({node}));
         });
     });
-    connect(ActionMarkAllRead, &QAction::triggered, this,
-            [this] { Guarded([this] { FItems->MarkFeedsRead(FeedIdsUnder({FTree->RootNode()})); }); });
-    connect(ActionMarkUnread, &QAction::triggered, this, [this] {
+    connect(FActions.MarkAllRead, &QAction::triggered, this,
+            [this] { Guarded([this] { FItems->MarkFeedsRead(FTree->FeedIdsUnder({FTree->RootNode()})); }); });
+    connect(FActions.MarkUnread, &QAction::triggered, this, [this] {
         Guarded([this] {
-            if (QTreeWidgetItem* node = FTree->currentItem()) FItems->MarkFeedsUnread(FeedIdsUnder({node}));
+            if (QTreeWidgetItem* node = FTree->currentItem()) FItems->MarkFeedsUnread(FTree->FeedIdsUnder({node}));
         });
     });
-    connect(ActionNextUnread, &QAction::triggered, this, [this] { Guarded([this] { FItems->SelectNextUnread(); }); });
-    connect(ActionFindInFeeds, &QAction::triggered, this, [this] { Guarded([this] { FItems->OpenFindInFeeds(); }); });
-}
-
-std::vector<std::string> TFormMain::FeedIdsUnder(const std::vector<QTreeWidgetItem*>& nodes) const {
-    std::vector<std::string> ids;
-    std::unordered_set<const QTreeWidgetItem*> seen;
-    for (QTreeWidgetItem* node : nodes) {
-        for (QTreeWidgetItem* feed : FTree->FeedNodesUnder(node))
-            if (seen.insert(feed).second) ids.push_back(FeedIdOf(TFeedTree::GetFeedItem(feed)));
-    }
-    return ids;
+    connect(FActions.NextUnread, &QAction::triggered, this,
+            [this] { Guarded([this] { FItems->SelectNextUnread(); }); });
+    connect(FActions.FindInFeeds, &QAction::triggered, this,
+            [this] { Guarded([this] { FItems->OpenFindInFeeds(); }); });
 }

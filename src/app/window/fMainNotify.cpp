@@ -3,6 +3,19 @@
 // its balloons in the tray icon.
 #include "fMain.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
+
 #include "NotifyController.h"
 
 void TFormMain::ConnectNotifications() {
@@ -19,7 +32,7 @@ void TFormMain::ConnectNotifications() {
     // After "Copy URL" in both menus: the feed's own settings stay together.
     for (QMenu* menu : {FeedMenu, PopupMenuFeedList}) {
         const QList<QAction*> actions = menu->actions();
-        const qsizetype copy = actions.indexOf(ActionCopyURL);
+        const qsizetype copy = actions.indexOf(FActions.CopyURL);
         menu->insertAction(copy >= 0 && copy + 1 < actions.size() ? actions[copy + 1] : nullptr, FNotify->Action());
         connect(menu, &QMenu::aboutToShow, FNotify, &TNotifyController::RefreshAction);
     }

@@ -2,9 +2,23 @@
 // states; the controller fills the dialog and applies what OK gives.
 #include "fMain.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
+
 #include "AccountController.h"
 #include "FeedHealthController.h"
 #include "FeedPropertiesController.h"
+#include "UpdateController.h"
 
 void TFormMain::ConnectFeedProperties() {
     auto nodeOf = [this](const std::string& id) { return FTree->FindFeedNodeById(id); };
@@ -42,12 +56,10 @@ void TFormMain::ConnectFeedProperties() {
         auto* feed = static_cast<TFeedNode*>(nodeOf(id));
         return feed && feed->Failed() ? feed->Failure() : QString();
     };
-    host.AddressReplaced = [this, nodeOf](const std::string& id) {
-        FRetryAfter.erase(id);
+    host.AddressReplaced = [this](const std::string& id) {
+        // A new address starts a new history.
         FFeedHealth->AddressReplaced(id);
-        QTreeWidgetItem* node = nodeOf(id);
-        static_cast<TFeedNode*>(node)->SetFailure(QString(), QDateTime());
-        ShowFeedState(node);
+        FUpdates->AddressChanged(id);
     };
     host.FeedListChanged = [this] { FTree->NoteListChanged(); };
     host.AccountFeedRenamed = [this, nodeOf](const std::string& id, const std::string& oldCaption) {

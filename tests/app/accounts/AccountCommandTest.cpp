@@ -144,7 +144,7 @@ TEST(AccountCommand, ARunningWindowTakesTheAccount) {
     synctest::AddSignIn(server);
     apptest::TStagedHome home;
     TFormMain form;
-    form.StopUpdateThread();
+    form.Updates().Stop();
     QSignalSpy ready(&form.Accounts(), &TAccountController::accountReady);
     TSingleInstance instance(QDir::currentPath());
     ASSERT_TRUE(instance.Claim());

@@ -73,7 +73,7 @@ protected:
         form = std::make_unique<TFormMain>();
         // The password comes with accountReady here; nothing is asked.
         form->Accounts().SetPasswordPrompt([](const QString&) { return std::optional<QString>(); });
-        form->StopUpdateThread();
+        form->Updates().Stop();
         // Start-up reads the passwords of the accounts listed then (none):
         // let it pass before the test adds its own.
         WaitUntil([] { return false; }, 20);
@@ -239,7 +239,7 @@ TEST_F(AccountSyncWindowTest, AStartUpVaultAnswerAfterAPasswordWasGivenIsIgnored
         ++asked;
         return std::optional<QString>();
     });
-    form->StopUpdateThread();
+    form->Updates().Stop();
     form->Accounts().Vault().SetStoreTimeout(std::chrono::milliseconds(300));
     QCoreApplication::sendPostedEvents();  // start-up asks the vault; its answer is queued
     ASSERT_EQ(asked, 0);
@@ -271,9 +271,9 @@ TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore
     // the feed's own address.
     const std::size_t before = results.size();
     form->Tree().setCurrentItem(quiet);
-    form->ActionUpdateFeedExecute();
+    form->Actions().UpdateFeed->trigger();
     ASSERT_TRUE(WaitUntil([&] { return results.size() > before; }));
-    EXPECT_FALSE(form->FeedDownloading(form->Tree().GetFeedItem(quiet).Attribute("id").value_or("")));
+    EXPECT_FALSE(form->Updates().FeedDownloading(form->Tree().GetFeedItem(quiet).Attribute("id").value_or("")));
 }
 
 TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhateverAddressItKeeps) {
@@ -290,7 +290,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     ASSERT_TRUE(site && loose && gone);
     EXPECT_EQ(form->Accounts().AccountLabelOf(site->parent()), "Tech");  // the nearest OPML folder
     EXPECT_EQ(Pending().size(), 3u);
-    EXPECT_FALSE(form->FeedDownloading(form->Tree().GetFeedItem(site).Attribute("id").value_or("")));
+    EXPECT_FALSE(form->Updates().FeedDownloading(form->Tree().GetFeedItem(site).Attribute("id").value_or("")));
 
     // The server keeps the feed found on the site's page, and answers one
     // address as typed but lists it by number; it refuses the third.
@@ -366,7 +366,7 @@ TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {
             dialog->OKBtn->click();
         });
         poll.start(10);
-        form->ActionEditFeed->trigger();
+        form->Actions().EditFeed->trigger();
         EXPECT_EQ(Pending(), step.queued);
     }
     // Waiting for the server's list to bring the new feed.

@@ -37,7 +37,7 @@ protected:
     void SetUp() override { synctest::AddSignIn(server); }
     void Start() {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         form->Accounts().SetPasswordPrompt([this](const QString& id) -> std::optional<QString> {
             asked.push_back(id);
             return answer;

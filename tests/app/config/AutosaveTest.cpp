@@ -60,7 +60,7 @@ class AutosaveTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         windowReport = apptest::ConfigSaver(*form).FailureReport();
         apptest::ConfigSaver(*form).SetFailureReport([this](const QString& message, bool interrupt) {
             reports.push_back({message, interrupt});
@@ -90,16 +90,16 @@ TEST_F(AutosaveTest, UpdatesReachTheDiskWithinAFewSecondsWithoutAnExplicitSave) 
     apptest::ConfigSaver(*form).SetDelay(std::chrono::milliseconds(200));
 
     body = Rss({"A", "B", "C"});
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(UnreadOnDisk("1"), "0") << "written before the changes were gathered";
     ASSERT_TRUE(WaitUntil([] { return UnreadOnDisk("1") == "3"; }, 3000));
 
     // New items on top add to the count; a second update before the save
     // is gathered into the same write.
     body = Rss({"D", "A", "B", "C"});
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     body = Rss({"E", "D", "A", "B", "C"});
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     ASSERT_TRUE(WaitUntil([] { return UnreadOnDisk("1") == "5"; }, 3000));
     EXPECT_FALSE(form->Options().ConfigDocument().Modified());
 
@@ -227,7 +227,7 @@ TEST_F(AutosaveTest, ALongStatusTextIsShortenedInTheMiddle) {
 
     // Widening the tree shows more of it.
     form->SplitterV->setSizes({600, 100});
-    form->SplitterVMoved();
+    emit form->SplitterV->splitterMoved(0, 1);
     form->SetStatusText(0, message);
     EXPECT_GT(panel->ShownText().size(), shown.size());
     // The browser's panel never widens the window for a long address.
@@ -283,7 +283,7 @@ TEST_F(AutosaveTest, SavesKeepModesAndWriteALinkedConfigThroughToItsTarget) {
     for (const Step& step : steps) {
         SCOPED_TRACE(step.unread);
         body = Rss(step.titles);
-        form->UpdateFeed(node);
+        form->Updates().UpdateFeed(apptest::FeedId(node));
         ASSERT_TRUE(WaitUntil([&] { return UnreadOnDisk("1") == step.unread; }, 3000));
         EXPECT_TRUE(fs::is_symlink("config.xml"));
         EXPECT_EQ(modeOf("dotfiles/config.xml"), P::owner_read | P::owner_write | P::group_read);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -236,3 +237,64 @@ TEST(FeedListModel, FolderDepthIsBoundedWhereverFoldersAreMade) {
 }
 
 }  // namespace
+
+// An update reads one feed's element into a record and writes it back: what
+// it did not change keeps its place and its very text, even where the
+// loader reads a number or a flag out of it.
+TEST(FeedListModel, OneFeedWrittenBackChangesOnlyWhatChanged) {
+    const std::string odd =
+        R"(<item url="u" id="007" caption="" unread="-3" notify="1" interval="0060" etag="a" lastmodified="m" future="kept"/>)";
+    struct TCase {
+        const char* name;
+        std::string element;
+        std::function<void(TFeedEntry&)> change;
+        std::string expected;  // the attributes after the write
+    };
+    const TCase cases[] = {
+        {"unchanged", odd, [](TFeedEntry&) {},
+         "url=u id=007 caption= unread=-3 notify=1 interval=0060 etag=a lastmodified=m future=kept "},
+        {"an update's result", odd,
+         [](TFeedEntry& feed) {
+             feed.Caption = "Channel";
+             feed.Unread = 4;
+             feed.LastUpdate = "2026-12-09T19:00:00";
+             feed.ETag.clear();
+             std::erase(feed.Order, "etag");
+             feed.LastModified = "n";
+         },
+         "url=u id=007 caption=Channel unread=4 notify=1 interval=0060 lastmodified=n future=kept "
+         "lastupdate=2026-12-09T19:00:00 "},
+        {"validators first given", R"(<item url="u" id="3" caption="C" unread="0"/>)",
+         [](TFeedEntry& feed) {
+             feed.LastModified = "m";
+             feed.ETag = "e";
+             feed.LastUpdate = "t";
+         },
+         "url=u id=3 caption=C unread=0 lastupdate=t etag=e lastmodified=m "},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        xml::Document doc;
+        doc.LoadFromString("<items>" + c.element + "</items>");
+        xml::Node element = doc.DocumentElement().ChildElements()[0];
+        TFeedEntry feed = feedlist::ReadFeedEntry(element);
+        c.change(feed);
+        feedlist::WriteFeedEntry(feed, element);
+        std::string attributes;
+        for (const auto& [name, value] : element.Attributes()) attributes += name + "=" + value + " ";
+        EXPECT_EQ(attributes, c.expected);
+    }
+    // Every feed of a list of every earlier shape reads and writes back as it was.
+    TLoaded loaded(Fixture("feed_list_every_shape.xml"));
+    const std::string before = loaded.doc.SaveToString();
+    std::vector<xml::Node> pending{Path(loaded.doc, kItems)};
+    while (!pending.empty()) {
+        const xml::Node container = pending.back();
+        pending.pop_back();
+        for (const xml::Node& child : container.ChildElements()) {
+            if (child.Name() == "folder") pending.push_back(child);
+            if (child.Name() == "item") feedlist::WriteFeedEntry(feedlist::ReadFeedEntry(child), child);
+        }
+    }
+    EXPECT_EQ(loaded.doc.SaveToString(), before);
+}

@@ -83,12 +83,12 @@ protected:
     }
 
     bool FeedActionsEnabled() {
-        return form->ActionDeleteFeed->isEnabled() && form->ActionUpdateFeed->isEnabled() &&
-               form->ActionEditFeed->isEnabled() && form->ActionCopyURL->isEnabled();
+        return form->Actions().DeleteFeed->isEnabled() && form->Actions().UpdateFeed->isEnabled() &&
+               form->Actions().EditFeed->isEnabled() && form->Actions().CopyURL->isEnabled();
     }
     bool FeedActionsDisabled() {
-        return !form->ActionDeleteFeed->isEnabled() && !form->ActionUpdateFeed->isEnabled() &&
-               !form->ActionEditFeed->isEnabled() && !form->ActionCopyURL->isEnabled();
+        return !form->Actions().DeleteFeed->isEnabled() && !form->Actions().UpdateFeed->isEnabled() &&
+               !form->Actions().EditFeed->isEnabled() && !form->Actions().CopyURL->isEnabled();
     }
 
     TStagedHome home;
@@ -102,7 +102,7 @@ TEST_F(FeedListTest, StartsWithTheRootSelectedAndTheFeedActionsDisabled) {
     EXPECT_TRUE(form->Tree().GetFeedItem(Root()).IsNull());
     EXPECT_EQ(form->Tree().currentItem(), Root());
     EXPECT_TRUE(FeedActionsDisabled());
-    EXPECT_TRUE(form->ActionAddFeed->isEnabled());
+    EXPECT_TRUE(form->Actions().AddFeed->isEnabled());
 }
 
 TEST_F(FeedListTest, AddedFeedsGetConsecutiveIdsAndAttributesInTheirOrder) {
@@ -222,12 +222,12 @@ TEST_F(FeedListTest, DeleteAsksFirstAndOnlyYesDeletes) {
         question = qobject_cast<QMessageBox*>(box)->text();
         ClickButton(box, QMessageBox::No);
     });
-    form->ActionDeleteFeedExecute();
+    form->Actions().DeleteFeed->trigger();
     EXPECT_EQ(question, "Do you really want to delete the feed \"News\"?");
     EXPECT_EQ(Root()->childCount(), 1);
 
     OnNextModal([&](QWidget* box) { ClickButton(box, QMessageBox::Yes); });
-    form->ActionDeleteFeedExecute();
+    form->Actions().DeleteFeed->trigger();
     EXPECT_EQ(Root()->childCount(), 0);
     EXPECT_TRUE(Items().ChildElements().empty());
 
@@ -248,7 +248,7 @@ TEST_F(FeedListTest, DeleteAsksFirstAndOnlyYesDeletes) {
 
     // With the root selected there is nothing to ask about.
     form->Tree().setCurrentItem(Root());
-    form->ActionDeleteFeedExecute();
+    form->Actions().DeleteFeed->trigger();
     EXPECT_EQ(form->Tree().topLevelItemCount(), 1);
 }
 
@@ -315,7 +315,7 @@ TEST_F(FeedListTest, RenameOpensTheTreesEditorAndConfirmingStoresTheCaption) {
     // Selecting shows the feed, which clears its count; news arriving since.
     form->Tree().GetFeedItem(node).SetAttribute("unread", "3");
     form->Tree().UpdateNodeCaption(node);
-    form->ActionRenameFeed->trigger();
+    form->Actions().RenameFeed->trigger();
     QApplication::processEvents();
 
     auto* editor = form->Tree().viewport()->findChild<QLineEdit*>();
@@ -334,11 +334,11 @@ TEST_F(FeedListTest, CopyURLPutsExactlyTheStoredAddressOnTheClipboard) {
     QApplication::clipboard()->setText("before");
 
     form->Tree().setCurrentItem(Root());
-    form->ActionCopyURLExecute();
+    form->Actions().CopyURL->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), "before");
 
     form->Tree().setCurrentItem(node);
-    form->ActionCopyURLExecute();
+    form->Actions().CopyURL->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), QString::fromStdString(url));
 }
 
@@ -391,7 +391,7 @@ TEST_F(FeedListTest, AddFeedDialogRefusesNonAddressesAndAddsAnUnreachableOneOnAS
         EXPECT_TRUE(add->StatusText->text().contains("Press OK again")) << add->StatusText->text().toStdString();
         add->OKBtn->click();
     });
-    form->ActionAddFeedExecute();
+    form->Actions().AddFeed->trigger();
     ASSERT_EQ(Items().ChildElements().size(), 1u);
     EXPECT_EQ(Items().ChildElements()[0].Attribute("url"), kDeadURL);
     EXPECT_EQ(Root()->childCount(), 1);
@@ -402,7 +402,7 @@ TEST_F(FeedListTest, AddFeedDialogRefusesNonAddressesAndAddsAnUnreachableOneOnAS
         add->EditURL->setText(QString::fromStdString(kDeadURL));
         add->CancelBtn->click();
     });
-    form->ActionAddFeedExecute();
+    form->Actions().AddFeed->trigger();
     EXPECT_EQ(Items().ChildElements().size(), 1u);
     EXPECT_EQ(Counter(), "2");
 }

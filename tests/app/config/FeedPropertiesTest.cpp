@@ -61,7 +61,7 @@ protected:
         form.reset();
         home.WriteFile("config.xml", Fixture("config/feed_properties.xml"));
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
     }
     void TearDown() override { form.reset(); }
 
@@ -81,7 +81,7 @@ protected:
             (ok ? dialog->OKBtn : dialog->CancelBtn)->click();
         });
         poll.start();
-        form->ActionEditFeed->trigger();
+        form->Actions().EditFeed->trigger();
         EXPECT_TRUE(seen) << "no dialog for feed " << id;
     }
 
@@ -223,11 +223,11 @@ TEST_F(FeedPropertiesTest, CancelOrAnUntouchedOkLeaveAnOldListAsItWas) {
 
 TEST_F(FeedPropertiesTest, EditOpensTheDialogOnFeedsWhileF2AndFoldersRenameInPlace) {
     Start();
-    EXPECT_EQ(form->ActionRenameFeed->shortcut(), QKeySequence(Qt::Key_F2));
-    EXPECT_TRUE(form->ActionEditFeed->shortcut().isEmpty());
+    EXPECT_EQ(form->Actions().RenameFeed->shortcut(), QKeySequence(Qt::Key_F2));
+    EXPECT_TRUE(form->Actions().EditFeed->shortcut().isEmpty());
     form->show();
     QTreeWidgetItem* folder = form->Tree().FindFeedNodeById("2")->parent();
-    for (QAction* action : {form->ActionEditFeed, form->ActionRenameFeed}) {
+    for (QAction* action : {form->Actions().EditFeed, form->Actions().RenameFeed}) {
         form->Tree().setCurrentItem(folder);
         action->trigger();
         QApplication::processEvents();

@@ -69,7 +69,7 @@ protected:
     void Start(const std::string& config = {}) {
         if (!config.empty()) home.WriteFile("config.xml", config);
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
     }
     void TearDown() override { form.reset(); }
 
@@ -132,7 +132,7 @@ TEST_F(FolderTest, NestedListLoadsWithSumsBoldAndKeptOpenState) {
     EXPECT_EQ(PollingIds(), (std::vector<std::string>{"1", "2", "3", "4", "5"})) << "polling follows the tree";
 
     // Reading a feed in a folder takes its count off every folder above.
-    form->Items().MarkFeedsRead(form->FeedIdsUnder({Node("News/Local/Harbour Notes")}));
+    form->Items().MarkFeedsRead(form->Tree().FeedIdsUnder({Node("News/Local/Harbour Notes")}));
     apptest::ShowFeed(*form, Node("News/Local/Harbour Notes"));
     EXPECT_EQ(Node("News/Local")->text(0).toStdString(), "Local");
     EXPECT_EQ(Node("News")->text(0).toStdString(), "News (3)");
@@ -198,10 +198,10 @@ TEST_F(FolderTest, FolderDeleteAndUpdateActionsAskAndUseTheUpdateAllPath) {
     }
     apptest::AddConfiguredFeed(*form, "20", server.Url("/outside"), "Outside");
     form->Tree().setCurrentItem(folder);
-    ASSERT_TRUE(form->ActionUpdateFeed->isEnabled());
-    EXPECT_FALSE(form->ActionCopyURL->isEnabled());
-    form->ActionUpdateFeed->trigger();
-    ASSERT_TRUE(apptest::WaitUntil([&] { return form->ActionUpdateAll->isEnabled(); }));
+    ASSERT_TRUE(form->Actions().UpdateFeed->isEnabled());
+    EXPECT_FALSE(form->Actions().CopyURL->isEnabled());
+    form->Actions().UpdateFeed->trigger();
+    ASSERT_TRUE(apptest::WaitUntil([&] { return form->Actions().UpdateAll->isEnabled(); }));
     EXPECT_EQ(server.NumHits("/a"), 1);
     EXPECT_EQ(server.NumHits("/b"), 1);
     EXPECT_EQ(server.NumHits("/outside"), 0) << "only the folder's feeds";
@@ -209,9 +209,9 @@ TEST_F(FolderTest, FolderDeleteAndUpdateActionsAskAndUseTheUpdateAllPath) {
 
     int asked = 0;
     form->AskDeleteFolder = [&](QTreeWidgetItem*) { return ++asked == 1 ? 0 : 1; };
-    form->ActionDeleteFeed->trigger();
+    form->Actions().DeleteFeed->trigger();
     EXPECT_EQ(Shape(), "Polled{a,b},Outside") << "cancelled";
-    form->ActionDeleteFeed->trigger();
+    form->Actions().DeleteFeed->trigger();
     EXPECT_EQ(Shape(), "a,b,Outside");
 }
 
@@ -272,7 +272,7 @@ TEST_F(FolderTest, FilterShowsMatchesWithTheirFoldersAndEscapeClears) {
 
     form->FeedFilter->setText("harbour");
     form->Tree().setCurrentItem(Node("News/Local/Harbour Notes"));
-    EXPECT_TRUE(form->ActionEditFeed->isEnabled()) << "selection works while filtering";
+    EXPECT_TRUE(form->Actions().EditFeed->isEnabled()) << "selection works while filtering";
     form->FeedFilter->clear();
     EXPECT_TRUE(Node("News/Local")->isExpanded()) << "showing a feed opens its folders, and that is kept";
 }

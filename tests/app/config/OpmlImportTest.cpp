@@ -151,7 +151,7 @@ TEST(OpmlImport, AThousandFeedsImportWellUnderASecondWithOneSave) {
 TEST(OpmlImport, TwentyThousandFeedsImportInWellUnderASecondWithIdsInTurn) {
     TStagedHome home;
     TFormMain form;
-    form.StopUpdateThread();
+    form.Updates().Stop();
     AddStored(form, "3", "http://127.0.0.1:1/three.xml", "Three");
     AddStored(form, "9", "http://127.0.0.1:1/nine.xml", "Nine");
     form.Options().GetConfigNode(feedlist::kCounterPath).SetText("5");
@@ -211,7 +211,7 @@ TEST(OpmlImport, DeeplyNestedFoldersAreFlattenedAndTheListLoadsBack) {
     home.WriteFile("deep.opml", text + "<outline text=\"Top\" xmlUrl=\"http://127.0.0.1:1/top.xml\"/></body></opml>");
     {
         TFormMain form;
-        form.StopUpdateThread();
+        form.Updates().Stop();
         const auto result = form.Feeds().ImportOPML("deep.opml");
         EXPECT_EQ(result.added, 2);
         EXPECT_EQ(result.flattened, 1);
@@ -232,6 +232,6 @@ TEST(OpmlImport, DeeplyNestedFoldersAreFlattenedAndTheListLoadsBack) {
     xml::Document saved;
     EXPECT_NO_THROW(saved.LoadFromFile("config.xml"));
     TFormMain again;
-    again.StopUpdateThread();
+    again.Updates().Stop();
     EXPECT_EQ(again.Tree().FeedNodesUnder(again.Tree().RootNode()).size(), 2u);
 }

@@ -356,7 +356,7 @@ TEST(SingleInstance, ASecondStartHandsOverAddressesAndOpmlCommands) {
     ScopedSessionFolders session;
     apptest::TStagedHome home;
     TFormMain form;
-    form.StopUpdateThread();
+    form.Updates().Stop();
     TSingleInstance first(QDir::currentPath());
     ASSERT_TRUE(first.Claim());
     first.RequestHandler = [&form](const QByteArray& verb, const QString& argument) {

@@ -76,7 +76,7 @@ protected:
         Form = new TFormMain;
         // The password comes with accountReady here; nothing is asked.
         Form->Accounts().SetPasswordPrompt([](const QString&) { return std::optional<QString>(); });
-        Form->StopUpdateThread();
+        Form->Updates().Stop();
         // Start-up reads the passwords of the accounts listed then (none):
         // let it pass before the test adds its own.
         WaitUntil([] { return false; }, 20);
@@ -216,7 +216,7 @@ TEST_F(AccountFreshRss, ReadingHereAndReadingOnTheServer) {
 TEST_F(AccountFreshRss, OfflineChangesWaitForTheServer) {
     Server->Stop();
     // Mark as Unread brings back tech's items, here and, later, there.
-    Form->Items().MarkFeedsUnread(Form->FeedIdsUnder({Feed("tech")}));
+    Form->Items().MarkFeedsUnread(Form->Tree().FeedIdsUnder({Feed("tech")}));
     EXPECT_EQ(Unread("tech"), 3);
     const auto& offline = Sync();
     EXPECT_FALSE(offline.Ok);

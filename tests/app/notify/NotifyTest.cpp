@@ -26,7 +26,7 @@ class NotifyTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         auto area = std::make_unique<apptest::TRecordingArea>();
         balloons = area->Balloons;
         form->TrayIcon = new TTrayIcon(form.get(), std::move(area));
@@ -124,8 +124,8 @@ TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds) {
             .GetFeedItem(form->Tree().FindFeedNodeById(std::to_string(i)))
             .SetAttribute("url", server.Url("/feed?n=" + std::to_string(i)));
     const auto pass = [&] {
-        form->ActionUpdateAll->trigger();
-        ASSERT_TRUE(apptest::WaitUntil([&] { return form->ActionUpdateAll->isEnabled(); }));
+        form->Actions().UpdateAll->trigger();
+        ASSERT_TRUE(apptest::WaitUntil([&] { return form->Actions().UpdateAll->isEnabled(); }));
     };
     pass();  // the first download of a feed announces nothing
     edition = 2;

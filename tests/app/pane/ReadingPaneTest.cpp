@@ -38,7 +38,7 @@ class ReadingPaneTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         apptest::Page(*form).SetOpenExternally([this](const QUrl& url) { opened.push_back(url.toString()); });
         pane = form->ReadingPane;
     }
@@ -118,7 +118,7 @@ TEST_F(ReadingPaneTest, AWindowStartedInTheTrayCreatesNoBrowser) {
         config.Save();
     }
     form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     pane = form->ReadingPane;
     QTreeWidgetItem* node = AddFeed("1");
     form->ShowAtStartup();

@@ -13,7 +13,7 @@ namespace {
 TEST(WebImagesOption, ShowingAFeedAppliesTheOption) {
     apptest::TStagedHome home;
     auto form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "1", "http://127.0.0.1:1/", "News");
 
     const struct {

@@ -17,7 +17,7 @@ namespace {
 TEST(AmplifyingFeed, UpdateFailsQuicklyAndKeepsTheStoredCopy) {
     apptest::TStagedHome home;
     auto form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
 
     // About 80 KB on the wire, 240 MB once expanded.
     std::string feed = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY big \"" + std::string(60000, 'x') +
@@ -34,7 +34,7 @@ TEST(AmplifyingFeed, UpdateFailsQuicklyAndKeepsTheStoredCopy) {
     QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "3", server.Url("/feed"), "Kept", "1");
 
     const auto start = std::chrono::steady_clock::now();
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     const std::string status = form->StatusText(0).toStdString();
     EXPECT_EQ(status.rfind("Could not update Kept (1) - ", 0), 0u) << status;

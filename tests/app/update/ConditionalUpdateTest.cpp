@@ -43,7 +43,7 @@ class ConditionalUpdateTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         server.AddHandler("/feed", [this](const Request& request) {
             std::lock_guard lock(mutex);
             Response response;
@@ -122,7 +122,7 @@ protected:
 TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
     QTreeWidgetItem* node = AddStoredFeed("1", "/feed");
     Publish(Rss({"A", "B"}), "\"v1\"");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     ASSERT_EQ(Attr(node, "unread"), "2") << Status();
     EXPECT_EQ(Attr(node, "etag"), "\"v1\"");
     EXPECT_EQ(Attr(node, "lastmodified"), kDate);
@@ -136,7 +136,7 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
     form->Tree().UpdateNodeCaption(node);
     finished.clear();
 
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     const Request sent = LastFeedRequest();
     EXPECT_EQ(sent.Header("If-None-Match"), "\"v1\"");
     EXPECT_EQ(sent.Header("If-Modified-Since"), kDate);
@@ -151,17 +151,17 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
 
     // A new version: downloaded whole, new items counted, new validators.
     Publish(Rss({"C", "A", "B"}), "\"v2\"", "Wed, 09 Dec 2026 10:00:00 GMT");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(Attr(node, "unread"), "2");
     EXPECT_EQ(Attr(node, "etag"), "\"v2\"");
     EXPECT_EQ(Attr(node, "lastmodified"), "Wed, 09 Dec 2026 10:00:00 GMT");
 
     // A server that stops sending validators: the old ones are not sent again.
     Publish(Rss({"C", "A", "B"}), "", "");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(Attr(node, "etag"), "<absent>");
     EXPECT_EQ(Attr(node, "lastmodified"), "<absent>");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_FALSE(LastFeedRequest().HasHeader("If-None-Match"));
     EXPECT_FALSE(LastFeedRequest().HasHeader("If-Modified-Since"));
 }
@@ -169,12 +169,12 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
 TEST_F(ConditionalUpdateTest, ValidatorsAreNotUsedWithoutAUsableStoredCopy) {
     QTreeWidgetItem* node = AddStoredFeed("1", "/feed");
     Publish(Rss({"A", "B"}), "\"v1\"");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     ASSERT_EQ(Attr(node, "etag"), "\"v1\"");
 
     // The copy is gone: the feed is fetched whole, without validators.
     fs::remove("feeds/1.xml");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_FALSE(LastFeedRequest().HasHeader("If-None-Match"));
     EXPECT_TRUE(fs::exists("feeds/1.xml"));
     EXPECT_EQ(Attr(node, "unread"), "2");
@@ -183,7 +183,7 @@ TEST_F(ConditionalUpdateTest, ValidatorsAreNotUsedWithoutAUsableStoredCopy) {
     // fetched again without validators so that the copy is repaired.
     home.WriteFile("feeds/1.xml", "<rss><channel>");
     const int before = server.NumHits("/feed");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(server.NumHits("/feed"), before + 2);
     EXPECT_FALSE(LastFeedRequest().HasHeader("If-None-Match"));
     EXPECT_NE(home.ReadFile("feeds/1.xml").find("<title>A</title>"), std::string::npos);
@@ -193,7 +193,7 @@ TEST_F(ConditionalUpdateTest, ValidatorsAreNotUsedWithoutAUsableStoredCopy) {
 TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators) {
     QTreeWidgetItem* node = AddStoredFeed("1", "/feed");
     Publish(Rss({"A"}), "\"v1\"");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     form->Options().Save();
     form.reset();
 
@@ -213,11 +213,11 @@ TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators) {
     const char* order[] = {"url", "id", "caption", "unread", "lastupdate"};
     for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(attributes[i].first, order[i]);
     form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     node = form->Tree().FindFeedNodeById("1");
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(node->text(0).toStdString(), "Daily (1)");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(LastFeedRequest().Header("If-None-Match"), "\"v1\"") << "validators read back";
     form.reset();
 
@@ -231,11 +231,11 @@ TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators) {
     }
     home.WriteFile("config.xml", stripped);
     form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     node = form->Tree().FindFeedNodeById("1");
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(Attr(node, "etag"), "<absent>");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_FALSE(LastFeedRequest().HasHeader("If-None-Match"));
     EXPECT_EQ(Attr(node, "etag"), "\"v1\"");
 }
@@ -258,25 +258,25 @@ TEST_F(ConditionalUpdateTest, RetryAfterMakesPollingPassTheFeedBy) {
     form->Options().GetConfigNode("general\\UpdateInterval").SetText("0");
     for (const Case& c : cases) {
         Fail(c.status, c.headers);
-        form->UpdateFeed(node);
+        form->Updates().UpdateFeed(apptest::FeedId(node));
         EXPECT_TRUE(static_cast<TFeedNode*>(node)->Failed()) << c.name;
-        EXPECT_EQ(form->PollingDeferred("1"), c.backsOff) << c.name;
+        EXPECT_EQ(form->Updates().PollingDeferred("1"), c.backsOff) << c.name;
 
         // Polling with no pause: the feed is left alone while the pause
         // lasts, the other one is fetched again and again.
         const int hits = server.NumHits("/feed");
         const int others = server.NumHits("/other");
-        form->StartUpdateThread();
+        form->Updates().Start();
         ASSERT_TRUE(WaitUntil([&] { return server.NumHits("/other") >= others + 3; })) << c.name;
-        form->StopUpdateThread();
+        form->Updates().Stop();
         EXPECT_EQ(server.NumHits("/feed") > hits, !c.backsOff) << c.name;
 
         // A manual update fetches at once, and its success lifts the pause.
         Heal();
         const int manual = server.NumHits("/feed");
-        form->UpdateFeed(node);
+        form->Updates().UpdateFeed(apptest::FeedId(node));
         EXPECT_EQ(server.NumHits("/feed"), manual + 1) << c.name;
-        EXPECT_FALSE(form->PollingDeferred("1")) << c.name;
+        EXPECT_FALSE(form->Updates().PollingDeferred("1")) << c.name;
         EXPECT_FALSE(static_cast<TFeedNode*>(node)->Failed()) << c.name;
     }
 }

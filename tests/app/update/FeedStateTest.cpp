@@ -25,7 +25,7 @@ class FeedStateTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         server.AddHandler("/news/feed.xml", [this](const testsupport::Request&) {
             std::lock_guard lock(mutex);
             return response;
@@ -95,7 +95,7 @@ TEST_F(FeedStateTest, FeedWithoutCaptionShowsItsAddressUntilItHasATitle) {
     // The first successful update names it; the address goes.
     TFeedNode* fetched = AddStoredFeed(server.Url("/news/feed.xml"));
     EXPECT_EQ(fetched->text(0).toStdString(), Host() + "/news/feed.xml");
-    form->UpdateFeed(fetched);
+    form->Updates().UpdateFeed(apptest::FeedId(fetched));
     EXPECT_EQ(Caption(fetched), "Daily");
     EXPECT_EQ(fetched->text(0).toStdString(), "Daily (2)");
     EXPECT_EQ(fetched->data(0, Qt::EditRole).toString().toStdString(), "Daily (2)");
@@ -115,8 +115,8 @@ TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess) {
     EXPECT_TRUE(ToolTipOf(node).isEmpty());
 
     Serve(404, "gone");
-    form->UpdateFeed(node);
-    EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
+    form->Updates().UpdateFeed(apptest::FeedId(node));
+    EXPECT_EQ(IconOf(node), form->Updates().FailedIcon().cacheKey());
     const QString tip = ToolTipOf(node);
     EXPECT_TRUE(tip.contains("404 Not Found")) << tip.toStdString();
     // The time of the failure, to the second.
@@ -127,16 +127,16 @@ TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess) {
     // Kept in memory through a language switch and a failing repeat, whose
     // time replaces the first one.
     GlobalLanguage().SetLCID(1031);
-    EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
+    EXPECT_EQ(IconOf(node), form->Updates().FailedIcon().cacheKey());
     EXPECT_EQ(ToolTipOf(node), tip);
     Serve(200, "<rss><channel><title>broken");
-    form->UpdateFeed(node);
-    EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
+    form->Updates().UpdateFeed(apptest::FeedId(node));
+    EXPECT_EQ(IconOf(node), form->Updates().FailedIcon().cacheKey());
     EXPECT_FALSE(ToolTipOf(node).contains("404")) << "the tooltip tells the latest failure";
     EXPECT_GE(node->FailureTime(), failedAt);
 
     Serve(200, "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item></channel></rss>");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(IconOf(node), normal);
     EXPECT_TRUE(ToolTipOf(node).isEmpty());
     EXPECT_FALSE(node->Failed());
@@ -144,40 +144,40 @@ TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess) {
     // Other feeds are not touched by one feed's failure.
     TFeedNode* other = AddStoredFeed(server.Url("/news/feed.xml"), "Other");
     Serve(500, "");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(IconOf(other), normal);
-    EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
+    EXPECT_EQ(IconOf(node), form->Updates().FailedIcon().cacheKey());
 }
 
 TEST_F(FeedStateTest, FeedBeingUpdatedShowsTheBusyIcon) {
     TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
     const qint64 normal = IconOf(node);
-    const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    const std::shared_ptr<TFeedUpdate> update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
     EXPECT_TRUE(node->Busy());
-    EXPECT_EQ(IconOf(node), form->FBusyFeedIcon.cacheKey());
-    EXPECT_TRUE(form->FeedDownloading("1"));
+    EXPECT_EQ(IconOf(node), form->Updates().BusyIcon().cacheKey());
+    EXPECT_TRUE(form->Updates().FeedDownloading("1"));
     update->Fetch();
-    EXPECT_EQ(IconOf(node), form->FBusyFeedIcon.cacheKey()) << "busy until the result is applied";
+    EXPECT_EQ(IconOf(node), form->Updates().BusyIcon().cacheKey()) << "busy until the result is applied";
     update->Finish();
     EXPECT_EQ(IconOf(node), normal);
-    EXPECT_FALSE(form->FeedDownloading("1"));
+    EXPECT_FALSE(form->Updates().FeedDownloading("1"));
 
     // A failed feed being updated again shows the busy icon, then the
     // failure again.
     Serve(503, "");
-    form->UpdateFeed(node);
-    const std::shared_ptr<TFeedUpdate> again = form->BeginFeedUpdate(node);
-    EXPECT_EQ(IconOf(node), form->FBusyFeedIcon.cacheKey());
+    form->Updates().UpdateFeed(apptest::FeedId(node));
+    const std::shared_ptr<TFeedUpdate> again = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
+    EXPECT_EQ(IconOf(node), form->Updates().BusyIcon().cacheKey());
     again->Fetch();
     again->Finish();
-    EXPECT_EQ(IconOf(node), form->FFailedFeedIcon.cacheKey());
+    EXPECT_EQ(IconOf(node), form->Updates().FailedIcon().cacheKey());
 }
 
 TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
     form->show();
     TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
     form->Tree().setCurrentItem(node);
-    form->ActionRenameFeed->trigger();
+    form->Actions().RenameFeed->trigger();
     QApplication::processEvents();
     QLineEdit* editor = OpenEditor();
     ASSERT_NE(editor, nullptr);
@@ -185,7 +185,7 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
 
     // The polling thread starts and ends an update of this very feed.
     Serve(404, "");
-    const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    const std::shared_ptr<TFeedUpdate> update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
     QApplication::processEvents();
     EXPECT_EQ(editor->text(), "Typed so far");
     update->Fetch();
@@ -196,7 +196,7 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
 
     // A successful one, with new items, neither.
     Serve(200, "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item></channel></rss>");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     QApplication::processEvents();
     EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("unread"), "1");
     EXPECT_EQ(editor->text(), "Typed so far");
@@ -205,7 +205,7 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
     EXPECT_EQ(Caption(node), "Typed so far");
 
     // An abandoned rename shows what the feed got meanwhile.
-    form->ActionRenameFeed->trigger();
+    form->Actions().RenameFeed->trigger();
     QApplication::processEvents();
     editor = OpenEditor();
     ASSERT_NE(editor, nullptr);

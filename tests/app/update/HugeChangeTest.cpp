@@ -42,7 +42,7 @@ std::string HugeFeed(const std::string& prefix) {
 // off the user-interface thread, then the result on it, timed together with
 // letting go of the update.
 qint64 TimedUpdate(TFormMain& form, QTreeWidgetItem* node) {
-    std::shared_ptr<TFeedUpdate> update = form.BeginFeedUpdate(node);
+    std::shared_ptr<TFeedUpdate> update = form.Updates().BeginFeedUpdate(apptest::FeedId(node));
     update->Fetch();
     EXPECT_FALSE(update->Failed()) << update->Error();
     QElapsedTimer clock;
@@ -56,7 +56,7 @@ qint64 TimedUpdate(TFormMain& form, QTreeWidgetItem* node) {
 // time; another node is selected, as while the user reads something else.
 struct TServedFeed {
     explicit TServedFeed(const std::string& title) {
-        form->StopUpdateThread();
+        form->Updates().Stop();
         server.AddHandler("/feed", [this](const testsupport::Request&) {
             Response response;
             response.body = body;
@@ -138,7 +138,7 @@ TEST(HugeChange, TenThousandAlertWordsOnTenThousandNewItemsDoNotHoldTheWindow) {
 TEST(HugeChange, ACopyWrittenForADroppedResultIsNotLeftBehind) {
     TStagedHome home;
     auto form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     LoopbackServer server;
     server.AddEndpoint("/feed", 200, {},
                        "<rss version=\"2.0\"><channel><title>T</title><item><title>A</title>"
@@ -150,7 +150,7 @@ TEST(HugeChange, ACopyWrittenForADroppedResultIsNotLeftBehind) {
 
     // The feed is deleted while it downloads: its new copy never replaces
     // anything, and nothing of it stays in the feeds folder.
-    std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    std::shared_ptr<TFeedUpdate> update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
     update->Fetch();
     form->Feeds().DeleteFeed(node);
     update->Finish();

@@ -226,7 +226,7 @@ class UpdateAllWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         server.AddHandler("/feed", [this](const testsupport::Request& request) {
             const std::string host = request.Header("Host");
             concurrency.Enter(host.substr(0, host.find(':')));
@@ -267,12 +267,12 @@ protected:
 
 TEST_F(UpdateAllWindowTest, FetchesEveryFeedInParallelAndAppliesInListOrder) {
     AddFeeds(14, 4);
-    form->ActionUpdateAll->trigger();
-    EXPECT_FALSE(form->ActionUpdateAll->isEnabled()) << "one pass at a time";
+    form->Actions().UpdateAll->trigger();
+    EXPECT_FALSE(form->Actions().UpdateAll->isEnabled()) << "one pass at a time";
     // The window keeps working while the pass runs.
     QElapsedTimer clock;
     clock.start();
-    ASSERT_TRUE(WaitUntil([&] { return form->ActionUpdateAll->isEnabled(); }));
+    ASSERT_TRUE(WaitUntil([&] { return form->Actions().UpdateAll->isEnabled(); }));
     EXPECT_EQ(finishedIds, ids);
     EXPECT_LE(concurrency.Peak, TUpdateAll::kMaxDownloads);
     EXPECT_GE(concurrency.Peak, 4) << "downloads did not overlap";
@@ -281,8 +281,8 @@ TEST_F(UpdateAllWindowTest, FetchesEveryFeedInParallelAndAppliesInListOrder) {
         QTreeWidgetItem* node = form->Tree().FindFeedNodeById(ids[static_cast<std::size_t>(i)]);
         EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption").value_or(""), "Feed " + std::to_string(i));
         const qint64 icon = node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey();
-        EXPECT_NE(icon, form->FBusyFeedIcon.cacheKey()) << "still shown as busy";
-        EXPECT_NE(icon, form->FFailedFeedIcon.cacheKey());
+        EXPECT_NE(icon, form->Updates().BusyIcon().cacheKey()) << "still shown as busy";
+        EXPECT_NE(icon, form->Updates().FailedIcon().cacheKey());
     }
     EXPECT_EQ(server.NumHits("/feed"), 14);
 }
@@ -290,15 +290,15 @@ TEST_F(UpdateAllWindowTest, FetchesEveryFeedInParallelAndAppliesInListOrder) {
 TEST_F(UpdateAllWindowTest, NeverTwoDownloadsOfOneFeedWithManualAndPollingUpdates) {
     AddFeeds(6, 6);
     latencyMs = 200;
-    form->ActionUpdateAll->trigger();
+    form->Actions().UpdateAll->trigger();
     // Polling with no pause runs alongside; a manual update of a feed that
     // "update all" is downloading waits for that download, then fetches.
     form->Options().GetConfigNode("general\\UpdateInterval").SetText("0");
-    form->StartUpdateThread();
+    form->Updates().Start();
     ASSERT_TRUE(WaitUntil([&] { return concurrency.Now > 0; }));
-    form->UpdateFeed(form->Tree().FindFeedNodeById("1"));
-    ASSERT_TRUE(WaitUntil([&] { return form->ActionUpdateAll->isEnabled(); }));
-    form->StopUpdateThread();
+    form->Updates().UpdateFeed(apptest::FeedId(form->Tree().FindFeedNodeById("1")));
+    ASSERT_TRUE(WaitUntil([&] { return form->Actions().UpdateAll->isEnabled(); }));
+    form->Updates().Stop();
 
     // Every request of one feed came after the previous one was answered.
     std::map<std::string, int> inFlight;
@@ -310,7 +310,7 @@ TEST_F(UpdateAllWindowTest, NeverTwoDownloadsOfOneFeedWithManualAndPollingUpdate
 TEST_F(UpdateAllWindowTest, ClosingDuringThePassIsQuick) {
     AddFeeds(30, 3);
     latencyMs = 2000;
-    form->ActionUpdateAll->trigger();
+    form->Actions().UpdateAll->trigger();
     ASSERT_TRUE(WaitUntil([&] { return concurrency.Now >= 6; }));
     QElapsedTimer clock;
     clock.start();

@@ -45,7 +45,7 @@ protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
         // The tests drive updates themselves.
-        form->StopUpdateThread();
+        form->Updates().Stop();
         apptest::Notify(*form).UseClock(clock);
         server.AddHandler("/feed", [this](const testsupport::Request&) {
             std::lock_guard lock(bodyMutex);
@@ -96,7 +96,7 @@ TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne) {
     QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
     Serve(Rss("Daily", {"A", "B", "C"}));
 
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(Attr(node, "unread"), "3");
     EXPECT_EQ(Attr(node, "caption"), "Daily");
     EXPECT_EQ(node->text(0).toStdString(), "Daily (3)");
@@ -119,7 +119,7 @@ TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne) {
     form->Tree().GetFeedItem(node).SetAttribute("lastupdate", "earlier");
     const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
     fs::last_write_time("feeds/1.xml", old);
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(Attr(node, "unread"), "3");
     EXPECT_TRUE(apptest::Notify(*form).Balloon().FeedId.empty());
     EXPECT_GT(fs::last_write_time("feeds/1.xml"), old);
@@ -130,7 +130,7 @@ TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne) {
 TEST_F(UpdateCycleTest, StatusMessagesFrameTheDownload) {
     QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"), "Mine");
     Serve(Rss("Daily", {"A"}));
-    const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    const std::shared_ptr<TFeedUpdate> update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
     ASSERT_TRUE(update);
     EXPECT_EQ(Status(), "Updating Mine...");
     update->Fetch();
@@ -181,13 +181,13 @@ TEST_F(UpdateCycleTest, CountsNewItemsAgainstTheFirstStoredTitle) {
         SCOPED_TRACE(c.name);
         QTreeWidgetItem* node = AddStoredFeed(std::to_string(++id), server.Url("/feed"));
         Serve(Rss("Daily", c.stored));
-        form->UpdateFeed(node);
+        form->Updates().UpdateFeed(apptest::FeedId(node));
         ASSERT_TRUE(fs::exists("feeds/" + std::to_string(id) + ".xml"));
         form->Tree().GetFeedItem(node).SetAttribute("unread", c.unreadBefore);
         ForgetBalloon();
 
         Serve(Rss("Daily", c.downloaded));
-        form->UpdateFeed(node);
+        form->Updates().UpdateFeed(apptest::FeedId(node));
         EXPECT_EQ(Attr(node, "unread"), c.unreadAfter);
         EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), c.balloonTitle);
         EXPECT_EQ(apptest::Notify(*form).Balloon().Text.toStdString(), c.balloonText);
@@ -200,12 +200,12 @@ TEST_F(UpdateCycleTest, CaptionComesFromTheChannelOnlyWhenEmpty) {
     QTreeWidgetItem* named = AddStoredFeed("1", server.Url("/feed"), "My name");
     QTreeWidgetItem* untitled = AddStoredFeed("2", server.Url("/feed"));
     Serve(Rss("Daily", {"A"}));
-    form->UpdateFeed(named);
+    form->Updates().UpdateFeed(apptest::FeedId(named));
     EXPECT_EQ(Attr(named, "caption"), "My name");
     EXPECT_EQ(named->text(0).toStdString(), "My name (1)");
 
     Serve(Rss("", {"A"}));
-    form->UpdateFeed(untitled);
+    form->Updates().UpdateFeed(apptest::FeedId(untitled));
     EXPECT_EQ(Attr(untitled, "caption"), "Title Required");
 }
 
@@ -230,7 +230,7 @@ TEST_F(UpdateCycleTest, FailedDownloadsChangeNothingButTheStatus) {
         SCOPED_TRACE(c.name);
         home.WriteFile("feeds/5.xml", previous);
         QTreeWidgetItem* node = AddStoredFeed("5", c.url, "Kept", "2");
-        form->UpdateFeed(node);
+        form->Updates().UpdateFeed(apptest::FeedId(node));
         const std::string status = Status();
         EXPECT_EQ(status.rfind("Could not update Kept (2) - ", 0), 0u) << status;
         EXPECT_GT(status.size(), std::string("Could not update Kept (2) - ").size());
@@ -245,7 +245,7 @@ TEST_F(UpdateCycleTest, FailedDownloadsChangeNothingButTheStatus) {
 TEST_F(UpdateCycleTest, IdThatIsNoNumberFailsInsteadOfNamingAnotherFile) {
     Serve(Rss("Daily", {"A"}));
     QTreeWidgetItem* node = AddStoredFeed("../escape", server.Url("/feed"), "Odd");
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_NE(Status().find("Could not update Odd - Invalid feed id"), std::string::npos) << Status();
     EXPECT_FALSE(fs::exists("escape.xml"));
     EXPECT_EQ(server.NumHits("/feed"), 0);
@@ -255,7 +255,7 @@ TEST_F(UpdateCycleTest, UnreadableStoredCopyIsReplaced) {
     home.WriteFile("feeds/3.xml", "this is not XML");
     QTreeWidgetItem* node = AddStoredFeed("3", server.Url("/feed"), "", "7");
     Serve(Rss("Daily", {"A", "B"}));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(Attr(node, "unread"), "2");
     EXPECT_TRUE(apptest::Notify(*form).Balloon().FeedId.empty());
     EXPECT_NE(home.ReadFile("feeds/3.xml").find("<title>A</title>"), std::string::npos);
@@ -267,14 +267,14 @@ TEST_F(UpdateCycleTest, MissingFeedsFolderIsCreated) {
     fs::remove_all("feeds");
     QTreeWidgetItem* node = AddStoredFeed("4", server.Url("/feed"));
     Serve(Rss("Daily", {"A"}));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_TRUE(fs::exists("feeds/4.xml"));
 }
 
 TEST_F(UpdateCycleTest, FeedDeletedDuringItsDownloadIsDropped) {
     QTreeWidgetItem* node = AddStoredFeed("6", server.Url("/feed"), "Gone");
     Serve(Rss("Daily", {"A"}));
-    const std::shared_ptr<TFeedUpdate> update = form->BeginFeedUpdate(node);
+    const std::shared_ptr<TFeedUpdate> update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
     update->Fetch();
     form->Feeds().DeleteFeed(node);
     update->Finish();
@@ -285,12 +285,12 @@ TEST_F(UpdateCycleTest, FeedDeletedDuringItsDownloadIsDropped) {
 TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared) {
     QTreeWidgetItem* node = AddStoredFeed("8", server.Url("/feed"));
     Serve(Rss("Daily", {"A"}));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, node));  // seen: unread back to 0
     EXPECT_EQ(Attr(node, "unread"), "0");
 
     Serve(Rss("Daily", {"B", "A"}));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "B");
     // Shown again with the news, which counts once the pane has shown it.
     EXPECT_TRUE(WaitUntil([&] { return form->Items().ShownPage().Marked && Attr(node, "unread") == "0"; }));
@@ -307,10 +307,10 @@ TEST_F(UpdateCycleTest, AddingAndUpdateFeedActionFetchAtOnce) {
 
     Serve(Rss("Daily", {"C", "A", "B"}));
     form->Tree().setCurrentItem(form->Tree().RootNode());
-    form->ActionUpdateFeedExecute();  // the root: nothing to update
+    form->Actions().UpdateFeed->trigger();  // the root: nothing to update
     EXPECT_EQ(Attr(added, "unread"), "2");
     form->Tree().setCurrentItem(added);
-    form->ActionUpdateFeedExecute();
+    form->Actions().UpdateFeed->trigger();
     EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "C");
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -324,7 +324,7 @@ TEST_F(UpdateCycleTest, OptionsAreReadForEveryUpdate) {
     for (const Case& c : cases) {
         SetOption("general\\SecureFeeds", c.secure);
         SetOption("general\\FollowRedirects", c.follow);
-        const auto update = form->BeginFeedUpdate(node);
+        const auto update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
         EXPECT_EQ(update->Request().Options.secureFeeds, c.expectSecure) << c.secure;
         EXPECT_EQ(update->Request().Options.followRedirects, c.expectFollow) << c.follow;
     }
@@ -332,7 +332,7 @@ TEST_F(UpdateCycleTest, OptionsAreReadForEveryUpdate) {
     const std::pair<const char*, int> intervals[] = {{"5", 5}, {"0", 0}, {"", 60}, {"soon", 60}, {"-3", 0}};
     for (const auto& [text, seconds] : intervals) {
         SetOption("general\\UpdateInterval", text);
-        EXPECT_EQ(form->UpdateIntervalSeconds(), seconds) << text;
+        EXPECT_EQ(form->Updates().UpdateIntervalSeconds(), seconds) << text;
     }
 }
 
@@ -348,16 +348,16 @@ TEST_F(UpdateCycleTest, ManualUpdateWhileThePollingThreadDownloads) {
     Serve(Rss("Fast", {"F1"}));
     SetOption("general\\UpdateInterval", "3600");
 
-    form->StartUpdateThread();
+    form->Updates().Start();
     ASSERT_TRUE(WaitUntil([&] { return server.NumHits("/slow") > 0; }));
-    form->UpdateFeed(manual);
+    form->Updates().UpdateFeed(apptest::FeedId(manual));
     EXPECT_EQ(Attr(manual, "caption"), "Fast");
     EXPECT_EQ(Attr(manual, "unread"), "1");
     // The polling thread's update completes too, on the user-interface thread.
     ASSERT_TRUE(WaitUntil([&] { return Attr(polled, "caption") == "Slow"; }));
     EXPECT_EQ(Attr(polled, "unread"), "2");
     EXPECT_TRUE(fs::exists("feeds/1.xml"));
-    form->StopUpdateThread();
+    form->Updates().Stop();
 }
 
 TEST_F(UpdateCycleTest, ClosingDuringASlowDownloadIsQuickAndSaves) {
@@ -365,7 +365,7 @@ TEST_F(UpdateCycleTest, ClosingDuringASlowDownloadIsQuickAndSaves) {
     hang.fault = testsupport::Fault::NeverAnswer;
     server.AddEndpoint("/hang", hang);
     AddStoredFeed("1", server.Url("/hang"), "Hanging");
-    form->StartUpdateThread();
+    form->Updates().Start();
     ASSERT_TRUE(WaitUntil([&] { return server.NumHits("/hang") > 0 || server.NumConnections() > 0; }));
     QElapsedTimer clock;
     clock.start();
@@ -400,7 +400,7 @@ TEST_F(UpdateCycleTest, PollingStartsByItselfOnceTheEventLoopRunsUnlessStoppedFi
 
     // A stop before the event loop runs cancels the pending start.
     form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     form->ShowAtStartup();
     WaitUntil([] { return false; }, 300);
     EXPECT_EQ(server.NumHits("/feed"), hits + 1);
@@ -414,16 +414,16 @@ TEST_F(UpdateCycleTest, NewItemsCountAgainstTheStoredCopyAsItIsWhenTheResultArri
     form->Items().CloseBase();
     QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
     Serve(Rss("Daily", {"A", "B", "C", "D", "E"}));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     ASSERT_EQ(Attr(node, "unread"), "5");
 
     Serve(Rss("Daily", {"X", "A", "B", "C", "D", "E"}));
-    const std::shared_ptr<TFeedUpdate> slow = form->BeginFeedUpdate(node);
+    const std::shared_ptr<TFeedUpdate> slow = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
     slow->Fetch();  // reads the copy that starts with A
     ASSERT_NE(slow->PreviousTitles(), nullptr);
 
     Serve(Rss("Daily", {"Y", "X", "A", "B", "C", "D", "E"}));
-    form->UpdateFeed(node);  // Y and X are new
+    form->Updates().UpdateFeed(apptest::FeedId(node));  // Y and X are new
     ASSERT_EQ(Attr(node, "unread"), "7") << Status();
 
     // The current copy starts with Y, which the slow download lacks: its
@@ -433,7 +433,7 @@ TEST_F(UpdateCycleTest, NewItemsCountAgainstTheStoredCopyAsItIsWhenTheResultArri
 
     // Nothing stored in between: the copy read during the download serves.
     Serve(Rss("Daily", {"Z", "X", "A", "B", "C", "D", "E"}));
-    const std::shared_ptr<TFeedUpdate> next = form->BeginFeedUpdate(node);
+    const std::shared_ptr<TFeedUpdate> next = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
     next->Fetch();
     next->Finish();
     EXPECT_EQ(Attr(node, "unread"), "14");

@@ -69,7 +69,7 @@ protected:
         slow.headDelay = std::chrono::milliseconds(20000);
         server.AddEndpoint("/slow", slow);
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
     }
     void TearDown() override { form.reset(); }
     QString Url(const char* path) { return QString::fromStdString(server.Url(path)); }
@@ -130,7 +130,7 @@ TEST_F(AddFeedDialogTest, NamesAFeedInTheListAndCancelsASlowSearch) {
     });
     QElapsedTimer clock;
     clock.start();
-    form->ActionAddFeedExecute();
+    form->Actions().AddFeed->trigger();
     EXPECT_LT(clock.elapsed(), 10000) << "Cancel did not stop the search";
     EXPECT_EQ(form->Tree().FeedNodesUnder(form->Tree().RootNode()).size(), 1u);
 }

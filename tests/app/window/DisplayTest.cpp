@@ -40,7 +40,7 @@ class DisplayTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         auto area = std::make_unique<RecordingArea>();
         balloons = area->Balloons;
         form->TrayIcon = new TTrayIcon(form.get(), std::move(area));
@@ -175,14 +175,14 @@ TEST_F(DisplayTest, ShowHideAndHelpThroughTheTray) {
     form->show();
     apptest::Tray(*form).ActionHideQuilletExecute();
     EXPECT_FALSE(form->isVisible());
-    EXPECT_TRUE(form->ActionShowQuillet->isVisible());
-    EXPECT_FALSE(form->ActionHideQuillet->isVisible());
+    EXPECT_TRUE(form->Actions().ShowQuillet->isVisible());
+    EXPECT_FALSE(form->Actions().HideQuillet->isVisible());
     apptest::Tray(*form).TrayIconDblClick();
     EXPECT_TRUE(form->isVisible());
-    EXPECT_FALSE(form->ActionShowQuillet->isVisible());
-    EXPECT_TRUE(form->ActionHideQuillet->isVisible());
+    EXPECT_FALSE(form->Actions().ShowQuillet->isVisible());
+    EXPECT_TRUE(form->Actions().HideQuillet->isVisible());
 
-    form->ActionHelp->trigger();
+    form->Actions().Help->trigger();
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_NE(opened[0].find("help/Quillet.html"), std::string::npos);
 

@@ -30,7 +30,7 @@ class FeedHealthViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();
+        form->Updates().Stop();
         const std::string feed = testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/feed.xml");
         server.AddEndpoint("/gone", 410, {}, "");
         server.AddEndpoint("/old", 301, {{"Location", "/new"}}, "");
@@ -67,20 +67,20 @@ protected:
 TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled) {
     QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "1", server.Url("/gone"), "Removed");
     EXPECT_FALSE(Status()->isVisibleTo(form.get()));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
 
     EXPECT_TRUE(Status()->isVisibleTo(form.get()));
     EXPECT_EQ(Status()->text(), "1 feed needs attention");
-    EXPECT_TRUE(form->PollingDeferred("1")) << "a 410 stops polling";
+    EXPECT_TRUE(form->Updates().PollingDeferred("1")) << "a 410 stops polling";
     const QString tip = node->data(0, Qt::ToolTipRole).toString();
     EXPECT_TRUE(tip.contains("removed this feed for good")) << tip.toStdString();
     EXPECT_TRUE(tip.contains("410 Gone")) << "the server's own words";
     // Each later update moves the count by its own feed, both ways.
     QTreeWidgetItem* second = apptest::AddConfiguredFeed(*form, "2", server.Url("/gone"), "Also removed");
-    form->UpdateFeed(second);
+    form->Updates().UpdateFeed(apptest::FeedId(second));
     EXPECT_EQ(Status()->text(), "2 feeds need attention");
     form->Tree().GetFeedItem(second).SetAttribute("url", server.Url("/new"));
-    form->UpdateFeed(second);
+    form->Updates().UpdateFeed(apptest::FeedId(second));
     EXPECT_EQ(Status()->text(), "1 feed needs attention");
 
     Health().Open();
@@ -96,9 +96,9 @@ TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled) {
     // The history and the stop survive a restart, before any update.
     form.reset();
     form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     ASSERT_TRUE(apptest::WaitUntil([&] { return Status()->isVisibleTo(form.get()); }));
-    EXPECT_TRUE(form->PollingDeferred("1"));
+    EXPECT_TRUE(form->Updates().PollingDeferred("1"));
     node = form->Tree().FindFeedNodeById("1");
     ASSERT_NE(node, nullptr);
     EXPECT_TRUE(node->data(0, Qt::ToolTipRole).toString().contains("removed this feed for good"));
@@ -118,7 +118,7 @@ TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone) {
         Health().Open();
         for (int update = 0; update < 3; ++update) {
             EXPECT_EQ(Row(feedId), nullptr) << "no move before three updates in a row";
-            form->UpdateFeed(node);
+            form->Updates().UpdateFeed(apptest::FeedId(node));
         }
         ASSERT_NE(Row(feedId), nullptr);
         if (!c.follow) {
@@ -138,7 +138,7 @@ TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone) {
         EXPECT_EQ(Url(node), server.Url("/old"));
         EXPECT_EQ(Row(feedId), nullptr);
         // The move the user undid is not taken or offered again.
-        for (int update = 0; update < 3; ++update) form->UpdateFeed(node);
+        for (int update = 0; update < 3; ++update) form->Updates().UpdateFeed(apptest::FeedId(node));
         EXPECT_EQ(Url(node), server.Url("/old"));
         if (const TFormFeedHealth::TRow* row = Row(feedId)) {
             EXPECT_NE(row->Attention, schedule::TAttention::Moved);
@@ -178,7 +178,7 @@ TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress) {
         SCOPED_TRACE(c.name);
         const std::string feedId = std::to_string(++id);
         QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, feedId, server.Url(c.page), "Daily", "2");
-        form->UpdateFeed(node);
+        form->Updates().UpdateFeed(apptest::FeedId(node));
         Health().Open();
         ASSERT_NE(Row(feedId), nullptr);
         ASSERT_EQ(Row(feedId)->Attention, schedule::TAttention::NotAFeed);
@@ -216,10 +216,11 @@ TEST_F(FeedHealthViewTest, WhatAFeedAskedForOutlivesARestart) {
         bool retryAfter;  // held back for the next two hours, one after another too
     } cases[] = {{"1", "/ttl", minutes(120), false}, {"2", "/busy", std::nullopt, true}};
     const auto before = system_clock::now();
-    for (const auto& c : cases) form->UpdateFeed(apptest::AddConfiguredFeed(*form, c.id, server.Url(c.path), c.id));
+    for (const auto& c : cases)
+        form->Updates().UpdateFeed(apptest::FeedId(apptest::AddConfiguredFeed(*form, c.id, server.Url(c.path), c.id)));
     form.reset();
     form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         const schedule::TFeedHealth health = Health().Book()->Get(c.id);
@@ -229,7 +230,7 @@ TEST_F(FeedHealthViewTest, WhatAFeedAskedForOutlivesARestart) {
         ASSERT_TRUE(health.LastFetch());
         EXPECT_GE(*health.LastFetch(), before);
         EXPECT_EQ(health.Asked().RetryAfter.has_value(), c.retryAfter);
-        EXPECT_EQ(form->PollingDeferred(c.id), c.retryAfter);
+        EXPECT_EQ(form->Updates().PollingDeferred(c.id), c.retryAfter);
     }
 }
 
@@ -243,7 +244,7 @@ TEST_F(FeedHealthViewTest, ADamagedBookIsSetAsideAtStartWithAWord) {
     for (std::size_t at; (at = book.find("\"NESTING\"")) != std::string::npos;) book.replace(at, 9, nesting);
     home.WriteFile("health.json", book);
     form = std::make_unique<TFormMain>();
-    form->StopUpdateThread();
+    form->Updates().Stop();
     EXPECT_NE(form->StatusText(0).toStdString().find("kept as health.json.damaged-"), std::string::npos)
         << form->StatusText(0).toStdString();
     EXPECT_EQ(Health().Book()->Get("3").History().size(), 1u);

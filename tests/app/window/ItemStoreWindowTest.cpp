@@ -58,7 +58,7 @@ protected:
 
     void Start() {
         form = std::make_unique<TFormMain>();
-        form->StopUpdateThread();  // the tests drive the updates
+        form->Updates().Stop();  // the tests drive the updates
         apptest::Notify(*form).UseClock(clock);
         ASSERT_TRUE(WaitUntil([&] { return form->Items().Base() && form->Items().Base()->Opened(); }));
     }
@@ -131,7 +131,7 @@ TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw) {
         const std::string after = Fixture(std::string(c.name) + ".after.xml");
         QTreeWidgetItem* node = Feed(id);
         Serve(id, before);
-        form->UpdateFeed(node);
+        form->Updates().UpdateFeed(apptest::FeedId(node));
         feed::TFeedDocument a, b;
         a.LoadFromString(before);
         b.LoadFromString(after);
@@ -141,7 +141,7 @@ TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw) {
         clock.Advance(TAnnouncer::kMinSpacing);  // each case's balloon comes at once
 
         Serve(id, after);
-        form->UpdateFeed(node);
+        form->Updates().UpdateFeed(apptest::FeedId(node));
         EXPECT_EQ(Unread(node), std::to_string(c.byStore));
         EXPECT_EQ(apptest::Notify(*form).Balloon().FeedId.empty(), c.byStore == 0);
 
@@ -157,10 +157,10 @@ TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw) {
     sqlite3_close(db);
     QTreeWidgetItem* node = Feed("99");
     Serve("99", Fixture("added_at_top.before.xml"));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     form->Tree().GetFeedItem(node).SetAttribute("unread", "0");
     Serve("99", Fixture("added_at_top.after.xml"));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(Unread(node), "1");
 }
 
@@ -175,7 +175,7 @@ TEST_F(ItemStoreWindowTest, FirstStartWithABaseTakesStoredCopiesAsSeen) {
     ASSERT_TRUE(WaitUntil([&] { return form->Items().Store()->UnreadCount("7") == 2; }));
 
     Serve("7", Fixture("added_at_top.after.xml"));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(Unread(node), "3") << "the two unread ones and the one new item";
     EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "Story 4");
 }
@@ -192,7 +192,7 @@ TEST_F(ItemStoreWindowTest, DamagedBaseIsSetAsideAndRebuilt) {
     EXPECT_TRUE(aside);
     // Rebuilt from the copy: the same items again are nothing new.
     Serve("3", Fixture("reordered.after.xml"));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(Unread(node), "0");
     EXPECT_EQ(form->Items().Store()->ItemCount("3"), 3);
 }
@@ -204,7 +204,7 @@ TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection) {
     QTreeWidgetItem* b = Feed("2", "0", folder);
     QTreeWidgetItem* c = Feed("3");
     for (const char* id : {"1", "2", "3"}) Serve(id, Fixture("added_at_top.before.xml"));
-    for (QTreeWidgetItem* node : {a, b, c}) form->UpdateFeed(node);
+    for (QTreeWidgetItem* node : {a, b, c}) form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(folder->text(0).toStdString(), "Harbour (6)");
 
     struct Step {
@@ -216,11 +216,14 @@ TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection) {
         const char* folderText;
     };
     const Step steps[] = {
-        {"feed read", [&] { form->Items().MarkFeedsRead(form->FeedIdsUnder({a})); }, "0", "3", "3", "Harbour (3)"},
-        {"feed unread", [&] { form->Items().MarkFeedsUnread(form->FeedIdsUnder({a})); }, "3", "3", "3", "Harbour (6)"},
-        {"folder read", [&] { form->Items().MarkFeedsRead(form->FeedIdsUnder({folder})); }, "0", "0", "3", "Harbour"},
-        {"all read", [&] { form->ActionMarkAllRead->trigger(); }, "0", "0", "0", "Harbour"},
-        {"folder unread", [&] { form->Items().MarkFeedsUnread(form->FeedIdsUnder({folder})); }, "3", "3", "0",
+        {"feed read", [&] { form->Items().MarkFeedsRead(form->Tree().FeedIdsUnder({a})); }, "0", "3", "3",
+         "Harbour (3)"},
+        {"feed unread", [&] { form->Items().MarkFeedsUnread(form->Tree().FeedIdsUnder({a})); }, "3", "3", "3",
+         "Harbour (6)"},
+        {"folder read", [&] { form->Items().MarkFeedsRead(form->Tree().FeedIdsUnder({folder})); }, "0", "0", "3",
+         "Harbour"},
+        {"all read", [&] { form->Actions().MarkAllRead->trigger(); }, "0", "0", "0", "Harbour"},
+        {"folder unread", [&] { form->Items().MarkFeedsUnread(form->Tree().FeedIdsUnder({folder})); }, "3", "3", "0",
          "Harbour (6)"},
     };
     for (const Step& step : steps) {
@@ -255,7 +258,7 @@ TEST_F(ItemStoreWindowTest, NextUnreadWalksTheTreeAndWraps) {
     for (QTreeWidgetItem* node : expected) {
         ASSERT_TRUE(form->Items().SelectNextUnread());
         EXPECT_EQ(form->Tree().currentItem(), node);
-        form->Items().MarkFeedsRead(form->FeedIdsUnder({node}));
+        form->Items().MarkFeedsRead(form->Tree().FeedIdsUnder({node}));
     }
     EXPECT_TRUE(folder->isExpanded()) << "opened to show the feed";
     EXPECT_FALSE(form->Items().SelectNextUnread());
@@ -268,11 +271,11 @@ TEST_F(ItemStoreWindowTest, PageMarksTheUnreadItemsOfTheStoredCopy) {
     Start();
     QTreeWidgetItem* node = Feed("5");
     Serve("5", Fixture("added_at_top.before.xml"));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     form->Tree().GetFeedItem(node).SetAttribute("unread", "0");
     form->Items().Store()->MarkFeedRead("5");
     Serve("5", Fixture("added_at_top.after.xml"));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
 
     quillet::TPageMarks marks;
     for (const std::string& key : form->Items().Store()->UnreadKeys("5")) marks.Unread.insert(key);
@@ -302,11 +305,11 @@ TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem) {
     QTreeWidgetItem* b = Feed("2");
     Serve("1", Fixture("added_at_top.after.xml"));
     Serve("2", Fixture("first_title_edited.after.xml"));
-    form->UpdateFeed(a);
-    form->UpdateFeed(b);
+    form->Updates().UpdateFeed(apptest::FeedId(a));
+    form->Updates().UpdateFeed(apptest::FeedId(b));
     form->Tree().setCurrentItem(a);
 
-    form->ActionFindInFeeds->trigger();
+    form->Actions().FindInFeeds->trigger();
     ASSERT_TRUE(form->Items().FindInFeeds());
     form->Items().FindInFeeds()->SearchText->setText("correct");  // a prefix, as typed so far
     form->Items().FindInFeeds()->SearchNow();
@@ -332,7 +335,7 @@ TEST_F(ItemStoreWindowTest, OnlyAPageShownCountsAsRead) {
     Start();
     QTreeWidgetItem* node = Feed("8");
     Serve("8", LongLinkFeed(2000, 600));
-    form->UpdateFeed(node);
+    form->Updates().UpdateFeed(apptest::FeedId(node));
     ASSERT_EQ(Unread(node), "2000");
 
     apptest::ShowFeed(*form, node);  // the window is hidden: only remembered
@@ -362,7 +365,7 @@ TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFe
     QTreeWidgetItem* shown = Feed("1");
     QTreeWidgetItem* next = Feed("2");
     for (const char* id : {"1", "2"}) Serve(id, Fixture("added_at_top.before.xml"));
-    for (QTreeWidgetItem* node : {shown, next}) form->UpdateFeed(node);
+    for (QTreeWidgetItem* node : {shown, next}) form->Updates().UpdateFeed(apptest::FeedId(node));
     ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, shown));
     const QString page = form->ReadingPane->LocationURL();
 
@@ -393,7 +396,7 @@ TEST_F(ItemStoreWindowTest, AWriteHeldOnTheBaseNeverHoldsTheWindow) {
     for (const char* id : {"1", "2", "3"}) {
         feeds.push_back(Feed(id));
         Serve(id, Fixture("added_at_top.before.xml"));
-        form->UpdateFeed(feeds.back());
+        form->Updates().UpdateFeed(apptest::FeedId(feeds.back()));
     }
     ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, feeds[2]));
 

@@ -70,7 +70,7 @@ protected:
 TEST_F(MainWindowTest, StartsTranslatedWithOneMenuEntryPerLanguageAndEnglishChecked) {
     auto form = std::make_unique<TFormMain>();
     EXPECT_EQ(form->objectName(), "FormMain");
-    EXPECT_EQ(form->ActionAddFeed->text(), "&Add Feed...");
+    EXPECT_EQ(form->Actions().AddFeed->text(), "&Add Feed...");
     EXPECT_EQ(form->FileMenu->title(), "&File");
 
     QStringList captions;
@@ -87,8 +87,8 @@ TEST_F(MainWindowTest, SwitchingToGermanRetranslatesReloadsStructureAndStoresThe
     auto form = std::make_unique<TFormMain>();
     LanguageEntry(*form, "Deutsch")->trigger();
 
-    EXPECT_EQ(form->ActionAddFeed->text(), QString::fromUtf8("Feed &hinzufügen..."));
-    EXPECT_EQ(form->ActionDeleteFeed->text(), QString::fromUtf8("Feed &löschen"));
+    EXPECT_EQ(form->Actions().AddFeed->text(), QString::fromUtf8("Feed &hinzufügen..."));
+    EXPECT_EQ(form->Actions().DeleteFeed->text(), QString::fromUtf8("Feed &löschen"));
     EXPECT_EQ(form->FileMenu->title(), "&Datei");
     EXPECT_EQ(form->LanguageMenu->title(), "&Sprache");
     EXPECT_TRUE(LanguageEntry(*form, "Deutsch")->isChecked());
@@ -266,14 +266,15 @@ TEST_F(MainWindowTest, EveryComponentIsANamedChildOfTheWindow) {
     }
     EXPECT_NE(form.findChild<QObject*>("TreeView"), nullptr);
     EXPECT_NE(form.findChild<QObject*>("WebBrowser"), nullptr);
-    EXPECT_FALSE(form.ActionShowQuillet->isVisible());
-    EXPECT_TRUE(form.ActionHideQuillet->isVisible());
+    EXPECT_FALSE(form.Actions().ShowQuillet->isVisible());
+    EXPECT_TRUE(form.Actions().HideQuillet->isVisible());
     // The feed actions first, as they always were; the folder actions after.
     const QList<QAction*> popup = form.PopupMenuFeedList->actions();
-    EXPECT_EQ(popup.mid(0, 5), (QList<QAction*>{form.ActionAddFeed, form.ActionDeleteFeed, form.ActionEditFeed,
-                                                form.ActionUpdateFeed, form.ActionCopyURL}));
+    EXPECT_EQ(popup.mid(0, 5),
+              (QList<QAction*>{form.Actions().AddFeed, form.Actions().DeleteFeed, form.Actions().EditFeed,
+                               form.Actions().UpdateFeed, form.Actions().CopyURL}));
     EXPECT_TRUE(popup.contains(apptest::Notify(form).Action()));
-    EXPECT_TRUE(popup.contains(form.ActionNewFolder));
+    EXPECT_TRUE(popup.contains(form.Actions().NewFolder));
     EXPECT_TRUE(popup.contains(form.MenuMoveTo->menuAction()));
 }
 
@@ -298,7 +299,7 @@ TEST_F(MainWindowTest, ExitClosesTheWindowStoresItsStateAndEndsTheProgram) {
     int closedSignals = 0;
     QObject::connect(form.get(), &TFormMain::formClosed, [&] { ++closedSignals; });
 
-    form->ActionExit->trigger();
+    form->Actions().Exit->trigger();
     EXPECT_EQ(closedSignals, 1);
     EXPECT_FALSE(form->isVisible());
     // Nothing is written before the option store goes.

@@ -1,0 +1,641 @@
+#include "UpdateController.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QThreadPool>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include "Convert.h"
+#include "DateTime.h"
+#include "FeedListXml.h"
+#include "FeedHealthController.h"
+#include "FeedUpdate.h"
+#include "ItemBase.h"
+#include "NotifyController.h"
+#include "Options.h"
+#include "ReadStateController.h"
+#include "UpdateAll.h"
+#include "UpdateResult.h"
+#include "UpdateThread.h"
+#include "uvxLanguage.h"
+
+namespace {
+
+constexpr char kUpdateIntervalPath[] = "general\\UpdateInterval";
+constexpr char kSecureFeedsPath[] = "general\\SecureFeeds";
+constexpr char kFollowRedirectsPath[] = "general\\FollowRedirects";
+// general\Polling: "round" (one after another, the default) or "automatic".
+constexpr char kGeneralPath[] = "general";
+constexpr char kPollingName[] = "Polling";
+// How many of a feed's newest items its learned rhythm looks at.
+constexpr int kRhythmItems = 25;
+constexpr char kFeedsFolder[] = "feeds";
+// The validators of the stored copy, kept as attributes of the feed's
+// element.
+constexpr char kETagAttribute[] = "etag";
+constexpr char kLastModifiedAttribute[] = "lastmodified";
+// The pause when general\UpdateInterval holds no number: polling goes on.
+constexpr int kFallbackIntervalSeconds = 60;
+// How long polling waits for a window being shown to be on screen, on a
+// window system that never reports it.
+constexpr int kExposureFallbackMs = 1000;
+
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+
+// A status message from the language file; a missing or malformed message
+// must not turn a finished update into a failed one, so the plain argument
+// is shown then.
+QString StatusMessage(const char* name, const std::string& argument) {
+    try {
+        return LangFmtQ(name, {argument});
+    } catch (const std::exception&) {
+        return Q(argument);
+    }
+}
+
+std::optional<bool> ReadBool(TOptions* options, const char* path) {
+    if (!options) return std::nullopt;
+    try {
+        return plat::TryStrToBool(options->GetConfigNode(path).Text());
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// A feed the user has not named takes the channel's own title.
+void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded) {
+    if (item.Attribute("caption").value_or("").empty())
+        item.SetAttribute("caption", downloaded.Channel().Required().Title());
+}
+
+// What a failed update tells the feed: the failure's message, the window's
+// words for what the user can do, and when the server asked to come back.
+feedupdate::TUpdateResult FailedResult(const TFeedUpdate& update, const std::string& error, const std::string& words) {
+    feedupdate::TUpdateResult result;
+    result.Kind = feedupdate::TUpdateResult::TKind::Failed;
+    result.Url = update.Request().Url;
+    result.DisplayText = update.DisplayText();
+    result.Error = error;
+    result.FailureWords = words;
+    result.RetryAfter = update.RetryAfter();
+    return result;
+}
+
+// A caption emptied by renaming takes the feed's own title again, from the
+// stored copy; false when the copy cannot say it (the address keeps
+// standing in for it).
+bool CaptionFromStoredCopy(xml::Node item, const std::string& path) {
+    try {
+        feed::TFeedDocument stored;
+        stored.LoadFromFile(path);
+        FillEmptyCaption(item, stored);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// The stored copy replaces the previous one atomically: the copy written
+// beside the download is put in place, or, when that could not be written,
+// the copy is written now (and its failure reported).
+void SaveStoredCopy(feed::TFeedDocument& downloaded, const std::string& path, TPendingFile* pending) {
+    if (pending && pending->Target() == path) {
+        pending->Commit();
+        return;
+    }
+    std::filesystem::create_directories(kFeedsFolder);
+    downloaded.SaveToFile(path);
+}
+
+// A large download takes a while to free; the user-interface thread does
+// not wait for it. The pool's task holds the only reference.
+void FreeInBackground(TFeedUpdate::TLargeParts parts) {
+    auto shared = std::make_shared<TFeedUpdate::TLargeParts>(std::move(parts));
+    QThreadPool::globalInstance()->start([shared = std::move(shared)]() mutable { shared.reset(); });
+}
+
+}  // namespace
+
+TUpdateController::TUpdateController(THost host, TReadStateController& items, TNotifyController& notify,
+                                     TFeedHealthController& health, QObject* parent)
+    : QObject(parent), FHost(std::move(host)), FItems(items), FNotify(notify), FHealth(health) {
+    FBusyIcon = FHost.TreeIcon(":/icons/feed-busy.svg");
+    FFailedIcon = FHost.TreeIcon(":/icons/feed-failed.svg");
+    // A server's Retry-After outlives a restart, one after another too.
+    for (const auto& [id, until] : FHealth.RetryAfterAsked()) FRetryAfter[id] = until;
+}
+
+TUpdateController::~TUpdateController() {
+    // The window stops polling before it goes; this is the last guard that
+    // no thread outlives what it reports to.
+    if (FUpdateAll) FUpdateAll->Cancel();
+    if (FThread) FThread->Stop();
+}
+
+std::string TUpdateController::FeedId(QTreeWidgetItem* node) const {
+    const xml::Node item = FHost.FeedItem(node);
+    return item ? item.Attribute("id").value_or("") : std::string();
+}
+
+// ---------------------------------------------------------------------------
+// One update
+
+std::shared_ptr<TFeedUpdate> TUpdateController::PrepareFeedUpdate(QTreeWidgetItem* node) {
+    const xml::Node item = FHost.FeedItem(node);
+    if (!item) return nullptr;
+    TOptions* options = FHost.Options();
+    TFeedUpdateRequest request;
+    request.Id = item.Attribute("id").value_or("");
+    request.Url = item.Attribute("url").value_or("");
+    // The network switches are read for every fetch, so a change in the
+    // options applies from the next download on.
+    request.Options.secureFeeds = ReadBool(options, kSecureFeedsPath).value_or(false);
+    request.Options.followRedirects = ReadBool(options, kFollowRedirectsPath).value_or(false);
+    request.StoredCopyWrites = StoredCopyWrites(request.Id);
+    request.Items = FItems.Base();
+    request.Unread = std::max(0, plat::TryStrToInt(item.Attribute("unread").value_or("")).value_or(0));
+    request.Validators = {item.Attribute(kETagAttribute).value_or(""),
+                          item.Attribute(kLastModifiedAttribute).value_or("")};
+    request.Health = FHealth.Book();
+    // Without alert words there is nothing to match beside the download.
+    if (auto alerts = FNotify.RefreshAlertWords(); alerts && !alerts->Empty()) request.Alerts = std::move(alerts);
+    const std::string id = request.Id;
+    // Not make_shared: FDownloads keeps a weak reference to every feed's
+    // last update, which would keep each finished update's whole memory.
+    std::shared_ptr<TFeedUpdate> update(new TFeedUpdate(
+        std::move(request), [this](TFeedUpdate& update) { StartFeedUpdate(update); },
+        [this](TFeedUpdate& update) { FinishFeedUpdate(update); }));
+    FDownloads[id] = update;
+    return update;
+}
+
+void TUpdateController::StartFeedUpdate(TFeedUpdate& update) {
+    // A feed deleted since the update was prepared shows nothing; its
+    // result will be dropped.
+    QTreeWidgetItem* node = FHost.FindFeedNode(update.Request().Id);
+    if (!node) return;
+    update.SetDisplayText(node->text(0).toStdString());
+    FHost.ShowStatus(StatusMessage("UpdatingFeed", update.DisplayText()));
+    MarkFeedBusy(node, true);
+}
+
+std::shared_ptr<TFeedUpdate> TUpdateController::BeginFeedUpdate(const std::string& id) {
+    std::shared_ptr<TFeedUpdate> update = PrepareFeedUpdate(FHost.FindFeedNode(id));
+    if (update) update->Start();
+    return update;
+}
+
+unsigned TUpdateController::StoredCopyWrites(const std::string& id) const {
+    const auto found = FStoredCopyWrites.find(id);
+    return found == FStoredCopyWrites.end() ? 0 : found->second;
+}
+
+void TUpdateController::StoredCopyChanged(const std::string& id) { ++FStoredCopyWrites[id]; }
+
+void TUpdateController::FinishFeedUpdate(TFeedUpdate& update) {
+    const std::string& id = update.Request().Id;
+    // The feed may have been deleted while it was downloading: its result
+    // is dropped and nothing is written for it.
+    QTreeWidgetItem* node = FHost.FindFeedNode(id);
+    if (!node) {
+        // What the download left in the item store goes with the feed.
+        if (update.Recorded()) FItems.ForgetFeed(id);
+        return;
+    }
+    // The address was changed while the old one downloaded: its answer says
+    // nothing about the feed as it is now.
+    xml::Node item = FHost.FeedItem(node);
+    if (item.Attribute("url").value_or("") != update.Request().Url) {
+        MarkFeedBusy(node, false);
+        return;
+    }
+    FHealth.NoteFetch(update);
+    // An id that names no stored copy fails the update when the copy is
+    // written (its fetch has failed already), never sooner.
+    const std::string path = IsValidFeedId(id) ? StoredCopyPath(id) : std::string();
+    feedlist::TFeedEntry feed = feedlist::ReadFeedEntry(item);
+    feedupdate::TUpdateDecision decision;
+    const auto replaceStoredCopy = [&] {
+        ++FStoredCopyWrites[id];
+        SaveStoredCopy(*update.Document(), StoredCopyPath(id), update.PendingStoredCopy());
+    };
+    try {
+        decision = feedupdate::ApplyUpdateResult(feed, ResultOf(update, feed, path), plat::Now(), replaceStoredCopy);
+    } catch (const std::exception& error) {
+        // A download that could not be counted is a failed update.
+        feed = feedlist::ReadFeedEntry(item);
+        decision = feedupdate::ApplyUpdateResult(feed, FailedResult(update, error.what(), {}), plat::Now());
+    }
+    feedlist::WriteFeedEntry(feed, item);
+    const bool captionFromCopy = decision.CaptionFromStoredCopy && CaptionFromStoredCopy(item, path);
+    if (decision.Announce > 0) Announce(item, update, decision.Announce);
+    // Refreshed even without unread items, so a caption just taken from
+    // the channel shows at once.
+    if (update.Document() || captionFromCopy) FHost.UpdateNodeCaption(node);
+    // The user is looking at this feed: the page reloads with the news,
+    // which also counts them as read.
+    if (decision.Announce > 0) FHost.RefreshIfShown(node);
+    FHost.ShowStatus(StatusMessage(decision.StatusMessage.c_str(), decision.StatusArgument));
+    if (decision.Action == feedupdate::TUpdateDecision::TAction::Failed) {
+        MarkFeedFailed(node, decision.Failure);
+        if (decision.RetryAfter) FRetryAfter[id] = *decision.RetryAfter;
+    } else {
+        MarkFeedUpdated(node);
+    }
+    FHealth.Review(id);
+    emit feedUpdateFinished(Q(id), FHost.StatusText());
+    FHost.ScheduleConfigSave();
+    if (!update.NotModified()) FreeInBackground(update.ReleaseLargeParts());
+}
+
+feedupdate::TUpdateResult TUpdateController::ResultOf(TFeedUpdate& update, const feedlist::TFeedEntry& feed,
+                                                      const std::string& path) const {
+    using feedupdate::TUpdateResult;
+    if (update.Failed())
+        return FailedResult(update, update.Error(), TFeedHealthController::FailureInWords(update).toStdString());
+    TUpdateResult result = FailedResult(update, {}, {});
+    result.ETag = update.Validators().ETag;
+    result.LastModified = update.Validators().LastModified;
+    if (update.NotModified()) {
+        result.Kind = TUpdateResult::TKind::NotModified;
+        return result;
+    }
+    result.Kind = TUpdateResult::TKind::Downloaded;
+    const feed::TFeedDocument& downloaded = *update.Document();
+    if (feed.Caption.empty()) result.ChannelTitle = downloaded.Channel().Required().Title();
+    result.ItemCount = downloaded.Items().Count();
+    if (const items::TDownloadResult* recorded = update.Recorded()) {
+        result.Counting = TUpdateResult::TCounting::ByStore;
+        result.FirstDownload = update.FirstDownload();
+        result.NewCount = recorded->NewCount;
+        return result;
+    }
+    // Without the store: the copy read during the download is used unless
+    // this feed's stored copy was written or removed since the update was
+    // prepared (a manual update of it may have finished meanwhile); then it
+    // is read again.
+    const TStoredTitles* preloaded = update.PreviousTitles();
+    const bool preloadedIsCurrent =
+        preloaded && update.Request().StoredCopyWrites == StoredCopyWrites(update.Request().Id);
+    const TStoredTitles reread = preloadedIsCurrent ? std::nullopt : ReadStoredTitles(path);
+    const TStoredTitles& previous = preloadedIsCurrent ? *preloaded : reread;
+    result.FirstDownload = !previous;
+    if (previous) {
+        const TNewItemCount fresh = update.DownloadedTitles() ? CountNewItems(*update.DownloadedTitles(), *previous)
+                                                              : CountNewItems(ComparableTitles(downloaded), *previous);
+        result.NewCount = fresh.Count;
+        result.ReplacesUnread = fresh.Replace;
+    }
+    return result;
+}
+
+void TUpdateController::Announce(const xml::Node& item, TFeedUpdate& update, int count) {
+    // Items the store had never seen in this feed, wherever they stand in
+    // the document; without the store, the first `count`.
+    std::vector<int> fresh;
+    const items::TDownloadResult* recorded = update.Recorded();
+    for (std::size_t i = 0; recorded && i < recorded->New.size(); ++i)
+        if (recorded->New[i]) fresh.push_back(static_cast<int>(i));
+    try {
+        FNotify.AnnounceNewItems(item, *update.Document(), count, recorded ? &fresh : nullptr, &update.AlertVerdicts());
+    } catch (const std::exception&) {
+        // The items are counted and stored: a balloon that cannot be made
+        // costs only itself.
+    }
+}
+
+void TUpdateController::UpdateFeed(const std::string& id) {
+    if (!FHost.FeedItem(FHost.FindFeedNode(id))) return;
+    // A second request for a feed that is already downloading adds nothing.
+    if (auto running = FManualUpdates.find(id); running != FManualUpdates.end() && !running->second.expired()) return;
+    const unsigned stopsBefore = FStops;
+    // Another download of this feed (the polling thread's, or "update
+    // all") is under way: it ends first, so a feed is never fetched twice
+    // at once; this update then fetches it again.
+    if (FeedDownloading(id)) {
+        QEventLoop wait;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &wait, [&] {
+            if (!FeedDownloading(id) || FStops != stopsBefore) wait.quit();
+        });
+        poll.start(20);
+        wait.exec();
+        if (FStops != stopsBefore || FeedDownloading(id)) return;  // closing
+    }
+
+    // A feed deleted meanwhile has no node to update.
+    const std::shared_ptr<TFeedUpdate> update = BeginFeedUpdate(id);
+    if (!update) return;
+    FManualUpdates[id] = update;
+
+    // The download runs on a worker; this thread keeps processing events
+    // (painting, the polling thread's queued steps) until it is done.
+    QEventLoop loop;
+    std::thread worker([update, &loop] {
+        update->Fetch();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    if (!update->Fetched()) loop.exec();
+    if (!update->Fetched()) update->Cancel();  // the loop was ended by the application quitting
+    worker.join();
+    FManualUpdates.erase(id);
+
+    if (FStops != stopsBefore || update->Cancelled()) return;
+    update->Finish();
+}
+
+void TUpdateController::UpdateNode(QTreeWidgetItem* node) {
+    // An account's feeds come with its sync.
+    if (const std::string account = FHost.AccountIdOf(node); !account.empty()) {
+        FHost.SyncAccount(account);
+        return;
+    }
+    if (FHost.IsFolder(node)) {
+        UpdateAllUnder(node);
+        return;
+    }
+    const std::string id = FeedId(node);
+    if (id.empty()) return;
+    // The busy cursor goes back however the update ends.
+    struct TBusyCursor {
+        TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+        ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+    } busy;
+    UpdateFeed(id);
+}
+
+// ---------------------------------------------------------------------------
+// The polling thread
+
+bool TUpdateController::SecureFeedsOption() const {
+    return ReadBool(FHost.Options(), kSecureFeedsPath).value_or(false);
+}
+
+int TUpdateController::UpdateIntervalSeconds() const {
+    TOptions* options = FHost.Options();
+    if (!options) return kFallbackIntervalSeconds;
+    try {
+        if (const std::optional<int> seconds = plat::TryStrToInt(options->GetConfigNode(kUpdateIntervalPath).Text()))
+            return std::max(0, *seconds);
+    } catch (const std::exception&) {
+    }
+    return kFallbackIntervalSeconds;
+}
+
+bool TUpdateController::AutomaticPolling() const {
+    // Read without creating the element: a configuration that never chose
+    // stays as it was.
+    TOptions* options = FHost.Options();
+    if (!options) return false;
+    try {
+        const xml::Node polling = options->GetConfigNode(kGeneralPath).FindChild(kPollingName);
+        return !polling.IsNull() &&
+               QString::fromStdString(polling.Text()).trimmed().compare("automatic", Qt::CaseInsensitive) == 0;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void TUpdateController::StartSoon() {
+    // The polling thread begins with the event loop, so its first update
+    // (which starts at once, without a pause) does not compete with the
+    // window's first appearance. A stop before then cancels the start.
+    FStartPending = true;
+    QTimer::singleShot(0, this, [this] {
+        if (!FStartPending) return;
+        // A window that is being shown starts polling once it is on screen;
+        // the fallback covers a window system that never reports it.
+        if (FHost.AwaitingScreen()) {
+            QTimer::singleShot(kExposureFallbackMs, this, [this] { StartPending(); });
+            return;
+        }
+        StartPending();
+    });
+}
+
+void TUpdateController::StartPending() {
+    if (FStartPending && !FHost.Closed()) Start();
+}
+
+void TUpdateController::Start() {
+    FStartPending = false;
+    if (FThread || !FHost.Options()) return;
+    TUpdateThread::THost host;
+    host.Context = this;
+    host.RootNode = [this] { return FHost.RootNode(); };
+    // An account's feeds are fetched by its server, never polled here.
+    host.FeedNodes = [this] {
+        std::vector<QTreeWidgetItem*> feeds;
+        QTreeWidgetItem* root = FHost.RootNode();
+        for (int i = 0; root && i < root->childCount(); ++i) {
+            if (!FHost.AccountIdOf(root->child(i)).empty()) continue;
+            const auto some = FHost.FeedNodesUnder(root->child(i));
+            feeds.insert(feeds.end(), some.begin(), some.end());
+        }
+        return feeds;
+    };
+    host.ListVersion = FHost.ListVersion;
+    host.FeedId = [this](QTreeWidgetItem* node) { return FeedId(node); };
+    host.FindFeedNode = [this](const std::string& id) { return FHost.FindFeedNode(id); };
+    host.Deferred = [this](QTreeWidgetItem* node) {
+        const std::string id = FeedId(node);
+        return !id.empty() && PollingDeferred(id);
+    };
+    host.PrepareUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
+        try {
+            // Never a second download of a feed that is downloading now.
+            if (const xml::Node item = FHost.FeedItem(node); item && FeedDownloading(item.Attribute("id").value_or("")))
+                return nullptr;
+            return PrepareFeedUpdate(node);
+        } catch (const std::exception&) {
+            return nullptr;  // an unreadable element: the pass goes on
+        }
+    };
+    host.UpdateIntervalSeconds = [this] { return UpdateIntervalSeconds(); };
+    host.OwnInterval = [this](QTreeWidgetItem* node) -> std::optional<TUpdateThread::THost::TOwnInterval> {
+        const xml::Node item = FHost.FeedItem(node);
+        if (!item) return std::nullopt;
+        return ReadOwnInterval(item.Attribute("interval").value_or(""), item.Attribute("lastupdate").value_or(""));
+    };
+    host.Automatic = [this] { return AutomaticPolling(); };
+    host.FeedUrl = [this](QTreeWidgetItem* node) {
+        const xml::Node item = FHost.FeedItem(node);
+        return item ? item.Attribute("url").value_or("") : std::string();
+    };
+    host.FirstSeen = [this](QTreeWidgetItem* node) {
+        std::vector<std::chrono::system_clock::time_point> times;
+        const xml::Node item = FHost.FeedItem(node);
+        const std::shared_ptr<TItemBase>& base = FItems.Base();
+        items::TItemStore* store = base ? base->ConnectionIfOpened() : nullptr;
+        if (!item || !store) return times;
+        try {
+            for (const std::int64_t seen : store->FirstSeenTimes(item.Attribute("id").value_or(""), kRhythmItems))
+                times.push_back(std::chrono::system_clock::time_point(std::chrono::seconds(seen)));
+        } catch (const std::exception&) {
+            // A base that fails here only costs the feed its rhythm.
+        }
+        return times;
+    };
+    host.Kept = [this](QTreeWidgetItem* node) {
+        TUpdateThread::THost::TKept kept;
+        FHealth.KeptForSchedule(FHost.FeedItem(node), kept.Asked, kept.LastFetch);
+        return kept;
+    };
+    FThread = std::make_shared<TUpdateThread>(std::move(host));
+    FNotify.NotePollingStarted();
+}
+
+void TUpdateController::Stop() {
+    ++FStops;
+    FStartPending = false;
+    if (FUpdateAll) {
+        FUpdateAll->Cancel();
+        FHost.EnableUpdateAll(true);
+    }
+    FNotify.NotePollingStopped();
+    for (auto& [id, running] : FManualUpdates) {
+        if (const auto update = running.lock()) update->Cancel();
+    }
+    if (FThread) {
+        FThread->Stop();
+        FThread.reset();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Feed state in the tree, back-off and "update all"
+
+bool TUpdateController::FeedDownloading(const std::string& id) const {
+    const auto found = FDownloads.find(id);
+    if (found == FDownloads.end()) return false;
+    // From its preparation to the end of its download: a result waiting to
+    // be applied holds no connection, and the stored-copy check of
+    // FinishFeedUpdate keeps two results of one feed apart.
+    const std::shared_ptr<TFeedUpdate> update = found->second.lock();
+    return update && !update->Done() && !update->Fetched();
+}
+
+bool TUpdateController::PollingDeferred(const std::string& id) const {
+    if (FeedDownloading(id) || FHealth.Stopped(id)) return true;
+    const auto found = FRetryAfter.find(id);
+    return found != FRetryAfter.end() && std::chrono::system_clock::now() < found->second;
+}
+
+void TUpdateController::MarkFeedBusy(QTreeWidgetItem* node, bool busy) {
+    std::optional<TRowState> state = node ? FHost.RowState(node) : std::nullopt;
+    if (!state) return;
+    state->Busy = busy;
+    FHost.SetRowState(node, *state);
+    ShowFeedState(node);
+}
+
+void TUpdateController::MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure) {
+    if (!node || !FHost.RowState(node)) return;
+    FHost.SetRowState(node, {false, Q(failure), QDateTime::currentDateTime()});
+    ShowFeedState(node);
+}
+
+void TUpdateController::MarkFeedUpdated(QTreeWidgetItem* node) {
+    if (!node || !FHost.RowState(node)) return;
+    FHost.SetRowState(node, {});
+    ShowFeedState(node);
+    FRetryAfter.erase(FeedId(node));
+}
+
+void TUpdateController::MarkFeedUpdated(const std::string& id) { MarkFeedUpdated(FHost.FindFeedNode(id)); }
+
+void TUpdateController::MarkFeedFailed(const std::string& id, const std::string& failure) {
+    MarkFeedFailed(FHost.FindFeedNode(id), failure);
+}
+
+void TUpdateController::ShowFeedState(const std::string& id) {
+    if (QTreeWidgetItem* node = FHost.FindFeedNode(id)) ShowFeedState(node);
+}
+
+void TUpdateController::AddressChanged(const std::string& id) {
+    FRetryAfter.erase(id);
+    QTreeWidgetItem* node = FHost.FindFeedNode(id);
+    std::optional<TRowState> state = node ? FHost.RowState(node) : std::nullopt;
+    if (!state) return;
+    state->Failure.clear();
+    state->FailureTime = QDateTime();
+    FHost.SetRowState(node, *state);
+    ShowFeedState(node);
+}
+
+void TUpdateController::FeedDeleted(const QString& id) {
+    FRetryAfter.erase(id.toStdString());
+    FDownloads.erase(id.toStdString());
+}
+
+void TUpdateController::Fetched(const std::string& id, const schedule::TAnswerHints& answer,
+                                std::chrono::system_clock::time_point at) {
+    if (FThread) FThread->Fetched(id, answer, at);
+}
+
+void TUpdateController::ShowFeedState(QTreeWidgetItem* node) {
+    const std::optional<TRowState> state = FHost.RowState(node);
+    if (!state) return;
+    const bool failed = !state->Failure.isEmpty();
+    const QIcon icon = state->Busy ? FBusyIcon : failed ? FFailedIcon : QIcon();
+    // The time is written the same way in every language, so the tooltip
+    // reads right after a language switch too.
+    QString toolTip = failed ? state->Failure + '\n' + state->FailureTime.toString("yyyy-MM-dd hh:mm:ss") : QString();
+    // Why the feed needs attention, unless the failure already says it.
+    const QString cause = FHealth.Cause(FeedId(node));
+    if (!cause.isEmpty() && !toolTip.startsWith(cause)) toolTip = toolTip.isEmpty() ? cause : cause + '\n' + toolTip;
+    FHost.ShowRowState(node, icon, toolTip);
+}
+
+void TUpdateController::UpdateAll() { UpdateAllUnder(FHost.RootNode()); }
+
+int TUpdateController::PeakDownloads() const { return FUpdateAll ? FUpdateAll->PeakDownloads() : 0; }
+
+int TUpdateController::PeakPerHost() const { return FUpdateAll ? FUpdateAll->PeakPerHost() : 0; }
+
+void TUpdateController::UpdateAllUnder(QTreeWidgetItem* top) {
+    if (!FHost.Options() || FHost.Closed()) return;
+    if (!FUpdateAll) {
+        FUpdateAll = std::make_unique<TUpdateAll>([this](const std::string& id) -> std::shared_ptr<TUpdateJob> {
+            // Looked up when its download is due: a feed deleted since the
+            // pass began is left out, and so is one downloading already
+            // (its own result is on the way).
+            QTreeWidgetItem* node = FHost.FindFeedNode(id);
+            if (!node || FeedDownloading(id)) return nullptr;
+            return PrepareFeedUpdate(node);
+        });
+        connect(FUpdateAll.get(), &TUpdateAll::finished, this, [this] {
+            FHost.EnableUpdateAll(true);
+            FNotify.NoteUpdateAllRunning(false);
+        });
+    }
+    if (FUpdateAll->Running()) return;
+    // Accounts at or under the node sync; their feeds are not fetched here.
+    if (const std::string account = FHost.AccountIdOf(top); !account.empty()) {
+        FHost.SyncAccount(account);
+        return;
+    }
+    for (int i = 0; top && i < top->childCount(); ++i)
+        if (const std::string account = FHost.AccountIdOf(top->child(i));
+            !account.empty() && FHost.IsFolder(top->child(i)))
+            FHost.SyncAccount(account);
+    std::vector<TUpdateAll::TEntry> entries;
+    for (QTreeWidgetItem* node : FHost.FeedNodesUnder(top)) {
+        if (!FHost.AccountIdOf(node).empty()) continue;
+        const xml::Node item = FHost.FeedItem(node);
+        if (FHealth.Stopped(item.Attribute("id").value_or("")))
+            continue;  // removed by its publisher: only the user brings it back
+        entries.push_back({item.Attribute("id").value_or(""), UpdateHostOf(item.Attribute("url").value_or(""))});
+    }
+    FHost.EnableUpdateAll(false);
+    // The pass's news is announced once, when it ends.
+    FNotify.NoteUpdateAllRunning(true);
+    FUpdateAll->Run(std::move(entries));
+}

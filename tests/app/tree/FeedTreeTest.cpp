@@ -1,0 +1,147 @@
+// The feed tree and the feed list's controller, built without a window over
+// a config.xml of nested folders: rows, captions and sums, lookups, the
+// filter, and changes made to the list element and the rows together.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+
+#include <string>
+#include <vector>
+
+#include "AppTestSupport.h"
+#include "FeedList.h"
+#include "FeedListController.h"
+#include "FeedTree.h"
+#include "XmlDom.h"
+
+namespace {
+
+class FeedTreeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Config.LoadFromFile(std::string(QUILLET_TEST_DATA_DIR) + "/config/folders_nested.xml");
+        Tree.Load(Items());
+    }
+    xml::Node Items() {
+        return Config.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
+    }
+    // Every row under the root as "text" with "/" for each level, "*" when bold.
+    std::vector<std::string> Rows() {
+        std::vector<std::string> rows;
+        TFeedTree::Walk(Tree.RootNode(), [&](QTreeWidgetItem* node) {
+            if (node == Tree.RootNode() || node->isHidden()) return;
+            std::string depth;
+            for (QTreeWidgetItem* up = node->parent(); up != Tree.RootNode(); up = up->parent()) depth += '/';
+            rows.push_back(depth + node->text(0).toStdString() + (node->font(0).bold() ? "*" : ""));
+        });
+        return rows;
+    }
+    // Node of a feed by its id.
+    QTreeWidgetItem* Feed(const char* id) { return Tree.FindFeedNodeById(id); }
+
+    // Deleting a feed removes its stored copy: the working folder is a home of its own.
+    apptest::TStagedHome Home;
+    xml::Document Config;
+    TFeedTree Tree;
+};
+
+TEST_F(FeedTreeTest, RowsShowCaptionsCountsAndFolderSums) {
+    EXPECT_EQ(Rows(),
+              (std::vector<std::string>{"Top", "News (5)*", "/Ferry Times (3)*", "/Local (2)*", "//Harbour Notes (2)*",
+                                        "Blogs", "/Field Notes", "Empty", "127.0.0.1:1/last.xml (1)*"}));
+    EXPECT_FALSE(Tree.FindFeedNodeById("3")->parent()->isExpanded());  // "Local" was kept closed
+    EXPECT_EQ(TFeedTree::UnreadUnder(Tree.RootNode()), 6);
+    EXPECT_EQ(Tree.FeedIdsUnder({Feed("2")->parent(), Feed("3"), Tree.RootNode()}),
+              (std::vector<std::string>{"2", "3", "1", "4", "5"}));
+
+    // A count read elsewhere changes the row and every folder above it.
+    TFeedTree::GetFeedItem(Feed("3")).SetAttribute("unread", "0");
+    Tree.UpdateNodeCaption(Feed("3"));
+    EXPECT_EQ(Rows()[1], "News (3)*");
+    EXPECT_EQ(Rows()[3], "/Local");
+}
+
+TEST_F(FeedTreeTest, TheFilterShowsMatchingFeedsWithTheirFolders) {
+    const struct {
+        const char* text;
+        std::vector<std::string> rows;
+    } cases[] = {
+        {"harbour", {"News (5)*", "/Local (2)*", "//Harbour Notes (2)*"}},
+        {"FIELD.XML", {"Blogs", "/Field Notes"}},  // the address counts, any case
+        {"last.xml", {"127.0.0.1:1/last.xml (1)*"}},
+        {"nothing like it", {}},
+        {"  ",
+         {"Top", "News (5)*", "/Ferry Times (3)*", "/Local (2)*", "//Harbour Notes (2)*", "Blogs", "/Field Notes",
+          "Empty", "127.0.0.1:1/last.xml (1)*"}},
+    };
+    for (const auto& c : cases) {
+        Tree.SetFeedFilter(c.text);
+        EXPECT_EQ(Rows(), c.rows) << c.text;
+    }
+    // A row added while filtering is filtered too.
+    Tree.SetFeedFilter("harbour");
+    xml::Node item = Items().AppendElement("item");
+    item.SetAttribute("id", "9");
+    item.SetAttribute("caption", "Unrelated");
+    Tree.AddFeedNode(item);
+    EXPECT_TRUE(Feed("9")->isHidden());
+}
+
+TEST_F(FeedTreeTest, TheControllerChangesTheListAndTheRowsTogether) {
+    std::vector<std::string> deleted, forgotten, updated;
+    int saves = 0;
+    TFeedListController::THost host;
+    host.ConfigNode = [this](const char* path) {
+        return std::string(path) == feedlist::kItemsPath
+                   ? Items()
+                   : Items().Parent().ChildByName("autoincrement").ChildByName("id");
+    };
+    host.Save = [&] { ++saves; };
+    host.ScheduleSave = [&] { ++saves; };
+    host.AccountIdOf = [](QTreeWidgetItem*) { return std::string(); };
+    host.MayMove = [](QTreeWidgetItem*, QTreeWidgetItem*) { return true; };
+    host.ApplyingSync = [] { return false; };
+    host.Update = [&](QTreeWidgetItem* node) { updated.push_back(TFeedTree::FeedIdOf(node)); };
+    host.FeedDeleting = [&](const std::string& id) { deleted.push_back(id); };
+    host.ForgetItems = [&](std::vector<std::string> ids) { forgotten.insert(forgotten.end(), ids.begin(), ids.end()); };
+    host.Guarded = [](const std::function<void()>& handler) { handler(); };
+    TFeedListController feeds(Tree, host);
+
+    // A new feed in a folder takes the next id and is fetched once.
+    QTreeWidgetItem* blogs = Feed("4")->parent();
+    QTreeWidgetItem* added = feeds.AddFeed("http://127.0.0.1:1/new.xml", blogs, "New");
+    EXPECT_EQ(TFeedTree::FeedIdOf(added), "6");
+    EXPECT_EQ(updated, std::vector<std::string>{"6"});
+    EXPECT_EQ(TFeedTree::GetFeedItem(added).Parent(), TFeedTree::GetFeedItem(Feed("4")).Parent());
+
+    // Moves: never into itself; the element follows the row's new place.
+    QTreeWidgetItem* news = Feed("2")->parent();
+    EXPECT_FALSE(feeds.MoveNode(news, Feed("3")->parent()));
+    ASSERT_TRUE(feeds.MoveNode(Feed("1"), news, 0));
+    EXPECT_EQ(Items().ChildElements().front().Attribute("caption"), "News");
+    EXPECT_EQ(news->child(0), Feed("1"));
+
+    // A folder deleted keeping its contents leaves them in its place.
+    feeds.DeleteFolder(news, false);
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"Top", "Ferry Times (3)*", "Local (2)*", "/Harbour Notes (2)*", "Blogs",
+                                                "/Field Notes", "/New", "Empty", "127.0.0.1:1/last.xml (1)*"}));
+    // One deleted with its contents takes their stored items with it.
+    feeds.DeleteFolder(Feed("3")->parent(), true);
+    EXPECT_EQ(deleted, std::vector<std::string>{"3"});
+    EXPECT_EQ(forgotten, std::vector<std::string>{"3"});
+    EXPECT_EQ(Tree.FindFeedNodeById("3"), nullptr);
+    EXPECT_EQ(feedlist::AllFeeds(Items()).size(), 5u);
+    EXPECT_GT(saves, 0);
+
+    // The "Move to" menu offers every folder but the row's own.
+    Tree.setCurrentItem(Feed("4"));
+    QMenu menu;
+    feeds.FillMoveToMenu(menu);
+    std::vector<std::string> offered;
+    for (QAction* action : menu.actions())
+        offered.push_back(action->text().trimmed().toStdString() + (action->isEnabled() ? "" : " (here)"));
+    EXPECT_EQ(offered, (std::vector<std::string>{"Quillet", "Blogs (here)", "Empty"}));
+}
+
+}  // namespace
