@@ -108,10 +108,7 @@ TConfigSaver& ConfigSaver(TFormMain& form) { return *form.findChild<TConfigSaver
 
 TFeedPropertiesController& FeedProperties(TFormMain& form) { return *form.findChild<TFeedPropertiesController*>(); }
 
-std::string FeedId(TFormMain& form, QTreeWidgetItem* node) {
-    const xml::Node item = form.Tree().GetFeedItem(node);
-    return item ? item.Attribute("id").value_or("") : std::string();
-}
+std::string FeedId(TFormMain& /*form*/, QTreeWidgetItem* node) { return TFeedTree::FeedIdOf(node); }
 
 void ShowFeed(TFormMain& form, QTreeWidgetItem* node) { Page(form).Show(FeedId(form, node)); }
 
@@ -125,9 +122,6 @@ QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const
     return form.Tree().AddFeedNode(item);
 }
 
-std::string FeedId(const QTreeWidgetItem* node) {
-    if (!node || node->type() != TFeedNode::kType) return {};
-    return static_cast<const TFeedNode*>(node)->Item().Attribute("id").value_or("");
-}
+std::string FeedId(const QTreeWidgetItem* node) { return TFeedTree::FeedIdOf(const_cast<QTreeWidgetItem*>(node)); }
 
 }  // namespace apptest
