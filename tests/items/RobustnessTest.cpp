@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <unistd.h>
 
 #include "ItemSchema.h"
 #include "ItemTestSupport.h"
@@ -133,16 +134,26 @@ TEST_F(Robustness, KillDuringWritesLosesNoCommittedDownload) {
     constexpr int kBatch = 10;
     std::mt19937 random(12345);
     for (int round = 0; round < 5; ++round) {
+        // The writer says when its first download is in, so that a loaded
+        // machine's slow start is not taken for a lost download.
+        int started[2];
+        ASSERT_EQ(pipe(started), 0);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            close(started[0]);
             TOpenResult opened = TItemStore::Open(DbPath(), options);
             if (!opened.Store) _exit(2);
             for (int n = 0;; ++n) {
                 opened.Store->RecordDownload(std::to_string(n % 7), Batch(round * 1000000 + n * kBatch, kBatch), n);
+                if (n == 0 && (write(started[1], "1", 1) != 1 || close(started[1]) != 0)) _exit(3);
             }
         }
-        usleep(20000 + random() % 150000);
+        close(started[1]);
+        char first = 0;
+        const bool writing = read(started[0], &first, 1) == 1;
+        close(started[0]);
+        if (writing) usleep(random() % 150000);
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
