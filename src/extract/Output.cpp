@@ -5,7 +5,7 @@
 #include <cctype>
 #include <string_view>
 
-#include "HtmlSanitizer.h"
+#include "Text.h"
 #include "Page.h"
 #include "Url.h"
 
@@ -40,7 +40,7 @@ void AppendAttribute(std::string& out, const char* name, std::string_view value)
     out += ' ';
     out += name;
     out += "=\"";
-    html::AppendEscaped(out, value, true);
+    plat::AppendMarkupEscaped(out, value, true);
     out += '"';
 }
 
@@ -141,7 +141,7 @@ private:
     }
 
     void WriteText(std::string_view text) {
-        html::AppendEscaped(FResult.html, text, false);
+        plat::AppendMarkupEscaped(FResult.html, text, false);
         FResult.textLength += VisibleLength(text);
         if (FResult.text.size() < kTextKept) FResult.text.append(text.substr(0, kTextKept - FResult.text.size()));
     }
@@ -172,7 +172,7 @@ TArticleHtml WriteText(std::string_view text) {
         if (end == std::string_view::npos) end = text.size();
         if (const std::string line = CollapseBlanks(text.substr(at, end - at)); !line.empty()) {
             result.html += "<p>";
-            html::AppendEscaped(result.html, line, false);
+            plat::AppendMarkupEscaped(result.html, line, false);
             result.html += "</p>\n";
             result.textLength += VisibleLength(line) + (result.text.empty() ? 0 : 1);
             if (result.text.size() < kTextKept)

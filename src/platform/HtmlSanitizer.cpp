@@ -229,7 +229,7 @@ bool SourceSetAllowed(std::string_view value) {
 }
 
 void AppendEscaped(std::string& out, const xmlChar* text, bool inAttribute) {
-    if (text) html::AppendEscaped(out, reinterpret_cast<const char*>(text), inAttribute);
+    if (text) plat::AppendMarkupEscaped(out, reinterpret_cast<const char*>(text), inAttribute);
 }
 
 std::string AttributeText(xmlNodePtr element, xmlAttrPtr attr) {
@@ -446,27 +446,6 @@ std::string TextOnly(std::string_view text) {
 }
 
 }  // namespace
-
-void AppendEscaped(std::string& out, std::string_view text, bool inAttribute) {
-    for (const char c : text) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += inAttribute ? "&quot;" : "\"";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
 
 bool IsSafeLinkUrl(std::string_view url) { return SchemeAllowed(url, true); }
 

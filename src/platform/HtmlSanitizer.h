@@ -38,7 +38,4 @@ bool IsSafeLinkUrl(std::string_view url);
 // without a scheme.
 bool IsSafeImageUrl(std::string_view url);
 
-// Appends `text` with &, < and > escaped, and " too inside an attribute.
-void AppendEscaped(std::string& out, std::string_view text, bool inAttribute);
-
 }  // namespace html

@@ -75,4 +75,33 @@ std::string StripTags(std::string_view text, std::size_t maxChars) {
     return result;
 }
 
+void AppendMarkupEscaped(std::string& out, std::string_view text, bool inAttribute) {
+    // Runs of ordinary characters are copied whole.
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* entity = nullptr;
+        switch (text[i]) {
+            case '&':
+                entity = "&amp;";
+                break;
+            case '<':
+                entity = "&lt;";
+                break;
+            case '>':
+                entity = "&gt;";
+                break;
+            case '"':
+                if (inAttribute) entity = "&quot;";
+                break;
+            default:
+                break;
+        }
+        if (!entity) continue;
+        out.append(text.substr(run, i - run));
+        out += entity;
+        run = i + 1;
+    }
+    out.append(text.substr(run));
+}
+
 }  // namespace plat

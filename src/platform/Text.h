@@ -69,4 +69,8 @@ std::string CollapseBlanks(std::string_view text, Blanks kind = Blanks::Ascii);
 inline constexpr std::size_t kNoCharLimit = static_cast<std::size_t>(-1);
 std::string StripTags(std::string_view text, std::size_t maxChars = kNoCharLimit);
 
+// Appends `text` to markup with &, < and > escaped, and " too inside an
+// attribute's value: the one escaper of XML and HTML output.
+void AppendMarkupEscaped(std::string& out, std::string_view text, bool inAttribute);
+
 }  // namespace plat

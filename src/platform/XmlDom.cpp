@@ -1,5 +1,7 @@
 #include "XmlDom.h"
 
+#include "Text.h"
+
 #include "AtomicFile.h"
 
 #include <libxml/SAX2.h>
@@ -967,33 +969,7 @@ bool Document::AutoSave() const { return FState->autoSave; }
 namespace {
 
 void AppendEscapedMarkup(std::string& out, const xmlChar* text, bool inAttribute) {
-    if (!text) return;
-    const char* p = reinterpret_cast<const char*>(text);
-    // Runs of ordinary characters are copied whole; the search for the
-    // next special one is the library's vectorised one.
-    const char* specials = inAttribute ? "&<>\"" : "&<>";
-    for (;;) {
-        const std::size_t run = std::strcspn(p, specials);
-        out.append(p, run);
-        p += run;
-        switch (*p) {
-            case '\0':
-                return;
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            default:
-                out += "&quot;";
-                break;
-        }
-        ++p;
-    }
+    if (text) plat::AppendMarkupEscaped(out, reinterpret_cast<const char*>(text), inAttribute);
 }
 
 bool IsVoidHtmlElement(const xmlChar* name) {
