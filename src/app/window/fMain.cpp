@@ -1,70 +1,57 @@
-// The main window: start-up, shutdown, window state and the feed list.
-// The update cycle and the feed display live in fMainUpdate.cpp and
-// fMainDisplay.cpp.
+// The main window: start-up and closing, the window's state, and what its
+// actions and the tree ask of it (Add Feed, delete, rename, OPML files,
+// options, about). The layout is in fMainLayout.cpp; each part is wired in
+// an fMain<Part>.cpp of its own.
 #include "fMain.h"
-
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QSplitter>
-#include <QStatusBar>
-#include <QToolBar>
-
-#include "FeedListController.h"
-#include "FeedTree.h"
-#include "ReadingPane.h"
-#include "TrayIcon.h"
-
-#include "AccountController.h"
-#include "AccountList.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QDropEvent>
-#include <QFileInfo>
-#include <QMimeData>
-#include <fstream>
-#include <sstream>
-#include <QVBoxLayout>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QInputDialog>
-#include <QKeySequence>
-#include <QLineEdit>
 #include <QKeyEvent>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStyle>
-#include <QStyledItemDelegate>
+#include <QSplitter>
+#include <QStatusBar>
 #include <QTimer>
+#include <QToolBar>
 #include <QWindow>
 
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "AccountController.h"
+#include "AccountList.h"
+#include "Address.h"
 #include "AppInfo.h"
-#include "BesideWindow.h"
 #include "Convert.h"
 #include "DateTime.h"
-#include "FeedPageController.h"
-#include "FeedDocument.h"
-#include "FeedHealthController.h"
-#include "FeedUpdate.h"
-#include "Address.h"
 #include "Discover.h"
+#include "FeedHealthController.h"
 #include "FeedList.h"
-#include "Opml.h"
+#include "FeedListController.h"
+#include "FeedPageController.h"
+#include "FeedTree.h"
+#include "FeedUpdate.h"
 #include "ReadStateController.h"
-#include "StatusLabel.h"
+#include "ReadingPane.h"
+#include "TrayIcon.h"
 #include "UpdateController.h"
 #include "fAbout.h"
 #include "fAddFeed.h"
