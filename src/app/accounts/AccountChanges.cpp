@@ -8,10 +8,12 @@
 #include <set>
 
 #include "AccountController.h"
+
 #include "AccountList.h"
 #include "AccountSyncRunner.h"
 #include "ChangeQueue.h"
 #include "FeedList.h"
+#include "FeedListController.h"
 #include "GReaderMapping.h"
 #include "ItemBase.h"
 #include "ItemStore.h"
@@ -163,7 +165,7 @@ void TAccountController::FeedReaddressed(QTreeWidgetItem* node, const std::strin
     FHost.MarkFeedUpdated(node);
 }
 
-TAccountImported TAccountController::Import(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account) {
+TImportResult TAccountController::Import(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account) {
     const std::string accountId = AccountIdOf(account);
     if (accountId.empty()) return {};
     // What the account follows already, by the address it shows.

@@ -30,6 +30,7 @@
 
 #include "XmlDom.h"
 
+struct TImportResult;
 class QTreeWidgetItem;
 class TAccountSyncRunner;
 class TPasswordVault;
@@ -119,13 +120,6 @@ struct TAccountHost {
     enum class TRowState { Plain, Busy, Failed };
     std::function<void(QTreeWidgetItem* account, TRowState state, const QString& toolTip)> ShowAccountRow;
     std::function<QString(QTreeWidgetItem* account)> AccountRowToolTip;
-};
-
-// How many feeds an OPML file gave an account, and why the rest were not.
-struct TAccountImported {
-    int Added = 0;
-    int Skipped = 0;
-    int Refused = 0;
 };
 
 class TAccountController : public QObject {
@@ -218,7 +212,7 @@ public:
     // OPML into an account: the feeds are subscribed to on its server
     // (queued, shown waiting, fetched by the server), each in the label of
     // its innermost OPML folder.
-    TAccountImported Import(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account);
+    TImportResult Import(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account);
 
 signals:
     // An account whose password is known (just added, read from the secret

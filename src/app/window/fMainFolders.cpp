@@ -34,8 +34,7 @@ void TFormMain::ConnectFeedList() {
         return FAccounts->AddFeed(url, folder, caption);
     };
     host.ImportToAccount = [this](const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account) {
-        const TAccountImported imported = FAccounts->Import(outlines, account);
-        return TImportResult{imported.Added, imported.Skipped, imported.Refused, 0};
+        return FAccounts->Import(outlines, account);
     };
     host.MayMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent) {
         return FAccounts->NodeMoving(node, parent);
