@@ -1,5 +1,7 @@
 #include "AppTestSupport.h"
 
+#include "FeedListXml.h"
+
 #include "ConfigSaver.h"
 #include "FeedPageController.h"
 #include "FeedPropertiesController.h"
@@ -78,7 +80,7 @@ bool ShowFeedOnScreen(TFormMain& form, QTreeWidgetItem* node, int ms) {
         ShowFeed(form, node);
     else
         form.Tree().setCurrentItem(node);
-    const std::string id = form.Tree().GetFeedItem(node).Attribute("id").value_or("");
+    const std::string id = TFeedTree::FeedIdOf(node);
     return WaitUntil(
         [&] {
             return form.Items().ShownPage().FeedId == id && form.Items().ShownPage().Marked &&
@@ -114,12 +116,54 @@ void ShowFeed(TFormMain& form, QTreeWidgetItem* node) { Page(form).Show(FeedId(f
 
 QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const std::string& url,
                                    const std::string& caption, const std::string& unread) {
-    xml::Node item = form.Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
-    item.SetAttribute("url", url);
-    item.SetAttribute("id", id);
-    item.SetAttribute("caption", caption);
-    item.SetAttribute("unread", unread);
-    return form.Tree().AddFeedNode(item);
+    return AddStoredFeed(form, {{"url", url}, {"id", id}, {"caption", caption}, {"unread", unread}});
+}
+
+QTreeWidgetItem* AddStoredFeed(TFormMain& form, const std::vector<std::pair<std::string, std::string>>& attributes,
+                               QTreeWidgetItem* folder) {
+    // Read as the list reads a stored <item>, so the feed is what an earlier
+    // run would have left.
+    xml::Document scratch;
+    xml::Node element = scratch.CreateDocumentElement("item");
+    for (const auto& [name, value] : attributes) element.SetAttribute(name, value);
+    feedlist::TFeedEntry feed = feedlist::ReadFeedEntry(element);
+    feedlist::TFeedList& list = form.FeedList();
+    if (list.FindFeed(feed.Id)) feed.Id = 0;  // taken: the list numbers it, as a load would
+    const feedlist::TListEntry* parent = folder ? TFeedTree::EntryOf(folder) : &list.Root();
+    return form.Tree().RowOf(list.AddFeed(*parent, std::move(feed)));
+}
+
+feedlist::TFeedEntry FeedEntry(int id, const std::string& url, const std::string& caption) {
+    feedlist::TFeedEntry feed;
+    feed.Id = id;
+    feed.Url = url;
+    feed.Caption = caption;
+    return feed;
+}
+
+xml::Node StoredFeedElement(TFormMain& form, const std::string& id) {
+    std::vector<xml::Node> pending{form.Options().GetConfigNode("internal\\feedlist\\items")};
+    while (!pending.empty()) {
+        const xml::Node container = pending.back();
+        pending.pop_back();
+        for (const xml::Node& child : container.ChildElements()) {
+            if (child.Name() == "item" && child.Attribute("id") == id) return child;
+            if (child.Name() == "folder") pending.push_back(child);
+        }
+    }
+    return {};
+}
+
+void ChangeFeed(TFormMain& form, QTreeWidgetItem* node, const std::function<void(feedlist::TFeedEntry&)>& change) {
+    const feedlist::TListEntry* entry = TFeedTree::EntryOf(node);
+    if (!entry || !entry->IsFeed()) throw std::runtime_error("not a feed's row");
+    form.FeedList().UpdateFeed(*entry, change);
+}
+
+const feedlist::TFeedEntry& Feed(TFormMain& form, const std::string& id) {
+    const feedlist::TListEntry* entry = form.FeedList().FindFeed(id);
+    if (!entry) throw std::runtime_error("no feed " + id + " in the list");
+    return entry->Feed();
 }
 
 std::string FeedId(const QTreeWidgetItem* node) { return TFeedTree::FeedIdOf(const_cast<QTreeWidgetItem*>(node)); }

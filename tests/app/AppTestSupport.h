@@ -88,6 +88,19 @@ QTreeWidgetItem* AddConfiguredFeed(TFormMain& form, const std::string& id, const
 
 // The id of a feed node's element; "" for anything else.
 std::string FeedId(const QTreeWidgetItem* node);
+// Adds a feed to the window's list (under `folder`, the root when null) as
+// config.xml would have held it with these attributes.
+QTreeWidgetItem* AddStoredFeed(TFormMain& form, const std::vector<std::pair<std::string, std::string>>& attributes,
+                               QTreeWidgetItem* folder = nullptr);
+// The feed's <item> element in config.xml as the window keeps it; null when
+// there is none.
+xml::Node StoredFeedElement(TFormMain& form, const std::string& id);
+// Changes the feed of a row through the list, as the program does.
+void ChangeFeed(TFormMain& form, QTreeWidgetItem* node, const std::function<void(feedlist::TFeedEntry&)>& change);
+// A feed's record for a list built by a test.
+feedlist::TFeedEntry FeedEntry(int id, const std::string& url = {}, const std::string& caption = {});
+// The feed with this id as the window's list holds it; throws when it is not listed.
+const feedlist::TFeedEntry& Feed(TFormMain& form, const std::string& id);
 
 // The window's notifications: its announcer, its last balloon and the
 // "Notify About New Items" action.

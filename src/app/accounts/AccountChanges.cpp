@@ -49,7 +49,7 @@ void TAccountController::QueueChange(const std::string& accountId,
 }
 
 void TAccountController::FeedsRead(const std::string& feedId, const std::vector<std::string>& keys) {
-    QTreeWidgetItem* node = FHost.FindFeed(feedId);
+    QTreeWidgetItem* node = FHost.RowOf(List().FindFeed(feedId));
     const std::string account = AccountIdOf(node);
     if (account.empty() || keys.empty()) return;
     FReadBeforeKeys[feedId] = keys;
@@ -62,21 +62,23 @@ void TAccountController::FeedsUnread(const std::string& feedId) {
     if (found == FReadBeforeKeys.end()) return;
     const auto ids = ItemIdsOfKeys(found->second);
     FReadBeforeKeys.erase(found);
-    QueueChange(AccountIdOf(FHost.FindFeed(feedId)), [&](greader::TChangeQueue& queue) { queue.MarkUnread(ids); });
+    QueueChange(AccountIdOf(FHost.RowOf(List().FindFeed(feedId))),
+                [&](greader::TChangeQueue& queue) { queue.MarkUnread(ids); });
 }
 
 void TAccountController::NodeRenamed(QTreeWidgetItem* node, const std::string& oldCaption) {
     const std::string account = AccountIdOf(node);
     if (account.empty()) return;
-    if (FHost.IsFolder(node)) {
+    if (IsFolder(node)) {
         const std::string now = AccountLabelOf(node);
         if (!now.empty() && now != oldCaption)
             QueueChange(account, [&](greader::TChangeQueue& queue) { queue.RenameLabel(oldCaption, now); });
         return;
     }
-    const xml::Node item = FHost.FeedItem(node);
-    const std::string stream = item.Attribute(accounts::kStreamAttribute).value_or("");
-    const std::string caption = item.Attribute("caption").value_or("");
+    const feedlist::TFeedEntry* feed = FeedOf(node);
+    if (!feed) return;
+    const std::string& stream = feed->Stream;
+    const std::string& caption = feed->Caption;
     if (!stream.empty() && !caption.empty() && caption != oldCaption)
         QueueChange(account, [&](greader::TChangeQueue& queue) { queue.Rename(stream, caption); });
 }
@@ -84,20 +86,20 @@ void TAccountController::NodeRenamed(QTreeWidgetItem* node, const std::string& o
 void TAccountController::NodeDeleting(QTreeWidgetItem* node, bool withContents) {
     const std::string account = AccountIdOf(node);
     if (account.empty()) return;
-    if (FHost.IsFolder(node)) {
+    if (IsFolder(node)) {
         const std::string label = AccountLabelOf(node);
         if (label.empty()) return;  // the account itself goes by its settings
         QueueChange(account, [&](greader::TChangeQueue& queue) {
             if (withContents)
-                for (QTreeWidgetItem* feed : FHost.FeedNodesUnder(node))
-                    if (const auto stream = FHost.FeedItem(feed).Attribute(accounts::kStreamAttribute);
-                        stream && !stream->empty())
-                        queue.Unsubscribe(*stream);
+                for (QTreeWidgetItem* row : FHost.FeedNodesUnder(node))
+                    if (const feedlist::TFeedEntry* feed = FeedOf(row); feed && !feed->Stream.empty())
+                        queue.Unsubscribe(feed->Stream);
             queue.DeleteLabel(label);
         });
         return;
     }
-    const std::string stream = FHost.FeedItem(node).Attribute(accounts::kStreamAttribute).value_or("");
+    const feedlist::TFeedEntry* feed = FeedOf(node);
+    const std::string stream = feed ? feed->Stream : std::string();
     if (!stream.empty()) QueueChange(account, [&](greader::TChangeQueue& queue) { queue.Unsubscribe(stream); });
 }
 
@@ -108,13 +110,15 @@ bool TAccountController::NodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* pare
     if (from.empty() && to.empty()) return true;
     // The account's own folder stays where it is, and nothing leaves an
     // account by a move: its feeds are the server's.
-    if (FHost.IsFolder(node) && accountlist::IsAccountFolder(FHost.FolderElement(node))) return parent == FHost.Root();
+    if (const feedlist::TListEntry* entry = FHost.EntryOf(node); entry && entry->IsAccount())
+        return parent == FHost.Root();
     if (!from.empty() && from != to) return false;
     if (!from.empty()) {
         // Within the account: labels are one level deep.
-        if (FHost.IsFolder(node)) return false;
-        if (FHost.IsFolder(parent) && parent != AccountNode(to) && parent->parent() != AccountNode(to)) return false;
-        const std::string stream = FHost.FeedItem(node).Attribute(accounts::kStreamAttribute).value_or("");
+        if (IsFolder(node)) return false;
+        if (IsFolder(parent) && parent != AccountNode(to) && parent->parent() != AccountNode(to)) return false;
+        const feedlist::TFeedEntry* feed = FeedOf(node);
+        const std::string stream = feed ? feed->Stream : std::string();
         const std::string oldLabel = AccountLabelOf(node->parent());
         const std::string newLabel = AccountLabelOf(parent);
         if (!stream.empty() && oldLabel != newLabel)
@@ -123,16 +127,12 @@ bool TAccountController::NodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* pare
     }
     // Move to account: local feeds are subscribed to on the server, into
     // the label of the folder they go to (or of the folder moved in).
-    if (FHost.IsFolder(parent) && parent != AccountNode(to) && parent->parent() != AccountNode(to)) return false;
-    const std::string label = FHost.IsFolder(node) ? FolderCaption(node) : AccountLabelOf(parent);
-    if (FHost.IsFolder(node) && parent != AccountNode(to)) return false;
-    for (QTreeWidgetItem* feed : FHost.FeedNodesUnder(node))
-        if (!FHost.FeedItem(feed).Attribute("url").value_or("").empty()) {
-            const xml::Node item = FHost.FeedItem(feed);
-            QueueChange(to, [&](greader::TChangeQueue& queue) {
-                queue.Subscribe(item.Attribute("url").value_or(""), item.Attribute("caption").value_or(""), label);
-            });
-        }
+    if (IsFolder(parent) && parent != AccountNode(to) && parent->parent() != AccountNode(to)) return false;
+    const std::string label = IsFolder(node) ? FolderCaption(node) : AccountLabelOf(parent);
+    if (IsFolder(node) && parent != AccountNode(to)) return false;
+    for (QTreeWidgetItem* row : FHost.FeedNodesUnder(node))
+        if (const feedlist::TFeedEntry* feed = FeedOf(row); feed && !feed->Url.empty())
+            QueueChange(to, [&](greader::TChangeQueue& queue) { queue.Subscribe(feed->Url, feed->Caption, label); });
     return true;
 }
 
@@ -140,8 +140,9 @@ void TAccountController::FeedReaddressed(QTreeWidgetItem* node, const std::strin
     const std::string account = AccountIdOf(node);
     if (account.empty()) return;
     if (AccountIdOf(folder) != account) folder = node->parent();  // nothing leaves an account by a move
-    xml::Node item = FHost.FeedItem(node);
-    const std::string stream = item.Attribute(accounts::kStreamAttribute).value_or("");
+    const feedlist::TListEntry* entry = FHost.EntryOf(node);
+    if (!entry || !entry->IsFeed()) return;
+    const std::string stream = entry->Feed().Stream;
     if (stream.empty()) {
         // Still waiting: a subscription to the old address not sent yet
         // must not be sent at all.
@@ -153,15 +154,17 @@ void TAccountController::FeedReaddressed(QTreeWidgetItem* node, const std::strin
             }
         });
     }
-    const std::string url = item.Attribute("url").value_or("");
-    const std::string caption = item.Attribute("caption").value_or("");
+    const std::string url = entry->Feed().Url;
+    const std::string caption = entry->Feed().Caption;
     const std::string label = AccountLabelOf(folder);
     QueueChange(account, [&](greader::TChangeQueue& queue) {
         if (!stream.empty()) queue.Unsubscribe(stream);
         queue.Subscribe(url, caption, label);
     });
-    for (const char* name : {accounts::kStreamAttribute, accounts::kRefusedAttribute})
-        if (item.HasAttribute(name)) item.RemoveAttribute(name);
+    List().UpdateFeed(*entry, [](feedlist::TFeedEntry& feed) {
+        feed.Stream.clear();
+        feedlist::SetAttribute(feed.Other, accounts::kRefusedAttribute, std::nullopt);
+    });
     FHost.MarkFeedUpdated(node);
 }
 
@@ -172,7 +175,7 @@ TImportResult TAccountController::Import(const std::vector<opml::Outline>& outli
     std::vector<std::string> known;
     std::set<std::string> knownLoose;
     for (QTreeWidgetItem* node : FHost.FeedNodesUnder(account)) {
-        known.push_back(FHost.FeedItem(node).Attribute("url").value_or(""));
+        known.push_back(FeedOf(node) ? FeedOf(node)->Url : std::string());
         knownLoose.insert(greader::LooseAddress(known.back()));
     }
     opml::ImportPlan plan = opml::PlanImport(outlines, known);
@@ -190,12 +193,12 @@ TImportResult TAccountController::Import(const std::vector<opml::Outline>& outli
     QueueChange(accountId, [&](greader::TChangeQueue& queue) {
         for (const opml::Outline& outline : plan.toAdd) queue.Subscribe(outline.url, outline.caption, labelOf(outline));
     });
-    feedlist::TFeedIds ids(FHost.FeedList(), FHost.IdCounter());
+    FHost.BeginBatch();
     for (const opml::Outline& outline : plan.toAdd) {
         QTreeWidgetItem* folder = LabelFolder(account, labelOf(outline));
-        FHost.AddFeedNode(FHost.AppendFeedElement(outline.url, outline.caption, FHost.ContainerElement(folder), &ids),
-                          folder);
+        FHost.AppendFeed(outline.url, outline.caption, *FHost.EntryOf(folder));
     }
+    FHost.EndBatch();
     account->setExpanded(true);
     FHost.SaveNow();
     return {static_cast<int>(plan.toAdd.size()), plan.skipped, plan.refused};
@@ -205,10 +208,9 @@ QTreeWidgetItem* TAccountController::AddFeed(const std::string& url, QTreeWidget
                                              const std::string& caption) {
     const std::string account = AccountIdOf(folder);
     folder = FHost.TargetFolder(folder);
-    if (FHost.IsFolder(folder) && folder != AccountNode(account) && folder->parent() != AccountNode(account))
+    if (IsFolder(folder) && folder != AccountNode(account) && folder->parent() != AccountNode(account))
         folder = AccountNode(account);
-    QTreeWidgetItem* node =
-        FHost.AddFeedNode(FHost.AppendFeedElement(url, caption, FHost.ContainerElement(folder), nullptr), folder);
+    QTreeWidgetItem* node = FHost.RowOf(FHost.AppendFeed(url, caption, *FHost.EntryOf(folder)));
     const std::string label = AccountLabelOf(folder);
     QueueChange(account, [&](greader::TChangeQueue& queue) { queue.Subscribe(url, caption, label); });
     FHost.SaveNow();

@@ -13,6 +13,7 @@
 #include "AccountText.h"
 #include "CommandLine.h"
 #include "FeedList.h"
+#include "FeedListXml.h"
 #include "Home.h"
 #include "Options.h"
 #include "PasswordVault.h"
@@ -42,16 +43,19 @@ int AddWithoutWindow(const TSignInResult& signIn, const std::string& user, const
                     "\" cannot be read: " + error.what());
     }
     config.SetAutoSave(false);
-    xml::Node items = options.GetConfigNode(feedlist::kItemsPath);
-    if (const auto existing = accountsetup::FindAccount(items, signIn.Base, user))
+    feedlist::TFeedList list;
+    feedlist::TStoredFeedList stored(list, options.GetConfigNode(feedlist::kItemsPath),
+                                     options.GetConfigNode(feedlist::kCounterPath));
+    stored.Load();
+    if (const auto existing = accountsetup::FindAccount(list, signIn.Base, user))
         return Fail("this account is already in the list as \"" + existing->Caption + "\"");
-    const accountlist::TAccountRecord record = accountsetup::NewRecord(items, signIn.Base, user, {});
+    const accountlist::TAccountRecord record = accountsetup::NewRecord(list, signIn.Base, user, {});
 
     TPasswordVault vault;
     const TVaultResult kept = vault.WriteNow(QString::fromStdString(record.Id), QString::fromStdString(password));
     if (!kept.Ok) return Fail("the password cannot be kept: " + kept.Error.toStdString());
     try {
-        accountlist::AddAccount(items, record);
+        accountlist::AddAccount(list, record);
         config.Save();
     } catch (const std::exception& error) {
         vault.RemoveNow(QString::fromStdString(record.Id));

@@ -84,7 +84,7 @@ void TAccountController::StartSync(const std::string& accountId, const std::stri
         running->second->SyncNow();
         return;
     }
-    const auto record = accountlist::RecordOf(accountlist::AccountFolder(FHost.FeedList(), accountId));
+    const auto record = accountlist::RecordOf(List().FindAccount(accountId));
     if (!record) return;
     // Refusals kept from before a restart show until the user acts on them.
     for (QTreeWidgetItem* node : FHost.FeedNodesUnder(AccountNode(accountId))) ShowSubscriptionRefused(node);
@@ -138,38 +138,51 @@ bool TAccountController::Idle(const std::string& accountId) const {
 }
 
 std::string TAccountController::FolderCaption(const QTreeWidgetItem* node) const {
-    return FHost.FolderElement(node).Attribute("caption").value_or("");
+    const feedlist::TListEntry* entry = FHost.EntryOf(node);
+    return entry && entry->IsFolder() ? entry->Caption() : std::string();
+}
+
+bool TAccountController::IsFolder(const QTreeWidgetItem* node) const {
+    const feedlist::TListEntry* entry = FHost.EntryOf(node);
+    return entry && entry->IsFolder() && entry->Parent();
+}
+
+const feedlist::TFeedEntry* TAccountController::FeedOf(const QTreeWidgetItem* node) const {
+    const feedlist::TListEntry* entry = FHost.EntryOf(node);
+    return entry && entry->IsFeed() ? &entry->Feed() : nullptr;
 }
 
 std::string TAccountController::AccountIdOf(QTreeWidgetItem* node) const {
-    for (QTreeWidgetItem* up = node; up; up = up->parent()) {
-        if (!FHost.IsFolder(up)) continue;
-        const xml::Node folder = FHost.FolderElement(up);
-        if (accountlist::IsAccountFolder(folder)) return folder.Attribute("account").value_or("");
-    }
-    return {};
+    const feedlist::TListEntry* entry = FHost.EntryOf(node);
+    const feedlist::TListEntry* account = entry ? entry->AccountFolder() : nullptr;
+    return account ? account->Folder().Account->Id : std::string();
 }
 
 QTreeWidgetItem* TAccountController::AccountNode(const std::string& accountId) const {
-    QTreeWidgetItem* root = FHost.Root();
-    if (!root || accountId.empty()) return nullptr;
-    for (int i = 0; i < root->childCount(); ++i) {
-        QTreeWidgetItem* child = root->child(i);
-        if (FHost.IsFolder(child) && FHost.FolderElement(child).Attribute("account") == accountId) return child;
-    }
-    return nullptr;
+    return accountId.empty() ? nullptr : FHost.RowOf(List().FindAccount(accountId));
 }
 
 std::string TAccountController::AccountLabelOf(QTreeWidgetItem* folder) const {
-    if (!FHost.IsFolder(folder) || accountlist::IsAccountFolder(FHost.FolderElement(folder))) return {};
-    return FolderCaption(folder);
+    const feedlist::TListEntry* entry = FHost.EntryOf(folder);
+    if (!entry || !entry->IsFolder() || entry->IsAccount() || !entry->Parent()) return {};
+    return entry->Caption();
 }
 
 QTreeWidgetItem* TAccountController::LabelFolder(QTreeWidgetItem* account, const std::string& label) {
     if (label.empty()) return account;
-    for (int i = 0; i < account->childCount(); ++i)
-        if (FHost.IsFolder(account->child(i)) && FolderCaption(account->child(i)) == label) return account->child(i);
+    for (const auto& child : FHost.EntryOf(account)->Children())
+        if (child->IsFolder() && child->Caption() == label) return FHost.RowOf(child.get());
     return FHost.AddFolder(label, account);
+}
+
+void TAccountController::CountUnread(const std::string& feedId) {
+    FHost.Items().With([this, feedId](items::TItemStore& store) {
+        const feedlist::TListEntry* feed = List().FindFeed(feedId);
+        if (!feed) return;
+        const long long unread = store.UnreadCount(feedId);
+        if (feed->Feed().Unread != unread)
+            List().UpdateFeed(*feed, [unread](feedlist::TFeedEntry& entry) { entry.Unread = unread; });
+    });
 }
 
 void TAccountController::ShowState(const std::string& accountId, bool busy, const QString& failure) {
@@ -189,9 +202,8 @@ void TAccountController::ShowState(const std::string& accountId, bool busy, cons
 std::map<std::string, std::string> TAccountController::FeedIds(const std::string& accountId) const {
     std::map<std::string, std::string> ids;
     for (QTreeWidgetItem* node : FHost.FeedNodesUnder(AccountNode(accountId))) {
-        const xml::Node item = FHost.FeedItem(node);
-        const std::string stream = item.Attribute(accounts::kStreamAttribute).value_or("");
-        if (!stream.empty()) ids.emplace(stream, item.Attribute("id").value_or(""));
+        const feedlist::TFeedEntry* feed = FeedOf(node);
+        if (feed && !feed->Stream.empty()) ids.emplace(feed->Stream, feedlist::IdText(*feed));
     }
     return ids;
 }
@@ -201,56 +213,48 @@ std::string TAccountController::FeedFor(const std::string& accountId, const std:
     QTreeWidgetItem* account = AccountNode(accountId);
     if (!account) return {};
     for (QTreeWidgetItem* node : FHost.FeedNodesUnder(account)) {
-        const xml::Node item = FHost.FeedItem(node);
-        if (item.Attribute(accounts::kStreamAttribute) == stream) return item.Attribute("id").value_or("");
+        const feedlist::TFeedEntry* feed = FeedOf(node);
+        if (feed && feed->Stream == stream) return feedlist::IdText(*feed);
     }
     // Subscribed elsewhere since the list was read: the next list gives its
     // address and folder.
-    xml::Node item = FHost.AppendFeedElement("", title, FHost.ContainerElement(account), nullptr);
-    item.SetAttribute(accounts::kStreamAttribute, stream);
-    FHost.AddFeedNode(item, account);
+    const feedlist::TListEntry* added = FHost.AppendFeed("", title, *FHost.EntryOf(account));
+    if (!added) return {};
+    List().UpdateFeed(*added, [&stream](feedlist::TFeedEntry& feed) { feed.Stream = stream; });
     FHost.ScheduleSave();
-    return item.Attribute("id").value_or("");
+    return feedlist::IdText(added->Feed());
 }
 
 void TAccountController::ShowSubscriptionRefused(QTreeWidgetItem* node) {
-    const std::string why = FHost.FeedItem(node).Attribute(accounts::kRefusedAttribute).value_or("");
+    const feedlist::TFeedEntry* feed = FeedOf(node);
+    const std::string why = feed ? accounts::RefusalOf(*feed) : std::string();
     if (why.empty() || FHost.FeedFailed(node)) return;
     FHost.MarkFeedFailed(node, LangTextQ("AccountSubscribeRefused", {why}, Q(why)).toStdString());
 }
 
 void TAccountController::ApplyBatch(const TAccountBatchApplied& batch) {
-    QTreeWidgetItem* node = FHost.FindFeed(batch.FeedId);
-    if (!node) {
+    const feedlist::TListEntry* feed = List().FindFeed(batch.FeedId);
+    if (!feed) {
         // Deleted while its items were on the way.
         std::error_code ignored;
         std::filesystem::remove(StoredCopyPath(batch.FeedId), ignored);
         FHost.Items().ForgetFeed(batch.FeedId);
         return;
     }
-    xml::Node item = FHost.FeedItem(node);
     FHost.StoredCopyChanged(batch.FeedId);
-    FHost.Items().With([item, id = batch.FeedId](items::TItemStore& store) mutable {
-        item.SetAttribute("unread", std::to_string(store.UnreadCount(id)));
-    });
-    item.SetAttribute("lastupdate", plat::FormatISO8601(plat::Now()));
-    FHost.UpdateCaption(node);
+    List().UpdateFeed(*feed, [](feedlist::TFeedEntry& entry) { entry.LastUpdate = plat::FormatISO8601(plat::Now()); });
+    CountUnread(batch.FeedId);
+    // Looked up again: the store's answer may come after the feed went.
     if (batch.Document && !batch.Fresh.empty())
-        FHost.AnnounceNewItems(item, *batch.Document, batch.Fresh, batch.Verdicts);
+        if (const feedlist::TListEntry* shown = List().FindFeed(batch.FeedId))
+            FHost.AnnounceNewItems(shown->Feed(), *batch.Document, batch.Fresh, batch.Verdicts);
     FHost.ScheduleSave();
 }
 
 void TAccountController::SyncEnded(const std::string& accountId, const TAccountSyncEnded& ended) {
     QTreeWidgetItem* account = AccountNode(accountId);
     if (!ended.ReadChangedFeeds.empty()) {
-        FHost.Items().With([this, ids = ended.ReadChangedFeeds](items::TItemStore& store) {
-            for (const std::string& id : ids) {
-                QTreeWidgetItem* node = FHost.FindFeed(id);
-                if (!node) continue;
-                FHost.FeedItem(node).SetAttribute("unread", std::to_string(store.UnreadCount(id)));
-                FHost.UpdateCaption(node);
-            }
-        });
+        for (const std::string& id : ended.ReadChangedFeeds) CountUnread(id);
         FHost.RepaintTree();
         FHost.ScheduleSave();
     }

@@ -4,14 +4,14 @@
 // applied to the account's folder, and what the user does in that folder
 // kept as changes for the server.
 //
-// An account's feeds are <item> elements like any other, with the server's
-// stream id in a "stream" attribute, so the tree, the counts, the page, the
-// search and the notifications treat them as local feeds. The polling
+// An account's feeds are feeds of the list like any other, with the
+// server's stream id, so the tree, the counts, the page, the search and the
+// notifications treat them as local feeds. The polling
 // thread never fetches them: the server does, and the sync brings its items.
 //
-// The controller reaches the tree, the item store, the update cycle and the
-// status line only through its host; the tree's nodes are handed across as
-// plain QTreeWidgetItem pointers, their meaning answered by the host.
+// The controller works on the typed feed list; it reaches the tree's rows,
+// the item store, the update cycle and the status line only through its
+// host, the rows handed across as plain QTreeWidgetItem pointers.
 #pragma once
 
 #include <QObject>
@@ -28,8 +28,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "XmlDom.h"
-
 struct TImportResult;
 class QTreeWidgetItem;
 class TAccountSyncRunner;
@@ -44,8 +42,10 @@ class TChangeQueue;
 struct TSubscriptionChanges;
 }  // namespace greader
 namespace feedlist {
-class TFeedIds;
-}
+class TFeedList;
+class TListEntry;
+struct TFeedEntry;
+}  // namespace feedlist
 namespace opml {
 struct Outline;
 }
@@ -54,19 +54,13 @@ class TFeedDocument;
 }
 struct TAlertVerdicts;
 
-namespace accounts {
-// On an account's feed: the server's stream id.
-inline constexpr char kStreamAttribute[] = "stream";
-}  // namespace accounts
-
 // What the controller needs of the window.
 struct TAccountHost {
     // The window has closed (or never loaded its list): nothing starts.
     std::function<bool()> Closed;
-    // config.xml's feed list and its id counter; the list saved now, or a
-    // few seconds after the first of a run of changes.
-    std::function<xml::Node()> FeedList;
-    std::function<xml::Node()> IdCounter;
+    // The feed list; config.xml saved now, or a few seconds after the first
+    // of a run of changes.
+    feedlist::TFeedList* FeedList = nullptr;
     std::function<void()> SaveNow;
     std::function<void()> ScheduleSave;
     std::function<TReadStateController&()> Items;
@@ -76,39 +70,31 @@ struct TAccountHost {
     std::function<int()> UpdateIntervalSeconds;
     // Alert words and the announcement of new items of a feed.
     std::function<std::shared_ptr<const TAlertMatcher>()> AlertWords;
-    std::function<void(const xml::Node& item, const feed::TFeedDocument& document, const std::vector<int>& fresh,
-                       const TAlertVerdicts& verdicts)>
+    std::function<void(const feedlist::TFeedEntry& feed, const feed::TFeedDocument& document,
+                       const std::vector<int>& fresh, const TAlertVerdicts& verdicts)>
         AnnounceNewItems;
 
-    // ---- The tree ----
+    // ---- The tree: the rows of the list's entries ----
     std::function<QTreeWidgetItem*()> Root;
-    std::function<bool(const QTreeWidgetItem* node)> IsFolder;
-    // A folder's <folder> element; a feed's <item> element (null for others).
-    std::function<xml::Node(const QTreeWidgetItem* node)> FolderElement;
-    std::function<xml::Node(QTreeWidgetItem* node)> FeedItem;
-    // The element that holds what a folder or the root contains.
-    std::function<xml::Node(QTreeWidgetItem* node)> ContainerElement;
+    std::function<const feedlist::TListEntry*(const QTreeWidgetItem* node)> EntryOf;
+    std::function<QTreeWidgetItem*(const feedlist::TListEntry* entry)> RowOf;
     std::function<std::vector<QTreeWidgetItem*>(QTreeWidgetItem* node)> FeedNodesUnder;
-    std::function<QTreeWidgetItem*(const std::string& id)> FindFeed;
-    // The node of a <folder> element, made when missing.
-    std::function<QTreeWidgetItem*(const xml::Node& folder)> NodeForContainer;
     // Where something added with `node` selected goes.
     std::function<QTreeWidgetItem*(QTreeWidgetItem* node)> TargetFolder;
-    // A new <item> in `container`, numbered from `ids` when given.
-    std::function<xml::Node(const std::string& url, const std::string& caption, const xml::Node& container,
-                            feedlist::TFeedIds* ids)>
-        AppendFeedElement;
-    std::function<QTreeWidgetItem*(const xml::Node& item, QTreeWidgetItem* parent)> AddFeedNode;
     std::function<QTreeWidgetItem*(const std::string& caption, QTreeWidgetItem* parent)> AddFolder;
+    // A new feed in `folder`, with nothing else done.
+    std::function<const feedlist::TListEntry*(const std::string& url, const std::string& caption,
+                                              const feedlist::TListEntry& folder)>
+        AppendFeed;
     std::function<void(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget)> DeleteFeed;
     std::function<void(QTreeWidgetItem* folder, bool withContents)> DeleteFolder;
     std::function<bool(QTreeWidgetItem* node, QTreeWidgetItem* parent)> MoveNode;
-    std::function<void(QTreeWidgetItem* node)> UpdateCaption;
-    // Folders' sums and the filter wait between these.
-    std::function<void()> BeginDeferredCaptions;
-    std::function<void(QTreeWidgetItem* node)> EndDeferredCaptions;
-    std::function<QTreeWidgetItem*()> CurrentNode;
-    std::function<void(QTreeWidgetItem* node)> SetCurrentNode;
+    // A feed the server removed has gone from the list: nobody may keep
+    // working on it.
+    std::function<void(const std::string& id)> FeedGone;
+    // Changes of many rows between these show at once.
+    std::function<void()> BeginBatch;
+    std::function<void()> EndBatch;
     std::function<void()> RepaintTree;
 
     // ---- Feed rows and the account's row ----
@@ -247,6 +233,13 @@ private:
     // for a sync shortly, so that a burst of changes goes out together.
     void QueueChange(const std::string& accountId, const std::function<void(greader::TChangeQueue&)>& change);
     std::string FolderCaption(const QTreeWidgetItem* node) const;
+    feedlist::TFeedList& List() const { return *FHost.FeedList; }
+    // A folder's row (an account's too); not the root.
+    bool IsFolder(const QTreeWidgetItem* node) const;
+    // The feed of a feed's row; null for any other row.
+    const feedlist::TFeedEntry* FeedOf(const QTreeWidgetItem* node) const;
+    // Sets a feed's unread count to the store's.
+    void CountUnread(const std::string& feedId);
 
     TAccountHost FHost;
     TPasswordVault* FVault = nullptr;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "FeedListModel.h"
 #include "XmlDom.h"
 
 namespace accountlist {
@@ -36,5 +37,12 @@ std::string NewAccountId(const xml::Node& items, const std::string& user, const 
 xml::Node AddAccount(xml::Node items, const TAccountRecord& record);
 // Removes the account's folder with its feeds; false when there is none.
 bool RemoveAccount(const xml::Node& items, const std::string& id);
+
+// The same on the typed list, which the window works on.
+std::vector<const feedlist::TListEntry*> AccountFolders(const feedlist::TFeedList& list);
+std::optional<TAccountRecord> RecordOf(const feedlist::TListEntry* folder);
+std::string NewAccountId(const feedlist::TFeedList& list, const std::string& user, const std::string& address);
+const feedlist::TListEntry* AddAccount(feedlist::TFeedList& list, const TAccountRecord& record);
+bool RemoveAccount(feedlist::TFeedList& list, const std::string& id);
 
 }  // namespace accountlist

@@ -22,16 +22,15 @@ void TAccountController::Start() {
 }
 
 std::optional<std::string> TAccountController::ExistingAccount(const std::string& base, const std::string& user) const {
-    const auto record = accountsetup::FindAccount(FHost.FeedList(), base, user);
+    const auto record = accountsetup::FindAccount(List(), base, user);
     if (!record) return std::nullopt;
     return record->Caption;
 }
 
 std::string TAccountController::AddAccount(const std::string& base, const std::string& user,
                                            const std::string& caption) {
-    xml::Node items = FHost.FeedList();
-    const accountlist::TAccountRecord record = accountsetup::NewRecord(items, base, user, caption);
-    FHost.NodeForContainer(accountlist::AddAccount(items, record));
+    const accountlist::TAccountRecord record = accountsetup::NewRecord(List(), base, user, caption);
+    accountlist::AddAccount(List(), record);
     FHost.SaveNow();
     return record.Id;
 }
@@ -42,7 +41,7 @@ void TAccountController::StorePassword(const std::string& id, const QString& pas
         ReportPasswordPlace(id, result);
         // A password the vault could not keep still serves this run; the
         // next start asks for it.
-        if (accountlist::AccountFolder(FHost.FeedList(), id)) emit accountReady(Q(id), password);
+        if (List().FindAccount(id)) emit accountReady(Q(id), password);
         if (done) done(result);
     });
 }
@@ -53,18 +52,16 @@ void TAccountController::ReportPasswordPlace(const std::string& id, const TVault
 }
 
 void TAccountController::RenameAccount(const std::string& id, const std::string& caption) {
-    xml::Node folder = accountlist::AccountFolder(FHost.FeedList(), id);
+    const feedlist::TListEntry* folder = List().FindAccount(id);
     if (!folder || caption.empty()) return;
-    folder.SetAttribute("caption", caption);
-    FHost.UpdateCaption(FHost.NodeForContainer(folder));
+    List().UpdateFolder(*folder, [&caption](feedlist::TFolderEntry& entry) { entry.Caption = caption; });
     FHost.SaveNow();
 }
 
 void TAccountController::RemoveAccount(const std::string& id) {
-    const xml::Node folder = accountlist::AccountFolder(FHost.FeedList(), id);
     // Its feeds go as deleted feeds do (stored copies, remembered items);
     // local feeds are never inside an account's folder.
-    if (folder) FHost.DeleteFolder(FHost.NodeForContainer(folder), true);
+    if (QTreeWidgetItem* folder = AccountNode(id)) FHost.DeleteFolder(folder, true);
     const QString key = Q(id);
     FPasswordAsking.erase(key);
     FPasswordDeclined.erase(key);
@@ -75,11 +72,11 @@ void TAccountController::RemoveAccount(const std::string& id) {
 }
 
 void TAccountController::ReadPasswords() {
-    for (const xml::Node& folder : accountlist::AccountFolders(FHost.FeedList())) {
-        const std::string id = *folder.Attribute("account");
+    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(List())) {
+        const std::string id = folder->Folder().Account->Id;
         const int given = FPasswordsGiven[Q(id)];
         FVault->Read(Q(id), [this, id, given](const TVaultResult& result) {
-            if (!accountlist::AccountFolder(FHost.FeedList(), id)) return;
+            if (!List().FindAccount(id)) return;
             // A secret store can take seconds; a password typed meanwhile
             // is newer than its answer, and a missing one must not prompt.
             if (FPasswordsGiven[Q(id)] != given) return;
@@ -95,7 +92,7 @@ void TAccountController::ReadPasswords() {
 
 void TAccountController::PasswordRefused(const QString& id) {
     if (FPasswordAsking.count(id) || FPasswordDeclined.count(id)) return;
-    if (!accountlist::AccountFolder(FHost.FeedList(), id.toStdString())) return;
+    if (!List().FindAccount(id.toStdString())) return;
     FPasswordAsking.insert(id);
     // Not inside the sync's own signal: the prompt runs an event loop.
     QTimer::singleShot(0, this, [this, id] {

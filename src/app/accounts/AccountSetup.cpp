@@ -17,9 +17,9 @@ std::string HostOf(const std::string& address) {
 
 }  // namespace
 
-std::optional<accountlist::TAccountRecord> FindAccount(const xml::Node& items, const std::string& base,
+std::optional<accountlist::TAccountRecord> FindAccount(const feedlist::TFeedList& list, const std::string& base,
                                                        const std::string& user) {
-    for (const xml::Node& folder : accountlist::AccountFolders(items)) {
+    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(list)) {
         auto record = accountlist::RecordOf(folder);
         if (record && record->User == user && WithoutTrailingSlashes(record->Address) == WithoutTrailingSlashes(base))
             return record;
@@ -27,10 +27,10 @@ std::optional<accountlist::TAccountRecord> FindAccount(const xml::Node& items, c
     return std::nullopt;
 }
 
-accountlist::TAccountRecord NewRecord(const xml::Node& items, const std::string& base, const std::string& user,
+accountlist::TAccountRecord NewRecord(const feedlist::TFeedList& list, const std::string& base, const std::string& user,
                                       const std::string& caption) {
     accountlist::TAccountRecord record;
-    record.Id = accountlist::NewAccountId(items, user, base);
+    record.Id = accountlist::NewAccountId(list, user, base);
     record.Caption = caption.empty() ? HostOf(base) : caption;
     record.Address = base;
     record.User = user;

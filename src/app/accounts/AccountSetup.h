@@ -12,13 +12,13 @@ namespace accountsetup {
 
 // The account of the list with this API address (trailing slashes aside)
 // and user, if there is one.
-std::optional<accountlist::TAccountRecord> FindAccount(const xml::Node& items, const std::string& base,
+std::optional<accountlist::TAccountRecord> FindAccount(const feedlist::TFeedList& list, const std::string& base,
                                                        const std::string& user);
 
 // The record a new account gets: a fresh id, the caption given or the
 // host's name, and the API address that signed in (so the sync never has
 // to guess it again).
-accountlist::TAccountRecord NewRecord(const xml::Node& items, const std::string& base, const std::string& user,
+accountlist::TAccountRecord NewRecord(const feedlist::TFeedList& list, const std::string& base, const std::string& user,
                                       const std::string& caption);
 
 }  // namespace accountsetup

@@ -4,6 +4,7 @@
 
 #include "DateTime.h"
 #include "FeedList.h"
+#include "FeedListXml.h"
 #include "Options.h"
 #include "XmlDom.h"
 
@@ -41,9 +42,10 @@ std::string ImportOpml(const std::string& configFile, const std::string& opmlFil
         throw std::runtime_error("\"" + opmlFile + "\" is not a valid OPML subscription list: " + error.what());
     }
     TConfig config(configFile);
-    const feedlist::TImport result =
-        feedlist::Import(config.Node(feedlist::kItemsPath), config.Node(feedlist::kCounterPath), outlines,
-                         plat::FormatISO8601(plat::Now()));
+    feedlist::TFeedList list;
+    feedlist::TStoredFeedList stored(list, config.Node(feedlist::kItemsPath), config.Node(feedlist::kCounterPath));
+    stored.Load();
+    const feedlist::TImport result = feedlist::Import(list, outlines, plat::FormatISO8601(plat::Now()));
     config.Save();
     return DescribeImport(static_cast<int>(result.Added.size()), result.Skipped, result.Refused, result.Flattened);
 }
@@ -59,7 +61,9 @@ std::string DescribeImport(int added, int skipped, int refused, int flattened) {
 
 std::string ExportOpml(const std::string& configFile, const std::string& opmlFile) {
     TConfig config(configFile);
-    const std::vector<opml::Outline> outlines = feedlist::Outlines(config.Node(feedlist::kItemsPath), nullptr);
+    feedlist::TFeedList list;
+    feedlist::TStoredFeedList(list, config.Node(feedlist::kItemsPath), config.Node(feedlist::kCounterPath)).Load();
+    const std::vector<opml::Outline> outlines = feedlist::Outlines(list, nullptr);
     opml::WriteFile(opmlFile, outlines, "Quillet feeds");
     return std::to_string(outlines.size()) + " feeds exported to " + opmlFile;
 }

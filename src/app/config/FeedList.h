@@ -1,8 +1,7 @@
-// The feed list as config.xml keeps it: <item> elements for feeds and
-// <folder caption="…" expanded="…"> elements holding more of both, in the
-// feed list's items element, with the next id beside it in autoincrement.
-// These functions change only the document; the window shows the result,
-// and the command line uses them without a window.
+// Edits of the typed feed list that more than one caller makes: a new
+// feed's record, folders found by name, OPML in and out. They change only
+// the list; its stored form follows (FeedListXml.h), and the window's tree
+// shows the result.
 #pragma once
 
 #include <cstddef>
@@ -11,96 +10,58 @@
 #include <string>
 #include <vector>
 
-#include "FeedListModel.h"  // kMaxFolderDepth
+#include "FeedListModel.h"
 #include "Opml.h"
-#include "XmlDom.h"
 
 namespace feedlist {
 
 inline constexpr const char* kItemsPath = "internal\\feedlist\\items";
 inline constexpr const char* kCounterPath = "internal\\feedlist\\autoincrement\\id";
 
-bool IsFeed(const xml::Node& element);
-bool IsFolder(const xml::Node& element);
-
-// Every <item> under `items`, in folders too, in the list's order.
-std::vector<xml::Node> AllFeeds(const xml::Node& items);
-
-// The id for the next feed: the counter, but never below one more than the
-// largest id in the list (an edited list must not hand out an id in use).
-int NextFeedId(const xml::Node& counter, const xml::Node& items);
-
-// Hands out the ids of new feeds: the list is read once, then each id is
-// one more than the last, and the counter in config.xml follows every one.
-class TFeedIds {
-public:
-    TFeedIds(const xml::Node& items, xml::Node counter);
-    int Take();
-
-private:
-    xml::Node FCounter;
-    int FNext;
-};
-
-// Appends a feed to `container` (the list or a folder) with the next id,
-// its attributes in their stored order, and advances the counter.
-xml::Node AppendFeed(TFeedIds& ids, xml::Node container, const std::string& url, const std::string& caption,
-                     const std::string& lastUpdate);
-// The same for a single feed (reads the whole list for its id).
-xml::Node AppendFeed(const xml::Node& items, xml::Node counter, xml::Node container, const std::string& url,
-                     const std::string& caption, const std::string& lastUpdate);
-
-// How many folders `container` stands in, itself included: 0 for the list.
-int FolderDepth(const xml::Node& container);
-// Whether `element` (a feed or a folder with all it holds) may move into
-// `container`: folders then nest no deeper than kMaxFolderDepth, or no
-// deeper than they do now (a list saved by an older version may).
-bool FitsInto(const xml::Node& element, const xml::Node& container);
+// A new feed's record: not read yet, last updated `lastUpdate`.
+TFeedEntry NewFeed(const std::string& url, const std::string& caption, const std::string& lastUpdate);
 
 // The first folder named `caption` directly in `container`, made at its end
-// when there is none.
-xml::Node FolderNamed(xml::Node container, const std::string& caption);
+// (open) when there is none; null when it would nest too deep.
+const TListEntry* FolderNamed(TFeedList& list, const TListEntry& container, const std::string& caption);
 
-// Adds the outlines whose address is new to the list, in folders of the
-// same names (merged with folders already there). Folders deeper than
-// kMaxFolderDepth are merged into the deepest allowed one. Returns the new
-// <item> elements, how many outlines were skipped and how many feeds went
-// into a shallower folder than the file's.
+// The addresses of the list's feeds, for opml::PlanImport.
+std::vector<std::string> FeedAddresses(const TFeedList& list);
+
+// Writes planned outlines into the list a part at a time, so that a caller
+// can keep its thread answering between parts; the parts together give what
+// one Import gives. Folders are merged with folders of the same names;
+// paths deeper than kMaxFolderDepth go into the deepest folder allowed.
+class TImportWriter {
+public:
+    TImportWriter(TFeedList& list, std::string lastUpdate);
+    // The new feeds of `outlines[from, to)`.
+    std::vector<const TListEntry*> Write(const std::vector<opml::Outline>& outlines, std::size_t from, std::size_t to);
+    int Flattened() const { return FFlattened; }
+
+private:
+    TFeedList& FList;
+    std::string FLastUpdate;
+    // The folder of each path met so far: a folder of thousands of feeds is
+    // searched for its subfolders once, not once per feed.
+    std::map<std::vector<std::string>, const TListEntry*> FContainers;
+    int FFlattened = 0;
+};
+
+// Adds the outlines whose address is new to the list. Returns the new
+// feeds, how many outlines were skipped and how many feeds went into a
+// shallower folder than the file's.
 struct TImport {
-    std::vector<xml::Node> Added;
+    std::vector<const TListEntry*> Added;
     int Skipped = 0;
     int Refused = 0;  // of the skipped: not an address Add Feed takes
     int Flattened = 0;
 };
-TImport Import(const xml::Node& items, const xml::Node& counter, const std::vector<opml::Outline>& outlines,
-               const std::string& lastUpdate);
-
-// The addresses of the list's feeds, for opml::PlanImport.
-std::vector<std::string> FeedAddresses(const xml::Node& items);
-
-// Writes planned outlines into the list a part at a time, so that a caller
-// can keep its thread answering between parts; the parts together give what
-// one Import gives.
-class TImportWriter {
-public:
-    TImportWriter(xml::Node items, const xml::Node& counter, std::string lastUpdate);
-    // The new <item> elements of `outlines[from, to)`.
-    std::vector<xml::Node> Write(const std::vector<opml::Outline>& outlines, std::size_t from, std::size_t to);
-    int Flattened() const { return FFlattened; }
-
-private:
-    xml::Node FItems;
-    TFeedIds FIds;
-    std::string FLastUpdate;
-    // The container of each folder path met so far: a folder of thousands
-    // of feeds is searched for its subfolders once, not once per feed.
-    std::map<std::vector<std::string>, xml::Node> FContainers;
-    int FFlattened = 0;
-};
+TImport Import(TFeedList& list, const std::vector<opml::Outline>& outlines, const std::string& lastUpdate);
 
 // The feeds as outlines with their folder paths, in the list's order.
 // `titleOf` gives a caption for a feed without one (its stored title).
-std::vector<opml::Outline> Outlines(const xml::Node& items,
-                                    const std::function<std::string(const xml::Node& item)>& titleOf);
+std::vector<opml::Outline> Outlines(const TFeedList& list,
+                                    const std::function<std::string(const TFeedEntry& feed)>& titleOf);
 
 }  // namespace feedlist

@@ -1,6 +1,7 @@
 #include "FeedListModel.h"
 
 #include <algorithm>
+#include <charconv>
 #include <unordered_set>
 
 namespace feedlist {
@@ -22,6 +23,34 @@ void Walk(Entry& top, F&& visit) {
 }
 
 }  // namespace
+
+std::string IdText(const TFeedEntry& feed) {
+    return feed.IdSpelling.empty() ? std::to_string(feed.Id) : feed.IdSpelling;
+}
+
+void ForgetValidators(TFeedEntry& feed) {
+    feed.ETag.clear();
+    feed.LastModified.clear();
+    std::erase_if(feed.Order, [](const std::string& name) { return name == "etag" || name == "lastmodified"; });
+}
+
+const std::string* FindAttribute(const TAttributes& attributes, const std::string& name) {
+    for (const auto& [key, value] : attributes)
+        if (key == name) return &value;
+    return nullptr;
+}
+
+void SetAttribute(TAttributes& attributes, const std::string& name, std::optional<std::string> value) {
+    const auto it =
+        std::find_if(attributes.begin(), attributes.end(), [&name](const auto& kept) { return kept.first == name; });
+    if (!value) {
+        if (it != attributes.end()) attributes.erase(it);
+    } else if (it != attributes.end()) {
+        it->second = std::move(*value);
+    } else {
+        attributes.emplace_back(name, std::move(*value));
+    }
+}
 
 std::size_t TListEntry::Index() const {
     if (!FParent) return 0;
@@ -62,6 +91,14 @@ TFeedList::TFeedList() : FRoot(std::make_unique<TListEntry>(TFolderEntry{})) {}
 const TListEntry* TFeedList::FindFeed(int id) const {
     const auto it = FFeeds.find(id);
     return it == FFeeds.end() ? nullptr : it->second;
+}
+
+const TListEntry* TFeedList::FindFeed(const std::string& id) const {
+    int number = 0;
+    const auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), number);
+    if (error != std::errc() || end != id.data() + id.size() || number <= 0) return nullptr;
+    const TListEntry* found = FindFeed(number);
+    return found && IdText(found->Feed()) == id ? found : nullptr;
 }
 
 const TListEntry* TFeedList::FindAccount(const std::string& accountId) const {

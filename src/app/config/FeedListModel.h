@@ -28,7 +28,11 @@ inline constexpr int kMaxFolderDepth = 64;
 using TAttributes = std::vector<std::pair<std::string, std::string>>;
 
 struct TFeedEntry {
-    int Id = 0;  // names the stored copy feeds/<id>.xml; 0 until the list gives one
+    int Id = 0;  // 0 until the list gives one
+    // The id as config.xml spells it when that is not the plain number
+    // ("007"): it names the stored copy feeds/<id>.xml and the feed's items,
+    // so it is kept. Empty for the plain spelling.
+    std::string IdSpelling;
     std::string Url;
     std::string Caption;
     long long Unread = 0;
@@ -45,6 +49,19 @@ struct TFeedEntry {
     std::vector<std::string> Order;
 };
 
+// The feed's id as the rest of the program names it: its stored copy, its
+// items and its health are filed under this text.
+std::string IdText(const TFeedEntry& feed);
+
+// Drops the validators of the last download: they belong to the answer of
+// one address, and go with it (from config.xml too).
+void ForgetValidators(TFeedEntry& feed);
+
+// An attribute kept as written; null when there is none.
+const std::string* FindAttribute(const TAttributes& attributes, const std::string& name);
+// Sets or, with nullopt, removes an attribute kept as written.
+void SetAttribute(TAttributes& attributes, const std::string& name, std::optional<std::string> value);
+
 // A feed-server account shows as a top-level folder holding its feeds.
 struct TAccountEntry {
     std::string Id;       // stable key: the sync state, the queue, the secret
@@ -54,7 +71,7 @@ struct TAccountEntry {
 
 struct TFolderEntry {
     std::string Caption;
-    bool Expanded = false;
+    bool Expanded = true;  // a folder is open unless it was closed
     std::optional<TAccountEntry> Account;
     TAttributes Other;
     std::vector<std::string> Order;
@@ -122,6 +139,8 @@ public:
 
     // The feed with this id, or null.
     const TListEntry* FindFeed(int id) const;
+    // The same for an id as text ("12", "007"); null for one that is no id.
+    const TListEntry* FindFeed(const std::string& id) const;
     // The account's folder, or null.
     const TListEntry* FindAccount(const std::string& accountId) const;
     // Every feed in the list's order (depth first, as the tree shows them).

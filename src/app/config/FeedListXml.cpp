@@ -36,9 +36,10 @@ TFeedEntry ReadFeed(const xml::Node& element) {
         feed.Order.push_back(name);
         if (name == "url")
             feed.Url = value;
-        else if (name == "id")
+        else if (name == "id") {
             feed.Id = plat::TryStrToInt(value).value_or(0);
-        else if (name == "caption")
+            if (feed.Id > 0 && value != std::to_string(feed.Id)) feed.IdSpelling = value;
+        } else if (name == "caption")
             feed.Caption = value;
         else if (name == "unread")
             feed.Unread = std::max(0LL, ReadLong(value).value_or(0));
@@ -70,7 +71,7 @@ TFolderEntry ReadFolder(const xml::Node& element) {
         if (name == "caption")
             folder.Caption = value;
         else if (name == "expanded")
-            folder.Expanded = plat::TryStrToBool(value).value_or(false);
+            folder.Expanded = value != "False";  // only a closed folder says so
         else if (name == "account")
             account.Id = value;
         else if (name == "address")
@@ -97,14 +98,15 @@ std::optional<std::string> FeedValue(const TFeedEntry& feed, const std::string& 
         return value;
     };
     if (name == "url") return feed.Url;
-    if (name == "id") return std::to_string(feed.Id);
+    if (name == "id") return IdText(feed);
     if (name == "caption") return feed.Caption;
     if (name == "unread") return std::to_string(feed.Unread);
     if (name == "lastupdate") return text(feed.LastUpdate);
     if (name == "etag") return text(feed.ETag);
     if (name == "lastmodified") return text(feed.LastModified);
     if (name == "stopped") return feed.Stopped.empty() ? std::nullopt : std::optional(feed.Stopped);
-    if (name == "stream") return text(feed.Stream);
+    // A feed that stopped being an account's has no stream at all.
+    if (name == "stream") return feed.Stream.empty() ? std::nullopt : std::optional(feed.Stream);
     if (name == "notify") {
         if (feed.Notify && !wasWritten) return std::nullopt;
         return plat::BoolToStr(feed.Notify);
@@ -117,7 +119,7 @@ std::optional<std::string> FeedValue(const TFeedEntry& feed, const std::string& 
 std::optional<std::string> FolderValue(const TFolderEntry& folder, const std::string& name, bool wasWritten) {
     if (name == "caption") return folder.Caption;
     if (name == "expanded")
-        return folder.Expanded || wasWritten ? std::optional(plat::BoolToStr(folder.Expanded)) : std::nullopt;
+        return !folder.Expanded || wasWritten ? std::optional(plat::BoolToStr(folder.Expanded)) : std::nullopt;
     if (!folder.Account) return std::nullopt;
     if (name == "account") return folder.Account->Id;
     if (name == "address") return folder.Account->Address;
@@ -149,6 +151,17 @@ void WriteAttributes(xml::Node element, const Entry& entry, const Order& usual, 
         if (std::find(entry.Order.begin(), entry.Order.end(), name) == entry.Order.end())
             write(name, valueOf(name, false));
     for (const auto& [name, value] : entry.Other) write(name, value);
+}
+
+// The attributes kept as written: the changed ones set, the dropped ones
+// removed.
+void WriteOther(const TAttributes& now, const TAttributes& stored, xml::Node element) {
+    for (const auto& [name, value] : now) {
+        const std::string* before = FindAttribute(stored, name);
+        if (!before || *before != value) element.SetAttribute(name, value);
+    }
+    for (const auto& [name, value] : stored)
+        if (!FindAttribute(now, name) && element.HasAttribute(name)) element.RemoveAttribute(name);
 }
 
 int LargestId(const xml::Node& items) {
@@ -185,6 +198,23 @@ void WriteFeedEntry(const TFeedEntry& feed, xml::Node element) {
         else if (element.HasAttribute(name))
             element.RemoveAttribute(name);
     }
+    WriteOther(feed.Other, stored.Other, element);
+}
+
+void WriteFolderEntry(const TFolderEntry& folder, xml::Node element) {
+    const TFolderEntry stored = ReadFolder(element);
+    auto listed = [](const TFolderEntry& entry, const char* name) {
+        return std::find(entry.Order.begin(), entry.Order.end(), name) != entry.Order.end();
+    };
+    for (const char* name : kFolderOrder) {
+        const std::optional<std::string> now = FolderValue(folder, name, listed(folder, name));
+        if (FolderValue(stored, name, listed(stored, name)) == now) continue;
+        if (now)
+            element.SetAttribute(name, *now);
+        else if (element.HasAttribute(name))
+            element.RemoveAttribute(name);
+    }
+    WriteOther(folder.Other, stored.Other, element);
 }
 
 TLoadNotes LoadFeedList(TFeedList& list, const xml::Node& items, const xml::Node& counter) {
@@ -215,6 +245,7 @@ TLoadNotes LoadFeedList(TFeedList& list, const xml::Node& items, const xml::Node
             if (feed.Id <= 0 || staging.FindFeed(feed.Id)) {
                 notes.Renumbered.push_back(feed.Caption.empty() ? feed.Url : feed.Caption);
                 feed.Id = ++largest;
+                feed.IdSpelling.clear();
             }
             staging.AddFeed(*next.parent, std::move(feed));
         } else if (name == kFolderElement) {
@@ -261,6 +292,128 @@ void SaveFeedList(const TFeedList& list, xml::Node items, xml::Node counter) {
         }
     }
     if (counter) counter.SetText(std::to_string(list.NextId()));
+}
+
+// ---------------------------------------------------------------------------
+// The elements kept in step
+
+TStoredFeedList::TStoredFeedList(TFeedList& list, xml::Node items, xml::Node counter)
+    : FList(list), FItems(std::move(items)), FCounter(std::move(counter)) {
+    FList.AddObserver(this);
+}
+
+TStoredFeedList::~TStoredFeedList() { FList.RemoveObserver(this); }
+
+TLoadNotes TStoredFeedList::Load() {
+    FLoading = true;
+    TLoadNotes notes;
+    try {
+        notes = LoadFeedList(FList, FItems, FCounter);
+    } catch (...) {
+        FLoading = false;
+        throw;
+    }
+    FLoading = false;
+    if (!notes.Renumbered.empty() || notes.FlattenedFolders > 0 || !Bind()) Rewrite();
+    return notes;
+}
+
+bool TStoredFeedList::Bind() {
+    FElements.clear();
+    FElements.emplace(&FList.Root(), FItems);
+    struct Pending {
+        const TListEntry* entry;
+        xml::Node element;
+    };
+    std::vector<Pending> pending{{&FList.Root(), FItems}};
+    while (!pending.empty()) {
+        const Pending next = pending.back();
+        pending.pop_back();
+        std::vector<xml::Node> elements;
+        for (const xml::Node& child : next.element.ChildElements())
+            if (child.Name() == kFeedElement || child.Name() == kFolderElement) elements.push_back(child);
+        const auto& rows = next.entry->Children();
+        if (elements.size() != rows.size()) return false;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if ((elements[i].Name() == kFeedElement) != rows[i]->IsFeed()) return false;
+            FElements.emplace(rows[i].get(), elements[i]);
+            if (rows[i]->IsFolder()) pending.push_back({rows[i].get(), elements[i]});
+        }
+    }
+    return true;
+}
+
+void TStoredFeedList::Rewrite() {
+    if (!FItems) return;
+    SaveFeedList(FList, FItems, FCounter);
+    Bind();
+}
+
+void TStoredFeedList::ListReset() {
+    if (!FLoading) Rewrite();
+}
+
+void TStoredFeedList::Place(const TListEntry& entry, xml::Node element) {
+    const TListEntry& parent = *entry.Parent();
+    const xml::Node container = FElements.at(&parent);
+    // Rows are mostly appended: the end is tried before the row's place is
+    // looked for among thousands of siblings.
+    xml::Node before;
+    if (parent.Children().back().get() != &entry) {
+        if (const TListEntry* next = parent.Child(entry.Index() + 1)) before = FElements.at(next);
+    }
+    element.MoveTo(container, before);
+}
+
+void TStoredFeedList::WriteCounter() {
+    if (FCounter) FCounter.SetText(std::to_string(FList.NextId()));
+}
+
+void TStoredFeedList::EntryInserted(const TListEntry& entry) {
+    const auto parent = FElements.find(entry.Parent());
+    if (parent == FElements.end()) return;
+    xml::Node element = parent->second.AppendElement(entry.IsFeed() ? kFeedElement : kFolderElement);
+    if (entry.IsFeed()) {
+        const TFeedEntry& feed = entry.Feed();
+        WriteAttributes(element, feed, kFeedOrder,
+                        [&feed](const std::string& name, bool written) { return FeedValue(feed, name, written); });
+        WriteCounter();
+    } else {
+        const TFolderEntry& folder = entry.Folder();
+        WriteAttributes(element, folder, kFolderOrder, [&folder](const std::string& name, bool written) {
+            return FolderValue(folder, name, written);
+        });
+    }
+    FElements.emplace(&entry, element);
+    Place(entry, element);
+}
+
+void TStoredFeedList::EntryRemoving(const TListEntry& entry) {
+    const auto found = FElements.find(&entry);
+    if (found == FElements.end()) return;
+    xml::Node element = found->second;
+    std::vector<const TListEntry*> pending{&entry};
+    while (!pending.empty()) {
+        const TListEntry* row = pending.back();
+        pending.pop_back();
+        FElements.erase(row);
+        for (const auto& child : row->Children()) pending.push_back(child.get());
+    }
+    element.Remove();
+}
+
+void TStoredFeedList::EntryMoved(const TListEntry& entry, const TListEntry&, std::size_t) {
+    const auto found = FElements.find(&entry);
+    if (found != FElements.end()) Place(entry, found->second);
+}
+
+void TStoredFeedList::EntryChanged(const TListEntry& entry) {
+    const auto found = FElements.find(&entry);
+    if (found == FElements.end()) return;
+    if (entry.IsFeed())
+        WriteFeedEntry(entry.Feed(), found->second);
+    else
+        WriteFolderEntry(entry.Folder(), found->second);
 }
 
 }  // namespace feedlist

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "FeedListModel.h"
@@ -38,5 +39,46 @@ TFeedEntry ReadFeedEntry(const xml::Node& element);
 // value changed are set or removed, so the others keep their place and the
 // very text they were written in, and new ones follow in the usual order.
 void WriteFeedEntry(const TFeedEntry& feed, xml::Node element);
+void WriteFolderEntry(const TFolderEntry& folder, xml::Node element);
+
+// Keeps the list's elements in config.xml in step with the list: each
+// change is written to its own element as it is made, so the option store
+// holds the list as it would be saved at any moment and a save writes no
+// more than the rows that changed.
+class TStoredFeedList : public TFeedListObserver {
+public:
+    // Follows `list` from now on; `items` and `counter` are the feed list's
+    // element and the id counter in config.xml.
+    TStoredFeedList(TFeedList& list, xml::Node items, xml::Node counter);
+    ~TStoredFeedList() override;
+    TStoredFeedList(const TStoredFeedList&) = delete;
+    TStoredFeedList& operator=(const TStoredFeedList&) = delete;
+
+    // Fills the list from the elements. A list that loaded as written keeps
+    // its elements (and anything else in them); one the loader had to mend
+    // (ids given again, folders flattened) is written afresh.
+    TLoadNotes Load();
+
+    void EntryInserted(const TListEntry& entry) override;
+    void EntryRemoving(const TListEntry& entry) override;
+    void EntryMoved(const TListEntry& entry, const TListEntry& oldParent, std::size_t oldIndex) override;
+    void EntryChanged(const TListEntry& entry) override;
+    void ListReset() override;
+
+private:
+    // Pairs each row with its element, walking both in the list's order;
+    // false where they differ.
+    bool Bind();
+    void Rewrite();
+    // Puts a row's element where the row now is among its siblings.
+    void Place(const TListEntry& entry, xml::Node element);
+    void WriteCounter();
+
+    TFeedList& FList;
+    xml::Node FItems;
+    xml::Node FCounter;
+    std::unordered_map<const TListEntry*, xml::Node> FElements;
+    bool FLoading = false;
+};
 
 }  // namespace feedlist

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "XmlDom.h"
+#include "FeedListModel.h"
 
 class QWidget;
 struct TFeedProperties;
@@ -29,22 +29,16 @@ public:
     // Where a feed can be: the top of the list first, then every folder in
     // the list's order, with its depth (the top's folders are at 1).
     struct TFolderChoice {
-        xml::Node Folder;
+        const feedlist::TListEntry* Folder = nullptr;
         QString Caption;
         int Depth = 0;
     };
 
     struct THost {
-        // The feed's <item> element; null for an unknown id.
-        std::function<xml::Node(const std::string& id)> FeedItem;
-        // The element of the folder the feed is in.
-        std::function<xml::Node(const std::string& id)> FolderOf;
-        // Every place a feed can be.
-        std::function<std::vector<TFolderChoice>()> Folders;
-        // The account whose folder holds the feed ("" for a local one), and
-        // that account's folder.
-        std::function<std::string(const std::string& id)> AccountOf;
-        std::function<xml::Node(const std::string& accountId)> AccountFolder;
+        // The feed list the feeds are edited in.
+        feedlist::TFeedList* FeedList = nullptr;
+        // The caption the list's top shows.
+        QString TopCaption;
         // Why the feed needs attention ("" for nothing) and the failure of
         // its last update ("" for none).
         std::function<QString(const std::string& id)> HealthCause;
@@ -55,14 +49,13 @@ public:
         // The feed's own interval or address changed: polling reads the list
         // again.
         std::function<void()> FeedListChanged;
-        // An account's feed renamed or given a new address (its element holds
+        // An account's feed renamed or given a new address (its entry holds
         // the new values already), for its server.
         std::function<void(const std::string& id, const std::string& oldCaption)> AccountFeedRenamed;
-        std::function<void(const std::string& id, const std::string& oldUrl, const xml::Node& folder)>
+        std::function<void(const std::string& id, const std::string& oldUrl, const feedlist::TListEntry* folder)>
             AccountFeedReaddressed;
-        // The feed's row shows its caption again; the feed moves to a folder.
-        std::function<void(const std::string& id)> ShowCaption;
-        std::function<void(const std::string& id, const xml::Node& folder)> MoveTo;
+        // The feed moves to a folder.
+        std::function<void(const std::string& id, const feedlist::TListEntry& folder)> MoveTo;
         // Saves config.xml and refreshes what the health view shows.
         std::function<void()> Save;
         // The dialog's owner.
@@ -78,7 +71,10 @@ public:
     // where the feed is to be (null keeps it where it is). A changed address
     // drops the validators and the failure state of the old one, so the
     // next fetch starts afresh.
-    void Apply(const std::string& id, const TFeedProperties& values, xml::Node folder);
+    void Apply(const std::string& id, const TFeedProperties& values, const feedlist::TListEntry* folder);
+
+    // Every place a feed can be, in the list's order.
+    std::vector<TFolderChoice> Folders() const;
 
 private:
     // The places the feed can go: an account's feed stays in the account.

@@ -13,6 +13,7 @@
 
 #include "Address.h"
 #include "Convert.h"
+#include "FeedListModel.h"
 #include "FeedUpdate.h"
 #include "Options.h"
 #include "fFeedHealth.h"
@@ -22,7 +23,6 @@ namespace {
 
 constexpr char kSilentDaysName[] = "SilentDays";
 constexpr char kFollowRedirectsName[] = "FollowRedirects";
-constexpr char kStoppedAttribute[] = "stopped";
 constexpr char kStoppedGone[] = "gone";
 constexpr int kDefaultSilentDays = 180;
 
@@ -228,9 +228,18 @@ QString TFeedHealthController::FailureInWords(const TFeedUpdate& update) {
     return outcome ? FailureWords(*outcome) : QString();
 }
 
+const feedlist::TListEntry* TFeedHealthController::Feed(const std::string& id) const {
+    return FHost.FeedList ? FHost.FeedList->FindFeed(id) : nullptr;
+}
+
+void TFeedHealthController::SetStopped(const feedlist::TListEntry& feed, const std::string& why) {
+    if (feed.Feed().Stopped != why)
+        FHost.FeedList->UpdateFeed(feed, [&why](feedlist::TFeedEntry& entry) { entry.Stopped = why; });
+}
+
 bool TFeedHealthController::Stopped(const std::string& id) const {
-    const xml::Node item = FHost.FeedItem(id);
-    return item && item.Attribute(kStoppedAttribute).value_or("") == kStoppedGone;
+    const feedlist::TListEntry* feed = Feed(id);
+    return feed && feed->Feed().Stopped == kStoppedGone;
 }
 
 void TFeedHealthController::NoteFetch(const TFeedUpdate& update) {
@@ -242,20 +251,16 @@ void TFeedHealthController::NoteFetch(const TFeedUpdate& update) {
 }
 
 void TFeedHealthController::Review(const std::string& id) {
-    xml::Node item = FHost.FeedItem(id);
-    if (!item) return;
+    const feedlist::TListEntry* feed = Feed(id);
+    if (!feed) return;
     const TAttention attention = Attention(id);
     // A feed the publisher removed is not asked again until the user acts.
-    if (attention == TAttention::Gone) {
-        if (!Stopped(id)) item.SetAttribute(kStoppedAttribute, kStoppedGone);
-    } else if (item.HasAttribute(kStoppedAttribute)) {
-        item.RemoveAttribute(kStoppedAttribute);
-    }
+    SetStopped(*feed, attention == TAttention::Gone ? kStoppedGone : "");
     // With redirects followed, a move seen on consecutive updates is taken:
     // the feed is fetched from its new address, and the view offers Undo.
     const bool follow = attention == TAttention::Moved && FollowRedirects();
     if (follow) {
-        const std::string from = item.Attribute("url").value_or("");
+        const std::string from = feed->Feed().Url;
         const std::string to = FBook->Get(id).ConfirmedMove(Policy());
         FHost.SetFeedAddress(id, to);
         FBook->Change(id, [&](schedule::TFeedHealth& health) { health.NoteAddressChanged(from, to); });
@@ -269,15 +274,15 @@ void TFeedHealthController::Review(const std::string& id) {
         NoteAttention(id, attention);
 }
 
-void TFeedHealthController::KeptForSchedule(const xml::Node& item, schedule::TAnswerHints& asked,
+void TFeedHealthController::KeptForSchedule(const feedlist::TFeedEntry* feed, schedule::TAnswerHints& asked,
                                             std::optional<TTimePoint>& lastFetch) const {
-    if (!item) return;
-    const schedule::TFeedHealth health = FBook->Get(item.Attribute("id").value_or(""));
+    if (!feed) return;
+    const schedule::TFeedHealth health = FBook->Get(feedlist::IdText(*feed));
     asked = health.Asked();
     lastFetch = health.LastFetch();
     // A configuration from before the book knew fetches still says when
     // the feed was last read.
-    const QDateTime last = QDateTime::fromString(Q(item.Attribute("lastupdate").value_or("")), Qt::ISODate);
+    const QDateTime last = QDateTime::fromString(Q(feed->LastUpdate), Qt::ISODate);
     if (last.isValid()) {
         const TTimePoint at{std::chrono::milliseconds(last.toMSecsSinceEpoch())};
         if (!lastFetch || at > *lastFetch) lastFetch = at;
@@ -328,7 +333,7 @@ void TFeedHealthController::Refresh() {
     const auto now = Now();
     FNeedingAttention.clear();
     for (const auto& [id, attention] : FBook->NeedingAttention(now, Policy()))
-        if (FHost.FeedItem(id)) FNeedingAttention.insert(id);
+        if (Feed(id)) FNeedingAttention.insert(id);
     FAttentionCounted = now;
     ShowCount();
     if (!ViewOpen()) return;
@@ -351,9 +356,9 @@ void TFeedHealthController::Open() {
 }
 
 void TFeedHealthController::Act(const std::string& id, int action) {
-    xml::Node item = FHost.FeedItem(id);
-    if (!item) return;
-    const std::string url = item.Attribute("url").value_or("");
+    const feedlist::TListEntry* feed = Feed(id);
+    if (!feed) return;
+    const std::string url = feed->Feed().Url;
     switch (static_cast<TAction>(action)) {
         case TAction::UseAddress: {
             const std::string to = FBook->Get(id).ConfirmedMove(Policy());
@@ -379,7 +384,7 @@ void TFeedHealthController::Act(const std::string& id, int action) {
         }
         case TAction::Retry:
             FBook->Change(id, [](schedule::TFeedHealth& health) { health.Reset(); });
-            if (item.HasAttribute(kStoppedAttribute)) item.RemoveAttribute(kStoppedAttribute);
+            SetStopped(*feed, "");
             Save();
             Refresh();
             FHost.UpdateFeed(id);
@@ -405,7 +410,7 @@ void TFeedHealthController::Act(const std::string& id, int action) {
         }
     }
     Save();
-    if (FHost.FeedItem(id)) FHost.ShowFeedState(id);
+    if (Feed(id)) FHost.ShowFeedState(id);
     Refresh();
 }
 

@@ -31,6 +31,12 @@ class TFeedUpdate;
 class TFormFeedHealth;
 class TOptions;
 
+namespace feedlist {
+class TFeedList;
+class TListEntry;
+struct TFeedEntry;
+}  // namespace feedlist
+
 class TFeedHealthController : public QObject {
     Q_OBJECT
 public:
@@ -46,8 +52,8 @@ public:
         std::function<void(const std::function<void()>& handler)> Guarded;
         // The ids of the listed feeds, in the tree's order.
         std::function<std::vector<std::string>()> FeedIds;
-        // A feed's <item> element; a null handle for a feed not listed.
-        std::function<xml::Node(const std::string& id)> FeedItem;
+        // The feed list: the feeds' addresses, and "stopped" for a feed gone.
+        feedlist::TFeedList* FeedList = nullptr;
         // The name the feed list shows for a feed.
         std::function<QString(const std::string& id)> FeedName;
         // The feed's row shows its state (and the cause, from Cause) again.
@@ -99,6 +105,8 @@ public:
     // True for a feed that is not polled until the user acts (it answered
     // 410).
     bool Stopped(const std::string& id) const;
+    const feedlist::TListEntry* Feed(const std::string& id) const;
+    void SetStopped(const feedlist::TListEntry& feed, const std::string& why);
 
     // After any fetch of a feed (manual, "update all", polling): what its
     // answer asked of the next fetch is kept, and the host's schedule told.
@@ -109,7 +117,7 @@ public:
     void Review(const std::string& id);
     // What the polling thread keeps of a feed across restarts: what it and
     // its server asked for last, and when it was last fetched.
-    void KeptForSchedule(const xml::Node& item, schedule::TAnswerHints& asked,
+    void KeptForSchedule(const feedlist::TFeedEntry* feed, schedule::TAnswerHints& asked,
                          std::optional<TTimePoint>& lastFetch) const;
     // A feed was given a new address by the user: a new history starts.
     void AddressReplaced(const std::string& id);

@@ -5,12 +5,15 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <map>
 
 #include <sqlite3.h>
 
 #include "Convert.h"
+#include "FeedListModel.h"
 #include "FeedUpdate.h"
 #include "ItemBase.h"
 #include "ItemStore.h"
@@ -27,11 +30,6 @@ QString Q(const std::string& text) { return QString::fromUtf8(text.data(), stati
 // page's marks are tried again after that.
 constexpr int kWindowBusyTimeoutMs = 50;
 constexpr int kShownRetryMs = 1000;
-
-int UnreadOf(const xml::Node& item) {
-    const std::optional<int> count = plat::TryStrToInt(item.Attribute("unread").value_or(""));
-    return count && *count > 0 ? *count : 0;
-}
 
 // A message of the language file, or `fallback` where the file lacks it.
 QString Message(const char* name, const std::vector<plat::FormatArg>& args, const QString& fallback) {
@@ -103,7 +101,8 @@ void TReadStateController::BaseOpened() {
     // Feeds the base has never seen learn their stored copies as seen.
     std::vector<TItemBase::TSeedFeed> feeds;
     for (const std::string& id : FHost.FeedIds())
-        if (IsValidFeedId(id)) feeds.push_back({id, UnreadOf(FHost.FeedItem(id))});
+        if (const feedlist::TListEntry* feed = Feed(id); feed && IsValidFeedId(id))
+            feeds.push_back({id, static_cast<int>(std::min<long long>(feed->Feed().Unread, INT_MAX))});
     QPointer<TReadStateController> self(this);
     FItemBase->SeedInBackground(std::move(feeds), [self] {
         OnAppThread(self, [](TReadStateController& controller) {
@@ -145,9 +144,18 @@ void TReadStateController::ForgetFeeds(std::vector<std::string> ids) {
 // ---------------------------------------------------------------------------
 // The page on show
 
-QJsonObject TReadStateController::PageMarks(const xml::Node& item, TPageOnShow& page) {
+const feedlist::TListEntry* TReadStateController::Feed(const std::string& id) const {
+    return FHost.FeedList ? FHost.FeedList->FindFeed(id) : nullptr;
+}
+
+void TReadStateController::SetUnread(const feedlist::TListEntry& feed, long long count) {
+    if (feed.Feed().Unread != count)
+        FHost.FeedList->UpdateFeed(feed, [count](feedlist::TFeedEntry& entry) { entry.Unread = count; });
+}
+
+QJsonObject TReadStateController::PageMarks(const feedlist::TFeedEntry& feed, TPageOnShow& page) {
     QJsonObject marks;
-    page.FeedId = item.Attribute("id").value_or("");
+    page.FeedId = feedlist::IdText(feed);
     // Read as the page is asked for: it shows what was new then, and
     // exactly that counts as read once it has been on show.
     if (FItemBase && FItemBase->Opened()) {
@@ -162,16 +170,16 @@ QJsonObject TReadStateController::PageMarks(const xml::Node& item, TPageOnShow& 
         marks.insert("unread", unread);
         marks.insert("newLabel", Message("PageNewItems", {}, QStringLiteral("%d new")));
     }
-    page.Caption = item.Attribute("caption").value_or("");
+    page.Caption = feed.Caption;
     if (!page.Caption.empty()) marks.insert("caption", Q(page.Caption));
     if (!FShowItemKey.empty()) marks.insert("target", Q(FShowItemKey));
     return marks;
 }
 
-void TReadStateController::ShowPage(const xml::Node& item,
+void TReadStateController::ShowPage(const feedlist::TFeedEntry& feed,
                                     const std::function<qint64(const QJsonObject& marks)>& navigate) {
     TPageOnShow page;
-    const QJsonObject marks = PageMarks(item, page);
+    const QJsonObject marks = PageMarks(feed, page);
     page.Serial = navigate(marks);
     FPageOnShow = std::move(page);
 }
@@ -202,11 +210,11 @@ bool TReadStateController::DropShownPage(const std::string& id) {
     return true;
 }
 
-void TReadStateController::FollowShownCaption(const xml::Node& item) {
-    if (FPageOnShow.FeedId.empty() || item.Attribute("caption").value_or("") == FPageOnShow.Caption ||
-        item.Attribute("id") != FPageOnShow.FeedId)
+void TReadStateController::FollowShownCaption(const feedlist::TFeedEntry& feed) {
+    if (FPageOnShow.FeedId.empty() || feed.Caption == FPageOnShow.Caption ||
+        feedlist::IdText(feed) != FPageOnShow.FeedId)
         return;
-    FPageOnShow.Caption = item.Attribute("caption").value_or("");
+    FPageOnShow.Caption = feed.Caption;
     // After the change in hand is complete (a rename saves, a sync moves on).
     QTimer::singleShot(0, this, [this, id = FPageOnShow.FeedId] {
         if (FHost.CurrentFeedId() == id && FPageOnShow.FeedId == id) FHost.ShowFeed(id);
@@ -215,8 +223,7 @@ void TReadStateController::FollowShownCaption(const xml::Node& item) {
 
 bool TReadStateController::MarkShownRead(const TPageOnShow& page) {
     const std::string& id = page.FeedId;
-    xml::Node item = FHost.FeedItem(id);
-    if (!item) return true;  // deleted since
+    if (!Feed(id)) return true;  // deleted since
     items::TItemStore* store = Store();
     if (store) {
         try {
@@ -225,7 +232,8 @@ bool TReadStateController::MarkShownRead(const TPageOnShow& page) {
             if (!changed.empty()) FReadBefore[id] = std::move(changed);
             // Exactly the items this page showed go to the server as read.
             FHost.FeedItemsRead(id, keys);
-            item.SetAttribute("unread", std::to_string(store->UnreadCount(id)));
+            // The server's answer or another writer may have changed the list meanwhile.
+            if (const feedlist::TListEntry* feed = Feed(id)) SetUnread(*feed, store->UnreadCount(id));
         } catch (const items::sql::TSqliteError& error) {
             if (error.Code() == SQLITE_BUSY) return false;
             ShowStoreError(error);
@@ -235,7 +243,7 @@ bool TReadStateController::MarkShownRead(const TPageOnShow& page) {
     } else if (FItemBase && !FItemBase->Opened()) {
         return false;  // marked once the base is open
     } else {
-        item.SetAttribute("unread", "0");  // no base: the count is all there is
+        SetUnread(*Feed(id), 0);  // no base: the count is all there is
     }
     FHost.CountsChanged({id});
     return true;
@@ -256,9 +264,9 @@ void TReadStateController::MarkFeedsRead(const std::vector<std::string>& ids) {
     });
     std::vector<std::string> changed;
     for (const std::string& id : ids) {
-        xml::Node item = FHost.FeedItem(id);
-        if (!item || item.Attribute("unread").value_or("0") == "0") continue;
-        item.SetAttribute("unread", "0");
+        const feedlist::TListEntry* feed = Feed(id);
+        if (!feed || feed->Feed().Unread == 0) continue;
+        SetUnread(*feed, 0);
         changed.push_back(id);
     }
     // With the counts of every update: config.xml is written within seconds,
@@ -283,8 +291,7 @@ void TReadStateController::MarkFeedsUnread(const std::vector<std::string>& ids) 
     try {
         store->MarkItemsUnread(items);
         for (const std::string& id : changed)
-            if (xml::Node item = FHost.FeedItem(id))
-                item.SetAttribute("unread", std::to_string(store->UnreadCount(id)));
+            if (const feedlist::TListEntry* feed = Feed(id)) SetUnread(*feed, store->UnreadCount(id));
     } catch (const std::exception& error) {
         ShowStoreError(error);
     }
@@ -293,8 +300,8 @@ void TReadStateController::MarkFeedsUnread(const std::vector<std::string>& ids) 
 
 bool TReadStateController::SelectNextUnread() {
     for (const std::string& id : FHost.VisibleFeedsAfterCurrent()) {
-        const xml::Node item = FHost.FeedItem(id);
-        if (!item || UnreadOf(item) == 0) continue;
+        const feedlist::TListEntry* feed = Feed(id);
+        if (!feed || feed->Feed().Unread <= 0) continue;
         FHost.ShowFeed(id);
         return true;
     }
@@ -306,7 +313,7 @@ bool TReadStateController::SelectNextUnread() {
 // Find in Feeds
 
 void TReadStateController::ShowFeedItem(const std::string& feedId, const std::string& key) {
-    if (!FHost.FeedItem(feedId)) return;
+    if (!Feed(feedId)) return;
     FShowItemKey = key;
     FHost.ShowFeed(feedId);
     FShowItemKey.clear();

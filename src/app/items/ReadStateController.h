@@ -29,13 +29,18 @@ class TFormFindInFeeds;
 namespace items {
 class TItemStore;
 }
+namespace feedlist {
+class TFeedList;
+class TListEntry;
+struct TFeedEntry;
+}  // namespace feedlist
 
 // What the controller needs of the window.
 struct TReadStateHost {
     // A message for the status line.
     std::function<void(const QString& text)> ShowStatus;
-    // A feed's <item> element; null when the feed is no longer listed.
-    std::function<xml::Node(const std::string& id)> FeedItem;
+    // The feed list: feeds' counts and captions, set as items are read.
+    feedlist::TFeedList* FeedList = nullptr;
     // Every feed of the list, in the tree's order.
     std::function<std::vector<std::string>()> FeedIds;
     // The feeds the user can see, in the tree's order, from the one after
@@ -111,7 +116,7 @@ public:
     // Asks for `item`'s page: `navigate` hands the page's marks (its unread
     // items, the item to bring into view, its name) to the pane and returns
     // the pane's serial for it.
-    void ShowPage(const xml::Node& item, const std::function<qint64(const QJsonObject& marks)>& navigate);
+    void ShowPage(const feedlist::TFeedEntry& feed, const std::function<qint64(const QJsonObject& marks)>& navigate);
     // The pane showed the page of Navigate `serial`.
     void PageShown(qint64 serial);
     // A deleted feed's page marks nothing when it loads after all; true
@@ -119,7 +124,7 @@ public:
     bool DropShownPage(const std::string& id);
     // A feed renamed (here, in its properties or by its server) while its
     // page is on show gets the page again, under the new name.
-    void FollowShownCaption(const xml::Node& item);
+    void FollowShownCaption(const feedlist::TFeedEntry& feed);
     const TPageOnShow& ShownPage() const { return FPageOnShow; }
     // Shown pages whose items wait to be marked (another process held
     // items.db).
@@ -148,7 +153,10 @@ private:
     // Marks what a shown page marked as new read; false when the base was
     // busy and nothing changed.
     bool MarkShownRead(const TPageOnShow& page);
-    QJsonObject PageMarks(const xml::Node& item, TPageOnShow& page);
+    QJsonObject PageMarks(const feedlist::TFeedEntry& feed, TPageOnShow& page);
+    // The feed with this id; null when it is no longer listed.
+    const feedlist::TListEntry* Feed(const std::string& id) const;
+    void SetUnread(const feedlist::TListEntry& feed, long long count);
     void ShowStoreError(const std::exception& error);
 
     TReadStateHost FHost;

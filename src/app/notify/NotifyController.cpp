@@ -12,7 +12,7 @@
 
 #include "Convert.h"
 #include "FeedDocument.h"
-#include "FeedNotifySwitch.h"
+#include "FeedListModel.h"
 #include "Options.h"
 #include "TextFit.h"
 #include "uvxLanguage.h"
@@ -39,10 +39,10 @@ QString Q(const std::string& text) { return QString::fromUtf8(text.data(), stati
 
 // The news of a download: the items at the indices `newItems` gives (those
 // the item store had never seen), else its first `count` items.
-TFeedNews NewsOf(const xml::Node& item, const feed::TFeedDocument& document, int count,
+TFeedNews NewsOf(const feedlist::TFeedEntry& feed, const feed::TFeedDocument& document, int count,
                  const std::vector<int>* newItems = nullptr, const TAlertVerdicts* verdicts = nullptr) {
     TFeedNews news;
-    news.FeedId = item.Attribute("id").value_or("");
+    news.FeedId = feedlist::IdText(feed);
     news.FeedTitle = document.Channel().Required().Title();
     std::vector<int> chosen;
     if (newItems) {
@@ -64,7 +64,7 @@ TFeedNews NewsOf(const xml::Node& item, const feed::TFeedDocument& document, int
         const feed::TRSSItem& entry = document.Items()[index];
         return TNewsItem{entry.Title(), entry.Description()};
     };
-    news.Muted = !FeedNotifies(item);
+    news.Muted = !feed.Notify;
     return news;
 }
 
@@ -120,17 +120,18 @@ std::shared_ptr<const TAlertMatcher> TNotifyController::RefreshAlertWords() {
     return FAnnouncer->AlertMatcher();
 }
 
-void TNotifyController::AnnounceNewItems(const xml::Node& item, const feed::TFeedDocument& document, int count,
-                                         const std::vector<int>* newItems, const TAlertVerdicts* verdicts) {
-    if (!item || count <= 0) return;
+void TNotifyController::AnnounceNewItems(const feedlist::TFeedEntry& feed, const feed::TFeedDocument& document,
+                                         int count, const std::vector<int>* newItems, const TAlertVerdicts* verdicts) {
+    if (count <= 0) return;
     RefreshAlertWords();
-    FAnnouncer->AddNews(NewsOf(item, document, count, newItems, verdicts));
+    FAnnouncer->AddNews(NewsOf(feed, document, count, newItems, verdicts));
     ScheduleTick();
 }
 
-void TNotifyController::ShowNotification(const xml::Node& item, const feed::TFeedDocument& document, int count) {
-    if (item && count > 0 && document.Items().Count() > 0)
-        ShowAnnouncement(TAnnouncer::Immediate(NewsOf(item, document, count)));
+void TNotifyController::ShowNotification(const feedlist::TFeedEntry& feed, const feed::TFeedDocument& document,
+                                         int count) {
+    if (count > 0 && document.Items().Count() > 0)
+        ShowAnnouncement(TAnnouncer::Immediate(NewsOf(feed, document, count)));
     else
         ShowBalloon();
 }
@@ -210,19 +211,15 @@ void TNotifyController::NotePollingStopped() {
 }
 
 void TNotifyController::RefreshAction() {
-    const xml::Node item = FHost.SelectedFeed();
-    FAction->setEnabled(!item.IsNull());
-    FAction->setChecked(item && FeedNotifies(item));
+    const feedlist::TListEntry* feed = FHost.SelectedFeed();
+    FAction->setEnabled(feed != nullptr);
+    FAction->setChecked(feed && feed->Feed().Notify);
 }
 
 void TNotifyController::ToggleSelectedFeed() {
-    xml::Node item = FHost.SelectedFeed();
-    if (!item) return;
-    try {
-        SetFeedNotifies(item, !FeedNotifies(item));
-    } catch (const std::exception& error) {
-        FHost.ShowStatus(QString::fromUtf8(error.what()));
-    }
+    const feedlist::TListEntry* feed = FHost.SelectedFeed();
+    if (!feed) return;
+    FHost.FeedList->UpdateFeed(*feed, [](feedlist::TFeedEntry& entry) { entry.Notify = !entry.Notify; });
     RefreshAction();
     FHost.ScheduleConfigSave();
 }

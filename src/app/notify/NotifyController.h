@@ -26,6 +26,11 @@ class TOptions;
 namespace feed {
 class TFeedDocument;
 }
+namespace feedlist {
+class TFeedList;
+class TListEntry;
+struct TFeedEntry;
+}  // namespace feedlist
 
 class TNotifyController : public QObject {
     Q_OBJECT
@@ -33,8 +38,9 @@ public:
     struct THost {
         // The option store; null while config.xml is not loaded.
         std::function<TOptions*()> Options;
-        // The selected feed's <item> element; a null handle for none.
-        std::function<xml::Node()> SelectedFeed;
+        // The feed list, and its selected feed (null for none).
+        feedlist::TFeedList* FeedList = nullptr;
+        std::function<const feedlist::TListEntry*()> SelectedFeed;
         std::function<void(const QString& text)> ShowStatus;
         std::function<void()> ScheduleConfigSave;
         // Puts a balloon up in the notification area, if there is one.
@@ -55,7 +61,7 @@ public:
     // when they are shown and with what: the items at the indices
     // `newItems` gives, else the first `count`. `verdicts` says which of
     // them hold an alert word, where that was found beside the download.
-    void AnnounceNewItems(const xml::Node& item, const feed::TFeedDocument& document, int count,
+    void AnnounceNewItems(const feedlist::TFeedEntry& feed, const feed::TFeedDocument& document, int count,
                           const std::vector<int>* newItems = nullptr, const TAlertVerdicts* verdicts = nullptr);
     // Hands the announcer the alert words of the options (compiled again
     // only when they changed) and returns them, for matching a download's
@@ -63,7 +69,7 @@ public:
     std::shared_ptr<const TAlertMatcher> RefreshAlertWords();
     // Announces the first `count` items of a download with a balloon at
     // once.
-    void ShowNotification(const xml::Node& item, const feed::TFeedDocument& document, int count);
+    void ShowNotification(const feedlist::TFeedEntry& feed, const feed::TFeedDocument& document, int count);
     // Puts up a notification the announcer decided on: for one feed a
     // balloon of its items, for several a summary.
     void ShowAnnouncement(const TAnnouncement& announcement);

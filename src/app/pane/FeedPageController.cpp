@@ -36,8 +36,8 @@ TFeedPageController::TFeedPageController(THost host, QObject* parent)
 }
 
 void TFeedPageController::Show(const std::string& id) {
-    xml::Node item = FHost.FeedItem(id);
-    if (!item) return;
+    const feedlist::TFeedEntry* feed = FHost.Feed(id);
+    if (!feed) return;
     if (FHost.SelectFeed(id)) return;
 
     // Shipped on; a configuration from before the option gets it on too,
@@ -53,7 +53,7 @@ void TFeedPageController::Show(const std::string& id) {
     if (!IsValidFeedId(id)) return;
     // Nothing counts as read here: only once the pane reports the page on
     // show (PageShown), so a page never loaded marks nothing.
-    FHost.ShowPage(item, [&](const QJsonObject& marks) {
+    FHost.ShowPage(*feed, [&](const QJsonObject& marks) {
         FHost.Navigate(QDir::current().absoluteFilePath(Q(StoredCopyPath(id))), marks);
         return FHost.PageSerial();
     });

@@ -16,20 +16,25 @@
 
 #include "XmlDom.h"
 
+namespace feedlist {
+struct TFeedEntry;
+}
+
 class TFeedPageController : public QObject {
     Q_OBJECT
 public:
     struct THost {
         // The option store's element at a path, made when missing.
         std::function<xml::Node(const std::string& path)> ConfigNode;
-        // The feed's <item> element; null for an unknown id.
-        std::function<xml::Node(const std::string& id)> FeedItem;
+        // The feed with this id; null for an unknown one.
+        std::function<const feedlist::TFeedEntry*(const std::string& id)> Feed;
         // Makes the feed the selection of the list, its folders open and its
         // row in view. True when selecting it has shown its page already.
         std::function<bool(const std::string& id)> SelectFeed;
         // The item store's side of showing a page: `navigate` hands the
         // page's marks to the pane and returns the pane's serial for it.
-        std::function<void(const xml::Node& item, const std::function<qint64(const QJsonObject& marks)>& navigate)>
+        std::function<void(const feedlist::TFeedEntry& feed,
+                           const std::function<qint64(const QJsonObject& marks)>& navigate)>
             ShowPage;
         // True when the deleted feed's page was the one on show.
         std::function<bool(const std::string& id)> DropShownPage;

@@ -1,8 +1,8 @@
 // What the user does to the feed list: adding and deleting feeds, folders
-// and moves, OPML in and out. Each change is made to the list's element in
-// config.xml and to its row in the tree together, so the two never
-// disagree. What a change means elsewhere (an account's server, the item
-// store, the update cycle, saving) is asked of the host.
+// and moves, OPML in and out. Each change is made to the typed list, which
+// the tree and config.xml follow. What a change means elsewhere (an
+// account's server, the item store, the update cycle, saving) is asked of
+// the host.
 #pragma once
 
 #include <QString>
@@ -11,13 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "XmlDom.h"
-
 class QMenu;
 class QTreeWidgetItem;
 class TFeedTree;
 namespace feedlist {
-class TFeedIds;
+class TListEntry;
 }
 namespace opml {
 struct Outline;
@@ -39,8 +37,6 @@ QString ImportSummary(const TImportResult& result);
 class TFeedListController {
 public:
     struct THost {
-        // The option store's node at a path (the feed list, its counter).
-        std::function<xml::Node(const char* path)> ConfigNode;
         // Writes config.xml now, or a few seconds after the first change.
         std::function<void()> Save;
         std::function<void()> ScheduleSave;
@@ -73,14 +69,12 @@ public:
     // account, its server is asked to subscribe. Returns the new row.
     QTreeWidgetItem* AddFeed(const std::string& url, QTreeWidgetItem* folder = nullptr,
                              const std::string& caption = std::string());
-    // Appends a new <item> (attributes in their stored order) with the next
-    // id to `container` (the feed list when null) and advances the counter.
-    // Many feeds in a row take their ids from one `ids`.
-    xml::Node AppendFeedElement(const std::string& url, const std::string& caption, xml::Node container = {},
-                                feedlist::TFeedIds* ids = nullptr);
-    // Deletes the stored copy, the <item> element and the row, telling the
-    // host first. With `itemsToForget`, the feed's stored items are left for
-    // the caller to forget with the others in one transaction.
+    // Appends a new feed with the next id to `folder` (the list's root when
+    // null), nothing more; null when the folder takes no feed.
+    const feedlist::TListEntry* AppendFeed(const std::string& url, const std::string& caption,
+                                           const feedlist::TListEntry* folder = nullptr);
+    // Deletes the stored copy and the feed, telling the host first. With `itemsToForget`, the feed's stored items are
+    // left for the caller to forget with the others in one transaction.
     void DeleteFeed(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget = nullptr);
 
     // A new folder at the end of `parent` (the root when null).

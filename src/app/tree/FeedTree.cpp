@@ -2,6 +2,7 @@
 
 #include <QDropEvent>
 #include <QMimeData>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
@@ -11,16 +12,10 @@
 #include <utility>
 
 #include "Convert.h"
-#include "FeedList.h"
 
 namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
-
-long long UnreadOf(const xml::Node& item) {
-    const std::optional<int> count = plat::TryStrToInt(item.Attribute("unread").value_or(""));
-    return count && *count > 0 ? *count : 0;
-}
 
 // What a feed's row shows: the caption, followed by the unread count while
 // there are unread items.
@@ -43,14 +38,12 @@ QString AddressStandIn(const std::string& url) {
     return text + address.path();
 }
 
-TNodeCaption NodeCaption(const xml::Node& item) {
-    const std::string caption = item.Attribute("caption").value_or("");
-    const std::string unread = item.Attribute("unread").value_or("");
-    const std::optional<int> count = plat::TryStrToInt(unread);
-    const bool hasUnread = count ? *count != 0 : !unread.empty();
-    const std::string suffix = hasUnread ? " (" + unread + ")" : "";
+TNodeCaption NodeCaption(const feedlist::TFeedEntry& feed) {
+    const std::string& caption = feed.Caption;
+    const bool hasUnread = feed.Unread != 0;
+    const std::string suffix = hasUnread ? " (" + std::to_string(feed.Unread) + ")" : "";
     if (caption.empty()) {
-        const QString standIn = AddressStandIn(item.Attribute("url").value_or(""));
+        const QString standIn = AddressStandIn(feed.Url);
         if (!standIn.isEmpty()) return {standIn + Q(suffix), hasUnread, Q(suffix)};
     }
     return {Q(caption + suffix), hasUnread, std::nullopt};
@@ -61,6 +54,14 @@ bool FromOutside(const QDropEvent* event, const QObject* self) {
 }
 
 }  // namespace
+
+QVariant TListRow::data(int column, int role) const {
+    if (column == 0 && role == Qt::DecorationRole) return FStateIcon.isNull() ? FIcon : FStateIcon;
+    if (column == 0 && role == Qt::ToolTipRole && !FToolTip.isEmpty()) return FToolTip;
+    if (column == 0 && role == Qt::EditRole)
+        if (std::optional<QString> text = EditText()) return *text;
+    return QTreeWidgetItem::data(column, role);
+}
 
 TFeedTree::TFeedTree(QWidget* parent) : QTreeWidget(parent) {
     // Every feed row shows the same icon: one shared icon instead of one
@@ -158,17 +159,35 @@ void TFeedTree::dropEvent(QDropEvent* event) {
 // ---------------------------------------------------------------------------
 // The rows
 
-xml::Node TFeedTree::GetFeedItem(QTreeWidgetItem* node) {
-    if (!node || node->type() != TFeedNode::kType) return {};
-    return static_cast<TFeedNode*>(node)->Item();
+TFeedTree::~TFeedTree() {
+    if (FList) FList->RemoveObserver(this);
 }
 
-std::string TFeedTree::FeedIdOf(QTreeWidgetItem* node) {
-    const xml::Node item = GetFeedItem(node);
-    return item ? item.Attribute("id").value_or("") : std::string();
+void TFeedTree::Follow(feedlist::TFeedList* list) {
+    if (FList) FList->RemoveObserver(this);
+    FList = list;
+    if (FList) FList->AddObserver(this);
+    ListReset();
 }
 
-bool TFeedTree::IsFolderNode(const QTreeWidgetItem* node) { return node && node->type() == TFolderNode::kType; }
+const feedlist::TListEntry* TFeedTree::EntryOf(const QTreeWidgetItem* node) {
+    if (!node || node->type() < TFeedNode::kType || node->type() > TRootNode::kType) return nullptr;
+    return &static_cast<const TListRow*>(node)->Entry();
+}
+
+const feedlist::TFeedEntry* TFeedTree::FeedOf(const QTreeWidgetItem* node) {
+    return IsFeedNode(node) ? &static_cast<const TFeedNode*>(node)->Feed() : nullptr;
+}
+
+QTreeWidgetItem* TFeedTree::RowOf(const feedlist::TListEntry* entry) const {
+    const auto found = FRows.find(entry);
+    return found == FRows.end() ? nullptr : found->second;
+}
+
+std::string TFeedTree::FeedIdOf(const QTreeWidgetItem* node) {
+    const feedlist::TFeedEntry* feed = FeedOf(node);
+    return feed ? feedlist::IdText(*feed) : std::string();
+}
 
 bool TFeedTree::IsUnder(const QTreeWidgetItem* node, const QTreeWidgetItem* ancestor) {
     for (const QTreeWidgetItem* up = node; up; up = up->parent())
@@ -189,31 +208,20 @@ void TFeedTree::Walk(const QTreeWidgetItem* node, const std::function<void(QTree
     }
 }
 
-xml::Node TFeedTree::ContainerElement(QTreeWidgetItem* node) const {
-    if (!node) return {};
-    if (IsFolderNode(node)) return static_cast<TFolderNode*>(node)->Folder();
-    if (node == RootNode()) return FList;
-    return {};
-}
-
 QTreeWidgetItem* TFeedTree::TargetFolder(QTreeWidgetItem* node) const {
     if (!node) return RootNode();
-    if (ContainerElement(node)) return node;
+    if (IsFolderNode(node) || node == RootNode()) return node;
     return node->parent() ? node->parent() : RootNode();
 }
 
 QTreeWidgetItem* TFeedTree::FindFeedNodeById(const std::string& id) const {
-    // Called for every update and every step of the polling thread: a
-    // lookup instead of reading the id of each of possibly thousands of
-    // rows.
-    const auto found = FFeedNodes.find(id);
-    return found == FFeedNodes.end() ? nullptr : found->second;
+    return FList ? RowOf(FList->FindFeed(id)) : nullptr;
 }
 
 std::vector<QTreeWidgetItem*> TFeedTree::FeedNodesUnder(QTreeWidgetItem* node) const {
     std::vector<QTreeWidgetItem*> feeds;
     Walk(node, [&feeds](QTreeWidgetItem* each) {
-        if (each->type() == TFeedNode::kType) feeds.push_back(each);
+        if (IsFeedNode(each)) feeds.push_back(each);
     });
     return feeds;
 }
@@ -229,183 +237,181 @@ std::vector<std::string> TFeedTree::FeedIdsUnder(const std::vector<QTreeWidgetIt
 }
 
 long long TFeedTree::UnreadUnder(const QTreeWidgetItem* node) {
+    // Counted over the rows, not the entries: a row leaves before its
+    // entry does, and the sums follow the rows.
     long long sum = 0;
     Walk(node, [&sum](QTreeWidgetItem* each) {
-        if (each->type() == TFeedNode::kType) sum += UnreadOf(static_cast<TFeedNode*>(each)->Item());
+        if (const feedlist::TFeedEntry* feed = FeedOf(each)) sum += feed->Unread;
     });
     return sum;
 }
 
-std::unique_ptr<QTreeWidgetItem> TFeedTree::NewFeedNode(xml::Node item) {
-    auto node = std::make_unique<TFeedNode>(std::move(item), FFeedIcon);
-    node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled);
-    UpdateNodeCaption(node.get());
-    return node;
-}
-
-std::unique_ptr<QTreeWidgetItem> TFeedTree::NewFolderNode(xml::Node folder) {
-    auto node = std::make_unique<TFolderNode>(std::move(folder), FFolderIcon);
-    node->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled |
-                   Qt::ItemIsDropEnabled);
-    return node;
-}
-
-void TFeedTree::RememberFeedNode(QTreeWidgetItem* node) {
-    const std::string id = GetFeedItem(node).Attribute("id").value_or("");
-    // A hand-edited list may repeat an id: the first row keeps it, as a
-    // walk over the list would find.
-    if (!id.empty() && !FFeedNodes.emplace(id, node).second) FRepeatedFeedIds.insert(id);
-}
-
-void TFeedTree::ForgetFeedNode(QTreeWidgetItem* node, const std::string& id) {
-    const auto found = FFeedNodes.find(id);
-    if (found == FFeedNodes.end() || found->second != node) return;
-    FFeedNodes.erase(found);
-    // Another row with the same id (a hand-edited list) takes its place;
-    // only then is the list walked, never for each of a thousand deletions.
-    if (!FRepeatedFeedIds.count(id)) return;
-    for (QTreeWidgetItem* other : FeedNodesUnder(RootNode())) {
-        const xml::Node item = GetFeedItem(other);
-        if (other != node && item && item.Attribute("id") == id) {
-            FFeedNodes.emplace(id, other);
-            break;
-        }
+QTreeWidgetItem* TFeedTree::NewRow(const feedlist::TListEntry& entry) {
+    QTreeWidgetItem* row = nullptr;
+    if (entry.IsFeed()) {
+        row = new TFeedNode(entry, FFeedIcon);
+        row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled);
+        UpdateNodeCaption(row);
+    } else {
+        row = new TFolderNode(entry, FFolderIcon);
+        row->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled |
+                      Qt::ItemIsDropEnabled);
     }
+    FRows[&entry] = row;
+    return row;
 }
 
-void TFeedTree::Load(const xml::Node& list) {
-    FList = list;
-    FFeedNodes.clear();
-    FRepeatedFeedIds.clear();
-    clear();
-    auto root = std::make_unique<QTreeWidgetItem>(QStringList{"Quillet"});
-    root->setIcon(0, FRootIcon);
-    root->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled);
-    // The rows are made, captioned and indexed while detached and enter the
-    // tree in one go: the view then handles one insertion instead of one
-    // insertion and two changes per feed.
-    try {
-        BuildNodes(root.get(), list);
-    } catch (...) {
-        FFeedNodes.clear();  // the detached rows go with the root
-        throw;
-    }
-    QTreeWidgetItem* top = root.release();
-    addTopLevelItem(top);
-    top->setExpanded(true);
-    RestoreExpansion(top);
-    setCurrentItem(top);
-}
-
-void TFeedTree::BuildNodes(QTreeWidgetItem* parent, const xml::Node& container) {
-    // Depth first without recursion, each container's children in order.
-    std::vector<std::pair<QTreeWidgetItem*, xml::Node>> pending{{parent, container}};
+void TFeedTree::BuildRows(QTreeWidgetItem* parent) {
+    // Depth first without recursion, each folder's rows in order.
+    std::vector<QTreeWidgetItem*> pending{parent};
     std::vector<QTreeWidgetItem*> folders;
     while (!pending.empty()) {
-        auto [node, element] = pending.back();
+        QTreeWidgetItem* node = pending.back();
         pending.pop_back();
-        for (const xml::Node& child : element.ChildElements()) {
-            if (feedlist::IsFeed(child)) {
-                QTreeWidgetItem* feed = NewFeedNode(child).release();
-                node->addChild(feed);
-                RememberFeedNode(feed);
-            } else if (feedlist::IsFolder(child)) {
-                QTreeWidgetItem* folder = NewFolderNode(child).release();
-                node->addChild(folder);
-                folders.push_back(folder);
-                pending.emplace_back(folder, child);
+        QList<QTreeWidgetItem*> rows;
+        for (const auto& child : EntryOf(node)->Children()) {
+            QTreeWidgetItem* row = NewRow(*child);
+            rows.append(row);
+            if (child->IsFolder()) {
+                folders.push_back(row);
+                pending.push_back(row);
             }
         }
+        node->addChildren(rows);
     }
     // Inner folders first, so that each sum is taken once its parts exist.
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) UpdateNodeCaption(*it);
 }
 
-QTreeWidgetItem* TFeedTree::AddFeedNode(xml::Node item, QTreeWidgetItem* parent) {
-    if (!parent) parent = RootNode();
-    if (!parent) return nullptr;
-    QTreeWidgetItem* node = NewFeedNode(std::move(item)).release();
-    parent->addChild(node);
-    RememberFeedNode(node);
-    UpdateFolderCaptions(node);
-    if (!FFolderCaptionsDeferred) ReapplyFilter();
-    return node;
+void TFeedTree::ListReset() {
+    FRows.clear();
+    FNewRows.clear();
+    FNewRowsOf.clear();
+    FNewFolders.clear();
+    clear();
+    if (!FList) return;
+    auto* root = new TRootNode(FList->Root(), FRootIcon);
+    root->setText(0, QStringLiteral("Quillet"));
+    root->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDropEnabled);
+    FRows[&FList->Root()] = root;
+    // The rows are made, captioned and indexed while detached and enter the
+    // tree in one go: the view then handles one insertion instead of one
+    // insertion and two changes per feed.
+    BuildRows(root);
+    addTopLevelItem(root);
+    root->setExpanded(true);
+    RestoreExpansion(root);
+    setCurrentItem(root);
+    NoteListChanged();
 }
 
-QTreeWidgetItem* TFeedTree::AddFolderNode(xml::Node folder, QTreeWidgetItem* parent) {
-    QTreeWidgetItem* node = NewFolderNode(std::move(folder)).release();
-    parent->addChild(node);
-    UpdateNodeCaption(node);
-    parent->setExpanded(true);
-    node->setExpanded(true);
-    return node;
-}
+void TFeedTree::BeginBatch() { ++FBatch; }
 
-QTreeWidgetItem* TFeedTree::NodeForContainer(const xml::Node& container) {
-    if (!container || container == FList) return RootNode();
-    QTreeWidgetItem* found = nullptr;
-    Walk(RootNode(), [&](QTreeWidgetItem* each) {
-        if (!found && IsFolderNode(each) && static_cast<TFolderNode*>(each)->Folder() == container) found = each;
+void TFeedTree::EndBatch() {
+    if (FBatch == 0 || --FBatch > 0) return;
+    FlushNewRows();
+    // Inner folders first; their sums are each taken once.
+    std::vector<QTreeWidgetItem*> folders;
+    Walk(RootNode(), [&folders](QTreeWidgetItem* each) {
+        if (IsFolderNode(each)) folders.push_back(each);
     });
-    if (found) return found;
-    QTreeWidgetItem* parent = NodeForContainer(container.Parent());
-    found = NewFolderNode(container).release();
-    parent->addChild(found);
-    UpdateNodeCaption(found);
-    found->setExpanded(true);
-    return found;
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) UpdateNodeCaption(*it);
+    ReapplyFilter();
 }
 
-void TFeedTree::AttachNewFeeds(const std::vector<xml::Node>& items) {
-    QTreeWidgetItem* root = RootNode();
-    if (!root || items.empty()) return;
-    // The row of each container element met. A parent's folder rows are
-    // entered all at once when the first of them is looked for, so a list
-    // of thousands of feeds or folders is walked once, not once per feed.
-    std::unordered_map<xml::Node, QTreeWidgetItem*, xml::NodeHash> nodes{{FList, root}};
-    std::set<QTreeWidgetItem*> indexed;
-    // New rows by parent, in the order their elements were appended.
-    std::vector<std::pair<QTreeWidgetItem*, QList<QTreeWidgetItem*>>> rows;
-    std::unordered_map<QTreeWidgetItem*, std::size_t> rowsOf;
-    const auto addRow = [&](QTreeWidgetItem* parent, QTreeWidgetItem* node) {
-        auto [at, made] = rowsOf.try_emplace(parent, rows.size());
-        if (made) rows.emplace_back(parent, QList<QTreeWidgetItem*>());
-        rows[at->second].second.append(node);
-    };
-    std::vector<QTreeWidgetItem*> newFolders;
-    // Recursion as deep as folders nest, which the list bounds.
-    std::function<QTreeWidgetItem*(const xml::Node&)> nodeFor = [&](const xml::Node& container) -> QTreeWidgetItem* {
-        if (auto found = nodes.find(container); found != nodes.end()) return found->second;
-        QTreeWidgetItem* parent = nodeFor(container.Parent());
-        if (indexed.insert(parent).second) {
-            for (int i = 0; i < parent->childCount(); ++i)
-                if (IsFolderNode(parent->child(i)))
-                    nodes.emplace(static_cast<TFolderNode*>(parent->child(i))->Folder(), parent->child(i));
-            if (auto found = nodes.find(container); found != nodes.end()) return found->second;
-        }
-        QTreeWidgetItem* folder = NewFolderNode(container).release();
-        UpdateNodeCaption(folder);
-        addRow(parent, folder);
-        newFolders.push_back(folder);
-        indexed.insert(folder);  // its rows are all new
-        nodes.emplace(container, folder);
-        return folder;
-    };
-    for (const xml::Node& item : items) {
-        QTreeWidgetItem* parent = nodeFor(item.Parent());
-        QTreeWidgetItem* node = NewFeedNode(item).release();
-        RememberFeedNode(node);
-        addRow(parent, node);
-    }
-    for (auto& [parent, children] : rows) parent->addChildren(children);
-    for (QTreeWidgetItem* folder : newFolders) folder->setExpanded(true);
+void TFeedTree::FlushNewRows() {
+    for (auto& [parent, rows] : FNewRows) parent->addChildren(rows);
+    for (QTreeWidgetItem* folder : FNewFolders) folder->setExpanded(true);
+    FNewRows.clear();
+    FNewRowsOf.clear();
+    FNewFolders.clear();
+}
+
+void TFeedTree::Refresh(QTreeWidgetItem* node) {
+    if (FBatch > 0) return;
+    UpdateFolderCaptions(node);
     ReapplyFilter();
+}
+
+void TFeedTree::EntryInserted(const feedlist::TListEntry& entry) {
+    QTreeWidgetItem* parent = RowOf(entry.Parent());
+    if (!parent) return;
+    QTreeWidgetItem* row = NewRow(entry);
+    if (FBatch > 0) {
+        // A new folder's own rows wait with it; the order within a parent
+        // is the list's, as rows are mostly appended.
+        auto [at, made] = FNewRowsOf.try_emplace(parent, FNewRows.size());
+        if (made) FNewRows.emplace_back(parent, QList<QTreeWidgetItem*>());
+        FNewRows[at->second].second.append(row);
+        if (entry.IsFolder()) FNewFolders.push_back(row);
+        return;
+    }
+    const feedlist::TListEntry& container = *entry.Parent();
+    const int index =
+        container.Children().back().get() == &entry ? parent->childCount() : static_cast<int>(entry.Index());
+    parent->insertChild(index, row);
+    if (entry.IsFolder()) {
+        UpdateNodeCaption(row);
+        parent->setExpanded(true);
+        row->setExpanded(true);
+    }
+    Refresh(row);
+}
+
+void TFeedTree::EntryRemoving(const feedlist::TListEntry& entry) {
+    FlushNewRows();
+    QTreeWidgetItem* row = RowOf(&entry);
+    if (!row) return;
+    QTreeWidgetItem* parent = row->parent();
+    // Its folder takes the selection: left to the view, the next row would
+    // be selected, shown and counted read without the user asking.
+    if (currentItem() && IsUnder(currentItem(), row) && parent) setCurrentItem(parent);
+    Walk(row, [this](QTreeWidgetItem* each) { FRows.erase(EntryOf(each)); });
+    delete row;
+    if (FBatch == 0 && IsFolderNode(parent)) UpdateNodeCaption(parent);
+    Refresh(parent);
+    if (!currentItem() && RootNode()) setCurrentItem(RootNode());
+}
+
+void TFeedTree::EntryMoved(const feedlist::TListEntry& entry, const feedlist::TListEntry&, std::size_t) {
+    FlushNewRows();
+    QTreeWidgetItem* row = RowOf(&entry);
+    QTreeWidgetItem* parent = RowOf(entry.Parent());
+    if (!row || !parent) return;
+    QTreeWidgetItem* oldParent = row->parent();
+    // Taking out the selected row (or its folder) makes the view select the
+    // row that takes its place, which would show that feed and count it
+    // read. The selection is put back unseen: a move changes no read state.
+    QTreeWidgetItem* current = currentItem();
+    const bool currentMoves = current && IsUnder(current, row);
+    QSignalBlocker quiet(currentMoves ? this : nullptr);
+    const bool expanded = row->isExpanded();
+    oldParent->removeChild(row);
+    parent->insertChild(static_cast<int>(entry.Index()), row);
+    if (currentMoves) setCurrentItem(current);
+    quiet.unblock();
+    RestoreExpansion(row);
+    if (IsFolderNode(row)) row->setExpanded(expanded);
+    parent->setExpanded(true);
+    if (FBatch > 0) return;
+    for (QTreeWidgetItem* each : {oldParent, parent}) {
+        if (IsFolderNode(each)) UpdateNodeCaption(each);
+        UpdateFolderCaptions(each);
+    }
+    ReapplyFilter();
+}
+
+void TFeedTree::EntryChanged(const feedlist::TListEntry& entry) {
+    QTreeWidgetItem* row = RowOf(&entry);
+    if (!row) return;
+    UpdateNodeCaption(row);
+    if (entry.IsFolder()) UpdateFolderCaptions(row);
 }
 
 // ---------------------------------------------------------------------------
 // Captions
 
-QString TFeedTree::FeedDisplayText(const xml::Node& item) { return NodeCaption(item).Text; }
+QString TFeedTree::FeedDisplayText(const feedlist::TFeedEntry& feed) { return NodeCaption(feed).Text; }
 
 void TFeedTree::SetCaptionFont(QTreeWidgetItem* node, bool bold) {
     // A row without a font of its own shows the tree's regular font: most
@@ -422,20 +428,20 @@ void TFeedTree::UpdateNodeCaption(QTreeWidgetItem* node) {
     // and a confirmed one sets the text itself.
     const bool renaming = Editing() && currentItem() == node;
     if (IsFolderNode(node)) {
-        if (FFolderCaptionsDeferred || renaming) return;  // all at once when the batch ends
+        if (FBatch > 0 || renaming) return;  // all at once when the batch ends
         // A folder shows the sum of its feeds' counts, bold while any is
         // unread.
         const long long unread = UnreadUnder(node);
-        const std::string caption = static_cast<TFolderNode*>(node)->Folder().Attribute("caption").value_or("");
+        const std::string& caption = static_cast<TFolderNode*>(node)->Folder().Caption;
         node->setText(0, Q(unread > 0 ? caption + " (" + std::to_string(unread) + ")" : caption));
         SetCaptionFont(node, unread > 0);
         return;
     }
-    const xml::Node item = GetFeedItem(node);
-    if (!item) return;
+    const feedlist::TFeedEntry* feed = FeedOf(node);
+    if (!feed) return;
     if (IsFolderNode(node->parent())) UpdateFolderCaptions(node);
-    if (OnFeedCaptionShown) OnFeedCaptionShown(item);
-    const TNodeCaption caption = NodeCaption(item);
+    if (OnFeedCaptionShown) OnFeedCaptionShown(*feed);
+    const TNodeCaption caption = NodeCaption(*feed);
     if (!renaming) node->setText(0, caption.Text);
     static_cast<TFeedNode*>(node)->SetEditText(caption.CaptionText);
     if (renaming) return;  // a new font would reset the editor just the same
@@ -447,23 +453,9 @@ void TFeedTree::UpdateFolderCaptions(QTreeWidgetItem* node) {
         UpdateNodeCaption(up);
 }
 
-void TFeedTree::EndDeferredFolderCaptions(QTreeWidgetItem* node) {
-    FFolderCaptionsDeferred = false;
-    if (!node) return;
-    std::vector<QTreeWidgetItem*> folders;
-    Walk(node, [&folders](QTreeWidgetItem* each) {
-        if (IsFolderNode(each)) folders.push_back(each);
-    });
-    // Inner folders first; their sums are each taken once.
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it) UpdateNodeCaption(*it);
-    UpdateFolderCaptions(node);
-    ReapplyFilter();
-}
-
 void TFeedTree::RestoreExpansion(QTreeWidgetItem* node) {
     Walk(node, [](QTreeWidgetItem* each) {
-        if (IsFolderNode(each))
-            each->setExpanded(static_cast<TFolderNode*>(each)->Folder().Attribute("expanded") != "False");
+        if (IsFolderNode(each)) each->setExpanded(static_cast<TFolderNode*>(each)->Folder().Expanded);
     });
 }
 
@@ -492,10 +484,9 @@ void TFeedTree::SetFeedFilter(const QString& text) {
         for (auto it = order.rbegin(); it != order.rend(); ++it) {
             QTreeWidgetItem* each = *it;
             bool visible = false;
-            if (each->type() == TFeedNode::kType) {
-                const xml::Node item = static_cast<TFeedNode*>(each)->Item();
-                visible = Q(item.Attribute("caption").value_or("")).contains(wanted, Qt::CaseInsensitive) ||
-                          Q(item.Attribute("url").value_or("")).contains(wanted, Qt::CaseInsensitive) ||
+            if (const feedlist::TFeedEntry* feed = FeedOf(each)) {
+                visible = Q(feed->Caption).contains(wanted, Qt::CaseInsensitive) ||
+                          Q(feed->Url).contains(wanted, Qt::CaseInsensitive) ||
                           each->text(0).contains(wanted, Qt::CaseInsensitive);
             } else {
                 for (int i = 0; i < each->childCount() && !visible; ++i) visible = shown[each->child(i)];

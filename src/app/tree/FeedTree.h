@@ -1,10 +1,9 @@
-// The feed tree: the view of the feed list in config.xml. A feed's row
-// refers to its <item> element and a folder's row to its <folder> element,
-// so the tree holds no second copy of the list; this class makes the rows,
-// finds them by feed id, keeps their captions (bold with a count while
-// unread, folders with their sums), filters them and tells when the list's
-// shape changed. What a change means for the program (saving, the server of
-// an account, the item store) is decided by its callers.
+// The feed tree: the view of the typed feed list. Each row stands for one
+// row of the list and follows it: the list tells the tree of every change
+// and the tree makes, moves, removes and captions its rows (bold with a
+// count while unread, folders with their sums), filters them and tells
+// when the list's shape changed. Nothing outside this view reads a feed's
+// state from a row: a row only leads to its list entry.
 #pragma once
 
 #include <QDateTime>
@@ -16,30 +15,51 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "XmlDom.h"
+#include "FeedListModel.h"
 
-// A feed's row: a handle to its <item> element and the state of its
-// updates, which is kept in memory only.
-class TFeedNode : public QTreeWidgetItem {
+// A row of the tree: a handle to its entry in the feed list.
+class TListRow : public QTreeWidgetItem {
 public:
-    static constexpr int kType = QTreeWidgetItem::UserType + 1;
-    TFeedNode(xml::Node item, QIcon icon) : QTreeWidgetItem(kType), FItem(std::move(item)), FIcon(std::move(icon)) {}
-    const xml::Node& Item() const { return FItem; }
+    TListRow(int type, const feedlist::TListEntry& entry, QIcon icon)
+        : QTreeWidgetItem(type), FEntry(&entry), FIcon(std::move(icon)) {}
+    const feedlist::TListEntry& Entry() const { return *FEntry; }
 
     // Every feed shows the same icon; it is handed out when a row is
     // painted instead of being stored as item data in each of possibly
     // thousands of nodes.
-    QVariant data(int column, int role) const override {
-        if (column == 0 && role == Qt::DecorationRole) return FStateIcon.isNull() ? FIcon : FStateIcon;
-        if (column == 0 && role == Qt::ToolTipRole && !FToolTip.isEmpty()) return FToolTip;
-        if (column == 0 && role == Qt::EditRole && FEditText) return *FEditText;
-        return QTreeWidgetItem::data(column, role);
+    QVariant data(int column, int role) const override;
+    // What the row shows for a state (an update under way or failed, an
+    // account's sync): an icon in place of its own (a null icon for none)
+    // and a tooltip. The row is repainted by the caller: announcing a
+    // change of the item's data would also reset the label editor,
+    // throwing away a new name being typed.
+    void ShowState(QIcon icon, QString toolTip) {
+        FStateIcon = std::move(icon);
+        FToolTip = std::move(toolTip);
     }
+    const QString& ToolTip() const { return FToolTip; }
+
+protected:
+    // The text the label editor starts with; nullopt for the shown text.
+    virtual std::optional<QString> EditText() const { return std::nullopt; }
+
+private:
+    const feedlist::TListEntry* FEntry;
+    QIcon FIcon;
+    QIcon FStateIcon;
+    QString FToolTip;
+};
+
+// A feed's row, with the state of its updates, which is kept in memory only.
+class TFeedNode : public TListRow {
+public:
+    static constexpr int kType = QTreeWidgetItem::UserType + 1;
+    TFeedNode(const feedlist::TListEntry& entry, QIcon icon) : TListRow(kType, entry, std::move(icon)) {}
+    const feedlist::TFeedEntry& Feed() const { return Entry().Feed(); }
 
     // Downloading now, and the last failure (its text and time) until the
     // next success.
@@ -52,96 +72,80 @@ public:
         FFailure = std::move(failure);
         FFailureTime = std::move(when);
     }
-    // What the row shows for that state: an icon in place of the feed's
-    // (a null icon for none) and a tooltip. The row is repainted by the
-    // caller: announcing a change of the item's data would also reset the
-    // label editor, throwing away a new name being typed.
-    void ShowState(QIcon icon, QString toolTip) {
-        FStateIcon = std::move(icon);
-        FToolTip = std::move(toolTip);
-    }
     // The text the label editor starts with when the row shows something
     // else than the feed's own caption (its address standing in for an
     // empty one); nullopt when the shown text is the one to edit.
     void SetEditText(std::optional<QString> text) { FEditText = std::move(text); }
 
+protected:
+    std::optional<QString> EditText() const override { return FEditText; }
+
 private:
-    xml::Node FItem;
-    QIcon FIcon;
-    QIcon FStateIcon;
-    QString FToolTip;
     std::optional<QString> FEditText;
     bool FBusy = false;
     QString FFailure;
     QDateTime FFailureTime;
 };
 
-// A folder's row: a handle to its <folder> element, which holds the <item>
-// and <folder> elements of what the folder contains.
-class TFolderNode : public QTreeWidgetItem {
+// A folder's row; an account's folder is one too.
+class TFolderNode : public TListRow {
 public:
     static constexpr int kType = QTreeWidgetItem::UserType + 2;
-    TFolderNode(xml::Node folder, QIcon icon)
-        : QTreeWidgetItem(kType), FFolder(std::move(folder)), FIcon(std::move(icon)) {}
-    xml::Node Folder() const { return FFolder; }
-    QVariant data(int column, int role) const override {
-        if (column == 0 && role == Qt::DecorationRole) return FStateIcon.isNull() ? FIcon : FStateIcon;
-        if (column == 0 && role == Qt::ToolTipRole && !FToolTip.isEmpty()) return FToolTip;
-        if (column == 0 && role == Qt::EditRole)
-            return QString::fromStdString(FFolder.Attribute("caption").value_or(""));
-        return QTreeWidgetItem::data(column, role);
-    }
-    // An account's folder shows the state of its syncs as a feed row shows
-    // its updates': an icon in place of the folder's and a tooltip.
-    void ShowState(QIcon icon, QString toolTip) {
-        FStateIcon = std::move(icon);
-        FToolTip = std::move(toolTip);
-    }
-    const QString& ToolTip() const { return FToolTip; }
+    TFolderNode(const feedlist::TListEntry& entry, QIcon icon) : TListRow(kType, entry, std::move(icon)) {}
+    const feedlist::TFolderEntry& Folder() const { return Entry().Folder(); }
 
-private:
-    xml::Node FFolder;
-    QIcon FIcon;
-    QIcon FStateIcon;
-    QString FToolTip;
+protected:
+    std::optional<QString> EditText() const override { return QString::fromStdString(Folder().Caption); }
 };
 
-class TFeedTree : public QTreeWidget {
+// The root row, "Quillet": the list's own root.
+class TRootNode : public TListRow {
+public:
+    static constexpr int kType = QTreeWidgetItem::UserType + 3;
+    TRootNode(const feedlist::TListEntry& entry, QIcon icon) : TListRow(kType, entry, std::move(icon)) {}
+};
+
+class TFeedTree : public QTreeWidget, private feedlist::TFeedListObserver {
 public:
     explicit TFeedTree(QWidget* parent = nullptr);
+    ~TFeedTree() override;
 
     using QTreeWidget::itemFromIndex;
     bool Editing() const { return state() == EditingState; }
 
+    // Shows `list` from now on (none: no rows), its rows made at once and
+    // following every change the list tells of.
+    void Follow(feedlist::TFeedList* list);
+    feedlist::TFeedList& List() const { return *FList; }
+
     // A feed or folder dropped in the tree is moved by the caller, which
-    // moves its element too; the view itself moves nothing.
+    // moves its entry; the view itself moves nothing.
     std::function<void(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index)> OnMove;
     // An address or file dropped from another program.
     std::function<void(const QString& text)> OnDropFromOutside;
     // A feed's row shows a new caption.
-    std::function<void(const xml::Node& item)> OnFeedCaptionShown;
+    std::function<void(const feedlist::TFeedEntry& feed)> OnFeedCaptionShown;
 
     // An icon drawn once at the tree's icon size.
     QIcon Icon(const QString& path) const;
 
-    // ---- The rows ----
-    // Makes the rows of the feed list element `list` (the root "Quillet"
-    // and everything under it), replacing any there were.
-    void Load(const xml::Node& list);
+    // ---- Rows and entries ----
     QTreeWidgetItem* RootNode() const { return topLevelItem(0); }
-    // The <item> element of a feed's row; null for any other row or none.
-    static xml::Node GetFeedItem(QTreeWidgetItem* node);
+    // The list entry of any row (the root's is the list's root); null for none.
+    static const feedlist::TListEntry* EntryOf(const QTreeWidgetItem* node);
+    // The feed of a feed's row; null for any other row or none.
+    static const feedlist::TFeedEntry* FeedOf(const QTreeWidgetItem* node);
+    // The row of an entry; null for none.
+    QTreeWidgetItem* RowOf(const feedlist::TListEntry* entry) const;
     // The id of a feed's row; "" for any other row or none.
-    static std::string FeedIdOf(QTreeWidgetItem* node);
-    static bool IsFolderNode(const QTreeWidgetItem* node);
+    static std::string FeedIdOf(const QTreeWidgetItem* node);
+    static bool IsFeedNode(const QTreeWidgetItem* node) { return node && node->type() == TFeedNode::kType; }
+    static bool IsFolderNode(const QTreeWidgetItem* node) { return node && node->type() == TFolderNode::kType; }
     // Whether `node` is `ancestor` or lies under it.
     static bool IsUnder(const QTreeWidgetItem* node, const QTreeWidgetItem* ancestor);
     // Calls `visit` for `node` and everything under it, parents before
     // their children, in the tree's order.
     static void Walk(const QTreeWidgetItem* node, const std::function<void(QTreeWidgetItem*)>& visit);
-    // The element that holds what a row contains: a folder's <folder>, the
-    // root's feed list; null for a feed or no row.
-    xml::Node ContainerElement(QTreeWidgetItem* node) const;
     // Where something added with `node` selected goes: the folder or root
     // itself, or the folder of a feed.
     QTreeWidgetItem* TargetFolder(QTreeWidgetItem* node) const;
@@ -154,33 +158,21 @@ public:
     // The sum of the unread counts of the feeds under a row.
     static long long UnreadUnder(const QTreeWidgetItem* node);
 
-    // Appends a row for an existing <item> element under `parent` (the
-    // root when null).
-    QTreeWidgetItem* AddFeedNode(xml::Node item, QTreeWidgetItem* parent = nullptr);
-    // Appends a row for a new <folder> element under `parent`, open.
-    QTreeWidgetItem* AddFolderNode(xml::Node folder, QTreeWidgetItem* parent);
-    // The row of the list or of a <folder> element, its folder rows made
-    // where they are missing.
-    QTreeWidgetItem* NodeForContainer(const xml::Node& container);
-    // Makes the rows of feeds just appended to the list (and of the folders
-    // made for them), entering each parent's new rows in one go.
-    void AttachNewFeeds(const std::vector<xml::Node>& items);
-    // Drops a row that is about to be deleted from the id lookup.
-    void ForgetFeedNode(QTreeWidgetItem* node, const std::string& id);
+    // Between these, changes of many rows (an import, a server's list, a
+    // deletion of thousands) are shown at once: new rows enter their
+    // parents in one go, and folders' sums and the filter are taken once
+    // at the end instead of once per feed. Batches nest.
+    void BeginBatch();
+    void EndBatch();
 
     // ---- Captions ----
-    // The text a feed's row shows for its element.
-    static QString FeedDisplayText(const xml::Node& item);
+    // The text a feed's row shows.
+    static QString FeedDisplayText(const feedlist::TFeedEntry& feed);
     // "caption", followed by " (unread)" while unread is not 0; bold then.
     void UpdateNodeCaption(QTreeWidgetItem* node);
     // Brings the captions of the folders above `node` up to date.
     void UpdateFolderCaptions(QTreeWidgetItem* node);
-    // Between these, folders' sums and the filter wait: a batch of many
-    // feeds (a server's list) takes each once at the end, for `node` and
-    // everything under it, instead of once per feed.
-    void BeginDeferredFolderCaptions() { FFolderCaptionsDeferred = true; }
-    void EndDeferredFolderCaptions(QTreeWidgetItem* node);
-    // Opens the folders under `node` as their elements say.
+    // Opens the folders under `node` as their entries say.
     void RestoreExpansion(QTreeWidgetItem* node);
 
     // ---- The filter ----
@@ -204,23 +196,33 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    std::unique_ptr<QTreeWidgetItem> NewFeedNode(xml::Node item);
-    std::unique_ptr<QTreeWidgetItem> NewFolderNode(xml::Node folder);
-    // Builds the rows of a container element's feeds and folders under
-    // `parent`, indexing the feeds.
-    void BuildNodes(QTreeWidgetItem* parent, const xml::Node& container);
-    void RememberFeedNode(QTreeWidgetItem* node);
+    // The list's changes.
+    void EntryInserted(const feedlist::TListEntry& entry) override;
+    void EntryRemoving(const feedlist::TListEntry& entry) override;
+    void EntryMoved(const feedlist::TListEntry& entry, const feedlist::TListEntry& oldParent,
+                    std::size_t oldIndex) override;
+    void EntryChanged(const feedlist::TListEntry& entry) override;
+    void ListReset() override;
+
+    // Makes the rows of every entry under `parent`'s entry, depth first.
+    void BuildRows(QTreeWidgetItem* parent);
+    QTreeWidgetItem* NewRow(const feedlist::TListEntry& entry);
+    // Enters the rows a batch made.
+    void FlushNewRows();
+    // After a change outside a batch: the folders above `node` and the filter.
+    void Refresh(QTreeWidgetItem* node);
     void SetCaptionFont(QTreeWidgetItem* node, bool bold);
 
-    xml::Node FList;
+    feedlist::TFeedList* FList = nullptr;
     QIcon FFeedIcon;
     QIcon FFolderIcon;
     QIcon FRootIcon;
-    // The feed rows by their element's id.
-    std::unordered_map<std::string, QTreeWidgetItem*> FFeedNodes;
-    // Ids more than one row was given (a hand-edited list).
-    std::set<std::string> FRepeatedFeedIds;
-    bool FFolderCaptionsDeferred = false;
+    std::unordered_map<const feedlist::TListEntry*, QTreeWidgetItem*> FRows;
+    int FBatch = 0;
+    // New rows by parent, in the order they came, while a batch lasts.
+    std::vector<std::pair<QTreeWidgetItem*, QList<QTreeWidgetItem*>>> FNewRows;
+    std::unordered_map<QTreeWidgetItem*, std::size_t> FNewRowsOf;
+    std::vector<QTreeWidgetItem*> FNewFolders;
     QString FFilter;
     bool FFiltering = false;
     std::uint64_t FListVersion = 0;

@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -14,7 +15,7 @@
 
 #include "Convert.h"
 #include "DateTime.h"
-#include "FeedListXml.h"
+#include "FeedListModel.h"
 #include "FeedHealthController.h"
 #include "FeedUpdate.h"
 #include "ItemBase.h"
@@ -39,8 +40,6 @@ constexpr int kRhythmItems = 25;
 constexpr char kFeedsFolder[] = "feeds";
 // The validators of the stored copy, kept as attributes of the feed's
 // element.
-constexpr char kETagAttribute[] = "etag";
-constexpr char kLastModifiedAttribute[] = "lastmodified";
 // The pause when general\UpdateInterval holds no number: polling goes on.
 constexpr int kFallbackIntervalSeconds = 60;
 // How long polling waits for a window being shown to be on screen, on a
@@ -70,9 +69,16 @@ std::optional<bool> ReadBool(TOptions* options, const char* path) {
 }
 
 // A feed the user has not named takes the channel's own title.
-void FillEmptyCaption(xml::Node item, const feed::TFeedDocument& downloaded) {
-    if (item.Attribute("caption").value_or("").empty())
-        item.SetAttribute("caption", downloaded.Channel().Required().Title());
+// The stored copy's channel title, for a feed without a caption; nullopt
+// when the copy cannot be read.
+std::optional<std::string> StoredCopyTitle(const std::string& path) {
+    try {
+        feed::TFeedDocument stored;
+        stored.LoadFromFile(path);
+        return stored.Channel().Required().Title();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 // What a failed update tells the feed: the failure's message, the window's
@@ -91,17 +97,6 @@ feedupdate::TUpdateResult FailedResult(const TFeedUpdate& update, const std::str
 // A caption emptied by renaming takes the feed's own title again, from the
 // stored copy; false when the copy cannot say it (the address keeps
 // standing in for it).
-bool CaptionFromStoredCopy(xml::Node item, const std::string& path) {
-    try {
-        feed::TFeedDocument stored;
-        stored.LoadFromFile(path);
-        FillEmptyCaption(item, stored);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 // The stored copy replaces the previous one atomically: the copy written
 // beside the download is put in place, or, when that could not be written,
 // the copy is written now (and its failure reported).
@@ -140,29 +135,28 @@ TUpdateController::~TUpdateController() {
 }
 
 std::string TUpdateController::FeedId(QTreeWidgetItem* node) const {
-    const xml::Node item = FHost.FeedItem(node);
-    return item ? item.Attribute("id").value_or("") : std::string();
+    const feedlist::TFeedEntry* feed = FHost.Feed(node);
+    return feed ? feedlist::IdText(*feed) : std::string();
 }
 
 // ---------------------------------------------------------------------------
 // One update
 
 std::shared_ptr<TFeedUpdate> TUpdateController::PrepareFeedUpdate(QTreeWidgetItem* node) {
-    const xml::Node item = FHost.FeedItem(node);
-    if (!item) return nullptr;
+    const feedlist::TFeedEntry* feed = FHost.Feed(node);
+    if (!feed) return nullptr;
     TOptions* options = FHost.Options();
     TFeedUpdateRequest request;
-    request.Id = item.Attribute("id").value_or("");
-    request.Url = item.Attribute("url").value_or("");
+    request.Id = feedlist::IdText(*feed);
+    request.Url = feed->Url;
     // The network switches are read for every fetch, so a change in the
     // options applies from the next download on.
     request.Options.secureFeeds = ReadBool(options, kSecureFeedsPath).value_or(false);
     request.Options.followRedirects = ReadBool(options, kFollowRedirectsPath).value_or(false);
     request.StoredCopyWrites = StoredCopyWrites(request.Id);
     request.Items = FItems.Base();
-    request.Unread = std::max(0, plat::TryStrToInt(item.Attribute("unread").value_or("")).value_or(0));
-    request.Validators = {item.Attribute(kETagAttribute).value_or(""),
-                          item.Attribute(kLastModifiedAttribute).value_or("")};
+    request.Unread = static_cast<int>(std::clamp<long long>(feed->Unread, 0, INT_MAX));
+    request.Validators = {feed->ETag, feed->LastModified};
     request.Health = FHealth.Book();
     // Without alert words there is nothing to match beside the download.
     if (auto alerts = FNotify.RefreshAlertWords(); alerts && !alerts->Empty()) request.Alerts = std::move(alerts);
@@ -211,8 +205,8 @@ void TUpdateController::FinishFeedUpdate(TFeedUpdate& update) {
     }
     // The address was changed while the old one downloaded: its answer says
     // nothing about the feed as it is now.
-    xml::Node item = FHost.FeedItem(node);
-    if (item.Attribute("url").value_or("") != update.Request().Url) {
+    const feedlist::TListEntry* entry = FHost.FeedList->FindFeed(id);
+    if (!entry || entry->Feed().Url != update.Request().Url) {
         MarkFeedBusy(node, false);
         return;
     }
@@ -220,7 +214,7 @@ void TUpdateController::FinishFeedUpdate(TFeedUpdate& update) {
     // An id that names no stored copy fails the update when the copy is
     // written (its fetch has failed already), never sooner.
     const std::string path = IsValidFeedId(id) ? StoredCopyPath(id) : std::string();
-    feedlist::TFeedEntry feed = feedlist::ReadFeedEntry(item);
+    feedlist::TFeedEntry feed = entry->Feed();
     feedupdate::TUpdateDecision decision;
     const auto replaceStoredCopy = [&] {
         ++FStoredCopyWrites[id];
@@ -230,15 +224,14 @@ void TUpdateController::FinishFeedUpdate(TFeedUpdate& update) {
         decision = feedupdate::ApplyUpdateResult(feed, ResultOf(update, feed, path), plat::Now(), replaceStoredCopy);
     } catch (const std::exception& error) {
         // A download that could not be counted is a failed update.
-        feed = feedlist::ReadFeedEntry(item);
+        feed = entry->Feed();
         decision = feedupdate::ApplyUpdateResult(feed, FailedResult(update, error.what(), {}), plat::Now());
     }
-    feedlist::WriteFeedEntry(feed, item);
-    const bool captionFromCopy = decision.CaptionFromStoredCopy && CaptionFromStoredCopy(item, path);
-    if (decision.Announce > 0) Announce(item, update, decision.Announce);
-    // Refreshed even without unread items, so a caption just taken from
-    // the channel shows at once.
-    if (update.Document() || captionFromCopy) FHost.UpdateNodeCaption(node);
+    if (decision.CaptionFromStoredCopy && feed.Caption.empty())
+        if (std::optional<std::string> title = StoredCopyTitle(path)) feed.Caption = std::move(*title);
+    // One change of the list: the row, its folders' sums and config.xml follow.
+    FHost.FeedList->UpdateFeed(*entry, [&feed](feedlist::TFeedEntry& stored) { stored = feed; });
+    if (decision.Announce > 0) Announce(entry->Feed(), update, decision.Announce);
     // The user is looking at this feed: the page reloads with the news,
     // which also counts them as read.
     if (decision.Announce > 0) FHost.RefreshIfShown(node);
@@ -296,7 +289,7 @@ feedupdate::TUpdateResult TUpdateController::ResultOf(TFeedUpdate& update, const
     return result;
 }
 
-void TUpdateController::Announce(const xml::Node& item, TFeedUpdate& update, int count) {
+void TUpdateController::Announce(const feedlist::TFeedEntry& feed, TFeedUpdate& update, int count) {
     // Items the store had never seen in this feed, wherever they stand in
     // the document; without the store, the first `count`.
     std::vector<int> fresh;
@@ -304,7 +297,7 @@ void TUpdateController::Announce(const xml::Node& item, TFeedUpdate& update, int
     for (std::size_t i = 0; recorded && i < recorded->New.size(); ++i)
         if (recorded->New[i]) fresh.push_back(static_cast<int>(i));
     try {
-        FNotify.AnnounceNewItems(item, *update.Document(), count, recorded ? &fresh : nullptr, &update.AlertVerdicts());
+        FNotify.AnnounceNewItems(feed, *update.Document(), count, recorded ? &fresh : nullptr, &update.AlertVerdicts());
     } catch (const std::exception&) {
         // The items are counted and stored: a balloon that cannot be made
         // costs only itself.
@@ -312,7 +305,7 @@ void TUpdateController::Announce(const xml::Node& item, TFeedUpdate& update, int
 }
 
 void TUpdateController::UpdateFeed(const std::string& id) {
-    if (!FHost.FeedItem(FHost.FindFeedNode(id))) return;
+    if (!FHost.FeedList->FindFeed(id)) return;
     // A second request for a feed that is already downloading adds nothing.
     if (auto running = FManualUpdates.find(id); running != FManualUpdates.end() && !running->second.expired()) return;
     const unsigned stopsBefore = FStops;
@@ -451,7 +444,7 @@ void TUpdateController::Start() {
     host.PrepareUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
         try {
             // Never a second download of a feed that is downloading now.
-            if (const xml::Node item = FHost.FeedItem(node); item && FeedDownloading(item.Attribute("id").value_or("")))
+            if (const feedlist::TFeedEntry* feed = FHost.Feed(node); feed && FeedDownloading(feedlist::IdText(*feed)))
                 return nullptr;
             return PrepareFeedUpdate(node);
         } catch (const std::exception&) {
@@ -460,23 +453,23 @@ void TUpdateController::Start() {
     };
     host.UpdateIntervalSeconds = [this] { return UpdateIntervalSeconds(); };
     host.OwnInterval = [this](QTreeWidgetItem* node) -> std::optional<TUpdateThread::THost::TOwnInterval> {
-        const xml::Node item = FHost.FeedItem(node);
-        if (!item) return std::nullopt;
-        return ReadOwnInterval(item.Attribute("interval").value_or(""), item.Attribute("lastupdate").value_or(""));
+        const feedlist::TFeedEntry* feed = FHost.Feed(node);
+        if (!feed || !feed->IntervalSeconds) return std::nullopt;
+        return ReadOwnInterval(std::to_string(*feed->IntervalSeconds), feed->LastUpdate);
     };
     host.Automatic = [this] { return AutomaticPolling(); };
     host.FeedUrl = [this](QTreeWidgetItem* node) {
-        const xml::Node item = FHost.FeedItem(node);
-        return item ? item.Attribute("url").value_or("") : std::string();
+        const feedlist::TFeedEntry* feed = FHost.Feed(node);
+        return feed ? feed->Url : std::string();
     };
     host.FirstSeen = [this](QTreeWidgetItem* node) {
         std::vector<std::chrono::system_clock::time_point> times;
-        const xml::Node item = FHost.FeedItem(node);
+        const feedlist::TFeedEntry* feed = FHost.Feed(node);
         const std::shared_ptr<TItemBase>& base = FItems.Base();
         items::TItemStore* store = base ? base->ConnectionIfOpened() : nullptr;
-        if (!item || !store) return times;
+        if (!feed || !store) return times;
         try {
-            for (const std::int64_t seen : store->FirstSeenTimes(item.Attribute("id").value_or(""), kRhythmItems))
+            for (const std::int64_t seen : store->FirstSeenTimes(feedlist::IdText(*feed), kRhythmItems))
                 times.push_back(std::chrono::system_clock::time_point(std::chrono::seconds(seen)));
         } catch (const std::exception&) {
             // A base that fails here only costs the feed its rhythm.
@@ -485,7 +478,7 @@ void TUpdateController::Start() {
     };
     host.Kept = [this](QTreeWidgetItem* node) {
         TUpdateThread::THost::TKept kept;
-        FHealth.KeptForSchedule(FHost.FeedItem(node), kept.Asked, kept.LastFetch);
+        FHealth.KeptForSchedule(FHost.Feed(node), kept.Asked, kept.LastFetch);
         return kept;
     };
     FThread = std::make_shared<TUpdateThread>(std::move(host));
@@ -629,10 +622,10 @@ void TUpdateController::UpdateAllUnder(QTreeWidgetItem* top) {
     std::vector<TUpdateAll::TEntry> entries;
     for (QTreeWidgetItem* node : FHost.FeedNodesUnder(top)) {
         if (!FHost.AccountIdOf(node).empty()) continue;
-        const xml::Node item = FHost.FeedItem(node);
-        if (FHealth.Stopped(item.Attribute("id").value_or("")))
+        const feedlist::TFeedEntry* feed = FHost.Feed(node);
+        if (!feed || FHealth.Stopped(feedlist::IdText(*feed)))
             continue;  // removed by its publisher: only the user brings it back
-        entries.push_back({item.Attribute("id").value_or(""), UpdateHostOf(item.Attribute("url").value_or(""))});
+        entries.push_back({feedlist::IdText(*feed), UpdateHostOf(feed->Url)});
     }
     FHost.EnableUpdateAll(false);
     // The pass's news is announced once, when it ends.

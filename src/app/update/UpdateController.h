@@ -47,6 +47,11 @@ namespace feedupdate {
 struct TUpdateResult;
 }
 
+namespace feedlist {
+class TFeedList;
+struct TFeedEntry;
+}  // namespace feedlist
+
 class TUpdateController : public QObject {
     Q_OBJECT
 public:
@@ -66,8 +71,10 @@ public:
         // The feed list.
         std::function<QTreeWidgetItem*()> RootNode;
         std::function<QTreeWidgetItem*(const std::string& id)> FindFeedNode;
-        // A feed node's <item> element; null for anything else.
-        std::function<xml::Node(QTreeWidgetItem* node)> FeedItem;
+        // The feed list, which results are written to, and a feed node's
+        // entry (null for anything else).
+        feedlist::TFeedList* FeedList = nullptr;
+        std::function<const feedlist::TFeedEntry*(QTreeWidgetItem* node)> Feed;
         // The feed nodes at or under a node, in the tree's order.
         std::function<std::vector<QTreeWidgetItem*>(QTreeWidgetItem* node)> FeedNodesUnder;
         std::function<bool(QTreeWidgetItem* node)> IsFolder;
@@ -185,7 +192,7 @@ private:
     feedupdate::TUpdateResult ResultOf(TFeedUpdate& update, const feedlist::TFeedEntry& feed,
                                        const std::string& path) const;
     // Hands `count` new items of the download to the announcer.
-    void Announce(const xml::Node& item, TFeedUpdate& update, int count);
+    void Announce(const feedlist::TFeedEntry& feed, TFeedUpdate& update, int count);
     unsigned StoredCopyWrites(const std::string& id) const;
     void MarkFeedBusy(QTreeWidgetItem* node, bool busy);
     void MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure);

@@ -108,8 +108,7 @@ void TFormAccounts::FormCreate() {
 void TFormAccounts::Refresh() {
     const QString selected = SelectedId();
     AccountList->clear();
-    const xml::Node items = FForm.Options().GetConfigNode(feedlist::kItemsPath);
-    for (const xml::Node& folder : accountlist::AccountFolders(items)) {
+    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(FForm.FeedList())) {
         const auto record = accountlist::RecordOf(folder);
         auto* row = new QTreeWidgetItem(AccountList, {Q(record->Caption), Q(record->Address), Q(record->User)});
         row->setData(0, Qt::UserRole, Q(record->Id));
@@ -153,9 +152,7 @@ void TFormAccounts::AddBtnClick() {
 void TFormAccounts::EditBtnClick() {
     const QString id = SelectedId();
     if (id.isEmpty()) return;
-    const xml::Node folder =
-        accountlist::AccountFolder(FForm.Options().GetConfigNode(feedlist::kItemsPath), id.toStdString());
-    const auto record = accountlist::RecordOf(folder);
+    const auto record = accountlist::RecordOf(FForm.FeedList().FindAccount(id.toStdString()));
     if (!record) return;
     TFormAccountEdit edit(TFormAccountEdit::TMode::Edit, this);
     edit.SetAccount(Q(record->Address), Q(record->User), Q(record->Caption));

@@ -45,6 +45,7 @@
 #include "Discover.h"
 #include "FeedHealthController.h"
 #include "FeedList.h"
+#include "FeedListXml.h"
 #include "FeedListController.h"
 #include "FeedPageController.h"
 #include "FeedTree.h"
@@ -130,7 +131,7 @@ static void InitIconResources() { Q_INIT_RESOURCE(app); }
 // ---------------------------------------------------------------------------
 // Construction and destruction
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
+TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), FFeedList(std::make_unique<feedlist::TFeedList>()) {
     InitIconResources();
     setObjectName("FormMain");
     setWindowTitle("Veltrax Quillet");
@@ -178,6 +179,8 @@ TFormMain::~TFormMain() {
     // After the updates, which write to it; waits for its opening.
     FItems->CloseBase();
     SaveConfigOnClose();
+    FTree->Follow(nullptr);
+    FStoredList.reset();
     FOptions.reset();
 }
 
@@ -348,7 +351,12 @@ void TFormMain::ShowHandlerError(const std::exception& error) {
 // ---------------------------------------------------------------------------
 // The feed list
 
-void TFormMain::LoadFeedList() { FTree->Load(FOptions->GetConfigNode(kItemsPath)); }
+void TFormMain::LoadFeedList() {
+    FStoredList.reset();
+    FStoredList = std::make_unique<feedlist::TStoredFeedList>(*FFeedList, FOptions->GetConfigNode(kItemsPath),
+                                                              FOptions->GetConfigNode(feedlist::kCounterPath));
+    FStoredList->Load();
+}
 
 // ---------------------------------------------------------------------------
 // Handlers
@@ -380,11 +388,11 @@ TFormMain::TFeedTargets TFormMain::FeedTargets() const {
     targets.Names << FTree->RootNode()->text(0);
     targets.Nodes.push_back(FTree->RootNode());
     const std::string selectedAccount = FAccounts->AccountIdOf(FTree->currentItem());
-    for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath))) {
-        QTreeWidgetItem* account = FAccounts->AccountNode(folder.Attribute("account").value_or(""));
+    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(*FFeedList)) {
+        QTreeWidgetItem* account = FTree->RowOf(folder);
         if (!account) continue;
-        if (folder.Attribute("account") == selectedAccount) targets.Current = static_cast<int>(targets.Nodes.size());
-        targets.Names << Q(folder.Attribute("caption").value_or(""));
+        if (folder->Folder().Account->Id == selectedAccount) targets.Current = static_cast<int>(targets.Nodes.size());
+        targets.Names << Q(folder->Caption());
         targets.Nodes.push_back(account);
     }
     return targets;
@@ -415,9 +423,9 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         dialog.SecureFeeds = FUpdates->SecureFeedsOption();
         dialog.FindExisting = [this](const std::string& url) -> std::optional<QString> {
             const std::string wanted = discover::ComparableUrl(url);
-            for (QTreeWidgetItem* node : FTree->FeedNodesUnder(FTree->RootNode())) {
-                if (discover::ComparableUrl(TFeedTree::GetFeedItem(node).Attribute("url").value_or("")) == wanted)
-                    return node->text(0);
+            for (const feedlist::TListEntry* feed : FFeedList->Feeds()) {
+                if (discover::ComparableUrl(feed->Feed().Url) == wanted)
+                    return TFeedTree::FeedDisplayText(feed->Feed());
             }
             return std::nullopt;
         };
@@ -484,7 +492,7 @@ void TFormMain::ActionDeleteFeedExecute() {
             if (choice != 0) FFeeds->DeleteFolder(node, choice == 2);
             return;
         }
-        if (!TFeedTree::GetFeedItem(node)) return;
+        if (!TFeedTree::IsFeedNode(node)) return;
         const QString question = LangFmtQ("DeleteConfirm", {node->text(0).toStdString()});
         const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
@@ -498,7 +506,7 @@ void TFormMain::ActionDeleteFeedExecute() {
 
 void TFormMain::ActionEditFeedExecute() {
     QTreeWidgetItem* node = FTree->currentItem();
-    if (TFeedTree::GetFeedItem(node))
+    if (TFeedTree::IsFeedNode(node))
         OpenFeedProperties(node);
     else if (TFeedTree::IsFolderNode(node))
         FTree->editItem(node, 0);
@@ -506,32 +514,36 @@ void TFormMain::ActionEditFeedExecute() {
 
 void TFormMain::ActionRenameFeedExecute() {
     QTreeWidgetItem* node = FTree->currentItem();
-    if (TFeedTree::GetFeedItem(node) || TFeedTree::IsFolderNode(node)) FTree->editItem(node, 0);
+    if (TFeedTree::IsFeedNode(node) || TFeedTree::IsFolderNode(node)) FTree->editItem(node, 0);
 }
 
 void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
     Guarded([&] {
         if (TFeedTree::IsFolderNode(node)) {
             // A folder keeps a name: an emptied one stays as it was.
-            const std::string oldCaption = static_cast<TFolderNode*>(node)->Folder().Attribute("caption").value_or("");
+            const feedlist::TListEntry& folder = *TFeedTree::EntryOf(node);
+            const std::string oldCaption = folder.Caption();
             if (!text.trimmed().isEmpty())
-                static_cast<TFolderNode*>(node)->Folder().SetAttribute("caption", text.trimmed().toStdString());
+                FFeedList->UpdateFolder(folder, [caption = text.trimmed().toStdString()](
+                                                    feedlist::TFolderEntry& entry) { entry.Caption = caption; });
             FTree->UpdateNodeCaption(node);
             FAccounts->NodeRenamed(node, oldCaption);
             FOptions->Save();
             return;
         }
-        xml::Node item = TFeedTree::GetFeedItem(node);
-        if (!item) return;
-        const std::string oldCaption = item.Attribute("caption").value_or("");
-        item.SetAttribute("caption", text.toStdString());
-        FItems->FollowShownCaption(item);
+        const feedlist::TListEntry* entry = TFeedTree::EntryOf(node);
+        if (!entry || !entry->IsFeed()) return;
+        const std::string oldCaption = entry->Caption();
+        // The row shows the name as typed, not the count the list's change
+        // would write while the editor closes.
+        FFeedList->UpdateFeed(*entry,
+                              [caption = text.toStdString()](feedlist::TFeedEntry& feed) { feed.Caption = caption; });
         FAccounts->NodeRenamed(node, oldCaption);
         node->setText(0, text);
         // An emptied caption shows the address again.
         if (text.isEmpty())
             FTree->UpdateNodeCaption(node);
-        else if (node->type() == TFeedNode::kType)
+        else
             static_cast<TFeedNode*>(node)->SetEditText(std::nullopt);
         FOptions->Save();
     });
@@ -539,14 +551,14 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
 
 void TFormMain::ActionCopyURLExecute() {
     Guarded([this] {
-        const xml::Node item = TFeedTree::GetFeedItem(FTree->currentItem());
-        if (!item) return;
-        QGuiApplication::clipboard()->setText(Q(item.Attribute("url").value_or("")));
+        const feedlist::TFeedEntry* feed = TFeedTree::FeedOf(FTree->currentItem());
+        if (!feed) return;
+        QGuiApplication::clipboard()->setText(Q(feed->Url));
     });
 }
 
 void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
-    const bool isFeed = !TFeedTree::GetFeedItem(node).IsNull();
+    const bool isFeed = TFeedTree::IsFeedNode(node);
     const bool isFolder = TFeedTree::IsFolderNode(node);
     for (QAction* action : {FActions.DeleteFeed, FActions.UpdateFeed, FActions.EditFeed, FActions.RenameFeed})
         action->setEnabled(isFeed || isFolder);
@@ -555,9 +567,8 @@ void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
     FActions.MarkUnread->setEnabled(isFeed || isFolder || node == FTree->RootNode());
     MenuMoveTo->setEnabled(isFeed || isFolder);
     // Local feeds and folders can go to an account's server.
-    MenuMoveToAccount->menuAction()->setVisible(
-        (isFeed || isFolder) && FAccounts->AccountIdOf(node).empty() &&
-        !accountlist::AccountFolders(FOptions->GetConfigNode(kItemsPath)).empty());
+    MenuMoveToAccount->menuAction()->setVisible((isFeed || isFolder) && FAccounts->AccountIdOf(node).empty() &&
+                                                !accountlist::AccountFolders(*FFeedList).empty());
     if (node) ShowFeed(node);
 }
 

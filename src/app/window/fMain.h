@@ -27,6 +27,10 @@ class QSplitter;
 class QStatusBar;
 class QToolBar;
 class QTreeWidgetItem;
+namespace feedlist {
+class TFeedList;
+class TStoredFeedList;
+}  // namespace feedlist
 class TAccountController;
 class TConfigSaver;
 class TFeedHealthController;
@@ -66,7 +70,9 @@ public:
     TAccountController& Accounts() { return *FAccounts; }
     const TMainActions& Actions() const { return FActions; }
 
-    void LoadFeedList();  // the tree built from config.xml again
+    // The feed list, the one source of the tree, the counts and config.xml.
+    feedlist::TFeedList& FeedList() const { return *FFeedList; }
+    void LoadFeedList();  // the list read from config.xml again
     // What was pasted, dropped or handed over: an address (Add Feed), an
     // OPML file (imported) or a feed file (its own address).
     void TakeAddressOrFile(const QString& text);
@@ -179,6 +185,8 @@ private:
 
     static constexpr int kDefaultWidth = 653, kDefaultHeight = 540, kDefaultTreeWidth = 200;
     std::unique_ptr<TOptions> FOptions;
+    std::unique_ptr<feedlist::TFeedList> FFeedList;
+    std::unique_ptr<feedlist::TStoredFeedList> FStoredList;
     TMainActions FActions;
     TFeedTree* FTree = nullptr;
     std::unique_ptr<TFeedListController> FFeeds;

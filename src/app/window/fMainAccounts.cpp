@@ -40,8 +40,7 @@ void TFormMain::ConnectAccounts() {
 
     TAccountHost host;
     host.Closed = [this] { return !FOptions || FClosed; };
-    host.FeedList = [this] { return FOptions->GetConfigNode(feedlist::kItemsPath); };
-    host.IdCounter = [this] { return FOptions->GetConfigNode(feedlist::kCounterPath); };
+    host.FeedList = FFeedList.get();
     host.SaveNow = [this] { FOptions->Save(); };
     host.ScheduleSave = [this] { ScheduleConfigSave(); };
     host.Items = [this]() -> TReadStateController& { return *FItems; };
@@ -49,27 +48,17 @@ void TFormMain::ConnectAccounts() {
     host.ShowError = [this](const std::exception& error) { ShowHandlerError(error); };
     host.UpdateIntervalSeconds = [this] { return FUpdates->UpdateIntervalSeconds(); };
     host.AlertWords = [this] { return FNotify->RefreshAlertWords(); };
-    host.AnnounceNewItems = [this](const xml::Node& item, const feed::TFeedDocument& document,
+    host.AnnounceNewItems = [this](const feedlist::TFeedEntry& feed, const feed::TFeedDocument& document,
                                    const std::vector<int>& fresh, const TAlertVerdicts& verdicts) {
-        FNotify->AnnounceNewItems(item, document, static_cast<int>(fresh.size()), &fresh, &verdicts);
+        FNotify->AnnounceNewItems(feed, document, static_cast<int>(fresh.size()), &fresh, &verdicts);
     };
     host.Root = [this] { return FTree->RootNode(); };
-    host.IsFolder = [](const QTreeWidgetItem* node) { return TFeedTree::IsFolderNode(node); };
-    host.FolderElement = [](const QTreeWidgetItem* node) {
-        return TFeedTree::IsFolderNode(node) ? static_cast<const TFolderNode*>(node)->Folder() : xml::Node();
-    };
-    host.FeedItem = [this](QTreeWidgetItem* node) { return TFeedTree::GetFeedItem(node); };
-    host.ContainerElement = [this](QTreeWidgetItem* node) { return FTree->ContainerElement(node); };
+    host.EntryOf = [](const QTreeWidgetItem* node) { return TFeedTree::EntryOf(node); };
+    host.RowOf = [this](const feedlist::TListEntry* entry) { return FTree->RowOf(entry); };
     host.FeedNodesUnder = [this](QTreeWidgetItem* node) { return FTree->FeedNodesUnder(node); };
-    host.FindFeed = [this](const std::string& id) { return FTree->FindFeedNodeById(id); };
-    host.NodeForContainer = [this](const xml::Node& folder) { return FTree->NodeForContainer(folder); };
     host.TargetFolder = [this](QTreeWidgetItem* node) { return FTree->TargetFolder(node); };
-    host.AppendFeedElement = [this](const std::string& url, const std::string& caption, const xml::Node& container,
-                                    feedlist::TFeedIds* ids) {
-        return FFeeds->AppendFeedElement(url, caption, container, ids);
-    };
-    host.AddFeedNode = [this](const xml::Node& item, QTreeWidgetItem* parent) {
-        return FTree->AddFeedNode(item, parent);
+    host.AppendFeed = [this](const std::string& url, const std::string& caption, const feedlist::TListEntry& folder) {
+        return FFeeds->AppendFeed(url, caption, &folder);
     };
     host.AddFolder = [this](const std::string& caption, QTreeWidgetItem* parent) {
         return FFeeds->AddFolder(caption, parent);
@@ -81,11 +70,9 @@ void TFormMain::ConnectAccounts() {
         FFeeds->DeleteFolder(folder, withContents);
     };
     host.MoveNode = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent) { return FFeeds->MoveNode(node, parent); };
-    host.UpdateCaption = [this](QTreeWidgetItem* node) { FTree->UpdateNodeCaption(node); };
-    host.BeginDeferredCaptions = [this] { FTree->BeginDeferredFolderCaptions(); };
-    host.EndDeferredCaptions = [this](QTreeWidgetItem* node) { FTree->EndDeferredFolderCaptions(node); };
-    host.CurrentNode = [this] { return FTree->currentItem(); };
-    host.SetCurrentNode = [this](QTreeWidgetItem* node) { FTree->setCurrentItem(node); };
+    host.FeedGone = [this](const std::string& id) { emit feedDeleted(QString::fromStdString(id)); };
+    host.BeginBatch = [this] { FTree->BeginBatch(); };
+    host.EndBatch = [this] { FTree->EndBatch(); };
     host.RepaintTree = [this] { FTree->viewport()->update(); };
     host.MarkFeedUpdated = [this](QTreeWidgetItem* node) { FUpdates->MarkFeedUpdated(TFeedTree::FeedIdOf(node)); };
     host.MarkFeedFailed = [this](QTreeWidgetItem* node, const std::string& failure) {
@@ -105,8 +92,7 @@ void TFormMain::ConnectAccounts() {
     FAccounts = std::make_unique<TAccountController>(std::move(host));
 
     FAccounts->SetPasswordPrompt([this](const QString& id) -> std::optional<QString> {
-        const auto record = accountlist::RecordOf(
-            accountlist::AccountFolder(FOptions->GetConfigNode(feedlist::kItemsPath), id.toStdString()));
+        const auto record = accountlist::RecordOf(FFeedList->FindAccount(id.toStdString()));
         if (!record) return std::nullopt;
         TFormAccountEdit edit(TFormAccountEdit::TMode::Password, this);
         edit.SetAccount(Q(record->Address), Q(record->User), Q(record->Caption));
@@ -130,10 +116,10 @@ void TFormMain::FillMoveToAccountMenu() {
     MenuMoveToAccount->clear();
     QTreeWidgetItem* moving = FTree->currentItem();
     if (!moving || moving == FTree->RootNode() || !FAccounts->AccountIdOf(moving).empty()) return;
-    for (const xml::Node& folder : accountlist::AccountFolders(FOptions->GetConfigNode(feedlist::kItemsPath))) {
-        QTreeWidgetItem* account = FAccounts->AccountNode(folder.Attribute("account").value_or(""));
+    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(*FFeedList)) {
+        QTreeWidgetItem* account = FTree->RowOf(folder);
         if (!account) continue;
-        QAction* action = MenuMoveToAccount->addAction(Q(folder.Attribute("caption").value_or("")));
+        QAction* action = MenuMoveToAccount->addAction(Q(folder->Caption()));
         connect(action, &QAction::triggered, this,
                 [this, moving, account] { Guarded([&] { FFeeds->MoveNode(moving, account); }); });
     }

@@ -64,15 +64,13 @@ void TFormMain::ConnectUpdateAndDisplay() {
 }
 
 void TFormMain::ConnectPage() {
-    // The selection itself when it is the feed: a hand-edited list may give
-    // two nodes one id.
-    auto nodeOf = [this](const std::string& id) {
-        QTreeWidgetItem* current = FTree->currentItem();
-        return !id.empty() && TFeedTree::FeedIdOf(current) == id ? current : FTree->FindFeedNodeById(id);
-    };
+    auto nodeOf = [this](const std::string& id) { return FTree->FindFeedNodeById(id); };
     TFeedPageController::THost page;
     page.ConfigNode = [this](const std::string& path) { return FOptions->GetConfigNode(path); };
-    page.FeedItem = [this, nodeOf](const std::string& id) { return TFeedTree::GetFeedItem(nodeOf(id)); };
+    page.Feed = [this](const std::string& id) -> const feedlist::TFeedEntry* {
+        const feedlist::TListEntry* feed = FFeedList->FindFeed(id);
+        return feed ? &feed->Feed() : nullptr;
+    };
     page.SelectFeed = [this, nodeOf](const std::string& id) {
         QTreeWidgetItem* node = nodeOf(id);
         if (FTree->currentItem() != node) {
@@ -84,8 +82,9 @@ void TFormMain::ConnectPage() {
         FTree->scrollToItem(node);
         return false;
     };
-    page.ShowPage = [this](const xml::Node& item, const std::function<qint64(const QJsonObject&)>& navigate) {
-        FItems->ShowPage(item, navigate);
+    page.ShowPage = [this](const feedlist::TFeedEntry& feed,
+                           const std::function<qint64(const QJsonObject&)>& navigate) {
+        FItems->ShowPage(feed, navigate);
     };
     page.DropShownPage = [this](const std::string& id) { return FItems->DropShownPage(id); };
     page.Navigate = [this](const QString& file, const QJsonObject& marks) { ReadingPane->Navigate(file, marks); };

@@ -25,7 +25,6 @@
 
 void TFormMain::ConnectFeedList() {
     TFeedListController::THost host;
-    host.ConfigNode = [this](const char* path) { return FOptions->GetConfigNode(path); };
     host.Save = [this] { FOptions->Save(); };
     host.ScheduleSave = [this] { ScheduleConfigSave(); };
     host.AccountIdOf = [this](QTreeWidgetItem* node) { return FAccounts->AccountIdOf(node); };

@@ -25,32 +25,16 @@
 #include "UpdateController.h"
 #include "fAddFeed.h"
 
-namespace {
-
-const char* const kValidatorAttributes[] = {"etag", "lastmodified"};
-
-}  // namespace
-
 void TFormMain::ConnectFeedHealth() {
     TFeedHealthController::THost host;
     host.Options = [this] { return FOptions.get(); };
     host.ShowStatus = [this](const QString& text) { SetStatusText(0, text); };
     host.Guarded = [this](const std::function<void()>& handler) { Guarded(handler); };
-    host.FeedIds = [this] {
-        std::vector<std::string> ids;
-        for (QTreeWidgetItem* node : FTree->FeedNodesUnder(FTree->RootNode()))
-            ids.push_back(TFeedTree::GetFeedItem(node).Attribute("id").value_or(""));
-        return ids;
-    };
-    host.FeedItem = [this](const std::string& id) {
-        QTreeWidgetItem* node = FTree->FindFeedNodeById(id);
-        return node ? TFeedTree::GetFeedItem(node) : xml::Node();
-    };
+    host.FeedIds = [this] { return FTree->FeedIdsUnder({FTree->RootNode()}); };
+    host.FeedList = FFeedList.get();
     host.FeedName = [this](const std::string& id) {
-        return TFeedTree::FeedDisplayText(TFeedTree::GetFeedItem(FTree->FindFeedNodeById(id)));
-    };
-    host.FeedName = [this](const std::string& id) {
-        return TFeedTree::FeedDisplayText(TFeedTree::GetFeedItem(FTree->FindFeedNodeById(id)));
+        const feedlist::TListEntry* feed = FFeedList->FindFeed(id);
+        return feed ? TFeedTree::FeedDisplayText(feed->Feed()) : QString();
     };
     host.ShowFeedState = [this](const std::string& id) { FUpdates->ShowFeedState(id); };
     host.SetFeedAddress = [this](const std::string& id, const std::string& url) {
@@ -86,15 +70,15 @@ void TFormMain::ConnectFeedHealth() {
 }
 
 void TFormMain::SetFeedAddress(QTreeWidgetItem* node, const std::string& url) {
-    xml::Node item = TFeedTree::GetFeedItem(node);
-    if (!item || url.empty()) return;
-    item.SetAttribute("url", url);
+    const feedlist::TListEntry* entry = TFeedTree::EntryOf(node);
+    if (!entry || !entry->IsFeed() || url.empty()) return;
+    FFeedList->UpdateFeed(*entry, [&url](feedlist::TFeedEntry& feed) {
+        feed.Url = url;
+        feedlist::ForgetValidators(feed);
+        feed.Stopped.clear();
+    });
     FTree->NoteListChanged();
-    for (const char* name : kValidatorAttributes)
-        if (item.HasAttribute(name)) item.RemoveAttribute(name);
-    if (item.HasAttribute("stopped")) item.RemoveAttribute("stopped");
-    FTree->UpdateNodeCaption(node);
-    FUpdates->AddressChanged(item.Attribute("id").value_or(""));
+    FUpdates->AddressChanged(feedlist::IdText(entry->Feed()));
     ScheduleConfigSave();
 }
 
@@ -105,11 +89,9 @@ std::string TFormMain::ChooseFeedOnPage(const std::string& id, const std::string
     // Another feed of the list is not taken twice; this one may be found.
     dialog.FindExisting = [this, id](const std::string& found) -> std::optional<QString> {
         const std::string wanted = discover::ComparableUrl(found);
-        for (QTreeWidgetItem* other : FTree->FeedNodesUnder(FTree->RootNode())) {
-            const xml::Node item = TFeedTree::GetFeedItem(other);
-            if (item.Attribute("id").value_or("") != id &&
-                discover::ComparableUrl(item.Attribute("url").value_or("")) == wanted)
-                return other->text(0);
+        for (const feedlist::TListEntry* other : FFeedList->Feeds()) {
+            if (feedlist::IdText(other->Feed()) != id && discover::ComparableUrl(other->Feed().Url) == wanted)
+                return TFeedTree::FeedDisplayText(other->Feed());
         }
         return std::nullopt;
     };

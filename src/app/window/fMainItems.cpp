@@ -33,7 +33,7 @@ QString Q(const std::string& text) { return QString::fromUtf8(text.data(), stati
 void TFormMain::ConnectItems() {
     TReadStateHost host;
     host.ShowStatus = [this](const QString& text) { SetStatusText(0, text); };
-    host.FeedItem = [this](const std::string& id) { return TFeedTree::GetFeedItem(FTree->FindFeedNodeById(id)); };
+    host.FeedList = FFeedList.get();
     host.FeedIds = [this] { return FTree->FeedIdsUnder({FTree->RootNode()}); };
     host.VisibleFeedsAfterCurrent = [this] {
         // Every node in the tree's order, folders before what they hold; the
@@ -45,8 +45,7 @@ void TFormMain::ConnectItems() {
         std::vector<std::string> ids;
         for (std::size_t step = 0; step < order.size(); ++step) {
             QTreeWidgetItem* node = order[(start + step) % order.size()];
-            const xml::Node item = TFeedTree::GetFeedItem(node);
-            if (item && !node->isHidden()) ids.push_back(item.Attribute("id").value_or(""));
+            if (TFeedTree::IsFeedNode(node) && !node->isHidden()) ids.push_back(TFeedTree::FeedIdOf(node));
         }
         return ids;
     };
@@ -61,10 +60,8 @@ void TFormMain::ConnectItems() {
                 FTree->setCurrentItem(node);
         });
     };
-    host.CountsChanged = [this](const std::vector<std::string>& ids) {
-        for (const std::string& id : ids)
-            if (QTreeWidgetItem* node = FTree->FindFeedNodeById(id))
-                FTree->UpdateNodeCaption(node);  // its folders' sums with it
+    host.CountsChanged = [this](const std::vector<std::string>&) {
+        // The rows follow the list's counts themselves.
         FTree->viewport()->update();
         // With the counts of every update: written within seconds.
         ScheduleConfigSave();
@@ -74,10 +71,10 @@ void TFormMain::ConnectItems() {
     };
     host.FeedItemsUnread = [this](const std::string& id) { FAccounts->FeedsUnread(id); };
     host.FeedCaption = [this](const std::string& id) {
-        const xml::Node item = TFeedTree::GetFeedItem(FTree->FindFeedNodeById(id));
-        if (!item) return QString();
-        const std::string caption = item.Attribute("caption").value_or("");
-        return caption.empty() ? TFeedTree::FeedDisplayText(item) : Q(caption);
+        const feedlist::TListEntry* feed = FFeedList->FindFeed(id);
+        if (!feed) return QString();
+        const std::string& caption = feed->Feed().Caption;
+        return caption.empty() ? TFeedTree::FeedDisplayText(feed->Feed()) : Q(caption);
     };
     host.Closing = [this] { return FClosed; };
     FItems = std::make_unique<TReadStateController>(std::move(host), this);

@@ -186,9 +186,10 @@ void TFormMain::CreateWidgets() {
 
     auto* tree = new TFeedTree(feedColumn);
     FTree = tree;
+    tree->Follow(FFeedList.get());
     columnLayout->addWidget(tree);
-    tree->OnFeedCaptionShown = [this](const xml::Node& item) {
-        if (FItems) FItems->FollowShownCaption(item);
+    tree->OnFeedCaptionShown = [this](const feedlist::TFeedEntry& feed) {
+        if (FItems) FItems->FollowShownCaption(feed);
     };
     tree->OnMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent, int index) {
         Guarded([&] { FFeeds->MoveNode(node, parent, index); });
@@ -233,10 +234,10 @@ void TFormMain::CreateWidgets() {
                         FTree->UpdateNodeCaption(node);
                         return;
                     }
-                    const xml::Node item = TFeedTree::GetFeedItem(node);
-                    if (!item) return;
+                    const feedlist::TFeedEntry* feed = TFeedTree::FeedOf(node);
+                    if (!feed) return;
                     FTree->UpdateNodeCaption(node);
-                    const std::string caption = item.Attribute("caption").value_or("");
+                    const std::string caption = feed->Caption;
                     if (hint != QAbstractItemDelegate::RevertModelCache && !caption.empty())
                         node->setText(0, Q(caption));
                 });
@@ -249,10 +250,9 @@ void TFormMain::CreateWidgets() {
     // the filter or by loading.
     auto keepExpansion = [this](QTreeWidgetItem* node, bool expanded) {
         if (FTree->Filtering() || !TFeedTree::IsFolderNode(node)) return;
-        xml::Node folder = static_cast<TFolderNode*>(node)->Folder();
-        const std::string value = plat::BoolToStr(expanded);
-        if (folder.Attribute("expanded") == value) return;
-        folder.SetAttribute("expanded", value);
+        const feedlist::TListEntry& folder = *TFeedTree::EntryOf(node);
+        if (folder.Folder().Expanded == expanded) return;
+        FFeedList->UpdateFolder(folder, [expanded](feedlist::TFolderEntry& entry) { entry.Expanded = expanded; });
         ScheduleConfigSave();
     };
     connect(FTree, &QTreeWidget::itemExpanded, this,

@@ -21,7 +21,10 @@
 void TFormMain::ConnectNotifications() {
     TNotifyController::THost host;
     host.Options = [this] { return FOptions.get(); };
-    host.SelectedFeed = [this] { return TFeedTree::GetFeedItem(FTree->currentItem()); };
+    host.FeedList = FFeedList.get();
+    host.SelectedFeed = [this] {
+        return FTree->IsFeedNode(FTree->currentItem()) ? TFeedTree::EntryOf(FTree->currentItem()) : nullptr;
+    };
     host.ShowStatus = [this](const QString& text) { SetStatusText(0, text); };
     host.ScheduleConfigSave = [this] { ScheduleConfigSave(); };
     host.ShowBalloon = [this](const QString& title, const QString& text, int timeoutSeconds) {

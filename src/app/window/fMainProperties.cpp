@@ -23,34 +23,8 @@
 void TFormMain::ConnectFeedProperties() {
     auto nodeOf = [this](const std::string& id) { return FTree->FindFeedNodeById(id); };
     TFeedPropertiesController::THost host;
-    host.FeedItem = [this, nodeOf](const std::string& id) { return TFeedTree::GetFeedItem(nodeOf(id)); };
-    host.FolderOf = [this, nodeOf](const std::string& id) {
-        QTreeWidgetItem* node = nodeOf(id);
-        return node ? FTree->ContainerElement(node->parent()) : xml::Node();
-    };
-    host.Folders = [this] {
-        std::vector<TFeedPropertiesController::TFolderChoice> folders;
-        // Depth first in the tree's order, without recursion.
-        std::vector<std::pair<QTreeWidgetItem*, int>> pending{{FTree->RootNode(), 0}};
-        while (!pending.empty()) {
-            const auto [node, depth] = pending.back();
-            pending.pop_back();
-            if (!node) continue;
-            const QString caption =
-                TFeedTree::IsFolderNode(node)
-                    ? QString::fromStdString(
-                          static_cast<TFolderNode*>(node)->Folder().Attribute("caption").value_or(""))
-                    : node->text(0);
-            folders.push_back({FTree->ContainerElement(node), caption, depth});
-            for (int i = node->childCount() - 1; i >= 0; --i)
-                if (TFeedTree::IsFolderNode(node->child(i))) pending.push_back({node->child(i), depth + 1});
-        }
-        return folders;
-    };
-    host.AccountOf = [this, nodeOf](const std::string& id) { return FAccounts->AccountIdOf(nodeOf(id)); };
-    host.AccountFolder = [this](const std::string& accountId) {
-        return FTree->ContainerElement(FAccounts->AccountNode(accountId));
-    };
+    host.FeedList = FFeedList.get();
+    host.TopCaption = FTree->RootNode() ? FTree->RootNode()->text(0) : QStringLiteral("Quillet");
     host.HealthCause = [this](const std::string& id) { return FFeedHealth->Cause(id); };
     host.LastFailure = [nodeOf](const std::string& id) {
         auto* feed = static_cast<TFeedNode*>(nodeOf(id));
@@ -66,12 +40,11 @@ void TFormMain::ConnectFeedProperties() {
         FAccounts->NodeRenamed(nodeOf(id), oldCaption);
     };
     host.AccountFeedReaddressed = [this, nodeOf](const std::string& id, const std::string& oldUrl,
-                                                 const xml::Node& folder) {
-        FAccounts->FeedReaddressed(nodeOf(id), oldUrl, FTree->NodeForContainer(folder));
+                                                 const feedlist::TListEntry* folder) {
+        FAccounts->FeedReaddressed(nodeOf(id), oldUrl, FTree->RowOf(folder));
     };
-    host.ShowCaption = [this, nodeOf](const std::string& id) { FTree->UpdateNodeCaption(nodeOf(id)); };
-    host.MoveTo = [this, nodeOf](const std::string& id, const xml::Node& folder) {
-        FFeeds->MoveNode(nodeOf(id), FTree->NodeForContainer(folder));
+    host.MoveTo = [this, nodeOf](const std::string& id, const feedlist::TListEntry& folder) {
+        FFeeds->MoveNode(nodeOf(id), FTree->RowOf(&folder));
     };
     host.Save = [this] {
         FOptions->Save();
@@ -83,6 +56,6 @@ void TFormMain::ConnectFeedProperties() {
 
 void TFormMain::OpenFeedProperties(QTreeWidgetItem* node) {
     Guarded([&] {
-        if (const xml::Node item = TFeedTree::GetFeedItem(node)) FProperties->Open(item.Attribute("id").value_or(""));
+        if (TFeedTree::IsFeedNode(node)) FProperties->Open(TFeedTree::FeedIdOf(node));
     });
 }

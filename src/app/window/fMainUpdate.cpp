@@ -30,7 +30,8 @@ void TFormMain::ConnectUpdates() {
     host.Closed = [this] { return FClosed; };
     host.RootNode = [this] { return FTree->RootNode(); };
     host.FindFeedNode = [this](const std::string& id) { return FTree->FindFeedNodeById(id); };
-    host.FeedItem = [this](QTreeWidgetItem* node) { return TFeedTree::GetFeedItem(node); };
+    host.FeedList = FFeedList.get();
+    host.Feed = [](QTreeWidgetItem* node) { return TFeedTree::FeedOf(node); };
     host.FeedNodesUnder = [this](QTreeWidgetItem* node) { return FTree->FeedNodesUnder(node); };
     host.IsFolder = [](QTreeWidgetItem* node) { return TFeedTree::IsFolderNode(node); };
     host.ListVersion = [this] { return FTree->ListVersion(); };

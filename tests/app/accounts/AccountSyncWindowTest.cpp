@@ -81,10 +81,9 @@ protected:
         form->Accounts().SetChangeDelay(std::chrono::milliseconds(0));
         ASSERT_TRUE(WaitUntil([&] { return form->Items().Base() && form->Items().Base()->Opened(); }));
         // One account, new every time: a case before may have saved its own.
-        xml::Node items = form->Options().GetConfigNode("internal\\feedlist\\items");
-        accountlist::RemoveAccount(items, "alice@fake");
+        accountlist::RemoveAccount(form->FeedList(), "alice@fake");
         std::filesystem::remove("sync-alice@fake.json");
-        accountlist::AddAccount(items, {"alice@fake", "Fake Reader", address, "alice"});
+        accountlist::AddAccount(form->FeedList(), {"alice@fake", "Fake Reader", address, "alice"});
         form->LoadFeedList();
         form->Accounts().OnSynced = [this](const std::string&, const TAccountSyncEnded& ended) {
             results.push_back(ended);
@@ -97,15 +96,11 @@ protected:
     }
     QTreeWidgetItem* Feed(const std::string& caption) {
         for (QTreeWidgetItem* node : form->Tree().FeedNodesUnder(form->Accounts().AccountNode("alice@fake")))
-            if (form->Tree().GetFeedItem(node).Attribute("caption") == caption) return node;
+            if (TFeedTree::FeedOf(node)->Caption == caption) return node;
         return nullptr;
     }
-    std::string Unread(QTreeWidgetItem* node) {
-        return form->Tree().GetFeedItem(node).Attribute("unread").value_or("");
-    }
-    std::string Stream(QTreeWidgetItem* node) {
-        return form->Tree().GetFeedItem(node).Attribute("stream").value_or("");
-    }
+    std::string Unread(QTreeWidgetItem* node) { return std::to_string(TFeedTree::FeedOf(node)->Unread); }
+    std::string Stream(QTreeWidgetItem* node) { return TFeedTree::FeedOf(node)->Stream; }
     // The queued changes of subscriptions, each as "kind payload".
     std::vector<std::string> Pending() {
         std::vector<std::string> changes;
@@ -133,11 +128,11 @@ TEST_F(AccountSyncWindowTest, FirstSyncFillsTheAccountFolderAndViewingSendsTheSh
     // account's own folder.
     EXPECT_EQ(form->Accounts().AccountLabelOf(harbour->parent()), "Tech");
     EXPECT_EQ(quiet->parent(), form->Accounts().AccountNode("alice@fake"));
-    EXPECT_EQ(form->Tree().GetFeedItem(harbour).Attribute("stream"), "feed/1");
+    EXPECT_EQ(TFeedTree::FeedOf(harbour)->Stream, "feed/1");
     // The item read on the server arrived read.
     EXPECT_EQ(Unread(harbour), "1");
     EXPECT_EQ(Unread(quiet), "1");
-    const std::string harbourId = form->Tree().GetFeedItem(harbour).Attribute("id").value_or("");
+    const std::string harbourId = apptest::FeedId(harbour);
     feed::TFeedDocument copy;
     copy.LoadFromFile(StoredCopyPath(harbourId));
     ASSERT_EQ(copy.Items().Count(), 2);
@@ -223,7 +218,7 @@ TEST_F(AccountSyncWindowTest, FailuresShowOnTheAccountNodeAndOnlyPassingOnesAreR
         EXPECT_EQ(refused.count(), c.refused ? 1 : 0);
         // Closed without the account: the next case's start-up must not
         // read a password for it while the case runs.
-        accountlist::RemoveAccount(form->Options().GetConfigNode("internal\\feedlist\\items"), "alice@fake");
+        accountlist::RemoveAccount(form->FeedList(), "alice@fake");
         form.reset();
     }
 }
@@ -273,7 +268,7 @@ TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore
     form->Tree().setCurrentItem(quiet);
     form->Actions().UpdateFeed->trigger();
     ASSERT_TRUE(WaitUntil([&] { return results.size() > before; }));
-    EXPECT_FALSE(form->Updates().FeedDownloading(form->Tree().GetFeedItem(quiet).Attribute("id").value_or("")));
+    EXPECT_FALSE(form->Updates().FeedDownloading(apptest::FeedId(quiet)));
 }
 
 TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhateverAddressItKeeps) {
@@ -290,7 +285,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     ASSERT_TRUE(site && loose && gone);
     EXPECT_EQ(form->Accounts().AccountLabelOf(site->parent()), "Tech");  // the nearest OPML folder
     EXPECT_EQ(Pending().size(), 3u);
-    EXPECT_FALSE(form->Updates().FeedDownloading(form->Tree().GetFeedItem(site).Attribute("id").value_or("")));
+    EXPECT_FALSE(form->Updates().FeedDownloading(apptest::FeedId(site)));
 
     // The server keeps the feed found on the site's page, and answers one
     // address as typed but lists it by number; it refuses the third.
@@ -320,8 +315,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     values.Caption = "Gone";
     for (const char* address : {"http://example.org/back.xml", "http://example.org/back2.xml"}) {
         values.Url = address;
-        apptest::FeedProperties(*form).Apply(apptest::FeedId(*form, gone), values,
-                                             form->Tree().ContainerElement(gone->parent()));
+        apptest::FeedProperties(*form).Apply(apptest::FeedId(*form, gone), values, TFeedTree::EntryOf(gone->parent()));
     }
     EXPECT_EQ(Pending(), std::vector<std::string>{
                              R"(subscribe {"folder":"","title":"Gone","url":"http://example.org/back2.xml"})"});
@@ -420,7 +414,7 @@ TEST_F(AccountSyncWindowTest, AServersListOfThousandsAppliesInTimeThatGrowsWithI
         if (!step.sample) continue;
         QTreeWidgetItem* sample = form->Tree().FindFeedNodeById(form->Accounts().FeedIds("alice@fake").at("feed/7"));
         ASSERT_NE(sample, nullptr);
-        EXPECT_EQ(form->Tree().GetFeedItem(sample).Attribute("caption"), step.sample);
+        EXPECT_EQ(TFeedTree::FeedOf(sample)->Caption, step.sample);
         EXPECT_EQ(form->Accounts().AccountLabelOf(sample->parent()), step.folder);
     }
     EXPECT_EQ(form->Accounts().AccountNode("alice@fake")->childCount(), 0) << "emptied folders go";

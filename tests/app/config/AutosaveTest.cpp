@@ -111,7 +111,9 @@ TEST_F(AutosaveTest, UpdatesReachTheDiskWithinAFewSecondsWithoutAnExplicitSave) 
 
 TEST_F(AutosaveTest, AStreamOfChangesDoesNotPutTheSaveOffForEver) {
     apptest::ConfigSaver(*form).SetDelay(std::chrono::milliseconds(300));
-    xml::Node item = form->Tree().GetFeedItem(node);
+    const auto setUnread = [this](long long count) {
+        apptest::ChangeFeed(*form, node, [count](feedlist::TFeedEntry& feed) { feed.Unread = count; });
+    };
     QElapsedTimer clock;
     clock.start();
     int changes = 0;
@@ -119,7 +121,7 @@ TEST_F(AutosaveTest, AStreamOfChangesDoesNotPutTheSaveOffForEver) {
     const bool saved = WaitUntil(
         [&] {
             if (clock.elapsed() >= changes * 30) {
-                item.SetAttribute("unread", std::to_string(++changes));
+                setUnread(++changes);
                 apptest::ConfigSaver(*form).Schedule();
             }
             return UnreadOnDisk("1") != "0";
@@ -132,14 +134,16 @@ TEST_F(AutosaveTest, AFailedSaveSaysWhichFileAndWhyAndKeepsThePreviousOne) {
     apptest::ConfigSaver(*form).SetDelay(std::chrono::milliseconds(50));
     const std::string before = home.ReadFile("config.xml");
     const std::string file = (home.Dir() / "config.xml").string();
-    xml::Node item = form->Tree().GetFeedItem(node);
+    const auto change = [this](const std::function<void(feedlist::TFeedEntry&)>& edit) {
+        apptest::ChangeFeed(*form, node, edit);
+    };
     {
         TFullDisk full;
-        item.SetAttribute("unread", "7");
+        change([](feedlist::TFeedEntry& feed) { feed.Unread = 7; });
         apptest::ConfigSaver(*form).Schedule();
         ASSERT_TRUE(WaitUntil([&] { return reports.size() == 1; }, 3000));
         // Failing again: told again, but without interrupting the user.
-        item.SetAttribute("unread", "8");
+        change([](feedlist::TFeedEntry& feed) { feed.Unread = 8; });
         apptest::ConfigSaver(*form).Schedule();
         ASSERT_TRUE(WaitUntil([&] { return reports.size() == 2; }, 3000));
     }
@@ -153,7 +157,7 @@ TEST_F(AutosaveTest, AFailedSaveSaysWhichFileAndWhyAndKeepsThePreviousOne) {
     EXPECT_TRUE(apptest::ConfigSaver(*form).Failing());
 
     // With room again, the next change saves everything that was kept back.
-    item.SetAttribute("lastupdate", "now");
+    change([](feedlist::TFeedEntry& feed) { feed.LastUpdate = "now"; });
     apptest::ConfigSaver(*form).Schedule();
     ASSERT_TRUE(WaitUntil([] { return UnreadOnDisk("1") == "8"; }, 3000));
     EXPECT_FALSE(apptest::ConfigSaver(*form).Failing());
@@ -168,7 +172,7 @@ TEST_F(AutosaveTest, AFailedLastSaveIsReported) {
         if (interrupt) shown = message;
     });
     const std::string before = home.ReadFile("config.xml");
-    form->Tree().GetFeedItem(node).SetAttribute("unread", "4");
+    apptest::ChangeFeed(*form, node, [](feedlist::TFeedEntry& feed) { feed.Unread = 4; });
     {
         TFullDisk full;
         form->close();
@@ -181,7 +185,7 @@ TEST_F(AutosaveTest, AFailedLastSaveIsReported) {
 
 TEST_F(AutosaveTest, TheDefaultReportUsesTheStatusBarAndTheLanguageFile) {
     apptest::ConfigSaver(*form).SetFailureReport(windowReport);
-    form->Tree().GetFeedItem(node).SetAttribute("unread", "2");
+    apptest::ChangeFeed(*form, node, [](feedlist::TFeedEntry& feed) { feed.Unread = 2; });
     {
         TFullDisk full;
         apptest::ConfigSaver(*form).SaveNow();

@@ -73,13 +73,11 @@ protected:
     // Adds an element the way an earlier run would have left it.
     QTreeWidgetItem* StoredFeed(const std::string& id, const std::string& caption, const std::string& unread,
                                 const std::string& url = kDeadURL) {
-        xml::Node item = Items().AppendElement("item");
-        item.SetAttribute("url", url);
-        item.SetAttribute("id", id);
-        item.SetAttribute("caption", caption);
-        item.SetAttribute("unread", unread);
-        item.SetAttribute("lastupdate", "2026-12-08T10:00:00");
-        return form->Tree().AddFeedNode(item);
+        return apptest::AddStoredFeed(*form, {{"url", url},
+                                              {"id", id},
+                                              {"caption", caption},
+                                              {"unread", unread},
+                                              {"lastupdate", "2026-12-08T10:00:00"}});
     }
 
     bool FeedActionsEnabled() {
@@ -99,7 +97,7 @@ TEST_F(FeedListTest, StartsWithTheRootSelectedAndTheFeedActionsDisabled) {
     ASSERT_EQ(form->Tree().topLevelItemCount(), 1);
     EXPECT_EQ(Root()->text(0), "Quillet");
     EXPECT_EQ(Root()->childCount(), 0);
-    EXPECT_TRUE(form->Tree().GetFeedItem(Root()).IsNull());
+    EXPECT_EQ(TFeedTree::FeedOf(Root()), nullptr);
     EXPECT_EQ(form->Tree().currentItem(), Root());
     EXPECT_TRUE(FeedActionsDisabled());
     EXPECT_TRUE(form->Actions().AddFeed->isEnabled());
@@ -130,8 +128,8 @@ TEST_F(FeedListTest, AddedFeedsGetConsecutiveIdsAndAttributesInTheirOrder) {
     ASSERT_EQ(Root()->childCount(), 2);
     EXPECT_EQ(Root()->child(0), first);
     EXPECT_EQ(Root()->child(1), second);
-    EXPECT_TRUE(form->Tree().GetFeedItem(first) == a);
-    EXPECT_TRUE(form->Tree().GetFeedItem(second) == b);
+    EXPECT_EQ(apptest::FeedId(first), a.Attribute("id"));
+    EXPECT_EQ(apptest::FeedId(second), b.Attribute("id"));
     EXPECT_EQ(form->Tree().FindFeedNodeById("2"), second);
 
     // Adding saves at once.
@@ -156,9 +154,11 @@ TEST_F(FeedListTest, TheIdCounterNeverHandsOutAnIdInUse) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("counter '" + c.counter + "'");
+        // As a list saved by hand or by an earlier version would load.
         form->Options().GetConfigNode(kCounterPath).SetText(c.counter);
+        form->LoadFeedList();
         QTreeWidgetItem* node = form->Feeds().AddFeed(kDeadURL);
-        EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("id"), c.expectedId);
+        EXPECT_EQ(apptest::FeedId(node), c.expectedId);
         EXPECT_EQ(Counter(), std::to_string(std::stoi(c.expectedId) + 1));
     }
 }
@@ -189,7 +189,7 @@ TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounte
 
     // The next feed does not get the freed id.
     QTreeWidgetItem* third = form->Feeds().AddFeed(kDeadURL);
-    EXPECT_EQ(form->Tree().GetFeedItem(third).Attribute("id"), "3");
+    EXPECT_EQ(apptest::FeedId(third), "3");
 }
 
 TEST_F(FeedListTest, DeletingTheOnlyFeedWithoutAStoredCopyLeavesTheRootSelected) {
@@ -270,8 +270,7 @@ TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
         EXPECT_EQ(node->text(0), c.text);
         EXPECT_EQ(node->font(0).bold(), c.bold);
 
-        form->Tree().GetFeedItem(node).SetAttribute("unread", c.unread == "0" ? "5" : "0");
-        form->Tree().UpdateNodeCaption(node);
+        apptest::ChangeFeed(*form, node, [&c](feedlist::TFeedEntry& feed) { feed.Unread = c.unread == "0" ? 5 : 0; });
         EXPECT_EQ(node->font(0).bold(), !c.bold);
         form->Feeds().DeleteFeed(node);
     }
@@ -287,19 +286,19 @@ TEST_F(FeedListTest, LoadFeedListRebuildsTheTreeFromTheConfiguration) {
     EXPECT_EQ(Root()->child(0)->text(0), "Alpha");
     EXPECT_EQ(Root()->child(1)->text(0), "Beta (12)");
     EXPECT_TRUE(Root()->isExpanded());
-    EXPECT_TRUE(form->Tree().GetFeedItem(Root()->child(1)) == Items().ChildElements()[1]);
+    EXPECT_EQ(apptest::FeedId(Root()->child(1)), Items().ChildElements()[1].Attribute("id"));
 }
 
 TEST_F(FeedListTest, RenamingStoresTheEditedTextAsCaption) {
     QTreeWidgetItem* node = StoredFeed("1", "News", "3");
     form->TreeViewEdited(node, "Morning news");
-    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption"), "Morning news");
+    EXPECT_EQ(Items().ChildElements()[0].Attribute("caption"), "Morning news");
     EXPECT_EQ(node->text(0), "Morning news");
 
     // The edit box starts with the displayed text; a count suffix the user
     // leaves in place becomes part of the caption.
     form->TreeViewEdited(node, "News (3)");
-    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption"), "News (3)");
+    EXPECT_EQ(Items().ChildElements()[0].Attribute("caption"), "News (3)");
 
     // The root has no element: nothing changes.
     const std::string before = form->Options().ConfigDocument().SaveToString();
@@ -313,8 +312,7 @@ TEST_F(FeedListTest, RenameOpensTheTreesEditorAndConfirmingStoresTheCaption) {
     QTreeWidgetItem* node = StoredFeed("1", "News", "0");
     form->Tree().setCurrentItem(node);
     // Selecting shows the feed, which clears its count; news arriving since.
-    form->Tree().GetFeedItem(node).SetAttribute("unread", "3");
-    form->Tree().UpdateNodeCaption(node);
+    apptest::ChangeFeed(*form, node, [](feedlist::TFeedEntry& feed) { feed.Unread = 3; });
     form->Actions().RenameFeed->trigger();
     QApplication::processEvents();
 
@@ -324,7 +322,7 @@ TEST_F(FeedListTest, RenameOpensTheTreesEditorAndConfirmingStoresTheCaption) {
     editor->setText("Evening news");
     QTest::keyClick(editor, Qt::Key_Return);
     QApplication::processEvents();
-    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption"), "Evening news");
+    EXPECT_EQ(Items().ChildElements()[0].Attribute("caption"), "Evening news");
     EXPECT_EQ(node->text(0), "Evening news");
 }
 
@@ -448,7 +446,8 @@ TEST_F(FeedListTest, OpmlImportAddsNewFeedsWithTheirTitlesAndSkipsKnownOnes) {
     ASSERT_EQ(folder->childCount(), 2);
     EXPECT_EQ(folder->child(0)->text(0), "Alpha & Co");
     EXPECT_EQ(folder->child(1)->text(0), "Beta");
-    const xml::Node beta = form->Tree().GetFeedItem(folder->child(1));
+    const xml::Node beta = Items().ChildElements()[1].ChildElements()[1];
+    EXPECT_EQ(apptest::FeedId(folder->child(1)), beta.Attribute("id"));
     EXPECT_EQ(beta.Attribute("url"), "http://127.0.0.1:1/b.xml");
     EXPECT_EQ(beta.Attribute("id"), "3");
     EXPECT_EQ(AttributeNames(beta), (std::vector<std::string>{"url", "id", "caption", "unread", "lastupdate"}));
@@ -485,19 +484,33 @@ TEST_F(FeedListTest, OpmlImportOfAFileThatIsNotOpmlChangesNothing) {
 }
 
 TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
-    QTreeWidgetItem* one = StoredFeed("1", "One", "0");
-    QTreeWidgetItem* seven = StoredFeed("7", "Seven", "0");
-    // A hand-edited list may repeat an id: the first node answers for it.
-    QTreeWidgetItem* sevenAgain = StoredFeed("7", "Seven again", "2");
-    QTreeWidgetItem* nine = StoredFeed("9", "Nine", "0");
+    // A hand-edited list may repeat an id: the first feed keeps it, the
+    // second is given the next free one (its stored copy comes again).
+    for (const auto& [id, caption, unread] : {std::tuple{"1", "One", "0"}, std::tuple{"7", "Seven", "0"},
+                                              std::tuple{"7", "Seven again", "2"}, std::tuple{"9", "Nine", "0"}}) {
+        xml::Node item = Items().AppendElement("item");
+        item.SetAttribute("url", kDeadURL);
+        item.SetAttribute("id", id);
+        item.SetAttribute("caption", caption);
+        item.SetAttribute("unread", unread);
+    }
+    form->LoadFeedList();
+    ASSERT_EQ(Root()->childCount(), 4);
+    QTreeWidgetItem* one = Root()->child(0);
+    QTreeWidgetItem* seven = Root()->child(1);
+    QTreeWidgetItem* sevenAgain = Root()->child(2);
+    QTreeWidgetItem* nine = Root()->child(3);
     EXPECT_EQ(form->Tree().FindFeedNodeById("1"), one);
     EXPECT_EQ(form->Tree().FindFeedNodeById("7"), seven);
     EXPECT_EQ(form->Tree().FindFeedNodeById("9"), nine);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("10"), sevenAgain);
+    EXPECT_EQ(Items().ChildElements()[2].Attribute("id"), "10") << "config.xml holds the new id";
     EXPECT_EQ(form->Tree().FindFeedNodeById(""), nullptr);
     EXPECT_EQ(form->Tree().FindFeedNodeById("42"), nullptr);
 
     form->Feeds().DeleteFeed(seven);
-    EXPECT_EQ(form->Tree().FindFeedNodeById("7"), sevenAgain);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("7"), nullptr);
+    EXPECT_EQ(form->Tree().FindFeedNodeById("10"), sevenAgain);
     form->Feeds().DeleteFeed(nine);
     EXPECT_EQ(form->Tree().FindFeedNodeById("9"), nullptr);
     EXPECT_EQ(form->Tree().FindFeedNodeById("1"), one);
@@ -507,7 +520,7 @@ TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
     form->LoadFeedList();
     ASSERT_EQ(Root()->childCount(), 2);
     EXPECT_EQ(form->Tree().FindFeedNodeById("1"), Root()->child(0));
-    EXPECT_EQ(form->Tree().FindFeedNodeById("7"), Root()->child(1));
+    EXPECT_EQ(form->Tree().FindFeedNodeById("10"), Root()->child(1));
     EXPECT_EQ(Root()->child(0)->text(0), "One");
     EXPECT_FALSE(Root()->child(0)->font(0).bold());
     EXPECT_EQ(Root()->child(1)->text(0), "Seven again (2)");

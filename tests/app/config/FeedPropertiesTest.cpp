@@ -183,7 +183,7 @@ TEST_F(FeedPropertiesTest, EachChangeReachesTheElementTheTreeAndTheSavedFile) {
         ASSERT_TRUE(item);
         for (const auto& [name, value] : c.expected) {
             EXPECT_EQ(item.Attribute(name), value) << name << " in config.xml";
-            EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute(name), value) << name << " in memory";
+            EXPECT_EQ(apptest::StoredFeedElement(*form, c.id).Attribute(name), value) << name << " in memory";
         }
         EXPECT_EQ(FolderPath(item), c.folder);
         node = static_cast<TFeedNode*>(form->Tree().FindFeedNodeById(c.id));

@@ -50,16 +50,14 @@ std::string ShapeOf(const xml::Node& container) {
     return shape;
 }
 
-// ... and as the tree shows it, read through the element behind each node.
+// ... and as the tree shows it, read through the list entry behind each node.
 std::string ShapeOf(TFormMain& form, QTreeWidgetItem* node) {
     std::string shape;
     for (int i = 0; i < node->childCount(); ++i) {
         QTreeWidgetItem* child = node->child(i);
         if (!shape.empty()) shape += ',';
-        if (TFeedTree::IsFolderNode(child))
-            shape += CaptionOf(static_cast<TFolderNode*>(child)->Folder()) + '{' + ShapeOf(form, child) + '}';
-        else
-            shape += CaptionOf(form.Tree().GetFeedItem(child));
+        shape += TFeedTree::EntryOf(child)->Caption();
+        if (TFeedTree::IsFolderNode(child)) shape += '{' + ShapeOf(form, child) + '}';
     }
     return shape;
 }
@@ -88,9 +86,7 @@ protected:
             QTreeWidgetItem* found = nullptr;
             for (int i = 0; i < node->childCount() && !found; ++i) {
                 QTreeWidgetItem* child = node->child(i);
-                const xml::Node element = TFeedTree::IsFolderNode(child) ? static_cast<TFolderNode*>(child)->Folder()
-                                                                         : form->Tree().GetFeedItem(child);
-                if (CaptionOf(element) == part) found = child;
+                if (TFeedTree::EntryOf(child)->Caption() == part) found = child;
             }
             if (!found) ADD_FAILURE() << "no node " << path;
             node = found;
@@ -101,7 +97,7 @@ protected:
     std::vector<std::string> PollingIds() {
         std::vector<std::string> ids;
         for (QTreeWidgetItem* node : form->Tree().FeedNodesUnder(form->Tree().RootNode()))
-            ids.push_back(form->Tree().GetFeedItem(node).Attribute("id").value_or(""));
+            ids.push_back(apptest::FeedId(node));
         return ids;
     }
 
@@ -140,7 +136,7 @@ TEST_F(FolderTest, NestedListLoadsWithSumsBoldAndKeptOpenState) {
 
     // A new feed id never repeats one inside a folder.
     QTreeWidgetItem* added = form->Feeds().AddFeed("http://127.0.0.1:1/new.xml", Node("Blogs"));
-    EXPECT_EQ(form->Tree().GetFeedItem(added).Attribute("id"), "6");
+    EXPECT_EQ(apptest::FeedId(added), "6");
     EXPECT_EQ(added->parent(), Node("Blogs"));
 }
 
@@ -188,13 +184,9 @@ TEST_F(FolderTest, FolderDeleteAndUpdateActionsAskAndUseTheUpdateAllPath) {
         response.body = std::string("<rss version=\"2.0\"><channel><title>") + name +
                         "</title><link>http://x/</link><description>d</description></channel></rss>";
         server.AddEndpoint(std::string("/") + name, response);
-        xml::Node item = static_cast<TFolderNode*>(folder)->Folder().AppendElement("item");
-        item.SetAttribute("url", server.Url(std::string("/") + name));
-        item.SetAttribute("id", std::to_string(ids.size() + 10));
-        item.SetAttribute("caption", "");
-        item.SetAttribute("unread", "0");
-        form->Tree().AddFeedNode(item, folder);
-        ids.push_back(item.Attribute("id").value_or(""));
+        ids.push_back(std::to_string(ids.size() + 10));
+        apptest::AddStoredFeed(
+            *form, {{"url", server.Url(std::string("/") + name)}, {"id", ids.back()}, {"caption", ""}}, folder);
     }
     apptest::AddConfiguredFeed(*form, "20", server.Url("/outside"), "Outside");
     form->Tree().setCurrentItem(folder);
@@ -205,7 +197,7 @@ TEST_F(FolderTest, FolderDeleteAndUpdateActionsAskAndUseTheUpdateAllPath) {
     EXPECT_EQ(server.NumHits("/a"), 1);
     EXPECT_EQ(server.NumHits("/b"), 1);
     EXPECT_EQ(server.NumHits("/outside"), 0) << "only the folder's feeds";
-    EXPECT_EQ(form->Tree().GetFeedItem(folder->child(0)).Attribute("caption"), "a");
+    EXPECT_EQ(TFeedTree::FeedOf(folder->child(0))->Caption, "a");
 
     int asked = 0;
     form->AskDeleteFolder = [&](QTreeWidgetItem*) { return ++asked == 1 ? 0 : 1; };
@@ -268,7 +260,8 @@ TEST_F(FolderTest, FilterShowsMatchesWithTheirFoldersAndEscapeClears) {
     EXPECT_TRUE(form->FeedFilter->text().isEmpty());
     for (const char* path : all) EXPECT_FALSE(Node(path)->isHidden()) << path;
     EXPECT_FALSE(Node("News/Local")->isExpanded()) << "the filter's opening is not remembered";
-    EXPECT_EQ(static_cast<TFolderNode*>(Node("News/Local"))->Folder().Attribute("expanded"), "False");
+    EXPECT_FALSE(static_cast<TFolderNode*>(Node("News/Local"))->Folder().Expanded);
+    EXPECT_EQ(Items().ChildElements()[1].ChildElements()[1].Attribute("expanded"), "False");
 
     form->FeedFilter->setText("harbour");
     form->Tree().setCurrentItem(Node("News/Local/Harbour Notes"));

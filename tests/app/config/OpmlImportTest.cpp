@@ -59,18 +59,13 @@ private:
 
 std::vector<std::pair<std::string, std::string>> FeedList(TFormMain& form) {
     std::vector<std::pair<std::string, std::string>> feeds;
-    for (const xml::Node& item : feedlist::AllFeeds(form.Options().GetConfigNode(kItemsPath)))
-        feeds.emplace_back(item.Attribute("url").value_or(""), item.Attribute("caption").value_or(""));
+    for (const feedlist::TListEntry* feed : form.FeedList().Feeds())
+        feeds.emplace_back(feed->Feed().Url, feed->Feed().Caption);
     return feeds;
 }
 
 void AddStored(TFormMain& form, const std::string& id, const std::string& url, const std::string& caption) {
-    xml::Node item = form.Options().GetConfigNode(kItemsPath).AppendElement("item");
-    item.SetAttribute("url", url);
-    item.SetAttribute("id", id);
-    item.SetAttribute("caption", caption);
-    item.SetAttribute("unread", "0");
-    item.SetAttribute("lastupdate", "");
+    apptest::AddStoredFeed(form, {{"url", url}, {"id", id}, {"caption", caption}, {"unread", "0"}, {"lastupdate", ""}});
 }
 
 }  // namespace
@@ -188,9 +183,9 @@ TEST(OpmlImport, TwentyThousandFeedsImportInWellUnderASecondWithIdsInTurn) {
 
     EXPECT_EQ(result.added, 20000);
     EXPECT_EQ(form.Tree().RootNode()->childCount(), 2 + 10 + 10000) << "two feeds, ten folders, the loose feeds";
-    const auto items = feedlist::AllFeeds(form.Options().GetConfigNode(kItemsPath));
+    const auto items = form.FeedList().Feeds();
     std::set<std::string> ids;
-    for (const xml::Node& item : items) ids.insert(item.Attribute("id").value_or(""));
+    for (const feedlist::TListEntry* item : items) ids.insert(feedlist::IdText(item->Feed()));
     EXPECT_EQ(ids.size(), items.size()) << "every id once";
     EXPECT_TRUE(ids.count("10") && ids.count("20009") && !ids.count("20010"));
     EXPECT_EQ(form.Options().GetConfigNode(feedlist::kCounterPath).Text(), "20010");
@@ -216,8 +211,7 @@ TEST(OpmlImport, DeeplyNestedFoldersAreFlattenedAndTheListLoadsBack) {
         EXPECT_EQ(result.added, 2);
         EXPECT_EQ(result.flattened, 1);
         QTreeWidgetItem* deepest = form.Tree().FindFeedNodeById("1")->parent();
-        EXPECT_EQ(feedlist::FolderDepth(form.Tree().GetFeedItem(form.Tree().FindFeedNodeById("1")).Parent()),
-                  feedlist::kMaxFolderDepth);
+        EXPECT_EQ(TFeedTree::EntryOf(form.Tree().FindFeedNodeById("1"))->Depth(), feedlist::kMaxFolderDepth);
         EXPECT_THROW(form.Feeds().AddFolder("Deeper", deepest), std::runtime_error);
 
         // A folder of two levels fits where it ends at the bound, not lower.

@@ -83,8 +83,7 @@ protected:
         Form->Accounts().SetChangeDelay(std::chrono::milliseconds(0));
         Form->Accounts().SetRequestDeadline(std::chrono::milliseconds(10000));
         WaitUntil([] { return Form->Items().Base() && Form->Items().Base()->Opened(); });
-        accountlist::AddAccount(Form->Options().GetConfigNode("internal\\feedlist\\items"),
-                                {kAccount, "FreshRSS", Server->ApiUrl(), synctest::FreshRss::kUser});
+        accountlist::AddAccount(Form->FeedList(), {kAccount, "FreshRSS", Server->ApiUrl(), synctest::FreshRss::kUser});
         Form->LoadFeedList();
         Form->Accounts().OnSynced = [](const std::string&, const TAccountSyncEnded& ended) {
             Results.push_back(ended);
@@ -120,12 +119,12 @@ protected:
     }
     static QTreeWidgetItem* Feed(const std::string& caption) {
         for (QTreeWidgetItem* node : Form->Tree().FeedNodesUnder(Form->Accounts().AccountNode(kAccount)))
-            if (Form->Tree().GetFeedItem(node).Attribute("caption") == caption) return node;
+            if (TFeedTree::FeedOf(node)->Caption == caption) return node;
         return nullptr;
     }
     static int Unread(const std::string& caption) {
         QTreeWidgetItem* node = Feed(caption);
-        return node ? std::stoi(Form->Tree().GetFeedItem(node).Attribute("unread").value_or("0")) : -1;
+        return node ? std::stoi(std::to_string(TFeedTree::FeedOf(node)->Unread)) : -1;
     }
     static std::string Label(const std::string& caption) {
         QTreeWidgetItem* node = Feed(caption);
@@ -183,7 +182,7 @@ TEST_F(AccountFreshRss, NewItemAfterTheServerRefreshes) {
     EXPECT_EQ(Unread("tech"), 3);
     // The stored copy: the new item first, then what the copy held, once each.
     feed::TFeedDocument copy;
-    copy.LoadFromFile(StoredCopyPath(Form->Tree().GetFeedItem(Feed("tech")).Attribute("id").value_or("")));
+    copy.LoadFromFile(StoredCopyPath(apptest::FeedId(Feed("tech"))));
     ASSERT_EQ(copy.Items().Count(), 3);
     EXPECT_EQ(copy.Items()[0].Title(), "tech 3");
 }
@@ -240,7 +239,7 @@ TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
     // The node became the server's feed.
-    EXPECT_FALSE(Form->Tree().GetFeedItem(added).Attribute("stream").value_or("").empty());
+    EXPECT_FALSE(TFeedTree::FeedOf(added)->Stream.empty());
 
     Form->TreeViewEdited(added, "Extra renamed");
     QTreeWidgetItem* news = Feed("news")->parent();
@@ -284,7 +283,7 @@ TEST_F(AccountFreshRss, MoveToAccountSubscribesALocalFeed) {
     EXPECT_EQ(Form->Accounts().AccountIdOf(local), kAccount);
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
-    EXPECT_FALSE(Form->Tree().GetFeedItem(local).Attribute("stream").value_or("").empty());
+    EXPECT_FALSE(TFeedTree::FeedOf(local)->Stream.empty());
     // Nothing leaves an account by a move: its feeds are the server's.
     EXPECT_FALSE(Form->Feeds().MoveNode(local, Form->Tree().RootNode()));
 }
@@ -303,7 +302,7 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     // page's address became it, in the OPML folder's label, once.
     const greader::TSubscription* found = OnServer(Feeds->Url("/found.xml"));
     ASSERT_NE(found, nullptr);
-    EXPECT_EQ(Form->Tree().GetFeedItem(site).Attribute("stream"), found->Id);
+    EXPECT_EQ(TFeedTree::FeedOf(site)->Stream, found->Id);
     EXPECT_EQ(Label("Site"), "Found");
     EXPECT_EQ(Unread("Site"), 2);
     EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->Accounts().AccountNode(kAccount)).size(), feeds);
@@ -313,14 +312,13 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     TFeedProperties values;
     values.Caption = "Moved site";
     values.Url = QString::fromStdString(Feeds->Url("/moved.xml"));
-    apptest::FeedProperties(*Form).Apply(apptest::FeedId(*Form, site), values,
-                                         Form->Tree().ContainerElement(site->parent()));
+    apptest::FeedProperties(*Form).Apply(apptest::FeedId(*Form, site), values, TFeedTree::EntryOf(site->parent()));
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(OnServer(Feeds->Url("/found.xml")), nullptr);
     const greader::TSubscription* moved = OnServer(Feeds->Url("/moved.xml"));
     ASSERT_NE(moved, nullptr);
     EXPECT_EQ(moved->Title, "Moved site");
-    EXPECT_EQ(Form->Tree().GetFeedItem(site).Attribute("stream"), moved->Id);
+    EXPECT_EQ(TFeedTree::FeedOf(site)->Stream, moved->Id);
     EXPECT_EQ(Label("Moved site"), "Found");
     EXPECT_EQ(Unread("Moved site"), 1);
     EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->Accounts().AccountNode(kAccount)).size(), feeds);

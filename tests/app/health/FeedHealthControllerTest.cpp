@@ -13,6 +13,7 @@
 
 #include "AppTestSupport.h"
 #include "FeedHealthController.h"
+#include "FeedListModel.h"
 #include "XmlDom.h"
 
 namespace {
@@ -21,9 +22,9 @@ using schedule::TOutcomeKind;
 
 TEST(FeedHealthControllerTest, AGoneFeedIsCountedStoppedAndForgottenByItsId) {
     apptest::TStagedHome home;
-    xml::Document list;
-    list.LoadFromString(
-        R"(<feeds><item id="1" url="http://a.invalid/"/><item id="2" url="http://b.invalid/"/></feeds>)");
+    feedlist::TFeedList list;
+    list.AddFeed(list.Root(), apptest::FeedEntry(1, "http://a.invalid/"));
+    list.AddFeed(list.Root(), apptest::FeedEntry(2, "http://b.invalid/"));
     std::vector<std::string> listed = {"1", "2"};
     std::vector<std::string> shown;
     const auto start = std::chrono::system_clock::now();
@@ -34,12 +35,7 @@ TEST(FeedHealthControllerTest, AGoneFeedIsCountedStoppedAndForgottenByItsId) {
     host.ShowStatus = [](const QString&) {};
     host.Guarded = [](const std::function<void()>& handler) { handler(); };
     host.FeedIds = [&] { return listed; };
-    host.FeedItem = [&](const std::string& id) {
-        if (std::find(listed.begin(), listed.end(), id) == listed.end()) return xml::Node();
-        for (const xml::Node& item : list.DocumentElement().ChildElements())
-            if (item.Attribute("id") == id) return item;
-        return xml::Node();
-    };
+    host.FeedList = &list;
     host.FeedName = [](const std::string& id) { return QString::fromStdString(id); };
     host.ShowFeedState = [&](const std::string& id) { shown.push_back(id); };
     host.Now = [&] { return now; };
@@ -65,8 +61,11 @@ TEST(FeedHealthControllerTest, AGoneFeedIsCountedStoppedAndForgottenByItsId) {
         EXPECT_EQ(health.StatusButton()->text(), "1 feed needs attention");
     }
 
+    EXPECT_EQ(list.FindFeed(1)->Feed().Stopped, "gone") << "kept in the list";
+
     // A feed that left the list leaves the count and the record at once.
     listed = {"2"};
+    list.Remove(*list.FindFeed(1));
     health.FeedDeleted("1");
     EXPECT_FALSE(health.StatusButton()->isVisibleTo(&window));
     EXPECT_TRUE(health.Book()->Get("1").History().empty());

@@ -14,6 +14,7 @@
 #include "AppTestSupport.h"
 #include "ItemBase.h"
 #include "ItemStore.h"
+#include "FeedListModel.h"
 #include "ReadStateController.h"
 #include "XmlDom.h"
 
@@ -25,11 +26,11 @@ using apptest::WaitUntil;
 class ReadStateControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        list.LoadFromString(R"(<list><item id="1" caption="Harbour" unread="0"/>)"
-                            R"(<item id="2" caption="Quay" unread="0"/><item id="3" unread="0"/></list>)");
+        for (const auto& [id, caption] : {std::pair{1, "Harbour"}, std::pair{2, "Quay"}, std::pair{3, ""}})
+            list.AddFeed(list.Root(), apptest::FeedEntry(id, {}, caption));
         TReadStateHost host;
         host.ShowStatus = [this](const QString& text) { status = text.toStdString(); };
-        host.FeedItem = [this](const std::string& id) { return Feed(id); };
+        host.FeedList = &list;
         host.FeedIds = [] { return std::vector<std::string>{"1", "2", "3"}; };
         host.VisibleFeedsAfterCurrent = [this] {
             std::vector<std::string> ids{"1", "2", "3"};
@@ -49,21 +50,20 @@ protected:
         controller = std::make_unique<TReadStateController>(std::move(host), nullptr);
     }
 
-    xml::Node Feed(const std::string& id) {
-        for (xml::Node item : list.DocumentElement().Children())
-            if (item.Attribute("id") == id) return item;
-        return {};
+    const feedlist::TFeedEntry& Feed(const std::string& id) { return list.FindFeed(id)->Feed(); }
+    std::string Unread(const std::string& id) { return std::to_string(Feed(id).Unread); }
+    void SetUnread(const std::string& id, const std::string& count) {
+        list.UpdateFeed(*list.FindFeed(id), [&count](feedlist::TFeedEntry& feed) { feed.Unread = std::stoll(count); });
     }
-    std::string Unread(const std::string& id) { return Feed(id).Attribute("unread").value_or(""); }
     void Record(const std::string& id, const std::vector<std::string>& guids) {
         std::vector<items::TStoredItem> stored;
         for (const std::string& guid : guids) stored.push_back({guid, "", guid, "", std::nullopt, "", ""});
         controller->With([&](items::TItemStore& store) { store.RecordDownload(id, stored, 1'700'000'000); });
-        Feed(id).SetAttribute("unread", std::to_string(controller->Store()->UnreadCount(id)));
+        SetUnread(id, std::to_string(controller->Store()->UnreadCount(id)));
     }
 
     TStagedHome home;
-    xml::Document list;
+    feedlist::TFeedList list;
     std::string status, current;
     std::vector<std::string> shown, counted;
     std::map<std::string, std::vector<std::string>> sent;
@@ -116,15 +116,15 @@ TEST_F(ReadStateControllerTest, NextUnreadGoesRoundFromTheSelection) {
         current = each.current;
         shown.clear();
         status.clear();
-        Feed("1").SetAttribute("unread", each.unread1);
-        Feed("2").SetAttribute("unread", each.unread2);
-        Feed("3").SetAttribute("unread", each.unread3);
+        SetUnread("1", each.unread1);
+        SetUnread("2", each.unread2);
+        SetUnread("3", each.unread3);
         EXPECT_EQ(controller->SelectNextUnread(), !each.expected.empty());
         EXPECT_EQ(shown, each.expected.empty() ? std::vector<std::string>{} : std::vector{each.expected});
         EXPECT_EQ(status.empty(), !each.expected.empty());
     }
     // Without a base, marking read is the counts alone.
-    Feed("1").SetAttribute("unread", "2");
+    SetUnread("1", "2");
     controller->MarkFeedsRead({"1", "2", "3"});
     EXPECT_EQ(counted, std::vector<std::string>{"1"});
 }

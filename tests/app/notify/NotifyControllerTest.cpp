@@ -12,6 +12,7 @@
 
 #include "AppTestSupport.h"
 #include "FeedDocument.h"
+#include "FeedListModel.h"
 #include "NotifyController.h"
 #include "XmlDom.h"
 
@@ -19,13 +20,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(NotifyControllerTest, BalloonsAndTheSwitchFollowTheFeedsByTheirElements) {
+TEST(NotifyControllerTest, BalloonsAndTheSwitchFollowTheFeedsOfTheList) {
     apptest::TStagedHome home;
-    xml::Document list;
-    list.LoadFromString(
-        R"(<feeds><item id="1" url="http://a.invalid/"/><item id="2" url="http://b.invalid/"/></feeds>)");
-    const xml::Node daily = list.DocumentElement().Child(0);
-    const xml::Node weekly = list.DocumentElement().Child(1);
+    feedlist::TFeedList list;
+    const feedlist::TListEntry& daily = *list.AddFeed(list.Root(), apptest::FeedEntry(1, "http://a.invalid/"));
+    const feedlist::TListEntry& weekly = *list.AddFeed(list.Root(), apptest::FeedEntry(2, "http://b.invalid/"));
     feed::TFeedDocument document;
     document.LoadFromString(
         "<rss version=\"2.0\"><channel><title>Channel</title><link>http://x.invalid/</link><description>d"
@@ -37,10 +36,11 @@ TEST(NotifyControllerTest, BalloonsAndTheSwitchFollowTheFeedsByTheirElements) {
         int Timeout;
     };
     std::vector<TShown> shown;
-    xml::Node selected;
+    const feedlist::TListEntry* selected = nullptr;
     int saves = 0;
     TNotifyController::THost host;
     host.Options = [] { return nullptr; };
+    host.FeedList = &list;
     host.SelectedFeed = [&] { return selected; };
     host.ShowStatus = [](const QString&) {};
     host.ScheduleConfigSave = [&] { ++saves; };
@@ -54,12 +54,12 @@ TEST(NotifyControllerTest, BalloonsAndTheSwitchFollowTheFeedsByTheirElements) {
 
     // Alone, news is shown at once; the next within the spacing waits and
     // is summed up, a deleted feed's part left out.
-    notify.AnnounceNewItems(daily, document, 1);
+    notify.AnnounceNewItems(daily.Feed(), document, 1);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown.back().Title, "One");
     EXPECT_EQ(shown.back().Timeout, 10) << "the fallback without options";
-    notify.AnnounceNewItems(weekly, document, 2);
-    notify.AnnounceNewItems(daily, document, 1);
+    notify.AnnounceNewItems(weekly.Feed(), document, 2);
+    notify.AnnounceNewItems(daily.Feed(), document, 1);
     notify.FeedDeleted("1");
     EXPECT_TRUE(notify.Balloon().FeedId.empty()) << "the deleted feed's balloon leads nowhere";
     clock.Advance(40s);
@@ -70,17 +70,17 @@ TEST(NotifyControllerTest, BalloonsAndTheSwitchFollowTheFeedsByTheirElements) {
     notify.ShowBalloon();
     EXPECT_EQ(shown.size(), 3u) << "a click on the tray icon shows it again";
 
-    // The switch follows the selection and is kept in the feed's element.
+    // The switch follows the selection and is kept in the feed's entry.
     notify.RefreshAction();
     EXPECT_FALSE(notify.Action()->isEnabled());
-    selected = weekly;
+    selected = &weekly;
     notify.RefreshAction();
     EXPECT_TRUE(notify.Action()->isChecked());
     notify.Action()->trigger();
-    EXPECT_EQ(weekly.Attribute("notify"), "False");
+    EXPECT_FALSE(weekly.Feed().Notify);
     EXPECT_FALSE(notify.Action()->isChecked());
     EXPECT_EQ(saves, 1);
-    notify.AnnounceNewItems(weekly, document, 1);
+    notify.AnnounceNewItems(weekly.Feed(), document, 1);
     clock.Advance(40s);
     notify.Tick();
     EXPECT_EQ(shown.size(), 3u) << "a muted feed announces nothing";

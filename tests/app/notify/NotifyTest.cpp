@@ -12,7 +12,7 @@
 #include "TrayController.h"
 #include "AppTestSupport.h"
 #include "FeedDocument.h"
-#include "FeedNotifySwitch.h"
+#include "FeedListXml.h"
 #include "LoopbackServer.h"
 #include "TrayIcon.h"
 #include "NotifyController.h"
@@ -46,8 +46,7 @@ protected:
             body += "<item><title>" + title + "</title><description>About " + title + "</description></item>";
         feed::TFeedDocument document;
         document.LoadFromString(body + "</channel></rss>");
-        apptest::Notify(*form).AnnounceNewItems(form->Tree().GetFeedItem(node), document,
-                                                static_cast<int>(titles.size()));
+        apptest::Notify(*form).AnnounceNewItems(*TFeedTree::FeedOf(node), document, static_cast<int>(titles.size()));
     }
     void Wait(std::chrono::seconds seconds) {
         clock.Advance(seconds);
@@ -64,7 +63,7 @@ TEST_F(NotifyTest, NewsOfSeveralFeedsBecomesOneSummaryThatShowsTheFirstFeed) {
     QTreeWidgetItem* daily = Feed("1", "Daily");
     QTreeWidgetItem* weekly = Feed("2", "Weekly");
     QTreeWidgetItem* muted = Feed("3", "Muted");
-    SetFeedNotifies(form->Tree().GetFeedItem(muted), false);
+    apptest::ChangeFeed(*form, muted, [](feedlist::TFeedEntry& feed) { feed.Notify = false; });
     form->Tree().setCurrentItem(muted);
 
     // Alone, an update reads as it always has.
@@ -120,9 +119,8 @@ TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds) {
     constexpr int kFeeds = 8;
     for (int i = 1; i <= kFeeds; ++i) Feed(std::to_string(i), "");
     for (int i = 1; i <= kFeeds; ++i)
-        form->Tree()
-            .GetFeedItem(form->Tree().FindFeedNodeById(std::to_string(i)))
-            .SetAttribute("url", server.Url("/feed?n=" + std::to_string(i)));
+        apptest::ChangeFeed(*form, form->Tree().FindFeedNodeById(std::to_string(i)),
+                            [&](feedlist::TFeedEntry& feed) { feed.Url = server.Url("/feed?n=" + std::to_string(i)); });
     const auto pass = [&] {
         form->Actions().UpdateAll->trigger();
         ASSERT_TRUE(apptest::WaitUntil([&] { return form->Actions().UpdateAll->isEnabled(); }));
@@ -140,7 +138,7 @@ TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds) {
 
 TEST_F(NotifyTest, TheSwitchOfTheSelectedFeedIsKeptInItsElement) {
     QTreeWidgetItem* node = Feed("1", "Daily");
-    xml::Node item = form->Tree().GetFeedItem(node);
+    const xml::Node item = apptest::StoredFeedElement(*form, "1");
     EXPECT_TRUE(form->FeedMenu->actions().contains(apptest::Notify(*form).Action()));
     EXPECT_TRUE(form->PopupMenuFeedList->actions().contains(apptest::Notify(*form).Action()));
     EXPECT_FALSE(apptest::Notify(*form).Action()->isEnabled());
@@ -156,9 +154,11 @@ TEST_F(NotifyTest, TheSwitchOfTheSelectedFeedIsKeptInItsElement) {
 
     // Only a readable "false" silences a feed.
     const std::pair<const char*, bool> cases[] = {{"false", false}, {"0", false}, {"", true}, {"maybe", true}};
+    xml::Document scratch;
+    xml::Node stored = scratch.CreateDocumentElement("item");
     for (const auto& [value, notifies] : cases) {
-        item.SetAttribute("notify", value);
-        EXPECT_EQ(FeedNotifies(item), notifies) << value;
+        stored.SetAttribute("notify", value);
+        EXPECT_EQ(feedlist::ReadFeedEntry(stored).Notify, notifies) << value;
     }
 }
 

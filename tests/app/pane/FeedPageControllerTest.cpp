@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <memory>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "AppTestSupport.h"
+#include "FeedListModel.h"
 #include "FeedPageController.h"
 #include "XmlDom.h"
 
@@ -17,7 +20,7 @@ namespace {
 class FeedPageControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        config.LoadFromString("<config><general/><items><item id=\"7\"/><item id=\"x/../1\"/></items></config>");
+        config.LoadFromString("<config><general/></config>");
         TFeedPageController::THost host;
         host.ConfigNode = [this](const std::string& path) {
             xml::Node node = config.DocumentElement();
@@ -28,16 +31,15 @@ protected:
             }
             return node;
         };
-        host.FeedItem = [this](const std::string& id) {
-            for (const xml::Node& item : config.DocumentElement().ChildByName("items").ChildElements())
-                if (item.Attribute("id") == id) return item;
-            return xml::Node();
+        host.Feed = [this](const std::string& id) -> const feedlist::TFeedEntry* {
+            const auto found = feeds.find(id);
+            return found == feeds.end() ? nullptr : &found->second;
         };
         host.SelectFeed = [this](const std::string& id) {
             selected.push_back(id);
             return selectionShows;
         };
-        host.ShowPage = [](const xml::Node&, const std::function<qint64(const QJsonObject&)>& navigate) {
+        host.ShowPage = [](const feedlist::TFeedEntry&, const std::function<qint64(const QJsonObject&)>& navigate) {
             navigate(QJsonObject());
         };
         host.Navigate = [this](const QString& file, const QJsonObject&) { navigated.push_back(file); };
@@ -49,6 +51,13 @@ protected:
     }
 
     xml::Document config;
+    // A feed, and one whose id a hand-edited list spelled as a path.
+    std::map<std::string, feedlist::TFeedEntry> feeds{{"7", apptest::FeedEntry(7)}, {"x/../1", PathSpelled()}};
+    static feedlist::TFeedEntry PathSpelled() {
+        feedlist::TFeedEntry feed = apptest::FeedEntry(1);
+        feed.IdSpelling = "x/../1";
+        return feed;
+    }
     std::unique_ptr<TFeedPageController> page;
     bool selectionShows = false;
     std::vector<std::string> selected;

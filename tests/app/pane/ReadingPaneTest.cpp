@@ -45,13 +45,9 @@ protected:
     void TearDown() override { form.reset(); }
 
     QTreeWidgetItem* AddFeed(const std::string& id) {
-        xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
-        item.SetAttribute("url", "http://127.0.0.1:1/");
-        item.SetAttribute("id", id);
-        item.SetAttribute("caption", "Feed " + id);
-        item.SetAttribute("unread", "0");
         home.WriteFile("feeds/" + id + ".xml", kCopy);
-        return form->Tree().AddFeedNode(item);
+        return apptest::AddStoredFeed(
+            *form, {{"url", "http://127.0.0.1:1/"}, {"id", id}, {"caption", "Feed " + id}, {"unread", "0"}});
     }
     QString CopyPath(const std::string& id) {
         return QDir::current().absoluteFilePath(QString::fromStdString("feeds/" + id + ".xml"));

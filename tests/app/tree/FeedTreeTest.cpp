@@ -1,16 +1,19 @@
 // The feed tree and the feed list's controller, built without a window over
-// a config.xml of nested folders: rows, captions and sums, lookups, the
-// filter, and changes made to the list element and the rows together.
+// the typed list of a config.xml of nested folders: rows, captions and sums
+// following the list, lookups, the filter, and the controller's changes
+// reaching the rows and config.xml alike.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QMenu>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "AppTestSupport.h"
 #include "FeedList.h"
+#include "FeedListXml.h"
 #include "FeedListController.h"
 #include "FeedTree.h"
 #include "XmlDom.h"
@@ -21,7 +24,10 @@ class FeedTreeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Config.LoadFromFile(std::string(QUILLET_TEST_DATA_DIR) + "/config/folders_nested.xml");
-        Tree.Load(Items());
+        Stored = std::make_unique<feedlist::TStoredFeedList>(
+            List, Items(), Items().Parent().ChildByName("autoincrement").ChildByName("id"));
+        Stored->Load();
+        Tree.Follow(&List);
     }
     xml::Node Items() {
         return Config.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
@@ -43,6 +49,8 @@ protected:
     // Deleting a feed removes its stored copy: the working folder is a home of its own.
     apptest::TStagedHome Home;
     xml::Document Config;
+    feedlist::TFeedList List;
+    std::unique_ptr<feedlist::TStoredFeedList> Stored;
     TFeedTree Tree;
 };
 
@@ -55,9 +63,8 @@ TEST_F(FeedTreeTest, RowsShowCaptionsCountsAndFolderSums) {
     EXPECT_EQ(Tree.FeedIdsUnder({Feed("2")->parent(), Feed("3"), Tree.RootNode()}),
               (std::vector<std::string>{"2", "3", "1", "4", "5"}));
 
-    // A count read elsewhere changes the row and every folder above it.
-    TFeedTree::GetFeedItem(Feed("3")).SetAttribute("unread", "0");
-    Tree.UpdateNodeCaption(Feed("3"));
+    // A count changed in the list changes the row and every folder above it.
+    List.UpdateFeed(*List.FindFeed(3), [](feedlist::TFeedEntry& feed) { feed.Unread = 0; });
     EXPECT_EQ(Rows()[1], "News (3)*");
     EXPECT_EQ(Rows()[3], "/Local");
 }
@@ -81,10 +88,10 @@ TEST_F(FeedTreeTest, TheFilterShowsMatchingFeedsWithTheirFolders) {
     }
     // A row added while filtering is filtered too.
     Tree.SetFeedFilter("harbour");
-    xml::Node item = Items().AppendElement("item");
-    item.SetAttribute("id", "9");
-    item.SetAttribute("caption", "Unrelated");
-    Tree.AddFeedNode(item);
+    feedlist::TFeedEntry unrelated;
+    unrelated.Id = 9;
+    unrelated.Caption = "Unrelated";
+    List.AddFeed(List.Root(), unrelated);
     EXPECT_TRUE(Feed("9")->isHidden());
 }
 
@@ -92,11 +99,6 @@ TEST_F(FeedTreeTest, TheControllerChangesTheListAndTheRowsTogether) {
     std::vector<std::string> deleted, forgotten, updated;
     int saves = 0;
     TFeedListController::THost host;
-    host.ConfigNode = [this](const char* path) {
-        return std::string(path) == feedlist::kItemsPath
-                   ? Items()
-                   : Items().Parent().ChildByName("autoincrement").ChildByName("id");
-    };
     host.Save = [&] { ++saves; };
     host.ScheduleSave = [&] { ++saves; };
     host.AccountIdOf = [](QTreeWidgetItem*) { return std::string(); };
@@ -113,7 +115,8 @@ TEST_F(FeedTreeTest, TheControllerChangesTheListAndTheRowsTogether) {
     QTreeWidgetItem* added = feeds.AddFeed("http://127.0.0.1:1/new.xml", blogs, "New");
     EXPECT_EQ(TFeedTree::FeedIdOf(added), "6");
     EXPECT_EQ(updated, std::vector<std::string>{"6"});
-    EXPECT_EQ(TFeedTree::GetFeedItem(added).Parent(), TFeedTree::GetFeedItem(Feed("4")).Parent());
+    EXPECT_EQ(TFeedTree::EntryOf(added)->Parent(), TFeedTree::EntryOf(Feed("4"))->Parent());
+    EXPECT_EQ(Items().ChildElements()[2].ChildElements()[1].Attribute("id"), "6") << "config.xml follows";
 
     // Moves: never into itself; the element follows the row's new place.
     QTreeWidgetItem* news = Feed("2")->parent();
@@ -131,7 +134,7 @@ TEST_F(FeedTreeTest, TheControllerChangesTheListAndTheRowsTogether) {
     EXPECT_EQ(deleted, std::vector<std::string>{"3"});
     EXPECT_EQ(forgotten, std::vector<std::string>{"3"});
     EXPECT_EQ(Tree.FindFeedNodeById("3"), nullptr);
-    EXPECT_EQ(feedlist::AllFeeds(Items()).size(), 5u);
+    EXPECT_EQ(List.FeedCount(), 5u);
     EXPECT_GT(saves, 0);
 
     // The "Move to" menu offers every folder but the row's own.

@@ -40,7 +40,7 @@ TEST(AmplifyingFeed, UpdateFailsQuicklyAndKeepsTheStoredCopy) {
     EXPECT_EQ(status.rfind("Could not update Kept (1) - ", 0), 0u) << status;
     EXPECT_NE(status.find("entity expansion limit"), std::string::npos) << status;
     EXPECT_EQ(home.ReadFile("feeds/3.xml"), previous);
-    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("unread"), "1");
+    EXPECT_EQ(std::to_string(TFeedTree::FeedOf(node)->Unread), "1");
     form.reset();
 }
 

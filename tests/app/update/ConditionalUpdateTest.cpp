@@ -87,16 +87,12 @@ protected:
     }
 
     QTreeWidgetItem* AddStoredFeed(const std::string& id, const std::string& path) {
-        xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
-        item.SetAttribute("url", server.Url(path));
-        item.SetAttribute("id", id);
-        item.SetAttribute("caption", "");
-        item.SetAttribute("unread", "0");
-        item.SetAttribute("lastupdate", "earlier");
-        return form->Tree().AddFeedNode(item);
+        return apptest::AddStoredFeed(
+            *form,
+            {{"url", server.Url(path)}, {"id", id}, {"caption", ""}, {"unread", "0"}, {"lastupdate", "earlier"}});
     }
     std::string Attr(QTreeWidgetItem* node, const char* name) {
-        return form->Tree().GetFeedItem(node).Attribute(name).value_or("<absent>");
+        return apptest::StoredFeedElement(*form, apptest::FeedId(node)).Attribute(name).value_or("<absent>");
     }
     Request LastFeedRequest() {
         Request last;
@@ -131,8 +127,8 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
     const std::string copy = home.ReadFile("feeds/1.xml");
     const auto written = fs::file_time_type::clock::now() - std::chrono::hours(1);
     fs::last_write_time("feeds/1.xml", written);
-    form->Tree().GetFeedItem(node).SetAttribute("lastupdate", "earlier");
-    form->Tree().GetFeedItem(node).SetAttribute("unread", "1");
+    apptest::ChangeFeed(*form, node, [&](feedlist::TFeedEntry& feed) { feed.LastUpdate = "earlier"; });
+    apptest::ChangeFeed(*form, node, [](feedlist::TFeedEntry& feed) { feed.Unread = 1; });
     form->Tree().UpdateNodeCaption(node);
     finished.clear();
 

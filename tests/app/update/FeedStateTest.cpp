@@ -43,17 +43,13 @@ protected:
         response.body = std::move(body);
     }
     TFeedNode* AddStoredFeed(const std::string& url, const std::string& caption = "", const std::string& unread = "0") {
-        xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
-        item.SetAttribute("url", url);
-        item.SetAttribute("id", std::to_string(++lastId));
-        item.SetAttribute("caption", caption);
-        item.SetAttribute("unread", unread);
-        item.SetAttribute("lastupdate", "earlier");
-        return static_cast<TFeedNode*>(form->Tree().AddFeedNode(item));
+        return static_cast<TFeedNode*>(apptest::AddStoredFeed(*form, {{"url", url},
+                                                                      {"id", std::to_string(++lastId)},
+                                                                      {"caption", caption},
+                                                                      {"unread", unread},
+                                                                      {"lastupdate", "earlier"}}));
     }
-    std::string Caption(QTreeWidgetItem* node) {
-        return form->Tree().GetFeedItem(node).Attribute("caption").value_or("?");
-    }
+    std::string Caption(QTreeWidgetItem* node) { return TFeedTree::FeedOf(node)->Caption; }
     static qint64 IconOf(QTreeWidgetItem* node) { return node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey(); }
     static QString ToolTipOf(QTreeWidgetItem* node) { return node->data(0, Qt::ToolTipRole).toString(); }
     // The label editor open now (closed ones linger until deleted).
@@ -198,7 +194,7 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
     Serve(200, "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item></channel></rss>");
     form->Updates().UpdateFeed(apptest::FeedId(node));
     QApplication::processEvents();
-    EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("unread"), "1");
+    EXPECT_EQ(std::to_string(TFeedTree::FeedOf(node)->Unread), "1");
     EXPECT_EQ(editor->text(), "Typed so far");
     QTest::keyClick(editor, Qt::Key_Return);
     QApplication::processEvents();
@@ -209,7 +205,7 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
     QApplication::processEvents();
     editor = OpenEditor();
     ASSERT_NE(editor, nullptr);
-    form->Tree().GetFeedItem(node).SetAttribute("unread", "4");
+    apptest::ChangeFeed(*form, node, [](feedlist::TFeedEntry& feed) { feed.Unread = 4; });
     form->Tree().UpdateNodeCaption(node);
     QTest::keyClick(editor, Qt::Key_Escape);
     WaitUntil([&] { return node->text(0).endsWith("(4)"); }, 1000);

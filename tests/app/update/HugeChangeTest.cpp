@@ -75,11 +75,9 @@ struct TServedFeed {
 TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow) {
     TServedFeed served("Huge");
     auto& [home, form, body, server, node] = served;
-    const xml::Node item = form->Tree().GetFeedItem(node);
-
     body = HugeFeed("Old");
     const qint64 first = TimedUpdate(*form, node);
-    ASSERT_EQ(item.Attribute("unread").value_or(""), std::to_string(kItems));
+    ASSERT_EQ(TFeedTree::FeedOf(node)->Unread, kItems);
 
     body = HugeFeed("New");
     const qint64 change = TimedUpdate(*form, node);
@@ -88,7 +86,7 @@ TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow) {
 
     // Every item is new and the count replaced, the balloon lists the
     // first titles, and the stored copy holds the new items.
-    EXPECT_EQ(item.Attribute("unread").value_or(""), std::to_string(kItems));
+    EXPECT_EQ(TFeedTree::FeedOf(node)->Unread, kItems);
     EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "Huge: 100000 new items");
     EXPECT_TRUE(apptest::Notify(*form).Balloon().Text.startsWith("New story number 0"))
         << apptest::Notify(*form).Balloon().Text.left(80).toStdString();
@@ -143,10 +141,7 @@ TEST(HugeChange, ACopyWrittenForADroppedResultIsNotLeftBehind) {
     server.AddEndpoint("/feed", 200, {},
                        "<rss version=\"2.0\"><channel><title>T</title><item><title>A</title>"
                        "</item></channel></rss>");
-    xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
-    item.SetAttribute("url", server.Url("/feed"));
-    item.SetAttribute("id", "1");
-    QTreeWidgetItem* node = form->Tree().AddFeedNode(item);
+    QTreeWidgetItem* node = apptest::AddStoredFeed(*form, {{"url", server.Url("/feed")}, {"id", "1"}});
 
     // The feed is deleted while it downloads: its new copy never replaces
     // anything, and nothing of it stays in the feeds folder.

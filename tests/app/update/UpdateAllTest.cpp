@@ -243,14 +243,12 @@ protected:
     // Feed i on host h<i % hosts>.localhost, which resolves to this machine.
     void AddFeeds(int count, int hosts) {
         for (int i = 0; i < count; ++i) {
-            xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
-            item.SetAttribute("url", "http://h" + std::to_string(i % hosts) + ".localhost:" +
-                                         std::to_string(server.Port()) + "/feed?n=" + std::to_string(i));
-            item.SetAttribute("id", std::to_string(i + 1));
-            item.SetAttribute("caption", "");
-            item.SetAttribute("unread", "0");
-            item.SetAttribute("lastupdate", "earlier");
-            form->Tree().AddFeedNode(item);
+            apptest::AddStoredFeed(*form, {{"url", "http://h" + std::to_string(i % hosts) + ".localhost:" +
+                                                       std::to_string(server.Port()) + "/feed?n=" + std::to_string(i)},
+                                           {"id", std::to_string(i + 1)},
+                                           {"caption", ""},
+                                           {"unread", "0"},
+                                           {"lastupdate", "earlier"}});
             ids.push_back(std::to_string(i + 1));
         }
     }
@@ -279,7 +277,7 @@ TEST_F(UpdateAllWindowTest, FetchesEveryFeedInParallelAndAppliesInListOrder) {
     EXPECT_LE(concurrency.PeakPerHost, TUpdateAll::kMaxPerHost);
     for (int i = 0; i < 14; ++i) {
         QTreeWidgetItem* node = form->Tree().FindFeedNodeById(ids[static_cast<std::size_t>(i)]);
-        EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption").value_or(""), "Feed " + std::to_string(i));
+        EXPECT_EQ(TFeedTree::FeedOf(node)->Caption, "Feed " + std::to_string(i));
         const qint64 icon = node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey();
         EXPECT_NE(icon, form->Updates().BusyIcon().cacheKey()) << "still shown as busy";
         EXPECT_NE(icon, form->Updates().FailedIcon().cacheKey());

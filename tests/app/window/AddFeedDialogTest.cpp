@@ -143,7 +143,7 @@ TEST_F(AddFeedDialogTest, PastedDroppedAndHandedOverAddressesAndFilesArrive) {
     auto urls = [this] {
         std::vector<std::string> list;
         for (QTreeWidgetItem* node : form->Tree().FeedNodesUnder(form->Tree().RootNode()))
-            list.push_back(form->Tree().GetFeedItem(node).Attribute("url").value_or(""));
+            list.push_back(TFeedTree::FeedOf(node)->Url);
         return list;
     };
     EXPECT_EQ(urls(), (std::vector<std::string>{server.Url("/feed")}));

@@ -51,17 +51,13 @@ protected:
     void TearDown() override { form.reset(); }
 
     QTreeWidgetItem* AddFeed(const std::string& id, const std::string& caption, const std::string& unread) {
-        xml::Node item = form->Options().GetConfigNode("internal\\feedlist\\items").AppendElement("item");
-        item.SetAttribute("url", "http://127.0.0.1:1/");
-        item.SetAttribute("id", id);
-        item.SetAttribute("caption", caption);
-        item.SetAttribute("unread", unread);
-        item.SetAttribute("lastupdate", "earlier");
-        return form->Tree().AddFeedNode(item);
+        return apptest::AddStoredFeed(*form, {{"url", "http://127.0.0.1:1/"},
+                                              {"id", id},
+                                              {"caption", caption},
+                                              {"unread", unread},
+                                              {"lastupdate", "earlier"}});
     }
-    std::string Unread(QTreeWidgetItem* node) {
-        return form->Tree().GetFeedItem(node).Attribute("unread").value_or("");
-    }
+    std::string Unread(QTreeWidgetItem* node) { return std::to_string(TFeedTree::FeedOf(node)->Unread); }
     int Width(const std::string& text) {
         return QFontMetrics(form->font()).horizontalAdvance(QString::fromStdString(text));
     }
@@ -99,7 +95,7 @@ TEST_F(DisplayTest, BalloonForOneItemShowsTitleAndPlainDescription) {
     feed::TFeedDocument doc;
     doc.LoadFromString(
         Feed({{"Big news", "&lt;p&gt;It &lt;b&gt;happened&lt;/b&gt; &amp;amp; more&lt;/p&gt;"}, {"Older", "x"}}));
-    apptest::Notify(*form).ShowNotification(form->Tree().GetFeedItem(node), doc, 1);
+    apptest::Notify(*form).ShowNotification(*TFeedTree::FeedOf(node), doc, 1);
     EXPECT_EQ(apptest::Notify(*form).Balloon().Title, "Big news");
     EXPECT_EQ(apptest::Notify(*form).Balloon().Text, "It happened &amp; more");
     ASSERT_EQ(balloons->size(), 1u);
@@ -108,7 +104,7 @@ TEST_F(DisplayTest, BalloonForOneItemShowsTitleAndPlainDescription) {
 
     // An item without a description is announced all the same.
     doc.LoadFromString(Feed({{"Title only", ""}}));
-    apptest::Notify(*form).ShowNotification(form->Tree().GetFeedItem(node), doc, 1);
+    apptest::Notify(*form).ShowNotification(*TFeedTree::FeedOf(node), doc, 1);
     EXPECT_EQ(apptest::Notify(*form).Balloon().Text, "");
     ASSERT_EQ(balloons->size(), 2u);
     EXPECT_EQ(balloons->back().Title, "Title only");
@@ -120,7 +116,7 @@ TEST_F(DisplayTest, BalloonForSeveralItemsListsFittedTitles) {
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"Short one", ""}, {longTitle, ""}, {"Third", ""}, {"Not announced", ""}}));
     form->Options().GetConfigNode("general\\BalloonTimeout").SetText("not a number");
-    apptest::Notify(*form).ShowNotification(form->Tree().GetFeedItem(node), doc, 3);
+    apptest::Notify(*form).ShowNotification(*TFeedTree::FeedOf(node), doc, 3);
 
     EXPECT_EQ(apptest::Notify(*form).Balloon().Title, "Daily: 3 new items");
     const QStringList lines = apptest::Notify(*form).Balloon().Text.split("\r\n");
@@ -143,7 +139,7 @@ TEST_F(DisplayTest, TrayClickRepeatsTheLastBalloonAndBalloonClickShowsItsFeed) {
 
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"One", "text"}}));
-    apptest::Notify(*form).ShowNotification(form->Tree().GetFeedItem(node), doc, 1);
+    apptest::Notify(*form).ShowNotification(*TFeedTree::FeedOf(node), doc, 1);
     apptest::Tray(*form).TrayIconClick();
     ASSERT_EQ(balloons->size(), 2u);
     EXPECT_EQ(balloons->at(1).Title, "One");
@@ -162,7 +158,7 @@ TEST_F(DisplayTest, BalloonOfADeletedFeedLeadsNowhere) {
     form->Tree().setCurrentItem(other);
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"One", "text"}}));
-    apptest::Notify(*form).ShowNotification(form->Tree().GetFeedItem(node), doc, 1);
+    apptest::Notify(*form).ShowNotification(*TFeedTree::FeedOf(node), doc, 1);
     form->Feeds().DeleteFeed(node);
 
     apptest::Tray(*form).TrayIconBalloonHintClick();

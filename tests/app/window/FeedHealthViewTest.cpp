@@ -47,7 +47,7 @@ protected:
                            testsupport::ReadFixtureFile(std::string(QUILLET_TEST_DATA_DIR) + "/health/feed_ttl.xml"));
         server.AddEndpoint("/busy", 503, {{"Retry-After", "7200"}}, "Come back later");
     }
-    std::string Url(QTreeWidgetItem* node) { return form->Tree().GetFeedItem(node).Attribute("url").value_or(""); }
+    std::string Url(QTreeWidgetItem* node) { return TFeedTree::FeedOf(node)->Url; }
     // The window's health part, its status line and its view, found as the
     // user finds them.
     TFeedHealthController& Health() { return *form->findChild<TFeedHealthController*>(); }
@@ -79,7 +79,7 @@ TEST_F(FeedHealthViewTest, AFeedThatIsGoneShowsItsCauseAndIsNoLongerPolled) {
     QTreeWidgetItem* second = apptest::AddConfiguredFeed(*form, "2", server.Url("/gone"), "Also removed");
     form->Updates().UpdateFeed(apptest::FeedId(second));
     EXPECT_EQ(Status()->text(), "2 feeds need attention");
-    form->Tree().GetFeedItem(second).SetAttribute("url", server.Url("/new"));
+    apptest::ChangeFeed(*form, second, [&](feedlist::TFeedEntry& feed) { feed.Url = server.Url("/new"); });
     form->Updates().UpdateFeed(apptest::FeedId(second));
     EXPECT_EQ(Status()->text(), "1 feed needs attention");
 
@@ -196,8 +196,8 @@ TEST_F(FeedHealthViewTest, TheFeedFoundOnThePageReplacesTheAddress) {
         EXPECT_EQ(Url(node), server.Url(c.result));
         EXPECT_EQ(form->Tree().FeedNodesUnder(form->Tree().RootNode()).size(), static_cast<std::size_t>(id))
             << "no feed added";
-        EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("caption").value_or(""), "Daily");
-        EXPECT_EQ(form->Tree().GetFeedItem(node).Attribute("unread").value_or(""), "2");
+        EXPECT_EQ(TFeedTree::FeedOf(node)->Caption, "Daily");
+        EXPECT_EQ(std::to_string(TFeedTree::FeedOf(node)->Unread), "2");
         if (c.cancel) continue;
         ASSERT_NE(Row(feedId), nullptr);
         EXPECT_EQ(Row(feedId)->Attention, schedule::TAttention::AddressChanged);

@@ -67,18 +67,11 @@ protected:
         bodies["/feed?" + id] = body;
     }
     QTreeWidgetItem* Feed(const std::string& id, const std::string& unread = "0", QTreeWidgetItem* folder = nullptr) {
-        xml::Node container = folder ? static_cast<TFolderNode*>(folder)->Folder()
-                                     : form->Options().GetConfigNode("internal\\feedlist\\items");
-        xml::Node item = container.AppendElement("item");
-        item.SetAttribute("url", server.Url("/feed?" + id));
-        item.SetAttribute("id", id);
-        item.SetAttribute("caption", "Feed " + id);
-        item.SetAttribute("unread", unread);
-        return form->Tree().AddFeedNode(item, folder);
+        return apptest::AddStoredFeed(
+            *form, {{"url", server.Url("/feed?" + id)}, {"id", id}, {"caption", "Feed " + id}, {"unread", unread}},
+            folder);
     }
-    std::string Unread(QTreeWidgetItem* node) {
-        return form->Tree().GetFeedItem(node).Attribute("unread").value_or("");
-    }
+    std::string Unread(QTreeWidgetItem* node) { return std::to_string(TFeedTree::FeedOf(node)->Unread); }
     // The text of the page the reading pane's helper shows.
     QString PageText() {
         QString text;
@@ -136,7 +129,7 @@ TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw) {
         a.LoadFromString(before);
         b.LoadFromString(after);
         EXPECT_EQ(Unread(node), std::to_string(a.Items().Count())) << "a first download is all unread";
-        form->Tree().GetFeedItem(node).SetAttribute("unread", "0");
+        apptest::ChangeFeed(*form, node, [](feedlist::TFeedEntry& feed) { feed.Unread = 0; });
         apptest::Notify(*form).ForgetBalloon();
         clock.Advance(TAnnouncer::kMinSpacing);  // each case's balloon comes at once
 
@@ -158,7 +151,7 @@ TEST_F(ItemStoreWindowTest, NewItemsAreThoseTheStoreNeverSaw) {
     QTreeWidgetItem* node = Feed("99");
     Serve("99", Fixture("added_at_top.before.xml"));
     form->Updates().UpdateFeed(apptest::FeedId(node));
-    form->Tree().GetFeedItem(node).SetAttribute("unread", "0");
+    apptest::ChangeFeed(*form, node, [](feedlist::TFeedEntry& feed) { feed.Unread = 0; });
     Serve("99", Fixture("added_at_top.after.xml"));
     form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(Unread(node), "1");
@@ -272,7 +265,7 @@ TEST_F(ItemStoreWindowTest, PageMarksTheUnreadItemsOfTheStoredCopy) {
     QTreeWidgetItem* node = Feed("5");
     Serve("5", Fixture("added_at_top.before.xml"));
     form->Updates().UpdateFeed(apptest::FeedId(node));
-    form->Tree().GetFeedItem(node).SetAttribute("unread", "0");
+    apptest::ChangeFeed(*form, node, [](feedlist::TFeedEntry& feed) { feed.Unread = 0; });
     form->Items().Store()->MarkFeedRead("5");
     Serve("5", Fixture("added_at_top.after.xml"));
     form->Updates().UpdateFeed(apptest::FeedId(node));
@@ -411,7 +404,7 @@ TEST_F(ItemStoreWindowTest, AWriteHeldOnTheBaseNeverHoldsTheWindow) {
     QObject::connect(&ticks, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
     const auto bound = testsupport::TimeBound(std::chrono::milliseconds(100)).count();
     for (QTreeWidgetItem* node : {feeds[0], feeds[1]}) {
-        SCOPED_TRACE(form->Tree().GetFeedItem(node).Attribute("id").value_or(""));
+        SCOPED_TRACE(apptest::FeedId(node));
         QElapsedTimer selection;
         selection.start();
         form->Tree().setCurrentItem(node);
