@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "Convert.h"
+#include "FullArticleSwitch.h"
 #include "fFeedProperties.h"
 
 namespace {
@@ -59,6 +60,7 @@ void TFeedPropertiesController::Open(const std::string& id) {
         std::find_if(folders.begin(), folders.end(), [&](const TFolderChoice& f) { return f.Folder == current; }) -
         folders.begin());
     values.Notify = NotifyOf(item);
+    values.FullArticle = ShowsFullArticle(item);
     values.IntervalSeconds = IntervalOf(item);
     values.FetchedByServer = !FHost.AccountOf(id).empty();
     // The same cause the feed's tooltip names.
@@ -114,6 +116,7 @@ void TFeedPropertiesController::Apply(const std::string& id, const TFeedProperti
     if (item.HasAttribute("stopped")) item.RemoveAttribute("stopped");
 
     if (values.Notify != NotifyOf(item)) item.SetAttribute(kNotifyAttribute, plat::BoolToStr(values.Notify));
+    if (values.FullArticle != ShowsFullArticle(item)) SetShowsFullArticle(item, values.FullArticle);
 
     const int interval = std::max(0, values.IntervalSeconds);
     if (interval != IntervalOf(item)) {

@@ -1,9 +1,11 @@
 // A feed's properties: the Feed Properties dialog filled from the feed's
 // <item> element, and what OK gives applied to it.
 //
-// The element keeps two optional attributes for it: notify="False" silences
+// The element keeps optional attributes for it: notify="False" silences
 // a feed's announcements (absent or "True" announces), and interval holds
-// the seconds between two fetches of this feed (absent follows the options).
+// the seconds between two fetches of this feed (absent follows the options);
+// fullarticle="True" shows articles fetched from the items' links
+// (FullArticleSwitch.h).
 // Attributes are written only when their value changes, so a list from
 // before them is saved as it was read.
 //
