@@ -171,6 +171,12 @@ public:
     int StoreArticles(const std::vector<TItemArticle>& articles);
     // State None (and nothing else) when the item has no article yet.
     TStoredArticle Article(const std::string& feedId, const std::string& key);
+    // Every article result the feed's items have, by item key: what its
+    // page shows in one read.
+    std::map<std::string, TStoredArticle> Articles(const std::string& feedId);
+    // What the fetcher needs for one item, whatever its article's state (a
+    // reader's explicit ask); nullopt when the feed has no such item.
+    std::optional<TArticleWork> ArticleWork(const std::string& feedId, const std::string& key);
     // The items of these feeds that want their article at `now`: still in
     // their feed, with a link, and never tried, or failed a day or more
     // ago (a failure is tried again at most once a day). Newest first, at
