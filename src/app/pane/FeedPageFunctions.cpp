@@ -13,7 +13,9 @@
 #include <string>
 
 #include "DateTime.h"
+#include "HtmlSanitizer.h"
 #include "ItemIdentity.h"
+#include "PaneProtocol.h"
 
 namespace quillet {
 
@@ -117,6 +119,48 @@ void FeedNameFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     });
 }
 
+// article(item, field): one item's article, note or request address.
+void ArticleFunction(xmlXPathParserContextPtr ctxt, int nargs) {
+    if (nargs != 2) {
+        xmlXPathSetArityError(ctxt);
+        return;
+    }
+    xmlChar* field = xmlXPathPopString(ctxt);
+    if (xmlXPathCheckError(ctxt)) {
+        if (field) xmlFree(field);
+        return;
+    }
+    const std::string name = field ? reinterpret_cast<const char*>(field) : "";
+    if (field) xmlFree(field);
+    const xmlNode* item = PopFirstNode(ctxt);
+    if (xmlXPathCheckError(ctxt)) return;
+    std::string result;
+    // Only the program's own pages have articles; others pay nothing.
+    const bool request = name == "request" && tMarks && !tMarks->FeedId.empty();
+    const bool stored = (name == "html" || name == "note") && tMarks && !tMarks->Articles.empty();
+    if (item && (request || stored)) {
+        const std::string key = PageItemKey(item);
+        if (request) {
+            result = pane::ArticleRequestAddress(QString::fromStdString(tMarks->FeedId), QString::fromStdString(key))
+                         .toStdString();
+        } else if (const auto found = tMarks->Articles.find(key); found != tMarks->Articles.end()) {
+            // The window's copy was cleaned when it was fetched; the page
+            // takes nothing on trust from another process all the same.
+            result = name == "html" ? html::SanitizeFragment(found->second.Html) : found->second.Note;
+        }
+    }
+    valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(result.c_str())));
+}
+
+// article-label(name): the text of an item's article links.
+void ArticleLabelFunction(xmlXPathParserContextPtr ctxt, int nargs) {
+    StringFunction(ctxt, nargs, [](const std::string& name) {
+        const TPageMarks defaults;
+        const TPageMarks& marks = tMarks ? *tMarks : defaults;
+        return name == "original" ? marks.OriginalLabel : marks.ReadLabel;
+    });
+}
+
 // The text of the first child element `name` (in namespace `ns`, or none).
 std::string ChildText(const xmlNode* parent, const char* name, const char* ns = nullptr) {
     for (const xmlNode* child = parent->children; child; child = child->next) {
@@ -152,6 +196,8 @@ void RegisterFeedPageFunctions() {
         xsltRegisterExtModuleFunction(BAD_CAST "item-anchor", BAD_CAST kFeedPageNamespace, ItemAnchorFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "new-label", BAD_CAST kFeedPageNamespace, NewLabelFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "feed-name", BAD_CAST kFeedPageNamespace, FeedNameFunction);
+        xsltRegisterExtModuleFunction(BAD_CAST "article", BAD_CAST kFeedPageNamespace, ArticleFunction);
+        xsltRegisterExtModuleFunction(BAD_CAST "article-label", BAD_CAST kFeedPageNamespace, ArticleLabelFunction);
     });
 }
 
@@ -189,7 +235,20 @@ TPageMarks TPageMarks::FromJson(const QJsonObject& marks) {
     if (!label.isEmpty()) result.NewLabel = label.toStdString();
     result.Caption = marks.value(QStringLiteral("caption")).toString().toStdString();
     result.Serial = static_cast<qint64>(marks.value(QStringLiteral("serial")).toDouble());
+    const QJsonObject articles = marks.value(QStringLiteral("articles")).toObject();
+    for (auto it = articles.begin(); it != articles.end(); ++it)
+        result.Articles.emplace(it.key().toStdString(), ArticleFromJson(it.value().toObject()));
+    result.FeedId = marks.value(QStringLiteral("feed")).toString().toStdString();
+    for (const auto& [field, label] :
+         {std::pair{"readLabel", &result.ReadLabel}, {"originalLabel", &result.OriginalLabel}})
+        if (const QString text = marks.value(QLatin1String(field)).toString(); !text.isEmpty())
+            *label = text.toStdString();
     return result;
+}
+
+TPageArticle TPageMarks::ArticleFromJson(const QJsonObject& article) {
+    return {article.value(QStringLiteral("html")).toString().toStdString(),
+            article.value(QStringLiteral("note")).toString().toStdString()};
 }
 
 TPageMarksScope::TPageMarksScope(const TPageMarks* marks) : FPrevious(tMarks) { tMarks = marks; }
