@@ -150,6 +150,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent) {
     CreateConfigSaver();
     ConnectFeedProperties();
     ConnectAccounts();
+    ConnectArticles();
 
     try {
         FormCreate();

@@ -28,6 +28,7 @@ class QStatusBar;
 class QToolBar;
 class QTreeWidgetItem;
 class TAccountController;
+class TArticleController;
 class TConfigSaver;
 class TFeedHealthController;
 class TFeedListController;
@@ -121,6 +122,7 @@ private:
     void CreateConfigSaver();      // fMainSave.cpp
     void ConnectFeedProperties();  // fMainProperties.cpp
     void ConnectAccounts();        // fMainAccounts.cpp
+    void ConnectArticles();        // fMainArticles.cpp
 
     // Start-up and closing (fMain.cpp).
     void FormCreate();
@@ -188,6 +190,7 @@ private:
     TNotifyController* FNotify = nullptr;
     TFeedHealthController* FFeedHealth = nullptr;
     TFeedPageController* FPage = nullptr;
+    TArticleController* FArticles = nullptr;
     TTrayController* FTray = nullptr;
     TFeedPropertiesController* FProperties = nullptr;
     TConfigSaver* FConfigSaver = nullptr;

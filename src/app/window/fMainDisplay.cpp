@@ -20,6 +20,7 @@
 
 #include <exception>
 
+#include "ArticleController.h"
 #include "FeedPageController.h"
 #include "ReadStateController.h"
 #include "TrayController.h"
@@ -54,7 +55,11 @@ void TFormMain::ConnectUpdateAndDisplay() {
     }
 
     ReadingPane->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
-        FPage->BeforePaneNavigates(address, cancel);
+        // An item's "Read the full article" is the program's, never a page's.
+        if (FArticles && FArticles->TakePageRequest(address))
+            cancel = true;
+        else
+            FPage->BeforePaneNavigates(address, cancel);
     };
     connect(ReadingPane, &TReadingPane::NavigateComplete, FPage, &TFeedPageController::PaneDocumentComplete);
     connect(ReadingPane, &TReadingPane::PageShown, this,
@@ -85,7 +90,12 @@ void TFormMain::ConnectPage() {
         return false;
     };
     page.ShowPage = [this](const xml::Node& item, const std::function<qint64(const QJsonObject&)>& navigate) {
-        FItems->ShowPage(item, navigate);
+        // The page carries the feed's full articles beside its unread marks.
+        FItems->ShowPage(item, [&](const QJsonObject& marks) {
+            QJsonObject withArticles = marks;
+            if (FArticles) FArticles->AddPageArticles(item.Attribute("id").value_or(""), withArticles);
+            return navigate(withArticles);
+        });
     };
     page.DropShownPage = [this](const std::string& id) { return FItems->DropShownPage(id); };
     page.Navigate = [this](const QString& file, const QJsonObject& marks) { ReadingPane->Navigate(file, marks); };
