@@ -28,47 +28,34 @@ QString Text(const char* name, const QString& fallback, const std::vector<plat::
 }
 
 // What happened, as a clause of the note: the language's words, with what
-// the server or the network said where that helps.
+// the server or the network said where that helps (a status line, a
+// connection error, which wall a page without an article put up).
+struct TReasonText {
+    TArticleReason Reason;
+    const char* Name;
+    const char* Fallback;
+    bool WithDetail;
+};
+constexpr TReasonText kReasonTexts[] = {
+    {TArticleReason::NotWebLink, "ArticleReasonNoLink", "the item has no web address", false},
+    {TArticleReason::HttpStatus, "ArticleReasonHttpStatus", "the server refused the page", true},
+    {TArticleReason::TimedOut, "ArticleReasonTimedOut", "the server did not answer in time", false},
+    {TArticleReason::TooLarge, "ArticleReasonTooLarge", "the page is too large", false},
+    {TArticleReason::Network, "ArticleReasonNetwork", "the server could not be reached", true},
+    {TArticleReason::NotAPage, "ArticleReasonNotAPage", "the link leads to a file, not a web page", false},
+    {TArticleReason::NoArticle, "ArticleReasonNoArticle", "the page holds no article", true},
+    {TArticleReason::ShorterThanFeed, "ArticleReasonShorter", "the page has less of the article than the feed", false},
+};
+constexpr TReasonText kOtherReason{TArticleReason::Other, "ArticleReasonOther", "the page could not be used", false};
+
 QString ReasonClause(const items::TStoredArticle& article) {
-    QString clause;
-    bool withDetail = false;
-    switch (article.Reason) {
-        case TArticleReason::NotWebLink:
-            clause = Text("ArticleReasonNoLink", QStringLiteral("the item has no web address"));
-            break;
-        case TArticleReason::HttpStatus:
-            clause = Text("ArticleReasonHttpStatus", QStringLiteral("the server refused the page"));
-            withDetail = true;
-            break;
-        case TArticleReason::TimedOut:
-            clause = Text("ArticleReasonTimedOut", QStringLiteral("the server did not answer in time"));
-            break;
-        case TArticleReason::TooLarge:
-            clause = Text("ArticleReasonTooLarge", QStringLiteral("the page is too large"));
-            break;
-        case TArticleReason::Network:
-            clause = Text("ArticleReasonNetwork", QStringLiteral("the server could not be reached"));
-            withDetail = true;
-            break;
-        case TArticleReason::NotAPage:
-            clause = Text("ArticleReasonNotAPage", QStringLiteral("the link leads to a file, not a web page"));
-            break;
-        case TArticleReason::NoArticle:
-            // The detail names the wall: a sign-in, a paywall, a cookie notice.
-            clause = Text("ArticleReasonNoArticle", QStringLiteral("the page holds no article"));
-            withDetail = true;
-            break;
-        case TArticleReason::ShorterThanFeed:
-            clause = Text("ArticleReasonShorter", QStringLiteral("the page has less of the article than the feed"));
-            break;
-        case TArticleReason::None:
-        case TArticleReason::Other:
-            clause = Text("ArticleReasonOther", QStringLiteral("the page could not be used"));
-            break;
-    }
+    const TReasonText* text = &kOtherReason;
+    for (const TReasonText& each : kReasonTexts)
+        if (each.Reason == article.Reason) text = &each;
+    QString clause = Text(text->Name, QString::fromUtf8(text->Fallback));
     QString detail = Q(article.Detail).trimmed();
     while (detail.endsWith(QLatin1Char('.'))) detail.chop(1);
-    if (withDetail && !detail.isEmpty()) clause += QStringLiteral(" (") + detail + QLatin1Char(')');
+    if (text->WithDetail && !detail.isEmpty()) clause += QStringLiteral(" (") + detail + QLatin1Char(')');
     return clause;
 }
 

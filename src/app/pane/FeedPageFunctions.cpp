@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "DateTime.h"
@@ -21,6 +22,16 @@ namespace quillet {
 
 namespace {
 
+// The last argument as a string; nullopt (with the XPath error set) when
+// it cannot be one.
+std::optional<std::string> PopStringArgument(xmlXPathParserContextPtr ctxt) {
+    xmlChar* text = xmlXPathPopString(ctxt);
+    std::optional<std::string> result;
+    if (!xmlXPathCheckError(ctxt)) result = text ? reinterpret_cast<const char*>(text) : "";
+    if (text) xmlFree(text);
+    return result;
+}
+
 // A page function of one string argument and one string result. A wrong
 // call is an XPath error, as for any built-in function.
 template <typename Transform>
@@ -29,14 +40,9 @@ void StringFunction(xmlXPathParserContextPtr ctxt, int nargs, Transform transfor
         xmlXPathSetArityError(ctxt);
         return;
     }
-    xmlChar* text = xmlXPathPopString(ctxt);
-    if (xmlXPathCheckError(ctxt)) {
-        if (text) xmlFree(text);
-        return;
-    }
-    const std::string input = text ? reinterpret_cast<const char*>(text) : "";
-    if (text) xmlFree(text);
-    const std::string result = transform(input);
+    const std::optional<std::string> input = PopStringArgument(ctxt);
+    if (!input) return;
+    const std::string result = transform(*input);
     valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(result.c_str())));
 }
 
@@ -125,13 +131,9 @@ void ArticleFunction(xmlXPathParserContextPtr ctxt, int nargs) {
         xmlXPathSetArityError(ctxt);
         return;
     }
-    xmlChar* field = xmlXPathPopString(ctxt);
-    if (xmlXPathCheckError(ctxt)) {
-        if (field) xmlFree(field);
-        return;
-    }
-    const std::string name = field ? reinterpret_cast<const char*>(field) : "";
-    if (field) xmlFree(field);
+    const std::optional<std::string> field = PopStringArgument(ctxt);
+    if (!field) return;
+    const std::string& name = *field;
     const xmlNode* item = PopFirstNode(ctxt);
     if (xmlXPathCheckError(ctxt)) return;
     std::string result;
