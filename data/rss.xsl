@@ -164,7 +164,7 @@
       <xsl:choose>
         <xsl:when test="string($article)">
           <div class="description article">
-            <xsl:value-of select="$article" disable-output-escaping="yes"/>
+            <xsl:value-of select="page:article(., 'html')" disable-output-escaping="yes"/>
           </div>
         </xsl:when>
         <xsl:otherwise>

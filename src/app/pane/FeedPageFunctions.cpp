@@ -59,6 +59,19 @@ void FileNameFunction(xmlXPathParserContextPtr ctxt, int nargs) {
 
 thread_local const TPageMarks* tMarks = nullptr;
 
+// The key of the item last asked about: the item template asks several
+// functions about one item in a row, and the key is computed once.
+thread_local const xmlNode* tKeyedItem = nullptr;
+thread_local std::string tItemKey;
+
+const std::string& MarkedItemKey(const xmlNode* item) {
+    if (item != tKeyedItem) {
+        tItemKey = PageItemKey(item);
+        tKeyedItem = item;
+    }
+    return tItemKey;
+}
+
 constexpr const char* kContentNamespace = "http://purl.org/rss/1.0/modules/content/";
 
 // The first node of a node-set argument; null for an empty set or another
@@ -82,7 +95,7 @@ void IsNewFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     }
     const xmlNode* item = PopFirstNode(ctxt);
     if (xmlXPathCheckError(ctxt)) return;
-    const bool fresh = item && tMarks && !tMarks->Unread.empty() && tMarks->Unread.count(PageItemKey(item)) != 0;
+    const bool fresh = item && tMarks && !tMarks->Unread.empty() && tMarks->Unread.count(MarkedItemKey(item)) != 0;
     valuePush(ctxt, xmlXPathNewBoolean(fresh));
 }
 
@@ -97,7 +110,7 @@ void ItemAnchorFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     // Anchors serve the marks of a page (its "N new" link, an item to bring
     // into view); a page without marks gets none, and costs what it did.
     const bool marked = tMarks && (!tMarks->Unread.empty() || !tMarks->Target.empty());
-    const std::string anchor = item && marked ? ItemAnchor(PageItemKey(item)) : std::string();
+    const std::string anchor = item && marked ? ItemAnchor(MarkedItemKey(item)) : std::string();
     valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(anchor.c_str())));
 }
 
@@ -141,7 +154,7 @@ void ArticleFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     const bool request = name == "request" && tMarks && !tMarks->FeedId.empty();
     const bool stored = (name == "html" || name == "note") && tMarks && !tMarks->Articles.empty();
     if (item && (request || stored)) {
-        const std::string key = PageItemKey(item);
+        const std::string& key = MarkedItemKey(item);
         if (request) {
             result = pane::ArticleRequestAddress(QString::fromStdString(tMarks->FeedId), QString::fromStdString(key))
                          .toStdString();
@@ -256,6 +269,9 @@ TPageArticle TPageMarks::ArticleFromJson(const QJsonObject& article) {
 TPageMarksScope::TPageMarksScope(const TPageMarks* marks) : FPrevious(tMarks) { tMarks = marks; }
 
 TPageMarksScope::~TPageMarksScope() { tMarks = FPrevious; }
+
+// A node's address names an item only within one page build.
+void BeginPageBuild() { tKeyedItem = nullptr; }
 
 std::string PageItemKey(const xmlNode* item) {
     // The stored copy is RSS 2.0 written by the program: the same fields,

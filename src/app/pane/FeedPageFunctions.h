@@ -53,6 +53,9 @@ inline constexpr const char* kFeedPageNamespace = "urn:quillet:page";
 // Registers the functions with libxslt for every transformation of this
 // process; later calls do nothing.
 void RegisterFeedPageFunctions();
+// Called before each transformation on its thread: what the functions
+// remember of one page's items goes.
+void BeginPageBuild();
 
 // What local-date gives: `date` as local time in `locale`'s format, or the
 // text unchanged when it is no date. For tests, `zone` names the reader's
