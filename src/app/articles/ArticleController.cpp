@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <map>
@@ -136,36 +137,42 @@ void TArticleController::DrainResults() {
     const bool idle = FFetcher->Busy() == 0;
     std::vector<items::TItemArticle> results = FFetcher->Drain();
     FUnstored.insert(FUnstored.end(), std::make_move_iterator(results.begin()), std::make_move_iterator(results.end()));
-    if (FUnstored.empty()) {
-        if (idle) FDrainTimer->stop();
-        return;
+    if (!FUnstored.empty()) {
+        items::TItemStore* store = FHost.Store();
+        if (!store) return;
+        try {
+            store->StoreArticles(FUnstored);
+        } catch (const std::exception&) {
+            return;  // another connection held the base: the next tick tries again
+        }
+        const std::vector<items::TItemArticle> stored = std::move(FUnstored);
+        FUnstored.clear();
+        Stored(stored);
     }
-    items::TItemStore* store = FHost.Store();
-    if (!store) return;
-    try {
-        store->StoreArticles(FUnstored);
-    } catch (const std::exception&) {
-        // Another connection held the base: the next tick tries again.
-        return;
-    }
-    const std::vector<items::TItemArticle> stored = std::move(FUnstored);
-    FUnstored.clear();
-    if (idle) FDrainTimer->stop();
-
+    if (!idle) return;
+    FDrainTimer->stop();
+    // Articles fetched after an update show once the batch is in: a page
+    // being read is not reloaded under the reader with every result.
     const std::string shown = FHost.ShownFeedId();
-    bool refresh = false;
-    std::string target;
+    const bool refresh = !shown.empty() && FNewArticles.count(shown) != 0;
+    FNewArticles.clear();
+    if (refresh) FHost.ShowPage(shown, {});
+}
+
+void TArticleController::Stored(const std::vector<items::TItemArticle>& stored) {
+    const std::string shown = FHost.ShownFeedId();
     for (const items::TItemArticle& a : stored) {
         if (a.FeedId == FAskedFeed && a.Key == FAskedKey) {
-            target = a.Key;
+            // A reader's ask shows its page at once, the item in view.
             FAskedFeed.clear();
             FAskedKey.clear();
-            if (a.FeedId == shown) refresh = true;
-        } else if (a.FeedId == shown && a.Article.State == TArticleState::Fetched) {
-            refresh = true;
+            if (a.FeedId != shown) continue;
+            FNewArticles.erase(shown);
+            FHost.ShowPage(shown, a.Key);
+        } else if (a.Article.State == TArticleState::Fetched) {
+            FNewArticles.insert(a.FeedId);
         }
     }
-    if (refresh) FHost.ShowPage(shown, target);
 }
 
 void TArticleController::AddPageArticles(const std::string& feedId, QJsonObject& marks) {

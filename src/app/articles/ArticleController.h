@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,9 @@ public:
 private:
     // Takes the fetcher's results into the store and refreshes the page.
     void DrainResults();
+    // What became of results just kept: the page of an item asked for, and
+    // the feeds whose pages have new articles to show.
+    void Stored(const std::vector<items::TItemArticle>& stored);
     void Queue(const std::vector<items::TArticleWork>& work);
     std::int64_t Now() const;
 
@@ -95,5 +99,7 @@ private:
     std::vector<items::TItemArticle> FUnstored;
     // The item a reader asked for, brought into view when it arrives.
     std::string FAskedFeed, FAskedKey;
+    // Feeds with articles fetched in the current batch.
+    std::set<std::string> FNewArticles;
     bool FStopped = false;
 };
