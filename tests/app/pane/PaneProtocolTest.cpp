@@ -117,7 +117,7 @@ TEST(PaneProtocol, UnreadKeysTravelInLinesWithinTheBound) {
 
 }  // namespace
 
-TEST(PaneProtocol, ArticleRequestsAndArticleLinesCarryAnyKey) {
+TEST(PaneProtocol, ArticleRequestsCarryAnyKey) {
     // Keys hold whatever a feed wrote: the address must give each back whole.
     for (const char* text : {"g:urn:a", "l:http://x/?key=1&b=%41#f", "t:Ünïcödé \"quoted\" <tag>"}) {
         const QString key = QString::fromUtf8(text);
@@ -129,17 +129,4 @@ TEST(PaneProtocol, ArticleRequestsAndArticleLinesCarryAnyKey) {
     QString feedId, key;
     for (const char* other : {"https://example.org/?key=a", "quillet-article:12", "quillet-article:?key=a", ""})
         EXPECT_FALSE(pane::ParseArticleRequest(QString::fromUtf8(other), feedId, key)) << other;
-
-    // One line per article; one past the bound is left out, not cut.
-    const QJsonObject articles{{"a", QJsonObject{{"html", "<p>Story</p>"}}},
-                               {"b", QJsonObject{{"note", "The feed's text is shown."}}},
-                               {"c", QJsonObject{{"html", QString(pane::kMaxLineBytes, QChar('x'))}}}};
-    pane::TLineReader reader;
-    std::vector<QJsonObject> messages;
-    for (const QByteArray& line : pane::EncodeArticles(articles))
-        for (QJsonObject& message : reader.Feed(line)) messages.push_back(std::move(message));
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0].value("op").toString(), "article");
-    EXPECT_EQ(messages[0].value("key").toString(), "a");
-    EXPECT_EQ(messages[1].value("note").toString(), "The feed's text is shown.");
 }
