@@ -794,8 +794,9 @@ TStoredArticle TItemStore::Article(const std::string& feedId, const std::string&
 }
 
 std::map<std::string, TStoredArticle> TItemStore::Articles(const std::string& feedId) {
-    TStatementUse s(FImpl->Prepared("SELECT i.key, " QUILLET_ARTICLE_COLUMNS
-                                    " FROM articles a JOIN items i ON i.id = a.id WHERE i.feed = ?1"));
+    TStatementUse s(
+        FImpl->Prepared("SELECT i.key, " QUILLET_ARTICLE_COLUMNS
+                        " FROM articles a JOIN items i ON i.id = a.id WHERE i.feed = ?1 AND i.left_at IS NULL"));
     s->Bind(1, feedId);
     std::map<std::string, TStoredArticle> articles;
     while (s->Step()) articles.emplace(s->Text(0), ReadArticle(*s, 1));
