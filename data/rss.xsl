@@ -4,7 +4,9 @@
   Item descriptions are HTML in most feeds, so they are written out as
   markup; the program's browser runs pages with JavaScript off, so a
   feed's markup can show itself but never run script. Where an item has
-  its full body (content:encoded) that is shown instead of the excerpt.
+  its full body (content:encoded) that is shown instead of the excerpt,
+  and where the program fetched the item's whole article from its link
+  (page:article) that is shown instead of both.
   Dates are shown in the reader's own zone and format when the program
   renders the page (its page:local-date); any other browser shows them as
   stored. An address is never shown as text longer than 200 characters.
@@ -51,6 +53,8 @@
           .item .description > :first-child { margin-top: 0; }
           .item .description > :last-child { margin-bottom: 0; }
           .empty { color: #777; padding: 8px 0; }
+          .item .article-note { color: #555; font-style: italic; margin-bottom: 4px; }
+          .item .article-links { margin-top: 6px; font-size: 9pt; }
           .new-summary { padding: 6px 0; font-weight: bold; }
           .new-summary a { color: #1d3f66; }
           .item.new { border-left: 3px solid #3a6ea5; padding-left: 8px; }
@@ -63,7 +67,7 @@
           body.dark .channel { border-bottom-color: #5b8fd0; }
           body.dark .channel h1 a, body.dark .item h2 a { color: #a8c7fa; }
           body.dark .item h2 a:visited { color: #c9a8fa; }
-          body.dark .channel .about, body.dark .item .author { color: #b4b4b4; }
+          body.dark .channel .about, body.dark .item .author, body.dark .item .article-note { color: #b4b4b4; }
           body.dark .item { border-bottom-color: #3a3b40; }
           body.dark .item .date, body.dark .item .enclosure .type, body.dark .empty { color: #9c9c9c; }
           body.dark code, body.dark pre, body.dark kbd, body.dark samp { color: #e8e8e8; background: #2b2d31; }
@@ -152,20 +156,57 @@
           </xsl:if>
         </div>
       </xsl:if>
+      <!-- The full article the program fetched from the item's link, in
+           place of the feed's body; else why not, above that body. -->
+      <xsl:variable name="article">
+        <xsl:if test="function-available('page:article')"><xsl:value-of select="page:article(., 'html')"/></xsl:if>
+      </xsl:variable>
       <xsl:choose>
-        <xsl:when test="normalize-space(content:encoded)">
-          <div class="description">
-            <xsl:value-of select="content:encoded" disable-output-escaping="yes"/>
+        <xsl:when test="string($article)">
+          <div class="description article">
+            <xsl:value-of select="page:article(., 'html')" disable-output-escaping="yes"/>
           </div>
         </xsl:when>
-        <xsl:when test="normalize-space(description)">
-          <div class="description">
-            <xsl:value-of select="description" disable-output-escaping="yes"/>
-          </div>
-        </xsl:when>
+        <xsl:otherwise>
+          <xsl:if test="function-available('page:article') and string(page:article(., 'note'))">
+            <div class="article-note"><xsl:value-of select="page:article(., 'note')"/></div>
+          </xsl:if>
+          <xsl:choose>
+            <xsl:when test="normalize-space(content:encoded)">
+              <div class="description">
+                <xsl:value-of select="content:encoded" disable-output-escaping="yes"/>
+              </div>
+            </xsl:when>
+            <xsl:when test="normalize-space(description)">
+              <div class="description">
+                <xsl:value-of select="description" disable-output-escaping="yes"/>
+              </div>
+            </xsl:when>
+          </xsl:choose>
+        </xsl:otherwise>
       </xsl:choose>
       <xsl:apply-templates select="enclosure[normalize-space(@url)]"/>
+      <xsl:call-template name="article-links">
+        <xsl:with-param name="shown" select="string($article) != ''"/>
+      </xsl:call-template>
     </div>
+  </xsl:template>
+
+  <!-- Under an item with a link: the original page beside a shown article,
+       else a link that asks the program to fetch the article now. -->
+  <xsl:template name="article-links">
+    <xsl:param name="shown"/>
+    <xsl:if test="function-available('page:article') and starts-with(normalize-space(link), 'http')">
+      <xsl:variable name="request" select="page:article(., 'request')"/>
+      <xsl:choose>
+        <xsl:when test="$shown">
+          <div class="article-links"><a href="{normalize-space(link)}"><xsl:value-of select="page:article-label('original')"/></a></div>
+        </xsl:when>
+        <xsl:when test="string($request)">
+          <div class="article-links"><a href="{$request}"><xsl:value-of select="page:article-label('read')"/></a></div>
+        </xsl:when>
+      </xsl:choose>
+    </xsl:if>
   </xsl:template>
 
   <!-- The items unread in the program's item store: how many, with a link

@@ -765,21 +765,49 @@ int TItemStore::StoreArticles(const std::vector<TItemArticle>& articles) {
     return kept;
 }
 
-TStoredArticle TItemStore::Article(const std::string& feedId, const std::string& key) {
-    TStatementUse s(FImpl->Prepared(
-        "SELECT a.state, a.reason, a.detail, a.title, a.byline, a.html, a.tried_at FROM articles a JOIN items i ON "
-        "i.id = a.id WHERE i.feed = ?1 AND i.key = ?2"));
-    s->Bind(1, feedId).Bind(2, key);
+namespace {
+
+// The columns every article read selects, in this order. A macro, as
+// statements are kept by their literal text.
+#define QUILLET_ARTICLE_COLUMNS "a.state, a.reason, a.detail, a.title, a.byline, a.html, a.tried_at"
+
+TStoredArticle ReadArticle(sql::TStatement& s, int first) {
     TStoredArticle article;
-    if (!s->Step()) return article;
-    article.State = StateFromCode(s->Text(0));
-    article.Reason = ArticleReasonFromCode(s->Text(1));
-    article.Detail = s->Text(2);
-    article.Title = s->Text(3);
-    article.Byline = s->Text(4);
-    if (article.State == TArticleState::Fetched) article.Html = s->Text(5);
-    article.TriedAt = s->Int(6);
+    article.State = StateFromCode(s.Text(first));
+    article.Reason = ArticleReasonFromCode(s.Text(first + 1));
+    article.Detail = s.Text(first + 2);
+    article.Title = s.Text(first + 3);
+    article.Byline = s.Text(first + 4);
+    if (article.State == TArticleState::Fetched) article.Html = s.Text(first + 5);
+    article.TriedAt = s.Int(first + 6);
     return article;
+}
+
+}  // namespace
+
+TStoredArticle TItemStore::Article(const std::string& feedId, const std::string& key) {
+    TStatementUse s(FImpl->Prepared("SELECT " QUILLET_ARTICLE_COLUMNS
+                                    " FROM articles a JOIN items i ON i.id = a.id WHERE i.feed = ?1 AND i.key = ?2"));
+    s->Bind(1, feedId).Bind(2, key);
+    if (!s->Step()) return {};
+    return ReadArticle(*s, 0);
+}
+
+std::map<std::string, TStoredArticle> TItemStore::Articles(const std::string& feedId) {
+    TStatementUse s(
+        FImpl->Prepared("SELECT i.key, " QUILLET_ARTICLE_COLUMNS
+                        " FROM articles a JOIN items i ON i.id = a.id WHERE i.feed = ?1 AND i.left_at IS NULL"));
+    s->Bind(1, feedId);
+    std::map<std::string, TStoredArticle> articles;
+    while (s->Step()) articles.emplace(s->Text(0), ReadArticle(*s, 1));
+    return articles;
+}
+
+std::optional<TArticleWork> TItemStore::ArticleWork(const std::string& feedId, const std::string& key) {
+    TStatementUse s(FImpl->Prepared("SELECT i.link, i.body FROM items i WHERE i.feed = ?1 AND i.key = ?2"));
+    s->Bind(1, feedId).Bind(2, key);
+    if (!s->Step()) return std::nullopt;
+    return TArticleWork{feedId, key, s->Text(0), s->Text(1)};
 }
 
 std::vector<TArticleWork> TItemStore::ItemsWantingArticle(const std::vector<std::string>& feedIds, std::int64_t now,

@@ -171,6 +171,13 @@ public:
     int StoreArticles(const std::vector<TItemArticle>& articles);
     // State None (and nothing else) when the item has no article yet.
     TStoredArticle Article(const std::string& feedId, const std::string& key);
+    // The article results of the items still in the feed, by item key:
+    // what its page shows, in one read (items that left it are not on the
+    // page, and a long-lived feed has many).
+    std::map<std::string, TStoredArticle> Articles(const std::string& feedId);
+    // What the fetcher needs for one item, whatever its article's state (a
+    // reader's explicit ask); nullopt when the feed has no such item.
+    std::optional<TArticleWork> ArticleWork(const std::string& feedId, const std::string& key);
     // The items of these feeds that want their article at `now`: still in
     // their feed, with a link, and never tried, or failed a day or more
     // ago (a failure is tried again at most once a day). Newest first, at

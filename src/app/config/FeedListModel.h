@@ -38,6 +38,7 @@ struct TFeedEntry {
     long long Unread = 0;
     std::string LastUpdate;
     bool Notify = true;                  // false: new items are counted, not announced
+    bool FullArticle = false;            // true: each item's article is fetched and shown
     std::optional<int> IntervalSeconds;  // the feed's own interval, when it has one
     std::string Stopped;                 // why polling stopped ("gone"); empty while polled
     std::string Stream;                  // an account's feed: the server's stream id

@@ -16,7 +16,7 @@ constexpr const char* kFolderElement = "folder";
 // The order a new feed's or folder's attributes are written in; what a
 // loaded row carried keeps its own order.
 constexpr const char* kFeedOrder[] = {"url",          "id",     "caption",  "unread",  "lastupdate", "etag",
-                                      "lastmodified", "notify", "interval", "stopped", "stream"};
+                                      "lastmodified", "notify", "interval", "stopped", "stream",     "fullarticle"};
 constexpr const char* kFolderOrder[] = {"caption", "expanded", "account", "address", "user"};
 
 std::optional<long long> ReadLong(std::string_view text) {
@@ -55,6 +55,8 @@ TFeedEntry ReadFeed(const xml::Node& element) {
             feed.Stopped = value;
         else if (name == "stream")
             feed.Stream = value;
+        else if (name == "fullarticle" && plat::TryStrToBool(value))
+            feed.FullArticle = *plat::TryStrToBool(value);
         else if (name == "interval" && plat::TryStrToInt(value))
             feed.IntervalSeconds = plat::TryStrToInt(value);
         else
@@ -107,6 +109,8 @@ std::optional<std::string> FeedValue(const TFeedEntry& feed, const std::string& 
     if (name == "stopped") return feed.Stopped.empty() ? std::nullopt : std::optional(feed.Stopped);
     // A feed that stopped being an account's has no stream at all.
     if (name == "stream") return feed.Stream.empty() ? std::nullopt : std::optional(feed.Stream);
+    // Off by default: only a feed that shows full articles says so.
+    if (name == "fullarticle") return feed.FullArticle ? std::optional<std::string>("True") : std::nullopt;
     if (name == "notify") {
         if (feed.Notify && !wasWritten) return std::nullopt;
         return plat::BoolToStr(feed.Notify);

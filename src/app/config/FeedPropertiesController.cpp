@@ -68,6 +68,7 @@ void TFeedPropertiesController::Open(const std::string& id) {
         std::find_if(folders.begin(), folders.end(), [&](const TFolderChoice& f) { return f.Folder == current; }) -
         folders.begin());
     values.Notify = feed.Notify;
+    values.FullArticle = feed.FullArticle;
     values.IntervalSeconds = IntervalOf(feed);
     values.FetchedByServer = !AccountOf(*entry).empty();
     // The same cause the feed's tooltip names.
@@ -114,6 +115,7 @@ void TFeedPropertiesController::Apply(const std::string& id, const TFeedProperti
         // Edited by the user: a feed stopped after a 410 is polled again.
         feed.Stopped.clear();
         feed.Notify = values.Notify;
+        feed.FullArticle = values.FullArticle;
         if (newInterval) feed.IntervalSeconds = interval > 0 ? std::optional<int>(interval) : std::nullopt;
     });
     // Polling reads the list again for a new address or interval.

@@ -1,14 +1,10 @@
 // A feed's properties: the Feed Properties dialog filled from the feed's
-// <item> element, and what OK gives applied to it.
+// entry in the feed list, and what OK gives applied to it: its name and
+// address, its folder, whether it announces news, whether it shows the full
+// articles fetched from its items' links, and an interval of its own.
 //
-// The element keeps two optional attributes for it: notify="False" silences
-// a feed's announcements (absent or "True" announces), and interval holds
-// the seconds between two fetches of this feed (absent follows the options).
-// Attributes are written only when their value changes, so a list from
-// before them is saved as it was read.
-//
-// Feeds are known by id and folders by their element (the feed list's own
-// for the top level); the window moves nodes and shows states through THost.
+// Feeds are known by id and folders by their entry (the list's root for the
+// top level); the window moves rows and shows states through THost.
 #pragma once
 
 #include <QObject>

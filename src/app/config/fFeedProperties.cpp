@@ -79,6 +79,9 @@ TFormFeedProperties::TFormFeedProperties(QWidget* parent, const std::vector<TFol
     CheckNotify = new QCheckBox("Announce new items", this);
     CheckNotify->setObjectName("CheckNotify");
     CheckNotify->setChecked(values.Notify);
+    CheckFullArticle = new QCheckBox("Show the full article", this);
+    CheckFullArticle->setObjectName("CheckFullArticle");
+    CheckFullArticle->setChecked(values.FullArticle);
 
     GroupInterval = new QGroupBox("Update interval", this);
     GroupInterval->setObjectName("GroupInterval");
@@ -134,6 +137,7 @@ TFormFeedProperties::TFormFeedProperties(QWidget* parent, const std::vector<TFol
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(fields);
     layout->addWidget(CheckNotify);
+    layout->addWidget(CheckFullArticle);
     layout->addWidget(GroupInterval);
     layout->addWidget(LabelServerFetched);
     layout->addWidget(LabelHealth);
@@ -172,6 +176,7 @@ TFeedProperties TFormFeedProperties::Values() const {
     values.Url = EditURL->text().trimmed();
     values.Folder = ComboFolder->currentIndex();
     values.Notify = CheckNotify->isChecked();
+    values.FullArticle = CheckFullArticle->isChecked();
     values.IntervalSeconds = ShownIntervalSeconds();
     // Untouched controls give back the stored interval exactly, even one
     // they round for showing.

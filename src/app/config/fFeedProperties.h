@@ -1,5 +1,5 @@
 // The properties of one feed: its name, address, folder, whether its news is
-// announced, and how often it is fetched.
+// announced, whether its page shows full articles, and how often it is fetched.
 //
 // The dialog only edits values; its controller fills it from the feed's
 // <item> element and applies what OK returns, so nothing changes on Cancel.
@@ -25,6 +25,8 @@ struct TFeedProperties {
     // Index into the dialog's folder list (0 is the root).
     int Folder = 0;
     bool Notify = true;
+    // The page shows the article fetched from each item's link.
+    bool FullArticle = false;
     // Seconds between two fetches of this feed; 0 follows the options.
     int IntervalSeconds = 0;
     // Shown only: why the feed needs attention, in plain words ("" for
@@ -59,6 +61,7 @@ public:
     QLabel* LabelFolder = nullptr;
     QComboBox* ComboFolder = nullptr;
     QCheckBox* CheckNotify = nullptr;
+    QCheckBox* CheckFullArticle = nullptr;
     QGroupBox* GroupInterval = nullptr;
     QRadioButton* RadioIntervalDefault = nullptr;
     QRadioButton* RadioIntervalOwn = nullptr;

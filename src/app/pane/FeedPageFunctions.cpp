@@ -10,14 +10,27 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "DateTime.h"
+#include "HtmlSanitizer.h"
 #include "ItemIdentity.h"
+#include "PaneProtocol.h"
 
 namespace quillet {
 
 namespace {
+
+// The last argument as a string; nullopt (with the XPath error set) when
+// it cannot be one.
+std::optional<std::string> PopStringArgument(xmlXPathParserContextPtr ctxt) {
+    xmlChar* text = xmlXPathPopString(ctxt);
+    std::optional<std::string> result;
+    if (!xmlXPathCheckError(ctxt)) result = text ? reinterpret_cast<const char*>(text) : "";
+    if (text) xmlFree(text);
+    return result;
+}
 
 // A page function of one string argument and one string result. A wrong
 // call is an XPath error, as for any built-in function.
@@ -27,14 +40,9 @@ void StringFunction(xmlXPathParserContextPtr ctxt, int nargs, Transform transfor
         xmlXPathSetArityError(ctxt);
         return;
     }
-    xmlChar* text = xmlXPathPopString(ctxt);
-    if (xmlXPathCheckError(ctxt)) {
-        if (text) xmlFree(text);
-        return;
-    }
-    const std::string input = text ? reinterpret_cast<const char*>(text) : "";
-    if (text) xmlFree(text);
-    const std::string result = transform(input);
+    const std::optional<std::string> input = PopStringArgument(ctxt);
+    if (!input) return;
+    const std::string result = transform(*input);
     valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(result.c_str())));
 }
 
@@ -50,6 +58,19 @@ void FileNameFunction(xmlXPathParserContextPtr ctxt, int nargs) {
 }
 
 thread_local const TPageMarks* tMarks = nullptr;
+
+// The key of the item last asked about: the item template asks several
+// functions about one item in a row, and the key is computed once.
+thread_local const xmlNode* tKeyedItem = nullptr;
+thread_local std::string tItemKey;
+
+const std::string& MarkedItemKey(const xmlNode* item) {
+    if (item != tKeyedItem) {
+        tItemKey = PageItemKey(item);
+        tKeyedItem = item;
+    }
+    return tItemKey;
+}
 
 constexpr const char* kContentNamespace = "http://purl.org/rss/1.0/modules/content/";
 
@@ -74,7 +95,7 @@ void IsNewFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     }
     const xmlNode* item = PopFirstNode(ctxt);
     if (xmlXPathCheckError(ctxt)) return;
-    const bool fresh = item && tMarks && !tMarks->Unread.empty() && tMarks->Unread.count(PageItemKey(item)) != 0;
+    const bool fresh = item && tMarks && !tMarks->Unread.empty() && tMarks->Unread.count(MarkedItemKey(item)) != 0;
     valuePush(ctxt, xmlXPathNewBoolean(fresh));
 }
 
@@ -89,7 +110,7 @@ void ItemAnchorFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     // Anchors serve the marks of a page (its "N new" link, an item to bring
     // into view); a page without marks gets none, and costs what it did.
     const bool marked = tMarks && (!tMarks->Unread.empty() || !tMarks->Target.empty());
-    const std::string anchor = item && marked ? ItemAnchor(PageItemKey(item)) : std::string();
+    const std::string anchor = item && marked ? ItemAnchor(MarkedItemKey(item)) : std::string();
     valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(anchor.c_str())));
 }
 
@@ -114,6 +135,44 @@ void NewLabelFunction(xmlXPathParserContextPtr ctxt, int nargs) {
 void FeedNameFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     StringFunction(ctxt, nargs, [](const std::string& title) {
         return tMarks && !tMarks->Caption.empty() ? tMarks->Caption : title;
+    });
+}
+
+// article(item, field): one item's article, note or request address.
+void ArticleFunction(xmlXPathParserContextPtr ctxt, int nargs) {
+    if (nargs != 2) {
+        xmlXPathSetArityError(ctxt);
+        return;
+    }
+    const std::optional<std::string> field = PopStringArgument(ctxt);
+    if (!field) return;
+    const std::string& name = *field;
+    const xmlNode* item = PopFirstNode(ctxt);
+    if (xmlXPathCheckError(ctxt)) return;
+    std::string result;
+    // Only the program's own pages have articles; others pay nothing.
+    const bool request = name == "request" && tMarks && !tMarks->FeedId.empty();
+    const bool stored = (name == "html" || name == "note") && tMarks && !tMarks->Articles.empty();
+    if (item && (request || stored)) {
+        const std::string& key = MarkedItemKey(item);
+        if (request) {
+            result = pane::ArticleRequestAddress(QString::fromStdString(tMarks->FeedId), QString::fromStdString(key))
+                         .toStdString();
+        } else if (const auto found = tMarks->Articles.find(key); found != tMarks->Articles.end()) {
+            // The window's copy was cleaned when it was fetched; the page
+            // takes nothing on trust from another process all the same.
+            result = name == "html" ? html::SanitizeFragment(found->second.Html) : found->second.Note;
+        }
+    }
+    valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(result.c_str())));
+}
+
+// article-label(name): the text of an item's article links.
+void ArticleLabelFunction(xmlXPathParserContextPtr ctxt, int nargs) {
+    StringFunction(ctxt, nargs, [](const std::string& name) {
+        const TPageMarks defaults;
+        const TPageMarks& marks = tMarks ? *tMarks : defaults;
+        return name == "original" ? marks.OriginalLabel : marks.ReadLabel;
     });
 }
 
@@ -152,6 +211,8 @@ void RegisterFeedPageFunctions() {
         xsltRegisterExtModuleFunction(BAD_CAST "item-anchor", BAD_CAST kFeedPageNamespace, ItemAnchorFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "new-label", BAD_CAST kFeedPageNamespace, NewLabelFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "feed-name", BAD_CAST kFeedPageNamespace, FeedNameFunction);
+        xsltRegisterExtModuleFunction(BAD_CAST "article", BAD_CAST kFeedPageNamespace, ArticleFunction);
+        xsltRegisterExtModuleFunction(BAD_CAST "article-label", BAD_CAST kFeedPageNamespace, ArticleLabelFunction);
     });
 }
 
@@ -189,12 +250,28 @@ TPageMarks TPageMarks::FromJson(const QJsonObject& marks) {
     if (!label.isEmpty()) result.NewLabel = label.toStdString();
     result.Caption = marks.value(QStringLiteral("caption")).toString().toStdString();
     result.Serial = static_cast<qint64>(marks.value(QStringLiteral("serial")).toDouble());
+    const QJsonObject articles = marks.value(QStringLiteral("articles")).toObject();
+    for (auto it = articles.begin(); it != articles.end(); ++it)
+        result.Articles.emplace(it.key().toStdString(), ArticleFromJson(it.value().toObject()));
+    result.FeedId = marks.value(QStringLiteral("feed")).toString().toStdString();
+    for (const auto& [field, label] :
+         {std::pair{"readLabel", &result.ReadLabel}, {"originalLabel", &result.OriginalLabel}})
+        if (const QString text = marks.value(QLatin1String(field)).toString(); !text.isEmpty())
+            *label = text.toStdString();
     return result;
+}
+
+TPageArticle TPageMarks::ArticleFromJson(const QJsonObject& article) {
+    return {article.value(QStringLiteral("html")).toString().toStdString(),
+            article.value(QStringLiteral("note")).toString().toStdString()};
 }
 
 TPageMarksScope::TPageMarksScope(const TPageMarks* marks) : FPrevious(tMarks) { tMarks = marks; }
 
 TPageMarksScope::~TPageMarksScope() { tMarks = FPrevious; }
+
+// A node's address names an item only within one page build.
+void BeginPageBuild() { tKeyedItem = nullptr; }
 
 std::string PageItemKey(const xmlNode* item) {
     // The stored copy is RSS 2.0 written by the program: the same fields,

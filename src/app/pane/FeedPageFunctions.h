@@ -18,6 +18,13 @@
 //                     item store's key, so the program can show one item.
 //   new-label(count)  "N new" in the reader's language.
 //   feed-name(title)  the feed's name as the reader gave it, else `title`.
+//   article(item, field)
+//                     the item's full article from the item store: 'html'
+//                     its HTML (cleaned by the allow-list here, whatever
+//                     the sender did), 'note' why the page shows the feed's
+//                     body instead, 'request' the address of its "Read the
+//                     full article" link; "" for none.
+//   article-label(name) the text of the article links, 'read' or 'original'.
 // The item functions compute the store's key (items::ItemKey) from the
 // item's elements, as the store computed it from the same item when it was
 // downloaded.
@@ -33,6 +40,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 struct _xmlNode;
@@ -45,6 +53,9 @@ inline constexpr const char* kFeedPageNamespace = "urn:quillet:page";
 // Registers the functions with libxslt for every transformation of this
 // process; later calls do nothing.
 void RegisterFeedPageFunctions();
+// Called before each transformation on its thread: what the functions
+// remember of one page's items goes.
+void BeginPageBuild();
 
 // What local-date gives: `date` as local time in `locale`'s format, or the
 // text unchanged when it is no date. For tests, `zone` names the reader's
@@ -60,9 +71,15 @@ inline constexpr int kMaxShownAddress = 200;
 // path at all.
 std::string FileNameText(std::string_view address);
 
+// What the item store holds of one item's full article for its page.
+struct TPageArticle {
+    std::string Html;  // "" when the page shows the feed's body
+    std::string Note;  // why it does, in the reader's words; "" for no reason to give
+};
+
 // What the page of one feed marks: the keys of its unread items, the item
-// to bring into view, the text of the "N new" line ("%d" for N) and the
-// feed's name.
+// to bring into view, the text of the "N new" line ("%d" for N), the
+// feed's name and its items' articles.
 struct TPageMarks {
     std::unordered_set<std::string> Unread;
     std::string Target;
@@ -72,11 +89,21 @@ struct TPageMarks {
     // The main window's number for the navigation, reported back once its
     // page has been shown; 0 for none.
     qint64 Serial = 0;
+    // By item key; items without a row show their feed's body.
+    std::unordered_map<std::string, TPageArticle> Articles;
+    // The feed's id, for its items' "Read the full article" links: none
+    // without it.
+    std::string FeedId;
+    std::string ReadLabel = "Read the full article";
+    std::string OriginalLabel = "Original page";
 
     bool Empty() const { return Unread.empty() && Target.empty(); }
     // From the fields the main window sends with a navigation ("unread",
-    // "target", "newLabel"); anything malformed is left out.
+    // "target", "newLabel", "articles"...); anything malformed is left out.
     static TPageMarks FromJson(const QJsonObject& marks);
+    // One item's article as the "article" line or the "articles" field
+    // carries it ({html, note}).
+    static TPageArticle ArticleFromJson(const QJsonObject& article);
 };
 
 // While alive, pages built on this thread are marked with `marks` (which

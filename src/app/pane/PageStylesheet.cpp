@@ -252,6 +252,7 @@ QByteArray ApplyPageStylesheet(xmlDoc* feed, const QString& feedPath, const QStr
     xslDoc.release();  // now owned by the stylesheet
 
     policy.running = true;
+    BeginPageBuild();
     ContextPtr ctxt(xsltNewTransformContext(sheet.get(), feed));
     if (!ctxt || xsltSetCtxtSecurityPrefs(PagePrefs(true), ctxt.get()) != 0)
         throw std::runtime_error("Cannot prepare the stylesheet " + xslPath.toStdString());

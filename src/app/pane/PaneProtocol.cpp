@@ -1,6 +1,7 @@
 #include "PaneProtocol.h"
 
 #include <QJsonDocument>
+#include <QUrl>
 
 namespace pane {
 
@@ -45,6 +46,35 @@ std::vector<QByteArray> EncodeUnreadKeys(const QJsonArray& keys, qsizetype budge
     }
     if (!chunk.isEmpty()) AppendKeyLines(chunk, lines);
     return lines;
+}
+
+std::vector<QByteArray> EncodeArticles(const QJsonObject& articles) {
+    std::vector<QByteArray> lines;
+    for (auto it = articles.begin(); it != articles.end(); ++it) {
+        QJsonObject fields = it.value().toObject();
+        fields.insert(QStringLiteral("key"), it.key());
+        QByteArray line = Encode(QStringLiteral("article"), fields);
+        if (line.size() <= kMaxLineBytes) lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+QString ArticleRequestAddress(const QString& feedId, const QString& key) {
+    // Every byte of the key is escaped: it may hold anything a feed wrote.
+    return QString::fromLatin1(kArticleRequestScheme) + QLatin1Char(':') +
+           QString::fromLatin1(QUrl::toPercentEncoding(feedId)) + QStringLiteral("?key=") +
+           QString::fromLatin1(QUrl::toPercentEncoding(key));
+}
+
+bool ParseArticleRequest(const QString& address, QString& feedId, QString& key) {
+    const QString prefix = QString::fromLatin1(kArticleRequestScheme) + QLatin1Char(':');
+    if (!address.startsWith(prefix, Qt::CaseInsensitive)) return false;
+    const QString rest = address.mid(prefix.size());
+    const qsizetype query = rest.indexOf(QStringLiteral("?key="));
+    if (query <= 0) return false;
+    feedId = QUrl::fromPercentEncoding(rest.left(query).toLatin1());
+    key = QUrl::fromPercentEncoding(rest.mid(query + 5).toLatin1());
+    return !feedId.isEmpty() && !key.isEmpty();
 }
 
 QString StatusText(const QString& hovered) {

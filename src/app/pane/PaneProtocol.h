@@ -10,14 +10,22 @@
 //   unread {keys}           item keys for the next navigate to mark as new,
 //                           in as many lines as they need (a feed's keys can
 //                           pass the line bound many times over)
+//   article {key, html, note}
+//                           an item's fetched article (sanitised HTML) or the
+//                           plain note that says why the page shows the
+//                           feed's body, for the next navigate; one line per
+//                           item
 //   navigate {address, scheme, marks}
 //                           show a stored copy or address; the pane asks back.
 //                           scheme: "light" or "dark", the desktop's colour
 //                           scheme the page is built for. marks (optional):
 //                           {unread: [item keys], target: item key,
 //                           newLabel: "%d new", caption: the feed's name,
-//                           serial: number}; the keys sent by "unread" since
-//                           the last navigate join marks.unread
+//                           serial: number, feed: the feed's id,
+//                           readLabel, originalLabel: the texts of an item's
+//                           article links}; the keys sent by "unread" since
+//                           the last navigate join marks.unread, and the
+//                           items sent by "article" its articles
 //   open {address, scheme}  the main window allowed this navigation: load it
 //   images {on}             whether http/https images of descriptions load
 //   bodyStyle {property, value}
@@ -27,7 +35,9 @@
 //   pageText {}             reply with the shown page's text (for tests)
 // Pane to main window:
 //   window {id}             the native window to embed, sent once at start
-//   ask {address}           may the pane go to this address?
+//   ask {address}           may the pane go to this address? An item's
+//                           "Read the full article" link asks for an
+//                           ArticleRequestAddress.
 //   complete {address, ok}  a navigation finished
 //   status {text}           the hovered link, "" when the pointer left it
 //   focus {}                the user clicked into the pane while it did not
@@ -66,6 +76,18 @@ QByteArray Encode(const QString& op, QJsonObject fields = {});
 // that alone passes the line bound cannot be sent and is left out: its item
 // shows, only not marked as new.
 std::vector<QByteArray> EncodeUnreadKeys(const QJsonArray& keys, qsizetype budget = kMaxLineBytes / 2);
+
+// Items' articles as "article" lines, given as {key: {html, note}}. An
+// article whose line would pass the bound is left out (the sender keeps
+// articles well below it): its item shows the feed's body.
+std::vector<QByteArray> EncodeArticles(const QJsonObject& articles);
+
+// The address of an item's "Read the full article" link: a scheme of the
+// program's own that the pane only ever asks the main window about.
+inline constexpr const char* kArticleRequestScheme = "quillet-article";
+QString ArticleRequestAddress(const QString& feedId, const QString& key);
+// The feed and item an address of that form names; false for any other.
+bool ParseArticleRequest(const QString& address, QString& feedId, QString& key);
 
 // Splits a byte stream into messages. Bytes arrive in any pieces; each
 // complete line gives one object, with "op" among its fields.

@@ -64,11 +64,21 @@ void TPaneServer::Handle(const QJsonObject& message) {
             FUnreadBytes += text.size();
             FUnread.insert(text);
         }
+    } else if (op == QLatin1String("article")) {
+        quillet::TPageArticle article = quillet::TPageMarks::ArticleFromJson(message);
+        const std::size_t size = article.Html.size() + article.Note.size();
+        if (FArticleBytes + size <= kMaxUnreadBytes) {
+            FArticleBytes += size;
+            FArticles[message.value("key").toString().toStdString()] = std::move(article);
+        }
     } else if (op == QLatin1String("navigate")) {
         quillet::TPageMarks marks = quillet::TPageMarks::FromJson(message.value("marks").toObject());
         marks.Unread.merge(FUnread);
         FUnread.clear();
         FUnreadBytes = 0;
+        marks.Articles.merge(FArticles);
+        FArticles.clear();
+        FArticleBytes = 0;
         FBrowser->Navigate(message.value("address").toString(), marks);
     } else if (op == QLatin1String("open")) {
         const QString address = message.value("address").toString();

@@ -13,8 +13,10 @@
 
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
+#include "FeedPageFunctions.h"
 #include "PaneProtocol.h"
 
 class TWebBrowser;
@@ -52,6 +54,9 @@ private:
     static constexpr std::size_t kMaxUnreadBytes = std::size_t(256) << 20;
     std::unordered_set<std::string> FUnread;
     std::size_t FUnreadBytes = 0;
+    // The items' articles sent for the next navigate, within the same bound.
+    std::unordered_map<std::string, quillet::TPageArticle> FArticles;
+    std::size_t FArticleBytes = 0;
     // Addresses asked about and not yet answered. "open" is taken only for
     // one of them, so every navigation has passed the browser's own check.
     QStringList FAsked;

@@ -27,6 +27,7 @@
 #include <libxml/parser.h>
 
 #include "HtmlSanitizer.h"
+#include "PaneProtocol.h"
 
 #include <atomic>
 #include <cstring>
@@ -448,8 +449,11 @@ TWebBrowser::TNavigationVerdict TWebBrowser::CheckNavigation(const QUrl& url, QW
                        : TNavigationVerdict::Refuse;
         case QWebEnginePage::NavigationTypeLinkClicked:
             // The user's choice, but only to the web or to mail: other schemes
-            // would hand the address to whatever program claims it.
-            return web || mail ? TNavigationVerdict::AskHandler : TNavigationVerdict::Refuse;
+            // would hand the address to whatever program claims it. An item's
+            // "Read the full article" is a request to the main window, which
+            // never loads it.
+            return web || mail || scheme == QLatin1String(pane::kArticleRequestScheme) ? TNavigationVerdict::AskHandler
+                                                                                       : TNavigationVerdict::Refuse;
         case QWebEnginePage::NavigationTypeRedirect:
             // A web page the user opened may move on to another web page (its
             // server's redirect or its meta refresh); a feed page never moves.

@@ -265,6 +265,9 @@ void TReadingPane::OpenPendingPage() {
     // ahead in lines of their own.
     if (const QJsonValue unread = marks.take(QStringLiteral("unread")); unread.isArray() && FHelper)
         for (const QByteArray& line : pane::EncodeUnreadKeys(unread.toArray())) FHelper->write(line);
+    // So can the items' articles: one line each.
+    if (const QJsonValue articles = marks.take(QStringLiteral("articles")); articles.isObject() && FHelper)
+        for (const QByteArray& line : pane::EncodeArticles(articles.toObject())) FHelper->write(line);
     QJsonObject fields{{"address", FLocation}, {"scheme", FColorScheme}};
     if (!marks.isEmpty()) fields.insert(QStringLiteral("marks"), marks);
     Send(QStringLiteral("navigate"), fields);

@@ -151,6 +151,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), FFeedList(std::make
     CreateConfigSaver();
     ConnectFeedProperties();
     ConnectAccounts();
+    ConnectArticles();
 
     try {
         FormCreate();

@@ -32,6 +32,7 @@ class TFeedList;
 class TStoredFeedList;
 }  // namespace feedlist
 class TAccountController;
+class TArticleController;
 class TConfigSaver;
 class TFeedHealthController;
 class TFeedListController;
@@ -127,6 +128,7 @@ private:
     void CreateConfigSaver();      // fMainSave.cpp
     void ConnectFeedProperties();  // fMainProperties.cpp
     void ConnectAccounts();        // fMainAccounts.cpp
+    void ConnectArticles();        // fMainArticles.cpp
 
     // Start-up and closing (fMain.cpp).
     void FormCreate();
@@ -196,6 +198,7 @@ private:
     TNotifyController* FNotify = nullptr;
     TFeedHealthController* FFeedHealth = nullptr;
     TFeedPageController* FPage = nullptr;
+    TArticleController* FArticles = nullptr;
     TTrayController* FTray = nullptr;
     TFeedPropertiesController* FProperties = nullptr;
     TConfigSaver* FConfigSaver = nullptr;

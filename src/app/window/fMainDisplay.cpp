@@ -20,6 +20,7 @@
 
 #include <exception>
 
+#include "ArticleController.h"
 #include "FeedPageController.h"
 #include "ReadStateController.h"
 #include "TrayController.h"
@@ -54,7 +55,11 @@ void TFormMain::ConnectUpdateAndDisplay() {
     }
 
     ReadingPane->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
-        FPage->BeforePaneNavigates(address, cancel);
+        // An item's "Read the full article" is the program's, never a page's.
+        if (FArticles && FArticles->TakePageRequest(address))
+            cancel = true;
+        else
+            FPage->BeforePaneNavigates(address, cancel);
     };
     connect(ReadingPane, &TReadingPane::NavigateComplete, FPage, &TFeedPageController::PaneDocumentComplete);
     connect(ReadingPane, &TReadingPane::PageShown, this,
@@ -84,7 +89,12 @@ void TFormMain::ConnectPage() {
     };
     page.ShowPage = [this](const feedlist::TFeedEntry& feed,
                            const std::function<qint64(const QJsonObject&)>& navigate) {
-        FItems->ShowPage(feed, navigate);
+        // The page carries the feed's full articles beside its unread marks.
+        FItems->ShowPage(feed, [&](const QJsonObject& marks) {
+            QJsonObject withArticles = marks;
+            if (FArticles) FArticles->AddPageArticles(feedlist::IdText(feed), withArticles);
+            return navigate(withArticles);
+        });
     };
     page.DropShownPage = [this](const std::string& id) { return FItems->DropShownPage(id); };
     page.Navigate = [this](const QString& file, const QJsonObject& marks) { ReadingPane->Navigate(file, marks); };

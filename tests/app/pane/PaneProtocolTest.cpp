@@ -116,3 +116,17 @@ TEST(PaneProtocol, UnreadKeysTravelInLinesWithinTheBound) {
 }
 
 }  // namespace
+
+TEST(PaneProtocol, ArticleRequestsCarryAnyKey) {
+    // Keys hold whatever a feed wrote: the address must give each back whole.
+    for (const char* text : {"g:urn:a", "l:http://x/?key=1&b=%41#f", "t:Ünïcödé \"quoted\" <tag>"}) {
+        const QString key = QString::fromUtf8(text);
+        QString feedId, parsed;
+        ASSERT_TRUE(pane::ParseArticleRequest(pane::ArticleRequestAddress("12", key), feedId, parsed)) << text;
+        EXPECT_EQ(feedId, "12");
+        EXPECT_EQ(parsed, key);
+    }
+    QString feedId, key;
+    for (const char* other : {"https://example.org/?key=a", "quillet-article:12", "quillet-article:?key=a", ""})
+        EXPECT_FALSE(pane::ParseArticleRequest(QString::fromUtf8(other), feedId, key)) << other;
+}

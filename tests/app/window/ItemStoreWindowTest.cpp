@@ -1,7 +1,7 @@
 // The item store in the window: new items counted by the store through real
 // update cycles (each case beside what the first-title rule answered), the
 // first start with a base, a damaged base, marking read and unread, Next
-// Unread, the page's marks and Find in Feeds.
+// Unread, the page's marks, Find in Feeds, and a feed's full articles.
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QSignalSpy>
@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "ItemStore.h"
+#include "PaneProtocol.h"
 #include "ConfigSaver.h"
 #include "FeedDocument.h"
 #include "FeedPageFunctions.h"
@@ -426,3 +428,28 @@ TEST_F(ItemStoreWindowTest, AWriteHeldOnTheBaseNeverHoldsTheWindow) {
 }
 
 }  // namespace
+
+TEST_F(ItemStoreWindowTest, AFeedWithFullArticlesShowsThemAfterItsUpdateAndOnRequest) {
+    server.AddEndpoint("/post", 200, {{"Content-Type", "text/html"}},
+                       testsupport::ReadFixtureFile(QUILLET_TEST_DATA_DIR "/extract/wordpress_blog.html"));
+    Start();
+    QTreeWidgetItem* node = Feed("9");
+    apptest::ChangeFeed(*form, node, [](feedlist::TFeedEntry& feed) { feed.FullArticle = true; });
+    Serve("9", "<rss version=\"2.0\"><channel><title>Blog</title><item><title>Post</title><link>" +
+                   server.Url("/post") +
+                   "</link><guid>urn:p1</guid><description>Teaser only</description></item></channel></rss>");
+    form->Updates().UpdateFeed(apptest::FeedId(node));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return form->Items().Store()->Article("9", "g:urn:p1").State == items::TArticleState::Fetched; }));
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, node));
+    const QString text = PageText();
+    EXPECT_TRUE(text.contains("rebuilt the sourdough starter")) << text.toStdString();
+    EXPECT_FALSE(text.contains("Teaser only"));
+    EXPECT_TRUE(text.contains("Original page"));
+
+    // The page's link asks the window, which fetches and never opens it.
+    bool cancel = false;
+    form->ReadingPane->OnBeforeNavigate(pane::ArticleRequestAddress("9", "g:urn:p1"), cancel);
+    EXPECT_TRUE(cancel);
+    EXPECT_TRUE(WaitUntil([&] { return server.NumHits("/post") == 2; }));
+}
