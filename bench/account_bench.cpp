@@ -19,6 +19,9 @@
 
 #include "AccountController.h"
 #include "AccountList.h"
+#include "Options.h"
+#include "FeedListXml.h"
+#include "FeedList.h"
 #include "AccountSyncRunner.h"
 #include "FreshRss.h"
 #include "ItemBase.h"
@@ -160,12 +163,16 @@ int main(int argc, char** argv) {
     fs::copy(accountHome, localHome, fs::copy_options::recursive);
     fs::remove(localHome / ("sync-" + std::string(kAccount) + ".json"));
     {
-        xml::Document config;
-        config.LoadFromFile((localHome / "config.xml").string());
-        for (xml::Node folderNode : accountlist::AccountFolders(
-                 config.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items")))
-            folderNode.RemoveAttribute("account");
-        config.SaveToFile((localHome / "config.xml").string());
+        TOptions options;
+        options.ConfigDocument().LoadFromFile((localHome / "config.xml").string());
+        options.ConfigDocument().SetAutoSave(false);
+        feedlist::TFeedList list;
+        feedlist::TStoredFeedList stored(list, options.GetConfigNode(feedlist::kItemsPath),
+                                         options.GetConfigNode(feedlist::kCounterPath));
+        stored.Load();
+        for (const feedlist::TListEntry* account : accountlist::AccountFolders(list))
+            list.UpdateFolder(*account, [](feedlist::TFolderEntry& folder) { folder.Account.reset(); });
+        options.ConfigDocument().Save();
     }
     return std::system((self + " local " + localHome.string()).c_str()) == 0 ? 0 : 1;
 }

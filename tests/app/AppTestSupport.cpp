@@ -133,6 +133,19 @@ QTreeWidgetItem* AddStoredFeed(TFormMain& form, const std::vector<std::pair<std:
     return form.Tree().RowOf(list.AddFeed(*parent, std::move(feed)));
 }
 
+TSavedFeedList::TSavedFeedList(const std::string& configFile) : FOptions(std::make_unique<TOptions>()) {
+    FOptions->ConfigDocument().LoadFromFile(configFile);
+    FOptions->ConfigDocument().SetAutoSave(false);
+    FStored =
+        std::make_unique<feedlist::TStoredFeedList>(FList, FOptions->GetConfigNode("internal\\feedlist\\items"),
+                                                    FOptions->GetConfigNode("internal\\feedlist\\autoincrement\\id"));
+    FStored->Load();
+}
+
+TSavedFeedList::~TSavedFeedList() = default;
+
+void TSavedFeedList::Save() { FOptions->ConfigDocument().Save(); }
+
 feedlist::TFeedEntry FeedEntry(int id, const std::string& url, const std::string& caption) {
     feedlist::TFeedEntry feed;
     feed.Id = id;

@@ -32,6 +32,10 @@
 #include "UpdateController.h"
 
 class QTreeWidgetItem;
+class TOptions;
+namespace feedlist {
+class TStoredFeedList;
+}
 class TFormMain;
 class TNotifyController;
 class TFeedPageController;
@@ -97,6 +101,22 @@ QTreeWidgetItem* AddStoredFeed(TFormMain& form, const std::vector<std::pair<std:
 xml::Node StoredFeedElement(TFormMain& form, const std::string& id);
 // Changes the feed of a row through the list, as the program does.
 void ChangeFeed(TFormMain& form, QTreeWidgetItem* node, const std::function<void(feedlist::TFeedEntry&)>& change);
+// A config.xml's feed list as the program reads it, for a test that looks
+// into a saved file or prepares one for a start.
+class TSavedFeedList {
+public:
+    explicit TSavedFeedList(const std::string& configFile);
+    ~TSavedFeedList();
+    feedlist::TFeedList& List() { return FList; }
+    // Writes the file back with the list's changes.
+    void Save();
+
+private:
+    std::unique_ptr<TOptions> FOptions;
+    feedlist::TFeedList FList;
+    std::unique_ptr<feedlist::TStoredFeedList> FStored;
+};
+
 // A feed's record for a list built by a test.
 feedlist::TFeedEntry FeedEntry(int id, const std::string& url = {}, const std::string& caption = {});
 // The feed with this id as the window's list holds it; throws when it is not listed.

@@ -248,6 +248,7 @@ void TAccountController::ApplyBatch(const TAccountBatchApplied& batch) {
     if (batch.Document && !batch.Fresh.empty())
         if (const feedlist::TListEntry* shown = List().FindFeed(batch.FeedId))
             FHost.AnnounceNewItems(shown->Feed(), *batch.Document, batch.Fresh, batch.Verdicts);
+    if (FHost.ItemsArrived) FHost.ItemsArrived(batch.FeedId);
     FHost.ScheduleSave();
 }
 

@@ -103,6 +103,8 @@ struct TAccountHost {
     std::function<bool(QTreeWidgetItem* node)> FeedFailed;
     // The feed's stored copy was replaced by other means than an update.
     std::function<void(const std::string& id)> StoredCopyChanged;
+    // A sync brought a feed's items in, as an update would (optional).
+    std::function<void(const std::string& id)> ItemsArrived;
     enum class TRowState { Plain, Busy, Failed };
     std::function<void(QTreeWidgetItem* account, TRowState state, const QString& toolTip)> ShowAccountRow;
     std::function<QString(QTreeWidgetItem* account)> AccountRowToolTip;

@@ -2,6 +2,7 @@
 // wired to the tree, the item store and the status line, File > Accounts,
 // the password prompt and the "Move to Account" menu.
 #include "AccountController.h"
+#include "ArticleController.h"
 #include "AccountList.h"
 #include "AccountText.h"
 #include "FeedList.h"
@@ -80,6 +81,10 @@ void TFormMain::ConnectAccounts() {
     };
     host.FeedFailed = [](QTreeWidgetItem* node) { return static_cast<TFeedNode*>(node)->Failed(); };
     host.StoredCopyChanged = [this](const std::string& id) { FUpdates->StoredCopyChanged(id); };
+    // An account's feed wants its full articles after a sync as a local one after its update.
+    host.ItemsArrived = [this](const std::string& id) {
+        if (FArticles) FArticles->FeedUpdated(id);
+    };
     host.ShowAccountRow = [this](QTreeWidgetItem* node, TAccountHost::TRowState state, const QString& toolTip) {
         using TRowState = TAccountHost::TRowState;
         const QIcon icon = state == TRowState::Busy     ? FUpdates->BusyIcon()

@@ -58,12 +58,9 @@ TRun RunProgram(const fs::path& home, const std::string& args, const std::string
 }
 
 std::vector<accountlist::TAccountRecord> SavedAccounts(const fs::path& home) {
-    xml::Document config;
-    config.LoadFromFile((home / "config.xml").string());
-    const xml::Node items =
-        config.DocumentElement().ChildByName("internal").ChildByName("feedlist").ChildByName("items");
+    apptest::TSavedFeedList saved((home / "config.xml").string());
     std::vector<accountlist::TAccountRecord> records;
-    for (const xml::Node& folder : accountlist::AccountFolders(items))
+    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(saved.List()))
         records.push_back(*accountlist::RecordOf(folder));
     return records;
 }
@@ -168,7 +165,7 @@ TEST(AccountCommand, ARunningWindowTakesTheAccount) {
     const TRun added = runBeside("secret\n");
     EXPECT_EQ(added.Status, 0) << added.Output;
     EXPECT_NE(added.Output.find("added to the running Quillet"), std::string::npos) << added.Output;
-    const auto folders = accountlist::AccountFolders(form.Options().GetConfigNode("internal\\feedlist\\items"));
+    const auto folders = accountlist::AccountFolders(form.FeedList());
     ASSERT_EQ(folders.size(), 1u);
     EXPECT_TRUE(apptest::WaitUntil([&] { return ready.count() == 1; }, 10000));
     EXPECT_EQ(ready.at(0).at(1).toString(), QStringLiteral("secret"));

@@ -30,8 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kItemsPath = "internal\\feedlist\\items";
-
 class AccountsWindowTest : public ::testing::Test {
 protected:
     void SetUp() override { synctest::AddSignIn(server); }
@@ -47,7 +45,6 @@ protected:
         refused = std::make_unique<QSignalSpy>(&form->Accounts(), &TAccountController::accountPasswordRefused);
     }
     void TearDown() override { form.reset(); }
-    xml::Node Items() { return form->Options().GetConfigNode(kItemsPath); }
     QString Api() const { return QString::fromStdString(server.Url(synctest::kApi)); }
     // Fills the form, presses OK and waits for the check; true when the
     // form closed with an account.
@@ -91,7 +88,7 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].contains("refused the user name or the password")) << messages[0].toStdString();
 
-    const auto folders = accountlist::AccountFolders(Items());
+    const auto folders = accountlist::AccountFolders(form->FeedList());
     ASSERT_EQ(folders.size(), 1u);
     const auto record = *accountlist::RecordOf(folders[0]);
     EXPECT_EQ(record.Address, Api().toStdString());
@@ -120,7 +117,7 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
     };
     dialog.AddBtnClick();
     EXPECT_TRUE(messages.back().contains("already in the list as \"" + host + "\"")) << messages.back().toStdString();
-    EXPECT_EQ(accountlist::AccountFolders(Items()).size(), 1u);
+    EXPECT_EQ(accountlist::AccountFolders(form->FeedList()).size(), 1u);
 
     // Edit: the new name shows in the tree; a new password signs in first.
     dialog.RunAccountForm = [&](TFormAccountEdit& edit) {
@@ -129,17 +126,14 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
         return Submit(edit, edit.EditAddress->text(), "secret");
     };
     dialog.EditBtnClick();
-    EXPECT_EQ(accountlist::RecordOf(accountlist::AccountFolder(Items(), record.Id))->Caption, "Harbour Reader");
+    EXPECT_EQ(accountlist::RecordOf(form->FeedList().FindAccount(record.Id))->Caption, "Harbour Reader");
     QTreeWidgetItem* root = form->Tree().RootNode();
     EXPECT_TRUE(root->child(root->childCount() - 1)->text(0).startsWith("Harbour Reader"));
     EXPECT_TRUE(apptest::WaitUntil([&] { return ready->count() == 2; }, 5000));
 
     // The sync puts a feed into the account's folder.
-    xml::Node synced = accountlist::AccountFolder(Items(), record.Id).AppendElement("item");
-    synced.SetAttribute("id", "2");
-    synced.SetAttribute("url", "http://127.0.0.1:1/synced.xml");
-    synced.SetAttribute("stream", "feed/7");
-    form->LoadFeedList();
+    apptest::AddStoredFeed(*form, {{"id", "2"}, {"url", "http://127.0.0.1:1/synced.xml"}, {"stream", "feed/7"}},
+                           form->Accounts().AccountNode(record.Id));
     ASSERT_NE(form->Tree().FindFeedNodeById("2"), nullptr);
 
     bool confirmed = false;
@@ -148,10 +142,10 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
         return confirmed;
     };
     dialog.RemoveBtnClick();
-    EXPECT_EQ(accountlist::AccountFolders(Items()).size(), 1u) << "removed without confirmation";
+    EXPECT_EQ(accountlist::AccountFolders(form->FeedList()).size(), 1u) << "removed without confirmation";
     confirmed = true;
     dialog.RemoveBtnClick();
-    EXPECT_TRUE(accountlist::AccountFolders(Items()).empty());
+    EXPECT_TRUE(accountlist::AccountFolders(form->FeedList()).empty());
     EXPECT_EQ(dialog.AccountList->topLevelItemCount(), 0);
     EXPECT_EQ(form->Tree().FindFeedNodeById("2"), nullptr);
     ASSERT_NE(form->Tree().FindFeedNodeById("1"), nullptr) << "a local feed went with the account";
@@ -168,13 +162,10 @@ TEST_F(AccountsWindowTest, StartUpReadsEachPasswordAndARefusalIsAskedForOnce) {
     synctest::AddSignIn(server, {"secret", "typed-again"});
     // Two accounts kept from an earlier run; only one has its password.
     {
-        TOptions options;
-        options.ConfigDocument().LoadFromFile("config.xml");
-        xml::Node items = options.GetConfigNode(kItemsPath);
-        accountlist::AddAccount(items, {"kept", "Kept", Api().toStdString(), "alice"});
-        accountlist::AddAccount(items, {"lost", "Lost", Api().toStdString(), "bob"});
-        options.ConfigDocument().Save();
-        options.ConfigDocument().SetAutoSave(false);
+        apptest::TSavedFeedList saved("config.xml");
+        accountlist::AddAccount(saved.List(), {"kept", "Kept", Api().toStdString(), "alice"});
+        accountlist::AddAccount(saved.List(), {"lost", "Lost", Api().toStdString(), "bob"});
+        saved.Save();
         TPasswordVault vault;
         ASSERT_TRUE(vault.WriteNow("kept", "secret").Ok);
     }
