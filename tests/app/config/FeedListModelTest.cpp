@@ -298,3 +298,69 @@ TEST(FeedListModel, OneFeedWrittenBackChangesOnlyWhatChanged) {
     }
     EXPECT_EQ(loaded.doc.SaveToString(), before);
 }
+
+namespace {
+
+// config.xml as a full rewrite of the list would hold it.
+std::string Rewritten(const xml::Document& doc, const TFeedList& list) {
+    xml::Document copy;
+    copy.LoadFromString(doc.SaveToString());
+    feedlist::SaveFeedList(list, Path(copy, kItems), Path(copy, kCounter));
+    return copy.SaveToString();
+}
+
+TEST(FeedListModel, TheStoredElementsFollowEveryChangeAsARewriteWouldWriteThem) {
+    xml::Document doc;
+    doc.LoadFromString(Fixture("feed_list_every_shape.xml"));
+    // A spelling of an id that is not the plain number names its stored
+    // copy: it stays as written.
+    Path(doc, kItems).ChildElements()[1].SetAttribute("id", "008");
+    const std::string asWritten = doc.SaveToString();
+    TFeedList list;
+    feedlist::TStoredFeedList stored(list, Path(doc, kItems), Path(doc, kCounter));
+    stored.Load();
+    EXPECT_EQ(doc.SaveToString(), asWritten) << "a list loaded as written keeps its elements";
+    ASSERT_TRUE(list.FindFeed("008"));
+    EXPECT_EQ(list.FindFeed("8"), nullptr);
+
+    const TListEntry& work = *list.Root().Child(2);
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"a feed first in a folder", [&] { list.AddFeed(work, Feed("New"), 0); }},
+        {"a folder at the end", [&] { list.AddFolder(list.Root(), Folder("Later")); }},
+        {"a folder into another", [&] { list.Move(*work.Child(2), *list.Root().Child(list.Root().ChildCount() - 1)); }},
+        {"a feed down within its folder", [&] { list.Move(*list.Root().Child(0), list.Root(), 3); }},
+        {"a feed's fields",
+         [&] {
+             list.UpdateFeed(*list.FindFeed("008"), [](TFeedEntry& feed) {
+                 feed.Caption = "Renamed";
+                 feed.FullArticle = true;
+                 feedlist::ForgetValidators(feed);
+                 feed.Stopped.clear();
+             });
+         }},
+        {"a folder renamed and opened",
+         [&] {
+             list.UpdateFolder(work, [](TFolderEntry& folder) {
+                 folder.Caption = "Day job";
+                 folder.Expanded = true;
+             });
+         }},
+        {"an account's feed and a local one at once",
+         [&] {
+             list.RemoveAll({list.FindFeed(10), list.FindFeed(7)});
+         }},
+        {"a folder dissolved", [&] { list.Dissolve(work); }},
+        {"a folder with what it holds", [&] { list.Remove(*list.Root().Child(list.Root().ChildCount() - 1)); }},
+    };
+    for (const auto& [name, step] : steps) {
+        SCOPED_TRACE(name);
+        step();
+        EXPECT_EQ(doc.SaveToString(), Rewritten(doc, list));
+    }
+    const xml::Node renamed = Path(doc, kItems).ChildElements()[0];
+    EXPECT_EQ(renamed.Attribute("id"), "008");
+    EXPECT_EQ(renamed.Attribute("fullarticle"), "True");
+    EXPECT_FALSE(renamed.HasAttribute("etag") || renamed.HasAttribute("stopped"));
+}
+
+}  // namespace
