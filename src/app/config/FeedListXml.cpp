@@ -189,36 +189,34 @@ int LargestId(const xml::Node& items) {
 
 TFeedEntry ReadFeedEntry(const xml::Node& element) { return ReadFeed(element); }
 
-void WriteFeedEntry(const TFeedEntry& feed, xml::Node element) {
-    const TFeedEntry stored = ReadFeed(element);
-    auto listed = [](const TFeedEntry& entry, const char* name) {
+namespace {
+
+// Writes back to a row's element only the known attributes whose value
+// changed, then those kept as written.
+template <class Entry, class Order, class Value>
+void WriteChanged(const Entry& now, const Entry& stored, const Order& order, Value&& valueOf, xml::Node element) {
+    auto listed = [](const Entry& entry, const char* name) {
         return std::find(entry.Order.begin(), entry.Order.end(), name) != entry.Order.end();
     };
-    for (const char* name : kFeedOrder) {
-        const std::optional<std::string> now = FeedValue(feed, name, listed(feed, name));
-        if (FeedValue(stored, name, listed(stored, name)) == now) continue;
-        if (now)
-            element.SetAttribute(name, *now);
+    for (const char* name : order) {
+        const std::optional<std::string> value = valueOf(now, name, listed(now, name));
+        if (valueOf(stored, name, listed(stored, name)) == value) continue;
+        if (value)
+            element.SetAttribute(name, *value);
         else if (element.HasAttribute(name))
             element.RemoveAttribute(name);
     }
-    WriteOther(feed.Other, stored.Other, element);
+    WriteOther(now.Other, stored.Other, element);
+}
+
+}  // namespace
+
+void WriteFeedEntry(const TFeedEntry& feed, xml::Node element) {
+    WriteChanged(feed, ReadFeed(element), kFeedOrder, FeedValue, element);
 }
 
 void WriteFolderEntry(const TFolderEntry& folder, xml::Node element) {
-    const TFolderEntry stored = ReadFolder(element);
-    auto listed = [](const TFolderEntry& entry, const char* name) {
-        return std::find(entry.Order.begin(), entry.Order.end(), name) != entry.Order.end();
-    };
-    for (const char* name : kFolderOrder) {
-        const std::optional<std::string> now = FolderValue(folder, name, listed(folder, name));
-        if (FolderValue(stored, name, listed(stored, name)) == now) continue;
-        if (now)
-            element.SetAttribute(name, *now);
-        else if (element.HasAttribute(name))
-            element.RemoveAttribute(name);
-    }
-    WriteOther(folder.Other, stored.Other, element);
+    WriteChanged(folder, ReadFolder(element), kFolderOrder, FolderValue, element);
 }
 
 TLoadNotes LoadFeedList(TFeedList& list, const xml::Node& items, const xml::Node& counter) {
