@@ -197,40 +197,39 @@ void TUpdateController::FinishFeedUpdate(TFeedUpdate& update) {
     const std::string& id = update.Request().Id;
     // The feed may have been deleted while it was downloading: its result
     // is dropped and nothing is written for it.
-    QTreeWidgetItem* node = FHost.FindFeedNode(id);
-    if (!node) {
-        // What the download left in the item store goes with the feed.
-        if (update.Recorded()) FItems.ForgetFeed(id);
-        return;
-    }
-    // The address was changed while the old one downloaded: its answer says
-    // nothing about the feed as it is now.
     const feedlist::TListEntry* entry = FHost.FeedList->FindFeed(id);
-    if (!entry || entry->Feed().Url != update.Request().Url) {
-        MarkFeedBusy(node, false);
-        return;
-    }
-    FHealth.NoteFetch(update);
     // An id that names no stored copy fails the update when the copy is
     // written (its fetch has failed already), never sooner.
     const std::string path = IsValidFeedId(id) ? StoredCopyPath(id) : std::string();
-    feedlist::TFeedEntry feed = entry->Feed();
-    feedupdate::TUpdateDecision decision;
+    feedupdate::TUpdateResult result;
+    try {
+        result = ResultOf(update, entry ? entry->Feed() : feedlist::TFeedEntry(), path);
+    } catch (const std::exception& error) {
+        // A download that could not be counted is a failed update.
+        result = FailedResult(update, error.what(), {});
+    }
     const auto replaceStoredCopy = [&] {
         ++FStoredCopyWrites[id];
         SaveStoredCopy(*update.Document(), StoredCopyPath(id), update.PendingStoredCopy());
     };
-    try {
-        decision = feedupdate::ApplyUpdateResult(feed, ResultOf(update, feed, path), plat::Now(), replaceStoredCopy);
-    } catch (const std::exception& error) {
-        // A download that could not be counted is a failed update.
-        feed = entry->Feed();
-        decision = feedupdate::ApplyUpdateResult(feed, FailedResult(update, error.what(), {}), plat::Now());
-    }
-    if (decision.CaptionFromStoredCopy && feed.Caption.empty())
-        if (std::optional<std::string> title = StoredCopyTitle(path)) feed.Caption = std::move(*title);
     // One change of the list: the row, its folders' sums and config.xml follow.
-    FHost.FeedList->UpdateFeed(*entry, [&feed](feedlist::TFeedEntry& stored) { stored = feed; });
+    const feedupdate::TUpdateDecision decision = feedupdate::ApplyUpdateResult(
+        *FHost.FeedList, entry ? entry->Feed().Id : 0, result, plat::Now(), replaceStoredCopy);
+    // The feed was deleted while it was downloading: its result is dropped,
+    // and what the download left in the item store goes with it.
+    if (!entry) {
+        if (decision.ForgetItems) FItems.ForgetFeed(id);
+        return;
+    }
+    QTreeWidgetItem* node = FHost.FindFeedNode(id);
+    if (decision.Action == feedupdate::TUpdateDecision::TAction::Stale) {
+        MarkFeedBusy(node, false);
+        return;
+    }
+    FHealth.NoteFetch(update);
+    if (decision.CaptionFromStoredCopy && entry->Feed().Caption.empty())
+        if (std::optional<std::string> title = StoredCopyTitle(path))
+            FHost.FeedList->UpdateFeed(*entry, [&title](feedlist::TFeedEntry& feed) { feed.Caption = *title; });
     if (decision.Announce > 0) Announce(entry->Feed(), update, decision.Announce);
     // The user is looking at this feed: the page reloads with the news,
     // which also counts them as read.

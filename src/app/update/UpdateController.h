@@ -90,8 +90,6 @@ public:
         std::function<std::optional<TRowState>(QTreeWidgetItem* node)> RowState;
         std::function<void(QTreeWidgetItem* node, const TRowState& state)> SetRowState;
         std::function<void(QTreeWidgetItem* node, const QIcon& icon, const QString& toolTip)> ShowRowState;
-        // The caption of a feed's row after its element changed.
-        std::function<void(QTreeWidgetItem* node)> UpdateNodeCaption;
         // The feed is on show: its page reloads with the news.
         std::function<void(QTreeWidgetItem* node)> RefreshIfShown;
         // The status line's update messages.

@@ -51,7 +51,6 @@ void TFormMain::ConnectUpdates() {
         static_cast<TFeedNode*>(node)->ShowState(icon, toolTip);
         if (FTree && node->treeWidget() == FTree) FTree->viewport()->update(FTree->visualItemRect(node));
     };
-    host.UpdateNodeCaption = [this](QTreeWidgetItem* node) { FTree->UpdateNodeCaption(node); };
     host.RefreshIfShown = [this](QTreeWidgetItem* node) {
         if (FTree->currentItem() == node) ShowFeed(node);
     };
