@@ -17,6 +17,7 @@
 #include "ReadStateController.h"
 #include "SubscriptionMerge.h"
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ namespace {
 // interval says: a sync asks the server for several lists.
 constexpr int kShortestSyncIntervalSeconds = 30;
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+using plat::Q;
 
 std::string SyncStatePath(const std::string& accountId) {
     return QDir::current().absoluteFilePath(Q("sync-" + accountId + ".json")).toStdString();

@@ -8,10 +8,11 @@
 #include "AccountList.h"
 #include "AccountSetup.h"
 #include "PasswordVault.h"
+#include "QtText.h"
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+using plat::Q;
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include "ItemStore.h"
 #include "PaneProtocol.h"
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 using items::TArticleReason;
 using items::TArticleState;
@@ -21,7 +22,7 @@ namespace {
 // the page prompt.
 constexpr int kDrainIntervalMs = 250;
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+using plat::Q;
 
 QString Text(const char* name, const QString& fallback, const std::vector<plat::FormatArg>& args = {}) {
     return LangTextQ(name, args, fallback);

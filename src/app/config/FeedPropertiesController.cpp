@@ -5,10 +5,11 @@
 
 #include "Convert.h"
 #include "fFeedProperties.h"
+#include "QtText.h"
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+using plat::Q;
 
 int IntervalOf(const feedlist::TFeedEntry& feed) {
     return feed.IntervalSeconds && *feed.IntervalSeconds > 0 ? *feed.IntervalSeconds : 0;

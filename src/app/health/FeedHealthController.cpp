@@ -18,6 +18,7 @@
 #include "Options.h"
 #include "fFeedHealth.h"
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ using schedule::TAttention;
 using schedule::TOutcomeKind;
 using TAction = TFormFeedHealth::TAction;
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+using plat::Q;
 
 // A message of the language file with its arguments, or the English text
 // when the language lacks it: a missing text must not hide a cause.

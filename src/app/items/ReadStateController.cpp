@@ -20,10 +20,11 @@
 #include "Sqlite.h"
 #include "fFindInFeeds.h"
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+using plat::Q;
 
 // How long a write of the window waits for another writer (the polling
 // thread records a download in a few milliseconds), and how soon a shown

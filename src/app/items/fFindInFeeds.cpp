@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ constexpr int kTypingPauseMs = 120;
 constexpr int kFeedIdRole = Qt::UserRole;
 constexpr int kKeyRole = Qt::UserRole + 1;
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+using plat::Q;
 
 QString Message(const char* name, const char* fallback) { return LangTextQ(name, {}, QString::fromUtf8(fallback)); }
 

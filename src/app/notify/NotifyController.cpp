@@ -16,6 +16,7 @@
 #include "Options.h"
 #include "TextFit.h"
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ constexpr int kBalloonLineWidth = 250;
 // characters; nothing beyond them is built.
 constexpr std::size_t kBalloonTextChars = TAnnouncer::kBodyChars;
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+using plat::Q;
 
 // The news of a download: the items at the indices `newItems` gives (those
 // the item store had never seen), else its first `count` items.

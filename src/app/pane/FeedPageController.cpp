@@ -8,6 +8,7 @@
 #include "Convert.h"
 #include "FeedUpdate.h"
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ constexpr char kExternalBrowserPath[] = "general\\ExternalBrowser";
 constexpr char kShowWebImagesPath[] = "general\\ShowWebImages";
 constexpr char kHelpFile[] = "help/Quillet.html";
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+using plat::Q;
 
 // Addresses that stay inside the program's browser: local files (a path, a
 // file: URL, a drive-letter path) and the browser's own blank page.

@@ -16,13 +16,14 @@
 #include "FeedUpdate.h"
 #include "Opml.h"
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 namespace {
 
 const char* const kCaptionAttribute = "caption";
 const char* const kExpandedAttribute = "expanded";
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+using plat::Q;
 
 // Saved, a list nested deeper than its bound could not be read back.
 std::runtime_error TooDeep() { return std::runtime_error(LangFmt("FolderTooDeep", {feedlist::kMaxFolderDepth})); }

@@ -12,10 +12,11 @@
 #include <utility>
 
 #include "Convert.h"
+#include "QtText.h"
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+using plat::Q;
 
 // What a feed's row shows: the caption, followed by the unread count while
 // there are unread items.

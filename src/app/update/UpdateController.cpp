@@ -26,6 +26,7 @@
 #include "UpdateResult.h"
 #include "UpdateThread.h"
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ constexpr int kFallbackIntervalSeconds = 60;
 // window system that never reports it.
 constexpr int kExposureFallbackMs = 1000;
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+using plat::Q;
 
 // A status message from the language file; a missing or malformed message
 // must not turn a finished update into a failed one, so the plain argument

@@ -17,10 +17,11 @@
 #include "fAccountEdit.h"
 #include "fMain.h"
 #include "AccountText.h"
+#include "QtText.h"
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+using plat::Q;
 
 }  // namespace
 

@@ -20,10 +20,11 @@
 #include "Discover.h"
 #include "HttpClient.h"
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+using plat::Q;
 
 // A failed search in the user's language where the kind is one people meet
 // every day; the search's own English words otherwise.

@@ -58,6 +58,7 @@
 #include "fAddFeed.h"
 #include "fOptions.h"
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ const char* const kHeightPath = "internal\\mainform\\Height";
 const char* const kTreeWidthPath = "internal\\mainform\\TreeViewWidth";
 const char* const kStartTrayPath = "general\\StartTrayIcon";
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+using plat::Q;
 
 // A file's bytes, or "" when it cannot be read; at most a feed's size.
 std::string ReadWholeFile(const std::string& path) {

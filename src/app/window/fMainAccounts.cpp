@@ -26,10 +26,11 @@
 #include "TrayIcon.h"
 
 #include "UpdateController.h"
+#include "QtText.h"
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+using plat::Q;
 
 }  // namespace
 

@@ -23,10 +23,11 @@
 
 #include "AccountController.h"
 #include "ReadStateController.h"
+#include "QtText.h"
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<int>(text.size())); }
+using plat::Q;
 
 }  // namespace
 

@@ -22,10 +22,11 @@
 #include "StatusLabel.h"
 #include "TrayIcon.h"
 #include "uvxLanguage.h"
+#include "QtText.h"
 
 namespace {
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
+using plat::Q;
 
 // Label editing hands the confirmed text to the window instead of writing it
 // into the model, so the caption goes to the feed's element.
