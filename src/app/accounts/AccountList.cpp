@@ -38,11 +38,9 @@ std::optional<TAccountRecord> RecordOf(const feedlist::TListEntry* folder) {
 }
 
 const feedlist::TListEntry* AddAccount(feedlist::TFeedList& list, const TAccountRecord& record) {
-    feedlist::TFolderEntry folder;
-    folder.Caption = record.Caption;
-    folder.Expanded = true;
+    feedlist::TFolderEntry folder = feedlist::NewFolder(record.Caption);
     folder.Account = feedlist::TAccountEntry{record.Id, record.Address, record.User};
-    folder.Order = {"caption", "expanded", "account", "address", "user"};
+    folder.Order.insert(folder.Order.end(), {"account", "address", "user"});
     return list.AddFolder(list.Root(), std::move(folder));
 }
 

@@ -13,7 +13,6 @@ namespace accounts {
 
 using feedlist::TFeedEntry;
 using feedlist::TFeedList;
-using feedlist::TFolderEntry;
 using feedlist::TListEntry;
 
 namespace {
@@ -95,10 +94,7 @@ struct TSubscriptionMerge::TState {
         if (label.empty()) return Account;
         const TListEntry*& folder = LabelFolders[label];
         if (!folder) {
-            TFolderEntry entry;
-            entry.Caption = label;
-            entry.Expanded = true;
-            folder = List.AddFolder(*Account, std::move(entry));
+            folder = List.AddFolder(*Account, feedlist::NewFolder(label));
             if (!folder) return Account;
             Result.FoldersAdded.push_back(label);
         }

@@ -15,11 +15,7 @@ TFeedEntry NewFeed(const std::string& url, const std::string& caption, const std
 const TListEntry* FolderNamed(TFeedList& list, const TListEntry& container, const std::string& caption) {
     for (const auto& child : container.Children())
         if (child->IsFolder() && child->Folder().Caption == caption) return child.get();
-    TFolderEntry folder;
-    folder.Caption = caption;
-    folder.Expanded = true;
-    folder.Order = {"caption", "expanded"};  // written out, as a new folder always was
-    return list.AddFolder(container, std::move(folder));
+    return list.AddFolder(container, NewFolder(caption));
 }
 
 std::vector<std::string> FeedAddresses(const TFeedList& list) {

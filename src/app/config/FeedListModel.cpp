@@ -28,6 +28,14 @@ std::string IdText(const TFeedEntry& feed) {
     return feed.IdSpelling.empty() ? std::to_string(feed.Id) : feed.IdSpelling;
 }
 
+TFolderEntry NewFolder(std::string caption) {
+    TFolderEntry folder;
+    folder.Caption = std::move(caption);
+    folder.Expanded = true;
+    folder.Order = {"caption", "expanded"};
+    return folder;
+}
+
 void ForgetValidators(TFeedEntry& feed) {
     feed.ETag.clear();
     feed.LastModified.clear();

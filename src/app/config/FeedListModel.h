@@ -78,6 +78,10 @@ struct TFolderEntry {
     std::vector<std::string> Order;
 };
 
+// A new folder's record: open, with its caption and state written out as a
+// folder made here always was.
+TFolderEntry NewFolder(std::string caption);
+
 // One row of the list: a feed, or a folder with its children. Rows are
 // owned by their parent and keep their address while they live, so a view
 // may hold pointers to them between the changes it is told of.

@@ -20,9 +20,6 @@
 
 namespace {
 
-const char* const kCaptionAttribute = "caption";
-const char* const kExpandedAttribute = "expanded";
-
 using plat::Q;
 
 // Saved, a list nested deeper than its bound could not be read back.
@@ -152,10 +149,7 @@ QTreeWidgetItem* TFeedListController::AddFolder(const std::string& caption, QTre
     const feedlist::TListEntry* container = TFeedTree::EntryOf(parent);
     if (!container) return nullptr;
     // A new folder always, even beside one of the same name.
-    feedlist::TFolderEntry folder;
-    folder.Caption = caption;
-    folder.Order = {kCaptionAttribute, kExpandedAttribute};
-    const feedlist::TListEntry* added = FTree.List().AddFolder(*container, std::move(folder));
+    const feedlist::TListEntry* added = FTree.List().AddFolder(*container, feedlist::NewFolder(caption));
     if (!added) throw TooDeep();
     FHost.ScheduleSave();
     return FTree.RowOf(added);
