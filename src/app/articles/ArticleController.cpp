@@ -24,10 +24,6 @@ constexpr int kDrainIntervalMs = 250;
 
 using plat::Q;
 
-QString Text(const char* name, const QString& fallback, const std::vector<plat::FormatArg>& args = {}) {
-    return LangTextQ(name, args, fallback);
-}
-
 // What happened, as a clause of the note: the language's words, with what
 // the server or the network said where that helps (a status line, a
 // connection error, which wall a page without an article put up).
@@ -53,7 +49,7 @@ QString ReasonClause(const items::TStoredArticle& article) {
     const TReasonText* text = &kOtherReason;
     for (const TReasonText& each : kReasonTexts)
         if (each.Reason == article.Reason) text = &each;
-    QString clause = Text(text->Name, QString::fromUtf8(text->Fallback));
+    QString clause = LangTextQ(text->Name, {}, QString::fromUtf8(text->Fallback));
     QString detail = Q(article.Detail).trimmed();
     while (detail.endsWith(QLatin1Char('.'))) detail.chop(1);
     if (text->WithDetail && !detail.isEmpty()) clause += QStringLiteral(" (") + detail + QLatin1Char(')');
@@ -91,7 +87,7 @@ void TArticleController::FeedUpdated(const std::string& id) {
     try {
         Queue(store->ItemsWantingArticle({id}, Now(), kItemsPerUpdate));
     } catch (const std::exception& error) {
-        FHost.ShowStatus(Text("ItemBaseUnavailable", Q(error.what()), {std::string(error.what())}));
+        FHost.ShowStatus(LangTextQ("ItemBaseUnavailable", {std::string(error.what())}, Q(error.what())));
     }
 }
 
@@ -106,7 +102,7 @@ void TArticleController::ReadArticle(const std::string& feedId, const std::strin
         FAskedKey = key;
         Queue({*work});
     } catch (const std::exception& error) {
-        FHost.ShowStatus(Text("ItemBaseUnavailable", Q(error.what()), {std::string(error.what())}));
+        FHost.ShowStatus(LangTextQ("ItemBaseUnavailable", {std::string(error.what())}, Q(error.what())));
     }
 }
 
@@ -176,8 +172,8 @@ void TArticleController::Stored(const std::vector<items::TItemArticle>& stored) 
 
 void TArticleController::AddPageArticles(const std::string& feedId, QJsonObject& marks) {
     marks.insert("feed", Q(feedId));
-    marks.insert("readLabel", Text("ArticleReadLink", QStringLiteral("Read the full article")));
-    marks.insert("originalLabel", Text("ArticleOriginalLink", QStringLiteral("Original page")));
+    marks.insert("readLabel", LangTextQ("ArticleReadLink", {}, QStringLiteral("Read the full article")));
+    marks.insert("originalLabel", LangTextQ("ArticleOriginalLink", {}, QStringLiteral("Original page")));
     items::TItemStore* store = FHost.Store();
     if (!store) return;
     std::map<std::string, items::TStoredArticle> stored;
@@ -214,15 +210,14 @@ QString TArticleController::NoteFor(const items::TStoredArticle& article) {
     switch (article.State) {
         case TArticleState::Failed: {
             const QString clause = ReasonClause(article);
-            return Text(
-                "ArticleNotFetched",
-                QStringLiteral("The full article could not be fetched: %1. The feed's text is shown.").arg(clause),
-                {clause.toStdString()});
+            return LangTextQ(
+                "ArticleNotFetched", {clause.toStdString()},
+                QStringLiteral("The full article could not be fetched: %1. The feed's text is shown.").arg(clause));
         }
         case TArticleState::KeptSummary: {
             const QString clause = ReasonClause(article);
-            return Text("ArticleKeptSummary", QStringLiteral("The feed's text is shown: %1.").arg(clause),
-                        {clause.toStdString()});
+            return LangTextQ("ArticleKeptSummary", {clause.toStdString()},
+                             QStringLiteral("The feed's text is shown: %1.").arg(clause));
         }
         case TArticleState::None:
         case TArticleState::Fetched:

@@ -32,11 +32,6 @@ using plat::Q;
 constexpr int kWindowBusyTimeoutMs = 50;
 constexpr int kShownRetryMs = 1000;
 
-// A message of the language file, or `fallback` where the file lacks it.
-QString Message(const char* name, const std::vector<plat::FormatArg>& args, const QString& fallback) {
-    return LangTextQ(name, args, fallback);
-}
-
 // Runs `work` on the application's thread, unless `target` is gone by then.
 template <typename F>
 void OnAppThread(QPointer<TReadStateController> target, F work) {
@@ -87,9 +82,9 @@ void TReadStateController::BaseOpened() {
     if (!FItemBase || FHost.Closing()) return;
     items::TItemStore* store = Store();
     if (!FItemBase->SetAsidePath().empty()) {
-        FHost.ShowStatus(Message("ItemBaseSetAside", {FItemBase->SetAsidePath()}, Q(FItemBase->OpenMessage())));
+        FHost.ShowStatus(LangTextQ("ItemBaseSetAside", {FItemBase->SetAsidePath()}, Q(FItemBase->OpenMessage())));
     } else if (!store) {
-        FHost.ShowStatus(Message("ItemBaseUnavailable", {FItemBase->OpenMessage()}, Q(FItemBase->OpenMessage())));
+        FHost.ShowStatus(LangTextQ("ItemBaseUnavailable", {FItemBase->OpenMessage()}, Q(FItemBase->OpenMessage())));
     }
     if (!store) {
         FWaitingWork.clear();
@@ -128,7 +123,7 @@ void TReadStateController::With(std::function<void(items::TItemStore&)> work) {
 }
 
 void TReadStateController::ShowStoreError(const std::exception& error) {
-    FHost.ShowStatus(Message("ItemBaseUnavailable", {std::string(error.what())}, Q(error.what())));
+    FHost.ShowStatus(LangTextQ("ItemBaseUnavailable", {std::string(error.what())}, Q(error.what())));
 }
 
 void TReadStateController::ForgetFeed(const std::string& id) {
@@ -169,7 +164,7 @@ QJsonObject TReadStateController::PageMarks(const feedlist::TFeedEntry& feed, TP
         QJsonArray unread;
         for (const std::string& key : page.Keys) unread.append(Q(key));
         marks.insert("unread", unread);
-        marks.insert("newLabel", Message("PageNewItems", {}, QStringLiteral("%d new")));
+        marks.insert("newLabel", LangTextQ("PageNewItems", {}, QStringLiteral("%d new")));
     }
     page.Caption = feed.Caption;
     if (!page.Caption.empty()) marks.insert("caption", Q(page.Caption));
@@ -306,7 +301,7 @@ bool TReadStateController::SelectNextUnread() {
         FHost.ShowFeed(id);
         return true;
     }
-    FHost.ShowStatus(Message("NoUnreadFeeds", {}, QStringLiteral("No feed has unread items.")));
+    FHost.ShowStatus(LangTextQ("NoUnreadFeeds", {}, QStringLiteral("No feed has unread items.")));
     return false;
 }
 
