@@ -30,20 +30,6 @@ void ClearRefusal(TFeedEntry& feed) {
     std::erase_if(feed.Other, [](const auto& attribute) { return attribute.first == kRefusedAttribute; });
 }
 
-// The feeds at or under `top` in the list's order, without recursion.
-std::vector<const TListEntry*> FeedsUnder(const TListEntry& top) {
-    std::vector<const TListEntry*> feeds;
-    std::vector<const TListEntry*> pending{&top};
-    while (!pending.empty()) {
-        const TListEntry* entry = pending.back();
-        pending.pop_back();
-        if (entry->IsFeed()) feeds.push_back(entry);
-        const auto& children = entry->Children();
-        for (auto it = children.rbegin(); it != children.rend(); ++it) pending.push_back(it->get());
-    }
-    return feeds;
-}
-
 std::string FirstLabel(const greader::TAccountFeed& feed) {
     return feed.Folders.empty() ? std::string() : feed.Folders.front();
 }

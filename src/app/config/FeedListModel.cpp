@@ -115,14 +115,16 @@ const TListEntry* TFeedList::FindAccount(const std::string& accountId) const {
     return nullptr;
 }
 
-std::vector<const TListEntry*> TFeedList::Feeds() const {
+std::vector<const TListEntry*> FeedsUnder(const TListEntry& top, std::size_t expected) {
     std::vector<const TListEntry*> feeds;
-    feeds.reserve(FFeeds.size());
-    Walk(static_cast<const TListEntry&>(*FRoot), [&feeds](const TListEntry& row) {
+    feeds.reserve(expected);
+    Walk(top, [&feeds](const TListEntry& row) {
         if (row.IsFeed()) feeds.push_back(&row);
     });
     return feeds;
 }
+
+std::vector<const TListEntry*> TFeedList::Feeds() const { return FeedsUnder(*FRoot, FFeeds.size()); }
 
 void TFeedList::SetNextId(int id) {
     int largest = 0;

@@ -121,6 +121,9 @@ private:
 
 // What a view needs to follow the list. Each change is told once, after it
 // is made, except a removal, told before, while the row still exists.
+// The feeds at or under a row, in the list's order (depth first).
+std::vector<const TListEntry*> FeedsUnder(const TListEntry& top, std::size_t expected = 0);
+
 class TFeedListObserver {
 public:
     virtual ~TFeedListObserver() = default;

@@ -6,7 +6,6 @@
 // state from a row: a row only leads to its list entry.
 #pragma once
 
-#include <QDateTime>
 #include <QIcon>
 #include <QString>
 #include <QTreeWidget>
@@ -54,24 +53,13 @@ private:
     QString FToolTip;
 };
 
-// A feed's row, with the state of its updates, which is kept in memory only.
+// A feed's row.
 class TFeedNode : public TListRow {
 public:
     static constexpr int kType = QTreeWidgetItem::UserType + 1;
     TFeedNode(const feedlist::TListEntry& entry, QIcon icon) : TListRow(kType, entry, std::move(icon)) {}
     const feedlist::TFeedEntry& Feed() const { return Entry().Feed(); }
 
-    // Downloading now, and the last failure (its text and time) until the
-    // next success.
-    bool Busy() const { return FBusy; }
-    bool Failed() const { return !FFailure.isEmpty(); }
-    const QString& Failure() const { return FFailure; }
-    const QDateTime& FailureTime() const { return FFailureTime; }
-    void SetBusy(bool busy) { FBusy = busy; }
-    void SetFailure(QString failure, QDateTime when) {
-        FFailure = std::move(failure);
-        FFailureTime = std::move(when);
-    }
     // The text the label editor starts with when the row shows something
     // else than the feed's own caption (its address standing in for an
     // empty one); nullopt when the shown text is the one to edit.
@@ -82,9 +70,6 @@ protected:
 
 private:
     std::optional<QString> FEditText;
-    bool FBusy = false;
-    QString FFailure;
-    QDateTime FFailureTime;
 };
 
 // A folder's row; an account's folder is one too.

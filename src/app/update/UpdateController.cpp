@@ -135,17 +135,20 @@ TUpdateController::~TUpdateController() {
     if (FThread) FThread->Stop();
 }
 
-std::string TUpdateController::FeedId(QTreeWidgetItem* node) const {
-    const feedlist::TFeedEntry* feed = FHost.Feed(node);
-    return feed ? feedlist::IdText(*feed) : std::string();
+std::vector<std::string> TUpdateController::PolledFeedIds() const {
+    std::vector<std::string> ids;
+    for (const feedlist::TListEntry* entry : FHost.FeedList->Feeds())
+        if (!entry->AccountFolder()) ids.push_back(feedlist::IdText(entry->Feed()));
+    return ids;
 }
 
 // ---------------------------------------------------------------------------
 // One update
 
-std::shared_ptr<TFeedUpdate> TUpdateController::PrepareFeedUpdate(QTreeWidgetItem* node) {
-    const feedlist::TFeedEntry* feed = FHost.Feed(node);
-    if (!feed) return nullptr;
+std::shared_ptr<TFeedUpdate> TUpdateController::PrepareFeedUpdate(const std::string& feedId) {
+    const feedlist::TListEntry* entry = FHost.FeedList->FindFeed(feedId);
+    if (!entry) return nullptr;
+    const feedlist::TFeedEntry* feed = &entry->Feed();
     TOptions* options = FHost.Options();
     TFeedUpdateRequest request;
     request.Id = feedlist::IdText(*feed);
@@ -174,15 +177,16 @@ std::shared_ptr<TFeedUpdate> TUpdateController::PrepareFeedUpdate(QTreeWidgetIte
 void TUpdateController::StartFeedUpdate(TFeedUpdate& update) {
     // A feed deleted since the update was prepared shows nothing; its
     // result will be dropped.
-    QTreeWidgetItem* node = FHost.FindFeedNode(update.Request().Id);
-    if (!node) return;
-    update.SetDisplayText(node->text(0).toStdString());
+    const std::string& id = update.Request().Id;
+    const feedlist::TListEntry* entry = FHost.FeedList->FindFeed(id);
+    if (!entry) return;
+    update.SetDisplayText(FHost.RowText ? FHost.RowText(id) : entry->Feed().Caption);
     FHost.ShowStatus(StatusMessage("UpdatingFeed", update.DisplayText()));
-    MarkFeedBusy(node, true);
+    MarkFeedBusy(id, true);
 }
 
 std::shared_ptr<TFeedUpdate> TUpdateController::BeginFeedUpdate(const std::string& id) {
-    std::shared_ptr<TFeedUpdate> update = PrepareFeedUpdate(FHost.FindFeedNode(id));
+    std::shared_ptr<TFeedUpdate> update = PrepareFeedUpdate(id);
     if (update) update->Start();
     return update;
 }
@@ -222,9 +226,8 @@ void TUpdateController::FinishFeedUpdate(TFeedUpdate& update) {
         if (decision.ForgetItems) FItems.ForgetFeed(id);
         return;
     }
-    QTreeWidgetItem* node = FHost.FindFeedNode(id);
     if (decision.Action == feedupdate::TUpdateDecision::TAction::Stale) {
-        MarkFeedBusy(node, false);
+        MarkFeedBusy(id, false);
         return;
     }
     FHealth.NoteFetch(update);
@@ -234,13 +237,13 @@ void TUpdateController::FinishFeedUpdate(TFeedUpdate& update) {
     if (decision.Announce > 0) Announce(entry->Feed(), update, decision.Announce);
     // The user is looking at this feed: the page reloads with the news,
     // which also counts them as read.
-    if (decision.Announce > 0) FHost.RefreshIfShown(node);
+    if (decision.Announce > 0) FHost.RefreshIfShown(id);
     FHost.ShowStatus(StatusMessage(decision.StatusMessage.c_str(), decision.StatusArgument));
     if (decision.Action == feedupdate::TUpdateDecision::TAction::Failed) {
-        MarkFeedFailed(node, decision.Failure);
+        MarkFeedFailed(id, decision.Failure);
         if (decision.RetryAfter) FRetryAfter[id] = *decision.RetryAfter;
     } else {
-        MarkFeedUpdated(node);
+        MarkFeedUpdated(id);
     }
     FHealth.Review(id);
     emit feedUpdateFinished(Q(id), FHost.StatusText());
@@ -323,7 +326,7 @@ void TUpdateController::UpdateFeed(const std::string& id) {
         if (FStops != stopsBefore || FeedDownloading(id)) return;  // closing
     }
 
-    // A feed deleted meanwhile has no node to update.
+    // A feed deleted meanwhile has nothing to update.
     const std::shared_ptr<TFeedUpdate> update = BeginFeedUpdate(id);
     if (!update) return;
     FManualUpdates[id] = update;
@@ -344,18 +347,18 @@ void TUpdateController::UpdateFeed(const std::string& id) {
     update->Finish();
 }
 
-void TUpdateController::UpdateNode(QTreeWidgetItem* node) {
+void TUpdateController::UpdateEntry(const feedlist::TListEntry* entry) {
+    if (!entry) return;
     // An account's feeds come with its sync.
-    if (const std::string account = FHost.AccountIdOf(node); !account.empty()) {
-        FHost.SyncAccount(account);
+    if (const feedlist::TListEntry* account = entry->AccountFolder()) {
+        FHost.SyncAccount(account->Folder().Account->Id);
         return;
     }
-    if (FHost.IsFolder(node)) {
-        UpdateAllUnder(node);
+    if (entry->IsFolder()) {
+        UpdateAllUnder(entry);
         return;
     }
-    const std::string id = FeedId(node);
-    if (id.empty()) return;
+    const std::string id = feedlist::IdText(entry->Feed());
     // The busy cursor goes back however the update ends.
     struct TBusyCursor {
         TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -422,63 +425,49 @@ void TUpdateController::Start() {
     if (FThread || !FHost.Options()) return;
     TUpdateThread::THost host;
     host.Context = this;
-    host.RootNode = [this] { return FHost.RootNode(); };
-    // An account's feeds are fetched by its server, never polled here.
-    host.FeedNodes = [this] {
-        std::vector<QTreeWidgetItem*> feeds;
-        QTreeWidgetItem* root = FHost.RootNode();
-        for (int i = 0; root && i < root->childCount(); ++i) {
-            if (!FHost.AccountIdOf(root->child(i)).empty()) continue;
-            const auto some = FHost.FeedNodesUnder(root->child(i));
-            feeds.insert(feeds.end(), some.begin(), some.end());
-        }
-        return feeds;
-    };
+    host.FeedIds = [this] { return PolledFeedIds(); };
     host.ListVersion = FHost.ListVersion;
-    host.FeedId = [this](QTreeWidgetItem* node) { return FeedId(node); };
-    host.FindFeedNode = [this](const std::string& id) { return FHost.FindFeedNode(id); };
-    host.Deferred = [this](QTreeWidgetItem* node) {
-        const std::string id = FeedId(node);
-        return !id.empty() && PollingDeferred(id);
-    };
-    host.PrepareUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
+    host.Deferred = [this](const std::string& id) { return PollingDeferred(id); };
+    host.PrepareUpdate = [this](const std::string& id) -> std::shared_ptr<TUpdateJob> {
         try {
             // Never a second download of a feed that is downloading now.
-            if (const feedlist::TFeedEntry* feed = FHost.Feed(node); feed && FeedDownloading(feedlist::IdText(*feed)))
-                return nullptr;
-            return PrepareFeedUpdate(node);
+            if (FeedDownloading(id)) return nullptr;
+            return PrepareFeedUpdate(id);
         } catch (const std::exception&) {
-            return nullptr;  // an unreadable element: the pass goes on
+            return nullptr;  // an unreadable entry: the pass goes on
         }
     };
     host.UpdateIntervalSeconds = [this] { return UpdateIntervalSeconds(); };
-    host.OwnInterval = [this](QTreeWidgetItem* node) -> std::optional<TUpdateThread::THost::TOwnInterval> {
-        const feedlist::TFeedEntry* feed = FHost.Feed(node);
+    const auto feedOf = [this](const std::string& id) -> const feedlist::TFeedEntry* {
+        const feedlist::TListEntry* entry = FHost.FeedList->FindFeed(id);
+        return entry ? &entry->Feed() : nullptr;
+    };
+    host.OwnInterval = [feedOf](const std::string& id) -> std::optional<TUpdateThread::THost::TOwnInterval> {
+        const feedlist::TFeedEntry* feed = feedOf(id);
         if (!feed || !feed->IntervalSeconds) return std::nullopt;
         return ReadOwnInterval(std::to_string(*feed->IntervalSeconds), feed->LastUpdate);
     };
     host.Automatic = [this] { return AutomaticPolling(); };
-    host.FeedUrl = [this](QTreeWidgetItem* node) {
-        const feedlist::TFeedEntry* feed = FHost.Feed(node);
+    host.FeedUrl = [feedOf](const std::string& id) {
+        const feedlist::TFeedEntry* feed = feedOf(id);
         return feed ? feed->Url : std::string();
     };
-    host.FirstSeen = [this](QTreeWidgetItem* node) {
+    host.FirstSeen = [this](const std::string& id) {
         std::vector<std::chrono::system_clock::time_point> times;
-        const feedlist::TFeedEntry* feed = FHost.Feed(node);
         const std::shared_ptr<TItemBase>& base = FItems.Base();
         items::TItemStore* store = base ? base->ConnectionIfOpened() : nullptr;
-        if (!feed || !store) return times;
+        if (!store) return times;
         try {
-            for (const std::int64_t seen : store->FirstSeenTimes(feedlist::IdText(*feed), kRhythmItems))
+            for (const std::int64_t seen : store->FirstSeenTimes(id, kRhythmItems))
                 times.push_back(std::chrono::system_clock::time_point(std::chrono::seconds(seen)));
         } catch (const std::exception&) {
             // A base that fails here only costs the feed its rhythm.
         }
         return times;
     };
-    host.Kept = [this](QTreeWidgetItem* node) {
+    host.Kept = [this, feedOf](const std::string& id) {
         TUpdateThread::THost::TKept kept;
-        FHealth.KeptForSchedule(FHost.Feed(node), kept.Asked, kept.LastFetch);
+        FHealth.KeptForSchedule(feedOf(id), kept.Asked, kept.LastFetch);
         return kept;
     };
     FThread = std::make_shared<TUpdateThread>(std::move(host));
@@ -521,51 +510,47 @@ bool TUpdateController::PollingDeferred(const std::string& id) const {
     return found != FRetryAfter.end() && std::chrono::system_clock::now() < found->second;
 }
 
-void TUpdateController::MarkFeedBusy(QTreeWidgetItem* node, bool busy) {
-    std::optional<TRowState> state = node ? FHost.RowState(node) : std::nullopt;
-    if (!state) return;
-    state->Busy = busy;
-    FHost.SetRowState(node, *state);
-    ShowFeedState(node);
+TUpdateController::TRowState TUpdateController::RowState(const std::string& id) const {
+    const auto found = FRowStates.find(id);
+    return found == FRowStates.end() ? TRowState{} : found->second;
 }
 
-void TUpdateController::MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure) {
-    if (!node || !FHost.RowState(node)) return;
-    FHost.SetRowState(node, {false, Q(failure), QDateTime::currentDateTime()});
-    ShowFeedState(node);
+bool TUpdateController::SetRowState(const std::string& id, TRowState state) {
+    if (!FHost.FeedList->FindFeed(id)) return false;
+    if (!state.Busy && state.Failure.isEmpty())
+        FRowStates.erase(id);
+    else
+        FRowStates[id] = std::move(state);
+    ShowFeedState(id);
+    return true;
 }
 
-void TUpdateController::MarkFeedUpdated(QTreeWidgetItem* node) {
-    if (!node || !FHost.RowState(node)) return;
-    FHost.SetRowState(node, {});
-    ShowFeedState(node);
-    FRetryAfter.erase(FeedId(node));
+void TUpdateController::MarkFeedBusy(const std::string& id, bool busy) {
+    TRowState state = RowState(id);
+    state.Busy = busy;
+    SetRowState(id, std::move(state));
 }
-
-void TUpdateController::MarkFeedUpdated(const std::string& id) { MarkFeedUpdated(FHost.FindFeedNode(id)); }
 
 void TUpdateController::MarkFeedFailed(const std::string& id, const std::string& failure) {
-    MarkFeedFailed(FHost.FindFeedNode(id), failure);
+    SetRowState(id, {false, Q(failure), QDateTime::currentDateTime()});
 }
 
-void TUpdateController::ShowFeedState(const std::string& id) {
-    if (QTreeWidgetItem* node = FHost.FindFeedNode(id)) ShowFeedState(node);
+void TUpdateController::MarkFeedUpdated(const std::string& id) {
+    if (SetRowState(id, {})) FRetryAfter.erase(id);
 }
 
 void TUpdateController::AddressChanged(const std::string& id) {
     FRetryAfter.erase(id);
-    QTreeWidgetItem* node = FHost.FindFeedNode(id);
-    std::optional<TRowState> state = node ? FHost.RowState(node) : std::nullopt;
-    if (!state) return;
-    state->Failure.clear();
-    state->FailureTime = QDateTime();
-    FHost.SetRowState(node, *state);
-    ShowFeedState(node);
+    TRowState state = RowState(id);
+    state.Failure.clear();
+    state.FailureTime = QDateTime();
+    SetRowState(id, std::move(state));
 }
 
 void TUpdateController::FeedDeleted(const QString& id) {
     FRetryAfter.erase(id.toStdString());
     FDownloads.erase(id.toStdString());
+    FRowStates.erase(id.toStdString());
 }
 
 void TUpdateController::Fetched(const std::string& id, const schedule::TAnswerHints& answer,
@@ -573,36 +558,36 @@ void TUpdateController::Fetched(const std::string& id, const schedule::TAnswerHi
     if (FThread) FThread->Fetched(id, answer, at);
 }
 
-void TUpdateController::ShowFeedState(QTreeWidgetItem* node) {
-    const std::optional<TRowState> state = FHost.RowState(node);
-    if (!state) return;
+void TUpdateController::ShowFeedState(const std::string& id) {
+    if (!FHost.FeedList->FindFeed(id)) return;
+    const TRowState found = RowState(id);
+    const TRowState* state = &found;
     const bool failed = !state->Failure.isEmpty();
     const QIcon icon = state->Busy ? FBusyIcon : failed ? FFailedIcon : QIcon();
     // The time is written the same way in every language, so the tooltip
     // reads right after a language switch too.
     QString toolTip = failed ? state->Failure + '\n' + state->FailureTime.toString("yyyy-MM-dd hh:mm:ss") : QString();
     // Why the feed needs attention, unless the failure already says it.
-    const QString cause = FHealth.Cause(FeedId(node));
+    const QString cause = FHealth.Cause(id);
     if (!cause.isEmpty() && !toolTip.startsWith(cause)) toolTip = toolTip.isEmpty() ? cause : cause + '\n' + toolTip;
-    FHost.ShowRowState(node, icon, toolTip);
+    FHost.ShowRowState(id, icon, toolTip);
 }
 
-void TUpdateController::UpdateAll() { UpdateAllUnder(FHost.RootNode()); }
+void TUpdateController::UpdateAll() { UpdateAllUnder(&FHost.FeedList->Root()); }
 
 int TUpdateController::PeakDownloads() const { return FUpdateAll ? FUpdateAll->PeakDownloads() : 0; }
 
 int TUpdateController::PeakPerHost() const { return FUpdateAll ? FUpdateAll->PeakPerHost() : 0; }
 
-void TUpdateController::UpdateAllUnder(QTreeWidgetItem* top) {
-    if (!FHost.Options() || FHost.Closed()) return;
+void TUpdateController::UpdateAllUnder(const feedlist::TListEntry* top) {
+    if (!top || !FHost.Options() || FHost.Closed()) return;
     if (!FUpdateAll) {
         FUpdateAll = std::make_unique<TUpdateAll>([this](const std::string& id) -> std::shared_ptr<TUpdateJob> {
             // Looked up when its download is due: a feed deleted since the
             // pass began is left out, and so is one downloading already
             // (its own result is on the way).
-            QTreeWidgetItem* node = FHost.FindFeedNode(id);
-            if (!node || FeedDownloading(id)) return nullptr;
-            return PrepareFeedUpdate(node);
+            if (FeedDownloading(id)) return nullptr;
+            return PrepareFeedUpdate(id);
         });
         connect(FUpdateAll.get(), &TUpdateAll::finished, this, [this] {
             FHost.EnableUpdateAll(true);
@@ -610,22 +595,19 @@ void TUpdateController::UpdateAllUnder(QTreeWidgetItem* top) {
         });
     }
     if (FUpdateAll->Running()) return;
-    // Accounts at or under the node sync; their feeds are not fetched here.
-    if (const std::string account = FHost.AccountIdOf(top); !account.empty()) {
-        FHost.SyncAccount(account);
+    // Accounts at or under the row sync; their feeds are not fetched here.
+    if (const feedlist::TListEntry* account = top->AccountFolder()) {
+        FHost.SyncAccount(account->Folder().Account->Id);
         return;
     }
-    for (int i = 0; top && i < top->childCount(); ++i)
-        if (const std::string account = FHost.AccountIdOf(top->child(i));
-            !account.empty() && FHost.IsFolder(top->child(i)))
-            FHost.SyncAccount(account);
+    for (const auto& child : top->Children())
+        if (child->IsAccount()) FHost.SyncAccount(child->Folder().Account->Id);
     std::vector<TUpdateAll::TEntry> entries;
-    for (QTreeWidgetItem* node : FHost.FeedNodesUnder(top)) {
-        if (!FHost.AccountIdOf(node).empty()) continue;
-        const feedlist::TFeedEntry* feed = FHost.Feed(node);
-        if (!feed || FHealth.Stopped(feedlist::IdText(*feed)))
-            continue;  // removed by its publisher: only the user brings it back
-        entries.push_back({feedlist::IdText(*feed), UpdateHostOf(feed->Url)});
+    for (const feedlist::TListEntry* entry : feedlist::FeedsUnder(*top)) {
+        const feedlist::TFeedEntry& feed = entry->Feed();
+        // Removed by its publisher: only the user brings it back.
+        if (entry->AccountFolder() || FHealth.Stopped(feedlist::IdText(feed))) continue;
+        entries.push_back({feedlist::IdText(feed), UpdateHostOf(feed.Url)});
     }
     FHost.EnableUpdateAll(false);
     // The pass's news is announced once, when it ends.

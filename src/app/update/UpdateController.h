@@ -10,8 +10,8 @@
 // and the parsing run on another thread: the polling thread, or a worker of
 // a manual update while the user-interface thread keeps processing events.
 //
-// The controller knows the feed list through THost: tree nodes where the
-// polling thread walks them, feed ids everywhere else.
+// The controller reads and writes the feed list itself and knows feeds by
+// id; the window only shows what it reports of a feed's row.
 #pragma once
 
 #include <QDateTime>
@@ -32,7 +32,6 @@
 #include "Rhythm.h"
 #include "XmlDom.h"
 
-class QTreeWidgetItem;
 class TFeedHealthController;
 class TFeedUpdate;
 class TNotifyController;
@@ -40,15 +39,13 @@ class TOptions;
 class TReadStateController;
 class TUpdateAll;
 class TUpdateThread;
-namespace feedlist {
-struct TFeedEntry;
-}
 namespace feedupdate {
 struct TUpdateResult;
 }
 
 namespace feedlist {
 class TFeedList;
+class TListEntry;
 struct TFeedEntry;
 }  // namespace feedlist
 
@@ -68,30 +65,19 @@ public:
         std::function<TOptions*()> Options;
         // True once the window has closed: nothing starts any more.
         std::function<bool()> Closed;
-        // The feed list.
-        std::function<QTreeWidgetItem*()> RootNode;
-        std::function<QTreeWidgetItem*(const std::string& id)> FindFeedNode;
-        // The feed list, which results are written to, and a feed node's
-        // entry (null for anything else).
+        // The feed list, which results are written to.
         feedlist::TFeedList* FeedList = nullptr;
-        std::function<const feedlist::TFeedEntry*(QTreeWidgetItem* node)> Feed;
-        // The feed nodes at or under a node, in the tree's order.
-        std::function<std::vector<QTreeWidgetItem*>(QTreeWidgetItem* node)> FeedNodesUnder;
-        std::function<bool(QTreeWidgetItem* node)> IsFolder;
         // Changes whenever the rows or a feed's interval or address change.
         std::function<std::uint64_t()> ListVersion;
-        // The account whose folder holds a node ("" for a local one); its
-        // feeds come with its sync, which SyncAccount asks for.
-        std::function<std::string(QTreeWidgetItem* node)> AccountIdOf;
+        // An account's feeds come with its sync.
         std::function<void(const std::string& accountId)> SyncAccount;
-        // The row of a feed: its state (nullopt for anything but a feed), a
-        // new state, and what it shows for it (an icon in place of the
-        // feed's, null for none, and a tooltip).
-        std::function<std::optional<TRowState>(QTreeWidgetItem* node)> RowState;
-        std::function<void(QTreeWidgetItem* node, const TRowState& state)> SetRowState;
-        std::function<void(QTreeWidgetItem* node, const QIcon& icon, const QString& toolTip)> ShowRowState;
+        // Optional: the text a feed's row shows (its caption without it).
+        std::function<std::string(const std::string& id)> RowText;
+        // What a feed's row shows of its updates: an icon in place of the
+        // feed's (null for none) and a tooltip.
+        std::function<void(const std::string& id, const QIcon& icon, const QString& toolTip)> ShowRowState;
         // The feed is on show: its page reloads with the news.
-        std::function<void(QTreeWidgetItem* node)> RefreshIfShown;
+        std::function<void(const std::string& id)> RefreshIfShown;
         // The status line's update messages.
         std::function<void(const QString& text)> ShowStatus;
         std::function<QString()> StatusText;
@@ -115,9 +101,9 @@ public:
     // On the user-interface thread: the download runs on a worker while
     // events (the polling thread's among them) go on being processed.
     void UpdateFeed(const std::string& id);
-    // Update Feed on a node: an account's sync, a folder's pass, or the
-    // feed's update with the busy cursor showing.
-    void UpdateNode(QTreeWidgetItem* node);
+    // Update Feed on a row of the list: an account's sync, a folder's
+    // pass, or the feed's update with the busy cursor showing.
+    void UpdateEntry(const feedlist::TListEntry* entry);
     // Prepares and starts an update whose download and result the caller
     // drives (Fetch, Finish); null for no such feed.
     std::shared_ptr<TFeedUpdate> BeginFeedUpdate(const std::string& id);
@@ -129,10 +115,10 @@ public:
     bool PollingDeferred(const std::string& id) const;
 
     // ---- Update All ----
-    // Fetches every feed under a node now (the root: all), several at a
-    // time; the results are applied in list order. Accounts sync instead.
+    // Fetches every feed at or under a row now (the root: all), several at
+    // a time; the results are applied in list order. Accounts sync instead.
     // Does nothing while a pass is running.
-    void UpdateAllUnder(QTreeWidgetItem* top);
+    void UpdateAllUnder(const feedlist::TListEntry* top);
     void UpdateAll();
     // The most downloads the pass ran at once, in all and per host.
     int PeakDownloads() const;
@@ -165,6 +151,8 @@ public:
     void MarkFeedUpdated(const std::string& id);
     void MarkFeedFailed(const std::string& id, const std::string& failure);
     void ShowFeedState(const std::string& id);
+    // The feed's row state; the default for a feed with none.
+    TRowState RowState(const std::string& id) const;
     const QIcon& BusyIcon() const { return FBusyIcon; }
     const QIcon& FailedIcon() const { return FFailedIcon; }
     // The feed has another address: the old one's failure and Retry-After go.
@@ -183,7 +171,7 @@ signals:
     void feedUpdateFinished(QString id, QString message);
 
 private:
-    std::shared_ptr<TFeedUpdate> PrepareFeedUpdate(QTreeWidgetItem* node);
+    std::shared_ptr<TFeedUpdate> PrepareFeedUpdate(const std::string& id);
     void StartFeedUpdate(TFeedUpdate& update);
     void FinishFeedUpdate(TFeedUpdate& update);
     // What the update came to, for the decision of what it does to the feed.
@@ -192,11 +180,13 @@ private:
     // Hands `count` new items of the download to the announcer.
     void Announce(const feedlist::TFeedEntry& feed, TFeedUpdate& update, int count);
     unsigned StoredCopyWrites(const std::string& id) const;
-    void MarkFeedBusy(QTreeWidgetItem* node, bool busy);
-    void MarkFeedFailed(QTreeWidgetItem* node, const std::string& failure);
-    void MarkFeedUpdated(QTreeWidgetItem* node);
-    void ShowFeedState(QTreeWidgetItem* node);
-    std::string FeedId(QTreeWidgetItem* node) const;
+    void MarkFeedBusy(const std::string& id, bool busy);
+    // Sets a listed feed's row state and shows it; false for a feed that
+    // is not in the list.
+    bool SetRowState(const std::string& id, TRowState state);
+    // The ids of the feeds the polling thread polls, in the list's order:
+    // an account's feeds are fetched by its server.
+    std::vector<std::string> PolledFeedIds() const;
 
     THost FHost;
     TReadStateController& FItems;
@@ -221,6 +211,8 @@ private:
     std::unique_ptr<TUpdateAll> FUpdateAll;
     // The feeds of FeedDownloading, by id.
     std::unordered_map<std::string, std::weak_ptr<TFeedUpdate>> FDownloads;
+    // The row states other than the default, by feed id.
+    std::unordered_map<std::string, TRowState> FRowStates;
     // The server asked (429 or 503 with Retry-After) not to be polled for
     // this feed before this time; a manual update still fetches at once.
     std::unordered_map<std::string, std::chrono::system_clock::time_point> FRetryAfter;

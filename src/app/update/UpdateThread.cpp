@@ -4,7 +4,6 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QThreadPool>
-#include <QTreeWidgetItem>
 
 #include <algorithm>
 #include <chrono>
@@ -60,7 +59,7 @@ void TUpdateThread::Stop() {
     if (FThread.joinable()) FThread.join();
 }
 
-std::string TUpdateThread::LastNodeId() const { return FLastNode; }
+std::string TUpdateThread::LastFeedId() const { return FLastFeed; }
 
 const TUpdateThread::TPollingList& TUpdateThread::PollingList() const {
     const std::optional<std::uint64_t> version =
@@ -68,70 +67,54 @@ const TUpdateThread::TPollingList& TUpdateThread::PollingList() const {
     if (version && FListVersion == version) return FList;
     FListVersion = version;
     TPollingList list;
-    if (FHost.FeedNodes) {
-        list.Nodes = FHost.FeedNodes();
-    } else if (QTreeWidgetItem* root = FHost.RootNode ? FHost.RootNode() : nullptr) {
-        list.Nodes.reserve(static_cast<std::size_t>(root->childCount()));
-        for (int i = 0; i < root->childCount(); ++i) list.Nodes.push_back(root->child(i));
-    }
-    list.Index.reserve(list.Nodes.size());
-    for (std::size_t i = 0; i < list.Nodes.size(); ++i) {
-        QTreeWidgetItem* node = list.Nodes[i];
-        list.Index.emplace(node, static_cast<int>(i));
+    list.Ids = FHost.FeedIds();
+    list.Index.reserve(list.Ids.size());
+    for (std::size_t i = 0; i < list.Ids.size(); ++i) {
+        const std::string& id = list.Ids[i];
+        list.Index.emplace(id, static_cast<int>(i));
         if (FHost.OwnInterval) {
-            const auto own = FHost.OwnInterval(node);
-            if (own && own->Every > std::chrono::seconds(0)) list.OwnInterval.push_back(node);
+            const auto own = FHost.OwnInterval(id);
+            if (own && own->Every > std::chrono::seconds(0)) list.OwnInterval.push_back(id);
         }
     }
     FList = std::move(list);
     return FList;
 }
 
-int TUpdateThread::IndexInList(const QTreeWidgetItem* node) const {
+int TUpdateThread::IndexInList(const std::string& id) const {
     const TPollingList& list = PollingList();
-    const auto found = list.Index.find(node);
+    const auto found = list.Index.find(id);
     return found == list.Index.end() ? -1 : found->second;
 }
 
-bool TUpdateThread::HasOwnInterval(QTreeWidgetItem* node) const {
+bool TUpdateThread::HasOwnInterval(const std::string& id) const {
     if (!FHost.OwnInterval) return false;
     if (!FHost.ListVersion) {
-        const auto own = FHost.OwnInterval(node);
+        const auto own = FHost.OwnInterval(id);
         return own && own->Every > std::chrono::seconds(0);
     }
     const auto& own = PollingList().OwnInterval;
-    return std::find(own.begin(), own.end(), node) != own.end();
+    return std::find(own.begin(), own.end(), id) != own.end();
 }
 
 namespace {
 
-QTreeWidgetItem* At(const std::vector<QTreeWidgetItem*>& nodes, int index) {
-    return index >= 0 && index < static_cast<int>(nodes.size()) ? nodes[static_cast<std::size_t>(index)] : nullptr;
+std::string At(const std::vector<std::string>& ids, int index) {
+    return index >= 0 && index < static_cast<int>(ids.size()) ? ids[static_cast<std::size_t>(index)] : std::string();
 }
 
 }  // namespace
 
-QTreeWidgetItem* TUpdateThread::GetNextNode() {
-    const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
-    QTreeWidgetItem* next = nullptr;
-    if (!FLastNode.empty()) {
-        int index = -1;
-        if (FHost.FindFeedNode) {
-            if (QTreeWidgetItem* last = FHost.FindFeedNode(FLastNode)) index = IndexInList(last);
-        } else {
-            for (std::size_t i = 0; i < nodes.size(); ++i) {
-                if (FHost.FeedId(nodes[i]) == FLastNode) {
-                    index = static_cast<int>(i);
-                    break;
-                }
-            }
-        }
-        if (index >= 0)
-            next = At(nodes, index + 1);  // nullptr after the last feed
+std::string TUpdateThread::GetNextFeed() {
+    const std::vector<std::string> ids = PollingOrder();
+    std::string next;
+    if (!FLastFeed.empty()) {
+        if (const int index = IndexInList(FLastFeed); index >= 0)
+            next = At(ids, index + 1);  // none after the last feed
         else if (FLastIndex >= 0)
-            next = At(nodes, FLastIndex);  // deleted: its successor moved up
+            next = At(ids, FLastIndex);  // deleted: its successor moved up
     }
-    if (!next && !nodes.empty()) next = nodes.front();
+    if (next.empty() && !ids.empty()) next = ids.front();
     return next;
 }
 
@@ -139,16 +122,16 @@ std::chrono::system_clock::time_point TUpdateThread::Now() const {
     return FHost.Now ? FHost.Now() : std::chrono::system_clock::now();
 }
 
-std::optional<std::chrono::system_clock::time_point> TUpdateThread::OwnDueTime(QTreeWidgetItem* node) const {
-    if (!FHost.OwnInterval || !HasOwnInterval(node)) return std::nullopt;
-    const std::optional<THost::TOwnInterval> own = FHost.OwnInterval(node);
+std::optional<std::chrono::system_clock::time_point> TUpdateThread::OwnDueTime(const std::string& id) const {
+    if (!FHost.OwnInterval || !HasOwnInterval(id)) return std::nullopt;
+    const std::optional<THost::TOwnInterval> own = FHost.OwnInterval(id);
     if (!own || own->Every <= std::chrono::seconds(0)) return std::nullopt;
     using Clock = std::chrono::system_clock;
     // A last update in the future (a clock set back, a hand-edited file)
     // would hold the feed back for as long: it does not count.
     std::optional<Clock::time_point> last;
     if (own->LastUpdate && *own->LastUpdate <= Now()) last = own->LastUpdate;
-    if (const auto started = FOwnStarted.find(FHost.FeedId(node)); started != FOwnStarted.end())
+    if (const auto started = FOwnStarted.find(id); started != FOwnStarted.end())
         last = last ? std::max(*last, started->second) : started->second;
     return last ? *last + own->Every : Clock::time_point::min();
 }
@@ -157,8 +140,8 @@ std::optional<std::chrono::milliseconds> TUpdateThread::UntilOwnDue() const {
     if (!FHost.OwnInterval) return std::nullopt;
     const auto now = Now();
     std::optional<std::chrono::milliseconds> soonest;
-    for (QTreeWidgetItem* node : OwnIntervalNodes()) {
-        const auto due = OwnDueTime(node);
+    for (const std::string& id : OwnIntervalFeeds()) {
+        const auto due = OwnDueTime(id);
         if (!due) continue;
         const auto until = *due <= now ? std::chrono::milliseconds(0)
                                        : std::chrono::duration_cast<std::chrono::milliseconds>(*due - now);
@@ -167,81 +150,80 @@ std::optional<std::chrono::milliseconds> TUpdateThread::UntilOwnDue() const {
     return soonest;
 }
 
-QTreeWidgetItem* TUpdateThread::NextDueNode(const std::string& ownId, bool roundReady) {
-    auto deferred = [this, &ownId](QTreeWidgetItem* node) {
-        return FHost.Deferred && FHost.Deferred(node) && (ownId.empty() || FHost.FeedId(node) != ownId);
+std::string TUpdateThread::NextDueFeed(const std::string& ownId, bool roundReady) {
+    auto deferred = [this, &ownId](const std::string& id) {
+        return FHost.Deferred && FHost.Deferred(id) && (ownId.empty() || id != ownId);
     };
     if (FHost.OwnInterval) {
         const auto now = Now();
-        QTreeWidgetItem* overdue = nullptr;
+        std::string overdue;
         std::chrono::system_clock::time_point overdueSince;
-        for (QTreeWidgetItem* node : OwnIntervalNodes()) {
-            const auto due = OwnDueTime(node);
-            if (!due || *due > now || deferred(node)) continue;
-            if (!overdue || *due < overdueSince) {
-                overdue = node;
+        for (const std::string& id : OwnIntervalFeeds()) {
+            const auto due = OwnDueTime(id);
+            if (!due || *due > now || deferred(id)) continue;
+            if (overdue.empty() || *due < overdueSince) {
+                overdue = id;
                 overdueSince = *due;
             }
         }
-        if (overdue) return overdue;
+        if (!overdue.empty()) return overdue;
     }
-    if (!roundReady) return nullptr;
-    QTreeWidgetItem* node = GetNextNode();
-    if (!node || (!FHost.Deferred && !FHost.OwnInterval)) return node;
-    const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
-    const int count = static_cast<int>(nodes.size());
-    const int start = std::max(0, IndexInList(node));
+    if (!roundReady) return {};
+    std::string next = GetNextFeed();
+    if (next.empty() || (!FHost.Deferred && !FHost.OwnInterval)) return next;
+    const std::vector<std::string> ids = PollingOrder();
+    const int count = static_cast<int>(ids.size());
+    const int start = std::max(0, IndexInList(next));
     for (int step = 0; step < count; ++step) {
-        QTreeWidgetItem* candidate = nodes[static_cast<std::size_t>((start + step) % count)];
+        const std::string& candidate = ids[static_cast<std::size_t>((start + step) % count)];
         if (!HasOwnInterval(candidate) && !deferred(candidate)) return candidate;
     }
-    return nullptr;
+    return {};
 }
 
-void TUpdateThread::MarkVisited(QTreeWidgetItem* node) {
-    FLastNode = FHost.FeedId(node);
-    FLastIndex = IndexInList(node);
+void TUpdateThread::MarkVisited(const std::string& id) {
+    FLastFeed = id;
+    FLastIndex = IndexInList(id);
 }
 
-void TUpdateThread::MarkStarted(QTreeWidgetItem* node) {
-    if (OwnDueTime(node))
-        FOwnStarted[FHost.FeedId(node)] = Now();
+void TUpdateThread::MarkStarted(const std::string& id) {
+    if (OwnDueTime(id))
+        FOwnStarted[id] = Now();
     else
-        MarkVisited(node);
+        MarkVisited(id);
 }
 
 std::shared_ptr<TUpdateJob> TUpdateThread::StartNext(bool roundReady) {
-    QTreeWidgetItem* node = NextDueNode({}, roundReady);
-    FOwnChoice = !roundReady || (node && OwnDueTime(node));
-    FAllDeferred = roundReady && !node && GetNextNode();
-    if (!node) {
+    const std::string id = NextDueFeed({}, roundReady);
+    FOwnChoice = !roundReady || (!id.empty() && OwnDueTime(id));
+    FAllDeferred = roundReady && id.empty() && !GetNextFeed().empty();
+    if (id.empty()) {
         // The pass stays where it is while feeds are deferred or the round
         // pauses; it starts over only when the list is empty.
         if (roundReady && !FAllDeferred) {
-            FLastNode.clear();
+            FLastFeed.clear();
             FLastIndex = -1;
         }
         return nullptr;
     }
-    MarkStarted(node);
-    std::shared_ptr<TUpdateJob> job = FHost.PrepareUpdate(node);
+    MarkStarted(id);
+    std::shared_ptr<TUpdateJob> job = FHost.PrepareUpdate(id);
     if (job) job->Start();
     return job;
 }
 
 std::shared_ptr<TUpdateJob> TUpdateThread::PrepareAhead(std::string& preparedId) {
-    QTreeWidgetItem* node = NextDueNode();
+    const std::string id = NextDueFeed();
     // A feed that follows itself (a list of one) must see its own result
     // before it is fetched again.
-    if (!node || FHost.FeedId(node) == FLastNode) return nullptr;
-    preparedId = FHost.FeedId(node);
-    return FHost.PrepareUpdate(node);
+    if (id.empty() || id == FLastFeed) return nullptr;
+    preparedId = id;
+    return FHost.PrepareUpdate(id);
 }
 
 void TUpdateThread::StartPreparedOrAbandon(const std::shared_ptr<TUpdateJob>& prepared, const std::string& preparedId) {
-    QTreeWidgetItem* node = NextDueNode(preparedId);
-    if (node && FHost.FeedId(node) == preparedId) {
-        MarkStarted(node);
+    if (NextDueFeed(preparedId) == preparedId) {
+        MarkStarted(preparedId);
         prepared->Start();
         return;
     }
@@ -354,7 +336,7 @@ void TUpdateThread::Execute() {
                 return;
             }
             interval = FHost.UpdateIntervalSeconds();
-            listEmpty = FLastNode.empty() || FAllDeferred;
+            listEmpty = FLastFeed.empty() || FAllDeferred;
             ownChoice = FOwnChoice;
             untilOwnDue = UntilOwnDue();
             if (job && interval == 0) next = PrepareAhead(nextId);
@@ -422,32 +404,24 @@ std::optional<std::chrono::system_clock::time_point> TUpdateThread::AutomaticDue
     return FSchedule.DueTime(id);
 }
 
-std::chrono::seconds TUpdateThread::LearnGap(QTreeWidgetItem* node, const std::string& id) {
+std::chrono::seconds TUpdateThread::LearnGap(const std::string& id) {
     const std::chrono::seconds gap = schedule::LearnedGap(
-        FHost.FirstSeen ? FHost.FirstSeen(node) : std::vector<schedule::TTimePoint>{}, Now(), FRoundLength);
+        FHost.FirstSeen ? FHost.FirstSeen(id) : std::vector<schedule::TTimePoint>{}, Now(), FRoundLength);
     // A feed of its own interval spends outside the budget.
-    if (FHost.OwnInterval && FHost.OwnInterval(node))
+    if (FHost.OwnInterval && FHost.OwnInterval(id))
         FBudget.Forget(id);
     else
         FBudget.Note(id, gap);
     return gap;
 }
 
-schedule::TFeedHints TUpdateThread::HintsOf(QTreeWidgetItem* node, const std::string& id,
-                                            std::optional<std::chrono::seconds> gap) {
-    if (!gap) gap = LearnGap(node, id);
+schedule::TFeedHints TUpdateThread::HintsOf(const std::string& id, std::optional<std::chrono::seconds> gap) {
+    if (!gap) gap = LearnGap(id);
     schedule::TFeedHints hints;
-    if (const auto own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt) hints.OwnInterval = own->Every;
+    if (const auto own = FHost.OwnInterval ? FHost.OwnInterval(id) : std::nullopt) hints.OwnInterval = own->Every;
     hints.Learned = FBudget.Interval(*gap);
     if (const auto answer = FAnswers.find(id); answer != FAnswers.end()) answer->second.ApplyTo(hints);
     return hints;
-}
-
-QTreeWidgetItem* TUpdateThread::FindNode(const std::string& id) const {
-    if (FHost.FindFeedNode) return FHost.FindFeedNode(id);
-    for (QTreeWidgetItem* node : PollingOrder())
-        if (FHost.FeedId(node) == id) return node;
-    return nullptr;
 }
 
 void TUpdateThread::SyncSchedule() {
@@ -461,8 +435,8 @@ void TUpdateThread::SyncSchedule() {
     FScheduledPause = pause;
     const auto now = Now();
     std::unordered_map<std::string, std::string> present;
-    const std::vector<QTreeWidgetItem*> nodes = PollingOrder();
-    FRoundLength = std::chrono::seconds(pause) * static_cast<long>(nodes.size());
+    const std::vector<std::string> ids = PollingOrder();
+    FRoundLength = std::chrono::seconds(pause) * static_cast<long>(ids.size());
     FBudget.SetRoundRate(1.0 / pause);
     // A feed met for the first time goes when its rhythm and what it asked
     // for last say, counted from its last fetch; never fetched, it goes now.
@@ -470,29 +444,27 @@ void TUpdateThread::SyncSchedule() {
     // spacing rules, never in one burst. Every gap is learned before any
     // interval is shared out, so the budget is shared once, not once a feed.
     struct TMet {
-        QTreeWidgetItem* Node;
         std::string Id;
         std::string Host;
         std::optional<std::chrono::system_clock::time_point> Last;
         std::optional<std::chrono::seconds> Gap;
     };
     std::vector<TMet> met;
-    for (QTreeWidgetItem* node : nodes) {
-        const std::string id = FHost.FeedId(node);
+    for (const std::string& id : ids) {
         if (id.empty()) continue;
-        const std::string host = schedule::HostOf(FHost.FeedUrl ? FHost.FeedUrl(node) : std::string());
+        const std::string host = schedule::HostOf(FHost.FeedUrl ? FHost.FeedUrl(id) : std::string());
         const auto known = FScheduledHost.find(id);
         if (known == FScheduledHost.end()) {
-            TMet feed{node, id, host, std::nullopt, std::nullopt};
+            TMet feed{id, host, std::nullopt, std::nullopt};
             if (FHost.Kept) {
-                THost::TKept kept = FHost.Kept(node);
+                THost::TKept kept = FHost.Kept(id);
                 feed.Last = kept.LastFetch;
                 if (!(kept.Asked == schedule::TAnswerHints{})) FAnswers[id] = std::move(kept.Asked);
             }
-            const std::optional<THost::TOwnInterval> own = FHost.OwnInterval ? FHost.OwnInterval(node) : std::nullopt;
+            const std::optional<THost::TOwnInterval> own = FHost.OwnInterval ? FHost.OwnInterval(id) : std::nullopt;
             if (own && own->LastUpdate && (!feed.Last || *own->LastUpdate > *feed.Last)) feed.Last = own->LastUpdate;
             if (feed.Last && *feed.Last <= now)
-                feed.Gap = LearnGap(node, id);
+                feed.Gap = LearnGap(id);
             else
                 FBudget.Note(id, FRoundLength);  // as if it posted once a round
             met.push_back(std::move(feed));
@@ -507,7 +479,7 @@ void TUpdateThread::SyncSchedule() {
     for (TMet& feed : met) {
         auto due = now;
         if (feed.Gap)
-            due = schedule::NextDue(HintsOf(feed.Node, feed.Id, feed.Gap), *feed.Last);
+            due = schedule::NextDue(HintsOf(feed.Id, feed.Gap), *feed.Last);
         else if (const auto answer = FAnswers.find(feed.Id); answer != FAnswers.end() && answer->second.RetryAfter)
             due = std::max(now, *answer->second.RetryAfter);
         FSchedule.Upsert(feed.Id, feed.Host, due);
@@ -538,18 +510,18 @@ std::shared_ptr<TUpdateJob> TUpdateThread::StartAutomatic(std::chrono::milliseco
         return nullptr;
     }
     wait = std::chrono::milliseconds(0);
-    QTreeWidgetItem* node = FindNode(next->Id);
+    const bool polled = Polled(next->Id);
     const std::string host = FScheduledHost[next->Id];
     std::shared_ptr<TUpdateJob> job;
-    if (node && !(FHost.Deferred && FHost.Deferred(node))) job = FHost.PrepareUpdate(node);
+    if (polled && !(FHost.Deferred && FHost.Deferred(next->Id))) job = FHost.PrepareUpdate(next->Id);
     if (!job) {
         FSchedule.Upsert(next->Id, host, now + kAutomaticBusyRetry);
         return nullptr;
     }
     // Until its result says better, the feed waits its rhythm from now: a
     // result that never comes cannot leave it due for ever.
-    FSchedule.Requested(next->Id, now, schedule::NextDue(HintsOf(node, next->Id), now));
-    MarkVisited(node);
+    FSchedule.Requested(next->Id, now, schedule::NextDue(HintsOf(next->Id), now));
+    MarkVisited(next->Id);
     id = next->Id;
     started = now;
     job->Start();
@@ -571,9 +543,9 @@ void TUpdateThread::Reschedule(const std::string& id, const schedule::TAnswerHin
     // A feed's ttl and skips stand until another feed document says
     // otherwise; freshness and Retry-After are each answer's own.
     FAnswers[id].Merge(answer);
-    QTreeWidgetItem* node = FindNode(id);
-    schedule::TFeedHints hints = node ? HintsOf(node, id) : schedule::TFeedHints{};
-    if (!node) FAnswers[id].ApplyTo(hints);
+    const bool polled = Polled(id);
+    schedule::TFeedHints hints = polled ? HintsOf(id) : schedule::TFeedHints{};
+    if (!polled) FAnswers[id].ApplyTo(hints);
     FSchedule.Upsert(id, host->second, schedule::NextDue(hints, started));
 }
 

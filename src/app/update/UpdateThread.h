@@ -54,7 +54,6 @@
 
 class QObject;
 class QThreadPool;
-class QTreeWidgetItem;
 
 // One feed update, split where it crosses threads.
 class TUpdateJob {
@@ -87,37 +86,31 @@ public:
     // on the user-interface thread, inside an event of `Context`.
     struct THost {
         QObject* Context = nullptr;
-        std::function<QTreeWidgetItem*()> RootNode;
-        // Optional: the feed nodes in the order they are polled (the tree's,
-        // through its folders); without it the root's children.
-        std::function<std::vector<QTreeWidgetItem*>()> FeedNodes;
+        // The ids of the feeds to poll, in the order they are polled (the
+        // list's, through its folders).
+        std::function<std::vector<std::string>()> FeedIds;
         // Optional: a number that changes whenever feeds are added, removed
         // or moved, or a feed's own interval or address changes. The thread
         // then reads the list once per change instead of at every step
-        // (each step would otherwise cost a walk of thousands of nodes on
+        // (each step would otherwise cost a walk of thousands of feeds on
         // the user-interface thread).
         std::function<std::uint64_t()> ListVersion;
-        // The id of a feed node ("" for anything else).
-        std::function<std::string(QTreeWidgetItem*)> FeedId;
-        // The feed node with this id, or nullptr. Optional: without it the
-        // feed list is walked, reading every node's id.
-        std::function<QTreeWidgetItem*(const std::string&)> FindFeedNode;
-        // Prepares the update of a feed node without any visible effect
-        // (what to fetch); nullptr when there is nothing to fetch.
-        std::function<std::shared_ptr<TUpdateJob>(QTreeWidgetItem*)> PrepareUpdate;
+        // Prepares the update of a feed without any visible effect (what to
+        // fetch); nullptr when there is nothing to fetch.
+        std::function<std::shared_ptr<TUpdateJob>(const std::string& id)> PrepareUpdate;
         // The pause after an update, in seconds.
         std::function<int()> UpdateIntervalSeconds;
         // Optional: true for a feed the pass is to go by for now (its
         // server asked for a pause, or it is downloading elsewhere). It is
         // skipped without a pause of its own, as if it were not in the list.
-        std::function<bool(QTreeWidgetItem*)> Deferred;
+        std::function<bool(const std::string& id)> Deferred;
         // Optional: a feed's own interval and the time of its last update
         // (nullopt: never updated); nullopt for a feed that follows the round.
         struct TOwnInterval {
             std::chrono::seconds Every{0};
             std::optional<std::chrono::system_clock::time_point> LastUpdate;
         };
-        std::function<std::optional<TOwnInterval>(QTreeWidgetItem*)> OwnInterval;
+        std::function<std::optional<TOwnInterval>(const std::string& id)> OwnInterval;
         // Optional: the clock the own intervals are measured by; the system
         // clock without it.
         std::function<std::chrono::system_clock::time_point()> Now;
@@ -127,10 +120,10 @@ public:
         // while it says false, the round above runs as it always has.
         std::function<bool()> Automatic;
         // A feed's address: feeds of one host are spaced apart.
-        std::function<std::string(QTreeWidgetItem*)> FeedUrl;
+        std::function<std::string(const std::string& id)> FeedUrl;
         // When the feed's newest items were first seen, its rhythm (any
         // order; none for a feed without a history).
-        std::function<std::vector<std::chrono::system_clock::time_point>(QTreeWidgetItem*)> FirstSeen;
+        std::function<std::vector<std::chrono::system_clock::time_point>(const std::string& id)> FirstSeen;
         // The least time between two requests to one host.
         std::chrono::seconds HostSpacing{10};
         // Optional: what a feed and its server last asked of the next
@@ -141,7 +134,7 @@ public:
             schedule::TAnswerHints Asked;
             std::optional<std::chrono::system_clock::time_point> LastFetch;
         };
-        std::function<TKept(QTreeWidgetItem*)> Kept;
+        std::function<TKept(const std::string& id)> Kept;
     };
 
     // Starts running at once: the first feed is updated without a pause.
@@ -159,12 +152,11 @@ public:
 
     // The feed after the one visited last, or the first feed when that was
     // the last one, was deleted with nothing after it, or there was none yet;
-    // nullptr for an empty list. User-interface thread only.
-    QTreeWidgetItem* GetNextNode();
+    // "" for an empty list. User-interface thread only.
+    std::string GetNextFeed();
 
-    // The id of the feed node visited last ("" before the first pass). A
-    // deleted feed is never dereferenced: it is looked up by id.
-    std::string LastNodeId() const;
+    // The id of the feed visited last ("" before the first pass).
+    std::string LastFeedId() const;
 
     // Automatic polling waiting for its next feed looks at the schedule
     // again at once (the clock, the options or the list changed) instead of
@@ -192,51 +184,50 @@ private:
     std::shared_ptr<TUpdateJob> StartAutomatic(std::chrono::milliseconds& wait, std::string& id,
                                                std::chrono::system_clock::time_point& started);
     void SyncSchedule();
-    // The feed node with this id, or nullptr.
-    QTreeWidgetItem* FindNode(const std::string& id) const;
+    // Whether the feed is in the polling list.
+    bool Polled(const std::string& id) const { return IndexInList(id) >= 0; }
     // User-interface thread, after a result: the feed's next due time from
     // what it and its answer say.
     void Reschedule(const std::string& id, const schedule::TAnswerHints& answer,
                     std::chrono::system_clock::time_point started);
     // A feed's typical gap from its history, noted in the budget.
-    std::chrono::seconds LearnGap(QTreeWidgetItem* node, const std::string& id);
+    std::chrono::seconds LearnGap(const std::string& id);
     // What decides a feed's next fetch, with its gap learned now unless
     // given.
-    schedule::TFeedHints HintsOf(QTreeWidgetItem* node, const std::string& id,
-                                 std::optional<std::chrono::seconds> gap = std::nullopt);
+    schedule::TFeedHints HintsOf(const std::string& id, std::optional<std::chrono::seconds> gap = std::nullopt);
     // A feed of its own interval that is due now, the longest overdue first;
-    // else GetNextNode, passing by deferred feeds and those of their own
-    // interval in list order. nullptr when the list is empty or nothing is
+    // else GetNextFeed, passing by deferred feeds and those of their own
+    // interval in list order. "" when the list is empty or nothing is
     // due. The feed `ownId`, whose download this thread runs itself, is
     // never deferred. `roundReady` is false while the round pauses: only a
     // feed of its own interval is chosen then.
-    QTreeWidgetItem* NextDueNode(const std::string& ownId = {}, bool roundReady = true);
+    std::string NextDueFeed(const std::string& ownId = {}, bool roundReady = true);
     // When a feed of its own interval is due next, by the host's clock;
     // nullopt for a feed that follows the round.
-    std::optional<std::chrono::system_clock::time_point> OwnDueTime(QTreeWidgetItem* node) const;
+    std::optional<std::chrono::system_clock::time_point> OwnDueTime(const std::string& id) const;
     // How long until the next feed of its own interval is due, zero for one
     // due now; nullopt when there is none.
     std::optional<std::chrono::milliseconds> UntilOwnDue() const;
     std::chrono::system_clock::time_point Now() const;
-    // User-interface thread. Notes that `node` starts now: a round feed
+    // User-interface thread. Notes that the feed starts now: a round feed
     // moves the pass on, a feed of its own interval only restarts its
     // interval.
-    void MarkStarted(QTreeWidgetItem* node);
-    // User-interface thread. Moves the pass on to `node`.
-    void MarkVisited(QTreeWidgetItem* node);
-    // The feed nodes in polling order (from FeedNodes or the root), where
-    // each is in it, and which of them have an interval of their own.
+    void MarkStarted(const std::string& id);
+    // User-interface thread. Moves the pass on to the feed.
+    void MarkVisited(const std::string& id);
+    // The feeds in polling order, where each is in it, and which of them
+    // have an interval of their own.
     struct TPollingList {
-        std::vector<QTreeWidgetItem*> Nodes;
-        std::unordered_map<const QTreeWidgetItem*, int> Index;
-        std::vector<QTreeWidgetItem*> OwnInterval;
+        std::vector<std::string> Ids;
+        std::unordered_map<std::string, int> Index;
+        std::vector<std::string> OwnInterval;
     };
     const TPollingList& PollingList() const;
     // Copies: without ListVersion any host call may read the list afresh.
-    std::vector<QTreeWidgetItem*> PollingOrder() const { return PollingList().Nodes; }
-    std::vector<QTreeWidgetItem*> OwnIntervalNodes() const { return PollingList().OwnInterval; }
-    int IndexInList(const QTreeWidgetItem* node) const;
-    bool HasOwnInterval(QTreeWidgetItem* node) const;
+    std::vector<std::string> PollingOrder() const { return PollingList().Ids; }
+    std::vector<std::string> OwnIntervalFeeds() const { return PollingList().OwnInterval; }
+    int IndexInList(const std::string& id) const;
+    bool HasOwnInterval(const std::string& id) const;
     // User-interface thread. Chooses the next feed and starts its update;
     // nullptr for an empty list or a feed with nothing to fetch.
     std::shared_ptr<TUpdateJob> StartNext(bool roundReady = true);
@@ -263,7 +254,7 @@ private:
     THost FHost;
     std::shared_ptr<TShared> FShared = std::make_shared<TShared>();
     // User-interface thread only:
-    std::string FLastNode;  // id of the feed visited last
+    std::string FLastFeed;  // id of the feed visited last
     int FLastIndex = -1;    // its position then, to go on after a deletion
     // The last choice found every feed deferred: the thread waits a moment
     // before looking again, even with no pause between feeds.

@@ -80,7 +80,9 @@ void TFormMain::ConnectAccounts() {
     host.MarkFeedFailed = [this](QTreeWidgetItem* node, const std::string& failure) {
         FUpdates->MarkFeedFailed(TFeedTree::FeedIdOf(node), failure);
     };
-    host.FeedFailed = [](QTreeWidgetItem* node) { return static_cast<TFeedNode*>(node)->Failed(); };
+    host.FeedFailed = [this](QTreeWidgetItem* node) {
+        return !FUpdates->RowState(TFeedTree::FeedIdOf(node)).Failure.isEmpty();
+    };
     host.StoredCopyChanged = [this](const std::string& id) { FUpdates->StoredCopyChanged(id); };
     // An account's feed wants its full articles after a sync as a local one after its update.
     host.ItemsArrived = [this](const std::string& id) {

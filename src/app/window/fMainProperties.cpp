@@ -26,10 +26,7 @@ void TFormMain::ConnectFeedProperties() {
     host.FeedList = FFeedList.get();
     host.TopCaption = FTree->RootNode() ? FTree->RootNode()->text(0) : QStringLiteral("Quillet");
     host.HealthCause = [this](const std::string& id) { return FFeedHealth->Cause(id); };
-    host.LastFailure = [nodeOf](const std::string& id) {
-        auto* feed = static_cast<TFeedNode*>(nodeOf(id));
-        return feed && feed->Failed() ? feed->Failure() : QString();
-    };
+    host.LastFailure = [this](const std::string& id) { return FUpdates->RowState(id).Failure; };
     host.AddressReplaced = [this](const std::string& id) {
         // A new address starts a new history.
         FFeedHealth->AddressReplaced(id);

@@ -28,31 +28,21 @@ void TFormMain::ConnectUpdates() {
     TUpdateController::THost host;
     host.Options = [this] { return FOptions.get(); };
     host.Closed = [this] { return FClosed; };
-    host.RootNode = [this] { return FTree->RootNode(); };
-    host.FindFeedNode = [this](const std::string& id) { return FTree->FindFeedNodeById(id); };
     host.FeedList = FFeedList.get();
-    host.Feed = [](QTreeWidgetItem* node) { return TFeedTree::FeedOf(node); };
-    host.FeedNodesUnder = [this](QTreeWidgetItem* node) { return FTree->FeedNodesUnder(node); };
-    host.IsFolder = [](QTreeWidgetItem* node) { return TFeedTree::IsFolderNode(node); };
     host.ListVersion = [this] { return FTree->ListVersion(); };
-    host.AccountIdOf = [this](QTreeWidgetItem* node) { return FAccounts->AccountIdOf(node); };
     host.SyncAccount = [this](const std::string& accountId) { FAccounts->Sync(accountId); };
-    host.RowState = [](QTreeWidgetItem* node) -> std::optional<TUpdateController::TRowState> {
-        if (!node || node->type() != TFeedNode::kType) return std::nullopt;
-        const auto* feed = static_cast<const TFeedNode*>(node);
-        return TUpdateController::TRowState{feed->Busy(), feed->Failure(), feed->FailureTime()};
+    host.RowText = [this](const std::string& id) {
+        const QTreeWidgetItem* row = FTree->FindFeedNodeById(id);
+        return row ? row->text(0).toStdString() : std::string();
     };
-    host.SetRowState = [](QTreeWidgetItem* node, const TUpdateController::TRowState& state) {
-        auto* feed = static_cast<TFeedNode*>(node);
-        feed->SetBusy(state.Busy);
-        feed->SetFailure(state.Failure, state.FailureTime);
+    host.ShowRowState = [this](const std::string& id, const QIcon& icon, const QString& toolTip) {
+        QTreeWidgetItem* row = FTree->FindFeedNodeById(id);
+        if (!row) return;
+        static_cast<TFeedNode*>(row)->ShowState(icon, toolTip);
+        FTree->viewport()->update(FTree->visualItemRect(row));
     };
-    host.ShowRowState = [this](QTreeWidgetItem* node, const QIcon& icon, const QString& toolTip) {
-        static_cast<TFeedNode*>(node)->ShowState(icon, toolTip);
-        if (FTree && node->treeWidget() == FTree) FTree->viewport()->update(FTree->visualItemRect(node));
-    };
-    host.RefreshIfShown = [this](QTreeWidgetItem* node) {
-        if (FTree->currentItem() == node) ShowFeed(node);
+    host.RefreshIfShown = [this](const std::string& id) {
+        if (QTreeWidgetItem* row = FTree->currentItem(); row && TFeedTree::FeedIdOf(row) == id) ShowFeed(row);
     };
     host.ShowStatus = [this](const QString& text) { SetStatusText(0, text); };
     host.StatusText = [this] { return StatusText(0); };
@@ -63,7 +53,7 @@ void TFormMain::ConnectUpdates() {
     FUpdates = std::make_unique<TUpdateController>(std::move(host), *FItems, *FNotify, *FFeedHealth);
 
     connect(FActions.UpdateFeed, &QAction::triggered, this,
-            [this] { Guarded([this] { FUpdates->UpdateNode(FTree->currentItem()); }); });
+            [this] { Guarded([this] { FUpdates->UpdateEntry(TFeedTree::EntryOf(FTree->currentItem())); }); });
     connect(FActions.UpdateAll, &QAction::triggered, this, [this] { Guarded([this] { FUpdates->UpdateAll(); }); });
     connect(this, &TFormMain::feedDeleted, FUpdates.get(), &TUpdateController::FeedDeleted);
     connect(FUpdates.get(), &TUpdateController::feedUpdateFinished, this, &TFormMain::feedUpdateFinished);

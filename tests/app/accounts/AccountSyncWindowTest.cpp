@@ -304,7 +304,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     EXPECT_EQ(form->Tree().FeedNodesUnder(account).size(), 5u);
     EXPECT_EQ(Stream(site), "feed/3");
     EXPECT_EQ(Stream(loose), "feed/5");
-    EXPECT_TRUE(gone->Failed());
+    EXPECT_FALSE(form->Updates().RowState(apptest::FeedId(*form, gone)).Failure.isEmpty());
     EXPECT_NE(gone->data(0, Qt::ToolTipRole).toString().indexOf("404"), -1);
 
     // Mended by a new address, twice before a sync: only the last is sent.
@@ -319,7 +319,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     }
     EXPECT_EQ(Pending(), std::vector<std::string>{
                              R"(subscribe {"folder":"","title":"Gone","url":"http://example.org/back2.xml"})"});
-    EXPECT_FALSE(gone->Failed());
+    EXPECT_TRUE(form->Updates().RowState(apptest::FeedId(*form, gone)).Failure.isEmpty());
 }
 
 TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {

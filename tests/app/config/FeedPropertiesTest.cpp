@@ -179,8 +179,7 @@ TEST_F(FeedPropertiesTest, EachChangeReachesTheElementTheTreeAndTheSavedFile) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Start();
-        auto* node = static_cast<TFeedNode*>(form->Tree().FindFeedNodeById(c.id));
-        node->SetFailure("HTTP/1.1 404 Not Found", QDateTime::currentDateTime());
+        form->Updates().MarkFeedFailed(c.id, "HTTP/1.1 404 Not Found");
         Edit(c.id, c.act);
 
         xml::Document saved;
@@ -193,12 +192,12 @@ TEST_F(FeedPropertiesTest, EachChangeReachesTheElementTheTreeAndTheSavedFile) {
             EXPECT_EQ(apptest::StoredFeedElement(*form, c.id).Attribute(name), value) << name << " in memory";
         }
         EXPECT_EQ(FolderPath(item), c.folder);
-        node = static_cast<TFeedNode*>(form->Tree().FindFeedNodeById(c.id));
+        const QTreeWidgetItem* node = form->Tree().FindFeedNodeById(c.id);
         std::string treePath;
         for (QTreeWidgetItem* up = node->parent(); up && up != form->Tree().RootNode(); up = up->parent())
             treePath = up->text(0).section(" (", 0, 0).toStdString() + (treePath.empty() ? "" : "/" + treePath);
         EXPECT_EQ(treePath, c.folder) << "the tree and config.xml disagree";
-        EXPECT_EQ(node->Failed(), !c.failureCleared);
+        EXPECT_EQ(form->Updates().RowState(c.id).Failure.isEmpty(), c.failureCleared);
         if (c.expected.count("caption")) {
             EXPECT_EQ(node->text(0).toStdString(), *c.expected.at("caption"));
         }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "UpdateController.h"
 #include "FeedUpdate.h"
 #include "LoopbackServer.h"
 #include "XmlDom.h"
@@ -143,7 +144,7 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
     EXPECT_EQ(Status(), "Daily (1) has not changed");
     EXPECT_TRUE(apptest::Notify(*form).Balloon().FeedId.empty());
     EXPECT_EQ(finished, std::vector<std::string>{"1"});
-    EXPECT_FALSE(static_cast<TFeedNode*>(node)->Failed());
+    EXPECT_TRUE(form->Updates().RowState(apptest::FeedId(node)).Failure.isEmpty());
 
     // A new version: downloaded whole, new items counted, new validators.
     Publish(Rss({"C", "A", "B"}), "\"v2\"", "Wed, 09 Dec 2026 10:00:00 GMT");
@@ -255,7 +256,7 @@ TEST_F(ConditionalUpdateTest, RetryAfterMakesPollingPassTheFeedBy) {
     for (const Case& c : cases) {
         Fail(c.status, c.headers);
         form->Updates().UpdateFeed(apptest::FeedId(node));
-        EXPECT_TRUE(static_cast<TFeedNode*>(node)->Failed()) << c.name;
+        EXPECT_FALSE(form->Updates().RowState(apptest::FeedId(node)).Failure.isEmpty()) << c.name;
         EXPECT_EQ(form->Updates().PollingDeferred("1"), c.backsOff) << c.name;
 
         // Polling with no pause: the feed is left alone while the pause
@@ -273,7 +274,7 @@ TEST_F(ConditionalUpdateTest, RetryAfterMakesPollingPassTheFeedBy) {
         form->Updates().UpdateFeed(apptest::FeedId(node));
         EXPECT_EQ(server.NumHits("/feed"), manual + 1) << c.name;
         EXPECT_FALSE(form->Updates().PollingDeferred("1")) << c.name;
-        EXPECT_FALSE(static_cast<TFeedNode*>(node)->Failed()) << c.name;
+        EXPECT_TRUE(form->Updates().RowState(apptest::FeedId(node)).Failure.isEmpty()) << c.name;
     }
 }
 

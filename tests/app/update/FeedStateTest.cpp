@@ -14,6 +14,7 @@
 #include "AppTestSupport.h"
 #include "FeedUpdate.h"
 #include "LoopbackServer.h"
+#include "UpdateController.h"
 #include "fMain.h"
 #include "uvxLanguage.h"
 
@@ -50,6 +51,9 @@ protected:
                                                                       {"lastupdate", "earlier"}}));
     }
     std::string Caption(QTreeWidgetItem* node) { return TFeedTree::FeedOf(node)->Caption; }
+    TUpdateController::TRowState State(QTreeWidgetItem* node) {
+        return form->Updates().RowState(apptest::FeedId(node));
+    }
     static qint64 IconOf(QTreeWidgetItem* node) { return node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey(); }
     static QString ToolTipOf(QTreeWidgetItem* node) { return node->data(0, Qt::ToolTipRole).toString(); }
     // The label editor open now (closed ones linger until deleted).
@@ -118,7 +122,7 @@ TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess) {
     // The time of the failure, to the second.
     EXPECT_TRUE(tip.contains(QDateTime::currentDateTime().toString("yyyy-MM-dd"))) << tip.toStdString();
     EXPECT_EQ(node->text(0).toStdString(), "Mine");
-    const QDateTime failedAt = node->FailureTime();
+    const QDateTime failedAt = State(node).FailureTime;
 
     // Kept in memory through a language switch and a failing repeat, whose
     // time replaces the first one.
@@ -129,13 +133,13 @@ TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess) {
     form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(IconOf(node), form->Updates().FailedIcon().cacheKey());
     EXPECT_FALSE(ToolTipOf(node).contains("404")) << "the tooltip tells the latest failure";
-    EXPECT_GE(node->FailureTime(), failedAt);
+    EXPECT_GE(State(node).FailureTime, failedAt);
 
     Serve(200, "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item></channel></rss>");
     form->Updates().UpdateFeed(apptest::FeedId(node));
     EXPECT_EQ(IconOf(node), normal);
     EXPECT_TRUE(ToolTipOf(node).isEmpty());
-    EXPECT_FALSE(node->Failed());
+    EXPECT_TRUE(State(node).Failure.isEmpty());
 
     // Other feeds are not touched by one feed's failure.
     TFeedNode* other = AddStoredFeed(server.Url("/news/feed.xml"), "Other");
@@ -149,7 +153,7 @@ TEST_F(FeedStateTest, FeedBeingUpdatedShowsTheBusyIcon) {
     TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
     const qint64 normal = IconOf(node);
     const std::shared_ptr<TFeedUpdate> update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
-    EXPECT_TRUE(node->Busy());
+    EXPECT_TRUE(State(node).Busy);
     EXPECT_EQ(IconOf(node), form->Updates().BusyIcon().cacheKey());
     EXPECT_TRUE(form->Updates().FeedDownloading("1"));
     update->Fetch();
@@ -187,7 +191,7 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
     update->Fetch();
     update->Finish();
     QApplication::processEvents();
-    EXPECT_TRUE(node->Failed());
+    EXPECT_FALSE(State(node).Failure.isEmpty());
     EXPECT_EQ(editor->text(), "Typed so far");
 
     // A successful one, with new items, neither.

@@ -9,8 +9,6 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QThread>
-#include <QTreeWidget>
-#include <QTreeWidgetItem>
 
 #include <gtest/gtest.h>
 
@@ -59,13 +57,12 @@ public:
     void Cancel() override { CancelRequested = true; }
 };
 
-// A tree with a root and feeds whose id is kept in the node's data. Each
-// case runs twice: with the list read at every step, and with it read once
-// per change of the tree's rows (as the window does).
+// A list of feed ids. Each case runs twice: with the list read at every
+// step, and with it read once per change (as the window does).
 class PollingFixture : public ::testing::TestWithParam<bool> {
 protected:
-    QTreeWidget Tree;
-    QTreeWidgetItem* Root = new QTreeWidgetItem(&Tree, QStringList{"Quillet"});
+    QObject Context;
+    std::vector<std::string> List;
     std::vector<std::string> Visits;  // ids, in the order updates began
     std::vector<std::string> Finished;
     int Interval = 0;
@@ -93,30 +90,26 @@ protected:
     // What each feed asked for before a restart, and when it was fetched.
     std::map<std::string, TUpdateThread::THost::TKept> Kept;
 
-    QTreeWidgetItem* AddFeed(const std::string& id) {
-        auto* node = new QTreeWidgetItem(Root, QStringList{QString::fromStdString("Feed " + id)});
-        node->setData(0, Qt::UserRole, QString::fromStdString(id));
-        return node;
+    void AddFeed(const std::string& id, std::size_t at = SIZE_MAX) {
+        List.insert(List.begin() + static_cast<std::ptrdiff_t>(std::min(at, List.size())), id);
+        ++ListVersion;
     }
-    QTreeWidgetItem* Find(const std::string& id) {
-        for (int i = 0; i < Root->childCount(); ++i)
-            if (Root->child(i)->data(0, Qt::UserRole).toString().toStdString() == id) return Root->child(i);
-        return nullptr;
+    bool Has(const std::string& id) const { return std::find(List.begin(), List.end(), id) != List.end(); }
+    void Remove(const std::string& id) {
+        std::erase(List, id);
+        ++ListVersion;
+    }
+    void Clear() {
+        List.clear();
+        ++ListVersion;
     }
 
     std::unique_ptr<TUpdateThread> Start() {
         TUpdateThread::THost host;
-        host.Context = &Tree;
-        host.RootNode = [this] { return Root; };
-        host.FeedId = [](QTreeWidgetItem* node) { return node->data(0, Qt::UserRole).toString().toStdString(); };
-        if (GetParam()) {
-            QAbstractItemModel* rows = Tree.model();
-            for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-                QObject::connect(rows, signal, &Tree, [this] { ++ListVersion; });
-            host.ListVersion = [this] { return ListVersion; };
-        }
-        host.PrepareUpdate = [this](QTreeWidgetItem* node) -> std::shared_ptr<TUpdateJob> {
-            const std::string id = node->data(0, Qt::UserRole).toString().toStdString();
+        host.Context = &Context;
+        host.FeedIds = [this] { return List; };
+        if (GetParam()) host.ListVersion = [this] { return ListVersion; };
+        host.PrepareUpdate = [this](const std::string& id) -> std::shared_ptr<TUpdateJob> {
             auto job = std::make_shared<FakeJob>();
             job->OnStart = [this, id] {
                 Visits.push_back(id);
@@ -138,8 +131,8 @@ protected:
             return Interval;
         };
         if (!Own.empty()) {
-            host.OwnInterval = [this](QTreeWidgetItem* node) -> std::optional<TUpdateThread::THost::TOwnInterval> {
-                const auto found = Own.find(node->data(0, Qt::UserRole).toString().toStdString());
+            host.OwnInterval = [this](const std::string& id) -> std::optional<TUpdateThread::THost::TOwnInterval> {
+                const auto found = Own.find(id);
                 if (found == Own.end()) return std::nullopt;
                 return found->second;
             };
@@ -148,20 +141,14 @@ protected:
         if (Automatic) {
             host.Automatic = Automatic;
             host.Now = [this] { return FakeNow; };
-            host.FeedUrl = [](QTreeWidgetItem* node) {
-                return "http://" + node->data(0, Qt::UserRole).toString().toStdString() + ".example/feed";
-            };
-            host.FirstSeen = [this](QTreeWidgetItem* node) {
-                return History[node->data(0, Qt::UserRole).toString().toStdString()];
-            };
-            host.Kept = [this](QTreeWidgetItem* node) {
-                return Kept[node->data(0, Qt::UserRole).toString().toStdString()];
-            };
+            host.FeedUrl = [](const std::string& id) { return "http://" + id + ".example/feed"; };
+            host.FirstSeen = [this](const std::string& id) { return History[id]; };
+            host.Kept = [this](const std::string& id) { return Kept[id]; };
         }
         if (IsDeferred)
-            host.Deferred = [this](QTreeWidgetItem* node) {
+            host.Deferred = [this](const std::string& id) {
                 ++DeferredAsked;
-                return IsDeferred(node->data(0, Qt::UserRole).toString().toStdString());
+                return IsDeferred(id);
             };
         return std::make_unique<TUpdateThread>(std::move(host));
     }
@@ -192,7 +179,7 @@ TEST_P(PollingFixture, FeedAddedDuringTheLastFeedIsVisitedNext) {
     AddFeed("2");
     AddFeed("3");
     DuringFinish = [&](const std::string& id) {
-        if (id == "3" && !Find("4")) AddFeed("4");
+        if (id == "3" && !Has("4")) AddFeed("4");
     };
     auto thread = Start();
     ASSERT_TRUE(WaitUntil([&] { return Visits.size() >= 5; }));
@@ -212,7 +199,7 @@ TEST_P(PollingFixture, DeletingTheLastVisitedFeedDoesNotStopThePass) {
         {"first feed", "1", Ids({"1", "2", "3", "2", "3"})},
     };
     for (const Case& c : cases) {
-        qDeleteAll(Root->takeChildren());
+        Clear();
         Visits.clear();
         AddFeed("1");
         AddFeed("2");
@@ -220,7 +207,7 @@ TEST_P(PollingFixture, DeletingTheLastVisitedFeedDoesNotStopThePass) {
         bool deleted = false;
         DuringFinish = [&](const std::string& id) {
             if (id == c.deleted && !deleted) {
-                delete Find(id);
+                Remove(id);
                 deleted = true;
             }
         };
@@ -239,7 +226,7 @@ TEST_P(PollingFixture, NextDownloadOverlapsTheResultButVisibleStepsNeverInterlea
     // Either way every start is followed by its own result before the next
     // start, and no result is applied before its completion.
     for (const int feeds : {3, 1}) {
-        qDeleteAll(Root->takeChildren());
+        Clear();
         Visits.clear();
         Finished.clear();
         for (int i = 1; i <= feeds; ++i) AddFeed(std::to_string(i));
@@ -297,11 +284,7 @@ TEST_P(PollingFixture, AFeedFetchedAheadThatIsNoLongerNextIsAbandoned) {
     // While the first result is applied, feed 2 is already downloading; a
     // feed inserted after feed 1 now comes first.
     DuringFinish = [&](const std::string& id) {
-        if (id == "1" && !Find("9")) {
-            auto* inserted = new QTreeWidgetItem(QStringList{"Feed 9"});
-            inserted->setData(0, Qt::UserRole, QString("9"));
-            Root->insertChild(1, inserted);
-        }
+        if (id == "1" && !Has("9")) AddFeed("9", 1);
     };
     std::atomic<int> cancelled{0};
     DuringFetch = [&](FakeJob& job) {
@@ -441,7 +424,7 @@ TEST_P(PollingFixture, FeedsOfTheirOwnIntervalWaitForItThenJumpTheRound) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        qDeleteAll(Root->takeChildren());
+        Clear();
         Visits.clear();
         AddFeed("1");
         AddFeed("2");
