@@ -2,6 +2,7 @@
 
 #include "FeedListXml.h"
 
+#include "AccountController.h"
 #include "ConfigSaver.h"
 #include "FeedPageController.h"
 #include "FeedPropertiesController.h"
@@ -111,6 +112,14 @@ TConfigSaver& ConfigSaver(TFormMain& form) { return *form.findChild<TConfigSaver
 TFeedPropertiesController& FeedProperties(TFormMain& form) { return *form.findChild<TFeedPropertiesController*>(); }
 
 std::string FeedId(TFormMain& /*form*/, QTreeWidgetItem* node) { return TFeedTree::FeedIdOf(node); }
+
+QTreeWidgetItem* AccountRow(TFormMain& form, const std::string& accountId) {
+    return form.Tree().RowOf(form.Accounts().AccountFolder(accountId));
+}
+
+std::string AccountLabel(const QTreeWidgetItem* folder) {
+    return TAccountController::AccountLabelOf(TFeedTree::EntryOf(folder));
+}
 
 void ShowFeed(TFormMain& form, QTreeWidgetItem* node) { Page(form).Show(FeedId(form, node)); }
 

@@ -135,6 +135,10 @@ TConfigSaver& ConfigSaver(TFormMain& form);
 TFeedPropertiesController& FeedProperties(TFormMain& form);
 // The id of a feed node ("" for any other node).
 std::string FeedId(TFormMain& form, QTreeWidgetItem* node);
+// An account's folder row, and the server's label of a folder row ("" for
+// the account's own).
+QTreeWidgetItem* AccountRow(TFormMain& form, const std::string& accountId);
+std::string AccountLabel(const QTreeWidgetItem* folder);
 // Selects `node` and shows its page, as a click on it does.
 void ShowFeed(TFormMain& form, QTreeWidgetItem* node);
 

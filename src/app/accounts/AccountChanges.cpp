@@ -1,8 +1,6 @@
-// What the user does in an account's part of the tree, kept in the item
+// What the user does in an account's part of the list, kept in the item
 // store as changes for its server and sent with the next sync: items read
 // and unread, feeds and labels renamed, moved, deleted, subscribed to.
-#include <QTreeWidgetItem>
-
 #include <nlohmann/json.hpp>
 
 #include <set>
@@ -49,8 +47,7 @@ void TAccountController::QueueChange(const std::string& accountId,
 }
 
 void TAccountController::FeedsRead(const std::string& feedId, const std::vector<std::string>& keys) {
-    QTreeWidgetItem* node = FHost.RowOf(List().FindFeed(feedId));
-    const std::string account = AccountIdOf(node);
+    const std::string account = AccountIdOf(List().FindFeed(feedId));
     if (account.empty() || keys.empty()) return;
     FReadBeforeKeys[feedId] = keys;
     const auto ids = ItemIdsOfKeys(keys);
@@ -62,20 +59,19 @@ void TAccountController::FeedsUnread(const std::string& feedId) {
     if (found == FReadBeforeKeys.end()) return;
     const auto ids = ItemIdsOfKeys(found->second);
     FReadBeforeKeys.erase(found);
-    QueueChange(AccountIdOf(FHost.RowOf(List().FindFeed(feedId))),
-                [&](greader::TChangeQueue& queue) { queue.MarkUnread(ids); });
+    QueueChange(AccountIdOf(List().FindFeed(feedId)), [&](greader::TChangeQueue& queue) { queue.MarkUnread(ids); });
 }
 
-void TAccountController::NodeRenamed(QTreeWidgetItem* node, const std::string& oldCaption) {
-    const std::string account = AccountIdOf(node);
+void TAccountController::EntryRenamed(const feedlist::TListEntry* entry, const std::string& oldCaption) {
+    const std::string account = AccountIdOf(entry);
     if (account.empty()) return;
-    if (IsFolder(node)) {
-        const std::string now = AccountLabelOf(node);
+    if (IsFolder(entry)) {
+        const std::string now = AccountLabelOf(entry);
         if (!now.empty() && now != oldCaption)
             QueueChange(account, [&](greader::TChangeQueue& queue) { queue.RenameLabel(oldCaption, now); });
         return;
     }
-    const feedlist::TFeedEntry* feed = FeedOf(node);
+    const feedlist::TFeedEntry* feed = FeedOf(entry);
     if (!feed) return;
     const std::string& stream = feed->Stream;
     const std::string& caption = feed->Caption;
@@ -83,43 +79,43 @@ void TAccountController::NodeRenamed(QTreeWidgetItem* node, const std::string& o
         QueueChange(account, [&](greader::TChangeQueue& queue) { queue.Rename(stream, caption); });
 }
 
-void TAccountController::NodeDeleting(QTreeWidgetItem* node, bool withContents) {
-    const std::string account = AccountIdOf(node);
+void TAccountController::EntryDeleting(const feedlist::TListEntry* entry, bool withContents) {
+    const std::string account = AccountIdOf(entry);
     if (account.empty()) return;
-    if (IsFolder(node)) {
-        const std::string label = AccountLabelOf(node);
+    if (IsFolder(entry)) {
+        const std::string label = AccountLabelOf(entry);
         if (label.empty()) return;  // the account itself goes by its settings
         QueueChange(account, [&](greader::TChangeQueue& queue) {
             if (withContents)
-                for (QTreeWidgetItem* row : FHost.FeedNodesUnder(node))
-                    if (const feedlist::TFeedEntry* feed = FeedOf(row); feed && !feed->Stream.empty())
-                        queue.Unsubscribe(feed->Stream);
+                for (const feedlist::TListEntry* row : feedlist::FeedsUnder(*entry))
+                    if (!row->Feed().Stream.empty()) queue.Unsubscribe(row->Feed().Stream);
             queue.DeleteLabel(label);
         });
         return;
     }
-    const feedlist::TFeedEntry* feed = FeedOf(node);
+    const feedlist::TFeedEntry* feed = FeedOf(entry);
     const std::string stream = feed ? feed->Stream : std::string();
     if (!stream.empty()) QueueChange(account, [&](greader::TChangeQueue& queue) { queue.Unsubscribe(stream); });
 }
 
-bool TAccountController::NodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* parent) {
+bool TAccountController::EntryMoving(const feedlist::TListEntry* entry, const feedlist::TListEntry* parent) {
     if (FApplyingSync) return true;
-    const std::string from = AccountIdOf(node->parent());
+    if (!entry || !parent) return false;
+    const std::string from = AccountIdOf(entry->Parent());
     const std::string to = AccountIdOf(parent);
     if (from.empty() && to.empty()) return true;
     // The account's own folder stays where it is, and nothing leaves an
     // account by a move: its feeds are the server's.
-    if (const feedlist::TListEntry* entry = FHost.EntryOf(node); entry && entry->IsAccount())
-        return parent == FHost.Root();
+    if (entry->IsAccount()) return parent == &List().Root();
+    const feedlist::TListEntry* target = AccountFolder(to);
+    // Labels are one level deep.
+    const bool labelDeep = IsFolder(parent) && parent != target && parent->Parent() != target;
     if (!from.empty() && from != to) return false;
     if (!from.empty()) {
-        // Within the account: labels are one level deep.
-        if (IsFolder(node)) return false;
-        if (IsFolder(parent) && parent != AccountNode(to) && parent->parent() != AccountNode(to)) return false;
-        const feedlist::TFeedEntry* feed = FeedOf(node);
+        if (IsFolder(entry) || labelDeep) return false;
+        const feedlist::TFeedEntry* feed = FeedOf(entry);
         const std::string stream = feed ? feed->Stream : std::string();
-        const std::string oldLabel = AccountLabelOf(node->parent());
+        const std::string oldLabel = AccountLabelOf(entry->Parent());
         const std::string newLabel = AccountLabelOf(parent);
         if (!stream.empty() && oldLabel != newLabel)
             QueueChange(to, [&](greader::TChangeQueue& queue) { queue.Move(stream, oldLabel, newLabel); });
@@ -127,21 +123,20 @@ bool TAccountController::NodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* pare
     }
     // Move to account: local feeds are subscribed to on the server, into
     // the label of the folder they go to (or of the folder moved in).
-    if (IsFolder(parent) && parent != AccountNode(to) && parent->parent() != AccountNode(to)) return false;
-    const std::string label = IsFolder(node) ? FolderCaption(node) : AccountLabelOf(parent);
-    if (IsFolder(node) && parent != AccountNode(to)) return false;
-    for (QTreeWidgetItem* row : FHost.FeedNodesUnder(node))
-        if (const feedlist::TFeedEntry* feed = FeedOf(row); feed && !feed->Url.empty())
-            QueueChange(to, [&](greader::TChangeQueue& queue) { queue.Subscribe(feed->Url, feed->Caption, label); });
+    if (labelDeep) return false;
+    const std::string label = IsFolder(entry) ? FolderCaption(entry) : AccountLabelOf(parent);
+    if (IsFolder(entry) && parent != target) return false;
+    for (const feedlist::TListEntry* row : feedlist::FeedsUnder(*entry))
+        if (const feedlist::TFeedEntry& feed = row->Feed(); !feed.Url.empty())
+            QueueChange(to, [&](greader::TChangeQueue& queue) { queue.Subscribe(feed.Url, feed.Caption, label); });
     return true;
 }
 
-void TAccountController::FeedReaddressed(QTreeWidgetItem* node, const std::string& oldUrl, QTreeWidgetItem* folder) {
-    const std::string account = AccountIdOf(node);
-    if (account.empty()) return;
-    if (AccountIdOf(folder) != account) folder = node->parent();  // nothing leaves an account by a move
-    const feedlist::TListEntry* entry = FHost.EntryOf(node);
-    if (!entry || !entry->IsFeed()) return;
+void TAccountController::FeedReaddressed(const feedlist::TListEntry* entry, const std::string& oldUrl,
+                                         const feedlist::TListEntry* folder) {
+    const std::string account = AccountIdOf(entry);
+    if (account.empty() || !entry->IsFeed()) return;
+    if (AccountIdOf(folder) != account) folder = entry->Parent();  // nothing leaves an account by a move
     const std::string stream = entry->Feed().Stream;
     if (stream.empty()) {
         // Still waiting: a subscription to the old address not sent yet
@@ -165,17 +160,18 @@ void TAccountController::FeedReaddressed(QTreeWidgetItem* node, const std::strin
         feed.Stream.clear();
         feedlist::SetAttribute(feed.Other, accounts::kRefusedAttribute, std::nullopt);
     });
-    FHost.MarkFeedUpdated(node);
+    FHost.MarkFeedUpdated(feedlist::IdText(entry->Feed()));
 }
 
-TImportResult TAccountController::Import(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account) {
+TImportResult TAccountController::Import(const std::vector<opml::Outline>& outlines,
+                                         const feedlist::TListEntry* account) {
     const std::string accountId = AccountIdOf(account);
     if (accountId.empty()) return {};
     // What the account follows already, by the address it shows.
     std::vector<std::string> known;
     std::set<std::string> knownLoose;
-    for (QTreeWidgetItem* node : FHost.FeedNodesUnder(account)) {
-        known.push_back(FeedOf(node) ? FeedOf(node)->Url : std::string());
+    for (const feedlist::TListEntry* entry : feedlist::FeedsUnder(*account)) {
+        known.push_back(entry->Feed().Url);
         knownLoose.insert(greader::LooseAddress(known.back()));
     }
     opml::ImportPlan plan = opml::PlanImport(outlines, known);
@@ -188,31 +184,32 @@ TImportResult TAccountController::Import(const std::vector<opml::Outline>& outli
     const auto labelOf = [](const opml::Outline& outline) {
         return outline.folders.empty() ? std::string() : outline.folders.back();
     };
-    // Queued before the nodes are made: a crash in between leaves
-    // subscriptions the next list brings, never nodes waiting for nothing.
+    // Queued before the feeds are added: a crash in between leaves
+    // subscriptions the next list brings, never feeds waiting for nothing.
     QueueChange(accountId, [&](greader::TChangeQueue& queue) {
         for (const opml::Outline& outline : plan.toAdd) queue.Subscribe(outline.url, outline.caption, labelOf(outline));
     });
     FHost.BeginBatch();
-    for (const opml::Outline& outline : plan.toAdd) {
-        QTreeWidgetItem* folder = LabelFolder(account, labelOf(outline));
-        FHost.AppendFeed(outline.url, outline.caption, *FHost.EntryOf(folder));
-    }
+    for (const opml::Outline& outline : plan.toAdd)
+        if (const feedlist::TListEntry* folder = LabelFolder(*account, labelOf(outline)))
+            FHost.AppendFeed(outline.url, outline.caption, *folder);
     FHost.EndBatch();
-    account->setExpanded(true);
     FHost.SaveNow();
     return {static_cast<int>(plan.toAdd.size()), plan.skipped, plan.refused};
 }
 
-QTreeWidgetItem* TAccountController::AddFeed(const std::string& url, QTreeWidgetItem* folder,
-                                             const std::string& caption) {
-    const std::string account = AccountIdOf(folder);
-    folder = FHost.TargetFolder(folder);
-    if (IsFolder(folder) && folder != AccountNode(account) && folder->parent() != AccountNode(account))
-        folder = AccountNode(account);
-    QTreeWidgetItem* node = FHost.RowOf(FHost.AppendFeed(url, caption, *FHost.EntryOf(folder)));
+const feedlist::TListEntry* TAccountController::AddFeed(const std::string& url, const feedlist::TListEntry* where,
+                                                        const std::string& caption) {
+    const std::string accountId = AccountIdOf(where);
+    const feedlist::TListEntry* account = AccountFolder(accountId);
+    if (!account) return nullptr;
+    // Into the folder selected, or the selected feed's; labels are one
+    // level deep.
+    const feedlist::TListEntry* folder = where->IsFeed() ? where->Parent() : where;
+    if (folder != account && folder->Parent() != account) folder = account;
+    const feedlist::TListEntry* added = FHost.AppendFeed(url, caption, *folder);
     const std::string label = AccountLabelOf(folder);
-    QueueChange(account, [&](greader::TChangeQueue& queue) { queue.Subscribe(url, caption, label); });
+    QueueChange(accountId, [&](greader::TChangeQueue& queue) { queue.Subscribe(url, caption, label); });
     FHost.SaveNow();
-    return node;
+    return added;
 }

@@ -4,7 +4,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QTreeWidgetItem>
 
 #include <filesystem>
 
@@ -88,7 +87,7 @@ void TAccountController::StartSync(const std::string& accountId, const std::stri
     const auto record = accountlist::RecordOf(List().FindAccount(accountId));
     if (!record) return;
     // Refusals kept from before a restart show until the user acts on them.
-    for (QTreeWidgetItem* node : FHost.FeedNodesUnder(AccountNode(accountId))) ShowSubscriptionRefused(node);
+    for (const feedlist::TListEntry* feed : AccountFeeds(accountId)) ShowSubscriptionRefused(feed);
 
     TAccountSyncRunner::THost host;
     host.ApplySubscriptions = [this, accountId](const greader::TSubscriptionChanges& changes) {
@@ -118,10 +117,10 @@ void TAccountController::StopSync(const std::string& accountId) {
     FSyncs.erase(found);
     runner.reset();  // cancels its request and joins its thread
     // A sync cut short is no longer under way; a failure stays shown.
-    if (QTreeWidgetItem* node = AccountNode(accountId)) {
-        const QString toolTip = FHost.AccountRowToolTip(node);
-        FHost.ShowAccountRow(node, toolTip.isEmpty() ? TAccountHost::TRowState::Plain : TAccountHost::TRowState::Failed,
-                             toolTip);
+    if (AccountFolder(accountId)) {
+        const QString toolTip = FHost.AccountRowToolTip(accountId);
+        FHost.ShowAccountRow(
+            accountId, toolTip.isEmpty() ? TAccountHost::TRowState::Plain : TAccountHost::TRowState::Failed, toolTip);
     }
 }
 
@@ -138,41 +137,42 @@ bool TAccountController::Idle(const std::string& accountId) const {
     return found == FSyncs.end() || found->second->Idle();
 }
 
-std::string TAccountController::FolderCaption(const QTreeWidgetItem* node) const {
-    const feedlist::TListEntry* entry = FHost.EntryOf(node);
+std::string TAccountController::FolderCaption(const feedlist::TListEntry* entry) {
     return entry && entry->IsFolder() ? entry->Caption() : std::string();
 }
 
-bool TAccountController::IsFolder(const QTreeWidgetItem* node) const {
-    const feedlist::TListEntry* entry = FHost.EntryOf(node);
+bool TAccountController::IsFolder(const feedlist::TListEntry* entry) {
     return entry && entry->IsFolder() && entry->Parent();
 }
 
-const feedlist::TFeedEntry* TAccountController::FeedOf(const QTreeWidgetItem* node) const {
-    const feedlist::TListEntry* entry = FHost.EntryOf(node);
+const feedlist::TFeedEntry* TAccountController::FeedOf(const feedlist::TListEntry* entry) {
     return entry && entry->IsFeed() ? &entry->Feed() : nullptr;
 }
 
-std::string TAccountController::AccountIdOf(QTreeWidgetItem* node) const {
-    const feedlist::TListEntry* entry = FHost.EntryOf(node);
+std::string TAccountController::AccountIdOf(const feedlist::TListEntry* entry) {
     const feedlist::TListEntry* account = entry ? entry->AccountFolder() : nullptr;
     return account ? account->Folder().Account->Id : std::string();
 }
 
-QTreeWidgetItem* TAccountController::AccountNode(const std::string& accountId) const {
-    return accountId.empty() ? nullptr : FHost.RowOf(List().FindAccount(accountId));
+const feedlist::TListEntry* TAccountController::AccountFolder(const std::string& accountId) const {
+    return accountId.empty() ? nullptr : List().FindAccount(accountId);
 }
 
-std::string TAccountController::AccountLabelOf(QTreeWidgetItem* folder) const {
-    const feedlist::TListEntry* entry = FHost.EntryOf(folder);
-    if (!entry || !entry->IsFolder() || entry->IsAccount() || !entry->Parent()) return {};
-    return entry->Caption();
+std::vector<const feedlist::TListEntry*> TAccountController::AccountFeeds(const std::string& accountId) const {
+    const feedlist::TListEntry* account = AccountFolder(accountId);
+    return account ? feedlist::FeedsUnder(*account) : std::vector<const feedlist::TListEntry*>();
 }
 
-QTreeWidgetItem* TAccountController::LabelFolder(QTreeWidgetItem* account, const std::string& label) {
-    if (label.empty()) return account;
-    for (const auto& child : FHost.EntryOf(account)->Children())
-        if (child->IsFolder() && child->Caption() == label) return FHost.RowOf(child.get());
+std::string TAccountController::AccountLabelOf(const feedlist::TListEntry* folder) {
+    if (!folder || !folder->IsFolder() || folder->IsAccount() || !folder->Parent()) return {};
+    return folder->Caption();
+}
+
+const feedlist::TListEntry* TAccountController::LabelFolder(const feedlist::TListEntry& account,
+                                                            const std::string& label) {
+    if (label.empty()) return &account;
+    for (const auto& child : account.Children())
+        if (child->IsFolder() && child->Caption() == label) return child.get();
     return FHost.AddFolder(label, account);
 }
 
@@ -187,14 +187,13 @@ void TAccountController::CountUnread(const std::string& feedId) {
 }
 
 void TAccountController::ShowState(const std::string& accountId, bool busy, const QString& failure) {
-    QTreeWidgetItem* node = AccountNode(accountId);
-    if (!node) return;
+    if (!AccountFolder(accountId)) return;
     using TRowState = TAccountHost::TRowState;
     const TRowState state = busy ? TRowState::Busy : !failure.isEmpty() ? TRowState::Failed : TRowState::Plain;
     const QString toolTip =
         failure.isEmpty() ? QString() : failure + '\n' + QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
     // A sync starting keeps the last failure's words until it ends.
-    FHost.ShowAccountRow(node, state, busy ? FHost.AccountRowToolTip(node) : toolTip);
+    FHost.ShowAccountRow(accountId, state, busy ? FHost.AccountRowToolTip(accountId) : toolTip);
 }
 
 // ---------------------------------------------------------------------------
@@ -202,35 +201,33 @@ void TAccountController::ShowState(const std::string& accountId, bool busy, cons
 
 std::map<std::string, std::string> TAccountController::FeedIds(const std::string& accountId) const {
     std::map<std::string, std::string> ids;
-    for (QTreeWidgetItem* node : FHost.FeedNodesUnder(AccountNode(accountId))) {
-        const feedlist::TFeedEntry* feed = FeedOf(node);
-        if (feed && !feed->Stream.empty()) ids.emplace(feed->Stream, feedlist::IdText(*feed));
+    for (const feedlist::TListEntry* entry : AccountFeeds(accountId)) {
+        const feedlist::TFeedEntry& feed = entry->Feed();
+        if (!feed.Stream.empty()) ids.emplace(feed.Stream, feedlist::IdText(feed));
     }
     return ids;
 }
 
 std::string TAccountController::FeedFor(const std::string& accountId, const std::string& stream,
                                         const std::string& title) {
-    QTreeWidgetItem* account = AccountNode(accountId);
+    const feedlist::TListEntry* account = AccountFolder(accountId);
     if (!account) return {};
-    for (QTreeWidgetItem* node : FHost.FeedNodesUnder(account)) {
-        const feedlist::TFeedEntry* feed = FeedOf(node);
-        if (feed && feed->Stream == stream) return feedlist::IdText(*feed);
-    }
+    for (const feedlist::TListEntry* entry : feedlist::FeedsUnder(*account))
+        if (entry->Feed().Stream == stream) return feedlist::IdText(entry->Feed());
     // Subscribed elsewhere since the list was read: the next list gives its
     // address and folder.
-    const feedlist::TListEntry* added = FHost.AppendFeed("", title, *FHost.EntryOf(account));
+    const feedlist::TListEntry* added = FHost.AppendFeed("", title, *account);
     if (!added) return {};
     List().UpdateFeed(*added, [&stream](feedlist::TFeedEntry& feed) { feed.Stream = stream; });
     FHost.ScheduleSave();
     return feedlist::IdText(added->Feed());
 }
 
-void TAccountController::ShowSubscriptionRefused(QTreeWidgetItem* node) {
-    const feedlist::TFeedEntry* feed = FeedOf(node);
+void TAccountController::ShowSubscriptionRefused(const feedlist::TListEntry* entry) {
+    const feedlist::TFeedEntry* feed = FeedOf(entry);
     const std::string why = feed ? accounts::RefusalOf(*feed) : std::string();
-    if (why.empty() || FHost.FeedFailed(node)) return;
-    FHost.MarkFeedFailed(node, LangTextQ("AccountSubscribeRefused", {why}, Q(why)).toStdString());
+    if (why.empty() || FHost.FeedFailed(feedlist::IdText(*feed))) return;
+    FHost.MarkFeedFailed(feedlist::IdText(*feed), LangTextQ("AccountSubscribeRefused", {why}, Q(why)).toStdString());
 }
 
 void TAccountController::ApplyBatch(const TAccountBatchApplied& batch) {
@@ -254,7 +251,7 @@ void TAccountController::ApplyBatch(const TAccountBatchApplied& batch) {
 }
 
 void TAccountController::SyncEnded(const std::string& accountId, const TAccountSyncEnded& ended) {
-    QTreeWidgetItem* account = AccountNode(accountId);
+    const feedlist::TListEntry* account = AccountFolder(accountId);
     if (!ended.ReadChangedFeeds.empty()) {
         for (const std::string& id : ended.ReadChangedFeeds) CountUnread(id);
         FHost.RepaintTree();

@@ -9,9 +9,9 @@
 // notifications treat them as local feeds. The polling
 // thread never fetches them: the server does, and the sync brings its items.
 //
-// The controller works on the typed feed list; it reaches the tree's rows,
-// the item store, the update cycle and the status line only through its
-// host, the rows handed across as plain QTreeWidgetItem pointers.
+// The controller works on the typed feed list and knows its rows as the
+// list's entries; it reaches the tree, the item store, the update cycle and
+// the status line only through its host.
 #pragma once
 
 #include <QObject>
@@ -29,7 +29,6 @@
 #include <vector>
 
 struct TImportResult;
-class QTreeWidgetItem;
 class TAccountSyncRunner;
 class TPasswordVault;
 class TReadStateController;
@@ -74,21 +73,14 @@ struct TAccountHost {
                        const std::vector<int>& fresh, const TAlertVerdicts& verdicts)>
         AnnounceNewItems;
 
-    // ---- The tree: the rows of the list's entries ----
-    std::function<QTreeWidgetItem*()> Root;
-    std::function<const feedlist::TListEntry*(const QTreeWidgetItem* node)> EntryOf;
-    std::function<QTreeWidgetItem*(const feedlist::TListEntry* entry)> RowOf;
-    std::function<std::vector<QTreeWidgetItem*>(QTreeWidgetItem* node)> FeedNodesUnder;
-    // Where something added with `node` selected goes.
-    std::function<QTreeWidgetItem*(QTreeWidgetItem* node)> TargetFolder;
-    std::function<QTreeWidgetItem*(const std::string& caption, QTreeWidgetItem* parent)> AddFolder;
+    // ---- The list's rows, changed as the user's own changes are ----
+    std::function<const feedlist::TListEntry*(const std::string& caption, const feedlist::TListEntry& parent)>
+        AddFolder;
     // A new feed in `folder`, with nothing else done.
     std::function<const feedlist::TListEntry*(const std::string& url, const std::string& caption,
                                               const feedlist::TListEntry& folder)>
         AppendFeed;
-    std::function<void(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget)> DeleteFeed;
-    std::function<void(QTreeWidgetItem* folder, bool withContents)> DeleteFolder;
-    std::function<bool(QTreeWidgetItem* node, QTreeWidgetItem* parent)> MoveNode;
+    std::function<void(const feedlist::TListEntry& folder, bool withContents)> DeleteFolder;
     // A feed the server removed has gone from the list: nobody may keep
     // working on it.
     std::function<void(const std::string& id)> FeedGone;
@@ -98,16 +90,16 @@ struct TAccountHost {
     std::function<void()> RepaintTree;
 
     // ---- Feed rows and the account's row ----
-    std::function<void(QTreeWidgetItem* node)> MarkFeedUpdated;
-    std::function<void(QTreeWidgetItem* node, const std::string& failure)> MarkFeedFailed;
-    std::function<bool(QTreeWidgetItem* node)> FeedFailed;
+    std::function<void(const std::string& feedId)> MarkFeedUpdated;
+    std::function<void(const std::string& feedId, const std::string& failure)> MarkFeedFailed;
+    std::function<bool(const std::string& feedId)> FeedFailed;
     // The feed's stored copy was replaced by other means than an update.
     std::function<void(const std::string& id)> StoredCopyChanged;
     // A sync brought a feed's items in, as an update would (optional).
     std::function<void(const std::string& id)> ItemsArrived;
     enum class TRowState { Plain, Busy, Failed };
-    std::function<void(QTreeWidgetItem* account, TRowState state, const QString& toolTip)> ShowAccountRow;
-    std::function<QString(QTreeWidgetItem* account)> AccountRowToolTip;
+    std::function<void(const std::string& accountId, TRowState state, const QString& toolTip)> ShowAccountRow;
+    std::function<QString(const std::string& accountId)> AccountRowToolTip;
 };
 
 class TAccountController : public QObject {
@@ -165,15 +157,15 @@ public:
     void SetRequestDeadline(std::chrono::milliseconds deadline) { FRequestDeadline = deadline; }
 
     // ---- The accounts in the tree ----
-    // The account whose folder holds a node ("" for a local one).
-    std::string AccountIdOf(QTreeWidgetItem* node) const;
-    QTreeWidgetItem* AccountNode(const std::string& accountId) const;
-    // The server's name for a node's folder in the account: its caption,
-    // "" for the account's own folder.
-    std::string AccountLabelOf(QTreeWidgetItem* folder) const;
+    // The account whose folder holds a row ("" for a local one).
+    static std::string AccountIdOf(const feedlist::TListEntry* entry);
+    const feedlist::TListEntry* AccountFolder(const std::string& accountId) const;
+    // The server's name for a folder in the account: its caption, "" for
+    // the account's own folder.
+    static std::string AccountLabelOf(const feedlist::TListEntry* folder);
     // The folder of an account's label, made when missing; the account's
-    // own node for none.
-    QTreeWidgetItem* LabelFolder(QTreeWidgetItem* account, const std::string& label);
+    // own folder for none.
+    const feedlist::TListEntry* LabelFolder(const feedlist::TListEntry& account, const std::string& label);
     // Every stream of the account with its feed id.
     std::map<std::string, std::string> FeedIds(const std::string& accountId) const;
     // The subscription list read from the server, made the account's
@@ -186,21 +178,23 @@ public:
     // ---- What the user changed, for the server (AccountChanges.cpp) ----
     void FeedsRead(const std::string& feedId, const std::vector<std::string>& keys);
     void FeedsUnread(const std::string& feedId);
-    void NodeRenamed(QTreeWidgetItem* node, const std::string& oldCaption);
-    void NodeDeleting(QTreeWidgetItem* node, bool withContents);
+    void EntryRenamed(const feedlist::TListEntry* entry, const std::string& oldCaption);
+    void EntryDeleting(const feedlist::TListEntry* entry, bool withContents);
     // A move in or into an account; false refuses it (out of an account).
-    bool NodeMoving(QTreeWidgetItem* node, QTreeWidgetItem* parent);
-    // An account's feed given a new address (its <item> holds it already):
+    bool EntryMoving(const feedlist::TListEntry* entry, const feedlist::TListEntry* parent);
+    // An account's feed given a new address (its entry holds it already):
     // the old subscription goes, the new one is made in `folder`'s label,
-    // and the node waits for the server's list to bring the new feed.
-    void FeedReaddressed(QTreeWidgetItem* node, const std::string& oldUrl, QTreeWidgetItem* folder);
-    // Add Feed into an account: subscribed on the server, shown until the
-    // next sync makes it the account's feed.
-    QTreeWidgetItem* AddFeed(const std::string& url, QTreeWidgetItem* folder, const std::string& caption);
+    // and the feed waits for the server's list to bring the new one.
+    void FeedReaddressed(const feedlist::TListEntry* entry, const std::string& oldUrl,
+                         const feedlist::TListEntry* folder);
+    // Add Feed into an account (`where`: the row selected): subscribed on
+    // the server, shown until the next sync makes it the account's feed.
+    const feedlist::TListEntry* AddFeed(const std::string& url, const feedlist::TListEntry* where,
+                                        const std::string& caption);
     // OPML into an account: the feeds are subscribed to on its server
     // (queued, shown waiting, fetched by the server), each in the label of
     // its innermost OPML folder.
-    TImportResult Import(const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account);
+    TImportResult Import(const std::vector<opml::Outline>& outlines, const feedlist::TListEntry* account);
 
 signals:
     // An account whose password is known (just added, read from the secret
@@ -230,16 +224,18 @@ private:
     void ApplyBatch(const TAccountBatchApplied& batch);
     void SyncEnded(const std::string& accountId, const TAccountSyncEnded& ended);
     // A feed subscribed from here that the server refused shows as failing.
-    void ShowSubscriptionRefused(QTreeWidgetItem* node);
+    void ShowSubscriptionRefused(const feedlist::TListEntry* entry);
     // Keeps a change for the account's server in the item store and asks
     // for a sync shortly, so that a burst of changes goes out together.
     void QueueChange(const std::string& accountId, const std::function<void(greader::TChangeQueue&)>& change);
-    std::string FolderCaption(const QTreeWidgetItem* node) const;
     feedlist::TFeedList& List() const { return *FHost.FeedList; }
     // A folder's row (an account's too); not the root.
-    bool IsFolder(const QTreeWidgetItem* node) const;
+    static bool IsFolder(const feedlist::TListEntry* entry);
     // The feed of a feed's row; null for any other row.
-    const feedlist::TFeedEntry* FeedOf(const QTreeWidgetItem* node) const;
+    static const feedlist::TFeedEntry* FeedOf(const feedlist::TListEntry* entry);
+    static std::string FolderCaption(const feedlist::TListEntry* entry);
+    // The feeds of an account's folder; none for an unknown account.
+    std::vector<const feedlist::TListEntry*> AccountFeeds(const std::string& accountId) const;
     // Sets a feed's unread count to the store's.
     void CountUnread(const std::string& feedId);
 

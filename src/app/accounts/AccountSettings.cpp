@@ -62,7 +62,7 @@ void TAccountController::RenameAccount(const std::string& id, const std::string&
 void TAccountController::RemoveAccount(const std::string& id) {
     // Its feeds go as deleted feeds do (stored copies, remembered items);
     // local feeds are never inside an account's folder.
-    if (QTreeWidgetItem* folder = AccountNode(id)) FHost.DeleteFolder(folder, true);
+    if (const feedlist::TListEntry* folder = AccountFolder(id)) FHost.DeleteFolder(*folder, true);
     const QString key = Q(id);
     FPasswordAsking.erase(key);
     FPasswordDeclined.erase(key);

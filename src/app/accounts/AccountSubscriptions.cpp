@@ -2,7 +2,6 @@
 // merge of the list (SubscriptionMerge.h) decides; here its result is
 // carried out where the list alone cannot: the stored copies and items of
 // feeds gone or adopted, the rows' failures, the changes for the server.
-#include <QTreeWidgetItem>
 
 #include <filesystem>
 #include <map>
@@ -18,13 +17,13 @@
 
 void TAccountController::ApplySubscriptions(const std::string& accountId,
                                             const greader::TSubscriptionChanges& changes) {
-    QTreeWidgetItem* account = AccountNode(accountId);
+    const feedlist::TListEntry* account = AccountFolder(accountId);
     if (!account) return;
     // The ids as the stored copies and items name them, for feeds the merge
     // removes ("007" stays "007").
     std::map<int, std::string> idTexts;
-    for (QTreeWidgetItem* node : FHost.FeedNodesUnder(account))
-        if (const feedlist::TFeedEntry* feed = FeedOf(node)) idTexts.emplace(feed->Id, feedlist::IdText(*feed));
+    for (const feedlist::TListEntry* entry : feedlist::FeedsUnder(*account))
+        idTexts.emplace(entry->Feed().Id, feedlist::IdText(entry->Feed()));
     // A list of tens of thousands shows at once: the rows' sums, the filter
     // and the save follow once at the end.
     FApplyingSync = true;
@@ -56,9 +55,9 @@ void TAccountController::ApplySubscriptions(const std::string& accountId,
     }
     FHost.Items().ForgetFeeds(std::move(itemsToForget));
     for (const int number : result.Adopted)
-        if (QTreeWidgetItem* node = FHost.RowOf(List().FindFeed(number))) FHost.MarkFeedUpdated(node);
-    for (const int number : result.Refused)
-        if (QTreeWidgetItem* node = FHost.RowOf(List().FindFeed(number))) ShowSubscriptionRefused(node);
+        if (const feedlist::TListEntry* feed = List().FindFeed(number))
+            FHost.MarkFeedUpdated(feedlist::IdText(feed->Feed()));
+    for (const int number : result.Refused) ShowSubscriptionRefused(List().FindFeed(number));
     // A name or label given here while the subscription waited wins.
     for (const accounts::TServerChange& change : result.ToSend)
         QueueChange(accountId, [&change](greader::TChangeQueue& queue) {

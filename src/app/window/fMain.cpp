@@ -389,7 +389,7 @@ TFormMain::TFeedTargets TFormMain::FeedTargets() const {
     TFeedTargets targets;
     targets.Names << FTree->RootNode()->text(0);
     targets.Nodes.push_back(FTree->RootNode());
-    const std::string selectedAccount = FAccounts->AccountIdOf(FTree->currentItem());
+    const std::string selectedAccount = TAccountController::AccountIdOf(TFeedTree::EntryOf(FTree->currentItem()));
     for (const feedlist::TListEntry* folder : accountlist::AccountFolders(*FFeedList)) {
         QTreeWidgetItem* account = FTree->RowOf(folder);
         if (!account) continue;
@@ -434,7 +434,7 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         // This computer, or an account's server, whose folder the selection
         // may already be in.
         const TFeedTargets targets = FeedTargets();
-        const std::string selectedAccount = FAccounts->AccountIdOf(FTree->currentItem());
+        const std::string selectedAccount = TAccountController::AccountIdOf(TFeedTree::EntryOf(FTree->currentItem()));
         dialog.SetTargets(targets.Names, targets.Current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
         for (;;) {
@@ -444,8 +444,9 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
                     QTreeWidgetItem* where = FTree->currentItem();
                     const int target = dialog.Target();
                     if (target == 0 && !selectedAccount.empty()) where = FTree->RootNode();
-                    if (target > 0 && FAccounts->AccountIdOf(where) !=
-                                          FAccounts->AccountIdOf(targets.Nodes[static_cast<std::size_t>(target)]))
+                    if (target > 0 && TAccountController::AccountIdOf(TFeedTree::EntryOf(where)) !=
+                                          TAccountController::AccountIdOf(
+                                              TFeedTree::EntryOf(targets.Nodes[static_cast<std::size_t>(target)])))
                         where = targets.Nodes[static_cast<std::size_t>(target)];
                     QTreeWidgetItem* node = nullptr;
                     {
@@ -485,12 +486,12 @@ void TFormMain::ActionDeleteFeedExecute() {
     Guarded([this] {
         QTreeWidgetItem* node = FTree->currentItem();
         // An account goes by its settings, which also forget its password.
-        if (TFeedTree::IsFolderNode(node) && !FAccounts->AccountIdOf(node).empty() &&
-            FAccounts->AccountLabelOf(node).empty())
+        if (TFeedTree::IsFolderNode(node) && !TAccountController::AccountIdOf(TFeedTree::EntryOf(node)).empty() &&
+            TAccountController::AccountLabelOf(TFeedTree::EntryOf(node)).empty())
             return;
         if (TFeedTree::IsFolderNode(node)) {
             const int choice = AskDeleteFolder ? AskDeleteFolder(node) : AskHowToDeleteFolder(this, node);
-            if (choice != 0) FAccounts->NodeDeleting(node, choice == 2);
+            if (choice != 0) FAccounts->EntryDeleting(TFeedTree::EntryOf(node), choice == 2);
             if (choice != 0) FFeeds->DeleteFolder(node, choice == 2);
             return;
         }
@@ -498,7 +499,7 @@ void TFormMain::ActionDeleteFeedExecute() {
         const QString question = LangFmtQ("DeleteConfirm", {node->text(0).toStdString()});
         const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
-        FAccounts->NodeDeleting(node, false);
+        FAccounts->EntryDeleting(TFeedTree::EntryOf(node), false);
         FFeeds->DeleteFeed(node);
         // The removal is kept at once: a crash must not bring the feed back
         // without its stored copy.
@@ -529,7 +530,7 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
                 FFeedList->UpdateFolder(folder, [caption = text.trimmed().toStdString()](
                                                     feedlist::TFolderEntry& entry) { entry.Caption = caption; });
             FTree->UpdateNodeCaption(node);
-            FAccounts->NodeRenamed(node, oldCaption);
+            FAccounts->EntryRenamed(TFeedTree::EntryOf(node), oldCaption);
             FOptions->Save();
             return;
         }
@@ -540,7 +541,7 @@ void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
         // would write while the editor closes.
         FFeedList->UpdateFeed(*entry,
                               [caption = text.toStdString()](feedlist::TFeedEntry& feed) { feed.Caption = caption; });
-        FAccounts->NodeRenamed(node, oldCaption);
+        FAccounts->EntryRenamed(TFeedTree::EntryOf(node), oldCaption);
         node->setText(0, text);
         // An emptied caption shows the address again.
         if (text.isEmpty())
@@ -569,7 +570,8 @@ void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
     FActions.MarkUnread->setEnabled(isFeed || isFolder || node == FTree->RootNode());
     MenuMoveTo->setEnabled(isFeed || isFolder);
     // Local feeds and folders can go to an account's server.
-    MenuMoveToAccount->menuAction()->setVisible((isFeed || isFolder) && FAccounts->AccountIdOf(node).empty() &&
+    MenuMoveToAccount->menuAction()->setVisible((isFeed || isFolder) &&
+                                                TAccountController::AccountIdOf(TFeedTree::EntryOf(node)).empty() &&
                                                 !accountlist::AccountFolders(*FFeedList).empty());
     if (node) ShowFeed(node);
 }

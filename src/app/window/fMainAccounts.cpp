@@ -54,49 +54,47 @@ void TFormMain::ConnectAccounts() {
                                    const std::vector<int>& fresh, const TAlertVerdicts& verdicts) {
         FNotify->AnnounceNewItems(feed, document, static_cast<int>(fresh.size()), &fresh, &verdicts);
     };
-    host.Root = [this] { return FTree->RootNode(); };
-    host.EntryOf = [](const QTreeWidgetItem* node) { return TFeedTree::EntryOf(node); };
-    host.RowOf = [this](const feedlist::TListEntry* entry) { return FTree->RowOf(entry); };
-    host.FeedNodesUnder = [this](QTreeWidgetItem* node) { return FTree->FeedNodesUnder(node); };
-    host.TargetFolder = [this](QTreeWidgetItem* node) { return FTree->TargetFolder(node); };
     host.AppendFeed = [this](const std::string& url, const std::string& caption, const feedlist::TListEntry& folder) {
         return FFeeds->AppendFeed(url, caption, &folder);
     };
-    host.AddFolder = [this](const std::string& caption, QTreeWidgetItem* parent) {
-        return FFeeds->AddFolder(caption, parent);
+    host.AddFolder = [this](const std::string& caption, const feedlist::TListEntry& parent) {
+        return TFeedTree::EntryOf(FFeeds->AddFolder(caption, FTree->RowOf(&parent)));
     };
-    host.DeleteFeed = [this](QTreeWidgetItem* node, std::vector<std::string>* itemsToForget) {
-        FFeeds->DeleteFeed(node, itemsToForget);
+    host.DeleteFolder = [this](const feedlist::TListEntry& folder, bool withContents) {
+        FFeeds->DeleteFolder(FTree->RowOf(&folder), withContents);
     };
-    host.DeleteFolder = [this](QTreeWidgetItem* folder, bool withContents) {
-        FFeeds->DeleteFolder(folder, withContents);
-    };
-    host.MoveNode = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent) { return FFeeds->MoveNode(node, parent); };
     host.FeedGone = [this](const std::string& id) { emit feedDeleted(QString::fromStdString(id)); };
     host.BeginBatch = [this] { FTree->BeginBatch(); };
     host.EndBatch = [this] { FTree->EndBatch(); };
     host.RepaintTree = [this] { FTree->viewport()->update(); };
-    host.MarkFeedUpdated = [this](QTreeWidgetItem* node) { FUpdates->MarkFeedUpdated(TFeedTree::FeedIdOf(node)); };
-    host.MarkFeedFailed = [this](QTreeWidgetItem* node, const std::string& failure) {
-        FUpdates->MarkFeedFailed(TFeedTree::FeedIdOf(node), failure);
+    host.MarkFeedUpdated = [this](const std::string& id) { FUpdates->MarkFeedUpdated(id); };
+    host.MarkFeedFailed = [this](const std::string& id, const std::string& failure) {
+        FUpdates->MarkFeedFailed(id, failure);
     };
-    host.FeedFailed = [this](QTreeWidgetItem* node) {
-        return !FUpdates->RowState(TFeedTree::FeedIdOf(node)).Failure.isEmpty();
-    };
+    host.FeedFailed = [this](const std::string& id) { return !FUpdates->RowState(id).Failure.isEmpty(); };
     host.StoredCopyChanged = [this](const std::string& id) { FUpdates->StoredCopyChanged(id); };
     // An account's feed wants its full articles after a sync as a local one after its update.
     host.ItemsArrived = [this](const std::string& id) {
         if (FArticles) FArticles->FeedUpdated(id);
     };
-    host.ShowAccountRow = [this](QTreeWidgetItem* node, TAccountHost::TRowState state, const QString& toolTip) {
+    const auto accountRow = [this](const std::string& accountId) {
+        return static_cast<TFolderNode*>(FTree->RowOf(FFeedList->FindAccount(accountId)));
+    };
+    host.ShowAccountRow = [this, accountRow](const std::string& accountId, TAccountHost::TRowState state,
+                                             const QString& toolTip) {
+        TFolderNode* node = accountRow(accountId);
+        if (!node) return;
         using TRowState = TAccountHost::TRowState;
         const QIcon icon = state == TRowState::Busy     ? FUpdates->BusyIcon()
                            : state == TRowState::Failed ? FUpdates->FailedIcon()
                                                         : QIcon();
-        static_cast<TFolderNode*>(node)->ShowState(icon, toolTip);
-        if (node->treeWidget() == FTree) FTree->viewport()->update(FTree->visualItemRect(node));
+        node->ShowState(icon, toolTip);
+        FTree->viewport()->update(FTree->visualItemRect(node));
     };
-    host.AccountRowToolTip = [](QTreeWidgetItem* node) { return static_cast<TFolderNode*>(node)->ToolTip(); };
+    host.AccountRowToolTip = [accountRow](const std::string& accountId) {
+        const TFolderNode* node = accountRow(accountId);
+        return node ? node->ToolTip() : QString();
+    };
     FAccounts = std::make_unique<TAccountController>(std::move(host));
 
     FAccounts->SetPasswordPrompt([this](const QString& id) -> std::optional<QString> {
@@ -123,7 +121,7 @@ void TFormMain::ActionAccountsExecute() {
 void TFormMain::FillMoveToAccountMenu() {
     MenuMoveToAccount->clear();
     QTreeWidgetItem* moving = FTree->currentItem();
-    if (!moving || moving == FTree->RootNode() || !FAccounts->AccountIdOf(moving).empty()) return;
+    if (!moving || moving == FTree->RootNode() || !FAccounts->AccountIdOf(TFeedTree::EntryOf(moving)).empty()) return;
     for (const feedlist::TListEntry* folder : accountlist::AccountFolders(*FFeedList)) {
         QTreeWidgetItem* account = FTree->RowOf(folder);
         if (!account) continue;

@@ -27,16 +27,16 @@ void TFormMain::ConnectFeedList() {
     TFeedListController::THost host;
     host.Save = [this] { FOptions->Save(); };
     host.ScheduleSave = [this] { ScheduleConfigSave(); };
-    host.AccountIdOf = [this](QTreeWidgetItem* node) { return FAccounts->AccountIdOf(node); };
-    host.AccountNode = [this](const std::string& id) { return FAccounts->AccountNode(id); };
+    host.AccountIdOf = [](QTreeWidgetItem* node) { return TAccountController::AccountIdOf(TFeedTree::EntryOf(node)); };
+    host.AccountNode = [this](const std::string& id) { return FTree->RowOf(FAccounts->AccountFolder(id)); };
     host.AddAccountFeed = [this](const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
-        return FAccounts->AddFeed(url, folder, caption);
+        return FTree->RowOf(FAccounts->AddFeed(url, TFeedTree::EntryOf(folder), caption));
     };
     host.ImportToAccount = [this](const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account) {
-        return FAccounts->Import(outlines, account);
+        return FAccounts->Import(outlines, TFeedTree::EntryOf(account));
     };
     host.MayMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent) {
-        return FAccounts->NodeMoving(node, parent);
+        return FAccounts->EntryMoving(TFeedTree::EntryOf(node), TFeedTree::EntryOf(parent));
     };
     host.ApplyingSync = [this] { return FAccounts->ApplyingSync(); };
     host.Update = [this](QTreeWidgetItem* node) { FUpdates->UpdateFeed(TFeedTree::FeedIdOf(node)); };

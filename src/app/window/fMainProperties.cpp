@@ -33,12 +33,12 @@ void TFormMain::ConnectFeedProperties() {
         FUpdates->AddressChanged(id);
     };
     host.FeedListChanged = [this] { FTree->NoteListChanged(); };
-    host.AccountFeedRenamed = [this, nodeOf](const std::string& id, const std::string& oldCaption) {
-        FAccounts->NodeRenamed(nodeOf(id), oldCaption);
+    host.AccountFeedRenamed = [this](const std::string& id, const std::string& oldCaption) {
+        FAccounts->EntryRenamed(FFeedList->FindFeed(id), oldCaption);
     };
-    host.AccountFeedReaddressed = [this, nodeOf](const std::string& id, const std::string& oldUrl,
-                                                 const feedlist::TListEntry* folder) {
-        FAccounts->FeedReaddressed(nodeOf(id), oldUrl, FTree->RowOf(folder));
+    host.AccountFeedReaddressed = [this](const std::string& id, const std::string& oldUrl,
+                                         const feedlist::TListEntry* folder) {
+        FAccounts->FeedReaddressed(FFeedList->FindFeed(id), oldUrl, folder);
     };
     host.MoveTo = [this, nodeOf](const std::string& id, const feedlist::TListEntry& folder) {
         FFeeds->MoveNode(nodeOf(id), FTree->RowOf(&folder));

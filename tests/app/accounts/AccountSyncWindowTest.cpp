@@ -95,7 +95,7 @@ protected:
         return WaitUntil([&] { return results.size() > before; });
     }
     QTreeWidgetItem* Feed(const std::string& caption) {
-        for (QTreeWidgetItem* node : form->Tree().FeedNodesUnder(form->Accounts().AccountNode("alice@fake")))
+        for (QTreeWidgetItem* node : form->Tree().FeedNodesUnder(apptest::AccountRow(*form, "alice@fake")))
             if (TFeedTree::FeedOf(node)->Caption == caption) return node;
         return nullptr;
     }
@@ -126,8 +126,8 @@ TEST_F(AccountSyncWindowTest, FirstSyncFillsTheAccountFolderAndViewingSendsTheSh
     ASSERT_NE(quiet, nullptr);
     // The label is a folder of the account; a feed without one sits in the
     // account's own folder.
-    EXPECT_EQ(form->Accounts().AccountLabelOf(harbour->parent()), "Tech");
-    EXPECT_EQ(quiet->parent(), form->Accounts().AccountNode("alice@fake"));
+    EXPECT_EQ(apptest::AccountLabel(harbour->parent()), "Tech");
+    EXPECT_EQ(quiet->parent(), apptest::AccountRow(*form, "alice@fake"));
     EXPECT_EQ(TFeedTree::FeedOf(harbour)->Stream, "feed/1");
     // The item read on the server arrived read.
     EXPECT_EQ(Unread(harbour), "1");
@@ -207,7 +207,7 @@ TEST_F(AccountSyncWindowTest, FailuresShowOnTheAccountNodeAndOnlyPassingOnesAreR
         EXPECT_EQ(ended.ErrorKind, c.kind);
         EXPECT_EQ(ended.NextAttempt.has_value(), c.retried);
 
-        auto* account = static_cast<TFolderNode*>(form->Accounts().AccountNode("alice@fake"));
+        auto* account = static_cast<TFolderNode*>(apptest::AccountRow(*form, "alice@fake"));
         EXPECT_FALSE(account->ToolTip().isEmpty());
         EXPECT_EQ(refused.count(), c.refused ? 1 : 0);
         // A refused password stops the account: asking again does nothing
@@ -275,7 +275,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     Start(server.Url(synctest::kApi));
     ASSERT_TRUE(SyncAndWait());
     form->Accounts().StopSync("alice@fake");
-    QTreeWidgetItem* account = form->Accounts().AccountNode("alice@fake");
+    QTreeWidgetItem* account = apptest::AccountRow(*form, "alice@fake");
     const auto result =
         form->Feeds().ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml", account);
     EXPECT_EQ(result.skipped, 2);  // the account's own feed, and one address twice
@@ -283,7 +283,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     QTreeWidgetItem* loose = Feed("My Loose");
     auto* gone = static_cast<TFeedNode*>(Feed("Gone"));
     ASSERT_TRUE(site && loose && gone);
-    EXPECT_EQ(form->Accounts().AccountLabelOf(site->parent()), "Tech");  // the nearest OPML folder
+    EXPECT_EQ(apptest::AccountLabel(site->parent()), "Tech");  // the nearest OPML folder
     EXPECT_EQ(Pending().size(), 3u);
     EXPECT_FALSE(form->Updates().FeedDownloading(apptest::FeedId(site)));
 
@@ -409,15 +409,15 @@ TEST_F(AccountSyncWindowTest, AServersListOfThousandsAppliesInTimeThatGrowsWithI
         EXPECT_LT(held, testsupport::TimeBound(std::chrono::milliseconds(250)));
         std::printf("%s: %lld ms\n", step.what,
                     static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(held).count()));
-        QTreeWidgetItem* account = form->Accounts().AccountNode("alice@fake");
+        QTreeWidgetItem* account = apptest::AccountRow(*form, "alice@fake");
         EXPECT_EQ(form->Tree().FeedNodesUnder(account).size(), step.feeds);
         if (!step.sample) continue;
         QTreeWidgetItem* sample = form->Tree().FindFeedNodeById(form->Accounts().FeedIds("alice@fake").at("feed/7"));
         ASSERT_NE(sample, nullptr);
         EXPECT_EQ(TFeedTree::FeedOf(sample)->Caption, step.sample);
-        EXPECT_EQ(form->Accounts().AccountLabelOf(sample->parent()), step.folder);
+        EXPECT_EQ(apptest::AccountLabel(sample->parent()), step.folder);
     }
-    EXPECT_EQ(form->Accounts().AccountNode("alice@fake")->childCount(), 0) << "emptied folders go";
+    EXPECT_EQ(apptest::AccountRow(*form, "alice@fake")->childCount(), 0) << "emptied folders go";
 }
 
 }  // namespace

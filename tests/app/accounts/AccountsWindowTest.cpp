@@ -133,7 +133,7 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
 
     // The sync puts a feed into the account's folder.
     apptest::AddStoredFeed(*form, {{"id", "2"}, {"url", "http://127.0.0.1:1/synced.xml"}, {"stream", "feed/7"}},
-                           form->Accounts().AccountNode(record.Id));
+                           apptest::AccountRow(*form, record.Id));
     ASSERT_NE(form->Tree().FindFeedNodeById("2"), nullptr);
 
     bool confirmed = false;

@@ -118,7 +118,7 @@ protected:
         return Results.size() > before ? Results.back() : none;
     }
     static QTreeWidgetItem* Feed(const std::string& caption) {
-        for (QTreeWidgetItem* node : Form->Tree().FeedNodesUnder(Form->Accounts().AccountNode(kAccount)))
+        for (QTreeWidgetItem* node : Form->Tree().FeedNodesUnder(apptest::AccountRow(*Form, kAccount)))
             if (TFeedTree::FeedOf(node)->Caption == caption) return node;
         return nullptr;
     }
@@ -128,7 +128,7 @@ protected:
     }
     static std::string Label(const std::string& caption) {
         QTreeWidgetItem* node = Feed(caption);
-        return node ? Form->Accounts().AccountLabelOf(node->parent()) : "(none)";
+        return node ? apptest::AccountLabel(node->parent()) : "(none)";
     }
     static greader::TGReaderClient Elsewhere() {
         greader::TGReaderClient client(Server->ApiUrl());
@@ -167,7 +167,7 @@ TEST_F(AccountFreshRss, FirstSyncFillsTheAccountsFolders) {
     EXPECT_EQ(Label("news"), "News");
     EXPECT_EQ(Unread("tech"), 2);
     EXPECT_EQ(Unread("news"), 1);
-    EXPECT_EQ(Form->Tree().UnreadUnder(Form->Accounts().AccountNode(kAccount)), 3);
+    EXPECT_EQ(Form->Tree().UnreadUnder(apptest::AccountRow(*Form, kAccount)), 3);
 }
 
 TEST_F(AccountFreshRss, NewItemAfterTheServerRefreshes) {
@@ -221,7 +221,7 @@ TEST_F(AccountFreshRss, OfflineChangesWaitForTheServer) {
     EXPECT_FALSE(offline.Ok);
     EXPECT_EQ(offline.ErrorKind, greader::TSyncErrorKind::Unreachable);
     EXPECT_TRUE(offline.NextAttempt.has_value());
-    auto* account = static_cast<TFolderNode*>(Form->Accounts().AccountNode(kAccount));
+    auto* account = static_cast<TFolderNode*>(apptest::AccountRow(*Form, kAccount));
     EXPECT_FALSE(account->ToolTip().isEmpty());
     EXPECT_EQ(Form->Items().Store()->Pending(kAccount).size(), 1u);
 
@@ -234,7 +234,7 @@ TEST_F(AccountFreshRss, OfflineChangesWaitForTheServer) {
 
 TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     const std::string url = Feeds->Url("/extra.xml");
-    QTreeWidgetItem* added = Form->Feeds().AddFeed(url, Form->Accounts().AccountNode(kAccount), "");
+    QTreeWidgetItem* added = Form->Feeds().AddFeed(url, apptest::AccountRow(*Form, kAccount), "");
     ASSERT_NE(added, nullptr);
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
@@ -250,7 +250,7 @@ TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     ASSERT_EQ(OnServer(url)->Categories.size(), 1u);
     EXPECT_EQ(OnServer(url)->Categories[0].Label, "News");
 
-    Form->Accounts().NodeDeleting(added, false);
+    Form->Accounts().EntryDeleting(TFeedTree::EntryOf(added), false);
     Form->Feeds().DeleteFeed(added);
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(OnServer(url), nullptr);
@@ -280,7 +280,7 @@ TEST_F(AccountFreshRss, MoveToAccountSubscribesALocalFeed) {
     emit Form->MenuMoveToAccount->aboutToShow();
     ASSERT_EQ(Form->MenuMoveToAccount->actions().size(), 1);
     Form->MenuMoveToAccount->actions()[0]->trigger();
-    EXPECT_EQ(Form->Accounts().AccountIdOf(local), kAccount);
+    EXPECT_EQ(TAccountController::AccountIdOf(TFeedTree::EntryOf(local)), kAccount);
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
     EXPECT_FALSE(TFeedTree::FeedOf(local)->Stream.empty());
@@ -293,10 +293,10 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     std::ofstream(opml) << "<opml version=\"2.0\"><body><outline text=\"Found\"><outline text=\"Site\" xmlUrl=\""
                         << Feeds->Url("/site/") << "\"/></outline><outline text=\"Missing\" xmlUrl=\""
                         << Feeds->Url("/missing.xml") << "\"/></body></opml>";
-    EXPECT_EQ(Form->Feeds().ImportOPML(opml, Form->Accounts().AccountNode(kAccount)).added, 2);
+    EXPECT_EQ(Form->Feeds().ImportOPML(opml, apptest::AccountRow(*Form, kAccount)).added, 2);
     QTreeWidgetItem* site = Feed("Site");
     ASSERT_TRUE(site && Feed("Missing"));
-    const std::size_t feeds = Form->Tree().FeedNodesUnder(Form->Accounts().AccountNode(kAccount)).size();
+    const std::size_t feeds = Form->Tree().FeedNodesUnder(apptest::AccountRow(*Form, kAccount)).size();
     ASSERT_TRUE(Sync().Ok);
     // The server keeps the feed its page names: the node waiting for the
     // page's address became it, in the OPML folder's label, once.
@@ -305,8 +305,8 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     EXPECT_EQ(TFeedTree::FeedOf(site)->Stream, found->Id);
     EXPECT_EQ(Label("Site"), "Found");
     EXPECT_EQ(Unread("Site"), 2);
-    EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->Accounts().AccountNode(kAccount)).size(), feeds);
-    EXPECT_TRUE(static_cast<TFeedNode*>(Feed("Missing"))->Failed());
+    EXPECT_EQ(Form->Tree().FeedNodesUnder(apptest::AccountRow(*Form, kAccount)).size(), feeds);
+    EXPECT_FALSE(Form->Updates().RowState(apptest::FeedId(Feed("Missing"))).Failure.isEmpty());
 
     // Feed Properties: a new name and address, on the server.
     TFeedProperties values;
@@ -321,7 +321,7 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     EXPECT_EQ(TFeedTree::FeedOf(site)->Stream, moved->Id);
     EXPECT_EQ(Label("Moved site"), "Found");
     EXPECT_EQ(Unread("Moved site"), 1);
-    EXPECT_EQ(Form->Tree().FeedNodesUnder(Form->Accounts().AccountNode(kAccount)).size(), feeds);
+    EXPECT_EQ(Form->Tree().FeedNodesUnder(apptest::AccountRow(*Form, kAccount)).size(), feeds);
 }
 
 TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
@@ -342,7 +342,8 @@ TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
 // Move To on the shown feed: the feed that takes its row is neither shown
 // nor read, here or on the server.
 TEST_F(AccountFreshRss, MoveToChangesNoOtherFeedsReadState) {
-    QTreeWidgetItem* pair = Form->Accounts().LabelFolder(Form->Accounts().AccountNode(kAccount), "Pair");
+    QTreeWidgetItem* pair =
+        Form->Tree().RowOf(Form->Accounts().LabelFolder(*Form->Accounts().AccountFolder(kAccount), "Pair"));
     QTreeWidgetItem* first = Form->Feeds().AddFeed(Feeds->Url("/extra.xml"), pair, "Pair one");
     Form->Feeds().AddFeed(Feeds->Url("/found.xml"), pair, "Pair two");
     ASSERT_TRUE(Sync().Ok);
