@@ -33,7 +33,9 @@
 
 class QWebEngineView;
 class QWebEngineProfile;
+namespace quillet {
 class TPageBuild;
+}
 
 class TWebBrowser : public QWidget {
     Q_OBJECT
@@ -136,7 +138,7 @@ private:
     void LoadLocal(const QString& path);
     void Load(const QUrl& url);
     // Takes a page built on a worker, if it is still the one wanted.
-    void PageBuilt(const std::shared_ptr<TPageBuild>& build);
+    void PageBuilt(const std::shared_ptr<quillet::TPageBuild>& build);
     void DropPageBuild();
     // Scrolls the shown page to the element with this id.
     void ScrollToAnchor(const QString& id);
@@ -148,7 +150,7 @@ private:
     QString FLocation;
     QString FColorScheme;
     // The page being built for the last navigation, until it is loaded.
-    std::shared_ptr<TPageBuild> FPageBuild;
+    std::shared_ptr<quillet::TPageBuild> FPageBuild;
     // The marks of the last Navigate, for the address it named.
     QString FMarkedAddress;
     quillet::TPageMarks FMarks;
