@@ -15,6 +15,8 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "PageBuild.h"
 #include "PaneImageCache.h"
 #include "PaneImageLoader.h"
@@ -120,6 +122,7 @@ void TLightPane::Clear() {
     FLocation.clear();
     FImages.clear();
     FImageBytes = 0;
+    FPageHtml.clear();
     document()->clear();
 }
 
@@ -159,8 +162,6 @@ void TLightPane::PageBuilt(const std::shared_ptr<TPageBuild>& build) {
     if (build != FPageBuild) return;  // a newer navigation took its place
     FPageBuild.reset();
     KeepPosition();
-    FImages.clear();
-    FImageBytes = 0;
     const QString path = build->Path();
     QString html;
     if (build->HasPage()) {
@@ -174,9 +175,8 @@ void TLightPane::PageBuilt(const std::shared_ptr<TPageBuild>& build) {
         FBase = QUrl();
     }
     FShownPath = path;
-    document()->setBaseUrl(FBase);
-    setHtml(html);
-    RequestImages();
+    FPageHtml = html;
+    ShowPage();
 
     const QString target =
         build->Marks().Target.empty() ? QString() : QString::fromStdString(quillet::ItemAnchor(build->Marks().Target));
@@ -188,6 +188,33 @@ void TLightPane::PageBuilt(const std::shared_ptr<TPageBuild>& build) {
     }
     emit NavigateComplete(FLocation, true);
     if (!build->Failed() && build->Marks().Serial) emit PageShown(build->Marks().Serial);
+}
+
+void TLightPane::ShowPage() {
+    FImages.clear();
+    FImageBytes = 0;
+    document()->setBaseUrl(FBase);
+    setHtml(quillet::StyledPage(FPageHtml, FStyle, quillet::TPageTarget::Light));
+    RequestImages();
+}
+
+void TLightPane::SetPageStyle(const TPageStyle& style) {
+    if (style == FStyle) return;
+    FStyle = style;
+    FStyle.Zoom = std::clamp(FStyle.Zoom, quillet::TPageStyle::kMinZoom, quillet::TPageStyle::kMaxZoom);
+    const double factor = 1.0 + 0.1 * FStyle.Zoom;
+    if (FStyle.MaxLineChars > 0) {
+        setLineWrapMode(QTextEdit::FixedPixelWidth);
+        setLineWrapColumnOrWidth(int(FStyle.MaxLineChars * fontMetrics().averageCharWidth() * factor));
+    } else
+        setLineWrapMode(QTextEdit::WidgetWidth);
+    if (FShownPath.isEmpty()) return;
+    // The same place of the page stays in view.
+    const QScrollBar* bar = verticalScrollBar();
+    const double at = bar->maximum() > 0 ? double(bar->value()) / bar->maximum() : 0;
+    ShowPage();
+    document()->documentLayout()->documentSize();
+    verticalScrollBar()->setValue(int(at * verticalScrollBar()->maximum()));
 }
 
 void TLightPane::ScrollToItem(const QString& anchor) { scrollToAnchor(anchor); }

@@ -30,6 +30,7 @@
 #include <memory>
 
 #include "FeedPageFunctions.h"
+#include "PageBuild.h"
 
 namespace quillet {
 class TPageBuild;
@@ -71,6 +72,12 @@ public:
     // Where fetched pictures are kept between runs; none by default.
     void SetImageCache(std::shared_ptr<quillet::TPaneImageCache> cache);
 
+    // How the reader wants pages set (PageBuild.h); the page on show is set
+    // again, where it was.
+    using TPageStyle = quillet::TPageStyle;
+    void SetPageStyle(const TPageStyle& style);
+    const TPageStyle& PageStyle() const { return FStyle; }
+
     // Brings the element of this item anchor into view.
     void ScrollToItem(const QString& anchor);
     // Pictures of the shown page still on their way.
@@ -101,6 +108,8 @@ private:
     void PageBuilt(const std::shared_ptr<quillet::TPageBuild>& build);
     void DropPageBuild();
     void KeepPosition();
+    // Sets the page's HTML in the current style.
+    void ShowPage();
     // The page's pictures, found once it is set, and sent for.
     void RequestImages();
     void ImageLoaded(const QUrl& url, const QImage& image, const QString& error);
@@ -120,6 +129,8 @@ private:
     QString FMarkedPath;
     std::shared_ptr<quillet::TPageBuild> FPageBuild;
     QHash<QString, int> FPositions;
+    QString FPageHtml;
+    TPageStyle FStyle;
     quillet::TPaneImageLoader* FLoader = nullptr;
     // The pictures of the page on show: their names as the page writes
     // them, and where they stand, by resolved address.

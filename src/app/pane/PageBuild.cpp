@@ -9,6 +9,7 @@
 
 #include <libxml/parser.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -190,6 +191,45 @@ bool TransformLocalXml(const QString& path, QByteArray& html, const QString& sch
     StopIfDropped();
     html = ApplyPageStylesheet(doc.get(), path, xslPath, scheme, target == TPageTarget::Light);
     return true;
+}
+
+QString StyledPage(const QString& html, const TPageStyle& style, TPageTarget target) {
+    QString rules;
+    if (!style.FontFamily.trimmed().isEmpty()) {
+        QString family = style.FontFamily.trimmed();
+        family.remove(QLatin1Char('"')).remove(QLatin1Char('<')).remove(QLatin1Char('\\'));
+        rules += QStringLiteral("body { font-family: \"%1\"; }\n").arg(family);
+    }
+    if (style.FontPointSize > 0) rules += QStringLiteral("body { font-size: %1pt; }\n").arg(style.FontPointSize);
+    // The light pane has no max-width: it wraps its lines itself.
+    if (style.MaxLineChars > 0 && target == TPageTarget::Engine)
+        rules += QStringLiteral("body { max-width: %1ch; }\n").arg(style.MaxLineChars);
+    // The user's own rules come last; no markup can come with them.
+    rules += QString(style.UserCss).remove(QLatin1Char('<'));
+    int headEnd = html.indexOf(QLatin1String("</head>"), 0, Qt::CaseInsensitive);
+    QString page = html;
+    if (!rules.isEmpty()) {
+        const QString block = QStringLiteral("<style type=\"text/css\">\n") + rules + QStringLiteral("</style>");
+        if (headEnd < 0) headEnd = 0;
+        page.insert(headEnd, block);
+        headEnd += block.size();
+    }
+    if (style.Zoom == 0 || headEnd <= 0) return page;
+    // Zoom scales the point sizes of the head's rules: the page's own, the
+    // reader's and user.css alike.
+    const double factor = 1.0 + 0.1 * std::clamp(style.Zoom, TPageStyle::kMinZoom, TPageStyle::kMaxZoom);
+    thread_local const QRegularExpression points(QStringLiteral(R"re((\d+(?:\.\d+)?)pt\b)re"));
+    QString head = page.left(headEnd);
+    QString zoomed;
+    qsizetype last = 0;
+    for (auto it = points.globalMatch(head); it.hasNext();) {
+        const auto m = it.next();
+        zoomed += head.mid(last, m.capturedStart() - last);
+        zoomed += QString::number(m.captured(1).toDouble() * factor, 'f', 1) + QStringLiteral("pt");
+        last = m.capturedEnd();
+    }
+    zoomed += head.mid(last);
+    return zoomed + page.mid(headEnd);
 }
 
 void TPageBuild::Run() {

@@ -37,6 +37,23 @@ void SanitizeFeedMarkup(void* xmlDocument);
 bool TransformLocalXml(const QString& path, QByteArray& html, const QString& scheme = QString(),
                        TPageTarget target = TPageTarget::Engine);
 
+// How the reader wants pages set: a font and size over the page's own, the
+// longest line in characters (0: the pane's width), the home's user.css
+// applied last, and the zoom in steps of a tenth.
+struct TPageStyle {
+    QString FontFamily;
+    int FontPointSize = 0;
+    int MaxLineChars = 0;
+    QString UserCss;
+    int Zoom = 0;
+    static constexpr int kMinZoom = -5, kMaxZoom = 10;
+    bool operator==(const TPageStyle&) const = default;
+};
+
+// The page's HTML with the style's rules after its own and its point sizes
+// zoomed, for either pane.
+QString StyledPage(const QString& html, const TPageStyle& style, TPageTarget target);
+
 // A page for a file that could not be made into one: its path and why.
 QByteArray ErrorPage(const QString& path, const QString& message);
 

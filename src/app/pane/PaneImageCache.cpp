@@ -39,6 +39,8 @@ std::optional<TPaneImageCache::TEntry> TPaneImageCache::Find(const QString& url)
     QFile file(FileOf(url));
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     const QByteArray data = file.readAll();
+    // Used now: the last to go when the folder is trimmed.
+    file.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
     file.close();
     // Header lines, then the body.
     QList<QByteArray> header;
@@ -62,8 +64,6 @@ std::optional<TPaneImageCache::TEntry> TPaneImageCache::Find(const QString& url)
     entry.Validators.LastModified = header[3].toStdString();
     entry.FreshUntil = QDateTime::fromMSecsSinceEpoch(header[4].toLongLong(), Qt::UTC);
     entry.Body = data.mid(pos);
-    // Used now: the last to go when the folder is trimmed.
-    file.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
     return entry;
 }
 

@@ -365,7 +365,11 @@ void TWebBrowser::PageBuilt(const std::shared_ptr<TPageBuild>& build) {
     FScrollTarget =
         build->Marks().Target.empty() ? QString() : QString::fromStdString(quillet::ItemAnchor(build->Marks().Target));
     // A copy without a stylesheet instruction shows as the file itself.
-    const QUrl url = build->HasPage() ? FSchemeHandler->Add(build->Html()) : QUrl::fromLocalFile(build->Path());
+    const QUrl url =
+        build->HasPage()
+            ? FSchemeHandler->Add(
+                  quillet::StyledPage(QString::fromUtf8(build->Html()), FStyle, quillet::TPageTarget::Engine).toUtf8())
+            : QUrl::fromLocalFile(build->Path());
     FShowingSerial = build->Failed() ? 0 : build->Marks().Serial;
     FShowingUrl = url;
     Load(url);

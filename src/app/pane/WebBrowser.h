@@ -30,12 +30,10 @@
 #include <memory>
 
 #include "FeedPageFunctions.h"
+#include "PageBuild.h"
 
 class QWebEngineView;
 class QWebEngineProfile;
-namespace quillet {
-class TPageBuild;
-}
 
 class TWebBrowser : public QWidget {
     Q_OBJECT
@@ -117,6 +115,9 @@ public:
     // The desktop's colour scheme ("light" or "dark") that pages built from
     // now on follow; empty for the stylesheet's default.
     void SetColorScheme(const QString& scheme) { FColorScheme = scheme; }
+    // The reader's font, line width, user.css and zoom for pages built
+    // from now on.
+    void SetPageStyle(const quillet::TPageStyle& style) { FStyle = style; }
     const QString& ColorScheme() const { return FColorScheme; }
 
 signals:
@@ -149,6 +150,7 @@ private:
     class TPaneRequestPolicy* FRequestPolicy = nullptr;
     QString FLocation;
     QString FColorScheme;
+    quillet::TPageStyle FStyle;
     // The page being built for the last navigation, until it is loaded.
     std::shared_ptr<quillet::TPageBuild> FPageBuild;
     // The marks of the last Navigate, for the address it named.

@@ -189,6 +189,18 @@ void TReadingPane::SetShowWebImages(bool show) {
     Send(QStringLiteral("images"), {{"on", show}});
 }
 
+void TReadingPane::SetPageStyle(const quillet::TPageStyle& style) {
+    if (style == FStyle) return;
+    FStyle = style;
+    FLight->SetPageStyle(style);
+    Send(QStringLiteral("style"), pane::PageStyleJson(style));
+    // The engine's page is built again in the new style.
+    if (EngineShown() && FHelper && !FLocation.isEmpty() && !FLocation.contains(QLatin1String("://"))) {
+        FPending = true;
+        if (OnScreen()) OpenPendingPage();
+    }
+}
+
 void TReadingPane::RequestPageText(std::function<void(const QString&)> reply) {
     if (!EngineShown()) {
         QTimer::singleShot(0, this, [this, reply = std::move(reply)] { reply(FLight->toPlainText()); });
@@ -218,6 +230,7 @@ void TReadingPane::StartBrowser() {
     helper->start(BrowserProgram(), {});
     // Written ahead: the pipe keeps them until the helper reads.
     Send(QStringLiteral("images"), {{"on", FShowWebImages}});
+    Send(QStringLiteral("style"), pane::PageStyleJson(FStyle));
     emit BrowserCreated();
 }
 

@@ -32,6 +32,7 @@
 #include <deque>
 #include <functional>
 
+#include "PageBuild.h"
 #include "PaneProtocol.h"
 
 class TLightPane;
@@ -85,6 +86,11 @@ public:
     const QString& ColorScheme() const { return FColorScheme; }
     static QString SchemeOf(const QPalette& palette);
     void SetColorScheme(const QString& scheme);
+
+    // How the reader wants pages set (font, line width, user.css, zoom),
+    // in either pane; the page on show is set again.
+    void SetPageStyle(const quillet::TPageStyle& style);
+    const quillet::TPageStyle& PageStyle() const { return FStyle; }
 
     // Whether pages may load http/https images; kept for every helper the
     // pane starts later.
@@ -198,6 +204,7 @@ private:
     // visible, so visibility alone cannot tell.
     bool FOnScreen = false;
     bool FShowWebImages = true;
+    quillet::TPageStyle FStyle;
     QString FColorScheme;
     std::deque<std::function<void(const QString&)>> FTextReplies;
     // Since the last start: a helper that dies soon after starting is not
