@@ -5,6 +5,7 @@
 // no helper process.
 #include "LightPane.h"
 
+#include <QAction>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -289,6 +290,79 @@ TEST(LightPaneWindow, ShowsPagesWithoutAHelperProcess) {
         if (stat >> pid >> comm >> state >> parent && parent == std::to_string(::getpid())) ++children;
     }
     EXPECT_EQ(children, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PageStyle, TheReadersRulesComeLastAndZoomScalesThePointSizes) {
+    const QString page = "<html><head><style>body { font-size: 10pt; }</style></head><body>9pt stays</body></html>";
+    const struct {
+        quillet::TPageStyle style;
+        quillet::TPageTarget target;
+        QStringList inHead, notInPage;
+    } cases[] = {
+        {{}, quillet::TPageTarget::Light, {"font-size: 10pt"}, {"<style type"}},
+        {{"Serif Face", 14, 0, "p { color: red }</style><script>", 0},
+         quillet::TPageTarget::Light,
+         {"font-family: \"Serif Face\"", "font-size: 14pt", "p { color: red }/style>script>"},
+         {"<script>"}},
+        {{{}, 0, 70, {}, 2}, quillet::TPageTarget::Engine, {"font-size: 12.0pt", "max-width: 70ch"}, {"9.0pt"}},
+        {{{}, 0, 70, {}, 0}, quillet::TPageTarget::Light, {}, {"max-width"}},
+    };
+    for (const auto& c : cases) {
+        const QString styled = quillet::StyledPage(page, c.style, c.target);
+        const QString head = styled.left(styled.indexOf("</head>"));
+        for (const QString& text : c.inHead) EXPECT_TRUE(head.contains(text)) << styled.toStdString();
+        for (const QString& text : c.notInPage) EXPECT_FALSE(styled.contains(text)) << styled.toStdString();
+        // The reader's rules follow the page's own.
+        if (styled.contains("<style type")) {
+            EXPECT_GT(styled.indexOf("<style type"), styled.indexOf("<style>"));
+        }
+    }
+}
+
+// Show in Full Web View takes the page on show to the engine until the
+// pane is switched back, which finds the light page where it was; zoom
+// steps are kept in the home's config.xml.
+TEST(LightPaneWindow, FullWebViewForThePageOnShowAndZoomKeptInTheHome) {
+    apptest::TStagedHome home;
+    TFormMain form;
+    form.Updates().Stop();
+    QByteArray items;
+    for (int i = 1; i <= 40; ++i)
+        items += "<item><title>Item " + QByteArray::number(i) + "</title><description>" +
+                 QByteArray("Words of the item. ").repeated(20) + "</description></item>";
+    home.WriteFile("feeds/5.xml", ("<?xml version=\"1.0\"?><?xml-stylesheet type=\"text/xsl\" href=\"../rss.xsl\"?>"
+                                   "<rss version=\"2.0\"><channel><title>Daily</title><description>d</description>" +
+                                   items + "</channel></rss>")
+                                      .toStdString());
+    QTreeWidgetItem* node = apptest::AddStoredFeed(
+        form, {{"url", "http://127.0.0.1:1/"}, {"id", "5"}, {"caption", "Feed 5"}, {"unread", "0"}});
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(form, node, 10000));
+    TLightPane* light = form.ReadingPane->LightPane();
+    light->verticalScrollBar()->setValue(light->verticalScrollBar()->maximum() / 2);
+    const int left = light->verticalScrollBar()->value();
+
+    auto* fullView = form.findChild<QAction*>("ActionShowInWebView");
+    ASSERT_TRUE(fullView);
+    fullView->trigger();
+    EXPECT_TRUE(form.ReadingPane->EngineShown());
+    EXPECT_TRUE(form.ReadingPane->BrowserRunning());
+    EXPECT_TRUE(fullView->isChecked());
+    fullView->trigger();
+    EXPECT_FALSE(form.ReadingPane->EngineShown());
+    EXPECT_FALSE(form.ReadingPane->BrowserRunning());
+    EXPECT_TRUE(light->isVisible());
+    EXPECT_EQ(light->verticalScrollBar()->value(), left);
+
+    for (const auto& [name, zoom] :
+         {std::pair{"ActionZoomIn", 1}, {"ActionZoomIn", 2}, {"ActionZoomOut", 1}, {"ActionZoomReset", 0}}) {
+        form.findChild<QAction*>(name)->trigger();
+        EXPECT_EQ(form.Options().GetConfigNode("internal\\readingpane\\Zoom").Text(), std::to_string(zoom)) << name;
+        EXPECT_EQ(light->PageStyle().Zoom, zoom) << name;
+    }
 }
 
 }  // namespace
