@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPointer>
@@ -141,16 +142,42 @@ void TLightPane::LoadLocal(const QString& path) {
     FMarkedPath.clear();
     auto build = std::make_shared<TPageBuild>(path, FColorScheme, std::move(marks), quillet::TPageTarget::Light);
     FPageBuild = build;
-    QThreadPool::globalInstance()->start([build, pane = QPointer<TLightPane>(this)] {
+    QThreadPool::globalInstance()->start([build, style = FStyle, pane = QPointer<TLightPane>(this)] {
         if (!build->Dropped()) build->Run();
         if (build->Dropped()) return;
+        // The rich text is made here too: parsing a large page would hold
+        // the window for a good part of a second. The document loads
+        // nothing meanwhile; the pane answers its resources once it has it.
+        auto prepared = std::make_shared<TPreparedPage>(PreparePage(*build));
+        auto* document = new QTextDocument;
+        document->setResourceProvider([](const QUrl&) { return QVariant(QStringLiteral(" ")); });
+        document->setBaseUrl(prepared->Base);
+        document->setHtml(quillet::StyledPage(prepared->Html, style, quillet::TPageTarget::Light));
+        prepared->Document.reset(document);
+        prepared->Style = style;
+        document->moveToThread(QCoreApplication::instance()->thread());
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [build, pane] {
-                if (pane) pane->PageBuilt(build);
+            [build, pane, prepared] {
+                if (pane) pane->PageBuilt(build, *prepared);
             },
             Qt::QueuedConnection);
     });
+}
+
+TLightPane::TPreparedPage TLightPane::PreparePage(const TPageBuild& build) {
+    TPreparedPage page;
+    if (build.HasPage()) {
+        page.Html = QString::fromUtf8(build.Html());
+        page.Base = PageBase(build.Html());
+    } else {
+        // A copy without a stylesheet instruction: its text, as text.
+        QFile file(build.Path());
+        const QString text =
+            file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.read(8 << 20)).toHtmlEscaped() : QString();
+        page.Html = QStringLiteral("<pre>") + text + QStringLiteral("</pre>");
+    }
+    return page;
 }
 
 void TLightPane::DropPageBuild() {
@@ -158,25 +185,27 @@ void TLightPane::DropPageBuild() {
     FPageBuild.reset();
 }
 
-void TLightPane::PageBuilt(const std::shared_ptr<TPageBuild>& build) {
+void TLightPane::PageBuilt(const std::shared_ptr<TPageBuild>& build, TPreparedPage& page) {
     if (build != FPageBuild) return;  // a newer navigation took its place
     FPageBuild.reset();
     KeepPosition();
     const QString path = build->Path();
-    QString html;
-    if (build->HasPage()) {
-        html = QString::fromUtf8(build->Html());
-        FBase = PageBase(build->Html());
-    } else {
-        // A copy without a stylesheet instruction: its text, as text.
-        QFile file(path);
-        html = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.read(8 << 20)).toHtmlEscaped() : QString();
-        html = QStringLiteral("<pre>") + html + QStringLiteral("</pre>");
-        FBase = QUrl();
-    }
     FShownPath = path;
-    FPageHtml = html;
-    ShowPage();
+    FPageHtml = page.Html;
+    FBase = page.Base;
+    if (page.Document && page.Style == FStyle) {
+        // From now on the pane answers the document's resources.
+        // The widget's own first document goes with the widget's control.
+        const QPointer<QTextDocument> previous = document();
+        page.Document->setResourceProvider(nullptr);
+        page.Document->setParent(this);
+        FImages.clear();
+        FImageBytes = 0;
+        setDocument(page.Document.release());
+        if (previous && previous->parent() == this) previous->deleteLater();
+        RequestImages();
+    } else
+        ShowPage();  // the style changed meanwhile
 
     const QString target =
         build->Marks().Target.empty() ? QString() : QString::fromStdString(quillet::ItemAnchor(build->Marks().Target));
@@ -185,7 +214,8 @@ void TLightPane::PageBuilt(const std::shared_ptr<TPageBuild>& build) {
     else if (const auto kept = FPositions.constFind(path); kept != FPositions.constEnd()) {
         document()->documentLayout()->documentSize();  // the range the position needs
         verticalScrollBar()->setValue(*kept);
-    }
+    } else
+        verticalScrollBar()->setValue(0);
     emit NavigateComplete(FLocation, true);
     if (!build->Failed() && build->Marks().Serial) emit PageShown(build->Marks().Serial);
 }

@@ -24,6 +24,7 @@
 #include <QSet>
 #include <QString>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QUrl>
 
 #include <functional>
@@ -105,7 +106,16 @@ protected:
 private:
     void LinkClicked(const QUrl& link);
     void LoadLocal(const QString& path);
-    void PageBuilt(const std::shared_ptr<quillet::TPageBuild>& build);
+    // A built page made into rich text on the worker, for the pane's
+    // thread to take (its document is deleted when it is not taken).
+    struct TPreparedPage {
+        QString Html;
+        QUrl Base;
+        TPageStyle Style;
+        std::unique_ptr<QTextDocument> Document;
+    };
+    static TPreparedPage PreparePage(const quillet::TPageBuild& build);
+    void PageBuilt(const std::shared_ptr<quillet::TPageBuild>& build, TPreparedPage& page);
     void DropPageBuild();
     void KeepPosition();
     // Sets the page's HTML in the current style.
