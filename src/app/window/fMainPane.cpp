@@ -44,9 +44,14 @@ void TFormMain::ConnectPane() {
     ReadingPane->LightPane()->SetImageCache(cache);
     ReadingPane->SetOpenExternally([this](const QUrl& url) { FPage->OpenExternally(url); });
 
+    // Read without making the elements: an older config.xml stays as it
+    // was until the reader changes something.
     auto text = [this](const char* path) -> std::string {
         try {
-            return FOptions->GetConfigNode(path).Text();
+            xml::Node node = FOptions->ConfigDocument().DocumentElement();
+            for (const QString& piece : QString::fromLatin1(path).split(QLatin1Char('\\'), Qt::SkipEmptyParts))
+                if (!node.IsNull()) node = node.ChildByName(piece.toStdString());
+            return node.IsNull() ? std::string() : node.Text();
         } catch (const std::exception&) {
             return {};
         }
