@@ -13,7 +13,11 @@
 //     an idle span in the tray, and how much PSS grew across it.
 //
 //   idle [--feeds N] [--large-feeds N] [--rounds R] [--idle-seconds S]
-//        [--release-ms MS] [--skip-startup]
+//        [--release-ms MS] [--skip-startup] [--panes]
+//
+// --panes measures the two reading panes side by side instead: memory with
+// a feed of about 100 KB shown, and the time from choosing a 100 KB or a
+// 1 MB feed to its page painted.
 //
 // The release delay (QUILLET_BROWSER_RELEASE_MS in the program) defaults to
 // the program's own; a shorter one saves time on a bench run. PSS divides
@@ -23,6 +27,8 @@
 // (--child DIR T runs the program in the new process; it takes commands on
 // its standard input.)
 #include <QApplication>
+#include <QBuffer>
+#include <QImage>
 #include <QProcess>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -276,6 +282,34 @@ int RunChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt) {
             QTreeWidgetItem* root = form.Tree().RootNode();
             QTreeWidgetItem* first = root && root->childCount() ? root->child(0) : nullptr;
             Answer(first && AwaitPage(form, [&] { form.Tree().setCurrentItem(first); }) ? "ok" : "failed");
+        } else if (command.rfind("select ", 0) == 0) {
+            // Another feed chosen: how long until its page is painted, and
+            // the longest the window's thread was held meanwhile.
+            QTreeWidgetItem* root = form.Tree().RootNode();
+            int row = 0, settleMs = 0;
+            std::sscanf(command.c_str() + 7, "%d %d", &row, &settleMs);
+            QTreeWidgetItem* node = root && row < root->childCount() ? root->child(row) : nullptr;
+            long long last = SteadyNanoseconds(), longest = 0;
+            QTimer heartbeat;
+            QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+                const long long now = SteadyNanoseconds();
+                longest = std::max(longest, now - last);
+                last = now;
+            });
+            heartbeat.start(1);
+            const long long start = SteadyNanoseconds();
+            const bool shown = node && AwaitPage(form, [&] { form.Tree().setCurrentItem(node); });
+            form.ReadingPane->repaint();
+            const long long painted = SteadyNanoseconds();
+            longest = std::max(longest, painted - last);
+            std::string figures = Fixed(double(painted - start) / 1e6, 1) + " " + Fixed(double(longest) / 1e6, 1);
+            if (settleMs > 0) {
+                // Then what follows the page (its pictures arriving).
+                longest = 0;
+                ProcessEventsUntil([] { return false; }, std::chrono::milliseconds(settleMs));
+                figures += " " + Fixed(double(longest) / 1e6, 1);
+            }
+            Answer(shown ? "ok " + figures : "failed");
         } else if (command.rfind("hide", 0) == 0) {
             form.Actions().HideQuillet->trigger();
             Answer("ok");
@@ -296,30 +330,39 @@ int RunChild(int argc, char* argv[], const fs::path& dir, long long spawnedAt) {
 // ---------------------------------------------------------------------------
 // The parent
 
-std::string FeedBody(int id) {
+// `bytes` above 0 makes the feed about that large, in items of the same
+// form with longer summaries.
+std::string FeedBody(int id, std::size_t bytes = 0) {
     std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Feed " +
                        std::to_string(id) + "</title><link>http://example.invalid/</link><description>d</description>";
-    for (int item = 0; item < 20; ++item)
+    std::string words;
+    for (int i = 0; bytes && i < 12; ++i) words += " More words of the summary, as a long feed carries them.";
+    for (int item = 0; bytes ? body.size() < bytes : item < 20; ++item)
         body += "<item><title>Story " + std::to_string(item) + " of feed " + std::to_string(id) +
                 "</title><link>http://example.invalid/" + std::to_string(item) +
                 "</link><description>A paragraph of text that a feed carries with each of its stories, "
-                "long enough to stand for a summary.</description></item>";
+                "long enough to stand for a summary." +
+                words + "</description></item>";
     return body + "</channel></rss>\n";
 }
 
 // The stored copy as the update cycle writes it: the feed with the
 // stylesheet instruction the browser renders it through.
-std::string StoredCopy(int id) {
-    std::string body = FeedBody(id);
+std::string StoredCopy(int id, std::size_t bytes = 0) {
+    std::string body = FeedBody(id, bytes);
     return body.insert(body.find('\n') + 1, "<?xml-stylesheet type=\"text/xsl\" href=\"../rss.xsl\"?>\n");
 }
 
 // A working directory holding `feeds` feeds of `server` with their stored
 // copies, polled once a minute as the delivered configuration does.
-fs::path StageHome(const std::string& name, int feeds, testsupport::LoopbackServer& server) {
+// `general` joins the options (another reading pane, say); `bytes` gives
+// each feed's size (0: the small default).
+fs::path StageHome(const std::string& name, int feeds, testsupport::LoopbackServer& server,
+                   const std::string& general = {}, const std::function<std::size_t(int id)>& bytes = {}) {
     std::string items;
     for (int id = 1; id <= feeds; ++id) {
-        server.AddEndpoint("/feed/" + std::to_string(id), 200, {{"Content-Type", "application/rss+xml"}}, FeedBody(id));
+        server.AddEndpoint("/feed/" + std::to_string(id), 200, {{"Content-Type", "application/rss+xml"}},
+                           FeedBody(id, bytes ? bytes(id) : 0));
         items += "<item url=\"" + server.Url("/feed/" + std::to_string(id)) + "\" id=\"" + std::to_string(id) +
                  "\" caption=\"Feed " + std::to_string(id) + "\" unread=\"0\" lastupdate=\"\"/>";
     }
@@ -327,7 +370,9 @@ fs::path StageHome(const std::string& name, int feeds, testsupport::LoopbackServ
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><config><general><UpdateInterval>60</UpdateInterval>"
         "<BalloonTimeout>10</BalloonTimeout><StartTrayIcon>False</StartTrayIcon>"
         "<ExternalBrowser>False</ExternalBrowser><SecureFeeds>True</SecureFeeds>"
-        "<FollowRedirects>False</FollowRedirects></general><internal><language>1033</language>"
+        "<FollowRedirects>False</FollowRedirects>" +
+        general +
+        "</general><internal><language>1033</language>"
         "<mainform><Width>653</Width><Height>540</Height><TreeViewWidth>200</TreeViewWidth></mainform>"
         "<feedlist><items>" +
         items + "</items><autoincrement><id>" + std::to_string(feeds + 1) +
@@ -335,7 +380,8 @@ fs::path StageHome(const std::string& name, int feeds, testsupport::LoopbackServ
     const fs::path dir = fs::temp_directory_path() / ("quillet-idle-" + std::to_string(getpid()) + "-" + name);
     testsupport::StageWorkingDirectory(kStage, dir, config);
     for (int id = 1; id <= feeds; ++id)
-        std::ofstream(dir / "feeds" / (std::to_string(id) + ".xml"), std::ios::binary) << StoredCopy(id);
+        std::ofstream(dir / "feeds" / (std::to_string(id) + ".xml"), std::ios::binary)
+            << StoredCopy(id, bytes ? bytes(id) : 0);
     return dir;
 }
 
@@ -361,6 +407,13 @@ public:
     void Command(const char* command) {
         FProcess.write((std::string(command) + "\n").c_str());
         if (ReadLine() != "ok") throw std::runtime_error(std::string("the program failed to ") + command);
+    }
+    // A command whose answer carries figures: "ok" and the figures.
+    std::string Ask(const std::string& command) {
+        FProcess.write((command + "\n").c_str());
+        const std::string answer = ReadLine();
+        if (answer.rfind("ok", 0) != 0) throw std::runtime_error("the program failed to " + command);
+        return answer.substr(std::min<std::size_t>(3, answer.size()));
     }
     int Pid() const { return static_cast<int>(FProcess.processId()); }
 
@@ -474,10 +527,69 @@ void MeasureRest(testsupport::LoopbackServer& server, int feeds, int idleSeconds
     if (!bare.waitForFinished(10000)) bare.kill();
 }
 
+// A stored copy of 40 items with a picture of 800 x 600 each from
+// `server` (half of them with their size in the markup).
+std::string PicturesCopy(int id, testsupport::LoopbackServer& server) {
+    QImage image(800, 600, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    std::string body =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<?xml-stylesheet type=\"text/xsl\" href=\"../rss.xsl\"?>\n<rss version=\"2.0\"><channel>"
+        "<title>Feed " +
+        std::to_string(id) + "</title><link>http://example.invalid/</link><description>d</description>";
+    for (int item = 0; item < 40; ++item) {
+        const std::string path = "/picture/" + std::to_string(item) + ".png";
+        server.AddEndpoint(path, 200, {{"Content-Type", "image/png"}}, png.toStdString());
+        body += "<item><title>Picture " + std::to_string(item) +
+                "</title><description>&lt;p&gt;A picture:&lt;/p&gt;"
+                "&lt;img src=\"" +
+                server.Url(path) + "\"" + (item % 2 ? " width=\"400\" height=\"300\"" : "") +
+                "&gt;</description></item>";
+    }
+    return body + "</channel></rss>\n";
+}
+
+// The two reading panes side by side: the whole tree's memory with the
+// first of `feeds` feeds of about 100 KB shown, and how long choosing a
+// 100 KB and a 1 MB feed takes to paint.
+void MeasurePanes(testsupport::LoopbackServer& server, int feeds) {
+    std::printf("== The reading panes, %d feeds of about 100 KB, the first shown ==\n", feeds);
+    auto bytes = [](int id) -> std::size_t { return id == 3 ? 1000 * 1000 : 100 * 1000; };
+    for (const char* pane : {"light", "engine"}) {
+        const fs::path home = StageHome(std::string("panes-") + pane, feeds, server,
+                                        std::string("<ReadingPane>") + pane + "</ReadingPane>", bytes);
+        std::ofstream(home / "feeds" / "5.xml", std::ios::binary) << PicturesCopy(5, server);
+        {
+            TProgram program(home, -1);
+            std::this_thread::sleep_for(5s);
+            program.Command("feed");
+            std::this_thread::sleep_for(3s);
+            const TMemory shown = TreeMemory(program.Pid());
+            PrintMemory(std::string(pane) + " pane, a feed shown", shown, "target <= 60 MB (light)",
+                        shown.pssMiB <= 60);
+            for (const auto& [row, what] : {std::pair{1, "100 KB"}, {2, "1 MB"}, {3, "100 KB"}, {2, "1 MB"}}) {
+                const std::string figures = program.Ask("select " + std::to_string(row));
+                std::printf("%s pane: choosing a %s feed to its page painted, longest hold of the window (ms): %s\n",
+                            pane, what, figures.c_str());
+            }
+            const std::string pictures = program.Ask("select 4 5000");
+            std::printf(
+                "%s pane: a feed of 40 pictures of 800 x 600: painted, hold, longest hold in the 5 s after "
+                "(ms): %s\n",
+                pane, pictures.c_str());
+        }
+        fs::remove_all(home);
+    }
+}
+
 int Usage() {
     std::fprintf(stderr,
                  "usage: idle [--feeds N] [--large-feeds N] [--rounds R] [--idle-seconds S] [--release-ms MS] "
-                 "[--skip-startup]\n");
+                 "[--skip-startup] [--panes]\n");
     return 2;
 }
 
@@ -487,7 +599,7 @@ int main(int argc, char* argv[]) {
     if (argc == 4 && std::string(argv[1]) == "--child") return RunChild(argc, argv, argv[2], std::stoll(argv[3]));
 
     int feeds = 50, largeFeeds = 1000, rounds = 5, idleSeconds = 120, releaseMs = -1;
-    bool startUp = true;
+    bool startUp = true, panes = false;
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
         auto number = [&] { return i + 1 < argc ? std::atoi(argv[++i]) : -1; };
@@ -503,6 +615,8 @@ int main(int argc, char* argv[]) {
             releaseMs = number();
         else if (flag == "--skip-startup")
             startUp = false;
+        else if (flag == "--panes")
+            panes = true;
         else
             return Usage();
     }
@@ -514,6 +628,10 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     try {
         testsupport::LoopbackServer server;
+        if (panes) {
+            MeasurePanes(server, feeds);
+            return 0;
+        }
         if (startUp) MeasureStartUp(server, feeds, largeFeeds, rounds);
         MeasureRest(server, feeds, idleSeconds, releaseMs);
     } catch (const std::exception& error) {

@@ -13,6 +13,10 @@
   The parameter scheme ('light' or 'dark') follows the desktop's colour
   scheme: a dark one adds the class "dark" to the body and the rules for
   it; the light page is the page as it always was.
+  The parameter pane is 'light' when the program's light pane (Qt's rich
+  text) shows the page: that pane draws no borders around blocks and no
+  generated content, so the page marks new items with a character of its
+  own, names each item with an anchor and rules the items apart.
 -->
 <xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
                 xmlns:content="http://purl.org/rss/1.0/modules/content/"
@@ -22,6 +26,7 @@
               doctype-public="-//W3C//DTD HTML 4.01//EN"/>
 
   <xsl:param name="scheme" select="'light'"/>
+  <xsl:param name="pane" select="'engine'"/>
 
   <xsl:template match="/">
     <html>
@@ -59,6 +64,8 @@
           .new-summary a { color: #1d3f66; }
           .item.new { border-left: 3px solid #3a6ea5; padding-left: 8px; }
           .item.new h2::before { content: "\25CF\00A0"; color: #3a6ea5; font-size: 8pt; vertical-align: middle; }
+          .new-mark { color: #3a6ea5; font-size: 8pt; }
+          hr.rule { color: #ddd; }
         <xsl:if test="$scheme = 'dark'">
           :root { color-scheme: dark; }
           body.dark { color: #dcdcdc; background: #1e1f22; }
@@ -78,6 +85,8 @@
           body.dark .new-summary a { color: #a8c7fa; }
           body.dark .item.new { border-left-color: #5b8fd0; }
           body.dark .item.new h2::before { color: #5b8fd0; }
+          body.dark .new-mark { color: #5b8fd0; }
+          body.dark hr.rule { color: #3a3b40; }
         </xsl:if></style>
       </head>
       <body>
@@ -123,7 +132,13 @@
   <xsl:template match="item">
     <div class="item">
       <xsl:call-template name="item-marks"/>
+      <xsl:if test="$pane = 'light' and function-available('page:item-anchor')">
+        <a name="{page:item-anchor(.)}"></a>
+      </xsl:if>
       <h2>
+        <xsl:if test="$pane = 'light' and function-available('page:is-new') and page:is-new(.)">
+          <span class="new-mark">&#9679;&#160;</span>
+        </xsl:if>
         <xsl:variable name="heading">
           <xsl:choose>
             <xsl:when test="normalize-space(title)"><xsl:value-of select="title"/></xsl:when>
@@ -190,6 +205,7 @@
         <xsl:with-param name="shown" select="string($article) != ''"/>
       </xsl:call-template>
     </div>
+    <xsl:if test="$pane = 'light'"><hr class="rule"/></xsl:if>
   </xsl:template>
 
   <!-- Under an item with a link: the original page beside a shown article,

@@ -267,9 +267,12 @@ TEST(ShippedLanguages, StructureFilesOfferTheSameOptions) {
     for (const xml::Node& option : english.DocumentElement().ChildByName("general").ChildElements())
         englishOptions[option.Name()] = option.Attribute("type").value_or("");
     const std::map<std::string, std::string> expected = {
-        {"UpdateInterval", "string"}, {"Polling", "choice"},    {"BalloonTimeout", "string"}, {"StartTrayIcon", "bool"},
-        {"ExternalBrowser", "bool"},  {"SecureFeeds", "bool"},  {"FollowRedirects", "bool"},  {"ShowWebImages", "bool"},
-        {"StartOnLogin", "bool"},     {"AlertWords", "string"}, {"OnlyAlertWords", "bool"},   {"SilentDays", "string"},
+        {"UpdateInterval", "string"}, {"Polling", "choice"},        {"BalloonTimeout", "string"},
+        {"StartTrayIcon", "bool"},    {"ExternalBrowser", "bool"},  {"SecureFeeds", "bool"},
+        {"FollowRedirects", "bool"},  {"ShowWebImages", "bool"},    {"StartOnLogin", "bool"},
+        {"AlertWords", "string"},     {"OnlyAlertWords", "bool"},   {"SilentDays", "string"},
+        {"ReadingPane", "choice"},    {"ImageCacheSize", "string"}, {"PageFont", "string"},
+        {"PageFontSize", "string"},   {"PageLineWidth", "string"},
     };
     EXPECT_EQ(englishOptions, expected);
 

@@ -236,7 +236,8 @@ XmlDocPtr ReadPageXml(const QString& path, const char* what) {
     return doc;
 }
 
-QByteArray ApplyPageStylesheet(xmlDoc* feed, const QString& feedPath, const QString& xslPath, const QString& scheme) {
+QByteArray ApplyPageStylesheet(xmlDoc* feed, const QString& feedPath, const QString& xslPath, const QString& scheme,
+                               bool lightPane) {
     PrepareXslt();
     TReadPolicy policy;
     policy.feed = ExistingFile(feedPath.toStdString());
@@ -261,9 +262,17 @@ QByteArray ApplyPageStylesheet(xmlDoc* feed, const QString& feedPath, const QStr
     const char* schemeLiteral = scheme == QLatin1String("dark")    ? "'dark'"
                                 : scheme == QLatin1String("light") ? "'light'"
                                                                    : nullptr;
-    const char* params[] = {"scheme", schemeLiteral, nullptr};
-    XmlDocPtr result(
-        xsltApplyStylesheetUser(sheet.get(), feed, schemeLiteral ? params : nullptr, nullptr, nullptr, ctxt.get()));
+    const char* params[5] = {};
+    int count = 0;
+    if (schemeLiteral) {
+        params[count++] = "scheme";
+        params[count++] = schemeLiteral;
+    }
+    if (lightPane) {
+        params[count++] = "pane";
+        params[count++] = "'light'";
+    }
+    XmlDocPtr result(xsltApplyStylesheetUser(sheet.get(), feed, params, nullptr, nullptr, ctxt.get()));
     if (!result || ctxt->state == XSLT_STATE_ERROR || ctxt->state == XSLT_STATE_STOPPED)
         throw std::runtime_error("The stylesheet " + xslPath.toStdString() + " failed: " + errors.Text());
 

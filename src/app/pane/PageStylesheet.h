@@ -35,9 +35,11 @@ XmlDocPtr ReadPageXml(const QString& path, const char* what);
 // the file `feedPath`, and returns the serialised result. `scheme` is the
 // desktop's colour scheme, "light" or "dark", handed to the stylesheet as
 // its parameter `scheme`; anything else passes no parameter, and the
-// stylesheet's default applies. Raises std::runtime_error with libxslt's
+// stylesheet's default applies. `lightPane` passes the parameter `pane` as
+// 'light': the page is for the light pane's rich text (a stylesheet that
+// does not know the parameter ignores it). Raises std::runtime_error with libxslt's
 // message when the stylesheet is broken or stops with an error.
 QByteArray ApplyPageStylesheet(_xmlDoc* feed, const QString& feedPath, const QString& xslPath,
-                               const QString& scheme = QString());
+                               const QString& scheme = QString(), bool lightPane = false);
 
 }  // namespace quillet

@@ -1,5 +1,9 @@
 #include "PaneProtocol.h"
 
+#include <algorithm>
+
+#include "PageBuild.h"
+
 #include <QJsonDocument>
 #include <QUrl>
 
@@ -109,6 +113,24 @@ std::vector<QJsonObject> TLineReader::Feed(const QByteArray& bytes) {
         start = end + 1;
     }
     return messages;
+}
+
+QJsonObject PageStyleJson(const quillet::TPageStyle& style) {
+    return {{"fontFamily", style.FontFamily},
+            {"fontSize", style.FontPointSize},
+            {"lineChars", style.MaxLineChars},
+            {"userCss", style.UserCss},
+            {"zoom", style.Zoom}};
+}
+
+quillet::TPageStyle PageStyleFromJson(const QJsonObject& fields) {
+    quillet::TPageStyle style;
+    style.FontFamily = fields.value("fontFamily").toString();
+    style.FontPointSize = std::clamp(fields.value("fontSize").toInt(), 0, 96);
+    style.MaxLineChars = std::clamp(fields.value("lineChars").toInt(), 0, 1000);
+    style.UserCss = fields.value("userCss").toString();
+    style.Zoom = std::clamp(fields.value("zoom").toInt(), quillet::TPageStyle::kMinZoom, quillet::TPageStyle::kMaxZoom);
+    return style;
 }
 
 }  // namespace pane

@@ -28,6 +28,9 @@
 //                           items sent by "article" its articles
 //   open {address, scheme}  the main window allowed this navigation: load it
 //   images {on}             whether http/https images of descriptions load
+//   style {fontFamily, fontSize, lineChars, userCss, zoom}
+//                           how the reader wants pages set, for the pages
+//                           built from now on (PageBuild.h's TPageStyle)
 //   bodyStyle {property, value}
 //   show {embedded}         the pane's window was taken into the main window
 //                           (or could not be, and shows on its own)
@@ -57,6 +60,10 @@
 #include <QString>
 
 #include <vector>
+
+namespace quillet {
+struct TPageStyle;
+}
 
 namespace pane {
 
@@ -88,6 +95,10 @@ inline constexpr const char* kArticleRequestScheme = "quillet-article";
 QString ArticleRequestAddress(const QString& feedId, const QString& key);
 // The feed and item an address of that form names; false for any other.
 bool ParseArticleRequest(const QString& address, QString& feedId, QString& key);
+
+// The fields of a "style" message and back.
+QJsonObject PageStyleJson(const quillet::TPageStyle& style);
+quillet::TPageStyle PageStyleFromJson(const QJsonObject& fields);
 
 // Splits a byte stream into messages. Bytes arrive in any pieces; each
 // complete line gives one object, with "op" among its fields.

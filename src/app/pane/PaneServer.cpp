@@ -85,6 +85,8 @@ void TPaneServer::Handle(const QJsonObject& message) {
         if (FAsked.removeOne(address)) FBrowser->Open(address);
     } else if (op == QLatin1String("images"))
         FBrowser->SetShowWebImages(message.value("on").toBool(true));
+    else if (op == QLatin1String("style"))
+        FBrowser->SetPageStyle(pane::PageStyleFromJson(message));
     else if (op == QLatin1String("bodyStyle"))
         FBrowser->SetBodyStyle(message.value("property").toString(), message.value("value").toString());
     else if (op == QLatin1String("show"))

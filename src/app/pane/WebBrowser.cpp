@@ -1,4 +1,5 @@
 #include "WebBrowser.h"
+#include "PageBuild.h"
 #include "PageStylesheet.h"
 
 #include <QBuffer>
@@ -10,7 +11,6 @@
 #include <QJsonDocument>
 #include <QMetaObject>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QThreadPool>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
@@ -24,9 +24,6 @@
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
-#include <libxml/parser.h>
-
-#include "HtmlSanitizer.h"
 #include "PaneProtocol.h"
 
 #include <atomic>
@@ -44,9 +41,6 @@ namespace {
 // no more access to the machine's files than a web page has.
 constexpr char kPageScheme[] = "quillet-page";
 
-// The namespace of <content:encoded>, a feed's full article text.
-constexpr char kContentNamespace[] = "http://purl.org/rss/1.0/modules/content/";
-
 bool IsWebScheme(const QString& scheme) { return scheme == QLatin1String("http") || scheme == QLatin1String("https"); }
 
 // How many transformed pages stay available to the engine: the one shown and
@@ -54,94 +48,6 @@ bool IsWebScheme(const QString& scheme) { return scheme == QLatin1String("http")
 constexpr std::size_t kKeptPages = 4;
 
 QString AddressOf(const QUrl& url) { return url.isLocalFile() ? url.toLocalFile() : url.toString(); }
-
-// A page build that nobody waits for any more stops at the next step
-// instead of running to its end. The flag belongs to the build of this
-// thread; TransformLocalXml keeps its signature for every other caller.
-thread_local const std::atomic<bool>* tBuildDropped = nullptr;
-
-struct BuildDropped {};
-
-void StopIfDropped() {
-    if (tBuildDropped && tBuildDropped->load(std::memory_order_relaxed)) throw BuildDropped{};
-}
-
-// The pseudo-attributes of an <?xml-stylesheet type="text/xsl" href="..."?>
-// instruction.
-std::map<QString, QString> PseudoAttributes(const QString& data) {
-    // Per thread: pages are built on several threads, and a regular
-    // expression object is only reentrant.
-    thread_local const QRegularExpression re(
-        QStringLiteral(R"re(([A-Za-z_:][-\w.:]*)\s*=\s*(?:"([^"]*)"|'([^']*)'))re"));
-    std::map<QString, QString> result;
-    for (auto it = re.globalMatch(data); it.hasNext();) {
-        const auto m = it.next();
-        QString value = m.captured(2).isNull() ? m.captured(3) : m.captured(2);
-        value.replace(QLatin1String("&quot;"), QLatin1String("\""))
-            .replace(QLatin1String("&apos;"), QLatin1String("'"))
-            .replace(QLatin1String("&lt;"), QLatin1String("<"))
-            .replace(QLatin1String("&gt;"), QLatin1String(">"))
-            .replace(QLatin1String("&amp;"), QLatin1String("&"));
-        result.emplace(m.captured(1), value);
-    }
-    return result;
-}
-
-// The local stylesheet file named by the document's first XSL instruction,
-// resolved against the folder of the XML file; "" when there is none, or when
-// it names anything but a local file (a stored page never reaches the network).
-QString StylesheetPath(xmlDoc* doc, const QString& xmlPath) {
-    for (xmlNode* n = doc->children; n; n = n->next) {
-        if (n->type != XML_PI_NODE || !n->name ||
-            std::string(reinterpret_cast<const char*>(n->name)) != "xml-stylesheet")
-            continue;
-        const auto attrs = PseudoAttributes(QString::fromUtf8(reinterpret_cast<const char*>(n->content)));
-        const auto type = attrs.find(QStringLiteral("type"));
-        const auto href = attrs.find(QStringLiteral("href"));
-        if (href == attrs.end() || href->second.isEmpty()) continue;
-        if (type != attrs.end()) {
-            const QString t = type->second.toLower();
-            if (t != QLatin1String("text/xsl") && t != QLatin1String("text/xml") &&
-                t != QLatin1String("application/xml") && t != QLatin1String("application/xslt+xml"))
-                continue;
-        }
-        const QUrl base = QUrl::fromLocalFile(QFileInfo(xmlPath).absoluteFilePath());
-        const QUrl target = base.resolved(QUrl(href->second));
-        if (!target.isLocalFile()) return {};
-        return target.toLocalFile();
-    }
-    return {};
-}
-
-// Makes relative addresses of the page resolve against the stored file's
-// folder although the page itself is served under the page scheme, unless
-// the stylesheet chose a base itself (the feed's site, for a stored copy).
-QByteArray WithBase(const QByteArray& html, const QString& folder) {
-    thread_local const QRegularExpression ownBase(QStringLiteral("<base\\b[^>]*\\bhref"),
-                                                  QRegularExpression::CaseInsensitiveOption);
-    const int headEnd = html.indexOf("</head>");
-    if (headEnd >= 0 && QString::fromLatin1(html.left(headEnd)).contains(ownBase)) return html;
-    QByteArray href = QUrl::fromLocalFile(QDir(folder).absolutePath() + QLatin1Char('/')).toEncoded();
-    href.replace("&", "&amp;").replace("\"", "&quot;");
-    const QByteArray tag = "<base href=\"" + href + "\">";
-    thread_local const QRegularExpression head(QStringLiteral("<head\\b[^>]*>"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    // Only the start of the page is searched: a feed's own text further down
-    // cannot move the base.
-    const QString start = QString::fromLatin1(html.left(4096));
-    const auto m = head.match(start);
-    if (m.hasMatch()) {
-        QByteArray out = html;
-        out.insert(int(m.capturedEnd()), tag);
-        return out;
-    }
-    return tag + html;
-}
-
-QByteArray ErrorPage(const QString& path, const QString& message) {
-    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Error</title></head><body><h3>" +
-           path.toHtmlEscaped().toUtf8() + "</h3><p>" + message.toHtmlEscaped().toUtf8() + "</p></body></html>";
-}
 
 }  // namespace
 
@@ -177,68 +83,7 @@ private:
     std::map<quint64, QByteArray> FPages;
 };
 
-// ---- pages built off the user-interface thread ----
-
-// One stored copy made into a page on a worker thread: reading, cleaning and
-// transforming a large feed takes seconds, which the window must not wait
-// for. The worker shares only this object with the browser and never touches
-// the browser itself; the browser takes the result on its own thread, and
-// only if it still wants it.
-class TPageBuild {
-public:
-    TPageBuild(const QString& path, const QString& scheme, quillet::TPageMarks marks)
-        : FPath(path), FScheme(scheme), FMarks(std::move(marks)) {}
-    const quillet::TPageMarks& Marks() const { return FMarks; }
-
-    const QString& Path() const { return FPath; }
-
-    // Asked from the user-interface thread when a newer navigation or the
-    // browser's end makes the page useless; the worker stops at its next step.
-    void Drop() { FDropped.store(true, std::memory_order_relaxed); }
-    bool Dropped() const { return FDropped.load(std::memory_order_relaxed); }
-
-    // Runs on the worker. Afterwards either the page is ready (a
-    // transformation or an error page) or the file is for the engine to
-    // open as it is.
-    void Run() {
-        tBuildDropped = &FDropped;
-        const quillet::TPageMarksScope marked(&FMarks);
-        try {
-            QByteArray html;
-            if (TWebBrowser::TransformLocalXml(FPath, html, FScheme)) {
-                StopIfDropped();
-                FHtml = WithBase(html, QFileInfo(FPath).absolutePath());
-                FHasPage = true;
-            }
-        } catch (const BuildDropped&) {
-        } catch (const std::exception& e) {
-            FHtml = ErrorPage(FPath, QString::fromUtf8(e.what()));
-            FHasPage = true;
-            FFailed = true;
-        } catch (...) {
-            FHtml = ErrorPage(FPath, QStringLiteral("The page could not be built."));
-            FHasPage = true;
-            FFailed = true;
-        }
-        tBuildDropped = nullptr;
-    }
-
-    // Read on the user-interface thread once the worker has finished (the
-    // queued delivery orders the accesses).
-    bool HasPage() const { return FHasPage; }
-    // The page is an error page: it shows none of the feed's items.
-    bool Failed() const { return FFailed; }
-    const QByteArray& Html() const { return FHtml; }
-
-private:
-    const QString FPath;
-    const QString FScheme;
-    const quillet::TPageMarks FMarks;
-    std::atomic<bool> FDropped{false};
-    bool FHasPage = false;
-    bool FFailed = false;
-    QByteArray FHtml;
-};
+using quillet::TPageBuild;
 
 // ---- sub-resources ----
 
@@ -472,70 +317,6 @@ void TWebBrowser::SetShowWebImages(bool show) { FRequestPolicy->FImages = show; 
 
 bool TWebBrowser::ShowWebImages() const { return FRequestPolicy->FImages; }
 
-namespace {
-
-bool IsElement(xmlNode* node, const char* localName, const char* nsUri) {
-    if (node->type != XML_ELEMENT_NODE || !node->name ||
-        std::strcmp(reinterpret_cast<const char*>(node->name), localName))
-        return false;
-    if (!nsUri) return node->ns == nullptr;
-    return node->ns && node->ns->href && std::strcmp(reinterpret_cast<const char*>(node->ns->href), nsUri) == 0;
-}
-
-// The text of every text and CDATA node below `element`, in document order,
-// which is what the stylesheet's value-of writes out.
-std::string DescendantText(xmlNode* element) {
-    std::string text;
-    std::vector<xmlNode*> pending;
-    for (xmlNode* child = element->last; child; child = child->prev) pending.push_back(child);
-    while (!pending.empty()) {
-        xmlNode* node = pending.back();
-        pending.pop_back();
-        if ((node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) && node->content)
-            text += reinterpret_cast<const char*>(node->content);
-        else if (node->type == XML_ELEMENT_NODE)
-            for (xmlNode* child = node->last; child; child = child->prev) pending.push_back(child);
-    }
-    return text;
-}
-
-}  // namespace
-
-void TWebBrowser::SanitizeFeedMarkup(void* xmlDocument) {
-    auto* doc = static_cast<xmlDoc*>(xmlDocument);
-    std::vector<xmlNode*> pending;
-    for (xmlNode* node = doc->children; node; node = node->next) pending.push_back(node);
-    std::vector<xmlNode*> references;
-    while (!pending.empty()) {
-        xmlNode* node = pending.back();
-        pending.pop_back();
-        if (node->type == XML_ENTITY_REF_NODE) {
-            // The stylesheet would expand these without any bound.
-            references.push_back(node);
-            continue;
-        }
-        if (node->type != XML_ELEMENT_NODE) continue;
-        // The stylesheet writes an item's description and full text as
-        // markup; every other text (titles, the channel's description) is
-        // written as text and needs no cleaning.
-        const bool inItem = node->parent && IsElement(node->parent, "item", nullptr);
-        if (inItem && (IsElement(node, "description", nullptr) || IsElement(node, "encoded", kContentNamespace))) {
-            StopIfDropped();  // cleaning a huge feed takes a while
-            const std::string clean = html::SanitizeFragment(DescendantText(node));
-            xmlNodeSetContent(node, nullptr);
-            if (!clean.empty())
-                xmlAddChild(node,
-                            xmlNewDocTextLen(doc, reinterpret_cast<const xmlChar*>(clean.data()), int(clean.size())));
-            continue;
-        }
-        for (xmlNode* child = node->children; child; child = child->next) pending.push_back(child);
-    }
-    for (xmlNode* reference : references) {
-        xmlUnlinkNode(reference);
-        xmlFreeNode(reference);
-    }
-}
-
 bool TWebBrowser::BeforeNavigate(const QString& address) {
     bool cancel = false;
     if (OnBeforeNavigate) OnBeforeNavigate(address, cancel);
@@ -584,7 +365,11 @@ void TWebBrowser::PageBuilt(const std::shared_ptr<TPageBuild>& build) {
     FScrollTarget =
         build->Marks().Target.empty() ? QString() : QString::fromStdString(quillet::ItemAnchor(build->Marks().Target));
     // A copy without a stylesheet instruction shows as the file itself.
-    const QUrl url = build->HasPage() ? FSchemeHandler->Add(build->Html()) : QUrl::fromLocalFile(build->Path());
+    const QUrl url =
+        build->HasPage()
+            ? FSchemeHandler->Add(
+                  quillet::StyledPage(QString::fromUtf8(build->Html()), FStyle, quillet::TPageTarget::Engine).toUtf8())
+            : QUrl::fromLocalFile(build->Path());
     FShowingSerial = build->Failed() ? 0 : build->Marks().Serial;
     FShowingUrl = url;
     Load(url);
@@ -620,21 +405,8 @@ void TWebBrowser::ScrollToAnchor(const QString& id) {
     FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
 }
 
+void TWebBrowser::SanitizeFeedMarkup(void* xmlDocument) { quillet::SanitizeFeedMarkup(xmlDocument); }
+
 bool TWebBrowser::TransformLocalXml(const QString& path, QByteArray& html, const QString& scheme) {
-    // Only XML documents are candidates; an HTML page or an image is the
-    // engine's business.
-    static const QStringList xmlSuffixes{QStringLiteral("xml"), QStringLiteral("rss"), QStringLiteral("rdf"),
-                                         QStringLiteral("atom")};
-    if (!xmlSuffixes.contains(QFileInfo(path).suffix().toLower())) return false;
-    if (!QFileInfo::exists(path)) return false;  // the engine shows its own page for a missing file
-    quillet::XmlDocPtr doc = quillet::ReadPageXml(path, "file");
-    const QString xslPath = StylesheetPath(doc.get(), path);
-    if (xslPath.isEmpty()) return false;
-    StopIfDropped();
-    // What the stylesheet writes out as markup is the feed's HTML: only the
-    // allow-listed part of it reaches the page.
-    SanitizeFeedMarkup(doc.get());
-    StopIfDropped();
-    html = quillet::ApplyPageStylesheet(doc.get(), path, xslPath, scheme);
-    return true;
+    return quillet::TransformLocalXml(path, html, scheme);
 }

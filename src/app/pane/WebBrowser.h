@@ -30,10 +30,10 @@
 #include <memory>
 
 #include "FeedPageFunctions.h"
+#include "PageBuild.h"
 
 class QWebEngineView;
 class QWebEngineProfile;
-class TPageBuild;
 
 class TWebBrowser : public QWidget {
     Q_OBJECT
@@ -115,6 +115,9 @@ public:
     // The desktop's colour scheme ("light" or "dark") that pages built from
     // now on follow; empty for the stylesheet's default.
     void SetColorScheme(const QString& scheme) { FColorScheme = scheme; }
+    // The reader's font, line width, user.css and zoom for pages built
+    // from now on.
+    void SetPageStyle(const quillet::TPageStyle& style) { FStyle = style; }
     const QString& ColorScheme() const { return FColorScheme; }
 
 signals:
@@ -136,7 +139,7 @@ private:
     void LoadLocal(const QString& path);
     void Load(const QUrl& url);
     // Takes a page built on a worker, if it is still the one wanted.
-    void PageBuilt(const std::shared_ptr<TPageBuild>& build);
+    void PageBuilt(const std::shared_ptr<quillet::TPageBuild>& build);
     void DropPageBuild();
     // Scrolls the shown page to the element with this id.
     void ScrollToAnchor(const QString& id);
@@ -147,8 +150,9 @@ private:
     class TPaneRequestPolicy* FRequestPolicy = nullptr;
     QString FLocation;
     QString FColorScheme;
+    quillet::TPageStyle FStyle;
     // The page being built for the last navigation, until it is loaded.
-    std::shared_ptr<TPageBuild> FPageBuild;
+    std::shared_ptr<quillet::TPageBuild> FPageBuild;
     // The marks of the last Navigate, for the address it named.
     QString FMarkedAddress;
     quillet::TPageMarks FMarks;

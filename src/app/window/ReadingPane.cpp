@@ -9,6 +9,9 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "FeedPageFunctions.h"
+#include "LightPane.h"
+
 namespace {
 
 // A helper that ends within this time of its start is broken rather than
@@ -23,16 +26,28 @@ constexpr int kEndGraceMs = 5 * 1000;
 TReadingPane::TReadingPane(QWidget* parent) : QWidget(parent) {
     // Until a page is shown the pane is an empty page-coloured area, as an
     // empty browser would be.
+    // Made first: palette changes reach it from here on.
+    FLight = new TLightPane(this);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Base);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
 
     FColorScheme = SchemeOf(palette());
+    FLight->SetColorScheme(FColorScheme);
+    layout->addWidget(FLight);
+    FLight->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
+        if (OnBeforeNavigate) OnBeforeNavigate(address, cancel);
+    };
+    connect(FLight, &TLightPane::NavigateComplete, this, &TReadingPane::NavigateComplete);
+    connect(FLight, &TLightPane::StatusTextChange, this, &TReadingPane::StatusTextChange);
+    connect(FLight, &TLightPane::PageShown, this, [this](qint64 serial) {
+        if (serial > 0 && serial == FSerial && !EngineShown()) emit PageShown(serial);
+    });
     FReleaseTimer.setSingleShot(true);
     FReleaseTimer.setInterval(ReleaseDelayFromEnvironment());
     connect(&FReleaseTimer, &QTimer::timeout, this, [this] {
-        if (!OnScreen()) ReleaseBrowser();
+        if (!OnScreen()) ReleasePages();
     });
 }
 
@@ -65,7 +80,57 @@ QString TReadingPane::BrowserProgram() {
 
 qint64 TReadingPane::BrowserProcessId() const { return FHelper ? FHelper->processId() : 0; }
 
+void TReadingPane::SetKind(TKind kind) {
+    if (kind == FKind && !FEngineOnce) return;
+    FKind = kind;
+    FEngineOnce = false;
+    ApplyKind();
+}
+
+void TReadingPane::ShowInEngine() {
+    if (EngineShown()) return;
+    FEngineOnce = true;
+    ApplyKind();
+}
+
+void TReadingPane::SetOpenExternally(std::function<void(const QUrl&)> open) {
+    FLight->OnOpenExternally = std::move(open);
+}
+
+void TReadingPane::ApplyKind() {
+    const bool engine = EngineShown();
+    FLight->setVisible(!engine);
+    if (engine) {
+        // The page on show goes to the engine, its marks with it.
+        if (!FLocation.isEmpty()) FPending = true;
+    } else {
+        ReleaseBrowser();
+        // The light pane kept the page where it was left; only a page asked
+        // for since is built now.
+        const bool kept = FLightSerial == FSerial && FLight->LocationURL() == FLocation;
+        FPending = !FLocation.isEmpty() && !kept;
+    }
+    emit KindChanged();
+    if (OnScreen()) OpenPendingPage();
+}
+
+void TReadingPane::ReleasePages() {
+    ReleaseBrowser();
+    // A hidden window keeps no page in the light pane either.
+    if (!FLight->LocationURL().isEmpty() || FLight->PageBuildPending()) {
+        FLight->Clear();
+        if (!FLocation.isEmpty()) FPending = true;
+    }
+}
+
 void TReadingPane::Navigate(const QString& pathOrUrl, const QJsonObject& marks) {
+    // The full web view was for the page on show; another one is shown as
+    // the options say.
+    if (FEngineOnce && pathOrUrl != FLocation) {
+        FEngineOnce = false;
+        FLocation = pathOrUrl;
+        ApplyKind();
+    }
     FLocation = pathOrUrl;
     FMarks = marks;
     FMarks.insert(QStringLiteral("serial"), ++FSerial);
@@ -81,11 +146,15 @@ void TReadingPane::Clear() {
     if (FLocation.isEmpty()) return;
     FLocation.clear();
     FPending = false;
+    FLight->Clear();
     if (FHelper)
         Send(QStringLiteral("navigate"), {{"address", QStringLiteral("about:blank")}, {"scheme", FColorScheme}});
 }
 
-QString TReadingPane::LocationURL() const { return FHelper && !FPending && !FOpened.isEmpty() ? FOpened : FLocation; }
+QString TReadingPane::LocationURL() const {
+    if (!EngineShown()) return !FPending && !FLight->LocationURL().isEmpty() ? FLight->LocationURL() : FLocation;
+    return FHelper && !FPending && !FOpened.isEmpty() ? FOpened : FLocation;
+}
 
 void TReadingPane::SetBodyStyle(const QString& property, const QString& value) {
     Send(QStringLiteral("bodyStyle"), {{"property", property}, {"value", value}});
@@ -100,9 +169,10 @@ QString TReadingPane::SchemeOf(const QPalette& palette) {
 void TReadingPane::SetColorScheme(const QString& scheme) {
     if (scheme == FColorScheme) return;
     FColorScheme = scheme;
+    FLight->SetColorScheme(scheme);
     // The feed page on show is built again in the new colours; a web page
     // brings its own.
-    if (FLocation.isEmpty() || FLocation.contains(QLatin1String("://")) || !FHelper) return;
+    if (FLocation.isEmpty() || FLocation.contains(QLatin1String("://")) || (EngineShown() && !FHelper)) return;
     FPending = true;
     if (OnScreen()) OpenPendingPage();
 }
@@ -115,10 +185,27 @@ void TReadingPane::changeEvent(QEvent* event) {
 
 void TReadingPane::SetShowWebImages(bool show) {
     FShowWebImages = show;
+    FLight->SetShowWebImages(show);
     Send(QStringLiteral("images"), {{"on", show}});
 }
 
+void TReadingPane::SetPageStyle(const quillet::TPageStyle& style) {
+    if (style == FStyle) return;
+    FStyle = style;
+    FLight->SetPageStyle(style);
+    Send(QStringLiteral("style"), pane::PageStyleJson(style));
+    // The engine's page is built again in the new style.
+    if (EngineShown() && FHelper && !FLocation.isEmpty() && !FLocation.contains(QLatin1String("://"))) {
+        FPending = true;
+        if (OnScreen()) OpenPendingPage();
+    }
+}
+
 void TReadingPane::RequestPageText(std::function<void(const QString&)> reply) {
+    if (!EngineShown()) {
+        QTimer::singleShot(0, this, [this, reply = std::move(reply)] { reply(FLight->toPlainText()); });
+        return;
+    }
     if (!FHelper) return;
     FTextReplies.push_back(std::move(reply));
     Send(QStringLiteral("pageText"));
@@ -143,6 +230,7 @@ void TReadingPane::StartBrowser() {
     helper->start(BrowserProgram(), {});
     // Written ahead: the pipe keeps them until the helper reads.
     Send(QStringLiteral("images"), {{"on", FShowWebImages}});
+    Send(QStringLiteral("style"), pane::PageStyleJson(FStyle));
     emit BrowserCreated();
 }
 
@@ -259,6 +347,11 @@ bool TReadingPane::OnScreen() const { return FOnScreen && !window()->isMinimized
 void TReadingPane::OpenPendingPage() {
     if (!FPending || FLocation.isEmpty()) return;
     FPending = false;
+    if (!EngineShown()) {
+        FLightSerial = FSerial;
+        FLight->Navigate(FLocation, quillet::TPageMarks::FromJson(FMarks));
+        return;
+    }
     StartBrowser();
     QJsonObject marks = FMarks;
     // A feed's keys can pass the bound of one line many times over: they go
@@ -286,7 +379,7 @@ bool TReadingPane::eventFilter(QObject* watched, QEvent* event) {
         if (!window()->isMinimized()) {
             FOnScreen = true;
             CameOnScreen();
-        } else if (FHelper) {
+        } else {
             if (FStandsAlone) Send(QStringLiteral("hide"));
             FReleaseTimer.start();
         }
@@ -309,5 +402,5 @@ void TReadingPane::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     FOnScreen = false;
     if (FStandsAlone) Send(QStringLiteral("hide"));
-    if (FHelper) FReleaseTimer.start();
+    FReleaseTimer.start();
 }

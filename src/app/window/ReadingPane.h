@@ -12,8 +12,12 @@
 // the same page; a helper that dies is started again the next time a page
 // is shown.
 //
-// Towards the main window it looks like a browser: navigate, before-navigate
-// hook, completed navigations and status texts.
+// The engine is needed only on demand: by default the page is shown by the
+// light pane (TLightPane, Qt's rich text in this process, no helper at all),
+// and the engine only when the options choose it, or for one page the user
+// asked to see in the full web view. Either way, towards the main window it
+// looks like one browser: navigate, before-navigate hook, completed
+// navigations, pages shown and status texts.
 #pragma once
 
 #include <QElapsedTimer>
@@ -28,7 +32,10 @@
 #include <deque>
 #include <functional>
 
+#include "PageBuild.h"
 #include "PaneProtocol.h"
+
+class TLightPane;
 
 class TReadingPane : public QWidget {
     Q_OBJECT
@@ -39,6 +46,17 @@ public:
 
     explicit TReadingPane(QWidget* parent = nullptr);
     ~TReadingPane() override;
+
+    // Which pane shows pages: the light pane by default, or the engine.
+    enum class TKind { Light, Engine };
+    void SetKind(TKind kind);
+    TKind Kind() const { return FKind; }
+    // The page on show, in the engine until another page is asked for
+    // (View > Show in full web view); nothing more with the engine chosen.
+    void ShowInEngine();
+    // Whether the engine shows the pages now (chosen, or for this page).
+    bool EngineShown() const { return FKind == TKind::Engine || FEngineOnce; }
+    TLightPane* LightPane() const { return FLight; }
 
     // Shows a local file path or an address. On screen the helper (started
     // if need be) opens it at once; otherwise it is opened when the pane is
@@ -68,6 +86,11 @@ public:
     const QString& ColorScheme() const { return FColorScheme; }
     static QString SchemeOf(const QPalette& palette);
     void SetColorScheme(const QString& scheme);
+
+    // How the reader wants pages set (font, line width, user.css, zoom),
+    // in either pane; the page on show is set again.
+    void SetPageStyle(const quillet::TPageStyle& style);
+    const quillet::TPageStyle& PageStyle() const { return FStyle; }
 
     // Whether pages may load http/https images; kept for every helper the
     // pane starts later.
@@ -104,8 +127,12 @@ public:
     // keep the current page. Local pages the program opens itself are
     // asked about too.
     std::function<void(const QString& address, bool& cancel)> OnBeforeNavigate;
+    // Where the light pane hands a web or mail address the user clicked.
+    void SetOpenExternally(std::function<void(const QUrl& url)> open);
 
 signals:
+    // The pane showing pages changed (EngineShown() says which).
+    void KindChanged();
     void NavigateComplete(const QString& address, bool ok);
     // The stored copy's page of the Navigate numbered `serial` has loaded
     // in the helper. Nothing else says a page was seen.
@@ -138,10 +165,22 @@ private:
     void Send(const QString& op, QJsonObject fields = {});
     void ReadHelper();
     void Handle(const QJsonObject& message);
+    // Shows the pane EngineShown() names, the other one out of sight; the
+    // helper goes with the engine, the page coming back in the light pane
+    // where it was left.
+    void ApplyKind();
+    // Ends the helper and lets the light pane's page go, for a window out
+    // of sight; the page is remembered.
+    void ReleasePages();
     // Takes the helper's window into the pane.
     void Embed(quint64 windowId);
     void HelperEnded(QProcess* helper);
 
+    TLightPane* FLight = nullptr;
+    TKind FKind = TKind::Light;
+    bool FEngineOnce = false;
+    // The Navigate the light pane was last given.
+    qint64 FLightSerial = 0;
     QProcess* FHelper = nullptr;
     pane::TLineReader FReader;
     QPointer<QWidget> FContainer;
@@ -165,6 +204,7 @@ private:
     // visible, so visibility alone cannot tell.
     bool FOnScreen = false;
     bool FShowWebImages = true;
+    quillet::TPageStyle FStyle;
     QString FColorScheme;
     std::deque<std::function<void(const QString&)>> FTextReplies;
     // Since the last start: a helper that dies soon after starting is not

@@ -153,6 +153,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), FFeedList(std::make
     ConnectFeedProperties();
     ConnectAccounts();
     ConnectArticles();
+    ConnectPane();
 
     try {
         FormCreate();

@@ -129,6 +129,7 @@ private:
     void ConnectFeedProperties();  // fMainProperties.cpp
     void ConnectAccounts();        // fMainAccounts.cpp
     void ConnectArticles();        // fMainArticles.cpp
+    void ConnectPane();            // fMainPane.cpp
 
     // Start-up and closing (fMain.cpp).
     void FormCreate();

@@ -49,6 +49,7 @@ protected:
         window.resize(900, 640);
         auto* layout = new QVBoxLayout(&window);
         pane = new TReadingPane(&window);
+        pane->SetKind(TReadingPane::TKind::Engine);  // the helper's window on the display
         layout->addWidget(pane);
         window.show();
         ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));

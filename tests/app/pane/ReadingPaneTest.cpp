@@ -41,6 +41,8 @@ protected:
         form->Updates().Stop();
         apptest::Page(*form).SetOpenExternally([this](const QUrl& url) { opened.push_back(url.toString()); });
         pane = form->ReadingPane;
+        // The engine's life is the matter here; the light pane needs none.
+        pane->SetKind(TReadingPane::TKind::Engine);
     }
     void TearDown() override { form.reset(); }
 

@@ -328,6 +328,7 @@ TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem) {
 // protocol's line bound many times over is shown, marked and then read.
 TEST_F(ItemStoreWindowTest, OnlyAPageShownCountsAsRead) {
     Start();
+    form->ReadingPane->SetKind(TReadingPane::TKind::Engine);  // a helper that cannot start
     QTreeWidgetItem* node = Feed("8");
     Serve("8", LongLinkFeed(2000, 600));
     form->Updates().UpdateFeed(apptest::FeedId(node));

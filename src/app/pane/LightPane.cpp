@@ -1,0 +1,368 @@
+#include "LightPane.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFragment>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <algorithm>
+
+#include "PageBuild.h"
+#include "PaneImageCache.h"
+#include "PaneImageLoader.h"
+#include "PaneProtocol.h"
+
+namespace {
+
+using quillet::TPageBuild;
+
+bool IsWeb(const QString& scheme) { return scheme == QLatin1String("http") || scheme == QLatin1String("https"); }
+
+bool IsLocalPath(const QString& address) {
+    return QDir::isAbsolutePath(address) && !address.contains(QLatin1String("://"));
+}
+
+// The <base href> the stylesheet wrote (the feed's site), looked for only
+// at the start of the page, as the engine pane does.
+QUrl PageBase(const QByteArray& html) {
+    thread_local const QRegularExpression base(QStringLiteral(R"re(<base\b[^>]*\bhref\s*=\s*["']([^"']*)["'])re"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    const QString start = QString::fromUtf8(html.left(4096));
+    const int headEnd = start.indexOf(QLatin1String("</head>"), 0, Qt::CaseInsensitive);
+    const auto m = base.match(headEnd >= 0 ? start.left(headEnd) : start);
+    if (!m.hasMatch()) return {};
+    const QUrl url(m.captured(1).replace(QLatin1String("&amp;"), QLatin1String("&")));
+    return IsWeb(url.scheme().toLower()) ? url : QUrl();
+}
+
+}  // namespace
+
+TLightPane::TLightPane(QWidget* parent) : QTextBrowser(parent) {
+    setObjectName(QStringLiteral("LightPane"));
+    setFrameShape(QFrame::NoFrame);
+    // Links are decided here, never followed by the widget itself.
+    setOpenLinks(false);
+    setOpenExternalLinks(false);
+    OnOpenExternally = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    FLoader = new quillet::TPaneImageLoader(this);
+    connect(FLoader, &quillet::TPaneImageLoader::Loaded, this, &TLightPane::ImageLoaded);
+    connect(this, &QTextBrowser::anchorClicked, this, &TLightPane::LinkClicked);
+    connect(this, QOverload<const QUrl&>::of(&QTextBrowser::highlighted), this, [this](const QUrl& link) {
+        emit StatusTextChange(link.isEmpty() ? QString() : pane::StatusText(FBase.resolved(link).toString()));
+    });
+    SetColorScheme(FColorScheme);
+}
+
+TLightPane::~TLightPane() { DropPageBuild(); }
+
+TLightPane::TLinkVerdict TLightPane::CheckLink(const QUrl& url) {
+    // The user's choice, but only to the web or to mail: other schemes
+    // would hand the address to whatever program claims it. An item's
+    // "Read the full article" is a request the main window takes.
+    const QString scheme = url.scheme().toLower();
+    return IsWeb(scheme) || scheme == QLatin1String("mailto") || scheme == QLatin1String(pane::kArticleRequestScheme)
+               ? TLinkVerdict::Ask
+               : TLinkVerdict::Refuse;
+}
+
+void TLightPane::LinkClicked(const QUrl& link) {
+    const QUrl url = FBase.resolved(link);
+    // The page's own links to its items (the "N new" line) only scroll.
+    if (url.fragment().startsWith(QLatin1String(quillet::kItemAnchorPrefix)) &&
+        (link.toString().startsWith(QLatin1Char('#')) || url.adjusted(QUrl::RemoveFragment) == FBase)) {
+        ScrollToItem(url.fragment());
+        return;
+    }
+    if (CheckLink(url) == TLinkVerdict::Refuse) return;
+    const QString address = url.toString();
+    bool cancel = false;
+    if (OnBeforeNavigate) OnBeforeNavigate(address, cancel);
+    if (!cancel) Open(address);
+}
+
+void TLightPane::Navigate(const QString& path, const quillet::TPageMarks& marks) {
+    const QUrl asUrl(path);
+    const QString address = asUrl.isLocalFile() ? asUrl.toLocalFile() : path;
+    FMarks = marks;
+    FMarkedPath = address;
+    bool cancel = false;
+    if (OnBeforeNavigate) OnBeforeNavigate(address, cancel);
+    if (!cancel) Open(address);
+}
+
+void TLightPane::Open(const QString& address) {
+    if (IsLocalPath(address)) {
+        LoadLocal(address);
+        return;
+    }
+    const QUrl url(address);
+    const QString scheme = url.scheme().toLower();
+    if (address == QLatin1String("about:blank")) {
+        Clear();
+        FLocation = address;
+    } else if ((IsWeb(scheme) || scheme == QLatin1String("mailto")) && OnOpenExternally)
+        // A web page is the desktop browser's: this pane shows feed pages.
+        OnOpenExternally(url);
+}
+
+void TLightPane::Clear() {
+    DropPageBuild();
+    KeepPosition();
+    FShownPath.clear();
+    FLocation.clear();
+    FImages.clear();
+    FImageBytes = 0;
+    FPageHtml.clear();
+    document()->clear();
+}
+
+void TLightPane::KeepPosition() {
+    if (!FShownPath.isEmpty()) FPositions[FShownPath] = verticalScrollBar()->value();
+}
+
+void TLightPane::LoadLocal(const QString& path) {
+    DropPageBuild();
+    FLocation = path;
+    // Marks belong to the navigation that brought them, never to a page
+    // opened some other way.
+    quillet::TPageMarks marks;
+    if (path == FMarkedPath) marks = std::move(FMarks);
+    FMarks = {};
+    FMarkedPath.clear();
+    auto build = std::make_shared<TPageBuild>(path, FColorScheme, std::move(marks), quillet::TPageTarget::Light);
+    FPageBuild = build;
+    QThreadPool::globalInstance()->start([build, style = FStyle, pane = QPointer<TLightPane>(this)] {
+        if (!build->Dropped()) build->Run();
+        if (build->Dropped()) return;
+        // The rich text is made here too: parsing a large page would hold
+        // the window for a good part of a second. The document loads
+        // nothing meanwhile; the pane answers its resources once it has it.
+        auto prepared = std::make_shared<TPreparedPage>(PreparePage(*build));
+        auto* document = new QTextDocument;
+        document->setResourceProvider([](const QUrl&) { return QVariant(QStringLiteral(" ")); });
+        document->setBaseUrl(prepared->Base);
+        document->setHtml(quillet::StyledPage(prepared->Html, style, quillet::TPageTarget::Light));
+        prepared->Document.reset(document);
+        prepared->Style = style;
+        document->moveToThread(QCoreApplication::instance()->thread());
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [build, pane, prepared] {
+                if (pane) pane->PageBuilt(build, *prepared);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+TLightPane::TPreparedPage TLightPane::PreparePage(const TPageBuild& build) {
+    TPreparedPage page;
+    if (build.HasPage()) {
+        page.Html = QString::fromUtf8(build.Html());
+        page.Base = PageBase(build.Html());
+    } else {
+        // A copy without a stylesheet instruction: its text, as text.
+        QFile file(build.Path());
+        const QString text =
+            file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.read(8 << 20)).toHtmlEscaped() : QString();
+        page.Html = QStringLiteral("<pre>") + text + QStringLiteral("</pre>");
+    }
+    return page;
+}
+
+void TLightPane::DropPageBuild() {
+    if (FPageBuild) FPageBuild->Drop();
+    FPageBuild.reset();
+}
+
+void TLightPane::PageBuilt(const std::shared_ptr<TPageBuild>& build, TPreparedPage& page) {
+    if (build != FPageBuild) return;  // a newer navigation took its place
+    FPageBuild.reset();
+    KeepPosition();
+    const QString path = build->Path();
+    FShownPath = path;
+    FPageHtml = page.Html;
+    FBase = page.Base;
+    if (page.Document && page.Style == FStyle) {
+        // From now on the pane answers the document's resources.
+        // The widget's own first document goes with the widget's control.
+        const QPointer<QTextDocument> previous = document();
+        page.Document->setResourceProvider(nullptr);
+        page.Document->setParent(this);
+        FImages.clear();
+        FImageBytes = 0;
+        setDocument(page.Document.release());
+        if (previous && previous->parent() == this) previous->deleteLater();
+        RequestImages();
+    } else
+        ShowPage();  // the style changed meanwhile
+
+    const QString target =
+        build->Marks().Target.empty() ? QString() : QString::fromStdString(quillet::ItemAnchor(build->Marks().Target));
+    if (!target.isEmpty())
+        ScrollToItem(target);
+    else if (const auto kept = FPositions.constFind(path); kept != FPositions.constEnd()) {
+        document()->documentLayout()->documentSize();  // the range the position needs
+        verticalScrollBar()->setValue(*kept);
+    } else
+        verticalScrollBar()->setValue(0);
+    emit NavigateComplete(FLocation, true);
+    if (!build->Failed() && build->Marks().Serial) emit PageShown(build->Marks().Serial);
+}
+
+void TLightPane::ShowPage() {
+    FImages.clear();
+    FImageBytes = 0;
+    document()->setBaseUrl(FBase);
+    setHtml(quillet::StyledPage(FPageHtml, FStyle, quillet::TPageTarget::Light));
+    RequestImages();
+}
+
+void TLightPane::SetPageStyle(const TPageStyle& style) {
+    if (style == FStyle) return;
+    FStyle = style;
+    FStyle.Zoom = std::clamp(FStyle.Zoom, quillet::TPageStyle::kMinZoom, quillet::TPageStyle::kMaxZoom);
+    const double factor = 1.0 + 0.1 * FStyle.Zoom;
+    if (FStyle.MaxLineChars > 0) {
+        setLineWrapMode(QTextEdit::FixedPixelWidth);
+        setLineWrapColumnOrWidth(int(FStyle.MaxLineChars * fontMetrics().averageCharWidth() * factor));
+    } else
+        setLineWrapMode(QTextEdit::WidgetWidth);
+    if (FShownPath.isEmpty()) return;
+    // The same place of the page stays in view.
+    const QScrollBar* bar = verticalScrollBar();
+    const double at = bar->maximum() > 0 ? double(bar->value()) / bar->maximum() : 0;
+    ShowPage();
+    document()->documentLayout()->documentSize();
+    verticalScrollBar()->setValue(int(at * verticalScrollBar()->maximum()));
+}
+
+void TLightPane::ScrollToItem(const QString& anchor) { scrollToAnchor(anchor); }
+
+void TLightPane::SetShowWebImages(bool show) {
+    if (show == FShowWebImages) return;
+    FShowWebImages = show;
+    // Pictures asked for from now on follow the switch; the page on show
+    // sends for its pictures once they are allowed.
+    if (show) RequestImages();
+}
+
+void TLightPane::SetColorScheme(const QString& scheme) {
+    FColorScheme = scheme == QLatin1String("dark") ? scheme : QStringLiteral("light");
+    // Below a short page the pane shows its own colours: the page's.
+    QPalette colours = palette();
+    const bool dark = FColorScheme == QLatin1String("dark");
+    colours.setColor(QPalette::Base, dark ? QColor(0x1e, 0x1f, 0x22) : QColor(Qt::white));
+    colours.setColor(QPalette::Text, dark ? QColor(0xdc, 0xdc, 0xdc) : QColor(0x22, 0x22, 0x22));
+    colours.setColor(QPalette::Link, dark ? QColor(0x8a, 0xb4, 0xf8) : QColor(0x1d, 0x3f, 0x66));
+    setPalette(colours);
+}
+
+void TLightPane::SetImageCache(std::shared_ptr<quillet::TPaneImageCache> cache) { FLoader->SetCache(std::move(cache)); }
+
+int TLightPane::ImagesPending() const {
+    int pending = 0;
+    for (const TPageImage& image : FImages)
+        if (!image.Arrived && !image.Failed && FShowWebImages) ++pending;
+    return pending;
+}
+
+int TLightPane::ImageWidth() const {
+    // The page's own padding and the document's margin stay clear.
+    return std::max(64, viewport()->width() - 2 * int(document()->documentMargin()) - 32);
+}
+
+void TLightPane::RequestImages() {
+    QTextDocument* doc = document();
+    if (FImages.isEmpty()) {
+        for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QTextFragment fragment = it.fragment();
+                const QTextCharFormat format = fragment.charFormat();
+                if (!format.isImageFormat()) continue;
+                const QString name = format.toImageFormat().name();
+                const QUrl url = FBase.resolved(QUrl(name));
+                if (!IsWeb(url.scheme().toLower())) continue;
+                TPageImage& image = FImages[url];
+                image.Names.insert(name);
+                for (int i = 0; i < fragment.length(); ++i) image.Positions << fragment.position() + i;
+            }
+    }
+    if (!FShowWebImages) return;
+    const int width = ImageWidth();
+    for (auto it = FImages.cbegin(); it != FImages.cend(); ++it)
+        if (!it->Arrived && !it->Failed) FLoader->Request(it.key(), width);
+}
+
+void TLightPane::ImageLoaded(const QUrl& url, const QImage& image, const QString& error) {
+    const auto it = FImages.find(url);
+    if (it == FImages.end() || it->Arrived) return;  // another page's
+    Q_UNUSED(error);
+    if (image.isNull() || FImageBytes + image.sizeInBytes() > kMaxPageImageBytes) {
+        it->Failed = true;
+        SetImage(url, Placeholder(url, true));
+        return;
+    }
+    it->Arrived = true;
+    FImageBytes += image.sizeInBytes();
+    SetImage(url, image);
+}
+
+void TLightPane::SetImage(const QUrl& url, const QImage& image) {
+    const TPageImage& entry = FImages[url];
+    QTextDocument* doc = document();
+    doc->addResource(QTextDocument::ImageResource, url, image);
+    for (const QString& name : entry.Names) doc->addResource(QTextDocument::ImageResource, QUrl(name), image);
+    // Only the lines that hold the picture are laid out again.
+    for (int position : entry.Positions) doc->markContentsDirty(position, 1);
+}
+
+QImage TLightPane::Placeholder(const QUrl& url, bool failed) const {
+    if (!failed) {
+        QImage dot(1, 1, QImage::Format_ARGB32_Premultiplied);
+        dot.fill(Qt::transparent);
+        return dot;
+    }
+    // The address of the picture that could not be shown, in a frame.
+    const QString text =
+        url.scheme().toLower() == QLatin1String("data") ? QStringLiteral("data:") : url.toDisplayString();
+    const QFontMetrics metrics(font());
+    const QString shown = metrics.elidedText(text, Qt::ElideMiddle, std::min(ImageWidth(), 600) - 12);
+    QImage image(metrics.horizontalAdvance(shown) + 12, metrics.height() + 8, QImage::Format_ARGB32_Premultiplied);
+    const bool dark = FColorScheme == QLatin1String("dark");
+    image.fill(dark ? QColor(0x2b, 0x2d, 0x31) : QColor(0xf2, 0xf2, 0xf2));
+    QPainter painter(&image);
+    painter.setPen(dark ? QColor(0x4a, 0x4c, 0x52) : QColor(0xcc, 0xcc, 0xcc));
+    painter.drawRect(image.rect().adjusted(0, 0, -1, -1));
+    painter.setPen(dark ? QColor(0x9c, 0x9c, 0x9c) : QColor(0x77, 0x77, 0x77));
+    painter.setFont(font());
+    painter.drawText(image.rect(), Qt::AlignCenter, shown);
+    return image;
+}
+
+QVariant TLightPane::loadResource(int type, const QUrl& name) {
+    // Never null: a null answer would let the document read a local file
+    // by itself. Style sheets and pages a page names are empty.
+    if (type != QTextDocument::ImageResource) return QVariant(QStringLiteral(" "));
+    const QUrl url = FBase.resolved(name);
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("data")) {
+        const QImage image = quillet::DecodeDataImage(url, ImageWidth());
+        if (image.isNull() || FImageBytes + image.sizeInBytes() > kMaxPageImageBytes) return Placeholder(url, true);
+        FImageBytes += image.sizeInBytes();
+        return image;
+    }
+    if (!IsWeb(scheme)) return Placeholder(url, true);  // file:, a local path, qrc: ...
+    const auto it = FImages.constFind(url);
+    return Placeholder(url, it != FImages.constEnd() && it->Failed);
+}

@@ -1,0 +1,135 @@
+// The window's side of the reading pane's choices: which pane shows pages
+// (the option, and View > Show in Full Web View for the page on show), the
+// pictures' disk cache, and how pages are set (zoom, font, line width and
+// the home's user.css).
+#include "fMain.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+
+#include "Convert.h"
+#include "FeedPageController.h"
+#include "LightPane.h"
+#include "Options.h"
+#include "PaneImageCache.h"
+#include "QtText.h"
+#include "ReadingPane.h"
+
+namespace {
+
+constexpr char kPanePath[] = "general\\ReadingPane";
+constexpr char kCacheSizePath[] = "general\\ImageCacheSize";
+constexpr char kFontPath[] = "general\\PageFont";
+constexpr char kFontSizePath[] = "general\\PageFontSize";
+constexpr char kLineWidthPath[] = "general\\PageLineWidth";
+constexpr char kZoomPath[] = "internal\\readingpane\\Zoom";
+constexpr char kImageCacheFolder[] = "cache/images";
+// The reader's own style sheet in the home, applied last in both panes.
+constexpr char kUserCss[] = "user.css";
+constexpr qint64 kMaxUserCssBytes = 256 * 1024;
+
+}  // namespace
+
+void TFormMain::ConnectPane() {
+    auto cache = std::make_shared<quillet::TPaneImageCache>(QDir::current().absoluteFilePath(kImageCacheFolder));
+    ReadingPane->LightPane()->SetImageCache(cache);
+    ReadingPane->SetOpenExternally([this](const QUrl& url) { FPage->OpenExternally(url); });
+
+    // Read without making the elements: an older config.xml stays as it
+    // was until the reader changes something.
+    auto text = [this](const char* path) -> std::string {
+        try {
+            xml::Node node = FOptions->ConfigDocument().DocumentElement();
+            for (const QString& piece : QString::fromLatin1(path).split(QLatin1Char('\\'), Qt::SkipEmptyParts))
+                if (!node.IsNull()) node = node.ChildByName(piece.toStdString());
+            return node.IsNull() ? std::string() : node.Text();
+        } catch (const std::exception&) {
+            return {};
+        }
+    };
+    auto number = [text](const char* path, int fallback) { return plat::TryStrToInt(text(path)).value_or(fallback); };
+
+    // View: the menu and its actions, made here with the names the
+    // language files find their texts by.
+    auto* view = new QMenu(QStringLiteral("&View"), this);
+    view->setObjectName("ViewMenu");
+    MainMenu->insertMenu(LanguageMenu->menuAction(), view);
+    auto make = [this, view](const char* name, const QString& caption, const QKeySequence& keys = {}) {
+        auto* action = new QAction(caption, this);
+        action->setObjectName(name);
+        if (!keys.isEmpty()) {
+            action->setShortcut(keys);
+            addAction(action);  // the shortcut works with the menu closed
+        }
+        view->addAction(action);
+        return action;
+    };
+    QAction* fullView = make("ActionShowInWebView", QStringLiteral("Show in Full Web View"));
+    fullView->setCheckable(true);
+    view->addSeparator();
+    QAction* zoomIn = make("ActionZoomIn", QStringLiteral("Zoom In"), QKeySequence(Qt::CTRL | Qt::Key_Plus));
+    QAction* zoomOut = make("ActionZoomOut", QStringLiteral("Zoom Out"), QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    QAction* zoomReset = make("ActionZoomReset", QStringLiteral("Actual Size"), QKeySequence(Qt::CTRL | Qt::Key_0));
+    // Ctrl+= is Ctrl++ without Shift on most keyboards.
+    zoomIn->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    const QList<QAction*> tools = ToolBar->actions();
+    const qsizetype options = tools.indexOf(FActions.Options);
+    ToolBar->insertAction(options > 0 ? tools[options - 1] : nullptr, fullView);
+
+    auto applyStyle = [this, text, number] {
+        quillet::TPageStyle style;
+        style.FontFamily = plat::Q(text(kFontPath));
+        style.FontPointSize = std::clamp(number(kFontSizePath, 0), 0, 96);
+        style.MaxLineChars = std::clamp(number(kLineWidthPath, 0), 0, 1000);
+        style.Zoom = std::clamp(number(kZoomPath, 0), quillet::TPageStyle::kMinZoom, quillet::TPageStyle::kMaxZoom);
+        QFile css(QDir::current().absoluteFilePath(kUserCss));
+        if (css.open(QIODevice::ReadOnly)) style.UserCss = QString::fromUtf8(css.read(kMaxUserCssBytes));
+        ReadingPane->SetPageStyle(style);
+    };
+    // The pane chosen in the options, as last applied: the choice is
+    // followed when it changes, not at every visit of the dialog.
+    auto chosen = std::make_shared<TReadingPane::TKind>(TReadingPane::TKind::Light);
+    auto applyOptions = [this, text, number, cache, applyStyle, chosen] {
+        if (!FOptions) return;
+        // A configuration from before the option shows pages in the light
+        // pane, as a new one does.
+        const auto kind = text(kPanePath) == "engine" ? TReadingPane::TKind::Engine : TReadingPane::TKind::Light;
+        if (kind != *chosen) ReadingPane->SetKind(*chosen = kind);
+        cache->SetLimitBytes(qint64(std::max(0, number(kCacheSizePath, 100))) << 20);
+        applyStyle();
+    };
+    auto zoom = [this, number, applyStyle](int step) {
+        Guarded([&] {
+            const int zoom = step == 0 ? 0 : number(kZoomPath, 0) + step;
+            FOptions->GetConfigNode(kZoomPath).SetText(
+                std::to_string(std::clamp(zoom, quillet::TPageStyle::kMinZoom, quillet::TPageStyle::kMaxZoom)));
+            applyStyle();
+        });
+    };
+    connect(zoomIn, &QAction::triggered, this, [zoom] { zoom(1); });
+    connect(zoomOut, &QAction::triggered, this, [zoom] { zoom(-1); });
+    connect(zoomReset, &QAction::triggered, this, [zoom] { zoom(0); });
+    // After the dialog has closed: the options' connection came first.
+    connect(FActions.Options, &QAction::triggered, this, [this, applyOptions] { Guarded(applyOptions); });
+    connect(fullView, &QAction::triggered, this, [this](bool on) {
+        if (on)
+            ReadingPane->ShowInEngine();
+        else
+            ReadingPane->SetKind(ReadingPane->Kind());
+    });
+    connect(ReadingPane, &TReadingPane::KindChanged, fullView, [this, fullView] {
+        fullView->setChecked(ReadingPane->EngineShown());
+        fullView->setEnabled(ReadingPane->Kind() == TReadingPane::TKind::Light);
+    });
+    // Once config.xml has been read.
+    QTimer::singleShot(0, this, [this, applyOptions] { Guarded(applyOptions); });
+}
