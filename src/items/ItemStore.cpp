@@ -733,9 +733,9 @@ std::vector<TStarredItem> TItemStore::StarredItems(int limit, bool withBodies) {
     // reads are one statement.
     TStatementUse s(FImpl->Prepared(
         "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc, i.author, CASE WHEN ?2 THEN i.body ELSE '' "
-        "END, s.feed_title, s.starred_at, EXISTS (SELECT 1 FROM unread u WHERE u.feed = i.feed AND u.id = i.id) FROM "
-        "starred s INDEXED BY starred_by_time JOIN items i ON i.id = s.id ORDER BY s.starred_at DESC, s.id DESC "
-        "LIMIT ?1"));
+        "END, s.feed_title, s.starred_at, EXISTS (SELECT 1 FROM unread u WHERE u.feed = i.feed AND u.id = i.id), "
+        "i.guid FROM starred s INDEXED BY starred_by_time JOIN items i ON i.id = s.id ORDER BY s.starred_at DESC, "
+        "s.id DESC LIMIT ?1"));
     s->Bind(1, std::int64_t{limit}).Bind(2, std::int64_t{withBodies ? 1 : 0});
     std::vector<TStarredItem> starred;
     while (s->Step()) {
@@ -751,6 +751,7 @@ std::vector<TStarredItem> TItemStore::StarredItems(int limit, bool withBodies) {
         item.FeedTitle = s->Text(8);
         item.StarredAt = s->Int(9);
         item.Unread = s->Int(10) != 0;
+        item.Guid = s->Text(11);
         starred.push_back(std::move(item));
     }
     return starred;

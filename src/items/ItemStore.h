@@ -85,6 +85,7 @@ struct TSearchHit {
 struct TStarredItem {
     std::string FeedId;  // the feed it came from, which may be gone
     std::string Key;
+    std::string Guid;
     std::string Title;
     std::string Link;
     std::string DateText;
