@@ -45,12 +45,14 @@ void Append(feed::TFeedDocument& document, const TStarredItem& starred, const TF
 
 }  // namespace
 
-void WriteStarredFeed(const std::vector<TStarredItem>& starred, const std::string& path, const TFeedLabels& feeds) {
+void WriteStarredFeed(const std::vector<TStarredItem>& starred, const std::string& path,
+                      const TStarredChannel& channel) {
     feed::TFeedDocument document;
-    auto& channel = document.Channel().Required();
-    channel.SetTitle(kStarredChannelTitle);
-    channel.SetDesc("Items starred in Quillet");
-    for (const TStarredItem& item : starred) Append(document, item, feeds);
+    auto& required = document.Channel().Required();
+    required.SetTitle(kStarredChannelTitle);
+    required.SetLink(channel.Link);
+    required.SetDesc("Items starred in Quillet");
+    for (const TStarredItem& item : starred) Append(document, item, channel.Feeds);
     try {
         document.SaveToFile(path);
     } catch (const std::exception& error) {
@@ -58,9 +60,9 @@ void WriteStarredFeed(const std::vector<TStarredItem>& starred, const std::strin
     }
 }
 
-int ExportStarred(TItemStore& store, const std::string& path, const TFeedLabels& feeds) {
+int ExportStarred(TItemStore& store, const std::string& path, const TStarredChannel& channel) {
     const std::vector<TStarredItem> starred = store.StarredItems(INT_MAX, true);
-    WriteStarredFeed(starred, path, feeds);
+    WriteStarredFeed(starred, path, channel);
     return static_cast<int>(starred.size());
 }
 

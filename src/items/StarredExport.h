@@ -22,10 +22,18 @@ using TFeedLabels = std::map<std::string, TFeedLabel>;
 
 inline constexpr const char* kStarredChannelTitle = "Starred items";
 
+// What the file says of itself: the channel's link (the program's page)
+// and the feeds as they are called now.
+struct TStarredChannel {
+    std::string Link;
+    TFeedLabels Feeds;
+};
+
 // Raises std::runtime_error when the file cannot be written; an existing
 // file is then left as it was.
-void WriteStarredFeed(const std::vector<TStarredItem>& starred, const std::string& path, const TFeedLabels& feeds = {});
+void WriteStarredFeed(const std::vector<TStarredItem>& starred, const std::string& path,
+                      const TStarredChannel& channel = {});
 // Every starred item of the store; returns how many were written.
-int ExportStarred(TItemStore& store, const std::string& path, const TFeedLabels& feeds = {});
+int ExportStarred(TItemStore& store, const std::string& path, const TStarredChannel& channel = {});
 
 }  // namespace items

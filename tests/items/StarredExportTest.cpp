@@ -25,10 +25,11 @@ TEST_F(StarredExport, ReadsBackWithEveryField) {
     Store().ForgetFeed("2", "Blog, deleted");
 
     const std::string path = folder.File("starred.xml");
-    EXPECT_EQ(ExportStarred(Store(), path, {{"1", {"Caption now", "http://a/feed.xml"}}}), 2);
+    EXPECT_EQ(ExportStarred(Store(), path, {"https://q.example/", {{"1", {"Caption now", "http://a/feed.xml"}}}}), 2);
     feed::TFeedDocument document;
     document.LoadFromFile(path);
     EXPECT_EQ(document.Channel().Required().Title(), kStarredChannelTitle);
+    EXPECT_EQ(document.Channel().Required().Link(), "https://q.example/");
     ASSERT_EQ(document.Items().Count(), 2);
 
     const feed::TRSSItem& newest = document.Items()[0];
