@@ -355,6 +355,15 @@ struct TItemStore::TImpl {
         return hits;
     }
 
+    // The item keys a statement of one feed's rows gives.
+    std::vector<std::string> FeedKeys(std::string_view sql, const std::string& feedId) {
+        TStatementUse s(Prepared(sql));
+        s->Bind(1, feedId);
+        std::vector<std::string> keys;
+        while (s->Step()) keys.push_back(s->Text(0));
+        return keys;
+    }
+
     std::vector<TItemId> Returning(TStatement& s) {
         std::vector<TItemId> ids;
         while (s.Step()) ids.push_back(s.Int(0));
@@ -720,12 +729,8 @@ bool TItemStore::SetItemStarred(const std::string& feedId, const std::string& ke
 int TItemStore::StarredCount() { return static_cast<int>(FImpl->Connection.QueryInt("SELECT count(*) FROM starred")); }
 
 std::vector<std::string> TItemStore::StarredKeys(const std::string& feedId) {
-    TStatementUse s(
-        FImpl->Prepared("SELECT i.key FROM starred s JOIN items i ON i.id = s.id WHERE s.feed = ?1 ORDER BY s.id"));
-    s->Bind(1, feedId);
-    std::vector<std::string> keys;
-    while (s->Step()) keys.push_back(s->Text(0));
-    return keys;
+    return FImpl->FeedKeys("SELECT i.key FROM starred s JOIN items i ON i.id = s.id WHERE s.feed = ?1 ORDER BY s.id",
+                           feedId);
 }
 
 std::vector<TStarredItem> TItemStore::StarredItems(int limit, bool withBodies) {
@@ -771,12 +776,8 @@ std::map<std::string, int> TItemStore::UnreadCounts() {
 }
 
 std::vector<std::string> TItemStore::UnreadKeys(const std::string& feedId) {
-    TStatementUse s(
-        FImpl->Prepared("SELECT i.key FROM unread u JOIN items i ON i.id = u.id WHERE u.feed = ?1 ORDER BY u.id"));
-    s->Bind(1, feedId);
-    std::vector<std::string> keys;
-    while (s->Step()) keys.push_back(s->Text(0));
-    return keys;
+    return FImpl->FeedKeys("SELECT i.key FROM unread u JOIN items i ON i.id = u.id WHERE u.feed = ?1 ORDER BY u.id",
+                           feedId);
 }
 
 int TItemStore::ItemCount(const std::string& feedId) {

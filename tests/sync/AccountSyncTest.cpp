@@ -113,28 +113,10 @@ public:
         return true;
     }
 
-    void MarkReadOnServer(int id, bool read = true) {
-        std::lock_guard lock(FMutex);
-        if (read)
-            FRead.insert(id);
-        else
-            FRead.erase(id);
-    }
-    bool ReadOnServer(int id) {
-        std::lock_guard lock(FMutex);
-        return FRead.count(id) > 0;
-    }
-    void StarOnServer(int id, bool starred = true) {
-        std::lock_guard lock(FMutex);
-        if (starred)
-            FStarred.insert(id);
-        else
-            FStarred.erase(id);
-    }
-    bool StarredOnServer(int id) {
-        std::lock_guard lock(FMutex);
-        return FStarred.count(id) > 0;
-    }
+    void MarkReadOnServer(int id, bool read = true) { Tag(FRead, id, read); }
+    bool ReadOnServer(int id) { return Tagged(FRead, id); }
+    void StarOnServer(int id, bool starred = true) { Tag(FStarred, id, starred); }
+    bool StarredOnServer(int id) { return Tagged(FStarred, id); }
 
     LoopbackServer Server;
     std::atomic<bool> RefuseNext{false};
@@ -145,6 +127,18 @@ public:
 private:
     int FCount;
     std::mutex FMutex;
+    void Tag(std::set<int>& tagged, int id, bool on) {
+        std::lock_guard lock(FMutex);
+        if (on)
+            tagged.insert(id);
+        else
+            tagged.erase(id);
+    }
+    bool Tagged(const std::set<int>& tagged, int id) {
+        std::lock_guard lock(FMutex);
+        return tagged.count(id) > 0;
+    }
+
     std::set<int> FRead;
     std::set<int> FStarred;
 };
