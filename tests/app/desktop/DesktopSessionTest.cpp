@@ -447,7 +447,6 @@ TEST(CommandLineOpml, ImportAndExportWorkOnTheConfigurationWithoutAWindow) {
         {"--export-opml pipe", 1, "it is not a regular file"},
         {"--export-starred none.xml", 0, "0 starred items exported to "},
         {"--export-starred pipe", 1, "it is not a regular file"},
-        {"--export-starred no/such/folder.xml", 1, "quillet: the starred items cannot be written"},
         {"--export-starred starred.xml", 0, "1 starred item exported to ", starOne},
     };
     ASSERT_EQ(::mkfifo((home.Dir() / "pipe").c_str(), 0600), 0);
