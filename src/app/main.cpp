@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <vector>
 #include <string>
@@ -23,6 +24,7 @@
 #include "Memory.h"
 #include "SignalBridge.h"
 #include "SingleInstance.h"
+#include "StarredExportCommand.h"
 #include "StartupNotices.h"
 #include "fMain.h"
 
@@ -45,7 +47,7 @@ std::string AbsolutePath(const std::string& path) {
     return error ? path : absolute.string();
 }
 
-// The running instance's answer to an OPML command: its text on the right
+// The running instance's answer to a file command: its text on the right
 // stream and the exit status.
 int Report(const std::optional<QString>& answer) {
     if (!answer) {
@@ -58,11 +60,26 @@ int Report(const std::optional<QString>& answer) {
     return ok ? 0 : 1;
 }
 
-// --import-opml and --export-opml: through the running instance when there
-// is one, else straight on config.xml; no window either way.
-int RunOpmlCommand(int argc, char* argv[], const TCommandLine& commandLine) {
-    const bool import = commandLine.ImportOpml.has_value();
-    const std::string file = AbsolutePath(import ? *commandLine.ImportOpml : *commandLine.ExportOpml);
+// --import-opml, --export-opml and --export-starred: through the running
+// instance when there is one, else straight on the home's files; no window
+// either way.
+int RunFileCommand(int argc, char* argv[], const TCommandLine& commandLine) {
+    struct TCommand {
+        const char* Verb;
+        std::string File;
+        std::function<std::string(const std::string& file)> Direct;
+    };
+    const TCommand command =
+        commandLine.ImportOpml
+            ? TCommand{"import-opml", *commandLine.ImportOpml,
+                       [](const std::string& file) { return configcmd::ImportOpml("config.xml", file); }}
+        : commandLine.ExportOpml
+            ? TCommand{"export-opml", *commandLine.ExportOpml,
+                       [](const std::string& file) { return configcmd::ExportOpml("config.xml", file); }}
+            : TCommand{"export-starred", *commandLine.ExportStarred, [](const std::string& file) {
+                           return ExportStarredFromHome("config.xml", items::TItemStore::kFileName, file);
+                       }};
+    const std::string file = AbsolutePath(command.File);
     try {
         plat::EnterHome(plat::THomeEnvironment::FromProcess(argc, argv));
     } catch (const std::exception& error) {
@@ -71,12 +88,9 @@ int RunOpmlCommand(int argc, char* argv[], const TCommandLine& commandLine) {
     }
     QCoreApplication app(argc, argv);
     TSingleInstance instance(QDir::currentPath());
-    if (!instance.Claim())
-        return Report(instance.Ask(import ? "import-opml" : "export-opml", QString::fromStdString(file), 30000));
+    if (!instance.Claim()) return Report(instance.Ask(command.Verb, QString::fromStdString(file), 30000));
     try {
-        const std::string done =
-            import ? configcmd::ImportOpml("config.xml", file) : configcmd::ExportOpml("config.xml", file);
-        std::printf("%s\n", done.c_str());
+        std::printf("%s\n", command.Direct(file).c_str());
         return 0;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "quillet: %s\n", error.what());
@@ -105,7 +119,8 @@ int main(int argc, char* argv[]) {
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }
-    if (commandLine.ImportOpml || commandLine.ExportOpml) return RunOpmlCommand(argc, argv, commandLine);
+    if (commandLine.ImportOpml || commandLine.ExportOpml || commandLine.ExportStarred)
+        return RunFileCommand(argc, argv, commandLine);
     if (commandLine.AddAccount) return RunAddAccount(argc, argv, commandLine);
     std::vector<std::string> addresses;
     for (const std::string& address : commandLine.Addresses) addresses.push_back(FromHere(address));

@@ -87,6 +87,27 @@ END;
 )");
 }
 
+// Version 3. Stars: the items the user wants to keep, in a narrow table
+// of their own like `unread`, so starring never rewrites a body. A starred
+// item is outside the retention and outlives its feed; `feed_title` is the
+// feed's caption as last told, for when the feed is gone. Listing walks
+// `starred_by_time` newest star first.
+void CreateVersion3(sql::TConnection& c) {
+    c.Exec(R"(
+CREATE TABLE starred(
+  id INTEGER PRIMARY KEY,
+  feed TEXT NOT NULL,
+  starred_at INTEGER NOT NULL,
+  feed_title TEXT NOT NULL DEFAULT ''
+);
+CREATE INDEX starred_by_time ON starred(starred_at, id);
+CREATE INDEX starred_by_feed ON starred(feed);
+CREATE TRIGGER items_starred_delete AFTER DELETE ON items BEGIN
+  DELETE FROM starred WHERE id = old.id;
+END;
+)");
+}
+
 bool IsTagStart(std::string_view html, std::size_t i) {
     return i + 1 < html.size() && (std::isalpha(static_cast<unsigned char>(html[i + 1])) || html[i + 1] == '/' ||
                                    html[i + 1] == '!' || html[i + 1] == '?');
@@ -139,7 +160,7 @@ void TextFunction(sqlite3_context* context, int, sqlite3_value** values) {
 }  // namespace
 
 const std::vector<TMigration>& Migrations() {
-    static const std::vector<TMigration> migrations = {CreateVersion1, CreateVersion2};
+    static const std::vector<TMigration> migrations = {CreateVersion1, CreateVersion2, CreateVersion3};
     return migrations;
 }
 
@@ -178,6 +199,7 @@ void CheckShape(sql::TConnection& c) {
         sql::TStatement(c.Handle(), "SELECT id, account, kind, payload, created FROM pending_changes LIMIT 0");
         sql::TStatement(c.Handle(),
                         "SELECT id, state, reason, detail, title, byline, html, tried_at FROM articles LIMIT 0");
+        sql::TStatement(c.Handle(), "SELECT id, feed, starred_at, feed_title FROM starred LIMIT 0");
     } catch (const sql::TSqliteError& e) {
         if (e.Code() == SQLITE_CORRUPT || e.Code() == SQLITE_NOTADB) throw;
         throw TSchemaError(std::string("the base's tables are not the store's: ") + e.what());

@@ -342,6 +342,7 @@ struct TItemStore::TImpl {
 
     TDownloadResult Record(const std::string& feedId, const std::vector<TStoredItem>& items, std::int64_t now,
                            bool seeding);
+    void Forget(const std::string& feedId, const std::string& caption, std::int64_t now);
     int PruneFeed(const std::string& feedId, std::int64_t now);
 
     std::vector<TSearchHit> Hits(TStatement& s) {
@@ -352,6 +353,15 @@ struct TItemStore::TImpl {
             hits.push_back(std::move(hit));
         }
         return hits;
+    }
+
+    // The item keys a statement of one feed's rows gives.
+    std::vector<std::string> FeedKeys(std::string_view sql, const std::string& feedId) {
+        TStatementUse s(Prepared(sql));
+        s->Bind(1, feedId);
+        std::vector<std::string> keys;
+        while (s->Step()) keys.push_back(s->Text(0));
+        return keys;
     }
 
     std::vector<TItemId> Returning(TStatement& s) {
@@ -461,18 +471,45 @@ TDownloadResult TItemStore::TImpl::Record(const std::string& feedId, const std::
 int TItemStore::TImpl::PruneFeed(const std::string& feedId, std::int64_t now) {
     int removed = 0;
     {
-        TStatementUse s(Prepared("DELETE FROM items WHERE feed = ?1 AND left_at < ?2"));
+        TStatementUse s(
+            Prepared("DELETE FROM items WHERE feed = ?1 AND left_at < ?2 AND id NOT IN (SELECT id FROM starred WHERE "
+                     "feed = ?1)"));
         s->Bind(1, feedId).Bind(2, now - Options.Retention.KeepSeconds);
         s->Run();
         removed += static_cast<int>(Connection.Changes());
     }
     TStatementUse s(
-        Prepared("DELETE FROM items WHERE id IN (SELECT id FROM items WHERE feed = ?1 AND left_at IS NOT NULL ORDER BY "
-                 "left_at DESC, id DESC LIMIT -1 OFFSET max(0, ?2 - (SELECT count(*) FROM items WHERE feed = ?1 AND "
-                 "left_at IS NULL)))"));
+        Prepared("DELETE FROM items WHERE id IN (SELECT id FROM items WHERE feed = ?1 AND left_at IS NOT NULL AND id "
+                 "NOT IN (SELECT id FROM starred WHERE feed = ?1) ORDER BY left_at DESC, id DESC LIMIT -1 OFFSET "
+                 "max(0, ?2 - (SELECT count(*) FROM items WHERE feed = ?1 AND left_at IS NULL)))"));
     s->Bind(1, feedId).Bind(2, std::int64_t{Options.Retention.PerFeedCap});
     s->Run();
     return removed + static_cast<int>(Connection.Changes());
+}
+
+// Starred items stay; being in no feed now, they have left it, and age
+// from here once unstarred. Their unread rows go with the feed's counts.
+void TItemStore::TImpl::Forget(const std::string& feedId, const std::string& caption, std::int64_t now) {
+    {
+        TStatementUse s(
+            Prepared("DELETE FROM items WHERE feed = ?1 AND id NOT IN (SELECT id FROM starred WHERE feed = ?1)"));
+        s->Bind(1, feedId);
+        s->Run();
+    }
+    {
+        TStatementUse s(Prepared("DELETE FROM unread WHERE feed = ?1"));
+        s->Bind(1, feedId);
+        s->Run();
+    }
+    {
+        TStatementUse s(Prepared("UPDATE items SET left_at = ?2 WHERE feed = ?1 AND left_at IS NULL"));
+        s->Bind(1, feedId).Bind(2, now);
+        s->Run();
+    }
+    if (caption.empty()) return;
+    TStatementUse s(Prepared("UPDATE starred SET feed_title = ?2 WHERE feed = ?1"));
+    s->Bind(1, feedId).Bind(2, caption);
+    s->Run();
 }
 
 TItemStore::TItemStore(std::unique_ptr<TImpl> impl) : FImpl(std::move(impl)) {}
@@ -566,15 +603,13 @@ int TItemStore::SeedFromItems(const std::string& feedId, const std::vector<TStor
     return FImpl->Record(feedId, items, now, true).NewCount;
 }
 
-void TItemStore::ForgetFeed(const std::string& feedId) {
-    TStatementUse s(FImpl->Prepared("DELETE FROM items WHERE feed = ?1"));
-    s->Bind(1, feedId);
-    s->Run();
-}
+void TItemStore::ForgetFeed(const std::string& feedId, const std::string& caption) { ForgetFeeds({feedId}, {caption}); }
 
-void TItemStore::ForgetFeeds(const std::vector<std::string>& feedIds) {
+void TItemStore::ForgetFeeds(const std::vector<std::string>& feedIds, const std::vector<std::string>& captions) {
+    const std::int64_t now = std::time(nullptr);
     sql::TTransaction transaction(FImpl->Connection);
-    for (const std::string& feed : feedIds) ForgetFeed(feed);
+    for (std::size_t i = 0; i < feedIds.size(); ++i)
+        FImpl->Forget(feedIds[i], i < captions.size() ? captions[i] : std::string(), now);
     transaction.Commit();
 }
 
@@ -665,6 +700,68 @@ bool TItemStore::SetItemRead(const std::string& feedId, const std::string& key, 
     return true;
 }
 
+bool TItemStore::SetItemStarred(const std::string& feedId, const std::string& key, bool starred,
+                                const std::string& feedCaption, std::int64_t now) {
+    const auto found = FImpl->FindByKey(feedId, key);
+    if (!found) return false;
+    if (!starred) {
+        TStatementUse s(FImpl->Prepared("DELETE FROM starred WHERE id = ?1"));
+        s->Bind(1, found->Id);
+        s->Run();
+        return FImpl->Connection.Changes() > 0;
+    }
+    {
+        TStatementUse s(
+            FImpl->Prepared("INSERT OR IGNORE INTO starred(id, feed, starred_at, feed_title) VALUES (?1, ?2, ?3, ?4)"));
+        s->Bind(1, found->Id).Bind(2, feedId).Bind(3, now != 0 ? now : std::int64_t{std::time(nullptr)});
+        s->Bind(4, feedCaption);
+        s->Run();
+        if (FImpl->Connection.Changes() > 0) return true;
+    }
+    if (!feedCaption.empty()) {
+        TStatementUse s(FImpl->Prepared("UPDATE starred SET feed_title = ?2 WHERE id = ?1 AND feed_title <> ?2"));
+        s->Bind(1, found->Id).Bind(2, feedCaption);
+        s->Run();
+    }
+    return false;
+}
+
+int TItemStore::StarredCount() { return static_cast<int>(FImpl->Connection.QueryInt("SELECT count(*) FROM starred")); }
+
+std::vector<std::string> TItemStore::StarredKeys(const std::string& feedId) {
+    return FImpl->FeedKeys("SELECT i.key FROM starred s JOIN items i ON i.id = s.id WHERE s.feed = ?1 ORDER BY s.id",
+                           feedId);
+}
+
+std::vector<TStarredItem> TItemStore::StarredItems(int limit, bool withBodies) {
+    // The body is selected either way (as '' when not asked for), so both
+    // reads are one statement.
+    TStatementUse s(FImpl->Prepared(
+        "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc, i.author, CASE WHEN ?2 THEN i.body ELSE '' "
+        "END, s.feed_title, s.starred_at, EXISTS (SELECT 1 FROM unread u WHERE u.feed = i.feed AND u.id = i.id), "
+        "i.guid FROM starred s INDEXED BY starred_by_time JOIN items i ON i.id = s.id ORDER BY s.starred_at DESC, "
+        "s.id DESC LIMIT ?1"));
+    s->Bind(1, std::int64_t{limit}).Bind(2, std::int64_t{withBodies ? 1 : 0});
+    std::vector<TStarredItem> starred;
+    while (s->Step()) {
+        TStarredItem item;
+        item.FeedId = s->Text(0);
+        item.Key = s->Text(1);
+        item.Title = s->Text(2);
+        item.Link = s->Text(3);
+        item.DateText = s->Text(4);
+        if (!s->IsNull(5)) item.DateUTC = s->Int(5);
+        item.Author = s->Text(6);
+        item.Body = s->Text(7);
+        item.FeedTitle = s->Text(8);
+        item.StarredAt = s->Int(9);
+        item.Unread = s->Int(10) != 0;
+        item.Guid = s->Text(11);
+        starred.push_back(std::move(item));
+    }
+    return starred;
+}
+
 int TItemStore::UnreadCount(const std::string& feedId) {
     TStatementUse s(FImpl->Prepared("SELECT count(*) FROM unread WHERE feed = ?1"));
     s->Bind(1, feedId);
@@ -679,12 +776,8 @@ std::map<std::string, int> TItemStore::UnreadCounts() {
 }
 
 std::vector<std::string> TItemStore::UnreadKeys(const std::string& feedId) {
-    TStatementUse s(
-        FImpl->Prepared("SELECT i.key FROM unread u JOIN items i ON i.id = u.id WHERE u.feed = ?1 ORDER BY u.id"));
-    s->Bind(1, feedId);
-    std::vector<std::string> keys;
-    while (s->Step()) keys.push_back(s->Text(0));
-    return keys;
+    return FImpl->FeedKeys("SELECT i.key FROM unread u JOIN items i ON i.id = u.id WHERE u.feed = ?1 ORDER BY u.id",
+                           feedId);
 }
 
 int TItemStore::ItemCount(const std::string& feedId) {
@@ -704,7 +797,7 @@ std::vector<std::int64_t> TItemStore::FirstSeenTimes(const std::string& feedId, 
 
 int TItemStore::TotalItemCount() { return static_cast<int>(FImpl->Connection.QueryInt("SELECT count(*) FROM items")); }
 
-std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
+std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit, bool starredOnly) {
     const std::vector<std::string> words = Words(text);
     if (words.empty() || limit <= 0) return {};
     if (FImpl->FullText) {
@@ -712,12 +805,18 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
         try {
             // Newest first by walking the recency index and keeping the
             // matches: a common word stops after `limit` items instead of
-            // sorting most of the base.
+            // sorting most of the base. Among starred items the stars
+            // come first: there are few, and sorting them is cheap.
             TStatementUse s(FImpl->Prepared(
-                "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i INDEXED BY "
-                "items_by_recency WHERE i.id IN (SELECT rowid FROM items_fts WHERE items_fts MATCH ?2) "
-                "OR i.id IN (SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?2) "
-                "ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1"));
+                starredOnly
+                    ? "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM starred s JOIN items i ON "
+                      "i.id = s.id WHERE (i.id IN (SELECT rowid FROM items_fts WHERE items_fts MATCH ?2) OR i.id IN "
+                      "(SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?2)) ORDER BY "
+                      "coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1"
+                    : "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i INDEXED BY "
+                      "items_by_recency WHERE i.id IN (SELECT rowid FROM items_fts WHERE items_fts MATCH ?2) "
+                      "OR i.id IN (SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?2) "
+                      "ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1"));
             s->Bind(1, std::int64_t{limit}).Bind(2, FullTextQuery(words));
             return FImpl->Hits(*s);
         } catch (const TSqliteError& e) {
@@ -733,8 +832,9 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit) {
         sql += " AND (i.title LIKE " + p + " ESCAPE '\\' OR i.body LIKE " + p + " ESCAPE '\\')";
         article += " AND (a.title LIKE " + p + " ESCAPE '\\' OR a.html LIKE " + p + " ESCAPE '\\')";
     }
-    sql = "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i WHERE (" + sql +
-          ") OR EXISTS (SELECT 1 FROM articles a WHERE a.id = i.id" + article + ")";
+    sql = "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i WHERE ((" + sql +
+          ") OR EXISTS (SELECT 1 FROM articles a WHERE a.id = i.id" + article + "))";
+    if (starredOnly) sql += " AND i.id IN (SELECT id FROM starred)";
     TStatement s(FImpl->Connection.Handle(),
                  sql + " ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1");
     s.Bind(1, std::int64_t{limit});

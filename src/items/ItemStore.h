@@ -81,6 +81,22 @@ struct TSearchHit {
     std::optional<std::int64_t> DateUTC;
 };
 
+// A starred item as the Starred view and the export show it.
+struct TStarredItem {
+    std::string FeedId;  // the feed it came from, which may be gone
+    std::string Key;
+    std::string Guid;
+    std::string Title;
+    std::string Link;
+    std::string DateText;
+    std::optional<std::int64_t> DateUTC;
+    std::string Author;
+    std::string Body;       // only when asked for
+    std::string FeedTitle;  // the feed's caption as last told to the store
+    std::int64_t StarredAt = 0;
+    bool Unread = false;
+};
+
 struct TPendingChange {
     std::int64_t Id = 0;
     std::string Account;
@@ -124,13 +140,17 @@ public:
     // the first start): unknown ones are stored as read and none counts as
     // new. Returns how many were added.
     int SeedFromItems(const std::string& feedId, const std::vector<TStoredItem>& items, std::int64_t now);
-    // A deleted feed: all of its items go.
-    void ForgetFeed(const std::string& feedId);
+    // A deleted feed: its items go, except the starred ones, which stay
+    // listed under the feed's caption (when given, it replaces the one
+    // stored with the stars) and start to age, so that once unstarred the
+    // retention takes them.
+    void ForgetFeed(const std::string& feedId, const std::string& caption = {});
     // Several at once, in one transaction: a server's list that dropped
-    // thousands of feeds costs one commit, not thousands.
-    void ForgetFeeds(const std::vector<std::string>& feedIds);
+    // thousands of feeds costs one commit, not thousands. captions[i], where
+    // given, is feedIds[i]'s.
+    void ForgetFeeds(const std::vector<std::string>& feedIds, const std::vector<std::string>& captions = {});
     // Applies the retention to every feed (RecordDownload does it for its
-    // own); returns how many items went.
+    // own); returns how many items went. Starred items never go.
     int Prune(std::int64_t now);
 
     // Marking returns the items it changed, so that "Mark as unread" can
@@ -148,6 +168,19 @@ public:
     // One item by the key ItemKey gives; false when the feed has no such item.
     bool SetItemRead(const std::string& feedId, const std::string& key, bool read);
 
+    // Stars one item by its key, at `now` (seconds since 1970 UTC; 0: the
+    // clock), or takes its star away. feedCaption, when given, is kept as
+    // the feed's name for the Starred view. Returns whether the star changed;
+    // false also when the feed has no such item.
+    bool SetItemStarred(const std::string& feedId, const std::string& key, bool starred,
+                        const std::string& feedCaption = {}, std::int64_t now = 0);
+    int StarredCount();
+    // The keys of a feed's starred items, for its page to show.
+    std::vector<std::string> StarredKeys(const std::string& feedId);
+    // Newest star first, at most `limit`; bodies only when asked for (the
+    // export wants them, a list does not).
+    std::vector<TStarredItem> StarredItems(int limit, bool withBodies = false);
+
     int UnreadCount(const std::string& feedId);
     // Feeds without unread items are absent.
     std::map<std::string, int> UnreadCounts();
@@ -163,7 +196,8 @@ public:
     // also as a prefix (results as one types), newest first; also those
     // whose fetched article (its title and text) holds every word. Any
     // text is safe: quotes, operators and brackets are taken as plain words.
-    std::vector<TSearchHit> Search(const std::string& text, int limit);
+    // starredOnly: among the starred items only.
+    std::vector<TSearchHit> Search(const std::string& text, int limit, bool starredOnly = false);
 
     // Full articles (StoredArticle.h). Results for items the store no
     // longer holds are passed by; returns how many were kept. One

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ItemFromFeed.h"
+#include "ItemIdentity.h"
 
 #include <algorithm>
 #include <utility>
@@ -21,6 +22,35 @@ using json = nlohmann::json;
 constexpr std::size_t kMarksPerRequest = 500;
 
 std::string LabelId(const std::string& name) { return kLabelPrefix + name; }
+
+// The queued kinds that tag items, with the tag each adds or removes.
+struct TTagEdit {
+    const char* Kind;
+    const char* Add;
+    const char* Remove;
+};
+constexpr TTagEdit kTagEdits[] = {
+    {kMarkRead, kReadState, ""},
+    {kMarkUnread, "", kReadState},
+    {kStar, kStarredState, ""},
+    {kUnstar, "", kStarredState},
+};
+
+const TTagEdit* TagEditOf(const std::string& kind) {
+    for (const TTagEdit& edit : kTagEdits)
+        if (kind == edit.Kind) return &edit;
+    return nullptr;
+}
+
+// The item ids a queued tag edit names; damaged entries are passed by.
+std::vector<TItemId> IdsOf(const json& payload) {
+    std::vector<TItemId> ids;
+    if (!payload.is_object()) return ids;
+    for (const json& id : payload.value("ids", json::array()))
+        if (id.is_string())
+            if (const auto parsed = ParseItemId(id.get_ref<const std::string&>())) ids.push_back(*parsed);
+    return ids;
+}
 
 // Folders come with the subscriptions; the tag list adds the empty ones.
 std::vector<std::string> LabelsOf(const std::vector<TSubscription>& list, const std::vector<TTag>& tags) {
@@ -77,6 +107,7 @@ std::string TSyncState::ToJson() const {
     for (const auto& [id, stream] : Known) known[stream].push_back(id);
     out["known"] = known;
     out["unread"] = json(std::vector<TItemId>(Unread.begin(), Unread.end()));
+    out["starred"] = json(std::vector<TItemId>(Starred.begin(), Starred.end()));
     json subscribed = json::array();
     for (const auto& s : Subscribed) subscribed.push_back({{"url", s.Url}, {"stream", s.Stream}, {"error", s.Error}});
     out["subscribed"] = subscribed;
@@ -103,6 +134,7 @@ TSyncState TSyncState::FromJson(const std::string& text) {
         for (const auto& [stream, ids] : known.items())
             for (const json& id : ids) state.Known[id.get<TItemId>()] = stream;
         for (const json& id : in.value("unread", json::array())) state.Unread.insert(id.get<TItemId>());
+        for (const json& id : in.value("starred", json::array())) state.Starred.insert(id.get<TItemId>());
         for (const json& s : in.value("subscribed", json::array()))
             state.Subscribed.push_back({s.value("url", ""), s.value("stream", ""), s.value("error", "")});
     } catch (const json::exception&) {
@@ -181,10 +213,9 @@ void TAccountSync::SendChange(const items::TPendingChange& change, std::vector<T
         const auto it = payload.find(name);
         return it != payload.end() && it->is_string() ? it->get<std::string>() : std::string();
     };
-    if (change.Kind == kMarkRead || change.Kind == kMarkUnread) {
-        for (const json& id : payload.value("ids", json::array()))
-            if (id.is_string())
-                if (const auto parsed = ParseItemId(id.get_ref<const std::string&>())) ids.push_back(*parsed);
+    if (TagEditOf(change.Kind)) {
+        const std::vector<TItemId> named = IdsOf(payload);
+        ids.insert(ids.end(), named.begin(), named.end());
         return;  // sent in a group by the caller
     }
     FState.SubscriptionsStale = true;
@@ -228,21 +259,18 @@ void TAccountSync::SendQueue(TSyncResult& result) {
     const auto pending = FStore.Pending(FAccount.Name);
     std::size_t i = 0;
     while (i < pending.size()) {
-        // Consecutive marks of one kind go out together; the order between
-        // kinds is kept, so "read, then unread again" ends unread.
+        // Consecutive marks or stars of one kind go out together; the order
+        // between kinds is kept, so "read, then unread again" ends unread.
         std::vector<std::int64_t> rows;
         std::vector<TItemId> ids;
         const std::string kind = pending[i].Kind;
         try {
-            if (kind == kMarkRead || kind == kMarkUnread) {
+            if (const TTagEdit* edit = TagEditOf(kind)) {
                 while (i < pending.size() && pending[i].Kind == kind && ids.size() < kMarksPerRequest) {
                     SendChange(pending[i], ids);
                     rows.push_back(pending[i++].Id);
                 }
-                if (!ids.empty()) {
-                    const bool read = kind == kMarkRead;
-                    Authorized([&] { FClient->EditTag(ids, read ? kReadState : "", read ? "" : kReadState); });
-                }
+                if (!ids.empty()) Authorized([&] { FClient->EditTag(ids, edit->Add, edit->Remove); });
             } else {
                 rows.push_back(pending[i].Id);
                 SendChange(pending[i++], ids);
@@ -335,13 +363,18 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
                                ? Authorized([&] { return FClient->AllItemIds(unreadQuery, kMostIdsPerList); })
                                : std::vector<TItemId>(FState.Unread.begin(), FState.Unread.end());
     const std::set<TItemId> unread(unreadIds.begin(), unreadIds.end());
+    // Stars, like read state, are told only by the whole list; it is short.
+    TIdQuery starredQuery;
+    starredQuery.Stream = kStarredState;
+    const auto starredIds = Authorized([&] { return FClient->AllItemIds(starredQuery, kMostIdsPerList); });
 
-    // What the store lacks: new since the last sync, or unread and never
-    // delivered (an item the last answer missed, or unread again after it
-    // was forgotten).
+    // What the store lacks: new since the last sync, or unread or starred
+    // and never delivered (an item the last answer missed, unread again
+    // after it was forgotten, an old item starred elsewhere).
+    const std::initializer_list<const std::vector<TItemId>*> lists{&sinceIds, &unreadIds, &starredIds};
     std::vector<TItemId> wanted;
     std::set<TItemId> wantedSet;
-    for (const std::vector<TItemId>* list : std::initializer_list<const std::vector<TItemId>*>{&sinceIds, &unreadIds})
+    for (const std::vector<TItemId>* list : lists)
         for (const TItemId id : *list)
             if (!FState.Known.count(id) && wantedSet.insert(id).second) wanted.push_back(id);
 
@@ -398,20 +431,54 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
         if (!FState.Unread.count(id) && !(wantedSet.count(id) && sinceSet.count(id)))
             if (const auto it = FState.Known.find(id); it != FState.Known.end())
                 result.ReadChanges.push_back({it->second, LongItemId(id), false});
+    StarChanges(result, starredIds);
 
-    // Remember only what the next sync can meet again: unread items and the
-    // newest second's (ot repeats that second).
+    // Remember only what the next sync can meet again: unread and starred
+    // items and the newest second's (ot repeats that second).
     // With only the newest page read, the rest of the second is still known.
     if (sinceListWhole) {
         std::map<TItemId, std::string> keep;
-        for (const std::vector<TItemId>* list :
-             std::initializer_list<const std::vector<TItemId>*>{&sinceIds, &unreadIds})
+        for (const std::vector<TItemId>* list : lists)
             for (const TItemId id : *list)
                 if (const auto it = FState.Known.find(id); it != FState.Known.end()) keep.insert(*it);
         FState.Known = std::move(keep);
     }
     FState.Unread = unread;
     FState.NewestSeconds = newest;
+}
+
+void TAccountSync::StarChanges(TSyncResult& result, const std::vector<TItemId>& starredIds) {
+    std::map<std::string, std::string> titles;
+    for (const auto& s : FState.Subscriptions) titles[s.Id] = s.Title;
+    const std::set<TItemId> starred(starredIds.begin(), starredIds.end());
+    const auto tell = [&](TItemId id, bool isStarred) {
+        if (const auto it = FState.Known.find(id); it != FState.Known.end())
+            result.StarChanges.push_back({it->second, LongItemId(id), titles[it->second], isStarred});
+    };
+    for (const TItemId id : starred)
+        if (!FState.Starred.count(id)) tell(id, true);
+    for (const TItemId id : FState.Starred)
+        if (!starred.count(id)) tell(id, false);
+    FState.Starred = starred;
+}
+
+std::set<std::string> ApplyStarChanges(items::TItemStore& store, const std::string& account,
+                                       const std::vector<TStarChange>& changes,
+                                       const std::map<std::string, std::string>& feedIds) {
+    std::set<std::string> waiting;
+    for (const items::TPendingChange& change : store.Pending(account))
+        if (change.Kind == kStar || change.Kind == kUnstar)
+            for (const TItemId id : IdsOf(json::parse(change.Payload, nullptr, false))) waiting.insert(LongItemId(id));
+    std::set<std::string> changed;
+    for (const TStarChange& change : changes) {
+        const auto feed = feedIds.find(change.StreamId);
+        if (feed == feedIds.end() || waiting.count(change.Guid)) continue;
+        items::TStoredItem key;
+        key.Guid = change.Guid;
+        if (store.SetItemStarred(feed->second, items::ItemKey(key), change.Starred, change.FeedTitle))
+            changed.insert(feed->second);
+    }
+    return changed;
 }
 
 bool TAccountSync::UnreadListNeeded(const std::vector<TItemId>& sinceIds) {

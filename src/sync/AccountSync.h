@@ -6,8 +6,8 @@
 // first sync of thousands of items never holds them all.
 //
 // What one unchanged sync costs: the ids of items since the last one (an
-// empty or tiny answer) and the unread ids (the only way the API tells
-// what was read elsewhere), plus the subscription list every
+// empty or tiny answer), the unread ids (the only way the API tells
+// what was read elsewhere) and the starred ids (likewise for stars), plus the subscription list every
 // kSubscriptionListEvery-th sync and the tag list on the others (a sync
 // the user asks for reads both). A long unread list (kUnreadCountsFrom ids
 // and more, half a megabyte at 10,000) is asked for only when the unread
@@ -74,7 +74,8 @@ struct TSyncState {
     // Items this account has delivered, with their stream, that are still
     // worth knowing: unread on the server, or in the newest second.
     std::map<TItemId, std::string> Known;
-    std::set<TItemId> Unread;  // the server's unread ids at the last sync
+    std::set<TItemId> Unread;   // the server's unread ids at the last sync
+    std::set<TItemId> Starred;  // and its starred ones
     int SyncsSinceSubscriptionList = 0;
     bool SubscriptionsStale = true;
     // Sent since the last subscription list was handed over: kept until
@@ -106,6 +107,15 @@ struct TReadChange {
     bool Read = false;
 };
 
+// A star set or taken away elsewhere. FeedTitle is the subscription's, for
+// the store to keep with the star.
+struct TStarChange {
+    std::string StreamId;
+    std::string Guid;  // the long item id
+    std::string FeedTitle;
+    bool Starred = false;
+};
+
 struct TSubscriptionChanges {
     bool Listed = false;  // the list was fetched in this sync
     std::vector<TAccountFeed> Added;
@@ -121,6 +131,7 @@ struct TSyncResult {
     std::optional<TSyncError> Error;
     TSubscriptionChanges Subscriptions;
     std::vector<TReadChange> ReadChanges;
+    std::vector<TStarChange> StarChanges;  // for ApplyStarChanges
     int NewItemCount = 0;
     int SentChanges = 0;
     // Changes the server refused for good (an unknown feed, a bad address):
@@ -139,6 +150,14 @@ struct TAccount {
     std::string User;
     std::string Password;
 };
+
+// Applies a sync's StarChanges to the store: feedIds gives the feed of each
+// stream. A change for an item whose own star or unstar is still queued for
+// `account` is passed by: the queued one is newer and reaches the server at
+// the next sync. Returns the feeds whose stars changed.
+std::set<std::string> ApplyStarChanges(items::TItemStore& store, const std::string& account,
+                                       const std::vector<TStarChange>& changes,
+                                       const std::map<std::string, std::string>& feedIds);
 
 class TAccountSync {
 public:
@@ -196,6 +215,8 @@ private:
     // last list makes it. Two changes that cancel out within one feed go
     // unseen until a count moves again, when the whole list is compared.
     bool UnreadListNeeded(const std::vector<TItemId>& sinceIds);
+    // Stars set or taken away since the last sync, from the server's list.
+    void StarChanges(TSyncResult& result, const std::vector<TItemId>& starredIds);
     void SaveState() const;
 
     TAccount FAccount;

@@ -28,13 +28,17 @@ void TChangeQueue::Add(const char* kind, const std::string& payload) {
         FStore->Enqueue(FAccount, kind, payload, FNow());
 }
 
-void TChangeQueue::MarkRead(const std::vector<TItemId>& ids) {
-    if (!ids.empty()) Add(kMarkRead, nlohmann::json{{"ids", IdList(ids)}}.dump());
+void TChangeQueue::AddIds(const char* kind, const std::vector<TItemId>& ids) {
+    if (!ids.empty()) Add(kind, nlohmann::json{{"ids", IdList(ids)}}.dump());
 }
 
-void TChangeQueue::MarkUnread(const std::vector<TItemId>& ids) {
-    if (!ids.empty()) Add(kMarkUnread, nlohmann::json{{"ids", IdList(ids)}}.dump());
-}
+void TChangeQueue::MarkRead(const std::vector<TItemId>& ids) { AddIds(kMarkRead, ids); }
+
+void TChangeQueue::MarkUnread(const std::vector<TItemId>& ids) { AddIds(kMarkUnread, ids); }
+
+void TChangeQueue::Star(const std::vector<TItemId>& ids) { AddIds(kStar, ids); }
+
+void TChangeQueue::Unstar(const std::vector<TItemId>& ids) { AddIds(kUnstar, ids); }
 
 void TChangeQueue::Subscribe(const std::string& url, const std::string& title, const std::string& folder) {
     Add(kSubscribe, nlohmann::json{{"url", url}, {"title", title}, {"folder", folder}}.dump());

@@ -17,6 +17,8 @@ namespace greader {
 // The kinds of change, as stored.
 inline constexpr const char* kMarkRead = "mark-read";
 inline constexpr const char* kMarkUnread = "mark-unread";
+inline constexpr const char* kStar = "star";
+inline constexpr const char* kUnstar = "unstar";
 inline constexpr const char* kSubscribe = "subscribe";
 inline constexpr const char* kRename = "rename";
 inline constexpr const char* kMove = "move";
@@ -33,6 +35,8 @@ public:
 
     void MarkRead(const std::vector<TItemId>& ids);
     void MarkUnread(const std::vector<TItemId>& ids);
+    void Star(const std::vector<TItemId>& ids);
+    void Unstar(const std::vector<TItemId>& ids);
     // Subscribes to a feed's address, into a folder when one is given.
     void Subscribe(const std::string& url, const std::string& title = {}, const std::string& folder = {});
     void Rename(const std::string& stream, const std::string& title);
@@ -46,6 +50,7 @@ public:
 
 private:
     void Add(const char* kind, const std::string& payload);
+    void AddIds(const char* kind, const std::vector<TItemId>& ids);
 
     items::TItemStore* FStore = nullptr;
     std::vector<items::TPendingChange>* FRecord = nullptr;

@@ -43,6 +43,7 @@ struct TTraffic {
 
 inline constexpr const char* kReadingList = "user/-/state/com.google/reading-list";
 inline constexpr const char* kReadState = "user/-/state/com.google/read";
+inline constexpr const char* kStarredState = "user/-/state/com.google/starred";
 inline constexpr const char* kLabelPrefix = "user/-/label/";
 
 struct TCategoryRef {

@@ -54,9 +54,11 @@ public:
         const int oldest = ot.empty() || OneSecond ? 1 : std::stoi(ot);
         std::string body = "{\"itemRefs\":[";
         int written = 0;
+        const bool starred = request.FormValue("s") == greader::kStarredState;
         for (; next >= oldest && written < page; --next) {
             std::lock_guard lock(FMutex);
             if (!request.FormValue("xt").empty() && FRead.count(next)) continue;
+            if (starred && !FStarred.count(next)) continue;
             body += (written++ ? ",{\"id\":\"" : "{\"id\":\"") + std::to_string(next) + "\"}";
         }
         body += "]";
@@ -95,6 +97,8 @@ public:
         for (const auto& id : request.FormValues("i")) {
             if (request.FormValue("a") == greader::kReadState) FRead.insert(std::stoi(id));
             if (request.FormValue("r") == greader::kReadState) FRead.erase(std::stoi(id));
+            if (request.FormValue("a") == greader::kStarredState) FStarred.insert(std::stoi(id));
+            if (request.FormValue("r") == greader::kStarredState) FStarred.erase(std::stoi(id));
         }
         response.body = "OK";
         return response;
@@ -109,17 +113,10 @@ public:
         return true;
     }
 
-    void MarkReadOnServer(int id, bool read = true) {
-        std::lock_guard lock(FMutex);
-        if (read)
-            FRead.insert(id);
-        else
-            FRead.erase(id);
-    }
-    bool ReadOnServer(int id) {
-        std::lock_guard lock(FMutex);
-        return FRead.count(id) > 0;
-    }
+    void MarkReadOnServer(int id, bool read = true) { Tag(FRead, id, read); }
+    bool ReadOnServer(int id) { return Tagged(FRead, id); }
+    void StarOnServer(int id, bool starred = true) { Tag(FStarred, id, starred); }
+    bool StarredOnServer(int id) { return Tagged(FStarred, id); }
 
     LoopbackServer Server;
     std::atomic<bool> RefuseNext{false};
@@ -130,7 +127,20 @@ public:
 private:
     int FCount;
     std::mutex FMutex;
+    void Tag(std::set<int>& tagged, int id, bool on) {
+        std::lock_guard lock(FMutex);
+        if (on)
+            tagged.insert(id);
+        else
+            tagged.erase(id);
+    }
+    bool Tagged(const std::set<int>& tagged, int id) {
+        std::lock_guard lock(FMutex);
+        return tagged.count(id) > 0;
+    }
+
     std::set<int> FRead;
+    std::set<int> FStarred;
 };
 
 struct Harness {
@@ -156,7 +166,8 @@ struct Harness {
 
 }  // namespace
 
-TEST(AccountSync, FirstSyncThenUnchangedSyncCostsThreeSmallRequests) {
+// Unchanged: the new ids, the unread ids, the starred ids and the tag list.
+TEST(AccountSync, FirstSyncThenUnchangedSyncCostsFourSmallRequests) {
     FakeAccount account(30);
     Harness h(account);
     auto first = h.Run();
@@ -170,7 +181,7 @@ TEST(AccountSync, FirstSyncThenUnchangedSyncCostsThreeSmallRequests) {
     const auto second = h.Run();
     ASSERT_TRUE(second.Ok);
     EXPECT_EQ(second.NewItemCount, 0);
-    EXPECT_EQ(second.Requests, 3);
+    EXPECT_EQ(second.Requests, 4);
     ASSERT_EQ(second.ReadChanges.size(), 1u);
     EXPECT_EQ(second.ReadChanges[0].Guid, greader::LongItemId(5));
     EXPECT_EQ(second.ReadChanges[0].StreamId, "feed/1");
@@ -195,6 +206,47 @@ TEST(AccountSync, FirstSyncThenUnchangedSyncCostsThreeSmallRequests) {
     EXPECT_TRUE(third.Ok);
     EXPECT_EQ(third.NewItemCount, 0);
     EXPECT_TRUE(third.ReadChanges.empty());
+}
+
+// Stars both ways through the queue and the starred list; an item read
+// and forgotten long ago, starred elsewhere, is fetched again to be shown.
+TEST(AccountSync, StarsTravelBothWaysAndAQueuedOneIsNeverUndone) {
+    FakeAccount account(5);
+    Harness h(account);
+    const std::map<std::string, std::string> feeds{{"feed/1", "10"}};
+    const auto sync = [&] {
+        auto result = h.Sync.Sync([&](greader::TFeedBatch& batch) {
+            std::vector<items::TStoredItem> stored;
+            for (const auto& item : batch.Items) stored.push_back(item.Item);
+            h.Store->RecordDownload("10", stored, 10);
+        });
+        EXPECT_TRUE(result.Ok) << result.Error->what();
+        return std::pair(result.StarChanges.size(),
+                         greader::ApplyStarChanges(*h.Store, "acct", result.StarChanges, feeds));
+    };
+    const auto key = [](int id) { return "g:" + greader::LongItemId(static_cast<greader::TItemId>(id)); };
+    const auto starredHere = [&] { return h.Store->StarredKeys("10"); };
+    account.MarkReadOnServer(1);
+    sync();
+
+    account.StarOnServer(2);
+    EXPECT_EQ(sync().second, std::set<std::string>{"10"});
+    EXPECT_EQ(h.Store->StarredItems(1).at(0).FeedTitle, "One");
+    account.StarOnServer(2, false);
+    account.StarOnServer(1);
+    const int contentsBefore = account.Server.NumHits(synctest::ApiPath("stream/items/contents"));
+    EXPECT_EQ(sync().first, 2u);
+    EXPECT_EQ(account.Server.NumHits(synctest::ApiPath("stream/items/contents")), contentsBefore + 1);
+    EXPECT_EQ(starredHere(), std::vector<std::string>{key(1)});
+
+    // Starred here while a sync read the server's list without it.
+    h.Store->SetItemStarred("10", key(3), true);
+    h.Sync.Queue().Star({3});
+    const std::vector<greader::TStarChange> stale{{"feed/1", greader::LongItemId(3), "One", false}};
+    EXPECT_TRUE(greader::ApplyStarChanges(*h.Store, "acct", stale, feeds).empty());
+    EXPECT_EQ(sync().first, 1u);
+    EXPECT_TRUE(account.StarredOnServer(3));
+    EXPECT_EQ(starredHere(), (std::vector<std::string>{key(3), key(1)}));
 }
 
 TEST(AccountSync, SessionRefusedMidSyncSignsInAgainOnce) {
@@ -307,9 +359,9 @@ TEST(AccountSync, LongUnreadListIsAskedForOnlyWhenTheCountsMove) {
             std::size_t readChanges;
         };
         const Step steps[] = {
-            {"unchanged: new ids, the counts and the tag list", 0, 3, 0},
-            {"read elsewhere: the counts moved, the list tells which", 7, 4, 1},
-            {"unchanged again", 0, 3, 0},
+            {"unchanged: new ids, the counts, the starred ids and the tag list", 0, 4, 0},
+            {"read elsewhere: the counts moved, the list tells which", 7, 5, 1},
+            {"unchanged again", 0, 4, 0},
         };
         for (const Step& step : steps) {
             SCOPED_TRACE(step.what);
@@ -389,7 +441,7 @@ TEST(AccountSync, SubscriptionChangesMadeElsewhereShowWithinTwoSyncs) {
         ASSERT_TRUE(h.Run().Ok);
         for (int unchanged = 0; unchanged < 3; ++unchanged) {
             const auto result = h.Run();
-            EXPECT_EQ(result.Requests, 3);
+            EXPECT_EQ(result.Requests, 4);
             EXPECT_FALSE(result.Subscriptions.Listed && !result.Subscriptions.Changed.empty());
         }
         for (const auto& change : changes) {

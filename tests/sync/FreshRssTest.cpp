@@ -83,6 +83,12 @@ protected:
         const auto unread = Elsewhere().AllItemIds(query);
         return std::find(unread.begin(), unread.end(), id) != unread.end();
     }
+    static bool StarredOnServer(greader::TItemId id) {
+        greader::TIdQuery query;
+        query.Stream = greader::kStarredState;
+        const auto starred = Elsewhere().AllItemIds(query);
+        return std::find(starred.begin(), starred.end(), id) != starred.end();
+    }
     static const greader::TAccountFeed* Feed(const greader::TSyncResult& result, const std::string& title) {
         for (const auto* list : {&result.Subscriptions.Added, &result.Subscriptions.Changed})
             for (const auto& feed : *list)
@@ -120,7 +126,7 @@ TEST_F(FreshRssSync, NewItemAfterTheServerRefreshes) {
     const auto unchanged = Run();
     ASSERT_TRUE(unchanged.Ok);
     EXPECT_EQ(unchanged.NewItemCount, 0);
-    EXPECT_LE(unchanged.Requests, 3);
+    EXPECT_LE(unchanged.Requests, 4);
     {
         std::lock_guard lock(Mutex);
         ItemCount["news"] = 2;
@@ -213,11 +219,11 @@ TEST_F(FreshRssSync, RenameAndMoveElsewhere) {
         auto result = Run();
         ASSERT_TRUE(result.Ok) << result.Error->what();
         if (!step.asked && !Feed(result, step.title)) {
-            EXPECT_LE(result.Requests, 3);
+            EXPECT_LE(result.Requests, 4);
             result = Run();
             ASSERT_TRUE(result.Ok) << result.Error->what();
         }
-        EXPECT_LE(result.Requests, 4);
+        EXPECT_LE(result.Requests, 5);
         ASSERT_NE(Feed(result, step.title), nullptr);
         EXPECT_EQ(Feed(result, step.title)->Folders, std::vector<std::string>{step.to});
     }
@@ -239,6 +245,42 @@ TEST_F(FreshRssSync, QueueWaitsOutAStoppedServer) {
     EXPECT_EQ(back.SentChanges, 1);
     EXPECT_TRUE(Sync->Queue().Pending().empty());
     EXPECT_FALSE(UnreadOnServer(id));
+}
+
+// Starred there shows here at the next sync; starred here shows there; an
+// unstar made while the server is down is sent once it is back.
+TEST_F(FreshRssSync, StarsTravelBothWaysAndWaitOutAStoppedServer) {
+    const auto there = Seen.at("tech 2"), here = Seen.at("news 2");
+    for (const auto id : {there, here}) {
+        items::TStoredItem item;
+        item.Guid = greader::LongItemId(id);
+        Store->SeedFromItems(Sync->State().Known.at(id), {item}, 10);
+    }
+    std::map<std::string, std::string> feeds;  // the streams are the store's feeds here
+    for (const auto& s : Sync->State().Subscriptions) feeds[s.Id] = s.Id;
+
+    Elsewhere().EditTag({there}, greader::kStarredState, "");
+    auto result = Run();
+    ASSERT_TRUE(result.Ok) << result.Error->what();
+    EXPECT_EQ(greader::ApplyStarChanges(*Store, "freshrss", result.StarChanges, feeds).size(), 1u);
+    const auto starred = Store->StarredItems(10);
+    ASSERT_EQ(starred.size(), 1u);
+    EXPECT_EQ(starred[0].Key, "g:" + greader::LongItemId(there));
+    EXPECT_EQ(starred[0].FeedTitle, "tech");
+
+    Sync->Queue().Star({here});
+    ASSERT_TRUE(Run().Ok);
+    EXPECT_TRUE(StarredOnServer(here));
+
+    Server->Stop();
+    Sync->Queue().Unstar({here});
+    EXPECT_FALSE(Run().Ok);
+    Server->Start();
+    result = Run();
+    ASSERT_TRUE(result.Ok) << result.Error->what();
+    EXPECT_EQ(result.SentChanges, 1);
+    EXPECT_FALSE(StarredOnServer(here));
+    EXPECT_TRUE(StarredOnServer(there));
 }
 
 TEST_F(FreshRssSync, WrongPasswordIsToldApart) {

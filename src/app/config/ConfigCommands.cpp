@@ -59,10 +59,14 @@ std::string DescribeImport(int added, int skipped, int refused, int flattened) {
     return text;
 }
 
-std::string ExportOpml(const std::string& configFile, const std::string& opmlFile) {
+void ReadFeedList(const std::string& configFile, feedlist::TFeedList& list) {
     TConfig config(configFile);
-    feedlist::TFeedList list;
     feedlist::TStoredFeedList(list, config.Node(feedlist::kItemsPath), config.Node(feedlist::kCounterPath)).Load();
+}
+
+std::string ExportOpml(const std::string& configFile, const std::string& opmlFile) {
+    feedlist::TFeedList list;
+    ReadFeedList(configFile, list);
     const std::vector<opml::Outline> outlines = feedlist::Outlines(list, nullptr);
     opml::WriteFile(opmlFile, outlines, "Quillet feeds");
     return std::to_string(outlines.size()) + " feeds exported to " + opmlFile;

@@ -5,6 +5,10 @@
 
 #include <string>
 
+namespace feedlist {
+class TFeedList;
+}
+
 namespace configcmd {
 
 // Adds the feeds of an OPML file to config.xml (in their folders) and saves
@@ -20,5 +24,8 @@ std::string DescribeImport(int added, int skipped, int refused, int flattened);
 // Writes the feed list of config.xml as an OPML file. Returns the line to
 // print; raises as above.
 std::string ExportOpml(const std::string& configFile, const std::string& opmlFile);
+
+// The feed list of config.xml, read only; raises as above.
+void ReadFeedList(const std::string& configFile, feedlist::TFeedList& list);
 
 }  // namespace configcmd

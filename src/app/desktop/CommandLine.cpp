@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <vector>
 
 namespace {
 
 const std::string_view kHome = "--home";
 const std::string_view kImportOpml = "--import-opml";
 const std::string_view kExportOpml = "--export-opml";
+const std::string_view kExportStarred = "--export-starred";
 const std::string_view kAddAccount = "--add-account";
 const std::string_view kUser = "--user";
 // The same words as the home folder's own reading of --home, so that both
@@ -73,11 +75,14 @@ private:
                 Result.Error = kHomeNeedsFolder;
             else
                 Result.Home = std::string(*value);
-        } else if (name == kImportOpml || name == kExportOpml) {
-            auto& target = name == kImportOpml ? Result.ImportOpml : Result.ExportOpml;
+        } else if (name == kImportOpml || name == kExportOpml || name == kExportStarred) {
+            auto& target = name == kImportOpml   ? Result.ImportOpml
+                           : name == kExportOpml ? Result.ExportOpml
+                                                 : Result.ExportStarred;
             auto value = Value(attached);
             if (!value || value->empty())
-                return Fail(name, " needs a file, as in " + std::string(name) + " feeds.opml");
+                return Fail(name, " needs a file, as in " + std::string(name) +
+                                      (name == kExportStarred ? " starred.xml" : " feeds.opml"));
             if (target) return Fail(name, " is given twice");
             target = std::string(*value);
         } else if (name == kAddAccount || name == kUser) {
@@ -114,16 +119,21 @@ private:
     }
 
     void CheckCombination() {
-        if (Result.ImportOpml && Result.ExportOpml)
-            Result.Error = "--import-opml and --export-opml cannot be given together";
-        else if ((Result.ImportOpml || Result.ExportOpml) && !Result.Addresses.empty())
-            Result.Error = std::string(Result.ImportOpml ? kImportOpml : kExportOpml) +
-                           " takes one file and no addresses (found " + Result.Addresses.front() + ")";
+        // The file commands, of which one at most is given.
+        std::vector<std::string_view> files;
+        if (Result.ImportOpml) files.push_back(kImportOpml);
+        if (Result.ExportOpml) files.push_back(kExportOpml);
+        if (Result.ExportStarred) files.push_back(kExportStarred);
+        if (files.size() > 1)
+            Result.Error = std::string(files[0]) + " and " + std::string(files[1]) + " cannot be given together";
+        else if (!files.empty() && !Result.Addresses.empty())
+            Result.Error =
+                std::string(files[0]) + " takes one file and no addresses (found " + Result.Addresses.front() + ")";
         else if (Result.User && !Result.AddAccount)
             Result.Error = "--user belongs to --add-account";
         else if (Result.AddAccount && !Result.User)
             Result.Error = "--add-account needs --user NAME";
-        else if (Result.AddAccount && (Result.ImportOpml || Result.ExportOpml || !Result.Addresses.empty()))
+        else if (Result.AddAccount && (!files.empty() || !Result.Addresses.empty()))
             Result.Error = "--add-account takes one address and --user, nothing else";
     }
 
@@ -144,6 +154,7 @@ std::string UsageText() {
   quillet [--home DIR] [ADDRESS | FILE]...
   quillet [--home DIR] --import-opml FILE
   quillet [--home DIR] --export-opml FILE
+  quillet [--home DIR] --export-starred FILE
   quillet [--home DIR] --add-account ADDRESS --user NAME < password
   quillet --help | --version
 
@@ -157,6 +168,10 @@ Options:
   --home DIR           keep settings and feeds in DIR instead of the usual home
   --import-opml FILE   add the feeds of an OPML file, without the dialog
   --export-opml FILE   write the feed list to an OPML file, without the dialog
+  --export-starred FILE
+                       write the starred items, newest star first, to an RSS
+                       2.0 file, each naming its feed; exits 0, or 1 with the
+                       reason
   --add-account ADDRESS --user NAME
                        add the account of a feed server with the Google Reader
                        API (FreshRSS, Miniflux...): ADDRESS is the API's

@@ -2,6 +2,7 @@
 //   quillet [--home DIR] [ADDRESS | FILE]...
 //   quillet [--home DIR] --import-opml FILE
 //   quillet [--home DIR] --export-opml FILE
+//   quillet [--home DIR] --export-starred FILE
 //   quillet [--home DIR] --add-account ADDRESS --user NAME   (password on stdin)
 //   quillet --help | --version
 //
@@ -25,6 +26,7 @@ struct TCommandLine {
     std::vector<std::string> Addresses;
     std::optional<std::string> ImportOpml;
     std::optional<std::string> ExportOpml;
+    std::optional<std::string> ExportStarred;
     // --add-account ADDRESS --user NAME: a feed-server account.
     std::optional<std::string> AddAccount;
     std::optional<std::string> User;

@@ -7,6 +7,8 @@
 #include "AccountController.h"
 #include "ConfigCommands.h"
 #include "FeedListController.h"
+#include "ReadStateController.h"
+#include "StarredExportCommand.h"
 #include "fMain.h"
 
 QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QString& argument) {
@@ -28,6 +30,14 @@ QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QSt
             const TImportResult result = form.Feeds().ImportOPML(argument.toStdString());
             return QStringLiteral("ok ") + QString::fromStdString(configcmd::DescribeImport(
                                                result.added, result.skipped, result.refused, result.flattened));
+        } catch (const std::exception& error) {
+            return QStringLiteral("error ") + QString::fromUtf8(error.what());
+        }
+    }
+    if (verb == "export-starred") {
+        try {
+            return QStringLiteral("ok ") + QString::fromStdString(ExportStarredItems(
+                                               form.Items().Store(), form.FeedList(), argument.toStdString()));
         } catch (const std::exception& error) {
             return QStringLiteral("error ") + QString::fromUtf8(error.what());
         }

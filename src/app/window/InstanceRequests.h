@@ -5,6 +5,8 @@
 //   import-opml FILE     imports into the feed list: "ok N feeds imported,
 //                        M skipped" or "error <reason>"
 //   export-opml FILE     writes the feed list: "ok …" or "error <reason>"
+//   export-starred FILE  writes the starred items as RSS 2.0: "ok …" or
+//                        "error <reason>"
 //   add-account JSON     adds a checked account ({"base", "user",
 //                        "password"}; the channel is the user's own): "ok …"
 //                        or "error <reason>"

@@ -56,6 +56,10 @@ protected:
         // `later` brings two more items to the account.
         server.AddHandler(synctest::ApiPath("stream/items/ids"), [this](const Request& request) {
             Response response;
+            if (request.FormValue("s") == greader::kStarredState) {
+                response.body = R"({"itemRefs":[]})";
+                return response;
+            }
             response.body = Fixture(std::string(request.FormValue("xt").empty() ? "ids" : "unread") +
                                     (later ? "_later.json" : ".json"));
             return response;

@@ -95,6 +95,11 @@ TEST(CommandLineTest, ArgumentsBecomeFieldsOrOneError) {
          "--export-opml takes one file and no addresses (found x.org)"},
         {{"--version=2"}, {}, {}, {}, {}, false, false, "--version takes no value"},
     };
+    EXPECT_EQ(Parse({"--home", "/h", "--export-starred=s.xml"}).ExportStarred, "s.xml");
+    for (const auto& [args, error] : {std::pair<Strings, std::string>{{"--export-starred"}, "needs a file, as in"},
+                                      {{"--export-opml", "a", "--export-starred", "b"}, "cannot be given together"},
+                                      {{"x.org", "--export-starred", "b"}, "takes one file and no addresses"}})
+        EXPECT_NE(Parse(args).Error.find(error), std::string::npos) << Parse(args).Error;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.Args));
         std::optional<std::string> homeSeenByHome;

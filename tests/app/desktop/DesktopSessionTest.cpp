@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <tuple>
 #include <vector>
 #include <stdexcept>
@@ -35,7 +36,9 @@
 #include "Autostart.h"
 #include "Options.h"
 #include "OptionsPanel.h"
+#include "ReadStateController.h"
 #include "InstanceRequests.h"
+#include "ItemStore.h"
 #include "Opml.h"
 #include "SingleInstance.h"
 #include "XmlDom.h"
@@ -398,6 +401,11 @@ TEST(SingleInstance, ASecondStartHandsOverAddressesAndOpmlCommands) {
             << row.verb << " " << row.argument;
     EXPECT_EQ(form.Tree().FeedNodesUnder(form.Tree().RootNode()).size(), 2u);
     EXPECT_EQ(opml::ReadFile((home.Dir() / "out.opml").string()).size(), 2u);
+    // The starred items come from the window's own connection to the base.
+    ASSERT_TRUE(apptest::WaitUntil([&] { return form.Items().Store() != nullptr; }, 5000));
+    const std::string starred = (home.Dir() / "starred.xml").string();
+    EXPECT_EQ(ask("export-starred", starred), "ok 0 starred items exported to " + starred);
+    EXPECT_TRUE(std::filesystem::exists(starred));
 
     // An OPML file handed over as an address is imported too, once the
     // answer has gone.
@@ -416,10 +424,20 @@ TEST(CommandLineOpml, ImportAndExportWorkOnTheConfigurationWithoutAWindow) {
     home.WriteFile("list.opml",
                    "<opml version=\"2.0\"><body><outline text=\"Ferries\">"
                    "<outline text=\"A\" xmlUrl=\"http://127.0.0.1:1/a.xml\"/></outline></body></opml>");
+    // A starred item in a base of the home, for the export to find.
+    const auto starOne = [&home] {
+        auto store = items::TItemStore::Open((home.Dir() / items::TItemStore::kFileName).string()).Store;
+        items::TStoredItem item;
+        item.Guid = "kept";
+        item.Title = "Kept";
+        store->RecordDownload("1", {item}, 10);
+        store->SetItemStarred("1", "g:kept", true, "Ferries");
+    };
     struct Row {
         std::string args;
         int status;
         std::string output;
+        std::function<void()> before = {};
     } rows[] = {
         {"--import-opml list.opml", 0, "1 feeds imported, 0 skipped"},
         {"--import-opml=list.opml", 0, "0 feeds imported, 1 skipped"},
@@ -427,9 +445,13 @@ TEST(CommandLineOpml, ImportAndExportWorkOnTheConfigurationWithoutAWindow) {
         {"--import-opml nothing.opml", 1, "quillet: \""},
         // A pipe or a device is never replaced by a file.
         {"--export-opml pipe", 1, "it is not a regular file"},
+        {"--export-starred none.xml", 0, "0 starred items exported to "},
+        {"--export-starred pipe", 1, "it is not a regular file"},
+        {"--export-starred starred.xml", 0, "1 starred item exported to ", starOne},
     };
     ASSERT_EQ(::mkfifo((home.Dir() / "pipe").c_str(), 0600), 0);
     for (const Row& row : rows) {
+        if (row.before) row.before();
         const std::string command =
             "cd '" + home.Dir().string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
             QUILLET_PROGRAM_PATH + "' --home '" + home.Dir().string() + "' " + row.args + " 2>&1";
