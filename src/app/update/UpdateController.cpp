@@ -560,13 +560,12 @@ void TUpdateController::Fetched(const std::string& id, const schedule::TAnswerHi
 
 void TUpdateController::ShowFeedState(const std::string& id) {
     if (!FHost.FeedList->FindFeed(id)) return;
-    const TRowState found = RowState(id);
-    const TRowState* state = &found;
-    const bool failed = !state->Failure.isEmpty();
-    const QIcon icon = state->Busy ? FBusyIcon : failed ? FFailedIcon : QIcon();
+    const TRowState state = RowState(id);
+    const bool failed = !state.Failure.isEmpty();
+    const QIcon icon = state.Busy ? FBusyIcon : failed ? FFailedIcon : QIcon();
     // The time is written the same way in every language, so the tooltip
     // reads right after a language switch too.
-    QString toolTip = failed ? state->Failure + '\n' + state->FailureTime.toString("yyyy-MM-dd hh:mm:ss") : QString();
+    QString toolTip = failed ? state.Failure + '\n' + state.FailureTime.toString("yyyy-MM-dd hh:mm:ss") : QString();
     // Why the feed needs attention, unless the failure already says it.
     const QString cause = FHealth.Cause(id);
     if (!cause.isEmpty() && !toolTip.startsWith(cause)) toolTip = toolTip.isEmpty() ? cause : cause + '\n' + toolTip;
