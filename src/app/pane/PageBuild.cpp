@@ -232,6 +232,11 @@ QString StyledPage(const QString& html, const TPageStyle& style, TPageTarget tar
     return zoomed + page.mid(headEnd);
 }
 
+void TPageBuild::ApplyStyle(const TPageStyle& style) {
+    if (!FHasPage || style == TPageStyle{}) return;
+    FHtml = StyledPage(QString::fromUtf8(FHtml), style, FTarget).toUtf8();
+}
+
 void TPageBuild::Run() {
     tBuildDropped = &FDropped;
     const TPageMarksScope marked(&FMarks);

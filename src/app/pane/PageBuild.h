@@ -77,6 +77,9 @@ public:
     // is for the pane to open as it is. The engine's page gets a <base> of
     // the file's folder, as it is served under a scheme of its own.
     void Run();
+    // Also on the worker: the reader's style laid over a finished page, so
+    // a page of tens of megabytes is never re-encoded on the window's thread.
+    void ApplyStyle(const TPageStyle& style);
 
     // Read on the user-interface thread once the worker has finished (the
     // queued delivery orders the accesses).

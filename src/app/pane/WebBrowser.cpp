@@ -347,8 +347,11 @@ void TWebBrowser::LoadLocal(const QString& path) {
     // The worker holds the build and a guarded pointer it only passes on:
     // the delivery runs on the application's thread and finds out there
     // whether the browser still exists.
-    QThreadPool::globalInstance()->start([build, browser = QPointer<TWebBrowser>(this)] {
-        if (!build->Dropped()) build->Run();
+    QThreadPool::globalInstance()->start([build, style = FStyle, browser = QPointer<TWebBrowser>(this)] {
+        if (!build->Dropped()) {
+            build->Run();
+            build->ApplyStyle(style);
+        }
         if (build->Dropped()) return;
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
@@ -365,11 +368,7 @@ void TWebBrowser::PageBuilt(const std::shared_ptr<TPageBuild>& build) {
     FScrollTarget =
         build->Marks().Target.empty() ? QString() : QString::fromStdString(quillet::ItemAnchor(build->Marks().Target));
     // A copy without a stylesheet instruction shows as the file itself.
-    const QUrl url =
-        build->HasPage()
-            ? FSchemeHandler->Add(
-                  quillet::StyledPage(QString::fromUtf8(build->Html()), FStyle, quillet::TPageTarget::Engine).toUtf8())
-            : QUrl::fromLocalFile(build->Path());
+    const QUrl url = build->HasPage() ? FSchemeHandler->Add(build->Html()) : QUrl::fromLocalFile(build->Path());
     FShowingSerial = build->Failed() ? 0 : build->Marks().Serial;
     FShowingUrl = url;
     Load(url);
