@@ -203,6 +203,9 @@ TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
     QTest::keyClick(editor, Qt::Key_Return);
     QApplication::processEvents();
     EXPECT_EQ(Caption(node), "Typed so far");
+    // The page on show marks its new item read in its own time; the count
+    // set below must not race with it.
+    EXPECT_TRUE(WaitUntil([&] { return TFeedTree::FeedOf(node)->Unread == 0; }, 30000));
 
     // An abandoned rename shows what the feed got meanwhile.
     form->Actions().RenameFeed->trigger();
