@@ -40,6 +40,7 @@
 #include "AccountList.h"
 #include "Address.h"
 #include "AppInfo.h"
+#include "ConfigSaver.h"
 #include "Convert.h"
 #include "DateTime.h"
 #include "Discover.h"
@@ -181,7 +182,7 @@ TFormMain::~TFormMain() {
     FAccounts->StopSyncs();
     // After the updates, which write to it; waits for its opening.
     FItems->CloseBase();
-    SaveConfigOnClose();
+    if (FConfigSaver) FConfigSaver->SaveOnClose();
     FTree->Follow(nullptr);
     FStoredList.reset();
     FOptions.reset();
@@ -361,6 +362,33 @@ void TFormMain::LoadFeedList() {
     FStoredList->Load();
 }
 
+namespace {
+
+// Where a new or imported feed may go: this computer, then each account;
+// the current one is the selection's.
+struct TFeedTargets {
+    QStringList Names;
+    std::vector<QTreeWidgetItem*> Nodes;  // the root, then the accounts' nodes
+    int Current = 0;
+};
+
+TFeedTargets FeedTargets(TFeedTree& tree, const feedlist::TFeedList& list) {
+    TFeedTargets targets;
+    targets.Names << tree.RootNode()->text(0);
+    targets.Nodes.push_back(tree.RootNode());
+    const std::string selectedAccount = TAccountController::AccountIdOf(TFeedTree::EntryOf(tree.currentItem()));
+    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(list)) {
+        QTreeWidgetItem* account = tree.RowOf(folder);
+        if (!account) continue;
+        if (folder->Folder().Account->Id == selectedAccount) targets.Current = static_cast<int>(targets.Nodes.size());
+        targets.Names << Q(folder->Caption());
+        targets.Nodes.push_back(account);
+    }
+    return targets;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Handlers
 
@@ -370,7 +398,7 @@ void TFormMain::ActionImportOPMLExecute() {
                                                           QString(), "OPML (*.opml *.xml);;* (*)");
         if (file.isEmpty()) return;
         // This computer, or an account's server, as Add Feed offers them.
-        const TFeedTargets targets = FeedTargets();
+        const TFeedTargets targets = FeedTargets(*FTree, *FFeedList);
         int chosen = 0;
         if (targets.Nodes.size() > 1) {
             bool ok = false;
@@ -384,21 +412,6 @@ void TFormMain::ActionImportOPMLExecute() {
             file.toStdString(), chosen > 0 ? targets.Nodes[static_cast<std::size_t>(chosen)] : nullptr);
         SetStatusText(0, ImportSummary(result));
     });
-}
-
-TFormMain::TFeedTargets TFormMain::FeedTargets() const {
-    TFeedTargets targets;
-    targets.Names << FTree->RootNode()->text(0);
-    targets.Nodes.push_back(FTree->RootNode());
-    const std::string selectedAccount = TAccountController::AccountIdOf(TFeedTree::EntryOf(FTree->currentItem()));
-    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(*FFeedList)) {
-        QTreeWidgetItem* account = FTree->RowOf(folder);
-        if (!account) continue;
-        if (folder->Folder().Account->Id == selectedAccount) targets.Current = static_cast<int>(targets.Nodes.size());
-        targets.Names << Q(folder->Caption());
-        targets.Nodes.push_back(account);
-    }
-    return targets;
 }
 
 void TFormMain::ActionExportOPMLExecute() {
@@ -434,7 +447,7 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         };
         // This computer, or an account's server, whose folder the selection
         // may already be in.
-        const TFeedTargets targets = FeedTargets();
+        const TFeedTargets targets = FeedTargets(*FTree, *FFeedList);
         const std::string selectedAccount = TAccountController::AccountIdOf(TFeedTree::EntryOf(FTree->currentItem()));
         dialog.SetTargets(targets.Names, targets.Current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
@@ -626,18 +639,6 @@ void TFormMain::ActionOptionsExecute() {
         dialog.exec();
     });
 }
-
-void TFormMain::ActionAboutExecute() {
-    Guarded([this] {
-        TAboutBox dialog(this);
-        dialog.exec();
-    });
-}
-
-// A failure of the desktop to open the page is not an error of ours.
-void TFormMain::ActionHomePageExecute() { FPage->OpenExternally(QUrl(QString::fromUtf8(kHomePageURL))); }
-
-void TFormMain::ActionSupportExecute() { FPage->OpenExternally(QUrl(QString::fromUtf8(kSupportURL))); }
 
 void TFormMain::SetStatusText(int panel, const QString& text) {
     if (panel == 0) {

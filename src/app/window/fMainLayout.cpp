@@ -12,15 +12,21 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include "AccountController.h"
+#include "AccountList.h"
+#include "AppInfo.h"
 #include "Convert.h"
+#include "FeedPageController.h"
 #include "FeedListController.h"
 #include "FeedTree.h"
 #include "ReadStateController.h"
 #include "ReadingPane.h"
 #include "StatusLabel.h"
 #include "TrayIcon.h"
+#include "fAbout.h"
 #include "uvxLanguage.h"
 #include "QtText.h"
 
@@ -58,9 +64,17 @@ void TFormMain::CreateActions() {
     connect(FActions.ExportOPML, &QAction::triggered, this, [this] { ActionExportOPMLExecute(); });
     connect(FActions.Options, &QAction::triggered, this, [this] { ActionOptionsExecute(); });
     connect(FActions.Exit, &QAction::triggered, this, [this] { close(); });
-    connect(FActions.About, &QAction::triggered, this, [this] { ActionAboutExecute(); });
-    connect(FActions.HomePage, &QAction::triggered, this, [this] { ActionHomePageExecute(); });
-    connect(FActions.Support, &QAction::triggered, this, [this] { ActionSupportExecute(); });
+    connect(FActions.About, &QAction::triggered, this, [this] {
+        Guarded([this] {
+            TAboutBox dialog(this);
+            dialog.exec();
+        });
+    });
+    // A failure of the desktop to open the page is not an error of ours.
+    connect(FActions.HomePage, &QAction::triggered, this,
+            [this] { FPage->OpenExternally(QUrl(QString::fromUtf8(kHomePageURL))); });
+    connect(FActions.Support, &QAction::triggered, this,
+            [this] { FPage->OpenExternally(QUrl(QString::fromUtf8(kSupportURL))); });
     connect(FActions.NewFolder, &QAction::triggered, this, [this] { ActionNewFolderExecute(); });
     connect(FActions.FilterFeeds, &QAction::triggered, this, [this] {
         FeedFilter->setFocus(Qt::ShortcutFocusReason);
@@ -105,7 +119,21 @@ void TFormMain::CreateMenus() {
     MenuMoveTo = make("MenuMoveTo", "Move To");
     connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FFeeds->FillMoveToMenu(*MenuMoveTo); });
     MenuMoveToAccount = make("MenuMoveToAccount", "Move to Account");
-    connect(MenuMoveToAccount, &QMenu::aboutToShow, this, [this] { FillMoveToAccountMenu(); });
+    // The accounts a feed of this computer can move to.
+    connect(MenuMoveToAccount, &QMenu::aboutToShow, this, [this] {
+        MenuMoveToAccount->clear();
+        QTreeWidgetItem* moving = FTree->currentItem();
+        if (!moving || moving == FTree->RootNode() ||
+            !TAccountController::AccountIdOf(TFeedTree::EntryOf(moving)).empty())
+            return;
+        for (const feedlist::TListEntry* folder : accountlist::AccountFolders(*FFeedList)) {
+            QTreeWidgetItem* account = FTree->RowOf(folder);
+            if (!account) continue;
+            QAction* action = MenuMoveToAccount->addAction(Q(folder->Caption()));
+            connect(action, &QAction::triggered, this,
+                    [this, moving, account] { Guarded([&] { FFeeds->MoveNode(moving, account); }); });
+        }
+    });
     MenuMoveToAccount->menuAction()->setVisible(false);
     FeedMenu->addAction(FActions.NewFolder);
     FeedMenu->addMenu(MenuMoveTo);
