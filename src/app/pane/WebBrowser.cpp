@@ -297,8 +297,10 @@ TWebBrowser::TNavigationVerdict TWebBrowser::CheckNavigation(const QUrl& url, QW
             // would hand the address to whatever program claims it. An item's
             // "Read the full article" is a request to the main window, which
             // never loads it.
-            return web || mail || scheme == QLatin1String(pane::kArticleRequestScheme) ? TNavigationVerdict::AskHandler
-                                                                                       : TNavigationVerdict::Refuse;
+            return web || mail || scheme == QLatin1String(pane::kArticleRequestScheme) ||
+                           scheme == QLatin1String(pane::kStarRequestScheme)
+                       ? TNavigationVerdict::AskHandler
+                       : TNavigationVerdict::Refuse;
         case QWebEnginePage::NavigationTypeRedirect:
             // A web page the user opened may move on to another web page (its
             // server's redirect or its meta refresh); a feed page never moves.
@@ -394,6 +396,26 @@ void TWebBrowser::SetBodyStyle(const QString& property, const QString& value) {
         QStringLiteral("(function(a){if(document.body)document.body.style.setProperty(a[0],a[1]);})(%1)")
             .arg(QString::fromUtf8(args));
     FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
+}
+
+void TWebBrowser::SetStarLink(const QString& from, const QString& to, const QString& text) {
+    const QByteArray args = QJsonDocument(QJsonArray{from, to, text}).toJson(QJsonDocument::Compact);
+    const QString script = QStringLiteral(
+                               "(function(a){var l=document.querySelectorAll('a.star');"
+                               "for(var i=0;i<l.length;i++)if(l[i].getAttribute('href')===a[0]){"
+                               "l[i].setAttribute('href',a[1]);l[i].textContent=a[2];"
+                               "l[i].className=a[1].indexOf('?on=1&')<0?'star starred':'star';}})(%1)")
+                               .arg(QString::fromUtf8(args));
+    FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
+}
+
+void TWebBrowser::StarLinkInView(std::function<void(const QString& href)> reply) {
+    const QString script = QStringLiteral(
+        "(function(){var y=window.innerHeight/4,b='',f='',l=document.querySelectorAll('a.star');"
+        "for(var i=0;i<l.length;i++){var h=l[i].getAttribute('href');if(!f)f=h;"
+        "if(l[i].getBoundingClientRect().top<=y)b=h;else break;}return b||f;})()");
+    FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                                 [reply = std::move(reply)](const QVariant& href) { reply(href.toString()); });
 }
 
 void TWebBrowser::ScrollToAnchor(const QString& id) {
