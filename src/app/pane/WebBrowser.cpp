@@ -53,6 +53,14 @@ QString AddressOf(const QUrl& url) { return url.isLocalFile() ? url.toLocalFile(
 
 // ---- page scheme ----
 
+// The program's requests are navigations the page asks the window about
+// and never loads; one that got this far anyway is refused.
+class TRequestSchemeHandler : public QWebEngineUrlSchemeHandler {
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    void requestStarted(QWebEngineUrlRequestJob* job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
+};
+
 class TFeedPageSchemeHandler : public QWebEngineUrlSchemeHandler {
 public:
     using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
@@ -195,6 +203,16 @@ void TWebBrowser::RegisterSchemes() {
     // local file.
     scheme.setFlags({});
     QWebEngineUrlScheme::registerScheme(scheme);
+    // The program's requests (an item's star, its full article): a link of
+    // a scheme the engine does not know goes to the desktop without a
+    // navigation request; registered, its click comes to CheckNavigation
+    // and the window as any other link's.
+    for (const char* name : {pane::kStarRequestScheme, pane::kArticleRequestScheme}) {
+        QWebEngineUrlScheme request(name);
+        request.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+        request.setFlags({});
+        QWebEngineUrlScheme::registerScheme(request);
+    }
 }
 
 TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent) {
@@ -204,6 +222,9 @@ TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent) {
     FProfile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
     FSchemeHandler = new TFeedPageSchemeHandler(this);
     FProfile->installUrlSchemeHandler(kPageScheme, FSchemeHandler);
+    auto* requests = new TRequestSchemeHandler(this);
+    for (const char* name : {pane::kStarRequestScheme, pane::kArticleRequestScheme})
+        FProfile->installUrlSchemeHandler(name, requests);
     FRequestPolicy = new TPaneRequestPolicy(this);
     FProfile->setUrlRequestInterceptor(FRequestPolicy);
 
