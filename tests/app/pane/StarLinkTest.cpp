@@ -1,17 +1,13 @@
-// Star links on a feed's page, in both panes: their addresses (any key a
-// feed wrote, escaped), what a click asks of the window, the link changed
-// in place while the page stays where it was, and the item the reader is at.
-#include <QEventLoop>
+// Star links on a feed's page: their addresses (any key a feed wrote,
+// escaped), and in the light pane what a click asks of the window, the link
+// changed in place while the page stays where it was, and the item the
+// reader is at (the engine pane's are in WebBrowserTest).
 #include <QFile>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTimer>
-#include <QWebEnginePage>
-#include <QWebEngineScript>
-#include <QWebEngineView>
 
 #include <gtest/gtest.h>
 
@@ -21,7 +17,6 @@
 #include "FeedPageFunctions.h"
 #include "LightPane.h"
 #include "PaneProtocol.h"
-#include "WebBrowser.h"
 
 namespace {
 
@@ -138,51 +133,6 @@ TEST_F(StarLinkTest, TheLightPaneStarsByItsLinksInPlace) {
     style.Zoom = 2;
     pane.SetPageStyle(style);
     EXPECT_EQ(LightStarLinks(*pane.document()).at(2), Star("g:urn:3", false));
-}
-
-QVariant RunScript(TWebBrowser& browser, const QString& script) {
-    QVariant result;
-    QEventLoop loop;
-    browser.View()->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld, [&](const QVariant& v) {
-        result = v;
-        loop.quit();
-    });
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    loop.exec();
-    return result;
-}
-
-TEST_F(StarLinkTest, TheEnginePaneStarsByItsLinksInPlace) {
-    TWebBrowser browser;
-    browser.resize(600, 400);
-    QStringList asked;
-    browser.OnBeforeNavigate = [&](const QString& address, bool& cancel) {
-        asked << address;
-        cancel = !address.startsWith('/');
-    };
-    QSignalSpy complete(&browser, &TWebBrowser::NavigateComplete);
-    browser.Navigate(FFeed, FMarks);
-    ASSERT_TRUE(complete.wait(15000));
-
-    const QString second = Star("g:urn:2", false);
-    EXPECT_EQ(RunScript(browser, "document.querySelectorAll('a.star').length").toInt(), 30);
-    EXPECT_EQ(RunScript(browser, "document.querySelectorAll('a.star.starred')[0].getAttribute('href')").toString(),
-              second);
-    asked.clear();
-    RunScript(browser, "document.querySelectorAll('a.star')[1].click(); true");
-    ASSERT_TRUE(WaitUntil([&] { return !asked.isEmpty(); }));
-    EXPECT_EQ(asked.front(), second);
-    EXPECT_EQ(browser.LocationURL(), FFeed);
-
-    browser.SetStarLink(second, Star("g:urn:2", true), "\u2606\u00A0Star");
-    EXPECT_EQ(RunScript(browser, "document.querySelectorAll('a.star')[1].textContent").toString(),
-              QStringLiteral("\u2606\u00A0Star"));
-    EXPECT_EQ(RunScript(browser, "document.querySelectorAll('a.star.starred').length").toInt(), 0);
-
-    QString atView;
-    browser.StarLinkInView([&](const QString& href) { atView = href; });
-    ASSERT_TRUE(WaitUntil([&] { return !atView.isEmpty(); }));
-    EXPECT_EQ(atView, Star("g:urn:1", true));
 }
 
 }  // namespace
