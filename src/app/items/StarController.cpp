@@ -154,8 +154,7 @@ void TStarController::AddPageStars(const std::string& feedId, QJsonObject& marks
 
 QString TStarController::ViewFile(int page) const {
     // A file per page: each keeps its own place in the light pane.
-    return FViewDir && FViewDir->isValid() ? FViewDir->filePath(QStringLiteral("starred-%1.xml").arg(page))
-                                           : QString();
+    return FViewDir && FViewDir->isValid() ? FViewDir->filePath(QStringLiteral("starred-%1.xml").arg(page)) : QString();
 }
 
 bool TStarController::ViewShown() const {
@@ -188,7 +187,8 @@ bool TStarController::WriteView(const QString& path, int& page, QJsonObject& mar
             // A page past the end (stars taken away since) is the last one.
             page = std::clamp(page, 0, std::max(0, (FCount - 1) / kViewPageSize));
             starred = store->StarredItems((page + 1) * kViewPageSize, true);
-            starred.erase(starred.begin(), starred.begin() + std::min<std::size_t>(starred.size(), page * kViewPageSize));
+            starred.erase(starred.begin(),
+                          starred.begin() + std::min<std::size_t>(starred.size(), page * kViewPageSize));
             if (FTree) TStarredRow::In(*FTree)->ShowCount(FCount);
         }
         if (page > 0) {
@@ -204,17 +204,17 @@ bool TStarController::WriteView(const QString& path, int& page, QJsonObject& mar
 
         xml::Document document;
         // The home's stylesheet, as a stored copy names it, wherever the view is.
-        const QString stylesheet = QUrl::fromLocalFile(QFileInfo(QStringLiteral("rss.xsl")).absoluteFilePath())
-                                       .toString(QUrl::FullyEncoded);
+        const QString stylesheet =
+            QUrl::fromLocalFile(QFileInfo(QStringLiteral("rss.xsl")).absoluteFilePath()).toString(QUrl::FullyEncoded);
         document.AppendProcessingInstruction("xml-stylesheet",
                                              "type=\"text/xsl\" href=\"" + stylesheet.toStdString() + "\"");
         xml::Node rss = document.CreateDocumentElement("rss");
         rss.SetAttribute("version", "2.0");
         xml::Node channel = rss.AppendElement("channel");
         AppendText(channel, "title", ViewTitle().toStdString());
-        AppendText(channel, "description",
-                   LangTextQ("StarredViewAbout", {}, QStringLiteral("Every starred item, newest star first."))
-                       .toStdString());
+        AppendText(
+            channel, "description",
+            LangTextQ("StarredViewAbout", {}, QStringLiteral("Every starred item, newest star first.")).toStdString());
         for (const items::TStarredItem& each : starred) {
             xml::Node item = channel.AppendElement("item");
             // Read by the page's star links only on this page (TPageMarks::StarredView).
