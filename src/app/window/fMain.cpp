@@ -52,6 +52,7 @@
 #include "FeedTree.h"
 #include "FeedUpdate.h"
 #include "ReadStateController.h"
+#include "StarController.h"
 #include "ReadingPane.h"
 #include "TrayIcon.h"
 #include "UpdateController.h"
@@ -155,6 +156,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), FFeedList(std::make
     ConnectAccounts();
     ConnectArticles();
     ConnectPane();
+    ConnectStars();
 
     try {
         FormCreate();
@@ -594,6 +596,11 @@ bool TFormMain::TreeViewContextPopup(const QPoint& pos) {
     if (pos.x() == -1) return true;  // from the keyboard: for the selection
     QTreeWidgetItem* node = FTree->itemAt(pos);
     if (!node) return false;
+    // The Starred row is no feed: none of the feed list's actions apply.
+    if (TStarController::IsStarredRow(node)) {
+        FTree->setCurrentItem(node);
+        return false;
+    }
     FTree->setCurrentItem(node);
     return true;
 }

@@ -41,6 +41,7 @@ class TFormAddFeed;
 class TNotifyController;
 class TReadingPane;
 class TReadStateController;
+class TStarController;
 class TTrayController;
 class TTrayIcon;
 class TUpdateController;
@@ -128,6 +129,7 @@ private:
     void ConnectAccounts();        // fMainAccounts.cpp
     void ConnectArticles();        // fMainArticles.cpp
     void ConnectPane();            // fMainPane.cpp
+    void ConnectStars();           // fMainStars.cpp
 
     // Start-up and closing (fMain.cpp).
     void FormCreate();
@@ -182,6 +184,7 @@ private:
     TFeedHealthController* FFeedHealth = nullptr;
     TFeedPageController* FPage = nullptr;
     TArticleController* FArticles = nullptr;
+    TStarController* FStars = nullptr;
     TTrayController* FTray = nullptr;
     TFeedPropertiesController* FProperties = nullptr;
     TConfigSaver* FConfigSaver = nullptr;

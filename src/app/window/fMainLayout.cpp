@@ -99,6 +99,8 @@ void TFormMain::CreateMenus() {
     FileMenu->addAction(FActions.HideQuillet);
     FileMenu->addAction(FActions.Options);
     FileMenu->addSeparator();
+    FileMenu->addAction(FActions.ExportStarred);
+    FileMenu->addSeparator();
     FileMenu->addAction(FActions.Exit);
 
     FeedMenu = make("Feed1", "F&eed");
@@ -115,6 +117,7 @@ void TFormMain::CreateMenus() {
     FeedMenu->addAction(FActions.MarkUnread);
     FeedMenu->addAction(FActions.NextUnread);
     FeedMenu->addAction(FActions.FindInFeeds);
+    FeedMenu->addAction(FActions.StarItem);
     FeedMenu->addSeparator();
     MenuMoveTo = make("MenuMoveTo", "Move To");
     connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FFeeds->FillMoveToMenu(*MenuMoveTo); });
