@@ -10,14 +10,13 @@
 
 #include "AppTestSupport.h"
 #include "LoopbackServer.h"
-#include "fMain.h"
+#include "UpdateRig.h"
 
 namespace {
 
 TEST(AmplifyingFeed, UpdateFailsQuicklyAndKeepsTheStoredCopy) {
     apptest::TStagedHome home;
-    auto form = std::make_unique<TFormMain>();
-    form->Updates().Stop();
+    apptest::TUpdateRig rig;
 
     // About 80 KB on the wire, 240 MB once expanded.
     std::string feed = "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY big \"" + std::string(60000, 'x') +
@@ -31,17 +30,16 @@ TEST(AmplifyingFeed, UpdateFailsQuicklyAndKeepsTheStoredCopy) {
         "<?xml version=\"1.0\"?>\n<rss version=\"2.0\"><channel><title>Kept</title>"
         "<item><title>Old</title></item></channel></rss>\n";
     home.WriteFile("feeds/3.xml", previous);
-    QTreeWidgetItem* node = apptest::AddConfiguredFeed(*form, "3", server.Url("/feed"), "Kept", "1");
+    rig.AddStoredFeed({{"url", server.Url("/feed")}, {"id", "3"}, {"caption", "Kept"}, {"unread", "1"}});
 
     const auto start = std::chrono::steady_clock::now();
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    rig.Updates().UpdateFeed("3");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-    const std::string status = form->StatusText(0).toStdString();
+    const std::string status = rig.Status().toStdString();
     EXPECT_EQ(status.rfind("Could not update Kept (1) - ", 0), 0u) << status;
     EXPECT_NE(status.find("entity expansion limit"), std::string::npos) << status;
     EXPECT_EQ(home.ReadFile("feeds/3.xml"), previous);
-    EXPECT_EQ(std::to_string(TFeedTree::FeedOf(node)->Unread), "1");
-    form.reset();
+    EXPECT_EQ(rig.Feed("3").Unread, 1);
 }
 
 }  // namespace
