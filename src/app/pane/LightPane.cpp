@@ -1,11 +1,13 @@
 #include "LightPane.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMenu>
 #include <QPainter>
 #include <QPointer>
 #include <QRegularExpression>
@@ -18,6 +20,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
 #include "PageBuild.h"
 #include "PaneImageCache.h"
@@ -265,7 +268,10 @@ bool TLightPane::SetStarLink(const QString& from, const QString& to, const QStri
 }
 
 QString TLightPane::StarLinkInView() const {
-    const int line = cursorForPosition(QPoint(0, viewport()->height() / 4)).position();
+    return StarLinkAt(cursorForPosition(QPoint(0, viewport()->height() / 4)).position());
+}
+
+QString TLightPane::StarLinkAt(int line) const {
     QString before, after;
     for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
@@ -279,6 +285,25 @@ QString TLightPane::StarLinkInView() const {
         if (!after.isEmpty()) break;
     }
     return before.isEmpty() ? after : before;
+}
+
+QMenu* TLightPane::ItemMenu(const QPoint& pos) {
+    QMenu* menu = createStandardContextMenu(pos);
+    const QString star = StarLinkAt(cursorForPosition(pos).position());
+    QString feedId, key;
+    bool on = false;
+    if (!pane::ParseStarRequest(star, feedId, key, on)) return menu;
+    // The same requests as the item's links: the window takes them.
+    menu->addSeparator();
+    menu->addAction(on ? FItemMenuTexts.Star : FItemMenuTexts.Unstar, this, [this, star] { LinkClicked(QUrl(star)); });
+    menu->addAction(FItemMenuTexts.ReadArticle, this,
+                    [this, feedId, key] { LinkClicked(QUrl(pane::ArticleRequestAddress(feedId, key))); });
+    return menu;
+}
+
+void TLightPane::contextMenuEvent(QContextMenuEvent* event) {
+    std::unique_ptr<QMenu> menu(ItemMenu(viewport()->mapFromGlobal(event->globalPos())));
+    menu->exec(event->globalPos());
 }
 
 void TLightPane::ShowPage() {

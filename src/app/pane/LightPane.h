@@ -30,6 +30,8 @@
 #include <functional>
 #include <memory>
 
+class QMenu;
+
 #include "FeedPageFunctions.h"
 #include "PageBuild.h"
 
@@ -87,6 +89,15 @@ public:
     // The star link of the item the reader is at: the last whose title lies
     // above the top quarter of the view, else the first; "" for none.
     QString StarLinkInView() const;
+    // The item's own actions, added to the text's menu where the pointer is
+    // on an item: star or unstar it, read its full article. The texts are
+    // the user's language's.
+    struct TItemMenuTexts {
+        QString Star, Unstar, ReadArticle;
+    };
+    void SetItemMenuTexts(TItemMenuTexts texts) { FItemMenuTexts = std::move(texts); }
+    // The menu for a right click at `pos` (in the viewport), for the caller to open.
+    QMenu* ItemMenu(const QPoint& pos);
     // Pictures of the shown page still on their way.
     int ImagesPending() const;
 
@@ -109,8 +120,13 @@ signals:
 protected:
     QVariant loadResource(int type, const QUrl& name) override;
 
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
 private:
     void LinkClicked(const QUrl& link);
+    // The star link of the item at a place in the document: the last one at
+    // or before it, else the first after it.
+    QString StarLinkAt(int position) const;
     void LoadLocal(const QString& path);
     // A built page made into rich text on the worker, for the pane's
     // thread to take (its document is deleted when it is not taken).
@@ -158,4 +174,6 @@ private:
     };
     QHash<QUrl, TPageImage> FImages;
     qint64 FImageBytes = 0;
+    TItemMenuTexts FItemMenuTexts{QStringLiteral("Star This Item"), QStringLiteral("Remove the Star"),
+                                  QStringLiteral("Read the full article")};
 };

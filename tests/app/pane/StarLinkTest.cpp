@@ -3,6 +3,7 @@
 // changed in place while the page stays where it was, and the item the
 // reader is at (the engine pane's are in WebBrowserTest).
 #include <QFile>
+#include <QMenu>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "AppTestSupport.h"
@@ -133,6 +135,34 @@ TEST_F(StarLinkTest, TheLightPaneStarsByItsLinksInPlace) {
     style.Zoom = 2;
     pane.SetPageStyle(style);
     EXPECT_EQ(LightStarLinks(*pane.document()).at(2), Star("g:urn:3", false));
+}
+
+// The item's menu asks the same of the window as its links.
+TEST_F(StarLinkTest, TheLightPanesItemMenuStarsAndAsksForTheArticle) {
+    TLightPane pane;
+    pane.resize(600, 400);
+    pane.show();
+    QStringList asked;
+    pane.OnBeforeNavigate = [&](const QString& address, bool& cancel) {
+        asked << address;
+        cancel = !address.startsWith('/');
+    };
+    QSignalSpy done(&pane, &TLightPane::NavigateComplete);
+    pane.Navigate(FFeed, FMarks);
+    ASSERT_TRUE(done.wait(10000));
+    pane.SetItemMenuTexts({"star", "unstar", "article"});
+
+    // On the second item's star link: it is starred.
+    QTextCursor at(pane.document());
+    at.setPosition(pane.toPlainText().indexOf(QStringLiteral("\u2605")) + 1);
+    std::unique_ptr<QMenu> menu(pane.ItemMenu(pane.cursorRect(at).center()));
+    QStringList texts;
+    for (QAction* action : menu->actions()) texts << action->text();
+    ASSERT_TRUE(texts.contains("unstar") && texts.contains("article")) << texts.join('|').toStdString();
+    asked.clear();
+    for (QAction* action : menu->actions())
+        if (action->text() == "unstar" || action->text() == "article") action->trigger();
+    EXPECT_EQ(asked, QStringList({Star("g:urn:2", false), pane::ArticleRequestAddress("7", "g:urn:2")}));
 }
 
 }  // namespace
