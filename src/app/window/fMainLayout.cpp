@@ -9,14 +9,15 @@
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 #include "Convert.h"
+#include "CountDelegate.h"
 #include "FeedListController.h"
 #include "FeedTree.h"
+#include "FocusCycle.h"
 #include "ReadStateController.h"
 #include "ReadingPane.h"
 #include "StatusLabel.h"
@@ -30,9 +31,9 @@ using plat::Q;
 
 // Label editing hands the confirmed text to the window instead of writing it
 // into the model, so the caption goes to the feed's element.
-class TCaptionEditDelegate : public QStyledItemDelegate {
+class TCaptionEditDelegate : public TCountDelegate {
 public:
-    TCaptionEditDelegate(TFeedTree* tree, TFormMain* form) : QStyledItemDelegate(tree), FTree(tree), FForm(form) {}
+    TCaptionEditDelegate(TFeedTree* tree, TFormMain* form) : TCountDelegate(tree), FTree(tree), FForm(form) {}
 
     void setModelData(QWidget* editor, QAbstractItemModel* /*model*/, const QModelIndex& index) const override {
         auto* line = qobject_cast<QLineEdit*>(editor);
@@ -265,6 +266,9 @@ void TFormMain::CreateWidgets() {
 
     ReadingPane = new TReadingPane(SplitterV);
     ReadingPane->setObjectName("WebBrowser");
+
+    // F6 round the filter, the tree and the pane; Tab and Escape out of it.
+    new TFocusCycle(this, FeedFilter, FTree, ReadingPane);
 
     SplitterV->addWidget(feedColumn);
     SplitterV->addWidget(ReadingPane);
