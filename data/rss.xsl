@@ -65,6 +65,10 @@
           .item.new { border-left: 3px solid #3a6ea5; padding-left: 8px; }
           .item.new h2::before { content: "\25CF\00A0"; color: #3a6ea5; font-size: 8pt; vertical-align: middle; }
           .new-mark { color: #3a6ea5; font-size: 8pt; }
+          .star { font-size: 9pt; font-weight: normal; color: #777; text-decoration: none; }
+          .star.starred { color: #b8860b; }
+          .item .source { color: #555; font-size: 9pt; }
+          .view-pages { padding: 10px 0; font-weight: bold; }
           hr.rule { color: #ddd; }
         <xsl:if test="$scheme = 'dark'">
           :root { color-scheme: dark; }
@@ -86,6 +90,9 @@
           body.dark .item.new { border-left-color: #5b8fd0; }
           body.dark .item.new h2::before { color: #5b8fd0; }
           body.dark .new-mark { color: #5b8fd0; }
+          body.dark .star { color: #9c9c9c; }
+          body.dark .star.starred { color: #e0b040; }
+          body.dark .item .source { color: #b4b4b4; }
           body.dark hr.rule { color: #3a3b40; }
         </xsl:if></style>
       </head>
@@ -127,6 +134,7 @@
     <xsl:if test="not(item)">
       <div class="empty">No items.</div>
     </xsl:if>
+    <xsl:call-template name="view-pages"/>
   </xsl:template>
 
   <xsl:template match="item">
@@ -154,7 +162,11 @@
           </xsl:when>
           <xsl:otherwise><xsl:value-of select="$heading"/></xsl:otherwise>
         </xsl:choose>
+        <xsl:call-template name="star-link"/>
       </h2>
+      <xsl:if test="normalize-space(source)">
+        <div class="source"><xsl:value-of select="source"/></div>
+      </xsl:if>
       <xsl:if test="normalize-space(pubDate) or normalize-space(author)">
         <div class="date">
           <xsl:if test="normalize-space(pubDate)">
@@ -206,6 +218,41 @@
       </xsl:call-template>
     </div>
     <xsl:if test="$pane = 'light'"><hr class="rule"/></xsl:if>
+  </xsl:template>
+
+  <!-- Below a page of the program's Starred view: its newer and older pages. -->
+  <xsl:template name="view-pages">
+    <xsl:if test="function-available('page:view-link')">
+      <xsl:variable name="newer" select="page:view-link('newer')"/>
+      <xsl:variable name="older" select="page:view-link('older')"/>
+      <xsl:if test="string($newer) or string($older)">
+        <div class="view-pages">
+          <xsl:if test="string($newer)"><a href="{$newer}"><xsl:value-of select="page:view-link('newer-label')"/></a></xsl:if>
+          <xsl:if test="string($newer) and string($older)"> &#160;|&#160; </xsl:if>
+          <xsl:if test="string($older)"><a href="{$older}"><xsl:value-of select="page:view-link('older-label')"/></a></xsl:if>
+        </div>
+      </xsl:if>
+    </xsl:if>
+  </xsl:template>
+
+  <!-- Beside an item's title in the program: its star, which the program
+       sets or takes away when clicked. -->
+  <xsl:template name="star-link">
+    <xsl:if test="function-available('page:star')">
+      <xsl:variable name="href" select="page:star(., 'href')"/>
+      <xsl:if test="string($href)">
+        <xsl:text> </xsl:text>
+        <a href="{$href}">
+          <xsl:attribute name="class">
+            <xsl:choose>
+              <xsl:when test="page:star(., 'state') = 'starred'">star starred</xsl:when>
+              <xsl:otherwise>star</xsl:otherwise>
+            </xsl:choose>
+          </xsl:attribute>
+          <xsl:value-of select="page:star(., 'text')"/>
+        </a>
+      </xsl:if>
+    </xsl:if>
   </xsl:template>
 
   <!-- Under an item with a link: the original page beside a shown article,

@@ -163,8 +163,10 @@ feedlist::TFeedEntry FeedEntry(int id, const std::string& url, const std::string
     return feed;
 }
 
-xml::Node StoredFeedElement(TFormMain& form, const std::string& id) {
-    std::vector<xml::Node> pending{form.Options().GetConfigNode("internal\\feedlist\\items")};
+xml::Node StoredFeedElement(TFormMain& form, const std::string& id) { return StoredFeedElement(form.Options(), id); }
+
+xml::Node StoredFeedElement(TOptions& options, const std::string& id) {
+    std::vector<xml::Node> pending{options.GetConfigNode("internal\\feedlist\\items")};
     while (!pending.empty()) {
         const xml::Node container = pending.back();
         pending.pop_back();

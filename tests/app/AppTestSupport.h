@@ -99,6 +99,7 @@ QTreeWidgetItem* AddStoredFeed(TFormMain& form, const std::vector<std::pair<std:
 // The feed's <item> element in config.xml as the window keeps it; null when
 // there is none.
 xml::Node StoredFeedElement(TFormMain& form, const std::string& id);
+xml::Node StoredFeedElement(TOptions& options, const std::string& id);
 // Changes the feed of a row through the list, as the program does.
 void ChangeFeed(TFormMain& form, QTreeWidgetItem* node, const std::function<void(feedlist::TFeedEntry&)>& change);
 // A config.xml's feed list as the program reads it, for a test that looks

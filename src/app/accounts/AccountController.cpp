@@ -259,6 +259,7 @@ void TAccountController::SyncEnded(const std::string& accountId, const TAccountS
         FHost.RepaintTree();
         FHost.ScheduleSave();
     }
+    if (!ended.StarChangedFeeds.empty()) emit starsChanged();
     if (!ended.Rejected.empty())
         FHost.ShowStatus(LangTextQ("AccountChangesRejected", {ended.Rejected.front()}, Q(ended.Rejected.front())));
 

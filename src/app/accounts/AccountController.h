@@ -178,6 +178,8 @@ public:
     // ---- What the user changed, for the server (AccountChanges.cpp) ----
     void FeedsRead(const std::string& feedId, const std::vector<std::string>& keys);
     void FeedsUnread(const std::string& feedId);
+    // An item of an account's feed starred or unstarred here.
+    void ItemStarred(const std::string& feedId, const std::string& key, bool starred);
     void EntryRenamed(const feedlist::TListEntry* entry, const std::string& oldCaption);
     void EntryDeleting(const feedlist::TListEntry* entry, bool withContents);
     // A move in or into an account; false refuses it (out of an account).
@@ -203,6 +205,8 @@ signals:
     void accountReady(const QString& accountId, const QString& password);
     void accountRemoved(const QString& accountId);
     void accountPasswordRefused(const QString& accountId);
+    // A sync brought stars set or taken away on the server.
+    void starsChanged();
 
 private:
     template <typename F>

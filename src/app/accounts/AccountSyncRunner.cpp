@@ -169,17 +169,21 @@ void TAccountSyncRunner::SyncOnce(greader::TAccountSync& sync, items::TItemStore
 
     // Read or unread elsewhere: the store follows here, the window only
     // counts again.
-    if (!result.ReadChanges.empty()) {
-        const auto ids = OnWindow<std::map<std::string, std::string>>([this] { return FHost.FeedIds(); });
-        for (const greader::TReadChange& change : result.ReadChanges) {
-            const auto feed = ids.find(change.StreamId);
-            if (feed == ids.end()) continue;
-            items::TStoredItem key;
-            key.Guid = change.Guid;
-            if (store.SetItemRead(feed->second, items::ItemKey(key), change.Read))
-                ended.ReadChangedFeeds.insert(feed->second);
-        }
+    std::map<std::string, std::string> ids;
+    if (!result.ReadChanges.empty() || !result.StarChanges.empty())
+        ids = OnWindow<std::map<std::string, std::string>>([this] { return FHost.FeedIds(); });
+    for (const greader::TReadChange& change : result.ReadChanges) {
+        const auto feed = ids.find(change.StreamId);
+        if (feed == ids.end()) continue;
+        items::TStoredItem key;
+        key.Guid = change.Guid;
+        if (store.SetItemRead(feed->second, items::ItemKey(key), change.Read))
+            ended.ReadChangedFeeds.insert(feed->second);
     }
+    // Starred or unstarred elsewhere, after the read state: a star still
+    // queued here is newer and wins.
+    if (!result.StarChanges.empty())
+        ended.StarChangedFeeds = greader::ApplyStarChanges(store, FAccount.Name, result.StarChanges, ids);
     QMetaObject::invokeMethod(
         this, [this, ended] { FHost.Ended(ended); }, Qt::QueuedConnection);
 }

@@ -57,6 +57,7 @@ struct TAccountSyncEnded {
     // user acts (a password, an address).
     std::optional<std::chrono::system_clock::time_point> NextAttempt;
     std::set<std::string> ReadChangedFeeds;  // feed ids whose counts moved
+    std::set<std::string> StarChangedFeeds;  // feed ids whose stars changed
     std::vector<std::string> Rejected;
     int Requests = 0;
     std::size_t BytesReceived = 0;

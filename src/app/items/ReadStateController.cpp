@@ -126,15 +126,26 @@ void TReadStateController::ShowStoreError(const std::exception& error) {
     FHost.ShowStatus(LangTextQ("ItemBaseUnavailable", {std::string(error.what())}, Q(error.what())));
 }
 
+std::string TReadStateController::LastCaption(const std::string& id) const {
+    return Feed(id) && FHost.FeedCaption ? FHost.FeedCaption(id).toStdString() : std::string();
+}
+
 void TReadStateController::ForgetFeed(const std::string& id) {
     FReadBefore.erase(id);
-    With([id](items::TItemStore& store) { store.ForgetFeed(id); });
+    // Starred items stay, under the feed's name as it was last called.
+    With([id, caption = LastCaption(id)](items::TItemStore& store) { store.ForgetFeed(id, caption); });
 }
 
 void TReadStateController::ForgetFeeds(std::vector<std::string> ids) {
     if (ids.empty()) return;
-    for (const std::string& id : ids) FReadBefore.erase(id);
-    With([ids = std::move(ids)](items::TItemStore& store) { store.ForgetFeeds(ids); });
+    std::vector<std::string> captions;
+    for (const std::string& id : ids) {
+        FReadBefore.erase(id);
+        captions.push_back(LastCaption(id));
+    }
+    With([ids = std::move(ids), captions = std::move(captions)](items::TItemStore& store) {
+        store.ForgetFeeds(ids, captions);
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -318,9 +329,10 @@ void TReadStateController::ShowFeedItem(const std::string& feedId, const std::st
 void TReadStateController::OpenFindInFeeds() {
     if (!FFindInFeeds) {
         FFindInFeeds = new TFormFindInFeeds(FDialogParent);
-        FFindInFeeds->Search = [this](const std::string& text) {
+        FFindInFeeds->Search = [this](const std::string& text, bool starredOnly) {
             items::TItemStore* store = Store();
-            return store ? store->Search(text, TFormFindInFeeds::kMaxResults) : std::vector<items::TSearchHit>{};
+            return store ? store->Search(text, TFormFindInFeeds::kMaxResults, starredOnly)
+                         : std::vector<items::TSearchHit>{};
         };
         FFindInFeeds->FeedCaption = [this](const std::string& id) { return FHost.FeedCaption(id); };
         FFindInFeeds->OnChoose = [this](const std::string& id, const std::string& key) { ShowFeedItem(id, key); };

@@ -93,7 +93,9 @@ public:
     void BaseOpened();
     // Runs on this thread when a background seeding has finished.
     std::function<void()> OnSeeded;
-    // What deleted feeds left in the store goes.
+    // What deleted feeds left in the store goes, except their starred
+    // items, which keep the feed's caption while it is still listed (an
+    // empty one keeps the name the store was told with the star).
     void ForgetFeed(const std::string& id);
     void ForgetFeeds(std::vector<std::string> ids);
 
@@ -154,6 +156,8 @@ private:
     // busy and nothing changed.
     bool MarkShownRead(const TPageOnShow& page);
     QJsonObject PageMarks(const feedlist::TFeedEntry& feed, TPageOnShow& page);
+    // The feed's caption while it is listed, else "".
+    std::string LastCaption(const std::string& id) const;
     // The feed with this id; null when it is no longer listed.
     const feedlist::TListEntry* Feed(const std::string& id) const;
     void SetUnread(const feedlist::TListEntry& feed, long long count);

@@ -39,6 +39,9 @@ TFormFindInFeeds::TFormFindInFeeds(QWidget* parent) : QDialog(parent) {
     SearchText->setObjectName("SearchText");
     SearchText->setClearButtonEnabled(true);
     layout->addWidget(SearchText);
+    StarredOnly = new QCheckBox(QStringLiteral("Starred items only"), this);
+    StarredOnly->setObjectName("StarredOnly");
+    layout->addWidget(StarredOnly);
     SearchResults = new QTreeWidget(this);
     SearchResults->setObjectName("SearchResults");
     SearchResults->setColumnCount(3);
@@ -57,6 +60,7 @@ TFormFindInFeeds::TFormFindInFeeds(QWidget* parent) : QDialog(parent) {
     FPause.setInterval(kTypingPauseMs);
     connect(&FPause, &QTimer::timeout, this, [this] { SearchNow(); });
     connect(SearchText, &QLineEdit::textChanged, this, [this] { FPause.start(); });
+    connect(StarredOnly, &QCheckBox::toggled, this, [this] { SearchNow(); });
     connect(SearchText, &QLineEdit::returnPressed, this, [this] {
         if (FPause.isActive()) SearchNow();
         Choose(SearchResults->currentItem() ? SearchResults->indexOfTopLevelItem(SearchResults->currentItem()) : 0);
@@ -89,7 +93,7 @@ void TFormFindInFeeds::SearchNow() {
     if (text.empty() || !Search) return;
     std::vector<items::TSearchHit> hits;
     try {
-        hits = Search(text);
+        hits = Search(text, StarredOnly->isChecked());
     } catch (const std::exception&) {
         return;  // the store failed: nothing to list
     }

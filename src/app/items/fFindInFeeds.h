@@ -3,6 +3,7 @@
 // first, and shows the chosen item in its feed.
 #pragma once
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QTimer>
@@ -19,10 +20,11 @@ class TFormFindInFeeds : public QDialog {
 public:
     explicit TFormFindInFeeds(QWidget* parent);
 
-    // The search itself (the window's item store), the caption of a feed
+    // The search itself (the window's item store; among starred items only
+    // when asked), the caption of a feed
     // by id ("" for a feed no longer listed: its items are left out), and
     // what choosing a result does.
-    std::function<std::vector<items::TSearchHit>(const std::string& text)> Search;
+    std::function<std::vector<items::TSearchHit>(const std::string& text, bool starredOnly)> Search;
     std::function<QString(const std::string& feedId)> FeedCaption;
     std::function<void(const std::string& feedId, const std::string& key)> OnChoose;
 
@@ -32,6 +34,7 @@ public:
     void Choose(int row);
 
     QLineEdit* SearchText = nullptr;
+    QCheckBox* StarredOnly = nullptr;
     QTreeWidget* SearchResults = nullptr;
 
     // How many results are listed at most.

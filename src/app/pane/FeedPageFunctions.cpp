@@ -176,6 +176,52 @@ void ArticleLabelFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     });
 }
 
+// star(item, field): the item's star link.
+void StarFunction(xmlXPathParserContextPtr ctxt, int nargs) {
+    if (nargs != 2) {
+        xmlXPathSetArityError(ctxt);
+        return;
+    }
+    const std::optional<std::string> field = PopStringArgument(ctxt);
+    if (!field) return;
+    const xmlNode* item = PopFirstNode(ctxt);
+    if (xmlXPathCheckError(ctxt)) return;
+    std::string feedId, key, result;
+    if (item && tMarks && tMarks->StarredView) {
+        // Attributes written by the program for its own Starred page only.
+        for (const auto& [name, out] : {std::pair{"feed", &feedId}, {"key", &key}})
+            if (xmlChar* value = xmlGetNoNsProp(item, BAD_CAST name)) {
+                *out = reinterpret_cast<const char*>(value);
+                xmlFree(value);
+            }
+    } else if (item && tMarks && !tMarks->FeedId.empty()) {
+        feedId = tMarks->FeedId;
+        key = MarkedItemKey(item);
+    }
+    if (!feedId.empty() && !key.empty()) {
+        const bool starred = tMarks->StarredView || tMarks->Starred.count(key) != 0;
+        if (*field == "href")
+            result = pane::StarRequestAddress(QString::fromStdString(feedId), QString::fromStdString(key), !starred)
+                         .toStdString();
+        else if (*field == "text")
+            result = StarLinkText(starred, *tMarks);
+        else if (*field == "state" && starred)
+            result = "starred";
+    }
+    valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(result.c_str())));
+}
+
+// view-link(name): the Starred view's links to its other pages.
+void ViewLinkFunction(xmlXPathParserContextPtr ctxt, int nargs) {
+    StringFunction(ctxt, nargs, [](const std::string& name) {
+        if (!tMarks || !tMarks->StarredView) return std::string();
+        if (name == "newer") return tMarks->NewerPage;
+        if (name == "older") return tMarks->OlderPage;
+        if (name == "newer-label") return tMarks->NewerLabel;
+        return name == "older-label" ? tMarks->OlderLabel : std::string();
+    });
+}
+
 // The text of the first child element `name` (in namespace `ns`, or none).
 std::string ChildText(const xmlNode* parent, const char* name, const char* ns = nullptr) {
     for (const xmlNode* child = parent->children; child; child = child->next) {
@@ -213,6 +259,8 @@ void RegisterFeedPageFunctions() {
         xsltRegisterExtModuleFunction(BAD_CAST "feed-name", BAD_CAST kFeedPageNamespace, FeedNameFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "article", BAD_CAST kFeedPageNamespace, ArticleFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "article-label", BAD_CAST kFeedPageNamespace, ArticleLabelFunction);
+        xsltRegisterExtModuleFunction(BAD_CAST "star", BAD_CAST kFeedPageNamespace, StarFunction);
+        xsltRegisterExtModuleFunction(BAD_CAST "view-link", BAD_CAST kFeedPageNamespace, ViewLinkFunction);
     });
 }
 
@@ -254,10 +302,19 @@ TPageMarks TPageMarks::FromJson(const QJsonObject& marks) {
     for (auto it = articles.begin(); it != articles.end(); ++it)
         result.Articles.emplace(it.key().toStdString(), ArticleFromJson(it.value().toObject()));
     result.FeedId = marks.value(QStringLiteral("feed")).toString().toStdString();
-    for (const auto& [field, label] :
-         {std::pair{"readLabel", &result.ReadLabel}, {"originalLabel", &result.OriginalLabel}})
+    for (const auto& [field, label] : {std::pair{"readLabel", &result.ReadLabel},
+                                       {"originalLabel", &result.OriginalLabel},
+                                       {"starLabel", &result.StarLabel},
+                                       {"starredLabel", &result.StarredLabel},
+                                       {"newerPage", &result.NewerPage},
+                                       {"olderPage", &result.OlderPage},
+                                       {"newerLabel", &result.NewerLabel},
+                                       {"olderLabel", &result.OlderLabel}})
         if (const QString text = marks.value(QLatin1String(field)).toString(); !text.isEmpty())
             *label = text.toStdString();
+    for (const QJsonValue& key : marks.value(QStringLiteral("starred")).toArray())
+        if (key.isString()) result.Starred.insert(key.toString().toStdString());
+    result.StarredView = marks.value(QStringLiteral("starredView")).toBool();
     return result;
 }
 
@@ -293,6 +350,11 @@ std::string PageItemKey(const xmlNode* item) {
     stored.Body = ChildText(item, "encoded", kContentNamespace);
     if (stored.Body.empty()) stored.Body = ChildText(item, "description");
     return items::ItemKey(stored);
+}
+
+std::string StarLinkText(bool starred, const TPageMarks& marks) {
+    // A black star for a starred item, a white one to star it.
+    return starred ? "\xE2\x98\x85\xC2\xA0" + marks.StarredLabel : "\xE2\x98\x86\xC2\xA0" + marks.StarLabel;
 }
 
 std::string ItemAnchor(const std::string& key) {

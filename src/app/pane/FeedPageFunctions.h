@@ -25,6 +25,11 @@
 //                     body instead, 'request' the address of its "Read the
 //                     full article" link; "" for none.
 //   article-label(name) the text of the article links, 'read' or 'original'.
+//   star(item, field) the item's star link: 'href' its address ("" on a page
+//                     that cannot star), 'text' its symbol and word, 'state'
+//                     'starred' or "".
+//   view-link(name)   the Starred view's 'newer' and 'older' page addresses
+//                     and their words ('newer-label', 'older-label').
 // The item functions compute the store's key (items::ItemKey) from the
 // item's elements, as the store computed it from the same item when it was
 // downloaded.
@@ -96,6 +101,17 @@ struct TPageMarks {
     std::string FeedId;
     std::string ReadLabel = "Read the full article";
     std::string OriginalLabel = "Original page";
+    // The keys of the feed's starred items, and the words of the star link.
+    std::unordered_set<std::string> Starred;
+    std::string StarLabel = "Star";
+    std::string StarredLabel = "Starred";
+    // The page lists starred items of many feeds (the Starred view): each
+    // <item> names its feed and key in its attributes "feed" and "key", and
+    // every one is starred.
+    bool StarredView = false;
+    // The Starred view's links to its newer and older pages ("" for none)
+    // and their words.
+    std::string NewerPage, OlderPage, NewerLabel, OlderLabel;
 
     bool Empty() const { return Unread.empty() && Target.empty(); }
     // From the fields the main window sends with a navigation ("unread",
@@ -124,5 +140,8 @@ std::string PageItemKey(const _xmlNode* item);
 // The id of an item's element in the page, for its store key.
 inline constexpr const char* kItemAnchorPrefix = "quillet-item-";
 std::string ItemAnchor(const std::string& key);
+// The text of an item's star link: a symbol for the eye and the word for
+// everyone, screen readers included.
+std::string StarLinkText(bool starred, const TPageMarks& marks);
 
 }  // namespace quillet

@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFragment>
 #include <QThreadPool>
@@ -71,7 +72,8 @@ TLightPane::TLinkVerdict TLightPane::CheckLink(const QUrl& url) {
     // would hand the address to whatever program claims it. An item's
     // "Read the full article" is a request the main window takes.
     const QString scheme = url.scheme().toLower();
-    return IsWeb(scheme) || scheme == QLatin1String("mailto") || scheme == QLatin1String(pane::kArticleRequestScheme)
+    return IsWeb(scheme) || scheme == QLatin1String("mailto") || scheme == QLatin1String(pane::kArticleRequestScheme) ||
+                   scheme == QLatin1String(pane::kStarRequestScheme)
                ? TLinkVerdict::Ask
                : TLinkVerdict::Refuse;
 }
@@ -218,6 +220,65 @@ void TLightPane::PageBuilt(const std::shared_ptr<TPageBuild>& build, TPreparedPa
         verticalScrollBar()->setValue(0);
     emit NavigateComplete(FLocation, true);
     if (!build->Failed() && build->Marks().Serial) emit PageShown(build->Marks().Serial);
+}
+
+namespace {
+
+bool IsStarLink(const QTextFragment& fragment) {
+    return fragment.charFormat().isAnchor() &&
+           fragment.charFormat().anchorHref().startsWith(QLatin1String(pane::kStarRequestScheme) + QLatin1Char(':'));
+}
+
+}  // namespace
+
+bool TLightPane::SetStarLink(const QString& from, const QString& to, const QString& text) {
+    bool found = false;
+    // The rich text first: the page stays where it is.
+    for (QTextBlock block = document()->begin(); block.isValid() && !found; block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.isValid() || fragment.charFormat().anchorHref() != from) continue;
+            QTextCharFormat format = fragment.charFormat();
+            format.setAnchorHref(to);
+            QTextCursor cursor(document());
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.insertText(text, format);
+            found = true;
+            break;
+        }
+    }
+    // Then the page's HTML, which a new style sets again.
+    const QString fromAttribute = QStringLiteral("href=\"") + from.toHtmlEscaped() + QLatin1Char('"');
+    const qsizetype at = FPageHtml.indexOf(fromAttribute);
+    const qsizetype open = at < 0 ? -1 : FPageHtml.lastIndexOf(QLatin1String("<a "), at);
+    const qsizetype close = at < 0 ? -1 : FPageHtml.indexOf(QLatin1String("</a>"), at);
+    if (open >= 0 && close > at) {
+        const bool starred = !to.contains(QLatin1String("?on=1&"));
+        FPageHtml.replace(
+            open, close - open,
+            QStringLiteral("<a href=\"%1\" class=\"%2\">%3")
+                .arg(to.toHtmlEscaped(), starred ? QStringLiteral("star starred") : QStringLiteral("star"),
+                     text.toHtmlEscaped()));
+    }
+    return found;
+}
+
+QString TLightPane::StarLinkInView() const {
+    const int line = cursorForPosition(QPoint(0, viewport()->height() / 4)).position();
+    QString before, after;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.isValid() || !IsStarLink(fragment)) continue;
+            if (fragment.position() <= line)
+                before = fragment.charFormat().anchorHref();
+            else if (after.isEmpty())
+                after = fragment.charFormat().anchorHref();
+        }
+        if (!after.isEmpty()) break;
+    }
+    return before.isEmpty() ? after : before;
 }
 
 void TLightPane::ShowPage() {

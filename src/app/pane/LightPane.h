@@ -81,6 +81,12 @@ public:
 
     // Brings the element of this item anchor into view.
     void ScrollToItem(const QString& anchor);
+    // Gives the star link `from` the address `to` and the text `text` in
+    // place, where the page stands; false when the page has no such link.
+    bool SetStarLink(const QString& from, const QString& to, const QString& text);
+    // The star link of the item the reader is at: the last whose title lies
+    // above the top quarter of the view, else the first; "" for none.
+    QString StarLinkInView() const;
     // Pictures of the shown page still on their way.
     int ImagesPending() const;
 

@@ -1,5 +1,7 @@
 #include "PaneProtocol.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 
 #include "PageBuild.h"
@@ -79,6 +81,38 @@ bool ParseArticleRequest(const QString& address, QString& feedId, QString& key) 
     feedId = QUrl::fromPercentEncoding(rest.left(query).toLatin1());
     key = QUrl::fromPercentEncoding(rest.mid(query + 5).toLatin1());
     return !feedId.isEmpty() && !key.isEmpty();
+}
+
+QString StarRequestAddress(const QString& feedId, const QString& key, bool star) {
+    return QString::fromLatin1(kStarRequestScheme) + QLatin1Char(':') +
+           QString::fromLatin1(QUrl::toPercentEncoding(feedId)) +
+           (star ? QStringLiteral("?on=1&key=") : QStringLiteral("?on=0&key=")) +
+           QString::fromLatin1(QUrl::toPercentEncoding(key));
+}
+
+bool ParseStarRequest(const QString& address, QString& feedId, QString& key, bool& star) {
+    const QString prefix = QString::fromLatin1(kStarRequestScheme) + QLatin1Char(':');
+    if (!address.startsWith(prefix, Qt::CaseInsensitive)) return false;
+    const QString rest = address.mid(prefix.size());
+    thread_local const QRegularExpression form(QStringLiteral("^([0-9]{1,18})\\?on=([01])&key=([^?&=#]+)$"));
+    const QRegularExpressionMatch match = form.match(rest);
+    if (!match.hasMatch()) return false;
+    feedId = match.captured(1);
+    star = match.captured(2) == QLatin1String("1");
+    key = QUrl::fromPercentEncoding(match.captured(3).toLatin1());
+    return !key.isEmpty();
+}
+
+QString StarredPageAddress(int page) {
+    return QString::fromLatin1(kStarRequestScheme) + QStringLiteral(":page/") + QString::number(page);
+}
+
+bool ParseStarredPage(const QString& address, int& page) {
+    const QString prefix = QString::fromLatin1(kStarRequestScheme) + QStringLiteral(":page/");
+    if (!address.startsWith(prefix, Qt::CaseInsensitive)) return false;
+    bool ok = false;
+    page = address.mid(prefix.size()).toInt(&ok);
+    return ok && page >= 0;
 }
 
 QString StatusText(const QString& hovered) {

@@ -100,6 +100,18 @@ QString ArticleRequestAddress(const QString& feedId, const QString& key);
 // The feed and item an address of that form names; false for any other.
 bool ParseArticleRequest(const QString& address, QString& feedId, QString& key);
 
+// The address of an item's star link: a request to the main window to star
+// (`star`) or unstar the item, never loaded by a pane.
+inline constexpr const char* kStarRequestScheme = "quillet-star";
+QString StarRequestAddress(const QString& feedId, const QString& key, bool star);
+// The feed (a decimal id), item and wish an address of that form names;
+// false for any other.
+bool ParseStarRequest(const QString& address, QString& feedId, QString& key, bool& star);
+// The address of a page of the Starred view (0: the newest stars), and
+// the page an address of that form names.
+QString StarredPageAddress(int page);
+bool ParseStarredPage(const QString& address, int& page);
+
 // The fields of a "style" message and back.
 QJsonObject PageStyleJson(const quillet::TPageStyle& style);
 quillet::TPageStyle PageStyleFromJson(const QJsonObject& fields);

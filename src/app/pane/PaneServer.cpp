@@ -108,6 +108,11 @@ void TPaneServer::Handle(const QJsonObject& message) {
         FBrowser->show();
     else if (op == QLatin1String("hide"))
         FBrowser->hide();
+    else if (op == QLatin1String("star"))
+        FBrowser->SetStarLink(message.value("from").toString(), message.value("to").toString(),
+                              message.value("text").toString());
+    else if (op == QLatin1String("starLink"))
+        FBrowser->StarLinkInView([this](const QString& href) { Send(QStringLiteral("starLink"), {{"href", href}}); });
     else if (op == QLatin1String("pageText"))
         FBrowser->View()->page()->toPlainText([this](const QString& text) {
             Send(QStringLiteral("pageText"), {{"text", text}});

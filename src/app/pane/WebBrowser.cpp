@@ -53,6 +53,14 @@ QString AddressOf(const QUrl& url) { return url.isLocalFile() ? url.toLocalFile(
 
 // ---- page scheme ----
 
+// The program's requests are navigations the page asks the window about
+// and never loads; one that got this far anyway is refused.
+class TRequestSchemeHandler : public QWebEngineUrlSchemeHandler {
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    void requestStarted(QWebEngineUrlRequestJob* job) override { job->fail(QWebEngineUrlRequestJob::RequestDenied); }
+};
+
 class TFeedPageSchemeHandler : public QWebEngineUrlSchemeHandler {
 public:
     using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
@@ -195,6 +203,16 @@ void TWebBrowser::RegisterSchemes() {
     // local file.
     scheme.setFlags({});
     QWebEngineUrlScheme::registerScheme(scheme);
+    // The program's requests (an item's star, its full article): a link of
+    // a scheme the engine does not know goes to the desktop without a
+    // navigation request; registered, its click comes to CheckNavigation
+    // and the window as any other link's.
+    for (const char* name : {pane::kStarRequestScheme, pane::kArticleRequestScheme}) {
+        QWebEngineUrlScheme request(name);
+        request.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+        request.setFlags({});
+        QWebEngineUrlScheme::registerScheme(request);
+    }
 }
 
 TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent) {
@@ -204,6 +222,9 @@ TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent) {
     FProfile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
     FSchemeHandler = new TFeedPageSchemeHandler(this);
     FProfile->installUrlSchemeHandler(kPageScheme, FSchemeHandler);
+    auto* requests = new TRequestSchemeHandler(this);
+    for (const char* name : {pane::kStarRequestScheme, pane::kArticleRequestScheme})
+        FProfile->installUrlSchemeHandler(name, requests);
     FRequestPolicy = new TPaneRequestPolicy(this);
     FProfile->setUrlRequestInterceptor(FRequestPolicy);
 
@@ -297,8 +318,10 @@ TWebBrowser::TNavigationVerdict TWebBrowser::CheckNavigation(const QUrl& url, QW
             // would hand the address to whatever program claims it. An item's
             // "Read the full article" is a request to the main window, which
             // never loads it.
-            return web || mail || scheme == QLatin1String(pane::kArticleRequestScheme) ? TNavigationVerdict::AskHandler
-                                                                                       : TNavigationVerdict::Refuse;
+            return web || mail || scheme == QLatin1String(pane::kArticleRequestScheme) ||
+                           scheme == QLatin1String(pane::kStarRequestScheme)
+                       ? TNavigationVerdict::AskHandler
+                       : TNavigationVerdict::Refuse;
         case QWebEnginePage::NavigationTypeRedirect:
             // A web page the user opened may move on to another web page (its
             // server's redirect or its meta refresh); a feed page never moves.
@@ -394,6 +417,26 @@ void TWebBrowser::SetBodyStyle(const QString& property, const QString& value) {
         QStringLiteral("(function(a){if(document.body)document.body.style.setProperty(a[0],a[1]);})(%1)")
             .arg(QString::fromUtf8(args));
     FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
+}
+
+void TWebBrowser::SetStarLink(const QString& from, const QString& to, const QString& text) {
+    const QByteArray args = QJsonDocument(QJsonArray{from, to, text}).toJson(QJsonDocument::Compact);
+    const QString script = QStringLiteral(
+                               "(function(a){var l=document.querySelectorAll('a.star');"
+                               "for(var i=0;i<l.length;i++)if(l[i].getAttribute('href')===a[0]){"
+                               "l[i].setAttribute('href',a[1]);l[i].textContent=a[2];"
+                               "l[i].className=a[1].indexOf('?on=1&')<0?'star starred':'star';}})(%1)")
+                               .arg(QString::fromUtf8(args));
+    FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
+}
+
+void TWebBrowser::StarLinkInView(std::function<void(const QString& href)> reply) {
+    const QString script = QStringLiteral(
+        "(function(){var y=window.innerHeight/4,b='',f='',l=document.querySelectorAll('a.star');"
+        "for(var i=0;i<l.length;i++){var h=l[i].getAttribute('href');if(!f)f=h;"
+        "if(l[i].getBoundingClientRect().top<=y)b=h;else break;}return b||f;})()");
+    FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                                 [reply = std::move(reply)](const QVariant& href) { reply(href.toString()); });
 }
 
 void TWebBrowser::ScrollToAnchor(const QString& id) {

@@ -68,6 +68,12 @@ public:
     // SetBodyStyle("border-style", "none"). Runs in an isolated script world,
     // so it works while JavaScript is off for the page itself.
     void SetBodyStyle(const QString& property, const QString& value);
+    // The star link `from` given the address `to` and the text `text`, in
+    // place (the program's world, as for the body style).
+    void SetStarLink(const QString& from, const QString& to, const QString& text);
+    // The star link of the item the reader is at (as the light pane tells
+    // it), given to `reply`; "" for none.
+    void StarLinkInView(std::function<void(const QString& href)> reply);
 
     // The address last navigated to, as given to Navigate or clicked.
     QString LocationURL() const { return FLocation; }

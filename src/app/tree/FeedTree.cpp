@@ -152,10 +152,11 @@ void TFeedTree::dropEvent(QDropEvent* event) {
             }
             break;
         case OnViewport:
-            parent = topLevelItem(0);
+            parent = RootNode();
             break;
     }
-    if (parent) OnMove(dragged, parent, index);
+    // Only into the list's rows: the view's own rows hold nothing.
+    if (EntryOf(parent)) OnMove(dragged, parent, index);
 }
 
 // ---------------------------------------------------------------------------
@@ -305,6 +306,7 @@ void TFeedTree::ListReset() {
     RestoreExpansion(root);
     setCurrentItem(root);
     NoteListChanged();
+    if (OnRowsReset) OnRowsReset();
 }
 
 void TFeedTree::BeginBatch() { ++FBatch; }

@@ -110,12 +110,15 @@ public:
     std::function<void(const QString& text)> OnDropFromOutside;
     // A feed's row shows a new caption.
     std::function<void(const feedlist::TFeedEntry& feed)> OnFeedCaptionShown;
+    // The rows were made anew: rows of the view's own (not the list's) are
+    // placed again.
+    std::function<void()> OnRowsReset;
 
     // An icon drawn once at the tree's icon size.
     QIcon Icon(const QString& path) const;
 
     // ---- Rows and entries ----
-    QTreeWidgetItem* RootNode() const { return topLevelItem(0); }
+    QTreeWidgetItem* RootNode() const { return FList ? RowOf(&FList->Root()) : nullptr; }
     // The list entry of any row (the root's is the list's root); null for none.
     static const feedlist::TListEntry* EntryOf(const QTreeWidgetItem* node);
     // The feed of a feed's row; null for any other row or none.

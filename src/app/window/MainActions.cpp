@@ -37,6 +37,8 @@ TMainActions TMainActions::Make(QWidget* window) {
     a.MarkUnread = make("ActionMarkUnread", "Mark as Unread");
     a.NextUnread = make("ActionNextUnread", "Next Unread", "next-unread");
     a.FindInFeeds = make("ActionFindInFeeds", "Find in Feeds...");
+    a.StarItem = make("ActionStarItem", "Star Item", "star");
+    a.ExportStarred = make("ActionExportStarred", "Export Starred Items...");
 
     a.HomePage->setToolTip("Browse Home Page");
     a.HomePage->setStatusTip("Browse Home Page");
@@ -63,6 +65,10 @@ TMainActions TMainActions::Make(QWidget* window) {
     a.NextUnread->setShortcut(QKeySequence(Qt::Key_N));
     a.NextUnread->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     window->addAction(a.NextUnread);
+    // The same for the item the reader is at in the page.
+    a.StarItem->setShortcut(QKeySequence(Qt::Key_S));
+    a.StarItem->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    window->addAction(a.StarItem);
     // Help and Online Support sit in no menu; the window holds them so their
     // shortcuts work.
     window->addAction(a.Help);

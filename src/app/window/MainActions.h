@@ -32,9 +32,11 @@ struct TMainActions {
     QAction* MarkUnread = nullptr;
     QAction* NextUnread = nullptr;
     QAction* FindInFeeds = nullptr;
+    QAction* StarItem = nullptr;
+    QAction* ExportStarred = nullptr;
     QAction* Accounts = nullptr;  // made with the accounts' part
 
     // Makes every action as a child of `window`; the window-wide shortcuts
-    // (Next Unread, Help, Online Support) are added to it.
+    // (Next Unread, Star Item, Help, Online Support) are added to it.
     static TMainActions Make(QWidget* window);
 };

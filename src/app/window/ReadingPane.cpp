@@ -1,6 +1,8 @@
 #include "ReadingPane.h"
 
 #include <QApplication>
+#include <QJsonArray>
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
@@ -256,6 +258,27 @@ void TReadingPane::KeyFromPage(int key, Qt::KeyboardModifiers modifiers, const Q
     QApplication::sendEvent(target, &release);
 }
 
+void TReadingPane::SetStarLink(const QString& from, const QString& to, const QString& text, const QString& key,
+                               bool starred) {
+    QJsonArray keys = FMarks.value(QStringLiteral("starred")).toArray();
+    for (qsizetype i = keys.size() - 1; i >= 0; --i)
+        if (keys.at(i).toString() == key) keys.removeAt(i);
+    if (starred) keys.append(key);
+    if (FMarks.contains(QStringLiteral("feed"))) FMarks.insert(QStringLiteral("starred"), keys);
+    FLight->SetStarLink(from, to, text);
+    if (FHelper) Send(QStringLiteral("star"), {{"from", from}, {"to", to}, {"text", text}});
+}
+
+void TReadingPane::StarLinkInView(std::function<void(const QString& href)> reply) {
+    if (!EngineShown()) {
+        reply(FLight->StarLinkInView());
+        return;
+    }
+    if (!FHelper) return;
+    FStarReplies.push_back(std::move(reply));
+    Send(QStringLiteral("starLink"));
+}
+
 void TReadingPane::StartBrowser() {
     if (FHelper) return;
     FHelper = new QProcess(this);
@@ -287,6 +310,7 @@ void TReadingPane::ReleaseBrowser() {
     QProcess* helper = FHelper;
     FHelper = nullptr;
     FTextReplies.clear();
+    FStarReplies.clear();
     // Its window goes out of sight now and out of the pane once the
     // process has ended, so it never stands alone on the screen.
     if (QPointer<QWidget> container = FContainer) {
@@ -314,6 +338,7 @@ void TReadingPane::HelperEnded(QProcess* helper) {
     delete FContainer;
     FHelper = nullptr;
     FTextReplies.clear();
+    FStarReplies.clear();
     if (!FLocation.isEmpty()) FPending = true;
     emit StatusTextChange(QString());
     emit BrowserFailed(reason);
@@ -367,7 +392,11 @@ void TReadingPane::Handle(const QJsonObject& message) {
         }
     } else if (op == QLatin1String("window"))
         Embed(message.value("id").toString().toULongLong());
-    else if (op == QLatin1String("pageText") && !FTextReplies.empty()) {
+    else if (op == QLatin1String("starLink") && !FStarReplies.empty()) {
+        auto reply = std::move(FStarReplies.front());
+        FStarReplies.pop_front();
+        reply(message.value("href").toString());
+    } else if (op == QLatin1String("pageText") && !FTextReplies.empty()) {
         auto reply = std::move(FTextReplies.front());
         FTextReplies.pop_front();
         reply(message.value("text").toString());

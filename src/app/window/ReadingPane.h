@@ -128,6 +128,14 @@ public:
     // the window's shortcuts and menus, or moving the focus out.
     void KeyFromPage(int key, Qt::KeyboardModifiers modifiers, const QString& text);
 
+    // An item's star set or taken away: its link on the page on show (`from`
+    // becomes `to`, reading `text`) in place, whichever pane shows it, and
+    // the marks kept for showing the page again.
+    void SetStarLink(const QString& from, const QString& to, const QString& text, const QString& key, bool starred);
+    // The star link of the item the reader is at, given to `reply` (at once
+    // in the light pane); "" for none.
+    void StarLinkInView(std::function<void(const QString& href)> reply);
+
     // Asks the helper for the text of the shown page; `reply` gets it once
     // it comes (never, if the helper ends first).
     void RequestPageText(std::function<void(const QString& text)> reply);
@@ -222,6 +230,7 @@ private:
     quillet::TPageStyle FStyle;
     QString FColorScheme;
     std::deque<std::function<void(const QString&)>> FTextReplies;
+    std::deque<std::function<void(const QString&)>> FStarReplies;
     // Since the last start: a helper that dies soon after starting is not
     // started again by itself, so a broken engine cannot loop.
     QElapsedTimer FSinceStart;

@@ -40,6 +40,7 @@
 #include "AccountList.h"
 #include "Address.h"
 #include "AppInfo.h"
+#include "ConfigSaver.h"
 #include "Convert.h"
 #include "DateTime.h"
 #include "Discover.h"
@@ -51,6 +52,7 @@
 #include "FeedTree.h"
 #include "FeedUpdate.h"
 #include "ReadStateController.h"
+#include "StarController.h"
 #include "ReadingPane.h"
 #include "TrayIcon.h"
 #include "UpdateController.h"
@@ -157,6 +159,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), FFeedList(std::make
     ConnectAccounts();
     ConnectArticles();
     ConnectPane();
+    ConnectStars();
 
     try {
         FormCreate();
@@ -184,7 +187,7 @@ TFormMain::~TFormMain() {
     FAccounts->StopSyncs();
     // After the updates, which write to it; waits for its opening.
     FItems->CloseBase();
-    SaveConfigOnClose();
+    if (FConfigSaver) FConfigSaver->SaveOnClose();
     FTree->Follow(nullptr);
     FStoredList.reset();
     FOptions.reset();
@@ -367,6 +370,35 @@ void TFormMain::LoadFeedList() {
     FStoredList->Load();
 }
 
+namespace {
+
+// Where a new or imported feed may go: this computer, then each account;
+// the current one is this computer unless the user chose an account last
+// time (a feed selected in an account's folder does not send the next one
+// there).
+struct TFeedTargets {
+    QStringList Names;
+    std::vector<QTreeWidgetItem*> Nodes;  // the root, then the accounts' nodes
+    int Current = 0;
+};
+
+TFeedTargets FeedTargets(TFeedTree& tree, const feedlist::TFeedList& list, const std::string& lastAccount) {
+    TFeedTargets targets;
+    targets.Names << tree.RootNode()->text(0);
+    targets.Nodes.push_back(tree.RootNode());
+    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(list)) {
+        QTreeWidgetItem* account = tree.RowOf(folder);
+        if (!account) continue;
+        if (!lastAccount.empty() && folder->Folder().Account->Id == lastAccount)
+            targets.Current = static_cast<int>(targets.Nodes.size());
+        targets.Names << Q(folder->Caption());
+        targets.Nodes.push_back(account);
+    }
+    return targets;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Handlers
 
@@ -376,7 +408,8 @@ void TFormMain::ActionImportOPMLExecute() {
                                                           QString(), "OPML (*.opml *.xml);;* (*)");
         if (file.isEmpty()) return;
         // This computer, or an account's server, as Add Feed offers them.
-        const TFeedTargets targets = FeedTargets();
+        const TFeedTargets targets =
+            FeedTargets(*FTree, *FFeedList, FOptions->GetConfigNode(kAddFeedTargetPath).Text());
         int chosen = 0;
         if (targets.Nodes.size() > 1) {
             bool ok = false;
@@ -392,24 +425,6 @@ void TFormMain::ActionImportOPMLExecute() {
         });
         SetStatusText(0, ImportSummary(result));
     });
-}
-
-TFormMain::TFeedTargets TFormMain::FeedTargets() const {
-    TFeedTargets targets;
-    targets.Names << FTree->RootNode()->text(0);
-    targets.Nodes.push_back(FTree->RootNode());
-    // This computer unless the user chose an account last time: a feed
-    // selected in an account's folder does not send the next one there.
-    const std::string lastAccount = FOptions->GetConfigNode(kAddFeedTargetPath).Text();
-    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(*FFeedList)) {
-        QTreeWidgetItem* account = FTree->RowOf(folder);
-        if (!account) continue;
-        if (!lastAccount.empty() && folder->Folder().Account->Id == lastAccount)
-            targets.Current = static_cast<int>(targets.Nodes.size());
-        targets.Names << Q(folder->Caption());
-        targets.Nodes.push_back(account);
-    }
-    return targets;
 }
 
 void TFormMain::ActionExportOPMLExecute() {
@@ -444,7 +459,8 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
             return std::nullopt;
         };
         // This computer, or an account's server, as chosen last time.
-        const TFeedTargets targets = FeedTargets();
+        const TFeedTargets targets =
+            FeedTargets(*FTree, *FFeedList, FOptions->GetConfigNode(kAddFeedTargetPath).Text());
         const std::string selectedAccount = TAccountController::AccountIdOf(TFeedTree::EntryOf(FTree->currentItem()));
         dialog.SetTargets(targets.Names, targets.Current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
@@ -594,6 +610,11 @@ bool TFormMain::TreeViewContextPopup(const QPoint& pos) {
     if (pos.x() == -1) return true;  // from the keyboard: for the selection
     QTreeWidgetItem* node = FTree->itemAt(pos);
     if (!node) return false;
+    // The Starred row is no feed: none of the feed list's actions apply.
+    if (TStarController::IsStarredRow(node)) {
+        FTree->setCurrentItem(node);
+        return false;
+    }
     FTree->setCurrentItem(node);
     return true;
 }
@@ -639,18 +660,6 @@ void TFormMain::ActionOptionsExecute() {
         dialog.exec();
     });
 }
-
-void TFormMain::ActionAboutExecute() {
-    Guarded([this] {
-        TAboutBox dialog(this);
-        dialog.exec();
-    });
-}
-
-// A failure of the desktop to open the page is not an error of ours.
-void TFormMain::ActionHomePageExecute() { FPage->OpenExternally(QUrl(QString::fromUtf8(kHomePageURL))); }
-
-void TFormMain::ActionSupportExecute() { FPage->OpenExternally(QUrl(QString::fromUtf8(kSupportURL))); }
 
 void TFormMain::SetStatusText(int panel, const QString& text) {
     if (panel == 0) {

@@ -8,13 +8,11 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
-#include <QStringList>
 
 #include <exception>
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "MainActions.h"
 #include "Options.h"
@@ -43,6 +41,7 @@ class TFormAddFeed;
 class TNotifyController;
 class TReadingPane;
 class TReadStateController;
+class TStarController;
 class TTrayController;
 class TTrayIcon;
 class TUpdateController;
@@ -130,6 +129,7 @@ private:
     void ConnectAccounts();        // fMainAccounts.cpp
     void ConnectArticles();        // fMainArticles.cpp
     void ConnectPane();            // fMainPane.cpp
+    void ConnectStars();           // fMainStars.cpp
 
     // Start-up and closing (fMain.cpp).
     void FormCreate();
@@ -160,31 +160,15 @@ private:
     void ActionImportOPMLExecute();
     void ActionExportOPMLExecute();
     void ActionOptionsExecute();
-    void ActionAboutExecute();
-    void ActionHomePageExecute();
-    void ActionSupportExecute();
     void ActionNewFolderExecute();  // fMainFolders.cpp
     void ActionAccountsExecute();   // fMainAccounts.cpp
     // The Add Feed dialog, looking for the feeds of `address` at once.
     void OpenAddFeedDialog(const QString& address);
-    // Where a new or imported feed may go: this computer, then each account.
-    struct TFeedTargets {
-        QStringList Names;
-        std::vector<QTreeWidgetItem*> Nodes;  // the root, then the accounts' nodes
-        int Current = 0;
-    };
-    TFeedTargets FeedTargets() const;
     void TreeViewChange(QTreeWidgetItem* node);
     void SplitterVMoved();                           // status panel 0 as wide as the tree
     void ShowFeed(QTreeWidgetItem* node);            // fMainDisplay.cpp
     void OpenFeedProperties(QTreeWidgetItem* node);  // fMainProperties.cpp
     void ScheduleConfigSave();                       // fMainSave.cpp
-    void SaveConfigOnClose();
-    void FillMoveToAccountMenu();
-    // Feed health's "use this address" and "find the feed on this page"
-    // (fMainHealth.cpp): the address chosen, or "" when none was.
-    void SetFeedAddress(QTreeWidgetItem* node, const std::string& url);
-    std::string ChooseFeedOnPage(const std::string& id, const std::string& url, const QString& title);
 
     static constexpr int kDefaultWidth = 653, kDefaultHeight = 540, kDefaultTreeWidth = 200;
     std::unique_ptr<TOptions> FOptions;
@@ -200,6 +184,7 @@ private:
     TFeedHealthController* FFeedHealth = nullptr;
     TFeedPageController* FPage = nullptr;
     TArticleController* FArticles = nullptr;
+    TStarController* FStars = nullptr;
     TTrayController* FTray = nullptr;
     TFeedPropertiesController* FProperties = nullptr;
     TConfigSaver* FConfigSaver = nullptr;

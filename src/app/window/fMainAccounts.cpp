@@ -117,16 +117,3 @@ void TFormMain::ActionAccountsExecute() {
     TFormAccounts dialog(*this, this);
     dialog.exec();
 }
-
-void TFormMain::FillMoveToAccountMenu() {
-    MenuMoveToAccount->clear();
-    QTreeWidgetItem* moving = FTree->currentItem();
-    if (!moving || moving == FTree->RootNode() || !FAccounts->AccountIdOf(TFeedTree::EntryOf(moving)).empty()) return;
-    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(*FFeedList)) {
-        QTreeWidgetItem* account = FTree->RowOf(folder);
-        if (!account) continue;
-        QAction* action = MenuMoveToAccount->addAction(Q(folder->Caption()));
-        connect(action, &QAction::triggered, this,
-                [this, moving, account] { Guarded([&] { FFeeds->MoveNode(moving, account); }); });
-    }
-}

@@ -23,6 +23,7 @@
 #include "ArticleController.h"
 #include "FeedPageController.h"
 #include "ReadStateController.h"
+#include "StarController.h"
 #include "TrayController.h"
 #include "NotifyController.h"
 
@@ -55,8 +56,9 @@ void TFormMain::ConnectUpdateAndDisplay() {
     }
 
     ReadingPane->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
-        // An item's "Read the full article" is the program's, never a page's.
-        if (FArticles && FArticles->TakePageRequest(address))
+        // An item's "Read the full article" and its star are the program's,
+        // never a page's.
+        if ((FStars && FStars->TakePageRequest(address)) || (FArticles && FArticles->TakePageRequest(address)))
             cancel = true;
         else
             FPage->BeforePaneNavigates(address, cancel);
@@ -93,6 +95,7 @@ void TFormMain::ConnectPage() {
         FItems->ShowPage(feed, [&](const QJsonObject& marks) {
             QJsonObject withArticles = marks;
             if (FArticles) FArticles->AddPageArticles(feedlist::IdText(feed), withArticles);
+            if (FStars) FStars->AddPageStars(feedlist::IdText(feed), withArticles);
             return navigate(withArticles);
         });
     };
@@ -115,4 +118,13 @@ void TFormMain::ConnectPage() {
     FTray = new TTrayController(std::move(tray), FActions.ShowQuillet, FActions.HideQuillet, this);
 }
 
-void TFormMain::ShowFeed(QTreeWidgetItem* node) { FPage->Show(TFeedTree::FeedIdOf(node)); }
+void TFormMain::ShowFeed(QTreeWidgetItem* node) {
+    if (!TStarController::IsStarredRow(node)) {
+        FPage->Show(TFeedTree::FeedIdOf(node));
+        return;
+    }
+    // The feed page that was on show is left: it marks nothing more, and
+    // nothing shows it again in the view's place.
+    FItems->DropShownPage(FItems->ShownPage().FeedId);
+    FStars->ShowView();
+}

@@ -20,7 +20,11 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <optional>
+
 #include "Address.h"
+#include "Discover.h"
+#include "FeedListModel.h"
 #include "FeedHealthController.h"
 #include "UpdateController.h"
 #include "fAddFeed.h"
@@ -37,8 +41,18 @@ void TFormMain::ConnectFeedHealth() {
         return feed ? TFeedTree::FeedDisplayText(feed->Feed()) : QString();
     };
     host.ShowFeedState = [this](const std::string& id) { FUpdates->ShowFeedState(id); };
+    // Feed health's "use this address".
     host.SetFeedAddress = [this](const std::string& id, const std::string& url) {
-        if (QTreeWidgetItem* node = FTree->FindFeedNodeById(id)) SetFeedAddress(node, url);
+        const feedlist::TListEntry* entry = FFeedList->FindFeed(id);
+        if (!entry || url.empty()) return;
+        FFeedList->UpdateFeed(*entry, [&url](feedlist::TFeedEntry& feed) {
+            feed.Url = url;
+            feedlist::ForgetValidators(feed);
+            feed.Stopped.clear();
+        });
+        FTree->NoteListChanged();
+        FUpdates->AddressChanged(id);
+        ScheduleConfigSave();
     };
     host.UpdateFeed = [this](const std::string& id) { FUpdates->UpdateFeed(id); };
     host.EditFeed = [this](const std::string& id) {
@@ -50,8 +64,22 @@ void TFormMain::ConnectFeedHealth() {
         FTree->setCurrentItem(node);
         ActionDeleteFeedExecute();
     };
+    // "Find the feed on this page": the address chosen, or "" when none was.
     host.ChooseFeedOnPage = [this](const std::string& id, const std::string& url, const QString& title) {
-        return ChooseFeedOnPage(id, url, title);
+        TFormAddFeed dialog(this);
+        dialog.SetChooseOnly(title);
+        dialog.SecureFeeds = FUpdates->SecureFeedsOption();
+        // Another feed of the list is not taken twice; this one may be found.
+        dialog.FindExisting = [this, id](const std::string& found) -> std::optional<QString> {
+            const std::string wanted = discover::ComparableUrl(found);
+            for (const feedlist::TListEntry* other : FFeedList->Feeds()) {
+                if (feedlist::IdText(other->Feed()) != id && discover::ComparableUrl(other->Feed().Url) == wanted)
+                    return TFeedTree::FeedDisplayText(other->Feed());
+            }
+            return std::nullopt;
+        };
+        dialog.FindFeedsFor(QString::fromStdString(url));
+        return dialog.exec() == QDialog::Accepted ? dialog.URL().toStdString() : std::string();
     };
     host.Fetched = [this](const std::string& id, const schedule::TAnswerHints& answer,
                           std::chrono::system_clock::time_point at) {
@@ -67,35 +95,4 @@ void TFormMain::ConnectFeedHealth() {
 
     QTimer::singleShot(0, this, [this] { Guarded([this] { FFeedHealth->FeedListLoaded(); }); });
     connect(this, &TFormMain::feedDeleted, FFeedHealth, &TFeedHealthController::FeedDeleted);
-}
-
-void TFormMain::SetFeedAddress(QTreeWidgetItem* node, const std::string& url) {
-    const feedlist::TListEntry* entry = TFeedTree::EntryOf(node);
-    if (!entry || !entry->IsFeed() || url.empty()) return;
-    FFeedList->UpdateFeed(*entry, [&url](feedlist::TFeedEntry& feed) {
-        feed.Url = url;
-        feedlist::ForgetValidators(feed);
-        feed.Stopped.clear();
-    });
-    FTree->NoteListChanged();
-    FUpdates->AddressChanged(feedlist::IdText(entry->Feed()));
-    ScheduleConfigSave();
-}
-
-std::string TFormMain::ChooseFeedOnPage(const std::string& id, const std::string& url, const QString& title) {
-    TFormAddFeed dialog(this);
-    dialog.SetChooseOnly(title);
-    dialog.SecureFeeds = FUpdates->SecureFeedsOption();
-    // Another feed of the list is not taken twice; this one may be found.
-    dialog.FindExisting = [this, id](const std::string& found) -> std::optional<QString> {
-        const std::string wanted = discover::ComparableUrl(found);
-        for (const feedlist::TListEntry* other : FFeedList->Feeds()) {
-            if (feedlist::IdText(other->Feed()) != id && discover::ComparableUrl(other->Feed().Url) == wanted)
-                return TFeedTree::FeedDisplayText(other->Feed());
-        }
-        return std::nullopt;
-    };
-    dialog.FindFeedsFor(QString::fromStdString(url));
-    if (dialog.exec() != QDialog::Accepted) return {};
-    return dialog.URL().toStdString();
 }

@@ -11,10 +11,15 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include "AccountController.h"
+#include "AccountList.h"
+#include "AppInfo.h"
 #include "Convert.h"
 #include "CountDelegate.h"
+#include "FeedPageController.h"
 #include "FeedListController.h"
 #include "FeedTree.h"
 #include "FocusCycle.h"
@@ -22,6 +27,7 @@
 #include "ReadingPane.h"
 #include "StatusLabel.h"
 #include "TrayIcon.h"
+#include "fAbout.h"
 #include "uvxLanguage.h"
 #include "QtText.h"
 
@@ -59,9 +65,17 @@ void TFormMain::CreateActions() {
     connect(FActions.ExportOPML, &QAction::triggered, this, [this] { ActionExportOPMLExecute(); });
     connect(FActions.Options, &QAction::triggered, this, [this] { ActionOptionsExecute(); });
     connect(FActions.Exit, &QAction::triggered, this, [this] { close(); });
-    connect(FActions.About, &QAction::triggered, this, [this] { ActionAboutExecute(); });
-    connect(FActions.HomePage, &QAction::triggered, this, [this] { ActionHomePageExecute(); });
-    connect(FActions.Support, &QAction::triggered, this, [this] { ActionSupportExecute(); });
+    connect(FActions.About, &QAction::triggered, this, [this] {
+        Guarded([this] {
+            TAboutBox dialog(this);
+            dialog.exec();
+        });
+    });
+    // A failure of the desktop to open the page is not an error of ours.
+    connect(FActions.HomePage, &QAction::triggered, this,
+            [this] { FPage->OpenExternally(QUrl(QString::fromUtf8(kHomePageURL))); });
+    connect(FActions.Support, &QAction::triggered, this,
+            [this] { FPage->OpenExternally(QUrl(QString::fromUtf8(kSupportURL))); });
     connect(FActions.NewFolder, &QAction::triggered, this, [this] { ActionNewFolderExecute(); });
     connect(FActions.FilterFeeds, &QAction::triggered, this, [this] {
         FeedFilter->setFocus(Qt::ShortcutFocusReason);
@@ -86,6 +100,8 @@ void TFormMain::CreateMenus() {
     FileMenu->addAction(FActions.HideQuillet);
     FileMenu->addAction(FActions.Options);
     FileMenu->addSeparator();
+    FileMenu->addAction(FActions.ExportStarred);
+    FileMenu->addSeparator();
     FileMenu->addAction(FActions.Exit);
 
     FeedMenu = make("Feed1", "F&eed");
@@ -102,11 +118,26 @@ void TFormMain::CreateMenus() {
     FeedMenu->addAction(FActions.MarkUnread);
     FeedMenu->addAction(FActions.NextUnread);
     FeedMenu->addAction(FActions.FindInFeeds);
+    FeedMenu->addAction(FActions.StarItem);
     FeedMenu->addSeparator();
     MenuMoveTo = make("MenuMoveTo", "Move To");
     connect(MenuMoveTo, &QMenu::aboutToShow, this, [this] { FFeeds->FillMoveToMenu(*MenuMoveTo); });
     MenuMoveToAccount = make("MenuMoveToAccount", "Move to Account");
-    connect(MenuMoveToAccount, &QMenu::aboutToShow, this, [this] { FillMoveToAccountMenu(); });
+    // The accounts a feed of this computer can move to.
+    connect(MenuMoveToAccount, &QMenu::aboutToShow, this, [this] {
+        MenuMoveToAccount->clear();
+        QTreeWidgetItem* moving = FTree->currentItem();
+        if (!moving || moving == FTree->RootNode() ||
+            !TAccountController::AccountIdOf(TFeedTree::EntryOf(moving)).empty())
+            return;
+        for (const feedlist::TListEntry* folder : accountlist::AccountFolders(*FFeedList)) {
+            QTreeWidgetItem* account = FTree->RowOf(folder);
+            if (!account) continue;
+            QAction* action = MenuMoveToAccount->addAction(Q(folder->Caption()));
+            connect(action, &QAction::triggered, this,
+                    [this, moving, account] { Guarded([&] { FFeeds->MoveNode(moving, account); }); });
+        }
+    });
     MenuMoveToAccount->menuAction()->setVisible(false);
     FeedMenu->addAction(FActions.NewFolder);
     FeedMenu->addMenu(MenuMoveTo);

@@ -27,7 +27,3 @@ void TFormMain::CreateConfigSaver() {
 void TFormMain::ScheduleConfigSave() {
     if (FConfigSaver) FConfigSaver->Schedule();
 }
-
-void TFormMain::SaveConfigOnClose() {
-    if (FConfigSaver) FConfigSaver->SaveOnClose();
-}

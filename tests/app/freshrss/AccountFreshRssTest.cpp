@@ -20,7 +20,9 @@
 #include "GReaderClient.h"
 #include "ItemBase.h"
 #include "LoopbackServer.h"
+#include "PaneProtocol.h"
 #include "ReadStateController.h"
+#include "StarController.h"
 #include "TempFolder.h"
 #include "FeedPropertiesController.h"
 #include "fFeedProperties.h"
@@ -230,6 +232,45 @@ TEST_F(AccountFreshRss, OfflineChangesWaitForTheServer) {
     EXPECT_TRUE(account->ToolTip().isEmpty());
     EXPECT_TRUE(Form->Items().Store()->Pending(kAccount).empty());
     EXPECT_EQ(UnreadOnServer().size(), 3u);
+}
+
+TEST_F(AccountFreshRss, StarsGoToTheServerAndComeFromIt) {
+    auto* stars = Form->findChild<TStarController*>();
+    ASSERT_NE(stars, nullptr);
+    const auto starredThere = [] {
+        greader::TIdQuery query;
+        query.Stream = greader::kStarredState;
+        return Elsewhere().AllItemIds(query);
+    };
+    const auto itemOf = [](const std::string& feed) {
+        const auto hits = Form->Items().Store()->Search(feed, 10);
+        return hits.empty() ? items::TSearchHit{} : hits.front();
+    };
+    const auto idOf = [](const items::TSearchHit& hit) { return *greader::ParseItemId(hit.Key.substr(2)); };
+    ASSERT_TRUE(starredThere().empty());
+
+    // Starred here by the page's link: sent with the next sync.
+    const items::TSearchHit tech = itemOf("tech");
+    ASSERT_FALSE(tech.Key.empty());
+    ASSERT_TRUE(stars->TakePageRequest(
+        pane::StarRequestAddress(QString::fromStdString(tech.FeedId), QString::fromStdString(tech.Key), true)));
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_EQ(starredThere(), std::vector<greader::TItemId>{idOf(tech)});
+
+    // Starred and unstarred on another device: here at the next sync, the
+    // Starred row counting along.
+    const items::TSearchHit news = itemOf("news");
+    ASSERT_FALSE(news.Key.empty());
+    Elsewhere().EditTag({idOf(news)}, greader::kStarredState, "");
+    const auto& starred = Sync();
+    ASSERT_TRUE(starred.Ok) << starred.Error;
+    EXPECT_EQ(starred.StarChangedFeeds, std::set<std::string>{news.FeedId});
+    EXPECT_EQ(Form->Items().Store()->StarredKeys(news.FeedId), std::vector<std::string>{news.Key});
+    EXPECT_TRUE(WaitUntil([&] { return stars->Count() == 2; }));
+    Elsewhere().EditTag({idOf(news)}, "", greader::kStarredState);
+    ASSERT_TRUE(Sync().Ok);
+    EXPECT_TRUE(Form->Items().Store()->StarredKeys(news.FeedId).empty());
+    EXPECT_TRUE(WaitUntil([&] { return stars->Count() == 1; }));
 }
 
 TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {

@@ -130,3 +130,22 @@ TEST_F(ReadStateControllerTest, NextUnreadGoesRoundFromTheSelection) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ReadStateControllerTest, DeletedFeedsKeepTheirStarredItemsUnderTheirLastName) {
+    controller->Open();
+    ASSERT_TRUE(WaitUntil([&] { return controller->Store() != nullptr; }));
+    for (const std::string id : {"1", "2", "3"}) Record(id, {"s" + id, "t" + id});
+    for (const std::string id : {"1", "2", "3"}) controller->Store()->SetItemStarred(id, "g:s" + id, true, "Old " + id);
+    // Still listed when forgotten: named as now (the host calls a feed by
+    // its id here); no longer listed: as the store last heard.
+    controller->ForgetFeed("1");
+    list.Remove(*list.FindFeed("3"));
+    controller->ForgetFeeds({"2", "3"});
+    std::map<std::string, std::string> names;
+    for (const items::TStarredItem& item : controller->Store()->StarredItems(10)) names[item.FeedId] = item.FeedTitle;
+    EXPECT_EQ(names, (std::map<std::string, std::string>{{"1", "1"}, {"2", "2"}, {"3", "Old 3"}}));
+}
+
+}  // namespace

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
+#include "PaneProtocol.h"
 
 #include <functional>
 #include <stdexcept>
@@ -210,6 +211,45 @@ TEST(WebBrowserEngine, ShowsAStoredCopyWithoutRunningItsScript) {
     browser.Navigate("http://example.invalid/other");
     EXPECT_EQ(asked.size(), 3);
     EXPECT_EQ(browser.LocationURL(), feed);
+}
+
+TEST(WebBrowserEngine, StarLinksAskTheWindowAndChangeInPlace) {
+    BrowserFolder folder;
+    const QString feed = folder.Path("feeds/7.xml");
+    WriteFile(feed, StoredCopy(kXslPI, "words"));
+    TWebBrowser browser;
+    browser.resize(600, 400);
+    QStringList asked;
+    browser.OnBeforeNavigate = [&](const QString& address, bool& cancel) {
+        asked << address;
+        cancel = !address.startsWith('/');
+    };
+    QSignalSpy complete(&browser, &TWebBrowser::NavigateComplete);
+    quillet::TPageMarks marks;
+    marks.FeedId = "7";
+    browser.Navigate(feed, marks);
+    ASSERT_TRUE(complete.wait(15000));
+
+    const QString first = RunScript(browser, "document.querySelectorAll('a.star')[0].getAttribute('href')").toString();
+    QString feedId, key;
+    bool star = false;
+    ASSERT_TRUE(pane::ParseStarRequest(first, feedId, key, star)) << first.toStdString();
+    EXPECT_TRUE(feedId == "7" && star);
+    asked.clear();
+    RunScript(browser, "document.querySelectorAll('a.star')[0].click(); true");
+    ASSERT_TRUE(WaitUntil([&] { return !asked.isEmpty(); }));
+    EXPECT_EQ(asked.front(), first);
+    EXPECT_EQ(browser.LocationURL(), feed);
+
+    const QString starred = pane::StarRequestAddress(feedId, key, false);
+    browser.SetStarLink(first, starred, QStringLiteral("\u2605\u00A0Starred"));
+    EXPECT_EQ(RunScript(browser, "document.querySelector('a.star.starred').getAttribute('href')").toString(), starred);
+    EXPECT_EQ(RunScript(browser, "document.querySelector('a.star.starred').textContent").toString(),
+              QStringLiteral("\u2605\u00A0Starred"));
+    QString atView;
+    browser.StarLinkInView([&](const QString& href) { atView = href; });
+    ASSERT_TRUE(WaitUntil([&] { return !atView.isEmpty(); }));
+    EXPECT_EQ(atView, starred);
 }
 
 }  // namespace

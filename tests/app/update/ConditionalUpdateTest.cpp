@@ -13,12 +13,10 @@
 #include <vector>
 
 #include "AppTestSupport.h"
-#include "UpdateController.h"
 #include "FeedUpdate.h"
 #include "LoopbackServer.h"
+#include "UpdateRig.h"
 #include "XmlDom.h"
-#include "NotifyController.h"
-#include "fMain.h"
 
 namespace {
 
@@ -43,8 +41,7 @@ constexpr char kDate[] = "Tue, 08 Dec 2026 10:00:00 GMT";
 class ConditionalUpdateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        form = std::make_unique<TFormMain>();
-        form->Updates().Stop();
+        Start();
         server.AddHandler("/feed", [this](const Request& request) {
             std::lock_guard lock(mutex);
             Response response;
@@ -66,7 +63,11 @@ protected:
             response.body = Rss({"O"});
             return response;
         });
-        QObject::connect(form.get(), &TFormMain::feedUpdateFinished,
+    }
+    // The update cycle as a start of the program finds it.
+    void Start() {
+        rig = std::make_unique<apptest::TUpdateRig>();
+        QObject::connect(&rig->Updates(), &TUpdateController::feedUpdateFinished,
                          [this](const QString& id, const QString&) { finished.push_back(id.toStdString()); });
     }
 
@@ -87,13 +88,17 @@ protected:
         failure = Response();
     }
 
-    QTreeWidgetItem* AddStoredFeed(const std::string& id, const std::string& path) {
-        return apptest::AddStoredFeed(
-            *form,
-            {{"url", server.Url(path)}, {"id", id}, {"caption", ""}, {"unread", "0"}, {"lastupdate", "earlier"}});
+    std::string AddStoredFeed(const std::string& id, const std::string& path) {
+        return feedlist::IdText(
+            rig->AddStoredFeed(
+                   {{"url", server.Url(path)}, {"id", id}, {"caption", ""}, {"unread", "0"}, {"lastupdate", "earlier"}})
+                ->Feed());
     }
-    std::string Attr(QTreeWidgetItem* node, const char* name) {
-        return apptest::StoredFeedElement(*form, apptest::FeedId(node)).Attribute(name).value_or("<absent>");
+    std::string Attr(const std::string& id, const char* name) {
+        return apptest::StoredFeedElement(rig->Options(), id).Attribute(name).value_or("<absent>");
+    }
+    void ChangeFeed(const std::string& id, const std::function<void(feedlist::TFeedEntry&)>& change) {
+        rig->List().UpdateFeed(*rig->List().FindFeed(id), change);
     }
     Request LastFeedRequest() {
         Request last;
@@ -101,10 +106,10 @@ protected:
             if (request.path == "/feed") last = request;
         return last;
     }
-    std::string Status() { return form->StatusText(0).toStdString(); }
+    std::string Status() { return rig->Status().toStdString(); }
 
     apptest::TStagedHome home;
-    std::unique_ptr<TFormMain> form;
+    std::unique_ptr<apptest::TUpdateRig> rig;
     std::mutex mutex;
     std::string body;
     std::string etag;
@@ -117,9 +122,9 @@ protected:
 };
 
 TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
-    QTreeWidgetItem* node = AddStoredFeed("1", "/feed");
+    const std::string node = AddStoredFeed("1", "/feed");
     Publish(Rss({"A", "B"}), "\"v1\"");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    rig->Updates().UpdateFeed(node);
     ASSERT_EQ(Attr(node, "unread"), "2") << Status();
     EXPECT_EQ(Attr(node, "etag"), "\"v1\"");
     EXPECT_EQ(Attr(node, "lastmodified"), kDate);
@@ -128,12 +133,11 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
     const std::string copy = home.ReadFile("feeds/1.xml");
     const auto written = fs::file_time_type::clock::now() - std::chrono::hours(1);
     fs::last_write_time("feeds/1.xml", written);
-    apptest::ChangeFeed(*form, node, [&](feedlist::TFeedEntry& feed) { feed.LastUpdate = "earlier"; });
-    apptest::ChangeFeed(*form, node, [](feedlist::TFeedEntry& feed) { feed.Unread = 1; });
-    form->Tree().UpdateNodeCaption(node);
+    ChangeFeed(node, [&](feedlist::TFeedEntry& feed) { feed.LastUpdate = "earlier"; });
+    ChangeFeed(node, [](feedlist::TFeedEntry& feed) { feed.Unread = 1; });
     finished.clear();
 
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    rig->Updates().UpdateFeed(node);
     const Request sent = LastFeedRequest();
     EXPECT_EQ(sent.Header("If-None-Match"), "\"v1\"");
     EXPECT_EQ(sent.Header("If-Modified-Since"), kDate);
@@ -142,36 +146,36 @@ TEST_F(ConditionalUpdateTest, NotModifiedKeepsTheCopyAndCountsAsAnUpdate) {
     EXPECT_EQ(Attr(node, "unread"), "1");
     EXPECT_NE(Attr(node, "lastupdate"), "earlier");
     EXPECT_EQ(Status(), "Daily (1) has not changed");
-    EXPECT_TRUE(apptest::Notify(*form).Balloon().FeedId.empty());
+    EXPECT_TRUE(rig->Notify().Balloon().FeedId.empty());
     EXPECT_EQ(finished, std::vector<std::string>{"1"});
-    EXPECT_TRUE(form->Updates().RowState(apptest::FeedId(node)).Failure.isEmpty());
+    EXPECT_TRUE(rig->Updates().RowState(node).Failure.isEmpty());
 
     // A new version: downloaded whole, new items counted, new validators.
     Publish(Rss({"C", "A", "B"}), "\"v2\"", "Wed, 09 Dec 2026 10:00:00 GMT");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    rig->Updates().UpdateFeed(node);
     EXPECT_EQ(Attr(node, "unread"), "2");
     EXPECT_EQ(Attr(node, "etag"), "\"v2\"");
     EXPECT_EQ(Attr(node, "lastmodified"), "Wed, 09 Dec 2026 10:00:00 GMT");
 
     // A server that stops sending validators: the old ones are not sent again.
     Publish(Rss({"C", "A", "B"}), "", "");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    rig->Updates().UpdateFeed(node);
     EXPECT_EQ(Attr(node, "etag"), "<absent>");
     EXPECT_EQ(Attr(node, "lastmodified"), "<absent>");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    rig->Updates().UpdateFeed(node);
     EXPECT_FALSE(LastFeedRequest().HasHeader("If-None-Match"));
     EXPECT_FALSE(LastFeedRequest().HasHeader("If-Modified-Since"));
 }
 
 TEST_F(ConditionalUpdateTest, ValidatorsAreNotUsedWithoutAUsableStoredCopy) {
-    QTreeWidgetItem* node = AddStoredFeed("1", "/feed");
+    const std::string node = AddStoredFeed("1", "/feed");
     Publish(Rss({"A", "B"}), "\"v1\"");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    rig->Updates().UpdateFeed(node);
     ASSERT_EQ(Attr(node, "etag"), "\"v1\"");
 
     // The copy is gone: the feed is fetched whole, without validators.
     fs::remove("feeds/1.xml");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    rig->Updates().UpdateFeed(node);
     EXPECT_FALSE(LastFeedRequest().HasHeader("If-None-Match"));
     EXPECT_TRUE(fs::exists("feeds/1.xml"));
     EXPECT_EQ(Attr(node, "unread"), "2");
@@ -180,7 +184,7 @@ TEST_F(ConditionalUpdateTest, ValidatorsAreNotUsedWithoutAUsableStoredCopy) {
     // fetched again without validators so that the copy is repaired.
     home.WriteFile("feeds/1.xml", "<rss><channel>");
     const int before = server.NumHits("/feed");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    rig->Updates().UpdateFeed(node);
     EXPECT_EQ(server.NumHits("/feed"), before + 2);
     EXPECT_FALSE(LastFeedRequest().HasHeader("If-None-Match"));
     EXPECT_NE(home.ReadFile("feeds/1.xml").find("<title>A</title>"), std::string::npos);
@@ -188,11 +192,11 @@ TEST_F(ConditionalUpdateTest, ValidatorsAreNotUsedWithoutAUsableStoredCopy) {
 }
 
 TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators) {
-    QTreeWidgetItem* node = AddStoredFeed("1", "/feed");
+    const std::string node = AddStoredFeed("1", "/feed");
     Publish(Rss({"A"}), "\"v1\"");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
-    form->Options().Save();
-    form.reset();
+    rig->Updates().UpdateFeed(node);
+    rig->Save();
+    rig.reset();
 
     // Written after: the known attributes lead, in their order, and the
     // file loads as before (a reader that knows nothing of validators looks
@@ -209,14 +213,13 @@ TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators) {
     ASSERT_GE(attributes.size(), 7u);
     const char* order[] = {"url", "id", "caption", "unread", "lastupdate"};
     for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(attributes[i].first, order[i]);
-    form = std::make_unique<TFormMain>();
-    form->Updates().Stop();
-    node = form->Tree().FindFeedNodeById("1");
-    ASSERT_NE(node, nullptr);
-    EXPECT_EQ(node->text(0).toStdString(), "Daily (1)");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    Start();
+    ASSERT_NE(rig->List().FindFeed(node), nullptr);
+    EXPECT_EQ(rig->Feed(node).Caption, "Daily");
+    EXPECT_EQ(rig->Feed(node).Unread, 1);
+    rig->Updates().UpdateFeed(node);
     EXPECT_EQ(LastFeedRequest().Header("If-None-Match"), "\"v1\"") << "validators read back";
-    form.reset();
+    rig.reset();
 
     // Written before: no validators, the first update sends none.
     const std::string old = home.ReadFile("config.xml");
@@ -227,12 +230,10 @@ TEST_F(ConditionalUpdateTest, ConfigFilesLoadWithAndWithoutValidators) {
         stripped.erase(at, std::string(name).size());
     }
     home.WriteFile("config.xml", stripped);
-    form = std::make_unique<TFormMain>();
-    form->Updates().Stop();
-    node = form->Tree().FindFeedNodeById("1");
-    ASSERT_NE(node, nullptr);
+    Start();
+    ASSERT_NE(rig->List().FindFeed(node), nullptr);
     EXPECT_EQ(Attr(node, "etag"), "<absent>");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    rig->Updates().UpdateFeed(node);
     EXPECT_FALSE(LastFeedRequest().HasHeader("If-None-Match"));
     EXPECT_EQ(Attr(node, "etag"), "\"v1\"");
 }
@@ -249,32 +250,32 @@ TEST_F(ConditionalUpdateTest, RetryAfterMakesPollingPassTheFeedBy) {
         {"503 without Retry-After", 503, {}, false},
         {"500 with Retry-After", 500, {{"Retry-After", "120"}}, false},
     };
-    QTreeWidgetItem* node = AddStoredFeed("1", "/feed");
+    const std::string node = AddStoredFeed("1", "/feed");
     AddStoredFeed("2", "/other");
     Publish(Rss({"A"}), "");
-    form->Options().GetConfigNode("general\\UpdateInterval").SetText("0");
+    rig->Options().GetConfigNode("general\\UpdateInterval").SetText("0");
     for (const Case& c : cases) {
         Fail(c.status, c.headers);
-        form->Updates().UpdateFeed(apptest::FeedId(node));
-        EXPECT_FALSE(form->Updates().RowState(apptest::FeedId(node)).Failure.isEmpty()) << c.name;
-        EXPECT_EQ(form->Updates().PollingDeferred("1"), c.backsOff) << c.name;
+        rig->Updates().UpdateFeed(node);
+        EXPECT_FALSE(rig->Updates().RowState(node).Failure.isEmpty()) << c.name;
+        EXPECT_EQ(rig->Updates().PollingDeferred("1"), c.backsOff) << c.name;
 
         // Polling with no pause: the feed is left alone while the pause
         // lasts, the other one is fetched again and again.
         const int hits = server.NumHits("/feed");
         const int others = server.NumHits("/other");
-        form->Updates().Start();
+        rig->Updates().Start();
         ASSERT_TRUE(WaitUntil([&] { return server.NumHits("/other") >= others + 3; })) << c.name;
-        form->Updates().Stop();
+        rig->Updates().Stop();
         EXPECT_EQ(server.NumHits("/feed") > hits, !c.backsOff) << c.name;
 
         // A manual update fetches at once, and its success lifts the pause.
         Heal();
         const int manual = server.NumHits("/feed");
-        form->Updates().UpdateFeed(apptest::FeedId(node));
+        rig->Updates().UpdateFeed(node);
         EXPECT_EQ(server.NumHits("/feed"), manual + 1) << c.name;
-        EXPECT_FALSE(form->Updates().PollingDeferred("1")) << c.name;
-        EXPECT_TRUE(form->Updates().RowState(apptest::FeedId(node)).Failure.isEmpty()) << c.name;
+        EXPECT_FALSE(rig->Updates().PollingDeferred("1")) << c.name;
+        EXPECT_TRUE(rig->Updates().RowState(node).Failure.isEmpty()) << c.name;
     }
 }
 
