@@ -113,6 +113,12 @@ std::optional<std::string> NormalizeAddress(std::string_view input) {
     return scheme + ":" + std::string(text);
 }
 
+bool IsBareHost(std::string_view input) {
+    const std::string_view text = TrimPasted(input);
+    return NormalizeAddress(text) && !StartsWithNoCase(text, "http://") && !StartsWithNoCase(text, "https://") &&
+           !StartsWithNoCase(text, "feed:") && text.substr(0, 2) != "//";
+}
+
 std::string HostOf(std::string_view url) {
     const auto parts = SplitAuthority(url);
     if (!parts) return {};

@@ -13,6 +13,10 @@ namespace discover {
 // cannot be a web address (empty, blanks inside, another scheme, no host).
 std::optional<std::string> NormalizeAddress(std::string_view input);
 
+// Whether what was pasted names no scheme ("example.org", "example.org/blog"):
+// NormalizeAddress tries it as https, and http is worth a try after that.
+bool IsBareHost(std::string_view input);
+
 // The host of an absolute address ("example.org" for
 // "https://user@example.org:8080/x"), "" when it has none.
 std::string HostOf(std::string_view url);

@@ -53,7 +53,7 @@ std::optional<TFeedCandidate> ReadJsonFeed(std::string_view body, const std::str
         return std::nullopt;
     const auto title = json.find("title");
     return TFeedCandidate{url, title != json.end() && title->is_string() ? title->get<std::string>() : "",
-                          "application/feed+json"};
+                          "application/feed+json", true};
 }
 
 // The name of the first element of a markup document, after its prolog
@@ -105,7 +105,7 @@ std::optional<TFeedCandidate> ReadFeedOrWhy(const std::string& body, const std::
         feed::TFeedDocument document;
         document.SetDocumentURL(url);
         document.LoadFromString(body);
-        return TFeedCandidate{url, document.Channel().Required().Title(), MimeType(document.XMLType())};
+        return TFeedCandidate{url, document.Channel().Required().Title(), MimeType(document.XMLType()), true};
     } catch (const std::exception& error) {
         why = error.what();
     }
@@ -217,6 +217,11 @@ TDiscoverError DescribeFetchError(const http::HttpError& error, const std::strin
     const std::string host = HostOf(url);
     if (Contains(lower, "resolve host") || Contains(lower, "resolve proxy"))
         return {Kind::HostNotFound, 0, "The host " + host + " was not found; check the address."};
+    // Before the connection's words: "SSL_connect", "SSL connection timeout".
+    if (Contains(lower, "ssl") || Contains(lower, "tls") || Contains(lower, "certificate"))
+        return {
+            Kind::SecureFailed, 0,
+            "The secure (https) connection to " + host + " failed; the server may not offer https (" + message + ")."};
     if (Contains(lower, "timed out") || Contains(lower, "took longer than") || Contains(lower, "slower than"))
         return {Kind::TimedOut, 0, "The server at " + host + " did not answer in time (" + message + ")."};
     if (Contains(lower, "connect"))
@@ -254,8 +259,26 @@ TDiscoverResult Discover(std::string_view input, const TDiscoverOptions& options
         page = fetch(*address, true);
     } catch (const http::HttpError& error) {
         result.Error = DescribeFetchError(error, *address);
-        return result;
     }
+    // A bare host was tried as https; a site that serves only http answers
+    // there. Only a server that was not found, or one that answered over
+    // https, is not asked again.
+    using Kind = TDiscoverErrorKind;
+    if (result.Error && IsBareHost(input) && result.Error->Kind != Kind::HostNotFound &&
+        result.Error->Kind != Kind::HttpStatus && result.Error->Kind != Kind::Cancelled) {
+        const std::string plain = "http://" + address->substr(std::string_view("https://").size());
+        const TDiscoverError secure = *result.Error;
+        try {
+            page = fetch(plain, true);
+            result.Error.reset();
+        } catch (const http::HttpError& error) {
+            result.Error = DescribeFetchError(error, plain);
+            if (result.Error->Kind != Kind::Cancelled)
+                result.Error->Message = "Neither https nor http worked for " + HostOf(plain) +
+                                        ". https: " + secure.Message + " http: " + result.Error->Message;
+        }
+    }
+    if (result.Error) return result;
     result.Address = page.Url.empty() ? *address : page.Url;
 
     // Step: the address is itself a feed.

@@ -31,6 +31,7 @@ enum class TDiscoverErrorKind {
     TimedOut,
     HttpStatus,     // an answer outside 2xx; Status holds it
     SecureRefused,  // https while secure addresses are switched off
+    SecureFailed,   // the https connection failed (no TLS there, a bad certificate)
     TooLarge,
     Cancelled,
     UnreadableFeed,  // the address gives a feed that cannot be read

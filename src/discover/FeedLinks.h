@@ -12,6 +12,9 @@ struct TFeedCandidate {
     std::string Url;    // absolute
     std::string Title;  // as the page or the feed names it, blanks collapsed
     std::string Type;   // MIME type ("application/rss+xml", "application/feed+json")
+    // The title is the feed's own, read from the feed; a page's link title
+    // ("RSS", "Comments") only tells a page's feeds apart.
+    bool OwnTitle = false;
     bool operator==(const TFeedCandidate&) const = default;
 };
 

@@ -252,7 +252,10 @@ void TGReaderClient::ClientLogin(const std::string& user, const std::string& pas
         if (error.Kind() == TSyncErrorKind::Unauthorized)
             throw TSyncError(TSyncErrorKind::WrongPassword, "The server refused the user name or password",
                              error.StatusCode());
-        if (error.Kind() == TSyncErrorKind::Rejected)
+        // 501: the server (a static site, a plain web server) cannot take a
+        // sign-in at all, which is no trouble of an API but the lack of one.
+        if (error.Kind() == TSyncErrorKind::Rejected ||
+            (error.Kind() == TSyncErrorKind::Server && error.StatusCode() == 501))
             throw TSyncError(TSyncErrorKind::NotGoogleReader,
                              "No Google Reader API at " + FBase + " (" + error.what() + ")", error.StatusCode());
         throw;

@@ -222,3 +222,40 @@ TEST(Discover, SaysWhatWentWrongInPlainWords) {
         EXPECT_NE(result.Error->Message.find(c.words), std::string::npos) << result.Error->Message;
     }
 }
+
+// A bare host is tried as https first; a site that serves only http is then
+// asked over http, and where neither works the message says both failed.
+TEST(Discover, ABareHostOfAnHttpOnlySiteIsAskedOverHttpNext) {
+    LoopbackServer server;
+    Serve(server, {"/feed", 200, kXml, Fixture("rss.xml")});
+    const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+    const std::string closed = "127.0.0.1:" + std::to_string(testsupport::UnusedLoopbackPort());
+    const struct {
+        std::string input;
+        bool secure;
+        std::optional<TDiscoverErrorKind> kind;  // none: found at http://
+        const char* words;
+    } cases[] = {
+        {host + "/feed", true, std::nullopt, ""},
+        {host + "/feed", false, std::nullopt, ""},
+        {closed + "/", true, TDiscoverErrorKind::ConnectionFailed, "Neither https nor http worked for 127.0.0.1"},
+        // An address written with https is taken at its word.
+        {"https://" + host + "/feed", true, TDiscoverErrorKind::SecureFailed, "secure (https) connection"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        auto options = FastOptions();
+        options.secureFeeds = c.secure;
+        const auto result = Discover(c.input, options);
+        if (!c.kind) {
+            ASSERT_TRUE(result.Ok()) << result.Error->Message;
+            ASSERT_EQ(result.Feeds.size(), 1u);
+            EXPECT_EQ(result.Feeds[0].Url, "http://" + host + "/feed");
+            EXPECT_TRUE(result.Feeds[0].OwnTitle);
+            continue;
+        }
+        ASSERT_FALSE(result.Ok());
+        EXPECT_EQ(result.Error->Kind, *c.kind) << result.Error->Message;
+        EXPECT_NE(result.Error->Message.find(c.words), std::string::npos) << result.Error->Message;
+    }
+}

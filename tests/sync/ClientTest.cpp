@@ -70,6 +70,8 @@ TEST(ReaderClient, SignInFailuresHaveTheirKinds) {
     LoopbackServer server;
     synctest::AddSignIn(server);
     server.AddEndpoint("/plain/accounts/ClientLogin", 200, {}, "<html>a blog</html>");
+    server.AddEndpoint("/static/accounts/ClientLogin", 501, {}, "POST is not implemented");
+    server.AddEndpoint("/down/accounts/ClientLogin", 500, {}, "oops");
     const struct {
         std::string base;
         const char* password;
@@ -78,6 +80,10 @@ TEST(ReaderClient, SignInFailuresHaveTheirKinds) {
         {server.Url(synctest::kApi), "wrong", TSyncErrorKind::WrongPassword},
         {server.Url("/plain"), "secret", TSyncErrorKind::NotGoogleReader},
         {server.Url("/nothing"), "secret", TSyncErrorKind::NotGoogleReader},
+        // A server that cannot take the sign-in at all serves no API there;
+        // one that fails at it has trouble.
+        {server.Url("/static"), "secret", TSyncErrorKind::NotGoogleReader},
+        {server.Url("/down"), "secret", TSyncErrorKind::Server},
         {"http://127.0.0.1:1/api/greader.php", "secret", TSyncErrorKind::Unreachable},
     };
     for (const auto& c : cases) {

@@ -52,6 +52,8 @@ int AddWithoutWindow(const TSignInResult& signIn, const std::string& user, const
     const accountlist::TAccountRecord record = accountsetup::NewRecord(list, signIn.Base, user, {});
 
     TPasswordVault vault;
+    QObject::connect(&vault, &TPasswordVault::storeWaiting,
+                     [](const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); });
     const TVaultResult kept = vault.WriteNow(QString::fromStdString(record.Id), QString::fromStdString(password));
     if (!kept.Ok) return Fail("the password cannot be kept: " + kept.Error.toStdString());
     try {

@@ -52,6 +52,8 @@ QString FailureText(const TAccountSyncEnded& ended) {
 
 TAccountController::TAccountController(TAccountHost host, QObject* parent)
     : QObject(parent), FHost(std::move(host)), FVault(new TPasswordVault(QStringLiteral("accounts"), this)) {
+    // A secret store that prompts is said to, not waited on in silence.
+    connect(FVault, &TPasswordVault::storeWaiting, this, [this](const QString& text) { FHost.ShowStatus(text); });
     connect(this, &TAccountController::accountReady, this, [this](const QString& id, const QString& password) {
         ++FPasswordsGiven[id];
         Guarded([&] { StartSync(id.toStdString(), password.toStdString()); });

@@ -83,6 +83,9 @@ void TPasswordVault::AskStore(int operation, const QString& accountId, const QSt
         finish(TStoreAnswer::Unavailable, {}, QStringLiteral("the secret store did not answer in time"));
     });
     QPointer<QTimer> guardTimer(timer);
+    QTimer::singleShot(kPromptNoticeDelay, this, [this, answered] {
+        if (!*answered) emit storeWaiting(WaitingText());
+    });
     connect(job, &QKeychain::Job::finished, this, [finish, guardTimer, operation](QKeychain::Job* done) {
         if (guardTimer) {
             guardTimer->stop();
@@ -110,6 +113,15 @@ void TPasswordVault::AskStore(int operation, const QString& accountId, const QSt
     });
     timer->start(FTimeout);
     job->start();
+}
+
+QString TPasswordVault::WaitingText() const {
+    const int seconds = static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(FTimeout).count());
+    return AccountText("AccountSecretStoreAsking",
+                       QStringLiteral("Waiting for the desktop's secret store: it may be asking you to unlock it. "
+                                      "Quillet waits %1 seconds for it, then uses a file only you can read.")
+                           .arg(seconds),
+                       {seconds});
 }
 
 void TPasswordVault::Write(const QString& accountId, const QString& password, TDone done) {

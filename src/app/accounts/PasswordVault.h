@@ -6,7 +6,8 @@
 // Every call answers once, later, on the caller's thread: the secret store
 // speaks over D-Bus and may ask the user to unlock it, which must not
 // freeze the window. A store that says nothing within the time limit counts
-// as absent.
+// as absent. One that is slow to answer is most likely asking the user to
+// unlock it: storeWaiting says so at once, so nobody waits in silence.
 #pragma once
 
 #include <QObject>
@@ -64,9 +65,22 @@ public:
     // The service name entries are filed under in the secret store.
     static QString ServiceName();
 
+    // How long the secret store may take: enough to read its prompt and
+    // type a password, short of a wait that looks like a hang.
+    static constexpr std::chrono::milliseconds kDefaultStoreTimeout{20'000};
+    // An answer slower than this is taken for a prompt (storeWaiting).
+    static constexpr std::chrono::milliseconds kPromptNoticeDelay{400};
+    // "The desktop's secret store is asking…", in the user's language.
+    QString WaitingText() const;
+
     // Off: the secret store is never asked (tests on a machine with one).
     void SetUseSecretStore(bool use) { FUseSecretStore = use; }
     void SetStoreTimeout(std::chrono::milliseconds timeout) { FTimeout = timeout; }
+
+signals:
+    // A request to the secret store has not been answered within
+    // kPromptNoticeDelay: it is probably showing a prompt.
+    void storeWaiting(const QString& text);
 
 private:
     enum class TStoreAnswer { Done, NotFound, Unavailable, Refused };
@@ -81,5 +95,5 @@ private:
 
     QString FFolder;
     bool FUseSecretStore = true;
-    std::chrono::milliseconds FTimeout{60'000};
+    std::chrono::milliseconds FTimeout{kDefaultStoreTimeout};
 };

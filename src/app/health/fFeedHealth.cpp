@@ -48,7 +48,7 @@ TFormFeedHealth::TFormFeedHealth(QWidget* parent) : QDialog(parent) {
     setObjectName("FormFeedHealth");
     setWindowTitle("Feed Health");
     setModal(false);
-    resize(640, 400);
+    resize(760, 400);
 
     ListFeeds = new QTreeWidget(this);
     ListFeeds->setObjectName("ListFeeds");
@@ -58,6 +58,8 @@ TFormFeedHealth::TFormFeedHealth(QWidget* parent) : QDialog(parent) {
     ListFeeds->setRootIsDecorated(false);
     ListFeeds->setUniformRowHeights(true);
     ListFeeds->header()->setStretchLastSection(true);
+    // Feeds of one site share the start of their names and differ at the end.
+    ListFeeds->setTextElideMode(Qt::ElideMiddle);
 
     LabelCause = new QLabel(this);
     LabelCause->setObjectName("LabelCause");
@@ -130,10 +132,18 @@ void TFormFeedHealth::SetRows(std::vector<TRow> rows) {
     for (const TRow& row : FRows) {
         auto* item = new QTreeWidgetItem({row.Feed, row.Cause});
         item->setData(0, kIdRole, row.Id);
+        item->setToolTip(0, row.Feed);
         item->setToolTip(1, row.Cause + (row.Detail.isEmpty() ? QString() : "\n" + row.Detail));
         items.append(item);
     }
     ListFeeds->addTopLevelItems(items);
+    // The names whole, as far as half the list allows; the cause takes the rest.
+    int nameWidth = 0;
+    for (const TRow& row : FRows) nameWidth = std::max(nameWidth, ListFeeds->fontMetrics().horizontalAdvance(row.Feed));
+    // Room for the cell's margins.
+    nameWidth += 2 * ListFeeds->fontMetrics().averageCharWidth();
+    ListFeeds->setColumnWidth(
+        0, std::clamp(nameWidth, ListFeeds->header()->minimumSectionSize(), std::max(ListFeeds->width() / 2, 320)));
     if (!Select(selected) && !items.isEmpty()) ListFeeds->setCurrentItem(items.front());
     ShowSelected();
 }

@@ -51,7 +51,10 @@ TFormFindInFeeds::TFormFindInFeeds(QWidget* parent) : QDialog(parent) {
     SearchResults->setUniformRowHeights(true);
     SearchResults->header()->setStretchLastSection(false);
     SearchResults->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+    // A date is read whole or not at all.
+    SearchResults->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     layout->addWidget(SearchResults);
+    SearchText->installEventFilter(this);
 
     FPause.setSingleShot(true);
     FPause.setInterval(kTypingPauseMs);
@@ -65,6 +68,22 @@ TFormFindInFeeds::TFormFindInFeeds(QWidget* parent) : QDialog(parent) {
     connect(SearchResults, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* row, int) { Choose(SearchResults->indexOfTopLevelItem(row)); });
     GlobalLanguage().Translate(this);
+}
+
+bool TFormFindInFeeds::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == SearchText && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Down || key == Qt::Key_PageDown) {
+            // The results of what was typed, not of the text before the pause.
+            if (FPause.isActive()) SearchNow();
+            if (SearchResults->topLevelItemCount() > 0) {
+                if (!SearchResults->currentItem()) SearchResults->setCurrentItem(SearchResults->topLevelItem(0));
+                SearchResults->setFocus(Qt::TabFocusReason);
+            }
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TFormFindInFeeds::SearchNow() {

@@ -40,6 +40,10 @@ public:
     // How many results are listed at most.
     static constexpr int kMaxResults = 200;
 
+protected:
+    // Down in the field goes on into the results.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QTimer FPause;
 };

@@ -30,7 +30,8 @@ TAnnouncer::TPendingFeed TAnnouncer::Gather(const TFeedNews& news, const TAlertM
         if (filtered && !known && !alertWords->Matches(item.Title, item.Body)) continue;
         ++fresh.Count;
         if (fresh.Items.size() < kKeptItems) {
-            item.Body = plat::StripTags(item.Body, kBodyChars);
+            // One more than is shown: a body that was longer is cut at a word.
+            item.Body = plat::StripTags(item.Body, kBodyChars + 1);
             fresh.Items.push_back(std::move(item));
         }
     }

@@ -175,7 +175,11 @@ void TNotifyController::ShowBalloon() {
     }
     // The notification area takes an empty text as "no balloon"; an item
     // without a description is still announced, with its title alone.
-    const QString text = FBalloon.Text.isEmpty() ? QStringLiteral(" ") : FBalloon.Text;
+    // Cut here, at a word and with an ellipsis, before the tray's limit
+    // would cut it anywhere.
+    const QString text = FBalloon.Text.isEmpty()
+                             ? QStringLiteral(" ")
+                             : Q(textfit::CutAtWord(FBalloon.Text.toStdString(), kBalloonTextChars));
     FHost.ShowBalloon(FBalloon.Title, text, timeout);
 }
 

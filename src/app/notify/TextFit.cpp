@@ -77,11 +77,30 @@ std::string FittedTitleLines(const std::function<std::string(int)>& title, int c
     std::string text;
     std::size_t chars = 0;
     for (int i = 0; i < count && chars < maxChars; ++i) {
-        const std::string line = FitTextWidth(title(i), width, measure) + "\r\n";
+        const std::string line = FitTextWidth(title(i), width, measure) + "\n";
         chars += CharCount(line);
         text += line;
     }
     return text;
+}
+
+std::string CutAtWord(std::string_view text, std::size_t maxChars) {
+    if (CharCount(text) <= maxChars) return std::string(text);
+    if (maxChars == 0) return {};
+    // The bytes of the first maxChars - 1 characters: room for the ellipsis.
+    std::size_t end = 0;
+    for (std::size_t chars = 0; end < text.size(); ++end) {
+        if (!IsContinuationByte(static_cast<unsigned char>(text[end])) && chars++ == maxChars - 1) break;
+    }
+    std::string_view kept = text.substr(0, end);
+    // Back to the end of the last whole word, unless one word fills it all.
+    const bool cutInWord = end < text.size() && text[end] != ' ' && text[end] != '\n';
+    if (cutInWord) {
+        const std::size_t blank = kept.find_last_of(" \n");
+        if (blank != std::string_view::npos && blank > 0) kept = kept.substr(0, blank);
+    }
+    while (!kept.empty() && (kept.back() == ' ' || kept.back() == '\n')) kept.remove_suffix(1);
+    return std::string(kept) + "\u2026";
 }
 
 }  // namespace textfit

@@ -37,11 +37,18 @@ using TTextMeasure = std::function<int(const std::string&)>;
 std::string FitTextWidth(const std::string& text, int width, const TTextMeasure& measure);
 
 // The lines of a balloon listing several items: FitTextWidth(title(i),
-// width) followed by "\r\n" for i = 0, 1, ... count - 1, in order. The
+// width) followed by "\n" for i = 0, 1, ... count - 1, in order. The
 // lines are built only until the text holds `maxChars` characters, as the
 // balloon shows no more: announcing a hundred thousand new items costs as
 // much as announcing a few.
 std::string FittedTitleLines(const std::function<std::string(int)>& title, int count, int width,
                              const TTextMeasure& measure, std::size_t maxChars);
+
+// `text` when it has at most maxChars characters; otherwise its beginning,
+// cut after the last whole word that leaves room, and an ellipsis ("…"), in
+// maxChars characters at most. A single word longer than that is cut inside.
+// The desktop shows a notification's text up to a limit; a text cut there
+// must say so.
+std::string CutAtWord(std::string_view text, std::size_t maxChars);
 
 }  // namespace textfit

@@ -168,3 +168,37 @@ quillet::TPageStyle PageStyleFromJson(const QJsonObject& fields) {
 }
 
 }  // namespace pane
+
+namespace pane {
+
+bool KeyBelongsToWindow(int key, Qt::KeyboardModifiers modifiers) {
+    modifiers &= ~Qt::KeypadModifier;
+    switch (key) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_Space:
+            // Scrolling, and with Shift selecting; Alt+Left and Alt+Right
+            // would be the engine's history, which the pane does not keep.
+            return modifiers & Qt::AltModifier;
+        case Qt::Key_C:
+        case Qt::Key_A:
+        case Qt::Key_Insert:
+            return modifiers != Qt::ControlModifier;
+        case Qt::Key_Shift:
+        case Qt::Key_Control:
+        case Qt::Key_Meta:
+        case Qt::Key_Alt:
+        case Qt::Key_AltGr:
+            return false;  // a modifier alone is nothing yet
+        default:
+            return true;
+    }
+}
+
+}  // namespace pane

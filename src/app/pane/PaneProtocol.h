@@ -45,6 +45,10 @@
 //   status {text}           the hovered link, "" when the pointer left it
 //   focus {}                the user clicked into the pane while it did not
 //                           have the keyboard: the main window hands it over
+//   key {key, modifiers, text}
+//                           a key pressed in the pane that belongs to the
+//                           main window (KeyBelongsToWindow): its shortcuts,
+//                           menus and focus keys act on it there
 //   pageText {text}
 //   shown {serial}          the stored copy's page of the navigate with this
 //                           serial has loaded: the main window counts what it
@@ -111,6 +115,13 @@ bool ParseStarredPage(const QString& address, int& page);
 // The fields of a "style" message and back.
 QJsonObject PageStyleJson(const quillet::TPageStyle& style);
 quillet::TPageStyle PageStyleFromJson(const QJsonObject& fields);
+
+// Whether a key pressed in the page is the main window's rather than the
+// page's. The page keeps what reads it: scrolling and moving keys, copying
+// and selecting all; every other key may be a shortcut of the window (a
+// single letter such as N among them: the page has no fields to type in),
+// a menu's Alt key or a key that moves the focus out of the page.
+bool KeyBelongsToWindow(int key, Qt::KeyboardModifiers modifiers);
 
 // Splits a byte stream into messages. Bytes arrive in any pieces; each
 // complete line gives one object, with "op" among its fields.

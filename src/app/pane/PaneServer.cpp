@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
@@ -39,6 +40,20 @@ bool TPaneServer::eventFilter(QObject* watched, QEvent* event) {
     // manager gives the keyboard to that program on a click. Only the main
     // window can pass it on, by giving the input focus to the pane's window.
     if (event->type() == QEvent::MouseButtonPress && !QGuiApplication::focusWindow()) Send(QStringLiteral("focus"));
+    // The window's shortcuts, menus and focus keys are the main window's:
+    // the key goes back there and the page never sees it. Taken on its way
+    // to the first object, it reaches no other.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (pane::KeyBelongsToWindow(key->key(), key->modifiers())) {
+            if (event->type() == QEvent::KeyPress)
+                Send(QStringLiteral("key"), {{"key", key->key()},
+                                             {"modifiers", static_cast<int>(key->modifiers().toInt())},
+                                             {"text", key->text()}});
+            event->accept();
+            return true;
+        }
+    }
     return QObject::eventFilter(watched, event);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDropEvent>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
@@ -465,6 +466,22 @@ void TFeedTree::RestoreExpansion(QTreeWidgetItem* node) {
 // ---------------------------------------------------------------------------
 // The filter
 
+bool TFeedTree::LooksLikeAddress(const QString& text) {
+    // A path or scheme ("/", "://"), a host's dot before letters
+    // ("example.org", ".net") or an IPv4 address's dotted numbers
+    // ("127.0.0"); a number alone ("2", "1.5") is sought in names only.
+    static const QRegularExpression host(QStringLiteral("\\.\\p{L}|\\d\\.\\d+\\.\\d"));
+    return text.contains(QLatin1Char('/')) || text.contains(host);
+}
+
+bool TFeedTree::FilterMatches(const feedlist::TFeedEntry& feed, const QString& wanted, bool byAddress) {
+    // The name shown, without the count: "2" does not find every feed with
+    // two unread items.
+    const QString name = feed.Caption.empty() ? AddressStandIn(feed.Url) : Q(feed.Caption);
+    return name.contains(wanted, Qt::CaseInsensitive) ||
+           (byAddress && Q(feed.Url).contains(wanted, Qt::CaseInsensitive));
+}
+
 void TFeedTree::ReapplyFilter() {
     if (!FFilter.isEmpty()) SetFeedFilter(FFilter);
 }
@@ -480,6 +497,7 @@ void TFeedTree::SetFeedFilter(const QString& text) {
         Walk(root, [](QTreeWidgetItem* each) { each->setHidden(false); });
         RestoreExpansion(root);
     } else {
+        const bool byAddress = LooksLikeAddress(wanted);
         // Post-order: a folder is shown when anything under it is.
         std::vector<QTreeWidgetItem*> order;
         Walk(root, [&order](QTreeWidgetItem* each) { order.push_back(each); });
@@ -488,9 +506,7 @@ void TFeedTree::SetFeedFilter(const QString& text) {
             QTreeWidgetItem* each = *it;
             bool visible = false;
             if (const feedlist::TFeedEntry* feed = FeedOf(each)) {
-                visible = Q(feed->Caption).contains(wanted, Qt::CaseInsensitive) ||
-                          Q(feed->Url).contains(wanted, Qt::CaseInsensitive) ||
-                          each->text(0).contains(wanted, Qt::CaseInsensitive);
+                visible = FilterMatches(*feed, wanted, byAddress);
             } else {
                 for (int i = 0; i < each->childCount() && !visible; ++i) visible = shown[each->child(i)];
             }

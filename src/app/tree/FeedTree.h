@@ -164,9 +164,12 @@ public:
     void RestoreExpansion(QTreeWidgetItem* node);
 
     // ---- The filter ----
-    // Shows only the feeds whose caption or address holds `text` (any
-    // case), with their folders; an empty text shows everything again.
+    // Shows only the feeds whose name holds `text` (any case), or whose
+    // address does when the text looks like one (LooksLikeAddress), with
+    // their folders; an empty text shows everything again.
     void SetFeedFilter(const QString& text);
+    static bool LooksLikeAddress(const QString& text);
+    static bool FilterMatches(const feedlist::TFeedEntry& feed, const QString& wanted, bool byAddress);
     const QString& FeedFilterText() const { return FFilter; }
     // Applies the filter again after rows came or moved; nothing without one.
     void ReapplyFilter();

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 #include <thread>
 
 #include "Convert.h"
@@ -580,6 +581,38 @@ int TUpdateController::PeakPerHost() const { return FUpdateAll ? FUpdateAll->Pea
 
 void TUpdateController::UpdateAllUnder(const feedlist::TListEntry* top) {
     if (!top || !FHost.Options() || FHost.Closed()) return;
+    if (FUpdateAll && FUpdateAll->Running()) return;
+    // Accounts at or under the row sync; their feeds are not fetched here.
+    if (const feedlist::TListEntry* account = top->AccountFolder()) {
+        FHost.SyncAccount(account->Folder().Account->Id);
+        return;
+    }
+    for (const auto& child : top->Children())
+        if (child->IsAccount()) FHost.SyncAccount(child->Folder().Account->Id);
+    std::vector<std::string> ids;
+    for (const feedlist::TListEntry* entry : feedlist::FeedsUnder(*top)) ids.push_back(feedlist::IdText(entry->Feed()));
+    RunPass(std::move(ids));
+}
+
+std::vector<std::string> TUpdateController::ListedFeedIds() const {
+    std::vector<std::string> ids;
+    for (const feedlist::TListEntry* entry : FHost.FeedList->Feeds()) ids.push_back(feedlist::IdText(entry->Feed()));
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+void TUpdateController::FetchNew(const std::vector<std::string>& before) {
+    std::vector<std::string> added;
+    // In the list's order, as Update All fetches.
+    for (const feedlist::TListEntry* entry : FHost.FeedList->Feeds()) {
+        std::string id = feedlist::IdText(entry->Feed());
+        if (!std::binary_search(before.begin(), before.end(), id)) added.push_back(std::move(id));
+    }
+    if (!added.empty()) RunPass(std::move(added));
+}
+
+void TUpdateController::RunPass(std::vector<std::string> ids) {
+    if (!FHost.Options() || FHost.Closed()) return;
     if (!FUpdateAll) {
         FUpdateAll = std::make_unique<TUpdateAll>([this](const std::string& id) -> std::shared_ptr<TUpdateJob> {
             // Looked up when its download is due: a feed deleted since the
@@ -591,22 +624,20 @@ void TUpdateController::UpdateAllUnder(const feedlist::TListEntry* top) {
         connect(FUpdateAll.get(), &TUpdateAll::finished, this, [this] {
             FHost.EnableUpdateAll(true);
             FNotify.NoteUpdateAllRunning(false);
+            if (!FAddedDuringPass.empty()) RunPass(std::exchange(FAddedDuringPass, {}));
         });
     }
-    if (FUpdateAll->Running()) return;
-    // Accounts at or under the row sync; their feeds are not fetched here.
-    if (const feedlist::TListEntry* account = top->AccountFolder()) {
-        FHost.SyncAccount(account->Folder().Account->Id);
+    if (FUpdateAll->Running()) {
+        FAddedDuringPass.insert(FAddedDuringPass.end(), ids.begin(), ids.end());
         return;
     }
-    for (const auto& child : top->Children())
-        if (child->IsAccount()) FHost.SyncAccount(child->Folder().Account->Id);
     std::vector<TUpdateAll::TEntry> entries;
-    for (const feedlist::TListEntry* entry : feedlist::FeedsUnder(*top)) {
-        const feedlist::TFeedEntry& feed = entry->Feed();
-        // Removed by its publisher: only the user brings it back.
-        if (entry->AccountFolder() || FHealth.Stopped(feedlist::IdText(feed))) continue;
-        entries.push_back({feedlist::IdText(feed), UpdateHostOf(feed.Url)});
+    for (const std::string& id : ids) {
+        const feedlist::TListEntry* entry = FHost.FeedList->FindFeed(id);
+        // Removed by its publisher: only the user brings it back. An
+        // account's feeds come with its sync.
+        if (!entry || entry->AccountFolder() || FHealth.Stopped(id)) continue;
+        entries.push_back({id, UpdateHostOf(entry->Feed().Url)});
     }
     FHost.EnableUpdateAll(false);
     // The pass's news is announced once, when it ends.

@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -120,6 +121,21 @@ public:
     // Does nothing while a pass is running.
     void UpdateAllUnder(const feedlist::TListEntry* top);
     void UpdateAll();
+    // Runs `add` (an OPML import, a subscription) and fetches the feeds it
+    // added to the list at once, as Update All does; after a pass under
+    // way when one is.
+    template <typename F>
+    auto FetchAddedBy(F&& add) {
+        const std::vector<std::string> before = ListedFeedIds();
+        if constexpr (std::is_void_v<decltype(add())>) {
+            add();
+            FetchNew(before);
+        } else {
+            auto result = add();
+            FetchNew(before);
+            return result;
+        }
+    }
     // The most downloads the pass ran at once, in all and per host.
     int PeakDownloads() const;
     int PeakPerHost() const;
@@ -171,6 +187,13 @@ signals:
     void feedUpdateFinished(QString id, QString message);
 
 private:
+    // The ids of the listed feeds, sorted.
+    std::vector<std::string> ListedFeedIds() const;
+    // Fetches the feeds listed now that were not in `before` (sorted).
+    void FetchNew(const std::vector<std::string>& before);
+    // Starts a pass over these feeds, or keeps them for the end of the pass
+    // under way.
+    void RunPass(std::vector<std::string> ids);
     std::shared_ptr<TFeedUpdate> PrepareFeedUpdate(const std::string& id);
     void StartFeedUpdate(TFeedUpdate& update);
     void FinishFeedUpdate(TFeedUpdate& update);
@@ -209,6 +232,8 @@ private:
     // still the current one.
     std::unordered_map<std::string, unsigned> FStoredCopyWrites;
     std::unique_ptr<TUpdateAll> FUpdateAll;
+    // Feeds added while a pass ran, fetched when it ends.
+    std::vector<std::string> FAddedDuringPass;
     // The feeds of FeedDownloading, by id.
     std::unordered_map<std::string, std::weak_ptr<TFeedUpdate>> FDownloads;
     // The row states other than the default, by feed id.

@@ -9,6 +9,7 @@
 #include "FeedListController.h"
 #include "ReadStateController.h"
 #include "StarredExportCommand.h"
+#include "UpdateController.h"
 #include "fMain.h"
 
 QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QString& argument) {
@@ -27,7 +28,8 @@ QString AnswerInstanceRequest(TFormMain& form, const QByteArray& verb, const QSt
                 form.Feeds().ExportOPML(argument.toStdString());
                 return QStringLiteral("ok feeds exported to ") + argument;
             }
-            const TImportResult result = form.Feeds().ImportOPML(argument.toStdString());
+            const TImportResult result =
+                form.Updates().FetchAddedBy([&] { return form.Feeds().ImportOPML(argument.toStdString()); });
             return QStringLiteral("ok ") + QString::fromStdString(configcmd::DescribeImport(
                                                result.added, result.skipped, result.refused, result.flattened));
         } catch (const std::exception& error) {

@@ -1,11 +1,13 @@
 #include "ReadingPane.h"
 
+#include <QApplication>
 #include <QJsonArray>
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QPalette>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -13,6 +15,11 @@
 
 #include "FeedPageFunctions.h"
 #include "LightPane.h"
+
+// Qt's own way to try a key on the shortcuts of the focus object's window,
+// as a key from the window system would be (QtGui exports it for QtTest).
+Q_GUI_EXPORT bool qt_sendShortcutOverrideEvent(QObject* o, ulong timestamp, int k, Qt::KeyboardModifiers mods,
+                                               const QString& text, bool autorep, ushort count);
 
 namespace {
 
@@ -46,6 +53,8 @@ TReadingPane::TReadingPane(QWidget* parent) : QWidget(parent) {
     connect(FLight, &TLightPane::PageShown, this, [this](qint64 serial) {
         if (serial > 0 && serial == FSerial && !EngineShown()) emit PageShown(serial);
     });
+    // Tab would walk the page's links and Escape do nothing: both leave.
+    FLight->installEventFilter(this);
     FReleaseTimer.setSingleShot(true);
     FReleaseTimer.setInterval(ReleaseDelayFromEnvironment());
     connect(&FReleaseTimer, &QTimer::timeout, this, [this] {
@@ -213,6 +222,42 @@ void TReadingPane::RequestPageText(std::function<void(const QString&)> reply) {
     Send(QStringLiteral("pageText"));
 }
 
+std::optional<TReadingPane::TLeave> TReadingPane::LeaveKey(int key, Qt::KeyboardModifiers modifiers) {
+    modifiers &= ~Qt::KeypadModifier;
+    if (key == Qt::Key_Escape && modifiers == Qt::NoModifier) return TLeave::ToFeeds;
+    if (key == Qt::Key_Tab && modifiers == Qt::NoModifier) return TLeave::Forward;
+    if (key == Qt::Key_Backtab || (key == Qt::Key_Tab && modifiers == Qt::ShiftModifier)) return TLeave::Back;
+    return std::nullopt;
+}
+
+void TReadingPane::FocusPage() {
+    if (EngineShown() && FContainer) {
+        FContainer->setFocus(Qt::OtherFocusReason);
+        if (FForeignWindow) FForeignWindow->requestActivate();
+        return;
+    }
+    if (!EngineShown()) FLight->setFocus(Qt::OtherFocusReason);
+}
+
+void TReadingPane::KeyFromPage(int key, Qt::KeyboardModifiers modifiers, const QString& text) {
+    // The engine's window had the keyboard: the main window takes it back,
+    // its focus staying in the pane.
+    window()->activateWindow();
+    QWidget* target = FContainer ? FContainer.data() : static_cast<QWidget*>(this);
+    if (!isAncestorOf(QApplication::focusWidget())) target->setFocus(Qt::OtherFocusReason);
+    if (std::optional<TLeave> leave = LeaveKey(key, modifiers)) {
+        emit LeaveRequested(*leave);
+        return;
+    }
+    // As a key pressed here: a shortcut of the window if one has it,
+    // otherwise a key press the pane's parents may take (a menu's Alt key).
+    if (qt_sendShortcutOverrideEvent(target, 0, key, modifiers, text, false, 1)) return;
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QApplication::sendEvent(target, &release);
+}
+
 void TReadingPane::SetStarLink(const QString& from, const QString& to, const QString& text, const QString& key,
                                bool starred) {
     QJsonArray keys = FMarks.value(QStringLiteral("starred")).toArray();
@@ -335,6 +380,11 @@ void TReadingPane::Handle(const QJsonObject& message) {
         if (serial > 0 && serial == FSerial) emit PageShown(serial);
     } else if (op == QLatin1String("status"))
         emit StatusTextChange(message.value("text").toString());
+    else if (op == QLatin1String("key"))
+        KeyFromPage(message.value("key").toInt(),
+                    Qt::KeyboardModifiers::fromInt(message.value("modifiers").toInt()) &
+                        (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier),
+                    message.value("text").toString().left(8));
     else if (op == QLatin1String("focus")) {
         if (FContainer && FForeignWindow) {
             FContainer->setFocus(Qt::MouseFocusReason);
@@ -403,6 +453,13 @@ void TReadingPane::showEvent(QShowEvent* event) {
 }
 
 bool TReadingPane::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == FLight && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (std::optional<TLeave> leave = LeaveKey(key->key(), key->modifiers())) {
+            emit LeaveRequested(*leave);
+            return true;
+        }
+    }
     // A minimised window's widgets still count as visible.
     if (watched == window() && event->type() == QEvent::WindowStateChange && isVisible()) {
         if (!window()->isMinimized()) {

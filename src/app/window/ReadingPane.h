@@ -31,6 +31,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 
 #include "PageBuild.h"
 #include "PaneProtocol.h"
@@ -119,6 +120,14 @@ public:
     // this program or in ../libexec/quillet/ of an installed one.
     static QString BrowserProgram();
 
+    // Gives the keyboard to the page on show (the light pane, or the
+    // engine's window).
+    void FocusPage();
+    // A key pressed in the engine's window that is the main window's
+    // (pane::KeyBelongsToWindow): it acts as if pressed in this pane, on
+    // the window's shortcuts and menus, or moving the focus out.
+    void KeyFromPage(int key, Qt::KeyboardModifiers modifiers, const QString& text);
+
     // An item's star set or taken away: its link on the page on show (`from`
     // becomes `to`, reading `text`) in place, whichever pane shows it, and
     // the marks kept for showing the page again.
@@ -138,7 +147,12 @@ public:
     // Where the light pane hands a web or mail address the user clicked.
     void SetOpenExternally(std::function<void(const QUrl& url)> open);
 
+    // Where a key asks the focus to go from the page: Tab forward,
+    // Shift+Tab back, Escape to the feeds.
+    enum class TLeave { Forward, Back, ToFeeds };
+
 signals:
+    void LeaveRequested(TReadingPane::TLeave how);
     // The pane showing pages changed (EngineShown() says which).
     void KindChanged();
     void NavigateComplete(const QString& address, bool ok);
@@ -162,6 +176,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    static std::optional<TLeave> LeaveKey(int key, Qt::KeyboardModifiers modifiers);
     // Shown and not minimised: a page asked for now is worth loading.
     bool OnScreen() const;
     // Opens the remembered page in the helper, starting it.

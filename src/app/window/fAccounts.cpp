@@ -129,7 +129,10 @@ QString TFormAccounts::SelectedId() const {
 void TFormAccounts::StorePassword(const std::string& id, const QString& password) {
     QPointer<TFormAccounts> self(this);
     const QString file = FForm.Accounts().Vault().SecretFile(Q(id));
-    FForm.Accounts().StorePassword(id, password, [self, file](const TVaultResult& result) {
+    const QMetaObject::Connection waiting = connect(&FForm.Accounts().Vault(), &TPasswordVault::storeWaiting, this,
+                                                    [this](const QString& text) { NoteText->setText(text); });
+    FForm.Accounts().StorePassword(id, password, [self, file, waiting](const TVaultResult& result) {
+        QObject::disconnect(waiting);
         if (self) self->NoteText->setText(DescribePasswordPlace(result, file));
     });
 }

@@ -164,7 +164,9 @@ int TFormAddFeed::Target() const { return std::max(0, ComboTarget->currentIndex(
 
 QString TFormAddFeed::Caption() const {
     const QString typed = EditCaption->text().trimmed();
-    if (!typed.isEmpty() || !FChosen) return typed;
+    // A page's link title ("RSS") is no name for the feed: without one of
+    // its own, the feed is named by its first update.
+    if (!typed.isEmpty() || !FChosen || !FChosen->OwnTitle) return typed;
     return Q(FChosen->Title);
 }
 
@@ -177,6 +179,7 @@ void TFormAddFeed::SetChooseOnly(const QString& title) {
 void TFormAddFeed::FindFeedsFor(const QString& address) {
     EditURL->setText(address.trimmed());
     StartSearch(EditURL->text());
+    FConfirmFound = !FChooseOnly;
 }
 
 void TFormAddFeed::Enqueue(const QString& address) {
@@ -229,6 +232,7 @@ void TFormAddFeed::OKBtnClick() {
         return;
     }
     StartSearch(address);
+    FConfirmFound = false;
 }
 
 void TFormAddFeed::CancelBtnClick() {
@@ -292,7 +296,7 @@ void TFormAddFeed::SearchDone(const discover::TDiscoverResult& result) {
         QString text = DescribeFailure(*result.Error, FSearched);
         if (FFailed) text += ' ' + LangMsgQ("DiscoverAddAnyway");
         StatusText->setText(text);
-    } else if (result.Feeds.size() == 1) {
+    } else if (result.Feeds.size() == 1 && !FConfirmFound) {
         Choose(result.Feeds.front());
     } else {
         FCandidates = result.Feeds;
@@ -305,9 +309,20 @@ void TFormAddFeed::SearchDone(const discover::TDiscoverResult& result) {
         ResultList->setCurrentRow(0);
         ResultList->show();
         ResultList->setFocus();
-        StatusText->setText(LangFmtQ("DiscoverSeveral", {static_cast<int>(FCandidates.size())}));
+        if (FCandidates.size() == 1)
+            StatusText->setText(LangFmtQ("DiscoverFoundOne", {ResultList->item(0)->text().toStdString()}));
+        else
+            StatusText->setText(LangFmtQ("DiscoverSeveral", {static_cast<int>(FCandidates.size())}));
     }
+    FitMessage();
     emit searchFinished();
+}
+
+void TFormAddFeed::FitMessage() {
+    QLayout* box = layout();
+    box->activate();
+    const int wanted = box->hasHeightForWidth() ? box->totalHeightForWidth(width()) : sizeHint().height();
+    if (wanted > height()) resize(width(), wanted);
 }
 
 void TFormAddFeed::Choose(const discover::TFeedCandidate& feed) {

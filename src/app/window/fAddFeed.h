@@ -38,12 +38,14 @@ public:
     ~TFormAddFeed() override;
 
     // After acceptance: the feed's address, and the name typed or, when none
-    // was, the feed's own title.
+    // was, the feed's own title ("" when only a page's link named it).
     QString URL() const;
     QString Caption() const;
 
     // Fills in an address and starts looking for its feeds, as if typed and
     // confirmed (an address handed over from outside, pasted or dropped).
+    // The user did not type it: a single feed found is offered, and added
+    // on OK, rather than added at once.
     void FindFeedsFor(const QString& address);
 
     // Addresses handed over while the dialog is open wait in it, in order,
@@ -105,6 +107,8 @@ private:
     void Choose(const discover::TFeedCandidate& feed);
     // Shows how many addresses wait, and Skip while any does.
     void ShowWaiting();
+    // A message of several lines: the dialog grows to show all of it.
+    void FitMessage();
 
     std::shared_ptr<http::TCancelToken> FCancel;
     std::vector<discover::TFeedCandidate> FCandidates;
@@ -115,6 +119,8 @@ private:
     // The last search failed: OK on the same address adds it as it is.
     bool FFailed = false;
     bool FChooseOnly = false;
+    // The search is for an address the user did not type.
+    bool FConfirmFound = false;
     QStringList FWaiting;
 };
 

@@ -80,6 +80,9 @@ const char* const kWidthPath = "internal\\mainform\\Width";
 const char* const kHeightPath = "internal\\mainform\\Height";
 const char* const kTreeWidthPath = "internal\\mainform\\TreeViewWidth";
 const char* const kStartTrayPath = "general\\StartTrayIcon";
+// Where Add Feed put the last feed: an account's id, "" for this computer
+// (and for a config.xml written before the choice was kept).
+const char* const kAddFeedTargetPath = "internal\\addfeed\\Target";
 
 using plat::Q;
 
@@ -278,10 +281,13 @@ void TFormMain::RestoreGeometry() {
         setWindowState(windowState() | Qt::WindowMaximized);
     } else {
         const std::optional<int> height = ReadInt(FOptions->GetConfigNode(kHeightPath));
-        if (width && height && *width > 0 && *height > 0)
-            resize(*width, *height);
-        else
-            resize(kDefaultWidth, kDefaultHeight);
+        const bool stored = width && height && *width > 0 && *height > 0;
+        const int shownWidth = stored ? *width : kDefaultWidth, shownHeight = stored ? *height : kDefaultHeight;
+        // The delivered size does not know how wide the toolbar's texts are
+        // in the chosen language: a window the user never sized shows all of
+        // its toolbar.
+        const bool delivered = shownWidth == kDefaultWidth && shownHeight == kDefaultHeight;
+        resize(delivered ? std::max(shownWidth, ToolBar->sizeHint().width()) : shownWidth, shownHeight);
     }
 
     std::optional<int> treeWidth = ReadInt(FOptions->GetConfigNode(kTreeWidthPath));
@@ -373,22 +379,24 @@ void TFormMain::LoadFeedList() {
 namespace {
 
 // Where a new or imported feed may go: this computer, then each account;
-// the current one is the selection's.
+// the current one is this computer unless the user chose an account last
+// time (a feed selected in an account's folder does not send the next one
+// there).
 struct TFeedTargets {
     QStringList Names;
     std::vector<QTreeWidgetItem*> Nodes;  // the root, then the accounts' nodes
     int Current = 0;
 };
 
-TFeedTargets FeedTargets(TFeedTree& tree, const feedlist::TFeedList& list) {
+TFeedTargets FeedTargets(TFeedTree& tree, const feedlist::TFeedList& list, const std::string& lastAccount) {
     TFeedTargets targets;
     targets.Names << tree.RootNode()->text(0);
     targets.Nodes.push_back(tree.RootNode());
-    const std::string selectedAccount = TAccountController::AccountIdOf(TFeedTree::EntryOf(tree.currentItem()));
     for (const feedlist::TListEntry* folder : accountlist::AccountFolders(list)) {
         QTreeWidgetItem* account = tree.RowOf(folder);
         if (!account) continue;
-        if (folder->Folder().Account->Id == selectedAccount) targets.Current = static_cast<int>(targets.Nodes.size());
+        if (!lastAccount.empty() && folder->Folder().Account->Id == lastAccount)
+            targets.Current = static_cast<int>(targets.Nodes.size());
         targets.Names << Q(folder->Caption());
         targets.Nodes.push_back(account);
     }
@@ -406,7 +414,8 @@ void TFormMain::ActionImportOPMLExecute() {
                                                           QString(), "OPML (*.opml *.xml);;* (*)");
         if (file.isEmpty()) return;
         // This computer, or an account's server, as Add Feed offers them.
-        const TFeedTargets targets = FeedTargets(*FTree, *FFeedList);
+        const TFeedTargets targets =
+            FeedTargets(*FTree, *FFeedList, FOptions->GetConfigNode(kAddFeedTargetPath).Text());
         int chosen = 0;
         if (targets.Nodes.size() > 1) {
             bool ok = false;
@@ -416,8 +425,10 @@ void TFormMain::ActionImportOPMLExecute() {
             if (!ok) return;
             chosen = std::max(0, static_cast<int>(targets.Names.indexOf(name)));
         }
-        const TImportResult result = FFeeds->ImportOPML(
-            file.toStdString(), chosen > 0 ? targets.Nodes[static_cast<std::size_t>(chosen)] : nullptr);
+        const TImportResult result = FUpdates->FetchAddedBy([&] {
+            return FFeeds->ImportOPML(file.toStdString(),
+                                      chosen > 0 ? targets.Nodes[static_cast<std::size_t>(chosen)] : nullptr);
+        });
         SetStatusText(0, ImportSummary(result));
     });
 }
@@ -453,9 +464,9 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
             }
             return std::nullopt;
         };
-        // This computer, or an account's server, whose folder the selection
-        // may already be in.
-        const TFeedTargets targets = FeedTargets(*FTree, *FFeedList);
+        // This computer, or an account's server, as chosen last time.
+        const TFeedTargets targets =
+            FeedTargets(*FTree, *FFeedList, FOptions->GetConfigNode(kAddFeedTargetPath).Text());
         const std::string selectedAccount = TAccountController::AccountIdOf(TFeedTree::EntryOf(FTree->currentItem()));
         dialog.SetTargets(targets.Names, targets.Current);
         if (!address.isEmpty()) dialog.FindFeedsFor(address);
@@ -465,10 +476,12 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
                 Guarded([&] {
                     QTreeWidgetItem* where = FTree->currentItem();
                     const int target = dialog.Target();
+                    const std::string targetAccount = TAccountController::AccountIdOf(
+                        TFeedTree::EntryOf(targets.Nodes[static_cast<std::size_t>(target)]));
+                    // The next feed goes where this one went.
+                    FOptions->GetConfigNode(kAddFeedTargetPath).SetText(targetAccount);
                     if (target == 0 && !selectedAccount.empty()) where = FTree->RootNode();
-                    if (target > 0 && TAccountController::AccountIdOf(TFeedTree::EntryOf(where)) !=
-                                          TAccountController::AccountIdOf(
-                                              TFeedTree::EntryOf(targets.Nodes[static_cast<std::size_t>(target)])))
+                    if (target > 0 && TAccountController::AccountIdOf(TFeedTree::EntryOf(where)) != targetAccount)
                         where = targets.Nodes[static_cast<std::size_t>(target)];
                     QTreeWidgetItem* node = nullptr;
                     {
@@ -493,7 +506,8 @@ void TFormMain::TakeAddressOrFile(const QString& text) {
     if (!path.contains(QStringLiteral("://")) && QFileInfo(path).isFile()) {
         Guarded([&] {
             if (path.endsWith(QStringLiteral(".opml"), Qt::CaseInsensitive)) {
-                const TImportResult result = FFeeds->ImportOPML(path.toStdString());
+                const TImportResult result =
+                    FUpdates->FetchAddedBy([&] { return FFeeds->ImportOPML(path.toStdString()); });
                 SetStatusText(0, ImportSummary(result));
                 return;
             }

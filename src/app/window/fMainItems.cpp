@@ -80,13 +80,21 @@ void TFormMain::ConnectItems() {
     host.Closing = [this] { return FClosed; };
     FItems = std::make_unique<TReadStateController>(std::move(host), this);
 
-    connect(FActions.MarkRead, &QAction::triggered, this, [this] {
-        Guarded([this] {
-            if (QTreeWidgetItem* node = FTree->currentItem()) FItems->MarkFeedsRead(FTree->FeedIdsUnder({node}));
+    // The page on show follows: its "new" marks go with the read state. (Mark
+    // as Unread leaves it: showing the page again would read them at once.)
+    const auto markRead = [this](const std::vector<std::string>& ids) {
+        FItems->MarkFeedsRead(ids);
+        QTreeWidgetItem* shown = FTree->currentItem();
+        if (TFeedTree::IsFeedNode(shown) && std::find(ids.begin(), ids.end(), TFeedTree::FeedIdOf(shown)) != ids.end())
+            ShowFeed(shown);
+    };
+    connect(FActions.MarkRead, &QAction::triggered, this, [this, markRead] {
+        Guarded([&] {
+            if (QTreeWidgetItem* node = FTree->currentItem()) markRead(FTree->FeedIdsUnder({node}));
         });
     });
     connect(FActions.MarkAllRead, &QAction::triggered, this,
-            [this] { Guarded([this] { FItems->MarkFeedsRead(FTree->FeedIdsUnder({FTree->RootNode()})); }); });
+            [this, markRead] { Guarded([&] { markRead(FTree->FeedIdsUnder({FTree->RootNode()})); }); });
     connect(FActions.MarkUnread, &QAction::triggered, this, [this] {
         Guarded([this] {
             if (QTreeWidgetItem* node = FTree->currentItem()) FItems->MarkFeedsUnread(FTree->FeedIdsUnder({node}));

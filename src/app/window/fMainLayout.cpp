@@ -9,7 +9,6 @@
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -19,9 +18,11 @@
 #include "AccountList.h"
 #include "AppInfo.h"
 #include "Convert.h"
+#include "CountDelegate.h"
 #include "FeedPageController.h"
 #include "FeedListController.h"
 #include "FeedTree.h"
+#include "FocusCycle.h"
 #include "ReadStateController.h"
 #include "ReadingPane.h"
 #include "StatusLabel.h"
@@ -36,9 +37,9 @@ using plat::Q;
 
 // Label editing hands the confirmed text to the window instead of writing it
 // into the model, so the caption goes to the feed's element.
-class TCaptionEditDelegate : public QStyledItemDelegate {
+class TCaptionEditDelegate : public TCountDelegate {
 public:
-    TCaptionEditDelegate(TFeedTree* tree, TFormMain* form) : QStyledItemDelegate(tree), FTree(tree), FForm(form) {}
+    TCaptionEditDelegate(TFeedTree* tree, TFormMain* form) : TCountDelegate(tree), FTree(tree), FForm(form) {}
 
     void setModelData(QWidget* editor, QAbstractItemModel* /*model*/, const QModelIndex& index) const override {
         auto* line = qobject_cast<QLineEdit*>(editor);
@@ -296,6 +297,9 @@ void TFormMain::CreateWidgets() {
 
     ReadingPane = new TReadingPane(SplitterV);
     ReadingPane->setObjectName("WebBrowser");
+
+    // F6 round the filter, the tree and the pane; Tab and Escape out of it.
+    new TFocusCycle(this, FeedFilter, FTree, ReadingPane);
 
     SplitterV->addWidget(feedColumn);
     SplitterV->addWidget(ReadingPane);

@@ -76,14 +76,14 @@ TEST(BalloonText, OnlyTheTitlesTheBalloonCanShowAreBuilt) {
 
     // What the balloon shows is what building every line would show.
     std::string all;
-    for (int i = 0; i < 50; ++i) all += PlainFit(title(i), 250, Pixels) + "\r\n";
+    for (int i = 0; i < 50; ++i) all += PlainFit(title(i), 250, Pixels) + "\n";
     ASSERT_GE(textfit::CharCount(lines), 255u);
     EXPECT_EQ(lines.substr(0, 255), all.substr(0, 255));
     EXPECT_EQ(lines, all.substr(0, lines.size())) << "lines end whole, each with its line break";
 
-    // Fewer titles than fit: every one of them, each line ending in "\r\n".
+    // Fewer titles than fit: every one of them, each line ending in "\n".
     EXPECT_EQ(textfit::FittedTitleLines([](int i) { return std::string(1, char('A' + i)); }, 3, 250, Pixels, 255),
-              "A\r\nB\r\nC\r\n");
+              "A\nB\nC\n");
     EXPECT_EQ(textfit::FittedTitleLines(title, 0, 250, Pixels, 255), "");
 }
 
@@ -98,6 +98,35 @@ TEST(BalloonText, ADescriptionIsStrippedOnlyAsFarAsTheBalloonShows) {
     EXPECT_EQ(plat::StripTags(euro + euro + euro, 2), euro + euro);
     EXPECT_EQ(plat::StripTags("<i>abc</i>", 0), "");
     EXPECT_EQ(plat::StripTags("ab<i>c</i>", 5), "abc");
+}
+
+}  // namespace
+
+namespace {
+
+// A text longer than the balloon shows is cut after a whole word, with an
+// ellipsis, within the limit; one that fits stays as it is.
+TEST(BalloonText, ALongTextIsCutAtAWordWithAnEllipsis) {
+    const std::string euro = "\xE2\x82\xAC";
+    const struct {
+        std::string text;
+        std::size_t limit;
+        std::string cut;
+    } cases[] = {
+        {"short enough", 20, "short enough"},
+        {"exactly ten", 11, "exactly ten"},
+        {"the harbour master speaks", 18, "the harbour\u2026"},
+        {"the harbour master speaks", 13, "the harbour\u2026"},  // the blank falls just at the cut
+        {"one\nline after another", 12, "one\nline\u2026"},
+        {"Donaudampfschifffahrt", 8, "Donauda\u2026"},  // one word: cut inside it
+        {euro + euro + euro + " " + euro + euro, 5, euro + euro + euro + "\u2026"},
+        {"anything", 0, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string cut = textfit::CutAtWord(c.text, c.limit);
+        EXPECT_EQ(cut, c.cut) << c.text << " / " << c.limit;
+        EXPECT_LE(textfit::CharCount(cut), c.limit) << c.text;
+    }
 }
 
 }  // namespace

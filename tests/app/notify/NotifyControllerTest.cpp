@@ -66,7 +66,7 @@ TEST(NotifyControllerTest, BalloonsAndTheSwitchFollowTheFeedsOfTheList) {
     notify.Tick();
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(notify.Balloon().FeedId, "2");
-    EXPECT_EQ(shown.back().Text, "One\r\nTwo\r\n");
+    EXPECT_EQ(shown.back().Text, "One\nTwo\n");
     notify.ShowBalloon();
     EXPECT_EQ(shown.size(), 3u) << "a click on the tray icon shows it again";
 

@@ -83,7 +83,7 @@ TEST_F(NotifyTest, NewsOfSeveralFeedsBecomesOneSummaryThatShowsTheFirstFeed) {
     Wait(10s);
     ASSERT_EQ(balloons->size(), 2u);
     EXPECT_EQ(balloons->back().Title, "3 new items in 2 feeds");
-    EXPECT_EQ(balloons->back().Text, "W1\r\nW2\r\nTwo\r\n");
+    EXPECT_EQ(balloons->back().Text, "W1\nW2\nTwo\n");
     apptest::Tray(*form).TrayIconBalloonHintClick();
     EXPECT_EQ(form->Tree().currentItem(), weekly);
 
@@ -93,7 +93,7 @@ TEST_F(NotifyTest, NewsOfSeveralFeedsBecomesOneSummaryThatShowsTheFirstFeed) {
     Wait(30s);
     ASSERT_EQ(balloons->size(), 3u);
     EXPECT_EQ(balloons->back().Title, "Channel: 2 new items");
-    EXPECT_EQ(balloons->back().Text, "W4\r\nW3\r\n");
+    EXPECT_EQ(balloons->back().Text, "W4\nW3\n");
 
     // An alert word reaches through the muted feed.
     form->Options().GetConfigNode("general\\AlertWords").SetText("urgent, server down");
@@ -132,7 +132,7 @@ TEST_F(NotifyTest, AnUpdateAllPassIsAnnouncedOnceWhenItEnds) {
     apptest::Notify(*form).Tick();
     ASSERT_EQ(balloons->size(), 1u);
     EXPECT_EQ(balloons->back().Title, "8 new items in 8 feeds");
-    EXPECT_TRUE(balloons->back().Text.startsWith("Feed 1 story 2\r\nFeed 2 story 2\r\n"))
+    EXPECT_TRUE(balloons->back().Text.startsWith("Feed 1 story 2\nFeed 2 story 2\n"))
         << balloons->back().Text.toStdString();
 }
 

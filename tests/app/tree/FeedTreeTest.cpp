@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QMenu>
 
 #include <memory>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "CountDelegate.h"
 #include "FeedList.h"
 #include "FeedListXml.h"
 #include "FeedListController.h"
@@ -78,6 +80,14 @@ TEST_F(FeedTreeTest, TheFilterShowsMatchingFeedsWithTheirFolders) {
         {"FIELD.XML", {"Blogs", "/Field Notes"}},  // the address counts, any case
         {"last.xml", {"127.0.0.1:1/last.xml (1)*"}},
         {"nothing like it", {}},
+        // A number is sought in names, never in counts or addresses: only
+        // the feed named by its address has it.
+        {"2", {"127.0.0.1:1/last.xml (1)*"}},
+        {"127.0.0.1",
+         {"Top", "News (5)*", "/Ferry Times (3)*", "/Local (2)*", "//Harbour Notes (2)*", "Blogs", "/Field Notes",
+          "127.0.0.1:1/last.xml (1)*"}},
+        {"ferry.x", {"News (5)*", "/Ferry Times (3)*"}},
+        {"notes", {"News (5)*", "/Local (2)*", "//Harbour Notes (2)*", "Blogs", "/Field Notes"}},
         {"  ",
          {"Top", "News (5)*", "/Ferry Times (3)*", "/Local (2)*", "//Harbour Notes (2)*", "Blogs", "/Field Notes",
           "Empty", "127.0.0.1:1/last.xml (1)*"}},
@@ -93,6 +103,34 @@ TEST_F(FeedTreeTest, TheFilterShowsMatchingFeedsWithTheirFolders) {
     unrelated.Caption = "Unrelated";
     List.AddFeed(List.Root(), unrelated);
     EXPECT_TRUE(Feed("9")->isHidden());
+}
+
+// A narrow tree cuts the name and keeps the count whole; the row's text
+// stays "Name (4)".
+TEST_F(FeedTreeTest, ANarrowRowCutsTheNameAndKeepsTheCount) {
+    const QFontMetrics metrics(Tree.font());
+    const QString text = "Local Feed 00 of the harbour (1234)";
+    const int countWidth = metrics.horizontalAdvance("(1234)");
+    const struct {
+        QString text;
+        long long count;
+        int width;
+        QString name, shownCount;
+    } cases[] = {
+        {text, 1234, 1000, "Local Feed 00 of the harbour", "(1234)"},
+        {text, 1234, countWidth + metrics.horizontalAdvance("Local Feed") + 6,
+         metrics.elidedText("Local Feed 00 of the harbour", Qt::ElideRight, metrics.horizontalAdvance("Local Feed")),
+         "(1234)"},
+        {text, 1234, countWidth / 2, "", "(1234)"},
+        // A name that only looks like a count is drawn as it is.
+        {"Top 40 (40)", 0, 1000, "Top 40 (40)", ""},
+    };
+    for (const auto& c : cases) {
+        const TCountDelegate::TShown shown = TCountDelegate::Fit(metrics, c.text, c.count, c.width);
+        EXPECT_EQ(shown.Count, c.shownCount) << c.width;
+        EXPECT_EQ(shown.Name, c.name) << c.width;
+    }
+    EXPECT_EQ(Feed("2")->text(0), "Ferry Times (3)");
 }
 
 TEST_F(FeedTreeTest, TheControllerChangesTheListAndTheRowsTogether) {

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QUrl>
 #include <QLabel>
@@ -19,8 +20,10 @@
 #include <memory>
 #include <string>
 
+#include "AccountController.h"
 #include "AppTestSupport.h"
 #include "LoopbackServer.h"
+#include "TempFolder.h"
 #include "InstanceRequests.h"
 #include "fAddFeed.h"
 #include "fMain.h"
@@ -57,6 +60,15 @@ bool SearchEnds(TFormAddFeed* dialog) {
     return apptest::WaitUntil([dialog] { return !dialog->Searching(); });
 }
 
+// The next dialog's search ends with its feed offered, and OK takes it.
+void ConfirmNextDialog() {
+    OnNextDialog([](TFormAddFeed* dialog) {
+        ASSERT_TRUE(SearchEnds(dialog));
+        EXPECT_EQ(dialog->ResultList->count(), 1);
+        dialog->OKBtn->click();
+    });
+}
+
 class AddFeedDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -86,9 +98,12 @@ TEST_F(AddFeedDialogTest, FindsOneFeedOrOffersSeveralBestFirst) {
         const char* url;      // added
         const char* addedCaption;
     } rows[] = {
-        {"/one", "", "/feed", "Harbour Feed"},  // one feed: taken at once, with its title
+        // One feed: taken at once. The page's link title is no name: the
+        // feed's own title comes with its first fetch.
+        {"/one", "", "/feed", ""},
         {"/feed", "My name", "/feed", "My name"},
-        {"/two", "", "/feed", "Harbour Feed"},  // the site's own feed before its comments
+        {"/feed", "", "/feed", "Harbour posts"},  // the feed itself gives its own title
+        {"/two", "", "/feed", ""},                // the site's own feed before its comments
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
@@ -136,9 +151,10 @@ TEST_F(AddFeedDialogTest, NamesAFeedInTheListAndCancelsASlowSearch) {
 }
 
 TEST_F(AddFeedDialogTest, PastedDroppedAndHandedOverAddressesAndFilesArrive) {
-    // A pasted address opens the dialog searching for it; its one feed is
-    // taken at once.
+    // A pasted address opens the dialog searching for it; its one feed
+    // waits for OK, as the user did not type the address.
     QGuiApplication::clipboard()->setText("  " + Url("/one") + "  ");
+    ConfirmNextDialog();
     form->Tree().findChild<QAction*>("ActionPasteAddress")->trigger();
     auto urls = [this] {
         std::vector<std::string> list;
@@ -153,6 +169,7 @@ TEST_F(AddFeedDialogTest, PastedDroppedAndHandedOverAddressesAndFilesArrive) {
                    "<rss version=\"2.0\" xmlns:atom=\"http://www.w3.org/2005/Atom\"><channel>"
                    "<title>t</title><link>http://127.0.0.1:1/</link><atom:link rel=\"self\" href=\"" +
                        server.Url("/comments") + "\"/></channel></rss>");
+    ConfirmNextDialog();
     form->TakeAddressOrFile(QString::fromStdString((home.Dir() / "saved.rss").string()));
     EXPECT_EQ(urls(), (std::vector<std::string>{server.Url("/feed"), server.Url("/comments")}));
 
@@ -163,6 +180,91 @@ TEST_F(AddFeedDialogTest, PastedDroppedAndHandedOverAddressesAndFilesArrive) {
         QUrl::fromLocalFile(QString::fromStdString((home.Dir() / "list.opml").string())).toString());
     EXPECT_EQ(urls().size(), 3u);
     EXPECT_TRUE(form->StatusText(0).contains("1 feeds imported")) << form->StatusText(0).toStdString();
+    // and what it added is fetched at once.
+    EXPECT_TRUE(apptest::WaitUntil([&] { return server.NumHits("/x") == 1; }, 10000));
+}
+
+// quillet ADDRESS: the dialog opens filled in, its feed offered, and adds
+// it on OK; the new feed is fetched at once and named by its own title, not
+// by the page's link ("RSS").
+TEST_F(AddFeedDialogTest, AHandedOverAddressWaitsForOKAndTheFeedIsNamedByItself) {
+    server.AddEndpoint("/nixos", 200, {{"Content-Type", "text/html"}}, Page(Link("/news", "RSS")));
+    server.AddEndpoint("/news", 200, {{"Content-Type", "application/rss+xml"}},
+                       "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>NixOS News</title>"
+                       "<link>http://127.0.0.1/</link><description>d</description></channel></rss>");
+    bool offered = false;
+    OnNextDialog([&](TFormAddFeed* dialog) {
+        ASSERT_TRUE(SearchEnds(dialog));
+        EXPECT_EQ(dialog->EditURL->text(), "feed:" + Url("/nixos"));
+        EXPECT_TRUE(dialog->isVisible());
+        ASSERT_EQ(dialog->ResultList->count(), 1);
+        EXPECT_EQ(dialog->ResultList->item(0)->text(), "RSS (RSS)");
+        EXPECT_TRUE(dialog->StatusText->text().contains("OK")) << dialog->StatusText->text().toStdString();
+        offered = true;
+        dialog->OKBtn->click();
+    });
+    EXPECT_EQ(AnswerInstanceRequest(*form, "add", "feed:" + Url("/nixos")), "ok");
+    ASSERT_TRUE(apptest::WaitUntil([&] { return offered && !QApplication::activeModalWidget(); }, 20000));
+    const std::vector<QTreeWidgetItem*> feeds = form->Tree().FeedNodesUnder(form->Tree().RootNode());
+    ASSERT_EQ(feeds.size(), 1u);
+    EXPECT_TRUE(apptest::WaitUntil([&] { return TFeedTree::FeedOf(feeds[0])->Caption == "NixOS News"; }, 10000));
+    EXPECT_EQ(server.NumHits("/news"), 1);
+}
+
+// A long failure wraps over several lines, and the dialog grows to show
+// them all.
+TEST_F(AddFeedDialogTest, TheDialogGrowsToShowAWholeMessage) {
+    TFormAddFeed dialog(form.get());
+    dialog.show();
+    const std::string closed = "127.0.0.1:" + std::to_string(testsupport::UnusedLoopbackPort());
+    dialog.EditURL->setText(QString::fromStdString(closed));
+    dialog.OKBtn->click();
+    ASSERT_TRUE(SearchEnds(&dialog));
+    QApplication::processEvents();
+    EXPECT_TRUE(dialog.StatusText->text().contains("Neither https nor http"))
+        << dialog.StatusText->text().toStdString();
+    EXPECT_GE(dialog.StatusText->height(), dialog.StatusText->heightForWidth(dialog.StatusText->width()));
+}
+
+// Add to: this computer, even with an account's feed selected, unless the
+// user chose the account last time; the choice is kept in config.xml.
+TEST_F(AddFeedDialogTest, AddToDefaultsToThisComputerOrTheLastChoice) {
+    form.reset();
+    const std::string account =
+        "<folder caption=\"Alice\" expanded=\"True\" account=\"alice@127.0.0.1\" "
+        "address=\"http://127.0.0.1:1/api/greader.php\" user=\"alice\">"
+        "<item url=\"http://127.0.0.1:1/d.xml\" id=\"10\" caption=\"Tech\" unread=\"0\" stream=\"feed/3\"/></folder>";
+    std::string config = home.ReadFile("config.xml");
+    config.replace(config.find("<items/>"), 8, "<items>" + account + "</items>");
+    const struct {
+        const char* stored;  // internal\addfeed\Target, nullptr: absent (an older config.xml)
+        int offered;
+    } cases[] = {{nullptr, 0}, {"alice@127.0.0.1", 1}, {"", 0}, {"gone@elsewhere", 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : "absent");
+        std::string withChoice = config;
+        if (c.stored)
+            withChoice.replace(withChoice.find("<internal>"), 10,
+                               std::string("<internal><addfeed><Target>") + c.stored + "</Target></addfeed>");
+        home.WriteFile("config.xml", withChoice);
+        form = std::make_unique<TFormMain>();
+        form->Updates().Stop();
+        // The account has no password kept: it is not asked for here.
+        form->Accounts().SetPasswordPrompt([](const QString&) { return std::optional<QString>(); });
+        form->Tree().setCurrentItem(form->Tree().FindFeedNodeById("10"));
+        int offered = -1;
+        OnNextDialog([&](TFormAddFeed* dialog) {
+            offered = dialog->Target();
+            // This computer chosen now: the next dialog offers it again.
+            dialog->ComboTarget->setCurrentIndex(0);
+            dialog->EditURL->setText(Url("/feed"));
+            dialog->OKBtn->click();
+        });
+        form->Actions().AddFeed->trigger();
+        EXPECT_EQ(offered, c.offered);
+        EXPECT_EQ(form->Options().GetConfigNode("internal\\addfeed\\Target").Text(), "");
+        form.reset();
+    }
 }
 
 // However many addresses are handed over, one dialog holds them all and

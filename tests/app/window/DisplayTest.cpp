@@ -119,7 +119,7 @@ TEST_F(DisplayTest, BalloonForSeveralItemsListsFittedTitles) {
     apptest::Notify(*form).ShowNotification(*TFeedTree::FeedOf(node), doc, 3);
 
     EXPECT_EQ(apptest::Notify(*form).Balloon().Title, "Daily: 3 new items");
-    const QStringList lines = apptest::Notify(*form).Balloon().Text.split("\r\n");
+    const QStringList lines = apptest::Notify(*form).Balloon().Text.split("\n");
     ASSERT_EQ(lines.size(), 4);  // three lines, each ending with a line break
     EXPECT_EQ(lines[0], "Short one");
     EXPECT_EQ(lines[2], "Third");

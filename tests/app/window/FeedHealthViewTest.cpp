@@ -252,3 +252,25 @@ TEST_F(FeedHealthViewTest, ADamagedBookIsSetAsideAtStartWithAWord) {
 }
 
 }  // namespace
+
+namespace {
+
+// Feeds of one site differ at the end of their names: the list shows them
+// whole (a wider column, the middle cut only when it must be) and in a tooltip.
+TEST(FeedHealthView, TwoFeedsOfOneSiteReadApart) {
+    apptest::TStagedHome home;
+    TFormFeedHealth view(nullptr);
+    view.show();
+    const QStringList names{"Local Feed 00 of the harbour master's notices", "Local Feed 00 of the harbour pilots"};
+    std::vector<TFormFeedHealth::TRow> rows;
+    for (const QString& name : names) rows.push_back({QString::number(rows.size() + 1), name, "Gone", {}, {}});
+    view.SetRows(rows);
+    for (int i = 0; i < names.size(); ++i) {
+        QTreeWidgetItem* item = view.ListFeeds->topLevelItem(i);
+        EXPECT_EQ(item->toolTip(0), names[i]);
+        EXPECT_GE(view.ListFeeds->columnWidth(0), view.ListFeeds->fontMetrics().horizontalAdvance(names[i]));
+    }
+    EXPECT_EQ(view.ListFeeds->textElideMode(), Qt::ElideMiddle);
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 
 #include <sqlite3.h>
@@ -32,6 +33,7 @@
 #include "TimeBound.h"
 #include "WebBrowser.h"
 #include "fFindInFeeds.h"
+#include "LightPane.h"
 #include "NotifyController.h"
 #include "fMain.h"
 
@@ -292,6 +294,15 @@ TEST_F(ItemStoreWindowTest, PageMarksTheUnreadItemsOfTheStoredCopy) {
     EXPECT_EQ(page.toStdString().find("class=\"item new\""), std::string::npos);
     EXPECT_EQ(page.toStdString().find("1 new"), std::string::npos);
     EXPECT_EQ(page.toStdString().find("id=\"" + anchor + "\""), std::string::npos);
+
+    // The page on show follows Mark All as Read: "1 new" and its mark go.
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, node));
+    const auto newOnPage = [&] { return form->ReadingPane->LightPane()->toPlainText().contains("1 new"); };
+    ASSERT_TRUE(WaitUntil(newOnPage));
+    EXPECT_EQ(form->ReadingPane->Marks().value("unread").toArray().size(), 1);
+    form->Actions().MarkAllRead->trigger();
+    EXPECT_TRUE(form->ReadingPane->Marks().value("unread").toArray().isEmpty());
+    EXPECT_TRUE(WaitUntil([&] { return !newOnPage(); }));
 }
 
 TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem) {
@@ -321,6 +332,21 @@ TEST_F(ItemStoreWindowTest, FindInFeedsShowsTheChosenItem) {
     form->Items().FindInFeeds()->SearchText->setText("Story");
     form->Items().FindInFeeds()->SearchNow();
     EXPECT_EQ(form->Items().FindInFeeds()->SearchResults->topLevelItemCount(), 7);
+
+    // Down in the field goes into the results; their dates are read whole.
+    TFormFindInFeeds& find = *form->Items().FindInFeeds();
+    find.show();
+    find.activateWindow();
+    find.SearchText->setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return find.SearchText->hasFocus(); }, 5000));
+    QTest::keyClick(find.SearchText, Qt::Key_Down);
+    EXPECT_TRUE(find.SearchResults->hasFocus());
+    EXPECT_EQ(find.SearchResults->currentItem(), find.SearchResults->topLevelItem(0));
+    QTest::keyClick(find.SearchResults, Qt::Key_Down);
+    EXPECT_EQ(find.SearchResults->currentItem(), find.SearchResults->topLevelItem(1));
+    const QString date = find.SearchResults->topLevelItem(0)->text(2);
+    EXPECT_GE(find.SearchResults->columnWidth(2), find.SearchResults->fontMetrics().horizontalAdvance(date))
+        << date.toStdString();
 }
 
 // Read state follows what the pane showed: a page never on screen, or one
