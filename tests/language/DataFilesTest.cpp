@@ -93,6 +93,8 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments() {
         {"ArticleKeptSummary", {"the page holds no article"}},
         {"ArticleReadLink", {}},
         {"PageStarLink", {}},
+        {"AccountSecretStoreAsking", {20}},
+        {"DiscoverFoundOne", {"Planet News"}},
         {"PageStarredLink", {}},
         {"ItemMenuStar", {}},
         {"ItemMenuUnstar", {}},
