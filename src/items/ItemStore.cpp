@@ -2,11 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -163,6 +165,34 @@ struct TItemStore::TImpl {
     std::unordered_map<std::string_view, std::unique_ptr<TStatement>> Statements;
 
     TImpl(const std::string& path, const TStoreOptions& options) : Path(path), Options(options), Connection(path) {}
+    ~TImpl() {
+        if (Checkpointer.joinable()) Checkpointer.join();
+    }
+
+    // The log is copied back into the base beside this connection's
+    // commits, not in them: a star or a mark the user waits for must not
+    // pay for a checkpoint that its commit happened to cross. SQLite's own
+    // checkpoint would run in the commit, on the window's thread.
+    void CheckpointAside() {
+        if (Checkpointing.exchange(true)) return;
+        if (Checkpointer.joinable()) Checkpointer.join();  // the last one has ended
+        Checkpointer = std::thread([this] {
+            try {
+                sql::TConnection aside(Path);
+                aside.QueryText("PRAGMA wal_checkpoint(PASSIVE)");
+            } catch (const std::exception&) {
+                // The next commit past the mark tries again.
+            }
+            Checkpointing = false;
+        });
+    }
+    static int WalCommitted(void* impl, sqlite3*, const char*, int pages) {
+        if (pages >= kCheckpointPages) static_cast<TImpl*>(impl)->CheckpointAside();
+        return SQLITE_OK;
+    }
+    static constexpr int kCheckpointPages = 1000;  // SQLite's own mark
+    std::atomic<bool> Checkpointing{false};
+    std::thread Checkpointer;
 
     // Statements are prepared on first use and kept: `sql` is a literal.
     TStatement& Prepared(std::string_view sql) {
@@ -532,6 +562,8 @@ TOpenResult TItemStore::Open(const std::string& path, const TStoreOptions& optio
             schema::PrepareIndexUpkeep(c);
             schema::EnsureArticleIndex(c);
         }
+        // In place of SQLite's checkpoint in the commit.
+        sqlite3_wal_hook(c.Handle(), &TImpl::WalCommitted, impl.get());
         return std::unique_ptr<TItemStore>(new TItemStore(std::move(impl)));
     };
 
