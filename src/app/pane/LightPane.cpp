@@ -289,15 +289,8 @@ QString TLightPane::StarLinkAt(int line) const {
 
 QMenu* TLightPane::ItemMenu(const QPoint& pos) {
     QMenu* menu = createStandardContextMenu(pos);
-    const QString star = StarLinkAt(cursorForPosition(pos).position());
-    QString feedId, key;
-    bool on = false;
-    if (!pane::ParseStarRequest(star, feedId, key, on)) return menu;
-    // The same requests as the item's links: the window takes them.
-    menu->addSeparator();
-    menu->addAction(on ? FItemMenuTexts.Star : FItemMenuTexts.Unstar, this, [this, star] { LinkClicked(QUrl(star)); });
-    menu->addAction(FItemMenuTexts.ReadArticle, this,
-                    [this, feedId, key] { LinkClicked(QUrl(pane::ArticleRequestAddress(feedId, key))); });
+    pane::AddItemActions(*menu, StarLinkAt(cursorForPosition(pos).position()), FItemMenuTexts,
+                         [this](const QString& address) { LinkClicked(QUrl(address)); });
     return menu;
 }
 

@@ -33,6 +33,7 @@
 class QMenu;
 
 #include "FeedPageFunctions.h"
+#include "ItemMenu.h"
 #include "PageBuild.h"
 
 namespace quillet {
@@ -89,14 +90,9 @@ public:
     // The star link of the item the reader is at: the last whose title lies
     // above the top quarter of the view, else the first; "" for none.
     QString StarLinkInView() const;
-    // The item's own actions, added to the text's menu where the pointer is
-    // on an item: star or unstar it, read its full article. The texts are
-    // the user's language's.
-    struct TItemMenuTexts {
-        QString Star, Unstar, ReadArticle;
-    };
-    void SetItemMenuTexts(TItemMenuTexts texts) { FItemMenuTexts = std::move(texts); }
-    // The menu for a right click at `pos` (in the viewport), for the caller to open.
+    // The item's own actions (ItemMenu.h) join the text's menu where the
+    // pointer is on an item.
+    void SetItemMenuTexts(pane::TItemMenuTexts texts) { FItemMenuTexts = std::move(texts); }
     QMenu* ItemMenu(const QPoint& pos);
     // Pictures of the shown page still on their way.
     int ImagesPending() const;
@@ -174,6 +170,5 @@ private:
     };
     QHash<QUrl, TPageImage> FImages;
     qint64 FImageBytes = 0;
-    TItemMenuTexts FItemMenuTexts{QStringLiteral("Star This Item"), QStringLiteral("Remove the Star"),
-                                  QStringLiteral("Read the full article")};
+    pane::TItemMenuTexts FItemMenuTexts;
 };

@@ -100,6 +100,9 @@ void TPaneServer::Handle(const QJsonObject& message) {
         if (FAsked.removeOne(address)) FBrowser->Open(address);
     } else if (op == QLatin1String("images"))
         FBrowser->SetShowWebImages(message.value("on").toBool(true));
+    else if (op == QLatin1String("menuTexts"))
+        FBrowser->SetItemMenuTexts({message.value("star").toString(), message.value("unstar").toString(),
+                                    message.value("article").toString()});
     else if (op == QLatin1String("style"))
         FBrowser->SetPageStyle(pane::PageStyleFromJson(message));
     else if (op == QLatin1String("bodyStyle"))

@@ -3,6 +3,7 @@
 #include "PageStylesheet.h"
 
 #include <QBuffer>
+#include <QMenu>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QPointer>
 #include <QThreadPool>
 #include <QVBoxLayout>
+#include <QWebEngineContextMenuRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -245,6 +247,16 @@ TWebBrowser::TWebBrowser(QWidget* parent) : QWidget(parent) {
 
     FView = new QWebEngineView(this);
     FView->setPage(page);
+    // The engine's menu, with the actions of the item under the pointer.
+    FView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(FView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        StarLinkAt(pos, [this, view = QPointer<QWebEngineView>(FView), pos](const QString& href) {
+            if (!view) return;
+            QMenu* menu = ItemMenu(href);
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(view->mapToGlobal(pos));
+        });
+    });
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(FView);
@@ -437,6 +449,26 @@ void TWebBrowser::StarLinkInView(std::function<void(const QString& href)> reply)
         "if(l[i].getBoundingClientRect().top<=y)b=h;else break;}return b||f;})()");
     FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
                                  [reply = std::move(reply)](const QVariant& href) { reply(href.toString()); });
+}
+
+void TWebBrowser::StarLinkAt(const QPoint& pos, std::function<void(const QString& href)> reply) {
+    const QString script = QStringLiteral(
+                               "(function(x,y){var e=document.elementFromPoint(x,y),i=e&&e.closest('.item');"
+                               "var a=i&&i.querySelector('a.star');return a?a.getAttribute('href'):'';})(%1,%2)")
+                               .arg(pos.x())
+                               .arg(pos.y());
+    FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                                 [reply = std::move(reply)](const QVariant& href) { reply(href.toString()); });
+}
+
+QMenu* TWebBrowser::ItemMenu(const QString& starHref) {
+    // The engine's own entries exist only for a request it made itself.
+    QMenu* menu = FView->lastContextMenuRequest() ? FView->createStandardContextMenu() : new QMenu(FView);
+    pane::AddItemActions(*menu, starHref, FItemMenuTexts, [this](const QString& address) {
+        bool cancel = false;
+        if (OnBeforeNavigate) OnBeforeNavigate(address, cancel);
+    });
+    return menu;
 }
 
 void TWebBrowser::ScrollToAnchor(const QString& id) {

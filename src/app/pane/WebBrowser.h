@@ -30,6 +30,7 @@
 #include <memory>
 
 #include "FeedPageFunctions.h"
+#include "ItemMenu.h"
 #include "PageBuild.h"
 
 class QWebEngineView;
@@ -74,6 +75,13 @@ public:
     // The star link of the item the reader is at (as the light pane tells
     // it), given to `reply`; "" for none.
     void StarLinkInView(std::function<void(const QString& href)> reply);
+    // The star link of the item at `pos` (in the view), given to `reply`;
+    // "" where there is no item.
+    void StarLinkAt(const QPoint& pos, std::function<void(const QString& href)> reply);
+    // The view's menu with the actions of the item whose star link is
+    // `starHref` (ItemMenu.h), which ask OnBeforeNavigate as its links do.
+    QMenu* ItemMenu(const QString& starHref);
+    void SetItemMenuTexts(pane::TItemMenuTexts texts) { FItemMenuTexts = std::move(texts); }
 
     // The address last navigated to, as given to Navigate or clicked.
     QString LocationURL() const { return FLocation; }
@@ -167,4 +175,5 @@ private:
     // The serial of the marked page being loaded, and its address.
     qint64 FShowingSerial = 0;
     QUrl FShowingUrl;
+    pane::TItemMenuTexts FItemMenuTexts;
 };

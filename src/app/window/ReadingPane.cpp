@@ -212,6 +212,17 @@ void TReadingPane::SetPageStyle(const quillet::TPageStyle& style) {
     }
 }
 
+void TReadingPane::SetItemMenuTexts(const pane::TItemMenuTexts& texts) {
+    FItemMenuTexts = texts;
+    FLight->SetItemMenuTexts(texts);
+    SendItemMenuTexts();
+}
+
+void TReadingPane::SendItemMenuTexts() {
+    Send(QStringLiteral("menuTexts"),
+         {{"star", FItemMenuTexts.Star}, {"unstar", FItemMenuTexts.Unstar}, {"article", FItemMenuTexts.ReadArticle}});
+}
+
 void TReadingPane::RequestPageText(std::function<void(const QString&)> reply) {
     if (!EngineShown()) {
         QTimer::singleShot(0, this, [this, reply = std::move(reply)] { reply(FLight->toPlainText()); });
@@ -299,6 +310,7 @@ void TReadingPane::StartBrowser() {
     // Written ahead: the pipe keeps them until the helper reads.
     Send(QStringLiteral("images"), {{"on", FShowWebImages}});
     Send(QStringLiteral("style"), pane::PageStyleJson(FStyle));
+    SendItemMenuTexts();
     emit BrowserCreated();
 }
 

@@ -33,6 +33,7 @@
 #include <functional>
 #include <optional>
 
+#include "ItemMenu.h"
 #include "PageBuild.h"
 #include "PaneProtocol.h"
 
@@ -91,6 +92,8 @@ public:
     // How the reader wants pages set (font, line width, user.css, zoom),
     // in either pane; the page on show is set again.
     void SetPageStyle(const quillet::TPageStyle& style);
+    // The texts of an item's context menu, in both panes.
+    void SetItemMenuTexts(const pane::TItemMenuTexts& texts);
     const quillet::TPageStyle& PageStyle() const { return FStyle; }
 
     // Whether pages may load http/https images; kept for every helper the
@@ -228,6 +231,8 @@ private:
     bool FOnScreen = false;
     bool FShowWebImages = true;
     quillet::TPageStyle FStyle;
+    pane::TItemMenuTexts FItemMenuTexts;
+    void SendItemMenuTexts();
     QString FColorScheme;
     std::deque<std::function<void(const QString&)>> FTextReplies;
     std::deque<std::function<void(const QString&)>> FStarReplies;

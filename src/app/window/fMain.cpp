@@ -51,7 +51,6 @@
 #include "FeedPageController.h"
 #include "FeedTree.h"
 #include "FeedUpdate.h"
-#include "LightPane.h"
 #include "ReadStateController.h"
 #include "StarController.h"
 #include "ReadingPane.h"
@@ -346,10 +345,9 @@ void TFormMain::OnLanguageChange() {
     TvxLanguage& language = GlobalLanguage();
     language.Translate(this);
     if (ReadingPane)
-        ReadingPane->LightPane()->SetItemMenuTexts(
-            {LangTextQ("ItemMenuStar", {}, QStringLiteral("Star This Item")),
-             LangTextQ("ItemMenuUnstar", {}, QStringLiteral("Remove the Star")),
-             LangTextQ("ArticleReadLink", {}, QStringLiteral("Read the full article"))});
+        ReadingPane->SetItemMenuTexts({LangTextQ("ItemMenuStar", {}, QStringLiteral("Star This Item")),
+                                       LangTextQ("ItemMenuUnstar", {}, QStringLiteral("Remove the Star")),
+                                       LangTextQ("ArticleReadLink", {}, QStringLiteral("Read the full article"))});
     if (!FOptions) return;
     // Check the new structure file before giving up the current one, so a
     // broken language folder never leaves the options without a structure.

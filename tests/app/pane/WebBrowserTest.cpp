@@ -15,12 +15,15 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
+#include <QMenu>
+
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
 #include "PaneProtocol.h"
 
 #include <functional>
+#include <memory>
 #include <stdexcept>
 
 #ifndef QUILLET_DATA_DIR
@@ -219,6 +222,7 @@ TEST(WebBrowserEngine, StarLinksAskTheWindowAndChangeInPlace) {
     WriteFile(feed, StoredCopy(kXslPI, "words"));
     TWebBrowser browser;
     browser.resize(600, 400);
+    browser.show();  // the item under the pointer needs a laid-out view
     QStringList asked;
     browser.OnBeforeNavigate = [&](const QString& address, bool& cancel) {
         asked << address;
@@ -250,6 +254,23 @@ TEST(WebBrowserEngine, StarLinksAskTheWindowAndChangeInPlace) {
     browser.StarLinkInView([&](const QString& href) { atView = href; });
     ASSERT_TRUE(WaitUntil([&] { return !atView.isEmpty(); }));
     EXPECT_EQ(atView, starred);
+
+    // The item's menu, opened on its text, asks what its links ask.
+    const QVariantList at = RunScript(browser,
+                                      "(function(){var r=document.querySelector('.item').getBoundingClientRect();"
+                                      "return [r.left+r.width/2, r.top+r.height/2];})()")
+                                .toList();
+    ASSERT_EQ(at.size(), 2);
+    QString underPointer;
+    browser.StarLinkAt(QPoint(at[0].toInt(), at[1].toInt()), [&](const QString& href) { underPointer = href; });
+    ASSERT_TRUE(WaitUntil([&] { return !underPointer.isEmpty(); }));
+    EXPECT_EQ(underPointer, starred);
+    browser.SetItemMenuTexts({"star", "unstar", "article"});
+    std::unique_ptr<QMenu> menu(browser.ItemMenu(underPointer));
+    asked.clear();
+    for (QAction* action : menu->actions())
+        if (action->text() == "unstar" || action->text() == "article") action->trigger();
+    EXPECT_EQ(asked, QStringList({starred, pane::ArticleRequestAddress(feedId, key)}));
 }
 
 }  // namespace
