@@ -3,8 +3,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "ItemTestSupport.h"
 #include "StarredExport.h"
@@ -151,4 +155,48 @@ TEST_F(Stars, InstantWithAHundredThousandItems) {
         "[ figures  ] starring: median %.2f ms, 99%% %.2f ms, slowest %.2f ms; listing 5000: %.1f ms; "
         "exporting 5000: %.0f ms\n",
         stars[stars.size() / 2], stars[stars.size() * 99 / 100], stars.back(), listing, exporting);
+}
+
+// Stars set one after another, the writer killed at a random moment: every
+// star it had committed is there after a restart, on a whole base.
+TEST_F(Stars, EveryCommittedStarSurvivesAKill) {
+    std::vector<TStoredItem> many;
+    for (int i = 0; i < 3000; ++i) many.push_back(Item(std::to_string(i), "", "Item " + std::to_string(i), i + 1));
+    Store().RecordDownload("1", many, 10);
+    store.reset();
+    const int pauses[] = {20000, 90000, 160000};
+    for (int round = 0; round < 3; ++round) {
+        const int first = round * 1000;  // each round stars items of its own
+        int committed[2];
+        ASSERT_EQ(pipe(committed), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(committed[0]);
+            std::unique_ptr<TItemStore> writer = itemtest::OpenStore(DbPath(), options);
+            for (int n = 0;; ++n) {
+                writer->SetItemStarred("1", "g:" + std::to_string(first + n % 1000), true, "Feed", n);
+                const char done = 1;  // said only once the commit returned
+                if (write(committed[1], &done, 1) != 1) _exit(3);
+            }
+        }
+        close(committed[1]);
+        usleep(pauses[round]);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        int said = 0;
+        char buffer[4096];
+        for (ssize_t n; (n = read(committed[0], buffer, sizeof buffer)) > 0;) said += static_cast<int>(n);
+        close(committed[0]);
+        ASSERT_GT(said, 0) << "the writer never committed";
+        // The first `said` stars, in this order, were committed.
+        std::unique_ptr<TItemStore> reopened = itemtest::OpenStore(DbPath(), options);
+        EXPECT_EQ(reopened->CheckIntegrity(), "ok");
+        std::vector<std::string> keys = reopened->StarredKeys("1");
+        const std::set<std::string> starred(keys.begin(), keys.end());
+        for (int n = 0; n < std::min(said, 1000); ++n)
+            ASSERT_TRUE(starred.count("g:" + std::to_string(first + n))) << "star " << n << " of " << said << " lost";
+    }
 }
