@@ -182,8 +182,8 @@ TEST_F(Stars, EveryCommittedStarSurvivesAKill) {
         }
         close(committed[1]);
         // Timed from the first commit: a slow start is no lost star.
-        char first_commit = 0;
-        int said = read(committed[0], &first_commit, 1) == 1 ? 1 : 0;
+        char firstCommit = 0;
+        int said = read(committed[0], &firstCommit, 1) == 1 ? 1 : 0;
         usleep(pauses[round]);
         kill(child, SIGKILL);
         int status = 0;
