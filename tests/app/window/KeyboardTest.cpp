@@ -11,6 +11,8 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "ItemStore.h"
+#include "ReadStateController.h"
 #include "LightPane.h"
 #include "PaneProtocol.h"
 #include "fMain.h"
@@ -74,6 +76,30 @@ TEST_F(KeyboardTest, TheWindowsShortcutsWorkFromThePage) {
     QTest::keyClick(Focus(), Qt::Key_E, Qt::AltModifier);
     EXPECT_TRUE(apptest::WaitUntil([&] { return feedMenu.count() == 1; }, 2000));
     form->FeedMenu->close();
+}
+
+// S stars the item the page is at, and the page says so.
+TEST_F(KeyboardTest, SStarsTheItemThePageIsAt) {
+    home.WriteFile("feeds/5.xml",
+                   "<?xml version=\"1.0\"?><?xml-stylesheet type=\"text/xsl\" href=\"../rss.xsl\"?>"
+                   "<rss version=\"2.0\"><channel><title>Daily</title><description>d</description>"
+                   "<item><title>One</title><link>http://example.invalid/1</link></item></channel></rss>");
+    form->Items().With([](items::TItemStore& store) {
+        items::TStoredItem one;
+        one.Title = "One";
+        one.Link = "http://example.invalid/1";
+        store.RecordDownload("5", {one}, 1);
+    });
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, node, 10000));
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    TLightPane* page = form->ReadingPane->LightPane();
+    page->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(page, Qt::Key_S);
+    EXPECT_TRUE(apptest::WaitUntil([&] { return page->toPlainText().contains(QStringLiteral("\u2605")); }, 2000));
+    int starred = 0;
+    form->Items().With([&](items::TItemStore& store) { starred = store.StarredCount(); });
+    EXPECT_EQ(starred, 1) << form->StatusText(0).toStdString();
 }
 
 TEST_F(KeyboardTest, F6TabAndEscapeMoveTheFocusBetweenFilterTreeAndPage) {
