@@ -51,6 +51,7 @@
 #include "FeedPageController.h"
 #include "FeedTree.h"
 #include "FeedUpdate.h"
+#include "ListedFeed.h"
 #include "ReadStateController.h"
 #include "StarController.h"
 #include "ReadingPane.h"
@@ -454,14 +455,7 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
         TFormAddFeed dialog(this);
         FAddFeedDialog = &dialog;
         dialog.SecureFeeds = FUpdates->SecureFeedsOption();
-        dialog.FindExisting = [this](const std::string& url) -> std::optional<QString> {
-            const std::string wanted = discover::ComparableUrl(url);
-            for (const feedlist::TListEntry* feed : FFeedList->Feeds()) {
-                if (discover::ComparableUrl(feed->Feed().Url) == wanted)
-                    return TFeedTree::FeedDisplayText(feed->Feed());
-            }
-            return std::nullopt;
-        };
+        dialog.FindExisting = [this](const std::string& url) { return ListedFeedName(*FFeedList, url); };
         // This computer, or an account's server, as chosen last time.
         const TFeedTargets targets =
             FeedTargets(*FTree, *FFeedList, FOptions->GetConfigNode(kAddFeedTargetPath).Text());

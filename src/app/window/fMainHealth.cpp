@@ -20,10 +20,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include <optional>
-
 #include "Address.h"
-#include "Discover.h"
+#include "ListedFeed.h"
 #include "FeedListModel.h"
 #include "FeedHealthController.h"
 #include "UpdateController.h"
@@ -70,14 +68,7 @@ void TFormMain::ConnectFeedHealth() {
         dialog.SetChooseOnly(title);
         dialog.SecureFeeds = FUpdates->SecureFeedsOption();
         // Another feed of the list is not taken twice; this one may be found.
-        dialog.FindExisting = [this, id](const std::string& found) -> std::optional<QString> {
-            const std::string wanted = discover::ComparableUrl(found);
-            for (const feedlist::TListEntry* other : FFeedList->Feeds()) {
-                if (feedlist::IdText(other->Feed()) != id && discover::ComparableUrl(other->Feed().Url) == wanted)
-                    return TFeedTree::FeedDisplayText(other->Feed());
-            }
-            return std::nullopt;
-        };
+        dialog.FindExisting = [this, id](const std::string& found) { return ListedFeedName(*FFeedList, found, id); };
         dialog.FindFeedsFor(QString::fromStdString(url));
         return dialog.exec() == QDialog::Accepted ? dialog.URL().toStdString() : std::string();
     };

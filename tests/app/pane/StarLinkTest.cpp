@@ -73,9 +73,24 @@ protected:
         FMarks.Starred = {"g:urn:2"};
     }
 
+    // The feed's page on show in `pane`; what its links ask goes to `asked`.
+    bool ShowInLightPane() {
+        pane.resize(600, 400);
+        pane.show();
+        pane.OnBeforeNavigate = [this](const QString& address, bool& cancel) {
+            asked << address;
+            cancel = !address.startsWith('/');
+        };
+        QSignalSpy done(&pane, &TLightPane::NavigateComplete);
+        pane.Navigate(FFeed, FMarks);
+        return done.wait(10000);
+    }
+
     QTemporaryDir FDir;
     const QString FFeed = FDir.filePath("7.xml");
     quillet::TPageMarks FMarks;
+    TLightPane pane;
+    QStringList asked;
 };
 
 // Every star link of the light pane's page, in order.
@@ -89,17 +104,7 @@ QStringList LightStarLinks(const QTextDocument& document) {
 }
 
 TEST_F(StarLinkTest, TheLightPaneStarsByItsLinksInPlace) {
-    TLightPane pane;
-    pane.resize(600, 400);
-    pane.show();
-    QStringList asked;
-    pane.OnBeforeNavigate = [&](const QString& address, bool& cancel) {
-        asked << address;
-        cancel = !address.startsWith('/');
-    };
-    QSignalSpy done(&pane, &TLightPane::NavigateComplete);
-    pane.Navigate(FFeed, FMarks);
-    ASSERT_TRUE(done.wait(10000));
+    ASSERT_TRUE(ShowInLightPane());
 
     const QStringList links = LightStarLinks(*pane.document());
     ASSERT_EQ(links.size(), 30);
@@ -139,17 +144,7 @@ TEST_F(StarLinkTest, TheLightPaneStarsByItsLinksInPlace) {
 
 // The item's menu asks the same of the window as its links.
 TEST_F(StarLinkTest, TheLightPanesItemMenuStarsAndAsksForTheArticle) {
-    TLightPane pane;
-    pane.resize(600, 400);
-    pane.show();
-    QStringList asked;
-    pane.OnBeforeNavigate = [&](const QString& address, bool& cancel) {
-        asked << address;
-        cancel = !address.startsWith('/');
-    };
-    QSignalSpy done(&pane, &TLightPane::NavigateComplete);
-    pane.Navigate(FFeed, FMarks);
-    ASSERT_TRUE(done.wait(10000));
+    ASSERT_TRUE(ShowInLightPane());
     pane.SetItemMenuTexts({"star", "unstar", "article"});
 
     // On the second item's star link: it is starred.
