@@ -108,6 +108,9 @@ std::string TSyncState::ToJson() const {
     out["known"] = known;
     out["unread"] = json(std::vector<TItemId>(Unread.begin(), Unread.end()));
     out["starred"] = json(std::vector<TItemId>(Starred.begin(), Starred.end()));
+    out["newestUsec"] = NewestUsec;
+    if (CountedLabels) out["countedLabels"] = json(std::vector<std::string>(CountedLabels->begin(), CountedLabels->end()));
+    out["noCounts"] = NoCounts;
     json subscribed = json::array();
     for (const auto& s : Subscribed) subscribed.push_back({{"url", s.Url}, {"stream", s.Stream}, {"error", s.Error}});
     out["subscribed"] = subscribed;
@@ -135,6 +138,10 @@ TSyncState TSyncState::FromJson(const std::string& text) {
             for (const json& id : ids) state.Known[id.get<TItemId>()] = stream;
         for (const json& id : in.value("unread", json::array())) state.Unread.insert(id.get<TItemId>());
         for (const json& id : in.value("starred", json::array())) state.Starred.insert(id.get<TItemId>());
+        state.NewestUsec = in.value("newestUsec", std::int64_t{0});
+        if (in.contains("countedLabels"))
+            state.CountedLabels = in.at("countedLabels").get<std::set<std::string>>();
+        state.NoCounts = in.value("noCounts", false);
         for (const json& s : in.value("subscribed", json::array()))
             state.Subscribed.push_back({s.value("url", ""), s.value("stream", ""), s.value("error", "")});
     } catch (const json::exception&) {
@@ -332,7 +339,30 @@ void TAccountSync::CheckTags(TSyncResult& result) {
     if (LabelsOf(FState.Subscriptions, tags) != FState.Labels) ListSubscriptions(result, true, std::move(tags));
 }
 
-void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems) {
+std::optional<TUnreadCounts> TAccountSync::ReadCounts() {
+    if (FState.NoCounts) return std::nullopt;
+    try {
+        return Authorized([&] { return FClient->UnreadCounts(); });
+    } catch (const TSyncError& error) {
+        const bool unknown = error.Kind() == TSyncErrorKind::Rejected || error.Kind() == TSyncErrorKind::Malformed ||
+                             error.Kind() == TSyncErrorKind::NotGoogleReader || error.StatusCode() == 501;
+        if (!unknown) throw;
+        // Not asked again: the lists it stands in for are.
+        FState.NoCounts = true;
+        return std::nullopt;
+    }
+}
+
+bool TAccountSync::LabelsMayHaveMoved(const std::optional<TUnreadCounts>& counts) const {
+    if (!counts || !FState.CountedLabels) return true;
+    // Counts that name no label while the account has folders say nothing
+    // of them.
+    if (counts->Labels.empty() && !FState.Labels.empty()) return true;
+    return counts->Labels != *FState.CountedLabels;
+}
+
+void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems,
+                              const std::optional<TUnreadCounts>& counts) {
     FClient->LimitPages(kPagesPerSync);
     TIdQuery since;
     if (FState.NewestSeconds > 0) since.Since = FState.NewestSeconds;
@@ -344,7 +374,12 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
     std::vector<TItemId> sinceIds;
     bool sinceListWhole = true;
     bool sinceListRead = false;
-    if (FState.NewestSeconds > 0) {
+    if (FState.NewestSeconds > 0 && counts && counts->NewestUsec > 0 && counts->NewestUsec == FState.NewestUsec) {
+        // The reading list's newest item is the one of the last sync:
+        // nothing new, and what is known stays known.
+        sinceListWhole = false;
+        sinceListRead = true;
+    } else if (FState.NewestSeconds > 0) {
         TIdQuery newest = since;
         newest.PageSize = kNewestPage;
         TIdPage page = Authorized([&] { return FClient->ItemIds(newest, {}); });
@@ -359,7 +394,7 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
     if (!sinceListRead) sinceIds = Authorized([&] { return FClient->AllItemIds(since, kMostIdsPerList); });
     TIdQuery unreadQuery;
     unreadQuery.Exclude = kReadState;
-    const auto unreadIds = UnreadListNeeded(sinceIds)
+    const auto unreadIds = UnreadListNeeded(sinceIds, counts)
                                ? Authorized([&] { return FClient->AllItemIds(unreadQuery, kMostIdsPerList); })
                                : std::vector<TItemId>(FState.Unread.begin(), FState.Unread.end());
     const std::set<TItemId> unread(unreadIds.begin(), unreadIds.end());
@@ -445,6 +480,7 @@ void TAccountSync::FetchItems(TSyncResult& result, const std::function<void(TFee
     }
     FState.Unread = unread;
     FState.NewestSeconds = newest;
+    if (counts) FState.NewestUsec = counts->NewestUsec;
 }
 
 void TAccountSync::StarChanges(TSyncResult& result, const std::vector<TItemId>& starredIds) {
@@ -481,8 +517,9 @@ std::set<std::string> ApplyStarChanges(items::TItemStore& store, const std::stri
     return changed;
 }
 
-bool TAccountSync::UnreadListNeeded(const std::vector<TItemId>& sinceIds) {
-    if (FState.NewestSeconds == 0 || FState.Unread.size() < kUnreadCountsFrom) return true;
+bool TAccountSync::UnreadListNeeded(const std::vector<TItemId>& sinceIds,
+                                   const std::optional<TUnreadCounts>& counts) const {
+    if (FState.NewestSeconds == 0 || !counts) return true;
     for (const TItemId id : sinceIds)
         if (!FState.Known.count(id)) return true;
     std::map<std::string, std::int64_t> expected;
@@ -491,18 +528,10 @@ bool TAccountSync::UnreadListNeeded(const std::vector<TItemId>& sinceIds) {
         if (it == FState.Known.end()) return true;
         ++expected[it->second];
     }
-    std::map<std::string, std::int64_t> counts;
-    try {
-        for (const auto& [stream, count] : Authorized([&] { return FClient->UnreadCounts(); }))
-            if (stream.starts_with("feed/") && count > 0) counts[stream] = count;
-    } catch (const TSyncError& error) {
-        // A server without the counts: the list it is.
-        if (error.Kind() == TSyncErrorKind::Rejected || error.Kind() == TSyncErrorKind::Malformed ||
-            error.Kind() == TSyncErrorKind::NotGoogleReader)
-            return true;
-        throw;
-    }
-    return counts != expected;
+    std::map<std::string, std::int64_t> feeds;
+    for (const auto& [stream, count] : counts->Counts)
+        if (stream.starts_with("feed/") && count > 0) feeds[stream] = count;
+    return feeds != expected;
 }
 
 TSyncResult TAccountSync::Sync(const std::function<void(TFeedBatch&)>& onItems) {
@@ -514,13 +543,15 @@ TSyncResult TAccountSync::Sync(const std::function<void(TFeedBatch&)>& onItems) 
         SendQueue(result);
         ++FState.SyncsSinceSubscriptionList;
         const bool asked = std::exchange(FListAsked, false);
+        const std::optional<TUnreadCounts> counts = ReadCounts();
         if (FState.SubscriptionsStale || asked || FState.SyncsSinceSubscriptionList >= kSubscriptionListEvery)
             ListSubscriptions(result, asked);
-        else
+        else if (LabelsMayHaveMoved(counts))
             CheckTags(result);
         const bool listed = result.Subscriptions.Listed;
-        FetchItems(result, onItems);
+        FetchItems(result, onItems, counts);
         if (FState.SubscriptionsStale && !listed) ListSubscriptions(result);
+        if (counts) FState.CountedLabels = counts->Labels;
         FBackoff.Succeeded();
         result.Ok = true;
     } catch (const TSyncError& error) {

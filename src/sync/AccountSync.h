@@ -5,16 +5,18 @@
 // and item store; new items arrive in batches through a callback so that a
 // first sync of thousands of items never holds them all.
 //
-// What one unchanged sync costs: the ids of items since the last one (an
-// empty or tiny answer), the unread ids (the only way the API tells
-// what was read elsewhere) and the starred ids (likewise for stars), plus the subscription list every
-// kSubscriptionListEvery-th sync and the tag list on the others (a sync
-// the user asks for reads both). A long unread list (kUnreadCountsFrom ids
-// and more, half a megabyte at 10,000) is asked for only when the unread
-// counts per feed, a few bytes each, differ from what the last list makes
-// them: then it tells exactly what changed. A subscription shows itself
-// sooner: an item from an unknown stream, or a change sent from here,
-// brings the list forward to the same sync.
+// What one unchanged sync costs: the unread counts and the starred ids
+// (the only way the API tells what was starred elsewhere), plus the
+// subscription list every kSubscriptionListEvery-th sync. The counts stand
+// in for the rest while they say nothing moved: the reading list's newest
+// stamp for the ids of new items, the labels they name for the tag list,
+// the counts per feed for the unread ids (half a megabyte at 10,000),
+// which are asked for only when a count differs from what the last list
+// makes it: then the list tells exactly what changed. A server whose
+// counts lack the stamp or the labels, or that has no counts, costs the
+// requests they stand in for. A subscription shows itself sooner: an item
+// from an unknown stream, or a change sent from here, brings the list
+// forward to the same sync.
 #pragma once
 
 #include <chrono>
@@ -76,6 +78,11 @@ struct TSyncState {
     std::map<TItemId, std::string> Known;
     std::set<TItemId> Unread;   // the server's unread ids at the last sync
     std::set<TItemId> Starred;  // and its starred ones
+    // What the unread counts said at the last sync: the reading list's
+    // newest stamp and the labels named (none yet: not known).
+    std::int64_t NewestUsec = 0;
+    std::optional<std::set<std::string>> CountedLabels;
+    bool NoCounts = false;  // the server has no unread counts
     int SyncsSinceSubscriptionList = 0;
     bool SubscriptionsStale = true;
     // Sent since the last subscription list was handed over: kept until
@@ -171,7 +178,6 @@ public:
     static constexpr std::size_t kMostIdsPerList = 250'000;
     // Ids asked for first when looking for items new since the last sync.
     static constexpr int kNewestPage = 50;
-    static constexpr std::size_t kUnreadCountsFrom = 1000;
 
     // statePath: where the sync state lives (written atomically after each
     // sync); store: the item store holding the queue.
@@ -209,12 +215,18 @@ private:
     void ListSubscriptions(TSyncResult& result, bool withTags = false,
                            std::optional<std::vector<TTag>> tags = std::nullopt);
     void CheckTags(TSyncResult& result);
-    void FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems);
+    // The unread counts, or nothing where the server has none.
+    std::optional<TUnreadCounts> ReadCounts();
+    // Whether a folder or tag can have been made, renamed or removed
+    // elsewhere since the last sync.
+    bool LabelsMayHaveMoved(const std::optional<TUnreadCounts>& counts) const;
+    void FetchItems(TSyncResult& result, const std::function<void(TFeedBatch&)>& onItems,
+                    const std::optional<TUnreadCounts>& counts);
     // Whether the unread list can have changed since the last sync; false
     // only when nothing new arrived and every feed's unread count is as the
     // last list makes it. Two changes that cancel out within one feed go
     // unseen until a count moves again, when the whole list is compared.
-    bool UnreadListNeeded(const std::vector<TItemId>& sinceIds);
+    bool UnreadListNeeded(const std::vector<TItemId>& sinceIds, const std::optional<TUnreadCounts>& counts) const;
     // Stars set or taken away since the last sync, from the server's list.
     void StarChanges(TSyncResult& result, const std::vector<TItemId>& starredIds);
     void SaveState() const;

@@ -327,14 +327,17 @@ std::vector<TTag> TGReaderClient::TagList() {
     return tags;
 }
 
-std::map<std::string, std::int64_t> TGReaderClient::UnreadCounts() {
+TUnreadCounts TGReaderClient::UnreadCounts() {
     static const json kEmpty = json::array();
     const json answer =
         ParseJson(Get(std::string(kApiPath) + "unread-count", {{"output", "json"}}), "the unread counts");
-    std::map<std::string, std::int64_t> counts;
+    TUnreadCounts counts;
     for (const json& entry : Array(answer, "unreadcounts", kEmpty)) {
         if (!entry.is_object()) throw Malformed("an unread count is not an object");
-        counts[StreamId(entry, "id", "an unread count's stream id")] = Integer(entry, "count");
+        std::string id = StreamId(entry, "id", "an unread count's stream id");
+        if (id == kReadingList) counts.NewestUsec = Integer(entry, "newestItemTimestampUsec");
+        if (id.starts_with(kLabelPrefix)) counts.Labels.insert(id);
+        counts.Counts[std::move(id)] = Integer(entry, "count");
     }
     return counts;
 }

@@ -58,8 +58,8 @@ public:
     std::vector<TSubscription> SubscriptionList();
     std::vector<TTag> TagList();
     // unread-count: how many unread items each stream holds ("feed/12",
-    // labels, states), by stream id; streams without any may be absent.
-    std::map<std::string, std::int64_t> UnreadCounts();
+    // labels, states), the labels named and the reading list's newest stamp.
+    TUnreadCounts UnreadCounts();
 
     // One page of stream/items/ids; continuation "" asks the first.
     TIdPage ItemIds(const TIdQuery& query, const std::string& continuation = {});

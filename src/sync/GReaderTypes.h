@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,6 +98,15 @@ struct TIdQuery {
     std::string Exclude;                // xt: "user/-/state/com.google/read" for unread only
     std::optional<std::int64_t> Since;  // ot: items newer than this (seconds since 1970)
     int PageSize = 10000;               // n
+};
+
+// unread-count as a whole. Besides the counts, a server names there every
+// label it has (folders and tags) and the stamp of the newest item in each
+// stream: enough to tell an unchanged account without asking more.
+struct TUnreadCounts {
+    std::map<std::string, std::int64_t> Counts;  // by stream id; streams without any may be absent
+    std::set<std::string> Labels;                // "user/-/label/…" ids
+    std::int64_t NewestUsec = 0;                 // of the reading list; 0 where the server gives none
 };
 
 struct TIdPage {

@@ -36,8 +36,15 @@ public:
             Response response;
             if (Refuse(r, response)) return response;
             std::lock_guard lock(FMutex);
-            response.body = R"({"max":1000,"unreadcounts":[{"id":"feed/1","count":)" +
-                            std::to_string(FCount - static_cast<int>(FRead.size())) + "}]}";
+            // As a server counts: each feed, each label, and the reading
+            // list with its newest item's stamp.
+            const std::string unread = std::to_string(FCount - static_cast<int>(FRead.size()));
+            const std::string newest = std::to_string(OneSecond ? 7 : FCount) + "000000";
+            std::string body = R"({"max":1000,"unreadcounts":[{"id":"feed/1","count":)" + unread + "}";
+            for (const std::string& label : CountedLabels)
+                body += R"(,{"id":"user/-/label/)" + label + R"(","count":)" + unread + "}";
+            response.body = body + R"(,{"id":"user/-/state/com.google/reading-list","count":)" + unread +
+                            (CountsStamp ? R"(,"newestItemTimestampUsec":")" + newest + "\"" : "") + "}]}";
             return response;
         });
     }
@@ -123,6 +130,8 @@ public:
     std::atomic<bool> FailWrites{false};
     std::atomic<int> LargestBatch{0};
     bool OneSecond = false;
+    std::vector<std::string> CountedLabels{"News"};
+    bool CountsStamp = true;
 
 private:
     int FCount;
@@ -166,8 +175,9 @@ struct Harness {
 
 }  // namespace
 
-// Unchanged: the new ids, the unread ids, the starred ids and the tag list.
-TEST(AccountSync, FirstSyncThenUnchangedSyncCostsFourSmallRequests) {
+// Read elsewhere: the counts, which moved, the unread ids and the starred
+// ids; nothing new and no label moved, so neither new ids nor tags.
+TEST(AccountSync, FirstSyncThenReadElsewhereCostsThreeSmallRequests) {
     FakeAccount account(30);
     Harness h(account);
     auto first = h.Run();
@@ -181,7 +191,7 @@ TEST(AccountSync, FirstSyncThenUnchangedSyncCostsFourSmallRequests) {
     const auto second = h.Run();
     ASSERT_TRUE(second.Ok);
     EXPECT_EQ(second.NewItemCount, 0);
-    EXPECT_EQ(second.Requests, 4);
+    EXPECT_EQ(second.Requests, 3);
     ASSERT_EQ(second.ReadChanges.size(), 1u);
     EXPECT_EQ(second.ReadChanges[0].Guid, greader::LongItemId(5));
     EXPECT_EQ(second.ReadChanges[0].StreamId, "feed/1");
@@ -212,6 +222,9 @@ TEST(AccountSync, FirstSyncThenUnchangedSyncCostsFourSmallRequests) {
 // and forgotten long ago, starred elsewhere, is fetched again to be shown.
 TEST(AccountSync, StarsTravelBothWaysAndAQueuedOneIsNeverUndone) {
     FakeAccount account(5);
+    // Without the counts' stamp each sync reads the newest ids and forgets
+    // the items it need not know: one starred elsewhere later comes again.
+    account.CountsStamp = false;
     Harness h(account);
     const std::map<std::string, std::string> feeds{{"feed/1", "10"}};
     const auto sync = [&] {
@@ -329,6 +342,42 @@ TEST(AccountSync, BackoffDoublesUpToAnHourAndHonoursRetryAfter) {
     EXPECT_EQ(*backoff.Failed(server, now) - now, 60s);
 }
 
+// Counts without the newest stamp or the labels, or no counts at all, cost
+// the requests they stand in for, and nothing done elsewhere is missed.
+TEST(AccountSync, CountsThatTellLessCostTheListsTheyStandInFor) {
+    const struct {
+        const char* what;
+        std::function<void(FakeAccount&)> shape;
+        int unchangedRequests;
+    } cases[] = {
+        {"whole counts: the counts and the starred ids", [](FakeAccount&) {}, 2},
+        {"no stamp: the new ids too", [](FakeAccount& a) { a.CountsStamp = false; }, 3},
+        {"no labels: the tag list too", [](FakeAccount& a) { a.CountedLabels.clear(); }, 3},
+        {"counts not understood: tags, new ids, unread ids and starred ids",
+         [](FakeAccount& a) { a.Server.AddEndpoint(synctest::ApiPath("unread-count"), 200, {}, "<html>"); }, 4},
+        {"counts not implemented",
+         [](FakeAccount& a) { a.Server.AddEndpoint(synctest::ApiPath("unread-count"), 501, {}, "no"); }, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeAccount account(30);
+        c.shape(account);
+        Harness h(account);
+        ASSERT_TRUE(h.Run().Ok);
+        const auto unchanged = h.Run();
+        ASSERT_TRUE(unchanged.Ok) << unchanged.Error->what();
+        EXPECT_EQ(unchanged.Requests, c.unchangedRequests);
+        account.MarkReadOnServer(3);
+        account.StarOnServer(4);
+        const auto changed = h.Run();
+        ASSERT_TRUE(changed.Ok) << changed.Error->what();
+        ASSERT_EQ(changed.ReadChanges.size(), 1u);
+        EXPECT_EQ(changed.ReadChanges[0].Guid, greader::LongItemId(3));
+        ASSERT_EQ(changed.StarChanges.size(), 1u);
+        EXPECT_EQ(changed.StarChanges[0].Guid, greader::LongItemId(4));
+    }
+}
+
 TEST(AccountSync, HugeReadingListArrivesInBoundedBatches) {
     constexpr int kItems = 100'000;
     FakeAccount account(kItems);
@@ -359,9 +408,9 @@ TEST(AccountSync, LongUnreadListIsAskedForOnlyWhenTheCountsMove) {
             std::size_t readChanges;
         };
         const Step steps[] = {
-            {"unchanged: new ids, the counts, the starred ids and the tag list", 0, 4, 0},
-            {"read elsewhere: the counts moved, the list tells which", 7, 5, 1},
-            {"unchanged again", 0, 4, 0},
+            {"unchanged: the counts and the starred ids", 0, 2, 0},
+            {"read elsewhere: the counts moved, the list tells which; the subscription list is due", 7, 4, 1},
+            {"unchanged again", 0, 2, 0},
         };
         for (const Step& step : steps) {
             SCOPED_TRACE(step.what);
@@ -408,8 +457,7 @@ TEST(AccountSync, SubscriptionsSentKeepTheServersStreamUntilAListIsHandedOver) {
 }
 
 // Renamed, moved, a folder made or a feed unsubscribed on another device:
-// seen within two timed syncs, each within three requests, and at once by
-// one the user asks for.
+// seen within two timed syncs, and at once by one the user asks for.
 TEST(AccountSync, SubscriptionChangesMadeElsewhereShowWithinTwoSyncs) {
     const auto list = [](const std::string& title, const std::string& folder) {
         return R"({"subscriptions":[{"id":"feed/1","title":")" + title + R"(","url":"http://x/1.xml","categories":[)" +
@@ -419,20 +467,22 @@ TEST(AccountSync, SubscriptionChangesMadeElsewhereShowWithinTwoSyncs) {
         const char* what;
         std::string subscriptions;
         std::string tags;
+        std::vector<std::string> counted;  // the labels the unread counts name
         std::function<bool(const greader::TSubscriptionChanges&)> seen;
     } changes[] = {
-        {"renamed", list("Renamed", "News"), R"({"tags":[{"id":"user/-/label/News"}]})",
+        {"renamed", list("Renamed", "News"), R"({"tags":[{"id":"user/-/label/News"}]})", {"News"},
          [](const auto& c) { return c.Changed.size() == 1 && c.Changed[0].Title == "Renamed"; }},
-        {"moved", list("Renamed", "Later"), R"({"tags":[{"id":"user/-/label/Later"}]})",
+        {"moved", list("Renamed", "Later"), R"({"tags":[{"id":"user/-/label/Later"}]})", {"Later"},
          [](const auto& c) {
              return c.Changed.size() == 1 && c.Changed[0].Folders == std::vector<std::string>{"Later"};
          }},
         {"an empty folder made", list("Renamed", "Later"),
          R"({"tags":[{"id":"user/-/label/Later"},{"id":"user/-/label/Empty","type":"folder"}]})",
+         {"Empty", "Later"},
          [](const auto& c) {
              return c.Labels == std::vector<std::string>{"Empty", "Later"};
          }},
-        {"unsubscribed", R"({"subscriptions":[]})", R"({"tags":[]})",
+        {"unsubscribed", R"({"subscriptions":[]})", R"({"tags":[]})", {},
          [](const auto& c) { return c.Removed.size() == 1 && c.Labels.empty(); }},
     };
     for (const bool userAsked : {false, true}) {
@@ -441,13 +491,14 @@ TEST(AccountSync, SubscriptionChangesMadeElsewhereShowWithinTwoSyncs) {
         ASSERT_TRUE(h.Run().Ok);
         for (int unchanged = 0; unchanged < 3; ++unchanged) {
             const auto result = h.Run();
-            EXPECT_EQ(result.Requests, 4);
+            EXPECT_EQ(result.Requests, result.Subscriptions.Listed ? 3 : 2);
             EXPECT_FALSE(result.Subscriptions.Listed && !result.Subscriptions.Changed.empty());
         }
         for (const auto& change : changes) {
             SCOPED_TRACE(std::string(change.what) + (userAsked ? ", the user asks" : ", timed syncs"));
             account.Server.AddEndpoint(synctest::ApiPath("subscription/list"), 200, {}, change.subscriptions);
             account.Server.AddEndpoint(synctest::ApiPath("tag/list"), 200, {}, change.tags);
+            account.CountedLabels = change.counted;
             if (userAsked) h.Sync.ListSubscriptionsNext();
             int syncs = 0;
             bool seen = false;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 #include <string>
 
 using namespace std::chrono_literals;
@@ -216,7 +217,9 @@ TEST(ReaderClient, TrafficCountsWireAndDecodedBytes) {
         server.AddEndpoint(synctest::ApiPath("unread-count"), response);
         TGReaderClient client(server.Url(synctest::kApi));
         const auto parsed = client.UnreadCounts();
-        EXPECT_EQ(parsed.at("feed/12"), 36);
+        EXPECT_EQ(parsed.Counts.at("feed/12"), 36);
+        EXPECT_EQ(parsed.Labels, std::set<std::string>{"user/-/label/Tech"});
+        EXPECT_EQ(parsed.NewestUsec, 1765200000095028);
         EXPECT_NE(server.LastRequest().Header("Accept-Encoding").find("gzip"), std::string::npos);
         const greader::TTraffic& traffic = client.Traffic();
         EXPECT_EQ(traffic.Decoded, counts.size());

@@ -126,7 +126,7 @@ TEST_F(FreshRssSync, NewItemAfterTheServerRefreshes) {
     const auto unchanged = Run();
     ASSERT_TRUE(unchanged.Ok);
     EXPECT_EQ(unchanged.NewItemCount, 0);
-    EXPECT_LE(unchanged.Requests, 4);
+    EXPECT_LE(unchanged.Requests, 3);
     {
         std::lock_guard lock(Mutex);
         ItemCount["news"] = 2;
@@ -219,11 +219,11 @@ TEST_F(FreshRssSync, RenameAndMoveElsewhere) {
         auto result = Run();
         ASSERT_TRUE(result.Ok) << result.Error->what();
         if (!step.asked && !Feed(result, step.title)) {
-            EXPECT_LE(result.Requests, 4);
+            EXPECT_LE(result.Requests, 3);
             result = Run();
             ASSERT_TRUE(result.Ok) << result.Error->what();
         }
-        EXPECT_LE(result.Requests, 5);
+        EXPECT_LE(result.Requests, 4);
         ASSERT_NE(Feed(result, step.title), nullptr);
         EXPECT_EQ(Feed(result, step.title)->Folders, std::vector<std::string>{step.to});
     }
