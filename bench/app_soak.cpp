@@ -12,10 +12,13 @@
 //   - what became of each faulty feed, and that every other feed kept
 //     updating and the program ended promptly with a download hanging.
 //
-//   app_soak [--feeds N] [--rounds R] [--startup-only] [--alert-words "W1, W2"]
+//   app_soak [--feeds N] [--rounds R] [--startup-only] [--alert-words "W1, W2"] [--full-article]
 //   app_soak --network
 //
 // --startup-only repeats only the start-up measurement (for profiling).
+// --full-article turns "Show the full article" on for every feed: each
+// item links to an article page of about 25 KB on the same server, which
+// the program fetches and extracts beside its polling.
 // --network measures what goes over the wire instead: bytes received and
 // updates per second of the polling thread for a first pass over 50
 // compressible feeds and a second pass with nothing changed, against a
@@ -163,6 +166,33 @@ const std::string kParagraph =
     "&lt;a href=\"https://example.org/minutes\"&gt;The minutes&lt;/a&gt; will be published next week."
     "&lt;/p&gt;";
 
+// With --full-article: where the items' articles are ("" links them to
+// example.org, never fetched).
+bool gFullArticle = false;
+std::string gArticleBase;
+
+// An article page of about 25 KB as sites serve them: navigation, the
+// article, a related box, comments and a footer around it.
+std::string ArticlePage(const std::string& path) {
+    std::string page;
+    page.reserve(28 * 1024);
+    page += "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Story " + path +
+            "</title><meta property=\"og:title\" content=\"Committee reviews timetable\"></head><body>"
+            "<header><nav><ul>";
+    for (int i = 0; i < 30; ++i) page += "<li><a href=\"/section/" + std::to_string(i) + "\">Section</a></li>";
+    page += "</ul></nav></header><main><article class=\"post-content\"><h1>Committee reviews timetable</h1>"
+            "<p class=\"byline\">By A. Reporter</p>";
+    for (int p = 0; p < 40; ++p)
+        page += "<p>The committee met on Tuesday to review the <b>quarterly figures</b> and the proposed changes to "
+                "the regional timetable. Members raised questions about maintenance windows, passenger numbers on "
+                "the northern branch, and the cost of the new signalling contract.</p>";
+    page += "</article><aside class=\"related\"><h2>Related</h2><ul>";
+    for (int i = 0; i < 10; ++i) page += "<li><a href=\"/story/" + std::to_string(i) + "\">Another story</a></li>";
+    page += "</ul></aside><section id=\"comments\">";
+    for (int i = 0; i < 10; ++i) page += "<div class=\"comment\"><p>A reader's comment, short.</p></div>";
+    return page + "</section></main><footer><p>Copyright, contact, imprint.</p></footer></body></html>";
+}
+
 std::string Rfc822(long minutesBeforeBase) {
     const std::time_t base = 1796000000;  // a fixed instant, so runs are comparable
     const std::time_t when = base - minutesBeforeBase * 60;
@@ -192,8 +222,8 @@ std::string FeedBody(int id, int newest) {
         const std::string item = std::to_string(n);
         body += "<item><title>Feed " + feed + " story " + item +
                 ": committee reviews timetable</title>"
-                "<link>https://example.org/feeds/" +
-                feed + "/" + item +
+                "<link>" +
+                (gArticleBase.empty() ? "https://example.org/feeds/" : gArticleBase) + feed + "/" + item +
                 "</link>"
                 "<guid>https://example.org/feeds/" +
                 feed + "/" + item +
@@ -254,7 +284,19 @@ public:
         FKinds[feeds - 1] = FeedKind::DeletedWhileSlow;
         for (int id = 1; id <= feeds; ++id)
             FServer.AddHandler(Path(id), [this, id](const testsupport::Request&) { return Answer(id); });
+        if (gFullArticle) {
+            FServer.KeepRequests(false);
+            FServer.AddPrefixHandler("/article/", [](const testsupport::Request& request) {
+                testsupport::Response response;
+                response.headers = {{"Content-Type", "text/html; charset=utf-8"}};
+                response.body = ArticlePage(request.path);
+                return response;
+            });
+            gArticleBase = FServer.Url("/article/");
+        }
     }
+
+    int ArticleRequests() const { return FServer.NumHits("/article/"); }
 
     std::string Url(int id) const { return FServer.Url(Path(id)); }
     FeedKind Kind(int id) const { return FKinds[id]; }
@@ -349,7 +391,8 @@ std::string ConfigXml(const Server& server, int feeds, bool secureFeeds = true) 
     std::string items;
     for (int id = 1; id <= feeds; ++id)
         items += "        <item url=\"" + server.Url(id) + "\" id=\"" + std::to_string(id) +
-                 "\" caption=\"\" unread=\"0\" lastupdate=\"\"/>\n";
+                 "\" caption=\"\" unread=\"0\" lastupdate=\"\"" + (gFullArticle ? " fullarticle=\"True\"" : "") +
+                 "/>\n";
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n"
            "  <general>\n    <UpdateInterval>0</UpdateInterval>\n    <BalloonTimeout>10</BalloonTimeout>\n"
            "    <StartTrayIcon>False</StartTrayIcon>\n    <ExternalBrowser>False</ExternalBrowser>\n"
@@ -761,6 +804,7 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
     }
     Note("whole soak: " + std::to_string(requestsAtHang) + " requests in " + Fixed(soakSeconds, 1) + " s, " +
          std::to_string(ticks) + " heartbeats");
+    if (gFullArticle) Note("articles fetched beside the polling: " + std::to_string(server.ArticleRequests()));
 
     std::printf("\n-- user-interface stalls --\n");
     Report("longest UI stall while polling", Fixed(pollingMaxGap, 1) + " ms", "< 100 ms", pollingMaxGap < 100);
@@ -1122,9 +1166,12 @@ int main(int argc, char* argv[]) {
             rounds = std::max(1, std::atoi(argv[++i]));
         else if (flag == "--alert-words" && i + 1 < argc)
             gAlertWords = argv[++i];
+        else if (flag == "--full-article")
+            gFullArticle = true;
         else {
             std::fprintf(stderr,
-                         "usage: app_soak [--feeds N] [--rounds R] [--startup-only] [--alert-words W] | --network\n");
+                         "usage: app_soak [--feeds N] [--rounds R] [--startup-only] [--alert-words W] [--full-article] | "
+                         "--network\n");
             return 2;
         }
     }

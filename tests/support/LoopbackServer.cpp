@@ -253,6 +253,11 @@ void LoopbackServer::AddHandler(const std::string& path, Handler handler) {
     FHandlers[path] = std::move(handler);
 }
 
+void LoopbackServer::AddPrefixHandler(const std::string& prefix, Handler handler) {
+    std::lock_guard lock(FMutex);
+    FPrefixHandlers[prefix] = std::move(handler);
+}
+
 void LoopbackServer::AddConditionalEndpoint(const std::string& path, Response response, const std::string& etag,
                                             const std::string& lastModified) {
     HeaderList validators;
@@ -502,14 +507,22 @@ Response LoopbackServer::Dispatch(const Request& request) {
     std::string key = request.path;
     {
         std::lock_guard lock(FMutex);
-        FRequests.push_back(request);
+        if (FKeepRequests) FRequests.push_back(request);
         auto it = FHandlers.find(request.target);
         if (it != FHandlers.end())
             key = request.target;
         else
             it = FHandlers.find(request.path);
+        if (it != FHandlers.end()) {
+            handler = it->second;
+        } else {
+            for (const auto& [prefix, prefixHandler] : FPrefixHandlers)
+                if (request.path.starts_with(prefix)) {
+                    key = prefix;
+                    handler = prefixHandler;
+                }
+        }
         ++FHits[key];
-        if (it != FHandlers.end()) handler = it->second;
     }
     if (!handler) {
         Response notFound;

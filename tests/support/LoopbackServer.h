@@ -135,6 +135,11 @@ public:
     void AddEndpoint(const std::string& path, Response response);
     // A response computed per request (a feed that changes between polls).
     void AddHandler(const std::string& path, Handler handler);
+    // Answers every path under prefix that has no handler of its own; hits
+    // are counted under the prefix.
+    void AddPrefixHandler(const std::string& prefix, Handler handler);
+    // Off: requests are no longer kept for Requests() (a long soak).
+    void KeepRequests(bool keep) { FKeepRequests = keep; }
     // Serves response with these validators (an empty one is left out) and
     // answers "304 Not Modified", carrying them, to a request whose
     // validators match.
@@ -183,6 +188,8 @@ private:
 
     mutable std::mutex FMutex;
     std::map<std::string, Handler> FHandlers;
+    std::map<std::string, Handler> FPrefixHandlers;
+    std::atomic<bool> FKeepRequests{true};
     std::map<std::string, int> FHits;
     std::vector<Request> FRequests;
     int FConnections = 0;
