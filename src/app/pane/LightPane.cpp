@@ -133,7 +133,18 @@ void TLightPane::Clear() {
 }
 
 void TLightPane::KeepPosition() {
-    if (!FShownPath.isEmpty()) FPositions[FShownPath] = verticalScrollBar()->value();
+    if (FShownPath.isEmpty()) return;
+    const QTextBlock block = cursorForPosition(QPoint(0, 0)).block();
+    const int top = int(document()->documentLayout()->blockBoundingRect(block).top());
+    FPositions[FShownPath] = {block.position(), verticalScrollBar()->value() - top};
+}
+
+void TLightPane::RestorePosition(const TPosition& kept) {
+    // Laid out only as far as the block: the whole of a long page would
+    // hold the window.
+    const QTextBlock block = document()->findBlock(kept.Block);
+    const int top = int(document()->documentLayout()->blockBoundingRect(block).top());
+    verticalScrollBar()->setValue(top + kept.Offset);
 }
 
 void TLightPane::LoadLocal(const QString& path) {
@@ -145,29 +156,58 @@ void TLightPane::LoadLocal(const QString& path) {
     if (path == FMarkedPath) marks = std::move(FMarks);
     FMarks = {};
     FMarkedPath.clear();
+    // A page opened at its top may show its beginning first.
+    const bool beginningFirst = marks.Target.empty() && !FPositions.contains(path);
     auto build = std::make_shared<TPageBuild>(path, FColorScheme, std::move(marks), quillet::TPageTarget::Light);
     FPageBuild = build;
-    QThreadPool::globalInstance()->start([build, style = FStyle, pane = QPointer<TLightPane>(this)] {
+    QThreadPool::globalInstance()->start([build, style = FStyle, beginningFirst, pane = QPointer<TLightPane>(this)] {
         if (!build->Dropped()) build->Run();
         if (build->Dropped()) return;
         // The rich text is made here too: parsing a large page would hold
         // the window for a good part of a second. The document loads
         // nothing meanwhile; the pane answers its resources once it has it.
+        const auto deliver = [&](std::shared_ptr<TPreparedPage> page, bool whole) {
+            page->Style = style;
+            page->Document.reset(MakeDocument(*page));
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [build, pane, page, whole] {
+                    if (!pane) return;
+                    if (whole)
+                        pane->PageBuilt(build, *page);
+                    else
+                        pane->BeginningBuilt(build, *page);
+                },
+                Qt::QueuedConnection);
+        };
         auto prepared = std::make_shared<TPreparedPage>(PreparePage(*build));
-        auto* document = new QTextDocument;
-        document->setResourceProvider([](const QUrl&) { return QVariant(QStringLiteral(" ")); });
-        document->setBaseUrl(prepared->Base);
-        document->setHtml(quillet::StyledPage(prepared->Html, style, quillet::TPageTarget::Light));
-        prepared->Document.reset(document);
-        prepared->Style = style;
-        document->moveToThread(QCoreApplication::instance()->thread());
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [build, pane, prepared] {
-                if (pane) pane->PageBuilt(build, *prepared);
-            },
-            Qt::QueuedConnection);
+        if (const qsizetype end = beginningFirst ? BeginningEnd(prepared->Html) : -1; end > 0) {
+            auto beginning = std::make_shared<TPreparedPage>();
+            beginning->Html = prepared->Html.left(end);
+            beginning->Base = prepared->Base;
+            deliver(std::move(beginning), false);
+        }
+        if (!build->Dropped()) deliver(std::move(prepared), true);
     });
+}
+
+qsizetype TLightPane::BeginningEnd(const QString& html) {
+    // Rich text made of this much takes a few milliseconds; a page under
+    // four times as long is made whole at once.
+    constexpr qsizetype kBeginning = 48 * 1024;
+    if (html.size() < 4 * kBeginning) return -1;
+    // Cut before an item: the parser closes what the cut leaves open.
+    const qsizetype at = html.indexOf(QLatin1String("<div class=\"item"), kBeginning);
+    return at > 0 ? at : -1;
+}
+
+QTextDocument* TLightPane::MakeDocument(const TPreparedPage& page) {
+    auto* document = new QTextDocument;
+    document->setResourceProvider([](const QUrl&) { return QVariant(QStringLiteral(" ")); });
+    document->setBaseUrl(page.Base);
+    document->setHtml(quillet::StyledPage(page.Html, page.Style, quillet::TPageTarget::Light));
+    document->moveToThread(QCoreApplication::instance()->thread());
+    return document;
 }
 
 TLightPane::TPreparedPage TLightPane::PreparePage(const TPageBuild& build) {
@@ -190,24 +230,40 @@ void TLightPane::DropPageBuild() {
     FPageBuild.reset();
 }
 
+void TLightPane::TakeDocument(TPreparedPage& page) {
+    // From now on the pane answers the document's resources.
+    // The widget's own first document goes with the widget's control.
+    const QPointer<QTextDocument> previous = document();
+    page.Document->setResourceProvider(nullptr);
+    page.Document->setParent(this);
+    FImages.clear();
+    FImageBytes = 0;
+    setDocument(page.Document.release());
+    if (previous && previous->parent() == this) previous->deleteLater();
+}
+
+void TLightPane::BeginningBuilt(const std::shared_ptr<TPageBuild>& build, TPreparedPage& page) {
+    if (build != FPageBuild || page.Style != FStyle) return;
+    KeepPosition();
+    FShownPath = build->Path();
+    FBase = page.Base;
+    TakeDocument(page);
+    verticalScrollBar()->setValue(0);
+    // Its pictures are asked for with the whole page's, which follows.
+    emit PageBegun(FLocation);
+}
+
 void TLightPane::PageBuilt(const std::shared_ptr<TPageBuild>& build, TPreparedPage& page) {
     if (build != FPageBuild) return;  // a newer navigation took its place
     FPageBuild.reset();
+    // The beginning on show keeps its place: the reader may have scrolled.
     KeepPosition();
     const QString path = build->Path();
     FShownPath = path;
     FPageHtml = page.Html;
     FBase = page.Base;
     if (page.Document && page.Style == FStyle) {
-        // From now on the pane answers the document's resources.
-        // The widget's own first document goes with the widget's control.
-        const QPointer<QTextDocument> previous = document();
-        page.Document->setResourceProvider(nullptr);
-        page.Document->setParent(this);
-        FImages.clear();
-        FImageBytes = 0;
-        setDocument(page.Document.release());
-        if (previous && previous->parent() == this) previous->deleteLater();
+        TakeDocument(page);
         RequestImages();
     } else
         ShowPage();  // the style changed meanwhile
@@ -216,10 +272,9 @@ void TLightPane::PageBuilt(const std::shared_ptr<TPageBuild>& build, TPreparedPa
         build->Marks().Target.empty() ? QString() : QString::fromStdString(quillet::ItemAnchor(build->Marks().Target));
     if (!target.isEmpty())
         ScrollToItem(target);
-    else if (const auto kept = FPositions.constFind(path); kept != FPositions.constEnd()) {
-        document()->documentLayout()->documentSize();  // the range the position needs
-        verticalScrollBar()->setValue(*kept);
-    } else
+    else if (const auto kept = FPositions.constFind(path); kept != FPositions.constEnd())
+        RestorePosition(*kept);
+    else
         verticalScrollBar()->setValue(0);
     emit NavigateComplete(FLocation, true);
     if (!build->Failed() && build->Marks().Serial) emit PageShown(build->Marks().Serial);

@@ -16,7 +16,9 @@
 //    requests; an address allowed through goes to the desktop's browser;
 //    the page's links to its own items only scroll;
 //  - each page's scroll position is kept while the program runs, so a feed
-//    shown again comes back where it was left.
+//    shown again comes back where it was left;
+//  - a long page opened at its top shows its beginning first, made into
+//    rich text before the rest, which takes its place where the reader is.
 #pragma once
 
 #include <QHash>
@@ -107,6 +109,9 @@ public:
     std::function<void(const QUrl& url)> OnOpenExternally;
 
 signals:
+    // The beginning of a long page is on show; NavigateComplete follows
+    // with the whole.
+    void PageBegun(const QString& address);
     void NavigateComplete(const QString& address, bool ok);
     // The page built for the marks of this serial is on show.
     void PageShown(qint64 serial);
@@ -133,9 +138,22 @@ private:
         std::unique_ptr<QTextDocument> Document;
     };
     static TPreparedPage PreparePage(const quillet::TPageBuild& build);
+    // Where a long page's beginning ends (at an item), or -1.
+    static qsizetype BeginningEnd(const QString& html);
+    // The rich text of a page, made on the worker for the pane's thread.
+    static QTextDocument* MakeDocument(const TPreparedPage& page);
+    void BeginningBuilt(const std::shared_ptr<quillet::TPageBuild>& build, TPreparedPage& page);
     void PageBuilt(const std::shared_ptr<quillet::TPageBuild>& build, TPreparedPage& page);
+    // Shows a document made on the worker; the pane answers its resources.
+    void TakeDocument(TPreparedPage& page);
     void DropPageBuild();
     void KeepPosition();
+    // Where a page was left: the block at the view's top and how far into it.
+    struct TPosition {
+        int Block = 0;
+        int Offset = 0;
+    };
+    void RestorePosition(const TPosition& kept);
     // Sets the page's HTML in the current style.
     void ShowPage();
     // The page's pictures, found once it is set, and sent for.
@@ -156,7 +174,7 @@ private:
     quillet::TPageMarks FMarks;
     QString FMarkedPath;
     std::shared_ptr<quillet::TPageBuild> FPageBuild;
-    QHash<QString, int> FPositions;
+    QHash<QString, TPosition> FPositions;
     QString FPageHtml;
     TPageStyle FStyle;
     quillet::TPaneImageLoader* FLoader = nullptr;
