@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QPalette>
 #include <QShowEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -49,6 +50,7 @@ TReadingPane::TReadingPane(QWidget* parent) : QWidget(parent) {
         if (OnBeforeNavigate) OnBeforeNavigate(address, cancel);
     };
     connect(FLight, &TLightPane::NavigateComplete, this, &TReadingPane::NavigateComplete);
+    connect(FLight, &TLightPane::PageBegun, this, &TReadingPane::PageBegun);
     connect(FLight, &TLightPane::StatusTextChange, this, &TReadingPane::StatusTextChange);
     connect(FLight, &TLightPane::PageShown, this, [this](qint64 serial) {
         if (serial > 0 && serial == FSerial && !EngineShown()) emit PageShown(serial);
@@ -93,15 +95,51 @@ qint64 TReadingPane::BrowserProcessId() const { return FHelper ? FHelper->proces
 
 void TReadingPane::SetKind(TKind kind) {
     if (kind == FKind && !FEngineOnce) return;
-    FKind = kind;
-    FEngineOnce = false;
-    ApplyKind();
+    const auto apply = [this, kind] {
+        FKind = kind;
+        FEngineOnce = false;
+        ApplyKind();
+    };
+    if (kind == TKind::Light && EngineShown() && FHelper && !FLocation.isEmpty() &&
+        !FLocation.contains(QLatin1String("://"))) {
+        const qint64 asked = ++FPlaceAsked;
+        const QString location = FLocation;
+        const auto switchOver = [this, asked, location, apply](const QString& starLink) {
+            if (asked != FPlaceAsked) return;  // answered, or the time ran out
+            ++FPlaceAsked;
+            const bool kept = FLightSerial == FSerial && FLight->LocationURL() == FLocation;
+            if (FLocation != location) {
+                apply();
+                return;
+            }
+            if (!kept) KeepPlace(starLink, false);
+            apply();
+            if (kept) KeepPlace(starLink, true);
+        };
+        StarLinkInView(switchOver);
+        QTimer::singleShot(kPlaceWaitMs, this, [switchOver] { switchOver(QString()); });
+        return;
+    }
+    if (kind == TKind::Engine && !EngineShown() && !FLocation.isEmpty() && FLight->LocationURL() == FLocation)
+        KeepPlace(FLight->StarLinkInView(), false);
+    apply();
 }
 
 void TReadingPane::ShowInEngine() {
     if (EngineShown()) return;
+    if (!FLocation.isEmpty() && FLight->LocationURL() == FLocation) KeepPlace(FLight->StarLinkInView(), false);
     FEngineOnce = true;
     ApplyKind();
+}
+
+void TReadingPane::KeepPlace(const QString& starLink, bool pageKept) {
+    QString feedId, key;
+    bool star = false;
+    if (!pane::ParseStarRequest(starLink, feedId, key, star)) return;
+    if (pageKept)
+        FLight->ScrollToItem(QString::fromStdString(quillet::ItemAnchor(key.toStdString())));
+    else
+        FMarks.insert(QStringLiteral("target"), key);
 }
 
 void TReadingPane::SetOpenExternally(std::function<void(const QUrl&)> open) {
@@ -188,9 +226,16 @@ void TReadingPane::SetColorScheme(const QString& scheme) {
     if (OnScreen()) OpenPendingPage();
 }
 
+void TReadingPane::SetColorChoice(const QString& choice) {
+    FColorChoice = choice == QLatin1String("light") || choice == QLatin1String("dark") ? choice
+                                                                                        : QStringLiteral("desktop");
+    SetColorScheme(FColorChoice == QLatin1String("desktop") ? SchemeOf(palette()) : FColorChoice);
+}
+
 void TReadingPane::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
+    if ((event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) &&
+        FColorChoice == QLatin1String("desktop"))
         SetColorScheme(SchemeOf(palette()));
 }
 

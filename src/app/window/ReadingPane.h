@@ -50,8 +50,12 @@ public:
     ~TReadingPane() override;
 
     // Which pane shows pages: the light pane by default, or the engine.
+    // The page on show goes to the other pane at the item the reader is at;
+    // back to the light pane, the engine is asked which that is, and not
+    // waited for beyond kPlaceWaitMs.
     enum class TKind { Light, Engine };
     void SetKind(TKind kind);
+    static constexpr int kPlaceWaitMs = 500;
     TKind Kind() const { return FKind; }
     // The page on show, in the engine until another page is asked for
     // (View > Show in full web view); nothing more with the engine chosen.
@@ -81,6 +85,9 @@ public:
     // without a helper.
     void SetBodyStyle(const QString& property, const QString& value);
 
+    // "desktop": the page follows the desktop's colours (below); "light" or
+    // "dark": it keeps those whatever the desktop does.
+    void SetColorChoice(const QString& choice);
     // The desktop's colour scheme, "light" or "dark", which the feed page
     // follows: taken from the pane's palette (a window colour darker than
     // middle grey is a dark scheme) and followed when the palette changes,
@@ -158,6 +165,8 @@ signals:
     void LeaveRequested(TReadingPane::TLeave how);
     // The pane showing pages changed (EngineShown() says which).
     void KindChanged();
+    // The light pane shows a long page's beginning; NavigateComplete follows.
+    void PageBegun(const QString& address);
     void NavigateComplete(const QString& address, bool ok);
     // The stored copy's page of the Navigate numbered `serial` has loaded
     // in the helper. Nothing else says a page was seen.
@@ -202,9 +211,15 @@ private:
     void Embed(quint64 windowId);
     void HelperEnded(QProcess* helper);
 
+    // Takes the page at the item of this star link (the reader's place in
+    // the other pane).
+    void KeepPlace(const QString& starLink, bool pageKept);
+
     TLightPane* FLight = nullptr;
     TKind FKind = TKind::Light;
     bool FEngineOnce = false;
+    // The last question to the engine about the reader's place.
+    qint64 FPlaceAsked = 0;
     // The Navigate the light pane was last given.
     qint64 FLightSerial = 0;
     QProcess* FHelper = nullptr;
@@ -234,6 +249,7 @@ private:
     pane::TItemMenuTexts FItemMenuTexts;
     void SendItemMenuTexts();
     QString FColorScheme;
+    QString FColorChoice = QStringLiteral("desktop");
     std::deque<std::function<void(const QString&)>> FTextReplies;
     std::deque<std::function<void(const QString&)>> FStarReplies;
     // Since the last start: a helper that dies soon after starting is not

@@ -26,6 +26,7 @@
 #include "LoopbackServer.h"
 #include "PaneImageCache.h"
 #include "PaneImageLoader.h"
+#include "PaneProtocol.h"
 #include "ReadingPane.h"
 #include "fMain.h"
 
@@ -159,16 +160,28 @@ TEST_F(LightPaneTest, LinksGoToTheDesktopOnlyForTheWebAndMail) {
     EXPECT_EQ(status.at(1).at(0).toString(), "");
 }
 
-TEST_F(LightPaneTest, EachFeedComesBackWhereItWasLeft) {
-    const QString first = ItemsFeed("1.xml", 30), second = ItemsFeed("2.xml", 30);
-    ASSERT_TRUE(Show(first));
-    FPane.verticalScrollBar()->setValue(FPane.verticalScrollBar()->maximum() / 2);
-    const int left = FPane.verticalScrollBar()->value();
-    ASSERT_GT(left, 0);
-    ASSERT_TRUE(Show(second));
-    EXPECT_EQ(FPane.verticalScrollBar()->value(), 0);
-    ASSERT_TRUE(Show(first));
-    EXPECT_EQ(FPane.verticalScrollBar()->value(), left);
+// A long page opened at its top shows its beginning first; one with a kept
+// place opens whole, there.
+TEST_F(LightPaneTest, EachFeedComesBackWhereItWasLeftAndALongOneShowsItsBeginningFirst) {
+    for (const int count : {30, 800}) {
+        SCOPED_TRACE(count);
+        const QString first = ItemsFeed(QString("a%1.xml").arg(count), count);
+        const QString second = ItemsFeed(QString("b%1.xml").arg(count), count);
+        QSignalSpy begun(&FPane, &TLightPane::PageBegun);
+        ASSERT_TRUE(Show(first));
+        EXPECT_EQ(begun.count(), count > 100 ? 1 : 0);
+        EXPECT_TRUE(FPane.toPlainText().contains(QString("Item %1").arg(count))) << "the whole page follows";
+        QScrollBar* bar = FPane.verticalScrollBar();
+        bar->setValue(bar->maximum() / 2 + 7);
+        const int left = bar->value();
+        ASSERT_GT(left, 0);
+        ASSERT_TRUE(Show(second));
+        EXPECT_EQ(bar->value(), 0);
+        begun.clear();
+        ASSERT_TRUE(Show(first));
+        EXPECT_EQ(bar->value(), left);
+        EXPECT_EQ(begun.count(), 0);
+    }
 }
 
 TEST_F(LightPaneTest, LoadsNothingButWebPicturesAndShowsHostileOnesAsTheirAddress) {
@@ -350,7 +363,11 @@ TEST(LightPaneWindow, FullWebViewForThePageOnShowAndZoomKeptInTheHome) {
     ASSERT_TRUE(apptest::ShowFeedOnScreen(form, node, 10000));
     TLightPane* light = form.ReadingPane->LightPane();
     light->verticalScrollBar()->setValue(light->verticalScrollBar()->maximum() / 2);
-    const int left = light->verticalScrollBar()->value();
+    // The reader's place goes with the page, there and back.
+    const QString place = light->StarLinkInView();
+    QString feedId, key;
+    bool star = false;
+    ASSERT_TRUE(pane::ParseStarRequest(place, feedId, key, star)) << place.toStdString();
 
     auto* fullView = form.findChild<QAction*>("ActionShowInWebView");
     ASSERT_TRUE(fullView);
@@ -358,11 +375,28 @@ TEST(LightPaneWindow, FullWebViewForThePageOnShowAndZoomKeptInTheHome) {
     EXPECT_TRUE(form.ReadingPane->EngineShown());
     EXPECT_TRUE(form.ReadingPane->BrowserRunning());
     EXPECT_TRUE(fullView->isChecked());
+    EXPECT_EQ(form.ReadingPane->Marks().value("target").toString(), key);
+    QString engineLink;
+    bool asking = false;
+    ASSERT_TRUE(apptest::WaitUntil(
+        [&] {
+            if (!asking && engineLink != place) {
+                asking = true;
+                form.ReadingPane->StarLinkInView([&](const QString& href) {
+                    engineLink = href;
+                    asking = false;
+                });
+            }
+            return engineLink == place;
+        },
+        20000))
+        << engineLink.toStdString();
+    light->verticalScrollBar()->setValue(0);
     fullView->trigger();
-    EXPECT_FALSE(form.ReadingPane->EngineShown());
+    ASSERT_TRUE(apptest::WaitUntil([&] { return !form.ReadingPane->EngineShown(); }, 5000));
     EXPECT_FALSE(form.ReadingPane->BrowserRunning());
     EXPECT_TRUE(light->isVisible());
-    EXPECT_EQ(light->verticalScrollBar()->value(), left);
+    EXPECT_EQ(light->StarLinkInView(), place);
 
     for (const auto& [name, zoom] :
          {std::pair{"ActionZoomIn", 1}, {"ActionZoomIn", 2}, {"ActionZoomOut", 1}, {"ActionZoomReset", 0}}) {
