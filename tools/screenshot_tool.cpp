@@ -1,7 +1,8 @@
 // Renders Quillet's windows to PNG files for the README and for reviewing
 // the user interface by eye: the main window with three feeds (RSS 2.0,
 // RSS 1.0, Atom) polled from a loopback server and one of them shown in the
-// browser, the options dialog and the about box.
+// reading pane, in the desktop's light colours and in dark ones, the options
+// dialog and the about box.
 //
 //   screenshot_tool [output folder]      (default: build/screenshots/)
 //
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPalette>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -354,6 +356,32 @@ int Run(const fs::path& output) {
         // The engine paints a moment after it reports the page loaded.
         Settle(1500ms);
         failures += Save(form, output / "main-window.png") ? 0 : 1;
+
+        // The same with the desktop's colours dark: the window and the page follow.
+        {
+            const QPalette light = QApplication::palette();
+            QPalette dark;
+            dark.setColor(QPalette::Window, QColor(0x2b, 0x2c, 0x30));
+            dark.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+            dark.setColor(QPalette::Base, QColor(0x1f, 0x20, 0x24));
+            dark.setColor(QPalette::AlternateBase, QColor(0x2b, 0x2c, 0x30));
+            dark.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+            dark.setColor(QPalette::Button, QColor(0x35, 0x36, 0x3b));
+            dark.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
+            dark.setColor(QPalette::Highlight, QColor(0x3d, 0x6f, 0xb0));
+            dark.setColor(QPalette::HighlightedText, Qt::white);
+            dark.setColor(QPalette::ToolTipBase, QColor(0x35, 0x36, 0x3b));
+            dark.setColor(QPalette::ToolTipText, QColor(0xe6, 0xe6, 0xe6));
+            dark.setColor(QPalette::Link, QColor(0x8a, 0xb4, 0xf8));
+            rendered = false;
+            QApplication::setPalette(dark);
+            if (!WaitFor([&] { return rendered; }, 20s)) Say("the dark page did not report a finished page");
+            Settle(1500ms);
+            failures += Save(form, output / "main-window-dark.png") ? 0 : 1;
+            rendered = false;
+            QApplication::setPalette(light);
+            WaitFor([&] { return rendered; }, 20s);
+        }
 
         {
             TFormOptions options(&form, form.Options());

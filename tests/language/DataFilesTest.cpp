@@ -288,7 +288,7 @@ TEST(ShippedLanguages, StructureFilesOfferTheSameOptions) {
         {"FollowRedirects", "bool"},  {"ShowWebImages", "bool"},    {"StartOnLogin", "bool"},
         {"AlertWords", "string"},     {"OnlyAlertWords", "bool"},   {"SilentDays", "string"},
         {"ReadingPane", "choice"},    {"ImageCacheSize", "string"}, {"PageFont", "string"},
-        {"PageFontSize", "string"},   {"PageLineWidth", "string"},
+        {"PageFontSize", "string"},   {"PageLineWidth", "string"},  {"PageColours", "choice"},
     };
     EXPECT_EQ(englishOptions, expected);
 

@@ -5,6 +5,7 @@
 #include "fMain.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <exception>
 #include <memory>
+#include <tuple>
 
 #include "Convert.h"
 #include "FeedPageController.h"
@@ -27,6 +29,7 @@
 namespace {
 
 constexpr char kPanePath[] = "general\\ReadingPane";
+constexpr char kColoursPath[] = "general\\PageColours";
 constexpr char kCacheSizePath[] = "general\\ImageCacheSize";
 constexpr char kFontPath[] = "general\\PageFont";
 constexpr char kFontSizePath[] = "general\\PageFontSize";
@@ -81,6 +84,35 @@ void TFormMain::ConnectPane() {
     QAction* zoomReset = make("ActionZoomReset", QStringLiteral("Actual Size"), QKeySequence(Qt::CTRL | Qt::Key_0));
     // Ctrl+= is Ctrl++ without Shift on most keyboards.
     zoomIn->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    // The page's colours: the desktop's, or light or dark whatever it uses.
+    view->addSeparator();
+    auto* colours = view->addMenu(QStringLiteral("Page &Colours"));
+    colours->setObjectName("MenuPageColours");
+    auto* colourChoices = new QActionGroup(this);
+    for (const auto& [name, caption, choice] : {std::tuple{"ActionPageColoursDesktop", "As the &Desktop", "desktop"},
+                                                {"ActionPageColoursLight", "&Light", "light"},
+                                                {"ActionPageColoursDark", "&Dark", "dark"}}) {
+        auto* action = new QAction(QString::fromLatin1(caption), this);
+        action->setObjectName(name);
+        action->setCheckable(true);
+        action->setData(QString::fromLatin1(choice));
+        colourChoices->addAction(action);
+        colours->addAction(action);
+    }
+    auto applyColours = [this, text, colourChoices] {
+        ReadingPane->SetColorChoice(plat::Q(text(kColoursPath)));
+        const QString chosen = plat::Q(text(kColoursPath));
+        for (QAction* action : colourChoices->actions())
+            action->setChecked(action->data().toString() == chosen ||
+                               (action->data().toString() == QLatin1String("desktop") &&
+                                chosen != QLatin1String("light") && chosen != QLatin1String("dark")));
+    };
+    connect(colourChoices, &QActionGroup::triggered, this, [this, applyColours](QAction* action) {
+        Guarded([&] {
+            FOptions->GetConfigNode(kColoursPath).SetText(action->data().toString().toStdString());
+            applyColours();
+        });
+    });
     const QList<QAction*> tools = ToolBar->actions();
     const qsizetype options = tools.indexOf(FActions.Options);
     ToolBar->insertAction(options > 0 ? tools[options - 1] : nullptr, fullView);
@@ -98,13 +130,14 @@ void TFormMain::ConnectPane() {
     // The pane chosen in the options, as last applied: the choice is
     // followed when it changes, not at every visit of the dialog.
     auto chosen = std::make_shared<TReadingPane::TKind>(TReadingPane::TKind::Light);
-    auto applyOptions = [this, text, number, cache, applyStyle, chosen] {
+    auto applyOptions = [this, text, number, cache, applyStyle, applyColours, chosen] {
         if (!FOptions) return;
         // A configuration from before the option shows pages in the light
         // pane, as a new one does.
         const auto kind = text(kPanePath) == "engine" ? TReadingPane::TKind::Engine : TReadingPane::TKind::Light;
         if (kind != *chosen) ReadingPane->SetKind(*chosen = kind);
         cache->SetLimitBytes(qint64(std::max(0, number(kCacheSizePath, 100))) << 20);
+        applyColours();
         applyStyle();
     };
     auto zoom = [this, number, applyStyle](int step) {

@@ -93,6 +93,23 @@ TEST(PageScheme, TheWindowColourDecidesAndPaletteChangesAreFollowed) {
     EXPECT_EQ(pane.ColorScheme(), TReadingPane::SchemeOf(before));
     pane.setPalette(WithWindow(QColor("#1a1a1a")));
     EXPECT_EQ(pane.ColorScheme(), "dark") << "the pane's own palette";
+
+    // A choice of the reader's own holds whatever the desktop does.
+    const struct {
+        const char* choice;
+        QColor window;
+        const char* scheme;
+    } choices[] = {
+        {"light", QColor("#1a1a1a"), "light"},
+        {"dark", QColor("#ffffff"), "dark"},
+        {"desktop", QColor("#ffffff"), "light"},
+        {"nonsense", QColor("#1a1a1a"), "dark"},  // as the desktop
+    };
+    for (const auto& c : choices) {
+        pane.SetColorChoice(c.choice);
+        pane.setPalette(WithWindow(c.window));
+        EXPECT_EQ(pane.ColorScheme(), c.scheme) << c.choice;
+    }
 }
 
 TEST(PageScheme, APageRequestSetsTheSchemeOfThePagesTheHelperBuilds) {
