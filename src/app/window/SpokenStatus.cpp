@@ -108,11 +108,10 @@ void TSpokenStatus::SpeakDue() {
     const auto now = std::chrono::steady_clock::now();
     const QString words = FGate.Take(now);
     if (!words.isEmpty()) {
+        // The label tells of its new name itself; then it shows itself
+        // anew, as a notification that pops up: that is what a screen
+        // reader reads out, the same words again too.
         FLine->setText(words);
-        // Its name changed, and it shows itself anew, as a notification
-        // that pops up: that is what a screen reader reads out.
-        QAccessibleEvent named(FLine, QAccessible::NameChanged);
-        QAccessible::updateAccessibility(&named);
         QAccessibleEvent shown(FLine, QAccessible::ObjectShow);
         QAccessible::updateAccessibility(&shown);
     }
