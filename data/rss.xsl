@@ -65,6 +65,7 @@
           .item.new { border-left: 3px solid #3a6ea5; padding-left: 8px; }
           .item.new h2::before { content: "\25CF\00A0"; color: #3a6ea5; font-size: 8pt; vertical-align: middle; }
           .new-mark { color: #3a6ea5; font-size: 8pt; }
+          .item-state { color: #3a6ea5; font-size: 8pt; font-weight: normal; }
           .star { font-size: 9pt; font-weight: normal; color: #777; text-decoration: none; }
           .star.starred { color: #b8860b; }
           .item .source { color: #555; font-size: 9pt; }
@@ -90,6 +91,7 @@
           body.dark .item.new { border-left-color: #5b8fd0; }
           body.dark .item.new h2::before { color: #5b8fd0; }
           body.dark .new-mark { color: #5b8fd0; }
+          body.dark .item-state { color: #5b8fd0; }
           body.dark .star { color: #9c9c9c; }
           body.dark .star.starred { color: #e0b040; }
           body.dark .item .source { color: #b4b4b4; }
@@ -162,6 +164,15 @@
           </xsl:when>
           <xsl:otherwise><xsl:value-of select="$heading"/></xsl:otherwise>
         </xsl:choose>
+        <!-- The item's state in words, which a screen reader reads with
+             the heading: the marks before it are for the eye. -->
+        <xsl:if test="function-available('page:item-state')">
+          <xsl:variable name="state" select="page:item-state(.)"/>
+          <xsl:if test="string($state)">
+            <xsl:text> </xsl:text>
+            <span class="item-state"><xsl:value-of select="$state"/></span>
+          </xsl:if>
+        </xsl:if>
         <xsl:call-template name="star-link"/>
       </h2>
       <xsl:if test="normalize-space(source)">

@@ -9,6 +9,7 @@ QUILLET_PACKAGES=(
   php8.2-cli php8.2-sqlite3 php8.2-xml php8.2-curl php8.2-mbstring php8.2-intl php8.2-zip curl
   xvfb xauth trayer openssl fonts-dejavu-core
   desktop-file-utils appstream dbus-daemon dpkg-dev file lintian man-db
+  at-spi2-core python3-pyatspi
 )
 
 quillet_as_root() {

@@ -84,7 +84,8 @@ TUpdateRig::TUpdateRig() : FOptions(std::make_unique<TOptions>()), FVersion(std:
     host.ListVersion = [this] { return FVersion->Value; };
     host.SyncAccount = [](const std::string&) {};
     host.RowText = [this](const std::string& id) { return TFeedTree::FeedDisplayText(Feed(id)).toStdString(); };
-    host.ShowRowState = [this](const std::string& id, const QIcon& icon, const QString& toolTip) {
+    host.ShowRowState = [this](const std::string& id, const QIcon& icon, const QString& toolTip, const QString&,
+                               const QString&) {
         FRows[id] = {icon, toolTip};
     };
     host.RefreshIfShown = [this](const std::string& id) {

@@ -179,6 +179,22 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments() {
         {"AccountSubscribeRefused", {"HTTP 404"}},
         {"ImportOPMLTarget", {}},
         {"ImportOPMLBusy", {}},
+        {"RowSpokenFolder", {}},
+        {"RowSpokenOneFeed", {}},
+        {"RowSpokenFeeds", {3}},
+        {"RowSpokenOneItem", {}},
+        {"RowSpokenItems", {5}},
+        {"RowSpokenUnread", {4}},
+        {"RowSpokenFailing", {"reason"}},
+        {"RowSpokenAttention", {"reason"}},
+        {"SpokenNewItem", {"feed", "title"}},
+        {"SpokenFeedFailing", {"feed", "reason"}},
+        {"SearchNothingFound", {}},
+        {"SearchOneFound", {}},
+        {"SearchFound", {7}},
+        {"SearchFailed", {"reason"}},
+        {"PageItemNew", {}},
+        {"PageItemAlert", {}},
     };
     return arguments;
 }
@@ -233,6 +249,15 @@ TEST(ShippedLanguages, EnglishHoldsEveryTextOfTheProgram) {
     for (const char* component : {"", "/LabelCaption", "/LabelURL", "/LabelFolder", "/CheckNotify", "/GroupInterval",
                                   "/RadioIntervalDefault", "/RadioIntervalOwn", "/OKBtn", "/CancelBtn"})
         required.push_back(std::string("FormFeedProperties") + component + "@Caption");
+    // What a screen reader calls the controls that have no label of their own.
+    for (const char* entry :
+         {"FormMain/FeedFilter@accessibleName", "FormMain/TreeView@accessibleName", "FormMain/LightPane@accessibleName",
+          "FormMain/WebBrowser@accessibleName", "FormMain/StatusBar@accessibleName",
+          "FormMain/ToolBar/qt_toolbar_ext_button@accessibleName", "FormFindInFeeds/SearchText@accessibleName",
+          "FormFindInFeeds/SearchResults@accessibleName", "FormAddFeed/ResultList@accessibleName",
+          "FormFeedProperties/SpinInterval@accessibleName", "FormFeedProperties/ComboIntervalUnit@accessibleName",
+          "FormAccounts/AccountList@accessibleName", "FormFeedHealth/ListFeeds@accessibleName"})
+        required.push_back(entry);
     for (const std::string& entry : required) EXPECT_TRUE(entries.count(entry)) << entry;
 
     std::set<std::string> expectedMessages;

@@ -81,6 +81,8 @@ TFormFeedHealth::TFormFeedHealth(QWidget* parent) : QDialog(parent) {
     BtnFindFeed = button("BtnFindFeed", "Find the Feed on This Page...");
     BtnKeep = button("BtnKeep", "Keep");
     BtnClose = button("BtnClose", "Close");
+    // Enter closes, as Escape does: every other button acts on one feed.
+    BtnClose->setDefault(true);
 
     auto* actions = new QHBoxLayout;
     for (const TAction action : {TAction::UseAddress, TAction::Undo, TAction::FindFeed, TAction::Keep, TAction::Retry,

@@ -176,6 +176,15 @@ QJsonObject TReadStateController::PageMarks(const feedlist::TFeedEntry& feed, TP
         for (const std::string& key : page.Keys) unread.append(Q(key));
         marks.insert("unread", unread);
         marks.insert("newLabel", LangTextQ("PageNewItems", {}, QStringLiteral("%d new")));
+        marks.insert("newWord", LangTextQ("PageItemNew", {}, QStringLiteral("new")));
+    }
+    if (FHost.AlertWords) {
+        QJsonArray words;
+        for (const std::string& word : FHost.AlertWords()) words.append(Q(word));
+        if (!words.isEmpty()) {
+            marks.insert("alertWords", words);
+            marks.insert("alertWord", LangTextQ("PageItemAlert", {}, QStringLiteral("alert")));
+        }
     }
     page.Caption = feed.Caption;
     if (!page.Caption.empty()) marks.insert("caption", Q(page.Caption));

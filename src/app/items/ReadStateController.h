@@ -61,6 +61,9 @@ struct TReadStateHost {
     std::function<QString(const std::string& id)> FeedCaption;
     // The window is closing: a base opening now has nothing left to do.
     std::function<bool()> Closing;
+    // Optional: the alert words, which the page names in the headings of
+    // the items holding one.
+    std::function<std::vector<std::string>()> AlertWords;
 };
 
 class TReadStateController : public QObject {

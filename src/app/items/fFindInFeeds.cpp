@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QVBoxLayout>
 
+#include "SpokenStatus.h"
 #include "uvxLanguage.h"
 #include "QtText.h"
 
@@ -54,6 +55,10 @@ TFormFindInFeeds::TFormFindInFeeds(QWidget* parent) : QDialog(parent) {
     // A date is read whole or not at all.
     SearchResults->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
     layout->addWidget(SearchResults);
+    ResultCount = new QLabel(this);
+    ResultCount->setObjectName("ResultCount");
+    ResultCount->setTextFormat(Qt::PlainText);
+    layout->addWidget(ResultCount);
     SearchText->installEventFilter(this);
 
     FPause.setSingleShot(true);
@@ -89,13 +94,17 @@ bool TFormFindInFeeds::eventFilter(QObject* watched, QEvent* event) {
 void TFormFindInFeeds::SearchNow() {
     FPause.stop();
     SearchResults->clear();
+    ResultCount->clear();
     const std::string text = SearchText->text().trimmed().toStdString();
     if (text.empty() || !Search) return;
     std::vector<items::TSearchHit> hits;
     try {
         hits = Search(text, StarredOnly->isChecked());
-    } catch (const std::exception&) {
-        return;  // the store failed: nothing to list
+    } catch (const std::exception& error) {
+        // The store failed: nothing to list, and the user is told why.
+        ShowResultCount(LangTextQ("SearchFailed", {error.what()},
+                                  QStringLiteral("The items could not be searched: %1").arg(error.what())));
+        return;
     }
     QList<QTreeWidgetItem*> rows;
     for (const items::TSearchHit& hit : hits) {
@@ -108,6 +117,15 @@ void TFormFindInFeeds::SearchNow() {
     }
     SearchResults->addTopLevelItems(rows);
     if (!rows.isEmpty()) SearchResults->setCurrentItem(rows.front());
+    const int found = static_cast<int>(rows.size());
+    ShowResultCount(found == 0   ? Message("SearchNothingFound", "Nothing found")
+                    : found == 1 ? Message("SearchOneFound", "1 item found")
+                                 : LangTextQ("SearchFound", {found}, QStringLiteral("%1 items found").arg(found)));
+}
+
+void TFormFindInFeeds::ShowResultCount(const QString& text) {
+    ResultCount->setText(text);
+    if (TSpokenStatus* spoken = TSpokenStatus::Of(this)) spoken->Answer(text);
 }
 
 void TFormFindInFeeds::Choose(int row) {

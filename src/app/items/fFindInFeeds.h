@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
 #include <QTreeWidget>
@@ -36,6 +38,8 @@ public:
     QLineEdit* SearchText = nullptr;
     QCheckBox* StarredOnly = nullptr;
     QTreeWidget* SearchResults = nullptr;
+    // How many were found, or why nothing could be; said to a screen reader too.
+    QLabel* ResultCount = nullptr;
 
     // How many results are listed at most.
     static constexpr int kMaxResults = 200;
@@ -45,5 +49,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ShowResultCount(const QString& text);
+
     QTimer FPause;
 };

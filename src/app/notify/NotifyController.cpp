@@ -163,6 +163,12 @@ void TNotifyController::ShowAnnouncement(const TAnnouncement& announcement) {
             [&metrics](const std::string& s) { return metrics.horizontalAdvance(Q(s)); }, kBalloonTextChars));
     }
     ShowBalloon();
+    if (FHost.Say) {
+        const bool one = announcement.SingleFeed() && count == 1;
+        FHost.Say(one ? LangTextQ("SpokenNewItem", {announcement.FeedTitle, items[0].Title},
+                                  Q(announcement.FeedTitle + ": " + items[0].Title))
+                      : FBalloon.Title);
+    }
 }
 
 void TNotifyController::ShowBalloon() {

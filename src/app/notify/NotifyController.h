@@ -45,6 +45,9 @@ public:
         std::function<void()> ScheduleConfigSave;
         // Puts a balloon up in the notification area, if there is one.
         std::function<void(const QString& title, const QString& text, int timeoutSeconds)> ShowBalloon;
+        // Optional: the news in one sentence for a screen reader, said as
+        // often as a notification is shown.
+        std::function<void(const QString& words)> Say;
     };
 
     // The balloon's lines are fitted to `window`'s font; the action is a

@@ -9,10 +9,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "AlertWords.h"
 #include "DateTime.h"
 #include "HtmlSanitizer.h"
 #include "ItemIdentity.h"
@@ -246,6 +248,35 @@ std::string_view LastSegment(std::string_view path) {
     return before == std::string_view::npos ? path : path.substr(before + 1);
 }
 
+// The alert words of the pages built on this thread, compiled once for as
+// long as they stay the same.
+const TAlertMatcher& PageAlertMatcher(const std::vector<std::string>& words) {
+    thread_local std::unique_ptr<TAlertMatcher> matcher;
+    if (!matcher || matcher->Words() != words) matcher = std::make_unique<TAlertMatcher>(words);
+    return *matcher;
+}
+
+// item-state(item): the item's state in words.
+void ItemStateFunction(xmlXPathParserContextPtr ctxt, int nargs) {
+    if (nargs != 1) {
+        xmlXPathSetArityError(ctxt);
+        return;
+    }
+    const xmlNode* item = PopFirstNode(ctxt);
+    if (xmlXPathCheckError(ctxt)) return;
+    std::string state;
+    if (item && tMarks) {
+        if (!tMarks->Unread.empty() && tMarks->Unread.count(MarkedItemKey(item)) != 0) state = tMarks->NewWord;
+        if (!tMarks->AlertWords.empty()) {
+            std::string body = ChildText(item, "encoded", kContentNamespace);
+            if (body.empty()) body = ChildText(item, "description");
+            if (PageAlertMatcher(tMarks->AlertWords).Matches(ChildText(item, "title"), body))
+                state += (state.empty() ? "" : ", ") + tMarks->AlertWord;
+        }
+    }
+    valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(state.c_str())));
+}
+
 }  // namespace
 
 void RegisterFeedPageFunctions() {
@@ -255,6 +286,7 @@ void RegisterFeedPageFunctions() {
         xsltRegisterExtModuleFunction(BAD_CAST "file-name", BAD_CAST kFeedPageNamespace, FileNameFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "is-new", BAD_CAST kFeedPageNamespace, IsNewFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "item-anchor", BAD_CAST kFeedPageNamespace, ItemAnchorFunction);
+        xsltRegisterExtModuleFunction(BAD_CAST "item-state", BAD_CAST kFeedPageNamespace, ItemStateFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "new-label", BAD_CAST kFeedPageNamespace, NewLabelFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "feed-name", BAD_CAST kFeedPageNamespace, FeedNameFunction);
         xsltRegisterExtModuleFunction(BAD_CAST "article", BAD_CAST kFeedPageNamespace, ArticleFunction);
@@ -305,6 +337,8 @@ TPageMarks TPageMarks::FromJson(const QJsonObject& marks) {
     for (const auto& [field, label] : {std::pair{"readLabel", &result.ReadLabel},
                                        {"originalLabel", &result.OriginalLabel},
                                        {"starLabel", &result.StarLabel},
+                                       {"newWord", &result.NewWord},
+                                       {"alertWord", &result.AlertWord},
                                        {"starredLabel", &result.StarredLabel},
                                        {"newerPage", &result.NewerPage},
                                        {"olderPage", &result.OlderPage},
@@ -315,6 +349,8 @@ TPageMarks TPageMarks::FromJson(const QJsonObject& marks) {
     for (const QJsonValue& key : marks.value(QStringLiteral("starred")).toArray())
         if (key.isString()) result.Starred.insert(key.toString().toStdString());
     result.StarredView = marks.value(QStringLiteral("starredView")).toBool();
+    for (const QJsonValue& word : marks.value(QStringLiteral("alertWords")).toArray())
+        if (word.isString()) result.AlertWords.push_back(word.toString().toStdString());
     return result;
 }
 

@@ -17,6 +17,8 @@
 //   item-anchor(item) the id of an item's element in the page, from the
 //                     item store's key, so the program can show one item.
 //   new-label(count)  "N new" in the reader's language.
+//   item-state(item)  the item's state in words for its heading ("new",
+//                     "alert", "new, alert"), "" for none.
 //   feed-name(title)  the feed's name as the reader gave it, else `title`.
 //   article(item, field)
 //                     the item's full article from the item store: 'html'
@@ -47,6 +49,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 struct _xmlNode;
 class QJsonObject;
@@ -89,6 +92,13 @@ struct TPageMarks {
     std::unordered_set<std::string> Unread;
     std::string Target;
     std::string NewLabel = "%d new";
+    // The word an unread item's heading carries, for a screen reader (the
+    // eye has the mark before it).
+    std::string NewWord = "new";
+    // The alert words (as ParseAlertWords splits them): an item holding one
+    // says so in its heading, with AlertWord.
+    std::vector<std::string> AlertWords;
+    std::string AlertWord = "alert";
     // The feed's name in the program (renamed there, say), over its own.
     std::string Caption;
     // The main window's number for the navigation, reported back once its

@@ -14,6 +14,7 @@
 
 #include "Convert.h"
 #include "QtText.h"
+#include "RowSpeech.h"
 
 namespace {
 
@@ -59,6 +60,25 @@ bool FromOutside(const QDropEvent* event, const QObject* self) {
 
 QVariant TListRow::data(int column, int role) const {
     if (column == 0 && role == Qt::DecorationRole) return FStateIcon.isNull() ? FIcon : FStateIcon;
+    // Asked only while a screen reader listens, and only for rows it reads.
+    if (column == 0 && role == Qt::AccessibleTextRole) {
+        using TKind = rowspeech::TRowFacts::TKind;
+        rowspeech::TRowFacts facts;
+        if (const feedlist::TFeedEntry* feed = TFeedTree::FeedOf(this)) {
+            facts.Name = TFeedTree::FeedName(*feed);
+            facts.Unread = feed->Unread;
+            facts.Failure = FFailure;
+            facts.Attention = FAttention;
+        } else {
+            facts.Kind = TFeedTree::IsFolderNode(this) ? TKind::Folder : TKind::Root;
+            facts.Name = facts.Kind == TKind::Folder ? Q(Entry().Caption()) : text(0);
+            facts.Unread = TFeedTree::UnreadUnder(this);
+            TFeedTree::Walk(this, [&facts](QTreeWidgetItem* each) { facts.Feeds += TFeedTree::IsFeedNode(each); });
+            facts.Failure = FFailure;
+        }
+        return rowspeech::SpokenName(facts);
+    }
+    if (column == 0 && role == Qt::AccessibleDescriptionRole && !FToolTip.isEmpty()) return FToolTip;
     if (column == 0 && role == Qt::ToolTipRole && !FToolTip.isEmpty()) return FToolTip;
     if (column == 0 && role == Qt::EditRole)
         if (std::optional<QString> text = EditText()) return *text;
@@ -417,6 +437,10 @@ void TFeedTree::EntryChanged(const feedlist::TListEntry& entry) {
 
 QString TFeedTree::FeedDisplayText(const feedlist::TFeedEntry& feed) { return NodeCaption(feed).Text; }
 
+QString TFeedTree::FeedName(const feedlist::TFeedEntry& feed) {
+    return feed.Caption.empty() ? AddressStandIn(feed.Url) : Q(feed.Caption);
+}
+
 void TFeedTree::SetCaptionFont(QTreeWidgetItem* node, bool bold) {
     // A row without a font of its own shows the tree's regular font: most
     // rows at start-up need none.
@@ -477,7 +501,7 @@ bool TFeedTree::LooksLikeAddress(const QString& text) {
 bool TFeedTree::FilterMatches(const feedlist::TFeedEntry& feed, const QString& wanted, bool byAddress) {
     // The name shown, without the count: "2" does not find every feed with
     // two unread items.
-    const QString name = feed.Caption.empty() ? AddressStandIn(feed.Url) : Q(feed.Caption);
+    const QString name = FeedName(feed);
     return name.contains(wanted, Qt::CaseInsensitive) ||
            (byAddress && Q(feed.Url).contains(wanted, Qt::CaseInsensitive));
 }

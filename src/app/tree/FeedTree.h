@@ -33,14 +33,19 @@ public:
     QVariant data(int column, int role) const override;
     // What the row shows for a state (an update under way or failed, an
     // account's sync): an icon in place of its own (a null icon for none)
-    // and a tooltip. The row is repainted by the caller: announcing a
-    // change of the item's data would also reset the label editor,
-    // throwing away a new name being typed.
-    void ShowState(QIcon icon, QString toolTip) {
+    // and a tooltip; what the icon means is said in words to a screen
+    // reader: why the last update failed, else why the feed needs
+    // attention. The row is repainted by the caller: announcing a change
+    // of the item's data would also reset the label editor, throwing away
+    // a new name being typed.
+    void ShowState(QIcon icon, QString toolTip, QString failure = {}, QString attention = {}) {
         FStateIcon = std::move(icon);
         FToolTip = std::move(toolTip);
+        FFailure = std::move(failure);
+        FAttention = std::move(attention);
     }
     const QString& ToolTip() const { return FToolTip; }
+    const QString& Failure() const { return FFailure; }
 
 protected:
     // The text the label editor starts with; nullopt for the shown text.
@@ -51,6 +56,8 @@ private:
     QIcon FIcon;
     QIcon FStateIcon;
     QString FToolTip;
+    QString FFailure;
+    QString FAttention;
 };
 
 // A feed's row.
@@ -156,6 +163,9 @@ public:
     // ---- Captions ----
     // The text a feed's row shows.
     static QString FeedDisplayText(const feedlist::TFeedEntry& feed);
+    // Its name alone, without the count: the caption, or the address
+    // standing in for an empty one.
+    static QString FeedName(const feedlist::TFeedEntry& feed);
     // "caption", followed by " (unread)" while unread is not 0; bold then.
     void UpdateNodeCaption(QTreeWidgetItem* node);
     // Brings the captions of the folders above `node` up to date.

@@ -2,6 +2,9 @@
 
 #include <QTreeWidget>
 
+#include <algorithm>
+
+#include "RowSpeech.h"
 #include "uvxLanguage.h"
 
 TStarredRow::TStarredRow() : QTreeWidgetItem(kType) {
@@ -19,8 +22,23 @@ TStarredRow* TStarredRow::In(QTreeWidget& tree, const QIcon& icon) {
     return row;
 }
 
+namespace {
+
+QString Caption() { return LangTextQ("StarredRowCaption", {}, QStringLiteral("Starred")); }
+
+}  // namespace
+
+QVariant TStarredRow::data(int column, int role) const {
+    if (column != 0 || role != Qt::AccessibleTextRole) return QTreeWidgetItem::data(column, role);
+    rowspeech::TRowFacts facts;
+    facts.Kind = rowspeech::TRowFacts::TKind::Starred;
+    facts.Name = Caption();
+    facts.Items = std::max(FCount, 0);
+    return rowspeech::SpokenName(facts);
+}
+
 void TStarredRow::ShowCount(int count) {
-    const QString caption = LangTextQ("StarredRowCaption", {}, QStringLiteral("Starred"));
+    const QString caption = Caption();
     const QString text = count > 0 ? QStringLiteral("%1 (%2)").arg(caption).arg(count) : caption;
     if (text != this->text(0)) setText(0, text);
     if (count == FCount) return;

@@ -23,6 +23,8 @@ public:
     // is not 0.
     void ShowCount(int count);
     int Count() const { return FCount; }
+    // A screen reader hears "Starred, 5 items".
+    QVariant data(int column, int role) const override;
 
 private:
     TStarredRow();

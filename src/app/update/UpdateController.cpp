@@ -570,7 +570,7 @@ void TUpdateController::ShowFeedState(const std::string& id) {
     // Why the feed needs attention, unless the failure already says it.
     const QString cause = FHealth.Cause(id);
     if (!cause.isEmpty() && !toolTip.startsWith(cause)) toolTip = toolTip.isEmpty() ? cause : cause + '\n' + toolTip;
-    FHost.ShowRowState(id, icon, toolTip);
+    FHost.ShowRowState(id, icon, toolTip, state.Failure, cause);
 }
 
 void TUpdateController::UpdateAll() { UpdateAllUnder(&FHost.FeedList->Root()); }

@@ -75,8 +75,12 @@ public:
         // Optional: the text a feed's row shows (its caption without it).
         std::function<std::string(const std::string& id)> RowText;
         // What a feed's row shows of its updates: an icon in place of the
-        // feed's (null for none) and a tooltip.
-        std::function<void(const std::string& id, const QIcon& icon, const QString& toolTip)> ShowRowState;
+        // feed's (null for none) and a tooltip; and the icon's meaning in
+        // words: why the last update failed ("" when it did not), else why
+        // the feed needs attention ("" for nothing).
+        std::function<void(const std::string& id, const QIcon& icon, const QString& toolTip, const QString& failure,
+                           const QString& attention)>
+            ShowRowState;
         // The feed is on show: its page reloads with the news.
         std::function<void(const std::string& id)> RefreshIfShown;
         // The status line's update messages.

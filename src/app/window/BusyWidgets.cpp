@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QProgressBar>
 
+#include "SpokenStatus.h"
+
 QProgressBar* NewBusyBar(QWidget* parent) {
     auto* bar = new QProgressBar(parent);
     bar->setObjectName("Progress");
@@ -19,4 +21,8 @@ QLabel* NewStatusText(QWidget* parent) {
     text->setWordWrap(true);
     text->setTextFormat(Qt::PlainText);
     return text;
+}
+
+void SayOutcome(const QLabel* statusText) {
+    if (TSpokenStatus* spoken = TSpokenStatus::Of(statusText)) spoken->Answer(statusText->text());
 }

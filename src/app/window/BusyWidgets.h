@@ -9,3 +9,7 @@ class QWidget;
 
 QProgressBar* NewBusyBar(QWidget* parent);
 QLabel* NewStatusText(QWidget* parent);
+// Says the outcome line's words to a screen reader, as the answer to what
+// the user asked (an error, the feeds found): the eye sees the line
+// change, the ear would not hear it.
+void SayOutcome(const QLabel* statusText);

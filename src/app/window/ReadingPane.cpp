@@ -469,6 +469,9 @@ void TReadingPane::Embed(quint64 windowId) {
         FForeignWindow = window;
         FContainer = QWidget::createWindowContainer(window, this);
         FContainer->setObjectName("WebBrowserView");
+        // Named as the pane is: the page inside is the helper's, which a
+        // screen reader reads as an application of its own.
+        FContainer->setAccessibleName(accessibleName());
         // Tab or a click hands the keyboard to the helper's window.
         FContainer->setFocusPolicy(Qt::StrongFocus);
         layout()->addWidget(FContainer);

@@ -159,6 +159,7 @@ void TFormAccountEdit::OKBtnClick() {
     if (address.isEmpty() || user.isEmpty() || EditPassword->text().isEmpty()) {
         StatusText->setText(AccountText(
             "AccountFieldsMissing", QStringLiteral("Give the server's address, the user name and the API password.")));
+        SayOutcome(StatusText);
         return;
     }
     SetChecking(true);
@@ -177,6 +178,7 @@ void TFormAccountEdit::CheckDone(const TSignInResult& result) {
     SetChecking(false);
     if (!result.Ok) {
         StatusText->setText(result.Message);
+        SayOutcome(StatusText);
         emit checkFinished();
         return;
     }
@@ -186,6 +188,7 @@ void TFormAccountEdit::CheckDone(const TSignInResult& result) {
                 "AccountAlreadyListed",
                 QStringLiteral("This account is already in the list as \"%1\".").arg(QString::fromStdString(*existing)),
                 {*existing}));
+            SayOutcome(StatusText);
             emit checkFinished();
             return;
         }

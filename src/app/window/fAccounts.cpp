@@ -12,6 +12,7 @@
 
 #include "AccountController.h"
 #include "AccountList.h"
+#include "BusyWidgets.h"
 #include "FeedList.h"
 #include "PasswordVault.h"
 #include "fAccountEdit.h"
@@ -51,6 +52,8 @@ TFormAccounts::TFormAccounts(TFormMain& form, QWidget* parent) : QDialog(parent)
     EditBtn = button("EditBtn", "Edit...");
     RemoveBtn = button("RemoveBtn", "Remove");
     CloseBtn = button("CloseBtn", "Close");
+    // Enter closes, as Escape does: nothing here waits to be confirmed.
+    CloseBtn->setDefault(true);
     // A failure (config.xml that cannot be saved) is shown in the dialog
     // instead of escaping into the event loop.
     auto guarded = [this](void (TFormAccounts::*handler)()) {
@@ -59,6 +62,7 @@ TFormAccounts::TFormAccounts(TFormMain& form, QWidget* parent) : QDialog(parent)
                 (this->*handler)();
             } catch (const std::exception& error) {
                 NoteText->setText(QString::fromUtf8(error.what()));
+                SayOutcome(NoteText);
             }
         };
     };

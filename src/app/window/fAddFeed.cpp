@@ -314,6 +314,7 @@ void TFormAddFeed::SearchDone(const discover::TDiscoverResult& result) {
         else
             StatusText->setText(LangFmtQ("DiscoverSeveral", {static_cast<int>(FCandidates.size())}));
     }
+    SayOutcome(StatusText);
     FitMessage();
     emit searchFinished();
 }
@@ -329,6 +330,7 @@ void TFormAddFeed::Choose(const discover::TFeedCandidate& feed) {
     if (FindExisting) {
         if (const std::optional<QString> existing = FindExisting(feed.Url)) {
             StatusText->setText(LangFmtQ("FeedAlreadyListed", {existing->toStdString()}));
+            SayOutcome(StatusText);
             return;
         }
     }

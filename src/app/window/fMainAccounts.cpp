@@ -88,7 +88,7 @@ void TFormMain::ConnectAccounts() {
         const QIcon icon = state == TRowState::Busy     ? FUpdates->BusyIcon()
                            : state == TRowState::Failed ? FUpdates->FailedIcon()
                                                         : QIcon();
-        node->ShowState(icon, toolTip);
+        node->ShowState(icon, toolTip, state == TRowState::Failed ? toolTip : QString());
         FTree->viewport()->update(FTree->visualItemRect(node));
     };
     host.AccountRowToolTip = [accountRow](const std::string& accountId) {

@@ -22,6 +22,8 @@
 #include <unordered_set>
 
 #include "AccountController.h"
+#include "AlertWords.h"
+#include "NotifyController.h"
 #include "ReadStateController.h"
 #include "QtText.h"
 
@@ -78,6 +80,7 @@ void TFormMain::ConnectItems() {
         return caption.empty() ? TFeedTree::FeedDisplayText(feed->Feed()) : Q(caption);
     };
     host.Closing = [this] { return FClosed; };
+    host.AlertWords = [this] { return FNotify ? FNotify->RefreshAlertWords()->Words() : std::vector<std::string>(); };
     FItems = std::make_unique<TReadStateController>(std::move(host), this);
 
     // The page on show follows: its "new" marks go with the read state. (Mark

@@ -25,6 +25,7 @@
 #include "FocusCycle.h"
 #include "ReadStateController.h"
 #include "ReadingPane.h"
+#include "SpokenStatus.h"
 #include "StatusLabel.h"
 #include "TrayIcon.h"
 #include "fAbout.h"
@@ -325,6 +326,8 @@ void TFormMain::CreateWidgets() {
     StatusPanel1->setMinimumWidth(50);
     StatusBar->addWidget(StatusPanel0);
     StatusBar->addWidget(StatusPanel1, 1);
+    // What a screen reader is told unasked; found by TSpokenStatus::Of.
+    new TSpokenStatus(StatusBar);
     setStatusBar(StatusBar);
 }
 

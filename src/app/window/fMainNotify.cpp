@@ -17,6 +17,7 @@
 #include "TrayIcon.h"
 
 #include "NotifyController.h"
+#include "SpokenStatus.h"
 
 void TFormMain::ConnectNotifications() {
     TNotifyController::THost host;
@@ -29,6 +30,9 @@ void TFormMain::ConnectNotifications() {
     host.ScheduleConfigSave = [this] { ScheduleConfigSave(); };
     host.ShowBalloon = [this](const QString& title, const QString& text, int timeoutSeconds) {
         if (TrayIcon) TrayIcon->ShowBalloonHint(title, text, TBalloonHintIcon::bitInfo, timeoutSeconds);
+    };
+    host.Say = [this](const QString& words) {
+        if (TSpokenStatus* spoken = TSpokenStatus::Of(this)) spoken->Say(words);
     };
     FNotify = new TNotifyController(std::move(host), this);
 

@@ -22,7 +22,9 @@
 #include "FeedHealthController.h"
 #include "NotifyController.h"
 #include "ReadStateController.h"
+#include "SpokenStatus.h"
 #include "UpdateController.h"
+#include "uvxLanguage.h"
 
 void TFormMain::ConnectUpdates() {
     TUpdateController::THost host;
@@ -35,10 +37,18 @@ void TFormMain::ConnectUpdates() {
         const QTreeWidgetItem* row = FTree->FindFeedNodeById(id);
         return row ? row->text(0).toStdString() : std::string();
     };
-    host.ShowRowState = [this](const std::string& id, const QIcon& icon, const QString& toolTip) {
-        QTreeWidgetItem* row = FTree->FindFeedNodeById(id);
+    host.ShowRowState = [this](const std::string& id, const QIcon& icon, const QString& toolTip, const QString& failure,
+                               const QString& attention) {
+        auto* row = static_cast<TFeedNode*>(FTree->FindFeedNodeById(id));
         if (!row) return;
-        static_cast<TFeedNode*>(row)->ShowState(icon, toolTip);
+        // A feed that begins to fail is said aloud; one failing on is not.
+        TSpokenStatus* spoken = TSpokenStatus::Of(this);
+        if (spoken && !failure.isEmpty() && row->Failure().isEmpty()) {
+            const QString name = TFeedTree::FeedName(row->Feed());
+            spoken->Say(LangTextQ("SpokenFeedFailing", {name.toStdString(), failure.toStdString()},
+                                  name + QStringLiteral(": ") + failure));
+        }
+        row->ShowState(icon, toolTip, failure, attention);
         FTree->viewport()->update(FTree->visualItemRect(row));
     };
     host.RefreshIfShown = [this](const std::string& id) {

@@ -95,6 +95,15 @@ TEST_F(MainWindowTest, SwitchingToGermanRetranslatesReloadsStructureAndStoresThe
     EXPECT_FALSE(LanguageEntry(*form, "English")->isChecked());
     EXPECT_EQ(ConfigValue(*form, "internal\\language"), "1031");
     EXPECT_NE(form->Options().StructDocument().FileName().find("0407"), std::string::npos);
+    // What a screen reader calls the unlabelled controls follows too.
+    for (const auto& [name, expected] : {std::pair{"FeedFilter", "Feeds filtern"},
+                                         {"LightPane", "Feed-Seite"},
+                                         {"WebBrowser", "Lesebereich"},
+                                         {"StatusBar", "Status"}}) {
+        const auto* widget = form->findChild<QWidget*>(QString::fromUtf8(name));
+        ASSERT_NE(widget, nullptr) << name;
+        EXPECT_EQ(widget->accessibleName().toStdString(), expected) << name;
+    }
 
     CloseAndDestroy(form);
     EXPECT_EQ(StoredValue("internal\\language"), "1031");
