@@ -18,9 +18,16 @@ using items::TArticleState;
 
 namespace {
 
-// Results are few and small; a quarter second keeps the window idle and
-// the page prompt.
+// Results are usually few; a quarter second keeps the window idle and the
+// page prompt. Each drain stores at most kStorePerDrain of them, which
+// holds the window a few milliseconds whatever arrived: a backlog is
+// stored on the next drains, sooner.
 constexpr int kDrainIntervalMs = 250;
+constexpr int kBacklogIntervalMs = 40;
+constexpr std::size_t kStorePerDrain = 12;
+// Items fetched or waiting for the store beyond which an update queues no
+// more: they are asked for again at the feed's next update.
+constexpr std::size_t kMostOutstanding = 120;
 
 using plat::Q;
 
@@ -84,6 +91,7 @@ void TArticleController::FeedUpdated(const std::string& id) {
     if (!FHost.ShowsFullArticle(id)) return;
     items::TItemStore* store = FHost.Store();
     if (!store) return;  // the next update asks again
+    if (FFetcher->Busy() + FUnstored.size() >= kMostOutstanding) return;  // likewise
     try {
         Queue(store->ItemsWantingArticle({id}, Now(), kItemsPerUpdate));
     } catch (const std::exception& error) {
@@ -135,16 +143,18 @@ void TArticleController::DrainResults() {
     if (!FUnstored.empty()) {
         items::TItemStore* store = FHost.Store();
         if (!store) return;
+        const std::size_t count = std::min(FUnstored.size(), kStorePerDrain);
+        const std::vector<items::TItemArticle> batch(FUnstored.begin(), FUnstored.begin() + count);
         try {
-            store->StoreArticles(FUnstored);
+            store->StoreArticles(batch);
         } catch (const std::exception&) {
             return;  // another connection held the base: the next tick tries again
         }
-        const std::vector<items::TItemArticle> stored = std::move(FUnstored);
-        FUnstored.clear();
-        Stored(stored);
+        FUnstored.erase(FUnstored.begin(), FUnstored.begin() + count);
+        Stored(batch);
     }
-    if (!idle) return;
+    FDrainTimer->setInterval(FUnstored.empty() ? kDrainIntervalMs : kBacklogIntervalMs);
+    if (!idle || !FUnstored.empty()) return;
     FDrainTimer->stop();
     // Articles fetched after an update show once the batch is in: a page
     // being read is not reloaded under the reader with every result.

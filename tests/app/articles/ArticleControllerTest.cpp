@@ -186,3 +186,15 @@ TEST_F(ArticleControllerTest, ThePageShowsTheArticleOrSaysWhyItShowsTheSummary) 
     for (const Shown& e : expected) EXPECT_EQ(html.find(e.text) != std::string::npos, e.present) << e.text << html;
     EXPECT_NE(html.find("href=\"" + server.Url("/post") + "\">Original page"), std::string::npos) << html;
 }
+
+// A burst is stored a few articles per drain, so the window is held only
+// briefly, and every one of them arrives, each fetched once.
+TEST_F(ArticleControllerTest, ABurstOfArticlesIsStoredAFewAtATimeAndWhole) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 40; ++i) paths.push_back("/post?n=" + std::to_string(i));
+    const std::vector<std::string> keys = Record("1", paths);
+    controller->FeedUpdated("1");
+    WaitIdle();
+    EXPECT_EQ(server.NumHits("/post"), 40);
+    for (const std::string& key : keys) EXPECT_EQ(store->Article("1", key).State, TArticleState::Fetched) << key;
+}
