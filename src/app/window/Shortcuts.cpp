@@ -1,6 +1,8 @@
 #include "Shortcuts.h"
 
 #include <QAction>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QWidget>
 
 #include "uvxLanguage.h"
@@ -23,6 +25,19 @@ TShortcutController::TShortcutController(QWidget* window) : QObject(window) {
         FActions.push_back(action);
         FMap.Add(name, action->shortcuts(), kFixedActions.contains(name));
     }
+    for (QMenu* menu : window->findChildren<QMenu*>()) menu->installEventFilter(this);
+}
+
+bool TShortcutController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
+        if (modifiers == Qt::NoModifier && key->text().size() == 1 && key->text().front().isPrint()) {
+            event->accept();
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 QAction* TShortcutController::Action(const QString& name) const {

@@ -32,6 +32,11 @@ public:
     // The action's name as its menu shows it in the current language.
     QString Caption(const QString& name) const;
 
+protected:
+    // An open menu of the window takes a plain key as the letter of one of
+    // its entries, before a single-key shortcut (N, S) of the window does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void SetOnActions();
     QAction* Action(const QString& name) const;
