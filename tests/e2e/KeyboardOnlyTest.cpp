@@ -125,6 +125,8 @@ protected:
             if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 1);
             ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 1);
             ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+            // What the program says goes beside its files, for a failure's report.
+            if (std::FILE* log = std::freopen("quillet.log", "w", stderr)) (void)log;
             ::execl("./quillet", "./quillet", static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -259,7 +261,9 @@ TEST_F(KeyboardOnly, AFeedAddedReadFoundAndAShortcutOfOnesOwn) {
     };
     for (const TStep& step : steps) {
         step.Keys();
-        ASSERT_TRUE(WaitFor(step.Done, 60s)) << step.What << "; config.xml:\n"
-                                             << Shell("cat " + (home / "config.xml").string());
+        ASSERT_TRUE(WaitFor(step.Done, 60s))
+            << step.What << "; config.xml:\n"
+            << Shell("cat " + (home / "config.xml").string()) << "\nquillet's output:\n"
+            << Shell("tail -n 40 " + (home / "quillet.log").string());
     }
 }

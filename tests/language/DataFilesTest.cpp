@@ -179,6 +179,15 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments() {
         {"AccountSubscribeRefused", {"HTTP 404"}},
         {"ImportOPMLTarget", {}},
         {"ImportOPMLBusy", {}},
+        {"ShortcutsTab", {}},
+        {"ShortcutColumnAction", {}},
+        {"ShortcutColumnKeys", {}},
+        {"ShortcutKeysLabel", {}},
+        {"ShortcutClear", {}},
+        {"ShortcutReset", {}},
+        {"ShortcutResetAll", {}},
+        {"ShortcutTaken", {"Ctrl+M", "Mark All as Read"}},
+        {"ShortcutPaneKeys", {}},
     };
     return arguments;
 }
