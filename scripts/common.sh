@@ -7,7 +7,7 @@ QUILLET_PACKAGES=(
   libcurl4-openssl-dev libxml2-dev libxslt1-dev zlib1g-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev qtkeychain-qt6-dev
   php8.2-cli php8.2-sqlite3 php8.2-xml php8.2-curl php8.2-mbstring php8.2-intl php8.2-zip curl
-  xvfb xauth trayer openssl fonts-dejavu-core
+  xvfb xauth xdotool trayer openssl fonts-dejavu-core
   desktop-file-utils appstream dbus-daemon dpkg-dev file lintian man-db
   at-spi2-core python3-pyatspi
 )

@@ -195,6 +195,15 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments() {
         {"SearchFailed", {"reason"}},
         {"PageItemNew", {}},
         {"PageItemAlert", {}},
+        {"ShortcutsTab", {}},
+        {"ShortcutColumnAction", {}},
+        {"ShortcutColumnKeys", {}},
+        {"ShortcutKeysLabel", {}},
+        {"ShortcutClear", {}},
+        {"ShortcutReset", {}},
+        {"ShortcutResetAll", {}},
+        {"ShortcutTaken", {"Ctrl+M", "Mark All as Read"}},
+        {"ShortcutPaneKeys", {}},
     };
     return arguments;
 }

@@ -51,6 +51,8 @@ TMainActions TMainActions::Make(QWidget* window) {
     a.ShowQuillet->setVisible(false);
 
     a.Help->setShortcut(QKeySequence::HelpContents);
+    a.AddFeed->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    a.Exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     // Feed shortcuts act where the feeds are (tree, toolbar, menus), never
     // while the browser has the keyboard.
     a.RenameFeed->setShortcut(QKeySequence(Qt::Key_F2));

@@ -55,6 +55,7 @@
 #include "ReadStateController.h"
 #include "StarController.h"
 #include "ReadingPane.h"
+#include "Shortcuts.h"
 #include "TrayIcon.h"
 #include "UpdateController.h"
 #include "fAbout.h"
@@ -161,6 +162,7 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent), FFeedList(std::make
     ConnectArticles();
     ConnectPane();
     ConnectStars();
+    FShortcuts = new TShortcutController(this);
 
     try {
         FormCreate();
@@ -212,6 +214,7 @@ void TFormMain::FormCreate() {
     FOptions = std::make_unique<TOptions>();
     TOptions::EnsureConfigFile(kConfigFile, kDefaultConfigFile);
     LoadConfigFile();
+    FShortcuts->Load(FOptions->ConfigDocument().DocumentElement());
     // Opened beside the rest of start-up; nothing below waits for it.
     FItems->Open();
     FOptions->StructDocument().LoadFromFile(LangFile("struct.xml"));
@@ -654,7 +657,7 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
 
 void TFormMain::ActionOptionsExecute() {
     Guarded([this] {
-        TFormOptions dialog(this, *FOptions);
+        TFormOptions dialog(this, *FOptions, FShortcuts);
         dialog.exec();
     });
 }

@@ -41,6 +41,7 @@ class TFormAddFeed;
 class TNotifyController;
 class TReadingPane;
 class TReadStateController;
+class TShortcutController;
 class TStarController;
 class TTrayController;
 class TTrayIcon;
@@ -188,6 +189,7 @@ private:
     TTrayController* FTray = nullptr;
     TFeedPropertiesController* FProperties = nullptr;
     TConfigSaver* FConfigSaver = nullptr;
+    TShortcutController* FShortcuts = nullptr;
     QPointer<TFormAddFeed> FAddFeedDialog;  // while it is open
     bool FStartInTray = false;
     bool FStartMaximized = false;

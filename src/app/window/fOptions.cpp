@@ -9,11 +9,15 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTabWidget>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "Autostart.h"
 #include "Options.h"
 #include "OptionsPanel.h"
+#include "ShortcutPage.h"
+#include "Shortcuts.h"
 #include "uvxLanguage.h"
 
 namespace {
@@ -36,7 +40,8 @@ void CentreOnScreen(QWidget* window) {
 
 }  // namespace
 
-TFormOptions::TFormOptions(QWidget* parent, TOptions& options) : QDialog(parent) {
+TFormOptions::TFormOptions(QWidget* parent, TOptions& options, TShortcutController* shortcuts)
+    : QDialog(parent), FShortcuts(shortcuts) {
     setObjectName(QStringLiteral("FormOptions"));
     setWindowTitle(QStringLiteral("Options"));
 
@@ -71,11 +76,28 @@ TFormOptions::TFormOptions(QWidget* parent, TOptions& options) : QDialog(parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(17, 8, 17, 10);
     layout->setSpacing(12);
-    layout->addWidget(OptionsPanel, 1);
     layout->addLayout(buttons);
 
     FormCreate();
     OptionsPanel->SetOptions(&options);
+    if (FShortcuts) {
+        // The options' page, then the shortcuts; Ctrl+Tab and the tabs'
+        // letters move between them.
+        Tabs = new QTabWidget(this);
+        Tabs->setObjectName(QStringLiteral("OptionsTabs"));
+        const auto& pages = OptionsPanel->Pages();
+        Tabs->addTab(OptionsPanel, pages.empty() ? QString() : pages.front()->Caption());
+        ShortcutPage = new TShortcutPage(
+            FShortcuts->Map(), [shortcuts](const QString& name) { return shortcuts->Caption(name); }, Tabs);
+        Tabs->addTab(ShortcutPage, LangTextQ("ShortcutsTab", {}, QStringLiteral("&Shortcuts")));
+        // Reached by its letter, the page starts in its list.
+        connect(Tabs, &QTabWidget::currentChanged, this, [this](int index) {
+            if (Tabs->widget(index) == ShortcutPage) ShortcutPage->List()->setFocus(Qt::ShortcutFocusReason);
+        });
+        layout->insertWidget(0, Tabs, 1);
+    } else {
+        layout->insertWidget(0, OptionsPanel, 1);
+    }
     FitToPanel();
 }
 
@@ -96,14 +118,23 @@ void TFormOptions::FitToPanel() {
 }
 
 void TFormOptions::OKBtnClick() {
+    ApplyShortcuts();
     OptionsPanel->ApplyChanges();
     ApplySessionStart();
     accept();
 }
 
 void TFormOptions::ApplyBtnClick() {
+    ApplyShortcuts();
     OptionsPanel->ApplyChanges();
     ApplySessionStart();
+}
+
+// Before the panel saves config.xml, which then holds them.
+void TFormOptions::ApplyShortcuts() {
+    TOptions* options = OptionsPanel->Options();
+    if (FShortcuts && ShortcutPage && options)
+        FShortcuts->Apply(ShortcutPage->Map(), options->ConfigDocument().DocumentElement());
 }
 
 // "Start when I log in" takes effect outside the program, at once.

@@ -2,13 +2,18 @@
 // OK, Apply and Cancel.
 //
 // OK and Apply write every page into config.xml; Cancel closes without
-// writing, so what an earlier Apply wrote stays. Nothing is re-read when the
+// writing, so what an earlier Apply wrote stays. Given the window's
+// shortcuts, a second tab lists them (Options > Shortcuts); OK and Apply
+// set them on the actions. Nothing is re-read when the
 // dialog closes: each setting is read again where it is next used.
 #pragma once
 
 #include <QDialog>
 
 class QPushButton;
+class QTabWidget;
+class TShortcutController;
+class TShortcutPage;
 class TOptions;
 class TOptionsPanel;
 
@@ -19,7 +24,7 @@ public:
     // current language. A struct.xml the panel cannot be built from raises
     // (EOptionsStructure, or the store's errors); the dialog is then not
     // shown.
-    TFormOptions(QWidget* parent, TOptions& options);
+    TFormOptions(QWidget* parent, TOptions& options, TShortcutController* shortcuts = nullptr);
     ~TFormOptions() override;
 
     // Apply, then close with the result OK. An error leaves the dialog open
@@ -30,14 +35,19 @@ public:
     void ApplySessionStart();
 
     TOptionsPanel* OptionsPanel = nullptr;
+    QTabWidget* Tabs = nullptr;  // with the shortcuts only
+    TShortcutPage* ShortcutPage = nullptr;
     QPushButton* OKBtn = nullptr;
     QPushButton* ApplyBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 
 private:
     void FormCreate();
+    void ApplyShortcuts();
     void FitToPanel();
     // Runs a button's handler; an error is shown to the user instead of
     // leaving through the event loop.
     void RunHandler(void (TFormOptions::*handler)());
+
+    TShortcutController* FShortcuts = nullptr;
 };
