@@ -21,10 +21,12 @@ namespace {
 // Results are usually few; a quarter second keeps the window idle and the
 // page prompt. Each drain stores at most kStorePerDrain of them, which
 // holds the window a few milliseconds whatever arrived: a backlog is
-// stored on the next drains, sooner.
+// stored on the next drains, sooner, and bounds what is fetched (below),
+// so that polling, which waits for the window to apply each update, keeps
+// its pace.
 constexpr int kDrainIntervalMs = 250;
-constexpr int kBacklogIntervalMs = 40;
-constexpr std::size_t kStorePerDrain = 12;
+constexpr int kBacklogIntervalMs = 100;
+constexpr std::size_t kStorePerDrain = 8;
 // Items fetched or waiting for the store beyond which an update queues no
 // more: they are asked for again at the feed's next update.
 constexpr std::size_t kMostOutstanding = 120;
@@ -90,7 +92,7 @@ void TArticleController::FeedUpdated(const std::string& id) {
     // The one look-up every update pays for feeds with the option off.
     if (!FHost.ShowsFullArticle(id)) return;
     items::TItemStore* store = FHost.Store();
-    if (!store) return;  // the next update asks again
+    if (!store) return;                                                   // the next update asks again
     if (FFetcher->Busy() + FUnstored.size() >= kMostOutstanding) return;  // likewise
     try {
         Queue(store->ItemsWantingArticle({id}, Now(), kItemsPerUpdate));
@@ -140,6 +142,10 @@ void TArticleController::DrainResults() {
     const bool idle = FFetcher->Busy() == 0;
     std::vector<items::TItemArticle> results = FFetcher->Drain();
     FUnstored.insert(FUnstored.end(), std::make_move_iterator(results.begin()), std::make_move_iterator(results.end()));
+    // The reader's own ask goes first.
+    std::stable_partition(FUnstored.begin(), FUnstored.end(), [this](const items::TItemArticle& a) {
+        return a.FeedId == FAskedFeed && a.Key == FAskedKey;
+    });
     if (!FUnstored.empty()) {
         items::TItemStore* store = FHost.Store();
         if (!store) return;
