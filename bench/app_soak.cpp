@@ -180,12 +180,14 @@ std::string ArticlePage(const std::string& path) {
             "</title><meta property=\"og:title\" content=\"Committee reviews timetable\"></head><body>"
             "<header><nav><ul>";
     for (int i = 0; i < 30; ++i) page += "<li><a href=\"/section/" + std::to_string(i) + "\">Section</a></li>";
-    page += "</ul></nav></header><main><article class=\"post-content\"><h1>Committee reviews timetable</h1>"
-            "<p class=\"byline\">By A. Reporter</p>";
+    page +=
+        "</ul></nav></header><main><article class=\"post-content\"><h1>Committee reviews timetable</h1>"
+        "<p class=\"byline\">By A. Reporter</p>";
     for (int p = 0; p < 40; ++p)
-        page += "<p>The committee met on Tuesday to review the <b>quarterly figures</b> and the proposed changes to "
-                "the regional timetable. Members raised questions about maintenance windows, passenger numbers on "
-                "the northern branch, and the cost of the new signalling contract.</p>";
+        page +=
+            "<p>The committee met on Tuesday to review the <b>quarterly figures</b> and the proposed changes to "
+            "the regional timetable. Members raised questions about maintenance windows, passenger numbers on "
+            "the northern branch, and the cost of the new signalling contract.</p>";
     page += "</article><aside class=\"related\"><h2>Related</h2><ul>";
     for (int i = 0; i < 10; ++i) page += "<li><a href=\"/story/" + std::to_string(i) + "\">Another story</a></li>";
     page += "</ul></aside><section id=\"comments\">";
@@ -1169,9 +1171,10 @@ int main(int argc, char* argv[]) {
         else if (flag == "--full-article")
             gFullArticle = true;
         else {
-            std::fprintf(stderr,
-                         "usage: app_soak [--feeds N] [--rounds R] [--startup-only] [--alert-words W] [--full-article] | "
-                         "--network\n");
+            std::fprintf(
+                stderr,
+                "usage: app_soak [--feeds N] [--rounds R] [--startup-only] [--alert-words W] [--full-article] | "
+                "--network\n");
             return 2;
         }
     }

@@ -587,9 +587,10 @@ void MeasurePanes(testsupport::LoopbackServer& server, int feeds) {
                         shown.pssMiB <= 60);
             for (const auto& [row, what] : {std::pair{1, "100 KB"}, {2, "1 MB"}, {3, "100 KB"}, {2, "1 MB"}}) {
                 const std::string figures = program.Ask("select " + std::to_string(row));
-                std::printf("%s pane: choosing a %s feed to its page painted, longest hold of the window, whole page "
-                            "in (ms): %s\n",
-                            pane, what, figures.c_str());
+                std::printf(
+                    "%s pane: choosing a %s feed to its page painted, longest hold of the window, whole page "
+                    "in (ms): %s\n",
+                    pane, what, figures.c_str());
             }
             const std::string pictures = program.Ask("select 4 5000");
             std::printf(

@@ -143,7 +143,7 @@
     <div class="item">
       <xsl:call-template name="item-marks"/>
       <xsl:if test="$pane = 'light' and function-available('page:item-anchor')">
-        <a name="{page:item-anchor(.)}"></a>
+        <a name="{page:item-anchor(., 'always')}"></a>
       </xsl:if>
       <h2>
         <xsl:if test="$pane = 'light' and function-available('page:is-new') and page:is-new(.)">

@@ -109,7 +109,8 @@ std::string TSyncState::ToJson() const {
     out["unread"] = json(std::vector<TItemId>(Unread.begin(), Unread.end()));
     out["starred"] = json(std::vector<TItemId>(Starred.begin(), Starred.end()));
     out["newestUsec"] = NewestUsec;
-    if (CountedLabels) out["countedLabels"] = json(std::vector<std::string>(CountedLabels->begin(), CountedLabels->end()));
+    if (CountedLabels)
+        out["countedLabels"] = json(std::vector<std::string>(CountedLabels->begin(), CountedLabels->end()));
     out["noCounts"] = NoCounts;
     json subscribed = json::array();
     for (const auto& s : Subscribed) subscribed.push_back({{"url", s.Url}, {"stream", s.Stream}, {"error", s.Error}});
@@ -139,8 +140,7 @@ TSyncState TSyncState::FromJson(const std::string& text) {
         for (const json& id : in.value("unread", json::array())) state.Unread.insert(id.get<TItemId>());
         for (const json& id : in.value("starred", json::array())) state.Starred.insert(id.get<TItemId>());
         state.NewestUsec = in.value("newestUsec", std::int64_t{0});
-        if (in.contains("countedLabels"))
-            state.CountedLabels = in.at("countedLabels").get<std::set<std::string>>();
+        if (in.contains("countedLabels")) state.CountedLabels = in.at("countedLabels").get<std::set<std::string>>();
         state.NoCounts = in.value("noCounts", false);
         for (const json& s : in.value("subscribed", json::array()))
             state.Subscribed.push_back({s.value("url", ""), s.value("stream", ""), s.value("error", "")});
@@ -518,7 +518,7 @@ std::set<std::string> ApplyStarChanges(items::TItemStore& store, const std::stri
 }
 
 bool TAccountSync::UnreadListNeeded(const std::vector<TItemId>& sinceIds,
-                                   const std::optional<TUnreadCounts>& counts) const {
+                                    const std::optional<TUnreadCounts>& counts) const {
     if (FState.NewestSeconds == 0 || !counts) return true;
     for (const TItemId id : sinceIds)
         if (!FState.Known.count(id)) return true;

@@ -470,19 +470,29 @@ TEST(AccountSync, SubscriptionChangesMadeElsewhereShowWithinTwoSyncs) {
         std::vector<std::string> counted;  // the labels the unread counts name
         std::function<bool(const greader::TSubscriptionChanges&)> seen;
     } changes[] = {
-        {"renamed", list("Renamed", "News"), R"({"tags":[{"id":"user/-/label/News"}]})", {"News"},
+        {"renamed",
+         list("Renamed", "News"),
+         R"({"tags":[{"id":"user/-/label/News"}]})",
+         {"News"},
          [](const auto& c) { return c.Changed.size() == 1 && c.Changed[0].Title == "Renamed"; }},
-        {"moved", list("Renamed", "Later"), R"({"tags":[{"id":"user/-/label/Later"}]})", {"Later"},
+        {"moved",
+         list("Renamed", "Later"),
+         R"({"tags":[{"id":"user/-/label/Later"}]})",
+         {"Later"},
          [](const auto& c) {
              return c.Changed.size() == 1 && c.Changed[0].Folders == std::vector<std::string>{"Later"};
          }},
-        {"an empty folder made", list("Renamed", "Later"),
+        {"an empty folder made",
+         list("Renamed", "Later"),
          R"({"tags":[{"id":"user/-/label/Later"},{"id":"user/-/label/Empty","type":"folder"}]})",
          {"Empty", "Later"},
          [](const auto& c) {
              return c.Labels == std::vector<std::string>{"Empty", "Later"};
          }},
-        {"unsubscribed", R"({"subscriptions":[]})", R"({"tags":[]})", {},
+        {"unsubscribed",
+         R"({"subscriptions":[]})",
+         R"({"tags":[]})",
+         {},
          [](const auto& c) { return c.Removed.size() == 1 && c.Labels.empty(); }},
     };
     for (const bool userAsked : {false, true}) {

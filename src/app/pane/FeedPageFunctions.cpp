@@ -101,17 +101,25 @@ void IsNewFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     valuePush(ctxt, xmlXPathNewBoolean(fresh));
 }
 
-// item-anchor(item): the id of the item's element.
+// item-anchor(item[, 'always']): the id of the item's element.
 void ItemAnchorFunction(xmlXPathParserContextPtr ctxt, int nargs) {
-    if (nargs != 1) {
+    if (nargs != 1 && nargs != 2) {
         xmlXPathSetArityError(ctxt);
         return;
+    }
+    bool always = false;
+    if (nargs == 2) {
+        xmlChar* how = xmlXPathPopString(ctxt);
+        always = how && xmlStrEqual(how, BAD_CAST "always");
+        xmlFree(how);
     }
     const xmlNode* item = PopFirstNode(ctxt);
     if (xmlXPathCheckError(ctxt)) return;
     // Anchors serve the marks of a page (its "N new" link, an item to bring
-    // into view); a page without marks gets none, and costs what it did.
-    const bool marked = tMarks && (!tMarks->Unread.empty() || !tMarks->Target.empty());
+    // into view); a page without marks gets none, and costs what it did,
+    // unless they are asked for always (the light pane keeps the reader's
+    // place by the item it is in).
+    const bool marked = always || (tMarks && (!tMarks->Unread.empty() || !tMarks->Target.empty()));
     const std::string anchor = item && marked ? ItemAnchor(MarkedItemKey(item)) : std::string();
     valuePush(ctxt, xmlXPathNewString(reinterpret_cast<const xmlChar*>(anchor.c_str())));
 }

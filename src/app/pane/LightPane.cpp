@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "PageBuild.h"
 #include "PaneImageCache.h"
@@ -136,15 +137,34 @@ void TLightPane::KeepPosition() {
     if (FShownPath.isEmpty()) return;
     const QTextBlock block = cursorForPosition(QPoint(0, 0)).block();
     const int top = int(document()->documentLayout()->blockBoundingRect(block).top());
-    FPositions[FShownPath] = {block.position(), verticalScrollBar()->value() - top};
+    FPositions[FShownPath] = {block.position(), verticalScrollBar()->value() - top, ItemAnchorAt(block)};
+}
+
+QString TLightPane::ItemAnchorAt(QTextBlock block) const {
+    const QLatin1String prefix(quillet::kItemAnchorPrefix);
+    for (; block.isValid(); block = block.previous()) {
+        QString found;
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            for (const QString& name : it.fragment().charFormat().anchorNames())
+                if (name.startsWith(prefix)) found = name;
+        if (!found.isEmpty()) return found;
+    }
+    return {};
 }
 
 void TLightPane::RestorePosition(const TPosition& kept) {
     // Laid out only as far as the block: the whole of a long page would
     // hold the window.
     const QTextBlock block = document()->findBlock(kept.Block);
-    const int top = int(document()->documentLayout()->blockBoundingRect(block).top());
-    verticalScrollBar()->setValue(top + kept.Offset);
+    ScrollTo(int(document()->documentLayout()->blockBoundingRect(block).top()) + kept.Offset);
+}
+
+void TLightPane::ScrollTo(int y) {
+    // The range of a page laid out lazily is an estimate that may not reach
+    // a place laid out just now; it grows to the true one as layout goes on.
+    QScrollBar* bar = verticalScrollBar();
+    if (y > bar->maximum()) bar->setRange(0, y);
+    bar->setValue(y);
 }
 
 void TLightPane::LoadLocal(const QString& path) {
@@ -156,49 +176,58 @@ void TLightPane::LoadLocal(const QString& path) {
     if (path == FMarkedPath) marks = std::move(FMarks);
     FMarks = {};
     FMarkedPath.clear();
-    // A page opened at its top may show its beginning first.
-    const bool beginningFirst = marks.Target.empty() && !FPositions.contains(path);
+    // A page opened at its top, or where the reader left it, may show its
+    // beginning first.
+    const auto kept = FPositions.constFind(path);
+    const bool beginningFirst = marks.Target.empty() && (kept == FPositions.constEnd() || !kept->Anchor.isEmpty());
+    const QString keptAnchor = kept != FPositions.constEnd() ? kept->Anchor : QString();
     auto build = std::make_shared<TPageBuild>(path, FColorScheme, std::move(marks), quillet::TPageTarget::Light);
     FPageBuild = build;
-    QThreadPool::globalInstance()->start([build, style = FStyle, beginningFirst, pane = QPointer<TLightPane>(this)] {
-        if (!build->Dropped()) build->Run();
-        if (build->Dropped()) return;
-        // The rich text is made here too: parsing a large page would hold
-        // the window for a good part of a second. The document loads
-        // nothing meanwhile; the pane answers its resources once it has it.
-        const auto deliver = [&](std::shared_ptr<TPreparedPage> page, bool whole) {
-            page->Style = style;
-            page->Document.reset(MakeDocument(*page));
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [build, pane, page, whole] {
-                    if (!pane) return;
-                    if (whole)
-                        pane->PageBuilt(build, *page);
-                    else
-                        pane->BeginningBuilt(build, *page);
-                },
-                Qt::QueuedConnection);
-        };
-        auto prepared = std::make_shared<TPreparedPage>(PreparePage(*build));
-        if (const qsizetype end = beginningFirst ? BeginningEnd(prepared->Html) : -1; end > 0) {
-            auto beginning = std::make_shared<TPreparedPage>();
-            beginning->Html = prepared->Html.left(end);
-            beginning->Base = prepared->Base;
-            deliver(std::move(beginning), false);
-        }
-        if (!build->Dropped()) deliver(std::move(prepared), true);
-    });
+    QThreadPool::globalInstance()->start(
+        [build, style = FStyle, beginningFirst, keptAnchor, pane = QPointer<TLightPane>(this)] {
+            if (!build->Dropped()) build->Run();
+            if (build->Dropped()) return;
+            // The rich text is made here too: parsing a large page would hold
+            // the window for a good part of a second. The document loads
+            // nothing meanwhile; the pane answers its resources once it has it.
+            const auto deliver = [&](std::shared_ptr<TPreparedPage> page, bool whole) {
+                page->Style = style;
+                page->Document.reset(MakeDocument(*page));
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [build, pane, page, whole] {
+                        if (!pane) return;
+                        if (whole)
+                            pane->PageBuilt(build, *page);
+                        else
+                            pane->BeginningBuilt(build, *page);
+                    },
+                    Qt::QueuedConnection);
+            };
+            auto prepared = std::make_shared<TPreparedPage>(PreparePage(*build));
+            if (const qsizetype end = beginningFirst ? BeginningEnd(prepared->Html, keptAnchor) : -1; end > 0) {
+                auto beginning = std::make_shared<TPreparedPage>();
+                beginning->Html = prepared->Html.left(end);
+                beginning->Base = prepared->Base;
+                deliver(std::move(beginning), false);
+            }
+            if (!build->Dropped()) deliver(std::move(prepared), true);
+        });
 }
 
-qsizetype TLightPane::BeginningEnd(const QString& html) {
+qsizetype TLightPane::BeginningEnd(const QString& html, const QString& anchor) {
     // Rich text made of this much takes a few milliseconds; a page under
     // four times as long is made whole at once.
     constexpr qsizetype kBeginning = 48 * 1024;
     if (html.size() < 4 * kBeginning) return -1;
+    qsizetype from = 0;
+    if (!anchor.isEmpty()) {
+        from = html.indexOf(QLatin1String("name=\"") + anchor + QLatin1Char('"'));
+        if (from < 0) return -1;
+    }
     // Cut before an item: the parser closes what the cut leaves open.
-    const qsizetype at = html.indexOf(QLatin1String("<div class=\"item"), kBeginning);
-    return at > 0 ? at : -1;
+    const qsizetype at = html.indexOf(QLatin1String("<div class=\"item"), from + kBeginning);
+    return at > 0 && at < html.size() / 4 * 3 ? at : -1;
 }
 
 QTextDocument* TLightPane::MakeDocument(const TPreparedPage& page) {
@@ -244,11 +273,20 @@ void TLightPane::TakeDocument(TPreparedPage& page) {
 
 void TLightPane::BeginningBuilt(const std::shared_ptr<TPageBuild>& build, TPreparedPage& page) {
     if (build != FPageBuild || page.Style != FStyle) return;
+    // A beginning short of the reader's place (the page changed) waits for
+    // the whole.
+    const auto found = FPositions.constFind(build->Path());
+    const std::optional<TPosition> kept =
+        found != FPositions.constEnd() ? std::optional<TPosition>(*found) : std::nullopt;
+    if (kept && kept->Block >= page.Document->characterCount()) return;
     KeepPosition();
     FShownPath = build->Path();
     FBase = page.Base;
     TakeDocument(page);
-    verticalScrollBar()->setValue(0);
+    if (kept)
+        RestorePosition(*kept);
+    else
+        verticalScrollBar()->setValue(0);
     // Its pictures are asked for with the whole page's, which follows.
     emit PageBegun(FLocation);
 }
@@ -381,7 +419,16 @@ void TLightPane::SetPageStyle(const TPageStyle& style) {
     verticalScrollBar()->setValue(int(at * verticalScrollBar()->maximum()));
 }
 
-void TLightPane::ScrollToItem(const QString& anchor) { scrollToAnchor(anchor); }
+void TLightPane::ScrollToItem(const QString& anchor) {
+    if (anchor.isEmpty()) return;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().anchorNames().contains(anchor)) {
+                // Laid out only as far as the item.
+                ScrollTo(int(document()->documentLayout()->blockBoundingRect(block).top()));
+                return;
+            }
+}
 
 void TLightPane::SetShowWebImages(bool show) {
     if (show == FShowWebImages) return;

@@ -17,14 +17,16 @@
 //    the page's links to its own items only scroll;
 //  - each page's scroll position is kept while the program runs, so a feed
 //    shown again comes back where it was left;
-//  - a long page opened at its top shows its beginning first, made into
-//    rich text before the rest, which takes its place where the reader is.
+//  - a long page shows its beginning first (as far as a screen past where
+//    the reader left it), made into rich text before the rest, which takes
+//    its place where the reader is.
 #pragma once
 
 #include <QHash>
 #include <QImage>
 #include <QSet>
 #include <QString>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QUrl>
@@ -138,8 +140,9 @@ private:
         std::unique_ptr<QTextDocument> Document;
     };
     static TPreparedPage PreparePage(const quillet::TPageBuild& build);
-    // Where a long page's beginning ends (at an item), or -1.
-    static qsizetype BeginningEnd(const QString& html);
+    // Where a long page's beginning ends (at an item), or -1: a screen past
+    // the item of `anchor` when the reader left the page there.
+    static qsizetype BeginningEnd(const QString& html, const QString& anchor);
     // The rich text of a page, made on the worker for the pane's thread.
     static QTextDocument* MakeDocument(const TPreparedPage& page);
     void BeginningBuilt(const std::shared_ptr<quillet::TPageBuild>& build, TPreparedPage& page);
@@ -152,8 +155,12 @@ private:
     struct TPosition {
         int Block = 0;
         int Offset = 0;
+        QString Anchor;  // of the item there, for the page's beginning
     };
     void RestorePosition(const TPosition& kept);
+    // The anchor of the item a block belongs to ("" for none).
+    QString ItemAnchorAt(QTextBlock block) const;
+    void ScrollTo(int y);
     // Sets the page's HTML in the current style.
     void ShowPage();
     // The page's pictures, found once it is set, and sent for.

@@ -227,8 +227,8 @@ void TReadingPane::SetColorScheme(const QString& scheme) {
 }
 
 void TReadingPane::SetColorChoice(const QString& choice) {
-    FColorChoice = choice == QLatin1String("light") || choice == QLatin1String("dark") ? choice
-                                                                                        : QStringLiteral("desktop");
+    FColorChoice =
+        choice == QLatin1String("light") || choice == QLatin1String("dark") ? choice : QStringLiteral("desktop");
     SetColorScheme(FColorChoice == QLatin1String("desktop") ? SchemeOf(palette()) : FColorChoice);
 }
 

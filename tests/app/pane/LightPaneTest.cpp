@@ -160,8 +160,8 @@ TEST_F(LightPaneTest, LinksGoToTheDesktopOnlyForTheWebAndMail) {
     EXPECT_EQ(status.at(1).at(0).toString(), "");
 }
 
-// A long page opened at its top shows its beginning first; one with a kept
-// place opens whole, there.
+// A long page shows its beginning first, at its top or as far as the place
+// the reader left it.
 TEST_F(LightPaneTest, EachFeedComesBackWhereItWasLeftAndALongOneShowsItsBeginningFirst) {
     for (const int count : {30, 800}) {
         SCOPED_TRACE(count);
@@ -172,7 +172,7 @@ TEST_F(LightPaneTest, EachFeedComesBackWhereItWasLeftAndALongOneShowsItsBeginnin
         EXPECT_EQ(begun.count(), count > 100 ? 1 : 0);
         EXPECT_TRUE(FPane.toPlainText().contains(QString("Item %1").arg(count))) << "the whole page follows";
         QScrollBar* bar = FPane.verticalScrollBar();
-        bar->setValue(bar->maximum() / 2 + 7);
+        bar->setValue(bar->maximum() / 4 + 7);
         const int left = bar->value();
         ASSERT_GT(left, 0);
         ASSERT_TRUE(Show(second));
@@ -180,7 +180,7 @@ TEST_F(LightPaneTest, EachFeedComesBackWhereItWasLeftAndALongOneShowsItsBeginnin
         begun.clear();
         ASSERT_TRUE(Show(first));
         EXPECT_EQ(bar->value(), left);
-        EXPECT_EQ(begun.count(), 0);
+        EXPECT_EQ(begun.count(), count > 100 ? 1 : 0);
     }
 }
 
