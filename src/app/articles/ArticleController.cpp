@@ -26,7 +26,7 @@ namespace {
 // its pace.
 constexpr int kDrainIntervalMs = 250;
 constexpr int kBacklogIntervalMs = 100;
-constexpr std::size_t kStorePerDrain = 8;
+constexpr std::size_t kStorePerDrain = 4;
 // Items fetched or waiting for the store beyond which an update queues no
 // more: they are asked for again at the feed's next update.
 constexpr std::size_t kMostOutstanding = 120;
