@@ -378,8 +378,9 @@ struct TItemStore::TImpl {
     std::vector<TSearchHit> Hits(TStatement& s) {
         std::vector<TSearchHit> hits;
         while (s.Step()) {
-            TSearchHit hit{s.Text(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), std::nullopt};
+            TSearchHit hit{s.Text(0), s.Text(1), s.Text(2), s.Text(3), s.Text(4), std::nullopt, {}};
             if (!s.IsNull(5)) hit.DateUTC = s.Int(5);
+            if (!s.IsNull(6)) hit.StarredFeedTitle = s.Text(6);
             hits.push_back(std::move(hit));
         }
         return hits;
@@ -841,11 +842,14 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit, b
             // come first: there are few, and sorting them is cheap.
             TStatementUse s(FImpl->Prepared(
                 starredOnly
-                    ? "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM starred s JOIN items i ON "
+                    ? "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc, s.feed_title FROM starred s "
+                      "JOIN "
+                      "items i ON "
                       "i.id = s.id WHERE (i.id IN (SELECT rowid FROM items_fts WHERE items_fts MATCH ?2) OR i.id IN "
                       "(SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?2)) ORDER BY "
                       "coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1"
-                    : "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i INDEXED BY "
+                    : "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc, (SELECT feed_title FROM "
+                      "starred WHERE id = i.id) FROM items i INDEXED BY "
                       "items_by_recency WHERE i.id IN (SELECT rowid FROM items_fts WHERE items_fts MATCH ?2) "
                       "OR i.id IN (SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?2) "
                       "ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1"));
@@ -864,8 +868,10 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit, b
         sql += " AND (i.title LIKE " + p + " ESCAPE '\\' OR i.body LIKE " + p + " ESCAPE '\\')";
         article += " AND (a.title LIKE " + p + " ESCAPE '\\' OR a.html LIKE " + p + " ESCAPE '\\')";
     }
-    sql = "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc FROM items i WHERE ((" + sql +
-          ") OR EXISTS (SELECT 1 FROM articles a WHERE a.id = i.id" + article + "))";
+    sql =
+        "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc, (SELECT feed_title FROM starred WHERE id = "
+        "i.id) FROM items i WHERE ((" +
+        sql + ") OR EXISTS (SELECT 1 FROM articles a WHERE a.id = i.id" + article + "))";
     if (starredOnly) sql += " AND i.id IN (SELECT id FROM starred)";
     TStatement s(FImpl->Connection.Handle(),
                  sql + " ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1");

@@ -79,6 +79,9 @@ struct TSearchHit {
     std::string Link;
     std::string DateText;
     std::optional<std::int64_t> DateUTC;
+    // A starred item's feed name as last known: the name of a feed deleted
+    // since. "" for an item without a star.
+    std::string StarredFeedTitle;
 };
 
 // A starred item as the Starred view and the export show it.

@@ -85,6 +85,11 @@ TEST_F(Stars, KeptThroughRetentionAndTheFeedsDeletion) {
 
     Store().ForgetFeeds({"1", "2"}, {"Last name"});
     EXPECT_EQ(Store().UnreadCounts(), (std::map<std::string, int>{})) << "a deleted feed counts nothing";
+    for (const bool starredOnly : {true, false}) {
+        const auto found = Store().Search("Alpha", 10, starredOnly);
+        ASSERT_EQ(found.size(), 1u) << "found, under the feed's last name";
+        EXPECT_EQ(found[0].StarredFeedTitle, "Last name");
+    }
     EXPECT_EQ(Titles(Store().StarredItems(10)), (std::vector<std::string>{"Delta@Second", "Alpha@Last name"}));
     EXPECT_EQ(Store().Prune(std::time(nullptr) + 10), 0);
     EXPECT_TRUE(Store().SetItemStarred("1", "g:a", false));

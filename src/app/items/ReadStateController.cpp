@@ -329,7 +329,11 @@ bool TReadStateController::SelectNextUnread() {
 // Find in Feeds
 
 void TReadStateController::ShowFeedItem(const std::string& feedId, const std::string& key) {
-    if (!Feed(feedId)) return;
+    if (!Feed(feedId)) {
+        // A starred item of a deleted feed lives on in the Starred view.
+        if (FHost.ShowStarred) FHost.ShowStarred();
+        return;
+    }
     FShowItemKey = key;
     FHost.ShowFeed(feedId);
     FShowItemKey.clear();

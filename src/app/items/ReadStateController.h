@@ -50,6 +50,8 @@ struct TReadStateHost {
     std::function<std::string()> CurrentFeedId;
     // Selects a feed, which shows its page; a selected one is shown again.
     std::function<void(const std::string& id)> ShowFeed;
+    // Selects the Starred view.
+    std::function<void()> ShowStarred;
     // The unread counts of these feeds' elements changed: rows, folder sums
     // and config.xml follow.
     std::function<void(const std::vector<std::string>& ids)> CountsChanged;

@@ -108,7 +108,10 @@ void TFormFindInFeeds::SearchNow() {
     }
     QList<QTreeWidgetItem*> rows;
     for (const items::TSearchHit& hit : hits) {
-        const QString caption = FeedCaption ? FeedCaption(hit.FeedId) : Q(hit.FeedId);
+        QString caption = FeedCaption ? FeedCaption(hit.FeedId) : Q(hit.FeedId);
+        // A starred item of a deleted feed, under the feed's last name; an
+        // item without a star of such a feed is on its way out.
+        if (caption.isEmpty()) caption = Q(hit.StarredFeedTitle);
         if (caption.isEmpty()) continue;
         auto* row = new QTreeWidgetItem({caption, Q(hit.Title), DateOf(hit)});
         row->setData(0, kFeedIdRole, Q(hit.FeedId));

@@ -13,6 +13,7 @@
 
 #include "FeedListController.h"
 #include "FeedTree.h"
+#include "StarredRow.h"
 #include "ReadingPane.h"
 #include "TrayIcon.h"
 
@@ -53,6 +54,9 @@ void TFormMain::ConnectItems() {
         return ids;
     };
     host.CurrentFeedId = [this] { return TFeedTree::FeedIdOf(FTree->currentItem()); };
+    host.ShowStarred = [this] {
+        if (QTreeWidgetItem* starred = TStarredRow::In(*FTree)) FTree->setCurrentItem(starred);
+    };
     host.ShowFeed = [this](const std::string& id) {
         Guarded([&] {
             QTreeWidgetItem* node = FTree->FindFeedNodeById(id);

@@ -210,6 +210,13 @@ TEST_F(StarControllerTest, FindInFeedsCanLimitToStarredItems) {
     find.StarredOnly->setChecked(true);  // searches again at once
     ASSERT_EQ(find.SearchResults->topLevelItemCount(), 1);
     EXPECT_EQ(find.SearchResults->topLevelItem(0)->text(1), "Story b");
+
+    // Its feed deleted, the starred item is found under the feed's last name.
+    store->ForgetFeeds({"1"}, {"Gone Daily"});
+    find.FeedCaption = [](const std::string& id) { return id == "1" ? QString() : QString::fromStdString(id); };
+    find.SearchNow();
+    ASSERT_EQ(find.SearchResults->topLevelItemCount(), 1);
+    EXPECT_EQ(find.SearchResults->topLevelItem(0)->text(0), "Gone Daily");
 }
 
 TEST_F(StarControllerTest, ExportWritesAFileThatReadsBackOrSaysWhyNot) {
