@@ -830,6 +830,11 @@ std::vector<std::int64_t> TItemStore::FirstSeenTimes(const std::string& feedId, 
 
 int TItemStore::TotalItemCount() { return static_cast<int>(FImpl->Connection.QueryInt("SELECT count(*) FROM items")); }
 
+// What a search hit is made of (TImpl::Hits), with a starred item's feed
+// name, which outlives a deleted feed.
+constexpr const char* kHitColumns =
+    "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc, (SELECT feed_title FROM starred WHERE id = i.id)";
+
 std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit, bool starredOnly) {
     const std::vector<std::string> words = Words(text);
     if (words.empty() || limit <= 0) return {};
@@ -840,19 +845,17 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit, b
             // matches: a common word stops after `limit` items instead of
             // sorting most of the base. Among starred items the stars
             // come first: there are few, and sorting them is cheap.
-            TStatementUse s(FImpl->Prepared(
-                starredOnly
-                    ? "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc, s.feed_title FROM starred s "
-                      "JOIN "
-                      "items i ON "
-                      "i.id = s.id WHERE (i.id IN (SELECT rowid FROM items_fts WHERE items_fts MATCH ?2) OR i.id IN "
-                      "(SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?2)) ORDER BY "
-                      "coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1"
-                    : "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc, (SELECT feed_title FROM "
-                      "starred WHERE id = i.id) FROM items i INDEXED BY "
-                      "items_by_recency WHERE i.id IN (SELECT rowid FROM items_fts WHERE items_fts MATCH ?2) "
-                      "OR i.id IN (SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?2) "
-                      "ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1"));
+            static const std::string kStarredSql =
+                std::string(kHitColumns) +
+                " FROM starred s JOIN items i ON i.id = s.id WHERE (i.id IN (SELECT rowid FROM items_fts WHERE "
+                "items_fts MATCH ?2) OR i.id IN (SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?2)) "
+                "ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1";
+            static const std::string kEverySql =
+                std::string(kHitColumns) +
+                " FROM items i INDEXED BY items_by_recency WHERE i.id IN (SELECT rowid FROM items_fts WHERE "
+                "items_fts MATCH ?2) OR i.id IN (SELECT rowid FROM articles_fts WHERE articles_fts MATCH ?2) "
+                "ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1";
+            TStatementUse s(FImpl->Prepared(starredOnly ? kStarredSql : kEverySql));
             s->Bind(1, std::int64_t{limit}).Bind(2, FullTextQuery(words));
             return FImpl->Hits(*s);
         } catch (const TSqliteError& e) {
@@ -868,10 +871,8 @@ std::vector<TSearchHit> TItemStore::Search(const std::string& text, int limit, b
         sql += " AND (i.title LIKE " + p + " ESCAPE '\\' OR i.body LIKE " + p + " ESCAPE '\\')";
         article += " AND (a.title LIKE " + p + " ESCAPE '\\' OR a.html LIKE " + p + " ESCAPE '\\')";
     }
-    sql =
-        "SELECT i.feed, i.key, i.title, i.link, i.date_text, i.date_utc, (SELECT feed_title FROM starred WHERE id = "
-        "i.id) FROM items i WHERE ((" +
-        sql + ") OR EXISTS (SELECT 1 FROM articles a WHERE a.id = i.id" + article + "))";
+    sql = std::string(kHitColumns) + " FROM items i WHERE ((" + sql +
+          ") OR EXISTS (SELECT 1 FROM articles a WHERE a.id = i.id" + article + "))";
     if (starredOnly) sql += " AND i.id IN (SELECT id FROM starred)";
     TStatement s(FImpl->Connection.Handle(),
                  sql + " ORDER BY coalesce(i.date_utc, i.first_seen) DESC, i.id DESC LIMIT ?1");

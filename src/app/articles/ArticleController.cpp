@@ -92,8 +92,8 @@ void TArticleController::FeedUpdated(const std::string& id) {
     // The one look-up every update pays for feeds with the option off.
     if (!FHost.ShowsFullArticle(id)) return;
     items::TItemStore* store = FHost.Store();
-    if (!store) return;                                                   // the next update asks again
-    if (FFetcher->Busy() + FUnstored.size() >= kMostOutstanding) return;  // likewise
+    // Without the store, or with many outstanding, the next update asks again.
+    if (!store || FFetcher->Busy() + FUnstored.size() >= kMostOutstanding) return;
     try {
         Queue(store->ItemsWantingArticle({id}, Now(), kItemsPerUpdate));
     } catch (const std::exception& error) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>

@@ -107,11 +107,11 @@ void TReadingPane::SetKind(TKind kind) {
         const auto switchOver = [this, asked, location, apply](const QString& starLink) {
             if (asked != FPlaceAsked) return;  // answered, or the time ran out
             ++FPlaceAsked;
-            const bool kept = FLightSerial == FSerial && FLight->LocationURL() == FLocation;
             if (FLocation != location) {
                 apply();
                 return;
             }
+            const bool kept = FLightSerial == FSerial && FLight->LocationURL() == FLocation;
             if (!kept) KeepPlace(starLink, false);
             apply();
             if (kept) KeepPlace(starLink, true);

@@ -88,6 +88,8 @@ public:
     // "desktop": the page follows the desktop's colours (below); "light" or
     // "dark": it keeps those whatever the desktop does.
     void SetColorChoice(const QString& choice);
+    // The choice in force: anything unknown is "desktop".
+    const QString& ColorChoice() const { return FColorChoice; }
     // The desktop's colour scheme, "light" or "dark", which the feed page
     // follows: taken from the pane's palette (a window colour darker than
     // middle grey is a dark scheme) and followed when the palette changes,

@@ -66,11 +66,7 @@ void TShortcutController::SetOnActions() {
 QString TShortcutController::Caption(const QString& name) const {
     if (kFixedActions.contains(name))
         return LangTextQ("ShortcutPaneKeys", {}, QStringLiteral("Move between the feed list and the page"));
+    // The text without the menu's letter mark and the dots of a dialog.
     const QAction* action = Action(name);
-    QString caption = action ? action->text() : name;
-    // "&&" is a plain ampersand; a single one marks the menu's letter.
-    caption.replace(QLatin1String("&&"), QLatin1String("\x01")).remove(QLatin1Char('&'));
-    caption.replace(QLatin1Char('\x01'), QLatin1Char('&'));
-    if (caption.endsWith(QLatin1String("..."))) caption.chop(3);
-    return caption.trimmed();
+    return action ? action->iconText() : name;
 }

@@ -101,11 +101,8 @@ void TFormMain::ConnectPane() {
     }
     auto applyColours = [this, text, colourChoices] {
         ReadingPane->SetColorChoice(plat::Q(text(kColoursPath)));
-        const QString chosen = plat::Q(text(kColoursPath));
         for (QAction* action : colourChoices->actions())
-            action->setChecked(action->data().toString() == chosen ||
-                               (action->data().toString() == QLatin1String("desktop") &&
-                                chosen != QLatin1String("light") && chosen != QLatin1String("dark")));
+            action->setChecked(action->data().toString() == ReadingPane->ColorChoice());
     };
     connect(colourChoices, &QActionGroup::triggered, this, [this, applyColours](QAction* action) {
         Guarded([&] {
