@@ -632,15 +632,18 @@ public:
         FTimer.setInterval(10);
         QObject::connect(&FTimer, &QTimer::timeout, [this] {
             const auto now = Clock::now();
+            const double worked = ThreadCpuMs();
             if (FRunning) {
                 const double gap = Millis(now - FLast);
                 if (gap > FMax) {
                     FMax = gap;
+                    FMaxWorked = worked - FLastWorked;
                     FWhere = FLabel();
                 }
                 ++FTicks;
             }
             FLast = now;
+            FLastWorked = worked;
             FRunning = true;
         });
     }
@@ -653,12 +656,21 @@ public:
     }
     void Stop() { FTimer.stop(); }
     double MaxGapMs() const { return FMax; }
-    const std::string& Where() const { return FWhere; }
+    // Where the longest gap ended, and how much of it the window's thread
+    // itself worked: a gap it did not work through was the processor
+    // given to other threads, not the window busy.
+    std::string Where() const { return FWhere + " (the window's thread worked " + Fixed(FMaxWorked, 1) + " ms of it)"; }
     long Ticks() const { return FTicks; }
 
 private:
+    static double ThreadCpuMs() {
+        timespec now{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+    }
     QTimer FTimer;
     Clock::time_point FLast;
+    double FLastWorked = 0, FMaxWorked = 0;
     bool FRunning = false;
     double FMax = 0;
     long FTicks = 0;
