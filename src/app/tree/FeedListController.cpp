@@ -175,6 +175,15 @@ void TFeedListController::DeleteFolder(QTreeWidgetItem* folder, bool withContent
     FHost.Save();
 }
 
+bool TFeedListController::DeleteFolderAsked(const feedlist::TListEntry* folder) {
+    if (!folder || !folder->IsFolder() || !folder->Parent() || !AskDeleteFolder) return false;
+    const int choice = AskDeleteFolder(*folder);
+    if (choice != 1 && choice != 2) return false;
+    if (FHost.FolderDeleting) FHost.FolderDeleting(folder, choice == 2);
+    DeleteFolder(FTree.RowOf(folder), choice == 2);
+    return true;
+}
+
 bool TFeedListController::MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index) {
     if (!node || node == FTree.RootNode() || !parent) return false;
     const feedlist::TListEntry* entry = TFeedTree::EntryOf(node);
@@ -186,6 +195,35 @@ bool TFeedListController::MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* paren
     if (FHost.ApplyingSync()) return true;
     FHost.Save();
     return true;
+}
+
+void TFeedListController::Rename(const feedlist::TListEntry* entry, const QString& text) {
+    // The root is no folder of the user's: it keeps its name.
+    if (!entry || !entry->Parent()) return;
+    feedlist::TFeedList& list = FTree.List();
+    const std::string oldCaption = entry->Caption();
+    QTreeWidgetItem* row = FTree.RowOf(entry);
+    if (entry->IsFolder()) {
+        // A folder keeps a name: an emptied one stays as it was.
+        if (!text.trimmed().isEmpty())
+            list.UpdateFolder(*entry, [caption = text.trimmed().toStdString()](feedlist::TFolderEntry& folder) {
+                folder.Caption = caption;
+            });
+        if (row) FTree.UpdateNodeCaption(row);
+    } else {
+        list.UpdateFeed(*entry, [caption = text.toStdString()](feedlist::TFeedEntry& feed) { feed.Caption = caption; });
+        // The row shows the name as typed, not the count the list's change
+        // would write while the editor closes; an emptied caption shows the
+        // address again.
+        if (row && text.isEmpty()) {
+            FTree.UpdateNodeCaption(row);
+        } else if (row) {
+            row->setText(0, text);
+            static_cast<TFeedNode*>(row)->SetEditText(std::nullopt);
+        }
+    }
+    if (FHost.Renamed) FHost.Renamed(entry, oldCaption);
+    FHost.Save();
 }
 
 void TFeedListController::FillMoveToMenu(QMenu& menu) {

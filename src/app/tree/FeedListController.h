@@ -37,6 +37,8 @@ QString ImportSummary(const TImportResult& result);
 class TFeedListController {
 public:
     struct THost {
+        // Reads the list from config.xml again, dropping what is not saved.
+        std::function<void()> Reload;
         // Writes config.xml now, or a few seconds after the first change.
         std::function<void()> Save;
         std::function<void()> ScheduleSave;
@@ -50,6 +52,11 @@ public:
             ImportToAccount;
         // False refuses a move (out of an account).
         std::function<bool(QTreeWidgetItem* node, QTreeWidgetItem* parent)> MayMove;
+        // A folder is about to be deleted as the user asked (optional): an
+        // account's server hears of it.
+        std::function<void(const feedlist::TListEntry* folder, bool withContents)> FolderDeleting;
+        // A feed or folder was renamed (optional): an account's server hears of it.
+        std::function<void(const feedlist::TListEntry* entry, const std::string& oldCaption)> Renamed;
         // True while a server's list is applied: its moves save once at its end.
         std::function<bool()> ApplyingSync;
         // A new feed is fetched once.
@@ -63,6 +70,9 @@ public:
     };
 
     TFeedListController(TFeedTree& tree, THost host);
+
+    // The list as config.xml holds it now, its rows made anew.
+    void Reload() { FHost.Reload(); }
 
     // Appends a feed for `url` (taken exactly as typed) to `folder` (the
     // root when null), updates it once and saves config.xml; into an
@@ -82,10 +92,21 @@ public:
     // Deletes a folder: its feeds and folders move up to its place, or are
     // deleted with it.
     void DeleteFolder(QTreeWidgetItem* folder, bool withContents);
+    // How the user wants a folder deleted: 0 cancels, 1 keeps its contents,
+    // 2 deletes them. The window asks; tests answer.
+    std::function<int(const feedlist::TListEntry& folder)> AskDeleteFolder;
+    // Deletes a folder the way AskDeleteFolder answers; false when nothing
+    // was deleted.
+    bool DeleteFolderAsked(const feedlist::TListEntry* folder);
     // Moves a feed or folder into `parent` at child position `index` (the
     // end when out of range). Returns false for a move that cannot be (the
     // root, into itself or one of its own folders).
     bool MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index = -1);
+    // A confirmed edit of a row's label, saved at once. A feed takes the
+    // text as typed (a count suffix left in place included; empty shows its
+    // address again); a folder keeps its name when the text is blank; the
+    // root and anything else are not renamed.
+    void Rename(const feedlist::TListEntry* entry, const QString& text);
     // Fills a "Move to" menu with the root and every folder the current row
     // may go to.
     void FillMoveToMenu(QMenu& menu);

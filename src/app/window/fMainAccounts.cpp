@@ -114,6 +114,6 @@ void TFormMain::ConnectAccounts() {
 }
 
 void TFormMain::ActionAccountsExecute() {
-    TFormAccounts dialog(*this, this);
+    TFormAccounts dialog(*FAccounts, *FFeedList, this);
     dialog.exec();
 }

@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "StarController.h"
+#include "TreeContextMenu.h"
 #include "XmlDom.h"
 #include "fAddFeed.h"
 #include "fMain.h"
@@ -156,7 +158,7 @@ TEST_F(FeedListTest, TheIdCounterNeverHandsOutAnIdInUse) {
         SCOPED_TRACE("counter '" + c.counter + "'");
         // As a list saved by hand or by an earlier version would load.
         form->Options().GetConfigNode(kCounterPath).SetText(c.counter);
-        form->LoadFeedList();
+        form->Feeds().Reload();
         QTreeWidgetItem* node = form->Feeds().AddFeed(kDeadURL);
         EXPECT_EQ(apptest::FeedId(node), c.expectedId);
         EXPECT_EQ(Counter(), std::to_string(std::stoi(c.expectedId) + 1));
@@ -280,7 +282,7 @@ TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
 TEST_F(FeedListTest, LoadFeedListRebuildsTheTreeFromTheConfiguration) {
     StoredFeed("4", "Alpha", "0");
     StoredFeed("9", "Beta", "12");
-    form->LoadFeedList();
+    form->Feeds().Reload();
     ASSERT_EQ(form->Tree().topLevelItemCount(), 2);  // the Starred row, then the root
     ASSERT_EQ(Root()->childCount(), 2);
     EXPECT_EQ(Root()->child(0)->text(0), "Alpha");
@@ -291,18 +293,18 @@ TEST_F(FeedListTest, LoadFeedListRebuildsTheTreeFromTheConfiguration) {
 
 TEST_F(FeedListTest, RenamingStoresTheEditedTextAsCaption) {
     QTreeWidgetItem* node = StoredFeed("1", "News", "3");
-    form->TreeViewEdited(node, "Morning news");
+    form->Feeds().Rename(TFeedTree::EntryOf(node), "Morning news");
     EXPECT_EQ(Items().ChildElements()[0].Attribute("caption"), "Morning news");
     EXPECT_EQ(node->text(0), "Morning news");
 
     // The edit box starts with the displayed text; a count suffix the user
     // leaves in place becomes part of the caption.
-    form->TreeViewEdited(node, "News (3)");
+    form->Feeds().Rename(TFeedTree::EntryOf(node), "News (3)");
     EXPECT_EQ(Items().ChildElements()[0].Attribute("caption"), "News (3)");
 
     // The root has no element: nothing changes.
     const std::string before = form->Options().ConfigDocument().SaveToString();
-    form->TreeViewEdited(Root(), "Renamed root");
+    form->Feeds().Rename(TFeedTree::EntryOf(Root()), "Renamed root");
     EXPECT_EQ(Root()->text(0), "Quillet");
     EXPECT_EQ(form->Options().ConfigDocument().SaveToString(), before);
 }
@@ -354,20 +356,28 @@ TEST_F(FeedListTest, ContextMenuOpensOnFeedsAndTheKeyboardButNotOnEmptySpace) {
     form->Tree().expandAll();
     QApplication::processEvents();
     form->Tree().setCurrentItem(Root());
+    TTreeContextMenu* menu = form->Tree().findChild<TTreeContextMenu*>();
+    ASSERT_NE(menu, nullptr);
 
     const QPoint empty(5, form->Tree().viewport()->height() - 5);
     ASSERT_EQ(form->Tree().itemAt(empty), nullptr);
-    EXPECT_FALSE(form->TreeViewContextPopup(empty));
+    EXPECT_FALSE(menu->Opens(empty));
     EXPECT_EQ(form->Tree().currentItem(), Root());
 
     const QPoint onFeed = form->Tree().visualItemRect(node).center();
-    EXPECT_TRUE(form->TreeViewContextPopup(onFeed));
+    EXPECT_TRUE(menu->Opens(onFeed));
     EXPECT_EQ(form->Tree().currentItem(), node);
     EXPECT_TRUE(FeedActionsEnabled());
 
     form->Tree().setCurrentItem(Root());
-    EXPECT_TRUE(form->TreeViewContextPopup(QPoint(-1, -1)));
+    EXPECT_TRUE(menu->Opens(QPoint(-1, -1)));
     EXPECT_EQ(form->Tree().currentItem(), Root());
+
+    // The Starred row is selected, but none of the list's actions apply.
+    QTreeWidgetItem* starred = form->Tree().topLevelItem(0);
+    ASSERT_TRUE(TStarController::IsStarredRow(starred));
+    EXPECT_FALSE(menu->Opens(form->Tree().visualItemRect(starred).center()));
+    EXPECT_EQ(form->Tree().currentItem(), starred);
 }
 
 TEST_F(FeedListTest, AddFeedDialogRefusesNonAddressesAndAddsAnUnreachableOneOnASecondOK) {
@@ -494,7 +504,7 @@ TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
         item.SetAttribute("caption", caption);
         item.SetAttribute("unread", unread);
     }
-    form->LoadFeedList();
+    form->Feeds().Reload();
     ASSERT_EQ(Root()->childCount(), 4);
     QTreeWidgetItem* one = Root()->child(0);
     QTreeWidgetItem* seven = Root()->child(1);
@@ -517,7 +527,7 @@ TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
 
     // Reloading the list builds new nodes: the lookup follows them, and
     // the captions and fonts come out as for nodes added one by one.
-    form->LoadFeedList();
+    form->Feeds().Reload();
     ASSERT_EQ(Root()->childCount(), 2);
     EXPECT_EQ(form->Tree().FindFeedNodeById("1"), Root()->child(0));
     EXPECT_EQ(form->Tree().FindFeedNodeById("10"), Root()->child(1));

@@ -150,8 +150,8 @@ TEST_F(FolderTest, OperationsKeepTreeAndFileTogetherAcrossARestart) {
     EXPECT_FALSE(form->Feeds().MoveNode(form->Tree().RootNode(), work));
     // Moving down within one folder counts positions as they will stand.
     EXPECT_TRUE(form->Feeds().MoveNode(Node("Empty"), form->Tree().RootNode(), form->Tree().RootNode()->childCount()));
-    form->TreeViewEdited(Node("Work"), "Day Job");
-    form->TreeViewEdited(Node("Day Job"), "  ");  // a folder keeps a name
+    form->Feeds().Rename(TFeedTree::EntryOf(Node("Work")), "Day Job");
+    form->Feeds().Rename(TFeedTree::EntryOf(Node("Day Job")), "  ");  // a folder keeps a name
     EXPECT_EQ(Shape(), "News{Ferry Times,Local{Blogs{Field Notes},Harbour Notes}},,Day Job{Top},Empty{}");
     EXPECT_EQ(PollingIds(), (std::vector<std::string>{"2", "4", "3", "5", "1"}));
 
@@ -200,7 +200,7 @@ TEST_F(FolderTest, FolderDeleteAndUpdateActionsAskAndUseTheUpdateAllPath) {
     EXPECT_EQ(TFeedTree::FeedOf(folder->child(0))->Caption, "a");
 
     int asked = 0;
-    form->AskDeleteFolder = [&](QTreeWidgetItem*) { return ++asked == 1 ? 0 : 1; };
+    form->Feeds().AskDeleteFolder = [&](const feedlist::TListEntry&) { return ++asked == 1 ? 0 : 1; };
     form->Actions().DeleteFeed->trigger();
     EXPECT_EQ(Shape(), "Polled{a,b},Outside") << "cancelled";
     form->Actions().DeleteFeed->trigger();

@@ -150,7 +150,7 @@ TEST(OpmlImport, TwentyThousandFeedsImportInWellUnderASecondWithIdsInTurn) {
     AddStored(form, "3", "http://127.0.0.1:1/three.xml", "Three");
     AddStored(form, "9", "http://127.0.0.1:1/nine.xml", "Nine");
     form.Options().GetConfigNode(feedlist::kCounterPath).SetText("5");
-    form.LoadFeedList();
+    form.Feeds().Reload();
     std::string text = "<opml version=\"2.0\"><body>";
     for (int i = 0; i < 20000; ++i) {
         const std::string feed = "<outline text=\"F" + std::to_string(i) + "\" xmlUrl=\"http://127.0.0.1:1/" +

@@ -86,7 +86,7 @@ protected:
         Form->Accounts().SetRequestDeadline(std::chrono::milliseconds(10000));
         WaitUntil([] { return Form->Items().Base() && Form->Items().Base()->Opened(); });
         accountlist::AddAccount(Form->FeedList(), {kAccount, "FreshRSS", Server->ApiUrl(), synctest::FreshRss::kUser});
-        Form->LoadFeedList();
+        Form->Feeds().Reload();
         Form->Accounts().OnSynced = [](const std::string&, const TAccountSyncEnded& ended) {
             Results.push_back(ended);
         };
@@ -282,7 +282,7 @@ TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     // The node became the server's feed.
     EXPECT_FALSE(TFeedTree::FeedOf(added)->Stream.empty());
 
-    Form->TreeViewEdited(added, "Extra renamed");
+    Form->Feeds().Rename(TFeedTree::EntryOf(added), "Extra renamed");
     QTreeWidgetItem* news = Feed("news")->parent();
     ASSERT_TRUE(Form->Feeds().MoveNode(added, news));
     ASSERT_TRUE(Sync().Ok);

@@ -47,6 +47,15 @@ protected:
     }
     // Node of a feed by its id.
     QTreeWidgetItem* Feed(const char* id) { return Tree.FindFeedNodeById(id); }
+    // The row of a feed ("feed:<id>"), a folder ("folder:<caption>") or the root.
+    QTreeWidgetItem* Row(const std::string& which) {
+        if (which.rfind("feed:", 0) == 0) return Tree.FindFeedNodeById(which.substr(5));
+        QTreeWidgetItem* found = which == "root" ? Tree.RootNode() : nullptr;
+        TFeedTree::Walk(Tree.RootNode(), [&](QTreeWidgetItem* node) {
+            if (TFeedTree::IsFolderNode(node) && "folder:" + TFeedTree::EntryOf(node)->Caption() == which) found = node;
+        });
+        return found;
+    }
 
     // Deleting a feed removes its stored copy: the working folder is a home of its own.
     apptest::TStagedHome Home;
@@ -183,6 +192,55 @@ TEST_F(FeedTreeTest, TheControllerChangesTheListAndTheRowsTogether) {
     for (QAction* action : menu.actions())
         offered.push_back(action->text().trimmed().toStdString() + (action->isEnabled() ? "" : " (here)"));
     EXPECT_EQ(offered, (std::vector<std::string>{"Quillet", "Blogs (here)", "Empty"}));
+}
+
+TEST_F(FeedTreeTest, RenamingFollowsTheRulesOfEachKindOfRow) {
+    std::vector<std::string> renamed;
+    int saves = 0;
+    TFeedListController::THost host;
+    host.Save = [&] { ++saves; };
+    host.Renamed = [&](const feedlist::TListEntry*, const std::string& old) { renamed.push_back(old); };
+    TFeedListController feeds(Tree, host);
+    const struct {
+        const char* row;
+        QString text;
+        std::string caption;  // the entry's afterwards
+        QString shown;        // the row's text
+        bool changes;         // the host hears of it and the list is saved
+    } cases[] = {
+        {"feed:1", "Morning news", "Morning news", "Morning news", true},
+        // A count suffix left in the edit box becomes part of the name.
+        {"feed:2", "Ferry Times (3)", "Ferry Times (3)", "Ferry Times (3)", true},
+        // The name as typed, until the editor closes and the count returns.
+        {"feed:5", "Named", "Named", "Named", true},
+        // Emptied: the address stands in, with the count.
+        {"feed:3", "", "", "127.0.0.1:1/harbour.xml (2)", true},
+        {"folder:Blogs", "  Reading  ", "Reading", "Reading", true},
+        // A folder keeps a name.
+        {"folder:Empty", "   ", "Empty", "Empty", true},
+        {"root", "Renamed root", "", Tree.RootNode()->text(0), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        QTreeWidgetItem* row = Row(c.row);
+        ASSERT_NE(row, nullptr);
+        const feedlist::TListEntry* entry = TFeedTree::EntryOf(row);
+        const std::string old = entry->Caption();
+        const std::size_t heard = renamed.size();
+        const int saved = saves;
+        feeds.Rename(entry, c.text);
+        EXPECT_EQ(row->text(0), c.shown);
+        EXPECT_EQ(renamed.size(), heard + (c.changes ? 1 : 0));
+        EXPECT_EQ(saves, saved + (c.changes ? 1 : 0));
+        if (!c.changes) continue;
+        EXPECT_EQ(entry->Caption(), c.caption);
+        EXPECT_EQ(renamed.back(), old);
+    }
+    feeds.Rename(nullptr, "nothing");
+    EXPECT_EQ(renamed.size(), 6u);
+    // config.xml follows the list.
+    EXPECT_EQ(Items().ChildElements()[0].Attribute("caption"), "Morning news");
+    EXPECT_EQ(Items().ChildElements()[2].Attribute("caption"), "Reading");
 }
 
 }  // namespace

@@ -398,7 +398,7 @@ TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFe
     EXPECT_EQ(Unread(next), "3");
     EXPECT_EQ(form->Items().Store()->UnreadCount("2"), 3);
 
-    form->TreeViewEdited(shown, "Renamed Harbour");
+    form->Feeds().Rename(TFeedTree::EntryOf(shown), "Renamed Harbour");
     EXPECT_TRUE(WaitUntil([&] { return PageText().contains("Renamed Harbour"); }));
 
     form->Feeds().DeleteFeed(shown);
