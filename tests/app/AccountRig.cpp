@@ -24,10 +24,10 @@ TAccountRig::TAccountRig() {
         return Feeds().AppendFeed(url, caption, &folder);
     };
     host.AddFolder = [this](const std::string& caption, const feedlist::TListEntry& parent) {
-        return TFeedTree::EntryOf(Feeds().AddFolder(caption, Tree().RowOf(&parent)));
+        return Feeds().AddFolder(caption, &parent);
     };
     host.DeleteFolder = [this](const feedlist::TListEntry& folder, bool withContents) {
-        Feeds().DeleteFolder(Tree().RowOf(&folder), withContents);
+        Feeds().DeleteFolder(&folder, withContents);
     };
     host.FeedGone = [this](const std::string& id) { FeedGone(id); };
     host.BeginBatch = [this] { Tree().BeginBatch(); };
@@ -75,7 +75,7 @@ TAccountRig::TAccountRig() {
         Accounts().FeedReaddressed(List().FindFeed(id), oldUrl, folder);
     };
     properties.MoveTo = [this](const std::string& id, const feedlist::TListEntry& folder) {
-        Feeds().MoveNode(Tree().FindFeedNodeById(id), Tree().RowOf(&folder));
+        Feeds().MoveNode(List().FindFeed(id), &folder);
     };
     properties.Save = [this] { Save(); };
     properties.Window = [this] { return &Window(); };

@@ -112,24 +112,21 @@ TUpdateRig::TUpdateRig() : FOptions(std::make_unique<TOptions>()) {
     feeds.Reload = [this] { FStored->Load(); };
     feeds.Save = [this] { FOptions->Save(); };
     feeds.ScheduleSave = [] {};
-    feeds.AccountIdOf = [](QTreeWidgetItem* node) { return TAccountController::AccountIdOf(TFeedTree::EntryOf(node)); };
-    feeds.AccountNode = [this](const std::string& id) {
-        return FAccounts ? FTree->RowOf(FAccounts->AccountFolder(id)) : nullptr;
+    feeds.AccountIdOf = [](const feedlist::TListEntry* entry) { return TAccountController::AccountIdOf(entry); };
+    feeds.AccountNode = [this](const std::string& id) { return FAccounts ? FAccounts->AccountFolder(id) : nullptr; };
+    feeds.AddAccountFeed = [this](const std::string& url, const feedlist::TListEntry* folder,
+                                  const std::string& caption) { return FAccounts->AddFeed(url, folder, caption); };
+    feeds.ImportToAccount = [this](const std::vector<opml::Outline>& outlines, const feedlist::TListEntry* account) {
+        return FAccounts->Import(outlines, account);
     };
-    feeds.AddAccountFeed = [this](const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
-        return FTree->RowOf(FAccounts->AddFeed(url, TFeedTree::EntryOf(folder), caption));
-    };
-    feeds.ImportToAccount = [this](const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account) {
-        return FAccounts->Import(outlines, TFeedTree::EntryOf(account));
-    };
-    feeds.MayMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent) {
-        return !FAccounts || FAccounts->EntryMoving(TFeedTree::EntryOf(node), TFeedTree::EntryOf(parent));
+    feeds.MayMove = [this](const feedlist::TListEntry* entry, const feedlist::TListEntry* parent) {
+        return !FAccounts || FAccounts->EntryMoving(entry, parent);
     };
     feeds.Renamed = [this](const feedlist::TListEntry* entry, const std::string& oldCaption) {
         if (FAccounts) FAccounts->EntryRenamed(entry, oldCaption);
     };
     feeds.ApplyingSync = [this] { return FAccounts && FAccounts->ApplyingSync(); };
-    feeds.Update = [this](QTreeWidgetItem* node) { FUpdates->UpdateFeed(TFeedTree::FeedIdOf(node)); };
+    feeds.Update = [this](const std::string& id) { FUpdates->UpdateFeed(id); };
     feeds.FeedDeleting = [this](const std::string& id) {
         FeedGone(id);
         if (IsValidFeedId(id)) FUpdates->StoredCopyChanged(id);

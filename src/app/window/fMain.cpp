@@ -412,8 +412,9 @@ void TFormMain::ActionImportOPMLExecute() {
             chosen = std::max(0, static_cast<int>(targets.Names.indexOf(name)));
         }
         const TImportResult result = FUpdates->FetchAddedBy([&] {
-            return FFeeds->ImportOPML(file.toStdString(),
-                                      chosen > 0 ? targets.Nodes[static_cast<std::size_t>(chosen)] : nullptr);
+            return FFeeds->ImportOPML(
+                file.toStdString(),
+                chosen > 0 ? TFeedTree::EntryOf(targets.Nodes[static_cast<std::size_t>(chosen)]) : nullptr);
         });
         SetStatusText(0, ImportSummary(result));
     });
@@ -462,12 +463,13 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
                     if (target == 0 && !selectedAccount.empty()) where = FTree->RootNode();
                     if (target > 0 && TAccountController::AccountIdOf(TFeedTree::EntryOf(where)) != targetAccount)
                         where = targets.Nodes[static_cast<std::size_t>(target)];
-                    QTreeWidgetItem* node = nullptr;
+                    const feedlist::TListEntry* added = nullptr;
                     {
                         TWaitCursor wait;
-                        node = FFeeds->AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
+                        added = FFeeds->AddFeed(dialog.URL().toStdString(), TFeedTree::EntryOf(where),
+                                                dialog.Caption().toStdString());
                     }
-                    if (node) FTree->setCurrentItem(node);
+                    if (QTreeWidgetItem* node = FTree->RowOf(added)) FTree->setCurrentItem(node);
                 });
             if (answer != QDialog::Accepted && answer != TFormAddFeed::kSkipped) return;
             if (!dialog.StartNext()) return;
@@ -513,7 +515,7 @@ void TFormMain::ActionDeleteFeedExecute() {
         const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
         FAccounts->EntryDeleting(TFeedTree::EntryOf(node), false);
-        FFeeds->DeleteFeed(node);
+        FFeeds->DeleteFeed(TFeedTree::EntryOf(node));
         // The removal is kept at once: a crash must not bring the feed back
         // without its stored copy.
         FOptions->Save();

@@ -50,22 +50,21 @@ void TFormMain::ConnectFeedList() {
     host.Reload = [this] { LoadFeedList(); };
     host.Save = [this] { FOptions->Save(); };
     host.ScheduleSave = [this] { ScheduleConfigSave(); };
-    host.AccountIdOf = [](QTreeWidgetItem* node) { return TAccountController::AccountIdOf(TFeedTree::EntryOf(node)); };
-    host.AccountNode = [this](const std::string& id) { return FTree->RowOf(FAccounts->AccountFolder(id)); };
-    host.AddAccountFeed = [this](const std::string& url, QTreeWidgetItem* folder, const std::string& caption) {
-        return FTree->RowOf(FAccounts->AddFeed(url, TFeedTree::EntryOf(folder), caption));
+    host.AccountIdOf = [](const feedlist::TListEntry* entry) { return TAccountController::AccountIdOf(entry); };
+    host.AccountNode = [this](const std::string& id) { return FAccounts->AccountFolder(id); };
+    host.AddAccountFeed = [this](const std::string& url, const feedlist::TListEntry* folder,
+                                 const std::string& caption) { return FAccounts->AddFeed(url, folder, caption); };
+    host.ImportToAccount = [this](const std::vector<opml::Outline>& outlines, const feedlist::TListEntry* account) {
+        return FAccounts->Import(outlines, account);
     };
-    host.ImportToAccount = [this](const std::vector<opml::Outline>& outlines, QTreeWidgetItem* account) {
-        return FAccounts->Import(outlines, TFeedTree::EntryOf(account));
-    };
-    host.MayMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent) {
-        return FAccounts->EntryMoving(TFeedTree::EntryOf(node), TFeedTree::EntryOf(parent));
+    host.MayMove = [this](const feedlist::TListEntry* entry, const feedlist::TListEntry* parent) {
+        return FAccounts->EntryMoving(entry, parent);
     };
     host.Renamed = [this](const feedlist::TListEntry* entry, const std::string& oldCaption) {
         FAccounts->EntryRenamed(entry, oldCaption);
     };
     host.ApplyingSync = [this] { return FAccounts->ApplyingSync(); };
-    host.Update = [this](QTreeWidgetItem* node) { FUpdates->UpdateFeed(TFeedTree::FeedIdOf(node)); };
+    host.Update = [this](const std::string& id) { FUpdates->UpdateFeed(id); };
     host.FeedDeleting = [this](const std::string& id) {
         emit feedDeleted(QString::fromStdString(id));
         // An update under way must not take the copy about to go for its own.
@@ -82,7 +81,8 @@ void TFormMain::ConnectFeedList() {
 
 void TFormMain::ActionNewFolderExecute() {
     Guarded([this] {
-        QTreeWidgetItem* node = FFeeds->AddFolder(LangMsg("NewFolderCaption"), FTree->currentItem());
+        QTreeWidgetItem* node =
+            FTree->RowOf(FFeeds->AddFolder(LangMsg("NewFolderCaption"), TFeedTree::EntryOf(FTree->currentItem())));
         if (!node) return;
         FTree->setCurrentItem(node);
         FTree->editItem(node, 0);

@@ -138,11 +138,11 @@ void TFormMain::CreateMenus() {
             !TAccountController::AccountIdOf(TFeedTree::EntryOf(moving)).empty())
             return;
         for (const feedlist::TListEntry* folder : accountlist::AccountFolders(*FFeedList)) {
-            QTreeWidgetItem* account = FTree->RowOf(folder);
-            if (!account) continue;
+            const feedlist::TListEntry* account = folder;
             QAction* action = MenuMoveToAccount->addAction(Q(folder->Caption()));
-            connect(action, &QAction::triggered, this,
-                    [this, moving, account] { Guarded([&] { FFeeds->MoveNode(moving, account); }); });
+            connect(action, &QAction::triggered, this, [this, moving, account] {
+                Guarded([&] { FFeeds->MoveNode(TFeedTree::EntryOf(moving), account); });
+            });
         }
     });
     MenuMoveToAccount->menuAction()->setVisible(false);
@@ -232,7 +232,7 @@ void TFormMain::CreateWidgets() {
         if (FItems) FItems->FollowShownCaption(feed);
     };
     tree->OnMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent, int index) {
-        Guarded([&] { FFeeds->MoveNode(node, parent, index); });
+        Guarded([&] { FFeeds->MoveNode(TFeedTree::EntryOf(node), TFeedTree::EntryOf(parent), index); });
     };
     tree->setDragEnabled(true);
     tree->setAcceptDrops(true);

@@ -267,8 +267,8 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     ASSERT_TRUE(SyncAndWait());
     rig->Accounts().StopSync("alice@fake");
     TFolderNode* account = AccountRow();
-    const auto result =
-        rig->Feeds().ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml", account);
+    const auto result = rig->Feeds().ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml",
+                                                TFeedTree::EntryOf(account));
     EXPECT_EQ(result.skipped, 2);  // the account's own feed, and one address twice
     QTreeWidgetItem* site = Feed("Site");
     QTreeWidgetItem* loose = Feed("My Loose");

@@ -106,8 +106,8 @@ TEST_F(FeedListTest, StartsWithTheRootSelectedAndTheFeedActionsDisabled) {
 }
 
 TEST_F(FeedListTest, AddedFeedsGetConsecutiveIdsAndAttributesInTheirOrder) {
-    QTreeWidgetItem* first = form->Feeds().AddFeed(kDeadURL);
-    QTreeWidgetItem* second = form->Feeds().AddFeed(kDeadURL + "?second");
+    QTreeWidgetItem* first = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
+    QTreeWidgetItem* second = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL + "?second"));
 
     ASSERT_EQ(Items().ChildElements().size(), 2u);
     const xml::Node a = Items().ChildElements()[0];
@@ -159,15 +159,15 @@ TEST_F(FeedListTest, TheIdCounterNeverHandsOutAnIdInUse) {
         // As a list saved by hand or by an earlier version would load.
         form->Options().GetConfigNode(kCounterPath).SetText(c.counter);
         form->Feeds().Reload();
-        QTreeWidgetItem* node = form->Feeds().AddFeed(kDeadURL);
+        QTreeWidgetItem* node = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
         EXPECT_EQ(apptest::FeedId(node), c.expectedId);
         EXPECT_EQ(Counter(), std::to_string(std::stoi(c.expectedId) + 1));
     }
 }
 
 TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounter) {
-    QTreeWidgetItem* first = form->Feeds().AddFeed(kDeadURL);
-    QTreeWidgetItem* second = form->Feeds().AddFeed(kDeadURL);
+    QTreeWidgetItem* first = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
+    QTreeWidgetItem* second = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
     home.WriteFile("feeds/1.xml", "<rss/>");
     home.WriteFile("feeds/2.xml", "<rss/>");
 
@@ -178,7 +178,7 @@ TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounte
         nodeStillThere = form->Tree().FindFeedNodeById(id.toStdString()) != nullptr;
     });
 
-    form->Feeds().DeleteFeed(first);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(first));
     EXPECT_EQ(announced, "1");
     EXPECT_TRUE(nodeStillThere);
     EXPECT_EQ(Counter(), "3");
@@ -190,17 +190,17 @@ TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounte
     EXPECT_TRUE(std::filesystem::exists("feeds/2.xml"));
 
     // The next feed does not get the freed id.
-    QTreeWidgetItem* third = form->Feeds().AddFeed(kDeadURL);
+    QTreeWidgetItem* third = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
     EXPECT_EQ(apptest::FeedId(third), "3");
 }
 
 TEST_F(FeedListTest, DeletingTheOnlyFeedWithoutAStoredCopyLeavesTheRootSelected) {
-    QTreeWidgetItem* only = form->Feeds().AddFeed(kDeadURL);
+    QTreeWidgetItem* only = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
     form->Tree().setCurrentItem(only);
     EXPECT_TRUE(FeedActionsEnabled());
     ASSERT_FALSE(std::filesystem::exists("feeds/1.xml"));
 
-    form->Feeds().DeleteFeed(only);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(only));
     EXPECT_EQ(Root()->childCount(), 0);
     EXPECT_TRUE(Items().ChildElements().empty());
     EXPECT_EQ(form->Tree().currentItem(), Root());
@@ -210,7 +210,7 @@ TEST_F(FeedListTest, DeletingTheOnlyFeedWithoutAStoredCopyLeavesTheRootSelected)
 TEST_F(FeedListTest, AStoredIdThatIsNotANumberNeverReachesTheFileSystem) {
     home.WriteFile("keep.xml", "<keep/>");
     QTreeWidgetItem* node = StoredFeed("../keep", "Odd", "0");
-    form->Feeds().DeleteFeed(node);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(node));
     EXPECT_TRUE(std::filesystem::exists("keep.xml"));
     EXPECT_TRUE(Items().ChildElements().empty());
 }
@@ -274,7 +274,7 @@ TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
 
         apptest::ChangeFeed(*form, node, [&c](feedlist::TFeedEntry& feed) { feed.Unread = c.unread == "0" ? 5 : 0; });
         EXPECT_EQ(node->font(0).bold(), !c.bold);
-        form->Feeds().DeleteFeed(node);
+        form->Feeds().DeleteFeed(TFeedTree::EntryOf(node));
     }
     EXPECT_FALSE(Root()->font(0).bold());
 }
@@ -518,10 +518,10 @@ TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
     EXPECT_EQ(form->Tree().FindFeedNodeById(""), nullptr);
     EXPECT_EQ(form->Tree().FindFeedNodeById("42"), nullptr);
 
-    form->Feeds().DeleteFeed(seven);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(seven));
     EXPECT_EQ(form->Tree().FindFeedNodeById("7"), nullptr);
     EXPECT_EQ(form->Tree().FindFeedNodeById("10"), sevenAgain);
-    form->Feeds().DeleteFeed(nine);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(nine));
     EXPECT_EQ(form->Tree().FindFeedNodeById("9"), nullptr);
     EXPECT_EQ(form->Tree().FindFeedNodeById("1"), one);
 

@@ -144,7 +144,7 @@ TEST(HugeChange, ACopyWrittenForADroppedResultIsNotLeftBehind) {
     // anything, and nothing of it stays in the feeds folder.
     std::shared_ptr<TFeedUpdate> update = rig.Updates().BeginFeedUpdate(id);
     update->Fetch();
-    rig.Feeds().DeleteFeed(&rig.RowOf(id));
+    rig.Feeds().DeleteFeed(rig.List().FindFeed(id));
     update->Finish();
     update.reset();
     EXPECT_TRUE(std::filesystem::is_empty("feeds"));

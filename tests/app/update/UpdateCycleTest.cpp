@@ -93,7 +93,7 @@ protected:
     void ChangeFeed(const std::string& id, const std::function<void(feedlist::TFeedEntry&)>& change) {
         rig->List().UpdateFeed(*rig->List().FindFeed(id), change);
     }
-    void Delete(const std::string& id) { rig->Feeds().DeleteFeed(&rig->RowOf(id)); }
+    void Delete(const std::string& id) { rig->Feeds().DeleteFeed(rig->List().FindFeed(id)); }
     std::string Status() { return rig->Status().toStdString(); }
     const TNotifyController::TBalloon& Balloon() { return rig->Notify().Balloon(); }
     // Also lets the pause between two notifications pass, so the next
@@ -374,7 +374,7 @@ TEST_F(UpdateCycleTest, NewItemsCountAgainstTheStoredCopyAsItIsWhenTheResultArri
 
 TEST_F(UpdateCycleTest, AddedFeedIsFetchedAtOnceAndSaved) {
     Serve(Rss("Daily", {"A", "B"}));
-    const std::string added = apptest::FeedId(rig->Feeds().AddFeed(server.Url("/feed")));
+    const std::string added = feedlist::IdText(rig->Feeds().AddFeed(server.Url("/feed"))->Feed());
     EXPECT_EQ(Attr(added, "caption"), "Daily");
     EXPECT_EQ(Attr(added, "unread"), "2");
     // AddFeed saves after the update: the saved file has the caption.
