@@ -49,20 +49,24 @@ const feedlist::TListEntry* TFeedListController::AppendFeed(const std::string& u
                         feedlist::NewFeed(url, caption, plat::FormatISO8601(plat::Now())));
 }
 
-QTreeWidgetItem* TFeedListController::AddFeed(const std::string& url, QTreeWidgetItem* folder,
-                                              const std::string& caption) {
-    // The account's server fetches its feeds: it is asked to subscribe.
-    if (!FHost.AccountIdOf(folder).empty()) return FHost.AddAccountFeed(url, folder, caption);
-    folder = FTree.TargetFolder(folder);
-    QTreeWidgetItem* node = FTree.RowOf(AppendFeed(url, caption, TFeedTree::EntryOf(folder)));
-    if (!node) return nullptr;
-    FHost.Update(node);
-    FHost.Save();
-    return node;
+const feedlist::TListEntry& TFeedListController::TargetFolder(const feedlist::TListEntry* entry) const {
+    if (!entry) return FTree.List().Root();
+    if (entry->IsFeed()) return entry->Parent() ? *entry->Parent() : FTree.List().Root();
+    return *entry;
 }
 
-void TFeedListController::DeleteFeed(QTreeWidgetItem* node, std::vector<std::string>* itemsToForget) {
-    const feedlist::TListEntry* entry = TFeedTree::EntryOf(node);
+const feedlist::TListEntry* TFeedListController::AddFeed(const std::string& url, const feedlist::TListEntry* folder,
+                                                         const std::string& caption) {
+    // The account's server fetches its feeds: it is asked to subscribe.
+    if (!FHost.AccountIdOf(folder).empty()) return FHost.AddAccountFeed(url, folder, caption);
+    const feedlist::TListEntry* added = AppendFeed(url, caption, &TargetFolder(folder));
+    if (!added) return nullptr;
+    FHost.Update(feedlist::IdText(added->Feed()));
+    FHost.Save();
+    return added;
+}
+
+void TFeedListController::DeleteFeed(const feedlist::TListEntry* entry, std::vector<std::string>* itemsToForget) {
     if (!entry || !entry->IsFeed()) return;
     const std::string id = feedlist::IdText(entry->Feed());
     FHost.FeedDeleting(id);
@@ -88,7 +92,7 @@ QString ImportSummary(const TImportResult& result) {
     return text;
 }
 
-TImportResult TFeedListController::ImportOPML(const std::string& fileName, QTreeWidgetItem* target) {
+TImportResult TFeedListController::ImportOPML(const std::string& fileName, const feedlist::TListEntry* target) {
     // The window answers other requests while a large list is read and
     // added, and one of them may be another import: it waits its turn.
     if (FImportRunning) throw std::runtime_error(LangMsg("ImportOPMLBusy"));
@@ -118,7 +122,7 @@ TImportResult TFeedListController::ImportOPML(const std::string& fileName, QTree
         return result;
     });
     if (!accountId.empty()) {
-        QTreeWidgetItem* account = FHost.AccountNode(accountId);
+        const feedlist::TListEntry* account = FHost.AccountNode(accountId);
         if (!account) throw std::runtime_error(LangFmt("InvalidOPML", {std::string("the account is gone")}));
         return FHost.ImportToAccount(read.Outlines, account);
     }
@@ -144,48 +148,81 @@ void TFeedListController::ExportOPML(const std::string& fileName) {
     opml::WriteFile(fileName, feeds, "Quillet feeds");
 }
 
-QTreeWidgetItem* TFeedListController::AddFolder(const std::string& caption, QTreeWidgetItem* parent) {
-    parent = FTree.TargetFolder(parent);
-    const feedlist::TListEntry* container = TFeedTree::EntryOf(parent);
-    if (!container) return nullptr;
+const feedlist::TListEntry* TFeedListController::AddFolder(const std::string& caption,
+                                                           const feedlist::TListEntry* parent) {
     // A new folder always, even beside one of the same name.
-    const feedlist::TListEntry* added = FTree.List().AddFolder(*container, feedlist::NewFolder(caption));
+    const feedlist::TListEntry* added = FTree.List().AddFolder(TargetFolder(parent), feedlist::NewFolder(caption));
     if (!added) throw TooDeep();
     FHost.ScheduleSave();
-    return FTree.RowOf(added);
+    return added;
 }
 
-void TFeedListController::DeleteFolder(QTreeWidgetItem* folder, bool withContents) {
-    if (!TFeedTree::IsFolderNode(folder)) return;
-    QTreeWidgetItem* parent = folder->parent();
-    const feedlist::TListEntry& entry = *TFeedTree::EntryOf(folder);
+void TFeedListController::DeleteFolder(const feedlist::TListEntry* folder, bool withContents) {
+    // Neither the root nor a feed.
+    if (!folder || folder->IsFeed() || !folder->Parent()) return;
+    const feedlist::TListEntry* parent = folder->Parent();
     std::vector<std::string> itemsToForget;
     FTree.BeginBatch();
     if (!withContents) {
         // The contents take the folder's place, in their order.
-        int index = parent->indexOfChild(folder);
-        while (folder->childCount() > 0 && MoveNode(folder->child(0), parent, index)) ++index;
+        int index = static_cast<int>(folder->Index());
+        while (folder->ChildCount() > 0 && MoveNode(folder->Child(0), parent, index)) ++index;
     }
     // What may not move there (a folder inside an account's label) goes
     // with the folder instead of being tried for ever.
-    for (QTreeWidgetItem* feed : FTree.FeedNodesUnder(folder)) DeleteFeed(feed, &itemsToForget);
-    FTree.List().Remove(entry);
+    for (const feedlist::TListEntry* feed : feedlist::FeedsUnder(*folder)) DeleteFeed(feed, &itemsToForget);
+    FTree.List().Remove(*folder);
     FTree.EndBatch();
     FHost.ForgetItems(std::move(itemsToForget));
     FHost.Save();
 }
 
-bool TFeedListController::MoveNode(QTreeWidgetItem* node, QTreeWidgetItem* parent, int index) {
-    if (!node || node == FTree.RootNode() || !parent) return false;
-    const feedlist::TListEntry* entry = TFeedTree::EntryOf(node);
-    const feedlist::TListEntry* container = TFeedTree::EntryOf(parent);
-    if (!entry || !container || container->IsFeed() || TFeedTree::IsUnder(parent, node)) return false;
-    if (!FHost.MayMove(node, parent)) return false;
-    if (!FTree.List().Move(*entry, *container, index < 0 ? SIZE_MAX : static_cast<std::size_t>(index))) throw TooDeep();
+bool TFeedListController::DeleteFolderAsked(const feedlist::TListEntry* folder) {
+    if (!folder || !folder->IsFolder() || !folder->Parent() || !AskDeleteFolder) return false;
+    const int choice = AskDeleteFolder(*folder);
+    if (choice != 1 && choice != 2) return false;
+    if (FHost.FolderDeleting) FHost.FolderDeleting(folder, choice == 2);
+    DeleteFolder(folder, choice == 2);
+    return true;
+}
+
+bool TFeedListController::MoveNode(const feedlist::TListEntry* entry, const feedlist::TListEntry* parent, int index) {
+    if (!entry || !entry->Parent() || !parent || parent->IsFeed() || parent->IsWithin(entry)) return false;
+    if (!FHost.MayMove(entry, parent)) return false;
+    if (!FTree.List().Move(*entry, *parent, index < 0 ? SIZE_MAX : static_cast<std::size_t>(index))) throw TooDeep();
     // A server's list moves many at once, and saves once at its end.
     if (FHost.ApplyingSync()) return true;
     FHost.Save();
     return true;
+}
+
+void TFeedListController::Rename(const feedlist::TListEntry* entry, const QString& text) {
+    // The root is no folder of the user's: it keeps its name.
+    if (!entry || !entry->Parent()) return;
+    feedlist::TFeedList& list = FTree.List();
+    const std::string oldCaption = entry->Caption();
+    QTreeWidgetItem* row = FTree.RowOf(entry);
+    if (entry->IsFolder()) {
+        // A folder keeps a name: an emptied one stays as it was.
+        if (!text.trimmed().isEmpty())
+            list.UpdateFolder(*entry, [caption = text.trimmed().toStdString()](feedlist::TFolderEntry& folder) {
+                folder.Caption = caption;
+            });
+        if (row) FTree.UpdateNodeCaption(row);
+    } else {
+        list.UpdateFeed(*entry, [caption = text.toStdString()](feedlist::TFeedEntry& feed) { feed.Caption = caption; });
+        // The row shows the name as typed, not the count the list's change
+        // would write while the editor closes; an emptied caption shows the
+        // address again.
+        if (row && text.isEmpty()) {
+            FTree.UpdateNodeCaption(row);
+        } else if (row) {
+            row->setText(0, text);
+            static_cast<TFeedNode*>(row)->SetEditText(std::nullopt);
+        }
+    }
+    if (FHost.Renamed) FHost.Renamed(entry, oldCaption);
+    FHost.Save();
 }
 
 void TFeedListController::FillMoveToMenu(QMenu& menu) {
@@ -202,7 +239,8 @@ void TFeedListController::FillMoveToMenu(QMenu& menu) {
             each == FTree.RootNode() ? each->text(0) : Q(static_cast<TFolderNode*>(each)->Folder().Caption);
         QAction* action = menu.addAction(QString(depth * 4, QChar(' ')) + caption);
         action->setEnabled(each != moving->parent());
-        QObject::connect(action, &QAction::triggered, &menu,
-                         [this, moving, each] { FHost.Guarded([&] { MoveNode(moving, each); }); });
+        QObject::connect(action, &QAction::triggered, &menu, [this, moving, each] {
+            FHost.Guarded([&] { MoveNode(TFeedTree::EntryOf(moving), TFeedTree::EntryOf(each)); });
+        });
     });
 }

@@ -16,7 +16,6 @@
 #include "FeedList.h"
 #include "PasswordVault.h"
 #include "fAccountEdit.h"
-#include "fMain.h"
 #include "AccountText.h"
 #include "QtText.h"
 
@@ -26,7 +25,8 @@ using plat::Q;
 
 }  // namespace
 
-TFormAccounts::TFormAccounts(TFormMain& form, QWidget* parent) : QDialog(parent), FForm(form) {
+TFormAccounts::TFormAccounts(TAccountController& accounts, const feedlist::TFeedList& list, QWidget* parent)
+    : QDialog(parent), FAccounts(accounts), FList(list) {
     setObjectName("FormAccounts");
     setWindowTitle("Accounts");
     setModal(true);
@@ -113,7 +113,7 @@ void TFormAccounts::FormCreate() {
 void TFormAccounts::Refresh() {
     const QString selected = SelectedId();
     AccountList->clear();
-    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(FForm.FeedList())) {
+    for (const feedlist::TListEntry* folder : accountlist::AccountFolders(FList)) {
         const auto record = accountlist::RecordOf(folder);
         auto* row = new QTreeWidgetItem(AccountList, {Q(record->Caption), Q(record->Address), Q(record->User)});
         row->setData(0, Qt::UserRole, Q(record->Id));
@@ -132,10 +132,10 @@ QString TFormAccounts::SelectedId() const {
 
 void TFormAccounts::StorePassword(const std::string& id, const QString& password) {
     QPointer<TFormAccounts> self(this);
-    const QString file = FForm.Accounts().Vault().SecretFile(Q(id));
-    const QMetaObject::Connection waiting = connect(&FForm.Accounts().Vault(), &TPasswordVault::storeWaiting, this,
+    const QString file = FAccounts.Vault().SecretFile(Q(id));
+    const QMetaObject::Connection waiting = connect(&FAccounts.Vault(), &TPasswordVault::storeWaiting, this,
                                                     [this](const QString& text) { NoteText->setText(text); });
-    FForm.Accounts().StorePassword(id, password, [self, file, waiting](const TVaultResult& result) {
+    FAccounts.StorePassword(id, password, [self, file, waiting](const TVaultResult& result) {
         QObject::disconnect(waiting);
         if (self) self->NoteText->setText(DescribePasswordPlace(result, file));
     });
@@ -144,10 +144,10 @@ void TFormAccounts::StorePassword(const std::string& id, const QString& password
 void TFormAccounts::AddBtnClick() {
     TFormAccountEdit edit(TFormAccountEdit::TMode::Add, this);
     edit.FindExisting = [this](const std::string& base, const std::string& user) {
-        return FForm.Accounts().ExistingAccount(base, user);
+        return FAccounts.ExistingAccount(base, user);
     };
     if (!RunAccountForm(edit)) return;
-    const std::string id = FForm.Accounts().AddAccount(
+    const std::string id = FAccounts.AddAccount(
         edit.Base().toStdString(), edit.EditUser->text().trimmed().toStdString(), edit.Caption().toStdString());
     AccountList->setCurrentItem(nullptr);
     Refresh();
@@ -160,15 +160,15 @@ void TFormAccounts::AddBtnClick() {
 void TFormAccounts::EditBtnClick() {
     const QString id = SelectedId();
     if (id.isEmpty()) return;
-    const auto record = accountlist::RecordOf(FForm.FeedList().FindAccount(id.toStdString()));
+    const auto record = accountlist::RecordOf(FList.FindAccount(id.toStdString()));
     if (!record) return;
     TFormAccountEdit edit(TFormAccountEdit::TMode::Edit, this);
     edit.SetAccount(Q(record->Address), Q(record->User), Q(record->Caption));
     if (!RunAccountForm(edit)) return;
     // Edited by hand: a password refused before may be asked for again.
-    FForm.Accounts().Forgive(id);
+    FAccounts.Forgive(id);
     if (!edit.Caption().isEmpty() && edit.Caption() != Q(record->Caption))
-        FForm.Accounts().RenameAccount(record->Id, edit.Caption().toStdString());
+        FAccounts.RenameAccount(record->Id, edit.Caption().toStdString());
     if (!edit.Password().isEmpty()) StorePassword(record->Id, edit.Password());
     Refresh();
 }
@@ -177,7 +177,7 @@ void TFormAccounts::RemoveBtnClick() {
     const QTreeWidgetItem* row = AccountList->currentItem();
     const QString id = SelectedId();
     if (!row || id.isEmpty() || !ConfirmRemove(row->text(0))) return;
-    FForm.Accounts().RemoveAccount(id.toStdString());
+    FAccounts.RemoveAccount(id.toStdString());
     NoteText->clear();
     Refresh();
 }

@@ -2,7 +2,7 @@
 // name, address and user. Add and Edit open the account's form, which signs
 // in before anything is kept; Remove asks first. The work itself (the
 // folder in config.xml, the password in the vault, the signals to the sync)
-// is the main window's; this dialog only shows it and asks.
+// is the accounts' controller's; this dialog only shows it and asks.
 #pragma once
 
 #include <QDialog>
@@ -14,14 +14,17 @@
 class QLabel;
 class QPushButton;
 class QTreeWidget;
-class TFormMain;
+class TAccountController;
 class TFormAccountEdit;
+namespace feedlist {
+class TFeedList;
+}
 
 class TFormAccounts : public QDialog {
     Q_OBJECT
 public:
     // Translates itself from the current language file (entry FormAccounts).
-    explicit TFormAccounts(TFormMain& form, QWidget* parent = nullptr);
+    TFormAccounts(TAccountController& accounts, const feedlist::TFeedList& list, QWidget* parent = nullptr);
 
     // Lists the accounts as config.xml has them now.
     void Refresh();
@@ -51,5 +54,6 @@ private:
     // Keeps a password and says where it went once the vault has answered.
     void StorePassword(const std::string& id, const QString& password);
 
-    TFormMain& FForm;
+    TAccountController& FAccounts;
+    const feedlist::TFeedList& FList;
 };

@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QContextMenuEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -104,21 +103,6 @@ std::optional<int> ReadInt(const xml::Node& node) {
     } catch (const std::exception&) {
         return std::nullopt;  // an element with element children
     }
-}
-
-// Asks how a folder goes: with its feeds, or leaving them a level up.
-// 0 cancels, 1 keeps the feeds, 2 deletes them.
-int AskHowToDeleteFolder(QWidget* parent, QTreeWidgetItem* folder) {
-    const QString caption = folder->data(0, Qt::EditRole).toString();
-    QMessageBox box(QMessageBox::Question, parent->windowTitle(),
-                    LangFmtQ("DeleteFolderConfirm", {caption.toStdString()}), QMessageBox::Cancel, parent);
-    QPushButton* keep = box.addButton(LangMsgQ("DeleteFolderKeepFeeds"), QMessageBox::AcceptRole);
-    QPushButton* all = box.addButton(LangMsgQ("DeleteFolderWithFeeds"), QMessageBox::DestructiveRole);
-    box.setDefaultButton(keep);
-    box.exec();
-    if (box.clickedButton() == keep) return 1;
-    if (box.clickedButton() == all) return 2;
-    return 0;
 }
 
 // Restores the default cursor however the guarded work ends.
@@ -428,8 +412,9 @@ void TFormMain::ActionImportOPMLExecute() {
             chosen = std::max(0, static_cast<int>(targets.Names.indexOf(name)));
         }
         const TImportResult result = FUpdates->FetchAddedBy([&] {
-            return FFeeds->ImportOPML(file.toStdString(),
-                                      chosen > 0 ? targets.Nodes[static_cast<std::size_t>(chosen)] : nullptr);
+            return FFeeds->ImportOPML(
+                file.toStdString(),
+                chosen > 0 ? TFeedTree::EntryOf(targets.Nodes[static_cast<std::size_t>(chosen)]) : nullptr);
         });
         SetStatusText(0, ImportSummary(result));
     });
@@ -478,12 +463,13 @@ void TFormMain::OpenAddFeedDialog(const QString& address) {
                     if (target == 0 && !selectedAccount.empty()) where = FTree->RootNode();
                     if (target > 0 && TAccountController::AccountIdOf(TFeedTree::EntryOf(where)) != targetAccount)
                         where = targets.Nodes[static_cast<std::size_t>(target)];
-                    QTreeWidgetItem* node = nullptr;
+                    const feedlist::TListEntry* added = nullptr;
                     {
                         TWaitCursor wait;
-                        node = FFeeds->AddFeed(dialog.URL().toStdString(), where, dialog.Caption().toStdString());
+                        added = FFeeds->AddFeed(dialog.URL().toStdString(), TFeedTree::EntryOf(where),
+                                                dialog.Caption().toStdString());
                     }
-                    if (node) FTree->setCurrentItem(node);
+                    if (QTreeWidgetItem* node = FTree->RowOf(added)) FTree->setCurrentItem(node);
                 });
             if (answer != QDialog::Accepted && answer != TFormAddFeed::kSkipped) return;
             if (!dialog.StartNext()) return;
@@ -521,9 +507,7 @@ void TFormMain::ActionDeleteFeedExecute() {
             TAccountController::AccountLabelOf(TFeedTree::EntryOf(node)).empty())
             return;
         if (TFeedTree::IsFolderNode(node)) {
-            const int choice = AskDeleteFolder ? AskDeleteFolder(node) : AskHowToDeleteFolder(this, node);
-            if (choice != 0) FAccounts->EntryDeleting(TFeedTree::EntryOf(node), choice == 2);
-            if (choice != 0) FFeeds->DeleteFolder(node, choice == 2);
+            FFeeds->DeleteFolderAsked(TFeedTree::EntryOf(node));
             return;
         }
         if (!TFeedTree::IsFeedNode(node)) return;
@@ -531,7 +515,7 @@ void TFormMain::ActionDeleteFeedExecute() {
         const auto answer = QMessageBox::question(this, "Confirm", question, QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes) return;
         FAccounts->EntryDeleting(TFeedTree::EntryOf(node), false);
-        FFeeds->DeleteFeed(node);
+        FFeeds->DeleteFeed(TFeedTree::EntryOf(node));
         // The removal is kept at once: a crash must not bring the feed back
         // without its stored copy.
         FOptions->Save();
@@ -549,38 +533,6 @@ void TFormMain::ActionEditFeedExecute() {
 void TFormMain::ActionRenameFeedExecute() {
     QTreeWidgetItem* node = FTree->currentItem();
     if (TFeedTree::IsFeedNode(node) || TFeedTree::IsFolderNode(node)) FTree->editItem(node, 0);
-}
-
-void TFormMain::TreeViewEdited(QTreeWidgetItem* node, const QString& text) {
-    Guarded([&] {
-        if (TFeedTree::IsFolderNode(node)) {
-            // A folder keeps a name: an emptied one stays as it was.
-            const feedlist::TListEntry& folder = *TFeedTree::EntryOf(node);
-            const std::string oldCaption = folder.Caption();
-            if (!text.trimmed().isEmpty())
-                FFeedList->UpdateFolder(folder, [caption = text.trimmed().toStdString()](
-                                                    feedlist::TFolderEntry& entry) { entry.Caption = caption; });
-            FTree->UpdateNodeCaption(node);
-            FAccounts->EntryRenamed(TFeedTree::EntryOf(node), oldCaption);
-            FOptions->Save();
-            return;
-        }
-        const feedlist::TListEntry* entry = TFeedTree::EntryOf(node);
-        if (!entry || !entry->IsFeed()) return;
-        const std::string oldCaption = entry->Caption();
-        // The row shows the name as typed, not the count the list's change
-        // would write while the editor closes.
-        FFeedList->UpdateFeed(*entry,
-                              [caption = text.toStdString()](feedlist::TFeedEntry& feed) { feed.Caption = caption; });
-        FAccounts->EntryRenamed(TFeedTree::EntryOf(node), oldCaption);
-        node->setText(0, text);
-        // An emptied caption shows the address again.
-        if (text.isEmpty())
-            FTree->UpdateNodeCaption(node);
-        else
-            static_cast<TFeedNode*>(node)->SetEditText(std::nullopt);
-        FOptions->Save();
-    });
 }
 
 void TFormMain::ActionCopyURLExecute() {
@@ -607,19 +559,6 @@ void TFormMain::TreeViewChange(QTreeWidgetItem* node) {
     if (node) ShowFeed(node);
 }
 
-bool TFormMain::TreeViewContextPopup(const QPoint& pos) {
-    if (pos.x() == -1) return true;  // from the keyboard: for the selection
-    QTreeWidgetItem* node = FTree->itemAt(pos);
-    if (!node) return false;
-    // The Starred row is no feed: none of the feed list's actions apply.
-    if (TStarController::IsStarredRow(node)) {
-        FTree->setCurrentItem(node);
-        return false;
-    }
-    FTree->setCurrentItem(node);
-    return true;
-}
-
 void TFormMain::SplitterVMoved() {
     if (StatusPanel0->width() != FTree->width()) StatusPanel0->setFixedWidth(FTree->width());
 }
@@ -635,23 +574,7 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
         FTree->setFocus(Qt::OtherFocusReason);
         return true;
     }
-    if (event->type() == QEvent::Resize && watched == FTree) {
-        SplitterVMoved();
-    } else if (event->type() == QEvent::ContextMenu && (watched == FTree || watched == FTree->viewport())) {
-        auto* request = static_cast<QContextMenuEvent*>(event);
-        const bool fromKeyboard = request->reason() == QContextMenuEvent::Keyboard;
-        QPoint pos(-1, -1);
-        if (!fromKeyboard) pos = FTree->viewport()->mapFrom(static_cast<QWidget*>(watched), request->pos());
-        bool open = false;
-        Guarded([&] { open = TreeViewContextPopup(pos); });
-        if (open) {
-            QPoint at = request->globalPos();
-            if (fromKeyboard && FTree->currentItem())
-                at = FTree->viewport()->mapToGlobal(FTree->visualItemRect(FTree->currentItem()).center());
-            PopupMenuFeedList->popup(at);
-        }
-        return true;
-    }
+    if (event->type() == QEvent::Resize && watched == FTree) SplitterVMoved();
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -73,20 +73,12 @@ public:
 
     // The feed list, the one source of the tree, the counts and config.xml.
     feedlist::TFeedList& FeedList() const { return *FFeedList; }
-    void LoadFeedList();  // the list read from config.xml again
     // What was pasted, dropped or handed over: an address (Add Feed), an
     // OPML file (imported) or a feed file (its own address).
     void TakeAddressOrFile(const QString& text);
     // Panel 0 carries the update messages, panel 1 the pane's status text.
     void SetStatusText(int panel, const QString& text);
     QString StatusText(int panel) const;
-    // A confirmed in-place edit of a row's label.
-    void TreeViewEdited(QTreeWidgetItem* node, const QString& text);
-    // Whether the tree's context menu opens for a request at `pos` (x == -1:
-    // the keyboard's); a click on a feed selects it first.
-    bool TreeViewContextPopup(const QPoint& pos);
-    // How a folder is deleted: 0 cancels, 1 keeps its contents, 2 deletes them.
-    std::function<int(QTreeWidgetItem* folder)> AskDeleteFolder;
 
     // ---- Components, named as the language files name them ----
     QMenuBar* MainMenu = nullptr;
@@ -135,6 +127,7 @@ private:
     // Start-up and closing (fMain.cpp).
     void FormCreate();
     void LoadConfigFile();  // raises an error naming the file and the reason
+    void LoadFeedList();    // the list read from config.xml again
     void RestoreGeometry();
     void FormClose();  // stores the window's size and the tree's width
     // On screen at last: polling starts once the window has painted.

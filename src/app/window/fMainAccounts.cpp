@@ -58,10 +58,10 @@ void TFormMain::ConnectAccounts() {
         return FFeeds->AppendFeed(url, caption, &folder);
     };
     host.AddFolder = [this](const std::string& caption, const feedlist::TListEntry& parent) {
-        return TFeedTree::EntryOf(FFeeds->AddFolder(caption, FTree->RowOf(&parent)));
+        return FFeeds->AddFolder(caption, &parent);
     };
     host.DeleteFolder = [this](const feedlist::TListEntry& folder, bool withContents) {
-        FFeeds->DeleteFolder(FTree->RowOf(&folder), withContents);
+        FFeeds->DeleteFolder(&folder, withContents);
     };
     host.FeedGone = [this](const std::string& id) { emit feedDeleted(QString::fromStdString(id)); };
     host.BeginBatch = [this] { FTree->BeginBatch(); };
@@ -114,6 +114,6 @@ void TFormMain::ConnectAccounts() {
 }
 
 void TFormMain::ActionAccountsExecute() {
-    TFormAccounts dialog(*this, this);
+    TFormAccounts dialog(*FAccounts, *FFeedList, this);
     dialog.exec();
 }

@@ -14,6 +14,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <functional>
+
 #include "AccountController.h"
 #include "AccountList.h"
 #include "AppInfo.h"
@@ -26,7 +28,9 @@
 #include "ReadStateController.h"
 #include "ReadingPane.h"
 #include "SpokenStatus.h"
+#include "StarController.h"
 #include "StatusLabel.h"
+#include "TreeContextMenu.h"
 #include "TrayIcon.h"
 #include "fAbout.h"
 #include "uvxLanguage.h"
@@ -36,21 +40,23 @@ namespace {
 
 using plat::Q;
 
-// Label editing hands the confirmed text to the window instead of writing it
-// into the model, so the caption goes to the feed's element.
+// Label editing hands the confirmed text to `edited` instead of writing it
+// into the model, so the caption goes to the feed list.
 class TCaptionEditDelegate : public TCountDelegate {
 public:
-    TCaptionEditDelegate(TFeedTree* tree, TFormMain* form) : TCountDelegate(tree), FTree(tree), FForm(form) {}
+    using TEdited = std::function<void(const feedlist::TListEntry* entry, const QString& text)>;
+    TCaptionEditDelegate(TFeedTree* tree, TEdited edited)
+        : TCountDelegate(tree), FTree(tree), FEdited(std::move(edited)) {}
 
     void setModelData(QWidget* editor, QAbstractItemModel* /*model*/, const QModelIndex& index) const override {
         auto* line = qobject_cast<QLineEdit*>(editor);
         QTreeWidgetItem* node = FTree->itemFromIndex(index);
-        if (line && node) FForm->TreeViewEdited(node, line->text());
+        if (line && node) FEdited(TFeedTree::EntryOf(node), line->text());
     }
 
 private:
     TFeedTree* FTree;
-    TFormMain* FForm;
+    TEdited FEdited;
 };
 
 }  // namespace
@@ -132,11 +138,11 @@ void TFormMain::CreateMenus() {
             !TAccountController::AccountIdOf(TFeedTree::EntryOf(moving)).empty())
             return;
         for (const feedlist::TListEntry* folder : accountlist::AccountFolders(*FFeedList)) {
-            QTreeWidgetItem* account = FTree->RowOf(folder);
-            if (!account) continue;
+            const feedlist::TListEntry* account = folder;
             QAction* action = MenuMoveToAccount->addAction(Q(folder->Caption()));
-            connect(action, &QAction::triggered, this,
-                    [this, moving, account] { Guarded([&] { FFeeds->MoveNode(moving, account); }); });
+            connect(action, &QAction::triggered, this, [this, moving, account] {
+                Guarded([&] { FFeeds->MoveNode(TFeedTree::EntryOf(moving), account); });
+            });
         }
     });
     MenuMoveToAccount->menuAction()->setVisible(false);
@@ -226,7 +232,7 @@ void TFormMain::CreateWidgets() {
         if (FItems) FItems->FollowShownCaption(feed);
     };
     tree->OnMove = [this](QTreeWidgetItem* node, QTreeWidgetItem* parent, int index) {
-        Guarded([&] { FFeeds->MoveNode(node, parent, index); });
+        Guarded([&] { FFeeds->MoveNode(TFeedTree::EntryOf(node), TFeedTree::EntryOf(parent), index); });
     };
     tree->setDragEnabled(true);
     tree->setAcceptDrops(true);
@@ -256,7 +262,10 @@ void TFormMain::CreateWidgets() {
     FTree->setMinimumWidth(30);
     FTree->setSelectionMode(QAbstractItemView::SingleSelection);
     FTree->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
-    auto* captionEditor = new TCaptionEditDelegate(tree, this);
+    auto* captionEditor =
+        new TCaptionEditDelegate(tree, [this](const feedlist::TListEntry* entry, const QString& text) {
+            Guarded([&] { FFeeds->Rename(entry, text); });
+        });
     FTree->setItemDelegate(captionEditor);
     connect(captionEditor, &QAbstractItemDelegate::closeEditor, this,
             [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
@@ -279,7 +288,9 @@ void TFormMain::CreateWidgets() {
     FTree->addAction(FActions.RenameFeed);
     FTree->addAction(FActions.DeleteFeed);
     FTree->installEventFilter(this);
-    FTree->viewport()->installEventFilter(this);
+    new TTreeContextMenu(
+        *FTree, *PopupMenuFeedList, [](const QTreeWidgetItem* row) { return TStarController::IsStarredRow(row); },
+        [this](const std::function<void()>& handler) { Guarded(handler); });
     // A folder's open or closed state is kept, but not the opening done by
     // the filter or by loading.
     auto keepExpansion = [this](QTreeWidgetItem* node, bool expanded) {

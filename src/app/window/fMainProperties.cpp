@@ -21,7 +21,6 @@
 #include "UpdateController.h"
 
 void TFormMain::ConnectFeedProperties() {
-    auto nodeOf = [this](const std::string& id) { return FTree->FindFeedNodeById(id); };
     TFeedPropertiesController::THost host;
     host.FeedList = FFeedList.get();
     host.TopCaption = FTree->RootNode() ? FTree->RootNode()->text(0) : QStringLiteral("Quillet");
@@ -40,8 +39,8 @@ void TFormMain::ConnectFeedProperties() {
                                          const feedlist::TListEntry* folder) {
         FAccounts->FeedReaddressed(FFeedList->FindFeed(id), oldUrl, folder);
     };
-    host.MoveTo = [this, nodeOf](const std::string& id, const feedlist::TListEntry& folder) {
-        FFeeds->MoveNode(nodeOf(id), FTree->RowOf(&folder));
+    host.MoveTo = [this](const std::string& id, const feedlist::TListEntry& folder) {
+        FFeeds->MoveNode(FFeedList->FindFeed(id), &folder);
     };
     host.Save = [this] {
         FOptions->Save();

@@ -1,4 +1,4 @@
-// A feed-server account in the window against a miniature Google Reader
+// A feed-server account against a miniature Google Reader
 // server: the account's folder filled by a sync, viewing a feed sending
 // exactly its shown items as read, the account node's failure state with
 // its retry, and a refused password asked for once.
@@ -22,6 +22,7 @@
 #include "../../sync/FakeReader.h"
 #include "AccountController.h"
 #include "AccountList.h"
+#include "AccountRig.h"
 #include "AccountSyncRunner.h"
 #include "AppTestSupport.h"
 #include "FeedDocument.h"
@@ -31,10 +32,8 @@
 #include "PasswordVault.h"
 #include "ReadStateController.h"
 #include "TimeBound.h"
-#include "TrayIcon.h"
 #include "FeedPropertiesController.h"
 #include "fFeedProperties.h"
-#include "fMain.h"
 
 namespace {
 
@@ -71,50 +70,44 @@ protected:
         });
         server.AddEndpoint(synctest::ApiPath("edit-tag"), 200, {}, "OK");
     }
-    void TearDown() override { form.reset(); }
+    void TearDown() override { rig.reset(); }
 
     void Start(const std::string& address) {
-        form = std::make_unique<TFormMain>();
         // The password comes with accountReady here; nothing is asked.
-        form->Accounts().SetPasswordPrompt([](const QString&) { return std::optional<QString>(); });
-        form->Updates().Stop();
+        rig = std::make_unique<apptest::TAccountRig>();
         // Start-up reads the passwords of the accounts listed then (none):
         // let it pass before the test adds its own.
         WaitUntil([] { return false; }, 20);
-        form->Accounts().SetRequestDeadline(std::chrono::milliseconds(3000));
-        form->Accounts().SetChangeDelay(std::chrono::milliseconds(0));
-        ASSERT_TRUE(WaitUntil([&] { return form->Items().Base() && form->Items().Base()->Opened(); }));
+        rig->Accounts().SetRequestDeadline(std::chrono::milliseconds(3000));
+        rig->Accounts().SetChangeDelay(std::chrono::milliseconds(0));
+        ASSERT_TRUE(WaitUntil([&] { return rig->Items().Base() && rig->Items().Base()->Opened(); }));
         // One account, new every time: a case before may have saved its own.
-        accountlist::RemoveAccount(form->FeedList(), "alice@fake");
+        accountlist::RemoveAccount(rig->List(), "alice@fake");
         std::filesystem::remove("sync-alice@fake.json");
-        accountlist::AddAccount(form->FeedList(), {"alice@fake", "Fake Reader", address, "alice"});
-        form->LoadFeedList();
-        form->Accounts().OnSynced = [this](const std::string&, const TAccountSyncEnded& ended) {
+        accountlist::AddAccount(rig->List(), {"alice@fake", "Fake Reader", address, "alice"});
+        rig->Accounts().OnSynced = [this](const std::string&, const TAccountSyncEnded& ended) {
             results.push_back(ended);
         };
     }
     bool SyncAndWait(const std::string& password = "secret") {
         const std::size_t before = results.size();
-        emit form->Accounts().accountReady("alice@fake", QString::fromStdString(password));
+        emit rig->Accounts().accountReady("alice@fake", QString::fromStdString(password));
         return WaitUntil([&] { return results.size() > before; });
     }
-    QTreeWidgetItem* Feed(const std::string& caption) {
-        for (QTreeWidgetItem* node : form->Tree().FeedNodesUnder(apptest::AccountRow(*form, "alice@fake")))
-            if (TFeedTree::FeedOf(node)->Caption == caption) return node;
-        return nullptr;
-    }
+    TFeedNode* Feed(const std::string& caption) { return rig->AccountFeed("alice@fake", caption); }
+    TFolderNode* AccountRow() { return rig->AccountRow("alice@fake"); }
     std::string Unread(QTreeWidgetItem* node) { return std::to_string(TFeedTree::FeedOf(node)->Unread); }
     std::string Stream(QTreeWidgetItem* node) { return TFeedTree::FeedOf(node)->Stream; }
     // The queued changes of subscriptions, each as "kind payload".
     std::vector<std::string> Pending() {
         std::vector<std::string> changes;
-        for (const items::TPendingChange& change : form->Items().Store()->Pending("alice@fake"))
+        for (const items::TPendingChange& change : rig->Items().Store()->Pending("alice@fake"))
             if (!change.Kind.starts_with("mark-")) changes.push_back(change.Kind + " " + change.Payload);
         return changes;
     }
     TStagedHome home;
     testsupport::LoopbackServer server;
-    std::unique_ptr<TFormMain> form;
+    std::unique_ptr<apptest::TAccountRig> rig;
     std::vector<TAccountSyncEnded> results;
     std::atomic<bool> later{false};
 };
@@ -124,14 +117,14 @@ TEST_F(AccountSyncWindowTest, FirstSyncFillsTheAccountFolderAndViewingSendsTheSh
     ASSERT_TRUE(SyncAndWait());
     ASSERT_TRUE(results.back().Ok) << results.back().Error;
 
-    QTreeWidgetItem* harbour = Feed("Harbour News");
-    QTreeWidgetItem* quiet = Feed("Quiet Blog");
+    TFeedNode* harbour = Feed("Harbour News");
+    TFeedNode* quiet = Feed("Quiet Blog");
     ASSERT_NE(harbour, nullptr);
     ASSERT_NE(quiet, nullptr);
     // The label is a folder of the account; a feed without one sits in the
     // account's own folder.
     EXPECT_EQ(apptest::AccountLabel(harbour->parent()), "Tech");
-    EXPECT_EQ(quiet->parent(), apptest::AccountRow(*form, "alice@fake"));
+    EXPECT_EQ(quiet->parent(), AccountRow());
     EXPECT_EQ(TFeedTree::FeedOf(harbour)->Stream, "feed/1");
     // The item read on the server arrived read.
     EXPECT_EQ(Unread(harbour), "1");
@@ -143,10 +136,10 @@ TEST_F(AccountSyncWindowTest, FirstSyncFillsTheAccountFolderAndViewingSendsTheSh
     EXPECT_EQ(copy.Items()[0].Title(), "Ferry timetable changes");
 
     // Viewing the feed: its one unread item, and only it, goes to the server.
-    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, harbour));
+    ASSERT_TRUE(rig->ShowOnPage(harbourId));
     EXPECT_EQ(Unread(harbour), "0");
     const std::size_t before = results.size();
-    form->Accounts().Sync("alice@fake");
+    rig->Accounts().Sync("alice@fake");
     ASSERT_TRUE(WaitUntil([&] { return results.size() > before; }));
     std::vector<Request> marks;
     for (const Request& request : server.Requests())
@@ -162,20 +155,16 @@ TEST_F(AccountSyncWindowTest, FirstSyncFillsTheAccountFolderAndViewingSendsTheSh
 // word (in its body) is named and the other is not.
 TEST_F(AccountSyncWindowTest, ALaterSyncsNewItemsAreAnnouncedByTheirAlertWords) {
     Start(server.Url(synctest::kApi));
-    auto area = std::make_unique<apptest::TRecordingArea>();
-    const auto balloons = area->Balloons;
-    form->TrayIcon = new TTrayIcon(form.get(), std::move(area));
-    form->TrayIcon->SetIconVisible(true);
-    form->Options().GetConfigNode("general\\AlertWords").SetText("storm");
-    form->Options().GetConfigNode("general\\OnlyAlertWords").SetText("1");
+    rig->Options().GetConfigNode("general\\AlertWords").SetText("storm");
+    rig->Options().GetConfigNode("general\\OnlyAlertWords").SetText("1");
     ASSERT_TRUE(SyncAndWait());
-    EXPECT_TRUE(balloons->empty()) << "what the account held already is not news";
+    EXPECT_TRUE(rig->Notify().Balloon().FeedId.empty()) << "what the account held already is not news";
 
     later = true;
     const std::size_t before = results.size();
-    form->Accounts().Sync("alice@fake");
-    ASSERT_TRUE(WaitUntil([&] { return results.size() > before && !balloons->empty(); }));
-    EXPECT_EQ(balloons->back().Title, "Harbour closed");
+    rig->Accounts().Sync("alice@fake");
+    ASSERT_TRUE(WaitUntil([&] { return results.size() > before && !rig->Notify().Balloon().FeedId.empty(); }));
+    EXPECT_EQ(rig->Notify().Balloon().Title, "Harbour closed");
     EXPECT_EQ(Unread(Feed("Harbour News")), "3");
 }
 
@@ -204,26 +193,25 @@ TEST_F(AccountSyncWindowTest, FailuresShowOnTheAccountNodeAndOnlyPassingOnesAreR
         }
         results.clear();
         Start(address);
-        QSignalSpy refused(&form->Accounts(), &TAccountController::accountPasswordRefused);
+        QSignalSpy refused(&rig->Accounts(), &TAccountController::accountPasswordRefused);
         ASSERT_TRUE(SyncAndWait(c.password));
         const TAccountSyncEnded& ended = results.back();
         EXPECT_FALSE(ended.Ok);
         EXPECT_EQ(ended.ErrorKind, c.kind);
         EXPECT_EQ(ended.NextAttempt.has_value(), c.retried);
 
-        auto* account = static_cast<TFolderNode*>(apptest::AccountRow(*form, "alice@fake"));
-        EXPECT_FALSE(account->ToolTip().isEmpty());
+        EXPECT_FALSE(AccountRow()->ToolTip().isEmpty());
         EXPECT_EQ(refused.count(), c.refused ? 1 : 0);
         // A refused password stops the account: asking again does nothing
         // until the password is typed again.
-        ASSERT_TRUE(WaitUntil([&] { return form->Accounts().Running("alice@fake") != c.refused; }, 2000));
-        form->Accounts().Sync("alice@fake");
+        ASSERT_TRUE(WaitUntil([&] { return rig->Accounts().Running("alice@fake") != c.refused; }, 2000));
+        rig->Accounts().Sync("alice@fake");
         WaitUntil([] { return false; }, 300);
         EXPECT_EQ(refused.count(), c.refused ? 1 : 0);
         // Closed without the account: the next case's start-up must not
         // read a password for it while the case runs.
-        accountlist::RemoveAccount(form->FeedList(), "alice@fake");
-        form.reset();
+        accountlist::RemoveAccount(rig->List(), "alice@fake");
+        rig.reset();
     }
 }
 
@@ -231,18 +219,18 @@ TEST_F(AccountSyncWindowTest, FailuresShowOnTheAccountNodeAndOnlyPassingOnesAreR
 // a password given meanwhile is the newer one, and nothing is asked.
 TEST_F(AccountSyncWindowTest, AStartUpVaultAnswerAfterAPasswordWasGivenIsIgnored) {
     Start(server.Url(synctest::kApi));
-    form.reset();  // config.xml keeps the account
-    form = std::make_unique<TFormMain>();
+    rig->Save();
+    rig.reset();  // config.xml keeps the account
+    rig = std::make_unique<apptest::TAccountRig>();
     int asked = 0;
-    form->Accounts().SetPasswordPrompt([&](const QString&) {
+    rig->Accounts().SetPasswordPrompt([&](const QString&) {
         ++asked;
         return std::optional<QString>();
     });
-    form->Updates().Stop();
-    form->Accounts().Vault().SetStoreTimeout(std::chrono::milliseconds(300));
+    rig->Accounts().Vault().SetStoreTimeout(std::chrono::milliseconds(300));
     QCoreApplication::sendPostedEvents();  // start-up asks the vault; its answer is queued
     ASSERT_EQ(asked, 0);
-    emit form->Accounts().accountReady("alice@fake", "secret");
+    emit rig->Accounts().accountReady("alice@fake", "secret");
     WaitUntil([] { return false; }, 800);
     EXPECT_EQ(asked, 0);
 }
@@ -250,12 +238,12 @@ TEST_F(AccountSyncWindowTest, AStartUpVaultAnswerAfterAPasswordWasGivenIsIgnored
 TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore) {
     Start(server.Url(synctest::kApi));
     ASSERT_TRUE(SyncAndWait());
-    QTreeWidgetItem* quiet = Feed("Quiet Blog");
+    TFeedNode* quiet = Feed("Quiet Blog");
     ASSERT_NE(quiet, nullptr);
     // Stopped: a rename waits in the store, and a restart sends it.
-    form->Accounts().StopSync("alice@fake");
-    form->TreeViewEdited(quiet, "Calm Blog");
-    items::TItemStore* store = form->Items().Store();
+    rig->Accounts().StopSync("alice@fake");
+    rig->Feeds().Rename(TFeedTree::EntryOf(quiet), "Calm Blog");
+    items::TItemStore* store = rig->Items().Store();
     ASSERT_NE(store, nullptr);
     const auto pending = store->Pending("alice@fake");
     ASSERT_EQ(pending.size(), 1u);
@@ -269,19 +257,18 @@ TEST_F(AccountSyncWindowTest, AccountFeedsAreNeverPolledAndChangesWaitInTheStore
     // Update Feed on an account feed syncs the account; it never fetches
     // the feed's own address.
     const std::size_t before = results.size();
-    form->Tree().setCurrentItem(quiet);
-    form->Actions().UpdateFeed->trigger();
+    rig->Updates().UpdateEntry(TFeedTree::EntryOf(quiet));
     ASSERT_TRUE(WaitUntil([&] { return results.size() > before; }));
-    EXPECT_FALSE(form->Updates().FeedDownloading(apptest::FeedId(quiet)));
+    EXPECT_FALSE(rig->Updates().FeedDownloading(apptest::FeedId(quiet)));
 }
 
 TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhateverAddressItKeeps) {
     Start(server.Url(synctest::kApi));
     ASSERT_TRUE(SyncAndWait());
-    form->Accounts().StopSync("alice@fake");
-    QTreeWidgetItem* account = apptest::AccountRow(*form, "alice@fake");
-    const auto result =
-        form->Feeds().ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml", account);
+    rig->Accounts().StopSync("alice@fake");
+    TFolderNode* account = AccountRow();
+    const auto result = rig->Feeds().ImportOPML(std::string(QUILLET_TEST_DATA_DIR) + "/accountsync/import.opml",
+                                                TFeedTree::EntryOf(account));
     EXPECT_EQ(result.skipped, 2);  // the account's own feed, and one address twice
     QTreeWidgetItem* site = Feed("Site");
     QTreeWidgetItem* loose = Feed("My Loose");
@@ -289,7 +276,7 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
     ASSERT_TRUE(site && loose && gone);
     EXPECT_EQ(apptest::AccountLabel(site->parent()), "Tech");  // the nearest OPML folder
     EXPECT_EQ(Pending().size(), 3u);
-    EXPECT_FALSE(form->Updates().FeedDownloading(apptest::FeedId(site)));
+    EXPECT_FALSE(rig->Updates().FeedDownloading(apptest::FeedId(site)));
 
     // The server keeps the feed found on the site's page, and answers one
     // address as typed but lists it by number; it refuses the third.
@@ -305,31 +292,30 @@ TEST_F(AccountSyncWindowTest, ImportedFeedsWaitThenBecomeTheServersFeedsWhatever
         return response;
     });
     ASSERT_TRUE(SyncAndWait());
-    EXPECT_EQ(form->Tree().FeedNodesUnder(account).size(), 5u);
+    EXPECT_EQ(rig->Tree().FeedNodesUnder(account).size(), 5u);
     EXPECT_EQ(Stream(site), "feed/3");
     EXPECT_EQ(Stream(loose), "feed/5");
-    EXPECT_FALSE(form->Updates().RowState(apptest::FeedId(*form, gone)).Failure.isEmpty());
+    EXPECT_FALSE(rig->Updates().RowState(apptest::FeedId(gone)).Failure.isEmpty());
     EXPECT_NE(gone->data(0, Qt::ToolTipRole).toString().indexOf("404"), -1);
 
     // Mended by a new address, twice before a sync: only the last is sent.
-    ASSERT_TRUE(
-        WaitUntil([&] { return form->Accounts().Running("alice@fake") && form->Accounts().Idle("alice@fake"); }));
-    form->Accounts().StopSync("alice@fake");
+    ASSERT_TRUE(WaitUntil([&] { return rig->Accounts().Running("alice@fake") && rig->Accounts().Idle("alice@fake"); }));
+    rig->Accounts().StopSync("alice@fake");
     TFeedProperties values;
     values.Caption = "Gone";
     for (const char* address : {"http://example.org/back.xml", "http://example.org/back2.xml"}) {
         values.Url = address;
-        apptest::FeedProperties(*form).Apply(apptest::FeedId(*form, gone), values, TFeedTree::EntryOf(gone->parent()));
+        rig->Properties().Apply(apptest::FeedId(gone), values, TFeedTree::EntryOf(gone->parent()));
     }
     EXPECT_EQ(Pending(), std::vector<std::string>{
                              R"(subscribe {"folder":"","title":"Gone","url":"http://example.org/back2.xml"})"});
-    EXPECT_TRUE(form->Updates().RowState(apptest::FeedId(*form, gone)).Failure.isEmpty());
+    EXPECT_TRUE(rig->Updates().RowState(apptest::FeedId(gone)).Failure.isEmpty());
 }
 
 TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {
     Start(server.Url(synctest::kApi));
     ASSERT_TRUE(SyncAndWait());
-    form->Accounts().StopSync("alice@fake");
+    rig->Accounts().StopSync("alice@fake");
     const struct {
         const char* name;
         std::function<void(TFormFeedProperties&)> act;
@@ -347,10 +333,9 @@ TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {
           R"(unsubscribe {"stream":"feed/2"})",
           R"(subscribe {"folder":"Tech","title":"Calm Blog","url":"http://example.org/calm.xml"})"}},
     };
-    QTreeWidgetItem* quiet = Feed("Quiet Blog");
+    TFeedNode* quiet = Feed("Quiet Blog");
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
-        form->Tree().setCurrentItem(quiet);
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* dialog = qobject_cast<TFormFeedProperties*>(QApplication::activeModalWidget());
@@ -364,7 +349,7 @@ TEST_F(AccountSyncWindowTest, FeedPropertiesOfAnAccountFeedGoToTheServer) {
             dialog->OKBtn->click();
         });
         poll.start(10);
-        form->Actions().EditFeed->trigger();
+        rig->Properties().Open(apptest::FeedId(quiet));
         EXPECT_EQ(Pending(), step.queued);
     }
     // Waiting for the server's list to bring the new feed.
@@ -408,20 +393,20 @@ TEST_F(AccountSyncWindowTest, AServersListOfThousandsAppliesInTimeThatGrowsWithI
         // The window thread's own processor time, which a busy machine
         // does not stretch: the window stands still this long.
         const auto start = apptest::ThreadTime();
-        form->Accounts().ApplySubscriptions("alice@fake", step.changes);
+        rig->Accounts().ApplySubscriptions("alice@fake", step.changes);
         const auto held = apptest::ThreadTime() - start;
         EXPECT_LT(held, testsupport::TimeBound(std::chrono::milliseconds(250)));
         std::printf("%s: %lld ms\n", step.what,
                     static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(held).count()));
-        QTreeWidgetItem* account = apptest::AccountRow(*form, "alice@fake");
-        EXPECT_EQ(form->Tree().FeedNodesUnder(account).size(), step.feeds);
+        QTreeWidgetItem* account = AccountRow();
+        EXPECT_EQ(rig->Tree().FeedNodesUnder(account).size(), step.feeds);
         if (!step.sample) continue;
-        QTreeWidgetItem* sample = form->Tree().FindFeedNodeById(form->Accounts().FeedIds("alice@fake").at("feed/7"));
+        QTreeWidgetItem* sample = rig->Tree().FindFeedNodeById(rig->Accounts().FeedIds("alice@fake").at("feed/7"));
         ASSERT_NE(sample, nullptr);
         EXPECT_EQ(TFeedTree::FeedOf(sample)->Caption, step.sample);
         EXPECT_EQ(apptest::AccountLabel(sample->parent()), step.folder);
     }
-    EXPECT_EQ(apptest::AccountRow(*form, "alice@fake")->childCount(), 0) << "emptied folders go";
+    EXPECT_EQ(AccountRow()->childCount(), 0) << "emptied folders go";
 }
 
 }  // namespace

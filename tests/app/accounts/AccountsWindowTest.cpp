@@ -1,4 +1,4 @@
-// Accounts in the window: the Accounts dialog adds a checked account as a
+// Accounts: the Accounts dialog adds a checked account as a
 // folder of the feed list and removes it with its feeds (local feeds stay),
 // the password goes to the vault, the sync hears of both; at start-up every
 // account's password is read; a refused password is asked for only once.
@@ -17,6 +17,7 @@
 #include "../../sync/FakeReader.h"
 #include "AccountController.h"
 #include "AccountList.h"
+#include "AccountRig.h"
 #include "AppTestSupport.h"
 #include "Isolation.h"
 #include "LoopbackServer.h"
@@ -24,7 +25,6 @@
 #include "PasswordVault.h"
 #include "fAccountEdit.h"
 #include "fAccounts.h"
-#include "fMain.h"
 
 namespace {
 
@@ -34,17 +34,16 @@ class AccountsWindowTest : public ::testing::Test {
 protected:
     void SetUp() override { synctest::AddSignIn(server); }
     void Start() {
-        form = std::make_unique<TFormMain>();
-        form->Updates().Stop();
-        form->Accounts().SetPasswordPrompt([this](const QString& id) -> std::optional<QString> {
+        rig = std::make_unique<apptest::TAccountRig>();
+        rig->Accounts().SetPasswordPrompt([this](const QString& id) -> std::optional<QString> {
             asked.push_back(id);
             return answer;
         });
-        ready = std::make_unique<QSignalSpy>(&form->Accounts(), &TAccountController::accountReady);
-        removed = std::make_unique<QSignalSpy>(&form->Accounts(), &TAccountController::accountRemoved);
-        refused = std::make_unique<QSignalSpy>(&form->Accounts(), &TAccountController::accountPasswordRefused);
+        ready = std::make_unique<QSignalSpy>(&rig->Accounts(), &TAccountController::accountReady);
+        removed = std::make_unique<QSignalSpy>(&rig->Accounts(), &TAccountController::accountRemoved);
+        refused = std::make_unique<QSignalSpy>(&rig->Accounts(), &TAccountController::accountPasswordRefused);
     }
-    void TearDown() override { form.reset(); }
+    void TearDown() override { rig.reset(); }
     QString Api() const { return QString::fromStdString(server.Url(synctest::kApi)); }
     // Fills the form, presses OK and waits for the check; true when the
     // form closed with an account.
@@ -61,7 +60,7 @@ protected:
     testsupport::NoSessionBus noBus;
     testsupport::LoopbackServer server;
     apptest::TStagedHome home;
-    std::unique_ptr<TFormMain> form;
+    std::unique_ptr<apptest::TAccountRig> rig;
     std::vector<QString> asked;
     std::optional<QString> answer;
     std::unique_ptr<QSignalSpy> ready, removed, refused;
@@ -69,8 +68,8 @@ protected:
 
 TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsOnly) {
     Start();
-    apptest::AddConfiguredFeed(*form, "1", "http://127.0.0.1:1/local.xml", "Local News");
-    TFormAccounts dialog(*form);
+    rig->AddStoredFeed({{"id", "1"}, {"url", "http://127.0.0.1:1/local.xml"}, {"caption", "Local News"}});
+    TFormAccounts dialog(rig->Accounts(), rig->List());
     std::vector<QString> messages;
     dialog.RunAccountForm = [&](TFormAccountEdit& edit) {
         // A wrong password keeps the form open with the server's answer.
@@ -88,7 +87,7 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].contains("refused the user name or the password")) << messages[0].toStdString();
 
-    const auto folders = accountlist::AccountFolders(form->FeedList());
+    const auto folders = accountlist::AccountFolders(rig->List());
     ASSERT_EQ(folders.size(), 1u);
     const auto record = *accountlist::RecordOf(folders[0]);
     EXPECT_EQ(record.Address, Api().toStdString());
@@ -104,7 +103,7 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
     EXPECT_EQ(ready->at(0).at(1).toString(), QStringLiteral("secret"));
     // No secret store answers here: the user-only file, and the dialog says so.
     const fs::path secret =
-        home.Dir() / form->Accounts().Vault().SecretFile(QString::fromStdString(record.Id)).toStdString();
+        home.Dir() / rig->Accounts().Vault().SecretFile(QString::fromStdString(record.Id)).toStdString();
     EXPECT_TRUE(fs::exists(secret));
     EXPECT_EQ(fs::status(secret).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(dialog.NoteText->text().contains("readable only by you")) << dialog.NoteText->text().toStdString();
@@ -117,7 +116,7 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
     };
     dialog.AddBtnClick();
     EXPECT_TRUE(messages.back().contains("already in the list as \"" + host + "\"")) << messages.back().toStdString();
-    EXPECT_EQ(accountlist::AccountFolders(form->FeedList()).size(), 1u);
+    EXPECT_EQ(accountlist::AccountFolders(rig->List()).size(), 1u);
 
     // Edit: the new name shows in the tree; a new password signs in first.
     dialog.RunAccountForm = [&](TFormAccountEdit& edit) {
@@ -126,15 +125,15 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
         return Submit(edit, edit.EditAddress->text(), "secret");
     };
     dialog.EditBtnClick();
-    EXPECT_EQ(accountlist::RecordOf(form->FeedList().FindAccount(record.Id))->Caption, "Harbour Reader");
-    QTreeWidgetItem* root = form->Tree().RootNode();
+    EXPECT_EQ(accountlist::RecordOf(rig->List().FindAccount(record.Id))->Caption, "Harbour Reader");
+    QTreeWidgetItem* root = rig->Tree().RootNode();
     EXPECT_TRUE(root->child(root->childCount() - 1)->text(0).startsWith("Harbour Reader"));
     EXPECT_TRUE(apptest::WaitUntil([&] { return ready->count() == 2; }, 5000));
 
     // The sync puts a feed into the account's folder.
-    apptest::AddStoredFeed(*form, {{"id", "2"}, {"url", "http://127.0.0.1:1/synced.xml"}, {"stream", "feed/7"}},
-                           apptest::AccountRow(*form, record.Id));
-    ASSERT_NE(form->Tree().FindFeedNodeById("2"), nullptr);
+    rig->AddStoredFeed({{"id", "2"}, {"url", "http://127.0.0.1:1/synced.xml"}, {"stream", "feed/7"}},
+                       rig->List().FindAccount(record.Id));
+    ASSERT_NE(rig->Tree().FindFeedNodeById("2"), nullptr);
 
     bool confirmed = false;
     dialog.ConfirmRemove = [&](const QString& caption) {
@@ -142,14 +141,14 @@ TEST_F(AccountsWindowTest, TheDialogAddsACheckedAccountAndRemovesItWithItsFeedsO
         return confirmed;
     };
     dialog.RemoveBtnClick();
-    EXPECT_EQ(accountlist::AccountFolders(form->FeedList()).size(), 1u) << "removed without confirmation";
+    EXPECT_EQ(accountlist::AccountFolders(rig->List()).size(), 1u) << "removed without confirmation";
     confirmed = true;
     dialog.RemoveBtnClick();
-    EXPECT_TRUE(accountlist::AccountFolders(form->FeedList()).empty());
+    EXPECT_TRUE(accountlist::AccountFolders(rig->List()).empty());
     EXPECT_EQ(dialog.AccountList->topLevelItemCount(), 0);
-    EXPECT_EQ(form->Tree().FindFeedNodeById("2"), nullptr);
-    ASSERT_NE(form->Tree().FindFeedNodeById("1"), nullptr) << "a local feed went with the account";
-    EXPECT_EQ(form->Tree().FindFeedNodeById("1")->parent(), form->Tree().RootNode());
+    EXPECT_EQ(rig->Tree().FindFeedNodeById("2"), nullptr);
+    ASSERT_NE(rig->Tree().FindFeedNodeById("1"), nullptr) << "a local feed went with the account";
+    EXPECT_EQ(rig->Tree().FindFeedNodeById("1")->parent(), rig->Tree().RootNode());
     ASSERT_EQ(removed->count(), 1);
     EXPECT_EQ(removed->at(0).at(0).toString().toStdString(), record.Id);
     EXPECT_TRUE(apptest::WaitUntil([&] { return !fs::exists(secret); }, 5000));
@@ -176,25 +175,25 @@ TEST_F(AccountsWindowTest, StartUpReadsEachPasswordAndARefusalIsAskedForOnce) {
     EXPECT_EQ(asked, std::vector<QString>{"lost"});
 
     // The user cancelled: further refusals ask nothing, however many.
-    for (int i = 0; i < 3; ++i) emit form->Accounts().accountPasswordRefused("lost");
+    for (int i = 0; i < 3; ++i) emit rig->Accounts().accountPasswordRefused("lost");
     QCoreApplication::processEvents();
     EXPECT_EQ(asked.size(), 1u);
 
     // Refusals that come while a prompt is open are folded into it.
     answer = QStringLiteral("typed-again");
-    for (int i = 0; i < 3; ++i) emit form->Accounts().accountPasswordRefused("kept");
+    for (int i = 0; i < 3; ++i) emit rig->Accounts().accountPasswordRefused("kept");
     ASSERT_TRUE(apptest::WaitUntil([&] { return ready->count() == 2; }, 5000));
     EXPECT_EQ(asked, (std::vector<QString>{"lost", "kept"}));
     EXPECT_EQ(ready->at(1).at(1).toString(), QStringLiteral("typed-again"));
     EXPECT_EQ(TPasswordVault().ReadNow("kept").Password, QStringLiteral("typed-again"));
 
     // Editing the account in the dialog lets the next refusal ask again.
-    form->Accounts().Forgive("lost");
-    emit form->Accounts().accountPasswordRefused("lost");
+    rig->Accounts().Forgive("lost");
+    emit rig->Accounts().accountPasswordRefused("lost");
     ASSERT_TRUE(apptest::WaitUntil([&] { return asked.size() == 3; }, 5000));
     EXPECT_EQ(asked.back(), QStringLiteral("lost"));
     // An account that is gone is never asked for.
-    emit form->Accounts().accountPasswordRefused("never-was");
+    emit rig->Accounts().accountPasswordRefused("never-was");
     QCoreApplication::processEvents();
     EXPECT_EQ(asked.size(), 3u);
 }

@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "AppTestSupport.h"
+#include "StarController.h"
+#include "TreeContextMenu.h"
 #include "XmlDom.h"
 #include "fAddFeed.h"
 #include "fMain.h"
@@ -104,8 +106,8 @@ TEST_F(FeedListTest, StartsWithTheRootSelectedAndTheFeedActionsDisabled) {
 }
 
 TEST_F(FeedListTest, AddedFeedsGetConsecutiveIdsAndAttributesInTheirOrder) {
-    QTreeWidgetItem* first = form->Feeds().AddFeed(kDeadURL);
-    QTreeWidgetItem* second = form->Feeds().AddFeed(kDeadURL + "?second");
+    QTreeWidgetItem* first = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
+    QTreeWidgetItem* second = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL + "?second"));
 
     ASSERT_EQ(Items().ChildElements().size(), 2u);
     const xml::Node a = Items().ChildElements()[0];
@@ -156,16 +158,16 @@ TEST_F(FeedListTest, TheIdCounterNeverHandsOutAnIdInUse) {
         SCOPED_TRACE("counter '" + c.counter + "'");
         // As a list saved by hand or by an earlier version would load.
         form->Options().GetConfigNode(kCounterPath).SetText(c.counter);
-        form->LoadFeedList();
-        QTreeWidgetItem* node = form->Feeds().AddFeed(kDeadURL);
+        form->Feeds().Reload();
+        QTreeWidgetItem* node = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
         EXPECT_EQ(apptest::FeedId(node), c.expectedId);
         EXPECT_EQ(Counter(), std::to_string(std::stoi(c.expectedId) + 1));
     }
 }
 
 TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounter) {
-    QTreeWidgetItem* first = form->Feeds().AddFeed(kDeadURL);
-    QTreeWidgetItem* second = form->Feeds().AddFeed(kDeadURL);
+    QTreeWidgetItem* first = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
+    QTreeWidgetItem* second = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
     home.WriteFile("feeds/1.xml", "<rss/>");
     home.WriteFile("feeds/2.xml", "<rss/>");
 
@@ -176,7 +178,7 @@ TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounte
         nodeStillThere = form->Tree().FindFeedNodeById(id.toStdString()) != nullptr;
     });
 
-    form->Feeds().DeleteFeed(first);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(first));
     EXPECT_EQ(announced, "1");
     EXPECT_TRUE(nodeStillThere);
     EXPECT_EQ(Counter(), "3");
@@ -188,17 +190,17 @@ TEST_F(FeedListTest, DeletingAFeedRemovesElementNodeAndStoredCopyButNotTheCounte
     EXPECT_TRUE(std::filesystem::exists("feeds/2.xml"));
 
     // The next feed does not get the freed id.
-    QTreeWidgetItem* third = form->Feeds().AddFeed(kDeadURL);
+    QTreeWidgetItem* third = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
     EXPECT_EQ(apptest::FeedId(third), "3");
 }
 
 TEST_F(FeedListTest, DeletingTheOnlyFeedWithoutAStoredCopyLeavesTheRootSelected) {
-    QTreeWidgetItem* only = form->Feeds().AddFeed(kDeadURL);
+    QTreeWidgetItem* only = form->Tree().RowOf(form->Feeds().AddFeed(kDeadURL));
     form->Tree().setCurrentItem(only);
     EXPECT_TRUE(FeedActionsEnabled());
     ASSERT_FALSE(std::filesystem::exists("feeds/1.xml"));
 
-    form->Feeds().DeleteFeed(only);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(only));
     EXPECT_EQ(Root()->childCount(), 0);
     EXPECT_TRUE(Items().ChildElements().empty());
     EXPECT_EQ(form->Tree().currentItem(), Root());
@@ -208,7 +210,7 @@ TEST_F(FeedListTest, DeletingTheOnlyFeedWithoutAStoredCopyLeavesTheRootSelected)
 TEST_F(FeedListTest, AStoredIdThatIsNotANumberNeverReachesTheFileSystem) {
     home.WriteFile("keep.xml", "<keep/>");
     QTreeWidgetItem* node = StoredFeed("../keep", "Odd", "0");
-    form->Feeds().DeleteFeed(node);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(node));
     EXPECT_TRUE(std::filesystem::exists("keep.xml"));
     EXPECT_TRUE(Items().ChildElements().empty());
 }
@@ -272,7 +274,7 @@ TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
 
         apptest::ChangeFeed(*form, node, [&c](feedlist::TFeedEntry& feed) { feed.Unread = c.unread == "0" ? 5 : 0; });
         EXPECT_EQ(node->font(0).bold(), !c.bold);
-        form->Feeds().DeleteFeed(node);
+        form->Feeds().DeleteFeed(TFeedTree::EntryOf(node));
     }
     EXPECT_FALSE(Root()->font(0).bold());
 }
@@ -280,7 +282,7 @@ TEST_F(FeedListTest, DisplayTextAndBoldFollowTheUnreadCount) {
 TEST_F(FeedListTest, LoadFeedListRebuildsTheTreeFromTheConfiguration) {
     StoredFeed("4", "Alpha", "0");
     StoredFeed("9", "Beta", "12");
-    form->LoadFeedList();
+    form->Feeds().Reload();
     ASSERT_EQ(form->Tree().topLevelItemCount(), 2);  // the Starred row, then the root
     ASSERT_EQ(Root()->childCount(), 2);
     EXPECT_EQ(Root()->child(0)->text(0), "Alpha");
@@ -291,18 +293,18 @@ TEST_F(FeedListTest, LoadFeedListRebuildsTheTreeFromTheConfiguration) {
 
 TEST_F(FeedListTest, RenamingStoresTheEditedTextAsCaption) {
     QTreeWidgetItem* node = StoredFeed("1", "News", "3");
-    form->TreeViewEdited(node, "Morning news");
+    form->Feeds().Rename(TFeedTree::EntryOf(node), "Morning news");
     EXPECT_EQ(Items().ChildElements()[0].Attribute("caption"), "Morning news");
     EXPECT_EQ(node->text(0), "Morning news");
 
     // The edit box starts with the displayed text; a count suffix the user
     // leaves in place becomes part of the caption.
-    form->TreeViewEdited(node, "News (3)");
+    form->Feeds().Rename(TFeedTree::EntryOf(node), "News (3)");
     EXPECT_EQ(Items().ChildElements()[0].Attribute("caption"), "News (3)");
 
     // The root has no element: nothing changes.
     const std::string before = form->Options().ConfigDocument().SaveToString();
-    form->TreeViewEdited(Root(), "Renamed root");
+    form->Feeds().Rename(TFeedTree::EntryOf(Root()), "Renamed root");
     EXPECT_EQ(Root()->text(0), "Quillet");
     EXPECT_EQ(form->Options().ConfigDocument().SaveToString(), before);
 }
@@ -354,20 +356,28 @@ TEST_F(FeedListTest, ContextMenuOpensOnFeedsAndTheKeyboardButNotOnEmptySpace) {
     form->Tree().expandAll();
     QApplication::processEvents();
     form->Tree().setCurrentItem(Root());
+    TTreeContextMenu* menu = form->Tree().findChild<TTreeContextMenu*>();
+    ASSERT_NE(menu, nullptr);
 
     const QPoint empty(5, form->Tree().viewport()->height() - 5);
     ASSERT_EQ(form->Tree().itemAt(empty), nullptr);
-    EXPECT_FALSE(form->TreeViewContextPopup(empty));
+    EXPECT_FALSE(menu->Opens(empty));
     EXPECT_EQ(form->Tree().currentItem(), Root());
 
     const QPoint onFeed = form->Tree().visualItemRect(node).center();
-    EXPECT_TRUE(form->TreeViewContextPopup(onFeed));
+    EXPECT_TRUE(menu->Opens(onFeed));
     EXPECT_EQ(form->Tree().currentItem(), node);
     EXPECT_TRUE(FeedActionsEnabled());
 
     form->Tree().setCurrentItem(Root());
-    EXPECT_TRUE(form->TreeViewContextPopup(QPoint(-1, -1)));
+    EXPECT_TRUE(menu->Opens(QPoint(-1, -1)));
     EXPECT_EQ(form->Tree().currentItem(), Root());
+
+    // The Starred row is selected, but none of the list's actions apply.
+    QTreeWidgetItem* starred = form->Tree().topLevelItem(0);
+    ASSERT_TRUE(TStarController::IsStarredRow(starred));
+    EXPECT_FALSE(menu->Opens(form->Tree().visualItemRect(starred).center()));
+    EXPECT_EQ(form->Tree().currentItem(), starred);
 }
 
 TEST_F(FeedListTest, AddFeedDialogRefusesNonAddressesAndAddsAnUnreachableOneOnASecondOK) {
@@ -494,7 +504,7 @@ TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
         item.SetAttribute("caption", caption);
         item.SetAttribute("unread", unread);
     }
-    form->LoadFeedList();
+    form->Feeds().Reload();
     ASSERT_EQ(Root()->childCount(), 4);
     QTreeWidgetItem* one = Root()->child(0);
     QTreeWidgetItem* seven = Root()->child(1);
@@ -508,16 +518,16 @@ TEST_F(FeedListTest, FeedNodesAreFoundByIdThroughLoadsDeletionsAndRepeatedIds) {
     EXPECT_EQ(form->Tree().FindFeedNodeById(""), nullptr);
     EXPECT_EQ(form->Tree().FindFeedNodeById("42"), nullptr);
 
-    form->Feeds().DeleteFeed(seven);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(seven));
     EXPECT_EQ(form->Tree().FindFeedNodeById("7"), nullptr);
     EXPECT_EQ(form->Tree().FindFeedNodeById("10"), sevenAgain);
-    form->Feeds().DeleteFeed(nine);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(nine));
     EXPECT_EQ(form->Tree().FindFeedNodeById("9"), nullptr);
     EXPECT_EQ(form->Tree().FindFeedNodeById("1"), one);
 
     // Reloading the list builds new nodes: the lookup follows them, and
     // the captions and fonts come out as for nodes added one by one.
-    form->LoadFeedList();
+    form->Feeds().Reload();
     ASSERT_EQ(Root()->childCount(), 2);
     EXPECT_EQ(form->Tree().FindFeedNodeById("1"), Root()->child(0));
     EXPECT_EQ(form->Tree().FindFeedNodeById("10"), Root()->child(1));

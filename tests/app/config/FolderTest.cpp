@@ -135,33 +135,38 @@ TEST_F(FolderTest, NestedListLoadsWithSumsBoldAndKeptOpenState) {
     EXPECT_TRUE(Node("News/Local")->isExpanded()) << "showing a feed opens its folders";
 
     // A new feed id never repeats one inside a folder.
-    QTreeWidgetItem* added = form->Feeds().AddFeed("http://127.0.0.1:1/new.xml", Node("Blogs"));
+    QTreeWidgetItem* added =
+        form->Tree().RowOf(form->Feeds().AddFeed("http://127.0.0.1:1/new.xml", TFeedTree::EntryOf(Node("Blogs"))));
     EXPECT_EQ(apptest::FeedId(added), "6");
     EXPECT_EQ(added->parent(), Node("Blogs"));
 }
 
 TEST_F(FolderTest, OperationsKeepTreeAndFileTogetherAcrossARestart) {
     Start(Fixture("config/folders_nested.xml"));
-    QTreeWidgetItem* work = form->Feeds().AddFolder("Work", form->Tree().RootNode());
+    QTreeWidgetItem* work =
+        form->Tree().RowOf(form->Feeds().AddFolder("Work", TFeedTree::EntryOf(form->Tree().RootNode())));
     ASSERT_NE(work, nullptr);
-    EXPECT_TRUE(form->Feeds().MoveNode(Node("Top"), work));
-    EXPECT_TRUE(form->Feeds().MoveNode(Node("Blogs"), Node("News/Local"), 0)) << "folders nest as deep as wanted";
-    EXPECT_FALSE(form->Feeds().MoveNode(Node("News"), Node("News/Local/Blogs"))) << "a folder cannot go into itself";
-    EXPECT_FALSE(form->Feeds().MoveNode(form->Tree().RootNode(), work));
+    EXPECT_TRUE(form->Feeds().MoveNode(TFeedTree::EntryOf(Node("Top")), TFeedTree::EntryOf(work)));
+    EXPECT_TRUE(form->Feeds().MoveNode(TFeedTree::EntryOf(Node("Blogs")), TFeedTree::EntryOf(Node("News/Local")), 0))
+        << "folders nest as deep as wanted";
+    EXPECT_FALSE(form->Feeds().MoveNode(TFeedTree::EntryOf(Node("News")), TFeedTree::EntryOf(Node("News/Local/Blogs"))))
+        << "a folder cannot go into itself";
+    EXPECT_FALSE(form->Feeds().MoveNode(TFeedTree::EntryOf(form->Tree().RootNode()), TFeedTree::EntryOf(work)));
     // Moving down within one folder counts positions as they will stand.
-    EXPECT_TRUE(form->Feeds().MoveNode(Node("Empty"), form->Tree().RootNode(), form->Tree().RootNode()->childCount()));
-    form->TreeViewEdited(Node("Work"), "Day Job");
-    form->TreeViewEdited(Node("Day Job"), "  ");  // a folder keeps a name
+    EXPECT_TRUE(form->Feeds().MoveNode(TFeedTree::EntryOf(Node("Empty")), TFeedTree::EntryOf(form->Tree().RootNode()),
+                                       form->Tree().RootNode()->childCount()));
+    form->Feeds().Rename(TFeedTree::EntryOf(Node("Work")), "Day Job");
+    form->Feeds().Rename(TFeedTree::EntryOf(Node("Day Job")), "  ");  // a folder keeps a name
     EXPECT_EQ(Shape(), "News{Ferry Times,Local{Blogs{Field Notes},Harbour Notes}},,Day Job{Top},Empty{}");
     EXPECT_EQ(PollingIds(), (std::vector<std::string>{"2", "4", "3", "5", "1"}));
 
     // Deleting a folder and keeping its contents puts them in its place.
-    form->Feeds().DeleteFolder(Node("News/Local"), false);
+    form->Feeds().DeleteFolder(TFeedTree::EntryOf(Node("News/Local")), false);
     EXPECT_EQ(Shape(), "News{Ferry Times,Blogs{Field Notes},Harbour Notes},,Day Job{Top},Empty{}");
     EXPECT_EQ(Node("News")->text(0).toStdString(), "News (5)");
     // Deleting with its feeds removes them and their stored copies.
     home.WriteFile("feeds/4.xml", "<rss/>");
-    form->Feeds().DeleteFolder(Node("News/Blogs"), true);
+    form->Feeds().DeleteFolder(TFeedTree::EntryOf(Node("News/Blogs")), true);
     EXPECT_FALSE(std::filesystem::exists(home.Dir() / "feeds/4.xml"));
     EXPECT_EQ(form->Tree().FindFeedNodeById("4"), nullptr);
     const std::string shape = Shape();
@@ -177,7 +182,7 @@ TEST_F(FolderTest, OperationsKeepTreeAndFileTogetherAcrossARestart) {
 TEST_F(FolderTest, FolderDeleteAndUpdateActionsAskAndUseTheUpdateAllPath) {
     testsupport::LoopbackServer server;
     Start();
-    QTreeWidgetItem* folder = form->Feeds().AddFolder("Polled", nullptr);
+    QTreeWidgetItem* folder = form->Tree().RowOf(form->Feeds().AddFolder("Polled", nullptr));
     std::vector<std::string> ids;
     for (const char* name : {"a", "b"}) {
         testsupport::Response response;
@@ -200,7 +205,7 @@ TEST_F(FolderTest, FolderDeleteAndUpdateActionsAskAndUseTheUpdateAllPath) {
     EXPECT_EQ(TFeedTree::FeedOf(folder->child(0))->Caption, "a");
 
     int asked = 0;
-    form->AskDeleteFolder = [&](QTreeWidgetItem*) { return ++asked == 1 ? 0 : 1; };
+    form->Feeds().AskDeleteFolder = [&](const feedlist::TListEntry&) { return ++asked == 1 ? 0 : 1; };
     form->Actions().DeleteFeed->trigger();
     EXPECT_EQ(Shape(), "Polled{a,b},Outside") << "cancelled";
     form->Actions().DeleteFeed->trigger();

@@ -150,7 +150,7 @@ TEST(OpmlImport, TwentyThousandFeedsImportInWellUnderASecondWithIdsInTurn) {
     AddStored(form, "3", "http://127.0.0.1:1/three.xml", "Three");
     AddStored(form, "9", "http://127.0.0.1:1/nine.xml", "Nine");
     form.Options().GetConfigNode(feedlist::kCounterPath).SetText("5");
-    form.LoadFeedList();
+    form.Feeds().Reload();
     std::string text = "<opml version=\"2.0\"><body>";
     for (int i = 0; i < 20000; ++i) {
         const std::string feed = "<outline text=\"F" + std::to_string(i) + "\" xmlUrl=\"http://127.0.0.1:1/" +
@@ -212,15 +212,18 @@ TEST(OpmlImport, DeeplyNestedFoldersAreFlattenedAndTheListLoadsBack) {
         EXPECT_EQ(result.flattened, 1);
         QTreeWidgetItem* deepest = form.Tree().FindFeedNodeById("1")->parent();
         EXPECT_EQ(TFeedTree::EntryOf(form.Tree().FindFeedNodeById("1"))->Depth(), feedlist::kMaxFolderDepth);
-        EXPECT_THROW(form.Feeds().AddFolder("Deeper", deepest), std::runtime_error);
+        EXPECT_THROW(form.Feeds().AddFolder("Deeper", TFeedTree::EntryOf(deepest)), std::runtime_error);
 
         // A folder of two levels fits where it ends at the bound, not lower.
-        QTreeWidgetItem* outer = form.Feeds().AddFolder("Outer");
-        form.Feeds().AddFolder("Inner", outer);
-        EXPECT_THROW(form.Feeds().MoveNode(outer, deepest->parent()), std::runtime_error);
+        QTreeWidgetItem* outer = form.Tree().RowOf(form.Feeds().AddFolder("Outer"));
+        form.Feeds().AddFolder("Inner", TFeedTree::EntryOf(outer));
+        EXPECT_THROW(form.Feeds().MoveNode(TFeedTree::EntryOf(outer), TFeedTree::EntryOf(deepest->parent())),
+                     std::runtime_error);
         EXPECT_EQ(outer->parent(), form.Tree().RootNode());
-        EXPECT_TRUE(form.Feeds().MoveNode(outer, deepest->parent()->parent()));
-        EXPECT_TRUE(form.Feeds().MoveNode(form.Tree().FindFeedNodeById("2"), deepest)) << "a feed goes anywhere";
+        EXPECT_TRUE(form.Feeds().MoveNode(TFeedTree::EntryOf(outer), TFeedTree::EntryOf(deepest->parent()->parent())));
+        EXPECT_TRUE(
+            form.Feeds().MoveNode(TFeedTree::EntryOf(form.Tree().FindFeedNodeById("2")), TFeedTree::EntryOf(deepest)))
+            << "a feed goes anywhere";
         form.Options().Save();
     }
     xml::Document saved;

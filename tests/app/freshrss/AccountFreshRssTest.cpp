@@ -86,7 +86,7 @@ protected:
         Form->Accounts().SetRequestDeadline(std::chrono::milliseconds(10000));
         WaitUntil([] { return Form->Items().Base() && Form->Items().Base()->Opened(); });
         accountlist::AddAccount(Form->FeedList(), {kAccount, "FreshRSS", Server->ApiUrl(), synctest::FreshRss::kUser});
-        Form->LoadFeedList();
+        Form->Feeds().Reload();
         Form->Accounts().OnSynced = [](const std::string&, const TAccountSyncEnded& ended) {
             Results.push_back(ended);
         };
@@ -275,16 +275,17 @@ TEST_F(AccountFreshRss, StarsGoToTheServerAndComeFromIt) {
 
 TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     const std::string url = Feeds->Url("/extra.xml");
-    QTreeWidgetItem* added = Form->Feeds().AddFeed(url, apptest::AccountRow(*Form, kAccount), "");
+    QTreeWidgetItem* added =
+        Form->Tree().RowOf(Form->Feeds().AddFeed(url, TFeedTree::EntryOf(apptest::AccountRow(*Form, kAccount)), ""));
     ASSERT_NE(added, nullptr);
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
     // The node became the server's feed.
     EXPECT_FALSE(TFeedTree::FeedOf(added)->Stream.empty());
 
-    Form->TreeViewEdited(added, "Extra renamed");
+    Form->Feeds().Rename(TFeedTree::EntryOf(added), "Extra renamed");
     QTreeWidgetItem* news = Feed("news")->parent();
-    ASSERT_TRUE(Form->Feeds().MoveNode(added, news));
+    ASSERT_TRUE(Form->Feeds().MoveNode(TFeedTree::EntryOf(added), TFeedTree::EntryOf(news)));
     ASSERT_TRUE(Sync().Ok);
     ASSERT_NE(OnServer(url), nullptr);
     EXPECT_EQ(OnServer(url)->Title, "Extra renamed");
@@ -292,7 +293,7 @@ TEST_F(AccountFreshRss, SubscribeRenameMoveUnsubscribeFromHere) {
     EXPECT_EQ(OnServer(url)->Categories[0].Label, "News");
 
     Form->Accounts().EntryDeleting(TFeedTree::EntryOf(added), false);
-    Form->Feeds().DeleteFeed(added);
+    Form->Feeds().DeleteFeed(TFeedTree::EntryOf(added));
     ASSERT_TRUE(Sync().Ok);
     EXPECT_EQ(OnServer(url), nullptr);
     EXPECT_EQ(Feed("Extra renamed"), nullptr);
@@ -326,7 +327,7 @@ TEST_F(AccountFreshRss, MoveToAccountSubscribesALocalFeed) {
     ASSERT_NE(OnServer(url), nullptr);
     EXPECT_FALSE(TFeedTree::FeedOf(local)->Stream.empty());
     // Nothing leaves an account by a move: its feeds are the server's.
-    EXPECT_FALSE(Form->Feeds().MoveNode(local, Form->Tree().RootNode()));
+    EXPECT_FALSE(Form->Feeds().MoveNode(TFeedTree::EntryOf(local), TFeedTree::EntryOf(Form->Tree().RootNode())));
 }
 
 TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
@@ -334,7 +335,7 @@ TEST_F(AccountFreshRss, ImportAndFeedPropertiesGoToTheServerWithoutDuplicates) {
     std::ofstream(opml) << "<opml version=\"2.0\"><body><outline text=\"Found\"><outline text=\"Site\" xmlUrl=\""
                         << Feeds->Url("/site/") << "\"/></outline><outline text=\"Missing\" xmlUrl=\""
                         << Feeds->Url("/missing.xml") << "\"/></body></opml>";
-    EXPECT_EQ(Form->Feeds().ImportOPML(opml, apptest::AccountRow(*Form, kAccount)).added, 2);
+    EXPECT_EQ(Form->Feeds().ImportOPML(opml, TFeedTree::EntryOf(apptest::AccountRow(*Form, kAccount))).added, 2);
     QTreeWidgetItem* site = Feed("Site");
     ASSERT_TRUE(site && Feed("Missing"));
     const std::size_t feeds = Form->Tree().FeedNodesUnder(apptest::AccountRow(*Form, kAccount)).size();
@@ -385,8 +386,9 @@ TEST_F(AccountFreshRss, WrongPasswordIsAskedForOnce) {
 TEST_F(AccountFreshRss, MoveToChangesNoOtherFeedsReadState) {
     QTreeWidgetItem* pair =
         Form->Tree().RowOf(Form->Accounts().LabelFolder(*Form->Accounts().AccountFolder(kAccount), "Pair"));
-    QTreeWidgetItem* first = Form->Feeds().AddFeed(Feeds->Url("/extra.xml"), pair, "Pair one");
-    Form->Feeds().AddFeed(Feeds->Url("/found.xml"), pair, "Pair two");
+    QTreeWidgetItem* first =
+        Form->Tree().RowOf(Form->Feeds().AddFeed(Feeds->Url("/extra.xml"), TFeedTree::EntryOf(pair), "Pair one"));
+    Form->Feeds().AddFeed(Feeds->Url("/found.xml"), TFeedTree::EntryOf(pair), "Pair two");
     ASSERT_TRUE(Sync().Ok);
     ASSERT_TRUE(Sync().Ok);  // the server has fetched both
     ASSERT_EQ(Unread("Pair two"), 2);

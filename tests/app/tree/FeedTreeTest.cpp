@@ -47,6 +47,15 @@ protected:
     }
     // Node of a feed by its id.
     QTreeWidgetItem* Feed(const char* id) { return Tree.FindFeedNodeById(id); }
+    // The row of a feed ("feed:<id>"), a folder ("folder:<caption>") or the root.
+    QTreeWidgetItem* Row(const std::string& which) {
+        if (which.rfind("feed:", 0) == 0) return Tree.FindFeedNodeById(which.substr(5));
+        QTreeWidgetItem* found = which == "root" ? Tree.RootNode() : nullptr;
+        TFeedTree::Walk(Tree.RootNode(), [&](QTreeWidgetItem* node) {
+            if (TFeedTree::IsFolderNode(node) && "folder:" + TFeedTree::EntryOf(node)->Caption() == which) found = node;
+        });
+        return found;
+    }
 
     // Deleting a feed removes its stored copy: the working folder is a home of its own.
     apptest::TStagedHome Home;
@@ -139,10 +148,10 @@ TEST_F(FeedTreeTest, TheControllerChangesTheListAndTheRowsTogether) {
     TFeedListController::THost host;
     host.Save = [&] { ++saves; };
     host.ScheduleSave = [&] { ++saves; };
-    host.AccountIdOf = [](QTreeWidgetItem*) { return std::string(); };
-    host.MayMove = [](QTreeWidgetItem*, QTreeWidgetItem*) { return true; };
+    host.AccountIdOf = [](const feedlist::TListEntry*) { return std::string(); };
+    host.MayMove = [](const feedlist::TListEntry*, const feedlist::TListEntry*) { return true; };
     host.ApplyingSync = [] { return false; };
-    host.Update = [&](QTreeWidgetItem* node) { updated.push_back(TFeedTree::FeedIdOf(node)); };
+    host.Update = [&](const std::string& id) { updated.push_back(id); };
     host.FeedDeleting = [&](const std::string& id) { deleted.push_back(id); };
     host.ForgetItems = [&](std::vector<std::string> ids) { forgotten.insert(forgotten.end(), ids.begin(), ids.end()); };
     host.Guarded = [](const std::function<void()>& handler) { handler(); };
@@ -150,7 +159,7 @@ TEST_F(FeedTreeTest, TheControllerChangesTheListAndTheRowsTogether) {
 
     // A new feed in a folder takes the next id and is fetched once.
     QTreeWidgetItem* blogs = Feed("4")->parent();
-    QTreeWidgetItem* added = feeds.AddFeed("http://127.0.0.1:1/new.xml", blogs, "New");
+    QTreeWidgetItem* added = Tree.RowOf(feeds.AddFeed("http://127.0.0.1:1/new.xml", TFeedTree::EntryOf(blogs), "New"));
     EXPECT_EQ(TFeedTree::FeedIdOf(added), "6");
     EXPECT_EQ(updated, std::vector<std::string>{"6"});
     EXPECT_EQ(TFeedTree::EntryOf(added)->Parent(), TFeedTree::EntryOf(Feed("4"))->Parent());
@@ -158,17 +167,17 @@ TEST_F(FeedTreeTest, TheControllerChangesTheListAndTheRowsTogether) {
 
     // Moves: never into itself; the element follows the row's new place.
     QTreeWidgetItem* news = Feed("2")->parent();
-    EXPECT_FALSE(feeds.MoveNode(news, Feed("3")->parent()));
-    ASSERT_TRUE(feeds.MoveNode(Feed("1"), news, 0));
+    EXPECT_FALSE(feeds.MoveNode(TFeedTree::EntryOf(news), TFeedTree::EntryOf(Feed("3")->parent())));
+    ASSERT_TRUE(feeds.MoveNode(TFeedTree::EntryOf(Feed("1")), TFeedTree::EntryOf(news), 0));
     EXPECT_EQ(Items().ChildElements().front().Attribute("caption"), "News");
     EXPECT_EQ(news->child(0), Feed("1"));
 
     // A folder deleted keeping its contents leaves them in its place.
-    feeds.DeleteFolder(news, false);
+    feeds.DeleteFolder(TFeedTree::EntryOf(news), false);
     EXPECT_EQ(Rows(), (std::vector<std::string>{"Top", "Ferry Times (3)*", "Local (2)*", "/Harbour Notes (2)*", "Blogs",
                                                 "/Field Notes", "/New", "Empty", "127.0.0.1:1/last.xml (1)*"}));
     // One deleted with its contents takes their stored items with it.
-    feeds.DeleteFolder(Feed("3")->parent(), true);
+    feeds.DeleteFolder(TFeedTree::EntryOf(Feed("3")->parent()), true);
     EXPECT_EQ(deleted, std::vector<std::string>{"3"});
     EXPECT_EQ(forgotten, std::vector<std::string>{"3"});
     EXPECT_EQ(Tree.FindFeedNodeById("3"), nullptr);
@@ -183,6 +192,107 @@ TEST_F(FeedTreeTest, TheControllerChangesTheListAndTheRowsTogether) {
     for (QAction* action : menu.actions())
         offered.push_back(action->text().trimmed().toStdString() + (action->isEnabled() ? "" : " (here)"));
     EXPECT_EQ(offered, (std::vector<std::string>{"Quillet", "Blogs (here)", "Empty"}));
+}
+
+// Entries stand for places: none for the root, a feed for its own folder;
+// what cannot be is refused without a change.
+TEST_F(FeedTreeTest, TheControllersEntriesNameWhereChangesGo) {
+    TFeedListController::THost host;
+    host.Save = host.ScheduleSave = [] {};
+    host.AccountIdOf = [](const feedlist::TListEntry*) { return std::string(); };
+    host.MayMove = [](const feedlist::TListEntry*, const feedlist::TListEntry*) { return true; };
+    host.ApplyingSync = [] { return false; };
+    host.Update = [](const std::string&) {};
+    TFeedListController feeds(Tree, host);
+    const feedlist::TListEntry* root = &List.Root();
+    const auto entry = [&](const std::string& which) { return TFeedTree::EntryOf(Row(which)); };
+    const auto parentOf = [](const feedlist::TListEntry* added) { return added ? added->Parent() : nullptr; };
+
+    const struct {
+        const char* name;
+        const feedlist::TListEntry* given;
+        const feedlist::TListEntry* expected;
+    } places[] = {
+        {"none: the root", nullptr, root},
+        {"the root", root, root},
+        {"a folder", entry("folder:Blogs"), entry("folder:Blogs")},
+        {"a feed: its folder", entry("feed:3"), entry("folder:Local")},
+        {"a feed at the top: the root", entry("feed:1"), root},
+    };
+    for (const auto& c : places) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(parentOf(feeds.AddFeed("http://127.0.0.1:1/" + std::string(c.name) + ".xml", c.given)), c.expected);
+        EXPECT_EQ(parentOf(feeds.AddFolder(c.name, c.given)), c.expected);
+    }
+
+    const std::string before = Config.SaveToString();
+    const struct {
+        const char* name;
+        const feedlist::TListEntry *moving, *into;
+    } refused[] = {
+        {"nothing", nullptr, root},
+        {"the root", root, entry("folder:Blogs")},
+        {"into nothing", entry("feed:1"), nullptr},
+        {"into a feed", entry("feed:1"), entry("feed:2")},
+        {"into itself", entry("folder:News"), entry("folder:News")},
+        {"into its own folder", entry("folder:News"), entry("folder:Local")},
+    };
+    for (const auto& c : refused) EXPECT_FALSE(feeds.MoveNode(c.moving, c.into)) << c.name;
+    // Neither the root nor a feed is deleted as a folder.
+    feeds.DeleteFolder(root, true);
+    feeds.DeleteFolder(entry("feed:2"), true);
+    feeds.DeleteFolder(nullptr, false);
+    feeds.DeleteFeed(entry("folder:Empty"));
+    EXPECT_EQ(Config.SaveToString(), before);
+}
+
+TEST_F(FeedTreeTest, RenamingFollowsTheRulesOfEachKindOfRow) {
+    std::vector<std::string> renamed;
+    int saves = 0;
+    TFeedListController::THost host;
+    host.Save = [&] { ++saves; };
+    host.Renamed = [&](const feedlist::TListEntry*, const std::string& old) { renamed.push_back(old); };
+    TFeedListController feeds(Tree, host);
+    const struct {
+        const char* row;
+        QString text;
+        std::string caption;  // the entry's afterwards
+        QString shown;        // the row's text
+        bool changes;         // the host hears of it and the list is saved
+    } cases[] = {
+        {"feed:1", "Morning news", "Morning news", "Morning news", true},
+        // A count suffix left in the edit box becomes part of the name.
+        {"feed:2", "Ferry Times (3)", "Ferry Times (3)", "Ferry Times (3)", true},
+        // The name as typed, until the editor closes and the count returns.
+        {"feed:5", "Named", "Named", "Named", true},
+        // Emptied: the address stands in, with the count.
+        {"feed:3", "", "", "127.0.0.1:1/harbour.xml (2)", true},
+        {"folder:Blogs", "  Reading  ", "Reading", "Reading", true},
+        // A folder keeps a name.
+        {"folder:Empty", "   ", "Empty", "Empty", true},
+        {"root", "Renamed root", "", Tree.RootNode()->text(0), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        QTreeWidgetItem* row = Row(c.row);
+        ASSERT_NE(row, nullptr);
+        const feedlist::TListEntry* entry = TFeedTree::EntryOf(row);
+        const std::string old = entry->Caption();
+        const std::size_t heard = renamed.size();
+        const int saved = saves;
+        feeds.Rename(entry, c.text);
+        EXPECT_EQ(row->text(0), c.shown);
+        EXPECT_EQ(renamed.size(), heard + (c.changes ? 1 : 0));
+        EXPECT_EQ(saves, saved + (c.changes ? 1 : 0));
+        if (!c.changes) continue;
+        EXPECT_EQ(entry->Caption(), c.caption);
+        EXPECT_EQ(renamed.back(), old);
+    }
+    feeds.Rename(nullptr, "nothing");
+    EXPECT_EQ(renamed.size(), 6u);
+    // config.xml follows the list.
+    EXPECT_EQ(Items().ChildElements()[0].Attribute("caption"), "Morning news");
+    EXPECT_EQ(Items().ChildElements()[2].Attribute("caption"), "Reading");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "FeedUpdate.h"
 #include "LoopbackServer.h"
 #include "UpdateController.h"
+#include "UpdateRig.h"
 #include "fMain.h"
 #include "uvxLanguage.h"
 
@@ -22,11 +23,10 @@ namespace {
 
 using apptest::WaitUntil;
 
-class FeedStateTest : public ::testing::Test {
+// A served feed, and feeds stored as an earlier run would have left them.
+class ServedStateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        form = std::make_unique<TFormMain>();
-        form->Updates().Stop();
         server.AddHandler("/news/feed.xml", [this](const testsupport::Request&) {
             std::lock_guard lock(mutex);
             return response;
@@ -43,34 +43,74 @@ protected:
         response.statusLine = testsupport::StatusLine(status);
         response.body = std::move(body);
     }
-    TFeedNode* AddStoredFeed(const std::string& url, const std::string& caption = "", const std::string& unread = "0") {
-        return static_cast<TFeedNode*>(apptest::AddStoredFeed(*form, {{"url", url},
-                                                                      {"id", std::to_string(++lastId)},
-                                                                      {"caption", caption},
-                                                                      {"unread", unread},
-                                                                      {"lastupdate", "earlier"}}));
+    std::vector<std::pair<std::string, std::string>> Stored(const std::string& url, const std::string& caption,
+                                                            const std::string& unread) {
+        return {{"url", url},
+                {"id", std::to_string(++lastId)},
+                {"caption", caption},
+                {"unread", unread},
+                {"lastupdate", "earlier"}};
     }
-    std::string Caption(QTreeWidgetItem* node) { return TFeedTree::FeedOf(node)->Caption; }
+    static std::string Caption(QTreeWidgetItem* node) { return TFeedTree::FeedOf(node)->Caption; }
+    static qint64 IconOf(QTreeWidgetItem* node) { return node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey(); }
+    static QString ToolTipOf(QTreeWidgetItem* node) { return node->data(0, Qt::ToolTipRole).toString(); }
+    std::string Host() { return "127.0.0.1:" + std::to_string(server.Port()); }
+
+    apptest::TStagedHome home;
+    std::mutex mutex;
+    testsupport::Response response;
+    int lastId = 0;
+    // Last: it stops the threads that use the members above.
+    testsupport::LoopbackServer server;
+};
+
+// The update cycle and the tree, without the window.
+class FeedStateTest : public ServedStateTest {
+protected:
+    void SetUp() override {
+        ServedStateTest::SetUp();
+        rig = std::make_unique<apptest::TUpdateRig>();
+    }
+    void TearDown() override {
+        rig.reset();
+        ServedStateTest::TearDown();
+    }
+    TFeedNode* AddStoredFeed(const std::string& url, const std::string& caption = "", const std::string& unread = "0") {
+        return &rig->RowOf(feedlist::IdText(rig->AddStoredFeed(Stored(url, caption, unread))->Feed()));
+    }
+    TUpdateController& Updates() { return rig->Updates(); }
+    TUpdateController::TRowState State(QTreeWidgetItem* node) { return Updates().RowState(apptest::FeedId(node)); }
+    void Update(QTreeWidgetItem* node) { Updates().UpdateFeed(apptest::FeedId(node)); }
+    void Rename(QTreeWidgetItem* node, const QString& text) { rig->Feeds().Rename(TFeedTree::EntryOf(node), text); }
+
+    std::unique_ptr<apptest::TUpdateRig> rig;
+};
+
+// A rename in the window's own label editor.
+class FeedStateWindowTest : public ServedStateTest {
+protected:
+    void SetUp() override {
+        ServedStateTest::SetUp();
+        form = std::make_unique<TFormMain>();
+        form->Updates().Stop();
+    }
+    void TearDown() override {
+        form.reset();
+        ServedStateTest::TearDown();
+    }
+    TFeedNode* AddStoredFeed(const std::string& url, const std::string& caption) {
+        return static_cast<TFeedNode*>(apptest::AddStoredFeed(*form, Stored(url, caption, "0")));
+    }
     TUpdateController::TRowState State(QTreeWidgetItem* node) {
         return form->Updates().RowState(apptest::FeedId(node));
     }
-    static qint64 IconOf(QTreeWidgetItem* node) { return node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey(); }
-    static QString ToolTipOf(QTreeWidgetItem* node) { return node->data(0, Qt::ToolTipRole).toString(); }
     // The label editor open now (closed ones linger until deleted).
     QLineEdit* OpenEditor() {
         for (QLineEdit* editor : form->Tree().viewport()->findChildren<QLineEdit*>())
             if (editor->isVisible()) return editor;
         return nullptr;
     }
-    std::string Host() { return "127.0.0.1:" + std::to_string(server.Port()); }
-
-    apptest::TStagedHome home;
     std::unique_ptr<TFormMain> form;
-    std::mutex mutex;
-    testsupport::Response response;
-    int lastId = 0;
-    // Last: it stops the threads that use the members above.
-    testsupport::LoopbackServer server;
 };
 
 TEST_F(FeedStateTest, FeedWithoutCaptionShowsItsAddressUntilItHasATitle) {
@@ -95,16 +135,16 @@ TEST_F(FeedStateTest, FeedWithoutCaptionShowsItsAddressUntilItHasATitle) {
     // The first successful update names it; the address goes.
     TFeedNode* fetched = AddStoredFeed(server.Url("/news/feed.xml"));
     EXPECT_EQ(fetched->text(0).toStdString(), Host() + "/news/feed.xml");
-    form->Updates().UpdateFeed(apptest::FeedId(fetched));
+    Update(fetched);
     EXPECT_EQ(Caption(fetched), "Daily");
     EXPECT_EQ(fetched->text(0).toStdString(), "Daily (2)");
     EXPECT_EQ(fetched->data(0, Qt::EditRole).toString().toStdString(), "Daily (2)");
 
     // Renamed to nothing: the address again, until the next update.
-    form->TreeViewEdited(fetched, "");
+    Rename(fetched, "");
     EXPECT_EQ(Caption(fetched), "");
     EXPECT_EQ(fetched->text(0).toStdString(), Host() + "/news/feed.xml (2)");
-    form->TreeViewEdited(fetched, "Mine");
+    Rename(fetched, "Mine");
     EXPECT_EQ(fetched->text(0).toStdString(), "Mine");
     EXPECT_EQ(fetched->data(0, Qt::EditRole).toString().toStdString(), "Mine");
 }
@@ -115,8 +155,8 @@ TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess) {
     EXPECT_TRUE(ToolTipOf(node).isEmpty());
 
     Serve(404, "gone");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
-    EXPECT_EQ(IconOf(node), form->Updates().FailedIcon().cacheKey());
+    Update(node);
+    EXPECT_EQ(IconOf(node), Updates().FailedIcon().cacheKey());
     const QString tip = ToolTipOf(node);
     EXPECT_TRUE(tip.contains("404 Not Found")) << tip.toStdString();
     // The time of the failure, to the second.
@@ -127,16 +167,16 @@ TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess) {
     // Kept in memory through a language switch and a failing repeat, whose
     // time replaces the first one.
     GlobalLanguage().SetLCID(1031);
-    EXPECT_EQ(IconOf(node), form->Updates().FailedIcon().cacheKey());
+    EXPECT_EQ(IconOf(node), Updates().FailedIcon().cacheKey());
     EXPECT_EQ(ToolTipOf(node), tip);
     Serve(200, "<rss><channel><title>broken");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
-    EXPECT_EQ(IconOf(node), form->Updates().FailedIcon().cacheKey());
+    Update(node);
+    EXPECT_EQ(IconOf(node), Updates().FailedIcon().cacheKey());
     EXPECT_FALSE(ToolTipOf(node).contains("404")) << "the tooltip tells the latest failure";
     EXPECT_GE(State(node).FailureTime, failedAt);
 
     Serve(200, "<rss version=\"2.0\"><channel><title>Daily</title><item><title>A</title></item></channel></rss>");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    Update(node);
     EXPECT_EQ(IconOf(node), normal);
     EXPECT_TRUE(ToolTipOf(node).isEmpty());
     EXPECT_TRUE(State(node).Failure.isEmpty());
@@ -144,36 +184,36 @@ TEST_F(FeedStateTest, FailedUpdateShowsIconAndToolTipUntilTheNextSuccess) {
     // Other feeds are not touched by one feed's failure.
     TFeedNode* other = AddStoredFeed(server.Url("/news/feed.xml"), "Other");
     Serve(500, "");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    Update(node);
     EXPECT_EQ(IconOf(other), normal);
-    EXPECT_EQ(IconOf(node), form->Updates().FailedIcon().cacheKey());
+    EXPECT_EQ(IconOf(node), Updates().FailedIcon().cacheKey());
 }
 
 TEST_F(FeedStateTest, FeedBeingUpdatedShowsTheBusyIcon) {
     TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
     const qint64 normal = IconOf(node);
-    const std::shared_ptr<TFeedUpdate> update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
+    const std::shared_ptr<TFeedUpdate> update = Updates().BeginFeedUpdate(apptest::FeedId(node));
     EXPECT_TRUE(State(node).Busy);
-    EXPECT_EQ(IconOf(node), form->Updates().BusyIcon().cacheKey());
-    EXPECT_TRUE(form->Updates().FeedDownloading("1"));
+    EXPECT_EQ(IconOf(node), Updates().BusyIcon().cacheKey());
+    EXPECT_TRUE(Updates().FeedDownloading("1"));
     update->Fetch();
-    EXPECT_EQ(IconOf(node), form->Updates().BusyIcon().cacheKey()) << "busy until the result is applied";
+    EXPECT_EQ(IconOf(node), Updates().BusyIcon().cacheKey()) << "busy until the result is applied";
     update->Finish();
     EXPECT_EQ(IconOf(node), normal);
-    EXPECT_FALSE(form->Updates().FeedDownloading("1"));
+    EXPECT_FALSE(Updates().FeedDownloading("1"));
 
     // A failed feed being updated again shows the busy icon, then the
     // failure again.
     Serve(503, "");
-    form->Updates().UpdateFeed(apptest::FeedId(node));
-    const std::shared_ptr<TFeedUpdate> again = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
-    EXPECT_EQ(IconOf(node), form->Updates().BusyIcon().cacheKey());
+    Update(node);
+    const std::shared_ptr<TFeedUpdate> again = Updates().BeginFeedUpdate(apptest::FeedId(node));
+    EXPECT_EQ(IconOf(node), Updates().BusyIcon().cacheKey());
     again->Fetch();
     again->Finish();
-    EXPECT_EQ(IconOf(node), form->Updates().FailedIcon().cacheKey());
+    EXPECT_EQ(IconOf(node), Updates().FailedIcon().cacheKey());
 }
 
-TEST_F(FeedStateTest, StateChangesDoNotDisturbARenameInProgress) {
+TEST_F(FeedStateWindowTest, StateChangesDoNotDisturbARenameInProgress) {
     form->show();
     TFeedNode* node = AddStoredFeed(server.Url("/news/feed.xml"), "Mine");
     form->Tree().setCurrentItem(node);

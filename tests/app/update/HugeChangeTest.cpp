@@ -1,5 +1,5 @@
 // A feed whose hundred thousand items are all replaced at once: applying the
-// result must not hold the window, whatever the feed's size.
+// result must not hold the user-interface thread, whatever the feed's size.
 #include <QApplication>
 #include <QElapsedTimer>
 
@@ -14,7 +14,7 @@
 #include "FeedUpdate.h"
 #include "LoopbackServer.h"
 #include "NotifyController.h"
-#include "fMain.h"
+#include "UpdateRig.h"
 
 namespace {
 
@@ -38,11 +38,11 @@ std::string HugeFeed(const std::string& prefix) {
     return body + "</channel></rss>";
 }
 
-// Runs one update of `node` the way the polling thread does: the download
+// Runs one update of feed `id` the way the polling thread does: the download
 // off the user-interface thread, then the result on it, timed together with
 // letting go of the update.
-qint64 TimedUpdate(TFormMain& form, QTreeWidgetItem* node) {
-    std::shared_ptr<TFeedUpdate> update = form.Updates().BeginFeedUpdate(apptest::FeedId(node));
+qint64 TimedUpdate(apptest::TUpdateRig& rig, const std::string& id) {
+    std::shared_ptr<TFeedUpdate> update = rig.Updates().BeginFeedUpdate(id);
     update->Fetch();
     EXPECT_FALSE(update->Failed()) << update->Error();
     QElapsedTimer clock;
@@ -52,48 +52,46 @@ qint64 TimedUpdate(TFormMain& form, QTreeWidgetItem* node) {
     return clock.elapsed();
 }
 
-// A window with one feed, whose server answers with `body` as it is at the
-// time; another node is selected, as while the user reads something else.
+// The update cycle with one feed, whose server answers with `body` as it is
+// at the time; no feed is on show, as while the user reads something else.
 struct TServedFeed {
     explicit TServedFeed(const std::string& title) {
-        form->Updates().Stop();
         server.AddHandler("/feed", [this](const testsupport::Request&) {
             Response response;
             response.body = body;
             return response;
         });
-        node = apptest::AddConfiguredFeed(*form, "1", server.Url("/feed"), title);
-        form->Tree().setCurrentItem(form->Tree().RootNode());
+        rig->AddStoredFeed({{"url", server.Url("/feed")}, {"id", id}, {"caption", title}, {"unread", "0"}});
     }
     TStagedHome home;
-    std::unique_ptr<TFormMain> form = std::make_unique<TFormMain>();
+    std::unique_ptr<apptest::TUpdateRig> rig = std::make_unique<apptest::TUpdateRig>();
     std::string body;
     LoopbackServer server;
-    QTreeWidgetItem* node = nullptr;
+    std::string id = "1";
 };
 
 TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow) {
     TServedFeed served("Huge");
-    auto& [home, form, body, server, node] = served;
+    auto& [home, rig, body, server, id] = served;
     body = HugeFeed("Old");
-    const qint64 first = TimedUpdate(*form, node);
-    ASSERT_EQ(TFeedTree::FeedOf(node)->Unread, kItems);
+    const qint64 first = TimedUpdate(*rig, id);
+    ASSERT_EQ(rig->Feed(id).Unread, kItems);
 
     body = HugeFeed("New");
-    const qint64 change = TimedUpdate(*form, node);
+    const qint64 change = TimedUpdate(*rig, id);
     std::cout << "[ figures  ] user-interface hold: first download " << first << " ms, 100,000-item change " << change
               << " ms\n";
 
     // Every item is new and the count replaced, the balloon lists the
     // first titles, and the stored copy holds the new items.
-    EXPECT_EQ(TFeedTree::FeedOf(node)->Unread, kItems);
-    EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "Huge: 100000 new items");
-    EXPECT_TRUE(apptest::Notify(*form).Balloon().Text.startsWith("New story number 0"))
-        << apptest::Notify(*form).Balloon().Text.left(80).toStdString();
+    EXPECT_EQ(rig->Feed(id).Unread, kItems);
+    EXPECT_EQ(rig->Notify().Balloon().Title.toStdString(), "Huge: 100000 new items");
+    EXPECT_TRUE(rig->Notify().Balloon().Text.startsWith("New story number 0"))
+        << rig->Notify().Balloon().Text.left(80).toStdString();
     const std::string stored = home.ReadFile("feeds/1.xml");
     EXPECT_NE(stored.find("New story number 99999 "), std::string::npos);
     EXPECT_EQ(stored.find("Old story"), std::string::npos);
-    EXPECT_TRUE(form->StatusText(0).startsWith("Updated Huge")) << form->StatusText(0).toStdString();
+    EXPECT_TRUE(rig->Status().startsWith("Updated Huge")) << rig->Status().toStdString();
 
     EXPECT_LE(first, kMaxHoldMs);
     EXPECT_LE(change, kMaxHoldMs);
@@ -105,7 +103,7 @@ TEST(HugeChange, AHundredThousandItemsReplacedDoNotHoldTheWindow) {
 TEST(HugeChange, TenThousandAlertWordsOnTenThousandNewItemsDoNotHoldTheWindow) {
     constexpr int kCount = 10000;
     TServedFeed served("Alerts");
-    auto& [home, form, body, server, node] = served;
+    auto& [home, rig, body, server, id] = served;
     const auto feed = [](const std::string& prefix) {
         std::string text =
             "<rss version=\"2.0\"><channel><title>Alerts</title><link>http://example.invalid/</link>"
@@ -117,37 +115,36 @@ TEST(HugeChange, TenThousandAlertWordsOnTenThousandNewItemsDoNotHoldTheWindow) {
         return text + "</channel></rss>";
     };
     body = feed("Old");
-    TimedUpdate(*form, node);
+    TimedUpdate(*rig, id);
 
     std::string words;
     for (int i = 0; i < kCount; ++i) words += "code" + std::to_string(i) + " red, ";
-    form->Options().GetConfigNode("general\\AlertWords").SetText(words);
-    form->Options().GetConfigNode("general\\OnlyAlertWords").SetText("True");
+    rig->Options().GetConfigNode("general\\AlertWords").SetText(words);
+    rig->Options().GetConfigNode("general\\OnlyAlertWords").SetText("True");
     body = feed("New");
-    const qint64 hold = TimedUpdate(*form, node);
+    const qint64 hold = TimedUpdate(*rig, id);
     std::cout << "[ figures  ] user-interface hold: 10,000 new items, 10,000 alert words " << hold << " ms\n";
     // "code<7i> red" is one of the words for 7i < 10000.
-    EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "Alerts: 1429 new items");
-    EXPECT_TRUE(apptest::Notify(*form).Balloon().Text.startsWith("New 0"))
-        << apptest::Notify(*form).Balloon().Text.left(80).toStdString();
+    EXPECT_EQ(rig->Notify().Balloon().Title.toStdString(), "Alerts: 1429 new items");
+    EXPECT_TRUE(rig->Notify().Balloon().Text.startsWith("New 0"))
+        << rig->Notify().Balloon().Text.left(80).toStdString();
     EXPECT_LE(hold, kMaxHoldMs);
 }
 
 TEST(HugeChange, ACopyWrittenForADroppedResultIsNotLeftBehind) {
     TStagedHome home;
-    auto form = std::make_unique<TFormMain>();
-    form->Updates().Stop();
+    apptest::TUpdateRig rig;
     LoopbackServer server;
     server.AddEndpoint("/feed", 200, {},
                        "<rss version=\"2.0\"><channel><title>T</title><item><title>A</title>"
                        "</item></channel></rss>");
-    QTreeWidgetItem* node = apptest::AddStoredFeed(*form, {{"url", server.Url("/feed")}, {"id", "1"}});
+    const std::string id = feedlist::IdText(rig.AddStoredFeed({{"url", server.Url("/feed")}, {"id", "1"}})->Feed());
 
     // The feed is deleted while it downloads: its new copy never replaces
     // anything, and nothing of it stays in the feeds folder.
-    std::shared_ptr<TFeedUpdate> update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
+    std::shared_ptr<TFeedUpdate> update = rig.Updates().BeginFeedUpdate(id);
     update->Fetch();
-    form->Feeds().DeleteFeed(node);
+    rig.Feeds().DeleteFeed(rig.List().FindFeed(id));
     update->Finish();
     update.reset();
     EXPECT_TRUE(std::filesystem::is_empty("feeds"));

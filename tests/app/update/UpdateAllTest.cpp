@@ -1,5 +1,5 @@
 // "Update all": the scheduler against stand-in updates (limits, order of
-// results, cancelling), then the real window against a loopback server.
+// results, cancelling), then the update cycle against a loopback server.
 #include "UpdateAll.h"
 
 #include <QAction>
@@ -22,6 +22,7 @@
 #include "AppTestSupport.h"
 #include "FeedUpdate.h"
 #include "LoopbackServer.h"
+#include "UpdateRig.h"
 #include "fMain.h"
 
 namespace {
@@ -214,7 +215,7 @@ TEST(UpdateHostOf, GroupsAddressesByHostName) {
 }
 
 // ---------------------------------------------------------------------------
-// The window
+// The update cycle against a loopback server, and the window's action
 
 std::string Rss(const std::string& title) {
     return "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + title +
@@ -222,11 +223,9 @@ std::string Rss(const std::string& title) {
            "<item><title>One</title><description>x</description></item></channel></rss>";
 }
 
-class UpdateAllWindowTest : public ::testing::Test {
+class UpdateAllCycleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        form = std::make_unique<TFormMain>();
-        form->Updates().Stop();
         server.AddHandler("/feed", [this](const testsupport::Request& request) {
             const std::string host = request.Header("Host");
             concurrency.Enter(host.substr(0, host.find(':')));
@@ -236,19 +235,29 @@ protected:
             response.body = Rss("Feed " + request.target.substr(request.target.find('=') + 1));
             return response;
         });
-        QObject::connect(form.get(), &TFormMain::feedUpdateFinished,
+    }
+    // The update cycle alone, or the window (`withWindow`) around it.
+    void Start(bool withWindow) {
+        if (withWindow) {
+            form = std::make_unique<TFormMain>();
+            form->Updates().Stop();
+        } else {
+            rig = std::make_unique<apptest::TUpdateRig>();
+        }
+        QObject::connect(&Updates(), &TUpdateController::feedUpdateFinished,
                          [this](const QString& id, const QString&) { finishedIds.push_back(id.toStdString()); });
     }
+    TUpdateController& Updates() { return form ? form->Updates() : rig->Updates(); }
+    feedlist::TFeedList& List() { return form ? form->FeedList() : rig->List(); }
 
     // Feed i on host h<i % hosts>.localhost, which resolves to this machine.
     void AddFeeds(int count, int hosts) {
         for (int i = 0; i < count; ++i) {
-            apptest::AddStoredFeed(*form, {{"url", "http://h" + std::to_string(i % hosts) + ".localhost:" +
-                                                       std::to_string(server.Port()) + "/feed?n=" + std::to_string(i)},
-                                           {"id", std::to_string(i + 1)},
-                                           {"caption", ""},
-                                           {"unread", "0"},
-                                           {"lastupdate", "earlier"}});
+            feedlist::TFeedEntry feed = apptest::FeedEntry(i + 1, "http://h" + std::to_string(i % hosts) +
+                                                                      ".localhost:" + std::to_string(server.Port()) +
+                                                                      "/feed?n=" + std::to_string(i));
+            feed.LastUpdate = "earlier";
+            List().AddFeed(List().Root(), std::move(feed));
             ids.push_back(std::to_string(i + 1));
         }
     }
@@ -257,46 +266,47 @@ protected:
     // What the server's threads use goes after the server, which stops them.
     TConcurrency concurrency;
     std::atomic<int> latencyMs{60};
+    std::unique_ptr<apptest::TUpdateRig> rig;
     std::unique_ptr<TFormMain> form;
     testsupport::LoopbackServer server;
     std::vector<std::string> finishedIds;
     std::vector<std::string> ids;
 };
 
-TEST_F(UpdateAllWindowTest, FetchesEveryFeedInParallelAndAppliesInListOrder) {
+TEST_F(UpdateAllCycleTest, FetchesEveryFeedInParallelAndAppliesInListOrder) {
+    Start(false);
     AddFeeds(14, 4);
-    form->Actions().UpdateAll->trigger();
-    EXPECT_FALSE(form->Actions().UpdateAll->isEnabled()) << "one pass at a time";
-    // The window keeps working while the pass runs.
-    QElapsedTimer clock;
-    clock.start();
-    ASSERT_TRUE(WaitUntil([&] { return form->Actions().UpdateAll->isEnabled(); }));
+    rig->Updates().UpdateAll();
+    EXPECT_FALSE(rig->UpdateAllEnabled()) << "one pass at a time";
+    // The user-interface thread keeps working while the pass runs.
+    ASSERT_TRUE(WaitUntil([&] { return rig->UpdateAllEnabled(); }));
     EXPECT_EQ(finishedIds, ids);
     EXPECT_LE(concurrency.Peak, TUpdateAll::kMaxDownloads);
     EXPECT_GE(concurrency.Peak, 4) << "downloads did not overlap";
     EXPECT_LE(concurrency.PeakPerHost, TUpdateAll::kMaxPerHost);
     for (int i = 0; i < 14; ++i) {
-        QTreeWidgetItem* node = form->Tree().FindFeedNodeById(ids[static_cast<std::size_t>(i)]);
-        EXPECT_EQ(TFeedTree::FeedOf(node)->Caption, "Feed " + std::to_string(i));
-        const qint64 icon = node->data(0, Qt::DecorationRole).value<QIcon>().cacheKey();
-        EXPECT_NE(icon, form->Updates().BusyIcon().cacheKey()) << "still shown as busy";
-        EXPECT_NE(icon, form->Updates().FailedIcon().cacheKey());
+        const TFeedNode& row = rig->RowOf(ids[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(row.Feed().Caption, "Feed " + std::to_string(i));
+        const qint64 icon = row.data(0, Qt::DecorationRole).value<QIcon>().cacheKey();
+        EXPECT_NE(icon, rig->Updates().BusyIcon().cacheKey()) << "still shown as busy";
+        EXPECT_NE(icon, rig->Updates().FailedIcon().cacheKey());
     }
     EXPECT_EQ(server.NumHits("/feed"), 14);
 }
 
-TEST_F(UpdateAllWindowTest, NeverTwoDownloadsOfOneFeedWithManualAndPollingUpdates) {
+TEST_F(UpdateAllCycleTest, NeverTwoDownloadsOfOneFeedWithManualAndPollingUpdates) {
+    Start(false);
     AddFeeds(6, 6);
     latencyMs = 200;
-    form->Actions().UpdateAll->trigger();
+    rig->Updates().UpdateAll();
     // Polling with no pause runs alongside; a manual update of a feed that
     // "update all" is downloading waits for that download, then fetches.
-    form->Options().GetConfigNode("general\\UpdateInterval").SetText("0");
-    form->Updates().Start();
+    rig->Options().GetConfigNode("general\\UpdateInterval").SetText("0");
+    rig->Updates().Start();
     ASSERT_TRUE(WaitUntil([&] { return concurrency.Now > 0; }));
-    form->Updates().UpdateFeed(apptest::FeedId(form->Tree().FindFeedNodeById("1")));
-    ASSERT_TRUE(WaitUntil([&] { return form->Actions().UpdateAll->isEnabled(); }));
-    form->Updates().Stop();
+    rig->Updates().UpdateFeed("1");
+    ASSERT_TRUE(WaitUntil([&] { return rig->UpdateAllEnabled(); }));
+    rig->Updates().Stop();
 
     // Every request of one feed came after the previous one was answered.
     std::map<std::string, int> inFlight;
@@ -305,7 +315,9 @@ TEST_F(UpdateAllWindowTest, NeverTwoDownloadsOfOneFeedWithManualAndPollingUpdate
     EXPECT_LE(concurrency.PeakPerHost, 1) << "a feed was downloaded twice at once";
 }
 
-TEST_F(UpdateAllWindowTest, ClosingDuringThePassIsQuick) {
+// The window's action starts the pass, and closing the window ends it.
+TEST_F(UpdateAllCycleTest, ClosingTheWindowDuringThePassIsQuick) {
+    Start(true);
     AddFeeds(30, 3);
     latencyMs = 2000;
     form->Actions().UpdateAll->trigger();

@@ -1,6 +1,7 @@
-// The feed update cycle end to end: a real main window in a staged working
-// directory, feeds served by a loopback server, and the stored copies,
-// elements, node texts and status messages that result.
+// The feed update cycle end to end: the update controller and its parts in
+// a staged working directory, feeds served by a loopback server, and the
+// stored copies, elements, row texts and status messages that result; then
+// the window's own wiring of it (the pane, the actions, start-up, closing).
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,6 +19,7 @@
 #include "FeedUpdate.h"
 #include "LoopbackServer.h"
 #include "ReadStateController.h"
+#include "UpdateRig.h"
 #include "WebBrowser.h"
 #include "NotifyController.h"
 #include "fMain.h"
@@ -40,13 +42,11 @@ std::string Rss(const std::string& channelTitle, const std::vector<std::string>&
     return body + "</channel></rss>";
 }
 
-class UpdateCycleTest : public ::testing::Test {
+// A server of one feed and the stored feeds' attributes, for the rig and
+// the window alike.
+class ServedFeedTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        form = std::make_unique<TFormMain>();
-        // The tests drive updates themselves.
-        form->Updates().Stop();
-        apptest::Notify(*form).UseClock(clock);
         server.AddHandler("/feed", [this](const testsupport::Request&) {
             std::lock_guard lock(bodyMutex);
             Response response;
@@ -55,48 +55,68 @@ protected:
             return response;
         });
     }
-    void TearDown() override { form.reset(); }
-
     void Serve(const std::string& text) {
         std::lock_guard lock(bodyMutex);
         body = text;
     }
+    static std::vector<std::pair<std::string, std::string>> Stored(const std::string& id, const std::string& url,
+                                                                   const std::string& caption,
+                                                                   const std::string& unread) {
+        return {{"url", url}, {"id", id}, {"caption", caption}, {"unread", unread}, {"lastupdate", "earlier"}};
+    }
+    virtual TOptions& Options() = 0;
+    std::string Attr(const std::string& id, const char* name) {
+        return apptest::StoredFeedElement(Options(), id).Attribute(name).value_or("<absent>");
+    }
+    void SetOption(const char* path, const std::string& value) { Options().GetConfigNode(path).SetText(value); }
 
-    QTreeWidgetItem* AddStoredFeed(const std::string& id, const std::string& url, const std::string& caption = "",
-                                   const std::string& unread = "0") {
-        return apptest::AddStoredFeed(
-            *form, {{"url", url}, {"id", id}, {"caption", caption}, {"unread", unread}, {"lastupdate", "earlier"}});
+    TStagedHome home;
+    std::mutex bodyMutex;
+    std::string body;
+    LoopbackServer server;
+};
+
+class UpdateCycleTest : public ServedFeedTest {
+protected:
+    void SetUp() override {
+        ServedFeedTest::SetUp();
+        rig = std::make_unique<apptest::TUpdateRig>();
+        rig->Notify().UseClock(clock);
     }
-    std::string Attr(QTreeWidgetItem* node, const char* name) {
-        return apptest::StoredFeedElement(*form, apptest::FeedId(node)).Attribute(name).value_or("<absent>");
+    void TearDown() override { rig.reset(); }
+    TOptions& Options() override { return rig->Options(); }
+
+    std::string AddStoredFeed(const std::string& id, const std::string& url, const std::string& caption = "",
+                              const std::string& unread = "0") {
+        return feedlist::IdText(rig->AddStoredFeed(Stored(id, url, caption, unread))->Feed());
     }
-    void SetOption(const char* path, const std::string& value) { form->Options().GetConfigNode(path).SetText(value); }
-    std::string Status() { return form->StatusText(0).toStdString(); }
+    void ChangeFeed(const std::string& id, const std::function<void(feedlist::TFeedEntry&)>& change) {
+        rig->List().UpdateFeed(*rig->List().FindFeed(id), change);
+    }
+    void Delete(const std::string& id) { rig->Feeds().DeleteFeed(rig->List().FindFeed(id)); }
+    std::string Status() { return rig->Status().toStdString(); }
+    const TNotifyController::TBalloon& Balloon() { return rig->Notify().Balloon(); }
     // Also lets the pause between two notifications pass, so the next
     // update's balloon comes at once.
     void ForgetBalloon() {
         clock.Advance(TAnnouncer::kMinSpacing);
-        apptest::Notify(*form).ForgetBalloon();
+        rig->Notify().ForgetBalloon();
     }
 
-    TStagedHome home;
     apptest::TFakeAnnounceClock clock;
-    std::unique_ptr<TFormMain> form;
-    LoopbackServer server;
-    std::mutex bodyMutex;
-    std::string body;
+    std::unique_ptr<apptest::TUpdateRig> rig;
 };
 
 TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne) {
-    QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
+    const std::string feed = AddStoredFeed("1", server.Url("/feed"));
     Serve(Rss("Daily", {"A", "B", "C"}));
 
-    form->Updates().UpdateFeed(apptest::FeedId(node));
-    EXPECT_EQ(Attr(node, "unread"), "3");
-    EXPECT_EQ(Attr(node, "caption"), "Daily");
-    EXPECT_EQ(node->text(0).toStdString(), "Daily (3)");
-    EXPECT_NE(Attr(node, "lastupdate"), "earlier");
-    EXPECT_TRUE(apptest::Notify(*form).Balloon().FeedId.empty()) << "no balloon for a first download";
+    rig->Updates().UpdateFeed(feed);
+    EXPECT_EQ(Attr(feed, "unread"), "3");
+    EXPECT_EQ(Attr(feed, "caption"), "Daily");
+    EXPECT_EQ(rig->Caption(feed), "Daily (3)");
+    EXPECT_NE(Attr(feed, "lastupdate"), "earlier");
+    EXPECT_TRUE(Balloon().FeedId.empty()) << "no balloon for a first download";
     // The display text when the update began: the address, standing in
     // for the empty caption.
     EXPECT_EQ(Status(), "Updated 127.0.0.1:" + std::to_string(server.Port()) + "/feed");
@@ -111,21 +131,21 @@ TEST_F(UpdateCycleTest, FirstDownloadThenAnIdenticalOne) {
     EXPECT_TRUE(page.contains("About <b>B</b> today")) << page.constData();
 
     // The same content again: nothing new, but the copy and the time renew.
-    apptest::ChangeFeed(*form, node, [&](feedlist::TFeedEntry& feed) { feed.LastUpdate = "earlier"; });
+    ChangeFeed(feed, [&](feedlist::TFeedEntry& entry) { entry.LastUpdate = "earlier"; });
     const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
     fs::last_write_time("feeds/1.xml", old);
-    form->Updates().UpdateFeed(apptest::FeedId(node));
-    EXPECT_EQ(Attr(node, "unread"), "3");
-    EXPECT_TRUE(apptest::Notify(*form).Balloon().FeedId.empty());
+    rig->Updates().UpdateFeed(feed);
+    EXPECT_EQ(Attr(feed, "unread"), "3");
+    EXPECT_TRUE(Balloon().FeedId.empty());
     EXPECT_GT(fs::last_write_time("feeds/1.xml"), old);
-    EXPECT_NE(Attr(node, "lastupdate"), "earlier");
+    EXPECT_NE(Attr(feed, "lastupdate"), "earlier");
     EXPECT_EQ(Status(), "Updated Daily (3)");
 }
 
 TEST_F(UpdateCycleTest, StatusMessagesFrameTheDownload) {
-    QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"), "Mine");
+    const std::string feed = AddStoredFeed("1", server.Url("/feed"), "Mine");
     Serve(Rss("Daily", {"A"}));
-    const std::shared_ptr<TFeedUpdate> update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
+    const std::shared_ptr<TFeedUpdate> update = rig->Updates().BeginFeedUpdate(feed);
     ASSERT_TRUE(update);
     EXPECT_EQ(Status(), "Updating Mine...");
     update->Fetch();
@@ -138,7 +158,7 @@ TEST_F(UpdateCycleTest, StatusMessagesFrameTheDownload) {
 
 TEST_F(UpdateCycleTest, CountsNewItemsAgainstTheFirstStoredTitle) {
     // The rule that counts where there is no item store.
-    form->Items().CloseBase();
+    rig->Items().CloseBase();
     struct Case {
         const char* name;
         std::vector<std::string> stored, downloaded;
@@ -168,33 +188,33 @@ TEST_F(UpdateCycleTest, CountsNewItemsAgainstTheFirstStoredTitle) {
     int id = 10;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        QTreeWidgetItem* node = AddStoredFeed(std::to_string(++id), server.Url("/feed"));
+        const std::string feed = AddStoredFeed(std::to_string(++id), server.Url("/feed"));
         Serve(Rss("Daily", c.stored));
-        form->Updates().UpdateFeed(apptest::FeedId(node));
+        rig->Updates().UpdateFeed(feed);
         ASSERT_TRUE(fs::exists("feeds/" + std::to_string(id) + ".xml"));
-        apptest::ChangeFeed(*form, node, [&](feedlist::TFeedEntry& feed) { feed.Unread = std::stoll(c.unreadBefore); });
+        ChangeFeed(feed, [&](feedlist::TFeedEntry& entry) { entry.Unread = std::stoll(c.unreadBefore); });
         ForgetBalloon();
 
         Serve(Rss("Daily", c.downloaded));
-        form->Updates().UpdateFeed(apptest::FeedId(node));
-        EXPECT_EQ(Attr(node, "unread"), c.unreadAfter);
-        EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), c.balloonTitle);
-        EXPECT_EQ(apptest::Notify(*form).Balloon().Text.toStdString(), c.balloonText);
-        EXPECT_EQ(apptest::Notify(*form).Balloon().FeedId, c.balloonTitle.empty() ? "" : std::to_string(id));
-        EXPECT_EQ(node->text(0).toStdString(), c.unreadAfter == "0" ? "Daily" : "Daily (" + c.unreadAfter + ")");
+        rig->Updates().UpdateFeed(feed);
+        EXPECT_EQ(Attr(feed, "unread"), c.unreadAfter);
+        EXPECT_EQ(Balloon().Title.toStdString(), c.balloonTitle);
+        EXPECT_EQ(Balloon().Text.toStdString(), c.balloonText);
+        EXPECT_EQ(Balloon().FeedId, c.balloonTitle.empty() ? "" : std::to_string(id));
+        EXPECT_EQ(rig->Caption(feed), c.unreadAfter == "0" ? "Daily" : "Daily (" + c.unreadAfter + ")");
     }
 }
 
 TEST_F(UpdateCycleTest, CaptionComesFromTheChannelOnlyWhenEmpty) {
-    QTreeWidgetItem* named = AddStoredFeed("1", server.Url("/feed"), "My name");
-    QTreeWidgetItem* untitled = AddStoredFeed("2", server.Url("/feed"));
+    const std::string named = AddStoredFeed("1", server.Url("/feed"), "My name");
+    const std::string untitled = AddStoredFeed("2", server.Url("/feed"));
     Serve(Rss("Daily", {"A"}));
-    form->Updates().UpdateFeed(apptest::FeedId(named));
+    rig->Updates().UpdateFeed(named);
     EXPECT_EQ(Attr(named, "caption"), "My name");
-    EXPECT_EQ(named->text(0).toStdString(), "My name (1)");
+    EXPECT_EQ(rig->Caption(named), "My name (1)");
 
     Serve(Rss("", {"A"}));
-    form->Updates().UpdateFeed(apptest::FeedId(untitled));
+    rig->Updates().UpdateFeed(untitled);
     EXPECT_EQ(Attr(untitled, "caption"), "Title Required");
 }
 
@@ -218,38 +238,38 @@ TEST_F(UpdateCycleTest, FailedDownloadsChangeNothingButTheStatus) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         home.WriteFile("feeds/5.xml", previous);
-        QTreeWidgetItem* node = AddStoredFeed("5", c.url, "Kept", "2");
-        form->Updates().UpdateFeed(apptest::FeedId(node));
+        const std::string feed = AddStoredFeed("5", c.url, "Kept", "2");
+        rig->Updates().UpdateFeed(feed);
         const std::string status = Status();
         EXPECT_EQ(status.rfind("Could not update Kept (2) - ", 0), 0u) << status;
         EXPECT_GT(status.size(), std::string("Could not update Kept (2) - ").size());
         EXPECT_NE(status.find(c.messagePart), std::string::npos) << status;
         EXPECT_EQ(home.ReadFile("feeds/5.xml"), previous);
-        EXPECT_EQ(Attr(node, "lastupdate"), "earlier");
-        EXPECT_EQ(Attr(node, "unread"), "2");
-        form->Feeds().DeleteFeed(node);
+        EXPECT_EQ(Attr(feed, "lastupdate"), "earlier");
+        EXPECT_EQ(Attr(feed, "unread"), "2");
+        Delete(feed);
     }
 }
 
 TEST_F(UpdateCycleTest, IdThatIsNoNumberIsGivenOneInsteadOfNamingAnotherFile) {
     Serve(Rss("Daily", {"A"}));
     // As a hand-edited config.xml would hold it: the list numbers it anew.
-    QTreeWidgetItem* node = AddStoredFeed("../escape", server.Url("/feed"), "Odd");
-    const std::string id = apptest::FeedId(node);
+    const std::string feed = AddStoredFeed("../escape", server.Url("/feed"), "Odd");
+    const std::string id = feed;
     ASSERT_TRUE(IsValidFeedId(id)) << id;
-    form->Updates().UpdateFeed(id);
+    rig->Updates().UpdateFeed(id);
     EXPECT_FALSE(fs::exists("escape.xml"));
     EXPECT_TRUE(fs::exists(StoredCopyPath(id)));
-    EXPECT_EQ(apptest::StoredFeedElement(*form, id).Attribute("url"), server.Url("/feed"));
+    EXPECT_EQ(apptest::StoredFeedElement(Options(), id).Attribute("url"), server.Url("/feed"));
 }
 
 TEST_F(UpdateCycleTest, UnreadableStoredCopyIsReplaced) {
     home.WriteFile("feeds/3.xml", "this is not XML");
-    QTreeWidgetItem* node = AddStoredFeed("3", server.Url("/feed"), "", "7");
+    const std::string feed = AddStoredFeed("3", server.Url("/feed"), "", "7");
     Serve(Rss("Daily", {"A", "B"}));
-    form->Updates().UpdateFeed(apptest::FeedId(node));
-    EXPECT_EQ(Attr(node, "unread"), "2");
-    EXPECT_TRUE(apptest::Notify(*form).Balloon().FeedId.empty());
+    rig->Updates().UpdateFeed(feed);
+    EXPECT_EQ(Attr(feed, "unread"), "2");
+    EXPECT_TRUE(Balloon().FeedId.empty());
     EXPECT_NE(home.ReadFile("feeds/3.xml").find("<title>A</title>"), std::string::npos);
     // An empty caption shows the address, with the count.
     EXPECT_EQ(Status(), "Updated 127.0.0.1:" + std::to_string(server.Port()) + "/feed (7)");
@@ -257,58 +277,25 @@ TEST_F(UpdateCycleTest, UnreadableStoredCopyIsReplaced) {
 
 TEST_F(UpdateCycleTest, MissingFeedsFolderIsCreated) {
     fs::remove_all("feeds");
-    QTreeWidgetItem* node = AddStoredFeed("4", server.Url("/feed"));
+    const std::string feed = AddStoredFeed("4", server.Url("/feed"));
     Serve(Rss("Daily", {"A"}));
-    form->Updates().UpdateFeed(apptest::FeedId(node));
+    rig->Updates().UpdateFeed(feed);
     EXPECT_TRUE(fs::exists("feeds/4.xml"));
 }
 
 TEST_F(UpdateCycleTest, FeedDeletedDuringItsDownloadIsDropped) {
-    QTreeWidgetItem* node = AddStoredFeed("6", server.Url("/feed"), "Gone");
+    const std::string feed = AddStoredFeed("6", server.Url("/feed"), "Gone");
     Serve(Rss("Daily", {"A"}));
-    const std::shared_ptr<TFeedUpdate> update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
+    const std::shared_ptr<TFeedUpdate> update = rig->Updates().BeginFeedUpdate(feed);
     update->Fetch();
-    form->Feeds().DeleteFeed(node);
+    Delete(feed);
     update->Finish();
     EXPECT_FALSE(fs::exists("feeds/6.xml"));
     EXPECT_EQ(Status(), "Updating Gone...");
 }
 
-TEST_F(UpdateCycleTest, SelectedFeedWithNewsIsShownAndCleared) {
-    QTreeWidgetItem* node = AddStoredFeed("8", server.Url("/feed"));
-    Serve(Rss("Daily", {"A"}));
-    form->Updates().UpdateFeed(apptest::FeedId(node));
-    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, node));  // seen: unread back to 0
-    EXPECT_EQ(Attr(node, "unread"), "0");
-
-    Serve(Rss("Daily", {"B", "A"}));
-    form->Updates().UpdateFeed(apptest::FeedId(node));
-    EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "B");
-    // Shown again with the news, which counts once the pane has shown it.
-    EXPECT_TRUE(WaitUntil([&] { return form->Items().ShownPage().Marked && Attr(node, "unread") == "0"; }));
-    EXPECT_EQ(node->text(0).toStdString(), "Daily");
-    EXPECT_TRUE(form->ReadingPane->LocationURL().endsWith("/feeds/8.xml"));
-}
-
-TEST_F(UpdateCycleTest, AddingAndUpdateFeedActionFetchAtOnce) {
-    Serve(Rss("Daily", {"A", "B"}));
-    QTreeWidgetItem* added = form->Feeds().AddFeed(server.Url("/feed"));
-    EXPECT_EQ(Attr(added, "caption"), "Daily");
-    // AddFeed saves after the update: the saved file has the caption.
-    EXPECT_NE(home.ReadFile("config.xml").find("caption=\"Daily\""), std::string::npos);
-
-    Serve(Rss("Daily", {"C", "A", "B"}));
-    form->Tree().setCurrentItem(form->Tree().RootNode());
-    form->Actions().UpdateFeed->trigger();  // the root: nothing to update
-    EXPECT_EQ(Attr(added, "unread"), "2");
-    form->Tree().setCurrentItem(added);
-    form->Actions().UpdateFeed->trigger();
-    EXPECT_EQ(apptest::Notify(*form).Balloon().Title.toStdString(), "C");
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-}
-
 TEST_F(UpdateCycleTest, OptionsAreReadForEveryUpdate) {
-    QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
+    const std::string feed = AddStoredFeed("1", server.Url("/feed"));
     struct Case {
         const char *secure, *follow;
         bool expectSecure, expectFollow;
@@ -316,7 +303,7 @@ TEST_F(UpdateCycleTest, OptionsAreReadForEveryUpdate) {
     for (const Case& c : cases) {
         SetOption("general\\SecureFeeds", c.secure);
         SetOption("general\\FollowRedirects", c.follow);
-        const auto update = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
+        const auto update = rig->Updates().BeginFeedUpdate(feed);
         EXPECT_EQ(update->Request().Options.secureFeeds, c.expectSecure) << c.secure;
         EXPECT_EQ(update->Request().Options.followRedirects, c.expectFollow) << c.follow;
     }
@@ -324,7 +311,7 @@ TEST_F(UpdateCycleTest, OptionsAreReadForEveryUpdate) {
     const std::pair<const char*, int> intervals[] = {{"5", 5}, {"0", 0}, {"", 60}, {"soon", 60}, {"-3", 0}};
     for (const auto& [text, seconds] : intervals) {
         SetOption("general\\UpdateInterval", text);
-        EXPECT_EQ(form->Updates().UpdateIntervalSeconds(), seconds) << text;
+        EXPECT_EQ(rig->Updates().UpdateIntervalSeconds(), seconds) << text;
     }
 }
 
@@ -335,24 +322,117 @@ TEST_F(UpdateCycleTest, ManualUpdateWhileThePollingThreadDownloads) {
     slow.slowChunkSize = 16;
     slow.slowDelay = std::chrono::milliseconds(20);
     server.AddEndpoint("/slow", slow);
-    QTreeWidgetItem* polled = AddStoredFeed("1", server.Url("/slow"));
-    QTreeWidgetItem* manual = AddStoredFeed("2", server.Url("/feed"));
+    const std::string polled = AddStoredFeed("1", server.Url("/slow"));
+    const std::string manual = AddStoredFeed("2", server.Url("/feed"));
     Serve(Rss("Fast", {"F1"}));
     SetOption("general\\UpdateInterval", "3600");
 
-    form->Updates().Start();
+    rig->Updates().Start();
     ASSERT_TRUE(WaitUntil([&] { return server.NumHits("/slow") > 0; }));
-    form->Updates().UpdateFeed(apptest::FeedId(manual));
+    rig->Updates().UpdateFeed(manual);
     EXPECT_EQ(Attr(manual, "caption"), "Fast");
     EXPECT_EQ(Attr(manual, "unread"), "1");
     // The polling thread's update completes too, on the user-interface thread.
     ASSERT_TRUE(WaitUntil([&] { return Attr(polled, "caption") == "Slow"; }));
     EXPECT_EQ(Attr(polled, "unread"), "2");
     EXPECT_TRUE(fs::exists("feeds/1.xml"));
-    form->Updates().Stop();
+    rig->Updates().Stop();
 }
 
-TEST_F(UpdateCycleTest, ClosingDuringASlowDownloadIsQuickAndSaves) {
+TEST_F(UpdateCycleTest, NewItemsCountAgainstTheStoredCopyAsItIsWhenTheResultArrives) {
+    // The previous stored copy is read while a download runs. If another
+    // update of the feed stores a newer copy before this result is applied,
+    // the count must use the newer copy, not the one read earlier. (The
+    // copies count where there is no item store.)
+    rig->Items().CloseBase();
+    const std::string feed = AddStoredFeed("1", server.Url("/feed"));
+    Serve(Rss("Daily", {"A", "B", "C", "D", "E"}));
+    rig->Updates().UpdateFeed(feed);
+    ASSERT_EQ(Attr(feed, "unread"), "5");
+
+    Serve(Rss("Daily", {"X", "A", "B", "C", "D", "E"}));
+    const std::shared_ptr<TFeedUpdate> slow = rig->Updates().BeginFeedUpdate(feed);
+    slow->Fetch();  // reads the copy that starts with A
+    ASSERT_NE(slow->PreviousTitles(), nullptr);
+
+    Serve(Rss("Daily", {"Y", "X", "A", "B", "C", "D", "E"}));
+    rig->Updates().UpdateFeed(feed);  // Y and X are new
+    ASSERT_EQ(Attr(feed, "unread"), "7") << Status();
+
+    // The current copy starts with Y, which the slow download lacks: its
+    // six items count as new. The copy read earlier would have given one.
+    slow->Finish();
+    EXPECT_EQ(Attr(feed, "unread"), "13");
+
+    // Nothing stored in between: the copy read during the download serves.
+    Serve(Rss("Daily", {"Z", "X", "A", "B", "C", "D", "E"}));
+    const std::shared_ptr<TFeedUpdate> next = rig->Updates().BeginFeedUpdate(feed);
+    next->Fetch();
+    next->Finish();
+    EXPECT_EQ(Attr(feed, "unread"), "14");
+}
+
+TEST_F(UpdateCycleTest, AddedFeedIsFetchedAtOnceAndSaved) {
+    Serve(Rss("Daily", {"A", "B"}));
+    const std::string added = feedlist::IdText(rig->Feeds().AddFeed(server.Url("/feed"))->Feed());
+    EXPECT_EQ(Attr(added, "caption"), "Daily");
+    EXPECT_EQ(Attr(added, "unread"), "2");
+    // AddFeed saves after the update: the saved file has the caption.
+    EXPECT_NE(home.ReadFile("config.xml").find("caption=\"Daily\""), std::string::npos);
+}
+
+// The window's wiring of the update cycle: the page on show, the Update Feed
+// action, polling at start-up and closing during a download.
+class UpdateCycleWindowTest : public ServedFeedTest {
+protected:
+    void SetUp() override {
+        ServedFeedTest::SetUp();
+        form = std::make_unique<TFormMain>();
+        form->Updates().Stop();
+    }
+    void TearDown() override { form.reset(); }
+    TOptions& Options() override { return form->Options(); }
+    std::string AddStoredFeed(const std::string& id, const std::string& url, const std::string& caption = "") {
+        return apptest::FeedId(apptest::AddStoredFeed(*form, Stored(id, url, caption, "0")));
+    }
+    QTreeWidgetItem* Row(const std::string& id) { return form->Tree().FindFeedNodeById(id); }
+    const TNotifyController::TBalloon& Balloon() { return apptest::Notify(*form).Balloon(); }
+
+    std::unique_ptr<TFormMain> form;
+};
+
+TEST_F(UpdateCycleWindowTest, SelectedFeedWithNewsIsShownAndCleared) {
+    const std::string id = AddStoredFeed("8", server.Url("/feed"));
+    Serve(Rss("Daily", {"A"}));
+    form->Updates().UpdateFeed(id);
+    ASSERT_TRUE(apptest::ShowFeedOnScreen(*form, Row(id)));  // seen: unread back to 0
+    EXPECT_EQ(Attr(id, "unread"), "0");
+
+    Serve(Rss("Daily", {"B", "A"}));
+    form->Updates().UpdateFeed(id);
+    EXPECT_EQ(Balloon().Title.toStdString(), "B");
+    // Shown again with the news, which counts once the pane has shown it.
+    EXPECT_TRUE(WaitUntil([&] { return form->Items().ShownPage().Marked && Attr(id, "unread") == "0"; }));
+    EXPECT_EQ(Row(id)->text(0).toStdString(), "Daily");
+    EXPECT_TRUE(form->ReadingPane->LocationURL().endsWith("/feeds/8.xml"));
+}
+
+TEST_F(UpdateCycleWindowTest, UpdateFeedActionFetchesTheSelectedFeedAtOnce) {
+    const std::string id = AddStoredFeed("1", server.Url("/feed"));
+    Serve(Rss("Daily", {"A", "B"}));
+    form->Updates().UpdateFeed(id);
+
+    Serve(Rss("Daily", {"C", "A", "B"}));
+    form->Tree().setCurrentItem(form->Tree().RootNode());
+    form->Actions().UpdateFeed->trigger();  // the root: nothing to update
+    EXPECT_EQ(Attr(id, "unread"), "2");
+    form->Tree().setCurrentItem(Row(id));
+    form->Actions().UpdateFeed->trigger();
+    EXPECT_EQ(Balloon().Title.toStdString(), "C");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(UpdateCycleWindowTest, ClosingDuringASlowDownloadIsQuickAndSaves) {
     Response hang;
     hang.fault = testsupport::Fault::NeverAnswer;
     server.AddEndpoint("/hang", hang);
@@ -368,7 +448,7 @@ TEST_F(UpdateCycleTest, ClosingDuringASlowDownloadIsQuickAndSaves) {
     EXPECT_NE(config.find("Hanging"), std::string::npos) << config;
 }
 
-TEST_F(UpdateCycleTest, PollingStartsByItselfOnceTheEventLoopRunsUnlessStoppedFirst) {
+TEST_F(UpdateCycleWindowTest, PollingStartsByItselfOnceTheEventLoopRunsUnlessStoppedFirst) {
     AddStoredFeed("1", server.Url("/feed"));
     Serve(Rss("Daily", {"A"}));
     SetOption("general\\UpdateInterval", "3600");
@@ -381,7 +461,7 @@ TEST_F(UpdateCycleTest, PollingStartsByItselfOnceTheEventLoopRunsUnlessStoppedFi
     EXPECT_EQ(server.NumHits("/feed"), 0) << "fetched while the window was being built";
     form->ShowAtStartup();
     ASSERT_TRUE(WaitUntil([&] { return server.NumHits("/feed") > 0; }, 5000));
-    ASSERT_TRUE(WaitUntil([&] { return Attr(form->Tree().FindFeedNodeById("1"), "caption") == "Daily"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Attr("1", "caption") == "Daily"; }));
     form.reset();
 
     // Never shown (started to the tray, say): polling starts all the same.
@@ -396,39 +476,6 @@ TEST_F(UpdateCycleTest, PollingStartsByItselfOnceTheEventLoopRunsUnlessStoppedFi
     form->ShowAtStartup();
     WaitUntil([] { return false; }, 300);
     EXPECT_EQ(server.NumHits("/feed"), hits + 1);
-}
-
-TEST_F(UpdateCycleTest, NewItemsCountAgainstTheStoredCopyAsItIsWhenTheResultArrives) {
-    // The previous stored copy is read while a download runs. If another
-    // update of the feed stores a newer copy before this result is applied,
-    // the count must use the newer copy, not the one read earlier. (The
-    // copies count where there is no item store.)
-    form->Items().CloseBase();
-    QTreeWidgetItem* node = AddStoredFeed("1", server.Url("/feed"));
-    Serve(Rss("Daily", {"A", "B", "C", "D", "E"}));
-    form->Updates().UpdateFeed(apptest::FeedId(node));
-    ASSERT_EQ(Attr(node, "unread"), "5");
-
-    Serve(Rss("Daily", {"X", "A", "B", "C", "D", "E"}));
-    const std::shared_ptr<TFeedUpdate> slow = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
-    slow->Fetch();  // reads the copy that starts with A
-    ASSERT_NE(slow->PreviousTitles(), nullptr);
-
-    Serve(Rss("Daily", {"Y", "X", "A", "B", "C", "D", "E"}));
-    form->Updates().UpdateFeed(apptest::FeedId(node));  // Y and X are new
-    ASSERT_EQ(Attr(node, "unread"), "7") << Status();
-
-    // The current copy starts with Y, which the slow download lacks: its
-    // six items count as new. The copy read earlier would have given one.
-    slow->Finish();
-    EXPECT_EQ(Attr(node, "unread"), "13");
-
-    // Nothing stored in between: the copy read during the download serves.
-    Serve(Rss("Daily", {"Z", "X", "A", "B", "C", "D", "E"}));
-    const std::shared_ptr<TFeedUpdate> next = form->Updates().BeginFeedUpdate(apptest::FeedId(node));
-    next->Fetch();
-    next->Finish();
-    EXPECT_EQ(Attr(node, "unread"), "14");
 }
 
 }  // namespace

@@ -159,7 +159,7 @@ TEST_F(DisplayTest, BalloonOfADeletedFeedLeadsNowhere) {
     feed::TFeedDocument doc;
     doc.LoadFromString(Feed({{"One", "text"}}));
     apptest::Notify(*form).ShowNotification(*TFeedTree::FeedOf(node), doc, 1);
-    form->Feeds().DeleteFeed(node);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(node));
 
     apptest::Tray(*form).TrayIconBalloonHintClick();
     EXPECT_EQ(form->Tree().currentItem(), other);

@@ -143,7 +143,7 @@ TEST_F(FeedHealthViewTest, AMovedFeedsNewAddressIsUsedAndUndone) {
         if (const TFormFeedHealth::TRow* row = Row(feedId)) {
             EXPECT_NE(row->Attention, schedule::TAttention::Moved);
         }
-        form->Feeds().DeleteFeed(node);
+        form->Feeds().DeleteFeed(TFeedTree::EntryOf(node));
     }
 }
 

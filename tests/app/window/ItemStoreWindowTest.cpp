@@ -196,7 +196,7 @@ TEST_F(ItemStoreWindowTest, DamagedBaseIsSetAsideAndRebuilt) {
 
 TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection) {
     Start();
-    QTreeWidgetItem* folder = form->Feeds().AddFolder("Harbour");
+    QTreeWidgetItem* folder = form->Tree().RowOf(form->Feeds().AddFolder("Harbour"));
     QTreeWidgetItem* a = Feed("1", "0", folder);
     QTreeWidgetItem* b = Feed("2", "0", folder);
     QTreeWidgetItem* c = Feed("3");
@@ -243,7 +243,7 @@ TEST_F(ItemStoreWindowTest, MarkReadAndUnreadFollowTheSelection) {
 TEST_F(ItemStoreWindowTest, NextUnreadWalksTheTreeAndWraps) {
     Start();
     QTreeWidgetItem* first = Feed("1", "2");
-    QTreeWidgetItem* folder = form->Feeds().AddFolder("Harbour");
+    QTreeWidgetItem* folder = form->Tree().RowOf(form->Feeds().AddFolder("Harbour"));
     QTreeWidgetItem* inside = Feed("2", "0", folder);
     QTreeWidgetItem* deeper = Feed("3", "4", folder);
     QTreeWidgetItem* last = Feed("4", "0");
@@ -383,7 +383,7 @@ TEST_F(ItemStoreWindowTest, OnlyAPageShownCountsAsRead) {
 // no page of the deleted feed and selects its folder, not another feed.
 TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFeed) {
     Start();
-    QTreeWidgetItem* folder = form->Feeds().AddFolder("Harbour");
+    QTreeWidgetItem* folder = form->Tree().RowOf(form->Feeds().AddFolder("Harbour"));
     QTreeWidgetItem* shown = Feed("1");
     QTreeWidgetItem* next = Feed("2");
     for (const char* id : {"1", "2"}) Serve(id, Fixture("added_at_top.before.xml"));
@@ -398,10 +398,10 @@ TEST_F(ItemStoreWindowTest, MovingRenamingOrDeletingTheShownFeedTouchesNoOtherFe
     EXPECT_EQ(Unread(next), "3");
     EXPECT_EQ(form->Items().Store()->UnreadCount("2"), 3);
 
-    form->TreeViewEdited(shown, "Renamed Harbour");
+    form->Feeds().Rename(TFeedTree::EntryOf(shown), "Renamed Harbour");
     EXPECT_TRUE(WaitUntil([&] { return PageText().contains("Renamed Harbour"); }));
 
-    form->Feeds().DeleteFeed(shown);
+    form->Feeds().DeleteFeed(TFeedTree::EntryOf(shown));
     WaitUntil([] { return false; }, 500);
     EXPECT_EQ(form->Tree().currentItem(), folder);
     EXPECT_FALSE(PageText().contains("Story 1"));
