@@ -488,7 +488,7 @@ void TWebBrowser::PageItems(std::function<void(const QJsonArray& items, const QS
         "if(e.classList.contains('quillet-current'))cur=anchorOf(e,i);"
         "r.push({anchor:anchorOf(e,i),star:s?s.getAttribute('href'):'',link:l?l.href:'',"
         "'new':e.classList.contains('new')});}"
-        "return {items:r,at:cur||at};",
+        "return {items:r,at:cur||at||(r.length?r[0].anchor:'')};",
         {});
     FView->page()->runJavaScript(
         script, QWebEngineScript::ApplicationWorld, [reply = std::move(reply)](const QVariant& result) {
