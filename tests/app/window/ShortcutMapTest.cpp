@@ -152,6 +152,35 @@ TEST(ShortcutMapTest, SwappedKeysLoadAndAFileWithoutTheElementStaysAsItWas) {
     EXPECT_EQ(older.SaveToString(), before);
 }
 
+// A key the reader chose stays theirs when a newer version gives another
+// action that key by default; the fixed keys stay fixed.
+TEST(ShortcutMapTest, AStoredChoiceWinsOverADefault) {
+    const struct {
+        const char* Stored;  // <shortcut> elements
+        std::vector<std::pair<const char*, const char*>> Keys;
+    } cases[] = {
+        {R"(<shortcut action="ActionMarkAllRead" keys="J"/>)",
+         {{"ActionMarkAllRead", "J"}, {"ActionNextItem", ""}, {"ActionZoomIn", "Ctrl++; Ctrl+="}}},
+        {R"(<shortcut action="ActionMarkAllRead" keys="Ctrl+="/>)",
+         {{"ActionMarkAllRead", "Ctrl+="}, {"ActionZoomIn", "Ctrl++"}, {"ActionNextItem", "J"}}},
+        {R"(<shortcut action="ActionMarkAllRead" keys="F6"/>)", {{"ActionMarkAllRead", ""}, {"ActionNextPane", "F6"}}},
+        {R"(<shortcut action="ActionNextItem" keys="N"/><shortcut action="ActionMarkAllRead" keys="N"/>)",
+         {{"ActionNextItem", "N"}, {"ActionMarkAllRead", ""}, {"ActionNextUnread", ""}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Stored);
+        TShortcutMap map = SampleMap();
+        map.Add("ActionNextItem", K("J"));
+        xml::Document doc;
+        doc.LoadFromString(std::string("<config><shortcuts>") + c.Stored + "</shortcuts></config>");
+        map.Load(doc.DocumentElement());
+        for (const auto& [action, keys] : c.Keys)
+            EXPECT_EQ(TShortcutMap::ToText(map.Keys(action)), QString::fromLatin1(keys)) << action;
+        for (const TShortcutMap::TEntry& entry : map.Entries())
+            EXPECT_EQ(map.Holder(entry.Current, entry.Name), std::nullopt) << entry.Name.toStdString();
+    }
+}
+
 // The page in the dialog, driven by keys: a conflict named in words, a
 // change set on the window's action and kept in config.xml by OK.
 TEST(ShortcutPageTest, KeysPressedInTheDialogReachTheWindowAndConfigXml) {
