@@ -67,9 +67,17 @@ TLightPane::TLightPane(QWidget* parent) : QTextBrowser(parent) {
         emit StatusTextChange(link.isEmpty() ? QString() : pane::StatusText(FBase.resolved(link).toString()));
     });
     SetColorScheme(FColorScheme);
+    FStyle.DesktopPointSize = font().pointSizeF();
 }
 
 TLightPane::~TLightPane() { DropPageBuild(); }
+
+void TLightPane::changeEvent(QEvent* event) {
+    QTextBrowser::changeEvent(event);
+    // A new desktop font sets the page again in its size.
+    if (event->type() == QEvent::FontChange && !qFuzzyCompare(font().pointSizeF(), FStyle.DesktopPointSize))
+        SetPageStyle(FStyle);
+}
 
 TLightPane::TLinkVerdict TLightPane::CheckLink(const QUrl& url) {
     // The user's choice, but only to the web or to mail: other schemes
@@ -411,7 +419,10 @@ void TLightPane::ShowPage() {
     RequestImages();
 }
 
-void TLightPane::SetPageStyle(const TPageStyle& style) {
+void TLightPane::SetPageStyle(const TPageStyle& chosen) {
+    // The pane's font is the desktop's unless the reader chose a size.
+    TPageStyle style = chosen;
+    style.DesktopPointSize = font().pointSizeF();
     if (style == FStyle) return;
     FStyle = style;
     FStyle.Zoom = std::clamp(FStyle.Zoom, quillet::TPageStyle::kMinZoom, quillet::TPageStyle::kMaxZoom);

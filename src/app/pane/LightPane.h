@@ -84,6 +84,7 @@ public:
     // How the reader wants pages set (PageBuild.h); the page on show is set
     // again, where it was.
     using TPageStyle = quillet::TPageStyle;
+    // The desktop's font size goes with it (TPageStyle::DesktopPointSize).
     void SetPageStyle(const TPageStyle& style);
     const TPageStyle& PageStyle() const { return FStyle; }
 
@@ -139,6 +140,7 @@ protected:
     QVariant loadResource(int type, const QUrl& name) override;
 
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void LinkClicked(const QUrl& link);
