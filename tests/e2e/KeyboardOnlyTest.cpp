@@ -1,5 +1,6 @@
 // The staged program on an X display of its own, used with the keyboard
-// alone (xdotool): add a feed, move to the next unread one, mark all read,
+// alone (xdotool): add a feed, move to the next unread one, mark an item
+// unread by the item keys, mark all read,
 // find an item and open it, give Mark as Unread a key in Options >
 // Shortcuts and use it. Each step is judged by what config.xml says.
 #include <gtest/gtest.h>
@@ -227,6 +228,14 @@ TEST_F(KeyboardOnly, AFeedAddedReadFoundAndAShortcutOfOnesOwn) {
              Keys("ctrl+f Escape Home n");
          },
          [&] { return Unread("1") == 0 && Unread("2") == 2; }},
+        // J makes the item the reader is at the current one; M marks it
+        // read (as the page already did), M again unread.
+        {"J, M and M leave the first item unread",
+         [&] {
+             Focus(kMain);
+             Keys("j m m");
+         },
+         [&] { return Unread("1") == 1 && Unread("2") == 2; }},
         {"Feed > Mark All as Read",
          [&] {
              Focus(kMain);

@@ -88,6 +88,7 @@ const std::map<std::string, std::vector<plat::FormatArg>>& MessageArguments() {
         {"ImportedOPMLFlattened", {3, 64}},
         {"ImportedOPMLRefused", {2}},
         {"NoUnreadFeeds", {}},
+        {"NoPageItems", {}},
         {"PageNewItems", {3}},
         {"ArticleNotFetched", {"the server refused the page (HTTP/1.1 404 Not Found)"}},
         {"ArticleKeptSummary", {"the page holds no article"}},

@@ -62,6 +62,17 @@ void TAccountController::FeedsUnread(const std::string& feedId) {
     QueueChange(AccountIdOf(List().FindFeed(feedId)), [&](greader::TChangeQueue& queue) { queue.MarkUnread(ids); });
 }
 
+void TAccountController::ItemMarked(const std::string& feedId, const std::string& key, bool read) {
+    const auto ids = ItemIdsOfKeys({key});
+    if (ids.empty()) return;
+    QueueChange(AccountIdOf(List().FindFeed(feedId)), [&](greader::TChangeQueue& queue) {
+        if (read)
+            queue.MarkRead(ids);
+        else
+            queue.MarkUnread(ids);
+    });
+}
+
 void TAccountController::ItemStarred(const std::string& feedId, const std::string& key, bool starred) {
     const auto ids = ItemIdsOfKeys({key});
     if (ids.empty()) return;

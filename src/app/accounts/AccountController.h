@@ -178,6 +178,8 @@ public:
     // ---- What the user changed, for the server (AccountChanges.cpp) ----
     void FeedsRead(const std::string& feedId, const std::vector<std::string>& keys);
     void FeedsUnread(const std::string& feedId);
+    // One item of an account's feed marked read or unread by the reader.
+    void ItemMarked(const std::string& feedId, const std::string& key, bool read);
     // An item of an account's feed starred or unstarred here.
     void ItemStarred(const std::string& feedId, const std::string& key, bool starred);
     void EntryRenamed(const feedlist::TListEntry* entry, const std::string& oldCaption);

@@ -18,6 +18,7 @@
 #include "ItemBase.h"
 #include "ItemStore.h"
 #include "Sqlite.h"
+#include "ItemCursor.h"
 #include "fFindInFeeds.h"
 #include "uvxLanguage.h"
 #include "QtText.h"
@@ -312,6 +313,34 @@ void TReadStateController::MarkFeedsUnread(const std::vector<std::string>& ids) 
         ShowStoreError(error);
     }
     FHost.CountsChanged(changed);
+}
+
+bool TReadStateController::SetItemRead(const std::string& id, const std::string& key, bool read) {
+    const feedlist::TListEntry* feed = Feed(id);
+    if (!feed) return false;
+    items::TItemStore* store = Store();
+    if (store) {
+        try {
+            if (!store->SetItemRead(id, key, read)) return false;
+            SetUnread(*feed, store->UnreadCount(id));
+        } catch (const std::exception& error) {
+            ShowStoreError(error);
+            return false;
+        }
+    } else if (FItemBase && !FItemBase->Opened()) {
+        return false;  // the store decides once it is open
+    } else {
+        SetUnread(*feed, pane::TItemCursor::CountAfter(feed->Feed().Unread, read));
+    }
+    // A page still to be reported shown marks only what the reader left new.
+    const auto leave = [&](TPageOnShow& page) {
+        if (page.FeedId == id) page.Keys.erase(std::remove(page.Keys.begin(), page.Keys.end(), key), page.Keys.end());
+    };
+    if (!FPageOnShow.Marked) leave(FPageOnShow);
+    for (TPageOnShow& page : FShownUnmarked) leave(page);
+    if (FHost.ItemMarked) FHost.ItemMarked(id, key, read);
+    FHost.CountsChanged({id});
+    return true;
 }
 
 bool TReadStateController::SelectNextUnread() {

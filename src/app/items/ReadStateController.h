@@ -59,6 +59,8 @@ struct TReadStateHost {
     // unread again: a server account sends that on.
     std::function<void(const std::string& id, const std::vector<std::string>& keys)> FeedItemsRead;
     std::function<void(const std::string& id)> FeedItemsUnread;
+    // Optional: one item marked read or unread by the reader.
+    std::function<void(const std::string& id, const std::string& key, bool read)> ItemMarked;
     // The caption Find in Feeds lists a feed's items under.
     std::function<QString(const std::string& id)> FeedCaption;
     // The window is closing: a base opening now has nothing left to do.
@@ -144,6 +146,11 @@ public:
     // Brings back the items last marked read (by viewing or marking) of
     // these feeds.
     void MarkFeedsUnread(const std::vector<std::string>& ids);
+    // Marks one item of a feed read or unread: the store, the feed's count
+    // (never below zero) and an account follow; a page not yet reported
+    // shown leaves it as set here. False when the feed or item is unknown
+    // or the store failed.
+    bool SetItemRead(const std::string& id, const std::string& key, bool read);
     // Selects and shows the next feed with unread items after the selected
     // row in the tree's order, wrapping around; false (and a status
     // message) when no feed has unread items.

@@ -67,9 +67,17 @@ TLightPane::TLightPane(QWidget* parent) : QTextBrowser(parent) {
         emit StatusTextChange(link.isEmpty() ? QString() : pane::StatusText(FBase.resolved(link).toString()));
     });
     SetColorScheme(FColorScheme);
+    FStyle.DesktopPointSize = font().pointSizeF();
 }
 
 TLightPane::~TLightPane() { DropPageBuild(); }
+
+void TLightPane::changeEvent(QEvent* event) {
+    QTextBrowser::changeEvent(event);
+    // A new desktop font sets the page again in its size.
+    if (event->type() == QEvent::FontChange && !qFuzzyCompare(font().pointSizeF(), FStyle.DesktopPointSize))
+        SetPageStyle(FStyle);
+}
 
 TLightPane::TLinkVerdict TLightPane::CheckLink(const QUrl& url) {
     // The user's choice, but only to the web or to mail: other schemes
@@ -130,6 +138,8 @@ void TLightPane::Clear() {
     FImages.clear();
     FImageBytes = 0;
     FPageHtml.clear();
+    FCurrentItem.clear();
+    setExtraSelections({});
     document()->clear();
 }
 
@@ -170,6 +180,8 @@ void TLightPane::ScrollTo(int y) {
 void TLightPane::LoadLocal(const QString& path) {
     DropPageBuild();
     FLocation = path;
+    // The current item is the page's: another page starts without one.
+    if (path != FShownPath) FCurrentItem.clear();
     // Marks belong to the navigation that brought them, never to a page
     // opened some other way.
     quillet::TPageMarks marks;
@@ -267,8 +279,10 @@ void TLightPane::TakeDocument(TPreparedPage& page) {
     page.Document->setParent(this);
     FImages.clear();
     FImageBytes = 0;
+    setExtraSelections({});
     setDocument(page.Document.release());
     if (previous && previous->parent() == this) previous->deleteLater();
+    ShowCurrentMark();
 }
 
 void TLightPane::BeginningBuilt(const std::shared_ptr<TPageBuild>& build, TPreparedPage& page) {
@@ -336,10 +350,13 @@ bool TLightPane::SetStarLink(const QString& from, const QString& to, const QStri
             if (!fragment.isValid() || fragment.charFormat().anchorHref() != from) continue;
             QTextCharFormat format = fragment.charFormat();
             format.setAnchorHref(to);
+            const int at = fragment.position(), length = fragment.length();
             QTextCursor cursor(document());
-            cursor.setPosition(fragment.position());
-            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setPosition(at);
+            cursor.setPosition(at + length, QTextCursor::KeepAnchor);
             cursor.insertText(text, format);
+            // The pictures after it moved with the new text.
+            ShiftImages(at, int(text.size()) - length);
             found = true;
             break;
         }
@@ -396,11 +413,16 @@ void TLightPane::ShowPage() {
     FImages.clear();
     FImageBytes = 0;
     document()->setBaseUrl(FBase);
+    setExtraSelections({});
     setHtml(quillet::StyledPage(FPageHtml, FStyle, quillet::TPageTarget::Light));
+    ShowCurrentMark();
     RequestImages();
 }
 
-void TLightPane::SetPageStyle(const TPageStyle& style) {
+void TLightPane::SetPageStyle(const TPageStyle& chosen) {
+    // The pane's font is the desktop's unless the reader chose a size.
+    TPageStyle style = chosen;
+    style.DesktopPointSize = font().pointSizeF();
     if (style == FStyle) return;
     FStyle = style;
     FStyle.Zoom = std::clamp(FStyle.Zoom, quillet::TPageStyle::kMinZoom, quillet::TPageStyle::kMaxZoom);
@@ -546,4 +568,203 @@ QVariant TLightPane::loadResource(int type, const QUrl& name) {
     if (!IsWeb(scheme)) return Placeholder(url, true);  // file:, a local path, qrc: ...
     const auto it = FImages.constFind(url);
     return Placeholder(url, it != FImages.constEnd() && it->Failed);
+}
+
+// ---------------------------------------------------------------------------
+// Moving from item to item
+
+namespace {
+
+constexpr char16_t kNewMark = 0x25CF;
+
+// The heading's text of an item whose anchor stands in `block`: the anchor
+// is an empty element before the heading, which may get a block of its own.
+QTextBlock HeadingOf(QTextBlock block) {
+    for (int step = 0; block.isValid() && step < 3; ++step, block = block.next())
+        if (!block.text().trimmed().isEmpty()) return block;
+    return {};
+}
+
+bool HasAnchorName(const QTextBlock& block, const QString& anchor) {
+    for (auto it = block.begin(); !it.atEnd(); ++it)
+        if (it.fragment().charFormat().anchorNames().contains(anchor)) return true;
+    return false;
+}
+
+QColor StateColour(const QString& scheme) {
+    return scheme == QLatin1String("dark") ? QColor(0x5b, 0x8f, 0xd0) : QColor(0x3a, 0x6e, 0xa5);
+}
+
+}  // namespace
+
+QTextBlock TLightPane::HeadingBlock(const QString& anchor) const {
+    if (anchor.isEmpty()) return {};
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next())
+        if (HasAnchorName(block, anchor)) return HeadingOf(block);
+    return {};
+}
+
+std::vector<pane::TPageItem> TLightPane::PageItems() const {
+    std::vector<pane::TPageItem> items;
+    const QLatin1String prefix(quillet::kItemAnchorPrefix);
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+        QString anchor;
+        for (auto it = block.begin(); !it.atEnd() && anchor.isEmpty(); ++it)
+            for (const QString& name : it.fragment().charFormat().anchorNames())
+                if (name.startsWith(prefix)) anchor = name;
+        if (anchor.isEmpty()) continue;
+        pane::TPageItem item;
+        item.Anchor = anchor;
+        const QTextBlock heading = HeadingOf(block);
+        item.New = heading.text().startsWith(QChar(kNewMark));
+        for (auto it = heading.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const QString href = fragment.charFormat().anchorHref();
+            if (href.isEmpty()) continue;
+            if (IsStarLink(fragment)) {
+                if (item.StarLink.isEmpty()) item.StarLink = href;
+            } else if (item.Link.isEmpty())
+                item.Link = FBase.resolved(QUrl(href)).toString();
+        }
+        items.push_back(std::move(item));
+        block = heading.isValid() ? heading : block;
+    }
+    return items;
+}
+
+QString TLightPane::ItemAnchorInView() const {
+    return ItemAnchorAt(cursorForPosition(QPoint(0, viewport()->height() / 4)).block());
+}
+
+bool TLightPane::SetCurrentItem(const QString& anchor) {
+    const QTextBlock block = HeadingBlock(anchor);
+    if (!block.isValid()) return false;
+    FCurrentItem = anchor;
+    ShowCurrentMark();
+    // A caret as in caret browsing: it moves with the item, and a screen
+    // reader reads from where it stands.
+    setTextInteractionFlags(textInteractionFlags() | Qt::TextSelectableByKeyboard);
+    setTextCursor(QTextCursor(block));
+    // The heading near the top, a line of what comes before still in view.
+    const int top = int(document()->documentLayout()->blockBoundingRect(block).top());
+    ScrollTo(std::max(0, top - fontMetrics().lineSpacing()));
+    return true;
+}
+
+void TLightPane::ShowCurrentMark() {
+    QList<QTextEdit::ExtraSelection> marks;
+    if (const QTextBlock block = HeadingBlock(FCurrentItem); block.isValid()) {
+        // The whole heading, wrapped lines too, on a band of the
+        // selection's colour across the page.
+        QTextEdit::ExtraSelection mark;
+        mark.cursor = QTextCursor(block);
+        mark.cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        QColor band = palette().color(QPalette::Highlight);
+        band.setAlpha(72);
+        mark.format.setBackground(band);
+        mark.format.setProperty(QTextFormat::FullWidthSelection, true);
+        marks << mark;
+    }
+    setExtraSelections(marks);
+}
+
+bool TLightPane::SetItemNew(const QString& anchor, bool isNew, const QString& newWord) {
+    const QTextBlock block = HeadingBlock(anchor);
+    if (!block.isValid()) return false;
+    SetItemNewInHtml(anchor, isNew, newWord);
+    const QColor colour = StateColour(FColorScheme);
+    QTextCursor edit(document());
+    edit.beginEditBlock();
+    // The state in words first: it stands after the mark.
+    std::optional<QTextFragment> state;
+    int end = block.position() + block.length() - 1;
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        if (IsStarLink(fragment)) {
+            end = std::min(end, fragment.position());
+        } else if (fragment.charFormat().anchorHref().isEmpty() &&
+                   fragment.charFormat().foreground().color() == colour && !fragment.text().trimmed().isEmpty() &&
+                   !fragment.text().startsWith(QChar(kNewMark)))
+            state = fragment;  // not the mark, nor the space after it
+    }
+    QTextCharFormat stateFormat;
+    stateFormat.setForeground(colour);
+    if (state) {
+        // Taken before the edit, which the fragment does not outlive.
+        stateFormat = state->charFormat();
+        const int at = state->position(), length = state->length();
+        const QString now = pane::TItemCursor::StateWithNew(state->text().trimmed(), newWord, isNew);
+        edit.setPosition(at);
+        edit.setPosition(at + length, QTextCursor::KeepAnchor);
+        edit.insertText(now, stateFormat);
+        ShiftImages(at, int(now.size()) - length);
+    } else if (isNew && !newWord.isEmpty()) {
+        // Before the star link, as the page puts it.
+        const QString words = QLatin1Char(' ') + newWord;
+        edit.setPosition(end);
+        edit.insertText(words, stateFormat);
+        ShiftImages(end, int(words.size()));
+    }
+    // Then the mark for the eye, at the heading's start, where the item's
+    // anchor may stand: it stays with the heading.
+    const bool marked = block.text().startsWith(QChar(kNewMark));
+    const QStringList names =
+        block.begin().atEnd() ? QStringList() : block.begin().fragment().charFormat().anchorNames();
+    if (marked && !isNew) {
+        edit.setPosition(block.position());
+        edit.setPosition(block.position() + 2, QTextCursor::KeepAnchor);
+        edit.removeSelectedText();
+        ShiftImages(block.position(), -2);
+        if (!names.isEmpty()) {
+            QTextCharFormat anchor;
+            anchor.setAnchorNames(names);
+            edit.setPosition(block.position());
+            edit.setPosition(block.position() + 1, QTextCursor::KeepAnchor);
+            edit.mergeCharFormat(anchor);
+        }
+    } else if (!marked && isNew) {
+        QTextCharFormat markFormat;
+        markFormat.setForeground(colour);
+        if (!names.isEmpty()) markFormat.setAnchorNames(names);
+        edit.setPosition(block.position());
+        edit.insertText(QStringLiteral("\u25CF\u00A0"), markFormat);
+        ShiftImages(block.position(), 2);
+    }
+    edit.endEditBlock();
+    ShowCurrentMark();
+    return true;
+}
+
+void TLightPane::SetItemNewInHtml(const QString& anchor, bool isNew, const QString& newWord) {
+    const qsizetype at = FPageHtml.indexOf(QLatin1String("name=\"") + anchor + QLatin1Char('"'));
+    const qsizetype open = at < 0 ? -1 : FPageHtml.indexOf(QLatin1String("<h2"), at);
+    const qsizetype close = open < 0 ? -1 : FPageHtml.indexOf(QLatin1String("</h2>"), open);
+    if (close < 0) return;
+    QString heading = FPageHtml.mid(open, close - open);
+    thread_local const QRegularExpression mark(QStringLiteral(R"re(<span class="new-mark">[^<]*</span>)re"));
+    thread_local const QRegularExpression state(QStringLiteral(R"re( ?<span class="item-state">([^<]*)</span>)re"));
+    heading.remove(mark);
+    QString words;
+    if (const auto found = state.match(heading); found.hasMatch()) {
+        words = found.captured(1);
+        heading.remove(found.capturedStart(), found.capturedLength());
+    }
+    words = pane::TItemCursor::StateWithNew(words, newWord.toHtmlEscaped(), isNew);
+    if (!words.isEmpty()) {
+        const QString span = QStringLiteral(" <span class=\"item-state\">%1</span>").arg(words);
+        const qsizetype star = heading.indexOf(QLatin1String("<a href=\"") + QLatin1String(pane::kStarRequestScheme));
+        heading.insert(star >= 0 ? star : heading.size(), span);
+    }
+    if (isNew)
+        heading.insert(heading.indexOf(QLatin1Char('>')) + 1,
+                       QStringLiteral("<span class=\"new-mark\">\u25CF\u00A0</span>"));
+    FPageHtml.replace(open, close - open, heading);
+}
+
+void TLightPane::ShiftImages(int from, int delta) {
+    if (delta == 0) return;
+    // Their places are where a picture that arrives is laid out again.
+    for (TPageImage& image : FImages)
+        for (int& position : image.Positions)
+            if (position >= from) position += delta;
 }

@@ -37,6 +37,7 @@
 class QMenu;
 
 #include "FeedPageFunctions.h"
+#include "ItemCursor.h"
 #include "ItemMenu.h"
 #include "PageBuild.h"
 
@@ -83,6 +84,7 @@ public:
     // How the reader wants pages set (PageBuild.h); the page on show is set
     // again, where it was.
     using TPageStyle = quillet::TPageStyle;
+    // The desktop's font size goes with it (TPageStyle::DesktopPointSize).
     void SetPageStyle(const TPageStyle& style);
     const TPageStyle& PageStyle() const { return FStyle; }
 
@@ -94,6 +96,20 @@ public:
     // The star link of the item the reader is at: the last whose title lies
     // above the top quarter of the view, else the first; "" for none.
     QString StarLinkInView() const;
+    // The page's items in order (ItemCursor.h), and the anchor of the item
+    // the reader is at ("" above the first).
+    std::vector<pane::TPageItem> PageItems() const;
+    QString ItemAnchorInView() const;
+    // Makes the item of `anchor` the current one: its heading near the top
+    // with a mark beside it, and the text cursor at its start, which a
+    // screen reader follows; false when the page has no such item.
+    bool SetCurrentItem(const QString& anchor);
+    const QString& CurrentItem() const { return FCurrentItem; }
+    // Gives the item of `anchor` its new mark and state word, or takes
+    // them away, in place; `newWord` is the word its heading says.
+    bool SetItemNew(const QString& anchor, bool isNew, const QString& newWord);
+    // Opens an item's link as a click on it does.
+    void OpenLink(const QUrl& link) { LinkClicked(link); }
     // The item's own actions (ItemMenu.h) join the text's menu where the
     // pointer is on an item.
     void SetItemMenuTexts(pane::TItemMenuTexts texts) { FItemMenuTexts = std::move(texts); }
@@ -124,6 +140,7 @@ protected:
     QVariant loadResource(int type, const QUrl& name) override;
 
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void LinkClicked(const QUrl& link);
@@ -161,8 +178,17 @@ private:
     // The anchor of the item a block belongs to ("" for none).
     QString ItemAnchorAt(QTextBlock block) const;
     void ScrollTo(int y);
+    // The block of an item's heading; invalid for none.
+    QTextBlock HeadingBlock(const QString& anchor) const;
+    // The current item's mark, on the document on show.
+    void ShowCurrentMark();
+    // The same change in the page's HTML, which a new style sets again.
+    void SetItemNewInHtml(const QString& anchor, bool isNew, const QString& newWord);
     // Sets the page's HTML in the current style.
     void ShowPage();
+    // Text put in (delta > 0) or taken out at `from`: the pictures after it
+    // moved.
+    void ShiftImages(int from, int delta);
     // The page's pictures, found once it is set, and sent for.
     void RequestImages();
     void ImageLoaded(const QUrl& url, const QImage& image, const QString& error);
@@ -196,4 +222,5 @@ private:
     QHash<QUrl, TPageImage> FImages;
     qint64 FImageBytes = 0;
     pane::TItemMenuTexts FItemMenuTexts;
+    QString FCurrentItem;
 };

@@ -214,10 +214,13 @@ QString StyledPage(const QString& html, const TPageStyle& style, TPageTarget tar
         page.insert(headEnd, block);
         headEnd += block.size();
     }
-    if (style.Zoom == 0 || headEnd <= 0) return page;
     // Zoom scales the point sizes of the head's rules: the page's own, the
-    // reader's and user.css alike.
-    const double factor = 1.0 + 0.1 * std::clamp(style.Zoom, TPageStyle::kMinZoom, TPageStyle::kMaxZoom);
+    // reader's and user.css alike; so does the desktop's font size while
+    // the reader chose none.
+    double factor = 1.0 + 0.1 * std::clamp(style.Zoom, TPageStyle::kMinZoom, TPageStyle::kMaxZoom);
+    if (style.FontPointSize <= 0 && style.DesktopPointSize > 0)
+        factor *= std::clamp(style.DesktopPointSize, 4.0, 96.0) / TPageStyle::kPagePointSize;
+    if (qFuzzyCompare(factor, 1.0) || headEnd <= 0) return page;
     thread_local const QRegularExpression points(QStringLiteral(R"re((\d+(?:\.\d+)?)pt\b)re"));
     QString head = page.left(headEnd);
     QString zoomed;

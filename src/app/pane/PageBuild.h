@@ -47,6 +47,11 @@ struct TPageStyle {
     QString UserCss;
     int Zoom = 0;
     static constexpr int kMinZoom = -5, kMaxZoom = 10;
+    // The desktop's font size in points: while the reader chose no size,
+    // the page's own sizes (written for a kPagePointSize body) follow it.
+    // 0 leaves them as written.
+    double DesktopPointSize = 0;
+    static constexpr double kPagePointSize = 10;
     bool operator==(const TPageStyle&) const = default;
 };
 

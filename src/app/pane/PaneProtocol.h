@@ -36,6 +36,14 @@
 //                           (or could not be, and shows on its own)
 //   hide {}                 a window on its own goes with the main window
 //   pageText {}             reply with the shown page's text (for tests)
+//   items {}                reply with the page's items (ItemCursor.h)
+//   current {anchor}        the item of this anchor is the current one:
+//                           marked, near the top, focused
+//   itemNew {anchor, on, word}
+//                           the item's new mark and state word set or taken
+//                           away
+//   follow {address}        an item's link opened by a key: the pane asks
+//                           about it as for a click
 // Pane to main window:
 //   window {id}             the native window to embed, sent once at start
 //   ask {address}           may the pane go to this address? An item's
@@ -50,6 +58,9 @@
 //                           main window (KeyBelongsToWindow): its shortcuts,
 //                           menus and focus keys act on it there
 //   pageText {text}
+//   items {items: [{anchor, star, link, new}], at}
+//                           the page's items, and the current one, else the
+//                           one the reader is at
 //   shown {serial}          the stored copy's page of the navigate with this
 //                           serial has loaded: the main window counts what it
 //                           marked as seen. Nothing else counts as seen.

@@ -6,6 +6,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+#include "ItemCursor.h"
 #include "WebBrowser.h"
 
 TPaneServer::TPaneServer(TSend send, QObject* parent) : QObject(parent), FSend(std::move(send)) {
@@ -116,7 +117,26 @@ void TPaneServer::Handle(const QJsonObject& message) {
                               message.value("text").toString());
     else if (op == QLatin1String("starLink"))
         FBrowser->StarLinkInView([this](const QString& href) { Send(QStringLiteral("starLink"), {{"href", href}}); });
-    else if (op == QLatin1String("pageText"))
+    else if (op == QLatin1String("items"))
+        FBrowser->PageItems([this](const QJsonArray& items, const QString& at) {
+            // Checked and bounded on their way: the answer must fit a line.
+            Send(QStringLiteral("items"),
+                 {{"items", pane::PageItemsJson(pane::PageItemsFromJson(items), pane::kMaxLineBytes / 2)}, {"at", at}});
+        });
+    else if (op == QLatin1String("current"))
+        FBrowser->SetCurrentItem(message.value("anchor").toString());
+    else if (op == QLatin1String("itemNew"))
+        FBrowser->SetItemNew(message.value("anchor").toString(), message.value("on").toBool(),
+                             message.value("word").toString());
+    else if (op == QLatin1String("follow")) {
+        // An item's link opened by a key: the way a click on it goes.
+        const QString address = message.value("address").toString();
+        if (TWebBrowser::CheckNavigation(QUrl(address), QWebEnginePage::NavigationTypeLinkClicked, true, {}) ==
+            TWebBrowser::TNavigationVerdict::AskHandler) {
+            bool cancel = false;
+            FBrowser->OnBeforeNavigate(address, cancel);
+        }
+    } else if (op == QLatin1String("pageText"))
         FBrowser->View()->page()->toPlainText([this](const QString& text) {
             Send(QStringLiteral("pageText"), {{"text", text}});
         });

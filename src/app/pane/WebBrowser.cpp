@@ -461,6 +461,70 @@ void TWebBrowser::StarLinkAt(const QPoint& pos, std::function<void(const QString
                                  [reply = std::move(reply)](const QVariant& href) { reply(href.toString()); });
 }
 
+namespace {
+
+// The page's items, and one of them by its anchor: its id, or its place
+// where the page gave it none.
+const char kItemScript[] =
+    "var items=document.querySelectorAll('div.item');"
+    "function itemOf(a){var e=document.getElementById(a);if(e&&e.classList.contains('item'))return e;"
+    "var m=/^quillet-index-([0-9]+)$/.exec(a);return m?items[+m[1]]:null;}"
+    "function anchorOf(e,i){return e.id||('quillet-index-'+i);}";
+
+QString ScriptWith(const char* body, const QJsonArray& args) {
+    return QStringLiteral("(function(a){%1%2})(%3)")
+        .arg(QLatin1String(kItemScript), QLatin1String(body),
+             QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)));
+}
+
+}  // namespace
+
+void TWebBrowser::PageItems(std::function<void(const QJsonArray& items, const QString& at)> reply) {
+    const QString script = ScriptWith(
+        "var y=window.innerHeight/4,at='',cur='',r=[];"
+        "for(var i=0;i<items.length;i++){var e=items[i],s=e.querySelector('h2 a.star'),l=null,"
+        "h=e.querySelectorAll('h2 a');for(var j=0;j<h.length;j++)if(!h[j].classList.contains('star')){l=h[j];break;}"
+        "if(e.getBoundingClientRect().top<=y)at=anchorOf(e,i);"
+        "if(e.classList.contains('quillet-current'))cur=anchorOf(e,i);"
+        "r.push({anchor:anchorOf(e,i),star:s?s.getAttribute('href'):'',link:l?l.href:'',"
+        "'new':e.classList.contains('new')});}"
+        "return {items:r,at:cur||at||(r.length?r[0].anchor:'')};",
+        {});
+    FView->page()->runJavaScript(
+        script, QWebEngineScript::ApplicationWorld, [reply = std::move(reply)](const QVariant& result) {
+            const QVariantMap map = result.toMap();
+            reply(QJsonArray::fromVariantList(map.value("items").toList()), map.value("at").toString());
+        });
+}
+
+void TWebBrowser::SetCurrentItem(const QString& anchor) {
+    // Styled here, not by the page's sheet: a home's older rss.xsl has no
+    // rule for it.
+    const QString script = ScriptWith(
+        "var o=document.querySelectorAll('.quillet-current');for(var i=0;i<o.length;i++){"
+        "o[i].classList.remove('quillet-current');o[i].style.removeProperty('box-shadow');}"
+        "var e=itemOf(a[0]);if(!e)return;e.classList.add('quillet-current');"
+        "e.style.setProperty('box-shadow','-6px 0 0 0 Highlight');"
+        "var h=e.querySelector('h2')||e;h.setAttribute('tabindex','-1');h.focus({preventScroll:true});"
+        "window.scrollTo(0,Math.max(0,e.getBoundingClientRect().top+window.scrollY-16));",
+        {anchor});
+    FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
+}
+
+void TWebBrowser::SetItemNew(const QString& anchor, bool isNew, const QString& word) {
+    const QString script = ScriptWith(
+        "var e=itemOf(a[0]);if(!e)return;e.classList.toggle('new',a[1]);"
+        "var h=e.querySelector('h2');if(!h)return;var s=h.querySelector('.item-state');"
+        "var w=s?s.textContent.split(', ').filter(function(x){return x&&x!==a[2];}):[];"
+        "if(a[1])w.unshift(a[2]);"
+        "if(!w.length){if(s)s.remove();return;}"
+        "if(!s){s=document.createElement('span');s.className='item-state';"
+        "h.insertBefore(s,h.querySelector('a.star'));h.insertBefore(document.createTextNode(' '),s);}"
+        "s.textContent=w.join(', ');",
+        {anchor, isNew, word});
+    FView->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
+}
+
 QMenu* TWebBrowser::ItemMenu(const QString& starHref) {
     // The engine's own entries exist only for a request it made itself.
     QMenu* menu = FView->lastContextMenuRequest() ? FView->createStandardContextMenu() : new QMenu(FView);

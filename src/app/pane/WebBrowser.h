@@ -21,6 +21,7 @@
 // http and https images, and those only while web images are switched on.
 #pragma once
 
+#include <QJsonArray>
 #include <QString>
 #include <QUrl>
 #include <QWebEnginePage>
@@ -78,6 +79,15 @@ public:
     // The star link of the item at `pos` (in the view), given to `reply`;
     // "" where there is no item.
     void StarLinkAt(const QPoint& pos, std::function<void(const QString& href)> reply);
+    // Moving from item to item (ItemCursor.h): the page's items and the
+    // anchor of the current item, else of the one the reader is at, given
+    // to `reply`; an item without an id is named by its place.
+    void PageItems(std::function<void(const QJsonArray& items, const QString& at)> reply);
+    // The item of `anchor` current: marked, its heading near the top and
+    // focused (tabindex -1), which a screen reader follows.
+    void SetCurrentItem(const QString& anchor);
+    // An item's new mark (its class) and state word, set or taken away.
+    void SetItemNew(const QString& anchor, bool isNew, const QString& word);
     // The view's menu with the actions of the item whose star link is
     // `starHref` (ItemMenu.h), which ask OnBeforeNavigate as its links do.
     QMenu* ItemMenu(const QString& starHref);

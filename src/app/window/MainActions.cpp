@@ -5,6 +5,8 @@
 #include <QKeySequence>
 #include <QWidget>
 
+#include <utility>
+
 TMainActions TMainActions::Make(QWidget* window) {
     auto make = [window](const char* name, const QString& caption, const char* icon = nullptr) {
         auto* action = new QAction(caption, window);
@@ -39,6 +41,11 @@ TMainActions TMainActions::Make(QWidget* window) {
     a.FindInFeeds = make("ActionFindInFeeds", "Find in Feeds...");
     a.StarItem = make("ActionStarItem", "Star Item", "star");
     a.ExportStarred = make("ActionExportStarred", "Export Starred Items...");
+    a.NextItem = make("ActionNextItem", "Next Item");
+    a.PreviousItem = make("ActionPreviousItem", "Previous Item");
+    a.NextUnreadItem = make("ActionNextUnreadItem", "Next Unread Item");
+    a.OpenItemLink = make("ActionOpenItemLink", "Open Item Link");
+    a.ToggleItemRead = make("ActionToggleItemRead", "Mark Item Read or Unread");
 
     a.HomePage->setToolTip("Browse Home Page");
     a.HomePage->setStatusTip("Browse Home Page");
@@ -71,6 +78,16 @@ TMainActions TMainActions::Make(QWidget* window) {
     a.StarItem->setShortcut(QKeySequence(Qt::Key_S));
     a.StarItem->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     window->addAction(a.StarItem);
+    // And for moving from item to item in it.
+    for (const auto& [action, key] : {std::pair{a.NextItem, QKeyCombination(Qt::Key_J)},
+                                      {a.PreviousItem, QKeyCombination(Qt::Key_K)},
+                                      {a.NextUnreadItem, QKeyCombination(Qt::SHIFT | Qt::Key_N)},
+                                      {a.OpenItemLink, QKeyCombination(Qt::Key_O)},
+                                      {a.ToggleItemRead, QKeyCombination(Qt::Key_M)}}) {
+        action->setShortcut(QKeySequence(key));
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        window->addAction(action);
+    }
     // Help and Online Support sit in no menu; the window holds them so their
     // shortcuts work.
     window->addAction(a.Help);

@@ -34,9 +34,16 @@ struct TMainActions {
     QAction* FindInFeeds = nullptr;
     QAction* StarItem = nullptr;
     QAction* ExportStarred = nullptr;
+    // From item to item in the page, with single keys as Next Unread.
+    QAction* NextItem = nullptr;
+    QAction* PreviousItem = nullptr;
+    QAction* NextUnreadItem = nullptr;
+    QAction* OpenItemLink = nullptr;
+    QAction* ToggleItemRead = nullptr;
     QAction* Accounts = nullptr;  // made with the accounts' part
 
     // Makes every action as a child of `window`; the window-wide shortcuts
-    // (Next Unread, Star Item, Help, Online Support) are added to it.
+    // (Next Unread, Star Item, the item keys, Help,
+    // Online Support) are added to it.
     static TMainActions Make(QWidget* window);
 };

@@ -335,6 +335,48 @@ void TReadingPane::StarLinkInView(std::function<void(const QString& href)> reply
     Send(QStringLiteral("starLink"));
 }
 
+void TReadingPane::PageItems(TItemsReply reply) {
+    if (!EngineShown()) {
+        reply(FLight->PageItems(),
+              FLight->CurrentItem().isEmpty() ? FLight->ItemAnchorInView() : FLight->CurrentItem());
+        return;
+    }
+    if (!FHelper) return;
+    FItemReplies.push_back(std::move(reply));
+    Send(QStringLiteral("items"));
+}
+
+void TReadingPane::ShowCurrentItem(const QString& anchor) {
+    if (!EngineShown())
+        FLight->SetCurrentItem(anchor);
+    else
+        Send(QStringLiteral("current"), {{"anchor", anchor}});
+}
+
+void TReadingPane::SetItemNew(const QString& anchor, const QString& key, bool isNew, const QString& word) {
+    if (!FMarks.isEmpty()) {
+        QJsonArray keys = FMarks.value(QStringLiteral("unread")).toArray();
+        for (qsizetype i = keys.size() - 1; i >= 0; --i)
+            if (keys.at(i).toString() == key) keys.removeAt(i);
+        if (isNew) keys.append(key);
+        FMarks.insert(QStringLiteral("unread"), keys);
+        FMarks.insert(QStringLiteral("newWord"), word);
+    }
+    FLight->SetItemNew(anchor, isNew, word);
+    if (FHelper) Send(QStringLiteral("itemNew"), {{"anchor", anchor}, {"on", isNew}, {"word", word}});
+}
+
+void TReadingPane::OpenItemLink(const QString& address) {
+    const QUrl url(address);
+    if (!pane::TItemCursor::Openable(url)) return;
+    if (!EngineShown()) {
+        FLight->OpenLink(url);
+        return;
+    }
+    // The engine asks back, as for a click on the link.
+    Send(QStringLiteral("follow"), {{"address", address}});
+}
+
 void TReadingPane::StartBrowser() {
     if (FHelper) return;
     FHelper = new QProcess(this);
@@ -368,6 +410,7 @@ void TReadingPane::ReleaseBrowser() {
     FHelper = nullptr;
     FTextReplies.clear();
     FStarReplies.clear();
+    FItemReplies.clear();
     // Its window goes out of sight now and out of the pane once the
     // process has ended, so it never stands alone on the screen.
     if (QPointer<QWidget> container = FContainer) {
@@ -396,6 +439,7 @@ void TReadingPane::HelperEnded(QProcess* helper) {
     FHelper = nullptr;
     FTextReplies.clear();
     FStarReplies.clear();
+    FItemReplies.clear();
     if (!FLocation.isEmpty()) FPending = true;
     emit StatusTextChange(QString());
     emit BrowserFailed(reason);
@@ -453,6 +497,10 @@ void TReadingPane::Handle(const QJsonObject& message) {
         auto reply = std::move(FStarReplies.front());
         FStarReplies.pop_front();
         reply(message.value("href").toString());
+    } else if (op == QLatin1String("items") && !FItemReplies.empty()) {
+        auto reply = std::move(FItemReplies.front());
+        FItemReplies.pop_front();
+        reply(pane::PageItemsFromJson(message.value("items").toArray()), message.value("at").toString());
     } else if (op == QLatin1String("pageText") && !FTextReplies.empty()) {
         auto reply = std::move(FTextReplies.front());
         FTextReplies.pop_front();

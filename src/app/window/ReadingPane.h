@@ -33,6 +33,7 @@
 #include <functional>
 #include <optional>
 
+#include "ItemCursor.h"
 #include "ItemMenu.h"
 #include "PageBuild.h"
 #include "PaneProtocol.h"
@@ -148,6 +149,21 @@ public:
     // in the light pane); "" for none.
     void StarLinkInView(std::function<void(const QString& href)> reply);
 
+    // Moving from item to item (ItemCursor.h), in whichever pane shows the
+    // page. The page's items and the anchor of the item the reader is at,
+    // given to `reply` (at once in the light pane; never when the helper
+    // ends first).
+    using TItemsReply = std::function<void(std::vector<pane::TPageItem> items, const QString& anchorInView)>;
+    void PageItems(TItemsReply reply);
+    // The item of `anchor` becomes the current one: in view near the top,
+    // marked, and where a screen reader reads.
+    void ShowCurrentItem(const QString& anchor);
+    // An item's new mark on the page on show, and in the marks kept for
+    // showing it again; `word` is the state word its heading says.
+    void SetItemNew(const QString& anchor, const QString& key, bool isNew, const QString& word);
+    // Opens an item's link as a click on its title does in the pane on show.
+    void OpenItemLink(const QString& address);
+
     // Asks the helper for the text of the shown page; `reply` gets it once
     // it comes (never, if the helper ends first).
     void RequestPageText(std::function<void(const QString& text)> reply);
@@ -254,6 +270,7 @@ private:
     QString FColorChoice = QStringLiteral("desktop");
     std::deque<std::function<void(const QString&)>> FTextReplies;
     std::deque<std::function<void(const QString&)>> FStarReplies;
+    std::deque<TItemsReply> FItemReplies;
     // Since the last start: a helper that dies soon after starting is not
     // started again by itself, so a broken engine cannot loop.
     QElapsedTimer FSinceStart;

@@ -109,10 +109,12 @@ void TShortcutMap::Load(const xml::Node& config) {
         chosen.emplace_back(entry, keys);
         entry->Current = keys;
     }
-    // Against the actions at their defaults and the choices before it.
+    // Against the fixed keys and the choices before it. An action at its
+    // default gives way to a choice: a key the reader chose in an earlier
+    // version stays theirs when this one gives a new action that key.
     std::set<const TEntry*> settled;
-    for (const TEntry& entry : FEntries) settled.insert(&entry);
-    for (const auto& [entry, keys] : chosen) settled.erase(entry);
+    for (const TEntry& entry : FEntries)
+        if (entry.Fixed) settled.insert(&entry);
     for (auto& [entry, keys] : chosen) {
         TKeys kept;
         for (const QKeySequence& sequence : entry->Current) {
@@ -123,6 +125,15 @@ void TShortcutMap::Load(const xml::Node& config) {
         }
         entry->Current = kept;
         settled.insert(entry);
+    }
+    for (TEntry& entry : FEntries) {
+        if (settled.count(&entry)) continue;
+        TKeys kept;
+        for (const QKeySequence& sequence : entry.Current)
+            if (!std::any_of(chosen.begin(), chosen.end(),
+                             [&](const auto& choice) { return Collide(TKeys{sequence}, choice.first->Current); }))
+                kept << sequence;
+        entry.Current = kept;
     }
 }
 

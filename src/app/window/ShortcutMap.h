@@ -57,9 +57,10 @@ public:
 
     // Reads the choices from below `config` (config.xml's document element);
     // without the element every action has its defaults. A choice whose
-    // keys another action already holds loses those keys, the earlier one
-    // in the file winning, so a hand-edited file never makes a key
-    // ambiguous. Writes nothing.
+    // keys another choice already holds loses those keys, the earlier one
+    // in the file winning, and an action at its default loses a key a
+    // choice holds (a newer version's default never takes a reader's key),
+    // so a hand-edited file never makes a key ambiguous. Writes nothing.
     void Load(const xml::Node& config);
     // Writes the choices below `config`; a file without the element gets
     // none while every action has its defaults.

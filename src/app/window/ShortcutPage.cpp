@@ -17,8 +17,6 @@ namespace {
 
 constexpr int kNameRole = Qt::UserRole;
 
-QString KeysText(const TShortcutMap::TKeys& keys) { return QKeySequence::listToString(keys, QKeySequence::NativeText); }
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -75,6 +73,14 @@ void TKeyCapture::keyPressEvent(QKeyEvent* event) {
 
 // ---------------------------------------------------------------------------
 // TShortcutPage
+
+QString TShortcutPage::KeysText(const TShortcutMap::TKeys& keys) {
+    // Every key of an action, as its menu would write each one.
+    QStringList texts;
+    for (const QKeySequence& sequence : keys)
+        if (!sequence.isEmpty()) texts << sequence.toString(QKeySequence::NativeText);
+    return texts.join(QStringLiteral(", "));
+}
 
 TShortcutPage::TShortcutPage(const TShortcutMap& map, std::function<QString(const QString&)> caption, QWidget* parent)
     : QWidget(parent), FMap(map), FCaption(std::move(caption)) {

@@ -46,6 +46,9 @@ public:
     QString Message() const;
 
     QTreeWidget* List() const { return FList; }
+    // An action's keys as the list shows them: each in the desktop's words,
+    // joined by commas ("Ctrl++, Ctrl+=").
+    static QString KeysText(const TShortcutMap::TKeys& keys);
     TKeyCapture* Keys() const { return FKeys; }
 
 private:

@@ -77,6 +77,9 @@ void TFormMain::ConnectItems() {
         FAccounts->FeedsRead(id, keys);
     };
     host.FeedItemsUnread = [this](const std::string& id) { FAccounts->FeedsUnread(id); };
+    host.ItemMarked = [this](const std::string& id, const std::string& key, bool read) {
+        FAccounts->ItemMarked(id, key, read);
+    };
     host.FeedCaption = [this](const std::string& id) {
         const feedlist::TListEntry* feed = FFeedList->FindFeed(id);
         if (!feed) return QString();

@@ -20,13 +20,18 @@
 
 #include "Convert.h"
 #include "FeedPageController.h"
+#include "ItemNavigator.h"
 #include "LightPane.h"
 #include "Options.h"
 #include "PaneImageCache.h"
 #include "QtText.h"
+#include "ReadStateController.h"
 #include "ReadingPane.h"
+#include "uvxLanguage.h"
 
 namespace {
+
+void ConnectItemKeys(TFormMain& form);
 
 constexpr char kPanePath[] = "general\\ReadingPane";
 constexpr char kColoursPath[] = "general\\PageColours";
@@ -84,6 +89,12 @@ void TFormMain::ConnectPane() {
     QAction* zoomReset = make("ActionZoomReset", QStringLiteral("Actual Size"), QKeySequence(Qt::CTRL | Qt::Key_0));
     // Ctrl+= is Ctrl++ without Shift on most keyboards.
     zoomIn->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    // From item to item in the page.
+    view->addSeparator();
+    for (QAction* action : {FActions.NextItem, FActions.PreviousItem, FActions.NextUnreadItem, FActions.OpenItemLink,
+                            FActions.ToggleItemRead})
+        view->addAction(action);
+    ConnectItemKeys(*this);
     // The page's colours: the desktop's, or light or dark whatever it uses.
     view->addSeparator();
     auto* colours = view->addMenu(QStringLiteral("Page &Colours"));
@@ -163,3 +174,44 @@ void TFormMain::ConnectPane() {
     // Once config.xml has been read.
     QTimer::singleShot(0, this, [this, applyOptions] { Guarded(applyOptions); });
 }
+
+namespace {
+
+// J, K, Shift+N, O and M: the item navigator wired to the pane and the read
+// state, through what the window shows of them.
+void ConnectItemKeys(TFormMain& form) {
+    TReadingPane* pane = form.ReadingPane;
+    TItemNavigatorHost host;
+    host.PageItems = [pane](TItemNavigatorHost::TItemsReply reply) { pane->PageItems(std::move(reply)); };
+    // A page in the other pane is another page: its current item is found again.
+    host.PageKey = [pane] { return pane->PageSerial() * 2 + (pane->EngineShown() ? 1 : 0); };
+    host.ShowItem = [pane](const QString& anchor) { pane->ShowCurrentItem(anchor); };
+    host.SetItemNew = [pane](const QString& anchor, const QString& key, bool isNew) {
+        pane->SetItemNew(anchor, key, isNew, LangTextQ("PageItemNew", {}, QStringLiteral("new")));
+    };
+    host.OpenLink = [pane](const QString& address) { pane->OpenItemLink(address); };
+    host.MarkItem = [&form](const std::string& feedId, const std::string& key, bool read) {
+        return form.Items().SetItemRead(feedId, key, read);
+    };
+    host.ShowNextUnreadFeed = [&form] { return form.Items().SelectNextUnread(); };
+    host.ShowStatus = [&form](const QString& text) { form.SetStatusText(0, text); };
+    auto* items = new TItemNavigator(std::move(host), &form);
+    const std::pair<QAction*, void (TItemNavigator::*)()> keys[] = {
+        {form.Actions().NextItem, &TItemNavigator::Next},
+        {form.Actions().PreviousItem, &TItemNavigator::Previous},
+        {form.Actions().NextUnreadItem, &TItemNavigator::NextUnread},
+        {form.Actions().OpenItemLink, &TItemNavigator::OpenLink},
+        {form.Actions().ToggleItemRead, &TItemNavigator::ToggleRead},
+    };
+    for (const auto& [action, move] : keys)
+        QObject::connect(action, &QAction::triggered, items, [&form, items, move = move] {
+            try {
+                (items->*move)();
+            } catch (const std::exception& error) {
+                form.SetStatusText(0, QString::fromUtf8(error.what()));
+            }
+        });
+    QObject::connect(pane, &TReadingPane::PageShown, items, [items] { items->PageShown(); });
+}
+
+}  // namespace

@@ -6,6 +6,8 @@
 #include "LightPane.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QTextBlock>
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -124,6 +126,34 @@ TEST_F(LightPaneTest, MarksNewItemsBringsTheTargetIntoViewAndFollowsTheScheme) {
     ASSERT_TRUE(Show(FDir.filePath("feeds/1.xml")));
     EXPECT_TRUE(FPane.document()->toHtml().contains("#1e1f22", Qt::CaseInsensitive));
     EXPECT_EQ(FPane.palette().color(QPalette::Base), QColor(0x1e, 0x1f, 0x22));
+}
+
+// The page's text follows the desktop's font size unless the reader chose a
+// size; a new desktop font sets the page on show again.
+TEST_F(LightPaneTest, FollowsTheDesktopsFontSizeUnlessTheReaderChoseOne) {
+    const QFont before = QApplication::font();
+    const struct {
+        double Desktop;
+        int Chosen;
+        double Body;
+    } cases[] = {{16, 0, 16}, {16, 12, 12}, {10, 0, 10}, {8, 0, 8}};
+    const QString path = ItemsFeed("1.xml", 2);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Desktop << " pt, chosen " << c.Chosen);
+        QFont desktop = before;
+        desktop.setPointSizeF(c.Desktop);
+        QApplication::setFont(desktop);
+        quillet::TPageStyle style;
+        style.FontPointSize = c.Chosen;
+        FPane.SetPageStyle(style);
+        ASSERT_TRUE(Show(path));
+        double body = 0;
+        for (QTextBlock block = FPane.document()->begin(); block.isValid() && body == 0; block = block.next())
+            if (block.text().startsWith(QLatin1String("Words of the item")))
+                body = block.begin().fragment().charFormat().fontPointSize();
+        EXPECT_NEAR(body, c.Body, 0.11);
+    }
+    QApplication::setFont(before);
 }
 
 TEST_F(LightPaneTest, LinksGoToTheDesktopOnlyForTheWebAndMail) {

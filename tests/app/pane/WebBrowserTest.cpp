@@ -2,12 +2,17 @@
 // few end-to-end checks against the real engine (kept few: the engine takes
 // a moment to start).
 #include "FeedPageFunctions.h"
+#include "FixtureFile.h"
+#include "ItemCursor.h"
+#include "ItemIdentity.h"
+#include "PaneServer.h"
 #include "WebBrowser.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonArray>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -271,6 +276,99 @@ TEST(WebBrowserEngine, StarLinksAskTheWindowAndChangeInPlace) {
     for (QAction* action : menu->actions())
         if (action->text() == "unstar" || action->text() == "article") action->trigger();
     EXPECT_EQ(asked, QStringList({starred, pane::ArticleRequestAddress(feedId, key)}));
+}
+
+// The item keys in the engine, through the helper's side of the protocol:
+// the page's items with their new marks and links, the current item marked,
+// focused and in view, an item's new mark taken away and given, and a link
+// followed only as a click on it would be.
+TEST(WebBrowserEngine, ItemKeysOverTheProtocol) {
+    BrowserFolder folder;
+    const QString feed = folder.Path("feeds/7.xml");
+    WriteFile(feed,
+              QByteArray::fromStdString(testsupport::ReadFixtureFile(QUILLET_TEST_DATA_DIR "/pages/item_keys.xml")));
+    std::vector<QJsonObject> sent;
+    pane::TLineReader reader;
+    TPaneServer server([&](const QByteArray& line) {
+        for (const QJsonObject& m : reader.Feed(line)) sent.push_back(m);
+    });
+    server.Browser()->resize(600, 300);
+    server.Browser()->show();
+    const auto key = [](int item) {
+        items::TStoredItem stored;
+        stored.Guid = "urn:nav:" + std::to_string(item);
+        return QString::fromStdString(items::ItemKey(stored));
+    };
+    // The last message of a kind, once it has come.
+    const auto reply = [&](const char* op) -> QJsonObject {
+        WaitUntil([&] { return !sent.empty() && sent.back().value("op") == QLatin1String(op); }, 15000);
+        return !sent.empty() && sent.back().value("op") == QLatin1String(op) ? sent.back() : QJsonObject();
+    };
+    server.Receive(pane::Encode(
+        "navigate",
+        {{"address", feed}, {"marks", QJsonObject{{"unread", QJsonArray{key(3), key(5), key(6)}}, {"feed", "7"}}}}));
+    ASSERT_EQ(reply("ask").value("address").toString(), feed);
+    server.Receive(pane::Encode("open", {{"address", feed}}));
+    ASSERT_TRUE(reply("complete").value("ok").toBool());
+
+    const auto items = [&] {
+        sent.clear();
+        server.Receive(pane::Encode("items"));
+        const QJsonObject answer = reply("items");
+        std::string pattern;
+        for (const pane::TPageItem& item : pane::PageItemsFromJson(answer.value("items").toArray()))
+            pattern += item.New ? 'n' : '.';
+        return std::pair{pattern, answer};
+    };
+    auto [pattern, answer] = items();
+    ASSERT_EQ(pattern, "..n.nn");
+    const std::vector<pane::TPageItem> page = pane::PageItemsFromJson(answer.value("items").toArray());
+    EXPECT_EQ(answer.value("at").toString(), page[0].Anchor);
+    EXPECT_EQ(page[0].Link, "http://example.invalid/1");
+    EXPECT_EQ(page[2].Link, "https://example.invalid/3");
+    QString feedId, itemKey;
+    bool star = false;
+    ASSERT_TRUE(pane::ParseStarRequest(page[4].StarLink, feedId, itemKey, star));
+    EXPECT_EQ(itemKey, key(5));
+
+    server.Receive(pane::Encode("current", {{"anchor", page[4].Anchor}}));
+    const QString anchor = page[4].Anchor;
+    EXPECT_TRUE(WaitUntil([&] {
+        return RunScript(*server.Browser(),
+                         "document.activeElement.tagName + ' ' + "
+                         "document.activeElement.closest('.item').id + ' ' + "
+                         "document.activeElement.getAttribute('tabindex')")
+                   .toString() == "H2 " + anchor + " -1";
+    }));
+    EXPECT_GT(RunScript(*server.Browser(), "window.scrollY").toDouble(), 0);
+    EXPECT_EQ(RunScript(*server.Browser(), "document.querySelectorAll('.quillet-current').length").toInt(), 1);
+
+    const struct {
+        int Item;
+        bool On;
+        const char* Pattern;
+        const char* State;  // the heading's state words
+    } marks[] = {{4, false, "..n..n", ""}, {1, true, ".nn..n", "new"}, {4, true, ".nn.nn", "new"}};
+    for (const auto& m : marks) {
+        server.Receive(
+            pane::Encode("itemNew", {{"anchor", page[std::size_t(m.Item)].Anchor}, {"on", m.On}, {"word", "new"}}));
+        auto [now, latest] = items();
+        EXPECT_EQ(now, m.Pattern);
+        EXPECT_EQ(latest.value("at").toString(), anchor) << "the current item is kept";
+        EXPECT_EQ(
+            RunScript(*server.Browser(), QStringLiteral("(function(){var s=document.querySelectorAll('div.item')[%1]"
+                                                        ".querySelector('.item-state');return s?s.textContent:'';})()")
+                                             .arg(m.Item))
+                .toString(),
+            QString::fromLatin1(m.State));
+    }
+
+    // Followed as a click: asked about, a script never.
+    sent.clear();
+    server.Receive(pane::Encode("follow", {{"address", "javascript:alert(1)"}}));
+    server.Receive(pane::Encode("follow", {{"address", "http://example.invalid/5"}}));
+    ASSERT_EQ(reply("ask").value("address").toString(), "http://example.invalid/5");
+    EXPECT_EQ(sent.size(), 1u);
 }
 
 }  // namespace

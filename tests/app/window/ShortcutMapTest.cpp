@@ -2,6 +2,7 @@
 // holder, clearing and resetting, config.xml read and written; then the
 // options page in the dialog and the window's actions after OK.
 #include <QAction>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -151,6 +152,35 @@ TEST(ShortcutMapTest, SwappedKeysLoadAndAFileWithoutTheElementStaysAsItWas) {
     EXPECT_EQ(older.SaveToString(), before);
 }
 
+// A key the reader chose stays theirs when a newer version gives another
+// action that key by default; the fixed keys stay fixed.
+TEST(ShortcutMapTest, AStoredChoiceWinsOverADefault) {
+    const struct {
+        const char* Stored;  // <shortcut> elements
+        std::vector<std::pair<const char*, const char*>> Keys;
+    } cases[] = {
+        {R"(<shortcut action="ActionMarkAllRead" keys="J"/>)",
+         {{"ActionMarkAllRead", "J"}, {"ActionNextItem", ""}, {"ActionZoomIn", "Ctrl++; Ctrl+="}}},
+        {R"(<shortcut action="ActionMarkAllRead" keys="Ctrl+="/>)",
+         {{"ActionMarkAllRead", "Ctrl+="}, {"ActionZoomIn", "Ctrl++"}, {"ActionNextItem", "J"}}},
+        {R"(<shortcut action="ActionMarkAllRead" keys="F6"/>)", {{"ActionMarkAllRead", ""}, {"ActionNextPane", "F6"}}},
+        {R"(<shortcut action="ActionNextItem" keys="N"/><shortcut action="ActionMarkAllRead" keys="N"/>)",
+         {{"ActionNextItem", "N"}, {"ActionMarkAllRead", ""}, {"ActionNextUnread", ""}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Stored);
+        TShortcutMap map = SampleMap();
+        map.Add("ActionNextItem", K("J"));
+        xml::Document doc;
+        doc.LoadFromString(std::string("<config><shortcuts>") + c.Stored + "</shortcuts></config>");
+        map.Load(doc.DocumentElement());
+        for (const auto& [action, keys] : c.Keys)
+            EXPECT_EQ(TShortcutMap::ToText(map.Keys(action)), QString::fromLatin1(keys)) << action;
+        for (const TShortcutMap::TEntry& entry : map.Entries())
+            EXPECT_EQ(map.Holder(entry.Current, entry.Name), std::nullopt) << entry.Name.toStdString();
+    }
+}
+
 // The page in the dialog, driven by keys: a conflict named in words, a
 // change set on the window's action and kept in config.xml by OK.
 TEST(ShortcutPageTest, KeysPressedInTheDialogReachTheWindowAndConfigXml) {
@@ -176,6 +206,45 @@ TEST(ShortcutPageTest, KeysPressedInTheDialogReachTheWindowAndConfigXml) {
     EXPECT_EQ(form->Actions().MarkAllRead->shortcut(), QKeySequence("Ctrl+M"));
     EXPECT_NE(home.ReadFile("config.xml").find(R"(<shortcut action="ActionMarkAllRead" keys="Ctrl+M"/>)"),
               std::string::npos);
+}
+
+// Every key of an action is listed, each as the desktop writes it; a choice
+// replaces them all and a reset brings them all back. The item keys are
+// listed with their defaults, which no other action holds.
+TEST(ShortcutPageTest, EveryKeyOfAnActionIsListed) {
+    const std::pair<const char*, const char*> texts[] = {
+        {"Ctrl++; Ctrl+=", "Ctrl++, Ctrl+="}, {"N", "N"}, {"", ""}, {"Shift+N", "Shift+N"},
+        {"Ctrl+,; F1", "Ctrl+,, F1"},
+    };
+    for (const auto& [keys, shown] : texts)
+        EXPECT_EQ(TShortcutPage::KeysText(K(keys)), QString::fromLatin1(shown)) << keys;
+
+    apptest::TStagedHome home;
+    auto form = std::make_unique<TFormMain>();
+    form->Updates().Stop();
+    auto* shortcuts = form->findChild<TShortcutController*>();
+    TShortcutPage page(shortcuts->Map(), [shortcuts](const QString& name) { return shortcuts->Caption(name); });
+    const auto row = [&page](const QString& name) {
+        page.SelectAction(name);
+        return page.List()->currentItem()->text(1);
+    };
+    const std::pair<const char*, const char*> defaults[] = {
+        {"ActionZoomIn", "Ctrl++, Ctrl+="},  {"ActionNextItem", "J"},     {"ActionPreviousItem", "K"},
+        {"ActionNextUnreadItem", "Shift+N"}, {"ActionOpenItemLink", "O"}, {"ActionToggleItemRead", "M"},
+        {"ActionNextUnread", "N"},
+    };
+    for (const auto& [action, keys] : defaults) {
+        EXPECT_EQ(row(action), QString::fromLatin1(keys)) << action;
+        EXPECT_EQ(shortcuts->Map().Holder(shortcuts->Map().Keys(action), action), std::nullopt) << action;
+    }
+    page.SelectAction("ActionZoomIn");
+    EXPECT_EQ(page.Keys()->text(), QStringLiteral("Ctrl++, Ctrl+="));
+    QTest::keyClick(page.Keys(), Qt::Key_Z, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(row("ActionZoomIn"), QStringLiteral("Ctrl+Alt+Z"));
+    EXPECT_EQ(page.Map().Keys("ActionZoomIn"), K("Ctrl+Alt+Z")) << "the choice replaces both keys";
+    page.findChild<QPushButton*>("ShortcutResetBtn")->click();
+    EXPECT_EQ(row("ActionZoomIn"), QStringLiteral("Ctrl++, Ctrl+="));
+    EXPECT_EQ(page.Map().Keys("ActionZoomIn"), K("Ctrl++; Ctrl+="));
 }
 
 }  // namespace
