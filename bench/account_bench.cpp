@@ -97,7 +97,7 @@ int RunAccount(int argc, char** argv, const fs::path& home, const std::string& a
     ProcessEventsUntil([&] { return form->Items().Base() && form->Items().Base()->Opened(); },
                        std::chrono::seconds(30));
     accountlist::AddAccount(form->FeedList(), {kAccount, "FreshRSS", api, synctest::FreshRss::kUser});
-    form->LoadFeedList();
+    form->Feeds().Reload();
     std::vector<TAccountSyncEnded> results;
     form->Accounts().OnSynced = [&](const std::string&, const TAccountSyncEnded& ended) { results.push_back(ended); };
 

@@ -742,7 +742,8 @@ int RunSoak(SoakServer& server, const fs::path& dir, Throughput& program) {
                 QMetaObject::invokeMethod(
                     shown,
                     [shown, slowId, &slowDeletedAt] {
-                        shown->Feeds().DeleteFeed(shown->Tree().FindFeedNodeById(std::to_string(slowId)));
+                        shown->Feeds().DeleteFeed(
+                            TFeedTree::EntryOf(shown->Tree().FindFeedNodeById(std::to_string(slowId))));
                         slowDeletedAt = Clock::now();
                     },
                     Qt::QueuedConnection);
