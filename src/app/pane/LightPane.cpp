@@ -20,8 +20,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "PageBuild.h"
 #include "PaneImageCache.h"
@@ -282,6 +284,7 @@ void TLightPane::TakeDocument(TPreparedPage& page) {
     setExtraSelections({});
     setDocument(page.Document.release());
     if (previous && previous->parent() == this) previous->deleteLater();
+    ForceColours();
     ShowCurrentMark();
 }
 
@@ -415,6 +418,7 @@ void TLightPane::ShowPage() {
     document()->setBaseUrl(FBase);
     setExtraSelections({});
     setHtml(quillet::StyledPage(FPageHtml, FStyle, quillet::TPageTarget::Light));
+    ForceColours();
     ShowCurrentMark();
     RequestImages();
 }
@@ -465,10 +469,83 @@ void TLightPane::SetColorScheme(const QString& scheme) {
     // Below a short page the pane shows its own colours: the page's.
     QPalette colours = palette();
     const bool dark = FColorScheme == QLatin1String("dark");
-    colours.setColor(QPalette::Base, dark ? QColor(0x1e, 0x1f, 0x22) : QColor(Qt::white));
-    colours.setColor(QPalette::Text, dark ? QColor(0xdc, 0xdc, 0xdc) : QColor(0x22, 0x22, 0x22));
-    colours.setColor(QPalette::Link, dark ? QColor(0x8a, 0xb4, 0xf8) : QColor(0x1d, 0x3f, 0x66));
+    colours.setColor(QPalette::Base, FForced ? FForced->Base : dark ? QColor(0x1e, 0x1f, 0x22) : QColor(Qt::white));
+    colours.setColor(QPalette::Text, FForced ? FForced->Text : dark ? QColor(0xdc, 0xdc, 0xdc) : QColor(0x22, 0x22, 0x22));
+    colours.setColor(QPalette::Link, FForced ? FForced->Link : dark ? QColor(0x8a, 0xb4, 0xf8) : QColor(0x1d, 0x3f, 0x66));
     setPalette(colours);
+}
+
+namespace {
+
+double Luminance(const QColor& colour) {
+    const auto channel = [](double value) {
+        return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) + 0.0722 * channel(colour.blueF());
+}
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const double one = Luminance(a), two = Luminance(b);
+    return (std::max(one, two) + 0.05) / (std::min(one, two) + 0.05);
+}
+
+}  // namespace
+
+std::optional<TLightPane::TForcedColours> TLightPane::HighContrastColours(const QPalette& palette) {
+    const QColor window = palette.color(QPalette::Window);
+    const bool extreme = window.lightness() <= 16 || window.lightness() >= 250;
+    if (!extreme || ContrastRatio(window, palette.color(QPalette::WindowText)) < 15) return std::nullopt;
+    TForcedColours colours{palette.color(QPalette::Text), palette.color(QPalette::Base), palette.color(QPalette::Link)};
+    if (ContrastRatio(colours.Text, colours.Base) < 7) colours = {palette.color(QPalette::WindowText), window, {}};
+    // A link the reader could not see is given the text's colour; links
+    // stay underlined, so they are still told apart.
+    if (!colours.Link.isValid() || ContrastRatio(colours.Link, colours.Base) < 4.5) colours.Link = colours.Text;
+    return colours;
+}
+
+void TLightPane::SetForcedColours(const std::optional<TForcedColours>& colours) {
+    const bool was = FForced.has_value();
+    if (was == colours.has_value() &&
+        (!was || (FForced->Text == colours->Text && FForced->Base == colours->Base && FForced->Link == colours->Link)))
+        return;
+    FForced = colours;
+    SetColorScheme(FColorScheme);
+    if (FForced)
+        ForceColours();
+    else if (was && !FPageHtml.isEmpty())
+        ShowPage();  // the page's own shades back
+}
+
+void TLightPane::ForceColours() {
+    if (!FForced) return;
+    // Ranges first: changing a fragment's format while walking the
+    // fragments would move the walk.
+    struct TRange {
+        int From, To;
+        bool Link;
+    };
+    std::vector<TRange> ranges;
+    QTextDocument* page = document();
+    for (QTextBlock block = page->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const QTextCharFormat format = fragment.charFormat();
+            const bool link = format.isAnchor() && !format.anchorHref().isEmpty();
+            const QColor want = link ? FForced->Link : FForced->Text;
+            if (format.foreground().color() != want || format.hasProperty(QTextFormat::BackgroundBrush))
+                ranges.push_back({fragment.position(), fragment.position() + fragment.length(), link});
+        }
+    QTextCursor cursor(page);
+    cursor.beginEditBlock();
+    for (const TRange& range : ranges) {
+        cursor.setPosition(range.From);
+        cursor.setPosition(range.To, QTextCursor::KeepAnchor);
+        QTextCharFormat format;
+        format.setForeground(range.Link ? FForced->Link : FForced->Text);
+        format.setBackground(Qt::NoBrush);
+        cursor.mergeCharFormat(format);
+    }
+    cursor.endEditBlock();
 }
 
 void TLightPane::SetImageCache(std::shared_ptr<quillet::TPaneImageCache> cache) { FLoader->SetCache(std::move(cache)); }

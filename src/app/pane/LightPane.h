@@ -27,7 +27,11 @@
 #include <QSet>
 #include <QString>
 #include <QTextBlock>
+#include <QColor>
+#include <QPalette>
 #include <QTextBrowser>
+
+#include <optional>
 #include <QTextDocument>
 #include <QUrl>
 
@@ -78,6 +82,16 @@ public:
     // "light" or "dark": the page built from now on, and the pane's colours.
     void SetColorScheme(const QString& scheme);
     const QString& ColorScheme() const { return FColorScheme; }
+    // A high-contrast desktop's colours, which the page takes whole in
+    // place of its own shades (greys and blues that such a desktop's reader
+    // cannot tell apart); none gives the page its own colours back.
+    struct TForcedColours {
+        QColor Text, Base, Link;
+    };
+    void SetForcedColours(const std::optional<TForcedColours>& colours);
+    // The colours a palette forces on pages: a high-contrast one's (its
+    // window all but black or white, its text at 15:1 or more), else none.
+    static std::optional<TForcedColours> HighContrastColours(const QPalette& palette);
     // Where fetched pictures are kept between runs; none by default.
     void SetImageCache(std::shared_ptr<quillet::TPaneImageCache> cache);
 
@@ -203,6 +217,8 @@ private:
     QString FShownPath;
     QUrl FBase;
     QString FColorScheme = QStringLiteral("light");
+    std::optional<TForcedColours> FForced;
+    void ForceColours();
     bool FShowWebImages = true;
     quillet::TPageMarks FMarks;
     QString FMarkedPath;

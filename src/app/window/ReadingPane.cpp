@@ -45,6 +45,7 @@ TReadingPane::TReadingPane(QWidget* parent) : QWidget(parent) {
 
     FColorScheme = SchemeOf(palette());
     FLight->SetColorScheme(FColorScheme);
+    FollowHighContrast();
     layout->addWidget(FLight);
     FLight->OnBeforeNavigate = [this](const QString& address, bool& cancel) {
         if (OnBeforeNavigate) OnBeforeNavigate(address, cancel);
@@ -230,13 +231,23 @@ void TReadingPane::SetColorChoice(const QString& choice) {
     FColorChoice =
         choice == QLatin1String("light") || choice == QLatin1String("dark") ? choice : QStringLiteral("desktop");
     SetColorScheme(FColorChoice == QLatin1String("desktop") ? SchemeOf(palette()) : FColorChoice);
+    FollowHighContrast();
+}
+
+void TReadingPane::FollowHighContrast() {
+    // A high-contrast desktop's colours win over the page's shades, unless
+    // the reader chose the page's light or dark colours.
+    FLight->SetForcedColours(FColorChoice == QLatin1String("desktop") ? TLightPane::HighContrastColours(palette())
+                                                                      : std::nullopt);
 }
 
 void TReadingPane::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if ((event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) &&
-        FColorChoice == QLatin1String("desktop"))
+        FColorChoice == QLatin1String("desktop")) {
         SetColorScheme(SchemeOf(palette()));
+        FollowHighContrast();
+    }
 }
 
 void TReadingPane::SetShowWebImages(bool show) {

@@ -206,6 +206,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void FollowHighContrast();
     static std::optional<TLeave> LeaveKey(int key, Qt::KeyboardModifiers modifiers);
     // Shown and not minimised: a page asked for now is worth loading.
     bool OnScreen() const;

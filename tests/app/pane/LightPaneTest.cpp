@@ -130,6 +130,52 @@ TEST_F(LightPaneTest, MarksNewItemsBringsTheTargetIntoViewAndFollowsTheScheme) {
 
 // The page's text follows the desktop's font size unless the reader chose a
 // size; a new desktop font sets the page on show again.
+TEST_F(LightPaneTest, AHighContrastDesktopsColoursReplaceThePagesShades) {
+    const auto palette = [](QColor window, QColor text, QColor link) {
+        QPalette colours;
+        colours.setColor(QPalette::Window, window);
+        colours.setColor(QPalette::Base, window);
+        colours.setColor(QPalette::WindowText, text);
+        colours.setColor(QPalette::Text, text);
+        colours.setColor(QPalette::Link, link);
+        return colours;
+    };
+    const struct {
+        const char* Desktop;
+        QPalette Colours;
+        bool Forced;
+        QColor Link;
+    } cases[] = {
+        {"ordinary light", palette(QColor(0xef, 0xef, 0xef), Qt::black, QColor(0x2a, 0x82, 0xda)), false, {}},
+        {"ordinary dark", palette(QColor(0x35, 0x35, 0x35), Qt::white, QColor(0x2a, 0x82, 0xda)), false, {}},
+        {"black, yellow text, cyan links", palette(Qt::black, Qt::yellow, Qt::cyan), true, Qt::cyan},
+        {"white, black text, a link too pale", palette(Qt::white, Qt::black, QColor(0xcc, 0xcc, 0xff)), true,
+         Qt::black},
+    };
+    const QString path = ItemsFeed("1.xml", 2);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Desktop);
+        const auto forced = TLightPane::HighContrastColours(c.Colours);
+        ASSERT_EQ(forced.has_value(), c.Forced);
+        FPane.SetForcedColours(forced);
+        ASSERT_TRUE(Show(path));
+        std::set<QRgb> text, links;
+        for (QTextBlock block = FPane.document()->begin(); block.isValid(); block = block.next())
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QTextCharFormat format = it.fragment().charFormat();
+                const bool link = format.isAnchor() && !format.anchorHref().isEmpty();
+                (link ? links : text).insert(format.foreground().color().rgb());
+            }
+        if (c.Forced) {
+            EXPECT_EQ(text, std::set<QRgb>{c.Colours.color(QPalette::Text).rgb()}) << "every shade gives way";
+            EXPECT_EQ(links, std::set<QRgb>{c.Link.rgb()});
+            EXPECT_EQ(FPane.palette().color(QPalette::Base), c.Colours.color(QPalette::Base));
+        } else {
+            EXPECT_GT(text.size() + links.size(), 2u) << "the page keeps its own shades";
+        }
+    }
+}
+
 TEST_F(LightPaneTest, FollowsTheDesktopsFontSizeUnlessTheReaderChoseOne) {
     const QFont before = QApplication::font();
     const struct {
