@@ -470,8 +470,12 @@ void TLightPane::SetColorScheme(const QString& scheme) {
     QPalette colours = palette();
     const bool dark = FColorScheme == QLatin1String("dark");
     colours.setColor(QPalette::Base, FForced ? FForced->Base : dark ? QColor(0x1e, 0x1f, 0x22) : QColor(Qt::white));
-    colours.setColor(QPalette::Text, FForced ? FForced->Text : dark ? QColor(0xdc, 0xdc, 0xdc) : QColor(0x22, 0x22, 0x22));
-    colours.setColor(QPalette::Link, FForced ? FForced->Link : dark ? QColor(0x8a, 0xb4, 0xf8) : QColor(0x1d, 0x3f, 0x66));
+    colours.setColor(QPalette::Text, FForced ? FForced->Text
+                                     : dark  ? QColor(0xdc, 0xdc, 0xdc)
+                                             : QColor(0x22, 0x22, 0x22));
+    colours.setColor(QPalette::Link, FForced ? FForced->Link
+                                     : dark  ? QColor(0x8a, 0xb4, 0xf8)
+                                             : QColor(0x1d, 0x3f, 0x66));
     setPalette(colours);
 }
 
