@@ -34,6 +34,7 @@ void TItemNavigator::Show(const pane::TItemCursor& cursor) {
     if (const pane::TPageItem* item = cursor.CurrentItem()) {
         FAnchor = item->Anchor;
         FHost.ShowItem(FAnchor);
+        if (FHost.Speak && !item->Title.isEmpty()) FHost.Speak(item->Title);
     }
 }
 

@@ -31,6 +31,9 @@ struct TItemNavigatorHost {
     std::function<bool(const std::string& feedId, const std::string& key, bool read)> MarkItem;
     std::function<bool()> ShowNextUnreadFeed;
     std::function<void(const QString& text)> ShowStatus;
+    // Says the item the reader moved to (its heading) to a screen reader,
+    // wherever the keyboard is.
+    std::function<void(const QString& text)> Speak;
 };
 
 class TItemNavigator : public QObject {

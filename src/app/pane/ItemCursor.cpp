@@ -82,15 +82,21 @@ bool TItemCursor::Openable(const QUrl& url) {
     return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) && !url.host().isEmpty();
 }
 
+// A heading said aloud needs no more than this.
+constexpr qsizetype kMaxTitle = 300;
+
 QJsonArray PageItemsJson(const std::vector<TPageItem>& items, qsizetype budget) {
     QJsonArray array;
     qsizetype used = 0;
     for (const TPageItem& item : items) {
         // Quoting can at most double a field's bytes; 40 for the names.
-        used += 2 * (item.Anchor.size() + item.StarLink.size() + item.Link.size()) * 3 + 40;
+        used += 2 * (item.Anchor.size() + item.StarLink.size() + item.Link.size() + item.Title.size()) * 3 + 48;
         if (used > budget) break;
-        array.append(
-            QJsonObject{{"anchor", item.Anchor}, {"star", item.StarLink}, {"link", item.Link}, {"new", item.New}});
+        array.append(QJsonObject{{"anchor", item.Anchor},
+                                 {"star", item.StarLink},
+                                 {"link", item.Link},
+                                 {"new", item.New},
+                                 {"title", item.Title}});
     }
     return array;
 }
@@ -101,8 +107,8 @@ std::vector<TPageItem> PageItemsFromJson(const QJsonArray& items) {
         const QJsonObject item = value.toObject();
         const QString anchor = item.value("anchor").toString();
         if (anchor.isEmpty()) continue;
-        list.push_back(
-            {anchor, item.value("star").toString(), item.value("link").toString(), item.value("new").toBool()});
+        list.push_back({anchor, item.value("star").toString(), item.value("link").toString(),
+                        item.value("new").toBool(), item.value("title").toString().left(kMaxTitle)});
     }
     return list;
 }

@@ -19,6 +19,7 @@ struct TPageItem {
     QString StarLink;  // its star link: the feed and key; "" where the page cannot star
     QString Link;      // its title's address, resolved; "" for none
     bool New = false;  // the page marks it new
+    QString Title;     // its heading as read: the title and its state words
 };
 
 class TItemCursor {

@@ -700,6 +700,7 @@ std::vector<pane::TPageItem> TLightPane::PageItems() const {
         item.New = heading.text().startsWith(QChar(kNewMark));
         for (auto it = heading.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
+            if (!IsStarLink(fragment)) item.Title += fragment.text();
             const QString href = fragment.charFormat().anchorHref();
             if (href.isEmpty()) continue;
             if (IsStarLink(fragment)) {
@@ -707,6 +708,8 @@ std::vector<pane::TPageItem> TLightPane::PageItems() const {
             } else if (item.Link.isEmpty())
                 item.Link = FBase.resolved(QUrl(href)).toString();
         }
+        // The new mark is a dot to the eye; the state words say it.
+        item.Title = item.Title.remove(QChar(kNewMark)).simplified();
         items.push_back(std::move(item));
         block = heading.isValid() ? heading : block;
     }

@@ -486,8 +486,9 @@ void TWebBrowser::PageItems(std::function<void(const QJsonArray& items, const QS
         "h=e.querySelectorAll('h2 a');for(var j=0;j<h.length;j++)if(!h[j].classList.contains('star')){l=h[j];break;}"
         "if(e.getBoundingClientRect().top<=y)at=anchorOf(e,i);"
         "if(e.classList.contains('quillet-current'))cur=anchorOf(e,i);"
+        "var st=e.querySelector('h2 .item-state');"
         "r.push({anchor:anchorOf(e,i),star:s?s.getAttribute('href'):'',link:l?l.href:'',"
-        "'new':e.classList.contains('new')});}"
+        "'new':e.classList.contains('new'),title:((l?l.textContent:'')+(st?' '+st.textContent:'')).trim()});}"
         "return {items:r,at:cur||at||(r.length?r[0].anchor:'')};",
         {});
     FView->page()->runJavaScript(

@@ -27,6 +27,7 @@
 #include "QtText.h"
 #include "ReadStateController.h"
 #include "ReadingPane.h"
+#include "SpokenStatus.h"
 #include "uvxLanguage.h"
 
 namespace {
@@ -195,6 +196,9 @@ void ConnectItemKeys(TFormMain& form) {
     };
     host.ShowNextUnreadFeed = [&form] { return form.Items().SelectNextUnread(); };
     host.ShowStatus = [&form](const QString& text) { form.SetStatusText(0, text); };
+    host.Speak = [&form](const QString& text) {
+        if (TSpokenStatus* spoken = TSpokenStatus::Of(&form)) spoken->Answer(text);
+    };
     auto* items = new TItemNavigator(std::move(host), &form);
     const std::pair<QAction*, void (TItemNavigator::*)()> keys[] = {
         {form.Actions().NextItem, &TItemNavigator::Next},

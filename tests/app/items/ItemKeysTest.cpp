@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "AppTestSupport.h"
+#include "SpokenStatus.h"
 #include "FixtureFile.h"
 #include "ItemIdentity.h"
 #include "ItemNavigator.h"
@@ -160,6 +161,11 @@ TEST_F(ItemKeysTest, MoveMarkAndOpenFromTheTreeAndThePage) {
             lastScroll = scroll;
         }
     }
+
+    // Wherever the keyboard was, a screen reader hears the item moved to.
+    TSpokenLine* line = TSpokenStatus::Of(form.get())->Line();
+    EXPECT_TRUE(apptest::WaitUntil([&] { return line->text().startsWith(QLatin1String("Item 6")); }, 3000))
+        << line->text().toStdString();
 
     // None new left after the last: the next feed with unread items, at
     // its first new item.

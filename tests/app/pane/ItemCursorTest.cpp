@@ -22,7 +22,7 @@ std::vector<TPageItem> Items(const std::string& pattern) {
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         const QString n = QString::number(i);
         items.push_back({"a" + n, pane::StarRequestAddress("7", "g:urn:" + n, true), "http://example.invalid/" + n,
-                         pattern[i] == 'n'});
+                         pattern[i] == 'n', "Item " + n + (pattern[i] == 'n' ? " new" : "")});
     }
     return items;
 }
@@ -89,7 +89,7 @@ TEST(ItemCursor, MarkingTogglesTheItemAndTheCountNeverGoesBelowZero) {
         EXPECT_EQ(cursor.CurrentItem()->New, step.NewAfter);
     }
     // An item the page cannot name, and no item at all, change nothing.
-    cursor.Reset({{"x", "", "", true}});
+    cursor.Reset({{"x", "", "", true, ""}});
     EXPECT_FALSE(cursor.ToggleRead());
     EXPECT_TRUE(cursor.CurrentItem()->New);
     cursor.Clear();
@@ -139,19 +139,21 @@ TEST(ItemCursor, ItemsTravelWithinTheLineBoundAndMalformedOnesAreLeftOut) {
         EXPECT_EQ(back[i].StarLink, items[i].StarLink);
         EXPECT_EQ(back[i].Link, items[i].Link);
         EXPECT_EQ(back[i].New, items[i].New);
+        EXPECT_EQ(back[i].Title, items[i].Title);
     }
     // A page of long links: the line stays under the bound, the first items kept.
-    std::vector<TPageItem> many(4000, TPageItem{"a", "", QString(400, QChar(0x201C)), false});
+    std::vector<TPageItem> many(4000, TPageItem{"a", "", QString(400, QChar(0x201C)), false, ""});
     const QJsonArray bounded = pane::PageItemsJson(many, pane::kMaxLineBytes / 2);
     EXPECT_GT(bounded.size(), 50);
     EXPECT_LT(pane::Encode("items", {{"items", bounded}}).size(), pane::kMaxLineBytes);
 
     const QJsonArray hostile{QJsonValue(3), QJsonObject{{"star", "x"}}, QJsonObject{{"anchor", 5}},
-                             QJsonObject{{"anchor", "ok"}, {"new", "yes"}}};
+                             QJsonObject{{"anchor", "ok"}, {"new", "yes"}, {"title", QString(5000, 'T')}}};
     const std::vector<TPageItem> kept = pane::PageItemsFromJson(hostile);
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept[0].Anchor, "ok");
     EXPECT_FALSE(kept[0].New);
+    EXPECT_EQ(kept[0].Title.size(), 300) << "a heading to be said is bounded";
 }
 
 }  // namespace
