@@ -125,6 +125,9 @@ TOptionsControl::TOptionsControl(TOptionsPage* page, xml::Node configNode, xml::
             CreateEditEditor();
             break;
     }
+    // The caption names its field to a screen reader (and gives it an Alt
+    // key where the caption has one).
+    if (FKind != okGroup && FKind != okBool) FCaptionLabel->setBuddy(FEditor);
 }
 
 void TOptionsControl::CreateChoiceEditor() {

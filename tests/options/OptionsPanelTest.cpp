@@ -205,6 +205,7 @@ TEST_F(OptionsPanelTest, RowsAreLaidOutTopToBottom) {
         EXPECT_EQ(row.EditorOffset(), 100);
         EXPECT_EQ(row.Editor()->parentWidget(), page);
         EXPECT_FALSE(row.CaptionLabel()->isHidden());
+        EXPECT_EQ(row.CaptionLabel()->buddy(), row.Editor()) << "the caption names its field to a screen reader";
     }
     EXPECT_EQ(Row("generalPage", 1).CaptionLabel()->objectName(), "B");
     EXPECT_EQ(Row("generalPage", 2).CaptionLabel()->text(), "Third");
