@@ -98,7 +98,9 @@ protected:
         if (!HasFailure() && !home.empty()) fs::remove_all(home);
     }
 
-    // Xvfb on the first free display, which it names on a pipe.
+    // Xvfb on the first free display, which it names on a pipe. Without
+    // -noreset it would start again when its last client leaves (xdotool,
+    // before the program is up) and die writing to the closed pipe.
     void StartDisplay() {
         int fds[2];
         if (::pipe(fds) != 0) return;
@@ -107,7 +109,7 @@ protected:
             ::close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
             ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                     static_cast<char*>(nullptr));
+                     "-noreset", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(fds[1]);
