@@ -13,10 +13,9 @@ Usage: orca_transcript.py STAGE_DIR FIXTURE_DIR
 
 import os
 import re
-import signal
+import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "a11y"))
@@ -91,12 +90,7 @@ def spoken_since(log, offset):
 def main():
     stage, data = sys.argv[1], sys.argv[2]
     bus = walk.start_accessibility_bus()
-    server = walk.serve(data)
-    with open(os.path.join(data, "config.xml"), encoding="utf-8") as template:
-        config = template.read().replace("@PORT@", str(server.server_address[1]))
-    config = config.replace("@DEAD_PORT@", str(walk.closed_port()))
-    home = tempfile.mkdtemp(prefix="quillet-orca-")
-    walk.stage_home(stage, home, config)
+    server, home = walk.serve_and_stage(stage, data, "quillet-orca-")
     log = os.path.join(home, "orca.log")
 
     env = dict(os.environ)
@@ -135,11 +129,7 @@ def main():
             for line in said:
                 print("   " + line)
     finally:
-        program.send_signal(signal.SIGTERM)
-        try:
-            program.wait(20)
-        except subprocess.TimeoutExpired:
-            program.kill()
+        walk.stop(program)
         orca.terminate()
         try:
             orca.wait(10)
@@ -150,7 +140,6 @@ def main():
         if os.environ.get("KEEP_ORCA_LOG"):
             print("Orca's log: " + log)
         else:
-            import shutil
             shutil.rmtree(home, ignore_errors=True)
     return 0
 

@@ -76,6 +76,27 @@ def stage_home(stage, home, config):
         out.write(config)
 
 
+def serve_and_stage(stage, data, prefix):
+    """The fixture's feeds served, and a home staged with its config.xml
+    naming that server (and a port where nothing answers)."""
+    server = serve(data)
+    with open(os.path.join(data, "config.xml"), encoding="utf-8") as template:
+        config = template.read().replace("@PORT@", str(server.server_address[1]))
+    config = config.replace("@DEAD_PORT@", str(closed_port()))
+    home = tempfile.mkdtemp(prefix=prefix)
+    stage_home(stage, home, config)
+    return server, home
+
+
+def stop(program):
+    program.send_signal(signal.SIGTERM)
+    try:
+        program.wait(20)
+    except subprocess.TimeoutExpired:
+        program.kill()
+        program.wait()
+
+
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args):
         pass
@@ -171,12 +192,7 @@ def main():
         bus.kill()
         skip("python3-pyatspi is not installed")
 
-    server = serve(data)
-    with open(os.path.join(data, "config.xml"), encoding="utf-8") as template:
-        config = template.read().replace("@PORT@", str(server.server_address[1]))
-    config = config.replace("@DEAD_PORT@", str(closed_port()))
-    home = tempfile.mkdtemp(prefix="quillet-a11y-")
-    stage_home(stage, home, config)
+    server, home = serve_and_stage(stage, data, "quillet-a11y-")
 
     env = dict(os.environ)
     env.update({"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1", "QT_ACCESSIBILITY": "1", "QT_QPA_PLATFORM": "xcb",
@@ -277,12 +293,7 @@ def main():
             check(not offenders, "every focusable object of Add Feed has a name" +
                   ("" if not offenders else " (unnamed: " + ", ".join(offenders) + ")"))
     finally:
-        program.send_signal(signal.SIGTERM)
-        try:
-            program.wait(20)
-        except subprocess.TimeoutExpired:
-            program.kill()
-            program.wait()
+        stop(program)
         server.shutdown()
         bus.terminate()
         shutil.rmtree(home, ignore_errors=True)

@@ -62,26 +62,19 @@ void TAccountController::FeedsUnread(const std::string& feedId) {
     QueueChange(AccountIdOf(List().FindFeed(feedId)), [&](greader::TChangeQueue& queue) { queue.MarkUnread(ids); });
 }
 
-void TAccountController::ItemMarked(const std::string& feedId, const std::string& key, bool read) {
+void TAccountController::QueueItemChange(const std::string& feedId, const std::string& key,
+                                         void (greader::TChangeQueue::*change)(const std::vector<greader::TItemId>&)) {
     const auto ids = ItemIdsOfKeys({key});
     if (ids.empty()) return;
-    QueueChange(AccountIdOf(List().FindFeed(feedId)), [&](greader::TChangeQueue& queue) {
-        if (read)
-            queue.MarkRead(ids);
-        else
-            queue.MarkUnread(ids);
-    });
+    QueueChange(AccountIdOf(List().FindFeed(feedId)), [&](greader::TChangeQueue& queue) { (queue.*change)(ids); });
+}
+
+void TAccountController::ItemMarked(const std::string& feedId, const std::string& key, bool read) {
+    QueueItemChange(feedId, key, read ? &greader::TChangeQueue::MarkRead : &greader::TChangeQueue::MarkUnread);
 }
 
 void TAccountController::ItemStarred(const std::string& feedId, const std::string& key, bool starred) {
-    const auto ids = ItemIdsOfKeys({key});
-    if (ids.empty()) return;
-    QueueChange(AccountIdOf(List().FindFeed(feedId)), [&](greader::TChangeQueue& queue) {
-        if (starred)
-            queue.Star(ids);
-        else
-            queue.Unstar(ids);
-    });
+    QueueItemChange(feedId, key, starred ? &greader::TChangeQueue::Star : &greader::TChangeQueue::Unstar);
 }
 
 void TAccountController::EntryRenamed(const feedlist::TListEntry* entry, const std::string& oldCaption) {

@@ -28,6 +28,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "GReaderTypes.h"
+
 struct TImportResult;
 class TAccountSyncRunner;
 class TPasswordVault;
@@ -234,6 +236,9 @@ private:
     // Keeps a change for the account's server in the item store and asks
     // for a sync shortly, so that a burst of changes goes out together.
     void QueueChange(const std::string& accountId, const std::function<void(greader::TChangeQueue&)>& change);
+    // One item's change for the server of its feed's account, if it has one.
+    void QueueItemChange(const std::string& feedId, const std::string& key,
+                         void (greader::TChangeQueue::*change)(const std::vector<greader::TItemId>&));
     feedlist::TFeedList& List() const { return *FHost.FeedList; }
     // A folder's row (an account's too); not the root.
     static bool IsFolder(const feedlist::TListEntry* entry);

@@ -1,7 +1,6 @@
 #include "ItemNavigator.h"
 
 #include <QPointer>
-#include <QUrl>
 
 #include <algorithm>
 
@@ -83,8 +82,8 @@ void TItemNavigator::OpenLink() {
     FHandOver = false;
     WithCursor([this](pane::TItemCursor& cursor, bool) {
         Show(cursor);
-        const QString link = cursor.CurrentItem()->Link;
-        if (pane::TItemCursor::Openable(QUrl(link))) FHost.OpenLink(link);
+        // The pane opens only what may be opened (TItemCursor::Openable).
+        if (const QString& link = cursor.CurrentItem()->Link; !link.isEmpty()) FHost.OpenLink(link);
     });
 }
 

@@ -63,10 +63,6 @@ std::optional<TItemCursor::TMark> TItemCursor::ToggleRead() {
     return mark;
 }
 
-void TItemCursor::SetNew(const QString& anchor, bool isNew) {
-    if (const int at = IndexOfAnchor(anchor); at >= 0) FItems[std::size_t(at)].New = isNew;
-}
-
 QString TItemCursor::StateWithNew(const QString& state, const QString& newWord, bool isNew) {
     const QString separator = QStringLiteral(", ");
     QStringList words = state.split(separator, Qt::SkipEmptyParts);

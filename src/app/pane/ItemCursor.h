@@ -57,8 +57,6 @@ public:
     // Toggles the current item's new mark; nothing without a current item
     // or one the page cannot name (no star link).
     std::optional<TMark> ToggleRead();
-    // The item's new mark follows the store (another pane's change, say).
-    void SetNew(const QString& anchor, bool isNew);
 
     // A feed's unread count after one item changed, for a feed without an
     // item store: never below zero.

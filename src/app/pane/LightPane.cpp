@@ -508,10 +508,8 @@ std::optional<TLightPane::TForcedColours> TLightPane::HighContrastColours(const 
 }
 
 void TLightPane::SetForcedColours(const std::optional<TForcedColours>& colours) {
+    if (colours == FForced) return;
     const bool was = FForced.has_value();
-    if (was == colours.has_value() &&
-        (!was || (FForced->Text == colours->Text && FForced->Base == colours->Base && FForced->Link == colours->Link)))
-        return;
     FForced = colours;
     SetColorScheme(FColorScheme);
     if (FForced)

@@ -87,6 +87,7 @@ public:
     // cannot tell apart); none gives the page its own colours back.
     struct TForcedColours {
         QColor Text, Base, Link;
+        bool operator==(const TForcedColours&) const = default;
     };
     void SetForcedColours(const std::optional<TForcedColours>& colours);
     // The colours a palette forces on pages: a high-contrast one's (its
